@@ -1,0 +1,4 @@
+// game/winmain.cpp - the game's start-up and shutdown.
+#include "rorud/rorud.h"
+
+int WinMain() { return 0; }

@@ -1,0 +1,126 @@
+// platform/kernel.h - the operating-system kernel services the library uses:
+// clocks, sleeping, threads, events, re-entrant critical sections, the process
+// heap, local time, system information, debugger output and process exit.
+//
+// Owns: the one clock source (real or virtual) behind the millisecond clock
+// and the performance counter; the heap fault injection used by tests.
+// Does not own: files (platform/file.h), windows and messages
+// (platform/window.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+namespace plat {
+
+// ---- Clocks -------------------------------------------------------------
+
+// Milliseconds since an arbitrary origin, 32 bits, wrapping.
+uint32_t TimeGetTime();
+// Performance counter and its frequency (ticks per second); both come from
+// the same clock source as TimeGetTime.
+int64_t QueryPerformanceCounter();
+int64_t QueryPerformanceFrequency();
+// Sleep(0) yields; Sleep(n) waits n milliseconds (advances a virtual clock).
+void Sleep(uint32_t ms);
+
+// Virtual clock for tests and the headless back end. While enabled, time only
+// moves by Sleep, by AdvanceVirtualClock, or by the auto-advance applied on
+// every clock read (so busy loops that poll the clock end).
+void EnableVirtualClock(bool enabled);
+bool IsVirtualClock();
+void AdvanceVirtualClock(uint64_t microseconds);
+void SetVirtualClockAutoAdvance(uint64_t microseconds_per_read);
+void SetVirtualClockMicros(uint64_t microseconds);
+
+// ---- Critical sections ----------------------------------------------------
+
+// A re-entrant lock, usable from static storage without explicit set-up.
+class CriticalSection {
+ public:
+  void Enter() { mutex_.lock(); }
+  bool TryEnter() { return mutex_.try_lock(); }
+  void Leave() { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+// ---- Threads and events -----------------------------------------------------
+
+using ThreadProc = uint32_t (*)(void* argument);
+struct Thread;    // opaque
+struct Event;     // opaque
+
+// Starts a thread running proc(argument); null on failure.
+Thread* CreateThread(ThreadProc proc, void* argument, uint32_t* thread_id);
+// Waits for the thread to end (timeout_ms 0xFFFFFFFF waits forever);
+// returns 0 when it ended, 1 on timeout.
+int WaitThread(Thread* thread, uint32_t timeout_ms);
+// Exit code of an ended thread, or 259 while it still runs.
+uint32_t GetThreadExitCode(Thread* thread);
+// Releases the handle (the thread itself is not stopped).
+void CloseThread(Thread* thread);
+uint32_t GetCurrentThreadId();
+
+Event* CreateEvent(bool manual_reset, bool initially_set);
+void SetEvent(Event* event);
+void ResetEvent(Event* event);
+// 0 when the event was set (an auto-reset event is then cleared), 1 on timeout.
+int WaitEvent(Event* event, uint32_t timeout_ms);
+void CloseEvent(Event* event);
+
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+// ---- Heap -------------------------------------------------------------------
+
+void* HeapAlloc(size_t size);
+// Resizes; the grown part is zero-filled. Null on failure (old block kept).
+void* HeapReAllocZero(void* block, size_t size);
+void HeapFree(void* block);
+// Test hook: the n-th heap request from now on fails (0 switches it off).
+void SetHeapFailAt(uint64_t nth_request);
+
+// ---- Time and system information -------------------------------------------
+
+struct LocalTime {
+  int year, month, day, hour, minute, second, milliseconds, day_of_week;
+};
+void GetLocalTime(LocalTime* out);
+// Test hook: a fixed local time (null restores the real one).
+void SetFixedLocalTime(const LocalTime* fixed);
+
+struct SystemInfo {
+  int processor_count;
+  uint64_t total_physical_memory;
+  uint64_t available_physical_memory;
+  bool has_mmx, has_sse, has_sse2, has_time_stamp_counter;
+  uint32_t os_version_code;   // major * 256 + minor, as the library reports it
+  int oem_code_page;          // 932 unless overridden
+};
+SystemInfo GetSystemInfo();
+// Test hooks: 0 (or -1 for the page) restores the real value.
+void SetProcessorCountOverride(int count);
+void SetOemCodePageOverride(int code_page);
+// Reads the processor's time-stamp counter (0 where it has none).
+uint64_t ReadTimeStampCounter();
+
+// ---- Debugger output ----------------------------------------------------------
+
+// Text in code page 932. Goes to stderr (converted to UTF-8) when the
+// environment variable RORUD_DEBUG_OUTPUT is set, else nowhere, and to the
+// capture sink when one is installed.
+void OutputDebugString(const char* text);
+using DebugSink = void (*)(const char* text, void* context);
+void SetDebugOutputSink(DebugSink sink, void* context);
+
+// ---- Process --------------------------------------------------------------------
+
+[[noreturn]] void ExitProcess(int code);
+// Test hook: when set, ExitProcess calls it instead of ending (it must not return
+// normally, e.g. it throws or longjmps inside a test harness).
+using ExitHook = void (*)(int code);
+void SetExitProcessHook(ExitHook hook);
+
+}  // namespace plat
