@@ -22,6 +22,13 @@ int SetLogFileEnabled(int enable);
 
 // ===== Clocks, maths and random numbers ======================================
 
+// Seeds the library's random generator (MT19937; the same seed always gives
+// the same sequence, which replays rely on). Returns 0. An unseeded generator
+// acts as if seeded with 4357.
+int SeedRandom(uint32_t seed);
+// A random integer from 0 to max inclusive (max >= 0); max 0 always gives 0.
+int GetRandomRange(int max);
+
 // ===== Files and archives ======================================================
 
 // ===== Input =====================================================================
