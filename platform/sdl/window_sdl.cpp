@@ -1,0 +1,497 @@
+// platform/sdl/window_sdl.cpp - the SDL2 back end of the window layer: a real
+// window whose SDL client area is the window's client area, SDL events turned
+// into window messages, the desktop as SDL reports it, and the presenter.
+#include <SDL.h>
+#include <iconv.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/window_internal.h"
+
+namespace plat {
+namespace {
+
+struct NativeWindow {
+  SDL_Window* sdl = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  int texture_width = 0, texture_height = 0;
+  // What was last applied, so that syncing twice costs nothing.
+  std::string title;
+  Rect client = {0, 0, 0, 0};
+  bool shown = false, minimised = false, borderless = false, fullscreen = false;
+  bool cursor_shown = true;
+};
+
+std::map<uint32_t, Window*> g_by_id;
+DisplayMode g_current = {0, 0, 0, 0};
+uint64_t g_last_poll_ms = ~0ull;
+
+NativeWindow* Native(Window* window) { return static_cast<NativeWindow*>(window->native); }
+
+std::string Convert(const std::string& in, const char* to, const char* from) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+  std::string out;
+  out.resize(in.size() * 4 + 8);
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = out.data();
+  size_t dst_left = out.size();
+  while (src_left > 0) {
+    if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1)) {
+      if (dst_left < 1) break;
+      // Text that does not convert becomes '?', byte by byte.
+      *dst++ = '?';
+      --dst_left;
+      ++src;
+      --src_left;
+    }
+  }
+  iconv_close(cd);
+  out.resize(out.size() - dst_left);
+  return out;
+}
+
+std::string ToUtf8(const std::string& cp932) { return Convert(cp932, "UTF-8", "CP932"); }
+std::string ToCp932(const std::string& utf8) { return Convert(utf8, "CP932", "UTF-8"); }
+
+int BitsOf(uint32_t format) {
+  // SDL counts 24 bits for the usual four-byte desktop; the library counts
+  // bytes, and refuses a true three-byte desktop.
+  return SDL_BYTESPERPIXEL(format) == 4 ? 32 : static_cast<int>(SDL_BITSPERPIXEL(format));
+}
+
+int ScancodeToVk(SDL_Scancode code) {
+  if (code >= SDL_SCANCODE_A && code <= SDL_SCANCODE_Z) return 'A' + (code - SDL_SCANCODE_A);
+  if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) return '1' + (code - SDL_SCANCODE_1);
+  if (code >= SDL_SCANCODE_F1 && code <= SDL_SCANCODE_F12) return kVkF1 + (code - SDL_SCANCODE_F1);
+  if (code >= SDL_SCANCODE_KP_1 && code <= SDL_SCANCODE_KP_9) return 0x61 + (code - SDL_SCANCODE_KP_1);
+  switch (code) {
+    case SDL_SCANCODE_0: return '0';
+    case SDL_SCANCODE_RETURN: return kVkReturn;
+    case SDL_SCANCODE_ESCAPE: return kVkEscape;
+    case SDL_SCANCODE_BACKSPACE: return kVkBack;
+    case SDL_SCANCODE_TAB: return kVkTab;
+    case SDL_SCANCODE_SPACE: return kVkSpace;
+    case SDL_SCANCODE_MINUS: return 0xBD;
+    case SDL_SCANCODE_EQUALS: return 0xBB;
+    case SDL_SCANCODE_LEFTBRACKET: return 0xDB;
+    case SDL_SCANCODE_RIGHTBRACKET: return 0xDD;
+    case SDL_SCANCODE_BACKSLASH: return 0xDC;
+    case SDL_SCANCODE_SEMICOLON: return 0xBA;
+    case SDL_SCANCODE_APOSTROPHE: return 0xDE;
+    case SDL_SCANCODE_GRAVE: return 0xC0;
+    case SDL_SCANCODE_COMMA: return 0xBC;
+    case SDL_SCANCODE_PERIOD: return 0xBE;
+    case SDL_SCANCODE_SLASH: return 0xBF;
+    case SDL_SCANCODE_CAPSLOCK: return kVkCapital;
+    case SDL_SCANCODE_PRINTSCREEN: return 0x2C;
+    case SDL_SCANCODE_SCROLLLOCK: return kVkScroll;
+    case SDL_SCANCODE_PAUSE: return kVkPause;
+    case SDL_SCANCODE_INSERT: return kVkInsert;
+    case SDL_SCANCODE_HOME: return kVkHome;
+    case SDL_SCANCODE_PAGEUP: return kVkPrior;
+    case SDL_SCANCODE_DELETE: return kVkDelete;
+    case SDL_SCANCODE_END: return kVkEnd;
+    case SDL_SCANCODE_PAGEDOWN: return kVkNext;
+    case SDL_SCANCODE_RIGHT: return kVkRight;
+    case SDL_SCANCODE_LEFT: return kVkLeft;
+    case SDL_SCANCODE_DOWN: return kVkDown;
+    case SDL_SCANCODE_UP: return kVkUp;
+    case SDL_SCANCODE_NUMLOCKCLEAR: return kVkNumLock;
+    case SDL_SCANCODE_KP_DIVIDE: return kVkDivide;
+    case SDL_SCANCODE_KP_MULTIPLY: return kVkMultiply;
+    case SDL_SCANCODE_KP_MINUS: return kVkSubtract;
+    case SDL_SCANCODE_KP_PLUS: return kVkAdd;
+    case SDL_SCANCODE_KP_ENTER: return kVkReturn;
+    case SDL_SCANCODE_KP_0: return kVkNumpad0;
+    case SDL_SCANCODE_KP_PERIOD: return kVkDecimal;
+    case SDL_SCANCODE_NONUSBACKSLASH: return 0xE2;
+    case SDL_SCANCODE_INTERNATIONAL1: return 0xE2;
+    case SDL_SCANCODE_INTERNATIONAL3: return 0xDC;
+    case SDL_SCANCODE_LCTRL: return kVkLControl;
+    case SDL_SCANCODE_LSHIFT: return kVkLShift;
+    case SDL_SCANCODE_LALT: return kVkLMenu;
+    case SDL_SCANCODE_LGUI: return 0x5B;
+    case SDL_SCANCODE_RCTRL: return kVkRControl;
+    case SDL_SCANCODE_RSHIFT: return kVkRShift;
+    case SDL_SCANCODE_RALT: return kVkRMenu;
+    case SDL_SCANCODE_RGUI: return 0x5C;
+    default: return 0;
+  }
+}
+
+intptr_t PackPoint(int x, int y) {
+  return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(x))) |
+                               (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
+}
+
+Window* FromId(uint32_t id) {
+  auto it = g_by_id.find(id);
+  if (it == g_by_id.end() || !detail::IsLive(it->second)) return nullptr;
+  return it->second;
+}
+
+void OnWindowEvent(const SDL_WindowEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) return;
+  NativeWindow* n = Native(w);
+  switch (e.event) {
+    case SDL_WINDOWEVENT_CLOSE:
+      PostMessage(w, kWmSysCommand, kScClose, 0);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      if (GetForegroundWindow() != w) {
+        detail::NoteForeground(w);
+        PostMessage(w, kWmActivateApp, 1, 0);
+        PostMessage(w, kWmActivate, 1, 0);
+      }
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      if (GetForegroundWindow() == w) {
+        detail::NoteForeground(nullptr);
+        PostMessage(w, kWmActivateApp, 0, 0);
+        PostMessage(w, kWmActivate, 0, 0);
+      }
+      break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      if (!w->minimised) {
+        w->minimised = true;
+        n->minimised = true;
+        PostMessage(w, kWmSize, 1, 0);
+      }
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      if (w->minimised) {
+        w->minimised = false;
+        n->minimised = false;
+        Rect c;
+        GetClientRect(w, &c);
+        PostMessage(w, kWmSize, 0, PackPoint(c.right, c.bottom));
+      }
+      break;
+    case SDL_WINDOWEVENT_EXPOSED:
+      InvalidateRect(w, nullptr);
+      break;
+    case SDL_WINDOWEVENT_MOVED: {
+      // A move by the user (or the window manager); our own placements are
+      // already in the record.
+      if (n->fullscreen) break;
+      Rect client = detail::ClientOnScreen(*w);
+      int dx = e.data1 - client.left, dy = e.data2 - client.top;
+      if (dx == 0 && dy == 0) break;
+      w->rect.left += dx;
+      w->rect.right += dx;
+      w->rect.top += dy;
+      w->rect.bottom += dy;
+      n->client = detail::ClientOnScreen(*w);
+      PostMessage(w, kWmMove, 0, PackPoint(n->client.left, n->client.top));
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void PostChar(Window* w, unsigned char c) { PostMessage(w, kWmChar, c, 1); }
+
+void OnKey(const SDL_KeyboardEvent& e) {
+  int vk = ScancodeToVk(e.keysym.scancode);
+  if (vk == 0) return;
+  bool down = e.state == SDL_PRESSED;
+  detail::SetKeyState(vk, down);
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) w = detail::InputTarget();
+  if (w == nullptr) return;
+  // The generic Shift/Control/Alt code is what window procedures see.
+  int reported = vk;
+  if (vk == kVkLShift || vk == kVkRShift) reported = kVkShift;
+  if (vk == kVkLControl || vk == kVkRControl) reported = kVkControl;
+  if (vk == kVkLMenu || vk == kVkRMenu) reported = kVkMenu;
+  PostMessage(w, down ? kWmKeyDown : kWmKeyUp, static_cast<uintptr_t>(reported), e.repeat ? 0x40000001 : 1);
+  if (!down) return;
+  // Control characters come from key presses, not from text input.
+  if (vk == kVkReturn) PostChar(w, 13);
+  if (vk == kVkBack) PostChar(w, 8);
+  if (vk == kVkTab) PostChar(w, 9);
+  if (vk == kVkEscape) PostChar(w, 27);
+  if ((e.keysym.mod & KMOD_CTRL) && vk >= 'A' && vk <= 'Z') PostChar(w, static_cast<unsigned char>(vk - 'A' + 1));
+}
+
+void OnText(const SDL_TextInputEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) w = detail::InputTarget();
+  if (w == nullptr) return;
+  std::string bytes = ToCp932(e.text);
+  for (unsigned char c : bytes) PostChar(w, c);
+}
+
+void OnMouseMotion(const SDL_MouseMotionEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) return;
+  Rect client = detail::ClientOnScreen(*w);
+  detail::NoteCursorPos(client.left + e.x, client.top + e.y);
+  PostMessage(w, kWmSetCursor, 0, 1);
+  PostMessage(w, kWmMouseMove, 0, PackPoint(e.x, e.y));
+}
+
+void OnMouseButton(const SDL_MouseButtonEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) return;
+  bool down = e.state == SDL_PRESSED;
+  uint32_t message;
+  int vk;
+  if (e.button == SDL_BUTTON_RIGHT) {
+    message = down ? kWmRButtonDown : kWmRButtonUp;
+    vk = kVkRButton;
+  } else if (e.button == SDL_BUTTON_MIDDLE) {
+    message = down ? kWmMButtonDown : kWmMButtonUp;
+    vk = kVkMButton;
+  } else if (e.button == SDL_BUTTON_LEFT) {
+    message = down ? kWmLButtonDown : kWmLButtonUp;
+    vk = kVkLButton;
+  } else {
+    return;
+  }
+  detail::SetKeyState(vk, down);
+  Rect client = detail::ClientOnScreen(*w);
+  detail::NoteCursorPos(client.left + e.x, client.top + e.y);
+  PostMessage(w, message, 0, PackPoint(e.x, e.y));
+}
+
+void OnWheel(const SDL_MouseWheelEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) return;
+  int y = e.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.y : e.y;
+  int x = e.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.x : e.x;
+  if (y != 0) {
+    PostMessage(w, kWmMouseWheel, static_cast<uintptr_t>(static_cast<uint16_t>(y * 120)) << 16, 0);
+  }
+  if (x != 0) {
+    PostMessage(w, kWmMouseHWheel, static_cast<uintptr_t>(static_cast<uint16_t>(x * 120)) << 16, 0);
+  }
+}
+
+}  // namespace
+
+namespace detail::sdl {
+
+bool Init() {
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
+  return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+}
+
+void Desktop(int* width, int* height, int* bits) {
+  if (g_current.width > 0) {
+    *width = g_current.width;
+    *height = g_current.height;
+    *bits = g_current.bits;
+    return;
+  }
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0) {
+    *width = *height = *bits = 0;
+    return;
+  }
+  *width = mode.w;
+  *height = mode.h;
+  *bits = BitsOf(mode.format);
+}
+
+FrameMetrics Metrics() { return FrameMetrics{3, 20, 2}; }
+
+std::vector<DisplayMode> Modes() {
+  std::vector<DisplayMode> modes;
+  int count = SDL_GetNumDisplayModes(0);
+  for (int i = 0; i < count; ++i) {
+    SDL_DisplayMode mode;
+    if (SDL_GetDisplayMode(0, i, &mode) == 0) {
+      modes.push_back({mode.w, mode.h, BitsOf(mode.format), mode.refresh_rate});
+    }
+  }
+  return modes;
+}
+
+bool ChangeMode(const DisplayMode* mode) {
+  // The display itself is left alone: a full-screen window covers the desktop
+  // and the presenter scales, which looks the same and cannot strand the
+  // user's display in a foreign mode.
+  if (mode == nullptr) {
+    g_current = {0, 0, 0, 0};
+    return true;
+  }
+  for (const DisplayMode& m : Modes()) {
+    if (m.width == mode->width && m.height == mode->height && m.bits == mode->bits) {
+      g_current = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CreateNative(Window* window) {
+  auto* n = new NativeWindow();
+  Rect client = ClientOnScreen(*window);
+  uint32_t flags = SDL_WINDOW_HIDDEN;
+  if (!(window->style & kWsCaption)) flags |= SDL_WINDOW_BORDERLESS;
+  n->sdl = SDL_CreateWindow(ToUtf8(window->title).c_str(), client.left, client.top,
+                            std::max(1, client.right - client.left),
+                            std::max(1, client.bottom - client.top), flags);
+  if (n->sdl == nullptr) {
+    delete n;
+    return false;
+  }
+  n->title = window->title;
+  n->client = client;
+  n->borderless = (flags & SDL_WINDOW_BORDERLESS) != 0;
+  window->native = n;
+  g_by_id[SDL_GetWindowID(n->sdl)] = window;
+  return true;
+}
+
+void DestroyNative(Window* window) {
+  NativeWindow* n = Native(window);
+  if (n == nullptr) return;
+  g_by_id.erase(SDL_GetWindowID(n->sdl));
+  if (n->texture != nullptr) SDL_DestroyTexture(n->texture);
+  if (n->renderer != nullptr) SDL_DestroyRenderer(n->renderer);
+  SDL_DestroyWindow(n->sdl);
+  delete n;
+  window->native = nullptr;
+}
+
+void SyncNative(Window* window) {
+  NativeWindow* n = Native(window);
+  if (n == nullptr) return;
+  if (n->title != window->title) {
+    n->title = window->title;
+    SDL_SetWindowTitle(n->sdl, ToUtf8(window->title).c_str());
+  }
+  bool borderless = !(window->style & kWsCaption);
+  if (borderless != n->borderless) {
+    n->borderless = borderless;
+    SDL_SetWindowBordered(n->sdl, borderless ? SDL_FALSE : SDL_TRUE);
+  }
+  Rect client = ClientOnScreen(*window);
+  int dw = 0, dh = 0, bits = 0;
+  Desktop(&dw, &dh, &bits);
+  bool fullscreen = borderless && window->topmost && client.left <= 0 && client.top <= 0 &&
+                    client.right >= dw && client.bottom >= dh;
+  if (fullscreen != n->fullscreen) {
+    n->fullscreen = fullscreen;
+    SDL_SetWindowFullscreen(n->sdl, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  }
+  if (!fullscreen && std::memcmp(&client, &n->client, sizeof client) != 0) {
+    if (client.right - client.left != n->client.right - n->client.left ||
+        client.bottom - client.top != n->client.bottom - n->client.top) {
+      SDL_SetWindowSize(n->sdl, std::max(1, client.right - client.left),
+                        std::max(1, client.bottom - client.top));
+    }
+    SDL_SetWindowPosition(n->sdl, client.left, client.top);
+    n->client = client;
+  }
+  if (window->visible != n->shown) {
+    n->shown = window->visible;
+    if (n->shown) {
+      SDL_ShowWindow(n->sdl);
+    } else {
+      SDL_HideWindow(n->sdl);
+    }
+  }
+  if (window->minimised != n->minimised) {
+    n->minimised = window->minimised;
+    if (n->minimised) {
+      SDL_MinimizeWindow(n->sdl);
+    } else {
+      SDL_RestoreWindow(n->sdl);
+    }
+  }
+  bool cursor = CursorShows(window);
+  if (cursor != n->cursor_shown) {
+    n->cursor_shown = cursor;
+    SDL_ShowCursor(cursor ? SDL_ENABLE : SDL_DISABLE);
+  }
+}
+
+void PollEvents() {
+  uint64_t now = SDL_GetTicks64();
+  if (now == g_last_poll_ms) return;
+  g_last_poll_ms = now;
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) {
+    switch (e.type) {
+      case SDL_WINDOWEVENT: OnWindowEvent(e.window); break;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP: OnKey(e.key); break;
+      case SDL_TEXTINPUT: OnText(e.text); break;
+      case SDL_MOUSEMOTION: OnMouseMotion(e.motion); break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP: OnMouseButton(e.button); break;
+      case SDL_MOUSEWHEEL: OnWheel(e.wheel); break;
+      case SDL_QUIT: {
+        Window* w = InputTarget();
+        if (w != nullptr) PostMessage(w, kWmSysCommand, kScClose, 0);
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+bool SetClipboard(const std::string& text) { return SDL_SetClipboardText(ToUtf8(text).c_str()) == 0; }
+
+bool GetClipboard(std::string* out) {
+  if (!SDL_HasClipboardText()) return false;
+  char* text = SDL_GetClipboardText();
+  if (text == nullptr) return false;
+  *out = ToCp932(text);
+  SDL_free(text);
+  return true;
+}
+
+void SetScreenSaver(bool active) {
+  if (active) {
+    SDL_EnableScreenSaver();
+  } else {
+    SDL_DisableScreenSaver();
+  }
+}
+
+bool ScreenSaver() { return SDL_IsScreenSaverEnabled() == SDL_TRUE; }
+
+int Present(Window* window, const uint8_t* pixels, int width, int height, int pitch,
+            const Rect& source, const Rect& destination) {
+  (void)width;
+  (void)height;
+  NativeWindow* n = Native(window);
+  if (n == nullptr) return -1;
+  if (n->renderer == nullptr) {
+    n->renderer = SDL_CreateRenderer(n->sdl, -1, 0);
+    if (n->renderer == nullptr) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
+    if (n->renderer == nullptr) return -1;
+  }
+  int sw = source.right - source.left, sh = source.bottom - source.top;
+  if (n->texture == nullptr || n->texture_width != sw || n->texture_height != sh) {
+    if (n->texture != nullptr) SDL_DestroyTexture(n->texture);
+    n->texture = SDL_CreateTexture(n->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, sw, sh);
+    if (n->texture == nullptr) return -1;
+    n->texture_width = sw;
+    n->texture_height = sh;
+  }
+  const uint8_t* first = pixels + static_cast<ptrdiff_t>(source.top) * pitch + source.left * 4;
+  if (SDL_UpdateTexture(n->texture, nullptr, first, pitch) != 0) return -1;
+  SDL_Rect dst = {destination.left, destination.top, destination.right - destination.left,
+                  destination.bottom - destination.top};
+  SDL_SetRenderDrawColor(n->renderer, 0, 0, 0, 255);
+  SDL_RenderClear(n->renderer);
+  SDL_RenderCopy(n->renderer, n->texture, nullptr, &dst);
+  SDL_RenderPresent(n->renderer);
+  return 0;
+}
+
+}  // namespace detail::sdl
+}  // namespace plat

@@ -1,0 +1,341 @@
+// The window layer on the headless back end: classes and windows, queues and
+// sent messages, rectangles, activation, paint, injected input, presenting.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace {
+
+struct Seen {
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+std::vector<Seen> g_seen;
+
+intptr_t RecordingProc(plat::Window* w, uint32_t m, uintptr_t wp, intptr_t lp) {
+  g_seen.push_back({m, wp, lp});
+  return plat::DefWindowProc(w, m, wp, lp);
+}
+
+class WindowLayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    folder_ = std::filesystem::temp_directory_path() /
+              ("rorud-window-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+    plat::SetWindowLockFolder(folder_.string());
+    g_seen.clear();
+    ASSERT_TRUE(plat::RegisterWindowClass("TestClass", RecordingProc));
+  }
+  void TearDown() override {
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    std::filesystem::remove_all(folder_);
+  }
+  plat::Window* Make(uint32_t style = plat::kWsPopup | plat::kWsCaption) {
+    return plat::CreateWindow("TestClass", "title", style, 0, 100, 50, 646, 506);
+  }
+  std::vector<uint32_t> Messages() {
+    std::vector<uint32_t> out;
+    for (const auto& s : g_seen) out.push_back(s.message);
+    return out;
+  }
+  std::filesystem::path folder_;
+};
+
+TEST_F(WindowLayer, ClassesWindowsAndLookup) {
+  EXPECT_FALSE(plat::RegisterWindowClass("TestClass", RecordingProc));
+  EXPECT_FALSE(plat::RegisterWindowClass("", RecordingProc));
+  EXPECT_EQ(plat::CreateWindow("NoSuchClass", "", 0, 0, 0, 0, 10, 10), nullptr);
+  EXPECT_EQ(plat::FindWindow("TestClass"), nullptr);
+  plat::Window* w = Make();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(Messages(), std::vector<uint32_t>{plat::kWmCreate});
+  EXPECT_EQ(plat::FindWindow("TestClass"), w);
+  EXPECT_EQ(plat::GetWindowText(w), "title");
+  EXPECT_TRUE(plat::SetWindowText(w, "other"));
+  EXPECT_EQ(plat::GetWindowText(w), "other");
+  EXPECT_FALSE(plat::UnregisterWindowClass("TestClass"));  // a window still lives
+  EXPECT_TRUE(plat::DestroyWindow(w));
+  EXPECT_EQ(g_seen.back().message, plat::kWmDestroy);
+  EXPECT_FALSE(plat::IsWindow(w));
+  EXPECT_FALSE(plat::DestroyWindow(w));
+  EXPECT_EQ(plat::FindWindow("TestClass"), nullptr);
+  EXPECT_TRUE(plat::UnregisterWindowClass("TestClass"));
+}
+
+TEST_F(WindowLayer, FrameMetricsGiveTheClientArea) {
+  plat::Rect r = {0, 0, 640, 480};
+  uint32_t style = plat::kWsPopup | plat::kWsCaption | plat::kWsSysMenu | plat::kWsMinimizeBox;
+  plat::AdjustWindowRectEx(&r, style, plat::kWsExClientEdge | plat::kWsExWindowEdge);
+  // border 3 each side, caption 20, client edge 2.
+  EXPECT_EQ(r.left, -5);
+  EXPECT_EQ(r.top, -25);
+  EXPECT_EQ(r.right, 645);
+  EXPECT_EQ(r.bottom, 485);
+  plat::Window* w =
+      plat::CreateWindow("TestClass", "", style, plat::kWsExClientEdge, 10, 20, r.right - r.left,
+                         r.bottom - r.top);
+  plat::Rect client;
+  ASSERT_TRUE(plat::GetClientRect(w, &client));
+  EXPECT_EQ(client.right, 640);
+  EXPECT_EQ(client.bottom, 480);
+  int x = 0, y = 0;
+  plat::ClientToScreen(w, &x, &y);
+  EXPECT_EQ(x, 15);
+  EXPECT_EQ(y, 45);
+  plat::Rect popup = {0, 0, 320, 240};
+  plat::AdjustWindowRectEx(&popup, plat::kWsPopup, plat::kWsExTopmost);
+  EXPECT_EQ(popup.left, 0);
+  EXPECT_EQ(popup.bottom, 240);
+}
+
+TEST_F(WindowLayer, ShowActivatesSizesAndMovesInOrder) {
+  plat::Window* w = Make();
+  g_seen.clear();
+  EXPECT_FALSE(plat::ShowWindow(w, plat::kSwShowNormal));
+  EXPECT_EQ(Messages(), (std::vector<uint32_t>{plat::kWmActivateApp, plat::kWmActivate,
+                                               plat::kWmSize, plat::kWmMove}));
+  EXPECT_EQ(g_seen[0].wparam, 1u);
+  EXPECT_EQ(g_seen[2].lparam, 640 | (480 << 16));
+  EXPECT_EQ(plat::GetForegroundWindow(), w);
+  EXPECT_TRUE(plat::GetWindowStyle(w) & plat::kWsVisible);
+  g_seen.clear();
+  plat::ShowWindow(w, plat::kSwMinimize);
+  EXPECT_TRUE(plat::IsIconic(w));
+  EXPECT_EQ(Messages(), (std::vector<uint32_t>{plat::kWmActivateApp, plat::kWmActivate, plat::kWmSize}));
+  EXPECT_EQ(g_seen[2].wparam, 1u);
+  EXPECT_EQ(plat::GetForegroundWindow(), nullptr);
+}
+
+TEST_F(WindowLayer, MovingAndSizingSendTheirMessages) {
+  plat::Window* w = Make();
+  g_seen.clear();
+  ASSERT_TRUE(plat::SetWindowPos(w, plat::ZOrder::kTopmost, 7, 9, 646, 506, 0));
+  EXPECT_EQ(Messages(), std::vector<uint32_t>{plat::kWmMove});
+  EXPECT_EQ(g_seen[0].lparam, (7 + 3) | ((9 + 23) << 16));
+  EXPECT_TRUE(plat::IsTopmost(w));
+  g_seen.clear();
+  plat::MoveWindow(w, 7, 9, 106, 86, true);
+  EXPECT_EQ(Messages(), std::vector<uint32_t>{plat::kWmSize});
+  EXPECT_EQ(g_seen[0].lparam, 100 | (60 << 16));
+  plat::Rect r;
+  plat::GetWindowRect(w, &r);
+  EXPECT_EQ(r.right, 113);
+  EXPECT_EQ(r.bottom, 95);
+}
+
+TEST_F(WindowLayer, QueuesArePerThreadAndFilterable) {
+  plat::Window* w = Make();
+  plat::Message m;
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  std::thread poster([&] {
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(plat::PostMessage(w, plat::kWmUser + i, i, -i));
+    // The poster's own queue stays empty: the message goes to the window's thread.
+    plat::Message none;
+    EXPECT_FALSE(plat::PeekMessage(&none, plat::kAnyWindow, false));
+  });
+  poster.join();
+  plat::PostQuitMessage(7);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kThreadMessages, true));
+  EXPECT_EQ(m.message, plat::kWmQuit);
+  EXPECT_EQ(m.wparam, 7u);
+  EXPECT_EQ(m.window, nullptr);
+  ASSERT_TRUE(plat::PeekMessage(&m, w, false));
+  EXPECT_EQ(m.message, plat::kWmUser);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  EXPECT_EQ(m.message, plat::kWmUser);
+  g_seen.clear();
+  plat::DispatchMessage(&m);
+  ASSERT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(g_seen[0].message, plat::kWmUser);
+  // Destroying the window drops its queued messages.
+  plat::DestroyWindow(w);
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, false));
+  EXPECT_FALSE(plat::PostMessage(w, plat::kWmUser, 0, 0));
+}
+
+TEST_F(WindowLayer, CloseGoesThroughTheDefaultProcedure) {
+  plat::Window* w = Make();
+  plat::ShowWindow(w, plat::kSwShow);
+  while (plat::PeekMessage(nullptr, plat::kAnyWindow, true)) {
+  }
+  g_seen.clear();
+  plat::HeadlessClose();
+  plat::Message m;
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  plat::DispatchMessage(&m);
+  EXPECT_EQ(Messages(),
+            (std::vector<uint32_t>{plat::kWmSysCommand, plat::kWmClose, plat::kWmDestroy}));
+  EXPECT_FALSE(plat::IsWindow(w));
+}
+
+TEST_F(WindowLayer, PaintCoversTheUnionOfInvalidRectangles) {
+  plat::Window* w = Make();
+  plat::Rect a = {10, 10, 20, 20}, b = {15, 5, 30, 12};
+  plat::InvalidateRect(w, &a);
+  plat::InvalidateRect(w, &b);
+  plat::Message m;
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  EXPECT_EQ(m.message, plat::kWmPaint);
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, false));  // one paint message
+  plat::Rect paint;
+  ASSERT_TRUE(plat::BeginPaint(w, &paint));
+  EXPECT_EQ(paint.left, 10);
+  EXPECT_EQ(paint.top, 5);
+  EXPECT_EQ(paint.right, 30);
+  EXPECT_EQ(paint.bottom, 20);
+  plat::EndPaint(w);
+  ASSERT_TRUE(plat::BeginPaint(w, &paint));
+  EXPECT_EQ(paint.right, 0);
+}
+
+TEST_F(WindowLayer, InjectedKeysCharactersMouseAndFocus) {
+  plat::Window* w = Make();
+  plat::ShowWindow(w, plat::kSwShow);
+  while (plat::PeekMessage(nullptr, plat::kAnyWindow, true)) {
+  }
+  plat::HeadlessSetKey(plat::kVkLShift, true);
+  plat::HeadlessSetKey('Z', true);
+  uint8_t keys[256];
+  plat::GetKeyboardState(keys);
+  EXPECT_EQ(keys['Z'] & 0x80, 0x80);
+  EXPECT_EQ(keys[plat::kVkShift] & 0x80, 0x80);
+  EXPECT_EQ(keys[plat::kVkLShift] & 0x80, 0x80);
+  plat::HeadlessSetKey(plat::kVkLShift, false);
+  plat::GetKeyboardState(keys);
+  EXPECT_EQ(keys[plat::kVkShift], 0);
+  plat::HeadlessTypeText("\x82\xa0");
+  plat::HeadlessMoveMouse(100 + 3 + 10, 50 + 23 + 20);
+  plat::HeadlessClick(1, true);
+  plat::HeadlessWheel(-1, false);
+  plat::HeadlessSetFocus(false);
+  std::vector<plat::Message> got;
+  plat::Message m;
+  while (plat::PeekMessage(&m, plat::kAnyWindow, true)) got.push_back(m);
+  ASSERT_EQ(got.size(), 11u);
+  EXPECT_EQ(got[0].message, plat::kWmKeyDown);
+  EXPECT_EQ(got[1].wparam, static_cast<uintptr_t>('Z'));
+  EXPECT_EQ(got[3].message, plat::kWmChar);
+  EXPECT_EQ(got[3].wparam, 0x82u);
+  EXPECT_EQ(got[4].wparam, 0xa0u);
+  EXPECT_EQ(got[5].message, plat::kWmSetCursor);
+  EXPECT_EQ(got[6].message, plat::kWmMouseMove);
+  EXPECT_EQ(got[6].lparam, 10 | (20 << 16));
+  EXPECT_EQ(got[7].message, plat::kWmLButtonDown);
+  EXPECT_EQ(got[8].message, plat::kWmMouseWheel);
+  EXPECT_EQ(static_cast<int16_t>(got[8].wparam >> 16), -120);
+  EXPECT_EQ(got[9].message, plat::kWmActivateApp);
+  EXPECT_EQ(got[9].wparam, 0u);
+  EXPECT_EQ(plat::GetForegroundWindow(), nullptr);
+  int x, y;
+  plat::GetCursorPos(&x, &y);
+  EXPECT_EQ(x, 113);
+  EXPECT_EQ(y, 93);
+}
+
+TEST_F(WindowLayer, DesktopModesCursorClipboardAndScreenSaver) {
+  plat::VirtualDesktop d;
+  d.width = 1024;
+  d.height = 768;
+  d.bits = 24;
+  plat::HeadlessReset(d);
+  int w, h;
+  plat::GetDesktopSize(&w, &h);
+  EXPECT_EQ(w, 1024);
+  EXPECT_EQ(h, 768);
+  EXPECT_EQ(plat::GetDesktopColorBits(), 24);
+  auto modes = plat::GetDisplayModes();
+  bool has_640 = false, has_1920 = false;
+  for (const auto& m : modes) {
+    has_640 |= m.width == 640 && m.height == 480 && m.bits == 32;
+    has_1920 |= m.width == 1920;
+  }
+  EXPECT_TRUE(has_640);
+  EXPECT_FALSE(has_1920);
+  plat::DisplayMode mode = {640, 480, 16, 60};
+  EXPECT_TRUE(plat::ChangeDisplayMode(&mode));
+  EXPECT_EQ(plat::GetDesktopColorBits(), 16);
+  plat::DisplayMode missing = {1920, 1080, 32, 60};
+  EXPECT_FALSE(plat::ChangeDisplayMode(&missing));
+  EXPECT_TRUE(plat::ChangeDisplayMode(nullptr));
+  EXPECT_EQ(plat::GetDesktopColorBits(), 24);
+
+  EXPECT_EQ(plat::ShowCursor(false), -1);
+  EXPECT_EQ(plat::ShowCursor(false), -2);
+  EXPECT_EQ(plat::ShowCursor(true), -1);
+
+  std::string text;
+  EXPECT_FALSE(plat::GetClipboardText(&text));
+  EXPECT_TRUE(plat::SetClipboardText("\x93\xfa\x96\x7b"));
+  ASSERT_TRUE(plat::GetClipboardText(&text));
+  EXPECT_EQ(text, "\x93\xfa\x96\x7b");
+
+  EXPECT_TRUE(plat::IsScreenSaverActive());
+  plat::SetScreenSaverActive(false);
+  EXPECT_FALSE(plat::IsScreenSaverActive());
+}
+
+// Reads a PNG back with libpng as the independent reference.
+std::vector<uint8_t> ReadPngRgb(const std::string& path, int* width, int* height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> out(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out.data(), 0, nullptr)) return {};
+  *width = static_cast<int>(image.width);
+  *height = static_cast<int>(image.height);
+  return out;
+}
+
+TEST_F(WindowLayer, PresentKeepsAScaledFrameAndSavesIt) {
+  plat::Window* w = plat::CreateWindow("TestClass", "", plat::kWsPopup, 0, 0, 0, 6, 4);
+  // A 3x2 source: each pixel its own colour.
+  uint32_t src[2][4] = {{0x00FF0000, 0x0000FF00, 0x000000FF, 0xDEADBEEF},
+                        {0x00112233, 0x00445566, 0x00778899, 0xDEADBEEF}};
+  plat::Rect s = {0, 0, 3, 2};
+  ASSERT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s, nullptr), 0);
+  std::vector<uint32_t> frame;
+  int fw, fh;
+  ASSERT_TRUE(plat::HeadlessGetLastFrame(w, &frame, &fw, &fh));
+  ASSERT_EQ(fw, 6);
+  ASSERT_EQ(fh, 4);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(frame[y * 6 + x], src[y / 2][x / 2]) << x << "," << y;
+  }
+  EXPECT_EQ(plat::HeadlessPresentCount(w), 1);
+  std::string path = (folder_ / "frame.png").string();
+  ASSERT_TRUE(plat::SaveLastFramePng(w, path.c_str()));
+  int pw = 0, ph = 0;
+  std::vector<uint8_t> rgb = ReadPngRgb(path, &pw, &ph);
+  ASSERT_EQ(pw, 6);
+  ASSERT_EQ(ph, 4);
+  EXPECT_EQ(rgb[0], 0xFF);
+  EXPECT_EQ(rgb[(3 * 6 + 5) * 3 + 0], 0x77);
+  EXPECT_EQ(rgb[(3 * 6 + 5) * 3 + 2], 0x99);
+
+  // A source rectangle outside the pixels, a dead window and null pixels are refused.
+  plat::Rect outside = {2, 0, 4, 2};
+  EXPECT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &outside, nullptr), -1);
+  EXPECT_EQ(plat::PresentToWindow(w, nullptr, 3, 2, 16, nullptr, nullptr), -1);
+  plat::Rect d = {1, 1, 2, 2};
+  ASSERT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s, &d), 0);
+  plat::Rect ls, ld;
+  ASSERT_TRUE(plat::HeadlessGetLastPresentRects(w, &ls, &ld));
+  EXPECT_EQ(ld.left, 1);
+  EXPECT_EQ(ls.right, 3);
+  plat::DestroyWindow(w);
+  EXPECT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s, nullptr), -1);
+  EXPECT_FALSE(plat::SaveLastFramePng(w, path.c_str()));
+}
+
+}  // namespace
