@@ -1,0 +1,30 @@
+// game/frame/config.h - the configuration file "system/config.hsd": sixteen
+// little-endian 32-bit words (window mode, vertical sync, colour depth, window
+// size code, five pad-button assignments).
+#pragma once
+
+#include <cstdint>
+
+struct GameConfig {
+  uint8_t window_mode;   // 1 window, 0 full screen
+  uint8_t vsync;
+  uint8_t reserved;      // read and tested, no effect
+  uint8_t color32;       // 1 32-bit colour, else 16-bit
+  uint32_t size_code;    // 0 unscaled, 1 to 4 a window scale
+  uint32_t buttons[5];   // one-based pad button per action; other values: none
+};
+
+extern GameConfig g_config;
+
+inline constexpr char kConfigPath[] = "system/config.hsd";
+inline constexpr int kConfigWords = 16;
+extern const uint32_t kDefaultConfigWords[kConfigWords];
+
+GameConfig DefaultConfig();
+// Reads the file at `path`, or, when it does not open, creates its folder
+// and writes the sixteen default words there. False only when the file can
+// neither be read nor created. A file too short for some words leaves those
+// words at their defaults.
+bool LoadOrCreateConfig(const char* path, GameConfig& config);
+// The window scale of a size code: 0 for code 0, -1 for an invalid code.
+double WindowScaleForSizeCode(uint32_t code);

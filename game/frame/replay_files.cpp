@@ -1,0 +1,92 @@
+// game/frame/replay_files.cpp - the replay files "replay/stN.hsd" and the
+// record file "rec.hsd", read and written with the runtime's buffered files
+// relative to the working folder.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "game/frame/file_util.h"
+#include "game/frame/input.h"
+
+namespace {
+
+bool CloseChecked(std::FILE* f, bool ok) { return std::fclose(f) == 0 && ok; }
+
+// The size of an open file, or -1.
+long FileSize(std::FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return -1;
+  const long size = std::ftell(f);
+  if (std::fseek(f, 0, SEEK_SET) != 0) return -1;
+  return size;
+}
+
+}  // namespace
+
+void ReplayPath(int stage, char* out, int out_size) {
+  std::snprintf(out, static_cast<size_t>(out_size), "replay/st%d.hsd", stage);
+}
+
+bool SaveReplay(int stage) {
+  char path[32];
+  ReplayPath(stage, path, sizeof path);
+  std::error_code ec;
+  std::filesystem::create_directories("replay", ec);
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) return false;
+  const uint32_t count = g_game.replay_frame_index;
+  bool ok = WriteU32(f, kReplayMagic) && WriteU32(f, count);
+  for (uint32_t i = 0; ok && i < count; ++i) ok = WriteU32(f, g_replay_words[i]);
+  return CloseChecked(f, ok);
+}
+
+bool LoadReplay(int stage) {
+  char path[32];
+  ReplayPath(stage, path, sizeof path);
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return false;
+  const long size = FileSize(f);
+  uint32_t magic = 0, count = 0;
+  // A file of another kind, a count beyond the buffer or beyond the file's
+  // own length is refused before anything reaches the buffer.
+  if (size < 8 || !ReadU32(f, magic) || !ReadU32(f, count) || magic != kReplayMagic ||
+      count > kReplayCapacity ||
+      static_cast<unsigned long long>(count) * 4u + 8u > static_cast<unsigned long>(size)) {
+    std::fclose(f);
+    return false;
+  }
+  bool ok = true;
+  for (uint32_t i = 0; ok && i < count; ++i) ok = ReadU32(f, g_replay_words[i]);
+  std::fclose(f);
+  if (!ok) return false;
+  // Frames played beyond the recording read no input.
+  std::memset(g_replay_words + count, 0, (kReplayCapacity - count) * sizeof(uint32_t));
+  return true;
+}
+
+bool SaveRecordFile() {
+  std::FILE* f = std::fopen(kRecordPath, "wb");
+  if (f == nullptr) return false;
+  bool ok = WriteU32(f, kReplayMagic) && WriteU32(f, g_game.high_score);
+  for (uint32_t w : g_game.record_words) ok = ok && WriteU32(f, w);
+  return CloseChecked(f, ok);
+}
+
+bool LoadRecordFile() {
+  uint32_t words[7] = {};
+  bool ok = false;
+  if (std::FILE* f = std::fopen(kRecordPath, "rb")) {
+    ok = true;
+    for (uint32_t& w : words) ok = ok && ReadU32(f, w);
+    ok = ok && words[0] == kReplayMagic;
+    std::fclose(f);
+  }
+  if (!ok) {
+    g_game.high_score = 0;
+    for (uint32_t& w : g_game.record_words) w = 59999;
+    return false;
+  }
+  g_game.high_score = words[1];
+  for (int i = 0; i < 5; ++i) g_game.record_words[i] = words[2 + i];
+  return true;
+}

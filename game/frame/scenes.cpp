@@ -1,0 +1,14 @@
+// game/frame/scenes.cpp - the scene dispatch of the frame loop.
+#include "game/frame/frame_loop.h"
+
+// Boot, title, high score, stages 1 to 5. A null entry is a scene whose code
+// is not part of the game yet; like a scene number above 7 it runs nothing.
+SceneFn g_scene_table[8] = {nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr};
+
+bool RunScene() {
+  if (g_game.pause == 1) return false;
+  const uint32_t scene = g_game.levels[kLevelScene];
+  if (scene < 8 && g_scene_table[scene] != nullptr) g_scene_table[scene](g_game);
+  return true;
+}

@@ -1,0 +1,190 @@
+// The configuration, replay and record files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "game/frame/config.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "tests/game/game_fixture.h"
+
+namespace {
+
+using gametest::GameTest;
+using gametest::ScratchFolder;
+namespace fs = std::filesystem;
+
+std::vector<uint32_t> ReadWords(const char* path) {
+  std::ifstream f(path, std::ios::binary);
+  std::vector<uint32_t> words;
+  unsigned char b[4];
+  while (f.read(reinterpret_cast<char*>(b), 4)) {
+    words.push_back(b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24);
+  }
+  return words;
+}
+
+void WriteWords(const char* path, const std::vector<uint32_t>& words) {
+  std::ofstream f(path, std::ios::binary);
+  for (uint32_t w : words) {
+    const unsigned char b[4] = {static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8),
+                                static_cast<unsigned char>(w >> 16),
+                                static_cast<unsigned char>(w >> 24)};
+    f.write(reinterpret_cast<const char*>(b), 4);
+  }
+}
+
+TEST(ConfigFile, MissingFileAndFolderAreCreatedWithDefaultsAndReadBack) {
+  ScratchFolder scratch;
+  GameConfig c{};
+  ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
+  EXPECT_EQ(fs::file_size(kConfigPath), 64u);
+  EXPECT_EQ(ReadWords(kConfigPath),
+            (std::vector<uint32_t>{65535, 65535, 1, 0, 1, 1, 65535, 65535, 65535, 0, 0, 1, 2, 3,
+                                   4, 65535}));
+  GameConfig again{};
+  again.window_mode = 9;
+  ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, again));
+  for (const GameConfig* g : {&c, &again}) {
+    EXPECT_EQ(g->window_mode, 1);
+    EXPECT_EQ(g->vsync, 0);
+    EXPECT_EQ(g->color32, 1);
+    EXPECT_EQ(g->size_code, 0u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(g->buttons[i], static_cast<uint32_t>(i + 1));
+  }
+}
+
+TEST(ConfigFile, WordsAreReadAsTheirFlags) {
+  ScratchFolder scratch;
+  fs::create_directories("system");
+  WriteWords(kConfigPath, {7, 7, 0, 1, 0, 2, 7, 7, 7, 9, 7, 8, 65535, 0, 3, 12345});
+  GameConfig c{};
+  ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
+  EXPECT_EQ(c.window_mode, 0);
+  EXPECT_EQ(c.vsync, 1);
+  EXPECT_EQ(c.reserved, 0);
+  EXPECT_EQ(c.color32, 0);  // any value but 1 is 16-bit
+  EXPECT_EQ(c.size_code, 9u);
+  EXPECT_EQ(c.buttons[0], 8u);
+  EXPECT_EQ(c.buttons[1], 9u);      // no button
+  EXPECT_EQ(c.buttons[2], 65536u);  // no button
+  EXPECT_EQ(c.buttons[3], 1u);
+  EXPECT_EQ(c.buttons[4], 4u);
+}
+
+TEST(ConfigFile, ShortFileKeepsDefaultsForMissingWords) {
+  ScratchFolder scratch;
+  fs::create_directories("system");
+  WriteWords(kConfigPath, {0, 0, 0, 1, 1});
+  GameConfig c{};
+  ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
+  EXPECT_EQ(c.window_mode, 0);
+  EXPECT_EQ(c.vsync, 1);
+  EXPECT_EQ(c.color32, 1);
+  EXPECT_EQ(c.buttons[3], 4u);
+  EXPECT_EQ(fs::file_size(kConfigPath), 20u);  // an existing file is not rewritten
+}
+
+TEST(ConfigFile, UncreatableFileFails) {
+  ScratchFolder scratch;
+  { std::ofstream blocker("system"); }  // a file where the folder should be
+  GameConfig c{};
+  EXPECT_FALSE(LoadOrCreateConfig(kConfigPath, c));
+}
+
+TEST(ConfigFile, WindowScales) {
+  EXPECT_EQ(WindowScaleForSizeCode(0), 0.0);
+  EXPECT_EQ(WindowScaleForSizeCode(1), 1.5);
+  EXPECT_EQ(WindowScaleForSizeCode(2), 1.6);
+  EXPECT_EQ(WindowScaleForSizeCode(3), 2.0);
+  EXPECT_EQ(WindowScaleForSizeCode(4), 2.5);
+  EXPECT_EQ(WindowScaleForSizeCode(7), -1.0);
+}
+
+TEST_F(GameTest, ReplayRoundTripCreatesTheFolder) {
+  ScratchFolder scratch;
+  for (uint32_t i = 0; i < 300; ++i) g_replay_words[i] = i * 2654435761u;
+  g_game.replay_frame_index = 300;
+  ASSERT_TRUE(SaveReplay(2));
+  EXPECT_EQ(fs::file_size("replay/st2.hsd"), 8u + 4u * 300u);
+  const std::vector<uint32_t> words = ReadWords("replay/st2.hsd");
+  EXPECT_EQ(words[0], 10671200u);
+  EXPECT_EQ(words[1], 300u);
+  std::vector<uint32_t> saved(g_replay_words, g_replay_words + 300);
+  std::fill(g_replay_words, g_replay_words + kReplayCapacity, 0xDEADBEEFu);
+  ASSERT_TRUE(LoadReplay(2));
+  EXPECT_EQ(std::vector<uint32_t>(g_replay_words, g_replay_words + 300), saved);
+  // Words beyond the recorded count read as no input.
+  EXPECT_EQ(g_replay_words[300], 0u);
+  EXPECT_EQ(g_replay_words[kReplayCapacity - 1], 0u);
+  EXPECT_FALSE(LoadReplay(3));
+}
+
+TEST_F(GameTest, ReplayWithBadCountOrMagicIsRefusedUntouched) {
+  ScratchFolder scratch;
+  fs::create_directories("replay");
+  g_replay_words[0] = 42;
+  WriteWords("replay/st1.hsd", {10671200, 70000, 1, 2, 3});
+  EXPECT_FALSE(LoadReplay(1));
+  WriteWords("replay/st1.hsd", {10671200, kReplayCapacity + 1});
+  EXPECT_FALSE(LoadReplay(1));
+  WriteWords("replay/st1.hsd", {10671201, 1, 5});
+  EXPECT_FALSE(LoadReplay(1));
+  WriteWords("replay/st1.hsd", {10671200});
+  EXPECT_FALSE(LoadReplay(1));
+  EXPECT_EQ(g_replay_words[0], 42u);
+  // A file longer than its count is fine; the rest is ignored.
+  WriteWords("replay/st1.hsd", {10671200, 1, 5, 6});
+  EXPECT_TRUE(LoadReplay(1));
+  EXPECT_EQ(g_replay_words[0], 5u);
+  EXPECT_EQ(g_replay_words[1], 0u);
+}
+
+TEST_F(GameTest, ReplayLongerThanTheOldBufferKeepsEveryWord) {
+  ScratchFolder scratch;
+  const uint32_t n = 70000;
+  for (uint32_t i = 0; i < n; ++i) g_replay_words[i] = i;
+  g_game.replay_frame_index = n;
+  ASSERT_TRUE(SaveReplay(5));
+  std::fill(g_replay_words, g_replay_words + n, 0u);
+  ASSERT_TRUE(LoadReplay(5));
+  EXPECT_EQ(g_replay_words[65533], 65533u);
+  EXPECT_EQ(g_replay_words[69999], 69999u);
+}
+
+TEST_F(GameTest, SaveReplayReportsAnUncreatableFile) {
+  ScratchFolder scratch;
+  { std::ofstream blocker("replay"); }
+  EXPECT_FALSE(SaveReplay(1));
+}
+
+TEST_F(GameTest, RecordFileRoundTripAndValidation) {
+  ScratchFolder scratch;
+  EXPECT_FALSE(LoadRecordFile());
+  EXPECT_EQ(g_game.high_score, 0u);
+  for (uint32_t w : g_game.record_words) EXPECT_EQ(w, 59999u);
+  g_game.high_score = 123456;
+  for (int i = 0; i < 5; ++i) g_game.record_words[i] = 10u + static_cast<uint32_t>(i);
+  ASSERT_TRUE(SaveRecordFile());
+  EXPECT_EQ(fs::file_size("rec.hsd"), 28u);
+  g_game.high_score = 0;
+  ASSERT_TRUE(LoadRecordFile());
+  EXPECT_EQ(g_game.high_score, 123456u);
+  EXPECT_EQ(g_game.record_words[4], 14u);
+  // Wrong magic or a short file: the defaults.
+  WriteWords("rec.hsd", {1, 999, 1, 2, 3, 4, 5});
+  EXPECT_FALSE(LoadRecordFile());
+  EXPECT_EQ(g_game.high_score, 0u);
+  WriteWords("rec.hsd", {10671200, 999, 1});
+  EXPECT_FALSE(LoadRecordFile());
+  EXPECT_EQ(g_game.high_score, 0u);
+  EXPECT_EQ(g_game.record_words[0], 59999u);
+  fs::remove("rec.hsd");
+  fs::create_directories("rec.hsd");
+  EXPECT_FALSE(SaveRecordFile());
+}
+
+}  // namespace

@@ -1,0 +1,33 @@
+// tests/game/game_fixture.h - puts the game's global records back to a known
+// state and gives each test its own scratch working folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace gametest {
+
+// Zeroes the game state, input, pools, tables and error text.
+void ResetGameGlobals();
+
+// A fresh, empty working folder for the test; the previous one is restored
+// and the folder removed at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+class GameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetGameGlobals(); }
+};
+
+}  // namespace gametest
