@@ -199,3 +199,9 @@ bool ApproachUp(double& value, double step, double target);
 bool ApproachDown(double& value, double step, double target);
 // Rounds half away from zero, as every position handed to a library draw is.
 int RoundHalfAway(double value);
+
+// A random value in [base, base + width] in steps of 1/65536; one draw from
+// the library's generator.
+double RandRange(double width, double base);
+// A random value in [-width, width] in steps of 2/65536; one draw.
+double RandSigned(double width);
