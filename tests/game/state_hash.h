@@ -1,0 +1,13 @@
+// tests/game/state_hash.h - a hash of everything a replay must reproduce,
+// taken once per frame by the whole-game tests: the game state, the player,
+// the random generator's position and every record in use (doubles by their
+// bits).
+#pragma once
+
+#include <cstdint>
+
+namespace gametest {
+
+uint64_t FrameStateHash();
+
+}  // namespace gametest
