@@ -1,0 +1,31 @@
+// platform/com.cpp - object creation by class identifier over the classes
+// that exist in this platform layer.
+#include "platform/com.h"
+
+#include "platform/dsound.h"
+
+namespace plat {
+namespace {
+
+using Factory = HResult (*)(void* outer, const Guid& iid, void** out);
+
+struct ClassEntry {
+  const Guid* clsid;
+  Factory factory;
+};
+
+const ClassEntry kClasses[] = {
+    {&kCLSID_DirectSound, &CreateDirectSoundInstance},
+};
+
+}  // namespace
+
+HResult CoCreateInstance(const Guid& clsid, void* outer, uint32_t context, const Guid& iid, void** out) {
+  if (out == nullptr) return kE_POINTER;
+  *out = nullptr;
+  for (const ClassEntry& entry : kClasses)
+    if (*entry.clsid == clsid) return entry.factory(outer, iid, out);
+  return kREGDB_E_CLASSNOTREG;
+}
+
+}  // namespace plat
