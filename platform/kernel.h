@@ -81,6 +81,8 @@ void* HeapReAllocZero(void* block, size_t size);
 void HeapFree(void* block);
 // Test hook: the n-th heap request from now on fails (0 switches it off).
 void SetHeapFailAt(uint64_t nth_request);
+// Number of heap requests (allocations and resizes) made so far.
+uint64_t GetHeapRequestCount();
 
 // ---- Time and system information -------------------------------------------
 
@@ -95,15 +97,26 @@ struct SystemInfo {
   int processor_count;
   uint64_t total_physical_memory;
   uint64_t available_physical_memory;
+  bool has_cpuid;
   bool has_mmx, has_sse, has_sse2, has_time_stamp_counter;
-  uint32_t os_version_code;   // major * 256 + minor, as the library reports it
+  char cpu_vendor[13];        // the three identification words, in order
+  char cpu_brand[49];         // empty when the processor has no brand string
+  // The version record the library reads: platform 2 (the NT line) with
+  // major 6, minor 1; the service text names the host system.
+  int os_platform;            // 0 Win32s, 1 the 9x line, 2 the NT line
+  int os_major, os_minor, os_build;
+  char os_service[128];
+  uint32_t os_version_code;   // major * 256 + minor
+  uint32_t timer_min_period_ms;  // the multimedia timer's finest period
   int oem_code_page;          // 932 unless overridden
 };
 SystemInfo GetSystemInfo();
 // Test hooks: 0 (or -1 for the page) restores the real value.
 void SetProcessorCountOverride(int count);
 void SetOemCodePageOverride(int code_page);
-// Reads the processor's time-stamp counter (0 where it has none).
+// Reads the processor's time-stamp counter (0 where it has none). Under the
+// virtual clock it counts 1000 ticks per virtual microsecond, so rates measured
+// against the millisecond clock stay consistent.
 uint64_t ReadTimeStampCounter();
 
 // ---- Debugger output ----------------------------------------------------------

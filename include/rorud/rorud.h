@@ -29,6 +29,19 @@ int SeedRandom(uint32_t seed);
 // A random integer from 0 to max inclusive (max >= 0); max 0 always gives 0.
 int GetRandomRange(int max);
 
+// Milliseconds of the system clock with bit 31 cleared (never negative); the
+// argument is not used.
+int GetMilliClock(int unused = 0);
+// Microseconds: from the time-stamp counter when use_time_stamp_counter is 1
+// and its rate is known, else from the performance counter, else from the
+// millisecond clock.
+uint64_t GetMicroClock(int use_time_stamp_counter = 0);
+// The local date and time: year, month, day, hour, minute, second.
+struct DateTimeRecord {
+  int year, month, day, hour, minute, second;
+};
+int GetLocalDateTime(DateTimeRecord* out);
+
 // ===== Files and archives ======================================================
 
 // ===== Input =====================================================================

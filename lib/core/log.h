@@ -21,3 +21,9 @@ int LogIndentOut();
 // The folder the log file is written in (the library start sets it).
 int SetLogFolder(const char* folder);
 const char* GetLogFolder();
+// The name LogFileStart chose ("Log.txt" unless the dated name is on).
+const char* GetLogFileName();
+// Switches the dated file name (Log<year>_<month>_<day>_<hour>_<minute>_<second>.txt,
+// off at start) and the time stamps in front of new lines (on at start).
+void SetLogDatedFileName(int enable);
+void SetLogTimeStamps(int enable);
