@@ -843,6 +843,22 @@ int PresentToWindow(Window* window, const void* pixels, int width, int height, i
   return detail::sdl::Present(window, bytes, width, height, pitch, src, dst);
 }
 
+// ---- The system's own window ----------------------------------------------------------------
+
+bool GetNativeWindowInfo(Window* window, int* width, int* height, std::string* title_utf8) {
+  if (IsHeadless() || !IsWindow(window)) return false;
+  return detail::sdl::NativeInfo(window, width, height, title_utf8);
+}
+
+void RequestNativeClose(Window* window) {
+  if (!IsWindow(window)) return;
+  if (IsHeadless()) {
+    PostMessage(window, kWmSysCommand, kScClose, 0);
+    return;
+  }
+  detail::sdl::PushClose(window);
+}
+
 // ---- Headless reset (the part that lives in the core) --------------------------------------------
 
 namespace detail {

@@ -257,6 +257,16 @@ bool IsScreenSaverActive();
 int PresentToWindow(Window* window, const void* pixels, int width, int height, int pitch,
                     const Rect* source, const Rect* destination);
 
+// ---- The system's own window ----------------------------------------------------------
+
+// The client size and title (UTF-8) that the system itself has for the
+// window: the SDL window's. False on the headless back end or for a dead
+// window.
+bool GetNativeWindowInfo(Window* window, int* width, int* height, std::string* title_utf8);
+// Closes the window as its close button would: SDL puts a close event into
+// the system's event queue; headless acts as HeadlessClose.
+void RequestNativeClose(Window* window);
+
 // ---- Headless desktop (test hooks; no effect on the SDL back end) ---------------
 
 struct VirtualDesktop {
@@ -278,6 +288,8 @@ void HeadlessClose();                                // kWmSysCommand kScClose
 void HeadlessMoveMouse(int screen_x, int screen_y);  // kWmMouseMove when over the client area
 void HeadlessClick(int button, bool down);           // 1 left, 2 right, 4 middle
 void HeadlessWheel(int notches, bool horizontal);
+// Replaces the display-mode list (empty: the default list).
+void HeadlessSetDisplayModes(const std::vector<DisplayMode>& modes);
 // A desktop change, as a user would make it; sends kWmDisplayChange.
 void HeadlessChangeDesktop(int width, int height, int bits);
 

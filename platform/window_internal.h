@@ -93,6 +93,8 @@ bool SetClipboard(const std::string& text);
 bool GetClipboard(std::string* out);
 void SetScreenSaver(bool active);
 bool ScreenSaver();
+bool NativeInfo(Window* window, int* width, int* height, std::string* title_utf8);
+void PushClose(Window* window);
 int Present(Window* window, const uint8_t* pixels, int width, int height, int pitch,
             const Rect& source, const Rect& destination);
 }  // namespace sdl

@@ -16,6 +16,32 @@
 // The program's entry point, defined by the application.
 int WinMain();
 
+// Starts the library (window, input, sound, graphics) with the settings made
+// so far: 0, or -1 when the start failed. 0 at once when it already runs.
+int LibraryStart();
+// Ends the library and frees what it holds; 0 (also when it did not run).
+int LibraryEnd();
+// Handles the waiting window messages (at most five before returning) and
+// runs the per-frame services: 0, or -1 once the window is gone or a quit
+// message arrived. While the application is inactive (and not told to run
+// inactive) it returns only when it is active again.
+int ProcessWindowMessages();
+// Waits the milliseconds on the microsecond clock, handling window messages
+// while more than 4 ms remain and spinning for the rest. 0.
+int WaitMillisPumping(int milliseconds);
+// The window title (code page 932); it also names the window class, which the
+// double-start check looks for. Before the start, or at once on the window.
+int SetWindowTitle(const char* text);
+// 1: run in a window, 0: full screen. 0, or -1 when full screen is asked and
+// no display mode has the screen size.
+int ChangeWindowMode(int flag);
+// The window's size as a multiple of the screen size in window mode; a
+// vertical rate of 0 or less takes the horizontal one, and a rate of 0 or
+// less means 1.0.
+int SetWindowScale(double x, double y);
+// 1: keep running (frames, sound, input) while the window is inactive.
+int SetRunInactiveFlag(int flag);
+
 // ===== Log and memory ===========================================================
 
 int SetLogFileEnabled(int enable);

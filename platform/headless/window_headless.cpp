@@ -199,6 +199,11 @@ void HeadlessWheel(int notches, bool horizontal) {
               static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16, 0);
 }
 
+void HeadlessSetDisplayModes(const std::vector<DisplayMode>& modes) {
+  std::lock_guard<std::mutex> guard(g_desktop_lock);
+  g_desktop.modes = modes;
+}
+
 void HeadlessChangeDesktop(int width, int height, int bits) {
   {
     std::lock_guard<std::mutex> guard(g_desktop_lock);

@@ -463,6 +463,27 @@ void SetScreenSaver(bool active) {
 
 bool ScreenSaver() { return SDL_IsScreenSaverEnabled() == SDL_TRUE; }
 
+bool NativeInfo(Window* window, int* width, int* height, std::string* title_utf8) {
+  NativeWindow* n = Native(window);
+  if (n == nullptr) return false;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(n->sdl, &w, &h);
+  if (width != nullptr) *width = w;
+  if (height != nullptr) *height = h;
+  if (title_utf8 != nullptr) *title_utf8 = SDL_GetWindowTitle(n->sdl);
+  return true;
+}
+
+void PushClose(Window* window) {
+  NativeWindow* n = Native(window);
+  if (n == nullptr) return;
+  SDL_Event e{};
+  e.type = SDL_WINDOWEVENT;
+  e.window.event = SDL_WINDOWEVENT_CLOSE;
+  e.window.windowID = SDL_GetWindowID(n->sdl);
+  SDL_PushEvent(&e);
+}
+
 int Present(Window* window, const uint8_t* pixels, int width, int height, int pitch,
             const Rect& source, const Rect& destination) {
   (void)width;

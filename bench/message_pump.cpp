@@ -1,0 +1,41 @@
+// The cost of the message pump on an empty queue: the game's frame wait calls
+// it in a busy loop, so an idle call must stay cheap. Runs on the headless
+// desktop (RORUD_PLATFORM=sdl with a display measures the SDL back end, whose
+// event poll is limited to once a millisecond).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "lib/core/log.h"
+#include "lib/core/window_system.h"
+#include "platform/backend.h"
+#include "platform/window.h"
+#include "rorud/rorud.h"
+
+namespace {
+
+void StartLibrary() {
+  const char* chosen = std::getenv("RORUD_PLATFORM");
+  if (chosen == nullptr) plat::SetBackend(plat::Backend::kHeadless);
+  auto folder = std::filesystem::temp_directory_path() / "rorud-bench-message-pump";
+  std::filesystem::create_directories(folder);
+  plat::SetWindowLockFolder(folder.string());
+  SetLogFileEnabled(0);
+  SetWindowTitle("message pump benchmark");
+  ChangeWindowMode(1);
+  SetRunInactiveFlag(1);
+  LibraryStart();
+  for (int i = 0; i < 100; ++i) ProcessWindowMessages();
+}
+
+void BM_IdlePump(benchmark::State& state) {
+  StartLibrary();
+  for (auto _ : state) benchmark::DoNotOptimize(ProcessWindowMessages());
+  state.counters["calls_per_second"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  LibraryEnd();
+}
+BENCHMARK(BM_IdlePump);
+
+}  // namespace

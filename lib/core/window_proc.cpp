@@ -1,0 +1,222 @@
+// lib/core/window_proc.cpp - the main window's procedure, activation changes
+// and the window teardown at the library end.
+#include <cstring>
+#include <vector>
+
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/core/window_system.h"
+#include "platform/kernel.h"
+
+namespace {
+
+void RefreshWindowRect(plat::Window* window) {
+  plat::GetWindowRect(window, &WindowState().window_rect);
+}
+
+void RequestClose() {
+  WindowSystemState& s = WindowState();
+  if (s.close_requested == 0) {
+    s.close_requested = 1;
+    plat::PostMessage(s.main_window, plat::kWmClose, 0, 0);
+  }
+}
+
+void HideCursorForMessage() {
+  WindowSystemState& s = WindowState();
+  if (s.cursor_shown != 0) return;
+  plat::SetCursorVisibleShape(false);
+  while (plat::ShowCursor(false) >= 0) {
+  }
+}
+
+// Paint in window mode. Before the library is started the client area is
+// black; once it runs, the screen contents come back through the flip.
+void Paint(plat::Window* window) {
+  plat::Rect paint;
+  if (!plat::BeginPaint(window, &paint)) return;
+  WindowSystemState& s = WindowState();
+  if (IsWindowMode() == 1) {
+    s.painting = 1;
+    if (!IsLibraryStarted()) {
+      int w = paint.right - paint.left, h = paint.bottom - paint.top;
+      if (w > 0 && h > 0) {
+        std::vector<uint32_t> black(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+        plat::PresentToWindow(window, black.data(), w, h, w * 4, nullptr, &paint);
+      }
+    }
+    s.painting = 0;
+  }
+  plat::EndPaint(window);
+}
+
+void DisplayChange(uintptr_t wparam, intptr_t lparam) {
+  WindowSystemState& s = WindowState();
+  if (IsWindowMode() != 1 || s.mode_changing) return;
+  int bits = static_cast<int>(wparam);
+  int width = static_cast<int>(lparam & 0xFFFF);
+  int height = static_cast<int>((lparam >> 16) & 0xFFFF);
+  int screen_w, screen_h;
+  GetWindowScreenSize(&screen_w, &screen_h);
+  int screen_bits = s.desktop_colour_bits;
+  bool differ = bits != screen_bits || width != screen_w || height != screen_h;
+  if (!differ) return;
+  if (bits == 24 || (bits != screen_bits && bits == 8) || screen_w > width || screen_h > height) {
+    WriteLogLine("復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
+    WriteLogLine("またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
+    RequestClose();
+  }
+}
+
+}  // namespace
+
+intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  WindowSystemState& s = WindowState();
+  switch (message) {
+    case plat::kWmClose:
+      WriteLogLine("ウインドウを閉じようとしています\n");
+      plat::DestroyWindow(window);
+      return 0;
+    case plat::kWmDestroy:
+      WriteLogLine("ウインドウが破棄されようとしています\n");
+      s.destroy_received = 1;
+      plat::PostQuitMessage(0);
+      s.window_destroyed = 1;
+      WriteLogLine("ソフトを終了する準備が整いました\n");
+      break;
+    case plat::kWmMove:
+      RefreshWindowRect(window);
+      if (IsWindowMode() == 1 && s.mode_changing == 0) OnWindowMove(lparam);
+      break;
+    case plat::kWmSize:
+      RefreshWindowRect(window);
+      s.minimised = wparam == 1;
+      if (wparam != 2) FitWindowToClient();
+      break;
+    case plat::kWmActivateApp:
+      if (wparam != 0) break;
+      [[fallthrough]];
+    case plat::kWmActivate:
+      if (s.inside_pump == 1 && s.creating_window == 0 && s.activation_count < kActivationQueueSize) {
+        s.activation_queue[s.activation_write] = static_cast<uint32_t>(wparam);
+        s.activation_write = (s.activation_write + 1) % kActivationQueueSize;
+        ++s.activation_count;
+      } else {
+        OnActivateApp(wparam);
+      }
+      break;
+    case plat::kWmPaint:
+      Paint(window);
+      return 0;
+    case plat::kWmSetCursor:
+    case plat::kWmMouseMove:
+    case plat::kWmLButtonDown:
+    case plat::kWmLButtonUp:
+    case plat::kWmRButtonDown:
+    case plat::kWmRButtonUp:
+    case plat::kWmMButtonDown:
+    case plat::kWmMButtonUp:
+      if (message == plat::kWmLButtonDown) LogMouseClick(1);
+      if (message == plat::kWmRButtonDown) LogMouseClick(2);
+      if (message == plat::kWmMButtonDown) LogMouseClick(4);
+      HideCursorForMessage();
+      break;
+    case plat::kWmDisplayChange:
+      DisplayChange(wparam, lparam);
+      break;
+    case plat::kWmSysCommand:
+      if ((wparam & 0xFFF0) == plat::kScScreenSave || (wparam & 0xFFF0) == plat::kScMonitorPower) return 1;
+      break;
+    case plat::kWmMouseWheel:
+      s.wheel_vertical += static_cast<int16_t>(wparam >> 16) > 0 ? 1 : -1;
+      break;
+    case plat::kWmMouseHWheel:
+      s.wheel_horizontal += static_cast<int16_t>(wparam >> 16) > 0 ? 1 : -1;
+      break;
+    case plat::kWmMoving:
+      RefreshWindowRect(window);
+      if (IsWindowMode() == 0 && lparam != 0) *reinterpret_cast<plat::Rect*>(lparam) = s.window_rect;
+      break;
+    default:
+      break;
+  }
+  return plat::DefWindowProc(window, message, wparam, lparam);
+}
+
+int OnActivateApp(uintptr_t wparam) {
+  WindowSystemState& s = WindowState();
+  int act = (wparam & 0xFFFF) != 0 ? 1 : 0;
+  if (s.creating_window == 1) {
+    s.active = act;
+    return 0;
+  }
+  if (act == 0) {
+    // A deactivated window keeps showing its last frame.
+  }
+  s.active = act;
+  return 0;
+}
+
+int OnWindowMove(intptr_t lparam) {
+  WindowSystemState& s = WindowState();
+  plat::Rect client;
+  if (!plat::GetClientRect(s.main_window, &client)) return 0;
+  int x = static_cast<int16_t>(lparam & 0xFFFF);
+  int y = static_cast<int16_t>((lparam >> 16) & 0xFFFF);
+  s.client_rect_on_screen = {x, y, x + client.right, y + client.bottom};
+  return 0;
+}
+
+int ForceForegroundWindow(plat::Window* window, int topmost) {
+  plat::SetForegroundWindow(window);
+  if (topmost == 1) {
+    plat::SetWindowPos(WindowState().main_window, plat::ZOrder::kTopmost, 0, 0, 0, 0,
+                       plat::kSwpNoMove | plat::kSwpNoSize | plat::kSwpNoRedraw);
+  }
+  return 0;
+}
+
+int LogMouseClick(int button) {
+  WindowSystemState& s = WindowState();
+  if (s.click_count >= kClickLogSize) return 0;
+  int x, y;
+  GetMouseClientPos(&x, &y);
+  s.clicks[s.click_count++] = {button, x, y};
+  return 0;
+}
+
+int FreeDroppedFileNames() {
+  WindowSystemState& s = WindowState();
+  for (int i = 0; i < s.dropped_count; ++i) {
+    RR_FREE(s.dropped_files[i]);
+    s.dropped_files[i] = nullptr;
+  }
+  s.dropped_count = 0;
+  return 0;
+}
+
+int TeardownWindow() {
+  WindowSystemState& s = WindowState();
+  if (s.main_window == nullptr) return 0;
+  plat::SetScreenSaverActive(true);
+  auto enable_ime = reinterpret_cast<int (*)(plat::Window*, int)>(GetLoadedFunction("WINNLSEnableIME"));
+  if (enable_ime != nullptr) enable_ime(s.main_window, 1);
+  s.cursor_wanted = 1;
+  if (s.cursor_shown == 0) {
+    while (plat::ShowCursor(true) < 0) {
+    }
+    plat::PostMessage(s.main_window, plat::kWmSetCursor, 0, 0);
+    s.cursor_shown = 1;
+  }
+  if (s.close_requested == 0) {
+    s.close_requested = 1;
+    plat::PostMessage(s.main_window, plat::kWmClose, 0, 0);
+    while (PumpWindowMessages() == 0 && s.destroy_received == 0) {
+    }
+    plat::UnregisterWindowClass(GetWindowClassName());
+  }
+  FreeDroppedFileNames();
+  auto end_period = reinterpret_cast<uint32_t (*)(uint32_t)>(GetLoadedFunction("timeEndPeriod"));
+  if (end_period != nullptr) end_period(1);
+  return 0;
+}
