@@ -543,7 +543,7 @@ TEST(LibraryLock, ThreadsGetTheLockInArrivalOrderAndTheOwnerReenters) {
   DeleteLibraryLock();
 }
 
-TEST(LibraryLock, ATheThirdArrivingWhileTheSecondWaitsQueuesBehindIt) {
+TEST(LibraryLock, TheThirdArrivingWhileTheSecondWaitsQueuesBehindIt) {
   LockLibrary();
   std::vector<int> order;
   std::mutex order_lock;
