@@ -7,6 +7,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
+#include "platform/com.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -89,7 +90,7 @@ FunctionEntry g_winmm[] = {
     RR_FN("timeGetTime", StandInTimeGetTime), RR_FN("timeGetDevCaps", StandInTimeGetDevCaps),
     RR_NONE("joyGetPosEx"), RR_NONE("joyGetDevCapsA"), RR_NONE("mciSendCommandA")};
 FunctionEntry g_ole32[] = {
-    RR_NONE("CoCreateInstance"), RR_FN("CoTaskMemAlloc", StandInCoTaskMemAlloc),
+    RR_FN("CoCreateInstance", plat::CoCreateInstance), RR_FN("CoTaskMemAlloc", StandInCoTaskMemAlloc),
     RR_FN("CoTaskMemFree", StandInCoTaskMemFree), RR_FN("CoInitialize", StandInCoInitialize),
     RR_FN("CoFreeUnusedLibraries", StandInCoFreeUnusedLibraries),
     RR_FN("CoUninitialize", StandInCoUninitialize)};
