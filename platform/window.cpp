@@ -178,6 +178,15 @@ void NoteForeground(Window* window) {
   g_foreground = window;
 }
 
+void NoteMinimised(Window* window, bool minimised) {
+  {
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    if (!LiveLocked(window)) return;
+    window->minimised = minimised;
+  }
+  SyncNative(window);
+}
+
 void NoteCursorPos(int x, int y) {
   g_cursor_x.store(x);
   g_cursor_y.store(y);

@@ -283,7 +283,7 @@ void HeadlessReset(const VirtualDesktop& desktop);
 void HeadlessSetKey(int virtual_key, bool down);     // state + kWmKeyDown / kWmKeyUp
 void HeadlessTypeText(const char* cp932);            // one kWmChar per byte
 void HeadlessSetFocus(bool active);                  // kWmActivateApp + kWmActivate
-void HeadlessMinimize(bool minimised);               // kWmSize, activation follows
+void HeadlessMinimize(bool minimised);               // posts kWmSize, then the activation
 void HeadlessClose();                                // kWmSysCommand kScClose
 void HeadlessMoveMouse(int screen_x, int screen_y);  // kWmMouseMove when over the client area
 void HeadlessClick(int button, bool down);           // 1 left, 2 right, 4 middle

@@ -48,6 +48,8 @@ Window* InputTarget();
 // Called by the back ends when the user activated or deactivated the
 // process's windows (foreground follows).
 void NoteForeground(Window* window);
+// Marks the window minimised or restored by the user (no messages sent).
+void NoteMinimised(Window* window, bool minimised);
 // Cursor position on the screen, kept by the back ends' mouse events.
 void NoteCursorPos(int x, int y);
 // True when the window is alive (the caller holds no lock).

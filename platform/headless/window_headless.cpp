@@ -147,7 +147,21 @@ void HeadlessSetFocus(bool active) {
 void HeadlessMinimize(bool minimised) {
   Window* target = detail::InputTarget();
   if (target == nullptr) return;
-  ShowWindow(target, minimised ? kSwMinimize : kSwRestore);
+  // As the system does it: the state changes at once, the window hears of it
+  // through its queue (so any thread may inject it).
+  detail::NoteMinimised(target, minimised);
+  detail::NoteForeground(minimised ? nullptr : target);
+  Rect client;
+  GetClientRect(target, &client);
+  if (minimised) {
+    PostMessage(target, kWmSize, 1, 0);
+    PostMessage(target, kWmActivateApp, 0, 0);
+    PostMessage(target, kWmActivate, 0x10000, 0);
+  } else {
+    PostMessage(target, kWmSize, 0, PackPoint(client.right, client.bottom));
+    PostMessage(target, kWmActivateApp, 1, 0);
+    PostMessage(target, kWmActivate, 1, 0);
+  }
 }
 
 void HeadlessClose() {

@@ -475,6 +475,27 @@ TEST_F(LibraryFixture, InactiveThePumpWaitsForAnActivationFromAnotherThread) {
   EXPECT_EQ(WaitWhileInactive(), 0);
 }
 
+TEST_F(LibraryFixture, MinimisedThePumpWaitsUntilRestoredAndDrawCallsWaitToo) {
+  ChangeWindowMode(1);
+  ASSERT_EQ(LibraryStart(), 0);
+  Drain();
+  plat::HeadlessMinimize(true);
+  EXPECT_EQ(ProcessWindowMessages(), 0);  // hears of the minimise
+  EXPECT_EQ(WindowState().minimised, 1);
+  EXPECT_EQ(IsAppActive(), 0);
+  std::atomic<bool> injected{false};
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    injected = true;
+    plat::HeadlessMinimize(false);
+  });
+  EXPECT_EQ(WaitWhileInactive(), 0);
+  EXPECT_TRUE(injected);
+  other.join();
+  EXPECT_EQ(WindowState().minimised, 0);
+  EXPECT_EQ(IsAppActive(), 1);
+}
+
 std::vector<int64_t> g_pump_times;
 void NotePumpTime() { g_pump_times.push_back(static_cast<int64_t>(GetMicroClock())); }
 
