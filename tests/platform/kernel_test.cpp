@@ -194,6 +194,18 @@ TEST(DebugOutput, ReachesTheSink) {
   EXPECT_EQ(captured, "one \x8a\xae\x97\xb9\n");
 }
 
+TEST(DebugOutput, GoesToStderrAsUtf8WhenSwitchedOn) {
+  // The switch is read once per process: run in a fresh one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("RORUD_DEBUG_OUTPUT", "1", 1);
+        plat::OutputDebugString("done \x8a\xae\x97\xb9 \xff!\n");
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "done \xe5\xae\x8c\xe4\xba\x86 \\?!");
+}
+
 std::jmp_buf g_exit_jump;
 int g_exit_code = 0;
 
