@@ -55,6 +55,8 @@ struct Event;     // opaque
 
 // Starts a thread running proc(argument); null on failure.
 Thread* CreateThread(ThreadProc proc, void* argument, uint32_t* thread_id);
+// Timed waits (threads and events) always count real milliseconds, also while
+// the virtual clock runs, so a wait that nobody ends still comes back.
 // Waits for the thread to end (timeout_ms 0xFFFFFFFF waits forever);
 // returns 0 when it ended, 1 on timeout.
 int WaitThread(Thread* thread, uint32_t timeout_ms);
@@ -77,6 +79,7 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 void* HeapAlloc(size_t size);
 // Resizes; the grown part is zero-filled. Null on failure (old block kept).
+// A null block gets a new zero-filled one.
 void* HeapReAllocZero(void* block, size_t size);
 void HeapFree(void* block);
 // Test hook: the n-th heap request from now on fails (0 switches it off).
