@@ -1,0 +1,881 @@
+// platform/d3d9_raster.cpp - the software rasteriser behind the device.
+//
+// Rules, chosen so that every image is reproducible bit for bit:
+// - Vertex positions are snapped to 1/256 pixel; pixel centres lie on
+//   integer coordinates; a pixel is covered when its centre is inside the
+//   triangle or on a top or left edge (so two triangles sharing an edge never
+//   both cover a pixel, and a quad from x - 0.5 to x + w - 0.5 covers w
+//   columns).
+// - Texture coordinates are stepped along a span in 16.16 fixed point (texel
+//   units) from a start value computed per span; point sampling takes texel
+//   floor(u * W), bilinear sampling blends the four texels around
+//   u * W - 0.5 with 8-bit weights.
+// - Colour arithmetic is on 0..255 channels; a product of two channels is
+//   rounded to the nearest (a * b / 255).
+// - Flat shading takes the colour of each triangle's first vertex.
+// Common state combinations run through specialised span loops; everything
+// else goes through the generic per-pixel pipeline. Both share the set-up
+// and the arithmetic, so they give identical pixels.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/d3d9_internal.h"
+
+namespace plat {
+
+namespace {
+
+constexpr double kGuardBand = 1048576.0;  // 2^20 pixels
+
+inline uint32_t Div255(uint32_t x) { return (x + 127) / 255; }
+inline uint32_t Mul(uint32_t a, uint32_t b) { return Div255(a * b); }
+
+inline uint32_t Ch(uint32_t c, int i) { return (c >> (8 * i)) & 255; }
+inline uint32_t Pack(uint32_t b, uint32_t g, uint32_t r, uint32_t a) {
+  return b | (g << 8) | (r << 16) | (a << 24);
+}
+
+inline uint32_t Modulate(uint32_t x, uint32_t y) {
+  return Pack(Mul(Ch(x, 0), Ch(y, 0)), Mul(Ch(x, 1), Ch(y, 1)), Mul(Ch(x, 2), Ch(y, 2)),
+              Mul(Ch(x, 3), Ch(y, 3)));
+}
+
+inline int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
+  return n >= 0 ? n / d : -((-n + d - 1) / d);
+}
+inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
+
+inline int64_t ToFixed(double v) {
+  if (!(v > -1e15)) return int64_t(-1e15);
+  if (!(v < 1e15)) return int64_t(1e15);
+  return std::llround(v * 65536.0);
+}
+
+// ---- Sampling ----
+
+struct Sampler {
+  TexelView view;
+  uint32_t addr_u = D3DTADDRESS_CLAMP, addr_v = D3DTADDRESS_CLAMP;
+  uint32_t border = 0;
+  uint32_t mag = D3DTEXF_POINT, min = D3DTEXF_POINT;
+};
+
+// Resolves a texel index under an address mode; -1 means the border colour.
+inline int64_t Address(int64_t i, int64_t n, uint32_t mode) {
+  switch (mode) {
+    case D3DTADDRESS_WRAP: {
+      int64_t r = i % n;
+      return r < 0 ? r + n : r;
+    }
+    case D3DTADDRESS_MIRROR: {
+      int64_t p = 2 * n, r = i % p;
+      if (r < 0) r += p;
+      return r < n ? r : p - 1 - r;
+    }
+    case D3DTADDRESS_BORDER:
+      return (i < 0 || i >= n) ? -1 : i;
+    default:
+      return i < 0 ? 0 : (i >= n ? n - 1 : i);
+  }
+}
+
+inline uint32_t Fetch(const Sampler& s, int64_t x, int64_t y) {
+  if (x < 0 || y < 0) return s.border;
+  return s.view.texels[size_t(y) * s.view.stride + size_t(x)] | s.view.alpha_or;
+}
+
+inline uint32_t SamplePoint(const Sampler& s, int64_t u, int64_t v) {
+  int64_t x = Address(u >> 16, s.view.width, s.addr_u);
+  int64_t y = Address(v >> 16, s.view.height, s.addr_v);
+  if (x < 0 || y < 0) return s.border;
+  return Fetch(s, x, y);
+}
+
+inline uint32_t Bilerp(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11, uint32_t fx, uint32_t fy) {
+  uint32_t out = 0;
+  for (int i = 0; i < 4; i++) {
+    uint32_t top = Ch(c00, i) * (256 - fx) + Ch(c10, i) * fx;
+    uint32_t bot = Ch(c01, i) * (256 - fx) + Ch(c11, i) * fx;
+    out |= ((top * (256 - fy) + bot * fy + 32768) >> 16) << (8 * i);
+  }
+  return out;
+}
+
+inline uint32_t SampleBilinear(const Sampler& s, int64_t u, int64_t v) {
+  u -= 32768;
+  v -= 32768;
+  int64_t xi = u >> 16, yi = v >> 16;
+  uint32_t fx = uint32_t((u >> 8) & 255), fy = uint32_t((v >> 8) & 255);
+  int64_t x0 = Address(xi, s.view.width, s.addr_u), x1 = Address(xi + 1, s.view.width, s.addr_u);
+  int64_t y0 = Address(yi, s.view.height, s.addr_v), y1 = Address(yi + 1, s.view.height, s.addr_v);
+  auto at = [&](int64_t x, int64_t y) { return (x < 0 || y < 0) ? s.border : Fetch(s, x, y); };
+  return Bilerp(at(x0, y0), at(x1, y0), at(x0, y1), at(x1, y1), fx, fy);
+}
+
+// ---- Draw configuration ----
+
+struct StageCfg {
+  uint32_t cop, ca1, ca2, aop, aa1, aa2, result;
+  int set;
+  bool has_tex;
+  Sampler smp;
+};
+
+struct DrawConfig {
+  int stages = 0;
+  StageCfg st[kMaxTextureStages];
+  uint32_t tfactor = 0xFFFFFFFFu;
+  bool blend = false;
+  uint32_t src_blend = D3DBLEND_ONE, dst_blend = D3DBLEND_ZERO, blend_op = D3DBLENDOP_ADD;
+  bool alpha_test = false;
+  uint32_t alpha_func = D3DCMP_ALWAYS, alpha_ref = 0;
+  bool z_test = false, z_write = false;
+  uint32_t z_func = D3DCMP_LESSEQUAL;
+  bool specular_add = false;
+  bool flat = false;
+  uint32_t write_mask = 0xF;
+  uint32_t cull = D3DCULL_CCW;
+  D3DFORMAT format = 0;
+  int bpp = 0;
+  uint8_t* bits = nullptr;
+  int pitch = 0;
+  float* depth = nullptr;
+  int depth_w = 0, depth_h = 0;
+  RECT clip{};
+  int tex_sets = 0;
+  // Specialised path: which loop and its constants.
+  bool fast = false;
+  int fast_target = 0;  // 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5
+  int fast_blend = 0;   // 0 opaque, 1 alpha, 2 additive
+  bool fast_uses_tex = false;
+  uint32_t fast_tmask = 0, fast_tfill = 0;  // texture channels kept / forced to 255
+  uint32_t fast_dmask = 0;                  // diffuse channels used
+};
+
+inline bool Compare(uint32_t func, float a, float b) {
+  switch (func) {
+    case D3DCMP_NEVER: return false;
+    case D3DCMP_LESS: return a < b;
+    case D3DCMP_EQUAL: return a == b;
+    case D3DCMP_LESSEQUAL: return a <= b;
+    case D3DCMP_GREATER: return a > b;
+    case D3DCMP_NOTEQUAL: return a != b;
+    case D3DCMP_GREATEREQUAL: return a >= b;
+    default: return true;
+  }
+}
+
+inline bool CompareInt(uint32_t func, uint32_t a, uint32_t b) {
+  switch (func) {
+    case D3DCMP_NEVER: return false;
+    case D3DCMP_LESS: return a < b;
+    case D3DCMP_EQUAL: return a == b;
+    case D3DCMP_LESSEQUAL: return a <= b;
+    case D3DCMP_GREATER: return a > b;
+    case D3DCMP_NOTEQUAL: return a != b;
+    case D3DCMP_GREATEREQUAL: return a >= b;
+    default: return true;
+  }
+}
+
+// Classifies a stage-0 argument for the specialised path: 'T' texture,
+// 'D' diffuse (current is diffuse at stage 0), 0 anything else.
+char ArgKind(uint32_t arg) {
+  if (arg == D3DTA_TEXTURE) return 'T';
+  if (arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT) return 'D';
+  return 0;
+}
+
+// Which of texture and diffuse a stage-0 operation combines: bit 1 texture,
+// bit 2 diffuse; 0 when the operation is not one the specialised loops do.
+int OpSources(uint32_t op, uint32_t a1, uint32_t a2) {
+  char k1 = ArgKind(a1), k2 = ArgKind(a2);
+  auto bit = [](char k) { return k == 'T' ? 1 : 2; };
+  if (op == D3DTOP_SELECTARG1) return k1 ? bit(k1) : 0;
+  if (op == D3DTOP_SELECTARG2) return k2 ? bit(k2) : 0;
+  if (op == D3DTOP_MODULATE && k1 && k2) return bit(k1) | bit(k2);
+  return 0;
+}
+
+void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface9* depth, int tex_sets,
+                 DrawConfig* c) {
+  c->format = target->format();
+  c->bpp = FormatBytesPerPixel(c->format);
+  c->bits = target->bits();
+  c->pitch = target->pitch();
+  c->tex_sets = tex_sets;
+  const D3DVIEWPORT9& vp = s.viewport;
+  RECT clip = {int32_t(vp.X), int32_t(vp.Y), int32_t(vp.X + vp.Width), int32_t(vp.Y + vp.Height)};
+  clip.right = std::min(clip.right, int32_t(target->width()));
+  clip.bottom = std::min(clip.bottom, int32_t(target->height()));
+  if (s.rs[D3DRS_SCISSORTESTENABLE]) {
+    clip.left = std::max(clip.left, s.scissor.left);
+    clip.top = std::max(clip.top, s.scissor.top);
+    clip.right = std::min(clip.right, s.scissor.right);
+    clip.bottom = std::min(clip.bottom, s.scissor.bottom);
+  }
+  c->clip = clip;
+  c->stages = 0;
+  for (int i = 0; i < kMaxTextureStages; i++) {
+    if (s.tss[i][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    StageCfg& st = c->st[i];
+    st.cop = s.tss[i][D3DTSS_COLOROP];
+    st.ca1 = s.tss[i][D3DTSS_COLORARG1];
+    st.ca2 = s.tss[i][D3DTSS_COLORARG2];
+    st.aop = s.tss[i][D3DTSS_ALPHAOP];
+    st.aa1 = s.tss[i][D3DTSS_ALPHAARG1];
+    st.aa2 = s.tss[i][D3DTSS_ALPHAARG2];
+    st.result = s.tss[i][D3DTSS_RESULTARG];
+    st.set = int(s.tss[i][D3DTSS_TEXCOORDINDEX] & 0xFFFF);
+    Direct3DTexture9* tex = s.textures[i];
+    st.has_tex = tex != nullptr && tex->GetLevelCount() > 0;
+    if (st.has_tex) {
+      st.smp.view = GetTexelView(tex->level(0));
+      st.smp.addr_u = s.samp[i][D3DSAMP_ADDRESSU];
+      st.smp.addr_v = s.samp[i][D3DSAMP_ADDRESSV];
+      st.smp.border = s.samp[i][D3DSAMP_BORDERCOLOR];
+      st.smp.mag = s.samp[i][D3DSAMP_MAGFILTER];
+      st.smp.min = s.samp[i][D3DSAMP_MINFILTER];
+    }
+    c->stages++;
+  }
+  c->tfactor = s.rs[D3DRS_TEXTUREFACTOR];
+  c->blend = s.rs[D3DRS_ALPHABLENDENABLE] != 0;
+  c->src_blend = s.rs[D3DRS_SRCBLEND];
+  c->dst_blend = s.rs[D3DRS_DESTBLEND];
+  c->blend_op = s.rs[D3DRS_BLENDOP];
+  c->alpha_test = s.rs[D3DRS_ALPHATESTENABLE] != 0;
+  c->alpha_func = s.rs[D3DRS_ALPHAFUNC];
+  c->alpha_ref = s.rs[D3DRS_ALPHAREF] & 255;
+  c->z_test = s.rs[D3DRS_ZENABLE] != 0 && depth != nullptr;
+  c->z_write = c->z_test && s.rs[D3DRS_ZWRITEENABLE] != 0;
+  c->z_func = s.rs[D3DRS_ZFUNC];
+  if (c->z_test) {
+    c->depth = depth->depth();
+    c->depth_w = int(depth->width());
+    c->depth_h = int(depth->height());
+  }
+  c->specular_add = s.rs[D3DRS_SPECULARENABLE] != 0;
+  c->flat = s.rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  c->write_mask = s.rs[D3DRS_COLORWRITEENABLE] & 0xF;
+  c->cull = s.rs[D3DRS_CULLMODE];
+
+  // The specialised loops: one stage combining texture and diffuse by
+  // select or modulate, clamped addressing, no depth, full colour writes, a
+  // 32-bit or R5G6B5 target, and opaque, alpha or additive blending.
+  c->fast = false;
+  if (g_force_generic_spans || c->stages > 1 || c->z_test || c->specular_add || c->write_mask != 0xF) return;
+  if (c->format == D3DFMT_A8R8G8B8) c->fast_target = 0;
+  else if (c->format == D3DFMT_X8R8G8B8) c->fast_target = 1;
+  else if (c->format == D3DFMT_R5G6B5) c->fast_target = 2;
+  else return;
+  if (!c->blend) c->fast_blend = 0;
+  else if (c->blend_op == D3DBLENDOP_ADD && c->src_blend == D3DBLEND_SRCALPHA && c->dst_blend == D3DBLEND_INVSRCALPHA)
+    c->fast_blend = 1;
+  else if (c->blend_op == D3DBLENDOP_ADD && c->src_blend == D3DBLEND_SRCALPHA && c->dst_blend == D3DBLEND_ONE)
+    c->fast_blend = 2;
+  else return;
+  int csrc = 2, asrc = 2;  // no stage at all: diffuse passes through
+  if (c->stages == 1) {
+    const StageCfg& st = c->st[0];
+    csrc = OpSources(st.cop, st.ca1, st.ca2);
+    asrc = st.aop == D3DTOP_DISABLE ? 2 : OpSources(st.aop, st.aa1, st.aa2);
+    if (!csrc || !asrc || st.result != D3DTA_CURRENT) return;
+    if (st.has_tex && ((csrc | asrc) & 1)) {
+      if (st.smp.addr_u != D3DTADDRESS_CLAMP || st.smp.addr_v != D3DTADDRESS_CLAMP) return;
+      if (st.set >= tex_sets) return;
+    }
+  }
+  c->fast_uses_tex = c->stages == 1 && c->st[0].has_tex && ((csrc | asrc) & 1);
+  c->fast_tmask = ((csrc & 1) ? 0x00FFFFFFu : 0) | ((asrc & 1) ? 0xFF000000u : 0);
+  c->fast_tfill = ~c->fast_tmask;
+  c->fast_dmask = ((csrc & 2) ? 0x00FFFFFFu : 0) | ((asrc & 2) ? 0xFF000000u : 0);
+  c->fast = true;
+}
+
+// ---- Per-pixel pipeline ----
+
+struct PixelInput {
+  int64_t u[kMaxTextureStages], v[kMaxTextureStages];  // 16.16 texel units per stage
+  bool bilinear[kMaxTextureStages];
+  uint32_t diffuse, specular;
+  float z;
+};
+
+inline uint32_t ReadArg(uint32_t arg, uint32_t diffuse, uint32_t current, uint32_t texel, uint32_t tfactor,
+                        uint32_t specular, uint32_t temp) {
+  uint32_t v;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE: v = diffuse; break;
+    case D3DTA_CURRENT: v = current; break;
+    case D3DTA_TEXTURE: v = texel; break;
+    case D3DTA_TFACTOR: v = tfactor; break;
+    case D3DTA_SPECULAR: v = specular; break;
+    case D3DTA_TEMP: v = temp; break;
+    default: v = 0xFFFFFFFFu; break;
+  }
+  if (arg & D3DTA_COMPLEMENT) v = ~v;
+  if (arg & D3DTA_ALPHAREPLICATE) {
+    uint32_t a = v >> 24;
+    v = Pack(a, a, a, a);
+  }
+  return v;
+}
+
+inline uint32_t Clamp255(int v) { return uint32_t(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+// One channel of a texture-stage operation. blend_alpha is the alpha the
+// BLEND* operations take.
+inline uint32_t StageOp(uint32_t op, uint32_t a, uint32_t b, uint32_t blend_alpha) {
+  switch (op) {
+    case D3DTOP_SELECTARG1: return a;
+    case D3DTOP_SELECTARG2: return b;
+    case D3DTOP_MODULATE: return Mul(a, b);
+    case D3DTOP_MODULATE2X: return std::min(255u, Div255(a * b * 2));
+    case D3DTOP_MODULATE4X: return std::min(255u, Div255(a * b * 4));
+    case D3DTOP_ADD: return std::min(255u, a + b);
+    case D3DTOP_ADDSIGNED: return Clamp255(int(a) + int(b) - 128);
+    case D3DTOP_ADDSIGNED2X: return Clamp255((int(a) + int(b) - 128) * 2);
+    case D3DTOP_SUBTRACT: return a > b ? a - b : 0;
+    case D3DTOP_ADDSMOOTH: return a + b - Mul(a, b);
+    case D3DTOP_BLENDDIFFUSEALPHA:
+    case D3DTOP_BLENDTEXTUREALPHA:
+    case D3DTOP_BLENDFACTORALPHA:
+    case D3DTOP_BLENDCURRENTALPHA:
+      return Div255(a * blend_alpha + b * (255 - blend_alpha));
+    case D3DTOP_BLENDTEXTUREALPHAPM: return std::min(255u, a + Mul(b, 255 - blend_alpha));
+    default: return a;  // operations the device does not offer pass the first argument
+  }
+}
+
+inline uint32_t BlendAlphaFor(uint32_t op, uint32_t diffuse, uint32_t texel, uint32_t tfactor, uint32_t current) {
+  switch (op) {
+    case D3DTOP_BLENDDIFFUSEALPHA: return diffuse >> 24;
+    case D3DTOP_BLENDTEXTUREALPHA:
+    case D3DTOP_BLENDTEXTUREALPHAPM: return texel >> 24;
+    case D3DTOP_BLENDFACTORALPHA: return tfactor >> 24;
+    case D3DTOP_BLENDCURRENTALPHA: return current >> 24;
+    default: return 0;
+  }
+}
+
+uint32_t RunStages(const DrawConfig& c, const PixelInput& in) {
+  uint32_t current = in.diffuse, temp = 0;
+  for (int i = 0; i < c.stages; i++) {
+    const StageCfg& st = c.st[i];
+    uint32_t texel = 0xFFFFFFFFu;
+    if (st.has_tex)
+      texel = in.bilinear[i] ? SampleBilinear(st.smp, in.u[i], in.v[i]) : SamplePoint(st.smp, in.u[i], in.v[i]);
+    uint32_t c1 = ReadArg(st.ca1, in.diffuse, current, texel, c.tfactor, in.specular, temp);
+    uint32_t c2 = ReadArg(st.ca2, in.diffuse, current, texel, c.tfactor, in.specular, temp);
+    uint32_t ba = BlendAlphaFor(st.cop, in.diffuse, texel, c.tfactor, current);
+    uint32_t rgb = Pack(StageOp(st.cop, Ch(c1, 0), Ch(c2, 0), ba), StageOp(st.cop, Ch(c1, 1), Ch(c2, 1), ba),
+                        StageOp(st.cop, Ch(c1, 2), Ch(c2, 2), ba), 0);
+    uint32_t alpha;
+    if (st.aop == D3DTOP_DISABLE) {
+      alpha = current >> 24;
+    } else {
+      uint32_t a1 = ReadArg(st.aa1, in.diffuse, current, texel, c.tfactor, in.specular, temp);
+      uint32_t a2 = ReadArg(st.aa2, in.diffuse, current, texel, c.tfactor, in.specular, temp);
+      alpha = StageOp(st.aop, a1 >> 24, a2 >> 24, BlendAlphaFor(st.aop, in.diffuse, texel, c.tfactor, current));
+    }
+    uint32_t out = rgb | (alpha << 24);
+    if ((st.result & D3DTA_SELECTMASK) == D3DTA_TEMP) temp = out;
+    else current = out;
+  }
+  if (c.specular_add)
+    current = Pack(std::min(255u, Ch(current, 0) + Ch(in.specular, 0)), std::min(255u, Ch(current, 1) + Ch(in.specular, 1)),
+                   std::min(255u, Ch(current, 2) + Ch(in.specular, 2)), current >> 24);
+  return current;
+}
+
+inline uint32_t Factor(uint32_t f, int ch, uint32_t src, uint32_t dst) {
+  uint32_t sa = src >> 24, da = dst >> 24;
+  switch (f) {
+    case D3DBLEND_ZERO: return 0;
+    case D3DBLEND_ONE: return 255;
+    case D3DBLEND_SRCCOLOR: return Ch(src, ch);
+    case D3DBLEND_INVSRCCOLOR: return 255 - Ch(src, ch);
+    case D3DBLEND_SRCALPHA: return sa;
+    case D3DBLEND_INVSRCALPHA: return 255 - sa;
+    case D3DBLEND_DESTALPHA: return da;
+    case D3DBLEND_INVDESTALPHA: return 255 - da;
+    case D3DBLEND_DESTCOLOR: return Ch(dst, ch);
+    case D3DBLEND_INVDESTCOLOR: return 255 - Ch(dst, ch);
+    case D3DBLEND_SRCALPHASAT: return ch == 3 ? 255 : std::min(sa, 255 - da);
+    default: return 255;
+  }
+}
+
+uint32_t BlendPixel(const DrawConfig& c, uint32_t src, uint32_t dst) {
+  uint32_t sf = c.src_blend, df = c.dst_blend;
+  // The "both" factors set the destination factor from the source one.
+  if (sf == D3DBLEND_BOTHSRCALPHA) { sf = D3DBLEND_SRCALPHA; df = D3DBLEND_INVSRCALPHA; }
+  else if (sf == D3DBLEND_BOTHINVSRCALPHA) { sf = D3DBLEND_INVSRCALPHA; df = D3DBLEND_SRCALPHA; }
+  uint32_t out = 0;
+  for (int i = 0; i < 4; i++) {
+    uint32_t s = Ch(src, i), d = Ch(dst, i);
+    uint32_t ts = s * Factor(sf, i, src, dst), td = d * Factor(df, i, src, dst);
+    uint32_t r;
+    switch (c.blend_op) {
+      case D3DBLENDOP_SUBTRACT: r = ts > td ? Div255(ts - td) : 0; break;
+      case D3DBLENDOP_REVSUBTRACT: r = td > ts ? Div255(td - ts) : 0; break;
+      case D3DBLENDOP_MIN: r = std::min(s, d); break;
+      case D3DBLENDOP_MAX: r = std::max(s, d); break;
+      default: r = std::min(255u, Div255(ts + td)); break;
+    }
+    out |= r << (8 * i);
+  }
+  return out;
+}
+
+void ShadePixel(const DrawConfig& c, const PixelInput& in, int x, int y) {
+  uint32_t src = RunStages(c, in);
+  if (c.alpha_test && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) return;
+  float* zp = nullptr;
+  if (c.z_test && x < c.depth_w && y < c.depth_h) {
+    zp = c.depth + size_t(y) * c.depth_w + x;
+    if (!Compare(c.z_func, in.z, *zp)) return;
+  }
+  uint8_t* px = c.bits + size_t(y) * c.pitch + size_t(x) * c.bpp;
+  uint32_t out = src;
+  if (c.blend || c.write_mask != 0xF) {
+    uint32_t dst = DecodePixel(c.format, px);
+    if (c.blend) out = BlendPixel(c, src, dst);
+    if (c.write_mask != 0xF) {
+      // Mask bits: 1 red, 2 green, 4 blue, 8 alpha.
+      uint32_t keep = ((c.write_mask & 1) ? 0 : 0x00FF0000u) | ((c.write_mask & 2) ? 0 : 0x0000FF00u) |
+                      ((c.write_mask & 4) ? 0 : 0x000000FFu) | ((c.write_mask & 8) ? 0 : 0xFF000000u);
+      out = (out & ~keep) | (dst & keep);
+    }
+  }
+  EncodePixel(c.format, out, px);
+  if (zp && c.z_write) *zp = in.z;
+}
+
+// ---- Triangle set-up ----
+
+struct Plane {
+  double a = 0, b = 0, c = 0;
+  double At(double x, double y) const { return a * x + b * y + c; }
+};
+
+struct TriSetup {
+  const DrawConfig* cfg;
+  bool affine;
+  bool flat;
+  uint32_t flat_diffuse, flat_specular;
+  Plane u[kMaxTextureStages], v[kMaxTextureStages];
+  int64_t du[kMaxTextureStages], dv[kMaxTextureStages];
+  bool bilinear[kMaxTextureStages];
+  Plane col[8];  // diffuse b g r a, specular b g r a (times rhw when not affine)
+  int64_t dcol[8];
+  Plane z, w;
+  uint32_t fast_diffuse;
+};
+
+Plane MakePlane(const double* x, const double* y, const double* f) {
+  double x10 = x[1] - x[0], y10 = y[1] - y[0], x20 = x[2] - x[0], y20 = y[2] - y[0];
+  double det = x10 * y20 - x20 * y10;
+  Plane p;
+  double f10 = f[1] - f[0], f20 = f[2] - f[0];
+  p.a = (f10 * y20 - f20 * y10) / det;
+  p.b = (f20 * x10 - f10 * x20) / det;
+  p.c = f[0] - p.a * x[0] - p.b * y[0];
+  return p;
+}
+
+void FillInput(const TriSetup& t, PixelInput* in, int x, int y) {
+  const DrawConfig& c = *t.cfg;
+  double w = t.affine ? 1.0 : t.w.At(x, y);
+  double iw = t.affine ? 1.0 : 1.0 / w;
+  for (int i = 0; i < c.stages; i++) {
+    if (!c.st[i].has_tex) continue;
+    in->bilinear[i] = t.bilinear[i];
+    if (!t.affine) {
+      in->u[i] = ToFixed(t.u[i].At(x, y) * iw);
+      in->v[i] = ToFixed(t.v[i].At(x, y) * iw);
+    }
+  }
+  if (t.flat) {
+    in->diffuse = t.flat_diffuse;
+    in->specular = t.flat_specular;
+  } else if (!t.affine) {
+    uint32_t ch[8];
+    for (int k = 0; k < 8; k++) ch[k] = Clamp255(int(std::floor(t.col[k].At(x, y) * iw + 0.5)));
+    in->diffuse = Pack(ch[0], ch[1], ch[2], ch[3]);
+    in->specular = Pack(ch[4], ch[5], ch[6], ch[7]);
+  }
+  in->z = float(t.z.At(x, y));
+}
+
+void GenericSpan(const TriSetup& t, int y, int x0, int x1) {
+  const DrawConfig& c = *t.cfg;
+  PixelInput in;
+  int64_t u[kMaxTextureStages] = {}, v[kMaxTextureStages] = {};
+  int64_t col[8] = {};
+  if (t.affine) {
+    for (int i = 0; i < c.stages; i++) {
+      if (!c.st[i].has_tex) continue;
+      u[i] = ToFixed(t.u[i].At(x0, y));
+      v[i] = ToFixed(t.v[i].At(x0, y));
+    }
+    if (!t.flat)
+      for (int k = 0; k < 8; k++) col[k] = ToFixed(t.col[k].At(x0, y));
+  }
+  for (int x = x0; x < x1; x++) {
+    FillInput(t, &in, x, y);
+    if (t.affine) {
+      for (int i = 0; i < c.stages; i++) {
+        in.u[i] = u[i];
+        in.v[i] = v[i];
+        u[i] += t.du[i];
+        v[i] += t.dv[i];
+      }
+      if (!t.flat) {
+        uint32_t ch[8];
+        for (int k = 0; k < 8; k++) {
+          ch[k] = Clamp255(int((col[k] + 32768) >> 16));
+          col[k] += t.dcol[k];
+        }
+        in.diffuse = Pack(ch[0], ch[1], ch[2], ch[3]);
+        in.specular = Pack(ch[4], ch[5], ch[6], ch[7]);
+      }
+    }
+    ShadePixel(c, in, x, y);
+  }
+}
+
+// ---- Specialised span loops ----
+
+inline uint32_t Decode565(uint16_t v) {
+  uint32_t r = v >> 11, g = (v >> 5) & 63, b = v & 31;
+  return 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
+}
+inline uint16_t Encode565(uint32_t c) {
+  return uint16_t(((Ch(c, 2) >> 3) << 11) | ((Ch(c, 1) >> 2) << 5) | (Ch(c, 0) >> 3));
+}
+
+template <int kBlend>
+inline uint32_t FastBlend(uint32_t src, uint32_t dst) {
+  uint32_t a = src >> 24;
+  uint32_t out = 0;
+  for (int i = 0; i < 4; i++) {
+    uint32_t s = Ch(src, i), d = Ch(dst, i);
+    uint32_t r = kBlend == 1 ? Div255(s * a + d * (255 - a)) : std::min(255u, Div255(s * a + d * 255));
+    out |= r << (8 * i);
+  }
+  return out;
+}
+
+// kFilter: 0 no texture, 1 point, 2 bilinear.
+template <int kFilter, bool kModulate, int kBlend, int kTarget>
+void FastSpan(const TriSetup& t, int y, int x0, int x1) {
+  const DrawConfig& c = *t.cfg;
+  const Sampler& smp = c.st[0].smp;
+  int64_t u = 0, v = 0, du = 0, dv = 0;
+  if (kFilter) {
+    u = ToFixed(t.u[0].At(x0, y));
+    v = ToFixed(t.v[0].At(x0, y));
+    du = t.du[0];
+    dv = t.dv[0];
+  }
+  const uint32_t diffuse = t.fast_diffuse;
+  const uint32_t tmask = c.fast_tmask, tfill = c.fast_tfill;
+  const bool atest = c.alpha_test;
+  uint8_t* row = c.bits + size_t(y) * c.pitch;
+  for (int x = x0; x < x1; x++) {
+    uint32_t src;
+    if (kFilter == 0) {
+      src = diffuse;
+    } else {
+      uint32_t tex = kFilter == 1 ? SamplePoint(smp, u, v) : SampleBilinear(smp, u, v);
+      u += du;
+      v += dv;
+      src = (tex & tmask) | tfill;
+      if (kModulate) src = Modulate(src, diffuse);
+    }
+    if (atest && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) continue;
+    if (kTarget == 2) {
+      uint16_t* p = reinterpret_cast<uint16_t*>(row) + x;
+      uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, Decode565(*p));
+      *p = Encode565(out);
+    } else {
+      uint32_t* p = reinterpret_cast<uint32_t*>(row) + x;
+      uint32_t dst = kTarget == 1 ? (*p | 0xFF000000u) : *p;
+      uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, dst);
+      *p = kTarget == 1 ? (out | 0xFF000000u) : out;
+    }
+  }
+}
+
+using SpanFn = void (*)(const TriSetup&, int, int, int);
+
+template <int kFilter, bool kModulate, int kBlend>
+SpanFn PickTarget(int target) {
+  switch (target) {
+    case 0: return FastSpan<kFilter, kModulate, kBlend, 0>;
+    case 1: return FastSpan<kFilter, kModulate, kBlend, 1>;
+    default: return FastSpan<kFilter, kModulate, kBlend, 2>;
+  }
+}
+
+template <int kFilter, bool kModulate>
+SpanFn PickBlend(int blend, int target) {
+  switch (blend) {
+    case 0: return PickTarget<kFilter, kModulate, 0>(target);
+    case 1: return PickTarget<kFilter, kModulate, 1>(target);
+    default: return PickTarget<kFilter, kModulate, 2>(target);
+  }
+}
+
+SpanFn PickFast(int filter, bool modulate, int blend, int target) {
+  if (filter == 0) return PickBlend<0, false>(blend, target);
+  if (filter == 1) return modulate ? PickBlend<1, true>(blend, target) : PickBlend<1, false>(blend, target);
+  return modulate ? PickBlend<2, true>(blend, target) : PickBlend<2, false>(blend, target);
+}
+
+// ---- Triangles ----
+
+void RasterTriangle(const DrawConfig& c, const RasterVertex& a, const RasterVertex& b, const RasterVertex& d,
+                    uint32_t provoking_diffuse, uint32_t provoking_specular);
+
+bool InGuardBand(const RasterVertex& v) {
+  return std::fabs(v.x) <= kGuardBand && std::fabs(v.y) <= kGuardBand;
+}
+
+RasterVertex LerpVertex(const RasterVertex& a, const RasterVertex& b, double t, int sets) {
+  RasterVertex r = a;
+  r.x = float(a.x + (b.x - a.x) * t);
+  r.y = float(a.y + (b.y - a.y) * t);
+  r.z = float(a.z + (b.z - a.z) * t);
+  r.rhw = float(a.rhw + (b.rhw - a.rhw) * t);
+  for (int s = 0; s < sets; s++)
+    for (int k = 0; k < 2; k++) r.tex[s][k] = float(a.tex[s][k] + (b.tex[s][k] - a.tex[s][k]) * t);
+  uint32_t dc = 0, sc = 0;
+  for (int i = 0; i < 4; i++) {
+    dc |= Clamp255(int(std::lround(Ch(a.diffuse, i) + (double(Ch(b.diffuse, i)) - Ch(a.diffuse, i)) * t))) << (8 * i);
+    sc |= Clamp255(int(std::lround(Ch(a.specular, i) + (double(Ch(b.specular, i)) - Ch(a.specular, i)) * t))) << (8 * i);
+  }
+  r.diffuse = dc;
+  r.specular = sc;
+  return r;
+}
+
+// Cuts a triangle that reaches beyond the guard band down to it, so that
+// the fixed-point edge functions cannot overflow.
+void ClipToGuardBand(const DrawConfig& c, const RasterVertex& a, const RasterVertex& b, const RasterVertex& d) {
+  std::vector<RasterVertex> poly = {a, b, d}, next;
+  for (int side = 0; side < 4; side++) {
+    next.clear();
+    auto inside = [side](const RasterVertex& v) {
+      switch (side) {
+        case 0: return v.x >= -kGuardBand;
+        case 1: return v.x <= kGuardBand;
+        case 2: return v.y >= -kGuardBand;
+        default: return v.y <= kGuardBand;
+      }
+    };
+    auto cross = [side](const RasterVertex& p, const RasterVertex& q) {
+      double bound = (side & 1) ? kGuardBand : -kGuardBand;
+      double pv = side < 2 ? p.x : p.y, qv = side < 2 ? q.x : q.y;
+      return (bound - pv) / (qv - pv);
+    };
+    for (size_t i = 0; i < poly.size(); i++) {
+      const RasterVertex& p = poly[i];
+      const RasterVertex& q = poly[(i + 1) % poly.size()];
+      bool pin = inside(p), qin = inside(q);
+      if (pin) next.push_back(p);
+      if (pin != qin) next.push_back(LerpVertex(p, q, cross(p, q), c.tex_sets));
+    }
+    poly.swap(next);
+    if (poly.size() < 3) return;
+  }
+  for (size_t i = 1; i + 1 < poly.size(); i++) RasterTriangle(c, poly[0], poly[i], poly[i + 1], a.diffuse, a.specular);
+}
+
+void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
+                    uint32_t provoking_diffuse, uint32_t provoking_specular) {
+  const RasterVertex* v[3] = {&v0, &v1, &v2};
+  int64_t X[3], Y[3];
+  for (int i = 0; i < 3; i++) {
+    X[i] = std::llround(double(v[i]->x) * 256.0);
+    Y[i] = std::llround(double(v[i]->y) * 256.0);
+  }
+  int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+  if (area == 0) return;
+  // Positive area is clockwise on screen (y grows downwards).
+  if (c.cull == D3DCULL_CW && area > 0) return;
+  if (c.cull == D3DCULL_CCW && area < 0) return;
+  if (area < 0) {
+    std::swap(v[1], v[2]);
+    std::swap(X[1], X[2]);
+    std::swap(Y[1], Y[2]);
+  }
+  // Edge i runs from vertex i to vertex i+1; inside is A*X + B*Y + C >= bias.
+  int64_t A[3], B[3], C[3], bias[3];
+  for (int i = 0; i < 3; i++) {
+    int j = (i + 1) % 3;
+    A[i] = -(Y[j] - Y[i]);
+    B[i] = X[j] - X[i];
+    C[i] = -(A[i] * X[i] + B[i] * Y[i]);
+    bool top_left = A[i] > 0 || (A[i] == 0 && B[i] > 0);
+    bias[i] = top_left ? 0 : 1;
+  }
+  int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
+  int64_t minX = std::min({X[0], X[1], X[2]}), maxX = std::max({X[0], X[1], X[2]});
+  int64_t row0 = std::max<int64_t>(CeilDiv(minY, 256), c.clip.top);
+  int64_t row1 = std::min<int64_t>(FloorDiv(maxY, 256), c.clip.bottom - 1);
+  int64_t col0 = std::max<int64_t>(CeilDiv(minX, 256), c.clip.left);
+  int64_t col1 = std::min<int64_t>(FloorDiv(maxX, 256), c.clip.right - 1);
+  if (row0 > row1 || col0 > col1) return;
+
+  TriSetup t;
+  t.cfg = &c;
+  t.flat = c.flat;
+  t.flat_diffuse = provoking_diffuse;
+  t.flat_specular = provoking_specular;
+  t.affine = v[0]->rhw == v[1]->rhw && v[0]->rhw == v[2]->rhw;
+  double px[3], py[3];
+  for (int i = 0; i < 3; i++) {
+    px[i] = double(X[i]) / 256.0;
+    py[i] = double(Y[i]) / 256.0;
+  }
+  double rhw[3] = {v[0]->rhw, v[1]->rhw, v[2]->rhw};
+  double f[3];
+  for (int i = 0; i < 3; i++) f[i] = v[i]->z;
+  t.z = MakePlane(px, py, f);
+  if (!t.affine) t.w = MakePlane(px, py, rhw);
+  for (int s = 0; s < c.stages; s++) {
+    const StageCfg& st = c.st[s];
+    if (!st.has_tex) continue;
+    int set = st.set < c.tex_sets ? st.set : -1;
+    double fu[3], fv[3];
+    for (int i = 0; i < 3; i++) {
+      double uu = set >= 0 ? v[i]->tex[set][0] : 0.0, vv = set >= 0 ? v[i]->tex[set][1] : 0.0;
+      fu[i] = uu * st.smp.view.width * (t.affine ? 1.0 : rhw[i]);
+      fv[i] = vv * st.smp.view.height * (t.affine ? 1.0 : rhw[i]);
+    }
+    t.u[s] = MakePlane(px, py, fu);
+    t.v[s] = MakePlane(px, py, fv);
+    t.du[s] = ToFixed(t.u[s].a);
+    t.dv[s] = ToFixed(t.v[s].a);
+    // Magnification or minification from the texel area one pixel covers.
+    double jac = std::fabs(t.u[s].a * t.v[s].b - t.u[s].b * t.v[s].a);
+    if (!t.affine) {
+      double ww = t.w.At((px[0] + px[1] + px[2]) / 3, (py[0] + py[1] + py[2]) / 3);
+      jac = ww != 0 ? jac / (ww * ww) : jac;
+    }
+    uint32_t filter = jac > 1.0 ? st.smp.min : st.smp.mag;
+    t.bilinear[s] = filter == D3DTEXF_LINEAR || filter == D3DTEXF_ANISOTROPIC;
+  }
+  if (!t.flat) {
+    for (int k = 0; k < 8; k++) {
+      for (int i = 0; i < 3; i++) {
+        uint32_t col = k < 4 ? v[i]->diffuse : v[i]->specular;
+        f[i] = double(Ch(col, k & 3)) * (t.affine ? 1.0 : rhw[i]);
+      }
+      t.col[k] = MakePlane(px, py, f);
+      t.dcol[k] = ToFixed(t.col[k].a);
+    }
+  }
+
+  SpanFn span = GenericSpan;
+  if (c.fast && t.flat && t.affine) {
+    int filter = 0;
+    if (c.fast_uses_tex) filter = t.bilinear[0] ? 2 : 1;
+    // Diffuse channels the stage does not read count as white, which the
+    // rounded product leaves unchanged; without a texture the texel is white
+    // too, so the colour is this constant.
+    t.fast_diffuse = (provoking_diffuse & c.fast_dmask) | ~c.fast_dmask;
+    span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
+  }
+
+  for (int64_t r = row0; r <= row1; r++) {
+    int64_t lo = col0, hi = col1;
+    int64_t Yc = r * 256;
+    for (int i = 0; i < 3 && lo <= hi; i++) {
+      int64_t a = A[i] * 256;
+      int64_t K = B[i] * Yc + C[i] - bias[i];
+      if (a > 0) lo = std::max(lo, CeilDiv(-K, a));
+      else if (a < 0) hi = std::min(hi, FloorDiv(K, -a));
+      else if (K < 0) hi = lo - 1;
+    }
+    if (lo <= hi) span(t, int(r), int(lo), int(hi + 1));
+  }
+}
+
+// ---- Lines and points ----
+
+void ShadeAt(const DrawConfig& c, const RasterVertex& a, const RasterVertex& b, double t, uint32_t flat_diffuse,
+             uint32_t flat_specular, int x, int y) {
+  if (x < c.clip.left || x >= c.clip.right || y < c.clip.top || y >= c.clip.bottom) return;
+  RasterVertex m = LerpVertex(a, b, t, c.tex_sets);
+  PixelInput in;
+  for (int s = 0; s < c.stages; s++) {
+    const StageCfg& st = c.st[s];
+    if (!st.has_tex) continue;
+    int set = st.set < c.tex_sets ? st.set : -1;
+    in.u[s] = ToFixed(set >= 0 ? double(m.tex[set][0]) * st.smp.view.width : 0.0);
+    in.v[s] = ToFixed(set >= 0 ? double(m.tex[set][1]) * st.smp.view.height : 0.0);
+    in.bilinear[s] = st.smp.mag == D3DTEXF_LINEAR || st.smp.mag == D3DTEXF_ANISOTROPIC;
+  }
+  in.diffuse = c.flat ? flat_diffuse : m.diffuse;
+  in.specular = c.flat ? flat_specular : m.specular;
+  in.z = m.z;
+  ShadePixel(c, in, x, y);
+}
+
+void RasterLine(const DrawConfig& c, const RasterVertex& a, const RasterVertex& b) {
+  double dx = double(b.x) - a.x, dy = double(b.y) - a.y;
+  if (!std::isfinite(dx) || !std::isfinite(dy)) return;
+  bool xmajor = std::fabs(dx) >= std::fabs(dy);
+  double len = xmajor ? dx : dy;
+  if (len == 0) return;
+  double s0 = xmajor ? a.x : a.y, s1 = xmajor ? b.x : b.y;
+  // The pixels whose centres the major coordinate passes, the last excluded.
+  int64_t i0 = int64_t(std::floor(std::min(s0, s1) + 0.5)), i1 = int64_t(std::floor(std::max(s0, s1) + 0.5));
+  int64_t lim0 = xmajor ? c.clip.left : c.clip.top, lim1 = xmajor ? c.clip.right : c.clip.bottom;
+  bool forward = s1 > s0;
+  for (int64_t i = std::max(i0, lim0 - 1); i < std::min(i1, lim1 + 1); i++) {
+    int64_t p = forward ? i : i0 + i1 - 1 - (i - i0);
+    double t = (double(p) - s0) / len;
+    if (t < 0) t = 0;
+    if (t > 1) t = 1;
+    double minor = xmajor ? a.y + dy * t : a.x + dx * t;
+    int64_t m = int64_t(std::floor(minor + 0.5));
+    int x = int(xmajor ? p : m), y = int(xmajor ? m : p);
+    ShadeAt(c, a, b, t, a.diffuse, a.specular, x, y);
+  }
+}
+
+}  // namespace
+
+void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Direct3DSurface9* depth, int per,
+                         const RasterVertex* vertices, size_t vertex_count, int tex_sets) {
+  if (!target || target->bits() == nullptr || !IsColorFormat(target->format())) return;
+  DrawConfig c;
+  BuildConfig(state, target, depth, tex_sets, &c);
+  if (c.clip.left >= c.clip.right || c.clip.top >= c.clip.bottom) return;
+  for (size_t i = 0; i + per <= vertex_count; i += per) {
+    const RasterVertex* v = vertices + i;
+    bool finite = true;
+    for (int k = 0; k < per; k++) finite &= std::isfinite(v[k].x) && std::isfinite(v[k].y);
+    if (!finite) continue;
+    if (per == 3) {
+      if (InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]))
+        RasterTriangle(c, v[0], v[1], v[2], v[0].diffuse, v[0].specular);
+      else
+        ClipToGuardBand(c, v[0], v[1], v[2]);
+    } else if (per == 2) {
+      if (InGuardBand(v[0]) && InGuardBand(v[1])) RasterLine(c, v[0], v[1]);
+    } else {
+      int64_t x = int64_t(std::floor(double(v[0].x) + 0.5)), y = int64_t(std::floor(double(v[0].y) + 0.5));
+      if (x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom)
+        ShadeAt(c, v[0], v[0], 0.0, v[0].diffuse, v[0].specular, int(x), int(y));
+    }
+  }
+}
+
+}  // namespace plat

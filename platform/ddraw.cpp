@@ -1,0 +1,76 @@
+// platform/ddraw.cpp - emulated vertical blanks on the platform clock.
+#include "platform/ddraw.h"
+
+#include <new>
+#include <thread>
+
+#include "platform/d3d9_internal.h"
+#include "platform/kernel.h"
+
+namespace plat {
+
+namespace {
+int g_refresh_rate = 60;
+bool g_ddraw_available = true;
+}  // namespace
+
+void SetEmulatedRefreshRate(int hertz) { g_refresh_rate = hertz > 0 ? hertz : 60; }
+int GetEmulatedRefreshRate() { return g_refresh_rate; }
+void SetDirectDrawAvailable(bool available) { g_ddraw_available = available; }
+
+uint64_t VerticalBlankClockMicros() {
+  int64_t counter = QueryPerformanceCounter();
+  int64_t frequency = QueryPerformanceFrequency();
+  if (frequency <= 0) return 0;
+  return static_cast<uint64_t>((static_cast<__int128>(counter) * 1000000) / frequency);
+}
+
+void WaitForVerticalBlankEmulated() {
+  uint64_t now = VerticalBlankClockMicros();
+  uint64_t rate = static_cast<uint64_t>(g_refresh_rate);
+  uint64_t k = (now * rate) / 1000000 + 1;
+  uint64_t next = (k * 1000000) / rate;
+  while (next <= now) next = (++k * 1000000) / rate;
+  if (IsVirtualClock()) {
+    AdvanceVirtualClock(next - now);
+    return;
+  }
+  // Sleep most of the way, then poll the last stretch for an exact edge.
+  if (next - now > 2000) std::this_thread::sleep_for(std::chrono::microseconds(next - now - 1500));
+  while (VerticalBlankClockMicros() < next) std::this_thread::yield();
+}
+
+HRESULT CreateDirectDraw7(DirectDraw7** out) {
+  Record("CreateDirectDraw7");
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = nullptr;
+  if (!g_ddraw_available) return D3DERR_NOTAVAILABLE;
+  *out = new (std::nothrow) DirectDraw7();
+  return *out ? D3D_OK : E_OUTOFMEMORY_RESULT;
+}
+
+uint32_t DirectDraw7::Release() {
+  uint32_t left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT DirectDraw7::Initialize(const void* guid) {
+  Record("DirectDraw::Initialize", guid);
+  initialized_ = true;
+  return D3D_OK;
+}
+
+HRESULT DirectDraw7::SetCooperativeLevel(WindowHandle window, uint32_t flags) {
+  Record("DirectDraw::SetCooperativeLevel", window, flags);
+  return initialized_ ? D3D_OK : D3DERR_INVALIDCALL;
+}
+
+HRESULT DirectDraw7::WaitForVerticalBlank(uint32_t flags, void* event) {
+  if (!initialized_ || flags != DDWAITVB_BLOCKBEGIN) return D3DERR_INVALIDCALL;
+  waits_++;
+  WaitForVerticalBlankEmulated();
+  return D3D_OK;
+}
+
+}  // namespace plat
