@@ -196,8 +196,9 @@ struct D3DDISPLAYMODEEX {
   uint32_t ScanLineOrdering;
 };
 
-// The window the device presents to is an opaque pointer of the window layer.
-using WindowHandle = void*;
+// The window the device presents to (platform/window.h).
+struct Window;
+using WindowHandle = Window*;
 
 struct D3DPRESENT_PARAMETERS {
   uint32_t BackBufferWidth, BackBufferHeight;
@@ -585,11 +586,9 @@ void SetDirect3DExAvailable(bool available);
 void SetDeviceCreationFails(bool fails);
 // Formats that CheckDeviceFormat refuses in addition to the built-in rule.
 void SetRefusedFormats(const std::vector<D3DFORMAT>& formats);
-// The adapter's desktop mode and its display-mode list (default: 1920 x 1080,
-// X8R8G8B8, 60 Hz; modes 640x480, 800x600, 1024x768, 1280x720, 1920x1080 in
-// X8R8G8B8 and R5G6B5).
-void SetAdapterDesktopMode(const D3DDISPLAYMODE& mode);
-void SetAdapterModes(const std::vector<D3DDISPLAYMODE>& modes);
+// The adapter's desktop mode and display modes are the window layer's desktop
+// (GetDesktopSize, GetDesktopColorBits, GetDisplayModes): 32 bits are
+// X8R8G8B8, 16 bits R5G6B5, anything else a format the device cannot show.
 // Every object of this layer alive in the process (factories and devices
 // included).
 int LiveDirect3DObjectCount();
@@ -607,19 +606,10 @@ std::vector<std::string>& D3DRecordingLog();
 
 // ---- Presentation ----------------------------------------------------------------
 
-// Shows an 0xAARRGGBB image (source rectangle already cut out) scaled into
-// the destination rectangle of the window's client area. The window layer's
-// presenter does the showing; until then the last frame is only kept.
-void PresentImageToWindow(WindowHandle window, const uint32_t* argb, int width, int height,
-                          const RECT& dest);
-// The last image handed to PresentImageToWindow (for captures in tests).
-struct PresentedFrame {
-  std::vector<uint32_t> argb;
-  int width = 0, height = 0;
-  RECT dest{};
-  WindowHandle window = nullptr;
-  uint64_t serial = 0;
-};
-const PresentedFrame& LastPresentedFrame();
+// Shows a rectangle of a surface in the window's client area through the
+// window layer's presenter (16-bit surfaces are widened to X8R8G8B8 first).
+// Returns the presenter's result (-1 for a dead window).
+int PresentSurfaceToWindow(WindowHandle window, Direct3DSurface9* surface, const RECT& source,
+                           const RECT& dest);
 
 }  // namespace plat

@@ -29,7 +29,6 @@ bool RectInside(const RECT& r, uint32_t w, uint32_t h) {
          r.bottom <= int32_t(h);
 }
 
-bool IsRenderTarget(const D3DSURFACE_DESC& d) { return (d.Usage & D3DUSAGE_RENDERTARGET) != 0; }
 
 template <typename T>
 void Assign(T** slot, T* value) {
@@ -207,11 +206,8 @@ HRESULT Direct3DDevice9::PresentFrom(Direct3DSurface9* back, const RECT* source,
   if (params_.PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE) WaitForVerticalBlankEmulated();
   present_count_++;
   if (!shared_->draws) return D3D_OK;
-  int w = src.right - src.left, h = src.bottom - src.top;
-  std::vector<uint32_t> image(size_t(w) * h);
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++) image[size_t(y) * w + x] = back->ReadPixel(src.left + x, src.top + y) | 0xFF000000u;
-  PresentImageToWindow(window ? window : params_.hDeviceWindow, image.data(), w, h, dst);
+  // A window that is gone shows nothing; that is not the device's failure.
+  PresentSurfaceToWindow(window ? window : params_.hDeviceWindow, back, src, dst);
   return D3D_OK;
 }
 

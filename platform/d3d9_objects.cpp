@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/d3d9_internal.h"
+#include "platform/window.h"
 
 namespace plat {
 
@@ -20,20 +21,29 @@ bool g_creation_fails = false;
 bool g_caps_overridden = false;
 D3DCAPS9 g_caps_override;
 std::vector<D3DFORMAT> g_refused_formats;
-D3DDISPLAYMODE g_desktop = {1920, 1080, 60, D3DFMT_X8R8G8B8};
-std::vector<D3DDISPLAYMODE> g_modes;
-bool g_modes_set = false;
 bool g_recording_devices_draw = true;
 std::vector<std::string> g_recording_log;
 
-const std::vector<D3DDISPLAYMODE>& Modes() {
-  if (!g_modes_set) {
-    static const uint32_t sizes[][2] = {{640, 480}, {800, 600}, {1024, 768}, {1280, 720}, {1920, 1080}};
-    for (D3DFORMAT f : {D3DFMT_X8R8G8B8, D3DFMT_R5G6B5})
-      for (auto& s : sizes) g_modes.push_back({s[0], s[1], 60, f});
-    g_modes_set = true;
+constexpr D3DFORMAT kFmtR8G8B8 = 20;
+
+D3DFORMAT FormatForBits(int bits) {
+  return bits == 32 ? D3DFMT_X8R8G8B8 : bits == 16 ? D3DFMT_R5G6B5 : bits == 24 ? kFmtR8G8B8 : D3DFMT_UNKNOWN;
+}
+
+D3DDISPLAYMODE Desktop() {
+  int w = 0, h = 0;
+  GetDesktopSize(&w, &h);
+  return {uint32_t(w), uint32_t(h), 60, FormatForBits(GetDesktopColorBits())};
+}
+
+std::vector<D3DDISPLAYMODE> Modes() {
+  std::vector<D3DDISPLAYMODE> out;
+  for (const DisplayMode& m : GetDisplayModes()) {
+    D3DFORMAT f = FormatForBits(m.bits);
+    if (f == D3DFMT_X8R8G8B8 || f == D3DFMT_R5G6B5)
+      out.push_back({uint32_t(m.width), uint32_t(m.height), uint32_t(m.refresh), f});
   }
-  return g_modes;
+  return out;
 }
 
 bool IsRefused(D3DFORMAT f) {
@@ -110,11 +120,6 @@ void SetDirect3DRuntimeAvailable(bool available) { g_runtime_available = availab
 void SetDirect3DExAvailable(bool available) { g_ex_available = available; }
 void SetDeviceCreationFails(bool fails) { g_creation_fails = fails; }
 void SetRefusedFormats(const std::vector<D3DFORMAT>& formats) { g_refused_formats = formats; }
-void SetAdapterDesktopMode(const D3DDISPLAYMODE& mode) { g_desktop = mode; }
-void SetAdapterModes(const std::vector<D3DDISPLAYMODE>& modes) {
-  g_modes = modes;
-  g_modes_set = true;
-}
 int LiveDirect3DObjectCount() { return g_live_objects.load(); }
 void SetForceGenericSpans(bool force) { g_force_generic_spans = force; }
 
@@ -346,7 +351,7 @@ HRESULT Direct3DCreate9Ex(uint32_t sdk_version, Direct3D9** out) {
 HRESULT Direct3D9::GetAdapterDisplayMode(uint32_t adapter, D3DDISPLAYMODE* mode) const {
   Record("GetAdapterDisplayMode", adapter);
   if (adapter != 0 || !mode) return D3DERR_INVALIDCALL;
-  *mode = g_desktop;
+  *mode = Desktop();
   return D3D_OK;
 }
 
@@ -443,7 +448,7 @@ HRESULT Direct3D9::CreateDeviceEx(uint32_t adapter, uint32_t type, WindowHandle 
       vp != D3DCREATE_MIXED_VERTEXPROCESSING)
     return D3DERR_INVALIDCALL;
   D3DPRESENT_PARAMETERS p = *params;
-  if (p.BackBufferFormat == D3DFMT_UNKNOWN && p.Windowed) p.BackBufferFormat = g_desktop.Format;
+  if (p.BackBufferFormat == D3DFMT_UNKNOWN && p.Windowed) p.BackBufferFormat = Desktop().Format;
   if (!IsDisplayFormat(p.BackBufferFormat) || IsRefused(p.BackBufferFormat)) return D3DERR_INVALIDCALL;
   if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0 || p.BackBufferWidth > 16384 ||
       p.BackBufferHeight > 16384)

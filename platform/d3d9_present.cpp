@@ -1,23 +1,27 @@
 // platform/d3d9_present.cpp - the one place where a device frame leaves the
 // device for the window.
+#include <vector>
+
 #include "platform/d3d9_internal.h"
+#include "platform/window.h"
 
 namespace plat {
 
-namespace {
-PresentedFrame g_last_frame;
-}  // namespace
-
-void PresentImageToWindow(WindowHandle window, const uint32_t* argb, int width, int height,
-                          const RECT& dest) {
-  g_last_frame.argb.assign(argb, argb + size_t(width) * height);
-  g_last_frame.width = width;
-  g_last_frame.height = height;
-  g_last_frame.dest = dest;
-  g_last_frame.window = window;
-  g_last_frame.serial++;
+int PresentSurfaceToWindow(WindowHandle window, Direct3DSurface9* surface, const RECT& source,
+                           const RECT& dest) {
+  Rect src = {source.left, source.top, source.right, source.bottom};
+  Rect dst = {dest.left, dest.top, dest.right, dest.bottom};
+  if (FormatBytesPerPixel(surface->format()) == 4)
+    return PresentToWindow(window, surface->bits(), int(surface->width()), int(surface->height()),
+                           surface->pitch(), &src, &dst);
+  // Only the shown rectangle is widened.
+  int w = source.right - source.left, h = source.bottom - source.top;
+  if (w <= 0 || h <= 0) return -1;
+  std::vector<uint32_t> image(size_t(w) * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) image[size_t(y) * w + x] = surface->ReadPixel(source.left + x, source.top + y);
+  Rect whole = {0, 0, w, h};
+  return PresentToWindow(window, image.data(), w, h, w * 4, &whole, &dst);
 }
-
-const PresentedFrame& LastPresentedFrame() { return g_last_frame; }
 
 }  // namespace plat

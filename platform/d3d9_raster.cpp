@@ -194,7 +194,7 @@ int OpSources(uint32_t op, uint32_t a1, uint32_t a2) {
   auto bit = [](char k) { return k == 'T' ? 1 : 2; };
   if (op == D3DTOP_SELECTARG1) return k1 ? bit(k1) : 0;
   if (op == D3DTOP_SELECTARG2) return k2 ? bit(k2) : 0;
-  if (op == D3DTOP_MODULATE && k1 && k2) return bit(k1) | bit(k2);
+  if (op == D3DTOP_MODULATE && k1 && k2 && k1 != k2) return 3;
   return 0;
 }
 
