@@ -20,6 +20,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/d3d9_internal.h"
 
 namespace plat {
@@ -92,14 +96,43 @@ inline uint32_t SamplePoint(const Sampler& s, int64_t u, int64_t v) {
   return Fetch(s, x, y);
 }
 
-inline uint32_t Bilerp(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11, uint32_t fx, uint32_t fy) {
-  uint32_t out = 0;
-  for (int i = 0; i < 4; i++) {
-    uint32_t top = Ch(c00, i) * (256 - fx) + Ch(c10, i) * fx;
-    uint32_t bot = Ch(c01, i) * (256 - fx) + Ch(c11, i) * fx;
-    out |= ((top * (256 - fy) + bot * fy + 32768) >> 16) << (8 * i);
-  }
-  return out;
+// Bilinear blend of four texels with 8-bit weights: per channel
+// (top * (256 - fy) + bottom * fy + 32768) >> 16 with top and bottom the
+// rows blended by fx. Computed two channels at a time in 32-bit lanes, which
+// is exact.
+inline uint64_t SpreadRB(uint32_t c) { return (c & 0xFFu) | (uint64_t(c & 0xFF0000u) << 16); }
+inline uint64_t SpreadAG(uint32_t c) { return ((c >> 8) & 0xFFu) | (uint64_t(c >> 24) << 32); }
+
+__attribute__((always_inline)) inline uint32_t Bilerp(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11,
+                                                      uint32_t fx, uint32_t fy) {
+  uint32_t gx = 256 - fx, gy = 256 - fy;
+#if defined(__SSE2__)
+  // Rows: madd of (left, right) channel pairs with (gx, fx). The column
+  // blend splits each row value (below 65536) into its high and low bytes so
+  // that the pairs stay within 16 bits; the sum is the same exact integer.
+  const __m128i z = _mm_setzero_si128();
+  __m128i wx = _mm_set1_epi32(int(gx | (fx << 16)));
+  __m128i wy = _mm_set1_epi32(int(gy | (fy << 16)));
+  __m128i top = _mm_madd_epi16(
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(c00)), _mm_cvtsi32_si128(int(c10))), z), wx);
+  __m128i bot = _mm_madd_epi16(
+      _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(c01)), _mm_cvtsi32_si128(int(c11))), z), wx);
+  const __m128i low = _mm_set1_epi32(0xFF);
+  __m128i hi = _mm_or_si128(_mm_srli_epi32(top, 8), _mm_slli_epi32(_mm_srli_epi32(bot, 8), 16));
+  __m128i lo = _mm_or_si128(_mm_and_si128(top, low), _mm_slli_epi32(_mm_and_si128(bot, low), 16));
+  __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(hi, wy), 8), _mm_madd_epi16(lo, wy)),
+                              _mm_set1_epi32(32768));
+  __m128i res = _mm_srli_epi32(sum, 16);
+  res = _mm_packs_epi32(res, res);
+  return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
+#else
+  const uint64_t half = 0x0000800000008000ull, mask = 0x000000FF000000FFull;
+  uint64_t rb_top = SpreadRB(c00) * gx + SpreadRB(c10) * fx, rb_bot = SpreadRB(c01) * gx + SpreadRB(c11) * fx;
+  uint64_t ag_top = SpreadAG(c00) * gx + SpreadAG(c10) * fx, ag_bot = SpreadAG(c01) * gx + SpreadAG(c11) * fx;
+  uint64_t rb = ((rb_top * gy + rb_bot * fy + half) >> 16) & mask;
+  uint64_t ag = ((ag_top * gy + ag_bot * fy + half) >> 16) & mask;
+  return uint32_t(rb & 0xFF) | (uint32_t(ag & 0xFF) << 8) | (uint32_t(rb >> 32) << 16) | (uint32_t(ag >> 32) << 24);
+#endif
 }
 
 inline uint32_t SampleBilinear(const Sampler& s, int64_t u, int64_t v) {
@@ -111,6 +144,34 @@ inline uint32_t SampleBilinear(const Sampler& s, int64_t u, int64_t v) {
   int64_t y0 = Address(yi, s.view.height, s.addr_v), y1 = Address(yi + 1, s.view.height, s.addr_v);
   auto at = [&](int64_t x, int64_t y) { return (x < 0 || y < 0) ? s.border : Fetch(s, x, y); };
   return Bilerp(at(x0, y0), at(x1, y0), at(x0, y1), at(x1, y1), fx, fy);
+}
+
+// The same samples under clamped addressing, without the address switch.
+__attribute__((always_inline)) inline uint32_t SamplePointClamp(const Sampler& s, int64_t u, int64_t v) {
+  int64_t x = u >> 16, y = v >> 16;
+  x = x < 0 ? 0 : (x >= s.view.width ? s.view.width - 1 : x);
+  y = y < 0 ? 0 : (y >= s.view.height ? s.view.height - 1 : y);
+  return s.view.texels[size_t(y) * s.view.stride + size_t(x)] | s.view.alpha_or;
+}
+
+__attribute__((always_inline)) inline uint32_t SampleBilinearClamp(const Sampler& s, int64_t u, int64_t v) {
+  u -= 32768;
+  v -= 32768;
+  int64_t xi = u >> 16, yi = v >> 16;
+  uint32_t fx = uint32_t((u >> 8) & 255), fy = uint32_t((v >> 8) & 255);
+  const TexelView& t = s.view;
+  const uint32_t ao = t.alpha_or;
+  if (xi >= 0 && yi >= 0 && xi + 1 < t.width && yi + 1 < t.height) {
+    const uint32_t* p = t.texels + size_t(yi) * t.stride + size_t(xi);
+    return Bilerp(p[0] | ao, p[1] | ao, p[t.stride] | ao, p[t.stride + 1] | ao, fx, fy);
+  }
+  int64_t x0 = xi < 0 ? 0 : (xi >= t.width ? t.width - 1 : xi);
+  int64_t x1 = xi + 1 < 0 ? 0 : (xi + 1 >= t.width ? t.width - 1 : xi + 1);
+  int64_t y0 = yi < 0 ? 0 : (yi >= t.height ? t.height - 1 : yi);
+  int64_t y1 = yi + 1 < 0 ? 0 : (yi + 1 >= t.height ? t.height - 1 : yi + 1);
+  const uint32_t* r0 = t.texels + size_t(y0) * t.stride;
+  const uint32_t* r1 = t.texels + size_t(y1) * t.stride;
+  return Bilerp(r0[x0] | ao, r0[x1] | ao, r1[x0] | ao, r1[x1] | ao, fx, fy);
 }
 
 // ---- Draw configuration ----
@@ -557,16 +618,52 @@ inline uint16_t Encode565(uint32_t c) {
   return uint16_t(((Ch(c, 2) >> 3) << 11) | ((Ch(c, 1) >> 2) << 5) | (Ch(c, 0) >> 3));
 }
 
+// Four channels in 16-bit lanes (B, G, R, A from the bottom).
+constexpr uint64_t kLanes = 0x00FF00FF00FF00FFull;
+inline uint64_t Expand(uint32_t c) {
+  uint64_t x = c;
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  return (x | (x << 8)) & kLanes;
+}
+inline uint32_t Compact(uint64_t x) {
+  x &= kLanes;
+  x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+  return uint32_t(x | (x >> 16));
+}
+// x / 255 rounded, per lane, for lane values up to 255 * 255 (where
+// (t + (t >> 8)) >> 8 with t = x + 128 equals the rounded quotient).
+inline uint64_t Div255Lanes(uint64_t x) {
+  uint64_t t = x + 0x0080008000800080ull;
+  return ((t + ((t >> 8) & kLanes)) >> 8) & kLanes;
+}
+
+// The alpha and additive blends of BlendPixel for the factor pairs
+// SRCALPHA / INVSRCALPHA and SRCALPHA / ONE, four channels at once.
 template <int kBlend>
-inline uint32_t FastBlend(uint32_t src, uint32_t dst) {
+__attribute__((always_inline)) inline uint32_t FastBlend(uint32_t src, uint32_t dst) {
   uint32_t a = src >> 24;
-  uint32_t out = 0;
-  for (int i = 0; i < 4; i++) {
-    uint32_t s = Ch(src, i), d = Ch(dst, i);
-    uint32_t r = kBlend == 1 ? Div255(s * a + d * (255 - a)) : std::min(255u, Div255(s * a + d * 255));
-    out |= r << (8 * i);
-  }
-  return out;
+  // Exact shortcuts: alpha 0 leaves the destination, and full alpha in the
+  // alpha blend gives the source.
+  if (a == 0) return dst;
+  if (kBlend == 1 && a == 255) return src;
+#if defined(__SSE2__)
+  // 16-bit lanes: every product and sum stays below 65536.
+  const __m128i z = _mm_setzero_si128();
+  __m128i s16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(src)), z);
+  __m128i d16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(dst)), z);
+  __m128i x = _mm_mullo_epi16(s16, _mm_set1_epi16(short(a)));
+  if (kBlend == 1) x = _mm_add_epi16(x, _mm_mullo_epi16(d16, _mm_set1_epi16(short(255 - a))));
+  __m128i t = _mm_add_epi16(x, _mm_set1_epi16(128));
+  __m128i q = _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  if (kBlend == 2) q = _mm_add_epi16(q, d16);  // saturated by the pack
+  return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(q, q)));
+#else
+  if (kBlend == 1) return Compact(Div255Lanes(Expand(src) * a + Expand(dst) * (255 - a)));
+  // d + round(s * a / 255), saturated.
+  uint64_t y = Div255Lanes(Expand(src) * a) + Expand(dst);
+  y |= ((y >> 8) & 0x0001000100010001ull) * 0xFF;
+  return Compact(y);
+#endif
 }
 
 // kFilter: 0 no texture, 1 point, 2 bilinear.
@@ -590,13 +687,15 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
     if (kFilter == 0) {
       src = diffuse;
     } else {
-      uint32_t tex = kFilter == 1 ? SamplePoint(smp, u, v) : SampleBilinear(smp, u, v);
+      uint32_t tex = kFilter == 1 ? SamplePointClamp(smp, u, v) : SampleBilinearClamp(smp, u, v);
       u += du;
       v += dv;
       src = (tex & tmask) | tfill;
       if (kModulate) src = Modulate(src, diffuse);
     }
     if (atest && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) continue;
+    // Blending with alpha 0 leaves the pixel as it is.
+    if (kBlend != 0 && (src >> 24) == 0) continue;
     if (kTarget == 2) {
       uint16_t* p = reinterpret_cast<uint16_t*>(row) + x;
       uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, Decode565(*p));
