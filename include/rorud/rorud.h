@@ -76,6 +76,44 @@ int GetLocalDateTime(DateTimeRecord* out);
 
 // ===== Graphics ==================================================================
 
+// Screen mode: before the library start the values are only stored; after
+// it the graphics system is rebuilt in the new mode (0 done, -1 refused or
+// unchanged, -2 the 640 x 480 x 16 fallback was taken). Colour bits 8, 16, 32.
+int ConfigureScreenMode(int width, int height, int colour_bits, int refresh_rate);
+int GetScreenSize(int* width, int* height);
+int GetScreenColorBits();
+int IsFullScreenMode();
+
+// A display mode of the desktop (16 bytes).
+struct DisplayModeRecord {
+  int32_t width, height, colour_bits, refresh_rate;
+};
+int GetDisplayModeCount();
+// Copies record `index` (all four fields -1 when out of range); returns out.
+DisplayModeRecord* GetDisplayModeRecord(DisplayModeRecord* out, int index);
+
+// Shows the frame drawn since the last flip.
+int FlipScreen();
+
+// Settings of graphics creation and the device.
+int SetHardwareRenderFlag(int flag);
+int GetHardwareRenderFlag();
+int SetCreateGraphicDepth(int bits);
+int GetCreateGraphicDepth();
+int SetCreateDrawableFlag(int flag);
+int GetCreateGraphicFlagA();
+int SetCreateAlphaTestFlag(int flag);
+int GetCreateAlphaTestFlag();
+int SetCreateAlphaFlag(int flag);
+int GetCreateGraphicFlagD();
+int SetCreateDefaultPoolFlag(int flag);
+int GetCreateGraphicFlagE();
+int SetGraphicsOptionFlag(int flag);
+int SetImageConvertFlag(int flag);
+int SetTransparentColor(int r, int g, int b);
+int SetVBlankWaitFlag(int flag);
+int GetGraphicsFlagF();
+
 // ===== Fonts =====================================================================
 
 // ===== Sound =====================================================================

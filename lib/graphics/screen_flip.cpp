@@ -1,0 +1,131 @@
+// lib/graphics/screen_flip.cpp - the flip at the end of each frame, the
+// paced vertical-sync wait, the scene bracket and the sub back buffer.
+#include "lib/graphics/graphics_device.h"
+#include "lib/graphics/graphics_links.h"
+#include "platform/kernel.h"
+#include "platform/window.h"
+
+namespace {
+
+int g_flip_running = 0;
+int64_t g_last_vblank = 0;
+
+int64_t MicroNow() {
+  int64_t f = plat::QueryPerformanceFrequency();
+  return f > 0 ? int64_t((__int128)plat::QueryPerformanceCounter() * 1000000 / f) : 0;
+}
+
+bool Emulated() {
+  const ScreenSettings& s = Screen();
+  return (s.emulate_320x240 || s.display_emulation) && s.width == 640 && s.height == 480;
+}
+
+}  // namespace
+
+int64_t GetLastVerticalBlank() { return g_last_vblank; }
+
+void ComputeFlipRects(plat::RECT* source, plat::RECT* dest) {
+  int w = 0, h = 0;
+  GetScreenSize(&w, &h);
+  bool emulated = Emulated();
+  *source = emulated ? plat::RECT{0, 0, 320, 240} : plat::RECT{0, 0, w, h};
+  *dest = {0, 0, w, h};
+  if (LinkedWindowMode() && !emulated) {
+    double sx = 1.0, sy = 1.0;
+    if (GetWindowScale) GetWindowScale(&sx, &sy);
+    dest->right = int32_t(w * sx);
+    dest->bottom = int32_t(h * sy);
+  }
+}
+
+void BeginDeviceScene() {
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (!d.device || d.scene_open) return;
+  d.device->BeginScene();
+  d.scene_open = 1;
+  if (ClearLastDrawWords) ClearLastDrawWords();
+}
+
+void EndDeviceScene() {
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (!d.device || !d.scene_open) return;
+  d.device->EndScene();
+  d.scene_open = 0;
+}
+
+void WaitVBlankPaced() {
+  plat::DirectDraw7* dd = GetDirectDrawObject();
+  if (!dd) return;
+  int64_t period = Screen().refresh_period;
+  int64_t threshold = period >= 0 ? period - 3000 : 4000;
+  if (MicroNow() - g_last_vblank >= threshold) {
+    dd->WaitForVerticalBlank(plat::DDWAITVB_BLOCKBEGIN, nullptr);
+    g_last_vblank = MicroNow();
+    plat::Sleep(0);
+    return;
+  }
+  // Sleep most of the frame rather than spin, then catch the blank.
+  plat::Sleep(0);
+  while (MicroNow() - g_last_vblank < threshold) plat::Sleep(1);
+  dd->WaitForVerticalBlank(plat::DDWAITVB_BLOCKBEGIN, nullptr);
+  g_last_vblank = MicroNow();
+}
+
+int BeginSubBackBuffer() {
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (d.sub_back_buffer) return 0;
+  if (FlushVertexBatch) FlushVertexBatch();
+  EndDeviceScene();
+  if (CreateSubBackBuffer() != 0) return -1;
+  d.device->StretchRect(d.back_buffer, nullptr, d.sub_back_buffer, nullptr, plat::D3DTEXF_NONE);
+  if (SetRenderTargetSurface) SetRenderTargetSurface(d.sub_back_buffer, 1);
+  else d.device->SetRenderTarget(0, d.sub_back_buffer);
+  return 0;
+}
+
+int FlipScreenCore() {
+  if (g_flip_running) return 0;
+  GraphicsDeviceState& d = GraphicsDevice();
+  int started = IsLibraryStarted ? IsLibraryStarted() : d.started;
+  if (!started || (GetWindowDestroyedFlag && GetWindowDestroyedFlag())) return -1;
+  if (ApplyPendingMaskRect) ApplyPendingMaskRect();
+  if (GetScreenLogLineCount && DrawScreenLogOverFrame && GetScreenLogLineCount() > 0) {
+    g_flip_running = 1;
+    DrawScreenLogOverFrame();
+    g_flip_running = 0;
+  }
+  plat::RECT source, dest;
+  ComputeFlipRects(&source, &dest);
+  bool vblank_on = !GraphicsConfig().vblank_wait_off;
+  if (d.direct3d_mode) {
+    if (FlushVertexBatch) FlushVertexBatch();
+    EndDeviceScene();
+    if (d.sub_back_buffer &&
+        d.device->StretchRect(d.sub_back_buffer, nullptr, d.back_buffer, nullptr, plat::D3DTEXF_NONE) != 0)
+      return -1;
+    if (!d.swap_chain) return 0;
+    int64_t t0 = MicroNow();
+    plat::Window* window = LinkedMainWindow();
+    if (!(window && plat::IsIconic(window))) {
+      plat::HRESULT hr;
+      if (LinkedWindowMode() || Emulated()) hr = d.swap_chain->Present(&source, &dest, window, nullptr, 0);
+      else hr = d.swap_chain->Present(nullptr, nullptr, window, nullptr, 0);
+      if (hr != plat::D3D_OK) return -1;
+    }
+    // The device did not wait for the blank itself: pace here.
+    if (GetRunInactiveFlag && GetRunInactiveFlag() && vblank_on && MicroNow() - t0 < 500) WaitVBlankPaced();
+    return 0;
+  }
+  if (vblank_on) WaitVBlankPaced();
+  if (CopyScreenImageToWindow)
+    CopyScreenImageToWindow(source.left, source.top, source.right - source.left, source.bottom - source.top,
+                            dest.right - dest.left, dest.bottom - dest.top);
+  return 0;
+}
+
+int FlipScreen() { return FlipScreenCore(); }
+
+void FlipScreenWithSubBackBuffer() {
+  if (!LinkedWindowMode() && GraphicsDevice().direct3d_mode) BeginSubBackBuffer();
+  FlipScreenCore();
+}

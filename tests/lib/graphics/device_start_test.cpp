@@ -1,0 +1,388 @@
+// The graphics start on the software device: its log lines, the device calls
+// it makes, the software fallback, screen modes, the flip's rectangles and
+// pacing, the small settings and the render-state cache.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "lib/graphics/graphics_device.h"
+#include "platform/ddraw.h"
+#include "platform/kernel.h"
+#include "platform/window.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sjis.h"
+
+namespace {
+
+using testsupport::LogCapture;
+using testsupport::Sjis;
+using testsupport::StripStamps;
+
+class GraphicsStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    plat::SetDeviceCapsOverride(nullptr);
+    plat::SetDeviceCreationFails(false);
+    ResetGraphicsDeviceForTest();
+    ResetRenderStateCache();
+    GraphicsConfig().hardware_allowed = 1;
+    GraphicsConfig().vblank_wait_off = 1;
+    baseline_ = plat::LiveDirect3DObjectCount();
+  }
+  void TearDown() override {
+    ResetGraphicsDeviceForTest();
+    plat::SetDeviceCreationFails(false);
+    plat::SetDeviceCapsOverride(nullptr);
+    EXPECT_EQ(plat::LiveDirect3DObjectCount(), baseline_);
+  }
+  static bool Has(const std::vector<std::string>& log, const std::string& call) {
+    return std::find(log.begin(), log.end(), call) != log.end();
+  }
+  static size_t Index(const std::vector<std::string>& log, const std::string& call) {
+    return size_t(std::find(log.begin(), log.end(), call) - log.begin());
+  }
+  int baseline_ = 0;
+};
+
+TEST_F(GraphicsStart, LogsTheDeviceAndItsFormats) {
+  LogCapture log;
+  ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 60), 0);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  EXPECT_EQ(GraphicsDevice().direct3d_mode, 1);
+  EXPECT_EQ(GraphicsSystemStart(), 0);  // a second start does nothing
+  std::string text = StripStamps(log.Debug());
+  for (const char* line : {
+           "DirectDraw オブジェクトの取得を行います....  成功\r\n",
+           "IDirect3D9Ex オブジェクトを取得します.... 成功\r\n",
+           "ソフトウエア頂点演算を使用します\r\n",
+           "画面のフォーマットは D3DFMT_X8R8G8B8 です\r\n",
+           "Ｚバッファのフォーマットは D3DFMT_D16 です\r\n",
+           "16bit カラーフォーマットは D_D3DFMT_R5G6B5 です\r\n",
+           "32bit カラーフォーマットは D_D3DFMT_X8R8G8B8 です\r\n",
+           "アルファ付き 16bit カラーフォーマットは D_D3DFMT_A4R4G4B4 です\r\n",
+           "アルファテスト用 16bit カラーフォーマットは D_D3DFMT_A1R5G5B5 です\r\n",
+           "ＤＸＴ１テクスチャフォーマットは使えません\r\n",
+           "描画用 16bit カラーフォーマットは D_D3DFMT_R5G5B5 です\r\n",
+           "使用できる描画用ABGR浮動小数点16ビット型カラーフォーマットがありませんでした\r\n",
+           "最大テクスチャサイズ　幅:2048 高さ:2048\r\n",
+           "減算合成のハードウェア対応：ネイティブ\r\n",
+           "Ｚバッファを作成します.... 成功\r\n",
+       }) {
+    EXPECT_NE(text.find(Sjis(line)), std::string::npos) << line;
+  }
+  const plat::D3DFORMAT* t = GraphicsDevice().texture_formats;
+  EXPECT_EQ(t[kFormat16], plat::D3DFMT_R5G6B5);
+  EXPECT_EQ(t[kFormatDxt1], t[kFormatAlphaTest16]);
+  EXPECT_EQ(t[kFormatDrawableFloat16], 0u);
+  EXPECT_EQ(t[kFormatScreen], t[kFormatDrawable32]);  // a 32-bit desktop makes a 32-bit screen
+  EXPECT_EQ(GraphicsDevice().z_buffer_width, 1024);
+  EXPECT_EQ(GraphicsDevice().z_buffer_height, 512);
+}
+
+TEST_F(GraphicsStart, ShaderLineWhenTheDeviceHasNoShaders) {
+  // The shader set-up belongs to the shader packs; without them the device
+  // runs the fixed-function path, which the caps (versions 0) call for.
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  EXPECT_EQ(GraphicsDevice().shaders_in_use, 0);
+  EXPECT_EQ(GetShaderModelVersion(), 0);
+  EXPECT_EQ(GraphicsDevice().vs20_usable, 0);
+}
+
+TEST_F(GraphicsStart, RecordedDeviceCallsFollowTheStartOrder) {
+  plat::StartD3DRecording(true);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  auto log = plat::StopD3DRecording();
+  size_t load = Index(log, "LoadLibrary(d3d9.dll)");
+  size_t ddraw = Index(log, "CreateDirectDraw7()");
+  size_t ex = Index(log, "Direct3DCreate9Ex(32)");
+  size_t latency = Index(log, "SetMaximumFrameLatency(1)");
+  size_t zenable = Index(log, "SetRenderState(7, 1)");
+  size_t depth = Index(log, "CreateDepthStencilSurface(1024, 512, 80, 0, 0, 1)");
+  ASSERT_LT(depth, log.size());
+  EXPECT_LT(load, ddraw);
+  EXPECT_LT(ddraw, ex);
+  EXPECT_LT(ex, latency);
+  EXPECT_LT(latency, zenable);
+  EXPECT_LT(zenable, depth);
+  // Three clears with presents, then one more clear, before the back buffer is taken.
+  size_t back = Index(log, "GetBackBuffer(0, 0, 0)");
+  int clears = 0, presents = 0;
+  for (size_t i = zenable; i < back; i++) {
+    clears += log[i].rfind("Clear(", 0) == 0;
+    presents += log[i].rfind("Present(", 0) == 0;
+  }
+  EXPECT_EQ(clears, 4);
+  EXPECT_EQ(presents, 3);
+  // The format table asks for 16-bit colour first, render targets last.
+  EXPECT_TRUE(Has(log, "CheckDeviceFormat(0, 1, 22, 0, 3, 23)"));
+  EXPECT_TRUE(Has(log, "CheckDeviceFormat(0, 1, 22, 1, 3, 116)"));
+  EXPECT_TRUE(Has(log, "CheckDepthStencilMatch(0, 1, 22, 22, 80)"));
+}
+
+TEST_F(GraphicsStart, FallsBackToTheSoftwareScreen) {
+  LogCapture log;
+  plat::SetDeviceCreationFails(true);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  EXPECT_EQ(GraphicsDevice().direct3d_mode, 0);
+  EXPECT_EQ(GraphicsDevice().device, nullptr);
+  EXPECT_NE(StripStamps(log.Debug()).find(Sjis("Direct3DDevice9Ex の作成に失敗しました\r\n")), std::string::npos);
+  // Without hardware allowed no device is tried at all.
+  ResetGraphicsDeviceForTest();
+  plat::SetDeviceCreationFails(false);
+  GraphicsConfig().hardware_allowed = 0;
+  plat::StartD3DRecording(true);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  auto calls = plat::StopD3DRecording();
+  EXPECT_FALSE(Has(calls, "Direct3DCreate9Ex(32)"));
+  EXPECT_EQ(GraphicsDevice().direct3d_mode, 0);
+}
+
+TEST_F(GraphicsStart, MissingRuntimeFailsTheStart) {
+  LogCapture log;
+  plat::SetDirect3DRuntimeAvailable(false);
+  EXPECT_EQ(GraphicsSystemStart(), -1);
+  plat::SetDirect3DRuntimeAvailable(true);
+  EXPECT_NE(StripStamps(log.Debug()).find(Sjis("d3d9.dll の読み込みに失敗しました\r\n")), std::string::npos);
+  EXPECT_EQ(GraphicsDevice().started, 0);
+}
+
+TEST_F(GraphicsStart, NonExPathAndBlendOpCaps) {
+  plat::SetDirect3DExAvailable(false);
+  plat::D3DCAPS9 caps = plat::DefaultDeviceCaps();
+  caps.PrimitiveMiscCaps = 0;
+  caps.MaxTextureWidth = 0;
+  plat::SetDeviceCapsOverride(&caps);
+  plat::StartD3DRecording(true);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  auto log = plat::StopD3DRecording();
+  plat::SetDirect3DExAvailable(true);
+  EXPECT_TRUE(Has(log, "Direct3DCreate9(32)"));
+  EXPECT_FALSE(Has(log, "SetMaximumFrameLatency(1)"));
+  EXPECT_EQ(GraphicsDevice().blend_op_capable, 0);
+  EXPECT_EQ(GraphicsDevice().max_texture_width, 256u);  // 0 in the caps means 256
+  EXPECT_EQ(GraphicsDevice().max_texture_size, 256u);
+}
+
+TEST_F(GraphicsStart, ReleaseAndRebuildLeavesNoObjects) {
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  ASSERT_EQ(CreateSubBackBuffer(), 0);
+  EXPECT_GT(plat::LiveDirect3DObjectCount(), baseline_);
+  GraphicsDevice().device->SimulateDeviceLoss();
+  EXPECT_NE(GraphicsDevice().device->TestCooperativeLevel(), plat::D3D_OK);
+  TerminateGraphics();
+  EXPECT_EQ(plat::LiveDirect3DObjectCount(), baseline_);
+  ASSERT_EQ(InitializeGraphicsDevice(), 0);
+  EXPECT_EQ(GraphicsDevice().device->TestCooperativeLevel(), plat::D3D_OK);
+  TerminateGraphics();
+  EXPECT_EQ(plat::LiveDirect3DObjectCount(), baseline_);
+}
+
+TEST(GraphicsHelpers, MaxBrightnessAndFormatCodes) {
+  struct Case {
+    int r, g, b, er, eg, eb;
+  } cases[] = {{0, 0, 0, 255, 255, 255},   {10, 10, 10, 255, 255, 255}, {255, 0, 0, 255, 0, 0},
+               {100, 50, 0, 255, 127, 0}, {200, 100, 50, 255, 128, 64}, {254, 254, 0, 255, 255, 0}};
+  for (const Case& c : cases) {
+    uint8_t r, g, b;
+    ComputeMaxBrightnessRgb(c.r, c.g, c.b, &r, &g, &b);
+    EXPECT_EQ(r, c.er) << c.r << "," << c.g << "," << c.b;
+    EXPECT_EQ(g, c.eg) << c.r << "," << c.g << "," << c.b;
+    EXPECT_EQ(b, c.eb) << c.r << "," << c.g << "," << c.b;
+  }
+  GraphicFormatDescriptor d = {0, 0, 0, 0, 16};
+  EXPECT_EQ(PixelFormatToCode(&d), 0);
+  d.colour_bits = 32;
+  EXPECT_EQ(PixelFormatToCode(&d), 1);
+  d.alpha = 1;
+  EXPECT_EQ(PixelFormatToCode(&d), 3);
+  d.drawable = 1;
+  EXPECT_EQ(PixelFormatToCode(&d), 13);
+  d = {0, 1, 0, 0, 16};
+  EXPECT_EQ(PixelFormatToCode(&d), 11);
+  d = {0, 0, 0, 1, 16};
+  EXPECT_EQ(PixelFormatToCode(&d), 4);
+  d.special_kind = 3;
+  EXPECT_EQ(PixelFormatToCode(&d), 8);
+  d.special_kind = 7;
+  EXPECT_EQ(PixelFormatToCode(&d), 15);
+}
+
+TEST_F(GraphicsStart, ScreenModeRequests) {
+  LogCapture log;
+  EXPECT_EQ(ConfigureScreenMode(640, 480, 24, 60), -1);
+  EXPECT_EQ(ConfigureScreenMode(0, 480, 16, 0), -1);
+  EXPECT_EQ(ConfigureScreenMode(640, -1, 16, 0), -1);
+  // Before the start the values are only stored.
+  EXPECT_EQ(ConfigureScreenMode(800, 600, 32, 75), 0);
+  int w, h, bits;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 800);
+  EXPECT_EQ(GetScreenColorBits(), 32);
+  EXPECT_EQ(Screen().refresh_rate, 75);
+  // The mode in force again: nothing happens, nothing is logged.
+  log.Clear();
+  EXPECT_EQ(ChangeScreenMode(800, 600, 32, 0, 75), 0);
+  EXPECT_EQ(log.Debug(), "");
+  // The logical size of the 320 x 240 emulation.
+  Screen().emulate_320x240 = 1;
+  GetLogicalScreenSize(&w, &h, &bits);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  Screen() = ScreenSettings{0, 0, 0, 0, 0, 0, -1};
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(GetScreenColorBits(), 16);
+}
+
+TEST_F(GraphicsStart, DisplayModeList) {
+  plat::VirtualDesktop desk;
+  desk.modes = {{640, 480, 32, 60}, {320, 240, 8, 60}, {1024, 768, 16, 75}};
+  plat::HeadlessReset(desk);
+  FreeDisplayModeList();
+  EXPECT_EQ(GetDisplayModeCount(), 2);  // modes below 16 bits are left out
+  DisplayModeRecord r;
+  EXPECT_EQ(GetDisplayModeRecord(&r, 1), &r);
+  EXPECT_EQ(r.width, 1024);
+  EXPECT_EQ(r.refresh_rate, 75);
+  GetDisplayModeRecord(&r, 2);
+  EXPECT_EQ(r.width, -1);
+  EXPECT_EQ(r.refresh_rate, -1);
+  GetDisplayModeRecord(&r, -1);
+  EXPECT_EQ(r.height, -1);
+  EXPECT_EQ(IsDisplayModeAvailable(640, 480, 32), 1);
+  EXPECT_EQ(IsDisplayModeAvailable(640, 480, 16), 0);
+  FreeDisplayModeList();
+}
+
+TEST_F(GraphicsStart, FlipRectanglesOfTheEmulation) {
+  plat::RECT src, dst;
+  Screen() = ScreenSettings{640, 480, 32, 0, 1, 0, -1};
+  ComputeFlipRects(&src, &dst);
+  EXPECT_EQ(src.right, 320);
+  EXPECT_EQ(src.bottom, 240);
+  EXPECT_EQ(dst.right, 640);
+  EXPECT_EQ(dst.bottom, 480);
+  Screen() = ScreenSettings{640, 480, 32, 0, 0, 0, -1};
+  ComputeFlipRects(&src, &dst);
+  EXPECT_EQ(src.right, 640);
+}
+
+TEST_F(GraphicsStart, FlipPresentsTheBackBuffer) {
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  GraphicsDeviceState& d = GraphicsDevice();
+  d.back_buffer->WritePixel(3, 4, 0xFF123456u);
+  int before = d.device->present_count();
+  EXPECT_EQ(FlipScreen(), 0);
+  EXPECT_EQ(d.device->present_count(), before + 1);
+  EXPECT_EQ(d.back_buffer->ReadPixel(3, 4), 0xFF123456u);
+  // A lost device makes the flip fail; the game goes on.
+  d.device->SimulateDeviceLoss();
+  EXPECT_EQ(FlipScreen(), -1);
+}
+
+TEST_F(GraphicsStart, PacedWaitRunsAtSixtyHertzOnTheVirtualClock) {
+  plat::EnableVirtualClock(true);
+  plat::SetVirtualClockAutoAdvance(0);
+  plat::SetVirtualClockMicros(0);
+  ASSERT_EQ(CreateDirectDrawObject(), 0);
+  ASSERT_EQ(MeasureRefreshPeriod(), 0);
+  EXPECT_NEAR(double(Screen().refresh_period), 16667.0, 2.0);
+  int64_t last = GetLastVerticalBlank();
+  for (int i = 0; i < 30; i++) {
+    plat::AdvanceVirtualClock(3000);  // a short frame of work
+    WaitVBlankPaced();
+    int64_t now = GetLastVerticalBlank();
+    EXPECT_NEAR(double(now - last), 16667.0, 1.0) << i;
+    last = now;
+  }
+  plat::EnableVirtualClock(false);
+}
+
+TEST_F(GraphicsStart, SmallSettings) {
+  EXPECT_EQ(SetTransparentColor(255, 0, 255), 0);
+  EXPECT_EQ(GraphicsConfig().transparent_colour, 0x00FF00FFu);
+  Screen().colour_bits = 8;
+  SetTransparentColor(1, 2, 3);
+  EXPECT_EQ(GraphicsConfig().transparent_colour, 0x00FF00FFu);
+  Screen().colour_bits = 0;
+  SetVBlankWaitFlag(0);
+  EXPECT_EQ(GetGraphicsFlagF(), 0);
+  SetVBlankWaitFlag(5);
+  EXPECT_EQ(GetGraphicsFlagF(), 1);
+  SetGraphicsOptionFlag(0);
+  EXPECT_EQ(GraphicsConfig().single_texture, 1);
+  SetGraphicsOptionFlag(7);
+  EXPECT_EQ(GraphicsConfig().single_texture, 0);
+  EXPECT_EQ(SetHardwareRenderFlag(0), 0);
+  EXPECT_EQ(GetHardwareRenderFlag(), 0);
+  SetHardwareRenderFlag(1);
+  EXPECT_EQ(CreateRawVertexBuffer(64, 0, 0x44, plat::D3DPOOL_MANAGED), nullptr);
+  SetCreateGraphicDepth(32);
+  SetCreateAlphaFlag(1);
+  ResetGraphicsCreationSettings();
+  EXPECT_EQ(GetCreateGraphicDepth(), 0);
+  EXPECT_EQ(GetCreateGraphicFlagD(), 0);
+  EXPECT_EQ(GetGraphicsFlagF(), 1);  // the vertical-blank setting survives
+  char block[400];
+  memset(block, 0x55, sizeof block);
+  EXPECT_EQ(ClearGraphicsParamBlock(block), block);
+  EXPECT_EQ(block[379], 0);
+  EXPECT_EQ(block[380], 0x55);
+}
+
+TEST_F(GraphicsStart, RenderStateCacheReachesTheDeviceOnlyOnChange) {
+  EXPECT_EQ(SetZWriteState(1), -1);  // no device
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  plat::StartD3DRecording(true);
+  EXPECT_EQ(SetSamplerFilterMode(3), -1);
+  EXPECT_EQ(SetSamplerFilterMode(1), 0);
+  EXPECT_EQ(SetSamplerFilterMode(1), 0);
+  EXPECT_EQ(SetMaxAnisotropy(0), 0);
+  EXPECT_EQ(StateCache().max_anisotropy, 1);
+  SetCullMode(1);
+  SetCullMode(2);
+  EXPECT_EQ(SetTextureAddressMode(3, 8), -1);
+  plat::D3DVIEWPORT9 vp = {0, 0, 100, 100, 0.0f, 1.0f};
+  SetViewportState(&vp);
+  vp.MinZ = 0.5f;
+  SetViewportState(&vp);
+  auto log = plat::StopD3DRecording();
+  int filters = 0, viewports = 0;
+  for (auto& l : log) {
+    filters += l.rfind("SetSamplerState(0, 5,", 0) == 0;
+    viewports += l.rfind("SetViewport(", 0) == 0;
+  }
+  EXPECT_EQ(filters, 1);
+  EXPECT_EQ(viewports, 1);
+  EXPECT_TRUE(Has(log, "SetRenderState(22, 3)"));  // mode 1: counter-clockwise
+  EXPECT_TRUE(Has(log, "SetRenderState(22, 2)"));  // mode 2: clockwise
+  EXPECT_FALSE(Has(log, "SetSamplerState(0, 10, 0)"));
+}
+
+TEST_F(GraphicsStart, IndexedGridJoinsRowsIntoOneStrip) {
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  struct V {
+    float x, y, z, rhw;
+    uint32_t c;
+    float u, v;
+  } grid[64];
+  for (int i = 0; i < 64; i++) grid[i] = {float(i % 8) * 4, float(i / 8) * 4, 0, 1, 0xFFFFFFFFu, 0, 0};
+  EXPECT_EQ(DrawIndexedGrid(1, 8, grid), -1);
+  GraphicsDevice().device->BeginScene();
+  plat::StartD3DRecording(true);
+  EXPECT_EQ(DrawIndexedGrid(8, 8, grid), 0);
+  auto log = plat::StopD3DRecording();
+  GraphicsDevice().device->EndScene();
+  int draws = 0;
+  for (auto& l : log)
+    if (l.rfind("DrawIndexedPrimitiveUP(", 0) == 0) {
+      draws++;
+      EXPECT_EQ(l, "DrawIndexedPrimitiveUP(5, 0, 64, 122, 101, 28)");
+    }
+  EXPECT_EQ(draws, 1);
+}
+
+}  // namespace
