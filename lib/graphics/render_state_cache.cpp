@@ -107,12 +107,13 @@ int ResetTexCoordIndexes() {
 int SetSamplerFilterMode(int mode) {
   plat::Direct3DDevice9* d = Dev();
   if (!d) return -1;
-  if (g_cache.filter_mode == mode && !Forced()) return 0;
+  // This setter empties the batch before it looks at the mode.
   Flush();
+  if (mode < 0 || mode > 2) return -1;
+  if (g_cache.filter_mode == mode && !Forced()) return 0;
   static const int kModes[3][3] = {{plat::D3DTEXF_POINT, plat::D3DTEXF_POINT, plat::D3DTEXF_NONE},
                                    {plat::D3DTEXF_LINEAR, plat::D3DTEXF_LINEAR, plat::D3DTEXF_NONE},
                                    {plat::D3DTEXF_LINEAR, plat::D3DTEXF_ANISOTROPIC, plat::D3DTEXF_LINEAR}};
-  if (mode < 0 || mode > 2) return -1;
   static const uint32_t kStates[3] = {plat::D3DSAMP_MAGFILTER, plat::D3DSAMP_MINFILTER, plat::D3DSAMP_MIPFILTER};
   for (int s = 0; s < g_cache.stage_count && s < 8; s++)
     for (int k = 0; k < 3; k++) {
