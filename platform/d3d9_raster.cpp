@@ -50,10 +50,14 @@ inline int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
 }
 inline int64_t CeilDiv(int64_t n, int64_t d) { return -FloorDiv(-n, d); }
 
+// 16.16 fixed point, held within +-2^50 so that stepping across any span
+// stays far from overflow (such coordinates address the border anyway).
 inline int64_t ToFixed(double v) {
-  if (!(v > -1e15)) return int64_t(-1e15);
-  if (!(v < 1e15)) return int64_t(1e15);
-  return std::llround(v * 65536.0);
+  constexpr double kLimit = 1125899906842624.0;  // 2^50
+  double f = v * 65536.0;
+  if (!(f > -kLimit)) return -int64_t(kLimit);
+  if (!(f < kLimit)) return int64_t(kLimit);
+  return std::llround(f);
 }
 
 // ---- Sampling ----
@@ -564,7 +568,10 @@ void FillInput(const TriSetup& t, PixelInput* in, int x, int y) {
     in->specular = t.flat_specular;
   } else if (!t.affine) {
     uint32_t ch[8];
-    for (int k = 0; k < 8; k++) ch[k] = Clamp255(int(std::floor(t.col[k].At(x, y) * iw + 0.5)));
+    for (int k = 0; k < 8; k++) {
+      double v = std::floor(t.col[k].At(x, y) * iw + 0.5);
+      ch[k] = !(v > 0) ? 0 : v >= 255 ? 255 : uint32_t(v);
+    }
     in->diffuse = Pack(ch[0], ch[1], ch[2], ch[3]);
     in->specular = Pack(ch[4], ch[5], ch[6], ch[7]);
   }
@@ -589,6 +596,7 @@ void GenericSpan(const TriSetup& t, int y, int x0, int x1) {
     FillInput(t, &in, x, y);
     if (t.affine) {
       for (int i = 0; i < c.stages; i++) {
+        if (!c.st[i].has_tex) continue;
         in.u[i] = u[i];
         in.v[i] = v[i];
         u[i] += t.du[i];
@@ -969,7 +977,7 @@ void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Dir
         ClipToGuardBand(c, v[0], v[1], v[2]);
     } else if (per == 2) {
       if (InGuardBand(v[0]) && InGuardBand(v[1])) RasterLine(c, v[0], v[1]);
-    } else {
+    } else if (InGuardBand(v[0])) {
       int64_t x = int64_t(std::floor(double(v[0].x) + 0.5)), y = int64_t(std::floor(double(v[0].y) + 0.5));
       if (x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom)
         ShadeAt(c, v[0], v[0], 0.0, v[0].diffuse, v[0].specular, int(x), int(y));

@@ -30,7 +30,10 @@ struct XServer {
       std::string sock = "/tmp/.X11-unix/X" + std::to_string(display);
       if (std::filesystem::exists(sock)) continue;
       pid_file = (std::filesystem::temp_directory_path() / ("rorud-xvfb-" + std::to_string(display))).string();
-      std::string cmd = "Xvfb :" + std::to_string(display) + " -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 & echo $! > " + pid_file;
+      // The server ends with its last client (this process) and in any case
+      // after two minutes, so nothing outlives the test run.
+      std::string cmd = "timeout 120 Xvfb :" + std::to_string(display) +
+                        " -screen 0 800x600x24 -nolisten tcp -terminate >/dev/null 2>&1 & echo $! > " + pid_file;
       if (std::system(cmd.c_str()) != 0) continue;
       for (int i = 0; i < 100 && !started; i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -40,10 +43,15 @@ struct XServer {
     }
     return started;
   }
+  // Ends a server that never got a client; one with a client ends with it.
   void Stop() {
     std::ifstream in(pid_file);
     long pid = 0;
     if (in >> pid && pid > 0) std::system(("kill " + std::to_string(pid) + " 2>/dev/null").c_str());
+    std::filesystem::remove(pid_file);
+    started = false;
+  }
+  void Forget() {
     std::filesystem::remove(pid_file);
     started = false;
   }
@@ -75,7 +83,7 @@ TEST(DeviceOnXServer, WindowShowsClearedFrameAndSprite) {
   ASSERT_TRUE(plat::RegisterWindowClass("RoRudXvfbDevice", Proc));
   plat::Window* win = plat::CreateWindow("RoRudXvfbDevice", "device", plat::kWsPopup | plat::kWsVisible, 0, 0, 0, 320, 240);
   if (!win) {
-    x.Stop();
+    x.Forget();
     plat::SetBackend(plat::Backend::kHeadless);
     GTEST_SKIP() << "SDL could not open a window on the virtual X server";
   }
@@ -128,7 +136,9 @@ TEST(DeviceOnXServer, WindowShowsClearedFrameAndSprite) {
   d3d->Release();
   plat::DestroyWindow(win);
   plat::SetBackend(plat::Backend::kHeadless);
-  x.Stop();
+  // SDL keeps its connection open; killing the server now would end the
+  // process, so the server goes when the process does.
+  x.Forget();
 }
 
 }  // namespace
