@@ -56,7 +56,7 @@ RR_WEAK int GetWindowDestroyedFlag();
 RR_WEAK int ApplyWindowStyle();
 RR_WEAK int PumpWindowMessages();
 RR_WEAK int SetDesktopComposition(int enable);
-RR_WEAK void FatalErrorExit(const char* message);
+[[noreturn]] RR_WEAK void FatalErrorExit(const char* message);
 
 // Helpers with the window system's answers when it is absent: not started,
 // window mode, scale 1.
