@@ -57,7 +57,31 @@ inline int64_t ToFixed(double v) {
   double f = v * 65536.0;
   if (!(f > -kLimit)) return -int64_t(kLimit);
   if (!(f < kLimit)) return int64_t(kLimit);
-  return std::llround(f);
+#if defined(__SSE2__)
+  return _mm_cvtsd_si64(_mm_set_sd(f));  // to the nearest, ties to even
+#else
+  return std::llrint(f);
+#endif
+}
+
+// The span of a row inside one edge, found without integer division: a
+// floating-point estimate, then exact integer steps to the true bound.
+// Smallest x with a * x + k >= 0 (a > 0), or lo - 1 / hi + 1 when the bound
+// lies outside [lo, hi].
+inline int64_t EdgeLowerBound(int64_t a, int64_t k, double inv_a, int64_t lo, int64_t hi) {
+  double xd = -double(k) * inv_a;  // truncated below; the steps correct it
+  int64_t x = xd < double(lo - 1) ? lo - 1 : xd > double(hi + 1) ? hi + 1 : int64_t(xd);
+  while (x <= hi && a * x + k < 0) x++;
+  while (x > lo - 1 && a * (x - 1) + k >= 0) x--;
+  return x;
+}
+// Largest x with a * x + k >= 0 (a < 0), likewise.
+inline int64_t EdgeUpperBound(int64_t a, int64_t k, double inv_neg_a, int64_t lo, int64_t hi) {
+  double xd = double(k) * inv_neg_a;
+  int64_t x = xd < double(lo - 1) ? lo - 1 : xd > double(hi + 1) ? hi + 1 : int64_t(xd);
+  while (x >= lo && a * x + k < 0) x--;
+  while (x < hi + 1 && a * (x + 1) + k >= 0) x++;
+  return x;
 }
 
 // ---- Sampling ----
@@ -675,45 +699,66 @@ __attribute__((always_inline)) inline uint32_t FastBlend(uint32_t src, uint32_t 
 }
 
 // kFilter: 0 no texture, 1 point, 2 bilinear.
+// The rest of the pipeline for one pixel of a specialised span.
+template <bool kModulate, int kBlend, int kTarget>
+__attribute__((always_inline)) inline void FastPixel(const DrawConfig& c, uint8_t* row, int x, uint32_t src,
+                                                     uint32_t diffuse) {
+  if (kModulate) src = Modulate(src, diffuse);
+  if (c.alpha_test && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) return;
+  // Blending with alpha 0 leaves the pixel as it is.
+  if (kBlend != 0 && (src >> 24) == 0) return;
+  if (kTarget == 2) {
+    uint16_t* p = reinterpret_cast<uint16_t*>(row) + x;
+    uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, Decode565(*p));
+    *p = Encode565(out);
+  } else {
+    uint32_t* p = reinterpret_cast<uint32_t*>(row) + x;
+    uint32_t dst = kTarget == 1 ? (*p | 0xFF000000u) : *p;
+    uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, dst);
+    *p = kTarget == 1 ? (out | 0xFF000000u) : out;
+  }
+}
+
 template <int kFilter, bool kModulate, int kBlend, int kTarget>
 void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   const DrawConfig& c = *t.cfg;
   const Sampler& smp = c.st[0].smp;
-  int64_t u = 0, v = 0, du = 0, dv = 0;
-  if (kFilter) {
-    u = ToFixed(t.u[0].At(x0, y));
-    v = ToFixed(t.v[0].At(x0, y));
-    du = t.du[0];
-    dv = t.dv[0];
-  }
   const uint32_t diffuse = t.fast_diffuse;
   const uint32_t tmask = c.fast_tmask, tfill = c.fast_tfill;
-  const bool atest = c.alpha_test;
   uint8_t* row = c.bits + size_t(y) * c.pitch;
+  if (kFilter == 0) {
+    for (int x = x0; x < x1; x++) FastPixel<false, kBlend, kTarget>(c, row, x, diffuse, diffuse);
+    return;
+  }
+  int64_t u = ToFixed(t.u[0].At(x0, y)), v = ToFixed(t.v[0].At(x0, y));
+  const int64_t du = t.du[0], dv = t.dv[0];
+  if (kFilter == 2) {
+    // When the whole span samples inside the texture (the coordinates are
+    // linear along it, so its two ends decide), the clamping is left out;
+    // the texels read are the same.
+    const TexelView& tv = smp.view;
+    int64_t n = x1 - x0 - 1;
+    int64_t ua = u - 32768, va = v - 32768, ub = ua + du * n, vb = va + dv * n;
+    if (std::min(ua, ub) >= 0 && std::min(va, vb) >= 0 && (std::max(ua, ub) >> 16) + 1 < tv.width &&
+        (std::max(va, vb) >> 16) + 1 < tv.height) {
+      const uint32_t ao = tv.alpha_or;
+      const size_t stride = size_t(tv.stride);
+      for (int x = x0; x < x1; x++) {
+        const uint32_t* p = tv.texels + size_t(va >> 16) * stride + size_t(ua >> 16);
+        uint32_t tex = Bilerp(p[0] | ao, p[1] | ao, p[stride] | ao, p[stride + 1] | ao, uint32_t((ua >> 8) & 255),
+                              uint32_t((va >> 8) & 255));
+        ua += du;
+        va += dv;
+        FastPixel<kModulate, kBlend, kTarget>(c, row, x, (tex & tmask) | tfill, diffuse);
+      }
+      return;
+    }
+  }
   for (int x = x0; x < x1; x++) {
-    uint32_t src;
-    if (kFilter == 0) {
-      src = diffuse;
-    } else {
-      uint32_t tex = kFilter == 1 ? SamplePointClamp(smp, u, v) : SampleBilinearClamp(smp, u, v);
-      u += du;
-      v += dv;
-      src = (tex & tmask) | tfill;
-      if (kModulate) src = Modulate(src, diffuse);
-    }
-    if (atest && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) continue;
-    // Blending with alpha 0 leaves the pixel as it is.
-    if (kBlend != 0 && (src >> 24) == 0) continue;
-    if (kTarget == 2) {
-      uint16_t* p = reinterpret_cast<uint16_t*>(row) + x;
-      uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, Decode565(*p));
-      *p = Encode565(out);
-    } else {
-      uint32_t* p = reinterpret_cast<uint32_t*>(row) + x;
-      uint32_t dst = kTarget == 1 ? (*p | 0xFF000000u) : *p;
-      uint32_t out = kBlend == 0 ? src : FastBlend<kBlend>(src, dst);
-      *p = kTarget == 1 ? (out | 0xFF000000u) : out;
-    }
+    uint32_t tex = kFilter == 1 ? SamplePointClamp(smp, u, v) : SampleBilinearClamp(smp, u, v);
+    u += du;
+    v += dv;
+    FastPixel<kModulate, kBlend, kTarget>(c, row, x, (tex & tmask) | tfill, diffuse);
   }
 }
 
@@ -899,14 +944,16 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
   }
 
+  double inv[3];
+  for (int i = 0; i < 3; i++) inv[i] = A[i] != 0 ? 1.0 / double(A[i] > 0 ? A[i] * 256 : -A[i] * 256) : 0.0;
   for (int64_t r = row0; r <= row1; r++) {
     int64_t lo = col0, hi = col1;
     int64_t Yc = r * 256;
     for (int i = 0; i < 3 && lo <= hi; i++) {
       int64_t a = A[i] * 256;
       int64_t K = B[i] * Yc + C[i] - bias[i];
-      if (a > 0) lo = std::max(lo, CeilDiv(-K, a));
-      else if (a < 0) hi = std::min(hi, FloorDiv(K, -a));
+      if (a > 0) lo = std::max(lo, EdgeLowerBound(a, K, inv[i], col0, col1));
+      else if (a < 0) hi = std::min(hi, EdgeUpperBound(a, K, inv[i], col0, col1));
       else if (K < 0) hi = lo - 1;
     }
     if (lo <= hi) span(t, int(r), int(lo), int(hi + 1));
