@@ -14,8 +14,9 @@ namespace {
 bool PlainSizeOk(int width, int height, int bytes_per_pixel, int64_t* pitch, int64_t* total) {
   if (width < 0 || height < 0) return false;
   int64_t p = (static_cast<int64_t>(bytes_per_pixel) * width + 3) / 4 * 4;
+  if (p > INT32_MAX) return false;
   int64_t t = p * height;
-  if (p > INT32_MAX || t > (int64_t{1} << 40)) return false;
+  if (t > (int64_t{1} << 40)) return false;
   *pitch = p;
   *total = t;
   return true;
