@@ -70,6 +70,32 @@ int GetLocalDateTime(DateTimeRecord* out);
 
 // ===== Files and archives ======================================================
 
+// File access goes through the library's file functions, which look into
+// archives that stand for folders (a folder "grp" may be replaced by an archive
+// "grp.<extension>" beside it) unless archive use is switched off. File handles
+// are pointer-sized and 0 on failure.
+
+// 1 (the default) makes file access look into archives, 0 reads plain files only.
+int SetArchiveUse(int flag);
+// The extension of archives that stand for folders (at most 63 characters);
+// null, empty or longer texts select the default "RRA".
+int SetArchiveExtensionEntry(const char* extension);
+
+// Opens a file for reading: cache keeps a read-ahead cache filled by a file
+// thread; no_wait makes reads return before their data has arrived (poll
+// FileIdleCheckThunk before using it). Pass 1 as the third argument.
+intptr_t FileOpenThunk(const char* path, int cache, int unused, int no_wait);
+int FileCloseThunk(intptr_t handle);
+int64_t FileTellThunk(intptr_t handle);
+// origin 0 from the start, 1 from the current position, 2 from the end.
+int FileSeekThunk(intptr_t handle, int64_t offset, int origin);
+// Whole elements read.
+size_t FileReadThunk(void* destination, size_t element_size, size_t count, intptr_t handle);
+// -1 once a read has met the end, else 0.
+int FileEofThunk(intptr_t handle);
+// 1 when no read of the file is in progress.
+int FileIdleCheckThunk(intptr_t handle);
+
 // ===== Input =====================================================================
 
 // ===== Images ====================================================================

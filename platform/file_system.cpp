@@ -1,0 +1,463 @@
+// platform/file_system.cpp - POSIX implementation of the file-system services.
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace plat {
+
+struct File {
+  int fd;
+};
+
+namespace {
+
+// Converts with iconv, copying a byte that does not convert unchanged and
+// going on behind it, so that no name is ever lost.
+std::string Convert(const std::string& text, const char* to, const char* from) {
+  bool ascii = true;
+  for (unsigned char c : text) {
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return text;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1) return text;
+  std::string out;
+  out.reserve(text.size() * 3 / 2 + 4);
+  char* src = const_cast<char*>(text.data());
+  size_t src_left = text.size();
+  char buffer[256];
+  while (src_left > 0) {
+    char* dst = buffer;
+    size_t dst_left = sizeof(buffer);
+    size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+    out.append(buffer, dst - buffer);
+    if (r == (size_t)-1) {
+      if (errno == E2BIG) continue;
+      // Invalid or cut sequence: keep the byte as it is.
+      out.push_back(*src);
+      ++src;
+      --src_left;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+bool EqualNoCase(const std::string& a, const char* b) {
+  size_t n = a.size();
+  if (std::strlen(b) != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Looks the path up one element at a time, taking for each element that does
+// not exist as written the first entry of its folder that matches without
+// regard to case.
+std::string ResolveNoCase(const std::string& path) {
+  size_t i = (!path.empty() && path[0] == '/') ? 1 : 0;
+  std::string out(i, '/');
+  bool resolving = true;
+  while (i <= path.size()) {
+    size_t end = path.find('/', i);
+    if (end == std::string::npos) end = path.size();
+    std::string element = path.substr(i, end - i);
+    bool last = end == path.size();
+    if (!element.empty()) {
+      std::string candidate = out + element;
+      if (resolving && element != "." && element != ".." && !Exists(candidate)) {
+        std::string folder = out.empty() ? "." : out;
+        DIR* dir = ::opendir(folder.c_str());
+        bool found = false;
+        if (dir) {
+          while (struct dirent* entry = ::readdir(dir)) {
+            if (EqualNoCase(element, entry->d_name)) {
+              candidate = out + entry->d_name;
+              found = true;
+              break;
+            }
+          }
+          ::closedir(dir);
+        }
+        if (!found) resolving = false;
+      }
+      out = candidate;
+    }
+    if (!last) out += '/';
+    i = end + 1;
+  }
+  return out;
+}
+
+void FillFindData(const std::string& host_folder, const std::string& host_name,
+                  const std::string& name, FindData* data) {
+  std::memset(data, 0, sizeof(*data));
+  std::string full = host_folder + host_name;
+  struct stat st;
+  if (::stat(full.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      data->attributes = kFileAttributeDirectory;
+    } else {
+      data->attributes = kFileAttributeNormal;
+      data->size = static_cast<uint64_t>(st.st_size);
+    }
+    if (::access(full.c_str(), W_OK) != 0 && !S_ISDIR(st.st_mode)) {
+      data->attributes = kFileAttributeReadOnly;
+    }
+    data->last_write_time = UnixTimeToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    data->last_access_time = UnixTimeToFileTime(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+    // POSIX has no creation time in stat; the status-change time is never
+    // later than the creation on any file system that keeps one, but it moves
+    // with metadata changes, so take the earlier of it and the write time.
+    uint64_t change = UnixTimeToFileTime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+    data->creation_time = std::min(change, data->last_write_time);
+  } else {
+    data->attributes = kFileAttributeNormal;
+  }
+  std::memcpy(data->name, name.data(), name.size());
+  data->name[name.size()] = '\0';
+}
+
+// Length in bytes of the character at text (code page 932).
+size_t CharLength(const char* text) {
+  unsigned char c = static_cast<unsigned char>(*text);
+  bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+  return (lead && text[1] != '\0') ? 2 : 1;
+}
+
+// Windows-style match with backtracking over "*"; a double-byte character is
+// one character for "?".
+bool MatchFrom(const char* pattern, const char* name) {
+  const char* star_pattern = nullptr;
+  const char* star_name = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      while (*pattern == '*') ++pattern;
+      star_pattern = pattern;
+      star_name = name;
+      continue;
+    }
+    size_t name_len = CharLength(name);
+    if (*pattern == '?') {
+      ++pattern;
+      name += name_len;
+      continue;
+    }
+    if (*pattern) {
+      size_t pattern_len = CharLength(pattern);
+      bool equal = pattern_len == name_len &&
+                   (name_len == 2 ? (pattern[0] == name[0] && pattern[1] == name[1])
+                                  : AsciiUpper(*pattern) == AsciiUpper(*name));
+      if (equal) {
+        pattern += pattern_len;
+        name += name_len;
+        continue;
+      }
+    }
+    if (!star_pattern) return false;
+    star_name += CharLength(star_name);
+    name = star_name;
+    pattern = star_pattern;
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+bool MatchWildcard(const std::string& pattern, const std::string& name) {
+  if (MatchFrom(pattern.c_str(), name.c_str())) return true;
+  // "x.*" also matches "x", so "*.*" matches every name.
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+    std::string shorter = pattern.substr(0, pattern.size() - 2);
+    if (MatchFrom(shorter.c_str(), name.c_str())) return true;
+  }
+  // "x." matches "x" when the name has no dot.
+  if (!pattern.empty() && pattern.back() == '.' && name.find('.') == std::string::npos) {
+    std::string shorter = pattern.substr(0, pattern.size() - 1);
+    if (MatchFrom(shorter.c_str(), name.c_str())) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+struct Search {
+  std::string host_folder;  // with a trailing "/" unless empty
+  std::vector<std::pair<std::string, std::string>> entries;  // host name, library name
+  size_t next;
+};
+
+std::string Cp932ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP932"); }
+std::string Utf8ToCp932(const std::string& text) { return Convert(text, "CP932", "UTF-8"); }
+
+std::string ToHostPath(const char* path) {
+  if (!path) return {};
+  // Converted first, so that a trail byte 0x5C of a double-byte character is
+  // never taken for a separator.
+  std::string host = Cp932ToUtf8(path);
+  std::replace(host.begin(), host.end(), '\\', '/');
+  if (host.empty() || Exists(host)) return host;
+  return ResolveNoCase(host);
+}
+
+std::string FromHostName(const char* host_name) {
+  return host_name ? Utf8ToCp932(host_name) : std::string();
+}
+
+File* OpenFileForRead(const char* path) {
+  std::string host = ToHostPath(path);
+  if (host.empty()) return nullptr;
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return new File{fd};
+}
+
+File* OpenFileForWrite(const char* path, CreateMode mode) {
+  std::string host = ToHostPath(path);
+  if (host.empty()) return nullptr;
+  int flags = O_WRONLY | O_CLOEXEC | O_CREAT;
+  switch (mode) {
+    case CreateMode::kCreateAlways: flags |= O_TRUNC; break;
+    case CreateMode::kCreateNew: flags |= O_EXCL; break;
+    case CreateMode::kOpenAppend: flags |= O_APPEND; break;
+  }
+  int fd = ::open(host.c_str(), flags, 0644);
+  if (fd < 0) return nullptr;
+  return new File{fd};
+}
+
+int64_t GetFileSize(File* file) {
+  if (!file) return -1;
+  struct stat st;
+  if (::fstat(file->fd, &st) != 0) return -1;
+  return st.st_size;
+}
+
+int64_t SeekFile(File* file, int64_t offset, int origin) {
+  if (!file) return -1;
+  int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : -1;
+  if (whence < 0) return -1;
+  off_t r = ::lseek(file->fd, offset, whence);
+  return r < 0 ? -1 : r;
+}
+
+int64_t ReadFile(File* file, void* destination, size_t bytes) {
+  if (!file) return -1;
+  size_t done = 0;
+  char* out = static_cast<char*>(destination);
+  while (done < bytes) {
+    ssize_t r = ::read(file->fd, out + done, bytes - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t WriteFile(File* file, const void* source, size_t bytes) {
+  if (!file) return -1;
+  size_t done = 0;
+  const char* in = static_cast<const char*>(source);
+  while (done < bytes) {
+    ssize_t r = ::write(file->fd, in + done, bytes - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int CloseFile(File* file) {
+  if (!file) return -1;
+  int r = ::close(file->fd);
+  delete file;
+  return r == 0 ? 0 : -1;
+}
+
+int DeleteFile(const char* path) {
+  std::string host = ToHostPath(path);
+  return !host.empty() && ::unlink(host.c_str()) == 0;
+}
+
+int PathExists(const char* path) {
+  std::string host = ToHostPath(path);
+  return !host.empty() && Exists(host);
+}
+
+int SetCurrentDirectory(const char* path) {
+  std::string host = ToHostPath(path);
+  return !host.empty() && ::chdir(host.c_str()) == 0;
+}
+
+uint32_t GetCurrentDirectory(uint32_t size, char* buffer) {
+  std::vector<char> host(4096);
+  while (!::getcwd(host.data(), host.size())) {
+    if (errno != ERANGE || host.size() > (1u << 20)) return 0;
+    host.resize(host.size() * 2);
+  }
+  std::string name = FromHostName(host.data());
+  if (name.size() + 1 > size || !buffer) return static_cast<uint32_t>(name.size() + 1);
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  return static_cast<uint32_t>(name.size());
+}
+
+Search* FindFirstFile(const char* pattern, FindData* data) {
+  if (!pattern) return nullptr;
+  std::string text = pattern;
+  // Split at the last separator that is not the second byte of a double-byte
+  // character.
+  size_t split = std::string::npos;
+  for (size_t i = 0; i < text.size(); i += CharLength(text.c_str() + i)) {
+    if (text[i] == '\\' || text[i] == '/') split = i;
+  }
+  std::string folder = split == std::string::npos ? std::string() : text.substr(0, split + 1);
+  std::string file_pattern = split == std::string::npos ? text : text.substr(split + 1);
+  if (file_pattern.empty()) return nullptr;
+  std::string host_folder = folder.empty() ? std::string() : ToHostPath(folder.c_str());
+  if (!host_folder.empty() && host_folder.back() != '/') host_folder += '/';
+
+  DIR* dir = ::opendir(host_folder.empty() ? "." : host_folder.c_str());
+  if (!dir) return nullptr;
+  std::vector<std::pair<std::string, std::string>> entries;
+  bool has_dot = false, has_dot_dot = false;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string host_name = entry->d_name;
+    std::string name = FromHostName(host_name.c_str());
+    if (name.size() >= sizeof(FindData::name)) continue;  // no library path can name it
+    if (!MatchWildcard(file_pattern, name)) continue;
+    if (host_name == ".") {
+      has_dot = true;
+      continue;
+    }
+    if (host_name == "..") {
+      has_dot_dot = true;
+      continue;
+    }
+    entries.emplace_back(host_name, name);
+  }
+  ::closedir(dir);
+  auto upper = [](const std::string& s) {
+    std::string u = s;
+    for (size_t i = 0; i < u.size(); i += CharLength(u.c_str() + i)) u[i] = AsciiUpper(u[i]);
+    return u;
+  };
+  std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
+    std::string ua = upper(a.second), ub = upper(b.second);
+    return ua != ub ? ua < ub : a.second < b.second;
+  });
+  if (has_dot_dot) entries.insert(entries.begin(), {"..", ".."});
+  if (has_dot) entries.insert(entries.begin(), {".", "."});
+  if (entries.empty()) return nullptr;
+  Search* search = new Search{host_folder, std::move(entries), 0};
+  if (!FindNextFile(search, data)) {
+    delete search;
+    return nullptr;
+  }
+  return search;
+}
+
+int FindNextFile(Search* search, FindData* data) {
+  if (!search || search->next >= search->entries.size()) return 0;
+  const auto& entry = search->entries[search->next++];
+  FindData scratch;
+  FillFindData(search->host_folder, entry.first, entry.second, data ? data : &scratch);
+  return 1;
+}
+
+int FindClose(Search* search) {
+  delete search;
+  return 0;
+}
+
+uint32_t GetTempDirectory(uint32_t size, char* buffer) {
+  const char* env = std::getenv("TMPDIR");
+  std::string host = (env && *env) ? env : "/tmp";
+  if (host.back() != '/') host += '/';
+  std::string name = FromHostName(host.c_str());
+  if (name.size() + 1 > size || !buffer) return static_cast<uint32_t>(name.size() + 1);
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  return static_cast<uint32_t>(name.size());
+}
+
+int GetTempFileName(const char* folder, const char* prefix, char* out) {
+  if (!folder || !out) return 0;
+  std::string base = folder;
+  if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '/';
+  if (prefix) base.append(prefix, strnlen(prefix, 3));
+  static uint32_t counter = 0;
+  uint32_t seed = static_cast<uint32_t>(::getpid()) * 2654435761u ^ static_cast<uint32_t>(std::time(nullptr));
+  for (int attempt = 0; attempt < 65536; ++attempt) {
+    uint32_t unique = (seed + __atomic_fetch_add(&counter, 1, __ATOMIC_RELAXED)) & 0xFFFF;
+    if (unique == 0) continue;
+    char tail[16];
+    std::snprintf(tail, sizeof(tail), "%X.TMP", unique);
+    std::string name = base + tail;
+    if (name.size() >= 260) return 0;
+    File* file = OpenFileForWrite(name.c_str(), CreateMode::kCreateNew);
+    if (!file) {
+      if (errno == EEXIST) continue;
+      return 0;
+    }
+    CloseFile(file);
+    std::memcpy(out, name.c_str(), name.size() + 1);
+    return 1;
+  }
+  return 0;
+}
+
+// 100-ns steps between 1601-01-01 and 1970-01-01.
+constexpr int64_t kFileTimeUnixEpoch = 116444736000000000LL;
+
+uint64_t UnixTimeToFileTime(int64_t seconds, int64_t nanoseconds) {
+  int64_t t = seconds * 10000000LL + nanoseconds / 100 + kFileTimeUnixEpoch;
+  return t < 0 ? 0 : static_cast<uint64_t>(t);
+}
+
+int FileTimeToLocalDate(uint64_t file_time, int out[6]) {
+  int64_t seconds = static_cast<int64_t>(file_time / 10000000ULL) - kFileTimeUnixEpoch / 10000000LL;
+  time_t t = static_cast<time_t>(seconds);
+  struct tm local;
+  if (!::localtime_r(&t, &local)) return -1;
+  out[0] = local.tm_year + 1900;
+  out[1] = local.tm_mon + 1;
+  out[2] = local.tm_mday;
+  out[3] = local.tm_hour;
+  out[4] = local.tm_min;
+  out[5] = local.tm_sec;
+  return 0;
+}
+
+}  // namespace plat
