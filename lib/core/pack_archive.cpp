@@ -789,8 +789,8 @@ int NextMatch(ArchiveSearch* s, FileInfo* info) {
   while (s->index < total) {
     uint32_t index = s->index++;
     if (index < extra) {
+      // "." and ".." come first whatever the pattern.
       const char* name = index == 0 ? "." : "..";
-      if (!MatchArchivePattern(a, s->pattern, name)) continue;
       if (info) {
         std::memset(info, 0, sizeof(*info));
         CopyName(info->name, name);

@@ -477,9 +477,14 @@ int MakeFullPathSized(const char* path, char* out, size_t out_size, const char* 
     p += 2;
     if (IsSeparator(*p)) ++p;
   } else {
-    size_t n = base_length;
-    while (n > 0 && IsSeparator(base[n - 1]) && !(posix && n == 1)) --n;
-    if (posix && n == 1) n = 0;  // the root: elements bring their own "/"
+    // The base without its trailing separators (a trail byte 0x5C is no separator).
+    size_t n = 0;
+    for (size_t i = 0; i < base_length;) {
+      size_t step = (IsLibraryLeadByte(static_cast<unsigned char>(base[i])) && i + 1 < base_length) ? 2 : 1;
+      if (step == 2 || !IsSeparator(base[i])) n = i + step;
+      i += step;
+    }
+    // A POSIX root leaves nothing: elements bring their own "/".
     b.Append(base, n, upper);
   }
 

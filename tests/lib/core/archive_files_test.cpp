@@ -1,0 +1,245 @@
+#include "lib/core/archive_files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "lib/core/file_functions.h"
+#include "lib/core/pack_writer.h"
+#include "platform/kernel.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sjis.h"
+
+using testsupport::ScratchDir;
+using testsupport::Sjis;
+
+namespace {
+
+PackNode File(const std::string& name, const std::string& data) {
+  PackNode n;
+  n.name = Sjis(name);
+  n.data.assign(data.begin(), data.end());
+  return n;
+}
+
+void WriteArchive(const std::string& host_path, std::vector<PackNode> children, int version = 4) {
+  PackNode root;
+  root.folder = true;
+  root.children = std::move(children);
+  PackOptions options;
+  options.version = version;
+  std::filesystem::create_directories(std::filesystem::path(host_path).parent_path());
+  std::ofstream out(host_path, std::ios::binary | std::ios::trunc);
+  std::string error;
+  ASSERT_EQ(WritePackArchive(root, options, out, &error), 0) << error;
+}
+
+void Collect(const char* text, void* context) { static_cast<std::string*>(context)->append(text); }
+
+// A scratch folder as the current folder, archives on with the extension
+// "hsd", the log captured; everything restored after.
+class ArchiveFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(PlainSetCurrentDirFor(dir_), 0);
+    SetArchiveUse(1);
+    InstallFileFunctions(nullptr);
+    SetArchiveExtension("hsd");
+    plat::SetDebugOutputSink(Collect, &log_);
+  }
+  void TearDown() override {
+    plat::SetDebugOutputSink(nullptr, nullptr);
+    SetArchiveExtension(nullptr);
+    ArchiveCacheEnd();
+  }
+  static int PlainSetCurrentDirFor(const ScratchDir& dir) {
+    return ArchiveFileSetDir(Sjis(dir.path().string()).c_str()) == 0;
+  }
+  std::string ReadAll(const char* path) {
+    FileHandle f = FileOpenThunk(path, 0, 1, 0);
+    if (!f) return "<none>";
+    std::string out;
+    char buffer[7];
+    size_t n;
+    while ((n = FileReadThunk(buffer, 1, sizeof(buffer), f)) > 0) out.append(buffer, n);
+    EXPECT_EQ(FileCloseThunk(f), 0);
+    return out;
+  }
+
+  ScratchDir dir_;
+  testsupport::WorkingDirGuard guard_;
+  std::string log_;
+};
+
+TEST_F(ArchiveFiles, ArchiveBesideAFolderServesItsFiles) {
+  dir_.Write("grp/tx_en1.png", "plain file");
+  dir_.Write("grp/only_plain.png", "plain only");
+  dir_.Write("other/a.txt", "outside");
+  WriteArchive(dir_ / "grp.hsd", {File("tx_en1.png", "from the archive"), File("Sub", "")});
+  EXPECT_EQ(ReadAll("grp/tx_en1.png"), "from the archive");
+  EXPECT_EQ(ReadAll("GRP\\TX_EN1.PNG"), "from the archive");
+  EXPECT_EQ(ReadAll("other/a.txt"), "outside");
+  // The archive stands for the folder: the plain file is not tried.
+  log_.clear();
+  EXPECT_EQ(ReadAll("grp/only_plain.png"), "<none>");
+  EXPECT_NE(log_.find(Sjis("ＲＲＡファイルの中に指定のファイルは見つかりませんでした\n")), std::string::npos);
+  // With archives off the plain files are read.
+  SetArchiveUse(0);
+  EXPECT_EQ(ReadAll("grp/tx_en1.png"), "plain file");
+  SetArchiveUse(1);
+  // Another extension no longer finds the archive.
+  SetArchiveExtension("dat");
+  EXPECT_EQ(ReadAll("grp/tx_en1.png"), "plain file");
+}
+
+TEST_F(ArchiveFiles, NestedArchiveFoldersAndFullPaths) {
+  PackNode sub;
+  sub.name = "Deep";
+  sub.folder = true;
+  sub.children = {File("x.bin", "deep data")};
+  WriteArchive(dir_ / "data.hsd", {sub, File("表.txt", "sjis")});
+  EXPECT_EQ(ReadAll("data/deep/X.BIN"), "deep data");
+  EXPECT_EQ(ReadAll(Sjis("data\\表.txt").c_str()), "sjis");
+  std::string full = Sjis(dir_.path().string()) + "/data/Deep/x.bin";
+  EXPECT_EQ(ReadAll(full.c_str()), "deep data");
+  // An archive further down the tree.
+  WriteArchive(dir_ / "lvl/inner.hsd", {File("f.txt", "inner")});
+  EXPECT_EQ(ReadAll("lvl/inner/f.txt"), "inner");
+  EXPECT_EQ(ReadAll("lvl/./inner/../inner/f.txt"), "inner");
+}
+
+TEST_F(ArchiveFiles, CacheIsSharedAndUnusedArchivesClose) {
+  WriteArchive(dir_ / "grp.hsd", {File("a.txt", "A"), File("b.txt", "B")});
+  FileHandle a = FileOpenThunk("grp/a.txt", 0, 1, 0);
+  FileHandle b = FileOpenThunk("grp/b.txt", 0, 1, 0);
+  ASSERT_NE(a, 0);
+  ASSERT_NE(b, 0);
+  int slot = -1;
+  for (int i = 0; i < kMaxCachedArchives; ++i) {
+    if (GetArchiveCacheUseCount(i) == 2) slot = i;
+  }
+  ASSERT_GE(slot, 0);  // one entry for both files
+  EXPECT_EQ(FileCloseThunk(a), 0);
+  EXPECT_EQ(FileCloseThunk(b), 0);
+  EXPECT_EQ(FileCloseThunk(a), -1);  // closed already
+  EXPECT_EQ(GetArchiveCacheUseCount(slot), 0);
+  CloseUnusedArchives();
+  EXPECT_EQ(GetArchiveCacheUseCount(slot), -1);
+
+  char archive_path[1040], rest[1040];
+  ASSERT_EQ(FindArchiveForPath("grp\\a.txt", &slot, archive_path, rest), 0);
+  EXPECT_STREQ(rest, "a.txt");
+  std::string key = archive_path;
+  EXPECT_EQ(key.substr(key.size() - 8), "/GRP.HSD");
+  EXPECT_EQ(GetArchiveCacheUseCount(slot), 1);
+  EXPECT_EQ(OpenArchiveCached(slot, archive_path, 0, 0), slot);  // found by the hint
+  EXPECT_EQ(GetArchiveCacheUseCount(slot), 2);
+  EXPECT_EQ(FindArchiveForPath("grp/none/x", &slot, nullptr, rest), 0);  // remembered folder
+  EXPECT_STREQ(rest, "none/x");
+  EXPECT_EQ(GetArchiveCacheUseCount(slot), 3);
+  EXPECT_EQ(FindArchiveForPath("nothing/x", &slot, nullptr, rest), -1);
+}
+
+TEST_F(ArchiveFiles, BadHandlesAreRefused) {
+  dir_.Write("p.txt", "p");
+  EXPECT_EQ(ArchiveFileTell(0), -1);
+  EXPECT_EQ(ArchiveFileSeek(0, 0, 0), -1);
+  EXPECT_EQ(ArchiveFileEof(0), -1);
+  EXPECT_EQ(ArchiveFileIdle(0), -1);
+  EXPECT_EQ(ArchiveFileClose(0), -1);
+  char b[4];
+  EXPECT_EQ(ArchiveFileRead(b, 1, 4, 0), 0u);
+  EXPECT_EQ(ArchiveFileTell(0xF0000000 | 511), -1);
+  EXPECT_EQ(ArchiveFileTell(0xF0000000 | 512), -1);
+  EXPECT_EQ(ArchiveFileTell(0xF0000000 | 5000), -1);
+  FileHandle f = FileOpenThunk("p.txt", 0, 1, 0);
+  ASSERT_NE(f, 0);
+  EXPECT_EQ(f & 0xF0000000, 0xF0000000);
+  EXPECT_EQ(ArchiveFileTell(f & 0x0FFFFFFF), -1);  // untagged
+  EXPECT_EQ(FileCloseThunk(f), 0);
+  EXPECT_EQ(ArchiveFileTell(f), -1);
+  EXPECT_EQ(ArchiveFileFindNext(-1, nullptr), -1);
+  EXPECT_EQ(ArchiveFileFindClose(-1), -1);
+}
+
+TEST_F(ArchiveFiles, The513thOpenFails) {
+  dir_.Write("p.txt", "p");
+  std::vector<FileHandle> open;
+  for (int i = 0; i < kMaxOpenFiles; ++i) {
+    FileHandle f = FileOpenThunk("p.txt", 0, 1, 0);
+    ASSERT_NE(f, 0) << i;
+    open.push_back(f);
+  }
+  log_.clear();
+  EXPECT_EQ(FileOpenThunk("p.txt", 0, 1, 0), 0);
+  EXPECT_NE(log_.find(Sjis("同時に開けるファイルの数が限界を超えました\n")), std::string::npos);
+  EXPECT_EQ(FileCloseThunk(open.back()), 0);
+  open.pop_back();
+  FileHandle again = FileOpenThunk("p.txt", 0, 1, 0);
+  EXPECT_NE(again, 0);
+  open.push_back(again);
+  for (FileHandle f : open) FileCloseThunk(f);
+  EXPECT_EQ(GetOpenArchiveFileCount(), 0);
+}
+
+TEST_F(ArchiveFiles, ExtensionSetting) {
+  SetArchiveExtension(std::string(64, 'x').c_str());
+  EXPECT_STREQ(GetArchiveExtension(), "RRA");
+  SetArchiveExtension(std::string(63, 'x').c_str());
+  EXPECT_EQ(std::string(GetArchiveExtension()), std::string(63, 'x'));
+  SetArchiveExtensionEntry("");
+  EXPECT_STREQ(GetArchiveExtension(), "RRA");
+  WriteArchive(dir_ / "grp.RRA", {File("a.txt", "default extension")});
+  EXPECT_EQ(ReadAll("grp/a.txt"), "default extension");
+}
+
+TEST_F(ArchiveFiles, SearchesInsideAndOutsideArchives) {
+  WriteArchive(dir_ / "grp.hsd", {File("one.png", "1"), File("two.PNG", "22"), File("x.txt", "")});
+  dir_.Write("plain/q.png", "q");
+  FileInfo info;
+  SearchHandle s = FileFindFirstThunk("grp\\*.PNG", &info);
+  ASSERT_NE(s, -1);
+  std::vector<std::string> names = {info.name};
+  while (FileFindNextThunk(s, &info) == 0) names.push_back(info.name);
+  EXPECT_EQ(FileFindCloseThunk(s), 0);
+  EXPECT_EQ(names, (std::vector<std::string>{".", "one.png", "two.PNG"}));
+  s = FileFindFirstThunk("plain\\*.png", &info);
+  ASSERT_NE(s, -1);
+  EXPECT_STREQ(info.name, "q.png");
+  EXPECT_EQ(FileFindNextThunk(s, &info), -1);
+  FileFindCloseThunk(s);
+  EXPECT_EQ(FileFindFirstThunk("grp\\none\\*", &info), -1);
+}
+
+TEST_F(ArchiveFiles, NoWaitAndCachedReadsThroughTheTable) {
+  std::string big(300000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 / 13);
+  WriteArchive(dir_ / "grp.hsd", {File("big.bin", big)}, 1);
+  dir_.Write("big.bin", big);
+  for (const char* path : {"grp/big.bin", "big.bin"}) {
+    for (int cache : {0, 1}) {
+      for (int no_wait : {0, 1}) {
+        FileHandle f = FileOpenThunk(path, cache, 1, no_wait);
+        ASSERT_NE(f, 0);
+        std::string got(big.size(), '\0');
+        size_t at = 0;
+        while (at < got.size()) {
+          size_t n = FileReadThunk(&got[at], 1, 10007, f);
+          while (!FileIdleCheckThunk(f)) plat::Sleep(0);
+          if (n == 0) break;
+          at += n;
+        }
+        EXPECT_EQ(got, big) << path << cache << no_wait;
+        EXPECT_EQ(FileSeekThunk(f, 100, 0), 0);
+        EXPECT_EQ(FileTellThunk(f), 100);
+        EXPECT_EQ(FileEofThunk(f), 0);
+        FileCloseThunk(f);
+      }
+    }
+  }
+}
+
+}  // namespace
