@@ -565,7 +565,22 @@ uint64_t DataPosition(const ArchiveEntryReader* r) {
   return static_cast<uint64_t>(r->archive->header.data_start) + r->entry.data_offset;
 }
 
+// The most bytes one stored byte can stand for: a back reference of 4 bytes
+// writes at most 8195.
+constexpr uint64_t kMaxExpansion = 2049;
+
+// Whether an entry's sizes can describe an LZ block at all; checked before its
+// decoded buffer is allocated, so a corrupt entry cannot ask for gigabytes.
+bool PlausibleBlock(const ArchiveFileEntry& e) {
+  return e.stored_size >= kPackHeaderSize &&
+         e.data_size <= static_cast<uint64_t>(e.stored_size - kPackHeaderSize) * kMaxExpansion;
+}
+
 bool DecodeEntry(const unsigned char* block, size_t stored, unsigned char* out, uint32_t size) {
+  uint32_t decoded, encoded;
+  if (ReadPackHeader(block, stored, &decoded, &encoded, nullptr) != 0) return false;
+  // The block must describe exactly this entry; an empty stream writes nothing.
+  if (decoded != size || encoded > stored || (encoded == kPackHeaderSize && size > 0)) return false;
   return DecodePackDataChecked(block, stored, out, size) == static_cast<int64_t>(size);
 }
 
@@ -592,7 +607,7 @@ int OpenArchiveFileEntry(ArchiveEntryReader* r, ArchiveRecord* a, const char* pa
     }
     return 0;
   }
-  if (e.stored_size < kPackHeaderSize || !Within(at, e.stored_size, a->archive_size)) {
+  if (!PlausibleBlock(e) || !Within(at, e.stored_size, a->archive_size)) {
     std::memset(r, 0, sizeof(*r));
     return -1;
   }
