@@ -66,11 +66,15 @@ uint32_t ReadAt(plat::File* file, uint32_t position, void* destination, uint32_t
   return got < 0 ? 0 : static_cast<uint32_t>(got);
 }
 
-void RefillCache(PlainFileRecord* r) {
-  if (!r->thread_file || r->cache_fill >= kPlainFileCacheSize) return;
+// Reads ahead into the cache; false when there is nothing more to read (the
+// cache is full or the file ends), so the thread need not wake until the next
+// command.
+bool RefillCache(PlainFileRecord* r) {
+  if (!r->thread_file || r->cache_fill >= kPlainFileCacheSize) return false;
   uint32_t got = ReadAt(r->thread_file, r->cache_position + r->cache_fill, r->cache + r->cache_fill,
                         kPlainFileCacheSize - r->cache_fill);
   r->cache_fill += got;
+  return got > 0 && r->cache_fill < kPlainFileCacheSize;
 }
 
 void ExecuteRead(PlainFileRecord* r) {
@@ -100,11 +104,12 @@ void ExecuteRead(PlainFileRecord* r) {
 
 uint32_t FileAccessThread(void* argument) {
   auto* r = static_cast<PlainFileRecord*>(argument);
+  bool more_to_read = true;
   for (;;) {
-    if (r->cache) {
+    if (r->cache && more_to_read) {
       if (plat::WaitEvent(r->command_event, 100) != 0) {
         // Idle: keep the read-ahead cache full. A time-out never runs a command.
-        RefillCache(r);
+        more_to_read = RefillCache(r);
         continue;
       }
     } else {
@@ -112,6 +117,7 @@ uint32_t FileAccessThread(void* argument) {
     }
     plat::ResetEvent(r->command_event);
     plat::ResetEvent(r->done_event);
+    more_to_read = true;
     switch (r->command) {
       case kOpen:
         r->thread_file = plat::OpenFileForRead(r->file_name);
