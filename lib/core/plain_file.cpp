@@ -154,12 +154,20 @@ uint32_t FileAccessThread(void* argument) {
   }
 }
 
-// Waits until the previous command is finished, then hands over the next.
-void GiveCommand(PlainFileRecord* r, int command) {
-  plat::WaitEvent(r->done_event, plat::kInfinite);
+// A command is given in two steps: wait until the previous one is finished
+// (only then do the request fields belong to the caller), fill the request,
+// then hand it over.
+void WaitForThread(PlainFileRecord* r) { plat::WaitEvent(r->done_event, plat::kInfinite); }
+
+void HandOver(PlainFileRecord* r, int command) {
   r->command = command;
   plat::ResetEvent(r->done_event);
   plat::SetEvent(r->command_event);
+}
+
+void GiveCommand(PlainFileRecord* r, int command) {
+  WaitForThread(r);
+  HandOver(r, command);
 }
 
 void EndThread(PlainFileRecord* r) {
@@ -308,8 +316,9 @@ int PlainFileSeek(FileHandle handle, int64_t offset, int origin) {
   if (!r->threaded) {
     if (plat::SeekFile(r->file, target, 0) < 0) return -1;
   } else {
+    WaitForThread(r);
     r->seek_position = static_cast<uint32_t>(target);
-    GiveCommand(r, kSeek);
+    HandOver(r, kSeek);
   }
   r->position = static_cast<uint32_t>(target);
   r->end_flag = 0;
@@ -340,10 +349,11 @@ size_t PlainFileRead(void* destination, size_t element_size, size_t count, FileH
     r->position += static_cast<uint32_t>(got);
     return static_cast<size_t>(got) / element_size;
   }
+  WaitForThread(r);
   r->read_destination = static_cast<unsigned char*>(destination);
   r->read_position = r->position;
   r->read_count = static_cast<uint32_t>(bytes);
-  GiveCommand(r, kRead);
+  HandOver(r, kRead);
   if (r->no_wait) {
     r->position += static_cast<uint32_t>(bytes);
     return count;

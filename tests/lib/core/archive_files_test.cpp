@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/core/file_functions.h"
@@ -240,6 +241,35 @@ TEST_F(ArchiveFiles, NoWaitAndCachedReadsThroughTheTable) {
       }
     }
   }
+}
+
+// Two threads reading files of one archive, which share its file position,
+// each get their own bytes.
+TEST_F(ArchiveFiles, ConcurrentReadersOfOneArchive) {
+  std::string one(50000, '1'), two(50000, '2');
+  for (size_t i = 0; i < one.size(); i += 7) one[i] = static_cast<char>(i);
+  for (size_t i = 0; i < two.size(); i += 5) two[i] = static_cast<char>(i * 3);
+  WriteArchive(dir_ / "grp.hsd", {File("one.bin", one), File("two.bin", two)}, 1);
+  auto reader = [&](const char* path, const std::string& expected, int* failures) {
+    for (int round = 0; round < 20; ++round) {
+      FileHandle f = FileOpenThunk(path, 0, 1, 0);
+      if (!f) {
+        ++*failures;
+        continue;
+      }
+      std::string got(expected.size(), '\0');
+      size_t at = 0, n;
+      while (at < got.size() && (n = FileReadThunk(&got[at], 1, 999, f)) > 0) at += n;
+      if (got != expected) ++*failures;
+      FileCloseThunk(f);
+    }
+  };
+  int failures_one = 0, failures_two = 0;
+  std::thread other(reader, "grp/one.bin", std::cref(one), &failures_one);
+  reader("grp/two.bin", two, &failures_two);
+  other.join();
+  EXPECT_EQ(failures_one, 0);
+  EXPECT_EQ(failures_two, 0);
 }
 
 }  // namespace
