@@ -14,14 +14,6 @@ struct WriteFile {
   int descriptor;
 };
 
-std::string NativePath(const char* path) {
-  std::string native = path != nullptr ? path : "";
-  for (char& c : native) {
-    if (c == '\\') c = '/';
-  }
-  return native;
-}
-
 namespace {
 
 WriteFile* Wrap(int descriptor) {

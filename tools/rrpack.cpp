@@ -10,7 +10,7 @@
 #include <string>
 
 #include "lib/core/pack_writer.h"
-#include "platform/file_system.h"
+#include "platform/file.h"
 
 namespace fs = std::filesystem;
 

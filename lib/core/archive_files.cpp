@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/core/file_text.h"
+#include "lib/core/charset.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/pack_archive.h"
 #include "lib/core/plain_file.h"
-#include "platform/file_system.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "lib/core/file_text.h"
+#include "lib/core/charset.h"
 #include "lib/core/memory.h"
 #include "lib/core/pack_lz.h"
 #include "lib/core/plain_file.h"
@@ -243,7 +243,7 @@ size_t MakeNameKey(const ArchiveRecord* a, const char* text, NameKey* key) {
   key->valid = true;
   uint32_t sum = 0;
   while (text[i] && !IsSeparator(text[i])) {
-    size_t step = (FileLeadByte(static_cast<unsigned char>(text[i]), a->charset) && text[i + 1]) ? 2 : 1;
+    size_t step = (IsLeadByte(&text[i], a->charset) && text[i + 1]) ? 2 : 1;
     for (size_t k = 0; k < step; ++k) {
       unsigned char c = static_cast<unsigned char>(step == 1 ? UpperAscii(text[i]) : text[i + k]);
       if (n + 1 < kMaxKey) key->bytes[n] = c;
@@ -494,7 +494,7 @@ long LastSeparator(const ArchiveRecord* a, const char* path, bool colon) {
   long last = -1;
   for (long i = 0; path[i];) {
     unsigned char c = static_cast<unsigned char>(path[i]);
-    if (FileLeadByte(c, a->charset) && path[i + 1]) {
+    if (IsLeadByte(reinterpret_cast<const char*>(&c), a->charset) && path[i + 1]) {
       i += 2;
       continue;
     }
@@ -755,15 +755,15 @@ bool MatchArchivePattern(const ArchiveRecord* a, const char* pattern, const char
     if (*p == '*') {
       while (*p == '*') ++p;
       if (*p == '\0') return true;
-      bool lead = FileLeadByte(static_cast<unsigned char>(*p), a->charset) && p[1];
+      bool lead = IsLeadByte(&*p, a->charset) && p[1];
       for (;;) {
         if (*n == '\0') return false;
         if (lead ? (n[0] == p[0] && n[1] == p[1]) : *n == *p) break;
-        n += (FileLeadByte(static_cast<unsigned char>(*n), a->charset) && n[1]) ? 2 : 1;
+        n += (IsLeadByte(&*n, a->charset) && n[1]) ? 2 : 1;
       }
       continue;
     }
-    if (FileLeadByte(static_cast<unsigned char>(*p), a->charset) && p[1]) {
+    if (IsLeadByte(&*p, a->charset) && p[1]) {
       if (n[0] != p[0] || n[1] != p[1]) return false;
       p += 2;
       n += 2;
@@ -778,7 +778,7 @@ bool MatchArchivePattern(const ArchiveRecord* a, const char* pattern, const char
 
 void UpperInPlace(const ArchiveRecord* a, char* text) {
   for (size_t i = 0; text[i];) {
-    if (FileLeadByte(static_cast<unsigned char>(text[i]), a->charset) && text[i + 1]) {
+    if (IsLeadByte(&text[i], a->charset) && text[i + 1]) {
       i += 2;
     } else {
       text[i] = UpperAscii(text[i]);

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <map>
 
-#include "lib/core/file_text.h"
+#include "lib/core/charset.h"
 #include "lib/core/pack_archive.h"
 #include "lib/core/pack_lz.h"
-#include "platform/file_system.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ bool Fail(std::string* error, const std::string& message) {
 std::string UpperName(const std::string& name, int charset) {
   std::string upper = name;
   for (size_t i = 0; i < upper.size();) {
-    if (FileLeadByte(static_cast<unsigned char>(upper[i]), charset) && i + 1 < upper.size()) {
+    if (IsLeadByte(&upper[i], charset) && i + 1 < upper.size()) {
       i += 2;
       continue;
     }
@@ -107,7 +107,7 @@ bool CheckNames(const PackNode& node, int charset, const std::string& where, std
     if (name.size() > 259) return Fail(error, "name longer than 259 bytes: " + shown);
     for (size_t i = 0; i < name.size();) {
       unsigned char c = static_cast<unsigned char>(name[i]);
-      if (FileLeadByte(c, charset) && i + 1 < name.size()) {
+      if (IsLeadByte(reinterpret_cast<const char*>(&c), charset) && i + 1 < name.size()) {
         i += 2;
         continue;
       }

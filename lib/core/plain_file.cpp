@@ -6,8 +6,8 @@
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/file_text.h"
-#include "platform/file_system.h"
+#include "lib/core/charset.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -573,7 +573,7 @@ int MakeFullPathUpper(const char* path, char* out, size_t out_size, const char* 
   return MakeFullPathSized(path, out, out_size, base, 1);
 }
 
-plat::File* CreateTempFile(char* name) {
+plat::WriteFile* CreateTempFile(char* name) {
   char folder[kMaxPath];
   uint32_t n = plat::GetTempDirectory(256, folder);
   if (n == 0 || n >= 256) return nullptr;
@@ -586,7 +586,7 @@ plat::File* CreateTempFile(char* name) {
   char full[kMaxPath];
   if (MakeFullPath(unique, full, nullptr) != 0) return nullptr;
   plat::DeleteFile(full);
-  plat::File* file = plat::OpenFileForWrite(full, plat::CreateMode::kCreateNew);
+  plat::WriteFile* file = plat::CreateNewFile(full);
   if (!file) return nullptr;
   if (name) std::memcpy(name, full, std::strlen(full) + 1);
   return file;

@@ -10,8 +10,8 @@
 #include "lib/core/file_functions.h"
 
 namespace plat {
-struct File;
 struct FindData;
+struct WriteFile;
 }  // namespace plat
 
 // The read-ahead cache of a file opened with the cache flag.
@@ -54,5 +54,6 @@ int MakeFullPathSized(const char* path, char* out, size_t out_size, const char* 
 
 // Makes a new empty file with a unique name in the temporary folder, open for
 // writing; copies its full path into name (kMaxPath bytes) when given. Null on
-// failure. The caller writes and closes it with the platform's file calls.
-plat::File* CreateTempFile(char* name);
+// failure. The caller writes and closes it with the platform's file calls
+// (plat::WriteToFile, plat::CloseWriteFile).
+plat::WriteFile* CreateTempFile(char* name);

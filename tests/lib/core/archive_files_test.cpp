@@ -11,6 +11,7 @@
 #include "lib/core/file_functions.h"
 #include "lib/core/pack_writer.h"
 #include "platform/kernel.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 
@@ -38,10 +39,8 @@ void WriteArchive(const std::string& host_path, std::vector<PackNode> children, 
   ASSERT_EQ(WritePackArchive(root, options, out, &error), 0) << error;
 }
 
-void Collect(const char* text, void* context) { static_cast<std::string*>(context)->append(text); }
-
-// A scratch folder as the current folder, archives on with the extension
-// "hsd", the log captured; everything restored after.
+// The log captured, a scratch folder as the current folder, archives on with
+// the extension "hsd"; everything restored after.
 class ArchiveFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,10 +48,8 @@ class ArchiveFiles : public ::testing::Test {
     SetArchiveUse(1);
     InstallFileFunctions(nullptr);
     SetArchiveExtension("hsd");
-    plat::SetDebugOutputSink(Collect, &log_);
   }
   void TearDown() override {
-    plat::SetDebugOutputSink(nullptr, nullptr);
     SetArchiveExtension(nullptr);
     ArchiveCacheEnd();
   }
@@ -70,9 +67,8 @@ class ArchiveFiles : public ::testing::Test {
     return out;
   }
 
+  testsupport::LogCapture capture_;
   ScratchDir dir_;
-  testsupport::WorkingDirGuard guard_;
-  std::string log_;
 };
 
 TEST_F(ArchiveFiles, ArchiveBesideAFolderServesItsFiles) {
@@ -84,9 +80,9 @@ TEST_F(ArchiveFiles, ArchiveBesideAFolderServesItsFiles) {
   EXPECT_EQ(ReadAll("GRP\\TX_EN1.PNG"), "from the archive");
   EXPECT_EQ(ReadAll("other/a.txt"), "outside");
   // The archive stands for the folder: the plain file is not tried.
-  log_.clear();
+  capture_.Clear();
   EXPECT_EQ(ReadAll("grp/only_plain.png"), "<none>");
-  EXPECT_NE(log_.find(Sjis("ＲＲＡファイルの中に指定のファイルは見つかりませんでした\n")), std::string::npos);
+  EXPECT_NE(capture_.Debug().find(Sjis("ＲＲＡファイルの中に指定のファイルは見つかりませんでした")), std::string::npos);
   // With archives off the plain files are read.
   SetArchiveUse(0);
   EXPECT_EQ(ReadAll("grp/tx_en1.png"), "plain file");
@@ -174,9 +170,9 @@ TEST_F(ArchiveFiles, The513thOpenFails) {
     ASSERT_NE(f, 0) << i;
     open.push_back(f);
   }
-  log_.clear();
+  capture_.Clear();
   EXPECT_EQ(FileOpenThunk("p.txt", 0, 1, 0), 0);
-  EXPECT_NE(log_.find(Sjis("同時に開けるファイルの数が限界を超えました\n")), std::string::npos);
+  EXPECT_NE(capture_.Debug().find(Sjis("同時に開けるファイルの数が限界を超えました")), std::string::npos);
   EXPECT_EQ(FileCloseThunk(open.back()), 0);
   open.pop_back();
   FileHandle again = FileOpenThunk("p.txt", 0, 1, 0);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
@@ -198,11 +198,11 @@ TEST(MakeFullPath, DoubleByteNamesAndLimits) {
 
 TEST(PlainFileHelpers, TemporaryFileAndSearch) {
   char name[kMaxPath];
-  plat::File* f = CreateTempFile(name);
+  plat::WriteFile* f = CreateTempFile(name);
   ASSERT_NE(f, nullptr);
   EXPECT_NE(std::string(name).find("tmp"), std::string::npos);
-  EXPECT_EQ(plat::WriteFile(f, "abc", 3), 3);
-  EXPECT_EQ(plat::CloseFile(f), 0);
+  EXPECT_TRUE(plat::WriteToFile(f, "abc", 3));
+  plat::CloseWriteFile(f);
   FileHandle r = PlainFileOpen(name, 0, 1, 0);
   ASSERT_NE(r, 0);
   char buffer[3];

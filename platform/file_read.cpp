@@ -1,5 +1,6 @@
-// platform/file_system.cpp - POSIX implementation of the file-system services.
-#include "platform/file_system.h"
+// platform/file_read.cpp - paths and names, files opened for reading, the
+// current folder, searches, temporary files and file times over POSIX.
+#include "platform/file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -213,7 +214,7 @@ struct Search {
 std::string Cp932ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP932"); }
 std::string Utf8ToCp932(const std::string& text) { return Convert(text, "CP932", "UTF-8"); }
 
-std::string ToHostPath(const char* path) {
+std::string NativePath(const char* path) {
   if (!path) return {};
   // Converted first, so that a trail byte 0x5C of a double-byte character is
   // never taken for a separator.
@@ -228,7 +229,7 @@ std::string FromHostName(const char* host_name) {
 }
 
 File* OpenFileForRead(const char* path) {
-  std::string host = ToHostPath(path);
+  std::string host = NativePath(path);
   if (host.empty()) return nullptr;
   int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -237,20 +238,6 @@ File* OpenFileForRead(const char* path) {
     ::close(fd);
     return nullptr;
   }
-  return new File{fd};
-}
-
-File* OpenFileForWrite(const char* path, CreateMode mode) {
-  std::string host = ToHostPath(path);
-  if (host.empty()) return nullptr;
-  int flags = O_WRONLY | O_CLOEXEC | O_CREAT;
-  switch (mode) {
-    case CreateMode::kCreateAlways: flags |= O_TRUNC; break;
-    case CreateMode::kCreateNew: flags |= O_EXCL; break;
-    case CreateMode::kOpenAppend: flags |= O_APPEND; break;
-  }
-  int fd = ::open(host.c_str(), flags, 0644);
-  if (fd < 0) return nullptr;
   return new File{fd};
 }
 
@@ -285,21 +272,6 @@ int64_t ReadFile(File* file, void* destination, size_t bytes) {
   return static_cast<int64_t>(done);
 }
 
-int64_t WriteFile(File* file, const void* source, size_t bytes) {
-  if (!file) return -1;
-  size_t done = 0;
-  const char* in = static_cast<const char*>(source);
-  while (done < bytes) {
-    ssize_t r = ::write(file->fd, in + done, bytes - done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<int64_t>(done);
-}
-
 int CloseFile(File* file) {
   if (!file) return -1;
   int r = ::close(file->fd);
@@ -307,18 +279,13 @@ int CloseFile(File* file) {
   return r == 0 ? 0 : -1;
 }
 
-int DeleteFile(const char* path) {
-  std::string host = ToHostPath(path);
-  return !host.empty() && ::unlink(host.c_str()) == 0;
-}
-
 int PathExists(const char* path) {
-  std::string host = ToHostPath(path);
+  std::string host = NativePath(path);
   return !host.empty() && Exists(host);
 }
 
 int SetCurrentDirectory(const char* path) {
-  std::string host = ToHostPath(path);
+  std::string host = NativePath(path);
   return !host.empty() && ::chdir(host.c_str()) == 0;
 }
 
@@ -346,7 +313,7 @@ Search* FindFirstFile(const char* pattern, FindData* data) {
   std::string folder = split == std::string::npos ? std::string() : text.substr(0, split + 1);
   std::string file_pattern = split == std::string::npos ? text : text.substr(split + 1);
   if (file_pattern.empty()) return nullptr;
-  std::string host_folder = folder.empty() ? std::string() : ToHostPath(folder.c_str());
+  std::string host_folder = folder.empty() ? std::string() : NativePath(folder.c_str());
   if (!host_folder.empty() && host_folder.back() != '/') host_folder += '/';
 
   DIR* dir = ::opendir(host_folder.empty() ? "." : host_folder.c_str());
@@ -426,12 +393,12 @@ int GetTempFileName(const char* folder, const char* prefix, char* out) {
     std::snprintf(tail, sizeof(tail), "%X.TMP", unique);
     std::string name = base + tail;
     if (name.size() >= 260) return 0;
-    File* file = OpenFileForWrite(name.c_str(), CreateMode::kCreateNew);
+    WriteFile* file = CreateNewFile(name.c_str());
     if (!file) {
-      if (errno == EEXIST) continue;
+      if (PathExists(name.c_str())) continue;
       return 0;
     }
-    CloseFile(file);
+    CloseWriteFile(file);
     std::memcpy(out, name.c_str(), name.size() + 1);
     return 1;
   }
