@@ -7,6 +7,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphics_device.h"
 #include "platform/com.h"
 #include "platform/kernel.h"
 
@@ -193,7 +194,7 @@ int LibraryStartCore() {
   Step("ColourDepthCheck");
   int desktop_bits = 0;
   GetDesktopState(nullptr, nullptr, &desktop_bits);
-  int screen_bits = 16;
+  int screen_bits = GetScreenColorBits();
   if ((desktop_bits == 24 && IsWindowMode() == 1) || screen_bits == 24) {
     return WriteLogLine("ZOvurarは２４ビットカラーモードに対応していません\n");
   }
@@ -230,7 +231,8 @@ int LibraryStartCore() {
 
   Step("InputStart -");
   Step("InitializeSoundSystem -");
-  Step("GraphicsSystemStart -");
+  Step("GraphicsSystemStart");
+  if (GraphicsSystemStart() == -1) goto failed;
   Step("InitCharCodeBuffer -");
 
   g_started = 1;
@@ -270,7 +272,8 @@ int LibraryEndCore() {
   Step("NetworkEnd -");
   Step("StopMusicPlayback -");
   Step("DeleteAllModelRecords -");
-  Step("TerminateGraphicsSystem -");
+  Step("TerminateGraphicsSystem");
+  ShutdownGraphicsSystem();
   Step("InputEnd -");
   Step("TerminateSoundSystem -");
   Step("TeardownWindow");

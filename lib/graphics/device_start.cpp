@@ -5,6 +5,7 @@
 
 #include "lib/core/log.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -249,7 +250,7 @@ int CreateDirectDrawObject() {
     return -1;
   }
   WriteLogLine("初期化に成功しました\n");
-  d.direct_draw->SetCooperativeLevel(LinkedMainWindow(), plat::DDSCL_NORMAL);
+  d.direct_draw->SetCooperativeLevel(GetMainWindow(), plat::DDSCL_NORMAL);
   return 0;
 }
 
@@ -281,11 +282,11 @@ int CreateDirect3DDevice() {
   p.BackBufferHeight = uint32_t(scr.height);
   p.BackBufferCount = 1;
   p.SwapEffect = plat::D3DSWAPEFFECT_COPY;
-  p.hDeviceWindow = LinkedMainWindow();
+  p.hDeviceWindow = GetMainWindow();
   p.Flags = plat::D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
   p.PresentationInterval = GraphicsConfig().vblank_wait_off ? plat::D3DPRESENT_INTERVAL_IMMEDIATE : plat::D3DPRESENT_INTERVAL_ONE;
   plat::D3DDISPLAYMODEEX mode{};
-  bool windowed = LinkedWindowMode() != 0;
+  bool windowed = IsWindowMode() != 0;
   auto full_format = [&]() -> int {
     if (scr.colour_bits == 16)
       p.BackBufferFormat = d.d3d->GetAdapterModeCount(0, plat::D3DFMT_R5G6B5) ? plat::D3DFMT_R5G6B5 : plat::D3DFMT_X1R5G5B5;
@@ -304,7 +305,7 @@ int CreateDirect3DDevice() {
     else if (desktop.Format == plat::D3DFMT_R5G6B5 || desktop.Format == plat::D3DFMT_X1R5G5B5 ||
              desktop.Format == plat::D3DFMT_A1R5G5B5)
       scr.colour_bits = 16;
-    if (SetDesktopComposition) SetDesktopComposition(1);
+    SetDesktopComposition(1);
   } else if (OsVersionCode() >= 0x108 && EmulationFlagSet()) {
     p.Windowed = 1;
     if (full_format() != 0) return -1;
@@ -314,10 +315,8 @@ int CreateDirect3DDevice() {
     p.FullScreen_RefreshRateInHz = uint32_t(scr.refresh_rate);
     mode = {24, p.BackBufferWidth, p.BackBufferHeight, uint32_t(scr.refresh_rate), p.BackBufferFormat,
             plat::D3DSCANLINEORDERING_PROGRESSIVE};
-    if (SetDesktopComposition) {
-      SetDesktopComposition(0);
-      WriteLogLine("Desktop Window Manager を無効にしました\n");
-    }
+    SetDesktopComposition(0);
+    if (GetLoadedFunction("DwmEnableComposition")) WriteLogLine("Desktop Window Manager を無効にしました\n");
   }
   plat::D3DCAPS9 caps{};
   d.d3d->GetDeviceCaps(0, plat::D3DDEVTYPE_HAL, &caps);
@@ -328,9 +327,9 @@ int CreateDirect3DDevice() {
                                                   : plat::D3DCREATE_SOFTWARE_VERTEXPROCESSING;
     plat::D3DPRESENT_PARAMETERS q = p;
     if (d.d3d_ex)
-      return d.d3d_ex->CreateDeviceEx(0, plat::D3DDEVTYPE_HAL, LinkedMainWindow(), flags, &q,
+      return d.d3d_ex->CreateDeviceEx(0, plat::D3DDEVTYPE_HAL, GetMainWindow(), flags, &q,
                                       p.Windowed ? nullptr : &mode, &d.device);
-    return d.d3d->CreateDevice(0, plat::D3DDEVTYPE_HAL, LinkedMainWindow(), flags, &q, &d.device);
+    return d.d3d->CreateDevice(0, plat::D3DDEVTYPE_HAL, GetMainWindow(), flags, &q, &d.device);
   };
   WriteLogLine(d.d3d_ex ? "IDirect3DDevice9Ex オブジェクトを取得します.... " : "IDirect3DDevice9 オブジェクトを取得します.... ");
   if (create() != plat::D3D_OK) {
@@ -344,7 +343,7 @@ int CreateDirect3DDevice() {
   d.device->SetRenderState(plat::D3DRS_ZENABLE, 1);
   for (int i = 0; i < 3; i++) {
     d.device->Clear(0, nullptr, plat::D3DCLEAR_TARGET, kScreenClearColour, 1.0f, 0);
-    d.device->Present(nullptr, nullptr, LinkedMainWindow(), nullptr);
+    d.device->Present(nullptr, nullptr, GetMainWindow(), nullptr);
   }
   d.device->Clear(0, nullptr, plat::D3DCLEAR_TARGET, kScreenClearColour, 1.0f, 0);
   d.device->GetBackBuffer(0, 0, plat::D3DBACKBUFFER_TYPE_MONO, &d.back_buffer);
@@ -456,15 +455,15 @@ int InitializeGraphicsDevice() {
   bool changed_display = false;
   if (GraphicsConfig().hardware_allowed) {
     bool go = true;
-    if (!LinkedWindowMode() && OsVersionCode() >= 0x108 && EmulationFlagSet()) {
+    if (!IsWindowMode() && OsVersionCode() >= 0x108 && EmulationFlagSet()) {
       changed_display = true;
       go = ChangeDisplayResolution() == 0;
     }
     if (go && CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 && CreateZBuffer() == 0) {
       d.direct3d_mode = 1;
-      if (CreateShaders) CreateShaders();
+      CreateShaders();
       if (d.shaders_in_use) {
-        if (CreateVertexDeclarations) CreateVertexDeclarations();
+        CreateVertexDeclarations();
         CreateBrightnessVolumeTexture();
       }
       return 0;
@@ -477,7 +476,7 @@ int InitializeGraphicsDevice() {
     d.d3d_ex = nullptr;
   }
   (void)changed_display;
-  if (!LinkedWindowMode() && ChangeDisplayResolution() < 0) return -1;
+  if (!IsWindowMode() && ChangeDisplayResolution() < 0) return -1;
   MeasureRefreshPeriod();
   return 0;
 }
@@ -490,7 +489,7 @@ int GraphicsSystemStart() {
   if (s.width == 0) s.width = 640;
   if (s.height == 0) s.height = 480;
   if (s.colour_bits == 0) s.colour_bits = 16;
-  if (!LinkedWindowMode() && s.width == 320 && s.height == 240) {
+  if (!IsWindowMode() && s.width == 320 && s.height == 240) {
     s.width = 640;
     s.height = 480;
     s.emulate_320x240 = 1;
@@ -516,10 +515,10 @@ int GraphicsSystemStart() {
 void ReleaseDirect3DDevice() {
   GraphicsDeviceState& d = g_device;
   if (ReleaseModelDeviceObjects) ReleaseModelDeviceObjects();
-  if (ReleaseVertexDeclarations) ReleaseVertexDeclarations();
-  if (ReleaseShaderObjects) ReleaseShaderObjects();
+  ReleaseVertexDeclarations();
+  ReleaseShaderObjects();
   bool true_full_screen = d.direct3d_mode && (OsVersionCode() < 0x108 || !EmulationFlagSet());
-  if (!LinkedWindowMode() && !true_full_screen) plat::ChangeDisplayMode(nullptr);
+  if (!IsWindowMode() && !true_full_screen) plat::ChangeDisplayMode(nullptr);
   ReleaseAndClear(&d.z_buffer);
   ReleaseAndClear(&d.sub_back_buffer);
   ReleaseAndClear(&d.back_buffer);
@@ -543,6 +542,16 @@ void TerminateGraphics() {
     if (ReleaseAllTextures) ReleaseAllTextures();
   }
   ReleaseDirect3DDevice();
+}
+
+int ShutdownGraphicsSystem() {
+  if (TerminateGraphicsSystem) return TerminateGraphicsSystem();
+  // Without the graphic handles there is only the device to end.
+  if (g_device.started) {
+    TerminateGraphics();
+    g_device.started = 0;
+  }
+  return 0;
 }
 
 void ResetGraphicsDeviceForTest() {

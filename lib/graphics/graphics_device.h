@@ -70,6 +70,15 @@ int GetShaderModelVersion();
 void ReleaseDirect3DDevice();
 void TerminateGraphics();
 plat::DirectDraw7* GetDirectDrawObject();
+// The graphics part of the library end: TerminateGraphicsSystem where the
+// graphic handles are part of the build, else the device alone.
+int ShutdownGraphicsSystem();
+// Shader set-up at device creation (the fixed-function path in this build).
+int LoadShaderPacks();
+int CreateShaders();
+int CreateVertexDeclarations();
+int ReleaseShaderObjects();
+int ReleaseVertexDeclarations();
 // Test hook: forgets the device record and the screen settings.
 void ResetGraphicsDeviceForTest();
 

@@ -23,11 +23,7 @@ RR_WEAK int GetDrawTarget();
 RR_WEAK int RefreshDrawStates();
 RR_WEAK int ClearLastDrawWords();
 RR_WEAK int SetRenderTargetSurface(void* surface, int internal_switch);
-// Shaders, models, masks, fonts.
-RR_WEAK int CreateShaders();
-RR_WEAK int CreateVertexDeclarations();
-RR_WEAK int ReleaseShaderObjects();
-RR_WEAK int ReleaseVertexDeclarations();
+// Models, masks, fonts.
 RR_WEAK int ReleaseModelDeviceObjects();
 RR_WEAK int ReleaseMaskScreen();
 RR_WEAK int ApplyPendingMaskRect();
@@ -41,26 +37,3 @@ RR_WEAK int CopyScreenImageToWindow(int src_x, int src_y, int src_w, int src_h, 
 // The on-screen log drawn over each frame.
 RR_WEAK int GetScreenLogLineCount();
 RR_WEAK int DrawScreenLogOverFrame();
-
-// The window system (library start, main window, window mode and scale).
-namespace plat {
-struct Window;
-}
-RR_WEAK int IsLibraryStarted();
-RR_WEAK int IsLibraryStarting();
-RR_WEAK plat::Window* GetMainWindow();
-RR_WEAK int IsWindowMode();
-RR_WEAK double GetWindowScale(double* x, double* y);
-RR_WEAK int GetRunInactiveFlag();
-RR_WEAK int GetWindowDestroyedFlag();
-RR_WEAK int ApplyWindowStyle();
-RR_WEAK int PumpWindowMessages();
-RR_WEAK int SetDesktopComposition(int enable);
-[[noreturn]] RR_WEAK void FatalErrorExit(const char* message);
-
-// Helpers with the window system's answers when it is absent: not started,
-// window mode, scale 1.
-inline int LinkedLibraryStarted() { return IsLibraryStarted ? IsLibraryStarted() : 0; }
-inline int LinkedLibraryStarting() { return IsLibraryStarting ? IsLibraryStarting() : 0; }
-inline plat::Window* LinkedMainWindow() { return GetMainWindow ? GetMainWindow() : nullptr; }
-inline int LinkedWindowMode() { return IsWindowMode ? IsWindowMode() : 1; }

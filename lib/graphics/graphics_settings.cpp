@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
 
 namespace {
@@ -26,7 +27,7 @@ void ResetGraphicsCreationSettings() {
 }
 
 int SetHardwareRenderFlag(int flag) {
-  if (LinkedLibraryStarted()) return -1;
+  if (IsLibraryStarted()) return -1;
   g_settings.hardware_allowed = flag != 0;
   return 0;
 }

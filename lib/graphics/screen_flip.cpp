@@ -1,6 +1,7 @@
 // lib/graphics/screen_flip.cpp - the flip at the end of each frame, the
 // paced vertical-sync wait, the scene bracket and the sub back buffer.
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -30,9 +31,9 @@ void ComputeFlipRects(plat::RECT* source, plat::RECT* dest) {
   bool emulated = Emulated();
   *source = emulated ? plat::RECT{0, 0, 320, 240} : plat::RECT{0, 0, w, h};
   *dest = {0, 0, w, h};
-  if (LinkedWindowMode() && !emulated) {
+  if (IsWindowMode() && !emulated) {
     double sx = 1.0, sy = 1.0;
-    if (GetWindowScale) GetWindowScale(&sx, &sy);
+    GetWindowScale(&sx, &sy);
     dest->right = int32_t(w * sx);
     dest->bottom = int32_t(h * sy);
   }
@@ -86,8 +87,7 @@ int BeginSubBackBuffer() {
 int FlipScreenCore() {
   if (g_flip_running) return 0;
   GraphicsDeviceState& d = GraphicsDevice();
-  int started = IsLibraryStarted ? IsLibraryStarted() : d.started;
-  if (!started || (GetWindowDestroyedFlag && GetWindowDestroyedFlag())) return -1;
+  if (!IsLibraryStarted() || GetWindowDestroyedFlag()) return -1;
   if (ApplyPendingMaskRect) ApplyPendingMaskRect();
   if (GetScreenLogLineCount && DrawScreenLogOverFrame && GetScreenLogLineCount() > 0) {
     g_flip_running = 1;
@@ -105,15 +105,15 @@ int FlipScreenCore() {
       return -1;
     if (!d.swap_chain) return 0;
     int64_t t0 = MicroNow();
-    plat::Window* window = LinkedMainWindow();
-    if (!(window && plat::IsIconic(window))) {
+    plat::Window* window = GetMainWindow();
+    if (!WindowState().minimised) {
       plat::HRESULT hr;
-      if (LinkedWindowMode() || Emulated()) hr = d.swap_chain->Present(&source, &dest, window, nullptr, 0);
+      if (IsWindowMode() || Emulated()) hr = d.swap_chain->Present(&source, &dest, window, nullptr, 0);
       else hr = d.swap_chain->Present(nullptr, nullptr, window, nullptr, 0);
       if (hr != plat::D3D_OK) return -1;
     }
     // The device did not wait for the blank itself: pace here.
-    if (GetRunInactiveFlag && GetRunInactiveFlag() && vblank_on && MicroNow() - t0 < 500) WaitVBlankPaced();
+    if (GetRunInactiveFlag() && vblank_on && MicroNow() - t0 < 500) WaitVBlankPaced();
     return 0;
   }
   if (vblank_on) WaitVBlankPaced();
@@ -126,6 +126,6 @@ int FlipScreenCore() {
 int FlipScreen() { return FlipScreenCore(); }
 
 void FlipScreenWithSubBackBuffer() {
-  if (!LinkedWindowMode() && GraphicsDevice().direct3d_mode) BeginSubBackBuffer();
+  if (!IsWindowMode() && GraphicsDevice().direct3d_mode) BeginSubBackBuffer();
   FlipScreenCore();
 }

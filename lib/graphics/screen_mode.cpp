@@ -6,6 +6,7 @@
 
 #include "lib/core/log.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -32,7 +33,7 @@ ScreenSettings& Screen() { return g_screen; }
 
 int ConfigureScreenMode(int width, int height, int colour_bits, int refresh_rate) {
   if (width <= 0 || height <= 0 || (colour_bits != 8 && colour_bits != 16 && colour_bits != 32)) return -1;
-  if (!LinkedLibraryStarted()) {
+  if (!IsLibraryStarted()) {
     g_screen.width = width;
     g_screen.height = height;
     g_screen.colour_bits = colour_bits;
@@ -53,7 +54,7 @@ int ConfigureScreenMode(int width, int height, int colour_bits, int refresh_rate
 
 int ChangeScreenMode(int width, int height, int colour_bits, int force, int refresh_rate) {
   if (FlushVertexBatch) FlushVertexBatch();
-  bool window_mode = LinkedWindowMode() != 0;
+  bool window_mode = IsWindowMode() != 0;
   if (width == -1) width = g_screen.width;
   if (height == -1) height = g_screen.height;
   if (colour_bits == -1) colour_bits = g_screen.colour_bits;
@@ -79,7 +80,7 @@ int ChangeScreenMode(int width, int height, int colour_bits, int force, int refr
   bool kept_font = GraphicsDevice().started && GetDefaultFontSettings &&
                    GetDefaultFontSettings(font_face, &font_size, &font_thickness) == 0;
   ScreenSettings noted = g_screen;
-  if (!LinkedLibraryStarted() && !LinkedLibraryStarting()) {
+  if (!IsLibraryStarted() && !IsLibraryStarting()) {
     g_screen.width = width;
     g_screen.height = height;
     g_screen.colour_bits = colour_bits;
@@ -110,16 +111,13 @@ int ChangeScreenMode(int width, int height, int colour_bits, int force, int refr
     if (!ok) ok = restart(noted.width, noted.height, noted.colour_bits, noted.refresh_rate) == 0;
     if (!ok) ok = restart(640, 480, 16, 0) == 0;
     if (!ok) {
-      const char* message = "予期せぬ画面モード変更不能現象が起きました2\n";
-      if (FatalErrorExit) FatalErrorExit(message);
-      WriteLogLine(message);
-      plat::ExitProcess(-1);
+      FatalErrorExit("予期せぬ画面モード変更不能現象が起きました2\n");
     }
   }
-  if (window_mode && ApplyWindowStyle) ApplyWindowStyle();
+  if (window_mode) ApplyWindowStyle();
   if (kept_font && SetDefaultFontSize) SetDefaultFontSize(font_face, font_size, font_thickness);
   WriteLogLine("画面モード変更処理は正常に終了しました\n");
-  if (PumpWindowMessages) PumpWindowMessages();
+  PumpWindowMessages();
   if (SetDrawTarget && GetDrawTarget) SetDrawTarget(GetDrawTarget());
   return 0;
 }
@@ -145,7 +143,7 @@ int ChangeDisplayResolution() {
     mode.width = 640;
     mode.height = 480;
     ok = plat::ChangeDisplayMode(&mode);
-    if (ok && ApplyWindowStyle) ApplyWindowStyle();
+    if (ok) ApplyWindowStyle();
   }
   if (ok) {
     WriteLogLine("成功しました\n");
@@ -203,7 +201,7 @@ int GetScreenSize(int* width, int* height) {
 
 int GetScreenColorBits() { return g_screen.colour_bits ? g_screen.colour_bits : 16; }
 
-int IsFullScreenMode() { return LinkedWindowMode() ? 0 : 1; }
+int IsFullScreenMode() { return IsWindowMode() ? 0 : 1; }
 
 int SetDisplayEmulationFlag(int flag) {
   g_screen.display_emulation = flag;

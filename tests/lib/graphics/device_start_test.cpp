@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphics_device.h"
+#include "platform/backend.h"
 #include "platform/ddraw.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -24,6 +28,8 @@ class GraphicsStart : public ::testing::Test {
  protected:
   void SetUp() override {
     plat::HeadlessReset(plat::VirtualDesktop{});
+    ResetWindowSettings();
+    ChangeWindowMode(1);
     plat::SetDeviceCapsOverride(nullptr);
     plat::SetDeviceCreationFails(false);
     ResetGraphicsDeviceForTest();
@@ -40,6 +46,7 @@ class GraphicsStart : public ::testing::Test {
     plat::SetDeviceCreationFails(false);
     plat::SetDeviceCapsOverride(nullptr);
     EXPECT_EQ(plat::LiveDirect3DObjectCount(), baseline_);
+    ResetWindowSettings();
     plat::EnableVirtualClock(false);
   }
   static bool Has(const std::vector<std::string>& log, const std::string& call) {
@@ -86,13 +93,31 @@ TEST_F(GraphicsStart, LogsTheDeviceAndItsFormats) {
   EXPECT_EQ(GraphicsDevice().z_buffer_height, 512);
 }
 
-TEST_F(GraphicsStart, ShaderLineWhenTheDeviceHasNoShaders) {
-  // The shader set-up belongs to the shader packs; without them the device
-  // runs the fixed-function path, which the caps (versions 0) call for.
+TEST_F(GraphicsStart, FixedFunctionPathWithAndWithoutShaderCaps) {
+  {
+    LogCapture log;
+    ASSERT_EQ(GraphicsSystemStart(), 0);
+    EXPECT_EQ(GraphicsDevice().shaders_in_use, 0);
+    EXPECT_EQ(GetShaderModelVersion(), 0);
+    EXPECT_EQ(GraphicsDevice().vs20_usable, 0);
+    EXPECT_NE(StripStamps(log.Debug()).find(Sjis("プログラマブルシェーダーを使用しません\r\n")), std::string::npos);
+  }
+  ResetGraphicsDeviceForTest();
+  ChangeWindowMode(1);
+  // A device with version 2.0 shaders gets hardware vertex processing, but
+  // without shader packs in the build it stays on the fixed-function path.
+  plat::D3DCAPS9 caps = plat::DefaultDeviceCaps();
+  caps.VertexShaderVersion = 0xFFFE0200u;
+  caps.PixelShaderVersion = 0xFFFF0200u;
+  plat::SetDeviceCapsOverride(&caps);
+  LogCapture log;
   ASSERT_EQ(GraphicsSystemStart(), 0);
+  std::string text = StripStamps(log.Debug());
+  EXPECT_NE(text.find(Sjis("ハードウエア頂点演算を使用します\r\n")), std::string::npos);
+  EXPECT_NE(text.find(Sjis("シェーダーコードを展開するメモリ領域の確保に失敗しました\r\n")), std::string::npos);
+  EXPECT_NE(text.find(Sjis("プログラマブルシェーダーを使用しません\r\n")), std::string::npos);
   EXPECT_EQ(GraphicsDevice().shaders_in_use, 0);
-  EXPECT_EQ(GetShaderModelVersion(), 0);
-  EXPECT_EQ(GraphicsDevice().vs20_usable, 0);
+  EXPECT_EQ(StateCache().pixel_constants[0][3], 2.0f);
 }
 
 TEST_F(GraphicsStart, RecordedDeviceCallsFollowTheStartOrder) {
@@ -236,6 +261,15 @@ TEST_F(GraphicsStart, ScreenModeRequests) {
   EXPECT_EQ(w, 320);
   EXPECT_EQ(h, 240);
   Screen() = ScreenSettings{0, 0, 0, 0, 0, 0, -1};
+  // Full screen, 320 x 240 runs as 640 x 480.
+  ChangeWindowMode(0);
+  EXPECT_EQ(ChangeScreenMode(320, 240, 16, 0, 0), 0);
+  EXPECT_EQ(Screen().width, 640);
+  EXPECT_EQ(Screen().emulate_320x240, 1);
+  GetLogicalScreenSize(&w, &h, &bits);
+  EXPECT_EQ(w, 320);
+  ChangeWindowMode(1);
+  Screen() = ScreenSettings{0, 0, 0, 0, 0, 0, -1};
   GetScreenSize(&w, &h);
   EXPECT_EQ(w, 640);
   EXPECT_EQ(GetScreenColorBits(), 16);
@@ -274,17 +308,106 @@ TEST_F(GraphicsStart, FlipRectanglesOfTheEmulation) {
   EXPECT_EQ(src.right, 640);
 }
 
-TEST_F(GraphicsStart, FlipPresentsTheBackBuffer) {
-  ASSERT_EQ(GraphicsSystemStart(), 0);
+// The library start brings the graphics up; the flip presents into the
+// main window.
+class GraphicsLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plat::SetBackend(plat::Backend::kHeadless);
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    lock_folder_ = (std::filesystem::temp_directory_path() /
+                    ("rorud-lock-graphics-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+                       .string();
+    std::filesystem::create_directories(lock_folder_);
+    plat::SetWindowLockFolder(lock_folder_);
+    ResetWindowSettings();
+    ResetGraphicsDeviceForTest();
+    ResetRenderStateCache();
+    GraphicsConfig().hardware_allowed = 1;
+    GraphicsConfig().vblank_wait_off = 1;
+    capture_ = std::make_unique<LogCapture>();
+    plat::SetVirtualClockAutoAdvance(10);
+    baseline_ = plat::LiveDirect3DObjectCount();
+    ChangeWindowMode(1);
+  }
+  void TearDown() override {
+    LibraryEnd();
+    EXPECT_EQ(plat::LiveDirect3DObjectCount(), baseline_);
+    ResetGraphicsDeviceForTest();
+    ResetWindowSettings();
+    capture_.reset();
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    std::error_code ignored;
+    std::filesystem::remove_all(lock_folder_, ignored);
+  }
+  std::string lock_folder_;
+  std::unique_ptr<LogCapture> capture_;
+  int baseline_ = 0;
+};
+
+TEST_F(GraphicsLibrary, FlipPresentsTheBackBufferIntoTheWindow) {
+  ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
+  ASSERT_EQ(LibraryStart(), 0);
   GraphicsDeviceState& d = GraphicsDevice();
+  ASSERT_EQ(d.direct3d_mode, 1);
   d.back_buffer->WritePixel(3, 4, 0xFF123456u);
-  int before = d.device->present_count();
-  EXPECT_EQ(FlipScreen(), 0);
-  EXPECT_EQ(d.device->present_count(), before + 1);
+  ASSERT_EQ(FlipScreen(), 0);
+  std::vector<uint32_t> frame;
+  int w = 0, h = 0;
+  ASSERT_TRUE(plat::HeadlessGetLastFrame(GetMainWindow(), &frame, &w, &h));
+  EXPECT_EQ(frame[size_t(4) * w + 3] & 0xFFFFFF, 0x123456u);
   EXPECT_EQ(d.back_buffer->ReadPixel(3, 4), 0xFF123456u);
+  // The same mode again changes nothing and logs nothing.
+  capture_->Clear();
+  EXPECT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
+  EXPECT_EQ(capture_->Debug(), "");
+  EXPECT_EQ(ConfigureScreenMode(640, 480, 24, 0), -1);
+  // The hardware setting cannot change while the library runs.
+  EXPECT_EQ(SetHardwareRenderFlag(0), -1);
+  EXPECT_EQ(GetHardwareRenderFlag(), 1);
   // A lost device makes the flip fail; the game goes on.
   d.device->SimulateDeviceLoss();
   EXPECT_EQ(FlipScreen(), -1);
+}
+
+TEST_F(GraphicsLibrary, FlipRectanglesFollowTheWindowScale) {
+  SetWindowScale(1.5, 1.5);
+  ASSERT_EQ(LibraryStart(), 0);
+  plat::RECT src, dst;
+  ComputeFlipRects(&src, &dst);
+  EXPECT_EQ(src.right, 640);
+  EXPECT_EQ(src.bottom, 480);
+  EXPECT_EQ(dst.right, 960);
+  EXPECT_EQ(dst.bottom, 720);
+  ASSERT_EQ(FlipScreen(), 0);
+  plat::Rect s2, d2;
+  ASSERT_TRUE(plat::HeadlessGetLastPresentRects(GetMainWindow(), &s2, &d2));
+  EXPECT_EQ(d2.right, 960);
+  EXPECT_EQ(d2.bottom, 720);
+}
+
+TEST_F(GraphicsLibrary, MinimisedWindowSkipsThePresent) {
+  ASSERT_EQ(LibraryStart(), 0);
+  int before = GraphicsDevice().device->present_count();
+  WindowState().minimised = 1;
+  EXPECT_EQ(FlipScreen(), 0);
+  EXPECT_EQ(GraphicsDevice().device->present_count(), before);
+  WindowState().minimised = 0;
+  EXPECT_EQ(FlipScreen(), 0);
+  EXPECT_EQ(GraphicsDevice().device->present_count(), before + 1);
+}
+
+TEST_F(GraphicsLibrary, ScreenModeChangeRebuildsTheDevice) {
+  ASSERT_EQ(LibraryStart(), 0);
+  plat::Direct3DDevice9* first = GraphicsDevice().device;
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(ConfigureScreenMode(800, 600, 32, 0), 0);
+  ASSERT_NE(GraphicsDevice().device, nullptr);
+  EXPECT_EQ(GraphicsDevice().device->present_parameters().BackBufferWidth, 800u);
+  int w = 0, h = 0;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 800);
+  EXPECT_NE(StripStamps(capture_->Debug()).find(Sjis("画面モード変更処理は正常に終了しました\r\n")), std::string::npos);
 }
 
 TEST_F(GraphicsStart, PacedWaitRunsAtSixtyHertzOnTheVirtualClock) {
