@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/core/archive_files.h"
 #include "lib/core/clock.h"
+#include "lib/core/file_functions.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
@@ -183,9 +185,13 @@ int LibraryStartCore() {
   }
 
   Step("InitializeYuvTables -");
-  Step("ArchiveCacheEnd -");
-  Step("InstallFileFunctions -");
-  Step("GetStartDirectory -");
+  Step("ArchiveCacheEnd");
+  ArchiveCacheEnd();
+  Step("InstallFileFunctions");
+  InstallFileFunctions(nullptr);
+  Step("GetStartDirectory");
+  g_start_directory[0] = '\0';
+  FileGetDirThunk(g_start_directory);
   if (GetLogFolder()[0] == '\0') SetLogFolder(g_start_directory);
 
   Step("LogFileStart");
@@ -206,7 +212,11 @@ int LibraryStartCore() {
   Step("WriteSystemReport");
   WriteSystemReport();
 
-  Step("FillStreamTables -");
+  // The two stream tables are built into the library; looking them up here
+  // keeps the step where it was.
+  Step("FillStreamTables");
+  (void)GetFileStreamTable();
+  (void)GetMemoryStreamTable();
 
   Step("LoadLateLibraries");
   LoadModule(kDwmapi);
@@ -300,8 +310,10 @@ int LibraryEndCore() {
     plat::DestroyWindow(found);
     plat::Sleep(100);
   }
-  Step("RestoreStartDirectory -");
-  Step("ArchiveCacheEnd -");
+  Step("RestoreStartDirectory");
+  FileSetDirThunk(g_start_directory);
+  Step("ArchiveCacheEnd");
+  ArchiveCacheEnd();
   Step("DumpAllocations");
   DumpAllocations();
   Step("FreeSystemLibraries");

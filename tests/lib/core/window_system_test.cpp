@@ -120,6 +120,16 @@ TEST_F(LibraryFixture, StartAndEndRunTheirStepsInOrder) {
   EXPECT_TRUE(plat::IsScreenSaverActive());
 }
 
+TEST_F(LibraryFixture, TheEndPutsBackTheStartDirectory) {
+  ChangeWindowMode(1);
+  auto start = std::filesystem::current_path();
+  ASSERT_EQ(LibraryStart(), 0);
+  std::filesystem::create_directories(start / "elsewhere");
+  std::filesystem::current_path(start / "elsewhere");
+  ASSERT_EQ(LibraryEnd(), 0);
+  EXPECT_EQ(std::filesystem::current_path(), start);
+}
+
 TEST_F(LibraryFixture, SecondStartAndEndWithoutStartDoNothing) {
   EXPECT_EQ(LibraryEnd(), 0);
   EXPECT_TRUE(g_steps.empty());
