@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "lib/image/base_image.h"
 #include "platform/d3d9.h"
 #include "platform/ddraw.h"
 #include "rorud/rorud.h"
@@ -114,6 +115,12 @@ int BeginSubBackBuffer();
 // The rectangles of the next present: source of the back buffer and
 // destination in the window (what the flip would use now).
 void ComputeFlipRects(plat::RECT* source, plat::RECT* dest);
+// A BaseImage view of a rectangle of the draw screen (target -1: the current
+// draw target; only the screen in this build): the back buffer locked in
+// place, or a system-memory copy. 0, or -1 for a rectangle outside the named
+// target or a failing device.
+int CreateBackBufferLockSurfaces(const int32_t rect[4], BaseImage* out, int target, int read_only);
+int ReleaseBackBufferLockSurfaces();
 // The microsecond time of the last paced wait.
 int64_t GetLastVerticalBlank();
 

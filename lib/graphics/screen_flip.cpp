@@ -1,6 +1,7 @@
 // lib/graphics/screen_flip.cpp - the flip at the end of each frame, the
 // paced vertical-sync wait, the scene bracket and the sub back buffer.
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/log.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "platform/kernel.h"
@@ -128,4 +129,91 @@ int FlipScreen() { return FlipScreenCore(); }
 void FlipScreenWithSubBackBuffer() {
   if (!IsWindowMode() && GraphicsDevice().direct3d_mode) BeginSubBackBuffer();
   FlipScreenCore();
+}
+
+// ---- Reading a rectangle of the draw screen -------------------------------------------
+
+namespace {
+
+struct LockState {
+  int locked;
+  plat::Direct3DSurface9* direct;  // the surface locked in place
+  plat::Direct3DSurface9* copy;    // or the system-memory copy locked instead
+};
+LockState g_lock;
+
+int FormatInfoFor(plat::D3DFORMAT f, PixelFormatInfo* info) {
+  switch (f) {
+    case plat::D3DFMT_X8R8G8B8: return CreatePixelFormatInfoFromMasks(info, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    case plat::D3DFMT_A8R8G8B8: return CreatePixelFormatInfoFromMasks(info, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+    case plat::D3DFMT_R5G6B5: return CreatePixelFormatInfoFromMasks(info, 16, 0xF800, 0x07E0, 0x001F, 0);
+    case plat::D3DFMT_X1R5G5B5: return CreatePixelFormatInfoFromMasks(info, 16, 0x7C00, 0x03E0, 0x001F, 0);
+    case plat::D3DFMT_A1R5G5B5: return CreatePixelFormatInfoFromMasks(info, 16, 0x7C00, 0x03E0, 0x001F, 0x8000);
+    case plat::D3DFMT_A4R4G4B4: return CreatePixelFormatInfoFromMasks(info, 16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+    default: return -1;
+  }
+}
+
+}  // namespace
+
+int CreateBackBufferLockSurfaces(const int32_t rect[4], BaseImage* out, int target, int read_only) {
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (!rect || !out || g_lock.locked) return -1;
+  if (FlushVertexBatch) FlushVertexBatch();
+  EndDeviceScene();
+  // The rectangle is checked against the target it names: here the screen,
+  // whatever the draw area of the current target is.
+  if (target == -1 && GetDrawTarget) target = GetDrawTarget();
+  int width = 0, height = 0;
+  GetScreenSize(&width, &height);
+  if (!(0 <= rect[0] && rect[0] < rect[2] && rect[2] <= width && 0 <= rect[1] && rect[1] < rect[3] &&
+        rect[3] <= height))
+    return -1;
+  if (!d.direct3d_mode || !d.device) return -1;
+  plat::Direct3DSurface9* surface = d.sub_back_buffer ? d.sub_back_buffer : d.back_buffer;
+  plat::D3DFORMAT format = d.back_buffer_format;
+  PixelFormatInfo info{};
+  if (FormatInfoFor(format, &info) != 0) return -1;
+  plat::RECT r = {rect[0], rect[1], rect[2], rect[3]};
+  int w = r.right - r.left, h = r.bottom - r.top;
+  plat::D3DLOCKED_RECT locked{};
+  if (d.use_back_buffer_lock &&
+      surface->LockRect(&locked, &r, read_only ? uint32_t(plat::D3DLOCK_READONLY) : 0u) == plat::D3D_OK) {
+    g_lock = {1, surface, nullptr};
+  } else {
+    plat::Direct3DSurface9 *target_surface = nullptr, *copy = nullptr;
+    if (d.device->CreateRenderTarget(w, h, format, 0, 0, 0, &target_surface, nullptr) != plat::D3D_OK)
+      return WriteLogLine("バックバッファロック用描画可能サーフェスの作成に失敗しました\n");
+    if (d.device->CreateOffscreenPlainSurface(w, h, format, plat::D3DPOOL_SYSTEMMEM, &copy, nullptr) != plat::D3D_OK) {
+      target_surface->Release();
+      return WriteLogLine("バックバッファロック用システムメモリサーフェスの作成に失敗しました\n");
+    }
+    d.device->StretchRect(surface, &r, target_surface, nullptr, plat::D3DTEXF_NONE);
+    d.device->GetRenderTargetData(target_surface, copy);
+    target_surface->Release();
+    if (copy->LockRect(&locked, nullptr, read_only ? uint32_t(plat::D3DLOCK_READONLY) : 0u) != plat::D3D_OK) {
+      copy->Release();
+      return -1;
+    }
+    g_lock = {1, nullptr, copy};
+  }
+  out->format = info;
+  out->width = w;
+  out->height = h;
+  out->pitch = locked.Pitch;
+  out->pixels = static_cast<uint8_t*>(locked.pBits);
+  out->mip_count = 0;
+  return 0;
+}
+
+int ReleaseBackBufferLockSurfaces() {
+  if (!g_lock.locked) return 0;
+  if (g_lock.copy) {
+    g_lock.copy->UnlockRect();
+    g_lock.copy->Release();
+  } else if (g_lock.direct) {
+    g_lock.direct->UnlockRect();
+  }
+  g_lock = {0, nullptr, nullptr};
+  return 0;
 }

@@ -512,3 +512,33 @@ TEST_F(GraphicsStart, IndexedGridJoinsRowsIntoOneStrip) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GraphicsStart, LockRectangleOfTheScreen) {
+  ASSERT_EQ(ConfigureScreenMode(320, 200, 32, 0), 0);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  GraphicsDeviceState& d = GraphicsDevice();
+  d.back_buffer->WritePixel(10, 20, 0xFF336699u);
+  for (int direct = 0; direct < 2; direct++) {
+    d.use_back_buffer_lock = direct;
+    int32_t rect[4] = {10, 20, 30, 25};
+    BaseImage view{};
+    ASSERT_EQ(CreateBackBufferLockSurfaces(rect, &view, -1, 1), 0);
+    EXPECT_EQ(view.width, 20);
+    EXPECT_EQ(view.height, 5);
+    EXPECT_EQ(GetBaseImagePixel(&view, 0, 0) & 0xFFFFFF, 0x336699u);
+    // One lock at a time.
+    EXPECT_EQ(CreateBackBufferLockSurfaces(rect, &view, -1, 1), -1);
+    EXPECT_EQ(ReleaseBackBufferLockSurfaces(), 0);
+  }
+  // A rectangle reaching past the screen locks nothing.
+  int32_t outside[4] = {300, 0, 321, 10};
+  BaseImage view{};
+  EXPECT_EQ(CreateBackBufferLockSurfaces(outside, &view, -1, 1), -1);
+  int32_t empty[4] = {5, 5, 5, 10};
+  EXPECT_EQ(CreateBackBufferLockSurfaces(empty, &view, -1, 1), -1);
+  EXPECT_EQ(ReleaseBackBufferLockSurfaces(), 0);
+}
+
+}  // namespace
