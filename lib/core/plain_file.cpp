@@ -365,10 +365,11 @@ size_t PlainFileRead(void* destination, size_t element_size, size_t count, FileH
 
 int PlainSetCurrentDir(const char* path) { return path ? plat::SetCurrentDirectory(path) : 0; }
 
+// The length written, or (for a folder too long for the 260 bytes) the size
+// needed, with nothing written.
 int PlainGetCurrentDir(char* buffer) {
-  uint32_t n = plat::GetCurrentDirectory(static_cast<uint32_t>(kMaxPath), buffer);
-  if (n >= kMaxPath) return static_cast<int>(n);  // too small: the size needed
-  return static_cast<int>(n);
+  if (!buffer) return 0;
+  return static_cast<int>(plat::GetCurrentDirectory(static_cast<uint32_t>(kMaxPath), buffer));
 }
 
 int FileTimeToDate(uint64_t file_time, int out[6]) {

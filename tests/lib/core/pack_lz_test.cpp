@@ -226,4 +226,46 @@ TEST(PackLzDecode, CorruptedBlocksAreRefusedOrDecodedInBounds) {
   }
 }
 
+// Random token streams over every form (literals, escaped escapes, codes
+// below and above the escape, short and extended lengths, one- to three-byte
+// distances) decode as the plain reading of the format says.
+TEST(PackLzDecode, RandomTokenStreamsMatchThePlainReading) {
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 300; ++trial) {
+    unsigned char esc = static_cast<unsigned char>(rng());
+    Bytes stream;
+    size_t produced = 0;
+    for (int t = 0; t < 200; ++t) {
+      uint32_t kind = rng() % 4;
+      if (kind == 0 || produced == 0) {
+        unsigned char b = static_cast<unsigned char>(rng());
+        stream.push_back(b);
+        if (b == esc) stream.push_back(b);  // the escape as a literal
+        ++produced;
+      } else if (kind == 1) {
+        stream.insert(stream.end(), {esc, esc});
+        ++produced;
+      } else {
+        size_t max_distance = std::min<size_t>(produced, 1u << 24);
+        size_t distance = 1 + rng() % max_distance;
+        size_t v = distance - 1;
+        unsigned int form = v < 0x100 ? (rng() % 3) : v < 0x10000 ? 1 + rng() % 2 : 2;
+        bool extended = rng() % 3 == 0;
+        size_t l = extended ? rng() % 8192 : rng() % 32;
+        unsigned int code = static_cast<unsigned int>(((l & 31) << 3) | (extended ? 4 : 0) | form);
+        stream.push_back(esc);
+        stream.push_back(static_cast<unsigned char>(code < esc ? code : code + 1));
+        if (extended) stream.push_back(static_cast<unsigned char>(l >> 5));
+        for (unsigned int k = 0; k <= form; ++k) stream.push_back(static_cast<unsigned char>(v >> (8 * k)));
+        produced += l + 4;
+      }
+    }
+    Bytes block = Block(static_cast<uint32_t>(produced), esc, stream);
+    Bytes reference;
+    ASSERT_TRUE(ReferenceDecode(block, &reference));
+    ASSERT_EQ(reference.size(), produced);
+    ASSERT_EQ(Decode(block), reference);
+  }
+}
+
 }  // namespace
