@@ -542,3 +542,35 @@ TEST_F(GraphicsStart, LockRectangleOfTheScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GraphicsStart, FullScreenDevicesTrueAndEmulated) {
+  ChangeWindowMode(0);
+  ASSERT_EQ(ConfigureScreenMode(640, 480, 16, 0), 0);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  const plat::D3DPRESENT_PARAMETERS& p = GraphicsDevice().device->present_parameters();
+  EXPECT_EQ(p.Windowed, 0);
+  EXPECT_EQ(p.BackBufferFormat, plat::D3DFMT_R5G6B5);
+  ResetGraphicsDeviceForTest();
+
+  // 320 x 240 in full screen: the display runs 640 x 480, the device is a
+  // window on it, the flip doubles the top-left quarter.
+  ChangeWindowMode(0);
+  ASSERT_EQ(ConfigureScreenMode(320, 240, 32, 0), 0);
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  int w, h, bits;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 640);
+  GetLogicalScreenSize(&w, &h, &bits);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  EXPECT_EQ(GraphicsDevice().device->present_parameters().Windowed, 1);
+  plat::RECT src, dst;
+  ComputeFlipRects(&src, &dst);
+  EXPECT_EQ(src.right, 320);
+  EXPECT_EQ(dst.right, 640);
+  EXPECT_EQ(dst.bottom, 480);
+}
+
+}  // namespace
