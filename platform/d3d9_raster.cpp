@@ -545,8 +545,10 @@ void ShadePixel(const DrawConfig& c, const PixelInput& in, int x, int y) {
 
 // ---- Triangle set-up ----
 
+// Left uninitialised on purpose: a triangle fills only the planes its draw
+// reads, and every triangle sets one up.
 struct Plane {
-  double a = 0, b = 0, c = 0;
+  double a, b, c;
   double At(double x, double y) const { return a * x + b * y + c; }
 };
 
@@ -599,7 +601,7 @@ void FillInput(const TriSetup& t, PixelInput* in, int x, int y) {
     in->diffuse = Pack(ch[0], ch[1], ch[2], ch[3]);
     in->specular = Pack(ch[4], ch[5], ch[6], ch[7]);
   }
-  in->z = float(t.z.At(x, y));
+  in->z = c.z_test ? float(t.z.At(x, y)) : 0.0f;
 }
 
 void GenericSpan(const TriSetup& t, int y, int x0, int x1) {
@@ -896,8 +898,10 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
   }
   double rhw[3] = {v[0]->rhw, v[1]->rhw, v[2]->rhw};
   double f[3];
-  for (int i = 0; i < 3; i++) f[i] = v[i]->z;
-  t.z = MakePlane(px, py, f);
+  if (c.z_test) {
+    for (int i = 0; i < 3; i++) f[i] = v[i]->z;
+    t.z = MakePlane(px, py, f);
+  }
   if (!t.affine) t.w = MakePlane(px, py, rhw);
   for (int s = 0; s < c.stages; s++) {
     const StageCfg& st = c.st[s];
