@@ -1,0 +1,216 @@
+// lib/image/image_load.cpp - the loader table, the common load with its
+// after-treatment (mirror, alpha image, DIB form) and the DIB conversion.
+#include "lib/image/image_load.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "lib/core/memory.h"
+#include "lib/image/convert_blit.h"
+#include "lib/image/dxt_decode.h"
+#include "platform/dib.h"
+#include "rorud/rorud.h"
+
+intptr_t FileOpenThunk(const char* path, int cache, int unused, int no_wait);
+
+const ImageLoader ImageLoaderTable[] = {
+    ReadBmpImage, ReadJpegImage, ReadPngImage, ReadBgraImage, ReadTgaImage, ReadDdsImage, nullptr,
+};
+
+int64_t StreamRemaining(StreamReader* reader) {
+  const int64_t pos = reader->ops.tell(reader->handle);
+  if (pos < 0 || reader->ops.seek(reader->handle, 0, 2) != 0) return -1;
+  const int64_t end = reader->ops.tell(reader->handle);
+  if (reader->ops.seek(reader->handle, pos, 0) != 0 || end < pos) return -1;
+  return end - pos;
+}
+
+bool StreamReadExact(StreamReader* reader, void* buffer, uint64_t count) {
+  if (count == 0) return true;
+  // Counted in bytes, so a short read can never pass for a whole element.
+  return reader->ops.read(buffer, 1, static_cast<size_t>(count), reader->handle) == count;
+}
+
+int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
+  std::memset(image, 0, sizeof(*image));
+  for (const ImageLoader* loader = ImageLoaderTable; *loader; ++loader) {
+    if (reader->ops.seek(reader->handle, 0, 0) != 0) return -1;
+    std::memset(image, 0, sizeof(*image));
+    if ((*loader)(reader, image) == 0) return 0;
+  }
+  std::memset(image, 0, sizeof(*image));
+  return -1;
+}
+
+int ConvertBaseImageToDib(const BaseImage* image, void* info, void** pixels, int force_copy,
+                          int no_palette) {
+  if (!image->pixels || image->format.compression != kCompressionNone || image->width <= 0 ||
+      image->height <= 0) {
+    return -1;
+  }
+  std::memset(info, 0, sizeof(plat::BitmapInfoHeader) + 4);
+  plat::BitmapInfoHeader h{};
+  h.size = sizeof(plat::BitmapInfoHeader);
+  h.width = image->width;
+  h.height = -image->height;  // rows top down
+  h.planes = 1;
+  h.compression = plat::kBiRgb;
+  const int64_t w = image->width, rows = image->height;
+  uint8_t* src = image->pixels;
+  if (image->format.bit_depth == 8 && image->format.bytes_per_pixel == 1 && !no_palette) {
+    h.bit_count = 8;
+    std::memcpy(info, &h, sizeof(h));
+    std::memcpy(static_cast<uint8_t*>(info) + sizeof(h), image->format.palette, 1024);
+    const int64_t pitch = (w + 3) / 4 * 4;
+    if (force_copy != 1 && pitch == image->pitch) {
+      *pixels = src;
+      return 0;
+    }
+    auto* out = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(pitch * rows)));
+    if (!out) return -1;
+    for (int64_t y = 0; y < rows; ++y) std::memcpy(out + y * pitch, src + y * image->pitch, w);
+    *pixels = out;
+    return 1;
+  }
+  h.bit_count = 24;
+  std::memcpy(info, &h, sizeof(h));
+  const int64_t pitch = (w + 1) * 3 / 4 * 4;
+  const PixelFormatInfo& f = image->format;
+  const bool rgb24 = f.bit_depth == 24 && f.mask_r == 0xFF0000 && f.mask_g == 0xFF00 &&
+                     f.mask_b == 0xFF;
+  if (rgb24 && force_copy != 1 && pitch == image->pitch) {
+    *pixels = src;
+    return 0;
+  }
+  auto* out = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(pitch * rows)));
+  if (!out) return -1;
+  if (rgb24) {
+    const int64_t bytes = std::min<int64_t>(pitch, image->pitch);
+    for (int64_t y = 0; y < rows; ++y) std::memcpy(out + y * pitch, src + y * image->pitch, bytes);
+  } else {
+    PixelFormatInfo rgb;
+    std::memset(&rgb, 0, sizeof(rgb));
+    SetPixelFormatInfoRgb24(&rgb);
+    ImageRect rect{0, 0, image->width, image->height};
+    if (ConvertPixelFormatBlit(out, static_cast<int>(pitch), &rgb, src, image->pitch, &f, nullptr, 0,
+                               nullptr, 0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
+      RR_FREE(out);
+      return -1;
+    }
+  }
+  *pixels = out;
+  return 1;
+}
+
+int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
+                      int from_memory, int want_dib, int mirror, BaseImage* image,
+                      void** dib_info, void** dib_pixels) {
+  StreamReader reader;
+  bool file = false;
+  if (from_memory) {
+    reader.ops = *GetMemoryStreamTable();
+    reader.handle = MemoryStreamOpen(mem_data, mem_size);
+  } else {
+    if (!file_name) return -1;
+    reader.ops = *GetFileStreamTable();
+    reader.handle = FileOpenThunk(file_name, 0, 1, 0);
+    file = true;
+  }
+  if (reader.handle == 0) return -1;
+
+  BaseImage local;
+  if (LoadBaseImageFromStream(&reader, &local) != 0) {
+    reader.ops.close(reader.handle);
+    return -1;
+  }
+  if (!file) reader.ops.close(reader.handle);
+  auto finish = [&](int result) {
+    if (file) reader.ops.close(reader.handle);
+    return result;
+  };
+
+  if (mirror == 1) {
+    if (DecompressDxtBaseImage(&local) != 0) {
+      FreeBaseImagePixels(&local);
+      return finish(-1);
+    }
+    FlipBaseImageHorizontal(&local);
+  }
+  if (want_dib) {
+    if (DecompressDxtBaseImage(&local) != 0) {
+      FreeBaseImagePixels(&local);
+      return finish(-1);
+    }
+    void* info = RR_ALLOC(sizeof(plat::BitmapInfoHeader) + 256 * 4 + 4);
+    if (!info) {
+      FreeBaseImagePixels(&local);
+      return finish(-1);
+    }
+    void* pixels = nullptr;
+    int result = ConvertBaseImageToDib(&local, info, &pixels, 0, 0);
+    if (result < 0) {
+      FreeBaseImagePixels(&local);
+      RR_FREE(info);
+      return finish(-1);
+    }
+    // A converted copy replaces the image's own block; otherwise the block
+    // now belongs to the caller as the DIB's rows.
+    if (result == 1) RR_FREE(local.pixels);
+    if (dib_info) {
+      *dib_info = info;
+    } else {
+      RR_FREE(info);
+    }
+    if (dib_pixels) {
+      *dib_pixels = pixels;
+    } else {
+      RR_FREE(pixels);
+    }
+    return finish(0);
+  }
+  *image = local;
+  return finish(0);
+}
+
+int LoadBaseImageNoAlpha(const char* file_name, const void* mem_data, size_t mem_size,
+                         int from_memory, BaseImage* image, int mirror) {
+  return LoadBaseImageCore(file_name, mem_data, mem_size, from_memory, 0, mirror, image, nullptr,
+                           nullptr);
+}
+
+int MakeAlphaImageFileName(const char* source, char* destination) {
+  const size_t length = std::strlen(source);
+  // The second byte of a double-byte character is never below 0x40 in any of
+  // the library's character sets, so a "." byte always starts a character and
+  // the characters before it are copied whole.
+  const char* last_dot = std::strrchr(source, '.');
+  const size_t dot = last_dot ? static_cast<size_t>(last_dot - source) : length;
+  std::memcpy(destination, source, dot);
+  std::memcpy(destination + dot, "_a", 2);
+  std::memcpy(destination + dot + 2, source + dot, length - dot + 1);
+  return 0;
+}
+
+int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
+                      int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
+                      BaseImage* image, BaseImage* alpha_image, int mirror) {
+  if (LoadBaseImageNoAlpha(file_name, mem_data, mem_size, from_memory, image, mirror) != 0) {
+    return -1;
+  }
+  if (!alpha_image) return 1;
+  if (alpha_mode == 0) {
+    if (!file_name) return 1;
+    const size_t length = std::strlen(file_name);
+    char* alpha_name = static_cast<char*>(RR_ALLOC(length + 3));
+    if (!alpha_name) return 1;
+    MakeAlphaImageFileName(file_name, alpha_name);
+    int result = LoadBaseImageNoAlpha(alpha_name, nullptr, 0, 0, alpha_image, mirror);
+    RR_FREE(alpha_name);
+    return result == 0 ? 0 : 1;
+  }
+  if (alpha_mode == 1) {
+    return LoadBaseImageNoAlpha(nullptr, alpha_data, alpha_size, 1, alpha_image, mirror) == 0 ? 0
+                                                                                               : 1;
+  }
+  return 1;
+}

@@ -1,0 +1,69 @@
+// lib/image/image_load.h - turning image files (or image files held in
+// memory) into base images: the stream reader every loader reads through, the
+// loader table, the common load with its after-treatment, the alpha image and
+// the DIB form of a base image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lib/core/stream.h"
+#include "lib/image/base_image.h"
+
+// The six stream operations followed by the stream handle, built on the
+// caller's stack.
+struct StreamReader {
+  StreamTable ops;
+  StreamHandle handle;
+};
+
+using ImageLoader = int (*)(StreamReader* reader, BaseImage* image);
+// Null-terminated, in the order BMP, JPEG, PNG, raw BGRA, TGA, DDS.
+extern const ImageLoader ImageLoaderTable[];
+
+// The loaders: 0 with the image filled, -1 both for data of another format and
+// for data that cannot be decoded.
+int ReadBmpImage(StreamReader* reader, BaseImage* image);
+int ReadJpegImage(StreamReader* reader, BaseImage* image);
+int ReadPngImage(StreamReader* reader, BaseImage* image);
+int ReadBgraImage(StreamReader* reader, BaseImage* image);
+int ReadTgaImage(StreamReader* reader, BaseImage* image);
+int ReadDdsImage(StreamReader* reader, BaseImage* image);
+
+// Offers the stream (from offset 0) to each loader in turn.
+int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image);
+
+// The common load. With want_dib the result is a DIB instead: *dib_info gets a
+// 1068-byte block (40-byte header, 256 palette entries, 4 spare bytes) and
+// *dib_pixels the top-down rows, both the caller's to free with TrackedFree.
+int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
+                      int from_memory, int want_dib, int mirror, BaseImage* image,
+                      void** dib_info, void** dib_pixels);
+// Loads an image and its alpha image (alpha_mode 0: the "_a" file beside it,
+// 1: from alpha_data). -1 when the main image fails, 0 when both loaded, 1
+// when there is no alpha image.
+int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
+                      int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
+                      BaseImage* image, BaseImage* alpha_image, int mirror);
+int LoadBaseImageNoAlpha(const char* file_name, const void* mem_data, size_t mem_size,
+                         int from_memory, BaseImage* image, int mirror);
+// "dir/name.png" gives "dir/name_a.png". destination holds at least
+// strlen(source) + 3 bytes.
+int MakeAlphaImageFileName(const char* source, char* destination);
+// Fills info (1068 bytes) and returns the rows in DIB form in *pixels:
+// 0 when the image's own pixel block serves, 1 when a converted copy was
+// made (the caller frees it), -1 on failure.
+int ConvertBaseImageToDib(const BaseImage* image, void* info, void** pixels, int force_copy,
+                          int no_palette);
+
+// ---- Helpers shared by the loaders --------------------------------------------
+
+// Largest pixel block a loader makes (1 GiB): larger claims are refused as bad
+// headers before anything is allocated.
+constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+
+// Bytes from the current position to the end; the position is kept. -1 when
+// the stream cannot seek.
+int64_t StreamRemaining(StreamReader* reader);
+// Reads exactly count bytes; false (and a partial buffer) otherwise.
+bool StreamReadExact(StreamReader* reader, void* buffer, uint64_t count);

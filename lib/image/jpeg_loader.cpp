@@ -1,0 +1,189 @@
+// lib/image/jpeg_loader.cpp - JPEG files through libjpeg, fed from the
+// library's streams by a source manager of our own.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/image/image_load.h"
+
+namespace {
+
+constexpr size_t kJpegBufferSize = 4096;
+
+// The source record: libjpeg's manager first, so the decompressor's src
+// pointer is also ours.
+struct JpegSource {
+  jpeg_source_mgr pub;
+  JOCTET* buffer;
+  uint32_t start_of_file;
+  StreamReader* reader;
+  int64_t end;
+  JOCTET eoi[2];
+};
+
+// The error manager followed by the jump buffer.
+struct JpegError {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+}  // namespace
+
+void JpegErrorExit(j_common_ptr cinfo) {
+  (*cinfo->err->output_message)(cinfo);
+  std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+namespace {
+
+void JpegOutputMessage(j_common_ptr cinfo) {
+  char text[JMSG_LENGTH_MAX + 64];
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
+  std::snprintf(text, sizeof(text), "JPEGファイルの読み込み: %s\n", message);
+  WriteLogLine(text);
+}
+
+void JpegInitSource(j_decompress_ptr cinfo) {
+  reinterpret_cast<JpegSource*>(cinfo->src)->start_of_file = 1;
+}
+
+boolean JpegFillInputBuffer(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+  StreamReader* reader = src->reader;
+  int64_t pos = reader->ops.tell(reader->handle);
+  int64_t n = pos < 0 ? 0 : src->end - pos;
+  if (n > static_cast<int64_t>(kJpegBufferSize)) n = kJpegBufferSize;
+  if (n > 0 && StreamReadExact(reader, src->buffer, static_cast<uint64_t>(n))) {
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = static_cast<size_t>(n);
+    src->start_of_file = 0;
+    return TRUE;
+  }
+  if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+  WARNMS(cinfo, JWRN_JPEG_EOF);
+  // Premature end: an end-of-image marker lets the decoder finish.
+  src->eoi[0] = 0xFF;
+  src->eoi[1] = JPEG_EOI;
+  src->pub.next_input_byte = src->eoi;
+  src->pub.bytes_in_buffer = 2;
+  src->start_of_file = 0;
+  return TRUE;
+}
+
+void JpegSkipInputData(j_decompress_ptr cinfo, long count) {
+  if (count <= 0) return;
+  jpeg_source_mgr* src = cinfo->src;
+  size_t n = static_cast<size_t>(count);
+  while (n > src->bytes_in_buffer) {
+    n -= src->bytes_in_buffer;
+    (*src->fill_input_buffer)(cinfo);
+  }
+  src->next_input_byte += n;
+  src->bytes_in_buffer -= n;
+}
+
+void JpegTermSource(j_decompress_ptr) {}
+
+}  // namespace
+
+void JpegSetStreamSource(j_decompress_ptr cinfo, StreamReader* reader) {
+  if (!cinfo->src) {
+    auto* src = static_cast<JpegSource*>(
+        (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT,
+                                   sizeof(JpegSource)));
+    src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kJpegBufferSize));
+    cinfo->src = &src->pub;
+  }
+  auto* src = reinterpret_cast<JpegSource*>(cinfo->src);
+  src->pub.init_source = JpegInitSource;
+  src->pub.fill_input_buffer = JpegFillInputBuffer;
+  src->pub.skip_input_data = JpegSkipInputData;
+  src->pub.resync_to_restart = jpeg_resync_to_restart;
+  src->pub.term_source = JpegTermSource;
+  src->reader = reader;
+  const int64_t pos = reader->ops.tell(reader->handle);
+  const int64_t remaining = StreamRemaining(reader);
+  src->end = pos + (remaining < 0 ? 0 : remaining);
+  src->pub.bytes_in_buffer = 0;
+  src->pub.next_input_byte = nullptr;
+}
+
+int ReadJpegImage(StreamReader* reader, BaseImage* image) {
+  // Data that does not begin with a start-of-image marker is not offered to
+  // libjpeg.
+  const int64_t start = reader->ops.tell(reader->handle);
+  uint8_t soi[2];
+  if (!StreamReadExact(reader, soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8 ||
+      reader->ops.seek(reader->handle, start, 0) != 0) {
+    return -1;
+  }
+
+  struct State {
+    jpeg_decompress_struct cinfo;
+    JpegError error;
+    uint8_t* pixels;
+  };
+  State storage;
+  State* const s = &storage;
+  std::memset(&s->cinfo, 0, sizeof(s->cinfo));
+  s->pixels = nullptr;
+  s->cinfo.err = jpeg_std_error(&s->error.pub);
+  s->error.pub.error_exit = JpegErrorExit;
+  s->error.pub.output_message = JpegOutputMessage;
+  if (setjmp(s->error.jump)) {
+    RR_FREE(s->pixels);
+    jpeg_destroy_decompress(&s->cinfo);
+    return -1;
+  }
+  jpeg_create_decompress(&s->cinfo);
+  JpegSetStreamSource(&s->cinfo, reader);
+  jpeg_read_header(&s->cinfo, TRUE);
+  // Colour comes out B, G, R straight from the decoder; CMYK and other
+  // layouts have no base-image format.
+  if (s->cinfo.out_color_space == JCS_RGB) {
+    s->cinfo.out_color_space = JCS_EXT_BGR;
+  } else if (s->cinfo.out_color_space != JCS_GRAYSCALE) {
+    WriteLogLine("JPEGファイルの色空間に対応していません\n");
+    jpeg_destroy_decompress(&s->cinfo);
+    return -1;
+  }
+  jpeg_start_decompress(&s->cinfo);
+  const uint64_t row = static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_components;
+  const uint64_t height = s->cinfo.output_height;
+  if (row == 0 || height == 0 || row > 0x7FFFFFFF || row * height > kMaxImageBytes) {
+    WriteLogLine("JPEGファイルの画像サイズが大きすぎます\n");
+    jpeg_destroy_decompress(&s->cinfo);
+    return -1;
+  }
+  s->pixels = static_cast<uint8_t*>(RR_ALLOC(row * height));
+  if (!s->pixels) {
+    jpeg_destroy_decompress(&s->cinfo);
+    return -1;
+  }
+  while (s->cinfo.output_scanline < s->cinfo.output_height) {
+    JSAMPROW line = s->pixels + static_cast<uint64_t>(s->cinfo.output_scanline) * row;
+    jpeg_read_scanlines(&s->cinfo, &line, 1);
+  }
+  jpeg_finish_decompress(&s->cinfo);
+  if (s->cinfo.output_components == 1) {
+    SetPixelFormatInfoGray8(&image->format);
+  } else {
+    SetPixelFormatInfoRgb24(&image->format);
+  }
+  image->width = static_cast<int32_t>(s->cinfo.output_width);
+  image->height = static_cast<int32_t>(height);
+  image->pitch = static_cast<int32_t>(row);
+  image->pixels = s->pixels;
+  image->mip_count = 0;
+  s->pixels = nullptr;
+  jpeg_destroy_decompress(&s->cinfo);
+  return 0;
+}

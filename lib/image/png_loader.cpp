@@ -1,0 +1,165 @@
+// lib/image/png_loader.cpp - PNG files through libpng, fed from the library's
+// streams.
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/image/image_load.h"
+
+// The reading record: the reader and where the data ends.
+struct PngReadRecord {
+  StreamReader* reader;
+  int64_t end;
+};
+
+namespace {
+
+// Everything one decode holds, reached through a pointer so that the error
+// path sees the current values after a long jump.
+struct PngContext {
+  PngReadRecord record;
+  png_structp png;
+  png_infop info;
+  uint8_t* pixels;
+  png_bytep* rows;
+  bool logged;
+};
+
+void PngError(png_structp png, png_const_charp message) {
+  auto* ctx = static_cast<PngContext*>(png_get_error_ptr(png));
+  if (ctx && !ctx->logged) {
+    ctx->logged = true;
+    char line[160];
+    std::snprintf(line, sizeof(line), "PNGファイルの読み込みに失敗しました(%s)\n",
+                  message ? message : "");
+    WriteLogLine(line);
+  }
+  png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+}  // namespace
+
+void PngReadFromStream(png_structp png, png_bytep data, png_size_t length) {
+  auto* record = static_cast<PngReadRecord*>(png_get_io_ptr(png));
+  StreamReader* reader = record->reader;
+  int64_t pos = reader->ops.tell(reader->handle);
+  if (pos < 0 || record->end - pos < static_cast<int64_t>(length) ||
+      !StreamReadExact(reader, data, length)) {
+    png_error(png, "Read Error");
+  }
+}
+
+void PngSetStreamSource(png_structp png, PngReadRecord* record, StreamReader* reader) {
+  record->reader = reader;
+  const int64_t pos = reader->ops.tell(reader->handle);
+  const int64_t remaining = StreamRemaining(reader);
+  record->end = pos + (remaining < 0 ? 0 : remaining);
+  png_set_read_fn(png, record, PngReadFromStream);
+}
+
+int ReadPngImage(StreamReader* reader, BaseImage* image) {
+  // Data that does not begin with the signature is not offered to libpng.
+  const int64_t start = reader->ops.tell(reader->handle);
+  uint8_t signature[8];
+  if (!StreamReadExact(reader, signature, sizeof(signature)) ||
+      png_sig_cmp(signature, 0, sizeof(signature)) != 0 ||
+      reader->ops.seek(reader->handle, start, 0) != 0) {
+    return -1;
+  }
+
+  PngContext storage{};
+  PngContext* const ctx = &storage;
+  ctx->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, ctx, PngError, PngWarning);
+  if (!ctx->png) return -1;
+  ctx->info = png_create_info_struct(ctx->png);
+  if (!ctx->info) {
+    png_destroy_read_struct(&ctx->png, nullptr, nullptr);
+    return -1;
+  }
+  if (setjmp(png_jmpbuf(ctx->png))) {
+    RR_FREE(ctx->rows);
+    RR_FREE(ctx->pixels);
+    png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
+    return -1;
+  }
+
+  PngSetStreamSource(ctx->png, &ctx->record, reader);
+  png_set_sig_bytes(ctx->png, 0);
+  png_read_info(ctx->png, ctx->info);
+  png_uint_32 width = 0, height = 0;
+  int bit_depth = 0, colour_type = 0, interlace = 0;
+  png_get_IHDR(ctx->png, ctx->info, &width, &height, &bit_depth, &colour_type, &interlace, nullptr,
+               nullptr);
+  png_set_strip_16(ctx->png);
+  png_set_packing(ctx->png);
+  png_set_packswap(ctx->png);
+  bool expanded = false;
+  if ((colour_type == PNG_COLOR_TYPE_GRAY && bit_depth <= 8) ||
+      png_get_valid(ctx->png, ctx->info, PNG_INFO_tRNS)) {
+    png_set_expand(ctx->png);
+    expanded = true;
+  }
+  png_set_bgr(ctx->png);
+  if (interlace != PNG_INTERLACE_NONE) png_set_interlace_handling(ctx->png);
+  png_read_update_info(ctx->png, ctx->info);
+  const png_size_t rowbytes = png_get_rowbytes(ctx->png, ctx->info);
+  const int channels = png_get_channels(ctx->png, ctx->info);
+  if (width == 0 || height == 0 || rowbytes == 0 || rowbytes > 0x7FFFFFFF ||
+      static_cast<uint64_t>(rowbytes) * height > kMaxImageBytes) {
+    png_error(ctx->png, "image too large");
+  }
+
+  ctx->rows = static_cast<png_bytep*>(RR_ALLOC(sizeof(png_bytep) * height));
+  ctx->pixels = static_cast<uint8_t*>(RR_ALLOC(static_cast<uint64_t>(rowbytes) * height));
+  if (!ctx->rows || !ctx->pixels) png_error(ctx->png, "out of memory");
+  for (png_uint_32 y = 0; y < height; ++y) ctx->rows[y] = ctx->pixels + static_cast<uint64_t>(y) * rowbytes;
+  png_read_image(ctx->png, ctx->rows);
+  png_read_end(ctx->png, nullptr);
+  RR_FREE(ctx->rows);
+  ctx->rows = nullptr;
+
+  PixelFormatInfo& f = image->format;
+  if (colour_type == PNG_COLOR_TYPE_PALETTE && !expanded) {
+    SetPixelFormatInfoPal8(&f);
+    png_colorp palette = nullptr;
+    int count = 0;
+    if (png_get_PLTE(ctx->png, ctx->info, &palette, &count) == 0) count = 0;
+    for (int i = 0; i < 256; ++i) {
+      f.palette[i] = i < count ? PaletteEntry{palette[i].blue, palette[i].green, palette[i].red, 0}
+                               : PaletteEntry{0, 0, 0, 0};
+    }
+  } else if (colour_type == PNG_COLOR_TYPE_RGB || colour_type == PNG_COLOR_TYPE_RGB_ALPHA ||
+             colour_type == PNG_COLOR_TYPE_PALETTE) {
+    if (channels == 4) {
+      SetPixelFormatInfoArgb8(&f);
+    } else {
+      SetPixelFormatInfoRgb24(&f);
+    }
+  } else if (rowbytes / 2 >= width) {
+    // Grey and alpha: the grey level is kept, the alpha byte goes unused.
+    std::memset(&f, 0, sizeof(f));
+    f.bit_depth = 16;
+    f.bytes_per_pixel = 2;
+    f.width_r = f.width_g = f.width_b = 8;
+    f.mask_r = f.mask_g = f.mask_b = 0xFF;
+    f.unused_mask = 0xFF00;
+    f.unused_shift = 8;
+    f.unused_width = 8;
+  } else {
+    SetPixelFormatInfoGray8(&f);
+  }
+  image->width = static_cast<int32_t>(width);
+  image->height = static_cast<int32_t>(height);
+  image->pitch = static_cast<int32_t>(rowbytes);
+  image->pixels = ctx->pixels;
+  image->mip_count = 0;
+  ctx->pixels = nullptr;
+  png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
+  return 0;
+}
