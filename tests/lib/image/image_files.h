@@ -9,6 +9,12 @@
 
 #include "lib/image/image_load.h"
 
+// jpeglib.h wants size_t and FILE first.
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+#include <png.h>
+
 namespace imgtest {
 
 using Bytes = std::vector<uint8_t>;
@@ -32,12 +38,12 @@ inline int LoadBytes(const Bytes& data, BaseImage* image) {
   return result;
 }
 
-// Runs one loader on its own.
+// Runs one loader on its own; an image already in the record is freed first.
 inline int LoadWith(ImageLoader loader, const Bytes& data, BaseImage* image) {
   StreamReader reader;
   reader.ops = *GetMemoryStreamTable();
   reader.handle = MemoryStreamOpen(data.data(), data.size());
-  std::memset(image, 0, sizeof(*image));
+  FreeBaseImagePixels(image);
   int result = loader(&reader, image);
   reader.ops.close(reader.handle);
   return result;
@@ -185,6 +191,116 @@ inline Bytes MakeBgra(uint32_t samples, uint32_t width, uint32_t height, const B
   Put32(f, height);
   f.insert(f.end(), data.begin(), data.end());
   return f;
+}
+
+// ---- PNG and JPEG written with libpng and libjpeg ------------------------------
+
+inline void PngWriteToBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+struct PngSpec {
+  int width = 5;
+  int height = 4;
+  int colour_type = PNG_COLOR_TYPE_RGB;
+  int bit_depth = 8;
+  bool interlace = false;
+  std::vector<png_color> palette;
+  Bytes trns;           // alpha per palette entry
+  png_color_16 trns_colour{};
+  bool has_trns_colour = false;
+};
+
+inline int Channels(int colour_type) {
+  switch (colour_type) {
+    case PNG_COLOR_TYPE_GRAY: return 1;
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    default: return 1;
+  }
+}
+
+// Sample value of channel c of pixel (x, y) at the given bit depth.
+inline uint32_t Sample(int x, int y, int c, int depth) {
+  uint32_t v = static_cast<uint32_t>(x * 97 + y * 61 + c * 45 + x * y * 13);
+  if (depth == 16) return (v * 257 + 1234) & 0xFFFF;
+  return v & ((1u << depth) - 1);
+}
+
+inline Bytes WritePng(const PngSpec& s) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return {};
+  }
+  png_set_write_fn(png, &out, PngWriteToBytes, nullptr);
+  png_set_IHDR(png, info, s.width, s.height, s.bit_depth, s.colour_type,
+               s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), static_cast<int>(s.palette.size()));
+  if (!s.trns.empty()) png_set_tRNS(png, info, s.trns.data(), static_cast<int>(s.trns.size()), nullptr);
+  if (s.has_trns_colour) png_set_tRNS(png, info, nullptr, 0, const_cast<png_color_16*>(&s.trns_colour));
+  png_write_info(png, info);
+  const int channels = Channels(s.colour_type);
+  const size_t rowbytes = (static_cast<size_t>(s.width) * channels * s.bit_depth + 7) / 8;
+  std::vector<Bytes> rows(s.height, Bytes(rowbytes, 0));
+  std::vector<png_bytep> pointers;
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        uint32_t v = Sample(x, y, c, s.bit_depth);
+        if (s.colour_type == PNG_COLOR_TYPE_PALETTE) v %= s.palette.size();
+        size_t bit = (static_cast<size_t>(x) * channels + c) * s.bit_depth;
+        if (s.bit_depth == 16) {
+          rows[y][bit / 8] = static_cast<uint8_t>(v >> 8);
+          rows[y][bit / 8 + 1] = static_cast<uint8_t>(v);
+        } else {
+          rows[y][bit / 8] |= static_cast<uint8_t>(v << (8 - s.bit_depth - bit % 8));
+        }
+      }
+    }
+    pointers.push_back(rows[y].data());
+  }
+  png_write_image(png, pointers.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+inline Bytes WriteJpeg(int width, int height, int components, J_COLOR_SPACE space, bool progressive) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &mem, &size);
+  c.image_width = width;
+  c.image_height = height;
+  c.input_components = components;
+  c.in_color_space = space;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  Bytes row(static_cast<size_t>(width) * components);
+  while (c.next_scanline < c.image_height) {
+    int y = static_cast<int>(c.next_scanline);
+    for (int x = 0; x < width; ++x)
+      for (int k = 0; k < components; ++k)
+        row[x * components + k] = static_cast<uint8_t>((x * 8 + y * 3 + k * 60) & 255);
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&c, &p, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes out(mem, mem + size);
+  std::free(mem);
+  jpeg_destroy_compress(&c);
+  return out;
 }
 
 }  // namespace imgtest

@@ -1,0 +1,245 @@
+// PNG and JPEG loaders on files written here with libpng and libjpeg, checked
+// against the written values and against the libraries' own decoding.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+
+#include "lib/core/memory.h"
+#include "tests/lib/image/image_files.h"
+
+using namespace imgtest;
+
+namespace {
+
+struct Loaded {
+  BaseImage im;
+  Loaded() { std::memset(&im, 0, sizeof(im)); }
+  ~Loaded() { FreeBaseImagePixels(&im); }
+  BaseImage* get() { return &im; }
+};
+
+uint32_t To8(uint32_t v, int depth) {
+  if (depth == 16) return v >> 8;
+  return v * 255 / ((1u << depth) - 1);
+}
+
+std::vector<png_color> MakePalette(int n) {
+  std::vector<png_color> p;
+  for (int i = 0; i < n; ++i) {
+    p.push_back(png_color{static_cast<png_byte>(i * 3 + 1), static_cast<png_byte>(i * 5 + 2),
+                          static_cast<png_byte>(255 - i)});
+  }
+  return p;
+}
+
+TEST(PngLoader, GreyAtEveryDepth) {
+  for (int depth : {1, 2, 4, 8, 16}) {
+    for (bool interlace : {false, true}) {
+      PngSpec s;
+      s.colour_type = PNG_COLOR_TYPE_GRAY;
+      s.bit_depth = depth;
+      s.interlace = interlace;
+      Loaded l;
+      ASSERT_EQ(LoadBytes(WritePng(s), l.get()), 0) << depth;
+      EXPECT_EQ(l.im.format.bytes_per_pixel, 1);
+      EXPECT_EQ(l.im.format.palette[200].g, 200);  // the grey palette
+      for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+          EXPECT_EQ(l.im.pixels[y * l.im.pitch + x], To8(Sample(x, y, 0, depth), depth))
+              << depth << " " << x << "," << y;
+        }
+    }
+  }
+}
+
+TEST(PngLoader, TrueColourWithAndWithoutAlpha) {
+  for (int type : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
+    for (int depth : {8, 16}) {
+      for (bool interlace : {false, true}) {
+        PngSpec s;
+        s.colour_type = type;
+        s.bit_depth = depth;
+        s.interlace = interlace;
+        Loaded l;
+        ASSERT_EQ(LoadBytes(WritePng(s), l.get()), 0);
+        const bool alpha = type == PNG_COLOR_TYPE_RGB_ALPHA;
+        EXPECT_EQ(l.im.format.bit_depth, alpha ? 32 : 24);
+        EXPECT_EQ(l.im.pitch, 5 * (alpha ? 4 : 3));  // not rounded
+        for (int y = 0; y < s.height; ++y)
+          for (int x = 0; x < s.width; ++x) {
+            Rgba c = PixelAt(l.get(), x, y);
+            Rgba want{static_cast<int>(To8(Sample(x, y, 0, depth), depth)),
+                      static_cast<int>(To8(Sample(x, y, 1, depth), depth)),
+                      static_cast<int>(To8(Sample(x, y, 2, depth), depth)),
+                      alpha ? static_cast<int>(To8(Sample(x, y, 3, depth), depth)) : 255};
+            EXPECT_EQ(c, want) << x << "," << y;
+          }
+      }
+    }
+  }
+}
+
+TEST(PngLoader, PalettesWithAndWithoutTransparency) {
+  for (int depth : {1, 2, 4, 8}) {
+    PngSpec s;
+    s.colour_type = PNG_COLOR_TYPE_PALETTE;
+    s.bit_depth = depth;
+    s.palette = MakePalette(std::min(16, 1 << depth));
+    Loaded l;
+    ASSERT_EQ(LoadBytes(WritePng(s), l.get()), 0);
+    EXPECT_EQ(l.im.format.bytes_per_pixel, 1);
+    EXPECT_EQ(l.im.format.palette[16].r, 0);  // beyond the file's entries: black
+    EXPECT_EQ(l.im.format.palette[1].r, 4);
+    EXPECT_EQ(l.im.format.palette[1].b, 255 - 1);
+    EXPECT_EQ(l.im.format.palette[1].x, 0);
+    for (int y = 0; y < s.height; ++y)
+      for (int x = 0; x < s.width; ++x) {
+        EXPECT_EQ(l.im.pixels[y * l.im.pitch + x], Sample(x, y, 0, depth) % s.palette.size());
+      }
+  }
+  // With tRNS the palette is expanded to A8R8G8B8.
+  PngSpec t;
+  t.colour_type = PNG_COLOR_TYPE_PALETTE;
+  t.bit_depth = 4;
+  t.interlace = true;
+  t.palette = MakePalette(16);
+  t.trns = {0, 128, 255, 7};
+  Bytes file = WritePng(t);
+  Loaded l;
+  ASSERT_EQ(LoadBytes(file, l.get()), 0);
+  EXPECT_EQ(l.im.format.bit_depth, 32);
+  EXPECT_EQ(l.im.format.mask_a, 0xFF000000u);
+  // libpng's own simplified reading gives the same RGBA pixels.
+  png_image ref;
+  std::memset(&ref, 0, sizeof(ref));
+  ref.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_memory(&ref, file.data(), file.size()));
+  ref.format = PNG_FORMAT_RGBA;
+  Bytes rgba(PNG_IMAGE_SIZE(ref));
+  ASSERT_TRUE(png_image_finish_read(&ref, nullptr, rgba.data(), 0, nullptr));
+  for (int i = 0; i < t.width * t.height; ++i) {
+    Rgba c = PixelAt(l.get(), i % t.width, i / t.width);
+    EXPECT_EQ(c, (Rgba{rgba[i * 4], rgba[i * 4 + 1], rgba[i * 4 + 2], rgba[i * 4 + 3]})) << i;
+  }
+}
+
+TEST(PngLoader, GreyAlphaAndColourKeys) {
+  // Grey and alpha: 16-bit grey format, the alpha byte unused.
+  PngSpec ga;
+  ga.colour_type = PNG_COLOR_TYPE_GRAY_ALPHA;
+  Loaded l;
+  ASSERT_EQ(LoadBytes(WritePng(ga), l.get()), 0);
+  EXPECT_EQ(l.im.format.bit_depth, 16);
+  EXPECT_EQ(l.im.format.unused_mask, 0xFF00u);
+  EXPECT_EQ(l.im.format.width_a, 0);
+  Rgba c = PixelAt(l.get(), 2, 1);
+  int grey = static_cast<int>(Sample(2, 1, 0, 8));
+  EXPECT_EQ(c, (Rgba{grey, grey, grey, 255}));  // no alpha channel: opaque
+
+  // RGB with a tRNS colour: that colour becomes transparent.
+  PngSpec key;
+  key.colour_type = PNG_COLOR_TYPE_RGB;
+  key.has_trns_colour = true;
+  key.trns_colour.red = static_cast<png_uint_16>(Sample(1, 1, 0, 8));
+  key.trns_colour.green = static_cast<png_uint_16>(Sample(1, 1, 1, 8));
+  key.trns_colour.blue = static_cast<png_uint_16>(Sample(1, 1, 2, 8));
+  Loaded k;
+  ASSERT_EQ(LoadBytes(WritePng(key), k.get()), 0);
+  EXPECT_EQ(k.im.format.bit_depth, 32);
+  EXPECT_EQ(PixelAt(k.get(), 1, 1).a, 0);
+  EXPECT_EQ(PixelAt(k.get(), 2, 1).a, 255);
+}
+
+TEST(PngLoader, BrokenDataIsRefusedAndFreed) {
+  PngSpec s;
+  s.width = 40;
+  s.height = 30;
+  Bytes good = WritePng(s);
+  Loaded l;
+  for (size_t cut : {size_t{0}, size_t{8}, size_t{40}, good.size() / 2, good.size() - 13}) {
+    Bytes part(good.begin(), good.begin() + static_cast<long>(cut));
+    EXPECT_EQ(LoadWith(ReadPngImage, part, l.get()), -1) << cut;
+  }
+  Bytes crc = good;
+  crc[good.size() / 2] ^= 0x40;  // inside the image data
+  EXPECT_EQ(LoadWith(ReadPngImage, crc, l.get()), -1);
+  EXPECT_EQ(l.im.pixels, nullptr);
+}
+
+// ---- JPEG ---------------------------------------------------------------------
+
+// libjpeg's own decoding with its default output (RGB or grey).
+Bytes ReferenceJpeg(const Bytes& file, int* components) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), file.size());
+  jpeg_read_header(&d, TRUE);
+  jpeg_start_decompress(&d);
+  *components = d.output_components;
+  Bytes out(static_cast<size_t>(d.output_width) * d.output_height * d.output_components);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW p = out.data() + static_cast<size_t>(d.output_scanline) * d.output_width * d.output_components;
+    jpeg_read_scanlines(&d, &p, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  return out;
+}
+
+TEST(JpegLoader, GreyColourAndProgressiveMatchLibjpeg) {
+  struct Case {
+    int components;
+    J_COLOR_SPACE space;
+    bool progressive;
+  };
+  for (const Case& k : {Case{1, JCS_GRAYSCALE, false}, Case{3, JCS_RGB, false}, Case{3, JCS_RGB, true},
+                        Case{1, JCS_GRAYSCALE, true}}) {
+    const int w = 37, h = 21;
+    Bytes file = WriteJpeg(w, h, k.components, k.space, k.progressive);
+    Loaded l;
+    ASSERT_EQ(LoadBytes(file, l.get()), 0);
+    int comps = 0;
+    Bytes ref = ReferenceJpeg(file, &comps);
+    ASSERT_EQ(comps, k.components);
+    EXPECT_EQ(l.im.pitch, w * comps);  // not rounded
+    EXPECT_EQ(l.im.format.bit_depth, comps == 1 ? 8 : 24);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint8_t* r = &ref[(static_cast<size_t>(y) * w + x) * comps];
+        Rgba c = PixelAt(l.get(), x, y);
+        if (comps == 1) {
+          EXPECT_EQ(c, (Rgba{r[0], r[0], r[0], 0})) << x << "," << y;
+        } else {
+          EXPECT_EQ(c, (Rgba{r[0], r[1], r[2], 255})) << x << "," << y;
+        }
+      }
+  }
+}
+
+TEST(JpegLoader, TruncatedAfterHeaderStillLoads) {
+  Bytes file = WriteJpeg(64, 64, 3, JCS_RGB, false);
+  Bytes part(file.begin(), file.begin() + static_cast<long>(file.size() / 2));
+  Loaded l;
+  ASSERT_EQ(LoadWith(ReadJpegImage, part, l.get()), 0);
+  EXPECT_EQ(l.im.width, 64);
+  EXPECT_EQ(l.im.height, 64);
+}
+
+TEST(JpegLoader, EmptyCmykAndBrokenDataAreRefused) {
+  Loaded l;
+  EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{}, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{0xFF, 0xD8}, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadPngImage, Bytes{}, l.get()), -1);
+  Bytes cmyk = WriteJpeg(8, 8, 4, JCS_CMYK, false);
+  EXPECT_EQ(LoadWith(ReadJpegImage, cmyk, l.get()), -1);
+  Bytes file = WriteJpeg(16, 16, 3, JCS_RGB, false);
+  Bytes header_only(file.begin(), file.begin() + 30);
+  EXPECT_EQ(LoadWith(ReadJpegImage, header_only, l.get()), -1);
+  EXPECT_EQ(l.im.pixels, nullptr);
+}
+
+}  // namespace
