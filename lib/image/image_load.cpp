@@ -11,8 +11,6 @@
 #include "platform/dib.h"
 #include "rorud/rorud.h"
 
-intptr_t FileOpenThunk(const char* path, int cache, int unused, int no_wait);
-
 const ImageLoader ImageLoaderTable[] = {
     ReadBmpImage, ReadJpegImage, ReadPngImage, ReadBgraImage, ReadTgaImage, ReadDdsImage, nullptr,
 };
