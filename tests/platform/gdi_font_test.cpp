@@ -363,8 +363,12 @@ TEST(GdiFontGlyphs, SizeQueryRowPaddingAndShortBuffers) {
           const bool inside = x < gm.black_box_x;
           const unsigned v = format == kGgoBitmap ? (big[y * pitch + x / 8] >> (7 - x % 8)) & 1
                                                   : big[y * pitch + x];
-          if (!inside) EXPECT_EQ(v, 0u) << "padding at " << x << "," << y;
-          if (format != kGgoBitmap) EXPECT_LE(v, max_level);
+          if (!inside) {
+            EXPECT_EQ(v, 0u) << "padding at " << x << "," << y;
+          }
+          if (format != kGgoBitmap) {
+            EXPECT_LE(v, max_level);
+          }
         }
       }
       EXPECT_EQ(big[size], 0xCD);
