@@ -143,3 +143,47 @@ int GetGraphicsFlagF();
 // ===== Fonts =====================================================================
 
 // ===== Sound =====================================================================
+
+// Playback. play_type: 0 plays and waits for the end, 1 plays in the
+// background, 3 loops in the background. from_top: 1 starts at the
+// beginning, 0 continues where the sound stopped.
+int PlaySoundHandle(int handle, int play_type, int from_top);
+int StopSoundHandle(int handle);
+// 1 while playing, 0 when not.
+int IsSoundHandlePlaying(int handle);
+// volume 0..255 (255 = full).
+int ChangeSoundHandleVolume(int volume, int handle);
+// volume 0..10000 (10000 = full, in hundredths of a decibel above -100 dB).
+int SetSoundHandleVolume(int volume, int handle);
+int GetSoundHandleVolume(int handle);
+// pan -10000 (left only) .. 10000 (right only), in hundredths of a decibel.
+int SetSoundHandlePan(int pan, int handle);
+int GetSoundHandlePan(int handle);
+// Hz; -1 or 0 = the data's own rate.
+int SetSoundHandleFrequency(int frequency, int handle);
+int GetSoundHandleFrequency(int handle);
+int SetSoundHandleCurrentPosition(int bytes, int handle);
+int GetSoundHandleCurrentPosition(int handle);
+int GetSoundHandleCurrentTime(int handle);   // milliseconds
+int GetSoundHandleTotalTime(int handle);     // milliseconds
+int GetSoundHandleSampleLength(int handle);  // samples
+// Loop point (-1 = none); the sound then loops for ever from there. -1 for
+// a point at or past the end.
+int SetSoundHandleLoopSamplePosition(int samples, int handle);
+int SetSoundHandleLoopPosition(int milliseconds, int handle);
+
+// Creation. Mode 0 converts a file whole into the handle's buffers (files
+// over 180 seconds become stream sounds); 2 and 3 make stream sounds.
+int SetSoundCreateMode(int mode);
+int GetSoundCreateMode();
+// Converters that loading skips: 1 WAVE, 2 coded WAVE, 4 Ogg Vorbis, 8 and
+// 16 MP3.
+int SetSoundSetting2(int mask);
+int GetSoundSetting2();
+// buffer_count: how many plays of the handle may overlap (at most 10).
+// share_handle: a stream sound whose buffer a new stream sound may use, or -1.
+int LoadSoundHandle(const char* file_name, int buffer_count, int share_handle);
+int LoadSoundHandle2(const char* file_name, int buffer_count, int share_handle);
+int CreateSoundHandleFromFile(const void* image, int image_size, int buffer_count, int share_handle);
+int DeleteSoundHandle(int handle, int flag);
+int DeleteAllSoundHandles(int flag);

@@ -10,6 +10,7 @@
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/sound/sound.h"
 #include "platform/com.h"
 #include "platform/kernel.h"
 
@@ -240,7 +241,9 @@ int LibraryStartCore() {
   if (StartWindowSystem() == -1) goto failed;
 
   Step("InputStart -");
-  Step("InitializeSoundSystem -");
+  Step("InitializeSoundSystem");
+  // Without sound the library still runs; the sound start logs its failure.
+  InitializeSoundSystem();
   Step("GraphicsSystemStart");
   if (GraphicsSystemStart() == -1) goto failed;
   Step("InitCharCodeBuffer -");
@@ -280,12 +283,14 @@ int LibraryEndCore() {
   WindowState().ending = 1;
   Step("ScreenLogEnd -");
   Step("NetworkEnd -");
-  Step("StopMusicPlayback -");
+  Step("StopMusicPlayback");
+  StopMusicPlayback();
   Step("DeleteAllModelRecords -");
   Step("TerminateGraphicsSystem");
   ShutdownGraphicsSystem();
   Step("InputEnd -");
-  Step("TerminateSoundSystem -");
+  Step("TerminateSoundSystem");
+  TerminateSoundSystem();
   Step("TeardownWindow");
   TeardownWindow();
   Step("CoUninitialize");

@@ -2,6 +2,7 @@
 // the library lock that serialises the public entries between threads.
 #include "lib/core/clock.h"
 #include "lib/core/window_system.h"
+#include "lib/sound/sound.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -141,6 +142,16 @@ void (*g_pump_observer)() = nullptr;
 
 int PumpResult() { return WindowState().window_destroyed == 1 ? -1 : 0; }
 
+// Music state and, where no sound thread runs, the stream refills and PCM
+// players, on every pass of the pump.
+void RunPumpServices() {
+  WindowSystemState& s = WindowState();
+  s.in_pump_services = 1;
+  UpdateMusicPlayState();
+  ServiceSoundFromPump();
+  s.in_pump_services = 0;
+}
+
 bool Inactive() {
   const WindowSystemState& s = WindowState();
   return (s.active == 0 || s.minimised != 0) && GetRunInactiveFlag() == 0;
@@ -171,6 +182,7 @@ int PumpWindowMessages() {
                    (s.active && !s.minimised);
     if (running && (pass_done || s.window_destroyed)) break;
     pass_done = 1;
+    RunPumpServices();
     if (Inactive()) {
       plat::Sleep(1);
       if (s.redraw_requested == 1 && plat::TimeGetTime() - s.last_redraw_time > 64) {

@@ -1,0 +1,208 @@
+// lib/sound/pcm_decoder.cpp - opening a conversion by trying the converters in
+// order, and the reads, seeks and whole-sound conversion common to all kinds.
+#include "lib/sound/pcm_decoder.h"
+
+#include <cstring>
+
+#include "lib/core/memory.h"
+
+int32_t PcmDecoderDisableMask = 0;
+int32_t OggMovieSoundFlag = 0;
+
+namespace {
+
+struct KindOps {
+  int (*read)(PcmDecoderRecord* record);
+  int (*seek)(PcmDecoderRecord* record, int32_t sample);
+  int (*close)(PcmDecoderRecord* record);
+  int32_t (*length)(const PcmDecoderRecord* record);
+};
+
+int ReadPcmDecoderMemory(PcmDecoderRecord* r) {
+  if (r->mem.pos >= r->mem.size) return -1;
+  uint32_t n = r->mem.size - r->mem.pos;
+  if (n > static_cast<uint32_t>(r->buffer_size)) n = static_cast<uint32_t>(r->buffer_size);
+  std::memcpy(r->buffer, r->mem.data + r->mem.pos, n);
+  r->buffer_valid = static_cast<int32_t>(n);
+  r->mem.pos += n;
+  return 0;
+}
+
+int SeekPcmDecoderMemory(PcmDecoderRecord* r, int32_t sample) {
+  int64_t target = static_cast<int64_t>(sample) * r->format.block_align;
+  if (target < 0) target = 0;
+  if (target > r->mem.size) target = r->mem.size;
+  r->position = static_cast<int32_t>(target);
+  r->mem.pos = static_cast<uint32_t>(target);
+  r->buffer_valid = 0;
+  r->buffer_offset = 0;
+  return 0;
+}
+
+int ClosePcmDecoderMemory(PcmDecoderRecord* r) {
+  TrackedFree(r->mem.data);
+  r->mem = {};
+  return 0;
+}
+
+int32_t WaveLength(const PcmDecoderRecord* r) { return r->data_size; }
+int32_t MemoryLength(const PcmDecoderRecord* r) { return static_cast<int32_t>(r->mem.size); }
+int CloseNothing(PcmDecoderRecord*) { return 0; }
+
+// By kind: WAVE, ACM, OGG, MEMORY. The ACM and Ogg converters are not part of
+// this library build; their kinds can therefore never be open.
+const KindOps kKindOps[4] = {
+    {&ReadPcmDecoderWave, &SeekPcmDecoderWave, &CloseNothing, &WaveLength},
+    {nullptr, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+    {&ReadPcmDecoderMemory, &SeekPcmDecoderMemory, &ClosePcmDecoderMemory, &MemoryLength},
+};
+
+struct ConverterEntry {
+  int32_t disable_bit;
+  int (*open)(PcmDecoderRecord* record);
+  bool rewind_after_refusal;
+};
+
+// In trial order: WAVE, ACM WAVE, OGG, MP3 through the ACM, MP3 through the
+// filter graph. Entries without an open function are not built in.
+const ConverterEntry kConverters[5] = {
+    {kPcmDisableWave, &OpenPcmDecoderWave, true},
+    {kPcmDisableAcmWave, nullptr, true},
+    {kPcmDisableOgg, nullptr, true},
+    {kPcmDisableMp3Acm, nullptr, false},
+    {kPcmDisableMp3Graph, nullptr, false},
+};
+
+bool KindUsable(int32_t kind) {
+  return kind >= 0 && kind < 4 && kKindOps[kind].read != nullptr;
+}
+
+void StreamSeek(PcmDecoderRecord* r, int64_t offset, int origin) {
+  r->stream.ops.seek(r->stream.handle, offset, origin);
+}
+
+}  // namespace
+
+int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
+  if (stream == nullptr || record == nullptr) return -1;
+  record->open = 0;
+  record->movie_sound = OggMovieSoundFlag;
+  record->stream = *stream;
+  record->ahead_target = 0;
+  StreamSeek(record, 0, 0);
+  bool accepted = false;
+  for (const ConverterEntry& converter : kConverters) {
+    if (converter.open == nullptr || (PcmDecoderDisableMask & converter.disable_bit)) continue;
+    if (converter.open(record) == 0) {
+      accepted = true;
+      break;
+    }
+    if (converter.rewind_after_refusal) StreamSeek(record, 0, 0);
+  }
+  if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0) {
+    if (accepted && KindUsable(record->kind)) kKindOps[record->kind].close(record);
+    return -1;
+  }
+  record->end_of_data = 0;
+  record->buffer = static_cast<uint8_t*>(TrackedAlloc(static_cast<size_t>(record->buffer_size), "", 0));
+  if (record->buffer == nullptr) {
+    kKindOps[record->kind].close(record);
+    return -1;
+  }
+  record->buffer_valid = 0;
+  record->buffer_offset = 0;
+  record->position = 0;
+  record->open = 1;
+  return 0;
+}
+
+int RunPcmDecoder(PcmDecoderRecord* record, void* destination, int32_t bytes) {
+  if (record == nullptr || record->open != 1) return -1;
+  if (record->end_of_data) return 0;
+  uint8_t* out = static_cast<uint8_t*>(destination);
+  int32_t copied = 0;
+  while (copied < bytes) {
+    if (record->buffer_valid == 0) {
+      record->buffer_offset = 0;
+      if (kKindOps[record->kind].read(record) == -1) {
+        record->end_of_data = 1;
+        return copied;
+      }
+      // A converter that delivers nothing has reached the end of what it has.
+      if (record->buffer_valid <= 0) {
+        record->buffer_valid = 0;
+        record->end_of_data = 1;
+        return copied;
+      }
+    }
+    int32_t n = bytes - copied;
+    if (n > record->buffer_valid) n = record->buffer_valid;
+    std::memcpy(out + copied, record->buffer + record->buffer_offset, static_cast<size_t>(n));
+    record->buffer_valid -= n;
+    record->buffer_offset += n;
+    record->position += n;
+    copied += n;
+  }
+  return copied;
+}
+
+int SeekPcmDecoder(PcmDecoderRecord* record, int32_t sample) {
+  if (record == nullptr || record->open != 1) return -1;
+  int64_t target = static_cast<int64_t>(sample) * record->format.block_align;
+  int64_t distance = target - record->position;
+  if (distance < 0) distance = -distance;
+  if (distance < 16) return 0;
+  kKindOps[record->kind].seek(record, sample);
+  record->end_of_data = 0;
+  return 0;
+}
+
+int ClosePcmDecoder(PcmDecoderRecord* record) {
+  if (record == nullptr || record->open != 1) return -1;
+  TrackedFree(record->buffer);
+  record->buffer = nullptr;
+  kKindOps[record->kind].close(record);
+  record->open = 0;
+  return 0;
+}
+
+int GetPcmDecoderFormat(const PcmDecoderRecord* record, plat::WaveFormatEx* format) {
+  std::memcpy(format, &record->format, sizeof(*format));
+  return 0;
+}
+
+int32_t GetPcmDecoderLength(const PcmDecoderRecord* record) {
+  if (record == nullptr || !KindUsable(record->kind)) return 0;
+  return kKindOps[record->kind].length(record);
+}
+
+int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
+                              int32_t* size) {
+  int32_t length = GetPcmDecoderLength(record);
+  if (length < 0) length = 0;
+  // One extra byte keeps a zero-length sound from asking for an empty block.
+  auto* block = static_cast<uint8_t*>(TrackedAlloc(static_cast<size_t>(length) + 1, "", 0));
+  if (block == nullptr) return -1;
+  SeekPcmDecoder(record, 0);
+  int32_t got;
+  if (record->kind == kPcmDecoderWave) {
+    // One read straight from the data chunk; a stream that gives less than
+    // the chunk's size reports how much it gave.
+    record->stream.ops.seek(record->stream.handle, record->data_pos, 0);
+    got = length > 0
+              ? static_cast<int32_t>(record->stream.ops.read(block, 1, static_cast<size_t>(length), record->stream.handle))
+              : 0;
+    record->stream.ops.seek(record->stream.handle, record->data_pos, 0);
+    record->position = 0;
+    record->buffer_valid = 0;
+    record->buffer_offset = 0;
+  } else {
+    got = RunPcmDecoder(record, block, length);
+    if (got < 0) got = 0;
+  }
+  std::memcpy(format, &record->format, sizeof(*format));
+  *data = block;
+  *size = got;
+  return 0;
+}

@@ -1,0 +1,409 @@
+// lib/sound/sound_play.cpp - playing, stopping, querying and adjusting sound
+// handles, and the play-position bookkeeping and locked-region writers that
+// stream sounds use.
+#include <cmath>
+#include <cstring>
+
+#include "lib/core/log.h"
+#include "lib/sound/sound.h"
+#include "lib/sound/sound_internal.h"
+#include "rorud/rorud.h"
+
+namespace {
+
+SoundBuffer* CurrentBuffer(SoundRecord* r) {
+  if (r->current_buffer < 0 || r->current_buffer >= kSoundBufferMax) return nullptr;
+  return &r->buffers[r->current_buffer];
+}
+
+// The buffer a getter reads: the current buffer of an ordinary sound, the
+// buffer a stream sound plays through (without taking it from another user).
+SoundBuffer* ReadBuffer(int handle, SoundRecord* r) {
+  if (r->kind == kSoundStream) {
+    SoundBuffer* b = nullptr;
+    if (AcquireStreamSoundBuffer(handle, r, &b, 0) != 0) return nullptr;
+    return b;
+  }
+  return CurrentBuffer(r);
+}
+
+// Forward distance from one ring offset to another.
+int32_t RingDistance(int32_t from, int32_t to, int32_t size) {
+  int32_t d = to - from;
+  if (d < 0) d += size;
+  return d;
+}
+
+void PumpWait(int handle) {
+  if (PumpWindowMessages() != 0) return;
+  while (IsSoundHandlePlaying(handle) == 1) {
+    plat::Sleep(1);
+    if (PumpWindowMessages() != 0) break;
+  }
+}
+
+}  // namespace
+
+int PlaySoundHandle(int handle, int play_type, int from_top) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return PlayStreamSoundHandle(handle, play_type, from_top);
+  if (r->buffer_count < 1) return -1;
+  // Take the next buffer in rotation; its start is where the last one is.
+  uint32_t resume = 0;
+  SoundBuffer* last = CurrentBuffer(r);
+  if (last != nullptr && last->made) GetSoundBufferPlayCursor(last, &resume);
+  r->current_buffer = (r->current_buffer + 1) % (r->buffer_count > kSoundBufferMax ? kSoundBufferMax : r->buffer_count);
+  SoundBuffer* b = &r->buffers[r->current_buffer];
+  if (!b->made) return -1;
+  uint32_t status = 0;
+  if (GetSoundBufferStatus(b, &status) == 0) {
+    if (status & plat::kDSBSTATUS_PLAYING) {
+      if (from_top == 0) return 0;
+      SoundBufStop(b);
+    }
+    SetSoundBufferCurrentPosition(b, from_top == 1 ? 0 : resume);
+    int32_t volume = r->volume, pan = r->pan, frequency = r->frequency;
+    if (r->next_volume_set) {
+      volume = r->next_volume;
+      r->next_volume_set = 0;
+    }
+    if (r->next_pan_set) {
+      pan = r->next_pan;
+      r->next_pan_set = 0;
+    }
+    if (r->next_frequency_set) {
+      frequency = r->next_frequency;
+      r->next_frequency_set = 0;
+    }
+    SetSoundBufferVolume(b, volume);
+    SetSoundBufferPan(b, pan);
+    SetSoundBufferFrequency(b, frequency);
+  }
+  if (SoundBufPlay(b, play_type == 3) != 0) return -1;
+  if (play_type == 0) PumpWait(handle);
+  return 0;
+}
+
+int StopSoundHandle(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return StopStreamSound(handle);
+  for (int i = 0; i < r->buffer_count && i < kSoundBufferMax; ++i) {
+    uint32_t status = 0;
+    if (GetSoundBufferStatus(&r->buffers[i], &status) != 0) return -1;
+    if (status & plat::kDSBSTATUS_PLAYING) SoundBufStop(&r->buffers[i]);
+  }
+  return 0;
+}
+
+int IsSoundHandlePlaying(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return IsStreamSoundPlaying(handle);
+  for (int i = 0; i < r->buffer_count && i < kSoundBufferMax; ++i) {
+    uint32_t status = 0;
+    if (GetSoundBufferStatus(&r->buffers[i], &status) == 0 && (status & plat::kDSBSTATUS_PLAYING)) return 1;
+  }
+  return 0;
+}
+
+namespace {
+int SetAllVolume(SoundRecord* r, int32_t volume) {
+  for (int i = 0; i < r->buffer_count && i < kSoundBufferMax; ++i) SetSoundBufferVolume(&r->buffers[i], volume);
+  r->volume = volume;
+  return 0;
+}
+}  // namespace
+
+int32_t SoundVolumeFromScale(int volume) {
+  if (volume > 255) volume = 255;
+  if (volume <= 0) return -10000;
+  int32_t db = static_cast<int32_t>(1000.0 * std::log10(volume / 255.0));
+  return db < -10000 ? -10000 : db;
+}
+
+int ChangeSoundHandleVolume(int volume, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  return SetAllVolume(r, SoundVolumeFromScale(volume));
+}
+
+int SetSoundHandleVolume(int volume, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  int64_t v = static_cast<int64_t>(volume) - 10000;
+  if (v < -10000) v = -10000;
+  if (v > 0) v = 0;
+  return SetAllVolume(r, static_cast<int32_t>(v));
+}
+
+int GetSoundHandleVolume(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  SoundBuffer* b = ReadBuffer(handle, r);
+  if (b == nullptr) return -1;
+  int32_t volume = 0;
+  if (GetSoundBufferVolume(b, &volume) != 0) return -1;
+  return volume + 10000;
+}
+
+int SetSoundHandlePan(int pan, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (pan < -10000) pan = -10000;
+  if (pan > 10000) pan = 10000;
+  for (int i = 0; i < r->buffer_count && i < kSoundBufferMax; ++i) SetSoundBufferPan(&r->buffers[i], pan);
+  r->pan = pan;
+  return 0;
+}
+
+int GetSoundHandlePan(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  SoundBuffer* b = ReadBuffer(handle, r);
+  if (b == nullptr) return -1;
+  int32_t pan = 0;
+  if (GetSoundBufferPan(b, &pan) != 0) return -1;
+  return pan;
+}
+
+int SetSoundHandleFrequency(int frequency, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (frequency == -1) frequency = 0;
+  for (int i = 0; i < r->buffer_count && i < kSoundBufferMax; ++i)
+    SetSoundBufferFrequency(&r->buffers[i], frequency);
+  r->frequency = frequency;
+  return 0;
+}
+
+int GetSoundHandleFrequency(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  SoundBuffer* b = ReadBuffer(handle, r);
+  if (b == nullptr) return -1;
+  int32_t frequency = 0;
+  if (GetSoundBufferFrequency(b, &frequency) != 0) return -1;
+  return frequency;
+}
+
+int SetSoundHandleCurrentPosition(int bytes, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return SetStreamSoundCurrentPosition(bytes, handle);
+  SoundBuffer* b = CurrentBuffer(r);
+  if (b == nullptr || bytes < 0) return -1;
+  return SetSoundBufferCurrentPosition(b, static_cast<uint32_t>(bytes));
+}
+
+int GetSoundHandleCurrentPosition(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return GetStreamSoundCurrentPosition(handle);
+  SoundBuffer* b = CurrentBuffer(r);
+  uint32_t position = 0;
+  if (b == nullptr || !b->made) return 0;
+  GetSoundBufferPlayCursor(b, &position);
+  return static_cast<int>(position);
+}
+
+int GetSoundHandleCurrentTime(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (r->kind == kSoundStream) return GetStreamSoundCurrentTime(handle);
+  int position = GetSoundHandleCurrentPosition(handle);
+  if (r->format.block_align == 0) return 0;
+  return SamplesToMs(position / r->format.block_align, static_cast<int32_t>(r->format.samples_per_sec));
+}
+
+int GetSoundHandleTotalTime(int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  return SamplesToMs(GetSoundHandleSampleLength(handle), static_cast<int32_t>(r->format.samples_per_sec));
+}
+
+int SetSoundHandleLoopSamplePosition(int samples, int handle) {
+  SoundLockScope lock;
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  if (!(samples < GetSoundHandleSampleLength(handle))) return -1;
+  if (samples == -1) {
+    r->stream.files[0].loop_start_sample = 0;
+    r->stream.files[0].loop_count = 0;
+    return 0;
+  }
+  if (samples < 0) return -1;
+  if (r->kind == kSoundOrdinary) {
+    if (CreateStreamSoundHandle(handle) != 0) return -1;
+    r = FindSound(handle);
+    if (r == nullptr) return -1;
+  }
+  if (r->stream.file_count >= 2)
+    return WriteLogLine("二つ以上の音声ファイルから作成されたサウンドハンドルにループポイントを指定する事は出来ません\n");
+  StreamFile& f = r->stream.files[0];
+  f.loop_start_sample = samples;
+  f.decoder.ahead_target = f.decoder.format.block_align * samples;
+  f.loop_count = 255;
+  return 0;
+}
+
+int SetSoundHandleLoopPosition(int milliseconds, int handle) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  int samples = milliseconds == -1 ? -1 : MsToSamples(milliseconds, static_cast<int32_t>(r->format.samples_per_sec));
+  // A refused loop point is reported as refused.
+  return SetSoundHandleLoopSamplePosition(samples, handle);
+}
+
+// ---- Stream-sound support --------------------------------------------------------------
+
+int SetStreamSoundCurrentPosition(int32_t bytes, int handle) {
+  SoundLockScope lock;
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr || r->kind != kSoundStream || r->format.block_align == 0) return -1;
+  StreamSoundGroup& s = r->stream;
+  if (bytes < 0 || bytes / r->format.block_align > s.total_samples || s.file_count >= 2) return -1;
+  s.current_file = 0;
+  s.loop_counter = 0;
+  s.loop_wrap = 0;
+  s.play_pos = bytes;
+  s.file_pos = bytes;
+  s.playing = 0;
+  return 0;
+}
+
+int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr || r->kind != kSoundStream) return -1;
+  SoundBuffer* b = nullptr;
+  if (AcquireStreamSoundBuffer(handle, r, &b, 0) != 0 || !r->stream.playing) return 0;
+  StreamSoundGroup& s = r->stream;
+  if (cursor == -1) {
+    uint32_t play = 0;
+    if (GetSoundBufferPlayCursor(b, &play) != 0) return -1;
+    cursor = static_cast<int32_t>(play);
+  }
+  if (cursor == s.last_cursor || s.ring_size <= 0) return 0;
+  int32_t moved = RingDistance(s.last_cursor, cursor, s.ring_size);
+  int32_t to_wrap = RingDistance(s.last_cursor, s.wrap_pos, s.ring_size);
+  if (s.loop_wrap && to_wrap != 0 && to_wrap <= moved) {
+    s.play_pos = RingDistance(s.wrap_pos, cursor, s.ring_size) + s.loop_start_bytes;
+    s.loop_wrap = 0;
+  } else if (s.loop_wrap && to_wrap == 0) {
+    s.play_pos = moved + s.loop_start_bytes;
+    s.loop_wrap = 0;
+  } else {
+    s.play_pos += moved;
+  }
+  s.last_cursor = cursor;
+  return 0;
+}
+
+int GetStreamSoundCurrentPosition(int handle) {
+  SoundLockScope lock;
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr) return -1;
+  UpdateStreamSoundPlayPosition(handle, -1);
+  return r->stream.play_pos;
+}
+
+int GetStreamSoundCurrentTime(int handle) {
+  SoundLockScope lock;
+  SoundRecord* r = FindSound(handle);
+  if (r == nullptr || r->format.block_align == 0) return -1;
+  UpdateStreamSoundPlayPosition(handle, -1);
+  int ms = SamplesToMs(r->stream.play_pos / r->format.block_align, static_cast<int32_t>(r->format.samples_per_sec));
+  int total = GetSoundHandleTotalTime(handle);
+  return ms > total ? total : ms;
+}
+
+int32_t DecodeIntoLockedPieces(SoundBufferPieces* pieces, uint32_t* written1, uint32_t* written2,
+                               PcmDecoderRecord* decoder, int32_t bytes) {
+  int32_t done = 0;
+  while (done < bytes) {
+    uint8_t* out;
+    uint32_t room;
+    uint32_t* used;
+    if (*written1 < pieces->bytes1) {
+      out = static_cast<uint8_t*>(pieces->piece1) + *written1;
+      room = pieces->bytes1 - *written1;
+      used = written1;
+    } else if (pieces->piece2 != nullptr && *written2 < pieces->bytes2) {
+      out = static_cast<uint8_t*>(pieces->piece2) + *written2;
+      room = pieces->bytes2 - *written2;
+      used = written2;
+    } else {
+      break;
+    }
+    int32_t want = bytes - done;
+    if (static_cast<uint32_t>(want) > room) want = static_cast<int32_t>(room);
+    int32_t got = RunPcmDecoder(decoder, out, want);
+    if (got <= 0) break;
+    *used += static_cast<uint32_t>(got);
+    done += got;
+  }
+  return done;
+}
+
+int FillLockedPiecesWithSilence(SoundRecord* record, SoundBufferPieces* pieces, uint32_t* written1,
+                                uint32_t* written2, int32_t bytes) {
+  const int fill = record->format.bits_per_sample == 8 ? 127 : 0;
+  uint32_t left = bytes < 0 ? 0 : static_cast<uint32_t>(bytes);
+  if (*written1 < pieces->bytes1 && left > 0) {
+    uint32_t n = pieces->bytes1 - *written1 < left ? pieces->bytes1 - *written1 : left;
+    std::memset(static_cast<uint8_t*>(pieces->piece1) + *written1, fill, n);
+    *written1 += n;
+    left -= n;
+  }
+  if (pieces->piece2 != nullptr && *written2 < pieces->bytes2 && left > 0) {
+    uint32_t n = pieces->bytes2 - *written2 < left ? pieces->bytes2 - *written2 : left;
+    std::memset(static_cast<uint8_t*>(pieces->piece2) + *written2, fill, n);
+    *written2 += n;
+    left -= n;
+  }
+  return 0;
+}
+
+int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_t* written1, uint32_t* written2,
+                         int32_t cursor) {
+  StreamSoundGroup& s = record->stream;
+  const int32_t ba = record->format.block_align ? record->format.block_align : 1;
+  const int32_t base = s.write_pos < 0 ? 0 : s.write_pos;
+  const int32_t here = s.ring_size > 0 ? (base + static_cast<int32_t>(*written1 + *written2)) % s.ring_size : 0;
+  s.loop_counter += 1;
+  StreamFile* file = &s.files[s.current_file];
+  if (file->loop_count != 255) {
+    if (s.loop_counter > file->loop_count) {
+      if (s.current_file + 1 >= s.file_count && s.play_type == 3 && s.loop_wrap) return 0;
+      s.loop_counter = 0;
+      s.current_file += 1;
+      if (s.current_file >= s.file_count) {
+        s.ended = 1;
+        if (s.play_type != 3) {
+          s.stopping = 1;
+          s.end_write_pos = here;
+          s.end_cursor = cursor;
+          int32_t silence = static_cast<int32_t>(record->format.avg_bytes_per_sec / 8) / ba * ba;
+          FillLockedPiecesWithSilence(record, pieces, written1, written2, silence);
+          s.current_file = s.file_count - 1;
+          return -1;
+        }
+        s.current_file = 0;
+        s.loop_start_bytes = 0;
+        s.loop_wrap = 1;
+        s.wrap_pos = here;
+      }
+    }
+    s.file_pos = 0;
+  } else {
+    if (s.loop_wrap) return 0;
+    s.file_pos = ba * file->loop_start_sample;
+    s.loop_start_bytes = ba * file->loop_start_sample;
+    s.loop_wrap = 1;
+    s.wrap_pos = here;
+  }
+  file = &s.files[s.current_file];
+  SeekPcmDecoder(&file->decoder, s.file_pos / ba);
+  return 0;
+}

@@ -1,0 +1,173 @@
+// Loading WAVE files into sound handles: files made by sox load with their
+// samples intact; damaged headers are refused or cut to what is there.
+#include "tests/lib/sound/sound_fixture.h"
+
+namespace {
+
+using namespace soundtest;
+using testsupport::Sjis;
+
+class WaveLoadTest : public SoundFixture {};
+
+// sox's own raw output of the same file is the reference for the samples.
+TEST_F(WaveLoadTest, SoxFilesLoadWithTheirSamples) {
+  struct Case {
+    int bits, channels, rate;
+  };
+  const Case cases[] = {{8, 1, 11025}, {8, 2, 22050}, {16, 1, 32000}, {16, 2, 44100}, {16, 2, 48000}, {8, 1, 48000}};
+  for (const Case& c : cases) {
+    std::string name = "t" + std::to_string(c.bits) + "_" + std::to_string(c.channels) + "_" + std::to_string(c.rate);
+    std::string enc = c.bits == 8 ? "-e unsigned-integer" : "-e signed-integer";
+    ASSERT_TRUE(Sox("-n -r " + std::to_string(c.rate) + " -c " + std::to_string(c.channels) + " -b " +
+                    std::to_string(c.bits) + " " + enc + " " + name + ".wav synth 0.3 sine 440 sine 660 vol 0.8"));
+    ASSERT_TRUE(Sox(name + ".wav -t raw " + name + ".raw"));
+    std::vector<uint8_t> file = ReadAll(name + ".wav");
+    std::vector<uint8_t> raw = ReadAll(name + ".raw");
+    ASSERT_FALSE(raw.empty());
+    int handle = Load(file);
+    ASSERT_NE(handle, -1) << name;
+    SoundRecord* r = FindSound(handle);
+    EXPECT_EQ(r->format.samples_per_sec, static_cast<uint32_t>(c.rate));
+    EXPECT_EQ(r->format.channels, c.channels);
+    EXPECT_EQ(r->format.bits_per_sample, c.bits);
+    EXPECT_EQ(GetSoundHandleFrequency(handle), c.rate);
+    EXPECT_EQ(GetSoundHandleSampleLength(handle), static_cast<int>(raw.size() / (c.bits / 8 * c.channels)));
+    EXPECT_EQ(BufferBytes(handle), raw) << name;
+    EXPECT_EQ(GetSoundHandleTotalTime(handle), 300);
+    DeleteSoundHandle(handle, 0);
+  }
+}
+
+TEST_F(WaveLoadTest, ChunkWalkSkipsBextExactlyAndOthersPadded) {
+  WaveSpec spec;
+  spec.bext = true;
+  // An odd-sized "LIST" chunk with its pad byte, then "data".
+  spec.chunks_before_data = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
+  spec.fmt_size = 18;
+  std::vector<uint8_t> data = Ramp(100);
+  int handle = Load(MakeWave(spec, data));
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(BufferBytes(handle), data);
+}
+
+TEST_F(WaveLoadTest, SixteenByteFormatTakesBitsFromBlockAlign) {
+  WaveSpec spec;
+  spec.channels = 2;
+  spec.bits = 16;
+  std::vector<uint8_t> file = MakeWave(spec, Ramp(64));
+  file[34] = 99;  // a wrong bits-per-sample field
+  int handle = Load(file);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(FindSound(handle)->format.bits_per_sample, 16);
+}
+
+TEST_F(WaveLoadTest, TruncatedDataChunkIsCutToTheFile) {
+  WaveSpec spec;
+  spec.data_size_override = 100000;
+  std::vector<uint8_t> data = Ramp(300);
+  int handle = Load(MakeWave(spec, data));
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(GetSoundHandleSampleLength(handle), 300);
+  EXPECT_EQ(BufferBytes(handle), data);
+}
+
+TEST_F(WaveLoadTest, ZeroBytesPerSecondStillLoads) {
+  WaveSpec spec;
+  spec.avg = 0;
+  std::vector<uint8_t> file = MakeWave(spec, Ramp(50));
+  std::memset(file.data() + 28, 0, 4);
+  int handle = Load(file);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(BufferBytes(handle), Ramp(50));
+}
+
+TEST_F(WaveLoadTest, DamagedHeadersAreRefused) {
+  std::vector<uint8_t> good = MakeWave(WaveSpec{}, Ramp(40));
+  std::vector<std::vector<uint8_t>> bad;
+  bad.push_back({});
+  bad.push_back(std::vector<uint8_t>(good.begin(), good.begin() + 30));  // cut inside "fmt "
+  std::vector<uint8_t> b = good;
+  b[0] = 'X';
+  bad.push_back(b);
+  b = good;
+  b[16] = 200;  // fmt body larger than the file
+  b[17] = 200;
+  bad.push_back(b);
+  b = good;
+  b[16] = 8;  // fmt body too small to hold a format
+  bad.push_back(b);
+  b = good;
+  b[36] = 'x';  // no data chunk at all
+  bad.push_back(b);
+  b = good;
+  b[22] = 0;  // no channels
+  bad.push_back(b);
+  for (size_t i = 0; i < bad.size(); ++i) {
+    log_.Clear();
+    EXPECT_EQ(Load(bad[i]), -1) << i;
+    EXPECT_NE(log_.Debug().find(Sjis("音声ファイルのＰＣＭへの変換に失敗しました")), std::string::npos) << i;
+  }
+  EXPECT_EQ(g_sound_handles.Count(), 0);
+}
+
+TEST_F(WaveLoadTest, CodedWaveIsRefusedByThePlainConverter) {
+  WaveSpec spec;
+  spec.tag = 2;
+  EXPECT_EQ(Load(MakeWave(spec, Ramp(40))), -1);
+}
+
+TEST_F(WaveLoadTest, BufferCountsAndModes) {
+  std::vector<uint8_t> file = MakeWave(WaveSpec{}, Ramp(80));
+  EXPECT_EQ(CreateSoundHandleFromFile(file.data(), static_cast<int>(file.size()), 11, -1), -1);
+  int handle = Load(file, 10);
+  ASSERT_NE(handle, -1);
+  SoundRecord* r = FindSound(handle);
+  EXPECT_EQ(r->buffer_count, 10);
+  EXPECT_EQ(r->duplicate[0], 0u);
+  EXPECT_EQ(r->duplicate[9], 1u);
+  EXPECT_EQ(SetSoundCreateMode(1), 0);
+  EXPECT_EQ(GetSoundCreateMode(), 0);
+  EXPECT_EQ(SetSoundCreateMode(4), -1);
+  EXPECT_EQ(SetSoundCreateMode(-1), -1);
+  EXPECT_EQ(SetSoundSetting2(31), 0);
+  EXPECT_EQ(GetSoundSetting2(), 31);
+  EXPECT_EQ(Load(file), -1);  // every converter disabled
+  SetSoundSetting2(0);
+}
+
+TEST_F(WaveLoadTest, LongSoundBecomesStreamAndModeIsKept) {
+  // 181 seconds of 8-bit mono at 1000 Hz.
+  WaveSpec spec;
+  spec.rate = 1000;
+  std::vector<uint8_t> data = Ramp(181 * 1000);
+  int handle = Load(MakeWave(spec, data));
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(FindSound(handle)->kind, kSoundStream);
+  EXPECT_EQ(GetSoundCreateMode(), 0);
+  EXPECT_EQ(GetSoundHandleSampleLength(handle), 181000);
+  std::vector<uint8_t> shorter(data.begin(), data.begin() + 180 * 1000);
+  int whole = Load(MakeWave(spec, shorter));
+  ASSERT_NE(whole, -1);
+  EXPECT_EQ(FindSound(whole)->kind, kSoundOrdinary);
+}
+
+TEST_F(WaveLoadTest, WaveImageAndTimeConversions) {
+  plat::WaveFormatEx format{1, 1, 8000, 8000, 1, 8, 0};
+  void* image = nullptr;
+  int32_t size = 0;
+  ASSERT_EQ(CreateWaveFileImage(&image, &size, &format, 18, nullptr, 0), 0);
+  EXPECT_EQ(size, 46);
+  const uint8_t* p = static_cast<const uint8_t*>(image);
+  EXPECT_EQ(std::memcmp(p, "RIFF", 4), 0);
+  EXPECT_EQ(p[4], 38);
+  EXPECT_EQ(std::memcmp(p + 38, "data", 4), 0);
+  EXPECT_EQ(p[42], 0);
+  TrackedFree(image);
+  EXPECT_EQ(MsToSamples(1000, 44100), 44100);
+  EXPECT_EQ(SamplesToMs(22050, 44100), 500);
+  EXPECT_EQ(MsToSamples(999, 1), 0);
+  EXPECT_EQ(MsToSamples(2000000, 48000), 96000000);  // no 32-bit overflow on the way
+  EXPECT_EQ(WriteWaveFile(), -1);
+}
+
+}  // namespace
