@@ -10,26 +10,6 @@ constinit PcmHandleTable g_pcm_records(kHandleKindPcm, HandleSlotRule::kHighWate
 
 namespace {
 
-// Copies bytes out of the ring, consuming them; what the ring lacks is left
-// untouched in the destination.
-void RingRead(PcmRingBuffer* ring, uint8_t* out, int32_t bytes) {
-  if (ring->data == nullptr || ring->capacity <= 0) return;
-  if (bytes > ring->size) bytes = ring->size;
-  for (int32_t done = 0; done < bytes;) {
-    int32_t run = ring->capacity - ring->start;
-    if (run > bytes - done) run = bytes - done;
-    std::memcpy(out + done, ring->data + ring->start, static_cast<size_t>(run));
-    ring->start = (ring->start + run) % ring->capacity;
-    ring->size -= run;
-    done += run;
-  }
-}
-
-void RingFree(PcmRingBuffer* ring) {
-  TrackedFree(ring->data);
-  *ring = PcmRingBuffer{};
-}
-
 // True when going forward from `from` to `to` around a ring of `size` passes
 // over `mark`; an unchanged cursor passes nothing.
 bool PassedOver(int32_t from, int32_t to, int32_t mark) {
@@ -122,8 +102,8 @@ int UpdatePcmPlayer(PcmRecord* p) {
   p->waiting_samples -= data;
   int32_t data_bytes = data * ba;
   int32_t first = data_bytes < static_cast<int32_t>(pieces.bytes1) ? data_bytes : static_cast<int32_t>(pieces.bytes1);
-  RingRead(&p->ring, static_cast<uint8_t*>(pieces.piece1), first);
-  if (data_bytes > first && pieces.piece2) RingRead(&p->ring, static_cast<uint8_t*>(pieces.piece2), data_bytes - first);
+  if (first > 0) RingBufferRead(&p->ring, pieces.piece1, first, 0);
+  if (data_bytes > first && pieces.piece2) RingBufferRead(&p->ring, pieces.piece2, data_bytes - first, 0);
   const int fill = p->format.bits_per_sample == 8 ? 127 : 0;
   if (static_cast<int32_t>(pieces.bytes1) > first)
     std::memset(static_cast<uint8_t*>(pieces.piece1) + first, fill, pieces.bytes1 - static_cast<uint32_t>(first));
@@ -140,7 +120,7 @@ int DeletePcmSource(int handle, int kind) {
   PcmRecord* record = g_pcm_records.Find(handle);
   if (record == nullptr || record->kind != kind) return -1;
   if (kind == 1) {
-    RingFree(&record->ring);
+    RingBufferFree(&record->ring);
     SoundBufRelease(&record->buffer);
     ListRemove(&record->node);
   } else if (record->data_block != nullptr) {

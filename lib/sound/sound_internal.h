@@ -8,6 +8,7 @@
 
 #include "lib/core/handle_table.h"
 #include "lib/core/list.h"
+#include "lib/core/ring_buffer.h"
 #include "lib/sound/pcm_decoder.h"
 #include "platform/dsound.h"
 #include "platform/kernel.h"
@@ -186,13 +187,6 @@ int GetSoundHandleSampleLength(int handle);
 
 constexpr int32_t kPcmRecordCapacity = 8192;
 
-struct PcmRingBuffer {
-  uint8_t* data;
-  int32_t capacity;
-  int32_t start;
-  int32_t size;
-};
-
 struct PcmRecord {
   uint32_t check;
   int32_t kind;  // 0 data block, 1 player
@@ -200,7 +194,7 @@ struct PcmRecord {
   plat::WaveFormatEx format;
   ListNode node;
   int32_t waiting_samples;
-  PcmRingBuffer ring;
+  RingBuffer ring;
   SoundBuffer buffer;
   int32_t buffer_size;
   int32_t write_pos;
