@@ -121,6 +121,7 @@ int OpenPcmDecoderWave(PcmDecoderRecord* r) {
   if (per_second == 0 || per_second > kMaxPerSecond)
     per_second = static_cast<uint64_t>(f.block_align) * f.samples_per_sec;
   if (per_second == 0 || per_second > kMaxPerSecond) return -1;
+  f.avg_bytes_per_sec = static_cast<uint32_t>(per_second);
   r->buffer_size = static_cast<int32_t>(per_second);
   r->kind = kPcmDecoderWave;
   return 0;

@@ -25,6 +25,16 @@
 
 namespace soundtest {
 
+// A log text as the debugger output shows it: code page 932, CR LF line ends.
+inline std::string LogText(const std::string& utf8) {
+  std::string out;
+  for (char c : testsupport::Sjis(utf8)) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

@@ -20,7 +20,7 @@ TEST_F(SoundHandleTest, TableFullAndCheckWrap) {
   EXPECT_EQ(handles[1], 0x10010001);
   log_.Clear();
   EXPECT_EQ(AddSoundData(-1), -1);
-  EXPECT_NE(log_.Debug().find(Sjis("サウンドの数が許容量を越えました\n")), std::string::npos);
+  EXPECT_NE(log_.Debug().find(LogText("サウンドの数が許容量を越えました\n")), std::string::npos);
   // The check value wrapped after 2048 creations.
   EXPECT_EQ(HandleCheck(handles[2048]), 0);
   // Deleting the top record lowers the high-water level past empty slots.
