@@ -550,7 +550,8 @@ class Direct3D9 : public Direct3DResource {
                                      uint32_t* quality_levels) const;
   HRESULT CreateDevice(uint32_t adapter, uint32_t type, WindowHandle focus, uint32_t behaviour,
                        D3DPRESENT_PARAMETERS* params, Direct3DDevice9** out);
-  // The Ex path: the display mode is used only for a full-screen device.
+  // The Ex path (only on an object from Direct3DCreate9Ex): the display mode
+  // is used only for a full-screen device.
   HRESULT CreateDeviceEx(uint32_t adapter, uint32_t type, WindowHandle focus, uint32_t behaviour,
                          D3DPRESENT_PARAMETERS* params, const D3DDISPLAYMODEEX* mode,
                          Direct3DDevice9** out);
@@ -560,6 +561,8 @@ class Direct3D9 : public Direct3DResource {
   friend Direct3D9* Direct3DCreate9(uint32_t sdk_version);
   friend HRESULT Direct3DCreate9Ex(uint32_t sdk_version, Direct3D9** out);
   explicit Direct3D9(bool ex);
+  HRESULT CreateDeviceCommon(uint32_t adapter, uint32_t type, uint32_t behaviour, D3DPRESENT_PARAMETERS* params,
+                             Direct3DDevice9** out);
   bool ex_;
 };
 

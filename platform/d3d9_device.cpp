@@ -164,14 +164,8 @@ HRESULT Direct3DDevice9::TestCooperativeLevel() {
 HRESULT Direct3DDevice9::GetDeviceCaps(D3DCAPS9* caps) const {
   Record("Device::GetDeviceCaps");
   if (!caps) return D3DERR_INVALIDCALL;
-  Direct3D9* d3d = Direct3DCreate9(32);
-  if (!d3d) {
-    *caps = DefaultDeviceCaps();
-    return D3D_OK;
-  }
-  HRESULT hr = d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, caps);
-  d3d->Release();
-  return hr;
+  *caps = CurrentDeviceCaps();
+  return D3D_OK;
 }
 
 HRESULT Direct3DDevice9::GetBackBuffer(uint32_t swap_chain, uint32_t index, uint32_t type,
@@ -410,14 +404,7 @@ HRESULT Direct3DDevice9::GetRenderTargetData(Direct3DSurface9* render_target, Di
 // ---- Resource creation ----
 
 static HRESULT CheckTextureSize(uint32_t w, uint32_t h) {
-  D3DCAPS9 caps;
-  Direct3D9* d3d = Direct3DCreate9(32);
-  if (d3d) {
-    d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps);
-    d3d->Release();
-  } else {
-    caps = DefaultDeviceCaps();
-  }
+  D3DCAPS9 caps = CurrentDeviceCaps();
   if (w == 0 || h == 0 || w > caps.MaxTextureWidth || h > caps.MaxTextureHeight) return D3DERR_INVALIDCALL;
   if ((caps.TextureCaps & D3DPTEXTURECAPS_POW2) && ((w & (w - 1)) || (h & (h - 1))))
     return D3DERR_INVALIDCALL;
@@ -427,10 +414,7 @@ static HRESULT CheckTextureSize(uint32_t w, uint32_t h) {
 
 HRESULT Direct3DDevice9::CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                        D3DFORMAT format, uint32_t pool, Direct3DTexture9** out, void*) {
-  bool was = g_d3d_recording;
-  g_d3d_recording = false;  // the size check asks the factory; keep it off the log
   HRESULT size_ok = CheckTextureSize(width, height);
-  g_d3d_recording = was;
   Record("CreateTexture", width, height, levels, usage, format, pool);
   if (!out) return D3DERR_INVALIDCALL;
   *out = nullptr;

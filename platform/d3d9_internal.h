@@ -35,6 +35,8 @@ struct DeviceState {
 };
 
 void ResetDeviceState(DeviceState* state, uint32_t width, uint32_t height);
+// The capabilities every device reports (the test override or the defaults).
+D3DCAPS9 CurrentDeviceCaps();
 
 // ---- Recorder ----
 

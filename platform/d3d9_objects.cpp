@@ -114,7 +114,7 @@ void SetDeviceCapsOverride(const D3DCAPS9* caps) {
   if (caps) g_caps_override = *caps;
 }
 
-static D3DCAPS9 CurrentCaps() { return g_caps_overridden ? g_caps_override : DefaultDeviceCaps(); }
+D3DCAPS9 CurrentDeviceCaps() { return g_caps_overridden ? g_caps_override : DefaultDeviceCaps(); }
 
 void SetDirect3DRuntimeAvailable(bool available) { g_runtime_available = available; }
 void SetDirect3DExAvailable(bool available) { g_ex_available = available; }
@@ -390,7 +390,7 @@ HRESULT Direct3D9::GetAdapterIdentifier(uint32_t adapter, uint32_t flags,
 HRESULT Direct3D9::GetDeviceCaps(uint32_t adapter, uint32_t type, D3DCAPS9* caps) const {
   Record("GetDeviceCaps", adapter, type);
   if (adapter != 0 || !caps || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
-  *caps = CurrentCaps();
+  *caps = CurrentDeviceCaps();
   return D3D_OK;
 }
 
@@ -432,13 +432,19 @@ HRESULT Direct3D9::CreateDevice(uint32_t adapter, uint32_t type, WindowHandle fo
                                 uint32_t behaviour, D3DPRESENT_PARAMETERS* params,
                                 Direct3DDevice9** out) {
   Record("CreateDevice", adapter, type, focus, behaviour);
-  return CreateDeviceEx(adapter, type, focus, behaviour, params, nullptr, out);
+  return CreateDeviceCommon(adapter, type, behaviour, params, out);
 }
 
 HRESULT Direct3D9::CreateDeviceEx(uint32_t adapter, uint32_t type, WindowHandle focus,
                                   uint32_t behaviour, D3DPRESENT_PARAMETERS* params,
                                   const D3DDISPLAYMODEEX* mode, Direct3DDevice9** out) {
   Record("CreateDeviceEx", adapter, type, focus, behaviour, mode);
+  if (!ex_) return D3DERR_INVALIDCALL;
+  return CreateDeviceCommon(adapter, type, behaviour, params, out);
+}
+
+HRESULT Direct3D9::CreateDeviceCommon(uint32_t adapter, uint32_t type, uint32_t behaviour,
+                                      D3DPRESENT_PARAMETERS* params, Direct3DDevice9** out) {
   if (!out || !params || adapter != 0 || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
   *out = nullptr;
   if (g_creation_fails) return D3DERR_NOTAVAILABLE;

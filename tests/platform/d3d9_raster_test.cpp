@@ -557,7 +557,9 @@ TEST_F(DeviceTest, PixelFormatsDecodeAndEncode) {
       plat::EncodePixel(f, argb, &back);
       uint16_t expect = f == plat::D3DFMT_X1R5G5B5 ? uint16_t(px | 0x8000) : px;
       ASSERT_EQ(back, expect) << plat::FormatName(f) << " " << v;
-      if (f == plat::D3DFMT_R5G6B5) ASSERT_EQ(argb, Ref565Decode(px));
+      if (f == plat::D3DFMT_R5G6B5) {
+        ASSERT_EQ(argb, Ref565Decode(px));
+      }
     }
   }
   uint16_t px = 0;

@@ -189,6 +189,8 @@ TEST_F(GraphicsStart, NonExPathAndBlendOpCaps) {
   auto log = plat::StopD3DRecording();
   plat::SetDirect3DExAvailable(true);
   EXPECT_TRUE(Has(log, "Direct3DCreate9(32)"));
+  EXPECT_TRUE(Has(log, "CreateDevice(0, 1, null, 32)"));
+  EXPECT_FALSE(Has(log, "CreateDeviceEx(0, 1, null, 32, null)"));
   EXPECT_FALSE(Has(log, "SetMaximumFrameLatency(1)"));
   EXPECT_EQ(GraphicsDevice().blend_op_capable, 0);
   EXPECT_EQ(GraphicsDevice().max_texture_width, 256u);  // 0 in the caps means 256
