@@ -82,3 +82,118 @@ TEST_F(SoundHandleTest, PumpServicesAndMusicNulls) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace soundtest;
+using testsupport::Sjis;
+
+class SoundEdgeTest : public SoundFixture {
+ protected:
+  int Sound16(uint32_t frames) {
+    WaveSpec spec;
+    spec.rate = 44100;
+    spec.bits = 16;
+    return Load(MakeWave(spec, Ramp(frames * 2)));
+  }
+};
+
+TEST_F(SoundEdgeTest, FailedStreamConversionKeepsTheOriginal) {
+  int h = Sound16(1000);
+  ASSERT_NE(h, -1);
+  ChangeSoundHandleVolume(128, h);
+  plat::DsoundFaults faults;
+  faults.create_buffer_fail_at = 1;  // the stream's buffer
+  plat::SetDsoundFaults(faults);
+  log_.Clear();
+  EXPECT_EQ(SetSoundHandleLoopSamplePosition(10, h), -1);
+  EXPECT_NE(log_.Debug().find(Sjis("ストリームサウンドハンドルの作成に失敗しました")), std::string::npos);
+  plat::ClearDsoundFaults();
+  SoundRecord* r = FindSound(h);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->kind, kSoundOrdinary);
+  EXPECT_EQ(GetSoundHandleVolume(h), 10000 - 299);
+  EXPECT_EQ(BufferBytes(h), Ramp(2000));
+  EXPECT_EQ(PlaySoundHandle(h, 1, 1), 0);
+  EXPECT_EQ(g_sound_handles.Count(), 1);
+}
+
+TEST_F(SoundEdgeTest, FormatTheDeviceCannotPlayIsRefusedNotFatal) {
+  WaveSpec spec;
+  spec.bits = 24;
+  log_.Clear();
+  EXPECT_EQ(Load(MakeWave(spec, Ramp(300))), -1);
+  EXPECT_NE(log_.Debug().find(LogText("DirectSoundBuffer の作成に失敗しました\n")), std::string::npos);
+  EXPECT_NE(log_.Debug().find(LogText("ストリーム風サウンドバッファの作成に失敗しました\n")), std::string::npos);
+  EXPECT_EQ(g_sound_handles.Count(), 0);
+}
+
+TEST_F(SoundEdgeTest, StreamsSharingABufferTakeItFromEachOther) {
+  WaveSpec spec;
+  spec.rate = 44100;
+  spec.bits = 16;
+  std::vector<uint8_t> file = MakeWave(spec, Ramp(20000));
+  SetSoundCreateMode(2);
+  int first = Load(file);
+  ASSERT_NE(first, -1);
+  int second = CreateSoundHandleFromFile(file.data(), static_cast<int>(file.size()), 1, first);
+  ASSERT_NE(second, -1);
+  EXPECT_EQ(FindSound(second)->stream.data_handle, first);
+  EXPECT_EQ(FindSound(first)->stream.data_user_count, 1);
+  ASSERT_EQ(PlaySoundHandle(first, 1, 1), 0);
+  EXPECT_EQ(IsSoundHandlePlaying(first), 1);
+  ASSERT_EQ(PlaySoundHandle(second, 1, 1), 0);
+  EXPECT_EQ(IsSoundHandlePlaying(second), 1);
+  EXPECT_EQ(IsSoundHandlePlaying(first), 0);
+  // Deleting the owner while the other still uses its buffer keeps it until
+  // the last user goes.
+  EXPECT_EQ(DeleteSoundHandle(first, 0), 0);
+  EXPECT_NE(FindSound(first), nullptr);
+  EXPECT_EQ(DeleteSoundHandle(second, 0), 0);
+  EXPECT_EQ(FindSound(first), nullptr);
+  EXPECT_EQ(g_sound_handles.Count(), 0);
+}
+
+// A PCM player built by hand: the refill writes only once the cursor is within
+// a refill unit of the write position, plays silence when the ring runs dry
+// and marks the end once.
+TEST_F(SoundEdgeTest, PcmPlayerRefillAndEndMarker) {
+  auto* p = static_cast<PcmRecord*>(TrackedCalloc(sizeof(PcmRecord), "", 0));
+  p->kind = 1;
+  p->format = {1, 1, 44100, 88200, 2, 16, 0};
+  plat::DsBufferDesc desc{sizeof(desc), plat::kDSBCAPS_CTRLVOLUME, 4000, 0, &p->format};
+  ASSERT_EQ(SoundBufCreate(&p->buffer, &desc), 0);
+  p->buffer_size = 4000;
+  p->refill_unit = 1000;
+  p->write_pos = 2000;
+  p->end_marker = -1;
+  p->active = 1;
+  ASSERT_EQ(RingBufferReserve(&p->ring, 600), 0);
+  for (int i = 0; i < 600; ++i) p->ring.buffer[i] = 0x11;
+  p->ring.end = 600;
+  p->ring.data_size = 600;
+  p->waiting_samples = 300;
+  int handle = g_pcm_records.Add(p);
+  ASSERT_NE(handle, -1);
+  ListAppend(PcmPlayerListTail.previous, &p->node, handle, p);
+  SoundBufPlay(&p->buffer, 1);
+  // Cursor 0 is not within the last 1000 bytes before 2000: nothing written.
+  EXPECT_EQ(UpdatePcmPlayer(p), 0);
+  EXPECT_EQ(p->write_pos, 2000);
+  Render(600);  // cursor at 1200
+  EXPECT_EQ(UpdateAllPcmPlayers(), 0);
+  // 1000 + 200 bytes asked: 600 of data, 600 of silence; the end follows the data.
+  EXPECT_EQ(p->write_pos, 3200);
+  EXPECT_EQ(p->waiting_samples, 0);
+  EXPECT_EQ(p->end_marker, 2600);
+  EXPECT_EQ(p->end_reached, 0);
+  Render(800);  // cursor at 2800, past the marker
+  UpdatePcmPlayer(p);
+  EXPECT_EQ(p->end_reached, 1);
+  EXPECT_EQ(p->end_marker, 2600);
+  EXPECT_EQ(DeletePcmSource(handle, 0), -1);
+  EXPECT_EQ(DeletePcmSource(handle, 1), 0);
+  EXPECT_EQ(DeletePcmSource(handle, 1), -1);
+}
+
+}  // namespace
