@@ -171,18 +171,18 @@ int LibraryStartCore() {
 
   if (IsWindowMode() == 0) {
     // A full-screen size that no display mode offers runs in a window, except
-    // 320 x 240, which is shown at 640 x 480.
+    // 320 x 240 drawn by the device, which is shown at 640 x 480.
     Step("FullScreenSizeCheck");
     int width, height;
-    GetWindowScreenSize(&width, &height);
-    bool offered = false;
-    for (const plat::DisplayMode& mode : plat::GetDisplayModes()) {
-      if (mode.width == width && mode.height == height) {
-        offered = true;
-        break;
-      }
+    GetScreenSize(&width, &height);
+    if (!ScreenSizeIsDisplayMode() && !(width == 320 && height == 240 && GetHardwareRenderFlag())) {
+      ChangeWindowMode(1);
     }
-    if (!offered && !(width == 320 && height == 240)) ChangeWindowMode(1);
+    if (Screen().width == 320 && Screen().height == 240 && IsWindowMode() == 0) {
+      Screen().emulate_320x240 = 1;
+      Screen().width = 640;
+      Screen().height = 480;
+    }
   }
 
   Step("InitializeYuvTables -");

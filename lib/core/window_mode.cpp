@@ -3,6 +3,7 @@
 // the program's screen coordinates.
 #include "lib/core/log.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphics_device.h"
 
 namespace {
 
@@ -22,29 +23,41 @@ void ClientSize(int* width, int* height) {
 
 }  // namespace
 
+int ScreenSizeIsDisplayMode() {
+  int width, height;
+  GetScreenSize(&width, &height);
+  int count = GetDisplayModeCount();
+  for (int i = 0; i < count; ++i) {
+    DisplayModeRecord record;
+    GetDisplayModeRecord(&record, i);
+    if (record.width == width && record.height == height) return 1;
+  }
+  return 0;
+}
+
 int ChangeWindowMode(int flag) {
   WriteLogLine("ChangeWindowMode実行 \n");
   if (flag == IsWindowMode()) return 0;
   WindowSystemState& s = WindowState();
   if (flag == 0 && s.main_window != nullptr) {
     int width, height;
-    GetWindowScreenSize(&width, &height);
-    bool offered = false;
-    for (const plat::DisplayMode& mode : plat::GetDisplayModes()) {
-      if (mode.width == width && mode.height == height) {
-        offered = true;
-        break;
-      }
+    GetScreenSize(&width, &height);
+    bool small = width == 320 && height == 240;
+    if (!ScreenSizeIsDisplayMode() && !(small && GetHardwareRenderFlag())) return -1;
+    if (small) {
+      Screen().emulate_320x240 = 1;
+      Screen().width = 640;
+      Screen().height = 480;
     }
-    if (!offered && !(width == 320 && height == 240)) return -1;
   }
   s.visible_style = 1;
   StoreWindowModeFlag(flag);
   if (s.main_window == nullptr) return 0;
   s.mode_changing = 1;
   ApplyWindowStyle();
+  int r = ChangeScreenMode(-1, -1, -1, 1, -1);
   s.mode_changing = 0;
-  return 0;
+  return r;
 }
 
 int ApplyWindowStyle() {

@@ -6,6 +6,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphics_device.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -56,9 +57,8 @@ void DisplayChange(uintptr_t wparam, intptr_t lparam) {
   int bits = static_cast<int>(wparam);
   int width = static_cast<int>(lparam & 0xFFFF);
   int height = static_cast<int>((lparam >> 16) & 0xFFFF);
-  int screen_w, screen_h;
-  GetWindowScreenSize(&screen_w, &screen_h);
-  int screen_bits = s.desktop_colour_bits;
+  int screen_w, screen_h, screen_bits;
+  GetLogicalScreenSize(&screen_w, &screen_h, &screen_bits);
   bool differ = bits != screen_bits || width != screen_w || height != screen_h;
   if (!differ) return;
   if (bits == 24 || (bits != screen_bits && bits == 8) || screen_w > width || screen_h > height) {
@@ -123,6 +123,12 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
       break;
     case plat::kWmDisplayChange:
       DisplayChange(wparam, lparam);
+      break;
+    case plat::kWmNcHitTest:
+      // In full screen the top rows act as a menu bar.
+      if (GraphicsDevice().direct3d_mode && IsWindowMode() == 0 && static_cast<int16_t>(lparam >> 16) < 8) {
+        return 5;
+      }
       break;
     case plat::kWmSysCommand:
       if ((wparam & 0xFFF0) == plat::kScScreenSave || (wparam & 0xFFF0) == plat::kScMonitorPower) return 1;

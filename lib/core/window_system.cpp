@@ -9,6 +9,7 @@
 #include "lib/core/log.h"
 #include "lib/core/random.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphics_device.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -280,8 +281,5 @@ void ResetWindowSettings() {
 }
 
 void GetWindowScreenSize(int* width, int* height) {
-  // The screen-mode settings are not part of the library yet: the window is
-  // made for their default of 640 x 480.
-  if (width != nullptr) *width = 640;
-  if (height != nullptr) *height = 480;
+  GetScreenSize(width, height);
 }

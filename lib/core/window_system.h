@@ -129,6 +129,8 @@ void SetPumpObserver(void (*observer)());
 
 // ---- Window mode, size, cursor -----------------------------------------------------------------
 
+// 1 when a display mode has the screen's width and height.
+int ScreenSizeIsDisplayMode();
 int StoreWindowModeFlag(int flag);
 int ApplyWindowStyle();
 int FitWindowToClient();

@@ -15,6 +15,7 @@
 #include "lib/core/clock.h"
 #include "lib/core/log.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphics_device.h"
 #include "platform/backend.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -60,6 +61,7 @@ class LibraryFixture : public ::testing::Test {
     plat::SetWindowLockFolder(lock_folder_);
     plat::SetProcessorCountOverride(4);
     ResetWindowSettings();
+    ResetGraphicsDeviceForTest();
     capture_ = std::make_unique<testsupport::LogCapture>();
     // Busy loops that read the clock must end: each read moves it on 10 us.
     plat::SetVirtualClockAutoAdvance(10);
@@ -71,6 +73,7 @@ class LibraryFixture : public ::testing::Test {
     SetLibraryStepRecorder(nullptr);
     SetPumpObserver(nullptr);
     ResetWindowSettings();
+    ResetGraphicsDeviceForTest();
     capture_.reset();
     plat::SetProcessorCountOverride(0);
     plat::HeadlessReset(plat::VirtualDesktop{});
@@ -228,6 +231,42 @@ TEST_F(LibraryFixture, AFullScreenSizeThatIsNoDisplayModeStartsInAWindow) {
   ASSERT_EQ(LibraryStart(), 0);
   EXPECT_EQ(IsWindowMode(), 1);
   EXPECT_EQ(plat::GetWindowStyle(GetMainWindow()) & plat::kWsCaption, plat::kWsCaption);
+}
+
+TEST_F(LibraryFixture, ATwentyFourBitScreenModeIsRefused) {
+  // The public setter refuses 24 bits; the start checks the setting anyway.
+  EXPECT_EQ(ConfigureScreenMode(640, 480, 24, 60), -1);
+  Screen().colour_bits = 24;
+  ChangeWindowMode(1);
+  EXPECT_EQ(LibraryStart(), -1);
+  EXPECT_NE(Log().find(Sjis("ZOvurarは２４ビットカラーモードに対応していません\n")), std::string::npos);
+  EXPECT_EQ(GetMainWindow(), nullptr);
+}
+
+TEST_F(LibraryFixture, FullScreen320By240RunsAt640By480WithTheEmulationFlag) {
+  plat::HeadlessSetDisplayModes({{640, 480, 32, 60}, {1920, 1080, 32, 60}});
+  ASSERT_EQ(ConfigureScreenMode(320, 240, 32, 60), 0);
+  ASSERT_EQ(LibraryStart(), 0);
+  EXPECT_EQ(IsWindowMode(), 0);
+  EXPECT_EQ(Screen().emulate_320x240, 1);
+  int w, h;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  GetLogicalScreenSize(&w, &h, nullptr);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+}
+
+TEST_F(LibraryFixture, FullScreen800By600WithoutSuchAModeStartsInAWindow) {
+  plat::HeadlessSetDisplayModes({{640, 480, 32, 60}, {1920, 1080, 32, 60}});
+  ConfigureScreenMode(800, 600, 32, 60);
+  ASSERT_EQ(LibraryStart(), 0);
+  EXPECT_EQ(IsWindowMode(), 1);
+  plat::Rect client;
+  plat::GetClientRect(GetMainWindow(), &client);
+  EXPECT_EQ(client.right, 800);
+  EXPECT_EQ(client.bottom, 600);
 }
 
 TEST_F(LibraryFixture, AFullScreenStartMakesATopmostPopupOfTheScreenSize) {
