@@ -64,6 +64,16 @@ inline int64_t ToFixed(double v) {
 #endif
 }
 
+// A vertex coordinate in 1/256 pixel, to the nearest (ties to even); the
+// guard band keeps it far inside the 64-bit range.
+inline int64_t SnapToGrid(float v) {
+#if defined(__SSE2__)
+  return _mm_cvtsd_si64(_mm_set_sd(double(v) * 256.0));
+#else
+  return std::llrint(double(v) * 256.0);
+#endif
+}
+
 // The span of a row inside one edge, found without integer division: a
 // floating-point estimate, then exact integer steps to the true bound.
 // Smallest x with a * x + k >= 0 (a > 0), or lo - 1 / hi + 1 when the bound
@@ -566,13 +576,14 @@ struct TriSetup {
   uint32_t fast_diffuse;
 };
 
-Plane MakePlane(const double* x, const double* y, const double* f) {
+// The plane through three values at the corners; inv_det is the reciprocal
+// of the corners' doubled signed area, shared by the planes of a triangle.
+Plane MakePlane(const double* x, const double* y, const double* f, double inv_det) {
   double x10 = x[1] - x[0], y10 = y[1] - y[0], x20 = x[2] - x[0], y20 = y[2] - y[0];
-  double det = x10 * y20 - x20 * y10;
   Plane p;
   double f10 = f[1] - f[0], f20 = f[2] - f[0];
-  p.a = (f10 * y20 - f20 * y10) / det;
-  p.b = (f20 * x10 - f10 * x20) / det;
+  p.a = (f10 * y20 - f20 * y10) * inv_det;
+  p.b = (f20 * x10 - f10 * x20) * inv_det;
   p.c = f[0] - p.a * x[0] - p.b * y[0];
   return p;
 }
@@ -745,12 +756,17 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
         (std::max(va, vb) >> 16) + 1 < tv.height) {
       const uint32_t ao = tv.alpha_or;
       const size_t stride = size_t(tv.stride);
+      // Four texels of alpha 0 blend to alpha 0, which a blended draw leaves
+      // out: no need to filter them.
+      const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
       for (int x = x0; x < x1; x++) {
         const uint32_t* p = tv.texels + size_t(va >> 16) * stride + size_t(ua >> 16);
-        uint32_t tex = Bilerp(p[0] | ao, p[1] | ao, p[stride] | ao, p[stride + 1] | ao, uint32_t((ua >> 8) & 255),
-                              uint32_t((va >> 8) & 255));
+        uint32_t c00 = p[0], c10 = p[1], c01 = p[stride], c11 = p[stride + 1];
+        uint32_t fx = uint32_t((ua >> 8) & 255), fy = uint32_t((va >> 8) & 255);
         ua += du;
         va += dv;
+        if (skip_clear && ((c00 | c10 | c01 | c11) >> 24) == 0) continue;
+        uint32_t tex = Bilerp(c00 | ao, c10 | ao, c01 | ao, c11 | ao, fx, fy);
         FastPixel<kModulate, kBlend, kTarget>(c, row, x, (tex & tmask) | tfill, diffuse);
       }
       return;
@@ -854,8 +870,8 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
   const RasterVertex* v[3] = {&v0, &v1, &v2};
   int64_t X[3], Y[3];
   for (int i = 0; i < 3; i++) {
-    X[i] = std::llround(double(v[i]->x) * 256.0);
-    Y[i] = std::llround(double(v[i]->y) * 256.0);
+    X[i] = SnapToGrid(v[i]->x);
+    Y[i] = SnapToGrid(v[i]->y);
   }
   int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
   if (area == 0) return;
@@ -897,12 +913,13 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     py[i] = double(Y[i]) / 256.0;
   }
   double rhw[3] = {v[0]->rhw, v[1]->rhw, v[2]->rhw};
+  double inv_det = 1.0 / ((px[1] - px[0]) * (py[2] - py[0]) - (px[2] - px[0]) * (py[1] - py[0]));
   double f[3];
   if (c.z_test) {
     for (int i = 0; i < 3; i++) f[i] = v[i]->z;
-    t.z = MakePlane(px, py, f);
+    t.z = MakePlane(px, py, f, inv_det);
   }
-  if (!t.affine) t.w = MakePlane(px, py, rhw);
+  if (!t.affine) t.w = MakePlane(px, py, rhw, inv_det);
   for (int s = 0; s < c.stages; s++) {
     const StageCfg& st = c.st[s];
     if (!st.has_tex) continue;
@@ -913,8 +930,8 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
       fu[i] = uu * st.smp.view.width * (t.affine ? 1.0 : rhw[i]);
       fv[i] = vv * st.smp.view.height * (t.affine ? 1.0 : rhw[i]);
     }
-    t.u[s] = MakePlane(px, py, fu);
-    t.v[s] = MakePlane(px, py, fv);
+    t.u[s] = MakePlane(px, py, fu, inv_det);
+    t.v[s] = MakePlane(px, py, fv, inv_det);
     t.du[s] = ToFixed(t.u[s].a);
     t.dv[s] = ToFixed(t.v[s].a);
     // Magnification or minification from the texel area one pixel covers.
@@ -932,7 +949,7 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
         uint32_t col = k < 4 ? v[i]->diffuse : v[i]->specular;
         f[i] = double(Ch(col, k & 3)) * (t.affine ? 1.0 : rhw[i]);
       }
-      t.col[k] = MakePlane(px, py, f);
+      t.col[k] = MakePlane(px, py, f, inv_det);
       t.dcol[k] = ToFixed(t.col[k].a);
     }
   }

@@ -17,8 +17,8 @@ uint32_t Pattern(int x, int y) {
   return 0xFF000000u | (uint32_t(x * 13 + 7) & 255) << 16 | (uint32_t(y * 29 + 3) & 255) << 8 | uint32_t((x ^ y) * 17 & 255);
 }
 
-// Snaps a coordinate to the rasteriser's 1/256 grid.
-double Snap(float v) { return std::round(double(v) * 256.0) / 256.0; }
+// Snaps a coordinate to the rasteriser's 1/256 grid (to the nearest, ties to even).
+double Snap(float v) { return std::nearbyint(double(v) * 256.0) / 256.0; }
 
 // Whether the pixel centre (px, py) is inside the triangle, with the top-left
 // rule, evaluated in double precision on the snapped corners.
