@@ -155,6 +155,15 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
     jpeg_destroy_decompress(&s->cinfo);
     return -1;
   }
+  // The size is checked before the decoder allocates its buffers (a
+  // progressive image keeps coefficients for the whole picture).
+  jpeg_calc_output_dimensions(&s->cinfo);
+  if (static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_height *
+          s->cinfo.num_components * 2 > kMaxImageBytes) {
+    WriteLogLine("JPEGファイルの画像サイズが大きすぎます\n");
+    jpeg_destroy_decompress(&s->cinfo);
+    return -1;
+  }
   jpeg_start_decompress(&s->cinfo);
   const uint64_t row = static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_components;
   const uint64_t height = s->cinfo.output_height;
