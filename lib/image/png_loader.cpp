@@ -4,6 +4,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "lib/core/log.h"
@@ -43,6 +44,18 @@ void PngError(png_structp png, png_const_charp message) {
 
 void PngWarning(png_structp, png_const_charp) {}
 
+// libpng's own blocks (rows, chunk data, tables). A chunk length field can
+// claim up to 2 GiB before the data is read; no real block comes near 64 MiB
+// (the image itself is allocated outside libpng), so larger requests fail and
+// libpng reports them as errors.
+constexpr png_alloc_size_t kPngBlockLimit = png_alloc_size_t{64} << 20;
+
+png_voidp PngMalloc(png_structp, png_alloc_size_t size) {
+  return size > kPngBlockLimit ? nullptr : std::malloc(size);
+}
+
+void PngFree(png_structp, png_voidp block) { std::free(block); }
+
 }  // namespace
 
 void PngReadFromStream(png_structp png, png_bytep data, png_size_t length) {
@@ -75,7 +88,8 @@ int ReadPngImage(StreamReader* reader, BaseImage* image) {
 
   PngContext storage{};
   PngContext* const ctx = &storage;
-  ctx->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, ctx, PngError, PngWarning);
+  ctx->png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, ctx, PngError, PngWarning, nullptr,
+                                      PngMalloc, PngFree);
   if (!ctx->png) return -1;
   ctx->info = png_create_info_struct(ctx->png);
   if (!ctx->info) {

@@ -162,6 +162,11 @@ TEST(PngLoader, BrokenDataIsRefusedAndFreed) {
     Bytes part(good.begin(), good.begin() + static_cast<long>(cut));
     EXPECT_EQ(LoadWith(ReadPngImage, part, l.get()), -1) << cut;
   }
+  // A text chunk whose length field claims 1.8 GiB in a 77-byte file.
+  const Bytes claim{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D', 'R', 0, 0,
+                    0, 0x0D, 0, 0, 0, 0x07, 0x04, 0x03, 0, 0, 0, 0x21, 0x5E, 0xDA, 0x29, 0x6F, 0xC7, 0,
+                    0, 't', 'E', 'X', 't', 'd', 'a', 't', 'e', ':', 'E', 0x82};
+  EXPECT_EQ(LoadWith(ReadPngImage, claim, l.get()), -1);
   Bytes crc = good;
   crc[good.size() / 2] ^= 0x40;  // inside the image data
   EXPECT_EQ(LoadWith(ReadPngImage, crc, l.get()), -1);
