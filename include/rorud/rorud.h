@@ -142,6 +142,38 @@ int GetGraphicsFlagF();
 
 // ===== Fonts =====================================================================
 
+// Makes a font handle (40 at most): face (code page 932; null or "" for the
+// built-in gothic), character size in pixels, thickness 0..9 (weight / 100),
+// type (bit 0 outline in the edge colour, bit 1 anti-aliased), character-set
+// index, outline width, italic flag; slot and check are -1 for a new handle
+// (other values re-create a font under a known handle). -1 in size,
+// thickness, type, charset or edge size takes the default (16, 6, 0, the
+// library's character set, 1). Returns the handle, or -1.
+int CreateFontToHandle(const char* face, int size, int thickness, int type, int charset,
+                       int edge_size, int italic, int slot, int check);
+int FontHandleDelete(int handle);
+// 1 when the handle names a live font, else 0.
+int IsFontHandleValid(int handle);
+int FontHandleGetSize(int handle);
+// Face (into a buffer of 256 bytes; may be null), size and thickness.
+int FontHandleGetState(char* face, int* size, int* thickness, int handle);
+// Extra pixels after every character.
+int SetFontSpacing(int spacing, int handle);
+// The int receives 0 now and 1 when the font is deleted (also by a rebuild).
+int SetFontLostFlag(int handle, int* flag);
+int GetDefaultFont();
+// Default size (-1: 16) and thickness (-1: 6); the face is not used.
+int SetDefaultFontSize(const char* face, int size, int thickness);
+// Draws a code page 932 string with its top-left corner at (x, y); colours
+// are screen colour values; vertical must be 0. 0 (also for a null or empty
+// string), -1 for a bad handle or when the text cannot be drawn.
+int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle,
+                     uint32_t edge_colour, int vertical);
+// printf-formats (at most 2047 bytes; longer text is cut) and draws without
+// an outline.
+int DrawTextWithFontFmt(int x, int y, uint32_t colour, int handle, const char* format, ...)
+    __attribute__((format(printf, 5, 6)));
+
 // ===== Sound =====================================================================
 
 // Playback. play_type: 0 plays and waits for the end, 1 plays in the

@@ -1,0 +1,265 @@
+// lib/graphics/font_cache.cpp - the glyph cache of a font: the character
+// table, round-robin cells, glyph rendering into the software cell layouts
+// and the splitting of strings into characters.
+#include <algorithm>
+#include <cstring>
+
+#include "lib/core/charset.h"
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/core/window_system.h"
+#include "lib/graphics/font.h"
+
+namespace {
+
+// Round edge masks for edge sizes 2 to 4, 9 bytes a row, centred at (4, 4).
+// Sizes 0 and 1 use the plus shape, 5 and more the whole square.
+constexpr const char* kEdgeMasks[3][9] = {
+    {".........", ".........", "...###...", "..#####..", "..#####..", "..#####..", "...###...",
+     ".........", "........."},
+    {".........", "....#....", "..#####..", "..#####..", ".#######.", "..#####..", "..#####..",
+     "....#....", "........."},
+    {"..#####..", ".#######.", "#########", "#########", "#########", "#########", "#########",
+     ".#######.", "..#####.."},
+};
+
+bool IsBlankCharacter(const CharRecord& r) {
+  return (r.first == 0x20 && r.second == 0) || (r.first == 0x81 && r.second == 0x40);
+}
+
+int GlyphLevel(const GlyphBitmap& g, int x, int y) {
+  const uint8_t* row = g.rows + static_cast<ptrdiff_t>(y) * g.pitch;
+  if (g.grey) return row[x];
+  return (row[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+}  // namespace
+
+bool EdgeMaskAt(int edge_size, int dx, int dy) {
+  if (edge_size <= 1) return (dx == 0) != (dy == 0) && dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1;
+  if (dx < -edge_size || dx > edge_size || dy < -edge_size || dy > edge_size) return false;
+  if (edge_size >= 5) return true;
+  return kEdgeMasks[edge_size - 2][dy + 4][dx + 4] == '#';
+}
+
+void WriteSoftwareGlyphCell(uint32_t type, int edge_size, int cell_size, const GlyphBitmap& glyph,
+                            uint8_t* cell, int pitch) {
+  const int w = glyph.width;
+  const int h = glyph.height;
+  if (type == 0) {
+    // One bit a pixel, rows copied as they come, cut to the cell.
+    const int row_bytes = std::min((w + 7) / 8, pitch);
+    for (int y = 0; y < h && y < cell_size; ++y) {
+      std::memcpy(cell + static_cast<ptrdiff_t>(y) * pitch, glyph.rows + static_cast<ptrdiff_t>(y) * glyph.pitch,
+                  row_bytes);
+      const int keep = cell_size - (row_bytes - 1) * 8;
+      if (keep < 8) cell[y * pitch + row_bytes - 1] &= static_cast<uint8_t>(0xFF00 >> keep);
+    }
+    return;
+  }
+  const bool edge = (type & kFontTypeEdge) != 0;
+  const int e = edge ? edge_size : 0;
+  auto at = [&](int x, int y) -> uint8_t* {
+    if (x < 0 || y < 0 || x >= cell_size || y >= cell_size) return nullptr;
+    return cell + static_cast<ptrdiff_t>(y) * pitch + x;
+  };
+  const int reach = edge_size <= 1 ? 1 : edge_size;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const int level = GlyphLevel(glyph, x, y);
+      if (level == 0) continue;
+      const int value = glyph.grey ? level - 1 : 1;
+      if (uint8_t* p = at(x + e, y + e)) {
+        if (type == 2) {
+          *p = static_cast<uint8_t>(value);
+        } else if (type == 1) {
+          *p = 1;
+        } else {
+          *p |= static_cast<uint8_t>(value);
+        }
+      }
+      if (!edge) continue;
+      for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+          if (!EdgeMaskAt(edge_size, dx, dy)) continue;
+          uint8_t* p = at(x + e + dx, y + e + dy);
+          if (p == nullptr) continue;
+          if (type == 1) {
+            if (*p == 0) *p = 2;
+          } else if ((*p >> 4) < value) {
+            *p = static_cast<uint8_t>((*p & 0x0F) | (value << 4));
+          }
+        }
+      }
+    }
+  }
+}
+
+void GlyphCellPosition(const FontRecord* font, int slot, int* x, int* y) {
+  *x = font->cell_size * (slot / font->cells_per_column);
+  *y = font->cell_size * (slot % font->cells_per_column);
+}
+
+int FontCacheClear(int handle) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr) return -1;
+  std::memset(font->table, 0, sizeof font->table);
+  std::memset(font->entries, 0, sizeof font->entries);
+  for (int i = 0; i < font->capacity; ++i) font->entries[i].slot = i;
+  font->entries[font->capacity].slot = -1;
+  font->next_slot = 0;
+  return 0;
+}
+
+int FontCacheRebuild(int handle) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr) return -1;
+  if (font->cache_lost != 1) return 0;
+  font->cache_lost = 0;
+  // The cache screen is a graphic handle; graphic handles are not part of
+  // this build, so a texture cache cannot be made and the font keeps its
+  // glyphs in a software cache instead.
+  return -1;
+}
+
+GlyphCacheEntry* FontCacheAddGlyph(int handle, int count, const CharRecord* records) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr || count < 1 || records == nullptr) return nullptr;
+  plat::GdiDc* dc = plat::CreateMemoryDc();
+  if (dc == nullptr) FatalErrorExit("テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+  plat::SelectFont(dc, font->font);
+  plat::TextMetric tm{};
+  plat::GetTextMetrics(dc, &tm);
+  const uint32_t format = (font->type & kFontTypeAntialias) ? plat::kGgoGray4Bitmap : plat::kGgoBitmap;
+  const int e = (font->type & kFontTypeEdge) ? font->edge_size : 0;
+
+  GlyphCacheEntry* last = nullptr;
+  for (int i = 0; i < count; ++i) {
+    const CharRecord& r = records[i];
+    const int slot = font->next_slot;
+    GlyphCacheEntry* entry = &font->entries[slot];
+    last = entry;
+    if (entry->in_use) {
+      entry->table_entry->cached = 0;
+      entry->table_entry->entry = nullptr;
+      entry->in_use = 0;
+    }
+    int cx, cy;
+    GlyphCellPosition(font, slot, &cx, &cy);
+    uint8_t* cell = font->soft_pixels + static_cast<ptrdiff_t>(cy) * font->soft_pitch;
+    std::memset(cell, 0, static_cast<size_t>(font->cell_size) * font->soft_pitch);
+
+    const uint32_t code = r.second != 0 ? (static_cast<uint32_t>(r.first) << 8 | r.second) : r.first;
+    plat::GlyphMetrics gm{};
+    uint32_t size = 0;
+    if (!IsBlankCharacter(r)) {
+      size = plat::GetGlyphOutline(dc, code, format, &gm, 0, nullptr, &plat::kIdentityMat2);
+      if (size == plat::kGdiError) {
+        WriteLogLine("GetGlyphOutline 関数が失敗しました\n");
+        continue;
+      }
+    } else {
+      plat::GetGlyphOutline(dc, code, format, &gm, 0, nullptr, &plat::kIdentityMat2);
+    }
+    entry->advance = gm.cell_inc_x;
+    entry->image_width = 0;
+    entry->image_height = 0;
+    entry->x_offset = 0;
+    entry->y_offset = 0;
+    // A glyph of size 0 has no pixels however large its box: it is blank.
+    if (size != 0 && gm.black_box_y != 0) {
+      const int pitch = static_cast<int>(size / gm.black_box_y) & ~3;
+      auto* buffer = static_cast<uint8_t*>(TrackedCalloc(size + 2 * static_cast<size_t>(pitch), __FILE__, __LINE__));
+      if (buffer == nullptr) FatalErrorExit("アンチエイリアス文字取得用バッファの確保に失敗しました");
+      if (plat::GetGlyphOutline(dc, code, format, &gm, size, buffer + pitch, &plat::kIdentityMat2) ==
+          plat::kGdiError) {
+        WriteLogLine("GetGlyphOutline 関数が失敗しました\n");
+        TrackedFree(buffer);
+        continue;
+      }
+      entry->x_offset = static_cast<int16_t>(gm.origin_x);
+      entry->y_offset = static_cast<int16_t>(tm.ascent - gm.origin_y);
+      entry->image_width = static_cast<int16_t>(gm.black_box_x);
+      entry->image_height = static_cast<int16_t>(gm.black_box_y);
+      const GlyphBitmap glyph = {buffer + pitch, pitch, static_cast<int>(gm.black_box_x),
+                                 static_cast<int>(gm.black_box_y), format != plat::kGgoBitmap};
+      WriteSoftwareGlyphCell(font->type, font->edge_size, font->cell_size, glyph, cell, font->soft_pitch);
+      TrackedFree(buffer);
+    }
+    if (font->type & kFontTypeEdge) {
+      entry->advance = static_cast<int16_t>(entry->advance + 2 * e);
+      entry->image_width = static_cast<int16_t>(entry->image_width + 2 * e);
+      entry->image_height = static_cast<int16_t>(entry->image_height + 2 * e);
+    }
+    CharTableEntry* table = &font->table[r.first | (r.second << 8)];
+    table->cached = 1;
+    table->entry = entry;
+    entry->table_entry = table;
+    entry->in_use = 1;
+    font->next_slot = slot + 1 == font->capacity ? 0 : slot + 1;
+  }
+  plat::SelectFont(dc, nullptr);
+  plat::DeleteDc(dc);
+  return last;
+}
+
+int FontCacheAddString(int max_length, const char* text, int handle, CharRecord* out_list, int* out_count) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr || text == nullptr) return -1;
+  int length = static_cast<int>(std::strlen(text));
+  if (max_length >= 0 && max_length < length) length = max_length;
+
+  // Work lists: on the stack for short strings, else one block.
+  CharRecord small_list[256];
+  CharRecord small_new[256];
+  CharRecord* block = nullptr;
+  CharRecord* list = out_list != nullptr ? out_list : small_list;
+  CharRecord* fresh = small_new;
+  if (length > 256) {
+    block = static_cast<CharRecord*>(TrackedAlloc(static_cast<size_t>(length) * 2 * sizeof(CharRecord), __FILE__, __LINE__));
+    if (block == nullptr) return -1;
+    fresh = block;
+    if (out_list == nullptr) list = block + length;
+  }
+
+  int count = 0;
+  int fresh_count = 0;
+  for (int i = 0; i < length;) {
+    CharRecord r = {static_cast<uint8_t>(text[i]), 0, 0};
+    if (IsLeadByte(text + i, font->charset) && i + 1 < length && text[i + 1] != '\0') {
+      r.second = static_cast<uint8_t>(text[i + 1]);
+      i += 2;
+    } else {
+      i += 1;
+    }
+    list[count++] = r;
+    CharTableEntry& t = font->table[r.first | (r.second << 8)];
+    if (!t.cached && fresh_count < font->capacity) {
+      fresh[fresh_count++] = r;
+      t.cached = 1;  // for the walk only: repeats are listed once
+    }
+  }
+  for (int i = 0; i < fresh_count; ++i) font->table[fresh[i].first | (fresh[i].second << 8)].cached = 0;
+  if (fresh_count > 0) FontCacheAddGlyph(handle, fresh_count, fresh);
+  if (out_count != nullptr) *out_count = count;
+  TrackedFree(block);
+  return 0;
+}
+
+int GetByteKindInString(const char* text, int index, int charset_index) {
+  if (text == nullptr || index < 0) return -1;
+  int i = 0;
+  while (text[i] != '\0') {
+    const bool lead_byte = IsLeadByte(text + i, charset_index) != 0;
+    if (i == index) return lead_byte ? 1 : 0;
+    // A lead byte just before the terminator is the last character.
+    const bool lead = lead_byte && text[i + 1] != '\0';
+    if (lead) {
+      if (i + 1 == index) return 2;
+      i += 2;
+    } else {
+      i += 1;
+    }
+  }
+  return -1;
+}

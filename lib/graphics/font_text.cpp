@@ -1,0 +1,229 @@
+// lib/graphics/font_text.cpp - laying strings out in a font, writing glyph
+// pixels on the software path, and the text draw entries.
+#include <cstdio>
+#include <cstring>
+
+#include "lib/core/charset.h"
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/core/window_system.h"
+#include "lib/graphics/font.h"
+#include "lib/graphics/graphics_device.h"
+
+namespace {
+
+bool IsBlank(const CharRecord& r) {
+  return (r.first == 0x20 && r.second == 0) || (r.first == 0x81 && r.second == 0x40);
+}
+
+// One channel of the anti-aliased edge blend: edge + ((text - edge) x w >> 8).
+uint32_t BlendField(uint32_t text, uint32_t edge, int shift, uint32_t mask, int w) {
+  const int t = static_cast<int>((text >> shift) & mask);
+  const int e = static_cast<int>((edge >> shift) & mask);
+  return static_cast<uint32_t>(e + (((t - e) * w) >> 8)) << shift;
+}
+
+// The pixel an anti-aliased edge font writes for a cache byte (glyph level
+// g in the low nibble, edge level e in the high one), or false for none.
+bool EdgeAntialiasPixel(int bits, uint8_t cached, uint32_t colour, uint32_t edge_colour, uint32_t* out) {
+  const int g = cached & 0x0F;
+  const int e = cached >> 4;
+  if (g == 0 && e == 0) return false;
+  const int alpha_shift = bits == 16 ? 16 : 24;
+  if (g == 0) {
+    *out = static_cast<uint32_t>(e * 16) << alpha_shift | edge_colour;
+    return true;
+  }
+  if (g == 15) {
+    *out = 0xFFu << alpha_shift | colour;
+    return true;
+  }
+  const int a = (15 - g) * e + g * 16;
+  const int w = (g << 12) / a;
+  uint32_t rgb;
+  if (bits == 16) {
+    rgb = BlendField(colour, edge_colour, 11, 0x1F, w) | BlendField(colour, edge_colour, 5, 0x3F, w) |
+          BlendField(colour, edge_colour, 0, 0x1F, w);
+  } else {
+    rgb = BlendField(colour, edge_colour, 16, 0xFF, w) | BlendField(colour, edge_colour, 8, 0xFF, w) |
+          BlendField(colour, edge_colour, 0, 0xFF, w);
+  }
+  *out = static_cast<uint32_t>(a) << alpha_shift | rgb;
+  return true;
+}
+
+}  // namespace
+
+void WriteGlyphPixels(const FontRecord* font, const GlyphCacheEntry* entry, TextDrawTarget* target,
+                      int x, int y, const TextClipRect& clip, uint32_t colour, uint32_t edge_colour) {
+  if (font->soft_pixels == nullptr || entry->slot < 0) return;
+  // A glyph larger than its cell is cut to the cell.
+  const int w = entry->image_width < font->cell_size ? entry->image_width : font->cell_size;
+  const int h = entry->image_height < font->cell_size ? entry->image_height : font->cell_size;
+  int left = x, top = y, right = x + w, bottom = y + h;
+  if (left < clip.left) left = clip.left;
+  if (top < clip.top) top = clip.top;
+  if (right > clip.right) right = clip.right;
+  if (bottom > clip.bottom) bottom = clip.bottom;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  if (right > target->width) right = target->width;
+  if (bottom > target->height) bottom = target->height;
+  if (left >= right || top >= bottom) return;
+
+  int cell_x, cell_y;
+  GlyphCellPosition(font, entry->slot, &cell_x, &cell_y);
+  const uint32_t type = font->type;
+  const int depth = Screen().colour_bits;
+  for (int py = top; py < bottom; ++py) {
+    const uint8_t* src = font->soft_pixels + static_cast<ptrdiff_t>(cell_y + py - y) * font->soft_pitch;
+    uint8_t* dst = target->pixels + static_cast<ptrdiff_t>(py) * target->pitch;
+    for (int px = left; px < right; ++px) {
+      const int sx = px - x;
+      uint8_t v;
+      if (type == 0) {
+        v = (src[sx >> 3] >> (7 - (sx & 7))) & 1;
+      } else {
+        v = src[sx];
+      }
+      if (v == 0) continue;
+      uint32_t pixel;
+      if (type <= 1) {
+        pixel = v == 1 ? colour : edge_colour;
+        if (depth == 32 && v != 1) pixel &= 0xFFFFFF;
+      } else if (type == 2) {
+        pixel = depth == 16 ? (static_cast<uint32_t>(v) << 20 | colour) : (static_cast<uint32_t>(v) << 28 | colour);
+      } else if (!EdgeAntialiasPixel(depth == 16 ? 16 : 32, v, colour, edge_colour, &pixel)) {
+        continue;
+      }
+      switch (target->bits) {
+        case 8: dst[px] = static_cast<uint8_t>(pixel); break;
+        case 16: reinterpret_cast<uint16_t*>(dst)[px] = static_cast<uint16_t>(pixel); break;
+        case 32: reinterpret_cast<uint32_t*>(dst)[px] = pixel; break;
+        default: return;
+      }
+    }
+  }
+}
+
+int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour,
+                       TextDrawTarget* target, const TextClipRect* clip, int transparent,
+                       int handle, uint32_t edge_colour, int length, int vertical, int* size_out) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr) return -1;
+  y -= font->height_adjust / 2;
+  if (text == nullptr || text[0] == '\0') {
+    if (size_out != nullptr) {
+      size_out[0] = 0;
+      size_out[1] = font->height;
+    }
+    return 0;
+  }
+  int bytes = static_cast<int>(std::strlen(text));
+  if (length >= 0 && length < bytes) bytes = length;
+
+  CharRecord small_list[256];
+  CharRecord* list = small_list;
+  CharRecord* block = nullptr;
+  if (bytes > 256) {
+    block = static_cast<CharRecord*>(TrackedAlloc(static_cast<size_t>(bytes) * sizeof(CharRecord), __FILE__, __LINE__));
+    if (block == nullptr) return -1;
+    list = block;
+  }
+  int count = 0;
+  if (FontCacheAddString(bytes, text, handle, list, &count) != 0) {
+    TrackedFree(block);
+    return -1;
+  }
+
+  double pen = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const CharRecord& r = list[i];
+    CharTableEntry* t = &font->table[r.first | (r.second << 8)];
+    if (!t->cached) {
+      // More new characters than the cache holds: this one is cached now,
+      // replacing the oldest.
+      if (FontCacheAddGlyph(handle, 1, &r) == nullptr) {
+        TrackedFree(block);
+        return WriteLogLine("テキストキャッシュの作成に失敗しました");
+      }
+      // A character the font refused has no cell: nothing is drawn for it.
+      if (!t->cached) continue;
+    }
+    const GlyphCacheEntry* entry = t->entry;
+    if (draw && target != nullptr && clip != nullptr && !IsBlank(r) && entry->image_width != 0 &&
+        entry->image_height != 0) {
+      WriteGlyphPixels(font, entry, target, x + static_cast<int>(pen) + entry->x_offset, y + entry->y_offset,
+                       *clip, colour, edge_colour);
+    }
+    pen += entry->advance + font->spacing;
+  }
+  if (size_out != nullptr) {
+    size_out[0] = static_cast<int>(pen);
+    size_out[1] = font->height;
+  }
+  TrackedFree(block);
+  return static_cast<int>(pen);
+}
+
+int FormatTextBounded(char* buffer, int size, const char* format, va_list args) {
+  if (buffer == nullptr || size < 1) return 0;
+  buffer[0] = '\0';
+  if (format == nullptr) return 0;
+  const int full = std::vsnprintf(buffer, static_cast<size_t>(size), format, args);
+  if (full < 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (full < size) return full;
+  // Cut: keep whole characters only.
+  int n = 0;
+  const int limit = size - 1;
+  while (n < limit && buffer[n] != '\0') {
+    const int step = IsLibraryLeadByte(static_cast<unsigned char>(buffer[n])) ? 2 : 1;
+    if (n + step > limit) break;
+    n += step;
+  }
+  buffer[n] = '\0';
+  return n;
+}
+
+int FontDrawTextTexture(int handle, const char* text, int x, int y, uint32_t colour, uint32_t edge_colour,
+                        int vertical) {
+  FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr) return -1;
+  if (font->cache_lost) FontCacheRebuild(handle);
+  // Texture-cache glyphs are drawn as rectangles of the cache screen graphic;
+  // without graphic handles in the build there is nothing to draw them with.
+  return -1;
+}
+
+int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, uint32_t edge_colour,
+                 int vertical) {
+  int size[2] = {0, 0};
+  if (FontTextCacheBuild(0, x, y, text, colour, nullptr, nullptr, 1, handle, edge_colour, -1, 0, size) < 0) {
+    return -1;
+  }
+  // The software path draws into the software screen's font work image and
+  // blits it with the memory-image kernels, which this build does not have.
+  return -1;
+}
+
+int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle, uint32_t edge_colour,
+                     int vertical) {
+  if (text == nullptr || text[0] == '\0') return 0;
+  const FontRecord* font = FontHandleToRecord(handle);
+  if (font == nullptr) return WriteLogLine("フォントハンドル値が異常です\n");
+  WaitWhileInactive();
+  if (font->texture_cache) return FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical);
+  return FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
+}
+
+int DrawTextWithFontFmt(int x, int y, uint32_t colour, int handle, const char* format, ...) {
+  char text[2048];
+  va_list args;
+  va_start(args, format);
+  FormatTextBounded(text, sizeof text, format, args);
+  va_end(args);
+  return DrawTextWithFont(x, y, text, colour, handle, 0, 0);
+}
