@@ -120,6 +120,17 @@ struct GlyphBitmap {
 // outside the cell are dropped. The cell must be zero beforehand.
 void WriteSoftwareGlyphCell(uint32_t type, int edge_size, int cell_size, const GlyphBitmap& glyph,
                             uint8_t* cell, int pitch);
+// The texel of an anti-aliased level 0..16 in a 16-bit staging format with
+// an alpha channel: colour bits only for 0, else ((level << (alpha shift +
+// alpha width - 4)) - 1) or the colour bits (A4R4G4B4: ((level << 12) - 1) |
+// 0x0FFF).
+uint16_t AntialiasTexel(const PixelFormatInfo& format, int level);
+// Writes a glyph into the texture cache's 16-bit staging image with the cell
+// area's top-left at (x, y); edge fonts also write the edge half, half_width
+// pixels to the right. Texels outside the cell are dropped. The cell must be
+// cleared beforehand.
+void WriteTextureGlyphCell(uint32_t type, int edge_size, int cell_size, const GlyphBitmap& glyph,
+                           BaseImage* staging, int x, int y, int half_width);
 // The edge mask of an edge size (2E + 1 square, row by row, 1 = set); sizes
 // below 2 are the plus shape without its centre.
 bool EdgeMaskAt(int edge_size, int dx, int dy);

@@ -3,6 +3,7 @@
 // and the splitting of strings into characters.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "lib/core/charset.h"
 #include "lib/core/log.h"
@@ -90,6 +91,91 @@ void WriteSoftwareGlyphCell(uint32_t type, int edge_size, int cell_size, const G
             *p = static_cast<uint8_t>((*p & 0x0F) | (value << 4));
           }
         }
+      }
+    }
+  }
+}
+
+uint16_t AntialiasTexel(const PixelFormatInfo& format, int level) {
+  const uint32_t colour = format.mask_r | format.mask_g | format.mask_b;
+  if (level == 0) return static_cast<uint16_t>(colour);
+  const int shift = format.shift_a + format.width_a - 4;
+  const uint32_t alpha = shift >= 0 ? (static_cast<uint32_t>(level) << shift) - 1
+                                    : (static_cast<uint32_t>(level) >> -shift) - 1;
+  return static_cast<uint16_t>(alpha | colour);
+}
+
+void WriteTextureGlyphCell(uint32_t type, int edge_size, int cell_size, const GlyphBitmap& glyph,
+                           BaseImage* staging, int x, int y, int half_width) {
+  const PixelFormatInfo& format = staging->format;
+  const uint16_t colour = static_cast<uint16_t>(format.mask_r | format.mask_g | format.mask_b);
+  const uint16_t opaque = static_cast<uint16_t>(format.mask_a | colour);
+  const bool edge = (type & kFontTypeEdge) != 0;
+  const int e = edge ? edge_size : 0;
+  // The written area: the glyph plus its edge, cut to the cell and the image.
+  const int area_w = std::min(glyph.width + 2 * e, cell_size);
+  const int area_h = std::min(glyph.height + 2 * e, cell_size);
+  auto texel = [&](int half, int px, int py) -> uint16_t* {
+    if (px < 0 || py < 0 || px >= area_w || py >= area_h) return nullptr;
+    const int ix = x + px + half * half_width;
+    const int iy = y + py;
+    if (ix < 0 || iy < 0 || ix >= staging->width || iy >= staging->height) return nullptr;
+    return reinterpret_cast<uint16_t*>(staging->pixels + static_cast<ptrdiff_t>(iy) * staging->pitch) + ix;
+  };
+  const int reach = edge_size <= 1 ? 1 : edge_size;
+
+  if (type == 0 || type == 2) {
+    for (int py = 0; py < glyph.height; ++py) {
+      for (int px = 0; px < glyph.width; ++px) {
+        uint16_t* t = texel(0, px, py);
+        if (t == nullptr) continue;
+        const int level = GlyphLevel(glyph, px, py);
+        *t = type == 0 ? (level ? opaque : colour) : AntialiasTexel(format, level);
+      }
+    }
+    return;
+  }
+  if (type == 1) {
+    for (int py = 0; py < glyph.height; ++py) {
+      for (int px = 0; px < glyph.width; ++px) {
+        if (!GlyphLevel(glyph, px, py)) continue;
+        if (uint16_t* t = texel(0, px + e, py + e)) *t = opaque;
+        for (int dy = -reach; dy <= reach; ++dy) {
+          for (int dx = -reach; dx <= reach; ++dx) {
+            if (!EdgeMaskAt(edge_size, dx, dy)) continue;
+            uint16_t* t = texel(1, px + e + dx, py + e + dy);
+            if (t != nullptr && (*t & format.mask_a) == 0) *t = opaque;
+          }
+        }
+      }
+    }
+    return;
+  }
+  // Anti-aliased edge: levels 0..16 in both halves first, then texels.
+  std::vector<uint8_t> levels(static_cast<size_t>(area_w) * area_h * 2, 0);
+  auto level_at = [&](int half, int px, int py) -> uint8_t* {
+    if (px < 0 || py < 0 || px >= area_w || py >= area_h) return nullptr;
+    return &levels[(static_cast<size_t>(half) * area_h + py) * area_w + px];
+  };
+  for (int py = 0; py < glyph.height; ++py) {
+    for (int px = 0; px < glyph.width; ++px) {
+      const int level = GlyphLevel(glyph, px, py);
+      if (level == 0) continue;
+      if (uint8_t* g = level_at(0, px + e, py + e)) *g = static_cast<uint8_t>(level);
+      for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+          if (!EdgeMaskAt(edge_size, dx, dy)) continue;
+          if (uint8_t* v = level_at(1, px + e + dx, py + e + dy)) {
+            *v = static_cast<uint8_t>((256 - (16 - *v) * (16 - level)) >> 4);
+          }
+        }
+      }
+    }
+  }
+  for (int half = 0; half < 2; ++half) {
+    for (int py = 0; py < area_h; ++py) {
+      for (int px = 0; px < area_w; ++px) {
+        if (uint16_t* t = texel(half, px, py)) *t = AntialiasTexel(format, *level_at(half, px, py));
       }
     }
   }

@@ -417,6 +417,105 @@ TEST(FontEdges, GlyphsLargerThanTheCellAreCut) {
   EXPECT_EQ(bits[2], 0);
 }
 
+// ---- Texture-cache staging layouts ----------------------------------------------------
+
+struct Staging {
+  Staging(int w, int h, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    PixelFormatInfo info{};
+    CreatePixelFormatInfoFromMasks(&info, 16, r, g, b, a);
+    EXPECT_EQ(CreateBaseImageLike(w, h, &info, &image), 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) Set(x, y, 0xEEEE);
+  }
+  ~Staging() { FreeBaseImagePixels(&image); }
+  uint16_t At(int x, int y) const { return reinterpret_cast<const uint16_t*>(image.pixels + y * image.pitch)[x]; }
+  void Set(int x, int y, uint16_t v) { reinterpret_cast<uint16_t*>(image.pixels + y * image.pitch)[x] = v; }
+  void Clear(int x, int y, int size) {
+    for (int j = 0; j < size; ++j)
+      for (int i = 0; i < size; ++i) Set(x + i, y + j, 0);
+  }
+  BaseImage image{};
+};
+
+TEST(FontTexture, AntialiasTexels) {
+  PixelFormatInfo argb4{};
+  CreatePixelFormatInfoFromMasks(&argb4, 16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+  EXPECT_EQ(AntialiasTexel(argb4, 0), 0x0FFF);
+  EXPECT_EQ(AntialiasTexel(argb4, 1), 0x0FFF);
+  EXPECT_EQ(AntialiasTexel(argb4, 2), 0x1FFF);
+  EXPECT_EQ(AntialiasTexel(argb4, 9), 0x8FFF);
+  EXPECT_EQ(AntialiasTexel(argb4, 16), 0xFFFF);
+  // Another alpha layout takes the general rule: one alpha bit at the top.
+  PixelFormatInfo argb1555{};
+  CreatePixelFormatInfoFromMasks(&argb1555, 16, 0x7C00, 0x03E0, 0x001F, 0x8000);
+  EXPECT_EQ(AntialiasTexel(argb1555, 0), 0x7FFF);
+  EXPECT_EQ(AntialiasTexel(argb1555, 8), 0x7FFF);
+  EXPECT_EQ(AntialiasTexel(argb1555, 9), 0xFFFF);
+}
+
+TEST(FontTexture, PlainAndEdgeLayoutsOfAOnePixelGlyph) {
+  const uint8_t one_bit[4] = {0x80, 0, 0, 0};
+  const GlyphBitmap dot = {one_bit, 4, 1, 1, false};
+  Staging plain(16, 8, 0x7C00, 0x03E0, 0x001F, 0x8000);
+  plain.Clear(1, 1, 8);
+  WriteTextureGlyphCell(0, 1, 8, dot, &plain.image, 1, 1, 8);
+  EXPECT_EQ(plain.At(1, 1), 0xFFFF);
+  EXPECT_EQ(plain.At(2, 1), 0);  // outside the glyph box: as cleared
+  // Edge font, size 1: glyph half holds the dot at (E, E); edge half the plus.
+  Staging edge(16, 4, 0x7C00, 0x03E0, 0x001F, 0x8000);
+  edge.Clear(0, 0, 4);
+  edge.Clear(8, 0, 4);
+  WriteTextureGlyphCell(1, 1, 4, dot, &edge.image, 0, 0, 8);
+  const char* glyph_half[3] = {"...", ".#.", "..."};
+  const char* edge_half[3] = {".#.", "#.#", ".#."};
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) {
+      EXPECT_EQ(edge.At(x, y), glyph_half[y][x] == '#' ? 0xFFFF : 0) << x << "," << y;
+      EXPECT_EQ(edge.At(8 + x, y), edge_half[y][x] == '#' ? 0xFFFF : 0) << x << "," << y;
+    }
+  EXPECT_EQ(edge.At(4, 0), 0xEEEE);  // beyond the cell: untouched
+}
+
+TEST(FontTexture, AntialiasedEdgeCombinesLevels) {
+  // One pixel of level 16 and one of level 8 side by side, edge size 2.
+  const uint8_t grey[4] = {16, 8, 0, 0};
+  const GlyphBitmap g = {grey, 4, 2, 1, true};
+  Staging s(32, 8, 0x0F00, 0x00F0, 0x000F, 0xF000);
+  s.Clear(0, 0, 8);
+  s.Clear(16, 0, 8);
+  WriteTextureGlyphCell(3, 2, 8, g, &s.image, 0, 0, 16);
+  // Glyph half: the levels at (2, 2) and (3, 2), level 0 elsewhere in the
+  // (image + 4) area, which is 6 x 5.
+  EXPECT_EQ(s.At(2, 2), 0xFFFF);
+  EXPECT_EQ(s.At(3, 2), 0x7FFF);
+  EXPECT_EQ(s.At(0, 0), 0x0FFF);
+  EXPECT_EQ(s.At(5, 4), 0x0FFF);
+  EXPECT_EQ(s.At(6, 0), 0);  // right of the area: as cleared
+  // Edge half: (4, 2) is reached by both pixels: 16 from the first; (5, 2)
+  // only by the second, whose mask row reaches x + 2: level 8.
+  EXPECT_EQ(s.At(16 + 4, 2), 0xFFFF);
+  EXPECT_EQ(s.At(16 + 5, 2), 0x7FFF);
+  // (0, 0) is a corner of the first pixel's round mask: clear.
+  EXPECT_EQ(s.At(16 + 0, 0), 0x0FFF);
+  EXPECT_EQ(s.At(16 + 1, 0), 0xFFFF);
+}
+
+TEST(FontTexture, GlyphsLargerThanTheCellStayInside) {
+  std::vector<uint8_t> big(12 * 12, 16);
+  const GlyphBitmap g = {big.data(), 12, 12, 12, true};
+  Staging s(32, 16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+  s.Clear(1, 1, 8);
+  s.Clear(17, 1, 8);
+  WriteTextureGlyphCell(3, 3, 8, g, &s.image, 1, 1, 16);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) {
+      const bool in_cell = y >= 1 && y < 9 && ((x >= 1 && x < 9) || (x >= 17 && x < 25));
+      if (!in_cell) {
+        EXPECT_EQ(s.At(x, y), 0xEEEE) << x << "," << y;
+      }
+    }
+}
+
 // ---- Layout and the software pixel rules ---------------------------------------------
 
 TEST_F(Fonts, MeasuredWidthsFollowTheGrid) {
