@@ -397,8 +397,8 @@ TEST(FontEdges, AntialiasedEdgeKeepsTheHighestLevel) {
 }
 
 TEST(FontEdges, GlyphsLargerThanTheCellAreCut) {
-  std::vector<uint8_t> big(8 * 20, 0xFF);
-  const GlyphBitmap g = {big.data(), 8, 20, 20, true};
+  std::vector<uint8_t> big(20 * 20, 16);
+  const GlyphBitmap g = {big.data(), 20, 20, 20, true};
   std::vector<uint8_t> buffer(16 * 17, 0xEE);  // pitch 16, cell 8, guard bytes around
   for (int y = 0; y < 8; ++y) std::memset(&buffer[y * 16], 0, 8);
   WriteSoftwareGlyphCell(3, 2, 8, g, buffer.data(), 16);
@@ -456,7 +456,7 @@ TEST(FontTexture, AntialiasTexels) {
 TEST(FontTexture, PlainAndEdgeLayoutsOfAOnePixelGlyph) {
   const uint8_t one_bit[4] = {0x80, 0, 0, 0};
   const GlyphBitmap dot = {one_bit, 4, 1, 1, false};
-  Staging plain(16, 8, 0x7C00, 0x03E0, 0x001F, 0x8000);
+  Staging plain(16, 10, 0x7C00, 0x03E0, 0x001F, 0x8000);
   plain.Clear(1, 1, 8);
   WriteTextureGlyphCell(0, 1, 8, dot, &plain.image, 1, 1, 8);
   EXPECT_EQ(plain.At(1, 1), 0xFFFF);
