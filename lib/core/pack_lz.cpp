@@ -125,11 +125,9 @@ int64_t DecodePackDataChecked(const void* block, size_t block_size, void* destin
 
 namespace {
 
-constexpr int kHashBits = 16;
+constexpr int kMaxHashBits = 16;
 constexpr size_t kWindow = 1u << 22;  // distances the encoder looks back
 constexpr int kChainDepth = 48;
-
-uint32_t Hash4(const unsigned char* p) { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
 
 size_t DistanceBytes(size_t distance) {
   size_t v = distance - 1;
@@ -153,7 +151,10 @@ class Encoder {
     }
     out_.reserve(size_ + size_ / 64 + 16);
     out_.resize(kPackHeaderSize);
-    head_.assign(size_t{1} << kHashBits, kEmpty);
+    // Small inputs get a small hash table, so packing many small files stays cheap.
+    hash_bits_ = 10;
+    while (hash_bits_ < kMaxHashBits && (size_t{1} << hash_bits_) < size_) ++hash_bits_;
+    head_.assign(size_t{1} << hash_bits_, kEmpty);
     chain_.assign(std::min(size_, kWindow), kEmpty);
 
     size_t i = 0;
@@ -180,6 +181,8 @@ class Encoder {
 
  private:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+  uint32_t Hash4(const unsigned char* p) const { return (Load32(p) * 2654435761u) >> (32 - hash_bits_); }
 
   size_t LiteralCost(size_t at, size_t length) const {
     size_t cost = length;
@@ -240,6 +243,7 @@ class Encoder {
   const unsigned char* data_;
   size_t size_;
   unsigned char escape_ = 0;
+  int hash_bits_ = kMaxHashBits;
   std::vector<unsigned char> out_;
   std::vector<uint32_t> head_;
   std::vector<uint32_t> chain_;
