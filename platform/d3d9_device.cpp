@@ -257,11 +257,14 @@ HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags
       RECT c = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, int32_t(t->width_)),
                 std::min(r.bottom, int32_t(t->height_))};
       int bpp = FormatBytesPerPixel(t->format_);
-      uint8_t px[4];
-      EncodePixel(t->format_, color, px);
-      for (int y = c.top; y < c.bottom; y++) {
+      uint32_t px32 = 0;
+      uint16_t px16 = 0;
+      if (bpp == 4) EncodePixel(t->format_, color, &px32);
+      else EncodePixel(t->format_, color, &px16);
+      for (int y = c.top; y < c.bottom && c.left < c.right; y++) {
         uint8_t* row = t->pixels_.data() + size_t(y) * t->pitch_;
-        for (int x = c.left; x < c.right; x++) memcpy(row + x * bpp, px, bpp);
+        if (bpp == 4) std::fill_n(reinterpret_cast<uint32_t*>(row) + c.left, c.right - c.left, px32);
+        else std::fill_n(reinterpret_cast<uint16_t*>(row) + c.left, c.right - c.left, px16);
       }
       t->version_++;
     }
@@ -304,6 +307,15 @@ HRESULT Direct3DDevice9::StretchRect(Direct3DSurface9* source, const RECT* sourc
     return D3DERR_INVALIDCALL;
   if (shared_->lost || !shared_->draws) return D3D_OK;
   int sw = s.right - s.left, sh = s.bottom - s.top, dw = d.right - d.left, dh = d.bottom - d.top;
+  if (sw == dw && sh == dh && source->format_ == dest->format_) {
+    // An unscaled copy in one format is a copy of rows.
+    int bpp = FormatBytesPerPixel(source->format_);
+    for (int y = 0; y < sh; y++)
+      memcpy(dest->pixels_.data() + size_t(d.top + y) * dest->pitch_ + size_t(d.left) * bpp,
+             source->pixels_.data() + size_t(s.top + y) * source->pitch_ + size_t(s.left) * bpp, size_t(sw) * bpp);
+    dest->version_++;
+    return D3D_OK;
+  }
   // Source pixel for a destination pixel: its centre mapped back; a linear
   // filter blends the four nearest source pixels with 8-bit weights.
   for (int y = 0; y < dh; y++) {

@@ -18,8 +18,12 @@ int PresentSurfaceToWindow(WindowHandle window, Direct3DSurface9* surface, const
   int w = source.right - source.left, h = source.bottom - source.top;
   if (w <= 0 || h <= 0) return -1;
   std::vector<uint32_t> image(size_t(w) * h);
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++) image[size_t(y) * w + x] = surface->ReadPixel(source.left + x, source.top + y);
+  const int bpp = FormatBytesPerPixel(surface->format());
+  for (int y = 0; y < h; y++) {
+    const uint8_t* in = surface->bits() + size_t(source.top + y) * surface->pitch() + size_t(source.left) * bpp;
+    uint32_t* out = image.data() + size_t(y) * w;
+    for (int x = 0; x < w; x++) out[x] = DecodePixel(surface->format(), in + size_t(x) * bpp);
+  }
   Rect whole = {0, 0, w, h};
   return PresentToWindow(window, image.data(), w, h, w * 4, &whole, &dst);
 }
