@@ -9,6 +9,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/sound/sound.h"
 #include "platform/com.h"
@@ -254,7 +255,8 @@ int LibraryStartCore() {
     Step("ForceForegroundWindow");
     ForceForegroundWindow(GetMainWindow(), 1);
   }
-  Step("ScreenLogStart -");
+  Step("ScreenLogStart");
+  ScreenLogStart();
   Step("SetDrawTarget -");
   Step("InitModelSystem -");
 
@@ -281,7 +283,8 @@ int LibraryEnd() {
 int LibraryEndCore() {
   if (g_started == 0) return 0;
   WindowState().ending = 1;
-  Step("ScreenLogEnd -");
+  Step("ScreenLogEnd");
+  ScreenLogEnd();
   Step("NetworkEnd -");
   Step("StopMusicPlayback");
   StopMusicPlayback();

@@ -171,6 +171,8 @@ int FormatTextBounded(char* buffer, int size, const char* format, va_list args);
 constexpr int kScreenLogLines = 80;
 constexpr int kScreenLogLineBytes = 255;
 int ScreenLogStart();
+// The library end: deletes the on-screen log's font and stops the log.
+int ScreenLogEnd();
 int ScreenLogMakeFont();
 int ScreenLogDraw();
 int GetScreenLogLineCount();

@@ -41,7 +41,12 @@ int ScreenLogStart() {
 int ScreenLogMakeFont() {
   if (!g_log.started && ScreenLogStart() != 0) return 0;
   if (g_log.font_needed) {
-    g_log.font = CreateFontToHandle(nullptr, g_log.font_size, 4, 1, -1, -1, 0, -1, -1);
+    // A rebuild of all fonts re-creates the font under its old handle and
+    // sets the flag; making another would leave that one behind at every
+    // rebuild until no handle is left, so the re-created one is taken.
+    if (!IsFontHandleValid(g_log.font)) {
+      g_log.font = CreateFontToHandle(nullptr, g_log.font_size, 4, 1, -1, -1, 0, -1, -1);
+    }
     g_log.font_needed = 0;
     // Deleting the font (a device rebuild does) sets the flag again, so the
     // next draw makes it anew.
@@ -63,6 +68,15 @@ int ScreenLogDraw() {
   for (int i = 0; i < lines; ++i) {
     DrawTextWithFont(0, 16 * i, g_log.page + kScreenLogLineBytes * i, white, g_log.font, black, 0);
   }
+  return 0;
+}
+
+int ScreenLogEnd() {
+  if (!g_log.started) return 0;
+  if (!g_log.font_needed) FontHandleDelete(g_log.font);
+  g_log.font_needed = 1;
+  g_log.font = -1;
+  g_log.started = 0;
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,7 +14,11 @@
 #include "lib/core/handle_table.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/core/window_system.h"
+#include "platform/backend.h"
 #include "platform/gdi_font.h"
+#include "platform/kernel.h"
+#include "platform/window.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 
@@ -764,6 +769,53 @@ TEST(ScreenLog, StartNeedsTheGraphics) {
   if (GetDirectDrawObject() == nullptr) {
     EXPECT_EQ(ScreenLogStart(), -1);
   }
+}
+
+// The library start makes the default font and the on-screen log's font;
+// the end deletes the log's font; a rebuild makes the log ask for its font
+// again.
+TEST(FontLibrary, StartEndAndRebuildKeepTheOnScreenLogFont) {
+  plat::SetBackend(plat::Backend::kHeadless);
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const std::string lock = (std::filesystem::temp_directory_path() / "rorud-lock-fonts").string();
+  std::filesystem::create_directories(lock);
+  plat::SetWindowLockFolder(lock);
+  ResetWindowSettings();
+  ResetGraphicsDeviceForTest();
+  GraphicsConfig().vblank_wait_off = 1;
+  {
+    LogCapture log;
+    plat::SetVirtualClockAutoAdvance(10);
+    ChangeWindowMode(1);
+    ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
+    ASSERT_EQ(LibraryStart(), 0);
+    auto live = [] {
+      int n = 0;
+      for (int slot = 0; slot < kMaxFontHandles; ++slot)
+        for (int check = 0; check < 2048; ++check)
+          if (IsFontHandleValid(MakeHandle(kHandleKindFont, check, slot))) ++n;
+      return n;
+    };
+    EXPECT_TRUE(IsFontHandleValid(GetDefaultFont()));
+    EXPECT_EQ(live(), 2);
+    EXPECT_NE(log.Debug().find(Sjis("フォントの初期化は正常に終了しました")), std::string::npos);
+    // A rebuild deletes and re-creates every font under its handle; the log
+    // then takes its re-created font instead of making one more each time.
+    for (int i = 0; i < 50; ++i) {
+      RebuildAllFonts();
+      ScreenLogMakeFont();
+    }
+    EXPECT_EQ(live(), 2);
+    const int before_end = live();
+    ASSERT_EQ(LibraryEnd(), 0);
+    EXPECT_EQ(live(), before_end - 1);
+  }
+  EndFontSystem();
+  ResetGraphicsDeviceForTest();
+  ResetWindowSettings();
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  std::error_code ignored;
+  std::filesystem::remove_all(lock, ignored);
 }
 
 }  // namespace
