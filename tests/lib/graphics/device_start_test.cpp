@@ -576,3 +576,21 @@ TEST_F(GraphicsStart, FullScreenDevicesTrueAndEmulated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GraphicsLibrary, FullScreenModeOutsideTheDisplayListIsRefused) {
+  ChangeWindowMode(0);
+  ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
+  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(IsFullScreenMode(), 1);
+  plat::Direct3DDevice9* device = GraphicsDevice().device;
+  EXPECT_EQ(ConfigureScreenMode(123, 45, 32, 0), -1);
+  int w = 0, h = 0;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(GraphicsDevice().device, device);  // nothing was rebuilt
+  EXPECT_EQ(FlipScreen(), 0);
+}
+
+}  // namespace
