@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -317,8 +318,11 @@ class GraphicsLibrary : public ::testing::Test {
   void SetUp() override {
     plat::SetBackend(plat::Backend::kHeadless);
     plat::HeadlessReset(plat::VirtualDesktop{});
+    // Other test runs on the machine start libraries of the same class name:
+    // a folder of this run's own keeps their double-start checks apart.
     lock_folder_ = (std::filesystem::temp_directory_path() /
-                    ("rorud-lock-graphics-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())))
+                    ("rorud-lock-graphics-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                     "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
                        .string();
     std::filesystem::create_directories(lock_folder_);
     plat::SetWindowLockFolder(lock_folder_);
@@ -349,7 +353,7 @@ class GraphicsLibrary : public ::testing::Test {
 
 TEST_F(GraphicsLibrary, FlipPresentsTheBackBufferIntoTheWindow) {
   ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
-  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
   GraphicsDeviceState& d = GraphicsDevice();
   ASSERT_EQ(d.direct3d_mode, 1);
   d.back_buffer->WritePixel(3, 4, 0xFF123456u);
@@ -374,7 +378,7 @@ TEST_F(GraphicsLibrary, FlipPresentsTheBackBufferIntoTheWindow) {
 
 TEST_F(GraphicsLibrary, FlipRectanglesFollowTheWindowScale) {
   SetWindowScale(1.5, 1.5);
-  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
   plat::RECT src, dst;
   ComputeFlipRects(&src, &dst);
   EXPECT_EQ(src.right, 640);
@@ -389,7 +393,7 @@ TEST_F(GraphicsLibrary, FlipRectanglesFollowTheWindowScale) {
 }
 
 TEST_F(GraphicsLibrary, MinimisedWindowSkipsThePresent) {
-  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
   int before = GraphicsDevice().device->present_count();
   WindowState().minimised = 1;
   EXPECT_EQ(FlipScreen(), 0);
@@ -400,7 +404,7 @@ TEST_F(GraphicsLibrary, MinimisedWindowSkipsThePresent) {
 }
 
 TEST_F(GraphicsLibrary, ScreenModeChangeRebuildsTheDevice) {
-  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
   plat::Direct3DDevice9* first = GraphicsDevice().device;
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(ConfigureScreenMode(800, 600, 32, 0), 0);
@@ -582,7 +586,7 @@ namespace {
 TEST_F(GraphicsLibrary, FullScreenModeOutsideTheDisplayListIsRefused) {
   ChangeWindowMode(0);
   ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
-  ASSERT_EQ(LibraryStart(), 0);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
   ASSERT_EQ(IsFullScreenMode(), 1);
   plat::Direct3DDevice9* device = GraphicsDevice().device;
   EXPECT_EQ(ConfigureScreenMode(123, 45, 32, 0), -1);
