@@ -142,14 +142,13 @@ void (*g_pump_observer)() = nullptr;
 
 int PumpResult() { return WindowState().window_destroyed == 1 ? -1 : 0; }
 
-// Music state and, where no sound thread runs, the stream refills and PCM
-// players, on every pass of the pump.
+// The per-call services: where no sound thread runs, the stream refills and
+// PCM players; the music play state. The key-string input update, once it is
+// part of the library, runs last with in_pump_services set, so that a pump
+// entered from it returns at once.
 void RunPumpServices() {
-  WindowSystemState& s = WindowState();
-  s.in_pump_services = 1;
-  UpdateMusicPlayState();
   ServiceSoundFromPump();
-  s.in_pump_services = 0;
+  UpdateMusicPlayState();
 }
 
 bool Inactive() {
@@ -182,7 +181,6 @@ int PumpWindowMessages() {
                    (s.active && !s.minimised);
     if (running && (pass_done || s.window_destroyed)) break;
     pass_done = 1;
-    RunPumpServices();
     if (Inactive()) {
       plat::Sleep(1);
       if (s.redraw_requested == 1 && plat::TimeGetTime() - s.last_redraw_time > 64) {
@@ -215,7 +213,11 @@ int PumpWindowMessages() {
       pass_done = 0;
     }
     if (leave) break;
-    if (Inactive()) plat::Sleep(24);
+    if (Inactive()) {
+      // Sound keeps going while the program waits to be active again.
+      ServiceSoundFromPump();
+      plat::Sleep(24);
+    }
     if (s.window_destroyed == 1 || !main_thread) break;
   }
 
@@ -226,6 +228,7 @@ int PumpWindowMessages() {
     --s.activation_count;
     OnActivateApp(entry);
   }
+  RunPumpServices();
   return PumpResult();
 }
 
