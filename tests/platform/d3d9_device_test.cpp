@@ -1,6 +1,8 @@
 // The Direct3D stand-in's factory, resources, transfers, presentation,
 // device loss, capability overrides and call recording.
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 
 #include "platform/ddraw.h"
 #include "platform/kernel.h"
@@ -183,6 +185,12 @@ TEST_F(DeviceTest, LockPitchPoolsAndTransfers) {
 }
 
 TEST_F(DeviceTest, PresentShowsTheBackBufferAndKeepsIt) {
+  // A lock folder of this run's own: other runs on the machine make windows
+  // of the same class.
+  auto folder = std::filesystem::temp_directory_path() /
+                ("rorud-lock-d3d-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(folder);
+  plat::SetWindowLockFolder(folder.string());
   ASSERT_TRUE(plat::RegisterWindowClass("D3DTestClass", [](plat::Window* w, uint32_t m, uintptr_t wp, intptr_t lp) {
     return plat::DefWindowProc(w, m, wp, lp);
   }));
@@ -220,6 +228,8 @@ TEST_F(DeviceTest, PresentShowsTheBackBufferAndKeepsIt) {
   device_->Release();
   device_ = nullptr;
   plat::DestroyWindow(win);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
 }
 
 TEST_F(DeviceTest, DeviceLossAndLiveObjects) {

@@ -80,6 +80,9 @@ TEST(DeviceOnXServer, WindowShowsClearedFrameAndSprite) {
   if (!x.Start()) GTEST_SKIP() << "no virtual X server (Xvfb and ImageMagick's import are needed)";
   setenv("DISPLAY", (":" + std::to_string(x.display)).c_str(), 1);
   plat::SetBackend(plat::Backend::kSdl);
+  auto folder = std::filesystem::temp_directory_path() / ("rorud-lock-xvfb-" + std::to_string(x.display));
+  std::filesystem::create_directories(folder);
+  plat::SetWindowLockFolder(folder.string());
   ASSERT_TRUE(plat::RegisterWindowClass("RoRudXvfbDevice", Proc));
   plat::Window* win = plat::CreateWindow("RoRudXvfbDevice", "device", plat::kWsPopup | plat::kWsVisible, 0, 0, 0, 320, 240);
   if (!win) {
@@ -135,6 +138,8 @@ TEST(DeviceOnXServer, WindowShowsClearedFrameAndSprite) {
   dev->Release();
   d3d->Release();
   plat::DestroyWindow(win);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
   plat::SetBackend(plat::Backend::kHeadless);
   // SDL keeps its connection open; killing the server now would end the
   // process, so the server goes when the process does.
