@@ -77,6 +77,13 @@ bool ScreenSaver();
 }  // namespace headless
 
 namespace sdl {
+// The virtual key of an SDL scancode (the keyboard's USB usage number); 0 for
+// keys the library has no code for.
+int ScancodeToVirtualKey(int scancode);
+// Text between the system's UTF-8 and the library's code page 932; bytes
+// that do not convert become '?'.
+std::string Utf8ToCp932(const std::string& utf8);
+std::string Cp932ToUtf8(const std::string& cp932);
 bool Init();  // video and events; false when SDL cannot start
 void Desktop(int* width, int* height, int* bits);
 FrameMetrics Metrics();

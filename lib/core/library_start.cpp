@@ -246,7 +246,7 @@ int LibraryStartCore() {
   // Without sound the library still runs; the sound start logs its failure.
   InitializeSoundSystem();
   Step("GraphicsSystemStart");
-  if (GraphicsSystemStart() == -1) goto failed;
+  if (GraphicsSystemStart() < 0) goto failed;
   Step("InitCharCodeBuffer -");
 
   g_started = 1;

@@ -279,6 +279,10 @@ void OnWheel(const SDL_MouseWheelEvent& e) {
 
 namespace detail::sdl {
 
+int ScancodeToVirtualKey(int scancode) { return ScancodeToVk(static_cast<SDL_Scancode>(scancode)); }
+std::string Utf8ToCp932(const std::string& utf8) { return ToCp932(utf8); }
+std::string Cp932ToUtf8(const std::string& cp932) { return ToUtf8(cp932); }
+
 bool Init() {
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");

@@ -712,6 +712,8 @@ TEST(RealWindowChild, DISABLED_Run) {
   SetWindowScale(1.5, -1.0);
   SetRunInactiveFlag(1);
   ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(capture.File());
+  // The X server runs at depth 24 in four-byte pixels: the library sees 32.
+  EXPECT_EQ(plat::GetDesktopColorBits(), 32);
   int w = 0, h = 0;
   std::string title;
   ASSERT_TRUE(plat::GetNativeWindowInfo(GetMainWindow(), &w, &h, &title));
