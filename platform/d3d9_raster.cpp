@@ -713,11 +713,18 @@ __attribute__((always_inline)) inline uint32_t FastBlend(uint32_t src, uint32_t 
 
 // kFilter: 0 no texture, 1 point, 2 bilinear.
 // The rest of the pipeline for one pixel of a specialised span.
+// The alpha test of a span, held in registers (stores into the target could
+// otherwise alias the configuration and force reloads).
+struct AlphaTest {
+  bool on;
+  uint32_t func, ref;
+};
+
 template <bool kModulate, int kBlend, int kTarget>
-__attribute__((always_inline)) inline void FastPixel(const DrawConfig& c, uint8_t* row, int x, uint32_t src,
-                                                     uint32_t diffuse) {
+__attribute__((always_inline)) inline void FastPixel(uint8_t* row, int x, uint32_t src, uint32_t diffuse,
+                                                     AlphaTest at) {
   if (kModulate) src = Modulate(src, diffuse);
-  if (c.alpha_test && !CompareInt(c.alpha_func, src >> 24, c.alpha_ref)) return;
+  if (at.on && !CompareInt(at.func, src >> 24, at.ref)) return;
   // Blending with alpha 0 leaves the pixel as it is.
   if (kBlend != 0 && (src >> 24) == 0) return;
   if (kTarget == 2) {
@@ -738,46 +745,68 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   const Sampler& smp = c.st[0].smp;
   const uint32_t diffuse = t.fast_diffuse;
   const uint32_t tmask = c.fast_tmask, tfill = c.fast_tfill;
+  const AlphaTest at = {c.alpha_test, c.alpha_func, c.alpha_ref};
   uint8_t* row = c.bits + size_t(y) * c.pitch;
   if (kFilter == 0) {
-    for (int x = x0; x < x1; x++) FastPixel<false, kBlend, kTarget>(c, row, x, diffuse, diffuse);
+    for (int x = x0; x < x1; x++) FastPixel<false, kBlend, kTarget>(row, x, diffuse, diffuse, at);
     return;
   }
   int64_t u = ToFixed(t.u[0].At(x0, y)), v = ToFixed(t.v[0].At(x0, y));
   const int64_t du = t.du[0], dv = t.dv[0];
-  if (kFilter == 2) {
-    // When the whole span samples inside the texture (the coordinates are
-    // linear along it, so its two ends decide), the clamping is left out;
-    // the texels read are the same.
-    const TexelView& tv = smp.view;
-    int64_t n = x1 - x0 - 1;
-    int64_t ua = u - 32768, va = v - 32768, ub = ua + du * n, vb = va + dv * n;
-    if (std::min(ua, ub) >= 0 && std::min(va, vb) >= 0 && (std::max(ua, ub) >> 16) + 1 < tv.width &&
-        (std::max(va, vb) >> 16) + 1 < tv.height) {
-      const uint32_t ao = tv.alpha_or;
-      const size_t stride = size_t(tv.stride);
-      // Four texels of alpha 0 blend to alpha 0, which a blended draw leaves
-      // out: no need to filter them.
-      const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
-      for (int x = x0; x < x1; x++) {
-        const uint32_t* p = tv.texels + size_t(va >> 16) * stride + size_t(ua >> 16);
-        uint32_t c00 = p[0], c10 = p[1], c01 = p[stride], c11 = p[stride + 1];
-        uint32_t fx = uint32_t((ua >> 8) & 255), fy = uint32_t((va >> 8) & 255);
-        ua += du;
-        va += dv;
-        if (skip_clear && ((c00 | c10 | c01 | c11) >> 24) == 0) continue;
-        uint32_t tex = Bilerp(c00 | ao, c10 | ao, c01 | ao, c11 | ao, fx, fy);
-        FastPixel<kModulate, kBlend, kTarget>(c, row, x, (tex & tmask) | tfill, diffuse);
-      }
-      return;
-    }
-  }
-  for (int x = x0; x < x1; x++) {
+  const TexelView& tv = smp.view;
+  const uint32_t ao = tv.alpha_or;
+  const size_t stride = size_t(tv.stride);
+  // Where a pixel samples wholly inside the texture the clamping is left
+  // out; the texels read are the same. Along a span the coordinates are
+  // linear, so the inside pixels form one run: clamped pixels before and
+  // after it, the run itself without clamping.
+  const int64_t off = kFilter == 2 ? 32768 : 0, extra = kFilter == 2 ? 1 : 0;
+  auto inside = [&](int64_t uu, int64_t vv) {
+    uu -= off;
+    vv -= off;
+    return uu >= 0 && vv >= 0 && (uu >> 16) + extra < tv.width && (vv >> 16) + extra < tv.height;
+  };
+  auto clamped = [&](int x) {
     uint32_t tex = kFilter == 1 ? SamplePointClamp(smp, u, v) : SampleBilinearClamp(smp, u, v);
     u += du;
     v += dv;
-    FastPixel<kModulate, kBlend, kTarget>(c, row, x, (tex & tmask) | tfill, diffuse);
+    FastPixel<kModulate, kBlend, kTarget>(row, x, (tex & tmask) | tfill, diffuse, at);
+  };
+  int x = x0;
+  while (x < x1 && !inside(u, v)) clamped(x++);
+  if (x == x1) return;
+  int last = x1 - 1;
+  int64_t n = last - x;
+  while (last > x && !inside(u + du * n, v + dv * n)) {
+    last--;
+    n--;
   }
+  if (kFilter == 1) {
+    for (; x <= last; x++) {
+      uint32_t tex = tv.texels[size_t(v >> 16) * stride + size_t(u >> 16)] | ao;
+      u += du;
+      v += dv;
+      FastPixel<kModulate, kBlend, kTarget>(row, x, (tex & tmask) | tfill, diffuse, at);
+    }
+  } else {
+    int64_t ua = u - 32768, va = v - 32768;
+    // Four texels of alpha 0 blend to alpha 0, which a blended draw leaves
+    // out: no need to filter them.
+    const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
+    for (; x <= last; x++) {
+      const uint32_t* p = tv.texels + size_t(va >> 16) * stride + size_t(ua >> 16);
+      uint32_t c00 = p[0], c10 = p[1], c01 = p[stride], c11 = p[stride + 1];
+      uint32_t fx = uint32_t((ua >> 8) & 255), fy = uint32_t((va >> 8) & 255);
+      ua += du;
+      va += dv;
+      if (skip_clear && ((c00 | c10 | c01 | c11) >> 24) == 0) continue;
+      uint32_t tex = Bilerp(c00 | ao, c10 | ao, c01 | ao, c11 | ao, fx, fy);
+      FastPixel<kModulate, kBlend, kTarget>(row, x, (tex & tmask) | tfill, diffuse, at);
+    }
+    u = ua + 32768;
+    v = va + 32768;
+  }
+  for (; x < x1; x++) clamped(x);
 }
 
 using SpanFn = void (*)(const TriSetup&, int, int, int);
