@@ -1,4 +1,88 @@
-// game/winmain.cpp - the game's start-up and shutdown.
+// game/winmain.cpp - the program's start-up and shutdown.
+#include "game/winmain.h"
+
+#include <cstdio>
+
+#include "game/frame/config.h"
+#include "game/frame/frame_loop.h"
+#include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "game/objects/game_object.h"
+#include "game/objects/resources.h"
 #include "rorud/rorud.h"
 
-int WinMain() { return 0; }
+int32_t g_fonts[kFontCount];
+
+InitResult InitGame() {
+  std::snprintf(g_error_text, sizeof g_error_text, "%s", "INITA___");
+  g_game.levels[kLevelMode] = 0;
+  g_game.levels[kLevelScene] = 0;
+  g_game.levels[kLevelPhase] = 0;
+  g_game.level_counters[kLevelMode] = 0;
+  g_game.level_counters[kLevelScene] = 0;
+  g_game.level_counters[kLevelPhase] = 0;
+
+  if (!LoadOrCreateConfig(kConfigPath, g_config)) return InitResult::kNoConfig;
+
+  SetLogFileEnabled(0);
+  SetWindowTitle("Quillona Ver2.00");
+  ConfigureScreenMode(640, 480, g_config.color32 == 1 ? 32 : 16, 60);
+  SetRunInactiveFlag(1);
+  SetVBlankWaitFlag(g_config.vsync);
+  ChangeWindowMode(g_config.window_mode);
+  if (g_config.window_mode == 1 && g_config.size_code != 0) {
+    const double scale = WindowScaleForSizeCode(g_config.size_code);
+    if (scale > 0.0) {
+      SetWindowScale(scale, -1.0);
+    } else {
+      RaiseGameError("windowサイズ設定ミス");
+    }
+  }
+  if (LibraryStart() == -1) return InitResult::kNoLibrary;
+
+  SetGraphicsOptionFlag(0);
+  SetArchiveUse(1);
+  SetArchiveExtensionEntry("hsd");
+  // Black is the transparent colour of every sheet.
+  SetTransparentColor(0, 0, 0);
+  SeedRandom(33557799);
+  ClearResourceTables();
+
+  ResetPacing(g_pacing, static_cast<uint32_t>(GetMilliClock(0)));
+  g_game.fade_value = 255.0;
+  g_game.replay_playback = 0;
+  g_game.pause = 0;
+  ResetAllPools();
+
+  for (int i = 0; i < 5; ++i) g_input.buttons[i] = g_config.buttons[i];
+  g_input.raw_buttons = 0;
+  g_input.raw_directions &= ~0x0F;
+  g_input.held_directions &= ~0x0F;
+  g_input.previous_directions &= ~0x0F;
+  g_input.held_actions &= ~0x1F;
+  g_input.previous_actions &= ~0x1F;
+  LoadRecordFile();
+  return InitResult::kReady;
+}
+
+int WinMain() {
+  switch (InitGame()) {
+    case InitResult::kReady:
+      break;
+    case InitResult::kNoConfig:
+      std::fprintf(stderr, "quillona: cannot read or create %s\n", kConfigPath);
+      return 1;
+    case InitResult::kNoLibrary:
+      std::fprintf(stderr, "quillona: the library did not start\n");
+      return 1;
+  }
+  g_game.levels[kLevelScene] = kSceneBoot;
+  while (g_stop_flag == 0) RunFrame();
+  // Lets the sounds requested in the last frame be heard.
+  WaitMillisPumping(150);
+  LibraryEnd();
+  const int status = ExitStatusForError(g_error_text);
+  if (status != 0) std::fprintf(stderr, "quillona: %s\n", ErrorTagToUtf8(g_error_text).c_str());
+  return status;
+}

@@ -1,0 +1,11 @@
+// game/frame/input_frame.cpp - the per-frame input step.
+#include "game/frame/frame_loop.h"
+#include "game/frame/input.h"
+#include "game/objects/resources.h"
+#include "rorud/rorud.h"
+
+bool UpdateInputFrame() {
+  MapKeyConfig(g_input);
+  StepPauseAndReplay(g_game, g_input, g_replay_words, g_pacing.frame_rate);
+  return true;
+}

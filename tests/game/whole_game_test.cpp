@@ -1,0 +1,118 @@
+// The whole game on the headless back end: start-up, the configuration file,
+// frame pacing on the virtual clock and the end of the run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "game/frame/config.h"
+#include "game/frame/frame_loop.h"
+#include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "game/winmain.h"
+#include "platform/kernel.h"
+#include "rorud/rorud.h"
+#include "tests/game/game_fixture.h"
+#include "tests/support/sjis.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using gametest::ScratchFolder;
+
+// A scratch working folder that sees the generated data set, on a virtual
+// clock that creeps forward one microsecond per reading so busy waits end.
+class WholeGame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gametest::ResetGameGlobals();
+    const fs::path data = fs::path(RORUD_BINARY_DIR) / "data";
+    for (const char* sub : {"grp", "se", "bgm"}) {
+      if (fs::exists(data / sub)) fs::create_directory_symlink(data / sub, sub);
+    }
+    plat::EnableVirtualClock(true);
+    plat::SetVirtualClockMicros(5'000'000);
+    plat::SetVirtualClockAutoAdvance(1);
+  }
+  void TearDown() override {
+    LibraryEnd();
+    plat::SetVirtualClockAutoAdvance(0);
+  }
+  static void WriteConfig(uint32_t word, uint32_t value) {
+    fs::create_directories("system");
+    std::ofstream f(kConfigPath, std::ios::binary);
+    for (int i = 0; i < kConfigWords; ++i) {
+      const uint32_t v = i == static_cast<int>(word) ? value : kDefaultConfigWords[i];
+      const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                  static_cast<unsigned char>(v >> 16),
+                                  static_cast<unsigned char>(v >> 24)};
+      f.write(reinterpret_cast<const char*>(b), 4);
+    }
+  }
+  ScratchFolder scratch_;
+};
+
+TEST_F(WholeGame, FirstStartWritesTheConfigurationAndStartsTheLibrary) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  EXPECT_EQ(fs::file_size(kConfigPath), 64u);
+  EXPECT_STREQ(g_error_text, "INITA___");
+  EXPECT_EQ(g_stop_flag, 0);
+  int w = 0, h = 0;
+  GetScreenSize(&w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  EXPECT_EQ(GetScreenColorBits(), 32);
+  EXPECT_EQ(g_game.fade_value, 255.0);
+  EXPECT_EQ(g_game.high_score, 0u);
+  EXPECT_EQ(g_game.record_words[0], 59999u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(g_input.buttons[i], static_cast<uint32_t>(i + 1));
+}
+
+TEST_F(WholeGame, SixteenBitColourFromTheFile) {
+  WriteConfig(5, 0);
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  EXPECT_EQ(GetScreenColorBits(), 16);
+}
+
+TEST_F(WholeGame, FramesTakeSixteenSeventeenSeventeenMilliseconds) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  uint32_t before = g_pacing.previous_time;
+  const uint32_t lengths[] = {16, 17, 17, 16, 17, 17};
+  for (uint32_t len : lengths) {
+    EXPECT_TRUE(WaitFrame());
+    EXPECT_EQ(g_pacing.previous_time - before, len);
+    before = g_pacing.previous_time;
+  }
+  EXPECT_EQ(g_pacing.frame_number, 6);
+  EXPECT_EQ(g_pacing.frame_rate, 1000.0 / 16.0);
+}
+
+TEST_F(WholeGame, InvalidWindowSizeRunsNoFrame) {
+  WriteConfig(9, 7);
+  EXPECT_EQ(WinMain(), 1);
+  EXPECT_EQ(std::string(g_error_text), testsupport::Sjis("windowサイズ設定ミス"));
+  EXPECT_EQ(g_pacing.frame_number, 0);
+}
+
+TEST_F(WholeGame, FullScreenIgnoresTheWindowSize) {
+  WriteConfig(2, 0);
+  fs::remove(kConfigPath);
+  {
+    // Word 2 = 0 (full screen) with an invalid size code.
+    std::ofstream f(kConfigPath, std::ios::binary);
+    for (int i = 0; i < kConfigWords; ++i) {
+      const uint32_t v = i == 2 ? 0u : (i == 9 ? 7u : kDefaultConfigWords[i]);
+      f.write(reinterpret_cast<const char*>(&v), 4);
+    }
+  }
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  EXPECT_EQ(g_stop_flag, 0);
+}
+
+TEST_F(WholeGame, UncreatableConfigurationEndsAtOnce) {
+  { std::ofstream blocker("system"); }
+  EXPECT_EQ(InitGame(), InitResult::kNoConfig);
+}
+
+}  // namespace
