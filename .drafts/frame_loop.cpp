@@ -1,0 +1,51 @@
+// game/frame/frame_loop.cpp - one frame of the game and the paced wait.
+#include "game/frame/frame_loop.h"
+
+#include "game/frame/config.h"
+#include "game/frame/game_error.h"
+#include "game/frame/input.h"
+#include "game/objects/dispatch.h"
+#include "game/objects/resources.h"
+#include "rorud/rorud.h"
+
+void ServeSoundRequests() {
+  for (SoundSlot& slot : g_sounds) {
+    if (slot.request != 0) {
+      StopSoundHandle(slot.handle);
+      PlaySoundHandle(slot.handle, 1, 1);
+    }
+    slot.request = 0;
+  }
+}
+
+bool WaitFrame() {
+  FlipScreen();
+  if (ProcessWindowMessages() == -1) {
+    g_stop_flag = 1;
+    std::snprintf(g_error_text, sizeof g_error_text, "%s", "メッセージループ例外");
+    return false;
+  }
+  if (g_config.vsync == 0) {
+    while (FrameWaitPending(g_pacing, static_cast<uint32_t>(GetMilliClock(0)))) {
+      // The frame is neither timed nor counted when the window goes away
+      // during the wait; the next frame's pump reports it.
+      if (ProcessWindowMessages() == -1) return false;
+    }
+  }
+  if (CloseFrame(g_pacing, static_cast<uint32_t>(GetMilliClock(0)))) {
+    if (EscapeTest(g_pacing, IsKeyPressed(1) != 0)) {
+      RaiseGameError("エスケープキー");
+      return false;
+    }
+  }
+  return true;
+}
+
+void RunFrame() {
+  UpdateInputFrame();
+  RunScene();
+  UpdateObjects();
+  DrawFrame();
+  ServeSoundRequests();
+  WaitFrame();
+}
