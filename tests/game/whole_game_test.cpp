@@ -12,6 +12,7 @@
 #include "game/frame/input.h"
 #include "game/winmain.h"
 #include "platform/kernel.h"
+#include "platform/window.h"
 #include "rorud/rorud.h"
 #include "tests/game/game_fixture.h"
 #include "tests/support/sjis.h"
@@ -31,6 +32,8 @@ class WholeGame : public ::testing::Test {
     for (const char* sub : {"grp", "se", "bgm"}) {
       if (fs::exists(data / sub)) fs::create_directory_symlink(data / sub, sub);
     }
+    // Each test process is its own single instance of the game.
+    plat::SetWindowLockFolder(scratch_.path().string());
     plat::EnableVirtualClock(true);
     plat::SetVirtualClockMicros(5'000'000);
     plat::SetVirtualClockAutoAdvance(1);
