@@ -49,12 +49,11 @@ int32_t WaveLength(const PcmDecoderRecord* r) { return r->data_size; }
 int32_t MemoryLength(const PcmDecoderRecord* r) { return static_cast<int32_t>(r->mem.size); }
 int CloseNothing(PcmDecoderRecord*) { return 0; }
 
-// By kind: WAVE, ACM, OGG, MEMORY. The ACM and Ogg converters are not part of
-// this library build; their kinds can therefore never be open.
+// By kind: WAVE, ACM, OGG, MEMORY.
 const KindOps kKindOps[4] = {
     {&ReadPcmDecoderWave, &SeekPcmDecoderWave, &CloseNothing, &WaveLength},
-    {nullptr, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+    {&ReadPcmDecoderAcm, &SeekPcmDecoderAcm, &ClosePcmDecoderAcm, &GetPcmDecoderAcmLength},
+    {&ReadPcmDecoderOgg, &SeekPcmDecoderOgg, &ClosePcmDecoderOgg, &GetPcmDecoderOggLength},
     {&ReadPcmDecoderMemory, &SeekPcmDecoderMemory, &ClosePcmDecoderMemory, &MemoryLength},
 };
 
@@ -65,12 +64,13 @@ struct ConverterEntry {
 };
 
 // In trial order: WAVE, ACM WAVE, OGG, MP3 through the ACM, MP3 through the
-// filter graph. Entries without an open function are not built in.
+// filter graph. Entries without an open function are not built in: MP3 files
+// the compression manager cannot take have no second decoder here.
 const ConverterEntry kConverters[5] = {
     {kPcmDisableWave, &OpenPcmDecoderWave, true},
-    {kPcmDisableAcmWave, nullptr, true},
-    {kPcmDisableOgg, nullptr, true},
-    {kPcmDisableMp3Acm, nullptr, false},
+    {kPcmDisableAcmWave, &OpenPcmDecoderAcm, true},
+    {kPcmDisableOgg, &OpenPcmDecoderOgg, true},
+    {kPcmDisableMp3Acm, &OpenPcmDecoderMp3Acm, false},
     {kPcmDisableMp3Graph, nullptr, false},
 };
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "lib/core/stream.h"
+#include "platform/acm.h"
 #include "platform/dsound.h"
 
 // The stream a converter reads; it stays the caller's (never closed here).
@@ -29,9 +30,9 @@ constexpr int32_t kPcmDisableMp3Acm = 8;
 constexpr int32_t kPcmDisableMp3Graph = 16;
 
 struct PcmDecoderAcmState {
-  void* source_format;
-  void* main_stream;
-  void* ahead_stream;
+  uint8_t* source_format;
+  plat::AcmStream* main_stream;
+  plat::AcmStream* ahead_stream;
   uint8_t* coded_data;
   uint32_t coded_size;
   uint32_t coded_pos;
@@ -42,8 +43,9 @@ struct PcmDecoderAcmState {
 };
 
 struct PcmDecoderOggState {
-  void* vorbis_file;
-  int32_t total_samples;
+  int32_t vorbis_open;
+  void* vorbis;  // the decoder library's file state, a tracked block
+  int32_t word_size;
 };
 
 struct PcmDecoderMemoryState {
@@ -92,6 +94,42 @@ int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* form
 int OpenPcmDecoderWave(PcmDecoderRecord* record);
 int ReadPcmDecoderWave(PcmDecoderRecord* record);
 int SeekPcmDecoderWave(PcmDecoderRecord* record, int32_t sample);
+
+// The coded-WAVE and MP3 converters through the compression manager.
+int OpenPcmDecoderAcm(PcmDecoderRecord* record);
+int OpenPcmDecoderMp3Acm(PcmDecoderRecord* record);
+int ReadPcmDecoderAcm(PcmDecoderRecord* record);
+int SeekPcmDecoderAcm(PcmDecoderRecord* record, int32_t sample);
+int ClosePcmDecoderAcm(PcmDecoderRecord* record);
+int32_t GetPcmDecoderAcmLength(const PcmDecoderRecord* record);
+
+// The fields of one MPEG audio frame header.
+struct MpegFrameInfo {
+  uint8_t layer;        // 0 = Layer I, 1 = II, 2 = III
+  uint8_t version;      // 0 = MPEG-1, 1 = MPEG-2
+  uint8_t bitrate_index;
+  uint8_t rate_index;
+  uint8_t padding;
+  uint8_t channels;
+  uint32_t rate;        // Hz
+  uint32_t bitrate;     // kbit/s
+  uint32_t frame_length;  // bytes, header included
+  uint32_t samples;     // per frame
+};
+// 0, -1 for a reserved field, -2 without frame sync.
+int ParseMpegAudioHeader(const uint8_t header[4], MpegFrameInfo* info);
+
+// The Ogg Vorbis converter.
+int OpenPcmDecoderOgg(PcmDecoderRecord* record);
+int ReadPcmDecoderOgg(PcmDecoderRecord* record);
+int SeekPcmDecoderOgg(PcmDecoderRecord* record, int32_t sample);
+int ClosePcmDecoderOgg(PcmDecoderRecord* record);
+int32_t GetPcmDecoderOggLength(const PcmDecoderRecord* record);
+
+// Fills the compression manager's entry points (the sound system's start
+// does this; a converter refuses while they are missing).
+void LoadAcmFunctions();
+void FreeAcmFunctions();
 
 // The chunk walk shared by the WAVE converters: on success the "fmt " body is
 // returned in a new tracked block (*body, *body_size) and the record's

@@ -10,6 +10,7 @@
 #include "lib/core/list.h"
 #include "lib/core/ring_buffer.h"
 #include "lib/sound/pcm_decoder.h"
+#include "platform/acm.h"
 #include "platform/dsound.h"
 #include "platform/kernel.h"
 
@@ -17,14 +18,14 @@
 
 struct AcmFunctionTable {
   void* module;
-  void* format_suggest;
-  void* stream_open;
-  void* stream_close;
-  void* metrics;
-  void* stream_prepare_header;
-  void* stream_convert;
-  void* stream_unprepare_header;
-  void* stream_size;
+  decltype(&plat::AcmFormatSuggest) format_suggest;
+  decltype(&plat::AcmStreamOpen) stream_open;
+  decltype(&plat::AcmStreamClose) stream_close;
+  decltype(&plat::AcmMetrics) metrics;
+  decltype(&plat::AcmStreamPrepareHeader) stream_prepare_header;
+  decltype(&plat::AcmStreamConvert) stream_convert;
+  decltype(&plat::AcmStreamUnprepareHeader) stream_unprepare_header;
+  decltype(&plat::AcmStreamSize) stream_size;
 };
 
 struct SoundSystemState {

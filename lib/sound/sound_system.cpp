@@ -182,8 +182,9 @@ int OnDSoundDevice(const plat::Guid* guid, const char* description, const char* 
 int InitializeSoundSystem() {
   if (g_sound.direct_sound != nullptr) return -1;
   g_sound.sound_lock_ready = 1;
-  // The compression manager's entry points stay empty: this build has no
-  // coded-WAVE codecs, and every user tests the pointers.
+  // The compression manager stays loaded after a failed start and serves the
+  // next attempt.
+  if (g_acm.module == nullptr) LoadAcmFunctions();
   if (DirectMusicMode == 1) {
     int r = StartDirectMusic();
     if (r == -1) return -1;
@@ -245,7 +246,7 @@ int TerminateSoundSystem() {
     g_sound.silent_buffer = nullptr;
   }
   ReleaseDirectSound();
-  g_acm = AcmFunctionTable{};
+  FreeAcmFunctions();
   WriteLogLine("DirectSound の終了処理は正常に終了しました\n");
   return 0;
 }
