@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <chrono>
 #include <functional>
 
 #include "tests/lib/sound/sound_fixture.h"
@@ -396,10 +397,15 @@ class MusicLoopTest : public CodedSoundTest {
   static void SetUpTestSuite() {
     folder_ = std::filesystem::current_path().string() + "/";
     if (std::filesystem::exists(folder_ + "music250.raw")) return;
-    Shell("sox -n -r 16000 -c 1 -b 16 " + folder_ + "music250.wav synth 250 sine 200-2000 vol 0.5");
-    Shell("lame --quiet -b 16 --resample 16 -m m " + folder_ + "music250.wav " + folder_ + "music250.mp3");
-    Mpg123(folder_ + "music250.mp3", folder_ + "music250.raw.part");
-    std::rename((folder_ + "music250.raw.part").c_str(), (folder_ + "music250.raw").c_str());
+    // Test processes may run side by side: each makes its own copy and puts
+    // it in place whole, the reference last.
+    const std::string own = folder_ + "music250." + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + std::to_string(reinterpret_cast<uintptr_t>(&folder_) ^ static_cast<uintptr_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    Shell("sox -R -n -r 16000 -c 1 -b 16 " + own + ".wav synth 250 sine 200-2000 vol 0.5");
+    Shell("lame --quiet -b 16 --resample 16 -m m " + own + ".wav " + own + ".mp3");
+    Mpg123(own + ".mp3", own + ".raw");
+    std::filesystem::remove(own + ".wav");
+    std::rename((own + ".mp3").c_str(), (folder_ + "music250.mp3").c_str());
+    std::rename((own + ".raw").c_str(), (folder_ + "music250.raw").c_str());
   }
   static std::vector<uint8_t> Music() { return ReadAll(folder_ + "music250.mp3"); }
   static std::string folder_;
