@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -29,7 +30,7 @@ class WindowLayer : public ::testing::Test {
   void SetUp() override {
     plat::HeadlessReset(plat::VirtualDesktop{});
     folder_ = std::filesystem::temp_directory_path() /
-              ("rorud-window-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+              ("rorud-window-test-" + std::to_string(std::random_device{}()) +
                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder_);
     plat::SetWindowLockFolder(folder_.string());

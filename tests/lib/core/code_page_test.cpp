@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "lib/core/window_system.h"
@@ -21,7 +22,10 @@ TEST(CodePageTest, JapaneseLiteralsOfTheLibraryAreCodePage932) {
   desktop.height = 1024;
   desktop.bits = 32;
   plat::HeadlessReset(desktop);
-  auto lock_folder = std::filesystem::temp_directory_path() / "rorud-lock-code-page-test";
+  // A folder of this run's own, so that a run beside it (another build's
+  // tests) does not see this window as a second copy.
+  auto lock_folder = std::filesystem::temp_directory_path() /
+                     ("rorud-lock-code-page-test-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(lock_folder);
   plat::SetWindowLockFolder(lock_folder.string());
   {

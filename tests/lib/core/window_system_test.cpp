@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -40,8 +41,11 @@ std::string Plain(const std::string& file) {
 std::vector<std::string> g_steps;
 void RecordStep(const char* step) { g_steps.push_back(step); }
 
+// Each test's class locks go to a folder of its own run, so that runs side by
+// side (other builds' tests) never see each other's windows.
 std::string LockFolderFor(const std::string& name) {
-  auto folder = std::filesystem::temp_directory_path() / ("rorud-lock-" + name);
+  auto folder = std::filesystem::temp_directory_path() /
+                ("rorud-lock-" + name + "-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(folder);
   return folder.string();
 }
@@ -56,8 +60,7 @@ class LibraryFixture : public ::testing::Test {
     desktop.bits = 32;
     plat::HeadlessReset(desktop);
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    lock_folder_ = LockFolderFor(std::string(info->test_suite_name()) + "." + info->name() + "-" +
-                                 std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id())));
+    lock_folder_ = LockFolderFor(std::string(info->test_suite_name()) + "." + info->name());
     plat::SetWindowLockFolder(lock_folder_);
     plat::SetProcessorCountOverride(4);
     ResetWindowSettings();

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <filesystem>
+#include <random>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -777,7 +778,10 @@ TEST(ScreenLog, StartNeedsTheGraphics) {
 TEST(FontLibrary, StartEndAndRebuildKeepTheOnScreenLogFont) {
   plat::SetBackend(plat::Backend::kHeadless);
   plat::HeadlessReset(plat::VirtualDesktop{});
-  const std::string lock = (std::filesystem::temp_directory_path() / "rorud-lock-fonts").string();
+  // A lock folder of this run's own: runs side by side must not see each
+  // other's window as a second copy.
+  const std::string lock = (std::filesystem::temp_directory_path() /
+                            ("rorud-lock-fonts-" + std::to_string(std::random_device{}()))).string();
   std::filesystem::create_directories(lock);
   plat::SetWindowLockFolder(lock);
   ResetWindowSettings();
