@@ -214,7 +214,8 @@ int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle
   if (text == nullptr || text[0] == '\0') return 0;
   const FontRecord* font = FontHandleToRecord(handle);
   if (font == nullptr) return WriteLogLine("フォントハンドル値が異常です\n");
-  WaitWhileInactive();
+  // Without a window (the library not started) there is nothing to wait for.
+  if (GetMainWindow() != nullptr) WaitWhileInactive();
   if (font->texture_cache) return FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical);
   return FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
 }
