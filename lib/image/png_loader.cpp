@@ -110,6 +110,15 @@ int ReadPngImage(StreamReader* reader, BaseImage* image) {
   int bit_depth = 0, colour_type = 0, interlace = 0;
   png_get_IHDR(ctx->png, ctx->info, &width, &height, &bit_depth, &colour_type, &interlace, nullptr,
                nullptr);
+  // Deflate cannot expand data more than 1032 times, so a header whose rows need
+  // more than that from what is left of the file cannot be decoded; refusing it
+  // here keeps a few bytes of header from claiming a gigabyte of pixels.
+  const uint64_t packed_row =
+      (static_cast<uint64_t>(width) * bit_depth * png_get_channels(ctx->png, ctx->info) + 7) / 8;
+  const int64_t data_left = ctx->record.end - reader->ops.tell(reader->handle);
+  if ((packed_row + 1) * height > 1032 * static_cast<uint64_t>(data_left > 0 ? data_left : 0)) {
+    png_error(ctx->png, "image data too short");
+  }
   png_set_strip_16(ctx->png);
   png_set_packing(ctx->png);
   png_set_packswap(ctx->png);

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include <zlib.h>
+
 
 #include "lib/core/memory.h"
+#include "tests/support/log_capture.h"
 #include "tests/lib/image/image_files.h"
 
 using namespace imgtest;
@@ -170,6 +173,27 @@ TEST(PngLoader, BrokenDataIsRefusedAndFreed) {
   Bytes crc = good;
   crc[good.size() / 2] ^= 0x40;  // inside the image data
   EXPECT_EQ(LoadWith(ReadPngImage, crc, l.get()), -1);
+  EXPECT_EQ(l.im.pixels, nullptr);
+}
+
+// A 40 x 30 file whose header is changed to claim 16000 x 16000 pixels: its few
+// hundred bytes of image data could never fill that, so it is refused from the
+// header alone instead of after allocating a gigabyte.
+TEST(PngLoader, HeaderClaimingMorePixelsThanTheDataCanHoldIsRefused) {
+  PngSpec s;
+  s.width = 40;
+  s.height = 30;
+  Bytes file = WritePng(s);
+  for (int i = 0; i < 2; ++i) {
+    const uint32_t side = 16000;
+    for (int b = 0; b < 4; ++b) file[16 + 4 * i + b] = static_cast<uint8_t>(side >> (24 - 8 * b));
+  }
+  const uLong crc = crc32(0, file.data() + 12, 17);  // "IHDR" and its 13 bytes
+  for (int b = 0; b < 4; ++b) file[29 + b] = static_cast<uint8_t>(crc >> (24 - 8 * b));
+  testsupport::LogCapture log;
+  Loaded l;
+  EXPECT_EQ(LoadWith(ReadPngImage, file, l.get()), -1);
+  EXPECT_NE(log.Debug().find("image data too short"), std::string::npos);
   EXPECT_EQ(l.im.pixels, nullptr);
 }
 
