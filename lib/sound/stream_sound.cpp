@@ -126,7 +126,10 @@ int AcquireStreamSoundBuffer(int handle, SoundRecord* record, SoundBuffer** buff
   }
   *buffer = &owner->buffers[0];
   int32_t user = owner->stream.buffer_user;
-  if (user == -1 || user == handle) {
+  if (user == handle) return 0;
+  // Written only when it changes: the sound thread acquires the buffer on
+  // every refill while the main thread asks whether the stream plays.
+  if (user == -1) {
     owner->stream.buffer_user = handle;
     return 0;
   }
