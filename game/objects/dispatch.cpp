@@ -3,6 +3,8 @@
 
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
+#include "game/objects/backgrounds.h"
+#include "game/objects/effects.h"
 #include "game/objects/resources.h"
 
 ObjectFn g_update_player = nullptr;
@@ -41,15 +43,15 @@ const KindRoute kItemRoutes[] = {{kKindItem, nullptr}, {kKindSmallItem, nullptr}
 
 void UpdateFocusIndicator(GameObject& r);
 const KindRoute kEffectRoutes[] = {
-    {kKindFocusIndicator, UpdateFocusIndicator}, {kKindExplosion, nullptr},
-    {kKindBurst, nullptr},      {kKindBossBurst, nullptr}, {kKindBossAura, nullptr},
+    {kKindFocusIndicator, UpdateFocusIndicator}, {kKindExplosion, UpdateExplosion},
+    {kKindBurst, UpdateBurst},  {kKindBossBurst, UpdateBossBurst}, {kKindBossAura, UpdateBossAura},
     {kKindBombCutIn, nullptr},  {kKindPortrait, nullptr},  {kKindTalkWindow, nullptr},
 };
-const KindRoute kCursorRoutes[] = {{kKindSelectObject, nullptr}};
+const KindRoute kCursorRoutes[] = {{kKindSelectObject, UpdateSelectObject}};
 
 void UpdateBackgroundBase(GameObject& r);
 const KindRoute kBackgroundRoutes[] = {
-    {kKindBackgroundBase, UpdateBackgroundBase}, {kKindBackgroundSub, nullptr},
+    {kKindBackgroundBase, UpdateBackgroundBase}, {kKindBackgroundSub, UpdateBackgroundSub},
 };
 
 struct RouteList {
