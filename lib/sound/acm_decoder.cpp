@@ -164,7 +164,20 @@ int OpenPcmDecoderAcm(PcmDecoderRecord* r) {
     source->bits_per_sample = static_cast<uint16_t>((source->block_align / source->channels) * 8);
     source->extra_size = 0;
   }
-  if (!SuggestReadAndOpen(r) || !AllocateAheadBlock(r, r->format.avg_bytes_per_sec)) {
+  if (!SuggestReadAndOpen(r)) {
+    ReleaseAcm(r);
+    return -1;
+  }
+  // One second of PCM per read, but never less than one coded block gives:
+  // a block of more than a second would otherwise never fit and the sound
+  // would end before it began.
+  uint64_t size = r->format.avg_bytes_per_sec;
+  uint32_t block_output = 0;
+  if (g_acm.stream_size(r->acm.main_stream, SourceFormat(r)->block_align, &block_output,
+                        plat::kACM_STREAMSIZEF_SOURCE) == 0 &&
+      block_output > size)
+    size = block_output;
+  if (!AllocateAheadBlock(r, size)) {
     ReleaseAcm(r);
     return -1;
   }

@@ -107,6 +107,48 @@ TEST_F(CodedSoundTest, CodedFormatShorterThanItsExtraSizeIsRefused) {
   EXPECT_EQ(Load(file), -1);
 }
 
+// Blocks larger than one decoding step of 2048 coded bytes are still taken
+// whole (a step is at least one block), so such a file is not cut off unread.
+TEST_F(CodedSoundTest, BlocksLargerThanOneDecodingStep) {
+  const uint16_t block = 4100;  // four header bytes and 8192 samples of data
+  std::vector<uint8_t> v;
+  PutId(v, "RIFF");
+  Put32(v, 0);
+  PutId(v, "WAVE");
+  PutId(v, "fmt ");
+  Put32(v, 20);
+  Put16(v, 0x11);
+  Put16(v, 1);
+  Put32(v, 8000);
+  Put32(v, 8000u * block / 8193);
+  Put16(v, block);
+  Put16(v, 4);
+  Put16(v, 2);
+  Put16(v, 8193);
+  PutId(v, "data");
+  Put32(v, 3u * block);
+  uint32_t seed = 99;
+  for (int b = 0; b < 3; ++b) {
+    v.insert(v.end(), {0x10, 0x00, 20, 0});
+    for (int i = 0; i < block - 4; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      v.push_back(static_cast<uint8_t>(seed >> 16));
+    }
+  }
+  uint32_t riff = static_cast<uint32_t>(v.size() - 8);
+  std::memcpy(v.data() + 4, &riff, 4);
+  std::FILE* f = std::fopen("big_block.wav", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(v.data(), 1, v.size(), f);
+  std::fclose(f);
+  ASSERT_TRUE(Sox("big_block.wav -e signed-integer -b 16 -t raw big_block.raw"));
+  std::vector<uint8_t> reference = ReadAll("big_block.raw");
+  ASSERT_EQ(reference.size(), 3u * 8193 * 2);
+  int handle = Load(v);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(BufferBytes(handle), reference);
+}
+
 struct Mp3Case {
   int rate, channels;
   const char* lame;
@@ -447,8 +489,9 @@ class MusicLoopTest : public CodedSoundTest {
     const size_t loop = static_cast<size_t>(MsToSamples(loop_ms, 16000));
     const size_t before_seam = reference.size() - start;
     ASSERT_GT(captured.size(), before_seam + 16000) << "played past the end and a second more";
+    const size_t loop_length = reference.size() - loop;
     for (size_t k = 0; k < captured.size(); ++k) {
-      size_t source = k < before_seam ? start + k : loop + (k - before_seam);
+      size_t source = k < before_seam ? start + k : loop + (k - before_seam) % loop_length;
       ASSERT_LE(std::abs(captured[k] - reference[source]), 1)
           << "sample " << k << " (" << (k < before_seam ? "before" : "after") << " the seam)";
     }
@@ -467,11 +510,14 @@ TEST_F(MusicLoopTest, LongMp3LoopsFromItsLoopPointWithTheSoundPump) {
   ASSERT_EQ(SoundNeedsPumpService(), 1);
   ASSERT_EQ(SetSoundHandleLoopPosition(245196, handle), 0);
   EXPECT_EQ(r->stream.files[0].loop_count, 255);
-  std::vector<int16_t> captured = PlayAndCapture(handle, 248500, 4, [] { ServiceSoundFromPump(); });
+  // Long enough for two seams: the second finds the look-ahead decoder
+  // restarted at the first and decodes forward from where it got to.
+  std::vector<int16_t> captured = PlayAndCapture(handle, 248500, 8, [] { ServiceSoundFromPump(); });
+  ASSERT_GT(captured.size(), 16000u * 7);
   CheckAgainstReference(captured, 248500, 245196);
   int now = GetSoundHandleCurrentTime(handle);
   EXPECT_GT(now, 245196);
-  EXPECT_LT(now, 249000);
+  EXPECT_LT(now, 250200);
 }
 
 TEST_F(MusicLoopTest, LongMp3LoopsFromItsLoopPointOnTheSoundThread) {
