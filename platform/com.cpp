@@ -2,6 +2,7 @@
 // that exist in this platform layer.
 #include "platform/com.h"
 
+#include "platform/dinput.h"
 #include "platform/dsound.h"
 
 namespace plat {
@@ -16,6 +17,8 @@ struct ClassEntry {
 
 const ClassEntry kClasses[] = {
     {&kCLSID_DirectSound, &CreateDirectSoundInstance},
+    {&kCLSID_DirectInput, &CreateDirectInputInstance7},
+    {&kCLSID_DirectInput8, &CreateDirectInputInstance8},
 };
 
 }  // namespace

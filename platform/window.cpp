@@ -39,6 +39,7 @@ std::string g_lock_folder;
 int g_cursor_count = 0;
 std::atomic<int> g_cursor_x{0}, g_cursor_y{0};
 std::atomic<uint8_t> g_keys[256];
+std::atomic<void (*)()> g_key_observer{nullptr};
 
 std::mutex g_queues_lock;
 std::vector<std::unique_ptr<ThreadQueue>> g_queues;
@@ -155,6 +156,10 @@ void SetKeyState(int virtual_key, bool down) {
     value ^= 1;
   }
   g_keys[virtual_key].store(value);
+  if (value != old) {
+    void (*observer)() = g_key_observer.load();
+    if (observer != nullptr) observer();
+  }
   int generic = 0;
   if (virtual_key == kVkLShift || virtual_key == kVkRShift) generic = kVkShift;
   if (virtual_key == kVkLControl || virtual_key == kVkRControl) generic = kVkControl;
@@ -166,6 +171,8 @@ void SetKeyState(int virtual_key, bool down) {
     g_keys[generic].store(any ? 0x80 : 0);
   }
 }
+
+void SetKeyChangeObserver(void (*observer)()) { g_key_observer.store(observer); }
 
 Window* InputTarget() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);

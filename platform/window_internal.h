@@ -42,6 +42,9 @@ Rect ClientOnScreen(const Window& window);
 // Sets the keyboard state byte of a key (and of its generic Shift/Control/Alt
 // key for the left and right variants).
 void SetKeyState(int virtual_key, bool down);
+// Called after each change of a key's state byte (the input devices signal
+// their change events from it); null: none.
+void SetKeyChangeObserver(void (*observer)());
 // The window the system sends input to: the foreground window, else the
 // newest live window; null without windows.
 Window* InputTarget();

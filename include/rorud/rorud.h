@@ -98,6 +98,42 @@ int FileIdleCheckThunk(intptr_t handle);
 
 // ===== Input =====================================================================
 
+// Keyboard and joypads. An input type names pad 1..16 in its low bits; the
+// flag 0x1000 adds the keyboard through that pad's key map (0x1000 alone:
+// the keyboard through pad 1's map; 0x1001: pad 1 and the keyboard). Key
+// codes are the keyboard's scan codes (1 Escape, 0x2C Z, 0xC8 Up ...).
+
+// Starts input (done by the library start, and by the first query when
+// nothing started it); 0, or -1 when the keyboard's change event cannot be
+// set up.
+int InputStart();
+// Releases the devices; 0. The key map stays.
+int InputEnd();
+// 1 while the key is down, else 0 (also for a code outside 0..255).
+int IsKeyPressed(int key_code);
+// The pad bits: 0x1 down, 0x2 left, 0x4 right, 0x8 up, button n at bit
+// n + 3; with the keyboard flag also the bits whose mapped keys are down.
+// 0 for a pad that does not exist.
+int GetPadState(int input_type);
+// For each set bit of bits, maps up to four key codes (-1: none) onto that
+// pad bit of the pad; a pad number outside 1..16 changes nothing. 0.
+int MapPadToKeys(int input_type, int bits, int key1, int key2, int key3, int key4);
+// Stops the pad's vibration; 0.
+int StopPadVibration(int input_type);
+
+// Text input. Typed characters (code page 932) gather in a character buffer
+// that the active key-string input takes each pump pass.
+// With null: the clipboard text's size + 1; with a destination (that size at
+// least): copies the text, 0. -1 without text on the clipboard.
+int GetClipboardText(char* destination);
+// Puts a copy of the text on the clipboard; 0.
+int SetClipboardText(const char* text);
+// Deletes a key-string input; 0, or -1 for a handle that is not a live one.
+int DeleteKeyStringInput(int handle);
+int DeleteAllKeyStringInputs();
+// Switches the input method of the main window on (1) or off (0); 0.
+int SetImeEnabled(int on);
+
 // ===== Images ====================================================================
 
 // ===== Graphics ==================================================================
