@@ -433,12 +433,21 @@ class KeyboardRefreshGuard {
   ~KeyboardRefreshGuard() { g_keyboard_refreshing = 0; }
 };
 
+// Reads pass the window messages on first, except when the pump itself is
+// refreshing: a pump inside the pump would wait there while the application
+// is inactive, before the pump that found it inactive could return.
+int PumpFromInput() {
+  const WindowSystemState& s = WindowState();
+  if (s.inside_pump != 0) return s.window_destroyed == 1 ? -1 : 0;
+  return PumpWindowMessages();
+}
+
 int RefreshFromSystemKeyboard() {
   if (plat::GetCurrentThreadId() != WindowState().main_thread_id) return 0;
   uint32_t now = plat::TimeGetTime();
   if (now == g_input.keyboard_refresh_time) return 0;
   g_input.keyboard_refresh_time = now;
-  if (PumpWindowMessages() == -1) return 0;
+  if (PumpFromInput() == -1) return 0;
   uint8_t keys[256];
   plat::GetKeyboardState(keys);
   std::memset(g_input.key_state, 0, sizeof g_input.key_state);
@@ -452,7 +461,7 @@ int RefreshFromSystemKeyboard() {
 int RefreshFromKeyboardDevice() {
   uint32_t now = plat::TimeGetTime();
   if (now == g_input.keyboard_refresh_time && plat::WaitEvent(g_input.keyboard_event, 0) != 0) return 0;
-  if (PumpWindowMessages() == -1 || !OnDirectInput() || g_input.keyboard == nullptr) return 0;
+  if (PumpFromInput() == -1 || !OnDirectInput() || g_input.keyboard == nullptr) return 0;
   if (g_input.keyboard->GetDeviceState(256, g_input.key_state) < 0) {
     g_input.keyboard->Acquire();
     if (g_input.keyboard->GetDeviceState(256, g_input.key_state) < 0) return 0;
@@ -492,9 +501,9 @@ int RefreshPadState(int index) {
     plat::DiJoyState state;
     bool read = pad.device->GetDeviceState(sizeof state, &state) >= 0;
     if (!read) {
-      if (PumpWindowMessages() == -1 || !OnDirectInput()) return -1;
+      if (PumpFromInput() == -1 || !OnDirectInput()) return -1;
       if (pad.device->Acquire() >= 0) {
-        if (PumpWindowMessages() == -1 || !OnDirectInput()) return -1;
+        if (PumpFromInput() == -1 || !OnDirectInput()) return -1;
         read = pad.device->GetDeviceState(sizeof state, &state) >= 0;
       }
     }

@@ -6,13 +6,17 @@
 #include "lib/core/archive_files.h"
 #include "lib/core/clock.h"
 #include "lib/core/file_functions.h"
+#include "lib/core/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/sound/sound.h"
 #include "platform/com.h"
+#include "platform/dinput.h"
+#include "platform/imm.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -57,8 +61,6 @@ void StandInCoTaskMemFree(void* block) {
 }
 void StandInCoFreeUnusedLibraries() {}
 void StandInInitCommonControls() {}
-// The input-method switch has no input method behind it.
-int StandInWinnlsEnableIme(plat::Window*, int enable) { return enable == 0 ? 1 : 0; }
 
 struct FunctionEntry {
   const char* name;
@@ -85,15 +87,17 @@ FunctionEntry g_ws2[] = {
     RR_NONE("recvfrom"), RR_NONE("accept"), RR_NONE("closesocket"), RR_NONE("shutdown"),
     RR_NONE("listen"), RR_NONE("bind"), RR_NONE("inet_addr"), RR_NONE("recv")};
 FunctionEntry g_imm[] = {
-    RR_NONE("ImmGetContext"), RR_NONE("ImmReleaseContext"), RR_NONE("ImmGetOpenStatus"),
-    RR_NONE("ImmGetConversionStatus"), RR_NONE("ImmNotifyIME"), RR_NONE("ImmSetOpenStatus"),
-    RR_NONE("ImmGetCandidateListA"), RR_NONE("ImmGetCompositionStringA"),
-    RR_NONE("ImmSetCompositionStringA")};
+    RR_FN("ImmGetContext", plat::ImmGetContext), RR_FN("ImmReleaseContext", plat::ImmReleaseContext),
+    RR_FN("ImmGetOpenStatus", plat::ImmGetOpenStatus), RR_NONE("ImmGetConversionStatus"),
+    RR_FN("ImmNotifyIME", plat::ImmNotifyIME), RR_FN("ImmSetOpenStatus", plat::ImmSetOpenStatus),
+    RR_FN("ImmGetCandidateListA", plat::ImmGetCandidateListA),
+    RR_FN("ImmGetCompositionStringA", plat::ImmGetCompositionStringA),
+    RR_FN("ImmSetCompositionStringA", plat::ImmSetCompositionStringA)};
 FunctionEntry g_winmm[] = {
     RR_NONE("timeSetEvent"), RR_NONE("timeKillEvent"),
     RR_FN("timeBeginPeriod", StandInTimeBeginPeriod), RR_FN("timeEndPeriod", StandInTimeEndPeriod),
     RR_FN("timeGetTime", StandInTimeGetTime), RR_FN("timeGetDevCaps", StandInTimeGetDevCaps),
-    RR_NONE("joyGetPosEx"), RR_NONE("joyGetDevCapsA"), RR_NONE("mciSendCommandA")};
+    RR_FN("joyGetPosEx", plat::JoyGetPosEx), RR_FN("joyGetDevCapsA", plat::JoyGetDevCapsA), RR_NONE("mciSendCommandA")};
 FunctionEntry g_ole32[] = {
     RR_FN("CoCreateInstance", plat::CoCreateInstance), RR_FN("CoTaskMemAlloc", StandInCoTaskMemAlloc),
     RR_FN("CoTaskMemFree", StandInCoTaskMemFree), RR_FN("CoInitialize", StandInCoInitialize),
@@ -101,7 +105,7 @@ FunctionEntry g_ole32[] = {
     RR_FN("CoUninitialize", StandInCoUninitialize)};
 FunctionEntry g_comctl32[] = {RR_FN("InitCommonControls", StandInInitCommonControls)};
 FunctionEntry g_dwmapi[] = {RR_NONE("DwmEnableComposition")};
-FunctionEntry g_user32[] = {RR_FN("WINNLSEnableIME", StandInWinnlsEnableIme)};
+FunctionEntry g_user32[] = {RR_FN("WINNLSEnableIME", plat::WinnlsEnableIme)};
 
 #undef RR_FN
 #undef RR_NONE
@@ -110,7 +114,7 @@ FunctionEntry g_user32[] = {RR_FN("WINNLSEnableIME", StandInWinnlsEnableIme)};
 // Indexes into g_modules.
 enum { kWs2, kImm, kWinmm, kOle32, kComctl32, kDwmapi, kUser32, kModuleCount };
 ModuleEntry g_modules[kModuleCount] = {
-    RR_MODULE("ws2_32.dll", false, g_ws2),       RR_MODULE("Imm32.dll", false, g_imm),
+    RR_MODULE("ws2_32.dll", false, g_ws2),       RR_MODULE("Imm32.dll", true, g_imm),
     RR_MODULE("winmm.dll", true, g_winmm),       RR_MODULE("ole32.dll", true, g_ole32),
     RR_MODULE("comctl32.dll", true, g_comctl32), RR_MODULE("dwmapi.dll", false, g_dwmapi),
     RR_MODULE("User32.dll", true, g_user32)};
@@ -241,13 +245,15 @@ int LibraryStartCore() {
   Step("StartWindowSystem");
   if (StartWindowSystem() == -1) goto failed;
 
-  Step("InputStart -");
+  Step("InputStart");
+  if (InputStart() == -1) goto failed;
   Step("InitializeSoundSystem");
   // Without sound the library still runs; the sound start logs its failure.
   InitializeSoundSystem();
   Step("GraphicsSystemStart");
   if (GraphicsSystemStart() < 0) goto failed;
-  Step("InitCharCodeBuffer -");
+  Step("InitCharCodeBuffer");
+  InitCharCodeBuffer();
 
   g_started = 1;
 
@@ -291,7 +297,8 @@ int LibraryEndCore() {
   Step("DeleteAllModelRecords -");
   Step("TerminateGraphicsSystem");
   ShutdownGraphicsSystem();
-  Step("InputEnd -");
+  Step("InputEnd");
+  InputEnd();
   Step("TerminateSoundSystem");
   TerminateSoundSystem();
   Step("TeardownWindow");

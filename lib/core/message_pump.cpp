@@ -1,6 +1,8 @@
 // lib/core/message_pump.cpp - the message pump, the waits built on it, and
 // the library lock that serialises the public entries between threads.
 #include "lib/core/clock.h"
+#include "lib/core/input.h"
+#include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/sound/sound.h"
 #include "platform/kernel.h"
@@ -143,12 +145,18 @@ void (*g_pump_observer)() = nullptr;
 int PumpResult() { return WindowState().window_destroyed == 1 ? -1 : 0; }
 
 // The per-call services: where no sound thread runs, the stream refills and
-// PCM players; the music play state. The key-string input update, once it is
-// part of the library, runs last with in_pump_services set, so that a pump
-// entered from it returns at once.
+// PCM players; the music play state; the keyboard and the vibration timers.
+// The key-string input update runs last with in_pump_services set, so that a
+// pump entered from it returns at once.
 void RunPumpServices() {
   ServiceSoundFromPump();
   UpdateMusicPlayState();
+  RefreshKeyboardState();
+  RefreshInput();
+  WindowSystemState& s = WindowState();
+  s.in_pump_services = 1;
+  UpdateKeyStringInput();
+  s.in_pump_services = 0;
 }
 
 bool Inactive() {

@@ -2,6 +2,7 @@
 // key-string inputs edited from the buffer once per pump pass.
 #include "lib/core/text_input.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 

@@ -3,13 +3,20 @@
 #include <cstring>
 #include <vector>
 
+#include "lib/core/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_device.h"
+#include "platform/imm.h"
 #include "platform/kernel.h"
 
 namespace {
+
+// The two notifications of the keyboard-hook library.
+constexpr uint32_t kWmKeyboardHook1 = 0x046F;
+constexpr uint32_t kWmKeyboardHook2 = 0x0470;
 
 void RefreshWindowRect(plat::Window* window) {
   plat::GetWindowRect(window, &WindowState().window_rect);
@@ -139,6 +146,34 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
     case plat::kWmMouseHWheel:
       s.wheel_horizontal += static_cast<int16_t>(wparam >> 16) > 0 ? 1 : -1;
       break;
+    case plat::kWmKeyDown:
+      if (IsCharBufferFull() == 0) {
+        uint8_t code = ControlCodeOfKey(static_cast<int>(wparam));
+        if (code != 0) PushInputChar(code);
+      }
+      break;
+    case plat::kWmChar: {
+      uintptr_t c = wparam & 0xFF;
+      if (c == 10) {
+        PushInputChar(13);
+      } else if (c >= 0x20 || c == 8 || c == 9 || c == 13 || c == 16 || c == 27 || c == 3 || c == 22 ||
+                 c == 24 || c == 1) {
+        PushInputChar(static_cast<uint8_t>(c));
+      }
+      break;
+    }
+    case plat::kWmImeStartComposition:
+    case plat::kWmImeEndComposition:
+    case plat::kWmImeComposition:
+    case plat::kWmImeSetContext:
+    case plat::kWmImeNotify:
+      return OnImeMessage(message, wparam, window, lparam);
+    case kWmKeyboardHook1:
+      SetKeyboardHookFlag(0, wparam == 1 ? 1 : 0);
+      break;
+    case kWmKeyboardHook2:
+      SetKeyboardHookFlag(1, wparam == 1 ? 1 : 0);
+      break;
     case plat::kWmMoving:
       RefreshWindowRect(window);
       if (IsWindowMode() == 0 && lparam != 0) *reinterpret_cast<plat::Rect*>(lparam) = s.window_rect;
@@ -158,7 +193,14 @@ int OnActivateApp(uintptr_t wparam) {
   }
   if (act == 0) {
     // A deactivated window keeps showing its last frame.
+    ReacquireInputDevices();
+  } else {
+    ImeState& ime = GetImeState();
+    if (ime.enabled == 1 && ime.open == 1) ime.restore_step = 1;
+    ReacquireInputDevices();
   }
+  // Vibration follows the state the window leaves.
+  ApplyPadVibration();
   s.active = act;
   return 0;
 }
@@ -221,6 +263,7 @@ int TeardownWindow() {
     }
     plat::UnregisterWindowClass(GetWindowClassName());
   }
+  DeleteAllKeyStringInputs();
   FreeDroppedFileNames();
   auto end_period = reinterpret_cast<uint32_t (*)(uint32_t)>(GetLoadedFunction("timeEndPeriod"));
   if (end_period != nullptr) end_period(1);

@@ -201,7 +201,14 @@ TEST_F(LibraryFixture, GoldenLogOfAWindowStart) {
                          Sjis("ウインドウモード起動用のウインドウを作成します\n") +
                          Sjis("ウインドウの作成に成功しました\n") +
                          Sjis("ウインドウスタイルをウインドウモード用に変更します... 完了\n") +
-                         Sjis("ＩＭＥを無効にしました\n");
+                         Sjis("ＩＭＥを無効にしました\n") +
+                         // The input start follows the window.
+                         Sjis("DirectInput関係初期化処理\n") + Sjis("\tDirectInput7 の取得中... 成功\n") +
+                         Sjis("\t\t引き続き初期化処理... 初期化成功\n") + Sjis("\tジョイパッドの初期化... \n") +
+                         Sjis("\tジョイパッドの初期化は正常に終了しました\n") +
+                         Sjis("\tマウスデバイスの初期化... 初期化成功\n") +
+                         Sjis("\tキーボードデバイスの初期化... 初期化成功\n") +
+                         Sjis("DirectInput 関連の初期化は正常に終了しました\n");
   size_t report = log.find(Sjis("システムの情報を出力します\n"));
   ASSERT_NE(report, std::string::npos);
   // The sound and graphics starts follow; their lines are their own tests'
