@@ -4,6 +4,7 @@
 // two conversion streams over it: the main one for the reader, and a
 // look-ahead one that parks near the loop point so that a loop back costs a
 // stream swap and a little decoding instead of decoding from the start.
+#include <algorithm>
 #include <cstring>
 
 #include "lib/core/memory.h"
@@ -322,13 +323,24 @@ int ReadPcmDecoderAcm(PcmDecoderRecord* r) {
       a.ahead_pcm_pos = 0;
       a.ahead_coded_pos = 0;
     }
-    if (static_cast<int64_t>(r->ahead_target) - kAheadSlack > static_cast<int64_t>(a.ahead_pcm_pos)) {
+    // One step per read keeps pace with the reader. After a loop back the
+    // look-ahead restarts from the top while the reader is already near the
+    // end: it then takes as many steps as it needs to be parked again before
+    // the reader gets there (at most 64 a read), so that the next loop back
+    // does not decode the whole sound at once inside a refill.
+    int steps = 1;
+    const int64_t behind = static_cast<int64_t>(r->ahead_target) - kAheadSlack - a.ahead_pcm_pos;
+    const int64_t left = static_cast<int64_t>(GetPcmDecoderAcmLength(r)) - r->position;
+    if (behind > 0 && left > 0) steps = static_cast<int>(std::min<int64_t>(64, 1 + behind / left));
+    for (int i = 0; i < steps; ++i) {
+      if (!(static_cast<int64_t>(r->ahead_target) - kAheadSlack > static_cast<int64_t>(a.ahead_pcm_pos))) break;
       uint32_t length = static_cast<uint32_t>(r->buffer_size);
       if (static_cast<int64_t>(a.ahead_pcm_pos) + length > r->ahead_target)
         length = static_cast<uint32_t>(r->ahead_target - static_cast<int32_t>(a.ahead_pcm_pos));
       uint32_t produced = 0;
       if (!DecodeStep(r, a.ahead_stream, &a.ahead_coded_pos, a.ahead_block, length, &produced)) return -1;
       a.ahead_pcm_pos += produced;
+      if (produced == 0) break;
     }
   }
   if (a.coded_pos >= a.coded_size) return -1;

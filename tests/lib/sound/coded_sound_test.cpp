@@ -424,6 +424,19 @@ TEST_F(CodedSoundTest, Mp3SeeksMatchAStraightDecode) {
     std::vector<uint8_t> expected(all.begin() + sample * 2, all.begin() + sample * 2 + 30000);
     EXPECT_EQ(got, expected) << "seek to " << sample;
   }
+  // After a loop back the look-ahead starts again from the top, and is parked
+  // again by the time the reader reaches the end, however near the end the
+  // loop point lies.
+  const int32_t late = length / 2 - 4000;
+  c.record.ahead_target = late * 2;
+  c.Read(length);
+  ASSERT_GE(static_cast<int32_t>(c.record.acm.ahead_pcm_pos), late * 2 - 10240);
+  ASSERT_EQ(SeekPcmDecoder(&c.record, late), 0);  // the swap; the look-ahead starts over
+  std::vector<uint8_t> tail = c.Read(length);
+  EXPECT_EQ(tail, std::vector<uint8_t>(all.begin() + late * 2, all.end()));
+  EXPECT_GE(static_cast<int32_t>(c.record.acm.ahead_pcm_pos), late * 2 - 10240);
+  ASSERT_EQ(SeekPcmDecoder(&c.record, late + 3), 0);
+  EXPECT_EQ(c.Read(7000), std::vector<uint8_t>(all.begin() + (late + 3) * 2, all.begin() + (late + 3) * 2 + 7000));
   // Past the end: nothing more, and the end is flagged.
   ASSERT_EQ(SeekPcmDecoder(&c.record, length), 0);
   EXPECT_EQ(c.Read(100).size(), 0u);
