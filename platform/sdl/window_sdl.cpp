@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/imm.h"
 #include "platform/window_internal.h"
 
 namespace plat {
@@ -225,8 +226,25 @@ void OnText(const SDL_TextInputEvent& e) {
   Window* w = FromId(e.windowID);
   if (w == nullptr) w = detail::InputTarget();
   if (w == nullptr) return;
+  // Text accepted from the system's input method ends its composition.
+  ImeEndComposition(w);
   std::string bytes = ToCp932(e.text);
   for (unsigned char c : bytes) PostChar(w, c);
+}
+
+// The system's input method composing: the text so far and the cursor
+// (counted in characters by SDL, in code page 932 bytes here).
+void OnTextEditing(const SDL_TextEditingEvent& e) {
+  Window* w = FromId(e.windowID);
+  if (w == nullptr) w = detail::InputTarget();
+  if (w == nullptr) return;
+  std::string text = e.text;
+  size_t cut = 0;
+  for (int chars = 0; cut < text.size() && chars < e.start; ++chars) {
+    ++cut;
+    while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
+  }
+  ImeSetComposition(w, ToCp932(text), static_cast<int>(ToCp932(text.substr(0, cut)).size()));
 }
 
 void OnMouseMotion(const SDL_MouseMotionEvent& e) {
@@ -432,6 +450,7 @@ void PollEvents() {
       case SDL_KEYDOWN:
       case SDL_KEYUP: OnKey(e.key); break;
       case SDL_TEXTINPUT: OnText(e.text); break;
+      case SDL_TEXTEDITING: OnTextEditing(e.edit); break;
       case SDL_MOUSEMOTION: OnMouseMotion(e.motion); break;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP: OnMouseButton(e.button); break;

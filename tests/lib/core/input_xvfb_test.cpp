@@ -1,0 +1,118 @@
+// Key presses of a real X keyboard reach the pad queries through the SDL back
+// end: a child process runs the library in a window under a virtual X server
+// and xdotool presses keys into it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "lib/core/input.h"
+#include "lib/core/window_system.h"
+#include "platform/backend.h"
+#include "platform/kernel.h"
+#include "rorud/rorud.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sjis.h"
+
+namespace {
+
+std::string SelfPath() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return "";
+  path[n] = '\0';
+  return path;
+}
+
+// Runs xdotool on the child's display; true when it succeeded.
+bool Xdotool(const std::string& arguments) {
+  std::string command = "xdotool " + arguments + " > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// Pumps until the pad state has the bits (or the time is up); the state seen.
+int WaitForPadState(int input_type, int bits, int milliseconds) {
+  int state = 0;
+  for (int i = 0; i < milliseconds; ++i) {
+    ProcessWindowMessages();
+    state = GetPadState(input_type);
+    if ((state & bits) == bits) break;
+    plat::Sleep(1);
+  }
+  return state;
+}
+
+TEST(InputXvfb, XKeyPressesReachThePadState) {
+  if (std::system("command -v xvfb-run > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "xvfb-run is not installed: the real-keyboard test needs a virtual X server";
+  }
+  if (std::system("command -v xdotool > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "xdotool is not installed (scripts/install-deps installs it): no keys can be pressed";
+  }
+  std::string command = "RORUD_PLATFORM=sdl SDL_VIDEODRIVER=x11 xvfb-run -a -s '-screen 0 1280x1024x24' '" +
+                        SelfPath() +
+                        "' --gtest_also_run_disabled_tests --gtest_filter=InputXvfbChild.DISABLED_Run"
+                        " > input-xvfb.txt 2>&1";
+  int status = std::system(command.c_str());
+  std::ifstream in("input-xvfb.txt");
+  std::stringstream text;
+  text << in.rdbuf();
+  if (status != 0 && text.str().find("Xvfb failed to start") != std::string::npos) {
+    GTEST_SKIP() << "no X server could be started: " << text.str();
+  }
+  EXPECT_EQ(status, 0) << text.str();
+}
+
+TEST(InputXvfbChild, DISABLED_Run) {
+  ASSERT_FALSE(plat::IsHeadless());
+  testsupport::LogCapture capture;
+  plat::EnableVirtualClock(false);
+  ResetWindowSettings();
+  plat::SetWindowLockFolder(capture.Folder().string());
+  SetWindowTitle("RoRudInputXvfb");
+  ChangeWindowMode(1);
+  SetRunInactiveFlag(1);
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(capture.File());
+  for (int i = 0; i < 50; ++i) {
+    ProcessWindowMessages();
+    plat::Sleep(2);
+  }
+  // Without a window manager the keyboard goes where the focus is put.
+  ASSERT_TRUE(Xdotool("search --sync --name RoRudInputXvfb windowfocus --sync"));
+  for (int i = 0; i < 50; ++i) {
+    ProcessWindowMessages();
+    plat::Sleep(2);
+  }
+  EXPECT_EQ(GetPadState(0x1001), 0);
+
+  ASSERT_TRUE(Xdotool("keydown z"));
+  EXPECT_EQ(WaitForPadState(0x1001, 0x10, 3000), 0x10);
+  ASSERT_TRUE(Xdotool("keydown Left"));
+  EXPECT_EQ(WaitForPadState(0x1001, 0x12, 3000), 0x12);
+  ASSERT_TRUE(Xdotool("keyup z keyup Left"));
+  for (int i = 0; i < 3000 && GetPadState(0x1001) != 0; ++i) {
+    ProcessWindowMessages();
+    plat::Sleep(1);
+  }
+  EXPECT_EQ(GetPadState(0x1001), 0);
+
+  // The game's map: V on button 4, through the same keyboard.
+  MapPadToKeys(0x1001, 0x80, 0x2F, -1, -1, -1);
+  ASSERT_TRUE(Xdotool("keydown v"));
+  EXPECT_EQ(WaitForPadState(0x1001, 0x80, 3000), 0x80);
+  ASSERT_TRUE(Xdotool("keyup v keydown Escape"));
+  int escape = 0;
+  for (int i = 0; i < 3000 && escape == 0; ++i) {
+    ProcessWindowMessages();
+    escape = IsKeyPressed(1);
+    plat::Sleep(1);
+  }
+  EXPECT_EQ(escape, 1);
+  Xdotool("keyup Escape");
+  EXPECT_EQ(LibraryEnd(), 0);
+}
+
+}  // namespace
