@@ -14,6 +14,14 @@
 
 int32_t g_fonts[kFontCount];
 
+namespace {
+
+constexpr struct {
+  int size, thickness, type;
+} kFontSpecs[kFontCount] = {{13, 3, 3}, {16, 4, 2}, {20, 5, 3}, {21, 5, 3}, {24, 6, 3}, {32, 9, 3}};
+
+}  // namespace
+
 InitResult InitGame() {
   std::snprintf(g_error_text, sizeof g_error_text, "%s", "INITA___");
   g_game.levels[kLevelMode] = 0;
@@ -42,11 +50,16 @@ InitResult InitGame() {
   if (LibraryStart() == -1) return InitResult::kNoLibrary;
 
   SetGraphicsOptionFlag(0);
+  SetSoundCreateMode(0);
   SetArchiveUse(1);
   SetArchiveExtensionEntry("hsd");
   // Black is the transparent colour of every sheet.
   SetTransparentColor(0, 0, 0);
   SeedRandom(33557799);
+  for (int i = 0; i < kFontCount; ++i) {
+    g_fonts[i] = CreateFontToHandle("ＭＳ ゴシック", kFontSpecs[i].size, kFontSpecs[i].thickness,
+                                    kFontSpecs[i].type, -1, -1, 0, -1, -1);
+  }
   ClearResourceTables();
 
   ResetPacing(g_pacing, static_cast<uint32_t>(GetMilliClock(0)));

@@ -10,6 +10,16 @@
 #include "game/objects/resources.h"
 #include "rorud/rorud.h"
 
+void ServeSoundRequests() {
+  for (SoundSlot& slot : g_sounds) {
+    if (slot.request != 0) {
+      StopSoundHandle(slot.handle);
+      PlaySoundHandle(slot.handle, 1, 1);
+    }
+    slot.request = 0;
+  }
+}
+
 bool WaitFrame() {
   FlipScreen();
   if (ProcessWindowMessages() == -1) {
@@ -32,5 +42,6 @@ void RunFrame() {
   UpdateInputFrame();
   RunScene();
   UpdateObjects();
+  ServeSoundRequests();
   WaitFrame();
 }

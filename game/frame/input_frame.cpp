@@ -6,6 +6,14 @@
 
 bool UpdateInputFrame() {
   MapKeyConfig(g_input);
-  StepPauseAndReplay(g_game, g_input, g_replay_words, g_pacing.frame_rate);
+  switch (StepPauseAndReplay(g_game, g_input, g_replay_words, g_pacing.frame_rate)) {
+    case InputStepResult::kPlaybackAborted:
+    case InputStepResult::kPauseCancelled:
+      StopAllBgm();
+      break;
+    case InputStepResult::kPlayed:
+    case InputStepResult::kPaused:
+      break;
+  }
   return true;
 }

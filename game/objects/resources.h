@@ -46,6 +46,8 @@ bool CutAnimatedGraphicEntry(int row, int source_row, int x, int y, int w, int h
 bool LoadBgm(BgmSlot& slot, const char* file, int loop_ms);
 void PlayBgm(BgmSlot& slot);
 void StopAllBgm();
+// The 30 sound effects of the common resources (slot 25 stays empty).
+void LoadSoundEffects();
 void LoadCommonResources();
 void LoadPlayerGraphics(uint32_t ship_kind, uint32_t partner_mode);
 void LoadStageGraphics(uint32_t stage);

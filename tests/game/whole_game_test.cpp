@@ -10,6 +10,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/objects/resources.h"
 #include "game/winmain.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -118,6 +119,60 @@ TEST_F(WholeGame, FullScreenIgnoresTheWindowSize) {
 TEST_F(WholeGame, UncreatableConfigurationEndsAtOnce) {
   { std::ofstream blocker("system"); }
   EXPECT_EQ(InitGame(), InitResult::kNoConfig);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WholeGame, SixFontsOfTheGameSizes) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  const int sizes[kFontCount] = {13, 16, 20, 21, 24, 32};
+  for (int i = 0; i < kFontCount; ++i) {
+    EXPECT_EQ(IsFontHandleValid(g_fonts[i]), 1) << i;
+    EXPECT_EQ(FontHandleGetSize(g_fonts[i]), sizes[i]) << i;
+  }
+}
+
+TEST_F(WholeGame, SoundEffectsLoadIntoTheirSlotsAndRequestsPlayOnce) {
+  if (!fs::exists("se/cs1.wav")) GTEST_SKIP() << "no data set";
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadSoundEffects();
+  for (int slot = 0; slot <= 30; ++slot) {
+    if (slot == 25) {
+      EXPECT_EQ(g_sounds[slot].handle, 0);
+    } else {
+      EXPECT_NE(g_sounds[slot].handle, -1) << slot;
+      EXPECT_NE(g_sounds[slot].handle, 0) << slot;
+    }
+  }
+  // Loading again replaces the handles.
+  const int before = g_sounds[4].handle;
+  LoadSoundEffects();
+  EXPECT_NE(g_sounds[4].handle, -1);
+  EXPECT_NE(IsSoundHandlePlaying(before), 1);  // the old sound is gone
+  g_sounds[4].request = 1;
+  g_sounds[4].request = 1;
+  g_sounds[40].request = 1;  // an empty slot: nothing to play, still cleared
+  ServeSoundRequests();
+  EXPECT_EQ(IsSoundHandlePlaying(g_sounds[4].handle), 1);
+  EXPECT_EQ(g_sounds[4].request, 0);
+  EXPECT_EQ(g_sounds[40].request, 0);
+}
+
+TEST_F(WholeGame, MusicSlotsPlayOnceOrLoopAndStopTogether) {
+  if (!fs::exists("se/cs1.wav")) GTEST_SKIP() << "no data set";
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadBgm(g_bgm_music, "se/cs1.wav", -1);
+  LoadBgm(g_bgm_boss, "se/cs2.wav", 0);
+  EXPECT_EQ(g_bgm_music.loop_ms, -1);
+  PlayBgm(g_bgm_music);
+  EXPECT_EQ(IsSoundHandlePlaying(g_bgm_music.handle), 1);
+  PlayBgm(g_bgm_boss);  // the boss music stops the stage music first
+  EXPECT_EQ(IsSoundHandlePlaying(g_bgm_music.handle), 0);
+  EXPECT_EQ(IsSoundHandlePlaying(g_bgm_boss.handle), 1);
+  StopAllBgm();
+  EXPECT_EQ(IsSoundHandlePlaying(g_bgm_boss.handle), 0);
 }
 
 }  // namespace

@@ -1,0 +1,35 @@
+// game/objects/sound_resources.cpp - the music slots and the sound effects.
+#include "game/objects/resource_tables.h"
+#include "game/objects/resources.h"
+#include "rorud/rorud.h"
+
+bool LoadBgm(BgmSlot& slot, const char* file, int loop_ms) {
+  DeleteSoundHandle(slot.handle, 0);
+  slot.handle = LoadSoundHandle(file, 3, -1);
+  ChangeSoundHandleVolume(100, slot.handle);
+  SetSoundHandleLoopPosition(loop_ms, slot.handle);
+  slot.loop_ms = loop_ms;
+  return true;
+}
+
+void StopAllBgm() {
+  StopSoundHandle(g_bgm_music.handle);
+  StopSoundHandle(g_bgm_boss.handle);
+  StopSoundHandle(g_bgm_third.handle);
+}
+
+void PlayBgm(BgmSlot& slot) {
+  StopAllBgm();
+  PlaySoundHandle(slot.handle, slot.loop_ms >= 0 ? 3 : 1, 1);
+}
+
+void LoadSoundEffects() {
+  for (int slot = 0; slot < kSoundEffectSlots; ++slot) {
+    if (kSoundEffectFiles[slot] == nullptr) continue;
+    // The boot scene loads three times in a row: the previous sound goes
+    // first, so each slot keeps one sound.
+    DeleteSoundHandle(g_sounds[slot].handle, 0);
+    g_sounds[slot].handle = LoadSoundHandle(kSoundEffectFiles[slot], 3, -1);
+    ChangeSoundHandleVolume(64, g_sounds[slot].handle);
+  }
+}
