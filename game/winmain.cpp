@@ -16,6 +16,13 @@ int32_t g_fonts[kFontCount];
 
 namespace {
 
+// Pad buttons 1 to 8 and the keys that press them: Z X C V A S D F.
+constexpr struct {
+  int pad_bit;
+  int scan_code;
+} kButtonKeys[8] = {{16, 44}, {32, 45}, {64, 46}, {128, 47},
+                    {256, 30}, {512, 31}, {1024, 32}, {2048, 33}};
+
 constexpr struct {
   int size, thickness, type;
 } kFontSpecs[kFontCount] = {{13, 3, 3}, {16, 4, 2}, {20, 5, 3}, {21, 5, 3}, {24, 6, 3}, {32, 9, 3}};
@@ -56,6 +63,7 @@ InitResult InitGame() {
   // Black is the transparent colour of every sheet.
   SetTransparentColor(0, 0, 0);
   SeedRandom(33557799);
+  for (const auto& key : kButtonKeys) MapPadToKeys(1, key.pad_bit, key.scan_code, -1, -1, -1);
   for (int i = 0; i < kFontCount; ++i) {
     g_fonts[i] = CreateFontToHandle("ＭＳ ゴシック", kFontSpecs[i].size, kFontSpecs[i].thickness,
                                     kFontSpecs[i].type, -1, -1, 0, -1, -1);

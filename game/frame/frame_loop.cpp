@@ -34,7 +34,13 @@ bool WaitFrame() {
       if (ProcessWindowMessages() == -1) return false;
     }
   }
-  CloseFrame(g_pacing, static_cast<uint32_t>(GetMilliClock(0)));
+  if (CloseFrame(g_pacing, static_cast<uint32_t>(GetMilliClock(0)))) {
+    // Escape held at two tests in a row ends the game, paused or not.
+    if (EscapeTest(g_pacing, IsKeyPressed(1) != 0)) {
+      RaiseGameError("エスケープキー");
+      return false;
+    }
+  }
   return true;
 }
 

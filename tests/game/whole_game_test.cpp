@@ -176,3 +176,72 @@ TEST_F(WholeGame, MusicSlotsPlayOnceOrLoopAndStopTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr int kVkEscape = 0x1B, kVkLeft = 0x25, kVkUp = 0x26;
+
+TEST_F(WholeGame, KeysBecomeTheReplayWord) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  g_game.levels[kLevelScene] = 40;  // no scene: only input, objects and pacing
+  for (int f = 0; f < 31; ++f) RunFrame();
+  EXPECT_EQ(g_pacing.frame_rate, 60.0);
+  plat::HeadlessSetKey(kVkUp, true);
+  plat::HeadlessSetKey(kVkLeft, true);
+  plat::HeadlessSetKey('Z', true);
+  // A key message may reach the keyboard state only at a frame's pump.
+  for (int f = 0; f < 3 && (g_input.held_actions & kActionShot) == 0; ++f) RunFrame();
+  ASSERT_EQ(g_input.held_actions, kActionShot);
+  plat::HeadlessSetKey('C', true);
+  for (int f = 0; f < 3 && (g_input.pressed_actions & kActionBomb) == 0; ++f) RunFrame();
+  const uint32_t i = g_game.replay_frame_index - 1;
+  // Up and left, shot held, bomb pressed (and so held) at 60.0 frames a second.
+  EXPECT_EQ(g_replay_words[i],
+            (1u << 0) | (1u << 3) | (1u << 4) | (1u << 6) | (1u << 9) | (6000u << 12));
+  EXPECT_EQ(g_input.held_actions, kActionShot | kActionBomb);
+  plat::HeadlessSetKey(kVkUp, false);
+  plat::HeadlessSetKey(kVkLeft, false);
+  plat::HeadlessSetKey('Z', false);
+  plat::HeadlessSetKey('C', false);
+  RunFrame();
+  EXPECT_EQ(g_input.held_actions, 0);
+  EXPECT_EQ(g_input.released_actions, kActionShot | kActionBomb);
+}
+
+TEST_F(WholeGame, HeldPauseDuringPlaybackReturnsToTheTitle) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  g_game.levels[kLevelScene] = kSceneStage1 + 1;
+  g_game.levels[kLevelPhase] = 4;
+  g_game.replay_playback = 1;
+  plat::HeadlessSetKey('V', true);
+  for (int f = 0; f < 3 && g_game.levels[kLevelScene] != kSceneTitle; ++f) RunFrame();
+  plat::HeadlessSetKey('V', false);
+  EXPECT_EQ(g_game.levels[kLevelScene], kSceneTitle);
+  EXPECT_EQ(g_game.levels[kLevelPhase], 0u);
+  EXPECT_EQ(g_game.pause, 0);
+}
+
+TEST_F(WholeGame, EscapeHeldOverTwoTestsEndsTheGameCleanly) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  g_game.levels[kLevelScene] = 40;
+  // A tap that spans only one test does nothing.
+  for (int f = 0; f < 25; ++f) RunFrame();
+  plat::HeadlessSetKey(kVkEscape, true);
+  for (int f = 0; f < 10; ++f) RunFrame();
+  plat::HeadlessSetKey(kVkEscape, false);
+  for (int f = 0; f < 60; ++f) RunFrame();
+  EXPECT_EQ(g_stop_flag, 0);
+  plat::HeadlessSetKey(kVkEscape, true);
+  int frames = 0;
+  while (g_stop_flag == 0 && frames < 200) {
+    RunFrame();
+    ++frames;
+  }
+  plat::HeadlessSetKey(kVkEscape, false);
+  EXPECT_EQ(std::string(g_error_text), testsupport::Sjis("エスケープキー"));
+  EXPECT_LE(frames, 60);
+  EXPECT_EQ(g_pacing.frame_number % 30, 0);
+  EXPECT_EQ(ExitStatusForError(g_error_text), 0);
+}
+
+}  // namespace
