@@ -216,7 +216,10 @@ int WaitEvent(Event* event, uint32_t timeout_ms) {
   if (event == nullptr) return 1;
   std::unique_lock<std::mutex> lock(event->mutex);
   auto is_set = [event] { return event->set; };
-  if (timeout_ms == kInfinite) {
+  if (timeout_ms == 0) {
+    // A poll: no wait on the condition, which would cost a system call.
+    if (!event->set) return 1;
+  } else if (timeout_ms == kInfinite) {
     event->changed.wait(lock, is_set);
   } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), is_set)) {
     return 1;
