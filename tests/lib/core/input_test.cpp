@@ -330,3 +330,39 @@ TEST_F(InputFixture, EndReleasesEveryDeviceObject) {
 }
 
 }  // namespace
+
+namespace {
+
+using inputtest::InputFixture;
+
+TEST_F(InputFixture, PadIsReadOncePerMillisecondUnlessItsEventIsSet) {
+  int pad = plat::HeadlessAddJoypad("Pad", 2, 4, false);
+  Start();
+  plat::SetVirtualClockAutoAdvance(0);
+  NextMillisecond();
+  plat::HeadlessSetJoypadButton(pad, 1, true);
+  EXPECT_EQ(GetPadState(1), 0x20);
+  plat::HeadlessSetJoypadButton(pad, 1, false);
+  // The same millisecond and no signal yet: the state read before.
+  EXPECT_EQ(GetPadState(1), 0x20);
+  EXPECT_EQ(GetPadState(1), 0x20);
+  NextMillisecond();
+  EXPECT_EQ(GetPadState(1), 0);
+  // A poll that saw a change sets the event, and the next query reads again.
+  plat::HeadlessSetJoypadButton(pad, 1, true);
+  GetInputDeviceState().pads[0].device->Poll();
+  EXPECT_EQ(GetPadState(1), 0x20);
+}
+
+TEST_F(InputFixture, WithoutPadsOnlyTheKeyboardCounts) {
+  Start();
+  EXPECT_EQ(GetInputDeviceState().pad_count, 0);
+  plat::HeadlessSetKey(plat::kVkDown, true);
+  NextMillisecond();
+  EXPECT_EQ(GetPadState(1), 0);
+  EXPECT_EQ(GetPadState(16), 0);
+  EXPECT_EQ(GetPadState(0x1001), 0x1);
+  EXPECT_EQ(GetPadState(0x1000), 0x1);
+}
+
+}  // namespace
