@@ -5,6 +5,9 @@
 #include "game/frame/game_state.h"
 #include "game/objects/backgrounds.h"
 #include "game/objects/effects.h"
+#include "game/objects/enemies.h"
+#include "game/objects/enemy_bullets.h"
+#include "game/objects/items.h"
 #include "game/objects/resources.h"
 
 ObjectFn g_update_player = nullptr;
@@ -23,9 +26,9 @@ struct KindRoute {
 const KindRoute kEnemyRoutes[] = {
     {kKindBoss1A, nullptr},   {kKindBoss1B, nullptr},   {kKindBoss2A, nullptr},
     {kKindBoss2B, nullptr},   {kKindBoss3A, nullptr},   {kKindBoss3B, nullptr},
-    {kKindBoss4, nullptr},    {kKindBoss5, nullptr},    {kKindZakoA, nullptr},
-    {kKindZakoB, nullptr},    {kKindZakoC, nullptr},    {kKindMidZakoA, nullptr},
-    {kKindMidZakoB, nullptr}, {kKindMidZakoC, nullptr}, {kKindMidZakoD, nullptr},
+    {kKindBoss4, nullptr},    {kKindBoss5, nullptr},    {kKindZakoA, UpdateZakoA},
+    {kKindZakoB, UpdateZakoB},    {kKindZakoC, UpdateZakoC},    {kKindMidZakoA, UpdateMidZako},
+    {kKindMidZakoB, UpdateMidZako}, {kKindMidZakoC, UpdateMidZako}, {kKindMidZakoD, UpdateMidZako},
 };
 const KindRoute kEnemyGroupRoutes[] = {
     {kKindSubUnitA, nullptr}, {kKindSubUnitB, nullptr}, {kKindSubUnitC, nullptr},
@@ -35,11 +38,11 @@ const KindRoute kPlayerObjectRoutes[] = {
     {kKindBomb, nullptr},       {kKindPartnerShot, nullptr}, {kKindBulletClearer, nullptr},
 };
 const KindRoute kEnemyBulletRoutes[] = {
-    {kKindEnemyBullet60, nullptr}, {kKindEnemyBullet72, nullptr},
-    {kKindEnemyBullet73, nullptr}, {kKindEnemyBullet74, nullptr},
-    {kKindEnemyBullet75, nullptr},
+    {kKindEnemyBullet60, UpdateEnemyBullet60}, {kKindEnemyBullet72, UpdateEnemyBullet72},
+    {kKindEnemyBullet73, UpdateEnemyBullet73}, {kKindEnemyBullet74, UpdateEnemyBullet74},
+    {kKindEnemyBullet75, UpdateEnemyBullet75},
 };
-const KindRoute kItemRoutes[] = {{kKindItem, nullptr}, {kKindSmallItem, nullptr}};
+const KindRoute kItemRoutes[] = {{kKindItem, UpdateItem}, {kKindSmallItem, UpdateSmallItem}};
 
 void UpdateFocusIndicator(GameObject& r);
 const KindRoute kEffectRoutes[] = {

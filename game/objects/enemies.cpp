@@ -1,8 +1,15 @@
 // game/objects/enemies.cpp - creation of the small and medium enemies.
 #include "game/objects/enemies.h"
 
+#include <cmath>
+
 #include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
 #include "game/objects/dispatch.h"
+#include "game/objects/effects.h"
+#include "game/objects/enemy_fire.h"
+#include "game/objects/items.h"
+#include "game/objects/resources.h"
 
 namespace {
 
@@ -127,3 +134,153 @@ void CreateMidZakoC(GameObject& r, uint32_t variant, uint32_t level, uint32_t br
   CommonMidZako(r, kKindMidZakoC, 103, 13, variant, level, brake_frames, x, y, angle, speed,
                 acceleration);
 }
+
+namespace {
+
+double Rad(double degrees) { return degrees * kGamePi / 180.0; }
+
+bool IsMedium(const GameObject& r) { return r.kind >= kKindMidZakoA && r.kind <= kKindMidZakoD; }
+
+// The death of a destroyed enemy and its fade; true while dying (the
+// enemy then neither moves nor fires).
+bool DeathStep(GameObject& r) {
+  if (r.killed == 1) {
+    r.blend_value = 128.0;
+    r.killed = 0;
+    r.can_be_hit = 0;
+    r.state = kDyingState;
+    r.blend_mode = 3;
+    if (GameObject* fx = TakeFreeEffect()) CreateExplosion(*fx, 3, 0, r.x, r.y);
+    if (GameObject* fx = TakeFreeEffect()) CreateBurst(*fx, 1, IsMedium(r) ? 2 : 1, r.x, r.y);
+    if (IsMedium(r)) {
+      static constexpr double kFixed[4] = {320.0, 295.0, 220.0, 245.0};
+      for (double angle : kFixed) {
+        const uint32_t index = FindFreeItem();
+        if (index != kPoolFull) CreateItem(g_items[index], 2, r.x, r.y, angle);
+      }
+      for (int i = 0; i < 2; ++i) {
+        const double spread = RandSigned(20.0);
+        const uint32_t index = FindFreeItem();
+        if (index != kPoolFull) CreateItem(g_items[index], 2, r.x, r.y, 270.0 + spread);
+      }
+    } else {
+      DropItemsRandom(r);
+    }
+    ++g_game.score;
+    g_sounds[23].request = 1;
+  }
+  if (r.state != kDyingState) return false;
+  r.blend_value -= 3.0;
+  if (r.blend_value < 0.0) RemoveObject(r);
+  return true;
+}
+
+void MoveAlong(GameObject& r) {
+  r.x += std::cos(Rad(r.base.angle)) * r.base.speed;
+  r.y += std::sin(Rad(r.base.angle)) * r.base.speed;
+}
+
+}  // namespace
+
+void UpdateZakoA(GameObject& r) {
+  const bool dying = DeathStep(r);
+  if (r.in_use == 0) return;
+  MotionPart& wobble = r.parts[kZakoWobble];
+  MotionPart& sway = r.parts[kZakoSway];
+  if (!dying && r.state == 0) {
+    wobble.phase_a += wobble.phase_step_a;
+    wobble.phase_b += wobble.phase_step_b;
+    wobble.move.x = wobble.amplitude_a * std::cos(Rad(wobble.phase_a));
+    wobble.move.y = wobble.amplitude_b * std::sin(Rad(wobble.phase_b));
+    sway.phase_a += sway.phase_step_a;
+    sway.move.x = sway.amplitude_a * std::cos(Rad(sway.phase_a));
+    sway.move.y += sway.velocity_y;
+    if (r.state_timer > 30 && r.y > 500.0) {
+      RemoveObject(r);
+      return;
+    }
+    ++r.state_timer;
+  }
+  // Fired from last frame's position: the new one is set below.
+  if (!dying) EnemyFire(r);
+  r.x = wobble.move.x + r.base.x + sway.move.x;
+  r.y = wobble.move.y + r.base.y + sway.move.y;
+}
+
+void UpdateZakoB(GameObject& r) {
+  if (DeathStep(r)) return;
+  bool left = false;
+  uint32_t& timer = r.state_timer;
+  switch (r.state) {
+    case 0:
+      MoveAlong(r);
+      if (++timer >= r.kind_counters[kEnemyRunFrames]) {
+        timer = 0;
+        r.state = 1;
+      }
+      break;
+    case 1:
+      r.base.angle += r.kind_values[kEnemyTurnRate];
+      MoveAlong(r);
+      left = IsOutsidePlayfield(r, -32.0);
+      if (++timer >= r.kind_counters[kEnemyTurnFrames]) {
+        timer = 0;
+        r.state = 2;
+      }
+      break;
+    case 2:
+      MoveAlong(r);
+      left = IsOutsidePlayfield(r, -32.0);
+      ++timer;
+      break;
+    default: break;
+  }
+  EnemyFire(r);
+  if (left) RemoveObject(r);
+}
+
+// Kinds 24 and 30-32: run in, brake to a standstill, turn back, leave upward.
+static void UpdateRunBrakeLeave(GameObject& r) {
+  if (DeathStep(r)) return;
+  bool left = false;
+  uint32_t& timer = r.state_timer;
+  double& speed = r.base.speed;
+  switch (r.state) {
+    case 0:
+      MoveAlong(r);
+      if (++timer >= r.kind_counters[kEnemyRunFrames]) {
+        timer = 0;
+        r.state = 1;
+      }
+      break;
+    case 1:
+      speed += r.kind_values[kEnemyAcceleration];
+      if (!(speed > 0.0)) speed = 0.0;
+      MoveAlong(r);
+      if (++timer >= r.kind_counters[kEnemyTurnFrames]) {
+        timer = 0;
+        r.state = 2;
+      }
+      break;
+    case 2:
+      speed = 0.0;
+      r.kind_values[kEnemyAcceleration] = 0.03;
+      r.base.angle = 270.0;
+      timer = 0;
+      r.state = 3;
+      break;
+    case 3:
+      speed += r.kind_values[kEnemyAcceleration];
+      if (speed > 2.0) speed = 2.0;
+      MoveAlong(r);
+      left = IsOutsidePlayfield(r, -32.0);
+      ++timer;
+      break;
+    default: break;
+  }
+  EnemyFire(r);
+  if (left) RemoveObject(r);
+}
+
+void UpdateZakoC(GameObject& r) { UpdateRunBrakeLeave(r); }
+void UpdateMidZako(GameObject& r) { UpdateRunBrakeLeave(r); }

@@ -31,3 +31,8 @@ void CreateMidZakoB(GameObject& record, uint32_t variant, uint32_t level, uint32
                     double x, double y, double angle, double speed, double acceleration);
 void CreateMidZakoC(GameObject& record, uint32_t variant, uint32_t level, uint32_t brake_frames,
                     double x, double y, double angle, double speed, double acceleration);
+
+void UpdateZakoA(GameObject& record);
+void UpdateZakoB(GameObject& record);
+void UpdateZakoC(GameObject& record);
+void UpdateMidZako(GameObject& record);
