@@ -104,6 +104,7 @@ bool CancelStep(GameObject& r) {
 void Finish(GameObject& r, bool left_field) {
   if (r.in_use == 0) return;
   GrazeBullet(r);
+  HitPlayerByBullet(r);
   if (left_field) RemoveObject(r);
 }
 

@@ -47,6 +47,8 @@ void UpdateEnemyBullet74(GameObject& record);
 void UpdateEnemyBullet75(GameObject& record);
 
 void GrazeBullet(GameObject& bullet);
+// The hit of a bullet on the player (life, shot power, invulnerability).
+void HitPlayerByBullet(GameObject& bullet);
 
 // Every in-use bullet that can still be cancelled starts to fade.
 void CancelEnemyBullets();

@@ -85,6 +85,7 @@ void UpdateItem(GameObject& r) {
     Move(r);
     if (r.y > 480.0) leave = true;
   }
+  if (r.can_hit == 1 && PickUpItem(r)) return;
   if (leave) RemoveObject(r);
 }
 
@@ -104,4 +105,5 @@ void UpdateSmallItem(GameObject& r) {
     r.x += std::cos(Rad(r.base.angle)) * 8.5;
     r.y += std::sin(Rad(r.base.angle)) * 8.5;
   }
+  if (r.can_hit == 1) PickUpItem(r);
 }

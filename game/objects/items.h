@@ -14,3 +14,7 @@ void CreateItem(GameObject& record, uint32_t level, double x, double y, double l
 void CreateSmallItem(GameObject& record, double x, double y);
 void UpdateItem(GameObject& record);
 void UpdateSmallItem(GameObject& record);
+
+// The pick-up of an item or small item touching the player: gauge or score,
+// and the item's removal. True when the item was picked up.
+bool PickUpItem(GameObject& record);

@@ -8,6 +8,7 @@
 #include "game/objects/effects.h"
 #include "game/objects/enemies.h"
 #include "game/objects/enemy_bullets.h"
+#include "game/objects/player.h"
 #include "game/objects/resources.h"
 #include "game/stages/stage1_timeline.h"
 #include "rorud/rorud.h"
@@ -19,25 +20,14 @@ uint32_t& PhaseCounter(GameState& s) { return s.level_counters[kLevelPhase]; }
 
 uint32_t U(double v) { return static_cast<uint32_t>(v); }
 
-// The resource loader's and the player's set-up operations. A null entry is
-// an operation whose code is not part of the game yet; the stage then goes
-// on without it (no picture, music or ship), like a scene or kind that is
-// not present.
-struct StageResourceOps {
+// The graphics loaders of the player and the stage. A null entry is a
+// loader whose code is not part of the game yet; the stage then goes on
+// without those pictures, like a scene or kind that is not present.
+struct StageGraphicsOps {
   void (*load_player_graphics)(uint32_t ship_kind, uint32_t partner_mode);
   void (*load_stage_graphics)(uint32_t stage);
-  bool (*load_bgm)(BgmSlot& slot, const char* file, int loop_ms);
-  void (*play_bgm)(BgmSlot& slot);
-  void (*stop_all_bgm)();
-  void (*init_player)();
-  void (*reset_player_status)();
 };
-const StageResourceOps kResourceOps = {nullptr, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr, nullptr};
-
-void StopMusic() {
-  if (kResourceOps.stop_all_bgm) kResourceOps.stop_all_bgm();
-}
+const StageGraphicsOps kGraphicsOps = {nullptr, nullptr};
 
 void ApplyRamp(GameState& s, uint32_t base, const StageRamp& r) {
   if (r.with_brightness) {
@@ -49,20 +39,16 @@ void ApplyRamp(GameState& s, uint32_t base, const StageRamp& r) {
 
 void LoadStage(GameState& s, const StageConstants& c) {
   if (s.replay_playback != 0 && !LoadReplay(static_cast<int>(c.stage))) {
-    StopMusic();
+    StopAllBgm();
     SetScene(s, kSceneTitle);
     return;
   }
   const PlayerSetup& setup = CurrentPlayerSetup();
-  const StageResourceOps& ops = kResourceOps;
+  const StageGraphicsOps& ops = kGraphicsOps;
   if (ops.load_player_graphics) ops.load_player_graphics(setup.ship_kind, setup.partner_mode);
   if (ops.load_stage_graphics) ops.load_stage_graphics(c.stage);
-  if (ops.load_bgm) {
-    ops.load_bgm(g_bgm_music, c.music_file, c.music_loop);
-    if (c.boss_music_file != nullptr) {
-      ops.load_bgm(g_bgm_boss, c.boss_music_file, c.boss_music_loop);
-    }
-  }
+  LoadBgm(g_bgm_music, c.music_file, c.music_loop);
+  if (c.boss_music_file != nullptr) LoadBgm(g_bgm_boss, c.boss_music_file, c.boss_music_loop);
   ChangePhase(s, kPhaseObjects);
 }
 
@@ -71,9 +57,9 @@ void SetUpObjects(GameState& s) {
   CreateBackgroundBase(g_backgrounds[1], 2);
   CreateBackgroundSub(g_backgrounds[2], 1);
   CreateBackgroundSub(g_backgrounds[3], 2);
-  if (kResourceOps.init_player) kResourceOps.init_player();
+  InitPlayer();
   if (GameObject* indicator = TakeFreeEffect()) CreateFocusIndicator(*indicator);
-  if (kResourceOps.reset_player_status) kResourceOps.reset_player_status();
+  ResetPlayerStatus();
   ChangePhase(s, kPhaseStart);
 }
 
@@ -86,7 +72,7 @@ void StartStage(GameState& s, const StageConstants& c) {
   s.score = s.carried_score;
   s.stage_frame_counter = 0;
   s.opponent_portrait_set = 0;
-  if (kResourceOps.play_bgm) kResourceOps.play_bgm(g_bgm_music);
+  PlayBgm(g_bgm_music);
   StartMusicCaption(s, c.caption);
   ChangePhase(s, kPhaseFadeIn);
 }
@@ -153,7 +139,7 @@ void EndStage(GameState& s, const StageConstants& c) {
   s.carried_score = s.score;
   AdvanceStateLevel(s, kLevelScene, static_cast<int32_t>(c.end_wait), true,
                     c.end_needs_no_enemy, c.next_scene);
-  StopMusic();
+  StopAllBgm();
 }
 
 }  // namespace

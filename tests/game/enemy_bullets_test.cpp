@@ -7,6 +7,7 @@
 #include "game/frame/game_state.h"
 #include "game/objects/dispatch.h"
 #include "game/objects/enemy_bullets.h"
+#include "game/objects/player.h"
 #include "game/objects/resources.h"
 #include "tests/game/game_fixture.h"
 
@@ -96,6 +97,63 @@ TEST_F(GameTest, ClassFourBulletGrazesInsteadOfStopping) {
   UpdateEnemyBullet72(b);
   EXPECT_EQ(g_stop_flag, 0);
   EXPECT_EQ(b.grazeable, 0);
+}
+
+TEST_F(GameTest, ClassTwoHitCostsLifeAndPower) {
+  PlacePlayer(200.0, 300.0);
+  g_player_status.life = 100.0;
+  g_player_status.shot_power = 450.0;
+  GameObject& b = g_enemy_bullets[0];
+  CreateEnemyBullet72(b, 2, 1, 200.0, 296.0, 90.0, 0.5);
+  UpdateEnemyBullet72(b);
+  EXPECT_EQ(g_player_status.life, 75.0);
+  EXPECT_EQ(g_player_status.shot_power, 390.0);
+  EXPECT_EQ(g_player_status.hit_invulnerable_timer, 40u);
+  EXPECT_EQ(g_player_status.weak_shot_timer, 60u);
+  EXPECT_EQ(b.killed, 1);
+  EXPECT_EQ(g_sounds[9].request, 1);
+  EXPECT_EQ(g_sounds[3].request, 1);  // grazed first, in the same frame
+}
+
+TEST_F(GameTest, ClassFourBulletHitsLikeALargeBullet) {
+  PlacePlayer(200.0, 300.0);
+  g_player_status.life = 100.0;
+  GameObject& b = g_enemy_bullets[0];
+  CreateEnemyBullet72(b, 4, 1, 200.0, 300.0, 90.0, 0.0);
+  EXPECT_EQ(b.graphic_id, 248u);
+  UpdateEnemyBullet72(b);
+  EXPECT_EQ(g_stop_flag, 0);
+  EXPECT_EQ(g_player_status.life, 50.0);
+  EXPECT_EQ(b.grazeable, 0);
+}
+
+TEST_F(GameTest, NoHitInTalkModeOrWhileInvulnerable) {
+  PlacePlayer(200.0, 300.0);
+  g_player_status.life = 100.0;
+  g_game.talk.talk_mode = 1;
+  GameObject& b = g_enemy_bullets[0];
+  CreateEnemyBullet72(b, 2, 1, 200.0, 300.0, 90.0, 0.0);
+  UpdateEnemyBullet72(b);
+  EXPECT_EQ(g_player_status.life, 100.0);
+  g_game.talk.talk_mode = 0;
+  g_player.invulnerable = 1;
+  UpdateEnemyBullet72(b);
+  EXPECT_EQ(g_player_status.life, 100.0);
+  EXPECT_EQ(b.killed, 0);
+  g_player.invulnerable = 0;
+  UpdateEnemyBullet72(b);
+  EXPECT_EQ(g_player_status.life, 75.0);
+}
+
+TEST_F(GameTest, HitFloorsLifeAndPowerAtZero) {
+  PlacePlayer(200.0, 300.0);
+  g_player_status.life = 10.0;
+  g_player_status.shot_power = 30.0;
+  CreateEnemyBullet72(g_enemy_bullets[0], 3, 1, 200.0, 300.0, 90.0, 0.0);
+  UpdateEnemyBullet72(g_enemy_bullets[0]);
+  EXPECT_EQ(g_player_status.life, 0.0);
+  EXPECT_EQ(g_player_status.shot_power, 0.0);
+  EXPECT_EQ(g_player_status.weak_shot_timer, 80u);
 }
 
 TEST_F(GameTest, Bullet75WithWrongSignStepTakesItsTarget) {
