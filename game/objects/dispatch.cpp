@@ -8,6 +8,7 @@
 #include "game/objects/enemies.h"
 #include "game/objects/enemy_bullets.h"
 #include "game/objects/items.h"
+#include "game/objects/player_shots.h"
 #include "game/objects/resources.h"
 
 ObjectFn g_update_player = nullptr;
@@ -34,8 +35,9 @@ const KindRoute kEnemyGroupRoutes[] = {
     {kKindSubUnitA, nullptr}, {kKindSubUnitB, nullptr}, {kKindSubUnitC, nullptr},
 };
 const KindRoute kPlayerObjectRoutes[] = {
-    {kKindPlayerShot, nullptr}, {kKindPlayerBlast, nullptr},  {kKindFocusBomb, nullptr},
-    {kKindBomb, nullptr},       {kKindPartnerShot, nullptr}, {kKindBulletClearer, nullptr},
+    {kKindPlayerShot, UpdatePlayerShot}, {kKindPlayerBlast, UpdatePlayerBlast},
+    {kKindFocusBomb, UpdateFocusBomb},   {kKindBomb, UpdateBomb},
+    {kKindPartnerShot, UpdatePartnerShot}, {kKindBulletClearer, UpdateBulletClearer},
 };
 const KindRoute kEnemyBulletRoutes[] = {
     {kKindEnemyBullet60, UpdateEnemyBullet60}, {kKindEnemyBullet72, UpdateEnemyBullet72},
@@ -48,7 +50,7 @@ void UpdateFocusIndicator(GameObject& r);
 const KindRoute kEffectRoutes[] = {
     {kKindFocusIndicator, UpdateFocusIndicator}, {kKindExplosion, UpdateExplosion},
     {kKindBurst, UpdateBurst},  {kKindBossBurst, UpdateBossBurst}, {kKindBossAura, UpdateBossAura},
-    {kKindBombCutIn, nullptr},  {kKindPortrait, nullptr},  {kKindTalkWindow, nullptr},
+    {kKindBombCutIn, UpdateBombCutIn},  {kKindPortrait, nullptr},  {kKindTalkWindow, nullptr},
 };
 const KindRoute kCursorRoutes[] = {{kKindSelectObject, UpdateSelectObject}};
 

@@ -7,15 +7,16 @@
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
 #include "game/objects/effects.h"
+#include "game/objects/player_shots.h"
 #include "game/objects/resources.h"
 
 PlayerStatus g_player_status;
 
-ShotCreatorFn g_create_player_shot = nullptr;
-PartnerShotCreatorFn g_create_partner_shot = nullptr;
-BombCreatorFn g_create_bomb = nullptr;
-BombCreatorFn g_create_focus_bomb = nullptr;
-CutInCreatorFn g_create_bomb_cut_in = nullptr;
+ShotCreatorFn g_create_player_shot = CreatePlayerShot;
+PartnerShotCreatorFn g_create_partner_shot = CreatePartnerShot;
+BombCreatorFn g_create_bomb = CreateBomb;
+BombCreatorFn g_create_focus_bomb = CreateFocusBomb;
+CutInCreatorFn g_create_bomb_cut_in = CreateBombCutIn;
 
 namespace {
 
