@@ -8,12 +8,13 @@
 #include "game/objects/enemies.h"
 #include "game/objects/enemy_bullets.h"
 #include "game/objects/items.h"
+#include "game/objects/player.h"
 #include "game/objects/player_shots.h"
 #include "game/objects/resources.h"
 
-ObjectFn g_update_player = nullptr;
-ObjectFn g_update_partner_a = nullptr;
-ObjectFn g_update_partner_b = nullptr;
+ObjectFn g_update_player = UpdatePlayer;
+ObjectFn g_update_partner_a = UpdatePartnerA;
+ObjectFn g_update_partner_b = UpdatePartnerB;
 
 namespace {
 
