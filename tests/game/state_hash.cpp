@@ -3,9 +3,11 @@
 #include "tests/game/state_hash.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "game/frame/game_state.h"
 #include "game/objects/game_object.h"
+#include "game/objects/player.h"
 #include "lib/core/random.h"
 
 namespace gametest {
@@ -73,6 +75,14 @@ uint64_t FrameStateHash() {
   const MersenneTwisterState* mt = GetLibraryRandomState();
   h.U32(static_cast<uint32_t>(mt->index));
   h.Bytes(mt->state, sizeof mt->state);
+  const PlayerStatus& st = g_player_status;
+  h.F64(st.life);
+  h.F64(st.power_gauge);
+  h.F64(st.shot_power);
+  for (uint32_t v : {st.shot_hold_timer, st.shot_counter, st.bomb_invulnerable_timer,
+                     st.bomb_cooldown, st.hit_invulnerable_timer, st.weak_shot_timer}) {
+    h.U32(v);
+  }
   Record(h, g_player, 100, 0);
   Record(h, g_partner, 101, 0);
   Pool(h, g_enemies, kEnemyPoolSize, 0);
