@@ -28,6 +28,10 @@ class PlayerTest : public gametest::GameTest {
  protected:
   void SetUp() override {
     GameTest::SetUp();
+    saved_shot_ = g_create_player_shot;
+    saved_bomb_ = g_create_bomb;
+    saved_focus_bomb_ = g_create_focus_bomb;
+    saved_cut_in_ = g_create_bomb_cut_in;
     g_shots.clear();
     g_bombs.clear();
     g_cut_ins.clear();
@@ -57,11 +61,15 @@ class PlayerTest : public gametest::GameTest {
     ResetPlayerStatus();
   }
   void TearDown() override {
-    g_create_player_shot = nullptr;
-    g_create_bomb = nullptr;
-    g_create_focus_bomb = nullptr;
-    g_create_bomb_cut_in = nullptr;
+    g_create_player_shot = saved_shot_;
+    g_create_bomb = saved_bomb_;
+    g_create_focus_bomb = saved_focus_bomb_;
+    g_create_bomb_cut_in = saved_cut_in_;
   }
+  ShotCreatorFn saved_shot_ = nullptr;
+  BombCreatorFn saved_bomb_ = nullptr;
+  BombCreatorFn saved_focus_bomb_ = nullptr;
+  CutInCreatorFn saved_cut_in_ = nullptr;
   // One frame with the given held input (pressed = held now, not before).
   void Frame(uint8_t actions = 0, uint8_t directions = 0) {
     g_input.previous_actions = g_input.held_actions;
