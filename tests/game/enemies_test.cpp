@@ -219,3 +219,34 @@ TEST_F(GameTest, DropItemsFanLaunchesTwelveLargeItems) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GameTest, DyingEnemyStopsItsFiringCounter) {
+  GameObject& e = g_enemies[0];
+  CreateZakoC(e, 1, 0, 1, 50, 200, 100.0, 100.0, 90.0, 1.0, -0.03);
+  for (int f = 0; f < 5; ++f) UpdateZakoC(e);
+  EXPECT_EQ(e.attack.counters[kFramesSinceSpawn], 5u);
+  e.killed = 1;
+  for (int f = 0; f < 5; ++f) UpdateZakoC(e);
+  EXPECT_EQ(e.attack.counters[kFramesSinceSpawn], 5u);
+}
+
+TEST_F(GameTest, CircleVolleyFires24OrFortyEightBullets) {
+  g_player.x = 210.0;
+  g_player.y = 400.0;
+  for (uint32_t sub : {0u, 1u}) {
+    ResetAllPools();
+    GameObject& e = g_enemies[0];
+    CreateZakoC(e, 2, sub, 1, 50, 200, 210.0, 100.0, 90.0, 0.0, 0.0);
+    e.attack.counters[kFramesSinceSpawn] = 3;
+    e.attack.counters[kFireTime0] = 3;
+    EnemyFire(e);
+    int n = 0;
+    for (const GameObject& b : g_enemy_bullets) n += b.in_use;
+    EXPECT_EQ(n, sub == 0 ? 24 : 48);
+    EXPECT_EQ(g_enemy_bullets[0].variant, 2u);
+  }
+}
+
+}  // namespace

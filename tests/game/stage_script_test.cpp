@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
 #include "game/objects/dispatch.h"
@@ -153,6 +154,24 @@ TEST_F(GameTest, StageEndWaitsForLiveEnemies) {
   g_enemies[3].life = 0.0;
   Stage1Script(g_game);
   EXPECT_EQ(g_game.levels[kLevelScene], kSceneStage1 + 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GameTest, SpawnIntoAFullEnemyPoolIsSkipped) {
+  for (GameObject& e : g_enemies) {
+    e.free = 0;
+    e.in_use = 1;
+    e.kind = 0;
+    e.life = 1.0;
+  }
+  ChangePhase(g_game, kPhaseFirstWave);
+  for (int f = 0; f < 101; ++f) Stage1Script(g_game);
+  EXPECT_EQ(g_stop_flag, 0);
+  for (const GameObject& e : g_enemies) EXPECT_EQ(e.kind, 0u);
+  EXPECT_EQ(g_game.levels[kLevelPhase], kPhaseFirstWave);
 }
 
 }  // namespace
