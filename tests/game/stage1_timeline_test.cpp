@@ -261,3 +261,25 @@ TEST_F(GameTest, Stage1TimelineRowsFireWithinTheirPhase) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GameTest, RisingRampAboveItsTargetTakesTheTargetAtOnce) {
+  // Phase 61 runs the scroll up to 7; phase 62 rises "to 5" from above it.
+  ChangePhase(g_game, 61);
+  g_game.scroll_speed = 7.0;
+  while (g_game.levels[kLevelPhase] == 61) Stage1Script(g_game);
+  EXPECT_EQ(g_game.scroll_speed, 7.0);
+  Stage1Script(g_game);
+  EXPECT_EQ(g_game.levels[kLevelPhase], 62u);
+  EXPECT_EQ(g_game.scroll_speed, 5.0);
+}
+
+TEST_F(GameTest, Phase11HandsOverToPhase14) {
+  ChangePhase(g_game, 11);
+  for (int f = 0; f < 312; ++f) Stage1Script(g_game);
+  EXPECT_EQ(g_game.levels[kLevelPhase], 14u);
+  EXPECT_EQ(g_game.spawn_base, 60u);
+}
+
+}  // namespace
