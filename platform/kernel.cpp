@@ -134,8 +134,12 @@ void SetVirtualClockMicros(uint64_t microseconds) {
 
 // ---- Threads and events -------------------------------------------------------------
 
+std::atomic<bool> g_thread_creation_fails{false};
+
+void SetThreadCreationFails(bool fails) { g_thread_creation_fails.store(fails); }
+
 Thread* CreateThread(ThreadProc proc, void* argument, uint32_t* thread_id) {
-  if (proc == nullptr) return nullptr;
+  if (proc == nullptr || g_thread_creation_fails.load()) return nullptr;
   auto handle = new (std::nothrow) Thread;
   if (handle == nullptr) return nullptr;
   try {

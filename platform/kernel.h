@@ -64,6 +64,9 @@ int WaitThread(Thread* thread, uint32_t timeout_ms);
 uint32_t GetThreadExitCode(Thread* thread);
 // Releases the handle (the thread itself is not stopped).
 void CloseThread(Thread* thread);
+// Test hook: while set, CreateThread fails as the system would when it cannot
+// start another thread.
+void SetThreadCreationFails(bool fails);
 uint32_t GetCurrentThreadId();
 
 Event* CreateEvent(bool manual_reset, bool initially_set);

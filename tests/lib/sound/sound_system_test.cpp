@@ -132,4 +132,19 @@ TEST_F(SoundSystemTest, SoundThreadWithSeveralProcessors) {
   EXPECT_EQ(g_sound.thread_end_flag.load(), 2);
 }
 
+// Without its thread the sound system still starts, says so, and leaves the
+// stream refills to the message pump.
+TEST_F(SoundSystemTest, FailedSoundThreadFallsBackToThePump) {
+  plat::SetProcessorCountOverride(4);
+  plat::SetThreadCreationFails(true);
+  const int started = InitializeSoundSystem();
+  plat::SetThreadCreationFails(false);
+  ASSERT_EQ(started, 0);
+  EXPECT_EQ(g_sound.thread, nullptr);
+  EXPECT_EQ(SoundNeedsPumpService(), 1);
+  EXPECT_TRUE(InOrder({"サウンドスレッドの作成に失敗しました、メッセージ処理でサウンドを更新します\n",
+                       "DirectSound の初期化は正常に終了しました\n"}));
+  EXPECT_EQ(TerminateSoundSystem(), 0);
+}
+
 }  // namespace
