@@ -176,6 +176,75 @@ int SetTransparentColor(int r, int g, int b);
 int SetVBlankWaitFlag(int flag);
 int GetGraphicsFlagF();
 
+// ---- Graphic handles, loading and drawing ----------------------------------------
+
+// Graphic handles: -1 on failure; a deleted graphic's handle is refused by
+// every call afterwards.
+int MakeGraphic(int width, int height);
+// Loads an image file (PNG, JPEG, BMP, TGA, DDS, raw BGRA; an image "name_a.ext"
+// beside it gives the alpha channel). flag has no effect.
+int LoadGraphicFromFile(const char* file_name, int flag);
+int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_option);
+// An image file held in memory (and an optional alpha image file).
+int ImageToGraphicWithOptions(const void* data, int size, const void* alpha_data, int alpha_size, int flag,
+                              int mirror);
+int LoadGraphicFromMemoryFile(const void* data, int size, int handle, const void* alpha_data, int alpha_size,
+                              int unused, int mirror);
+// A graphic showing the rectangle (x, y, width, height) of another; it shares
+// the other's textures and stays drawable when the other is deleted.
+int DeriveGraphic(int x, int y, int width, int height, int source);
+int DeleteGraphic(int handle);
+int DeleteAllGraphics();
+// The int receives 0 now and 1 when the graphic is deleted.
+int SetGraphicLostFlag(int handle, int* flag);
+// 1 for a live graphic handle, else 0.
+int IsGraphicHandleValid(int handle);
+// -2 and -4 give the screen size.
+int GetGraphicSize(int handle, int* width, int* height);
+// Copies the rectangle of the draw target into a graphic of its size.
+int GetDrawScreenToGraphic(int x1, int y1, int x2, int y2, int handle, int unused);
+
+// Draw target: a drawable graphic, or -2 (the back screen), -4 (the front
+// screen, shown by a timer), -3 and -5 (the screen).
+int SetDrawTarget(int handle);
+// Clears the draw target (rect null, or with a negative left or top: all) to
+// the clear colour. rect holds left, top, right, bottom.
+int ClearDrawTarget(const int32_t* rect);
+
+// Draw settings. Blend modes: 0 none, 1 alpha, 2 add, 3 subtract, 4 multiply,
+// 5 to 15 further modes of the device path; param 0..255.
+int SetBlendModeParam(int mode, int param);
+int SetDrawBrightRGB(int r, int g, int b);
+int SetDrawBrightPacked(uint32_t rgb);
+// 0 nearest, 1 bilinear, 2 anisotropic.
+int SetDrawFilterMode(int mode);
+// A graphic whose alpha decides where later draws land (-1: none).
+int SetDrawBlendImage(int handle, int border_param, int border_range);
+// Right and bottom are exclusive.
+int SetDrawClipRect(int x1, int y1, int x2, int y2);
+// A colour value in the screen's pixel format.
+uint32_t GetColorCode(uint8_t r, uint8_t g, uint8_t b);
+int SplitColorCode(uint32_t colour, int* r, int* g, int* b);
+
+// Graphic draws: 0 on success (also while drawing is suspended or the clip
+// rectangle is empty), -1 for a bad handle or a refused draw. transparent: 1
+// leaves the graphic's transparent parts out.
+int DrawGraphicAt(int x, int y, int handle, int transparent);
+int DrawGraphicStretched(int x1, int y1, int x2, int y2, int handle, int transparent);
+int DrawGraphicStretchedF(float x1, float y1, float x2, float y2, int handle, int transparent);
+int DrawGraphicTurned(int x, int y, int handle, int transparent);
+int DrawGraphicRect(int dx, int dy, int sx, int sy, int width, int height, int handle, int transparent,
+                    int turn);
+// Rotated about its centre (x, y) by angle radians and scaled; turn mirrors it.
+int DrawGraphicRotatedF(float x, float y, double scale, double angle, int handle, int transparent, int turn);
+int DrawGraphicRotated(int x, int y, double scale, double angle, int handle, int transparent, int turn);
+int DrawGraphicQuadF(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int handle,
+                     int transparent);
+// Boxes in a screen colour value; right and bottom exclusive.
+int DrawRectBox(int x1, int y1, int x2, int y2, uint32_t colour, int fill);
+int DrawFilledBox(int x1, int y1, int x2, int y2, uint32_t colour);
+int DrawBoxOutline(int x1, int y1, int x2, int y2, uint32_t colour);
+
 // ===== Fonts =====================================================================
 
 // Makes a font handle (40 at most): face (code page 932; null or "" for the

@@ -1,0 +1,402 @@
+// lib/graphics/draw_state.cpp - the setters of the draw settings every later
+// draw uses (blend mode, bright colour, filter, blend image, clip rectangle,
+// fog, matrices), the screen colour conversions, and the operations that
+// push the settings to the device again after it was rebuilt.
+#include <cstring>
+
+#include "lib/core/log.h"
+#include "lib/core/window_system.h"
+#include "lib/graphics/graphic.h"
+#include "lib/graphics/graphics_device.h"
+
+int ReapplyLastDraw();
+
+namespace {
+
+DrawSettings g_draw;
+
+plat::Direct3DDevice9* Dev() { return GraphicsDevice().device; }
+
+void UpdateDiffuse() {
+  g_draw.diffuse = uint32_t(GetDrawDiffuseColor());
+  Batch().diffuse = g_draw.diffuse;
+}
+
+int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+const PixelFormatInfo* ScreenFormat() {
+  static PixelFormatInfo f16, f32;
+  static bool built = false;
+  if (!built) {
+    CreatePixelFormatInfoFromMasks(&f16, 16, 0xF800, 0x07E0, 0x001F, 0);
+    CreatePixelFormatInfoFromMasks(&f32, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+    built = true;
+  }
+  return Screen().colour_bits == 16 ? &f16 : &f32;
+}
+
+const plat::D3DMATRIX* D3D(const Matrix4* m) { return reinterpret_cast<const plat::D3DMATRIX*>(m); }
+
+// projection x second x inverse clip viewport.
+void UpdateDeviceProjection() {
+  if (!Dev()) return;
+  Matrix4 m;
+  MultiplyMatrix(&m, &g_draw.projection, &g_draw.second);
+  MultiplyMatrix(&m, &m, &g_draw.clip_viewport_inverse);
+  SetProjectionTransform(D3D(&m));
+}
+
+}  // namespace
+
+DrawSettings& Draw() { return g_draw; }
+
+int GetDrawDiffuseColor() {
+  uint32_t alpha = g_draw.blend_mode != 0 ? uint32_t(g_draw.blend_param) : 255u;
+  return int((alpha << 24) | (g_draw.bright & 0xFFFFFF));
+}
+
+int SetBlendModeParam(int mode, int param) {
+  if (g_draw.suspended) return 0;
+  param = Clamp255(param);
+  if (mode == g_draw.blend_mode && param == g_draw.blend_param) return 0;
+  WaitWhileInactive();
+  g_draw.blend_mode = mode;
+  g_draw.blend_param = param;
+  UpdateDiffuse();
+  return 0;
+}
+
+int SetDrawBrightRGB(int r, int g, int b) {
+  uint32_t rgb = (uint32_t(Clamp255(r)) << 16) | (uint32_t(Clamp255(g)) << 8) | uint32_t(Clamp255(b));
+  if (rgb == g_draw.bright) return 0;
+  g_draw.bright = rgb;
+  UpdateDiffuse();
+  return 0;
+}
+
+int SetDrawBrightPacked(uint32_t rgb) {
+  rgb &= 0xFFFFFF;
+  if (rgb == g_draw.bright) return 0;
+  g_draw.bright = rgb;
+  UpdateDiffuse();
+  return 0;
+}
+
+int SetDrawFilterMode(int mode) {
+  if (g_draw.suspended || mode == g_draw.filter_mode) return 0;
+  g_draw.filter_mode = mode;
+  if (GraphicsDevice().direct3d_mode && Dev()) SetSamplerFilterMode(mode);
+  return 0;
+}
+
+int SetDrawBlendImage(int handle, int border_param, int border_range) {
+  if (g_draw.suspended) return 0;
+  if (handle == g_draw.blend_graphic && border_param == g_draw.border_param && border_range == g_draw.border_range)
+    return 0;
+  GraphicRecord* r = nullptr;
+  if (handle != -1) {
+    r = GraphicHandleToRecord(handle);
+    if (!r) return -1;
+  }
+  WaitWhileInactive();
+  border_param = Clamp255(border_param);
+  border_range = Clamp255(border_range);
+  if (!GraphicsDevice().direct3d_mode) return -1;
+  if (handle == -1) {
+    g_draw.blend_graphic = -1;
+    g_draw.border_param = border_param;
+    g_draw.border_range = border_range;
+    g_draw.blend_texture = nullptr;
+    SetDesiredBlendTexture(nullptr, -1, -1);
+    return 0;
+  }
+  if (!Dev() || !r->set || !r->set->textured || r->entry_count < 1) return -1;
+  GraphicTile* t = r->entries[0].tile;
+  g_draw.blend_graphic = handle;
+  g_draw.border_param = border_param;
+  g_draw.border_range = border_range;
+  g_draw.blend_texture = t->texture;
+  SetDesiredBlendTexture(t->texture, border_param, border_range);
+  g_draw.blend_width = float(t->texture_width);
+  g_draw.blend_height = float(t->texture_height);
+  g_draw.blend_inv_width = 1.0f / g_draw.blend_width;
+  g_draw.blend_inv_height = 1.0f / g_draw.blend_height;
+  return 0;
+}
+
+int GetGraphicSize(int handle, int* width, int* height) {
+  int w, h;
+  if (handle == -2 || handle == -4) {
+    GetScreenSize(&w, &h);
+  } else {
+    GraphicRecord* r = GraphicHandleToRecord(handle);
+    if (!r) return -1;
+    w = r->width;
+    h = r->height;
+  }
+  if (width) *width = w;
+  if (height) *height = h;
+  return 0;
+}
+
+int SetDrawClipRect(int x1, int y1, int x2, int y2) {
+  if (g_draw.suspended) return 0;
+  int limit_w, limit_h;
+  int target = g_draw.draw_target;
+  if (target == -2 || target == -3 || target == -4 || target == -5) {
+    GetScreenSize(&limit_w, &limit_h);
+  } else if (GetGraphicSize(target, &limit_w, &limit_h) != 0) {
+    return -1;
+  }
+  g_draw.requested_clip[0] = x1;
+  g_draw.requested_clip[1] = y1;
+  g_draw.requested_clip[2] = x2;
+  g_draw.requested_clip[3] = y2;
+  if (x1 > x2) std::swap(x1, x2);
+  if (y1 > y2) std::swap(y1, y2);
+  auto clamp = [](int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); };
+  x1 = clamp(x1, limit_w);
+  x2 = clamp(x2, limit_w);
+  y1 = clamp(y1, limit_h);
+  y2 = clamp(y2, limit_h);
+  int c[4] = {x1, y1, x2, y2};
+  for (int i = 0; i < 4; i++) {
+    g_draw.clip[i] = c[i];
+    g_draw.clipf[i] = float(c[i]);
+  }
+  if (x1 == x2 || y1 == y2) {
+    g_draw.empty_clip = 1;
+    return 0;
+  }
+  g_draw.empty_clip = 0;
+  if (!GraphicsDevice().direct3d_mode) return 0;
+  if (!Dev()) return -1;
+  SetViewportFromRect(x1, y1, x2, y2);
+  plat::RECT scissor = {x1, y1, x2, y2};
+  SetScissorRectState(&scissor);
+  Matrix4 vp;
+  CreateViewportMatrix(&vp, float(x1) + float(x2 - x1) * 0.5f, float(y1) + float(y2 - y1) * 0.5f, float(x2 - x1),
+                       float(y2 - y1));
+  if (InverseMatrix(&g_draw.clip_viewport_inverse, &vp) != 0) CreateIdentityMatrix(&g_draw.clip_viewport_inverse);
+  UpdateDeviceProjection();
+  return 0;
+}
+
+uint32_t GetColorCode(uint8_t r, uint8_t g, uint8_t b) {
+  const PixelFormatInfo* f = ScreenFormat();
+  return ((uint32_t(r) >> (8 - f->width_r)) << f->shift_r) + ((uint32_t(g) >> (8 - f->width_g)) << f->shift_g) +
+         ((uint32_t(b) >> (8 - f->width_b)) << f->shift_b) + f->unused_mask;
+}
+
+int SplitColorCode(uint32_t colour, int* r, int* g, int* b) {
+  const PixelFormatInfo* f = ScreenFormat();
+  auto channel = [&](uint32_t mask, int shift, int width) {
+    return int(((colour & mask) >> shift) * 255u / ((1u << width) - 1u));
+  };
+  if (r) *r = channel(f->mask_r, f->shift_r, f->width_r);
+  if (g) *g = channel(f->mask_g, f->shift_g, f->width_g);
+  if (b) *b = channel(f->mask_b, f->shift_b, f->width_b);
+  return 0;
+}
+
+float* SetFloat4(float* out, float a, float b, float c, float d) {
+  out[0] = a;
+  out[1] = b;
+  out[2] = c;
+  out[3] = d;
+  return out;
+}
+
+int SetFogMode(int mode) {
+  if (mode == g_draw.fog_mode && (!Dev() || StateCache().fog_mode == mode)) return 0;
+  FlushVertexBatch();
+  g_draw.fog_mode = mode;
+  if (Dev()) SetFogModeState(mode);
+  return 0;
+}
+
+int SetFogRgb(int r, int g, int b) {
+  uint32_t c = 0xFF000000u | (uint32_t(r & 255) << 16) | (uint32_t(g & 255) << 8) | uint32_t(b & 255);
+  if (c == g_draw.fog_colour && (!Dev() || StateCache().fog_colour == c)) return 0;
+  FlushVertexBatch();
+  g_draw.fog_colour = c;
+  if (Dev()) SetFogColorState(c);
+  return 0;
+}
+
+int SetFogRange(float start, float end) {
+  if (start == g_draw.fog_start && end == g_draw.fog_end &&
+      (!Dev() || (StateCache().fog_start == start && StateCache().fog_end == end)))
+    return 0;
+  FlushVertexBatch();
+  g_draw.fog_start = start;
+  g_draw.fog_end = end;
+  if (Dev()) SetFogRangeState(start, end);
+  return 0;
+}
+
+int SetWorldMatrix(const Matrix4* m) {
+  FlushVertexBatch();
+  g_draw.world = *m;
+  UpdateViewProjection();
+  SetWorldTransformDevice(m);
+  return 0;
+}
+
+int SetViewMatrix(const Matrix4* m) {
+  FlushVertexBatch();
+  g_draw.view = *m;
+  UpdateViewProjection();
+  if (Dev()) SetViewTransform(D3D(m));
+  return 0;
+}
+
+int SetTransformMatrixFirst(const Matrix4* m) {
+  FlushVertexBatch();
+  g_draw.projection = *m;
+  UpdateViewProjection();
+  UpdateDeviceProjection();
+  return 0;
+}
+
+int SetTransformMatrixSecond(const Matrix4* m) {
+  FlushVertexBatch();
+  g_draw.second = *m;
+  UpdateViewProjection();
+  UpdateDeviceProjection();
+  return 0;
+}
+
+namespace {
+plat::Direct3DSurface9* g_current_target = nullptr;
+}
+
+void ForgetRenderTargetSurface() { g_current_target = nullptr; }
+
+int SetRenderTargetSurface(void* surface_pointer, int internal_switch) {
+  plat::Direct3DDevice9* d = Dev();
+  if (!d) return -1;
+  auto* surface = static_cast<plat::Direct3DSurface9*>(surface_pointer);
+  if (!surface) return -1;
+  if (surface == g_current_target && !internal_switch && !StateCache().forced_refresh) return 0;
+  FlushVertexBatch();
+  d->SetRenderTarget(0, surface);
+  g_current_target = surface;
+  plat::D3DSURFACE_DESC desc{};
+  surface->GetDesc(&desc);
+  plat::D3DVIEWPORT9 vp = {0, 0, desc.Width, desc.Height, 0.0f, 1.0f};
+  SetViewportState(&vp);
+  return 0;
+}
+
+int SetUserBlendTable(const int32_t* table, int textures_only) {
+  FlushVertexBatch();
+  if (!table) {
+    g_draw.user_table_on = 0;
+    Desired().state_dirty = Desired().texture_dirty = 1;
+    return 0;
+  }
+  memcpy(g_draw.user_table, table, sizeof(g_draw.user_table));
+  g_draw.user_table_on = 1;
+  g_draw.user_textures_only = textures_only;
+  Desired().state_dirty = Desired().texture_dirty = 1;
+  if (Dev()) SelectDrawBlendState(nullptr, 1, textures_only);
+  return 0;
+}
+
+int SetCustomDrawState(const int32_t* block, int textures_only, int handles) {
+  FlushVertexBatch();
+  int r = SelectDrawBlendState(block, handles, textures_only);
+  Desired().state_dirty = Desired().texture_dirty = 1;
+  return r;
+}
+
+int ReapplyBasicDeviceStates() {
+  plat::Direct3DDevice9* d = Dev();
+  if (!d) return -1;
+  FlushVertexBatch();
+  RenderStateCache& c = StateCache();
+  for (int i = 0; i < 4; i++) {
+    d->SetSamplerState(uint32_t(i), plat::D3DSAMP_ADDRESSU, uint32_t(c.address[0][i]));
+    d->SetSamplerState(uint32_t(i), plat::D3DSAMP_ADDRESSV, uint32_t(c.address[1][i]));
+  }
+  int* texcoord = StageTexCoordIndexes();
+  for (int i = 0; i < 4; i++) {
+    int index = (i == 1 || i == 2) ? 1 : 0;
+    d->SetTextureStageState(uint32_t(i), plat::D3DTSS_TEXCOORDINDEX, uint32_t(index));
+    texcoord[i] = index;
+    if (GraphicsDevice().temp_register_capable)
+      d->SetTextureStageState(uint32_t(i), plat::D3DTSS_RESULTARG, plat::D3DTA_CURRENT);
+  }
+  d->SetRenderState(plat::D3DRS_LIGHTING, uint32_t(c.lighting));
+  d->SetRenderState(plat::D3DRS_CULLMODE, plat::D3DCULL_NONE);
+  d->SetRenderState(plat::D3DRS_DITHERENABLE, 0);
+  d->SetVertexShader(nullptr);
+  d->SetPixelShader(nullptr);
+  Batch().cached_fvf = 0;
+  return 0;
+}
+
+int RefreshDrawStates() {
+  plat::Direct3DDevice9* d = Dev();
+  if (!d) return -1;
+  RenderStateCache& c = StateCache();
+  c.forced_refresh = 1;
+  SetViewportState(&c.viewport);
+  SetScissorRectState(&c.scissor);
+  ReapplyBasicDeviceStates();
+  SetSamplerFilterMode(g_draw.filter_mode);
+  Desired().state_dirty = Desired().texture_dirty = 1;
+  ReapplyLastDraw();
+  SelectDrawBlendState(nullptr, 0, 0);
+  SetZBufferEnable(c.z_enable);
+  SetZWriteState(c.z_write);
+  SetZFunctionState(c.z_function);
+  SetDepthBiasState(c.depth_bias);
+  SetFogEnableState(c.fog_enable);
+  SetFogModeState(c.fog_mode);
+  SetFogColorState(c.fog_colour);
+  SetFogRangeState(c.fog_start, c.fog_end);
+  SetDeviceMaterial(DrawMaterial());
+  c.forced_refresh = 0;
+  return 0;
+}
+
+int SetDeviceMaterial(const float values[17]) {
+  plat::Direct3DDevice9* d = Dev();
+  static float kept[17];
+  static bool known = false;
+  if (d && known && memcmp(kept, values, sizeof(kept)) == 0 && !StateCache().forced_refresh) return 0;
+  if (values != kept) memcpy(kept, values, sizeof(kept));
+  known = true;
+  MaterialChangedFlag() = 0;
+  if (!d) return 0;
+  FlushVertexBatch();
+  plat::D3DMATERIAL9 m;
+  memcpy(&m, kept, sizeof(m));
+  d->SetMaterial(&m);
+  return 0;
+}
+
+int SetDeviceAmbient(uint32_t argb) {
+  g_draw.ambient = argb;
+  if (Dev()) Dev()->SetRenderState(plat::D3DRS_AMBIENT, argb);
+  return 0;
+}
+
+int SetDeviceLightEnable(int index, int on) {
+  if (!Dev() || index < 0 || index >= plat::kMaxLights) return -1;
+  FlushVertexBatch();
+  Dev()->LightEnable(uint32_t(index), on);
+  UpdateShaderIndex();
+  return 0;
+}
+
+int SetDeviceLightAndEnable(int index, int enable, const plat::D3DLIGHT9* light) {
+  if (!Dev() || index < 0 || index >= plat::kMaxLights) return -1;
+  if (enable) {
+    FlushVertexBatch();
+    Dev()->SetLight(uint32_t(index), light);
+  }
+  return SetDeviceLightEnable(index, enable);
+}
