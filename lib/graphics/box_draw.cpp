@@ -38,7 +38,7 @@ template <typename F>
 int BoxPrologue(int x1, int y1, int x2, int y2, F worker) {
   DrawSettings& ds = Draw();
   if (ds.suspended || ds.empty_clip) return 0;
-  WaitWhileInactive();
+  WaitIfInactive();
   if (!GraphicsDevice().direct3d_mode) return -1;  // software boxes: the software renderer
   if (ds.blend_mode == 3 && !GraphicsDevice().blend_op_capable) {
     IntRect rect = {x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};

@@ -35,7 +35,7 @@ int IsFrontScreenTimerRunning() { return g_front_timer; }
 int SetDrawTarget(int handle) {
   GraphicsDeviceState& d = GraphicsDevice();
   if (!d.started) return -1;
-  WaitWhileInactive();
+  WaitIfInactive();
   GraphicRecord* r = GraphicHandleToRecord(handle);
   if (r) {
     if (!r->set || !r->set->drawable) return -1;

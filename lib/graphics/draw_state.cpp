@@ -59,7 +59,7 @@ int SetBlendModeParam(int mode, int param) {
   if (g_draw.suspended) return 0;
   param = Clamp255(param);
   if (mode == g_draw.blend_mode && param == g_draw.blend_param) return 0;
-  WaitWhileInactive();
+  WaitIfInactive();
   g_draw.blend_mode = mode;
   g_draw.blend_param = param;
   UpdateDiffuse();
@@ -98,7 +98,7 @@ int SetDrawBlendImage(int handle, int border_param, int border_range) {
     r = GraphicHandleToRecord(handle);
     if (!r) return -1;
   }
-  WaitWhileInactive();
+  WaitIfInactive();
   border_param = Clamp255(border_param);
   border_range = Clamp255(border_range);
   if (!GraphicsDevice().direct3d_mode) return -1;

@@ -94,6 +94,11 @@ struct GraphicRecord {
   GraphicDrawEntry* entries;
 };
 
+// Waits while the application is inactive; not while the library itself is
+// still starting (the graphics start sets its first draw target before the
+// window is running).
+int WaitIfInactive();
+
 // ---- Handles (graphic_handles.cpp) -------------------------------------------------
 
 int AddGraphicHandle();

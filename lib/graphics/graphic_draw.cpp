@@ -30,7 +30,7 @@ int Prologue(int handle, GraphicRecord** out) {
     // this device path does not build: refused rather than drawn wrongly.
     if (GraphicsDevice().direct3d_mode) return -1;
   }
-  WaitWhileInactive();
+  WaitIfInactive();
   if (r->movie_handle != -1 && UpdateMovieFrame) UpdateMovieFrame(r->movie_handle, 0);
   // Software graphics are drawn by the software renderer, not in this build.
   if (!r->set->textured) return -1;
@@ -235,7 +235,7 @@ int SubtractEmulationBegin(const IntRect* rect) {
   uint32_t bright = ds.bright;
   SetDrawBrightPacked(0xFFFFFF);
   if (!ds.suspended) {
-    WaitWhileInactive();
+    WaitIfInactive();
     ds.blend_mode = 3;
     ds.blend_param = 255;
     Batch().diffuse = ds.diffuse = uint32_t(GetDrawDiffuseColor());

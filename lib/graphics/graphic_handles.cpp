@@ -27,6 +27,8 @@ void FreeTextureSet(GraphicTextureSet* set) {
 
 }  // namespace
 
+int WaitIfInactive() { return IsLibraryStarted() ? WaitWhileInactive() : 0; }
+
 int AddGraphicHandle() {
   if (g_graphics.IsFull()) FatalErrorExit("グラフィックの数が許容量を越えました終了します");
   auto* record = static_cast<GraphicRecord*>(RR_CALLOC(sizeof(GraphicRecord)));

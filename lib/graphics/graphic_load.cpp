@@ -125,7 +125,7 @@ int SetGraphicImageSourceBasic(int handle, const char* file_name, int mirror, in
 
 int MakeGraphic(int width, int height) {
   if (!GraphicsDevice().started) return -1;
-  WaitWhileInactive();
+  WaitIfInactive();
   int handle = AddGraphicHandle();
   if (SetupGraphicImages(-1, handle, width, height, GraphicsConfig().create_alpha, 0, 0) != 0) return -1;
   return handle;
@@ -133,7 +133,7 @@ int MakeGraphic(int width, int height) {
 
 int CreateGraphicFromImageData(BaseImage* image, BaseImage* alpha_image) {
   if (!GraphicsDevice().started || !image) return -1;
-  WaitWhileInactive();
+  WaitIfInactive();
   if (alpha_image && (alpha_image->width != image->width || alpha_image->height != image->height)) return -1;
   int handle = AddGraphicHandle();
   int alpha = (image->format.width_a > 0 || alpha_image) ? 1 : 0;
@@ -174,7 +174,7 @@ int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_optio
   (void)flag;
   GraphicsDeviceState& d = GraphicsDevice();
   if (!d.started || !file_name) return -1;
-  WaitWhileInactive();
+  WaitIfInactive();
   BaseImage image{}, alpha{};
   int loaded = LoadBaseImageFile(file_name, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, mirror);
   if (loaded >= 0) {
