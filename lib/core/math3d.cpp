@@ -5,11 +5,8 @@
 #include <cstring>
 
 #include "lib/core/number_helpers.h"
+#include "rorud/rorud.h"
 
-// The draw screen's size belongs to the graphics subsystem. Programs that
-// link only the core (tools, unit tests) have no screen; the default screen
-// of 640 x 480 stands in then.
-int GetScreenSize(int* width, int* height) __attribute__((weak));
 
 namespace {
 
@@ -18,7 +15,7 @@ constexpr Matrix4 kIdentity = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}}
 float ResolveAspect(float aspect) {
   if (!(aspect < 0.0f)) return aspect;
   int width = 640, height = 480;
-  if (GetScreenSize != nullptr) GetScreenSize(&width, &height);
+  GetScreenSize(&width, &height);
   if (width <= 0 || height <= 0) return 480.0f / 640.0f;
   return static_cast<float>(height) / static_cast<float>(width);
 }

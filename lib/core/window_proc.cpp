@@ -184,6 +184,9 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
   return plat::DefWindowProc(window, message, wparam, lparam);
 }
 
+// The device restore of the graphics subsystem, when it is in the build.
+int RestoreGraphicsDeviceDefault() __attribute__((weak));
+
 int OnActivateApp(uintptr_t wparam) {
   WindowSystemState& s = WindowState();
   int act = (wparam & 0xFFFF) != 0 ? 1 : 0;
@@ -202,6 +205,12 @@ int OnActivateApp(uintptr_t wparam) {
   // Vibration follows the state the window leaves.
   ApplyPadVibration();
   s.active = act;
+  // A device that was lost (or released) while inactive is rebuilt on
+  // activation, with every graphic handle kept.
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (act == 1 && RestoreGraphicsDeviceDefault && d.started && d.direct3d_mode &&
+      (!d.device || d.device->TestCooperativeLevel() != plat::D3D_OK))
+    RestoreGraphicsDeviceDefault();
   return 0;
 }
 

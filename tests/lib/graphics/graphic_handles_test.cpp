@@ -209,8 +209,10 @@ TEST_F(GraphicHandles, DeviceLossRebuildKeepsEveryHandle) {
   ASSERT_NE(empty, -1);
   Picture before = DrawScene(sheet, part, memory);
   GraphicsDevice().device->SimulateDeviceLoss();
-  EXPECT_EQ(RestoreGraphicsDeviceDefault(), 0);
+  // The activation finds the device lost and rebuilds it.
+  OnActivateApp(1);
   ASSERT_NE(GraphicsDevice().device, nullptr);
+  EXPECT_FALSE(GraphicsDevice().device->IsLost());
   for (int h : {sheet, part, memory, empty}) EXPECT_EQ(IsGraphicHandleValid(h), 1);
   EXPECT_EQ(GetDrawTarget(), -2);
   Picture after = DrawScene(sheet, part, memory);
