@@ -82,8 +82,8 @@ struct DrawRoute {
 // the game yet: such a record raises the missing-draw error like any kind
 // without a draw.
 const DrawRoute kDrawRoutes[] = {
-    {kKindPlayerBlast, nullptr},  {kKindFocusBomb, nullptr},     {kKindBomb, nullptr},
-    {kKindBulletClearer, nullptr}, {kKindItem, nullptr},         {kKindSmallItem, nullptr},
+    {kKindPlayerBlast, nullptr},  {kKindFocusBomb, DrawFocusBomb}, {kKindBomb, DrawBomb},
+    {kKindBulletClearer, DrawBulletClearer}, {kKindItem, DrawItem}, {kKindSmallItem, DrawSmallItem},
     {kKindFocusIndicator, nullptr}, {kKindExplosion, nullptr},   {kKindBurst, nullptr},
     {kKindBossBurst, nullptr},    {kKindBossAura, nullptr},      {kKindPortrait, nullptr},
     {kKindTalkWindow, nullptr},   {kKindBackgroundBase, nullptr},

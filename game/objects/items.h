@@ -18,3 +18,6 @@ void UpdateSmallItem(GameObject& record);
 // The pick-up of an item or small item touching the player: gauge or score,
 // and the item's removal. True when the item was picked up.
 bool PickUpItem(GameObject& record);
+
+void DrawItem(GameObject& record);
+void DrawSmallItem(GameObject& record);

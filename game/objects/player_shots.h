@@ -39,3 +39,7 @@ void UpdateBulletClearer(GameObject& record);
 void UpdatePlayerBlast(GameObject& record);
 void CreateBombCutIn(GameObject& record, uint32_t variant);
 void UpdateBombCutIn(GameObject& record);
+
+void DrawBomb(GameObject& record);
+void DrawFocusBomb(GameObject& record);
+void DrawBulletClearer(GameObject& record);

@@ -1,6 +1,8 @@
 // Items and small items: launch, fall, homing and the gauge.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/objects/dispatch.h"
@@ -82,6 +84,26 @@ TEST_F(GameTest, ItemLaunchesSeventyFiveFramesThenFallsOut) {
 TEST_F(GameTest, ItemBadLevelRaises) {
   CreateItem(g_items[0], 3, 0.0, 0.0, 0.0);
   EXPECT_STREQ(g_error_text, "AT_EX_n lv");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(GameTest, ItemPulsesBetweenThirtyAndTwoHundredFifty) {
+  GameObject& it = g_items[0];
+  CreateItem(it, 2, 100.0, 100.0, 270.0);
+  EXPECT_EQ(it.blend_value, 128.0);
+  std::vector<double> seen;
+  for (int f = 0; f < 27; ++f) {
+    DrawItem(it);
+    seen.push_back(it.blend_value);
+  }
+  EXPECT_EQ(seen[0], 10.0);
+  EXPECT_EQ(seen[24], 250.0);
+  EXPECT_EQ(seen[25], 30.0);  // then a loop of 23 frames
+  EXPECT_EQ(seen[26], 40.0);
+  EXPECT_NEAR(it.kind_extra[0], 27 * 5.0 * kGamePi / 180.0, 1e-9);
 }
 
 }  // namespace
