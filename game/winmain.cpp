@@ -62,6 +62,7 @@ InitResult InitGame() {
   SetArchiveExtensionEntry("hsd");
   // Black is the transparent colour of every sheet.
   SetTransparentColor(0, 0, 0);
+  SetDrawTarget(-2);
   SeedRandom(33557799);
   for (const auto& key : kButtonKeys) MapPadToKeys(1, key.pad_bit, key.scan_code, -1, -1, -1);
   for (int i = 0; i < kFontCount; ++i) {

@@ -4,12 +4,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "game/frame/config.h"
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/objects/dispatch.h"
+#include "game/objects/game_object.h"
+#include "game/objects/resource_tables.h"
 #include "game/objects/resources.h"
 #include "game/winmain.h"
 #include "platform/kernel.h"
@@ -242,6 +246,96 @@ TEST_F(WholeGame, EscapeHeldOverTwoTestsEndsTheGameCleanly) {
   EXPECT_LE(frames, 60);
   EXPECT_EQ(g_pacing.frame_number % 30, 0);
   EXPECT_EQ(ExitStatusForError(g_error_text), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WholeGame, CommonResourcesGiveEveryCutItsHandleAndSize) {
+  if (!fs::exists("grp/tx_en1.png")) GTEST_SKIP() << "no data set";
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadCommonResources();
+  EXPECT_EQ(g_stop_flag, 0);
+  std::vector<int> first;
+  for (const SheetDef& sheet : kCommonSheets) {
+    const GraphicEntry& s = g_graphics[sheet.row];
+    EXPECT_EQ(IsGraphicHandleValid(s.handle), 1) << sheet.file;
+    EXPECT_EQ(s.width, sheet.width) << sheet.file;
+    EXPECT_EQ(s.height, sheet.height) << sheet.file;
+    const CutList& cuts = kCutGroups[sheet.cuts];
+    for (int i = 0; i < cuts.count; ++i) {
+      const CutDef& c = cuts.cuts[i];
+      const GraphicEntry& e = g_graphics[c.row];
+      EXPECT_EQ(IsGraphicHandleValid(e.handle), 1) << "row " << c.row;
+      EXPECT_EQ(e.width, c.w) << "row " << c.row;
+      EXPECT_EQ(e.height, c.h) << "row " << c.row;
+      EXPECT_EQ(e.animated, c.frames_per_step > 0 ? 1 : 0) << "row " << c.row;
+      first.push_back(e.handle);
+    }
+  }
+  EXPECT_EQ(g_sounds[25].handle, 0);
+  // Loading again replaces every graphic: the old handles are gone.
+  LoadCommonResources();
+  for (int h : first) EXPECT_EQ(IsGraphicHandleValid(h), 0);
+}
+
+TEST_F(WholeGame, MissingSheetRaisesItsTag) {
+  if (!fs::exists("grp/tx_en1.png")) GTEST_SKIP() << "no data set";
+  fs::remove("grp");
+  fs::create_directories("grp");
+  const fs::path data = fs::path(RORUD_BINARY_DIR) / "data" / "grp";
+  for (const auto& entry : fs::directory_iterator(data)) {
+    if (entry.path().filename() != "tx_ex1.png") fs::copy(entry.path(), "grp" / entry.path().filename());
+  }
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadCommonResources();
+  EXPECT_EQ(g_stop_flag, 1);
+  EXPECT_STREQ(g_error_text, "tx_ex1");
+  EXPECT_EQ(IsGraphicHandleValid(g_graphics[380].handle), 0);
+  EXPECT_EQ(IsGraphicHandleValid(g_graphics[499].handle), 1);  // loading went on
+}
+
+TEST_F(WholeGame, PlayerAndStageSheets) {
+  if (!fs::exists("grp/sel_mya.png")) GTEST_SKIP() << "no data set";
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadPlayerGraphics(1, 2);
+  EXPECT_EQ(g_stop_flag, 0);
+  EXPECT_EQ(g_graphics[12].width, 1024);
+  EXPECT_EQ(g_graphics[13].width, 256);
+  EXPECT_EQ(g_graphics[28].next_id, 29);
+  EXPECT_EQ(g_graphics[32].next_id, 24);
+  LoadStageGraphics(3);
+  EXPECT_EQ(g_graphics[480].height, 960);
+  EXPECT_EQ(g_graphics[491].width, 256);
+  LoadStageGraphics(6);
+  EXPECT_STREQ(g_error_text, "stg_load");
+}
+
+TEST_F(WholeGame, PlayFieldDrawsAndFreesWithoutErrors) {
+  if (!fs::exists("grp/tx_en1.png")) GTEST_SKIP() << "no data set";
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  LoadCommonResources();
+  GameObject& e = g_enemies[0];
+  e.free = 0;
+  e.in_use = 1;
+  e.kind = kKindZakoA;
+  e.x = 100.4;
+  e.y = 50.5;
+  SetObjectGraphic(e, 1, 69, 0, 255.0);
+  g_enemies[1].free = 0;  // removed in an update: freed by the draw
+  DrawPlayField();
+  EXPECT_EQ(g_stop_flag, 0);
+  EXPECT_EQ(g_enemies[1].free, 1);
+  // A record drawn by its own function with no such function stops the game.
+  g_effects[0].free = 0;
+  g_effects[0].in_use = 1;
+  g_effects[0].visible = 1;
+  g_effects[0].kind = 99;
+  g_effects[0].draw_layer = 2;
+  g_effects[0].generic_draw = 0;
+  DrawPlayField();
+  EXPECT_EQ(std::string(g_error_text), testsupport::Sjis("個別描画設定なし"));
 }
 
 }  // namespace
