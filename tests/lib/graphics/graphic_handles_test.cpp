@@ -140,6 +140,11 @@ TEST_F(GraphicHandles, DerivedGraphicsShareTheSheetAndOutliveIt) {
   EXPECT_EQ(w, 24);
   EXPECT_EQ(h, 48);
   EXPECT_EQ(GraphicHandleToRecord(part)->set, GraphicHandleToRecord(sheet)->set);
+  ImageSourceRecord* source = GraphicHandleToRecord(sheet)->source;
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(GraphicHandleToRecord(part)->source, source);
+  EXPECT_EQ(source->reference_count, 2);
+  EXPECT_EQ(GraphicHandleToRecord(part)->source_x, 40);
   EXPECT_EQ(DeriveGraphic(64, 0, 48, 48, sheet), -1);
   // An empty rectangle leaves no handle behind.
   int count = GetGraphicCount();
@@ -152,6 +157,8 @@ TEST_F(GraphicHandles, DerivedGraphicsShareTheSheetAndOutliveIt) {
   DeleteGraphic(second);
   EXPECT_EQ(DeleteGraphic(sheet), 0);
   ASSERT_EQ(IsGraphicHandleValid(part), 1);
+  EXPECT_EQ(GraphicHandleToRecord(part)->set->reference_count, 1u);
+  EXPECT_EQ(source->reference_count, 1);
   ASSERT_EQ(DrawGraphicAt(10, 10, part, 0), 0);
   Picture shot = Screenshot();
   int wrong = 0;
