@@ -84,10 +84,11 @@ struct DrawRoute {
 const DrawRoute kDrawRoutes[] = {
     {kKindPlayerBlast, nullptr},  {kKindFocusBomb, DrawFocusBomb}, {kKindBomb, DrawBomb},
     {kKindBulletClearer, DrawBulletClearer}, {kKindItem, DrawItem}, {kKindSmallItem, DrawSmallItem},
-    {kKindFocusIndicator, nullptr}, {kKindExplosion, nullptr},   {kKindBurst, nullptr},
-    {kKindBossBurst, nullptr},    {kKindBossAura, nullptr},      {kKindPortrait, nullptr},
-    {kKindTalkWindow, nullptr},   {kKindBackgroundBase, nullptr},
-    {kKindBackgroundSub, nullptr}, {kKindSelectObject, nullptr},
+    {kKindFocusIndicator, DrawFocusIndicator}, {kKindExplosion, DrawExplosion},
+    {kKindBurst, DrawBurst},      {kKindBossBurst, DrawBossBurst}, {kKindBossAura, DrawBossAura},
+    {kKindPortrait, nullptr},     {kKindTalkWindow, nullptr},
+    {kKindBackgroundBase, DrawBackgroundLayer}, {kKindBackgroundSub, DrawBackgroundLayer},
+    {kKindSelectObject, DrawSelectObject},
 };
 
 // Kind 83: follows the player and brightens while focus is held.

@@ -24,7 +24,10 @@ void AdvanceMusicCaption(MusicCaption& caption);
 // Seconds shown by the bonus line.
 uint32_t BonusSeconds(uint32_t time_limit);
 
-// Draw steps of `DrawFrame`.
+// The whole frame's drawing: play field, panel, overlay, fade box and the
+// frame-rate line. Always true.
+bool DrawFrame();
+// Its steps.
 void DrawHud();
 void DrawOverlay();
 void DrawMenuObject(GameObject& record);
