@@ -7,6 +7,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/input.h"
 #include "game/objects/dispatch.h"
+#include "game/objects/panel.h"
 #include "game/objects/resources.h"
 #include "rorud/rorud.h"
 
@@ -48,6 +49,7 @@ void RunFrame() {
   UpdateInputFrame();
   RunScene();
   UpdateObjects();
+  DrawFrame();
   ServeSoundRequests();
   WaitFrame();
 }

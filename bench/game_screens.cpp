@@ -1,0 +1,122 @@
+// One frame of the title menu and one of a busy play field (2000 effects),
+// object update plus frame drawing, on the headless library with the
+// generated data set.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "game/frame/frame_loop.h"
+#include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "game/objects/backgrounds.h"
+#include "game/objects/dispatch.h"
+#include "game/objects/effects.h"
+#include "game/objects/panel.h"
+#include "game/objects/player.h"
+#include "game/objects/resources.h"
+#include "game/winmain.h"
+#include "rorud/rorud.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts the game in a scratch folder that sees the data set beside the
+// build (build/data, one folder above this binary's).
+bool StartGame() {
+  static int started = -1;
+  if (started >= 0) return started == 1;
+  setenv("RORUD_PLATFORM", "headless", 0);
+  std::error_code ec;
+  const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
+  const fs::path work = fs::temp_directory_path() / "quillona_bench";
+  fs::remove_all(work, ec);
+  fs::create_directories(work);
+  for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
+  fs::current_path(work);
+  started = (fs::exists(data / "grp") && InitGame() == InitResult::kReady) ? 1 : 0;
+  return started == 1;
+}
+
+void Frame() {
+  RunScene();
+  UpdateObjects();
+  DrawFrame();
+  ServeSoundRequests();
+  FlipScreen();
+  ProcessWindowMessages();
+}
+
+void BM_TitleFrame(benchmark::State& state) {
+  if (!StartGame()) {
+    state.SkipWithError("no data set or no library");
+    return;
+  }
+  SetScene(g_game, kSceneBoot);
+  g_input = InputState{};
+  for (int i = 0; i < 200 && g_stop_flag == 0; ++i) Frame();
+  for (auto _ : state) {
+    RunScene();
+    UpdateObjects();
+    DrawFrame();
+    state.PauseTiming();
+    FlipScreen();
+    ProcessWindowMessages();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_TitleFrame)->Unit(benchmark::kMicrosecond);
+
+// Re-makes every effect record that has run out: half explosions of every
+// size, half the small bursts of hits and deaths, spread over the field.
+void RefillEffects() {
+  for (uint32_t i = 0; i < kEffectPoolSize; ++i) {
+    GameObject& r = g_effects[i];
+    if (r.in_use != 0) continue;
+    g_find_free_index = i;
+    const double x = 20.0 + (i * 37) % 380;
+    const double y = 20.0 + (i * 53) % 440;
+    if (i % 2 == 0) {
+      CreateExplosion(r, 1 + i % 4, 0, x, y);
+    } else {
+      CreateBurst(r, 1, 1 + (i / 2) % 2, x, y);
+    }
+  }
+}
+
+void BM_PlayFieldWith2000Effects(benchmark::State& state) {
+  if (!StartGame()) {
+    state.SkipWithError("no data set or no library");
+    return;
+  }
+  g_game.levels[kLevelScene] = 99;  // no scene: the play field alone
+  ResetSession(g_game);
+  g_player_setups[1] = {1, 1};
+  g_game.player_setup_row = 1;
+  LoadCommonResources();
+  LoadPlayerGraphics(1, 1);
+  LoadStageGraphics(1);
+  for (uint32_t n = 1; n <= 2; ++n) CreateBackgroundBase(g_backgrounds[n - 1], n);
+  for (uint32_t n = 1; n <= 2; ++n) CreateBackgroundSub(g_backgrounds[n + 1], n);
+  InitPlayer();
+  g_game.hud_on = 1;
+  g_game.fade_value = 255.0;
+  g_game.background_brightness = 255.0;
+  g_game.scroll_speed = 1.0;
+  RefillEffects();
+  for (int i = 0; i < 100; ++i) Frame();
+  for (auto _ : state) {
+    UpdateObjects();
+    DrawFrame();
+    state.PauseTiming();
+    FlipScreen();
+    ProcessWindowMessages();
+    RefillEffects();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_PlayFieldWith2000Effects)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
