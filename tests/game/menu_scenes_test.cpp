@@ -310,4 +310,50 @@ TEST_F(MenuScenes, PlayFieldWithPanelAndPauseScreen) {
   }
 }
 
+// ---- Through the real frame loop and keyboard ----------------------------------
+
+// Holds a key until the game sees it, then lets it go until the game sees
+// that (the pad is read at most once a millisecond).
+void Tap(int key) {
+  const bool dir = key == plat::kVkDown;
+  auto seen = [dir] {
+    return dir ? (g_input.held_directions & kDirDown) != 0 : (g_input.held_actions & kActionShot) != 0;
+  };
+  plat::HeadlessSetKey(key, true);
+  for (int f = 0; f < 3 && !seen(); ++f) RunFrame();
+  plat::HeadlessSetKey(key, false);
+  for (int f = 0; f < 3 && seen(); ++f) RunFrame();
+}
+
+TEST_F(MenuScenes, KeysDownDownDecideSelectTheReplayItem) {
+  while (!(g_game.levels[kLevelScene] == kSceneTitle && g_game.levels[kLevelPhase] == 3) &&
+         g_pacing.frame_number < 400) {
+    RunFrame();
+  }
+  ASSERT_EQ(g_game.levels[kLevelPhase], 3u);
+  Tap(plat::kVkDown);
+  Tap(plat::kVkDown);
+  EXPECT_EQ(g_game.title_cursor, 3u);
+  plat::HeadlessSetKey('Z', true);
+  for (int f = 0; f < 3 && g_game.levels[kLevelPhase] != 4; ++f) RunFrame();
+  plat::HeadlessSetKey('Z', false);
+  EXPECT_EQ(g_game.levels[kLevelPhase], 4u);
+  EXPECT_EQ(g_game.replay_playback, 1);
+  EXPECT_EQ(g_game.next_scene, kSceneStage1);
+}
+
+TEST_F(MenuScenes, ExitItemThroughTheKeysEndsWinMainCleanly) {
+  while (!(g_game.levels[kLevelScene] == kSceneTitle && g_game.levels[kLevelPhase] == 3) &&
+         g_pacing.frame_number < 400) {
+    RunFrame();
+  }
+  for (int i = 0; i < 3; ++i) Tap(plat::kVkDown);
+  plat::HeadlessSetKey('Z', true);
+  for (int f = 0; f < 3 && g_stop_flag == 0; ++f) RunFrame();
+  plat::HeadlessSetKey('Z', false);
+  EXPECT_EQ(g_stop_flag, 1);
+  EXPECT_EQ(std::string(g_error_text), testsupport::Sjis("EXIT 終了"));
+  EXPECT_EQ(ExitStatusForError(g_error_text), 0);
+}
+
 }  // namespace
