@@ -20,15 +20,6 @@ uint32_t& PhaseCounter(GameState& s) { return s.level_counters[kLevelPhase]; }
 
 uint32_t U(double v) { return static_cast<uint32_t>(v); }
 
-// The graphics loaders of the player and the stage. A null entry is a
-// loader whose code is not part of the game yet; the stage then goes on
-// without those pictures, like a scene or kind that is not present.
-struct StageGraphicsOps {
-  void (*load_player_graphics)(uint32_t ship_kind, uint32_t partner_mode);
-  void (*load_stage_graphics)(uint32_t stage);
-};
-const StageGraphicsOps kGraphicsOps = {nullptr, nullptr};
-
 void ApplyRamp(GameState& s, uint32_t base, const StageRamp& r) {
   if (r.with_brightness) {
     StageTick(s, base, r.scroll_step, r.scroll_target, r.brightness_step, r.brightness_target);
@@ -44,9 +35,8 @@ void LoadStage(GameState& s, const StageConstants& c) {
     return;
   }
   const PlayerSetup& setup = CurrentPlayerSetup();
-  const StageGraphicsOps& ops = kGraphicsOps;
-  if (ops.load_player_graphics) ops.load_player_graphics(setup.ship_kind, setup.partner_mode);
-  if (ops.load_stage_graphics) ops.load_stage_graphics(c.stage);
+  LoadPlayerGraphics(setup.ship_kind, setup.partner_mode);
+  LoadStageGraphics(c.stage);
   LoadBgm(g_bgm_music, c.music_file, c.music_loop);
   if (c.boss_music_file != nullptr) LoadBgm(g_bgm_boss, c.boss_music_file, c.boss_music_loop);
   ChangePhase(s, kPhaseObjects);
