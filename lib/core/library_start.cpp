@@ -13,6 +13,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/model_tables.h"
 #include "lib/sound/sound.h"
 #include "platform/com.h"
 #include "platform/dinput.h"
@@ -264,7 +265,8 @@ int LibraryStartCore() {
   Step("ScreenLogStart");
   ScreenLogStart();
   Step("SetDrawTarget -");
-  Step("InitModelSystem -");
+  Step("InitModelSystem");
+  InitModelSystem();
 
   g_start_in_progress = 0;
   return 0;
@@ -294,7 +296,8 @@ int LibraryEndCore() {
   Step("NetworkEnd -");
   Step("StopMusicPlayback");
   StopMusicPlayback();
-  Step("DeleteAllModelRecords -");
+  Step("DeleteAllModelRecords");
+  DeleteAllModelRecords();
   Step("TerminateGraphicsSystem");
   ShutdownGraphicsSystem();
   Step("InputEnd");

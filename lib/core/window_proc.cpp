@@ -8,6 +8,7 @@
 #include "lib/core/memory.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "platform/imm.h"
 #include "platform/kernel.h"
@@ -184,8 +185,6 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
   return plat::DefWindowProc(window, message, wparam, lparam);
 }
 
-// The device restore of the graphics subsystem, when it is in the build.
-int RestoreGraphicsDeviceDefault() __attribute__((weak));
 
 int OnActivateApp(uintptr_t wparam) {
   WindowSystemState& s = WindowState();
@@ -208,7 +207,7 @@ int OnActivateApp(uintptr_t wparam) {
   // A device that was lost (or released) while inactive is rebuilt on
   // activation, with every graphic handle kept.
   GraphicsDeviceState& d = GraphicsDevice();
-  if (act == 1 && RestoreGraphicsDeviceDefault && d.started && d.direct3d_mode &&
+  if (act == 1 && d.started && d.direct3d_mode &&
       (!d.device || d.device->TestCooperativeLevel() != plat::D3D_OK))
     RestoreGraphicsDeviceDefault();
   return 0;

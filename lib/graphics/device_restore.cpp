@@ -8,13 +8,10 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/mask.h"
+#include "lib/graphics/model_tables.h"
+#include "rorud/rorud.h"
 
-// Parts that are not in every build.
-int ReleaseMaskScreen() __attribute__((weak));
-int RestoreMaskScreen() __attribute__((weak));
-int InputEnd() __attribute__((weak));
-int InputStart() __attribute__((weak));
-int SetupAllModelMeshBuffers() __attribute__((weak));
 
 namespace {
 
@@ -231,13 +228,13 @@ int RestoreGraphicsDevice(int width, int height, int colour_bits, int refresh_ra
   GraphicsDeviceState& d = GraphicsDevice();
   if (d.started) {
     if (d.direct3d_mode) {
-      if (ReleaseMaskScreen) ReleaseMaskScreen();
+      ReleaseMaskScreen();
       ReleaseAllTextures();
     }
     ReleaseDirect3DDevice();
   }
-  if (InputEnd) InputEnd();
-  if (InputStart) InputStart();
+  InputEnd();
+  InputStart();
   if (!d.started) return 0;
   InitializeGraphicsDevice();
   if (!d.direct3d_mode || !d.device) return 0;
@@ -247,7 +244,7 @@ int RestoreGraphicsDevice(int width, int height, int colour_bits, int refresh_ra
   Batch().count = 0;
   Batch().write = Batch().arrays[Batch().kind * 3 + Batch().layout];
   RecreateDeviceResources();
-  if (RestoreMaskScreen) RestoreMaskScreen();
+  RestoreMaskScreen();
   DrawSettings& ds = Draw();
   Matrix4 view = ds.view, projection = ds.proj_matrix, second = ds.second, world = ds.world;
   int projection_mode = ds.projection_mode;
@@ -261,7 +258,7 @@ int RestoreGraphicsDevice(int width, int height, int colour_bits, int refresh_ra
   }
   RunRestoreCallback();
   RefreshDrawStates();
-  if (SetupAllModelMeshBuffers) SetupAllModelMeshBuffers();
+  SetupAllModelMeshBuffers();
   LightsChangedFlag() = 1;
   SetDrawClipRect(clip[0], clip[1], clip[2], clip[3]);
   SetWorldMatrix(&world);

@@ -495,26 +495,28 @@ int GraphicsSystemStart() {
     s.emulate_320x240 = 1;
   }
   if (InitializeGraphicsDevice() != 0) {
-    if (TerminateGraphicsSystem) TerminateGraphicsSystem();
-    else ReleaseDirect3DDevice();
+    TerminateGraphicsSystem();
+    // The start did not complete, so the graphics end above stops short of
+    // the device: release whatever the failed set-up left.
+    ReleaseDirect3DDevice();
     return -1;
   }
   d.started = 1;
   if (d.direct3d_mode) {
-    if (InitVertexBatchBuffers) InitVertexBatchBuffers();
+    InitVertexBatchBuffers();
   } else if (CreateScreenMemImgs) {
     CreateScreenMemImgs();
   }
   ResetGraphicsCreationSettings();
-  if (ResetDrawSettings) ResetDrawSettings();
+  ResetDrawSettings();
   if (BuildSoftBlendTables) BuildSoftBlendTables();
-  if (ResetFontSystem) ResetFontSystem();
+  ResetFontSystem();
   return 0;
 }
 
 void ReleaseDirect3DDevice() {
   GraphicsDeviceState& d = g_device;
-  if (ReleaseModelDeviceObjects) ReleaseModelDeviceObjects();
+  ReleaseModelDeviceObjects();
   ReleaseVertexDeclarations();
   ReleaseShaderObjects();
   bool true_full_screen = d.direct3d_mode && (OsVersionCode() < 0x108 || !EmulationFlagSet());
@@ -538,20 +540,14 @@ void ReleaseDirect3DDevice() {
 void TerminateGraphics() {
   if (!g_device.started) return;
   if (g_device.direct3d_mode) {
-    if (ReleaseMaskScreen) ReleaseMaskScreen();
-    if (ReleaseAllTextures) ReleaseAllTextures();
+    ReleaseMaskScreen();
+    ReleaseAllTextures();
   }
   ReleaseDirect3DDevice();
 }
 
 int ShutdownGraphicsSystem() {
-  if (TerminateGraphicsSystem) return TerminateGraphicsSystem();
-  // Without the graphic handles there is only the device to end.
-  if (g_device.started) {
-    TerminateGraphics();
-    g_device.started = 0;
-  }
-  return 0;
+  return TerminateGraphicsSystem();
 }
 
 void ResetGraphicsDeviceForTest() {

@@ -11,6 +11,7 @@
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 
+// Movies are not built yet: until they are, the frame update is skipped.
 void UpdateMovieFrame(int movie, int unused) __attribute__((weak));
 
 namespace {

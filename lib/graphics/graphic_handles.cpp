@@ -11,9 +11,9 @@
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/mask.h"
 
-// Parts that are not in every build (masks, the software screen, movies).
-int ReleaseMaskScreen() __attribute__((weak));
+// Movies are not built yet: until they are, closing one is skipped.
 int CloseMovieHandle(int handle) __attribute__((weak));
 
 namespace {
@@ -167,7 +167,8 @@ int TerminateGraphicsSystem() {
   GraphicsDeviceState& d = GraphicsDevice();
   if (!d.started) return 0;
   DeleteAllGraphics();
-  if (ReleaseMaskScreen) ReleaseMaskScreen();
+  EndMaskScreen();
+  DeleteAllMaskHandles();
   FreeAllLightHandles();
   FreeLightHandle(GetDefaultLightHandle());
   ReleaseDirect3DDevice();

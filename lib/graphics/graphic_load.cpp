@@ -11,14 +11,14 @@
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/model_tables.h"
 #include "lib/image/image_load.h"
 
-// The movie service of the sound subsystem, when it is part of the build.
+// Movies are not built yet: until they are, these calls are skipped.
 int OpenMovie(const char* file_name, int* width, int* height, int option) __attribute__((weak));
 int CloseMovieHandle(int handle) __attribute__((weak));
 int SetMovieFrameCallback(int handle, void (*callback)(void* movie, void* argument), void* argument)
     __attribute__((weak));
-int RestoreModelBuffers() __attribute__((weak));
 
 namespace {
 
@@ -401,7 +401,7 @@ int SetGraphicsRestoreCallback(int (*callback)()) {
 int RunRestoreCallback() {
   if (g_restore_callback) g_restore_callback();
   else RestoreAllGraphics();
-  if (RestoreModelBuffers) RestoreModelBuffers();
+  RestoreModelTextures();
   RebuildAllFonts();
   return 0;
 }

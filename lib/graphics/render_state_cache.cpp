@@ -17,7 +17,7 @@ int g_stage_texcoord[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
 
 plat::Direct3DDevice9* Dev() { return GraphicsDevice().device; }
 void Flush() {
-  if (FlushVertexBatch) FlushVertexBatch();
+  FlushVertexBatch();
 }
 bool Forced() { return g_cache.forced_refresh != 0; }
 uint32_t Bits(float f) {
@@ -90,7 +90,7 @@ int SetLightingEnable(int on) {
   if (!d) return 0;
   if (g_cache.lighting == on && !Forced()) return 0;
   g_cache.lighting = on;
-  if (UpdateShaderIndex) UpdateShaderIndex();
+  UpdateShaderIndex();
   return d->SetRenderState(plat::D3DRS_LIGHTING, uint32_t(on)) == plat::D3D_OK ? 0 : -1;
 }
 
@@ -224,7 +224,7 @@ int SetFogEnableState(int on) {
   if (g_cache.fog_enable == on && !Forced()) return 0;
   Flush();
   g_cache.fog_enable = on;
-  if (UpdateShaderIndex) UpdateShaderIndex();
+  UpdateShaderIndex();
   return d->SetRenderState(plat::D3DRS_FOGENABLE, uint32_t(on)) == plat::D3D_OK ? 0 : -1;
 }
 
@@ -234,7 +234,7 @@ int SetFogModeState(int mode) {
   if (g_cache.fog_mode == mode && !Forced()) return 0;
   Flush();
   g_cache.fog_mode = mode;
-  if (UpdateShaderIndex) UpdateShaderIndex();
+  UpdateShaderIndex();
   return d->SetRenderState(plat::D3DRS_FOGVERTEXMODE, uint32_t(mode)) == plat::D3D_OK ? 0 : -1;
 }
 

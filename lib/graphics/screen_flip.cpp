@@ -76,12 +76,11 @@ void WaitVBlankPaced() {
 int BeginSubBackBuffer() {
   GraphicsDeviceState& d = GraphicsDevice();
   if (d.sub_back_buffer) return 0;
-  if (FlushVertexBatch) FlushVertexBatch();
+  FlushVertexBatch();
   EndDeviceScene();
   if (CreateSubBackBuffer() != 0) return -1;
   d.device->StretchRect(d.back_buffer, nullptr, d.sub_back_buffer, nullptr, plat::D3DTEXF_NONE);
-  if (SetRenderTargetSurface) SetRenderTargetSurface(d.sub_back_buffer, 1);
-  else d.device->SetRenderTarget(0, d.sub_back_buffer);
+  SetRenderTargetSurface(d.sub_back_buffer, 1);
   return 0;
 }
 
@@ -89,8 +88,8 @@ int FlipScreenCore() {
   if (g_flip_running) return 0;
   GraphicsDeviceState& d = GraphicsDevice();
   if (!IsLibraryStarted() || GetWindowDestroyedFlag()) return -1;
-  if (ApplyPendingMaskRect) ApplyPendingMaskRect();
-  if (GetScreenLogLineCount && DrawScreenLogOverFrame && GetScreenLogLineCount() > 0) {
+  ApplyPendingMaskRect();
+  if (GetScreenLogLineCount() > 0) {
     g_flip_running = 1;
     DrawScreenLogOverFrame();
     g_flip_running = 0;
@@ -99,7 +98,7 @@ int FlipScreenCore() {
   ComputeFlipRects(&source, &dest);
   bool vblank_on = !GraphicsConfig().vblank_wait_off;
   if (d.direct3d_mode) {
-    if (FlushVertexBatch) FlushVertexBatch();
+    FlushVertexBatch();
     EndDeviceScene();
     if (d.sub_back_buffer &&
         d.device->StretchRect(d.sub_back_buffer, nullptr, d.back_buffer, nullptr, plat::D3DTEXF_NONE) != 0)
@@ -159,11 +158,11 @@ int FormatInfoFor(plat::D3DFORMAT f, PixelFormatInfo* info) {
 int CreateBackBufferLockSurfaces(const int32_t rect[4], BaseImage* out, int target, int read_only) {
   GraphicsDeviceState& d = GraphicsDevice();
   if (!rect || !out || g_lock.locked) return -1;
-  if (FlushVertexBatch) FlushVertexBatch();
+  FlushVertexBatch();
   EndDeviceScene();
   // The rectangle is checked against the target it names: here the screen,
   // whatever the draw area of the current target is.
-  if (target == -1 && GetDrawTarget) target = GetDrawTarget();
+  if (target == -1) target = GetDrawTarget();
   int width = 0, height = 0;
   GetScreenSize(&width, &height);
   if (!(0 <= rect[0] && rect[0] < rect[2] && rect[2] <= width && 0 <= rect[1] && rect[1] < rect[3] &&

@@ -6,9 +6,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
-
-// The screen colour of r, g, b; part of the draw-state setters.
-uint32_t GetColorCode(uint8_t r, uint8_t g, uint8_t b) __attribute__((weak));
+#include "rorud/rorud.h"
 
 namespace {
 
@@ -62,7 +60,7 @@ int ScreenLogDraw() {
   GetScreenSize(&width, &height);
   int lines = height / 16;
   if (lines > kScreenLogLines) lines = kScreenLogLines;
-  if (lines < 1 || GetColorCode == nullptr) return 0;
+  if (lines < 1) return 0;
   const uint32_t white = GetColorCode(255, 255, 255);
   const uint32_t black = GetColorCode(0, 0, 0);
   for (int i = 0; i < lines; ++i) {

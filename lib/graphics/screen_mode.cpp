@@ -53,7 +53,7 @@ int ConfigureScreenMode(int width, int height, int colour_bits, int refresh_rate
 }
 
 int ChangeScreenMode(int width, int height, int colour_bits, int force, int refresh_rate) {
-  if (FlushVertexBatch) FlushVertexBatch();
+  FlushVertexBatch();
   bool window_mode = IsWindowMode() != 0;
   if (width == -1) width = g_screen.width;
   if (height == -1) height = g_screen.height;
@@ -77,8 +77,7 @@ int ChangeScreenMode(int width, int height, int colour_bits, int force, int refr
   LogIndent indent;
   char font_face[256] = {0};
   int font_size = 0, font_thickness = 0;
-  bool kept_font = GraphicsDevice().started && GetDefaultFontSettings &&
-                   GetDefaultFontSettings(font_face, &font_size, &font_thickness) == 0;
+  bool kept_font = GraphicsDevice().started && GetDefaultFontSettings(font_face, &font_size, &font_thickness) == 0;
   ScreenSettings noted = g_screen;
   if (!IsLibraryStarted() && !IsLibraryStarting()) {
     g_screen.width = width;
@@ -90,11 +89,7 @@ int ChangeScreenMode(int width, int height, int colour_bits, int force, int refr
   if (!window_mode && !IsDisplayModeAvailable(width, height, colour_bits)) return 0;
   auto restart = [&](int w, int h, int bits, int rate) {
     if (GraphicsDevice().started) {
-      if (TerminateGraphicsSystem) TerminateGraphicsSystem();
-      else {
-        ReleaseDirect3DDevice();
-        GraphicsDevice().started = 0;
-      }
+      TerminateGraphicsSystem();
     }
     g_screen.width = w;
     g_screen.height = h;
@@ -115,10 +110,10 @@ int ChangeScreenMode(int width, int height, int colour_bits, int force, int refr
     }
   }
   if (window_mode) ApplyWindowStyle();
-  if (kept_font && SetDefaultFontSize) SetDefaultFontSize(font_face, font_size, font_thickness);
+  if (kept_font) SetDefaultFontSize(font_face, font_size, font_thickness);
   WriteLogLine("画面モード変更処理は正常に終了しました\n");
   PumpWindowMessages();
-  if (SetDrawTarget && GetDrawTarget) SetDrawTarget(GetDrawTarget());
+  SetDrawTarget(GetDrawTarget());
   return 0;
 }
 

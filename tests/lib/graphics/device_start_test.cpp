@@ -12,6 +12,7 @@
 
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/model_tables.h"
 #include "platform/backend.h"
 #include "platform/ddraw.h"
 #include "platform/kernel.h"
@@ -374,6 +375,14 @@ TEST_F(GraphicsLibrary, FlipPresentsTheBackBufferIntoTheWindow) {
   // A lost device makes the flip fail; the game goes on.
   d.device->SimulateDeviceLoss();
   EXPECT_EQ(FlipScreen(), -1);
+}
+
+TEST_F(GraphicsLibrary, LibraryStartAndEndBracketTheModelTables) {
+  ASSERT_EQ(ConfigureScreenMode(640, 480, 32, 0), 0);
+  ASSERT_EQ(LibraryStart(), 0);
+  EXPECT_EQ(ModelSystem().initialised, 1);
+  EXPECT_EQ(LibraryEnd(), 0);
+  EXPECT_EQ(ModelSystem().initialised, 0);
 }
 
 TEST_F(GraphicsLibrary, FlipRectanglesFollowTheWindowScale) {
