@@ -720,10 +720,26 @@ struct AlphaTest {
   uint32_t func, ref;
 };
 
+// Modulate with the rounded product of each channel pair, four channels at
+// once: the same lane arithmetic as FastBlend, exact for products up to
+// 255 * 255.
+__attribute__((always_inline)) inline uint32_t FastModulate(uint32_t x, uint32_t y) {
+#if defined(__SSE2__)
+  const __m128i z = _mm_setzero_si128();
+  __m128i p = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(x)), z),
+                              _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(y)), z));
+  __m128i t = _mm_add_epi16(p, _mm_set1_epi16(128));
+  __m128i q = _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(q, q)));
+#else
+  return Modulate(x, y);
+#endif
+}
+
 template <bool kModulate, int kBlend, int kTarget>
 __attribute__((always_inline)) inline void FastPixel(uint8_t* row, int x, uint32_t src, uint32_t diffuse,
                                                      AlphaTest at) {
-  if (kModulate) src = Modulate(src, diffuse);
+  if (kModulate) src = FastModulate(src, diffuse);
   if (at.on && !CompareInt(at.func, src >> 24, at.ref)) return;
   // Blending with alpha 0 leaves the pixel as it is.
   if (kBlend != 0 && (src >> 24) == 0) return;
@@ -781,18 +797,21 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
     last--;
     n--;
   }
+  // A texel of alpha 0 gives a source alpha of 0 (the product with any
+  // diffuse alpha is 0 too), which a blended draw leaves out whatever the
+  // alpha test says.
+  const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
   if (kFilter == 1) {
     for (; x <= last; x++) {
       uint32_t tex = tv.texels[size_t(v >> 16) * stride + size_t(u >> 16)] | ao;
       u += du;
       v += dv;
+      if (skip_clear && (tex >> 24) == 0) continue;
       FastPixel<kModulate, kBlend, kTarget>(row, x, (tex & tmask) | tfill, diffuse, at);
     }
   } else {
     int64_t ua = u - 32768, va = v - 32768;
-    // Four texels of alpha 0 blend to alpha 0, which a blended draw leaves
-    // out: no need to filter them.
-    const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
+    // Four texels of alpha 0 blend to alpha 0: no need to filter them.
     for (; x <= last; x++) {
       const uint32_t* p = tv.texels + size_t(va >> 16) * stride + size_t(ua >> 16);
       uint32_t c00 = p[0], c10 = p[1], c01 = p[stride], c11 = p[stride + 1];
