@@ -10,6 +10,8 @@
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
+#include "lib/graphics/graphic.h"
+#include "lib/graphics/graphics_device.h"
 
 namespace {
 
@@ -202,11 +204,87 @@ int FontCacheRebuild(int handle) {
   if (font == nullptr) return -1;
   if (font->cache_lost != 1) return 0;
   font->cache_lost = 0;
-  // The cache screen is a graphic handle; graphic handles are not part of
-  // this build, so a texture cache cannot be made and the font keeps its
-  // glyphs in a software cache instead.
-  return -1;
+
+  // A screen that survived (the cache is rebuilt on request) is replaced; its
+  // deletion must not flag the new one as lost.
+  if (font->edge_screen != -1) DeleteGraphic(font->edge_screen);
+  if (font->cache_screen != -1) {
+    SetGraphicLostFlag(font->cache_screen, nullptr);
+    DeleteGraphic(font->cache_screen);
+  }
+  font->cache_screen = -1;
+  font->edge_screen = -1;
+
+  const bool edge = (font->type & kFontTypeEdge) != 0;
+  const bool antialias = (font->type & kFontTypeAntialias) != 0;
+  const int width = font->cache_width * (edge ? 2 : 1);
+  const int height = font->cache_height;
+
+  // 16-bit glyph texels: alpha carries the glyph, colour bits stay white so
+  // the bright colour alone gives the text its colour.
+  GraphicsSettings& config = GraphicsConfig();
+  const GraphicsSettings saved = config;
+  config.creation_depth = 16;
+  config.create_alpha = antialias ? 1 : 0;
+  config.alpha_test_transparency = antialias ? 0 : 1;
+  font->cache_screen = MakeGraphic(width, height);
+  if (font->cache_screen >= 0 && edge) {
+    font->edge_screen = DeriveGraphic(font->cache_width, 0, font->cache_width, height, font->cache_screen);
+  }
+  config = saved;
+  if (font->cache_screen < 0 || (edge && font->edge_screen < 0)) {
+    if (font->cache_screen >= 0) DeleteGraphic(font->cache_screen);
+    font->cache_screen = -1;
+    font->edge_screen = -1;
+    return -1;
+  }
+
+  FreeBaseImagePixels(&font->staging);
+  PixelFormatInfo format{};
+  if (antialias) {
+    CreatePixelFormatInfoFromMasks(&format, 16, 0x0F00, 0x00F0, 0x000F, 0xF000);
+  } else {
+    CreatePixelFormatInfoFromMasks(&format, 16, 0x7C00, 0x03E0, 0x001F, 0x8000);
+  }
+  if (CreateBaseImageLike(width, height, &format, &font->staging) != 0) {
+    DeleteGraphic(font->cache_screen);
+    font->cache_screen = -1;
+    font->edge_screen = -1;
+    return -1;
+  }
+  // White with alpha 0 everywhere, on the staging image and the screen.
+  const auto blank = static_cast<uint16_t>(format.mask_r | format.mask_g | format.mask_b);
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<uint16_t*>(font->staging.pixels + static_cast<ptrdiff_t>(y) * font->staging.pitch);
+    for (int x = 0; x < width; ++x) row[x] = blank;
+  }
+  const ImageRect all = {0, 0, width, height};
+  BltMemImageToGraphic(&font->staging, nullptr, &all, 0, 0, font->cache_screen);
+  SetGraphicLostFlag(font->cache_screen, &font->cache_lost);
+  FontCacheClear(handle);
+  return 0;
 }
+
+namespace {
+
+// Clears a cell of the staging image to white with alpha 0.
+void ClearStagingCell(BaseImage* staging, int x, int y, int size) {
+  const auto blank = static_cast<uint16_t>(staging->format.mask_r | staging->format.mask_g | staging->format.mask_b);
+  for (int py = std::max(y, 0); py < y + size && py < staging->height; ++py) {
+    auto* row = reinterpret_cast<uint16_t*>(staging->pixels + static_cast<ptrdiff_t>(py) * staging->pitch);
+    for (int px = std::max(x, 0); px < x + size && px < staging->width; ++px) row[px] = blank;
+  }
+}
+
+void TransferStagingRect(FontRecord* font, int x, int y, int w, int h) {
+  const int right = std::min(x + w, font->staging.width);
+  const int bottom = std::min(y + h, font->staging.height);
+  if (right <= x || bottom <= y) return;
+  const ImageRect rect = {x, y, right, bottom};
+  BltMemImageToGraphic(&font->staging, nullptr, &rect, x, y, font->cache_screen);
+}
+
+}  // namespace
 
 GlyphCacheEntry* FontCacheAddGlyph(int handle, int count, const CharRecord* records) {
   FontRecord* font = FontHandleToRecord(handle);
@@ -232,8 +310,17 @@ GlyphCacheEntry* FontCacheAddGlyph(int handle, int count, const CharRecord* reco
     }
     int cx, cy;
     GlyphCellPosition(font, slot, &cx, &cy);
-    uint8_t* cell = font->soft_pixels + static_cast<ptrdiff_t>(cy) * font->soft_pitch;
-    std::memset(cell, 0, static_cast<size_t>(font->cell_size) * font->soft_pitch);
+    uint8_t* cell = nullptr;
+    if (font->texture_cache) {
+      // The glyph area of a texture cell starts one texel in.
+      cx += 1;
+      cy += 1;
+      ClearStagingCell(&font->staging, cx, cy, font->cell_size);
+      if (font->type & kFontTypeEdge) ClearStagingCell(&font->staging, cx + font->cache_width, cy, font->cell_size);
+    } else {
+      cell = font->soft_pixels + static_cast<ptrdiff_t>(cy) * font->soft_pitch;
+      std::memset(cell, 0, static_cast<size_t>(font->cell_size) * font->soft_pitch);
+    }
 
     const uint32_t code = r.second != 0 ? (static_cast<uint32_t>(r.first) << 8 | r.second) : r.first;
     plat::GlyphMetrics gm{};
@@ -269,7 +356,20 @@ GlyphCacheEntry* FontCacheAddGlyph(int handle, int count, const CharRecord* reco
       entry->image_height = static_cast<int16_t>(gm.black_box_y);
       const GlyphBitmap glyph = {buffer + pitch, pitch, static_cast<int>(gm.black_box_x),
                                  static_cast<int>(gm.black_box_y), format != plat::kGgoBitmap};
-      WriteSoftwareGlyphCell(font->type, font->edge_size, font->cell_size, glyph, cell, font->soft_pitch);
+      if (font->texture_cache) {
+        WriteTextureGlyphCell(font->type, font->edge_size, font->cell_size, glyph, &font->staging, cx, cy,
+                              font->cache_width);
+        if (font->type & kFontTypeEdge) {
+          const int w = std::min(entry->image_width + 2 * e, font->cell_size);
+          const int h = std::min(entry->image_height + 2 * e, font->cell_size);
+          TransferStagingRect(font, cx, cy, w, h);
+          TransferStagingRect(font, cx + font->cache_width, cy, w, h);
+        } else {
+          TransferStagingRect(font, cx, cy, font->cell_size, font->cell_size);
+        }
+      } else {
+        WriteSoftwareGlyphCell(font->type, font->edge_size, font->cell_size, glyph, cell, font->soft_pitch);
+      }
       TrackedFree(buffer);
     }
     if (font->type & kFontTypeEdge) {

@@ -264,8 +264,13 @@ int FontHandleDelete(int handle) {
   }
   TrackedFree(record->soft_pixels);
   record->soft_pixels = nullptr;
-  // The cache screen graphics exist only with the texture cache, which
-  // frees them with the graphic handles.
+  // The cache screens go with the font; their deletion must not write into
+  // the record being freed.
+  if (record->edge_screen != -1) DeleteGraphic(record->edge_screen);
+  if (record->cache_screen != -1) {
+    SetGraphicLostFlag(record->cache_screen, nullptr);
+    DeleteGraphic(record->cache_screen);
+  }
   record->cache_screen = -1;
   record->edge_screen = -1;
   FreeBaseImagePixels(&record->staging);

@@ -8,6 +8,7 @@
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 
 namespace {
@@ -106,12 +107,61 @@ void WriteGlyphPixels(const FontRecord* font, const GlyphCacheEntry* entry, Text
   }
 }
 
+namespace {
+
+// One glyph of the texture cache: its cell's glyph area drawn as a graphic
+// rectangle, the edge half first in the edge colour, then the glyph in the
+// text colour; the blend image and bright colour are left as they were.
+void DrawTextureGlyph(const FontRecord* font, const GlyphCacheEntry* entry, int x, int y, uint32_t colour,
+                      uint32_t edge_colour) {
+  if (font->cache_screen < 0) return;
+  DrawSettings& d = Draw();
+  const int blend_graphic = d.blend_graphic;
+  const int border_param = d.border_param;
+  const int border_range = d.border_range;
+  const uint32_t bright = d.bright;
+  if (blend_graphic != -1) SetDrawBlendImage(-1, 0, 0);
+  int sx, sy;
+  GlyphCellPosition(font, entry->slot, &sx, &sy);
+  sx += 1;
+  sy += 1;
+  const int w = entry->image_width < font->cell_size ? entry->image_width : font->cell_size;
+  const int h = entry->image_height < font->cell_size ? entry->image_height : font->cell_size;
+  if ((font->type & kFontTypeEdge) && font->edge_screen >= 0) {
+    SetDrawBrightPacked(edge_colour);
+    DrawGraphicRect(x, y, sx, sy, w, h, font->edge_screen, 1, 0);
+  }
+  SetDrawBrightPacked(colour);
+  DrawGraphicRect(x, y, sx, sy, w, h, font->cache_screen, 1, 0);
+  if (blend_graphic != -1) SetDrawBlendImage(blend_graphic, border_param, border_range);
+  SetDrawBrightPacked(bright);
+}
+
+}  // namespace
+
 int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour,
                        TextDrawTarget* target, const TextClipRect* clip, int transparent,
                        int handle, uint32_t edge_colour, int length, int vertical, int* size_out) {
   FontRecord* font = FontHandleToRecord(handle);
   if (font == nullptr) return -1;
   y -= font->height_adjust / 2;
+  // Texture glyphs take their colour from the bright colour: the text and
+  // edge colours modulated by the current one, as packed words. (The
+  // software path writes the colours it is given.)
+  uint32_t packed_colour = 0, packed_edge = 0;
+  if (draw && target == nullptr && font->texture_cache) {
+    const uint32_t bright = Draw().bright;
+    auto modulate = [&](uint32_t value) {
+      int r = 0, g = 0, b = 0;
+      SplitColorCode(value, &r, &g, &b);
+      r = r * static_cast<int>((bright >> 16) & 0xFF) / 255;
+      g = g * static_cast<int>((bright >> 8) & 0xFF) / 255;
+      b = b * static_cast<int>(bright & 0xFF) / 255;
+      return 0xFF000000u | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+    };
+    packed_colour = modulate(colour);
+    packed_edge = modulate(edge_colour);
+  }
   if (text == nullptr || text[0] == '\0') {
     if (size_out != nullptr) {
       size_out[0] = 0;
@@ -151,7 +201,11 @@ int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour
       if (!t->cached) continue;
     }
     const GlyphCacheEntry* entry = t->entry;
-    if (draw && target != nullptr && clip != nullptr && !IsBlank(r) && entry->image_width != 0 &&
+    if (draw && target == nullptr && font->texture_cache && !IsBlank(r) && entry->image_width != 0 &&
+        entry->image_height != 0 && entry->slot >= 0) {
+      DrawTextureGlyph(font, entry, x + static_cast<int>(pen) + entry->x_offset, y + entry->y_offset,
+                       packed_colour, packed_edge);
+    } else if (draw && target != nullptr && clip != nullptr && !IsBlank(r) && entry->image_width != 0 &&
         entry->image_height != 0) {
       WriteGlyphPixels(font, entry, target, x + static_cast<int>(pen) + entry->x_offset, y + entry->y_offset,
                        *clip, colour, edge_colour);
@@ -193,9 +247,11 @@ int FontDrawTextTexture(int handle, const char* text, int x, int y, uint32_t col
   FontRecord* font = FontHandleToRecord(handle);
   if (font == nullptr) return -1;
   if (font->cache_lost) FontCacheRebuild(handle);
-  // Texture-cache glyphs are drawn as rectangles of the cache screen graphic;
-  // without graphic handles in the build there is nothing to draw them with.
-  return -1;
+  if (FontTextCacheBuild(1, x, y, text, colour, nullptr, nullptr, 1, handle, edge_colour, -1, vertical, nullptr) <
+      0) {
+    return -1;
+  }
+  return 0;
 }
 
 int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, uint32_t edge_colour,
@@ -213,6 +269,7 @@ int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle
                      int vertical) {
   if (text == nullptr || text[0] == '\0') return 0;
   const FontRecord* font = FontHandleToRecord(handle);
+  if (Draw().empty_clip) return 0;
   if (font == nullptr) return WriteLogLine("フォントハンドル値が異常です\n");
   // Without a window (the library not started) there is nothing to wait for.
   if (GetMainWindow() != nullptr) WaitWhileInactive();
