@@ -44,6 +44,8 @@ class GraphicsStart : public ::testing::Test {
     baseline_ = plat::LiveDirect3DObjectCount();
   }
   void TearDown() override {
+    // The start makes the default font, whose glyph cache is a graphic.
+    ShutdownGraphicsSystem();
     ResetGraphicsDeviceForTest();
     plat::SetDeviceCreationFails(false);
     plat::SetDeviceCapsOverride(nullptr);
