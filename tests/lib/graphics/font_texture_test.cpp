@@ -2,10 +2,14 @@
 // cells reach the back buffer as graphic draws in the bright-modulated text
 // colour, edge fonts with their edge in the edge colour.
 #include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
 #include <set>
 
 #include "lib/graphics/font.h"
 #include "tests/lib/graphics/graphic_support.h"
+#include "tests/support/sjis.h"
 
 namespace {
 
@@ -171,6 +175,46 @@ TEST_F(FontTextureDraw, EmptyClipAndBadHandles) {
   Bounds(Screenshot(), box);
   EXPECT_EQ(box[0], -1);
   FontHandleDelete(font);
+}
+
+
+TEST_F(FontTextureDraw, GameFontGoldensUnderBlendModesZeroAndOne) {
+  struct Spec {
+    int size, thickness, type;
+  };
+  const Spec specs[] = {{13, 3, 3}, {16, 4, 2}, {20, 5, 3}, {21, 5, 3}, {24, 6, 3}, {32, 9, 3}};
+  const std::string texts[] = {"SCORE 0123456789", testsupport::Sjis("ハイスコアは、 0012345 点 です！！！")};
+  std::vector<uint64_t> hashes;
+  for (int mode = 0; mode < 2; ++mode) {
+    ClearDrawTarget(nullptr);
+    SetBlendModeParam(mode, 255);
+    int y = 0;
+    for (const Spec& s : specs) {
+      const int font = CreateFontToHandle(testsupport::Sjis("ＭＳ ゴシック").c_str(), s.size, s.thickness, s.type,
+                                          -1, -1, 0, -1, -1);
+      ASSERT_NE(font, -1);
+      for (const std::string& text : texts) {
+        EXPECT_EQ(DrawTextWithFont(4, y, text.c_str(), GetColorCode(255, 224, 192), font, GetColorCode(10, 32, 32),
+                                   0),
+                  0);
+        y += s.size + 6;
+      }
+      FontHandleDelete(font);
+    }
+    const Picture p = Screenshot();
+    int box[4];
+    Bounds(p, box);
+    EXPECT_GE(box[0], 4);
+    EXPECT_LE(box[3], y + 4);
+    hashes.push_back(Hash(p));
+    if (const char* dump = std::getenv("RORUD_FONT_GOLDEN_DUMP")) {
+      gtest_graphic::WriteFile(std::string(dump) + std::to_string(mode) + ".png", gtest_graphic::EncodePng(p, false));
+    }
+  }
+  SetBlendModeParam(0, 255);
+  // Reviewed as pictures when they were taken.
+  const std::vector<uint64_t> expected = {0xfa4226bf9d650fe3ull, 0xd0612b55fcd361f2ull};
+  EXPECT_EQ(hashes, expected);
 }
 
 }  // namespace
