@@ -9,6 +9,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
+#include "lib/graphics/mask.h"
 #include "lib/graphics/graphics_device.h"
 
 namespace {
@@ -273,8 +274,22 @@ int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle
   if (font == nullptr) return WriteLogLine("フォントハンドル値が異常です\n");
   // Without a window (the library not started) there is nothing to wait for.
   if (GetMainWindow() != nullptr) WaitWhileInactive();
-  if (font->texture_cache) return FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical);
-  return FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
+  // Where the text's area matters (masking, subtract blending of texture
+  // glyphs, the front screen), text starting right of the clip rectangle
+  // is dropped before any glyph is cached.
+  const bool masked = Mask().in_use != 0;
+  const int left = x;
+  const int top = y - font->height_adjust / 2;
+  const int right = Draw().clip[2];
+  const int bottom = top + font->size + 3;
+  if ((Draw().blend_mode == 3 && font->texture_cache) || masked || Draw().draw_target == -4) {
+    if (left >= right) return 0;
+    if (masked) PrepareMaskedDraw(left, top, right, bottom);
+  }
+  const int result = font->texture_cache ? FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical)
+                                         : FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
+  if (masked) ApplyMaskScreenToRect(left, top, right, bottom);
+  return result;
 }
 
 int DrawTextWithFontFmt(int x, int y, uint32_t colour, int handle, const char* format, ...) {

@@ -165,6 +165,21 @@ TEST_F(FontTextureDraw, LostCacheScreenIsRebuiltAndLongStringsDrawEveryCharacter
   EXPECT_FALSE(IsGraphicHandleValid(screen));
 }
 
+TEST_F(FontTextureDraw, SubtractTextRightOfTheClipIsDroppedBeforeCaching) {
+  const int font = MakeFont(16, 0, -1);
+  const FontRecord* r = FontHandleToRecord(font);
+  SetDrawClipRect(0, 0, 100, 100);
+  SetBlendModeParam(3, 255);
+  EXPECT_EQ(DrawTextWithFont(100, 0, "Q", GetColorCode(255, 255, 255), font, 0, 0), 0);
+  EXPECT_EQ(r->table['Q'].cached, 0u);
+  // Left of the clip's right edge it is drawn (and cached) as usual.
+  EXPECT_EQ(DrawTextWithFont(99, 0, "Q", GetColorCode(255, 255, 255), font, 0, 0), 0);
+  EXPECT_EQ(r->table['Q'].cached, 1u);
+  SetBlendModeParam(0, 255);
+  SetDrawClipRect(0, 0, 640, 480);
+  FontHandleDelete(font);
+}
+
 TEST_F(FontTextureDraw, EmptyClipAndBadHandles) {
   const int font = MakeFont(16, 0, -1);
   SetDrawClipRect(10, 10, 10, 10);
