@@ -8,8 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "lib/core/window_system.h"
 #include "lib/graphics/font.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "platform/backend.h"
+#include "platform/kernel.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -60,6 +65,40 @@ void BM_PanelTextFrameWarm(benchmark::State& state) {
   state.SetLabel(draw ? "layout and pixels" : "layout only");
 }
 BENCHMARK(BM_PanelTextFrameWarm)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+// The same panel drawn through the texture glyph caches on the software
+// device: one graphic rectangle per glyph (two for edge fonts) into the back
+// buffer, the batch flushed once a frame.
+void BM_PanelTextFrameTexture(benchmark::State& state) {
+  plat::SetBackend(plat::Backend::kHeadless);
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ChangeWindowMode(1);
+  plat::EnableVirtualClock(true);
+  GraphicsConfig().hardware_allowed = 1;
+  GraphicsConfig().vblank_wait_off = 1;
+  ConfigureScreenMode(640, 480, 32, 60);
+  if (GraphicsSystemStart() != 0) {
+    state.SkipWithError("no graphics");
+    return;
+  }
+  SetDrawTarget(-2);
+  SetBlendModeParam(1, 255);
+  std::vector<int> handles;
+  const int sizes[][3] = {{13, 3, 3}, {16, 4, 2}, {20, 5, 3}, {21, 5, 3}, {24, 6, 3}, {32, 9, 3}};
+  for (const auto& s : sizes) handles.push_back(CreateFontToHandle(nullptr, s[0], s[1], s[2], -1, -1, 0, -1, -1));
+  const uint32_t white = GetColorCode(255, 255, 255), edge = GetColorCode(32, 32, 32);
+  for (const PanelText& p : kPanel) DrawTextWithFont(p.x, p.y, p.text, white, handles[p.font], edge, 0);
+  FlushVertexBatch();
+  for (auto _ : state) {
+    for (const PanelText& p : kPanel) DrawTextWithFont(p.x, p.y, p.text, white, handles[p.font], edge, 0);
+    FlushVertexBatch();
+  }
+  for (int h : handles) FontHandleDelete(h);
+  ShutdownGraphicsSystem();
+  ResetGraphicsDeviceForTest();
+  plat::EnableVirtualClock(false);
+}
+BENCHMARK(BM_PanelTextFrameTexture)->Unit(benchmark::kMicrosecond);
 
 void BM_CreateFont(benchmark::State& state) {
   Screen().colour_bits = 32;
