@@ -250,6 +250,37 @@ void UpdateEnemyBullet72(GameObject& r) {
   Finish(r, left);
 }
 
+namespace {
+
+// States 1 and 2 of kinds 73 and 74: speed up to the second limit, then fly
+// on at it. Returns whether the bullet has left the play field.
+bool SecondAccelerationStep(GameObject& r) {
+  double& speed = r.base.speed;
+  if (r.state == 1) {
+    bool done = false;
+    speed += r.kind_values[kBulletSecondAccel];
+    if (!(speed < r.kind_values[kBulletSecondLimit])) {
+      speed = r.kind_values[kBulletSecondLimit];
+      done = true;
+    }
+    MoveAlong(r);
+    ++r.state_timer;
+    if (done) {
+      r.state = 2;
+      r.state_timer = 0;
+    }
+    return Outside(r);
+  }
+  if (r.state == 2) {
+    MoveAlong(r);
+    ++r.state_timer;
+    return Outside(r);
+  }
+  return false;
+}
+
+}  // namespace
+
 void UpdateEnemyBullet73(GameObject& r) {
   bool left = false;
   if (CancelStep(r)) {
@@ -271,24 +302,8 @@ void UpdateEnemyBullet73(GameObject& r) {
         r.blend_value = 255.0;
       }
       left = Outside(r);
-    } else if (r.state == 1) {
-      bool done = false;
-      speed += r.kind_values[kBulletSecondAccel];
-      if (!(speed < r.kind_values[kBulletSecondLimit])) {
-        speed = r.kind_values[kBulletSecondLimit];
-        done = true;
-      }
-      MoveAlong(r);
-      ++r.state_timer;
-      if (done) {
-        r.state = 2;
-        r.state_timer = 0;
-      }
-      left = Outside(r);
-    } else if (r.state == 2) {
-      MoveAlong(r);
-      ++r.state_timer;
-      left = Outside(r);
+    } else {
+      left = SecondAccelerationStep(r);
     }
   }
   Finish(r, left);
@@ -312,24 +327,8 @@ void UpdateEnemyBullet74(GameObject& r) {
         r.base.angle = r.kind_values[kBulletNewAngle];
         Sound(17);
       }
-    } else if (r.state == 1) {
-      bool done = false;
-      speed += r.kind_values[kBulletSecondAccel];
-      if (!(speed < r.kind_values[kBulletSecondLimit])) {
-        speed = r.kind_values[kBulletSecondLimit];
-        done = true;
-      }
-      MoveAlong(r);
-      ++r.state_timer;
-      if (done) {
-        r.state = 2;
-        r.state_timer = 0;
-      }
-      left = Outside(r);
-    } else if (r.state == 2) {
-      MoveAlong(r);
-      ++r.state_timer;
-      left = Outside(r);
+    } else {
+      left = SecondAccelerationStep(r);
     }
   }
   Finish(r, left);
