@@ -69,29 +69,15 @@ int CreateBaseImageLike(int width, int height, const PixelFormatInfo* source_inf
 }
 
 int CreateArgb8BaseImage(int width, int height, BaseImage* image) {
-  int64_t pitch = 0, total = 0;
-  image->pixels = nullptr;
-  if (!PlainSizeOk(width, height, 4, &pitch, &total)) return -1;
-  SetPixelFormatInfoArgb8(&image->format);
-  image->width = width;
-  image->height = height;
-  image->pitch = static_cast<int32_t>(pitch);
-  image->mip_count = 0;
-  image->pixels = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(total)));
-  return image->pixels ? 0 : -1;
+  PixelFormatInfo format{};
+  SetPixelFormatInfoArgb8(&format);
+  return CreateBaseImageLike(width, height, &format, image);
 }
 
 int CreateXrgb8BaseImage(int width, int height, BaseImage* image) {
-  int64_t pitch = 0, total = 0;
-  image->pixels = nullptr;
-  if (!PlainSizeOk(width, height, 4, &pitch, &total)) return -1;
-  SetPixelFormatInfoXrgb8(&image->format);
-  image->width = width;
-  image->height = height;
-  image->pitch = static_cast<int32_t>(pitch);
-  image->mip_count = 0;
-  image->pixels = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(total)));
-  return image->pixels ? 0 : -1;
+  PixelFormatInfo format{};
+  SetPixelFormatInfoXrgb8(&format);
+  return CreateBaseImageLike(width, height, &format, image);
 }
 
 int FreeBaseImagePixels(BaseImage* image) {
