@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
 
-JOBS=$(nproc)
+JOBS=${JOBS:-$(nproc)}
 export RORUD_PLATFORM=headless
 
 echo "== build (release with debug info)"
