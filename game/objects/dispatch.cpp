@@ -1,6 +1,7 @@
 // game/objects/dispatch.cpp - the object update walk and the draw order.
 #include "game/objects/dispatch.h"
 
+#include "game/bosses/sub_units.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/objects/backgrounds.h"
@@ -33,7 +34,8 @@ const KindRoute kEnemyRoutes[] = {
     {kKindMidZakoB, UpdateMidZako}, {kKindMidZakoC, UpdateMidZako}, {kKindMidZakoD, UpdateMidZako},
 };
 const KindRoute kEnemyGroupRoutes[] = {
-    {kKindSubUnitA, nullptr}, {kKindSubUnitB, nullptr}, {kKindSubUnitC, nullptr},
+    {kKindSubUnitA, UpdateSubUnitA}, {kKindSubUnitB, UpdateSubUnitB},
+    {kKindSubUnitC, UpdateSubUnitC},
 };
 const KindRoute kPlayerObjectRoutes[] = {
     {kKindPlayerShot, UpdatePlayerShot}, {kKindPlayerBlast, UpdatePlayerBlast},
