@@ -74,7 +74,9 @@ std::vector<uint8_t> ConvertAll(plat::AcmStream* stream, const std::vector<uint8
     EXPECT_EQ(plat::AcmStreamUnprepareHeader(stream, &h, 0), 0u);
     EXPECT_LE(h.source_length_used, h.source_length);
     EXPECT_LE(h.destination_length_used, dest_size);
-    if (block > 1) EXPECT_EQ(h.source_length_used % block, 0u);
+    if (block > 1) {
+      EXPECT_EQ(h.source_length_used % block, 0u);
+    }
     for (int i = 0; i < 16; ++i) EXPECT_EQ(dest[dest_size + i], 0xA5) << "wrote past the destination";
     out.insert(out.end(), dest.begin(), dest.begin() + h.destination_length_used);
     if (h.destination_length_used == 0) break;
@@ -156,8 +158,6 @@ plat::WaveFormatEx Coded(uint16_t tag, uint16_t channels, uint32_t rate, uint16_
 }
 
 TEST(AcmRefusals, UnsupportedAndInconsistentFormats) {
-  plat::WaveFormatEx pcm{};
-  pcm.format_tag = plat::kWaveFormatPcm;
   auto suggest = [&](const plat::WaveFormatEx& f) {
     plat::WaveFormatEx out{};
     out.format_tag = plat::kWaveFormatPcm;

@@ -246,7 +246,9 @@ TEST_F(DsoundTest, MixerMatchesReferenceSineAtTwoVolumes) {
     for (uint32_t i = 0; i < frames * 2; ++i) {
       long expected = std::lround(sine[i] * gain);
       ASSERT_LE(std::labs(out[i] - expected), 1) << "volume " << volume << " sample " << i;
-      if (volume == 0) ASSERT_EQ(out[i], sine[i]);
+      if (volume == 0) {
+        ASSERT_EQ(out[i], sine[i]);
+      }
     }
     b->Stop();
   }

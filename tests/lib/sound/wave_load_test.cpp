@@ -105,7 +105,9 @@ TEST_F(WaveLoadTest, DamagedHeadersAreRefused) {
   for (size_t i = 0; i < bad.size(); ++i) {
     log_.Clear();
     EXPECT_EQ(Load(bad[i]), -1) << i;
-    if (i > 0) EXPECT_NE(log_.Debug().find(Sjis("音声ファイルのＰＣＭへの変換に失敗しました")), std::string::npos) << i;
+    if (i > 0) {
+      EXPECT_NE(log_.Debug().find(Sjis("音声ファイルのＰＣＭへの変換に失敗しました")), std::string::npos) << i;
+    }
   }
   EXPECT_EQ(g_sound_handles.Count(), 0);
 }
