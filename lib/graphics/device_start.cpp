@@ -7,6 +7,7 @@
 #include "lib/graphics/graphics_device.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
+#include "lib/softrender/blend_tables.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
 
@@ -509,7 +510,7 @@ int GraphicsSystemStart() {
   }
   ResetGraphicsCreationSettings();
   ResetDrawSettings();
-  if (BuildSoftBlendTables) BuildSoftBlendTables();
+  BuildSoftBlendTables();
   ResetFontSystem();
   return 0;
 }

@@ -179,5 +179,6 @@ int ResetDrawSettings() {
   static const float kMaterial[17] = {0.8f, 0.8f, 0.8f, 1.0f, 0, 0, 0, 0, 0.8f, 0.8f, 0.8f, 0.0f, 0, 0, 0, 0, 20.0f};
   memcpy(g_material, kMaterial, sizeof(g_material));
   g_material_changed = 1;
+  SyncSoftDrawState();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/softrender/soft_draw_state.h"
 
 int ReapplyLastDraw();
 
@@ -50,6 +51,14 @@ void UpdateDeviceProjection() {
 
 DrawSettings& Draw() { return g_draw; }
 
+void SyncSoftDrawState() {
+  SoftDrawState& s = SoftDraw();
+  s.blend_mode = uint32_t(g_draw.blend_mode);
+  s.blend_param = g_draw.blend_param;
+  s.bright = g_draw.bright & 0xFFFFFF;
+  s.clip = IntRect{g_draw.clip[0], g_draw.clip[1], g_draw.clip[2], g_draw.clip[3]};
+}
+
 int GetDrawDiffuseColor() {
   uint32_t alpha = g_draw.blend_mode != 0 ? uint32_t(g_draw.blend_param) : 255u;
   return int((alpha << 24) | (g_draw.bright & 0xFFFFFF));
@@ -63,6 +72,7 @@ int SetBlendModeParam(int mode, int param) {
   g_draw.blend_mode = mode;
   g_draw.blend_param = param;
   UpdateDiffuse();
+  SyncSoftDrawState();
   return 0;
 }
 
@@ -71,6 +81,7 @@ int SetDrawBrightRGB(int r, int g, int b) {
   if (rgb == g_draw.bright) return 0;
   g_draw.bright = rgb;
   UpdateDiffuse();
+  SyncSoftDrawState();
   return 0;
 }
 
@@ -79,6 +90,7 @@ int SetDrawBrightPacked(uint32_t rgb) {
   if (rgb == g_draw.bright) return 0;
   g_draw.bright = rgb;
   UpdateDiffuse();
+  SyncSoftDrawState();
   return 0;
 }
 
@@ -164,6 +176,7 @@ int SetDrawClipRect(int x1, int y1, int x2, int y2) {
     g_draw.clip[i] = c[i];
     g_draw.clipf[i] = float(c[i]);
   }
+  SyncSoftDrawState();
   if (x1 == x2 || y1 == y2) {
     g_draw.empty_clip = 1;
     return 0;

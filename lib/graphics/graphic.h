@@ -214,6 +214,8 @@ struct DrawSettings {
   uint32_t ambient;
 };
 DrawSettings& Draw();
+// Copies the settings the software kernels read into SoftDraw().
+void SyncSoftDrawState();
 
 int GetDrawDiffuseColor();
 int SetBlendModeParam(int mode, int param);
