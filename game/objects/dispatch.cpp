@@ -1,6 +1,8 @@
 // game/objects/dispatch.cpp - the object update walk and the draw order.
 #include "game/objects/dispatch.h"
 
+#include "game/bosses/boss_links.h"
+#include "game/bosses/talk.h"
 #include "game/bosses/sub_units.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -27,9 +29,9 @@ struct KindRoute {
 // The kinds of each pool. A null update is a kind whose code is not part of
 // the game yet; it is skipped like a kind the pool does not know.
 const KindRoute kEnemyRoutes[] = {
-    {kKindBoss1A, nullptr},   {kKindBoss1B, nullptr},   {kKindBoss2A, nullptr},
-    {kKindBoss2B, nullptr},   {kKindBoss3A, nullptr},   {kKindBoss3B, nullptr},
-    {kKindBoss4, nullptr},    {kKindBoss5, nullptr},    {kKindZakoA, UpdateZakoA},
+    {kKindBoss1A, UpdateBoss1A}, {kKindBoss1B, UpdateBoss1B}, {kKindBoss2A, UpdateBoss2A},
+    {kKindBoss2B, UpdateBoss2B}, {kKindBoss3A, UpdateBoss3A}, {kKindBoss3B, UpdateBoss3B},
+    {kKindBoss4, UpdateBoss4},   {kKindBoss5, UpdateBoss5},   {kKindZakoA, UpdateZakoA},
     {kKindZakoB, UpdateZakoB},    {kKindZakoC, UpdateZakoC},    {kKindMidZakoA, UpdateMidZako},
     {kKindMidZakoB, UpdateMidZako}, {kKindMidZakoC, UpdateMidZako}, {kKindMidZakoD, UpdateMidZako},
 };
@@ -53,7 +55,7 @@ void UpdateFocusIndicator(GameObject& r);
 const KindRoute kEffectRoutes[] = {
     {kKindFocusIndicator, UpdateFocusIndicator}, {kKindExplosion, UpdateExplosion},
     {kKindBurst, UpdateBurst},  {kKindBossBurst, UpdateBossBurst}, {kKindBossAura, UpdateBossAura},
-    {kKindBombCutIn, UpdateBombCutIn},  {kKindPortrait, nullptr},  {kKindTalkWindow, nullptr},
+    {kKindBombCutIn, UpdateBombCutIn},  {kKindPortrait, UpdatePortrait},  {kKindTalkWindow, UpdateTalkWindow},
 };
 const KindRoute kCursorRoutes[] = {{kKindSelectObject, UpdateSelectObject}};
 
@@ -88,7 +90,7 @@ const DrawRoute kDrawRoutes[] = {
     {kKindBulletClearer, DrawBulletClearer}, {kKindItem, DrawItem}, {kKindSmallItem, DrawSmallItem},
     {kKindFocusIndicator, DrawFocusIndicator}, {kKindExplosion, DrawExplosion},
     {kKindBurst, DrawBurst},      {kKindBossBurst, DrawBossBurst}, {kKindBossAura, DrawBossAura},
-    {kKindPortrait, nullptr},     {kKindTalkWindow, nullptr},
+    {kKindPortrait, DrawPortrait}, {kKindTalkWindow, DrawTalkWindow},
     {kKindBackgroundBase, DrawBackgroundLayer}, {kKindBackgroundSub, DrawBackgroundLayer},
     {kKindSelectObject, DrawSelectObject},
 };

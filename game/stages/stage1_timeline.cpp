@@ -3,6 +3,9 @@
 // never be reached and is not listed.
 #include "game/stages/stage1_timeline.h"
 
+#include "game/bosses/boss_links.h"
+#include "game/bosses/story.h"
+
 namespace {
 
 // Spawn rows per wave phase, in creation order. Arguments:
@@ -370,11 +373,11 @@ const StageConstants kStage1Constants = {
     100,
     "bgm/boss1.mp3",
     11667,
-    "♪ 春霞の渡り鳥",
+    kStage1MusicCredit,
     {true, -0.01, 2.0, 0.3, 255.0},   // the picture brightens for the mid-boss
     {true, -0.01, 2.0, -0.3, 160.0},
-    nullptr,
-    nullptr,
+    CreateBoss1A,
+    CreateBoss1B,
     100,
     true,
     4,

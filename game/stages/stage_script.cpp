@@ -3,6 +3,7 @@
 // stage end.
 #include "game/stages/stage_script.h"
 
+#include "game/bosses/talk.h"
 #include "game/frame/input.h"
 #include "game/objects/backgrounds.h"
 #include "game/objects/effects.h"
@@ -47,6 +48,11 @@ void SetUpObjects(GameState& s) {
   CreateBackgroundBase(g_backgrounds[1], 2);
   CreateBackgroundSub(g_backgrounds[2], 1);
   CreateBackgroundSub(g_backgrounds[3], 2);
+  // Portraits before windows: the windows draw over them in their layer.
+  if (GameObject* e = TakeFreeEffect()) CreatePortrait(*e, kTalkLeft);
+  if (GameObject* e = TakeFreeEffect()) CreatePortrait(*e, kTalkRight);
+  if (GameObject* e = TakeFreeEffect()) CreateTalkWindow(*e, kTalkLeft);
+  if (GameObject* e = TakeFreeEffect()) CreateTalkWindow(*e, kTalkRight);
   InitPlayer();
   if (GameObject* indicator = TakeFreeEffect()) CreateFocusIndicator(*indicator);
   ResetPlayerStatus();

@@ -35,7 +35,16 @@ TEST_F(GameTest, StageStartsAndFadesIn) {
   EXPECT_EQ(g_backgrounds[1].kind, kKindBackgroundBase);
   EXPECT_EQ(g_backgrounds[2].kind, kKindBackgroundSub);
   EXPECT_EQ(g_backgrounds[3].kind, kKindBackgroundSub);
-  EXPECT_EQ(g_effects[0].kind, kKindFocusIndicator);
+  // Portraits, then speech windows, left before right; then the indicator.
+  EXPECT_EQ(g_effects[0].kind, kKindPortrait);
+  EXPECT_EQ(g_effects[0].sub_type, 1u);
+  EXPECT_EQ(g_effects[1].kind, kKindPortrait);
+  EXPECT_EQ(g_effects[1].sub_type, 2u);
+  EXPECT_EQ(g_effects[2].kind, kKindTalkWindow);
+  EXPECT_EQ(g_effects[2].sub_type, 1u);
+  EXPECT_EQ(g_effects[3].kind, kKindTalkWindow);
+  EXPECT_EQ(g_effects[3].sub_type, 2u);
+  EXPECT_EQ(g_effects[4].kind, kKindFocusIndicator);
   Stage1Script(g_game);  // start
   EXPECT_EQ(Phase(), kPhaseFadeIn);
   EXPECT_EQ(g_game.score, 42u);
