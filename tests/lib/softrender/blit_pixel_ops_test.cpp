@@ -124,7 +124,7 @@ void CompareMode(int rounds) {
 }
 
 TEST(BlitPixelOps, EveryModeAndVariantMatchesTheModel) {
-  constexpr int kRounds = 20000;
+  constexpr int kRounds = 6000;
   CompareMode<0>(kRounds);
   CompareMode<1>(kRounds);
   CompareMode<2>(kRounds);
