@@ -282,12 +282,13 @@ TEST(DrawMemImgStretch, EveryKindModeAndVariantMatchesReference) {
   EnsureWeights();
   const IntRect rects[] = {
       {2, 3, 19, 16},    // enlarged
-      {1, 1, 5, 4},      // shrunk
+      {1, 1, 5, 4},      // halved: the zero-stop walk falls behind the standard one
       {20, 2, 3, 12},    // mirrored left to right
       {20, 15, 3, 2},    // mirrored both ways
       {-5, -4, 25, 18},  // cut by the clip rectangle on every side
-      {10, 1, 3, 6},     // the source's size, mirrored
-      {4, 14, 18, 1},    // mirrored top to bottom, shrunk in height
+      {10, 1, 2, 7},     // the source's size, mirrored
+      {4, 14, 18, 1},    // mirrored top to bottom, enlarged by a fraction
+      {0, 16, 3, 4},     // shrunk to 3 of 8 columns, mirrored top to bottom
   };
   const IntRect clip{1, 2, 21, 17};
   std::mt19937 rng(2024);
@@ -299,8 +300,8 @@ TEST(DrawMemImgStretch, EveryKindModeAndVariantMatchesReference) {
         for (uint32_t bright : {kWhite, 0x80C0FFu}) {
           for (int flags = 0; flags < 4; ++flags) {
             Draw dr{mode, p, bright, (flags & 1) != 0, (flags & 2) != 0};
-            const IntRect& r = rects[count++ % 7];
-            Scene sc(k, 7, 5, 23, 19, key);
+            const IntRect& r = rects[count++ % 8];
+            Scene sc(k, 8, 6, 23, 19, key);
             sc.Prepare(rng);
             RefStretch(sc.want, sc.src, r, dr, dr.blend ? &sc.blend : nullptr, clip);
             SetState(&sc.dst.img, mode, p, bright, clip);

@@ -91,6 +91,20 @@ TEST(DrawMemImgLine, ClippedEndPoints) {
   EXPECT_EQ(Drawn(40, 40, {10, 10, 30, 30}, 12, -100, 12, 100), AsSet(column));
 }
 
+TEST(DrawMemImgLine, ClippedDiagonalsFollowTheUnclippedLine) {
+  const IntRect clip{0, 0, 10, 10};
+  // Second point past the right edge: it moves to x = 10 on the line.
+  EXPECT_EQ(Drawn(12, 12, clip, 5, 0, 15, 9), AsSet({{5, 0}, {6, 0}, {7, 1}, {8, 2}, {9, 3}}));
+  // First point left of the clip: it moves to x = 0, y = trunc(4.5).
+  EXPECT_EQ(Drawn(12, 12, clip, -5, 2, 5, 7), AsSet({{0, 4}, {1, 4}, {2, 5}, {3, 5}, {4, 6}}));
+  // First point above the clip: y = 0, x = trunc(4.33).
+  EXPECT_EQ(Drawn(12, 12, clip, 3, -4, 7, 8),
+            AsSet({{4, 0}, {4, 1}, {4, 2}, {5, 3}, {5, 4}, {5, 5}, {6, 6}, {6, 7}}));
+  // Second point below the clip: y = 10, x = trunc(4.67).
+  EXPECT_EQ(Drawn(12, 12, clip, 2, 2, 6, 14),
+            AsSet({{2, 2}, {2, 3}, {2, 4}, {2, 5}, {3, 6}, {3, 7}, {3, 8}, {3, 9}}));
+}
+
 TEST(DrawMemImgLine, RandomLinesStayInsideTheClipRectangle) {
   std::mt19937 rng(42);
   const IntRect clip{7, 5, 33, 29};
