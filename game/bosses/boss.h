@@ -69,7 +69,7 @@ enum BossId { kBoss1A, kBoss1B, kBoss2A, kBoss2B, kBoss3A, kBoss3B, kBoss4, kBos
 
 struct BossStory {
   const char* caption;       // the name line under the bar
-  const char* music_credit;  // posted with the boss track; null for no track
+  const char* music_credit;  // posted with the boss track
   const Dialogue* entry;
   const Dialogue* post;
 };
@@ -82,6 +82,7 @@ struct BossSetup {
   uint32_t graphic;
   uint32_t aura;            // aura appearance; 0: the boss makes its own aura
   bool mid_boss;            // turns talk mode off when it leaves
+  bool boss_track;          // switches to the boss track at the fight start
   uint32_t first_fill;      // sub-state timer on which a dialogue's first step fills
   uint32_t entry_minimum;   // frames a dialogue step lasts at least
   uint32_t post_minimum;

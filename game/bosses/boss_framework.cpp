@@ -14,15 +14,16 @@
 
 // clang-format off
 const BossSetup kBossSetups[kBossCount] = {
-    // kind, life per phase, last, radius, graphic, aura, mid-boss, first fill, minimums
-    {5,  {1300, 1100, 1500, 0, 0},       3, 24.0, 117, 6, true,  0, 20, 30, &kBossStories[kBoss1A]},
-    {6,  {1300, 1400, 1500, 1500, 1600}, 5, 24.0, 121, 4, false, 0, 20, 30, &kBossStories[kBoss1B]},
-    {7,  {1500, 1700, 1500, 0, 0},       3, 24.0, 117, 2, true,  2, 20, 20, &kBossStories[kBoss2A]},
-    {8,  {1600, 1600, 1700, 1700, 1700}, 5, 24.0, 121, 2, false, 2, 20, 20, &kBossStories[kBoss2B]},
-    {9,  {2000, 0, 0, 0, 0},             1, 40.0, 117, 2, true,  2, 20, 20, &kBossStories[kBoss3A]},
-    {10, {1900, 1700, 1700, 1600, 1700}, 5, 40.0, 117, 6, false, 2, 20, 20, &kBossStories[kBoss3B]},
-    {12, {2000, 2000, 2000, 2000, 2000}, 5, 40.0, 121, 6, false, 2, 20, 20, &kBossStories[kBoss4]},
-    {15, {2500, 3500, 3000, 3500, 3500}, 5, 24.0, 121, 0, false, 2, 20, 20, &kBossStories[kBoss5]},
+    // kind, life per phase, last, radius, graphic, aura, mid-boss, boss track, first fill,
+    // step minimums (entry, post)
+    {5,  {1300, 1100, 1500, 0, 0},       3, 24.0, 117, 6, true,  false, 0, 20, 30, &kBossStories[kBoss1A]},
+    {6,  {1300, 1400, 1500, 1500, 1600}, 5, 24.0, 121, 4, false, true,  0, 20, 30, &kBossStories[kBoss1B]},
+    {7,  {1500, 1700, 1500, 0, 0},       3, 24.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss2A]},
+    {8,  {1600, 1600, 1700, 1700, 1700}, 5, 24.0, 121, 2, false, true,  2, 20, 20, &kBossStories[kBoss2B]},
+    {9,  {2000, 0, 0, 0, 0},             1, 40.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss3A]},
+    {10, {1900, 1700, 1700, 1600, 1700}, 5, 40.0, 117, 6, false, false, 2, 20, 20, &kBossStories[kBoss3B]},
+    {12, {2000, 2000, 2000, 2000, 2000}, 5, 40.0, 121, 6, false, true,  2, 20, 20, &kBossStories[kBoss4]},
+    {15, {2500, 3500, 3000, 3500, 3500}, 5, 24.0, 121, 0, false, true,  2, 20, 20, &kBossStories[kBoss5]},
 };
 // clang-format on
 
@@ -93,9 +94,10 @@ void StartFight(GameObject& b, const BossSetup& setup) {
   SavePosition(b);
   b.sub_state = 0;
   b.sub_state_timer = 0;
-  if (setup.story != nullptr && setup.story->music_credit != nullptr) {
+  if (setup.boss_track) {
     PlayBgm(g_bgm_boss);
-    StartMusicCaption(g_game, setup.story->music_credit);
+    const char* credit = setup.story != nullptr ? setup.story->music_credit : nullptr;
+    StartMusicCaption(g_game, credit != nullptr ? credit : "");
   }
 }
 

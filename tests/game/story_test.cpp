@@ -96,6 +96,11 @@ TEST(Story, EveryWrittenTextOfEveryBossFits) {
       }
     }
     EXPECT_EQ(kBossSetups[id].story, &kBossStories[id]);
+    // Only a boss that switches to the boss track posts a credit line.
+    if (!kBossSetups[id].boss_track) EXPECT_EQ(s.music_credit, nullptr) << name;
+    if (kBossSetups[id].boss_track && s.caption != nullptr) {
+      EXPECT_NE(s.music_credit, nullptr) << name;
+    }
   }
 }
 
