@@ -272,9 +272,15 @@ void DrawCell(Canvas& c, const SheetDef& sheet, int variant, int index, const Cu
       }
       break;
     case kCutsBanners:
-      c.FillRect(k.x, k.y, k.w, k.h, Rgba{60, 30, 90, 190});
-      c.Frame(k.x, k.y, k.w, k.h, 4, Rgba{255, 220, 140, 255});
-      Centered(c, k, row == 478 ? "STAGE START" : "STAGE CLEAR", 5, Rgba{255, 250, 220, 255});
+      // The speech windows of the dialogues: 479 the left side's, 478 the
+      // right side's; the text is drawn over them, so they carry none.
+      if (row == 479) {
+        c.FillRect(k.x, k.y, k.w, k.h, Rgba{40, 30, 60, 230});
+        c.Frame(k.x, k.y, k.w, k.h, 4, Rgba{255, 220, 140, 255});
+      } else {
+        c.FillRect(k.x, k.y, k.w, k.h, Rgba{25, 45, 55, 230});
+        c.Frame(k.x, k.y, k.w, k.h, 4, Rgba{160, 230, 200, 255});
+      }
       break;
     case kCutsPlayer: {
       const Rgba body = variant == 0 ? Rgba{120, 170, 255, 255} : Rgba{255, 150, 200, 255};
