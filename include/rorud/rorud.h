@@ -244,6 +244,9 @@ int DrawGraphicQuadF(float x1, float y1, float x2, float y2, float x3, float y3,
 int DrawRectBox(int x1, int y1, int x2, int y2, uint32_t colour, int fill);
 int DrawFilledBox(int x1, int y1, int x2, int y2, uint32_t colour);
 int DrawBoxOutline(int x1, int y1, int x2, int y2, uint32_t colour);
+// Fills a whole graphic with r, g, b (a is used by render-target graphics of
+// the device only); -1 for a bad handle.
+int FillGraphic(int handle, int r, int g, int b, int a);
 
 // ===== Fonts =====================================================================
 

@@ -6,6 +6,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
 
 namespace {
 
@@ -34,12 +35,12 @@ void WriteRect(Vertex20* v, float l, float t, float r, float b, uint32_t c, bool
   (void)all_coloured;
 }
 
-template <typename F>
-int BoxPrologue(int x1, int y1, int x2, int y2, F worker) {
+template <typename F, typename S>
+int BoxPrologue(int x1, int y1, int x2, int y2, F worker, S soft_worker) {
   DrawSettings& ds = Draw();
   if (ds.suspended || ds.empty_clip) return 0;
   WaitIfInactive();
-  if (!GraphicsDevice().direct3d_mode) return -1;  // software boxes: the software renderer
+  if (!GraphicsDevice().direct3d_mode) return soft_worker();
   if (ds.blend_mode == 3 && !GraphicsDevice().blend_op_capable) {
     IntRect rect = {x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};
     SubtractEmulationBegin(&rect);
@@ -92,11 +93,13 @@ int DrawFilledBoxDevice(int x1, int y1, int x2, int y2, uint32_t colour) {
 }
 
 int DrawFilledBox(int x1, int y1, int x2, int y2, uint32_t colour) {
-  return BoxPrologue(x1, y1, x2, y2, [&] { return DrawFilledBoxDevice(x1, y1, x2, y2, colour); });
+  return BoxPrologue(x1, y1, x2, y2, [&] { return DrawFilledBoxDevice(x1, y1, x2, y2, colour); },
+                     [&] { return FillBoxSoft(x1, y1, x2, y2, colour); });
 }
 
 int DrawBoxOutline(int x1, int y1, int x2, int y2, uint32_t colour) {
-  return BoxPrologue(x1, y1, x2, y2, [&] { return OutlineDevice(x1, y1, x2, y2, colour); });
+  return BoxPrologue(x1, y1, x2, y2, [&] { return OutlineDevice(x1, y1, x2, y2, colour); },
+                     [&] { return DrawBoxOutlineSoft(x1, y1, x2, y2, colour); });
 }
 
 int DrawRectBox(int x1, int y1, int x2, int y2, uint32_t colour, int fill) {

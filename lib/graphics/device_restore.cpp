@@ -8,6 +8,8 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
+#include "lib/softrender/soft_draw_state.h"
 #include "lib/graphics/mask.h"
 #include "lib/graphics/model_tables.h"
 #include "rorud/rorud.h"
@@ -59,6 +61,16 @@ int SetDrawTarget(int handle) {
       SetRenderTargetSurface(d.sub_back_buffer ? d.sub_back_buffer : d.back_buffer, 0);
       d.device->SetDepthStencilSurface(d.z_buffer);
     }
+  }
+  if (!d.direct3d_mode) {
+    MEMIMG* target = DrawTargetMemImg(handle);
+    // The kernels draw into it from now on, so its run table and
+    // premultiplied copy stop describing it.
+    if (target && target->base && target != &SoftScreenImage()) {
+      target->base->run_table_valid = 0;
+      target->base->premultiplied_valid = 0;
+    }
+    SoftDraw().target = target;
   }
   int old_w = ds.area_width, old_h = ds.area_height;
   ds.draw_target = handle;

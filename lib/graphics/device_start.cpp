@@ -7,6 +7,7 @@
 #include "lib/graphics/graphics_device.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
+#include "lib/graphics/soft_draw.h"
 #include "lib/softrender/blend_tables.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
@@ -505,7 +506,7 @@ int GraphicsSystemStart() {
   d.started = 1;
   if (d.direct3d_mode) {
     InitVertexBatchBuffers();
-  } else if (CreateScreenMemImgs) {
+  } else {
     CreateScreenMemImgs();
   }
   ResetGraphicsCreationSettings();

@@ -8,6 +8,8 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
+#include "lib/softrender/blend_tables.h"
 #include "lib/softrender/soft_draw_state.h"
 
 int ReapplyLastDraw();
@@ -113,7 +115,14 @@ int SetDrawBlendImage(int handle, int border_param, int border_range) {
   WaitIfInactive();
   border_param = Clamp255(border_param);
   border_range = Clamp255(border_range);
-  if (!GraphicsDevice().direct3d_mode) return -1;
+  if (!GraphicsDevice().direct3d_mode) {
+    g_draw.blend_graphic = handle;
+    g_draw.border_param = border_param;
+    g_draw.border_range = border_range;
+    SoftDraw().blend_image = handle == -1 ? nullptr : GraphicMemImg(r);
+    BuildBlendImageWeightTable(border_param, border_range);
+    return 0;
+  }
   if (handle == -1) {
     g_draw.blend_graphic = -1;
     g_draw.border_param = border_param;

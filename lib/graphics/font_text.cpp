@@ -11,6 +11,9 @@
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/mask.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
+#include "lib/softrender/soft_draw_state.h"
+#include "lib/softrender/soft_kernels.h"
 
 namespace {
 
@@ -140,6 +143,16 @@ void DrawTextureGlyph(const FontRecord* font, const GlyphCacheEntry* entry, int 
 
 }  // namespace
 
+uint32_t ModulateSoftTextColour(uint32_t value) {
+  const uint32_t bright = Draw().bright;
+  int r = 0, g = 0, b = 0;
+  SplitColorCode(value, &r, &g, &b);
+  r = r * static_cast<int>((bright >> 16) & 0xFF) / 255;
+  g = g * static_cast<int>((bright >> 8) & 0xFF) / 255;
+  b = b * static_cast<int>(bright & 0xFF) / 255;
+  return GetColorCode(uint8_t(r), uint8_t(g), uint8_t(b)) & ~GetColorCode(0, 0, 0);
+}
+
 int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour,
                        TextDrawTarget* target, const TextClipRect* clip, int transparent,
                        int handle, uint32_t edge_colour, int length, int vertical, int* size_out) {
@@ -147,9 +160,13 @@ int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour
   if (font == nullptr) return -1;
   y -= font->height_adjust / 2;
   // Texture glyphs take their colour from the bright colour: the text and
-  // edge colours modulated by the current one, as packed words. (The
-  // software path writes the colours it is given.)
+  // edge colours modulated by the current one, as packed words. The
+  // software path writes the modulated colours as screen values.
   uint32_t packed_colour = 0, packed_edge = 0;
+  if (draw && target != nullptr) {
+    colour = ModulateSoftTextColour(colour);
+    edge_colour = ModulateSoftTextColour(edge_colour);
+  }
   if (draw && target == nullptr && font->texture_cache) {
     const uint32_t bright = Draw().bright;
     auto modulate = [&](uint32_t value) {
@@ -243,6 +260,19 @@ int FormatTextBounded(char* buffer, int size, const char* format, va_list args) 
   return n;
 }
 
+// The plain blit comes from its own part of the renderer; until it is
+// present the work image's blit is skipped.
+void DrawMemImgBasic(MEMIMG*, const MEMIMG*, int, int, int, const MEMIMG*) __attribute__((weak));
+
+namespace {
+
+TextDrawTarget MemImgTextTarget(MEMIMG* image) {
+  return TextDrawTarget{image->pixels, image->base->pitch, image->width, image->height,
+                        image->base->format_info->bytes_per_pixel * 8};
+}
+
+}  // namespace
+
 int FontDrawTextTexture(int handle, const char* text, int x, int y, uint32_t colour, uint32_t edge_colour,
                         int vertical) {
   FontRecord* font = FontHandleToRecord(handle);
@@ -261,9 +291,51 @@ int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, ui
   if (FontTextCacheBuild(0, x, y, text, colour, nullptr, nullptr, 1, handle, edge_colour, -1, 0, size) < 0) {
     return -1;
   }
-  // The software path draws into the software screen's font work image and
-  // blits it with the memory-image kernels, which this build does not have.
-  return -1;
+  const FontRecord* font = FontHandleToRecord(handle);
+  SoftDrawState& soft = SoftDraw();
+  MEMIMG* screen = soft.target;
+  if (font == nullptr || !IsValidMemImg(screen)) return -1;
+  const bool antialiased = (font->type & kFontTypeAntialias) != 0;
+  const uint32_t mode = soft.blend_mode;
+  // Glyph pixels of anti-aliased fonts carry alpha and always go through the
+  // work image, whatever the blend mode.
+  if (!antialiased && (mode == 0 || (mode == 1 && soft.blend_param == 255))) {
+    TextDrawTarget target = MemImgTextTarget(screen);
+    const TextClipRect clip{soft.clip.left, soft.clip.top, soft.clip.right, soft.clip.bottom};
+    FontTextCacheBuild(1, x, y, text, colour, &target, &clip, 1, handle, edge_colour, -1, 0, nullptr);
+    return 0;
+  }
+  MEMIMG* work = &SoftFontWorkImage(antialiased ? 1 : 0);
+  if (!IsValidMemImg(work)) return -1;
+  const IntRect kept_clip = soft.clip;
+  const uint32_t kept_bright = Draw().bright;
+  IntRect area{0, 0, size[0], size[1]};
+  const IntRect work_rect{0, 0, work->width, work->height};
+  ClipRect(&area, &work_rect);
+  uint32_t key = 0;
+  if (!antialiased) {
+    const uint32_t text_value = ModulateSoftTextColour(colour), edge_value = ModulateSoftTextColour(edge_colour);
+    key = work->base->colour_key;
+    while (key == text_value || key == edge_value) ++key;
+  }
+  FillMemImgRawRect(work, &area, key);
+  const uint32_t kept_key = work->base->colour_key;
+  work->base->colour_key = key;
+  soft.clip = area;
+  TextDrawTarget target = MemImgTextTarget(work);
+  const TextClipRect clip{area.left, area.top, area.right, area.bottom};
+  FontTextCacheBuild(1, 0, 0, text, colour, &target, &clip, 1, handle, edge_colour, -1, 0,
+                     nullptr);
+  SetDrawBrightPacked(0xFFFFFF);
+  IntRect box{x, y, x + size[0], y + size[1]};
+  ClipRect(&box, &kept_clip);
+  soft.clip = box;
+  if (box.right > box.left && box.bottom > box.top && DrawMemImgBasic)
+    DrawMemImgBasic(screen, work, x, y, 1, soft.blend_image);
+  soft.clip = kept_clip;
+  work->base->colour_key = kept_key;
+  SetDrawBrightPacked(kept_bright);
+  return 0;
 }
 
 int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle, uint32_t edge_colour,

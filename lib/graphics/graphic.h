@@ -9,6 +9,7 @@
 #include "lib/core/math3d.h"
 #include "lib/image/base_image.h"
 #include "lib/image/convert_blit.h"
+#include "lib/softrender/memimg.h"
 #include "platform/d3d9.h"
 #include "rorud/rorud.h"
 
@@ -62,6 +63,7 @@ struct GraphicTextureSet {
   uint32_t depth_buffer;
   int32_t mip_level_count;
   int32_t tile_count;
+  MEMIMG soft_image;     // the pixels of a set without textures
   GraphicTile tiles[1];  // tile_count of them
 };
 
@@ -92,6 +94,8 @@ struct GraphicRecord {
   // the same for its whole life.
   int32_t entry_count;
   GraphicDrawEntry* entries;
+  // Without textures: the view of this graphic's rectangle of the set's image.
+  MEMIMG soft_view;
 };
 
 // Waits while the application is inactive; not while the library itself is

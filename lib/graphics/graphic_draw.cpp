@@ -10,6 +10,8 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
+#include "lib/softrender/soft_draw_state.h"
 
 // Movies are not built yet: until they are, the frame update is skipped.
 void UpdateMovieFrame(int movie, int unused) __attribute__((weak));
@@ -29,12 +31,15 @@ int Prologue(int handle, GraphicRecord** out) {
     if (CheckBlendImageFits(r) != 0) return -1;
     // Draws through a blend image need the two-texture stage set-up, which
     // this device path does not build: refused rather than drawn wrongly.
-    if (GraphicsDevice().direct3d_mode) return -1;
+    if (GraphicsDevice().direct3d_mode && r->set->textured) return -1;
   }
   WaitIfInactive();
   if (r->movie_handle != -1 && UpdateMovieFrame) UpdateMovieFrame(r->movie_handle, 0);
-  // Software graphics are drawn by the software renderer, not in this build.
-  if (!r->set->textured) return -1;
+  // A graphic without textures goes to the memory-image kernels.
+  if (!r->set->textured) {
+    *out = r;
+    return 0;
+  }
   if (!GraphicsDevice().device) return -1;
   *out = r;
   return 0;
@@ -268,6 +273,7 @@ int DrawGraphicAt(int x, int y, int handle, int transparent) {
   GraphicRecord* r = nullptr;
   int p = Prologue(handle, &r);
   if (p != 0) return p == kDone ? 0 : -1;
+  if (!r->set->textured) return DrawGraphicAtSoft(x, y, r, transparent);
   const int* clip = Draw().clip;
   bool inside = x >= clip[0] && y >= clip[1] && x + r->width <= clip[2] && y + r->height <= clip[3];
   return WithSubtract(Ordered(x, y, x + r->width, y + r->height), [&] {
@@ -279,6 +285,7 @@ int DrawGraphicStretched(int x1, int y1, int x2, int y2, int handle, int transpa
   GraphicRecord* r = nullptr;
   int p = Prologue(handle, &r);
   if (p != 0) return p == kDone ? 0 : -1;
+  if (!r->set->textured) return DrawGraphicStretchedSoft(x1, y1, x2, y2, r, transparent);
   return WithSubtract(Ordered(x1, y1, x2, y2), [&] {
     return DrawStretchedWorker(r, x1, y1, x2, y2, float(x1), float(y1), float(x2), float(y2), transparent, 1);
   });
@@ -289,6 +296,7 @@ int DrawGraphicStretchedF(float x1, float y1, float x2, float y2, int handle, in
   int p = Prologue(handle, &r);
   if (p != 0) return p == kDone ? 0 : -1;
   int ix1 = FloatToInt(x1), iy1 = FloatToInt(y1), ix2 = FloatToInt(x2), iy2 = FloatToInt(y2);
+  if (!r->set->textured) return DrawGraphicStretchedSoft(ix1, iy1, ix2, iy2, r, transparent);
   return WithSubtract(Ordered(ix1, iy1, ix2, iy2), [&] {
     return DrawStretchedWorker(r, ix1, iy1, ix2, iy2, x1, y1, x2, y2, transparent, 0);
   });
@@ -318,6 +326,7 @@ int DrawGraphicRect(int dx, int dy, int sx, int sy, int width, int height, int h
     FlushVertexBatch();
     ds.clip[0] = rect.left, ds.clip[1] = rect.top, ds.clip[2] = rect.right, ds.clip[3] = rect.bottom;
     for (int i = 0; i < 4; i++) ds.clipf[i] = float(ds.clip[i]);
+    SyncSoftDrawState();
     if (turn)
       result = DrawGraphicTurned(dx - r->width + sx + width, dy - sy, handle, transparent);
     else
@@ -325,6 +334,7 @@ int DrawGraphicRect(int dx, int dy, int sx, int sy, int width, int height, int h
     FlushVertexBatch();
     memcpy(ds.clip, kept, sizeof(kept));
     memcpy(ds.clipf, keptf, sizeof(keptf));
+    SyncSoftDrawState();
   }
   return result;
 }
@@ -334,6 +344,7 @@ int DrawGraphicRotatedF(float x, float y, double scale, double angle, int handle
   int p = Prologue(handle, &r);
   if (p != 0) return p == kDone ? 0 : -1;
   if (scale == 0.0) return -1;
+  if (!r->set->textured) return DrawGraphicRotatedSoft(x, y, scale, angle, r, transparent, turn);
   if (!SubtractEmulated()) return DrawRotatedWorker(r, x, y, scale, angle, transparent, turn);
   IntRect bounds;
   RotatedBounds(r, x, y, scale, angle, &bounds);
@@ -349,6 +360,7 @@ int DrawGraphicQuadF(float x1, float y1, float x2, float y2, float x3, float y3,
   GraphicRecord* r = nullptr;
   int p = Prologue(handle, &r);
   if (p != 0) return p == kDone ? 0 : -1;
+  if (!r->set->textured) return DrawGraphicQuadSoftF(x1, y1, x2, y2, x3, y3, x4, y4, r, transparent);
   int bx[4] = {FloatToInt(x1), FloatToInt(x2), FloatToInt(x3), FloatToInt(x4)};
   int by[4] = {FloatToInt(y1), FloatToInt(y2), FloatToInt(y3), FloatToInt(y4)};
   IntRect bounds = {0xFFFFFF, 0xFFFFFF, 0, 0};
@@ -422,8 +434,18 @@ int DrawGraphicQuadF(float x1, float y1, float x2, float y2, float x3, float y3,
 int ClearDrawTarget(const int32_t* rect) {
   GraphicsDeviceState& d = GraphicsDevice();
   if (!d.started) return -1;
-  if (!d.direct3d_mode || !d.device) return -1;
   DrawSettings& ds = Draw();
+  if (!d.direct3d_mode) {
+    MEMIMG* target = DrawTargetMemImg(ds.draw_target);
+    if (!target) return -1;
+    // The clear colour is black in every pixel format.
+    const bool whole_image = !rect || rect[0] < 0 || rect[1] < 0;
+    const IntRect area = whole_image ? IntRect{0, 0, target->width, target->height}
+                                     : IntRect{rect[0], rect[1], rect[2], rect[3]};
+    FillMemImgRawRect(target, &area, 0);
+    return 0;
+  }
+  if (!d.device) return -1;
   FlushVertexBatch();
   EndDeviceScene();
   int w = ds.area_width, h = ds.area_height;

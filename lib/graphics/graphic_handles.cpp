@@ -12,6 +12,8 @@
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/mask.h"
+#include "lib/graphics/soft_draw.h"
+#include "lib/softrender/soft_draw_state.h"
 
 // Movies are not built yet: until they are, closing one is skipped.
 int CloseMovieHandle(int handle) __attribute__((weak));
@@ -22,6 +24,7 @@ constinit HandleTable<GraphicRecord, kGraphicCapacity> g_graphics(kHandleKindGra
 
 void FreeTextureSet(GraphicTextureSet* set) {
   if (set->textured) ReleaseTextureSetTiles(set);
+  else ReleaseMemImg(&set->soft_image);
   RR_FREE(set);
 }
 
@@ -60,7 +63,12 @@ int CreateGraphicDrawInfo(int handle) {
   GraphicRecord* r = g_graphics.Find(handle);
   if (!r || !r->set) return -1;
   GraphicTextureSet* set = r->set;
-  if (!set->textured) return WriteLogLine("テクスチャ描画情報の作成に失敗しました\n");
+  if (!set->textured) {
+    // A view of the graphic's rectangle of the set's image.
+    ReleaseMemImg(&r->soft_view);
+    DeriveMemImg(&r->soft_view, &set->soft_image, r->set_x, r->set_y, r->width, r->height);
+    return IsValidMemImg(&r->soft_view) ? 0 : WriteLogLine("テクスチャ描画情報の作成に失敗しました\n");
+  }
   int gx1 = r->set_x, gy1 = r->set_y, gx2 = r->set_x + r->width, gy2 = r->set_y + r->height;
   int overlapping = 0;
   for (int i = 0; i < set->tile_count; i++) {
@@ -142,6 +150,13 @@ int DeleteGraphic(int handle) {
     for (int i = 0; i < r->set->tile_count && r->set->textured; i++) {
       if (Desired().texture == r->set->tiles[i].texture) Desired().texture = nullptr;
     }
+    if (!r->set->textured) {
+      // Software draws must not keep pointing at the pixels about to go.
+      SoftDrawState& soft = SoftDraw();
+      if (soft.target == &r->soft_view) soft.target = DrawTargetMemImg(-2);
+      if (soft.blend_image == &r->soft_view) soft.blend_image = nullptr;
+      ReleaseMemImg(&r->soft_view);
+    }
     if (--r->set->reference_count == 0) FreeTextureSet(r->set);
     r->set = nullptr;
   }
@@ -172,6 +187,7 @@ int TerminateGraphicsSystem() {
   FreeAllLightHandles();
   FreeLightHandle(GetDefaultLightHandle());
   ReleaseDirect3DDevice();
+  ReleaseScreenMemImgs();
   d.started = 0;
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
+#include "lib/core/math3d.h"
 #include "lib/core/memory.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
@@ -226,8 +227,62 @@ int CreateGraphicTexture(GraphicTextureSet* set) {
   return 0;
 }
 
+namespace {
+
+// A set without textures: one MEMIMG of the graphic's size in the screen's
+// (or the creation setting's) depth.
+int SetupSoftwareImages(GraphicRecord* r, int handle, int width, int height, int alpha, int palette) {
+  const GraphicsSettings& cfg = GraphicsConfig();
+  auto* set = static_cast<GraphicTextureSet*>(RR_CALLOC(sizeof(GraphicTextureSet)));
+  if (!set) {
+    WriteLogLine("グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
+    DeleteGraphic(handle);
+    return -1;
+  }
+  set->textured = 0;
+  set->special_format = 0;
+  set->alpha = uint8_t(cfg.create_drawable ? 0 : alpha != 0);
+  set->bit_depth = uint8_t(cfg.creation_depth ? cfg.creation_depth : Screen().colour_bits);
+  set->palette = uint8_t(palette != 0);
+  set->software = 1;
+  set->default_pool = 0;
+  set->drawable = 1;
+  set->mip_levels = 0;
+  set->alpha_test = 0;
+  set->transparent_colour = cfg.transparent_colour;
+  set->width = width;
+  set->height = height;
+  set->reference_count = 1;
+  r->set = set;
+  r->set_x = r->set_y = 0;
+  r->width = width;
+  r->height = height;
+  const int format = set->bit_depth == 16 ? kMemImgRgb565 : kMemImg32;
+  set->format_code = uint32_t(format == kMemImgRgb565 ? (set->alpha ? 19 : 18) : (set->alpha ? 21 : 20));
+  uint32_t key = 0xFFFF;
+  if (!set->palette) {
+    const uint32_t c = set->transparent_colour;
+    key = GetPixelFormatInfoPixelCode(GetDefaultPixelFormatInfo(format, 0, 0), int((c >> 16) & 255),
+                                      int((c >> 8) & 255), int(c & 255), 0);
+  }
+  // The extra blocks give the kernels the run table and premultiplied copy
+  // of loaded images.
+  if (InitMemImg(&set->soft_image, width, height, -1, key, format, set->palette, set->alpha, 1, nullptr) != 0) {
+    WriteLogLine("メモリイメージの作成に失敗しました\n");
+    DeleteGraphic(handle);
+    return -1;
+  }
+  FillMemImgRawRect(&set->soft_image, nullptr, 0);
+  if (CreateGraphicDrawInfo(handle) != 0) {
+    DeleteGraphic(handle);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int SetupGraphicImages(int mip_levels, int handle, int width, int height, int alpha, int palette, int special) {
-  (void)palette;
   GraphicRecord* r = GraphicHandleToRecord(handle);
   if (!r) return -1;
   GraphicsDeviceState& d = GraphicsDevice();
@@ -237,12 +292,7 @@ int SetupGraphicImages(int mip_levels, int handle, int width, int height, int al
     return -1;
   };
   if (width < 1 || height < 1) return fail();
-  if (!d.direct3d_mode) {
-    // Software images are made by the software renderer, which this build
-    // does not carry.
-    WriteLogLine("メモリイメージの作成に失敗しました\n");
-    return fail();
-  }
+  if (!d.direct3d_mode) return SetupSoftwareImages(r, handle, width, height, alpha, palette);
   GraphicTextureSet h{};
   h.textured = 1;
   h.default_pool = uint8_t(cfg.default_pool != 0);
@@ -365,6 +415,91 @@ int Convert(const Transfer& tr, void* dst, int pitch, const ImageRect& src) {
 
 }  // namespace
 
+namespace {
+
+// The transfer into a set without textures: the destination rectangle is
+// clipped to the set (whole_set) or to the graphic, and the image written
+// into the set's MEMIMG.
+int TransferImageToSoftImage(GraphicRecord* r, const ImageRect* source_rect, int dx, int dy, const BaseImage* image,
+                             const BaseImage* alpha_image, int use_transparent, int whole_set) {
+  GraphicTextureSet* set = r->set;
+  MEMIMG* target = &set->soft_image;
+  if (!IsValidMemImg(target)) return -1;
+  const int w = source_rect->right - source_rect->left, h = source_rect->bottom - source_rect->top;
+  IntRect dst{whole_set ? dx : r->set_x + dx, whole_set ? dy : r->set_y + dy, 0, 0};
+  dst.right = dst.left + w;
+  dst.bottom = dst.top + h;
+  const IntRect limit = whole_set ? IntRect{0, 0, set->width, set->height}
+                                  : IntRect{r->set_x, r->set_y, r->set_x + r->width, r->set_y + r->height};
+  IntRect clipped = dst;
+  ClipRect(&clipped, &limit);
+  if (clipped.right <= clipped.left || clipped.bottom <= clipped.top) return -1;
+  const int sx = source_rect->left + (clipped.left - dst.left), sy = source_rect->top + (clipped.top - dst.top);
+  // DXT data is turned into plain pixels first.
+  BaseImage plain{}, plain_alpha{};
+  auto expand = [](const BaseImage* in, BaseImage* out) -> const BaseImage* {
+    if (!in || in->format.compression == kCompressionNone) return in;
+    *out = *in;
+    const uint64_t size = GetBaseImageDataSize(in);
+    out->pixels = static_cast<uint8_t*>(RR_ALLOC(size_t(size)));
+    if (!out->pixels) return nullptr;
+    memcpy(out->pixels, in->pixels, size_t(size));
+    if (DecompressDxtBaseImage(out) != 0) {
+      RR_FREE(out->pixels);
+      out->pixels = nullptr;
+      return nullptr;
+    }
+    return out;
+  };
+  const BaseImage* src = expand(image, &plain);
+  const BaseImage* src_alpha = expand(alpha_image, &plain_alpha);
+  int result = -1;
+  if (!src || (alpha_image && !src_alpha)) {
+    WriteLogLine("標準イメージ用のメモリ確保に失敗しました\n");
+  } else {
+    result = ConvertBaseImageToMemImg(src, src_alpha, target, sx, sy, clipped.right - clipped.left,
+                                      clipped.bottom - clipped.top, clipped.left, clipped.top, use_transparent);
+  }
+  RR_FREE(plain.pixels);
+  RR_FREE(plain_alpha.pixels);
+  if (result < 0) return -1;
+  MemImgBase* base = target->base;
+  if (set->palette && base->palette) {
+    // The transparent colour becomes the index of the first palette entry
+    // that holds it (0 when none does).
+    const uint32_t c = set->transparent_colour;
+    uint32_t want;
+    if (base->pixel_format == kMemImg32) {
+      want = c & 0xFFFFFF;
+    } else {
+      want = GetPixelFormatInfoPixelCode(GetDefaultPixelFormatInfo(kMemImgRgb565, 0, 0), int((c >> 16) & 255),
+                                         int((c >> 8) & 255), int(c & 255), 0) & 0xFFFF;
+    }
+    uint32_t index = 0;
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t entry = 0;
+      if (base->pixel_format == kMemImg32) {
+        memcpy(&entry, base->palette + 4 * i, 4);
+        entry &= 0xFFFFFF;
+      } else {
+        uint16_t e16;
+        memcpy(&e16, base->palette + 2 * i, 2);
+        entry = e16;
+      }
+      if (entry == want) {
+        index = i;
+        break;
+      }
+    }
+    base->colour_key = index;
+    // The run table was built under the old key.
+    if (base->run_table_valid) BuildMemImgRunTable(base);
+  }
+  return 0;
+}
+
+}  // namespace
+
 int TransferImageToTexture(int handle, const ImageRect* source_rect, int dx, int dy, const BaseImage* image,
                            const BaseImage* alpha_image, int blend_image, int use_transparent, int whole_set) {
   (void)blend_image;
@@ -381,7 +516,9 @@ int TransferImageToTexture(int handle, const ImageRect* source_rect, int dx, int
   if (alpha_image && (alpha_image->width < source_rect->right || alpha_image->height < source_rect->bottom))
     return -1;
   GraphicTextureSet* set = r->set;
-  if (!set->textured || !d.device) return -1;
+  if (!set->textured) return TransferImageToSoftImage(r, source_rect, dx, dy, image, alpha_image, use_transparent,
+                                                      whole_set);
+  if (!d.device) return -1;
   const PixelFormatInfo* dst_format = GetColorFormatRecord(CodeFormat(set->format_code));
   if (!dst_format) return -1;
   // DXT sources are turned into plain pixels first (the device keeps no DXT

@@ -17,6 +17,3 @@
 // No part keeps a graphic-handle count or last-drawn words yet; skipped.
 RR_WEAK int ResetGraphicHandleCount();
 RR_WEAK int ClearLastDrawWords();
-// The software screen: skipped until the software renderer exists.
-RR_WEAK int CreateScreenMemImgs();
-RR_WEAK int CopyScreenImageToWindow(int src_x, int src_y, int src_w, int src_h, int dst_w, int dst_h);

@@ -4,6 +4,7 @@
 #include "lib/core/log.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
+#include "lib/graphics/soft_draw.h"
 #include "platform/kernel.h"
 #include "platform/window.h"
 
@@ -117,8 +118,7 @@ int FlipScreenCore() {
     return 0;
   }
   if (vblank_on) WaitVBlankPaced();
-  if (CopyScreenImageToWindow)
-    CopyScreenImageToWindow(source.left, source.top, source.right - source.left, source.bottom - source.top,
+  CopyScreenImageToWindow(source.left, source.top, source.right - source.left, source.bottom - source.top,
                             dest.right - dest.left, dest.bottom - dest.top);
   return 0;
 }

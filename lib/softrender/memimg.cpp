@@ -37,10 +37,6 @@ bool ClipCopy(IntRect* r, int* dx, int* dy, int src_w, int src_h, int dst_w, int
   return true;
 }
 
-int BaseBytesPerPixel(const MemImgBase* base) {
-  return MemImgBytesPerPixel(base->pixel_format, base->paletted, base->alpha);
-}
-
 // Appends the runs of one row of kinds to out; returns the bytes written.
 int WriteRuns(const uint8_t* kinds, int width, uint8_t* out) {
   int n = 0;
@@ -231,6 +227,9 @@ void FillMemImgRawRect(MEMIMG* mem_img, const IntRect* rect, uint32_t value) {
   IntRect r = rect ? *rect : whole;
   ClipRect(&r, &whole);
   if (Empty(r)) return;
+  // The run table and premultiplied copy no longer describe the pixels.
+  mem_img->base->run_table_valid = 0;
+  mem_img->base->premultiplied_valid = 0;
   const int bpp = mem_img->base->format_info->bytes_per_pixel;
   const int pitch = mem_img->base->pitch;
   for (int y = r.top; y < r.bottom; ++y) {
@@ -258,6 +257,8 @@ int CopyMemImgRect(MEMIMG* destination, const MEMIMG* source, const IntRect* rec
   // Parts of the rectangle outside either image are not copied.
   if (!ClipCopy(&r, &x, &y, source->width, source->height, destination->width, destination->height)) return -1;
   const ImageRect ir{r.left, r.top, r.right, r.bottom};
+  destination->base->run_table_valid = 0;
+  destination->base->premultiplied_valid = 0;
   return ConvertPixelFormatBlit(destination->pixels, destination->base->pitch, destination->base->format_info,
                                 source->pixels, source->base->pitch, source->base->format_info, nullptr, 0,
                                 nullptr, x, y, &ir, 0, 0, 0, kDitherNone, 0, 0, 0, 0);
