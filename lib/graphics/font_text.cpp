@@ -143,7 +143,7 @@ void DrawTextureGlyph(const FontRecord* font, const GlyphCacheEntry* entry, int 
 
 }  // namespace
 
-uint32_t ModulateSoftTextColour(uint32_t value) {
+static uint32_t ModulateSoftTextColour(uint32_t value) {
   const uint32_t bright = Draw().bright;
   int r = 0, g = 0, b = 0;
   SplitColorCode(value, &r, &g, &b);
@@ -160,13 +160,9 @@ int FontTextCacheBuild(int draw, int x, int y, const char* text, uint32_t colour
   if (font == nullptr) return -1;
   y -= font->height_adjust / 2;
   // Texture glyphs take their colour from the bright colour: the text and
-  // edge colours modulated by the current one, as packed words. The
-  // software path writes the modulated colours as screen values.
+  // edge colours modulated by the current one, as packed words. (The
+  // software path writes the colours it is given; its caller modulates.)
   uint32_t packed_colour = 0, packed_edge = 0;
-  if (draw && target != nullptr) {
-    colour = ModulateSoftTextColour(colour);
-    edge_colour = ModulateSoftTextColour(edge_colour);
-  }
   if (draw && target == nullptr && font->texture_cache) {
     const uint32_t bright = Draw().bright;
     auto modulate = [&](uint32_t value) {
@@ -297,6 +293,9 @@ int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, ui
   if (font == nullptr || !IsValidMemImg(screen)) return -1;
   const bool antialiased = (font->type & kFontTypeAntialias) != 0;
   const uint32_t mode = soft.blend_mode;
+  // The glyphs are written in the colours under the bright colour.
+  colour = ModulateSoftTextColour(colour);
+  edge_colour = ModulateSoftTextColour(edge_colour);
   // Glyph pixels of anti-aliased fonts carry alpha and always go through the
   // work image, whatever the blend mode.
   if (!antialiased && (mode == 0 || (mode == 1 && soft.blend_param == 255))) {
@@ -314,9 +313,8 @@ int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, ui
   ClipRect(&area, &work_rect);
   uint32_t key = 0;
   if (!antialiased) {
-    const uint32_t text_value = ModulateSoftTextColour(colour), edge_value = ModulateSoftTextColour(edge_colour);
     key = work->base->colour_key;
-    while (key == text_value || key == edge_value) ++key;
+    while (key == colour || key == edge_colour) ++key;
   }
   FillMemImgRawRect(work, &area, key);
   const uint32_t kept_key = work->base->colour_key;

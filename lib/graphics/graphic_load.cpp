@@ -11,6 +11,7 @@
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/soft_draw.h"
 #include "lib/graphics/model_tables.h"
 #include "lib/image/image_load.h"
 
@@ -302,7 +303,15 @@ int CopyDrawScreenToGraphic(int source, int x1, int y1, int x2, int y2, int dx, 
   if (!(0 <= x1 && x1 < x2 && x2 <= sw && 0 <= y1 && y1 < y2 && y2 <= sh)) return -1;
   int w = x2 - x1, h = y2 - y1;
   if (dx < 0 || dy < 0 || dx + w > r->width || dy + h > r->height) return -1;
-  if (!r->set->textured || !d.device) return -1;
+  if (!r->set->textured) {
+    MEMIMG* to = GraphicMemImg(r);
+    MEMIMG* from = src ? GraphicMemImg(src) : &SoftScreenImage();
+    if (!to || !IsValidMemImg(from)) return -1;
+    const IntRect rect{x1, y1, x2, y2};
+    CopyMemImgRect(to, from, &rect, dx, dy);
+    return 0;
+  }
+  if (!d.device) return -1;
   plat::Direct3DSurface9* from = nullptr;
   int ox = 0, oy = 0;
   if (src && src->set && src->set->textured) {

@@ -163,6 +163,23 @@ int CreateBackBufferLockSurfaces(const int32_t rect[4], BaseImage* out, int targ
   // The rectangle is checked against the target it names: here the screen,
   // whatever the draw area of the current target is.
   if (target == -1) target = GetDrawTarget();
+  if (!d.direct3d_mode) {
+    // A view straight into the target's image, checked against its size.
+    MEMIMG* image = DrawTargetMemImg(target);
+    if (!image || !(0 <= rect[0] && rect[0] < rect[2] && rect[2] <= image->width && 0 <= rect[1] &&
+                    rect[1] < rect[3] && rect[3] <= image->height))
+      return -1;
+    *out = BaseImage{};
+    out->format = *image->base->format_info;
+    out->width = rect[2] - rect[0];
+    out->height = rect[3] - rect[1];
+    out->pitch = image->base->pitch;
+    out->pixels = image->pixels + size_t(rect[1]) * size_t(image->base->pitch) +
+                  size_t(rect[0]) * image->base->format_info->bytes_per_pixel;
+    out->mip_count = 0;
+    g_lock = {1, nullptr, nullptr};
+    return 0;
+  }
   int width = 0, height = 0;
   GetScreenSize(&width, &height);
   if (!(0 <= rect[0] && rect[0] < rect[2] && rect[2] <= width && 0 <= rect[1] && rect[1] < rect[3] &&

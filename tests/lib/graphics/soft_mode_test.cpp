@@ -222,6 +222,32 @@ TEST_P(SoftMode, PlainFontTextGoesStraightIntoTheTarget) {
   FontHandleDelete(font);
 }
 
+TEST_P(SoftMode, ScreenCopiesAndLocksReadTheScreenImage) {
+  MEMIMG& screen = SoftScreenImage();
+  const uint32_t green = GetColorCode(0, 255, 0);
+  const IntRect spot{30, 40, 35, 45};
+  FillMemImgRawRect(&screen, &spot, green);
+  const int g = MakeGraphic(20, 20);
+  ASSERT_NE(g, -1);
+  MEMIMG* gm = GraphicMemImg(GraphicHandleToRecord(g));
+  ASSERT_EQ(CopyDrawScreenToGraphic(-2, 30, 40, 40, 50, 2, 3, g), 0);
+  EXPECT_EQ(Rgb(gm, 2, 3), Reduced(0x00FF00));
+  EXPECT_EQ(Rgb(gm, 6, 7), Reduced(0x00FF00));
+  EXPECT_EQ(Rgb(gm, 7, 8), 0u);
+  // A rectangle that does not fit the graphic is refused.
+  EXPECT_EQ(CopyDrawScreenToGraphic(-2, 0, 0, 30, 30, 0, 0, g), -1);
+  // A lock gives a view of the screen's pixels.
+  const int32_t rect[4] = {30, 40, 32, 42};
+  BaseImage view{};
+  ASSERT_EQ(CreateBackBufferLockSurfaces(rect, &view, -2, 1), 0);
+  EXPECT_EQ(view.width, 2);
+  EXPECT_EQ(view.pixels, screen.pixels + 40 * screen.base->pitch + 30 * screen.base->format_info->bytes_per_pixel);
+  EXPECT_EQ(ReleaseBackBufferLockSurfaces(), 0);
+  const int32_t outside[4] = {630, 0, 641, 10};
+  EXPECT_EQ(CreateBackBufferLockSurfaces(outside, &view, -2, 1), -1);
+  DeleteGraphic(g);
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, SoftMode, ::testing::Values(16, 32));
 
 }  // namespace
