@@ -358,6 +358,40 @@ TEST_F(BossTest, GlideSpeedsUpSlowsDownAndArrives) {
   EXPECT_LT(d, 3.0);
 }
 
+TEST_F(BossTest, SinglePhaseBossGoesStraightToItsDefeat) {
+  GameObject& b = Make(kBoss3A);
+  EXPECT_EQ(b.body_radius, 40.0);
+  EXPECT_EQ(b.life, 2000.0);
+  ToFight(b);
+  Step(b, 200);
+  Kill(b);
+  EXPECT_EQ(b.state, kBossDefeated);
+  EXPECT_EQ(g_game.boss_gauge.phase, kGaugePhaseDefeated);
+  EXPECT_EQ(g_phase_calls[2], 0);
+  // Bosses of the later stages fill their first step on its third frame.
+  EXPECT_EQ(kBossSetups[kBoss3A].first_fill, 2u);
+}
+
+TEST_F(BossTest, LastBossMakesItsAuraItself) {
+  Make(kBoss5);
+  EXPECT_EQ(CountInUse(g_effects, kEffectPoolSize, kKindBossAura), 0);
+  EXPECT_EQ(g_game.boss_gauge.life_per_phase[2], 3500.0);
+}
+
+// A dialogue step whose successor is missing from its table ends the
+// dialogue instead of leaving the boss stuck in it.
+TEST_F(BossTest, StepMissingFromItsDialogueEndsTheDialogue) {
+  const DialogueStep steps[] = {{10, 1, 1, {"a", "", ""}, 13}};
+  const Dialogue talk = {steps, 1};
+  GameObject b{};
+  b.sub_state = 10;
+  g_input.held_actions = kActionFocus;
+  for (int i = 0; i < 20; ++i) RunDialogueStep(b, talk, 20, 0);
+  EXPECT_EQ(b.sub_state, 13u);
+  RunDialogueStep(b, talk, 20, 0);
+  EXPECT_EQ(b.sub_state, kTalkDone);
+}
+
 // ---- In the stage -------------------------------------------------------------
 
 void CreateTestBoss(GameObject& r) { CreateBoss(r, kBossSetups[kBoss1A]); }
