@@ -11,6 +11,7 @@
 #include "lib/core/memory.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
+#include "lib/softrender/soft_image.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/model_tables.h"
@@ -314,6 +315,7 @@ int LibraryEndCore() {
     g_com_initialised = 0;
   }
   Step("DeleteAllSoftImages -");
+  DeleteAllSoftImages();
   g_started = 0;
 
   Step("PumpUntilDestroyed");
