@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -252,6 +253,65 @@ TEST(MemImgConvert, OutsideSourceIsClipped) {
   std::memcpy(&px, m.pixels + 2 * m.base->pitch + 8, 4);
   EXPECT_EQ(px, 0u);
   EXPECT_EQ(ConvertBaseImageToMemImg(&img, nullptr, &m, 0, 0, 2, 2, 4, 0, 0), -1);
+  ReleaseMemImg(&m);
+  FreeBaseImagePixels(&img);
+}
+
+BaseImage Pal8(int w, int h, const std::vector<uint8_t>& idx) {
+  BaseImage img{};
+  SetPixelFormatInfoPal8(&img.format);
+  for (int i = 0; i < 256; ++i) img.format.palette[i] = PaletteEntry{uint8_t(i), uint8_t(255 - i), uint8_t(i * 7), 0};
+  img.width = w;
+  img.height = h;
+  img.pitch = (w + 3) & ~3;
+  img.pixels = static_cast<uint8_t*>(std::calloc(size_t(img.pitch) * h, 1));
+  for (int y = 0; y < h; ++y) std::memcpy(img.pixels + y * img.pitch, &idx[size_t(y) * w], size_t(w));
+  return img;
+}
+
+TEST(MemImgConvert, PalettedImageKeepsIndicesAndConvertsThePalette) {
+  BaseImage img = Pal8(4, 1, {3, 9, 9, 200});
+  MEMIMG m32 = Zeroed(), m16 = Zeroed();
+  ASSERT_EQ(InitMemImg(&m32, 4, 1, -1, 9, kMemImg32, 1, 0, 1, nullptr), 0);
+  ASSERT_EQ(ConvertBaseImageToMemImg(&img, nullptr, &m32, 0, 0, 4, 1, 0, 0, 0), 0);
+  EXPECT_EQ(std::memcmp(m32.pixels, "\x03\x09\x09\xC8", 4), 0);
+  EXPECT_EQ(m32.base->palette_entries_used, 201);
+  uint32_t e;
+  std::memcpy(&e, m32.base->palette + 4 * 200, 4);
+  EXPECT_EQ(e, 200u | (55u << 8) | (uint32_t(uint8_t(200 * 7)) << 16));
+  EXPECT_EQ(std::memcmp(m32.base->palette_copy, m32.base->palette, 1024), 0);
+  // Index 9 is the key: a transparent run of two between opaque ones.
+  const uint8_t runs[] = {0x40, 0x01, 0x40, 0xC0};
+  EXPECT_EQ(std::memcmp(m32.base->run_table, runs, 4), 0);
+
+  ASSERT_EQ(InitMemImg(&m16, 4, 1, -1, 0, kMemImgRgb565, 1, 0, 0, nullptr), 0);
+  ASSERT_EQ(ConvertBaseImageToMemImg(&img, nullptr, &m16, 0, 0, 4, 1, 0, 0, 0), 0);
+  uint16_t e16;
+  std::memcpy(&e16, m16.base->palette + 2 * 200, 2);
+  const int r = uint8_t(200 * 7), g = 55, b = 200;
+  EXPECT_EQ(e16, uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)));
+  ReleaseMemImg(&m32);
+  ReleaseMemImg(&m16);
+  std::free(img.pixels);
+}
+
+TEST(MemImgConvert, KeyColourBecomesAlphaZero) {
+  // A 16-bit alpha image keyed on pure green (RGB565 0x07E0).
+  BaseImage img{};
+  ASSERT_EQ(CreateXrgb8BaseImage(2, 1, &img), 0);
+  const uint32_t px[2] = {0x0000FF00, 0x00FF0000};
+  std::memcpy(img.pixels, px, 8);
+  MEMIMG m = Zeroed();
+  ASSERT_EQ(InitMemImg(&m, 2, 1, -1, 0x07E0, kMemImgRgb565, 0, 1, 1, nullptr), 0);
+  ASSERT_EQ(ConvertBaseImageToMemImg(&img, nullptr, &m, 0, 0, 2, 1, 0, 0, 1), 0);
+  uint32_t a, b;
+  std::memcpy(&a, m.pixels, 4);
+  std::memcpy(&b, m.pixels + 4, 4);
+  EXPECT_EQ((a >> 16) & 0xFF, 0u);
+  EXPECT_EQ((b >> 16) & 0xFF, 255u);
+  EXPECT_EQ(b & 0xFFFF, 0xF800u);
+  EXPECT_EQ(m.base->run_table[0], 0x00);
+  EXPECT_EQ(m.base->run_table[1], 0x40);
   ReleaseMemImg(&m);
   FreeBaseImagePixels(&img);
 }
