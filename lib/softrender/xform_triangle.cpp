@@ -152,6 +152,8 @@ bool SetUpFrame(const TriangleVertex* verts, bool textured, Frame* f) {
   for (int i = 0; i < 3; ++i) {
     if (!InRange(verts[i].x) || !InRange(verts[i].y)) return false;
     if (textured && (!InRange(verts[i].u) || !InRange(verts[i].v))) return false;
+  }
+  for (int i = 0; i < 3; ++i) {
     for (int j = i + 1; j < 3; ++j) {
       if (!InRange(verts[i].x - verts[j].x) || !InRange(verts[i].y - verts[j].y)) return false;
     }

@@ -193,6 +193,9 @@ TEST(TriangleFrame, UnsafeInputsAreRefusedOrContained) {
   DrawMemImgTexturedTriangle(&d.m, &src.img.m, far, 0, nullptr, 0);
   DrawMemImgTexturedTriangle(&d.m, &src.img.m, wrap, 0, nullptr, 0);
   DrawMemImgTexturedTriangle(&d.m, nullptr, far, 0, nullptr, 1);
+  const TriangleVertex extreme[3] = {V(0, 0, 0, 0), V(INT32_MIN, INT32_MAX, 8, 0), V(INT32_MAX, 8, INT32_MIN, 8)};
+  DrawMemImgTexturedTriangle(&d.m, &src.img.m, extreme, 0, nullptr, 0);
+  DrawMemImgTexturedTriangle(&d.m, nullptr, extreme, 0, nullptr, 1);
   Image small_blend(4, 8, kMemImgByte);
   const TriangleVertex t[3] = {V(0, 0, 0, 0), V(8, 0, 8, 0), V(0, 8, 0, 8)};
   DrawMemImgTexturedTriangle(&d.m, &src.img.m, t, 0, &small_blend.m, 0);
