@@ -1,52 +1,38 @@
 // lib/softrender/blit_stretch_kernels.h - what the stretched blit's kernels
-// share: the per-draw context, the lerp forms and the expansion of the draw
-// state's choices into one specialised loop per combination.
+// share: the per-draw context and the expansion of the draw state's choices
+// into one specialised loop per combination.
 #pragma once
 
 #include <cstdint>
 
+#include "lib/softrender/blit_pixel_ops.h"
 #include "lib/softrender/blit_stretch.h"
 
 // Read once per draw.
 struct StretchContext {
   const uint8_t* palette;  // the source's palette (4-byte or RGB565 entries), or null
   uint32_t key;            // transparent colour, or palette index
-  const uint32_t* mul_b;   // Mul rows of the bright colour's blue, green and red bytes
-  const uint32_t* mul_g;
-  const uint32_t* mul_r;
-  const uint32_t* mul_p;   // Mul row of the blend parameter
-  const int32_t* diff_p;   // Diff row of the blend parameter, at its centre
-  const uint8_t* weight;   // blend-image byte to weight
-  int32_t p;
+  blitops::OpRows rows;    // the table rows of the parameter and the bright colour
 };
 
 // Blend mode 3 at full strength with the white bright colour, no blend image
-// and no source alpha: subtracts the source word itself, on the zero-stop walk.
+// and no source alpha: the source word itself is subtracted (the same result
+// as through the Mul row), on the zero-stop walk.
 constexpr int kStretchFullSub = 13;
-
-// d + (x - d) * f / 2^Shift, floored; f never exceeds 255^(Shift/8), so the
-// result stays between d and x.
-template <int Shift>
-inline int32_t StretchLerp(int32_t d, int32_t x, int64_t f) {
-  if constexpr (Shift == 0) {
-    return x;
-  } else {
-    return static_cast<int32_t>(((int64_t{d} << Shift) + int64_t{x - d} * f) >> Shift);
-  }
-}
 
 inline StretchContext MakeStretchContext(const StretchSource& src) {
   const BlendTables& t = SoftBlendTables();
   StretchContext c;
   c.palette = src.base->paletted == 1 ? src.base->palette : nullptr;
   c.key = src.base->colour_key;
-  c.mul_b = t.mul[src.bright & 0xFF];
-  c.mul_g = t.mul[(src.bright >> 8) & 0xFF];
-  c.mul_r = t.mul[(src.bright >> 16) & 0xFF];
-  c.mul_p = t.mul[src.p];
-  c.diff_p = DiffRowCentre(src.p);
-  c.weight = t.weight;
-  c.p = src.p;
+  c.rows.mul_p = t.mul[src.p];
+  c.rows.mul_b = t.mul[src.bright & 0xFF];
+  c.rows.mul_g = t.mul[(src.bright >> 8) & 0xFF];
+  c.rows.mul_r = t.mul[(src.bright >> 16) & 0xFF];
+  c.rows.diff_p = DiffRowCentre(src.p);
+  c.rows.mix6_p = &t.mix6[src.p >> 2][0][0];
+  c.rows.weight = t.weight;
+  c.rows.p = static_cast<uint32_t>(src.p);
   return c;
 }
 
@@ -66,8 +52,8 @@ inline void ExpandStretch(const StretchWalk& w, const StretchContext& c, const b
 }
 
 // The mode that a draw takes after the parameter tests of the kernel heads,
-// or -1 when nothing is drawn. Mode 1 at full strength is mode 0, and mode 3
-// at full strength under the plain conditions is the full-strength subtraction.
+// or -1 when nothing is drawn. Mode 1 at full strength is mode 0; mode 3 on a
+// paletted source has no exit at parameter 0.
 inline int StretchKernelMode(const StretchSource& s, bool paletted, bool alpha) {
   switch (s.mode) {
     case 0: return 0;
@@ -113,3 +99,7 @@ constexpr bool kStretchZeroStop = (Mode == 0 || Mode == kStretchFullSub) && Whit
 template <int Mode, bool Pal, bool Blend, bool White, bool Alpha>
 constexpr bool kStretchExists =
     !(Pal && Alpha) && (Mode != kStretchFullSub || (White && !Blend && !Alpha));
+
+// The pixel operation's mode for a kernel mode.
+template <int Mode>
+constexpr int kStretchOpMode = Mode == kStretchFullSub ? 3 : Mode;

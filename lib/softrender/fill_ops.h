@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "lib/softrender/blend_tables.h"
+#include "lib/softrender/blit_pixel_ops.h"
 #include "lib/softrender/memimg.h"
 #include "lib/softrender/soft_draw_state.h"
 
@@ -56,21 +57,6 @@ inline void StorePixel16(uint8_t* px, uint32_t v) {
   std::memcpy(px, &w, 2);
 }
 
-// Saturating add of the three channels in one word; green and red keep the
-// OR of the operands' lowest bits, and byte 3 receives the carry out of red.
-inline uint32_t FillPackedAdd32(uint32_t d, uint32_t s) {
-  uint32_t sum = (d & 0xFEFEFFu) + (s & 0xFEFEFFu);
-  uint32_t k = sum & 0x1010100u;
-  return (k - (k >> 8)) | ((d | s) & 0x10100u) | sum;
-}
-
-// Subtract clamped at 0 per channel, in one word; byte 3 becomes 0.
-inline uint32_t FillPackedSub32(uint32_t d, uint32_t s) {
-  uint32_t e = (d | 0x1010100u) - (s & 0xFEFEFEFFu);
-  uint32_t k = e & 0x1010100u;
-  return (k - (k >> 8)) & e;
-}
-
 // d + (x - d) * p / 256 with the quotient floored; never leaves 0..255.
 inline int32_t FillLerp8(int32_t d, int32_t x, int32_t p) { return (d * 256 + (x - d) * p) >> 8; }
 
@@ -79,9 +65,9 @@ inline void FillPixel32(uint8_t* px, const FillColour& c) {
   if constexpr (Op == kFillCopy) {
     StorePixel32(px, c.word);
   } else if constexpr (Op == kFillAdd) {
-    StorePixel32(px, FillPackedAdd32(LoadPixel32(px), c.operand));
+    StorePixel32(px, blitops::PackedAdd32(LoadPixel32(px), c.operand));
   } else if constexpr (Op == kFillSub) {
-    StorePixel32(px, FillPackedSub32(LoadPixel32(px), c.operand));
+    StorePixel32(px, blitops::PackedSub32(LoadPixel32(px), c.operand));
   } else {
     int32_t d0 = px[0], d1 = px[1], d2 = px[2];
     if constexpr (Op == kFillAlpha) {
@@ -109,29 +95,14 @@ inline void FillPixel32(uint8_t* px, const FillColour& c) {
 
 // ---- RGB565 destination -------------------------------------------------------
 
-// Blue saturates at 31, green's upper five and red's upper four bits add and
-// saturate; the lowest bits of green and red are the OR of the operands'.
-inline uint32_t FillPackedAdd16(uint32_t d, uint32_t s) {
-  uint32_t sum = (d & 0xF7DEF7DFu) + (s & 0xF7DEF7DFu);
-  uint32_t k = sum & 0x8210820u;
-  return ((k - (k >> 5)) | ((d | s) & 0x820u) | sum) & 0xFFFFu;
-}
-
-// A field that borrows becomes 0; green's lowest bit always ends 0.
-inline uint32_t FillPackedSub16(uint32_t d, uint32_t s) {
-  uint32_t e = (d | 0x8210820u) - (s & 0xF7DEF7DFu);
-  uint32_t k = e & 0x8210820u;
-  return ((k - (k >> 5)) & e) & 0xFFFFu;
-}
-
 template <int Op>
 inline void FillPixel16(uint8_t* px, const FillColour& c) {
   if constexpr (Op == kFillCopy) {
     StorePixel16(px, c.word);
   } else if constexpr (Op == kFillAdd) {
-    StorePixel16(px, FillPackedAdd16(LoadPixel16(px), c.operand));
+    StorePixel16(px, blitops::PackedAdd16(LoadPixel16(px), c.operand));
   } else if constexpr (Op == kFillSub) {
-    StorePixel16(px, FillPackedSub16(LoadPixel16(px), c.operand));
+    StorePixel16(px, blitops::PackedSub16(LoadPixel16(px), c.operand));
   } else {
     uint32_t d = LoadPixel16(px);
     int32_t b = d & 31, g = (d >> 5) & 63, r = d >> 11;
