@@ -63,7 +63,9 @@ void FillRandom(Img& img, std::mt19937& rng) {
     for (int i = 0; i < img.m.width; ++i) {
       uint8_t* px = img.At(i, j);
       const uint32_t r = rng();
-      if (b.paletted) {
+      if (b.pixel_format == kMemImgByte) {
+        px[0] = uint8_t(r);
+      } else if (b.paletted) {
         px[0] = rng() % 4 == 0 ? uint8_t(b.colour_key) : uint8_t(r);
       } else if (b.alpha) {
         const uint32_t a = rng() % 3 == 0 ? 0 : (rng() % 2 ? 255 : rng() & 0xFF);
