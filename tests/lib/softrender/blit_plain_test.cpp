@@ -487,6 +487,7 @@ TEST_F(PlainBlit, ABlendImageSmallerThanTheDrawIsRefusedWithALogLine) {
   Img src(8, 8, 1, kPlain);
   FillRandom(src, rng);
   Img small(8, 7, 2, kPlain);
+  FillMemImgRawRect(&small.m, nullptr, 255);
   Img dst(16, 16, 1, kPlain);
   FillDest(dst, rng);
   State(0, 0, 0xFFFFFF, IntRect{0, 0, 16, 16});
