@@ -18,14 +18,25 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/kernel.h"
 #include "platform/window_internal.h"
 
 namespace plat {
+
+struct WindowTimer {
+  Window* window;
+  uintptr_t id;
+  uint32_t period_ms;
+  uint32_t due_ms;
+  TimerProc proc;
+};
 
 struct ThreadQueue {
   std::mutex mutex;
   std::deque<Message> messages;
   std::atomic<size_t> count{0};
+  std::vector<WindowTimer> timers;  // under mutex
+  std::atomic<size_t> timer_count{0};
 };
 
 namespace {
@@ -343,6 +354,10 @@ bool DestroyWindow(Window* window) {
     q.erase(std::remove_if(q.begin(), q.end(), [&](const Message& m) { return m.window == window; }),
             q.end());
     window->queue->count.store(q.size(), std::memory_order_release);
+    auto& timers = window->queue->timers;
+    timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const WindowTimer& t) { return t.window == window; }),
+                 timers.end());
+    window->queue->timer_count.store(timers.size(), std::memory_order_release);
   }
   window->frame.clear();
   window->frame.shrink_to_fit();
@@ -611,10 +626,32 @@ intptr_t SendMessage(Window* window, uint32_t message, uintptr_t wparam, intptr_
   return proc != nullptr ? proc(window, message, wparam, lparam) : 0;
 }
 
+namespace {
+
+// A due timer of the queue matching the filter becomes a kWmTimer message
+// (timers are looked at only when no queued message matches).
+bool PeekTimer(ThreadQueue* queue, Message* out, Window* filter, bool remove) {
+  if (filter == kThreadMessages) return false;
+  uint32_t now = TimeGetTime();
+  for (WindowTimer& t : queue->timers) {
+    if (filter != kAnyWindow && t.window != filter) continue;
+    if (static_cast<int32_t>(now - t.due_ms) < 0) continue;
+    if (out != nullptr)
+      *out = Message{t.window, kWmTimer, t.id, static_cast<intptr_t>(reinterpret_cast<uintptr_t>(t.proc))};
+    if (remove) t.due_ms = now + t.period_ms;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool PeekMessage(Message* out, Window* filter, bool remove) {
   if (t_is_sdl_thread) detail::sdl::PollEvents();
   ThreadQueue* queue = CurrentQueue();
-  if (queue->count.load(std::memory_order_acquire) == 0) return false;
+  if (queue->count.load(std::memory_order_acquire) == 0 &&
+      queue->timer_count.load(std::memory_order_acquire) == 0)
+    return false;
   std::lock_guard<std::mutex> guard(queue->mutex);
   for (auto it = queue->messages.begin(); it != queue->messages.end(); ++it) {
     bool match = filter == kAnyWindow || (filter == kThreadMessages && it->window == nullptr) ||
@@ -627,13 +664,56 @@ bool PeekMessage(Message* out, Window* filter, bool remove) {
     }
     return true;
   }
-  return false;
+  return PeekTimer(queue, out, filter, remove);
+}
+
+uintptr_t SetTimer(Window* window, uintptr_t id, uint32_t period_ms, TimerProc proc) {
+  ThreadQueue* queue;
+  {
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    if (!LiveLocked(window) || id == 0) return 0;
+    queue = window->queue;
+  }
+  std::lock_guard<std::mutex> guard(queue->mutex);
+  uint32_t due = TimeGetTime() + period_ms;
+  for (WindowTimer& t : queue->timers) {
+    if (t.window == window && t.id == id) {
+      t = WindowTimer{window, id, period_ms, due, proc};
+      return id;
+    }
+  }
+  queue->timers.push_back(WindowTimer{window, id, period_ms, due, proc});
+  queue->timer_count.store(queue->timers.size(), std::memory_order_release);
+  return id;
+}
+
+bool KillTimer(Window* window, uintptr_t id) {
+  ThreadQueue* queue;
+  {
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    if (!LiveLocked(window)) return false;
+    queue = window->queue;
+  }
+  std::lock_guard<std::mutex> guard(queue->mutex);
+  auto& timers = queue->timers;
+  auto it = std::find_if(timers.begin(), timers.end(),
+                         [&](const WindowTimer& t) { return t.window == window && t.id == id; });
+  if (it == timers.end()) return false;
+  timers.erase(it);
+  queue->timer_count.store(timers.size(), std::memory_order_release);
+  return true;
 }
 
 void TranslateMessage(const Message*) {}
 
 intptr_t DispatchMessage(const Message* message) {
   if (message == nullptr || message->window == nullptr) return 0;
+  if (message->message == kWmTimer && message->lparam != 0) {
+    if (!IsWindow(message->window)) return 0;
+    auto proc = reinterpret_cast<TimerProc>(static_cast<uintptr_t>(message->lparam));
+    proc(message->window, kWmTimer, message->wparam, TimeGetTime());
+    return 0;
+  }
   return SendMessage(message->window, message->message, message->wparam, message->lparam);
 }
 
@@ -903,6 +983,8 @@ void ResetCore() {
     std::lock_guard<std::mutex> g(q->mutex);
     q->messages.clear();
     q->count.store(0);
+    q->timers.clear();
+    q->timer_count.store(0);
   }
 }
 }  // namespace detail

@@ -67,6 +67,7 @@ constexpr uint32_t kWmChar = 0x0102;          // wparam: one code page 932 byte
 constexpr uint32_t kWmSysKeyDown = 0x0104;
 constexpr uint32_t kWmSysKeyUp = 0x0105;
 constexpr uint32_t kWmSysCommand = 0x0112;
+constexpr uint32_t kWmTimer = 0x0113;         // wparam: timer id; lparam: TimerProc or 0
 constexpr uint32_t kWmMouseMove = 0x0200;     // lparam: client x | y << 16
 constexpr uint32_t kWmLButtonDown = 0x0201;
 constexpr uint32_t kWmLButtonUp = 0x0202;
@@ -180,6 +181,18 @@ intptr_t DispatchMessage(const Message* message);
 // The default handling: kWmClose destroys the window; kWmSysCommand with
 // kScClose sends kWmClose; everything else returns 0.
 intptr_t DefWindowProc(Window* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+
+// ---- Timers ------------------------------------------------------------------
+
+using TimerProc = void (*)(Window* window, uint32_t message, uintptr_t id, uint32_t time_ms);
+// Starts (or restarts) timer id of the window: once period_ms have passed on
+// the TimeGetTime clock, PeekMessage on the window's thread reports a
+// kWmTimer for it when no other message matches (one at a time however long
+// the wait was), and DispatchMessage calls proc, or the window procedure when
+// proc is null. Returns id, or 0 for a dead window or id 0.
+uintptr_t SetTimer(Window* window, uintptr_t id, uint32_t period_ms, TimerProc proc);
+// False when the window has no such timer.
+bool KillTimer(Window* window, uintptr_t id);
 
 // ---- Painting ----------------------------------------------------------------
 

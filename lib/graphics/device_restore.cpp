@@ -6,18 +6,30 @@
 
 #include "lib/core/log.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/device_buffers.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/soft_draw.h"
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/graphics/mask.h"
 #include "lib/graphics/model_tables.h"
+#include "platform/window.h"
 #include "rorud/rorud.h"
 
 
 namespace {
 
+constexpr uintptr_t kFrontScreenTimerId = 32767;
+constexpr uint32_t kFrontScreenTimerPeriod = 32;
+
 int g_front_timer = 0;
+
+void FrontScreenTimerCallback(plat::Window*, uint32_t, uintptr_t, uint32_t) { FrontScreenTimerProc(); }
+
+void StartFrontScreenTimer() {
+  plat::Window* w = GetMainWindow();
+  g_front_timer = w && plat::SetTimer(w, kFrontScreenTimerId, kFrontScreenTimerPeriod, FrontScreenTimerCallback) != 0;
+}
 
 const plat::D3DMATRIX* D3D(const Matrix4* m) { return reinterpret_cast<const plat::D3DMATRIX*>(m); }
 
@@ -74,7 +86,7 @@ int SetDrawTarget(int handle) {
   }
   int old_w = ds.area_width, old_h = ds.area_height;
   ds.draw_target = handle;
-  if (handle == -4) g_front_timer = 1;
+  if (handle == -4) StartFrontScreenTimer();
   int w, h;
   ScreenOrGraphicSize(handle, &w, &h);
   ds.area_width = w;
@@ -104,13 +116,15 @@ int SetDrawTarget(int handle) {
 }
 
 int FrontScreenTimerProc() {
+  if (plat::Window* w = GetMainWindow()) plat::KillTimer(w, kFrontScreenTimerId);
   g_front_timer = 0;
+  // Another draw target was chosen since: the timer lapses here.
   if (Draw().draw_target != -4) return 0;
   if (IsAppActive()) {
     if (!IsWindowMode() && GraphicsDevice().direct3d_mode) BeginSubBackBuffer();
     FlipScreenCore();
   }
-  g_front_timer = 1;
+  StartFrontScreenTimer();
   return 0;
 }
 
@@ -228,6 +242,7 @@ int RecreateDeviceResources() {
     GraphicRecord* r = GraphicRecordAt(i);
     if (r && r->set) CreateGraphicTexture(r->set);
   }
+  RecreateDeviceBufferObjects();
   return 0;
 }
 

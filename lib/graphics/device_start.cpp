@@ -486,7 +486,7 @@ int InitializeGraphicsDevice() {
 int GraphicsSystemStart() {
   GraphicsDeviceState& d = g_device;
   if (d.started) return 0;
-  if (ResetGraphicHandleCount) ResetGraphicHandleCount();
+  ResetGraphicHandleCount();
   ScreenSettings& s = Screen();
   if (s.width == 0) s.width = 640;
   if (s.height == 0) s.height = 480;

@@ -2,6 +2,7 @@
 // draw uses (blend mode, bright colour, filter, blend image, clip rectangle,
 // fog, matrices), the screen colour conversions, and the operations that
 // push the settings to the device again after it was rebuilt.
+#include <cmath>
 #include <cstring>
 
 #include "lib/core/log.h"
@@ -384,41 +385,108 @@ int RefreshDrawStates() {
   return 0;
 }
 
+namespace {
+
+// The lights as last sent to each device index, which lights are on, and the
+// highest index that is on (-1: none).
+plat::D3DLIGHT9 g_device_lights[plat::kMaxLights];
+uint8_t g_device_light_on[plat::kMaxLights];
+int g_highest_enabled_light = -1;
+
+float g_material[17];
+bool g_material_known = false;
+
+const Vector3& AsVector(const plat::D3DVECTOR& v) { return *reinterpret_cast<const Vector3*>(&v); }
+
+}  // namespace
+
+int UpdateLightShaderConstants() {
+  const float* m = g_material;
+  for (int i = 0; i <= g_highest_enabled_light; i++) {
+    if (!g_device_light_on[i]) continue;
+    const plat::D3DCOLORVALUE& c = g_device_lights[i].Diffuse;
+    float v[4] = {c.r * m[0], c.g * m[1], c.b * m[2], c.a * m[3]};
+    SetLibraryVertexShaderConstants(18 + 7 * i, v, 1);
+    SetLibraryPixelShaderConstants(11 + 3 * i, v, 1);
+  }
+  uint32_t a = g_draw.ambient;
+  float ambient[4] = {float((a >> 16) & 255) / 255.0f, float((a >> 8) & 255) / 255.0f, float(a & 255) / 255.0f,
+                      float(a >> 24) / 255.0f};
+  float global[4];
+  for (int k = 0; k < 4; k++) global[k] = ambient[k] * m[4 + k] + m[12 + k];
+  SetLibraryVertexShaderConstants(1, global, 1);
+  SetLibraryPixelShaderConstants(1, global, 1);
+  return 0;
+}
+
 int SetDeviceMaterial(const float values[17]) {
   plat::Direct3DDevice9* d = Dev();
-  static float kept[17];
-  static bool known = false;
-  if (d && known && memcmp(kept, values, sizeof(kept)) == 0 && !StateCache().forced_refresh) return 0;
-  if (values != kept) memcpy(kept, values, sizeof(kept));
-  known = true;
+  if (d && g_material_known && memcmp(g_material, values, sizeof(g_material)) == 0 && !StateCache().forced_refresh)
+    return 0;
+  if (values != g_material) memcpy(g_material, values, sizeof(g_material));
+  g_material_known = true;
   MaterialChangedFlag() = 0;
   if (!d) return 0;
   FlushVertexBatch();
-  plat::D3DMATERIAL9 m;
-  memcpy(&m, kept, sizeof(m));
-  d->SetMaterial(&m);
+  // Diffuse, ambient and specular for the shaders, as the light constants
+  // combine them.
+  SetLibraryVertexShaderConstants(11, g_material, 3);
+  SetLibraryPixelShaderConstants(2, g_material, 3);
+  plat::D3DMATERIAL9 mat;
+  memcpy(&mat, g_material, sizeof(mat));
+  d->SetMaterial(&mat);
+  UpdateLightShaderConstants();
   return 0;
 }
 
 int SetDeviceAmbient(uint32_t argb) {
   g_draw.ambient = argb;
+  UpdateLightShaderConstants();
   if (Dev()) Dev()->SetRenderState(plat::D3DRS_AMBIENT, argb);
+  return 0;
+}
+
+int SetDeviceLight(int index, const plat::D3DLIGHT9* light) {
+  if (!light || index < 0 || index >= plat::kMaxLights) return -1;
+  FlushVertexBatch();
+  g_device_lights[index] = *light;
+  if (index < 4) {
+    // The first four lights also go to the shaders, in view space.
+    Vector3 position, direction;
+    TransformPointByMatrix(&position, &AsVector(light->Position), &g_draw.view);
+    TransformVectorByMatrix(&direction, &AsVector(light->Direction), &g_draw.view);
+    float cos_theta = std::cos(light->Theta * 0.5f), cos_phi = std::cos(light->Phi * 0.5f);
+    float cone = cos_theta - cos_phi;
+    float block[4][4] = {
+        {position.x, position.y, position.z, light->Range * light->Range},
+        {direction.x, direction.y, direction.z, 0.0f},
+        {light->Attenuation0, light->Attenuation1, light->Attenuation2, light->Falloff},
+        {cos_theta, cos_phi, cone != 0.0f ? 1.0f / cone : 0.0f, 0.0f},
+    };
+    SetLibraryVertexShaderConstants(19 + 7 * index, block[0], 4);
+  }
+  if (Dev()) Dev()->SetLight(uint32_t(index), light);
   return 0;
 }
 
 int SetDeviceLightEnable(int index, int on) {
   if (!Dev() || index < 0 || index >= plat::kMaxLights) return -1;
   FlushVertexBatch();
-  Dev()->LightEnable(uint32_t(index), on);
+  g_device_light_on[index] = on ? 1 : 0;
+  if (on && index > g_highest_enabled_light) g_highest_enabled_light = index;
+  if (!on && index == g_highest_enabled_light) {
+    while (g_highest_enabled_light >= 0 && !g_device_light_on[g_highest_enabled_light]) g_highest_enabled_light--;
+  }
+  UpdateLightShaderConstants();
   UpdateShaderIndex();
+  Dev()->LightEnable(uint32_t(index), on);
   return 0;
 }
 
+int GetHighestEnabledDeviceLight() { return g_highest_enabled_light; }
+
 int SetDeviceLightAndEnable(int index, int enable, const plat::D3DLIGHT9* light) {
   if (!Dev() || index < 0 || index >= plat::kMaxLights) return -1;
-  if (enable) {
-    FlushVertexBatch();
-    Dev()->SetLight(uint32_t(index), light);
-  }
+  if (enable) SetDeviceLight(index, light);
   return SetDeviceLightEnable(index, enable);
 }

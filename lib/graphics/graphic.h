@@ -133,6 +133,9 @@ const PixelFormatInfo* GetTextureFormatPixelFormatInfo(int code);
 const PixelFormatInfo* GetTextureSetFormatInfo(const GraphicTextureSet* set);
 const PixelFormatInfo* MakeColorFormatRecord(int alpha, int special, int bits32, int drawable);
 const PixelFormatInfo* GetColorFormatRecord(plat::D3DFORMAT format);
+// Lowers the multisample type until the device takes it for the colour
+// format and for 16-bit depth, and the quality to what both offer; 0.
+int ChooseMultiSampleType(int* type, plat::D3DFORMAT format, int* quality);
 
 // ---- Loading and restore (graphic_load.cpp) -----------------------------------------
 
@@ -246,6 +249,9 @@ int SetDeviceMaterial(const float values[17]);
 int SetDeviceAmbient(uint32_t argb);
 int SetDeviceLightAndEnable(int index, int enable, const plat::D3DLIGHT9* light);
 int SetDeviceLightEnable(int index, int on);
+int SetDeviceLight(int index, const plat::D3DLIGHT9* light);
+int UpdateLightShaderConstants();
+int GetHighestEnabledDeviceLight();
 
 // ---- Lights, projection, defaults (draw_defaults.cpp) --------------------------------
 

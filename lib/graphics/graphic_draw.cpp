@@ -27,12 +27,7 @@ int Prologue(int handle, GraphicRecord** out) {
   if (ds.suspended || ds.empty_clip) return kDone;
   GraphicRecord* r = GraphicHandleToRecord(handle);
   if (!r || !r->set) return -1;
-  if (ds.blend_graphic != -1) {
-    if (CheckBlendImageFits(r) != 0) return -1;
-    // Draws through a blend image need the two-texture stage set-up, which
-    // this device path does not build: refused rather than drawn wrongly.
-    if (GraphicsDevice().direct3d_mode && r->set->textured) return -1;
-  }
+  if (ds.blend_graphic != -1 && CheckBlendImageFits(r) != 0) return -1;
   WaitIfInactive();
   if (r->movie_handle != -1 && UpdateMovieFrame) UpdateMovieFrame(r->movie_handle, 0);
   // A graphic without textures goes to the memory-image kernels.
@@ -48,38 +43,70 @@ int Prologue(int handle, GraphicRecord** out) {
 bool SubtractEmulated() { return Draw().blend_mode == 3 && !GraphicsDevice().blend_op_capable; }
 
 // Clips one axis of a quad whose two edges lie at a0 and a1 with texture
-// coordinates t0 and t1 to lo..hi; false when nothing is left.
-bool ClipAxis(float* a0, float* a1, float* t0, float* t1, float lo, float hi) {
-  float A0 = *a0, A1 = *a1, T0 = *t0, T1 = *t1;
+// coordinates t0 and t1 (and blend-image coordinates b0 and b1) to lo..hi;
+// false when nothing is left.
+bool ClipAxis(float* a0, float* a1, float* t0, float* t1, float* b0, float* b1, float lo, float hi) {
+  float A0 = *a0, A1 = *a1;
   if (A0 == A1) return false;
-  float step = (T1 - T0) / (A1 - A0);
   float n0 = A0 < lo ? lo : (A0 > hi ? hi : A0);
   float n1 = A1 < lo ? lo : (A1 > hi ? hi : A1);
   if (n0 == n1) return false;
-  *t0 = T0 + (n0 - A0) * step;
-  *t1 = T1 + (n1 - A1) * step;
+  float step = (*t1 - *t0) / (A1 - A0), bstep = (*b1 - *b0) / (A1 - A0);
+  *t0 += (n0 - A0) * step;
+  *t1 += (n1 - A1) * step;
+  *b0 += (n0 - A0) * bstep;
+  *b1 += (n1 - A1) * bstep;
   *a0 = n0;
   *a1 = n1;
   return true;
 }
+
+// While a blend image is set the draws write the layout with a second
+// coordinate set: the blend image's, laid over the graphic from its
+// top-left corner.
+bool BlendLayout() { return Desired().blend_texture != nullptr; }
+
+// One vertex of either textured layout; the diffuse colour only where given.
+struct QuadVertex {
+  float x, y, u, v, bu, bv;
+};
+
+void WriteVertices(const QuadVertex* q, int count_quads) {
+  uint32_t c = Batch().diffuse;
+  float z = Draw().draw_z;
+  const int order[6] = {0, 1, 2, 3, 2, 1};
+  for (int n = 0; n < count_quads; n++, q += 4) {
+    if (BlendLayout()) {
+      auto* v = static_cast<Vertex40*>(AppendBatchVertices(2, plat::D3DPT_TRIANGLELIST, 6));
+      for (int k = 0; k < 6; k++) {
+        const QuadVertex& s = q[order[k]];
+        v[k].x = s.x, v[k].y = s.y, v[k].z = z;
+        v[k].bu = s.bu, v[k].bv = s.bv, v[k].u = s.u, v[k].v = s.v;
+      }
+      v[0].diffuse = c;
+      v[3].diffuse = c;
+    } else {
+      auto* v = static_cast<Vertex28*>(AppendBatchVertices(1, plat::D3DPT_TRIANGLELIST, 6));
+      for (int k = 0; k < 6; k++) {
+        const QuadVertex& s = q[order[k]];
+        v[k].x = s.x, v[k].y = s.y, v[k].z = z;
+        v[k].u = s.u, v[k].v = s.v;
+      }
+      v[0].diffuse = c;
+      v[3].diffuse = c;
+    }
+  }
+}
+
+// Blend-image coordinates of a corner of a graphic (graphic pixels).
+float BlendU(float x) { return x * Draw().blend_inv_width; }
+float BlendV(float y) { return y * Draw().blend_inv_height; }
 
 void SelectTexture(plat::Direct3DTexture9* texture) {
   if (Desired().texture != texture) SetDesiredTexture(texture);
   if (Desired().state_dirty || Desired().texture_dirty) SelectDrawBlendState(nullptr, 0, 0);
 }
 
-void WriteQuad(float x0, float y0, float x1, float y1, float u0, float v0, float u1, float v1) {
-  auto* v = static_cast<Vertex28*>(AppendBatchVertices(1, plat::D3DPT_TRIANGLELIST, 6));
-  uint32_t c = Batch().diffuse;
-  float z = Draw().draw_z;
-  v[0] = {x0, y0, z, 1.0f, c, u0, v0};
-  v[1].x = x1, v[1].y = y0, v[1].z = z, v[1].u = u1, v[1].v = v0;
-  v[2].x = x0, v[2].y = y1, v[2].z = z, v[2].u = u0, v[2].v = v1;
-  v[3] = {x1, y1, z, 1.0f, c, u1, v1};
-  v[4] = v[2];
-  v[5] = v[1];
-  v[4].diffuse = v[2].diffuse;
-}
 
 // A graphic placed by an axis-aligned map: vertex = (ox + corner x * sx,
 // oy + corner y * sy); inside: no clipping needed.
@@ -93,13 +120,17 @@ int DrawAxisAligned(GraphicRecord* r, float ox, float oy, float sx, float sy, bo
     float x0 = ox + e.corners[0].x * sx, x1 = ox + e.corners[3].x * sx;
     float y0 = oy + e.corners[0].y * sy, y1 = oy + e.corners[3].y * sy;
     float u0 = e.corners[0].u, u1 = e.corners[3].u, v0 = e.corners[0].v, v1 = e.corners[3].v;
+    float bu0 = BlendU(e.corners[0].x), bu1 = BlendU(e.corners[3].x);
+    float bv0 = BlendV(e.corners[0].y), bv1 = BlendV(e.corners[3].y);
     if (!inside) {
       // Clipping happens in the texel-centred frame, the clip edges being
       // the pixel edges.
-      if (!ClipAxis(&x0, &x1, &u0, &u1, clip[0] - 0.5f, clip[2] - 0.5f)) continue;
-      if (!ClipAxis(&y0, &y1, &v0, &v1, clip[1] - 0.5f, clip[3] - 0.5f)) continue;
+      if (!ClipAxis(&x0, &x1, &u0, &u1, &bu0, &bu1, clip[0] - 0.5f, clip[2] - 0.5f)) continue;
+      if (!ClipAxis(&y0, &y1, &v0, &v1, &bv0, &bv1, clip[1] - 0.5f, clip[3] - 0.5f)) continue;
     }
-    WriteQuad(x0, y0, x1, y1, u0, v0, u1, v1);
+    const QuadVertex q[4] = {{x0, y0, u0, v0, bu0, bv0}, {x1, y0, u1, v0, bu1, bv0},
+                             {x0, y1, u0, v1, bu0, bv1}, {x1, y1, u1, v1, bu1, bv1}};
+    WriteVertices(q, 1);
   }
   return 0;
 }
@@ -178,6 +209,12 @@ int DrawRotatedWorker(GraphicRecord* r, float x, float y, double scale, double a
   }
   bool snap_x = !whole || (right_angle && w % 2 == 1);
   bool snap_y = !whole || (right_angle && h % 2 == 1);
+  bool blend = BlendLayout();
+  // A single piece whose half sizes are exact halves is placed directly from
+  // its centre; in the blend layout that form is not snapped.
+  bool exact_halves = whole && ((scale == 1.0 && w % 2 == 1 && h % 2 == 1) || scale != 1.0);
+  if (blend && r->entry_count == 1 && exact_halves) snap_x = snap_y = false;
+  float near_whole = blend ? 0.0001f : 0.001f;
   float t = turn == 1 ? -1.0f : 1.0f;
   float s = float(scale);
   for (int i = 0; i < r->entry_count; i++) {
@@ -189,24 +226,51 @@ int DrawRotatedWorker(GraphicRecord* r, float x, float y, double scale, double a
       px[k] = cx + cs * lx - sn * ly;
       py[k] = cy + sn * lx + cs * ly;
     }
-    if (snap_x && (std::fabs(px[0] - px[2]) < 0.01f || std::fabs(px[0] - px[1]) < 0.01f) && NearWhole(px[0], 0.001f))
+    if (snap_x && (std::fabs(px[0] - px[2]) < 0.01f || std::fabs(px[0] - px[1]) < 0.01f) &&
+        NearWhole(px[0], near_whole))
       for (float& v : px) v -= 0.5f;
-    if (snap_y && (std::fabs(py[0] - py[2]) < 0.01f || std::fabs(py[0] - py[1]) < 0.01f) && NearWhole(py[0], 0.001f))
+    if (snap_y && (std::fabs(py[0] - py[2]) < 0.01f || std::fabs(py[0] - py[1]) < 0.01f) &&
+        NearWhole(py[0], near_whole))
       for (float& v : py) v -= 0.5f;
-    auto* v = static_cast<Vertex28*>(AppendBatchVertices(1, plat::D3DPT_TRIANGLELIST, 6));
-    uint32_t c = Batch().diffuse;
-    float z = Draw().draw_z;
-    const int order[6] = {0, 1, 2, 3, 2, 1};
-    for (int k = 0; k < 6; k++) {
-      int q = order[k];
-      v[k].x = px[q];
-      v[k].y = py[q];
-      v[k].z = z;
-      v[k].u = e.corners[q].u;
-      v[k].v = e.corners[q].v;
+    QuadVertex q[4];
+    for (int k = 0; k < 4; k++)
+      q[k] = {px[k], py[k], e.corners[k].u, e.corners[k].v, BlendU(e.corners[k].x), BlendV(e.corners[k].y)};
+    WriteVertices(q, 1);
+  }
+  return 0;
+}
+
+// The quad on whole-pixel points (1 top-left, 2 top-right, 3 bottom-left,
+// 4 bottom-right of the image): an axis-aligned rectangle is a stretched
+// draw; any other quad places each tile corner by the affine map of the
+// image half it lies in (top-left half: the corners 1, 2, 3; the other
+// half: 4, 3, 2).
+int DrawQuadIntWorker(GraphicRecord* r, const int* x, const int* y, int transparent) {
+  if (x[0] == x[2] && x[1] == x[3] && y[0] == y[1] && y[2] == y[3])
+    return DrawStretchedWorker(r, x[0], y[0], x[3], y[3], float(x[0]), float(y[0]), float(x[3]), float(y[3]),
+                               transparent, 1);
+  BeginDeviceScene();
+  ApplyDrawSettings(r->set, r->entries[0].tile->texture, transparent | 2);
+  float W = float(r->width), H = float(r->height);
+  float fx[4], fy[4];
+  for (int k = 0; k < 4; k++) fx[k] = float(x[k]) - 0.5f, fy[k] = float(y[k]) - 0.5f;
+  for (int i = 0; i < r->entry_count; i++) {
+    const GraphicDrawEntry& e = r->entries[i];
+    SelectTexture(e.tile->texture);
+    QuadVertex q[4];
+    for (int k = 0; k < 4; k++) {
+      float cx = e.corners[k].x, cy = e.corners[k].y;
+      float px, py;
+      if (e.above_diagonal[k]) {
+        px = fx[0] + (fx[1] - fx[0]) * cx / W + (fx[2] - fx[0]) * cy / H;
+        py = fy[0] + (fy[1] - fy[0]) * cx / W + (fy[2] - fy[0]) * cy / H;
+      } else {
+        px = fx[3] + (fx[2] - fx[3]) * (W - cx) / W + (fx[1] - fx[3]) * (H - cy) / H;
+        py = fy[3] + (fy[2] - fy[3]) * (W - cx) / W + (fy[1] - fy[3]) * (H - cy) / H;
+      }
+      q[k] = {px, py, e.corners[k].u, e.corners[k].v, BlendU(cx), BlendV(cy)};
     }
-    v[0].diffuse = c;
-    v[3].diffuse = c;
+    WriteVertices(q, 1);
   }
   return 0;
 }
@@ -369,6 +433,9 @@ int DrawGraphicQuadF(float x1, float y1, float x2, float y2, float x3, float y3,
     bounds.top = by[k] < bounds.top ? by[k] : bounds.top;
     bounds.right = bx[k] > bounds.right ? bx[k] : bounds.right;
     bounds.bottom = by[k] > bounds.bottom ? by[k] : bounds.bottom;
+  }
+  if (Draw().blend_graphic != -1) {
+    return WithSubtract(bounds, [&]() -> int { return DrawQuadIntWorker(r, bx, by, transparent); });
   }
   return WithSubtract(bounds, [&]() -> int {
     BeginDeviceScene();

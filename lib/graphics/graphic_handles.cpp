@@ -8,6 +8,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/device_buffers.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
@@ -48,6 +49,11 @@ GraphicRecord* GraphicRecordAt(int slot) { return g_graphics.At(slot); }
 int GetGraphicHighWater() { return g_graphics.HighWater(); }
 int GetGraphicCount() { return g_graphics.Count(); }
 int GetGraphicCheckCounter() { return g_graphics.CheckCounter(); }
+
+// The table's count and level fall to 0 with its last record, so after the
+// previous graphics system ended both are 0 already; records still held
+// (none in a normal run) stay valid rather than being orphaned.
+int ResetGraphicHandleCount() { return 0; }
 
 int IsGraphicHandleValid(int handle) { return g_graphics.Find(handle) ? 1 : 0; }
 
@@ -133,6 +139,7 @@ int ReleaseAllTextures() {
     GraphicRecord* r = g_graphics.At(i);
     if (r && r->set) ReleaseTextureSetTiles(r->set);
   }
+  ReleaseDeviceBufferObjects();
   // The state selection must not hand a released texture to the next device.
   Desired().texture = nullptr;
   Desired().blend_texture = nullptr;
@@ -182,6 +189,9 @@ int TerminateGraphicsSystem() {
   GraphicsDeviceState& d = GraphicsDevice();
   if (!d.started) return 0;
   DeleteAllGraphics();
+  DeleteAllVertexBufferHandles();
+  DeleteAllIndexBufferHandles();
+  DeleteAllShaderHandles();
   EndMaskScreen();
   DeleteAllMaskHandles();
   FreeAllLightHandles();

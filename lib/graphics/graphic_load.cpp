@@ -402,6 +402,8 @@ int RestoreAllGraphics() {
   return 0;
 }
 
+int IsRestoreCallbackSet() { return g_restore_callback ? 1 : 0; }
+
 int SetGraphicsRestoreCallback(int (*callback)()) {
   g_restore_callback = callback ? callback : RestoreAllGraphics;
   return 0;

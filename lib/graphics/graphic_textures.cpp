@@ -8,6 +8,7 @@
 #include "lib/core/log.h"
 #include "lib/core/math3d.h"
 #include "lib/core/memory.h"
+#include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/image/convert_blit.h"
@@ -685,4 +686,32 @@ int BltMemImageToGraphic(const BaseImage* image, const BaseImage* alpha_image, c
   r->source_y = source_rect->top - dy;
   return TransferImageToTexture(handle, source_rect, dx, dy, image, alpha_image, r->set ? r->set->blend_image : 0,
                                 Draw().transparent_create, 0);
+}
+
+int ChooseMultiSampleType(int* type, plat::D3DFORMAT format, int* quality) {
+  GraphicsDeviceState& d = GraphicsDevice();
+  int32_t windowed = IsWindowMode() ? 1 : 0;
+  // The highest type not above the requested one that the format takes,
+  // with its quality-level count; 0 when only no multisampling is left.
+  auto lower_until_accepted = [&](plat::D3DFORMAT f, uint32_t* levels) {
+    *levels = 0;
+    while (*type > 0) {
+      if (d.d3d && d.d3d->CheckDeviceMultiSampleType(0, plat::D3DDEVTYPE_HAL, f, windowed, uint32_t(*type), levels) ==
+                       plat::D3D_OK)
+        return true;
+      --*type;
+    }
+    return false;
+  };
+  uint32_t colour_levels = 0, depth_levels = 0;
+  if (!lower_until_accepted(format, &colour_levels) || !lower_until_accepted(plat::D3DFMT_D16, &depth_levels)) {
+    *type = 0;
+    *quality = 0;
+    return 0;
+  }
+  int most = int(std::min(colour_levels, depth_levels)) - 1;
+  if (most < 0) most = 0;
+  if (*quality > most) *quality = most;
+  if (*quality < 0) *quality = 0;
+  return 0;
 }

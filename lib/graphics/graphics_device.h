@@ -13,6 +13,9 @@
 // ---- Device record -------------------------------------------------------------
 
 constexpr int kTextureFormatCount = 18;
+// The Direct3D format chosen at device creation for each kind of texture,
+// indexed by the row PixelFormatToCode gives; 0 where none is available.
+typedef plat::D3DFORMAT TextureFormatTable[kTextureFormatCount];
 
 struct GraphicsDeviceState {
   int started;
@@ -30,7 +33,7 @@ struct GraphicsDeviceState {
   plat::Direct3DSurface9* sub_back_buffer;
   plat::D3DFORMAT back_buffer_format;
   plat::D3DFORMAT z_format;
-  plat::D3DFORMAT texture_formats[kTextureFormatCount];
+  TextureFormatTable texture_formats;
   plat::D3DCAPS9 caps;
   int blend_op_capable;
   int temp_register_capable;
@@ -146,6 +149,15 @@ void ResetGraphicsCreationSettings();
 int GetMovieTextureFlag();
 void SetMovieTextureFlag(int flag);
 void* ClearGraphicsParamBlock(void* block);
+// The draw filter mode in force (0 nearest, 1 bilinear, 2 anisotropic).
+int GetDrawFilterMode();
+// 1 when a restore callback is registered (the default one counts).
+int IsRestoreCallbackSet();
+// Draws the rectangle (x, y, width, height) of a graphic stretched onto the
+// float rectangle (x1, y1)-(x2, y2) through a derived graphic made for the
+// draw and deleted after it. 0, or -1 when the rectangle cannot be cut.
+int DrawFloatRectHelper(int source, int x, int y, int width, int height, float x1, float y1, float x2, float y2,
+                        int transparent);
 plat::Direct3DVertexBuffer9* CreateRawVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
 plat::Direct3DIndexBuffer9* CreateRawIndexBuffer(uint32_t length, uint32_t usage, plat::D3DFORMAT format,
                                                  uint32_t pool);

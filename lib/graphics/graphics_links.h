@@ -14,6 +14,5 @@
 // is null and the call is skipped.
 #define RR_WEAK __attribute__((weak))
 
-// No part keeps a graphic-handle count or last-drawn words yet; skipped.
-RR_WEAK int ResetGraphicHandleCount();
-RR_WEAK int ClearLastDrawWords();
+int ResetGraphicHandleCount();
+int ClearLastDrawWords();

@@ -5,6 +5,7 @@
 
 #include "lib/graphics/graphics_device.h"
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_links.h"
 
 namespace {
@@ -87,6 +88,17 @@ int SetVBlankWaitFlag(int flag) {
   return 0;
 }
 int GetGraphicsFlagF() { return g_settings.vblank_wait_off ? 0 : 1; }
+
+int GetDrawFilterMode() { return Draw().filter_mode; }
+
+int DrawFloatRectHelper(int source, int x, int y, int width, int height, float x1, float y1, float x2, float y2,
+                        int transparent) {
+  int derived = DeriveGraphic(x, y, width, height, source);
+  if (derived == -1) return -1;
+  DrawGraphicStretchedF(x1, y1, x2, y2, derived, transparent);
+  DeleteGraphic(derived);
+  return 0;
+}
 
 void* ClearGraphicsParamBlock(void* block) {
   if (block) memset(block, 0, 380);

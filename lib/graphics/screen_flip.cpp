@@ -46,7 +46,7 @@ void BeginDeviceScene() {
   if (!d.device || d.scene_open) return;
   d.device->BeginScene();
   d.scene_open = 1;
-  if (ClearLastDrawWords) ClearLastDrawWords();
+  ClearLastDrawWords();
 }
 
 void EndDeviceScene() {

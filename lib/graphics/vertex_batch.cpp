@@ -147,6 +147,95 @@ plat::Direct3DTexture9* WhiteTexture() {
   return (r && r->entry_count > 0) ? r->entries[0].tile->texture : nullptr;
 }
 
+int DrawVariant() {
+  const DesiredState& s = g_desired;
+  int z_on = StateCache().z_enable == 1;
+  return (!s.variant && !s.alpha_channel && !z_on) ? 0 : (s.variant ? 1 : 2);
+}
+
+// The texture stage's colour: the graphic's texture, inverted for family 2,
+// modulated by the diffuse colour when the bright colour is in use, four
+// times the product for family 3.
+void TextureColour(int fam, int* cop, int* carg1, int* carg2) {
+  using namespace plat;
+  *carg2 = -1;
+  if (fam == 3) {
+    *cop = D3DTOP_MODULATE4X;
+    *carg1 = D3DTA_TEXTURE;
+    *carg2 = D3DTA_DIFFUSE;
+    return;
+  }
+  *carg1 = fam == 2 ? (D3DTA_TEXTURE | D3DTA_COMPLEMENT) : D3DTA_TEXTURE;
+  if (g_desired.bright_in_use) {
+    *cop = D3DTOP_MODULATE;
+    *carg2 = D3DTA_DIFFUSE;
+  } else {
+    *cop = D3DTOP_SELECTARG1;
+  }
+}
+
+// Draws through a blend image: stage 0 reads the blend image's alpha on
+// coordinate set 0 and moves it by the border value held in the texture
+// factor's alpha; the graphic's texture follows on set 1. A border range
+// below 2 becomes an alpha test at the border; a wider range a soft edge
+// whose slope is the scale of the stage after the blend stage.
+void BuildBlendTextureBlock(StateBlock* k, int mode) {
+  using namespace plat;
+  const DesiredState& s = g_desired;
+  int fam = (mode == 12 || mode == 13) ? 3 : 0;
+  int variant = DrawVariant();
+  int p = s.border_param < 0 ? 0 : (s.border_param > 255 ? 255 : s.border_param);
+  int range = s.border_range;
+  int n = 0;
+  k->stages[n++] = Stage(s.blend_texture, 0, D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, D3DTOP_SELECTARG1, D3DTA_DIFFUSE, -1);
+  if (variant == 1)
+    k->stages[n++] = Stage(nullptr, -1, D3DTOP_MODULATE, D3DTA_SPECULAR, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT, -1);
+  int cop, carg1, carg2;
+  TextureColour(fam, &cop, &carg1, &carg2);
+  if (variant == 0)
+    k->stages[n++] = Stage(s.texture, 1, D3DTOP_MODULATE, D3DTA_CURRENT, D3DTA_DIFFUSE, cop, carg1, carg2);
+  else
+    k->stages[n++] = Stage(s.texture, 1, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_CURRENT, cop, carg1, carg2);
+  if (s.alpha_in_use && variant != 0)
+    k->stages[n++] = Stage(nullptr, -1, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_CURRENT, -1);
+  k->stage_count = n;
+  if (range < 2) {
+    k->alpha_test = 1;
+    k->alpha_ref = (p == 0 && (s.variant || s.alpha_channel)) ? 1 : p;
+    k->alpha_func = D3DCMP_GREATEREQUAL;
+    k->blend_enable = 0;
+    k->tfactor = 0x00FFFFFF;
+    return;
+  }
+  k->alpha_test = 0;
+  k->blend_enable = 1;
+  // Modes without a blend pair of their own would blend with whatever pair
+  // the device last had: they take plain alpha blending.
+  if (k->src == -1 || k->dst == -1) {
+    k->src = D3DBLEND_SRCALPHA;
+    k->dst = D3DBLEND_INVSRCALPHA;
+  }
+  int scale_k, threshold, weight, shift, scale_op;
+  if (range <= 64) {
+    scale_k = 0x500, threshold = 0x400, weight = 0x40, shift = 10, scale_op = D3DTOP_MODULATE4X;
+  } else if (range <= 128) {
+    scale_k = 0x300, threshold = 0x200, weight = 0x80, shift = 9, scale_op = D3DTOP_MODULATE2X;
+  } else {
+    scale_k = 0x200, threshold = 0x100, weight = 0xFF, shift = 8, scale_op = D3DTOP_MODULATE;
+  }
+  int t = scale_k - (p * scale_k) / 255;
+  int alpha;
+  if (t >= threshold) {
+    alpha = ((0x100 - (p * scale_k) / 255) * weight) >> 8;
+    k->stages[0].aop = D3DTOP_ADD;
+  } else {
+    alpha = -1 - ((t * 255) >> shift);
+    k->stages[0].aop = D3DTOP_SUBTRACT;
+  }
+  k->stages[1].aop = scale_op;
+  k->tfactor = int64_t((uint32_t(alpha) << 24) | 0xFFFFFFu);
+}
+
 void BuildBlock(StateBlock* k) {
   GraphicsDeviceState& dev = GraphicsDevice();
   DesiredState& s = g_desired;
@@ -178,6 +267,8 @@ void BuildBlock(StateBlock* k) {
     }
     k->stages[0] = st;
     k->stage_count = 1;
+  } else if (s.blend_texture) {
+    BuildBlendTextureBlock(k, mode);
   } else {
     int z_on = StateCache().z_enable == 1;
     int variant = (!s.variant && !s.alpha_channel && !z_on) ? 0 : (s.variant ? 1 : 2);
@@ -329,8 +420,11 @@ int FlushVertexBatch() { return FlushCore(true); }
 
 void* AppendBatchVertices(int layout, int primitive, int n) {
   VertexBatch& b = g_batch;
+  // A full array goes out under the same rule as any other flush, so a draw
+  // that must leave nothing (border 255) leaves nothing however many quads it
+  // holds.
   if (b.count > 0 && (b.kind != 0 || b.layout != layout || b.primitive != primitive || kCapacity[layout] <= b.count + n))
-    FlushCore(false);
+    FlushCore(true);
   if (b.count == 0 || b.kind != 0 || b.layout != layout) {
     b.kind = 0;
     b.layout = layout;
@@ -438,12 +532,15 @@ int SelectDrawBlendState(const int32_t* block, int handles, int textures_only) {
   }
   if (!s.state_dirty && !Forced()) {
     if (!s.texture_dirty) return -1;
-    SetStageTexture(0, s.texture);
+    int stage = s.blend_texture ? (DrawVariant() == 1 ? 2 : 1) : 0;
+    SetStageTexture(stage, s.texture);
     s.texture_dirty = 0;
     return 0;
   }
   s.state_dirty = s.texture_dirty = 0;
   BuildBlock(&k);
+  // A border at 255 leaves nothing of the graphic: its vertices are dropped.
+  s.skip_drawing = (s.texture && s.blend_texture && s.border_param >= 255) ? 1 : 0;
   if (k.stage_count != s.stage_count) {
     s.stage_count = k.stage_count;
     RenderStateCache& c = StateCache();
@@ -547,6 +644,14 @@ int ApplyDrawSettings(const GraphicTextureSet* info, plat::Direct3DTexture9* tex
   g_last_info = info;
   g_last_texture = texture;
   g_last_flags = flags;
+  return 0;
+}
+
+// A new scene starts without a last draw.
+int ClearLastDrawWords() {
+  g_last_info = nullptr;
+  g_last_texture = nullptr;
+  g_last_flags = 0;
   return 0;
 }
 

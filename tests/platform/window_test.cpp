@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "platform/window.h"
 
 namespace {
@@ -162,6 +163,57 @@ TEST_F(WindowLayer, QueuesArePerThreadAndFilterable) {
   plat::DestroyWindow(w);
   EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, false));
   EXPECT_FALSE(plat::PostMessage(w, plat::kWmUser, 0, 0));
+}
+
+std::vector<uintptr_t> g_timer_calls;
+void TimerCallback(plat::Window*, uint32_t message, uintptr_t id, uint32_t) {
+  EXPECT_EQ(message, plat::kWmTimer);
+  g_timer_calls.push_back(id);
+}
+
+TEST_F(WindowLayer, TimersFireAfterTheirPeriodOneAtATime) {
+  plat::EnableVirtualClock(true);
+  g_timer_calls.clear();
+  plat::Window* w = Make();
+  plat::Message m;
+  while (plat::PeekMessage(&m, plat::kAnyWindow, true)) {
+  }
+  EXPECT_EQ(plat::SetTimer(w, 0, 10, TimerCallback), 0u);
+  EXPECT_EQ(plat::SetTimer(nullptr, 5, 10, TimerCallback), 0u);
+  ASSERT_EQ(plat::SetTimer(w, 7, 32, TimerCallback), 7u);
+  ASSERT_EQ(plat::SetTimer(w, 8, 50, nullptr), 8u);
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  plat::Sleep(33);
+  // A queued message comes before a due timer; a long wait gives one tick.
+  plat::PostMessage(w, plat::kWmUser, 1, 2);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  EXPECT_EQ(m.message, plat::kWmUser);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, false));  // looking does not restart it
+  ASSERT_TRUE(plat::PeekMessage(&m, w, true));
+  EXPECT_EQ(m.message, plat::kWmTimer);
+  EXPECT_EQ(m.wparam, 7u);
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kThreadMessages, false));
+  plat::DispatchMessage(&m);
+  EXPECT_EQ(g_timer_calls, std::vector<uintptr_t>{7});
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  // Without a callback the window procedure gets the tick.
+  plat::Sleep(20);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  EXPECT_EQ(m.wparam, 8u);
+  g_seen.clear();
+  plat::DispatchMessage(&m);
+  EXPECT_EQ(Messages(), std::vector<uint32_t>{plat::kWmTimer});
+  // Killed timers and the timers of a destroyed window are gone.
+  EXPECT_TRUE(plat::KillTimer(w, 7));
+  EXPECT_FALSE(plat::KillTimer(w, 7));
+  plat::Sleep(200);
+  ASSERT_TRUE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  EXPECT_EQ(m.wparam, 8u);
+  EXPECT_FALSE(plat::PeekMessage(&m, plat::kAnyWindow, true));
+  plat::DestroyWindow(w);
+  plat::Sleep(200);
+  while (plat::PeekMessage(&m, plat::kAnyWindow, true)) EXPECT_NE(m.message, plat::kWmTimer);
+  plat::EnableVirtualClock(false);
 }
 
 TEST_F(WindowLayer, CloseGoesThroughTheDefaultProcedure) {

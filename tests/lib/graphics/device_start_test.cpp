@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "lib/core/window_system.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/model_tables.h"
 #include "platform/backend.h"
@@ -412,6 +413,32 @@ TEST_F(GraphicsLibrary, MinimisedWindowSkipsThePresent) {
   WindowState().minimised = 0;
   EXPECT_EQ(FlipScreen(), 0);
   EXPECT_EQ(GraphicsDevice().device->present_count(), before + 1);
+}
+
+TEST_F(GraphicsLibrary, FrontScreenIsFlippedByItsTimerUntilAnotherTargetIsChosen) {
+  ASSERT_EQ(LibraryStart(), 0) << testsupport::Utf8(StripStamps(capture_->Debug()));
+  // The graphics start leaves the front screen as the draw target.
+  ASSERT_EQ(GetDrawTarget(), -4);
+  EXPECT_EQ(IsFrontScreenTimerRunning(), 1);
+  plat::Direct3DDevice9* d = GraphicsDevice().device;
+  int before = d->present_count();
+  // Nothing is due before 32 ms have passed.
+  ProcessWindowMessages();
+  EXPECT_EQ(d->present_count(), before);
+  for (int tick = 1; tick <= 3; tick++) {
+    plat::Sleep(33);
+    ProcessWindowMessages();
+    EXPECT_EQ(d->present_count(), before + tick);
+  }
+  // Another target: the next tick finds it and the timer lapses.
+  ASSERT_EQ(SetDrawTarget(-2), 0);
+  plat::Sleep(33);
+  ProcessWindowMessages();
+  EXPECT_EQ(d->present_count(), before + 3);
+  EXPECT_EQ(IsFrontScreenTimerRunning(), 0);
+  plat::Sleep(100);
+  ProcessWindowMessages();
+  EXPECT_EQ(d->present_count(), before + 3);
 }
 
 TEST_F(GraphicsLibrary, ScreenModeChangeRebuildsTheDevice) {
