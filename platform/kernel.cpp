@@ -97,6 +97,12 @@ struct Event {
 
 uint32_t TimeGetTime() { return static_cast<uint32_t>(ReadClockNanos() / 1'000'000u); }
 
+uint32_t PeekTimeGetTime() {
+  if (g_virtual_clock.load(std::memory_order_acquire))
+    return static_cast<uint32_t>(g_virtual_micros.load(std::memory_order_acquire) / 1000u);
+  return static_cast<uint32_t>(RealNanos() / 1'000'000u);
+}
+
 int64_t QueryPerformanceCounter() { return static_cast<int64_t>(ReadClockNanos() / 100u); }
 
 int64_t QueryPerformanceFrequency() { return kCounterFrequency; }

@@ -18,6 +18,10 @@ namespace plat {
 
 // Milliseconds since an arbitrary origin, 32 bits, wrapping.
 uint32_t TimeGetTime();
+// TimeGetTime without the virtual clock's auto-advance: for code that looks
+// at the time without waiting on it (window timers), so that looking does
+// not move a virtual clock.
+uint32_t PeekTimeGetTime();
 // Performance counter and its frequency (ticks per second); both come from
 // the same clock source as TimeGetTime.
 int64_t QueryPerformanceCounter();

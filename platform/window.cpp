@@ -632,7 +632,7 @@ namespace {
 // (timers are looked at only when no queued message matches).
 bool PeekTimer(ThreadQueue* queue, Message* out, Window* filter, bool remove) {
   if (filter == kThreadMessages) return false;
-  uint32_t now = TimeGetTime();
+  uint32_t now = PeekTimeGetTime();
   for (WindowTimer& t : queue->timers) {
     if (filter != kAnyWindow && t.window != filter) continue;
     if (static_cast<int32_t>(now - t.due_ms) < 0) continue;
@@ -675,7 +675,7 @@ uintptr_t SetTimer(Window* window, uintptr_t id, uint32_t period_ms, TimerProc p
     queue = window->queue;
   }
   std::lock_guard<std::mutex> guard(queue->mutex);
-  uint32_t due = TimeGetTime() + period_ms;
+  uint32_t due = PeekTimeGetTime() + period_ms;
   for (WindowTimer& t : queue->timers) {
     if (t.window == window && t.id == id) {
       t = WindowTimer{window, id, period_ms, due, proc};
@@ -711,7 +711,7 @@ intptr_t DispatchMessage(const Message* message) {
   if (message->message == kWmTimer && message->lparam != 0) {
     if (!IsWindow(message->window)) return 0;
     auto proc = reinterpret_cast<TimerProc>(static_cast<uintptr_t>(message->lparam));
-    proc(message->window, kWmTimer, message->wparam, TimeGetTime());
+    proc(message->window, kWmTimer, message->wparam, PeekTimeGetTime());
     return 0;
   }
   return SendMessage(message->window, message->message, message->wparam, message->lparam);

@@ -47,7 +47,9 @@ void Paint(plat::Window* window) {
   WindowSystemState& s = WindowState();
   if (IsWindowMode() == 1) {
     s.painting = 1;
-    if (!IsLibraryStarted()) {
+    if (!s.active && IsInactiveScreenImageSet() && !GetRunInactiveFlag()) {
+      if (!s.minimised) DrawInactiveScreenImage(nullptr);
+    } else if (!IsLibraryStarted()) {
       int w = paint.right - paint.left, h = paint.bottom - paint.top;
       if (w > 0 && h > 0) {
         std::vector<uint32_t> black(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
@@ -194,8 +196,10 @@ int OnActivateApp(uintptr_t wparam) {
     return 0;
   }
   if (act == 0) {
-    // A deactivated window keeps showing its last frame.
+    // A deactivated window keeps showing its last frame, or the
+    // inactive-screen image when one is set.
     ReacquireInputDevices();
+    if (IsInactiveScreenImageSet()) DrawInactiveScreenImage(nullptr);
   } else {
     ImeState& ime = GetImeState();
     if (ime.enabled == 1 && ime.open == 1) ime.restore_step = 1;
@@ -272,6 +276,7 @@ int TeardownWindow() {
     plat::UnregisterWindowClass(GetWindowClassName());
   }
   DeleteAllKeyStringInputs();
+  ClearInactiveScreenImage();
   FreeDroppedFileNames();
   auto end_period = reinterpret_cast<uint32_t (*)(uint32_t)>(GetLoadedFunction("timeEndPeriod"));
   if (end_period != nullptr) end_period(1);

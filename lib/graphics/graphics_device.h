@@ -124,6 +124,15 @@ void ComputeFlipRects(plat::RECT* source, plat::RECT* dest);
 // target or a failing device.
 int CreateBackBufferLockSurfaces(const int32_t rect[4], BaseImage* out, int target, int read_only);
 int ReleaseBackBufferLockSurfaces();
+// The picture shown while the application is inactive (the window system
+// asks for it on deactivation and paint): a copy of the image is kept (null
+// clears it); 0, or -1 for an image that cannot be kept.
+int SetInactiveScreenImage(const BaseImage* image);
+int ClearInactiveScreenImage();
+int IsInactiveScreenImageSet();
+// Shows the inactive-screen image through a flip and puts the draw screen
+// back: 0 (also while the library ends), -1 without an image or graphics.
+int DrawInactiveScreenImage(void* device_context);
 // The microsecond time of the last paced wait.
 int64_t GetLastVerticalBlank();
 

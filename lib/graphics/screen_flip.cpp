@@ -1,6 +1,11 @@
 // lib/graphics/screen_flip.cpp - the flip at the end of each frame, the
 // paced vertical-sync wait, the scene bracket and the sub back buffer.
 #include "lib/graphics/graphics_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "lib/graphics/graphic.h"
 #include "lib/core/log.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphics_links.h"
@@ -231,5 +236,81 @@ int ReleaseBackBufferLockSurfaces() {
     g_lock.direct->UnlockRect();
   }
   g_lock = {0, nullptr, nullptr};
+  return 0;
+}
+
+// ---- The inactive-screen image ------------------------------------------------------------
+
+namespace {
+
+// The picture the window shows while the application is inactive, and the
+// graphic made from it on first use.
+BaseImage g_inactive_image{};
+bool g_inactive_image_set = false;
+int g_inactive_graphic = -1;
+
+}  // namespace
+
+int SetInactiveScreenImage(const BaseImage* image) {
+  ClearInactiveScreenImage();
+  if (!image || !image->pixels || image->width < 1 || image->height < 1 || image->mip_count > 1) return image ? -1 : 0;
+  if (CreateBaseImageLike(image->width, image->height, &image->format, &g_inactive_image) != 0) return -1;
+  for (int y = 0; y < image->height; y++)
+    memcpy(g_inactive_image.pixels + size_t(y) * size_t(g_inactive_image.pitch),
+           image->pixels + size_t(y) * size_t(image->pitch), size_t(std::min(image->pitch, g_inactive_image.pitch)));
+  g_inactive_image_set = true;
+  return 0;
+}
+
+int ClearInactiveScreenImage() {
+  if (g_inactive_image_set) FreeBaseImagePixels(&g_inactive_image);
+  g_inactive_image_set = false;
+  if (g_inactive_graphic != -1) DeleteGraphic(g_inactive_graphic);
+  g_inactive_graphic = -1;
+  return 0;
+}
+
+int IsInactiveScreenImageSet() { return g_inactive_image_set ? 1 : 0; }
+
+int DrawInactiveScreenImage(void* device_context) {
+  (void)device_context;  // the picture reaches the window through the flip
+  if (WindowState().ending) return 0;
+  if (!g_inactive_image_set) return -1;
+  GraphicsDeviceState& d = GraphicsDevice();
+  if (!d.started) return -1;
+  int kept_run = GetRunInactiveFlag();
+  SetRunInactiveFlag(1);
+  if (!IsGraphicHandleValid(g_inactive_graphic)) g_inactive_graphic = MakeGraphicFromImage(&g_inactive_image, nullptr, 0);
+  if (g_inactive_graphic == -1) {
+    SetRunInactiveFlag(kept_run);
+    return -1;
+  }
+  GraphicsSettings& config = GraphicsConfig();
+  int kept_target = GetDrawTarget(), kept_filter = GetDrawFilterMode(), kept_vblank_off = config.vblank_wait_off;
+  SetDrawTarget(-2);
+  SetDrawFilterMode(1);
+  config.vblank_wait_off = 1;
+  int w = 0, h = 0;
+  GetScreenSize(&w, &h);
+  // What the game drew is kept aside and put back after the flip, so its
+  // next frame starts from its own picture.
+  int saved = MakeGraphic(w, h);
+  if (saved != -1 && GetDrawScreenToGraphic(0, 0, w, h, saved, 0) != 0) {
+    DeleteGraphic(saved);
+    saved = -1;
+  }
+  int iw = 0, ih = 0;
+  GetGraphicSize(g_inactive_graphic, &iw, &ih);
+  if (iw == w && ih == h) DrawGraphicAt(0, 0, g_inactive_graphic, 0);
+  else DrawGraphicStretched(0, 0, w, h, g_inactive_graphic, 0);
+  FlipScreenWithSubBackBuffer();
+  if (saved != -1) {
+    DrawGraphicAt(0, 0, saved, 0);
+    DeleteGraphic(saved);
+  }
+  SetDrawTarget(kept_target);
+  SetDrawFilterMode(kept_filter);
+  config.vblank_wait_off = kept_vblank_off;
+  SetRunInactiveFlag(kept_run);
   return 0;
 }
