@@ -70,6 +70,7 @@ Engine& GetEngine() {
 
 std::atomic<int> g_font_refusals{0};
 std::atomic<int> g_dc_refusals{0};
+std::atomic<uint32_t> g_refused_glyph{0};
 
 bool TakeRefusal(std::atomic<int>& counter) {
   int n = counter.load();
@@ -412,6 +413,7 @@ uint32_t Cp932CodeToUnicode(uint32_t code) {
 uint32_t GetGlyphOutline(GdiDc* dc, uint32_t code, uint32_t format, GlyphMetrics* metrics,
                          uint32_t buffer_size, void* buffer, const Mat2* matrix) {
   if (dc == nullptr || dc->font == nullptr || metrics == nullptr) return kGdiError;
+  if (code != 0 && code == g_refused_glyph.load()) return kGdiError;
   int levels = 0;
   switch (format) {
     case kGgoMetrics:
@@ -505,5 +507,6 @@ int GetFontEmPixels(const GdiFont* font) { return font ? font->em_y : 0; }
 
 void SetFontCreateRefusals(int count) { g_font_refusals = count < 0 ? 0 : count; }
 void SetDcCreateRefusals(int count) { g_dc_refusals = count < 0 ? 0 : count; }
+void SetRefusedGlyphCode(uint32_t code) { g_refused_glyph = code; }
 
 }  // namespace plat

@@ -147,5 +147,7 @@ int GetFontEmPixels(const GdiFont* font);
 // Test hooks: the next count font creations (or DC creations) fail.
 void SetFontCreateRefusals(int count);
 void SetDcCreateRefusals(int count);
+// GetGlyphOutline fails for this character code (0: for none).
+void SetRefusedGlyphCode(uint32_t code);
 
 }  // namespace plat

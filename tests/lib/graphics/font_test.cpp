@@ -594,6 +594,36 @@ TEST_F(Fonts, AStringLongerThanTheCacheDrawsEveryCharacter) {
   FontHandleDelete(h);
 }
 
+TEST_F(Fonts, ARefusedGlyphDrawsNothingAndTakesNoRoom) {
+  const int h = Make(16, 4, 0);
+  auto draw = [&](const char* text, int* pen) {
+    Canvas c(200, 24, 32);
+    const TextClipRect clip = {0, 0, c.width, c.height};
+    *pen = FontTextCacheBuild(1, 0, 0, text, 0xFFFFFF, &c.target, &clip, 1, h, 0, -1, 0, nullptr);
+    return c;
+  };
+  int plain_pen = 0, refused_pen = 0, alone_pen = 0;
+  ASSERT_NE(h, -1);
+  plat::SetRefusedGlyphCode('Q');
+  Canvas plain = draw("AB", &plain_pen);
+  Canvas refused = draw("AQB", &refused_pen);
+  Canvas alone = draw("Q", &alone_pen);
+  plat::SetRefusedGlyphCode(0);
+  EXPECT_EQ(refused_pen, plain_pen);
+  EXPECT_EQ(alone_pen, 0);
+  int differ = 0, ink = 0, alone_ink = 0;
+  for (int y = 0; y < plain.height; ++y)
+    for (int x = 0; x < plain.width; ++x) {
+      differ += plain.At(x, y) != refused.At(x, y);
+      ink += plain.At(x, y) != 0;
+      alone_ink += alone.At(x, y) != 0;
+    }
+  EXPECT_GT(ink, 20);
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(alone_ink, 0);
+  FontHandleDelete(h);
+}
+
 TEST_F(Fonts, HeightAdjustmentRaisesTheText) {
   const int h = Make(16, 4, 0);
   FontRecord* r = FontHandleToRecord(h);
