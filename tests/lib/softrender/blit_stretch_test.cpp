@@ -354,6 +354,30 @@ TEST(DrawMemImgStretch, WalksShowTheDescribedSourcePixels) {
   EXPECT_EQ((V{dst.Get(0, 0), dst.Get(1, 0), dst.Get(2, 0), dst.Get(3, 0)}), (V{100, 101, 103, 105}));
 }
 
+TEST(DrawMemImgStretch, DoublingCoversTwoByTwoBlocksAndKeepsTransparentBlocks) {
+  for (uint32_t bright : {kWhite, 0xFFFFFEu}) {
+    Image src(3, 2, kMemImgRgb565, 0, 0, 0x0F0F), dst(8, 6, kMemImgRgb565);
+    const uint32_t words[6] = {0x1111, 0x0F0F, 0x3333, 0x4444, 0x5555, 0x0F0F};
+    for (int i = 0; i < 6; ++i) src.Set(i % 3, i / 3, words[i]);
+    for (int y = 0; y < 6; ++y) {
+      for (int x = 0; x < 8; ++x) dst.Set(x, y, 0xAAAA);
+    }
+    SetState(&dst.img, 0, 0, bright, {0, 0, 8, 6});
+    IntRect r{1, 1, 7, 5};
+    DrawMemImgStretch(&dst.img, &src.img, &r, 1, nullptr);
+    for (int y = 0; y < 6; ++y) {
+      for (int x = 0; x < 8; ++x) {
+        uint32_t want = 0xAAAA;
+        if (x >= 1 && x < 7 && y >= 1 && y < 5) {
+          uint32_t s = words[(y - 1) / 2 * 3 + (x - 1) / 2];
+          if (s != 0x0F0F) want = bright == kWhite ? s : ref::Join16({{ref::Mul(254, s & 31), (s >> 5) & 63, s >> 11}});
+        }
+        EXPECT_EQ(dst.Get(x, y), want) << x << "," << y << " bright " << std::hex << bright;
+      }
+    }
+  }
+}
+
 // On the standard walk a clipped draw shows the same pixels as the visible
 // part of the whole draw.
 TEST(DrawMemImgStretch, ClippedDrawEqualsVisiblePartOfWholeDraw) {
