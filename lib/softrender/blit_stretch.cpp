@@ -11,11 +11,6 @@
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/softrender/soft_kernels.h"
 
-// The plain blit may be linked in later than this file: until then an
-// unscaled draw takes the walk below at a scale of 1.0.
-void DrawMemImgBasic(MEMIMG* dst, const MEMIMG* src, int x, int y, int trans, const MEMIMG* blend)
-    __attribute__((weak));
-
 namespace {
 
 // Larger sources would let the truncated scale walk past their last pixel.
@@ -51,7 +46,7 @@ void DrawMemImgStretch(MEMIMG* dst, const MEMIMG* src, const IntRect* rect, int 
   }
   const int64_t width = x2 - x1, height = y2 - y1;
   if (width == 0 || height == 0) return;
-  if (width == src->width && height == src->height && x_dir == 1 && y_dir == 1 && DrawMemImgBasic) {
+  if (width == src->width && height == src->height && x_dir == 1 && y_dir == 1) {
     DrawMemImgBasic(dst, src, static_cast<int>(x1), static_cast<int>(y1), trans, blend);
     return;
   }

@@ -378,6 +378,37 @@ TEST(DrawMemImgStretch, DoublingCoversTwoByTwoBlocksAndKeepsTransparentBlocks) {
   }
 }
 
+// A rectangle of the source's size, not mirrored, is the plain blit's draw:
+// its halving at 128 and its run-length path included.
+TEST(DrawMemImgStretch, UnscaledDrawIsThePlainBlit) {
+  EnsureWeights();
+  std::mt19937 rng(31);
+  int count = 0;
+  for (const Kind& k : kKinds) {
+    uint32_t key = k.paletted ? 3 : k.format == 1 ? 0x00405060u : 0x1234u;
+    for (uint32_t mode : {0u, 1u, 2u, 3u, 4u, 10u, 11u}) {
+      for (int p : {128, 255}) {
+        for (int flags = 0; flags < 4; ++flags) {
+          const bool key_on = flags & 1, blend_on = flags & 2;
+          const IntRect r = (count++ % 2) ? IntRect{3, 2, 11, 8} : IntRect{-2, 14, 6, 20};
+          Scene a(k, 8, 6, 23, 19, key), b(k, 8, 6, 23, 19, key);
+          a.Prepare(rng);
+          std::memcpy(b.src.img.base->pixel_block, a.src.Bytes().data(), a.src.Bytes().size());
+          std::memcpy(b.dst.img.base->pixel_block, a.dst.Bytes().data(), a.dst.Bytes().size());
+          std::memcpy(b.blend.img.base->pixel_block, a.blend.Bytes().data(), a.blend.Bytes().size());
+          if (k.paletted) std::memcpy(b.src.img.base->palette, a.src.img.base->palette, 2048);
+          const IntRect clip{1, 2, 21, 17};
+          SetState(&a.dst.img, mode, p, kWhite, clip);
+          DrawMemImgStretch(&a.dst.img, &a.src.img, &r, key_on ? 1 : 0, blend_on ? &a.blend.img : nullptr);
+          SetState(&b.dst.img, mode, p, kWhite, clip);
+          DrawMemImgBasic(&b.dst.img, &b.src.img, r.left, r.top, key_on ? 1 : 0, blend_on ? &b.blend.img : nullptr);
+          ASSERT_EQ(a.dst.Bytes(), b.dst.Bytes()) << "kind " << k.format << k.paletted << k.alpha << " mode " << mode;
+        }
+      }
+    }
+  }
+}
+
 // On the standard walk a clipped draw shows the same pixels as the visible
 // part of the whole draw.
 TEST(DrawMemImgStretch, ClippedDrawEqualsVisiblePartOfWholeDraw) {
