@@ -22,10 +22,15 @@ uint32_t g_find_free_index = 0;
 
 namespace {
 
+// The animation counter goes back to 0 as well: creators leave it as the
+// record's previous use left it, so without this a stage replayed after a
+// different history would show its sprites at other points of their cycles
+// than the recorded run did.
 void ResetRecords(GameObject* records, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     records[i].in_use = 0;
     records[i].free = 1;
+    records[i].anim_counter = 0;
   }
 }
 

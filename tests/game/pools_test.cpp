@@ -85,13 +85,18 @@ TEST_F(GameTest, FullPoolSkipsTheCreationAndKeepsPlaying) {
 TEST_F(GameTest, ResetAllPoolsFreesEverythingAndKeepsOtherFields) {
   Take(g_effects[1999]);
   g_effects[1999].x = 7.0;
+  g_effects[1999].anim_counter = 3;
   Take(g_player);
+  g_player.anim_counter = 5;
   ResetAllPools();
   EXPECT_EQ(g_effects[1999].in_use, 0);
   EXPECT_EQ(g_effects[1999].free, 1);
   EXPECT_EQ(g_effects[1999].x, 7.0);
   EXPECT_EQ(g_player.in_use, 0);
   EXPECT_EQ(g_player.free, 1);
+  // A stage starts every sprite cycle afresh, whatever ran before it.
+  EXPECT_EQ(g_effects[1999].anim_counter, 0u);
+  EXPECT_EQ(g_player.anim_counter, 0u);
 }
 
 TEST_F(GameTest, PlaceAndSetGraphicFillTheDrawFields) {

@@ -35,7 +35,7 @@ class Fnv {
   uint64_t h_ = 14695981039346656037ull;
 };
 
-void Record(Fnv& h, const GameObject& r, uint32_t pool, uint32_t index) {
+void Record(Fnv& h, const GameObject& r, uint32_t pool, uint32_t index, bool animation) {
   if (r.in_use == 0) return;
   h.U32(pool);
   h.U32(index);
@@ -46,16 +46,18 @@ void Record(Fnv& h, const GameObject& r, uint32_t pool, uint32_t index) {
   h.F64(r.y);
   h.F64(r.life);
   h.U32(r.killed);
-  h.U32(r.graphic_id);
+  if (animation) h.U32(r.graphic_id);
 }
 
-void Pool(Fnv& h, const GameObject* records, size_t count, uint32_t pool) {
-  for (size_t i = 0; i < count; ++i) Record(h, records[i], pool, static_cast<uint32_t>(i));
+void Pool(Fnv& h, const GameObject* records, size_t count, uint32_t pool, bool animation) {
+  for (size_t i = 0; i < count; ++i) {
+    Record(h, records[i], pool, static_cast<uint32_t>(i), animation);
+  }
 }
 
 }  // namespace
 
-uint64_t FrameStateHash() {
+uint64_t FrameStateHash(bool animation) {
   Fnv h;
   const GameState& s = g_game;
   for (uint32_t v : s.levels) h.U32(v);
@@ -83,15 +85,15 @@ uint64_t FrameStateHash() {
                      st.bomb_cooldown, st.hit_invulnerable_timer, st.weak_shot_timer}) {
     h.U32(v);
   }
-  Record(h, g_player, 100, 0);
-  Record(h, g_partner, 101, 0);
-  Pool(h, g_enemies, kEnemyPoolSize, 0);
-  Pool(h, g_enemy_groups, kEnemyGroupPoolSize, 1);
-  Pool(h, g_player_objects, kPlayerObjectPoolSize, 2);
-  Pool(h, g_enemy_bullets, kEnemyBulletPoolSize, 3);
-  Pool(h, g_items, kItemPoolSize, 4);
-  Pool(h, g_effects, kEffectPoolSize, 5);
-  Pool(h, g_backgrounds, kBackgroundPoolSize, 6);
+  Record(h, g_player, 100, 0, animation);
+  Record(h, g_partner, 101, 0, animation);
+  Pool(h, g_enemies, kEnemyPoolSize, 0, animation);
+  Pool(h, g_enemy_groups, kEnemyGroupPoolSize, 1, animation);
+  Pool(h, g_player_objects, kPlayerObjectPoolSize, 2, animation);
+  Pool(h, g_enemy_bullets, kEnemyBulletPoolSize, 3, animation);
+  Pool(h, g_items, kItemPoolSize, 4, animation);
+  Pool(h, g_effects, kEffectPoolSize, 5, animation);
+  Pool(h, g_backgrounds, kBackgroundPoolSize, 6, animation);
   return h.value();
 }
 

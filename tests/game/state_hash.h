@@ -8,6 +8,8 @@
 
 namespace gametest {
 
-uint64_t FrameStateHash();
+// Without `animation`, the graphic rows that the draw pass steps (also while
+// the game is paused) are left out: what remains is what the updates decide.
+uint64_t FrameStateHash(bool animation = true);
 
 }  // namespace gametest
