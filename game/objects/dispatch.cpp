@@ -86,7 +86,7 @@ struct DrawRoute {
 // the game yet: such a record raises the missing-draw error like any kind
 // without a draw.
 const DrawRoute kDrawRoutes[] = {
-    {kKindPlayerBlast, nullptr},  {kKindFocusBomb, DrawFocusBomb}, {kKindBomb, DrawBomb},
+    {kKindPlayerBlast, DrawPlayerBlast}, {kKindFocusBomb, DrawFocusBomb}, {kKindBomb, DrawBomb},
     {kKindBulletClearer, DrawBulletClearer}, {kKindItem, DrawItem}, {kKindSmallItem, DrawSmallItem},
     {kKindFocusIndicator, DrawFocusIndicator}, {kKindExplosion, DrawExplosion},
     {kKindBurst, DrawBurst},      {kKindBossBurst, DrawBossBurst}, {kKindBossAura, DrawBossAura},

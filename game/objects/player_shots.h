@@ -43,3 +43,4 @@ void UpdateBombCutIn(GameObject& record);
 void DrawBomb(GameObject& record);
 void DrawFocusBomb(GameObject& record);
 void DrawBulletClearer(GameObject& record);
+void DrawPlayerBlast(GameObject& record);

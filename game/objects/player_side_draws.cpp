@@ -1,5 +1,5 @@
 // game/objects/player_side_draws.cpp - the own draws of the items, the bombs
-// and the bullet clearer.
+// the bullet clearer and the blast.
 #include <cmath>
 #include <initializer_list>
 
@@ -94,4 +94,18 @@ void DrawBulletClearer(GameObject& r) {
   Blend(2, r.blend_value);
   Rotated(r.x, r.y, r.scale / 0.7, plus, r.graphic_id, 1);
   Rotated(r.x, r.y, r.scale / 0.7, minus, r.graphic_id, 1);
+}
+
+void DrawPlayerBlast(GameObject& r) {
+  const double plus = Rad(r.angle + r.extra_angle);
+  const double minus = Rad(r.angle - r.extra_angle);
+  const double ring = r.kind_values[kBlastRingRadius];
+  Blend(2, r.blend_value);
+  Rotated(r.x, r.y, 1.2, plus, r.graphic_id, r.transparency);
+  Rotated(r.x, r.y, 1.2, minus, r.graphic_id, r.transparency);
+  Rotated(r.x, r.y - ring, 1.2, plus, r.graphic_id, r.transparency);
+  Rotated(r.x + ring * std::cos(Rad(315.0)), r.y + ring * std::sin(Rad(315.0)), 1.2, plus,
+          r.graphic_id, r.transparency);
+  Rotated(r.x + ring * std::cos(Rad(225.0)), r.y + ring * std::sin(Rad(225.0)), 1.2, minus,
+          r.graphic_id, r.transparency);
 }

@@ -10,7 +10,10 @@
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
 #include "game/objects/game_object.h"
+#include "game/objects/dispatch.h"
 #include "game/objects/resources.h"
+#include "platform/kernel.h"
+#include "rorud/rorud.h"
 
 namespace gametest {
 
@@ -46,6 +49,16 @@ void ResetGameGlobals() {
   g_error_text[0] = '\0';
   g_replayed_frame_rate = 0.0;
   ResetAllPools();
+}
+
+void LogicFrame() {
+  UpdateInputFrame();
+  RunScene();
+  UpdateObjects();
+  WalkDrawOrder(StepAnimation, nullptr);
+  ServeSoundRequests();
+  ProcessWindowMessages();
+  plat::AdvanceVirtualClock(16'667);
 }
 
 ScratchFolder::ScratchFolder() {

@@ -25,6 +25,13 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
+// One frame as the frame loop runs it, less the pictures: the draw pass
+// still steps the animations and frees the removed records, all that it
+// changes of what the state hash covers; the flip and paced wait become one
+// frame's time on the virtual clock. Thousands of such frames take about as
+// long as a few hundred whole ones in the software device.
+void LogicFrame();
+
 class GameTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetGameGlobals(); }

@@ -70,22 +70,6 @@ void ScriptKeys(Keys& keys, uint32_t i) {
   keys.Set('C', i % 700 >= 350 && i % 700 < 353);
 }
 
-// One frame as the frame loop runs it, less the pictures: the draw pass
-// still steps the animations and frees the removed records, all that it
-// changes of what the hash covers; the flip and paced wait become one
-// frame's time on the virtual clock.
-// (Whole frames with their pictures are shown by the screenshot tests; here
-// thousands of frames must stay quick.)
-void LogicFrame() {
-  UpdateInputFrame();
-  RunScene();
-  UpdateObjects();
-  WalkDrawOrder(StepAnimation, nullptr);
-  ServeSoundRequests();
-  ProcessWindowMessages();
-  plat::AdvanceVirtualClock(16'667);
-}
-
 // Frames of the title and of the stage until `done` is true or the frame
 // limit is reached; the harness's passes over the boss phases happen here.
 template <typename Step, typename Done>
@@ -93,7 +77,7 @@ int RunFrames(Step step, Done done, int limit) {
   int n = 0;
   while (n < limit && g_stop_flag == 0 && !done()) {
     step();
-    LogicFrame();
+    gametest::LogicFrame();
     ++n;
     if (g_game.levels[kLevelScene] == kSceneStage1) {
       if (g_game.levels[kLevelPhase] == kPhaseMidBoss) ChangePhase(g_game, kPhaseSecondWave);
@@ -111,9 +95,9 @@ bool AtTitleMenu() {
 // sees that (keys reach the pad at a frame's pump).
 void Tap(Keys& keys, int code, bool (*seen)()) {
   keys.Set(code, true);
-  for (int f = 0; f < 4 && !seen(); ++f) LogicFrame();
+  for (int f = 0; f < 4 && !seen(); ++f) gametest::LogicFrame();
   keys.Set(code, false);
-  for (int f = 0; f < 4 && seen(); ++f) LogicFrame();
+  for (int f = 0; f < 4 && seen(); ++f) gametest::LogicFrame();
 }
 
 bool DownHeld() { return (g_input.held_directions & kDirDown) != 0; }
@@ -126,7 +110,7 @@ void ChooseTitleItem(Keys& keys, int downs) {
   ToTitleMenu();
   for (int d = 0; d < downs; ++d) Tap(keys, plat::kVkDown, DownHeld);
   keys.Set('Z', true);
-  for (int f = 0; f < 4 && AtTitleMenu(); ++f) LogicFrame();
+  for (int f = 0; f < 4 && AtTitleMenu(); ++f) gametest::LogicFrame();
   keys.Set('Z', false);
   RunFrames([] {}, [] { return g_game.levels[kLevelScene] != kSceneTitle; }, 300);
 }
