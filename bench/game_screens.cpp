@@ -3,9 +3,6 @@
 // generated data set.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
-
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -17,28 +14,12 @@
 #include "game/objects/player.h"
 #include "game/objects/resources.h"
 #include "game/winmain.h"
+#include "bench/game_bench_start.h"
 #include "rorud/rorud.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// Starts the game in a scratch folder that sees the data set beside the
-// build (build/data, one folder above this binary's).
-bool StartGame() {
-  static int started = -1;
-  if (started >= 0) return started == 1;
-  setenv("RORUD_PLATFORM", "headless", 0);
-  std::error_code ec;
-  const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
-  const fs::path work = fs::temp_directory_path() / "quillona_bench";
-  fs::remove_all(work, ec);
-  fs::create_directories(work);
-  for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
-  fs::current_path(work);
-  started = (fs::exists(data / "grp") && InitGame() == InitResult::kReady) ? 1 : 0;
-  return started == 1;
-}
+bool StartGame() { return StartGameForBench(); }
 
 void Frame() {
   RunScene();
