@@ -803,15 +803,17 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
   if (kFilter == 1) {
 #if defined(__SSE2__)
-    // Modulated additive spans into a 32-bit target without alpha (the
-    // play field's sparks and explosions, heavily overdrawn) go two pixels
-    // at a time through the same lane arithmetic as FastModulate and
-    // FastBlend: every intermediate is the same, so is every pixel. A pixel
-    // whose modulated alpha is 0 is not written, as in FastPixel.
-    if constexpr (kModulate && kBlend == 2 && kTarget == 1) {
+    // Blended spans into a 32-bit target without alpha (the backgrounds,
+    // sprites, sparks and explosions of play, heavily overdrawn) go two
+    // pixels at a time through the same lane arithmetic as FastModulate and
+    // FastBlend: every intermediate is the same, so is every pixel. The
+    // shortcuts of FastBlend give what the arithmetic gives, and a pixel whose
+    // source alpha is 0 is not written, as in FastPixel.
+    if constexpr (kBlend != 0 && kTarget == 1) {
       if (!at.on) {
         const __m128i z = _mm_setzero_si128();
         const __m128i half = _mm_set1_epi16(128);
+        const __m128i full = _mm_set1_epi16(255);
         const __m128i d16 = _mm_unpacklo_epi8(_mm_set1_epi32(int(diffuse)), z);
         uint32_t* out = reinterpret_cast<uint32_t*>(row);
         for (; x < last; x += 2) {
@@ -820,15 +822,20 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
           u += 2 * du;
           v += 2 * dv;
           if (skip_clear && ((t0 | t1) >> 24) == 0) continue;
-          const __m128i s = _mm_unpacklo_epi8(
+          __m128i q = _mm_unpacklo_epi8(
               _mm_set_epi32(0, 0, int((t1 & tmask) | tfill), int((t0 & tmask) | tfill)), z);
-          __m128i m = _mm_add_epi16(_mm_mullo_epi16(s, d16), half);
-          const __m128i q = _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
+          if (kModulate) {
+            const __m128i m = _mm_add_epi16(_mm_mullo_epi16(q, d16), half);
+            q = _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
+          }
           const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, 0xFF), 0xFF);
           const __m128i d = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, int(out[x + 1]), int(out[x])), z);
-          m = _mm_add_epi16(_mm_mullo_epi16(q, a), half);
-          const __m128i r = _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
-          const __m128i res = _mm_packus_epi16(_mm_add_epi16(r, d), z);
+          __m128i m = _mm_mullo_epi16(q, a);
+          if (kBlend == 1) m = _mm_add_epi16(m, _mm_mullo_epi16(d, _mm_sub_epi16(full, a)));
+          m = _mm_add_epi16(m, half);
+          __m128i r = _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
+          if (kBlend == 2) r = _mm_add_epi16(r, d);  // saturated by the pack
+          const __m128i res = _mm_packus_epi16(r, z);
           if (_mm_extract_epi16(q, 3) != 0) out[x] = uint32_t(_mm_cvtsi128_si32(res)) | 0xFF000000u;
           if (_mm_extract_epi16(q, 7) != 0) {
             out[x + 1] = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(res, 4))) | 0xFF000000u;

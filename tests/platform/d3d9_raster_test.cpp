@@ -547,12 +547,15 @@ TEST_F(DeviceTest, SpecialisedSpansMatchTheGenericPath) {
   }
 }
 
-// The heaviest case of play, sparks and explosions added onto the screen:
-// point-sampled, diffuse-modulated, additive, into a target without alpha,
-// over spans of every length and texels with and without alpha.
-TEST_F(DeviceTest, AdditiveModulatedPointSpansMatchTheGenericPath) {
+// The heaviest cases of play, backgrounds and sprites blended and sparks
+// added onto the screen: point-sampled, with and without a diffuse colour,
+// into a target without alpha, over spans of every length and texels with
+// and without alpha.
+TEST_F(DeviceTest, BlendedPointSpansMatchTheGenericPath) {
   std::mt19937 rng(777);
-  for (int scene = 0; scene < 24; scene++) {
+  for (int scene = 0; scene < 48; scene++) {
+    const bool additive = scene % 2 == 0;
+    const bool modulated = scene % 4 < 2;
     std::vector<uint32_t> images[2];
     const uint32_t seed = rng();
     for (int pass = 0; pass < 2; pass++) {
@@ -564,14 +567,14 @@ TEST_F(DeviceTest, AdditiveModulatedPointSpansMatchTheGenericPath) {
         const uint32_t t = uint32_t(r());
         return r() % 3 == 0 ? t & 0x00FFFFFFu : t;  // a third of the texels clear
       });
-      Blend(plat::D3DBLEND_SRCALPHA, plat::D3DBLEND_ONE);
+      Blend(plat::D3DBLEND_SRCALPHA, additive ? plat::D3DBLEND_ONE : plat::D3DBLEND_INVSRCALPHA);
       device_->SetRenderState(plat::D3DRS_ALPHATESTENABLE, 0);
       device_->SetSamplerState(0, plat::D3DSAMP_MAGFILTER, plat::D3DTEXF_POINT);
       device_->SetSamplerState(0, plat::D3DSAMP_MINFILTER, plat::D3DTEXF_POINT);
       ModulateStage();
       device_->SetTexture(0, tex);
       for (int draw = 0; draw < 10; draw++) {
-        const uint32_t diffuse = uint32_t(r()) | (r() % 4 == 0 ? 0xFF000000u : 0u);
+        const uint32_t diffuse = modulated ? uint32_t(r()) | (r() % 4 == 0 ? 0xFF000000u : 0u) : 0xFFFFFFFFu;
         float cx = float(r() % 40), cy = float(r() % 40), ang = float(r() % 628) / 100.0f;
         float sc = 1.0f + float(r() % 220) / 10.0f;
         float c = std::cos(ang) * sc, sn = std::sin(ang) * sc;
