@@ -284,6 +284,12 @@ int RestoreGraphicsDevice(int width, int height, int colour_bits, int refresh_ra
     FlipScreenCore();
   }
   RunRestoreCallback();
+  // The blend image's texture went with the old device: take the new one.
+  if (ds.blend_graphic != -1) {
+    int blend = ds.blend_graphic;
+    ds.blend_graphic = -1;
+    if (SetDrawBlendImage(blend, ds.border_param, ds.border_range) != 0) SetDrawBlendImage(-1, 0, 0);
+  }
   RefreshDrawStates();
   SetupAllModelMeshBuffers();
   LightsChangedFlag() = 1;

@@ -248,6 +248,30 @@ TEST_F(BlendImage, StagesAndBorderAt255) {
   DeleteGraphic(blend);
 }
 
+TEST_F(BlendImage, ABlendImageSurvivesADeviceRebuild) {
+  Picture g = Pattern(40, 40, false, 12);
+  Picture b = BlendPicture(40, 40);
+  int graphic = Load(g, false), blend = Load(b, true);
+  auto draw = [&] {
+    ClearDrawTarget(nullptr);
+    EXPECT_EQ(DrawGraphicAt(20, 30, graphic, 0), 0);
+    return Screenshot();
+  };
+  ASSERT_EQ(SetDrawBlendImage(blend, 90, 100), 0);
+  Picture before = draw();
+  GraphicsDevice().device->SimulateDeviceLoss();
+  ASSERT_EQ(RestoreGraphicsDeviceDefault(), 0);
+  ASSERT_FALSE(GraphicsDevice().device->IsLost());
+  EXPECT_EQ(Draw().blend_graphic, blend);
+  Picture after = draw();
+  int differ = 0;
+  for (size_t i = 0; i < before.argb.size(); i++) differ += before.argb[i] != after.argb[i];
+  EXPECT_EQ(differ, 0);
+  SetDrawBlendImage(-1, 0, 0);
+  DeleteGraphic(graphic);
+  DeleteGraphic(blend);
+}
+
 TEST_F(BlendImage, RotatedAndQuadDrawsCarryTheBlendImage) {
   Picture g = Pattern(31, 31, false, 4);
   Picture b = BlendPicture(31, 31);
