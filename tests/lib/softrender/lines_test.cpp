@@ -205,6 +205,21 @@ TEST(DrawMemImgLineList, BoxOutlineBlendsEachBorderPixelOnce) {
   }
 }
 
+TEST(DrawMemImgLineList, BoxOutsideTheClipDrawsNothing) {
+  Image img(20, 20, kMemImgRgb565);
+  std::mt19937 rng(12);
+  img.Randomise(rng);
+  const std::vector<uint8_t> before = img.Bytes();
+  for (uint32_t mode : {0u, 4u, 10u, 11u}) {
+    SetState(&img.img, mode, 200, kWhite, {5, 5, 15, 15});
+    for (auto [l, t, r, b] : {std::tuple{0, 0, 5, 5}, {15, 2, 19, 19}, {6, 15, 14, 20}, {-30, -30, -2, 40}}) {
+      auto recs = BoxRecords(l, t, r, b, 0xFFFF, 0);
+      DrawMemImgLineList(&img.img, recs.data(), 4);
+    }
+  }
+  EXPECT_EQ(img.Bytes(), before);
+}
+
 TEST(DrawMemImgLineList, WidthOneBoxAndCounts) {
   Image img(8, 10, kMemImg32);
   for (int y = 0; y < 10; ++y) {
