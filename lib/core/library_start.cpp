@@ -9,6 +9,7 @@
 #include "lib/core/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/core/network.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/softrender/soft_image.h"
@@ -20,6 +21,7 @@
 #include "platform/dinput.h"
 #include "platform/imm.h"
 #include "platform/kernel.h"
+#include "platform/winsock.h"
 
 namespace {
 
@@ -82,12 +84,15 @@ struct ModuleEntry {
 #define RR_NONE(name) {name, nullptr, nullptr}
 
 FunctionEntry g_ws2[] = {
-    RR_NONE("WSAGetLastError"), RR_NONE("WSAStartup"), RR_NONE("WSACleanup"),
-    RR_NONE("WSAAsyncSelect"), RR_NONE("getaddrinfo"), RR_NONE("gethostbyaddr"),
-    RR_NONE("gethostbyname"), RR_NONE("gethostname"), RR_NONE("ntohs"), RR_NONE("htons"),
-    RR_NONE("connect"), RR_NONE("socket"), RR_NONE("send"), RR_NONE("sendto"),
-    RR_NONE("recvfrom"), RR_NONE("accept"), RR_NONE("closesocket"), RR_NONE("shutdown"),
-    RR_NONE("listen"), RR_NONE("bind"), RR_NONE("inet_addr"), RR_NONE("recv")};
+    RR_FN("WSAGetLastError", plat::WsaGetLastError), RR_FN("WSAStartup", plat::WsaStartup),
+    RR_FN("WSACleanup", plat::WsaCleanup), RR_FN("WSAAsyncSelect", plat::WsaAsyncSelect),
+    RR_NONE("getaddrinfo"), RR_NONE("gethostbyaddr"), RR_NONE("gethostbyname"),
+    RR_FN("gethostname", plat::GetHostName), RR_FN("ntohs", plat::Ntohs), RR_FN("htons", plat::Htons),
+    RR_FN("connect", plat::Connect), RR_FN("socket", plat::Socket), RR_FN("send", plat::Send),
+    RR_FN("sendto", plat::SendTo), RR_FN("recvfrom", plat::RecvFrom), RR_FN("accept", plat::Accept),
+    RR_FN("closesocket", plat::CloseSocket), RR_FN("shutdown", plat::Shutdown),
+    RR_FN("listen", plat::Listen), RR_FN("bind", plat::Bind), RR_FN("inet_addr", plat::InetAddr),
+    RR_FN("recv", plat::Recv)};
 FunctionEntry g_imm[] = {
     RR_FN("ImmGetContext", plat::ImmGetContext), RR_FN("ImmReleaseContext", plat::ImmReleaseContext),
     RR_FN("ImmGetOpenStatus", plat::ImmGetOpenStatus), RR_NONE("ImmGetConversionStatus"),
@@ -116,7 +121,7 @@ FunctionEntry g_user32[] = {RR_FN("WINNLSEnableIME", plat::WinnlsEnableIme)};
 // Indexes into g_modules.
 enum { kWs2, kImm, kWinmm, kOle32, kComctl32, kDwmapi, kUser32, kModuleCount };
 ModuleEntry g_modules[kModuleCount] = {
-    RR_MODULE("ws2_32.dll", false, g_ws2),       RR_MODULE("Imm32.dll", true, g_imm),
+    RR_MODULE("ws2_32.dll", true, g_ws2),       RR_MODULE("Imm32.dll", true, g_imm),
     RR_MODULE("winmm.dll", true, g_winmm),       RR_MODULE("ole32.dll", true, g_ole32),
     RR_MODULE("comctl32.dll", true, g_comctl32), RR_MODULE("dwmapi.dll", false, g_dwmapi),
     RR_MODULE("User32.dll", true, g_user32)};
@@ -294,7 +299,8 @@ int LibraryEndCore() {
   WindowState().ending = 1;
   Step("ScreenLogEnd");
   ScreenLogEnd();
-  Step("NetworkEnd -");
+  Step("NetworkEnd");
+  NetworkEnd();
   Step("StopMusicPlayback");
   StopMusicPlayback();
   Step("DeleteAllModelRecords");

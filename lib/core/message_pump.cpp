@@ -2,6 +2,7 @@
 // the library lock that serialises the public entries between threads.
 #include "lib/core/clock.h"
 #include "lib/core/input.h"
+#include "lib/core/network.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/sound/sound.h"
@@ -153,6 +154,7 @@ void RunPumpServices() {
   UpdateMusicPlayState();
   RefreshKeyboardState();
   RefreshInput();
+  PumpNetMessages(1);
   WindowSystemState& s = WindowState();
   s.in_pump_services = 1;
   UpdateKeyStringInput();
@@ -222,7 +224,9 @@ int PumpWindowMessages() {
     }
     if (leave) break;
     if (Inactive()) {
-      // Sound keeps going while the program waits to be active again.
+      // Sound and the network keep going while the program waits to be
+      // active again.
+      PumpNetMessages(1);
       ServiceSoundFromPump();
       plat::Sleep(24);
     }

@@ -6,6 +6,7 @@
 #include "lib/core/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/core/network.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
@@ -177,6 +178,8 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
     case kWmKeyboardHook2:
       SetKeyboardHookFlag(1, wparam == 1 ? 1 : 0);
       break;
+    case kNetworkSocketMessage:
+      return OnSocketEvent(lparam, wparam);
     case plat::kWmMoving:
       RefreshWindowRect(window);
       if (IsWindowMode() == 0 && lparam != 0) *reinterpret_cast<plat::Rect*>(lparam) = s.window_rect;

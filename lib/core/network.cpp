@@ -1,0 +1,489 @@
+// lib/core/network.cpp - the framed TCP layer: connection records, the receive
+// and send loops, accept and close, the socket-event handler and the end.
+#include "lib/core/network.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "lib/core/log.h"
+#include "lib/core/memory.h"
+#include "lib/core/window_system.h"
+#include "platform/kernel.h"
+#include "rorud/rorud.h"
+
+namespace {
+
+NetworkState g_net;
+bool g_list_ready = false;
+
+void EnsureList() {
+  if (!g_list_ready) {
+    ListInit(&g_net.head, &g_net.tail);
+    g_list_ready = true;
+  }
+}
+
+// The socket functions, as the library's table of loaded functions has them;
+// an entry is null when the system lacks it, and each use tests it.
+struct SocketFunctions {
+  int (*wsa_get_last_error)();
+  int (*wsa_cleanup)();
+  int (*wsa_async_select)(plat::SocketHandle, plat::Window*, uint32_t, int32_t);
+  plat::SocketHandle (*accept)(plat::SocketHandle, plat::SockAddr*, int*);
+  int (*send)(plat::SocketHandle, const char*, int, int);
+  int (*recv)(plat::SocketHandle, char*, int, int);
+  int (*closesocket)(plat::SocketHandle);
+};
+
+SocketFunctions Functions() {
+  SocketFunctions f;
+  f.wsa_get_last_error = reinterpret_cast<decltype(f.wsa_get_last_error)>(GetLoadedFunction("WSAGetLastError"));
+  f.wsa_cleanup = reinterpret_cast<decltype(f.wsa_cleanup)>(GetLoadedFunction("WSACleanup"));
+  f.wsa_async_select = reinterpret_cast<decltype(f.wsa_async_select)>(GetLoadedFunction("WSAAsyncSelect"));
+  f.accept = reinterpret_cast<decltype(f.accept)>(GetLoadedFunction("accept"));
+  f.send = reinterpret_cast<decltype(f.send)>(GetLoadedFunction("send"));
+  f.recv = reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
+  f.closesocket = reinterpret_cast<decltype(f.closesocket)>(GetLoadedFunction("closesocket"));
+  return f;
+}
+
+int Recv(const SocketFunctions& f, plat::SocketHandle s, void* buffer, int length, int flags) {
+  return f.recv != nullptr ? f.recv(s, static_cast<char*>(buffer), length, flags) : plat::kSocketError;
+}
+int Send(const SocketFunctions& f, plat::SocketHandle s, const void* buffer, int length) {
+  return f.send != nullptr ? f.send(s, static_cast<const char*>(buffer), length, 0) : plat::kSocketError;
+}
+void Unselect(const SocketFunctions& f, plat::SocketHandle s) {
+  if (f.wsa_async_select != nullptr) f.wsa_async_select(s, g_net.window, 0, 0);
+}
+void CloseSocketOf(const SocketFunctions& f, plat::SocketHandle s) {
+  if (s != 0 && s != plat::kInvalidSocket && f.closesocket != nullptr) f.closesocket(s);
+}
+
+// The record of a handle (null when refused), with the kind of record the
+// operation works on.
+NetworkRecord* FindRecord(int32_t handle, bool datagram) {
+  if (g_net.started == 0) return nullptr;
+  NetworkRecord* r = g_net.table.Find(handle);
+  if (r == nullptr || (r->datagram != 0) != datagram) return nullptr;
+  return r;
+}
+
+// Frees a record's socket registration, buffers and memory and empties its
+// slot.
+void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
+  Unselect(f, r->socket);
+  CloseSocketOf(f, r->socket);
+  RingBufferFree(&r->receive_buffer);
+  RingBufferFree(&r->send_buffer);
+  r->in_use = 0;
+  r->open = 0;
+  r->reserved = 0;
+  r->close_state = 1;
+  ListRemove(&r->node);
+  g_net.table.Remove(handle);
+  RR_FREE(r);
+}
+
+void StoreLittleEndian(uint8_t word[4], uint32_t value) {
+  for (int i = 0; i < 4; ++i) word[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// One round of the hidden window's queue for the drain loops of the close;
+// -1 once the library or the hidden window is gone, which ends a drain.
+int DrainPump() {
+  PumpNetMessages(0);
+  return (g_net.window_destroyed != 0 || GetWindowDestroyedFlag() != 0) ? -1 : 0;
+}
+
+// Posts again the events that nested loops refused (see receive_pending).
+void RepostRefusedEvents(bool receive) {
+  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    auto* r = static_cast<NetworkRecord*>(n->data);
+    int32_t& pending = receive ? r->receive_pending : r->send_pending;
+    if (pending == 0) continue;
+    pending = 0;
+    if (g_net.window != nullptr) {
+      plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, receive ? plat::kFdRead : plat::kFdWrite);
+    }
+  }
+}
+
+int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
+  RingBuffer& ring = r->receive_buffer;
+  for (;;) {
+    if (r->receive_remaining == 0) {
+      uint8_t word[4];
+      // Taken only once the whole word is there.
+      if (Recv(f, r->socket, word, 4, plat::kMsgPeek) < 4) return 0;
+      if (Recv(f, r->socket, word, 4, 0) != 4) return 0;
+      const uint32_t length = static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
+                              (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
+      // A length beyond what an int holds is refused as a buffer that cannot
+      // grow: taken as an int it would be a negative read size.
+      if (length > 0x7FFFFFFFu || RingBufferReserve(&ring, static_cast<int32_t>(length)) != 0) {
+        r->error = 1;
+        return WriteLogLineFmt("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
+                               static_cast<int>(length));
+      }
+      r->receive_remaining = static_cast<int32_t>(length);
+      r->incoming_size = static_cast<int32_t>(length);
+      if (length == 0) continue;  // an empty message is complete at once
+    }
+    RingBufferWrap(&ring);
+    const int32_t want = r->receive_remaining;
+    // The free run behind end: up to the buffer's end, or up to start when
+    // the held bytes wrap round; the reserve made room for the whole message.
+    const int32_t room = ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end;
+    const int32_t first = want < room ? want : room;
+    int n = Recv(f, r->socket, ring.buffer + ring.end, first, 0);
+    if (n < 0) return 0;
+    int32_t got = n;
+    ring.end += n;
+    if (n == first && want > first) {
+      RingBufferWrap(&ring);
+      int n2 = Recv(f, r->socket, ring.buffer + ring.end, want - first, 0);
+      if (n2 > 0) {
+        got += n2;
+        ring.end += n2;
+      }
+    }
+    ring.data_size += got;
+    r->receive_remaining -= got;
+    if (r->receive_remaining == 0) r->complete_bytes += r->incoming_size;
+    PumpNetMessages(0);
+    if (got == 0 || r->receive_remaining != 0) return 0;
+  }
+}
+
+int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
+  RingBuffer& ring = r->send_buffer;
+  for (;;) {
+    if (r->header_remaining != 0) {
+      uint8_t word[4];
+      StoreLittleEndian(word, static_cast<uint32_t>(r->send_remaining));
+      int n = Send(f, r->socket, word + 4 - r->header_remaining, r->header_remaining);
+      if (n < 0) return 0;
+      r->header_remaining -= n;
+      if (r->header_remaining != 0) return 0;
+    } else if (r->send_remaining == 0) {
+      const int32_t length = ring.data_size;
+      uint8_t word[4];
+      StoreLittleEndian(word, static_cast<uint32_t>(length));
+      int n = Send(f, r->socket, word, 4);
+      if (n < 0) {
+        r->send_remaining = 0;
+        return 0;
+      }
+      r->send_remaining = length;
+      if (n < 4) {
+        r->header_remaining = 4 - n;
+        return 0;
+      }
+    }
+    RingBufferWrap(&ring);
+    const int32_t want = r->send_remaining < ring.data_size ? r->send_remaining : ring.data_size;
+    const int32_t to_end = ring.buffer_size - ring.start;
+    const int32_t first = want < to_end ? want : to_end;
+    int32_t sent = 0;
+    if (first > 0) {
+      int n = Send(f, r->socket, ring.buffer + ring.start, first);
+      if (n > 0) {
+        sent = n;
+        ring.start += n;
+      }
+      if (n == first && want > first) {
+        ring.start = 0;
+        int n2 = Send(f, r->socket, ring.buffer, want - first);
+        if (n2 > 0) {
+          sent += n2;
+          ring.start += n2;
+        }
+      }
+    }
+    ring.data_size -= sent;
+    r->send_remaining -= sent;
+    PumpNetMessages(0);
+    if (sent == 0 || r->send_remaining != 0 || ring.data_size == 0) return 0;
+  }
+}
+
+}  // namespace
+
+NetworkState& GetNetworkState() {
+  EnsureList();
+  return g_net;
+}
+
+intptr_t NetworkWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  if (message == kNetworkSocketMessage) return OnSocketEvent(lparam, wparam);
+  if (message == plat::kWmDestroy) {
+    g_net.window_destroyed = 1;
+    return 0;
+  }
+  return plat::DefWindowProc(window, message, wparam, lparam);
+}
+
+int WriteNetLogLine(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  SocketFunctions f = Functions();
+  int error = f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0;
+  return WriteLogLineFmt("ネットワークログ。%s[%d]", text, error);
+}
+
+int RecvSocket(int32_t handle) {
+  NetworkRecord* r = FindRecord(handle, false);
+  if (r == nullptr) return -1;
+  if (g_net.receiving != 0) {
+    r->receive_pending = 1;
+    return -1;
+  }
+  g_net.receiving = 1;
+  PumpNetMessages(0);
+  int result;
+  if (r->in_use == 0) {
+    result = WriteLogLine("有効なネットワークハンドルではありません in RecvSocket\n");
+  } else if (r->error != 0) {
+    result = WriteLogLine("このネットワークハンドルにはエラーが発生しています in RecvSocket\n");
+  } else if (r->framed_receive == 0) {
+    result = 0;
+  } else {
+    result = RecvLoop(r, Functions());
+  }
+  g_net.receiving = 0;
+  RepostRefusedEvents(true);
+  return result;
+}
+
+int SendSocket(int32_t handle) {
+  NetworkRecord* r = FindRecord(handle, false);
+  if (r == nullptr) return -1;
+  if (g_net.sending != 0) {
+    r->send_pending = 1;
+    return -1;
+  }
+  g_net.sending = 1;
+  PumpNetMessages(0);
+  int result;
+  if (r->in_use == 0) {
+    result = WriteLogLine("有効なネットワークハンドルではありません in SendSocket\n");
+  } else if (r->error != 0) {
+    result = WriteLogLine("このネットワークハンドルにはエラーが発生しています in SendSocket\n");
+  } else if (r->send_buffer.data_size == 0 || r->framed_receive == 0) {
+    result = 0;
+  } else {
+    result = SendLoop(r, Functions());
+  }
+  g_net.sending = 0;
+  RepostRefusedEvents(false);
+  return result;
+}
+
+int AcceptNetWork() {
+  if (g_net.started == 0) return -1;
+  PumpNetMessages(0);
+  NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
+  if (listener == nullptr) return -1;
+  int32_t slot = 0;
+  while (slot < kNetworkListenSlot && g_net.table.At(slot) != nullptr) ++slot;
+  if (slot == kNetworkListenSlot) {
+    return WriteLogLine("空きソケットデータがなかったので accept を拒否しました \n");
+  }
+  auto* r = static_cast<NetworkRecord*>(RR_CALLOC(sizeof(NetworkRecord)));
+  if (r == nullptr) {
+    WriteLogLine("ソケット用のメモリの確保に失敗しました\n");
+    return 0;
+  }
+  const int32_t check = g_net.check_counter;
+  const int32_t handle = MakeHandle(kHandleKindNetwork, check, slot);
+  r->datagram = 0;
+  r->in_use = 1;
+  r->ipv6 = listener->ipv6;
+  r->open = 1;
+  r->accepted = 1;
+  r->framed_receive = g_net.framed_receive_off == 0 ? 1 : 0;
+  r->auto_close = g_net.auto_close_off == 0 ? 1 : 0;
+  EnsureList();
+  ListAppend(&g_net.head, &r->node, handle, r);
+
+  SocketFunctions f = Functions();
+  auto undo = [&]() {
+    ListRemove(&r->node);
+    CloseSocketOf(f, r->socket);
+    RingBufferFree(&r->receive_buffer);
+    RingBufferFree(&r->send_buffer);
+    r->in_use = 0;
+    RR_FREE(r);
+  };
+  plat::SockAddrIn6 peer{};
+  int length = r->ipv6 ? static_cast<int>(sizeof(plat::SockAddrIn6)) : static_cast<int>(sizeof(plat::SockAddrIn));
+  r->socket = f.accept != nullptr ? f.accept(listener->socket, reinterpret_cast<plat::SockAddr*>(&peer), &length)
+                                  : plat::kInvalidSocket;
+  if (r->socket == plat::kInvalidSocket) {
+    WriteNetLogLine("acceptに失敗しました");
+    undo();
+    return -1;
+  }
+  if (peer.family == plat::kAfInet6) {
+    std::memcpy(r->ipv6_address, peer.address, sizeof(r->ipv6_address));
+  } else {
+    plat::SockAddrIn v4;
+    std::memcpy(&v4, &peer, sizeof(v4));
+    std::memcpy(r->ipv4_address, v4.address, 4);
+  }
+  r->port = peer.port;
+  if (f.wsa_async_select == nullptr ||
+      f.wsa_async_select(r->socket, g_net.window, kNetworkSocketMessage,
+                         plat::kFdRead | plat::kFdWrite | plat::kFdClose) != 0) {
+    WriteNetLogLine("WSAAsyncSelectのエラー in AcceptNetWork");
+    undo();
+    return -1;
+  }
+  r->check_value = check;
+  g_net.table.AddAt(slot, check, r);
+  g_net.check_counter = check + 1 > 2047 ? 0 : check + 1;
+  return 1;
+}
+
+int CloseNetHandle(int32_t handle) {
+  NetworkRecord* r = FindRecord(handle, false);
+  if (r == nullptr || r->in_use == 0) return -1;
+  PumpNetMessages(0);
+  // Drain for up to a second each way. A round that moves nothing sleeps a
+  // millisecond, so the wait ends on any clock.
+  int32_t start = GetMilliClock();
+  while (r->receive_remaining != 0 && GetMilliClock() - start < 1000) {
+    if (DrainPump() != 0) break;
+    const int32_t before = r->receive_remaining;
+    if (RecvSocket(handle) == -1 && r->error != 0) break;
+    if (r->receive_remaining == before) plat::Sleep(1);
+  }
+  start = GetMilliClock();
+  while (r->send_buffer.data_size != 0 && GetMilliClock() - start < 1000) {
+    if (DrainPump() != 0) break;
+    const int32_t before = r->send_buffer.data_size;
+    if (SendSocket(handle) == -1) break;
+    if (r->send_buffer.data_size == before) plat::Sleep(1);
+  }
+  DropRecord(r, handle, Functions());
+  return 0;
+}
+
+int FreeNetHandle(int32_t handle) {
+  NetworkRecord* r = FindRecord(handle, true);
+  if (r == nullptr) return -1;
+  DropRecord(r, handle, Functions());
+  return 0;
+}
+
+int PumpNetMessages(int close_finished) {
+  if (g_net.started == 0 || g_net.window == nullptr) return 0;
+  // The close pass pumps again while it drains; a nested pass must not close
+  // the record the outer one is closing.
+  if (close_finished == 1 && g_net.closing_pass == 0) {
+    g_net.closing_pass = 1;
+    EnsureList();
+    for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr;) {
+      auto* r = static_cast<NetworkRecord*>(n->data);
+      ListNode* next = n->next;
+      if (r->in_use != 0 && r->datagram == 0 &&
+          (r->error != 0 || (r->open == 0 && r->close_state == 1 && r->auto_close != 0)) &&
+          CloseNetHandle(n->value) == 0) {
+        // The drain may have changed the list: walk again from the start.
+        n = g_net.head.next;
+        continue;
+      }
+      n = next;
+    }
+    g_net.closing_pass = 0;
+  }
+  plat::Message m;
+  while (g_net.window != nullptr && plat::PeekMessage(&m, g_net.window, true)) {
+    plat::TranslateMessage(&m);
+    plat::DispatchMessage(&m);
+  }
+  return 0;
+}
+
+intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket) {
+  EnsureList();
+  NetworkRecord* r = nullptr;
+  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    auto* candidate = static_cast<NetworkRecord*>(n->data);
+    if (candidate->socket == socket) {
+      r = candidate;
+      break;
+    }
+  }
+  if (r == nullptr) {
+    WriteLogLine("通信エラー No.1\n");
+    return 0;
+  }
+  const int32_t event = static_cast<int32_t>(lparam & 0xFFFF);
+  const int32_t error = static_cast<int32_t>((lparam >> 16) & 0xFFFF);
+  if (r->datagram != 0) {
+    if (event == plat::kFdRead) r->datagram_readable = 1;
+    if (event == plat::kFdWrite) r->datagram_writable = 1;
+    return 1;
+  }
+  switch (event) {
+    case plat::kFdRead:
+      RecvSocket(r->node.value);
+      return 1;
+    case plat::kFdWrite:
+      SendSocket(r->node.value);
+      return 1;
+    case plat::kFdAccept:
+      return AcceptNetWork();
+    case plat::kFdConnect:
+      if (error == 0) r->open = 1;
+      return 1;
+    case plat::kFdClose:
+      r->open = 0;
+      r->close_state = 0;
+      return 1;
+    default:
+      return 1;
+  }
+}
+
+int NetworkEnd() {
+  if (g_net.started == 0) return 0;
+  WriteLogLine("ネットワーク関連の終了処理を行います \n");
+  SocketFunctions f = Functions();
+  for (int32_t slot = 0; slot < kNetworkSlots; ++slot) {
+    NetworkRecord* r = g_net.table.At(slot);
+    if (r == nullptr) continue;
+    const int32_t handle = g_net.table.HandleAt(slot);
+    int result = r->datagram != 0 ? FreeNetHandle(handle) : CloseNetHandle(handle);
+    // A record the close refuses (not in use) is still freed: nothing may
+    // outlive the state cleared below.
+    if (result != 0 && g_net.table.At(slot) == r) DropRecord(r, handle, f);
+  }
+  if (g_net.window != nullptr && g_net.window_destroyed == 0 && plat::IsWindow(g_net.window)) {
+    plat::PostMessage(g_net.window, plat::kWmClose, 0, 0);
+    plat::Message m;
+    while (plat::PeekMessage(&m, g_net.window, true)) {
+      plat::TranslateMessage(&m);
+      plat::DispatchMessage(&m);
+    }
+  }
+  g_net.started = 0;
+  g_net.window = nullptr;
+  g_net.check_counter = 0;
+  g_net.framed_receive_off = 0;
+  g_net.auto_close_off = 0;
+  g_net.receiving = 0;
+  g_net.sending = 0;
+  g_net.closing_pass = 0;
+  g_net.window_destroyed = 0;
+  ListInit(&g_net.head, &g_net.tail);
+  g_list_ready = true;
+  if (f.wsa_cleanup != nullptr) f.wsa_cleanup();
+  WriteLogLine("ネットワーク関連の終了処理は完了しました\n");
+  return 0;
+}

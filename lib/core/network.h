@@ -1,0 +1,88 @@
+// lib/core/network.h - the framed TCP layer in the window-message model.
+//
+// Each socket is registered on a hidden network window; its events arrive as
+// the socket message and move bytes between the socket and the connection's
+// ring buffers. On the wire every message is a u32 length (little-endian)
+// followed by that many bytes. Connections are handles of the network kind in
+// a table of 8193 slots: 0..8191 connections, 8192 the listening socket.
+//
+// Nothing in the library starts the network: while it is not started every
+// operation returns at its first test. A start fills the state below (started
+// flag, hidden window made with NetworkWindowProc, the listening record in
+// slot 8192 linked into the live list) after the system's socket start.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "lib/core/handle_table.h"
+#include "lib/core/list.h"
+#include "lib/core/ring_buffer.h"
+#include "platform/window.h"
+#include "platform/winsock.h"
+
+constexpr uint32_t kNetworkSocketMessage = 0x0505;
+constexpr int32_t kNetworkSlots = 8193;
+constexpr int32_t kNetworkListenSlot = 8192;
+
+struct NetworkRecord {
+  int32_t datagram;         // 1: events only set the two datagram flags
+  int32_t in_use;
+  int32_t ipv6;
+  int32_t error;            // the receive buffer failed to grow; the pump closes it
+  int32_t open;             // accept (or FD_CONNECT) until FD_CLOSE
+  int32_t close_state;
+  int32_t reserved;
+  int32_t accepted;
+  int32_t framed_receive;   // only then is data read into the receive buffer
+  int32_t auto_close;
+  int32_t check_value;
+  plat::SocketHandle socket;
+  int32_t receive_remaining;  // 0: a length word comes next
+  RingBuffer receive_buffer;  // payload bytes only
+  int32_t incoming_size;
+  int32_t complete_bytes;     // bytes of fully received messages
+  RingBuffer send_buffer;     // the payload of the next message
+  int32_t send_remaining;     // also holds the length word while it is sent
+  int32_t header_remaining;   // bytes of the length word not yet sent
+  uint8_t ipv4_address[4];
+  uint16_t ipv6_address[8];
+  uint32_t port;              // network byte order, as the socket address holds it
+  int32_t datagram_readable;
+  int32_t datagram_writable;
+  ListNode node;              // value: the handle; data: the record
+  // A read or write event that arrived while a receive or send loop ran and
+  // was refused; the loop posts it again when it ends, so that no event is
+  // lost (the system posts the next one only after the next read or write).
+  int32_t receive_pending;
+  int32_t send_pending;
+};
+
+struct NetworkState {
+  int32_t started;
+  plat::Window* window;
+  HandleTable<NetworkRecord, kNetworkSlots> table{kHandleKindNetwork, HandleSlotRule::kLowestFree};
+  int32_t check_counter;       // 0..2047
+  int32_t framed_receive_off;  // settings: 0 leaves the feature on
+  int32_t auto_close_off;
+  int32_t receiving, sending;  // re-entry guards
+  int32_t closing_pass;        // the pump's close pass is running
+  int32_t window_destroyed;
+  ListNode head, tail;
+};
+NetworkState& GetNetworkState();
+
+// The procedure of the hidden network window: the socket message goes to
+// OnSocketEvent, its destruction sets the destroyed flag.
+intptr_t NetworkWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam,
+                           intptr_t lparam);
+
+int RecvSocket(int32_t handle);
+int SendSocket(int32_t handle);
+int AcceptNetWork();
+int CloseNetHandle(int32_t handle);
+int FreeNetHandle(int32_t handle);
+int PumpNetMessages(int close_finished);
+int NetworkEnd();
+intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket);
+int WriteNetLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -1,0 +1,172 @@
+// tests/lib/core/net_start.h - starts the network layer as a start would be
+// added to the library (the library has none): the socket start through the
+// loaded-function table, the hidden network window, the listening record in
+// its slot, and client connections made with connect. Plus the two record
+// operations the library leaves to its users: queueing a message's bytes and
+// taking the received ones.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "lib/core/memory.h"
+#include "lib/core/network.h"
+#include "lib/core/window_system.h"
+#include "platform/window.h"
+#include "platform/winsock.h"
+
+namespace nettest {
+
+constexpr const char* kNetWindowClass = "RoRudNetworkWindow";
+
+inline plat::SockAddrIn Loopback(uint16_t port) {
+  plat::SockAddrIn a{};
+  a.family = plat::kAfInet;
+  a.port = plat::Htons(port);
+  a.address[0] = 127;
+  a.address[3] = 1;
+  return a;
+}
+
+// Links a record into the table at slot (the lowest free below the listening
+// slot when slot is -1) with the next check value; returns its handle.
+inline int32_t AddRecord(NetworkRecord* r, int32_t slot = -1) {
+  NetworkState& s = GetNetworkState();
+  if (slot < 0) {
+    slot = 0;
+    while (slot < kNetworkListenSlot && s.table.At(slot) != nullptr) ++slot;
+  }
+  const int32_t check = s.check_counter;
+  s.check_counter = check + 1 > 2047 ? 0 : check + 1;
+  r->check_value = check;
+  const int32_t handle = s.table.AddAt(slot, check, r);
+  ListAppend(&s.head, &r->node, handle, r);
+  return handle;
+}
+
+inline NetworkRecord* NewRecord() {
+  auto* r = static_cast<NetworkRecord*>(RR_CALLOC(sizeof(NetworkRecord)));
+  const NetworkState& s = GetNetworkState();
+  r->in_use = 1;
+  r->framed_receive = s.framed_receive_off == 0 ? 1 : 0;
+  r->auto_close = s.auto_close_off == 0 ? 1 : 0;
+  return r;
+}
+
+// The start: WSAStartup, the hidden window, a listening socket on a free
+// loopback port in slot 8192. Returns the port (0 on failure).
+inline uint16_t StartNetwork() {
+  auto startup = reinterpret_cast<int (*)(uint16_t, plat::WsaData*)>(GetLoadedFunction("WSAStartup"));
+  if (startup == nullptr) return 0;
+  plat::WsaData data;
+  if (startup(0x0202, &data) != 0) return 0;
+  plat::RegisterWindowClass(kNetWindowClass, NetworkWindowProc);
+  NetworkState& s = GetNetworkState();
+  s.window = plat::CreateWindow(kNetWindowClass, "", 0, 0, 0, 0, 0, 0);
+  if (s.window == nullptr) return 0;
+  s.window_destroyed = 0;
+  s.started = 1;
+  NetworkRecord* listener = NewRecord();
+  listener->open = 1;
+  listener->socket = plat::Socket(plat::kAfInet, plat::kSockStream, plat::kIpProtoTcp);
+  plat::SockAddrIn any = Loopback(0);
+  if (plat::Bind(listener->socket, reinterpret_cast<plat::SockAddr*>(&any), sizeof(any)) != 0 ||
+      plat::Listen(listener->socket, 16) != 0 ||
+      plat::WsaAsyncSelect(listener->socket, s.window, kNetworkSocketMessage, plat::kFdAccept) != 0) {
+    return 0;
+  }
+  AddRecord(listener, kNetworkListenSlot);
+  plat::SockAddrIn own{};
+  int length = sizeof(own);
+  plat::GetSockName(listener->socket, reinterpret_cast<plat::SockAddr*>(&own), &length);
+  return plat::Ntohs(own.port);
+}
+
+// A client connection record, as a start's connect would make it; its open
+// flag is set by FD_CONNECT.
+inline int32_t ConnectRecord(uint16_t port) {
+  NetworkState& s = GetNetworkState();
+  NetworkRecord* r = NewRecord();
+  r->socket = plat::Socket(plat::kAfInet, plat::kSockStream, plat::kIpProtoTcp);
+  plat::WsaAsyncSelect(r->socket, s.window, kNetworkSocketMessage,
+                       plat::kFdRead | plat::kFdWrite | plat::kFdClose | plat::kFdConnect);
+  plat::SockAddrIn to = Loopback(port);
+  plat::Connect(r->socket, reinterpret_cast<plat::SockAddr*>(&to), sizeof(to));
+  return AddRecord(r);
+}
+
+inline NetworkRecord* Record(int32_t handle) { return GetNetworkState().table.Find(handle); }
+
+// Appends bytes to the send buffer (one message per SendSocket).
+inline void Queue(int32_t handle, const std::vector<uint8_t>& bytes) {
+  RingBuffer& ring = Record(handle)->send_buffer;
+  ASSERT_EQ(RingBufferReserve(&ring, static_cast<int32_t>(bytes.size())), 0);
+  for (uint8_t b : bytes) {
+    RingBufferWrap(&ring);
+    ring.buffer[ring.end++] = b;
+    ++ring.data_size;
+  }
+}
+
+// Takes the bytes of the completely received messages.
+inline std::vector<uint8_t> TakeComplete(int32_t handle) {
+  NetworkRecord* r = Record(handle);
+  std::vector<uint8_t> out(static_cast<size_t>(r->complete_bytes));
+  if (!out.empty()) RingBufferRead(&r->receive_buffer, out.data(), r->complete_bytes, 0);
+  r->complete_bytes = 0;
+  return out;
+}
+
+// Pumps the network (with the close pass) until the condition holds; false
+// after five seconds of real time.
+inline bool PumpUntil(const std::function<bool()>& done) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < until) {
+    PumpNetMessages(1);
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+// The newest accepted connection's handle (-1 when none).
+inline int32_t NewestAccepted() {
+  const NetworkState& s = GetNetworkState();
+  for (const ListNode* n = s.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    if (static_cast<NetworkRecord*>(n->data)->accepted) return n->value;
+  }
+  return -1;
+}
+
+// A plain blocking client socket, for peers that misbehave on purpose.
+inline plat::SocketHandle RawClient(uint16_t port) {
+  plat::SocketHandle c = plat::Socket(plat::kAfInet, plat::kSockStream, plat::kIpProtoTcp);
+  plat::SockAddrIn to = Loopback(port);
+  if (plat::Connect(c, reinterpret_cast<plat::SockAddr*>(&to), sizeof(to)) != 0) return plat::kInvalidSocket;
+  return c;
+}
+
+inline void SendAll(plat::SocketHandle s, const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    int n = plat::Send(s, reinterpret_cast<const char*>(bytes.data()) + done,
+                       static_cast<int>(bytes.size() - done), 0);
+    ASSERT_GT(n, 0);
+    done += static_cast<size_t>(n);
+  }
+}
+
+inline std::vector<uint8_t> Framed(const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> out(4);
+  const uint32_t n = static_cast<uint32_t>(body.size());
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(n >> (8 * i));
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+}  // namespace nettest
