@@ -111,7 +111,7 @@ TEST(WinsockStart, EveryCallBeforeAStartFailsAsNotInitialised) {
 }
 
 TEST_F(WinsockTest, UnknownAndClosedHandlesAreNotSockets) {
-  char buffer[4];
+  char buffer[4] = {};
   EXPECT_EQ(plat::Send(12345, buffer, 4, 0), plat::kSocketError);
   EXPECT_EQ(plat::WsaGetLastError(), plat::kWsaENotSock);
   plat::SocketHandle s = plat::Socket(plat::kAfInet, plat::kSockStream, 0);
@@ -202,7 +202,9 @@ TEST_F(WinsockTest, ANonBlockingConnectReportsItsOutcome) {
   ASSERT_EQ(plat::WsaAsyncSelect(client, window_, kSocketMessage, plat::kFdConnect | plat::kFdWrite), 0);
   plat::SockAddrIn to = Loopback(port);
   int r = plat::Connect(client, Addr(&to), sizeof(to));
-  if (r != 0) EXPECT_EQ(plat::WsaGetLastError(), plat::kWsaEWouldBlock);
+  if (r != 0) {
+    EXPECT_EQ(plat::WsaGetLastError(), plat::kWsaEWouldBlock);
+  }
   ASSERT_TRUE(WaitFor([&] { return Count(client, plat::kFdConnect) == 1 && Count(client, plat::kFdWrite) == 1; }));
   for (const Event& e : events_) EXPECT_EQ(e.error, 0);
 
@@ -213,7 +215,9 @@ TEST_F(WinsockTest, ANonBlockingConnectReportsItsOutcome) {
   plat::Connect(lost, Addr(&to), sizeof(to));
   ASSERT_TRUE(WaitFor([&] { return Count(lost, plat::kFdConnect) == 1; }));
   for (const Event& e : events_) {
-    if (e.socket == lost) EXPECT_EQ(e.error, plat::kWsaEConnRefused);
+    if (e.socket == lost) {
+      EXPECT_EQ(e.error, plat::kWsaEConnRefused);
+    }
   }
 }
 
