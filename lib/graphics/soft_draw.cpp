@@ -20,10 +20,6 @@ void DrawMemImgBasic(MEMIMG*, const MEMIMG*, int, int, int, const MEMIMG*) __att
 void DrawMemImgStretch(MEMIMG*, const MEMIMG*, const IntRect*, int, const MEMIMG*) __attribute__((weak));
 void FillMemImgRect(MEMIMG*, const IntRect*, uint32_t) __attribute__((weak));
 void DrawMemImgLineList(MEMIMG*, const MemImgLineRecord*, int) __attribute__((weak));
-void DrawMemImgTexturedTriangle(MEMIMG*, const MEMIMG*, const TriangleVertex*, int, const MEMIMG*, uint32_t)
-    __attribute__((weak));
-void DrawMemImgRotation(MEMIMG*, const MEMIMG*, int, int, float, float, int, int, const MEMIMG*)
-    __attribute__((weak));
 
 namespace {
 
@@ -117,7 +113,7 @@ int DrawGraphicStretchedSoft(int x1, int y1, int x2, int y2, GraphicRecord* reco
 int DrawGraphicRotatedSoft(float x, float y, double scale, double angle, GraphicRecord* record, int transparent,
                            int turn) {
   MEMIMG* src = GraphicMemImg(record);
-  if (src && Target() && DrawMemImgRotation)
+  if (src && Target())
     DrawMemImgRotation(Target(), src, FloatToInt(x), FloatToInt(y), float(angle), float(scale), transparent, turn,
                        Blend());
   return 0;
@@ -126,7 +122,7 @@ int DrawGraphicRotatedSoft(float x, float y, double scale, double angle, Graphic
 int DrawGraphicQuadSoft(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4, GraphicRecord* record,
                         int transparent) {
   MEMIMG* src = GraphicMemImg(record);
-  if (!src || !Target() || !DrawMemImgTexturedTriangle) return 0;
+  if (!src || !Target()) return 0;
   const int w = record->width, h = record->height;
   const TriangleVertex p1{x1, y1, 0, 0}, p2{x2, y2, w, 0}, p3{x3, y3, 0, h}, p4{x4, y4, w, h};
   const TriangleVertex first[3] = {p1, p2, p3};

@@ -1,8 +1,10 @@
 // The graphics without Direct3D: the library started with hardware
 // rendering off keeps its screen, graphics and work images as MEMIMGs, draws
 // through the memory-image kernels and shows the screen image in the window.
+#include <algorithm>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 
 #include "lib/graphics/font.h"
@@ -245,6 +247,40 @@ TEST_P(SoftMode, ScreenCopiesAndLocksReadTheScreenImage) {
   EXPECT_EQ(ReleaseBackBufferLockSurfaces(), 0);
   const int32_t outside[4] = {630, 0, 641, 10};
   EXPECT_EQ(CreateBackBufferLockSurfaces(outside, &view, -2, 1), -1);
+  DeleteGraphic(g);
+}
+
+TEST_P(SoftMode, QuadAndRotatedDrawsGoThroughTheTransformedKernels) {
+  Picture p = Pattern(16, 12, false);
+  const int g = Load(p, false);
+  ASSERT_NE(g, -1);
+  MEMIMG& screen = SoftScreenImage();
+  // A quad on the graphic's own rectangle draws it unrotated.
+  ASSERT_EQ(DrawGraphicQuadF(10, 20, 26, 20, 10, 32, 26, 32, g, 0), 0);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Rgb(&screen, 10 + x, 20 + y), Reduced(p.at(x, y))) << x << "," << y;
+  EXPECT_EQ(Rgb(&screen, 26, 25), 0u);
+  EXPECT_EQ(Rgb(&screen, 15, 32), 0u);
+  // Turned half round about its centre: the pattern comes back mirrored on
+  // both axes, within a pixel of the graphic's rectangle about the centre.
+  FillMemImgRawRect(&screen, nullptr, 0);
+  ASSERT_EQ(DrawGraphicRotated(208, 206, 1.0, 3.14159265358979, g, 0, 0), 0);
+  std::set<uint32_t> colours;
+  for (uint32_t c : p.argb) colours.insert(Reduced(c));
+  std::set<uint32_t> seen;
+  int left = 640, top = 480, stray = 0;
+  for (int y = 190; y < 222; ++y)
+    for (int x = 190; x < 226; ++x) {
+      const uint32_t c = Rgb(&screen, x, y);
+      if (c == 0) continue;
+      if (x < 199 || x > 217 || y < 199 || y > 213 || !colours.count(c)) ++stray;
+      seen.insert(c);
+      left = std::min(left, x);
+      top = std::min(top, y);
+    }
+  EXPECT_EQ(stray, 0);
+  EXPECT_GT(seen.size(), size_t(16 * 12 * 9 / 10));
+  EXPECT_EQ(Rgb(&screen, left, top), Reduced(p.at(15, 11)));
   DeleteGraphic(g);
 }
 
