@@ -60,6 +60,7 @@ int ReleaseMaskScreen() {
     TrackedFree(g_mask.bitmap);
     g_mask.bitmap = nullptr;
   }
+  ReleaseMemImg(&g_mask.image);
   return 0;
 }
 

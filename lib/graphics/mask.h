@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "lib/softrender/memimg.h"
+
 struct MaskRecord {
   uint32_t check;
   void* data;  // freed when the record is deleted
@@ -27,6 +29,7 @@ struct MaskState {
   int32_t in_use;         // use flag and screen made: always 0
   int32_t nesting;        // depth of the draw brackets
   int32_t pending_flush;  // nothing sets it
+  MEMIMG image;           // the software mode's mask screen; never made
 };
 
 MaskState& Mask();

@@ -72,6 +72,13 @@ TEST_F(MaskHooks, ReleaseFreesABitmapWhenOneExists) {
   EXPECT_EQ(ReleaseMaskScreen(), 0);
 }
 
+TEST_F(MaskHooks, ReleaseFreesASoftwareMaskImageWhenOneExists) {
+  ASSERT_EQ(CreateMemImg(&Mask().image, 8, 8, kMemImgByte), 0);
+  EXPECT_EQ(ReleaseMaskScreen(), 0);
+  EXPECT_EQ(IsValidMemImg(&Mask().image), 0);
+  EXPECT_EQ(ReleaseMaskScreen(), 0);
+}
+
 TEST_F(MaskHooks, DeleteAllOnTheEmptyTableDoesNothing) {
   EXPECT_EQ(DeleteAllMaskHandles(), 0);
   for (int i = 0; i < kMaskRecordCount; ++i) EXPECT_EQ(MaskRecords()[i].in_use, 0);
