@@ -14,12 +14,9 @@
 #include "lib/softrender/soft_kernels.h"
 #include "platform/window.h"
 
-// The kernels come from their own parts of the renderer; until one is
+// The plain blit comes from its own part of the renderer; until it is
 // present its draws are skipped.
 void DrawMemImgBasic(MEMIMG*, const MEMIMG*, int, int, int, const MEMIMG*) __attribute__((weak));
-void DrawMemImgStretch(MEMIMG*, const MEMIMG*, const IntRect*, int, const MEMIMG*) __attribute__((weak));
-void FillMemImgRect(MEMIMG*, const IntRect*, uint32_t) __attribute__((weak));
-void DrawMemImgLineList(MEMIMG*, const MemImgLineRecord*, int) __attribute__((weak));
 
 namespace {
 
@@ -106,7 +103,7 @@ int DrawGraphicAtSoft(int x, int y, GraphicRecord* record, int transparent) {
 int DrawGraphicStretchedSoft(int x1, int y1, int x2, int y2, GraphicRecord* record, int transparent) {
   MEMIMG* src = GraphicMemImg(record);
   const IntRect rect{x1, y1, x2, y2};
-  if (src && Target() && DrawMemImgStretch) DrawMemImgStretch(Target(), src, &rect, transparent, Blend());
+  if (src && Target()) DrawMemImgStretch(Target(), src, &rect, transparent, Blend());
   return 0;
 }
 
@@ -140,12 +137,12 @@ int DrawGraphicQuadSoftF(float x1, float y1, float x2, float y2, float x3, float
 
 int FillBoxSoft(int x1, int y1, int x2, int y2, uint32_t colour) {
   const IntRect rect{x1, y1, x2, y2};
-  if (Target() && FillMemImgRect) FillMemImgRect(Target(), &rect, colour);
+  if (Target()) FillMemImgRect(Target(), &rect, colour);
   return 0;
 }
 
 int DrawBoxOutlineSoft(int x1, int y1, int x2, int y2, uint32_t colour) {
-  if (!Target() || !DrawMemImgLineList) return 0;
+  if (!Target()) return 0;
   // Each axis is put in order on its own, the rule the device path follows,
   // so a box given with one axis reversed draws the same outline.
   if (x1 > x2) std::swap(x1, x2);
@@ -169,7 +166,7 @@ int FillGraphic(int handle, int r, int g, int b, int a) {
   if (!record->set->textured) {
     MEMIMG* image = GraphicMemImg(record);
     const IntRect rect{0, 0, record->width, record->height};
-    if (image && FillMemImgRect) FillMemImgRect(image, &rect, GetColorCode(uint8_t(r), uint8_t(g), uint8_t(b)));
+    if (image) FillMemImgRect(image, &rect, GetColorCode(uint8_t(r), uint8_t(g), uint8_t(b)));
     return 0;
   }
   GraphicsDeviceState& d = GraphicsDevice();

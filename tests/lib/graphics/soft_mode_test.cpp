@@ -284,6 +284,54 @@ TEST_P(SoftMode, QuadAndRotatedDrawsGoThroughTheTransformedKernels) {
   DeleteGraphic(g);
 }
 
+TEST_P(SoftMode, BoxesFillsAndStretchedDrawsGoThroughTheKernels) {
+  MEMIMG& screen = SoftScreenImage();
+  const uint32_t red = GetColorCode(255, 0, 0), white = GetColorCode(255, 255, 255);
+  // A filled box given with its corners reversed is put in order.
+  ASSERT_EQ(DrawFilledBox(130, 110, 100, 100, red), 0);
+  for (int y = 95; y < 115; ++y)
+    for (int x = 95; x < 135; ++x) {
+      const bool inside = x >= 100 && x < 130 && y >= 100 && y < 110;
+      ASSERT_EQ(Rgb(&screen, x, y), inside ? Reduced(0xFF0000) : 0u) << x << "," << y;
+    }
+  // An outline of (10, 10, 20, 20) lies on columns 10 and 19 and rows 10 and 19.
+  ASSERT_EQ(DrawBoxOutline(10, 10, 20, 20, white), 0);
+  for (int y = 8; y < 22; ++y)
+    for (int x = 8; x < 22; ++x) {
+      const bool edge = (x == 10 || x == 19) && y >= 10 && y <= 19 ? true : (y == 10 || y == 19) && x >= 10 && x <= 19;
+      ASSERT_EQ(Rgb(&screen, x, y), edge ? Reduced(0xFFFFFF) : 0u) << x << "," << y;
+    }
+  // Halved blend: the box's colour added at half strength onto black.
+  SetBlendModeParam(1, 128);
+  ASSERT_EQ(DrawFilledBox(300, 300, 301, 301, white), 0);
+  SetBlendModeParam(0, 255);
+  const uint32_t half = Rgb(&screen, 300, 300);
+  EXPECT_GT(half & 0xFF, 0x70u);
+  EXPECT_LT(half & 0xFF, 0x90u);
+  // The draw's clip rectangle bounds the fill.
+  SetDrawClipRect(0, 0, 50, 50);
+  ASSERT_EQ(DrawFilledBox(40, 40, 60, 60, red), 0);
+  EXPECT_EQ(Rgb(&screen, 49, 49), Reduced(0xFF0000));
+  EXPECT_EQ(Rgb(&screen, 50, 49), 0u);
+  SetDrawClipRect(0, 0, 640, 480);
+
+  Picture p = Pattern(16, 12, false);
+  const int g = Load(p, false);
+  ASSERT_NE(g, -1);
+  ASSERT_EQ(DrawGraphicStretched(400, 20, 432, 44, g, 0), 0);  // doubled
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 32; ++x) ASSERT_EQ(Rgb(&screen, 400 + x, 20 + y), Reduced(p.at(x / 2, y / 2))) << x << "," << y;
+  ASSERT_EQ(DrawGraphicTurned(400, 100, g, 0), 0);  // mirrored left to right
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Rgb(&screen, 400 + x, 100 + y), Reduced(p.at(15 - x, y))) << x << "," << y;
+  // FillGraphic fills the whole software graphic, whatever its alpha.
+  ASSERT_EQ(FillGraphic(g, 0, 0, 255, 0), 0);
+  MEMIMG* gm = GraphicMemImg(GraphicHandleToRecord(g));
+  EXPECT_EQ(Rgb(gm, 0, 0), Reduced(0x0000FF));
+  EXPECT_EQ(Rgb(gm, 15, 11), Reduced(0x0000FF));
+  DeleteGraphic(g);
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, SoftMode, ::testing::Values(16, 32));
 
 }  // namespace
