@@ -256,10 +256,6 @@ int FormatTextBounded(char* buffer, int size, const char* format, va_list args) 
   return n;
 }
 
-// The plain blit comes from its own part of the renderer; until it is
-// present the work image's blit is skipped.
-void DrawMemImgBasic(MEMIMG*, const MEMIMG*, int, int, int, const MEMIMG*) __attribute__((weak));
-
 namespace {
 
 TextDrawTarget MemImgTextTarget(MEMIMG* image) {
@@ -328,7 +324,7 @@ int FontDrawText(int handle, const char* text, int x, int y, uint32_t colour, ui
   IntRect box{x, y, x + size[0], y + size[1]};
   ClipRect(&box, &kept_clip);
   soft.clip = box;
-  if (box.right > box.left && box.bottom > box.top && DrawMemImgBasic)
+  if (box.right > box.left && box.bottom > box.top)
     DrawMemImgBasic(screen, work, x, y, 1, soft.blend_image);
   soft.clip = kept_clip;
   work->base->colour_key = kept_key;

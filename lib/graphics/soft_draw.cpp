@@ -14,10 +14,6 @@
 #include "lib/softrender/soft_kernels.h"
 #include "platform/window.h"
 
-// The plain blit comes from its own part of the renderer; until it is
-// present its draws are skipped.
-void DrawMemImgBasic(MEMIMG*, const MEMIMG*, int, int, int, const MEMIMG*) __attribute__((weak));
-
 namespace {
 
 MEMIMG g_screen;
@@ -96,7 +92,7 @@ MEMIMG* DrawTargetMemImg(int handle) {
 
 int DrawGraphicAtSoft(int x, int y, GraphicRecord* record, int transparent) {
   MEMIMG* src = GraphicMemImg(record);
-  if (src && Target() && DrawMemImgBasic) DrawMemImgBasic(Target(), src, x, y, transparent, Blend());
+  if (src && Target()) DrawMemImgBasic(Target(), src, x, y, transparent, Blend());
   return 0;
 }
 

@@ -332,6 +332,58 @@ TEST_P(SoftMode, BoxesFillsAndStretchedDrawsGoThroughTheKernels) {
   DeleteGraphic(g);
 }
 
+// One whole frame in software mode through the memory-image kernels: a PNG
+// graphic, a filled box, an outline, anti-aliased text, flipped to the window.
+TEST_P(SoftMode, FrameThroughTheKernelsReachesTheWindow) {
+  Picture p = Pattern(16, 12, false);
+  const int g = Load(p, false);
+  ASSERT_NE(g, -1);
+  ASSERT_EQ(DrawGraphicAt(10, 20, g, 0), 0);
+  const uint32_t red = GetColorCode(255, 0, 0), white = GetColorCode(255, 255, 255);
+  ASSERT_EQ(DrawFilledBox(100, 100, 130, 110, red), 0);
+  ASSERT_EQ(DrawBoxOutline(200, 200, 210, 220, white), 0);
+  const int font = CreateFontToHandle(nullptr, 16, 6, 2, -1, -1, 0, -1, -1);  // anti-aliased
+  ASSERT_NE(font, -1);
+  ASSERT_EQ(DrawTextWithFont(300, 300, "AB", white, font, 0, 0), 0);
+  MEMIMG& screen = SoftScreenImage();
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Rgb(&screen, 10 + x, 20 + y), Reduced(p.at(x, y))) << x << "," << y;
+  EXPECT_EQ(Rgb(&screen, 9, 20), 0u);
+  EXPECT_EQ(Rgb(&screen, 26, 20), 0u);
+  for (int y = 95; y < 115; ++y)
+    for (int x = 95; x < 135; ++x) {
+      const bool inside = x >= 100 && x < 130 && y >= 100 && y < 110;
+      ASSERT_EQ(Rgb(&screen, x, y), inside ? Reduced(0xFF0000) : 0u) << x << "," << y;
+    }
+  // The outline's right and bottom edges are exclusive.
+  EXPECT_EQ(Rgb(&screen, 200, 200), Reduced(0xFFFFFF));
+  EXPECT_EQ(Rgb(&screen, 209, 219), Reduced(0xFFFFFF));
+  EXPECT_EQ(Rgb(&screen, 205, 210), 0u);
+  EXPECT_EQ(Rgb(&screen, 210, 210), 0u);
+  int lit = 0, outside = 0;
+  for (int y = 280; y < 340; ++y)
+    for (int x = 280; x < 360; ++x) {
+      if (Rgb(&screen, x, y) == 0) continue;
+      if (x >= 300 && y >= 290 && y < 320) ++lit;
+      else ++outside;
+    }
+  EXPECT_GT(lit, 20);
+  EXPECT_EQ(outside, 0);
+  ASSERT_EQ(FlipScreen(), 0);
+  std::vector<uint32_t> frame;
+  int w = 0, h = 0;
+  ASSERT_TRUE(plat::HeadlessGetLastFrame(GetMainWindow(), &frame, &w, &h));
+  ASSERT_EQ(w, 640);
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint32_t shown = frame[size_t(20 + y) * 640 + 10 + x] & 0xFFFFFF;
+      const uint32_t want = p.at(x, y) & (GetParam() == 16 ? 0xF8FCF8u : 0xFFFFFFu);
+      ASSERT_EQ(shown, want) << x << "," << y;
+    }
+  FontHandleDelete(font);
+  DeleteGraphic(g);
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, SoftMode, ::testing::Values(16, 32));
 
 }  // namespace
