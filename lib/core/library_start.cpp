@@ -16,6 +16,7 @@
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/model_tables.h"
+#include "lib/sound/movie.h"
 #include "lib/sound/sound.h"
 #include "platform/com.h"
 #include "platform/dinput.h"
@@ -197,7 +198,8 @@ int LibraryStartCore() {
     }
   }
 
-  Step("InitializeYuvTables -");
+  Step("InitializeYuvTables");
+  InitializeYuvTables();
   Step("ArchiveCacheEnd");
   ArchiveCacheEnd();
   Step("InstallFileFunctions");

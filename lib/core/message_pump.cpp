@@ -5,6 +5,7 @@
 #include "lib/core/network.h"
 #include "lib/core/text_input.h"
 #include "lib/core/window_system.h"
+#include "lib/sound/movie.h"
 #include "lib/sound/sound.h"
 #include "platform/kernel.h"
 
@@ -152,6 +153,7 @@ int PumpResult() { return WindowState().window_destroyed == 1 ? -1 : 0; }
 void RunPumpServices() {
   ServiceSoundFromPump();
   UpdateMusicPlayState();
+  UpdateAllMovieOverlays();
   RefreshKeyboardState();
   RefreshInput();
   PumpNetMessages(1);

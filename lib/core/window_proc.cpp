@@ -11,6 +11,7 @@
 #include "lib/core/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/sound/movie.h"
 #include "platform/imm.h"
 #include "platform/kernel.h"
 
@@ -198,14 +199,18 @@ int OnActivateApp(uintptr_t wparam) {
     s.active = act;
     return 0;
   }
+  // Movies stop with the application unless it is told to run inactive.
+  const bool movies_follow = GetRunInactiveFlag() == 0;
   if (act == 0) {
     // A deactivated window keeps showing its last frame, or the
     // inactive-screen image when one is set.
+    if (movies_follow) PauseAllMovies();
     ReacquireInputDevices();
     if (IsInactiveScreenImageSet()) DrawInactiveScreenImage(nullptr);
   } else {
     ImeState& ime = GetImeState();
     if (ime.enabled == 1 && ime.open == 1) ime.restore_step = 1;
+    if (movies_follow) ResumeAllMovies();
     ReacquireInputDevices();
   }
   // Vibration follows the state the window leaves.

@@ -11,10 +11,9 @@
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/soft_draw.h"
+#include "lib/sound/movie.h"
 #include "lib/softrender/soft_draw_state.h"
 
-// Movies are not built yet: until they are, the frame update is skipped.
-void UpdateMovieFrame(int movie, int unused) __attribute__((weak));
 
 namespace {
 
@@ -29,7 +28,7 @@ int Prologue(int handle, GraphicRecord** out) {
   if (!r || !r->set) return -1;
   if (ds.blend_graphic != -1 && CheckBlendImageFits(r) != 0) return -1;
   WaitIfInactive();
-  if (r->movie_handle != -1 && UpdateMovieFrame) UpdateMovieFrame(r->movie_handle, 0);
+  if (r->movie_handle != -1) UpdateMovieFrame(r->movie_handle, 0);
   // A graphic without textures goes to the memory-image kernels.
   if (!r->set->textured) {
     *out = r;

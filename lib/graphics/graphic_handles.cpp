@@ -14,10 +14,9 @@
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/mask.h"
 #include "lib/graphics/soft_draw.h"
+#include "lib/sound/movie.h"
 #include "lib/softrender/soft_draw_state.h"
 
-// Movies are not built yet: until they are, closing one is skipped.
-int CloseMovieHandle(int handle) __attribute__((weak));
 
 namespace {
 
@@ -150,7 +149,7 @@ int ReleaseAllTextures() {
 int DeleteGraphic(int handle) {
   GraphicRecord* r = g_graphics.Find(handle);
   if (!r) return -1;
-  if (CloseMovieHandle && r->movie_handle != -1) CloseMovieHandle(r->movie_handle);
+  if (r->movie_handle != -1) CloseMovieHandle(r->movie_handle);
   if (r->set) {
     // Pending vertices may still name this set's textures.
     FlushVertexBatch();

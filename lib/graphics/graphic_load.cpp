@@ -14,12 +14,8 @@
 #include "lib/graphics/soft_draw.h"
 #include "lib/graphics/model_tables.h"
 #include "lib/image/image_load.h"
+#include "lib/sound/movie.h"
 
-// Movies are not built yet: until they are, these calls are skipped.
-int OpenMovie(const char* file_name, int* width, int* height, int option) __attribute__((weak));
-int CloseMovieHandle(int handle) __attribute__((weak));
-int SetMovieFrameCallback(int handle, void (*callback)(void* movie, void* argument), void* argument)
-    __attribute__((weak));
 
 namespace {
 
@@ -194,27 +190,34 @@ int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_optio
   // Not an image: it may be a movie that plays into a graphic.
   GraphicsSettings saved = GraphicsConfig();
   int width = 0, height = 0;
-  int movie = OpenMovie ? OpenMovie(file_name, &width, &height, movie_option) : -1;
+  int movie = OpenMovie(file_name, &width, &height, movie_option);
   if (movie < 0) {
     WriteLogLineFmt("右記のグラフィックファイルのロードに失敗しました：%s \n", file_name);
     return -1;
   }
+  const MovieRecord* movie_record = MovieHandleToRecord(movie);
+  const int alpha_half = movie_record->right_alpha == 1 ? 1 : 0;
+  if (alpha_half) width /= 2;
   GraphicsSettings& cfg = GraphicsConfig();
   cfg.creation_depth = Screen().colour_bits ? Screen().colour_bits : 16;
   cfg.alpha_test_transparency = 0;
   cfg.default_pool = 1;
+  cfg.single_texture = 1;
+  // A drawable texture can take the device's copy of a YUV frame surface.
+  cfg.create_drawable = movie_record->theora && !alpha_half ? 1 : 0;
   int handle = AddGraphicHandle();
-  int result = SetupGraphicImages(-1, handle, width, height, 0, 0, 0);
+  int result = SetupGraphicImages(-1, handle, width, height, alpha_half, 0, 0);
   int single = 1;
   cfg = saved;
   cfg.single_texture = single;
   if (result != 0) {
     WriteLogLineFmt("右記のグラフィックファイルの格納用グラフィック領域の作成に失敗しました：%s", file_name);
     // The movie would otherwise play on with nothing showing it.
-    if (CloseMovieHandle) CloseMovieHandle(movie);
+    CloseMovieHandle(movie);
     return -1;
   }
   GraphicHandleToRecord(handle)->movie_handle = movie;
+  SetMovieFrameCallback(movie, UpdateMovieGraphic, reinterpret_cast<void*>(static_cast<intptr_t>(handle)));
   return handle;
 }
 

@@ -1,0 +1,112 @@
+// tests/lib/graphics/movie_graphic_test.cpp - graphics made from movie files:
+// the frames drawn on the headless screen in the colours of an independent
+// BT.601 reference, the frame update before each draw, and the clean-up.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "lib/core/log.h"
+#include "lib/sound/movie.h"
+#include "tests/lib/graphics/graphic_support.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sjis.h"
+#include "tests/support/theora_writer.h"
+
+namespace {
+
+using gtest_graphic::GraphicTest;
+using gtest_graphic::Picture;
+
+void WriteBytes(const std::string& name, const std::string& bytes) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The reference colour of pixel (x, y) of a movie frame as 0xRRGGBB.
+uint32_t Expected(int frame, int x, int y, int height) {
+  testsupport::YuvSample s = testsupport::MovieSampleAt(frame, x, y, height);
+  int r, g, b;
+  testsupport::Bt601Reference(s.y, s.cb, s.cr, &r, &g, &b);
+  return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
+
+bool Near(uint32_t got, uint32_t want, int tolerance) {
+  for (int shift : {0, 8, 16}) {
+    int a = int((got >> shift) & 255), b = int((want >> shift) & 255);
+    if (std::abs(a - b) > tolerance) return false;
+  }
+  return true;
+}
+
+class MovieGraphic : public GraphicTest {
+ protected:
+  void SetUp() override {
+    capture_ = std::make_unique<testsupport::LogCapture>();
+    InitializeYuvTables();
+    GraphicTest::SetUp();
+  }
+  void TearDown() override {
+    GraphicTest::TearDown();
+    EXPECT_EQ(GetMovieCount(), 0);
+    capture_.reset();
+  }
+  // Checks that the screen shows `frame` of a 64 x 48 movie at (x0, y0).
+  void ExpectFrameAt(int frame, int x0, int y0) {
+    Picture shot = Screenshot();
+    for (int x = 8; x < 64; x += 16)
+      for (int y : {4, 20, 40})
+        EXPECT_TRUE(Near(shot.at(x0 + x, y0 + y) & 0xFFFFFF, Expected(frame, x, y, 48), 8))
+            << std::hex << (shot.at(x0 + x, y0 + y) & 0xFFFFFF) << " vs " << Expected(frame, x, y, 48) << std::dec
+            << " at " << x << "," << y << " frame " << frame;
+  }
+  std::unique_ptr<testsupport::LogCapture> capture_;
+};
+
+TEST_F(MovieGraphic, AMovieFileBecomesAGraphicThatDrawsItsCurrentFrame) {
+  testsupport::MovieSpec spec;
+  WriteBytes("bars.ogg", testsupport::MakeOggMovie(spec));
+  const int handle = LoadGraphicFromFile("bars.ogg", 0);
+  ASSERT_NE(handle, -1);
+  int w = 0, h = 0;
+  ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 48);
+  const int movie = GraphicHandleToRecord(handle)->movie_handle;
+  MovieRecord* m = MovieHandleToRecord(movie);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(GetMovieCount(), 1);
+  EXPECT_EQ(m->callback_argument, reinterpret_cast<void*>(intptr_t(handle)));
+
+  ASSERT_EQ(DrawGraphicAt(100, 50, handle, 0), 0);
+  ExpectFrameAt(0, 100, 50);
+  EXPECT_EQ(m->frame_delivered, 1);
+
+  // Playing: the draw brings the frame due by the clock into the graphic.
+  m->play_type = 3;
+  m->resume = 1;
+  ResumeAllMovies();
+  plat::AdvanceVirtualClock(7 * 1000000 / 30 + 5000);
+  ASSERT_EQ(ClearDrawTarget(nullptr), 0);
+  ASSERT_EQ(DrawGraphicAt(10, 20, handle, 0), 0);
+  ExpectFrameAt(7, 10, 20);
+
+  ASSERT_EQ(DeleteGraphic(handle), 0);
+  EXPECT_EQ(GetMovieCount(), 0);
+  EXPECT_EQ(MovieHandleToRecord(movie), nullptr);
+}
+
+TEST_F(MovieGraphic, AFileThatIsNeitherImageNorMovieFailsAndLeavesNoMovieOpen) {
+  WriteBytes("notes.txt", "plain words, no pictures");
+  const int graphics = GetGraphicCount();
+  capture_->Clear();
+  EXPECT_EQ(LoadGraphicFromFile("notes.txt", 0), -1);
+  EXPECT_EQ(GetMovieCount(), 0);
+  EXPECT_NE(capture_->Debug().find(testsupport::Sjis("右記のグラフィックファイルのロードに失敗しました")),
+            std::string::npos);
+  EXPECT_EQ(GetGraphicCount(), graphics);
+}
+
+}  // namespace
