@@ -172,6 +172,13 @@ bool RunDecodeAhead(TheoraMovieRecord* r) {
   bool has_free = false;
   for (int i = 0; i < r->stock_size && !has_free; ++i)
     has_free = !r->stock[i].in_use.load(std::memory_order_relaxed);
+  // A full stock without the frame being waited for (the shown frame jumped
+  // round the loop point past what is kept) would never make room again:
+  // start it afresh.
+  if (!has_free && FindSlot(r, r->current_frame.load(std::memory_order_acquire)) < 0) {
+    for (int i = 0; i < r->stock_size; ++i) r->stock[i].in_use.store(0, std::memory_order_release);
+    has_free = true;
+  }
   if (!has_free) {
     // Nothing to do until the shown frame moves: a short real pause rather
     // than a bare yield, so an open movie does not keep a processor busy.
@@ -185,7 +192,10 @@ bool RunDecodeAhead(TheoraMovieRecord* r) {
   const int k1 = FindSlot(r, dp);
   const int k2 = FindSlot(r, cur);
   if (!(k1 < 0 && cur <= dp)) {
-    const int step = (k2 < 0 && cur > dp) ? cur - dp : 1;
+    int step = (k2 < 0 && cur > dp) ? cur - dp : 1;
+    // A shown frame behind the decoder (it went round the loop point) is
+    // reached by going round too, not by decoding the rest of this pass.
+    if (k2 < 0 && cur < dp && cur >= 0) step = static_cast<int>(r->frame_count - dp + cur);
     if (dp + static_cast<int64_t>(step) < r->frame_count) {
       if (DecodeTheoraPackets(r, step) == -1) {
         r->end_of_file.store(1, std::memory_order_release);
@@ -397,8 +407,11 @@ int SeekTheoraFrame(TheoraMovieRecord* r, int frame) {
 
 int AdvanceTheoraFrame(TheoraMovieRecord* r, int frames) {
   if (frames < 1) return 0;
+  if (r->frame_count <= 0) return 0;
   int64_t frame = static_cast<int64_t>(r->current_frame.load(std::memory_order_relaxed)) + frames;
-  if (frame >= r->frame_count) frame -= r->frame_count;
+  // Any count lands on a frame of the movie: a frame past the end would
+  // never be decoded and its conversion would wait for ever.
+  frame %= r->frame_count;
   r->current_frame.store(static_cast<int>(frame), std::memory_order_release);
   r->image_converted = 0;
   r->surface_converted = 0;

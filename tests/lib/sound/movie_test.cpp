@@ -253,6 +253,56 @@ TEST_F(MovieTest, ALongMovieDecodesAheadJumpsAndWrapsPastItsStock) {
   }
 }
 
+TEST_F(MovieTest, JumpsRoundTheLoopPointPastTheStockStillReachTheFrame) {
+  MovieSpec spec;
+  spec.frames = 15;
+  const int short_movie = Open("short.ogg", spec);
+  spec.frames = 40;
+  const int long_movie = Open("long.ogg", spec);
+  ASSERT_NE(short_movie, -1);
+  ASSERT_NE(long_movie, -1);
+  TheoraMovieRecord* a = MovieHandleToRecord(short_movie)->theora_record;
+  TheoraMovieRecord* b = MovieHandleToRecord(long_movie)->theora_record;
+  // Frames 0..9 stocked, then the shown frame goes straight to the last.
+  for (int f = 1; f < 10; ++f) {
+    AdvanceTheoraFrame(a, 1);
+    EXPECT_EQ(Shown(short_movie), f);
+  }
+  AdvanceTheoraFrame(a, 5);
+  EXPECT_EQ(GetTheoraFrameNumber(a), 14);
+  EXPECT_EQ(Shown(short_movie), 14 % 12);
+  // The stock holds 30..39 when the shown frame goes round to 2.
+  SeekTheoraFrame(b, 30);
+  for (int f = 31; f < 40; ++f) {
+    AdvanceTheoraFrame(b, 1);
+    EXPECT_EQ(Shown(long_movie), f % 12);
+  }
+  AdvanceTheoraFrame(b, 3);
+  EXPECT_EQ(GetTheoraFrameNumber(b), 2);
+  EXPECT_EQ(Shown(long_movie), 2);
+  // Counts beyond the frame count land on a frame of the movie.
+  AdvanceTheoraFrame(b, 40 * 3 + 5);
+  EXPECT_EQ(GetTheoraFrameNumber(b), 7);
+  EXPECT_EQ(Shown(long_movie), 7);
+}
+
+TEST_F(MovieTest, FullResolutionChromaMoviesConvertPixelByPixel) {
+  MovieSpec spec;
+  spec.chroma = 444;
+  const int handle = Open("full.ogg", spec);
+  ASSERT_NE(handle, -1);
+  const BaseImage* image = MovieHandleToRecord(handle)->frame_image;
+  for (int x = 8; x < 64; x += 16) {
+    testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, 20, 48);
+    int er, eg, eb;
+    testsupport::Bt601Reference(s.y, s.cb, s.cr, &er, &eg, &eb);
+    Rgb c = PixelOf(image, x, 20);
+    EXPECT_NEAR(c.r, er, 6) << x;
+    EXPECT_NEAR(c.g, eg, 6) << x;
+    EXPECT_NEAR(c.b, eb, 6) << x;
+  }
+}
+
 TEST_F(MovieTest, SeeksClampToTheFramesAndAdvanceIgnoresCountsBelowOne) {
   MovieSpec spec;
   spec.frames = 20;
