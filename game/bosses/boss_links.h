@@ -11,10 +11,6 @@
 
 #define BOSS_NOT_BUILT __attribute__((weak))
 
-BOSS_NOT_BUILT void CreateBoss1A(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss1A(GameObject& record);
-BOSS_NOT_BUILT void CreateBoss1B(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss1B(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss2A(GameObject& record);
 BOSS_NOT_BUILT void UpdateBoss2A(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss2B(GameObject& record);

@@ -76,7 +76,7 @@ TEST_F(GameTest, ReplayLoadFailureReturnsToTitle) {
   EXPECT_EQ(Phase(), 0u);
 }
 
-TEST_F(GameTest, MidBossPhaseHoldsWithoutItsBoss) {
+TEST_F(GameTest, MidBossPhaseBringsItsBossOnAndHoldsWhileItLives) {
   ChangePhase(g_game, kPhaseMidBoss);
   GameObject& bullet = g_enemy_bullets[5];
   bullet.in_use = 1;
@@ -90,11 +90,18 @@ TEST_F(GameTest, MidBossPhaseHoldsWithoutItsBoss) {
   EXPECT_EQ(g_game.talk.talk_mode, 0);
   Stage1Script(g_game);  // counter 300: talk starts
   EXPECT_EQ(g_game.talk.talk_mode, 1);
+  for (int f = 0; f < 99; ++f) Stage1Script(g_game);
+  EXPECT_EQ(g_enemies[0].in_use, 0);
+  Stage1Script(g_game);  // counter 400: the mid-boss
+  EXPECT_EQ(g_enemies[0].in_use, 1);
+  EXPECT_EQ(g_enemies[0].kind, static_cast<uint32_t>(kKindBoss1A));
+  EXPECT_EQ(g_game.boss_gauge.active, 1);
+  // Without object updates the boss never leaves, and the phase waits.
   const uint32_t clock = g_game.stage_frame_counter;
   for (int f = 0; f < 3000; ++f) Stage1Script(g_game);
-  EXPECT_EQ(Phase(), kPhaseMidBoss);  // no fight is claimed
+  EXPECT_EQ(Phase(), kPhaseMidBoss);
   EXPECT_EQ(g_game.stage_frame_counter, clock);
-  for (const GameObject& e : g_enemies) EXPECT_EQ(e.in_use, 0);
+  for (size_t i = 1; i < kEnemyPoolSize; ++i) EXPECT_EQ(g_enemies[i].in_use, 0);
 }
 
 TEST_F(GameTest, AfterMidBossAndBossPhases) {

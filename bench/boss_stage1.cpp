@@ -1,0 +1,189 @@
+// The heaviest frames of stage 1's two bosses: boss 1A's last phase (orbs
+// firing rings while the boss fires) and boss 1B's fourth phase (aimed rings
+// of 54 every 40 frames), on the headless library with the generated data
+// set. Each fight runs from its phase opening until the bullet count peaks;
+// that frame is kept, and every iteration starts again from it, timing the
+// object update and the frame draw apart. The peak bullet count is reported.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "game/bosses/boss.h"
+#include "game/frame/frame_loop.h"
+#include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "game/objects/backgrounds.h"
+#include "game/objects/dispatch.h"
+#include "game/objects/effects.h"
+#include "game/objects/panel.h"
+#include "game/objects/player.h"
+#include "game/objects/resources.h"
+#include "game/winmain.h"
+#include "lib/core/random.h"
+#include "platform/window.h"
+#include "rorud/rorud.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool StartGame() {
+  static int started = -1;
+  if (started >= 0) return started == 1;
+  setenv("RORUD_PLATFORM", "headless", 0);
+  std::error_code ec;
+  const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
+  const fs::path work = fs::temp_directory_path() / "quillona_bench_boss";
+  fs::remove_all(work, ec);
+  fs::create_directories(work);
+  for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
+  fs::current_path(work);
+  // Its own single-instance lock: a game running elsewhere does not stop it.
+  plat::SetWindowLockFolder(work.string());
+  started = (fs::exists(data / "grp") && InitGame() == InitResult::kReady) ? 1 : 0;
+  return started == 1;
+}
+
+// Everything an object update reads or writes.
+struct Snapshot {
+  GameState game;
+  PlayerStatus status;
+  GameObject player, partner;
+  GameObject enemies[kEnemyPoolSize];
+  GameObject groups[kEnemyGroupPoolSize];
+  GameObject player_objects[kPlayerObjectPoolSize];
+  GameObject bullets[kEnemyBulletPoolSize];
+  GameObject items[kItemPoolSize];
+  GameObject effects[kEffectPoolSize];
+  GameObject backgrounds[kBackgroundPoolSize];
+  MersenneTwisterState random;
+
+  void Take() {
+    game = g_game;
+    status = g_player_status;
+    player = g_player;
+    partner = g_partner;
+    std::memcpy(enemies, g_enemies, sizeof enemies);
+    std::memcpy(groups, g_enemy_groups, sizeof groups);
+    std::memcpy(player_objects, g_player_objects, sizeof player_objects);
+    std::memcpy(bullets, g_enemy_bullets, sizeof bullets);
+    std::memcpy(items, g_items, sizeof items);
+    std::memcpy(effects, g_effects, sizeof effects);
+    std::memcpy(backgrounds, g_backgrounds, sizeof backgrounds);
+    random = *GetLibraryRandomState();
+  }
+  void Restore() const {
+    g_game = game;
+    g_player_status = status;
+    g_player = player;
+    g_partner = partner;
+    std::memcpy(g_enemies, enemies, sizeof enemies);
+    std::memcpy(g_enemy_groups, groups, sizeof groups);
+    std::memcpy(g_player_objects, player_objects, sizeof player_objects);
+    std::memcpy(g_enemy_bullets, bullets, sizeof bullets);
+    std::memcpy(g_items, items, sizeof items);
+    std::memcpy(g_effects, effects, sizeof effects);
+    std::memcpy(g_backgrounds, backgrounds, sizeof backgrounds);
+    *GetLibraryRandomState() = random;
+  }
+};
+
+size_t LiveBullets() {
+  size_t n = 0;
+  for (const GameObject& b : g_enemy_bullets) n += b.in_use != 0;
+  return n;
+}
+
+void Frame() {
+  UpdateObjects();
+  DrawFrame();
+  FlipScreen();
+  ProcessWindowMessages();
+}
+
+// A stage 1 play field with the boss made by `create` in attack phase
+// `phase`, the fight running and the player holding still under it with
+// its shot held. Runs `frames` frames and keeps the one with most bullets.
+std::unique_ptr<Snapshot> PeakFrame(void (*create)(GameObject&), uint32_t phase, int frames,
+                                    size_t& peak) {
+  g_game.levels[kLevelScene] = 99;  // no scene: the play field alone
+  ResetSession(g_game);
+  g_player_setups[1] = {1, 1};
+  g_game.player_setup_row = 1;
+  LoadCommonResources();
+  LoadPlayerGraphics(1, 1);
+  LoadStageGraphics(1);
+  for (uint32_t n = 1; n <= 2; ++n) CreateBackgroundBase(g_backgrounds[n - 1], n);
+  for (uint32_t n = 1; n <= 2; ++n) CreateBackgroundSub(g_backgrounds[n + 1], n);
+  InitPlayer();
+  ResetPlayerStatus();
+  SeedRandom(33557799);
+  g_game.hud_on = 1;
+  g_game.fade_value = 255.0;
+  g_game.background_brightness = 255.0;
+  g_game.scroll_speed = 1.0;
+  g_find_free_index = 0;
+  GameObject& boss = g_enemies[0];
+  create(boss);
+  boss.state = phase;
+  boss.sub_state = 0;
+  boss.x = boss.base.x = 210.0;
+  boss.y = boss.base.y = 120.0;
+  g_game.boss_gauge.phase = phase;
+  g_game.talk.talk_mode = 0;
+  g_input = InputState{};
+  auto best = std::make_unique<Snapshot>();
+  peak = 0;
+  for (int f = 0; f < frames && g_stop_flag == 0; ++f) {
+    // Undamaged and untouched: the pattern runs as it would at its densest.
+    g_player_status.bomb_invulnerable_timer = 2;
+    boss.life = 1e9;
+    Frame();
+    if (LiveBullets() > peak) {
+      peak = LiveBullets();
+      best->Take();
+    }
+  }
+  return best;
+}
+
+void RunBoss(benchmark::State& state, void (*create)(GameObject&), uint32_t phase, bool draw) {
+  if (!StartGame()) {
+    state.SkipWithError("no data set or no library");
+    return;
+  }
+  size_t peak = 0;
+  const auto snapshot = PeakFrame(create, phase, 1500, peak);
+  for (auto _ : state) {
+    state.PauseTiming();
+    snapshot->Restore();
+    state.ResumeTiming();
+    if (draw) {
+      DrawFrame();
+    } else {
+      UpdateObjects();
+    }
+    state.PauseTiming();
+    if (draw) {
+      FlipScreen();
+      ProcessWindowMessages();
+    }
+    state.ResumeTiming();
+  }
+  state.counters["bullets"] = static_cast<double>(peak);
+}
+
+void BM_Boss1APhase3Update(benchmark::State& s) { RunBoss(s, CreateBoss1A, 3, false); }
+void BM_Boss1APhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss1A, 3, true); }
+void BM_Boss1BPhase4Update(benchmark::State& s) { RunBoss(s, CreateBoss1B, 4, false); }
+void BM_Boss1BPhase4Draw(benchmark::State& s) { RunBoss(s, CreateBoss1B, 4, true); }
+BENCHMARK(BM_Boss1APhase3Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss1APhase3Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss1BPhase4Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss1BPhase4Draw)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

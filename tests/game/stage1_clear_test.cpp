@@ -1,0 +1,270 @@
+// Stage 1 cleared from the title by a scripted player on the headless back
+// end, and the replay of that run played back from the title in a second
+// process: every frame's state hash and the final score must come back.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "game/bosses/boss.h"
+#include "game/frame/frame_loop.h"
+#include "game/frame/game_error.h"
+#include "game/frame/game_state.h"
+#include "game/objects/dispatch.h"
+#include "game/objects/game_object.h"
+#include "game/objects/player.h"
+#include "game/objects/resources.h"
+#include "game/stages/stage_script.h"
+#include "game/winmain.h"
+#include "platform/kernel.h"
+#include "platform/window.h"
+#include "rorud/rorud.h"
+#include "tests/game/game_fixture.h"
+#include "tests/game/state_hash.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFolderVariable = "RORUD_TEST_STAGE1_FOLDER";
+constexpr int kFrameLimit = 60000;
+
+std::string SelfPath() { return fs::read_symlink("/proc/self/exe").string(); }
+
+bool DataSetPresent() {
+  return fs::exists(fs::path(RORUD_BINARY_DIR) / "data" / "grp" / "stm1x.png");
+}
+
+void StartGame(const fs::path& lock_folder) {
+  fs::create_directories(lock_folder);
+  plat::SetWindowLockFolder(lock_folder.string());
+  plat::EnableVirtualClock(true);
+  plat::SetVirtualClockMicros(5'000'000);
+  plat::SetVirtualClockAutoAdvance(1);
+}
+
+uint32_t Scene() { return g_game.levels[kLevelScene]; }
+uint32_t Phase() { return g_game.levels[kLevelPhase]; }
+
+// The stage after its seed: from here on both runs must agree frame by frame.
+bool InSeededStage() { return Scene() == kSceneStage1 && Phase() >= kPhaseFadeIn; }
+
+// The test's own shield: nothing hits or grazes the player, in the recorded
+// run and in the playback alike, so both play the same game.
+void Shield() {
+  if (Scene() == kSceneStage1) g_player_status.bomb_invulnerable_timer = 2;
+}
+
+class Keys {
+ public:
+  void Set(int key, bool down) {
+    bool& state = down_[key & 0xFF];
+    if (state == down) return;
+    state = down;
+    plat::HeadlessSetKey(key, down);
+  }
+  void ReleaseAll() {
+    for (int k = 0; k < 256; ++k) Set(k, false);
+  }
+
+ private:
+  bool down_[256] = {};
+};
+
+// The point the player heads for: below the boss, where every shot of the
+// spread reaches it; else under the first enemy that can be shot; else the
+// bottom middle.
+void Target(double& x, double& y) {
+  for (const GameObject& e : g_enemies) {
+    if (e.in_use != 0 && (e.kind == kKindBoss1A || e.kind == kKindBoss1B)) {
+      x = e.x;
+      y = e.y + 90.0;
+      return;
+    }
+  }
+  y = 400.0;
+  for (const GameObject& e : g_enemies) {
+    if (e.in_use != 0 && e.can_be_hit != 0 && e.y > 0.0) {
+      x = e.x;
+      return;
+    }
+  }
+  x = 210.0;
+}
+
+// Shot and focus held throughout (the focused shot hits twice as hard, and
+// held cancel runs each dialogue step for its minimum); the arrows towards
+// the target.
+void Steer(Keys& keys) {
+  keys.Set('Z', true);
+  keys.Set('X', true);
+  double x = 0.0, y = 0.0;
+  Target(x, y);
+  const double dx = x - g_player.x;
+  const double dy = y - g_player.y;
+  keys.Set(plat::kVkLeft, dx < -3.0);
+  keys.Set(plat::kVkRight, dx > 3.0);
+  keys.Set(plat::kVkUp, dy < -3.0);
+  keys.Set(plat::kVkDown, dy > 3.0);
+}
+
+void RunToTitleMenu() {
+  for (int f = 0; f < 1000 && !(Scene() == kSceneTitle && Phase() == 3); ++f) RunFrame();
+  ASSERT_EQ(Scene(), kSceneTitle);
+  ASSERT_EQ(Phase(), 3u);
+}
+
+struct RunLog {
+  std::vector<uint64_t> hashes;
+  uint32_t score = 0;
+  uint32_t last_scene = 0;
+  bool saw_boss_1a = false;
+  bool saw_boss_1b = false;
+  bool boss_music_in_entry = false;
+  bool fight_started = false;
+  bool boss_music_at_fight = false;
+};
+
+// Runs frames until the stage has been left; the steering is optional (the
+// playback takes its input from the replay).
+void RunStage(RunLog& log, Keys* keys) {
+  bool entered = false;
+  for (int f = 0; f < kFrameLimit && g_stop_flag == 0; ++f) {
+    if (keys != nullptr && Scene() == kSceneStage1) Steer(*keys);
+    Shield();
+    RunFrame();
+    for (const GameObject& e : g_enemies) {
+      if (e.in_use == 0) continue;
+      log.saw_boss_1a |= e.kind == kKindBoss1A;
+      if (e.kind != kKindBoss1B) continue;
+      log.saw_boss_1b = true;
+      // The boss track takes over from the stage music when the fight starts.
+      if (e.state == kBossEntry && IsSoundHandlePlaying(g_bgm_boss.handle) == 1) {
+        log.boss_music_in_entry = true;
+      }
+      if (e.state == 1 && !log.fight_started) {
+        log.fight_started = true;
+        log.boss_music_at_fight = IsSoundHandlePlaying(g_bgm_boss.handle) == 1 &&
+                                  IsSoundHandlePlaying(g_bgm_music.handle) != 1;
+      }
+    }
+    if (InSeededStage()) {
+      entered = true;
+      log.hashes.push_back(gametest::FrameStateHash());
+    } else if (entered && Scene() != kSceneStage1) {
+      break;
+    }
+  }
+  log.score = g_game.score;
+  log.last_scene = Scene();
+}
+
+void WriteLog(const fs::path& file, const RunLog& log) {
+  std::ofstream out(file, std::ios::binary);
+  const uint64_t n = log.hashes.size();
+  out.write(reinterpret_cast<const char*>(&n), sizeof n);
+  out.write(reinterpret_cast<const char*>(log.hashes.data()),
+            static_cast<std::streamsize>(n * sizeof(uint64_t)));
+  out.write(reinterpret_cast<const char*>(&log.score), sizeof log.score);
+  out.write(reinterpret_cast<const char*>(&log.last_scene), sizeof log.last_scene);
+}
+
+bool ReadLog(const fs::path& file, RunLog& log) {
+  std::ifstream in(file, std::ios::binary);
+  uint64_t n = 0;
+  if (!in.read(reinterpret_cast<char*>(&n), sizeof n) || n > 10'000'000) return false;
+  log.hashes.resize(n);
+  in.read(reinterpret_cast<char*>(log.hashes.data()), static_cast<std::streamsize>(n * 8));
+  in.read(reinterpret_cast<char*>(&log.score), sizeof log.score);
+  in.read(reinterpret_cast<char*>(&log.last_scene), sizeof log.last_scene);
+  return static_cast<bool>(in);
+}
+
+class WholeGameStage1 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gametest::ResetGameGlobals();
+    if (!DataSetPresent()) GTEST_SKIP() << "no data set";
+    const fs::path data = fs::path(RORUD_BINARY_DIR) / "data";
+    for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, sub);
+    StartGame(scratch_.path() / "lock");
+  }
+  void TearDown() override {
+    LibraryEnd();
+    plat::SetVirtualClockAutoAdvance(0);
+  }
+  gametest::ScratchFolder scratch_;
+};
+
+TEST_F(WholeGameStage1, ABotClearsTheStageAndItsReplayPlaysBackInANewProcess) {
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  RunToTitleMenu();
+  Keys keys;
+  keys.Set('Z', true);  // decide on the first item, and the shot from then on
+  for (int f = 0; f < 200 && Scene() != kSceneStage1; ++f) RunFrame();
+  ASSERT_EQ(Scene(), kSceneStage1);
+  RunLog recorded;
+  RunStage(recorded, &keys);
+  keys.ReleaseAll();
+  ASSERT_EQ(g_stop_flag, 0) << g_error_text;
+  EXPECT_TRUE(recorded.saw_boss_1a);
+  EXPECT_TRUE(recorded.saw_boss_1b);
+  EXPECT_FALSE(recorded.boss_music_in_entry);
+  EXPECT_TRUE(recorded.boss_music_at_fight);
+  ASSERT_EQ(recorded.last_scene, kSceneStage1 + 1);
+  EXPECT_GT(recorded.score, 0u);
+  EXPECT_EQ(g_game.high_score, recorded.score);
+  ASSERT_TRUE(fs::exists("replay/st1.hsd"));
+  EXPECT_EQ(fs::file_size("replay/st1.hsd"), 8u + 4u * g_game.replay_frame_index);
+  ASSERT_TRUE(fs::exists("rec.hsd"));
+  LibraryEnd();
+
+  const std::string command = std::string(kFolderVariable) + "='" + scratch_.path().string() +
+                              "' RORUD_PLATFORM=headless '" + SelfPath() +
+                              "' --gtest_also_run_disabled_tests"
+                              " --gtest_filter=WholeGameStage1Child.DISABLED_PlaysTheReplayBack"
+                              " > child.log 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << "see child.log";
+  RunLog played;
+  ASSERT_TRUE(ReadLog("playback.bin", played));
+  EXPECT_EQ(played.last_scene, kSceneStage1 + 1);
+  EXPECT_EQ(played.score, recorded.score);
+  ASSERT_EQ(played.hashes.size(), recorded.hashes.size());
+  for (size_t i = 0; i < recorded.hashes.size(); ++i) {
+    ASSERT_EQ(played.hashes[i], recorded.hashes[i]) << "stage frame " << i;
+  }
+}
+
+// Run by the test above in a second process, in its folder: the title's
+// replay item plays "replay/st1.hsd" back.
+TEST(WholeGameStage1Child, DISABLED_PlaysTheReplayBack) {
+  const char* folder = std::getenv(kFolderVariable);
+  ASSERT_NE(folder, nullptr);
+  fs::current_path(folder);
+  gametest::ResetGameGlobals();
+  StartGame(fs::path(folder) / "child-lock");
+  ASSERT_EQ(InitGame(), InitResult::kReady);
+  RunToTitleMenu();
+  Keys keys;
+  for (int key : {plat::kVkDown, plat::kVkDown}) {
+    keys.Set(key, true);
+    for (int f = 0; f < 3; ++f) RunFrame();
+    keys.Set(key, false);
+    for (int f = 0; f < 3; ++f) RunFrame();
+  }
+  keys.Set('Z', true);
+  for (int f = 0; f < 5 && g_game.replay_playback == 0; ++f) RunFrame();
+  keys.Set('Z', false);
+  ASSERT_EQ(g_game.replay_playback, 1);
+  RunLog played;
+  RunStage(played, nullptr);
+  EXPECT_EQ(g_stop_flag, 0) << g_error_text;
+  WriteLog("playback.bin", played);
+  LibraryEnd();
+  plat::SetVirtualClockAutoAdvance(0);
+}
+
+}  // namespace
