@@ -384,6 +384,29 @@ TEST_P(SoftMode, FrameThroughTheKernelsReachesTheWindow) {
   DeleteGraphic(g);
 }
 
+TEST_P(SoftMode, InactiveScreenImageIsShownAndTheFrameKept) {
+  MEMIMG& screen = SoftScreenImage();
+  FillMemImgRawRect(&screen, nullptr, GetColorCode(0, 0, 255));
+  BaseImage shown{};
+  ASSERT_EQ(CreateXrgb8BaseImage(640, 480, &shown), 0);
+  for (int y = 0; y < 480; ++y) {
+    uint32_t* row = reinterpret_cast<uint32_t*>(shown.pixels + size_t(y) * shown.pitch);
+    for (int x = 0; x < 640; ++x) row[x] = 0x00FF0000;
+  }
+  ASSERT_EQ(SetInactiveScreenImage(&shown), 0);
+  FreeBaseImagePixels(&shown);
+  ASSERT_EQ(DrawInactiveScreenImage(nullptr), 0);
+  std::vector<uint32_t> frame;
+  int w = 0, h = 0;
+  ASSERT_TRUE(plat::HeadlessGetLastFrame(GetMainWindow(), &frame, &w, &h));
+  const uint32_t full = GetParam() == 16 ? 0xF8 : 0xFF;
+  EXPECT_EQ(frame[size_t(240) * 640 + 320] & 0xFFFFFF, full << 16);
+  // The game's own picture is back in the screen image afterwards.
+  EXPECT_EQ(Rgb(&screen, 320, 240), Reduced(0x0000FF));
+  EXPECT_EQ(SoftDraw().target, &screen);
+  ClearInactiveScreenImage();
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, SoftMode, ::testing::Values(16, 32));
 
 }  // namespace
