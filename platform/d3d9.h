@@ -59,12 +59,19 @@ constexpr D3DFORMAT D3DFMT_DXT2 = MakeFourCC('D', 'X', 'T', '2');
 constexpr D3DFORMAT D3DFMT_DXT3 = MakeFourCC('D', 'X', 'T', '3');
 constexpr D3DFORMAT D3DFMT_DXT4 = MakeFourCC('D', 'X', 'T', '4');
 constexpr D3DFORMAT D3DFMT_DXT5 = MakeFourCC('D', 'X', 'T', '5');
+// Video layouts, offscreen plain surfaces only.
+constexpr D3DFORMAT D3DFMT_YV12 = MakeFourCC('Y', 'V', '1', '2');
+constexpr D3DFORMAT D3DFMT_YUY2 = MakeFourCC('Y', 'U', 'Y', '2');
+constexpr D3DFORMAT D3DFMT_UYVY = MakeFourCC('U', 'Y', 'V', 'Y');
 
 // The colour formats the device can hold: bytes per pixel (0 for any other
 // format), and one decode to / encode from 0xAARRGGBB each. Formats without
 // alpha decode with alpha 255.
 int FormatBytesPerPixel(D3DFORMAT format);
 bool IsColorFormat(D3DFORMAT format);
+bool IsYuvFormat(D3DFORMAT format);
+// One pixel of a YUV surface's bytes as 0xAARRGGBB.
+uint32_t ReadYuvPixel(D3DFORMAT format, const uint8_t* bits, int pitch, uint32_t height, int x, int y);
 bool IsDepthFormat(D3DFORMAT format);
 bool FormatHasAlpha(D3DFORMAT format);
 uint32_t DecodePixel(D3DFORMAT format, const void* pixel);

@@ -489,8 +489,8 @@ HRESULT Direct3DDevice9::CreateOffscreenPlainSurface(uint32_t width, uint32_t he
   Record("CreateOffscreenPlainSurface", width, height, format, pool);
   if (!out) return D3DERR_INVALIDCALL;
   *out = nullptr;
-  if (!IsColorFormat(format) || width == 0 || height == 0 || width > 16384 || height > 16384 ||
-      pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
+  if ((!IsColorFormat(format) && !IsYuvFormat(format)) || width == 0 || height == 0 || width > 16384 ||
+      height > 16384 || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
     return D3DERR_INVALIDCALL;
   *out = new (std::nothrow) Direct3DSurface9(shared_, width, height, format, 0, pool, true, nullptr);
   return *out ? D3D_OK : E_OUTOFMEMORY_RESULT;

@@ -27,6 +27,37 @@ int FormatBytesPerPixel(D3DFORMAT format) {
 
 bool IsColorFormat(D3DFORMAT format) { return FormatBytesPerPixel(format) != 0; }
 
+bool IsYuvFormat(D3DFORMAT format) {
+  return format == D3DFMT_YV12 || format == D3DFMT_YUY2 || format == D3DFMT_UYVY;
+}
+
+uint32_t ReadYuvPixel(D3DFORMAT format, const uint8_t* bits, int pitch, uint32_t height, int x, int y) {
+  int luma, cb, cr;
+  if (format == D3DFMT_YV12) {
+    const uint8_t* v_plane = bits + size_t(height) * pitch;
+    const uint8_t* u_plane = v_plane + size_t((height + 1) / 2) * (pitch / 2);
+    luma = bits[size_t(y) * pitch + x];
+    cr = v_plane[size_t(y / 2) * (pitch / 2) + x / 2];
+    cb = u_plane[size_t(y / 2) * (pitch / 2) + x / 2];
+  } else {
+    const uint8_t* pair = bits + size_t(y) * pitch + size_t(x / 2) * 4;
+    const bool yuy2 = format == D3DFMT_YUY2;
+    luma = yuy2 ? pair[(x & 1) * 2] : pair[1 + (x & 1) * 2];
+    cb = yuy2 ? pair[1] : pair[0];
+    cr = yuy2 ? pair[3] : pair[2];
+  }
+  // Studio-range BT.601, as display hardware converts these layouts.
+  const float yy = 1.164f * float(luma - 16);
+  auto channel = [](float v) {
+    int i = int(v + 0.5f);
+    return uint32_t(i < 0 ? 0 : (i > 255 ? 255 : i));
+  };
+  const uint32_t r = channel(yy + 1.596f * float(cr - 128));
+  const uint32_t g = channel(yy - 0.391f * float(cb - 128) - 0.813f * float(cr - 128));
+  const uint32_t b = channel(yy + 2.018f * float(cb - 128));
+  return 0xFF000000u | r << 16 | g << 8 | b;
+}
+
 bool IsDepthFormat(D3DFORMAT format) {
   return format == D3DFMT_D16 || format == D3DFMT_D24X8 || format == D3DFMT_D32 ||
          format == D3DFMT_D24S8;

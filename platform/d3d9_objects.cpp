@@ -163,6 +163,11 @@ Direct3DSurface9::Direct3DSurface9(std::shared_ptr<DeviceShared> shared, uint32_
   if (IsDepthFormat(f)) {
     depth_.assign(size_t(w) * h, 1.0f);
     pitch_ = static_cast<int>(w * 4);
+  } else if (IsYuvFormat(f)) {
+    // Packed pairs take 2 bytes a pixel; the planar layout has a plane of
+    // luma rows followed by two half-size chroma planes at half the pitch.
+    pitch_ = static_cast<int>(((f == D3DFMT_YV12 ? w : w * 2) + 15) & ~15u);
+    pixels_.assign(size_t(pitch_) * (f == D3DFMT_YV12 ? h + (h + 1) / 2 : h), 0);
   } else {
     // Rows are padded to 16 bytes, as display memory usually is, so callers
     // must honour the pitch.
@@ -191,7 +196,8 @@ HRESULT Direct3DSurface9::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, uin
       r.right > int32_t(width_) || r.bottom > int32_t(height_))
     return D3DERR_INVALIDCALL;
   locked->Pitch = pitch_;
-  locked->pBits = pixels_.data() + size_t(r.top) * pitch_ + size_t(r.left) * FormatBytesPerPixel(format_);
+  locked->pBits = pixels_.data() + size_t(r.top) * pitch_ +
+                  size_t(r.left) * (IsYuvFormat(format_) ? 0 : FormatBytesPerPixel(format_));
   locked_ = true;
   return D3D_OK;
 }
@@ -206,6 +212,7 @@ HRESULT Direct3DSurface9::UnlockRect() {
 
 uint32_t Direct3DSurface9::ReadPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= int(width_) || y >= int(height_) || pixels_.empty()) return 0;
+  if (IsYuvFormat(format_)) return ReadYuvPixel(format_, pixels_.data(), pitch_, height_, x, y);
   return DecodePixel(format_, pixels_.data() + size_t(y) * pitch_ + size_t(x) * FormatBytesPerPixel(format_));
 }
 

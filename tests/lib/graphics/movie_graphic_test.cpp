@@ -80,7 +80,12 @@ TEST_F(MovieGraphic, AMovieFileBecomesAGraphicThatDrawsItsCurrentFrame) {
   EXPECT_EQ(GetMovieCount(), 1);
   EXPECT_EQ(m->callback_argument, reinterpret_cast<void*>(intptr_t(handle)));
 
+  // The device offers a YUV surface: frames go there and the device turns
+  // them into the texture's colours.
+  ASSERT_NE(GetTheoraYuvSurface(m->theora_record), nullptr);
+  EXPECT_EQ(m->theora_record->yuv_fourcc, 0x32315659u);  // the planar layout comes first
   ASSERT_EQ(DrawGraphicAt(100, 50, handle, 0), 0);
+  EXPECT_EQ(m->theora_record->surface_converted, 1);
   ExpectFrameAt(0, 100, 50);
   EXPECT_EQ(m->frame_delivered, 1);
 
@@ -92,6 +97,7 @@ TEST_F(MovieGraphic, AMovieFileBecomesAGraphicThatDrawsItsCurrentFrame) {
   ASSERT_EQ(ClearDrawTarget(nullptr), 0);
   ASSERT_EQ(DrawGraphicAt(10, 20, handle, 0), 0);
   ExpectFrameAt(7, 10, 20);
+  EXPECT_EQ(m->theora_record->surface_converted, 1);
 
   ASSERT_EQ(DeleteGraphic(handle), 0);
   EXPECT_EQ(GetMovieCount(), 0);
