@@ -11,27 +11,14 @@
 #include "lib/softrender/memimg.h"
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/softrender/soft_kernels.h"
+#include "tools/fuzz/memimg_fuzz.h"
 
 namespace {
 
-struct Reader {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  uint32_t Byte() { return at < size ? data[at++] : 0; }
-  uint32_t Word() { return Byte() | Byte() << 8 | Byte() << 16 | Byte() << 24; }
-  int32_t Short() { return static_cast<int16_t>(Byte() | Byte() << 8); }
-  // Mostly near the images, sometimes anywhere in the int range.
-  int32_t Coord() {
-    const uint32_t kind = Byte();
-    return (kind & 7) == 0 ? static_cast<int32_t>(Word()) : Short() % 80;
-  }
-};
+using fuzzsoft::Reader;
 
 void FillFrom(MEMIMG* m, Reader& r) {
-  const int bytes = m->base->format_info->bytes_per_pixel * m->width;
-  for (int y = 0; y < m->height; ++y)
-    for (int x = 0; x < bytes; ++x) m->pixels[y * m->base->pitch + x] = static_cast<uint8_t>(r.Byte() * 37 + x);
+  fuzzsoft::FillFrom(m, r, m->base->format_info->bytes_per_pixel);
 }
 
 }  // namespace

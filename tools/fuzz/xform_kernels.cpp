@@ -10,29 +10,14 @@
 #include "lib/softrender/memimg.h"
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/softrender/soft_kernels.h"
+#include "tools/fuzz/memimg_fuzz.h"
 
 namespace {
 
-struct Reader {
-  const uint8_t* data;
-  size_t size;
-  size_t at = 0;
-  uint32_t Byte() { return at < size ? data[at++] : 0; }
-  uint32_t Word() { return Byte() | Byte() << 8 | Byte() << 16 | Byte() << 24; }
-  int32_t Short() { return static_cast<int16_t>(Byte() | Byte() << 8); }
-  float Float() {
-    const uint32_t bits = Word();
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-  }
-};
+using fuzzsoft::Reader;
 
 void FillFrom(MEMIMG* m, Reader& r) {
-  const int rows = m->height;
-  const int bytes = m->base->format_info->bytes_per_pixel * m->width;
-  for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < bytes; ++x) m->pixels[y * m->base->pitch + x] = static_cast<uint8_t>(r.Byte() * 37 + x);
+  fuzzsoft::FillFrom(m, r, m->base->format_info->bytes_per_pixel);
 }
 
 }  // namespace
