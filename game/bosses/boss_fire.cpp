@@ -1,4 +1,5 @@
-// game/bosses/boss_fire.cpp - boss shots, bursts and sub-unit launches.
+// game/bosses/boss_fire.cpp - boss shots from their origin, bursts and
+// sub-unit launches.
 #include "game/bosses/boss_fire.h"
 
 #include "game/bosses/sub_units.h"
@@ -15,35 +16,35 @@ GameObject* TakeBullet() {
 
 }  // namespace
 
-void BossBullet72(const GameObject& boss, uint32_t size_class, uint32_t colour, double angle,
+void BossBullet72(const ShotOrigin& from, uint32_t size_class, uint32_t colour, double angle,
                   double speed) {
   if (GameObject* b = TakeBullet()) {
-    CreateEnemyBullet72(*b, size_class, colour, boss.x, boss.y, angle, speed);
+    CreateEnemyBullet72(*b, size_class, colour, from.x, from.y, angle, speed);
   }
 }
 
-void BossBullet73(const GameObject& boss, uint32_t size_class, uint32_t colour, double angle,
+void BossBullet73(const ShotOrigin& from, uint32_t size_class, uint32_t colour, double angle,
                   double speed, double first_accel, double first_limit, double second_accel,
                   double second_limit) {
   if (GameObject* b = TakeBullet()) {
-    CreateEnemyBullet73(*b, size_class, colour, boss.x, boss.y, angle, speed, first_accel,
+    CreateEnemyBullet73(*b, size_class, colour, from.x, from.y, angle, speed, first_accel,
                         first_limit, second_accel, second_limit);
   }
 }
 
-void BossBullet74(const GameObject& boss, uint32_t size_class, uint32_t first_frames,
+void BossBullet74(const ShotOrigin& from, uint32_t size_class, uint32_t first_frames,
                   uint32_t colour, double angle, double speed, double first_accel,
                   double new_angle, double second_accel, double second_limit) {
   if (GameObject* b = TakeBullet()) {
-    CreateEnemyBullet74(*b, size_class, first_frames, colour, boss.x, boss.y, angle, speed,
+    CreateEnemyBullet74(*b, size_class, first_frames, colour, from.x, from.y, angle, speed,
                         first_accel, new_angle, second_accel, second_limit);
   }
 }
 
-void BossBullet75(const GameObject& boss, double angle, double speed, double speed_step,
+void BossBullet75(const ShotOrigin& from, double angle, double speed, double speed_step,
                   double turn_rate, double target_speed) {
   if (GameObject* b = TakeBullet()) {
-    CreateEnemyBullet75(*b, boss.x, boss.y, angle, speed, speed_step, turn_rate, target_speed);
+    CreateEnemyBullet75(*b, from.x, from.y, angle, speed, speed_step, turn_rate, target_speed);
   }
 }
 
