@@ -2,6 +2,10 @@
 // that will not lift. A mail-carrier swallow takes her for a letter thief; the
 // lady of the hazy valley turns out to be hoarding the haze as a quilt.
 //
+// Stage 2: on the windy hill beyond the valley, a weathercock who cannot
+// point one way sends Mio on to the windmill keeper, who is storing up the
+// spring wind for summer and blowing the letters about.
+//
 // Left side: Mio (the player's character). Right side: the boss.
 #include "game/bosses/story.h"
 
@@ -40,6 +44,35 @@ const DialogueStep kBoss1BPostSteps[] = {
     {17, 2, 1, {"おやすみなさーい。", "", ""}, 50},
 };
 
+const DialogueStep kBoss2AEntrySteps[] = {
+    {10, 2, 1, {"風向きよーし、北北西！", "あら、見かけない飛行機ね。", ""}, 11},
+    {11, 1, 1, {"手紙の配達中なんだ。", "丘の風車小屋ってどっち？", ""}, 12},
+    {12, 1, 1, {"…って、くるくる回ってるし。", "", ""}, 13},
+    {13, 2, 1, {"風見鶏だもの、回るのが仕事よ。", "", ""}, 14},
+    {14, 1, 1, {"じゃあ道を教えてよ！", "", ""}, 15},
+    {15, 2, 1, {"教えてほしければ勝ってみて！", "", ""}, 50},
+};
+
+const DialogueStep kBoss2APostSteps[] = {
+    {10, 2, 1, {"目が回ったわ…。", "風車小屋なら、この風の先よ。", "でも今日の風は少し変なの。"}, 11},
+    {11, 1, 1, {"変って、どういうこと？", "とにかく行ってみるね。", ""}, 12},
+    {12, 2, 1, {"気をつけて。風車が", "止まらなくなってるみたい。", ""}, 50},
+};
+
+const DialogueStep kBoss2BEntrySteps[] = {
+    {10, 2, 1, {"いらっしゃい、お客さん！", "", ""}, 11},
+    {11, 1, 1, {"この強い風、あなたの風車？", "手紙が全部飛ばされそうだよ。", "少し止めてくれないかな。"}, 12},
+    {12, 2, 1, {"止めるなんてとんでもない！", "春の風を集めて、夏まで", "とっておく大事な仕事なの。"}, 14},
+    {14, 2, 1, {"邪魔するなら、風車の羽で", "くるくる吹き飛ばしてあげる！", ""}, 50},
+};
+
+const DialogueStep kBoss2BPostSteps[] = {
+    {10, 2, 1, {"ああっ、羽が止まっちゃった…。", "", ""}, 11},
+    {11, 1, 1, {"集めすぎは良くないよ。", "風は配達の仲間なんだから。", ""}, 13},
+    {13, 2, 1, {"わかったわ。ためた風は", "少しずつ空に返していくね。", ""}, 14},
+    {14, 1, 1, {"うん。それじゃ、次の手紙を", "届けに行ってくるね！", ""}, 50},
+};
+
 template <size_t N>
 constexpr Dialogue Talk(const DialogueStep (&steps)[N]) {
   return Dialogue{steps, N};
@@ -49,16 +82,21 @@ const Dialogue kBoss1AEntry = Talk(kBoss1AEntrySteps);
 const Dialogue kBoss1APost = Talk(kBoss1APostSteps);
 const Dialogue kBoss1BEntry = Talk(kBoss1BEntrySteps);
 const Dialogue kBoss1BPost = Talk(kBoss1BPostSteps);
+const Dialogue kBoss2AEntry = Talk(kBoss2AEntrySteps);
+const Dialogue kBoss2APost = Talk(kBoss2APostSteps);
+const Dialogue kBoss2BEntry = Talk(kBoss2BEntrySteps);
+const Dialogue kBoss2BPost = Talk(kBoss2BPostSteps);
 
 }  // namespace
 
 const char kStage1MusicCredit[] = "♪ 春霞の渡り鳥";
+const char kStage2MusicCredit[] = "♪ 風見の丘の郵便飛行";
 
 const BossStory kBossStories[kBossCount] = {
     {"速達の配達鳥 ツバメ", nullptr, &kBoss1AEntry, &kBoss1APost},
     {"霞の谷のお昼寝姫 カスミ", "♪ 霞の布団で見る夢は", &kBoss1BEntry, &kBoss1BPost},
-    {nullptr, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+    {"回る風見鶏 クルリ", nullptr, &kBoss2AEntry, &kBoss2APost},
+    {"丘の風車守り ミル", "♪ 回れ回れ風車", &kBoss2BEntry, &kBoss2BPost},
     {nullptr, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr},

@@ -12,5 +12,6 @@ inline constexpr int kStoryLineBytes = 30;
 // texts and no dialogues.
 extern const BossStory kBossStories[kBossCount];
 
-// The music credit line posted at a stage's start.
+// The music credit lines posted at a stage's start.
 extern const char kStage1MusicCredit[];
+extern const char kStage2MusicCredit[];

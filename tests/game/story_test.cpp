@@ -30,6 +30,14 @@ const std::vector<Expected> kBoss1BEntry = {{10, 2, 1, 2, 11}, {11, 1, 2, 2, 12}
 const std::vector<Expected> kBoss1BPost = {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 15},
                                            {15, 1, 1, 2, 16}, {16, 2, 1, 1, 17}, {17, 2, 1, 1, 50}};
 
+const std::vector<Expected> kBoss2AEntry = {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 1, 1, 1, 13},
+                                            {13, 2, 1, 1, 14}, {14, 1, 1, 1, 15}, {15, 2, 1, 1, 50}};
+const std::vector<Expected> kBoss2APost = {{10, 2, 1, 3, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 50}};
+const std::vector<Expected> kBoss2BEntry = {{10, 2, 1, 1, 11}, {11, 1, 1, 3, 12}, {12, 2, 1, 3, 14},
+                                            {14, 2, 1, 2, 50}};
+const std::vector<Expected> kBoss2BPost = {{10, 2, 1, 1, 11}, {11, 1, 1, 2, 13}, {13, 2, 1, 2, 14},
+                                           {14, 1, 1, 2, 50}};
+
 void CheckLine(const char* text, const std::string& where) {
   ASSERT_NE(text, nullptr) << where;
   const std::string bytes(text);
@@ -68,6 +76,18 @@ TEST(Story, Stage1DialoguesMatchTheirBosses) {
   CheckDialogue(kBossStories[kBoss1A].post, kBoss1APost, "1A post");
   CheckDialogue(kBossStories[kBoss1B].entry, kBoss1BEntry, "1B entry");
   CheckDialogue(kBossStories[kBoss1B].post, kBoss1BPost, "1B post");
+}
+
+TEST(Story, Stage2DialoguesMatchTheirBosses) {
+  CheckDialogue(kBossStories[kBoss2A].entry, kBoss2AEntry, "2A entry");
+  CheckDialogue(kBossStories[kBoss2A].post, kBoss2APost, "2A post");
+  CheckDialogue(kBossStories[kBoss2B].entry, kBoss2BEntry, "2B entry");
+  CheckDialogue(kBossStories[kBoss2B].post, kBoss2BPost, "2B post");
+  CheckLine(kBossStories[kBoss2A].caption, "2A caption");
+  CheckLine(kBossStories[kBoss2B].caption, "2B caption");
+  CheckLine(kBossStories[kBoss2B].music_credit, "2B credit");
+  CheckLine(kStage2MusicCredit, "stage 2 credit");
+  EXPECT_EQ(kBossStories[kBoss2A].music_credit, nullptr);
 }
 
 TEST(Story, CaptionsAndCreditsFitAndConvert) {
