@@ -2,7 +2,6 @@
 // boss phase, compared row by row with the stage's written timeline.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -12,64 +11,17 @@
 #include "game/stages/stage1_timeline.h"
 #include "game/stages/stage_script.h"
 #include "tests/game/game_fixture.h"
+#include "tests/game/spawn_log.h"
 
 namespace {
 
+using gametest::Expand;
 using gametest::GameTest;
-
-struct Spawn {
-  uint32_t phase;
-  uint32_t counter;
-  uint32_t kind;
-  std::vector<double> args;
-  bool operator==(const Spawn&) const = default;
-};
-
-void PrintTo(const Spawn& s, std::ostream* os) {
-  *os << "phase " << s.phase << " counter " << s.counter << " kind " << s.kind << " {";
-  for (double a : s.args) *os << a << ' ';
-  *os << '}';
-}
-
-// The timeline as written: runs of one creator with lists that cycle
-// ("repeating") or hold one value.
-using L = std::vector<double>;
-std::vector<double> Rep(const L& values, size_t n) {
-  std::vector<double> out;
-  for (size_t i = 0; i < n; ++i) out.push_back(values[i % values.size()]);
-  return out;
-}
-std::vector<double> Steps(double from, double to, double step) {
-  std::vector<double> out;
-  for (double v = from; v <= to; v += step) out.push_back(v);
-  return out;
-}
-
-struct Run {
-  uint32_t phase;
-  uint32_t base;
-  uint32_t kind;
-  std::vector<double> offsets;
-  std::vector<std::vector<double>> args;  // each list cycles over the run
-};
-
-std::vector<Spawn> Expand(const std::vector<Run>& runs) {
-  std::vector<Spawn> out;
-  for (const Run& r : runs) {
-    for (size_t i = 0; i < r.offsets.size(); ++i) {
-      Spawn s{r.phase, r.base + static_cast<uint32_t>(r.offsets[i]), r.kind, {}};
-      for (const auto& list : r.args) s.args.push_back(list[i % list.size()]);
-      out.push_back(s);
-    }
-  }
-  // Spawns come in frame order within a phase; table order within a frame.
-  // (Stage 1's phase numbers rise along its phase order.)
-  std::stable_sort(out.begin(), out.end(), [](const Spawn& a, const Spawn& b) {
-    if (a.phase != b.phase) return a.phase < b.phase;
-    return a.counter < b.counter;
-  });
-  return out;
-}
+using gametest::L;
+using gametest::Run;
+using gametest::Spawn;
+using gametest::SpawnLog;
+using gametest::Steps;
 
 std::vector<Run> WrittenTimeline() {
   const L s16 = {0, 30, 60, 90, 120, 150, 170, 190, 15, 45, 75, 105, 135, 165, 185, 205};
@@ -144,55 +96,13 @@ std::vector<Run> WrittenTimeline() {
   };
 }
 
-// The creator arguments as they stand in the created record.
-std::vector<double> ArgsOf(const GameObject& r) {
-  switch (r.kind) {
-    case kKindZakoA:
-      return {double(r.variant), double(r.sub_type), double(r.level), r.base.x, r.base.y,
-              r.parts[kZakoSway].phase_a, r.parts[kZakoSway].phase_step_a,
-              r.parts[kZakoSway].amplitude_a};
-    case kKindZakoB:
-      return {double(r.variant), double(r.sub_type), double(r.kind_counters[kEnemyRunFrames]),
-              double(r.kind_counters[kEnemyTurnFrames]), r.x, r.y, r.base.angle, r.base.speed,
-              r.kind_values[kEnemyTurnRate]};
-    case kKindZakoC:
-      return {double(r.variant), double(r.sub_type), double(r.level),
-              double(r.kind_counters[kEnemyRunFrames]), double(r.kind_counters[kEnemyTurnFrames]),
-              r.x, r.y, r.base.angle, r.base.speed, r.kind_values[kEnemyAcceleration]};
-    default:
-      return {double(r.variant), double(r.level), double(r.kind_counters[kEnemyTurnFrames]), r.x,
-              r.y, r.base.angle, r.base.speed, r.kind_values[kEnemyAcceleration]};
-  }
-}
-
-// Runs frames until `stop_phase`, logging and clearing every new enemy after
-// each frame (no enemy lives on, so the enemy exits pass after their wait).
-struct Log {
-  std::vector<Spawn> spawns;
-  std::vector<std::pair<uint32_t, uint32_t>> phase_frames;  // phase, frames run
-};
-
-void RunUntil(uint32_t stop_phase, Log& log, int frame_limit = 20000) {
-  for (int f = 0; f < frame_limit && g_game.levels[kLevelPhase] != stop_phase; ++f) {
-    const uint32_t phase = g_game.levels[kLevelPhase];
-    const uint32_t counter = g_game.level_counters[kLevelPhase];
-    if (log.phase_frames.empty() || log.phase_frames.back().first != phase) {
-      log.phase_frames.push_back({phase, 0});
-    }
-    ++log.phase_frames.back().second;
-    Stage1Script(g_game);
-    for (GameObject& r : g_enemies) {
-      if (r.in_use == 0) continue;
-      log.spawns.push_back({phase, counter, r.kind, ArgsOf(r)});
-      r.in_use = 0;
-      r.free = 1;
-    }
-  }
+void RunUntil(uint32_t stop_phase, SpawnLog& log) {
+  gametest::RunUntil(Stage1Script, stop_phase, log);
 }
 
 TEST_F(GameTest, Stage1SpawnLogFollowsTheWrittenTimeline) {
   ChangePhase(g_game, kPhaseFirstWave);
-  Log log;
+  SpawnLog log;
   RunUntil(kPhaseMidBoss, log);
   ASSERT_EQ(g_game.levels[kLevelPhase], kPhaseMidBoss);
   // The mid-boss phase is skipped here; the second row starts at phase 60.
