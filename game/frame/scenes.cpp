@@ -1,12 +1,13 @@
 // game/frame/scenes.cpp - the scene dispatch of the frame loop.
 #include "game/frame/frame_loop.h"
 #include "game/frame/menu_scenes.h"
+#include "game/stages/stage2_timeline.h"
 #include "game/stages/stage_script.h"
 
 // Boot, title, high score, stages 1 to 5. A null entry is a scene whose code
 // is not part of the game yet; like a scene number above 7 it runs nothing.
-SceneFn g_scene_table[8] = {BootScene, TitleScene, HighScoreScene, Stage1Script,
-                            nullptr, nullptr, nullptr, nullptr};
+SceneFn g_scene_table[8] = {BootScene,    TitleScene, HighScoreScene, Stage1Script,
+                            Stage2Script, nullptr,    nullptr,        nullptr};
 
 bool RunScene() {
   if (g_game.pause == 1) return false;

@@ -20,7 +20,7 @@ std::vector<double> Steps(double from, double to, double step) {
   return out;
 }
 
-std::vector<Spawn> Expand(const std::vector<Run>& runs) {
+std::vector<Spawn> ExpandInTableOrder(const std::vector<Run>& runs) {
   std::vector<Spawn> out;
   for (const Run& r : runs) {
     for (size_t i = 0; i < r.offsets.size(); ++i) {
@@ -29,6 +29,11 @@ std::vector<Spawn> Expand(const std::vector<Run>& runs) {
       out.push_back(s);
     }
   }
+  return out;
+}
+
+std::vector<Spawn> Expand(const std::vector<Run>& runs) {
+  std::vector<Spawn> out = ExpandInTableOrder(runs);
   std::stable_sort(out.begin(), out.end(), [](const Spawn& a, const Spawn& b) {
     if (a.phase != b.phase) return a.phase < b.phase;
     return a.counter < b.counter;

@@ -35,6 +35,8 @@ struct Run {
   std::vector<std::vector<double>> args;  // each list cycles over the run
 };
 
+// The spawns of the runs in table order: run by run.
+std::vector<Spawn> ExpandInTableOrder(const std::vector<Run>& runs);
 // The spawns of the runs in the order they come: frame order within a phase
 // (the phases in rising number, as they follow each other in every stage),
 // table order within a frame.
