@@ -91,6 +91,7 @@ const Dialogue kBoss2BPost = Talk(kBoss2BPostSteps);
 
 const char kStage1MusicCredit[] = "♪ 春霞の渡り鳥";
 const char kStage2MusicCredit[] = "♪ 風見の丘の郵便飛行";
+const char kStage3MusicCredit[] = "♪ 夏雲の果ての灯台";
 
 const BossStory kBossStories[kBossCount] = {
     {"速達の配達鳥 ツバメ", nullptr, &kBoss1AEntry, &kBoss1APost},

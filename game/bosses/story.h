@@ -15,3 +15,4 @@ extern const BossStory kBossStories[kBossCount];
 // The music credit lines posted at a stage's start.
 extern const char kStage1MusicCredit[];
 extern const char kStage2MusicCredit[];
+extern const char kStage3MusicCredit[];

@@ -2,12 +2,21 @@
 #include "game/frame/frame_loop.h"
 #include "game/frame/menu_scenes.h"
 #include "game/stages/stage2_timeline.h"
+#include "game/stages/stage3_timeline.h"
 #include "game/stages/stage_script.h"
 
 // Boot, title, high score, stages 1 to 5. A null entry is a scene whose code
 // is not part of the game yet; like a scene number above 7 it runs nothing.
-SceneFn g_scene_table[8] = {BootScene,    TitleScene, HighScoreScene, Stage1Script,
-                            Stage2Script, nullptr,    nullptr,        nullptr};
+SceneFn g_scene_table[8] = {
+    BootScene,       // 0
+    TitleScene,      // 1
+    HighScoreScene,  // 2
+    Stage1Script,    // 3
+    Stage2Script,    // 4
+    Stage3Script,    // 5
+    nullptr,         // 6: stage 4
+    nullptr,         // 7: stage 5
+};
 
 bool RunScene() {
   if (g_game.pause == 1) return false;
