@@ -11,8 +11,6 @@
 
 #define BOSS_NOT_BUILT __attribute__((weak))
 
-BOSS_NOT_BUILT void CreateBoss2B(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss2B(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss3A(GameObject& record);
 BOSS_NOT_BUILT void UpdateBoss3A(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss3B(GameObject& record);

@@ -277,4 +277,148 @@ TEST_F(BossStage2, Boss2AEntryDialogue) {
   RunEntry(CreateBoss2A, UpdateBoss2A, false, {10, 11, 12, 13, 14, 15, 50});
 }
 
+TEST_F(BossStage2, Boss2BEntryDialogueThenTheBossTrack) {
+  RunEntry(CreateBoss2B, UpdateBoss2B, true, {10, 11, 12, 14, 50});
+  EXPECT_EQ(g_game.music_caption.text, kBossStories[kBoss2B].music_credit);
+}
+
+// ----- Boss 2B -------------------------------------------------------------------
+
+double Rotation(const GameObject& b) { return b.attack.values[2]; }
+
+// Checks a cross of four shots: colours 4, 2, 4, 2 at rot + 90 i.
+void ExpectCross(const std::vector<GameObject*>& shots, size_t first, double rot, double x,
+                 double y, double speed, const uint32_t (&sizes)[4]) {
+  for (size_t i = 0; i < 4; ++i) {
+    const GameObject& s = *shots[first + i];
+    EXPECT_EQ(s.variant, i % 2 == 0 ? 4u : 2u) << first + i;
+    EXPECT_EQ(s.level, sizes[i]) << first + i;
+    EXPECT_EQ(s.x, x) << first + i;
+    EXPECT_EQ(s.y, y) << first + i;
+    EXPECT_NEAR(AngleDiff(Heading72(s), rot + 90.0 * i), 0.0, 1e-9) << first + i;
+    EXPECT_NEAR(std::hypot(s.parts[0].velocity_x, s.parts[0].velocity_y), speed, 1e-12);
+  }
+}
+
+TEST_F(BossStage2, Boss2BPhase1CrossesTurnThreeDegreesAFrame) {
+  GameObject& b = Boss(CreateBoss2B, 1, 1);
+  UpdateBoss2B(b);
+  EXPECT_EQ(b.parts[kTravelPart].extra[kTravelTargetX], 302.0);
+  int frames = 0;
+  double aim = 0.0;
+  while (b.sub_state != 3 && frames++ < 1000) {
+    aim = std::atan2(g_player.y - b.y, g_player.x - b.x) * 180.0 / kPi;
+    UpdateBoss2B(b);
+  }
+  ASSERT_EQ(b.sub_state, 3u);
+  EXPECT_NEAR(AngleDiff(Rotation(b), aim + 90.0), 0.0, 1e-9);
+  const uint32_t mixed[4] = {1, 2, 1, 2};
+  for (uint32_t pattern = 0; pattern < 3; ++pattern) {
+    b.sub_state = 3;
+    b.sub_state_timer = 0;
+    Cycle(b) = pattern;
+    int volleys = 0;
+    const int32_t draws = DrawIndex();
+    for (uint32_t t = 0; t < 180; ++t) {
+      ClearBullets();
+      const double rot = Rotation(b);
+      const double x = b.x, y = b.y;
+      UpdateBoss2B(b);
+      EXPECT_EQ(Rotation(b), rot + 3.0);
+      const auto shots = Bullets(kKindEnemyBullet72);
+      if (shots.empty()) continue;
+      ++volleys;
+      ASSERT_EQ(shots.size(), 8u) << t;
+      ExpectCross(shots, 0, rot + 3.0, x, y, pattern == 1 ? 2.7 : 2.6, mixed);
+      ExpectCross(shots, 4, rot + 3.0, x, y, 2.1, mixed);
+    }
+    EXPECT_EQ(volleys, pattern == 2 ? 43 : 34);  // timer < 170, every 4th or 5th frame
+    EXPECT_EQ(DrawIndex(), draws);
+    EXPECT_EQ(Cycle(b), pattern + 1);
+  }
+}
+
+TEST_F(BossStage2, Boss2BPhases2And3DoubleCrossesCrossesAndAimedRings) {
+  GameObject& b = Boss(CreateBoss2B, 2, 3);
+  BossStartTravelSine(b, 1.11, 160.0, 0.55, 45.0);
+  b.sub_state_timer = 1;
+  const double rot = Rotation(b);
+  UpdateBoss2B(b);
+  auto shots = Bullets(kKindEnemyBullet72);
+  ASSERT_EQ(shots.size(), 16u);
+  for (size_t i = 0; i < 16; ++i) {
+    const double d = 3.0 * ((i % 8) / 2);
+    const bool small = i % 2 == 0;
+    EXPECT_NEAR(AngleDiff(Heading72(*shots[i]), rot + 3.0 + d + (small ? 0.0 : 180.0)), 0.0, 1e-9);
+    EXPECT_EQ(shots[i]->level, small ? 1u : 2u);
+    EXPECT_EQ(shots[i]->variant, small ? 4u : 2u);
+  }
+  EXPECT_NEAR(std::hypot(shots[15]->parts[0].velocity_x, shots[15]->parts[0].velocity_y), 2.1,
+              1e-12);
+
+  ClearBullets();
+  GameObject& c = Boss(CreateBoss2B, 3, 3);
+  ClearValueList(c.attack);  // as the phase's opening does: the rotation from 0
+  c.sub_state_timer = 10;
+  const double aim = std::atan2(g_player.y - c.y, g_player.x - c.x) * 180.0 / kPi;
+  UpdateBoss2B(c);
+  shots = Bullets(kKindEnemyBullet72);
+  ASSERT_EQ(shots.size(), 28u);  // a cross (timer mod 5 = 0) and the ring of 20
+  const uint32_t large[4] = {2, 2, 2, 2};
+  ExpectCross(shots, 0, 3.0, 210.0, 120.0, 2.6, large);
+  ExpectCross(shots, 4, 3.0, 210.0, 120.0, 2.1, large);
+  for (size_t i = 0; i < 20; ++i) {
+    EXPECT_NEAR(AngleDiff(Heading72(*shots[8 + i]), aim + 18.0 * i), 0.0, 1e-9);
+  }
+}
+
+TEST_F(BossStage2, Boss2BPhase4KeepsAboutTenOrbsAlive) {
+  GameObject& b = Boss(CreateBoss2B, 4, 3);
+  BossStartTravelSine(b, 1.17, 30.0, 0.55, 15.0);
+  size_t most = 0;
+  int launches = 0;
+  for (int f = 0; f < 1600; ++f) {
+    g_sounds[13].request = 0;
+    const uint32_t t = b.sub_state_timer;
+    UpdateObjects();
+    const size_t live = std::count_if(std::begin(g_enemy_groups), std::end(g_enemy_groups),
+                                      [](const GameObject& u) {
+                                        return u.in_use && u.kind == kKindSubUnitC;
+                                      });
+    most = std::max(most, live);
+    const bool launch = t % 70 == 0 || t % 80 == 50;
+    launches += launch;
+    EXPECT_EQ(g_sounds[13].request, launch ? 1 : 0) << t;
+    for (GameObject& e : g_effects) e.in_use = 0, e.free = 1;
+    ClearBullets();
+  }
+  EXPECT_EQ(b.state, 4u);
+  EXPECT_GE(most, 9u);
+  EXPECT_LE(most, 12u);
+  EXPECT_EQ(launches, 40);  // 23 and 20 launch frames, three of them shared
+}
+
+TEST_F(BossStage2, Boss2BPhase5CrossesStartAtFourPointsAroundTheBoss) {
+  GameObject& b = Boss(CreateBoss2B, 5, 3);
+  BossStartTravelSine(b, 1.17, 160.0, 0.55, 45.0);
+  b.sub_state_timer = 2;
+  const uint32_t large[4] = {2, 2, 2, 2};
+  UpdateBoss2B(b);
+  auto shots = Bullets(kKindEnemyBullet72);
+  ASSERT_EQ(shots.size(), 16u);
+  ExpectCross(shots, 0, 3.0, 260.0, 170.0, 2.6, large);
+  ExpectCross(shots, 4, 3.0, 260.0, 170.0, 2.1, large);
+  ExpectCross(shots, 8, 3.0, 160.0, 170.0, 2.6, large);
+  ExpectCross(shots, 12, 3.0, 160.0, 170.0, 2.1, large);
+  ClearBullets();
+  while (b.sub_state_timer < 12) UpdateBoss2B(b);
+  EXPECT_EQ(AllBullets(), 0u);
+  const double rot = Rotation(b) + 3.0, x = b.x, y = b.y;
+  UpdateBoss2B(b);
+  shots = Bullets(kKindEnemyBullet72);
+  ASSERT_EQ(shots.size(), 8u);
+  ExpectCross(shots, 0, rot, x + 50.0, y - 50.0, 2.6, large);
+  ExpectCross(shots, 4, rot, x - 50.0, y - 50.0, 2.6, large);
+}
+
 }  // namespace
