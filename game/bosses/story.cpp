@@ -6,6 +6,10 @@
 // point one way sends Mio on to the windmill keeper, who is storing up the
 // spring wind for summer and blowing the letters about.
 //
+// Stage 3: over the summer sea of clouds a lighthouse shines all day long. A
+// seagull apprentice guards it; its keeper will not dim the lamp until the
+// spring wind comes home, and the wind is only now being let go from the hill.
+//
 // Left side: Mio (the player's character). Right side: the boss.
 #include "game/bosses/story.h"
 
@@ -73,6 +77,43 @@ const DialogueStep kBoss2BPostSteps[] = {
     {14, 1, 1, {"うん。それじゃ、次の手紙を", "届けに行ってくるね！", ""}, 50},
 };
 
+const DialogueStep kBoss3AEntrySteps[] = {
+    {10, 1, 1, {"わあ、雲の海だ！まぶしい！", "", ""}, 11},
+    {11, 2, 1, {"そこの飛行機、止まって！", "", ""}, 12},
+    {12, 1, 1, {"ねえ、この光はなあに？", "昼なのに目がくらくらするよ。", ""}, 13},
+    {13, 2, 1, {"灯台の光よ。今年の夏は", "一日中ずっと灯してるの。", ""}, 15},
+    {15, 2, 1, {"光に近づく者は通すなって", "灯台守さまに言われてるの。", ""}, 16},
+    {16, 1, 1, {"でも手紙はあの灯台の先に", "届けなきゃいけないんだ。", ""}, 17},
+    {17, 2, 1, {"だったらお通しできないわ。", "見習いカモメのウミが", "雲の下まで追い返してあげる！"}, 50},
+};
+
+const DialogueStep kBoss3APostSteps[] = {
+    {10, 1, 1, {"ふう、目が回りそう…。", "", ""}, 11},
+    {11, 2, 1, {"負けちゃった…。", "でも灯台守さまは手ごわいわよ。", ""}, 13},
+    {13, 2, 1, {"光を消したら大事なものが", "迷子になるって言ってたの。", ""}, 16},
+    {16, 1, 1, {"大事なもの？", "", ""}, 18},
+    {18, 2, 1, {"わたしも知らないの。", "直接聞いてみたら？", ""}, 19},
+    {19, 1, 1, {"うん、そうする。", "ウミちゃん、案内ありがとう。", "また帰りに寄るね！"}, 50},
+};
+
+const DialogueStep kBoss3BEntrySteps[] = {
+    {10, 1, 1, {"灯台のてっぺんに誰かいる…。", "", ""}, 11},
+    {11, 2, 1, {"ようこそ、雲海の灯台へ。", "わたしは灯台守のヒカリ。", "夜も昼も光を守っているわ。"}, 12},
+    {12, 1, 1, {"昼まで灯さなくてもいいのに。", "", ""}, 13},
+    {13, 2, 1, {"だめよ、消したら迷子になるの。", "", ""}, 14},
+    {14, 1, 1, {"迷子って、誰が？", "この光で雲がみんな逃げてるよ。", ""}, 15},
+    {15, 2, 1, {"春の風がまだ帰ってこないの。", "この光だけが目印なのよ。", ""}, 16},
+    {16, 2, 1, {"邪魔をするなら、あなたも", "光の中で迷子にしてあげる！", ""}, 50},
+};
+
+const DialogueStep kBoss3BPostSteps[] = {
+    {10, 2, 1, {"光が…消えちゃった…。", "", ""}, 11},
+    {11, 1, 1, {"見て、風が帰ってきたよ！", "", ""}, 13},
+    {13, 1, 1, {"風車の丘で集めてた春の風、", "少しずつ空に返してるんだ。", ""}, 14},
+    {14, 2, 1, {"本当だわ…。夜だけ灯せば", "ちゃんと見つけてくれるのね。", ""}, 15},
+    {15, 1, 1, {"じゃあ次の手紙、届けてくるね！", "", ""}, 50},
+};
+
 template <size_t N>
 constexpr Dialogue Talk(const DialogueStep (&steps)[N]) {
   return Dialogue{steps, N};
@@ -86,6 +127,10 @@ const Dialogue kBoss2AEntry = Talk(kBoss2AEntrySteps);
 const Dialogue kBoss2APost = Talk(kBoss2APostSteps);
 const Dialogue kBoss2BEntry = Talk(kBoss2BEntrySteps);
 const Dialogue kBoss2BPost = Talk(kBoss2BPostSteps);
+const Dialogue kBoss3AEntry = Talk(kBoss3AEntrySteps);
+const Dialogue kBoss3APost = Talk(kBoss3APostSteps);
+const Dialogue kBoss3BEntry = Talk(kBoss3BEntrySteps);
+const Dialogue kBoss3BPost = Talk(kBoss3BPostSteps);
 
 }  // namespace
 
@@ -98,8 +143,8 @@ const BossStory kBossStories[kBossCount] = {
     {"霞の谷のお昼寝姫 カスミ", "♪ 霞の布団で見る夢は", &kBoss1BEntry, &kBoss1BPost},
     {"回る風見鶏 クルリ", nullptr, &kBoss2AEntry, &kBoss2APost},
     {"丘の風車守り ミル", "♪ 回れ回れ風車", &kBoss2BEntry, &kBoss2BPost},
-    {nullptr, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+    {"見習いカモメ ウミ", nullptr, &kBoss3AEntry, &kBoss3APost},
+    {"雲海の灯台守 ヒカリ", nullptr, &kBoss3BEntry, &kBoss3BPost},
     {nullptr, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr},
 };

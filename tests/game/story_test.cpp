@@ -38,6 +38,17 @@ const std::vector<Expected> kBoss2BEntry = {{10, 2, 1, 1, 11}, {11, 1, 1, 3, 12}
 const std::vector<Expected> kBoss2BPost = {{10, 2, 1, 1, 11}, {11, 1, 1, 2, 13}, {13, 2, 1, 2, 14},
                                            {14, 1, 1, 2, 50}};
 
+const std::vector<Expected> kBoss3AEntry = {{10, 1, 1, 1, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 2, 13},
+                                            {13, 2, 1, 2, 15}, {15, 2, 1, 2, 16}, {16, 1, 1, 2, 17},
+                                            {17, 2, 1, 3, 50}};
+const std::vector<Expected> kBoss3APost = {{10, 1, 1, 1, 11}, {11, 2, 1, 2, 13}, {13, 2, 1, 2, 16},
+                                           {16, 1, 1, 1, 18}, {18, 2, 1, 2, 19}, {19, 1, 1, 3, 50}};
+const std::vector<Expected> kBoss3BEntry = {{10, 1, 1, 1, 11}, {11, 2, 1, 3, 12}, {12, 1, 1, 1, 13},
+                                            {13, 2, 1, 1, 14}, {14, 1, 1, 2, 15}, {15, 2, 1, 2, 16},
+                                            {16, 2, 1, 2, 50}};
+const std::vector<Expected> kBoss3BPost = {{10, 2, 1, 1, 11}, {11, 1, 1, 1, 13}, {13, 1, 1, 2, 14},
+                                           {14, 2, 1, 2, 15}, {15, 1, 1, 1, 50}};
+
 void CheckLine(const char* text, const std::string& where) {
   ASSERT_NE(text, nullptr) << where;
   const std::string bytes(text);
@@ -88,6 +99,19 @@ TEST(Story, Stage2DialoguesMatchTheirBosses) {
   CheckLine(kBossStories[kBoss2B].music_credit, "2B credit");
   CheckLine(kStage2MusicCredit, "stage 2 credit");
   EXPECT_EQ(kBossStories[kBoss2A].music_credit, nullptr);
+}
+
+TEST(Story, Stage3DialoguesMatchTheirBosses) {
+  CheckDialogue(kBossStories[kBoss3A].entry, kBoss3AEntry, "3A entry");
+  CheckDialogue(kBossStories[kBoss3A].post, kBoss3APost, "3A post");
+  CheckDialogue(kBossStories[kBoss3B].entry, kBoss3BEntry, "3B entry");
+  CheckDialogue(kBossStories[kBoss3B].post, kBoss3BPost, "3B post");
+  CheckLine(kBossStories[kBoss3A].caption, "3A caption");
+  CheckLine(kBossStories[kBoss3B].caption, "3B caption");
+  CheckLine(kStage3MusicCredit, "stage 3 credit");
+  // Stage 3 has no boss track: neither boss posts a credit line.
+  EXPECT_EQ(kBossStories[kBoss3A].music_credit, nullptr);
+  EXPECT_EQ(kBossStories[kBoss3B].music_credit, nullptr);
 }
 
 TEST(Story, CaptionsAndCreditsFitAndConvert) {
