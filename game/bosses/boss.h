@@ -76,7 +76,7 @@ struct BossStory {
 
 struct BossSetup {
   uint32_t kind;
-  double life[kMaxBossPhases];  // per phase, 1 .. last phase
+  double life[kMaxBossPhases];  // per phase from 1; 0 ends the list
   uint32_t last_phase;
   double body_radius;
   uint32_t graphic;

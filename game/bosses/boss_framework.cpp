@@ -20,7 +20,7 @@ const BossSetup kBossSetups[kBossCount] = {
     {6,  {1300, 1400, 1500, 1500, 1600}, 5, 24.0, 121, 4, false, true,  0, 20, 30, &kBossStories[kBoss1B]},
     {7,  {1500, 1700, 1500, 0, 0},       3, 24.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss2A]},
     {8,  {1600, 1600, 1700, 1700, 1700}, 5, 24.0, 121, 2, false, true,  2, 20, 20, &kBossStories[kBoss2B]},
-    {9,  {2000, 0, 0, 0, 0},             1, 40.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss3A]},
+    {9,  {2000, 1400, 1600, 0, 0},       1, 40.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss3A]},
     {10, {1900, 1700, 1700, 1600, 1700}, 5, 40.0, 117, 6, false, false, 2, 20, 20, &kBossStories[kBoss3B]},
     {12, {2000, 2000, 2000, 2000, 2000}, 5, 40.0, 121, 6, false, true,  2, 20, 20, &kBossStories[kBoss4]},
     {15, {2500, 3500, 3000, 3500, 3500}, 5, 24.0, 121, 0, false, true,  2, 20, 20, &kBossStories[kBoss5]},
@@ -241,7 +241,9 @@ void CreateBoss(GameObject& b, const BossSetup& setup) {
   BossGauge& g = g_game.boss_gauge;
   g.active = 1;
   g.caption = setup.story != nullptr && setup.story->caption != nullptr ? setup.story->caption : "";
-  for (uint32_t i = 0; i < setup.last_phase && i < kMaxBossPhases; ++i) {
+  // Every listed life is written, also those past the last phase (boss 3A
+  // lists three lives and fights one phase).
+  for (uint32_t i = 0; i < kMaxBossPhases && setup.life[i] != 0.0; ++i) {
     g.life_per_phase[i + 1] = setup.life[i];
   }
   g.last_phase = setup.last_phase;

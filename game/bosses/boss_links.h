@@ -11,10 +11,6 @@
 
 #define BOSS_NOT_BUILT __attribute__((weak))
 
-BOSS_NOT_BUILT void CreateBoss3A(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss3A(GameObject& record);
-BOSS_NOT_BUILT void CreateBoss3B(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss3B(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss4(GameObject& record);
 BOSS_NOT_BUILT void UpdateBoss4(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss5(GameObject& record);
