@@ -1,6 +1,7 @@
-// Stage 1 cleared from the title by a scripted player on the headless back
-// end, and the replay of that run played back from the title in a second
-// process: every frame's state hash and the final score must come back.
+// The stages cleared one after the other from the title by a scripted player
+// on the headless back end, and the replays of that run played back from the
+// title in a second process: every stage frame's state hash and each stage's
+// final score must come back.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -29,8 +30,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kFolderVariable = "RORUD_TEST_STAGE1_FOLDER";
-constexpr int kFrameLimit = 60000;
+constexpr const char* kFolderVariable = "RORUD_TEST_BOT_FOLDER";
+constexpr int kFrameLimit = 60000;  // per stage
+
+// The stages the bot plays, from stage 1, and each one's mid-boss, boss and
+// whether the boss switches to the boss track.
+struct StageBosses {
+  uint32_t midboss;
+  uint32_t boss;
+  bool boss_track;
+};
+constexpr StageBosses kStages[] = {
+    {kKindBoss1A, kKindBoss1B, true},
+    {kKindBoss2A, kKindBoss2B, true},
+};
+constexpr uint32_t kStageCount = sizeof kStages / sizeof kStages[0];
 
 std::string SelfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
@@ -48,14 +62,22 @@ void StartGame(const fs::path& lock_folder) {
 
 uint32_t Scene() { return g_game.levels[kLevelScene]; }
 uint32_t Phase() { return g_game.levels[kLevelPhase]; }
+bool InStage() { return Scene() >= kSceneStage1 && Scene() < kSceneStage1 + 4; }
 
-// The stage after its seed: from here on both runs must agree frame by frame.
-bool InSeededStage() { return Scene() == kSceneStage1 && Phase() >= kPhaseFadeIn; }
+// A stage after its seed: from here on both runs must agree frame by frame.
+bool InSeededStage(uint32_t scene) { return Scene() == scene && Phase() >= kPhaseFadeIn; }
+
+bool IsBoss(uint32_t kind) {
+  for (const StageBosses& s : kStages) {
+    if (kind == s.midboss || kind == s.boss) return true;
+  }
+  return false;
+}
 
 // The test's own shield: nothing hits or grazes the player, in the recorded
 // run and in the playback alike, so both play the same game.
 void Shield() {
-  if (Scene() == kSceneStage1) g_player_status.bomb_invulnerable_timer = 2;
+  if (InStage()) g_player_status.bomb_invulnerable_timer = 2;
 }
 
 class Keys {
@@ -79,7 +101,7 @@ class Keys {
 // bottom middle.
 void Target(double& x, double& y) {
   for (const GameObject& e : g_enemies) {
-    if (e.in_use != 0 && (e.kind == kKindBoss1A || e.kind == kKindBoss1B)) {
+    if (e.in_use != 0 && IsBoss(e.kind)) {
       x = e.x;
       y = e.y + 90.0;
       return;
@@ -121,28 +143,31 @@ struct RunLog {
   std::vector<uint64_t> hashes;
   uint32_t score = 0;
   uint32_t last_scene = 0;
-  bool saw_boss_1a = false;
-  bool saw_boss_1b = false;
+  uint32_t replay_frames = 0;
+  bool saw_midboss = false;
+  bool saw_boss = false;
   bool boss_music_in_entry = false;
   bool fight_started = false;
   bool boss_music_at_fight = false;
 };
 
-// Runs frames until the stage has been left; the steering is optional (the
-// playback takes its input from the replay).
-void RunStage(RunLog& log, Keys* keys) {
+// Runs frames until stage `stage` (from 1) has been left; the steering is
+// optional (the playback takes its input from the replay).
+void RunStage(uint32_t stage, RunLog& log, Keys* keys) {
+  const uint32_t scene = kSceneStage1 + stage - 1;
+  const StageBosses& bosses = kStages[stage - 1];
   bool entered = false;
   for (int f = 0; f < kFrameLimit && g_stop_flag == 0; ++f) {
-    if (keys != nullptr && Scene() == kSceneStage1) Steer(*keys);
+    if (keys != nullptr && Scene() == scene) Steer(*keys);
     Shield();
     // Every frame step but the rasterising: the stage's ten thousand frames
     // would spend nearly all their time filling the play field.
     gametest::LogicFrame();
     for (const GameObject& e : g_enemies) {
       if (e.in_use == 0) continue;
-      log.saw_boss_1a |= e.kind == kKindBoss1A;
-      if (e.kind != kKindBoss1B) continue;
-      log.saw_boss_1b = true;
+      log.saw_midboss |= e.kind == bosses.midboss;
+      if (e.kind != bosses.boss) continue;
+      log.saw_boss = true;
       // The boss track takes over from the stage music when the fight starts.
       if (e.state == kBossEntry && IsSoundHandlePlaying(g_bgm_boss.handle) == 1) {
         log.boss_music_in_entry = true;
@@ -153,39 +178,44 @@ void RunStage(RunLog& log, Keys* keys) {
                                   IsSoundHandlePlaying(g_bgm_music.handle) != 1;
       }
     }
-    if (InSeededStage()) {
+    if (InSeededStage(scene)) {
       entered = true;
       log.hashes.push_back(gametest::FrameStateHash());
-    } else if (entered && Scene() != kSceneStage1) {
+    } else if (entered && Scene() != scene) {
       break;
     }
   }
   log.score = g_game.score;
   log.last_scene = Scene();
+  log.replay_frames = g_game.replay_frame_index;
 }
 
-void WriteLog(const fs::path& file, const RunLog& log) {
+void WriteLogs(const fs::path& file, const std::vector<RunLog>& logs) {
   std::ofstream out(file, std::ios::binary);
-  const uint64_t n = log.hashes.size();
-  out.write(reinterpret_cast<const char*>(&n), sizeof n);
-  out.write(reinterpret_cast<const char*>(log.hashes.data()),
-            static_cast<std::streamsize>(n * sizeof(uint64_t)));
-  out.write(reinterpret_cast<const char*>(&log.score), sizeof log.score);
-  out.write(reinterpret_cast<const char*>(&log.last_scene), sizeof log.last_scene);
+  for (const RunLog& log : logs) {
+    const uint64_t n = log.hashes.size();
+    out.write(reinterpret_cast<const char*>(&n), sizeof n);
+    out.write(reinterpret_cast<const char*>(log.hashes.data()),
+              static_cast<std::streamsize>(n * sizeof(uint64_t)));
+    out.write(reinterpret_cast<const char*>(&log.score), sizeof log.score);
+    out.write(reinterpret_cast<const char*>(&log.last_scene), sizeof log.last_scene);
+  }
 }
 
-bool ReadLog(const fs::path& file, RunLog& log) {
+bool ReadLogs(const fs::path& file, std::vector<RunLog>& logs) {
   std::ifstream in(file, std::ios::binary);
-  uint64_t n = 0;
-  if (!in.read(reinterpret_cast<char*>(&n), sizeof n) || n > 10'000'000) return false;
-  log.hashes.resize(n);
-  in.read(reinterpret_cast<char*>(log.hashes.data()), static_cast<std::streamsize>(n * 8));
-  in.read(reinterpret_cast<char*>(&log.score), sizeof log.score);
-  in.read(reinterpret_cast<char*>(&log.last_scene), sizeof log.last_scene);
+  for (RunLog& log : logs) {
+    uint64_t n = 0;
+    if (!in.read(reinterpret_cast<char*>(&n), sizeof n) || n > 10'000'000) return false;
+    log.hashes.resize(n);
+    in.read(reinterpret_cast<char*>(log.hashes.data()), static_cast<std::streamsize>(n * 8));
+    in.read(reinterpret_cast<char*>(&log.score), sizeof log.score);
+    in.read(reinterpret_cast<char*>(&log.last_scene), sizeof log.last_scene);
+  }
   return static_cast<bool>(in);
 }
 
-class WholeGameStage1 : public ::testing::Test {
+class WholeGameBot : public ::testing::Test {
  protected:
   void SetUp() override {
     gametest::ResetGameGlobals();
@@ -201,48 +231,58 @@ class WholeGameStage1 : public ::testing::Test {
   gametest::ScratchFolder scratch_;
 };
 
-TEST_F(WholeGameStage1, ABotClearsTheStageAndItsReplayPlaysBackInANewProcess) {
+TEST_F(WholeGameBot, ABotClearsTheStagesAndTheirReplaysPlayBackInANewProcess) {
   ASSERT_EQ(InitGame(), InitResult::kReady);
   RunToTitleMenu();
   Keys keys;
   keys.Set('Z', true);  // decide on the first item, and the shot from then on
   for (int f = 0; f < 200 && Scene() != kSceneStage1; ++f) RunFrame();
   ASSERT_EQ(Scene(), kSceneStage1);
-  RunLog recorded;
-  RunStage(recorded, &keys);
+  std::vector<RunLog> recorded(kStageCount);
+  for (uint32_t stage = 1; stage <= kStageCount; ++stage) {
+    RunLog& log = recorded[stage - 1];
+    RunStage(stage, log, &keys);
+    ASSERT_EQ(g_stop_flag, 0) << g_error_text;
+    EXPECT_TRUE(log.saw_midboss) << "stage " << stage;
+    EXPECT_TRUE(log.saw_boss) << "stage " << stage;
+    EXPECT_FALSE(log.boss_music_in_entry) << "stage " << stage;
+    EXPECT_EQ(log.boss_music_at_fight, kStages[stage - 1].boss_track) << "stage " << stage;
+    // Each stage leads into the next, its score carried on.
+    ASSERT_EQ(log.last_scene, kSceneStage1 + stage) << "stage " << stage;
+    EXPECT_GT(log.score, stage == 1 ? 0u : recorded[stage - 2].score) << "stage " << stage;
+    const std::string replay = "replay/st" + std::to_string(stage) + ".hsd";
+    ASSERT_TRUE(fs::exists(replay));
+    EXPECT_EQ(fs::file_size(replay), 8u + 4u * static_cast<uint64_t>(log.replay_frames));
+  }
   keys.ReleaseAll();
-  ASSERT_EQ(g_stop_flag, 0) << g_error_text;
-  EXPECT_TRUE(recorded.saw_boss_1a);
-  EXPECT_TRUE(recorded.saw_boss_1b);
-  EXPECT_FALSE(recorded.boss_music_in_entry);
-  EXPECT_TRUE(recorded.boss_music_at_fight);
-  ASSERT_EQ(recorded.last_scene, kSceneStage1 + 1);
-  EXPECT_GT(recorded.score, 0u);
-  EXPECT_EQ(g_game.high_score, recorded.score);
-  ASSERT_TRUE(fs::exists("replay/st1.hsd"));
-  EXPECT_EQ(fs::file_size("replay/st1.hsd"), 8u + 4u * g_game.replay_frame_index);
+  EXPECT_EQ(g_game.high_score, recorded.back().score);
   ASSERT_TRUE(fs::exists("rec.hsd"));
   LibraryEnd();
 
   const std::string command = std::string(kFolderVariable) + "='" + scratch_.path().string() +
                               "' RORUD_PLATFORM=headless '" + SelfPath() +
                               "' --gtest_also_run_disabled_tests"
-                              " --gtest_filter=WholeGameStage1Child.DISABLED_PlaysTheReplayBack"
+                              " --gtest_filter=WholeGameBotChild.DISABLED_PlaysTheReplaysBack"
                               " > child.log 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << "see child.log";
-  RunLog played;
-  ASSERT_TRUE(ReadLog("playback.bin", played));
-  EXPECT_EQ(played.last_scene, kSceneStage1 + 1);
-  EXPECT_EQ(played.score, recorded.score);
-  ASSERT_EQ(played.hashes.size(), recorded.hashes.size());
-  for (size_t i = 0; i < recorded.hashes.size(); ++i) {
-    ASSERT_EQ(played.hashes[i], recorded.hashes[i]) << "stage frame " << i;
+  std::vector<RunLog> played(kStageCount);
+  ASSERT_TRUE(ReadLogs("playback.bin", played));
+  for (uint32_t stage = 1; stage <= kStageCount; ++stage) {
+    const RunLog& r = recorded[stage - 1];
+    const RunLog& p = played[stage - 1];
+    EXPECT_EQ(p.last_scene, kSceneStage1 + stage) << "stage " << stage;
+    EXPECT_EQ(p.score, r.score) << "stage " << stage;
+    ASSERT_EQ(p.hashes.size(), r.hashes.size()) << "stage " << stage;
+    for (size_t i = 0; i < r.hashes.size(); ++i) {
+      ASSERT_EQ(p.hashes[i], r.hashes[i]) << "stage " << stage << " frame " << i;
+    }
   }
 }
 
 // Run by the test above in a second process, in its folder: the title's
-// replay item plays "replay/st1.hsd" back.
-TEST(WholeGameStage1Child, DISABLED_PlaysTheReplayBack) {
+// replay item plays "replay/st1.hsd" back, and each stage's end goes on to
+// the next stage's replay.
+TEST(WholeGameBotChild, DISABLED_PlaysTheReplaysBack) {
   const char* folder = std::getenv(kFolderVariable);
   ASSERT_NE(folder, nullptr);
   fs::current_path(folder);
@@ -261,10 +301,12 @@ TEST(WholeGameStage1Child, DISABLED_PlaysTheReplayBack) {
   for (int f = 0; f < 5 && g_game.replay_playback == 0; ++f) RunFrame();
   keys.Set('Z', false);
   ASSERT_EQ(g_game.replay_playback, 1);
-  RunLog played;
-  RunStage(played, nullptr);
-  EXPECT_EQ(g_stop_flag, 0) << g_error_text;
-  WriteLog("playback.bin", played);
+  std::vector<RunLog> played(kStageCount);
+  for (uint32_t stage = 1; stage <= kStageCount; ++stage) {
+    RunStage(stage, played[stage - 1], nullptr);
+    EXPECT_EQ(g_stop_flag, 0) << g_error_text;
+  }
+  WriteLogs("playback.bin", played);
   LibraryEnd();
   plat::SetVirtualClockAutoAdvance(0);
 }
