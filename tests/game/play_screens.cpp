@@ -2,7 +2,9 @@
 #include "tests/game/play_screens.h"
 
 #include <filesystem>
+#include <utility>
 
+#include "game/bosses/boss.h"
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -10,6 +12,7 @@
 #include "game/objects/dispatch.h"
 #include "game/objects/game_object.h"
 #include "game/objects/panel.h"
+#include "game/objects/player.h"
 #include "game/objects/resources.h"
 #include "game/stages/stage_script.h"
 #include "lib/core/window_system.h"
@@ -69,27 +72,62 @@ void ScreenFrame(uint8_t held_actions, uint8_t pressed_actions, uint8_t held_dir
   WaitFrame();
 }
 
-bool PlayToMidWave() {
+namespace {
+
+// One frame without pictures: the draw pass only steps the animations.
+void LogicStep() {
+  UpdateObjects();
+  WalkDrawOrder(StepAnimation, nullptr);
+  ServeSoundRequests();
+  ProcessWindowMessages();
+  plat::AdvanceVirtualClock(16'667);
+}
+
+}  // namespace
+
+bool PlayToMidWave(uint32_t scene) {
   g_game.player_setup_row = 1;
   g_player_setups[1].ship_kind = 1;
   g_player_setups[1].partner_mode = 1;
-  SetScene(g_game, kSceneStage1);
+  SetScene(g_game, scene);
   for (int f = 0; f < 1500 && g_stop_flag == 0; ++f) {
     // Shots from the first play frames on, sweeping left and right.
     const uint8_t dirs = (f / 40) % 4 == 1 ? kDirLeft : ((f / 40) % 4 == 3 ? kDirRight : 0);
     SetInput(kActionShot, 0, dirs, 0);
     RunScene();
-    UpdateObjects();
-    WalkDrawOrder(StepAnimation, nullptr);
-    ServeSoundRequests();
-    ProcessWindowMessages();
-    plat::AdvanceVirtualClock(16'667);
+    LogicStep();
     if (g_game.levels[kLevelPhase] >= kPhaseFirstWave && Count(g_enemies, kEnemyPoolSize) >= 4 &&
         Count(g_enemy_bullets, kEnemyBulletPoolSize) >= 4 && Count(g_items, kItemPoolSize) >= 2) {
       return true;
     }
   }
   return false;
+}
+
+void PlayBossFight(void (*create)(GameObject&), uint32_t phase, int frames) {
+  g_game.levels[kLevelScene] = 99;  // no scene: the play field alone
+  const std::pair<GameObject*, size_t> pools[] = {
+      {g_enemies, kEnemyPoolSize}, {g_enemy_bullets, kEnemyBulletPoolSize}, {g_items, kItemPoolSize}};
+  for (auto [pool, n] : pools) {
+    for (size_t i = 0; i < n; ++i) {
+      if (pool[i].in_use != 0) RemoveObject(pool[i]);
+    }
+  }
+  g_game.talk.talk_mode = 0;
+  g_game.background_brightness = 255.0;
+  const uint32_t index = FindFreeEnemy();
+  if (index == kPoolFull) return;
+  GameObject& boss = g_enemies[index];
+  create(boss);
+  boss.state = phase;
+  boss.x = boss.base.x = 210.0;
+  boss.y = boss.base.y = 120.0;
+  g_game.boss_gauge.phase = phase;
+  SetInput(0, 0, 0, 0);
+  for (int f = 0; f < frames && g_stop_flag == 0; ++f) {
+    g_player_status.bomb_invulnerable_timer = 2;
+    LogicStep();
+  }
 }
 
 void RunScreenTour(const std::function<void(const std::string& name)>& shot) {
@@ -107,6 +145,16 @@ void RunScreenTour(const std::function<void(const std::string& name)>& shot) {
   g_game.pause = 1;
   ScreenFrame(kActionShot);
   shot("pause");
+  g_game.pause = 0;
+  if (!PlayToMidWave(kSceneStage1 + 1)) return;
+  ScreenFrame(kActionShot);
+  shot("stage2_wave");
+  PlayBossFight(CreateBoss2A, 1, 240);
+  ScreenFrame();
+  shot("boss2a");
+  PlayBossFight(CreateBoss2B, 5, 240);
+  ScreenFrame();
+  shot("boss2b");
 }
 
 }  // namespace gametest

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "game/objects/game_object.h"
+
 namespace gametest {
 
 // A presented 640 x 480 frame, X8R8G8B8.
@@ -26,14 +28,22 @@ void SaveScreenshot(const char* name);
 void ScreenFrame(uint8_t held_actions = 0, uint8_t pressed_actions = 0,
                  uint8_t held_directions = 0, uint8_t pressed_directions = 0);
 
-// From a started game: stage 1 from its first phase, played without
-// pictures while shooting and sweeping, until the first wave shows enemies,
-// their bullets and items at once; false when it never does.
-bool PlayToMidWave();
+// From a started game: a stage (stage 1 unless another scene is named) from
+// its first phase, played without pictures while shooting and sweeping,
+// until the first wave shows enemies, their bullets and items at once; false
+// when it never does.
+bool PlayToMidWave(uint32_t scene = 3);
 
-// The screens of both issues in one run from the boot scene: "title" (frame
-// 200), "high_score", "mid_wave" (play with the panel) and "pause". `shot`
-// is called right after each of them was presented.
+// On the stage's play field, with no scene running and the field emptied of
+// enemies and bullets: the boss made by `create` fights from the opening of
+// attack phase `phase` for `frames` frames without pictures, the player
+// holding still and untouched, so that its volleys fill the field.
+void PlayBossFight(void (*create)(GameObject&), uint32_t phase, int frames);
+
+// The screens in one run from the boot scene: "title" (frame 200),
+// "high_score", "mid_wave" (play with the panel), "pause", then stage 2:
+// "stage2_wave", "boss2a" and "boss2b" (each boss with its gauge and
+// caption). `shot` is called right after each of them was presented.
 void RunScreenTour(const std::function<void(const std::string& name)>& shot);
 
 }  // namespace gametest

@@ -16,6 +16,8 @@
 #include <functional>
 #include <vector>
 
+#include "game/bosses/boss.h"
+#include "game/bosses/story.h"
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -252,6 +254,77 @@ TEST_F(PlayScreens, MidWaveFrameShowsEveryLayerAtItsObjects) {
   EXPECT_GT(full.Mean(440, 20, 620, 440), no_panel.Mean(440, 20, 620, 440) + 10.0);
 }
 
+// Stage 2: a wave frame with its enemies and bullets at their places, and
+// each boss fight with its bullets, its gauge bar and its caption.
+TEST_F(PlayScreens, Stage2WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
+  LoadCommonResources();
+  LoadSoundEffects();
+  ASSERT_TRUE(gametest::PlayToMidWave(kSceneStage1 + 1));
+  ASSERT_EQ(g_stop_flag, 0) << g_error_text;
+  DrawState state;
+  auto draw = [&](const std::function<void()>& change) {
+    state.Restore();
+    change();
+    DrawFrame();
+    return Present();
+  };
+  auto layer = [&](const Frame640& full, GameObject* records, size_t n, const char* what) {
+    // Those that stand just outside the field count too: their pictures
+    // reach into it.
+    std::vector<Place> places;
+    for (size_t i = 0; i < n; ++i) {
+      const GameObject& r = records[i];
+      if (r.in_use == 0 || r.visible == 0) continue;
+      const GraphicEntry& g = g_graphics[r.graphic_id];
+      places.push_back({r.x, r.y, std::hypot(g.width, g.height) / 2.0 * r.scale + 6.0});
+    }
+    const Frame640 without = draw([=] { Hide(records, n); });
+    ExpectLayerAtItsObjects(full, without, places, what);
+  };
+  state.Save();
+  Frame640 full = draw([] {});
+  gametest::SaveScreenshot("stage2_wave.png");
+  layer(full, g_enemies, kEnemyPoolSize, "stage 2 enemies");
+  layer(full, g_enemy_bullets, kEnemyBulletPoolSize, "stage 2 bullets");
+
+  struct Fight {
+    void (*create)(GameObject&);
+    uint32_t phase;
+    const char* file;
+    BossId id;
+  };
+  for (const Fight& fight : {Fight{CreateBoss2A, 1, "boss2a_fight.png", kBoss2A},
+                             Fight{CreateBoss2B, 5, "boss2b_fight.png", kBoss2B}}) {
+    gametest::PlayBossFight(fight.create, fight.phase, 240);
+    ASSERT_EQ(g_stop_flag, 0) << g_error_text;
+    EXPECT_STREQ(g_game.boss_gauge.caption, kBossStories[fight.id].caption);
+    state.Save();
+    full = draw([] {});
+    gametest::SaveScreenshot(fight.file);
+    layer(full, g_enemy_bullets, kEnemyBulletPoolSize, fight.file);
+    layer(full, g_enemies, kEnemyPoolSize, fight.file);
+    // The gauge: the bar across the top and the caption under it, and
+    // nothing else of the screen.
+    const Frame640 bare = draw([] { g_game.boss_gauge.active = 0; });
+    int bar = 0, caption = 0, elsewhere = 0;
+    for (int y = 0; y < 480; ++y) {
+      for (int x = 0; x < 640; ++x) {
+        if (full.At(x, y) == bare.At(x, y)) continue;
+        if (x >= 20 && x < 406 && y >= 10 && y < 24) {
+          ++bar;
+        } else if (x < 420 && y >= 30 && y < 46) {
+          ++caption;
+        } else {
+          ++elsewhere;
+        }
+      }
+    }
+    EXPECT_GT(bar, 385 * 14 * 9 / 10) << fight.file;
+    EXPECT_GT(caption, 40) << fight.file;
+    EXPECT_EQ(elsewhere, 0) << fight.file;
+  }
+}
+
 }  // namespace
 
 // ---- The same screens in a real window ------------------------------------------
@@ -273,7 +346,7 @@ std::map<std::string, Frame640> HeadlessTour() {
 
 TEST_F(PlayScreens, TourOfTheScreensHeadless) {
   const std::map<std::string, Frame640> frames = HeadlessTour();
-  ASSERT_EQ(frames.size(), 4u) << g_error_text;
+  ASSERT_EQ(frames.size(), 7u) << g_error_text;
   const Frame640& title = frames.at("title");
   const Frame640& score = frames.at("high_score");
   const Frame640& play = frames.at("mid_wave");
@@ -292,6 +365,14 @@ TEST_F(PlayScreens, TourOfTheScreensHeadless) {
   EXPECT_GT(play.Mean(0, 0, 420, 480), 10.0);
   EXPECT_LT(pause.Mean(0, 0, 420, 190), play.Mean(0, 0, 420, 190) * 0.35 + 1.0);
   EXPECT_LT(pause.Mean(440, 380, 640, 480), play.Mean(440, 380, 640, 480) * 0.35 + 1.0);
+  // Stage 2's wave with the panel, then each boss with its bar and caption
+  // over a field of bullets.
+  EXPECT_GT(frames.at("stage2_wave").Mean(440, 20, 620, 440), 10.0);
+  for (const char* name : {"boss2a", "boss2b"}) {
+    const Frame640& f = frames.at(name);
+    EXPECT_GT(f.Mean(20, 12, 200, 22), 30.0) << name;
+    EXPECT_GT(f.Mean(5, 30, 120, 44), 5.0) << name;
+  }
 }
 
 // Reads a 640 x 480 picture that ImageMagick wrote as raw RGB bytes.
@@ -311,7 +392,7 @@ TEST_F(PlayScreens, TourUnderAVirtualXServerShowsTheHeadlessFrames) {
     GTEST_SKIP() << "xvfb-run and ImageMagick's import are needed for the real window";
   }
   const std::map<std::string, Frame640> headless = HeadlessTour();
-  ASSERT_EQ(headless.size(), 4u);
+  ASSERT_EQ(headless.size(), 7u);
   const std::string command =
       "RORUD_PLATFORM=sdl SDL_VIDEODRIVER=x11 SDL_AUDIODRIVER=dummy xvfb-run -a -s '-screen 0 1024x768x24' '" +
       fs::read_symlink("/proc/self/exe").string() +
