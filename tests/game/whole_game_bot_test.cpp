@@ -43,6 +43,7 @@ struct StageBosses {
 constexpr StageBosses kStages[] = {
     {kKindBoss1A, kKindBoss1B, true},
     {kKindBoss2A, kKindBoss2B, true},
+    {kKindBoss3A, kKindBoss3B, false},  // stage 3 fights to its stage music
 };
 constexpr uint32_t kStageCount = sizeof kStages / sizeof kStages[0];
 
@@ -149,6 +150,7 @@ struct RunLog {
   bool boss_music_in_entry = false;
   bool fight_started = false;
   bool boss_music_at_fight = false;
+  bool stage_music_at_fight = false;
 };
 
 // Runs frames until stage `stage` (from 1) has been left; the steering is
@@ -176,6 +178,7 @@ void RunStage(uint32_t stage, RunLog& log, Keys* keys) {
         log.fight_started = true;
         log.boss_music_at_fight = IsSoundHandlePlaying(g_bgm_boss.handle) == 1 &&
                                   IsSoundHandlePlaying(g_bgm_music.handle) != 1;
+        log.stage_music_at_fight = IsSoundHandlePlaying(g_bgm_music.handle) == 1;
       }
     }
     if (InSeededStage(scene)) {
@@ -247,6 +250,7 @@ TEST_F(WholeGameBot, ABotClearsTheStagesAndTheirReplaysPlayBackInANewProcess) {
     EXPECT_TRUE(log.saw_boss) << "stage " << stage;
     EXPECT_FALSE(log.boss_music_in_entry) << "stage " << stage;
     EXPECT_EQ(log.boss_music_at_fight, kStages[stage - 1].boss_track) << "stage " << stage;
+    EXPECT_EQ(log.stage_music_at_fight, !kStages[stage - 1].boss_track) << "stage " << stage;
     // Each stage leads into the next, its score carried on.
     ASSERT_EQ(log.last_scene, kSceneStage1 + stage) << "stage " << stage;
     EXPECT_GT(log.score, stage == 1 ? 0u : recorded[stage - 2].score) << "stage " << stage;
