@@ -14,6 +14,7 @@
 #include <thread>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "game/bosses/boss.h"
@@ -254,12 +255,20 @@ TEST_F(PlayScreens, MidWaveFrameShowsEveryLayerAtItsObjects) {
   EXPECT_GT(full.Mean(440, 20, 620, 440), no_panel.Mean(440, 20, 620, 440) + 10.0);
 }
 
-// Stage 2: a wave frame with its enemies and bullets at their places, and
-// each boss fight with its bullets, its gauge bar and its caption.
-TEST_F(PlayScreens, Stage2WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
+struct Fight {
+  void (*create)(GameObject&);
+  uint32_t phase;
+  const char* file;
+  BossId id;
+};
+
+// A later stage's screens: a wave frame with its enemies and bullets at
+// their places, and each boss fight with its bullets, its gauge bar and its
+// caption.
+void CheckStageScreens(uint32_t scene, const char* wave_file, std::initializer_list<Fight> fights) {
   LoadCommonResources();
   LoadSoundEffects();
-  ASSERT_TRUE(gametest::PlayToMidWave(kSceneStage1 + 1));
+  ASSERT_TRUE(gametest::PlayToMidWave(scene));
   ASSERT_EQ(g_stop_flag, 0) << g_error_text;
   DrawState state;
   auto draw = [&](const std::function<void()>& change) {
@@ -283,18 +292,11 @@ TEST_F(PlayScreens, Stage2WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
   };
   state.Save();
   Frame640 full = draw([] {});
-  gametest::SaveScreenshot("stage2_wave.png");
-  layer(full, g_enemies, kEnemyPoolSize, "stage 2 enemies");
-  layer(full, g_enemy_bullets, kEnemyBulletPoolSize, "stage 2 bullets");
+  gametest::SaveScreenshot(wave_file);
+  layer(full, g_enemies, kEnemyPoolSize, wave_file);
+  layer(full, g_enemy_bullets, kEnemyBulletPoolSize, wave_file);
 
-  struct Fight {
-    void (*create)(GameObject&);
-    uint32_t phase;
-    const char* file;
-    BossId id;
-  };
-  for (const Fight& fight : {Fight{CreateBoss2A, 1, "boss2a_fight.png", kBoss2A},
-                             Fight{CreateBoss2B, 5, "boss2b_fight.png", kBoss2B}}) {
+  for (const Fight& fight : fights) {
     gametest::PlayBossFight(fight.create, fight.phase, 240);
     ASSERT_EQ(g_stop_flag, 0) << g_error_text;
     EXPECT_STREQ(g_game.boss_gauge.caption, kBossStories[fight.id].caption);
@@ -323,6 +325,21 @@ TEST_F(PlayScreens, Stage2WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
     EXPECT_GT(caption, 40) << fight.file;
     EXPECT_EQ(elsewhere, 0) << fight.file;
   }
+}
+
+TEST_F(PlayScreens, Stage2WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
+  CheckStageScreens(kSceneStage1 + 1, "stage2_wave.png",
+                    {Fight{CreateBoss2A, 1, "boss2a_fight.png", kBoss2A},
+                     Fight{CreateBoss2B, 5, "boss2b_fight.png", kBoss2B}});
+}
+
+// Stage 3's fights keep the stage music: the only music caption is the
+// stage track's, posted at the stage start.
+TEST_F(PlayScreens, Stage3WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
+  CheckStageScreens(kSceneStage1 + 2, "stage3_wave.png",
+                    {Fight{CreateBoss3A, 1, "boss3a_fight.png", kBoss3A},
+                     Fight{CreateBoss3B, 5, "boss3b_fight.png", kBoss3B}});
+  if (g_game.music_caption.on != 0) EXPECT_EQ(g_game.music_caption.text, kStage3MusicCredit);
 }
 
 }  // namespace
