@@ -24,7 +24,7 @@
 #include "game/objects/resources.h"
 #include "game/winmain.h"
 #include "lib/core/random.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "lib/core/input.h"
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/dinput.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "lib/system/input.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/input/dinput.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <filesystem>
 
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/window.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 namespace {

@@ -22,8 +22,8 @@
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound.h"
 #include "lib/sound/sound_internal.h"
-#include "platform/dsound.h"
-#include "platform/kernel.h"
+#include "platform/audio/dsound.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 
 namespace {

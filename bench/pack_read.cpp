@@ -11,7 +11,7 @@
 #include "lib/core/archive_files.h"
 #include "lib/core/file_functions.h"
 #include "lib/core/pack_writer.h"
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 namespace fs = std::filesystem;
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/com.h"
-#include "platform/dsound.h"
+#include "platform/kernel/com.h"
+#include "platform/audio/dsound.h"
 
 namespace {
 

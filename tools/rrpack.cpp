@@ -10,7 +10,7 @@
 #include <string>
 
 #include "lib/core/pack_writer.h"
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 namespace fs = std::filesystem;
 

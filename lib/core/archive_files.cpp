@@ -10,8 +10,8 @@
 #include "lib/core/memory.h"
 #include "lib/core/pack_archive.h"
 #include "lib/core/plain_file.h"
-#include "platform/file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/file.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

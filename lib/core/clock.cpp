@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 std::atomic<int64_t> g_counter_frequency{0};

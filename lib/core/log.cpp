@@ -9,8 +9,8 @@
 #include "lib/core/charset.h"
 #include "lib/core/clock.h"
 #include "lib/core/memory.h"
-#include "platform/file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/file.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 static_assert(kTrackedHeaderSize % 16 == 0, "the caller's memory must stay 16-byte aligned");
 static_assert(sizeof(TrackedBlockFields) == 24 + 2 * sizeof(void*), "the fields carry no padding");

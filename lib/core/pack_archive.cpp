@@ -8,7 +8,7 @@
 #include "lib/core/memory.h"
 #include "lib/core/pack_lz.h"
 #include "lib/core/plain_file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 // ---- Keys -----------------------------------------------------------------------
 //

@@ -9,7 +9,7 @@
 #include "lib/core/charset.h"
 #include "lib/core/pack_archive.h"
 #include "lib/core/pack_lz.h"
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/charset.h"
-#include "platform/file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/file.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // edges are exclusive; vertices sit on the integer edges.
 #include <utility>
 
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/soft_draw.h"

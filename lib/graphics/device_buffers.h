@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 constexpr int kVertexBufferCapacity = 16384;
 constexpr int kIndexBufferCapacity = 16384;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/device_buffers.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
@@ -13,7 +13,7 @@
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/graphics/mask.h"
 #include "lib/graphics/model_tables.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 

@@ -5,12 +5,12 @@
 
 #include "lib/core/log.h"
 #include "lib/graphics/graphics_device.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "lib/graphics/soft_draw.h"
 #include "lib/softrender/blend_tables.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace {
 

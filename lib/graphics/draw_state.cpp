@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/soft_draw.h"

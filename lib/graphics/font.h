@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "lib/image/base_image.h"
-#include "platform/gdi_font.h"
+#include "platform/gdi/gdi_font.h"
 #include "rorud/rorud.h"
 
 constexpr int kMaxFontHandles = 40;

@@ -6,7 +6,7 @@
 #include "lib/core/charset.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/mask.h"

@@ -10,7 +10,7 @@
 #include "lib/image/base_image.h"
 #include "lib/image/convert_blit.h"
 #include "lib/softrender/memimg.h"
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 #include "rorud/rorud.h"
 
 constexpr int kGraphicCapacity = 32768;

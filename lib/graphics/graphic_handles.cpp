@@ -7,7 +7,7 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/device_buffers.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"

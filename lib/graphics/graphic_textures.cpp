@@ -8,7 +8,7 @@
 #include "lib/core/log.h"
 #include "lib/core/math3d.h"
 #include "lib/core/memory.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/image/convert_blit.h"

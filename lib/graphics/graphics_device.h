@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "lib/image/base_image.h"
-#include "platform/d3d9.h"
-#include "platform/ddraw.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/ddraw.h"
 #include "rorud/rorud.h"
 
 // ---- Device record -------------------------------------------------------------

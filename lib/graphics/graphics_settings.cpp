@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "lib/graphics/graphics_device.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_links.h"
 

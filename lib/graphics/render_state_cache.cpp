@@ -7,7 +7,7 @@
 
 #include "lib/core/log.h"
 #include "lib/graphics/graphics_device.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_links.h"
 
 namespace {

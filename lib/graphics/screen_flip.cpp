@@ -7,11 +7,11 @@
 
 #include "lib/graphics/graphic.h"
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_links.h"
 #include "lib/graphics/soft_draw.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "lib/core/charset.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "rorud/rorud.h"

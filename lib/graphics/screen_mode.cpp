@@ -6,10 +6,10 @@
 
 #include "lib/core/log.h"
 #include "lib/graphics/graphics_device.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_links.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace {
 

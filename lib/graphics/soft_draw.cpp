@@ -8,11 +8,11 @@
 
 #include "lib/core/log.h"
 #include "lib/core/number_helpers.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/softrender/soft_kernels.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/image/image_load.h"
-#include "platform/dib.h"
+#include "platform/gdi/dib.h"
 
 namespace {
 

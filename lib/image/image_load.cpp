@@ -8,7 +8,7 @@
 #include "lib/core/memory.h"
 #include "lib/image/convert_blit.h"
 #include "lib/image/dxt_decode.h"
-#include "platform/dib.h"
+#include "platform/gdi/dib.h"
 #include "rorud/rorud.h"
 
 const ImageLoader ImageLoaderTable[] = {

@@ -12,8 +12,8 @@
 
 #include "lib/core/file_functions.h"
 #include "lib/image/base_image.h"
-#include "platform/d3d9.h"
-#include "platform/kernel.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/kernel/kernel.h"
 
 struct MovieRecord;
 struct TheoraMovieRecord;

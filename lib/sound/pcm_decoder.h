@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "lib/core/stream.h"
-#include "platform/acm.h"
-#include "platform/dsound.h"
+#include "platform/audio/acm.h"
+#include "platform/audio/dsound.h"
 
 // The stream a converter reads; it stays the caller's (never closed here).
 struct SoundStream {

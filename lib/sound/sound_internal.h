@@ -10,9 +10,9 @@
 #include "lib/core/list.h"
 #include "lib/core/ring_buffer.h"
 #include "lib/sound/pcm_decoder.h"
-#include "platform/acm.h"
-#include "platform/dsound.h"
-#include "platform/kernel.h"
+#include "platform/audio/acm.h"
+#include "platform/audio/dsound.h"
+#include "platform/kernel/kernel.h"
 
 // ---- Sound system (start and end) ------------------------------------------------
 

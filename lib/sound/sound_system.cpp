@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/sound/sound.h"
 #include "lib/sound/sound_internal.h"
 

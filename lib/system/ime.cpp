@@ -1,4 +1,4 @@
-// lib/core/ime.cpp - the input method: the composition and candidate list
+// lib/system/ime.cpp - the input method: the composition and candidate list
 // kept for the caller to draw, finished text pushed into the character
 // buffer, the switch of the input method, and the restore after
 // reactivation.
@@ -7,9 +7,9 @@
 #include "lib/core/clock.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/text_input.h"
-#include "lib/core/window_system.h"
-#include "platform/imm.h"
+#include "lib/system/text_input.h"
+#include "lib/system/window_system.h"
+#include "platform/window/imm.h"
 
 namespace {
 

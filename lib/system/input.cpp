@@ -1,15 +1,15 @@
-// lib/core/input.cpp - keyboard and joypads through the device-input object,
+// lib/system/input.cpp - keyboard and joypads through the device-input object,
 // with the multimedia joystick functions as the fallback, the pad key map,
 // and the vibration of pads with force feedback.
-#include "lib/core/input.h"
+#include "lib/system/input.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
-#include "platform/kernel.h"
+#include "lib/system/window_system.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// lib/core/input.h - keyboard and joypads: the device-input devices (or the
+// lib/system/input.h - keyboard and joypads: the device-input devices (or the
 // multimedia joystick functions when no device-input object can be had), the
 // per-pad key map that lets keys stand in for pad bits, vibration timers.
 // Internal to the library; the public queries are in rorud/rorud.h.
@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/dinput.h"
+#include "platform/input/dinput.h"
 #include "rorud/rorud.h"
 
 constexpr int kPadMax = 16;

@@ -1,4 +1,4 @@
-// lib/core/library_start.cpp - the library start and end: every subsystem is
+// lib/system/library_start.cpp - the library start and end: every subsystem is
 // brought up and down in one fixed order, under the library lock.
 #include <cstdio>
 #include <cstring>
@@ -6,23 +6,23 @@
 #include "lib/core/archive_files.h"
 #include "lib/core/clock.h"
 #include "lib/core/file_functions.h"
-#include "lib/core/input.h"
+#include "lib/system/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/network.h"
-#include "lib/core/text_input.h"
-#include "lib/core/window_system.h"
+#include "lib/system/network.h"
+#include "lib/system/text_input.h"
+#include "lib/system/window_system.h"
 #include "lib/softrender/soft_image.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/model_tables.h"
 #include "lib/sound/movie.h"
 #include "lib/sound/sound.h"
-#include "platform/com.h"
-#include "platform/dinput.h"
-#include "platform/imm.h"
-#include "platform/kernel.h"
-#include "platform/winsock.h"
+#include "platform/kernel/com.h"
+#include "platform/input/dinput.h"
+#include "platform/window/imm.h"
+#include "platform/kernel/kernel.h"
+#include "platform/net/winsock.h"
 
 namespace {
 

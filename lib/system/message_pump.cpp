@@ -1,13 +1,13 @@
-// lib/core/message_pump.cpp - the message pump, the waits built on it, and
+// lib/system/message_pump.cpp - the message pump, the waits built on it, and
 // the library lock that serialises the public entries between threads.
 #include "lib/core/clock.h"
-#include "lib/core/input.h"
-#include "lib/core/network.h"
-#include "lib/core/text_input.h"
-#include "lib/core/window_system.h"
+#include "lib/system/input.h"
+#include "lib/system/network.h"
+#include "lib/system/text_input.h"
+#include "lib/system/window_system.h"
 #include "lib/sound/movie.h"
 #include "lib/sound/sound.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-// lib/core/network.cpp - the framed TCP layer: connection records, the receive
+// lib/system/network.cpp - the framed TCP layer: connection records, the receive
 // and send loops, accept and close, the socket-event handler and the end.
-#include "lib/core/network.h"
+#include "lib/system/network.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/window_system.h"
-#include "platform/kernel.h"
+#include "lib/system/window_system.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 
 namespace {

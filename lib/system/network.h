@@ -1,4 +1,4 @@
-// lib/core/network.h - the framed TCP layer in the window-message model.
+// lib/system/network.h - the framed TCP layer in the window-message model.
 //
 // Each socket is registered on a hidden network window; its events arrive as
 // the socket message and move bytes between the socket and the connection's
@@ -18,8 +18,8 @@
 #include "lib/core/handle_table.h"
 #include "lib/core/list.h"
 #include "lib/core/ring_buffer.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "platform/window/window.h"
+#include "platform/net/winsock.h"
 
 constexpr uint32_t kNetworkSocketMessage = 0x0505;
 constexpr int32_t kNetworkSlots = 8193;

@@ -1,4 +1,4 @@
-// lib/core/system_report.cpp - the machine report at the library start:
+// lib/system/system_report.cpp - the machine report at the library start:
 // version, processors, operating system and processor features, kept for the
 // rest of the library (the processor count decides who services sound, the
 // time-stamp rate feeds the microsecond clock).
@@ -7,8 +7,8 @@
 
 #include "lib/core/clock.h"
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
-#include "platform/kernel.h"
+#include "lib/system/window_system.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

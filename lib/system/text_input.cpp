@@ -1,6 +1,6 @@
-// lib/core/text_input.cpp - the character buffer, the clipboard and the
+// lib/system/text_input.cpp - the character buffer, the clipboard and the
 // key-string inputs edited from the buffer once per pump pass.
-#include "lib/core/text_input.h"
+#include "lib/system/text_input.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,10 +8,10 @@
 
 #include "lib/core/charset.h"
 #include "lib/core/handle_table.h"
-#include "lib/core/input.h"
+#include "lib/system/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 
 namespace {
 

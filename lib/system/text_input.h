@@ -1,4 +1,4 @@
-// lib/core/text_input.h - the character buffer that typed characters and
+// lib/system/text_input.h - the character buffer that typed characters and
 // editing keys reach through the window procedure, the key-string inputs
 // (text fields) that the pump edits from it, and the IME state that shares
 // both. Internal to the library; the public operations are in rorud/rorud.h.
@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 // ---- Character buffer ---------------------------------------------------------

@@ -1,8 +1,8 @@
-// lib/core/window_mode.cpp - window or full-screen mode, the window styles
+// lib/system/window_mode.cpp - window or full-screen mode, the window styles
 // and size of each mode, the cursor's visibility and the mouse position in
 // the program's screen coordinates.
 #include "lib/core/log.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_device.h"
 
 namespace {

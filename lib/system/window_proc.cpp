@@ -1,19 +1,19 @@
-// lib/core/window_proc.cpp - the main window's procedure, activation changes
+// lib/system/window_proc.cpp - the main window's procedure, activation changes
 // and the window teardown at the library end.
 #include <cstring>
 #include <vector>
 
-#include "lib/core/input.h"
+#include "lib/system/input.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "lib/core/network.h"
-#include "lib/core/text_input.h"
-#include "lib/core/window_system.h"
+#include "lib/system/network.h"
+#include "lib/system/text_input.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/sound/movie.h"
-#include "platform/imm.h"
-#include "platform/kernel.h"
+#include "platform/window/imm.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

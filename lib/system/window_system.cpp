@@ -1,4 +1,4 @@
-// lib/core/window_system.cpp - the window system start: machine report,
+// lib/system/window_system.cpp - the window system start: machine report,
 // clock choice, double-start check, window class and main window; and the
 // getters and setters around the main window.
 #include <cstdio>
@@ -8,9 +8,9 @@
 #include "lib/core/clock.h"
 #include "lib/core/log.h"
 #include "lib/core/random.h"
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_device.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

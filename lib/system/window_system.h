@@ -1,4 +1,4 @@
-// lib/core/window_system.h - the library's start and end, the main window and
+// lib/system/window_system.h - the library's start and end, the main window and
 // its procedure, the message pump, the library-wide lock, window mode and
 // size, and the system report. Internal to the library; the public entries
 // are in rorud/rorud.h.
@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 // ---- Findings of the system report (kept across window-system starts) ------

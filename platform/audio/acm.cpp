@@ -1,13 +1,13 @@
-// platform/acm.cpp - the compression manager's streams and the built-in codecs:
+// platform/audio/acm.cpp - the compression manager's streams and the built-in codecs:
 // Microsoft ADPCM, IMA ADPCM, A-law and mu-law, each to 16-bit PCM.
-#include "platform/acm.h"
+#include "platform/audio/acm.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "platform/acm_internal.h"
+#include "platform/audio/acm_internal.h"
 
 namespace plat {
 

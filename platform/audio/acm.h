@@ -1,4 +1,4 @@
-// platform/acm.h - the audio compression manager the sound code converts coded
+// platform/audio/acm.h - the audio compression manager the sound code converts coded
 // WAVE data and MPEG audio frames through: format suggestion, conversion
 // streams with prepared headers, metrics and stream sizes.
 //
@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "platform/dsound.h"
+#include "platform/audio/dsound.h"
 
 namespace plat {
 

@@ -1,11 +1,11 @@
-// platform/acm_internal.h - the codec interface behind the compression
+// platform/audio/acm_internal.h - the codec interface behind the compression
 // manager's streams, shared by the built-in codecs and the MPEG audio codec.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "platform/acm.h"
+#include "platform/audio/acm.h"
 
 namespace plat {
 

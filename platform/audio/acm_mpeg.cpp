@@ -1,4 +1,4 @@
-// platform/acm_mpeg.cpp - the MPEG audio codec of the compression manager:
+// platform/audio/acm_mpeg.cpp - the MPEG audio codec of the compression manager:
 // libmpg123 in feed mode, handed one whole frame at a time. Every frame comes
 // out as exactly its samples-per-frame of 16-bit PCM at the stream's rate and
 // channel count (no gapless trimming, info frames decoded as plain frames), so
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/acm_internal.h"
+#include "platform/audio/acm_internal.h"
 
 namespace plat {
 

@@ -1,6 +1,6 @@
-// platform/dsound.cpp - the sound device: buffers, cursors, the mixer and the
+// platform/audio/dsound.cpp - the sound device: buffers, cursors, the mixer and the
 // null output with its manual clock.
-#include "platform/dsound.h"
+#include "platform/audio/dsound.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/dsound_internal.h"
+#include "platform/window/backend.h"
+#include "platform/audio/dsound_internal.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/dsound.h - a sound device in the manner the library's sound code was
+// platform/audio/dsound.h - a sound device in the manner the library's sound code was
 // written for: one device object with a cooperative level, a primary buffer
 // that carries the output format, and secondary buffers of PCM samples that
 // play once or looping, with play and write cursors, two-piece locks, volume
@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "platform/com.h"
+#include "platform/kernel/com.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/dsound_internal.h - what the sound device shares with its outputs:
+// platform/audio/dsound_internal.h - what the sound device shares with its outputs:
 // the device record the SDL output's callback mixes from.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/dsound.h"
+#include "platform/audio/dsound.h"
 
 namespace plat {
 

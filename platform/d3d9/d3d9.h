@@ -1,4 +1,4 @@
-// platform/d3d9.h - the Direct3D 9 stand-in: a factory, a device drawing in
+// platform/d3d9/d3d9.h - the Direct3D 9 stand-in: a factory, a device drawing in
 // software, and reference-counted surfaces, textures, swap chains and vertex
 // and index buffers. Results are integers: 0 success, negative failure.
 //
@@ -6,8 +6,8 @@
 // coordinates, top-left fill rule, vertex positions snapped to 1/256 pixel),
 // the device-loss simulation, the capability overrides used by tests, and the
 // call recorder.
-// Does not own: the window the frames are shown in (platform/window.h) and
-// the vertical-blank clock (platform/ddraw.h).
+// Does not own: the window the frames are shown in (platform/window/window.h) and
+// the vertical-blank clock (platform/d3d9/ddraw.h).
 #pragma once
 
 #include <cstddef>
@@ -203,7 +203,7 @@ struct D3DDISPLAYMODEEX {
   uint32_t ScanLineOrdering;
 };
 
-// The window the device presents to (platform/window.h).
+// The window the device presents to (platform/window/window.h).
 struct Window;
 using WindowHandle = Window*;
 

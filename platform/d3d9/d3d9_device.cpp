@@ -1,4 +1,4 @@
-// platform/d3d9_device.cpp - the Direct3D stand-in's device: state, resource
+// platform/d3d9/d3d9_device.cpp - the Direct3D stand-in's device: state, resource
 // creation, transfers between surfaces, presentation and the vertex
 // pipeline in front of the rasteriser.
 #include <algorithm>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/d3d9_internal.h"
-#include "platform/ddraw.h"
+#include "platform/d3d9/d3d9_internal.h"
+#include "platform/d3d9/ddraw.h"
 
 namespace plat {
 

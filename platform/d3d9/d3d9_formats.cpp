@@ -1,4 +1,4 @@
-// platform/d3d9_formats.cpp - the colour formats of the Direct3D stand-in:
+// platform/d3d9/d3d9_formats.cpp - the colour formats of the Direct3D stand-in:
 // one decode to and one encode from 0xAARRGGBB per format.
 //
 // Channel widening replicates the high bits into the low ones (so 0x1F
@@ -6,7 +6,7 @@
 // encoded value gives it back, so a copy through any format is stable.
 #include <cstring>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/d3d9_internal.h - what the Direct3D stand-in's sources share: the
+// platform/d3d9/d3d9_internal.h - what the Direct3D stand-in's sources share: the
 // per-device bookkeeping, the pipeline state, the call recorder and the
 // rasteriser entry points. Not for use outside platform/.
 #pragma once
@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/d3d9_objects.cpp - reference counting, surfaces, textures,
+// platform/d3d9/d3d9_objects.cpp - reference counting, surfaces, textures,
 // buffers, the factory, the test hooks and the call recorder of the
 // Direct3D stand-in.
 #include <algorithm>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/d3d9_internal.h"
-#include "platform/window.h"
+#include "platform/d3d9/d3d9_internal.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

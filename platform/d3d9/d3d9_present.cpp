@@ -1,9 +1,9 @@
-// platform/d3d9_present.cpp - the one place where a device frame leaves the
+// platform/d3d9/d3d9_present.cpp - the one place where a device frame leaves the
 // device for the window.
 #include <vector>
 
-#include "platform/d3d9_internal.h"
-#include "platform/window.h"
+#include "platform/d3d9/d3d9_internal.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

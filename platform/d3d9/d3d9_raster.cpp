@@ -1,4 +1,4 @@
-// platform/d3d9_raster.cpp - the software rasteriser behind the device.
+// platform/d3d9/d3d9_raster.cpp - the software rasteriser behind the device.
 //
 // Rules, chosen so that every image is reproducible bit for bit:
 // - Vertex positions are snapped to 1/256 pixel; pixel centres lie on
@@ -24,7 +24,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/d3d9_internal.h"
+#include "platform/d3d9/d3d9_internal.h"
 
 namespace plat {
 

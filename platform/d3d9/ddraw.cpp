@@ -1,11 +1,11 @@
-// platform/ddraw.cpp - emulated vertical blanks on the platform clock.
-#include "platform/ddraw.h"
+// platform/d3d9/ddraw.cpp - emulated vertical blanks on the platform clock.
+#include "platform/d3d9/ddraw.h"
 
 #include <new>
 #include <thread>
 
-#include "platform/d3d9_internal.h"
-#include "platform/kernel.h"
+#include "platform/d3d9/d3d9_internal.h"
+#include "platform/kernel/kernel.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/ddraw.h - the DirectDraw stand-in, kept only for what the library
+// platform/d3d9/ddraw.h - the DirectDraw stand-in, kept only for what the library
 // uses it for: waiting for the vertical blank. The display refreshes at an
 // emulated 60 Hz on the platform clock (the virtual clock in headless runs,
 // where a wait advances the clock to the next blank instead of sleeping).
@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/d3d9.h"
+#include "platform/d3d9/d3d9.h"
 
 namespace plat {
 

@@ -1,5 +1,5 @@
-// platform/dib.cpp - DIB to 24-bit conversion.
-#include "platform/dib.h"
+// platform/gdi/dib.cpp - DIB to 24-bit conversion.
+#include "platform/gdi/dib.h"
 
 #include <algorithm>
 #include <cstdlib>

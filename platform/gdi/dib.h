@@ -1,4 +1,4 @@
-// platform/dib.h - device-independent bitmaps: the header layout of Windows
+// platform/gdi/dib.h - device-independent bitmaps: the header layout of Windows
 // bitmaps and a small converter that renders a DIB of any common layout into
 // a 24-bit top-down memory bitmap, the work the library otherwise hands to
 // GDI's DIB sections.

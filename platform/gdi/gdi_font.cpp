@@ -1,6 +1,6 @@
-// platform/gdi_font.cpp - font objects, device contexts, text metrics and
+// platform/gdi/gdi_font.cpp - font objects, device contexts, text metrics and
 // glyph bitmaps over fontconfig (face lookup) and FreeType (drawing).
-#include "platform/gdi_font.h"
+#include "platform/gdi/gdi_font.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>

@@ -1,4 +1,4 @@
-// platform/gdi_font.h - fonts in the manner the library's font code was written
+// platform/gdi/gdi_font.h - fonts in the manner the library's font code was written
 // for: a font object made from a face name, a height, a weight and a
 // character set; a memory device context the font is selected into; the
 // text metrics of the selected font; and glyph outlines fetched one character

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/dinput.h"
-#include "platform/joypad_internal.h"
+#include "platform/input/dinput.h"
+#include "platform/input/joypad_internal.h"
 
 namespace plat {
 namespace {

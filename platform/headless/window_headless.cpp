@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/window_internal.h"
+#include "platform/window/window_internal.h"
 
 namespace plat {
 namespace {

@@ -1,6 +1,6 @@
-// platform/dinput.cpp - the device-input object with its keyboard, mouse and
+// platform/input/dinput.cpp - the device-input object with its keyboard, mouse and
 // joystick devices and their effects, and the multimedia joystick functions.
-#include "platform/dinput.h"
+#include "platform/input/dinput.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/joypad_internal.h"
-#include "platform/window_internal.h"
+#include "platform/window/backend.h"
+#include "platform/input/joypad_internal.h"
+#include "platform/window/window_internal.h"
 
 namespace plat {
 

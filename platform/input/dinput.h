@@ -1,4 +1,4 @@
-// platform/dinput.h - input devices in the manner the library's input code was
+// platform/input/dinput.h - input devices in the manner the library's input code was
 // written for: a device-input object (version 7 or 8, made through
 // CoCreateInstance) that enumerates joysticks and makes the system keyboard,
 // the system mouse and joystick devices, each with a data format, a
@@ -7,7 +7,7 @@
 // joystick functions (capabilities and position by joystick id) that serve
 // as the fallback when no device-input object can be had.
 //
-// The keyboard device reads the window layer's key state (platform/window.h).
+// The keyboard device reads the window layer's key state (platform/window/window.h).
 // Joysticks come from the back end: SDL2 game controllers and joysticks
 // (this file's owner is the one place that starts SDL's joystick and
 // game-controller subsystems; effects become SDL rumble), or headless pads
@@ -16,9 +16,9 @@
 
 #include <cstdint>
 
-#include "platform/com.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/kernel/com.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

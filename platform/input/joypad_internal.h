@@ -1,4 +1,4 @@
-// platform/joypad_internal.h - what the input devices (platform/dinput.cpp)
+// platform/input/joypad_internal.h - what the input devices (platform/input/dinput.cpp)
 // read from a back end's joypads: a list of attached pads, each with raw
 // axes, a hat and buttons, and a rumble output.
 #pragma once

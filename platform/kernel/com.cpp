@@ -1,9 +1,9 @@
-// platform/com.cpp - object creation by class identifier over the classes
+// platform/kernel/com.cpp - object creation by class identifier over the classes
 // that exist in this platform layer.
-#include "platform/com.h"
+#include "platform/kernel/com.h"
 
-#include "platform/dinput.h"
-#include "platform/dsound.h"
+#include "platform/input/dinput.h"
+#include "platform/audio/dsound.h"
 
 namespace plat {
 namespace {

@@ -1,4 +1,4 @@
-// platform/com.h - the small slice of component-object creation the library
+// platform/kernel/com.h - the small slice of component-object creation the library
 // uses: class and interface identifiers, result codes, and CoCreateInstance
 // over the few classes that exist here. Unknown classes fail as they would on
 // a machine where they are not registered.

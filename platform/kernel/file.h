@@ -1,4 +1,4 @@
-// platform/file.h - the file services of the operating system: paths,
+// platform/kernel/file.h - the file services of the operating system: paths,
 // creating, deleting and writing files, files opened for reading with shared
 // access, the current folder, folder searches with wildcards, temporary files
 // and file times.

@@ -1,6 +1,6 @@
-// platform/file_read.cpp - paths and names, files opened for reading, the
+// platform/kernel/file_read.cpp - paths and names, files opened for reading, the
 // current folder, searches, temporary files and file times over POSIX.
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// platform/file_write.cpp - creating, deleting and appending to files over
+// platform/kernel/file_write.cpp - creating, deleting and appending to files over
 // POSIX descriptors.
 #include <errno.h>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 
 #include <new>
 
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 namespace plat {
 

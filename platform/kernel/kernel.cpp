@@ -1,8 +1,8 @@
-// platform/kernel.cpp - the kernel services on POSIX: one monotonic clock (or
+// platform/kernel/kernel.cpp - the kernel services on POSIX: one monotonic clock (or
 // the virtual clock) behind every time reading, threads and events over the
 // standard library, the heap over malloc with a size prefix so that growth can
 // be zero-filled, and the debugger output as UTF-8 on stderr.
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 #include <iconv.h>
 #include <sched.h>

@@ -1,11 +1,11 @@
-// platform/kernel.h - the operating-system kernel services the library uses:
+// platform/kernel/kernel.h - the operating-system kernel services the library uses:
 // clocks, sleeping, threads, events, re-entrant critical sections, the process
 // heap, local time, system information, debugger output and process exit.
 //
 // Owns: the one clock source (real or virtual) behind the millisecond clock
 // and the performance counter; the heap fault injection used by tests.
-// Does not own: files (platform/file.h), windows and messages
-// (platform/window.h).
+// Does not own: files (platform/kernel/file.h), windows and messages
+// (platform/window/window.h).
 #pragma once
 
 #include <cstddef>

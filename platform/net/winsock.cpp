@@ -1,6 +1,6 @@
-// platform/winsock.cpp - sockets over POSIX, with the event messages of the
+// platform/net/winsock.cpp - sockets over POSIX, with the event messages of the
 // window-message model posted by one watcher thread.
-#include "platform/winsock.h"
+#include "platform/net/winsock.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// platform/winsock.h - TCP and UDP sockets in the manner the library's
+// platform/net/winsock.h - TCP and UDP sockets in the manner the library's
 // network layer was written for: a start/cleanup count, a per-thread last
 // error with the system's own error numbers, socket handles that are not file
 // descriptors, socket addresses in the system's layout (family numbers 2 and
@@ -22,7 +22,7 @@
 
 #include <cstdint>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

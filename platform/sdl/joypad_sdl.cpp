@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/joypad_internal.h"
+#include "platform/input/joypad_internal.h"
 
 namespace plat::detail::joypad_sdl {
 namespace {

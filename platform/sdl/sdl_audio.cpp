@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "platform/dsound_internal.h"
+#include "platform/audio/dsound_internal.h"
 
 namespace plat {
 namespace {

@@ -8,8 +8,8 @@
 #include <map>
 #include <mutex>
 
-#include "platform/imm.h"
-#include "platform/window_internal.h"
+#include "platform/window/imm.h"
+#include "platform/window/window_internal.h"
 
 namespace plat {
 namespace {

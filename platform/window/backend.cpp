@@ -1,5 +1,5 @@
-// platform/backend.cpp - back-end choice from the environment.
-#include "platform/backend.h"
+// platform/window/backend.cpp - back-end choice from the environment.
+#include "platform/window/backend.h"
 
 #include <atomic>
 #include <cstdlib>

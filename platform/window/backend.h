@@ -1,4 +1,4 @@
-// platform/backend.h - which back end the platform layer runs on: SDL2 (a real
+// platform/window/backend.h - which back end the platform layer runs on: SDL2 (a real
 // window, audio device and game controllers) or headless (virtual desktop,
 // injected input, null audio, frames kept for capture).
 #pragma once

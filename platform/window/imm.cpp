@@ -1,5 +1,5 @@
-// platform/imm.cpp - the input context of the windows and its feeding.
-#include "platform/imm.h"
+// platform/window/imm.cpp - the input context of the windows and its feeding.
+#include "platform/window/imm.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,4 +1,4 @@
-// platform/imm.h - the input method of a window in the manner the library's
+// platform/window/imm.h - the input method of a window in the manner the library's
 // IME code was written for: an input context per window with an open status,
 // the composition (string, cursor, clauses, attributes), the result string
 // and a candidate list, and the IME messages that tell the window about
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

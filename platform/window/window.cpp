@@ -1,4 +1,4 @@
-// platform/window.cpp - the window core: classes, windows, per-thread message
+// platform/window/window.cpp - the window core: classes, windows, per-thread message
 // queues, sent messages, rectangles, activation, paint, keyboard state and
 // cursor counter. Back-end specific work goes to platform/sdl/ or
 // platform/headless/.
@@ -17,9 +17,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/backend.h"
-#include "platform/kernel.h"
-#include "platform/window_internal.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window_internal.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-// platform/window.h - windows, window classes and the message queue; the
+// platform/window/window.h - windows, window classes and the message queue; the
 // desktop (size, colour bits, display modes, frame metrics); keyboard state,
 // character messages, mouse, cursor, clipboard, screen saver; and the
 // presenter that shows a frame of pixels in a window.
@@ -19,8 +19,8 @@
 // last presented frame for capture. plat::GetBackend() picks one.
 //
 // Owns: SDL video and events (SDL_INIT_VIDEO | SDL_INIT_EVENTS). Does not own:
-// audio (platform/dsound.h), game controllers (input), the rendering device
-// (platform/d3d9.h, which presents through PresentToWindow).
+// audio (platform/audio/dsound.h), game controllers (input), the rendering device
+// (platform/d3d9/d3d9.h, which presents through PresentToWindow).
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// platform/window_internal.h - what the window core (platform/window.cpp)
+// platform/window/window_internal.h - what the window core (platform/window/window.cpp)
 // and its two back ends share. The core keeps the system's semantics
 // (classes, queues, sent messages, rectangles, activation, paint); a back end
 // only shows things and turns its events into core calls.
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace plat {
 

@@ -12,7 +12,7 @@
 #include "game/objects/game_object.h"
 #include "game/objects/dispatch.h"
 #include "game/objects/resources.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 
 namespace gametest {

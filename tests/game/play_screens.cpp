@@ -15,9 +15,9 @@
 #include "game/objects/player.h"
 #include "game/objects/resources.h"
 #include "game/stages/stage_script.h"
-#include "lib/core/window_system.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "lib/system/window_system.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 namespace gametest {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "lib/core/log.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace testsupport {
 

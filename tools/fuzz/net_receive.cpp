@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "lib/core/memory.h"
-#include "lib/core/network.h"
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "lib/system/network.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
+#include "platform/net/winsock.h"
 #include "rorud/rorud.h"
 
 namespace {

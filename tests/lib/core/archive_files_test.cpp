@@ -10,7 +10,7 @@
 
 #include "lib/core/file_functions.h"
 #include "lib/core/pack_writer.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"

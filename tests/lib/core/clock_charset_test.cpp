@@ -2,7 +2,7 @@
 
 #include "lib/core/charset.h"
 #include "lib/core/clock.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/log_capture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "lib/core/memory.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 

@@ -12,7 +12,7 @@
 
 #include "lib/core/pack_writer.h"
 #include "lib/core/plain_file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 

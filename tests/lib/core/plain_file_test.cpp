@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
-#include "platform/kernel.h"
+#include "platform/kernel/file.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lib/core/memory.h"
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/model_tables.h"
-#include "platform/backend.h"
-#include "platform/ddraw.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/window/backend.h"
+#include "platform/d3d9/ddraw.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "lib/core/window_system.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
-#include "platform/backend.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace gtest_graphic {
 

@@ -6,7 +6,7 @@
 
 #include "lib/core/memory.h"
 #include "lib/image/dxt_decode.h"
-#include "platform/dib.h"
+#include "platform/gdi/dib.h"
 #include "tests/lib/image/image_files.h"
 
 using namespace imgtest;

@@ -6,10 +6,10 @@
 #include <random>
 #include <string>
 
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 #include "tests/support/log_capture.h"
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <thread>
 
-#include "lib/core/input.h"
-#include "lib/core/text_input.h"
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/dinput.h"
-#include "platform/imm.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "lib/system/input.h"
+#include "lib/system/text_input.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/input/dinput.h"
+#include "platform/window/imm.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
 #include "tests/support/log_capture.h"
 

@@ -1,7 +1,7 @@
 // Keyboard and pads through the library's queries: the default and the
 // game's key maps, pads with the dead zone, the joystick-function fallback,
 // the refresh limit, the lazy start and vibration.
-#include "tests/lib/core/input_fixture.h"
+#include "tests/lib/system/input_fixture.h"
 
 #include <cstring>
 #include <vector>

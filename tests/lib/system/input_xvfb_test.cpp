@@ -9,10 +9,10 @@
 #include <sstream>
 #include <string>
 
-#include "lib/core/input.h"
-#include "lib/core/window_system.h"
-#include "platform/backend.h"
-#include "platform/kernel.h"
+#include "lib/system/input.h"
+#include "lib/system/window_system.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"

@@ -1,4 +1,4 @@
-// tests/lib/core/net_start.h - starts the network layer as a start would be
+// tests/lib/system/net_start.h - starts the network layer as a start would be
 // added to the library (the library has none): the socket start through the
 // loaded-function table, the hidden network window, the listening record in
 // its slot, and client connections made with connect. Plus the two record
@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "lib/core/memory.h"
-#include "lib/core/network.h"
-#include "lib/core/window_system.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "lib/system/network.h"
+#include "lib/system/window_system.h"
+#include "platform/window/window.h"
+#include "platform/net/winsock.h"
 
 namespace nettest {
 

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "lib/core/log.h"
-#include "lib/core/network.h"
-#include "lib/core/window_system.h"
+#include "lib/system/network.h"
+#include "lib/system/window_system.h"
 #include "lib/graphics/graphics_device.h"
-#include "platform/backend.h"
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 #include "rorud/rorud.h"
-#include "tests/lib/core/net_start.h"
+#include "tests/lib/system/net_start.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/lib/core/input_fixture.h"
+#include "tests/lib/system/input_fixture.h"
 #include "tests/support/sjis.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Compression manager: each codec against a reference decode of files made by
 // sox and lame at test time (decoded by sox and by the mpg123 command), the
 // whole-block and destination rules of a conversion, and the refusals.
-#include "platform/acm.h"
+#include "platform/audio/acm.h"
 
 #include <gtest/gtest.h>
 

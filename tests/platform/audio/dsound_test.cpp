@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/com.h"
-#include "platform/dsound.h"
+#include "platform/kernel/com.h"
+#include "platform/audio/dsound.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <filesystem>
 
-#include "platform/ddraw.h"
-#include "platform/kernel.h"
-#include "tests/platform/d3d9_test_support.h"
+#include "platform/d3d9/ddraw.h"
+#include "platform/kernel/kernel.h"
+#include "tests/platform/d3d9/d3d9_test_support.h"
 
 using namespace d3dtest;
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "tests/platform/d3d9_test_support.h"
+#include "tests/platform/d3d9/d3d9_test_support.h"
 
 using namespace d3dtest;
 

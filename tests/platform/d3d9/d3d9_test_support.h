@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/d3d9.h"
-#include "platform/window.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/window/window.h"
 
 namespace d3dtest {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/backend.h"
-#include "platform/d3d9.h"
-#include "platform/window.h"
+#include "platform/window/backend.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/window/window.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Tests of the font slice: face lookup and substitution, the meaning of the
 // height argument, text metrics at the game's sizes, glyph bitmaps and their
 // padding, blank and missing characters, code page 932 conversion.
-#include "platform/gdi_font.h"
+#include "platform/gdi/gdi_font.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // The device-input stand-in and the joystick functions on the headless back
 // end: creation by class, devices and their refusals, axis range and dead
 // zone, change events, effects and rumble.
-#include "platform/dinput.h"
+#include "platform/input/dinput.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "platform/backend.h"
-#include "platform/com.h"
-#include "platform/window.h"
+#include "platform/window/backend.h"
+#include "platform/kernel/com.h"
+#include "platform/window/window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 #include <gtest/gtest.h>
 

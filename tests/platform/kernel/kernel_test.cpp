@@ -1,4 +1,4 @@
-#include "platform/kernel.h"
+#include "platform/kernel/kernel.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/file.h"
+#include "platform/kernel/file.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
+#include "platform/window/backend.h"
+#include "platform/window/window.h"
+#include "platform/net/winsock.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Back-end choice: tests run headless through the environment ctest sets.
 #include <gtest/gtest.h>
 
-#include "platform/backend.h"
+#include "platform/window/backend.h"
 
 TEST(Backend, TestsRunHeadlessAndCanBeForced) {
   EXPECT_TRUE(plat::IsHeadless());

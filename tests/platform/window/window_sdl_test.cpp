@@ -2,8 +2,8 @@
 // virtual keys and text between UTF-8 and code page 932.
 #include <gtest/gtest.h>
 
-#include "platform/window.h"
-#include "platform/window_internal.h"
+#include "platform/window/window.h"
+#include "platform/window/window_internal.h"
 #include "tests/support/sjis.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/kernel.h"
-#include "platform/window.h"
+#include "platform/kernel/kernel.h"
+#include "platform/window/window.h"
 
 namespace {
 
