@@ -205,4 +205,11 @@ BENCHMARK(BM_Boss3APhase1Draw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss3BPhase5Update)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss3BPhase5Draw)->Unit(benchmark::kMicrosecond);
 
+// Boss 4's last phase is the game's peak: spinning arms, aimed rings and the
+// four corner emitters at once.
+void BM_Boss4Phase5Update(benchmark::State& s) { RunBoss(s, CreateBoss4, 5, false); }
+void BM_Boss4Phase5Draw(benchmark::State& s) { RunBoss(s, CreateBoss4, 5, true); }
+BENCHMARK(BM_Boss4Phase5Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss4Phase5Draw)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

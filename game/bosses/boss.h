@@ -87,6 +87,12 @@ struct BossSetup {
   uint32_t entry_minimum;   // frames a dialogue step lasts at least
   uint32_t post_minimum;
   const BossStory* story;
+  // Frames the boss stands where it is after its closing dialogue before it
+  // goes; 0: it flies off upwards.
+  uint32_t stand_after_talk = 0;
+  // The entry brings the background up to full brightness; the last boss
+  // leaves it as its stage dimmed it.
+  bool entry_brightens = true;
 };
 
 extern const BossSetup kBossSetups[kBossCount];

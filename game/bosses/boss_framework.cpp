@@ -15,15 +15,16 @@
 // clang-format off
 const BossSetup kBossSetups[kBossCount] = {
     // kind, life per phase, last, radius, graphic, aura, mid-boss, boss track, first fill,
-    // step minimums (entry, post)
+    // step minimums (entry, post), story, frames standing after the closing dialogue,
+    // entry brightens
     {5,  {1300, 1100, 1500, 0, 0},       3, 24.0, 117, 6, true,  false, 0, 20, 30, &kBossStories[kBoss1A]},
     {6,  {1300, 1400, 1500, 1500, 1600}, 5, 24.0, 121, 4, false, true,  0, 20, 30, &kBossStories[kBoss1B]},
     {7,  {1500, 1700, 1500, 0, 0},       3, 24.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss2A]},
     {8,  {1600, 1600, 1700, 1700, 1700}, 5, 24.0, 121, 2, false, true,  2, 20, 20, &kBossStories[kBoss2B]},
     {9,  {2000, 1400, 1600, 0, 0},       1, 40.0, 117, 2, true,  false, 2, 20, 20, &kBossStories[kBoss3A]},
     {10, {1900, 1700, 1700, 1600, 1700}, 5, 40.0, 117, 6, false, false, 2, 20, 20, &kBossStories[kBoss3B]},
-    {12, {2000, 2000, 2000, 2000, 2000}, 5, 40.0, 121, 6, false, true,  2, 20, 20, &kBossStories[kBoss4]},
-    {15, {2500, 3500, 3000, 3500, 3500}, 5, 24.0, 121, 0, false, true,  2, 20, 20, &kBossStories[kBoss5]},
+    {12, {2000, 2000, 2000, 2000, 2000}, 5, 40.0, 121, 6, false, true,  2, 20, 20, &kBossStories[kBoss4], 180},
+    {15, {2500, 3500, 3000, 3500, 3500}, 5, 24.0, 121, 0, false, true,  2, 20, 20, &kBossStories[kBoss5], 0, false},
 };
 // clang-format on
 
@@ -112,7 +113,7 @@ void RunTalk(GameObject& b, const Dialogue* talk, uint32_t minimum, uint32_t fir
 }
 
 void Entry(GameObject& b, const BossSetup& setup) {
-  ApproachUp(g_game.background_brightness, 0.5, 255.0);
+  if (setup.entry_brightens) ApproachUp(g_game.background_brightness, 0.5, 255.0);
   MotionPart& travel = Travel(b);
   switch (b.sub_state) {
     case 0:
@@ -158,6 +159,10 @@ void Defeated(GameObject& b, const BossSetup& setup) {
       return;
     case 1: PhaseJumpAfter(b.sub_state, b.sub_state_timer, 60, kTalkFirstStep); return;
     case kTalkDone:
+      if (setup.stand_after_talk != 0) {
+        PhaseAfter(b.sub_state, b.sub_state_timer, setup.stand_after_talk);
+        return;
+      }
       ApproachUp(travel.move.speed, 0.03, 2.3);
       MoveByAngle(travel.move);
       PhaseOnFlag(b.sub_state, b.sub_state_timer, b.y < -32.0);

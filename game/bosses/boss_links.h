@@ -11,7 +11,5 @@
 
 #define BOSS_NOT_BUILT __attribute__((weak))
 
-BOSS_NOT_BUILT void CreateBoss4(GameObject& record);
-BOSS_NOT_BUILT void UpdateBoss4(GameObject& record);
 BOSS_NOT_BUILT void CreateBoss5(GameObject& record);
 BOSS_NOT_BUILT void UpdateBoss5(GameObject& record);

@@ -145,6 +145,6 @@ const BossStory kBossStories[kBossCount] = {
     {"丘の風車守り ミル", "♪ 回れ回れ風車", &kBoss2BEntry, &kBoss2BPost},
     {"見習いカモメ ウミ", nullptr, &kBoss3AEntry, &kBoss3APost},
     {"雲海の灯台守 ヒカリ", nullptr, &kBoss3BEntry, &kBoss3BPost},
-    {nullptr, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+    {kBoss4Caption, kBoss4MusicCredit, &kBoss4Entry, &kBoss4Post},
+    {kBoss5Caption, kBoss5MusicCredit, &kBoss5Entry, &kBoss5Post},
 };

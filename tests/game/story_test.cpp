@@ -149,3 +149,36 @@ TEST(Story, EveryWrittenTextOfEveryBossFits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Story, Stage4And5DialoguesMatchTheirBosses) {
+  const std::vector<Expected> boss4_entry = {{10, 1, 1, 2, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 1, 13},
+                                             {13, 2, 1, 3, 14}, {14, 1, 1, 3, 15}, {15, 2, 1, 3, 16},
+                                             {16, 1, 1, 3, 50}};
+  const std::vector<Expected> boss4_post = {
+      {10, 2, 1, 2, 11}, {11, 1, 1, 2, 13}, {13, 1, 1, 2, 14}, {14, 2, 1, 3, 15},
+      {15, 1, 1, 3, 16}, {16, 1, 1, 3, 17}, {17, 1, 1, 3, 18}, {18, 2, 1, 3, 19},
+      {19, 1, 1, 1, 20}, {20, 2, 1, 1, 21}, {21, 1, 1, 3, 50}};
+  const std::vector<Expected> boss5_entry = {
+      {10, 1, 1, 2, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 1, 13}, {13, 2, 1, 1, 14},
+      {14, 1, 1, 3, 15}, {15, 2, 1, 3, 16}, {16, 1, 1, 1, 17}, {17, 2, 1, 3, 19},
+      {19, 2, 1, 3, 21}, {21, 2, 1, 3, 23}, {23, 2, 1, 2, 24}, {24, 1, 1, 2, 25},
+      {25, 2, 1, 3, 27}, {27, 2, 1, 2, 28}, {28, 1, 1, 2, 50}};
+  const std::vector<Expected> boss5_post = {
+      {10, 2, 1, 1, 11}, {11, 1, 1, 1, 12}, {12, 2, 1, 1, 13}, {13, 1, 1, 2, 14},
+      {14, 2, 1, 1, 15}, {15, 1, 1, 3, 16}, {16, 2, 1, 1, 17}, {17, 1, 1, 3, 18},
+      {18, 2, 1, 2, 19}, {19, 1, 1, 1, 50}};
+  CheckDialogue(kBossStories[kBoss4].entry, boss4_entry, "4 entry");
+  CheckDialogue(kBossStories[kBoss4].post, boss4_post, "4 post");
+  CheckDialogue(kBossStories[kBoss5].entry, boss5_entry, "5 entry");
+  CheckDialogue(kBossStories[kBoss5].post, boss5_post, "5 post");
+  for (const char* text : {kBossStories[kBoss4].caption, kBossStories[kBoss4].music_credit,
+                           kBossStories[kBoss5].caption, kBossStories[kBoss5].music_credit,
+                           static_cast<const char*>(kStage4MusicCredit),
+                           static_cast<const char*>(kStage5MusicCredit)}) {
+    CheckLine(text, "stage 4 and 5 captions and credits");
+  }
+}
+
+}  // namespace
