@@ -206,10 +206,15 @@ BENCHMARK(BM_Boss3BPhase5Update)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss3BPhase5Draw)->Unit(benchmark::kMicrosecond);
 
 // Boss 4's last phase is the game's peak: spinning arms, aimed rings and the
-// four corner emitters at once.
+// four corner emitters at once. Boss 5's fourth phase adds rings of 192
+// turning shots to its spiral arms.
 void BM_Boss4Phase5Update(benchmark::State& s) { RunBoss(s, CreateBoss4, 5, false); }
 void BM_Boss4Phase5Draw(benchmark::State& s) { RunBoss(s, CreateBoss4, 5, true); }
+void BM_Boss5Phase4Update(benchmark::State& s) { RunBoss(s, CreateBoss5, 4, false); }
+void BM_Boss5Phase4Draw(benchmark::State& s) { RunBoss(s, CreateBoss5, 4, true); }
 BENCHMARK(BM_Boss4Phase5Update)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss4Phase5Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss5Phase4Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss5Phase4Draw)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

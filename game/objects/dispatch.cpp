@@ -1,7 +1,7 @@
 // game/objects/dispatch.cpp - the object update walk and the draw order.
 #include "game/objects/dispatch.h"
 
-#include "game/bosses/boss_links.h"
+#include "game/bosses/boss.h"
 #include "game/bosses/talk.h"
 #include "game/bosses/sub_units.h"
 #include "game/frame/game_error.h"

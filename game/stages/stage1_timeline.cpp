@@ -3,7 +3,7 @@
 // never be reached and is not listed.
 #include "game/stages/stage1_timeline.h"
 
-#include "game/bosses/boss_links.h"
+#include "game/bosses/boss.h"
 #include "game/bosses/story.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // last frame would never be reached and is not listed.
 #include "game/stages/stage2_timeline.h"
 
-#include "game/bosses/boss_links.h"
+#include "game/bosses/boss.h"
 #include "game/bosses/story.h"
 #include "game/stages/stage_script.h"
 

@@ -2,7 +2,7 @@
 // stage has no boss track: both bosses fight to the stage music.
 #include "game/stages/stage3_timeline.h"
 
-#include "game/bosses/boss_links.h"
+#include "game/bosses/boss.h"
 #include "game/bosses/story.h"
 #include "game/stages/stage3_waves.h"
 #include "game/stages/stage_script.h"
