@@ -245,6 +245,26 @@ inline uint16_t PackedAdd16Full(uint32_t d, uint32_t s) {
   return static_cast<uint16_t>((k - (k >> 5)) | sum);
 }
 
+// The full-strength add and subtract of two adjacent pixels at once, one
+// 32-bit word with the left pixel in the low half. The carry (borrow) out of
+// the left pixel's red runs into the right pixel's blue, whose lowest bit the
+// operands do not keep: it becomes the left red's carry (or its no-borrow).
+// The left pixel gets what the single-pixel forms give it.
+inline uint32_t PairAdd16Full(uint32_t D, uint32_t S) {
+  const uint64_t wide = uint64_t{D & 0xF7DEF7DFu} + (S & 0xF7DEF7DFu);
+  const uint32_t carry = static_cast<uint32_t>(wide >> 32);
+  const uint32_t sum = static_cast<uint32_t>(wide);
+  const uint32_t k = sum & 0x8210820u;
+  return (k - ((k >> 5) | (carry << 27))) | sum;
+}
+inline uint32_t PairSub16Full(uint32_t D, uint32_t S) {
+  const uint64_t wide = uint64_t{D | 0x8210820u} - (S & 0xF7DEF7DFu);
+  const bool borrow = (wide >> 32) != 0;
+  const uint32_t e = static_cast<uint32_t>(wide);
+  const uint32_t k = e & 0x8210820u;
+  return ((k - (k >> 5)) | (borrow ? 0u : 0xF8000000u)) & e;
+}
+
 // Packed subtract of t from d: blue max(d - t, 0); green's upper five and red's
 // upper four bits subtract and become 0 on a borrow; green's lowest bit ends 0.
 inline uint16_t PackedSub16(uint32_t d, uint32_t t) {

@@ -17,8 +17,8 @@ namespace {
 // Where the white draw without a blend image of a source without alpha can
 // avoid multiplications. The results are those of the general forms except
 // where the form itself is what the draw asks for (halving, the six-bit mix,
-// the add that drops the operands' lowest bits).
-enum class Fast { kNone, kHalve, kMix, kAddFull };
+// the add that drops the operands' lowest bits, the 16-bit pairs).
+enum class Fast { kNone, kHalve, kMix, kAddFull, kPairAdd, kPairSub };
 
 template <class K, Fast F>
 inline void PutFast(uint8_t* d, uint32_t S, const blitops::OpRows& r) {
@@ -30,6 +30,7 @@ inline void PutFast(uint8_t* d, uint32_t S, const blitops::OpRows& r) {
     const uint32_t D = Load16(d);
     if constexpr (F == Fast::kHalve) Store16(d, blitops::Halve16(D, S));
     else if constexpr (F == Fast::kMix) Store16(d, blitops::Mix16(D, S, r));
+    else if constexpr (F == Fast::kPairSub) Store16(d, blitops::PackedSub16(D, S));
     else Store16(d, blitops::PackedAdd16Full(D, S));
   }
 }
@@ -53,8 +54,59 @@ inline AlphaClass ClassOf(uint32_t a) {
   }
 }
 
+// Modes 2 and 3 at full strength on 16-bit pixels: two adjacent pixels per
+// 32-bit word from the row's first drawn pixel on, then a last single pixel
+// when the width is odd. Under the transparency flag a pair whose two halves
+// are both transparent is skipped, and a pair with one transparent half works
+// the other pixel alone.
+template <class K, bool Keyed, Fast F>
+void PairLoop(const PlainDraw& dr) {
+  const blitops::OpRows& rows = dr.rows;
+  const uint32_t key = dr.key;
+  const uint8_t* srow = dr.src;
+  uint8_t* drow = dr.dst;
+  for (int j = 0; j < dr.height; ++j) {
+    int i = 0;
+    for (; i + 2 <= dr.width; i += 2) {
+      const uint8_t* s = srow + static_cast<ptrdiff_t>(i) * K::kBpp;
+      uint8_t* d = drow + static_cast<ptrdiff_t>(i) * 2;
+      bool skip0 = false, skip1 = false;
+      if constexpr (Keyed) {
+        if constexpr (K::kPaletted) {
+          skip0 = s[0] == key;
+          skip1 = s[1] == key;
+        } else {
+          skip0 = Load16(s) == key;
+          skip1 = Load16(s + 2) == key;
+        }
+      }
+      if (skip0 && skip1) continue;
+      const uint32_t S0 = K::Word(s, dr), S1 = K::Word(s + K::kBpp, dr);
+      if (skip0) {
+        PutFast<K, F>(d + 2, S1, rows);
+      } else if (skip1) {
+        PutFast<K, F>(d, S0, rows);
+      } else {
+        const uint32_t D = Load32(d), S = S0 | S1 << 16;
+        Store32(d, F == Fast::kPairAdd ? blitops::PairAdd16Full(D, S) : blitops::PairSub16Full(D, S));
+      }
+    }
+    if (i < dr.width) {
+      const uint8_t* s = srow + static_cast<ptrdiff_t>(i) * K::kBpp;
+      const bool skip = Keyed && (K::kPaletted ? s[0] == key : Load16(s) == key);
+      if (!skip) PutFast<K, F>(drow + static_cast<ptrdiff_t>(i) * 2, K::Word(s, dr), rows);
+    }
+    srow += dr.src_pitch;
+    drow += dr.dst_pitch;
+  }
+}
+
 template <class K, int Mode, bool White, bool Blend, bool Keyed, Fast F>
 void PixelLoop(const PlainDraw& dr) {
+  if constexpr (F == Fast::kPairAdd || F == Fast::kPairSub) {
+    PairLoop<K, Keyed, F>(dr);
+    return;
+  }
   constexpr int kDst = DstBpp<K>();
   const blitops::OpRows& rows = dr.rows;
   const uint32_t key = dr.key;
@@ -114,6 +166,12 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
             if constexpr (W && !B && !K::kAlpha && M == 1) {
               if (p == 128) PixelLoop<K, M, W, B, KY, Fast::kHalve>(draw);
               else if (!K::kWide) PixelLoop<K, M, W, B, KY, Fast::kMix>(draw);
+              else PixelLoop<K, M, W, B, KY, Fast::kNone>(draw);
+            } else if constexpr (W && !B && !K::kAlpha && M == 2 && !K::kWide) {
+              if (p == 255) PixelLoop<K, M, W, B, KY, Fast::kPairAdd>(draw);
+              else PixelLoop<K, M, W, B, KY, Fast::kNone>(draw);
+            } else if constexpr (W && !B && !K::kAlpha && M == 3 && !K::kWide) {
+              if (p == 255) PixelLoop<K, M, W, B, KY, Fast::kPairSub>(draw);
               else PixelLoop<K, M, W, B, KY, Fast::kNone>(draw);
             } else if constexpr (W && !B && !K::kAlpha && M == 2) {
               if (p == 255) PixelLoop<K, M, W, B, KY, Fast::kAddFull>(draw);

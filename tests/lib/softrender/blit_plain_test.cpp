@@ -128,7 +128,35 @@ std::vector<uint8_t> Reference(const Img& dst, const std::vector<uint8_t>& befor
   const blitref::Draw dr{int(mode), p, st.bright, blend != nullptr};
   const int dbpp = wide ? 4 : 2;
 
-  for (int64_t Y = top; Y < bottom; ++Y) {
+  // 16-bit modes 2 and 3 at full strength go in pairs from the left.
+  const bool pairs = !wide && !alpha && !runs && white && !blend && (mode == 2 || mode == 3) && p == 255;
+  for (int64_t Y = top; Y < bottom && pairs; ++Y) {
+    for (int64_t X = left; X < right; X += 2) {
+      auto pixel = [&](int64_t XX, uint32_t* S, bool* key) {
+        const uint8_t* sp = src.At(int(XX - x), int(Y - y));
+        *S = pal ? Get(sb.palette + 2 * sp[0], 2) : Get(sp, 2);
+        *key = trans != 0 && (pal ? sp[0] == (sb.colour_key & 0xFF) : *S == (sb.colour_key & 0xFFFF));
+      };
+      uint8_t* dl = out.data() + (Y * dst.m.width + X) * 2;
+      uint32_t Sl, Sr;
+      bool kl, kr = true;
+      pixel(X, &Sl, &kl);
+      if (X + 1 < right) pixel(X + 1, &Sr, &kr);
+      const blitref::Draw single{int(mode), 255, 0xFFFFFF, false};
+      const blitref::Form form = mode == 2 ? blitref::Form::AddFull : blitref::Form::NoA;
+      if (!kl && !kr) {
+        uint16_t l, r;
+        blitref::Pair16(int(mode), Get(dl, 2), Sl, Get(dl + 2, 2), Sr, &l, &r);
+        Set(dl, l, 2);
+        Set(dl + 2, r, 2);
+      } else if (!kl) {
+        Set(dl, blitref::Pixel16(single, form, Get(dl, 2), Sl, 0, 0), 2);
+      } else if (!kr) {
+        Set(dl + 2, blitref::Pixel16(single, form, Get(dl + 2, 2), Sr, 0, 0), 2);
+      }
+    }
+  }
+  for (int64_t Y = top; Y < bottom && !pairs; ++Y) {
     for (int64_t X = left; X < right; ++X) {
       const int i = int(X - x), j = int(Y - y);
       const uint8_t* sp = src.At(i, j);
@@ -399,16 +427,27 @@ TEST_F(PlainBlit, WorkedValues) {
   State(1, 128, 0xFFFFFF, IntRect{0, 0, 2, 1});
   DrawMemImgBasic(&d16.m, &s16.m, 0, 0, 0, nullptr);
   EXPECT_EQ(Get(d16.At(0, 0), 2), 0xF7DEu);
-  // Full-strength add: each pixel is its own. A red that saturates on the
-  // left leaves the black pixel on its right black.
-  Set(s16.At(0, 0), 0xF800, 2);
-  Set(s16.At(1, 0), 0x0000, 2);
-  Set(d16.At(0, 0), 0xF800, 2);
-  Set(d16.At(1, 0), 0x0000, 2);
-  State(2, 255, 0xFFFFFF, IntRect{0, 0, 2, 1});
+  // Full-strength add works in pairs: a red that saturates on the left
+  // carries into the black pixel on its right; at p = 254 it does not.
+  for (int p : {255, 254}) {
+    Set(s16.At(0, 0), 0xF800, 2);
+    Set(s16.At(1, 0), 0x0000, 2);
+    Set(d16.At(0, 0), 0xF800, 2);
+    Set(d16.At(1, 0), 0x0000, 2);
+    State(2, p, 0xFFFFFF, IntRect{0, 0, 2, 1});
+    DrawMemImgBasic(&d16.m, &s16.m, 0, 0, 0, nullptr);
+    EXPECT_EQ(Get(d16.At(0, 0), 2), 0xF800u);
+    EXPECT_EQ(Get(d16.At(1, 0), 2), p == 255 ? 0x0001u : 0x0000u);
+  }
+  // The full-strength subtract of a pair: 0 - 0 beside 0 - 0 gives 0x0800
+  // and 0x0801 (the left red did not borrow).
+  Set(s16.At(0, 0), 0, 2);
+  Set(s16.At(1, 0), 0, 2);
+  FillMemImgRawRect(&d16.m, nullptr, 0);
+  State(3, 255, 0xFFFFFF, IntRect{0, 0, 2, 1});
   DrawMemImgBasic(&d16.m, &s16.m, 0, 0, 0, nullptr);
-  EXPECT_EQ(Get(d16.At(0, 0), 2), 0xF800u);
-  EXPECT_EQ(Get(d16.At(1, 0), 2), 0x0000u);
+  EXPECT_EQ(Get(d16.At(0, 0), 2), 0x0800u);
+  EXPECT_EQ(Get(d16.At(1, 0), 2), 0x0801u);
   // 32-bit mode 0, alpha source, flag set, white: alpha 255 copies the alpha
   // byte, alpha 128 leaves byte 3 of the destination.
   Img s32(2, 1, 1, kAlpha), d32(2, 1, 1, kPlain);

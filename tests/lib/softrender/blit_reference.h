@@ -236,4 +236,33 @@ inline uint16_t Pixel16(const Draw& dr, Form form, uint32_t D, uint32_t S, int64
   return Join(out);
 }
 
+// Modes 2 and 3 at full strength on a pair of adjacent 16-bit pixels (left
+// l, right r): the left pixel as alone; the right pixel's blue adds or
+// subtracts only the upper four bits, its lowest bit being the carry out of
+// the left red (add) or 1 when the left red did not borrow (subtract).
+inline void Pair16(int mode, uint32_t Dl, uint32_t Sl, uint32_t Dr, uint32_t Sr, uint16_t* out_l,
+                   uint16_t* out_r) {
+  const Draw dr{mode, 255, 0xFFFFFF, false};
+  const Form form = mode == 2 ? Form::AddFull : Form::NoA;
+  *out_l = Pixel16(dr, form, Dl, Sl, 0, 0);
+  uint16_t right = Pixel16(dr, form, Dr, Sr, 0, 0);
+  const int64_t ub = (Field(Dr, 0) >> 1) + (mode == 2 ? 1 : -1) * (Field(Sr, 0) >> 1);
+  int64_t blue;
+  bool blue_out;  // carry or borrow out of the right blue
+  if (mode == 2) {
+    const bool left_red_carry = (Field(Dl, 2) >> 1) + (Field(Sl, 2) >> 1) > 15;
+    blue_out = ub > 15;
+    blue = blue_out ? 31 : (ub << 1) | (left_red_carry ? 1 : 0);
+  } else {
+    const bool left_red_borrow = (Field(Dl, 2) >> 1) - (Field(Sl, 2) >> 1) < 0;
+    blue_out = ub < 0;
+    blue = blue_out ? 0 : (ub << 1) | (left_red_borrow ? 0 : 1);
+  }
+  // The right green's lowest bit in the add is the blue's carry; the
+  // subtract clears it whatever the blue did.
+  right = uint16_t((right & ~0x1Fu) | uint32_t(blue));
+  if (mode == 2) right = uint16_t((right & ~0x20u) | (blue_out ? 0x20u : 0u));
+  *out_r = right;
+}
+
 }  // namespace blitref
