@@ -72,6 +72,15 @@ void WalkBox(const Walk& w, const OpContext& c) {
 
 inline int32_t ToPixel(int32_t v) { return v / kOne; }
 
+// num / scale rounded once to single precision. A 14.18 product needs more
+// bits than a float holds, so it is divided in double precision, where both
+// operands are exact; the double quotient, rounded to single precision, is
+// then the quotient rounded once (a double carries more than twice the
+// float's bits, so the second rounding cannot move it).
+inline float SingleQuotient(int32_t num, float scale) {
+  return static_cast<float>(static_cast<double>(num) / static_cast<double>(scale));
+}
+
 // Clamps before the margin is added so that no corner can overflow it.
 inline int32_t Tame(int32_t v) { return v < -(1 << 30) ? -(1 << 30) : (v > (1 << 30) ? (1 << 30) : v); }
 
@@ -159,12 +168,12 @@ void DrawMemImgRotation(MEMIMG* dst, const MEMIMG* src, int x, int y, float angl
   auto u_at = [&](int32_t r) {
     const int32_t dy = r - y;
     const int32_t num = WrapSub(WrapMul(dx, cb), WrapMul(dy, sb));
-    return WrapAdd(FloatToInt(static_cast<float>(num) / scale), u_centre);
+    return WrapAdd(FloatToInt(SingleQuotient(num, scale)), u_centre);
   };
   auto v_at = [&](int32_t r) {
     const int32_t dy = r - y;
     const int32_t num = WrapAdd(WrapMul(dy, cb), WrapMul(dx, sb));
-    return WrapAdd(FloatToInt(static_cast<float>(num) / scale), v_centre);
+    return WrapAdd(FloatToInt(SingleQuotient(num, scale)), v_centre);
   };
   const int32_t u_top = u_at(box.top), v_top = v_at(box.top);
   const int32_t du_row = WrapSub(u_at(box.bottom), u_top) / rows;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "lib/core/math3d.h"
+#include "lib/core/number_helpers.h"
 #include "tests/lib/softrender/xform_support.h"
 
 namespace {
@@ -117,6 +119,38 @@ TEST(Rotation, AnyAngleMapsBackNearTheTurnedPosition) {
       const double area = w * h * double(scale) * double(scale);
       EXPECT_NEAR(drawn, area, area * 0.12) << angle << " " << scale;
     }
+  }
+}
+
+TEST(Rotation, RowStartsRoundTheScaledQuotientOnce) {
+  // Far from the centre the 14.18 product has more bits than a float holds;
+  // its quotient by the scale is rounded once to single precision. In these
+  // cases that decides the texel of the box's first pixel, which a float
+  // product divided would move to the next column. A one-pixel clip
+  // rectangle inside the turned image makes that pixel the box.
+  struct Case {
+    float angle, scale;
+    int dx, dy;
+  };
+  const int w = 200, h = 200, x = 100, y = 70;
+  CoordSource s(w, h);
+  for (const Case& k : {Case{-0.69f, 1.5f, -65, 32}, Case{0.129000068f, 1.9f, -75, 76}}) {
+    float sn, cs;
+    SinCosF(-k.angle, &sn, &cs);
+    const int64_t sb = FloatToInt(sn * 262144.0f), cb = FloatToInt(cs * 262144.0f);
+    auto column = [&](bool once) {
+      const int64_t num = k.dx * cb - k.dy * sb;
+      const float q = once ? float((long double)num / (long double)k.scale) : float(num) / k.scale;
+      return int((FloatToInt(q) + ((w >> 1) << 18)) >> 18);
+    };
+    const float qv = float((long double)(k.dy * cb + k.dx * sb) / (long double)k.scale);
+    const int row = int((FloatToInt(qv) + ((h >> 1) << 18)) >> 18);
+    ASSERT_NE(column(true), column(false)) << k.angle;
+    Target t(160, 160);
+    const IntRect clip{x + k.dx, y + k.dy, x + k.dx + 1, y + k.dy + 1};
+    Plain(0, clip);
+    DrawMemImgRotation(&t.img.m, &s.img.m, x, y, k.angle, k.scale, 0, 0, nullptr);
+    EXPECT_EQ(t.img.Get(clip.left, clip.top), CoordSource::Texel(column(true), row)) << k.angle;
   }
 }
 
