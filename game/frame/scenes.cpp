@@ -3,6 +3,7 @@
 #include "game/frame/menu_scenes.h"
 #include "game/stages/stage2_timeline.h"
 #include "game/stages/stage3_timeline.h"
+#include "game/stages/stage5_timeline.h"
 #include "game/stages/stage_script.h"
 
 // Boot, title, high score, stages 1 to 5. A null entry is a scene whose code
@@ -15,7 +16,7 @@ SceneFn g_scene_table[8] = {
     Stage2Script,    // 4
     Stage3Script,    // 5
     nullptr,         // 6: stage 4
-    nullptr,         // 7: stage 5
+    Stage5Script,    // 7: no scene change leads here
 };
 
 bool RunScene() {

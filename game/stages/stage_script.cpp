@@ -96,8 +96,8 @@ void RunWave(GameState& s, const WavePhase& w) {
   if (passes) ChangePhase(s, w.next_phase);
 }
 
-// The mid-boss and boss phases. Without the boss's code the phase holds
-// after the talk starts: the stage never claims a fight that did not happen.
+// The mid-boss and boss phases. Without a boss the phase holds after the
+// talk starts: the stage never claims a fight that did not happen.
 void RunBossPhase(GameState& s, const StageRamp& ramp, uint32_t portrait_set,
                   BossCreatorFn creator, uint32_t next) {
   ApplyRamp(s, 200, ramp);
@@ -177,10 +177,13 @@ void RunStageScript(GameState& s, const StageTimeline& t) {
     case kPhaseObjects: SetUpObjects(s); return;
     case kPhaseStart: StartStage(s, c); return;
     case kPhaseFadeIn: FadeIn(s); return;
+    // A stage without a mid-boss has no such phases: they do nothing there.
     case kPhaseMidBoss:
-      RunBossPhase(s, c.midboss_ramp, 1, c.midboss, kPhaseAfterMidBoss);
+      if (c.midboss != nullptr) RunBossPhase(s, c.midboss_ramp, 1, c.midboss, kPhaseAfterMidBoss);
       return;
-    case kPhaseAfterMidBoss: AfterMidBoss(s); return;
+    case kPhaseAfterMidBoss:
+      if (c.midboss != nullptr) AfterMidBoss(s);
+      return;
     case kPhaseBoss: RunBossPhase(s, c.boss_ramp, 2, c.boss, kPhaseStageEnd); return;
     case kPhaseStageEnd: EndStage(s, c); return;
     default:

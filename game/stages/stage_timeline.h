@@ -49,7 +49,7 @@ struct StageRamp {
 using BossCreatorFn = void (*)(GameObject& record);
 
 struct StageConstants {
-  uint32_t stage;  // 1 to 4; the scene is stage + 2
+  uint32_t stage;  // 1 to 5; the scene is stage + 2
   const char* music_file;
   int32_t music_loop;
   const char* boss_music_file;  // null: the stage has no boss music
@@ -57,8 +57,8 @@ struct StageConstants {
   const char* caption;
   StageRamp midboss_ramp;
   StageRamp boss_ramp;
-  // The mid-boss and the boss; null while their code is not part of the
-  // game: the stage then holds in that phase and nothing is fought.
+  // The mid-boss (null: the stage has none, and its mid-boss phases do
+  // nothing) and the boss.
   BossCreatorFn midboss;
   BossCreatorFn boss;
   uint32_t end_wait;  // scene-level wait at the stage end

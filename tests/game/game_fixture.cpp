@@ -61,6 +61,16 @@ void LogicFrame() {
   plat::AdvanceVirtualClock(16'667);
 }
 
+bool SwitchStartedStage(uint32_t scene) {
+  // The title's phase 4 fades out and then enters the chosen scene.
+  if (g_game.levels[kLevelScene] != kSceneTitle || g_game.levels[kLevelPhase] != 4 ||
+      g_game.next_scene != kSceneStage1) {
+    return false;
+  }
+  g_game.next_scene = scene;
+  return true;
+}
+
 ScratchFolder::ScratchFolder() {
   previous_ = std::filesystem::current_path();
   std::random_device rd;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -31,6 +32,13 @@ class ScratchFolder {
 // frame's time on the virtual clock. Thousands of such frames take about as
 // long as a few hundred whole ones in the software device.
 void LogicFrame();
+
+// The test-only scene switch: while the title leaves for the stage that its
+// start or replay item chose, the scene it goes to becomes `scene` instead.
+// It is how a test reaches a stage that no scene change of the game selects
+// (stage 5), or a later stage without playing the ones before it. Returns
+// false when the title is not on its way to a stage.
+bool SwitchStartedStage(uint32_t scene);
 
 class GameTest : public ::testing::Test {
  protected:
