@@ -3,11 +3,11 @@
 #include "game/frame/menu_scenes.h"
 #include "game/stages/stage2_timeline.h"
 #include "game/stages/stage3_timeline.h"
+#include "game/stages/stage4_timeline.h"
 #include "game/stages/stage5_timeline.h"
 #include "game/stages/stage_script.h"
 
-// Boot, title, high score, stages 1 to 5. A null entry is a scene whose code
-// is not part of the game yet; like a scene number above 7 it runs nothing.
+// Boot, title, high score, stages 1 to 5. A scene number above 7 runs nothing.
 SceneFn g_scene_table[8] = {
     BootScene,       // 0
     TitleScene,      // 1
@@ -15,7 +15,7 @@ SceneFn g_scene_table[8] = {
     Stage1Script,    // 3
     Stage2Script,    // 4
     Stage3Script,    // 5
-    nullptr,         // 6: stage 4
+    Stage4Script,    // 6
     Stage5Script,    // 7: no scene change leads here
 };
 
