@@ -6,10 +6,12 @@
 // object update and the frame draw apart. The peak bullet count is reported.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "game/bosses/boss.h"
 #include "game/frame/frame_loop.h"
@@ -37,8 +39,19 @@ bool StartGame() {
   setenv("RORUD_PLATFORM", "headless", 0);
   std::error_code ec;
   const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
-  const fs::path work = fs::temp_directory_path() / "quillona_bench_boss";
-  fs::remove_all(work, ec);
+  // A folder of this run's own: runs from several build folders at once must
+  // not point each other's data links elsewhere.
+  static const fs::path work =
+      fs::temp_directory_path() /
+      ("quillona_bench_boss_" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  struct Cleanup {
+    ~Cleanup() {
+      std::error_code e;
+      fs::remove_all(work, e);
+    }
+  };
+  static Cleanup cleanup;
   fs::create_directories(work);
   for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
   fs::current_path(work);
@@ -192,6 +205,17 @@ BENCHMARK(BM_Boss1APhase3Update)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss1APhase3Draw)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss1BPhase4Update)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Boss1BPhase4Draw)->Unit(benchmark::kMicrosecond);
+
+// Stage 2: the mid-boss's last phase (bursts of 112 braking shots) and the
+// boss's third, its densest (crosses every fifth frame and aimed rings of 20).
+void BM_Boss2APhase3Update(benchmark::State& s) { RunBoss(s, CreateBoss2A, 3, false); }
+void BM_Boss2APhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss2A, 3, true); }
+void BM_Boss2BPhase3Update(benchmark::State& s) { RunBoss(s, CreateBoss2B, 3, false); }
+void BM_Boss2BPhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss2B, 3, true); }
+BENCHMARK(BM_Boss2APhase3Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss2APhase3Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss2BPhase3Update)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss2BPhase3Draw)->Unit(benchmark::kMicrosecond);
 
 // Stage 3: the mid-boss's only phase (a nine-shot fan every fifth frame) and
 // the boss's last phase, its densest (opposite pairs, aimed rings of 32 and
