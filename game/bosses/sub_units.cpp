@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr double kRingStep = 360.0 / 35.0;
 constexpr uint32_t kCruiseFrames = 300;
 
 double Rad(double degrees) { return degrees * kGamePi / 180.0; }
@@ -60,7 +59,7 @@ void Fire(GameObject& r, uint32_t t) {
     case kKindSubUnitA:
       if (t % 20 == 10) {
         const double aim = AngleTo(r.x, r.y, g_player.x, g_player.y);
-        for (int i = 0; i < 35; ++i) Bullet(r, aim + i * kRingStep, 3.0);
+        for (int i = 0; i < 35; ++i) Bullet(r, aim + i * 360.0 / 35.0, 3.0);
       }
       break;
     case kKindSubUnitB:
