@@ -23,6 +23,17 @@ struct ModelSystemState {
 
 ModelSystemState& ModelSystem();
 
+struct BaseImage;
+struct EmbeddedImageFile {
+  const uint8_t* data;
+  int size;
+};
+// The embedded image file of default texture 0 (white) or 1 (four greys).
+EmbeddedImageFile ModelDefaultImageFile(int which);
+// The third default texture's image, made in memory: 256 x 8, grey x at
+// column x. 0, or -1 when it cannot be allocated.
+int MakeGreyRampImage(BaseImage* image);
+
 int InitModelSystem();
 int RestoreModelTextures();
 int SetupAllModelMeshBuffers();
