@@ -352,8 +352,19 @@ int DrawTextWithFont(int x, int y, const char* text, uint32_t colour, int handle
     if (left >= right) return 0;
     if (masked) PrepareMaskedDraw(left, top, right, bottom);
   }
-  const int result = font->texture_cache ? FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical)
-                                         : FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
+  int result;
+  if (font->texture_cache && Draw().blend_mode == 3 && !GraphicsDevice().blend_op_capable) {
+    // The whole line is subtracted between the two inversions of its area,
+    // not glyph by glyph.
+    const IntRect area{left, top, right, bottom};
+    SubtractEmulationBegin(&area);
+    result = FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical);
+    SubtractEmulationEnd(&area);
+  } else if (font->texture_cache) {
+    result = FontDrawTextTexture(handle, text, x, y, colour, edge_colour, vertical);
+  } else {
+    result = FontDrawText(handle, text, x, y, colour, edge_colour, vertical);
+  }
   if (masked) ApplyMaskScreenToRect(left, top, right, bottom);
   return result;
 }

@@ -180,6 +180,45 @@ TEST_F(FontTextureDraw, SubtractTextRightOfTheClipIsDroppedBeforeCaching) {
   FontHandleDelete(font);
 }
 
+TEST_F(FontTextureDraw, SubtractTextWithoutReverseSubtractMatchesTheNativeResult) {
+  // Draws a grey box and subtracts a line of text from it; returns the
+  // picture and the device draws the text took.
+  auto draw = [&](bool native, int* draws) {
+    ShutdownGraphicsSystem();
+    ResetGraphicsDeviceForTest();
+    plat::D3DCAPS9 caps = plat::DefaultDeviceCaps();
+    if (!native) caps.PrimitiveMiscCaps &= ~uint32_t(plat::D3DPMISCCAPS_BLENDOP);
+    plat::SetDeviceCapsOverride(&caps);
+    EXPECT_EQ(GraphicsSystemStart(), 0);
+    EXPECT_EQ(GraphicsDevice().blend_op_capable, native ? 1 : 0);
+    SetDrawTarget(-2);
+    const int font = MakeFont(16, 2, -1);
+    DrawFilledBox(0, 0, 200, 40, GetColorCode(0xC0, 0x90, 0x60));
+    // The glyphs go to the cache first, so that only the text's own draws
+    // are counted.
+    DrawTextWithFont(0, 100, "SUBTRACT", GetColorCode(255, 255, 255), font, 0, 0);
+    FlushVertexBatch();
+    const int before = GraphicsDevice().device->draw_call_count();
+    SetBlendModeParam(3, 255);
+    EXPECT_EQ(DrawTextWithFont(4, 4, "SUBTRACT", GetColorCode(0x40, 0x80, 0xFF), font, 0, 0), 0);
+    FlushVertexBatch();
+    *draws = GraphicsDevice().device->draw_call_count() - before;
+    SetBlendModeParam(0, 0);
+    const Picture shot = Screenshot();
+    FontHandleDelete(font);
+    plat::SetDeviceCapsOverride(nullptr);
+    return shot;
+  };
+  int native_draws = 0, emulated_draws = 0;
+  const Picture native = draw(true, &native_draws);
+  const Picture emulated = draw(false, &emulated_draws);
+  int wrong = 0;
+  for (size_t i = 0; i < native.argb.size(); ++i) wrong += native.argb[i] != emulated.argb[i];
+  EXPECT_EQ(wrong, 0);
+  // One inversion of the text's area before the glyphs and one after.
+  EXPECT_EQ(emulated_draws, native_draws + 2);
+}
+
 TEST_F(FontTextureDraw, EmptyClipAndBadHandles) {
   const int font = MakeFont(16, 0, -1);
   SetDrawClipRect(10, 10, 10, 10);
