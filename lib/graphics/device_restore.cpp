@@ -54,6 +54,9 @@ int SetDrawTarget(int handle) {
     return -1;
   }
   DrawSettings& ds = Draw();
+  // Drawing leaves the mask screen while the target changes.
+  const int mask_in_use = Mask().in_use;
+  UpdateMaskDrawTarget(0);
   if (d.direct3d_mode && d.device) {
     FlushVertexBatch();
     EndDeviceScene();
@@ -112,6 +115,7 @@ int SetDrawTarget(int handle) {
   ds.proj_near = dist * 0.1f;
   ds.proj_far = dist + 20000.0f;
   SetViewFov(1.0471975803375244f);
+  UpdateMaskDrawTarget(mask_in_use);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lib/core/memory.h"
+#include "lib/graphics/graphic.h"
 
 namespace {
 
@@ -15,14 +16,16 @@ MaskRecord g_records[kMaskRecordCount] = {};
 MaskState& Mask() { return g_mask; }
 MaskRecord* MaskRecords() { return g_records; }
 
-// Only the outermost bracket would combine the mask with the target; with no
-// mask screen the rectangle has no use, so only the depth is kept.
+// Only the outermost bracket does its work: the rectangle, clipped to the
+// clip rectangle, is where the mask would be laid over the target. With no
+// mask screen in use nothing more follows.
 int PrepareMaskedDraw(int x1, int y1, int x2, int y2) {
-  (void)x1;
-  (void)y1;
-  (void)x2;
-  (void)y2;
-  ++g_mask.nesting;
+  if (++g_mask.nesting != 1) return 0;
+  const int* clip = Draw().clip;
+  IntRect area{x1, y1, x2, y2};
+  const IntRect bounds{clip[0], clip[1], clip[2], clip[3]};
+  ClipRect(&area, &bounds);
+  g_mask.area = area;
   return 0;
 }
 
@@ -32,7 +35,8 @@ int ApplyMaskScreenToRect(int x1, int y1, int x2, int y2) {
   (void)x2;
   (void)y2;
   // An unmatched closing bracket must not drive the depth below zero.
-  if (g_mask.nesting > 0) --g_mask.nesting;
+  if (g_mask.nesting == 0) return 0;
+  --g_mask.nesting;
   return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "lib/core/math3d.h"
 #include "lib/softrender/memimg.h"
 
 struct MaskRecord {
@@ -29,6 +30,7 @@ struct MaskState {
   int32_t in_use;         // use flag and screen made: always 0
   int32_t nesting;        // depth of the draw brackets
   int32_t pending_flush;  // nothing sets it
+  IntRect area;           // the outermost bracket's rectangle, clipped
   MEMIMG image;           // the software mode's mask screen; never made
 };
 

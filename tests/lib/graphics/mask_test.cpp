@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lib/core/memory.h"
+#include "lib/graphics/graphic.h"
 #include "lib/graphics/mask.h"
 
 namespace {
@@ -18,11 +19,21 @@ class MaskHooks : public ::testing::Test {
 };
 
 TEST_F(MaskHooks, BracketsNestAndADrawLeavesTheDepthWhereItWas) {
+  const DrawSettings kept = Draw();
+  const int clip[4] = {3, 1, 8, 6};
+  std::memcpy(Draw().clip, clip, sizeof clip);
   EXPECT_EQ(PrepareMaskedDraw(0, 0, 10, 10), 0);
   EXPECT_EQ(Mask().nesting, 1);
+  // The outermost bracket's rectangle, clipped to the clip rectangle.
+  EXPECT_EQ(Mask().area.left, 3);
+  EXPECT_EQ(Mask().area.top, 1);
+  EXPECT_EQ(Mask().area.right, 8);
+  EXPECT_EQ(Mask().area.bottom, 6);
   // A draw that itself brackets (text made of glyph draws, say).
-  EXPECT_EQ(PrepareMaskedDraw(2, 2, 4, 4), 0);
+  EXPECT_EQ(PrepareMaskedDraw(4, 2, 5, 4), 0);
   EXPECT_EQ(Mask().nesting, 2);
+  EXPECT_EQ(Mask().area.left, 3);
+  Draw() = kept;
   EXPECT_EQ(ApplyMaskScreenToRect(2, 2, 4, 4), 0);
   EXPECT_EQ(Mask().nesting, 1);
   EXPECT_EQ(ApplyMaskScreenToRect(0, 0, 10, 10), 0);
