@@ -25,9 +25,36 @@ void ReleaseBuffer(BufferRecord* r) {
   r->buffer = nullptr;
 }
 
-// This device offers no programmable shaders, so a shader object is never
-// made; the pointer is only cleared.
-void ReleaseShader(DeviceObjectRecord* r) { r->shader = nullptr; }
+void ReleaseShader(DeviceObjectRecord* r) {
+  if (r->shader) r->shader->Release();
+  r->shader = nullptr;
+}
+
+// Whether the byte code's end token lies inside its size, walking it as the
+// device does (comments and instructions carry their lengths), so that the
+// device never reads past the copy.
+bool CodeEndsInside(const uint32_t* code, int words) {
+  int i = 1;
+  while (i < words) {
+    const uint32_t t = code[i];
+    if (t == 0x0000FFFFu) return true;
+    i += 1 + int((t & 0xFFFF) == 0xFFFE ? ((t >> 16) & 0x7FFF) : ((t >> 24) & 0xF));
+  }
+  return false;
+}
+
+// The device's shader object of a record, when the device takes its code.
+void CreateShader(plat::Direct3DDevice9* d, DeviceObjectRecord* r) {
+  ReleaseShader(r);
+  if (!d || !CodeEndsInside(r->code, r->code_size / 4)) return;
+  if (r->vertex_shader) {
+    plat::Direct3DVertexShader9* s = nullptr;
+    if (d->CreateVertexShader(r->code, &s) == plat::D3D_OK) r->shader = s;
+  } else {
+    plat::Direct3DPixelShader9* s = nullptr;
+    if (d->CreatePixelShader(r->code, &s) == plat::D3D_OK) r->shader = s;
+  }
+}
 
 template <typename Table>
 int AddBuffer(Table& table, int element_size, int element_count, int type, bool vertex) {
@@ -130,13 +157,11 @@ int AddDeviceObjectHandle(int vertex_shader, const void* code, int size) {
   memcpy(copy, code, size_t(size));
   r->vertex_shader = vertex_shader != 0;
   r->code = copy;
+  r->code_size = size;
   int handle = g_device_objects.Add(r);
   r->check = uint32_t(HandleCheck(handle));
   r->handle = handle;
-  if (Dev()) {
-    if (r->vertex_shader) Dev()->CreateVertexShader(r->code, &r->shader);
-    else Dev()->CreatePixelShader(r->code, &r->shader);
-  }
+  CreateShader(Dev(), r);
   return handle;
 }
 
@@ -213,9 +238,7 @@ int RecreateDeviceBufferObjects() {
   plat::Direct3DDevice9* d = Dev();
   for (int i = 0; i < g_device_objects.HighWater() && d; i++) {
     DeviceObjectRecord* r = g_device_objects.At(i);
-    if (!r) continue;
-    if (r->vertex_shader) d->CreateVertexShader(r->code, &r->shader);
-    else d->CreatePixelShader(r->code, &r->shader);
+    if (r) CreateShader(d, r);
   }
   return 0;
 }

@@ -29,7 +29,8 @@ struct DeviceObjectRecord {
   int32_t handle;
   int32_t vertex_shader;  // non-zero: vertex shader, 0: pixel shader
   uint32_t* code;         // the byte code, owned
-  void* shader;           // the device's shader object, null while lost
+  int32_t code_size;      // in bytes
+  plat::Direct3DResource* shader;  // the device's shader object, null while lost
 };
 
 constexpr uint32_t kStandardVertexFvf = 0x2D2;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
+#include "lib/graphics/shader_packs.h"
 #include "lib/graphics/graphics_device.h"
 #include "lib/system/window_system.h"
 #include "lib/graphics/graphics_links.h"
@@ -429,10 +430,43 @@ int CreateSubBackBuffer() {
 }
 
 int CreateBrightnessVolumeTexture() {
-  // The device offers no volume textures; nothing in this system binds the
-  // texture, so the device stays usable without it.
-  if (!g_device.device) return -1;
-  return WriteLogLine("RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました\n");
+  GraphicsDeviceState& d = g_device;
+  if (!d.device) return -1;
+  ReleaseAndClear(&d.brightness_volume);
+  constexpr uint32_t kSide = 128;
+  plat::Direct3DVolumeTexture9* source = nullptr;
+  if (d.device->CreateVolumeTexture(kSide, kSide, kSide, 1, 0, plat::D3DFMT_X8R8G8B8, plat::D3DPOOL_DEFAULT,
+                                    &d.brightness_volume, nullptr) != plat::D3D_OK) {
+    d.brightness_volume = nullptr;
+    return WriteLogLine("RGBカラーを輝度を最大にしたRGB値に変換するためのボリュームテクスチャの作成に失敗しました\n");
+  }
+  if (d.device->CreateVolumeTexture(kSide, kSide, kSide, 1, 0, plat::D3DFMT_X8R8G8B8, plat::D3DPOOL_SYSTEMMEM,
+                                    &source, nullptr) != plat::D3D_OK) {
+    ReleaseAndClear(&d.brightness_volume);
+    return WriteLogLine("RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャの作成に失敗しました\n");
+  }
+  plat::D3DLOCKED_BOX box{};
+  if (source->LockBox(0, &box, nullptr, 0) != plat::D3D_OK) {
+    ReleaseAndClear(&source);
+    ReleaseAndClear(&d.brightness_volume);
+    return WriteLogLine("RGBカラーを輝度を最大にしたRGB値に変換するための転送元用ボリュームテクスチャのロックに失敗しました\n");
+  }
+  for (uint32_t z = 0; z < kSide; ++z)
+    for (uint32_t y = 0; y < kSide; ++y) {
+      uint8_t* row = static_cast<uint8_t*>(box.pBits) + size_t(z) * box.SlicePitch + size_t(y) * box.RowPitch;
+      for (uint32_t x = 0; x < kSide; ++x) {
+        uint8_t r = 255, g = 255, b = 255;
+        if (x >= 8 || y >= 8 || z >= 8) ComputeMaxBrightnessRgb(int(2 * x), int(2 * y), int(2 * z), &r, &g, &b);
+        row[4 * x + 0] = b;
+        row[4 * x + 1] = g;
+        row[4 * x + 2] = r;
+        row[4 * x + 3] = 255;
+      }
+    }
+  source->UnlockBox(0);
+  d.device->UpdateTexture(source, d.brightness_volume);
+  ReleaseAndClear(&source);
+  return 0;
 }
 
 int GetShaderModelVersion() {
@@ -527,6 +561,7 @@ void ReleaseDirect3DDevice() {
   ReleaseAndClear(&d.sub_back_buffer);
   ReleaseAndClear(&d.back_buffer);
   ReleaseAndClear(&d.swap_chain);
+  ReleaseAndClear(&d.brightness_volume);
   ReleaseDevice("Direct3DDevice9 の解放 3\n");
   ReleaseAndClear(&d.d3d);
   d.d3d_ex = nullptr;

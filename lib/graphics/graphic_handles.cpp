@@ -8,6 +8,7 @@
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/system/window_system.h"
+#include "lib/graphics/shader_packs.h"
 #include "lib/graphics/device_buffers.h"
 #include "lib/graphics/font.h"
 #include "lib/graphics/graphic.h"
@@ -197,6 +198,7 @@ int TerminateGraphicsSystem() {
   FreeLightHandle(GetDefaultLightHandle());
   ReleaseDirect3DDevice();
   ReleaseScreenMemImgs();
+  FreeShaderPacks();
   d.started = 0;
   return 0;
 }

@@ -31,6 +31,7 @@ struct GraphicsDeviceState {
   plat::Direct3DSurface9* z_buffer;
   int z_buffer_width, z_buffer_height;
   plat::Direct3DSurface9* sub_back_buffer;
+  plat::Direct3DVolumeTexture9* brightness_volume;  // shader path only; nothing binds it
   plat::D3DFORMAT back_buffer_format;
   plat::D3DFORMAT z_format;
   TextureFormatTable texture_formats;
@@ -77,12 +78,6 @@ plat::DirectDraw7* GetDirectDrawObject();
 // The graphics part of the library end: TerminateGraphicsSystem where the
 // graphic handles are part of the build, else the device alone.
 int ShutdownGraphicsSystem();
-// Shader set-up at device creation (the fixed-function path in this build).
-int LoadShaderPacks();
-int CreateShaders();
-int CreateVertexDeclarations();
-int ReleaseShaderObjects();
-int ReleaseVertexDeclarations();
 // Test hook: forgets the device record and the screen settings.
 void ResetGraphicsDeviceForTest();
 
@@ -193,6 +188,8 @@ struct RenderStateCache {
   float vertex_constants[256][4];
   float pixel_constants[32][4];
   int user_constants_selected;
+  plat::Direct3DVertexShader9* current_vertex_shader;
+  plat::Direct3DPixelShader9* current_pixel_shader;
   int stage_count;     // sampler stages the filter setters walk
   int forced_refresh;  // every setter reaches the device once again
   plat::D3DMATRIX view, projection;

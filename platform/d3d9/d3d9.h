@@ -178,6 +178,15 @@ enum : uint32_t {
   D3DTS_VIEW = 2, D3DTS_PROJECTION = 3, D3DTS_TEXTURE0 = 16, D3DTS_WORLD = 256,
 };
 
+// Vertex declarations: element types, methods and usages.
+enum : uint8_t {
+  D3DDECLTYPE_FLOAT1 = 0, D3DDECLTYPE_FLOAT2 = 1, D3DDECLTYPE_FLOAT3 = 2, D3DDECLTYPE_FLOAT4 = 3,
+  D3DDECLTYPE_D3DCOLOR = 4, D3DDECLTYPE_UBYTE4 = 5, D3DDECLTYPE_UNUSED = 17,
+  D3DDECLMETHOD_DEFAULT = 0,
+  D3DDECLUSAGE_POSITION = 0, D3DDECLUSAGE_BLENDWEIGHT = 1, D3DDECLUSAGE_BLENDINDICES = 2,
+  D3DDECLUSAGE_NORMAL = 3, D3DDECLUSAGE_TEXCOORD = 5, D3DDECLUSAGE_COLOR = 10,
+};
+
 // Capability bits the library reads.
 enum : uint32_t {
   D3DPMISCCAPS_TSSARGTEMP = 1u << 10, D3DPMISCCAPS_BLENDOP = 1u << 11,
@@ -259,6 +268,27 @@ struct D3DLOCKED_RECT {
   int32_t Pitch;
   void* pBits;
 };
+
+struct D3DLOCKED_BOX {
+  int32_t RowPitch, SlicePitch;
+  void* pBits;
+};
+struct D3DBOX {
+  uint32_t Left, Top, Right, Bottom, Front, Back;
+};
+struct D3DVOLUME_DESC {
+  D3DFORMAT Format;
+  uint32_t Type, Usage, Pool;
+  uint32_t Width, Height, Depth;
+};
+
+// One element of a vertex declaration; a list ends with D3DDECL_END().
+struct D3DVERTEXELEMENT9 {
+  uint16_t Stream, Offset;
+  uint8_t Type, Method, Usage, UsageIndex;
+};
+constexpr D3DVERTEXELEMENT9 D3DDECL_END() { return {0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0}; }
+constexpr int kMaxDeclarationElements = 64;
 
 struct D3DVIEWPORT9 {
   uint32_t X, Y, Width, Height;
@@ -396,6 +426,69 @@ class Direct3DIndexBuffer9 : public Direct3DResource {
   bool locked_ = false;
 };
 
+// A 3-D texture: each level a box of texels in one colour format, slices
+// one after the other. Only for sampling by shaders, which this device does
+// not run; it can be filled, copied and read back.
+class Direct3DVolumeTexture9 : public Direct3DResource {
+ public:
+  uint32_t GetLevelCount() const { return static_cast<uint32_t>(levels_.size()); }
+  HRESULT GetLevelDesc(uint32_t level, D3DVOLUME_DESC* desc) const;
+  HRESULT LockBox(uint32_t level, D3DLOCKED_BOX* locked, const D3DBOX* box, uint32_t flags);
+  HRESULT UnlockBox(uint32_t level);
+
+ private:
+  friend class Direct3DDevice9;
+  struct Level {
+    uint32_t width, height, depth;
+    int row_pitch, slice_pitch;
+    std::vector<uint8_t> bytes;
+    bool locked;
+  };
+  Direct3DVolumeTexture9(std::shared_ptr<DeviceShared> shared) : Direct3DResource(std::move(shared)) {}
+  D3DFORMAT format_ = D3DFMT_UNKNOWN;
+  uint32_t usage_ = 0, pool_ = 0;
+  std::vector<Level> levels_;
+};
+
+// Shader objects keep the byte code they were made from; the device does not
+// run it (drawing uses the fixed-function pipeline), but holds it, binds it
+// and gives it back.
+class Direct3DShaderCode : public Direct3DResource {
+ public:
+  // Copies the code into data (null: only the size) and its size in bytes.
+  HRESULT GetFunction(void* data, uint32_t* size) const;
+  const std::vector<uint32_t>& tokens() const { return tokens_; }
+
+ protected:
+  Direct3DShaderCode(std::shared_ptr<DeviceShared> shared, std::vector<uint32_t> tokens)
+      : Direct3DResource(std::move(shared)), tokens_(std::move(tokens)) {}
+
+ private:
+  std::vector<uint32_t> tokens_;
+};
+class Direct3DVertexShader9 : public Direct3DShaderCode {
+ private:
+  friend class Direct3DDevice9;
+  using Direct3DShaderCode::Direct3DShaderCode;
+};
+class Direct3DPixelShader9 : public Direct3DShaderCode {
+ private:
+  friend class Direct3DDevice9;
+  using Direct3DShaderCode::Direct3DShaderCode;
+};
+
+class Direct3DVertexDeclaration9 : public Direct3DResource {
+ public:
+  // The elements with the end marker; count gets their number.
+  HRESULT GetDeclaration(D3DVERTEXELEMENT9* elements, uint32_t* count) const;
+
+ private:
+  friend class Direct3DDevice9;
+  Direct3DVertexDeclaration9(std::shared_ptr<DeviceShared> shared, std::vector<D3DVERTEXELEMENT9> elements)
+      : Direct3DResource(std::move(shared)), elements_(std::move(elements)) {}
+  std::vector<D3DVERTEXELEMENT9> elements_;
+};
+
 class Direct3DSwapChain9 : public Direct3DResource {
  public:
   // Shows the back buffer: source rectangle of the back buffer (null: all)
@@ -477,14 +570,25 @@ class Direct3DDevice9 : public Direct3DResource {
   HRESULT SetScissorRect(const RECT* rect);
   HRESULT GetScissorRect(RECT* rect) const;
 
-  // Programmable shaders are not offered (shader versions 0): creation fails,
-  // only null can be set, constants are accepted and ignored.
-  HRESULT CreateVertexShader(const uint32_t* code, void** out);
-  HRESULT CreatePixelShader(const uint32_t* code, void** out);
-  HRESULT SetVertexShader(void* shader);
-  HRESULT SetPixelShader(void* shader);
+  // Programmable shaders: objects holding byte code of a version the
+  // capabilities allow, bound and given back, with their constant registers
+  // (256 vertex, 32 pixel). Drawing stays on the fixed-function pipeline.
+  HRESULT CreateVertexShader(const uint32_t* code, Direct3DVertexShader9** out);
+  HRESULT CreatePixelShader(const uint32_t* code, Direct3DPixelShader9** out);
+  HRESULT SetVertexShader(Direct3DVertexShader9* shader);
+  HRESULT SetPixelShader(Direct3DPixelShader9* shader);
+  HRESULT GetVertexShader(Direct3DVertexShader9** out);
+  HRESULT GetPixelShader(Direct3DPixelShader9** out);
   HRESULT SetVertexShaderConstantF(uint32_t first, const float* data, uint32_t count);
   HRESULT SetPixelShaderConstantF(uint32_t first, const float* data, uint32_t count);
+  HRESULT GetVertexShaderConstantF(uint32_t first, float* data, uint32_t count) const;
+  HRESULT GetPixelShaderConstantF(uint32_t first, float* data, uint32_t count) const;
+  HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, Direct3DVertexDeclaration9** out);
+  HRESULT SetVertexDeclaration(Direct3DVertexDeclaration9* declaration);
+  HRESULT CreateVolumeTexture(uint32_t width, uint32_t height, uint32_t depth, uint32_t levels,
+                              uint32_t usage, D3DFORMAT format, uint32_t pool,
+                              Direct3DVolumeTexture9** out, void* shared);
+  HRESULT UpdateTexture(Direct3DVolumeTexture9* source, Direct3DVolumeTexture9* dest);
 
   HRESULT DrawPrimitiveUP(uint32_t type, uint32_t primitive_count, const void* vertices,
                           uint32_t stride);
@@ -517,6 +621,7 @@ class Direct3DDevice9 : public Direct3DResource {
   Direct3DDevice9(std::shared_ptr<DeviceShared> shared);
   ~Direct3DDevice9() override;
   HRESULT Init(const D3DPRESENT_PARAMETERS& params, uint32_t behaviour, bool recording_only);
+  void ReleaseShaderBindings();
   HRESULT PresentFrom(Direct3DSurface9* back, const RECT* source, const RECT* dest,
                       WindowHandle window);
   HRESULT DrawVertices(uint32_t type, uint32_t primitive_count, const uint8_t* vertices,
@@ -535,6 +640,11 @@ class Direct3DDevice9 : public Direct3DResource {
   Direct3DVertexBuffer9* stream_ = nullptr;    // referenced
   uint32_t stream_offset_ = 0, stream_stride_ = 0;
   Direct3DIndexBuffer9* indices_ = nullptr;    // referenced
+  Direct3DVertexShader9* vertex_shader_ = nullptr;        // referenced
+  Direct3DPixelShader9* pixel_shader_ = nullptr;          // referenced
+  Direct3DVertexDeclaration9* declaration_ = nullptr;     // referenced
+  float vertex_constants_[256][4] = {};
+  float pixel_constants_[32][4] = {};
   std::unique_ptr<DeviceState> state_;
 };
 
@@ -587,13 +697,23 @@ HRESULT Direct3DCreate9Ex(uint32_t sdk_version, Direct3D9** out);
 
 // The capabilities every device reports; null restores the defaults
 // (textures to 2048, no power-of-two restriction, BLENDOP on, no TEMP
-// register, shader versions 0).
+// register, shader versions 0 unless the shader-2.0 setting below is on).
 D3DCAPS9 DefaultDeviceCaps();
 void SetDeviceCapsOverride(const D3DCAPS9* caps);
+// The device setting for the shader path: with it the default capabilities
+// report vertex and pixel shaders 2.0 (so the library unpacks its shader
+// packs and makes its shader objects; drawing stays fixed-function). Off
+// unless the environment variable RORUD_D3D_SHADER_MODEL is "2" at the first
+// look, or a test switches it.
+void SetShaderModel2Reported(bool on);
+bool ShaderModel2Reported();
 // Switches the runtime module, the Ex entry point, or device creation off.
 void SetDirect3DRuntimeAvailable(bool available);
 void SetDirect3DExAvailable(bool available);
 void SetDeviceCreationFails(bool fails);
+// Refuses devices asked for with hardware or mixed vertex processing, so
+// that the library falls back to software vertex processing.
+void SetHardwareVertexProcessingFails(bool fails);
 // Formats that CheckDeviceFormat refuses in addition to the built-in rule.
 void SetRefusedFormats(const std::vector<D3DFORMAT>& formats);
 // The adapter's desktop mode and display modes are the window layer's desktop

@@ -117,6 +117,7 @@ Direct3DDevice9::~Direct3DDevice9() {
   Assign<Direct3DSurface9>(&depth_stencil_, nullptr);
   Assign<Direct3DVertexBuffer9>(&stream_, nullptr);
   Assign<Direct3DIndexBuffer9>(&indices_, nullptr);
+  ReleaseShaderBindings();
   if (swap_chain_) {
     swap_chain_->device_ = nullptr;
     swap_chain_->Release();
@@ -709,38 +710,6 @@ HRESULT Direct3DDevice9::GetScissorRect(RECT* rect) const {
   if (!rect) return D3DERR_INVALIDCALL;
   *rect = state_->scissor;
   return D3D_OK;
-}
-
-HRESULT Direct3DDevice9::CreateVertexShader(const uint32_t* code, void** out) {
-  Record("CreateVertexShader");
-  if (out) *out = nullptr;
-  return D3DERR_INVALIDCALL;
-}
-
-HRESULT Direct3DDevice9::CreatePixelShader(const uint32_t* code, void** out) {
-  Record("CreatePixelShader");
-  if (out) *out = nullptr;
-  return D3DERR_INVALIDCALL;
-}
-
-HRESULT Direct3DDevice9::SetVertexShader(void* shader) {
-  Record("SetVertexShader", shader);
-  return shader ? D3DERR_INVALIDCALL : D3D_OK;
-}
-
-HRESULT Direct3DDevice9::SetPixelShader(void* shader) {
-  Record("SetPixelShader", shader);
-  return shader ? D3DERR_INVALIDCALL : D3D_OK;
-}
-
-HRESULT Direct3DDevice9::SetVertexShaderConstantF(uint32_t first, const float* data, uint32_t count) {
-  Record("SetVertexShaderConstantF", first, count);
-  return data && uint64_t(first) + count <= 256 ? D3D_OK : D3DERR_INVALIDCALL;
-}
-
-HRESULT Direct3DDevice9::SetPixelShaderConstantF(uint32_t first, const float* data, uint32_t count) {
-  Record("SetPixelShaderConstantF", first, count);
-  return data && uint64_t(first) + count <= 32 ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
 // ---- Drawing ----

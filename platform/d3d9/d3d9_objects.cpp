@@ -18,6 +18,7 @@ bool g_runtime_available = true;
 bool g_runtime_loaded = false;
 bool g_ex_available = true;
 bool g_creation_fails = false;
+bool g_hardware_vp_fails = false;
 bool g_caps_overridden = false;
 D3DCAPS9 g_caps_override;
 std::vector<D3DFORMAT> g_refused_formats;
@@ -103,8 +104,8 @@ D3DCAPS9 DefaultDeviceCaps() {
   c.MaxPrimitiveCount = 0xFFFFF;
   c.MaxVertexIndex = 0xFFFFFF;
   c.MaxStreams = 1;
-  c.VertexShaderVersion = 0;
-  c.PixelShaderVersion = 0;
+  c.VertexShaderVersion = ShaderModel2Reported() ? 0xFFFE0200u : 0;
+  c.PixelShaderVersion = ShaderModel2Reported() ? 0xFFFF0200u : 0;
   c.NumSimultaneousRTs = 1;
   return c;
 }
@@ -119,6 +120,7 @@ D3DCAPS9 CurrentDeviceCaps() { return g_caps_overridden ? g_caps_override : Defa
 void SetDirect3DRuntimeAvailable(bool available) { g_runtime_available = available; }
 void SetDirect3DExAvailable(bool available) { g_ex_available = available; }
 void SetDeviceCreationFails(bool fails) { g_creation_fails = fails; }
+void SetHardwareVertexProcessingFails(bool fails) { g_hardware_vp_fails = fails; }
 void SetRefusedFormats(const std::vector<D3DFORMAT>& formats) { g_refused_formats = formats; }
 int LiveDirect3DObjectCount() { return g_live_objects.load(); }
 void SetForceGenericSpans(bool force) { g_force_generic_spans = force; }
@@ -460,6 +462,7 @@ HRESULT Direct3D9::CreateDeviceCommon(uint32_t adapter, uint32_t type, uint32_t 
   if (vp != D3DCREATE_SOFTWARE_VERTEXPROCESSING && vp != D3DCREATE_HARDWARE_VERTEXPROCESSING &&
       vp != D3DCREATE_MIXED_VERTEXPROCESSING)
     return D3DERR_INVALIDCALL;
+  if (g_hardware_vp_fails && vp != D3DCREATE_SOFTWARE_VERTEXPROCESSING) return D3DERR_NOTAVAILABLE;
   D3DPRESENT_PARAMETERS p = *params;
   if (p.BackBufferFormat == D3DFMT_UNKNOWN && p.Windowed) p.BackBufferFormat = Desktop().Format;
   if (!IsDisplayFormat(p.BackBufferFormat) || IsRefused(p.BackBufferFormat)) return D3DERR_INVALIDCALL;
