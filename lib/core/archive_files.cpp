@@ -77,12 +77,6 @@ OpenFileRecord* ToFile(FileHandle handle) {
   return g_files[slot];
 }
 
-void ReleaseArchive(int slot) {
-  if (slot >= 0 && slot < kMaxCachedArchives && g_cache[slot] && g_cache[slot]->use_count > 0) {
-    --g_cache[slot]->use_count;
-  }
-}
-
 void UpperExtension(char* out) {
   const char* ext = GetArchiveExtension();
   size_t i = 0;
@@ -257,6 +251,12 @@ void CloseUnusedArchives() {
 int ArchiveCacheEnd() {
   CloseUnusedArchives();
   return 0;
+}
+
+void ReleaseArchive(int slot) {
+  if (slot >= 0 && slot < kMaxCachedArchives && g_cache[slot] && g_cache[slot]->use_count > 0) {
+    --g_cache[slot]->use_count;
+  }
 }
 
 int GetArchiveCacheUseCount(int slot) {

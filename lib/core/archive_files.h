@@ -36,6 +36,8 @@ const char* GetArchiveExtension();
 int FindArchiveForPath(const char* path, int* slot, char* archive_path, char* rest);
 // Opens (or takes from the cache) the archive at path; the cache slot or -1.
 int OpenArchiveCached(int hint, const char* path, int read_whole, int no_wait);
+// Lowers a cache slot's use count (not below 0), as closing a file does.
+void ReleaseArchive(int slot);
 // Closes every cached archive that no file or search uses.
 void CloseUnusedArchives();
 int ArchiveCacheEnd();

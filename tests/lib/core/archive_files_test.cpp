@@ -137,7 +137,11 @@ TEST_F(ArchiveFiles, CacheIsSharedAndUnusedArchivesClose) {
   EXPECT_EQ(FindArchiveForPath("grp/none/x", &slot, nullptr, rest), 0);  // remembered folder
   EXPECT_STREQ(rest, "none/x");
   EXPECT_EQ(GetArchiveCacheUseCount(slot), 3);
+  const int held = slot;
   EXPECT_EQ(FindArchiveForPath("nothing/x", &slot, nullptr, rest), -1);
+  // The three uses taken here end, so that the archive closes with the rest.
+  for (int i = 0; i < 3; ++i) ReleaseArchive(held);
+  EXPECT_EQ(GetArchiveCacheUseCount(held), 0);
 }
 
 TEST_F(ArchiveFiles, BadHandlesAreRefused) {
