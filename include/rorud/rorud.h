@@ -41,6 +41,12 @@ int ChangeWindowMode(int flag);
 int SetWindowScale(double x, double y);
 // 1: keep running (frames, sound, input) while the window is inactive.
 int SetRunInactiveFlag(int flag);
+int GetRunInactiveFlag();
+// 1 while the application is the active one.
+int IsAppActive();
+// The window scale in force (x and y when not null; 1.0 in full screen);
+// returns the horizontal one.
+double GetWindowScale(double* x, double* y);
 
 // ===== Log and memory ===========================================================
 
@@ -145,6 +151,13 @@ int ConfigureScreenMode(int width, int height, int colour_bits, int refresh_rate
 int GetScreenSize(int* width, int* height);
 int GetScreenColorBits();
 int IsFullScreenMode();
+// Changes the screen mode of the running library (-1 keeps a value as it
+// is); with force 1 the graphics are rebuilt even for the mode in force.
+// 0, -1 refused, -2 the 640 x 480 x 16 fallback was taken.
+int ChangeScreenMode(int width, int height, int colour_bits, int force, int refresh_rate);
+// The screen size and colour depth the program draws for (320 x 240 while
+// that size is shown doubled).
+int GetLogicalScreenSize(int* width, int* height, int* colour_bits);
 
 // A display mode of the desktop (16 bytes).
 struct DisplayModeRecord {
@@ -247,6 +260,50 @@ int DrawBoxOutline(int x1, int y1, int x2, int y2, uint32_t colour);
 // Fills a whole graphic with r, g, b (a is used by render-target graphics of
 // the device only); -1 for a bad handle.
 int FillGraphic(int handle, int r, int g, int b, int a);
+
+// The draw target in force: a graphic handle, or -2 (back screen), -4 (front
+// screen, shown by a timer), -3 and -5 (the screen).
+int GetDrawTarget();
+// The texture filter in force (0 nearest, 1 bilinear, 2 anisotropic).
+int GetDrawFilterMode();
+// 1 while graphics are being made to show a movie's frames.
+int GetMovieTextureFlag();
+// The function that refills graphics after the device was rebuilt (null:
+// the library's own, which reloads every graphic from where it came from).
+int SetGraphicsRestoreCallback(int (*callback)());
+// 1 when a restore function is registered (the library's own counts).
+int IsRestoreCallbackSet();
+
+// ---- 3-D settings: fog, matrices, lights and projection ---------------------------
+
+// A 4 x 4 matrix of floats, row-major, applied to row vectors (the
+// translation in the fourth row); views and projections are left-handed with
+// depth 0 to 1.
+struct Matrix4 {
+  float m[16];
+};
+// Fog: mode (0 off), colour, start and end distances.
+int SetFogMode(int mode);
+int SetFogRgb(int r, int g, int b);
+int SetFogRange(float start, float end);
+int SetWorldMatrix(const Matrix4* m);
+int SetViewMatrix(const Matrix4* m);
+// The projection and the second matrix after it.
+int SetTransformMatrixFirst(const Matrix4* m);
+int SetTransformMatrixSecond(const Matrix4* m);
+// Lights: a new enabled light with the defaults, a directional light (its
+// direction normalised), and their deletion (every light but the default).
+int NewLightHandle();
+int CreateDirectionalLight(float x, float y, float z);
+int FreeLightHandle(int handle);
+int FreeAllLightHandles();
+// The projection: near and far planes, the vertical field of view in
+// radians, or a whole matrix of the caller's; its centre on the draw target.
+int SetupProjection();
+int SetViewNearFar(float near_z, float far_z);
+int SetViewFov(float fov);
+int SetProjectionMatrix(const Matrix4* m);
+int SetProjectionCentre(float x, float y);
 
 // ===== Fonts =====================================================================
 

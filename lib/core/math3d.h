@@ -9,9 +9,8 @@
 
 #include <cstdint>
 
-struct Matrix4 {
-  float m[16];
-};
+#include "rorud/rorud.h"  // Matrix4
+
 
 struct Vector3 {
   float x, y, z;

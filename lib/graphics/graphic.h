@@ -145,7 +145,6 @@ int RewriteGraphicFromImage(BaseImage* image, BaseImage* alpha_image, int handle
 int ImageToGraphicHelper(BaseImage* image, int handle);
 int CopyDrawScreenToGraphic(int source, int x1, int y1, int x2, int y2, int dx, int dy, int handle);
 int RestoreAllGraphics();
-int SetGraphicsRestoreCallback(int (*callback)());
 int RunRestoreCallback();
 int SetGraphicImageSource(int handle, const char* file_name, const void* memory_image, int memory_size,
                           const void* alpha_memory_image, int alpha_memory_size, const BaseImage* base_image,
@@ -159,7 +158,6 @@ int GetRestoreFileLoadCount();
 int RestoreGraphicsDevice(int width, int height, int colour_bits, int refresh_rate, int mode);
 int RestoreGraphicsDeviceDefault();
 int RecreateDeviceResources();
-int GetDrawTarget();
 int InitVertexBatchBuffers();
 int SetDefaultRenderStates();
 int FrontScreenTimerProc();
@@ -231,13 +229,6 @@ int SetDrawBrightPacked(uint32_t rgb);
 int SetDrawFilterMode(int mode);
 int SetDrawBlendImage(int handle, int border_param, int border_range);
 int SetDrawClipRect(int x1, int y1, int x2, int y2);
-int SetFogMode(int mode);
-int SetFogRgb(int r, int g, int b);
-int SetFogRange(float start, float end);
-int SetWorldMatrix(const Matrix4* m);
-int SetViewMatrix(const Matrix4* m);
-int SetTransformMatrixFirst(const Matrix4* m);
-int SetTransformMatrixSecond(const Matrix4* m);
 int SetRenderTargetSurface(void* surface, int internal_switch);
 void ForgetRenderTargetSurface();
 float* SetFloat4(float* out, float a, float b, float c, float d);
@@ -263,21 +254,12 @@ struct LightRecord {
   int32_t enabled;
   int32_t changed;
 };
-int NewLightHandle();
-int CreateDirectionalLight(float x, float y, float z);
-int FreeLightHandle(int handle);
-int FreeAllLightHandles();
 LightRecord* LightHandleToRecord(int handle);
 LightRecord* LightRecordAt(int slot);
 int GetLightHighWater();
 int GetLightCount();
 int GetDefaultLightHandle();
 int& LightsChangedFlag();
-int SetupProjection();
-int SetViewNearFar(float near_z, float far_z);
-int SetViewFov(float fov);
-int SetProjectionMatrix(const Matrix4* m);
-int SetProjectionCentre(float x, float y);
 int UpdateViewProjection();
 int ResetDrawSettings();
 // The material (17 floats) and its changed flag.

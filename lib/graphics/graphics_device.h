@@ -91,10 +91,8 @@ struct ScreenSettings {
 };
 ScreenSettings& Screen();
 
-int ChangeScreenMode(int width, int height, int colour_bits, int force, int refresh_rate);
 int ChangeDisplayResolution();
 int MeasureRefreshPeriod();
-int GetLogicalScreenSize(int* width, int* height, int* colour_bits);
 int SetDisplayEmulationFlag(int flag);
 int IsDisplayModeAvailable(int width, int height, int colour_bits);
 void EnumDisplayModes(DisplayModeRecord** list, int* count);
@@ -150,13 +148,8 @@ GraphicsSettings& GraphicsConfig();
 // The creation settings back to their defaults (the draw-settings reset at
 // every graphics start); the vertical-blank setting stays.
 void ResetGraphicsCreationSettings();
-int GetMovieTextureFlag();
 void SetMovieTextureFlag(int flag);
 void* ClearGraphicsParamBlock(void* block);
-// The draw filter mode in force (0 nearest, 1 bilinear, 2 anisotropic).
-int GetDrawFilterMode();
-// 1 when a restore callback is registered (the default one counts).
-int IsRestoreCallbackSet();
 // Draws the rectangle (x, y, width, height) of a graphic stretched onto the
 // float rectangle (x1, y1)-(x2, y2) through a derived graphic made for the
 // draw and deleted after it. 0, or -1 when the rectangle cannot be cut.
