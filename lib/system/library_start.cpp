@@ -237,7 +237,9 @@ int LibraryStartCore() {
   LoadModule(kDwmapi);
   LoadModule(kUser32);
 
-  Step("SetGraphicsRestoreCallback -");
+  // The library's own restore routine until the program registers one.
+  Step("SetGraphicsRestoreCallback");
+  SetGraphicsRestoreCallback(nullptr);
 
   Step("CoInitialize");
   if (g_com_initialised == 0) {
@@ -272,7 +274,11 @@ int LibraryStartCore() {
   }
   Step("ScreenLogStart");
   ScreenLogStart();
-  Step("SetDrawTarget -");
+  // The back screen first, so that the front screen's set-up starts from
+  // the screen's own size and camera.
+  Step("SetDrawTarget");
+  SetDrawTarget(-2);
+  SetDrawTarget(-4);
   Step("InitModelSystem");
   InitModelSystem();
 

@@ -110,6 +110,10 @@ TEST_F(LibraryFixture, StartAndEndRunTheirStepsInOrder) {
   std::vector<std::string> names;
   for (const std::string& s : start) names.push_back(s.substr(0, s.find(' ')));
   EXPECT_EQ(names, start_order);
+  // The start leaves the library's own restore routine and the front screen
+  // (reached through the back screen) in force.
+  EXPECT_EQ(IsRestoreCallbackSet(), 1);
+  EXPECT_EQ(GetDrawTarget(), -4);
 
   g_steps.clear();
   ASSERT_EQ(LibraryEnd(), 0);
