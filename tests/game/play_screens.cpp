@@ -130,6 +130,32 @@ void PlayBossFight(void (*create)(GameObject&), uint32_t phase, int frames) {
   }
 }
 
+void PlayBossEntry(void (*create)(GameObject&), uint32_t step, int frames_shown) {
+  g_game.levels[kLevelScene] = 99;  // no scene: the play field alone
+  for (GameObject& e : g_enemies) {
+    if (e.in_use != 0) RemoveObject(e);
+  }
+  for (GameObject& b : g_enemy_bullets) {
+    if (b.in_use != 0) RemoveObject(b);
+  }
+  for (GameObject& i : g_items) {
+    if (i.in_use != 0) RemoveObject(i);
+  }
+  g_game.talk.talk_mode = 1;  // as the stage turns it on before the boss comes
+  g_game.opponent_portrait_set = 2;
+  const uint32_t index = FindFreeEnemy();
+  if (index == kPoolFull) return;
+  GameObject& boss = g_enemies[index];
+  create(boss);
+  SetInput(0, 0, 0, 0);
+  int shown = 0;
+  for (int f = 0; f < 5000 && g_stop_flag == 0 && shown < frames_shown; ++f) {
+    g_player_status.bomb_invulnerable_timer = 2;
+    LogicStep();
+    if (boss.state == kBossEntry && boss.sub_state == step) ++shown;
+  }
+}
+
 void RunScreenTour(const std::function<void(const std::string& name)>& shot) {
   g_game.levels[kLevelScene] = kSceneBoot;
   for (int f = 0; f < 200; ++f) ScreenFrame();

@@ -40,6 +40,12 @@ bool PlayToMidWave(uint32_t scene = 3);
 // holding still and untouched, so that its volleys fill the field.
 void PlayBossFight(void (*create)(GameObject&), uint32_t phase, int frames);
 
+// On the stage's play field, emptied of enemies, bullets and items: the boss
+// made by `create` comes on with talk mode on, as a stage brings it, and runs
+// its entry until its dialogue step `step` has shown for `frames_shown`
+// frames.
+void PlayBossEntry(void (*create)(GameObject&), uint32_t step, int frames_shown);
+
 // The screens in one run from the boot scene: "title" (frame 200),
 // "high_score", "mid_wave" (play with the panel), "pause", then stage 2:
 // "stage2_wave", "boss2a" and "boss2b" (each boss with its gauge and

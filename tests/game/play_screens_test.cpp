@@ -263,12 +263,14 @@ struct Fight {
 };
 
 // A later stage's screens: a wave frame with its enemies and bullets at
-// their places, and each boss fight with its bullets, its gauge bar and its
-// caption.
+// their places (unless `wave_file` is null), and each boss fight with its
+// bullets, its gauge bar and its caption.
 void CheckStageScreens(uint32_t scene, const char* wave_file, std::initializer_list<Fight> fights) {
   LoadCommonResources();
   LoadSoundEffects();
-  ASSERT_TRUE(gametest::PlayToMidWave(scene));
+  // Without a wave picture the stage is only set up: played through its wave.
+  const bool mid_wave = gametest::PlayToMidWave(scene);
+  if (wave_file != nullptr) ASSERT_TRUE(mid_wave);
   ASSERT_EQ(g_stop_flag, 0) << g_error_text;
   DrawState state;
   auto draw = [&](const std::function<void()>& change) {
@@ -290,11 +292,14 @@ void CheckStageScreens(uint32_t scene, const char* wave_file, std::initializer_l
     const Frame640 without = draw([=] { Hide(records, n); });
     ExpectLayerAtItsObjects(full, without, places, what);
   };
-  state.Save();
-  Frame640 full = draw([] {});
-  gametest::SaveScreenshot(wave_file);
-  layer(full, g_enemies, kEnemyPoolSize, wave_file);
-  layer(full, g_enemy_bullets, kEnemyBulletPoolSize, wave_file);
+  Frame640 full;
+  if (wave_file != nullptr) {
+    state.Save();
+    full = draw([] {});
+    gametest::SaveScreenshot(wave_file);
+    layer(full, g_enemies, kEnemyPoolSize, wave_file);
+    layer(full, g_enemy_bullets, kEnemyBulletPoolSize, wave_file);
+  }
 
   for (const Fight& fight : fights) {
     gametest::PlayBossFight(fight.create, fight.phase, 240);
@@ -340,6 +345,33 @@ TEST_F(PlayScreens, Stage3WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
                     {Fight{CreateBoss3A, 1, "boss3a_fight.png", kBoss3A},
                      Fight{CreateBoss3B, 5, "boss3b_fight.png", kBoss3B}});
   if (g_game.music_caption.on != 0) EXPECT_EQ(g_game.music_caption.text, kStage3MusicCredit);
+}
+
+// Boss 4 in its last phase, the game's densest, with its field full.
+TEST_F(PlayScreens, Stage4WaveAndBoss4DensestPhaseShowTheirLayersGaugeAndCaption) {
+  CheckStageScreens(kSceneStage1 + 3, "stage4_wave.png",
+                    {Fight{CreateBoss4, 5, "boss4_fight.png", kBoss4}});
+  size_t bullets = 0;
+  for (const GameObject& b : g_enemy_bullets) bullets += b.in_use != 0;
+  EXPECT_GT(bullets, 600u);
+
+  // The boss's entry talk: the boss's three lines over its portrait, the
+  // player's portrait dimmed behind.
+  gametest::PlayBossEntry(CreateBoss4, 13, 60);
+  DrawFrame();
+  const Frame640 talk = Present();
+  gametest::SaveScreenshot("boss4_talk.png");
+  EXPECT_EQ(g_game.talk.right_speaks, 1);
+  EXPECT_EQ(g_game.talk.right_lines[2], kBossStories[kBoss4].entry->steps[3].lines[2]);
+  // The speech window's text rows are lit.
+  EXPECT_GT(talk.Mean(26, 340, 400, 420), 20.0);
+}
+
+// Stage 5, which the game never enters by itself: its boss's last phase.
+// (Its one thin wave never holds enemies, bullets and items at once.)
+TEST_F(PlayScreens, Stage5Boss5ShowsItsLayersGaugeAndCaption) {
+  CheckStageScreens(kSceneStage1 + 4, nullptr,
+                    {Fight{CreateBoss5, 5, "boss5_fight.png", kBoss5}});
 }
 
 }  // namespace
