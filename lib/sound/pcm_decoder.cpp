@@ -64,14 +64,13 @@ struct ConverterEntry {
 };
 
 // In trial order: WAVE, ACM WAVE, OGG, MP3 through the ACM, MP3 through the
-// filter graph. Entries without an open function are not built in: MP3 files
-// the compression manager cannot take have no second decoder here.
+// filter graph.
 const ConverterEntry kConverters[5] = {
     {kPcmDisableWave, &OpenPcmDecoderWave, true},
     {kPcmDisableAcmWave, &OpenPcmDecoderAcm, true},
     {kPcmDisableOgg, &OpenPcmDecoderOgg, true},
     {kPcmDisableMp3Acm, &OpenPcmDecoderMp3Acm, false},
-    {kPcmDisableMp3Graph, nullptr, false},
+    {kPcmDisableMp3Graph, &OpenPcmDecoderMp3, false},
 };
 
 bool KindUsable(int32_t kind) {

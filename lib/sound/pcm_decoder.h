@@ -8,6 +8,7 @@
 #include "lib/core/stream.h"
 #include "platform/audio/acm.h"
 #include "platform/audio/dsound.h"
+#include "platform/media/media.h"
 
 // The stream a converter reads; it stays the caller's (never closed here).
 struct SoundStream {
@@ -118,6 +119,14 @@ struct MpegFrameInfo {
 };
 // 0, -1 for a reserved field, -2 without frame sync.
 int ParseMpegAudioHeader(const uint8_t header[4], MpegFrameInfo* info);
+
+// The MP3 converter through a filter graph, and what it hands the graph.
+int OpenPcmDecoderMp3(PcmDecoderRecord* record);
+plat::HResult StoreMp3PcmSample(plat::IMediaSample* sample, plat::ReferenceTime* start, plat::ReferenceTime* stop,
+                                int32_t media_type_changed, void* context);
+// The first pin of the filter in the given direction (0 input, 1 output),
+// with a reference; null when there is none.
+plat::IPin* FindFilterPin(plat::IBaseFilter* filter, int direction);
 
 // The Ogg Vorbis converter.
 int OpenPcmDecoderOgg(PcmDecoderRecord* record);

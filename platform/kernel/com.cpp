@@ -4,6 +4,7 @@
 
 #include "platform/input/dinput.h"
 #include "platform/audio/dsound.h"
+#include "platform/media/graph.h"
 
 namespace plat {
 namespace {
@@ -19,6 +20,8 @@ const ClassEntry kClasses[] = {
     {&kCLSID_DirectSound, &CreateDirectSoundInstance},
     {&kCLSID_DirectInput, &CreateDirectInputInstance7},
     {&kCLSID_DirectInput8, &CreateDirectInputInstance8},
+    {&kCLSID_FilterGraph, &CreateFilterGraphInstance},
+    {&kCLSID_NullRenderer, &CreateNullRendererInstance},
 };
 
 }  // namespace

@@ -1,0 +1,214 @@
+// platform/media/ffmpeg_splitter.cpp - the demultiplexer over libavformat:
+// reads its input through the upstream IAsyncReader, offers the first audio
+// and the first video stream as coded packets with their times, and seeks.
+#include <cstring>
+#include <mutex>
+
+#include "platform/media/ffmpeg_common.h"
+#include "platform/media/pull_source.h"
+
+namespace plat {
+
+void QuietFfmpegLog() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+D_CMediaType CodedStreamType(const AVCodecParameters* p, AVRational time_base) {
+  D_CMediaType type;
+  type.majortype = p->codec_type == AVMEDIA_TYPE_VIDEO ? kMEDIATYPE_Video : kMEDIATYPE_Audio;
+  type.subtype = kMEDIASUBTYPE_CodedPackets;
+  type.formattype = kFORMAT_CodedStream;
+  type.bFixedSizeSamples = 0;
+  type.lSampleSize = 0;
+  CodedStreamFormat f{};
+  f.codec_id = static_cast<int32_t>(p->codec_id);
+  f.sample_rate = p->sample_rate;
+  f.channels = p->ch_layout.nb_channels;
+  f.width = p->width;
+  f.height = p->height;
+  f.bits_per_coded_sample = p->bits_per_coded_sample;
+  f.block_align = p->block_align;
+  f.time_base_num = time_base.num;
+  f.time_base_den = time_base.den;
+  f.bit_rate = p->bit_rate;
+  f.extradata_size = p->extradata != nullptr && p->extradata_size > 0 ? static_cast<uint32_t>(p->extradata_size) : 0;
+  type.format.resize(sizeof(f) + f.extradata_size);
+  std::memcpy(type.format.data(), &f, sizeof(f));
+  if (f.extradata_size > 0) std::memcpy(type.format.data() + sizeof(f), p->extradata, f.extradata_size);
+  return type;
+}
+
+bool ReadCodedStreamType(const D_CMediaType& type, CodedStreamFormat* format, const uint8_t** extradata) {
+  if (!(type.subtype == kMEDIASUBTYPE_CodedPackets) || !(type.formattype == kFORMAT_CodedStream)) return false;
+  if (type.format.size() < sizeof(CodedStreamFormat)) return false;
+  std::memcpy(format, type.format.data(), sizeof(*format));
+  if (type.format.size() - sizeof(CodedStreamFormat) < format->extradata_size) return false;
+  *extradata = type.format.data() + sizeof(CodedStreamFormat);
+  return true;
+}
+
+namespace {
+
+// {52524D03-0001-4D45-4449-41535054 0001}
+constexpr Guid kCLSID_FfmpegSplitter = {0x52524D03, 0x0001, 0x4D45, {0x44, 0x49, 0x41, 0x53, 0x50, 0x54, 0x00, 0x01}};
+constexpr int kIoBufferSize = 32768;
+
+class FfmpegSplitter : public PullSourceFilter {
+ public:
+  FfmpegSplitter() : PullSourceFilter("Media Splitter", kCLSID_FfmpegSplitter) {}
+  ~FfmpegSplitter() override {
+    Stop();
+    Close();
+  }
+
+  bool AcceptsInput(const D_CMediaType& type) override { return type.majortype == kMEDIATYPE_Stream; }
+
+  HResult Open(const D_CMediaType& type) override {
+    QuietFfmpegLog();
+    Close();
+    position_ = 0;
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+    if (buffer == nullptr) return kE_OUTOFMEMORY;
+    io_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &ReadPacket, nullptr, &SeekInput);
+    if (io_ == nullptr) {
+      av_free(buffer);
+      return kE_OUTOFMEMORY;
+    }
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) {
+      Close();
+      return kE_OUTOFMEMORY;
+    }
+    format_->pb = io_;
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // MPEG audio is named by its subtype; anything else is probed.
+    const AVInputFormat* hint = type.subtype == kMEDIASUBTYPE_MPEG1Audio ? av_find_input_format("mp3") : nullptr;
+    if (avformat_open_input(&format_, "", hint, nullptr) < 0) {
+      format_ = nullptr;  // freed by the failed open
+      Close();
+      return kVFW_E_UNSUPPORTED_STREAM;
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) {
+      Close();
+      return kVFW_E_UNSUPPORTED_STREAM;
+    }
+    const int kinds[2] = {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_VIDEO};
+    for (int kind : kinds) {
+      const int index = av_find_best_stream(format_, static_cast<AVMediaType>(kind), -1, -1, nullptr, 0);
+      if (index < 0) continue;
+      const AVStream* stream = format_->streams[index];
+      const AVCodecParameters* p = stream->codecpar;
+      if (avcodec_find_decoder(p->codec_id) == nullptr) continue;
+      if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->ch_layout.nb_channels <= 0)) continue;
+      if (kind == AVMEDIA_TYPE_VIDEO && (p->width <= 0 || p->height <= 0)) continue;
+      const int32_t buffer = kind == AVMEDIA_TYPE_VIDEO ? 8 << 20 : 1 << 20;
+      streams_.push_back(index);
+      AddOutput(CodedStreamType(p, stream->time_base), buffer, 4, kind == AVMEDIA_TYPE_VIDEO ? u"Video" : u"Audio");
+    }
+    return streams_.empty() ? kVFW_E_UNSUPPORTED_STREAM : kS_OK;
+  }
+
+  void Close() override {
+    if (format_ != nullptr) avformat_close_input(&format_);
+    if (io_ != nullptr) {
+      av_freep(&io_->buffer);
+      avio_context_free(&io_);
+    }
+    streams_.clear();
+  }
+
+  HResult StreamStep() override {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return kE_OUTOFMEMORY;
+    const int got = av_read_frame(format_, packet);
+    if (got < 0) {
+      av_packet_free(&packet);
+      // A failing reader is an error; anything else (the end, damaged or
+      // cut data the demultiplexer cannot pass) ends the streams.
+      return read_failed_ ? kE_FAIL : kS_FALSE;
+    }
+    HResult r = kS_OK;
+    for (size_t i = 0; i < streams_.size(); ++i) {
+      if (packet->stream_index != streams_[i]) continue;
+      const AVStream* stream = format_->streams[packet->stream_index];
+      int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      ReferenceTime start = 0, stop = 0;
+      if (pts != AV_NOPTS_VALUE) {
+        int64_t first = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        start = ToReferenceTime(pts - first, stream->time_base) - SegmentStart();
+        stop = start + (packet->duration > 0 ? ToReferenceTime(packet->duration, stream->time_base) : 0);
+      }
+      if (StopPosition() != INT64_MAX && start + SegmentStart() >= StopPosition()) {
+        r = kS_FALSE;
+        break;
+      }
+      r = Send(static_cast<int>(i), packet->data, packet->size, start, stop, (packet->flags & AV_PKT_FLAG_KEY) != 0,
+               false);
+      break;
+    }
+    av_packet_free(&packet);
+    return r;
+  }
+
+  HResult SeekTo(int64_t position) override {
+    if (format_ == nullptr) return kE_UNEXPECTED;
+    const int64_t target = av_rescale(position, AV_TIME_BASE, kUnitsPerSecond) +
+                           (format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0);
+    if (av_seek_frame(format_, -1, target, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(format_, -1, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
+      return kE_FAIL;
+    avformat_flush(format_);
+    return kS_OK;
+  }
+
+  int64_t Duration() override {
+    if (format_ == nullptr || format_->duration == AV_NOPTS_VALUE) return 0;
+    return av_rescale(format_->duration, kUnitsPerSecond, AV_TIME_BASE);
+  }
+
+ private:
+  static int ReadPacket(void* opaque, uint8_t* buffer, int size) {
+    auto* self = static_cast<FfmpegSplitter*>(opaque);
+    const int64_t n = self->ReadAt(self->position_, buffer, size);
+    if (n < 0) {
+      self->read_failed_ = true;
+      return AVERROR(EIO);
+    }
+    if (n == 0) return AVERROR_EOF;
+    self->position_ += n;
+    return static_cast<int>(n);
+  }
+
+  static int64_t SeekInput(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<FfmpegSplitter*>(opaque);
+    const int64_t length = self->InputLength();
+    if (length < 0) return -1;
+    switch (whence & ~AVSEEK_FORCE) {
+      case AVSEEK_SIZE: return length;
+      case SEEK_SET: break;
+      case SEEK_CUR: offset += self->position_; break;
+      case SEEK_END: offset += length; break;
+      default: return -1;
+    }
+    if (offset < 0) return -1;
+    self->position_ = offset;
+    return offset;
+  }
+
+  AVFormatContext* format_ = nullptr;
+  AVIOContext* io_ = nullptr;
+  int64_t position_ = 0;
+  bool read_failed_ = false;
+  std::vector<int> streams_;
+};
+
+}  // namespace
+
+HResult CreateFfmpegSplitter(IBaseFilter** filter) {
+  auto* f = new (std::nothrow) FfmpegSplitter();
+  if (f == nullptr) return kE_OUTOFMEMORY;
+  return GetInterface(static_cast<IBaseFilter*>(f), reinterpret_cast<void**>(filter));
+}
+
+}  // namespace plat

@@ -1,0 +1,44 @@
+// platform/media/graph.h - the graph manager, the system filters it can
+// insert, and the class factories that object creation reaches them by.
+//
+// The graph manager holds filters by name, connects pins directly or through
+// inserted filters (filters already in the graph first, then the system
+// filters by media type, until each stream ends in a renderer), runs, pauses
+// and stops them in order from the renderers upstream, keeps the reference
+// clock, collects events (EC_COMPLETE once every connected renderer has seen
+// its end of stream, EC_ERRORABORT on a streaming failure) and seeks. Its
+// last release stops it and joins every streaming thread.
+#pragma once
+
+#include "platform/media/media.h"
+
+namespace plat {
+
+// Class factories for object creation by class identifier.
+HResult CreateFilterGraphInstance(void* outer, const Guid& iid, void** out);
+HResult CreateNullRendererInstance(void* outer, const Guid& iid, void** out);
+
+// The clock of a graph: the platform's performance counter in 100 ns units,
+// so it follows the virtual clock in headless runs.
+IReferenceClock* CreateSystemReferenceClock();
+
+// The system filters intelligent connection chooses from, in the order they
+// are tried for a media type.
+struct SystemFilterEntry {
+  const char16_t* name;
+  // Quick test of an output pin's offered type; the connection decides.
+  bool (*accepts)(const D_CMediaType& type);
+  HResult (*create)(IBaseFilter** filter);
+};
+const SystemFilterEntry* SystemFilters(int* count);
+
+// The file source a graph renders files through: an async reader over a
+// file on disk, named by UTF-16 path.
+HResult CreateFileSourceFilter(const char16_t* path, IBaseFilter** filter);
+
+// The device the audio renderer plays through (the library's sound device);
+// without one the audio renderer consumes its samples in silence.
+class DirectSound;
+void SetMediaAudioDevice(DirectSound* device);
+
+}  // namespace plat

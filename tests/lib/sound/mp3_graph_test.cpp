@@ -1,0 +1,158 @@
+// MP3 files the compression-manager path refuses (MPEG 2.5, free-format bit
+// rates, a damaged header after good frames, tiny files) load through the
+// filter graph with the samples of the mpg123 command's decode; files it
+// takes never reach the graph; the graph's failures write their log lines.
+#include <algorithm>
+#include <cstdio>
+
+#include "tests/lib/sound/sound_fixture.h"
+
+namespace {
+
+using namespace soundtest;
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> s(bytes.size() / 2);
+  std::memcpy(s.data(), bytes.data(), s.size() * 2);
+  return s;
+}
+
+int WorstDifference(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  int worst = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+  return worst;
+}
+
+// Opens a converter over a file image and says which kind took it.
+int ConverterKind(std::vector<uint8_t> image) {
+  SoundStream stream{};
+  stream.ops = *GetMemoryStreamTable();
+  stream.handle = MemoryStreamOpen(image.data(), image.size());
+  PcmDecoderRecord record{};
+  int kind = -1;
+  if (OpenPcmDecoder(&stream, &record) == 0) {
+    kind = record.kind;
+    ClosePcmDecoder(&record);
+  }
+  stream.ops.close(stream.handle);
+  return kind;
+}
+
+class Mp3GraphTest : public SoundFixture {
+ protected:
+  // Loads the file through LoadSoundHandle and compares the PCM with the
+  // mpg123 command's decode.
+  void ExpectReferenceDecode(const std::string& mp3, int channels, int rate) {
+    SCOPED_TRACE(mp3);
+    ASSERT_TRUE(Shell("mpg123 -q --no-gapless --no-infoframe -O " + mp3 + ".raw " + mp3));
+    std::vector<uint8_t> reference = ReadAll(mp3 + ".raw");
+    ASSERT_FALSE(reference.empty());
+    log_.Clear();
+    int handle = LoadSoundHandle(mp3.c_str(), 1, -1);
+    ASSERT_NE(handle, -1) << log_.Debug();
+    SoundRecord* r = FindSound(handle);
+    EXPECT_EQ(r->format.channels, channels);
+    EXPECT_EQ(r->format.samples_per_sec, static_cast<uint32_t>(rate));
+    EXPECT_EQ(r->format.bits_per_sample, 16);
+    std::vector<uint8_t> pcm = BufferBytes(handle);
+    EXPECT_EQ(pcm.size(), reference.size());
+    EXPECT_LE(WorstDifference(Samples(pcm), Samples(reference)), 1);
+    DeleteSoundHandle(handle, 0);
+  }
+};
+
+TEST_F(Mp3GraphTest, FilesTheCompressionManagerRefusesLoadThroughTheGraph) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 g_src.wav synth 2.0 sine 300-3000 vol 0.5"));
+  ASSERT_TRUE(Sox("-n -r 44100 -c 1 g_mono.wav synth 3.0 sine 200-900 vol 0.6"));
+  // MPEG 2.5; the 8000 Hz one decodes to more than ten times its size, so
+  // the PCM block grows while the graph runs.
+  ASSERT_TRUE(Shell("lame --quiet -t -b 8 --resample 8 g_mono.wav g_8k.mp3"));
+  ASSERT_TRUE(Shell("lame --quiet -t --resample 11.025 g_src.wav g_11k.mp3"));
+  ASSERT_TRUE(Shell("lame --quiet -t --resample 12 g_src.wav g_12k.mp3"));
+  ASSERT_TRUE(Shell("lame --quiet -t --freeformat -b 200 g_src.wav g_free.mp3"));
+  for (const char* name : {"g_8k.mp3", "g_11k.mp3", "g_12k.mp3", "g_free.mp3"})
+    EXPECT_EQ(ConverterKind(ReadAll(name)), kPcmDecoderMemory) << name;
+  EXPECT_LT(ReadAll("g_8k.mp3").size() * 10, 3u * 8000 * 2);
+  ExpectReferenceDecode("g_8k.mp3", 1, 8000);
+  ExpectReferenceDecode("g_11k.mp3", 2, 11025);
+  ExpectReferenceDecode("g_12k.mp3", 2, 12000);
+  ExpectReferenceDecode("g_free.mp3", 2, 44100);
+}
+
+TEST_F(Mp3GraphTest, DamagedHeaderAndTinyFilesLoadThroughTheGraph) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 d_src.wav synth 1.0 sine 300-3000 vol 0.5"));
+  ASSERT_TRUE(Shell("lame --quiet -t -b 128 d_src.wav d_good.mp3"));
+  std::vector<uint8_t> good = ReadAll("d_good.mp3");
+  EXPECT_EQ(ConverterKind(good), kPcmDecoderAcm);  // never reaches the graph
+
+  // The sixteenth frame's bit-rate index made reserved.
+  std::vector<size_t> frames;
+  MpegFrameInfo f{};
+  for (size_t pos = 0; pos + 4 <= good.size() && ParseMpegAudioHeader(&good[pos], &f) == 0; pos += f.frame_length)
+    frames.push_back(pos);
+  ASSERT_GT(frames.size(), 20u);
+  std::vector<uint8_t> bad = good;
+  bad[frames[15] + 2] = 0xF0;
+  std::FILE* out = std::fopen("d_bad.mp3", "wb");
+  std::fwrite(bad.data(), 1, bad.size(), out);
+  std::fclose(out);
+  EXPECT_EQ(ConverterKind(bad), kPcmDecoderMemory);
+  // The mpg123 command takes the frames after the damaged header for a new
+  // stream and writes only those; the graph keeps the good frames before it
+  // too: they match the command's decode of the undamaged file, the rest
+  // matches the command's decode of the damaged one.
+  ASSERT_TRUE(Shell("mpg123 -q --no-gapless --no-infoframe -O d_good.raw d_good.mp3"));
+  ASSERT_TRUE(Shell("mpg123 -q --no-gapless --no-infoframe -O d_bad.raw d_bad.mp3"));
+  std::vector<uint8_t> head = ReadAll("d_good.raw"), tail = ReadAll("d_bad.raw");
+  int handle = LoadSoundHandle("d_bad.mp3", 1, -1);
+  ASSERT_NE(handle, -1) << log_.Debug();
+  std::vector<uint8_t> pcm = BufferBytes(handle);
+  const size_t good_bytes = 15 * 1152 * 4;
+  ASSERT_GE(pcm.size(), good_bytes + tail.size());
+  head.resize(good_bytes);
+  EXPECT_EQ(WorstDifference(Samples(std::vector<uint8_t>(pcm.begin(), pcm.begin() + good_bytes)), Samples(head)), 0);
+  EXPECT_EQ(WorstDifference(Samples(std::vector<uint8_t>(pcm.end() - static_cast<long>(tail.size()), pcm.end())),
+                            Samples(tail)),
+            0);
+  EXPECT_LE(pcm.size(), good_bytes + 1152 * 4 + tail.size());
+  DeleteSoundHandle(handle, 0);
+
+  // A 100-byte file: one whole MPEG 2.5 frame at 8 kbit/s and a cut one.
+  ASSERT_TRUE(Sox("-n -r 8000 -c 1 d_tiny.wav synth 0.5 sine 440 vol 0.5"));
+  ASSERT_TRUE(Shell("lame --quiet -t -b 8 d_tiny.wav d_tiny_full.mp3"));
+  std::vector<uint8_t> tiny = ReadAll("d_tiny_full.mp3");
+  ASSERT_GT(tiny.size(), 100u);
+  tiny.resize(100);
+  out = std::fopen("d_tiny.mp3", "wb");
+  std::fwrite(tiny.data(), 1, tiny.size(), out);
+  std::fclose(out);
+  ExpectReferenceDecode("d_tiny.mp3", 1, 8000);
+}
+
+TEST_F(Mp3GraphTest, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 m_src.wav synth 0.5 sine 440 vol 0.5"));
+  ASSERT_TRUE(Shell("lame --quiet -t --resample 11.025 m_src.wav m_11k.mp3"));
+  std::vector<uint8_t> file = ReadAll("m_11k.mp3");
+  PcmDecoderDisableMask = kPcmDisableMp3Graph;
+  EXPECT_EQ(ConverterKind(file), -1);
+  PcmDecoderDisableMask = 0;
+  EXPECT_EQ(ConverterKind(file), kPcmDecoderMemory);
+
+  // Bytes no filter can take: rendering fails, with exactly one line.
+  std::vector<uint8_t> junk(3000);
+  uint32_t seed = 99;
+  for (auto& b : junk) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>((seed >> 16) & 0x7F);
+  }
+  log_.Clear();
+  EXPECT_EQ(ConverterKind(junk), -1);
+  const std::string line = testsupport::Sjis("グラフの構築に失敗しました");
+  const size_t at = log_.Debug().find(line);
+  ASSERT_NE(at, std::string::npos) << log_.Debug();
+  EXPECT_EQ(log_.Debug().find(line, at + 1), std::string::npos);
+}
+
+}  // namespace
