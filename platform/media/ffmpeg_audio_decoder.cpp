@@ -176,7 +176,7 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
       if (got < 0) return kS_OK;  // a frame that cannot be decoded is skipped
       HResult r = DeliverFrame(frame_);
       av_frame_unref(frame_);
-      if (r != kS_OK) return r;
+      if (Failed(r)) return r;
     }
   }
 
@@ -236,7 +236,7 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
       out->SetSyncPoint(1);
       r = output_->Deliver(out);
       out->Release();
-      if (r != kS_OK) return r;
+      if (Failed(r)) return r;
       done += n;
     }
     next_time_ = start + static_cast<ReferenceTime>(total) * kUnitsPerSecond / out_rate_;

@@ -229,10 +229,11 @@ HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, Refer
     HResult r = out->Deliver(sample);
     sample->Release();
     if (r != kS_OK) {
-      // A flush, a stop or a downstream filter that has stopped ends the
-      // pushing quietly; any other failure is a streaming error.
-      if (stop_.load() || Succeeded(r) || r == kVFW_E_WRONG_STATE || r == kVFW_E_NOT_COMMITTED) return kE_ABORT;
-      return r;
+      // A stop or a downstream filter that has stopped ends the pushing
+      // quietly; a sample downstream did not take (S_FALSE) is passed by;
+      // any other failure is a streaming error.
+      if (stop_.load() || r == kVFW_E_WRONG_STATE || r == kVFW_E_NOT_COMMITTED) return kE_ABORT;
+      if (Failed(r)) return r;
     }
     done += n;
   } while (done < size);

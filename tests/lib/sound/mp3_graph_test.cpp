@@ -40,7 +40,7 @@ int ConverterKind(std::vector<uint8_t> image) {
   return kind;
 }
 
-class Mp3GraphTest : public SoundFixture {
+class ThreadedMp3Graph : public SoundFixture {
  protected:
   // Loads the file through LoadSoundHandle and compares the PCM with the
   // mpg123 command's decode.
@@ -63,7 +63,7 @@ class Mp3GraphTest : public SoundFixture {
   }
 };
 
-TEST_F(Mp3GraphTest, FilesTheCompressionManagerRefusesLoadThroughTheGraph) {
+TEST_F(ThreadedMp3Graph, FilesTheCompressionManagerRefusesLoadThroughTheGraph) {
   ASSERT_TRUE(Sox("-n -r 44100 -c 2 g_src.wav synth 2.0 sine 300-3000 vol 0.5"));
   ASSERT_TRUE(Sox("-n -r 44100 -c 1 g_mono.wav synth 3.0 sine 200-900 vol 0.6"));
   // MPEG 2.5; the 8000 Hz one decodes to more than ten times its size, so
@@ -81,7 +81,7 @@ TEST_F(Mp3GraphTest, FilesTheCompressionManagerRefusesLoadThroughTheGraph) {
   ExpectReferenceDecode("g_free.mp3", 2, 44100);
 }
 
-TEST_F(Mp3GraphTest, DamagedHeaderAndTinyFilesLoadThroughTheGraph) {
+TEST_F(ThreadedMp3Graph, DamagedHeaderAndTinyFilesLoadThroughTheGraph) {
   ASSERT_TRUE(Sox("-n -r 44100 -c 2 d_src.wav synth 1.0 sine 300-3000 vol 0.5"));
   ASSERT_TRUE(Shell("lame --quiet -t -b 128 d_src.wav d_good.mp3"));
   std::vector<uint8_t> good = ReadAll("d_good.mp3");
@@ -131,7 +131,7 @@ TEST_F(Mp3GraphTest, DamagedHeaderAndTinyFilesLoadThroughTheGraph) {
   ExpectReferenceDecode("d_tiny.mp3", 1, 8000);
 }
 
-TEST_F(Mp3GraphTest, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
+TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
   ASSERT_TRUE(Sox("-n -r 44100 -c 2 m_src.wav synth 0.5 sine 440 vol 0.5"));
   ASSERT_TRUE(Shell("lame --quiet -t --resample 11.025 m_src.wav m_11k.mp3"));
   std::vector<uint8_t> file = ReadAll("m_11k.mp3");
