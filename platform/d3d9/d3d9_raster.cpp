@@ -1102,9 +1102,10 @@ void RasterLine(const DrawConfig& c, const RasterVertex& a, const RasterVertex& 
   // The pixels whose centres the major coordinate passes, the last excluded.
   int64_t i0 = int64_t(std::floor(std::min(s0, s1) + 0.5)), i1 = int64_t(std::floor(std::max(s0, s1) + 0.5));
   int64_t lim0 = xmajor ? c.clip.left : c.clip.top, lim1 = xmajor ? c.clip.right : c.clip.bottom;
-  bool forward = s1 > s0;
-  for (int64_t i = std::max(i0, lim0 - 1); i < std::min(i1, lim1 + 1); i++) {
-    int64_t p = forward ? i : i0 + i1 - 1 - (i - i0);
+  // Every pixel is worked on its own, so the order does not matter: the
+  // major coordinates inside the clip rectangle (and one either side, whose
+  // minor coordinate may still land inside).
+  for (int64_t p = std::max(i0, lim0 - 1); p < std::min(i1, lim1 + 1); p++) {
     double t = (double(p) - s0) / len;
     if (t < 0) t = 0;
     if (t > 1) t = 1;

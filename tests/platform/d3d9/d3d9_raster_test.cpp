@@ -620,3 +620,20 @@ TEST_F(DeviceTest, PixelFormatsDecodeAndEncode) {
   EXPECT_EQ(x8, 0xFF123456u);
   EXPECT_EQ(plat::FormatBytesPerPixel(plat::D3DFMT_A16B16G16R16F), 0);
 }
+
+TEST_F(DeviceTest, LinesDrawnRightToLeftKeepEveryPixelInsideTheTarget) {
+  // Both directions of a line reaching past both sides draw the same pixels.
+  for (bool backward : {false, true}) {
+    MakeDevice(40, 20);
+    Fill(0xFF000000u);
+    device_->SetTextureStageState(0, plat::D3DTSS_COLOROP, plat::D3DTOP_SELECTARG1);
+    device_->SetTextureStageState(0, plat::D3DTSS_COLORARG1, plat::D3DTA_DIFFUSE);
+    std::vector<ColorVertex> v = {CV(-20.0f, 10.0f, 0xFFFFFFFFu), CV(60.0f, 10.0f, 0xFFFFFFFFu)};
+    if (backward) std::swap(v[0], v[1]);
+    device_->SetFVF(0x44);
+    ASSERT_EQ(device_->BeginScene(), plat::D3D_OK);
+    ASSERT_EQ(device_->DrawPrimitiveUP(plat::D3DPT_LINELIST, 1, v.data(), sizeof(ColorVertex)), plat::D3D_OK);
+    ASSERT_EQ(device_->EndScene(), plat::D3D_OK);
+    for (int x = 0; x < 40; x++) EXPECT_EQ(BackBuffer()->ReadPixel(x, 10), 0xFFFFFFFFu) << x << " " << backward;
+  }
+}
