@@ -160,6 +160,8 @@ class DeviceScene {
     dev_->SetTextureStageState(0, plat::D3DTSS_ALPHAOP, plat::D3DTOP_MODULATE);
     dev_->SetTextureStageState(0, plat::D3DTSS_ALPHAARG1, plat::D3DTA_TEXTURE);
     dev_->EndScene();
+    // The frame is done when the band workers are.
+    plat::WaitForRaster();
     lap(3);
   }
 

@@ -42,8 +42,8 @@ void BM_TitleFrame(benchmark::State& state) {
     RunScene();
     UpdateObjects();
     DrawFrame();
+    FlipScreen();  // the drawing is done when the flip has waited for it
     state.PauseTiming();
-    FlipScreen();
     ProcessWindowMessages();
     state.ResumeTiming();
   }

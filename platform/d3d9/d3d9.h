@@ -344,6 +344,7 @@ class Direct3DResource {
 // keep one float per pixel.
 class Direct3DSurface9 : public Direct3DResource {
  public:
+  ~Direct3DSurface9() override;
   HRESULT GetDesc(D3DSURFACE_DESC* desc) const;
   HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, uint32_t flags);
   HRESULT UnlockRect();
@@ -725,6 +726,18 @@ int LiveDirect3DObjectCount();
 // Forces the rasteriser's generic span path (to prove the specialised paths
 // give identical images).
 void SetForceGenericSpans(bool force);
+
+// ---- Band workers --------------------------------------------------------------
+
+// Draw calls are rasterised by band workers, each owning a band of rows of
+// the target; the picture is the same for any count. 1 draws on the calling
+// thread at the call. 0 (the default) takes RORUD_RASTER_WORKERS from the
+// environment, else one fewer than the processors, at most 4.
+void SetRasterWorkerCount(int count);
+int GetRasterWorkerCount();
+// Waits until every queued draw is in its target. Presenting, locking,
+// reading, copying and filling surfaces wait by themselves.
+void WaitForRaster();
 
 // Call recording: while on, every factory and device call is appended to the
 // log as "Name(arg, arg, ...)". With devices_draw false, devices made while

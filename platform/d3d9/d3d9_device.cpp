@@ -192,6 +192,7 @@ HRESULT Direct3DDevice9::Present(const RECT* source, const RECT* dest, WindowHan
 
 HRESULT Direct3DDevice9::PresentFrom(Direct3DSurface9* back, const RECT* source, const RECT* dest,
                                      WindowHandle window) {
+  WaitForRaster();
   if (shared_->lost) return D3DERR_DEVICELOST;
   if (in_scene_) return D3DERR_INVALIDCALL;
   RECT src = source ? *source : RECT{0, 0, int32_t(back->width_), int32_t(back->height_)};
@@ -232,6 +233,7 @@ HRESULT Direct3DDevice9::EndScene() {
 
 HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags, uint32_t color,
                                float z, uint32_t stencil) {
+  WaitForRaster();
   Record("Clear", count, rects, flags, color, z, stencil);
   if ((count != 0 && !rects) || flags == 0) return D3DERR_INVALIDCALL;
   if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depth_stencil_) return D3DERR_INVALIDCALL;
@@ -281,6 +283,7 @@ HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags
 }
 
 HRESULT Direct3DDevice9::ColorFill(Direct3DSurface9* surface, const RECT* rect, uint32_t color) {
+  WaitForRaster();
   Record("ColorFill", surface, rect, color);
   if (!surface || surface->pool_ != D3DPOOL_DEFAULT || surface->pixels_.empty())
     return D3DERR_INVALIDCALL;
@@ -297,6 +300,7 @@ HRESULT Direct3DDevice9::ColorFill(Direct3DSurface9* surface, const RECT* rect, 
 
 HRESULT Direct3DDevice9::StretchRect(Direct3DSurface9* source, const RECT* source_rect,
                                      Direct3DSurface9* dest, const RECT* dest_rect, uint32_t filter) {
+  WaitForRaster();
   Record("StretchRect", source, source_rect, dest, dest_rect, filter);
   if (!source || !dest || source == dest) return D3DERR_INVALIDCALL;
   if (source->pool_ != D3DPOOL_DEFAULT || dest->pool_ != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
@@ -355,6 +359,7 @@ HRESULT Direct3DDevice9::StretchRect(Direct3DSurface9* source, const RECT* sourc
 
 HRESULT Direct3DDevice9::UpdateSurface(Direct3DSurface9* source, const RECT* source_rect,
                                        Direct3DSurface9* dest, const POINT* dest_point) {
+  WaitForRaster();
   Record("UpdateSurface", source, source_rect, dest);
   if (!source || !dest || source->pool_ != D3DPOOL_SYSTEMMEM || dest->pool_ != D3DPOOL_DEFAULT ||
       source->format_ != dest->format_ || source->pixels_.empty())
@@ -375,6 +380,7 @@ HRESULT Direct3DDevice9::UpdateSurface(Direct3DSurface9* source, const RECT* sou
 }
 
 HRESULT Direct3DDevice9::UpdateTexture(Direct3DTexture9* source, Direct3DTexture9* dest) {
+  WaitForRaster();
   Record("UpdateTexture", source, dest);
   if (!source || !dest || source->pool_ != D3DPOOL_SYSTEMMEM || dest->pool_ != D3DPOOL_DEFAULT)
     return D3DERR_INVALIDCALL;
@@ -399,6 +405,7 @@ HRESULT Direct3DDevice9::UpdateTexture(Direct3DTexture9* source, Direct3DTexture
 }
 
 HRESULT Direct3DDevice9::GetRenderTargetData(Direct3DSurface9* render_target, Direct3DSurface9* dest) {
+  WaitForRaster();
   Record("GetRenderTargetData", render_target, dest);
   if (!render_target || !dest || !(render_target->usage_ & D3DUSAGE_RENDERTARGET) ||
       dest->pool_ != D3DPOOL_SYSTEMMEM || render_target->format_ != dest->format_ ||
@@ -1019,8 +1026,7 @@ HRESULT Direct3DDevice9::DrawVertices(uint32_t type, uint32_t primitive_count, c
       if (k > 1) out[out.size() - 3].diffuse = c[0].v.diffuse;
     }
   }
-  RasterizePrimitives(*state_, render_target_, depth_stencil_, int(per), out.data(), out.size(),
-                      layout.tex_count);
+  RasterizePrimitives(*state_, render_target_, depth_stencil_, int(per), std::move(out), layout.tex_count);
   MarkSurfaceChanged(render_target_);
   return D3D_OK;
 }

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "platform/d3d9/d3d9.h"
 
@@ -99,12 +101,31 @@ struct RasterVertex {
 };
 
 // Draws a batch of assembled primitives into the device's render target:
-// points (per 1), lines (per 2) or triangles (per 3), vertices in order.
+// points (per 1), lines (per 2) or triangles (per 3), vertices in order. The
+// draw is taken as it stands (state, textures) and may finish later, on the
+// band workers.
 void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target,
-                         Direct3DSurface9* depth, int per, const RasterVertex* vertices,
-                         size_t vertex_count, int tex_sets);
+                         Direct3DSurface9* depth, int per, std::vector<RasterVertex> vertices,
+                         int tex_sets);
 
 extern bool g_force_generic_spans;
+
+// ---- Band workers ----
+
+// A job of the band workers: Run draws the rows [top, bottom) of the job's
+// target (rows high) and nothing else.
+struct BandJob {
+  virtual ~BandJob() = default;
+  virtual void Run(int top, int bottom) const = 0;
+  int rows = 0;
+  const void* target = nullptr;
+  std::vector<const void*> sources;  // surfaces it reads
+};
+// Queues a job behind the others; with one worker it runs at once.
+void SubmitBandJob(std::unique_ptr<BandJob> job);
+// Whether a queued job draws into, or reads, this surface.
+bool RasterPendingOn(const void* surface);
+bool RasterReadPending(const void* surface);
 
 // Surface bookkeeping shared between the sources.
 void MarkSurfaceChanged(Direct3DSurface9* surface);

@@ -178,6 +178,9 @@ Direct3DSurface9::Direct3DSurface9(std::shared_ptr<DeviceShared> shared, uint32_
   }
 }
 
+// Queued draws may read or write the pixels.
+Direct3DSurface9::~Direct3DSurface9() { WaitForRaster(); }
+
 HRESULT Direct3DSurface9::GetDesc(D3DSURFACE_DESC* desc) const {
   if (!desc) return D3DERR_INVALIDCALL;
   *desc = {};
@@ -191,6 +194,7 @@ HRESULT Direct3DSurface9::GetDesc(D3DSURFACE_DESC* desc) const {
 }
 
 HRESULT Direct3DSurface9::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, uint32_t flags) {
+  WaitForRaster();
   Record("Surface::LockRect", rect, flags);
   if (!locked || !lockable_ || locked_ || pixels_.empty()) return D3DERR_INVALIDCALL;
   RECT r = rect ? *rect : RECT{0, 0, int32_t(width_), int32_t(height_)};
@@ -213,12 +217,14 @@ HRESULT Direct3DSurface9::UnlockRect() {
 }
 
 uint32_t Direct3DSurface9::ReadPixel(int x, int y) const {
+  WaitForRaster();
   if (x < 0 || y < 0 || x >= int(width_) || y >= int(height_) || pixels_.empty()) return 0;
   if (IsYuvFormat(format_)) return ReadYuvPixel(format_, pixels_.data(), pitch_, height_, x, y);
   return DecodePixel(format_, pixels_.data() + size_t(y) * pitch_ + size_t(x) * FormatBytesPerPixel(format_));
 }
 
 void Direct3DSurface9::WritePixel(int x, int y, uint32_t argb) {
+  WaitForRaster();
   if (x < 0 || y < 0 || x >= int(width_) || y >= int(height_) || pixels_.empty()) return;
   EncodePixel(format_, argb, pixels_.data() + size_t(y) * pitch_ + size_t(x) * FormatBytesPerPixel(format_));
   version_++;
@@ -237,6 +243,8 @@ TexelView GetTexelView(Direct3DSurface9* s) {
     return v;
   }
   if (s->cache_version_ != s->version_ || s->cache_.empty()) {
+    // Queued draws may still read the decoded copy.
+    WaitForRaster();
     s->cache_.resize(size_t(s->width_) * s->height_);
     for (uint32_t y = 0; y < s->height_; y++) {
       const uint8_t* row = s->pixels_.data() + size_t(y) * s->pitch_;

@@ -1118,14 +1118,11 @@ void RasterLine(const DrawConfig& c, const RasterVertex& a, const RasterVertex& 
 
 }  // namespace
 
-void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Direct3DSurface9* depth, int per,
-                         const RasterVertex* vertices, size_t vertex_count, int tex_sets) {
-  if (!target || target->bits() == nullptr || !IsColorFormat(target->format())) return;
-  DrawConfig c;
-  BuildConfig(state, target, depth, tex_sets, &c);
-  if (c.clip.left >= c.clip.right || c.clip.top >= c.clip.bottom) return;
-  for (size_t i = 0; i + per <= vertex_count; i += per) {
-    const RasterVertex* v = vertices + i;
+namespace {
+
+void DrawPrimitives(const DrawConfig& c, int per, const std::vector<RasterVertex>& vertices) {
+  for (size_t i = 0; i + per <= vertices.size(); i += per) {
+    const RasterVertex* v = vertices.data() + i;
     bool finite = true;
     for (int k = 0; k < per; k++) finite &= std::isfinite(v[k].x) && std::isfinite(v[k].y);
     if (!finite) continue;
@@ -1142,6 +1139,54 @@ void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Dir
         ShadeAt(c, v[0], v[0], 0.0, v[0].diffuse, v[0].specular, int(x), int(y));
     }
   }
+}
+
+// One draw call for the band workers: every pixel it writes lies in the
+// rows of the band it is run for.
+struct DrawJob final : BandJob {
+  DrawConfig config;
+  int per = 3;
+  std::vector<RasterVertex> vertices;
+  void Run(int top, int bottom) const override {
+    DrawConfig c = config;
+    c.clip.top = std::max<int32_t>(c.clip.top, top);
+    c.clip.bottom = std::min<int32_t>(c.clip.bottom, bottom);
+    if (c.clip.top < c.clip.bottom) DrawPrimitives(c, per, vertices);
+  }
+};
+
+}  // namespace
+
+void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Direct3DSurface9* depth, int per,
+                         std::vector<RasterVertex> vertices, int tex_sets) {
+  if (!target || target->bits() == nullptr || !IsColorFormat(target->format())) return;
+  // A texture drawn into by a queued draw is sampled once that draw is done.
+  // A draw that samples its own target sees its earlier pixels in the order
+  // of one thread, so it is drawn whole here, after the queue.
+  // A surface that queued draws read is drawn into once they are done.
+  auto job = std::make_unique<DrawJob>();
+  bool samples_target = false;
+  for (int i = 0; i < kMaxTextureStages; i++) {
+    if (state.tss[i][D3DTSS_COLOROP] == D3DTOP_DISABLE) break;
+    Direct3DTexture9* tex = state.textures[i];
+    if (tex == nullptr || tex->GetLevelCount() == 0) continue;
+    if (RasterPendingOn(tex->level(0))) WaitForRaster();
+    samples_target |= tex->level(0) == target;
+    job->sources.push_back(tex->level(0));
+  }
+  if (RasterReadPending(target)) WaitForRaster();
+  BuildConfig(state, target, depth, tex_sets, &job->config);
+  if (job->config.clip.left >= job->config.clip.right || job->config.clip.top >= job->config.clip.bottom) return;
+  job->per = per;
+  job->vertices = std::move(vertices);
+  job->rows = int(target->height());
+  job->target = target;
+  if (samples_target) {
+    WaitForRaster();
+    job->Run(0, job->rows);
+    return;
+  }
+  SubmitBandJob(std::move(job));
 }
 
 }  // namespace plat
