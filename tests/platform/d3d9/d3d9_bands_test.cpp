@@ -13,7 +13,7 @@ namespace {
 
 using namespace d3dtest;
 
-class RasterBands : public DeviceTest {
+class ThreadedRasterBands : public DeviceTest {
  protected:
   void TearDown() override {
     plat::SetRasterWorkerCount(0);
@@ -105,7 +105,7 @@ class RasterBands : public DeviceTest {
   uint32_t read_mid_ = 0;
 };
 
-TEST_F(RasterBands, EveryWorkerCountGivesTheSameBytes) {
+TEST_F(ThreadedRasterBands, EveryWorkerCountGivesTheSameBytes) {
   std::mt19937 rng(4242);
   for (plat::D3DFORMAT format : {plat::D3DFMT_X8R8G8B8, plat::D3DFMT_R5G6B5}) {
     for (int scene = 0; scene < 3; scene++) {
