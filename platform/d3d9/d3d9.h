@@ -739,6 +739,12 @@ int GetRasterWorkerCount();
 // reading, copying and filling surfaces wait by themselves.
 void WaitForRaster();
 
+// Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2; every level gives the
+// same pixels. The highest the processor has, capped by RORUD_SPAN_LEVEL, is
+// used unless a level is set (-1 goes back to that).
+int MaxSpanLevel();
+void SetSpanLevel(int level);
+
 // Call recording: while on, every factory and device call is appended to the
 // log as "Name(arg, arg, ...)". With devices_draw false, devices made while
 // recording only record (no rasterising).

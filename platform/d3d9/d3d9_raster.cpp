@@ -25,6 +25,7 @@
 #endif
 
 #include "platform/d3d9/d3d9_internal.h"
+#include "platform/d3d9/d3d9_spans_simd.h"
 
 namespace plat {
 
@@ -250,6 +251,7 @@ struct DrawConfig {
   bool fast_uses_tex = false;
   uint32_t fast_tmask = 0, fast_tfill = 0;  // texture channels kept / forced to 255
   uint32_t fast_dmask = 0;                  // diffuse channels used
+  PointSpanFn point_span = nullptr;         // the vector form of the point span, if any
 };
 
 inline bool Compare(uint32_t func, float a, float b) {
@@ -391,6 +393,7 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
   c->fast_tfill = ~c->fast_tmask;
   c->fast_dmask = ((csrc & 2) ? 0x00FFFFFFu : 0) | ((asrc & 2) ? 0xFF000000u : 0);
   c->fast = true;
+  c->point_span = PointSpanForLevel(SpanLevelInUse());
 }
 
 // ---- Per-pixel pipeline ----
@@ -802,6 +805,16 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   // alpha test says.
   const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
   if (kFilter == 1) {
+    // The vector spans take whole steps of the blended run (texel positions
+    // in 32-bit lanes); the loops below draw the rest.
+    if constexpr (kBlend != 0 && kTarget != 2) {
+      if (c.point_span != nullptr && !at.on && tv.width < 32768 && tv.height < 32768 &&
+          int64_t(stride) * tv.height < (int64_t(1) << 31)) {
+        const PointSpanRun run{tv.texels, int64_t(stride), ao, tmask, tfill, diffuse, kModulate, kBlend == 2,
+                               kTarget == 1, skip_clear, reinterpret_cast<uint32_t*>(row)};
+        x = c.point_span(run, x, last, &u, &v, du, dv);
+      }
+    }
 #if defined(__SSE2__)
     // Blended spans into a 32-bit target without alpha (the backgrounds,
     // sprites, sparks and explosions of play, heavily overdrawn) go two

@@ -1,4 +1,5 @@
-// The band workers give the picture of one thread, byte for byte: random primitives in every blend mode,
+// The band workers and the vector spans give the picture of one thread with
+// the reference spans, byte for byte: random primitives in every blend mode,
 // drawn with every worker count and span level, including draws into a
 // texture that later draws sample and reads in the middle of a frame.
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@ class ThreadedRasterBands : public DeviceTest {
  protected:
   void TearDown() override {
     plat::SetRasterWorkerCount(0);
+    plat::SetSpanLevel(-1);
     DeviceTest::TearDown();
   }
 
@@ -105,24 +107,29 @@ class ThreadedRasterBands : public DeviceTest {
   uint32_t read_mid_ = 0;
 };
 
-TEST_F(ThreadedRasterBands, EveryWorkerCountGivesTheSameBytes) {
+TEST_F(ThreadedRasterBands, EveryWorkerCountAndSpanLevelGivesTheSameBytes) {
   std::mt19937 rng(4242);
   for (plat::D3DFORMAT format : {plat::D3DFMT_X8R8G8B8, plat::D3DFMT_R5G6B5}) {
     for (int scene = 0; scene < 3; scene++) {
       const uint32_t seed = rng();
       plat::SetRasterWorkerCount(1);
+      plat::SetSpanLevel(0);
       const std::vector<uint32_t> want = Scene(seed, format);
       const uint32_t want_mid = read_mid_;
       // The scene covers most of the picture.
       EXPECT_GT(std::count_if(want.begin(), want.end(), [&](uint32_t p) { return p != want[0]; }), 2000);
-      for (int workers : {2, 3, 8}) {
-        plat::SetRasterWorkerCount(workers);
-        const std::vector<uint32_t> got = Scene(seed, format);
-        size_t diff = 0;
-        while (diff < got.size() && got[diff] == want[diff]) diff++;
-        EXPECT_EQ(diff, got.size()) << "format " << format << " scene " << scene << " workers " << workers
-                                    << " first difference at pixel " << diff;
-        EXPECT_EQ(read_mid_, want_mid);
+      for (int workers : {1, 2, 3, 8}) {
+        for (int level = 0; level <= plat::MaxSpanLevel(); level++) {
+          if (workers == 1 && level == 0) continue;
+          plat::SetRasterWorkerCount(workers);
+          plat::SetSpanLevel(level);
+          const std::vector<uint32_t> got = Scene(seed, format);
+          size_t diff = 0;
+          while (diff < got.size() && got[diff] == want[diff]) diff++;
+          EXPECT_EQ(diff, got.size()) << "format " << format << " scene " << scene << " workers " << workers
+                                      << " level " << level << " first difference at pixel " << diff;
+          EXPECT_EQ(read_mid_, want_mid);
+        }
       }
     }
   }
