@@ -11,6 +11,7 @@
 #include "lib/system/window_system.h"
 #include "lib/graphics/graphic.h"
 #include "lib/graphics/graphics_device.h"
+#include "lib/graphics/mask.h"
 #include "lib/sound/movie.h"
 #include "platform/window/imm.h"
 #include "platform/kernel/kernel.h"
@@ -192,6 +193,20 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
 }
 
 
+namespace {
+
+// The rebuild restarts input, which pumps messages; the pump waits while the
+// application is inactive, so the rebuild runs as active already. The flag
+// goes back afterwards, for the pads' vibration reads the state left behind.
+void RestoreDeviceWhileActivating(WindowSystemState& s) {
+  const int was_active = s.active;
+  s.active = 1;
+  RestoreGraphicsDeviceDefault();
+  s.active = was_active;
+}
+
+}  // namespace
+
 int OnActivateApp(uintptr_t wparam) {
   WindowSystemState& s = WindowState();
   int act = (wparam & 0xFFFF) != 0 ? 1 : 0;
@@ -201,27 +216,67 @@ int OnActivateApp(uintptr_t wparam) {
   }
   // Movies stop with the application unless it is told to run inactive.
   const bool movies_follow = GetRunInactiveFlag() == 0;
+  GraphicsDeviceState& d = GraphicsDevice();
+  const bool full_screen = IsWindowMode() == 0;
   if (act == 0) {
+    // Whether the graphics were up is taken before their release below.
+    const bool graphics_up = GetDirectDrawObject() != nullptr;
+    if (full_screen) {
+      // A full-screen program gives the display back: its device goes, the
+      // desktop gets its own mode again and the window is minimised.
+      TerminateGraphics();
+      if (plat::GetSystemInfo().os_version_code > 0x107 || !d.direct3d_mode) {
+        plat::ChangeDisplayMode(nullptr);
+        plat::ShowWindow(s.main_window, plat::kSwMinimize);
+      }
+    }
+    if (full_screen && graphics_up) {
+      if (s.desktop_composition == 0) SetDesktopComposition(1);
+      if (!IsRestoreCallbackSet()) {
+        WriteLogLine("復元関数が登録されていないため終了します\n");
+        if (s.close_requested == 0) {
+          s.close_requested = 1;
+          plat::PostMessage(s.main_window, plat::kWmClose, 0, 0);
+        }
+        return -1;
+      }
+      PauseAllMovies();
+    } else {
+      if (movies_follow) PauseAllMovies();
+      ReacquireInputDevices();
+    }
     // A deactivated window keeps showing its last frame, or the
     // inactive-screen image when one is set.
-    if (movies_follow) PauseAllMovies();
-    ReacquireInputDevices();
     if (IsInactiveScreenImageSet()) DrawInactiveScreenImage(nullptr);
   } else {
     ImeState& ime = GetImeState();
     if (ime.enabled == 1 && ime.open == 1) ime.restore_step = 1;
-    if (movies_follow) ResumeAllMovies();
-    ReacquireInputDevices();
+    if (!full_screen && d.started && d.direct3d_mode && d.device) {
+      // A device that was lost while inactive is rebuilt, with every graphic
+      // handle kept.
+      EndDeviceScene();
+      if (d.device->TestCooperativeLevel() != plat::D3D_OK) RestoreDeviceWhileActivating(s);
+      if (movies_follow) ResumeAllMovies();
+      ReacquireInputDevices();
+    } else if (full_screen && IsLibraryStarted()) {
+      // Back from the desktop: the screen mode and the device return, unless
+      // the window is still minimised.
+      if (((wparam >> 16) & 0xFFFF) == 0) {
+        // The activation says the window is no longer minimised, ahead of
+        // its size message.
+        s.minimised = 0;
+        RestoreDeviceWhileActivating(s);
+      }
+      ResumeAllMovies();
+      ReacquireInputDevices();
+    } else {
+      if (movies_follow) ResumeAllMovies();
+      ReacquireInputDevices();
+    }
   }
   // Vibration follows the state the window leaves.
   ApplyPadVibration();
   s.active = act;
-  // A device that was lost (or released) while inactive is rebuilt on
-  // activation, with every graphic handle kept.
-  GraphicsDeviceState& d = GraphicsDevice();
-  if (act == 1 && d.started && d.direct3d_mode &&
-      (!d.device || d.device->TestCooperativeLevel() != plat::D3D_OK))
-    RestoreGraphicsDeviceDefault();
   return 0;
 }
 
@@ -232,6 +287,15 @@ int OnWindowMove(intptr_t lparam) {
   int x = static_cast<int16_t>(lparam & 0xFFFF);
   int y = static_cast<int16_t>((lparam >> 16) & 0xFFFF);
   s.client_rect_on_screen = {x, y, x + client.right, y + client.bottom};
+  if (!GraphicsDevice().started) return 0;
+  // The front screen is shown straight from the window's place on the
+  // desktop: the mask target follows it.
+  if (GetDrawTarget() == -4) {
+    UpdateMaskDrawTarget(0);
+    UpdateMaskDrawTarget(GetMaskScreenUseFlag());
+  }
+  const int* clip = Draw().requested_clip;
+  SetDrawClipRect(clip[0], clip[1], clip[2], clip[3]);
   return 0;
 }
 

@@ -407,6 +407,43 @@ TEST_F(LibraryFixture, SwitchingModesAfterTheStartRestylesTheWindow) {
   EXPECT_EQ(IsWindowMode(), 1);
 }
 
+TEST_F(LibraryFixture, FullScreenDeactivationGivesTheDesktopBackAndActivationRestoresIt) {
+  // Software rendering switches the display itself, so its mode shows on the
+  // desktop; the device's own full screen is checked after it.
+  for (int hardware : {0, 1}) {
+    SetHardwareRenderFlag(hardware);
+    ChangeWindowMode(0);
+    ASSERT_EQ(LibraryStart(), 0);
+    SetDrawTarget(-2);  // as a program does; the front screen flips on a timer
+    ASSERT_EQ(IsWindowMode(), 0);
+    ASSERT_EQ(GraphicsDevice().direct3d_mode, hardware);
+    plat::Window* w = GetMainWindow();
+    int width = 0, height = 0;
+    plat::GetDesktopSize(&width, &height);
+    if (!hardware) ASSERT_EQ(width, 640);
+    OnActivateApp(0);
+    plat::GetDesktopSize(&width, &height);
+    EXPECT_EQ(width, 1920);
+    EXPECT_EQ(height, 1080);
+    EXPECT_EQ(GraphicsDevice().device, nullptr);
+    EXPECT_TRUE(plat::IsIconic(w));
+    EXPECT_EQ(IsAppActive(), 0);
+    // Activation while still minimised waits for the window to come back.
+    OnActivateApp(1 | (1u << 16));
+    EXPECT_EQ(GetDirectDrawObject(), nullptr);
+    // Restoring the window activates it.
+    plat::ShowWindow(w, plat::kSwRestore);
+    plat::GetDesktopSize(&width, &height);
+    if (!hardware) EXPECT_EQ(width, 640);
+    EXPECT_NE(GetDirectDrawObject(), nullptr);
+    EXPECT_EQ(GraphicsDevice().direct3d_mode, hardware);
+    if (hardware) EXPECT_NE(GraphicsDevice().device, nullptr);
+    EXPECT_EQ(IsAppActive(), 1);
+    ASSERT_EQ(LibraryEnd(), 0);
+  }
+  SetHardwareRenderFlag(1);
+}
+
 void ThrowOnExit(int code) { throw code; }
 
 TEST_F(LibraryFixture, AFatalErrorWritesItsMessageAndEndsTheLibrary) {
