@@ -8,6 +8,7 @@
 #include "lib/system/window_system.h"
 #include "lib/sound/sound.h"
 #include "lib/sound/sound_internal.h"
+#include "platform/media/graph.h"
 
 SoundSystemState g_sound;
 int32_t DirectMusicMode = 0;
@@ -33,6 +34,7 @@ const plat::Guid kIID_IDirectMusicPerformance8 = {0x6a1e2b04, 0x11c2, 0x4d7a, {0
 int g_thread_running = 0;
 
 void ReleaseDirectSound() {
+  plat::SetMediaAudioDevice(nullptr);
   g_sound.direct_sound->Release();
   g_sound.direct_sound = nullptr;
 }
@@ -152,6 +154,8 @@ int StartPlainDirectSound() {
   format.avg_bytes_per_sec = format.block_align * format.samples_per_sec;
   if (g_sound.primary_buffer->SetFormat(&format) != 0)
     WriteLogLine("DirectSoundのプライマリサウンドバッファのフォーマット設定に失敗しました\n");
+  // Movie sound through the media graph plays on this device.
+  plat::SetMediaAudioDevice(g_sound.direct_sound);
   return 0;
 }
 

@@ -146,6 +146,5 @@ HResult CreateAudioRenderer(IBaseFilter** filter) {
   return r;
 }
 
-HResult CreateFileSourceFilter(const char16_t*, IBaseFilter**) { return kVFW_E_NOT_FOUND; }
 
 }  // namespace plat

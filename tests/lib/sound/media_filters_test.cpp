@@ -20,6 +20,7 @@
 #include "lib/sound/wav_writer.h"
 #include "platform/kernel/kernel.h"
 #include "platform/media/graph.h"
+#include "tests/lib/sound/sound_fixture.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -540,6 +541,42 @@ TEST_F(MediaFilterTest, WavWriterChecksItsBuffersAndTypes) {
   allocator->Decommit();
   allocator->Release();
   writer->Release();
+}
+
+// ---- Files and the audio renderer ----------------------------------------------------
+
+class ThreadedMediaSound : public soundtest::SoundFixture {};
+
+TEST_F(ThreadedMediaSound, RenderedFilePlaysThroughTheMixer) {
+  WaveSource wave = MakeWave("rf", "0.3 sine 440 vol 0.8");
+  IGraphBuilder* graph = nullptr;
+  ASSERT_EQ(CoCreateInstance(kCLSID_FilterGraph, nullptr, kCLSCTX_INPROC, kIID_IGraphBuilder,
+                             reinterpret_cast<void**>(&graph)),
+            kS_OK);
+  EXPECT_EQ(graph->RenderFile(u"no such file.wav", nullptr), kVFW_E_NOT_FOUND);
+  ASSERT_EQ(graph->RenderFile(u"rf.wav", nullptr), kS_OK);
+  IMediaFilter* filter = nullptr;
+  graph->QueryInterface(kIID_IMediaFilter, reinterpret_cast<void**>(&filter));
+  filter->SetSyncSource(nullptr);
+  filter->Release();
+  IMediaControl* control = nullptr;
+  IMediaEvent* event = nullptr;
+  graph->QueryInterface(kIID_IMediaControl, reinterpret_cast<void**>(&control));
+  graph->QueryInterface(kIID_IMediaEvent, reinterpret_cast<void**>(&event));
+  control->Run();
+  int32_t code = 0;
+  while (event->WaitForCompletion(100, &code) != kS_OK) {
+  }
+  EXPECT_EQ(code, kEC_COMPLETE);
+  // The renderer's buffer plays in the mix.
+  std::vector<int16_t> mixed = Render(4410);
+  int loudest = 0;
+  for (int16_t v : mixed) loudest = std::max(loudest, std::abs(static_cast<int>(v)));
+  EXPECT_GT(loudest, 10000);
+  control->Stop();
+  event->Release();
+  control->Release();
+  graph->Release();
 }
 
 // ---- Teardown ---------------------------------------------------------------------------------
