@@ -99,6 +99,8 @@ class MemoryFilePin : public D_CBaseInputPin, public IStream {
     std::memcpy(bytes.data() + at, data, n);
   }
   std::vector<uint8_t> bytes;
+  int fail_at = -1;  // the sample whose delivery fails
+  int received = 0;
 
  private:
   MemoryFileWriter* owner_;
@@ -117,6 +119,7 @@ class MemoryFileWriter : public D_CBaseFilter {
 HResult MemoryFilePin::Receive(IMediaSample* sample) {
   HResult r = D_CBaseInputPin::Receive(sample);
   if (r != kS_OK) return r;
+  if (fail_at >= 0 && received++ == fail_at) return kE_FAIL;
   ReferenceTime start = 0, stop = 0;
   sample->GetTime(&start, &stop);
   uint8_t* data = nullptr;
@@ -492,6 +495,23 @@ TEST_F(ThreadedMediaGraph, WavWriterMakesAFileSoxReadsBack) {
   std::ofstream("ww_out.wav", std::ios::binary).write(reinterpret_cast<const char*>(out.data()), static_cast<long>(out.size()));
   ASSERT_TRUE(Shell("sox ww_out.wav -t raw ww_out.raw"));
   EXPECT_EQ(ReadAll("ww_out.raw"), wave.pcm);
+
+  // A delivery that fails downstream is not counted: the header names the
+  // bytes before it.
+  IMediaSeeking* seeking = nullptr;
+  g.graph->QueryInterface(kIID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+  int64_t zero = 0;
+  seeking->SetPositions(&zero, nullptr);
+  seeking->Release();
+  file->pin_.bytes.clear();
+  file->pin_.received = 0;
+  file->pin_.fail_at = 2;
+  EXPECT_EQ(g.RunToEnd(), kEC_ERRORABORT);
+  std::memcpy(&data, &file->pin_.bytes[24 + format], 4);
+  EXPECT_EQ(data, writer->DataBytes());
+  EXPECT_EQ(file->pin_.bytes.size(), 28 + format + data);
+  EXPECT_GT(data, 0u);
+  EXPECT_LT(data, wave.pcm.size());
   file->Release();
 }
 
