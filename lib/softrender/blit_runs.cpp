@@ -2,6 +2,7 @@
 // source walked along the run stream of its base. Transparent runs cost one
 // control byte; opaque and translucent runs are drawn without per-pixel tests.
 #include <algorithm>
+#include <cstring>
 
 #include "lib/softrender/blit_plain_walk.h"
 
@@ -10,6 +11,7 @@ namespace {
 
 // Control byte: kind in bits 7-6, run length - 1 in bits 5-0.
 constexpr unsigned kKindTransparent = 0;
+constexpr unsigned kKindOpaque = 1;
 constexpr unsigned kKindTranslucent = 2;
 constexpr unsigned kKindEnd = 3;
 
@@ -32,6 +34,15 @@ void RunLoop(const PlainDraw& dr) {
       // Runs of a row add up to its width; one that would pass the row's end
       // is cut there rather than written into the next row.
       const int n = std::min(static_cast<int>(control & 63u) + 1, dr.width - x);
+      if constexpr (Mode == 0 && White && !Blend && K::kBpp == kDst && !K::kPaletted) {
+        // The white copy stores an opaque run's source words as they are.
+        if (kind == kKindOpaque) {
+          std::memcpy(drow + static_cast<ptrdiff_t>(x) * kDst, srow + static_cast<ptrdiff_t>(x) * K::kBpp,
+                      static_cast<size_t>(n) * kDst);
+          x += n;
+          continue;
+        }
+      }
       if (kind != kKindTransparent) {
         for (int i = x; i < x + n; ++i) {
           const uint8_t* s = srow + static_cast<ptrdiff_t>(i) * K::kBpp;
