@@ -17,10 +17,15 @@ int SoundNeedsPumpService();
 // What the message pump calls on each pass: the two services above when
 // SoundNeedsPumpService() is 1, nothing otherwise. 0.
 int ServiceSoundFromPump();
-// MIDI music is not part of this build: there is never music playing, so
-// these do nothing and return 0.
+// Stops and deletes the music that plays (a sound handle or a MIDI
+// handle); 0, also when none plays.
 int StopMusicPlayback();
+// Polls each playing MIDI handle of the performance mode; 0, or -1 when
+// sound is not started.
 int UpdateMusicPlayState();
+// The sequencer's end-of-playback notification: plays again from the start
+// while the music loops, else closes the device. 0.
+int OnMciMidiNotify();
 
 // The message pump the sound code runs while it waits (provided by the
 // window system): 0, or -1 once the program is asked to end.

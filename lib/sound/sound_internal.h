@@ -11,6 +11,7 @@
 #include "lib/core/ring_buffer.h"
 #include "lib/sound/pcm_decoder.h"
 #include "platform/audio/acm.h"
+#include "platform/audio/dmusic.h"
 #include "platform/audio/dsound.h"
 #include "platform/kernel/kernel.h"
 
@@ -32,8 +33,8 @@ struct SoundSystemState {
   plat::DirectSound* direct_sound;  // null while the system is down
   plat::DirectSoundBuffer* primary_buffer;
   plat::DirectSoundBuffer* silent_buffer;
-  void* music_loader;
-  void* music_performance;
+  plat::DirectMusicLoader8* music_loader;            // performance mode only
+  plat::DirectMusicPerformance8* music_performance;
   plat::Thread* thread;
   plat::Event* thread_wake;  // set to end the sound thread's wait at once
   uint32_t thread_id;

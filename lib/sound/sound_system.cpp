@@ -6,6 +6,7 @@
 
 #include "lib/core/log.h"
 #include "lib/system/window_system.h"
+#include "lib/sound/music.h"
 #include "lib/sound/sound.h"
 #include "lib/sound/sound_internal.h"
 #include "platform/media/graph.h"
@@ -239,6 +240,18 @@ int TerminateSoundSystem() {
   DeleteAllSoundHandles(0);
   DeleteAllPcmSources();
   DeleteAllPcmPlayers();
+  DeleteAllMidiHandles();
+  DeleteMidiTempFile();
+  if (g_sound.music_performance != nullptr) {
+    g_sound.music_performance->Stop(nullptr, nullptr, 0, 0);
+    g_sound.music_performance->CloseDown();
+    g_sound.music_performance->Release();
+    g_sound.music_performance = nullptr;
+  }
+  if (g_sound.music_loader != nullptr) {
+    g_sound.music_loader->Release();
+    g_sound.music_loader = nullptr;
+  }
   if (g_sound.primary_buffer != nullptr) {
     g_sound.primary_buffer->Stop();
     g_sound.primary_buffer->Release();

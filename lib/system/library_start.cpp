@@ -18,6 +18,7 @@
 #include "lib/graphics/model_tables.h"
 #include "lib/sound/movie.h"
 #include "lib/sound/sound.h"
+#include "platform/audio/mci.h"
 #include "platform/kernel/com.h"
 #include "platform/input/dinput.h"
 #include "platform/window/imm.h"
@@ -105,7 +106,7 @@ FunctionEntry g_winmm[] = {
     RR_NONE("timeSetEvent"), RR_NONE("timeKillEvent"),
     RR_FN("timeBeginPeriod", StandInTimeBeginPeriod), RR_FN("timeEndPeriod", StandInTimeEndPeriod),
     RR_FN("timeGetTime", StandInTimeGetTime), RR_FN("timeGetDevCaps", StandInTimeGetDevCaps),
-    RR_FN("joyGetPosEx", plat::JoyGetPosEx), RR_FN("joyGetDevCapsA", plat::JoyGetDevCapsA), RR_NONE("mciSendCommandA")};
+    RR_FN("joyGetPosEx", plat::JoyGetPosEx), RR_FN("joyGetDevCapsA", plat::JoyGetDevCapsA), RR_FN("mciSendCommandA", plat::MciSendCommand)};
 FunctionEntry g_ole32[] = {
     RR_FN("CoCreateInstance", plat::CoCreateInstance), RR_FN("CoTaskMemAlloc", StandInCoTaskMemAlloc),
     RR_FN("CoTaskMemFree", StandInCoTaskMemFree), RR_FN("CoInitialize", StandInCoInitialize),

@@ -13,6 +13,8 @@
 #include "lib/graphics/graphics_device.h"
 #include "lib/graphics/mask.h"
 #include "lib/sound/movie.h"
+#include "lib/sound/sound.h"
+#include "platform/audio/mci.h"
 #include "platform/window/imm.h"
 #include "platform/kernel/kernel.h"
 
@@ -179,6 +181,9 @@ intptr_t MainWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam
       break;
     case kWmKeyboardHook2:
       SetKeyboardHookFlag(1, wparam == 1 ? 1 : 0);
+      break;
+    case plat::kWmMciNotify:
+      OnMciMidiNotify();
       break;
     case kNetworkSocketMessage:
       return OnSocketEvent(lparam, wparam);
