@@ -7,6 +7,7 @@ namespace plat {
 HResult CreateFfmpegSplitter(IBaseFilter** filter);
 HResult CreateMpegAudioSource(IBaseFilter** filter);
 HResult CreateFfmpegAudioDecoder(IBaseFilter** filter);
+HResult CreateFfmpegVideoDecoder(IBaseFilter** filter);
 HResult CreateAudioRenderer(IBaseFilter** filter);
 
 namespace {
@@ -18,6 +19,9 @@ bool IsMpegAudioStream(const D_CMediaType& t) {
 bool IsCodedAudio(const D_CMediaType& t) {
   return t.majortype == kMEDIATYPE_Audio && t.subtype == kMEDIASUBTYPE_CodedPackets;
 }
+bool IsCodedVideo(const D_CMediaType& t) {
+  return t.majortype == kMEDIATYPE_Video && t.subtype == kMEDIASUBTYPE_CodedPackets;
+}
 bool IsPcmAudio(const D_CMediaType& t) { return t.majortype == kMEDIATYPE_Audio && t.subtype == kMEDIASUBTYPE_PCM; }
 
 // A stream said to be MPEG audio goes to the MPEG audio source first (it
@@ -28,6 +32,7 @@ const SystemFilterEntry kSystemFilters[] = {
     {u"MPEG Audio Source", &IsMpegAudioStream, &CreateMpegAudioSource},
     {u"Media Splitter", &IsStream, &CreateFfmpegSplitter},
     {u"Audio Decoder", &IsCodedAudio, &CreateFfmpegAudioDecoder},
+    {u"Video Decoder", &IsCodedVideo, &CreateFfmpegVideoDecoder},
     {u"Audio Renderer", &IsPcmAudio, &CreateAudioRenderer},
 };
 

@@ -64,6 +64,25 @@ class CountingRenderer : public D_CBaseRenderer {
   std::atomic<int> samples{0};
 };
 
+// A renderer that keeps the first RGB frame it gets and counts them all.
+class FrameCatcher : public D_CBaseRenderer {
+ public:
+  explicit FrameCatcher(HResult* r) : D_CBaseRenderer(kGUID_NULL, "frame catcher", r) {}
+  HResult CheckMediaType(const D_CMediaType* type) override {
+    return type->majortype == kMEDIATYPE_Video && type->subtype == kMEDIASUBTYPE_RGB24 ? kS_OK : kS_FALSE;
+  }
+  HResult DoRenderSample(IMediaSample* sample) override {
+    if (frames++ == 0) {
+      uint8_t* p = nullptr;
+      sample->GetPointer(&p);
+      first.assign(p, p + sample->GetActualDataLength());
+    }
+    return kS_OK;
+  }
+  std::atomic<int> frames{0};
+  std::vector<uint8_t> first;
+};
+
 // A file writer: takes a byte stream at the offsets its samples' times name
 // and offers IStream on its input pin.
 class MemoryFileWriter;
@@ -597,6 +616,62 @@ TEST_F(ThreadedMediaSound, RenderedFilePlaysThroughTheMixer) {
   event->Release();
   control->Release();
   graph->Release();
+}
+
+// Movie files of the common kinds, made by the ffmpeg command: the top half
+// red, the bottom half blue, ten frames at 25 per second.
+TEST_F(ThreadedMediaGraph, MovieFilesDecodeToBottomUpRgbFrames) {
+  struct Kind {
+    const char* file;
+    const char* codec;
+  };
+  const Kind kinds[] = {{"mv.mp4", "-c:v libx264 -pix_fmt yuv420p"},
+                        {"mv.webm", "-c:v libvpx-vp9"},
+                        {"mv.avi", "-c:v mjpeg"},
+                        {"mv.mpg", "-c:v mpeg1video"}};
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.file);
+    ASSERT_TRUE(Shell(std::string("ffmpeg -y -v error -f lavfi -i color=c=red:s=64x48:r=25:d=0.4 -vf "
+                                  "drawbox=x=0:y=24:w=64:h=24:color=blue:t=fill ") +
+                      k.codec + " " + k.file));
+    IGraphBuilder* graph = nullptr;
+    CoCreateInstance(kCLSID_FilterGraph, nullptr, kCLSCTX_INPROC, kIID_IGraphBuilder, reinterpret_cast<void**>(&graph));
+    HResult r = kS_OK;
+    auto* catcher = new FrameCatcher(&r);
+    catcher->AddRef();
+    graph->AddFilter(catcher, u"Catcher");
+    std::u16string name(k.file, k.file + std::strlen(k.file));
+    ASSERT_TRUE(Succeeded(graph->RenderFile(name.c_str(), nullptr)));
+    IMediaFilter* filter = nullptr;
+    graph->QueryInterface(kIID_IMediaFilter, reinterpret_cast<void**>(&filter));
+    filter->SetSyncSource(nullptr);
+    filter->Release();
+    IMediaControl* control = nullptr;
+    IMediaEvent* event = nullptr;
+    graph->QueryInterface(kIID_IMediaControl, reinterpret_cast<void**>(&control));
+    graph->QueryInterface(kIID_IMediaEvent, reinterpret_cast<void**>(&event));
+    control->Run();
+    int32_t code = 0;
+    while (event->WaitForCompletion(100, &code) != kS_OK) {
+    }
+    EXPECT_EQ(code, kEC_COMPLETE);
+    control->Stop();
+    EXPECT_EQ(catcher->frames.load(), 10);
+    const int pitch = 64 * 3;
+    ASSERT_EQ(catcher->first.size(), static_cast<size_t>(pitch * 48));
+    // Memory row 4 is picture row 43 (blue); memory row 43 is picture row 4
+    // (red). Pixels are blue, green, red.
+    const uint8_t* bottom = &catcher->first[4 * pitch + 32 * 3];
+    const uint8_t* top = &catcher->first[43 * pitch + 32 * 3];
+    EXPECT_GT(bottom[0], 200);
+    EXPECT_LT(bottom[2], 50);
+    EXPECT_GT(top[2], 200);
+    EXPECT_LT(top[0], 50);
+    event->Release();
+    control->Release();
+    graph->Release();
+    catcher->Release();
+  }
 }
 
 // ---- Teardown ---------------------------------------------------------------------------------
