@@ -24,7 +24,7 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     CodedStreamFormat f{};
     const uint8_t* extra = nullptr;
     if (!(type->majortype == kMEDIATYPE_Audio) || !ReadCodedStreamType(*type, &f, &extra)) return kS_FALSE;
-    if (f.sample_rate <= 0 || f.channels <= 0 || f.channels > 64) return kS_FALSE;
+    if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0 || f.channels > 64) return kS_FALSE;
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
   }
 
@@ -56,7 +56,7 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
 
   HResult DecideBufferSize(IMemAllocator* allocator, AllocatorProperties* props) override {
     // A quarter of a second per buffer, never less than one big frame.
-    const int32_t quarter = static_cast<int32_t>(out_rate_) * out_channels_ * 2 / 4;
+    const int32_t quarter = static_cast<int32_t>(static_cast<int64_t>(out_rate_) * out_channels_ * 2 / 4);
     AllocatorProperties want{std::max(4, props->cBuffers), std::max({quarter, 65536, props->cbBuffer}), 1, 0};
     AllocatorProperties actual{};
     HResult r = allocator->SetProperties(&want, &actual);

@@ -100,7 +100,7 @@ class FfmpegSplitter : public PullSourceFilter {
       const AVStream* stream = format_->streams[index];
       const AVCodecParameters* p = stream->codecpar;
       if (avcodec_find_decoder(p->codec_id) == nullptr) continue;
-      if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->ch_layout.nb_channels <= 0)) continue;
+      if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->sample_rate > 1000000 || p->ch_layout.nb_channels <= 0)) continue;
       if (kind == AVMEDIA_TYPE_VIDEO && (p->width <= 0 || p->height <= 0)) continue;
       const int32_t buffer = kind == AVMEDIA_TYPE_VIDEO ? 8 << 20 : 1 << 20;
       streams_.push_back(index);
