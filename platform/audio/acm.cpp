@@ -122,6 +122,9 @@ class ImaCodec : public BlockCodec {
 
 const int32_t kMsAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                    768, 614, 512, 409, 307, 230, 230, 230};
+// The largest adaptive step: eight times it still fits 32 bits, and the
+// adaptation product (at most 768 times the step) too.
+constexpr int32_t kMaxMsDelta = 1 << 21;
 
 class MsAdpcmCodec : public BlockCodec {
  public:
@@ -156,13 +159,17 @@ class MsAdpcmCodec : public BlockCodec {
       const int c = static_cast<int>(i % static_cast<uint32_t>(ch));
       int nibble = (i & 1) ? (data[i >> 1] & 0x0F) : (data[i >> 1] >> 4);
       int32_t signed_nibble = nibble >= 8 ? nibble - 16 : nibble;
-      // The prediction is an arithmetic right shift of the weighted sum.
-      int32_t predicted = (s1[c] * c1[c] + s2[c] * c2[c]) >> 8;
-      int32_t sample = Clamp16(predicted + signed_nibble * delta[c]);
+      // The prediction is an arithmetic right shift of the weighted sum; two
+      // full-scale products overflow 32 bits, so the sum is taken in 64.
+      const int64_t predicted = (int64_t{s1[c]} * c1[c] + int64_t{s2[c]} * c2[c]) >> 8;
+      const int64_t unclamped = predicted + int64_t{signed_nibble} * delta[c];
+      const int32_t sample = unclamped > 32767 ? 32767 : (unclamped < -32768 ? -32768 : static_cast<int32_t>(unclamped));
       s2[c] = s1[c];
       s1[c] = sample;
-      int32_t next = (kMsAdaptation[nibble] * delta[c]) >> 8;
-      delta[c] = next < 16 ? 16 : next;
+      // A run of large nibbles triples the step each time; it stops at
+      // kMaxMsDelta, far beyond any step that a 16-bit signal needs.
+      const int32_t next = (kMsAdaptation[nibble] * delta[c]) >> 8;
+      delta[c] = next < 16 ? 16 : (next > kMaxMsDelta ? kMaxMsDelta : next);
       Put16(o, sample);
       o += 2;
     }

@@ -203,6 +203,36 @@ TEST(AcmRefusals, UnsupportedAndInconsistentFormats) {
   EXPECT_EQ(plat::AcmFindEntryPoint("acmDriverOpen"), nullptr);
 }
 
+// A crafted MS ADPCM block: full-scale samples and coefficients and nibbles
+// that grow the step on every sample. The arithmetic must stay defined (the
+// sanitizer build stops at an overflow) and every sample saturate.
+TEST(AcmMsAdpcm, ExtremeHeaderValuesSaturate) {
+  struct {
+    plat::WaveFormatEx f;
+    uint8_t extra[8];
+  } ms{};
+  ms.f = Coded(2, 1, 8000, 256, 4);
+  ms.f.extra_size = 8;
+  const uint8_t extra[8] = {0xF4, 0x01, 1, 0, 0x00, 0x80, 0x00, 0x80};  // 500 samples, one pair -32768, -32768
+  std::memcpy(ms.extra, extra, sizeof extra);
+  plat::WaveFormatEx pcm{};
+  pcm.format_tag = plat::kWaveFormatPcm;
+  ASSERT_EQ(plat::AcmFormatSuggest(nullptr, &ms.f, &pcm, sizeof(pcm), plat::kACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+  plat::AcmStream* stream = nullptr;
+  ASSERT_EQ(plat::AcmStreamOpen(&stream, nullptr, &ms.f, &pcm, nullptr, 0, 0, 0), 0u);
+  std::vector<uint8_t> block(256, 0x88);
+  block[0] = 0;                  // predictor
+  block[1] = 0xFF, block[2] = 0x7F;  // the largest step
+  block[3] = 0x00, block[4] = 0x80;  // newer sample -32768
+  block[5] = 0x00, block[6] = 0x80;  // older sample -32768
+  std::vector<uint8_t> source;
+  for (int i = 0; i < 4; ++i) source.insert(source.end(), block.begin(), block.end());
+  const std::vector<int16_t> out = Samples(ConvertAll(stream, source, {256}, 1000, 256));
+  ASSERT_EQ(out.size(), 2000u);
+  for (size_t i = 0; i < out.size(); ++i) ASSERT_TRUE(out[i] == -32768 || out[i] == 32767) << i;
+  EXPECT_EQ(plat::AcmStreamClose(stream, 0), 0u);
+}
+
 TEST(AcmHeaders, PreparationRules) {
   plat::WaveFormatEx ulaw = Coded(7, 2, 8000, 2, 8);
   plat::WaveFormatEx pcm{};
