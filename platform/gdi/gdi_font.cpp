@@ -55,7 +55,6 @@ struct Engine {
   std::mutex lock;
   FT_Library library = nullptr;
   bool tried = false;
-  bool fontconfig_ready = false;
   iconv_t to_utf32 = reinterpret_cast<iconv_t>(-1);
   iconv_t to_utf8 = reinterpret_cast<iconv_t>(-1);
   // Resolved family name (UTF-8) -> face file, or null when none was found.
@@ -80,13 +79,12 @@ bool TakeRefusal(std::atomic<int>& counter) {
   return false;
 }
 
-// Starts FreeType, fontconfig and the converters once; false when FreeType
-// cannot start. Called with the engine lock held.
+// Starts FreeType and the converters once; false when FreeType cannot start.
+// Called with the engine lock held.
 bool EnsureEngine(Engine& e) {
   if (!e.tried) {
     e.tried = true;
     if (FT_Init_FreeType(&e.library) != 0) e.library = nullptr;
-    e.fontconfig_ready = FcInit() == FcTrue;
     e.to_utf32 = iconv_open("UTF-32LE", "CP932");
     e.to_utf8 = iconv_open("UTF-8", "CP932");
   }
@@ -152,7 +150,11 @@ std::shared_ptr<FaceFile> FindFace(Engine& e, const std::string& family, bool re
   auto it = e.by_family.find(key);
   if (it != e.by_family.end()) return it->second;
   std::shared_ptr<FaceFile> found;
-  if (e.fontconfig_ready) {
+  // Each lookup loads fontconfig's configuration and releases it afterwards:
+  // the answers are kept above, and the process-wide default configuration
+  // would keep parsed rules that are never freed.
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (config != nullptr) {
     FcPattern* pattern = FcPatternCreate();
     if (require_japanese) {
       FcLangSet* langs = FcLangSetCreate();
@@ -164,10 +166,10 @@ std::shared_ptr<FaceFile> FindFace(Engine& e, const std::string& family, bool re
       FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     }
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(config, pattern, &result);
     if (match != nullptr) {
       bool family_ok = require_japanese;
       FcChar8* name = nullptr;
@@ -201,6 +203,7 @@ std::shared_ptr<FaceFile> FindFace(Engine& e, const std::string& family, bool re
       FcPatternDestroy(match);
     }
     FcPatternDestroy(pattern);
+    FcConfigDestroy(config);
   }
   e.by_family[key] = found;
   return found;
