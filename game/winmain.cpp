@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "game/frame/config.h"
+#include "game/frame/data_report.h"
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -31,6 +32,7 @@ constexpr struct {
 
 InitResult InitGame() {
   std::snprintf(g_error_text, sizeof g_error_text, "%s", "INITA___");
+  ForgetReportedFiles();
   g_game.levels[kLevelMode] = 0;
   g_game.levels[kLevelScene] = 0;
   g_game.levels[kLevelPhase] = 0;
@@ -51,6 +53,9 @@ InitResult InitGame() {
     if (scale > 0.0) {
       SetWindowScale(scale, -1.0);
     } else {
+      char what[80];
+      std::snprintf(what, sizeof what, "window size code %u is not 0 to 4", g_config.size_code);
+      ReportFileProblem(kConfigPath, what);
       RaiseGameError("windowサイズ設定ミス");
     }
   }
@@ -105,6 +110,6 @@ int WinMain() {
   WaitMillisPumping(150);
   LibraryEnd();
   const int status = ExitStatusForError(g_error_text);
-  if (status != 0) std::fprintf(stderr, "quillona: %s\n", ErrorTagToUtf8(g_error_text).c_str());
+  if (status != 0) std::fprintf(stderr, "quillona: stopped by the game error %s\n", ErrorTagToUtf8(g_error_text).c_str());
   return status;
 }

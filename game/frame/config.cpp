@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "game/frame/data_report.h"
 #include "game/frame/file_util.h"
 
 GameConfig g_config;
@@ -27,9 +28,13 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config) {
   config = DefaultConfig();
   if (std::FILE* f = std::fopen(path, "rb")) {
     uint32_t w = 0;
-    // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read.
+    // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read. A short file
+    // keeps the defaults of the words it lacks.
     for (int i = 0; i < 15; ++i) {
-      if (!ReadU32(f, w)) break;
+      if (!ReadU32(f, w)) {
+        ReportFileProblem(path, "shorter than 15 words; the missing settings take their defaults");
+        break;
+      }
       switch (i) {
         case 2: config.window_mode = w == 1; break;
         case 3: config.vsync = w == 1; break;

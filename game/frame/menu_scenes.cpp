@@ -2,6 +2,7 @@
 // small phase machine that shows its pictures through the menu objects.
 #include "game/frame/menu_scenes.h"
 
+#include "game/frame/data_report.h"
 #include "game/frame/game_error.h"
 #include "game/frame/input.h"
 #include "game/objects/game_object.h"
@@ -37,7 +38,10 @@ void BootScene(GameState& s) {
       s.overlay_mode = 10;
       break;
     case 1:
-      if (!LoadGraphicEntry(kSheetRow, "grp/stm0x.png")) RaiseGameError("stm0a");
+      if (!LoadGraphicEntry(kSheetRow, "grp/stm0x.png")) {
+        ReportImageFailure("grp/stm0x.png", "stm0a");
+        RaiseGameError("stm0a");
+      }
       ChangePhase(s, 2);
       break;
     case 2:
@@ -82,7 +86,10 @@ void TitleScene(GameState& s) {
       s.overlay_mode = 11;
       break;
     case 1:
-      if (!LoadGraphicEntry(kSheetRow, "grp/stm1x.png")) RaiseGameError("stm1a");
+      if (!LoadGraphicEntry(kSheetRow, "grp/stm1x.png")) {
+        ReportImageFailure("grp/stm1x.png", "stm1a");
+        RaiseGameError("stm1a");
+      }
       CutGraphicEntry(524, kSheetRow, 0, 0, 640, 480);
       for (int i = 0; i < 4; ++i) {
         CutGraphicEntry(534 + i, kSheetRow, 672, 32 * i, 160, 32);

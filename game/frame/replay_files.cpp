@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "game/frame/data_report.h"
 #include "game/frame/file_util.h"
 #include "game/frame/input.h"
 
@@ -44,21 +45,39 @@ bool LoadReplay(int stage) {
   char path[32];
   ReplayPath(stage, path, sizeof path);
   std::FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
+  if (f == nullptr) {
+    ReportFileProblem(path, "cannot be opened; the replay ends");
+    return false;
+  }
   const long size = FileSize(f);
   uint32_t magic = 0, count = 0;
   // A file of another kind, a count beyond the buffer or beyond the file's
   // own length is refused before anything reaches the buffer.
-  if (size < 8 || !ReadU32(f, magic) || !ReadU32(f, count) || magic != kReplayMagic ||
-      count > kReplayCapacity ||
-      static_cast<unsigned long long>(count) * 4u + 8u > static_cast<unsigned long>(size)) {
+  const char* problem = nullptr;
+  char text[96];
+  if (size < 8 || !ReadU32(f, magic) || !ReadU32(f, count) || magic != kReplayMagic) {
+    problem = "not a replay file; the replay ends";
+  } else if (count > kReplayCapacity) {
+    std::snprintf(text, sizeof text, "holds %u frames, more than the %u a replay keeps; the replay ends", count,
+                  static_cast<unsigned>(kReplayCapacity));
+    problem = text;
+  } else if (static_cast<unsigned long long>(count) * 4u + 8u > static_cast<unsigned long>(size)) {
+    std::snprintf(text, sizeof text, "cut short (%u frames announced, %ld present); the replay ends", count,
+                  (size - 8) / 4);
+    problem = text;
+  }
+  if (problem != nullptr) {
     std::fclose(f);
+    ReportFileProblem(path, problem);
     return false;
   }
   bool ok = true;
   for (uint32_t i = 0; ok && i < count; ++i) ok = ReadU32(f, g_replay_words[i]);
   std::fclose(f);
-  if (!ok) return false;
+  if (!ok) {
+    ReportFileProblem(path, "could not be read; the replay ends");
+    return false;
+  }
   // Frames played beyond the recording read no input.
   std::memset(g_replay_words + count, 0, (kReplayCapacity - count) * sizeof(uint32_t));
   return true;
@@ -80,6 +99,8 @@ bool LoadRecordFile() {
     for (uint32_t& w : words) ok = ok && ReadU32(f, w);
     ok = ok && words[0] == kReplayMagic;
     std::fclose(f);
+    // The file is rewritten at the next stage end that beats the high score.
+    if (!ok) ReportFileProblem(kRecordPath, "not a record file; the records start from their defaults");
   }
   if (!ok) {
     g_game.high_score = 0;

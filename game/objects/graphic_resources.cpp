@@ -1,6 +1,7 @@
 // game/objects/graphic_resources.cpp - loading sheets and cutting sprites
 // into the graphics table, and the loaders of the common, player and stage
 // resources.
+#include "game/frame/data_report.h"
 #include "game/frame/game_error.h"
 #include "game/objects/resource_tables.h"
 #include "game/objects/resources.h"
@@ -27,10 +28,13 @@ void CutGroupFrom(const CutList& list, int sheet_row) {
   }
 }
 
-// A sheet and its cuts. A sheet that fails raises its tag; its cuts are
-// still tried, and the library refuses them.
+// A sheet and its cuts. A sheet that fails is reported and raises its tag;
+// its cuts are still tried, and the library refuses them.
 void LoadSheet(const SheetDef& sheet) {
-  if (!LoadGraphicEntry(sheet.row, sheet.file)) RaiseGameError(sheet.tag);
+  if (!LoadGraphicEntry(sheet.row, sheet.file)) {
+    ReportImageFailure(sheet.file, sheet.tag);
+    RaiseGameError(sheet.tag);
+  }
   CutGroupFrom(kCutGroups[sheet.cuts], sheet.row);
 }
 

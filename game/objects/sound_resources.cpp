@@ -1,4 +1,5 @@
 // game/objects/sound_resources.cpp - the music slots and the sound effects.
+#include "game/frame/data_report.h"
 #include "game/objects/resource_tables.h"
 #include "game/objects/resources.h"
 #include "rorud/rorud.h"
@@ -6,6 +7,8 @@
 bool LoadBgm(BgmSlot& slot, const char* file, int loop_ms) {
   DeleteSoundHandle(slot.handle, 0);
   slot.handle = LoadSoundHandle(file, 3, -1);
+  // The slot keeps the failure handle, which plays nothing.
+  if (slot.handle == -1) ReportSoundFailure(file);
   ChangeSoundHandleVolume(100, slot.handle);
   SetSoundHandleLoopPosition(loop_ms, slot.handle);
   slot.loop_ms = loop_ms;
@@ -30,6 +33,7 @@ void LoadSoundEffects() {
     // first, so each slot keeps one sound.
     DeleteSoundHandle(g_sounds[slot].handle, 0);
     g_sounds[slot].handle = LoadSoundHandle(kSoundEffectFiles[slot], 3, -1);
+    if (g_sounds[slot].handle == -1) ReportSoundFailure(kSoundEffectFiles[slot]);
     ChangeSoundHandleVolume(64, g_sounds[slot].handle);
   }
 }

@@ -1,0 +1,92 @@
+// game/frame/data_report.cpp - what the game says on the standard error
+// stream when a data file cannot be used.
+#include "game/frame/data_report.h"
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "rorud/rorud.h"
+
+namespace {
+
+std::set<std::string>& Reported() {
+  static std::set<std::string> files;
+  return files;
+}
+
+// Whether sounds can be made at all: 0 not yet known, 1 yes, 2 no (no sound
+// output, so every sound load fails whatever its file holds).
+int g_sound_output = 0;
+
+bool SoundOutputWorks() {
+  if (g_sound_output == 0) {
+    // The smallest sound: a WAVE file of one 16-bit mono sample, in memory.
+    static const unsigned char kTinyWave[46] = {
+        'R', 'I', 'F', 'F', 38, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0,
+        0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a', 2, 0, 0, 0, 0, 0};
+    const int handle = CreateSoundHandleFromFile(kTinyWave, sizeof kTinyWave, 1, -1);
+    g_sound_output = handle == -1 ? 2 : 1;
+    if (handle != -1) DeleteSoundHandle(handle, 0);
+    if (g_sound_output == 2) std::fprintf(stderr, "quillona: warning: no sound output; the game plays silently\n");
+  }
+  return g_sound_output == 1;
+}
+
+// True the first time a file is named in this run.
+bool FirstReport(const char* file) { return Reported().insert(file ? file : "").second; }
+
+bool EndsWith(const char* text, const char* tail) {
+  const size_t n = std::strlen(text), m = std::strlen(tail);
+  return n >= m && std::strcmp(text + n - m, tail) == 0;
+}
+
+// The leading bytes of each kind of file the game loads.
+bool LooksLikePng(const unsigned char* b, size_t n) {
+  return n >= 8 && std::memcmp(b, "\x89PNG\r\n\x1A\n", 8) == 0;
+}
+bool LooksLikeWave(const unsigned char* b, size_t n) {
+  return n >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WAVE", 4) == 0;
+}
+bool LooksLikeMp3(const unsigned char* b, size_t n) {
+  if (n >= 3 && std::memcmp(b, "ID3", 3) == 0) return true;
+  return n >= 2 && b[0] == 0xFF && (b[1] & 0xE0) == 0xE0;
+}
+
+}  // namespace
+
+const char* WhyDataFileFailed(const char* file) {
+  if (file == nullptr) return "no such file";
+  const intptr_t handle = FileOpenThunk(file, 0, 1, 0);
+  if (handle == 0) return "no such file";
+  unsigned char head[16] = {};
+  const size_t n = FileReadThunk(head, 1, sizeof head, handle);
+  FileCloseThunk(handle);
+  if (n == 0) return "the file is empty";
+  if (EndsWith(file, ".png") && !LooksLikePng(head, n)) return "not a PNG image";
+  if (EndsWith(file, ".wav") && !LooksLikeWave(head, n)) return "not a WAVE file";
+  if (EndsWith(file, ".mp3") && !LooksLikeMp3(head, n)) return "not an MP3 file";
+  return "damaged or cut short";
+}
+
+void ReportImageFailure(const char* file, const char* tag) {
+  if (!FirstReport(file)) return;
+  std::fprintf(stderr, "quillona: cannot load the image %s (%s; error %s)\n", file, WhyDataFileFailed(file),
+               tag);
+}
+
+void ReportSoundFailure(const char* file) {
+  if (!SoundOutputWorks() || !FirstReport(file)) return;
+  std::fprintf(stderr, "quillona: warning: cannot load the sound %s (%s); it stays silent\n", file,
+               WhyDataFileFailed(file));
+}
+
+void ReportFileProblem(const char* file, const char* what) {
+  std::fprintf(stderr, "quillona: %s: %s\n", file, what);
+}
+
+void ForgetReportedFiles() {
+  Reported().clear();
+  g_sound_output = 0;
+}

@@ -1,0 +1,21 @@
+// game/frame/data_report.h - the messages on the standard error stream about
+// data files that the game cannot use: which file, and why.
+#pragma once
+
+// Why a data file did not load, judged through the library's file access (so
+// archives count): "no such file", "the file is empty", "not a PNG image" (a
+// file whose first bytes are not those of its kind) or "damaged or cut short".
+const char* WhyDataFileFailed(const char* file);
+
+// "quillona: cannot load the image <file> (<why>; error <tag>)". The game
+// stops at the end of the frame; the exit status is 1.
+void ReportImageFailure(const char* file, const char* tag);
+// "quillona: warning: cannot load the sound <file> (<why>); it stays silent".
+// Play goes on. Each file is reported once in a run; without any sound
+// output one line says so instead.
+void ReportSoundFailure(const char* file);
+// "quillona: <file>: <what>", for the configuration, record and replay files.
+void ReportFileProblem(const char* file, const char* what);
+
+// Forgets which files were reported (a new run of the game).
+void ForgetReportedFiles();
