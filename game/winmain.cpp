@@ -65,6 +65,8 @@ InitResult InitGame() {
   SetSoundCreateMode(0);
   SetArchiveUse(1);
   SetArchiveExtensionEntry("hsd");
+  // Only a warning: each image stops the game when it is loaded.
+  WarnMissingImages();
   // Black is the transparent colour of every sheet.
   SetTransparentColor(0, 0, 0);
   SetDrawTarget(-2);

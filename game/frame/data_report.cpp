@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "game/objects/resource_tables.h"
 #include "rorud/rorud.h"
 
 namespace {
@@ -84,6 +85,21 @@ void ReportSoundFailure(const char* file) {
 
 void ReportFileProblem(const char* file, const char* what) {
   std::fprintf(stderr, "quillona: %s: %s\n", file, what);
+}
+
+void WarnMissingImages() {
+  auto check = [](const char* file) {
+    const intptr_t handle = FileOpenThunk(file, 0, 1, 0);
+    if (handle != 0) {
+      FileCloseThunk(handle);
+    } else {
+      std::fprintf(stderr, "quillona: warning: %s: no such file; the game stops when it needs it\n", file);
+    }
+  };
+  for (const SheetDef& s : kPlayerSheets) check(s.file);
+  for (const SheetDef& s : kPartnerSheets) check(s.file);
+  for (const SheetDef& s : kStageSheetsA) check(s.file);
+  for (const SheetDef& s : kStageSheetsB) check(s.file);
 }
 
 void ForgetReportedFiles() {

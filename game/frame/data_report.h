@@ -17,5 +17,11 @@ void ReportSoundFailure(const char* file);
 // "quillona: <file>: <what>", for the configuration, record and replay files.
 void ReportFileProblem(const char* file, const char* what);
 
+// At the start: a warning for every image of the player, partner and stage
+// sheets that is missing ("quillona: warning: grp/stg3a.png: no such file;
+// the game stops when it needs it"), so that a gap in the data set shows
+// before play reaches it. The boot, title and common sheets load at once.
+void WarnMissingImages();
+
 // Forgets which files were reported (a new run of the game).
 void ForgetReportedFiles();

@@ -38,8 +38,8 @@ void BootScene(GameState& s) {
       s.overlay_mode = 10;
       break;
     case 1:
-      if (!LoadGraphicEntry(kSheetRow, "grp/stm0x.png")) {
-        ReportImageFailure("grp/stm0x.png", "stm0a");
+      if (!LoadGraphicEntry(kSheetRow, kBootSheetFile)) {
+        ReportImageFailure(kBootSheetFile, "stm0a");
         RaiseGameError("stm0a");
       }
       ChangePhase(s, 2);
@@ -86,8 +86,8 @@ void TitleScene(GameState& s) {
       s.overlay_mode = 11;
       break;
     case 1:
-      if (!LoadGraphicEntry(kSheetRow, "grp/stm1x.png")) {
-        ReportImageFailure("grp/stm1x.png", "stm1a");
+      if (!LoadGraphicEntry(kSheetRow, kTitleSheetFile)) {
+        ReportImageFailure(kTitleSheetFile, "stm1a");
         RaiseGameError("stm1a");
       }
       CutGraphicEntry(524, kSheetRow, 0, 0, 640, 480);

@@ -9,6 +9,10 @@ void BootScene(GameState& state);
 void TitleScene(GameState& state);
 void HighScoreScene(GameState& state);
 
+// The sheets of the boot logo and of the title.
+inline constexpr const char* kBootSheetFile = "grp/stm0x.png";
+inline constexpr const char* kTitleSheetFile = "grp/stm1x.png";
+
 // The blend value that a logo or fade adds per frame.
 inline constexpr double kLogoBlendStep = 2.0;
 inline constexpr double kTitleFadeStep = 5.5;

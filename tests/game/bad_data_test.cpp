@@ -237,8 +237,15 @@ TEST_F(WholeGameBadData, EmptyDataFiles) { DamageEveryDataFile(Damage::kEmpty); 
 TEST_F(WholeGameBadData, RandomDataFiles) { DamageEveryDataFile(Damage::kRandom); }
 TEST_F(WholeGameBadData, DataFilesOfAnotherKind) { DamageEveryDataFile(Damage::kOtherKind); }
 
-// A missing image names the file and why; the exit status is 1.
+// A missing image names the file and why; the exit status is 1. One that
+// only a later stage loads is named at the start.
 TEST_F(WholeGameBadData, MissingImageEndsTheGameWithItsName) {
+  MakeDataSet("", {});
+  fs::remove("grp/stg3b.png");
+  StartGame();
+  EXPECT_EQ(StopCapture(), "quillona: warning: grp/stg3b.png: no such file; the game stops when it needs it\n");
+  LibraryEnd();
+
   MakeDataSet("", {});
   fs::remove("grp/tx_sk2.png");
   ::testing::internal::CaptureStderr();
