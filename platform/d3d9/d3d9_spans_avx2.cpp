@@ -6,6 +6,11 @@
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
+// clang does not take the GCC target pragma; its own form marks every
+// function of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#endif
 #include <immintrin.h>
 
 namespace plat {
@@ -77,4 +82,7 @@ int PointSpanAvx2(const PointSpanRun& r, int x, int last, int64_t* u_io, int64_t
 
 }  // namespace plat
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options

@@ -6,6 +6,11 @@
 
 #pragma GCC push_options
 #pragma GCC target("sse4.1")
+// clang does not take the GCC target pragma; its own form marks every
+// function of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#endif
 #include <smmintrin.h>
 
 namespace plat {
@@ -69,4 +74,7 @@ int PointSpanSse41(const PointSpanRun& r, int x, int last, int64_t* u_io, int64_
 
 }  // namespace plat
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 #pragma GCC pop_options
