@@ -188,6 +188,11 @@ int SetImageConvertFlag(int flag);
 int SetTransparentColor(int r, int g, int b);
 int SetVBlankWaitFlag(int flag);
 int GetGraphicsFlagF();
+// Threads that rasterise the device's draws, each a band of rows; the picture
+// is the same for any count. 0 takes RORUD_RASTER_WORKERS, else one fewer
+// than the processors (at most 4); 1 draws on the calling thread.
+int SetDrawWorkerCount(int count);
+int GetDrawWorkerCount();
 
 // ---- Graphic handles, loading and drawing ----------------------------------------
 

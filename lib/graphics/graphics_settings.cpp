@@ -27,6 +27,13 @@ void ResetGraphicsCreationSettings() {
   g_settings.transparent_colour = 0x000000;
 }
 
+int SetDrawWorkerCount(int count) {
+  if (count < 0) return -1;
+  plat::SetRasterWorkerCount(count);
+  return 0;
+}
+int GetDrawWorkerCount() { return plat::GetRasterWorkerCount(); }
+
 int SetHardwareRenderFlag(int flag) {
   if (IsLibraryStarted()) return -1;
   g_settings.hardware_allowed = flag != 0;

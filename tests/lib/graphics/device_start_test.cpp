@@ -470,6 +470,12 @@ TEST_F(GraphicsStart, PacedWaitRunsAtSixtyHertzOnTheVirtualClock) {
 }
 
 TEST_F(GraphicsStart, SmallSettings) {
+  EXPECT_EQ(SetDrawWorkerCount(3), 0);
+  EXPECT_EQ(GetDrawWorkerCount(), 3);
+  EXPECT_EQ(SetDrawWorkerCount(-1), -1);
+  EXPECT_EQ(GetDrawWorkerCount(), 3);
+  EXPECT_EQ(SetDrawWorkerCount(0), 0);
+  EXPECT_GE(GetDrawWorkerCount(), 1);
   EXPECT_EQ(SetTransparentColor(255, 0, 255), 0);
   EXPECT_EQ(GraphicsConfig().transparent_colour, 0x00FF00FFu);
   Screen().colour_bits = 8;
