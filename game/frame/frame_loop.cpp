@@ -9,6 +9,7 @@
 #include "game/objects/dispatch.h"
 #include "game/objects/panel.h"
 #include "game/objects/resources.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 
 void ServeSoundRequests() {
@@ -29,10 +30,22 @@ bool WaitFrame() {
     return false;
   }
   if (g_config.vsync == 0) {
-    while (FrameWaitPending(g_pacing, static_cast<uint32_t>(GetMilliClock(0)))) {
+    // Sleep a millisecond at a time while more than 2 ms remain, then watch
+    // the clock for the exact tick. Messages are handled after every sleep
+    // and once at each new millisecond of the rest. The sleep is the
+    // system's own, the one the library's clock follows.
+    uint32_t pumped_at = static_cast<uint32_t>(GetMilliClock(0));
+    for (;;) {
+      const uint32_t now = static_cast<uint32_t>(GetMilliClock(0));
+      if (!FrameWaitPending(g_pacing, now)) break;
+      if (FrameWaitMaySleep(g_pacing, now))
+        plat::Sleep(1);
+      else if (now == pumped_at)
+        continue;
       // The window going away during the wait leaves this frame untimed and
       // uncounted; the next frame's first pump reports it.
       if (ProcessWindowMessages() == -1) return false;
+      pumped_at = now;
     }
   }
   if (CloseFrame(g_pacing, static_cast<uint32_t>(GetMilliClock(0)))) {

@@ -30,6 +30,9 @@ uint32_t FrameLengthMs(int32_t frame_number);
 uint32_t ClockElapsed(uint32_t now, uint32_t before);
 // True while the frame is not yet over.
 bool FrameWaitPending(const FramePacing& pacing, uint32_t now);
+// True while more than 2 ms of the frame remain: the wait may sleep a
+// millisecond and still end on the exact clock tick.
+bool FrameWaitMaySleep(const FramePacing& pacing, uint32_t now);
 // Closes the frame at `now`: adds its time, measures the frame rate when due
 // and counts the frame. Returns true when the Escape key is to be tested.
 bool CloseFrame(FramePacing& pacing, uint32_t now);

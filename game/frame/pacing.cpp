@@ -21,6 +21,12 @@ bool FrameWaitPending(const FramePacing& p, uint32_t now) {
   return ClockElapsed(now, p.previous_time) < FrameLengthMs(p.frame_number);
 }
 
+bool FrameWaitMaySleep(const FramePacing& p, uint32_t now) {
+  // A reading of the millisecond clock may be up to 1 ms late, so 3 whole
+  // milliseconds left are more than 2 true ones.
+  return ClockElapsed(now, p.previous_time) + 3 <= FrameLengthMs(p.frame_number);
+}
+
 bool CloseFrame(FramePacing& p, uint32_t now) {
   now &= kClockMask;
   p.accumulator += ClockElapsed(now, p.previous_time);

@@ -55,6 +55,18 @@ TEST(Pacing, ClockWrapGivesTheTrueElapsedTime) {
   EXPECT_EQ(ClockElapsed(2, 0x7FFFFFFEu), 4u);
 }
 
+TEST(Pacing, SleepsOnlyWhileMoreThanTwoMillisecondsRemain) {
+  FramePacing p{};
+  ResetPacing(p, 0x7FFFFFF8u);  // frame 0 (16 ms) runs across the clock wrap
+  EXPECT_TRUE(FrameWaitMaySleep(p, 0x7FFFFFF8u));
+  EXPECT_TRUE(FrameWaitMaySleep(p, 5));    // 13 ms gone
+  EXPECT_FALSE(FrameWaitMaySleep(p, 6));   // 14 ms gone: spin the rest
+  EXPECT_FALSE(FrameWaitMaySleep(p, 40));  // a late frame does not sleep
+  CloseFrame(p, 8);                        // frame 1: 17 ms
+  EXPECT_TRUE(FrameWaitMaySleep(p, 22));
+  EXPECT_FALSE(FrameWaitMaySleep(p, 23));
+}
+
 TEST(Pacing, EscapeMustBeHeldAtTwoTestsInARow) {
   FramePacing p{};
   ResetPacing(p, 0);
