@@ -35,9 +35,12 @@ void WaitForVerticalBlankEmulated() {
     AdvanceVirtualClock(next - now);
     return;
   }
-  // Sleep most of the way, then poll the last stretch for an exact edge.
-  if (next - now > 2000) std::this_thread::sleep_for(std::chrono::microseconds(next - now - 1500));
-  while (VerticalBlankClockMicros() < next) std::this_thread::yield();
+  // A sleep never ends early, so sleeping up to the edge (again, should the
+  // clock read short of it) catches it without spinning.
+  while (now < next) {
+    std::this_thread::sleep_for(std::chrono::microseconds(next - now));
+    now = VerticalBlankClockMicros();
+  }
 }
 
 HRESULT CreateDirectDraw7(DirectDraw7** out) {
