@@ -8,7 +8,6 @@
 #include "lib/core/memory.h"
 #include "lib/core/pack_lz.h"
 #include "lib/core/plain_file.h"
-#include "platform/kernel/kernel.h"
 
 // ---- Keys -----------------------------------------------------------------------
 //
@@ -143,7 +142,7 @@ bool ReadScrambled(FileHandle file, void* destination, size_t size, uint64_t pos
   }
   if (size == 0) return true;
   size_t got = PlainFileRead(destination, size, 1, file);
-  while (!PlainFileIdleCheck(file)) plat::Sleep(0);
+  PlainFileWaitIdle(file);
   if (got != 1) return false;
   ApplyArchiveKey(size, destination, position, key);
   return true;
@@ -347,7 +346,7 @@ int OpenFromFile(ArchiveRecord* a, const char* path, const char* key_string, Fil
     // The first 8 bytes raw, to try both keys on.
     if (PlainFileSeek(file, 0, 0) != 0) goto fail;
     size_t got = PlainFileRead(raw, 8, 1, file);
-    while (!PlainFileIdleCheck(file)) plat::Sleep(0);
+    PlainFileWaitIdle(file);
     if (got != 1 || !ChooseKey(raw, key_string, key)) goto fail;
     ApplyArchiveKey(8, raw, 0, key);
     uint16_t version = Load16(raw + 2);
@@ -410,10 +409,10 @@ int OpenArchiveFileWhole(ArchiveRecord* a, const char* path, const char* key_str
 
 int FinishArchiveWholeRead(ArchiveRecord* a, int wait) {
   if (!a->whole_read_pending) return 1;
-  while (!PlainFileIdleCheck(a->whole_read_file)) {
-    if (!wait) return 0;
-    plat::Sleep(0);
-  }
+  if (wait)
+    PlainFileWaitIdle(a->whole_read_file);
+  else if (!PlainFileIdleCheck(a->whole_read_file))
+    return 0;
   PlainFileClose(a->whole_read_file);
   a->whole_read_file = 0;
   ApplyArchiveKey(static_cast<size_t>(a->archive_size), a->image, 0, a->key);
@@ -585,7 +584,7 @@ bool DecodeEntry(const unsigned char* block, size_t stored, unsigned char* out, 
 }
 
 void WaitPending(ArchiveEntryReader* r) {
-  while (!FinishArchivePendingRead(r)) plat::Sleep(1);
+  while (!FinishArchivePendingRead(r)) PlainFileWaitIdle(r->archive->file);
 }
 
 }  // namespace

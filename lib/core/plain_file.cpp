@@ -306,6 +306,11 @@ int PlainFileIdleCheck(FileHandle handle) {
   return plat::WaitEvent(r->done_event, 0) == 0 ? 1 : 0;
 }
 
+void PlainFileWaitIdle(FileHandle handle) {
+  PlainFileRecord* r = ToRecord(handle);
+  if (r && r->threaded) WaitForThread(r);
+}
+
 int PlainFileSeek(FileHandle handle, int64_t offset, int origin) {
   PlainFileRecord* r = ToRecord(handle);
   if (!r) return -1;

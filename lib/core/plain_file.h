@@ -27,6 +27,9 @@ int PlainFileSeek(FileHandle handle, int64_t offset, int origin);
 size_t PlainFileRead(void* destination, size_t element_size, size_t count, FileHandle handle);
 int PlainFileEof(FileHandle handle);
 int PlainFileIdleCheck(FileHandle handle);
+// Blocks until the file's access thread has finished its command (at once for
+// a direct file).
+void PlainFileWaitIdle(FileHandle handle);
 // The file's size as taken at open (used by the archive reader).
 int64_t PlainFileSize(FileHandle handle);
 
