@@ -85,7 +85,11 @@ struct TheoraMovieRecord {
   int32_t seek_target;
   std::atomic<int32_t> end_of_file;
   plat::Thread* thread;
-  plat::Event* wait_event;  // never set: its timed waits are real-time pauses
+  // Each side waits on its own event and sets the other's: the thread for a
+  // request or a move of the shown frame, the caller for a state change or a
+  // stored frame.
+  plat::Event* thread_wake;
+  plat::Event* caller_wake;
   uint32_t thread_id;
   FileFunctionTable files;
   FileHandle file;
@@ -140,6 +144,9 @@ int AdvanceTheoraFrame(TheoraMovieRecord* record, int frames);
 BaseImage* GetTheoraFrameImage(TheoraMovieRecord* record);
 int GetTheoraFrameRate(TheoraMovieRecord* record, TheoraFrameRate* out);
 int GetTheoraFrameNumber(TheoraMovieRecord* record);
+// The caller's wait for the decoding thread to change its state or store a
+// frame.
+void WaitForTheoraThread(TheoraMovieRecord* record);
 
 // ---- YUV conversion -------------------------------------------------------------
 

@@ -20,13 +20,27 @@ constexpr int kReadPiece = 4096;
 constexpr int kTableGrowth = 1000;
 constexpr int kSeekSet = 0;
 
-// The handshake waits in real time (on an event nobody sets): the library's
-// clock, virtual in headless runs, must move only with the caller's own time.
-void PauseWorker(TheoraMovieRecord* r, int milliseconds) {
-  if (milliseconds <= 0 || !r->wait_event)
-    plat::Sleep(0);
+// Both sides wait in real time: the library's clock, virtual in headless
+// runs, must move only with the caller's own time. The time-outs are a guard,
+// not a pace: every change the other side waits for sets its event.
+constexpr uint32_t kThreadIdleWaitMs = 100;
+constexpr uint32_t kCallerWaitMs = 10;
+
+void WakeCaller(TheoraMovieRecord* r) {
+  if (r->caller_wake) plat::SetEvent(r->caller_wake);
+}
+
+void WakeThread(TheoraMovieRecord* r) {
+  if (r->thread_wake) plat::SetEvent(r->thread_wake);
+}
+
+// The thread has nothing to do until the caller asks for something.
+void WaitForCaller(TheoraMovieRecord* r) {
+  WakeCaller(r);
+  if (r->thread_wake)
+    plat::WaitEvent(r->thread_wake, kThreadIdleWaitMs);
   else
-    plat::WaitEvent(r->wait_event, static_cast<uint32_t>(milliseconds));
+    plat::Sleep(0);
 }
 
 void ResetReading(TheoraMovieRecord* r, uint32_t position) {
@@ -183,7 +197,7 @@ bool RunDecodeAhead(TheoraMovieRecord* r) {
     // Nothing to do until the shown frame moves: a short real pause rather
     // than a bare yield, so an open movie does not keep a processor busy.
     r->state.store(kTheoraStockFull, std::memory_order_release);
-    PauseWorker(r, 1);
+    WaitForCaller(r);
     return true;
   }
   r->state.store(kTheoraDecoding, std::memory_order_release);
@@ -214,7 +228,8 @@ bool RunDecodeAhead(TheoraMovieRecord* r) {
     }
   }
   StoreDecodedFrame(r, r->decode_position.load(std::memory_order_relaxed));
-  PauseWorker(r, 0);
+  WakeCaller(r);
+  plat::Sleep(0);
   return true;
 }
 
@@ -223,7 +238,7 @@ uint32_t TheoraDecodeThreadProc(void* argument) {
   while (!r->exit_request.load(std::memory_order_acquire)) {
     if (r->hold_request.load(std::memory_order_acquire)) {
       r->state.store(kTheoraHeld, std::memory_order_release);
-      PauseWorker(r, 1);
+      WaitForCaller(r);
       continue;
     }
     if (r->seek_request.load(std::memory_order_acquire)) {
@@ -231,9 +246,10 @@ uint32_t TheoraDecodeThreadProc(void* argument) {
       if (!RunSeek(r)) break;
       continue;
     }
-    if (!RunDecodeAhead(r)) PauseWorker(r, 1);
+    if (!RunDecodeAhead(r)) WaitForCaller(r);
   }
   r->state.store(kTheoraEnded, std::memory_order_release);
+  WakeCaller(r);
   return 0;
 }
 
@@ -386,11 +402,12 @@ int SeekTheoraFrame(TheoraMovieRecord* r, int frame) {
   r->image_converted = 0;
   r->surface_converted = 0;
   r->hold_request.store(1, std::memory_order_release);
+  WakeThread(r);
   // A thread that has ended never reports the held state.
   for (;;) {
     const int state = r->state.load(std::memory_order_acquire);
     if (state == kTheoraHeld || state == kTheoraEnded) break;
-    PauseWorker(r, 0);
+    WaitForTheoraThread(r);
   }
   if (frame >= r->frame_count) frame = static_cast<int>(r->frame_count - 1);
   if (frame < 0) frame = 0;
@@ -398,6 +415,7 @@ int SeekTheoraFrame(TheoraMovieRecord* r, int frame) {
   r->seek_target = frame;
   r->seek_request.store(1, std::memory_order_release);
   r->hold_request.store(0, std::memory_order_release);
+  WakeThread(r);
   // Until the thread takes the request the frame is not there yet: report
   // the seek as running so the conversion waits for it.
   int held = kTheoraHeld;
@@ -413,6 +431,7 @@ int AdvanceTheoraFrame(TheoraMovieRecord* r, int frames) {
   // never be decoded and its conversion would wait for ever.
   frame %= r->frame_count;
   r->current_frame.store(static_cast<int>(frame), std::memory_order_release);
+  WakeThread(r);
   r->image_converted = 0;
   r->surface_converted = 0;
   return 0;
@@ -429,13 +448,21 @@ int GetTheoraFrameRate(TheoraMovieRecord* r, TheoraFrameRate* out) {
   return 0;
 }
 
+void WaitForTheoraThread(TheoraMovieRecord* r) {
+  if (r->caller_wake)
+    plat::WaitEvent(r->caller_wake, kCallerWaitMs);
+  else
+    plat::Sleep(0);
+}
+
 int GetTheoraFrameNumber(TheoraMovieRecord* r) { return r->current_frame.load(std::memory_order_acquire); }
 
 int CloseTheoraMovie(TheoraMovieRecord* r) {
   if (!r) return 0;
   if (r->thread) {
     r->exit_request.store(1, std::memory_order_release);
-    while (r->state.load(std::memory_order_acquire) != kTheoraEnded) PauseWorker(r, 1);
+    WakeThread(r);
+    while (r->state.load(std::memory_order_acquire) != kTheoraEnded) WaitForTheoraThread(r);
     plat::WaitThread(r->thread, 0xFFFFFFFFu);
     plat::CloseThread(r->thread);
     r->thread = nullptr;
@@ -448,7 +475,8 @@ int CloseTheoraMovie(TheoraMovieRecord* r) {
   RR_FREE(r->pages);
   RR_FREE(r->key_frames);
   if (r->frame_image.pixels) FreeBaseImagePixels(&r->frame_image);
-  if (r->wait_event) plat::CloseEvent(r->wait_event);
+  if (r->thread_wake) plat::CloseEvent(r->thread_wake);
+  if (r->caller_wake) plat::CloseEvent(r->caller_wake);
   if (r->stream_ready) ogg_stream_clear(&r->stream);
   if (r->decoder_ready) theora_clear(&r->decoder);
   theora_comment_clear(&r->comment);
@@ -482,7 +510,8 @@ TheoraMovieRecord* OpenTheoraMovie(const FileFunctionTable* table, FileHandle fi
   }
   r->hold_request.store(1, std::memory_order_relaxed);
   r->state.store(kTheoraStockFull, std::memory_order_relaxed);
-  r->wait_event = plat::CreateEvent(true, false);
+  r->thread_wake = plat::CreateEvent(false, false);
+  r->caller_wake = plat::CreateEvent(false, false);
   if (theora_decode_init(&r->decoder, &r->info) != 0) {
     CloseTheoraMovie(r);
     return nullptr;

@@ -11,21 +11,13 @@ namespace {
 YuvTables g_tables;
 constexpr int kClampOffset = 512;
 
-// Real-time waits, so that the library's clock does not move with them.
-void PauseMain(TheoraMovieRecord* r, int milliseconds) {
-  if (milliseconds <= 0 || !r->wait_event)
-    plat::Sleep(0);
-  else
-    plat::WaitEvent(r->wait_event, static_cast<uint32_t>(milliseconds));
-}
-
 // The stock slot of the current frame, waiting for the thread while it seeks
 // or has not stored the frame yet; null when it cannot come.
 const TheoraFrameSlot* WaitForCurrentSlot(TheoraMovieRecord* r) {
   for (;;) {
     const int state = r->state.load(std::memory_order_acquire);
     if (state == kTheoraSeeking) {
-      PauseMain(r, 1);
+      WaitForTheoraThread(r);
       continue;
     }
     if (state == kTheoraEnded) return nullptr;
@@ -36,7 +28,7 @@ const TheoraFrameSlot* WaitForCurrentSlot(TheoraMovieRecord* r) {
         return &slot;
     }
     if (r->end_of_file.load(std::memory_order_acquire)) return nullptr;
-    PauseMain(r, 0);
+    WaitForTheoraThread(r);
   }
 }
 
