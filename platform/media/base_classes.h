@@ -314,7 +314,7 @@ class D_CBaseFilter : public IBaseFilter, public D_CUnknown {
   CriticalSection* lock_;
   Guid clsid_;
   std::atomic<FilterState> state_{FilterState::kStopped};
-  ReferenceTime start_ = 0;
+  std::atomic<ReferenceTime> start_{0};  // read by streaming threads; a seek while running moves it
   IReferenceClock* clock_ = nullptr;
   IFilterGraph* graph_ = nullptr;      // not counted: the graph holds the filter
   IMediaEventSink* sink_ = nullptr;    // not counted
