@@ -76,7 +76,10 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     }
     if (size > 0) std::memcpy(packet->data, data, static_cast<size_t>(size));
     ReferenceTime start = 0, stop = 0;
-    if (sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET) packet->pts = start;
+    if (sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET) {
+      packet->pts = start;
+      if (stop > start) packet->duration = stop - start;
+    }
     if (sample->IsSyncPoint() == kS_OK) packet->flags |= AV_PKT_FLAG_KEY;
     const int sent = avcodec_send_packet(codec_, packet);
     av_packet_free(&packet);
@@ -97,12 +100,14 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     {
       std::lock_guard<std::recursive_mutex> hold(receive_lock_);
       if (codec_ != nullptr) avcodec_flush_buffers(codec_);
+      last_time_ = AV_NOPTS_VALUE;
     }
     return D_CTransformFilter::EndFlush();
   }
 
   HResult StopStreaming() override {
     if (codec_ != nullptr) avcodec_flush_buffers(codec_);
+    last_time_ = AV_NOPTS_VALUE;
     return kS_OK;
   }
 
@@ -200,8 +205,16 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, rows, pitches);
     out->SetActualDataLength(FrameBytes());
     ReferenceTime start = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    const ReferenceTime duration = frame->pkt_duration > 0 ? frame->pkt_duration : last_duration_;
+    // Presentation times only rise: a frame stamped from a decoding time (a
+    // container that gives some packets no presentation time) or not at all
+    // follows the one before it.
+    if (last_time_ != AV_NOPTS_VALUE && (start == AV_NOPTS_VALUE || start < last_time_ + last_duration_))
+      start = last_time_ + last_duration_;
     if (start == AV_NOPTS_VALUE) start = 0;
-    ReferenceTime stop = start + (frame->pkt_duration > 0 ? frame->pkt_duration : 1);
+    last_time_ = start;
+    last_duration_ = duration;
+    ReferenceTime stop = start + (duration > 0 ? duration : 1);
     out->SetTime(&start, &stop);
     out->SetSyncPoint(1);
     r = output_->Deliver(out);
@@ -214,6 +227,8 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
   SwsContext* scaler_ = nullptr;
   int32_t width_ = 0, height_ = 0;
   ReferenceTime frame_time_ = 0;
+  ReferenceTime last_time_ = AV_NOPTS_VALUE;  // the frame delivered last
+  ReferenceTime last_duration_ = 0;
 };
 
 }  // namespace
