@@ -65,7 +65,6 @@ void UpdateTheoraFrame(MovieRecord* r) {
 }  // namespace
 
 int OpenMovie(const char* file_name, int* width, int* height, int mode) {
-  (void)mode;
   if (!file_name || g_movies.IsFull()) return -1;
   void* memory = TrackedCalloc(sizeof(MovieRecord), "", 0);
   if (!memory) {
@@ -95,12 +94,13 @@ int OpenMovie(const char* file_name, int* width, int* height, int mode) {
     r->frame_image = GetTheoraFrameImage(r->theora_record);
     r->display_mode = 0;
   } else {
-    // Every other kind of movie needs a media framework to build a decoding
-    // graph, and this system has none: its creation fails.
-    WriteLogLineSound("CLSID_FilterGraph の作成に失敗しました");
-    TrackedFree(r);
-    WriteLogLineSound("ムービーファイルオープン処理時にエラーが発生しました");
-    return -1;
+    r->temporary_file = 0;
+    if (OpenMovieDirectShow(nullptr, r, file_name, width, height, mode) == -1) {
+      TrackedFree(r);
+      WriteLogLineSound("ムービーファイルオープン処理時にエラーが発生しました");
+      return -1;
+    }
+    r->frame_image = &r->frame_image_store;
   }
   r->stopped = 1;
   r->resume = 0;
@@ -125,6 +125,9 @@ int CloseMovieHandle(int handle) {
   }
   if (r->frame_image_store.pixels && !r->pixels_borrowed) FreeBaseImagePixels(&r->frame_image_store);
   r->frame_image_store.pixels = nullptr;
+  // The graph goes first, so that its file is closed when its temporary
+  // copy is deleted.
+  CloseDirectShowMovie(r);
   g_movies.Remove(handle);
   TrackedFree(r);
   return 0;
@@ -144,7 +147,11 @@ int UpdateMovieFrame(int handle, int unused) {
   (void)unused;
   MovieRecord* r = g_movies.Find(handle);
   if (!r) return -1;
-  if (r->theora) UpdateTheoraFrame(r);
+  if (!r->theora) {
+    UpdateDirectShowFrame(r);
+    return 0;
+  }
+  UpdateTheoraFrame(r);
   if (r->callback) {
     r->callback(r, r->callback_argument);
     r->frame_delivered = 1;
@@ -159,6 +166,8 @@ int PauseMovieHandle(int handle, int keep_resume) {
   if (r->theora) {
     StopSoundHandle(r->sound_handle);
     UpdateMovieFrame(handle);
+  } else if (r->control) {
+    r->control->Pause();
   }
   r->stopped = 1;
   if (keep_resume == 0) r->resume = 0;
@@ -184,6 +193,8 @@ int ResumeAllMovies() {
       const double frame_time = rate.frames_per_second > 0 ? 1000000.0 / rate.frames_per_second : 0.0;
       r->start_time = static_cast<int64_t>(GetMicroClock(0)) - DoubleToInt(frame_time * cur);
       PlaySoundHandle(r->sound_handle, play_type, 0);
+    } else if (r->control) {
+      r->control->Run();
     }
     r->stopped = 0;
     r->play_type = play_type;

@@ -2,6 +2,8 @@
 // the graphics layer shows through a frame callback. Ogg Theora files are
 // decoded by the library's own player (a decoding thread per movie feeding a
 // stock of frames); the frames become 32-bit images or YUV device surfaces.
+// Every other movie file plays through a media graph that ends in the movie
+// frame renderer (lib/sound/movie_renderer.h), whose frames are 24-bit rows.
 #pragma once
 
 #include <atomic>
@@ -14,7 +16,9 @@
 #include "lib/image/base_image.h"
 #include "platform/d3d9/d3d9.h"
 #include "platform/kernel/kernel.h"
+#include "platform/media/media.h"
 
+class MovieFrameRenderer;
 struct MovieRecord;
 struct TheoraMovieRecord;
 
@@ -33,7 +37,16 @@ struct MovieRecord {
   int64_t start_time;  // microsecond clock at frame 0 (movies without sound)
   FileHandle file;
   int32_t sound_handle;
-  int32_t temporary_file;
+  // A movie played through a media graph: the graph's interfaces (owned) and
+  // its video sink (the graph owns it).
+  plat::IGraphBuilder* graph;
+  plat::IMediaControl* control;
+  plat::IMediaSeeking* seeking;
+  plat::IBasicAudio* audio;
+  MovieFrameRenderer* renderer;
+  int32_t temporary_file;  // 1: plays from a temporary copy the close deletes
+  char16_t wide_name[260];
+  int64_t stop_position;  // 100 ns units
   int32_t width;
   int32_t height;
   int32_t right_alpha;  // MovieRightAlphaFlag
@@ -176,6 +189,12 @@ int PauseMovieHandle(int handle, int keep_resume);
 int PauseAllMovies();
 int ResumeAllMovies();
 int UpdateMovieOverlay(int x, int y, int scale, int handle, int show);
+// The media-graph side of a movie: the open, the per-draw update and the
+// release of its graph (with the temporary copy).
+int OpenMovieDirectShow(void* direct_draw, MovieRecord* record, const char* file_name, int* width, int* height,
+                        int mode);
+void UpdateDirectShowFrame(MovieRecord* record);
+void CloseDirectShowMovie(MovieRecord* record);
 int UpdateAllMovieOverlays();
 // Handles open (for tests and the end of the library).
 int GetMovieCount();

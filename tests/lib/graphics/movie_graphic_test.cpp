@@ -1,12 +1,14 @@
 // tests/lib/graphics/movie_graphic_test.cpp - graphics made from movie files:
 // the frames drawn on the headless screen in the colours of an independent
 // BT.601 reference, the frame update before each draw, and the clean-up.
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "lib/core/log.h"
 #include "lib/sound/movie.h"
@@ -113,6 +115,49 @@ TEST_F(MovieGraphic, AFileThatIsNeitherImageNorMovieFailsAndLeavesNoMovieOpen) {
   EXPECT_NE(capture_->Debug().find(testsupport::Sjis("右記のグラフィックファイルのロードに失敗しました")),
             std::string::npos);
   EXPECT_EQ(GetGraphicCount(), graphics);
+}
+
+// A movie of the media graph (red for five frames, then blue) drawn as a
+// graphic: each draw shows the frame the clock has reached.
+class ThreadedMovieGraphic : public MovieGraphic {
+ protected:
+  // Draws until the screen shows the colour or a long real time passes.
+  bool DrawsColour(int handle, uint32_t colour) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      ClearDrawTarget(nullptr);
+      DrawGraphicAt(10, 20, handle, 0);
+      if (Near(Screenshot().at(10 + 32, 20 + 24) & 0xFFFFFF, colour, 24)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+  }
+};
+
+TEST_F(ThreadedMovieGraphic, AGraphMovieDrawsTheFrameOfTheClock) {
+  const std::string name = std::filesystem::absolute("red_blue.mp4").string();
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=64x48:r=25:d=0.2 -f lavfi -i "
+                         "color=c=blue:s=64x48:r=25:d=0.2 -filter_complex concat=n=2:v=1 -c:v libx264 "
+                         "-pix_fmt yuv420p " + name + " >/dev/null 2>&1").c_str()),
+            0);
+  const int handle = LoadGraphicFromFile(name.c_str(), 0);
+  ASSERT_NE(handle, -1);
+  int w = 0, h = 0;
+  ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 48);
+  MovieRecord* m = MovieHandleToRecord(GraphicHandleToRecord(handle)->movie_handle);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->theora, 0);
+  m->play_type = 1;
+  m->resume = 1;
+  ResumeAllMovies();
+  plat::AdvanceVirtualClock(20000);
+  EXPECT_TRUE(DrawsColour(handle, 0xFF0000));
+  plat::AdvanceVirtualClock(200000);
+  EXPECT_TRUE(DrawsColour(handle, 0x0000FF));
+  ASSERT_EQ(DeleteGraphic(handle), 0);
+  EXPECT_EQ(GetMovieCount(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,447 @@
+// tests/lib/sound/movie_graph_test.cpp - movies played through the media
+// graph: files made by the ffmpeg command from frames of known colours, shown
+// at the times the virtual clock gives, paused, looped and stopped; their
+// sound reaching the mixer; archived movies played from a temporary copy;
+// refusals that leave nothing behind; and the frame renderer's type checks
+// and row handling.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib/core/archive_files.h"
+#include "lib/core/file_functions.h"
+#include "lib/core/pack_writer.h"
+#include "lib/sound/movie.h"
+#include "lib/sound/movie_renderer.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/wide_text.h"
+#include "tests/lib/sound/sound_fixture.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/sjis.h"
+
+namespace {
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 10, kFps = 25;
+// The top half of frame f has colour f; the bottom half is grey in every
+// frame, so that rows turned over show.
+constexpr int kColours[kFrames][3] = {{230, 40, 40},  {40, 230, 40},  {40, 40, 230},  {230, 230, 40}, {40, 230, 230},
+                                      {230, 40, 230}, {150, 80, 20},  {20, 150, 80},  {80, 20, 150},  {250, 250, 250}};
+constexpr int kGrey = 128;
+
+struct MovieKind {
+  const char* file;
+  const char* codec;  // ffmpeg output options
+};
+const MovieKind kKinds[] = {
+    {"h264.mp4", "-c:v libx264 -pix_fmt yuv420p -bf 0 -crf 10"},
+    {"vp9.webm", "-c:v libvpx-vp9 -pix_fmt yuv420p -crf 10 -b:v 0"},
+    {"mjpeg.avi", "-c:v mjpeg -pix_fmt yuvj420p -q:v 2"},
+    {"mpeg1.mpg", "-c:v mpeg1video -q:v 2"},
+    {"mpeg4.mp4", "-c:v mpeg4 -q:v 2"},
+    {"vp8.mkv", "-c:v libvpx -crf 4 -b:v 2M"},
+};
+
+testsupport::ScratchDir& Movies() {
+  static testsupport::ScratchDir dir;
+  return dir;
+}
+
+bool Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Makes the movies once per process; false when ffmpeg fails.
+bool MakeMovies() {
+  static int made = -1;
+  if (made != -1) return made == 1;
+  std::vector<char> raw;
+  for (int f = 0; f < kFrames; ++f)
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        for (int c = 0; c < 3; ++c) raw.push_back(static_cast<char>(y < kHeight / 2 ? kColours[f][c] : kGrey));
+  const std::string frames = Movies() / "frames.rgb";
+  std::ofstream(frames, std::ios::binary).write(raw.data(), static_cast<std::streamsize>(raw.size()));
+  const std::string input = "ffmpeg -y -f rawvideo -pix_fmt rgb24 -s " + std::to_string(kWidth) + "x" +
+                            std::to_string(kHeight) + " -r " + std::to_string(kFps) + " -i " + frames;
+  made = 1;
+  for (const MovieKind& k : kKinds)
+    if (!Run(input + " " + k.codec + " " + (Movies() / k.file))) made = 0;
+  // With a tone, for the mixer.
+  if (!Run(input + " -f lavfi -i sine=frequency=440:sample_rate=22050:duration=0.4 -c:v libx264 -pix_fmt yuv420p "
+                   "-bf 0 -c:a aac -shortest " +
+           (Movies() / "tone.mp4")))
+    made = 0;
+  return made == 1;
+}
+
+// The newest frame the callback was given.
+struct Shot {
+  std::vector<uint8_t> pixels;
+  int width = 0, height = 0, pitch = 0, calls = 0;
+
+  // The colour (r, g, b) at a pixel.
+  std::array<int, 3> At(int x, int y) const {
+    const uint8_t* p = pixels.data() + static_cast<size_t>(y) * pitch + static_cast<size_t>(x) * 3;
+    return {p[2], p[1], p[0]};
+  }
+  // The frame whose colour the top half shows, -1 for none or a picture
+  // whose bottom half is not grey.
+  int Frame() const {
+    if (pixels.empty()) return -1;
+    const auto bottom = At(kWidth / 2, kHeight - 8);
+    for (int v : bottom)
+      if (std::abs(v - kGrey) > 24) return -1;
+    const auto top = At(kWidth / 2, 8);
+    for (int f = 0; f < kFrames; ++f) {
+      bool near = true;
+      for (int c = 0; c < 3; ++c) near = near && std::abs(top[c] - kColours[f][c]) <= 30;
+      if (near) return f;
+    }
+    return -1;
+  }
+};
+
+void Capture(void* movie, void* argument) {
+  auto* r = static_cast<MovieRecord*>(movie);
+  auto* shot = static_cast<Shot*>(argument);
+  const BaseImage* image = r->frame_image;
+  shot->width = image->width;
+  shot->height = image->height;
+  shot->pitch = image->pitch;
+  shot->pixels.assign(image->pixels, image->pixels + static_cast<size_t>(image->pitch) * image->height);
+  ++shot->calls;
+}
+
+int64_t ClockMicros() {
+  return static_cast<int64_t>(static_cast<__int128>(plat::QueryPerformanceCounter()) * 1000000 /
+                              plat::QueryPerformanceFrequency());
+}
+
+class ThreadedMovieGraph : public soundtest::SoundFixture {
+ protected:
+  void SetUp() override {
+    soundtest::SoundFixture::SetUp();
+    ASSERT_TRUE(MakeMovies()) << "the ffmpeg command could not make the test movies";
+    const char* old = std::getenv("TMPDIR");
+    old_tmpdir_ = old != nullptr ? old : "";
+    had_tmpdir_ = old != nullptr;
+    setenv("TMPDIR", temp_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    for (int h : open_) CloseMovieHandle(h);
+    EXPECT_EQ(GetMovieCount(), 0);
+    if (had_tmpdir_) setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    else unsetenv("TMPDIR");
+    soundtest::SoundFixture::TearDown();
+  }
+  int Open(const std::string& path, int* w = nullptr, int* h = nullptr) {
+    const int handle = OpenMovie(path.c_str(), w, h, 0);
+    if (handle != -1) {
+      open_.push_back(handle);
+      SetMovieFrameCallback(handle, &Capture, &shot_);
+    }
+    return handle;
+  }
+  void Close(int handle) {
+    ASSERT_EQ(CloseMovieHandle(handle), 0);
+    std::erase(open_, handle);
+  }
+  // Starts a movie as a resumed activation would; stream time 0 is now.
+  void Start(int handle, int play_type) {
+    MovieRecord* r = MovieHandleToRecord(handle);
+    r->play_type = play_type;
+    r->resume = 1;
+    start_ = ClockMicros();
+    ResumeAllMovies();
+  }
+  // Moves the clock to `ms` past the start.
+  void ClockTo(int64_t ms) {
+    const int64_t now = ClockMicros();
+    if (start_ + ms * 1000 > now) plat::AdvanceVirtualClock(static_cast<uint64_t>(start_ + ms * 1000 - now));
+  }
+  // Updates the movie until its frame is `want` or a long real time passes;
+  // the frame then shown.
+  int WaitForFrame(int handle, int want) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      UpdateMovieFrame(handle);
+      if (shot_.Frame() == want) return want;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return shot_.Frame();
+  }
+  // The frame shown after a while of updates without the clock moving.
+  int FrameAfterAWhile(int handle) {
+    for (int i = 0; i < 20; ++i) {
+      UpdateMovieFrame(handle);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return shot_.Frame();
+  }
+  int TemporaryFiles() const {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(temp_.path())) n += e.is_regular_file() ? 1 : 0;
+    return n;
+  }
+
+  Shot shot_;
+  std::vector<int> open_;
+  int64_t start_ = 0;
+  testsupport::ScratchDir temp_;
+  std::string old_tmpdir_;
+  bool had_tmpdir_ = false;
+};
+
+// ---- Frames on the clock ---------------------------------------------------------
+
+TEST_F(ThreadedMovieGraph, EachFormatShowsTheFrameOfTheClockTopDown) {
+  for (const MovieKind& k : kKinds) {
+    SCOPED_TRACE(k.file);
+    shot_ = Shot{};
+    int w = 0, h = 0;
+    const int handle = Open(Movies() / k.file, &w, &h);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(w, kWidth);
+    EXPECT_EQ(h, kHeight);
+    MovieRecord* r = MovieHandleToRecord(handle);
+    EXPECT_EQ(r->theora, 0);
+    EXPECT_EQ(r->stopped, 1);
+    EXPECT_EQ(r->temporary_file, 0);
+    // A program stream this small gives its length only roughly.
+    if (std::string(k.file) != "mpeg1.mpg")
+      EXPECT_NEAR(static_cast<double>(r->stop_position), kFrames * 1e7 / kFps, 1e7 / kFps);
+    Start(handle, 1);
+    for (int f : {0, 1, 4, 7}) {
+      ClockTo(f * 1000 / kFps + 20);
+      ASSERT_EQ(WaitForFrame(handle, f), f) << "at frame " << f;
+    }
+    // The clock stands: the next frame is not shown before its time.
+    EXPECT_EQ(FrameAfterAWhile(handle), 7);
+    EXPECT_EQ(shot_.width, kWidth);
+    EXPECT_EQ(shot_.pitch, MovieRowBytes(kWidth));
+    EXPECT_EQ(r->pixels_borrowed, 1);
+    Close(handle);
+  }
+}
+
+TEST_F(ThreadedMovieGraph, PauseHoldsTheFrameAndResumeGoesOnFromIt) {
+  const int handle = Open(Movies() / "h264.mp4");
+  ASSERT_NE(handle, -1);
+  Start(handle, 1);
+  ClockTo(3 * 40 + 20);
+  ASSERT_EQ(WaitForFrame(handle, 3), 3);
+  ASSERT_EQ(PauseMovieHandle(handle, 0), 0);
+  MovieRecord* r = MovieHandleToRecord(handle);
+  EXPECT_EQ(r->stopped, 1);
+  EXPECT_EQ(r->resume, 0);
+  ClockTo(1000);
+  EXPECT_EQ(FrameAfterAWhile(handle), 3);
+  // Resumed, the movie's time goes on from where it paused.
+  r->resume = 1;
+  ResumeAllMovies();
+  EXPECT_EQ(r->stopped, 0);
+  plat::AdvanceVirtualClock(40 * 1000);
+  EXPECT_EQ(WaitForFrame(handle, 4), 4);
+}
+
+TEST_F(ThreadedMovieGraph, ALoopingMovieReturnsToFrameZeroAndAnotherStopsAtItsEnd) {
+  const int looping = Open(Movies() / "mjpeg.avi");
+  ASSERT_NE(looping, -1);
+  Start(looping, 3);
+  ClockTo(9 * 40 + 20);
+  ASSERT_EQ(WaitForFrame(looping, 9), 9);
+  ClockTo(kFrames * 40 + 5);
+  // The update at the end rewinds: stream time starts again at 0.
+  EXPECT_EQ(WaitForFrame(looping, 0), 0);
+  EXPECT_EQ(MovieHandleToRecord(looping)->stopped, 0);
+  plat::AdvanceVirtualClock(2 * 40 * 1000);
+  EXPECT_EQ(WaitForFrame(looping, 2), 2);
+  Close(looping);
+
+  shot_ = Shot{};
+  const int once = Open(Movies() / "mjpeg.avi");
+  ASSERT_NE(once, -1);
+  Start(once, 1);
+  ClockTo(kFrames * 40 + 100);
+  EXPECT_EQ(WaitForFrame(once, 9), 9);
+  MovieRecord* r = MovieHandleToRecord(once);
+  EXPECT_EQ(r->stopped, 1);
+  EXPECT_EQ(r->resume, 0);
+}
+
+TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
+  const int handle = Open(Movies() / "tone.mp4");
+  ASSERT_NE(handle, -1);
+  Start(handle, 1);
+  ClockTo(180);
+  ASSERT_EQ(WaitForFrame(handle, 4), 4);
+  // The tone's samples up to now are in the device's buffers.
+  int peak = 0;
+  for (int16_t s : Render(4410)) peak = std::max(peak, std::abs(static_cast<int>(s)));
+  EXPECT_GT(peak, 1000);
+}
+
+// ---- Archives, refusals and names ------------------------------------------------------
+
+TEST_F(ThreadedMovieGraph, AnArchivedMoviePlaysFromATemporaryCopyThatTheCloseDeletes) {
+  testsupport::ScratchDir dir;
+  std::ifstream in(Movies() / "vp9.webm", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  PackNode file;
+  file.name = "clip.webm";
+  file.data.assign(bytes.begin(), bytes.end());
+  PackNode root;
+  root.folder = true;
+  root.children.push_back(file);
+  std::ofstream out(dir / "movies.hsd", std::ios::binary);
+  std::string error;
+  ASSERT_EQ(WritePackArchive(root, PackOptions{}, out, &error), 0) << error;
+  out.close();
+  SetArchiveUse(1);
+  InstallFileFunctions(nullptr);
+  SetArchiveExtension("hsd");
+  const std::string name = testsupport::Sjis(dir / "movies/clip.webm");
+  const int handle = Open(name);
+  ASSERT_NE(handle, -1);
+  MovieRecord* r = MovieHandleToRecord(handle);
+  EXPECT_EQ(r->temporary_file, 1);
+  const std::string copy = plat::WideCharToCp932(r->wide_name);
+  EXPECT_EQ(std::filesystem::file_size(copy), bytes.size());
+  EXPECT_EQ(std::filesystem::path(copy).filename().string().rfind("tmp", 0), 0u);
+  Start(handle, 1);
+  ClockTo(2 * 40 + 20);
+  EXPECT_EQ(WaitForFrame(handle, 2), 2);
+  Close(handle);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_EQ(TemporaryFiles(), 0);
+  SetArchiveExtension(nullptr);
+  ArchiveCacheEnd();
+}
+
+TEST_F(ThreadedMovieGraph, NonMoviesTruncatedMoviesAndOverlongNamesFailLeavingNothing) {
+  const std::string text = Movies() / "notes.avi";
+  std::ofstream(text) << "these are notes, not a movie";
+  std::ifstream in(Movies() / "h264.mp4", std::ios::binary);
+  const std::string whole((std::istreambuf_iterator<char>(in)), {});
+  const std::string cut = Movies() / "cut.mp4";
+  std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+  for (const std::string& name : {text, cut}) {
+    log_.Clear();
+    EXPECT_EQ(OpenMovie(name.c_str(), nullptr, nullptr, 0), -1);
+    const std::string log = log_.Debug();
+    EXPECT_NE(log.find(testsupport::Sjis("ファイル:" + name + " が開けませんでした")), std::string::npos) << log;
+    EXPECT_NE(log.find(testsupport::Sjis("ムービーファイルオープン処理時にエラーが発生しました")), std::string::npos);
+  }
+  EXPECT_EQ(GetMovieCount(), 0);
+  EXPECT_EQ(TemporaryFiles(), 0);
+  // A name of 260 units or more is not cut short: by name it does not open,
+  // and its copy plays.
+  std::string long_name = Movies().path().string() + "/";
+  while (long_name.size() < 270) long_name += "d/";
+  std::filesystem::create_directories(long_name);
+  long_name += "clip.mpg";
+  std::filesystem::copy_file(Movies() / "mpeg1.mpg", long_name);
+  const int handle = Open(long_name);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(MovieHandleToRecord(handle)->temporary_file, 1);
+  Close(handle);
+  EXPECT_EQ(TemporaryFiles(), 0);
+}
+
+// ---- The frame renderer ------------------------------------------------------------------
+
+plat::D_CMediaType VideoType(int width, int height) {
+  plat::D_CMediaType t;
+  t.majortype = plat::kMEDIATYPE_Video;
+  t.subtype = plat::kMEDIASUBTYPE_RGB24;
+  t.formattype = plat::kFORMAT_VideoInfo;
+  plat::VideoInfoHeader v{};
+  v.bmiHeader.biWidth = width;
+  v.bmiHeader.biHeight = height;
+  v.bmiHeader.biBitCount = 24;
+  t.SetFormat(&v, sizeof(v));
+  return t;
+}
+
+// A sample over caller memory.
+class Sample : public plat::D_CMediaSample {
+ public:
+  explicit Sample(std::vector<uint8_t>& bytes, int32_t held)
+      : D_CMediaSample("test", nullptr, &result_, bytes.data(), static_cast<int32_t>(bytes.size())) {
+    SetActualDataLength(held);
+  }
+  plat::HResult result_ = plat::kS_OK;
+};
+
+TEST(MovieFrameRendererTest, ChecksTypesInOrderSizesRowsAndCopiesOnlyWhatASampleHolds) {
+  plat::HResult made = plat::kE_FAIL;
+  MovieFrameRenderer* m = CreateMovieRendererFilter(nullptr, &made);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(made, plat::kS_OK);
+  m->NonDelegatingAddRef();
+  EXPECT_EQ(m->CheckMediaType(nullptr), plat::kE_POINTER);
+  plat::D_CMediaType t = VideoType(4, 2);
+  t.formattype = plat::kFORMAT_WaveFormatEx;
+  t.majortype = plat::kMEDIATYPE_Audio;
+  EXPECT_EQ(m->CheckMediaType(&t), plat::kE_INVALIDARG);
+  t = VideoType(4, 2);
+  t.format.resize(20);  // too short for its header
+  EXPECT_EQ(m->CheckMediaType(&t), plat::kE_INVALIDARG);
+  t = VideoType(4, 2);
+  t.majortype = plat::kMEDIATYPE_Audio;
+  t.subtype = plat::kMEDIASUBTYPE_PCM;
+  EXPECT_EQ(m->CheckMediaType(&t), plat::kE_FAIL);
+  t = VideoType(4, 2);
+  t.subtype = plat::kMEDIASUBTYPE_PCM;
+  EXPECT_EQ(m->CheckMediaType(&t), plat::kE_FAIL);
+  t = VideoType(4, 2);
+  EXPECT_EQ(m->CheckMediaType(&t), plat::kS_OK);
+  EXPECT_EQ(MovieRowBytes(1), 4);
+  EXPECT_EQ(MovieRowBytes(4), 12);
+  EXPECT_EQ(MovieRowBytes(5), 16);
+
+  // Bottom-up rows (positive height) come out top-down.
+  t = VideoType(5, 3);
+  ASSERT_EQ(m->SetMediaType(&t), plat::kS_OK);
+  EXPECT_EQ(m->flip, 1);
+  EXPECT_EQ(m->pitch, 16);
+  std::vector<uint8_t> rows(48);
+  for (int r = 0; r < 3; ++r) std::fill(rows.begin() + r * 16, rows.begin() + r * 16 + 16, static_cast<uint8_t>(r + 1));
+  Sample whole(rows, 48);
+  ASSERT_EQ(m->DoRenderSample(&whole), plat::kS_OK);
+  EXPECT_EQ(m->new_frame, 1);
+  EXPECT_EQ(m->frame_buffer[0], 3);
+  EXPECT_EQ(m->frame_buffer[32], 1);
+  // A sample holding one row and a half changes only those bytes.
+  std::vector<uint8_t> part(48, 9);
+  Sample short_sample(part, 24);
+  ASSERT_EQ(m->DoRenderSample(&short_sample), plat::kS_OK);
+  EXPECT_EQ(m->frame_buffer[32], 9);
+  EXPECT_EQ(m->frame_buffer[16 + 7], 9);
+  EXPECT_EQ(m->frame_buffer[16 + 8], 2);
+  EXPECT_EQ(m->frame_buffer[0], 3);
+
+  // Top-down rows (negative height) are copied as they are.
+  t = VideoType(5, -3);
+  ASSERT_EQ(m->SetMediaType(&t), plat::kS_OK);
+  EXPECT_EQ(m->flip, 0);
+  EXPECT_EQ(m->height, 3);
+  EXPECT_EQ(m->new_frame, 0);
+  ASSERT_EQ(m->DoRenderSample(&whole), plat::kS_OK);
+  EXPECT_EQ(m->frame_buffer[0], 1);
+  EXPECT_EQ(m->frame_buffer[32], 3);
+  // A size that cannot be held leaves no buffer; samples are passed over.
+  t = VideoType(0x7FFFFFF0, 0x7FFFFFF0);
+  ASSERT_EQ(m->SetMediaType(&t), plat::kS_OK);
+  EXPECT_EQ(m->frame_buffer, nullptr);
+  EXPECT_EQ(m->DoRenderSample(&whole), plat::kS_OK);
+  EXPECT_EQ(m->DoRenderSample(nullptr), plat::kE_POINTER);
+  m->NonDelegatingRelease();
+}
+
+}  // namespace
