@@ -202,9 +202,9 @@ void BM_Boss1APhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss1A, 3, true
 void BM_Boss1BPhase4Update(benchmark::State& s) { RunBoss(s, CreateBoss1B, 4, false); }
 void BM_Boss1BPhase4Draw(benchmark::State& s) { RunBoss(s, CreateBoss1B, 4, true); }
 BENCHMARK(BM_Boss1APhase3Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss1APhase3Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss1APhase3Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Boss1BPhase4Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss1BPhase4Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss1BPhase4Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Stage 2: the mid-boss's last phase (bursts of 112 braking shots) and the
 // boss's third, its densest (crosses every fifth frame and aimed rings of 20).
@@ -213,9 +213,9 @@ void BM_Boss2APhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss2A, 3, true
 void BM_Boss2BPhase3Update(benchmark::State& s) { RunBoss(s, CreateBoss2B, 3, false); }
 void BM_Boss2BPhase3Draw(benchmark::State& s) { RunBoss(s, CreateBoss2B, 3, true); }
 BENCHMARK(BM_Boss2APhase3Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss2APhase3Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss2APhase3Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Boss2BPhase3Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss2BPhase3Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss2BPhase3Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Stage 3: the mid-boss's only phase (a nine-shot fan every fifth frame) and
 // the boss's last phase, its densest (opposite pairs, aimed rings of 32 and
@@ -225,9 +225,9 @@ void BM_Boss3APhase1Draw(benchmark::State& s) { RunBoss(s, CreateBoss3A, 1, true
 void BM_Boss3BPhase5Update(benchmark::State& s) { RunBoss(s, CreateBoss3B, 5, false); }
 void BM_Boss3BPhase5Draw(benchmark::State& s) { RunBoss(s, CreateBoss3B, 5, true); }
 BENCHMARK(BM_Boss3APhase1Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss3APhase1Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss3APhase1Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Boss3BPhase5Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss3BPhase5Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss3BPhase5Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Boss 4's last phase is the game's peak: spinning arms, aimed rings and the
 // four corner emitters at once. Boss 5's fourth phase adds rings of 192
@@ -237,8 +237,8 @@ void BM_Boss4Phase5Draw(benchmark::State& s) { RunBoss(s, CreateBoss4, 5, true);
 void BM_Boss5Phase4Update(benchmark::State& s) { RunBoss(s, CreateBoss5, 4, false); }
 void BM_Boss5Phase4Draw(benchmark::State& s) { RunBoss(s, CreateBoss5, 4, true); }
 BENCHMARK(BM_Boss4Phase5Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss4Phase5Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss4Phase5Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Boss5Phase4Update)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Boss5Phase4Draw)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Boss5Phase4Draw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

@@ -279,6 +279,6 @@ void BM_DeviceScene(benchmark::State& state) {
   state.counters["sdl_fps"] = 1000.0 / sdl_ms;
   state.counters["speed_ratio"] = sdl_ms / device_ms;
 }
-BENCHMARK(BM_DeviceScene)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DeviceScene)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace

@@ -48,7 +48,7 @@ void BM_TitleFrame(benchmark::State& state) {
     state.ResumeTiming();
   }
 }
-BENCHMARK(BM_TitleFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TitleFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Re-makes every effect record that has run out: half explosions of every
 // size, half the small bursts of hits and deaths, spread over the field.
@@ -98,6 +98,6 @@ void BM_PlayFieldWith2000Effects(benchmark::State& state) {
     state.ResumeTiming();
   }
 }
-BENCHMARK(BM_PlayFieldWith2000Effects)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlayFieldWith2000Effects)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
