@@ -5,8 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/media/base_classes.h"
-#include "platform/media/ffmpeg_common.h"
+#include "platform/media/ffmpeg_decoder.h"
 
 namespace plat {
 
@@ -14,9 +13,9 @@ namespace {
 
 constexpr Guid kCLSID_FfmpegAudioDecoder = {0x52524D03, 0x0002, 0x4D45, {0x44, 0x49, 0x41, 0x41, 0x44, 0x45, 0x00, 0x01}};
 
-class FfmpegAudioDecoder : public D_CTransformFilter {
+class FfmpegAudioDecoder : public FfmpegDecoderFilter {
  public:
-  FfmpegAudioDecoder() : D_CTransformFilter("Audio Decoder", kCLSID_FfmpegAudioDecoder) {}
+  FfmpegAudioDecoder() : FfmpegDecoderFilter("Audio Decoder", kCLSID_FfmpegAudioDecoder) {}
   ~FfmpegAudioDecoder() override { CloseCodec(); }
 
   HResult CheckInputType(const D_CMediaType* type) override {
@@ -26,32 +25,6 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     if (!(type->majortype == kMEDIATYPE_Audio) || !ReadCodedStreamType(*type, &f, &extra)) return kS_FALSE;
     if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0 || f.channels > 64) return kS_FALSE;
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
-  }
-
-  HResult SetMediaType(PinDirection direction, const D_CMediaType* type) override {
-    if (direction != PinDirection::kInput) return kS_OK;
-    return OpenCodec(*type) ? kS_OK : kVFW_E_TYPE_NOT_ACCEPTED;
-  }
-
-  HResult BreakConnect(PinDirection direction) override {
-    if (direction == PinDirection::kInput) CloseCodec();
-    return kS_OK;
-  }
-
-  HResult GetMediaType(int position, D_CMediaType* type) override {
-    if (position < 0) return kE_INVALIDARG;
-    if (position > 0) return kVFW_S_NO_MORE_ITEMS;
-    if (codec_ == nullptr) return kE_UNEXPECTED;
-    *type = OutputType();
-    return kS_OK;
-  }
-
-  HResult CheckTransform(const D_CMediaType*, const D_CMediaType* out) override {
-    const D_CMediaType mine = OutputType();
-    return out->majortype == mine.majortype && out->subtype == mine.subtype && out->formattype == mine.formattype &&
-                   out->format == mine.format
-               ? kS_OK
-               : kS_FALSE;
   }
 
   HResult DecideBufferSize(IMemAllocator* allocator, AllocatorProperties* props) override {
@@ -64,53 +37,14 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     return actual.cbBuffer < want.cbBuffer ? kE_FAIL : kS_OK;
   }
 
-  HResult Receive(IMediaSample* sample) override {
-    std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-    if (codec_ == nullptr) return kE_UNEXPECTED;
-    uint8_t* data = nullptr;
-    sample->GetPointer(&data);
-    const int32_t size = sample->GetActualDataLength();
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || av_new_packet(packet, size) < 0) {
-      av_packet_free(&packet);
-      return kE_OUTOFMEMORY;
-    }
-    if (size > 0) std::memcpy(packet->data, data, static_cast<size_t>(size));
-    ReferenceTime start = 0, stop = 0;
-    if (sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET) packet->pts = start;
+ protected:
+  void DescribePacket(IMediaSample* sample, AVPacket*) override {
     if (sample->IsDiscontinuity() == kS_OK) next_time_valid_ = false;
-    const int sent = avcodec_send_packet(codec_, packet);
-    av_packet_free(&packet);
-    if (sent < 0 && sent != AVERROR(EAGAIN)) return kS_OK;  // a damaged packet is passed over
-    return DrainFrames();
   }
-
-  HResult EndOfStream() override {
-    {
-      std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-      if (codec_ != nullptr && avcodec_send_packet(codec_, nullptr) >= 0) DrainFrames();
-      if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-    }
-    return D_CTransformFilter::EndOfStream();
-  }
-
-  HResult EndFlush() override {
-    {
-      std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-      if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-      next_time_valid_ = false;
-    }
-    return D_CTransformFilter::EndFlush();
-  }
-
-  HResult StopStreaming() override {
-    if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-    next_time_valid_ = false;
-    return kS_OK;
-  }
+  void ResetTiming() override { next_time_valid_ = false; }
 
  private:
-  D_CMediaType OutputType() const {
+  D_CMediaType OutputType() const override {
     D_CMediaType type;
     type.majortype = kMEDIATYPE_Audio;
     type.subtype = kMEDIASUBTYPE_PCM;
@@ -127,58 +61,19 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     return type;
   }
 
-  bool OpenCodec(const D_CMediaType& type) {
-    CloseCodec();
-    QuietFfmpegLog();
-    CodedStreamFormat f{};
-    const uint8_t* extra = nullptr;
-    if (!ReadCodedStreamType(type, &f, &extra)) return false;
-    const AVCodec* decoder = avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id));
-    if (decoder == nullptr) return false;
-    codec_ = avcodec_alloc_context3(decoder);
-    if (codec_ == nullptr) return false;
+  void Configure(const CodedStreamFormat& f) override {
     codec_->sample_rate = f.sample_rate;
     av_channel_layout_default(&codec_->ch_layout, f.channels);
-    codec_->bits_per_coded_sample = f.bits_per_coded_sample;
     codec_->block_align = f.block_align;
     codec_->bit_rate = f.bit_rate;
-    codec_->pkt_timebase = AVRational{1, static_cast<int>(kUnitsPerSecond)};
-    if (f.extradata_size > 0) {
-      codec_->extradata = static_cast<uint8_t*>(av_mallocz(f.extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (codec_->extradata == nullptr) {
-        CloseCodec();
-        return false;
-      }
-      std::memcpy(codec_->extradata, extra, f.extradata_size);
-      codec_->extradata_size = static_cast<int>(f.extradata_size);
-    }
-    if (avcodec_open2(codec_, decoder, nullptr) < 0) {
-      CloseCodec();
-      return false;
-    }
+  }
+
+  void Opened(const CodedStreamFormat& f) override {
     out_rate_ = static_cast<uint32_t>(f.sample_rate);
     out_channels_ = f.channels == 1 ? 1 : 2;
-    return true;
   }
 
-  void CloseCodec() {
-    swr_free(&resampler_);
-    avcodec_free_context(&codec_);
-    av_frame_free(&frame_);
-  }
-
-  // Converts every frame the decoder has ready and delivers it.
-  HResult DrainFrames() {
-    if (frame_ == nullptr && (frame_ = av_frame_alloc()) == nullptr) return kE_OUTOFMEMORY;
-    for (;;) {
-      const int got = avcodec_receive_frame(codec_, frame_);
-      if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return kS_OK;
-      if (got < 0) return kS_OK;  // a frame that cannot be decoded is skipped
-      HResult r = DeliverFrame(frame_);
-      av_frame_unref(frame_);
-      if (Failed(r)) return r;
-    }
-  }
+  void CloseConverter() override { swr_free(&resampler_); }
 
   bool PrepareResampler(const AVFrame* frame) {
     if (frame->sample_rate != static_cast<int>(out_rate_) || frame->ch_layout.nb_channels <= 0) return false;
@@ -201,7 +96,7 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     return true;
   }
 
-  HResult DeliverFrame(const AVFrame* frame) {
+  HResult DeliverFrame(const AVFrame* frame) override {
     if (frame->nb_samples <= 0 || !PrepareResampler(frame)) return kS_OK;
     const int block = out_channels_ * 2;
     ReferenceTime start = next_time_;
@@ -244,8 +139,6 @@ class FfmpegAudioDecoder : public D_CTransformFilter {
     return kS_OK;
   }
 
-  AVCodecContext* codec_ = nullptr;
-  AVFrame* frame_ = nullptr;
   SwrContext* resampler_ = nullptr;
   AVChannelLayout in_layout_{};
   int in_format_ = -1;

@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/media/base_classes.h"
-#include "platform/media/ffmpeg_common.h"
+#include "platform/media/ffmpeg_decoder.h"
 
 namespace plat {
 
@@ -15,9 +14,9 @@ namespace {
 
 constexpr Guid kCLSID_FfmpegVideoDecoder = {0x52524D03, 0x0006, 0x4D45, {0x44, 0x49, 0x41, 0x56, 0x44, 0x45, 0x00, 0x01}};
 
-class FfmpegVideoDecoder : public D_CTransformFilter {
+class FfmpegVideoDecoder : public FfmpegDecoderFilter {
  public:
-  FfmpegVideoDecoder() : D_CTransformFilter("Video Decoder", kCLSID_FfmpegVideoDecoder) {}
+  FfmpegVideoDecoder() : FfmpegDecoderFilter("Video Decoder", kCLSID_FfmpegVideoDecoder) {}
   ~FfmpegVideoDecoder() override { CloseCodec(); }
 
   HResult CheckInputType(const D_CMediaType* type) override {
@@ -29,32 +28,6 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
   }
 
-  HResult SetMediaType(PinDirection direction, const D_CMediaType* type) override {
-    if (direction != PinDirection::kInput) return kS_OK;
-    return OpenCodec(*type) ? kS_OK : kVFW_E_TYPE_NOT_ACCEPTED;
-  }
-
-  HResult BreakConnect(PinDirection direction) override {
-    if (direction == PinDirection::kInput) CloseCodec();
-    return kS_OK;
-  }
-
-  HResult GetMediaType(int position, D_CMediaType* type) override {
-    if (position < 0) return kE_INVALIDARG;
-    if (position > 0) return kVFW_S_NO_MORE_ITEMS;
-    if (codec_ == nullptr) return kE_UNEXPECTED;
-    *type = OutputType();
-    return kS_OK;
-  }
-
-  HResult CheckTransform(const D_CMediaType*, const D_CMediaType* out) override {
-    const D_CMediaType mine = OutputType();
-    return out->majortype == mine.majortype && out->subtype == mine.subtype && out->formattype == mine.formattype &&
-                   out->format == mine.format
-               ? kS_OK
-               : kS_FALSE;
-  }
-
   HResult DecideBufferSize(IMemAllocator* allocator, AllocatorProperties* props) override {
     AllocatorProperties want{std::max(2, props->cBuffers), std::max(FrameBytes(), props->cbBuffer), 1, 0};
     AllocatorProperties actual{};
@@ -63,59 +36,19 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     return actual.cbBuffer < want.cbBuffer ? kE_FAIL : kS_OK;
   }
 
-  HResult Receive(IMediaSample* sample) override {
-    std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-    if (codec_ == nullptr) return kE_UNEXPECTED;
-    uint8_t* data = nullptr;
-    sample->GetPointer(&data);
-    const int32_t size = sample->GetActualDataLength();
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || av_new_packet(packet, size) < 0) {
-      av_packet_free(&packet);
-      return kE_OUTOFMEMORY;
-    }
-    if (size > 0) std::memcpy(packet->data, data, static_cast<size_t>(size));
+ protected:
+  void DescribePacket(IMediaSample* sample, AVPacket* packet) override {
     ReferenceTime start = 0, stop = 0;
-    if (sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET) {
-      packet->pts = start;
-      if (stop > start) packet->duration = stop - start;
-    }
+    if (sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET && stop > start) packet->duration = stop - start;
     if (sample->IsSyncPoint() == kS_OK) packet->flags |= AV_PKT_FLAG_KEY;
-    const int sent = avcodec_send_packet(codec_, packet);
-    av_packet_free(&packet);
-    if (sent < 0 && sent != AVERROR(EAGAIN)) return kS_OK;
-    return DrainFrames();
   }
-
-  HResult EndOfStream() override {
-    {
-      std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-      if (codec_ != nullptr && avcodec_send_packet(codec_, nullptr) >= 0) DrainFrames();
-      if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-    }
-    return D_CTransformFilter::EndOfStream();
-  }
-
-  HResult EndFlush() override {
-    {
-      std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-      if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-      last_time_ = AV_NOPTS_VALUE;
-    }
-    return D_CTransformFilter::EndFlush();
-  }
-
-  HResult StopStreaming() override {
-    if (codec_ != nullptr) avcodec_flush_buffers(codec_);
-    last_time_ = AV_NOPTS_VALUE;
-    return kS_OK;
-  }
+  void ResetTiming() override { last_time_ = AV_NOPTS_VALUE; }
 
  private:
   int32_t Pitch() const { return (width_ * 3 + 3) & ~3; }
   int32_t FrameBytes() const { return Pitch() * height_; }
 
-  D_CMediaType OutputType() const {
+  D_CMediaType OutputType() const override {
     D_CMediaType type;
     type.majortype = kMEDIATYPE_Video;
     type.subtype = kMEDIASUBTYPE_RGB24;
@@ -135,59 +68,24 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     return type;
   }
 
-  bool OpenCodec(const D_CMediaType& type) {
-    CloseCodec();
-    QuietFfmpegLog();
-    CodedStreamFormat f{};
-    const uint8_t* extra = nullptr;
-    if (!ReadCodedStreamType(type, &f, &extra)) return false;
-    const AVCodec* decoder = avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id));
-    if (decoder == nullptr) return false;
-    codec_ = avcodec_alloc_context3(decoder);
-    if (codec_ == nullptr) return false;
+  void Configure(const CodedStreamFormat& f) override {
     codec_->width = f.width;
     codec_->height = f.height;
-    codec_->bits_per_coded_sample = f.bits_per_coded_sample;
-    codec_->pkt_timebase = AVRational{1, static_cast<int>(kUnitsPerSecond)};
     codec_->thread_count = 1;
-    if (f.extradata_size > 0) {
-      codec_->extradata = static_cast<uint8_t*>(av_mallocz(f.extradata_size + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (codec_->extradata == nullptr) {
-        CloseCodec();
-        return false;
-      }
-      std::memcpy(codec_->extradata, extra, f.extradata_size);
-      codec_->extradata_size = static_cast<int>(f.extradata_size);
-    }
-    if (avcodec_open2(codec_, decoder, nullptr) < 0) {
-      CloseCodec();
-      return false;
-    }
+  }
+
+  void Opened(const CodedStreamFormat& f) override {
     width_ = f.width;
     height_ = f.height;
     frame_time_ = 0;
-    return true;
   }
 
-  void CloseCodec() {
+  void CloseConverter() override {
     sws_freeContext(scaler_);
     scaler_ = nullptr;
-    avcodec_free_context(&codec_);
-    av_frame_free(&frame_);
   }
 
-  HResult DrainFrames() {
-    if (frame_ == nullptr && (frame_ = av_frame_alloc()) == nullptr) return kE_OUTOFMEMORY;
-    for (;;) {
-      const int got = avcodec_receive_frame(codec_, frame_);
-      if (got == AVERROR(EAGAIN) || got == AVERROR_EOF || got < 0) return kS_OK;
-      HResult r = DeliverFrame(frame_);
-      av_frame_unref(frame_);
-      if (Failed(r)) return r;
-    }
-  }
-
-  HResult DeliverFrame(const AVFrame* frame) {
+  HResult DeliverFrame(const AVFrame* frame) override {
     // A frame of another size than the connection's is passed over.
     if (frame->width != width_ || frame->height != height_) return kS_OK;
     scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
@@ -222,8 +120,6 @@ class FfmpegVideoDecoder : public D_CTransformFilter {
     return Failed(r) ? r : kS_OK;
   }
 
-  AVCodecContext* codec_ = nullptr;
-  AVFrame* frame_ = nullptr;
   SwsContext* scaler_ = nullptr;
   int32_t width_ = 0, height_ = 0;
   ReferenceTime frame_time_ = 0;
