@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/window/backend.h"
 #include "platform/kernel/kernel.h"
@@ -228,13 +229,25 @@ void KeepFrame(Window* window, const uint8_t* pixels, int pitch, const Rect& sou
   int sw = source.right - source.left, sh = source.bottom - source.top;
   int dw = destination.right - destination.left, dh = destination.bottom - destination.top;
   if (sw > 0 && sh > 0 && dw > 0 && dh > 0) {
-    for (int y = std::max(0, destination.top); y < std::min(ch, destination.bottom); ++y) {
+    // Nearest source column and row of each kept pixel: unscaled rows are
+    // copied whole, scaled ones through a column map made once.
+    const int x0 = std::max(0, destination.left), x1 = std::min(cw, destination.right);
+    std::vector<int> columns;
+    if (sw != dw && x0 < x1) {
+      columns.resize(static_cast<size_t>(x1 - x0));
+      for (int x = x0; x < x1; ++x)
+        columns[static_cast<size_t>(x - x0)] =
+            source.left + static_cast<int>(static_cast<int64_t>(x - destination.left) * sw / dw);
+    }
+    for (int y = std::max(0, destination.top); y < std::min(ch, destination.bottom) && x0 < x1; ++y) {
       int sy = source.top + static_cast<int>(static_cast<int64_t>(y - destination.top) * sh / dh);
-      const uint32_t* row = reinterpret_cast<const uint32_t*>(pixels + static_cast<ptrdiff_t>(sy) * pitch);
+      const uint8_t* row = pixels + static_cast<ptrdiff_t>(sy) * pitch;
       uint32_t* out = window->frame.data() + static_cast<size_t>(y) * static_cast<size_t>(cw);
-      for (int x = std::max(0, destination.left); x < std::min(cw, destination.right); ++x) {
-        int sx = source.left + static_cast<int>(static_cast<int64_t>(x - destination.left) * sw / dw);
-        std::memcpy(&out[x], &row[sx], 4);
+      if (sw == dw) {
+        std::memcpy(&out[x0], row + static_cast<ptrdiff_t>(source.left + (x0 - destination.left)) * 4,
+                    static_cast<size_t>(x1 - x0) * 4);
+      } else {
+        for (int x = x0; x < x1; ++x) std::memcpy(&out[x], row + static_cast<ptrdiff_t>(columns[static_cast<size_t>(x - x0)]) * 4, 4);
       }
     }
   }

@@ -386,6 +386,13 @@ TEST_F(WindowLayer, PresentKeepsAScaledFrameAndSavesIt) {
   ASSERT_TRUE(plat::HeadlessGetLastPresentRects(w, &ls, &ld));
   EXPECT_EQ(ld.left, 1);
   EXPECT_EQ(ls.right, 3);
+  // Unscaled, partly left of the client area: only the columns inside are kept.
+  plat::Rect s2 = {1, 0, 3, 2}, d2 = {-1, 1, 1, 3};
+  ASSERT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s2, &d2), 0);
+  ASSERT_TRUE(plat::HeadlessGetLastFrame(w, &frame, &fw, &fh));
+  EXPECT_EQ(frame[1 * 6 + 0], src[0][2]);
+  EXPECT_EQ(frame[2 * 6 + 0], src[1][2]);
+  EXPECT_EQ(frame[1 * 6 + 1], src[0][0]);  // beyond the destination: the earlier frame
   plat::DestroyWindow(w);
   EXPECT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s, nullptr), -1);
   EXPECT_FALSE(plat::SaveLastFramePng(w, path.c_str()));
