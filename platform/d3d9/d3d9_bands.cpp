@@ -1,12 +1,18 @@
-// platform/d3d9/d3d9_bands.cpp - the rasteriser's band workers. Draw jobs
-// are queued in call order; each worker owns one band of rows of every
-// job's target and runs every job in order, clipped to its band, so a pixel
-// is always worked by the same thread in the same order as without workers:
-// the picture does not depend on the worker count. Whoever touches pixels
-// outside the rasteriser waits for the queue first.
+// platform/d3d9/d3d9_bands.cpp - the rasteriser's band workers. Surfaces are
+// cut into bands of a fixed number of rows, the same rows of every surface
+// (so a depth buffer's rows go with its targets' rows whatever their sizes),
+// several bands per worker on a screen. Draw jobs are queued in call order,
+// and each band keeps the queue of the jobs that reach into it. A worker claims a band with queued jobs, runs
+// them in order clipped to the band, and lets it go; no two threads hold a
+// band at once, so a pixel is always worked in call order by one thread at a
+// time and the picture does not depend on the worker count or the split,
+// while the bands with the most to draw spread over the workers. Whoever
+// touches pixels outside the rasteriser waits for the queue first, and
+// helps with the bands while it waits.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,6 +25,7 @@ namespace plat {
 namespace {
 
 constexpr int kMaxWorkers = 64;
+constexpr int kBandRows = 16;
 
 class BandPool {
  public:
@@ -36,6 +43,12 @@ class BandPool {
     workers_ = 0;
   }
 
+  void SetBandRows(int rows) {
+    Wait();
+    Stop();
+    band_rows_ = rows > 0 ? rows : kBandRows;
+  }
+
   void Submit(std::unique_ptr<BandJob> job) {
     const int n = Workers();
     if (n <= 1) {
@@ -43,9 +56,18 @@ class BandPool {
       return;
     }
     if (!started_) Start(n);
+    // Which bands the job reaches, found before the lock.
+    job->Bin(band_rows_);
+    const size_t bands = size_t(job->rows + band_rows_ - 1) / size_t(band_rows_);
     std::lock_guard<std::mutex> lock(mutex_);
     AddOnce(&targets_, job->target);
     for (const void* source : job->sources) AddOnce(&sources_, source);
+    while (bands_.size() < bands) bands_.emplace_back();
+    for (size_t b = 0; b < bands; b++) {
+      if (!job->Reaches(int(b))) continue;
+      bands_[b].queue.push_back(job.get());
+      outstanding_++;
+    }
     jobs_.push_back(std::move(job));
     if (sleeping_ > 0) work_.notify_all();
   }
@@ -54,11 +76,18 @@ class BandPool {
     if (!started_) return;
     std::unique_lock<std::mutex> lock(mutex_);
     if (jobs_.empty()) return;
-    done_.wait(lock, [&] { return AllDone(); });
+    // The waiting thread draws bands too, then waits for those still held.
+    std::vector<const BandJob*> batch;
+    while (RunOneBand(lock, 0, 1, &batch)) {
+    }
+    done_.wait(lock, [&] { return outstanding_ == 0; });
     jobs_.clear();
     targets_.clear();
     sources_.clear();
-    std::fill(next_.begin(), next_.end(), 0);
+    for (Band& band : bands_) {
+      band.queue.clear();
+      band.next = 0;
+    }
   }
 
   bool PendingOn(const void* surface, bool as_source) {
@@ -69,6 +98,12 @@ class BandPool {
   }
 
  private:
+  struct Band {
+    std::vector<const BandJob*> queue;  // the jobs reaching it, in call order
+    size_t next = 0;                    // the first not yet claimed
+    bool held = false;
+  };
+
   static void AddOnce(std::vector<const void*>* list, const void* p) {
     if (std::find(list->begin(), list->end(), p) == list->end()) list->push_back(p);
   }
@@ -86,8 +121,8 @@ class BandPool {
   }
 
   void Start(int n) {
-    next_.assign(size_t(n), 0);
-    busy_ = 0;
+    bands_.clear();
+    outstanding_ = 0;
     stop_ = false;
     for (int k = 0; k < n; k++) threads_.emplace_back([this, k, n] { Work(k, n); });
     started_ = true;
@@ -105,53 +140,66 @@ class BandPool {
     jobs_.clear();
     targets_.clear();
     sources_.clear();
+    bands_.clear();
     started_ = false;
+  }
+
+  // Claims a band with queued jobs and runs its jobs until none are left;
+  // false when no band was free to claim. Worker k of n starts its search in
+  // its own share of the bands, so that bands tend to stay with one worker
+  // from job to job.
+  bool RunOneBand(std::unique_lock<std::mutex>& lock, int k, int n, std::vector<const BandJob*>* batch) {
+    const size_t count = bands_.size();
+    const size_t from = count * size_t(k) / size_t(n);
+    size_t b = count;
+    for (size_t i = 0; i < count; i++) {
+      const size_t c = (from + i) % count;
+      if (!bands_[c].held && bands_[c].next < bands_[c].queue.size()) {
+        b = c;
+        break;
+      }
+    }
+    if (b == count) return false;
+    Band& band = bands_[b];  // stays put while bands are added
+    band.held = true;
+    const int top = int(b) * band_rows_;
+    while (band.next < band.queue.size()) {
+      batch->assign(band.queue.begin() + ptrdiff_t(band.next), band.queue.end());
+      band.next = band.queue.size();
+      lock.unlock();
+      for (const BandJob* job : *batch) job->RunBand(int(b), top, std::min(top + band_rows_, job->rows));
+      lock.lock();
+      outstanding_ -= batch->size();
+    }
+    band.held = false;
+    if (outstanding_ == 0) done_.notify_all();
+    return true;
   }
 
   void Work(int k, int n) {
     std::vector<const BandJob*> batch;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      if (next_[k] == jobs_.size()) {
-        if (stop_) return;
-        sleeping_++;
-        work_.wait(lock, [&] { return stop_ || next_[k] < jobs_.size(); });
-        sleeping_--;
-        continue;
-      }
-      batch.clear();
-      for (size_t i = next_[k]; i < jobs_.size(); i++) batch.push_back(jobs_[i].get());
-      next_[k] = jobs_.size();
-      busy_++;
-      lock.unlock();
-      for (const BandJob* job : batch) {
-        const int top = int(int64_t(job->rows) * k / n), bottom = int(int64_t(job->rows) * (k + 1) / n);
-        if (top < bottom) job->Run(top, bottom);
-      }
-      lock.lock();
-      busy_--;
-      if (AllDone()) done_.notify_all();
+      if (RunOneBand(lock, k, n, &batch)) continue;
+      if (stop_) return;
+      sleeping_++;
+      work_.wait(lock);
+      sleeping_--;
     }
-  }
-
-  bool AllDone() const {
-    if (busy_ != 0) return false;
-    for (size_t v : next_)
-      if (v != jobs_.size()) return false;
-    return true;
   }
 
   std::mutex mutex_;
   std::condition_variable work_, done_;
-  std::vector<std::unique_ptr<BandJob>> jobs_;
+  std::vector<std::unique_ptr<BandJob>> jobs_;  // owned until the queue is drained
   std::vector<const void*> targets_, sources_;  // of the queued jobs
-  std::vector<size_t> next_;
+  std::deque<Band> bands_;  // band b holds rows [b * band_rows_, (b + 1) * band_rows_)
   std::vector<std::thread> threads_;
-  int busy_ = 0;
+  size_t outstanding_ = 0;  // queued (band, job) pairs not yet drawn
   int sleeping_ = 0;
   bool stop_ = false;
   bool started_ = false;
   int setting_ = 0;
+  int band_rows_ = kBandRows;
   int workers_ = 0;
 };
 
@@ -169,5 +217,6 @@ bool RasterReadPending(const void* surface) { return Pool().PendingOn(surface, t
 void WaitForRaster() { Pool().Wait(); }
 void SetRasterWorkerCount(int count) { Pool().SetWorkers(count); }
 int GetRasterWorkerCount() { return Pool().Workers(); }
+void SetRasterBandRows(int rows) { Pool().SetBandRows(rows); }
 
 }  // namespace plat

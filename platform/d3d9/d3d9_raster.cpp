@@ -75,26 +75,6 @@ inline int64_t SnapToGrid(float v) {
 #endif
 }
 
-// The span of a row inside one edge, found without integer division: a
-// floating-point estimate, then exact integer steps to the true bound.
-// Smallest x with a * x + k >= 0 (a > 0), or lo - 1 / hi + 1 when the bound
-// lies outside [lo, hi].
-inline int64_t EdgeLowerBound(int64_t a, int64_t k, double inv_a, int64_t lo, int64_t hi) {
-  double xd = -double(k) * inv_a;  // truncated below; the steps correct it
-  int64_t x = xd < double(lo - 1) ? lo - 1 : xd > double(hi + 1) ? hi + 1 : int64_t(xd);
-  while (x <= hi && a * x + k < 0) x++;
-  while (x > lo - 1 && a * (x - 1) + k >= 0) x--;
-  return x;
-}
-// Largest x with a * x + k >= 0 (a < 0), likewise.
-inline int64_t EdgeUpperBound(int64_t a, int64_t k, double inv_neg_a, int64_t lo, int64_t hi) {
-  double xd = double(k) * inv_neg_a;
-  int64_t x = xd < double(lo - 1) ? lo - 1 : xd > double(hi + 1) ? hi + 1 : int64_t(xd);
-  while (x >= lo && a * x + k < 0) x--;
-  while (x < hi + 1 && a * (x + 1) + k >= 0) x++;
-  return x;
-}
-
 // ---- Sampling ----
 
 struct Sampler {
@@ -1068,17 +1048,56 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
   }
 
-  double inv[3];
-  for (int i = 0; i < 3; i++) inv[i] = A[i] != 0 ? 1.0 / double(A[i] > 0 ? A[i] * 256 : -A[i] * 256) : 0.0;
+  // Each row's span is the columns inside all three edges. An edge with
+  // A > 0 bounds it from the left at the least x with a * x + K >= 0 (a =
+  // 256 A, K = B * 256 * row + C - bias), that is floor((a - 1 - K) / a); an
+  // edge with A < 0 from the right at the greatest, floor(K / -a); a
+  // horizontal edge keeps a row whole or empties it by the sign of K. The
+  // bounds are walked from row to row exactly: the quotient and remainder
+  // of the numerator, which moves by a fixed step per row.
+  struct EdgeWalk {
+    int side;             // 1 left bound, -1 right bound, 0 horizontal (x holds K)
+    int64_t x, rem, den;  // the numerator is den * x + rem, 0 <= rem < den
+    int64_t q, m;         // the per-row step of the numerator is den * q + m, 0 <= m < den
+  };
+  EdgeWalk edge[3];
+  for (int i = 0; i < 3; i++) {
+    EdgeWalk& e = edge[i];
+    const int64_t a = A[i] * 256, K = B[i] * (row0 * 256) + C[i] - bias[i];
+    int64_t num, step;
+    if (a == 0) {
+      e.side = 0;
+      e.den = 1;
+      num = K;
+      step = B[i] * 256;
+    } else if (a > 0) {
+      e.side = 1;
+      e.den = a;
+      num = a - 1 - K;
+      step = -B[i] * 256;
+    } else {
+      e.side = -1;
+      e.den = -a;
+      num = K;
+      step = B[i] * 256;
+    }
+    e.x = FloorDiv(num, e.den);
+    e.rem = num - e.x * e.den;
+    e.q = step == 0 ? 0 : FloorDiv(step, e.den);
+    e.m = step - e.q * e.den;
+  }
   for (int64_t r = row0; r <= row1; r++) {
     int64_t lo = col0, hi = col1;
-    int64_t Yc = r * 256;
-    for (int i = 0; i < 3 && lo <= hi; i++) {
-      int64_t a = A[i] * 256;
-      int64_t K = B[i] * Yc + C[i] - bias[i];
-      if (a > 0) lo = std::max(lo, EdgeLowerBound(a, K, inv[i], col0, col1));
-      else if (a < 0) hi = std::min(hi, EdgeUpperBound(a, K, inv[i], col0, col1));
-      else if (K < 0) hi = lo - 1;
+    for (EdgeWalk& e : edge) {
+      if (e.side > 0) lo = std::max(lo, e.x);
+      else if (e.side < 0) hi = std::min(hi, e.x);
+      else if (e.x < 0) hi = lo - 1;
+      e.x += e.q;
+      e.rem += e.m;
+      if (e.rem >= e.den) {
+        e.x++;
+        e.rem -= e.den;
+      }
     }
     if (lo <= hi) span(t, int(r), int(lo), int(hi + 1));
   }
@@ -1133,38 +1152,120 @@ void RasterLine(const DrawConfig& c, const RasterVertex& a, const RasterVertex& 
 
 namespace {
 
-void DrawPrimitives(const DrawConfig& c, int per, const std::vector<RasterVertex>& vertices) {
-  for (size_t i = 0; i + per <= vertices.size(); i += per) {
-    const RasterVertex* v = vertices.data() + i;
-    bool finite = true;
-    for (int k = 0; k < per; k++) finite &= std::isfinite(v[k].x) && std::isfinite(v[k].y);
-    if (!finite) continue;
-    if (per == 3) {
-      if (InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]))
-        RasterTriangle(c, v[0], v[1], v[2], v[0].diffuse, v[0].specular);
-      else
-        ClipToGuardBand(c, v[0], v[1], v[2]);
-    } else if (per == 2) {
-      if (InGuardBand(v[0]) && InGuardBand(v[1])) RasterLine(c, v[0], v[1]);
-    } else if (InGuardBand(v[0])) {
-      int64_t x = int64_t(std::floor(double(v[0].x) + 0.5)), y = int64_t(std::floor(double(v[0].y) + 0.5));
-      if (x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom)
-        ShadeAt(c, v[0], v[0], 0.0, v[0].diffuse, v[0].specular, int(x), int(y));
-    }
+void DrawPrimitive(const DrawConfig& c, int per, const RasterVertex* v) {
+  bool finite = true;
+  for (int k = 0; k < per; k++) finite &= std::isfinite(v[k].x) && std::isfinite(v[k].y);
+  if (!finite) return;
+  if (per == 3) {
+    if (InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]))
+      RasterTriangle(c, v[0], v[1], v[2], v[0].diffuse, v[0].specular);
+    else
+      ClipToGuardBand(c, v[0], v[1], v[2]);
+  } else if (per == 2) {
+    if (InGuardBand(v[0]) && InGuardBand(v[1])) RasterLine(c, v[0], v[1]);
+  } else if (InGuardBand(v[0])) {
+    int64_t x = int64_t(std::floor(double(v[0].x) + 0.5)), y = int64_t(std::floor(double(v[0].y) + 0.5));
+    if (x >= c.clip.left && x < c.clip.right && y >= c.clip.top && y < c.clip.bottom)
+      ShadeAt(c, v[0], v[0], 0.0, v[0].diffuse, v[0].specular, int(x), int(y));
   }
 }
 
+// Rows [*top, *bottom] that hold every pixel the primitive may draw inside
+// the clip rectangle, found cheaply and never too few; false when it draws
+// none.
+bool PrimitiveRows(const DrawConfig& c, int per, const RasterVertex* v, int64_t* top, int64_t* bottom) {
+  for (int k = 0; k < per; k++)
+    if (!std::isfinite(v[k].x) || !std::isfinite(v[k].y)) return false;
+  int64_t r0 = c.clip.top, r1 = int64_t(c.clip.bottom) - 1;
+  if (per == 3) {
+    if (InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2])) {
+      // The bounding box of the snapped corners, as the triangle walk has it.
+      const int64_t y0 = SnapToGrid(v[0].y), y1 = SnapToGrid(v[1].y), y2 = SnapToGrid(v[2].y);
+      const int64_t x0 = SnapToGrid(v[0].x), x1 = SnapToGrid(v[1].x), x2 = SnapToGrid(v[2].x);
+      if (std::max(CeilDiv(std::min({x0, x1, x2}), 256), int64_t(c.clip.left)) >
+          std::min(FloorDiv(std::max({x0, x1, x2}), 256), int64_t(c.clip.right) - 1))
+        return false;
+      r0 = std::max(r0, CeilDiv(std::min({y0, y1, y2}), 256));
+      r1 = std::min(r1, FloorDiv(std::max({y0, y1, y2}), 256));
+    }
+  } else if (per == 2) {
+    if (!InGuardBand(v[0]) || !InGuardBand(v[1])) return false;
+    // A line's pixel rows round points between its ends: one row of margin.
+    r0 = std::max(r0, int64_t(std::floor(std::min(double(v[0].y), double(v[1].y)))) - 1);
+    r1 = std::min(r1, int64_t(std::floor(std::max(double(v[0].y), double(v[1].y)))) + 1);
+  } else {
+    if (!InGuardBand(v[0])) return false;
+    const int64_t y = int64_t(std::floor(double(v[0].y) + 0.5));
+    r0 = std::max(r0, y);
+    r1 = std::min(r1, y);
+  }
+  *top = r0;
+  *bottom = r1;
+  return r0 <= r1;
+}
+
+void DrawPrimitives(const DrawConfig& c, int per, const std::vector<RasterVertex>& vertices) {
+  for (size_t i = 0; i + per <= vertices.size(); i += per) DrawPrimitive(c, per, vertices.data() + i);
+}
+
 // One draw call for the band workers: every pixel it writes lies in the
-// rows of the band it is run for.
+// rows of the band it is run for. Binned, each band keeps the list of the
+// primitives that reach it, so a primitive is set up only in the bands it
+// draws into.
 struct DrawJob final : BandJob {
   DrawConfig config;
   int per = 3;
   std::vector<RasterVertex> vertices;
-  void Run(int top, int bottom) const override {
+  std::vector<uint32_t> bin_start;  // band b's primitives: bin_prims[bin_start[b] .. bin_start[b + 1])
+  std::vector<uint32_t> bin_prims;  // primitive indices, in call order within each band
+
+  DrawConfig Clipped(int top, int bottom) const {
     DrawConfig c = config;
     c.clip.top = std::max<int32_t>(c.clip.top, top);
     c.clip.bottom = std::min<int32_t>(c.clip.bottom, bottom);
+    return c;
+  }
+
+  void Run(int top, int bottom) const override {
+    DrawConfig c = Clipped(top, bottom);
     if (c.clip.top < c.clip.bottom) DrawPrimitives(c, per, vertices);
+  }
+
+  void Bin(int band_rows) override {
+    const size_t prims = vertices.size() / size_t(per);
+    const int bands = (rows + band_rows - 1) / band_rows;
+    auto band_of = [&](int64_t r) { return int(r / band_rows); };
+    std::vector<int32_t> range(prims * 2);
+    bin_start.assign(size_t(bands) + 1, 0);
+    for (size_t i = 0; i < prims; i++) {
+      int64_t top, bottom;
+      int b0 = 0, b1 = -1;
+      if (PrimitiveRows(config, per, vertices.data() + i * per, &top, &bottom)) {
+        top = std::max<int64_t>(top, 0);
+        bottom = std::min<int64_t>(bottom, rows - 1);
+        if (top <= bottom) {
+          b0 = band_of(top);
+          b1 = band_of(bottom);
+        }
+      }
+      range[2 * i] = b0;
+      range[2 * i + 1] = b1;
+      for (int b = b0; b <= b1; b++) bin_start[size_t(b) + 1]++;
+    }
+    for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
+    bin_prims.resize(bin_start[size_t(bands)]);
+    std::vector<uint32_t> fill(bin_start.begin(), bin_start.end() - 1);
+    for (size_t i = 0; i < prims; i++)
+      for (int b = range[2 * i]; b <= range[2 * i + 1]; b++) bin_prims[fill[size_t(b)]++] = uint32_t(i);
+  }
+
+  bool Reaches(int band) const override { return bin_start[size_t(band) + 1] > bin_start[size_t(band)]; }
+
+  void RunBand(int band, int top, int bottom) const override {
+    DrawConfig c = Clipped(top, bottom);
+    if (c.clip.top >= c.clip.bottom) return;
+    for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++)
+      DrawPrimitive(c, per, vertices.data() + size_t(bin_prims[k]) * size_t(per));
   }
 };
 

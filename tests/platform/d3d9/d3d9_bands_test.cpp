@@ -1,7 +1,7 @@
 // The band workers and the vector spans give the picture of one thread with
 // the reference spans, byte for byte: random primitives in every blend mode,
-// drawn with every worker count and span level, including draws into a
-// texture that later draws sample and reads in the middle of a frame.
+// drawn with every worker count, band split and span level, including draws
+// into a texture that later draws sample and reads in the middle of a frame.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +18,7 @@ class ThreadedRasterBands : public DeviceTest {
  protected:
   void TearDown() override {
     plat::SetRasterWorkerCount(0);
+    plat::SetRasterBandRows(0);
     plat::SetSpanLevel(-1);
     DeviceTest::TearDown();
   }
@@ -122,6 +123,8 @@ TEST_F(ThreadedRasterBands, EveryWorkerCountAndSpanLevelGivesTheSameBytes) {
         for (int level = 0; level <= plat::MaxSpanLevel(); level++) {
           if (workers == 1 && level == 0) continue;
           plat::SetRasterWorkerCount(workers);
+          // The usual bands, bands of an odd height, bands of one row.
+          plat::SetRasterBandRows(workers == 2 ? 0 : workers == 3 ? 7 : 1);
           plat::SetSpanLevel(level);
           const std::vector<uint32_t> got = Scene(seed, format);
           size_t diff = 0;
