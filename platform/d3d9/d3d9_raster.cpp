@@ -948,6 +948,30 @@ void ClipToGuardBand(const DrawConfig& c, const RasterVertex& a, const RasterVer
   for (size_t i = 1; i + 1 < poly.size(); i++) RasterTriangle(c, poly[0], poly[i], poly[i + 1], a.diffuse, a.specular);
 }
 
+// One edge's bound walked down the rows: x = floor(num / den) with num
+// moving by step each row, kept as quotient and remainder.
+struct EdgeStep {
+  int64_t x, rem, den, q, m;  // num = den * x + rem and step = den * q + m, 0 <= rem, m < den
+  static EdgeStep Make(int64_t num, int64_t step, int64_t den) {
+    EdgeStep e;
+    e.den = den;
+    e.x = FloorDiv(num, den);
+    e.rem = num - e.x * den;
+    e.q = step == 0 ? 0 : FloorDiv(step, den);
+    e.m = step - e.q * den;
+    return e;
+  }
+  static EdgeStep Never(int64_t x) { return {x, 0, 1, 0, 0}; }
+  void Next() {
+    x += q;
+    rem += m;
+    if (rem >= den) {
+      x++;
+      rem -= den;
+    }
+  }
+};
+
 void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
                     uint32_t provoking_diffuse, uint32_t provoking_specular) {
   const RasterVertex* v[3] = {&v0, &v1, &v2};
@@ -983,6 +1007,32 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
   int64_t col0 = std::max<int64_t>(CeilDiv(minX, 256), c.clip.left);
   int64_t col1 = std::min<int64_t>(FloorDiv(maxX, 256), c.clip.right - 1);
   if (row0 > row1 || col0 > col1) return;
+
+  // Each row's span is the columns inside all three edges. An edge with
+  // A > 0 bounds it from the left at the least x with a * x + K >= 0 (a =
+  // 256 A, K = B * 256 * row + C - bias), that is floor((a - 1 - K) / a); an
+  // edge with A < 0 from the right at the greatest, floor(K / -a); a
+  // horizontal edge keeps the run of rows where K >= 0. The bounds are
+  // walked from row to row exactly: the quotient and remainder of the
+  // numerator, which moves by a fixed step per row. A triangle has one or
+  // two edges on each side; a missing one never binds.
+  const int64_t box_row0 = row0;
+  for (int i = 0; i < 3; i++) {
+    if (A[i] != 0) continue;
+    const int64_t K = B[i] * (box_row0 * 256) + C[i] - bias[i], step = B[i] * 256;
+    if (step > 0) row0 = std::max(row0, box_row0 - FloorDiv(K, step));
+    else if (step < 0) row1 = std::min(row1, box_row0 + FloorDiv(K, -step));
+    else if (K < 0) return;
+  }
+  if (row0 > row1) return;
+  EdgeStep left[2] = {EdgeStep::Never(col0 - 1), EdgeStep::Never(col0 - 1)};
+  EdgeStep right[2] = {EdgeStep::Never(col1 + 1), EdgeStep::Never(col1 + 1)};
+  int lefts = 0, rights = 0;
+  for (int i = 0; i < 3; i++) {
+    const int64_t a = A[i] * 256, K = B[i] * (row0 * 256) + C[i] - bias[i], step = B[i] * 256;
+    if (a > 0) left[lefts++] = EdgeStep::Make(a - 1 - K, -step, a);
+    else if (a < 0) right[rights++] = EdgeStep::Make(K, step, -a);
+  }
 
   TriSetup t;
   t.cfg = &c;
@@ -1048,58 +1098,14 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
   }
 
-  // Each row's span is the columns inside all three edges. An edge with
-  // A > 0 bounds it from the left at the least x with a * x + K >= 0 (a =
-  // 256 A, K = B * 256 * row + C - bias), that is floor((a - 1 - K) / a); an
-  // edge with A < 0 from the right at the greatest, floor(K / -a); a
-  // horizontal edge keeps a row whole or empties it by the sign of K. The
-  // bounds are walked from row to row exactly: the quotient and remainder
-  // of the numerator, which moves by a fixed step per row.
-  struct EdgeWalk {
-    int side;             // 1 left bound, -1 right bound, 0 horizontal (x holds K)
-    int64_t x, rem, den;  // the numerator is den * x + rem, 0 <= rem < den
-    int64_t q, m;         // the per-row step of the numerator is den * q + m, 0 <= m < den
-  };
-  EdgeWalk edge[3];
-  for (int i = 0; i < 3; i++) {
-    EdgeWalk& e = edge[i];
-    const int64_t a = A[i] * 256, K = B[i] * (row0 * 256) + C[i] - bias[i];
-    int64_t num, step;
-    if (a == 0) {
-      e.side = 0;
-      e.den = 1;
-      num = K;
-      step = B[i] * 256;
-    } else if (a > 0) {
-      e.side = 1;
-      e.den = a;
-      num = a - 1 - K;
-      step = -B[i] * 256;
-    } else {
-      e.side = -1;
-      e.den = -a;
-      num = K;
-      step = B[i] * 256;
-    }
-    e.x = FloorDiv(num, e.den);
-    e.rem = num - e.x * e.den;
-    e.q = step == 0 ? 0 : FloorDiv(step, e.den);
-    e.m = step - e.q * e.den;
-  }
   for (int64_t r = row0; r <= row1; r++) {
-    int64_t lo = col0, hi = col1;
-    for (EdgeWalk& e : edge) {
-      if (e.side > 0) lo = std::max(lo, e.x);
-      else if (e.side < 0) hi = std::min(hi, e.x);
-      else if (e.x < 0) hi = lo - 1;
-      e.x += e.q;
-      e.rem += e.m;
-      if (e.rem >= e.den) {
-        e.x++;
-        e.rem -= e.den;
-      }
-    }
+    const int64_t lo = std::max({col0, left[0].x, left[1].x});
+    const int64_t hi = std::min({col1, right[0].x, right[1].x});
     if (lo <= hi) span(t, int(r), int(lo), int(hi + 1));
+    left[0].Next();
+    left[1].Next();
+    right[0].Next();
+    right[1].Next();
   }
 }
 
