@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/d3d9/d3d9_internal.h"
 #include "platform/d3d9/ddraw.h"
@@ -231,9 +232,39 @@ HRESULT Direct3DDevice9::EndScene() {
   return D3D_OK;
 }
 
+namespace {
+
+// A clear for the band workers: rectangles of a target filled with one
+// pixel value and rectangles of a depth buffer with one depth, each band
+// filling its rows, in call order with the draws.
+struct ClearJob final : BandJob {
+  uint8_t* pixels = nullptr;
+  int pitch = 0, bpp = 4;
+  uint32_t px32 = 0;
+  uint16_t px16 = 0;
+  std::vector<RECT> target_rects;
+  float* depth = nullptr;
+  int depth_width = 0;
+  float z = 0;
+  std::vector<RECT> depth_rects;
+  void Run(int top, int bottom) const override {
+    for (const RECT& c : target_rects) {
+      for (int y = std::max<int>(c.top, top); y < std::min<int>(c.bottom, bottom); y++) {
+        uint8_t* row = pixels + size_t(y) * size_t(pitch);
+        if (bpp == 4) std::fill_n(reinterpret_cast<uint32_t*>(row) + c.left, c.right - c.left, px32);
+        else std::fill_n(reinterpret_cast<uint16_t*>(row) + c.left, c.right - c.left, px16);
+      }
+    }
+    for (const RECT& c : depth_rects)
+      for (int y = std::max<int>(c.top, top); y < std::min<int>(c.bottom, bottom); y++)
+        std::fill_n(depth + size_t(y) * size_t(depth_width) + c.left, c.right - c.left, z);
+  }
+};
+
+}  // namespace
+
 HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags, uint32_t color,
                                float z, uint32_t stencil) {
-  WaitForRaster();
   Record("Clear", count, rects, flags, color, z, stencil);
   if ((count != 0 && !rects) || flags == 0) return D3DERR_INVALIDCALL;
   if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !depth_stencil_) return D3DERR_INVALIDCALL;
@@ -246,6 +277,11 @@ HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags
     area.right = std::min(area.right, state_->scissor.right);
     area.bottom = std::min(area.bottom, state_->scissor.bottom);
   }
+  // The fill is queued behind the draws, as a draw is; a queued draw that
+  // samples the target sees it before the clear.
+  auto job = std::make_unique<ClearJob>();
+  Direct3DSurface9* t = render_target_;
+  Direct3DSurface9* d = depth_stencil_;
   uint32_t n = count ? count : 1;
   for (uint32_t i = 0; i < n; i++) {
     RECT r = area;
@@ -256,29 +292,35 @@ HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags
       r.bottom = std::min(r.bottom, rects[i].bottom);
     }
     if (flags & D3DCLEAR_TARGET) {
-      Direct3DSurface9* t = render_target_;
       RECT c = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, int32_t(t->width_)),
                 std::min(r.bottom, int32_t(t->height_))};
-      int bpp = FormatBytesPerPixel(t->format_);
-      uint32_t px32 = 0;
-      uint16_t px16 = 0;
-      if (bpp == 4) EncodePixel(t->format_, color, &px32);
-      else EncodePixel(t->format_, color, &px16);
-      for (int y = c.top; y < c.bottom && c.left < c.right; y++) {
-        uint8_t* row = t->pixels_.data() + size_t(y) * t->pitch_;
-        if (bpp == 4) std::fill_n(reinterpret_cast<uint32_t*>(row) + c.left, c.right - c.left, px32);
-        else std::fill_n(reinterpret_cast<uint16_t*>(row) + c.left, c.right - c.left, px16);
-      }
-      t->version_++;
+      if (c.left < c.right && c.top < c.bottom) job->target_rects.push_back(c);
     }
     if (flags & D3DCLEAR_ZBUFFER) {
-      Direct3DSurface9* d = depth_stencil_;
       RECT c = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, int32_t(d->width_)),
                 std::min(r.bottom, int32_t(d->height_))};
-      for (int y = c.top; y < c.bottom; y++)
-        for (int x = c.left; x < c.right; x++) d->depth_[size_t(y) * d->width_ + x] = z;
+      if (c.left < c.right && c.top < c.bottom) job->depth_rects.push_back(c);
     }
   }
+  if (flags & D3DCLEAR_TARGET) {
+    job->bpp = FormatBytesPerPixel(t->format_);
+    if (job->bpp == 4) EncodePixel(t->format_, color, &job->px32);
+    else EncodePixel(t->format_, color, &job->px16);
+    job->pixels = t->pixels_.data();
+    job->pitch = int(t->pitch_);
+    t->version_++;
+  }
+  if (job->target_rects.empty() && job->depth_rects.empty()) return D3D_OK;
+  if ((t != nullptr && RasterReadPending(t)) || (d != nullptr && RasterReadPending(d))) WaitForRaster();
+  job->target = t;
+  if (!job->target_rects.empty()) job->rows = int(t->height_);
+  if (!job->depth_rects.empty()) {
+    job->depth = d->depth_.data();
+    job->depth_width = int(d->width_);
+    job->rows = std::max(job->rows, int(d->height_));
+    if (job->target_rects.empty()) job->target = d;
+  }
+  SubmitBandJob(std::move(job));
   return D3D_OK;
 }
 

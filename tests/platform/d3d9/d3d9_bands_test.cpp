@@ -1,7 +1,8 @@
 // The band workers and the vector spans give the picture of one thread with
 // the reference spans, byte for byte: random primitives in every blend mode,
 // drawn with every worker count, band split and span level, including draws
-// into a texture that later draws sample and reads in the middle of a frame.
+// into a texture that later draws sample, clears between the draws and reads
+// in the middle of a frame.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -88,6 +89,11 @@ class ThreadedRasterBands : public DeviceTest {
       const uint32_t type = prim == 0 ? plat::D3DPT_LINELIST : prim == 1 ? plat::D3DPT_POINTLIST : plat::D3DPT_TRIANGLELIST;
       const uint32_t count = uint32_t(v.size()) / (prim == 0 ? 2 : prim == 1 ? 1 : 3);
       EXPECT_EQ(device_->DrawPrimitiveUP(type, count, v.data(), sizeof(TexVertex)), plat::D3D_OK);
+      // Clears of part of the target come in order with the draws.
+      if (r() % 16 == 0) {
+        const plat::RECT rc = {int32_t(r() % 40), int32_t(r() % 40), int32_t(20 + r() % 50), int32_t(20 + r() % 40)};
+        EXPECT_EQ(device_->Clear(1, &rc, plat::D3DCLEAR_TARGET, uint32_t(r()), 1.0f, 0), plat::D3D_OK);
+      }
       // A read in the middle of the frame sees every draw before it.
       if (draw == 77) read_mid_ = back->ReadPixel(30, 26);
     }
