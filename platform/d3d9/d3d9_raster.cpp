@@ -231,7 +231,7 @@ struct DrawConfig {
   bool fast_uses_tex = false;
   uint32_t fast_tmask = 0, fast_tfill = 0;  // texture channels kept / forced to 255
   uint32_t fast_dmask = 0;                  // diffuse channels used
-  PointSpanFn point_span = nullptr;         // the vector form of the point span, if any
+  VecSpanFn vec_span[3][2] = {};            // vector spans by filter and modulation, if any
 };
 
 inline bool Compare(uint32_t func, float a, float b) {
@@ -373,7 +373,17 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
   c->fast_tfill = ~c->fast_tmask;
   c->fast_dmask = ((csrc & 2) ? 0x00FFFFFFu : 0) | ((asrc & 2) ? 0xFF000000u : 0);
   c->fast = true;
-  c->point_span = PointSpanForLevel(SpanLevelInUse());
+  // The vector spans hold texel positions and indices in 32-bit lanes.
+  const int level = SpanLevelInUse();
+  const TexelView& tv = c->st[0].smp.view;
+  const bool lanes_fit = !c->fast_uses_tex || (tv.width < 32768 && tv.height < 32768 && tv.stride < 32768 &&
+                                               int64_t(tv.stride) * tv.height < (int64_t(1) << 31));
+  for (int filter = 0; filter < 3; filter++)
+    for (int modulate = 0; modulate < 2; modulate++)
+      c->vec_span[filter][modulate] =
+          (filter == 0 && modulate) || (filter != 0 && !lanes_fit)
+              ? nullptr
+              : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target);
 }
 
 // ---- Per-pixel pipeline ----
@@ -746,13 +756,34 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   const uint32_t tmask = c.fast_tmask, tfill = c.fast_tfill;
   const AlphaTest at = {c.alpha_test, c.alpha_func, c.alpha_ref};
   uint8_t* row = c.bits + size_t(y) * c.pitch;
+  const TexelView& tv = smp.view;
+  int64_t u = 0, v = 0, du = 0, dv = 0;
+  if (kFilter != 0) {
+    u = ToFixed(t.u[0].At(x0, y));
+    v = ToFixed(t.v[0].At(x0, y));
+    du = t.du[0];
+    dv = t.dv[0];
+  }
+  if (const VecSpanFn vec = c.vec_span[kFilter][kModulate]) {
+    // The vector spans step texel positions in 32-bit lanes: every position
+    // of the span within +-2^30 (they are linear along it).
+    constexpr int64_t kLim = int64_t(1) << 30;
+    const int64_t n = x1 - x0 - 1;
+    auto fits = [&](int64_t p, int64_t d) {
+      return d > -kLim && d < kLim && p > -kLim && p < kLim && p + d * n > -kLim && p + d * n < kLim;
+    };
+    if (kFilter == 0 || (fits(u, du) && fits(v, dv))) {
+      const SpanArgs args{tv.texels, tv.stride, tv.width, tv.height, tv.alpha_or, tmask, tfill, diffuse,
+                          kBlend != 0 && (tmask >> 24) != 0 && tv.alpha_or == 0, at.on, at.func, at.ref,
+                          row, x0, x1, u, v, du, dv};
+      vec(args);
+      return;
+    }
+  }
   if (kFilter == 0) {
     for (int x = x0; x < x1; x++) FastPixel<false, kBlend, kTarget>(row, x, diffuse, diffuse, at);
     return;
   }
-  int64_t u = ToFixed(t.u[0].At(x0, y)), v = ToFixed(t.v[0].At(x0, y));
-  const int64_t du = t.du[0], dv = t.dv[0];
-  const TexelView& tv = smp.view;
   const uint32_t ao = tv.alpha_or;
   const size_t stride = size_t(tv.stride);
   // Where a pixel samples wholly inside the texture the clamping is left
@@ -785,16 +816,6 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   // alpha test says.
   const bool skip_clear = kBlend != 0 && (tmask >> 24) != 0 && ao == 0;
   if (kFilter == 1) {
-    // The vector spans take whole steps of the blended run (texel positions
-    // in 32-bit lanes); the loops below draw the rest.
-    if constexpr (kBlend != 0 && kTarget != 2) {
-      if (c.point_span != nullptr && !at.on && tv.width < 32768 && tv.height < 32768 &&
-          int64_t(stride) * tv.height < (int64_t(1) << 31)) {
-        const PointSpanRun run{tv.texels, int64_t(stride), ao, tmask, tfill, diffuse, kModulate, kBlend == 2,
-                               kTarget == 1, skip_clear, reinterpret_cast<uint32_t*>(row)};
-        x = c.point_span(run, x, last, &u, &v, du, dv);
-      }
-    }
 #if defined(__SSE2__)
     // Blended spans into a 32-bit target without alpha (the backgrounds,
     // sprites, sparks and explosions of play, heavily overdrawn) go two

@@ -40,10 +40,10 @@ void SetSpanLevel(int level) {
 
 int SpanLevelInUse() { return g_setting >= 0 ? g_setting : MaxSpanLevel(); }
 
-PointSpanFn PointSpanForLevel(int level) {
+VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target) {
   switch (level) {
-    case 2: return PointSpanAvx2;
-    case 1: return PointSpanSse41;
+    case 2: return VecSpanAvx2(filter, modulate, blend, target);
+    case 1: return VecSpanSse41(filter, modulate, blend, target);
     default: return nullptr;
   }
 }

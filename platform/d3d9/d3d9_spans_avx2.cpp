@@ -1,5 +1,5 @@
-// platform/d3d9/d3d9_spans_avx2.cpp - the point-sampled blended span, eight
-// pixels a step, for processors with AVX2 (only called on them).
+// platform/d3d9/d3d9_spans_avx2.cpp - the vector spans eight pixels a step,
+// for processors with AVX2 (only called on them).
 #include <cstdint>
 
 #include "platform/d3d9/d3d9_spans_simd.h"
@@ -13,71 +13,87 @@
 #endif
 #include <immintrin.h>
 
+#include "platform/d3d9/d3d9_spans_kernel.h"
+
 namespace plat {
 
 namespace {
 
-// Eight pixels, two per 64 bits of each 128-bit half, worked in 16-bit lanes
-// by the reference's steps: the rounded product t = x * y + 128,
-// (t + (t >> 8)) >> 8, the alpha broadcast, the blend and the saturating pack.
-__attribute__((always_inline)) inline __m256i Round255(__m256i m) {
-  return _mm256_srli_epi16(_mm256_add_epi16(m, _mm256_srli_epi16(m, 8)), 8);
-}
+#define RORUD_LANE_OP __attribute__((always_inline)) static inline
 
-__attribute__((always_inline)) inline __m256i Half(__m256i q, __m256i d, __m256i diffuse, const PointSpanRun& r,
-                                                   __m256i* alpha) {
-  const __m256i half = _mm256_set1_epi16(128);
-  if (r.modulate) q = Round255(_mm256_add_epi16(_mm256_mullo_epi16(q, diffuse), half));
-  const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(q, 0xFF), 0xFF);
-  *alpha = q;
-  __m256i m = _mm256_mullo_epi16(q, a);
-  if (!r.additive) m = _mm256_add_epi16(m, _mm256_mullo_epi16(d, _mm256_sub_epi16(_mm256_set1_epi16(255), a)));
-  __m256i res = Round255(_mm256_add_epi16(m, half));
-  if (r.additive) res = _mm256_add_epi16(res, d);  // saturated by the pack
-  return res;
-}
+struct Avx2Lanes {
+  using I = __m256i;
+  static constexpr bool kMaskedMemory = true;  // masked 32-bit loads and stores
+  static constexpr int kLanes = 8;
+  RORUD_LANE_OP I Zero() { return _mm256_setzero_si256(); }
+  RORUD_LANE_OP I Set1(uint32_t x) { return _mm256_set1_epi32(int32_t(x)); }
+  RORUD_LANE_OP I Lane() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
+  RORUD_LANE_OP I And(I a, I b) { return _mm256_and_si256(a, b); }
+  RORUD_LANE_OP I AndNot(I a, I b) { return _mm256_andnot_si256(a, b); }  // ~a & b
+  RORUD_LANE_OP I Or(I a, I b) { return _mm256_or_si256(a, b); }
+  RORUD_LANE_OP I Add32(I a, I b) { return _mm256_add_epi32(a, b); }
+  // Lane i: i * d (modulo 2^32), without a 32-bit product's latency.
+  RORUD_LANE_OP I LaneSteps(uint32_t d) {
+    const I lane = Lane();
+    I r = And(Eq32(And(lane, Set1(1)), Set1(1)), Set1(d));
+    r = Add32(r, And(Eq32(And(lane, Set1(2)), Set1(2)), Set1(2 * d)));
+    r = Add32(r, And(Eq32(And(lane, Set1(4)), Set1(4)), Set1(4 * d)));
+    return r;
+  }
+  // y * stride for y and stride below 2^15 (stride with its high half 0).
+  RORUD_LANE_OP I MulRow(I y, I stride) { return _mm256_madd_epi16(y, stride); }
+  RORUD_LANE_OP I Add16(I a, I b) { return _mm256_add_epi16(a, b); }
+  RORUD_LANE_OP I Sub16(I a, I b) { return _mm256_sub_epi16(a, b); }
+  RORUD_LANE_OP I Mul16(I a, I b) { return _mm256_mullo_epi16(a, b); }
+  RORUD_LANE_OP I MinU16(I a, I b) { return _mm256_min_epu16(a, b); }
+  RORUD_LANE_OP I Min32(I a, I b) { return _mm256_min_epi32(a, b); }
+  RORUD_LANE_OP I Max32(I a, I b) { return _mm256_max_epi32(a, b); }
+  RORUD_LANE_OP I Eq32(I a, I b) { return _mm256_cmpeq_epi32(a, b); }
+  RORUD_LANE_OP I Gt32(I a, I b) { return _mm256_cmpgt_epi32(a, b); }
+  template <int k> RORUD_LANE_OP I Srl16(I a) { return _mm256_srli_epi16(a, k); }
+  template <int k> RORUD_LANE_OP I Sll16(I a) { return _mm256_slli_epi16(a, k); }
+  template <int k> RORUD_LANE_OP I Srl32(I a) { return _mm256_srli_epi32(a, k); }
+  template <int k> RORUD_LANE_OP I Sll32(I a) { return _mm256_slli_epi32(a, k); }
+  template <int k> RORUD_LANE_OP I Sra32(I a) { return _mm256_srai_epi32(a, k); }
+  RORUD_LANE_OP bool AllZero(I a) { return _mm256_testz_si256(a, a) != 0; }
+  // Lanes of mask set take b.
+  RORUD_LANE_OP I Blend(I a, I b, I mask) { return _mm256_blendv_epi8(a, b, mask); }
+  RORUD_LANE_OP I Gather(const uint32_t* base, I idx) {
+    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(base), idx, 4);
+  }
+  RORUD_LANE_OP I Load32(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  RORUD_LANE_OP I Load32Part(const uint32_t* p, int n, I valid) {
+    return _mm256_maskload_epi32(reinterpret_cast<const int*>(p), valid);
+  }
+  RORUD_LANE_OP void Store32(uint32_t* p, I v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  RORUD_LANE_OP void Store32Masked(uint32_t* p, I v, I mask) { _mm256_maskstore_epi32(reinterpret_cast<int*>(p), mask, v); }
+  RORUD_LANE_OP I Load16(const uint16_t* p) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
+  RORUD_LANE_OP I Load16Part(const uint16_t* p, int n) {
+    alignas(16) uint16_t t[8] = {};
+    for (int i = 0; i < n && i < 8; i++) t[i] = p[i];
+    return _mm256_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  RORUD_LANE_OP void Store16(uint16_t* p, I v) {
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(v, v), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  }
+  RORUD_LANE_OP void Store16Masked(uint16_t* p, I v, I mask) {
+    alignas(32) uint32_t t[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(t), v);
+    const int bits = _mm256_movemask_ps(_mm256_castsi256_ps(mask));
+    for (int i = 0; i < 8; i++)
+      if (bits & (1 << i)) p[i] = uint16_t(t[i]);
+  }
+};
+
+#undef RORUD_LANE_OP
 
 }  // namespace
 
-int PointSpanAvx2(const PointSpanRun& r, int x, int last, int64_t* u_io, int64_t* v_io, int64_t du, int64_t dv) {
-  // Inside the run the texel positions lie in [0, 2^31), so 32-bit lanes
-  // stepping by du and dv modulo 2^32 hold them exactly.
-  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  __m256i u = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(*u_io))),
-                               _mm256_mullo_epi32(lane, _mm256_set1_epi32(int32_t(uint32_t(du)))));
-  __m256i v = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(*v_io))),
-                               _mm256_mullo_epi32(lane, _mm256_set1_epi32(int32_t(uint32_t(dv)))));
-  const __m256i du8 = _mm256_set1_epi32(int32_t(uint32_t(du * 8))), dv8 = _mm256_set1_epi32(int32_t(uint32_t(dv * 8)));
-  const __m256i stride = _mm256_set1_epi32(int32_t(r.stride));
-  const __m256i ao = _mm256_set1_epi32(int32_t(r.alpha_or));
-  const __m256i tmask = _mm256_set1_epi32(int32_t(r.tmask)), tfill = _mm256_set1_epi32(int32_t(r.tfill));
-  const __m256i z = _mm256_setzero_si256();
-  const __m256i diffuse = _mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(r.diffuse)), z);
-  const __m256i alpha_bits = _mm256_set1_epi32(int32_t(0xFF000000u));
-  const __m256i force = r.opaque_target ? alpha_bits : z;
-  const int32_t* base = reinterpret_cast<const int32_t*>(r.texels);
-  int n = 0;
-  for (; x + 7 <= last; x += 8, n += 8) {
-    const __m256i idx = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(v, 16), stride), _mm256_srli_epi32(u, 16));
-    const __m256i tex = _mm256_or_si256(_mm256_i32gather_epi32(base, idx, 4), ao);
-    u = _mm256_add_epi32(u, du8);
-    v = _mm256_add_epi32(v, dv8);
-    if (r.skip_clear && _mm256_testz_si256(tex, alpha_bits)) continue;
-    const __m256i src = _mm256_or_si256(_mm256_and_si256(tex, tmask), tfill);
-    uint32_t* out = r.row + x;
-    const __m256i dst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out));
-    __m256i alo, ahi;
-    const __m256i lo = Half(_mm256_unpacklo_epi8(src, z), _mm256_unpacklo_epi8(dst, z), diffuse, r, &alo);
-    const __m256i hi = Half(_mm256_unpackhi_epi8(src, z), _mm256_unpackhi_epi8(dst, z), diffuse, r, &ahi);
-    const __m256i res = _mm256_or_si256(_mm256_packus_epi16(lo, hi), force);
-    // A pixel whose source alpha is 0 keeps its bytes.
-    const __m256i src_alpha = _mm256_packus_epi16(alo, ahi);
-    const __m256i keep = _mm256_cmpeq_epi32(_mm256_and_si256(src_alpha, alpha_bits), z);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_blendv_epi8(res, dst, keep));
-  }
-  *u_io += du * n;
-  *v_io += dv * n;
-  return x;
+VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target) {
+  return PickKernel<Avx2Lanes>(filter, modulate, blend, target);
 }
 
 }  // namespace plat

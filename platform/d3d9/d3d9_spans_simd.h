@@ -1,40 +1,45 @@
 // platform/d3d9/d3d9_spans_simd.h - the rasteriser's vector spans: the
-// point-sampled, blended span of one texture stage in SSE4.1 (four pixels a
-// step) and AVX2 (eight), chosen at run time from the processor. Each gives
-// every pixel the value the reference span gives it, by the same integer
-// steps; the reference spans draw what they leave over and whatever they do
-// not take.
+// specialised spans of one texture stage (constant colour, point-sampled or
+// bilinear; opaque, alpha-blended or additive; modulated by a constant
+// diffuse or not; into A8R8G8B8, X8R8G8B8 or R5G6B5) in SSE4.1 (four pixels
+// a step) and AVX2 (eight), chosen at run time from the processor. Each
+// gives every pixel the value the reference span gives it, by the same
+// integer steps, clamped addressing and alpha test included.
 #pragma once
 
 #include <cstdint>
 
 namespace plat {
 
-// One run of a span whose every pixel samples inside the texture.
-struct PointSpanRun {
+// One span of a row: pixels x0 .. x1 - 1, the first sampling at the texel
+// position (u, v) (16.16, stepped by du, dv per pixel). The caller sees to
+// it that every position of the span lies within +-2^30, that the texture's
+// sides and stride are below 32768 and that every texel index fits in 31
+// bits.
+struct SpanArgs {
   const uint32_t* texels;
-  int64_t stride;                    // in texels
-  uint32_t alpha_or;                 // ORed into every texel
-  uint32_t tmask, tfill;             // texel channels kept / forced to 255
-  uint32_t diffuse;                  // the modulating colour
-  bool modulate;                     // multiply by diffuse
-  bool additive;                     // else the alpha blend
-  bool opaque_target;                // X8R8G8B8: alpha written as 255
-  bool skip_clear;                   // texels of alpha 0 are not drawn
-  uint32_t* row;                     // the target row
+  int32_t stride;                  // in texels
+  int32_t width, height;
+  uint32_t alpha_or;               // ORed into every texel
+  uint32_t tmask, tfill;           // texel channels kept / forced to 255
+  uint32_t diffuse;                // the modulating colour (the colour itself without a texture)
+  bool skip_clear;                 // texels of alpha 0 give a source alpha of 0
+  bool alpha_test;
+  uint32_t alpha_func, alpha_ref;
+  uint8_t* row;                    // the target row
+  int x0, x1;
+  int64_t u, v, du, dv;
 };
 
-// Draws pixels x, x + 1, ... of the run in whole steps while they stay at or
-// before last, from the texel position (u, v) (16.16, stepped by du, dv),
-// and returns the first pixel not drawn; u and v are moved on with it.
-using PointSpanFn = int (*)(const PointSpanRun& run, int x, int last, int64_t* u, int64_t* v, int64_t du,
-                            int64_t dv);
+using VecSpanFn = void (*)(const SpanArgs& args);
 
-int PointSpanSse41(const PointSpanRun& run, int x, int last, int64_t* u, int64_t* v, int64_t du, int64_t dv);
-int PointSpanAvx2(const PointSpanRun& run, int x, int last, int64_t* u, int64_t* v, int64_t du, int64_t dv);
+// filter: 0 no texture, 1 point, 2 bilinear; blend: 0 opaque, 1 alpha,
+// 2 additive; target: 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5.
+VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target);
+VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target);
 
 // Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2.
 int SpanLevelInUse();
-PointSpanFn PointSpanForLevel(int level);
+VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target);
 
 }  // namespace plat

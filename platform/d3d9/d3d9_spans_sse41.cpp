@@ -1,5 +1,5 @@
-// platform/d3d9/d3d9_spans_sse41.cpp - the point-sampled blended span, four
-// pixels a step, for processors with SSE4.1 (only called on them).
+// platform/d3d9/d3d9_spans_sse41.cpp - the vector spans four pixels a step,
+// for processors with SSE4.1 (only called on them).
 #include <cstdint>
 
 #include "platform/d3d9/d3d9_spans_simd.h"
@@ -13,63 +13,95 @@
 #endif
 #include <smmintrin.h>
 
+#include "platform/d3d9/d3d9_spans_kernel.h"
+
 namespace plat {
 
 namespace {
 
-// Four pixels, two per 64-bit half, worked in 16-bit lanes by the
-// reference's steps (see the AVX2 span).
-__attribute__((always_inline)) inline __m128i Round255(__m128i m) {
-  return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
-}
+#define RORUD_LANE_OP __attribute__((always_inline)) static inline
 
-__attribute__((always_inline)) inline __m128i Half(__m128i q, __m128i d, __m128i diffuse, const PointSpanRun& r,
-                                                   __m128i* alpha) {
-  const __m128i half = _mm_set1_epi16(128);
-  if (r.modulate) q = Round255(_mm_add_epi16(_mm_mullo_epi16(q, diffuse), half));
-  const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(q, 0xFF), 0xFF);
-  *alpha = q;
-  __m128i m = _mm_mullo_epi16(q, a);
-  if (!r.additive) m = _mm_add_epi16(m, _mm_mullo_epi16(d, _mm_sub_epi16(_mm_set1_epi16(255), a)));
-  __m128i res = Round255(_mm_add_epi16(m, half));
-  if (r.additive) res = _mm_add_epi16(res, d);  // saturated by the pack
-  return res;
-}
+struct Sse41Lanes {
+  using I = __m128i;
+  static constexpr bool kMaskedMemory = false;  // masked 32-bit loads and stores
+  static constexpr int kLanes = 4;
+  RORUD_LANE_OP I Zero() { return _mm_setzero_si128(); }
+  RORUD_LANE_OP I Set1(uint32_t x) { return _mm_set1_epi32(int32_t(x)); }
+  RORUD_LANE_OP I Lane() { return _mm_setr_epi32(0, 1, 2, 3); }
+  RORUD_LANE_OP I And(I a, I b) { return _mm_and_si128(a, b); }
+  RORUD_LANE_OP I AndNot(I a, I b) { return _mm_andnot_si128(a, b); }  // ~a & b
+  RORUD_LANE_OP I Or(I a, I b) { return _mm_or_si128(a, b); }
+  RORUD_LANE_OP I Add32(I a, I b) { return _mm_add_epi32(a, b); }
+  // Lane i: i * d (modulo 2^32), without a 32-bit product's latency.
+  RORUD_LANE_OP I LaneSteps(uint32_t d) {
+    const I lane = Lane();
+    I r = And(Eq32(And(lane, Set1(1)), Set1(1)), Set1(d));
+    r = Add32(r, And(Eq32(And(lane, Set1(2)), Set1(2)), Set1(2 * d)));
+    return r;
+  }
+  // y * stride for y and stride below 2^15 (stride with its high half 0).
+  RORUD_LANE_OP I MulRow(I y, I stride) { return _mm_madd_epi16(y, stride); }
+  RORUD_LANE_OP I Add16(I a, I b) { return _mm_add_epi16(a, b); }
+  RORUD_LANE_OP I Sub16(I a, I b) { return _mm_sub_epi16(a, b); }
+  RORUD_LANE_OP I Mul16(I a, I b) { return _mm_mullo_epi16(a, b); }
+  RORUD_LANE_OP I MinU16(I a, I b) { return _mm_min_epu16(a, b); }
+  RORUD_LANE_OP I Min32(I a, I b) { return _mm_min_epi32(a, b); }
+  RORUD_LANE_OP I Max32(I a, I b) { return _mm_max_epi32(a, b); }
+  RORUD_LANE_OP I Eq32(I a, I b) { return _mm_cmpeq_epi32(a, b); }
+  RORUD_LANE_OP I Gt32(I a, I b) { return _mm_cmpgt_epi32(a, b); }
+  template <int k> RORUD_LANE_OP I Srl16(I a) { return _mm_srli_epi16(a, k); }
+  template <int k> RORUD_LANE_OP I Sll16(I a) { return _mm_slli_epi16(a, k); }
+  template <int k> RORUD_LANE_OP I Srl32(I a) { return _mm_srli_epi32(a, k); }
+  template <int k> RORUD_LANE_OP I Sll32(I a) { return _mm_slli_epi32(a, k); }
+  template <int k> RORUD_LANE_OP I Sra32(I a) { return _mm_srai_epi32(a, k); }
+  RORUD_LANE_OP bool AllZero(I a) { return _mm_testz_si128(a, a) != 0; }
+  // Lanes of mask set take b.
+  RORUD_LANE_OP I Blend(I a, I b, I mask) { return _mm_blendv_epi8(a, b, mask); }
+  RORUD_LANE_OP I Gather(const uint32_t* base, I idx) {
+    const uint32_t i0 = uint32_t(_mm_cvtsi128_si32(idx)), i1 = uint32_t(_mm_extract_epi32(idx, 1));
+    const uint32_t i2 = uint32_t(_mm_extract_epi32(idx, 2)), i3 = uint32_t(_mm_extract_epi32(idx, 3));
+    return _mm_setr_epi32(int32_t(base[i0]), int32_t(base[i1]), int32_t(base[i2]), int32_t(base[i3]));
+  }
+  RORUD_LANE_OP I Load32(const uint32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  RORUD_LANE_OP I Load32Part(const uint32_t* p, int n, I valid) {
+    alignas(16) uint32_t t[4] = {};
+    for (int i = 0; i < n && i < 4; i++) t[i] = p[i];
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(t));
+  }
+  RORUD_LANE_OP void Store32(uint32_t* p, I v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  RORUD_LANE_OP void Store32Masked(uint32_t* p, I v, I mask) {
+    alignas(16) uint32_t t[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(t), v);
+    const int bits = _mm_movemask_ps(_mm_castsi128_ps(mask));
+    for (int i = 0; i < 4; i++)
+      if (bits & (1 << i)) p[i] = t[i];
+  }
+  RORUD_LANE_OP I Load16(const uint16_t* p) {
+    return _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+  }
+  RORUD_LANE_OP I Load16Part(const uint16_t* p, int n) {
+    alignas(16) uint16_t t[8] = {};
+    for (int i = 0; i < n && i < 4; i++) t[i] = p[i];
+    return _mm_cvtepu16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  RORUD_LANE_OP void Store16(uint16_t* p, I v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi32(v, v));
+  }
+  RORUD_LANE_OP void Store16Masked(uint16_t* p, I v, I mask) {
+    alignas(16) uint32_t t[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(t), v);
+    const int bits = _mm_movemask_ps(_mm_castsi128_ps(mask));
+    for (int i = 0; i < 4; i++)
+      if (bits & (1 << i)) p[i] = uint16_t(t[i]);
+  }
+};
+
+#undef RORUD_LANE_OP
 
 }  // namespace
 
-int PointSpanSse41(const PointSpanRun& r, int x, int last, int64_t* u_io, int64_t* v_io, int64_t du, int64_t dv) {
-  const __m128i ao = _mm_set1_epi32(int32_t(r.alpha_or));
-  const __m128i tmask = _mm_set1_epi32(int32_t(r.tmask)), tfill = _mm_set1_epi32(int32_t(r.tfill));
-  const __m128i z = _mm_setzero_si128();
-  const __m128i diffuse = _mm_unpacklo_epi8(_mm_set1_epi32(int32_t(r.diffuse)), z);
-  const __m128i alpha_bits = _mm_set1_epi32(int32_t(0xFF000000u));
-  const __m128i force = r.opaque_target ? alpha_bits : z;
-  int64_t u = *u_io, v = *v_io;
-  const size_t stride = size_t(r.stride);
-  for (; x + 3 <= last; x += 4) {
-    uint32_t t[4];
-    for (int i = 0; i < 4; i++) {
-      t[i] = r.texels[size_t(v >> 16) * stride + size_t(u >> 16)];
-      u += du;
-      v += dv;
-    }
-    const __m128i tex = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)), ao);
-    if (r.skip_clear && _mm_testz_si128(tex, alpha_bits)) continue;
-    const __m128i src = _mm_or_si128(_mm_and_si128(tex, tmask), tfill);
-    uint32_t* out = r.row + x;
-    const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
-    __m128i alo, ahi;
-    const __m128i lo = Half(_mm_unpacklo_epi8(src, z), _mm_unpacklo_epi8(dst, z), diffuse, r, &alo);
-    const __m128i hi = Half(_mm_unpackhi_epi8(src, z), _mm_unpackhi_epi8(dst, z), diffuse, r, &ahi);
-    const __m128i res = _mm_or_si128(_mm_packus_epi16(lo, hi), force);
-    // A pixel whose source alpha is 0 keeps its bytes.
-    const __m128i keep = _mm_cmpeq_epi32(_mm_and_si128(_mm_packus_epi16(alo, ahi), alpha_bits), z);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_blendv_epi8(res, dst, keep));
-  }
-  *u_io = u;
-  *v_io = v;
-  return x;
+VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target) {
+  return PickKernel<Sse41Lanes>(filter, modulate, blend, target);
 }
 
 }  // namespace plat

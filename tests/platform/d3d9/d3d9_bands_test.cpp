@@ -2,7 +2,8 @@
 // the reference spans, byte for byte: random primitives in every blend mode,
 // drawn with every worker count, band split and span level, including draws
 // into a texture that later draws sample, clears between the draws and reads
-// in the middle of a frame.
+// in the middle of a frame, into 32-bit targets with and without alpha and
+// 16-bit ones, with spans of every length.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,8 +36,9 @@ class ThreadedRasterBands : public DeviceTest {
       const uint32_t v = r();
       return (v & 3) == 0 ? v & 0x00FFFFFFu : ((v & 3) == 1 ? v | 0xFF000000u : v);
     };
-    plat::Direct3DTexture9* tex[2] = {MakeTexture(16, 16, plat::D3DFMT_A8R8G8B8, random_texel),
-                                      MakeTexture(8, 32, plat::D3DFMT_A4R4G4B4, random_texel)};
+    plat::Direct3DTexture9* tex[3] = {MakeTexture(16, 16, plat::D3DFMT_A8R8G8B8, random_texel),
+                                      MakeTexture(8, 32, plat::D3DFMT_A4R4G4B4, random_texel),
+                                      MakeTexture(5, 7, plat::D3DFMT_X8R8G8B8, random_texel)};
     plat::Direct3DTexture9* target_tex = nullptr;
     EXPECT_EQ(device_->CreateTexture(32, 32, 1, plat::D3DUSAGE_RENDERTARGET, plat::D3DFMT_A8R8G8B8,
                                      plat::D3DPOOL_DEFAULT, &target_tex, nullptr),
@@ -52,8 +54,9 @@ class ThreadedRasterBands : public DeviceTest {
                             plat::D3DBLENDOP_MIN, plat::D3DBLENDOP_MAX};
     EXPECT_EQ(device_->BeginScene(), plat::D3D_OK);
     for (int draw = 0; draw < 160; draw++) {
-      // Now and then the texture target takes the draws, then is sampled.
-      const bool to_texture = draw % 40 >= 30;
+      // Now and then the (A8R8G8B8) texture target takes the draws, then is
+      // sampled.
+      const bool to_texture = draw % 40 >= 25;
       device_->SetRenderTarget(0, to_texture ? into : back);
       const uint32_t kind = r() % 8;
       if (kind < 3) {
@@ -72,17 +75,27 @@ class ThreadedRasterBands : public DeviceTest {
       ModulateStage();
       if (r() % 3 == 0) device_->SetTextureStageState(0, plat::D3DTSS_COLOROP, plat::D3DTOP_SELECTARG1);
       if (r() % 3 == 0) device_->SetTextureStageState(0, plat::D3DTSS_ALPHAOP, plat::D3DTOP_SELECTARG1);
-      const uint32_t which = r() % 4;
-      device_->SetTexture(0, which == 3 ? nullptr : which == 2 && !to_texture ? target_tex : tex[which & 1]);
+      const uint32_t which = r() % 5;
+      device_->SetTexture(0, which == 4 ? nullptr : which == 3 && !to_texture ? target_tex : tex[which % 3]);
       const uint32_t diffuse = (r() & 1) ? 0xFFFFFFFFu : uint32_t(r());
       device_->SetRenderState(plat::D3DRS_SHADEMODE, (r() & 3) ? plat::D3DSHADE_FLAT : plat::D3DSHADE_GOURAUD);
       std::vector<TexVertex> v;
       const int sprites = 1 + int(r() % 6);
       for (int s = 0; s < sprites; s++) {
-        const float cx = float(r() % 70) - 4, cy = float(r() % 62) - 4, ang = float(r() % 628) / 100.0f;
-        const float size = 2.0f + float(r() % 300) / 10.0f, c = std::cos(ang) * size, sn = std::sin(ang) * size;
-        Quad(&v, TV(cx - c + sn, cy - sn - c, 0, 0, diffuse), TV(cx + c + sn, cy + sn - c, 1, 0, uint32_t(r())),
-             TV(cx - c - sn, cy - sn + c, 0, 1, diffuse), TV(cx + c - sn, cy + sn + c, 1.2f, 1, diffuse));
+        float cx = float(r() % 70) - 4, cy = float(r() % 62) - 4, ang = float(r() % 628) / 100.0f;
+        // Spans of every length from one pixel; upright sprites on the pixel
+        // grid sample the texture's last row and column exactly.
+        float size = (r() & 1) ? 0.3f + float(r() % 50) / 10.0f : 2.0f + float(r() % 300) / 10.0f;
+        if (r() % 3 == 0) {
+          ang = 0;
+          cx -= 0.5f;
+          cy -= 0.5f;
+          size = float(1 + r() % 32) / 2;
+        }
+        const float c = std::cos(ang) * size, sn = std::sin(ang) * size;
+        const float u0 = (r() & 3) == 0 ? -0.3f : 0, u1 = (r() & 3) == 0 ? 1.2f : 1;
+        Quad(&v, TV(cx - c + sn, cy - sn - c, u0, u0, diffuse), TV(cx + c + sn, cy + sn - c, u1, u0, uint32_t(r())),
+             TV(cx - c - sn, cy - sn + c, u0, u1, diffuse), TV(cx + c - sn, cy + sn + c, u1, u1, diffuse));
       }
       device_->SetFVF(0x144);
       const uint32_t prim = r() % 10;
@@ -106,8 +119,7 @@ class ThreadedRasterBands : public DeviceTest {
     device_->SetTexture(0, nullptr);
     into->Release();
     target_tex->Release();
-    tex[0]->Release();
-    tex[1]->Release();
+    for (plat::Direct3DTexture9* t : tex) t->Release();
     return out;
   }
 

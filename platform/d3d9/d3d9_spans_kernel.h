@@ -1,0 +1,240 @@
+// platform/d3d9/d3d9_spans_kernel.h - the vector span loop, written once
+// over a set of lane operations (O) that d3d9_spans_sse41.cpp and
+// d3d9_spans_avx2.cpp supply; each includes this after switching its
+// instruction set on, so every function here is compiled for it.
+//
+// Channels are worked two to a 32-bit lane ("rb": blue and red, "ag": green
+// and alpha, each in a 16-bit half), with the reference's integer steps:
+// - clamped texel addresses, as SamplePointClamp and SampleBilinearClamp;
+// - the bilinear blend (top * (256 - fy) + bottom * fy + 32768) >> 16, with
+//   the rows top = c0 * 256 + (c1 - c0) * fx (exact modulo 2^16, as the
+//   true value is below 65536) and the column blend split into the rows'
+//   high and low bytes: H + (L >> 8) + 128 (the quotient by 256) stays
+//   below 65536 as the result is at most 255;
+// - rounded products t = x * y + 128, (t + (t >> 8)) >> 8;
+// - a pixel whose source alpha is 0 (blending) or that fails the alpha
+//   test is not written.
+// Lanes past the span's end sample clamped addresses too and are not
+// written.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/d3d9/d3d9_spans_simd.h"
+
+namespace plat {
+
+namespace {
+
+// The alpha test as three lane masks: passes when below, equal, above the
+// reference (the comparison functions' numbering).
+struct AlphaPass {
+  bool lt, eq, gt;
+};
+inline AlphaPass AlphaPassFor(bool on, uint32_t func) {
+  if (!on) return {true, true, true};
+  switch (func) {
+    case 1: return {false, false, false};  // never
+    case 2: return {true, false, false};   // less
+    case 3: return {false, true, false};   // equal
+    case 4: return {true, true, false};    // less or equal
+    case 5: return {false, false, true};   // greater
+    case 6: return {true, false, true};    // not equal
+    case 7: return {false, true, true};    // greater or equal
+    default: return {true, true, true};
+  }
+}
+
+template <class O>
+__attribute__((always_inline)) inline typename O::I Round255(typename O::I t) {
+  return O::template Srl16<8>(O::Add16(t, O::template Srl16<8>(t)));
+}
+
+// One row of the bilinear blend in 16-bit halves: c0 * 256 + (c1 - c0) * f.
+template <class O>
+__attribute__((always_inline)) inline typename O::I LerpRow(typename O::I c0, typename O::I c1, typename O::I f) {
+  return O::Add16(O::template Sll16<8>(c0), O::Mul16(O::Sub16(c1, c0), f));
+}
+
+template <class O>
+__attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top, typename O::I bot, typename O::I f,
+                                                               typename O::I low, typename O::I half) {
+  using I = typename O::I;
+  const I h = O::Add16(O::AndNot(low, top),
+                       O::Mul16(O::Sub16(O::template Srl16<8>(bot), O::template Srl16<8>(top)), f));
+  const I l = O::Add16(O::template Sll16<8>(top), O::Mul16(O::Sub16(O::And(bot, low), O::And(top, low)), f));
+  return O::template Srl16<8>(O::Add16(O::Add16(h, O::template Srl16<8>(l)), half));
+}
+
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget>
+void SpanKernel(const SpanArgs& a) {
+  using I = typename O::I;
+  constexpr int kN = O::kLanes;
+  const AlphaPass pass = AlphaPassFor(a.alpha_test, a.alpha_func);
+  if (!pass.lt && !pass.eq && !pass.gt) return;
+  const bool test = !(pass.lt && pass.eq && pass.gt);
+  const I z = O::Zero();
+  const I ones = O::Set1(0xFFFFFFFFu);
+  const I low = O::Set1(0x00FF00FFu);  // also 255 in each half
+  const I half = O::Set1(0x00800080u);
+  const I alpha_bits = O::Set1(0xFF000000u);
+  const I lt_m = pass.lt ? ones : z, eq_m = pass.eq ? ones : z, gt_m = pass.gt ? ones : z;
+  const I ref = O::Set1(a.alpha_ref);
+  const I ao = O::Set1(a.alpha_or);
+  const I tmask = O::Set1(a.tmask), tfill = O::Set1(a.tfill);
+  const I tmask_rb = O::And(tmask, low), tmask_ag = O::And(O::template Srl32<8>(tmask), low);
+  const I tfill_rb = O::And(tfill, low), tfill_ag = O::And(O::template Srl32<8>(tfill), low);
+  const I dif = O::Set1(a.diffuse);
+  const I dif_rb = O::And(dif, low), dif_ag = O::And(O::template Srl32<8>(dif), low);
+  const I lane = O::Lane();
+  const I wmax = O::Set1(uint32_t(a.width - 1)), hmax = O::Set1(uint32_t(a.height - 1));
+  const I stride = O::Set1(uint32_t(a.stride));
+  const I one = O::Set1(1), byte = O::Set1(255);
+  const uint32_t* texels = a.texels;
+  // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
+  // are centred half a texel back.
+  const int64_t off = kFilter == 2 ? 32768 : 0;
+  I u = O::Add32(O::Set1(uint32_t(a.u - off)), O::LaneSteps(uint32_t(a.du)));
+  I v = O::Add32(O::Set1(uint32_t(a.v - off)), O::LaneSteps(uint32_t(a.dv)));
+  const I du = O::Set1(uint32_t(a.du * kN)), dv = O::Set1(uint32_t(a.dv * kN));
+  uint32_t* row32 = reinterpret_cast<uint32_t*>(a.row);
+  uint16_t* row16 = reinterpret_cast<uint16_t*>(a.row);
+
+  for (int x = a.x0; x < a.x1; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
+    const int left = a.x1 - x;
+    const bool whole = left >= kN;
+    // The source colour, as packed pixels (src) or channel pairs.
+    I src = dif, s_rb = dif_rb, s_ag = dif_ag;
+    constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
+    if constexpr (kFilter == 1) {
+      const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
+      const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
+      const I tex = O::Or(O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi)), ao);
+      if (a.skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
+      src = O::Or(O::And(tex, tmask), tfill);
+      if constexpr (kPairs) {
+        s_rb = O::And(src, low);
+        s_ag = O::And(O::template Srl32<8>(src), low);
+      }
+    } else if constexpr (kFilter == 2) {
+      const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
+      const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
+      const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
+      const I r0 = O::MulRow(y0, stride);
+      const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
+      const I c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
+      const I c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
+      const I c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
+      const I c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
+      if (a.skip_clear && O::AllZero(O::And(O::Or(O::Or(c00, c10), O::Or(c01, c11)), alpha_bits))) continue;
+      const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
+      const I fx = O::Or(fx0, O::template Sll32<16>(fx0)), fy = O::Or(fy0, O::template Sll32<16>(fy0));
+      const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
+      const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
+      const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
+      const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
+      s_rb = O::Or(O::And(LerpColumn<O>(top_rb, bot_rb, fy, low, half), tmask_rb), tfill_rb);
+      s_ag = O::Or(O::And(LerpColumn<O>(top_ag, bot_ag, fy, low, half), tmask_ag), tfill_ag);
+    }
+    if constexpr (kModulate) {
+      s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
+      s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
+    }
+    const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);
+    // Lanes left as they are.
+    I keep = z;
+    if (kBlend != 0) keep = O::Eq32(alpha, z);
+    if (test) {
+      const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
+                         O::And(O::Gt32(alpha, ref), gt_m));
+      keep = O::Or(keep, O::AndNot(ok, ones));
+    }
+    // With masked loads and stores, whole steps and the last one go alike.
+    constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
+    const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
+    if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
+    // The target's own values (R5G6B5 widened to 32-bit lanes).
+    I dst = z;
+    if constexpr (kMasked) {
+      if (kBlend != 0) dst = O::Load32Part(row32 + x, left, valid);
+    } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
+      if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
+      else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
+    }
+    I out;
+    if constexpr (kBlend == 0) {
+      out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
+    } else {
+      I d = dst;
+      if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
+      I d_rb, d_ag;
+      if constexpr (kTarget == 2) {
+        // 5 and 6 bits widened by repeating their top bits, alpha 255.
+        const I rb5 = O::Or(O::And(dst, O::Set1(0x1F)), O::And(O::template Sll32<5>(dst), O::Set1(0x1F0000)));
+        d_rb = O::Or(O::template Sll16<3>(rb5), O::template Srl16<2>(rb5));
+        const I g6 = O::And(O::template Srl32<5>(dst), O::Set1(0x3F));
+        d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
+      } else {
+        d_rb = O::And(d, low);
+        d_ag = O::And(O::template Srl32<8>(d), low);
+      }
+      const I a16 = O::Or(alpha, O::template Sll32<16>(alpha));
+      I r_rb, r_ag;
+      if constexpr (kBlend == 1) {
+        const I inv = O::Sub16(low, a16);
+        r_rb = Round255<O>(O::Add16(O::Add16(O::Mul16(s_rb, a16), O::Mul16(d_rb, inv)), half));
+        r_ag = Round255<O>(O::Add16(O::Add16(O::Mul16(s_ag, a16), O::Mul16(d_ag, inv)), half));
+      } else {
+        r_rb = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_rb, a16), half)), d_rb), low);
+        r_ag = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_ag, a16), half)), d_ag), low);
+      }
+      out = O::Or(r_rb, O::template Sll32<8>(r_ag));
+    }
+    if constexpr (kTarget == 1) out = O::Or(out, alpha_bits);
+    if constexpr (kTarget == 2) {
+      out = O::Or(O::Or(O::And(O::template Srl32<8>(out), O::Set1(0xF800)),
+                        O::And(O::template Srl32<5>(out), O::Set1(0x07E0))),
+                  O::And(O::template Srl32<3>(out), O::Set1(0x1F)));
+    }
+    if constexpr (kMasked) {
+      O::Store32Masked(row32 + x, out, O::AndNot(keep, valid));
+    } else if (whole) {
+      out = O::Blend(out, dst, keep);
+      if constexpr (kTarget == 2) O::Store16(row16 + x, out);
+      else O::Store32(row32 + x, out);
+    } else {
+      const I write = O::AndNot(keep, valid);
+      if constexpr (kTarget == 2) O::Store16Masked(row16 + x, out, write);
+      else O::Store32Masked(row32 + x, out, write);
+    }
+  }
+}
+
+template <class O, int kFilter, bool kModulate, int kBlend>
+VecSpanFn PickKernelTarget(int target) {
+  switch (target) {
+    case 0: return SpanKernel<O, kFilter, kModulate, kBlend, 0>;
+    case 1: return SpanKernel<O, kFilter, kModulate, kBlend, 1>;
+    default: return SpanKernel<O, kFilter, kModulate, kBlend, 2>;
+  }
+}
+
+template <class O, int kFilter, bool kModulate>
+VecSpanFn PickKernelBlend(int blend, int target) {
+  switch (blend) {
+    case 0: return PickKernelTarget<O, kFilter, kModulate, 0>(target);
+    case 1: return PickKernelTarget<O, kFilter, kModulate, 1>(target);
+    default: return PickKernelTarget<O, kFilter, kModulate, 2>(target);
+  }
+}
+
+template <class O>
+VecSpanFn PickKernel(int filter, bool modulate, int blend, int target) {
+  if (filter == 0) return PickKernelBlend<O, 0, false>(blend, target);
+  if (filter == 1) return modulate ? PickKernelBlend<O, 1, true>(blend, target) : PickKernelBlend<O, 1, false>(blend, target);
+  return modulate ? PickKernelBlend<O, 2, true>(blend, target) : PickKernelBlend<O, 2, false>(blend, target);
+}
+
+}  // namespace
+
+}  // namespace plat
