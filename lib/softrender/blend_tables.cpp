@@ -1,8 +1,11 @@
 // lib/softrender/blend_tables.cpp - building the software blend tables.
 #include "lib/softrender/blend_tables.h"
 
+#include <atomic>
+
 namespace {
 BlendTables g_tables;
+std::atomic<bool> g_built{false};
 }
 
 BlendTables& SoftBlendTables() { return g_tables; }
@@ -16,8 +19,11 @@ int BuildSoftBlendTables() {
   for (int w = 0; w < 64; ++w)
     for (int a = 0; a < 64; ++a)
       for (int b = 0; b < 64; ++b) g_tables.mix6[w][a][b] = uint8_t((a * w + b * (63 - w)) / 63);
+  g_built.store(true, std::memory_order_release);
   return 0;
 }
+
+bool SoftBlendTablesBuilt() { return g_built.load(std::memory_order_acquire); }
 
 void BuildBlendImageWeightTable(int border_position, int border_range) {
   const int pos = border_position < 0 ? 0 : (border_position > 255 ? 255 : border_position);

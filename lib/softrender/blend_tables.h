@@ -25,5 +25,7 @@ inline const int32_t* DiffRowCentre(int p) { return &SoftBlendTables().diff[p][2
 
 // Fills mul, diff and mix6; returns 0. Called once by the graphics start.
 int BuildSoftBlendTables();
+// Whether BuildSoftBlendTables has filled them.
+bool SoftBlendTablesBuilt();
 // Fills weight from the border position and range (both 0..255).
 void BuildBlendImageWeightTable(int border_position, int border_range);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lib/core/log.h"
+#include "lib/softrender/alpha_rows.h"
 #include "lib/softrender/blend_tables.h"
 #include "lib/softrender/blit_plain_walk.h"
 #include "lib/softrender/soft_draw_state.h"
@@ -153,6 +154,24 @@ void PixelLoop(const PlainDraw& dr) {
 
 void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool white, bool keyed) {
   const uint32_t p = draw.rows.p;
+  if (kind == SrcKind::kAlpha32 && white && draw.blend == nullptr && mode <= 2 && draw.separate) {
+    // Without the flag the white copy stores the source words as they are.
+    if (mode == 0 && !keyed) {
+      for (int j = 0; j < draw.height; ++j) {
+        std::memcpy(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch,
+                    static_cast<size_t>(draw.width) * 4);
+      }
+      return;
+    }
+    const alpharows::RowFn row = alpharows::AlphaRow(
+        static_cast<int>(mode), keyed ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+    if (row != nullptr) {
+      for (int j = 0; j < draw.height; ++j) {
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p);
+      }
+      return;
+    }
+  }
   WithKind(kind, [&](auto k) {
     using K = decltype(k);
     WithMode(mode, [&](auto m) {
@@ -270,6 +289,7 @@ void DrawMemImgBasic(MEMIMG* dst, const MEMIMG* src, int x, int y, int trans, co
   }
   dr.width = W;
   dr.height = H;
+  dr.separate = alpharows::SeparateImages(dst, src);
   dr.palette = paletted ? sb.palette : nullptr;
   dr.key = paletted ? (sb.colour_key & 0xFFu) : wide ? sb.colour_key : (sb.colour_key & 0xFFFFu);
 

@@ -29,6 +29,7 @@ struct PlainDraw {
   const uint8_t* runs = nullptr;     // run-length stream (run path only)
   size_t runs_size = 0;
   blitops::OpRows rows;
+  bool separate = false;  // the images share no pixel byte (the vector rows may serve)
 };
 
 inline uint32_t Load32(const uint8_t* p) {

@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "lib/softrender/alpha_rows.h"
 #include "lib/softrender/fill_ops.h"
 #include "lib/softrender/soft_draw_state.h"
 #include "lib/softrender/soft_kernels.h"
@@ -107,6 +108,7 @@ void DrawMemImgStretch(MEMIMG* dst, const MEMIMG* src, const IntRect* rect, int 
   s.white = s.bright == 0xFFFFFFu;
   s.blend = blend != nullptr;
   s.key = trans != 0;
+  s.separate = alpharows::SeparateImages(dst, src);
   if (sb.pixel_format == kMemImg32) {
     DrawStretch32(w, s);
   } else {

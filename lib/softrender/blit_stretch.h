@@ -34,6 +34,7 @@ struct StretchSource {
   bool white;
   bool blend;           // a blend image is given
   bool key;             // transparency flag
+  bool separate;        // the images share no pixel byte (the vector rows may serve)
 };
 
 void DrawStretch32(const StretchWalk& walk, const StretchSource& src);

@@ -9,6 +9,10 @@
 // In 16 bits every field keeps its own width: no pair forms, no six-bit mix
 // table and no halving (mode 1 takes the Diff blend).
 #include "lib/softrender/blit_stretch_kernels.h"
+
+#include <vector>
+
+#include "lib/softrender/alpha_rows.h"
 #include "lib/softrender/fill_ops.h"
 
 namespace {
@@ -99,9 +103,68 @@ struct Kernels {
   }
 };
 
+// The vector form of a 32-bit source with alpha, the white bright colour and
+// no blend image: the source column of every destination column is walked
+// once per draw; each destination row gathers its texels (once per source
+// row) and draws them through a vector row.
+void VectorStretch32(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
+  thread_local std::vector<ptrdiff_t> columns;
+  thread_local std::vector<uint32_t> texels;
+  const size_t width = static_cast<size_t>(w.width);
+  if (columns.size() < width) {
+    columns.resize(width);
+    texels.resize(width);
+  }
+  // The walk of RunStretchWalk along one row.
+  int64_t x_acc = w.x_acc_start;
+  ptrdiff_t offset = 0;
+  for (size_t x = 0;;) {
+    columns[x] = offset;
+    if (++x == width) break;
+    x_acc -= 0x10000;
+    if (x_acc <= 0) {
+      do {
+        x_acc += w.x_scale;
+        offset += w.src_step;
+      } while (x_acc <= 0);
+    }
+  }
+  const uint8_t* src_row = w.src_row;
+  const uint8_t* gathered = nullptr;
+  uint8_t* dst_row = w.dst_row;
+  int64_t y_acc = w.y_acc;
+  for (int y = 0;;) {
+    if (src_row != gathered) {
+      for (size_t x = 0; x < width; ++x) texels[x] = LoadPixel32(src_row + columns[x]);
+      gathered = src_row;
+    }
+    row(dst_row, reinterpret_cast<const uint8_t*>(texels.data()), w.width, p);
+    if (++y == w.height) break;
+    dst_row += w.dst_pitch;
+    y_acc -= 0x10000;
+    if (y_acc <= 0) {
+      do {
+        y_acc += w.y_scale;
+        src_row += w.src_row_step;
+      } while (y_acc <= 0);
+    }
+  }
+}
+
 }  // namespace
 
 void DrawStretch32(const StretchWalk& walk, const StretchSource& src) {
+  if (src.base->alpha == 1 && src.base->paletted != 1 && src.white && !src.blend && src.separate) {
+    const int mode = StretchKernelMode(src, false, true);
+    if (mode >= 0 && mode <= 2) {
+      const alpharows::RowFn row =
+          alpharows::AlphaRow(mode, src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+      if (row != nullptr) {
+        VectorStretch32(walk, row, static_cast<uint32_t>(src.p));
+        return;
+      }
+    }
+  }
   Kernels<Pixels32>::Draw(walk, src);
 }
 

@@ -14,6 +14,7 @@
 #include "lib/softrender/soft_kernels.h"
 #include "lib/softrender/xform_context.h"
 #include "lib/softrender/xform_dispatch.h"
+#include "lib/softrender/xform_vector_rows.h"
 
 namespace {
 
@@ -105,6 +106,56 @@ void WalkRows(const Frame& f, const OpContext& c) {
           --n;
         } while (n != 0 && x != clip.right);
       }
+    }
+    left.x = WrapAdd(left.x, left.slope);
+    right.x = WrapAdd(right.x, right.slope);
+    ++y;
+    --left.rows;
+    --right.rows;
+    if (left.rows == 0) {
+      if (left.done) break;
+      left.done = true;
+      left.x = left.low_x;
+      left.slope = left.low_slope;
+      left.rows = left.low_rows;
+      y = left.low_start_row;
+    }
+    if (right.rows == 0) {
+      if (right.done) break;
+      right.done = true;
+      right.x = right.low_x;
+      right.slope = right.low_slope;
+      right.rows = right.low_rows;
+    }
+  }
+}
+
+// WalkRows for the vector form: the same rows and spans, each span's texels
+// drawn by one vector row.
+void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param) {
+  Edge left = f.left;
+  Edge right = f.right;
+  int32_t y = f.y;
+  const IntRect clip = f.clip;
+  for (;;) {
+    int32_t l = left.x / kOne;
+    const int32_t r = right.x / kOne;
+    int32_t n = r - l;
+    if (l < clip.left) {
+      n -= clip.left - l;
+      l = clip.left;
+    }
+    n += 1;
+    if (y >= clip.top && y < clip.bottom && l < clip.right && n > 0) {
+      // The scalar walk stops after n pixels or at the clip's right edge.
+      const int32_t count = n < clip.right - l ? n : clip.right - l;
+      uint8_t* p = f.dst + static_cast<ptrdiff_t>(y) * f.dst_pitch + static_cast<ptrdiff_t>(l) * 4;
+      const uint32_t u = f.origin_u + WrapMul(l - f.origin_x, f.dudx) + WrapMul(y - f.origin_y, f.dudy);
+      const uint32_t v = f.origin_v + WrapMul(l - f.origin_x, f.dvdx) + WrapMul(y - f.origin_y, f.dvdy);
+      const uint8_t* src = f.src;
+      const ptrdiff_t pitch = f.src_pitch;
+      DrawTexelRow(row, param, p, count, u, v, static_cast<uint32_t>(f.dudx), static_cast<uint32_t>(f.dvdx),
+                   f.src_w, f.src_h, [src, pitch](uint32_t rr) { return src + static_cast<ptrdiff_t>(rr) * pitch; });
     }
     left.x = WrapAdd(left.x, left.slope);
     right.x = WrapAdd(right.x, right.slope);
@@ -313,6 +364,10 @@ void DrawMemImgTexturedTriangle(MEMIMG* dst, const MEMIMG* src, const TriangleVe
     f.blend_pitch = blend->base->pitch;
   }
   const OpContext c = MakeOpContext(state, src);
+  if (const alpharows::RowFn row = TexelRow(dst, src, blend != nullptr, BrightIsWhite(state), mode, trans != 0)) {
+    WalkRowsVector(f, row, c.p);
+    return;
+  }
   VisitPixelOp(family, mode, blend != nullptr, BrightIsWhite(state), sb->alpha == 1, trans != 0,
                [&]<class Op>() { WalkRows<Op, true>(f, c); });
 }

@@ -1,0 +1,40 @@
+// lib/softrender/alpha_rows_sse41.cpp - the vector rows, four pixels a step,
+// for processors with SSE4.1 (only called on them).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "lib/softrender/alpha_rows.h"
+
+#pragma GCC push_options
+#pragma GCC target("sse4.1")
+// clang does not take the GCC target pragma; its own form marks every
+// function of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#endif
+#include <immintrin.h>
+
+namespace alpharows {
+namespace {
+
+#include "lib/softrender/alpha_rows_vec128.h"
+
+using Wide = Vec128;
+
+#include "lib/softrender/alpha_rows_body.h"
+
+}  // namespace
+
+RowFn AlphaRowSse41(int mode, Classes classes) { return PickAlphaRow(mode, classes); }
+
+MaskedRowFn AlphaMaskedRowSse41(int mode) { return PickAlphaMaskedRow(mode); }
+
+MaskedRowsFn AlphaMaskedRowsSse41(int mode) { return PickAlphaMaskedRows(mode); }
+
+}  // namespace alpharows
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
+#pragma GCC pop_options

@@ -1,0 +1,95 @@
+// lib/softrender/xform_vector_rows.h - the vector form of the transformed
+// kernels' commonest draw: a 32-bit source with alpha, the white bright
+// colour, no blend image, blend modes 0, 1 and 2. A row of the walk gathers
+// the texel of each pixel (0 where the position lies outside the source,
+// which the vector row leaves alone like a transparent texel) and draws the
+// row through the vector rows of alpha_rows.h.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "lib/softrender/alpha_rows.h"
+
+namespace softxform {
+
+// The vector row for a transformed draw, or null where the draw has none.
+// Without the transparency flag a texel of alpha 0 takes the form with alpha,
+// which leaves the pixel as it is in modes 0 and 1 but not in mode 2.
+inline alpharows::RowFn TexelRow(const MEMIMG* dst, const MEMIMG* src, bool blend, bool white, int mode,
+                                 bool trans) {
+  const MemImgBase& b = *src->base;
+  if (b.pixel_format != kMemImg32 || b.paletted == 1 || b.alpha != 1 || blend || !white || mode < 0 || mode > 2) {
+    return nullptr;
+  }
+  if (!alpharows::SeparateImages(dst, src)) return nullptr;
+  if (!trans && mode == 2) return nullptr;
+  return alpharows::AlphaRow(mode, trans ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+}
+
+// The pixels j of 0..n-1 whose position s + j d (14.18, wrapping in 32 bits)
+// passes the unsigned test below limit, as [*first, *last]; false when that
+// cannot be told without the wrap (the row is then tested pixel by pixel).
+inline bool InsideSpan(uint32_t s, uint32_t d, uint32_t limit, int n, int64_t* first, int64_t* last) {
+  const int64_t s0 = static_cast<int32_t>(s), ds = static_cast<int32_t>(d);
+  const int64_t end = s0 + ds * (n - 1);
+  if (end < INT32_MIN || end > INT32_MAX) return false;
+  // Without a wrap the test is 0 <= s0 + j ds <= limit - 1, a span of j.
+  auto floor_div = [](int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); };
+  auto ceil_div = [&](int64_t a, int64_t b) { return -floor_div(-a, b); };
+  const int64_t lo = 0, hi = static_cast<int64_t>(limit) - 1;
+  if (ds == 0) {
+    const bool in = s0 >= lo && s0 <= hi;
+    *first = in ? 0 : 1;
+    *last = in ? n - 1 : 0;
+  } else if (ds > 0) {
+    *first = ceil_div(lo - s0, ds);
+    *last = floor_div(hi - s0, ds);
+  } else {
+    *first = ceil_div(hi - s0, ds);
+    *last = floor_div(lo - s0, ds);
+  }
+  return true;
+}
+
+// Draws n pixels from dst on, the texel of pixel j at (u + j du, v + j dv) in
+// 14.18, wrapping in 32 bits; row_at(r) is the first byte of source row r.
+template <class RowAt>
+inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int n, uint32_t u, uint32_t v,
+                         uint32_t du, uint32_t dv, uint32_t src_w, uint32_t src_h, RowAt row_at) {
+  thread_local std::vector<uint32_t> texels;
+  if (texels.size() < static_cast<size_t>(n)) texels.resize(static_cast<size_t>(n));
+  uint32_t* t = texels.data();
+  int64_t u_first, u_last, v_first, v_last;
+  if (InsideSpan(u, du, src_w, n, &u_first, &u_last) && InsideSpan(v, dv, src_h, n, &v_first, &v_last)) {
+    // Every pixel of the span passes both tests, none outside it does.
+    const int64_t first = std::max<int64_t>({u_first, v_first, 0});
+    const int64_t last = std::min<int64_t>({u_last, v_last, n - 1});
+    if (last < first) return;
+    const int a = static_cast<int>(first), count = static_cast<int>(last - first + 1);
+    u += static_cast<uint32_t>(a) * du;
+    v += static_cast<uint32_t>(a) * dv;
+    for (int j = 0; j < count; ++j, u += du, v += dv) {
+      std::memcpy(&t[j], row_at(v >> 18) + 4 * static_cast<size_t>(u >> 18), 4);
+    }
+    row(dst + 4 * static_cast<ptrdiff_t>(a), reinterpret_cast<const uint8_t*>(t), count, p);
+    return;
+  }
+  int first = n, last = -1;
+  for (int j = 0; j < n; ++j, u += du, v += dv) {
+    // Unsigned tests: a negative position fails as well.
+    if (u < src_w && v < src_h) {
+      std::memcpy(&t[j], row_at(v >> 18) + 4 * static_cast<size_t>(u >> 18), 4);
+      if (first == n) first = j;
+      last = j;
+    } else {
+      t[j] = 0;
+    }
+  }
+  if (last < first) return;
+  row(dst + 4 * static_cast<ptrdiff_t>(first), reinterpret_cast<const uint8_t*>(t + first), last - first + 1, p);
+}
+
+}  // namespace softxform
