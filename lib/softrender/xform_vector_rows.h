@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -36,21 +37,39 @@ inline bool InsideSpan(uint32_t s, uint32_t d, uint32_t limit, int n, int64_t* f
   const int64_t s0 = static_cast<int32_t>(s), ds = static_cast<int32_t>(d);
   const int64_t end = s0 + ds * (n - 1);
   if (end < INT32_MIN || end > INT32_MAX) return false;
-  // Without a wrap the test is 0 <= s0 + j ds <= limit - 1, a span of j.
-  auto floor_div = [](int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); };
-  auto ceil_div = [&](int64_t a, int64_t b) { return -floor_div(-a, b); };
-  const int64_t lo = 0, hi = static_cast<int64_t>(limit) - 1;
-  if (ds == 0) {
-    const bool in = s0 >= lo && s0 <= hi;
-    *first = in ? 0 : 1;
-    *last = in ? n - 1 : 0;
-  } else if (ds > 0) {
-    *first = ceil_div(lo - s0, ds);
-    *last = floor_div(hi - s0, ds);
-  } else {
-    *first = ceil_div(hi - s0, ds);
-    *last = floor_div(lo - s0, ds);
+  // Without a wrap the test is 0 <= s0 + j ds <= hi, which holds on a span of j.
+  const int64_t hi = static_cast<int64_t>(limit) - 1;
+  auto in = [&](int64_t j) {
+    const int64_t x = s0 + j * ds;
+    return x >= 0 && x <= hi;
+  };
+  if (in(0) && in(n - 1)) {
+    *first = 0;
+    *last = n - 1;
+    return true;
   }
+  if (ds == 0) {
+    *first = 0;
+    *last = -1;  // neither end inside: none
+    return true;
+  }
+  // The span's ends estimated in double precision, then moved to the exact
+  // integer bounds. The span's low edge is where the position crosses 0 going
+  // up (ds > 0) or hi going down (ds < 0), its high edge the other crossing.
+  const double inv = 1.0 / static_cast<double>(ds);
+  const int64_t a_edge = ds > 0 ? 0 : hi, b_edge = ds > 0 ? hi : 0;
+  int64_t f = static_cast<int64_t>(std::ceil(static_cast<double>(a_edge - s0) * inv));
+  int64_t l = static_cast<int64_t>(std::floor(static_cast<double>(b_edge - s0) * inv));
+  f = std::clamp<int64_t>(f, -1, n);
+  l = std::clamp<int64_t>(l, -1, n);
+  auto below = [&](int64_t j) { return ds > 0 ? s0 + j * ds < 0 : s0 + j * ds > hi; };  // before the span
+  auto above = [&](int64_t j) { return ds > 0 ? s0 + j * ds > hi : s0 + j * ds < 0; };  // after it
+  while (f > -1 && !below(f - 1)) --f;
+  while (f < n && below(f)) ++f;
+  while (l < n && !above(l + 1)) ++l;
+  while (l > -1 && above(l)) --l;
+  *first = f;
+  *last = l;
   return true;
 }
 
