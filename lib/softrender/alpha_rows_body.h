@@ -97,19 +97,16 @@ struct AlphaSteps {
     constexpr uint32_t kValid = N * 4 == 32 ? 0xFFFFFFFFu : (1u << (N * 4)) - 1u;  // mask bits of the N pixels
     const T S = V::template Load<N>(src);
     T skip, solid;
-    uint32_t skip_bits = 0, solid_bits = 0;
+    uint32_t solid_bits = 0;
     if constexpr (C == alpharows::Classes::kFromAlpha) {
       const T a = V::Srli32(S, 24);
       skip = V::Cmpeq32(a, k.zero);
       solid = V::Cmpeq32(a, k.k255);
-      skip_bits = V::Movemask8(skip) & kValid;
+      if ((V::Movemask8(skip) & kValid) == kValid) return;
       solid_bits = V::Movemask8(solid) & kValid;
-      if (skip_bits == kValid) return;
     } else if constexpr (C == alpharows::Classes::kMasked) {
-      solid = V::LanesFromBits(solid_in);
-      skip = V::LanesFromBits(~(solid_in | alpha_in));
-      skip_bits = V::Movemask8(skip) & kValid;
-      solid_bits = V::Movemask8(solid) & kValid;
+      // Only compared with kValid (all solid) and 0 (none).
+      solid_bits = solid_in == (1u << N) - 1u ? kValid : solid_in != 0 ? 1u : 0u;
     } else if constexpr (C == alpharows::Classes::kAllSolid) {
       solid_bits = kValid;
     }
@@ -118,6 +115,10 @@ struct AlphaSteps {
         V::template Store<N>(dst, S);
         return;
       }
+    }
+    if constexpr (C == alpharows::Classes::kMasked) {
+      solid = V::LanesFromBits(solid_in);
+      skip = V::LanesFromBits(~(solid_in | alpha_in));
     }
     const T D = V::template Load<N>(dst);
     T R;
