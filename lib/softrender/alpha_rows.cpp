@@ -43,4 +43,14 @@ MaskedRowsFn AlphaMaskedRowsFor(int level, int mode) {
 
 MaskedRowsFn AlphaMaskedRows(int mode) { return AlphaMaskedRowsFor(SoftKernelLevel(), mode); }
 
+PairRowFn PairRowFor(int level, bool sub, bool keyed) {
+  switch (level) {
+    case 2: return PairRowAvx2(sub, keyed);
+    case 1: return PairRowSse41(sub, keyed);
+    default: return nullptr;
+  }
+}
+
+PairRowFn PairRow(bool sub, bool keyed) { return PairRowFor(SoftKernelLevel(), sub, keyed); }
+
 }  // namespace alpharows

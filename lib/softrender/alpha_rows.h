@@ -50,6 +50,15 @@ MaskedRowFn AlphaMaskedRow(int mode);
 MaskedRowsFn AlphaMaskedRowsFor(int level, int mode);
 MaskedRowsFn AlphaMaskedRows(int mode);
 
+// A row of n RGB565 pixels in the 16-bit pair forms of the full-strength add
+// or subtract (see pair_rows_body.h); key: the transparent colour, pixels of
+// which are skipped when the row was picked with the transparency flag.
+using PairRowFn = void (*)(uint8_t* dst, const uint8_t* src, int n, uint32_t key);
+PairRowFn PairRowFor(int level, bool sub, bool keyed);
+PairRowFn PairRow(bool sub, bool keyed);
+PairRowFn PairRowSse41(bool sub, bool keyed);
+PairRowFn PairRowAvx2(bool sub, bool keyed);
+
 // Whether two images' pixel blocks share no byte. The vector rows read a step
 // of source pixels before writing any, so they serve only such pairs.
 inline bool SeparateImages(const MEMIMG* a, const MEMIMG* b) {

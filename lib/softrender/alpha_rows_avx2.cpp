@@ -69,6 +69,10 @@ struct Wide {
   static T Packus16(T a, T b) { return _mm256_packus_epi16(a, b); }
   static T Packs32(T a, T b) { return _mm256_packs_epi32(a, b); }
   static T Cmpeq32(T a, T b) { return _mm256_cmpeq_epi32(a, b); }
+  static T Cmpeq16(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
+  static T Cmpgt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
+  static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
+  static T Slli32(T a, int n) { return _mm256_slli_epi32(a, n); }
   static T Shuffle8(T a, T m) { return _mm256_shuffle_epi8(a, m); }
   template <int I>
   static T Shuffle32(T a) { return _mm256_shuffle_epi32(a, I); }
@@ -84,6 +88,7 @@ struct Wide {
 };
 
 #include "lib/softrender/alpha_rows_body.h"
+#include "lib/softrender/pair_rows_body.h"
 
 }  // namespace
 
@@ -92,6 +97,8 @@ RowFn AlphaRowAvx2(int mode, Classes classes) { return PickAlphaRow(mode, classe
 MaskedRowFn AlphaMaskedRowAvx2(int mode) { return PickAlphaMaskedRow(mode); }
 
 MaskedRowsFn AlphaMaskedRowsAvx2(int mode) { return PickAlphaMaskedRows(mode); }
+
+PairRowFn PairRowAvx2(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
 
 }  // namespace alpharows
 

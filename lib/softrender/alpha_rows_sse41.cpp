@@ -23,6 +23,7 @@ namespace {
 using Wide = Vec128;
 
 #include "lib/softrender/alpha_rows_body.h"
+#include "lib/softrender/pair_rows_body.h"
 
 }  // namespace
 
@@ -31,6 +32,8 @@ RowFn AlphaRowSse41(int mode, Classes classes) { return PickAlphaRow(mode, class
 MaskedRowFn AlphaMaskedRowSse41(int mode) { return PickAlphaMaskedRow(mode); }
 
 MaskedRowsFn AlphaMaskedRowsSse41(int mode) { return PickAlphaMaskedRows(mode); }
+
+PairRowFn PairRowSse41(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
 
 }  // namespace alpharows
 

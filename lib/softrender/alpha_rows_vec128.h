@@ -63,6 +63,11 @@ struct Vec128 {
   static T Packus16(T a, T b) { return _mm_packus_epi16(a, b); }
   static T Packs32(T a, T b) { return _mm_packs_epi32(a, b); }
   static T Cmpeq32(T a, T b) { return _mm_cmpeq_epi32(a, b); }
+  static T Cmpeq16(T a, T b) { return _mm_cmpeq_epi16(a, b); }
+  static T Cmpgt32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
+  static T Xor(T a, T b) { return _mm_xor_si128(a, b); }
+  static T Slli32(T a, int n) { return _mm_slli_epi32(a, n); }
+  static uint32_t Low32(T a) { return static_cast<uint32_t>(_mm_cvtsi128_si32(a)); }
   static T Shuffle8(T a, T m) { return _mm_shuffle_epi8(a, m); }
   template <int I>
   static T Shuffle32(T a) { return _mm_shuffle_epi32(a, I); }

@@ -172,6 +172,15 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
       return;
     }
   }
+  if (kind == SrcKind::kPlain16 && white && draw.blend == nullptr && (mode == 2 || mode == 3) && p == 255 &&
+      draw.separate) {
+    if (const alpharows::PairRowFn row = alpharows::PairRow(mode == 3, keyed)) {
+      for (int j = 0; j < draw.height; ++j) {
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, draw.key);
+      }
+      return;
+    }
+  }
   WithKind(kind, [&](auto k) {
     using K = decltype(k);
     WithMode(mode, [&](auto m) {
