@@ -53,4 +53,30 @@ PairRowFn PairRowFor(int level, bool sub, bool keyed) {
 
 PairRowFn PairRow(bool sub, bool keyed) { return PairRowFor(SoftKernelLevel(), sub, keyed); }
 
+RowFn Alpha16RowFor(int level, Classes classes) {
+  switch (level) {
+    case 2: return Alpha16RowAvx2(classes);
+    case 1: return Alpha16RowSse41(classes);
+    default: return nullptr;
+  }
+}
+
+RowFn Alpha16Row(Classes classes) { return Alpha16RowFor(SoftKernelLevel(), classes); }
+
+MaskedRowFn Alpha16MaskedRow() {
+  switch (SoftKernelLevel()) {
+    case 2: return Alpha16MaskedRowAvx2();
+    case 1: return Alpha16MaskedRowSse41();
+    default: return nullptr;
+  }
+}
+
+MaskedRowsFn Alpha16MaskedRows() {
+  switch (SoftKernelLevel()) {
+    case 2: return Alpha16MaskedRowsAvx2();
+    case 1: return Alpha16MaskedRowsSse41();
+    default: return nullptr;
+  }
+}
+
 }  // namespace alpharows

@@ -70,6 +70,19 @@ struct Wide {
   static T Packs32(T a, T b) { return _mm256_packs_epi32(a, b); }
   static T Cmpeq32(T a, T b) { return _mm256_cmpeq_epi32(a, b); }
   static T Cmpeq16(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
+  static T Mullo32(T a, T b) { return _mm256_mullo_epi32(a, b); }
+  // N 16-bit pixels into the low halves of N 32-bit lanes, and back.
+  template <int N>
+  static T Load16(const uint8_t* p) {
+    static_assert(N == 8);
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
+  template <int N>
+  static void Store16(uint8_t* p, T v) {
+    static_assert(N == 8);
+    const T packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(v, v), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(packed));
+  }
   static T Cmpgt32(T a, T b) { return _mm256_cmpgt_epi32(a, b); }
   static T Xor(T a, T b) { return _mm256_xor_si256(a, b); }
   static T Slli32(T a, int n) { return _mm256_slli_epi32(a, n); }
@@ -89,6 +102,7 @@ struct Wide {
 
 #include "lib/softrender/alpha_rows_body.h"
 #include "lib/softrender/pair_rows_body.h"
+#include "lib/softrender/alpha16_rows_body.h"
 
 }  // namespace
 
@@ -99,6 +113,12 @@ MaskedRowFn AlphaMaskedRowAvx2(int mode) { return PickAlphaMaskedRow(mode); }
 MaskedRowsFn AlphaMaskedRowsAvx2(int mode) { return PickAlphaMaskedRows(mode); }
 
 PairRowFn PairRowAvx2(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
+
+RowFn Alpha16RowAvx2(Classes classes) { return PickAlpha16Row(classes); }
+
+MaskedRowFn Alpha16MaskedRowAvx2() { return &Alpha16Rows<Classes::kMasked>::MaskedRow; }
+
+MaskedRowsFn Alpha16MaskedRowsAvx2() { return &Alpha16Rows<Classes::kMasked>::MaskedRows; }
 
 }  // namespace alpharows
 

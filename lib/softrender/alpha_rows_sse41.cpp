@@ -24,6 +24,7 @@ using Wide = Vec128;
 
 #include "lib/softrender/alpha_rows_body.h"
 #include "lib/softrender/pair_rows_body.h"
+#include "lib/softrender/alpha16_rows_body.h"
 
 }  // namespace
 
@@ -34,6 +35,12 @@ MaskedRowFn AlphaMaskedRowSse41(int mode) { return PickAlphaMaskedRow(mode); }
 MaskedRowsFn AlphaMaskedRowsSse41(int mode) { return PickAlphaMaskedRows(mode); }
 
 PairRowFn PairRowSse41(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
+
+RowFn Alpha16RowSse41(Classes classes) { return PickAlpha16Row(classes); }
+
+MaskedRowFn Alpha16MaskedRowSse41() { return &Alpha16Rows<Classes::kMasked>::MaskedRow; }
+
+MaskedRowsFn Alpha16MaskedRowsSse41() { return &Alpha16Rows<Classes::kMasked>::MaskedRows; }
 
 }  // namespace alpharows
 

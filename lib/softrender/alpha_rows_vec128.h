@@ -64,6 +64,33 @@ struct Vec128 {
   static T Packs32(T a, T b) { return _mm_packs_epi32(a, b); }
   static T Cmpeq32(T a, T b) { return _mm_cmpeq_epi32(a, b); }
   static T Cmpeq16(T a, T b) { return _mm_cmpeq_epi16(a, b); }
+  static T Mullo32(T a, T b) { return _mm_mullo_epi32(a, b); }
+  // N 16-bit pixels into the low halves of N 32-bit lanes, and back (the
+  // values no more than 16 bits).
+  template <int N>
+  static T Load16(const uint8_t* p) {
+    if constexpr (N == 4) {
+      return _mm_cvtepu16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    } else if constexpr (N == 2) {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      return _mm_cvtepu16_epi32(_mm_cvtsi32_si128(v));
+    } else {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      return _mm_cvtsi32_si128(v);
+    }
+  }
+  template <int N>
+  static void Store16(uint8_t* p, T v) {
+    const T packed = _mm_packus_epi32(v, v);
+    if constexpr (N == 4) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), packed);
+    } else {
+      const uint32_t w = static_cast<uint32_t>(_mm_cvtsi128_si32(packed));
+      std::memcpy(p, &w, 2 * N);
+    }
+  }
   static T Cmpgt32(T a, T b) { return _mm_cmpgt_epi32(a, b); }
   static T Xor(T a, T b) { return _mm_xor_si128(a, b); }
   static T Slli32(T a, int n) { return _mm_slli_epi32(a, n); }

@@ -172,6 +172,14 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
       return;
     }
   }
+  if (kind == SrcKind::kAlpha16 && white && draw.blend == nullptr && mode == 0 && keyed && draw.separate) {
+    if (const alpharows::RowFn row = alpharows::Alpha16Row(alpharows::Classes::kFromAlpha)) {
+      for (int j = 0; j < draw.height; ++j) {
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p);
+      }
+      return;
+    }
+  }
   if (kind == SrcKind::kPlain16 && white && draw.blend == nullptr && (mode == 2 || mode == 3) && p == 255 &&
       draw.separate) {
     if (const alpharows::PairRowFn row = alpharows::PairRow(mode == 3, keyed)) {

@@ -130,7 +130,7 @@ const NarrowMasks& NarrowMasksOf(const PlainDraw& dr) {
 
 // The vector form: a row's runs become two bit masks per 64 pixels (opaque,
 // translucent), each window of 64 drawn by one masked vector row.
-void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row) {
+void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_bytes) {
   const uint8_t* run = dr.runs;
   const uint8_t* const end = dr.runs + dr.runs_size;
   for (int j = 0; j < dr.height; ++j) {
@@ -140,7 +140,7 @@ void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row) {
     int window = 0;  // first pixel of the masks' window
     auto flush = [&] {
       if ((solid | with_alpha) != 0) {
-        row(drow + static_cast<ptrdiff_t>(window) * 4, srow + static_cast<ptrdiff_t>(window) * 4,
+        row(drow + static_cast<ptrdiff_t>(window) * dst_bytes, srow + static_cast<ptrdiff_t>(window) * 4,
             std::min(64, dr.width - window), solid, with_alpha, dr.rows.p);
       }
       solid = with_alpha = 0;
@@ -179,16 +179,19 @@ void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row) {
 }  // namespace
 
 void DrawPlainRuns(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool white) {
-  if (kind == SrcKind::kAlpha32 && white && draw.blend == nullptr && mode <= 2 && draw.separate) {
+  // The vector forms: 32-bit sources with alpha in modes 0 to 2, 16-bit ones in mode 0.
+  const bool wide = kind == SrcKind::kAlpha32 && mode <= 2;
+  if ((wide || (kind == SrcKind::kAlpha16 && mode == 0)) && white && draw.blend == nullptr && draw.separate) {
+    const int m = static_cast<int>(mode);
     if (draw.width <= 64) {
-      if (const alpharows::MaskedRowsFn rows = alpharows::AlphaMaskedRows(static_cast<int>(mode))) {
-        const NarrowMasks& m = NarrowMasksOf(draw);
-        rows(draw.dst, draw.dst_pitch, draw.src, draw.src_pitch, draw.width, m.rows, m.solid.data(),
-             m.with_alpha.data(), draw.rows.p);
+      if (const alpharows::MaskedRowsFn rows = wide ? alpharows::AlphaMaskedRows(m) : alpharows::Alpha16MaskedRows()) {
+        const NarrowMasks& masks = NarrowMasksOf(draw);
+        rows(draw.dst, draw.dst_pitch, draw.src, draw.src_pitch, draw.width, masks.rows, masks.solid.data(),
+             masks.with_alpha.data(), draw.rows.p);
         return;
       }
-    } else if (const alpharows::MaskedRowFn row = alpharows::AlphaMaskedRow(static_cast<int>(mode))) {
-      VectorRunLoop(draw, row);
+    } else if (const alpharows::MaskedRowFn row = wide ? alpharows::AlphaMaskedRow(m) : alpharows::Alpha16MaskedRow()) {
+      VectorRunLoop(draw, row, wide ? 4 : 2);
       return;
     }
   }

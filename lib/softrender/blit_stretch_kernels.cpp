@@ -103,11 +103,11 @@ struct Kernels {
   }
 };
 
-// The vector form of a 32-bit source with alpha, the white bright colour and
-// no blend image: the source column of every destination column is walked
+// The vector form of a source with alpha (four bytes a pixel), the white
+// bright colour and no blend image: the source column of every destination column is walked
 // once per draw; each destination row gathers its texels (once per source
 // row) and draws them through a vector row.
-void VectorStretch32(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
+void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
   thread_local std::vector<ptrdiff_t> columns;
   thread_local std::vector<uint32_t> texels;
   const size_t width = static_cast<size_t>(w.width);
@@ -160,7 +160,7 @@ void DrawStretch32(const StretchWalk& walk, const StretchSource& src) {
       const alpharows::RowFn row =
           alpharows::AlphaRow(mode, src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
       if (row != nullptr) {
-        VectorStretch32(walk, row, static_cast<uint32_t>(src.p));
+        VectorStretch(walk, row, static_cast<uint32_t>(src.p));
         return;
       }
     }
@@ -169,5 +169,14 @@ void DrawStretch32(const StretchWalk& walk, const StretchSource& src) {
 }
 
 void DrawStretch16(const StretchWalk& walk, const StretchSource& src) {
+  if (src.base->alpha == 1 && src.base->paletted != 1 && src.white && !src.blend && src.separate &&
+      StretchKernelMode(src, false, true) == 0) {
+    const alpharows::RowFn row =
+        alpharows::Alpha16Row(src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+    if (row != nullptr) {
+      VectorStretch(walk, row, 0);
+      return;
+    }
+  }
   Kernels<Pixels16>::Draw(walk, src);
 }

@@ -205,9 +205,10 @@ void DrawMemImgRotation(MEMIMG* dst, const MEMIMG* src, int x, int y, float angl
   if (const alpharows::RowFn row = TexelRow(dst, src, blend != nullptr, BrightIsWhite(state), mode, trans != 0)) {
     uint32_t u = w.u, v = w.v;
     const uint8_t* const* rows_at = w.src_rows;
+    const int dst_bytes = dst->base->pixel_format == kMemImg32 ? 4 : 2;
     for (int32_t i = 0; i < w.rows; ++i) {
-      DrawTexelRow(row, c.p, w.dst + static_cast<ptrdiff_t>(i) * w.dst_pitch, w.cols, u, v, w.du, w.dv, w.src_w,
-                   w.src_h, [rows_at](uint32_t r) { return rows_at[r]; });
+      DrawTexelRow(row, c.p, w.dst + static_cast<ptrdiff_t>(i) * w.dst_pitch, dst_bytes, w.cols, u, v, w.du, w.dv,
+                   w.src_w, w.src_h, [rows_at](uint32_t r) { return rows_at[r]; });
       // The walk's position after the row: cols steps, then the correction.
       u += static_cast<uint32_t>(w.cols) * w.du + w.u_corr;
       v += static_cast<uint32_t>(w.cols) * w.dv + w.v_corr;

@@ -132,7 +132,7 @@ void WalkRows(const Frame& f, const OpContext& c) {
 
 // WalkRows for the vector form: the same rows and spans, each span's texels
 // drawn by one vector row.
-void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param) {
+void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param, int dst_bytes) {
   Edge left = f.left;
   Edge right = f.right;
   int32_t y = f.y;
@@ -149,12 +149,12 @@ void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param) {
     if (y >= clip.top && y < clip.bottom && l < clip.right && n > 0) {
       // The scalar walk stops after n pixels or at the clip's right edge.
       const int32_t count = n < clip.right - l ? n : clip.right - l;
-      uint8_t* p = f.dst + static_cast<ptrdiff_t>(y) * f.dst_pitch + static_cast<ptrdiff_t>(l) * 4;
+      uint8_t* p = f.dst + static_cast<ptrdiff_t>(y) * f.dst_pitch + static_cast<ptrdiff_t>(l) * dst_bytes;
       const uint32_t u = f.origin_u + WrapMul(l - f.origin_x, f.dudx) + WrapMul(y - f.origin_y, f.dudy);
       const uint32_t v = f.origin_v + WrapMul(l - f.origin_x, f.dvdx) + WrapMul(y - f.origin_y, f.dvdy);
       const uint8_t* src = f.src;
       const ptrdiff_t pitch = f.src_pitch;
-      DrawTexelRow(row, param, p, count, u, v, static_cast<uint32_t>(f.dudx), static_cast<uint32_t>(f.dvdx),
+      DrawTexelRow(row, param, p, dst_bytes, count, u, v, static_cast<uint32_t>(f.dudx), static_cast<uint32_t>(f.dvdx),
                    f.src_w, f.src_h, [src, pitch](uint32_t rr) { return src + static_cast<ptrdiff_t>(rr) * pitch; });
     }
     left.x = WrapAdd(left.x, left.slope);
@@ -365,7 +365,7 @@ void DrawMemImgTexturedTriangle(MEMIMG* dst, const MEMIMG* src, const TriangleVe
   }
   const OpContext c = MakeOpContext(state, src);
   if (const alpharows::RowFn row = TexelRow(dst, src, blend != nullptr, BrightIsWhite(state), mode, trans != 0)) {
-    WalkRowsVector(f, row, c.p);
+    WalkRowsVector(f, row, c.p, dst->base->pixel_format == kMemImg32 ? 4 : 2);
     return;
   }
   VisitPixelOp(family, mode, blend != nullptr, BrightIsWhite(state), sb->alpha == 1, trans != 0,

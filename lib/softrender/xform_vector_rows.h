@@ -22,12 +22,13 @@ namespace softxform {
 inline alpharows::RowFn TexelRow(const MEMIMG* dst, const MEMIMG* src, bool blend, bool white, int mode,
                                  bool trans) {
   const MemImgBase& b = *src->base;
-  if (b.pixel_format != kMemImg32 || b.paletted == 1 || b.alpha != 1 || blend || !white || mode < 0 || mode > 2) {
-    return nullptr;
-  }
+  if (b.paletted == 1 || b.alpha != 1 || blend || !white || mode < 0 || mode > 2) return nullptr;
   if (!alpharows::SeparateImages(dst, src)) return nullptr;
   if (!trans && mode == 2) return nullptr;
-  return alpharows::AlphaRow(mode, trans ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+  const alpharows::Classes classes = trans ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha;
+  if (b.pixel_format == kMemImgRgb565) return mode == 0 ? alpharows::Alpha16Row(classes) : nullptr;
+  if (b.pixel_format != kMemImg32) return nullptr;
+  return alpharows::AlphaRow(mode, classes);
 }
 
 // The pixels j of 0..n-1 whose position s + j d (14.18, wrapping in 32 bits)
@@ -73,11 +74,11 @@ inline bool InsideSpan(uint32_t s, uint32_t d, uint32_t limit, int n, int64_t* f
   return true;
 }
 
-// Draws n pixels from dst on, the texel of pixel j at (u + j du, v + j dv) in
+// Draws n pixels (dst_bytes each) from dst on, the texel (four bytes) of pixel j at (u + j du, v + j dv) in
 // 14.18, wrapping in 32 bits; row_at(r) is the first byte of source row r.
 template <class RowAt>
-inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int n, uint32_t u, uint32_t v,
-                         uint32_t du, uint32_t dv, uint32_t src_w, uint32_t src_h, RowAt row_at) {
+inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int dst_bytes, int n, uint32_t u,
+                         uint32_t v, uint32_t du, uint32_t dv, uint32_t src_w, uint32_t src_h, RowAt row_at) {
   thread_local std::vector<uint32_t> texels;
   if (texels.size() < static_cast<size_t>(n)) texels.resize(static_cast<size_t>(n));
   uint32_t* t = texels.data();
@@ -93,7 +94,7 @@ inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int n, 
     for (int j = 0; j < count; ++j, u += du, v += dv) {
       std::memcpy(&t[j], row_at(v >> 18) + 4 * static_cast<size_t>(u >> 18), 4);
     }
-    row(dst + 4 * static_cast<ptrdiff_t>(a), reinterpret_cast<const uint8_t*>(t), count, p);
+    row(dst + dst_bytes * static_cast<ptrdiff_t>(a), reinterpret_cast<const uint8_t*>(t), count, p);
     return;
   }
   int first = n, last = -1;
@@ -108,7 +109,8 @@ inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int n, 
     }
   }
   if (last < first) return;
-  row(dst + 4 * static_cast<ptrdiff_t>(first), reinterpret_cast<const uint8_t*>(t + first), last - first + 1, p);
+  row(dst + dst_bytes * static_cast<ptrdiff_t>(first), reinterpret_cast<const uint8_t*>(t + first), last - first + 1,
+      p);
 }
 
 }  // namespace softxform
