@@ -735,7 +735,7 @@ void SetForceGenericSpans(bool force);
 // environment, else one fewer than the processors, at most 4.
 void SetRasterWorkerCount(int count);
 int GetRasterWorkerCount();
-// How many rows the workers' bands hold; 0 goes back to the default (16).
+// How many rows the workers' bands hold; 0 goes back to the default (8).
 // For tests of odd splits.
 void SetRasterBandRows(int rows);
 // Waits until every queued draw is in its target. Presenting, locking,
