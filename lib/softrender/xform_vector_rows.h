@@ -7,7 +7,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -54,13 +53,13 @@ inline bool InsideSpan(uint32_t s, uint32_t d, uint32_t limit, int n, int64_t* f
     *last = -1;  // neither end inside: none
     return true;
   }
-  // The span's ends estimated in double precision, then moved to the exact
-  // integer bounds. The span's low edge is where the position crosses 0 going
+  // The span's ends estimated in double precision (within a step or two),
+  // then moved to the exact integer bounds. The span's low edge is where the position crosses 0 going
   // up (ds > 0) or hi going down (ds < 0), its high edge the other crossing.
   const double inv = 1.0 / static_cast<double>(ds);
   const int64_t a_edge = ds > 0 ? 0 : hi, b_edge = ds > 0 ? hi : 0;
-  int64_t f = static_cast<int64_t>(std::ceil(static_cast<double>(a_edge - s0) * inv));
-  int64_t l = static_cast<int64_t>(std::floor(static_cast<double>(b_edge - s0) * inv));
+  int64_t f = static_cast<int64_t>(static_cast<double>(a_edge - s0) * inv);
+  int64_t l = static_cast<int64_t>(static_cast<double>(b_edge - s0) * inv);
   f = std::clamp<int64_t>(f, -1, n);
   l = std::clamp<int64_t>(l, -1, n);
   auto below = [&](int64_t j) { return ds > 0 ? s0 + j * ds < 0 : s0 + j * ds > hi; };  // before the span
