@@ -59,7 +59,7 @@ struct Alpha16Rows {
   using NarrowSteps = Alpha16Steps<Vec128, C>;
   static constexpr int kW = Wide::kLanes;
 
-  static void Row(uint8_t* dst, const uint8_t* src, int n, uint32_t) {
+  static void Row(uint8_t* dst, const uint8_t* src, int n, uint32_t, uint32_t) {
     int i = 0;
     for (; i + kW <= n; i += kW) WideSteps::template Step<kW>(dst + 2 * i, src + 4 * i);
     if constexpr (kW > 4) {

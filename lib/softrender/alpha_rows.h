@@ -19,13 +19,14 @@ namespace alpharows {
 enum class Classes {
   kFromAlpha,  // the transparency flag: alpha 0 skips, 255 is solid, others take alpha
   kAllAlpha,   // every pixel takes the form with alpha (no flag, or a translucent run)
-  kAllSolid,   // every pixel takes the form without it (an opaque run)
+  kAllSolid,   // every pixel takes the form without it (an opaque run, or a source without alpha)
+  kFromKey,    // a source without alpha under the flag: the transparent colour skips, others are solid
   kMasked,     // two bit masks a row (MaskedRowFn)
 };
 
 // dst: the first destination pixel; src: n 4-byte pixels; p: the blend
-// parameter (modes 1 and 2).
-using RowFn = void (*)(uint8_t* dst, const uint8_t* src, int n, uint32_t p);
+// parameter (modes 1 and 2); key: the transparent colour (kFromKey).
+using RowFn = void (*)(uint8_t* dst, const uint8_t* src, int n, uint32_t p, uint32_t key);
 
 // Up to 64 pixels whose classes are bits: bit i of solid or with_alpha puts
 // pixel i in that class; a pixel in neither is skipped (and not read).

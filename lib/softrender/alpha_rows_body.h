@@ -21,12 +21,13 @@ struct AlphaSteps {
   static constexpr int kLanes = V::kLanes;
 
   struct Consts {
-    T zero, low24, top8, k255, fefeff, carry_bits, low_bits, m16_low, m16_high, p32, p16, div255;
+    T zero, low24, top8, k255, fefeff, carry_bits, low_bits, m16_low, m16_high, p32, p16, div255, key;
     T w_lo, w_hi, f_lo, f_hi;
   };
 
-  static Consts MakeConsts(uint32_t p) {
+  static Consts MakeConsts(uint32_t p, uint32_t key = 0) {
     Consts k;
+    k.key = V::Set1(key);
     k.zero = V::Zero();
     k.low24 = V::Set1(0x00FFFFFFu);
     k.top8 = V::Set1(0xFF000000u);
@@ -93,7 +94,10 @@ struct AlphaSteps {
   // kMasked: bit i of solid_in and alpha_in classes pixel i.
   template <int N>
   static void Step(uint8_t* dst, const uint8_t* src, const Consts& k, uint32_t solid_in = 0, uint32_t alpha_in = 0) {
-    constexpr bool kMixed = C == alpharows::Classes::kFromAlpha || C == alpharows::Classes::kMasked;
+    constexpr bool kMixed = C == alpharows::Classes::kFromAlpha || C == alpharows::Classes::kMasked ||
+                            C == alpharows::Classes::kFromKey;
+    // Whether a pixel can take the form with alpha.
+    constexpr bool kAlphaForm = C != alpharows::Classes::kAllSolid && C != alpharows::Classes::kFromKey;
     constexpr uint32_t kValid = N * 4 == 32 ? 0xFFFFFFFFu : (1u << (N * 4)) - 1u;  // mask bits of the N pixels
     const T S = V::template Load<N>(src);
     T skip, solid;
@@ -104,6 +108,12 @@ struct AlphaSteps {
       solid = V::Cmpeq32(a, k.k255);
       if ((V::Movemask8(skip) & kValid) == kValid) return;
       solid_bits = V::Movemask8(solid) & kValid;
+    } else if constexpr (C == alpharows::Classes::kFromKey) {
+      skip = V::Cmpeq32(S, k.key);
+      const uint32_t skip_bits = V::Movemask8(skip) & kValid;
+      if (skip_bits == kValid) return;
+      solid = V::AndNot(skip, V::Cmpeq32(k.zero, k.zero));
+      solid_bits = ~skip_bits & kValid;
     } else if constexpr (C == alpharows::Classes::kMasked) {
       // Only compared with kValid (all solid) and 0 (none).
       solid_bits = solid_in == (1u << N) - 1u ? kValid : solid_in != 0 ? 1u : 0u;
@@ -133,13 +143,15 @@ struct AlphaSteps {
         f = V::Sub32(a, solid);  // a, or 256 where a is 255
       } else if constexpr (C == alpharows::Classes::kMasked) {
         f = V::Blend8(V::AndNot(skip, V::Srli32(S, 24)), V::Set1(256u), solid);
+      } else if constexpr (C == alpharows::Classes::kFromKey) {
+        f = V::And(solid, V::Set1(256u));
       } else {
         f = V::Srli32(S, 24);
       }
       R = Lerp8(D, S, V::Shuffle8(f, k.w_lo), V::Shuffle8(f, k.w_hi), k);
     } else if constexpr (Mode == 1) {
       T with_a = D, without = D;
-      if (solid_bits != kValid) {
+      if (kAlphaForm && solid_bits != kValid) {
         const T f = V::Mullo16(V::Srli32(S, 24), k.p32);  // a * p in the low 16 bits
         const T m = V::Or(V::And(V::Sub32(f, V::Set1(32767u)), k.m16_low), k.m16_high);
         with_a = Lerp16(D, S, m, k);
@@ -153,7 +165,7 @@ struct AlphaSteps {
     } else {
       const T sl = V::Unpacklo8(S, k.zero), sh = V::Unpackhi8(S, k.zero);
       T with_a = k.zero, without = k.zero;
-      if (solid_bits != kValid) {
+      if (kAlphaForm && solid_bits != kValid) {
         const T f = V::Mullo16(V::Srli32(S, 24), k.p32);
         const T fl = V::Shuffle8(f, k.f_lo), fh = V::Shuffle8(f, k.f_hi);
         with_a = V::Packus16(V::MulhiU16(sl, fl), V::MulhiU16(sh, fh));
@@ -178,18 +190,18 @@ struct AlphaSteps {
 };
 
 template <int Mode, alpharows::Classes C>
-void AlphaRowOf(uint8_t* dst, const uint8_t* src, int n, uint32_t p) {
+void AlphaRowOf(uint8_t* dst, const uint8_t* src, int n, uint32_t p, uint32_t key) {
   using WideSteps = AlphaSteps<Wide, Mode, C>;
   using NarrowSteps = AlphaSteps<Vec128, Mode, C>;
   int i = 0;
   if (n >= Wide::kLanes) {
-    const typename WideSteps::Consts k = WideSteps::MakeConsts(p);
+    const typename WideSteps::Consts k = WideSteps::MakeConsts(p, key);
     for (; i + Wide::kLanes <= n; i += Wide::kLanes) {
       WideSteps::template Step<Wide::kLanes>(dst + 4 * i, src + 4 * i, k);
     }
     if (i == n) return;
   }
-  const typename NarrowSteps::Consts k = NarrowSteps::MakeConsts(p);
+  const typename NarrowSteps::Consts k = NarrowSteps::MakeConsts(p, key);
   if constexpr (Wide::kLanes > 4) {
     if (n - i >= 4) {
       NarrowSteps::template Step<4>(dst + 4 * i, src + 4 * i, k);
@@ -278,6 +290,7 @@ inline alpharows::RowFn PickAlphaRow(int mode, alpharows::Classes classes) {
       case Classes::kFromAlpha: return &AlphaRowOf<M, Classes::kFromAlpha>;
       case Classes::kAllAlpha: return &AlphaRowOf<M, Classes::kAllAlpha>;
       case Classes::kAllSolid: return &AlphaRowOf<M, Classes::kAllSolid>;
+      case Classes::kFromKey: return &AlphaRowOf<M, Classes::kFromKey>;
       case Classes::kMasked: return nullptr;
     }
     return nullptr;

@@ -167,7 +167,22 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
         static_cast<int>(mode), keyed ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
     if (row != nullptr) {
       for (int j = 0; j < draw.height; ++j) {
-        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p);
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p, 0);
+      }
+      return;
+    }
+  }
+  // A 32-bit source without alpha: the forms without the alpha factor, the
+  // transparent colour skipped under the flag; not where the draw takes the
+  // halving (mode 1 at 128) or the add without the operands' lowest bits
+  // (mode 2 at 255), nor the white copy without the flag (whole rows copied).
+  if (kind == SrcKind::kPlain32 && white && draw.blend == nullptr && mode <= 2 && draw.separate &&
+      (keyed || mode != 0) && !(mode == 1 && p == 128) && !(mode == 2 && p == 255)) {
+    const alpharows::RowFn row = alpharows::AlphaRow(
+        static_cast<int>(mode), keyed ? alpharows::Classes::kFromKey : alpharows::Classes::kAllSolid);
+    if (row != nullptr) {
+      for (int j = 0; j < draw.height; ++j) {
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p, draw.key);
       }
       return;
     }
@@ -175,7 +190,7 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
   if (kind == SrcKind::kAlpha16 && white && draw.blend == nullptr && mode == 0 && keyed && draw.separate) {
     if (const alpharows::RowFn row = alpharows::Alpha16Row(alpharows::Classes::kFromAlpha)) {
       for (int j = 0; j < draw.height; ++j) {
-        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p);
+        row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p, 0);
       }
       return;
     }

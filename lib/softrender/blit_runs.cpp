@@ -71,6 +71,7 @@ void RunLoop(const PlainDraw& dr) {
 // bytes it read, so it is kept with a copy of them and used again while they
 // are unchanged.
 struct NarrowMasks {
+  bool merged = false;  // translucent runs counted as opaque (a source without alpha)
   const uint8_t* table = nullptr;
   size_t table_size = 0;
   int width = 0, height = 0;
@@ -79,7 +80,8 @@ struct NarrowMasks {
   int rows = 0;  // rows with masks; fewer than height when the stream ran out (its last row partial)
 };
 
-void DecodeNarrow(const PlainDraw& dr, NarrowMasks* m) {
+void DecodeNarrow(const PlainDraw& dr, bool merged, NarrowMasks* m) {
+  m->merged = merged;
   m->table = dr.runs;
   m->table_size = dr.runs_size;
   m->width = dr.width;
@@ -105,8 +107,8 @@ void DecodeNarrow(const PlainDraw& dr, NarrowMasks* m) {
       // is cut there rather than written into the next row. x + n <= 64.
       const int n = std::min(static_cast<int>(control & 63u) + 1, dr.width - x);
       const uint64_t bits = (n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1u) << x;
-      solid |= kind == kKindOpaque ? bits : 0;
-      with_alpha |= kind == kKindTranslucent ? bits : 0;
+      solid |= kind == kKindOpaque || (merged && kind == kKindTranslucent) ? bits : 0;
+      with_alpha |= !merged && kind == kKindTranslucent ? bits : 0;
       x += n;
     }
     m->solid[static_cast<size_t>(j)] = solid;
@@ -119,18 +121,18 @@ void DecodeNarrow(const PlainDraw& dr, NarrowMasks* m) {
   m->bytes.assign(dr.runs, run);
 }
 
-const NarrowMasks& NarrowMasksOf(const PlainDraw& dr) {
+const NarrowMasks& NarrowMasksOf(const PlainDraw& dr, bool merged) {
   thread_local std::array<NarrowMasks, 32> cache;
   NarrowMasks& m = cache[(reinterpret_cast<uintptr_t>(dr.runs) >> 4) % cache.size()];
-  const bool same = m.table == dr.runs && m.table_size == dr.runs_size && m.width == dr.width &&
+  const bool same = m.merged == merged && m.table == dr.runs && m.table_size == dr.runs_size && m.width == dr.width &&
                     m.height == dr.height && std::memcmp(m.bytes.data(), dr.runs, m.bytes.size()) == 0;
-  if (!same) DecodeNarrow(dr, &m);
+  if (!same) DecodeNarrow(dr, merged, &m);
   return m;
 }
 
 // The vector form: a row's runs become two bit masks per 64 pixels (opaque,
 // translucent), each window of 64 drawn by one masked vector row.
-void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_bytes) {
+void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_bytes, bool merged) {
   const uint8_t* run = dr.runs;
   const uint8_t* const end = dr.runs + dr.runs_size;
   for (int j = 0; j < dr.height; ++j) {
@@ -165,7 +167,7 @@ void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_byte
           }
           const int off = from - window, take = std::min(left, 64 - off);
           const uint64_t bits = (take == 64 ? ~uint64_t{0} : (uint64_t{1} << take) - 1u) << off;
-          (kind == kKindOpaque ? solid : with_alpha) |= bits;
+          (kind == kKindOpaque || merged ? solid : with_alpha) |= bits;
           from += take;
           left -= take;
         }
@@ -179,19 +181,22 @@ void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_byte
 }  // namespace
 
 void DrawPlainRuns(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool white) {
-  // The vector forms: 32-bit sources with alpha in modes 0 to 2, 16-bit ones in mode 0.
-  const bool wide = kind == SrcKind::kAlpha32 && mode <= 2;
+  // The vector forms: 32-bit sources in modes 0 to 2 (without alpha every
+  // run drawn takes the form without the alpha factor), 16-bit ones with
+  // alpha in mode 0.
+  const bool wide = (kind == SrcKind::kAlpha32 || kind == SrcKind::kPlain32) && mode <= 2;
   if ((wide || (kind == SrcKind::kAlpha16 && mode == 0)) && white && draw.blend == nullptr && draw.separate) {
     const int m = static_cast<int>(mode);
+    const bool merged = kind == SrcKind::kPlain32;
     if (draw.width <= 64) {
       if (const alpharows::MaskedRowsFn rows = wide ? alpharows::AlphaMaskedRows(m) : alpharows::Alpha16MaskedRows()) {
-        const NarrowMasks& masks = NarrowMasksOf(draw);
+        const NarrowMasks& masks = NarrowMasksOf(draw, merged);
         rows(draw.dst, draw.dst_pitch, draw.src, draw.src_pitch, draw.width, masks.rows, masks.solid.data(),
              masks.with_alpha.data(), draw.rows.p);
         return;
       }
     } else if (const alpharows::MaskedRowFn row = wide ? alpharows::AlphaMaskedRow(m) : alpharows::Alpha16MaskedRow()) {
-      VectorRunLoop(draw, row, wide ? 4 : 2);
+      VectorRunLoop(draw, row, wide ? 4 : 2, merged);
       return;
     }
   }

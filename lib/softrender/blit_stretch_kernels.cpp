@@ -138,7 +138,7 @@ void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
       for (size_t x = 0; x < width; ++x) texels[x] = LoadPixel32(src_row + columns[x]);
       gathered = src_row;
     }
-    row(dst_row, reinterpret_cast<const uint8_t*>(texels.data()), w.width, p);
+    row(dst_row, reinterpret_cast<const uint8_t*>(texels.data()), w.width, p, 0);
     if (++y == w.height) break;
     dst_row += w.dst_pitch;
     y_acc -= 0x10000;

@@ -93,7 +93,7 @@ inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int dst
     for (int j = 0; j < count; ++j, u += du, v += dv) {
       std::memcpy(&t[j], row_at(v >> 18) + 4 * static_cast<size_t>(u >> 18), 4);
     }
-    row(dst + dst_bytes * static_cast<ptrdiff_t>(a), reinterpret_cast<const uint8_t*>(t), count, p);
+    row(dst + dst_bytes * static_cast<ptrdiff_t>(a), reinterpret_cast<const uint8_t*>(t), count, p, 0);
     return;
   }
   int first = n, last = -1;
@@ -109,7 +109,7 @@ inline void DrawTexelRow(alpharows::RowFn row, uint32_t p, uint8_t* dst, int dst
   }
   if (last < first) return;
   row(dst + dst_bytes * static_cast<ptrdiff_t>(first), reinterpret_cast<const uint8_t*>(t + first), last - first + 1,
-      p);
+      p, 0);
 }
 
 }  // namespace softxform

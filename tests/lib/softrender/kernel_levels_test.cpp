@@ -2,8 +2,8 @@
 // kernels draw, byte for byte: thousands of random plain, stretched, rotated
 // and triangle blits in every blend mode, both pixel formats, with random
 // clips, sizes, parameters, bright colours, blend images, flags and run
-// tables (some left stale), each drawn once per level onto the same
-// destination.
+// tables (some left stale, some damaged), each drawn once per level onto the
+// same destination.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -77,6 +77,10 @@ TEST(KernelLevels, EveryLevelDrawsWhatTheScalarKernelsDraw) {
     if (src.B().run_table != nullptr) {
       BuildMemImgRunTable(src.m.base);
       if (rng() % 3 == 0) Fill(src, rng);  // the table no longer matches the pixels
+      if (rng() % 4 == 0) {                 // nor its own rows
+        const size_t size = size_t(sw + 5) * size_t(sh);
+        for (size_t k = 0; k < size / 8 + 1; ++k) src.B().run_table[rng() % size] = uint8_t(rng());
+      }
     }
     // Half the draws lie inside the destination (the run-length path needs it).
     const bool inside = rng() % 2;
