@@ -97,19 +97,39 @@ void SpanKernel(const SpanArgs& a) {
   I u = O::Add32(O::Set1(uint32_t(a.u - off)), O::LaneSteps(uint32_t(a.du)));
   I v = O::Add32(O::Set1(uint32_t(a.v - off)), O::LaneSteps(uint32_t(a.dv)));
   const I du = O::Set1(uint32_t(a.du * kN)), dv = O::Set1(uint32_t(a.dv * kN));
+  // Point-sampled rows of one texel a pixel (sprites drawn at their size):
+  // the texels of a step lie side by side in one texture row.
+  const bool unit_row = kFilter == 1 && a.du == 65536 && a.dv == 0;
+  const uint32_t* trow = texels;
+  int32_t tx0 = 0;
+  if (unit_row) {
+    const int64_t ty = a.v >> 16;
+    trow = texels + (ty < 0 ? 0 : ty >= a.height ? a.height - 1 : ty) * int64_t(a.stride);
+    tx0 = int32_t(a.u >> 16) - a.x0;
+  }
   uint32_t* row32 = reinterpret_cast<uint32_t*>(a.row);
   uint16_t* row16 = reinterpret_cast<uint16_t*>(a.row);
 
   for (int x = a.x0; x < a.x1; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
     const int left = a.x1 - x;
     const bool whole = left >= kN;
+    // With masked loads and stores, whole steps and the last one go alike.
+    constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
+    const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
     // The source colour, as packed pixels (src) or channel pairs.
     I src = dif, s_rb = dif_rb, s_ag = dif_ag;
     constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
     if constexpr (kFilter == 1) {
-      const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
-      const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
-      const I tex = O::Or(O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi)), ao);
+      I tex;
+      const int32_t tx = tx0 + x;
+      if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= a.width) {
+        tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
+      } else {
+        const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
+        const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
+        tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
+      }
+      tex = O::Or(tex, ao);
       if (a.skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
       src = O::Or(O::And(tex, tmask), tfill);
       if constexpr (kPairs) {
@@ -149,9 +169,6 @@ void SpanKernel(const SpanArgs& a) {
                          O::And(O::Gt32(alpha, ref), gt_m));
       keep = O::Or(keep, O::AndNot(ok, ones));
     }
-    // With masked loads and stores, whole steps and the last one go alike.
-    constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
-    const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
     if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
     // The target's own values (R5G6B5 widened to 32-bit lanes).
     I dst = z;

@@ -77,6 +77,7 @@ class ThreadedRasterBands : public DeviceTest {
       if (r() % 3 == 0) device_->SetTextureStageState(0, plat::D3DTSS_ALPHAOP, plat::D3DTOP_SELECTARG1);
       const uint32_t which = r() % 5;
       device_->SetTexture(0, which == 4 ? nullptr : which == 3 && !to_texture ? target_tex : tex[which % 3]);
+      const int tex_width = which == 3 ? (to_texture ? 16 : 32) : which == 2 ? 5 : which == 1 ? 8 : 16;
       const uint32_t diffuse = (r() & 1) ? 0xFFFFFFFFu : uint32_t(r());
       device_->SetRenderState(plat::D3DRS_SHADEMODE, (r() & 3) ? plat::D3DSHADE_FLAT : plat::D3DSHADE_GOURAUD);
       std::vector<TexVertex> v;
@@ -90,7 +91,8 @@ class ThreadedRasterBands : public DeviceTest {
           ang = 0;
           cx -= 0.5f;
           cy -= 0.5f;
-          size = float(1 + r() % 32) / 2;
+          // Half of them one texel a pixel.
+          size = (r() & 1) ? float(tex_width) / 2 : float(1 + r() % 32) / 2;
         }
         const float c = std::cos(ang) * size, sn = std::sin(ang) * size;
         const float u0 = (r() & 3) == 0 ? -0.3f : 0, u1 = (r() & 3) == 0 ? 1.2f : 1;
