@@ -383,7 +383,7 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
       c->vec_span[filter][modulate] =
           (filter == 0 && modulate) || (filter != 0 && !lanes_fit)
               ? nullptr
-              : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target);
+              : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target, c->alpha_test);
 }
 
 // ---- Per-pixel pipeline ----

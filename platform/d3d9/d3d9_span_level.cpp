@@ -40,10 +40,10 @@ void SetSpanLevel(int level) {
 
 int SpanLevelInUse() { return g_setting >= 0 ? g_setting : MaxSpanLevel(); }
 
-VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target) {
+VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target, bool test) {
   switch (level) {
-    case 2: return VecSpanAvx2(filter, modulate, blend, target);
-    case 1: return VecSpanSse41(filter, modulate, blend, target);
+    case 2: return VecSpanAvx2(filter, modulate, blend, target, test);
+    case 1: return VecSpanSse41(filter, modulate, blend, target, test);
     default: return nullptr;
   }
 }

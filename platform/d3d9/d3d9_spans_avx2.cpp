@@ -92,8 +92,8 @@ struct Avx2Lanes {
 
 }  // namespace
 
-VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target) {
-  return PickKernel<Avx2Lanes>(filter, modulate, blend, target);
+VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool test) {
+  return PickKernel<Avx2Lanes>(filter, modulate, blend, target, test);
 }
 
 }  // namespace plat

@@ -66,13 +66,14 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
   return O::template Srl16<8>(O::Add16(O::Add16(h, O::template Srl16<8>(l)), half));
 }
 
-template <class O, int kFilter, bool kModulate, int kBlend, int kTarget>
+// kTest: the draw has an alpha test.
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest>
 void SpanKernel(const SpanArgs& a) {
   using I = typename O::I;
   constexpr int kN = O::kLanes;
-  const AlphaPass pass = AlphaPassFor(a.alpha_test, a.alpha_func);
+  const AlphaPass pass = AlphaPassFor(kTest && a.alpha_test, a.alpha_func);
   if (!pass.lt && !pass.eq && !pass.gt) return;
-  const bool test = !(pass.lt && pass.eq && pass.gt);
+  const bool test = kTest && !(pass.lt && pass.eq && pass.gt);
   const I z = O::Zero();
   const I ones = O::Set1(0xFFFFFFFFu);
   const I low = O::Set1(0x00FF00FFu);  // also 255 in each half
@@ -227,29 +228,36 @@ void SpanKernel(const SpanArgs& a) {
   }
 }
 
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget>
+VecSpanFn PickKernelTest(bool test) {
+  return test ? SpanKernel<O, kFilter, kModulate, kBlend, kTarget, true>
+              : SpanKernel<O, kFilter, kModulate, kBlend, kTarget, false>;
+}
+
 template <class O, int kFilter, bool kModulate, int kBlend>
-VecSpanFn PickKernelTarget(int target) {
+VecSpanFn PickKernelTarget(int target, bool test) {
   switch (target) {
-    case 0: return SpanKernel<O, kFilter, kModulate, kBlend, 0>;
-    case 1: return SpanKernel<O, kFilter, kModulate, kBlend, 1>;
-    default: return SpanKernel<O, kFilter, kModulate, kBlend, 2>;
+    case 0: return PickKernelTest<O, kFilter, kModulate, kBlend, 0>(test);
+    case 1: return PickKernelTest<O, kFilter, kModulate, kBlend, 1>(test);
+    default: return PickKernelTest<O, kFilter, kModulate, kBlend, 2>(test);
   }
 }
 
 template <class O, int kFilter, bool kModulate>
-VecSpanFn PickKernelBlend(int blend, int target) {
+VecSpanFn PickKernelBlend(int blend, int target, bool test) {
   switch (blend) {
-    case 0: return PickKernelTarget<O, kFilter, kModulate, 0>(target);
-    case 1: return PickKernelTarget<O, kFilter, kModulate, 1>(target);
-    default: return PickKernelTarget<O, kFilter, kModulate, 2>(target);
+    case 0: return PickKernelTarget<O, kFilter, kModulate, 0>(target, test);
+    case 1: return PickKernelTarget<O, kFilter, kModulate, 1>(target, test);
+    default: return PickKernelTarget<O, kFilter, kModulate, 2>(target, test);
   }
 }
 
 template <class O>
-VecSpanFn PickKernel(int filter, bool modulate, int blend, int target) {
-  if (filter == 0) return PickKernelBlend<O, 0, false>(blend, target);
-  if (filter == 1) return modulate ? PickKernelBlend<O, 1, true>(blend, target) : PickKernelBlend<O, 1, false>(blend, target);
-  return modulate ? PickKernelBlend<O, 2, true>(blend, target) : PickKernelBlend<O, 2, false>(blend, target);
+VecSpanFn PickKernel(int filter, bool modulate, int blend, int target, bool test) {
+  if (filter == 0) return PickKernelBlend<O, 0, false>(blend, target, test);
+  if (filter == 1)
+    return modulate ? PickKernelBlend<O, 1, true>(blend, target, test) : PickKernelBlend<O, 1, false>(blend, target, test);
+  return modulate ? PickKernelBlend<O, 2, true>(blend, target, test) : PickKernelBlend<O, 2, false>(blend, target, test);
 }
 
 }  // namespace

@@ -34,12 +34,13 @@ struct SpanArgs {
 using VecSpanFn = void (*)(const SpanArgs& args);
 
 // filter: 0 no texture, 1 point, 2 bilinear; blend: 0 opaque, 1 alpha,
-// 2 additive; target: 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5.
-VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target);
-VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target);
+// 2 additive; target: 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5; test: the draw has
+// an alpha test (the span's alpha_test then says whether it is on).
+VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool test);
+VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool test);
 
 // Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2.
 int SpanLevelInUse();
-VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target);
+VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target, bool test);
 
 }  // namespace plat

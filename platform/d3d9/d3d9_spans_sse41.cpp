@@ -100,8 +100,8 @@ struct Sse41Lanes {
 
 }  // namespace
 
-VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target) {
-  return PickKernel<Sse41Lanes>(filter, modulate, blend, target);
+VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool test) {
+  return PickKernel<Sse41Lanes>(filter, modulate, blend, target, test);
 }
 
 }  // namespace plat
