@@ -103,11 +103,12 @@ struct Kernels {
   }
 };
 
-// The vector form of a source with alpha (four bytes a pixel), the white
-// bright colour and no blend image: the source column of every destination column is walked
+// The vector form of a source of four bytes a pixel under the white bright
+// colour without a blend image: the source column of every destination column is walked
 // once per draw; each destination row gathers its texels (once per source
 // row) and draws them through a vector row.
-void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
+template <bool ZeroStop>
+void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p, uint32_t key) {
   thread_local std::vector<ptrdiff_t> columns;
   thread_local std::vector<uint32_t> texels;
   const size_t width = static_cast<size_t>(w.width);
@@ -126,7 +127,7 @@ void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
       do {
         x_acc += w.x_scale;
         offset += w.src_step;
-      } while (x_acc <= 0);
+      } while (ZeroStop ? x_acc < 0 : x_acc <= 0);
     }
   }
   const uint8_t* src_row = w.src_row;
@@ -138,7 +139,7 @@ void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
       for (size_t x = 0; x < width; ++x) texels[x] = LoadPixel32(src_row + columns[x]);
       gathered = src_row;
     }
-    row(dst_row, reinterpret_cast<const uint8_t*>(texels.data()), w.width, p, 0);
+    row(dst_row, reinterpret_cast<const uint8_t*>(texels.data()), w.width, p, key);
     if (++y == w.height) break;
     dst_row += w.dst_pitch;
     y_acc -= 0x10000;
@@ -146,7 +147,7 @@ void VectorStretch(const StretchWalk& w, alpharows::RowFn row, uint32_t p) {
       do {
         y_acc += w.y_scale;
         src_row += w.src_row_step;
-      } while (y_acc <= 0);
+      } while (ZeroStop ? y_acc < 0 : y_acc <= 0);
     }
   }
 }
@@ -160,7 +161,23 @@ void DrawStretch32(const StretchWalk& walk, const StretchSource& src) {
       const alpharows::RowFn row =
           alpharows::AlphaRow(mode, src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
       if (row != nullptr) {
-        VectorStretch(walk, row, static_cast<uint32_t>(src.p));
+        VectorStretch<false>(walk, row, static_cast<uint32_t>(src.p), 0);
+        return;
+      }
+    }
+  }
+  if (src.base->alpha != 1 && src.base->paletted != 1 && src.white && !src.blend && src.separate) {
+    // Without alpha every pixel not of the transparent colour takes the form
+    // without the alpha factor (no halving, no add without lowest bits here);
+    // the copy takes the zero-stop walk.
+    const int mode = StretchKernelMode(src, false, false);
+    if (mode >= 0 && mode <= 2) {
+      const alpharows::RowFn row =
+          alpharows::AlphaRow(mode, src.key ? alpharows::Classes::kFromKey : alpharows::Classes::kAllSolid);
+      if (row != nullptr) {
+        const uint32_t p = static_cast<uint32_t>(src.p);
+        if (mode == 0) VectorStretch<true>(walk, row, p, src.base->colour_key);
+        else VectorStretch<false>(walk, row, p, src.base->colour_key);
         return;
       }
     }
@@ -174,7 +191,7 @@ void DrawStretch16(const StretchWalk& walk, const StretchSource& src) {
     const alpharows::RowFn row =
         alpharows::Alpha16Row(src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
     if (row != nullptr) {
-      VectorStretch(walk, row, 0);
+      VectorStretch<false>(walk, row, 0, 0);
       return;
     }
   }

@@ -102,7 +102,11 @@ TEST(KernelLevels, EveryLevelDrawsWhatTheScalarKernelsDraw) {
     const int y = inside ? int(rng() % (dst.m.height - sh + 1)) : int(rng() % 100) - 30;
     st.clip = inside || rng() % 3 ? IntRect{0, 0, dst.m.width, dst.m.height}
                         : IntRect{int32_t(rng() % 20), int32_t(rng() % 20), int32_t(rng() % 80), int32_t(rng() % 80)};
-    const IntRect rect{x, y, x + int(rng() % 100) - 20, y + int(rng() % 100) - 20};
+    // A third of the stretches by whole factors, where the walks' accumulators reach 0.
+    const bool whole = rng() % 3 == 0;
+    const int rw = whole ? sw * int(1 + rng() % 3) : int(rng() % 100) - 20;
+    const int rh = whole ? sh * int(1 + rng() % 3) : int(rng() % 100) - 20;
+    const IntRect rect{x, y, x + rw, y + rh};
     const float angle = float(rng() % 7000) / 1000.0f, scale = float(1 + rng() % 300) / 100.0f;
     const TriangleVertex tri[3] = {{x, y, 0, 0},
                                    {int(rng() % 90) - 10, int(rng() % 90) - 10, sw, int(rng() % (sh + 1))},
