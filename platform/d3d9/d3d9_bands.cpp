@@ -63,13 +63,18 @@ class BandPool {
     AddOnce(&targets_, job->target);
     for (const void* source : job->sources) AddOnce(&sources_, source);
     while (bands_.size() < bands) bands_.emplace_back();
+    // A worker is woken for each band that had nothing left to claim; a
+    // band with work queued already has a worker on it or coming to it.
+    size_t fresh = 0;
     for (size_t b = 0; b < bands; b++) {
       if (!job->Reaches(int(b))) continue;
-      bands_[b].queue.push_back(job.get());
+      Band& band = bands_[b];
+      if (!band.held && band.next == band.queue.size()) fresh++;
+      band.queue.push_back(job.get());
       outstanding_++;
     }
     jobs_.push_back(std::move(job));
-    if (sleeping_ > 0) work_.notify_all();
+    for (size_t i = 0; i < std::min(fresh, size_t(sleeping_)); i++) work_.notify_one();
   }
 
   void Wait() {
