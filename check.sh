@@ -2,8 +2,9 @@
 # Set-up, build and every test: the normal build with unit, whole-game and
 # real-window tests; the sanitizer build (address, undefined behaviour, leaks)
 # with the unit tests; a ThreadSanitizer build of the library with the tests
-# that start threads (label `threads`); a short run of each fuzz target. A
-# test that fails once fails the run: nothing is retried.
+# that start threads (label `threads`); a short run of each fuzz target; the
+# picture tests again with other band workers and spans. A test that fails
+# once fails the run: nothing is retried.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
@@ -35,3 +36,9 @@ JOBS=$JOBS scripts/tsan-check
 
 echo "== tests"
 (cd build && ctest --output-on-failure -j "$JOBS")
+
+# The tests above draw with the default band workers and the widest vector
+# spans the processor has; the pictures must be the same with three workers
+# and the plain spans.
+echo "== picture tests with three band workers and the scalar spans"
+WORKERS=3 LEVELS=0 JOBS=$JOBS scripts/raster-matrix
