@@ -232,6 +232,7 @@ struct DrawConfig {
   uint32_t fast_tmask = 0, fast_tfill = 0;  // texture channels kept / forced to 255
   uint32_t fast_dmask = 0;                  // diffuse channels used
   VecSpanFn vec_span[3][2] = {};            // vector spans by filter and modulation, if any
+  SpanDraw span_draw;                       // what they share
 };
 
 inline bool Compare(uint32_t func, float a, float b) {
@@ -378,12 +379,33 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
   const TexelView& tv = c->st[0].smp.view;
   const bool lanes_fit = !c->fast_uses_tex || (tv.width < 32768 && tv.height < 32768 && tv.stride < 32768 &&
                                                int64_t(tv.stride) * tv.height < (int64_t(1) << 31));
+  SpanDraw& sd = c->span_draw;
+  sd = SpanDraw{};
+  if (c->fast_uses_tex) {
+    sd.texels = tv.texels;
+    sd.stride = tv.stride;
+    sd.width = tv.width;
+    sd.height = tv.height;
+    sd.alpha_or = tv.alpha_or;
+  }
+  sd.tmask = c->fast_tmask;
+  sd.tfill = c->fast_tfill;
+  // A texel of alpha 0 gives a source alpha of 0 (the product with any
+  // diffuse alpha is 0 too), which a blended draw leaves out.
+  sd.skip_clear = c->fast_blend != 0 && (c->fast_tmask >> 24) != 0 && sd.alpha_or == 0;
+  if (c->alpha_test) {
+    sd.pass_lt = CompareInt(c->alpha_func, 0, 1);
+    sd.pass_eq = CompareInt(c->alpha_func, 1, 1);
+    sd.pass_gt = CompareInt(c->alpha_func, 1, 0);
+  }
+  sd.alpha_ref = c->alpha_ref;
+  const bool test = !(sd.pass_lt && sd.pass_eq && sd.pass_gt);
   for (int filter = 0; filter < 3; filter++)
     for (int modulate = 0; modulate < 2; modulate++)
       c->vec_span[filter][modulate] =
           (filter == 0 && modulate) || (filter != 0 && !lanes_fit)
               ? nullptr
-              : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target, c->alpha_test);
+              : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target, test);
 }
 
 // ---- Per-pixel pipeline ----
@@ -773,9 +795,7 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
       return d > -kLim && d < kLim && p > -kLim && p < kLim && p + d * n > -kLim && p + d * n < kLim;
     };
     if (kFilter == 0 || (fits(u, du) && fits(v, dv))) {
-      const SpanArgs args{tv.texels, tv.stride, tv.width, tv.height, tv.alpha_or, tmask, tfill, diffuse,
-                          kBlend != 0 && (tmask >> 24) != 0 && tv.alpha_or == 0, at.on, at.func, at.ref,
-                          row, x0, x1, u, v, du, dv};
+      const SpanArgs args{&c.span_draw, diffuse, row, x0, x1, u, v, du, dv};
       vec(args);
       return;
     }

@@ -26,25 +26,6 @@ namespace plat {
 
 namespace {
 
-// The alpha test as three lane masks: passes when below, equal, above the
-// reference (the comparison functions' numbering).
-struct AlphaPass {
-  bool lt, eq, gt;
-};
-inline AlphaPass AlphaPassFor(bool on, uint32_t func) {
-  if (!on) return {true, true, true};
-  switch (func) {
-    case 1: return {false, false, false};  // never
-    case 2: return {true, false, false};   // less
-    case 3: return {false, true, false};   // equal
-    case 4: return {true, true, false};    // less or equal
-    case 5: return {false, false, true};   // greater
-    case 6: return {true, false, true};    // not equal
-    case 7: return {false, true, true};    // greater or equal
-    default: return {true, true, true};
-  }
-}
-
 template <class O>
 __attribute__((always_inline)) inline typename O::I Round255(typename O::I t) {
   return O::template Srl16<8>(O::Add16(t, O::template Srl16<8>(t)));
@@ -71,27 +52,26 @@ template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kT
 void SpanKernel(const SpanArgs& a) {
   using I = typename O::I;
   constexpr int kN = O::kLanes;
-  const AlphaPass pass = AlphaPassFor(kTest && a.alpha_test, a.alpha_func);
-  if (!pass.lt && !pass.eq && !pass.gt) return;
-  const bool test = kTest && !(pass.lt && pass.eq && pass.gt);
+  const SpanDraw& d = *a.draw;
+  if (kTest && !d.pass_lt && !d.pass_eq && !d.pass_gt) return;
   const I z = O::Zero();
   const I ones = O::Set1(0xFFFFFFFFu);
   const I low = O::Set1(0x00FF00FFu);  // also 255 in each half
   const I half = O::Set1(0x00800080u);
   const I alpha_bits = O::Set1(0xFF000000u);
-  const I lt_m = pass.lt ? ones : z, eq_m = pass.eq ? ones : z, gt_m = pass.gt ? ones : z;
-  const I ref = O::Set1(a.alpha_ref);
-  const I ao = O::Set1(a.alpha_or);
-  const I tmask = O::Set1(a.tmask), tfill = O::Set1(a.tfill);
+  const I lt_m = d.pass_lt ? ones : z, eq_m = d.pass_eq ? ones : z, gt_m = d.pass_gt ? ones : z;
+  const I ref = O::Set1(d.alpha_ref);
+  const I ao = O::Set1(d.alpha_or);
+  const I tmask = O::Set1(d.tmask), tfill = O::Set1(d.tfill);
   const I tmask_rb = O::And(tmask, low), tmask_ag = O::And(O::template Srl32<8>(tmask), low);
   const I tfill_rb = O::And(tfill, low), tfill_ag = O::And(O::template Srl32<8>(tfill), low);
   const I dif = O::Set1(a.diffuse);
   const I dif_rb = O::And(dif, low), dif_ag = O::And(O::template Srl32<8>(dif), low);
   const I lane = O::Lane();
-  const I wmax = O::Set1(uint32_t(a.width - 1)), hmax = O::Set1(uint32_t(a.height - 1));
-  const I stride = O::Set1(uint32_t(a.stride));
+  const I wmax = O::Set1(uint32_t(d.width - 1)), hmax = O::Set1(uint32_t(d.height - 1));
+  const I stride = O::Set1(uint32_t(d.stride));
   const I one = O::Set1(1), byte = O::Set1(255);
-  const uint32_t* texels = a.texels;
+  const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
   // are centred half a texel back.
   const int64_t off = kFilter == 2 ? 32768 : 0;
@@ -105,14 +85,18 @@ void SpanKernel(const SpanArgs& a) {
   int32_t tx0 = 0;
   if (unit_row) {
     const int64_t ty = a.v >> 16;
-    trow = texels + (ty < 0 ? 0 : ty >= a.height ? a.height - 1 : ty) * int64_t(a.stride);
+    trow = texels + (ty < 0 ? 0 : ty >= d.height ? d.height - 1 : ty) * int64_t(d.stride);
     tx0 = int32_t(a.u >> 16) - a.x0;
   }
   uint32_t* row32 = reinterpret_cast<uint32_t*>(a.row);
   uint16_t* row16 = reinterpret_cast<uint16_t*>(a.row);
 
-  for (int x = a.x0; x < a.x1; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
-    const int left = a.x1 - x;
+  // Held in registers: stores into the target could otherwise alias the
+  // arguments and force reloads.
+  const int x_end = a.x1, width = d.width;
+  const bool skip_clear = d.skip_clear;
+  for (int x = a.x0; x < x_end; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
+    const int left = x_end - x;
     const bool whole = left >= kN;
     // With masked loads and stores, whole steps and the last one go alike.
     constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
@@ -123,7 +107,7 @@ void SpanKernel(const SpanArgs& a) {
     if constexpr (kFilter == 1) {
       I tex;
       const int32_t tx = tx0 + x;
-      if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= a.width) {
+      if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
         tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
       } else {
         const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
@@ -131,7 +115,7 @@ void SpanKernel(const SpanArgs& a) {
         tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
       }
       tex = O::Or(tex, ao);
-      if (a.skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
+      if (skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
       src = O::Or(O::And(tex, tmask), tfill);
       if constexpr (kPairs) {
         s_rb = O::And(src, low);
@@ -147,7 +131,7 @@ void SpanKernel(const SpanArgs& a) {
       const I c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
       const I c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
       const I c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
-      if (a.skip_clear && O::AllZero(O::And(O::Or(O::Or(c00, c10), O::Or(c01, c11)), alpha_bits))) continue;
+      if (skip_clear && O::AllZero(O::And(O::Or(O::Or(c00, c10), O::Or(c01, c11)), alpha_bits))) continue;
       const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
       const I fx = O::Or(fx0, O::template Sll32<16>(fx0)), fy = O::Or(fy0, O::template Sll32<16>(fy0));
       const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
@@ -165,7 +149,7 @@ void SpanKernel(const SpanArgs& a) {
     // Lanes left as they are.
     I keep = z;
     if (kBlend != 0) keep = O::Eq32(alpha, z);
-    if (test) {
+    if constexpr (kTest) {
       const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
                          O::And(O::Gt32(alpha, ref), gt_m));
       keep = O::Or(keep, O::AndNot(ok, ones));

@@ -11,21 +11,28 @@
 
 namespace plat {
 
+// What the spans of one draw share: the texture, the channel masks and the
+// alpha test. The caller sees to it that the texture's sides and stride are
+// below 32768 and that every texel index fits in 31 bits.
+struct SpanDraw {
+  const uint32_t* texels = nullptr;
+  int32_t stride = 0;              // in texels
+  int32_t width = 1, height = 1;
+  uint32_t alpha_or = 0;           // ORed into every texel
+  uint32_t tmask = 0, tfill = 0;   // texel channels kept / forced to 255
+  bool skip_clear = false;         // texels of alpha 0 give a source alpha of 0
+  // The source alphas the alpha test passes: below, equal to and above the
+  // reference (all three without a test).
+  bool pass_lt = true, pass_eq = true, pass_gt = true;
+  uint32_t alpha_ref = 0;
+};
+
 // One span of a row: pixels x0 .. x1 - 1, the first sampling at the texel
 // position (u, v) (16.16, stepped by du, dv per pixel). The caller sees to
-// it that every position of the span lies within +-2^30, that the texture's
-// sides and stride are below 32768 and that every texel index fits in 31
-// bits.
+// it that every position of the span lies within +-2^30.
 struct SpanArgs {
-  const uint32_t* texels;
-  int32_t stride;                  // in texels
-  int32_t width, height;
-  uint32_t alpha_or;               // ORed into every texel
-  uint32_t tmask, tfill;           // texel channels kept / forced to 255
+  const SpanDraw* draw;
   uint32_t diffuse;                // the modulating colour (the colour itself without a texture)
-  bool skip_clear;                 // texels of alpha 0 give a source alpha of 0
-  bool alpha_test;
-  uint32_t alpha_func, alpha_ref;
   uint8_t* row;                    // the target row
   int x0, x1;
   int64_t u, v, du, dv;
@@ -35,7 +42,7 @@ using VecSpanFn = void (*)(const SpanArgs& args);
 
 // filter: 0 no texture, 1 point, 2 bilinear; blend: 0 opaque, 1 alpha,
 // 2 additive; target: 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5; test: the draw has
-// an alpha test (the span's alpha_test then says whether it is on).
+// an alpha test that some alphas fail.
 VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool test);
 VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool test);
 
