@@ -53,28 +53,31 @@ PairRowFn PairRowFor(int level, bool sub, bool keyed) {
 
 PairRowFn PairRow(bool sub, bool keyed) { return PairRowFor(SoftKernelLevel(), sub, keyed); }
 
-RowFn Alpha16RowFor(int level, Classes classes) {
+RowFn Alpha16RowFor(int level, int mode, Classes classes) {
+  if (mode < 0 || mode > 2 || (mode != 0 && !SoftBlendTablesBuilt())) return nullptr;
   switch (level) {
-    case 2: return Alpha16RowAvx2(classes);
-    case 1: return Alpha16RowSse41(classes);
+    case 2: return Alpha16RowAvx2(mode, classes);
+    case 1: return Alpha16RowSse41(mode, classes);
     default: return nullptr;
   }
 }
 
-RowFn Alpha16Row(Classes classes) { return Alpha16RowFor(SoftKernelLevel(), classes); }
+RowFn Alpha16Row(int mode, Classes classes) { return Alpha16RowFor(SoftKernelLevel(), mode, classes); }
 
-MaskedRowFn Alpha16MaskedRow() {
+MaskedRowFn Alpha16MaskedRow(int mode) {
+  if (mode < 0 || mode > 2 || (mode != 0 && !SoftBlendTablesBuilt())) return nullptr;
   switch (SoftKernelLevel()) {
-    case 2: return Alpha16MaskedRowAvx2();
-    case 1: return Alpha16MaskedRowSse41();
+    case 2: return Alpha16MaskedRowAvx2(mode);
+    case 1: return Alpha16MaskedRowSse41(mode);
     default: return nullptr;
   }
 }
 
-MaskedRowsFn Alpha16MaskedRows() {
+MaskedRowsFn Alpha16MaskedRows(int mode) {
+  if (mode < 0 || mode > 2 || (mode != 0 && !SoftBlendTablesBuilt())) return nullptr;
   switch (SoftKernelLevel()) {
-    case 2: return Alpha16MaskedRowsAvx2();
-    case 1: return Alpha16MaskedRowsSse41();
+    case 2: return Alpha16MaskedRowsAvx2(mode);
+    case 1: return Alpha16MaskedRowsSse41(mode);
     default: return nullptr;
   }
 }

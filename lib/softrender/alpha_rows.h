@@ -52,18 +52,19 @@ MaskedRowsFn AlphaMaskedRowsFor(int level, int mode);
 MaskedRowsFn AlphaMaskedRows(int mode);
 
 // The same for an RGB565 source with alpha (four bytes a pixel) onto RGB565
-// pixels, blend mode 0 only (see alpha16_rows_body.h); classes kFromAlpha or
-// kAllAlpha for the rows, the masks for the masked ones.
-RowFn Alpha16RowFor(int level, Classes classes);
-RowFn Alpha16Row(Classes classes);
-MaskedRowFn Alpha16MaskedRow();
-MaskedRowsFn Alpha16MaskedRows();
-RowFn Alpha16RowSse41(Classes classes);
-RowFn Alpha16RowAvx2(Classes classes);
-MaskedRowFn Alpha16MaskedRowSse41();
-MaskedRowFn Alpha16MaskedRowAvx2();
-MaskedRowsFn Alpha16MaskedRowsSse41();
-MaskedRowsFn Alpha16MaskedRowsAvx2();
+// pixels (see alpha16_rows_body.h); classes kFromAlpha or kAllAlpha for the
+// rows, the masks for the masked ones. Modes 1 and 2 compute the blend
+// tables' entries: null before the tables are built.
+RowFn Alpha16RowFor(int level, int mode, Classes classes);
+RowFn Alpha16Row(int mode, Classes classes);
+MaskedRowFn Alpha16MaskedRow(int mode);
+MaskedRowsFn Alpha16MaskedRows(int mode);
+RowFn Alpha16RowSse41(int mode, Classes classes);
+RowFn Alpha16RowAvx2(int mode, Classes classes);
+MaskedRowFn Alpha16MaskedRowSse41(int mode);
+MaskedRowFn Alpha16MaskedRowAvx2(int mode);
+MaskedRowsFn Alpha16MaskedRowsSse41(int mode);
+MaskedRowsFn Alpha16MaskedRowsAvx2(int mode);
 
 // A row of n RGB565 pixels in the 16-bit pair forms of the full-strength add
 // or subtract (see pair_rows_body.h); key: the transparent colour, pixels of

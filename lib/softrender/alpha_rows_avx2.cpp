@@ -71,6 +71,8 @@ struct Wide {
   static T Cmpeq32(T a, T b) { return _mm256_cmpeq_epi32(a, b); }
   static T Cmpeq16(T a, T b) { return _mm256_cmpeq_epi16(a, b); }
   static T Mullo32(T a, T b) { return _mm256_mullo_epi32(a, b); }
+  static T Abs32(T a) { return _mm256_abs_epi32(a); }
+  static T Sign32(T a, T b) { return _mm256_sign_epi32(a, b); }  // a, -a or 0 by the sign of b
   // N 16-bit pixels into the low halves of N 32-bit lanes, and back.
   template <int N>
   static T Load16(const uint8_t* p) {
@@ -114,11 +116,11 @@ MaskedRowsFn AlphaMaskedRowsAvx2(int mode) { return PickAlphaMaskedRows(mode); }
 
 PairRowFn PairRowAvx2(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
 
-RowFn Alpha16RowAvx2(Classes classes) { return PickAlpha16Row(classes); }
+RowFn Alpha16RowAvx2(int mode, Classes classes) { return PickAlpha16Row(mode, classes); }
 
-MaskedRowFn Alpha16MaskedRowAvx2() { return &Alpha16Rows<Classes::kMasked>::MaskedRow; }
+MaskedRowFn Alpha16MaskedRowAvx2(int mode) { return PickAlpha16MaskedRow(mode); }
 
-MaskedRowsFn Alpha16MaskedRowsAvx2() { return &Alpha16Rows<Classes::kMasked>::MaskedRows; }
+MaskedRowsFn Alpha16MaskedRowsAvx2(int mode) { return PickAlpha16MaskedRows(mode); }
 
 }  // namespace alpharows
 

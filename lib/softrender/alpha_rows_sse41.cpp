@@ -36,11 +36,11 @@ MaskedRowsFn AlphaMaskedRowsSse41(int mode) { return PickAlphaMaskedRows(mode); 
 
 PairRowFn PairRowSse41(bool sub, bool keyed) { return PickPairRow(sub, keyed); }
 
-RowFn Alpha16RowSse41(Classes classes) { return PickAlpha16Row(classes); }
+RowFn Alpha16RowSse41(int mode, Classes classes) { return PickAlpha16Row(mode, classes); }
 
-MaskedRowFn Alpha16MaskedRowSse41() { return &Alpha16Rows<Classes::kMasked>::MaskedRow; }
+MaskedRowFn Alpha16MaskedRowSse41(int mode) { return PickAlpha16MaskedRow(mode); }
 
-MaskedRowsFn Alpha16MaskedRowsSse41() { return &Alpha16Rows<Classes::kMasked>::MaskedRows; }
+MaskedRowsFn Alpha16MaskedRowsSse41(int mode) { return PickAlpha16MaskedRows(mode); }
 
 }  // namespace alpharows
 

@@ -65,6 +65,8 @@ struct Vec128 {
   static T Cmpeq32(T a, T b) { return _mm_cmpeq_epi32(a, b); }
   static T Cmpeq16(T a, T b) { return _mm_cmpeq_epi16(a, b); }
   static T Mullo32(T a, T b) { return _mm_mullo_epi32(a, b); }
+  static T Abs32(T a) { return _mm_abs_epi32(a); }
+  static T Sign32(T a, T b) { return _mm_sign_epi32(a, b); }  // a, -a or 0 by the sign of b
   // N 16-bit pixels into the low halves of N 32-bit lanes, and back (the
   // values no more than 16 bits).
   template <int N>

@@ -187,8 +187,12 @@ void DrawPlainPerPixel(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool 
       return;
     }
   }
-  if (kind == SrcKind::kAlpha16 && white && draw.blend == nullptr && mode == 0 && keyed && draw.separate) {
-    if (const alpharows::RowFn row = alpharows::Alpha16Row(alpharows::Classes::kFromAlpha)) {
+  // A 16-bit source with alpha; its white copy without the flag stores words.
+  if (kind == SrcKind::kAlpha16 && white && draw.blend == nullptr && mode <= 2 && (keyed || mode != 0) &&
+      draw.separate) {
+    const alpharows::RowFn row = alpharows::Alpha16Row(
+        static_cast<int>(mode), keyed ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+    if (row != nullptr) {
       for (int j = 0; j < draw.height; ++j) {
         row(draw.dst + j * draw.dst_pitch, draw.src + j * draw.src_pitch, draw.width, p, 0);
       }

@@ -183,21 +183,25 @@ void VectorRunLoop(const PlainDraw& dr, alpharows::MaskedRowFn row, int dst_byte
 void DrawPlainRuns(const PlainDraw& draw, SrcKind kind, uint32_t mode, bool white) {
   // The vector forms: 32-bit sources in modes 0 to 2 (without alpha every
   // run drawn takes the form without the alpha factor), 16-bit ones with
-  // alpha in mode 0.
+  // alpha too.
   const bool wide = (kind == SrcKind::kAlpha32 || kind == SrcKind::kPlain32) && mode <= 2;
-  if ((wide || (kind == SrcKind::kAlpha16 && mode == 0)) && white && draw.blend == nullptr && draw.separate) {
+  if ((wide || (kind == SrcKind::kAlpha16 && mode <= 2)) && white && draw.blend == nullptr && draw.separate) {
     const int m = static_cast<int>(mode);
     const bool merged = kind == SrcKind::kPlain32;
     if (draw.width <= 64) {
-      if (const alpharows::MaskedRowsFn rows = wide ? alpharows::AlphaMaskedRows(m) : alpharows::Alpha16MaskedRows()) {
+      const alpharows::MaskedRowsFn rows = wide ? alpharows::AlphaMaskedRows(m) : alpharows::Alpha16MaskedRows(m);
+      if (rows != nullptr) {
         const NarrowMasks& masks = NarrowMasksOf(draw, merged);
         rows(draw.dst, draw.dst_pitch, draw.src, draw.src_pitch, draw.width, masks.rows, masks.solid.data(),
              masks.with_alpha.data(), draw.rows.p);
         return;
       }
-    } else if (const alpharows::MaskedRowFn row = wide ? alpharows::AlphaMaskedRow(m) : alpharows::Alpha16MaskedRow()) {
-      VectorRunLoop(draw, row, wide ? 4 : 2, merged);
-      return;
+    } else {
+      const alpharows::MaskedRowFn row = wide ? alpharows::AlphaMaskedRow(m) : alpharows::Alpha16MaskedRow(m);
+      if (row != nullptr) {
+        VectorRunLoop(draw, row, wide ? 4 : 2, merged);
+        return;
+      }
     }
   }
   WithKind(kind, [&](auto k) {

@@ -186,12 +186,12 @@ void DrawStretch32(const StretchWalk& walk, const StretchSource& src) {
 }
 
 void DrawStretch16(const StretchWalk& walk, const StretchSource& src) {
-  if (src.base->alpha == 1 && src.base->paletted != 1 && src.white && !src.blend && src.separate &&
-      StretchKernelMode(src, false, true) == 0) {
+  if (src.base->alpha == 1 && src.base->paletted != 1 && src.white && !src.blend && src.separate) {
+    const int mode = StretchKernelMode(src, false, true);
     const alpharows::RowFn row =
-        alpharows::Alpha16Row(src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
+        alpharows::Alpha16Row(mode, src.key ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha);
     if (row != nullptr) {
-      VectorStretch<false>(walk, row, 0, 0);
+      VectorStretch<false>(walk, row, static_cast<uint32_t>(src.p), 0);
       return;
     }
   }

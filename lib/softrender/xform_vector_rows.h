@@ -25,7 +25,7 @@ inline alpharows::RowFn TexelRow(const MEMIMG* dst, const MEMIMG* src, bool blen
   if (!alpharows::SeparateImages(dst, src)) return nullptr;
   if (!trans && mode == 2) return nullptr;
   const alpharows::Classes classes = trans ? alpharows::Classes::kFromAlpha : alpharows::Classes::kAllAlpha;
-  if (b.pixel_format == kMemImgRgb565) return mode == 0 ? alpharows::Alpha16Row(classes) : nullptr;
+  if (b.pixel_format == kMemImgRgb565) return alpharows::Alpha16Row(mode, classes);
   if (b.pixel_format != kMemImg32) return nullptr;
   return alpharows::AlphaRow(mode, classes);
 }
