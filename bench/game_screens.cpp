@@ -91,8 +91,8 @@ void BM_PlayFieldWith2000Effects(benchmark::State& state) {
   for (auto _ : state) {
     UpdateObjects();
     DrawFrame();
+    FlipScreen();  // the drawing is done when the flip has waited for it
     state.PauseTiming();
-    FlipScreen();
     ProcessWindowMessages();
     RefillEffects();
     state.ResumeTiming();
