@@ -6,13 +6,12 @@
 // object update and the frame draw apart. The peak bullet count is reported.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench/game_bench_start.h"
 #include "game/bosses/boss.h"
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
@@ -26,40 +25,11 @@
 #include "game/objects/resources.h"
 #include "game/winmain.h"
 #include "lib/core/random.h"
-#include "platform/window/window.h"
 #include "rorud/rorud.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-bool StartGame() {
-  static int started = -1;
-  if (started >= 0) return started == 1;
-  setenv("RORUD_PLATFORM", "headless", 0);
-  std::error_code ec;
-  const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
-  // A folder of this run's own: runs from several build folders at once must
-  // not point each other's data links elsewhere.
-  static const fs::path work =
-      fs::temp_directory_path() /
-      ("quillona_bench_boss_" +
-       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-  struct Cleanup {
-    ~Cleanup() {
-      std::error_code e;
-      fs::remove_all(work, e);
-    }
-  };
-  static Cleanup cleanup;
-  fs::create_directories(work);
-  for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
-  fs::current_path(work);
-  // Its own single-instance lock: a game running elsewhere does not stop it.
-  plat::SetWindowLockFolder(work.string());
-  started = (fs::exists(data / "grp") && InitGame() == InitResult::kReady) ? 1 : 0;
-  return started == 1;
-}
+bool StartGame() { return StartGameForBench(); }
 
 // Everything an object update reads or writes.
 struct Snapshot {

@@ -1,12 +1,17 @@
 // bench/game_bench_start.h - starts the game for the game benchmarks on the
-// headless library in a scratch folder that sees the data set beside the
-// build (build/data, one folder above the benchmark binary's).
+// headless library in a scratch folder of this run's own that sees the data
+// set beside the build (build/data, one folder above the benchmark binary's),
+// with its own single-instance lock: benchmarks of other build folders, or a
+// game, may run at the same time. The folder goes when the process ends.
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "game/winmain.h"
+#include "platform/window/window.h"
 
 inline bool StartGameForBench() {
   static int started = -1;
@@ -15,11 +20,20 @@ inline bool StartGameForBench() {
   setenv("RORUD_PLATFORM", "headless", 0);
   std::error_code ec;
   const fs::path data = fs::read_symlink("/proc/self/exe", ec).parent_path().parent_path() / "data";
-  const fs::path work = fs::temp_directory_path() / "quillona_bench";
-  fs::remove_all(work, ec);
+  static const fs::path work =
+      fs::temp_directory_path() /
+      ("quillona_bench_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  struct Cleanup {
+    ~Cleanup() {
+      std::error_code e;
+      fs::remove_all(work, e);
+    }
+  };
+  static Cleanup cleanup;
   fs::create_directories(work);
   for (const char* sub : {"grp", "se", "bgm"}) fs::create_directory_symlink(data / sub, work / sub, ec);
   fs::current_path(work);
+  plat::SetWindowLockFolder(work.string());
   started = (fs::exists(data / "grp") && InitGame() == InitResult::kReady) ? 1 : 0;
   return started == 1;
 }
