@@ -2,10 +2,10 @@
 // widest vector spans the processor has, no wider than RORUD_SPAN_LEVEL (0
 // the reference spans, 1 SSE4.1, 2 AVX2) or a test's setting.
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/d3d9_spans_simd.h"
+#include "platform/kernel/kernel.h"
 
 namespace plat {
 
@@ -13,25 +13,9 @@ namespace {
 
 int g_setting = -1;
 
-int ProcessorLevel() {
-#if defined(__x86_64__) || defined(__i386__)
-  if (__builtin_cpu_supports("avx2")) return 2;
-  if (__builtin_cpu_supports("sse4.1")) return 1;
-#endif
-  return 0;
-}
-
 }  // namespace
 
-int MaxSpanLevel() {
-  static const int level = [] {
-    int l = ProcessorLevel();
-    if (const char* env = std::getenv("RORUD_SPAN_LEVEL"); env != nullptr && *env != 0)
-      l = std::min(l, std::max(0, std::atoi(env)));
-    return l;
-  }();
-  return level;
-}
+int MaxSpanLevel() { return VectorLevel(); }
 
 void SetSpanLevel(int level) {
   WaitForRaster();  // queued draws keep the spans they were given

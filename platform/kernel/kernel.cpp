@@ -15,6 +15,7 @@
 #include <x86intrin.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -419,6 +420,20 @@ uint64_t ReadTimeStampCounter() {
 #else
   return 0;
 #endif
+}
+
+int VectorLevel() {
+  static const int level = [] {
+    int l = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) l = 2;
+    else if (__builtin_cpu_supports("sse4.1")) l = 1;
+#endif
+    if (const char* env = std::getenv("RORUD_SPAN_LEVEL"); env != nullptr && *env != 0)
+      l = std::min(l, std::max(0, std::atoi(env)));
+    return l;
+  }();
+  return level;
 }
 
 // ---- Debugger output -------------------------------------------------------------------------
