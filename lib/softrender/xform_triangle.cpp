@@ -41,6 +41,32 @@ struct Edge {
   bool done = true;           // no lower segment, or already taken
 };
 
+// Steps both edges to the next row, taking each one's lower segment when its
+// upper runs out; false when an edge has no rows left.
+bool NextRow(Edge* left, Edge* right, int32_t* y) {
+  left->x = WrapAdd(left->x, left->slope);
+  right->x = WrapAdd(right->x, right->slope);
+  ++*y;
+  --left->rows;
+  --right->rows;
+  if (left->rows == 0) {
+    if (left->done) return false;
+    left->done = true;
+    left->x = left->low_x;
+    left->slope = left->low_slope;
+    left->rows = left->low_rows;
+    *y = left->low_start_row;
+  }
+  if (right->rows == 0) {
+    if (right->done) return false;
+    right->done = true;
+    right->x = right->low_x;
+    right->slope = right->low_slope;
+    right->rows = right->low_rows;
+  }
+  return true;
+}
+
 struct Frame {
   // Texture gradients and their origin.
   int32_t origin_x = 0, origin_y = 0;
@@ -107,26 +133,7 @@ void WalkRows(const Frame& f, const OpContext& c) {
         } while (n != 0 && x != clip.right);
       }
     }
-    left.x = WrapAdd(left.x, left.slope);
-    right.x = WrapAdd(right.x, right.slope);
-    ++y;
-    --left.rows;
-    --right.rows;
-    if (left.rows == 0) {
-      if (left.done) break;
-      left.done = true;
-      left.x = left.low_x;
-      left.slope = left.low_slope;
-      left.rows = left.low_rows;
-      y = left.low_start_row;
-    }
-    if (right.rows == 0) {
-      if (right.done) break;
-      right.done = true;
-      right.x = right.low_x;
-      right.slope = right.low_slope;
-      right.rows = right.low_rows;
-    }
+    if (!NextRow(&left, &right, &y)) break;
   }
 }
 
@@ -157,26 +164,7 @@ void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param, int ds
       DrawTexelRow(row, param, p, dst_bytes, count, u, v, static_cast<uint32_t>(f.dudx), static_cast<uint32_t>(f.dvdx),
                    f.src_w, f.src_h, [src, pitch](uint32_t rr) { return src + static_cast<ptrdiff_t>(rr) * pitch; });
     }
-    left.x = WrapAdd(left.x, left.slope);
-    right.x = WrapAdd(right.x, right.slope);
-    ++y;
-    --left.rows;
-    --right.rows;
-    if (left.rows == 0) {
-      if (left.done) break;
-      left.done = true;
-      left.x = left.low_x;
-      left.slope = left.low_slope;
-      left.rows = left.low_rows;
-      y = left.low_start_row;
-    }
-    if (right.rows == 0) {
-      if (right.done) break;
-      right.done = true;
-      right.x = right.low_x;
-      right.slope = right.low_slope;
-      right.rows = right.low_rows;
-    }
+    if (!NextRow(&left, &right, &y)) break;
   }
 }
 
