@@ -84,6 +84,23 @@ struct Frame {
   ptrdiff_t blend_pitch = 0;
 };
 
+// The first column and the pixel count of a row between the edges, its left
+// end clipped; false when the row draws nothing. The walk stops early at the
+// clip's right edge.
+bool RowSpan(const Edge& left, const Edge& right, int32_t y, const IntRect& clip, int32_t* first, int32_t* count) {
+  int32_t l = left.x / kOne;
+  const int32_t r = right.x / kOne;
+  int32_t n = r - l;
+  if (l < clip.left) {
+    n -= clip.left - l;
+    l = clip.left;
+  }
+  n += 1;
+  *first = l;
+  *count = n;
+  return y >= clip.top && y < clip.bottom && l < clip.right && n > 0;
+}
+
 // The row walk shared by every operation. Textured operations test and fetch
 // a texel per pixel; fill operations take every visited pixel.
 template <class Op, bool kTextured>
@@ -94,15 +111,8 @@ void WalkRows(const Frame& f, const OpContext& c) {
   int32_t y = f.y;
   const IntRect clip = f.clip;
   for (;;) {
-    int32_t l = left.x / kOne;
-    const int32_t r = right.x / kOne;
-    int32_t n = r - l;
-    if (l < clip.left) {
-      n -= clip.left - l;
-      l = clip.left;
-    }
-    n += 1;
-    if (y >= clip.top && y < clip.bottom && l < clip.right && n > 0) {
+    int32_t l = 0, n = 0;
+    if (RowSpan(left, right, y, clip, &l, &n)) {
       uint8_t* p = f.dst + static_cast<ptrdiff_t>(y) * f.dst_pitch + static_cast<ptrdiff_t>(l) * kBytes;
       int32_t x = l;
       if constexpr (kTextured) {
@@ -145,15 +155,8 @@ void WalkRowsVector(const Frame& f, alpharows::RowFn row, uint32_t param, int ds
   int32_t y = f.y;
   const IntRect clip = f.clip;
   for (;;) {
-    int32_t l = left.x / kOne;
-    const int32_t r = right.x / kOne;
-    int32_t n = r - l;
-    if (l < clip.left) {
-      n -= clip.left - l;
-      l = clip.left;
-    }
-    n += 1;
-    if (y >= clip.top && y < clip.bottom && l < clip.right && n > 0) {
+    int32_t l = 0, n = 0;
+    if (RowSpan(left, right, y, clip, &l, &n)) {
       // The scalar walk stops after n pixels or at the clip's right edge.
       const int32_t count = n < clip.right - l ? n : clip.right - l;
       uint8_t* p = f.dst + static_cast<ptrdiff_t>(y) * f.dst_pitch + static_cast<ptrdiff_t>(l) * dst_bytes;
