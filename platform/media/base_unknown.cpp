@@ -19,6 +19,23 @@ bool D_CMediaType::MatchesPartial(const D_CMediaType& other) const {
   return true;
 }
 
+D_CMediaType Pcm16MediaType(uint32_t rate, int channels) {
+  D_CMediaType type;
+  type.majortype = kMEDIATYPE_Audio;
+  type.subtype = kMEDIASUBTYPE_PCM;
+  type.formattype = kFORMAT_WaveFormatEx;
+  WaveFormatEx w{};
+  w.format_tag = kWaveFormatPcm;
+  w.channels = static_cast<uint16_t>(channels);
+  w.samples_per_sec = rate;
+  w.block_align = static_cast<uint16_t>(channels * 2);
+  w.avg_bytes_per_sec = rate * w.block_align;
+  w.bits_per_sample = 16;
+  type.lSampleSize = w.block_align;
+  type.SetFormat(&w, sizeof(w));
+  return type;
+}
+
 HResult D_CUnknown::NonDelegatingQueryInterface(const Guid&, void** out) {
   if (out == nullptr) return kE_POINTER;
   *out = nullptr;

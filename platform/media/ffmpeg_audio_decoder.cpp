@@ -44,22 +44,7 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   void ResetTiming() override { next_time_valid_ = false; }
 
  private:
-  D_CMediaType OutputType() const override {
-    D_CMediaType type;
-    type.majortype = kMEDIATYPE_Audio;
-    type.subtype = kMEDIASUBTYPE_PCM;
-    type.formattype = kFORMAT_WaveFormatEx;
-    WaveFormatEx w{};
-    w.format_tag = kWaveFormatPcm;
-    w.channels = static_cast<uint16_t>(out_channels_);
-    w.samples_per_sec = out_rate_;
-    w.block_align = static_cast<uint16_t>(out_channels_ * 2);
-    w.avg_bytes_per_sec = out_rate_ * w.block_align;
-    w.bits_per_sample = 16;
-    type.lSampleSize = w.block_align;
-    type.SetFormat(&w, sizeof(w));
-    return type;
-  }
+  D_CMediaType OutputType() const override { return Pcm16MediaType(out_rate_, out_channels_); }
 
   void Configure(const CodedStreamFormat& f) override {
     codec_->sample_rate = f.sample_rate;

@@ -651,6 +651,15 @@ class FilterGraph : public IGraphBuilder,
   }
 
   HResult RenderThroughSystemFilter(IPin* out, int depth, size_t mark) {
+    return ThroughSystemFilters(out, mark, kVFW_E_CANNOT_RENDER,
+                                [&](IBaseFilter* filter) { return RenderDownstream(filter, depth + 1); });
+  }
+
+  // Tries each system filter that takes a type the output offers: adds it,
+  // connects the output to its first input and hands it to `next`; keeps the
+  // first one `next` succeeds with and takes the others out again.
+  template <class Next>
+  HResult ThroughSystemFilters(IPin* out, size_t mark, HResult none, Next next) {
     std::vector<D_CMediaType> offered = OfferedTypes(out);
     int count = 0;
     const SystemFilterEntry* entries = SystemFilters(&count);
@@ -664,16 +673,16 @@ class FilterGraph : public IGraphBuilder,
       filter->Release();
       if (Failed(r)) continue;
       std::vector<IPin*> ins = PinsOf(filter, PinDirection::kInput);
-      bool connected = !ins.empty() && Succeeded(out->Connect(ins[0], nullptr));
+      const bool connected = !ins.empty() && Succeeded(out->Connect(ins[0], nullptr));
       ReleaseAll(ins);
       if (connected) {
-        r = RenderDownstream(filter, depth + 1);
+        r = next(filter);
         if (Succeeded(r)) return r;
         DisconnectBoth(out);
       }
       RollBack(mark);
     }
-    return kVFW_E_CANNOT_RENDER;
+    return none;
   }
 
   // Renders every free output of a filter just connected; a filter without
@@ -700,37 +709,19 @@ class FilterGraph : public IGraphBuilder,
     HResult direct = out->Connect(in, nullptr);
     if (Succeeded(direct)) return direct;
     if (depth >= 3) return direct;
-    const size_t mark = Mark();
-    std::vector<D_CMediaType> offered = OfferedTypes(out);
-    int count = 0;
-    const SystemFilterEntry* entries = SystemFilters(&count);
-    for (int i = 0; i < count; ++i) {
-      bool takes = false;
-      for (const D_CMediaType& t : offered) takes = takes || entries[i].accepts(t);
-      if (!takes) continue;
-      IBaseFilter* filter = nullptr;
-      if (Failed(entries[i].create(&filter)) || filter == nullptr) continue;
-      HResult r = AddFilter(filter, entries[i].name);
-      filter->Release();
-      if (Failed(r)) continue;
-      std::vector<IPin*> ins = PinsOf(filter, PinDirection::kInput);
-      if (!ins.empty() && Succeeded(out->Connect(ins[0], nullptr))) {
-        std::vector<IPin*> outs = PinsOf(filter, PinDirection::kOutput);
-        for (IPin* next : outs) {
-          if (PinConnected(next)) continue;
-          if (Succeeded(ConnectThrough(next, in, depth + 1))) {
-            ReleaseAll(outs);
-            ReleaseAll(ins);
-            return kS_OK;
-          }
+    return ThroughSystemFilters(out, Mark(), direct, [&](IBaseFilter* filter) {
+      std::vector<IPin*> outs = PinsOf(filter, PinDirection::kOutput);
+      HResult r = kE_FAIL;
+      for (IPin* next : outs) {
+        if (PinConnected(next)) continue;
+        if (Succeeded(ConnectThrough(next, in, depth + 1))) {
+          r = kS_OK;
+          break;
         }
-        ReleaseAll(outs);
-        DisconnectBoth(out);
       }
-      ReleaseAll(ins);
-      RollBack(mark);
-    }
-    return direct;
+      ReleaseAll(outs);
+      return r;
+    });
   }
 
   static std::vector<D_CMediaType> OfferedTypes(IPin* out) {

@@ -124,6 +124,9 @@ struct D_CMediaType {
   bool MatchesPartial(const D_CMediaType& other) const;
 };
 
+// The type of 16-bit interleaved PCM at a rate and channel count.
+D_CMediaType Pcm16MediaType(uint32_t rate, int channels);
+
 struct AllocatorProperties {
   int32_t cBuffers;
   int32_t cbBuffer;

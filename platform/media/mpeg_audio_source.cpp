@@ -54,20 +54,7 @@ class MpegAudioSource : public PullSourceFilter {
     rate_ = static_cast<uint32_t>(rate);
     channels_ = channels;
     samples_out_ = 0;
-    D_CMediaType type;
-    type.majortype = kMEDIATYPE_Audio;
-    type.subtype = kMEDIASUBTYPE_PCM;
-    type.formattype = kFORMAT_WaveFormatEx;
-    WaveFormatEx w{};
-    w.format_tag = kWaveFormatPcm;
-    w.channels = static_cast<uint16_t>(channels);
-    w.samples_per_sec = rate_;
-    w.block_align = static_cast<uint16_t>(channels * 2);
-    w.avg_bytes_per_sec = rate_ * w.block_align;
-    w.bits_per_sample = 16;
-    type.lSampleSize = w.block_align;
-    type.SetFormat(&w, sizeof(w));
-    AddOutput(type, 65536, 4, u"Audio");
+    AddOutput(Pcm16MediaType(rate_, channels_), 65536, 4, u"Audio");
     return kS_OK;
   }
 
