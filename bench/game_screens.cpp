@@ -3,6 +3,9 @@
 // generated data set.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "game/frame/frame_loop.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
@@ -50,10 +53,11 @@ void BM_TitleFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_TitleFrame)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Re-makes every effect record that has run out: half explosions of every
-// size, half the small bursts of hits and deaths, spread over the field.
-void RefillEffects() {
-  for (uint32_t i = 0; i < kEffectPoolSize; ++i) {
+// Re-makes every effect record that has run out, among the first `count`:
+// half explosions of every size, half the small bursts of hits and deaths,
+// spread over the field.
+void RefillEffects(uint32_t count = kEffectPoolSize) {
+  for (uint32_t i = 0; i < count; ++i) {
     GameObject& r = g_effects[i];
     if (r.in_use != 0) continue;
     g_find_free_index = i;
@@ -86,8 +90,20 @@ void BM_PlayFieldWith2000Effects(benchmark::State& state) {
   g_game.fade_value = 255.0;
   g_game.background_brightness = 255.0;
   g_game.scroll_speed = 1.0;
-  RefillEffects();
-  for (int i = 0; i < 100; ++i) Frame();
+  // The effects are born over several hundred frames of object updates
+  // (no drawing, so it is cheap) and re-made as they run out, so their ages
+  // are spread evenly and every measured frame costs about the same: born
+  // together, they would grow, fade and be re-made in step.
+  constexpr uint32_t kBirthFrames = 600;
+  for (uint32_t f = 1; f <= kBirthFrames + 100; ++f) {
+    UpdateObjects();
+    RefillEffects(static_cast<uint32_t>(
+        std::min<uint64_t>(kEffectPoolSize, uint64_t{kEffectPoolSize} * f / kBirthFrames)));
+  }
+  for (int i = 0; i < 10; ++i) {
+    Frame();
+    RefillEffects();
+  }
   for (auto _ : state) {
     UpdateObjects();
     DrawFrame();
