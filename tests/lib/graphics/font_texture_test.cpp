@@ -23,7 +23,7 @@ class FontTextureDraw : public GraphicTest {
     EXPECT_NE(h, -1);
     const FontRecord* r = FontHandleToRecord(h);
     EXPECT_NE(r, nullptr);
-    if (r) EXPECT_EQ(r->texture_cache, 1);
+    if (r) { EXPECT_EQ(r->texture_cache, 1); }
     return h;
   }
   // The smallest box holding every non-black pixel: left, top, right, bottom
@@ -115,9 +115,10 @@ TEST_F(FontTextureDraw, EdgeFontDrawsTheEdgeInTheEdgeColour) {
   // touches black.
   for (int y = 1; y + 1 < p.height; ++y)
     for (int x = 1; x + 1 < p.width; ++x)
-      if ((p.at(x, y) & 0xFFFFFF) == 0xFFFFFF)
+      if ((p.at(x, y) & 0xFFFFFF) == 0xFFFFFF) {
         for (auto [dx, dy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}})
           ASSERT_NE(p.at(x + dx, y + dy) & 0xFFFFFF, 0u) << x << "," << y;
+      }
   FontHandleDelete(font);
 }
 

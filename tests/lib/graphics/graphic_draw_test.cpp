@@ -136,7 +136,7 @@ TEST_F(GraphicDraw, EveryBlendModeSetsItsStates) {
         // The alpha test: > 16 for a graphic's own alpha channel in modes 0 and 8.
         bool own_alpha = g == alpha && (mode == 0 || mode == 8);
         EXPECT_EQ(State(D3DRS_ALPHATESTENABLE), own_alpha ? 1u : 0u);
-        if (own_alpha) EXPECT_EQ(State(D3DRS_ALPHAREF), 16u);
+        if (own_alpha) { EXPECT_EQ(State(D3DRS_ALPHAREF), 16u); }
         // Stage 0 colour.
         uint32_t op = StageState(0, D3DTSS_COLOROP), arg1 = StageState(0, D3DTSS_COLORARG1);
         if (mode == 12 || mode == 13) {

@@ -19,7 +19,7 @@ TEST_F(GraphicHandles, HandleWordsCheckValuesAndStaleHandles) {
   int counter = GetGraphicCheckCounter(), slot = GetGraphicHighWater();
   int h = AddGraphicHandle();
   EXPECT_EQ(h, MakeHandle(kHandleKindGraphic, counter, slot));
-  if (counter == 0 && slot == 0) EXPECT_EQ(h, 0x08000000);
+  if (counter == 0 && slot == 0) { EXPECT_EQ(h, 0x08000000); }
   EXPECT_EQ(DeleteGraphic(h), 0);
   // The slot comes back with the next check word: the old handle is stale.
   int again = AddGraphicHandle();

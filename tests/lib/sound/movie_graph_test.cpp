@@ -213,8 +213,9 @@ TEST_F(ThreadedMovieGraph, EachFormatShowsTheFrameOfTheClockTopDown) {
     EXPECT_EQ(r->stopped, 1);
     EXPECT_EQ(r->temporary_file, 0);
     // A program stream this small gives its length only roughly.
-    if (std::string(k.file) != "mpeg1.mpg")
+    if (std::string(k.file) != "mpeg1.mpg") {
       EXPECT_NEAR(static_cast<double>(r->stop_position), kFrames * 1e7 / kFps, 1e7 / kFps);
+    }
     Start(handle, 1);
     for (int f : {0, 1, 4, 7}) {
       ClockTo(f * 1000 / kFps + 20);

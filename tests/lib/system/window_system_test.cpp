@@ -420,7 +420,7 @@ TEST_F(LibraryFixture, FullScreenDeactivationGivesTheDesktopBackAndActivationRes
     plat::Window* w = GetMainWindow();
     int width = 0, height = 0;
     plat::GetDesktopSize(&width, &height);
-    if (!hardware) ASSERT_EQ(width, 640);
+    if (!hardware) { ASSERT_EQ(width, 640); }
     OnActivateApp(0);
     plat::GetDesktopSize(&width, &height);
     EXPECT_EQ(width, 1920);
@@ -434,10 +434,10 @@ TEST_F(LibraryFixture, FullScreenDeactivationGivesTheDesktopBackAndActivationRes
     // Restoring the window activates it.
     plat::ShowWindow(w, plat::kSwRestore);
     plat::GetDesktopSize(&width, &height);
-    if (!hardware) EXPECT_EQ(width, 640);
+    if (!hardware) { EXPECT_EQ(width, 640); }
     EXPECT_NE(GetDirectDrawObject(), nullptr);
     EXPECT_EQ(GraphicsDevice().direct3d_mode, hardware);
-    if (hardware) EXPECT_NE(GraphicsDevice().device, nullptr);
+    if (hardware) { EXPECT_NE(GraphicsDevice().device, nullptr); }
     EXPECT_EQ(IsAppActive(), 1);
     ASSERT_EQ(LibraryEnd(), 0);
   }
