@@ -770,8 +770,9 @@ __attribute__((always_inline)) inline void FastPixel(uint8_t* row, int x, uint32
   }
 }
 
+// One span by the reference loops, the first pixel sampling at (u, v).
 template <int kFilter, bool kModulate, int kBlend, int kTarget>
-void FastSpan(const TriSetup& t, int y, int x0, int x1) {
+void FastSpan(const TriSetup& t, int y, int x0, int x1, int64_t u, int64_t v) {
   const DrawConfig& c = *t.cfg;
   const Sampler& smp = c.st[0].smp;
   const uint32_t diffuse = t.fast_diffuse;
@@ -779,27 +780,7 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   const AlphaTest at = {c.alpha_test, c.alpha_func, c.alpha_ref};
   uint8_t* row = c.bits + size_t(y) * c.pitch;
   const TexelView& tv = smp.view;
-  int64_t u = 0, v = 0, du = 0, dv = 0;
-  if (kFilter != 0) {
-    u = ToFixed(t.u[0].At(x0, y));
-    v = ToFixed(t.v[0].At(x0, y));
-    du = t.du[0];
-    dv = t.dv[0];
-  }
-  if (const VecSpanFn vec = c.vec_span[kFilter][kModulate]) {
-    // The vector spans step texel positions in 32-bit lanes: every position
-    // of the span within +-2^30 (they are linear along it).
-    constexpr int64_t kLim = int64_t(1) << 30;
-    const int64_t n = x1 - x0 - 1;
-    auto fits = [&](int64_t p, int64_t d) {
-      return d > -kLim && d < kLim && p > -kLim && p < kLim && p + d * n > -kLim && p + d * n < kLim;
-    };
-    if (kFilter == 0 || (fits(u, du) && fits(v, dv))) {
-      const SpanArgs args{&c.span_draw, diffuse, row, x0, x1, u, v, du, dv};
-      vec(args);
-      return;
-    }
-  }
+  const int64_t du = kFilter != 0 ? t.du[0] : 0, dv = kFilter != 0 ? t.dv[0] : 0;
   if (kFilter == 0) {
     for (int x = x0; x < x1; x++) FastPixel<false, kBlend, kTarget>(row, x, diffuse, diffuse, at);
     return;
@@ -904,14 +885,52 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1) {
   for (; x < x1; x++) clamped(x);
 }
 
-using SpanFn = void (*)(const TriSetup&, int, int, int);
+// The spans of a triangle (rows of their own, so in any order): the vector
+// spans draw those whose texel positions fit their 32-bit lanes, all in one
+// call, the reference loops the rest. The rows' u and v are filled in here.
+template <int kFilter, bool kModulate, int kBlend, int kTarget>
+void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
+  const DrawConfig& c = *t.cfg;
+  const int64_t du = kFilter != 0 ? t.du[0] : 0, dv = kFilter != 0 ? t.dv[0] : 0;
+  const VecSpanFn vec = c.vec_span[kFilter][kModulate];
+  // Positions are linear along a span: every one within +-2^30 when the
+  // first and the last are.
+  constexpr int64_t kLim = int64_t(1) << 30;
+  const bool steps_fit = du > -kLim && du < kLim && dv > -kLim && dv < kLim;
+  auto fits = [&](int64_t p, int64_t d, int64_t last) {
+    return p > -kLim && p < kLim && p + d * last > -kLim && p + d * last < kLim;
+  };
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
+    const SpanRow r = rows[i];
+    int64_t u = 0, v = 0;
+    if (kFilter != 0) {
+      u = ToFixed(t.u[0].At(r.x0, r.y));
+      v = ToFixed(t.v[0].At(r.x0, r.y));
+    }
+    const int64_t last = r.x1 - r.x0 - 1;
+    if (vec && (kFilter == 0 || (steps_fit && fits(u, du, last) && fits(v, dv, last))))
+      rows[kept++] = {r.y, r.x0, r.x1, int32_t(u), int32_t(v)};
+    else
+      FastSpan<kFilter, kModulate, kBlend, kTarget>(t, r.y, r.x0, r.x1, u, v);
+  }
+  if (kept != 0)
+    vec(SpanRows{&c.span_draw, t.fast_diffuse, c.bits, c.pitch, int32_t(du), int32_t(dv), rows, kept});
+}
+
+// Draws the spans of a triangle; the rows' u and v are scratch.
+using SpanFn = void (*)(const TriSetup&, SpanRow* rows, int n);
+
+void GenericSpans(const TriSetup& t, SpanRow* rows, int n) {
+  for (int i = 0; i < n; i++) GenericSpan(t, rows[i].y, rows[i].x0, rows[i].x1);
+}
 
 template <int kFilter, bool kModulate, int kBlend>
 SpanFn PickTarget(int target) {
   switch (target) {
-    case 0: return FastSpan<kFilter, kModulate, kBlend, 0>;
-    case 1: return FastSpan<kFilter, kModulate, kBlend, 1>;
-    default: return FastSpan<kFilter, kModulate, kBlend, 2>;
+    case 0: return FastSpans<kFilter, kModulate, kBlend, 0>;
+    case 1: return FastSpans<kFilter, kModulate, kBlend, 1>;
+    default: return FastSpans<kFilter, kModulate, kBlend, 2>;
   }
 }
 
@@ -1128,7 +1147,7 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     }
   }
 
-  SpanFn span = GenericSpan;
+  SpanFn span = GenericSpans;
   if (c.fast && t.flat && t.affine) {
     int filter = 0;
     if (c.fast_uses_tex) filter = t.bilinear[0] ? 2 : 1;
@@ -1139,15 +1158,26 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
   }
 
+  // The spans go to the span loops a batch at a time.
+  constexpr int kBatch = 64;
+  SpanRow rows[kBatch];
+  int batched = 0;
   for (int64_t r = row0; r <= row1; r++) {
     const int64_t lo = std::max({col0, left[0].x, left[1].x});
     const int64_t hi = std::min({col1, right[0].x, right[1].x});
-    if (lo <= hi) span(t, int(r), int(lo), int(hi + 1));
+    if (lo <= hi) {
+      rows[batched++] = {int32_t(r), int32_t(lo), int32_t(hi + 1), 0, 0};
+      if (batched == kBatch) {
+        span(t, rows, batched);
+        batched = 0;
+      }
+    }
     left[0].Next();
     left[1].Next();
     right[0].Next();
     right[1].Next();
   }
+  if (batched != 0) span(t, rows, batched);
 }
 
 // ---- Lines and points ----

@@ -47,12 +47,13 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
   return O::template Srl16<8>(O::Add16(O::Add16(h, O::template Srl16<8>(l)), half));
 }
 
-// kTest: the draw has an alpha test.
+// The spans of one triangle, the draw's constants set up once for all of
+// them. kTest: the draw has an alpha test.
 template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest>
-void SpanKernel(const SpanArgs& a) {
+void SpanKernel(const SpanRows& s) {
   using I = typename O::I;
   constexpr int kN = O::kLanes;
-  const SpanDraw& d = *a.draw;
+  const SpanDraw& d = *s.draw;
   if (kTest && !d.pass_lt && !d.pass_eq && !d.pass_gt) return;
   const I z = O::Zero();
   const I ones = O::Set1(0xFFFFFFFFu);
@@ -65,7 +66,7 @@ void SpanKernel(const SpanArgs& a) {
   const I tmask = O::Set1(d.tmask), tfill = O::Set1(d.tfill);
   const I tmask_rb = O::And(tmask, low), tmask_ag = O::And(O::template Srl32<8>(tmask), low);
   const I tfill_rb = O::And(tfill, low), tfill_ag = O::And(O::template Srl32<8>(tfill), low);
-  const I dif = O::Set1(a.diffuse);
+  const I dif = O::Set1(s.diffuse);
   const I dif_rb = O::And(dif, low), dif_ag = O::And(O::template Srl32<8>(dif), low);
   const I lane = O::Lane();
   const I wmax = O::Set1(uint32_t(d.width - 1)), hmax = O::Set1(uint32_t(d.height - 1));
@@ -74,141 +75,148 @@ void SpanKernel(const SpanArgs& a) {
   const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
   // are centred half a texel back.
-  const int64_t off = kFilter == 2 ? 32768 : 0;
-  I u = O::Add32(O::Set1(uint32_t(a.u - off)), O::LaneSteps(uint32_t(a.du)));
-  I v = O::Add32(O::Set1(uint32_t(a.v - off)), O::LaneSteps(uint32_t(a.dv)));
-  const I du = O::Set1(uint32_t(a.du * kN)), dv = O::Set1(uint32_t(a.dv * kN));
+  const uint32_t off = kFilter == 2 ? 32768 : 0;
+  const I u_steps = O::LaneSteps(uint32_t(s.du)), v_steps = O::LaneSteps(uint32_t(s.dv));
+  const I du = O::Set1(uint32_t(s.du) * kN), dv = O::Set1(uint32_t(s.dv) * kN);
   // Point-sampled rows of one texel a pixel (sprites drawn at their size):
   // the texels of a step lie side by side in one texture row.
-  const bool unit_row = kFilter == 1 && a.du == 65536 && a.dv == 0;
-  const uint32_t* trow = texels;
-  int32_t tx0 = 0;
-  if (unit_row) {
-    const int64_t ty = a.v >> 16;
-    trow = texels + (ty < 0 ? 0 : ty >= d.height ? d.height - 1 : ty) * int64_t(d.stride);
-    tx0 = int32_t(a.u >> 16) - a.x0;
-  }
-  uint32_t* row32 = reinterpret_cast<uint32_t*>(a.row);
-  uint16_t* row16 = reinterpret_cast<uint16_t*>(a.row);
-
+  const bool unit_row = kFilter == 1 && s.du == 65536 && s.dv == 0;
   // Held in registers: stores into the target could otherwise alias the
   // arguments and force reloads.
-  const int x_end = a.x1, width = d.width;
+  const int width = d.width, height = d.height;
+  const intptr_t tstride = d.stride, pitch = s.pitch;
+  uint8_t* const bits = s.bits;
   const bool skip_clear = d.skip_clear;
-  for (int x = a.x0; x < x_end; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
-    const int left = x_end - x;
-    const bool whole = left >= kN;
-    // With masked loads and stores, whole steps and the last one go alike.
-    constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
-    const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
-    // The source colour, as packed pixels (src) or channel pairs.
-    I src = dif, s_rb = dif_rb, s_ag = dif_ag;
-    constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
-    if constexpr (kFilter == 1) {
-      I tex;
-      const int32_t tx = tx0 + x;
-      if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
-        tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
+  const SpanRow* const rows_end = s.rows + s.count;
+  for (const SpanRow* span = s.rows; span != rows_end; span++) {
+    const int x_end = span->x1;
+    I u = O::Add32(O::Set1(uint32_t(span->u) - off), u_steps);
+    I v = O::Add32(O::Set1(uint32_t(span->v) - off), v_steps);
+    const uint32_t* trow = texels;
+    int32_t tx0 = 0;
+    if (unit_row) {
+      const int32_t ty = span->v >> 16;
+      trow = texels + (ty < 0 ? 0 : ty >= height ? height - 1 : ty) * tstride;
+      tx0 = (span->u >> 16) - span->x0;
+    }
+    uint8_t* const row = bits + span->y * pitch;
+    uint32_t* row32 = reinterpret_cast<uint32_t*>(row);
+    uint16_t* row16 = reinterpret_cast<uint16_t*>(row);
+    for (int x = span->x0; x < x_end; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
+      const int left = x_end - x;
+      const bool whole = left >= kN;
+      // With masked loads and stores, whole steps and the last one go alike.
+      constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
+      const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
+      // The source colour, as packed pixels (src) or channel pairs.
+      I src = dif, s_rb = dif_rb, s_ag = dif_ag;
+      constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
+      if constexpr (kFilter == 1) {
+        I tex;
+        const int32_t tx = tx0 + x;
+        if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
+          tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
+        } else {
+          const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
+          const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
+          tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
+        }
+        tex = O::Or(tex, ao);
+        if (skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
+        src = O::Or(O::And(tex, tmask), tfill);
+        if constexpr (kPairs) {
+          s_rb = O::And(src, low);
+          s_ag = O::And(O::template Srl32<8>(src), low);
+        }
+      } else if constexpr (kFilter == 2) {
+        const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
+        const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
+        const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
+        const I r0 = O::MulRow(y0, stride);
+        const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
+        const I c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
+        const I c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
+        const I c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
+        const I c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
+        // No early way out for clear texels here: the branch costs the short
+        // rotated spans more than the filtering it saves.
+        const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
+        const I fx = O::Or(fx0, O::template Sll32<16>(fx0)), fy = O::Or(fy0, O::template Sll32<16>(fy0));
+        const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
+        const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
+        const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
+        const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
+        s_rb = O::Or(O::And(LerpColumn<O>(top_rb, bot_rb, fy, low, half), tmask_rb), tfill_rb);
+        s_ag = O::Or(O::And(LerpColumn<O>(top_ag, bot_ag, fy, low, half), tmask_ag), tfill_ag);
+      }
+      if constexpr (kModulate) {
+        s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
+        s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
+      }
+      const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);
+      // Lanes left as they are.
+      I keep = z;
+      if (kBlend != 0) keep = O::Eq32(alpha, z);
+      if constexpr (kTest) {
+        const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
+                           O::And(O::Gt32(alpha, ref), gt_m));
+        keep = O::Or(keep, O::AndNot(ok, ones));
+      }
+      if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
+      // The target's own values (R5G6B5 widened to 32-bit lanes).
+      I dst = z;
+      if constexpr (kMasked) {
+        if (kBlend != 0) dst = O::Load32Part(row32 + x, left, valid);
+      } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
+        if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
+        else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
+      }
+      I out;
+      if constexpr (kBlend == 0) {
+        out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
       } else {
-        const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
-        const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
-        tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
+        I d = dst;
+        if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
+        I d_rb, d_ag;
+        if constexpr (kTarget == 2) {
+          // 5 and 6 bits widened by repeating their top bits, alpha 255.
+          const I rb5 = O::Or(O::And(dst, O::Set1(0x1F)), O::And(O::template Sll32<5>(dst), O::Set1(0x1F0000)));
+          d_rb = O::Or(O::template Sll16<3>(rb5), O::template Srl16<2>(rb5));
+          const I g6 = O::And(O::template Srl32<5>(dst), O::Set1(0x3F));
+          d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
+        } else {
+          d_rb = O::And(d, low);
+          d_ag = O::And(O::template Srl32<8>(d), low);
+        }
+        const I a16 = O::Or(alpha, O::template Sll32<16>(alpha));
+        I r_rb, r_ag;
+        if constexpr (kBlend == 1) {
+          const I inv = O::Sub16(low, a16);
+          r_rb = Round255<O>(O::Add16(O::Add16(O::Mul16(s_rb, a16), O::Mul16(d_rb, inv)), half));
+          r_ag = Round255<O>(O::Add16(O::Add16(O::Mul16(s_ag, a16), O::Mul16(d_ag, inv)), half));
+        } else {
+          r_rb = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_rb, a16), half)), d_rb), low);
+          r_ag = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_ag, a16), half)), d_ag), low);
+        }
+        out = O::Or(r_rb, O::template Sll32<8>(r_ag));
       }
-      tex = O::Or(tex, ao);
-      if (skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
-      src = O::Or(O::And(tex, tmask), tfill);
-      if constexpr (kPairs) {
-        s_rb = O::And(src, low);
-        s_ag = O::And(O::template Srl32<8>(src), low);
-      }
-    } else if constexpr (kFilter == 2) {
-      const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
-      const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
-      const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
-      const I r0 = O::MulRow(y0, stride);
-      const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
-      const I c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
-      const I c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
-      const I c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
-      const I c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
-      // No early way out for clear texels here: the branch costs the short
-      // rotated spans more than the filtering it saves.
-      const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
-      const I fx = O::Or(fx0, O::template Sll32<16>(fx0)), fy = O::Or(fy0, O::template Sll32<16>(fy0));
-      const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
-      const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
-      const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
-      const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
-      s_rb = O::Or(O::And(LerpColumn<O>(top_rb, bot_rb, fy, low, half), tmask_rb), tfill_rb);
-      s_ag = O::Or(O::And(LerpColumn<O>(top_ag, bot_ag, fy, low, half), tmask_ag), tfill_ag);
-    }
-    if constexpr (kModulate) {
-      s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
-      s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
-    }
-    const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);
-    // Lanes left as they are.
-    I keep = z;
-    if (kBlend != 0) keep = O::Eq32(alpha, z);
-    if constexpr (kTest) {
-      const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
-                         O::And(O::Gt32(alpha, ref), gt_m));
-      keep = O::Or(keep, O::AndNot(ok, ones));
-    }
-    if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
-    // The target's own values (R5G6B5 widened to 32-bit lanes).
-    I dst = z;
-    if constexpr (kMasked) {
-      if (kBlend != 0) dst = O::Load32Part(row32 + x, left, valid);
-    } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
-      if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
-      else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
-    }
-    I out;
-    if constexpr (kBlend == 0) {
-      out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
-    } else {
-      I d = dst;
-      if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
-      I d_rb, d_ag;
+      if constexpr (kTarget == 1) out = O::Or(out, alpha_bits);
       if constexpr (kTarget == 2) {
-        // 5 and 6 bits widened by repeating their top bits, alpha 255.
-        const I rb5 = O::Or(O::And(dst, O::Set1(0x1F)), O::And(O::template Sll32<5>(dst), O::Set1(0x1F0000)));
-        d_rb = O::Or(O::template Sll16<3>(rb5), O::template Srl16<2>(rb5));
-        const I g6 = O::And(O::template Srl32<5>(dst), O::Set1(0x3F));
-        d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
-      } else {
-        d_rb = O::And(d, low);
-        d_ag = O::And(O::template Srl32<8>(d), low);
+        out = O::Or(O::Or(O::And(O::template Srl32<8>(out), O::Set1(0xF800)),
+                          O::And(O::template Srl32<5>(out), O::Set1(0x07E0))),
+                    O::And(O::template Srl32<3>(out), O::Set1(0x1F)));
       }
-      const I a16 = O::Or(alpha, O::template Sll32<16>(alpha));
-      I r_rb, r_ag;
-      if constexpr (kBlend == 1) {
-        const I inv = O::Sub16(low, a16);
-        r_rb = Round255<O>(O::Add16(O::Add16(O::Mul16(s_rb, a16), O::Mul16(d_rb, inv)), half));
-        r_ag = Round255<O>(O::Add16(O::Add16(O::Mul16(s_ag, a16), O::Mul16(d_ag, inv)), half));
+      if constexpr (kMasked) {
+        O::Store32Masked(row32 + x, out, O::AndNot(keep, valid));
+      } else if (whole) {
+        out = O::Blend(out, dst, keep);
+        if constexpr (kTarget == 2) O::Store16(row16 + x, out);
+        else O::Store32(row32 + x, out);
       } else {
-        r_rb = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_rb, a16), half)), d_rb), low);
-        r_ag = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_ag, a16), half)), d_ag), low);
+        const I write = O::AndNot(keep, valid);
+        if constexpr (kTarget == 2) O::Store16Masked(row16 + x, out, write);
+        else O::Store32Masked(row32 + x, out, write);
       }
-      out = O::Or(r_rb, O::template Sll32<8>(r_ag));
-    }
-    if constexpr (kTarget == 1) out = O::Or(out, alpha_bits);
-    if constexpr (kTarget == 2) {
-      out = O::Or(O::Or(O::And(O::template Srl32<8>(out), O::Set1(0xF800)),
-                        O::And(O::template Srl32<5>(out), O::Set1(0x07E0))),
-                  O::And(O::template Srl32<3>(out), O::Set1(0x1F)));
-    }
-    if constexpr (kMasked) {
-      O::Store32Masked(row32 + x, out, O::AndNot(keep, valid));
-    } else if (whole) {
-      out = O::Blend(out, dst, keep);
-      if constexpr (kTarget == 2) O::Store16(row16 + x, out);
-      else O::Store32(row32 + x, out);
-    } else {
-      const I write = O::AndNot(keep, valid);
-      if constexpr (kTarget == 2) O::Store16Masked(row16 + x, out, write);
-      else O::Store32Masked(row32 + x, out, write);
     }
   }
 }

@@ -7,6 +7,7 @@
 // integer steps, clamped addressing and alpha test included.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {
@@ -27,18 +28,27 @@ struct SpanDraw {
   uint32_t alpha_ref = 0;
 };
 
-// One span of a row: pixels x0 .. x1 - 1, the first sampling at the texel
-// position (u, v) (16.16, stepped by du, dv per pixel). The caller sees to
-// it that every position of the span lies within +-2^30.
-struct SpanArgs {
-  const SpanDraw* draw;
-  uint32_t diffuse;                // the modulating colour (the colour itself without a texture)
-  uint8_t* row;                    // the target row
-  int x0, x1;
-  int64_t u, v, du, dv;
+// One row's span: pixels x0 .. x1 - 1 of row y, the first sampling at the
+// texel position (u, v) (16.16).
+struct SpanRow {
+  int32_t y, x0, x1;
+  int32_t u, v;
 };
 
-using VecSpanFn = void (*)(const SpanArgs& args);
+// The spans of one triangle (rows of their own, so in any order), every
+// position stepped by du, dv per pixel. The caller sees to it that every
+// position of every span lies within +-2^30.
+struct SpanRows {
+  const SpanDraw* draw;
+  uint32_t diffuse;                // the modulating colour (the colour itself without a texture)
+  uint8_t* bits;                   // the target's row 0
+  intptr_t pitch;                  // in bytes
+  int32_t du, dv;
+  const SpanRow* rows;
+  int count;
+};
+
+using VecSpanFn = void (*)(const SpanRows& spans);
 
 // filter: 0 no texture, 1 point, 2 bilinear; blend: 0 opaque, 1 alpha,
 // 2 additive; target: 0 A8R8G8B8, 1 X8R8G8B8, 2 R5G6B5; test: the draw has
