@@ -1022,13 +1022,14 @@ struct EdgeStep {
     return e;
   }
   static EdgeStep Never(int64_t x) { return {x, 0, 1, 0, 0}; }
+  // Without a branch: whether the remainder carries follows the edge's
+  // slope, which the processor cannot foresee.
   void Next() {
     x += q;
     rem += m;
-    if (rem >= den) {
-      x++;
-      rem -= den;
-    }
+    const int64_t carry = -int64_t(rem >= den);
+    x -= carry;
+    rem -= den & carry;
   }
 };
 
