@@ -48,9 +48,10 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
 }
 
 // The spans of one triangle, the draw's constants set up once for all of
-// them. kTest: the draw has an alpha test.
-template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest>
-void SpanKernel(const SpanRows& s) {
+// them. kTest: the draw has an alpha test; kPlain: texels are taken as they
+// are (no alpha ORed in, every channel kept).
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest, bool kPlain>
+void SpanLoop(const SpanRows& s) {
   using I = typename O::I;
   constexpr int kN = O::kLanes;
   const SpanDraw& d = *s.draw;
@@ -121,9 +122,9 @@ void SpanKernel(const SpanRows& s) {
           const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
           tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
         }
-        tex = O::Or(tex, ao);
+        if constexpr (!kPlain) tex = O::Or(tex, ao);
         if (skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
-        src = O::Or(O::And(tex, tmask), tfill);
+        src = kPlain ? tex : O::Or(O::And(tex, tmask), tfill);
         if constexpr (kPairs) {
           s_rb = O::And(src, low);
           s_ag = O::And(O::template Srl32<8>(src), low);
@@ -134,10 +135,16 @@ void SpanKernel(const SpanRows& s) {
         const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
         const I r0 = O::MulRow(y0, stride);
         const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
-        const I c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
-        const I c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
-        const I c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
-        const I c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
+        I c00 = O::Gather(texels, O::Add32(r0, x0));
+        I c10 = O::Gather(texels, O::Add32(r0, x1));
+        I c01 = O::Gather(texels, O::Add32(r1, x0));
+        I c11 = O::Gather(texels, O::Add32(r1, x1));
+        if constexpr (!kPlain) {
+          c00 = O::Or(c00, ao);
+          c10 = O::Or(c10, ao);
+          c01 = O::Or(c01, ao);
+          c11 = O::Or(c11, ao);
+        }
         // No early way out for clear texels here: the branch costs the short
         // rotated spans more than the filtering it saves.
         const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
@@ -146,8 +153,12 @@ void SpanKernel(const SpanRows& s) {
         const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
         const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
         const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
-        s_rb = O::Or(O::And(LerpColumn<O>(top_rb, bot_rb, fy, low, half), tmask_rb), tfill_rb);
-        s_ag = O::Or(O::And(LerpColumn<O>(top_ag, bot_ag, fy, low, half), tmask_ag), tfill_ag);
+        s_rb = LerpColumn<O>(top_rb, bot_rb, fy, low, half);
+        s_ag = LerpColumn<O>(top_ag, bot_ag, fy, low, half);
+        if constexpr (!kPlain) {
+          s_rb = O::Or(O::And(s_rb, tmask_rb), tfill_rb);
+          s_ag = O::Or(O::And(s_ag, tmask_ag), tfill_ag);
+        }
       }
       if constexpr (kModulate) {
         s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
@@ -219,6 +230,15 @@ void SpanKernel(const SpanRows& s) {
       }
     }
   }
+}
+
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest>
+void SpanKernel(const SpanRows& s) {
+  const SpanDraw& d = *s.draw;
+  if (kFilter != 0 && d.alpha_or == 0 && d.tmask == 0xFFFFFFFFu && d.tfill == 0)
+    SpanLoop<O, kFilter, kModulate, kBlend, kTarget, kTest, true>(s);
+  else
+    SpanLoop<O, kFilter, kModulate, kBlend, kTarget, kTest, false>(s);
 }
 
 template <class O, int kFilter, bool kModulate, int kBlend, int kTarget>
