@@ -32,6 +32,7 @@ struct Avx2Lanes {
   RORUD_LANE_OP I AndNot(I a, I b) { return _mm256_andnot_si256(a, b); }  // ~a & b
   RORUD_LANE_OP I Or(I a, I b) { return _mm256_or_si256(a, b); }
   RORUD_LANE_OP I Add32(I a, I b) { return _mm256_add_epi32(a, b); }
+  RORUD_LANE_OP I Sub32(I a, I b) { return _mm256_sub_epi32(a, b); }
   // Lane i: i * d (modulo 2^32), without a 32-bit product's latency.
   RORUD_LANE_OP I LaneSteps(uint32_t d) {
     const I lane = Lane();
@@ -42,6 +43,14 @@ struct Avx2Lanes {
   }
   // y * stride for y and stride below 2^15 (stride with its high half 0).
   RORUD_LANE_OP I MulRow(I y, I stride) { return _mm256_madd_epi16(y, stride); }
+  RORUD_LANE_OP I Xor(I a, I b) { return _mm256_xor_si256(a, b); }
+  RORUD_LANE_OP I Madd16(I a, I b) { return _mm256_madd_epi16(a, b); }
+  // Interleaving and packing within each 128-bit half.
+  RORUD_LANE_OP I UnpackLo16(I a, I b) { return _mm256_unpacklo_epi16(a, b); }
+  RORUD_LANE_OP I UnpackHi16(I a, I b) { return _mm256_unpackhi_epi16(a, b); }
+  RORUD_LANE_OP I UnpackLo32(I a, I b) { return _mm256_unpacklo_epi32(a, b); }
+  RORUD_LANE_OP I UnpackHi32(I a, I b) { return _mm256_unpackhi_epi32(a, b); }
+  RORUD_LANE_OP I PackUs32(I a, I b) { return _mm256_packus_epi32(a, b); }
   RORUD_LANE_OP I Add16(I a, I b) { return _mm256_add_epi16(a, b); }
   RORUD_LANE_OP I Sub16(I a, I b) { return _mm256_sub_epi16(a, b); }
   RORUD_LANE_OP I Mul16(I a, I b) { return _mm256_mullo_epi16(a, b); }

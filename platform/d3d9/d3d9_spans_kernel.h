@@ -8,9 +8,8 @@
 // - clamped texel addresses, as SamplePointClamp and SampleBilinearClamp;
 // - the bilinear blend (top * (256 - fy) + bottom * fy + 32768) >> 16, with
 //   the rows top = c0 * 256 + (c1 - c0) * fx (exact modulo 2^16, as the
-//   true value is below 65536) and the column blend split into the rows'
-//   high and low bytes: H + (L >> 8) + 128 (the quotient by 256) stays
-//   below 65536 as the result is at most 255;
+//   true value is below 65536) and the column blend in 32-bit sums of
+//   16-bit products (see LerpColumn);
 // - rounded products t = x * y + 128, (t + (t >> 8)) >> 8;
 // - a pixel whose source alpha is 0 (blending) or that fails the alpha
 //   test is not written.
@@ -37,14 +36,20 @@ __attribute__((always_inline)) inline typename O::I LerpRow(typename O::I c0, ty
   return O::Add16(O::template Sll16<8>(c0), O::Mul16(O::Sub16(c1, c0), f));
 }
 
+// The column blend of the rows in 16-bit halves, as 32-bit sums of products:
+// each row less 32768 is a signed 16-bit value, top * (256 - f) + bot * f
+// comes out less 32768 * 256, which the constant adds back with the
+// rounding: bias = 32768 * 256 + 32768. w_lo and w_hi hold 256 - f and f
+// for the lanes of UnpackLo16 and UnpackHi16.
 template <class O>
-__attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top, typename O::I bot, typename O::I f,
-                                                               typename O::I low, typename O::I half) {
+__attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top, typename O::I bot,
+                                                               typename O::I w_lo, typename O::I w_hi,
+                                                               typename O::I flip, typename O::I bias) {
   using I = typename O::I;
-  const I h = O::Add16(O::AndNot(low, top),
-                       O::Mul16(O::Sub16(O::template Srl16<8>(bot), O::template Srl16<8>(top)), f));
-  const I l = O::Add16(O::template Sll16<8>(top), O::Mul16(O::Sub16(O::And(bot, low), O::And(top, low)), f));
-  return O::template Srl16<8>(O::Add16(O::Add16(h, O::template Srl16<8>(l)), half));
+  const I t = O::Xor(top, flip), b = O::Xor(bot, flip);
+  const I lo = O::template Srl32<16>(O::Add32(O::Madd16(O::UnpackLo16(t, b), w_lo), bias));
+  const I hi = O::template Srl32<16>(O::Add32(O::Madd16(O::UnpackHi16(t, b), w_hi), bias));
+  return O::PackUs32(lo, hi);
 }
 
 // The spans of one triangle, the draw's constants set up once for all of
@@ -73,6 +78,7 @@ void SpanLoop(const SpanRows& s) {
   const I wmax = O::Set1(uint32_t(d.width - 1)), hmax = O::Set1(uint32_t(d.height - 1));
   const I stride = O::Set1(uint32_t(d.stride));
   const I one = O::Set1(1), byte = O::Set1(255);
+  const I w256 = O::Set1(256), flip = O::Set1(0x80008000u), bias = O::Set1(32768 * 256 + 32768);
   const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
   // are centred half a texel back.
@@ -148,13 +154,15 @@ void SpanLoop(const SpanRows& s) {
         // No early way out for clear texels here: the branch costs the short
         // rotated spans more than the filtering it saves.
         const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
-        const I fx = O::Or(fx0, O::template Sll32<16>(fx0)), fy = O::Or(fy0, O::template Sll32<16>(fy0));
+        const I fx = O::Or(fx0, O::template Sll32<16>(fx0));
+        const I wy = O::Or(O::Sub32(w256, fy0), O::template Sll32<16>(fy0));
+        const I wy_lo = O::UnpackLo32(wy, wy), wy_hi = O::UnpackHi32(wy, wy);
         const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
         const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
         const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
         const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
-        s_rb = LerpColumn<O>(top_rb, bot_rb, fy, low, half);
-        s_ag = LerpColumn<O>(top_ag, bot_ag, fy, low, half);
+        s_rb = LerpColumn<O>(top_rb, bot_rb, wy_lo, wy_hi, flip, bias);
+        s_ag = LerpColumn<O>(top_ag, bot_ag, wy_lo, wy_hi, flip, bias);
         if constexpr (!kPlain) {
           s_rb = O::Or(O::And(s_rb, tmask_rb), tfill_rb);
           s_ag = O::Or(O::And(s_ag, tmask_ag), tfill_ag);

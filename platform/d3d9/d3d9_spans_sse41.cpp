@@ -32,6 +32,7 @@ struct Sse41Lanes {
   RORUD_LANE_OP I AndNot(I a, I b) { return _mm_andnot_si128(a, b); }  // ~a & b
   RORUD_LANE_OP I Or(I a, I b) { return _mm_or_si128(a, b); }
   RORUD_LANE_OP I Add32(I a, I b) { return _mm_add_epi32(a, b); }
+  RORUD_LANE_OP I Sub32(I a, I b) { return _mm_sub_epi32(a, b); }
   // Lane i: i * d (modulo 2^32), without a 32-bit product's latency.
   RORUD_LANE_OP I LaneSteps(uint32_t d) {
     const I lane = Lane();
@@ -41,6 +42,14 @@ struct Sse41Lanes {
   }
   // y * stride for y and stride below 2^15 (stride with its high half 0).
   RORUD_LANE_OP I MulRow(I y, I stride) { return _mm_madd_epi16(y, stride); }
+  RORUD_LANE_OP I Xor(I a, I b) { return _mm_xor_si128(a, b); }
+  RORUD_LANE_OP I Madd16(I a, I b) { return _mm_madd_epi16(a, b); }
+  // Interleaving and packing within each 128-bit half.
+  RORUD_LANE_OP I UnpackLo16(I a, I b) { return _mm_unpacklo_epi16(a, b); }
+  RORUD_LANE_OP I UnpackHi16(I a, I b) { return _mm_unpackhi_epi16(a, b); }
+  RORUD_LANE_OP I UnpackLo32(I a, I b) { return _mm_unpacklo_epi32(a, b); }
+  RORUD_LANE_OP I UnpackHi32(I a, I b) { return _mm_unpackhi_epi32(a, b); }
+  RORUD_LANE_OP I PackUs32(I a, I b) { return _mm_packus_epi32(a, b); }
   RORUD_LANE_OP I Add16(I a, I b) { return _mm_add_epi16(a, b); }
   RORUD_LANE_OP I Sub16(I a, I b) { return _mm_sub_epi16(a, b); }
   RORUD_LANE_OP I Mul16(I a, I b) { return _mm_mullo_epi16(a, b); }
