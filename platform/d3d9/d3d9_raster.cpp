@@ -17,8 +17,10 @@
 // else goes through the generic per-pixel pipeline. Both share the set-up
 // and the arithmetic, so they give identical pixels.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -1055,10 +1057,31 @@ struct EdgeStep {
     x -= carry;
     rem -= den & carry;
   }
+  // n rows on (n >= 0), as n calls of Next; m * n stays far inside 64 bits
+  // (m is below den, which the guard band bounds, and n below the height of
+  // the clip rectangle).
+  void Advance(int64_t n) {
+    if (n <= 0) return;
+    const int64_t r = rem + m * n;
+    x += q * n + r / den;
+    rem = r % den;
+  }
 };
 
-void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
-                    uint32_t provoking_diffuse, uint32_t provoking_specular) {
+// A triangle set up for its walk down the rows: all that does not depend
+// on which of its rows are drawn, so that the bands it reaches can share it.
+struct TriPrep {
+  int64_t row0, row1;              // its rows inside the draw's clip rectangle
+  int64_t col0, col1;              // the clip's columns, narrowed to its box
+  EdgeStep left[2], right[2];      // the row's bounds at row0
+  TriSetup t;
+  SpanFn span;
+};
+
+// Sets a triangle up for the rows of c's clip rectangle; false when it
+// draws nothing there. The set-up keeps a pointer to c.
+bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
+                     uint32_t provoking_diffuse, uint32_t provoking_specular, TriPrep* p) {
   const RasterVertex* v[3] = {&v0, &v1, &v2};
   int64_t X[3], Y[3];
   for (int i = 0; i < 3; i++) {
@@ -1066,10 +1089,10 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     Y[i] = SnapToGrid(v[i]->y);
   }
   int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
-  if (area == 0) return;
+  if (area == 0) return false;
   // Positive area is clockwise on screen (y grows downwards).
-  if (c.cull == D3DCULL_CW && area > 0) return;
-  if (c.cull == D3DCULL_CCW && area < 0) return;
+  if (c.cull == D3DCULL_CW && area > 0) return false;
+  if (c.cull == D3DCULL_CCW && area < 0) return false;
   if (area < 0) {
     std::swap(v[1], v[2]);
     std::swap(X[1], X[2]);
@@ -1091,7 +1114,7 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
   int64_t row1 = std::min<int64_t>(FloorDiv(maxY, 256), c.clip.bottom - 1);
   int64_t col0 = std::max<int64_t>(CeilDiv(minX, 256), c.clip.left);
   int64_t col1 = std::min<int64_t>(FloorDiv(maxX, 256), c.clip.right - 1);
-  if (row0 > row1 || col0 > col1) return;
+  if (row0 > row1 || col0 > col1) return false;
 
   // Each row's span is the columns inside all three edges. An edge with
   // A > 0 bounds it from the left at the least x with a * x + K >= 0 (a =
@@ -1107,11 +1130,13 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     const int64_t K = B[i] * (box_row0 * 256) + C[i] - bias[i], step = B[i] * 256;
     if (step > 0) row0 = std::max(row0, box_row0 - FloorDiv(K, step));
     else if (step < 0) row1 = std::min(row1, box_row0 + FloorDiv(K, -step));
-    else if (K < 0) return;
+    else if (K < 0) return false;
   }
-  if (row0 > row1) return;
-  EdgeStep left[2] = {EdgeStep::Never(col0 - 1), EdgeStep::Never(col0 - 1)};
-  EdgeStep right[2] = {EdgeStep::Never(col1 + 1), EdgeStep::Never(col1 + 1)};
+  if (row0 > row1) return false;
+  EdgeStep* left = p->left;
+  EdgeStep* right = p->right;
+  left[0] = left[1] = EdgeStep::Never(col0 - 1);
+  right[0] = right[1] = EdgeStep::Never(col1 + 1);
   int lefts = 0, rights = 0;
   for (int i = 0; i < 3; i++) {
     const int64_t a = A[i] * 256, K = B[i] * (row0 * 256) + C[i] - bias[i], step = B[i] * 256;
@@ -1119,7 +1144,7 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     else if (a < 0) right[rights++] = EdgeStep::Make(K, step, -a);
   }
 
-  TriSetup t;
+  TriSetup& t = p->t;
   t.cfg = &c;
   t.flat = c.flat;
   t.flat_diffuse = provoking_diffuse;
@@ -1172,7 +1197,8 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     }
   }
 
-  SpanFn span = GenericSpans;
+  SpanFn& span = p->span;
+  span = GenericSpans;
   if (c.fast && t.flat && t.affine) {
     int filter = 0;
     if (c.fast_uses_tex) filter = t.bilinear[0] ? 2 : 1;
@@ -1182,7 +1208,22 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     t.fast_diffuse = (provoking_diffuse & c.fast_dmask) | ~c.fast_dmask;
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
   }
+  p->row0 = row0;
+  p->row1 = row1;
+  p->col0 = col0;
+  p->col1 = col1;
+  return true;
+}
 
+// Draws the rows top .. bottom of a set-up triangle (those it has).
+void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
+  const int64_t row0 = std::max(p.row0, top), row1 = std::min(p.row1, bottom);
+  if (row0 > row1) return;
+  const int64_t col0 = p.col0, col1 = p.col1;
+  EdgeStep left[2] = {p.left[0], p.left[1]}, right[2] = {p.right[0], p.right[1]};
+  for (EdgeStep* e : {&left[0], &left[1], &right[0], &right[1]}) e->Advance(row0 - p.row0);
+  const TriSetup& t = p.t;
+  const SpanFn span = p.span;
   // The spans go to the span loops a batch at a time.
   constexpr int kBatch = 64;
   SpanRow rows[kBatch];
@@ -1203,6 +1244,12 @@ void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVer
     right[1].Next();
   }
   if (batched != 0) span(t, rows, batched);
+}
+
+void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
+                    uint32_t provoking_diffuse, uint32_t provoking_specular) {
+  TriPrep p;
+  if (PrepareTriangle(c, v0, v1, v2, provoking_diffuse, provoking_specular, &p)) WalkTriangle(p, p.row0, p.row1);
 }
 
 // ---- Lines and points ----
@@ -1320,6 +1367,15 @@ struct DrawJob final : BandJob {
   std::vector<RasterVertex> vertices;
   std::vector<uint32_t> bin_start;  // band b's primitives: bin_prims[bin_start[b] .. bin_start[b + 1])
   std::vector<uint32_t> bin_prims;  // primitive indices, in call order within each band
+  // Triangles set up once for every band they reach, by the first band to
+  // come to them; a band that finds one being set up sets it up itself.
+  struct SharedPrep {
+    std::atomic<uint8_t> state{0};  // kNone, kMaking, kReady
+    bool draws = false;
+    TriPrep prep;
+  };
+  static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
+  mutable std::unique_ptr<SharedPrep[]> preps;
 
   DrawConfig Clipped(int top, int bottom) const {
     DrawConfig c = config;
@@ -1354,6 +1410,7 @@ struct DrawJob final : BandJob {
       range[2 * i + 1] = b1;
       for (int b = b0; b <= b1; b++) bin_start[size_t(b) + 1]++;
     }
+    if (per == 3 && prims != 0) preps.reset(new SharedPrep[prims]);
     for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
     bin_prims.resize(bin_start[size_t(bands)]);
     std::vector<uint32_t> fill(bin_start.begin(), bin_start.end() - 1);
@@ -1364,10 +1421,35 @@ struct DrawJob final : BandJob {
   bool Reaches(int band) const override { return bin_start[size_t(band) + 1] > bin_start[size_t(band)]; }
 
   void RunBand(int band, int top, int bottom) const override {
-    DrawConfig c = Clipped(top, bottom);
-    if (c.clip.top >= c.clip.bottom) return;
-    for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++)
-      DrawPrimitive(c, per, vertices.data() + size_t(bin_prims[k]) * size_t(per));
+    top = std::max<int>(config.clip.top, top);
+    bottom = std::min<int>(config.clip.bottom, bottom);
+    if (top >= bottom) return;
+    // The draw's set-up clipped to the band, made only for primitives that
+    // do not share a triangle's set-up.
+    std::optional<DrawConfig> c;
+    for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++) {
+      const uint32_t i = bin_prims[k];
+      const RasterVertex* v = vertices.data() + size_t(i) * size_t(per);
+      // Triangles inside the guard band (as DrawPrimitive has them) share
+      // their set-up; it is made for the draw's whole clip rectangle.
+      if (preps != nullptr && std::isfinite(v[0].x) && std::isfinite(v[0].y) && std::isfinite(v[1].x) &&
+          std::isfinite(v[1].y) && std::isfinite(v[2].x) && std::isfinite(v[2].y) && InGuardBand(v[0]) &&
+          InGuardBand(v[1]) && InGuardBand(v[2])) {
+        SharedPrep& shared = preps[i];
+        uint8_t state = shared.state.load(std::memory_order_acquire);
+        if (state == kNone && shared.state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
+          shared.draws = PrepareTriangle(config, v[0], v[1], v[2], v[0].diffuse, v[0].specular, &shared.prep);
+          shared.state.store(kReady, std::memory_order_release);
+          state = kReady;
+        }
+        if (state == kReady) {
+          if (shared.draws) WalkTriangle(shared.prep, top, bottom - 1);
+          continue;
+        }
+      }
+      if (!c) c = Clipped(top, bottom);
+      DrawPrimitive(*c, per, v);
+    }
   }
 };
 
