@@ -54,7 +54,8 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
 
 // The spans of one triangle, the draw's constants set up once for all of
 // them. kTest: the draw has an alpha test; kPlain: texels are taken as they
-// are (no alpha ORed in, every channel kept).
+// are (no alpha ORed in, every channel kept) and a bilinear texture is at
+// least 2x2.
 template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest, bool kPlain>
 void SpanLoop(const SpanRows& s) {
   using I = typename O::I;
@@ -78,6 +79,7 @@ void SpanLoop(const SpanRows& s) {
   const I wmax = O::Set1(uint32_t(d.width - 1)), hmax = O::Set1(uint32_t(d.height - 1));
   const I stride = O::Set1(uint32_t(d.stride));
   const I one = O::Set1(1), byte = O::Set1(255);
+  const I wmax1 = O::Set1(uint32_t(d.width - 2)), hmax1 = O::Set1(uint32_t(d.height - 2));
   const I w256 = O::Set1(256), flip = O::Set1(0x80008000u), bias = O::Set1(32768 * 256 + 32768);
   const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
@@ -137,23 +139,37 @@ void SpanLoop(const SpanRows& s) {
         }
       } else if constexpr (kFilter == 2) {
         const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
-        const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
-        const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
-        const I r0 = O::MulRow(y0, stride);
-        const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
-        I c00 = O::Gather(texels, O::Add32(r0, x0));
-        I c10 = O::Gather(texels, O::Add32(r0, x1));
-        I c01 = O::Gather(texels, O::Add32(r1, x0));
-        I c11 = O::Gather(texels, O::Add32(r1, x1));
-        if constexpr (!kPlain) {
-          c00 = O::Or(c00, ao);
-          c10 = O::Or(c10, ao);
-          c01 = O::Or(c01, ao);
-          c11 = O::Or(c11, ao);
+        I c00, c10, c01, c11, fx0, fy0;
+        if constexpr (kPlain) {
+          // The texel left of and above the sample, clamped so that its
+          // right and lower neighbours are in the texture too, and weights
+          // that say where the sample lies from it: 0 before the first
+          // texel, where both of a pair are the first, and 256 past the
+          // last, where both are the last. A row c0 * 256 + (c1 - c0) * f is
+          // then c0 * 256 or c1 * 256, as the blend of a texel with itself
+          // is; so is the column blend.
+          const I px = O::Min32(O::Max32(xi, z), wmax1), py = O::Min32(O::Max32(yi, z), hmax1);
+          fx0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(u), O::template Sll32<8>(px)), z), w256);
+          fy0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(v), O::template Sll32<8>(py)), z), w256);
+          const I i0 = O::Add32(O::MulRow(py, stride), px), i1 = O::Add32(i0, stride);
+          c00 = O::Gather(texels, i0);
+          c10 = O::Gather(texels + 1, i0);
+          c01 = O::Gather(texels, i1);
+          c11 = O::Gather(texels + 1, i1);
+        } else {
+          const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
+          const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
+          const I r0 = O::MulRow(y0, stride);
+          const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
+          c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
+          c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
+          c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
+          c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
+          fx0 = O::And(O::template Srl32<8>(u), byte);
+          fy0 = O::And(O::template Srl32<8>(v), byte);
         }
         // No early way out for clear texels here: the branch costs the short
         // rotated spans more than the filtering it saves.
-        const I fx0 = O::And(O::template Srl32<8>(u), byte), fy0 = O::And(O::template Srl32<8>(v), byte);
         const I fx = O::Or(fx0, O::template Sll32<16>(fx0));
         const I wy = O::Or(O::Sub32(w256, fy0), O::template Sll32<16>(fy0));
         const I wy_lo = O::UnpackLo32(wy, wy), wy_hi = O::UnpackHi32(wy, wy);
@@ -243,7 +259,8 @@ void SpanLoop(const SpanRows& s) {
 template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest>
 void SpanKernel(const SpanRows& s) {
   const SpanDraw& d = *s.draw;
-  if (kFilter != 0 && d.alpha_or == 0 && d.tmask == 0xFFFFFFFFu && d.tfill == 0)
+  if (kFilter != 0 && d.alpha_or == 0 && d.tmask == 0xFFFFFFFFu && d.tfill == 0 &&
+      (kFilter != 2 || (d.width >= 2 && d.height >= 2)))
     SpanLoop<O, kFilter, kModulate, kBlend, kTarget, kTest, true>(s);
   else
     SpanLoop<O, kFilter, kModulate, kBlend, kTarget, kTest, false>(s);

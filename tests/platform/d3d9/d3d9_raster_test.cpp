@@ -503,7 +503,10 @@ TEST_F(DeviceTest, SpecialisedSpansMatchTheGenericPath) {
         }
         Fill(0x80406080u);
         plat::D3DFORMAT tf = (r() & 1) ? plat::D3DFMT_A8R8G8B8 : plat::D3DFMT_A4R4G4B4;
-        auto* tex = MakeTexture(8 + int(r() % 9), 8 + int(r() % 9), tf, [&](int, int) { return uint32_t(r()); });
+        // Sides of one and two texels too, where clamping meets both edges.
+        auto side = [&] { const int k = int(r() % 11); return k < 2 ? k + 1 : k + 6; };
+        const int tw = side(), th = side();
+        auto* tex = MakeTexture(tw, th, tf, [&](int, int) { return uint32_t(r()); });
         for (int draw = 0; draw < 8; draw++) {
           uint32_t blend = r() % 3;
           if (blend == 0) device_->SetRenderState(plat::D3DRS_ALPHABLENDENABLE, 0);
