@@ -1062,6 +1062,10 @@ struct EdgeStep {
   // the clip rectangle).
   void Advance(int64_t n) {
     if (n <= 0) return;
+    if (m == 0) {  // upright edges and missing ones: no division
+      x += q * n;
+      return;
+    }
     const int64_t r = rem + m * n;
     x += q * n + r / den;
     rem = r % den;
@@ -1371,6 +1375,7 @@ struct DrawJob final : BandJob {
   // come to them; a band that finds one being set up sets it up itself.
   struct SharedPrep {
     std::atomic<uint8_t> state{0};  // kNone, kMaking, kReady
+    bool shared = false;            // whether the triangle's bands share it
     bool draws = false;
     TriPrep prep;
   };
@@ -1410,7 +1415,17 @@ struct DrawJob final : BandJob {
       range[2 * i + 1] = b1;
       for (int b = b0; b <= b1; b++) bin_start[size_t(b) + 1]++;
     }
-    if (per == 3 && prims != 0) preps.reset(new SharedPrep[prims]);
+    if (per == 3 && prims != 0) {
+      // Triangles inside the guard band (as DrawPrimitive has them) that
+      // reach more than one band share their set-up.
+      preps.reset(new SharedPrep[prims]);
+      for (size_t i = 0; i < prims; i++) {
+        const RasterVertex* v = vertices.data() + i * 3;
+        preps[i].shared = range[2 * i + 1] > range[2 * i] && std::isfinite(v[0].x) && std::isfinite(v[0].y) &&
+                          std::isfinite(v[1].x) && std::isfinite(v[1].y) && std::isfinite(v[2].x) &&
+                          std::isfinite(v[2].y) && InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]);
+      }
+    }
     for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
     bin_prims.resize(bin_start[size_t(bands)]);
     std::vector<uint32_t> fill(bin_start.begin(), bin_start.end() - 1);
@@ -1429,15 +1444,12 @@ struct DrawJob final : BandJob {
     std::optional<DrawConfig> c;
     for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++) {
       const uint32_t i = bin_prims[k];
-      const RasterVertex* v = vertices.data() + size_t(i) * size_t(per);
-      // Triangles inside the guard band (as DrawPrimitive has them) share
-      // their set-up; it is made for the draw's whole clip rectangle.
-      if (preps != nullptr && std::isfinite(v[0].x) && std::isfinite(v[0].y) && std::isfinite(v[1].x) &&
-          std::isfinite(v[1].y) && std::isfinite(v[2].x) && std::isfinite(v[2].y) && InGuardBand(v[0]) &&
-          InGuardBand(v[1]) && InGuardBand(v[2])) {
+      // A shared set-up is made for the draw's whole clip rectangle.
+      if (preps != nullptr && preps[i].shared) {
         SharedPrep& shared = preps[i];
         uint8_t state = shared.state.load(std::memory_order_acquire);
         if (state == kNone && shared.state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
+          const RasterVertex* v = vertices.data() + size_t(i) * 3;
           shared.draws = PrepareTriangle(config, v[0], v[1], v[2], v[0].diffuse, v[0].specular, &shared.prep);
           shared.state.store(kReady, std::memory_order_release);
           state = kReady;
@@ -1448,7 +1460,7 @@ struct DrawJob final : BandJob {
         }
       }
       if (!c) c = Clipped(top, bottom);
-      DrawPrimitive(*c, per, v);
+      DrawPrimitive(*c, per, vertices.data() + size_t(i) * size_t(per));
     }
   }
 };
