@@ -25,7 +25,7 @@ namespace plat {
 namespace {
 
 constexpr int kMaxWorkers = 64;
-constexpr int kBandRows = 8;
+constexpr int kBandRows = 16;
 
 class BandPool {
  public:
