@@ -1373,13 +1373,18 @@ struct DrawJob final : BandJob {
   std::vector<uint32_t> bin_prims;  // primitive indices, in call order within each band
   // Triangles set up once for every band they reach, by the first band to
   // come to them; a band that finds one being set up sets it up itself.
+  // Only triangles inside the guard band (as DrawPrimitive has them) that
+  // reach more than one band share one, and at most kMaxShared a draw, which
+  // bounds the memory a draw holds.
   struct SharedPrep {
     std::atomic<uint8_t> state{0};  // kNone, kMaking, kReady
-    bool shared = false;            // whether the triangle's bands share it
     bool draws = false;
     TriPrep prep;
   };
   static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
+  static constexpr uint32_t kNoPrep = 0xFFFFFFFFu;
+  static constexpr uint32_t kMaxShared = 4096;
+  std::vector<uint32_t> prep_of;  // triangle i's entry in preps, or kNoPrep
   mutable std::unique_ptr<SharedPrep[]> preps;
 
   DrawConfig Clipped(int top, int bottom) const {
@@ -1415,16 +1420,17 @@ struct DrawJob final : BandJob {
       range[2 * i + 1] = b1;
       for (int b = b0; b <= b1; b++) bin_start[size_t(b) + 1]++;
     }
-    if (per == 3 && prims != 0) {
-      // Triangles inside the guard band (as DrawPrimitive has them) that
-      // reach more than one band share their set-up.
-      preps.reset(new SharedPrep[prims]);
-      for (size_t i = 0; i < prims; i++) {
+    if (per == 3) {
+      uint32_t shared = 0;
+      prep_of.assign(prims, kNoPrep);
+      for (size_t i = 0; i < prims && shared < kMaxShared; i++) {
         const RasterVertex* v = vertices.data() + i * 3;
-        preps[i].shared = range[2 * i + 1] > range[2 * i] && std::isfinite(v[0].x) && std::isfinite(v[0].y) &&
-                          std::isfinite(v[1].x) && std::isfinite(v[1].y) && std::isfinite(v[2].x) &&
-                          std::isfinite(v[2].y) && InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]);
+        if (range[2 * i + 1] > range[2 * i] && std::isfinite(v[0].x) && std::isfinite(v[0].y) &&
+            std::isfinite(v[1].x) && std::isfinite(v[1].y) && std::isfinite(v[2].x) && std::isfinite(v[2].y) &&
+            InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]))
+          prep_of[i] = shared++;
       }
+      if (shared != 0) preps.reset(new SharedPrep[shared]);
     }
     for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
     bin_prims.resize(bin_start[size_t(bands)]);
@@ -1445,8 +1451,8 @@ struct DrawJob final : BandJob {
     for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++) {
       const uint32_t i = bin_prims[k];
       // A shared set-up is made for the draw's whole clip rectangle.
-      if (preps != nullptr && preps[i].shared) {
-        SharedPrep& shared = preps[i];
+      if (preps != nullptr && prep_of[i] != kNoPrep) {
+        SharedPrep& shared = preps[prep_of[i]];
         uint8_t state = shared.state.load(std::memory_order_acquire);
         if (state == kNone && shared.state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
           const RasterVertex* v = vertices.data() + size_t(i) * 3;
