@@ -1013,7 +1013,7 @@ HRESULT Direct3DDevice9::DrawVertices(uint32_t type, uint32_t primitive_count, c
   };
 
   uint32_t per = type == D3DPT_POINTLIST ? 1 : (type <= D3DPT_LINESTRIP ? 2 : 3);
-  std::vector<RasterVertex> out;
+  std::vector<RasterVertex> out = TakeVertexList();
   out.reserve(size_t(primitive_count) * per);
   ClipVertex c[3];
   for (uint32_t i = 0; i < primitive_count; i++) {

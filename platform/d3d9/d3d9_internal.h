@@ -108,6 +108,10 @@ void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target,
                          Direct3DSurface9* depth, int per, std::vector<RasterVertex> vertices,
                          int tex_sets);
 
+// An empty list, with room kept from an earlier draw where there is some,
+// for the vertices of a draw to come.
+std::vector<RasterVertex> TakeVertexList();
+
 extern bool g_force_generic_spans;
 
 // ---- Band workers ----

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #if defined(__SSE2__)
@@ -1361,6 +1362,106 @@ void DrawPrimitives(const DrawConfig& c, int per, const std::vector<RasterVertex
   for (size_t i = 0; i + per <= vertices.size(); i += per) DrawPrimitive(c, per, vertices.data() + i);
 }
 
+// A triangle set up once for every band it reaches, by the first band to
+// come to it; a band that finds it being set up sets it up itself.
+struct SharedPrep {
+  std::atomic<uint8_t> state{0};  // kNone, kMaking, kReady
+  bool draws = false;
+  TriPrep prep;
+};
+
+// The lists of a draw, kept when it is done for the next draws, so that a
+// draw neither allocates nor frees them each time. What is kept is bounded:
+// no list above kMaxOneBytes, nor more than kMaxKeptBytes in all.
+struct DrawLists {
+  std::vector<RasterVertex> vertices;
+  std::vector<uint32_t> bin_start, bin_prims, prep_of, fill;
+  std::vector<int32_t> range;
+  std::unique_ptr<SharedPrep[]> preps;
+  uint32_t prep_capacity = 0;
+};
+
+class DrawListStore {
+ public:
+  static constexpr size_t kMaxOneBytes = size_t(1) << 20;
+  static constexpr size_t kMaxKeptBytes = size_t(16) << 20;
+
+  std::vector<RasterVertex> TakeVertices() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<RasterVertex> v;
+    if (!vertices_.empty()) {
+      v = std::move(vertices_.back());
+      vertices_.pop_back();
+      bytes_ -= Bytes(v);
+    }
+    return v;
+  }
+
+  void GiveVertices(std::vector<RasterVertex>&& v) {
+    v.clear();
+    const size_t b = Bytes(v);
+    if (b == 0 || b > kMaxOneBytes) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bytes_ + b > kMaxKeptBytes) return;
+    bytes_ += b;
+    vertices_.push_back(std::move(v));
+  }
+
+  // The bin lists of a finished draw, without its vertices.
+  DrawLists TakeBins() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DrawLists l;
+    if (!bins_.empty()) {
+      l = std::move(bins_.back());
+      bins_.pop_back();
+      bytes_ -= Bytes(l);
+    }
+    return l;
+  }
+
+  void GiveBins(DrawLists&& l) {
+    Trim(&l.bin_start);
+    Trim(&l.bin_prims);
+    Trim(&l.prep_of);
+    Trim(&l.fill);
+    Trim(&l.range);
+    if (size_t(l.prep_capacity) * sizeof(SharedPrep) > kMaxOneBytes) {
+      l.preps.reset();
+      l.prep_capacity = 0;
+    }
+    const size_t b = Bytes(l);
+    if (b == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bytes_ + b > kMaxKeptBytes) return;
+    bytes_ += b;
+    bins_.push_back(std::move(l));
+  }
+
+ private:
+  template <typename T>
+  static size_t Bytes(const std::vector<T>& v) { return v.capacity() * sizeof(T); }
+  static size_t Bytes(const DrawLists& l) {
+    return Bytes(l.bin_start) + Bytes(l.bin_prims) + Bytes(l.prep_of) + Bytes(l.fill) + Bytes(l.range) +
+           size_t(l.prep_capacity) * sizeof(SharedPrep);
+  }
+  template <typename T>
+  static void Trim(std::vector<T>* v) {
+    v->clear();
+    if (Bytes(*v) > kMaxOneBytes) std::vector<T>().swap(*v);
+  }
+
+  std::mutex mutex_;
+  std::vector<std::vector<RasterVertex>> vertices_;
+  std::vector<DrawLists> bins_;
+  size_t bytes_ = 0;
+};
+
+// Never destroyed: draws still queued at exit hand their lists back to it.
+DrawListStore& ListStore() {
+  static DrawListStore* store = new DrawListStore;
+  return *store;
+}
+
 // One draw call for the band workers: every pixel it writes lies in the
 // rows of the band it is run for. Binned, each band keeps the list of the
 // primitives that reach it, so a primitive is set up only in the bands it
@@ -1369,23 +1470,21 @@ struct DrawJob final : BandJob {
   DrawConfig config;
   int per = 3;
   std::vector<RasterVertex> vertices;
-  std::vector<uint32_t> bin_start;  // band b's primitives: bin_prims[bin_start[b] .. bin_start[b + 1])
-  std::vector<uint32_t> bin_prims;  // primitive indices, in call order within each band
-  // Triangles set up once for every band they reach, by the first band to
-  // come to them; a band that finds one being set up sets it up itself.
-  // Only triangles inside the guard band (as DrawPrimitive has them) that
-  // reach more than one band share one, and at most kMaxShared a draw, which
-  // bounds the memory a draw holds.
-  struct SharedPrep {
-    std::atomic<uint8_t> state{0};  // kNone, kMaking, kReady
-    bool draws = false;
-    TriPrep prep;
-  };
+  // Band b's primitives: lists.bin_prims[lists.bin_start[b] .. lists.bin_start[b + 1]),
+  // primitive indices in call order within each band. Triangles share a
+  // set-up (lists.preps[lists.prep_of[i]]) only inside the guard band (as
+  // DrawPrimitive has them) and reaching more than one band, and at most
+  // kMaxShared a draw, which bounds the memory a draw holds.
   static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
   static constexpr uint32_t kNoPrep = 0xFFFFFFFFu;
   static constexpr uint32_t kMaxShared = 4096;
-  std::vector<uint32_t> prep_of;  // triangle i's entry in preps, or kNoPrep
-  mutable std::unique_ptr<SharedPrep[]> preps;
+  DrawLists lists;
+  bool binned = false;
+
+  ~DrawJob() override {
+    ListStore().GiveVertices(std::move(vertices));
+    if (binned) ListStore().GiveBins(std::move(lists));
+  }
 
   DrawConfig Clipped(int top, int bottom) const {
     DrawConfig c = config;
@@ -1403,7 +1502,11 @@ struct DrawJob final : BandJob {
     const size_t prims = vertices.size() / size_t(per);
     const int bands = (rows + band_rows - 1) / band_rows;
     auto band_of = [&](int64_t r) { return int(r / band_rows); };
-    std::vector<int32_t> range(prims * 2);
+    lists = ListStore().TakeBins();
+    binned = true;
+    std::vector<uint32_t>& bin_start = lists.bin_start;
+    std::vector<int32_t>& range = lists.range;
+    range.resize(prims * 2);  // every entry is written below
     bin_start.assign(size_t(bands) + 1, 0);
     for (size_t i = 0; i < prims; i++) {
       int64_t top, bottom;
@@ -1422,6 +1525,7 @@ struct DrawJob final : BandJob {
     }
     if (per == 3) {
       uint32_t shared = 0;
+      std::vector<uint32_t>& prep_of = lists.prep_of;
       prep_of.assign(prims, kNoPrep);
       for (size_t i = 0; i < prims && shared < kMaxShared; i++) {
         const RasterVertex* v = vertices.data() + i * 3;
@@ -1430,16 +1534,28 @@ struct DrawJob final : BandJob {
             InGuardBand(v[0]) && InGuardBand(v[1]) && InGuardBand(v[2]))
           prep_of[i] = shared++;
       }
-      if (shared != 0) preps.reset(new SharedPrep[shared]);
+      if (shared > lists.prep_capacity) {
+        lists.preps.reset(new SharedPrep[shared]);
+        lists.prep_capacity = shared;
+      } else {
+        for (uint32_t k = 0; k < shared; k++) lists.preps[k].state.store(kNone, std::memory_order_relaxed);
+      }
+      if (shared == 0) prep_of.clear();
+    } else {
+      lists.prep_of.clear();
     }
     for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
-    bin_prims.resize(bin_start[size_t(bands)]);
-    std::vector<uint32_t> fill(bin_start.begin(), bin_start.end() - 1);
+    std::vector<uint32_t>& bin_prims = lists.bin_prims;
+    bin_prims.resize(bin_start[size_t(bands)]);  // every entry is written below
+    std::vector<uint32_t>& fill = lists.fill;
+    fill.assign(bin_start.begin(), bin_start.end() - 1);
     for (size_t i = 0; i < prims; i++)
       for (int b = range[2 * i]; b <= range[2 * i + 1]; b++) bin_prims[fill[size_t(b)]++] = uint32_t(i);
   }
 
-  bool Reaches(int band) const override { return bin_start[size_t(band) + 1] > bin_start[size_t(band)]; }
+  bool Reaches(int band) const override {
+    return lists.bin_start[size_t(band) + 1] > lists.bin_start[size_t(band)];
+  }
 
   void RunBand(int band, int top, int bottom) const override {
     top = std::max<int>(config.clip.top, top);
@@ -1448,11 +1564,13 @@ struct DrawJob final : BandJob {
     // The draw's set-up clipped to the band, made only for primitives that
     // do not share a triangle's set-up.
     std::optional<DrawConfig> c;
+    const std::vector<uint32_t>& bin_start = lists.bin_start;
+    const std::vector<uint32_t>& prep_of = lists.prep_of;
     for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++) {
-      const uint32_t i = bin_prims[k];
+      const uint32_t i = lists.bin_prims[k];
       // A shared set-up is made for the draw's whole clip rectangle.
-      if (preps != nullptr && prep_of[i] != kNoPrep) {
-        SharedPrep& shared = preps[prep_of[i]];
+      if (!prep_of.empty() && prep_of[i] != kNoPrep) {
+        SharedPrep& shared = lists.preps[prep_of[i]];
         uint8_t state = shared.state.load(std::memory_order_acquire);
         if (state == kNone && shared.state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
           const RasterVertex* v = vertices.data() + size_t(i) * 3;
@@ -1472,6 +1590,8 @@ struct DrawJob final : BandJob {
 };
 
 }  // namespace
+
+std::vector<RasterVertex> TakeVertexList() { return ListStore().TakeVertices(); }
 
 void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Direct3DSurface9* depth, int per,
                          std::vector<RasterVertex> vertices, int tex_sets) {
