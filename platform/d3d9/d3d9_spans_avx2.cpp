@@ -54,6 +54,21 @@ struct Avx2Lanes {
   RORUD_LANE_OP I Add16(I a, I b) { return _mm256_add_epi16(a, b); }
   RORUD_LANE_OP I Sub16(I a, I b) { return _mm256_sub_epi16(a, b); }
   RORUD_LANE_OP I Mul16(I a, I b) { return _mm256_mullo_epi16(a, b); }
+  RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm256_mulhi_epu16(a, b); }
+  RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm256_adds_epu8(a, b); }
+  RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm256_shuffle_epi8(a, pattern); }
+  // The byte pattern p (byte indices within a 32-bit lane, 0x80 for zero)
+  // for every lane, as Shuffle8 takes it (within each 128-bit half).
+  static I LanePattern8(uint32_t p) {
+    alignas(32) uint8_t b[32];
+    for (int i = 0; i < 32; i++) {
+      const uint8_t k = uint8_t(p >> (8 * (i & 3)));
+      b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & 12));
+    }
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
+  }
+  // Lane i takes a's lane idx[i] (0 .. 7).
+  RORUD_LANE_OP I Permute32(I a, I idx) { return _mm256_permutevar8x32_epi32(a, idx); }
   RORUD_LANE_OP I MinU16(I a, I b) { return _mm256_min_epu16(a, b); }
   RORUD_LANE_OP I Min32(I a, I b) { return _mm256_min_epi32(a, b); }
   RORUD_LANE_OP I Max32(I a, I b) { return _mm256_max_epi32(a, b); }

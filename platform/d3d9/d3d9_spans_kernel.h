@@ -17,6 +17,7 @@
 // written.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/d3d9/d3d9_spans_simd.h"
@@ -25,9 +26,12 @@ namespace plat {
 
 namespace {
 
+// (t + (t >> 8)) >> 8 for 16-bit t, taken as t * 257 >> 16: the fraction
+// t / 256 - (t >> 8) left out of the sum never carries it past a multiple
+// of 256, so the two are equal.
 template <class O>
 __attribute__((always_inline)) inline typename O::I Round255(typename O::I t) {
-  return O::template Srl16<8>(O::Add16(t, O::template Srl16<8>(t)));
+  return O::MulHiU16(t, O::Set1(0x01010101u));
 }
 
 // One row of the bilinear blend in 16-bit halves: c0 * 256 + (c1 - c0) * f.
@@ -81,6 +85,10 @@ void SpanLoop(const SpanRows& s) {
   const I one = O::Set1(1), byte = O::Set1(255);
   const I wmax1 = O::Set1(uint32_t(d.width - 2)), hmax1 = O::Set1(uint32_t(d.height - 2));
   const I w256 = O::Set1(256), flip = O::Set1(0x80008000u), bias = O::Set1(32768 * 256 + 32768);
+  // Byte shuffles: green and alpha of a pixel to 16-bit halves, and the
+  // alpha half of a pair to both halves.
+  const I ag_pattern = O::LanePattern8(0x80038001u), alpha_pattern = O::LanePattern8(0x80028002u);
+  auto ag_of = [&](I c) __attribute__((always_inline)) { return O::Shuffle8(c, ag_pattern); };
   const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
   // are centred half a texel back.
@@ -101,6 +109,22 @@ void SpanLoop(const SpanRows& s) {
     const int x_end = span->x1;
     I u = O::Add32(O::Set1(uint32_t(span->u) - off), u_steps);
     I v = O::Add32(O::Set1(uint32_t(span->v) - off), v_steps);
+    // Point-sampled rows that stay inside the texture need no clamping, and
+    // those of one texture row take their row once.
+    bool inside = false;
+    const uint32_t* row_texels = nullptr;  // rows of one texture row, at most a texel a pixel
+    if constexpr (kFilter == 1) {
+      // Every lane of the last step samples, those past the end too.
+      const int64_t last = int64_t(x_end - span->x0 + kN - 1) / kN * kN - 1;
+      const int64_t u0 = span->u, u1 = span->u + int64_t(s.du) * last;
+      const int64_t v0 = span->v, v1 = span->v + int64_t(s.dv) * last;
+      const int64_t wlim = int64_t(width) << 16, hlim = int64_t(height) << 16;
+      inside = std::min(u0, u1) >= 0 && std::max(u0, u1) < wlim && std::min(v0, v1) >= 0 && std::max(v0, v1) < hlim;
+      if (s.dv == 0 && s.du >= 0 && s.du <= 65536 && width >= kN) {
+        const int32_t ty = span->v >> 16;
+        row_texels = texels + (ty < 0 ? 0 : ty >= height ? height - 1 : ty) * tstride;
+      }
+    }
     const uint32_t* trow = texels;
     int32_t tx0 = 0;
     if (unit_row) {
@@ -111,12 +135,14 @@ void SpanLoop(const SpanRows& s) {
     uint8_t* const row = bits + span->y * pitch;
     uint32_t* row32 = reinterpret_cast<uint32_t*>(row);
     uint16_t* row16 = reinterpret_cast<uint16_t*>(row);
-    for (int x = span->x0; x < x_end; x += kN, u = O::Add32(u, du), v = O::Add32(v, dv)) {
+    uint32_t u_first = uint32_t(span->u);  // lane 0's
+    for (int x = span->x0; x < x_end;
+         x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += uint32_t(s.du) * kN) {
       const int left = x_end - x;
       const bool whole = left >= kN;
       // With masked loads and stores, whole steps and the last one go alike.
       constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
-      const I valid = whole && !kMasked ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
+      const I valid = whole ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
       // The source colour, as packed pixels (src) or channel pairs.
       I src = dif, s_rb = dif_rb, s_ag = dif_ag;
       constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
@@ -125,9 +151,21 @@ void SpanLoop(const SpanRows& s) {
         const int32_t tx = tx0 + x;
         if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
           tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
+        } else if (row_texels != nullptr) {
+          // The lanes' texels lie within kN of lane 0's: one load of kN
+          // texels from there (or from the row's last kN), then each lane
+          // takes its own.
+          const int32_t first = int32_t(u_first);
+          const int32_t t0 = first < 0 ? 0 : std::min(first >> 16, width - kN);
+          I xi = O::template Sra32<16>(u);
+          if (!inside) xi = O::Min32(O::Max32(xi, z), wmax);
+          tex = O::Permute32(O::Load32(row_texels + t0), O::Sub32(xi, O::Set1(uint32_t(t0))));
         } else {
-          const I xi = O::Min32(O::Max32(O::template Sra32<16>(u), z), wmax);
-          const I yi = O::Min32(O::Max32(O::template Sra32<16>(v), z), hmax);
+          I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
+          if (!inside) {
+            xi = O::Min32(O::Max32(xi, z), wmax);
+            yi = O::Min32(O::Max32(yi, z), hmax);
+          }
           tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
         }
         if constexpr (!kPlain) tex = O::Or(tex, ao);
@@ -135,7 +173,7 @@ void SpanLoop(const SpanRows& s) {
         src = kPlain ? tex : O::Or(O::And(tex, tmask), tfill);
         if constexpr (kPairs) {
           s_rb = O::And(src, low);
-          s_ag = O::And(O::template Srl32<8>(src), low);
+          s_ag = ag_of(src);
         }
       } else if constexpr (kFilter == 2) {
         const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
@@ -175,8 +213,8 @@ void SpanLoop(const SpanRows& s) {
         const I wy_lo = O::UnpackLo32(wy, wy), wy_hi = O::UnpackHi32(wy, wy);
         const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
         const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
-        const I top_ag = LerpRow<O>(O::And(O::template Srl32<8>(c00), low), O::And(O::template Srl32<8>(c10), low), fx);
-        const I bot_ag = LerpRow<O>(O::And(O::template Srl32<8>(c01), low), O::And(O::template Srl32<8>(c11), low), fx);
+        const I top_ag = LerpRow<O>(ag_of(c00), ag_of(c10), fx);
+        const I bot_ag = LerpRow<O>(ag_of(c01), ag_of(c11), fx);
         s_rb = LerpColumn<O>(top_rb, bot_rb, wy_lo, wy_hi, flip, bias);
         s_ag = LerpColumn<O>(top_ag, bot_ag, wy_lo, wy_hi, flip, bias);
         if constexpr (!kPlain) {
@@ -188,10 +226,12 @@ void SpanLoop(const SpanRows& s) {
         s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
         s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
       }
-      const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);
+      const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);  // for the test
       // Lanes left as they are.
       I keep = z;
-      if (kBlend != 0) keep = O::Eq32(alpha, z);
+      // The alpha in both halves of a pair; 0 where the alpha is.
+      const I a16 = O::Shuffle8(s_ag, alpha_pattern);
+      if (kBlend != 0) keep = O::Eq32(a16, z);
       if constexpr (kTest) {
         const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
                            O::And(O::Gt32(alpha, ref), gt_m));
@@ -201,7 +241,7 @@ void SpanLoop(const SpanRows& s) {
       // The target's own values (R5G6B5 widened to 32-bit lanes).
       I dst = z;
       if constexpr (kMasked) {
-        if (kBlend != 0) dst = O::Load32Part(row32 + x, left, valid);
+        if (kBlend != 0) dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
       } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
         if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
         else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
@@ -209,6 +249,12 @@ void SpanLoop(const SpanRows& s) {
       I out;
       if constexpr (kBlend == 0) {
         out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
+      } else if constexpr (kBlend == 2 && kTarget != 2) {
+        // The sum saturates at 255 byte by byte (the alpha of a target
+        // without one counts as 255 and comes out so).
+        const I r_rb = Round255<O>(O::Add16(O::Mul16(s_rb, a16), half));
+        const I r_ag = Round255<O>(O::Add16(O::Mul16(s_ag, a16), half));
+        out = O::AddSatU8(O::Or(r_rb, O::template Sll32<8>(r_ag)), dst);
       } else {
         I d = dst;
         if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
@@ -223,7 +269,6 @@ void SpanLoop(const SpanRows& s) {
           d_rb = O::And(d, low);
           d_ag = O::And(O::template Srl32<8>(d), low);
         }
-        const I a16 = O::Or(alpha, O::template Sll32<16>(alpha));
         I r_rb, r_ag;
         if constexpr (kBlend == 1) {
           const I inv = O::Sub16(low, a16);

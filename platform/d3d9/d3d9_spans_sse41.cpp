@@ -53,6 +53,24 @@ struct Sse41Lanes {
   RORUD_LANE_OP I Add16(I a, I b) { return _mm_add_epi16(a, b); }
   RORUD_LANE_OP I Sub16(I a, I b) { return _mm_sub_epi16(a, b); }
   RORUD_LANE_OP I Mul16(I a, I b) { return _mm_mullo_epi16(a, b); }
+  RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm_mulhi_epu16(a, b); }
+  RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm_adds_epu8(a, b); }
+  RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm_shuffle_epi8(a, pattern); }
+  // The byte pattern p (byte indices within a 32-bit lane, 0x80 for zero)
+  // for every lane, as Shuffle8 takes it.
+  static I LanePattern8(uint32_t p) {
+    alignas(16) uint8_t b[16];
+    for (int i = 0; i < 16; i++) {
+      const uint8_t k = uint8_t(p >> (8 * (i & 3)));
+      b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & ~3));
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(b));
+  }
+  // Lane i takes a's lane idx[i] (0 .. 3).
+  RORUD_LANE_OP I Permute32(I a, I idx) {
+    const I bytes = _mm_shuffle_epi8(_mm_slli_epi32(idx, 2), _mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12));
+    return _mm_shuffle_epi8(a, _mm_or_si128(bytes, _mm_set1_epi32(0x03020100)));
+  }
   RORUD_LANE_OP I MinU16(I a, I b) { return _mm_min_epu16(a, b); }
   RORUD_LANE_OP I Min32(I a, I b) { return _mm_min_epi32(a, b); }
   RORUD_LANE_OP I Max32(I a, I b) { return _mm_max_epi32(a, b); }

@@ -553,7 +553,7 @@ TEST_F(DeviceTest, SpecialisedSpansMatchTheGenericPath) {
 // The heaviest cases of play, backgrounds and sprites blended and sparks
 // added onto the screen: point-sampled, with and without a diffuse colour,
 // into a target without alpha, over spans of every length and texels with
-// and without alpha.
+// and without alpha, turned and upright, inside the texture and past it.
 TEST_F(DeviceTest, BlendedPointSpansMatchTheGenericPath) {
   std::mt19937 rng(777);
   for (int scene = 0; scene < 48; scene++) {
@@ -580,10 +580,14 @@ TEST_F(DeviceTest, BlendedPointSpansMatchTheGenericPath) {
         const uint32_t diffuse = modulated ? uint32_t(r()) | (r() % 4 == 0 ? 0xFF000000u : 0u) : 0xFFFFFFFFu;
         float cx = float(r() % 40), cy = float(r() % 40), ang = float(r() % 628) / 100.0f;
         float sc = 1.0f + float(r() % 220) / 10.0f;
+        // Upright ones too, some reaching past the texture's sides.
+        const bool upright = r() % 3 == 0, past = upright && r() % 2 == 0;
+        if (upright) ang = 0;
+        const float t0 = past ? -0.4f : 0, t1 = past ? 1.3f : 1;
         float c = std::cos(ang) * sc, sn = std::sin(ang) * sc;
         std::vector<TexVertex> v;
-        Quad(&v, TV(cx - c + sn, cy - sn - c, 0, 0, diffuse), TV(cx + c + sn, cy + sn - c, 1, 0, diffuse),
-             TV(cx - c - sn, cy - sn + c, 0, 1, diffuse), TV(cx + c - sn, cy + sn + c, 1, 1, diffuse));
+        Quad(&v, TV(cx - c + sn, cy - sn - c, t0, t0, diffuse), TV(cx + c + sn, cy + sn - c, t1, t0, diffuse),
+             TV(cx - c - sn, cy - sn + c, t0, t1, diffuse), TV(cx + c - sn, cy + sn + c, t1, t1, diffuse));
         DrawTex(v);
       }
       for (int y = 0; y < 40; y++)
