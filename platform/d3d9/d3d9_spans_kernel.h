@@ -101,6 +101,8 @@ void SpanLoop(const SpanRows& s) {
   // Held in registers: stores into the target could otherwise alias the
   // arguments and force reloads.
   const int width = d.width, height = d.height;
+  const int32_t step_u = s.du, step_v = s.dv;
+  const uint32_t step_first = uint32_t(s.du) * kN;  // lane 0's per step
   const intptr_t tstride = d.stride, pitch = s.pitch;
   uint8_t* const bits = s.bits;
   const bool skip_clear = d.skip_clear;
@@ -116,11 +118,11 @@ void SpanLoop(const SpanRows& s) {
     if constexpr (kFilter == 1) {
       // Every lane of the last step samples, those past the end too.
       const int64_t last = int64_t(x_end - span->x0 + kN - 1) / kN * kN - 1;
-      const int64_t u0 = span->u, u1 = span->u + int64_t(s.du) * last;
-      const int64_t v0 = span->v, v1 = span->v + int64_t(s.dv) * last;
+      const int64_t u0 = span->u, u1 = span->u + int64_t(step_u) * last;
+      const int64_t v0 = span->v, v1 = span->v + int64_t(step_v) * last;
       const int64_t wlim = int64_t(width) << 16, hlim = int64_t(height) << 16;
       inside = std::min(u0, u1) >= 0 && std::max(u0, u1) < wlim && std::min(v0, v1) >= 0 && std::max(v0, v1) < hlim;
-      if (s.dv == 0 && s.du >= 0 && s.du <= 65536 && width >= kN) {
+      if (step_v == 0 && step_u >= 0 && step_u <= 65536 && width >= kN) {
         const int32_t ty = span->v >> 16;
         row_texels = texels + (ty < 0 ? 0 : ty >= height ? height - 1 : ty) * tstride;
       }
@@ -137,7 +139,7 @@ void SpanLoop(const SpanRows& s) {
     uint16_t* row16 = reinterpret_cast<uint16_t*>(row);
     uint32_t u_first = uint32_t(span->u);  // lane 0's
     for (int x = span->x0; x < x_end;
-         x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += uint32_t(s.du) * kN) {
+         x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += step_first) {
       const int left = x_end - x;
       const bool whole = left >= kN;
       // With masked loads and stores, whole steps and the last one go alike.
