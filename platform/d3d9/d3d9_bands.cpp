@@ -6,11 +6,14 @@
 // them in order clipped to the band, and lets it go; no two threads hold a
 // band at once, so a pixel is always worked in call order by one thread at a
 // time and the picture does not depend on the worker count or the split,
-// while the bands with the most to draw spread over the workers. Whoever
+// while the bands with the most to draw spread over the workers. With much
+// queued and every thread busy, a worker claims a few adjacent bands at once
+// and runs each job in all of them together. Whoever
 // touches pixels outside the rasteriser waits for the queue first, and
 // helps with the bands while it waits.
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <memory>
@@ -70,7 +73,7 @@ class BandPool {
       if (!job->Reaches(int(b))) continue;
       Band& band = bands_[b];
       if (!band.held && band.next == band.queue.size()) fresh++;
-      band.queue.push_back(job.get());
+      band.queue.push_back({job.get(), jobs_.size()});
       outstanding_++;
     }
     jobs_.push_back(std::move(job));
@@ -81,11 +84,17 @@ class BandPool {
     if (!started_) return;
     std::unique_lock<std::mutex> lock(mutex_);
     if (jobs_.empty()) return;
-    // The waiting thread draws bands too, then waits for those still held.
-    std::vector<const BandJob*> batch;
-    while (RunOneBand(lock, 0, 1, &batch)) {
+    // The waiting thread draws bands too, then waits for those still held
+    // (and for bands that a worker lets go of with work left).
+    Batch batch;
+    for (;;) {
+      while (RunOneBand(lock, 0, 1, &batch)) {
+      }
+      if (outstanding_ == 0) break;
+      waiting_++;
+      done_.wait(lock);
+      waiting_--;
     }
-    done_.wait(lock, [&] { return outstanding_ == 0; });
     jobs_.clear();
     targets_.clear();
     sources_.clear();
@@ -103,11 +112,24 @@ class BandPool {
   }
 
  private:
+  struct Queued {
+    const BandJob* job;
+    size_t seq;  // its place in the call order
+  };
   struct Band {
-    std::vector<const BandJob*> queue;  // the jobs reaching it, in call order
-    size_t next = 0;                    // the first not yet claimed
+    std::vector<Queued> queue;  // the jobs reaching it, in call order
+    size_t next = 0;            // the first not yet claimed
     bool held = false;
   };
+  // The jobs a thread has claimed in a run of bands: band g's are
+  // jobs[from[g] .. from[g + 1]).
+  struct Batch {
+    std::vector<Queued> jobs;
+    size_t from[kMaxBandRun + 1];
+  };
+  // A run of bands shares batches of at most this many jobs, so that it can
+  // be cut up soon when a thread runs out of work.
+  static constexpr size_t kRunBatch = 32;
 
   static void AddOnce(std::vector<const void*>* list, const void* p) {
     if (std::find(list->begin(), list->end(), p) == list->end()) list->push_back(p);
@@ -152,37 +174,100 @@ class BandPool {
   // Claims a band with queued jobs and runs its jobs until none are left;
   // false when no band was free to claim. Worker k of n starts its search in
   // its own share of the bands, so that bands tend to stay with one worker
-  // from job to job.
-  bool RunOneBand(std::unique_lock<std::mutex>& lock, int k, int n, std::vector<const BandJob*>* batch) {
+  // from job to job. While no thread is short of work and the band has at
+  // least kRunBatch jobs queued, the free bands that follow it with as many
+  // are claimed with it (up to kMaxBandRun in all), and each job is run in
+  // all of them at once: a large primitive is then walked once for their
+  // rows, not once a band. They are let go of as soon as another thread
+  // finds nothing to claim.
+  bool RunOneBand(std::unique_lock<std::mutex>& lock, int k, int n, Batch* batch) {
     const size_t count = bands_.size();
     const size_t from = count * size_t(k) / size_t(n);
     size_t b = count;
     for (size_t i = 0; i < count; i++) {
       const size_t c = (from + i) % count;
-      if (!bands_[c].held && bands_[c].next < bands_[c].queue.size()) {
+      if (Claimable(bands_[c])) {
         b = c;
         break;
       }
     }
     if (b == count) return false;
-    Band& band = bands_[b];  // stays put while bands are added
-    band.held = true;
-    const int top = int(b) * band_rows_;
-    while (band.next < band.queue.size()) {
-      batch->assign(band.queue.begin() + ptrdiff_t(band.next), band.queue.end());
-      band.next = band.queue.size();
+    size_t run = 1;
+    if (sleeping_ == 0 && waiting_ == 0 && Deep(bands_[b]))
+      while (run < size_t(kMaxBandRun) && b + run < count && Claimable(bands_[b + run]) && Deep(bands_[b + run]))
+        run++;
+    for (size_t g = 0; g < run; g++) bands_[b + g].held = true;  // they stay put while bands are added
+    for (;;) {
+      // Each band's unclaimed jobs, in a run only those among the next
+      // kRunBatch of the call order.
+      size_t limit = SIZE_MAX;
+      if (run > 1) {
+        for (size_t g = 0; g < run; g++) {
+          const Band& band = bands_[b + g];
+          if (band.next < band.queue.size()) limit = std::min(limit, band.queue[band.next].seq + kRunBatch);
+        }
+      }
+      batch->jobs.clear();
+      for (size_t g = 0; g < run; g++) {
+        Band& band = bands_[b + g];
+        batch->from[g] = batch->jobs.size();
+        for (; band.next < band.queue.size() && band.queue[band.next].seq < limit; band.next++)
+          batch->jobs.push_back(band.queue[band.next]);
+      }
+      batch->from[run] = batch->jobs.size();
+      if (batch->jobs.empty()) break;
       lock.unlock();
-      for (const BandJob* job : *batch) job->RunBand(int(b), top, std::min(top + band_rows_, job->rows));
+      RunBatch(*batch, int(b), int(run));
       lock.lock();
-      outstanding_ -= batch->size();
+      outstanding_ -= batch->jobs.size();
+      if (run > 1 && (sleeping_ != 0 || waiting_ != 0)) {
+        // Someone is short of work: keep the first band only.
+        for (size_t g = 1; g < run; g++) bands_[b + g].held = false;
+        run = 1;
+        for (size_t i = 0; i < std::min(size_t(kMaxBandRun) - 1, size_t(sleeping_)); i++) work_.notify_one();
+        done_.notify_all();
+      }
     }
-    band.held = false;
+    for (size_t g = 0; g < run; g++) bands_[b + g].held = false;
     if (outstanding_ == 0) done_.notify_all();
     return true;
   }
 
+  static bool Claimable(const Band& band) { return !band.held && band.next < band.queue.size(); }
+  static bool Deep(const Band& band) { return band.queue.size() - band.next >= kRunBatch; }
+
+  // Runs a batch in bands first .. first + run - 1, job by job in call
+  // order; a job runs at once in each stretch of adjacent bands it reaches.
+  void RunBatch(const Batch& batch, int first, int run) const {
+    size_t at[kMaxBandRun];
+    for (int g = 0; g < run; g++) at[g] = batch.from[g];
+    for (;;) {
+      size_t seq = SIZE_MAX;
+      const BandJob* job = nullptr;
+      for (int g = 0; g < run; g++) {
+        if (at[g] != batch.from[g + 1] && batch.jobs[at[g]].seq < seq) {
+          seq = batch.jobs[at[g]].seq;
+          job = batch.jobs[at[g]].job;
+        }
+      }
+      if (job == nullptr) return;
+      for (int g = 0; g < run;) {
+        if (at[g] == batch.from[g + 1] || batch.jobs[at[g]].seq != seq) {
+          g++;
+          continue;
+        }
+        int last = g;
+        while (last + 1 < run && at[last + 1] != batch.from[last + 2] && batch.jobs[at[last + 1]].seq == seq) last++;
+        const int top = (first + g) * band_rows_;
+        job->RunBands(first + g, first + last, top, std::min((first + last + 1) * band_rows_, job->rows));
+        for (int h = g; h <= last; h++) at[h]++;
+        g = last + 1;
+      }
+    }
+  }
+
   void Work(int k, int n) {
-    std::vector<const BandJob*> batch;
+    Batch batch;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (RunOneBand(lock, k, n, &batch)) continue;
@@ -200,7 +285,8 @@ class BandPool {
   std::deque<Band> bands_;  // band b holds rows [b * band_rows_, (b + 1) * band_rows_)
   std::vector<std::thread> threads_;
   size_t outstanding_ = 0;  // queued (band, job) pairs not yet drawn
-  int sleeping_ = 0;
+  int sleeping_ = 0;  // workers waiting for work
+  int waiting_ = 0;   // threads in Wait with no band to claim
   bool stop_ = false;
   bool started_ = false;
   int setting_ = 0;

@@ -119,14 +119,16 @@ extern bool g_force_generic_spans;
 // A job of the band workers: Run draws the rows [top, bottom) of the job's
 // target (rows high) and nothing else. The workers cut every surface into
 // bands of band_rows rows (band b holds rows [b * band_rows, (b + 1) *
-// band_rows)); Bin may sort the job's work by band first, so that RunBand
-// draws only what reaches the band and Reaches skips bands it leaves alone.
+// band_rows)); Bin may sort the job's work by band first, so that RunBands
+// draws only what reaches the bands it is given (adjacent ones, at most
+// kMaxBandRun, rows [top, bottom)) and Reaches skips bands it leaves alone.
+constexpr int kMaxBandRun = 4;
 struct BandJob {
   virtual ~BandJob() = default;
   virtual void Run(int top, int bottom) const = 0;
   virtual void Bin(int /*band_rows*/) {}
   virtual bool Reaches(int /*band*/) const { return true; }
-  virtual void RunBand(int /*band*/, int top, int bottom) const { Run(top, bottom); }
+  virtual void RunBands(int /*first*/, int /*last*/, int top, int bottom) const { Run(top, bottom); }
   int rows = 0;
   const void* target = nullptr;
   std::vector<const void*> sources;  // surfaces it reads

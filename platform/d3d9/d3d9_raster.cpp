@@ -1370,12 +1370,18 @@ struct SharedPrep {
   TriPrep prep;
 };
 
+// A band's entry for one primitive: the primitive and its shared set-up, if any.
+struct BinEntry {
+  uint32_t prim, prep;
+};
+
 // The lists of a draw, kept when it is done for the next draws, so that a
 // draw neither allocates nor frees them each time. What is kept is bounded:
 // no list above kMaxOneBytes, nor more than kMaxKeptBytes in all.
 struct DrawLists {
   std::vector<RasterVertex> vertices;
-  std::vector<uint32_t> bin_start, bin_prims, prep_of, fill;
+  std::vector<uint32_t> bin_start, prep_of, fill;
+  std::vector<BinEntry> bin_entries;
   std::vector<int32_t> range;
   std::unique_ptr<SharedPrep[]> preps;
   uint32_t prep_capacity = 0;
@@ -1421,7 +1427,7 @@ class DrawListStore {
 
   void GiveBins(DrawLists&& l) {
     Trim(&l.bin_start);
-    Trim(&l.bin_prims);
+    Trim(&l.bin_entries);
     Trim(&l.prep_of);
     Trim(&l.fill);
     Trim(&l.range);
@@ -1441,7 +1447,7 @@ class DrawListStore {
   template <typename T>
   static size_t Bytes(const std::vector<T>& v) { return v.capacity() * sizeof(T); }
   static size_t Bytes(const DrawLists& l) {
-    return Bytes(l.bin_start) + Bytes(l.bin_prims) + Bytes(l.prep_of) + Bytes(l.fill) + Bytes(l.range) +
+    return Bytes(l.bin_start) + Bytes(l.bin_entries) + Bytes(l.prep_of) + Bytes(l.fill) + Bytes(l.range) +
            size_t(l.prep_capacity) * sizeof(SharedPrep);
   }
   template <typename T>
@@ -1470,9 +1476,9 @@ struct DrawJob final : BandJob {
   DrawConfig config;
   int per = 3;
   std::vector<RasterVertex> vertices;
-  // Band b's primitives: lists.bin_prims[lists.bin_start[b] .. lists.bin_start[b + 1]),
-  // primitive indices in call order within each band. Triangles share a
-  // set-up (lists.preps[lists.prep_of[i]]) only inside the guard band (as
+  // Band b's primitives: lists.bin_entries[lists.bin_start[b] .. lists.bin_start[b + 1]),
+  // in call order within each band. Triangles share a set-up
+  // (lists.preps[entry.prep], else kNoPrep) only inside the guard band (as
   // DrawPrimitive has them) and reaching more than one band, and at most
   // kMaxShared a draw, which bounds the memory a draw holds.
   static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
@@ -1540,37 +1546,62 @@ struct DrawJob final : BandJob {
       } else {
         for (uint32_t k = 0; k < shared; k++) lists.preps[k].state.store(kNone, std::memory_order_relaxed);
       }
-      if (shared == 0) prep_of.clear();
     } else {
-      lists.prep_of.clear();
+      lists.prep_of.assign(prims, kNoPrep);
     }
     for (int b = 0; b < bands; b++) bin_start[size_t(b) + 1] += bin_start[size_t(b)];
-    std::vector<uint32_t>& bin_prims = lists.bin_prims;
-    bin_prims.resize(bin_start[size_t(bands)]);  // every entry is written below
+    std::vector<BinEntry>& entries = lists.bin_entries;
+    entries.resize(bin_start[size_t(bands)]);  // every entry is written below
     std::vector<uint32_t>& fill = lists.fill;
     fill.assign(bin_start.begin(), bin_start.end() - 1);
+    const std::vector<uint32_t>& prep_of = lists.prep_of;
     for (size_t i = 0; i < prims; i++)
-      for (int b = range[2 * i]; b <= range[2 * i + 1]; b++) bin_prims[fill[size_t(b)]++] = uint32_t(i);
+      for (int b = range[2 * i]; b <= range[2 * i + 1]; b++) entries[fill[size_t(b)]++] = {uint32_t(i), prep_of[i]};
   }
 
   bool Reaches(int band) const override {
     return lists.bin_start[size_t(band) + 1] > lists.bin_start[size_t(band)];
   }
 
-  void RunBand(int band, int top, int bottom) const override {
+  // Each primitive is drawn into all the bands before the next, so that a
+  // triangle reaching several of them is walked down their rows at once.
+  void RunBands(int first, int last, int top, int bottom) const override {
     top = std::max<int>(config.clip.top, top);
     bottom = std::min<int>(config.clip.bottom, bottom);
     if (top >= bottom) return;
-    // The draw's set-up clipped to the band, made only for primitives that
+    // The bands' lists, merged in call order below: a primitive is in the
+    // lists of every band it reaches.
+    const BinEntry* at[kMaxBandRun];
+    const BinEntry* end[kMaxBandRun];
+    int lists_left = 0;
+    for (int b = first; b <= last; b++) {
+      const BinEntry* const from = lists.bin_entries.data() + lists.bin_start[size_t(b)];
+      const BinEntry* const to = lists.bin_entries.data() + lists.bin_start[size_t(b) + 1];
+      if (from == to) continue;
+      at[lists_left] = from;
+      end[lists_left] = to;
+      lists_left++;
+    }
+    // The draw's set-up clipped to the bands, made only for primitives that
     // do not share a triangle's set-up.
     std::optional<DrawConfig> c;
-    const std::vector<uint32_t>& bin_start = lists.bin_start;
-    const std::vector<uint32_t>& prep_of = lists.prep_of;
-    for (uint32_t k = bin_start[size_t(band)]; k < bin_start[size_t(band) + 1]; k++) {
-      const uint32_t i = lists.bin_prims[k];
+    while (lists_left != 0) {
+      const BinEntry* e = at[0];
+      for (int g = 1; g < lists_left; g++)
+        if (at[g]->prim < e->prim) e = at[g];
+      const uint32_t i = e->prim;
+      for (int g = 0; g < lists_left;) {
+        if (at[g]->prim == i && ++at[g] == end[g]) {
+          lists_left--;
+          at[g] = at[lists_left];
+          end[g] = end[lists_left];
+        } else {
+          g++;
+        }
+      }
       // A shared set-up is made for the draw's whole clip rectangle.
-      if (!prep_of.empty() && prep_of[i] != kNoPrep) {
-        SharedPrep& shared = lists.preps[prep_of[i]];
+      if (e->prep != kNoPrep) {
+        SharedPrep& shared = lists.preps[e->prep];
         uint8_t state = shared.state.load(std::memory_order_acquire);
         if (state == kNone && shared.state.compare_exchange_strong(state, kMaking, std::memory_order_acq_rel)) {
           const RasterVertex* v = vertices.data() + size_t(i) * 3;
@@ -1587,6 +1618,7 @@ struct DrawJob final : BandJob {
       DrawPrimitive(*c, per, vertices.data() + size_t(i) * size_t(per));
     }
   }
+
 };
 
 }  // namespace
