@@ -1075,12 +1075,13 @@ struct EdgeStep {
 
 // A triangle set up for its walk down the rows: all that does not depend
 // on which of its rows are drawn, so that the bands it reaches can share it.
+// What a band's walk reads first comes first, in the fewest cache lines.
 struct TriPrep {
   int64_t row0, row1;              // its rows inside the draw's clip rectangle
   int64_t col0, col1;              // the clip's columns, narrowed to its box
+  SpanFn span;
   EdgeStep left[2], right[2];      // the row's bounds at row0
   TriSetup t;
-  SpanFn span;
 };
 
 // Sets a triangle up for the rows of c's clip rectangle; false when it
