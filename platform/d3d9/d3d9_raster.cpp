@@ -1619,7 +1619,6 @@ struct DrawJob final : BandJob {
       DrawPrimitive(*c, per, vertices.data() + size_t(i) * size_t(per));
     }
   }
-
 };
 
 }  // namespace

@@ -57,14 +57,10 @@ struct Avx2Lanes {
   RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm256_mulhi_epu16(a, b); }
   RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm256_adds_epu8(a, b); }
   RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm256_shuffle_epi8(a, pattern); }
-  // The byte pattern p (byte indices within a 32-bit lane, 0x80 for zero)
-  // for every lane, as Shuffle8 takes it (within each 128-bit half).
+  // A byte pattern for Shuffle8 (LanePatternBytes).
   static I LanePattern8(uint32_t p) {
     alignas(32) uint8_t b[32];
-    for (int i = 0; i < 32; i++) {
-      const uint8_t k = uint8_t(p >> (8 * (i & 3)));
-      b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & 12));
-    }
+    LanePatternBytes(p, b, 32);
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
   }
   // Lane i takes a's lane idx[i] (0 .. 7).

@@ -26,6 +26,16 @@ namespace plat {
 
 namespace {
 
+// The n bytes of a byte shuffle's pattern that gives every 32-bit lane p's
+// bytes (byte indices within the lane, 0x80 for zero): each index is offset
+// to its lane's place in its 16-byte block.
+inline void LanePatternBytes(uint32_t p, uint8_t* b, int n) {
+  for (int i = 0; i < n; i++) {
+    const uint8_t k = uint8_t(p >> (8 * (i & 3)));
+    b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & 12));
+  }
+}
+
 // (t + (t >> 8)) >> 8 for 16-bit t, taken as t * 257 >> 16: the fraction
 // t / 256 - (t >> 8) left out of the sum never carries it past a multiple
 // of 256, so the two are equal.

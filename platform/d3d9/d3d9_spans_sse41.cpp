@@ -56,14 +56,10 @@ struct Sse41Lanes {
   RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm_mulhi_epu16(a, b); }
   RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm_adds_epu8(a, b); }
   RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm_shuffle_epi8(a, pattern); }
-  // The byte pattern p (byte indices within a 32-bit lane, 0x80 for zero)
-  // for every lane, as Shuffle8 takes it.
+  // A byte pattern for Shuffle8 (LanePatternBytes).
   static I LanePattern8(uint32_t p) {
     alignas(16) uint8_t b[16];
-    for (int i = 0; i < 16; i++) {
-      const uint8_t k = uint8_t(p >> (8 * (i & 3)));
-      b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & ~3));
-    }
+    LanePatternBytes(p, b, 16);
     return _mm_load_si128(reinterpret_cast<const __m128i*>(b));
   }
   // Lane i takes a's lane idx[i] (0 .. 3).
