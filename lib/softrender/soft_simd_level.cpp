@@ -13,7 +13,8 @@ std::atomic<int> g_setting{-1};
 
 }  // namespace
 
-int MaxSoftKernelLevel() { return plat::VectorLevel(); }
+// The kernels come in SSE4.1 and AVX2 forms: a processor with more uses AVX2.
+int MaxSoftKernelLevel() { return std::min(plat::VectorLevel(), 2); }
 
 void SetSoftKernelLevel(int level) {
   g_setting.store(level < 0 ? -1 : std::min(level, MaxSoftKernelLevel()), std::memory_order_relaxed);

@@ -1,6 +1,6 @@
 // platform/d3d9/d3d9_span_level.cpp - which spans the rasteriser uses: the
 // widest vector spans the processor has, no wider than RORUD_SPAN_LEVEL (0
-// the reference spans, 1 SSE4.1, 2 AVX2) or a test's setting.
+// the reference spans, 1 SSE4.1, 2 AVX2, 3 AVX-512) or a test's setting.
 #include <algorithm>
 
 #include "platform/d3d9/d3d9.h"
@@ -26,6 +26,7 @@ int SpanLevelInUse() { return g_setting >= 0 ? g_setting : MaxSpanLevel(); }
 
 VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target, bool test) {
   switch (level) {
+    case 3: return VecSpanAvx512(filter, modulate, blend, target, test);
     case 2: return VecSpanAvx2(filter, modulate, blend, target, test);
     case 1: return VecSpanSse41(filter, modulate, blend, target, test);
     default: return nullptr;

@@ -2,7 +2,8 @@
 // specialised spans of one texture stage (constant colour, point-sampled or
 // bilinear; opaque, alpha-blended or additive; modulated by a constant
 // diffuse or not; into A8R8G8B8, X8R8G8B8 or R5G6B5) in SSE4.1 (four pixels
-// a step) and AVX2 (eight), chosen at run time from the processor. Each
+// a step), AVX2 (eight) and AVX-512 (sixteen), chosen at run time from the
+// processor. Each
 // gives every pixel the value the reference span gives it, by the same
 // integer steps, clamped addressing and alpha test included.
 #pragma once
@@ -55,8 +56,9 @@ using VecSpanFn = void (*)(const SpanRows& spans);
 // an alpha test that some alphas fail.
 VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool test);
 VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool test);
+VecSpanFn VecSpanAvx512(int filter, bool modulate, int blend, int target, bool test);
 
-// Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2.
+// Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2, 3 AVX-512.
 int SpanLevelInUse();
 VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target, bool test);
 

@@ -426,7 +426,10 @@ int VectorLevel() {
   static const int level = [] {
     int l = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx2")) l = 2;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl"))
+      l = 3;
+    else if (__builtin_cpu_supports("avx2")) l = 2;
     else if (__builtin_cpu_supports("sse4.1")) l = 1;
 #endif
     if (const char* env = std::getenv("RORUD_SPAN_LEVEL"); env != nullptr && *env != 0)

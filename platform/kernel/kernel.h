@@ -128,9 +128,9 @@ void SetOemCodePageOverride(int code_page);
 // virtual clock it counts 1000 ticks per virtual microsecond, so rates measured
 // against the millisecond clock stay consistent.
 uint64_t ReadTimeStampCounter();
-// The widest vector instructions the drawing code may use: 2 AVX2, 1 SSE4.1,
-// 0 none; no more than the environment variable RORUD_SPAN_LEVEL says. Read
-// once.
+// The widest vector instructions the drawing code may use: 3 AVX-512 (F, BW,
+// DQ and VL), 2 AVX2, 1 SSE4.1, 0 none; no more than the environment variable
+// RORUD_SPAN_LEVEL says. Read once.
 int VectorLevel();
 
 // ---- Debugger output ----------------------------------------------------------
