@@ -57,12 +57,7 @@ struct Avx2Lanes {
   RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm256_mulhi_epu16(a, b); }
   RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm256_adds_epu8(a, b); }
   RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm256_shuffle_epi8(a, pattern); }
-  // A byte pattern for Shuffle8 (LanePatternBytes).
-  static I LanePattern8(uint32_t p) {
-    alignas(32) uint8_t b[32];
-    LanePatternBytes(p, b, 32);
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(b));
-  }
+  RORUD_LANE_OP I LoadBytes(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
   // Lane i takes a's lane idx[i] (0 .. 7).
   RORUD_LANE_OP I Permute32(I a, I idx) { return _mm256_permutevar8x32_epi32(a, idx); }
   RORUD_LANE_OP I MinU16(I a, I b) { return _mm256_min_epu16(a, b); }
@@ -76,6 +71,7 @@ struct Avx2Lanes {
   template <int k> RORUD_LANE_OP I Sll32(I a) { return _mm256_slli_epi32(a, k); }
   template <int k> RORUD_LANE_OP I Sra32(I a) { return _mm256_srai_epi32(a, k); }
   RORUD_LANE_OP bool AllZero(I a) { return _mm256_testz_si256(a, a) != 0; }
+  RORUD_LANE_OP bool NoneInBoth(I a, I b) { return _mm256_testz_si256(a, b) != 0; }  // a & b all zero
   // Lanes of mask set take b.
   RORUD_LANE_OP I Blend(I a, I b, I mask) { return _mm256_blendv_epi8(a, b, mask); }
   RORUD_LANE_OP I Gather(const uint32_t* base, I idx) {

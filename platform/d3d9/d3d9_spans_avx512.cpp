@@ -65,12 +65,7 @@ struct Avx512Lanes {
   RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm512_mulhi_epu16(a, b); }
   RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm512_adds_epu8(a, b); }
   RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm512_shuffle_epi8(a, pattern); }
-  // A byte pattern for Shuffle8 (LanePatternBytes).
-  static I LanePattern8(uint32_t p) {
-    alignas(64) uint8_t b[64];
-    LanePatternBytes(p, b, 64);
-    return _mm512_load_si512(b);
-  }
+  RORUD_LANE_OP I LoadBytes(const uint8_t* p) { return _mm512_loadu_si512(p); }
   // Lane i takes a's lane idx[i] (0 .. 15).
   RORUD_LANE_OP I Permute32(I a, I idx) { return _mm512_permutexvar_epi32(idx, a); }
   RORUD_LANE_OP I MinU16(I a, I b) { return _mm512_min_epu16(a, b); }
@@ -84,6 +79,7 @@ struct Avx512Lanes {
   template <int k> RORUD_LANE_OP I Sll32(I a) { return _mm512_slli_epi32(a, k); }
   template <int k> RORUD_LANE_OP I Sra32(I a) { return _mm512_srai_epi32(a, k); }
   RORUD_LANE_OP bool AllZero(I a) { return _mm512_test_epi32_mask(a, a) == 0; }
+  RORUD_LANE_OP bool NoneInBoth(I a, I b) { return _mm512_test_epi32_mask(a, b) == 0; }  // a & b all zero
   // Lanes of mask set take b.
   RORUD_LANE_OP I Blend(I a, I b, I mask) { return _mm512_mask_blend_epi32(K(mask), a, b); }
   RORUD_LANE_OP I Gather(const uint32_t* base, I idx) { return _mm512_i32gather_epi32(idx, base, 4); }

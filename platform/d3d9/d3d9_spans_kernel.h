@@ -18,6 +18,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "platform/d3d9/d3d9_spans_simd.h"
@@ -28,13 +29,19 @@ namespace {
 
 // The n bytes of a byte shuffle's pattern that gives every 32-bit lane p's
 // bytes (byte indices within the lane, 0x80 for zero): each index is offset
-// to its lane's place in its 16-byte block.
-inline void LanePatternBytes(uint32_t p, uint8_t* b, int n) {
-  for (int i = 0; i < n; i++) {
-    const uint8_t k = uint8_t(p >> (8 * (i & 3)));
-    b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & 12));
+// to its lane's place in its 16-byte block. Made when compiling.
+template <uint32_t p, int n>
+struct LanePattern {
+  static constexpr std::array<uint8_t, n> Make() {
+    std::array<uint8_t, n> b{};
+    for (int i = 0; i < n; i++) {
+      const uint8_t k = uint8_t(p >> (8 * (i & 3)));
+      b[i] = k & 0x80 ? 0x80 : uint8_t(k + (i & 12));
+    }
+    return b;
   }
-}
+  alignas(64) static constexpr std::array<uint8_t, n> kBytes = Make();
+};
 
 // (t + (t >> 8)) >> 8 for 16-bit t, taken as t * 257 >> 16: the fraction
 // t / 256 - (t >> 8) left out of the sum never carries it past a multiple
@@ -97,7 +104,8 @@ void SpanLoop(const SpanRows& s) {
   const I w256 = O::Set1(256), flip = O::Set1(0x80008000u), bias = O::Set1(32768 * 256 + 32768);
   // Byte shuffles: green and alpha of a pixel to 16-bit halves, and the
   // alpha half of a pair to both halves.
-  const I ag_pattern = O::LanePattern8(0x80038001u), alpha_pattern = O::LanePattern8(0x80028002u);
+  const I ag_pattern = O::LoadBytes(LanePattern<0x80038001u, sizeof(I)>::kBytes.data());
+  const I alpha_pattern = O::LoadBytes(LanePattern<0x80028002u, sizeof(I)>::kBytes.data());
   auto ag_of = [&](I c) __attribute__((always_inline)) { return O::Shuffle8(c, ag_pattern); };
   const uint32_t* texels = d.texels;
   // Texel positions in 32-bit lanes, exact within +-2^30; bilinear samples
@@ -181,7 +189,7 @@ void SpanLoop(const SpanRows& s) {
           tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
         }
         if constexpr (!kPlain) tex = O::Or(tex, ao);
-        if (skip_clear && O::AllZero(O::And(tex, alpha_bits))) continue;
+        if (skip_clear && O::NoneInBoth(tex, alpha_bits)) continue;
         src = kPlain ? tex : O::Or(O::And(tex, tmask), tfill);
         if constexpr (kPairs) {
           s_rb = O::And(src, low);

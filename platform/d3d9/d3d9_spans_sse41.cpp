@@ -56,12 +56,7 @@ struct Sse41Lanes {
   RORUD_LANE_OP I MulHiU16(I a, I b) { return _mm_mulhi_epu16(a, b); }
   RORUD_LANE_OP I AddSatU8(I a, I b) { return _mm_adds_epu8(a, b); }
   RORUD_LANE_OP I Shuffle8(I a, I pattern) { return _mm_shuffle_epi8(a, pattern); }
-  // A byte pattern for Shuffle8 (LanePatternBytes).
-  static I LanePattern8(uint32_t p) {
-    alignas(16) uint8_t b[16];
-    LanePatternBytes(p, b, 16);
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(b));
-  }
+  RORUD_LANE_OP I LoadBytes(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
   // Lane i takes a's lane idx[i] (0 .. 3).
   RORUD_LANE_OP I Permute32(I a, I idx) {
     const I bytes = _mm_shuffle_epi8(_mm_slli_epi32(idx, 2), _mm_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12));
@@ -78,6 +73,7 @@ struct Sse41Lanes {
   template <int k> RORUD_LANE_OP I Sll32(I a) { return _mm_slli_epi32(a, k); }
   template <int k> RORUD_LANE_OP I Sra32(I a) { return _mm_srai_epi32(a, k); }
   RORUD_LANE_OP bool AllZero(I a) { return _mm_testz_si128(a, a) != 0; }
+  RORUD_LANE_OP bool NoneInBoth(I a, I b) { return _mm_testz_si128(a, b) != 0; }  // a & b all zero
   // Lanes of mask set take b.
   RORUD_LANE_OP I Blend(I a, I b, I mask) { return _mm_blendv_epi8(a, b, mask); }
   RORUD_LANE_OP I Gather(const uint32_t* base, I idx) {
