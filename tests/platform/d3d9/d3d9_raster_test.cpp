@@ -566,7 +566,7 @@ TEST_F(DeviceTest, BlendedPointSpansMatchTheGenericPath) {
       plat::SetForceGenericSpans(pass == 1);
       MakeDevice(40, 40, plat::D3DFMT_X8R8G8B8);
       Fill(0x10406080u);
-      auto* tex = MakeTexture(5 + int(r() % 12), 5 + int(r() % 12), plat::D3DFMT_A8R8G8B8, [&](int, int) {
+      auto* tex = MakeTexture(5 + int(r() % 28), 5 + int(r() % 28), plat::D3DFMT_A8R8G8B8, [&](int, int) {
         const uint32_t t = uint32_t(r());
         return r() % 3 == 0 ? t & 0x00FFFFFFu : t;  // a third of the texels clear
       });
