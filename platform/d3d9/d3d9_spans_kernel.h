@@ -133,6 +133,8 @@ void SpanLoop(const SpanRows& s) {
     // those of one texture row take their row once.
     bool inside = false;
     const uint32_t* row_texels = nullptr;  // rows of one texture row, at most a texel a pixel
+    const uint32_t* trow = texels;         // rows of one texel a pixel, from column tx0 + x
+    int32_t tx0 = 0;
     if constexpr (kFilter == 1) {
       // Every lane of the last step samples, those past the end too.
       const int64_t last = int64_t(x_end - span->x0 + kN - 1) / kN * kN - 1;
@@ -140,17 +142,14 @@ void SpanLoop(const SpanRows& s) {
       const int64_t v0 = span->v, v1 = span->v + int64_t(step_v) * last;
       const int64_t wlim = int64_t(width) << 16, hlim = int64_t(height) << 16;
       inside = std::min(u0, u1) >= 0 && std::max(u0, u1) < wlim && std::min(v0, v1) >= 0 && std::max(v0, v1) < hlim;
-      if (step_v == 0 && step_u >= 0 && step_u <= 65536 && width >= kN) {
-        const int32_t ty = span->v >> 16;
-        row_texels = texels + (ty < 0 ? 0 : ty >= height ? height - 1 : ty) * tstride;
+      if (step_v == 0) {
+        const uint32_t* const texture_row = texels + std::clamp(span->v >> 16, 0, height - 1) * tstride;
+        if (step_u >= 0 && step_u <= 65536 && width >= kN) row_texels = texture_row;
+        if (unit_row) {
+          trow = texture_row;
+          tx0 = (span->u >> 16) - span->x0;
+        }
       }
-    }
-    const uint32_t* trow = texels;
-    int32_t tx0 = 0;
-    if (unit_row) {
-      const int32_t ty = span->v >> 16;
-      trow = texels + (ty < 0 ? 0 : ty >= height ? height - 1 : ty) * tstride;
-      tx0 = (span->u >> 16) - span->x0;
     }
     uint8_t* const row = bits + span->y * pitch;
     uint32_t* row32 = reinterpret_cast<uint32_t*>(row);
@@ -287,7 +286,7 @@ void SpanLoop(const SpanRows& s) {
           d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
         } else {
           d_rb = O::And(d, low);
-          d_ag = O::And(O::template Srl32<8>(d), low);
+          d_ag = ag_of(d);
         }
         I r_rb, r_ag;
         if constexpr (kBlend == 1) {
