@@ -595,6 +595,7 @@ struct TriSetup {
   int64_t dcol[8];
   Plane z, w;
   uint32_t fast_diffuse;
+  bool positions_fit;  // every span's texel positions within +-2^30 (the fast spans' stage)
 };
 
 // The plane through three values at the corners; inv_det is the reciprocal
@@ -891,6 +892,26 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1, int64_t u, int64_t v) {
   for (; x < x1; x++) clamped(x);
 }
 
+// The vector spans step texel positions in 32-bit lanes: every position of
+// a span within +-2^30 leaves room for the steps past its end.
+constexpr int64_t kLanePositionLimit = int64_t(1) << 30;
+
+// Whether every span inside the rows and columns given keeps the positions
+// of plane p (stepped by d per pixel) within the lanes' limit. A plane is
+// at its extremes at the box's corners; the margin covers a span start's
+// rounding to 16.16 and the rounding of the corners' sums.
+bool SpanPositionsFit(const Plane& p, int64_t d, int64_t col0, int64_t col1, int64_t row0, int64_t row1) {
+  const double lim = double(kLanePositionLimit), ad = std::fabs(double(d));
+  if (!(ad < lim)) return false;
+  const double reach = ad * double(col1 - col0) + 4.0;
+  for (int64_t y : {row0, row1}) {
+    for (int64_t x : {col0, col1}) {
+      if (!(std::fabs(p.At(double(x), double(y)) * 65536.0) + reach < lim)) return false;  // NaN too
+    }
+  }
+  return true;
+}
+
 // The spans of a triangle (rows of their own, so in any order): the vector
 // spans draw those whose texel positions fit their 32-bit lanes, all in one
 // call, the reference loops the rest. The rows' u and v are filled in here.
@@ -899,9 +920,9 @@ void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
   const DrawConfig& c = *t.cfg;
   const int64_t du = kFilter != 0 ? t.du[0] : 0, dv = kFilter != 0 ? t.dv[0] : 0;
   const VecSpanFn vec = c.vec_span[kFilter][kModulate];
-  // Positions are linear along a span: every one within +-2^30 when the
+  // Positions are linear along a span: every one within the limit when the
   // first and the last are.
-  constexpr int64_t kLim = int64_t(1) << 30;
+  constexpr int64_t kLim = kLanePositionLimit;
   const bool steps_fit = du > -kLim && du < kLim && dv > -kLim && dv < kLim;
   auto fits = [&](int64_t p, int64_t d, int64_t last) {
     return p > -kLim && p < kLim && p + d * last > -kLim && p + d * last < kLim;
@@ -912,6 +933,26 @@ void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
   const __m128d pc = _mm_setr_pd(t.u[0].c, t.v[0].c);
   const __m128d scale = _mm_set1_pd(65536.0), lim = _mm_set1_pd(kFixedLimit), neg_lim = _mm_set1_pd(-kFixedLimit);
 #endif
+  if (vec && (kFilter == 0 || t.positions_fit)) {
+#if defined(__SSE2__)
+    // The same operations as below, less the checks the set-up has made.
+    for (int i = 0; kFilter != 0 && i < n; i++) {
+      const __m128d at = _mm_add_pd(_mm_add_pd(_mm_mul_pd(pa, _mm_set1_pd(double(rows[i].x0))),
+                                               _mm_mul_pd(pb, _mm_set1_pd(double(rows[i].y)))),
+                                    pc);
+      const __m128d f = _mm_mul_pd(at, scale);
+      rows[i].u = int32_t(_mm_cvtsd_si64(f));
+      rows[i].v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f)));
+    }
+#else
+    for (int i = 0; kFilter != 0 && i < n; i++) {
+      rows[i].u = int32_t(ToFixed(t.u[0].At(rows[i].x0, rows[i].y)));
+      rows[i].v = int32_t(ToFixed(t.v[0].At(rows[i].x0, rows[i].y)));
+    }
+#endif
+    vec(SpanRows{&c.span_draw, t.fast_diffuse, c.bits, c.pitch, int32_t(du), int32_t(dv), rows, n});
+    return;
+  }
   int kept = 0;
   for (int i = 0; i < n; i++) {
     const SpanRow r = rows[i];
@@ -1080,6 +1121,7 @@ struct TriPrep {
   int64_t row0, row1;              // its rows inside the draw's clip rectangle
   int64_t col0, col1;              // the clip's columns, narrowed to its box
   SpanFn span;
+  bool two_left, two_right;        // whether left[1], right[1] are edges of its own
   EdgeStep left[2], right[2];      // the row's bounds at row0
   TriSetup t;
 };
@@ -1149,9 +1191,12 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
     if (a > 0) left[lefts++] = EdgeStep::Make(a - 1 - K, -step, a);
     else if (a < 0) right[rights++] = EdgeStep::Make(K, step, -a);
   }
+  p->two_left = lefts == 2;
+  p->two_right = rights == 2;
 
   TriSetup& t = p->t;
   t.cfg = &c;
+  t.positions_fit = false;
   t.flat = c.flat;
   t.flat_diffuse = provoking_diffuse;
   t.flat_specular = provoking_specular;
@@ -1213,6 +1258,8 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
     // too, so the colour is this constant.
     t.fast_diffuse = (provoking_diffuse & c.fast_dmask) | ~c.fast_dmask;
     span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
+    t.positions_fit = filter != 0 && SpanPositionsFit(t.u[0], t.du[0], col0, col1, row0, row1) &&
+                      SpanPositionsFit(t.v[0], t.dv[0], col0, col1, row0, row1);
   }
   p->row0 = row0;
   p->row1 = row1;
@@ -1221,10 +1268,10 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
   return true;
 }
 
-// Draws the rows top .. bottom of a set-up triangle (those it has).
-void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
-  const int64_t row0 = std::max(p.row0, top), row1 = std::min(p.row1, bottom);
-  if (row0 > row1) return;
+// Draws rows row0 .. row1 of a set-up triangle, all of them its own. Only
+// the sides with two edges step a second one: a missing edge never binds.
+template <bool kTwoLeft, bool kTwoRight>
+void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   const int64_t col0 = p.col0, col1 = p.col1;
   EdgeStep left[2] = {p.left[0], p.left[1]}, right[2] = {p.right[0], p.right[1]};
   for (EdgeStep* e : {&left[0], &left[1], &right[0], &right[1]}) e->Advance(row0 - p.row0);
@@ -1235,8 +1282,8 @@ void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
   SpanRow rows[kBatch];
   int batched = 0;
   for (int64_t r = row0; r <= row1; r++) {
-    const int64_t lo = std::max({col0, left[0].x, left[1].x});
-    const int64_t hi = std::min({col1, right[0].x, right[1].x});
+    const int64_t lo = std::max(col0, kTwoLeft ? std::max(left[0].x, left[1].x) : left[0].x);
+    const int64_t hi = std::min(col1, kTwoRight ? std::min(right[0].x, right[1].x) : right[0].x);
     if (lo <= hi) {
       rows[batched++] = {int32_t(r), int32_t(lo), int32_t(hi + 1), 0, 0};
       if (batched == kBatch) {
@@ -1245,11 +1292,21 @@ void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
       }
     }
     left[0].Next();
-    left[1].Next();
+    if (kTwoLeft) left[1].Next();
     right[0].Next();
-    right[1].Next();
+    if (kTwoRight) right[1].Next();
   }
   if (batched != 0) span(t, rows, batched);
+}
+
+// Draws the rows top .. bottom of a set-up triangle (those it has).
+void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
+  const int64_t row0 = std::max(p.row0, top), row1 = std::min(p.row1, bottom);
+  if (row0 > row1) return;
+  // Three edges: no side has two when the other has.
+  if (p.two_left) WalkRows<true, false>(p, row0, row1);
+  else if (p.two_right) WalkRows<false, true>(p, row0, row1);
+  else WalkRows<false, false>(p, row0, row1);
 }
 
 void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
