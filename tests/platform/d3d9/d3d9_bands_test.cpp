@@ -96,8 +96,12 @@ class ThreadedRasterBands : public DeviceTest {
         }
         const float c = std::cos(ang) * size, sn = std::sin(ang) * size;
         const float u0 = (r() & 3) == 0 ? -0.3f : 0, u1 = (r() & 3) == 0 ? 1.2f : 1;
-        Quad(&v, TV(cx - c + sn, cy - sn - c, u0, u0, diffuse), TV(cx + c + sn, cy + sn - c, u1, u0, uint32_t(r())),
-             TV(cx - c - sn, cy - sn + c, u0, u1, diffuse), TV(cx + c - sn, cy + sn + c, u1, u1, diffuse));
+        // Now and then far down the wrapped texture, some rows' texel
+        // positions past what the vector spans' lanes hold.
+        const float far = r() % 8 == 0 ? 1023.5f : 0;
+        Quad(&v, TV(cx - c + sn, cy - sn - c, u0, far + u0, diffuse),
+             TV(cx + c + sn, cy + sn - c, u1, far + u0, uint32_t(r())), TV(cx - c - sn, cy - sn + c, u0, far + u1, diffuse),
+             TV(cx + c - sn, cy + sn + c, u1, far + u1, diffuse));
       }
       device_->SetFVF(0x144);
       const uint32_t prim = r() % 10;
