@@ -595,7 +595,6 @@ struct TriSetup {
   int64_t dcol[8];
   Plane z, w;
   uint32_t fast_diffuse;
-  bool positions_fit;  // every span's texel positions within +-2^30 (the fast spans' stage)
 };
 
 // The plane through three values at the corners; inv_det is the reciprocal
@@ -933,26 +932,6 @@ void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
   const __m128d pc = _mm_setr_pd(t.u[0].c, t.v[0].c);
   const __m128d scale = _mm_set1_pd(65536.0), lim = _mm_set1_pd(kFixedLimit), neg_lim = _mm_set1_pd(-kFixedLimit);
 #endif
-  if (vec && (kFilter == 0 || t.positions_fit)) {
-#if defined(__SSE2__)
-    // The same operations as below, less the checks the set-up has made.
-    for (int i = 0; kFilter != 0 && i < n; i++) {
-      const __m128d at = _mm_add_pd(_mm_add_pd(_mm_mul_pd(pa, _mm_set1_pd(double(rows[i].x0))),
-                                               _mm_mul_pd(pb, _mm_set1_pd(double(rows[i].y)))),
-                                    pc);
-      const __m128d f = _mm_mul_pd(at, scale);
-      rows[i].u = int32_t(_mm_cvtsd_si64(f));
-      rows[i].v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f)));
-    }
-#else
-    for (int i = 0; kFilter != 0 && i < n; i++) {
-      rows[i].u = int32_t(ToFixed(t.u[0].At(rows[i].x0, rows[i].y)));
-      rows[i].v = int32_t(ToFixed(t.v[0].At(rows[i].x0, rows[i].y)));
-    }
-#endif
-    vec(SpanRows{&c.span_draw, t.fast_diffuse, c.bits, c.pitch, int32_t(du), int32_t(dv), rows, n});
-    return;
-  }
   int kept = 0;
   for (int i = 0; i < n; i++) {
     const SpanRow r = rows[i];
@@ -1121,6 +1100,7 @@ struct TriPrep {
   int64_t row0, row1;              // its rows inside the draw's clip rectangle
   int64_t col0, col1;              // the clip's columns, narrowed to its box
   SpanFn span;
+  VecSpanFn vec;                   // the vector spans, when they take every row as it is
   bool two_left, two_right;        // whether left[1], right[1] are edges of its own
   EdgeStep left[2], right[2];      // the row's bounds at row0
   TriSetup t;
@@ -1196,7 +1176,6 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
 
   TriSetup& t = p->t;
   t.cfg = &c;
-  t.positions_fit = false;
   t.flat = c.flat;
   t.flat_diffuse = provoking_diffuse;
   t.flat_specular = provoking_specular;
@@ -1250,6 +1229,7 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
 
   SpanFn& span = p->span;
   span = GenericSpans;
+  p->vec = nullptr;
   if (c.fast && t.flat && t.affine) {
     int filter = 0;
     if (c.fast_uses_tex) filter = t.bilinear[0] ? 2 : 1;
@@ -1257,9 +1237,14 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
     // rounded product leaves unchanged; without a texture the texel is white
     // too, so the colour is this constant.
     t.fast_diffuse = (provoking_diffuse & c.fast_dmask) | ~c.fast_dmask;
-    span = PickFast(filter, t.fast_diffuse != 0xFFFFFFFFu, c.fast_blend, c.fast_target);
-    t.positions_fit = filter != 0 && SpanPositionsFit(t.u[0], t.du[0], col0, col1, row0, row1) &&
-                      SpanPositionsFit(t.v[0], t.dv[0], col0, col1, row0, row1);
+    const bool modulate = t.fast_diffuse != 0xFFFFFFFFu;
+    span = PickFast(filter, modulate, c.fast_blend, c.fast_target);
+    // When every row fits the vector spans' lanes, the walk hands them over
+    // itself, their texel positions filled in, without a check a row.
+    const VecSpanFn vec = c.vec_span[filter][modulate];
+    if (vec && (filter == 0 || (SpanPositionsFit(t.u[0], t.du[0], col0, col1, row0, row1) &&
+                                SpanPositionsFit(t.v[0], t.dv[0], col0, col1, row0, row1))))
+      p->vec = vec;
   }
   p->row0 = row0;
   p->row1 = row1;
@@ -1268,45 +1253,81 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
   return true;
 }
 
+// How the walk hands its rows over: to the triangle's span function, or
+// straight to the vector spans, with or without texel positions.
+enum class Handover { kSpans, kVector, kVectorTextured };
+
 // Draws rows row0 .. row1 of a set-up triangle, all of them its own. Only
 // the sides with two edges step a second one: a missing edge never binds.
-template <bool kTwoLeft, bool kTwoRight>
+template <bool kTwoLeft, bool kTwoRight, Handover kTo>
 void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   const int64_t col0 = p.col0, col1 = p.col1;
   EdgeStep left[2] = {p.left[0], p.left[1]}, right[2] = {p.right[0], p.right[1]};
   for (EdgeStep* e : {&left[0], &left[1], &right[0], &right[1]}) e->Advance(row0 - p.row0);
   const TriSetup& t = p.t;
+  const DrawConfig& c = *t.cfg;
   const SpanFn span = p.span;
+  const VecSpanFn vec = p.vec;
+  constexpr bool kTextured = kTo == Handover::kVectorTextured;
+  const int32_t du = kTextured ? int32_t(t.du[0]) : 0, dv = kTextured ? int32_t(t.dv[0]) : 0;
+#if defined(__SSE2__)
+  // u and v side by side, each by the steps of Plane::At and ToFixed (the
+  // set-up has seen that they fit the lanes).
+  const __m128d pa = _mm_setr_pd(t.u[0].a, t.v[0].a), pb = _mm_setr_pd(t.u[0].b, t.v[0].b);
+  const __m128d pc = _mm_setr_pd(t.u[0].c, t.v[0].c), scale = _mm_set1_pd(65536.0);
+#endif
   // The spans go to the span loops a batch at a time.
   constexpr int kBatch = 64;
   SpanRow rows[kBatch];
   int batched = 0;
+  auto hand_over = [&] {
+    if constexpr (kTo == Handover::kSpans) span(t, rows, batched);
+    else vec(SpanRows{&c.span_draw, t.fast_diffuse, c.bits, c.pitch, du, dv, rows, batched});
+    batched = 0;
+  };
   for (int64_t r = row0; r <= row1; r++) {
     const int64_t lo = std::max(col0, kTwoLeft ? std::max(left[0].x, left[1].x) : left[0].x);
     const int64_t hi = std::min(col1, kTwoRight ? std::min(right[0].x, right[1].x) : right[0].x);
     if (lo <= hi) {
-      rows[batched++] = {int32_t(r), int32_t(lo), int32_t(hi + 1), 0, 0};
-      if (batched == kBatch) {
-        span(t, rows, batched);
-        batched = 0;
+      SpanRow& row = rows[batched++];
+      row = {int32_t(r), int32_t(lo), int32_t(hi + 1), 0, 0};
+      if constexpr (kTextured) {
+#if defined(__SSE2__)
+        const __m128d at = _mm_add_pd(
+            _mm_add_pd(_mm_mul_pd(pa, _mm_set1_pd(double(lo))), _mm_mul_pd(pb, _mm_set1_pd(double(r)))), pc);
+        const __m128d f = _mm_mul_pd(at, scale);
+        row.u = int32_t(_mm_cvtsd_si64(f));
+        row.v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f)));
+#else
+        row.u = int32_t(ToFixed(t.u[0].At(double(lo), double(r))));
+        row.v = int32_t(ToFixed(t.v[0].At(double(lo), double(r))));
+#endif
       }
+      if (batched == kBatch) hand_over();
     }
     left[0].Next();
     if (kTwoLeft) left[1].Next();
     right[0].Next();
     if (kTwoRight) right[1].Next();
   }
-  if (batched != 0) span(t, rows, batched);
+  if (batched != 0) hand_over();
+}
+
+template <Handover kTo>
+void WalkRowsOf(const TriPrep& p, int64_t row0, int64_t row1) {
+  // Three edges: no side has two when the other has.
+  if (p.two_left) WalkRows<true, false, kTo>(p, row0, row1);
+  else if (p.two_right) WalkRows<false, true, kTo>(p, row0, row1);
+  else WalkRows<false, false, kTo>(p, row0, row1);
 }
 
 // Draws the rows top .. bottom of a set-up triangle (those it has).
 void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
   const int64_t row0 = std::max(p.row0, top), row1 = std::min(p.row1, bottom);
   if (row0 > row1) return;
-  // Three edges: no side has two when the other has.
-  if (p.two_left) WalkRows<true, false>(p, row0, row1);
-  else if (p.two_right) WalkRows<false, true>(p, row0, row1);
-  else WalkRows<false, false>(p, row0, row1);
+  if (p.vec == nullptr) WalkRowsOf<Handover::kSpans>(p, row0, row1);
+  else if (p.t.cfg->fast_uses_tex) WalkRowsOf<Handover::kVectorTextured>(p, row0, row1);
+  else WalkRowsOf<Handover::kVector>(p, row0, row1);
 }
 
 void RasterTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVertex& v1, const RasterVertex& v2,
