@@ -87,6 +87,7 @@ class BandPool {
     // The waiting thread draws bands too, then waits for those still held
     // (and for bands that a worker lets go of with work left).
     Batch batch;
+    draining_++;
     for (;;) {
       while (RunOneBand(lock, 0, 1, &batch)) {
       }
@@ -95,6 +96,7 @@ class BandPool {
       done_.wait(lock);
       waiting_--;
     }
+    draining_--;
     jobs_.clear();
     targets_.clear();
     sources_.clear();
@@ -174,7 +176,9 @@ class BandPool {
   // Claims a band with queued jobs and runs its jobs until none are left;
   // false when no band was free to claim. Worker k of n starts its search in
   // its own share of the bands, so that bands tend to stay with one worker
-  // from job to job. While no thread is short of work and the band has at
+  // from job to job; once a thread waits for the queue, no more jobs come
+  // before it is drawn, and the band with the most jobs left goes first, so
+  // that the last bands to finish are short ones. While no thread is short of work and the band has at
   // least kRunBatch jobs queued, the free bands that follow it with as many
   // are claimed with it (up to kMaxBandRun in all), and each job is run in
   // all of them at once: a large primitive is then walked once for their
@@ -184,11 +188,22 @@ class BandPool {
     const size_t count = bands_.size();
     const size_t from = count * size_t(k) / size_t(n);
     size_t b = count;
-    for (size_t i = 0; i < count; i++) {
-      const size_t c = (from + i) % count;
-      if (Claimable(bands_[c])) {
-        b = c;
-        break;
+    if (draining_ != 0) {
+      size_t most = 0;
+      for (size_t c = 0; c < count; c++) {
+        const size_t left = bands_[c].queue.size() - bands_[c].next;
+        if (!bands_[c].held && left > most) {
+          most = left;
+          b = c;
+        }
+      }
+    } else {
+      for (size_t i = 0; i < count; i++) {
+        const size_t c = (from + i) % count;
+        if (Claimable(bands_[c])) {
+          b = c;
+          break;
+        }
       }
     }
     if (b == count) return false;
@@ -287,6 +302,7 @@ class BandPool {
   size_t outstanding_ = 0;  // queued (band, job) pairs not yet drawn
   int sleeping_ = 0;  // workers waiting for work
   int waiting_ = 0;   // threads in Wait with no band to claim
+  int draining_ = 0;  // threads in Wait
   bool stop_ = false;
   bool started_ = false;
   int setting_ = 0;
