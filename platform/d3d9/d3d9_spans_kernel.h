@@ -124,6 +124,10 @@ void SpanLoop(const SpanRows& s) {
   const intptr_t tstride = d.stride, pitch = s.pitch;
   uint8_t* const bits = s.bits;
   const bool skip_clear = d.skip_clear;
+  // Point-sampled rows of at most a texel a pixel along one texture row
+  // load their texels (see below); limits of the texel positions, in 16.16.
+  const bool row_loads = kFilter == 1 && step_v == 0 && step_u >= 0 && step_u <= 65536 && width >= kN;
+  const uint64_t wlim = uint64_t(width) << 16, hlim = uint64_t(height) << 16;
   const SpanRow* const rows_end = s.rows + s.count;
   for (const SpanRow* span = s.rows; span != rows_end; span++) {
     const int x_end = span->x1;
@@ -136,15 +140,16 @@ void SpanLoop(const SpanRows& s) {
     const uint32_t* trow = texels;         // rows of one texel a pixel, from column tx0 + x
     int32_t tx0 = 0;
     if constexpr (kFilter == 1) {
-      // Every lane of the last step samples, those past the end too.
-      const int64_t last = int64_t(x_end - span->x0 + kN - 1) / kN * kN - 1;
+      // Every lane of the last step samples, those past the end too; the
+      // positions are linear, so all are inside when the first and the last
+      // are (a negative one is a large unsigned one).
+      const int64_t last = int64_t(uint32_t(x_end - span->x0 + kN - 1) & ~uint32_t(kN - 1)) - 1;
       const int64_t u0 = span->u, u1 = span->u + int64_t(step_u) * last;
       const int64_t v0 = span->v, v1 = span->v + int64_t(step_v) * last;
-      const int64_t wlim = int64_t(width) << 16, hlim = int64_t(height) << 16;
-      inside = std::min(u0, u1) >= 0 && std::max(u0, u1) < wlim && std::min(v0, v1) >= 0 && std::max(v0, v1) < hlim;
+      inside = (uint64_t(u0) < wlim) & (uint64_t(u1) < wlim) & (uint64_t(v0) < hlim) & (uint64_t(v1) < hlim);
       if (step_v == 0) {
         const uint32_t* const texture_row = texels + std::clamp(span->v >> 16, 0, height - 1) * tstride;
-        if (step_u >= 0 && step_u <= 65536 && width >= kN) row_texels = texture_row;
+        if (row_loads) row_texels = texture_row;
         if (unit_row) {
           trow = texture_row;
           tx0 = (span->u >> 16) - span->x0;
