@@ -1262,8 +1262,12 @@ enum class Handover { kSpans, kVector, kVectorTextured };
 template <bool kTwoLeft, bool kTwoRight, Handover kTo>
 void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   const int64_t col0 = p.col0, col1 = p.col1;
-  EdgeStep left[2] = {p.left[0], p.left[1]}, right[2] = {p.right[0], p.right[1]};
-  for (EdgeStep* e : {&left[0], &left[1], &right[0], &right[1]}) e->Advance(row0 - p.row0);
+  // Copies of their own, so that the edges stay in registers.
+  EdgeStep left0 = p.left[0], left1 = p.left[1], right0 = p.right[0], right1 = p.right[1];
+  left0.Advance(row0 - p.row0);
+  right0.Advance(row0 - p.row0);
+  if (kTwoLeft) left1.Advance(row0 - p.row0);
+  if (kTwoRight) right1.Advance(row0 - p.row0);
   const TriSetup& t = p.t;
   const DrawConfig& c = *t.cfg;
   const SpanFn span = p.span;
@@ -1286,11 +1290,13 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
     batched = 0;
   };
   for (int64_t r = row0; r <= row1; r++) {
-    const int64_t lo = std::max(col0, kTwoLeft ? std::max(left[0].x, left[1].x) : left[0].x);
-    const int64_t hi = std::min(col1, kTwoRight ? std::min(right[0].x, right[1].x) : right[0].x);
+    const int64_t lo = std::max(col0, kTwoLeft ? std::max(left0.x, left1.x) : left0.x);
+    const int64_t hi = std::min(col1, kTwoRight ? std::min(right0.x, right1.x) : right0.x);
     if (lo <= hi) {
       SpanRow& row = rows[batched++];
-      row = {int32_t(r), int32_t(lo), int32_t(hi + 1), 0, 0};
+      row.y = int32_t(r);
+      row.x0 = int32_t(lo);
+      row.x1 = int32_t(hi + 1);
       if constexpr (kTextured) {
 #if defined(__SSE2__)
         const __m128d at = _mm_add_pd(
@@ -1302,13 +1308,15 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
         row.u = int32_t(ToFixed(t.u[0].At(double(lo), double(r))));
         row.v = int32_t(ToFixed(t.v[0].At(double(lo), double(r))));
 #endif
+      } else {
+        row.u = row.v = 0;
       }
       if (batched == kBatch) hand_over();
     }
-    left[0].Next();
-    if (kTwoLeft) left[1].Next();
-    right[0].Next();
-    if (kTwoRight) right[1].Next();
+    left0.Next();
+    if (kTwoLeft) left1.Next();
+    right0.Next();
+    if (kTwoRight) right1.Next();
   }
   if (batched != 0) hand_over();
 }
