@@ -178,12 +178,12 @@ class BandPool {
   // its own share of the bands, so that bands tend to stay with one worker
   // from job to job; once a thread waits for the queue, no more jobs come
   // before it is drawn, and the band with the most jobs left goes first, so
-  // that the last bands to finish are short ones. While no thread is short of work and the band has at
-  // least kRunBatch jobs queued, the free bands that follow it with as many
-  // are claimed with it (up to kMaxBandRun in all), and each job is run in
-  // all of them at once: a large primitive is then walked once for their
-  // rows, not once a band. They are let go of as soon as another thread
-  // finds nothing to claim.
+  // that the last bands to finish are short ones. While no thread is short
+  // of work and the band has at least kRunBatch jobs queued, the free bands
+  // that follow it with as many are claimed with it (up to kMaxBandRun in
+  // all), and each job is run in all of them at once: a large primitive is
+  // then walked once for their rows, not once a band. They are let go of as
+  // soon as another thread finds nothing to claim.
   bool RunOneBand(std::unique_lock<std::mutex>& lock, int k, int n, Batch* batch) {
     const size_t count = bands_.size();
     const size_t from = count * size_t(k) / size_t(n);

@@ -100,8 +100,8 @@ class ThreadedRasterBands : public DeviceTest {
         // positions past what the vector spans' lanes hold.
         const float far = r() % 8 == 0 ? 1023.5f : 0;
         Quad(&v, TV(cx - c + sn, cy - sn - c, u0, far + u0, diffuse),
-             TV(cx + c + sn, cy + sn - c, u1, far + u0, uint32_t(r())), TV(cx - c - sn, cy - sn + c, u0, far + u1, diffuse),
-             TV(cx + c - sn, cy + sn + c, u1, far + u1, diffuse));
+             TV(cx + c + sn, cy + sn - c, u1, far + u0, uint32_t(r())),
+             TV(cx - c - sn, cy - sn + c, u0, far + u1, diffuse), TV(cx + c - sn, cy + sn + c, u1, far + u1, diffuse));
       }
       device_->SetFVF(0x144);
       const uint32_t prim = r() % 10;
