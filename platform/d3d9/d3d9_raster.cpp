@@ -891,6 +891,22 @@ void FastSpan(const TriSetup& t, int y, int x0, int x1, int64_t u, int64_t v) {
   for (; x < x1; x++) clamped(x);
 }
 
+#if defined(__SSE2__)
+// Stage 0's u and v planes side by side: a row start's two texel positions
+// by the steps of Plane::At and of ToFixed's scaling at once.
+struct PlanePair {
+  __m128d a, b, c;
+  explicit PlanePair(const TriSetup& t)
+      : a(_mm_setr_pd(t.u[0].a, t.v[0].a)), b(_mm_setr_pd(t.u[0].b, t.v[0].b)), c(_mm_setr_pd(t.u[0].c, t.v[0].c)) {}
+  // u and v at pixel (x, y) times 65536, not yet rounded.
+  __m128d Scaled(int32_t x, int32_t y) const {
+    const __m128d at =
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(a, _mm_set1_pd(double(x))), _mm_mul_pd(b, _mm_set1_pd(double(y)))), c);
+    return _mm_mul_pd(at, _mm_set1_pd(65536.0));
+  }
+};
+#endif
+
 // The vector spans step texel positions in 32-bit lanes: every position of
 // a span within +-2^30 leaves room for the steps past its end.
 constexpr int64_t kLanePositionLimit = int64_t(1) << 30;
@@ -927,10 +943,8 @@ void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
     return p > -kLim && p < kLim && p + d * last > -kLim && p + d * last < kLim;
   };
 #if defined(__SSE2__)
-  // u and v side by side, each by the steps of Plane::At and ToFixed.
-  const __m128d pa = _mm_setr_pd(t.u[0].a, t.v[0].a), pb = _mm_setr_pd(t.u[0].b, t.v[0].b);
-  const __m128d pc = _mm_setr_pd(t.u[0].c, t.v[0].c);
-  const __m128d scale = _mm_set1_pd(65536.0), lim = _mm_set1_pd(kFixedLimit), neg_lim = _mm_set1_pd(-kFixedLimit);
+  const PlanePair planes(t);
+  const __m128d lim = _mm_set1_pd(kFixedLimit), neg_lim = _mm_set1_pd(-kFixedLimit);
 #endif
   int kept = 0;
   for (int i = 0; i < n; i++) {
@@ -938,10 +952,7 @@ void FastSpans(const TriSetup& t, SpanRow* rows, int n) {
     int64_t u = 0, v = 0;
     if (kFilter != 0) {
 #if defined(__SSE2__)
-      const __m128d at = _mm_add_pd(_mm_add_pd(_mm_mul_pd(pa, _mm_set1_pd(double(r.x0))),
-                                               _mm_mul_pd(pb, _mm_set1_pd(double(r.y)))),
-                                    pc);
-      const __m128d f = _mm_mul_pd(at, scale);
+      const __m128d f = planes.Scaled(r.x0, r.y);
       const __m128d f_hi = _mm_unpackhi_pd(f, f);
       if (_mm_movemask_pd(_mm_and_pd(_mm_cmpgt_pd(f, neg_lim), _mm_cmplt_pd(f, lim))) == 3) {
         u = _mm_cvtsd_si64(f);
@@ -1275,10 +1286,7 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   constexpr bool kTextured = kTo == Handover::kVectorTextured;
   const int32_t du = kTextured ? int32_t(t.du[0]) : 0, dv = kTextured ? int32_t(t.dv[0]) : 0;
 #if defined(__SSE2__)
-  // u and v side by side, each by the steps of Plane::At and ToFixed (the
-  // set-up has seen that they fit the lanes).
-  const __m128d pa = _mm_setr_pd(t.u[0].a, t.v[0].a), pb = _mm_setr_pd(t.u[0].b, t.v[0].b);
-  const __m128d pc = _mm_setr_pd(t.u[0].c, t.v[0].c), scale = _mm_set1_pd(65536.0);
+  const PlanePair planes(t);
 #endif
   // The spans go to the span loops a batch at a time.
   constexpr int kBatch = 64;
@@ -1298,10 +1306,9 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
       row.x0 = int32_t(lo);
       row.x1 = int32_t(hi + 1);
       if constexpr (kTextured) {
+        // The set-up has seen that they fit the lanes.
 #if defined(__SSE2__)
-        const __m128d at = _mm_add_pd(
-            _mm_add_pd(_mm_mul_pd(pa, _mm_set1_pd(double(lo))), _mm_mul_pd(pb, _mm_set1_pd(double(r)))), pc);
-        const __m128d f = _mm_mul_pd(at, scale);
+        const __m128d f = planes.Scaled(row.x0, row.y);
         row.u = int32_t(_mm_cvtsd_si64(f));
         row.v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f)));
 #else
