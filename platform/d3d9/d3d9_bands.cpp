@@ -192,7 +192,7 @@ class BandPool {
       size_t most = 0;
       for (size_t c = 0; c < count; c++) {
         const size_t left = bands_[c].queue.size() - bands_[c].next;
-        if (!bands_[c].held && left > most) {
+        if (Claimable(bands_[c]) && left > most) {
           most = left;
           b = c;
         }
