@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/d3d9/d3d9_spans_simd.h"
 
@@ -160,168 +161,183 @@ void SpanLoop(const SpanRows& s) {
     uint32_t* row32 = reinterpret_cast<uint32_t*>(row);
     uint16_t* row16 = reinterpret_cast<uint16_t*>(row);
     uint32_t u_first = uint32_t(span->u);  // lane 0's
-    for (int x = span->x0; x < x_end;
-         x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += step_first) {
-      const int left = x_end - x;
-      const bool whole = left >= kN;
-      // With masked loads and stores, whole steps and the last one go alike.
-      constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
-      const I valid = whole ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
-      // The source colour, as packed pixels (src) or channel pairs.
-      I src = dif, s_rb = dif_rb, s_ag = dif_ag;
-      constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
-      if constexpr (kFilter == 1) {
-        I tex;
-        const int32_t tx = tx0 + x;
-        if (unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
-          tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
-        } else if (row_texels != nullptr) {
-          // The lanes' texels lie within kN of lane 0's: one load of kN
-          // texels from there (or from the row's last kN), then each lane
-          // takes its own.
-          const int32_t first = int32_t(u_first);
-          const int32_t t0 = first < 0 ? 0 : std::min(first >> 16, width - kN);
-          I xi = O::template Sra32<16>(u);
-          if (!inside) xi = O::Min32(O::Max32(xi, z), wmax);
-          tex = O::Permute32(O::Load32(row_texels + t0), O::Sub32(xi, O::Set1(uint32_t(t0))));
-        } else {
-          I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
-          if (!inside) {
-            xi = O::Min32(O::Max32(xi, z), wmax);
-            yi = O::Min32(O::Max32(yi, z), hmax);
+    // The steps of the row, their way of fetching texels chosen once a row
+    // (kFetch 1: from one texture row, 2: gathered, 0: decided a step).
+    auto steps = [&](auto fetch_kind, auto inside_kind) __attribute__((always_inline)) {
+      constexpr int kFetch = decltype(fetch_kind)::value;
+      // Rows that stay inside the texture (kFetch 1 and 2) need no clamping.
+      constexpr bool kInside = decltype(inside_kind)::value;
+      for (int x = span->x0; x < x_end;
+           x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += step_first) {
+        const int left = x_end - x;
+        const bool whole = left >= kN;
+        // With masked loads and stores, whole steps and the last one go alike.
+        constexpr bool kMasked = O::kMaskedMemory && kTarget != 2;
+        const I valid = whole ? ones : O::Gt32(O::Set1(uint32_t(left)), lane);
+        // The source colour, as packed pixels (src) or channel pairs.
+        I src = dif, s_rb = dif_rb, s_ag = dif_ag;
+        constexpr bool kPairs = kFilter == 2 || kModulate || kBlend != 0;
+        if constexpr (kFilter == 1) {
+          I tex;
+          const int32_t tx = tx0 + x;
+          if (kFetch == 0 && unit_row && tx >= 0 && tx + (whole ? kN : left) <= width) {
+            tex = whole ? O::Load32(trow + tx) : O::Load32Part(trow + tx, left, valid);
+          } else if (kFetch == 1 || (kFetch == 0 && row_texels != nullptr)) {
+            // The lanes' texels lie within kN of lane 0's: one load of kN
+            // texels from there (or from the row's last kN), then each lane
+            // takes its own.
+            const int32_t first = int32_t(u_first);
+            const int32_t t0 = first < 0 ? 0 : std::min(first >> 16, width - kN);
+            I xi = O::template Sra32<16>(u);
+            if (kFetch == 0 ? !inside : !kInside) xi = O::Min32(O::Max32(xi, z), wmax);
+            tex = O::Permute32(O::Load32(row_texels + t0), O::Sub32(xi, O::Set1(uint32_t(t0))));
+          } else {
+            I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
+            if (kFetch == 0 ? !inside : !kInside) {
+              xi = O::Min32(O::Max32(xi, z), wmax);
+              yi = O::Min32(O::Max32(yi, z), hmax);
+            }
+            tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
           }
-          tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
+          if constexpr (!kPlain) tex = O::Or(tex, ao);
+          if (skip_clear && O::NoneInBoth(tex, alpha_bits)) continue;
+          src = kPlain ? tex : O::Or(O::And(tex, tmask), tfill);
+          if constexpr (kPairs) {
+            s_rb = O::And(src, low);
+            s_ag = ag_of(src);
+          }
+        } else if constexpr (kFilter == 2) {
+          const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
+          I c00, c10, c01, c11, fx0, fy0;
+          if constexpr (kPlain) {
+            // The texel left of and above the sample, clamped so that its
+            // right and lower neighbours are in the texture too, and weights
+            // that say where the sample lies from it: 0 before the first
+            // texel, where both of a pair are the first, and 256 past the
+            // last, where both are the last. A row c0 * 256 + (c1 - c0) * f is
+            // then c0 * 256 or c1 * 256, as the blend of a texel with itself
+            // is; so is the column blend.
+            const I px = O::Min32(O::Max32(xi, z), wmax1), py = O::Min32(O::Max32(yi, z), hmax1);
+            fx0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(u), O::template Sll32<8>(px)), z), w256);
+            fy0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(v), O::template Sll32<8>(py)), z), w256);
+            const I i0 = O::Add32(O::MulRow(py, stride), px), i1 = O::Add32(i0, stride);
+            c00 = O::Gather(texels, i0);
+            c10 = O::Gather(texels + 1, i0);
+            c01 = O::Gather(texels, i1);
+            c11 = O::Gather(texels + 1, i1);
+          } else {
+            const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
+            const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
+            const I r0 = O::MulRow(y0, stride);
+            const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
+            c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
+            c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
+            c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
+            c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
+            fx0 = O::And(O::template Srl32<8>(u), byte);
+            fy0 = O::And(O::template Srl32<8>(v), byte);
+          }
+          // No early way out for clear texels here: the branch costs the short
+          // rotated spans more than the filtering it saves.
+          const I fx = O::Or(fx0, O::template Sll32<16>(fx0));
+          const I wy = O::Or(O::Sub32(w256, fy0), O::template Sll32<16>(fy0));
+          const I wy_lo = O::UnpackLo32(wy, wy), wy_hi = O::UnpackHi32(wy, wy);
+          const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
+          const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
+          const I top_ag = LerpRow<O>(ag_of(c00), ag_of(c10), fx);
+          const I bot_ag = LerpRow<O>(ag_of(c01), ag_of(c11), fx);
+          s_rb = LerpColumn<O>(top_rb, bot_rb, wy_lo, wy_hi, flip, bias);
+          s_ag = LerpColumn<O>(top_ag, bot_ag, wy_lo, wy_hi, flip, bias);
+          if constexpr (!kPlain) {
+            s_rb = O::Or(O::And(s_rb, tmask_rb), tfill_rb);
+            s_ag = O::Or(O::And(s_ag, tmask_ag), tfill_ag);
+          }
         }
-        if constexpr (!kPlain) tex = O::Or(tex, ao);
-        if (skip_clear && O::NoneInBoth(tex, alpha_bits)) continue;
-        src = kPlain ? tex : O::Or(O::And(tex, tmask), tfill);
-        if constexpr (kPairs) {
-          s_rb = O::And(src, low);
-          s_ag = ag_of(src);
+        if constexpr (kModulate) {
+          s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
+          s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
         }
-      } else if constexpr (kFilter == 2) {
-        const I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
-        I c00, c10, c01, c11, fx0, fy0;
-        if constexpr (kPlain) {
-          // The texel left of and above the sample, clamped so that its
-          // right and lower neighbours are in the texture too, and weights
-          // that say where the sample lies from it: 0 before the first
-          // texel, where both of a pair are the first, and 256 past the
-          // last, where both are the last. A row c0 * 256 + (c1 - c0) * f is
-          // then c0 * 256 or c1 * 256, as the blend of a texel with itself
-          // is; so is the column blend.
-          const I px = O::Min32(O::Max32(xi, z), wmax1), py = O::Min32(O::Max32(yi, z), hmax1);
-          fx0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(u), O::template Sll32<8>(px)), z), w256);
-          fy0 = O::Min32(O::Max32(O::Sub32(O::template Sra32<8>(v), O::template Sll32<8>(py)), z), w256);
-          const I i0 = O::Add32(O::MulRow(py, stride), px), i1 = O::Add32(i0, stride);
-          c00 = O::Gather(texels, i0);
-          c10 = O::Gather(texels + 1, i0);
-          c01 = O::Gather(texels, i1);
-          c11 = O::Gather(texels + 1, i1);
+        const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);  // for the test
+        // Lanes left as they are.
+        I keep = z;
+        // The alpha in both halves of a pair; 0 where the alpha is.
+        const I a16 = O::Shuffle8(s_ag, alpha_pattern);
+        if (kBlend != 0) keep = O::Eq32(a16, z);
+        if constexpr (kTest) {
+          const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
+                             O::And(O::Gt32(alpha, ref), gt_m));
+          keep = O::Or(keep, O::AndNot(ok, ones));
+        }
+        if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
+        // The target's own values (R5G6B5 widened to 32-bit lanes).
+        I dst = z;
+        if constexpr (kMasked) {
+          if (kBlend != 0) dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
+        } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
+          if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
+          else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
+        }
+        I out;
+        if constexpr (kBlend == 0) {
+          out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
+        } else if constexpr (kBlend == 2 && kTarget != 2) {
+          // The sum saturates at 255 byte by byte (the alpha of a target
+          // without one counts as 255 and comes out so).
+          const I r_rb = Round255<O>(O::Add16(O::Mul16(s_rb, a16), half));
+          const I r_ag = Round255<O>(O::Add16(O::Mul16(s_ag, a16), half));
+          out = O::AddSatU8(O::Or(r_rb, O::template Sll32<8>(r_ag)), dst);
         } else {
-          const I x0 = O::Min32(O::Max32(xi, z), wmax), x1 = O::Min32(O::Max32(O::Add32(xi, one), z), wmax);
-          const I y0 = O::Min32(O::Max32(yi, z), hmax), y1 = O::Min32(O::Max32(O::Add32(yi, one), z), hmax);
-          const I r0 = O::MulRow(y0, stride);
-          const I r1 = O::Add32(r0, O::And(O::Gt32(y1, y0), stride));
-          c00 = O::Or(O::Gather(texels, O::Add32(r0, x0)), ao);
-          c10 = O::Or(O::Gather(texels, O::Add32(r0, x1)), ao);
-          c01 = O::Or(O::Gather(texels, O::Add32(r1, x0)), ao);
-          c11 = O::Or(O::Gather(texels, O::Add32(r1, x1)), ao);
-          fx0 = O::And(O::template Srl32<8>(u), byte);
-          fy0 = O::And(O::template Srl32<8>(v), byte);
+          I d = dst;
+          if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
+          I d_rb, d_ag;
+          if constexpr (kTarget == 2) {
+            // 5 and 6 bits widened by repeating their top bits, alpha 255.
+            const I rb5 = O::Or(O::And(dst, O::Set1(0x1F)), O::And(O::template Sll32<5>(dst), O::Set1(0x1F0000)));
+            d_rb = O::Or(O::template Sll16<3>(rb5), O::template Srl16<2>(rb5));
+            const I g6 = O::And(O::template Srl32<5>(dst), O::Set1(0x3F));
+            d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
+          } else {
+            d_rb = O::And(d, low);
+            d_ag = ag_of(d);
+          }
+          I r_rb, r_ag;
+          if constexpr (kBlend == 1) {
+            const I inv = O::Sub16(low, a16);
+            r_rb = Round255<O>(O::Add16(O::Add16(O::Mul16(s_rb, a16), O::Mul16(d_rb, inv)), half));
+            r_ag = Round255<O>(O::Add16(O::Add16(O::Mul16(s_ag, a16), O::Mul16(d_ag, inv)), half));
+          } else {
+            r_rb = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_rb, a16), half)), d_rb), low);
+            r_ag = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_ag, a16), half)), d_ag), low);
+          }
+          out = O::Or(r_rb, O::template Sll32<8>(r_ag));
         }
-        // No early way out for clear texels here: the branch costs the short
-        // rotated spans more than the filtering it saves.
-        const I fx = O::Or(fx0, O::template Sll32<16>(fx0));
-        const I wy = O::Or(O::Sub32(w256, fy0), O::template Sll32<16>(fy0));
-        const I wy_lo = O::UnpackLo32(wy, wy), wy_hi = O::UnpackHi32(wy, wy);
-        const I top_rb = LerpRow<O>(O::And(c00, low), O::And(c10, low), fx);
-        const I bot_rb = LerpRow<O>(O::And(c01, low), O::And(c11, low), fx);
-        const I top_ag = LerpRow<O>(ag_of(c00), ag_of(c10), fx);
-        const I bot_ag = LerpRow<O>(ag_of(c01), ag_of(c11), fx);
-        s_rb = LerpColumn<O>(top_rb, bot_rb, wy_lo, wy_hi, flip, bias);
-        s_ag = LerpColumn<O>(top_ag, bot_ag, wy_lo, wy_hi, flip, bias);
-        if constexpr (!kPlain) {
-          s_rb = O::Or(O::And(s_rb, tmask_rb), tfill_rb);
-          s_ag = O::Or(O::And(s_ag, tmask_ag), tfill_ag);
-        }
-      }
-      if constexpr (kModulate) {
-        s_rb = Round255<O>(O::Add16(O::Mul16(s_rb, dif_rb), half));
-        s_ag = Round255<O>(O::Add16(O::Mul16(s_ag, dif_ag), half));
-      }
-      const I alpha = kPairs ? O::template Srl32<16>(s_ag) : O::template Srl32<24>(src);  // for the test
-      // Lanes left as they are.
-      I keep = z;
-      // The alpha in both halves of a pair; 0 where the alpha is.
-      const I a16 = O::Shuffle8(s_ag, alpha_pattern);
-      if (kBlend != 0) keep = O::Eq32(a16, z);
-      if constexpr (kTest) {
-        const I ok = O::Or(O::Or(O::And(O::Gt32(ref, alpha), lt_m), O::And(O::Eq32(alpha, ref), eq_m)),
-                           O::And(O::Gt32(alpha, ref), gt_m));
-        keep = O::Or(keep, O::AndNot(ok, ones));
-      }
-      if (!kMasked && O::AllZero(O::AndNot(keep, valid))) continue;
-      // The target's own values (R5G6B5 widened to 32-bit lanes).
-      I dst = z;
-      if constexpr (kMasked) {
-        if (kBlend != 0) dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
-      } else if (kBlend != 0 || (whole && !O::AllZero(keep))) {
-        if constexpr (kTarget == 2) dst = whole ? O::Load16(row16 + x) : O::Load16Part(row16 + x, left);
-        else dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
-      }
-      I out;
-      if constexpr (kBlend == 0) {
-        out = kPairs ? O::Or(s_rb, O::template Sll32<8>(s_ag)) : src;
-      } else if constexpr (kBlend == 2 && kTarget != 2) {
-        // The sum saturates at 255 byte by byte (the alpha of a target
-        // without one counts as 255 and comes out so).
-        const I r_rb = Round255<O>(O::Add16(O::Mul16(s_rb, a16), half));
-        const I r_ag = Round255<O>(O::Add16(O::Mul16(s_ag, a16), half));
-        out = O::AddSatU8(O::Or(r_rb, O::template Sll32<8>(r_ag)), dst);
-      } else {
-        I d = dst;
-        if constexpr (kTarget == 1) d = O::Or(d, alpha_bits);
-        I d_rb, d_ag;
+        if constexpr (kTarget == 1) out = O::Or(out, alpha_bits);
         if constexpr (kTarget == 2) {
-          // 5 and 6 bits widened by repeating their top bits, alpha 255.
-          const I rb5 = O::Or(O::And(dst, O::Set1(0x1F)), O::And(O::template Sll32<5>(dst), O::Set1(0x1F0000)));
-          d_rb = O::Or(O::template Sll16<3>(rb5), O::template Srl16<2>(rb5));
-          const I g6 = O::And(O::template Srl32<5>(dst), O::Set1(0x3F));
-          d_ag = O::Or(O::Or(O::template Sll32<2>(g6), O::template Srl32<4>(g6)), O::Set1(0x00FF0000u));
-        } else {
-          d_rb = O::And(d, low);
-          d_ag = ag_of(d);
+          out = O::Or(O::Or(O::And(O::template Srl32<8>(out), O::Set1(0xF800)),
+                            O::And(O::template Srl32<5>(out), O::Set1(0x07E0))),
+                      O::And(O::template Srl32<3>(out), O::Set1(0x1F)));
         }
-        I r_rb, r_ag;
-        if constexpr (kBlend == 1) {
-          const I inv = O::Sub16(low, a16);
-          r_rb = Round255<O>(O::Add16(O::Add16(O::Mul16(s_rb, a16), O::Mul16(d_rb, inv)), half));
-          r_ag = Round255<O>(O::Add16(O::Add16(O::Mul16(s_ag, a16), O::Mul16(d_ag, inv)), half));
+        if constexpr (kMasked) {
+          O::Store32Masked(row32 + x, out, O::AndNot(keep, valid));
+        } else if (whole) {
+          out = O::Blend(out, dst, keep);
+          if constexpr (kTarget == 2) O::Store16(row16 + x, out);
+          else O::Store32(row32 + x, out);
         } else {
-          r_rb = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_rb, a16), half)), d_rb), low);
-          r_ag = O::MinU16(O::Add16(Round255<O>(O::Add16(O::Mul16(s_ag, a16), half)), d_ag), low);
+          const I write = O::AndNot(keep, valid);
+          if constexpr (kTarget == 2) O::Store16Masked(row16 + x, out, write);
+          else O::Store32Masked(row32 + x, out, write);
         }
-        out = O::Or(r_rb, O::template Sll32<8>(r_ag));
       }
-      if constexpr (kTarget == 1) out = O::Or(out, alpha_bits);
-      if constexpr (kTarget == 2) {
-        out = O::Or(O::Or(O::And(O::template Srl32<8>(out), O::Set1(0xF800)),
-                          O::And(O::template Srl32<5>(out), O::Set1(0x07E0))),
-                    O::And(O::template Srl32<3>(out), O::Set1(0x1F)));
-      }
-      if constexpr (kMasked) {
-        O::Store32Masked(row32 + x, out, O::AndNot(keep, valid));
-      } else if (whole) {
-        out = O::Blend(out, dst, keep);
-        if constexpr (kTarget == 2) O::Store16(row16 + x, out);
-        else O::Store32(row32 + x, out);
-      } else {
-        const I write = O::AndNot(keep, valid);
-        if constexpr (kTarget == 2) O::Store16Masked(row16 + x, out, write);
-        else O::Store32Masked(row32 + x, out, write);
-      }
-    }
+    };
+    using Fetch0 = std::integral_constant<int, 0>;
+    using Fetch1 = std::integral_constant<int, 1>;
+    using Fetch2 = std::integral_constant<int, 2>;
+    if (kFilter != 1 || unit_row) steps(Fetch0(), std::false_type());
+    else if (row_texels != nullptr && inside) steps(Fetch1(), std::true_type());
+    else if (row_texels != nullptr) steps(Fetch1(), std::false_type());
+    else if (inside) steps(Fetch2(), std::true_type());
+    else steps(Fetch2(), std::false_type());
   }
 }
 
