@@ -1,7 +1,8 @@
 // platform/d3d9/d3d9_spans_kernel.h - the vector span loop, written once
-// over a set of lane operations (O) that d3d9_spans_sse41.cpp and
-// d3d9_spans_avx2.cpp supply; each includes this after switching its
-// instruction set on, so every function here is compiled for it.
+// over a set of lane operations (O) that d3d9_spans_sse41.cpp,
+// d3d9_spans_avx2.cpp and d3d9_spans_avx512.cpp supply; each includes this
+// after switching its instruction set on, so every function here is
+// compiled for it.
 //
 // Channels are worked two to a 32-bit lane ("rb": blue and red, "ag": green
 // and alpha, each in a 16-bit half), with the reference's integer steps:
@@ -165,8 +166,9 @@ void SpanLoop(const SpanRows& s) {
     // (kFetch 1: from one texture row, 2: gathered, 0: decided a step).
     auto steps = [&](auto fetch_kind, auto inside_kind) __attribute__((always_inline)) {
       constexpr int kFetch = decltype(fetch_kind)::value;
-      // Rows that stay inside the texture (kFetch 1 and 2) need no clamping.
-      constexpr bool kInside = decltype(inside_kind)::value;
+      // Rows that stay inside the texture need no clamping (kFetch 1 and 2
+      // know it when compiled).
+      const bool clamp = kFetch == 0 ? !inside : !decltype(inside_kind)::value;
       for (int x = span->x0; x < x_end;
            x += kN, u = O::Add32(u, du), v = O::Add32(v, dv), u_first += step_first) {
         const int left = x_end - x;
@@ -189,11 +191,11 @@ void SpanLoop(const SpanRows& s) {
             const int32_t first = int32_t(u_first);
             const int32_t t0 = first < 0 ? 0 : std::min(first >> 16, width - kN);
             I xi = O::template Sra32<16>(u);
-            if (kFetch == 0 ? !inside : !kInside) xi = O::Min32(O::Max32(xi, z), wmax);
+            if (clamp) xi = O::Min32(O::Max32(xi, z), wmax);
             tex = O::Permute32(O::Load32(row_texels + t0), O::Sub32(xi, O::Set1(uint32_t(t0))));
           } else {
             I xi = O::template Sra32<16>(u), yi = O::template Sra32<16>(v);
-            if (kFetch == 0 ? !inside : !kInside) {
+            if (clamp) {
               xi = O::Min32(O::Max32(xi, z), wmax);
               yi = O::Min32(O::Max32(yi, z), hmax);
             }
