@@ -208,6 +208,8 @@ struct StageCfg {
   Sampler smp;
 };
 
+struct TermTables;
+
 struct DrawConfig {
   int stages = 0;
   StageCfg st[kMaxTextureStages];
@@ -239,6 +241,8 @@ struct DrawConfig {
   uint32_t fast_dmask = 0;                  // diffuse channels used
   VecSpanFn vec_span[3][2] = {};            // vector spans by filter and modulation, if any
   SpanDraw span_draw;                       // what they share
+  VecSpanFn term_span = nullptr;            // additive point-sampled spans from term tables, if any
+  TermTables* terms = nullptr;              // the draw's term tables, if it has any
 };
 
 inline bool Compare(uint32_t func, float a, float b) {
@@ -353,6 +357,8 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
   // select or modulate, clamped addressing, no depth, full colour writes, a
   // 32-bit or R5G6B5 target, and opaque, alpha or additive blending.
   c->fast = false;
+  c->term_span = nullptr;
+  c->terms = nullptr;
   if (g_force_generic_spans || c->stages > 1 || c->z_test || c->specular_add || c->write_mask != 0xF) return;
   if (c->format == D3DFMT_A8R8G8B8) c->fast_target = 0;
   else if (c->format == D3DFMT_X8R8G8B8) c->fast_target = 1;
@@ -412,6 +418,8 @@ void BuildConfig(const DeviceState& s, Direct3DSurface9* target, Direct3DSurface
           (filter == 0 && modulate) || (filter != 0 && !lanes_fit)
               ? nullptr
               : VecSpanForLevel(level, filter, modulate != 0, c->fast_blend, c->fast_target, test);
+  c->term_span = c->fast_blend == 2 && c->fast_uses_tex && lanes_fit ? VecTermSpanForLevel(level, c->fast_target)
+                                                                      : nullptr;
 }
 
 // ---- Per-pixel pipeline ----
@@ -1104,6 +1112,52 @@ struct EdgeStep {
   }
 };
 
+// A draw's term tables. For its additive point-sampled triangles of one
+// flat colour, a table holds what each texel of the box they sample adds to
+// a pixel: the draw's own spans draw the box one texel a pixel into a table
+// of zeros. Their rows then only add their texels' entries (see
+// VecTermSpan), to the same pixels. A table is made once for all bands, by
+// the first to need it; a band that finds it being made draws as without
+// it.
+struct TermTable {
+  static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
+  uint32_t diffuse = 0;            // the colour its texels are modulated by
+  int32_t x0 = 0, y0 = 0;          // the box's first texel
+  uint32_t* entries = nullptr;     // its rows, draw.width entries each
+  SpanDraw draw;                   // the table as the term spans' texture
+  std::atomic<uint8_t> state{kNone};
+
+  bool Ready(const DrawConfig& c) {
+    uint8_t now = state.load(std::memory_order_acquire);
+    if (now == kReady) return true;
+    if (now != kNone || !state.compare_exchange_strong(now, kMaking, std::memory_order_acq_rel)) return false;
+    const int w = draw.width, h = draw.height;
+    std::fill_n(entries, size_t(w) * size_t(h), 0u);
+    const VecSpanFn fill = c.vec_span[1][diffuse != 0xFFFFFFFFu];
+    constexpr int kBatch = 64;
+    SpanRow rows[kBatch];
+    for (int y = 0; y < h; y += kBatch) {
+      const int n = std::min(kBatch, h - y);
+      for (int i = 0; i < n; i++) rows[i] = {y + i, 0, w, x0 * 65536, (y0 + y + i) * 65536};
+      fill(SpanRows{&c.span_draw, diffuse, reinterpret_cast<uint8_t*>(entries), intptr_t(w) * 4, 65536, 0, rows, n});
+    }
+    state.store(kReady, std::memory_order_release);
+    return true;
+  }
+};
+
+struct TermTables {
+  std::unique_ptr<TermTable[]> tables;
+  int count = 0;
+  std::unique_ptr<uint32_t[]> texels;  // each table's, written when it is made
+
+  TermTable* Find(uint32_t diffuse) const {
+    for (int k = 0; k < count; k++)
+      if (tables[k].diffuse == diffuse) return &tables[k];
+    return nullptr;
+  }
+};
+
 // A triangle set up for its walk down the rows: all that does not depend
 // on which of its rows are drawn, so that the bands it reaches can share it.
 // What a band's walk reads first comes first, in the fewest cache lines.
@@ -1112,6 +1166,7 @@ struct TriPrep {
   int64_t col0, col1;              // the clip's columns, narrowed to its box
   SpanFn span;
   VecSpanFn vec;                   // the vector spans, when they take every row as it is
+  TermTable* terms;                // its term table, if it has one
   bool two_left, two_right;        // whether left[1], right[1] are edges of its own
   EdgeStep left[2], right[2];      // the row's bounds at row0
   TriSetup t;
@@ -1241,6 +1296,7 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
   SpanFn& span = p->span;
   span = GenericSpans;
   p->vec = nullptr;
+  p->terms = nullptr;
   if (c.fast && t.flat && t.affine) {
     int filter = 0;
     if (c.fast_uses_tex) filter = t.bilinear[0] ? 2 : 1;
@@ -1256,6 +1312,7 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
     if (vec && (filter == 0 || (SpanPositionsFit(t.u[0], t.du[0], col0, col1, row0, row1) &&
                                 SpanPositionsFit(t.v[0], t.dv[0], col0, col1, row0, row1))))
       p->vec = vec;
+    if (p->vec != nullptr && filter == 1 && c.terms != nullptr) p->terms = c.terms->Find(t.fast_diffuse);
   }
   p->row0 = row0;
   p->row1 = row1;
@@ -1265,8 +1322,9 @@ bool PrepareTriangle(const DrawConfig& c, const RasterVertex& v0, const RasterVe
 }
 
 // How the walk hands its rows over: to the triangle's span function, or
-// straight to the vector spans, with or without texel positions.
-enum class Handover { kSpans, kVector, kVectorTextured };
+// straight to the vector spans, with or without texel positions, or to the
+// term spans, with positions in the term table.
+enum class Handover { kSpans, kVector, kVectorTextured, kTerms };
 
 // Draws rows row0 .. row1 of a set-up triangle, all of them its own. Only
 // the sides with two edges step a second one: a missing edge never binds.
@@ -1283,8 +1341,12 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   const DrawConfig& c = *t.cfg;
   const SpanFn span = p.span;
   const VecSpanFn vec = p.vec;
-  constexpr bool kTextured = kTo == Handover::kVectorTextured;
+  constexpr bool kTextured = kTo == Handover::kVectorTextured || kTo == Handover::kTerms;
   const int32_t du = kTextured ? int32_t(t.du[0]) : 0, dv = kTextured ? int32_t(t.dv[0]) : 0;
+  // The term table's box starts at texel (x0, y0); its positions are the
+  // texture's less that, exactly (the box lies far inside the lanes' range).
+  const int32_t u_off = kTo == Handover::kTerms ? p.terms->x0 * 65536 : 0;
+  const int32_t v_off = kTo == Handover::kTerms ? p.terms->y0 * 65536 : 0;
 #if defined(__SSE2__)
   const PlanePair planes(t);
 #endif
@@ -1294,6 +1356,8 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
   int batched = 0;
   auto hand_over = [&] {
     if constexpr (kTo == Handover::kSpans) span(t, rows, batched);
+    else if constexpr (kTo == Handover::kTerms)
+      c.term_span(SpanRows{&p.terms->draw, 0, c.bits, c.pitch, du, dv, rows, batched});
     else vec(SpanRows{&c.span_draw, t.fast_diffuse, c.bits, c.pitch, du, dv, rows, batched});
     batched = 0;
   };
@@ -1309,11 +1373,11 @@ void WalkRows(const TriPrep& p, int64_t row0, int64_t row1) {
         // The set-up has seen that they fit the lanes.
 #if defined(__SSE2__)
         const __m128d f = planes.Scaled(row.x0, row.y);
-        row.u = int32_t(_mm_cvtsd_si64(f));
-        row.v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f)));
+        row.u = int32_t(_mm_cvtsd_si64(f)) - u_off;
+        row.v = int32_t(_mm_cvtsd_si64(_mm_unpackhi_pd(f, f))) - v_off;
 #else
-        row.u = int32_t(ToFixed(t.u[0].At(double(lo), double(r))));
-        row.v = int32_t(ToFixed(t.v[0].At(double(lo), double(r))));
+        row.u = int32_t(ToFixed(t.u[0].At(double(lo), double(r)))) - u_off;
+        row.v = int32_t(ToFixed(t.v[0].At(double(lo), double(r)))) - v_off;
 #endif
       } else {
         row.u = row.v = 0;
@@ -1341,6 +1405,7 @@ void WalkTriangle(const TriPrep& p, int64_t top, int64_t bottom) {
   const int64_t row0 = std::max(p.row0, top), row1 = std::min(p.row1, bottom);
   if (row0 > row1) return;
   if (p.vec == nullptr) WalkRowsOf<Handover::kSpans>(p, row0, row1);
+  else if (p.terms != nullptr && p.terms->Ready(*p.t.cfg)) WalkRowsOf<Handover::kTerms>(p, row0, row1);
   else if (p.t.cfg->fast_uses_tex) WalkRowsOf<Handover::kVectorTextured>(p, row0, row1);
   else WalkRowsOf<Handover::kVector>(p, row0, row1);
 }
@@ -1580,6 +1645,108 @@ struct DrawJob final : BandJob {
   static constexpr uint32_t kMaxShared = 4096;
   DrawLists lists;
   bool binned = false;
+  std::unique_ptr<TermTables> terms;
+
+  // At most this many term tables a draw, of at most kMaxTermTexels
+  // entries in all, each for a box that the draw's triangles of its colour
+  // cover at least kTermPixels times over (pixels against texels, as
+  // the triangles' areas tell): making it costs about as much as drawing its
+  // box, and each pixel it is used for saves more than that.
+  static constexpr int kMaxTermTables = 64;
+  static constexpr size_t kMaxTermTexels = size_t(1) << 22;
+  static constexpr double kTermPixels = 8.0;
+
+  // Plans the term tables of an additive point-sampled draw of triangles;
+  // they are made when first drawn from.
+  void PlanTerms() {
+    const DrawConfig& c = config;
+    if (per != 3 || c.term_span == nullptr || !c.flat || c.stages != 1) return;
+    const StageCfg& st = c.st[0];
+    auto smooth = [](uint32_t f) { return f == D3DTEXF_LINEAR || f == D3DTEXF_ANISOTROPIC; };
+    if (smooth(st.smp.mag) && smooth(st.smp.min)) return;
+    const int w = st.smp.view.width, h = st.smp.view.height;
+    // The box's texel positions, less its first, stay far inside the lanes.
+    if (w < 1 || h < 1 || w > 8192 || h > 8192) return;
+    struct Box {
+      uint32_t diffuse;
+      double u0, u1, v0, v1, pixels;
+      bool bad;
+    };
+    Box boxes[kMaxTermTables];
+    int count = 0, last = -1;
+    const int set = st.set;
+    for (size_t i = 0; i + 3 <= vertices.size(); i += 3) {
+      const RasterVertex* v = vertices.data() + i;
+      const uint32_t key = (v[0].diffuse & c.fast_dmask) | ~c.fast_dmask;
+      if (last < 0 || boxes[last].diffuse != key) {
+        last = -1;
+        for (int k = 0; k < count && last < 0; k++)
+          if (boxes[k].diffuse == key) last = k;
+        if (last < 0) {
+          if (count == kMaxTermTables) continue;
+          boxes[count] = {key, HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL, 0.0, false};
+          last = count++;
+        }
+      }
+      Box& b = boxes[last];
+      for (int j = 0; j < 3; j++) {
+        // As the triangle's set-up scales them.
+        const double u = double(v[j].tex[set][0]) * w, t = double(v[j].tex[set][1]) * h;
+        b.bad |= !std::isfinite(u) || !std::isfinite(t);
+        b.u0 = std::min(b.u0, u);
+        b.u1 = std::max(b.u1, u);
+        b.v0 = std::min(b.v0, t);
+        b.v1 = std::max(b.v1, t);
+      }
+      const double area = (double(v[1].x) - v[0].x) * (double(v[2].y) - v[0].y) -
+                          (double(v[2].x) - v[0].x) * (double(v[1].y) - v[0].y);
+      if (std::isfinite(area)) b.pixels += std::fabs(area) * 0.5;
+    }
+    // Every position a triangle samples lies between its corners' (up to
+    // the rounding of its steps, far below a texel), and clamped addresses
+    // stay on the texture's sides: one texel more on each side covers them.
+    size_t total = 0;
+    int used = 0;
+    int32_t x0[kMaxTermTables], y0[kMaxTermTables], bw[kMaxTermTables], bh[kMaxTermTables];
+    for (int k = 0; k < count; k++) {
+      Box& b = boxes[k];
+      if (b.bad) continue;
+      const int32_t lx = int32_t(std::clamp(std::floor(b.u0) - 1.0, 0.0, double(w - 1)));
+      const int32_t hx = int32_t(std::clamp(std::floor(b.u1) + 1.0, 0.0, double(w - 1)));
+      const int32_t ly = int32_t(std::clamp(std::floor(b.v0) - 1.0, 0.0, double(h - 1)));
+      const int32_t hy = int32_t(std::clamp(std::floor(b.v1) + 1.0, 0.0, double(h - 1)));
+      const size_t n = size_t(hx - lx + 1) * size_t(hy - ly + 1);
+      if (b.pixels < kTermPixels * double(n) || total + n > kMaxTermTexels) {
+        b.bad = true;
+        continue;
+      }
+      x0[k] = lx;
+      y0[k] = ly;
+      bw[k] = hx - lx + 1;
+      bh[k] = hy - ly + 1;
+      total += n;
+      used++;
+    }
+    if (used == 0) return;
+    terms = std::make_unique<TermTables>();
+    terms->tables.reset(new TermTable[size_t(used)]);
+    terms->texels.reset(new uint32_t[total]);
+    size_t at = 0;
+    for (int k = 0; k < count; k++) {
+      if (boxes[k].bad) continue;
+      TermTable& table = terms->tables[terms->count++];
+      table.diffuse = boxes[k].diffuse;
+      table.x0 = x0[k];
+      table.y0 = y0[k];
+      table.entries = terms->texels.get() + at;
+      table.draw.texels = table.entries;
+      table.draw.stride = table.draw.width = bw[k];
+      table.draw.height = bh[k];
+      table.draw.tmask = 0xFFFFFFFFu;
+      at += size_t(bw[k]) * size_t(bh[k]);
+    }
+    config.terms = terms.get();
+  }
 
   ~DrawJob() override {
     ListStore().GiveVertices(std::move(vertices));
@@ -1747,6 +1914,9 @@ void RasterizePrimitives(const DeviceState& state, Direct3DSurface9* target, Dir
     job->Run(0, job->rows);
     return;
   }
+  // Not for a draw that samples its target: a table keeps the texels it was
+  // made from.
+  job->PlanTerms();
   SubmitBandJob(std::move(job));
 }
 

@@ -33,4 +33,13 @@ VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int t
   }
 }
 
+VecSpanFn VecTermSpanForLevel(int level, int target) {
+  switch (level) {
+    case 3: return VecTermSpanAvx512(target);
+    case 2: return VecTermSpanAvx2(target);
+    case 1: return VecTermSpanSse41(target);
+    default: return nullptr;
+  }
+}
+
 }  // namespace plat

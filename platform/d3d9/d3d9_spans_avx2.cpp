@@ -112,6 +112,8 @@ VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool tes
   return PickKernel<Avx2Lanes>(filter, modulate, blend, target, test);
 }
 
+VecSpanFn VecTermSpanAvx2(int target) { return PickTermKernel<Avx2Lanes>(target); }
+
 }  // namespace plat
 
 #if defined(__clang__)

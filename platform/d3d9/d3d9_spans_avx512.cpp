@@ -111,6 +111,8 @@ VecSpanFn VecSpanAvx512(int filter, bool modulate, int blend, int target, bool t
   return PickKernel<Avx512Lanes>(filter, modulate, blend, target, test);
 }
 
+VecSpanFn VecTermSpanAvx512(int target) { return PickTermKernel<Avx512Lanes>(target); }
+
 }  // namespace plat
 
 #if defined(__clang__)

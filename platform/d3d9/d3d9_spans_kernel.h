@@ -78,9 +78,12 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
 // The spans of one triangle, the draw's constants set up once for all of
 // them. kTest: the draw has an alpha test; kPlain: texels are taken as they
 // are (no alpha ORed in, every channel kept) and a bilinear texture is at
-// least 2x2.
-template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest, bool kPlain>
+// least 2x2. kTerms: the "texels" are a term table's entries, each the
+// value an additive span adds for its texel (0 where it writes nothing, see
+// VecTermSpan), and a pixel only takes the saturated sum.
+template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest, bool kPlain, bool kTerms = false>
 void SpanLoop(const SpanRows& s) {
+  static_assert(!kTerms || (kFilter == 1 && !kModulate && kBlend == 2 && kTarget != 2 && !kTest && kPlain));
   using I = typename O::I;
   constexpr int kN = O::kLanes;
   const SpanDraw& d = *s.draw;
@@ -200,6 +203,15 @@ void SpanLoop(const SpanRows& s) {
               yi = O::Min32(O::Max32(yi, z), hmax);
             }
             tex = O::Gather(texels, O::Add32(O::MulRow(yi, stride), xi));
+          }
+          if constexpr (kTerms) {
+            // Without a branch: an entry of 0 adds nothing, so the sum is the
+            // target's own value and writing it back changes nothing.
+            const I dst = whole ? O::Load32(row32 + x) : O::Load32Part(row32 + x, left, valid);
+            const I out = O::AddSatU8(tex, dst);
+            if (whole) O::Store32(row32 + x, out);
+            else O::Store32Masked(row32 + x, out, valid);
+            continue;
           }
           if constexpr (!kPlain) tex = O::Or(tex, ao);
           if (skip_clear && O::NoneInBoth(tex, alpha_bits)) continue;
@@ -374,6 +386,17 @@ VecSpanFn PickKernelBlend(int blend, int target, bool test) {
     case 0: return PickKernelTarget<O, kFilter, kModulate, 0>(target, test);
     case 1: return PickKernelTarget<O, kFilter, kModulate, 1>(target, test);
     default: return PickKernelTarget<O, kFilter, kModulate, 2>(target, test);
+  }
+}
+
+// The additive point-sampled spans that read a term table (see
+// SpanLoop), into 32-bit targets.
+template <class O>
+VecSpanFn PickTermKernel(int target) {
+  switch (target) {
+    case 0: return SpanLoop<O, 1, false, 2, 0, false, true, true>;
+    case 1: return SpanLoop<O, 1, false, 2, 1, false, true, true>;
+    default: return nullptr;
   }
 }
 

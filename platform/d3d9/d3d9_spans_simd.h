@@ -58,8 +58,18 @@ VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool te
 VecSpanFn VecSpanAvx2(int filter, bool modulate, int blend, int target, bool test);
 VecSpanFn VecSpanAvx512(int filter, bool modulate, int blend, int target, bool test);
 
+// Additive point-sampled spans whose "texture" is a term table: entry i is
+// what the span of texel i would add to a pixel, as an additive span of the
+// draw gives it into a target of 0 (0 where it writes nothing), so a pixel
+// takes the byte-wise saturated sum of its entry and its own value.
+// target: 0 A8R8G8B8, 1 X8R8G8B8; nullptr for any other.
+VecSpanFn VecTermSpanSse41(int target);
+VecSpanFn VecTermSpanAvx2(int target);
+VecSpanFn VecTermSpanAvx512(int target);
+
 // Span levels: 0 the reference spans, 1 SSE4.1, 2 AVX2, 3 AVX-512.
 int SpanLevelInUse();
 VecSpanFn VecSpanForLevel(int level, int filter, bool modulate, int blend, int target, bool test);
+VecSpanFn VecTermSpanForLevel(int level, int target);
 
 }  // namespace plat

@@ -123,6 +123,8 @@ VecSpanFn VecSpanSse41(int filter, bool modulate, int blend, int target, bool te
   return PickKernel<Sse41Lanes>(filter, modulate, blend, target, test);
 }
 
+VecSpanFn VecTermSpanSse41(int target) { return PickTermKernel<Sse41Lanes>(target); }
+
 }  // namespace plat
 
 #if defined(__clang__)
