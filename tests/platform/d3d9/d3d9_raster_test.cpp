@@ -533,15 +533,7 @@ TEST_F(DeviceTest, SpecialisedSpansMatchTheGenericPath) {
                TV(cx - c - sn, cy - sn + c, 0, 1), TV(cx + c - sn, cy + sn + c, 1, 1, diffuse));
           DrawTex(v);
         }
-        plat::Direct3DSurface9* out = rt ? rt : BackBuffer();
-        for (int y = 0; y < 48; y++)
-          for (int x = 0; x < 48; x++) images[pass].push_back(out->ReadPixel(x, y));
-        device_->SetTexture(0, nullptr);
-        tex->Release();
-        if (rt) {
-          device_->SetRenderTarget(0, BackBuffer());
-          rt->Release();
-        }
+        images[pass] = TakePixels(tex, rt, 48, 48);
       }
       for (size_t i = 0; i < images[0].size(); i++)
         ASSERT_EQ(images[0][i], images[1][i]) << "target " << target << " scene " << scene << " at " << i % 48 << ","
@@ -590,10 +582,7 @@ TEST_F(DeviceTest, BlendedPointSpansMatchTheGenericPath) {
              TV(cx - c - sn, cy - sn + c, t0, t1, diffuse), TV(cx + c - sn, cy + sn + c, t1, t1, diffuse));
         DrawTex(v);
       }
-      for (int y = 0; y < 40; y++)
-        for (int x = 0; x < 40; x++) images[pass].push_back(BackBuffer()->ReadPixel(x, y));
-      device_->SetTexture(0, nullptr);
-      tex->Release();
+      images[pass] = TakePixels(tex, nullptr, 40, 40);
     }
     plat::SetForceGenericSpans(false);
     for (size_t i = 0; i < images[0].size(); i++)
@@ -660,15 +649,7 @@ TEST_F(DeviceTest, AdditiveSheetSpritesMatchTheGenericPath) {
         }
         DrawTex(v);
       }
-      plat::Direct3DSurface9* out = rt ? rt : BackBuffer();
-      for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++) images[pass].push_back(out->ReadPixel(x, y));
-      device_->SetTexture(0, nullptr);
-      tex->Release();
-      if (rt) {
-        device_->SetRenderTarget(0, BackBuffer());
-        rt->Release();
-      }
+      images[pass] = TakePixels(tex, rt, 64, 64);
     }
     plat::SetForceGenericSpans(false);
     for (size_t i = 0; i < images[0].size(); i++)

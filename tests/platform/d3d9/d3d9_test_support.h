@@ -100,6 +100,22 @@ class DeviceTest : public ::testing::Test {
     return t;
   }
 
+  // The pixels of rt (else of the back buffer), row by row; then tex and rt
+  // are let go and the back buffer is the target again.
+  std::vector<uint32_t> TakePixels(plat::Direct3DTexture9* tex, plat::Direct3DSurface9* rt, int w, int h) {
+    plat::Direct3DSurface9* out = rt ? rt : BackBuffer();
+    std::vector<uint32_t> pixels;
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) pixels.push_back(out->ReadPixel(x, y));
+    device_->SetTexture(0, nullptr);
+    tex->Release();
+    if (rt) {
+      device_->SetRenderTarget(0, BackBuffer());
+      rt->Release();
+    }
+    return pixels;
+  }
+
   void Fill(uint32_t argb) {
     ASSERT_EQ(device_->Clear(0, nullptr, plat::D3DCLEAR_TARGET, argb, 1.0f, 0), plat::D3D_OK);
   }
