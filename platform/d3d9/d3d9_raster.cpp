@@ -1146,10 +1146,16 @@ struct TermTable {
   }
 };
 
+// The entries of the term tables of every draw not yet done.
+std::atomic<size_t> g_term_texels_held{0};
+
 struct TermTables {
   std::unique_ptr<TermTable[]> tables;
   int count = 0;
   std::unique_ptr<uint32_t[]> texels;  // each table's, written when it is made
+  size_t held = 0;                     // their count, in g_term_texels_held
+
+  ~TermTables() { g_term_texels_held.fetch_sub(held, std::memory_order_relaxed); }
 
   TermTable* Find(uint32_t diffuse) const {
     for (int k = 0; k < count; k++)
@@ -1648,12 +1654,14 @@ struct DrawJob final : BandJob {
   std::unique_ptr<TermTables> terms;
 
   // At most this many term tables a draw, of at most kMaxTermTexels
-  // entries in all, each for a box that the draw's triangles of its colour
-  // cover at least kTermPixels times over (pixels against texels, as
-  // the triangles' areas tell): making it costs about as much as drawing its
-  // box, and each pixel it is used for saves more than that.
+  // entries in all (and kMaxHeldTermTexels for all the draws not yet done),
+  // each for a box that the draw's triangles of its colour cover at least
+  // kTermPixels times over (pixels against texels, as the triangles' areas
+  // tell): making it costs about as much as drawing its box, and each pixel
+  // it is used for saves more than that.
   static constexpr int kMaxTermTables = 64;
   static constexpr size_t kMaxTermTexels = size_t(1) << 22;
+  static constexpr size_t kMaxHeldTermTexels = size_t(1) << 24;
   static constexpr double kTermPixels = 8.0;
 
   // Plans the term tables of an additive point-sampled draw of triangles;
@@ -1705,6 +1713,8 @@ struct DrawJob final : BandJob {
     // Every position a triangle samples lies between its corners' (up to
     // the rounding of its steps, far below a texel), and clamped addresses
     // stay on the texture's sides: one texel more on each side covers them.
+    const size_t held = g_term_texels_held.load(std::memory_order_relaxed);
+    const size_t room = std::min(kMaxTermTexels, kMaxHeldTermTexels - std::min(held, kMaxHeldTermTexels));
     size_t total = 0;
     int used = 0;
     int32_t x0[kMaxTermTables], y0[kMaxTermTables], bw[kMaxTermTables], bh[kMaxTermTables];
@@ -1716,7 +1726,7 @@ struct DrawJob final : BandJob {
       const int32_t ly = int32_t(std::clamp(std::floor(b.v0) - 1.0, 0.0, double(h - 1)));
       const int32_t hy = int32_t(std::clamp(std::floor(b.v1) + 1.0, 0.0, double(h - 1)));
       const size_t n = size_t(hx - lx + 1) * size_t(hy - ly + 1);
-      if (b.pixels < kTermPixels * double(n) || total + n > kMaxTermTexels) {
+      if (b.pixels < kTermPixels * double(n) || total + n > room) {
         b.bad = true;
         continue;
       }
@@ -1731,6 +1741,8 @@ struct DrawJob final : BandJob {
     terms = std::make_unique<TermTables>();
     terms->tables.reset(new TermTable[size_t(used)]);
     terms->texels.reset(new uint32_t[total]);
+    terms->held = total;
+    g_term_texels_held.fetch_add(total, std::memory_order_relaxed);
     size_t at = 0;
     for (int k = 0; k < count; k++) {
       if (boxes[k].bad) continue;
