@@ -1116,9 +1116,9 @@ struct EdgeStep {
 // flat colour, a table holds what each texel of the box they sample adds to
 // a pixel: the draw's own spans draw the box one texel a pixel into a table
 // of zeros. Their rows then only add their texels' entries (see
-// VecTermSpan), to the same pixels. A table is made once for all bands, by
-// the first to need it; a band that finds it being made draws as without
-// it.
+// VecTermSpanForLevel), to the same pixels. A table is made once for all
+// bands, by the first to need it; a band that finds it being made draws as
+// without it.
 struct TermTable {
   static constexpr uint8_t kNone = 0, kMaking = 1, kReady = 2;
   uint32_t diffuse = 0;            // the colour its texels are modulated by

@@ -80,7 +80,7 @@ __attribute__((always_inline)) inline typename O::I LerpColumn(typename O::I top
 // are (no alpha ORed in, every channel kept) and a bilinear texture is at
 // least 2x2. kTerms: the "texels" are a term table's entries, each the
 // value an additive span adds for its texel (0 where it writes nothing, see
-// VecTermSpan), and a pixel only takes the saturated sum.
+// VecTermSpanForLevel), and a pixel only takes the saturated sum.
 template <class O, int kFilter, bool kModulate, int kBlend, int kTarget, bool kTest, bool kPlain, bool kTerms = false>
 void SpanLoop(const SpanRows& s) {
   static_assert(!kTerms || (kFilter == 1 && !kModulate && kBlend == 2 && kTarget != 2 && !kTest && kPlain));
