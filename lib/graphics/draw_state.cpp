@@ -449,7 +449,10 @@ int SetDeviceAmbient(uint32_t argb) {
 int SetDeviceLight(int index, const plat::D3DLIGHT9* light) {
   if (!light || index < 0 || index >= plat::kMaxLights) return -1;
   FlushVertexBatch();
+  const bool type_changed = g_device_lights[index].Type != light->Type;
   g_device_lights[index] = *light;
+  // An enabled light that changes type changes the shaders that draw it.
+  if (type_changed && g_device_light_on[index]) UpdateShaderIndex();
   if (index < 4) {
     // The first four lights also go to the shaders, in view space.
     Vector3 position, direction;
@@ -484,6 +487,13 @@ int SetDeviceLightEnable(int index, int on) {
 }
 
 int GetHighestEnabledDeviceLight() { return g_highest_enabled_light; }
+
+int CountEnabledDeviceLights(int type) {
+  int n = 0;
+  for (int i = 0; i <= g_highest_enabled_light; i++)
+    if (g_device_light_on[i] && int(g_device_lights[i].Type) == type) n++;
+  return n;
+}
 
 int SetDeviceLightAndEnable(int index, int enable, const plat::D3DLIGHT9* light) {
   if (!Dev() || index < 0 || index >= plat::kMaxLights) return -1;

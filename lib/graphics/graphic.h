@@ -243,6 +243,8 @@ int SetDeviceLightEnable(int index, int on);
 int SetDeviceLight(int index, const plat::D3DLIGHT9* light);
 int UpdateLightShaderConstants();
 int GetHighestEnabledDeviceLight();
+// Enabled device lights of one type (1 point, 2 spot, 3 directional).
+int CountEnabledDeviceLights(int type);
 
 // ---- Lights, projection, defaults (draw_defaults.cpp) --------------------------------
 
@@ -319,6 +321,7 @@ int FlushVertexBatch();
 // write them. The count and write pointer are advanced.
 void* AppendBatchVertices(int layout, int primitive, int n);
 int SetWorldTransformDevice(const Matrix4* m);
+// Works out the two shader-selection indexes (shader_index.cpp).
 int UpdateShaderIndex();
 int ApplyLightingState(int on);
 int ApplyDrawSettings(const GraphicTextureSet* info, plat::Direct3DTexture9* texture, int flags);

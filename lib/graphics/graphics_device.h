@@ -183,6 +183,9 @@ struct RenderStateCache {
   int user_constants_selected;
   plat::Direct3DVertexShader9* current_vertex_shader;
   plat::Direct3DPixelShader9* current_pixel_shader;
+  // The indexes that pick the vertex and pixel shader for the current
+  // lighting, fog and lights (UpdateShaderIndex).
+  int vertex_shader_index, pixel_shader_index;
   int stage_count;     // sampler stages the filter setters walk
   int forced_refresh;  // every setter reaches the device once again
   plat::D3DMATRIX view, projection;

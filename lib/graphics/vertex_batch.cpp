@@ -443,8 +443,6 @@ int SetWorldTransformDevice(const Matrix4* m) {
   return 0;
 }
 
-int UpdateShaderIndex() { return 0; }
-
 int ApplyLightingState(int on) {
   int r = SetLightingEnable(on);
   UpdateShaderIndex();

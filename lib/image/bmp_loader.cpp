@@ -23,6 +23,17 @@ constexpr int kInfoHeaderSize = 40;
 // then four spare bytes.
 constexpr size_t kHeaderBlockSize = kInfoHeaderSize + 256 * 4 + 4;
 
+// Whether any pixel of a 32-bit image has a fourth byte other than 0. Most
+// writers leave that byte 0, meaning no alpha at all.
+bool AnyAlpha(const uint8_t* pixels, uint64_t pitch, int width, int height) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = pixels + y * pitch;
+    for (int x = 0; x < width; ++x)
+      if (row[4 * x + 3] != 0) return true;
+  }
+  return false;
+}
+
 struct BmpBlocks {
   uint8_t* header = nullptr;
   uint8_t* data = nullptr;
@@ -204,8 +215,11 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
       CopyPalette(&f, blocks.header, 256);
     } else if (bits == 24) {
       SetPixelFormatInfoRgb24(&f);
-    } else {
+    } else if (AnyAlpha(pixels, pitch, width, height)) {
       SetPixelFormatInfoArgb8(&f);
+    } else {
+      // Fourth bytes all 0: an opaque image, not one that draws invisible.
+      SetPixelFormatInfoXrgb8(&f);
     }
   } else {
     // Every other layout goes through a 24-bit DIB section.

@@ -8,19 +8,8 @@
 #include "lib/core/math3d.h"
 #include "lib/softrender/memimg.h"
 
-// Blend modes the kernels know (5 to 9 and above 11 draw nothing).
-enum : uint32_t {
-  kSoftBlendNone = 0,
-  kSoftBlendAlpha = 1,
-  kSoftBlendAdd = 2,
-  kSoftBlendSub = 3,
-  kSoftBlendMul = 4,
-  kSoftBlendXor = 10,
-  kSoftBlendInvert = 11,
-};
-
 struct SoftDrawState {
-  uint32_t blend_mode;   // 0..11 meaningful
+  uint32_t blend_mode;   // 0 to 4, 10 and 11 draw; 5 to 9 and above 11 draw nothing
   int32_t blend_param;   // 0..255
   uint32_t bright;       // 0x00RRGGBB: byte 0 scales blue, 1 green, 2 red; 0xFFFFFF no scaling
   IntRect clip;          // right and bottom exclusive; kept inside the draw target

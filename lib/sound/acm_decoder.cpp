@@ -134,6 +134,38 @@ bool ReadExact(PcmDecoderRecord* r, void* out, size_t bytes) {
   return r->stream.ops.read(out, 1, bytes, r->stream.handle) == bytes;
 }
 
+// The samples the MPEG audio codec makes of coded data, as it takes it:
+// whole frames, bytes between frames passed over, up to a damaged header or
+// a frame cut at the end.
+int64_t CountMpegSamples(const uint8_t* data, uint32_t size) {
+  int64_t samples = 0;
+  uint32_t pos = 0;
+  while (size - pos >= 4) {
+    const uint8_t* p = data + pos;
+    if (p[0] != 0xFF || (p[1] & 0xF0) != 0xF0) {
+      ++pos;
+      continue;
+    }
+    MpegFrameInfo f;
+    if (ParseMpegAudioHeader(p, &f) != 0 || f.frame_length < 4 || f.frame_length > size - pos) break;
+    samples += f.samples;
+    pos += f.frame_length;
+  }
+  return samples;
+}
+
+// MPEG audio in a WAVE file: the codec's size estimate goes by the format's
+// block size, which writers fill in differently (some put the samples per
+// frame there, which makes the estimate a fraction of the sound), so the
+// length comes from the frames themselves. False when none is whole.
+bool CountWaveMpegFrames(PcmDecoderRecord* r) {
+  const int64_t samples = CountMpegSamples(r->acm.coded_data, r->acm.coded_size);
+  const int64_t block_align = r->format.block_align;
+  if (samples <= 0 || block_align <= 0 || samples * block_align > INT32_MAX) return false;
+  r->acm.total_samples = static_cast<int32_t>(samples);
+  return true;
+}
+
 }  // namespace
 
 int OpenPcmDecoderAcm(PcmDecoderRecord* r) {
@@ -165,7 +197,8 @@ int OpenPcmDecoderAcm(PcmDecoderRecord* r) {
     source->bits_per_sample = static_cast<uint16_t>((source->block_align / source->channels) * 8);
     source->extra_size = 0;
   }
-  if (!SuggestReadAndOpen(r)) {
+  if (!SuggestReadAndOpen(r) ||
+      (source->format_tag == plat::kWaveFormatMpegLayer3 && !CountWaveMpegFrames(r))) {
     ReleaseAcm(r);
     return -1;
   }
@@ -262,17 +295,21 @@ int OpenPcmDecoderMp3Acm(PcmDecoderRecord* r) {
     if (ParseMpegAudioHeader(b, &info) != 0 || info.frame_length < 4) return -1;
     const int64_t here = r->stream.ops.tell(r->stream.handle) - 4;
     if (first < 0) first = here;
-    total += info.samples;
     const int64_t frame_end = here + info.frame_length;
-    if (frame_end < limit) {
-      last_end = frame_end;
-      r->stream.ops.seek(r->stream.handle, info.frame_length - 4, 1);
-    } else {
-      last_end = limit;  // the last frame is cut where the frames end
+    if (frame_end > limit) {
+      // A last frame cut where the frames end does not decode; a file that
+      // ends inside it is shorter than its frames say.
+      if (limit == file_size) r->missing_bytes = frame_end - limit;
+      last_end = limit;
       break;
     }
+    total += info.samples;
+    last_end = frame_end;
+    if (frame_end == limit) break;
+    r->stream.ops.seek(r->stream.handle, info.frame_length - 4, 1);
   }
-  if (first < 0) return -1;
+  // No whole frame: nothing for this converter to decode.
+  if (first < 0 || total == 0) return -1;
   r->stream.ops.seek(r->stream.handle, first, 0);
   MpegFrameInfo info;
   if (!ReadExact(r, b, 4) || ParseMpegAudioHeader(b, &info) != 0) return -1;

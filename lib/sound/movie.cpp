@@ -123,8 +123,11 @@ int CloseMovieHandle(int handle) {
     r->sound_handle = -1;
     r->theora = 0;
   }
+  if (r->display_mode == 1) HideMovieOverlay(r);
   if (r->frame_image_store.pixels && !r->pixels_borrowed) FreeBaseImagePixels(&r->frame_image_store);
   r->frame_image_store.pixels = nullptr;
+  if (r->overlay) r->overlay->Release();
+  r->overlay = nullptr;
   // The graph goes first, so that its file is closed when its temporary
   // copy is deleted.
   CloseDirectShowMovie(r);
@@ -206,13 +209,8 @@ int ResumeAllMovies() {
 int UpdateMovieOverlay(int x, int y, int scale, int handle, int show) {
   MovieRecord* r = g_movies.Find(handle);
   if (!r) return -1;
-  // Overlay display is never selected by an open of this system; no
-  // overlay surface exists to move.
   if (r->display_mode != 1 || r->frame_delivered == 0) return 0;
-  r->last_x = x;
-  r->last_y = y;
-  r->last_scale = scale;
-  r->last_show = show;
+  PlaceMovieOverlay(r, x, y, scale, show);
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "lib/core/file_functions.h"
 #include "lib/image/base_image.h"
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/ddraw.h"
 #include "platform/kernel/kernel.h"
 #include "platform/media/media.h"
 
@@ -37,6 +38,8 @@ struct MovieRecord {
   int64_t start_time;  // microsecond clock at frame 0 (movies without sound)
   FileHandle file;
   int32_t sound_handle;
+  // Shows the frames in overlay display mode (owned; released by the close).
+  plat::DirectDrawSurface7* overlay;
   // A movie played through a media graph: the graph's interfaces (owned) and
   // its video sink (the graph owns it).
   plat::IGraphBuilder* graph;
@@ -58,6 +61,7 @@ struct MovieRecord {
   int32_t pixels_borrowed;
   BaseImage* frame_image;
   int32_t last_x, last_y, last_scale, last_show;
+  plat::RECT last_source, last_destination;  // of the last overlay update; zero while hidden
   MovieFrameCallback callback;
   void* callback_argument;
 };
@@ -189,6 +193,10 @@ int PauseMovieHandle(int handle, int keep_resume);
 int PauseAllMovies();
 int ResumeAllMovies();
 int UpdateMovieOverlay(int x, int y, int scale, int handle, int show);
+// The overlay of a record in overlay display mode (movie_overlay.cpp): moves
+// and shows it, or hides it; and hides it for the close.
+void PlaceMovieOverlay(MovieRecord* record, int x, int y, int scale, int show);
+void HideMovieOverlay(MovieRecord* record);
 // The media-graph side of a movie: the open, the per-draw update and the
 // release of its graph (with the temporary copy).
 int OpenMovieDirectShow(void* direct_draw, MovieRecord* record, const char* file_name, int* width, int* height,

@@ -26,7 +26,8 @@ CreateFn ObjectCreator() {
   return create != nullptr ? create : &plat::CoCreateInstance;
 }
 
-// Everything one conversion holds, released in the Part's order.
+// Everything one conversion holds; Release lets go of the graph's
+// interfaces before the renderer, stream, reader and file image they use.
 struct GraphParts {
   uint8_t* image = nullptr;
   D_CMemStream* stream = nullptr;
@@ -55,8 +56,9 @@ struct GraphParts {
   }
 };
 
+// Writes the refusal as a line of its own and lets go of everything.
 int Refuse(PcmDecoderRecord* r, GraphParts* parts, const char* message) {
-  WriteLogLine(message);
+  WriteLogLineFmt("%s\n", message);
   parts->Release();
   TrackedFree(r->mem.data);
   r->mem.data = nullptr;
@@ -242,6 +244,8 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   // The graph is stopped, and its threads gone, before the PCM is read.
   parts.control->Stop();
   if (r->mem.data == nullptr) return Refuse(r, &parts, "PCMデータを格納するメモリ領域の再確保に失敗しました");
+  // A file with no whole frame decodes to nothing: not a sound.
+  if (r->mem.size == 0) return Refuse(r, &parts, "MP3 conversion decoded no sound");
 
   r->kind = kPcmDecoderMemory;
   r->buffer_size = static_cast<int32_t>(r->format.avg_bytes_per_sec);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "lib/core/log.h"
 #include "lib/core/memory.h"
 
 int32_t PcmDecoderDisableMask = 0;
@@ -81,7 +82,34 @@ void StreamSeek(PcmDecoderRecord* r, int64_t offset, int origin) {
   r->stream.ops.seek(r->stream.handle, offset, origin);
 }
 
+const char* g_file_name_for_log = nullptr;
+bool g_file_name_logged = false;
+
+// A file shorter than its sizes say: one line naming it and the shortfall
+// (once per named file, however often it is opened while it loads). With
+// nothing of it left to decode the conversion is refused.
+int CheckShortFile(PcmDecoderRecord* r) {
+  if (r->missing_bytes <= 0) return 0;
+  const char* name = g_file_name_for_log != nullptr ? g_file_name_for_log : "(sound in memory)";
+  const bool empty = kKindOps[r->kind].length(r) <= 0;
+  if (g_file_name_logged) return empty ? -1 : 0;
+  g_file_name_logged = g_file_name_for_log != nullptr;
+  if (empty) {
+    WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size and holds no sound\n", name,
+                    static_cast<long long>(r->missing_bytes));
+    return -1;
+  }
+  WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size; loading what it holds\n", name,
+                  static_cast<long long>(r->missing_bytes));
+  return 0;
+}
+
 }  // namespace
+
+void SetSoundFileNameForLog(const char* file_name) {
+  g_file_name_for_log = file_name;
+  g_file_name_logged = false;
+}
 
 int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   if (stream == nullptr || record == nullptr) return -1;
@@ -93,13 +121,14 @@ int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   bool accepted = false;
   for (const ConverterEntry& converter : kConverters) {
     if (converter.open == nullptr || (PcmDecoderDisableMask & converter.disable_bit)) continue;
+    record->missing_bytes = 0;
     if (converter.open(record) == 0) {
       accepted = true;
       break;
     }
     if (converter.rewind_after_refusal) StreamSeek(record, 0, 0);
   }
-  if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0) {
+  if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0 || CheckShortFile(record) != 0) {
     if (accepted && KindUsable(record->kind)) kKindOps[record->kind].close(record);
     return -1;
   }

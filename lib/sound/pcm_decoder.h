@@ -76,6 +76,9 @@ struct PcmDecoderRecord {
   int32_t position;
   int32_t ahead_target;
   int32_t movie_sound;
+  // Bytes the file's own sizes promise beyond its end (a data chunk or a
+  // last frame cut short); set by the converter that takes the file.
+  int64_t missing_bytes;
 };
 
 // Library-wide settings read at opening.
@@ -88,6 +91,9 @@ int RunPcmDecoder(PcmDecoderRecord* record, void* destination, int32_t bytes);
 int ClosePcmDecoder(PcmDecoderRecord* record);
 int GetPcmDecoderFormat(const PcmDecoderRecord* record, plat::WaveFormatEx* format);
 int32_t GetPcmDecoderLength(const PcmDecoderRecord* record);
+// Names the sound file that conversions opened from now on come from, for
+// the log line about a file shorter than it says (null: a sound in memory).
+void SetSoundFileNameForLog(const char* file_name);
 int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
                               int32_t* size);
 

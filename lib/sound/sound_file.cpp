@@ -6,6 +6,19 @@
 #include "lib/sound/sound_internal.h"
 #include "rorud/rorud.h"
 
+namespace {
+
+// Names the file in the log lines of the conversions opened while it loads.
+class FileNameForLog {
+ public:
+  explicit FileNameForLog(const char* file_name) { SetSoundFileNameForLog(file_name); }
+  ~FileNameForLog() { SetSoundFileNameForLog(nullptr); }
+  FileNameForLog(const FileNameForLog&) = delete;
+  FileNameForLog& operator=(const FileNameForLog&) = delete;
+};
+
+}  // namespace
+
 int LoadFileToMemory(const char* file_name, void** data, int32_t* size) {
   intptr_t file = FileOpenThunk(file_name, 0, 1, 0);
   if (file == 0) return WriteLogLineFmt("右記のファイルのオープンに失敗しました：%s", file_name);
@@ -28,6 +41,7 @@ int LoadFileToMemory(const char* file_name, void** data, int32_t* size) {
 
 int AddStreamSoundFile(const char* file_name, uint8_t loop_count, int handle, int mode, int share_handle) {
   SoundLockScope lock;
+  FileNameForLog name(file_name);
   intptr_t file = FileOpenThunk(file_name, 0, 1, 0);
   if (file == 0) return WriteLogLineFmt("右記のＷＡＶファイルのロードに失敗しました：%s \n", file_name);
   SoundStream stream{};
@@ -47,6 +61,7 @@ int AddStreamSoundFile(const char* file_name, uint8_t loop_count, int handle, in
 int LoadSoundHandle(const char* file_name, int buffer_count, int share_handle) {
   if (!SoundStarted() || file_name == nullptr) return -1;
   SoundLockScope lock;
+  FileNameForLog name(file_name);
   if (SoundCreateMode != 0) {
     int handle = AddSoundData(-1);
     if (handle == -1) return -1;

@@ -90,6 +90,7 @@ int WalkWaveChunks(PcmDecoderRecord* r, uint8_t** body, int32_t* body_size) {
   // A data chunk that claims more than the file holds is cut to what is there.
   int64_t left = Remaining(r, file_size);
   r->data_size = static_cast<int32_t>(header.size > left ? left : header.size);
+  if (header.size > left) r->missing_bytes = header.size - left;
   *body = block;
   *body_size = static_cast<int32_t>(r->format_chunk_size);
   return 0;

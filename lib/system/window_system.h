@@ -78,9 +78,7 @@ int IsLibraryStarting();
 // entry is null when the library or function is absent on this system.
 void* GetLoadedFunction(const char* name);
 
-// Test hook: called with the name of each start and end step as it runs. A
-// step whose subsystem is not part of the library yet is reported with a
-// trailing " -" and does nothing.
+// Test hook: called with the name of each start and end step as it runs.
 using LibraryStepRecorder = void (*)(const char* step);
 void SetLibraryStepRecorder(LibraryStepRecorder recorder);
 

@@ -430,4 +430,39 @@ TEST_F(BossTest, StageWaitsForTheDefeatedBossThenGoesOn) {
   EXPECT_TRUE(NoLiveEnemy());
 }
 
+// Every boss's lives as its set-up writes them into the gauge, phase by
+// phase, through the boss's own creator; entries past the listed lives stay
+// empty. Boss 3A fights one phase but lists three lives.
+TEST_F(BossTest, EveryBossWritesItsLivesPerPhase) {
+  struct Row {
+    void (*create)(GameObject&);
+    uint32_t kind;
+    uint32_t last_phase;
+    double lives[kMaxBossPhases];
+  };
+  const Row rows[] = {
+      {CreateBoss1A, 5, 3, {1300, 1100, 1500, 0, 0}},
+      {CreateBoss1B, 6, 5, {1300, 1400, 1500, 1500, 1600}},
+      {CreateBoss2A, 7, 3, {1500, 1700, 1500, 0, 0}},
+      {CreateBoss2B, 8, 5, {1600, 1600, 1700, 1700, 1700}},
+      {CreateBoss3A, 9, 1, {2000, 1400, 1600, 0, 0}},
+      {CreateBoss3B, 10, 5, {1900, 1700, 1700, 1600, 1700}},
+      {CreateBoss4, 12, 5, {2000, 2000, 2000, 2000, 2000}},
+      {CreateBoss5, 15, 5, {2500, 3500, 3000, 3500, 3500}},
+  };
+  for (const Row& row : rows) {
+    gametest::ResetGameGlobals();
+    GameObject& b = g_enemies[FindFreeEnemy()];
+    row.create(b);
+    const BossGauge& g = g_game.boss_gauge;
+    EXPECT_EQ(b.kind, row.kind);
+    EXPECT_EQ(g.last_phase, row.last_phase) << "kind " << row.kind;
+    EXPECT_EQ(b.life, row.lives[0]) << "kind " << row.kind;
+    for (uint32_t phase = 1; phase <= kMaxBossPhases; ++phase) {
+      EXPECT_EQ(g.life_per_phase[phase], row.lives[phase - 1])
+          << "kind " << row.kind << " phase " << phase;
+    }
+  }
+}
+
 }  // namespace

@@ -41,6 +41,28 @@ std::vector<Spawn> Expand(const std::vector<Run>& runs) {
   return out;
 }
 
+std::vector<Spawn> TableRows(const StageTimeline& timeline) {
+  static constexpr uint32_t kKinds[] = {kKindZakoA,    kKindZakoB,    kKindZakoC,
+                                        kKindMidZakoA, kKindMidZakoB, kKindMidZakoC};
+  std::vector<Spawn> rows;
+  for (size_t i = 0; i < timeline.phase_count; ++i) {
+    const WavePhase& w = timeline.phases[i];
+    for (size_t k = 0; k < w.row_count; ++k) {
+      const SpawnRow& r = w.rows[k];
+      const size_t n = r.creator == kZakoB ? 9 : r.creator == kZakoC ? 10 : 8;
+      rows.push_back({w.phase, w.spawn_base + r.offset, kKinds[r.creator],
+                      std::vector<double>(r.args, r.args + n)});
+    }
+  }
+  return rows;
+}
+
+void ZakoCLevelsBySubType(std::vector<Spawn>& spawns) {
+  for (Spawn& s : spawns) {
+    if (s.kind == kKindZakoC) s.args[2] = s.args[1] == 0 ? 1 : 2;
+  }
+}
+
 std::vector<double> ArgsOf(const GameObject& r) {
   switch (r.kind) {
     case kKindZakoA:

@@ -10,6 +10,7 @@
 
 #include "game/frame/game_state.h"
 #include "game/objects/game_object.h"
+#include "game/stages/stage_timeline.h"
 
 namespace gametest {
 
@@ -41,6 +42,14 @@ std::vector<Spawn> ExpandInTableOrder(const std::vector<Run>& runs);
 // (the phases in rising number, as they follow each other in every stage),
 // table order within a frame.
 std::vector<Spawn> Expand(const std::vector<Run>& runs);
+
+// A timeline's spawn rows as written, in table order, with their arguments
+// as the table gives them.
+std::vector<Spawn> TableRows(const StageTimeline& timeline);
+
+// A small enemy of kind 24 keeps the level of its sub-type (1 for 0, else 2),
+// not its level argument: the written spawns as the created records show them.
+void ZakoCLevelsBySubType(std::vector<Spawn>& spawns);
 
 // The creator arguments as they stand in the created record.
 std::vector<double> ArgsOf(const GameObject& r);

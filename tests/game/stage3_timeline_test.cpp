@@ -1,6 +1,6 @@
 // Stage 3's wave phases: the spawn log of a run from the first wave to the
-// boss phase against the stage's written timeline, and the stage's place in
-// the scene table.
+// boss phase and the table's rows, each against the stage's written
+// timeline, and the stage's place in the scene table.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -46,7 +46,7 @@ std::vector<Run> WrittenTimeline() {
   const L sway21 = {0, 180, 0, 180, 0, 180, 0, 0, 180, 0, 180, 0, 180, 0, 0, 180, 0, 0, 180, 0, 0};
   // The timeline gives every stage-3 ZakoC level 1 with sub-type 1; the
   // sub-type decides the record's level, 2.
-  const L zc_level = {2};
+  const L zc_level = {1};
   const uint32_t A = kKindZakoA, B = kKindZakoB, C = kKindZakoC;
   const uint32_t MA = kKindMidZakoA, MB = kKindMidZakoB, MC = kKindMidZakoC;
   auto cat = [](L a, const L& b) {
@@ -133,8 +133,9 @@ TEST_F(GameTest, Stage3SpawnLogFollowsTheWrittenTimeline) {
   RunUntil(Stage3Script, kPhaseBoss, log);
   ASSERT_EQ(g_game.levels[kLevelPhase], kPhaseBoss);
 
-  const std::vector<Spawn> expected = Expand(WrittenTimeline());
+  std::vector<Spawn> expected = Expand(WrittenTimeline());
   ASSERT_EQ(expected.size(), 303u);
+  gametest::ZakoCLevelsBySubType(expected);  // the rows' own levels are compared below
   ASSERT_EQ(log.spawns.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(log.spawns[i], expected[i]) << "spawn " << i;
@@ -145,6 +146,10 @@ TEST_F(GameTest, Stage3SpawnLogFollowsTheWrittenTimeline) {
       {10, 352}, {11, 312}, {14, 292}, {15, 262}, {16, 362}, {17, 332}, {18, 362}, {19, 332},
       {20, 262}, {60, 402}, {61, 322}, {62, 282}, {63, 262}, {64, 312}, {65, 312}};
   EXPECT_EQ(log.phase_frames, phases);
+}
+
+TEST_F(GameTest, Stage3TableRowsAreTheWrittenRowsInTableOrder) {
+  EXPECT_EQ(gametest::TableRows(kStage3Timeline), gametest::ExpandInTableOrder(WrittenTimeline()));
 }
 
 TEST_F(GameTest, Stage3IsSceneFiveAndLoadsNoBossTrack) {

@@ -1,7 +1,7 @@
-// Stage 4: its spawn log against its written timeline, the proof that its
-// waves are stage 3's but for phase 17's hand-over, and its end: the boss's
-// defeat, the boss standing and vanishing, and the return to the title with
-// the replay written once.
+// Stage 4: its spawn log and table rows against its written timeline, the
+// proof that its waves are stage 3's but for phase 17's hand-over, and its
+// end: the boss's defeat, the boss standing and vanishing, and the return to
+// the title with the replay written once.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -104,6 +104,10 @@ TEST_F(GameTest, Stage4SpawnLogFollowsTheWrittenTimeline) {
       {10, 352}, {11, 312}, {14, 292}, {15, 262}, {16, 362},
       {17, 332}, {62, 282}, {63, 262}, {64, 312}, {65, 312}};
   EXPECT_EQ(log.phase_frames, phases);
+}
+
+TEST_F(GameTest, Stage4TableRowsAreTheWrittenRowsInTableOrder) {
+  EXPECT_EQ(gametest::TableRows(kStage4Timeline), gametest::ExpandInTableOrder(WrittenTimeline()));
 }
 
 // Stage 4 runs stage 3's wave phases themselves: the same heads and the same

@@ -119,9 +119,10 @@ TEST_F(SubUnitTest, KindAFiresFifteenAimedRingsOfThirtyFiveOverItsCruise) {
     EXPECT_EQ(g_sounds[19].request, 1);
     const double aim = std::atan2(g_player.y - 100.0, g_player.x - 210.0) * 180.0 / kPi;
     for (size_t i = 0; i < 35; ++i) {
-      EXPECT_NEAR(AngleDiff(Heading(*bullets[i]), aim + i * 360.0 / 35.0), 0.0, 1e-6);
-      EXPECT_NEAR(std::hypot(bullets[i]->parts[0].velocity_x, bullets[i]->parts[0].velocity_y),
-                  3.0, 1e-9);
+      // Bit for bit: the angle is aim + i x 360 / 35 in that order, in degrees.
+      const double angle = (aim + i * 360.0 / 35.0) * kPi / 180.0;
+      EXPECT_EQ(bullets[i]->parts[0].velocity_x, std::cos(angle) * 3.0) << i;
+      EXPECT_EQ(bullets[i]->parts[0].velocity_y, std::sin(angle) * 3.0) << i;
       EXPECT_EQ(bullets[i]->level, 1u);
       EXPECT_EQ(bullets[i]->variant, 4u);
       EXPECT_EQ(bullets[i]->x, 210.0);

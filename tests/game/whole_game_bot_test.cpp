@@ -3,9 +3,20 @@
 // stage 5 reached through the test's scene switch; and the replays of that
 // run played back from the title in a second process: every stage frame's
 // state hash and each stage's final score must come back.
+//
+// The recorded run is also held against a stored reference, so that any
+// change of gameplay fails here until the reference is renewed on purpose:
+// tests/game/whole_game_golden.txt holds, at fixed checkpoints of every
+// stage, the frame's state hash and a digest of the stage's frame hashes up
+// to it (state_golden.h), made on the placeholder data set. The hashes are of game state, not pixels, so they
+// hold for every rasteriser worker count and span level. After a deliberate
+// change of gameplay, renew the file with
+//   RORUD_RENEW_GAME_GOLDEN=1 ctest -R WholeGameBot
+// and commit it with the change.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +38,7 @@
 #include "platform/window/window.h"
 #include "rorud/rorud.h"
 #include "tests/game/game_fixture.h"
+#include "tests/game/state_golden.h"
 #include "tests/game/state_hash.h"
 
 namespace {
@@ -34,6 +46,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kFolderVariable = "RORUD_TEST_BOT_FOLDER";
+constexpr const char* kRenewVariable = "RORUD_RENEW_GAME_GOLDEN";
+constexpr const char* kGoldenFile = RORUD_SOURCE_DIR "/tests/game/whole_game_golden.txt";
 constexpr int kFrameLimit = 60000;  // per stage
 
 // The stages the bot plays, from stage 1, and each one's mid-boss (0: none),
@@ -293,6 +307,30 @@ bool ReadLogs(const fs::path& file, std::vector<RunLog>& logs) {
   return static_cast<bool>(in);
 }
 
+// The recorded run against the stored reference, or the reference renewed
+// from it when the renewal variable is set.
+void CheckGolden(const std::vector<RunLog>& logs) {
+  std::vector<gametest::GoldenCheckpoint> got;
+  for (uint32_t stage = 1; stage <= logs.size(); ++stage) {
+    const auto stage_points = gametest::Checkpoints(stage, logs[stage - 1].hashes);
+    got.insert(got.end(), stage_points.begin(), stage_points.end());
+  }
+  const char* renew = std::getenv(kRenewVariable);
+  if (renew != nullptr && std::string(renew) == "1") {
+    ASSERT_TRUE(gametest::WriteGolden(kGoldenFile, got));
+    std::printf("renewed %s (%zu checkpoints)\n", kGoldenFile, got.size());
+    return;
+  }
+  std::vector<gametest::GoldenCheckpoint> golden;
+  ASSERT_TRUE(gametest::ReadGolden(kGoldenFile, golden)) << kGoldenFile;
+  // The first checkpoint that differs says in which stretch of which stage
+  // the game went another way.
+  for (size_t i = 0; i < std::min(got.size(), golden.size()); ++i) {
+    ASSERT_EQ(got[i], golden[i]) << "checkpoint " << i;
+  }
+  EXPECT_EQ(got.size(), golden.size());
+}
+
 class WholeGameBot : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -340,6 +378,7 @@ TEST_F(WholeGameBot, ABotPlaysTheWholeGameAndItsReplaysPlayBackInANewProcess) {
     EXPECT_EQ(fs::file_size(replay), 8u + 4u * static_cast<uint64_t>(log.replay_frames));
   }
   keys.ReleaseAll();
+  CheckGolden(recorded);
   const RunLog& s5 = recorded[4];
   EXPECT_EQ(s5.wave_enemies, 21u);
   EXPECT_GE(s5.wave_last_counter, 321u);  // counter 320 passed, no enemy left

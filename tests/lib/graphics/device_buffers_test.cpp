@@ -161,14 +161,12 @@ TEST_F(DeviceBuffers, SmallOperations) {
   EXPECT_EQ(ChooseMultiSampleType(&type, plat::D3DFMT_X8R8G8B8, &quality), 0);
   EXPECT_EQ(type, 0);
   EXPECT_EQ(quality, 0);
-  SetDrawFilterMode(1);
-  EXPECT_EQ(GetDrawFilterMode(), 1);
-  SetDrawFilterMode(0);
-  EXPECT_EQ(GetDrawFilterMode(), 0);
   SetGraphicsRestoreCallback(nullptr);
   EXPECT_EQ(IsRestoreCallbackSet(), 1);
   static_assert(sizeof(TextureFormatTable) == 18 * sizeof(plat::D3DFORMAT));
-  // A rectangle of a sheet drawn stretched through a graphic made for it.
+  // A rectangle of a sheet drawn stretched through a graphic made for it,
+  // point-sampled under filter mode 0.
+  SetDrawFilterMode(0);
   Picture p = Pattern(32, 32, false, 11);
   std::vector<uint8_t> png = EncodePng(p, false);
   int sheet = ImageToGraphicWithOptions(png.data(), int(png.size()), nullptr, 0, 0, 0);
@@ -180,6 +178,17 @@ TEST_F(DeviceBuffers, SmallOperations) {
   for (int y = 50; y < 62; y++)
     for (int x = 100; x < 120; x++) ASSERT_EQ(shot.at(x, y), p.at(8 + (x - 100) / 2, 4 + (y - 50) / 2) | 0xFF000000u);
   EXPECT_EQ(shot.at(120, 50), 0xFF000000u);
+  // Filter mode 1 filters the same draw: pixels between texel centres mix
+  // their neighbours and no longer repeat one texel.
+  ClearDrawTarget(nullptr);
+  SetDrawFilterMode(1);
+  EXPECT_EQ(DrawFloatRectHelper(sheet, 8, 4, 10, 6, 100.0f, 50.0f, 120.0f, 62.0f, 0), 0);
+  shot = Screenshot();
+  int mixed = 0;
+  for (int y = 51; y < 61; y++)
+    for (int x = 101; x < 119; x++) mixed += shot.at(x, y) != (p.at(8 + (x - 100) / 2, 4 + (y - 50) / 2) | 0xFF000000u);
+  EXPECT_GT(mixed, 100);
+  SetDrawFilterMode(0);
   EXPECT_EQ(DrawFloatRectHelper(sheet, 32, 0, 4, 4, 0, 0, 4, 4, 0), -1);
   EXPECT_EQ(DrawFloatRectHelper(-1, 0, 0, 4, 4, 0, 0, 4, 4, 0), -1);
   DeleteGraphic(sheet);

@@ -536,6 +536,32 @@ TEST_F(GraphicsStart, RenderStateCacheReachesTheDeviceOnlyOnChange) {
   EXPECT_FALSE(Has(log, "SetSamplerState(0, 10, 0)"));
 }
 
+TEST_F(GraphicsStart, BatchGoesOutWhenThePrimitiveChanges) {
+  // The batch's start, as the device start runs it, leaves one point in the
+  // batch. A box's two triangles appended straight after, under the same
+  // states, must go out as a draw of their own and come out whole.
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  ASSERT_EQ(InitVertexBatchBuffers(), 0);
+  ASSERT_EQ(Batch().count, 1);
+  plat::StartD3DRecording(true);
+  auto* v = static_cast<Vertex20*>(AppendBatchVertices(0, plat::D3DPT_TRIANGLELIST, 6));
+  const float l = 8, t = 8, r = 24, b = 24;
+  const uint32_t white = 0xFFFFFFFFu;
+  v[0] = {l, t, 0, 1, white}, v[1] = {r, t, 0, 1, white}, v[2] = {l, b, 0, 1, white};
+  v[3] = {r, t, 0, 1, white}, v[4] = {r, b, 0, 1, white}, v[5] = {l, b, 0, 1, white};
+  FlushVertexBatch();
+  std::vector<std::string> draws;
+  for (const std::string& call : plat::StopD3DRecording())
+    if (call.rfind("DrawPrimitiveUP", 0) == 0) draws.push_back(call);
+  EXPECT_EQ(draws, (std::vector<std::string>{"DrawPrimitiveUP(1, 1, 20)", "DrawPrimitiveUP(4, 2, 20)"}));
+  EndDeviceScene();
+  plat::Direct3DSurface9* bb = GraphicsDevice().back_buffer;
+  int inside = 0;
+  for (int y = 8; y < 24; y++)
+    for (int x = 8; x < 24; x++) inside += (bb->ReadPixel(x, y) & 0xFFFFFFu) == 0xFFFFFFu;
+  EXPECT_EQ(inside, 16 * 16);
+}
+
 TEST_F(GraphicsStart, IndexedGridJoinsRowsIntoOneStrip) {
   ASSERT_EQ(GraphicsSystemStart(), 0);
   struct V {

@@ -295,6 +295,19 @@ TEST_F(GraphicDraw, BoxesClearsAndBright) {
   EXPECT_EQ(Screenshot().at(3, 3), 0xFF808080u);
 }
 
+TEST_F(GraphicDraw, AlphaTestPassesOnlyTexelsAboveSixteen) {
+  // White texels of alpha 15, 16 and 17 on black: the alpha test keeps only
+  // alpha above 16, so the first two leave black and the third blends in.
+  Picture p{3, 1, {0x0FFFFFFFu, 0x10FFFFFFu, 0x11FFFFFFu}};
+  int h = Load(p, true);
+  DrawGraphicAt(0, 0, h, 1);
+  Picture s = Screenshot();
+  EXPECT_EQ(s.at(0, 0), 0xFF000000u);
+  EXPECT_EQ(s.at(1, 0), 0xFF000000u);
+  EXPECT_NE(s.at(2, 0), 0xFF000000u);
+  DeleteGraphic(h);
+}
+
 TEST_F(GraphicDraw, SetterEdgeCases) {
   SetBlendModeParam(1, 300);
   EXPECT_EQ(Draw().blend_param, 255);

@@ -268,4 +268,55 @@ TEST_F(ShaderPackStart, TheBuiltInPacksCarryTheTestShaders) {
   EXPECT_NE(ShaderPacks().mix_pack, nullptr);
 }
 
+// The indexes below are the selection formula worked out by hand:
+// vertex = 8 x (s + 4 x (p + 4 x (d + 4 x (F + 8 x (A + 6 x L))))),
+// pixel = 8 x (g(s) + 3 x (g(p) + 3 x (g(d) + 6 x (A + 4 x L)))).
+TEST_F(ShaderPackStart, ShaderIndexesFollowLightingFogAndLights) {
+  UseEmbeddedShaderPack();
+  LogCapture log;
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  ASSERT_EQ(GraphicsDevice().shaders_in_use, 1);
+  while (GetHighestEnabledDeviceLight() >= 0) SetDeviceLightEnable(GetHighestEnabledDeviceLight(), 0);
+  SetLightingEnable(0);
+  SetFogEnableState(0);
+  const RenderStateCache& c = StateCache();
+  auto light = [](uint32_t type) {
+    plat::D3DLIGHT9 l{};
+    l.Type = type;
+    l.Range = 100.0f;
+    return l;
+  };
+  const plat::D3DLIGHT9 point = light(1), spot = light(2), directional = light(3);
+  EXPECT_EQ(c.vertex_shader_index, 0);
+  EXPECT_EQ(c.pixel_shader_index, 0);
+
+  // Lighting on, no light: A = 0, L = 1.
+  SetLightingEnable(1);
+  EXPECT_EQ(c.vertex_shader_index, 8 * 4 * 4 * 4 * 8 * 6);  // 24576
+  EXPECT_EQ(c.pixel_shader_index, 8 * 3 * 3 * 6 * 4);      // 1728
+  // One light of each type in turn: A = 1, so A + 6L = 7 and A + 4L = 5.
+  SetDeviceLightAndEnable(0, 1, &directional);
+  EXPECT_EQ(c.vertex_shader_index, 28800);  // 8 x 4 x 4 x (1 + 4 x 56)
+  EXPECT_EQ(c.pixel_shader_index, 2232);    // 8 x 3 x 3 x (1 + 30)
+  SetDeviceLightAndEnable(0, 1, &point);
+  EXPECT_EQ(c.vertex_shader_index, 28704);  // 8 x 4 x (1 + 4 x 4 x 56)
+  EXPECT_EQ(c.pixel_shader_index, 2184);    // 8 x 3 x (1 + 3 x 30)
+  SetDeviceLightAndEnable(0, 1, &spot);
+  EXPECT_EQ(c.vertex_shader_index, 28680);  // 8 x (1 + 4 x 4 x 4 x 56)
+  EXPECT_EQ(c.pixel_shader_index, 2168);    // 8 x (1 + 3 x 3 x 30)
+
+  // Three point lights with linear fog: p = 3, F = 3, g(3) = 2.
+  for (int i = 0; i < 3; ++i) SetDeviceLightAndEnable(i, 1, &point);
+  SetFogModeState(3);
+  EXPECT_EQ(c.vertex_shader_index, 28704 + 8 * 4 * 2);  // fog still off: p = 3
+  SetFogEnableState(1);
+  EXPECT_EQ(c.vertex_shader_index, 30304);  // 8 x 4 x (3 + 4 x 4 x (3 + 8 x 7))
+  EXPECT_EQ(c.pixel_shader_index, 2208);    // 8 x 3 x (2 + 3 x 30)
+  // Lighting off leaves only the fog: the light counts are 0.
+  SetLightingEnable(0);
+  EXPECT_EQ(c.vertex_shader_index, 8 * 4 * 4 * 4 * 3);  // 1536
+  EXPECT_EQ(c.pixel_shader_index, 0);
+  for (int i = 0; i < 3; ++i) SetDeviceLightEnable(i, 0);
+}
+
 }  // namespace

@@ -79,6 +79,36 @@ TEST(BmpLoader, TrueColourBottomUpAndTopDown) {
   }
 }
 
+// Most writers leave the fourth byte of a 32-bit bitmap 0: such a file is
+// opaque; one non-zero fourth byte makes the bytes an alpha channel.
+TEST(BmpLoader, ThirtyTwoBitAlphaOnlyWhenAnyFourthByteIsSet) {
+  for (int alpha_pixel : {-1, 5}) {
+    BmpSpec s;
+    s.width = 3;
+    s.height = 2;
+    s.bits = 32;
+    for (int y = 0; y < 2; ++y) {
+      Bytes row;
+      for (int x = 0; x < 3; ++x) {
+        const uint32_t c = ColourAt(x, y);
+        row.insert(row.end(), {uint8_t(c & 255), uint8_t(c >> 8 & 255), uint8_t(c >> 16 & 255),
+                               uint8_t(y * 3 + x == alpha_pixel ? 1 : 0)});
+      }
+      s.rows.push_back(row);
+    }
+    Loaded l;
+    ASSERT_EQ(LoadWith(ReadBmpImage, MakeBmp(s), l.get()), 0);
+    EXPECT_EQ(l.im.format.bit_depth, 32);
+    EXPECT_EQ(l.im.format.width_a, alpha_pixel < 0 ? 0 : 8);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        ExpectRgb(l.get(), x, y, ColourAt(x, y));
+        const int a = alpha_pixel < 0 ? 255 : y * 3 + x == alpha_pixel ? 1 : 0;
+        EXPECT_EQ(PixelAt(l.get(), x, y).a, a) << x << "," << y;
+      }
+  }
+}
+
 TEST(BmpLoader, PalettedUncompressed) {
   for (int bits : {1, 4, 8}) {
     for (int width : {5, 9, 17}) {

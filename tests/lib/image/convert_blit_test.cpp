@@ -238,6 +238,22 @@ TEST(ConvertBlit, KeyToAlphaFromRgb888) {
   EXPECT_EQ(Read(dst, 0, 4), 0xFFFFFFFFu);
 }
 
+TEST(ConvertBlit, KeyToAlphaNeedsEveryChannelOfTheKey) {
+  // 24-bit into 32-bit, mirrored (the general path): only the exact key
+  // loses its alpha; a pixel that differs from it in one channel alone
+  // keeps it.
+  PixelFormatInfo rgb = Masks(24, 0xFF0000, 0xFF00, 0xFF, 0);
+  PixelFormatInfo argb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
+  const uint32_t pixels[4] = {0x102030, 0x112030, 0x102130, 0x102031};
+  std::vector<uint8_t> src(12), dst(16);
+  for (int i = 0; i < 4; ++i) Write(src, i, 3, pixels[i]);
+  Blit(argb, dst, rgb, src, 4, /*mirror=*/1, /*key_to_alpha=*/1, 0x102030);
+  EXPECT_EQ(Read(dst, 3, 4), 0x00102030u);
+  EXPECT_EQ(Read(dst, 2, 4), 0xFF112030u);  // red differs
+  EXPECT_EQ(Read(dst, 1, 4), 0xFF102130u);  // green differs
+  EXPECT_EQ(Read(dst, 0, 4), 0xFF102031u);  // blue differs
+}
+
 TEST(ConvertBlit, KeyToAlphaIgnoredWhenSourceHasAlpha) {
   PixelFormatInfo argb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u);
   std::vector<uint8_t> src(4), dst(4);

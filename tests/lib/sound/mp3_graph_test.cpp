@@ -140,7 +140,7 @@ TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
   PcmDecoderDisableMask = 0;
   EXPECT_EQ(ConverterKind(file), kPcmDecoderMemory);
 
-  // Bytes no filter can take: rendering fails, with exactly one line.
+  // Bytes no filter can take: rendering fails, with exactly one whole line.
   std::vector<uint8_t> junk(3000);
   uint32_t seed = 99;
   for (auto& b : junk) {
@@ -152,6 +152,7 @@ TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
   const std::string line = testsupport::Sjis("グラフの構築に失敗しました");
   const size_t at = log_.Debug().find(line);
   ASSERT_NE(at, std::string::npos) << log_.Debug();
+  EXPECT_EQ(log_.Debug().substr(at + line.size(), 2), "\r\n");  // a line of its own
   EXPECT_EQ(log_.Debug().find(line, at + 1), std::string::npos);
 }
 

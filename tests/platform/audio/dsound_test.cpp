@@ -281,6 +281,30 @@ TEST_F(DsoundTest, MixerPanResampleEightBitAndClip) {
   EXPECT_EQ(out[1], -32768);
 }
 
+TEST_F(DsoundTest, PanTakesItsAttenuationOffTheOtherSide) {
+  // A steady mono level at the output rate. A pan of 2000 hundredths of a
+  // decibel either way leaves its own side whole and takes 20 dB, a tenth,
+  // off the other; a full pan silences the other side.
+  struct Case {
+    int32_t pan;
+    int16_t left, right;
+  };
+  const Case cases[] = {{-2000, 10000, 1000}, {2000, 1000, 10000}, {-10000, 10000, 0}, {0, 10000, 10000}};
+  const int16_t level[4] = {10000, 10000, 10000, 10000};
+  DirectSoundBuffer* b = Make(Pcm(1, 44100, 16), sizeof level);
+  Fill(b, level, sizeof level);
+  for (const Case& c : cases) {
+    ASSERT_EQ(b->SetPan(c.pan), kDS_OK);
+    b->Play(0, 0, kDSBPLAY_LOOPING);
+    const std::vector<int16_t> out = Render(4);
+    b->Stop();
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(out[2 * i], c.left) << "pan " << c.pan;
+      EXPECT_EQ(out[2 * i + 1], c.right) << "pan " << c.pan;
+    }
+  }
+}
+
 TEST_F(DsoundTest, DuplicateSharesSamplesButNotPosition) {
   DirectSoundBuffer* b = Make(Pcm(1, 44100, 16), 200);
   DirectSoundBuffer* dup = nullptr;

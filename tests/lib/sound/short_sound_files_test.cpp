@@ -1,0 +1,145 @@
+// tests/lib/sound/short_sound_files_test.cpp - sound files whose own sizes
+// promise more than they hold load what they hold with one log line naming
+// the file and the shortfall, or are refused when nothing decodes; and MP3
+// inside WAVE files made by the ffmpeg command loads every frame, checked
+// against ffprobe's frame count and the mpg123 command's decode.
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/lib/sound/sound_fixture.h"
+
+namespace {
+
+using namespace soundtest;
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ShellOutput(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof(buffer), p)) out += buffer;
+    pclose(p);
+  }
+  return out;
+}
+
+class ShortSoundFileTest : public SoundFixture {
+ protected:
+  // How many log lines so far contain the text.
+  size_t Lines(const std::string& text) const {
+    size_t n = 0;
+    const std::string& log = log_.Debug();
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  std::vector<uint8_t> Pcm(int handle) {
+    SoundRecord* r = FindSound(handle);
+    return r ? std::vector<uint8_t>(r->data, r->data + r->data_size) : std::vector<uint8_t>{};
+  }
+};
+
+TEST_F(ShortSoundFileTest, WaveCutInItsSamplesLoadsWhatItHoldsWithOneLine) {
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 whole.wav synth 0.5 sine 440 vol 0.5"));
+  const std::vector<uint8_t> whole = ReadAll("whole.wav");
+  ASSERT_EQ(whole.size(), 44u + 22050 * 2);
+  // 1000 of its 11025 samples frames are left: 40100 bytes are missing.
+  WriteFile("cut.wav", std::vector<uint8_t>(whole.begin(), whole.begin() + 44 + 4000));
+  const int handle = LoadSoundHandle("cut.wav", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(Pcm(handle), std::vector<uint8_t>(whole.begin() + 44, whole.begin() + 44 + 4000));
+  EXPECT_EQ(Lines("short of its stated size"), 1u) << log_.Debug();
+  EXPECT_EQ(Lines("Sound file cut.wav ends 40100 bytes short"), 1u) << log_.Debug();
+
+  // The whole file says nothing; a data chunk with none of its bytes is
+  // refused with a line.
+  log_.Clear();
+  ASSERT_NE(LoadSoundHandle("whole.wav", 1, -1), -1);
+  EXPECT_EQ(Lines("short of its stated size"), 0u);
+  WriteFile("empty.wav", std::vector<uint8_t>(whole.begin(), whole.begin() + 44));
+  EXPECT_EQ(LoadSoundHandle("empty.wav", 1, -1), -1);
+  EXPECT_EQ(Lines("Sound file empty.wav ends 44100 bytes short of its stated size and holds no sound"), 1u)
+      << log_.Debug();
+}
+
+TEST_F(ShortSoundFileTest, CutMp3sLoadTheirWholeFramesOrNothing) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 src.wav synth 0.5 sine 300-3000 vol 0.5"));
+  ASSERT_TRUE(Shell("lame --quiet -t -b 128 src.wav plain.mp3"));
+  const std::vector<uint8_t> mp3 = ReadAll("plain.mp3");
+  // 128 kbit/s at 44100 Hz: frames of 417 bytes, 418 with the padding bit.
+  size_t end = 0;
+  int whole = 0;
+  while (end + 4 <= mp3.size()) {
+    const size_t length = 144000 * 128 / 44100 + ((mp3[end + 2] >> 1) & 1);
+    if (end + length > 1000) break;
+    end += length;
+    ++whole;
+  }
+  const size_t cut_frame_end = end + 417 + ((mp3[end + 2] >> 1) & 1);
+  ASSERT_EQ(whole, 2);
+  WriteFile("cut.mp3", std::vector<uint8_t>(mp3.begin(), mp3.begin() + 1000));
+  const int handle = LoadSoundHandle("cut.mp3", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(Pcm(handle).size(), 2u * 1152 * 4);
+  EXPECT_EQ(Lines("short of its stated size"), 1u) << log_.Debug();
+  EXPECT_EQ(Lines("Sound file cut.mp3 ends " + std::to_string(cut_frame_end - 1000) + " bytes short"), 1u)
+      << log_.Debug();
+
+  // A 100-byte file holding the start of one frame decodes to nothing: both
+  // paths refuse it, with a line.
+  WriteFile("stub.mp3", std::vector<uint8_t>(mp3.begin(), mp3.begin() + 100));
+  log_.Clear();
+  EXPECT_EQ(LoadSoundHandle("stub.mp3", 1, -1), -1);
+  EXPECT_NE(log_.Debug().find("stub.mp3"), std::string::npos);
+  PcmDecoderDisableMask = kPcmDisableMp3Graph;
+  log_.Clear();
+  EXPECT_EQ(Load(std::vector<uint8_t>(mp3.begin(), mp3.begin() + 100)), -1);
+  EXPECT_FALSE(log_.Debug().empty());
+}
+
+TEST_F(ShortSoundFileTest, Mp3InWaveFromFfmpegLoadsEveryFrame) {
+  struct Case {
+    int rate, channels, samples_per_frame;
+    const char* bitrate;
+  };
+  for (const Case& c : {Case{44100, 2, 1152, "128k"}, Case{22050, 1, 576, "32k"}, Case{32000, 2, 1152, "64k"},
+                        Case{48000, 1, 1152, "96k"}}) {
+    const std::string name = "in_wave_" + std::to_string(c.rate);
+    ASSERT_TRUE(Shell("ffmpeg -y -f lavfi -i sine=frequency=500:sample_rate=" + std::to_string(c.rate) +
+                      ":duration=1.5 -ac " + std::to_string(c.channels) + " -c:a libmp3lame -b:a " + c.bitrate +
+                      " " + name + ".wav"));
+    const std::vector<uint8_t> wave = ReadAll(name + ".wav");
+    ASSERT_GT(wave.size(), 40u);
+    uint16_t block_size = 0;
+    std::memcpy(&block_size, wave.data() + 44, 2);  // nBlockSize of the 30-byte format
+    EXPECT_EQ(block_size, 1152) << name;                 // what makes the size estimate fall short
+    const int frames = std::atoi(ShellOutput("ffprobe -v error -select_streams a -count_packets -show_entries "
+                                             "stream=nb_read_packets -of csv=p=0 " + name + ".wav").c_str());
+    ASSERT_GT(frames, 20) << name;
+    // The same frames as a plain MP3, decoded whole by the mpg123 command.
+    ASSERT_TRUE(Shell("ffmpeg -y -i " + name + ".wav -c:a copy -write_xing 0 -id3v2_version 0 " + name + ".mp3"));
+    ASSERT_TRUE(Shell("mpg123 -q --no-gapless --no-infoframe -O " + name + ".raw " + name + ".mp3"));
+    const std::vector<uint8_t> reference = ReadAll(name + ".raw");
+
+    const int handle = Load(wave);
+    ASSERT_NE(handle, -1) << name;
+    const std::vector<uint8_t> pcm = Pcm(handle);
+    EXPECT_EQ(pcm.size(), size_t(frames) * c.samples_per_frame * 2 * c.channels) << name;
+    ASSERT_EQ(pcm.size(), reference.size()) << name;
+    int worst = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+      const int a = int16_t(pcm[i] | pcm[i + 1] << 8), b = int16_t(reference[i] | reference[i + 1] << 8);
+      worst = std::max(worst, std::abs(a - b));
+    }
+    EXPECT_LE(worst, 1) << name;
+    DeleteSoundHandle(handle, 0);
+  }
+}
+
+}  // namespace
