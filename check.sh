@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Set-up, build and every test: the normal build with unit, whole-game and
 # real-window tests; the sanitizer build (address, undefined behaviour, leaks)
-# with the unit tests; a ThreadSanitizer build of the library with the tests
+# with the unit and whole-game tests; a ThreadSanitizer build of the library with the tests
 # that start threads (label `threads`); a short run of each fuzz target; the
-# picture tests again with other band workers and spans. A test that fails
-# once fails the run: nothing is retried.
+# picture tests again with other band workers and spans; the game and a
+# movie probe under tight address-space limits. A test that fails once fails
+# the run: nothing is retried. In CI (CI=true) a skipped test fails it too
+# (scripts/ctest-run).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
@@ -29,13 +31,16 @@ if [ -x scripts/fuzz-smoke ]; then
 fi
 
 echo "== tests (sanitizers)"
-(cd build-san && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS" -LE wholegame)
+(cd build-san && ASAN_OPTIONS=detect_leaks=1 ../scripts/ctest-run --output-on-failure -j "$JOBS")
 
 echo "== ThreadSanitizer build and the thread tests"
 JOBS=$JOBS scripts/tsan-check
 
 echo "== tests"
-(cd build && ctest --output-on-failure -j "$JOBS")
+(cd build && ../scripts/ctest-run --output-on-failure -j "$JOBS")
+
+echo "== the game under address-space limits"
+scripts/oom-check
 
 # The tests above draw with the default band workers and the widest vector
 # spans the processor has; the pictures must be the same with three workers

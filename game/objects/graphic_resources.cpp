@@ -1,6 +1,8 @@
 // game/objects/graphic_resources.cpp - loading sheets and cutting sprites
 // into the graphics table, and the loaders of the common, player and stage
 // resources.
+#include <cerrno>
+
 #include "game/frame/data_report.h"
 #include "game/frame/game_error.h"
 #include "game/objects/resource_tables.h"
@@ -43,6 +45,7 @@ void LoadSheet(const SheetDef& sheet) {
 bool LoadGraphicEntry(int row, const char* file) {
   GraphicEntry& e = g_graphics[row];
   DeleteGraphic(e.handle);
+  errno = 0;  // a shortage during the load is told apart by ENOMEM
   e.handle = LoadGraphicFromFile(file, 0);
   TakeSize(e);
   e.animated = 0;

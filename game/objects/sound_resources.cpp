@@ -1,4 +1,6 @@
 // game/objects/sound_resources.cpp - the music slots and the sound effects.
+#include <cerrno>
+
 #include "game/frame/data_report.h"
 #include "game/objects/resource_tables.h"
 #include "game/objects/resources.h"
@@ -6,6 +8,7 @@
 
 bool LoadBgm(BgmSlot& slot, const char* file, int loop_ms) {
   DeleteSoundHandle(slot.handle, 0);
+  errno = 0;  // a shortage during the load is told apart by ENOMEM
   slot.handle = LoadSoundHandle(file, 3, -1);
   // The slot keeps the failure handle, which plays nothing.
   if (slot.handle == -1) ReportSoundFailure(file);
@@ -32,6 +35,7 @@ void LoadSoundEffects() {
     // The boot scene loads three times in a row: the previous sound goes
     // first, so each slot keeps one sound.
     DeleteSoundHandle(g_sounds[slot].handle, 0);
+    errno = 0;
     g_sounds[slot].handle = LoadSoundHandle(kSoundEffectFiles[slot], 3, -1);
     if (g_sounds[slot].handle == -1) ReportSoundFailure(kSoundEffectFiles[slot]);
     ChangeSoundHandleVolume(64, g_sounds[slot].handle);

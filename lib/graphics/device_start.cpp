@@ -1,6 +1,7 @@
 // lib/graphics/device_start.cpp - the graphics start: the Direct3D 9 device
 // with its back buffer, Z buffer and format table, or the software screen
 // when no device can be had.
+#include <cerrno>
 #include <cstring>
 
 #include "lib/core/log.h"
@@ -540,8 +541,11 @@ int GraphicsSystemStart() {
   d.started = 1;
   if (d.direct3d_mode) {
     InitVertexBatchBuffers();
-  } else {
-    CreateScreenMemImgs();
+  } else if (CreateScreenMemImgs() != 0) {
+    const int error = errno;  // ENOMEM, kept through the clean-up for the caller
+    TerminateGraphicsSystem();
+    errno = error;
+    return -1;
   }
   ResetGraphicsCreationSettings();
   ResetDrawSettings();

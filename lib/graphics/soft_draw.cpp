@@ -3,6 +3,7 @@
 #include "lib/graphics/soft_draw.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -34,8 +35,10 @@ int CreateScreenMemImgs() {
   GetScreenSize(&w, &h);
   const int format = Screen().colour_bits == 16 ? kMemImgRgb565 : kMemImg32;
   ReleaseScreenMemImgs();
+  // Without memory for the screen image the graphics start fails, so that
+  // the program hears of it, rather than the process ending here.
   if (CreateMemImg(&g_screen, w, h, format) != 0)
-    FatalErrorExit("プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
+    return WriteLogLine("プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
   for (int i = 0; i < 2; ++i) {
     std::memset(&g_work[i], 0, sizeof(MEMIMG));
     if (InitMemImg(&g_work[i], w, h, -1, 0, format, 0, i, 0, nullptr) != 0)
@@ -66,7 +69,11 @@ int CopyScreenImageToWindow(int src_x, int src_y, int src_w, int src_h, int dst_
   int pitch = g_screen.base->pitch;
   if (g_screen.base->pixel_format == kMemImgRgb565) {
     // The window takes 32-bit pixels: widen the 16-bit screen first.
-    g_present.resize(size_t(w) * size_t(h));
+    try {
+      g_present.resize(size_t(w) * size_t(h));
+    } catch (const std::bad_alloc&) {
+      return WriteLogLine("画面転送用のメモリが確保できませんでした\n");
+    }
     const ImageRect all{0, 0, w, h};
     if (ConvertPixelFormatBlit(g_present.data(), w * 4, GetDefaultPixelFormatInfo(kMemImg32, 0, 0), g_screen.pixels,
                                pitch, g_screen.base->format_info, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0,

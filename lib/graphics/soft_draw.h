@@ -16,8 +16,8 @@ MEMIMG& SoftScreenImage();
 MEMIMG& SoftFontWorkImage(int alpha);
 
 // Makes the screen image and the two work images, fills the screen with the
-// clear colour (black) and makes it the software draw target; 0. A screen
-// image that cannot be made ends the program.
+// clear colour (black) and makes it the software draw target; 0, or -1
+// (and a log line) when there is no memory for the screen image.
 int CreateScreenMemImgs();
 // Releases the three images (nothing when they were never made).
 void ReleaseScreenMemImgs();

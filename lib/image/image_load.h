@@ -61,6 +61,15 @@ int ConvertBaseImageToDib(const BaseImage* image, void* info, void** pixels, int
 // Largest pixel block a loader makes (1 GiB): larger claims are refused as bad
 // headers before anything is allocated.
 constexpr uint64_t kMaxImageBytes = uint64_t{1} << 30;
+// Largest side of a movie frame (the largest texture side devices offer).
+constexpr int64_t kMaxFrameSide = 16384;
+// True when a width x height frame has sides from 1 to kMaxFrameSide and
+// its 32-bit pixels keep within kMaxImageBytes: movie players refuse larger
+// headers before they ask for any frame memory.
+constexpr bool FrameSizeAllowed(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= kMaxFrameSide && height <= kMaxFrameSide &&
+         uint64_t(width) * uint64_t(height) * 4 <= kMaxImageBytes;
+}
 
 // Bytes from the current position to the end; the position is kept. -1 when
 // the stream cannot seek.

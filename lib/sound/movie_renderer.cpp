@@ -4,9 +4,12 @@
 #include "lib/sound/movie_renderer.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
+#include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/image/image_load.h"
 
 using namespace plat;
 
@@ -39,6 +42,19 @@ HResult MovieFrameRenderer::CheckMediaType(const D_CMediaType* type) {
     return kE_INVALIDARG;
   if (!(type->majortype == kMEDIATYPE_Video)) return kE_FAIL;
   if (!(type->subtype == kMEDIASUBTYPE_RGB24)) return kE_FAIL;
+  // Frames past the library's picture limit are refused before the graph
+  // asks for buffers of their size.
+  VideoInfoHeader info{};
+  std::copy_n(type->Format(), sizeof(info), reinterpret_cast<uint8_t*>(&info));
+  const int64_t w = info.bmiHeader.biWidth;
+  const int64_t h = info.bmiHeader.biHeight;
+  if (!FrameSizeAllowed(w, h < 0 ? -h : h)) {
+    char line[128];
+    std::snprintf(line, sizeof line, "ムービーのフレームサイズ %lld x %lld が大きすぎます\n", static_cast<long long>(w),
+                  static_cast<long long>(h < 0 ? -h : h));
+    WriteLogLineSound(line);
+    return kE_FAIL;
+  }
   return kS_OK;
 }
 

@@ -12,6 +12,7 @@
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/image/image_load.h"
 #include "lib/sound/movie.h"
 
 namespace {
@@ -365,6 +366,15 @@ int ReadTheoraHeaders(TheoraMovieRecord* r) {
       ogg_stream_pagein(&r->stream, &r->page);
     else if (ReadTheoraData(r, kReadPiece) == 0)
       return -1;
+  }
+  // The decoder asks for frames of the coded size: a size past the limit is
+  // refused before any of that is allocated.
+  if (!FrameSizeAllowed(r->info.width, r->info.height)) {
+    char line[128];
+    std::snprintf(line, sizeof line, "Theora ムービーのフレームサイズ %u x %u が大きすぎます\n", r->info.width,
+                  r->info.height);
+    WriteLogLineSound(line);
+    return -1;
   }
   return 1;
 }

@@ -1,5 +1,6 @@
 // lib/system/library_start.cpp - the library start and end: every subsystem is
 // brought up and down in one fixed order, under the library lock.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -287,8 +288,12 @@ int LibraryStartCore() {
   return 0;
 
 failed:
+  // The error number of the step that failed (ENOMEM when memory ran out)
+  // outlasts the clean-up, so that the caller can tell why.
+  const int error = errno;
   LibraryEndCore();
   g_start_in_progress = 0;
+  errno = error;
   return -1;
 }
 
@@ -329,7 +334,7 @@ int LibraryEndCore() {
     WriteLogLine("ＣＯＭを終了... 完了\n");
     g_com_initialised = 0;
   }
-  Step("DeleteAllSoftImages -");
+  Step("DeleteAllSoftImages");
   DeleteAllSoftImages();
   g_started = 0;
 

@@ -368,6 +368,10 @@ class Direct3DSurface9 : public Direct3DResource {
   friend TexelView GetTexelView(Direct3DSurface9* surface);
   Direct3DSurface9(std::shared_ptr<DeviceShared> shared, uint32_t w, uint32_t h, D3DFORMAT f,
                    uint32_t usage, uint32_t pool, bool lockable, Direct3DResource* container);
+  // The surface, or null when there is no memory for it or its pixels.
+  static Direct3DSurface9* Make(std::shared_ptr<DeviceShared> shared, uint32_t w, uint32_t h, D3DFORMAT f,
+                                uint32_t usage, uint32_t pool, bool lockable,
+                                Direct3DResource* container) noexcept;
   uint32_t width_, height_;
   D3DFORMAT format_;
   uint32_t usage_, pool_;
@@ -625,6 +629,7 @@ class Direct3DDevice9 : public Direct3DResource {
   void ReleaseShaderBindings();
   HRESULT PresentFrom(Direct3DSurface9* back, const RECT* source, const RECT* dest,
                       WindowHandle window);
+  HRESULT QueueClear(uint32_t count, const RECT* rects, uint32_t flags, uint32_t color, const RECT& area);
   HRESULT DrawVertices(uint32_t type, uint32_t primitive_count, const uint8_t* vertices,
                        uint32_t stride, const void* indices, D3DFORMAT index_format,
                        int32_t base_vertex, uint32_t vertex_limit);

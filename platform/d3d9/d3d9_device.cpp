@@ -3,6 +3,7 @@
 // pipeline in front of the rasteriser.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -133,7 +134,7 @@ HRESULT Direct3DDevice9::Init(const D3DPRESENT_PARAMETERS& params, uint32_t beha
   swap_chain_ = new (std::nothrow) Direct3DSwapChain9(shared_);
   if (!swap_chain_) return E_OUTOFMEMORY_RESULT;
   swap_chain_->device_ = this;
-  swap_chain_->back_buffer_ = new (std::nothrow) Direct3DSurface9(
+  swap_chain_->back_buffer_ = Direct3DSurface9::Make(
       shared_, params.BackBufferWidth, params.BackBufferHeight, params.BackBufferFormat,
       D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, (params.Flags & D3DPRESENTFLAG_LOCKABLE_BACKBUFFER) != 0,
       swap_chain_);
@@ -142,7 +143,7 @@ HRESULT Direct3DDevice9::Init(const D3DPRESENT_PARAMETERS& params, uint32_t beha
   Assign(&render_target_, swap_chain_->back_buffer_);
   if (params.EnableAutoDepthStencil) {
     if (!IsDepthFormat(params.AutoDepthStencilFormat)) return D3DERR_INVALIDCALL;
-    auto* depth = new (std::nothrow) Direct3DSurface9(shared_, params.BackBufferWidth,
+    auto* depth = Direct3DSurface9::Make(shared_, params.BackBufferWidth,
                                                       params.BackBufferHeight,
                                                       params.AutoDepthStencilFormat,
                                                       D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT, false, nullptr);
@@ -279,6 +280,17 @@ HRESULT Direct3DDevice9::Clear(uint32_t count, const RECT* rects, uint32_t flags
   }
   // The fill is queued behind the draws, as a draw is; a queued draw that
   // samples the target sees it before the clear.
+  try {
+    return QueueClear(count, rects, flags, color, area);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "d3d9: out of memory clearing\n");
+    return E_OUTOFMEMORY_RESULT;
+  }
+}
+
+// Queues the fill of a Clear cut to area.
+HRESULT Direct3DDevice9::QueueClear(uint32_t count, const RECT* rects, uint32_t flags, uint32_t color,
+                                    const RECT& area) {
   auto job = std::make_unique<ClearJob>();
   Direct3DSurface9* t = render_target_;
   Direct3DSurface9* d = depth_stencil_;
@@ -474,6 +486,30 @@ static HRESULT CheckTextureSize(uint32_t w, uint32_t h) {
   return D3D_OK;
 }
 
+namespace {
+
+// Containers of a new object grown without throwing: false when there is no
+// memory for them.
+bool PushLevel(std::vector<Direct3DSurface9*>* levels, Direct3DSurface9* level) {
+  try {
+    levels->push_back(level);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool FillBytes(std::vector<uint8_t>* bytes, uint32_t length) {
+  try {
+    bytes->assign(length, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 HRESULT Direct3DDevice9::CreateTexture(uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                                        D3DFORMAT format, uint32_t pool, Direct3DTexture9** out, void*) {
   HRESULT size_ok = CheckTextureSize(width, height);
@@ -493,12 +529,16 @@ HRESULT Direct3DDevice9::CreateTexture(uint32_t width, uint32_t height, uint32_t
   bool lockable = pool != D3DPOOL_DEFAULT || (usage & D3DUSAGE_DYNAMIC);
   uint32_t w = width, h = height;
   for (uint32_t i = 0; i < levels; i++) {
-    auto* s = new (std::nothrow) Direct3DSurface9(shared_, w, h, format, usage, pool, lockable, t);
+    auto* s = Direct3DSurface9::Make(shared_, w, h, format, usage, pool, lockable, t);
     if (!s) {
       t->Release();
       return E_OUTOFMEMORY_RESULT;
     }
-    t->levels_.push_back(s);
+    if (!PushLevel(&t->levels_, s)) {
+      delete s;
+      t->Release();
+      return E_OUTOFMEMORY_RESULT;
+    }
     w = std::max(1u, w / 2);
     h = std::max(1u, h / 2);
   }
@@ -515,7 +555,7 @@ HRESULT Direct3DDevice9::CreateRenderTarget(uint32_t width, uint32_t height, D3D
   if (!IsColorFormat(format) || width == 0 || height == 0 || width > 16384 || height > 16384 ||
       ms_type != D3DMULTISAMPLE_NONE)
     return D3DERR_INVALIDCALL;
-  *out = new (std::nothrow) Direct3DSurface9(shared_, width, height, format, D3DUSAGE_RENDERTARGET,
+  *out = Direct3DSurface9::Make(shared_, width, height, format, D3DUSAGE_RENDERTARGET,
                                              D3DPOOL_DEFAULT, lockable != 0, nullptr);
   return *out ? D3D_OK : E_OUTOFMEMORY_RESULT;
 }
@@ -529,7 +569,7 @@ HRESULT Direct3DDevice9::CreateDepthStencilSurface(uint32_t width, uint32_t heig
   if (!IsDepthFormat(format) || width == 0 || height == 0 || width > 16384 || height > 16384 ||
       ms_type != D3DMULTISAMPLE_NONE)
     return D3DERR_INVALIDCALL;
-  *out = new (std::nothrow) Direct3DSurface9(shared_, width, height, format, D3DUSAGE_DEPTHSTENCIL,
+  *out = Direct3DSurface9::Make(shared_, width, height, format, D3DUSAGE_DEPTHSTENCIL,
                                              D3DPOOL_DEFAULT, false, nullptr);
   return *out ? D3D_OK : E_OUTOFMEMORY_RESULT;
 }
@@ -542,7 +582,7 @@ HRESULT Direct3DDevice9::CreateOffscreenPlainSurface(uint32_t width, uint32_t he
   if ((!IsColorFormat(format) && !IsYuvFormat(format)) || width == 0 || height == 0 || width > 16384 ||
       height > 16384 || pool == D3DPOOL_MANAGED || pool > D3DPOOL_SCRATCH)
     return D3DERR_INVALIDCALL;
-  *out = new (std::nothrow) Direct3DSurface9(shared_, width, height, format, 0, pool, true, nullptr);
+  *out = Direct3DSurface9::Make(shared_, width, height, format, 0, pool, true, nullptr);
   return *out ? D3D_OK : E_OUTOFMEMORY_RESULT;
 }
 
@@ -554,7 +594,10 @@ HRESULT Direct3DDevice9::CreateVertexBuffer(uint32_t length, uint32_t usage, uin
   if (length == 0 || length > (1u << 28) || pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
   auto* b = new (std::nothrow) Direct3DVertexBuffer9(shared_);
   if (!b) return E_OUTOFMEMORY_RESULT;
-  b->bytes_.assign(length, 0);
+  if (!FillBytes(&b->bytes_, length)) {
+    b->Release();
+    return E_OUTOFMEMORY_RESULT;
+  }
   b->desc_ = {0, D3DRTYPE_VERTEXBUFFER, usage, pool, length, fvf};
   *out = b;
   return D3D_OK;
@@ -570,7 +613,10 @@ HRESULT Direct3DDevice9::CreateIndexBuffer(uint32_t length, uint32_t usage, D3DF
     return D3DERR_INVALIDCALL;
   auto* b = new (std::nothrow) Direct3DIndexBuffer9(shared_);
   if (!b) return E_OUTOFMEMORY_RESULT;
-  b->bytes_.assign(length, 0);
+  if (!FillBytes(&b->bytes_, length)) {
+    b->Release();
+    return E_OUTOFMEMORY_RESULT;
+  }
   b->desc_ = {format, D3DRTYPE_INDEXBUFFER, usage, pool, length};
   *out = b;
   return D3D_OK;
@@ -1013,6 +1059,9 @@ HRESULT Direct3DDevice9::DrawVertices(uint32_t type, uint32_t primitive_count, c
   };
 
   uint32_t per = type == D3DPT_POINTLIST ? 1 : (type <= D3DPT_LINESTRIP ? 2 : 3);
+  // Without memory for the draw's vertices or its queue entries the call is
+  // refused, the picture left as it was.
+  try {
   std::vector<RasterVertex> out = TakeVertexList();
   out.reserve(size_t(primitive_count) * per);
   ClipVertex c[3];
@@ -1069,6 +1118,10 @@ HRESULT Direct3DDevice9::DrawVertices(uint32_t type, uint32_t primitive_count, c
     }
   }
   RasterizePrimitives(*state_, render_target_, depth_stencil_, int(per), std::move(out), layout.tex_count);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "d3d9: out of memory drawing %u primitives\n", primitive_count);
+    return E_OUTOFMEMORY_RESULT;
+  }
   MarkSurfaceChanged(render_target_);
   return D3D_OK;
 }

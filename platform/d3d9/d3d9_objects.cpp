@@ -178,6 +178,16 @@ Direct3DSurface9::Direct3DSurface9(std::shared_ptr<DeviceShared> shared, uint32_
   }
 }
 
+Direct3DSurface9* Direct3DSurface9::Make(std::shared_ptr<DeviceShared> shared, uint32_t w, uint32_t h,
+                                         D3DFORMAT f, uint32_t usage, uint32_t pool, bool lockable,
+                                         Direct3DResource* container) noexcept {
+  try {
+    return new Direct3DSurface9(std::move(shared), w, h, f, usage, pool, lockable, container);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 // Queued draws may read or write the pixels.
 Direct3DSurface9::~Direct3DSurface9() { WaitForRaster(); }
 
@@ -485,11 +495,16 @@ HRESULT Direct3D9::CreateDeviceCommon(uint32_t adapter, uint32_t type, uint32_t 
     if (!found) return D3DERR_INVALIDCALL;
   }
   if (p.BackBufferCount == 0) p.BackBufferCount = 1;
-  auto shared = std::make_shared<DeviceShared>();
-  shared->draws = !(g_d3d_recording && !g_recording_devices_draw);
-  auto* device = new (std::nothrow) Direct3DDevice9(shared);
-  if (!device) return E_OUTOFMEMORY_RESULT;
-  HRESULT hr = device->Init(p, behaviour, !shared->draws);
+  const bool draws = !(g_d3d_recording && !g_recording_devices_draw);
+  Direct3DDevice9* device = nullptr;
+  try {
+    auto shared = std::make_shared<DeviceShared>();
+    shared->draws = draws;
+    device = new Direct3DDevice9(shared);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY_RESULT;
+  }
+  HRESULT hr = device->Init(p, behaviour, !draws);
   if (hr != D3D_OK) {
     device->Release();
     return hr;

@@ -16,6 +16,11 @@ extern "C" {
 
 namespace plat {
 
+// The most pixels a video frame may have: 1 GiB of 32-bit pixels, the
+// library's picture limit. The decoders are held to it, so that a header
+// claiming more never has frame memory asked for it.
+constexpr int64_t kMaxVideoPixels = int64_t{1} << 28;
+
 // Silences the libraries' own log output (once per process).
 void QuietFfmpegLog();
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/media/ffmpeg_common.h"
+#include "platform/kernel/kernel.h"
 #include "platform/media/pull_source.h"
 
 namespace plat {
@@ -89,7 +90,7 @@ class FfmpegSplitter : public PullSourceFilter {
       Close();
       return kVFW_E_UNSUPPORTED_STREAM;
     }
-    if (avformat_find_stream_info(format_, nullptr) < 0) {
+    if (FindStreamInfo() < 0) {
       Close();
       return kVFW_E_UNSUPPORTED_STREAM;
     }
@@ -102,11 +103,33 @@ class FfmpegSplitter : public PullSourceFilter {
       if (avcodec_find_decoder(p->codec_id) == nullptr) continue;
       if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->sample_rate > 1000000 || p->ch_layout.nb_channels <= 0)) continue;
       if (kind == AVMEDIA_TYPE_VIDEO && (p->width <= 0 || p->height <= 0)) continue;
+      // The probe leaves the pixel format unknown when the decoder could not
+      // take the stream's own header: one declaring a frame past the limit,
+      // or a damaged one. The container's sizes alone would offer a stream
+      // that never gives a frame.
+      if (kind == AVMEDIA_TYPE_VIDEO && p->format < 0) {
+        OutputDebugString("media: the video stream's header was refused by its decoder (a frame past the size limit, "
+                          "or damaged); the stream is left out\n");
+        continue;
+      }
       const int32_t buffer = kind == AVMEDIA_TYPE_VIDEO ? 8 << 20 : 1 << 20;
       streams_.push_back(index);
       AddOutput(CodedStreamType(p, stream->time_base), buffer, 4, kind == AVMEDIA_TYPE_VIDEO ? u"Video" : u"Audio");
     }
     return streams_.empty() ? kVFW_E_UNSUPPORTED_STREAM : kS_OK;
+  }
+
+  // The stream probe, whose decoders are held to the frame limit like ours;
+  // negative on failure.
+  int FindStreamInfo() {
+    const unsigned count = format_->nb_streams;
+    auto** options = static_cast<AVDictionary**>(av_calloc(count > 0 ? count : 1, sizeof(AVDictionary*)));
+    if (options == nullptr) return AVERROR(ENOMEM);
+    for (unsigned i = 0; i < count; ++i) av_dict_set_int(&options[i], "max_pixels", kMaxVideoPixels, 0);
+    const int r = avformat_find_stream_info(format_, options);
+    for (unsigned i = 0; i < count; ++i) av_dict_free(&options[i]);
+    av_free(options);
+    return r;
   }
 
   void Close() override {

@@ -4,6 +4,7 @@
 // positive-height bitmap stores them), each stamped with its time. Damaged
 // packets are passed over.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/media/ffmpeg_decoder.h"
@@ -24,12 +25,15 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     CodedStreamFormat f{};
     const uint8_t* extra = nullptr;
     if (!(type->majortype == kMEDIATYPE_Video) || !ReadCodedStreamType(*type, &f, &extra)) return kS_FALSE;
-    if (f.width <= 0 || f.height <= 0 || f.width > 16384 || f.height > 16384) return kS_FALSE;
+    // Any size is offered on: the renderer decides which frames it takes
+    // (and says why it refuses one), and no frame memory is asked for first.
+    if (f.width <= 0 || f.height <= 0) return kS_FALSE;
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
   }
 
   HResult DecideBufferSize(IMemAllocator* allocator, AllocatorProperties* props) override {
-    AllocatorProperties want{std::max(2, props->cBuffers), std::max(FrameBytes(), props->cbBuffer), 1, 0};
+    if (FrameBytes() > kMaxVideoPixels * 4) return kE_OUTOFMEMORY;
+    AllocatorProperties want{std::max(2, props->cBuffers), std::max(int32_t(FrameBytes()), props->cbBuffer), 1, 0};
     AllocatorProperties actual{};
     HResult r = allocator->SetProperties(&want, &actual);
     if (Failed(r)) return r;
@@ -45,8 +49,10 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
   void ResetTiming() override { last_time_ = AV_NOPTS_VALUE; }
 
  private:
-  int32_t Pitch() const { return (width_ * 3 + 3) & ~3; }
-  int32_t FrameBytes() const { return Pitch() * height_; }
+  int64_t Pitch() const { return (int64_t{width_} * 3 + 3) & ~int64_t{3}; }
+  int64_t FrameBytes() const { return Pitch() * height_; }
+  // The sample size the output type states, held to 32 bits.
+  uint32_t StatedFrameBytes() const { return uint32_t(std::min<int64_t>(FrameBytes(), INT32_MAX)); }
 
   D_CMediaType OutputType() const override {
     D_CMediaType type;
@@ -62,8 +68,8 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     v.bmiHeader.biHeight = height_;
     v.bmiHeader.biPlanes = 1;
     v.bmiHeader.biBitCount = 24;
-    v.bmiHeader.biSizeImage = static_cast<uint32_t>(FrameBytes());
-    type.lSampleSize = static_cast<uint32_t>(FrameBytes());
+    v.bmiHeader.biSizeImage = StatedFrameBytes();
+    type.lSampleSize = StatedFrameBytes();
     type.SetFormat(&v, sizeof(v));
     return type;
   }
@@ -71,6 +77,7 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
   void Configure(const CodedStreamFormat& f) override {
     codec_->width = f.width;
     codec_->height = f.height;
+    codec_->max_pixels = kMaxVideoPixels;
     codec_->thread_count = 1;
   }
 
@@ -99,9 +106,9 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     // Bottom-up: the first row written is the last in memory, walked with a
     // negative pitch.
     uint8_t* rows[4] = {to + static_cast<ptrdiff_t>(height_ - 1) * Pitch(), nullptr, nullptr, nullptr};
-    int pitches[4] = {-Pitch(), 0, 0, 0};
+    int pitches[4] = {-static_cast<int>(Pitch()), 0, 0, 0};
     sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, rows, pitches);
-    out->SetActualDataLength(FrameBytes());
+    out->SetActualDataLength(int32_t(FrameBytes()));
     ReferenceTime start = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     const ReferenceTime duration = frame->pkt_duration > 0 ? frame->pkt_duration : last_duration_;
     // Presentation times only rise: a frame stamped from a decoding time (a

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace plat {
 
@@ -149,7 +150,7 @@ HResult PullSourceFilter::Pause() {
     // A second run starts again where the segment starts.
     if (ran_) SeekTo(segment_start_);
     ran_ = true;
-    StartThread();
+    if (!StartThread()) r = kE_OUTOFMEMORY;
   }
   filter_lock_.Leave();
   return r;
@@ -168,11 +169,18 @@ HResult PullSourceFilter::Stop() {
   return r;
 }
 
-void PullSourceFilter::StartThread() {
-  if (thread_.joinable()) return;
+// False when the system cannot start another thread (no memory for its
+// stack, or a process limit).
+bool PullSourceFilter::StartThread() {
+  if (thread_.joinable()) return true;
   stop_ = false;
   discontinuity_ = true;
-  thread_ = std::thread([this] { ThreadMain(); });
+  try {
+    thread_ = std::thread([this] { ThreadMain(); });
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 void PullSourceFilter::StopThread() {
@@ -280,7 +288,7 @@ HResult PullSourceFilter::SetPositions(const int64_t* current, const int64_t* st
   if (streaming) {
     for (StreamOutputPin* p : outputs_)
       if (p->IsConnected()) p->DeliverEndFlush();
-    if (state_.load() != FilterState::kStopped) StartThread();
+    if (state_.load() != FilterState::kStopped && !StartThread() && Succeeded(r)) r = kE_OUTOFMEMORY;
   }
   filter_lock_.Leave();
   return r;

@@ -101,7 +101,7 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
   friend class PullInputPin;
   HResult ConnectInput(IAsyncReader* reader, const D_CMediaType& type);
   void DisconnectInput();
-  void StartThread();
+  bool StartThread();
   void StopThread();
   void ThreadMain();
 

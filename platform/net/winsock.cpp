@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -261,59 +264,94 @@ void Examine(SocketHandle handle, Entry& e, short revents, std::vector<Post>* po
   }
 }
 
+// Caller holds g_mu. Registers a new socket; without memory for its entry
+// the descriptor is closed and WSAENOBUFS kept.
+bool AddEntry(SocketHandle handle, const Entry& entry) {
+  try {
+    g_sockets[handle] = entry;
+  } catch (const std::bad_alloc&) {
+    close(entry.fd);
+    g_last_error = kWsaENoBufs;
+    return false;
+  }
+  return true;
+}
+
+bool WatchRound(std::vector<pollfd>& fds, std::vector<SocketHandle>& handles);
+
+// Polls until stopped. A round that runs out of memory for its lists is
+// tried again a moment later; the thread never ends on it.
 void WatchLoop() {
   std::vector<pollfd> fds;
   std::vector<SocketHandle> handles;
   for (;;) {
-    fds.clear();
-    handles.clear();
-    fds.push_back(pollfd{g_wake[0], POLLIN, 0});
-    {
-      std::lock_guard<std::mutex> guard(g_mu);
-      if (g_stop) return;
-      for (auto& [handle, e] : g_sockets) {
-        short mask = PollMask(e);
-        if (mask == 0) continue;
-        fds.push_back(pollfd{e.fd, mask, 0});
-        handles.push_back(handle);
-      }
-    }
-    int n = poll(fds.data(), fds.size(), -1);
-    if (n < 0) continue;
-    if (fds[0].revents & POLLIN) {
-      char drain[64];
-      while (read(g_wake[0], drain, sizeof(drain)) > 0) {
-      }
-    }
-    std::lock_guard<std::mutex> guard(g_mu);
-    if (g_stop) return;
-    std::vector<Post> posts;
-    for (size_t i = 1; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
-      auto it = g_sockets.find(handles[i - 1]);
-      // Closed or re-registered while the poll ran: the next round decides.
-      if (it == g_sockets.end() || it->second.fd != fds[i].fd || it->second.window == nullptr) continue;
-      Examine(it->first, it->second, fds[i].revents, &posts);
-    }
-    // Posted under the lock, so that no message follows a CloseSocket that
-    // has returned.
-    for (const Post& p : posts) {
-      PostMessage(p.window, p.message, p.socket,
-                  static_cast<intptr_t>(static_cast<uint32_t>(p.event) |
-                                        (static_cast<uint32_t>(p.error & 0xFFFF) << 16)));
+    try {
+      if (!WatchRound(fds, handles)) return;
+    } catch (const std::bad_alloc&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
 }
 
-// Caller holds g_mu.
-void StartWatcherLocked() {
-  if (g_watcher.joinable()) return;
+// One poll of the registered sockets and the messages it posts; false once
+// the watcher is stopped.
+bool WatchRound(std::vector<pollfd>& fds, std::vector<SocketHandle>& handles) {
+  fds.clear();
+  handles.clear();
+  fds.push_back(pollfd{g_wake[0], POLLIN, 0});
+  {
+    std::lock_guard<std::mutex> guard(g_mu);
+    if (g_stop) return false;
+    for (auto& [handle, e] : g_sockets) {
+      short mask = PollMask(e);
+      if (mask == 0) continue;
+      fds.push_back(pollfd{e.fd, mask, 0});
+      handles.push_back(handle);
+    }
+  }
+  int n = poll(fds.data(), fds.size(), -1);
+  if (n < 0) return true;
+  if (fds[0].revents & POLLIN) {
+    char drain[64];
+    while (read(g_wake[0], drain, sizeof(drain)) > 0) {
+    }
+  }
+  std::lock_guard<std::mutex> guard(g_mu);
+  if (g_stop) return false;
+  std::vector<Post> posts;
+  posts.reserve(6 * fds.size());  // at most one of each event a socket
+  for (size_t i = 1; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    auto it = g_sockets.find(handles[i - 1]);
+    // Closed or re-registered while the poll ran: the next round decides.
+    if (it == g_sockets.end() || it->second.fd != fds[i].fd || it->second.window == nullptr) continue;
+    Examine(it->first, it->second, fds[i].revents, &posts);
+  }
+  // Posted under the lock, so that no message follows a CloseSocket that
+  // has returned.
+  for (const Post& p : posts) {
+    PostMessage(p.window, p.message, p.socket,
+                static_cast<intptr_t>(static_cast<uint32_t>(p.event) |
+                                      (static_cast<uint32_t>(p.error & 0xFFFF) << 16)));
+  }
+  return true;
+}
+
+// Caller holds g_mu. False when the watcher cannot run: no pipe to wake it,
+// or no thread for it (out of memory or over a process limit).
+bool StartWatcherLocked() {
+  if (g_watcher.joinable()) return true;
   if (g_wake[0] < 0 && pipe2(g_wake, O_NONBLOCK | O_CLOEXEC) != 0) {
     g_wake[0] = g_wake[1] = -1;
-    return;
+    return false;
   }
   g_stop = false;
-  g_watcher = std::thread(WatchLoop);
+  try {
+    g_watcher = std::thread(WatchLoop);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 // Stops the watcher; caller does not hold g_mu.
@@ -399,7 +437,11 @@ int WsaAsyncSelect(SocketHandle socket, Window* window, uint32_t message, int32_
   e->message = message;
   e->events = events;
   e->armed = events & (kFdRead | kFdWrite | kFdAccept | kFdClose);
-  if (events != 0) StartWatcherLocked();
+  if (events != 0 && !StartWatcherLocked()) {
+    e->window = nullptr;
+    e->events = e->armed = 0;
+    return Fail(kWsaENoBufs);
+  }
   Wake();
   return 0;
 }
@@ -426,8 +468,8 @@ SocketHandle Socket(int family, int type, int protocol) {
     return kInvalidSocket;
   }
   SocketHandle handle = g_next_handle;
+  if (!AddEntry(handle, Entry{fd, type, nullptr, 0, 0, 0, false, false, false, false})) return kInvalidSocket;
   g_next_handle += 4;
-  g_sockets[handle] = Entry{fd, type, nullptr, 0, 0, 0, false, false, false, false};
   return handle;
 }
 
@@ -486,13 +528,13 @@ SocketHandle Accept(SocketHandle socket, SockAddr* address, int* length) {
     return kInvalidSocket;
   }
   SocketHandle handle = g_next_handle;
-  g_next_handle += 4;
   Entry fresh{fd, kSockStream, e->window, e->message, e->events, 0, false, false, false, true};
   if (fresh.window != nullptr) {
     SetNonBlocking(fd);
     fresh.armed = fresh.events & (kFdRead | kFdWrite | kFdClose);
   }
-  g_sockets[handle] = fresh;
+  if (!AddEntry(handle, fresh)) return kInvalidSocket;
+  g_next_handle += 4;
   return handle;
 }
 

@@ -12,16 +12,19 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "game/frame/config.h"
+#include "game/frame/file_replace.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
 #include "game/objects/resource_tables.h"
 #include "game/objects/resources.h"
+#include "game/stages/stage_script.h"
 #include "game/winmain.h"
 #include "platform/kernel/kernel.h"
 #include "platform/window/window.h"
@@ -293,6 +296,13 @@ TEST_F(WholeGameBadData, ConfigurationRecordAndReplayFiles) {
       if (damage == Damage::kEmpty || damage == Damage::kTruncated) {
         EXPECT_NE(err.find("quillona: system/config.hsd: shorter than 15 words"), std::string::npos) << err;
       }
+      if (damage == Damage::kRandom) {
+        // Random words give no action a button: each needed one is named.
+        for (const char* word : {"word 10 (shot/decide)", "word 11 (focus/cancel)", "word 12 (bomb)",
+                                 "word 13 (pause)"}) {
+          EXPECT_EQ(CountLines(err, std::string("quillona: warning: system/config.hsd: ") + word), 1) << err;
+        }
+      }
     }
     {
       // Record: refused with a message; the records take their defaults.
@@ -333,6 +343,74 @@ TEST_F(WholeGameBadData, ConfigurationRecordAndReplayFiles) {
       EXPECT_EQ(g_game.levels[kLevelScene], kSceneStage1);
       EXPECT_EQ(g_stop_flag, 0);
       LibraryEnd();
+    }
+  }
+}
+
+// A disk that fills up during the game: stage 1 ends with room for its
+// files, stages 2 to 4 end on a full disk. Every write cut short is refused
+// and named once, every file written before keeps its bytes, and no
+// temporary file is left behind.
+TEST_F(WholeGameBadData, FullDiskKeepsEveryEarlierFile) {
+  MakeDataSet("", {});
+  for (int n = 1; n <= 4; ++n) {
+    std::vector<char> earlier(8 + 4 * 1000, static_cast<char>(n));
+    const uint32_t frames = 1000;
+    std::memcpy(&earlier[0], &kReplayMagic, 4);
+    std::memcpy(&earlier[4], &frames, 4);
+    WriteAll("replay/st" + std::to_string(n) + ".hsd", earlier);
+  }
+  StartGame();
+  RunToTitleMenu();
+  ASSERT_TRUE(AtTitleMenu());
+  g_game.title_cursor = 1;
+  plat::HeadlessSetKey('Z', true);
+  for (int f = 0; f < 600 && g_game.levels[kLevelScene] != kSceneStage1; ++f) {
+    gametest::LogicFrame();
+    if (f == 2) plat::HeadlessSetKey('Z', false);
+  }
+  plat::HeadlessSetKey('Z', false);
+  std::map<std::string, std::vector<char>> kept;
+  for (uint32_t stage = 1; stage <= 4; ++stage) {
+    const uint32_t scene = kSceneStage1 + stage - 1;
+    ASSERT_EQ(g_game.levels[kLevelScene], scene);
+    for (int f = 0; f < 600 && g_game.levels[kLevelPhase] < kPhaseFirstWave; ++f) gametest::LogicFrame();
+    if (stage == 2) {
+      for (const char* f : {"rec.hsd", "replay/st1.hsd", "replay/st2.hsd", "replay/st3.hsd", "replay/st4.hsd"})
+        kept[f] = ReadAll(f);
+      SetWriteSpaceForTesting(16);
+    }
+    ChangePhase(g_game, kPhaseStageEnd);
+    g_game.score = 1000 * stage;  // a new high score at every stage end
+    for (int f = 0; f < 3000 && g_game.levels[kLevelScene] == scene && g_stop_flag == 0; ++f) {
+      gametest::LogicFrame();
+    }
+  }
+  SetWriteSpaceForTesting(-1);
+  const std::string err = StopCapture();
+  EXPECT_EQ(g_stop_flag, 0) << g_error_text;
+  EXPECT_EQ(g_game.levels[kLevelScene], kSceneTitle);
+  // Stage 1's files were written whole before the disk filled.
+  const std::vector<char> record = kept["rec.hsd"];
+  ASSERT_EQ(record.size(), 28u);
+  uint32_t high = 0;
+  std::memcpy(&high, &record[4], 4);
+  EXPECT_EQ(high, 1000u);
+  const std::vector<char> first = kept["replay/st1.hsd"];
+  ASSERT_GE(first.size(), 8u);
+  uint32_t count = 0;
+  std::memcpy(&count, &first[4], 4);
+  EXPECT_GT(count, 0u);
+  EXPECT_EQ(first.size(), 8u + 4u * count);
+  for (const auto& [file, bytes] : kept) EXPECT_EQ(ReadAll(file), bytes) << file;
+  for (const char* f : {"rec.hsd", "replay/st2.hsd", "replay/st3.hsd", "replay/st4.hsd"}) {
+    EXPECT_EQ(CountLines(err, std::string("quillona: cannot write ") + f + " (No space left on device)"), 1)
+        << err;
+  }
+  EXPECT_EQ(CountLines(err, "quillona: cannot write"), 4) << err;
+  for (const char* folder : {".", "replay"}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      EXPECT_EQ(entry.path().filename().string().find(".hsd."), std::string::npos) << entry.path();
     }
   }
 }

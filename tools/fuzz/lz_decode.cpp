@@ -1,5 +1,5 @@
 // Fuzz target: the LZ decoder on arbitrary blocks, checked against the size
-// the block claims and the room given.
+// the block claims and the room given, and against the plain decoder.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<unsigned char> out(room);
   int64_t r = DecodePackDataChecked(data, size, out.data(), out.size());
   if (r >= 0 && static_cast<size_t>(r) > out.size()) __builtin_trap();
+  // The vector decoder agrees with the plain one on every block.
+  std::vector<unsigned char> plain(room);
+  if (DecodePackDataPlainChecked(data, size, plain.data(), plain.size()) != r) __builtin_trap();
+  if (r > 0 && std::memcmp(plain.data(), out.data(), static_cast<size_t>(r)) != 0) __builtin_trap();
   // Round trip: what the encoder writes, the decoder reads back exactly.
   if (size <= 4096) {
     std::vector<unsigned char> block = EncodePackData(data, size);

@@ -23,6 +23,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/wide_text.h"
 #include "tests/lib/sound/sound_fixture.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/sjis.h"
 
@@ -442,6 +443,30 @@ TEST(MovieFrameRendererTest, ChecksTypesInOrderSizesRowsAndCopiesOnlyWhatASample
   EXPECT_EQ(m->frame_buffer, nullptr);
   EXPECT_EQ(m->DoRenderSample(&whole), plat::kS_OK);
   EXPECT_EQ(m->DoRenderSample(nullptr), plat::kE_POINTER);
+  m->NonDelegatingRelease();
+}
+
+// Frames over 1 GiB of 32-bit pixels, or with a side over 16384, are refused
+// with a log line before any buffer is sized for them.
+TEST(MovieFrameRendererTest, RefusesFramesPastThePictureLimitWithALogLine) {
+  testsupport::LogCapture capture;
+  plat::HResult made = plat::kE_FAIL;
+  MovieFrameRenderer* m = CreateMovieRendererFilter(nullptr, &made);
+  ASSERT_NE(m, nullptr);
+  m->NonDelegatingAddRef();
+  for (auto [w, h] : {std::pair{8192, 4320}, {16384, -16384}, {1, 16384}}) {
+    plat::D_CMediaType t = VideoType(w, h);
+    EXPECT_EQ(m->CheckMediaType(&t), plat::kS_OK) << w << " x " << h;
+  }
+  EXPECT_EQ(capture.Debug(), "");
+  for (auto [w, h] : {std::pair{1048560, 1048560}, {16385, 16}, {16, -16385}, {0, 16}}) {
+    plat::D_CMediaType t = VideoType(w, h);
+    EXPECT_EQ(m->CheckMediaType(&t), plat::kE_FAIL) << w << " x " << h;
+  }
+  EXPECT_NE(capture.Debug().find(testsupport::Sjis("ムービーのフレームサイズ 1048560 x 1048560 が大きすぎます")),
+            std::string::npos)
+      << capture.Debug();
+  EXPECT_EQ(m->frame_buffer, nullptr);
   m->NonDelegatingRelease();
 }
 

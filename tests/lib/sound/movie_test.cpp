@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <ogg/ogg.h>
+
 #include "lib/core/handle_table.h"
 #include "lib/sound/movie.h"
 #include "tests/lib/sound/sound_fixture.h"
@@ -44,6 +46,28 @@ int FrameShown(const BaseImage* image) {
     if (std::abs(c.r - r) <= 5 && std::abs(c.g - g) <= 5 && std::abs(c.b - b) <= 5) return f;
   }
   return -1;
+}
+
+// Rewrites the coded frame size in a movie's Theora identification header
+// (the first page) to the given count of 16 x 16 macroblocks a side, and
+// seals the page again.
+void SetTheoraMacroblocks(std::string* movie, uint16_t across, uint16_t down) {
+  const size_t at = movie->find("\x80theora");
+  ASSERT_NE(at, std::string::npos);
+  auto* bytes = reinterpret_cast<unsigned char*>(movie->data());
+  const size_t size_at = at + 7 + 3;  // past the packet type, "theora" and the version
+  bytes[size_at] = uint8_t(across >> 8);
+  bytes[size_at + 1] = uint8_t(across);
+  bytes[size_at + 2] = uint8_t(down >> 8);
+  bytes[size_at + 3] = uint8_t(down);
+  ogg_page page;
+  page.header = bytes;
+  page.header_len = 27 + bytes[26];
+  page.body = bytes + page.header_len;
+  page.body_len = 0;
+  for (int s = 0; s < bytes[26]; ++s) page.body_len += bytes[27 + s];
+  ASSERT_LT(size_at, size_t(page.header_len + page.body_len));
+  ogg_page_checksum_set(&page);
 }
 
 class MovieTest : public soundtest::SoundFixture {
@@ -190,6 +214,29 @@ TEST_F(MovieTest, FilesThatAreNoMovieFailWithTheOpenLinesAndLeaveNothing) {
   WriteFile("cut.ogg", whole.substr(0, 60));
   EXPECT_EQ(OpenMovie("cut.ogg", nullptr, nullptr, 0), -1);
   EXPECT_EQ(GetMovieCount(), 0);
+}
+
+// A header claiming 1048560 x 1048560 pixels (0xFFFF macroblocks a side) is
+// refused, with a log line, before the decoder asks for its frames; the
+// media graph that the file is offered to next refuses it too.
+TEST_F(MovieTest, AFrameSizePastThePictureLimitIsRefusedWithALogLine) {
+  std::string movie = testsupport::MakeOggMovie(MovieSpec{});
+  SetTheoraMacroblocks(&movie, 0xFFFF, 0xFFFF);
+  WriteFile("huge.ogg", movie);
+  capture_->Clear();
+  EXPECT_EQ(OpenMovie("huge.ogg", nullptr, nullptr, 0), -1);
+  EXPECT_NE(capture_->Debug().find(testsupport::Sjis("Theora ムービーのフレームサイズ 1048560 x 1048560 が大きすぎます")),
+            std::string::npos)
+      << capture_->Debug();
+  EXPECT_EQ(GetMovieCount(), 0);
+  // 2048 x 2048 over the same 64 x 48 of data is within the limit.
+  std::string large = testsupport::MakeOggMovie(MovieSpec{});
+  SetTheoraMacroblocks(&large, 128, 128);
+  WriteFile("large.ogg", large);
+  int w = 0, h = 0;
+  const int handle = OpenMovie("large.ogg", &w, &h, 0);
+  EXPECT_NE(handle, -1);
+  if (handle != -1) EXPECT_EQ(CloseMovieHandle(handle), 0);
 }
 
 // ---- Frame timing -----------------------------------------------------------------
@@ -444,27 +491,6 @@ class YuvFrame {
   TheoraFrameSlot slot_{};
 };
 
-TEST(YuvTablesTest, HoldTheFixedPointCoefficientsAndTheClamp) {
-  InitializeYuvTables();
-  const YuvTables& t = GetYuvTables();
-  EXPECT_EQ(t.clamp[0], 0);               // index -512
-  EXPECT_EQ(t.clamp[512 - 1], 0);         // -1
-  EXPECT_EQ(t.clamp[512 + 200], 200);
-  EXPECT_EQ(t.clamp[512 + 255], 255);
-  EXPECT_EQ(t.clamp[512 + 256], 255);
-  EXPECT_EQ(t.clamp[1279], 255);          // 767
-  EXPECT_EQ(t.y[16], 0);
-  EXPECT_EQ(t.y[235], 19070 * 219);
-  EXPECT_EQ(t.cr_red[255], 26148 * 127);
-  EXPECT_EQ(t.cb_green[0], 6406 * 128);
-  EXPECT_EQ(t.cr_green[128], 1024);
-  EXPECT_EQ(t.cb_blue[0], -33062 * 128);
-  // The coefficients are BT.601's, in units of 1 / 16384.
-  EXPECT_NEAR(19070 / 16384.0, 1.164, 0.001);
-  EXPECT_NEAR(26148 / 16384.0, 1.596, 0.001);
-  EXPECT_NEAR(33062 / 16384.0, 2.018, 0.001);
-}
-
 TEST(YuvConvertTest, WorkedValuesOfFourTwoZeroBlocks) {
   InitializeYuvTables();
   struct Case {
@@ -473,6 +499,12 @@ TEST(YuvConvertTest, WorkedValuesOfFourTwoZeroBlocks) {
   } cases[] = {
       {16, 128, 128, {0, 0, 0}},     {235, 128, 128, {254, 254, 254}}, {255, 128, 255, {255, 174, 255}},
       {0, 128, 0, {0, 85, 0}},       {0, 0, 0, {0, 135, 0}},
+      // Green carries 1024 / 16384 more: (6406 x 28 + 1024) / 16384 = 11.01
+      // (10.95 without it); blue (-33062 x 28) / 16384 = -56.5 clamps to 0.
+      {16, 100, 128, {0, 11, 0}},
+      // Y' = 19070 x 112 = 2135840: red 130.4; green (2135840 + 6406 x 68
+      // + 1024) / 16384 = 157.01 (156.95 without); blue -6.9 clamps to 0.
+      {128, 60, 128, {130, 157, 0}},
   };
   for (const Case& c : cases) {
     YuvFrame f(2, 2, 1, 1);
