@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lib/core/charset.h"
+#include "lib/core/file_functions.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/pack_archive.h"
@@ -144,9 +145,13 @@ size_t CharLength(const char* p) {
 
 int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char* rest) {
   if (!path) return -1;
+  // The current folder is asked once and serves both spellings.
+  char current[kLongPath] = "";
+  int n = FileGetDirThunk(current);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof(current)) current[0] = '\0';
   char upper[kLongPath], original[kLongPath];
-  if (MakeFullPathSized(path, upper, sizeof(upper), nullptr, 1) != 0) return -1;
-  if (MakeFullPathSized(path, original, sizeof(original), nullptr, 0) != 0) return -1;
+  if (MakeFullPathSized(path, upper, sizeof(upper), current, 1) != 0) return -1;
+  if (MakeFullPathSized(path, original, sizeof(original), current, 0) != 0) return -1;
   size_t length = std::strlen(upper);
   if (std::strlen(original) != length) return -1;
   char ext[64];

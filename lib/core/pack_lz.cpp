@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/core/pack_lz_stream.h"
+
 namespace {
 
 uint32_t Load32(const unsigned char* p) {
@@ -14,13 +16,14 @@ uint32_t Load32(const unsigned char* p) {
 
 void Store32(unsigned char* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-// Decodes in_size stream bytes into out_size bytes; false when the stream is
-// corrupt. The output must be filled exactly.
-bool DecodeStream(const unsigned char* in, size_t in_size, unsigned char* out, size_t out_size,
-                  unsigned char escape) {
-  const unsigned char* in_end = in + in_size;
-  unsigned char* const out_start = out;
-  unsigned char* const out_end = out + out_size;
+// The plain decoder: literal runs found with memchr, references copied as
+// exact byte counts. It decodes a whole stream, and finishes the fast
+// decoder's work near the ends of the buffers. False when the stream is
+// corrupt; the output must be filled exactly.
+bool DecodePlain(Cursor c, const unsigned char* in_end, unsigned char* out_start, unsigned char* out_end,
+                 unsigned char escape) {
+  const unsigned char* in = c.in;
+  unsigned char* out = c.out;
   while (in < in_end) {
     if (*in != escape) {
       // A run of literals up to the next escape.
@@ -34,51 +37,28 @@ bool DecodeStream(const unsigned char* in, size_t in_size, unsigned char* out, s
       continue;
     }
     if (in_end - in < 2) return false;
-    unsigned int code = in[1];
-    in += 2;
-    if (code == escape) {
+    if (in[1] == escape) {
       if (out == out_end) return false;
       *out++ = escape;
+      in += 2;
       continue;
     }
-    if (code > escape) --code;
-    size_t length = code >> 3;
-    if (code & 4) {
-      if (in == in_end) return false;
-      length |= static_cast<size_t>(*in++) << 5;
-    }
-    length += 4;
-    size_t form = code & 3;
-    if (form == 3 || static_cast<size_t>(in_end - in) < form + 1) return false;
-    size_t distance = in[0];
-    if (form >= 1) distance |= static_cast<size_t>(in[1]) << 8;
-    if (form == 2) distance |= static_cast<size_t>(in[2]) << 16;
-    in += form + 1;
-    distance += 1;
+    size_t length, distance;
+    if (!ReadReference(in, in_end, escape, &length, &distance, &in)) return false;
     if (distance > static_cast<size_t>(out - out_start)) return false;
     if (length > static_cast<size_t>(out_end - out)) return false;
-    // Repeated runs are copied in doubling blocks, each one clear of its source.
-    const unsigned char* from = out - distance;
-    if (distance >= length) {
-      std::memcpy(out, from, length);
-      out += length;
-      continue;
-    }
-    if (distance == 1) {
-      std::memset(out, *from, length);
-      out += length;
-      continue;
-    }
-    while (length > distance) {
-      std::memcpy(out, out - distance, distance);
-      out += distance;
-      length -= distance;
-      distance *= 2;
-    }
-    std::memcpy(out, out - distance, length);
-    out += length;
+    out = CopyReference(out, distance, length);
   }
   return out == out_end;
+}
+
+bool DecodeStream(const unsigned char* in, size_t in_size, unsigned char* out, size_t out_size,
+                  unsigned char escape, bool plain) {
+  static const bool vector = __builtin_cpu_supports("avx2");
+  if (plain || !vector) return DecodePlain(Cursor{in, out}, in + in_size, out, out + out_size, escape);
+  Cursor c = DecodeVector(in, in_size, out, out_size, escape);
+  if (!c.in) return false;
+  return DecodePlain(c, in + in_size, out, out + out_size, escape);
 }
 
 }  // namespace
@@ -101,14 +81,16 @@ int64_t DecodePackData(const void* block, void* destination) {
   if (!destination || encoded == kPackHeaderSize) return decoded;
   if (encoded < kPackHeaderSize) return -1;
   if (!DecodeStream(p + kPackHeaderSize, encoded - kPackHeaderSize,
-                    static_cast<unsigned char*>(destination), decoded, p[8])) {
+                    static_cast<unsigned char*>(destination), decoded, p[8], false)) {
     return -1;
   }
   return decoded;
 }
 
-int64_t DecodePackDataChecked(const void* block, size_t block_size, void* destination,
-                              size_t destination_size) {
+namespace {
+
+int64_t DecodeChecked(const void* block, size_t block_size, void* destination, size_t destination_size,
+                      bool plain) {
   uint32_t decoded, encoded;
   unsigned char escape;
   if (ReadPackHeader(block, block_size, &decoded, &encoded, &escape) != 0) return -1;
@@ -117,10 +99,22 @@ int64_t DecodePackDataChecked(const void* block, size_t block_size, void* destin
   if (encoded == kPackHeaderSize) return decoded;
   auto* p = static_cast<const unsigned char*>(block);
   if (!DecodeStream(p + kPackHeaderSize, encoded - kPackHeaderSize,
-                    static_cast<unsigned char*>(destination), decoded, escape)) {
+                    static_cast<unsigned char*>(destination), decoded, escape, plain)) {
     return -1;
   }
   return decoded;
+}
+
+}  // namespace
+
+int64_t DecodePackDataChecked(const void* block, size_t block_size, void* destination,
+                              size_t destination_size) {
+  return DecodeChecked(block, block_size, destination, destination_size, false);
+}
+
+int64_t DecodePackDataPlainChecked(const void* block, size_t block_size, void* destination,
+                                   size_t destination_size) {
+  return DecodeChecked(block, block_size, destination, destination_size, true);
 }
 
 namespace {

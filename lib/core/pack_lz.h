@@ -28,6 +28,12 @@ int64_t DecodePackData(const void* block, void* destination);
 // also when the header claims more than either holds.
 int64_t DecodePackDataChecked(const void* block, size_t block_size, void* destination,
                               size_t destination_size);
+// The same through the plain decoder (literal runs found with memchr, every
+// copy of its exact size), which the vector decoder above must match byte for
+// byte; it stays as the reference. On failure either may have written any
+// bytes within the decoded size.
+int64_t DecodePackDataPlainChecked(const void* block, size_t block_size, void* destination,
+                                   size_t destination_size);
 
 // Reads the header of a block of block_size bytes; -1 when it is too short.
 int ReadPackHeader(const void* block, size_t block_size, uint32_t* decoded_size,

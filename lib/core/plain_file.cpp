@@ -20,6 +20,7 @@ struct PlainFileRecord {
   uint32_t magic;
   // The caller's side.
   plat::File* file;  // direct mode
+  uint32_t file_offset;  // direct mode: where the open file stands
   int threaded;
   int cache_flag;
   int no_wait;
@@ -187,9 +188,9 @@ void ReleaseThreadedParts(PlainFileRecord* r) {
 // The size of the file at path, or -1 when it cannot be opened or is 4 GB or more
 // (positions are 32-bit).
 int64_t OpenForSize(const char* path, plat::File** keep) {
-  plat::File* file = plat::OpenFileForRead(path);
+  int64_t size = -1;
+  plat::File* file = plat::OpenFileForRead(path, &size);
   if (!file) return -1;
-  int64_t size = plat::GetFileSize(file);
   if (size < 0 || size > 0xFFFFFFFFLL) {
     plat::CloseFile(file);
     return -1;
@@ -318,9 +319,7 @@ int PlainFileSeek(FileHandle handle, int64_t offset, int origin) {
   int64_t target = base + offset;
   // Positions are 32-bit and never negative.
   if (offset < -(1LL << 40) || offset > (1LL << 40) || target < 0 || target > 0xFFFFFFFFLL) return -1;
-  if (!r->threaded) {
-    if (plat::SeekFile(r->file, target, 0) < 0) return -1;
-  } else {
+  if (r->threaded) {
     WaitForThread(r);
     r->seek_position = static_cast<uint32_t>(target);
     HandOver(r, kSeek);
@@ -348,10 +347,16 @@ size_t PlainFileRead(void* destination, size_t element_size, size_t count, FileH
   }
   bytes = element_size * count;
   if (!r->threaded) {
+    // A seek only moves the position; the open file follows at the next read.
+    if (r->file_offset != r->position) {
+      if (plat::SeekFile(r->file, r->position, 0) < 0) return 0;
+      r->file_offset = r->position;
+    }
     int64_t got = plat::ReadFile(r->file, destination, bytes);
     if (got <= 0) return 0;
     // The position follows what was read, so a short read is not skipped over.
     r->position += static_cast<uint32_t>(got);
+    r->file_offset = r->position;
     return static_cast<size_t>(got) / element_size;
   }
   WaitForThread(r);

@@ -100,11 +100,38 @@ int ConvertBaseImageToDib(const BaseImage* image, void* info, void** pixels, int
   return 1;
 }
 
+namespace {
+
+// Files up to this size are read whole before they are decoded.
+constexpr int64_t kWholeReadLimit = int64_t{64} << 20;
+
+// Reads an open file stream whole into a block and closes the file, so that
+// the loaders' many small reads are taken from memory rather than each going
+// to the file system. Null (the stream left open and at its start) when the
+// file is larger than the limit or its size or a read fails.
+void* ReadWholeFile(StreamReader* reader, size_t* size) {
+  const int64_t bytes = StreamRemaining(reader);
+  if (bytes <= 0 || bytes > kWholeReadLimit) return nullptr;
+  void* block = RR_ALLOC(static_cast<size_t>(bytes));
+  if (!block) return nullptr;
+  if (!StreamReadExact(reader, block, static_cast<uint64_t>(bytes))) {
+    RR_FREE(block);
+    reader->ops.seek(reader->handle, 0, 0);
+    return nullptr;
+  }
+  reader->ops.close(reader->handle);
+  *size = static_cast<size_t>(bytes);
+  return block;
+}
+
+}  // namespace
+
 int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, int want_dib, int mirror, BaseImage* image,
                       void** dib_info, void** dib_pixels) {
   StreamReader reader;
   bool file = false;
+  void* whole = nullptr;
   if (from_memory) {
     reader.ops = *GetMemoryStreamTable();
     reader.handle = MemoryStreamOpen(mem_data, mem_size);
@@ -112,16 +139,30 @@ int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_si
     if (!file_name) return -1;
     reader.ops = *GetFileStreamTable();
     reader.handle = FileOpenThunk(file_name, 0, 1, 0);
-    file = true;
+    if (reader.handle == 0) return -1;
+    size_t size = 0;
+    whole = ReadWholeFile(&reader, &size);
+    if (whole) {
+      reader.ops = *GetMemoryStreamTable();
+      reader.handle = MemoryStreamOpen(whole, size);
+    } else {
+      file = true;
+    }
   }
-  if (reader.handle == 0) return -1;
-
-  BaseImage local;
-  if (LoadBaseImageFromStream(&reader, &local) != 0) {
-    reader.ops.close(reader.handle);
+  if (reader.handle == 0) {
+    RR_FREE(whole);
     return -1;
   }
+
+  BaseImage local;
+  int loaded = LoadBaseImageFromStream(&reader, &local);
   if (!file) reader.ops.close(reader.handle);
+  // The loaders copy what they read: the file's bytes are not needed after.
+  RR_FREE(whole);
+  if (loaded != 0) {
+    if (file) reader.ops.close(reader.handle);
+    return -1;
+  }
   auto finish = [&](int result) {
     if (file) reader.ops.close(reader.handle);
     return result;

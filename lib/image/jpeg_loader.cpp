@@ -1,5 +1,6 @@
 // lib/image/jpeg_loader.cpp - JPEG files through libjpeg, fed from the
 // library's streams by a source manager of our own.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,9 @@
 
 namespace {
 
-constexpr size_t kJpegBufferSize = 4096;
+// Stream bytes fed to the decoder at a time, and rows decoded a call.
+constexpr size_t kJpegBufferSize = 65536;
+constexpr int kJpegRowsPerCall = 16;
 
 // The source record: libjpeg's manager first, so the decompressor's src
 // pointer is also ours.
@@ -177,9 +180,13 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
     jpeg_destroy_decompress(&s->cinfo);
     return -1;
   }
+  // Decoded straight into the image's rows, several a call.
   while (s->cinfo.output_scanline < s->cinfo.output_height) {
-    JSAMPROW line = s->pixels + static_cast<uint64_t>(s->cinfo.output_scanline) * row;
-    jpeg_read_scanlines(&s->cinfo, &line, 1);
+    JSAMPROW lines[kJpegRowsPerCall];
+    const uint32_t first = s->cinfo.output_scanline;
+    const uint32_t count = std::min<uint32_t>(kJpegRowsPerCall, s->cinfo.output_height - first);
+    for (uint32_t i = 0; i < count; ++i) lines[i] = s->pixels + static_cast<uint64_t>(first + i) * row;
+    jpeg_read_scanlines(&s->cinfo, lines, count);
   }
   jpeg_finish_decompress(&s->cinfo);
   if (s->cinfo.output_components == 1) {

@@ -1,10 +1,14 @@
 // lib/sound/yuv_convert.cpp - a decoded Theora frame to 32-bit RGB in the
 // movie's frame image, or as YUV into a device surface whose colours the
-// device converts. Studio-range coefficients in 14-bit fixed point.
+// device converts. Studio-range coefficients in 14-bit fixed point; 4:2:0
+// frames go through the vector rows where the processor has them.
+#include <algorithm>
 #include <cstring>
 
 #include "lib/graphics/graphics_device.h"
 #include "lib/sound/movie.h"
+#include "lib/sound/yuv_rows.h"
+#include "platform/kernel/kernel.h"
 
 namespace {
 
@@ -79,37 +83,63 @@ uint8_t ClampFloat(float value) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
+// The plain loop, two rows and two columns a chroma sample: the reference
+// the vector rows are held to.
+void ConvertYuv420Plain(const TheoraFrameSlot& s, BaseImage* out_image, int w, int h) {
+  const BaseImage& image = *out_image;
+  const uint8_t* clamp = g_tables.clamp + kClampOffset;
+  for (int y = 0; y < h; y += 2) {
+    const uint8_t* cb_row = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
+    const uint8_t* cr_row = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
+    for (int x = 0; x < w; x += 2) {
+      const int cb = cb_row[x / 2], cr = cr_row[x / 2];
+      const int red = g_tables.cr_red[cr];
+      const int green = g_tables.cb_green[cb] + g_tables.cr_green[cr];
+      const int blue = g_tables.cb_blue[cb];
+      for (int dy = 0; dy < 2 && y + dy < h; ++dy) {
+        const uint8_t* luma = s.y + static_cast<size_t>(y + dy) * s.y_stride;
+        uint8_t* out = image.pixels + static_cast<size_t>(y + dy) * image.pitch;
+        for (int dx = 0; dx < 2 && x + dx < w; ++dx) {
+          const int yy = g_tables.y[luma[x + dx]];
+          uint8_t* p = out + static_cast<size_t>(x + dx) * 4;
+          p[0] = clamp[(yy + blue) / 16384];
+          p[1] = clamp[(yy + green) / 16384];
+          p[2] = clamp[(yy + red) / 16384];
+          p[3] = 255;
+        }
+      }
+    }
+  }
+}
+
+// Pixels [x0, w) of row y, as the plain loop has them.
+void ConvertYuv420Tail(const TheoraFrameSlot& s, BaseImage* image, int y, int x0, int w) {
+  const uint8_t* clamp = g_tables.clamp + kClampOffset;
+  const uint8_t* luma = s.y + static_cast<size_t>(y) * s.y_stride;
+  const uint8_t* cb_row = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
+  const uint8_t* cr_row = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
+  uint8_t* out = image->pixels + static_cast<size_t>(y) * image->pitch;
+  for (int x = x0; x < w; ++x) {
+    const int cb = cb_row[x / 2], cr = cr_row[x / 2];
+    const int yy = g_tables.y[luma[x]];
+    uint8_t* p = out + static_cast<size_t>(x) * 4;
+    p[0] = clamp[(yy + g_tables.cb_blue[cb]) / 16384];
+    p[1] = clamp[(yy + g_tables.cb_green[cb] + g_tables.cr_green[cr]) / 16384];
+    p[2] = clamp[(yy + g_tables.cr_red[cr]) / 16384];
+    p[3] = 255;
+  }
+}
+
 void WriteImage(TheoraMovieRecord* r, const TheoraFrameSlot& s) {
   BaseImage& image = r->frame_image;
   if (!image.pixels) return;
   const int w = image.width < s.y_width ? image.width : s.y_width;
   const int h = image.height < s.y_height ? image.height : s.y_height;
-  const uint8_t* clamp = g_tables.clamp + kClampOffset;
   if (Is420(s)) {
-    for (int y = 0; y < h; y += 2) {
-      const uint8_t* cb_row = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
-      const uint8_t* cr_row = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
-      for (int x = 0; x < w; x += 2) {
-        const int cb = cb_row[x / 2], cr = cr_row[x / 2];
-        const int red = g_tables.cr_red[cr];
-        const int green = g_tables.cb_green[cb] + g_tables.cr_green[cr];
-        const int blue = g_tables.cb_blue[cb];
-        for (int dy = 0; dy < 2 && y + dy < h; ++dy) {
-          const uint8_t* luma = s.y + static_cast<size_t>(y + dy) * s.y_stride;
-          uint8_t* out = image.pixels + static_cast<size_t>(y + dy) * image.pitch;
-          for (int dx = 0; dx < 2 && x + dx < w; ++dx) {
-            const int yy = g_tables.y[luma[x + dx]];
-            uint8_t* p = out + static_cast<size_t>(x + dx) * 4;
-            p[0] = clamp[(yy + blue) / 16384];
-            p[1] = clamp[(yy + green) / 16384];
-            p[2] = clamp[(yy + red) / 16384];
-            p[3] = 255;
-          }
-        }
-      }
-    }
+    ConvertYuv420(s, &image, w, h, Yuv420Level());
     return;
   }
+  const uint8_t* clamp = g_tables.clamp + kClampOffset;
   // Other chroma layouts: each pixel takes the chroma sample that covers it.
   for (int y = 0; y < h; ++y) {
     const int cy = s.y_height > 0 ? static_cast<int>(static_cast<int64_t>(y) * s.c_height / s.y_height) : 0;
@@ -131,15 +161,36 @@ void WriteImage(TheoraMovieRecord* r, const TheoraFrameSlot& s) {
 
 }  // namespace
 
+int Yuv420Level() {
+  static const int level = std::min(plat::VectorLevel(), 2);
+  return level;
+}
+
+void ConvertYuv420(const TheoraFrameSlot& frame, BaseImage* image, int width, int height, int level) {
+  level = std::min(level, Yuv420Level());
+  if (level <= 0) {
+    ConvertYuv420Plain(frame, image, width, height);
+    return;
+  }
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* luma = frame.y + static_cast<size_t>(y) * frame.y_stride;
+    const uint8_t* cb = frame.cb + static_cast<size_t>(y / 2) * frame.c_stride;
+    const uint8_t* cr = frame.cr + static_cast<size_t>(y / 2) * frame.c_stride;
+    uint8_t* out = image->pixels + static_cast<size_t>(y) * image->pitch;
+    const int done = level >= 2 ? Yuv420RowAvx2(luma, cb, cr, out, width) : Yuv420RowSse41(luma, cb, cr, out, width);
+    ConvertYuv420Tail(frame, image, y, done, width);
+  }
+}
+
 int InitializeYuvTables() {
   for (int i = -512; i < 768; ++i)
     g_tables.clamp[i + kClampOffset] = static_cast<uint8_t>(i < 0 ? 0 : (i > 255 ? 255 : i));
   for (int v = 0; v < 256; ++v) {
-    g_tables.y[v] = 19070 * (v - 16);
-    g_tables.cr_red[v] = 26148 * (v - 128);
-    g_tables.cb_green[v] = -6406 * (v - 128);
-    g_tables.cr_green[v] = -13320 * (v - 128) + 1024;
-    g_tables.cb_blue[v] = 33062 * (v - 128);
+    g_tables.y[v] = kYuvLuma * (v - 16);
+    g_tables.cr_red[v] = kYuvCrRed * (v - 128);
+    g_tables.cb_green[v] = kYuvCbGreen * (v - 128);
+    g_tables.cr_green[v] = kYuvCrGreen * (v - 128) + kYuvGreenBias;
+    g_tables.cb_blue[v] = kYuvCbBlue * (v - 128);
   }
   return 0;
 }

@@ -14,10 +14,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -58,26 +61,23 @@ class BandPool {
       job->Run(0, job->rows);
       return;
     }
-    if (!started_) Start(n);
-    // Which bands the job reaches, found before the lock.
-    job->Bin(band_rows_);
-    const size_t bands = size_t(job->rows + band_rows_ - 1) / size_t(band_rows_);
-    std::lock_guard<std::mutex> lock(mutex_);
-    AddOnce(&targets_, job->target);
-    for (const void* source : job->sources) AddOnce(&sources_, source);
-    while (bands_.size() < bands) bands_.emplace_back();
-    // A worker is woken for each band that had nothing left to claim; a
-    // band with work queued already has a worker on it or coming to it.
-    size_t fresh = 0;
-    for (size_t b = 0; b < bands; b++) {
-      if (!job->Reaches(int(b))) continue;
-      Band& band = bands_[b];
-      if (!band.held && band.next == band.queue.size()) fresh++;
-      band.queue.push_back({job.get(), jobs_.size()});
-      outstanding_++;
+    if (!started_ && !Start(n)) {
+      job->Run(0, job->rows);
+      return;
     }
-    jobs_.push_back(std::move(job));
-    for (size_t i = 0; i < std::min(fresh, size_t(sleeping_)); i++) work_.notify_one();
+    // Which bands the job reaches, found before the lock. Without memory
+    // for the bins or the queues, the job is drawn here once the queue is
+    // drained: the pixels come out as the workers would have drawn them.
+    bool queued = false;
+    try {
+      job->Bin(band_rows_);
+      queued = Queue(&job);
+    } catch (const std::bad_alloc&) {
+    }
+    if (queued) return;
+    std::fprintf(stderr, "d3d9: no memory to queue a draw; drawn on the calling thread\n");
+    Wait();
+    job->Run(0, job->rows);
   }
 
   void Wait() {
@@ -123,15 +123,53 @@ class BandPool {
     size_t next = 0;            // the first not yet claimed
     bool held = false;
   };
-  // The jobs a thread has claimed in a run of bands: band g's are
-  // jobs[from[g] .. from[g + 1]).
-  struct Batch {
-    std::vector<Queued> jobs;
-    size_t from[kMaxBandRun + 1];
-  };
   // A run of bands shares batches of at most this many jobs, so that it can
   // be cut up soon when a thread runs out of work.
   static constexpr size_t kRunBatch = 32;
+  // The jobs a thread has claimed in a run of bands: band g's are
+  // jobs[from[g] .. from[g + 1]). A fixed block, so that a worker never
+  // allocates; a lone band takes its jobs kBatchJobs at a time.
+  static constexpr size_t kBatchJobs = 256;
+  static_assert(kBatchJobs >= kRunBatch * kMaxBandRun);
+  struct Batch {
+    Queued jobs[kBatchJobs];
+    size_t count = 0;
+    size_t from[kMaxBandRun + 1];
+  };
+
+  // Queues a binned job in the bands it reaches; false, with nothing
+  // queued, when a queue cannot grow.
+  bool Queue(std::unique_ptr<BandJob>* owned) {
+    BandJob* job = owned->get();
+    const size_t bands = size_t(job->rows + band_rows_ - 1) / size_t(band_rows_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t fresh = 0, count = 0, reached = 0;
+    try {
+      AddOnce(&targets_, job->target);
+      for (const void* source : job->sources) AddOnce(&sources_, source);
+      while (bands_.size() < bands) bands_.emplace_back();
+      if (jobs_.size() == jobs_.capacity()) jobs_.reserve(std::max<size_t>(64, jobs_.capacity() * 2));
+      // A worker is woken for each band that had nothing left to claim; a
+      // band with work queued already has a worker on it or coming to it.
+      for (; reached < bands; reached++) {
+        if (!job->Reaches(int(reached))) continue;
+        Band& band = bands_[reached];
+        const bool idle = !band.held && band.next == band.queue.size();
+        band.queue.push_back({job, jobs_.size()});
+        fresh += idle;
+        count++;
+      }
+    } catch (const std::bad_alloc&) {
+      // Nobody claims under the lock: the entries made are still the last.
+      for (size_t b = 0; b < reached; b++)
+        if (job->Reaches(int(b))) bands_[b].queue.pop_back();
+      return false;
+    }
+    outstanding_ += count;
+    jobs_.push_back(std::move(*owned));  // room was reserved
+    for (size_t i = 0; i < std::min(fresh, size_t(sleeping_)); i++) work_.notify_one();
+    return true;
+  }
 
   static void AddOnce(std::vector<const void*>* list, const void* p) {
     if (std::find(list->begin(), list->end(), p) == list->end()) list->push_back(p);
@@ -149,12 +187,23 @@ class BandPool {
     return std::clamp(cores - 1, 1, 4);
   }
 
-  void Start(int n) {
+  // False when the workers cannot all start (no memory for a stack, or a
+  // process limit): those that did are stopped, and from then on every job
+  // is drawn on the calling thread, as with one worker.
+  bool Start(int n) {
     bands_.clear();
     outstanding_ = 0;
     stop_ = false;
-    for (int k = 0; k < n; k++) threads_.emplace_back([this, k, n] { Work(k, n); });
     started_ = true;
+    try {
+      threads_.reserve(size_t(n));
+      for (int k = 0; k < n; k++) threads_.emplace_back([this, k, n] { Work(k, n); });
+    } catch (const std::exception&) {
+      Stop();
+      workers_ = 1;
+      return false;
+    }
+    return true;
   }
 
   void Stop() {
@@ -222,19 +271,20 @@ class BandPool {
           if (band.next < band.queue.size()) limit = std::min(limit, band.queue[band.next].seq + kRunBatch);
         }
       }
-      batch->jobs.clear();
+      batch->count = 0;
       for (size_t g = 0; g < run; g++) {
         Band& band = bands_[b + g];
-        batch->from[g] = batch->jobs.size();
-        for (; band.next < band.queue.size() && band.queue[band.next].seq < limit; band.next++)
-          batch->jobs.push_back(band.queue[band.next]);
+        batch->from[g] = batch->count;
+        for (; band.next < band.queue.size() && band.queue[band.next].seq < limit && batch->count < kBatchJobs;
+             band.next++)
+          batch->jobs[batch->count++] = band.queue[band.next];
       }
-      batch->from[run] = batch->jobs.size();
-      if (batch->jobs.empty()) break;
+      batch->from[run] = batch->count;
+      if (batch->count == 0) break;
       lock.unlock();
       RunBatch(*batch, int(b), int(run));
       lock.lock();
-      outstanding_ -= batch->jobs.size();
+      outstanding_ -= batch->count;
       if (run > 1 && (sleeping_ != 0 || waiting_ != 0)) {
         // Someone is short of work: keep the first band only.
         for (size_t g = 1; g < run; g++) bands_[b + g].held = false;

@@ -54,6 +54,9 @@ struct File;  // opaque
 // Opens an existing file for reading, sharing reads with other openers; null
 // when it does not exist or cannot be read.
 File* OpenFileForRead(const char* path);
+// The same, also giving the file's size in bytes as it was when opened (from
+// the check made at the open, so that no second query is needed).
+File* OpenFileForRead(const char* path, int64_t* size);
 // The file's size in bytes, or -1.
 int64_t GetFileSize(File* file);
 // Moves the file pointer (origin 0 start, 1 current, 2 end); the new position,

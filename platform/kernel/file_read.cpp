@@ -16,6 +16,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/kernel/path_lookup.h"
+
 namespace plat {
 
 struct File {
@@ -62,56 +64,9 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
-bool EqualNoCase(const std::string& a, const char* b) {
-  size_t n = a.size();
-  if (std::strlen(b) != n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
-
 bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
-}
-
-// Looks the path up one element at a time, taking for each element that does
-// not exist as written the first entry of its folder that matches without
-// regard to case.
-std::string ResolveNoCase(const std::string& path) {
-  size_t i = (!path.empty() && path[0] == '/') ? 1 : 0;
-  std::string out(i, '/');
-  bool resolving = true;
-  while (i <= path.size()) {
-    size_t end = path.find('/', i);
-    if (end == std::string::npos) end = path.size();
-    std::string element = path.substr(i, end - i);
-    bool last = end == path.size();
-    if (!element.empty()) {
-      std::string candidate = out + element;
-      if (resolving && element != "." && element != ".." && !Exists(candidate)) {
-        std::string folder = out.empty() ? "." : out;
-        DIR* dir = ::opendir(folder.c_str());
-        bool found = false;
-        if (dir) {
-          while (struct dirent* entry = ::readdir(dir)) {
-            if (EqualNoCase(element, entry->d_name)) {
-              candidate = out + entry->d_name;
-              found = true;
-              break;
-            }
-          }
-          ::closedir(dir);
-        }
-        if (!found) resolving = false;
-      }
-      out = candidate;
-    }
-    if (!last) out += '/';
-    i = end + 1;
-  }
-  return out;
 }
 
 void FillFindData(const std::string& host_folder, const std::string& host_name,
@@ -214,32 +169,81 @@ struct Search {
 std::string Cp932ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP932"); }
 std::string Utf8ToCp932(const std::string& text) { return Convert(text, "CP932", "UTF-8"); }
 
-std::string NativePath(const char* path) {
-  if (!path) return {};
-  // Converted first, so that a trail byte 0x5C of a double-byte character is
-  // never taken for a separator.
+namespace {
+
+// The host path, and whether the look-up knows that nothing exists there. A
+// remembered look-up that is still good answers first: the path did not exist
+// as written when it was made, and cannot have come to since without changing
+// a folder it depends on.
+// The path in host form: converted first, so that a trail byte 0x5C of a
+// double-byte character is never taken for a separator, then with "/".
+std::string HostForm(const char* path) {
   std::string host = Cp932ToUtf8(path);
   std::replace(host.begin(), host.end(), '\\', '/');
-  if (host.empty() || Exists(host)) return host;
-  return ResolveNoCase(host);
+  return host;
+}
+
+std::string HostPath(const char* path, bool* missing) {
+  *missing = false;
+  if (!path) return {};
+  std::string host = HostForm(path);
+  if (host.empty()) return host;
+  std::string remembered;
+  if (RememberedNoCase(host, &remembered, missing)) return remembered;
+  if (Exists(host)) return host;
+  return ResolveNoCase(host, missing);
+}
+
+}  // namespace
+
+std::string NativePath(const char* path) {
+  bool missing;
+  return HostPath(path, &missing);
 }
 
 std::string FromHostName(const char* host_name) {
   return host_name ? Utf8ToCp932(host_name) : std::string();
 }
 
-File* OpenFileForRead(const char* path) {
-  std::string host = NativePath(path);
-  if (host.empty()) return nullptr;
+namespace {
+
+// Opens host for reading: the file itself, never a folder. size gets its size;
+// absent is set when nothing is found at that path as written.
+File* OpenHost(const std::string& host, int64_t* size, bool* absent = nullptr) {
   int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (absent) *absent = errno == ENOENT || errno == ENOTDIR;
+    return nullptr;
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     return nullptr;
   }
+  if (size) *size = st.st_size;
   return new File{fd};
 }
+
+}  // namespace
+
+File* OpenFileForRead(const char* path, int64_t* size) {
+  if (!path || !*path) return nullptr;
+  std::string host = HostForm(path);
+  std::string remembered;
+  bool missing = false;
+  if (RememberedNoCase(host, &remembered, &missing)) {
+    return missing ? nullptr : OpenHost(remembered, size);
+  }
+  // The path as written is tried first: when it opens, it exists as written
+  // and the look-up would have kept it, so no separate check is needed.
+  bool absent = false;
+  if (File* file = OpenHost(host, size, &absent)) return file;
+  if (!absent) return nullptr;
+  host = ResolveNoCase(host, &missing);
+  return missing ? nullptr : OpenHost(host, size);
+}
+
+File* OpenFileForRead(const char* path) { return OpenFileForRead(path, nullptr); }
 
 int64_t GetFileSize(File* file) {
   if (!file) return -1;

@@ -1,7 +1,11 @@
 #include "lib/core/archive_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -90,6 +94,35 @@ TEST_F(ArchiveFiles, ArchiveBesideAFolderServesItsFiles) {
   // Another extension no longer finds the archive.
   SetArchiveExtension("dat");
   EXPECT_EQ(ReadAll("grp/tx_en1.png"), "plain file");
+}
+
+// Sets a folder's times an hour back, so that look-ups in it are remembered.
+void Age(const std::filesystem::path& folder) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+}
+
+// Remembered misses (no archive beside the folders, a name in another case)
+// give way at once to an archive made, renamed or deleted after them.
+TEST_F(ArchiveFiles, ArchivesMadeAfterARememberedMissAreSeen) {
+  dir_.Write("Sub/Grp/a.png", "plain");
+  for (const char* folder : {"", "Sub", "Sub/Grp"}) Age(dir_ / folder);
+  for (int round = 0; round < 2; ++round) EXPECT_EQ(ReadAll("sub\\grp\\A.PNG"), "plain");
+  WriteArchive(dir_ / "Sub/GRP.HSD", {File("a.png", "inner")});
+  EXPECT_EQ(ReadAll("sub\\grp\\A.PNG"), "inner");
+  ArchiveCacheEnd();
+  Age(dir_ / "Sub");
+  std::filesystem::rename(dir_ / "Sub/GRP.HSD", dir_ / "sub.hsd.old");
+  EXPECT_EQ(ReadAll("sub\\grp\\A.PNG"), "plain");
+  Age(dir_.path());
+  std::filesystem::rename(dir_ / "sub.hsd.old", dir_ / "SUB.hsd");
+  EXPECT_EQ(ReadAll("sub\\grp\\A.PNG"), "<none>");  // the archive holds no grp folder
+  ArchiveCacheEnd();  // an archive stays open in the cache until then
+  std::filesystem::remove(dir_ / "SUB.hsd");
+  EXPECT_EQ(ReadAll("sub\\grp\\A.PNG"), "plain");
 }
 
 TEST_F(ArchiveFiles, NestedArchiveFoldersAndFullPaths) {

@@ -2,6 +2,8 @@
 // against the written values and against the libraries' own decoding.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cstdio>
 #include <string>
 
@@ -225,9 +227,14 @@ TEST(JpegLoader, GreyColourAndProgressiveMatchLibjpeg) {
     J_COLOR_SPACE space;
     bool progressive;
   };
+  // A small picture, and larger ones of random sizes that take several
+  // buffer refills and many batches of rows.
+  std::mt19937 rng(12);
+  for (int size = 0; size < 3; ++size)
   for (const Case& k : {Case{1, JCS_GRAYSCALE, false}, Case{3, JCS_RGB, false}, Case{3, JCS_RGB, true},
                         Case{1, JCS_GRAYSCALE, true}}) {
-    const int w = 37, h = 21;
+    const int w = size == 0 ? 37 : 1 + static_cast<int>(rng() % 900);
+    const int h = size == 0 ? 21 : 1 + static_cast<int>(rng() % 300);
     Bytes file = WriteJpeg(w, h, k.components, k.space, k.progressive);
     Loaded l;
     ASSERT_EQ(LoadBytes(file, l.get()), 0);

@@ -1,0 +1,83 @@
+#include "platform/kernel/path_lookup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/kernel/file.h"
+#include "tests/support/scratch_dir.h"
+
+using testsupport::ScratchDir;
+
+namespace {
+
+// Sets a folder's modification time an hour back, so that its look-ups are
+// remembered (a folder changed in the last seconds is always read again).
+void Age(const std::string& folder) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+}
+
+std::string Content(const std::string& path) {
+  plat::File* f = plat::OpenFileForRead(path.c_str());
+  if (!f) return "(none)";
+  char buffer[16] = {};
+  int64_t n = plat::ReadFile(f, buffer, sizeof(buffer));
+  plat::CloseFile(f);
+  return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// A look-up that read folders is remembered, and a file created, renamed or
+// deleted after it, or a folder renamed, is seen at the next look-up.
+TEST(PlatformPathLookup, RemembersUntilAFolderChanges) {
+  ScratchDir dir;
+  dir.Write("Grp/a.png", "a");
+  std::string root = dir.path().string();
+  Age(root);
+  Age(root + "/Grp");
+  std::string b = root + "\\grp\\B.PNG";
+  EXPECT_EQ(Content(b), "(none)");
+  uint64_t reads = plat::NoCaseFolderReads();
+  EXPECT_EQ(Content(b), "(none)");
+  EXPECT_EQ(plat::NoCaseFolderReads(), reads) << "the missing file's look-up was not remembered";
+
+  dir.Write("Grp/b.png", "b");
+  EXPECT_EQ(Content(b), "b");
+  Age(root + "/Grp");
+  EXPECT_EQ(Content(b), "b");
+  reads = plat::NoCaseFolderReads();
+  EXPECT_EQ(Content(b), "b");
+  EXPECT_EQ(plat::NoCaseFolderReads(), reads);
+
+  std::filesystem::rename(root + "/Grp/b.png", root + "/Grp/c.png");
+  EXPECT_EQ(Content(b), "(none)");
+  EXPECT_EQ(Content(root + "/GRP/C.png"), "b");
+  Age(root + "/Grp");
+  EXPECT_EQ(Content(root + "/GRP/C.png"), "b");
+  std::filesystem::remove(root + "/Grp/c.png");
+  EXPECT_EQ(Content(root + "/GRP/C.png"), "(none)");
+
+  // An archive-like name beside the folder, missing and then made.
+  EXPECT_EQ(Content(root + "/GRP.HSD"), "(none)");
+  dir.Write("grp.hsd", "archive");
+  EXPECT_EQ(Content(root + "/GRP.HSD"), "archive");
+
+  // The folder renamed: what lay in it is no longer found under the old name.
+  Age(root);
+  EXPECT_EQ(Content(root + "/grp/A.png"), "a");
+  std::filesystem::rename(root + "/Grp", root + "/Gfx");
+  EXPECT_EQ(Content(root + "/grp/A.png"), "(none)");
+  EXPECT_EQ(Content(root + "/GFX/A.png"), "a");
+  // A name that exists as written still wins over another case.
+  dir.Write("Gfx/A.png", "exact");
+  EXPECT_EQ(Content(root + "/GFX/A.png"), "exact");
+}
+
+}  // namespace
