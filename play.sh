@@ -1,13 +1,28 @@
 #!/usr/bin/env bash
 # Set-up, build, placeholder data, and start the game in a real window.
+# The game runs in game-data/, outside build/: its settings, high scores and
+# replays stay there when build/ is deleted; the data set is linked in from
+# build/data.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target quillona
+cmake --build build -j "$(nproc)" --target quillona quillona-config
 if [ -x scripts/make-placeholder-data ]; then
   scripts/make-placeholder-data build/data
 fi
-mkdir -p build/data
-cd build/data
-exec ../game/quillona "$@"
+mkdir -p build/data game-data
+for sub in grp se bgm; do
+  # A folder of the player's own data stays; a link is brought up to date.
+  if [ -L "game-data/$sub" ] || [ ! -e "game-data/$sub" ]; then
+    ln -sfn "../build/data/$sub" "game-data/$sub"
+  fi
+done
+# Records, replays and settings that earlier versions kept in build/data.
+for own in rec.hsd replay system; do
+  if [ -e "build/data/$own" ] && [ ! -e "game-data/$own" ]; then
+    mv "build/data/$own" "game-data/$own"
+  fi
+done
+cd game-data
+exec ../build/game/quillona "$@"

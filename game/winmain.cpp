@@ -1,7 +1,9 @@
 // game/winmain.cpp - the program's start-up and shutdown.
 #include "game/winmain.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "game/frame/config.h"
 #include "game/frame/data_report.h"
@@ -9,6 +11,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/frame/start_report.h"
 #include "game/objects/game_object.h"
 #include "game/objects/resources.h"
 #include "rorud/rorud.h"
@@ -16,6 +19,11 @@
 int32_t g_fonts[kFontCount];
 
 namespace {
+
+constexpr char kWindowTitle[] = "Quillona Ver2.00";
+
+// Why the configuration file could neither be read nor created.
+std::string g_config_problem;
 
 // Pad buttons 1 to 8 and the keys that press them: Z X C V A S D F.
 constexpr struct {
@@ -40,10 +48,11 @@ InitResult InitGame() {
   g_game.level_counters[kLevelScene] = 0;
   g_game.level_counters[kLevelPhase] = 0;
 
-  if (!LoadOrCreateConfig(kConfigPath, g_config)) return InitResult::kNoConfig;
+  g_config_problem.clear();
+  if (!LoadOrCreateConfig(kConfigPath, g_config, &g_config_problem)) return InitResult::kNoConfig;
 
   SetLogFileEnabled(0);
-  SetWindowTitle("Quillona Ver2.00");
+  SetWindowTitle(kWindowTitle);
   ConfigureScreenMode(640, 480, g_config.color32 == 1 ? 32 : 16, 60);
   SetRunInactiveFlag(1);
   SetVBlankWaitFlag(g_config.vsync);
@@ -59,6 +68,7 @@ InitResult InitGame() {
       RaiseGameError("windowサイズ設定ミス");
     }
   }
+  errno = 0;  // a start that fails for memory is told apart by ENOMEM
   if (LibraryStart() == -1) return InitResult::kNoLibrary;
 
   SetGraphicsOptionFlag(0);
@@ -100,10 +110,10 @@ int WinMain() {
     case InitResult::kReady:
       break;
     case InitResult::kNoConfig:
-      std::fprintf(stderr, "quillona: cannot read or create %s\n", kConfigPath);
+      std::fprintf(stderr, "quillona: cannot read or create %s (%s)\n", kConfigPath, g_config_problem.c_str());
       return 1;
     case InitResult::kNoLibrary:
-      std::fprintf(stderr, "quillona: the library did not start\n");
+      std::fputs(LibraryStartFailureText(kWindowTitle).c_str(), stderr);
       return 1;
   }
   g_game.levels[kLevelScene] = kSceneBoot;

@@ -1,17 +1,53 @@
-// game/frame/config.cpp - reading and creating the configuration file.
+// game/frame/config.cpp - reading, creating and writing the configuration
+// file, and the warnings about settings that leave the game unusable.
 #include "game/frame/config.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "game/frame/data_report.h"
+#include "game/frame/file_replace.h"
 #include "game/frame/file_util.h"
 
 GameConfig g_config;
 
 const uint32_t kDefaultConfigWords[kConfigWords] = {
     65535, 65535, 1, 0, 1, 1, 65535, 65535, 65535, 0, 0, 1, 2, 3, 4, 65535};
+
+const char* const kConfigActionNames[4] = {"shot/decide", "focus/cancel", "bomb", "pause"};
+
+namespace {
+
+// Sets the value that word `i` of the file gives.
+void ApplyWord(GameConfig& config, int i, uint32_t w) {
+  switch (i) {
+    case 2: config.window_mode = w == 1; break;
+    case 3: config.vsync = w == 1; break;
+    case 4: config.reserved = w == 1; break;
+    case 5: config.color32 = w == 1; break;
+    case 9: config.size_code = w; break;
+    case 10: case 11: case 12: case 13: case 14:
+      config.buttons[i - 10] = w + 1;
+      break;
+    default: break;
+  }
+}
+
+// One warning for each action that the player needs and that has no button.
+void WarnUnboundActions(const char* path, const GameConfig& config) {
+  for (int a = 0; a < 4; ++a) {
+    const uint32_t button = config.buttons[a];
+    if (button >= 1 && button <= 8) continue;
+    std::fprintf(stderr,
+                 "quillona: warning: %s: word %d (%s) is %u, which is no button; "
+                 "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n",
+                 path, 10 + a, kConfigActionNames[a], button - 1);
+  }
+}
+
+}  // namespace
 
 GameConfig DefaultConfig() {
   GameConfig c{};
@@ -24,43 +60,46 @@ GameConfig DefaultConfig() {
   return c;
 }
 
-bool LoadOrCreateConfig(const char* path, GameConfig& config) {
-  config = DefaultConfig();
-  if (std::FILE* f = std::fopen(path, "rb")) {
-    uint32_t w = 0;
-    // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read. A short file
-    // keeps the defaults of the words it lacks.
-    for (int i = 0; i < 15; ++i) {
-      if (!ReadU32(f, w)) {
-        ReportFileProblem(path, "shorter than 15 words; the missing settings take their defaults");
-        break;
-      }
-      switch (i) {
-        case 2: config.window_mode = w == 1; break;
-        case 3: config.vsync = w == 1; break;
-        case 4: config.reserved = w == 1; break;
-        case 5: config.color32 = w == 1; break;
-        case 9: config.size_code = w; break;
-        case 10: case 11: case 12: case 13: case 14:
-          config.buttons[i - 10] = w + 1;
-          break;
-        default: break;
-      }
-    }
-    std::fclose(f);
-    return true;
-  }
+int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords]) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return -1;
+  int n = 0;
+  while (n < kConfigWords && ReadU32(f, words[n])) ++n;
+  std::fclose(f);
+  return n;
+}
+
+bool WriteConfigWords(const char* path, const uint32_t (&words)[kConfigWords], std::string& reason) {
   // A missing folder is made rather than giving up: a fresh installation has
   // no "system/" yet.
   std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return false;
-  bool ok = true;
-  for (uint32_t w : kDefaultConfigWords) ok = WriteU32(out, w) && ok;
-  ok = std::fclose(out) == 0 && ok;
-  return ok;
+  if (ec) {
+    reason = ec.message();
+    return false;
+  }
+  std::vector<unsigned char> bytes;
+  for (uint32_t w : words) AppendU32(bytes, w);
+  return ReplaceFile(path, bytes, reason);
+}
+
+bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason) {
+  config = DefaultConfig();
+  uint32_t words[kConfigWords] = {};
+  const int n = ReadConfigWords(path, words);
+  if (n >= 0) {
+    // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read. A short file
+    // keeps the defaults of the words it lacks.
+    for (int i = 0; i < n && i < 15; ++i) ApplyWord(config, i, words[i]);
+    if (n < 15) ReportFileProblem(path, "shorter than 15 words; the missing settings take their defaults");
+    WarnUnboundActions(path, config);
+    return true;
+  }
+  std::string why;
+  if (WriteConfigWords(path, kDefaultConfigWords, why)) return true;
+  if (reason != nullptr) *reason = why;
+  return false;
 }
 
 double WindowScaleForSizeCode(uint32_t code) {

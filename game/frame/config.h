@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct GameConfig {
   uint8_t window_mode;   // 1 window, 0 full screen
@@ -21,10 +22,20 @@ inline constexpr int kConfigWords = 16;
 extern const uint32_t kDefaultConfigWords[kConfigWords];
 
 GameConfig DefaultConfig();
+// The names of actions 0 to 3, as the warnings give them.
+extern const char* const kConfigActionNames[4];
+
 // Reads the file at `path`, or, when it does not open, creates its folder
 // and writes the sixteen default words there. False only when the file can
-// neither be read nor created. A file too short for some words leaves those
-// words at their defaults.
-bool LoadOrCreateConfig(const char* path, GameConfig& config);
+// neither be read nor created (then `reason`, when given, says why). A file
+// too short for some words leaves those words at their defaults. Each of
+// actions 0 to 3 left without a pad button gets a warning naming its word.
+bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason = nullptr);
+// The words of the file, as many as it holds up to sixteen; -1 when it does
+// not open.
+int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords]);
+// Writes the sixteen words whole (a failure keeps the old file), making the
+// folder when needed; on failure `reason` holds the system's reason.
+bool WriteConfigWords(const char* path, const uint32_t (&words)[kConfigWords], std::string& reason);
 // The window scale of a size code: 0 for code 0, -1 for an invalid code.
 double WindowScaleForSizeCode(uint32_t code);

@@ -2,17 +2,25 @@
 // stream when a data file cannot be used.
 #include "game/frame/data_report.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 
 #include "game/objects/resource_tables.h"
+#include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
 
 namespace {
 
 std::set<std::string>& Reported() {
+  static std::set<std::string> files;
+  return files;
+}
+
+// The files whose last write failed and was reported.
+std::set<std::string>& FailedWrites() {
   static std::set<std::string> files;
   return files;
 }
@@ -57,6 +65,10 @@ bool LooksLikeMp3(const unsigned char* b, size_t n) {
 
 }  // namespace
 
+const char* WhyLoadFailed(const char* file, int error) {
+  return error == ENOMEM ? "out of memory" : WhyDataFileFailed(file);
+}
+
 const char* WhyDataFileFailed(const char* file) {
   if (file == nullptr) return "no such file";
   const intptr_t handle = FileOpenThunk(file, 0, 1, 0);
@@ -72,20 +84,32 @@ const char* WhyDataFileFailed(const char* file) {
 }
 
 void ReportImageFailure(const char* file, const char* tag) {
+  const int error = errno;
   if (!FirstReport(file)) return;
-  std::fprintf(stderr, "quillona: cannot load the image %s (%s; error %s)\n", file, WhyDataFileFailed(file),
+  std::fprintf(stderr, "quillona: cannot load the image %s (%s; error %s)\n", file, WhyLoadFailed(file, error),
                tag);
 }
 
 void ReportSoundFailure(const char* file) {
+  const int error = errno;
   if (!SoundOutputWorks() || !FirstReport(file)) return;
   std::fprintf(stderr, "quillona: warning: cannot load the sound %s (%s); it stays silent\n", file,
-               WhyDataFileFailed(file));
+               WhyLoadFailed(file, error));
 }
 
 void ReportFileProblem(const char* file, const char* what) {
   std::fprintf(stderr, "quillona: %s: %s\n", file, what);
 }
+
+void ReportWriteFailure(const char* file, const char* reason, const char* loss) {
+  if (!FailedWrites().insert(file).second) return;
+  char line[512];
+  std::snprintf(line, sizeof line, "quillona: cannot write %s (%s); %s\n", file, reason, loss);
+  std::fputs(line, stderr);
+  plat::OutputDebugString(line);
+}
+
+void NoteWriteSuccess(const char* file) { FailedWrites().erase(file); }
 
 void WarnMissingImages() {
   auto check = [](const char* file) {
@@ -104,5 +128,6 @@ void WarnMissingImages() {
 
 void ForgetReportedFiles() {
   Reported().clear();
+  FailedWrites().clear();
   g_sound_output = 0;
 }

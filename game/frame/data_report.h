@@ -6,8 +6,12 @@
 // archives count): "no such file", "the file is empty", "not a PNG image" (a
 // file whose first bytes are not those of its kind) or "damaged or cut short".
 const char* WhyDataFileFailed(const char* file);
+// "out of memory" when error (the C library's error number, cleared before
+// the load) says memory ran out during the load, else as above.
+const char* WhyLoadFailed(const char* file, int error);
 
-// "quillona: cannot load the image <file> (<why>; error <tag>)". The game
+// "quillona: cannot load the image <file> (<why>; error <tag>)", why as
+// WhyLoadFailed gives it for the error number the load left. The game
 // stops at the end of the frame; the exit status is 1.
 void ReportImageFailure(const char* file, const char* tag);
 // "quillona: warning: cannot load the sound <file> (<why>); it stays silent".
@@ -16,6 +20,12 @@ void ReportImageFailure(const char* file, const char* tag);
 void ReportSoundFailure(const char* file);
 // "quillona: <file>: <what>", for the configuration, record and replay files.
 void ReportFileProblem(const char* file, const char* what);
+// "quillona: cannot write <file> (<reason>); <loss>" on the standard error
+// stream and the debugger output. A file is named once until a write of it
+// succeeds (`NoteWriteSuccess`), so a save repeated every frame does not
+// repeat its message.
+void ReportWriteFailure(const char* file, const char* reason, const char* loss);
+void NoteWriteSuccess(const char* file);
 
 // At the start: a warning for every image of the player, partner and stage
 // sheets that is missing ("quillona: warning: grp/stg3a.png: no such file;

@@ -1,18 +1,32 @@
 // game/frame/replay_files.cpp - the replay files "replay/stN.hsd" and the
-// record file "rec.hsd", read and written with the runtime's buffered files
-// relative to the working folder.
+// record file "rec.hsd", relative to the working folder: read with the
+// runtime's buffered files, written whole through a temporary file, so a
+// failed, cut or killed write keeps the previous file.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "game/frame/data_report.h"
+#include "game/frame/file_replace.h"
 #include "game/frame/file_util.h"
 #include "game/frame/input.h"
 
 namespace {
 
-bool CloseChecked(std::FILE* f, bool ok) { return std::fclose(f) == 0 && ok; }
+// Replaces the file whole; a failure is named with the system's reason and
+// what it costs the player.
+bool SaveWhole(const char* path, const std::vector<unsigned char>& bytes, const char* loss) {
+  std::string reason;
+  if (!ReplaceFile(path, bytes, reason)) {
+    ReportWriteFailure(path, reason.c_str(), loss);
+    return false;
+  }
+  NoteWriteSuccess(path);
+  return true;
+}
 
 // The size of an open file, or -1.
 long FileSize(std::FILE* f) {
@@ -31,14 +45,20 @@ void ReplayPath(int stage, char* out, int out_size) {
 bool SaveReplay(int stage) {
   char path[32];
   ReplayPath(stage, path, sizeof path);
+  static constexpr char kLoss[] = "this stage's replay is not kept";
   std::error_code ec;
   std::filesystem::create_directories("replay", ec);
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return false;
+  if (ec) {
+    ReportWriteFailure(path, ec.message().c_str(), kLoss);
+    return false;
+  }
   const uint32_t count = g_game.replay_frame_index;
-  bool ok = WriteU32(f, kReplayMagic) && WriteU32(f, count);
-  for (uint32_t i = 0; ok && i < count; ++i) ok = WriteU32(f, g_replay_words[i]);
-  return CloseChecked(f, ok);
+  std::vector<unsigned char> bytes;
+  bytes.reserve(8 + 4 * static_cast<size_t>(count));
+  AppendU32(bytes, kReplayMagic);
+  AppendU32(bytes, count);
+  for (uint32_t i = 0; i < count; ++i) AppendU32(bytes, g_replay_words[i]);
+  return SaveWhole(path, bytes, kLoss);
 }
 
 bool LoadReplay(int stage) {
@@ -84,11 +104,11 @@ bool LoadReplay(int stage) {
 }
 
 bool SaveRecordFile() {
-  std::FILE* f = std::fopen(kRecordPath, "wb");
-  if (f == nullptr) return false;
-  bool ok = WriteU32(f, kReplayMagic) && WriteU32(f, g_game.high_score);
-  for (uint32_t w : g_game.record_words) ok = ok && WriteU32(f, w);
-  return CloseChecked(f, ok);
+  std::vector<unsigned char> bytes;
+  AppendU32(bytes, kReplayMagic);
+  AppendU32(bytes, g_game.high_score);
+  for (uint32_t w : g_game.record_words) AppendU32(bytes, w);
+  return SaveWhole(kRecordPath, bytes, "the new high score is not kept");
 }
 
 bool LoadRecordFile() {

@@ -123,7 +123,8 @@ void AfterMidBoss(GameState& s) {
 void EndStage(GameState& s, const StageConstants& c) {
   StageTick(s, 100, -0.01, 2.0, -0.3, 160.0);
   if (s.replay_playback == 0) {
-    // Written again every frame of this phase, with every frame so far.
+    // Written again every frame of this phase, with every frame so far. A
+    // save that fails names its file and the reason itself; the stage goes on.
     SaveReplay(static_cast<int>(c.stage));
     if (s.score > s.high_score) {
       s.high_score = s.score;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/audio/dsound_internal.h"
+#include "platform/sdl/alsa_messages.h"
 
 namespace plat {
 namespace {
@@ -26,6 +27,7 @@ void SDLCALL AudioCallback(void* userdata, Uint8* stream, int length) {
 
 bool AcquireSdlAudio() {
   std::lock_guard<std::mutex> lock(g_sdl_audio_mutex);
+  RouteAlsaMessagesToDebugOutput();
   if (g_sdl_audio_users == 0 && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   ++g_sdl_audio_users;
   return true;

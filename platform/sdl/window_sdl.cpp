@@ -4,9 +4,11 @@
 #include <SDL.h>
 #include <iconv.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/window/imm.h"
 #include "platform/window/window_internal.h"
@@ -29,6 +31,24 @@ struct NativeWindow {
 std::map<uint32_t, Window*> g_by_id;
 DisplayMode g_current = {0, 0, 0, 0};
 uint64_t g_last_poll_ms = ~0ull;
+// Why SDL could open no visible window; empty while it can (or has not tried).
+std::string g_init_problem;
+
+bool HasEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// The display variables that are set, as "DISPLAY=:0, WAYLAND_DISPLAY=w".
+std::string DisplaySettings() {
+  std::string out;
+  for (const char* name : {"SDL_VIDEODRIVER", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (!HasEnv(name)) continue;
+    if (!out.empty()) out += ", ";
+    out += std::string(name) + "=" + std::getenv(name);
+  }
+  return out;
+}
 
 NativeWindow* Native(Window* window) { return static_cast<NativeWindow*>(window->native); }
 
@@ -302,10 +322,35 @@ std::string Utf8ToCp932(const std::string& utf8) { return ToCp932(utf8); }
 std::string Cp932ToUtf8(const std::string& cp932) { return ToUtf8(cp932); }
 
 bool Init() {
+  // A start that found no screen stays refused: trying again would only
+  // repeat the system libraries' complaints.
+  if (!g_init_problem.empty()) return false;
+  const char* chosen = std::getenv("SDL_VIDEODRIVER");
+  const bool driver_chosen = chosen != nullptr && chosen[0] != '\0';
+  if (!driver_chosen && !HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY")) {
+    g_init_problem = "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
+    return false;
+  }
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
-  return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    g_init_problem = "no display could be opened (" + DisplaySettings() + "): " + SDL_GetError();
+    return false;
+  }
+  // SDL falls back to drivers that draw nowhere; a window nobody sees is no
+  // use to a player unless such a driver was asked for.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver_chosen && driver != nullptr &&
+      (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    g_init_problem = "no display could be opened (" + DisplaySettings() + "; SDL started only its " + driver +
+                     " driver, which shows nothing)";
+    return false;
+  }
+  return true;
 }
+
+const std::string& InitProblem() { return g_init_problem; }
 
 void Desktop(int* width, int* height, int* bits) {
   if (g_current.width > 0) {

@@ -4,6 +4,7 @@
 // platform/headless/.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -101,11 +104,15 @@ intptr_t PackPoint(int x, int y) {
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
 }
 
+// The user's runtime folder, else a folder of the user's own in /tmp: a lock
+// there must not be shared with other users of the machine.
 std::string LockFolder() {
   if (!g_lock_folder.empty()) return g_lock_folder;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] != '\0') return runtime;
-  return "/tmp";
+  const std::string folder = "/tmp/rorud-" + std::to_string(::getuid());
+  ::mkdir(folder.c_str(), 0700);
+  return folder;
 }
 
 std::string LockPath(const std::string& class_name) {
@@ -222,7 +229,15 @@ void KeepFrame(Window* window, const uint8_t* pixels, int pitch, const Rect& sou
   Rect client = ClientOnScreen(*window);
   int cw = client.right - client.left, ch = client.bottom - client.top;
   if (window->frame_width != cw || window->frame_height != ch) {
-    window->frame.assign(static_cast<size_t>(cw) * static_cast<size_t>(ch), 0);
+    // Without memory for the copy the window keeps no frame until a later
+    // present finds some.
+    try {
+      window->frame.assign(static_cast<size_t>(cw) * static_cast<size_t>(ch), 0);
+    } catch (const std::bad_alloc&) {
+      window->frame.clear();
+      window->frame_width = window->frame_height = 0;
+      return;
+    }
     window->frame_width = cw;
     window->frame_height = ch;
   }
@@ -234,7 +249,11 @@ void KeepFrame(Window* window, const uint8_t* pixels, int pitch, const Rect& sou
     const int x0 = std::max(0, destination.left), x1 = std::min(cw, destination.right);
     std::vector<int> columns;
     if (sw != dw && x0 < x1) {
-      columns.resize(static_cast<size_t>(x1 - x0));
+      try {
+        columns.resize(static_cast<size_t>(x1 - x0));
+      } catch (const std::bad_alloc&) {
+        return;
+      }
       for (int x = x0; x < x1; ++x)
         columns[static_cast<size_t>(x - x0)] =
             source.left + static_cast<int>(static_cast<int64_t>(x - destination.left) * sw / dw);
@@ -290,6 +309,13 @@ Window* FindWindow(const char* class_name) {
   }
   return ClassLockedElsewhere(class_name) ? ForeignWindow() : nullptr;
 }
+
+std::string WindowLockPath(const char* class_name) {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  return LockPath(class_name ? class_name : "");
+}
+
+std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl::InitProblem(); }
 
 void SetWindowLockFolder(const std::string& folder) {
   std::lock_guard<std::recursive_mutex> guard(g_lock);

@@ -108,9 +108,15 @@ bool UnregisterWindowClass(const char* class_name);
 Window* FindWindow(const char* class_name);
 Window* ForeignWindow();
 // Test hook: the folder of the class lock files (default: $XDG_RUNTIME_DIR,
-// else /tmp). Tests give each process its own folder unless they test the
-// double start.
+// else /tmp/rorud-<user id>, made for the user alone). Tests give each
+// process its own folder unless they test the double start.
 void SetWindowLockFolder(const std::string& folder);
+// The lock file that marks a window of the class as held by a process.
+std::string WindowLockPath(const char* class_name);
+// Why the SDL back end can open no visible window (no display, or only a
+// driver that shows nothing); empty when it can, before it tried, and in
+// headless runs.
+std::string DisplayProblem();
 
 // Creates a hidden-unless-kWsVisible window with the outer rectangle given;
 // null when the class is unknown or another process holds a window of it.

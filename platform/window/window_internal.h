@@ -87,7 +87,10 @@ int ScancodeToVirtualKey(int scancode);
 // that do not convert become '?'.
 std::string Utf8ToCp932(const std::string& utf8);
 std::string Cp932ToUtf8(const std::string& cp932);
-bool Init();  // video and events; false when SDL cannot start
+// Video and events; false when SDL cannot start or finds no display that a
+// window would show on (then InitProblem says why).
+bool Init();
+const std::string& InitProblem();
 void Desktop(int* width, int* height, int* bits);
 FrameMetrics Metrics();
 std::vector<DisplayMode> Modes();

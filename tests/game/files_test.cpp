@@ -1,12 +1,21 @@
 // The configuration, replay and record files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "game/frame/config.h"
+#include "game/frame/file_replace.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
 #include "tests/game/game_fixture.h"
@@ -57,12 +66,24 @@ TEST(ConfigFile, MissingFileAndFolderAreCreatedWithDefaultsAndReadBack) {
   }
 }
 
+std::vector<unsigned char> ReadBytes(const char* path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {});
+}
+
 TEST(ConfigFile, WordsAreReadAsTheirFlags) {
   ScratchFolder scratch;
   fs::create_directories("system");
   WriteWords(kConfigPath, {7, 7, 0, 1, 0, 2, 7, 7, 7, 9, 7, 8, 65535, 0, 3, 12345});
   GameConfig c{};
+  ::testing::internal::CaptureStderr();
   ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
+  // The player is told which needed actions have no button, and by which word.
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "quillona: warning: system/config.hsd: word 11 (focus/cancel) is 8, which is no button; "
+            "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n"
+            "quillona: warning: system/config.hsd: word 12 (bomb) is 65535, which is no button; "
+            "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n");
   EXPECT_EQ(c.window_mode, 0);
   EXPECT_EQ(c.vsync, 1);
   EXPECT_EQ(c.reserved, 0);
@@ -92,7 +113,61 @@ TEST(ConfigFile, UncreatableFileFails) {
   ScratchFolder scratch;
   { std::ofstream blocker("system"); }  // a file where the folder should be
   GameConfig c{};
-  EXPECT_FALSE(LoadOrCreateConfig(kConfigPath, c));
+  std::string reason;
+  EXPECT_FALSE(LoadOrCreateConfig(kConfigPath, c, &reason));
+  EXPECT_FALSE(reason.empty());
+}
+
+// A write cut short by a full disk, or refused by a read-only file, keeps the
+// old file's bytes and leaves no temporary file; a good write keeps the old
+// file's permissions.
+TEST(FileReplace, FailedWritesKeepTheOldFile) {
+  ScratchFolder scratch;
+  const std::vector<unsigned char> old = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::vector<unsigned char> fresh(40000, 0xAB);
+  std::string reason;
+  ASSERT_TRUE(ReplaceFile("f.bin", old, reason));
+  SetWriteSpaceForTesting(16384);
+  EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
+  SetWriteSpaceForTesting(-1);
+  EXPECT_EQ(reason, std::strerror(ENOSPC));
+  EXPECT_EQ(ReadBytes("f.bin"), old);
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read;
+  fs::permissions("f.bin", read_only);
+  EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
+  EXPECT_EQ(reason, std::strerror(EACCES));
+  EXPECT_EQ(ReadBytes("f.bin"), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+  fs::permissions("f.bin", read_only | fs::perms::owner_write);
+  ASSERT_TRUE(ReplaceFile("f.bin", fresh, reason));
+  EXPECT_EQ(ReadBytes("f.bin"), fresh);
+  EXPECT_EQ(fs::status("f.bin").permissions(), read_only | fs::perms::owner_write);
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
+// A process killed in the middle of a write: a file-size limit makes the
+// system kill the writer (SIGXFSZ) once 16 KiB of the new file are written.
+// The old file keeps its bytes.
+TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFile) {
+  ScratchFolder scratch;
+  const std::vector<unsigned char> old = {9, 8, 7, 6};
+  std::string reason;
+  ASSERT_TRUE(ReplaceFile("rec.hsd", old, reason));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit no_core = {0, 0}, size = {16384, 16384};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::setrlimit(RLIMIT_FSIZE, &size);
+    std::string why;
+    ReplaceFile("rec.hsd", std::vector<unsigned char>(40000, 1), why);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+  EXPECT_EQ(ReadBytes("rec.hsd"), old);
 }
 
 TEST(ConfigFile, WindowScales) {

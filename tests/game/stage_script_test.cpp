@@ -2,8 +2,14 @@
 // and the stage end with and without playback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
+#include "game/frame/data_report.h"
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
@@ -135,6 +141,37 @@ TEST_F(GameTest, StageEndSavesAndMovesOn) {
   Stage1Script(g_game);
   EXPECT_EQ(g_game.levels[kLevelScene], kSceneStage1 + 1);
   EXPECT_EQ(Phase(), 0u);
+}
+
+// A record or replay that cannot be written is named once with the system's
+// reason, however many frames the stage end saves; the old record keeps its
+// bytes and the stage still moves on.
+TEST_F(GameTest, StageEndNamesTheFilesItCannotWrite) {
+  ScratchFolder folder;
+  ForgetReportedFiles();
+  const std::string old_record = "an old record of 28 bytes..";
+  { std::ofstream("rec.hsd", std::ios::binary) << old_record; }
+  std::filesystem::permissions("rec.hsd", std::filesystem::perms::owner_read);
+  { std::ofstream blocker("replay"); }  // a file where the replay folder should be
+  g_game.levels[kLevelScene] = kSceneStage1;
+  ChangePhase(g_game, kPhaseStageEnd);
+  g_game.score = 500;
+  g_game.high_score = 400;
+  g_game.replay_frame_index = 3;
+  ::testing::internal::CaptureStderr();
+  for (int f = 0; f < 5; ++f) Stage1Script(g_game);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("quillona: cannot write replay/st1.hsd (", 0), 0u) << err;
+  EXPECT_NE(err.find("); this stage's replay is not kept\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("\nquillona: cannot write rec.hsd (Permission denied); the new high score is not kept\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+  std::ifstream in("rec.hsd", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), old_record);
+  EXPECT_EQ(g_game.high_score, 500u);
+  for (int f = 0; f < 101; ++f) Stage1Script(g_game);
+  EXPECT_EQ(g_game.levels[kLevelScene], kSceneStage1 + 1);
 }
 
 TEST_F(GameTest, StageEndInPlaybackSavesNothingButCarriesTheScore) {

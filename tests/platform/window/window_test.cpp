@@ -1,11 +1,16 @@
 // The window layer on the headless back end: classes and windows, queues and
-// sent messages, rectangles, activation, paint, injected input, presenting.
+// sent messages, rectangles, activation, paint, injected input, presenting,
+// and where the class locks live.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -396,6 +401,33 @@ TEST_F(WindowLayer, PresentKeepsAScaledFrameAndSavesIt) {
   plat::DestroyWindow(w);
   EXPECT_EQ(plat::PresentToWindow(w, src, 3, 2, 16, &s, nullptr), -1);
   EXPECT_FALSE(plat::SaveLastFramePng(w, path.c_str()));
+}
+
+}  // namespace
+
+namespace {
+
+// Without a runtime folder the class locks go to a folder of the user's own
+// in /tmp, not to /tmp itself, which every user and display shares.
+TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwn) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = runtime != nullptr ? runtime : "";
+  plat::SetWindowLockFolder("");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string folder = "/tmp/rorud-" + std::to_string(::getuid());
+  EXPECT_EQ(plat::WindowLockPath("AB"), folder + "/rorud-window-4142.lock");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, ::getuid());
+  ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
+  EXPECT_EQ(plat::WindowLockPath("AB"), "/run/user/77/rorud-window-4142.lock");
+  if (saved.empty()) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+  } else {
+    ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+// game/frame/file_replace.h - writing one of the game's own files whole, so
+// that a failure or a kill part-way leaves the previous file as it was.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Writes `bytes` to a temporary file in the folder of `path` and renames it
+// over `path` once every byte is written and the file closed. True when
+// `path` holds the bytes. Otherwise false with the system's reason in
+// `reason`; the old file is untouched and no temporary file is left. An
+// existing file without any write permission is refused, not replaced.
+bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason);
+
+// Appends a little-endian 32-bit word.
+void AppendU32(std::vector<unsigned char>& bytes, unsigned value);
+
+// Test hook standing in for a full disk: when `bytes` is 0 or more, each
+// later file write stops with "No space left on device" after that many
+// bytes of the file; -1 (the default) writes everything.
+void SetWriteSpaceForTesting(long long bytes);

@@ -1,0 +1,25 @@
+// game/frame/start_report.cpp - the message when the library does not start.
+#include "game/frame/start_report.h"
+
+#include <cerrno>
+
+#include "platform/window/window.h"
+
+std::string LibraryStartFailureText(const char* title) {
+  // Read first: the look-ups below may change it.
+  const bool out_of_memory = errno == ENOMEM;
+  // The library refuses a second copy when the window class is held by
+  // another process, which the system reports as a foreign window.
+  plat::Window* holder = plat::FindWindow(title);
+  if (holder != nullptr && holder == plat::ForeignWindow()) {
+    return "quillona: another copy of the game is running (it holds the lock " + plat::WindowLockPath(title) +
+           "); close it first\n";
+  }
+  const std::string display = plat::DisplayProblem();
+  if (!display.empty()) {
+    return "quillona: cannot open the game's window: " + display +
+           ". Start it from a desktop session, or set RORUD_PLATFORM=headless for a run without a screen\n";
+  }
+  return out_of_memory ? "quillona: the library did not start (out of memory)\n"
+                       : "quillona: the library did not start\n";
+}

@@ -1,0 +1,11 @@
+// game/frame/start_report.h - why the library did not start, in words a
+// player can act on.
+#pragma once
+
+#include <string>
+
+// The message for a library start that failed, for the window titled
+// `title`: another copy holds the window (and where its lock is), no display
+// can show the window (and how to run without one), or, when neither is the
+// cause, that the library did not start. Ends with a line feed.
+std::string LibraryStartFailureText(const char* title);

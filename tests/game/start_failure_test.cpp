@@ -1,0 +1,77 @@
+// What the game program says when it cannot start: another copy holds the
+// window, or no display can show it. Each case runs the game program itself
+// and expects one message naming the cause, and exit status 1.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/window/window.h"
+#include "tests/game/game_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kProgram = std::string(RORUD_BINARY_DIR) + "/game/quillona";
+
+struct Outcome {
+  int status;
+  std::string err;
+};
+
+// Runs the game in the working folder with the environment changes given
+// (arguments of env), its standard error stream kept. A refused start ends
+// the program without the library's end, as designed, so what the start had
+// made is still held at exit: a sanitizer build's leak check is off for it.
+Outcome RunGame(const std::string& environment) {
+  const std::string command =
+      "env " + environment + " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
+  const int rc = std::system(command.c_str());
+  std::ifstream in("stderr.txt");
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
+}
+
+TEST(GameStart, ASecondCopyNamesTheLockItMeets) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  gametest::ScratchFolder scratch;
+  plat::SetWindowLockFolder(scratch.path().string());
+  const std::string lock = plat::WindowLockPath("Quillona Ver2.00");
+  const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);  // the first copy's hold
+  const Outcome o = RunGame("RORUD_PLATFORM=headless XDG_RUNTIME_DIR=" + scratch.path().string());
+  ::close(fd);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "quillona: another copy of the game is running (it holds the lock " + lock +
+                       "); close it first\n");
+}
+
+TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  gametest::ScratchFolder scratch;
+  const std::string unset = "-u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ";
+  const std::string set = "RORUD_PLATFORM=sdl SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=" + scratch.path().string();
+  const Outcome none = RunGame(unset + "-u DISPLAY " + set);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err,
+            "quillona: cannot open the game's window: no display: neither DISPLAY nor WAYLAND_DISPLAY is set. "
+            "Start it from a desktop session, or set RORUD_PLATFORM=headless for a run without a screen\n");
+  // A display that cannot be reached: SDL either fails or falls back to a
+  // driver that shows nothing; both stop the game.
+  const Outcome unreachable = RunGame(unset + set + " DISPLAY=:97");
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(unreachable.err.find("quillona: cannot open the game's window: no display could be opened"),
+            std::string::npos)
+      << unreachable.err;
+  EXPECT_NE(unreachable.err.find("set RORUD_PLATFORM=headless for a run without a screen\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// quillona-config as a player runs it: the words it writes are the game's
+// sixteen-word file, which the game then reads as set; a wrong setting
+// changes nothing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "game/frame/config.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+using testsupport::ScratchDir;
+
+int RunTool(const ScratchDir& dir, const std::string& arguments) {
+  const std::string command = std::string(RORUD_BINARY_DIR) + "/tools/quillona-config --file " +
+                              (dir / "system/config.hsd") + " " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<uint32_t> Words(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint32_t> words;
+  unsigned char b[4];
+  while (in.read(reinterpret_cast<char*>(b), 4)) {
+    words.push_back(b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24);
+  }
+  return words;
+}
+
+TEST(QuillonaConfig, WritesTheGamesFileAndRefusesWrongSettings) {
+  ScratchDir dir;
+  const std::string file = dir / "system/config.hsd";
+  ASSERT_EQ(RunTool(dir, "--window-size 2 --full-screen off --vsync on --colour-depth 16 --bomb 6 --pause none"),
+            0);
+  // The defaults (65535, 65535, 1, 0, 1, 1, 65535 x 3, 0, 0, 1, 2, 3, 4,
+  // 65535) with the words set.
+  const std::vector<uint32_t> expected = {65535, 65535, 1, 1, 1, 0, 65535, 65535,
+                                          65535, 2, 0, 1, 5, 65535, 4, 65535};
+  EXPECT_EQ(Words(file), expected);
+  GameConfig c{};
+  ASSERT_TRUE(LoadOrCreateConfig(file.c_str(), c));
+  EXPECT_EQ(c.window_mode, 1);
+  EXPECT_EQ(c.vsync, 1);
+  EXPECT_EQ(c.color32, 0);
+  EXPECT_EQ(c.size_code, 2u);
+  EXPECT_EQ(c.buttons[2], 6u);
+  EXPECT_EQ(RunTool(dir, "--window-size 5"), 2);
+  EXPECT_EQ(RunTool(dir, "--shot 9"), 2);
+  EXPECT_EQ(RunTool(dir, "--full-screen"), 2);
+  EXPECT_EQ(Words(file), expected);
+  EXPECT_EQ(RunTool(dir, "--defaults"), 0);
+  EXPECT_EQ(Words(file), std::vector<uint32_t>(kDefaultConfigWords, kDefaultConfigWords + kConfigWords));
+}
+
+}  // namespace

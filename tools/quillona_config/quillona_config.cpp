@@ -1,0 +1,152 @@
+// tools/quillona_config/quillona_config.cpp - quillona-config: shows and sets
+// the words of the game's configuration file "system/config.hsd", writing the
+// same sixteen-word file that the game writes.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "game/frame/config.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quillona-config [--file PATH] [SETTING VALUE]...\n"
+    "Shows the game's configuration file (default: system/config.hsd in the\n"
+    "working folder, which is where the game reads it) and sets its words.\n"
+    "A missing file starts from the game's defaults.\n"
+    "  --full-screen on|off     word 2: full screen, or a window\n"
+    "  --vsync on|off           word 3: wait for the vertical blank\n"
+    "  --colour-depth 16|32     word 5\n"
+    "  --window-size 0-4        word 9: 640x480, 960x720, 1024x768, 1280x960, 1600x1200\n"
+    "  --shot N, --focus N, --bomb N, --pause N, --button5 N\n"
+    "                           words 10-14: pad button 1-8 (keys Z X C V A S D F),\n"
+    "                           or 'none'\n"
+    "  --defaults               every word back to the game's default\n";
+
+constexpr const char* kKeys = "ZXCVASDF";
+
+struct Setting {
+  const char* option;
+  int word;
+};
+constexpr Setting kButtonSettings[] = {
+    {"--shot", 10}, {"--focus", 11}, {"--bomb", 12}, {"--pause", 13}, {"--button5", 14}};
+
+void ShowButton(int word, uint32_t value, const char* name) {
+  if (value <= 7) {
+    std::printf("  word %2d  %-16s %10u  pad button %u (key %c)\n", word, name, value, value + 1, kKeys[value]);
+  } else {
+    std::printf("  word %2d  %-16s %10u  no button\n", word, name, value);
+  }
+}
+
+void Show(const char* path, const uint32_t (&w)[kConfigWords]) {
+  std::printf("%s:\n", path);
+  std::printf("  word  2  %-16s %10u  %s\n", "window mode", w[2], w[2] == 1 ? "window" : "full screen");
+  std::printf("  word  3  %-16s %10u  %s\n", "vertical sync", w[3], w[3] == 1 ? "on" : "off");
+  std::printf("  word  5  %-16s %10u  %s\n", "colour depth", w[5], w[5] == 1 ? "32-bit" : "16-bit");
+  const double scale = WindowScaleForSizeCode(w[9]);
+  if (scale < 0.0) {
+    std::printf("  word  9  %-16s %10u  not 0 to 4: the game stops at start in a window\n", "window size", w[9]);
+  } else {
+    const double s = scale == 0.0 ? 1.0 : scale;
+    std::printf("  word  9  %-16s %10u  %d x %d\n", "window size", w[9], static_cast<int>(640 * s),
+                static_cast<int>(480 * s));
+  }
+  for (int a = 0; a < 4; ++a) ShowButton(10 + a, w[10 + a], kConfigActionNames[a]);
+  ShowButton(14, w[14], "unused action");
+}
+
+bool OnOff(const char* text, uint32_t& out) {
+  if (std::strcmp(text, "on") == 0) out = 1;
+  else if (std::strcmp(text, "off") == 0) out = 0;
+  else return false;
+  return true;
+}
+
+// A whole decimal number from `low` to `high`.
+bool Number(const char* text, uint32_t low, uint32_t high, uint32_t& out) {
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(text, &end, 10);
+  if (end == text || *end != '\0' || text[0] == '-' || v < low || v > high) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+// Applies one option and its value to the words; false when either is wrong.
+bool Apply(const char* option, const char* value, uint32_t (&w)[kConfigWords]) {
+  uint32_t v = 0;
+  if (std::strcmp(option, "--full-screen") == 0) {
+    if (!OnOff(value, v)) return false;
+    w[2] = v == 1 ? 0 : 1;
+    return true;
+  }
+  if (std::strcmp(option, "--vsync") == 0) return OnOff(value, w[3]);
+  if (std::strcmp(option, "--colour-depth") == 0) {
+    if (std::strcmp(value, "32") != 0 && std::strcmp(value, "16") != 0) return false;
+    w[5] = std::strcmp(value, "32") == 0 ? 1 : 0;
+    return true;
+  }
+  if (std::strcmp(option, "--window-size") == 0) return Number(value, 0, 4, w[9]);
+  for (const Setting& s : kButtonSettings) {
+    if (std::strcmp(option, s.option) != 0) continue;
+    if (std::strcmp(value, "none") == 0) {
+      w[s.word] = kDefaultConfigWords[15];
+      return true;
+    }
+    if (!Number(value, 1, 8, v)) return false;
+    w[s.word] = v - 1;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* path = kConfigPath;
+  uint32_t words[kConfigWords];
+  int first = 1;
+  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc >= 3 && std::strcmp(argv[1], "--file") == 0) {
+    path = argv[2];
+    first = 3;
+  }
+  std::memcpy(words, kDefaultConfigWords, sizeof words);
+  const int read = ReadConfigWords(path, words);
+  if (read >= 0 && read < kConfigWords) {
+    std::fprintf(stderr, "quillona-config: %s holds %d of its 16 words; the rest take their defaults\n", path,
+                 read);
+    for (int i = read; i < kConfigWords; ++i) words[i] = kDefaultConfigWords[i];
+  }
+  bool change = false;
+  for (int i = first; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--defaults") == 0) {
+      std::memcpy(words, kDefaultConfigWords, sizeof words);
+      change = true;
+      continue;
+    }
+    if (i + 1 >= argc || !Apply(argv[i], argv[i + 1], words)) {
+      std::fprintf(stderr, "quillona-config: %s%s%s: no such setting, or a value it does not take\n%s", argv[i],
+                   i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "", kUsage);
+      return 2;
+    }
+    change = true;
+    ++i;
+  }
+  if (change) {
+    std::string reason;
+    if (!WriteConfigWords(path, words, reason)) {
+      std::fprintf(stderr, "quillona-config: cannot write %s (%s)\n", path, reason.c_str());
+      return 1;
+    }
+  } else if (read < 0) {
+    std::printf("%s does not exist yet; the game writes these defaults at its first start.\n", path);
+  }
+  Show(path, words);
+  return 0;
+}
