@@ -145,6 +145,9 @@ size_t CharLength(const char* p) {
 
 int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char* rest) {
   if (!path) return -1;
+  // Each folder's archive is checked in turn: the reports of folder changes
+  // are read once for the whole walk.
+  plat::PathCheckBatch batch;
   // The current folder is asked once and serves both spellings.
   char current[kLongPath] = "";
   int n = FileGetDirThunk(current);

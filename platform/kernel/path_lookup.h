@@ -11,8 +11,9 @@ namespace plat {
 // element that does not exist as written the first entry of its folder that
 // matches without regard to the case of a to z; elements from the first that
 // matches nothing on are kept as written. The result is remembered with the
-// folders it was read from and used again while none of them has changed
-// (same file, modification and status-change times).
+// folders it depends on and used again while none of them has changed: for an
+// absolute path, while no watch on them reported a change; otherwise while
+// they keep the same file, modification and status-change times.
 // missing (when given) is set when an element matched nothing, so that no
 // file of that path exists.
 std::string ResolveNoCase(const std::string& path, bool* missing = nullptr);
