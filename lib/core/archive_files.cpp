@@ -154,7 +154,9 @@ size_t JoinExtension(char* out, const char* prefix, size_t n, const char* ext, s
 
 // Length of the next character of a library path.
 size_t CharLength(const char* p) {
-  return (IsLibraryLeadByte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1;
+  // No character set has a lead byte below 0x80.
+  unsigned char c = static_cast<unsigned char>(*p);
+  return (c >= 0x80 && IsLibraryLeadByte(c) && p[1]) ? 2 : 1;
 }
 
 int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char* rest) {
