@@ -127,11 +127,18 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
   }
   size_t key_length = std::strlen(key);
   if (key_length >= sizeof(CacheEntry::path)) return -1;
+  // An archive read on demand is opened before its entry is made: most
+  // folders tried have none. (A whole read may be in flight into its record.)
+  ArchiveRecord on_demand{};
+  if (!read_whole && OpenArchiveFile(&on_demand, open_path, g_key_string) != 0) return -1;
   auto* entry = static_cast<CacheEntry*>(RR_CALLOC(sizeof(CacheEntry)));
-  if (!entry) return -1;
-  int opened = read_whole ? OpenArchiveFileWhole(&entry->record, open_path, g_key_string, no_wait)
-                          : OpenArchiveFile(&entry->record, open_path, g_key_string);
-  if (opened != 0) {
+  if (!entry) {
+    if (!read_whole) CloseArchive(&on_demand);
+    return -1;
+  }
+  if (!read_whole) {
+    entry->record = on_demand;
+  } else if (OpenArchiveFileWhole(&entry->record, open_path, g_key_string, no_wait) != 0) {
     RR_FREE(entry);
     return -1;
   }
