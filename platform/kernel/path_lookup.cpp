@@ -188,7 +188,8 @@ std::string Resolve(const std::string& path, Depends* depends, bool* missing) {
 
 }  // namespace
 
-bool RememberedNoCase(const std::string& path, std::string* result, bool* missing) {
+bool RememberedNoCase(const std::string& path, std::string* result, bool* missing,
+                      bool result_if_missing) {
   std::lock_guard<std::mutex> hold(g_lock);
   auto it = g_remembered.find(path);
   if (it == g_remembered.end()) return false;
@@ -208,7 +209,7 @@ bool RememberedNoCase(const std::string& path, std::string* result, bool* missin
     g_remembered.erase(it);
     return false;
   }
-  *result = found.result;
+  if (!found.missing || result_if_missing) *result = found.result;
   *missing = found.missing;
   return true;
 }

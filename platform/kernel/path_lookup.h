@@ -19,8 +19,10 @@ namespace plat {
 std::string ResolveNoCase(const std::string& path, bool* missing = nullptr);
 
 // The remembered look-up of path when one is still good: its result and
-// whether it matched nothing. False when there is none.
-bool RememberedNoCase(const std::string& path, std::string* result, bool* missing);
+// whether it matched nothing. False when there is none. With
+// result_if_missing false, result is left alone when it matched nothing.
+bool RememberedNoCase(const std::string& path, std::string* result, bool* missing,
+                      bool result_if_missing = true);
 
 // Folders read by the look-up since the program started (for tests).
 uint64_t NoCaseFolderReads();
