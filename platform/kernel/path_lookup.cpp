@@ -7,13 +7,10 @@
 // An absolute path is stamped by folder watches: every folder it went through,
 // from the root down, for the name looked up in it, so that a folder renamed
 // or replaced above shows in its parent's reports, and checking costs no call
-// per folder. A relative path
-// (the current folder may change under it), a path through a link or "..",
-// or one whose folders cannot all be watched is stamped by the folders' times
-// (one stat each), which is trusted only once they have settled.
+// per folder. A relative path (the current folder may change under it), a
+// path through a link or "..", or one whose folders cannot all be watched is
+// stamped by the folders' times (one stat each), trusted only once settled.
 #include "platform/kernel/path_lookup.h"
-
-#include "platform/kernel/folder_watch.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -24,6 +21,8 @@
 #include <mutex>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/kernel/folder_watch.h"
 
 namespace plat {
 namespace {
@@ -161,7 +160,7 @@ std::string Resolve(const std::string& path, Depends* depends, bool* missing) {
           std::string name;
           if (FindNoCase(folder, element, &name)) {
             candidate = out + name;
-            exists = !last && ::lstat(candidate.c_str(), &st) == 0;
+            exists = depends->watched && !last && ::lstat(candidate.c_str(), &st) == 0;
           } else {
             resolving = false;
           }

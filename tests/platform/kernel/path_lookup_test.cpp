@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -108,6 +110,22 @@ TEST(PlatformPathLookup, WatchedPathsSeeChangesAtOnce) {
   EXPECT_EQ(Content(b), "(none)");
   dir.Write("TOP/GRP/b.png", "new");
   EXPECT_EQ(Content(b), "new");
+}
+
+// A child made by fork shares the parent's watch descriptor at first; the
+// reports it would read there are lost to the parent, so it takes its own.
+TEST(PlatformPathLookup, AChildLeavesTheParentsReports) {
+  ScratchDir dir;
+  dir.Write("Grp/a.png", "a");
+  std::string b = dir.path().string() + "/Grp/B.PNG";
+  EXPECT_EQ(Content(b), "(none)");
+  dir.Write("Grp/b.png", "b");
+  pid_t child = ::fork();
+  if (child == 0) _exit(Content(b) == "b" ? 0 : 1);
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Content(b), "b");
 }
 
 // A relative path keeps the folders' times, remembered once they settled.
