@@ -36,14 +36,14 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 // this many the look-up checks folders by their times instead.
 constexpr size_t kMaxWatches = 4096;
 
-std::mutex g_lock;
-int g_fd = -1;
-bool g_at_fork_set = false;
 struct Watch {
   uint64_t generation = 0;
   std::unordered_set<std::string> names;  // a to z upper-cased
 };
 
+std::mutex g_lock;
+int g_fd = -1;
+bool g_at_fork_set = false;
 std::unordered_map<int, Watch> g_watches;  // by watch descriptor
 uint64_t g_counter = 0;
 // A child made by fork shares the parent's descriptor, and a report it read
