@@ -130,6 +130,12 @@ bool WatchFolder(const std::string& folder, const std::string& name, WatchStamp*
   if (g_watches.size() >= kMaxWatches) return false;
   int watch = ::inotify_add_watch(g_fd, folder.c_str(), kWatchMask);
   if (watch < 0) return false;
+  // Reports made before now are applied first: the folder is read after
+  // them, so they must not count against the stamp (a busy parent would
+  // otherwise fail every fresh stamp once). That includes the end of an
+  // earlier watch that had the same number.
+  DrainLocked();
+  if (g_fd < 0) return false;
   // A watch seen for the first time starts at a generation no stamp has.
   auto found = g_watches.emplace(watch, Watch{});
   if (found.second) found.first->second.generation = ++g_counter;
