@@ -2,7 +2,6 @@
 // open archives and the archive extension.
 #include "lib/core/archive_files.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "lib/core/charset.h"
@@ -96,12 +95,17 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
     ++g_cache[hint]->use_count;
     return hint;
   }
+  // The table is walked from its end: the highest free slot is the one a new
+  // archive takes, and the walk stops once every open archive was compared
+  // (keys are unique, so which match comes first does not matter).
   int empty = -1;
-  for (int i = 0; i < kMaxCachedArchives; ++i) {
+  int compared = 0;
+  for (int i = kMaxCachedArchives - 1; i >= 0 && (compared < g_cache_count || empty < 0); --i) {
     if (!g_cache[i]) {
-      empty = i;
+      if (empty < 0) empty = i;
       continue;
     }
+    ++compared;
     if (std::strcmp(g_cache[i]->path, key) == 0) {
       ++g_cache[i]->use_count;
       return i;
@@ -123,11 +127,18 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
   }
   size_t key_length = std::strlen(key);
   if (key_length >= sizeof(CacheEntry::path)) return -1;
+  // An archive read on demand is opened before its entry is made: most
+  // folders tried have none. (A whole read may be in flight into its record.)
+  ArchiveRecord on_demand{};
+  if (!read_whole && OpenArchiveFile(&on_demand, open_path, g_key_string) != 0) return -1;
   auto* entry = static_cast<CacheEntry*>(RR_CALLOC(sizeof(CacheEntry)));
-  if (!entry) return -1;
-  int opened = read_whole ? OpenArchiveFileWhole(&entry->record, open_path, g_key_string, no_wait)
-                          : OpenArchiveFile(&entry->record, open_path, g_key_string);
-  if (opened != 0) {
+  if (!entry) {
+    if (!read_whole) CloseArchive(&on_demand);
+    return -1;
+  }
+  if (!read_whole) {
+    entry->record = on_demand;
+  } else if (OpenArchiveFileWhole(&entry->record, open_path, g_key_string, no_wait) != 0) {
     RR_FREE(entry);
     return -1;
   }
@@ -138,13 +149,28 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
   return empty;
 }
 
+// Writes "<the first n bytes of prefix>.<ext>" (ext of ext_length bytes) into
+// out of kLongPath bytes; its length, or 0 when it does not fit.
+size_t JoinExtension(char* out, const char* prefix, size_t n, const char* ext, size_t ext_length) {
+  if (n + 1 + ext_length >= kLongPath) return 0;
+  std::memcpy(out, prefix, n);
+  out[n] = '.';
+  std::memcpy(out + n + 1, ext, ext_length + 1);
+  return n + 1 + ext_length;
+}
+
 // Length of the next character of a library path.
 size_t CharLength(const char* p) {
-  return (IsLibraryLeadByte(static_cast<unsigned char>(*p)) && p[1]) ? 2 : 1;
+  // No character set has a lead byte below 0x80.
+  unsigned char c = static_cast<unsigned char>(*p);
+  return (c >= 0x80 && IsLibraryLeadByte(c) && p[1]) ? 2 : 1;
 }
 
 int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char* rest) {
   if (!path) return -1;
+  // Each folder's archive is checked in turn: the reports of folder changes
+  // are read once for the whole walk.
+  plat::PathCheckBatch batch;
   // The current folder is asked once and serves both spellings.
   char current[kLongPath] = "";
   int n = FileGetDirThunk(current);
@@ -157,6 +183,7 @@ int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char*
   char ext[64];
   UpperExtension(ext);
   const char* ext_as_set = GetArchiveExtension();
+  size_t ext_length = std::strlen(ext_as_set);
 
   int slot = -1;
   size_t prefix = 0;
@@ -164,8 +191,9 @@ int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char*
       std::memcmp(upper, g_last_prefix, g_last_prefix_length) == 0 &&
       IsSeparator(upper[g_last_prefix_length])) {
     char key[kLongPath];
-    std::snprintf(key, sizeof(key), "%.*s.%s", static_cast<int>(g_last_prefix_length), g_last_prefix, ext);
-    slot = OpenCached(g_last_slot, key, g_last_open_path, 0, 0);
+    if (JoinExtension(key, g_last_prefix, g_last_prefix_length, ext, ext_length) > 0) {
+      slot = OpenCached(g_last_slot, key, g_last_open_path, 0, 0);
+    }
     if (slot >= 0) {
       prefix = g_last_prefix_length;
       g_last_slot = slot;
@@ -182,18 +210,16 @@ int FindArchiveLocked(const char* path, int* slot_out, char* archive_path, char*
       if (!IsSeparator(upper[i])) continue;
       if (i > element_start) {
         char key[kLongPath], open_path[kLongPath];
-        int n1 = std::snprintf(key, sizeof(key), "%.*s.%s", static_cast<int>(i), upper, ext);
-        int n2 = std::snprintf(open_path, sizeof(open_path), "%.*s.%s", static_cast<int>(i), original,
-                               ext_as_set);
-        if (n1 > 0 && static_cast<size_t>(n1) < sizeof(key) && n2 > 0 &&
-            static_cast<size_t>(n2) < sizeof(open_path)) {
+        size_t n2 = JoinExtension(open_path, original, i, ext_as_set, ext_length);
+        if (n2 > 0) {
+          JoinExtension(key, upper, i, ext, ext_length);
           slot = OpenCached(-1, key, open_path, 0, 0);
           if (slot >= 0) {
             prefix = i;
             std::memcpy(g_last_prefix, upper, i);
             g_last_prefix[i] = '\0';
             g_last_prefix_length = i;
-            std::memcpy(g_last_open_path, open_path, static_cast<size_t>(n2) + 1);
+            std::memcpy(g_last_open_path, open_path, n2 + 1);
             g_last_slot = slot;
             break;
           }

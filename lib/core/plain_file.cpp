@@ -427,6 +427,10 @@ constexpr size_t kNone = static_cast<size_t>(-1);
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// No character set has a lead byte below 0x80, so a path's ASCII needs no
+// look at the current set.
+bool IsLead(unsigned char c) { return c >= 0x80 && IsLibraryLeadByte(c); }
+
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // An output buffer that refuses to overflow.
@@ -452,7 +456,7 @@ struct PathBuilder {
   }
   static void UpperDbcs(char* text, size_t n) {
     for (size_t i = 0; i < n;) {
-      if (IsLibraryLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < n) {
+      if (IsLead(static_cast<unsigned char>(text[i])) && i + 1 < n) {
         i += 2;
       } else {
         text[i] = Upper(text[i]);
@@ -507,7 +511,7 @@ int MakeFullPathSized(const char* path, char* out, size_t out_size, const char* 
     // The base without its trailing separators (a trail byte 0x5C is no separator).
     size_t n = 0;
     for (size_t i = 0; i < base_length;) {
-      size_t step = (IsLibraryLeadByte(static_cast<unsigned char>(base[i])) && i + 1 < base_length) ? 2 : 1;
+      size_t step = (IsLead(static_cast<unsigned char>(base[i])) && i + 1 < base_length) ? 2 : 1;
       if (step == 2 || !IsSeparator(base[i])) n = i + step;
       i += step;
     }
@@ -521,7 +525,7 @@ int MakeFullPathSized(const char* path, char* out, size_t out_size, const char* 
     bool keep = false;
     for (size_t i = 0; i < b.length;) {
       unsigned char c = static_cast<unsigned char>(out[i]);
-      if (IsLibraryLeadByte(c) && i + 1 < b.length) {
+      if (IsLead(c) && i + 1 < b.length) {
         i += 2;
         continue;
       }
@@ -562,7 +566,7 @@ int MakeFullPathSized(const char* path, char* out, size_t out_size, const char* 
       element = p;
       continue;
     }
-    if (IsLibraryLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+    if (IsLead(static_cast<unsigned char>(*p)) && p[1] != '\0') {
       p += 2;
     } else {
       ++p;

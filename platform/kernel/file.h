@@ -70,6 +70,18 @@ int CloseFile(File* file);
 // Non-zero when a file or folder of that path exists.
 int PathExists(const char* path);
 
+// Held on a thread around a run of look-ups (such as trying each folder of a
+// path as an archive): the reports of folder changes are read once, at the
+// first check that needs them, instead of at every check. Changes made before
+// the batch began are seen; ones made during it may show only after it.
+class PathCheckBatch {
+ public:
+  PathCheckBatch();
+  ~PathCheckBatch();
+  PathCheckBatch(const PathCheckBatch&) = delete;
+  PathCheckBatch& operator=(const PathCheckBatch&) = delete;
+};
+
 // ---- Current folder ---------------------------------------------------------------
 
 // Non-zero on success.

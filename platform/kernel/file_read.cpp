@@ -231,7 +231,7 @@ File* OpenFileForRead(const char* path, int64_t* size) {
   std::string host = HostForm(path);
   std::string remembered;
   bool missing = false;
-  if (RememberedNoCase(host, &remembered, &missing)) {
+  if (RememberedNoCase(host, &remembered, &missing, false)) {
     return missing ? nullptr : OpenHost(remembered, size);
   }
   // The path as written is tried first: when it opens, it exists as written

@@ -1,8 +1,15 @@
 // platform/kernel/path_lookup.cpp - the case-insensitive path look-up and its
 // memory of earlier look-ups. A look-up that had to read folders keeps its
-// result with a stamp of each folder its answer depends on; a later look-up of
-// the same path checks those stamps (one stat each) instead of reading the
-// folders again, so that trying a missing file or archive again costs little.
+// result with a stamp of each folder its answer depends on, and a later
+// look-up of the same path checks those stamps instead of reading the folders
+// again, so that trying a missing file or archive again costs little.
+//
+// An absolute path is stamped by folder watches: every folder it went through,
+// from the root down, for the name looked up in it, so that a folder renamed
+// or replaced above shows in its parent's reports, and checking costs no call
+// per folder. A relative path (the current folder may change under it), a
+// path through a link or "..", or one whose folders cannot all be watched is
+// stamped by the folders' times (one stat each), trusted only once settled.
 #include "platform/kernel/path_lookup.h"
 
 #include <dirent.h>
@@ -14,6 +21,8 @@
 #include <mutex>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/kernel/folder_watch.h"
 
 namespace plat {
 namespace {
@@ -30,7 +39,18 @@ struct FolderStamp {
 struct Remembered {
   std::string result;
   bool missing = false;
+  std::vector<FolderStamp> folders;  // by their times
+  std::vector<WatchStamp> watches;   // or by watches
+};
+
+// What a look-up depends on while it runs.
+struct Depends {
+  bool watched = false;       // stamped by watches, else by times
+  bool watch_failed = false;  // a watch could not serve: look up again by times
+  bool trusted = true;        // every time stamp has settled
+  bool read = false;          // some folder was read
   std::vector<FolderStamp> folders;
+  std::vector<WatchStamp> watches;
 };
 
 // Folders modified this recently are not trusted: a file system keeps times in
@@ -79,11 +99,6 @@ bool EqualNoCase(const std::string& a, const char* b) {
   return true;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 // The first entry of folder that matches element without regard to case.
 bool FindNoCase(const std::string& folder, const std::string& element, std::string* name) {
   g_folder_reads.fetch_add(1, std::memory_order_relaxed);
@@ -104,10 +119,10 @@ bool FindNoCase(const std::string& folder, const std::string& element, std::stri
 // The look-up itself. Its answer depends on the folders it read and, once one
 // element was matched without case, on every folder it looked into after
 // that; before it, every element existed as written, which the stat of the
-// first folder read checks by walking the same path. Those folders are
-// stamped into depends; trusted is cleared when one cannot be trusted.
-std::string Resolve(const std::string& path, std::vector<FolderStamp>* depends, bool* trusted,
-                    bool* missing) {
+// first folder read checks by walking the same path. With watches, every
+// folder looked into counts, since no stat walks the path again. A folder is
+// stamped before it is looked into, so a change made meanwhile shows later.
+std::string Resolve(const std::string& path, Depends* depends, bool* missing) {
   size_t i = (!path.empty() && path[0] == '/') ? 1 : 0;
   std::string out(i, '/');
   bool resolving = true;
@@ -118,25 +133,47 @@ std::string Resolve(const std::string& path, std::vector<FolderStamp>* depends, 
     bool last = end == path.size();
     if (!element.empty()) {
       std::string candidate = out + element;
+      if (resolving && depends->watched && element == "..") {
+        depends->watch_failed = true;  // the folder above is not the one watched
+        return {};
+      }
       if (resolving && element != "." && element != "..") {
         std::string folder = out.empty() ? "." : out;
-        // The stamp is taken before the folder is looked into, so a change
-        // made while it is read shows as a change later.
         FolderStamp stamp;
-        bool stamp_trusted = Stamp(folder, &stamp);
-        bool depended = !depends->empty();
-        if (!Exists(candidate)) {
+        bool stamp_trusted = false;
+        if (depends->watched) {
+          WatchStamp watch;
+          if (!WatchFolder(folder, element, &watch)) {
+            depends->watch_failed = true;
+            return {};
+          }
+          depends->watches.push_back(watch);
+        } else {
+          stamp_trusted = Stamp(folder, &stamp);
+        }
+        bool depended = !depends->folders.empty();
+        struct stat st;
+        bool exists = ::lstat(candidate.c_str(), &st) == 0;
+        if (!exists) {
           depended = true;
+          depends->read = true;
           std::string name;
           if (FindNoCase(folder, element, &name)) {
             candidate = out + name;
+            exists = depends->watched && !last && ::lstat(candidate.c_str(), &st) == 0;
           } else {
             resolving = false;
           }
         }
-        if (depended) {
-          depends->push_back(stamp);
-          if (!stamp_trusted) *trusted = false;
+        if (depends->watched) {
+          // A link leads into folders whose parents are not watched.
+          if (exists && !last && S_ISLNK(st.st_mode)) {
+            depends->watch_failed = true;
+            return {};
+          }
+        } else if (depended) {
+          depends->folders.push_back(stamp);
+          if (!stamp_trusted) depends->trusted = false;
         }
       }
       out = candidate;
@@ -150,18 +187,29 @@ std::string Resolve(const std::string& path, std::vector<FolderStamp>* depends, 
 
 }  // namespace
 
-bool RememberedNoCase(const std::string& path, std::string* result, bool* missing) {
+bool RememberedNoCase(const std::string& path, std::string* result, bool* missing,
+                      bool result_if_missing) {
   std::lock_guard<std::mutex> hold(g_lock);
   auto it = g_remembered.find(path);
   if (it == g_remembered.end()) return false;
-  for (const FolderStamp& stamp : it->second.folders) {
-    if (!Unchanged(stamp)) {
-      g_remembered.erase(it);
-      return false;
+  const Remembered& found = it->second;
+  bool unchanged = true;
+  if (!found.watches.empty()) {
+    unchanged = WatchesUnchanged(found.watches.data(), found.watches.size());
+  } else {
+    for (const FolderStamp& stamp : found.folders) {
+      if (!Unchanged(stamp)) {
+        unchanged = false;
+        break;
+      }
     }
   }
-  *result = it->second.result;
-  *missing = it->second.missing;
+  if (!unchanged) {
+    g_remembered.erase(it);
+    return false;
+  }
+  if (!found.missing || result_if_missing) *result = found.result;
+  *missing = found.missing;
   return true;
 }
 
@@ -171,15 +219,29 @@ std::string ResolveNoCase(const std::string& path, bool* missing) {
     if (missing) *missing = found.missing;
     return found.result;
   }
-  bool trusted = true;
-  found.result = Resolve(path, &found.folders, &trusted, &found.missing);
-  if (missing) *missing = found.missing;
-  if (trusted && !found.folders.empty()) {
-    std::lock_guard<std::mutex> hold(g_lock);
-    if (g_remembered.size() >= kMaxRemembered) g_remembered.clear();
-    g_remembered[path] = found;
+  Depends depends;
+  depends.watched = !path.empty() && path[0] == '/';
+  found.result = Resolve(path, &depends, &found.missing);
+  if (depends.watch_failed) {
+    depends = Depends{};
+    found.result = Resolve(path, &depends, &found.missing);
   }
-  return found.result;
+  if (missing) *missing = found.missing;
+  bool keep = depends.watched ? depends.read : depends.trusted && !depends.folders.empty();
+  std::string result = found.result;
+  if (keep) {
+    found.folders = std::move(depends.folders);
+    found.watches = std::move(depends.watches);
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_remembered.size() >= kMaxRemembered) {
+      // The watches go too; the stamps just taken went with them.
+      g_remembered.clear();
+      DropFolderWatches();
+    } else {
+      g_remembered[path] = std::move(found);
+    }
+  }
+  return result;
 }
 
 uint64_t NoCaseFolderReads() { return g_folder_reads.load(std::memory_order_relaxed); }

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +80,73 @@ TEST(PlatformPathLookup, RemembersUntilAFolderChanges) {
   // A name that exists as written still wins over another case.
   dir.Write("Gfx/A.png", "exact");
   EXPECT_EQ(Content(root + "/GFX/A.png"), "exact");
+}
+
+// An absolute path is remembered by watches on its folders, from the root
+// down: no settling time, and a change anywhere on the path is seen at once,
+// while other names changing beside it cost nothing.
+TEST(PlatformPathLookup, WatchedPathsSeeChangesAtOnce) {
+  ScratchDir dir;
+  dir.Write("Top/Grp/a.png", "a");
+  std::string root = dir.path().string();
+  std::string b = root + "/Top/Grp/B.PNG";
+  EXPECT_EQ(Content(b), "(none)");
+  uint64_t reads = plat::NoCaseFolderReads();
+  dir.Write("unrelated.txt", "x");
+  dir.Write("Top/Grp/other.png", "x");
+  EXPECT_EQ(Content(b), "(none)");
+  EXPECT_EQ(plat::NoCaseFolderReads(), reads) << "a fresh folder's look-up was not remembered";
+  {
+    plat::PathCheckBatch batch;  // a change made before the batch is seen in it
+    dir.Write("Top/Grp/b.png", "b");
+    EXPECT_EQ(Content(b), "b");
+  }
+  // The match without case changes with the names in the folder.
+  std::filesystem::rename(root + "/Top/Grp/b.png", root + "/Top/Grp/b.old");
+  dir.Write("Top/Grp/B.Png", "B");
+  EXPECT_EQ(Content(b), "B");
+  // An ancestor renamed, then another put in its place.
+  std::filesystem::rename(root + "/Top", root + "/Gone");
+  EXPECT_EQ(Content(b), "(none)");
+  dir.Write("TOP/GRP/b.png", "new");
+  EXPECT_EQ(Content(b), "new");
+}
+
+// A child made by fork shares the parent's watch descriptor at first; the
+// reports it would read there are lost to the parent, so it takes its own.
+TEST(PlatformPathLookup, AChildLeavesTheParentsReports) {
+  ScratchDir dir;
+  dir.Write("Grp/a.png", "a");
+  std::string b = dir.path().string() + "/Grp/B.PNG";
+  EXPECT_EQ(Content(b), "(none)");
+  dir.Write("Grp/b.png", "b");
+  pid_t child = ::fork();
+  if (child == 0) _exit(Content(b) == "b" ? 0 : 1);
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Content(b), "b");
+}
+
+// A relative path keeps the folders' times, remembered once they settled.
+TEST(PlatformPathLookup, RelativePathsAreCheckedByTimes) {
+  ScratchDir dir;
+  dir.Write("Grp/a.png", "a");
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  EXPECT_EQ(Content("grp/A.png"), "a");
+  uint64_t reads = plat::NoCaseFolderReads();
+  EXPECT_EQ(Content("grp/A.png"), "a");
+  EXPECT_GT(plat::NoCaseFolderReads(), reads) << "a folder changed just now was trusted";
+  Age(dir.path().string());
+  Age(dir / "Grp");
+  EXPECT_EQ(Content("grp/A.png"), "a");
+  reads = plat::NoCaseFolderReads();
+  EXPECT_EQ(Content("grp/A.png"), "a");
+  EXPECT_EQ(plat::NoCaseFolderReads(), reads);
+  dir.Write("Grp/A.png", "A");
+  EXPECT_EQ(Content("grp/A.png"), "A");
+  std::filesystem::current_path(previous);
 }
 
 }  // namespace
