@@ -24,6 +24,11 @@ size_t CurrentAddressSpace() {
 
 }  // namespace
 
+int& TestsStartedInProcess() {
+  static int started = 0;
+  return started;
+}
+
 int RunWithAddressLimit(size_t margin_bytes, const std::function<int()>& body) {
   std::fflush(nullptr);
   const pid_t child = fork();

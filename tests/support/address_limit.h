@@ -23,4 +23,11 @@ namespace testsupport {
 // ended it (134 for an abort).
 int RunWithAddressLimit(size_t margin_bytes, const std::function<int()>& body);
 
+// Tests started so far in this process (counted by the test binaries' main).
+// Memory and thread stacks that earlier tests freed stay mapped, and a child
+// under a tight limit can use them: a test that needs an allocation or a
+// thread start to fail there runs only first in its process (as ctest runs
+// each test).
+int& TestsStartedInProcess();
+
 }  // namespace testsupport

@@ -8,11 +8,13 @@
 
 #include "lib/core/memory.h"
 #include "lib/system/window_system.h"
+#include "tests/support/address_limit.h"
 
 namespace {
 
 class TrackedBlockListener : public testing::EmptyTestEventListener {
   void OnTestStart(const testing::TestInfo&) override {
+    ++testsupport::TestsStartedInProcess();
     checked_ = IsLibraryStarted() == 0;
     before_ = GetAllocationCount();
   }
