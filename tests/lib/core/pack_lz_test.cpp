@@ -318,9 +318,9 @@ TEST(PackLzDecode, LongLiteralRunsWithEscapedEscapesMatchThePlainOne) {
     const unsigned char esc = static_cast<unsigned char>(rng());
     Bytes stream;
     size_t produced = 0;
-    while (produced < 300000) {
-      const uint32_t one_in = std::vector<uint32_t>{100000, 600, 256, 40, 8}[rng() % 5];
-      for (size_t k = 0, n = 2000 + rng() % 30000; k < n; ++k) {
+    while (produced < 600000) {
+      const uint32_t one_in = std::vector<uint32_t>{100000, 600, 256, 160, 40, 8}[rng() % 6];
+      for (size_t k = 0, n = 2000 + rng() % 80000; k < n; ++k) {
         unsigned char b = static_cast<unsigned char>(rng());
         if (b == esc) ++b;
         size_t pairs = rng() % one_in == 0 ? 1 + (rng() % 16 == 0 ? rng() % 3 : 0) : 0;
