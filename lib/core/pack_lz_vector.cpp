@@ -120,10 +120,10 @@ constexpr AfterTable kAfter = MakeAfterTable();
 // step without escapes is a plain copy behind a branch that is nearly always
 // predicted; where they are dense (incompressible data meets one about every
 // 256 bytes) that branch would be mispredicted at every pair, so every step
-// takes the pair-dropping blend without a branch. The choice is made again
-// every 64 steps from how many of them met an escape.
+// takes the pair-dropping blend without a branch, 64 bytes at a time. The
+// choice is made again every 32 KB from how many escapes the run met.
 struct LiteralMode {
-  unsigned int steps = 0;
+  unsigned int steps = 0;  // 64-byte units
   unsigned int escapes = 0;
   bool dense = false;
 };
@@ -184,7 +184,7 @@ bool LongLiterals(const unsigned char** in_at, unsigned char** out_at, const uns
       out += 128 - (count != 0);
       mode_escapes += count != 0;
     }
-    if (++mode_steps == kModeSteps) {
+    if ((mode_steps += 2) >= 2 * kModeSteps) {
       dense = mode_escapes > kDenseEscapes;
       mode_steps = 0;
       mode_escapes = 0;
@@ -195,6 +195,62 @@ bool LongLiterals(const unsigned char** in_at, unsigned char** out_at, const uns
   mode->steps = mode_steps;
   mode->escapes = mode_escapes;
   mode->dense = dense;
+  return at_escape;
+}
+
+// The dense way, 64 stream bytes a step: a step holds fewer pairs than one of
+// 128 bytes, so fewer of them end the run. Otherwise as LongLiterals; needs
+// the same room.
+bool DenseLiterals(const unsigned char** in_at, unsigned char** out_at, const unsigned char* in_end,
+                   unsigned char* out_end, __m256i escapes, LiteralMode* mode) {
+  const unsigned char* in = *in_at;
+  unsigned char* out = *out_at;
+  unsigned int mode_steps = mode->steps, mode_escapes = mode->escapes;
+  bool at_escape = false;
+  const __m256i index_low = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                             20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  const __m256i index_high = _mm256_add_epi8(index_low, _mm256_set1_epi8(32));
+  // A step reads 65 bytes, writes 64, and leaves room for a token after it.
+  const size_t room = std::min(static_cast<size_t>(in_end - in), static_cast<size_t>(out_end - out));
+  for (size_t steps = (room - 72) / 64 + 1; steps > 0; --steps) {
+    const __m256i b0 = Load32(in), b1 = Load32(in + 32);
+    const uint64_t bits = EscapeMask64(b0, b1, escapes);
+    // No escape, or one escaped escape within the step: bits is 0 or 3 << i
+    // with i below 63.
+    const uint64_t lowest = bits & (0 - bits);
+    if (((bits ^ (lowest * 3)) | (lowest >> 63)) != 0) {
+      const size_t first = _tzcnt_u64(bits);
+      Store32(out, b0);
+      Store32(out + 32, b1);
+      in += first;
+      out += first;
+      ++mode_escapes;
+      at_escape = true;
+      break;
+    }
+    // Past the pair's first byte (64 for none) the output takes the next
+    // stream byte.
+    const __m256i at = _mm256_set1_epi8(static_cast<char>(_tzcnt_u64(bits)));
+    Store32(out, _mm256_blendv_epi8(b0, Load32(in + 1), _mm256_cmpgt_epi8(index_low, at)));
+    Store32(out + 32, _mm256_blendv_epi8(b1, Load32(in + 33), _mm256_cmpgt_epi8(index_high, at)));
+    in += 64;
+    out += 64 - (bits != 0);
+    mode_escapes += bits != 0;
+    if (++mode_steps >= 2 * kModeSteps) {
+      if (mode_escapes <= kDenseEscapes) {
+        mode->dense = false;
+        mode_steps = 0;
+        mode_escapes = 0;
+        break;
+      }
+      mode_steps = 0;
+      mode_escapes = 0;
+    }
+  }
+  *in_at = in;
+  *out_at = out;
+  mode->steps = mode_steps;
+  mode->escapes = mode_escapes;
   return at_escape;
 }
 
@@ -221,7 +277,10 @@ Cursor DecodeVector(const unsigned char* in, size_t in_size, unsigned char* out,
       } else {
         in += 32;
         out += 32;
-        if (!LongLiterals(&in, &out, in_end, out_end, escapes, &mode)) continue;
+        if (!(mode.dense ? DenseLiterals(&in, &out, in_end, out_end, escapes, &mode)
+                         : LongLiterals(&in, &out, in_end, out_end, escapes, &mode))) {
+          continue;
+        }
       }
     }
     // in is at an escape.
