@@ -54,7 +54,8 @@ bool DecodePlain(Cursor c, const unsigned char* in_end, unsigned char* out_start
 
 bool DecodeStream(const unsigned char* in, size_t in_size, unsigned char* out, size_t out_size,
                   unsigned char escape, bool plain) {
-  static const bool vector = __builtin_cpu_supports("avx2");
+  static const bool vector =
+      __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
   if (plain || !vector) return DecodePlain(Cursor{in, out}, in + in_size, out, out + out_size, escape);
   Cursor c = DecodeVector(in, in_size, out, out_size, escape);
   if (!c.in) return false;

@@ -58,7 +58,7 @@ inline bool ReadReference(const unsigned char* in, const unsigned char* in_end, 
   return true;
 }
 
-// The vector loop (processors with AVX2 only): decodes while both buffers have
+// The vector loop (processors with AVX2, BMI1 and POPCNT only): decodes while both buffers have
 // room for its whole-block reads and writes, and returns where it stopped for
 // the plain loop to finish; in is null when the stream is corrupt. Every
 // output byte below the returned position is final; bytes above it within

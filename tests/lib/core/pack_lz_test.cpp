@@ -308,4 +308,42 @@ TEST(PackLzDecode, VectorDecoderMatchesThePlainOne) {
   }
 }
 
+// Long literal runs with escaped escapes at every density (none, sparse, about
+// one in 256 bytes as in incompressible data, dense, and two to four in a row),
+// broken now and then by a reference: the vector decoder switches between its
+// ways of taking such runs and must match the plain one throughout.
+TEST(PackLzDecode, LongLiteralRunsWithEscapedEscapesMatchThePlainOne) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 6; ++trial) {
+    const unsigned char esc = static_cast<unsigned char>(rng());
+    Bytes stream;
+    size_t produced = 0;
+    while (produced < 600000) {
+      const uint32_t one_in = std::vector<uint32_t>{100000, 600, 256, 160, 40, 8}[rng() % 6];
+      for (size_t k = 0, n = 2000 + rng() % 80000; k < n; ++k) {
+        unsigned char b = static_cast<unsigned char>(rng());
+        if (b == esc) ++b;
+        size_t pairs = rng() % one_in == 0 ? 1 + (rng() % 16 == 0 ? rng() % 3 : 0) : 0;
+        for (size_t i = 0; i < pairs; ++i) stream.insert(stream.end(), {esc, esc});
+        produced += pairs;
+        stream.push_back(b);
+        ++produced;
+      }
+      // A short reference ends the run.
+      unsigned int code = ((rng() % 32) << 3) | 1;
+      size_t v = rng() % std::min<size_t>(produced, 60000);
+      stream.insert(stream.end(), {esc, static_cast<unsigned char>(code < esc ? code : code + 1),
+                                   static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)});
+      produced += (code >> 3) + 4;
+    }
+    Bytes block = Block(static_cast<uint32_t>(produced), esc, stream);
+    Bytes fast(produced), plain(produced);
+    ASSERT_EQ(DecodePackDataChecked(block.data(), block.size(), fast.data(), fast.size()),
+              static_cast<int64_t>(produced));
+    ASSERT_EQ(DecodePackDataPlainChecked(block.data(), block.size(), plain.data(), plain.size()),
+              static_cast<int64_t>(produced));
+    ASSERT_EQ(fast, plain) << "trial " << trial;
+  }
+}
+
 }  // namespace
