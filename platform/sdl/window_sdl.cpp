@@ -331,6 +331,19 @@ bool Init() {
     g_init_problem = "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
     return false;
   }
+  // A Wayland compositor is reached through the runtime folder, or through
+  // WAYLAND_DISPLAY when it is a whole path; without either, only X can
+  // serve, and trying Wayland would only have its library complain on the
+  // terminal.
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool wayland_reachable = HasEnv("XDG_RUNTIME_DIR") || (wayland != nullptr && wayland[0] == '/');
+  if (!driver_chosen && !wayland_reachable) {
+    if (!HasEnv("DISPLAY")) {
+      g_init_problem = "no display: WAYLAND_DISPLAY is set but XDG_RUNTIME_DIR, where its socket lies, is not";
+      return false;
+    }
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  }
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
