@@ -737,12 +737,18 @@ void SetForceGenericSpans(bool force);
 // Draw calls are rasterised by band workers, each owning a band of rows of
 // the target; the picture is the same for any count. 1 draws on the calling
 // thread at the call. 0 (the default) takes RORUD_RASTER_WORKERS from the
-// environment, else one fewer than the processors, at most 4.
+// environment, else one fewer than the processors, at most 4; then, unless
+// RORUD_RASTER_ADAPT is 0, only as many draw as other programs leave
+// processors free, the calling thread counted, and none (the draws made on
+// the calling thread) on a busy machine.
 void SetRasterWorkerCount(int count);
 int GetRasterWorkerCount();
-// How many rows the workers' bands hold; 0 goes back to the default (8).
+// How many rows the workers' bands hold; 0 goes back to the default (16).
 // For tests of odd splits.
 void SetRasterBandRows(int rows);
+// For tests: where the workers take the free processors from instead of
+// measuring them, asked at every draw; nullptr measures them again.
+void SetRasterFreeProcessorsProbe(double (*probe)());
 // Waits until every queued draw is in its target. Presenting, locking,
 // reading, copying and filling surfaces wait by themselves.
 void WaitForRaster();

@@ -10,12 +10,23 @@
 // queued and every thread busy, a worker claims a few adjacent bands at once
 // and runs each job in all of them together. Whoever
 // touches pixels outside the rasteriser waits for the queue first, and
-// helps with the bands while it waits.
+// helps with the bands while it waits. Unless the count was set, the
+// workers that draw follow the processors that other programs leave free:
+// on a busy machine more threads would only take turns on the same
+// processors, each fetching the others' rows and set-ups, and the draws
+// are done on the calling thread alone.
+#include <sched.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -33,12 +44,99 @@ namespace {
 constexpr int kMaxWorkers = 64;
 constexpr int kBandRows = 16;
 
+// How many of the processors this process may run on other programs left
+// idle, over the last interval of at least kInterval: their busy time from
+// /proc/stat, less this process's own. Negative while unknown.
+class LoadGauge {
+ public:
+  static constexpr std::chrono::milliseconds kInterval{200};
+
+  // A new figure when the interval has passed, else the last one.
+  double FreeProcessors() {
+    const auto now = std::chrono::steady_clock::now();
+    if (sampled_ && now - at_ < kInterval) return free_;
+    Sample s;
+    if (!Take(&s)) {
+      sampled_ = false;
+      return free_ = -1.0;
+    }
+    if (sampled_ && s.processors == last_.processors && s.total > last_.total) {
+      // In clock ticks, over every processor of the set.
+      const double total = double(s.total - last_.total);
+      const double busy = double(s.busy - last_.busy);
+      const double own = (s.own_seconds - last_.own_seconds) * double(ticks_per_second_);
+      const double others = std::clamp(busy - own, 0.0, total);
+      free_ = double(s.processors) * (1.0 - others / total);
+    } else {
+      free_ = -1.0;
+    }
+    last_ = s;
+    at_ = now;
+    sampled_ = true;
+    return free_;
+  }
+
+ private:
+  struct Sample {
+    int processors = 0;
+    unsigned long long busy = 0, total = 0;  // clock ticks
+    double own_seconds = 0.0;
+  };
+
+  bool Take(Sample* s) {
+    if (ticks_per_second_ <= 0) return false;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return false;
+    timespec own{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &own) != 0) return false;
+    s->own_seconds = double(own.tv_sec) + double(own.tv_nsec) * 1e-9;
+    std::FILE* f = std::fopen("/proc/stat", "re");
+    if (f == nullptr) return false;
+    // Lines "cpuN user nice system idle iowait irq softirq steal ..." follow
+    // the whole machine's "cpu" line.
+    char line[512];
+    while (std::fgets(line, sizeof line, f) != nullptr && std::strncmp(line, "cpu", 3) == 0) {
+      char* at = line + 3;
+      if (*at < '0' || *at > '9') continue;
+      char* end = nullptr;
+      const long cpu = std::strtol(at, &end, 10);
+      if (cpu < 0 || cpu >= CPU_SETSIZE || !CPU_ISSET(int(cpu), &set)) continue;
+      unsigned long long v[8] = {};
+      at = end;
+      for (unsigned long long& field : v) {
+        field = std::strtoull(at, &end, 10);
+        if (end == at) break;
+        at = end;
+      }
+      const unsigned long long idle = v[3] + v[4];
+      const unsigned long long busy = v[0] + v[1] + v[2] + v[5] + v[6] + v[7];
+      s->busy += busy;
+      s->total += busy + idle;
+      s->processors++;
+    }
+    std::fclose(f);
+    return s->processors > 0;
+  }
+
+  const long ticks_per_second_ = sysconf(_SC_CLK_TCK);
+  bool sampled_ = false;
+  Sample last_;
+  std::chrono::steady_clock::time_point at_;
+  double free_ = -1.0;
+};
+
 class BandPool {
  public:
   ~BandPool() { Stop(); }
 
   int Workers() {
-    if (workers_ == 0) workers_ = WantedWorkers();
+    if (workers_ == 0) {
+      workers_ = WantedWorkers();
+      active_ = workers_;
+      const char* adapt = std::getenv("RORUD_RASTER_ADAPT");
+      adapt_ = setting_ == 0 && !(adapt != nullptr && std::strcmp(adapt, "0") == 0);
+    }
     return workers_;
   }
 
@@ -49,6 +147,11 @@ class BandPool {
     workers_ = 0;
   }
 
+  void SetProbe(double (*probe)()) {
+    Wait();
+    probe_ = probe;
+  }
+
   void SetBandRows(int rows) {
     Wait();
     Stop();
@@ -57,7 +160,8 @@ class BandPool {
 
   void Submit(std::unique_ptr<BandJob> job) {
     const int n = Workers();
-    if (n <= 1) {
+    if (adapt_ && n > 1) Adapt(n);
+    if (n <= 1 || active_ == 0) {
       job->Run(0, job->rows);
       return;
     }
@@ -104,6 +208,22 @@ class BandPool {
       band.queue.clear();
       band.next = 0;
     }
+  }
+
+  // The workers that draw: with the calling thread, as many threads as
+  // there are free processors (a processor counts as free when others
+  // leave it idle 70% of the time), at most all the workers. With none
+  // free but the caller's, the queue is drained and the draws are made on
+  // the calling thread, as with one worker.
+  void Adapt(int n) {
+    const double free = probe_ != nullptr ? probe_() : gauge_.FreeProcessors();
+    const int want = free < 0.0 ? n : std::clamp(int(std::floor(free + 0.3)) - 1, 0, n);
+    if (want == active_) return;
+    if (want == 0) Wait();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (want < active_) work_.notify_all();  // the sleepers that stop drawing are parked
+    else park_.notify_all();
+    active_ = want;
   }
 
   bool PendingOn(const void* surface, bool as_source) {
@@ -176,7 +296,8 @@ class BandPool {
   }
 
   // The setting, else RORUD_RASTER_WORKERS, else one fewer than the
-  // processors, at most 4.
+  // processors, at most 4. Without a setting, fewer draw while the
+  // processors are busy (see Adapt), unless RORUD_RASTER_ADAPT is 0.
   int WantedWorkers() const {
     if (setting_ > 0) return setting_;
     if (const char* env = std::getenv("RORUD_RASTER_WORKERS")) {
@@ -197,7 +318,7 @@ class BandPool {
     started_ = true;
     try {
       threads_.reserve(size_t(n));
-      for (int k = 0; k < n; k++) threads_.emplace_back([this, k, n] { Work(k, n); });
+      for (int k = 0; k < n; k++) threads_.emplace_back([this, k] { Work(k); });
     } catch (const std::exception&) {
       Stop();
       workers_ = 1;
@@ -212,6 +333,7 @@ class BandPool {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
       work_.notify_all();
+      park_.notify_all();
     }
     for (std::thread& t : threads_) t.join();
     threads_.clear();
@@ -331,20 +453,27 @@ class BandPool {
     }
   }
 
-  void Work(int k, int n) {
+  // Worker k draws while it is one of the first active_; the others wait
+  // apart, so that a wake-up for work always reaches one that draws.
+  void Work(int k) {
     Batch batch;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      if (RunOneBand(lock, k, n, &batch)) continue;
+      const int active = active_;
+      if (k < active && RunOneBand(lock, k, active, &batch)) continue;
       if (stop_) return;
-      sleeping_++;
-      work_.wait(lock);
-      sleeping_--;
+      if (k < active) {
+        sleeping_++;
+        work_.wait(lock);
+        sleeping_--;
+      } else {
+        park_.wait(lock);
+      }
     }
   }
 
   std::mutex mutex_;
-  std::condition_variable work_, done_;
+  std::condition_variable work_, done_, park_;
   std::vector<std::unique_ptr<BandJob>> jobs_;  // owned until the queue is drained
   std::vector<const void*> targets_, sources_;  // of the queued jobs
   std::deque<Band> bands_;  // band b holds rows [b * band_rows_, (b + 1) * band_rows_)
@@ -358,6 +487,10 @@ class BandPool {
   int setting_ = 0;
   int band_rows_ = kBandRows;
   int workers_ = 0;
+  int active_ = 0;  // the workers that draw, the first of them
+  bool adapt_ = false;
+  LoadGauge gauge_;
+  double (*probe_)() = nullptr;
 };
 
 BandPool& Pool() {
@@ -375,5 +508,6 @@ void WaitForRaster() { Pool().Wait(); }
 void SetRasterWorkerCount(int count) { Pool().SetWorkers(count); }
 int GetRasterWorkerCount() { return Pool().Workers(); }
 void SetRasterBandRows(int rows) { Pool().SetBandRows(rows); }
+void SetRasterFreeProcessorsProbe(double (*probe)()) { Pool().SetProbe(probe); }
 
 }  // namespace plat

@@ -6,8 +6,14 @@
 // 16-bit ones, with spans of every length.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/platform/d3d9/d3d9_test_support.h"
@@ -21,6 +27,7 @@ class ThreadedRasterBands : public DeviceTest {
   void TearDown() override {
     plat::SetRasterWorkerCount(0);
     plat::SetRasterBandRows(0);
+    plat::SetRasterFreeProcessorsProbe(nullptr);
     plat::SetSpanLevel(-1);
     DeviceTest::TearDown();
   }
@@ -159,6 +166,31 @@ TEST_F(ThreadedRasterBands, EveryWorkerCountAndSpanLevelGivesTheSameBytes) {
         }
       }
     }
+  }
+}
+
+// The workers that draw follow the free processors from draw to draw (all,
+// none, one, then two); the picture stays that of one thread.
+TEST_F(ThreadedRasterBands, WorkersThatComeAndGoMidFrameGiveTheSameBytes) {
+  // The environment's settings, put back at the end.
+  std::vector<std::pair<const char*, std::optional<std::string>>> env;
+  for (const char* name : {"RORUD_RASTER_WORKERS", "RORUD_RASTER_ADAPT"})
+    env.emplace_back(name, getenv(name) ? std::optional<std::string>(getenv(name)) : std::nullopt);
+  plat::SetRasterWorkerCount(1);
+  const std::vector<uint32_t> want = Scene(777, plat::D3DFMT_X8R8G8B8);
+  setenv("RORUD_RASTER_WORKERS", "4", 1);
+  setenv("RORUD_RASTER_ADAPT", "1", 1);
+  plat::SetRasterWorkerCount(0);
+  static int calls = 0;
+  plat::SetRasterFreeProcessorsProbe([] { return std::array<double, 4>{8.0, 0.5, 2.0, 3.0}[calls++ / 3 % 4]; });
+  EXPECT_EQ(plat::GetRasterWorkerCount(), 4);
+  EXPECT_TRUE(Scene(777, plat::D3DFMT_X8R8G8B8) == want);
+  EXPECT_GT(calls, 100);
+  for (const auto& [name, value] : env) {
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
   }
 }
 
