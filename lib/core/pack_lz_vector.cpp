@@ -63,26 +63,20 @@ constexpr PatternTable MakePatternTable() {
 
 constexpr PatternTable kPattern = MakePatternTable();
 
-// Copies a reference of distance at least 32, block by block: each block's
-// source is final before the block is written. Writes up to 31 bytes past
-// its end.
-unsigned char* CopyFar(unsigned char* out, size_t distance, size_t length) {
+// Copies a reference at least kBlock bytes back (32, or 16 for distances of
+// 16 to 31), block by block: each block's source is final before the block
+// is written. Writes up to kBlock - 1 bytes past its end.
+template <size_t kBlock>
+unsigned char* CopyBlocks(unsigned char* out, size_t distance, size_t length) {
   const unsigned char* from = out - distance;
   size_t k = 0;
   do {
-    Store32(out + k, Load32(from + k));
-    k += 32;
-  } while (k < length);
-  return out + length;
-}
-
-// Distances of 16 to 31, in 16-byte blocks. Writes up to 15 bytes past its end.
-unsigned char* CopyMiddle(unsigned char* out, size_t distance, size_t length) {
-  const unsigned char* from = out - distance;
-  size_t k = 0;
-  do {
-    Store16(out + k, Load16(from + k));
-    k += 16;
+    if constexpr (kBlock == 32) {
+      Store32(out + k, Load32(from + k));
+    } else {
+      Store16(out + k, Load16(from + k));
+    }
+    k += kBlock;
   } while (k < length);
   return out + length;
 }
@@ -308,9 +302,9 @@ Cursor DecodeVector(const unsigned char* in, size_t in_size, unsigned char* out,
       if (length > room) return Cursor{nullptr, out};
       out = CopyReference(out, distance, length);
     } else if (distance >= 32) {
-      out = CopyFar(out, distance, length);
+      out = CopyBlocks<32>(out, distance, length);
     } else if (distance >= 16) {
-      out = CopyMiddle(out, distance, length);
+      out = CopyBlocks<16>(out, distance, length);
     } else {
       out = CopyNear(out, distance, length);
     }

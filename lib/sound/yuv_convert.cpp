@@ -83,36 +83,8 @@ uint8_t ClampFloat(float value) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// The plain loop, two rows and two columns a chroma sample: the reference
-// the vector rows are held to.
-void ConvertYuv420Plain(const TheoraFrameSlot& s, BaseImage* out_image, int w, int h) {
-  const BaseImage& image = *out_image;
-  const uint8_t* clamp = g_tables.clamp + kClampOffset;
-  for (int y = 0; y < h; y += 2) {
-    const uint8_t* cb_row = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
-    const uint8_t* cr_row = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
-    for (int x = 0; x < w; x += 2) {
-      const int cb = cb_row[x / 2], cr = cr_row[x / 2];
-      const int red = g_tables.cr_red[cr];
-      const int green = g_tables.cb_green[cb] + g_tables.cr_green[cr];
-      const int blue = g_tables.cb_blue[cb];
-      for (int dy = 0; dy < 2 && y + dy < h; ++dy) {
-        const uint8_t* luma = s.y + static_cast<size_t>(y + dy) * s.y_stride;
-        uint8_t* out = image.pixels + static_cast<size_t>(y + dy) * image.pitch;
-        for (int dx = 0; dx < 2 && x + dx < w; ++dx) {
-          const int yy = g_tables.y[luma[x + dx]];
-          uint8_t* p = out + static_cast<size_t>(x + dx) * 4;
-          p[0] = clamp[(yy + blue) / 16384];
-          p[1] = clamp[(yy + green) / 16384];
-          p[2] = clamp[(yy + red) / 16384];
-          p[3] = 255;
-        }
-      }
-    }
-  }
-}
-
-// Pixels [x0, w) of row y, as the plain loop has them.
+// Pixels [x0, w) of row y in the tables' arithmetic: the plain loop, which
+// the vector rows are held to, and the vector rows' last pixels.
 void ConvertYuv420Tail(const TheoraFrameSlot& s, BaseImage* image, int y, int x0, int w) {
   const uint8_t* clamp = g_tables.clamp + kClampOffset;
   const uint8_t* luma = s.y + static_cast<size_t>(y) * s.y_stride;
@@ -139,7 +111,6 @@ void WriteImage(TheoraMovieRecord* r, const TheoraFrameSlot& s) {
     ConvertYuv420(s, &image, w, h, Yuv420Level());
     return;
   }
-  const uint8_t* clamp = g_tables.clamp + kClampOffset;
   // Other chroma layouts: each pixel takes the chroma sample that covers it.
   for (int y = 0; y < h; ++y) {
     const int cy = s.y_height > 0 ? static_cast<int>(static_cast<int64_t>(y) * s.c_height / s.y_height) : 0;
@@ -168,16 +139,14 @@ int Yuv420Level() {
 
 void ConvertYuv420(const TheoraFrameSlot& frame, BaseImage* image, int width, int height, int level) {
   level = std::min(level, Yuv420Level());
-  if (level <= 0) {
-    ConvertYuv420Plain(frame, image, width, height);
-    return;
-  }
   for (int y = 0; y < height; ++y) {
     const uint8_t* luma = frame.y + static_cast<size_t>(y) * frame.y_stride;
     const uint8_t* cb = frame.cb + static_cast<size_t>(y / 2) * frame.c_stride;
     const uint8_t* cr = frame.cr + static_cast<size_t>(y / 2) * frame.c_stride;
     uint8_t* out = image->pixels + static_cast<size_t>(y) * image->pitch;
-    const int done = level >= 2 ? Yuv420RowAvx2(luma, cb, cr, out, width) : Yuv420RowSse41(luma, cb, cr, out, width);
+    const int done = level >= 2   ? Yuv420RowAvx2(luma, cb, cr, out, width)
+                     : level == 1 ? Yuv420RowSse41(luma, cb, cr, out, width)
+                                  : 0;
     ConvertYuv420Tail(frame, image, y, done, width);
   }
 }
