@@ -446,6 +446,43 @@ int SetDeviceAmbient(uint32_t argb) {
   return 0;
 }
 
+namespace {
+
+// Light n's shader registers start at 14 + 7n: view-space position (w 1),
+// view-space direction (w 0), then the range and attenuation, then the cone;
+// 18 + 7n holds its diffuse term (UpdateLightShaderConstants).
+int LightRegister(int index) { return 14 + 7 * index; }
+
+void WriteLightViewPair(int index, const Matrix4& view) {
+  const plat::D3DLIGHT9& light = g_device_lights[index];
+  Vector3 position, direction;
+  TransformPointByMatrix(&position, &AsVector(light.Position), &view);
+  TransformVectorByMatrix(&direction, &AsVector(light.Direction), &view);
+  const float pair[2][4] = {{position.x, position.y, position.z, 1.0f}, {direction.x, direction.y, direction.z, 0.0f}};
+  SetLibraryVertexShaderConstants(LightRegister(index), pair[0], 2);
+}
+
+void WriteLightShape(int index) {
+  const plat::D3DLIGHT9& light = g_device_lights[index];
+  const float cos_theta = std::cos(light.Theta * 0.5f), cos_phi = std::cos(light.Phi * 0.5f);
+  const float cone = cos_theta - cos_phi;
+  const float shape[2][4] = {
+      {light.Range * light.Range, light.Attenuation0, light.Attenuation1, light.Attenuation2},
+      {cos_theta, cos_phi, cone != 0.0f ? 1.0f / cone : 0.0f, light.Falloff},
+  };
+  SetLibraryVertexShaderConstants(LightRegister(index) + 2, shape[0], 2);
+}
+
+}  // namespace
+
+void UpdateLightViewConstants(const plat::D3DMATRIX* view) {
+  if (!view) return;
+  static_assert(sizeof(Matrix4) == sizeof(plat::D3DMATRIX));
+  Matrix4 m;
+  memcpy(&m, view, sizeof(m));
+  for (int i = 0; i < 4; i++) WriteLightViewPair(i, m);
+}
+
 int SetDeviceLight(int index, const plat::D3DLIGHT9* light) {
   if (!light || index < 0 || index >= plat::kMaxLights) return -1;
   FlushVertexBatch();
@@ -454,19 +491,9 @@ int SetDeviceLight(int index, const plat::D3DLIGHT9* light) {
   // An enabled light that changes type changes the shaders that draw it.
   if (type_changed && g_device_light_on[index]) UpdateShaderIndex();
   if (index < 4) {
-    // The first four lights also go to the shaders, in view space.
-    Vector3 position, direction;
-    TransformPointByMatrix(&position, &AsVector(light->Position), &g_draw.view);
-    TransformVectorByMatrix(&direction, &AsVector(light->Direction), &g_draw.view);
-    float cos_theta = std::cos(light->Theta * 0.5f), cos_phi = std::cos(light->Phi * 0.5f);
-    float cone = cos_theta - cos_phi;
-    float block[4][4] = {
-        {position.x, position.y, position.z, light->Range * light->Range},
-        {direction.x, direction.y, direction.z, 0.0f},
-        {light->Attenuation0, light->Attenuation1, light->Attenuation2, light->Falloff},
-        {cos_theta, cos_phi, cone != 0.0f ? 1.0f / cone : 0.0f, 0.0f},
-    };
-    SetLibraryVertexShaderConstants(19 + 7 * index, block[0], 4);
+    // The shaders light in view space; the view setter rewrites the pair.
+    WriteLightViewPair(index, g_draw.view);
+    WriteLightShape(index);
   }
   if (Dev()) Dev()->SetLight(uint32_t(index), light);
   return 0;

@@ -241,6 +241,9 @@ int SetDeviceAmbient(uint32_t argb);
 int SetDeviceLightAndEnable(int index, int enable, const plat::D3DLIGHT9* light);
 int SetDeviceLightEnable(int index, int on);
 int SetDeviceLight(int index, const plat::D3DLIGHT9* light);
+// The view-space position and direction registers of device lights 0 to 3,
+// worked out again over the given view matrix.
+void UpdateLightViewConstants(const plat::D3DMATRIX* view);
 int UpdateLightShaderConstants();
 int GetHighestEnabledDeviceLight();
 // Enabled device lights of one type (1 point, 2 spot, 3 directional).

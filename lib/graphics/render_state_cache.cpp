@@ -233,6 +233,11 @@ int SetFogModeState(int mode) {
   if (!d) return 0;
   if (g_cache.fog_mode == mode && !Forced()) return 0;
   Flush();
+  if (GraphicsDevice().shaders_in_use) {
+    // The vertex shaders branch on these: linear, exponential, squared, any.
+    const int32_t branches[4] = {mode == 3, mode == 1, mode == 2, mode != 0};
+    d->SetVertexShaderConstantB(0, branches, 4);
+  }
   g_cache.fog_mode = mode;
   UpdateShaderIndex();
   return d->SetRenderState(plat::D3DRS_FOGVERTEXMODE, uint32_t(mode)) == plat::D3D_OK ? 0 : -1;
@@ -348,6 +353,8 @@ int SetViewTransform(const plat::D3DMATRIX* m) {
     float t[4][4];
     Transpose(*m, t);
     SetLibraryVertexShaderConstants(6, &t[0][0], 4);
+    // The shaders light in view space, so the lights move with the view.
+    UpdateLightViewConstants(m);
   }
   g_cache.view = *m;
   return 0;

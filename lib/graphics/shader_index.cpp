@@ -8,14 +8,11 @@ namespace {
 
 constexpr int kPointLight = 1, kSpotLight = 2, kDirectionalLight = 3;
 
-// Each light count is a digit of base 4 in the vertex index, so the shaders
-// handle at most three lights of one type.
-int LightsOfType(int type) {
-  const int n = CountEnabledDeviceLights(type);
-  return n < 3 ? n : 3;
-}
+// Each light count is a digit of base 4 in the vertex index, so the vertex
+// shaders handle at most three lights of one type.
+int VertexLightDigit(int count) { return count < 3 ? count : 3; }
 
-// The pixel shaders only tell none, some and three lights of a type apart.
+// The pixel shaders tell none, exactly three and any other count apart.
 int PixelLightDigit(int count) { return count == 0 ? 0 : count == 3 ? 2 : 1; }
 
 }  // namespace
@@ -25,11 +22,13 @@ int UpdateShaderIndex() {
   RenderStateCache& c = StateCache();
   const int lit = c.lighting ? 1 : 0;
   const int fog = c.fog_enable ? c.fog_mode : 0;
-  const int d = lit ? LightsOfType(kDirectionalLight) : 0;
-  const int p = lit ? LightsOfType(kPointLight) : 0;
-  const int s = lit ? LightsOfType(kSpotLight) : 0;
+  const int d = lit ? CountEnabledDeviceLights(kDirectionalLight) : 0;
+  const int p = lit ? CountEnabledDeviceLights(kPointLight) : 0;
+  const int s = lit ? CountEnabledDeviceLights(kSpotLight) : 0;
   const int any = (d + p + s) > 0 ? 1 : 0;
-  c.vertex_shader_index = 8 * (s + 4 * (p + 4 * (d + 4 * (fog + 8 * (any + 6 * lit)))));
+  c.vertex_shader_index =
+      8 * (VertexLightDigit(s) +
+           4 * (VertexLightDigit(p) + 4 * (VertexLightDigit(d) + 4 * (fog + 8 * (any + 6 * lit)))));
   c.pixel_shader_index =
       8 * (PixelLightDigit(s) + 3 * (PixelLightDigit(p) + 3 * (PixelLightDigit(d) + 6 * (any + 4 * lit))));
   return 0;

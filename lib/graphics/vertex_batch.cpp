@@ -559,6 +559,16 @@ int ApplyDrawSettings(const GraphicTextureSet* info, plat::Direct3DTexture9* tex
   plat::Direct3DDevice9* d = Dev();
   if (!d) return -1;
   DrawSettings& ds = Draw();
+  // 1: the library's own draws run on the fixed-function pipeline, so a
+  // shader left bound by a shader draw goes, and with it the FVF it replaced.
+  RenderStateCache& sc = StateCache();
+  if (!(flags & 0x2000) && (sc.current_vertex_shader || sc.current_pixel_shader)) {
+    d->SetVertexShader(nullptr);
+    d->SetPixelShader(nullptr);
+    sc.current_vertex_shader = nullptr;
+    sc.current_pixel_shader = nullptr;
+    g_batch.cached_fvf = 0;
+  }
   // 2: lighting.
   if (!(flags & 0x200) || !ds.lighting_on) {
     ApplyLightingState(0);

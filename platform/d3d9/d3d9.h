@@ -577,7 +577,8 @@ class Direct3DDevice9 : public Direct3DResource {
 
   // Programmable shaders: objects holding byte code of a version the
   // capabilities allow, bound and given back, with their constant registers
-  // (256 vertex, 32 pixel). Drawing stays on the fixed-function pipeline.
+  // (float: 256 vertex, 32 pixel; integer four-vectors and booleans: 16 each
+  // on both sides). Drawing stays on the fixed-function pipeline.
   HRESULT CreateVertexShader(const uint32_t* code, Direct3DVertexShader9** out);
   HRESULT CreatePixelShader(const uint32_t* code, Direct3DPixelShader9** out);
   HRESULT SetVertexShader(Direct3DVertexShader9* shader);
@@ -588,6 +589,14 @@ class Direct3DDevice9 : public Direct3DResource {
   HRESULT SetPixelShaderConstantF(uint32_t first, const float* data, uint32_t count);
   HRESULT GetVertexShaderConstantF(uint32_t first, float* data, uint32_t count) const;
   HRESULT GetPixelShaderConstantF(uint32_t first, float* data, uint32_t count) const;
+  HRESULT SetVertexShaderConstantI(uint32_t first, const int32_t* data, uint32_t count);
+  HRESULT SetPixelShaderConstantI(uint32_t first, const int32_t* data, uint32_t count);
+  HRESULT GetVertexShaderConstantI(uint32_t first, int32_t* data, uint32_t count) const;
+  HRESULT GetPixelShaderConstantI(uint32_t first, int32_t* data, uint32_t count) const;
+  HRESULT SetVertexShaderConstantB(uint32_t first, const int32_t* data, uint32_t count);
+  HRESULT SetPixelShaderConstantB(uint32_t first, const int32_t* data, uint32_t count);
+  HRESULT GetVertexShaderConstantB(uint32_t first, int32_t* data, uint32_t count) const;
+  HRESULT GetPixelShaderConstantB(uint32_t first, int32_t* data, uint32_t count) const;
   HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, Direct3DVertexDeclaration9** out);
   HRESULT SetVertexDeclaration(Direct3DVertexDeclaration9* declaration);
   HRESULT CreateVolumeTexture(uint32_t width, uint32_t height, uint32_t depth, uint32_t levels,
@@ -651,6 +660,10 @@ class Direct3DDevice9 : public Direct3DResource {
   Direct3DVertexDeclaration9* declaration_ = nullptr;     // referenced
   float vertex_constants_[256][4] = {};
   float pixel_constants_[32][4] = {};
+  int32_t vertex_int_constants_[16][4] = {};
+  int32_t pixel_int_constants_[16][4] = {};
+  int32_t vertex_bool_constants_[16] = {};
+  int32_t pixel_bool_constants_[16] = {};
   std::unique_ptr<DeviceState> state_;
 };
 

@@ -154,6 +154,62 @@ HRESULT Direct3DDevice9::GetPixelShaderConstantF(uint32_t first, float* data, ui
   return D3D_OK;
 }
 
+namespace {
+
+// Copies `count` items of `width` values between the caller and a register
+// file of `size` items; false when the range does not fit.
+bool CopyIn(int32_t* file, uint32_t size, uint32_t width, uint32_t first, const int32_t* data, uint32_t count) {
+  if (!data || uint64_t(first) + count > size) return false;
+  std::memcpy(file + size_t(first) * width, data, sizeof(int32_t) * width * count);
+  return true;
+}
+
+bool CopyOut(const int32_t* file, uint32_t size, uint32_t width, uint32_t first, int32_t* data, uint32_t count) {
+  if (!data || uint64_t(first) + count > size) return false;
+  std::memcpy(data, file + size_t(first) * width, sizeof(int32_t) * width * count);
+  return true;
+}
+
+HRESULT Result(bool ok) { return ok ? D3D_OK : D3DERR_INVALIDCALL; }
+
+}  // namespace
+
+HRESULT Direct3DDevice9::SetVertexShaderConstantI(uint32_t first, const int32_t* data, uint32_t count) {
+  Record("SetVertexShaderConstantI", first, count);
+  return Result(CopyIn(&vertex_int_constants_[0][0], 16, 4, first, data, count));
+}
+
+HRESULT Direct3DDevice9::SetPixelShaderConstantI(uint32_t first, const int32_t* data, uint32_t count) {
+  Record("SetPixelShaderConstantI", first, count);
+  return Result(CopyIn(&pixel_int_constants_[0][0], 16, 4, first, data, count));
+}
+
+HRESULT Direct3DDevice9::GetVertexShaderConstantI(uint32_t first, int32_t* data, uint32_t count) const {
+  return Result(CopyOut(&vertex_int_constants_[0][0], 16, 4, first, data, count));
+}
+
+HRESULT Direct3DDevice9::GetPixelShaderConstantI(uint32_t first, int32_t* data, uint32_t count) const {
+  return Result(CopyOut(&pixel_int_constants_[0][0], 16, 4, first, data, count));
+}
+
+HRESULT Direct3DDevice9::SetVertexShaderConstantB(uint32_t first, const int32_t* data, uint32_t count) {
+  Record("SetVertexShaderConstantB", first, count);
+  return Result(CopyIn(vertex_bool_constants_, 16, 1, first, data, count));
+}
+
+HRESULT Direct3DDevice9::SetPixelShaderConstantB(uint32_t first, const int32_t* data, uint32_t count) {
+  Record("SetPixelShaderConstantB", first, count);
+  return Result(CopyIn(pixel_bool_constants_, 16, 1, first, data, count));
+}
+
+HRESULT Direct3DDevice9::GetVertexShaderConstantB(uint32_t first, int32_t* data, uint32_t count) const {
+  return Result(CopyOut(vertex_bool_constants_, 16, 1, first, data, count));
+}
+
+HRESULT Direct3DDevice9::GetPixelShaderConstantB(uint32_t first, int32_t* data, uint32_t count) const {
+  return Result(CopyOut(pixel_bool_constants_, 16, 1, first, data, count));
+}
+
 // ---- Vertex declarations ----
 
 HRESULT Direct3DDevice9::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,

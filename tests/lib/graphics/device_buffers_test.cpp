@@ -135,11 +135,12 @@ TEST_F(DeviceBuffers, LightAndMaterialConstants) {
   light.Position = {1, 2, 3};
   light.Range = 4;
   EXPECT_EQ(SetDeviceLightAndEnable(0, 1, &light), 0);
-  const float* pos = StateCache().vertex_constants[19];
+  const float* pos = StateCache().vertex_constants[14];
   EXPECT_FLOAT_EQ(pos[0], 11.0f);
   EXPECT_FLOAT_EQ(pos[1], 22.0f);
   EXPECT_FLOAT_EQ(pos[2], 33.0f);
-  EXPECT_FLOAT_EQ(pos[3], 16.0f);
+  EXPECT_FLOAT_EQ(pos[3], 1.0f);
+  EXPECT_FLOAT_EQ(StateCache().vertex_constants[16][0], 16.0f);  // the range squared
   EXPECT_FLOAT_EQ(StateCache().vertex_constants[18][1], 0.25f);
   EXPECT_FLOAT_EQ(StateCache().pixel_constants[11][2], 0.125f);
   // The highest enabled index follows enabling and disabling.

@@ -268,55 +268,197 @@ TEST_F(ShaderPackStart, TheBuiltInPacksCarryTheTestShaders) {
   EXPECT_NE(ShaderPacks().mix_pack, nullptr);
 }
 
-// The indexes below are the selection formula worked out by hand:
-// vertex = 8 x (s + 4 x (p + 4 x (d + 4 x (F + 8 x (A + 6 x L))))),
-// pixel = 8 x (g(s) + 3 x (g(p) + 3 x (g(d) + 6 x (A + 4 x L)))).
+// Lights of the shader path: turns every device light off, then enables
+// `d` directional, `p` point and `s` spot lights on indexes from 0.
+void EnableLights(int d, int p, int s) {
+  while (GetHighestEnabledDeviceLight() >= 0) SetDeviceLightEnable(GetHighestEnabledDeviceLight(), 0);
+  int index = 0;
+  for (auto [type, n] : {std::pair{3u, d}, std::pair{1u, p}, std::pair{2u, s}})
+    for (int i = 0; i < n; ++i) {
+      plat::D3DLIGHT9 l{};
+      l.Type = type;
+      l.Range = 100.0f;
+      SetDeviceLightAndEnable(index++, 1, &l);
+    }
+}
+
+// The expected indexes are worked by hand from the selection rule
+//   vertex = 8 x (s + 4 x (p + 4 x (d + 4 x (F + 8 x (A + 6 x L))))),
+//   pixel  = 8 x (g(s) + 3 x (g(p) + 3 x (g(d) + 6 x (A + 4 x L)))),
+// g(0) = 0, g(3) = 2, g(other) = 1; a count above 3 is a 3 in the vertex
+// index only.
 TEST_F(ShaderPackStart, ShaderIndexesFollowLightingFogAndLights) {
   UseEmbeddedShaderPack();
   LogCapture log;
   ASSERT_EQ(GraphicsSystemStart(), 0);
   ASSERT_EQ(GraphicsDevice().shaders_in_use, 1);
-  while (GetHighestEnabledDeviceLight() >= 0) SetDeviceLightEnable(GetHighestEnabledDeviceLight(), 0);
+  EnableLights(0, 0, 0);
   SetLightingEnable(0);
   SetFogEnableState(0);
+  SetFogModeState(0);
   const RenderStateCache& c = StateCache();
-  auto light = [](uint32_t type) {
-    plat::D3DLIGHT9 l{};
-    l.Type = type;
-    l.Range = 100.0f;
-    return l;
-  };
-  const plat::D3DLIGHT9 point = light(1), spot = light(2), directional = light(3);
-  EXPECT_EQ(c.vertex_shader_index, 0);
-  EXPECT_EQ(c.pixel_shader_index, 0);
+  auto indexes = [&c]() { return std::pair{c.vertex_shader_index, c.pixel_shader_index}; };
+  EXPECT_EQ(indexes(), std::pair(0, 0));
 
-  // Lighting on, no light: A = 0, L = 1.
+  // Lighting on, no light: L = 1, A = 0.
   SetLightingEnable(1);
-  EXPECT_EQ(c.vertex_shader_index, 8 * 4 * 4 * 4 * 8 * 6);  // 24576
-  EXPECT_EQ(c.pixel_shader_index, 8 * 3 * 3 * 6 * 4);      // 1728
-  // One light of each type in turn: A = 1, so A + 6L = 7 and A + 4L = 5.
-  SetDeviceLightAndEnable(0, 1, &directional);
-  EXPECT_EQ(c.vertex_shader_index, 28800);  // 8 x 4 x 4 x (1 + 4 x 56)
-  EXPECT_EQ(c.pixel_shader_index, 2232);    // 8 x 3 x 3 x (1 + 30)
-  SetDeviceLightAndEnable(0, 1, &point);
-  EXPECT_EQ(c.vertex_shader_index, 28704);  // 8 x 4 x (1 + 4 x 4 x 56)
-  EXPECT_EQ(c.pixel_shader_index, 2184);    // 8 x 3 x (1 + 3 x 30)
-  SetDeviceLightAndEnable(0, 1, &spot);
-  EXPECT_EQ(c.vertex_shader_index, 28680);  // 8 x (1 + 4 x 4 x 4 x 56)
-  EXPECT_EQ(c.pixel_shader_index, 2168);    // 8 x (1 + 3 x 3 x 30)
+  EXPECT_EQ(indexes(), std::pair(24576, 1728));  // 8 x 3072, 8 x 216
+  // Directional lights, one to five: L = 1, A = 1, F = 0.
+  EnableLights(1, 0, 0);
+  EXPECT_EQ(indexes(), std::pair(28800, 2232));  // 8 x 4 x 4 x (1 + 4 x 56); 8 x 3 x 3 x (1 + 30)
+  EnableLights(2, 0, 0);
+  EXPECT_EQ(indexes(), std::pair(28928, 2232));  // 8 x 16 x (2 + 224); g(2) = 1
+  EnableLights(3, 0, 0);
+  EXPECT_EQ(indexes(), std::pair(29056, 2304));  // 8 x 16 x 227; 8 x 9 x (2 + 30)
+  EnableLights(4, 0, 0);
+  EXPECT_EQ(indexes(), std::pair(29056, 2232));  // vertex digit 3; g(4) = 1
+  EnableLights(5, 0, 0);
+  EXPECT_EQ(indexes(), std::pair(29056, 2232));
+  // One light of the other types.
+  EnableLights(0, 1, 0);
+  EXPECT_EQ(indexes(), std::pair(28704, 2184));  // 8 x 4 x (1 + 4 x 224); 8 x 3 x (1 + 90)
+  EnableLights(0, 0, 1);
+  EXPECT_EQ(indexes(), std::pair(28680, 2168));  // 8 x (1 + 4 x 3584); 8 x (1 + 270)
+  EnableLights(0, 2, 0);
+  EXPECT_EQ(indexes(), std::pair(28736, 2184));  // 8 x 4 x (2 + 896); g(2) = 1
 
-  // Three point lights with linear fog: p = 3, F = 3, g(3) = 2.
-  for (int i = 0; i < 3; ++i) SetDeviceLightAndEnable(i, 1, &point);
-  SetFogModeState(3);
-  EXPECT_EQ(c.vertex_shader_index, 28704 + 8 * 4 * 2);  // fog still off: p = 3
+  // Mixed types with each fog mode: d = 1, p = 2, s = 1; fog counts only
+  // while it is on.
+  EnableLights(1, 2, 1);
+  SetFogModeState(1);
+  EXPECT_EQ(indexes(), std::pair(28872, 2264));  // F = 0: 8 x (1 + 4 x (2 + 4 x (1 + 224))); 8 x 283
   SetFogEnableState(1);
-  EXPECT_EQ(c.vertex_shader_index, 30304);  // 8 x 4 x (3 + 4 x 4 x (3 + 8 x 7))
-  EXPECT_EQ(c.pixel_shader_index, 2208);    // 8 x 3 x (2 + 3 x 30)
-  // Lighting off leaves only the fog: the light counts are 0.
+  EXPECT_EQ(indexes(), std::pair(29384, 2264));  // F = 1: 8 x (1 + 4 x (2 + 4 x (1 + 4 x 57)))
+  SetFogModeState(2);
+  EXPECT_EQ(indexes(), std::pair(29896, 2264));  // F = 2: 8 x (1 + 4 x (2 + 4 x (1 + 4 x 58)))
+  SetFogModeState(3);
+  EXPECT_EQ(indexes(), std::pair(30408, 2264));  // F = 3: 8 x (1 + 4 x (2 + 4 x (1 + 4 x 59)))
+  // Four point and three spot lights with linear fog: vertex p = 3, s = 3;
+  // pixel g(4) = 1, g(3) = 2.
+  EnableLights(0, 4, 3);
+  EXPECT_EQ(indexes(), std::pair(30328, 2200));  // 8 x (3 + 4 x (3 + 4 x 236)); 8 x (2 + 3 x 91)
+  // Lighting off leaves only the fog: no light counts, A = 0.
   SetLightingEnable(0);
-  EXPECT_EQ(c.vertex_shader_index, 8 * 4 * 4 * 4 * 3);  // 1536
-  EXPECT_EQ(c.pixel_shader_index, 0);
-  for (int i = 0; i < 3; ++i) SetDeviceLightEnable(i, 0);
+  EXPECT_EQ(indexes(), std::pair(1536, 0));  // 8 x 64 x 3
+  EnableLights(0, 0, 0);
+}
+
+plat::D3DLIGHT9 Light(uint32_t type, plat::D3DVECTOR position, plat::D3DVECTOR direction, float range,
+                     plat::D3DVECTOR attenuation, float theta, float phi, float falloff) {
+  plat::D3DLIGHT9 l{};
+  l.Type = type;
+  l.Diffuse = {0.2f, 0.4f, 0.6f, 1.0f};
+  l.Position = position;
+  l.Direction = direction;
+  l.Range = range;
+  l.Attenuation0 = attenuation.x;
+  l.Attenuation1 = attenuation.y;
+  l.Attenuation2 = attenuation.z;
+  l.Theta = theta;
+  l.Phi = phi;
+  l.Falloff = falloff;
+  return l;
+}
+
+// Registers 2-10, the light registers and the fog branches as the device
+// holds them, against values worked by hand. The view takes (x, y, z) to
+// (10 - y, 20 + x, 30 + 2z) and directions to (-y, x, 2z).
+TEST_F(ShaderPackStart, LibraryConstantsReachTheDevice) {
+  UseEmbeddedShaderPack();
+  LogCapture log;
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  ASSERT_EQ(GraphicsDevice().shaders_in_use, 1);
+  plat::Direct3DDevice9* d = GraphicsDevice().device;
+  EnableLights(0, 0, 0);
+  const float material[17] = {0.5f, 0.5f, 0.5f, 1.0f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  SetDeviceMaterial(material);
+
+  plat::D3DMATRIX projection;
+  for (int i = 0; i < 16; ++i) projection.m[i / 4][i % 4] = float(i + 1);
+  SetProjectionTransform(&projection);
+  SetFogRangeState(10.0f, 50.0f);
+  SetFogDensityState(0.5f);
+  // Two lights before the view (the view setter moves them), two after.
+  const plat::D3DLIGHT9 lights[4] = {
+      Light(1, {1, 2, 3}, {1, 2, 3}, 10.0f, {1.0f, 0.5f, 0.25f}, 0.0f, 0.0f, 0.0f),
+      Light(2, {0, 0, 0}, {0, 1, 0}, 5.0f, {0.0f, 1.0f, 0.0f}, 3.14159265f / 3, 2 * 3.14159265f / 3, 1.0f),
+      Light(3, {0, 0, 0}, {0.5f, -1, 0}, 0.0f, {0, 0, 0}, 0.0f, 0.0f, 0.0f),
+      Light(1, {-1, -2, -3}, {0, 0, 0}, 2.0f, {0.0f, 0.0f, 1.0f}, 0.0f, 0.0f, 0.0f)};
+  SetDeviceLightAndEnable(0, 1, &lights[0]);
+  SetDeviceLightAndEnable(1, 1, &lights[1]);
+  const Matrix4 view = {{0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 2, 0, 10, 20, 30, 1}};
+  SetViewMatrix(&view);
+  SetDeviceLightAndEnable(2, 1, &lights[2]);
+  SetDeviceLightAndEnable(3, 1, &lights[3]);
+
+  float got[42][4] = {};
+  ASSERT_EQ(d->GetVertexShaderConstantF(2, got[2], 9), plat::D3D_OK);
+  ASSERT_EQ(d->GetVertexShaderConstantF(14, got[14], 28), plat::D3D_OK);
+  const std::vector<std::pair<int, std::vector<float>>> want = {
+      {2, {1, 5, 9, 13}},  {3, {2, 6, 10, 14}}, {4, {3, 7, 11, 15}}, {5, {4, 8, 12, 16}},  // projection, transposed
+      {6, {0, -1, 0, 10}}, {7, {1, 0, 0, 20}},  {8, {0, 0, 2, 30}},   {9, {0, 0, 0, 1}},    // view, transposed
+      {10, {1.25f, -0.025f, 0.5f, 2.7182817f}},  // 50 / 40, -1 / 40, density, e
+      // Point light 0: position, direction, range² and attenuation, cone, diffuse x material.
+      {14, {8, 21, 36, 1}}, {15, {-2, 1, 6, 0}}, {16, {100, 1, 0.5f, 0.25f}}, {17, {1, 1, 0, 0}},
+      {18, {0.1f, 0.2f, 0.3f, 1}}, {19, {0, 0, 0, 0}}, {20, {0, 0, 0, 0}},
+      // Spot light 1: cos 30°, cos 60°, 1 / (cos 30° - cos 60°), falloff.
+      {21, {10, 20, 30, 1}}, {22, {-1, 0, 0, 0}}, {23, {25, 0, 1, 0}}, {24, {0.8660254f, 0.5f, 2.7320508f, 1}},
+      {25, {0.1f, 0.2f, 0.3f, 1}}, {26, {0, 0, 0, 0}}, {27, {0, 0, 0, 0}},
+      // Directional light 2, set after the view.
+      {28, {10, 20, 30, 1}}, {29, {1, 0.5f, 0, 0}}, {30, {0, 0, 0, 0}}, {31, {1, 1, 0, 0}},
+      {32, {0.1f, 0.2f, 0.3f, 1}}, {33, {0, 0, 0, 0}}, {34, {0, 0, 0, 0}},
+      // Point light 3, set after the view.
+      {35, {12, 19, 24, 1}}, {36, {0, 0, 0, 0}}, {37, {4, 0, 0, 1}}, {38, {1, 1, 0, 0}},
+      {39, {0.1f, 0.2f, 0.3f, 1}}, {40, {0, 0, 0, 0}}, {41, {0, 0, 0, 0}}};
+  for (const auto& [reg, values] : want)
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[reg][k], values[size_t(k)], 1e-5f) << "register " << reg << "." << k;
+
+  // The fog-mode setter's branches: (linear, exponential, squared, any).
+  const std::vector<std::pair<int, std::vector<int32_t>>> branches = {
+      {2, {0, 0, 1, 1}}, {3, {1, 0, 0, 1}}, {1, {0, 1, 0, 1}}, {0, {0, 0, 0, 0}}};
+  for (const auto& [mode, expected] : branches) {
+    SetFogModeState(mode);
+    std::vector<int32_t> b(4, -1);
+    ASSERT_EQ(d->GetVertexShaderConstantB(0, b.data(), 4), plat::D3D_OK);
+    EXPECT_EQ(b, expected) << "fog mode " << mode;
+  }
+  EnableLights(0, 0, 0);
+}
+
+// A shader left bound goes at the next library draw with its FVF, unless
+// the draw asks to keep it (0x2000).
+TEST_F(ShaderPackStart, LibraryDrawsClearABoundShader) {
+  UseEmbeddedShaderPack();
+  LogCapture log;
+  ASSERT_EQ(GraphicsSystemStart(), 0);
+  ASSERT_EQ(GraphicsDevice().shaders_in_use, 1);
+  plat::Direct3DDevice9* d = GraphicsDevice().device;
+  plat::Direct3DVertexShader9* vs = ShaderPacks().vertex_shaders[5462][2];
+  plat::Direct3DPixelShader9* ps = ShaderPacks().pixel_shaders[409][0];
+  ASSERT_TRUE(vs && ps);
+  auto bound = [d]() {
+    plat::Direct3DVertexShader9* v = nullptr;
+    plat::Direct3DPixelShader9* p = nullptr;
+    d->GetVertexShader(&v);
+    d->GetPixelShader(&p);
+    const bool any = v || p;
+    if (v) v->Release();
+    if (p) p->Release();
+    return any;
+  };
+  d->SetVertexShader(vs);
+  d->SetPixelShader(ps);
+  StateCache().current_vertex_shader = vs;
+  StateCache().current_pixel_shader = ps;
+  Batch().cached_fvf = 0x144;
+  ApplyDrawSettings(nullptr, nullptr, 0x2000);
+  EXPECT_TRUE(bound());
+  EXPECT_EQ(Batch().cached_fvf, 0x144u);
+  ApplyDrawSettings(nullptr, nullptr, 0);
+  EXPECT_FALSE(bound());
+  EXPECT_EQ(StateCache().current_vertex_shader, nullptr);
+  EXPECT_EQ(StateCache().current_pixel_shader, nullptr);
+  EXPECT_EQ(Batch().cached_fvf, 0u);
 }
 
 }  // namespace

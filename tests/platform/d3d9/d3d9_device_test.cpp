@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "platform/d3d9/ddraw.h"
 #include "platform/kernel/kernel.h"
@@ -286,6 +287,31 @@ TEST_F(DeviceTest, CapsOverridesShapeTextureRules) {
   EXPECT_EQ(device_->CreateTexture(512, 512, 1, 0, plat::D3DFMT_A8R8G8B8, plat::D3DPOOL_MANAGED, &t, nullptr), plat::D3DERR_INVALIDCALL);
   ASSERT_EQ(device_->CreateTexture(32, 32, 1, 0, plat::D3DFMT_A8R8G8B8, plat::D3DPOOL_MANAGED, &t, nullptr), plat::D3D_OK);
   t->Release();
+}
+
+// Integer and boolean shader constants are kept per side like the float
+// ones and read back as given; a range past the 16 registers is refused and
+// leaves the registers alone.
+TEST_F(DeviceTest, ShaderIntegerAndBooleanConstantsAreKept) {
+  MakeDevice(8, 8);
+  const int32_t ints[8] = {1, -2, 3, -4, 5, 6, 7, 8};
+  const int32_t bools[3] = {1, 0, 1};
+  ASSERT_EQ(device_->SetVertexShaderConstantI(14, ints, 2), plat::D3D_OK);
+  ASSERT_EQ(device_->SetPixelShaderConstantB(13, bools, 3), plat::D3D_OK);
+  EXPECT_EQ(device_->SetVertexShaderConstantI(15, ints, 2), plat::D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->SetPixelShaderConstantB(14, bools, 3), plat::D3DERR_INVALIDCALL);
+  EXPECT_EQ(device_->SetVertexShaderConstantB(0, nullptr, 1), plat::D3DERR_INVALIDCALL);
+  int32_t i[8] = {}, b[3] = {};
+  ASSERT_EQ(device_->GetVertexShaderConstantI(14, i, 2), plat::D3D_OK);
+  EXPECT_EQ(std::vector<int32_t>(i, i + 8), std::vector<int32_t>(ints, ints + 8));
+  ASSERT_EQ(device_->GetPixelShaderConstantB(13, b, 3), plat::D3D_OK);
+  EXPECT_EQ(std::vector<int32_t>(b, b + 3), (std::vector<int32_t>{1, 0, 1}));
+  // The other side's registers are untouched.
+  ASSERT_EQ(device_->GetPixelShaderConstantI(14, i, 2), plat::D3D_OK);
+  EXPECT_EQ(std::vector<int32_t>(i, i + 8), std::vector<int32_t>(8, 0));
+  ASSERT_EQ(device_->GetVertexShaderConstantB(13, b, 3), plat::D3D_OK);
+  EXPECT_EQ(std::vector<int32_t>(b, b + 3), std::vector<int32_t>(3, 0));
+  EXPECT_EQ(device_->GetVertexShaderConstantB(16, b, 1), plat::D3DERR_INVALIDCALL);
 }
 
 TEST_F(DeviceTest, RecordingLogsCallsAndCanSkipDrawing) {
