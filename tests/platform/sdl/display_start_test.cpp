@@ -15,13 +15,13 @@ TEST(SdlDisplayStart, UnreachableXWithoutARuntimeFolderSaysOnlyWhy) {
   ::unsetenv("XDG_RUNTIME_DIR");
   ::unsetenv("WAYLAND_DISPLAY");
   ::unsetenv("SDL_VIDEODRIVER");
-  ::setenv("DISPLAY", ":97", 1);
+  ::setenv("DISPLAY", ":997", 1);
   ::testing::internal::CaptureStderr();
   const bool started = plat::detail::sdl::Init();
   const std::string err = ::testing::internal::GetCapturedStderr();
   ASSERT_FALSE(started);
   EXPECT_EQ(err, "");
-  EXPECT_EQ(plat::detail::sdl::InitProblem().rfind("no display could be opened (DISPLAY=:97)", 0), 0u)
+  EXPECT_EQ(plat::detail::sdl::InitProblem().rfind("no display could be opened (DISPLAY=:997)", 0), 0u)
       << plat::detail::sdl::InitProblem();
 }
 
