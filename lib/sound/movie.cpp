@@ -36,16 +36,27 @@ int LoadMovieSound(const char* file_name) {
   return sound;
 }
 
-void UpdateTheoraFrame(MovieRecord* r) {
+// `pausing`: the sound was stopped to pause the movie, not by its end.
+void UpdateTheoraFrame(MovieRecord* r, bool pausing) {
   TheoraFrameRate rate{};
   GetTheoraFrameRate(r->theora_record, &rate);
   const int n = rate.frame_count;
   if (r->stopped || n <= 0) return;
   int frame;
+  bool sound_ended = false;
   if (r->sound_handle != -1) {
+    // The position first: a sound that ends between the two reads is seen
+    // as ended rather than by the position it has after its end.
     const double t = GetSoundHandleCurrentTime(r->sound_handle) * 1000.0;
     frame = DoubleToInt(t * rate.frames_per_second / 1000000.0);
     if (frame >= n) frame = n - 1;
+    // A sound played once reads position 0 again after its end, which would
+    // take the movie round to its first frame: it ends on its last frame, as
+    // a movie without sound does.
+    if (!Loops(r) && !pausing && IsSoundHandlePlaying(r->sound_handle) != 1) {
+      frame = n - 1;
+      sound_ended = true;
+    }
   } else {
     const double t = static_cast<double>(static_cast<int64_t>(GetMicroClock(0)) - r->start_time);
     frame = DoubleToInt(t * rate.frames_per_second / 1000000.0);
@@ -56,9 +67,17 @@ void UpdateTheoraFrame(MovieRecord* r) {
   const int cur = GetTheoraFrameNumber(r->theora_record);
   if (frame != cur) {
     AdvanceTheoraFrame(r->theora_record, frame > cur ? frame - cur : n - cur + frame);
-  } else if (frame == n - 1 && !Loops(r) && r->sound_handle == -1) {
+  } else if (frame == n - 1 && !Loops(r) && (r->sound_handle == -1 || sound_ended)) {
     r->resume = 0;
     r->stopped = 1;
+  }
+}
+
+void UpdateTheoraMovie(MovieRecord* r, bool pausing) {
+  UpdateTheoraFrame(r, pausing);
+  if (r->callback) {
+    r->callback(r, r->callback_argument);
+    r->frame_delivered = 1;
   }
 }
 
@@ -154,11 +173,7 @@ int UpdateMovieFrame(int handle, int unused) {
     UpdateDirectShowFrame(r);
     return 0;
   }
-  UpdateTheoraFrame(r);
-  if (r->callback) {
-    r->callback(r, r->callback_argument);
-    r->frame_delivered = 1;
-  }
+  UpdateTheoraMovie(r, false);
   return 0;
 }
 
@@ -168,7 +183,7 @@ int PauseMovieHandle(int handle, int keep_resume) {
   if (r->stopped == 1) return 0;
   if (r->theora) {
     StopSoundHandle(r->sound_handle);
-    UpdateMovieFrame(handle);
+    UpdateTheoraMovie(r, true);
   } else if (r->control) {
     r->control->Pause();
   }

@@ -376,6 +376,12 @@ int ReadTheoraHeaders(TheoraMovieRecord* r) {
     WriteLogLineSound(line);
     return -1;
   }
+  // The frames are shown as the picture inside the coded frame: a header
+  // without one, or with one outside it, cannot be shown.
+  const theora_info& i = r->info;
+  if (i.frame_width == 0 || i.frame_height == 0 || i.offset_x > i.width || i.frame_width > i.width - i.offset_x ||
+      i.offset_y > i.height || i.frame_height > i.height - i.offset_y)
+    return -1;
   return 1;
 }
 
@@ -453,8 +459,9 @@ int GetTheoraFrameRate(TheoraMovieRecord* r, TheoraFrameRate* out) {
   const double denominator = r->info.fps_denominator != 0 ? r->info.fps_denominator : 1;
   out->frames_per_second = r->info.fps_numerator / denominator;
   out->frame_count = static_cast<int32_t>(r->frame_count);
-  out->width = static_cast<int32_t>(r->info.width);
-  out->height = static_cast<int32_t>(r->info.height);
+  // The picture, not the coded frame around it (whole macroblocks).
+  out->width = static_cast<int32_t>(r->info.frame_width);
+  out->height = static_cast<int32_t>(r->info.frame_height);
   return 0;
 }
 
@@ -553,8 +560,8 @@ TheoraMovieRecord* OpenTheoraMovie(const FileFunctionTable* table, FileHandle fi
     return nullptr;
   }
   CreateTheoraYuvSurface(r);
-  if (CreateXrgb8BaseImage(static_cast<int>(r->info.width), static_cast<int>(r->info.height), &r->frame_image) !=
-      0) {
+  if (CreateXrgb8BaseImage(static_cast<int>(r->info.frame_width), static_cast<int>(r->info.frame_height),
+                           &r->frame_image) != 0) {
     WriteLogLineSound("Theora ムービーデコードフレームストック用画像バッファの確保に失敗しました\n");
     CloseTheoraMovie(r);
     return nullptr;

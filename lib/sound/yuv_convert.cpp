@@ -38,17 +38,41 @@ const TheoraFrameSlot* WaitForCurrentSlot(TheoraMovieRecord* r) {
 
 bool Is420(const TheoraFrameSlot& s) { return s.y_width == 2 * s.c_width && s.y_height == 2 * s.c_height; }
 
+// The picture inside the coded frame: its offset and size, kept within the
+// planes the decoder gave and the frame image made for it.
+struct Picture {
+  int x, y, w, h;
+};
+
+Picture PictureOf(const TheoraMovieRecord* r, const TheoraFrameSlot& s, int width, int height) {
+  Picture p{static_cast<int>(r->info.offset_x), static_cast<int>(r->info.offset_y), width, height};
+  p.x = std::clamp(p.x, 0, std::max(s.y_width, 0));
+  p.y = std::clamp(p.y, 0, std::max(s.y_height, 0));
+  p.w = std::clamp(p.w, 0, s.y_width - p.x);
+  p.h = std::clamp(p.h, 0, s.y_height - p.y);
+  return p;
+}
+
 void WriteSurface(TheoraMovieRecord* r, const TheoraFrameSlot& s, uint8_t* bits, int pitch) {
   if (!Is420(s)) return;
-  const int w = s.y_width, h = s.y_height, cw = s.c_width, ch = s.c_height;
+  // The surface has the picture's size; its rows start at the picture's
+  // offset in the coded frame.
+  const Picture p = PictureOf(r, s, static_cast<int>(r->info.frame_width), static_cast<int>(r->info.frame_height));
+  const int w = p.w, h = p.h, cw = (w + 1) / 2, ch = (h + 1) / 2;
+  const uint8_t* luma_top = s.y + static_cast<size_t>(p.y) * s.y_stride + p.x;
+  const size_t chroma_at = static_cast<size_t>(p.y / 2) * s.c_stride + p.x / 2;
+  const int c_rows = std::min(ch, s.c_height - p.y / 2), c_cols = std::min(cw, s.c_width - p.x / 2);
   switch (r->yuv_fourcc) {
     case kFourCcYv12: {
-      for (int y = 0; y < h; ++y) memcpy(bits + static_cast<size_t>(y) * pitch, s.y + static_cast<size_t>(y) * s.y_stride, w);
+      for (int y = 0; y < h; ++y)
+        memcpy(bits + static_cast<size_t>(y) * pitch, luma_top + static_cast<size_t>(y) * s.y_stride, w);
       uint8_t* v_plane = bits + static_cast<size_t>(h) * pitch;
       uint8_t* u_plane = v_plane + static_cast<size_t>(ch) * (pitch / 2);
-      for (int y = 0; y < ch; ++y) {
-        memcpy(v_plane + static_cast<size_t>(y) * (pitch / 2), s.cr + static_cast<size_t>(y) * s.c_stride, cw);
-        memcpy(u_plane + static_cast<size_t>(y) * (pitch / 2), s.cb + static_cast<size_t>(y) * s.c_stride, cw);
+      for (int y = 0; y < c_rows; ++y) {
+        memcpy(v_plane + static_cast<size_t>(y) * (pitch / 2), s.cr + chroma_at + static_cast<size_t>(y) * s.c_stride,
+               c_cols);
+        memcpy(u_plane + static_cast<size_t>(y) * (pitch / 2), s.cb + chroma_at + static_cast<size_t>(y) * s.c_stride,
+               c_cols);
       }
       break;
     }
@@ -58,9 +82,9 @@ void WriteSurface(TheoraMovieRecord* r, const TheoraFrameSlot& s, uint8_t* bits,
       for (int y = 0; y + 1 < h; y += 2) {
         for (int half = 0; half < 2; ++half) {
           uint8_t* out = bits + static_cast<size_t>(y + half) * pitch;
-          const uint8_t* luma = s.y + static_cast<size_t>(y + half) * s.y_stride;
-          const uint8_t* cb = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
-          const uint8_t* cr = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
+          const uint8_t* luma = luma_top + static_cast<size_t>(y + half) * s.y_stride;
+          const uint8_t* cb = s.cb + chroma_at + static_cast<size_t>(y / 2) * s.c_stride;
+          const uint8_t* cr = s.cr + chroma_at + static_cast<size_t>(y / 2) * s.c_stride;
           for (int x = 0; x + 1 < w; x += 2, out += 4) {
             const uint8_t u = cb[x / 2], v = cr[x / 2];
             if (yuy2) {
@@ -83,43 +107,72 @@ uint8_t ClampFloat(float value) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
+void PutYuv420Pixel(int luma, int cb, int cr, uint8_t* p) {
+  const uint8_t* clamp = g_tables.clamp + kClampOffset;
+  const int yy = g_tables.y[luma];
+  p[0] = clamp[(yy + g_tables.cb_blue[cb]) / 16384];
+  p[1] = clamp[(yy + g_tables.cb_green[cb] + g_tables.cr_green[cr]) / 16384];
+  p[2] = clamp[(yy + g_tables.cr_red[cr]) / 16384];
+  p[3] = 255;
+}
+
 // Pixels [x0, w) of row y in the tables' arithmetic: the plain loop, which
 // the vector rows are held to, and the vector rows' last pixels.
 void ConvertYuv420Tail(const TheoraFrameSlot& s, BaseImage* image, int y, int x0, int w) {
-  const uint8_t* clamp = g_tables.clamp + kClampOffset;
   const uint8_t* luma = s.y + static_cast<size_t>(y) * s.y_stride;
   const uint8_t* cb_row = s.cb + static_cast<size_t>(y / 2) * s.c_stride;
   const uint8_t* cr_row = s.cr + static_cast<size_t>(y / 2) * s.c_stride;
   uint8_t* out = image->pixels + static_cast<size_t>(y) * image->pitch;
-  for (int x = x0; x < w; ++x) {
-    const int cb = cb_row[x / 2], cr = cr_row[x / 2];
-    const int yy = g_tables.y[luma[x]];
-    uint8_t* p = out + static_cast<size_t>(x) * 4;
-    p[0] = clamp[(yy + g_tables.cb_blue[cb]) / 16384];
-    p[1] = clamp[(yy + g_tables.cb_green[cb] + g_tables.cr_green[cr]) / 16384];
-    p[2] = clamp[(yy + g_tables.cr_red[cr]) / 16384];
-    p[3] = 255;
+  for (int x = x0; x < w; ++x) PutYuv420Pixel(luma[x], cb_row[x / 2], cr_row[x / 2], out + static_cast<size_t>(x) * 4);
+}
+
+// A 4:2:0 picture that starts on an odd row or column: its pixels do not
+// pair up with the chroma samples as the rows expect, so each takes the
+// sample that covers it in the coded frame.
+void ConvertYuv420Shifted(const TheoraFrameSlot& s, BaseImage* image, const Picture& p) {
+  for (int y = 0; y < p.h; ++y) {
+    const int fy = p.y + y;
+    const uint8_t* luma = s.y + static_cast<size_t>(fy) * s.y_stride + p.x;
+    const uint8_t* cb_row = s.cb + static_cast<size_t>(fy / 2) * s.c_stride;
+    const uint8_t* cr_row = s.cr + static_cast<size_t>(fy / 2) * s.c_stride;
+    uint8_t* out = image->pixels + static_cast<size_t>(y) * image->pitch;
+    for (int x = 0; x < p.w; ++x) {
+      const int fx = p.x + x;
+      PutYuv420Pixel(luma[x], cb_row[fx / 2], cr_row[fx / 2], out + static_cast<size_t>(x) * 4);
+    }
   }
 }
 
 void WriteImage(TheoraMovieRecord* r, const TheoraFrameSlot& s) {
   BaseImage& image = r->frame_image;
   if (!image.pixels) return;
-  const int w = image.width < s.y_width ? image.width : s.y_width;
-  const int h = image.height < s.y_height ? image.height : s.y_height;
+  // The image has the picture's size; the coded frame around it is padding.
+  const Picture p = PictureOf(r, s, image.width, image.height);
   if (Is420(s)) {
-    ConvertYuv420(s, &image, w, h, Yuv420Level());
+    if ((p.x | p.y) & 1) {
+      ConvertYuv420Shifted(s, &image, p);
+      return;
+    }
+    TheoraFrameSlot picture{};
+    picture.y = s.y + static_cast<size_t>(p.y) * s.y_stride + p.x;
+    picture.cb = s.cb + static_cast<size_t>(p.y / 2) * s.c_stride + p.x / 2;
+    picture.cr = s.cr + static_cast<size_t>(p.y / 2) * s.c_stride + p.x / 2;
+    picture.y_width = p.w, picture.y_height = p.h, picture.y_stride = s.y_stride;
+    picture.c_width = (p.w + 1) / 2, picture.c_height = (p.h + 1) / 2, picture.c_stride = s.c_stride;
+    ConvertYuv420(picture, &image, p.w, p.h, Yuv420Level());
     return;
   }
   // Other chroma layouts: each pixel takes the chroma sample that covers it.
-  for (int y = 0; y < h; ++y) {
-    const int cy = s.y_height > 0 ? static_cast<int>(static_cast<int64_t>(y) * s.c_height / s.y_height) : 0;
-    const uint8_t* luma = s.y + static_cast<size_t>(y) * s.y_stride;
+  for (int y = 0; y < p.h; ++y) {
+    const int fy = p.y + y;
+    const int cy = s.y_height > 0 ? static_cast<int>(static_cast<int64_t>(fy) * s.c_height / s.y_height) : 0;
+    const uint8_t* luma = s.y + static_cast<size_t>(fy) * s.y_stride + p.x;
     const uint8_t* cb_row = s.cb + static_cast<size_t>(cy) * s.c_stride;
     const uint8_t* cr_row = s.cr + static_cast<size_t>(cy) * s.c_stride;
     uint8_t* out = image.pixels + static_cast<size_t>(y) * image.pitch;
-    for (int x = 0; x < w; ++x) {
-      const int cx = s.y_width > 0 ? static_cast<int>(static_cast<int64_t>(x) * s.c_width / s.y_width) : 0;
+    for (int x = 0; x < p.w; ++x) {
+      const int fx = p.x + x;
+      const int cx = s.y_width > 0 ? static_cast<int>(static_cast<int64_t>(fx) * s.c_width / s.y_width) : 0;
       const float yy = (luma[x] - 16) * 1.164f;
       const float cb = static_cast<float>(cb_row[cx] - 128), cr = static_cast<float>(cr_row[cx] - 128);
       out[x * 4 + 2] = ClampFloat(yy + 1.596f * cr);
@@ -176,7 +229,7 @@ int CreateTheoraYuvSurface(TheoraMovieRecord* r) {
   if (!d.started || !d.direct3d_mode || !d.device) return 0;
   for (uint32_t fourcc : {kFourCcYv12, kFourCcYuy2, kFourCcUyvy}) {
     r->yuv_fourcc = fourcc;
-    if (d.device->CreateOffscreenPlainSurface(r->info.width, r->info.height, fourcc, plat::D3DPOOL_DEFAULT,
+    if (d.device->CreateOffscreenPlainSurface(r->info.frame_width, r->info.frame_height, fourcc, plat::D3DPOOL_DEFAULT,
                                               &r->yuv_surface, nullptr) == plat::D3D_OK &&
         r->yuv_surface)
       return 0;

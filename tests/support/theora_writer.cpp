@@ -57,10 +57,14 @@ std::string MakeOggMovie(const MovieSpec& spec) {
   std::string out;
   th_info ti;
   th_info_init(&ti);
-  ti.frame_width = static_cast<uint32_t>(spec.width);
-  ti.frame_height = static_cast<uint32_t>(spec.height);
-  ti.pic_width = ti.frame_width;
-  ti.pic_height = ti.frame_height;
+  const int frame_width = (spec.pic_x + spec.width + 15) / 16 * 16;
+  const int frame_height = (spec.pic_y + spec.height + 15) / 16 * 16;
+  ti.frame_width = static_cast<uint32_t>(frame_width);
+  ti.frame_height = static_cast<uint32_t>(frame_height);
+  ti.pic_width = static_cast<uint32_t>(spec.width);
+  ti.pic_height = static_cast<uint32_t>(spec.height);
+  ti.pic_x = static_cast<uint32_t>(spec.pic_x);
+  ti.pic_y = static_cast<uint32_t>(spec.pic_y);
   ti.fps_numerator = static_cast<uint32_t>(spec.fps_numerator);
   ti.fps_denominator = static_cast<uint32_t>(spec.fps_denominator);
   ti.aspect_numerator = ti.aspect_denominator = 1;
@@ -108,21 +112,23 @@ std::string MakeOggMovie(const MovieSpec& spec) {
   }
   if (sound) Flush(&out, &audio);
   if (enc) {
-    const int cw = spec.chroma == 444 ? spec.width : spec.width / 2;
-    const int ch = spec.chroma == 444 ? spec.height : spec.height / 2;
-    std::vector<uint8_t> y(static_cast<size_t>(spec.width) * spec.height), cb(static_cast<size_t>(cw) * ch),
-        cr(cb.size());
+    const int cw = spec.chroma == 444 ? frame_width : frame_width / 2;
+    const int ch = spec.chroma == 444 ? frame_height : frame_height / 2;
+    // The padding around the picture is black; the encoder does not look at it.
+    std::vector<uint8_t> y(static_cast<size_t>(frame_width) * frame_height, 16), cb(static_cast<size_t>(cw) * ch, 128),
+        cr(cb.size(), 128);
     for (int f = 0; f < spec.frames; ++f) {
       for (int py = 0; py < spec.height; ++py)
         for (int px = 0; px < spec.width; ++px) {
           YuvSample s = MovieSampleAt(f, px, py, spec.height);
-          y[static_cast<size_t>(py) * spec.width + px] = s.y;
-          const int sx = spec.chroma == 444 ? px : px / 2, sy = spec.chroma == 444 ? py : py / 2;
+          const int fx = spec.pic_x + px, fy = spec.pic_y + py;
+          y[static_cast<size_t>(fy) * frame_width + fx] = s.y;
+          const int sx = spec.chroma == 444 ? fx : fx / 2, sy = spec.chroma == 444 ? fy : fy / 2;
           cb[static_cast<size_t>(sy) * cw + sx] = s.cb;
           cr[static_cast<size_t>(sy) * cw + sx] = s.cr;
         }
       th_ycbcr_buffer buffer;
-      buffer[0] = {spec.width, spec.height, spec.width, y.data()};
+      buffer[0] = {frame_width, frame_height, frame_width, y.data()};
       buffer[1] = {cw, ch, cw, cb.data()};
       buffer[2] = {cw, ch, cw, cr.data()};
       th_encode_ycbcr_in(enc, buffer);

@@ -10,8 +10,8 @@
 namespace testsupport {
 
 struct MovieSpec {
-  int width = 64;         // multiple of 16
-  int height = 48;        // multiple of 16
+  int width = 64;         // the picture; the coded frame is the picture and
+  int height = 48;        // its offset rounded up to whole 16 x 16 blocks
   int frames = 10;
   int fps_numerator = 30;
   int fps_denominator = 1;
@@ -19,6 +19,8 @@ struct MovieSpec {
   bool theora = true;     // false: a Vorbis-only file
   int keyframe_interval = 64;
   int chroma = 420;       // 420 or 444
+  int pic_x = 0;          // the picture's offset in the coded frame, from
+  int pic_y = 0;          // its top left
 };
 
 // The samples of one pixel of frame `frame` (before coding).

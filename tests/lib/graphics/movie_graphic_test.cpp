@@ -106,6 +106,34 @@ TEST_F(MovieGraphic, AMovieFileBecomesAGraphicThatDrawsItsCurrentFrame) {
   EXPECT_EQ(MovieHandleToRecord(movie), nullptr);
 }
 
+// A 100 x 70 picture at (6, 4) of a 112 x 80 coded frame: a graphic of the
+// picture's size, drawn through the device's YUV surface from the picture's
+// offset (the points lie next to the bars' edges and the white rows, so a
+// picture taken from the wrong place shows another colour).
+TEST_F(MovieGraphic, AMoviePictureInsideALargerCodedFrameMakesAGraphicOfItsSize) {
+  testsupport::MovieSpec spec;
+  spec.width = 100, spec.height = 70, spec.pic_x = 6, spec.pic_y = 4;
+  WriteBytes("inset.ogg", testsupport::MakeOggMovie(spec));
+  const int handle = LoadGraphicFromFile("inset.ogg", 0);
+  ASSERT_NE(handle, -1);
+  int w = 0, h = 0;
+  ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+  EXPECT_EQ(w, 100);
+  EXPECT_EQ(h, 70);
+  MovieRecord* m = MovieHandleToRecord(GraphicHandleToRecord(handle)->movie_handle);
+  ASSERT_NE(GetTheoraYuvSurface(m->theora_record), nullptr);
+  ASSERT_EQ(DrawGraphicAt(20, 10, handle, 0), 0);
+  EXPECT_EQ(m->theora_record->surface_converted, 1);
+  Picture shot = Screenshot();
+  for (int bar = 0; bar < 6; ++bar)
+    for (int x : {bar * 16 + 2, bar * 16 + 13})
+      for (int y : {2, 51, 55, 67})
+        EXPECT_TRUE(Near(shot.at(20 + x, 10 + y) & 0xFFFFFF, Expected(0, x, y, 70), 12))
+            << std::hex << (shot.at(20 + x, 10 + y) & 0xFFFFFF) << " vs " << Expected(0, x, y, 70) << std::dec
+            << " at " << x << "," << y;
+  ASSERT_EQ(DeleteGraphic(handle), 0);
+}
+
 TEST_F(MovieGraphic, AFileThatIsNeitherImageNorMovieFailsAndLeavesNoMovieOpen) {
   WriteBytes("notes.txt", "plain words, no pictures");
   const int graphics = GetGraphicCount();

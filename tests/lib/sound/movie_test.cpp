@@ -239,6 +239,76 @@ TEST_F(MovieTest, AFrameSizePastThePictureLimitIsRefusedWithALogLine) {
   if (handle != -1) EXPECT_EQ(CloseMovieHandle(handle), 0);
 }
 
+// Frame 0 of a movie as the ffmpeg command decodes it: B, G, R, A a pixel;
+// "unaligned" lets it cut the picture out at any offset. Empty on failure.
+std::string FfmpegFirstFrame(const std::string& movie) {
+  const std::string raw = movie + ".bgra";
+  const std::string command = "ffmpeg -v error -y -flags unaligned -i " + movie +
+                              " -frames:v 1 -f rawvideo -pix_fmt bgra " + raw + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) return {};
+  std::ifstream in(raw, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A picture whose size is no multiple of 16 sits inside a larger coded frame
+// (160 x 120 in 160 x 128): the movie has the picture's size, and its frame
+// the picture's pixels from its offset, as the ffmpeg command decodes them
+// (with its own colour conversion: within 3 a channel).
+TEST_F(MovieTest, APictureInsideALargerCodedFrameKeepsItsSizeAndOffset) {
+  struct Case {
+    int width, height, x, y;
+  } cases[] = {{160, 120, 0, 0}, {100, 70, 6, 4}};
+  for (const Case& c : cases) {
+    MovieSpec spec;
+    spec.width = c.width, spec.height = c.height, spec.pic_x = c.x, spec.pic_y = c.y;
+    const std::string name = "picture" + std::to_string(c.width) + ".ogg";
+    int w = 0, h = 0;
+    const int handle = Open(name, spec, &w, &h);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(w, c.width);
+    EXPECT_EQ(h, c.height);
+    const BaseImage* image = MovieHandleToRecord(handle)->frame_image;
+    ASSERT_EQ(image->width, c.width);
+    ASSERT_EQ(image->height, c.height);
+    const std::string expect = FfmpegFirstFrame(name);
+    ASSERT_EQ(expect.size(), size_t(c.width) * c.height * 4) << "the ffmpeg command could not decode " << name;
+    int wrong = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        for (int k = 0; k < 3; ++k) {
+          const int got = image->pixels[size_t(y) * image->pitch + size_t(x) * 4 + k];
+          const int want = uint8_t(expect[(size_t(y) * c.width + x) * 4 + k]);
+          if (std::abs(got - want) > 3 && wrong++ == 0)
+            ADD_FAILURE() << name << " at " << x << "," << y << " channel " << k << ": " << got << " vs " << want;
+        }
+    EXPECT_EQ(wrong, 0) << name;
+  }
+  // An odd offset: there ffmpeg cuts the chroma planes half a sample off, so
+  // the reference is the samples the movie was made from, at pixels whose
+  // chroma sample covers only their own bar, next to the bars' edges and to
+  // the white rows. The coder's ringing there reaches 9; a picture taken from
+  // the wrong offset is a bar off.
+  MovieSpec odd;
+  odd.width = 99, odd.height = 69, odd.pic_x = 3, odd.pic_y = 5;
+  int w = 0, h = 0;
+  const int handle = Open("odd.ogg", odd, &w, &h);
+  ASSERT_NE(handle, -1);
+  ASSERT_EQ(w, 99);
+  ASSERT_EQ(h, 69);
+  const BaseImage* image = MovieHandleToRecord(handle)->frame_image;
+  for (int bar = 0; bar < 6; ++bar)
+    for (int x : {bar * 16 + 1, bar * 16 + 14})
+      for (int y : {1, 51, 53, 68}) {
+        testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, y, 69);
+        int er, eg, eb;
+        testsupport::Bt601Reference(s.y, s.cb, s.cr, &er, &eg, &eb);
+        Rgb got = PixelOf(image, x, y);
+        EXPECT_NEAR(got.r, er, 16) << x << "," << y;
+        EXPECT_NEAR(got.g, eg, 16) << x << "," << y;
+        EXPECT_NEAR(got.b, eb, 16) << x << "," << y;
+      }
+}
+
 // ---- Frame timing -----------------------------------------------------------------
 
 TEST_F(MovieTest, AStoppedMovieStaysOnItsFrameButStillDeliversIt) {
@@ -444,7 +514,52 @@ TEST_F(MovieTest, WithSoundTheFrameFollowsTheSoundAndNeverPassesTheLast) {
   UpdateMovieFrame(handle);
   UpdateMovieFrame(handle);
   EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 9);
-  EXPECT_EQ(r->stopped, 0);  // the last frame stays shown while running
+}
+
+// A movie with sound played once ends with its sound: on its last frame and
+// stopped, as one without sound does, although the sound's position reads 0
+// again after its end. A pause on the way is no end.
+TEST_F(MovieTest, WithSoundPlayedOnceTheMovieEndsOnItsLastFrameAndStops) {
+  MovieSpec spec;
+  spec.sound = true;
+  spec.width = 16;
+  spec.height = 32;
+  spec.frames = 100;
+  spec.fps_numerator = 10;  // 10 s: the sound streams through its ring many times
+  const int handle = Open("ten.ogg", spec);
+  ASSERT_NE(handle, -1);
+  MovieRecord* r = MovieHandleToRecord(handle);
+  ASSERT_NE(r->sound_handle, -1);
+  Start(handle, 1);
+  int last = 0;
+  bool paused = false;
+  for (int i = 0; i < 300 && !r->stopped; ++i) {  // 15 s of sound at most
+    Render(2205);
+    RefillAllStreamSounds();
+    UpdateMovieFrame(handle);
+    const int frame = GetTheoraFrameNumber(r->theora_record);
+    ASSERT_GE(frame, last) << "went back after " << i << " renders";
+    last = frame;
+    if (!paused && frame >= 50) {
+      paused = true;
+      PauseAllMovies();
+      EXPECT_EQ(r->stopped, 1);
+      EXPECT_EQ(r->resume, 1);
+      EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), frame);
+      ResumeAllMovies();
+      EXPECT_EQ(r->stopped, 0);
+    }
+  }
+  EXPECT_TRUE(paused);
+  EXPECT_EQ(IsSoundHandlePlaying(r->sound_handle), 0);
+  EXPECT_EQ(r->stopped, 1);
+  EXPECT_EQ(r->resume, 0);
+  EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 99);
+  Render(4410);
+  RefillAllStreamSounds();
+  UpdateMovieFrame(handle);
+  EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 99);
+  EXPECT_EQ(Shown(handle), 99 % 12);
 }
 
 TEST_F(MovieTest, UpdatingOverlaysWithoutOverlayMoviesDoesNothing) {
