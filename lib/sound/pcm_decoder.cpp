@@ -90,7 +90,9 @@ int32_t WholeBlocks(int64_t bytes, int32_t block_align) {
   return static_cast<int32_t>(block_align > 1 ? bytes - bytes % block_align : bytes);
 }
 
-int32_t KindLength(const PcmDecoderRecord* r) { return WholeBlocks(kKindOps[r->kind].length(r), r->format.block_align); }
+int32_t KindLength(const PcmDecoderRecord* r) {
+  return WholeBlocks(kKindOps[r->kind].length(r), r->format.block_align);
+}
 
 const char* g_file_name_for_log = nullptr;
 bool g_file_name_logged = false;
