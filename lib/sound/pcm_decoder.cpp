@@ -82,6 +82,18 @@ void StreamSeek(PcmDecoderRecord* r, int64_t offset, int origin) {
   r->stream.ops.seek(r->stream.handle, offset, origin);
 }
 
+// A file cut inside a frame holds a part of its last frame: only whole frames
+// are handed out, or a stream that loops would write the next pass a byte or
+// two off and play noise or swapped channels from then on.
+int32_t WholeBlocks(int64_t bytes, int32_t block_align) {
+  if (bytes <= 0) return 0;
+  return static_cast<int32_t>(block_align > 1 ? bytes - bytes % block_align : bytes);
+}
+
+int32_t KindLength(const PcmDecoderRecord* r) {
+  return WholeBlocks(kKindOps[r->kind].length(r), r->format.block_align);
+}
+
 const char* g_file_name_for_log = nullptr;
 bool g_file_name_logged = false;
 
@@ -91,7 +103,7 @@ bool g_file_name_logged = false;
 int CheckShortFile(PcmDecoderRecord* r) {
   if (r->missing_bytes <= 0) return 0;
   const char* name = g_file_name_for_log != nullptr ? g_file_name_for_log : "(sound in memory)";
-  const bool empty = kKindOps[r->kind].length(r) <= 0;
+  const bool empty = KindLength(r) <= 0;
   if (g_file_name_logged) return empty ? -1 : 0;
   g_file_name_logged = g_file_name_for_log != nullptr;
   if (empty) {
@@ -150,18 +162,23 @@ int RunPcmDecoder(PcmDecoderRecord* record, void* destination, int32_t bytes) {
   if (record->end_of_data) return 0;
   uint8_t* out = static_cast<uint8_t*>(destination);
   int32_t copied = 0;
+  // At the end, a part of a frame is taken back from what this call gave.
+  auto end = [&]() {
+    record->end_of_data = 1;
+    const int32_t ba = record->format.block_align;
+    const int32_t part = ba > 1 && record->position > 0 ? record->position % ba : 0;
+    if (part > copied) return copied;
+    record->position -= part;
+    return copied - part;
+  };
   while (copied < bytes) {
     if (record->buffer_valid == 0) {
       record->buffer_offset = 0;
-      if (kKindOps[record->kind].read(record) == -1) {
-        record->end_of_data = 1;
-        return copied;
-      }
+      if (kKindOps[record->kind].read(record) == -1) return end();
       // A converter that delivers nothing has reached the end of what it has.
       if (record->buffer_valid <= 0) {
         record->buffer_valid = 0;
-        record->end_of_data = 1;
-        return copied;
+        return end();
       }
     }
     int32_t n = bytes - copied;
@@ -202,7 +219,7 @@ int GetPcmDecoderFormat(const PcmDecoderRecord* record, plat::WaveFormatEx* form
 
 int32_t GetPcmDecoderLength(const PcmDecoderRecord* record) {
   if (record == nullptr || !KindUsable(record->kind)) return 0;
-  return kKindOps[record->kind].length(record);
+  return KindLength(record);
 }
 
 int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
@@ -221,6 +238,7 @@ int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* form
     got = length > 0
               ? static_cast<int32_t>(record->stream.ops.read(block, 1, static_cast<size_t>(length), record->stream.handle))
               : 0;
+    got = WholeBlocks(got, record->format.block_align);
     record->stream.ops.seek(record->stream.handle, record->data_pos, 0);
     record->position = 0;
     record->buffer_valid = 0;

@@ -148,7 +148,7 @@ struct StreamSoundGroup {
   uint8_t ended;
   int32_t loop_start_bytes;
   int32_t end_write_pos;
-  int32_t end_cursor;
+  int32_t end_cursor;  // the cursor when the end was written, then at each refill while the tail drains
   int32_t wrap_pos;
   ListNode node;
 };

@@ -264,13 +264,21 @@ int SetStreamSoundCurrentPosition(int32_t bytes, int handle) {
   if (r == nullptr || r->kind != kSoundStream || r->format.block_align == 0) return -1;
   StreamSoundGroup& s = r->stream;
   if (bytes < 0 || bytes / r->format.block_align > s.total_samples || s.file_count >= 2) return -1;
+  // A stream that plays goes on from the new position, as an ordinary sound
+  // does: its ring holds the old data, so it is stopped and filled afresh.
+  const bool was_playing = IsStreamSoundPlaying(handle) == 1;
+  if (was_playing) StopStreamSound(handle);
   s.current_file = 0;
   s.loop_counter = 0;
   s.loop_wrap = 0;
   s.play_pos = bytes;
   s.file_pos = bytes;
   s.playing = 0;
-  return 0;
+  if (!was_playing) return 0;
+  SoundBuffer* b = nullptr;
+  s.ended = 0;
+  if (StartStreamSound(handle) != 0 || AcquireStreamSoundBuffer(handle, r, &b, 0) != 0) return -1;
+  return SoundBufPlay(b, 1) == 0 ? 0 : -1;
 }
 
 int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {

@@ -34,6 +34,23 @@ SoundStream MemoryStream(const void* data, int32_t size) {
   return stream;
 }
 
+// Forward distance from one ring offset to another.
+int32_t RingDistance(int32_t from, int32_t to, int32_t size) {
+  int32_t d = to - from;
+  return d < 0 ? d + size : d;
+}
+
+// Whether the cursor has played past the data's end. The cursor is followed
+// from where it stood when the end was written, refill by refill, so that an
+// end close to the ring's end is seen even when the cursor wraps past it
+// between two refills; a single reading of the cursor cannot tell that.
+bool TailHasPlayed(StreamSoundGroup* s, int32_t cursor) {
+  const int32_t left = RingDistance(s->end_cursor, s->end_write_pos, s->ring_size);
+  if (RingDistance(s->end_cursor, cursor, s->ring_size) > left) return true;
+  s->end_cursor = cursor;
+  return false;
+}
+
 bool WindowAllows(int32_t W, int32_t S, int32_t P) {
   if (W > S) return S <= P && P <= W;
   if (W < S) return P >= S || P <= W;
@@ -442,7 +459,7 @@ int RefillStreamSound(int handle) {
   SoundBufferPieces pieces{};
   uint32_t w1 = 0, w2 = 0;
   if (s.stopping) {
-    if (P > s.end_write_pos && (s.end_cursor < s.end_write_pos || s.end_cursor > P)) {
+    if (TailHasPlayed(&s, P)) {
       SoundBufStop(b);
       s.stopping = 0;
       s.file_pos = 0;

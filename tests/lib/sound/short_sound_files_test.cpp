@@ -68,6 +68,60 @@ TEST_F(ShortSoundFileTest, WaveCutInItsSamplesLoadsWhatItHoldsWithOneLine) {
       << log_.Debug();
 }
 
+// A WAVE file cut inside its last frame plays the frames sox reads from it,
+// once and looping: as a stream converted while it plays, and loaded whole
+// with a loop point, a loop goes on from the file's first frame with no part
+// of the cut frame in between (a byte off turns it to noise, two swap the
+// channels).
+TEST_F(ShortSoundFileTest, WaveCutInsideAFrameLoopsSampleExact) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 -b 16 whole.wav synth 0.1 sine 440 vol 0.5"));
+  const std::vector<uint8_t> whole = ReadAll("whole.wav");
+  ASSERT_EQ(whole.size(), 44u + 4410 * 4);
+  // Refilled every 735 frames, as the sound thread does, and rendered.
+  auto capture = [&](int handle, int play_type, uint32_t frames) {
+    std::vector<int16_t> played;
+    EXPECT_EQ(PlaySoundHandle(handle, play_type, 1), 0);
+    while (played.size() < frames * 2) {
+      RefillAllStreamSounds();
+      const std::vector<int16_t> out = Render(735);
+      played.insert(played.end(), out.begin(), out.end());
+    }
+    return played;
+  };
+  for (size_t cut : {1u, 2u}) {
+    SCOPED_TRACE(testing::Message() << "cut by " << cut);
+    WriteFile("cut.wav", std::vector<uint8_t>(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut)));
+    ASSERT_TRUE(Sox("cut.wav -t raw cut.raw"));
+    const std::vector<uint8_t> raw = ReadAll("cut.raw");
+    ASSERT_EQ(raw.size(), 4409u * 4);
+    std::vector<int16_t> reference(raw.size() / 2);
+    std::memcpy(reference.data(), raw.data(), raw.size());
+    auto first_wrong = [&](const std::vector<int16_t>& played, bool loops) {
+      for (size_t k = 0; k < played.size(); ++k) {
+        const int16_t expected = loops || k < reference.size() ? reference[k % reference.size()] : 0;
+        if (played[k] != expected) return static_cast<int64_t>(k / 2);
+      }
+      return int64_t{-1};
+    };
+
+    const int stream = AddSoundData(-1);
+    ASSERT_EQ(AddStreamSoundFile("cut.wav", 0, stream, 2, -1), 0);
+    EXPECT_EQ(first_wrong(capture(stream, 3, 4409 * 5), true), -1) << "stream, looping";
+    EXPECT_EQ(first_wrong(capture(stream, 1, 4409 + 4410), false), -1) << "stream, once";
+    EXPECT_EQ(IsSoundHandlePlaying(stream), 0);
+
+    const int loaded = LoadSoundHandle("cut.wav", 1, -1);
+    ASSERT_NE(loaded, -1);
+    EXPECT_EQ(GetSoundHandleSampleLength(loaded), 4409);
+    std::vector<int16_t> once = capture(loaded, 1, 4409 + 735);
+    EXPECT_EQ(first_wrong(once, false), -1) << "loaded, once";
+    ASSERT_EQ(SetSoundHandleLoopSamplePosition(0, loaded), 0);
+    EXPECT_EQ(first_wrong(capture(loaded, 3, 4409 * 5), true), -1) << "loaded, loop point at the start";
+    DeleteSoundHandle(stream, 0);
+    DeleteSoundHandle(loaded, 0);
+  }
+}
+
 TEST_F(ShortSoundFileTest, CutMp3sLoadTheirWholeFramesOrNothing) {
   ASSERT_TRUE(Sox("-n -r 44100 -c 2 src.wav synth 0.5 sine 300-3000 vol 0.5"));
   ASSERT_TRUE(Shell("lame --quiet -t -b 128 src.wav plain.mp3"));
