@@ -190,6 +190,14 @@ TEST_F(ThreadedMovieGraphic, DamagedImagesAreRefusedAndWholeStillsOfTheMoviePath
     EXPECT_EQ(GetMovieCount(), 0) << name;
     EXPECT_EQ(GetGraphicCount(), graphics) << name;
   }
+  // A damaged alpha image is not passed over: the picture would show
+  // without its transparency.
+  WriteBytes("sheet.png", png);
+  WriteBytes("sheet_a.png", png.substr(0, png.size() / 2));
+  capture_->Clear();
+  EXPECT_EQ(LoadGraphicFromFile("sheet.png", 0), -1);
+  EXPECT_NE(capture_->Debug().find("sheet_a.png"), std::string::npos) << capture_->Debug();
+  EXPECT_EQ(GetGraphicCount(), graphics);
 
   for (const char* name : {"pic.png", "pic.jpg"}) {
     const int handle = LoadGraphicFromFile(name, 0);
