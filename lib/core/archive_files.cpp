@@ -29,6 +29,12 @@ struct CacheEntry {
   int use_count;
   ArchiveRecord record;
   char path[kLongPath];  // the upper-case path: archives are told apart without case
+  // The archive file as it was when read: a use that finds another file
+  // there (replaced, rewritten or deleted) reads the archive afresh.
+  plat::FileIdentity identity;
+  // Replaced while files or searches still use it: no longer found by its
+  // path, freed when the last of them lets go.
+  int stale;
 };
 
 constexpr uint32_t kSearchMagic = 0x41535243;
@@ -87,13 +93,39 @@ void UpperExtension(char* out) {
   out[i] = '\0';
 }
 
+void FreeEntry(int slot) {
+  CloseArchive(&g_cache[slot]->record);
+  RR_FREE(g_cache[slot]);
+  g_cache[slot] = nullptr;
+  --g_cache_count;
+}
+
+// Takes a cached archive for a new use when the file at its path is still
+// the one it was read from (one status query); otherwise the entry goes (at
+// once, or when its last user lets go) and false sends the caller to read
+// the path afresh.
+bool UseIfCurrent(int slot, const char* open_path) {
+  CacheEntry* entry = g_cache[slot];
+  plat::FileIdentity now{};
+  if (plat::GetFileIdentity(open_path, &now) && plat::SameFileIdentity(now, entry->identity)) {
+    ++entry->use_count;
+    return true;
+  }
+  if (entry->use_count < 1) {
+    FreeEntry(slot);
+  } else {
+    entry->stale = 1;
+    entry->path[0] = '\0';  // no key is empty
+  }
+  return false;
+}
+
 // Looks for the path in the cache (case-sensitive on the upper-case key) and
 // opens it there when it is not; open_path is the path with its own case.
 int OpenCached(int hint, const char* key, const char* open_path, int read_whole, int no_wait) {
   if (hint >= 0 && hint < kMaxCachedArchives && g_cache[hint] &&
       std::strcmp(g_cache[hint]->path, key) == 0) {
-    ++g_cache[hint]->use_count;
-    return hint;
+    if (UseIfCurrent(hint, open_path)) return hint;
   }
   // The table is walked from its end: the highest free slot is the one a new
   // archive takes, and the walk stops once every open archive was compared
@@ -107,8 +139,9 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
     }
     ++compared;
     if (std::strcmp(g_cache[i]->path, key) == 0) {
-      ++g_cache[i]->use_count;
-      return i;
+      if (UseIfCurrent(i, open_path)) return i;
+      // Its slot may be free now: the walk goes on past it for one.
+      if (!g_cache[i] && empty < 0) empty = i;
     }
   }
   if (g_cache_count >= kMaxCachedArchives) {
@@ -127,6 +160,10 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
   }
   size_t key_length = std::strlen(key);
   if (key_length >= sizeof(CacheEntry::path)) return -1;
+  // Taken before the file is read: a change made in between shows as a
+  // change at the next use, never the other way round.
+  plat::FileIdentity identity{};
+  if (!plat::GetFileIdentity(open_path, &identity)) return -1;
   // An archive read on demand is opened before its entry is made: most
   // folders tried have none. (A whole read may be in flight into its record.)
   ArchiveRecord on_demand{};
@@ -143,6 +180,7 @@ int OpenCached(int hint, const char* key, const char* open_path, int read_whole,
     return -1;
   }
   entry->use_count = 1;
+  entry->identity = identity;
   std::memcpy(entry->path, key, key_length + 1);
   g_cache[empty] = entry;
   ++g_cache_count;
@@ -270,12 +308,7 @@ int OpenArchiveCached(int hint, const char* path, int read_whole, int no_wait) {
 void CloseUnusedArchives() {
   Lock lock;
   for (int i = 0; i < kMaxCachedArchives; ++i) {
-    if (g_cache[i] && g_cache[i]->use_count < 1) {
-      CloseArchive(&g_cache[i]->record);
-      RR_FREE(g_cache[i]);
-      g_cache[i] = nullptr;
-      --g_cache_count;
-    }
+    if (g_cache[i] && g_cache[i]->use_count < 1) FreeEntry(i);
   }
 }
 
@@ -285,8 +318,10 @@ int ArchiveCacheEnd() {
 }
 
 void ReleaseArchive(int slot) {
+  Lock lock;
   if (slot >= 0 && slot < kMaxCachedArchives && g_cache[slot] && g_cache[slot]->use_count > 0) {
     --g_cache[slot]->use_count;
+    if (g_cache[slot]->stale && g_cache[slot]->use_count == 0) FreeEntry(slot);
   }
 }
 

@@ -181,6 +181,9 @@ int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_optio
     if (loaded == 0) FreeBaseImagePixels(&alpha);
     return handle;
   }
+  // An image file that a loader found damaged (the load has named it) is not
+  // offered to the movie path, which would show what it could decode of it.
+  if (loaded == kImageDamaged) return -1;
   intptr_t file = FileOpenThunk(file_name, 0, 1, 0);
   if (file == 0) {
     WriteLogLineFmt("グラフィックファイル %s がありません", file_name);

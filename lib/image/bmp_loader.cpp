@@ -61,12 +61,15 @@ void CopyPalette(PixelFormatInfo* f, const uint8_t* header, int entries) {
 
 // Run-length decoding into one byte per pixel. Rows are walked from the
 // bottom when the image is stored bottom up; writes outside the image are
-// dropped and the walk ends at the data's end.
-void DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
+// dropped. False when the data ends before the picture does (no end marker
+// and rows still missing): the file was cut short.
+bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
                bool bottom_up, uint64_t pitch, uint8_t* out) {
   int64_t x = 0;
   int64_t row = 0;  // rows done in walking order
   uint64_t pos = 0;
+  // Data that ends on the last row's last pixel lacks only its end marker.
+  auto cut = [&] { return row < height - 1 || (row == height - 1 && x < width); };
   auto put = [&](uint8_t value) {
     if (x < width && row < height) {
       int64_t y = bottom_up ? height - 1 - row : row;
@@ -85,15 +88,15 @@ void DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       x = 0;
       ++row;
     } else if (v == 1) {
-      return;
+      return true;
     } else if (v == 2) {
-      if (pos + 2 > size) return;
+      if (pos + 2 > size) return !cut();
       x += data[pos];
       row += data[pos + 1];
       pos += 2;
     } else {
       const uint64_t bytes = four_bit ? (v + 1u) / 2 : v;
-      if (pos + bytes > size) return;
+      if (pos + bytes > size) return false;
       for (int i = 0; i < v; ++i) {
         put(four_bit ? ((i & 1) ? (data[pos + i / 2] & 15) : (data[pos + i / 2] >> 4))
                      : data[pos + i]);
@@ -101,6 +104,13 @@ void DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       pos += (bytes + 1) & ~uint64_t{1};  // on to a two-byte boundary
     }
   }
+  return row >= height || !cut();
+}
+
+// Logs the line and reports the file as damaged.
+int Damaged(const char* line) {
+  WriteLogLine(line);
+  return kImageDamaged;
 }
 
 }  // namespace
@@ -113,7 +123,9 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   }
   const uint64_t data_offset = Le32(fh + 10);
   uint8_t ih[kInfoHeaderSize];
-  if (!StreamReadExact(reader, ih, sizeof(ih))) return -1;
+  // From here the file is a bitmap: what is missing or impossible in it is
+  // damage, while a layout left to others (a 12-byte header) is not.
+  if (!StreamReadExact(reader, ih, sizeof(ih))) return Damaged("BMPファイルのヘッダが途中で切れています\n");
   const uint32_t header_size = Le32(ih);
   const int32_t width = static_cast<int32_t>(Le32(ih + 4));
   const int32_t raw_height = static_cast<int32_t>(Le32(ih + 8));
@@ -124,13 +136,13 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   }
   if (width <= 0 || width > (1 << 24) || raw_height == 0 || raw_height < -(1 << 24) ||
       raw_height > (1 << 24) || bits == 0 || bits > 32) {
-    return WriteLogLine("BMPファイルの画像サイズが不正です\n");
+    return Damaged("BMPファイルの画像サイズが不正です\n");
   }
   const bool bottom_up = raw_height > 0;
   const int height = bottom_up ? raw_height : -raw_height;
   const uint64_t palette_start = kFileHeaderSize + header_size;
   if (data_offset > static_cast<uint64_t>(length) || data_offset < kFileHeaderSize + kInfoHeaderSize) {
-    return WriteLogLine("BMPファイルのデータ位置が不正です\n");
+    return Damaged("BMPファイルのデータ位置が不正です\n");
   }
 
   BmpBlocks blocks;
@@ -149,20 +161,22 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
       if (reader->ops.seek(reader->handle, static_cast<int64_t>(palette_start), 0) != 0 ||
           !StreamReadExact(reader, blocks.header + kInfoHeaderSize,
                            static_cast<uint64_t>(palette_entries) * 4)) {
-        return -1;
+        return Damaged("BMPファイルのパレットが途中で切れています\n");
       }
     }
   } else if (compression == plat::kBiBitfields) {
     // The three masks follow a 40-byte header, and sit at the same place
     // inside the longer headers. Other layouts have no use for them.
-    if (!StreamReadExact(reader, blocks.header + kInfoHeaderSize, 12)) return -1;
+    if (!StreamReadExact(reader, blocks.header + kInfoHeaderSize, 12)) {
+      return Damaged("BMPファイルのヘッダが途中で切れています\n");
+    }
   }
 
   if (reader->ops.seek(reader->handle, static_cast<int64_t>(data_offset), 0) != 0) return -1;
   const uint64_t pitch = ((static_cast<uint64_t>(bits) * width + 7) / 8 + 3) / 4 * 4;
   const uint64_t image_size = pitch * height;
   const uint64_t data_size = static_cast<uint64_t>(length) - data_offset;
-  if (data_size == 0) return WriteLogLine("BMPファイルの画素データがありません\n");
+  if (data_size == 0) return Damaged("BMPファイルの画素データがありません\n");
   blocks.data = static_cast<uint8_t*>(RR_ALLOC(data_size));
   if (!blocks.data) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   if (!StreamReadExact(reader, blocks.data, data_size)) return -1;
@@ -176,7 +190,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   if (rle8 || rle4 || (plain && bits == 4)) {
     const uint64_t opitch = (static_cast<uint64_t>(width) + 3) / 4 * 4;
     if (opitch * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
-    if (plain && image_size > data_size) return WriteLogLine("BMPファイルのデータが足りません\n");
+    if (plain && image_size > data_size) return Damaged("BMPファイルのデータが足りません\n");
     blocks.out = static_cast<uint8_t*>(RR_CALLOC(opitch * height));
     if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");
     if (plain) {
@@ -185,8 +199,8 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
         uint8_t* dst = blocks.out + y * opitch;
         for (int x = 0; x < width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 15) : (src[x / 2] >> 4);
       }
-    } else {
-      DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out);
+    } else if (!DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out)) {
+      return Damaged("BMPファイルの圧縮データが途中で切れています\n");
     }
     SetPixelFormatInfoPal8(&f);
     CopyPalette(&f, blocks.header, rle8 ? 256 : 16);
@@ -194,9 +208,8 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     blocks.out = nullptr;
     out_pitch = static_cast<int32_t>(opitch);
   } else if (plain) {
-    if (image_size > data_size || image_size > kMaxImageBytes) {
-      return WriteLogLine("BMPファイルのデータが足りません\n");
-    }
+    if (image_size > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
+    if (image_size > data_size) return Damaged("BMPファイルのデータが足りません\n");
     if (bottom_up) {
       blocks.out = static_cast<uint8_t*>(RR_ALLOC(image_size));
       if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");

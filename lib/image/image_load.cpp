@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/image/convert_blit.h"
 #include "lib/image/dxt_decode.h"
@@ -34,7 +35,12 @@ int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
   for (const ImageLoader* loader = ImageLoaderTable; *loader; ++loader) {
     if (reader->ops.seek(reader->handle, 0, 0) != 0) return -1;
     std::memset(image, 0, sizeof(*image));
-    if ((*loader)(reader, image) == 0) return 0;
+    const int result = (*loader)(reader, image);
+    if (result == 0) return 0;
+    if (result == kImageDamaged) {
+      std::memset(image, 0, sizeof(*image));
+      return kImageDamaged;
+    }
   }
   std::memset(image, 0, sizeof(*image));
   return -1;
@@ -161,7 +167,9 @@ int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_si
   RR_FREE(whole);
   if (loaded != 0) {
     if (file) reader.ops.close(reader.handle);
-    return -1;
+    if (loaded != kImageDamaged) return -1;
+    if (file_name && !from_memory) WriteLogLineFmt("画像ファイル %s は壊れています\n", file_name);
+    return kImageDamaged;
   }
   auto finish = [&](int result) {
     if (file) reader.ops.close(reader.handle);
@@ -233,9 +241,16 @@ int MakeAlphaImageFileName(const char* source, char* destination) {
 int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
                       BaseImage* image, BaseImage* alpha_image, int mirror) {
-  if (LoadBaseImageNoAlpha(file_name, mem_data, mem_size, from_memory, image, mirror) != 0) {
-    return -1;
-  }
+  const int main = LoadBaseImageNoAlpha(file_name, mem_data, mem_size, from_memory, image, mirror);
+  if (main != 0) return main == kImageDamaged ? kImageDamaged : -1;
+  // An alpha image that exists but is damaged is not passed over: the image
+  // would otherwise show without its transparency.
+  auto alpha_result = [&](int result) {
+    if (result == 0) return 0;
+    if (result != kImageDamaged) return 1;
+    FreeBaseImagePixels(image);
+    return kImageDamaged;
+  };
   if (!alpha_image) return 1;
   if (alpha_mode == 0) {
     if (!file_name) return 1;
@@ -245,11 +260,10 @@ int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_si
     MakeAlphaImageFileName(file_name, alpha_name);
     int result = LoadBaseImageNoAlpha(alpha_name, nullptr, 0, 0, alpha_image, mirror);
     RR_FREE(alpha_name);
-    return result == 0 ? 0 : 1;
+    return alpha_result(result);
   }
   if (alpha_mode == 1) {
-    return LoadBaseImageNoAlpha(nullptr, alpha_data, alpha_size, 1, alpha_image, mirror) == 0 ? 0
-                                                                                               : 1;
+    return alpha_result(LoadBaseImageNoAlpha(nullptr, alpha_data, alpha_size, 1, alpha_image, mirror));
   }
   return 1;
 }

@@ -18,11 +18,17 @@ struct StreamReader {
 };
 
 using ImageLoader = int (*)(StreamReader* reader, BaseImage* image);
+// A loader's answer for a file that carries its format's signature but cannot
+// be decoded whole: the walk stops there instead of offering the file to the
+// others, so that nothing else (the movie path above all) makes part of a
+// picture out of it.
+constexpr int kImageDamaged = -2;
 // Null-terminated, in the order BMP, JPEG, PNG, raw BGRA, TGA, DDS.
 extern const ImageLoader ImageLoaderTable[];
 
-// The loaders: 0 with the image filled, -1 both for data of another format and
-// for data that cannot be decoded.
+// The loaders: 0 with the image filled, -1 for data of another format (or a
+// layout of theirs they leave to others), kImageDamaged for data of their own
+// format that is cut short or damaged.
 int ReadBmpImage(StreamReader* reader, BaseImage* image);
 int ReadJpegImage(StreamReader* reader, BaseImage* image);
 int ReadPngImage(StreamReader* reader, BaseImage* image);
@@ -30,18 +36,21 @@ int ReadBgraImage(StreamReader* reader, BaseImage* image);
 int ReadTgaImage(StreamReader* reader, BaseImage* image);
 int ReadDdsImage(StreamReader* reader, BaseImage* image);
 
-// Offers the stream (from offset 0) to each loader in turn.
+// Offers the stream (from offset 0) to each loader in turn: 0, -1 when none
+// took it, kImageDamaged when one found its format damaged.
 int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image);
 
 // The common load. With want_dib the result is a DIB instead: *dib_info gets a
 // 1068-byte block (40-byte header, 256 palette entries, 4 spare bytes) and
 // *dib_pixels the top-down rows, both the caller's to free with TrackedFree.
+// 0, -1, or kImageDamaged (with a log line naming a file).
 int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, int want_dib, int mirror, BaseImage* image,
                       void** dib_info, void** dib_pixels);
 // Loads an image and its alpha image (alpha_mode 0: the "_a" file beside it,
 // 1: from alpha_data). -1 when the main image fails, 0 when both loaded, 1
-// when there is no alpha image.
+// when there is no alpha image. kImageDamaged (nothing kept) when the main
+// image or an alpha image that exists is damaged.
 int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
                       BaseImage* image, BaseImage* alpha_image, int mirror);

@@ -30,10 +30,13 @@ struct JpegSource {
   JOCTET eoi[2];
 };
 
-// The error manager followed by the jump buffer.
+// The error manager followed by the jump buffer, and whether the decoder
+// warned of lost data (the std manager's own warning output is kept).
 struct JpegError {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
+  void (*std_emit)(j_common_ptr cinfo, int level);
+  bool data_lost;
 };
 
 }  // namespace
@@ -44,6 +47,26 @@ void JpegErrorExit(j_common_ptr cinfo) {
 }
 
 namespace {
+
+// libjpeg goes on past a cut or corrupt stream with only a warning, filling
+// what is missing with grey: those warnings mark the picture as damaged.
+// (Extraneous bytes before a marker lose nothing and are common.)
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  auto* error = reinterpret_cast<JpegError*>(cinfo->err);
+  if (level < 0) {
+    switch (cinfo->err->msg_code) {
+      case JWRN_JPEG_EOF:
+      case JWRN_HIT_MARKER:
+      case JWRN_HUFF_BAD_CODE:
+      case JWRN_MUST_RESYNC:
+        error->data_lost = true;
+        break;
+      default:
+        break;
+    }
+  }
+  error->std_emit(cinfo, level);
+}
 
 void JpegOutputMessage(j_common_ptr cinfo) {
   char text[JMSG_LENGTH_MAX + 64];
@@ -119,6 +142,25 @@ void JpegSetStreamSource(j_decompress_ptr cinfo, StreamReader* reader) {
   src->pub.next_input_byte = nullptr;
 }
 
+namespace {
+
+// Decodes the picture in the decoder's own colour layout one row at a time
+// and throws the rows away: true when all of it decoded without lost data.
+// A failure jumps to the caller's handler.
+bool JpegDecodesWhole(j_decompress_ptr cinfo, JpegError* error) {
+  jpeg_calc_output_dimensions(cinfo);
+  const uint64_t row = static_cast<uint64_t>(cinfo->output_width) * cinfo->output_components;
+  if (row == 0 || row > (uint64_t{1} << 24)) return false;
+  jpeg_start_decompress(cinfo);
+  JSAMPARRAY line = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                                static_cast<JDIMENSION>(row), 1);
+  while (cinfo->output_scanline < cinfo->output_height) jpeg_read_scanlines(cinfo, line, 1);
+  jpeg_finish_decompress(cinfo);
+  return !error->data_lost;
+}
+
+}  // namespace
+
 int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   // Data that does not begin with a start-of-image marker is not offered to
   // libjpeg.
@@ -141,23 +183,18 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   s->cinfo.err = jpeg_std_error(&s->error.pub);
   s->error.pub.error_exit = JpegErrorExit;
   s->error.pub.output_message = JpegOutputMessage;
+  s->error.std_emit = s->error.pub.emit_message;
+  s->error.pub.emit_message = JpegEmitMessage;
+  s->error.data_lost = false;
+  // Past the start-of-image marker a failure is this file's own damage.
   if (setjmp(s->error.jump)) {
     RR_FREE(s->pixels);
     jpeg_destroy_decompress(&s->cinfo);
-    return -1;
+    return kImageDamaged;
   }
   jpeg_create_decompress(&s->cinfo);
   JpegSetStreamSource(&s->cinfo, reader);
   jpeg_read_header(&s->cinfo, TRUE);
-  // Colour comes out B, G, R straight from the decoder; CMYK and other
-  // layouts have no base-image format.
-  if (s->cinfo.out_color_space == JCS_RGB) {
-    s->cinfo.out_color_space = JCS_EXT_BGR;
-  } else if (s->cinfo.out_color_space != JCS_GRAYSCALE) {
-    WriteLogLine("JPEGファイルの色空間に対応していません\n");
-    jpeg_destroy_decompress(&s->cinfo);
-    return -1;
-  }
   // The size is checked before the decoder allocates its buffers (a
   // progressive image keeps coefficients for the whole picture).
   jpeg_calc_output_dimensions(&s->cinfo);
@@ -166,6 +203,17 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
     WriteLogLine("JPEGファイルの画像サイズが大きすぎます\n");
     jpeg_destroy_decompress(&s->cinfo);
     return -1;
+  }
+  // Colour comes out B, G, R straight from the decoder; CMYK and other
+  // layouts have no base-image format and are left to the movie path, once
+  // they are known to be whole.
+  if (s->cinfo.out_color_space == JCS_RGB) {
+    s->cinfo.out_color_space = JCS_EXT_BGR;
+  } else if (s->cinfo.out_color_space != JCS_GRAYSCALE) {
+    WriteLogLine("JPEGファイルの色空間に対応していません\n");
+    const bool whole = JpegDecodesWhole(&s->cinfo, &s->error);
+    jpeg_destroy_decompress(&s->cinfo);
+    return whole ? -1 : kImageDamaged;
   }
   jpeg_start_decompress(&s->cinfo);
   const uint64_t row = static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_components;
@@ -189,6 +237,12 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
     jpeg_read_scanlines(&s->cinfo, lines, count);
   }
   jpeg_finish_decompress(&s->cinfo);
+  if (s->error.data_lost) {
+    WriteLogLine("JPEGファイルのデータが途中で切れているか壊れています\n");
+    RR_FREE(s->pixels);
+    jpeg_destroy_decompress(&s->cinfo);
+    return kImageDamaged;
+  }
   if (s->cinfo.output_components == 1) {
     SetPixelFormatInfoGray8(&image->format);
   } else {

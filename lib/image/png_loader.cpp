@@ -96,11 +96,13 @@ int ReadPngImage(StreamReader* reader, BaseImage* image) {
     png_destroy_read_struct(&ctx->png, nullptr, nullptr);
     return -1;
   }
+  // Past the signature every failure is this file's own: cut short, a
+  // failed checksum, a damaged stream, or a picture too large to hold.
   if (setjmp(png_jmpbuf(ctx->png))) {
     RR_FREE(ctx->rows);
     RR_FREE(ctx->pixels);
     png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
-    return -1;
+    return kImageDamaged;
   }
 
   PngSetStreamSource(ctx->png, &ctx->record, reader);

@@ -70,6 +70,23 @@ int CloseFile(File* file);
 // Non-zero when a file or folder of that path exists.
 int PathExists(const char* path);
 
+// What tells one version of a file from another without reading it: a file
+// replaced (by a rename, or deleted and made again) has another device or
+// inode, one rewritten in place another size or modification time.
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+  int64_t size;
+  int64_t modified_ns;
+};
+inline bool SameFileIdentity(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modified_ns == b.modified_ns;
+}
+// The identity of the file at path (looked up like OpenFileForRead, one status
+// query when the path exists as written); false when no file is there (a
+// folder is no file).
+bool GetFileIdentity(const char* path, FileIdentity* identity);
+
 // Held on a thread around a run of look-ups (such as trying each folder of a
 // path as an archive): the reports of folder changes are read once, at the
 // first check that needs them, instead of at every check. Changes made before

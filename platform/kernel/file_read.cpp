@@ -283,6 +283,43 @@ int CloseFile(File* file) {
   return r == 0 ? 0 : -1;
 }
 
+namespace {
+
+// The identity of a host path; false when nothing or a folder is there.
+// absent is set when nothing is found at that path as written.
+bool HostIdentity(const std::string& host, FileIdentity* identity, bool* absent = nullptr) {
+  struct stat st;
+  if (::stat(host.c_str(), &st) != 0) {
+    if (absent) *absent = errno == ENOENT || errno == ENOTDIR;
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) return false;
+  identity->device = static_cast<uint64_t>(st.st_dev);
+  identity->inode = static_cast<uint64_t>(st.st_ino);
+  identity->size = static_cast<int64_t>(st.st_size);
+  identity->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return true;
+}
+
+}  // namespace
+
+bool GetFileIdentity(const char* path, FileIdentity* identity) {
+  if (!path || !*path || !identity) return false;
+  std::string host = HostForm(path);
+  std::string remembered;
+  bool missing = false;
+  if (RememberedNoCase(host, &remembered, &missing, false)) {
+    return !missing && HostIdentity(remembered, identity);
+  }
+  // As at an open: the path as written first, the look-up only when it is
+  // not there.
+  bool absent = false;
+  if (HostIdentity(host, identity, &absent)) return true;
+  if (!absent) return false;
+  host = ResolveNoCase(host, &missing);
+  return !missing && HostIdentity(host, identity);
+}
+
 int PathExists(const char* path) {
   std::string host = NativePath(path);
   return !host.empty() && Exists(host);

@@ -66,9 +66,31 @@ class FfmpegSplitter : public PullSourceFilter {
   bool AcceptsInput(const D_CMediaType& type) override { return type.majortype == kMEDIATYPE_Stream; }
 
   HResult Open(const D_CMediaType& type) override {
+    HResult opened = OpenInput(type);
+    if (opened != kS_OK) return opened;
+    // A still picture opened as a one-frame movie must decode whole here: a
+    // cut or damaged one would otherwise show nothing, or part of itself,
+    // without a word. The check reads packets, so the input opens again.
+    if (IsStillImageInput()) {
+      const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+      if (index >= 0 && !FirstFrameDecodes(index)) {
+        OutputDebugString("media: the still picture does not decode whole (cut short or damaged); refused\n");
+        Close();
+        return kVFW_E_UNSUPPORTED_STREAM;
+      }
+      Close();
+      opened = OpenInput(type);
+      if (opened != kS_OK) return opened;
+    }
+    return OfferStreams();
+  }
+
+  // The input opened and probed, nothing offered yet.
+  HResult OpenInput(const D_CMediaType& type) {
     QuietFfmpegLog();
     Close();
     position_ = 0;
+    read_failed_ = false;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
     if (buffer == nullptr) return kE_OUTOFMEMORY;
     io_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &ReadPacket, nullptr, &SeekInput);
@@ -94,6 +116,57 @@ class FfmpegSplitter : public PullSourceFilter {
       Close();
       return kVFW_E_UNSUPPORTED_STREAM;
     }
+    return kS_OK;
+  }
+
+  // The image demultiplexers (one picture a file, or a GIF's frames).
+  bool IsStillImageInput() const {
+    const char* name = format_->iformat->name;
+    const size_t n = std::strlen(name);
+    return std::strcmp(name, "image2") == 0 || std::strcmp(name, "gif") == 0 ||
+           (n > 5 && std::strcmp(name + n - 5, "_pipe") == 0);
+  }
+
+  // Whether the stream's first frame decodes with no error reported.
+  bool FirstFrameDecodes(int index) {
+    const AVCodecParameters* p = format_->streams[index]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
+    AVCodecContext* codec = decoder != nullptr ? avcodec_alloc_context3(decoder) : nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool whole = false;
+    if (codec != nullptr && packet != nullptr && frame != nullptr && avcodec_parameters_to_context(codec, p) >= 0) {
+      codec->max_pixels = kMaxVideoPixels;
+      codec->thread_count = 1;
+      if (avcodec_open2(codec, decoder, nullptr) >= 0) {
+        auto got_whole = [&] {
+          if (avcodec_receive_frame(codec, frame) < 0) return false;
+          const bool clean = (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 && frame->decode_error_flags == 0;
+          av_frame_unref(frame);
+          return clean;
+        };
+        // A few packets at most: a picture is one, a GIF's first frame one.
+        for (int sent = 0; sent < 4 && av_read_frame(format_, packet) >= 0;) {
+          const bool mine = packet->stream_index == index;
+          const bool taken = mine && avcodec_send_packet(codec, packet) >= 0;
+          av_packet_unref(packet);
+          if (!mine) continue;
+          ++sent;
+          if (!taken) break;
+          whole = got_whole();
+          if (whole) break;
+        }
+        if (!whole && avcodec_send_packet(codec, nullptr) >= 0) whole = got_whole();
+      }
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    return whole;
+  }
+
+  // Offers the first audio and the first video stream that can be decoded.
+  HResult OfferStreams() {
     const int kinds[2] = {AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_VIDEO};
     for (int kind : kinds) {
       const int index = av_find_best_stream(format_, static_cast<AVMediaType>(kind), -1, -1, nullptr, 0);

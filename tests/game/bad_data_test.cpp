@@ -204,12 +204,11 @@ class WholeGameBadData : public ::testing::Test {
           for (const Sheet& s : sheets)
             if (s.file == file) tag = s.tag;
           ASSERT_FALSE(tag.empty()) << "a sheet the game does not load";
-          if (damage != Damage::kTruncated || g_stop_flag != 0) {
-            EXPECT_EQ(g_stop_flag, 1);
-            EXPECT_EQ(std::string(g_error_text), tag);
-            EXPECT_EQ(CountLines(err, "quillona: cannot load the image " + file + " ("), 1) << err;
-            EXPECT_NE(err.find("error " + tag + ")"), std::string::npos) << err;
-          }
+          // A cut image stops the game too: no part of it is ever drawn.
+          EXPECT_EQ(g_stop_flag, 1);
+          EXPECT_EQ(std::string(g_error_text), tag);
+          EXPECT_EQ(CountLines(err, "quillona: cannot load the image " + file + " ("), 1) << err;
+          EXPECT_NE(err.find("error " + tag + ")"), std::string::npos) << err;
         } else {
           // Play goes on: the title comes and nothing stops the game.
           EXPECT_TRUE(at_title);
@@ -263,6 +262,31 @@ TEST_F(WholeGameBadData, MissingImageEndsTheGameWithItsName) {
             std::string::npos)
       << err;
   EXPECT_NE(err.find("quillona: stopped by the game error tx_sk2\n"), std::string::npos) << err;
+}
+
+// An image whose checksum fails, or that is cut short, is refused rather than
+// drawn from what could be decoded of it: the game stops with status 1 and
+// names the file.
+TEST_F(WholeGameBadData, DamagedImageEndsTheGameWithItsName) {
+  const std::vector<char> good = ReadAll(DataFolder() / "grp" / "tx_sk2.png");
+  std::vector<char> crc = good;
+  crc[crc.size() / 2] ^= 0x10;
+  const std::vector<char> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+  for (const std::vector<char>& bytes : {crc, cut}) {
+    MakeDataSet("grp/tx_sk2.png", bytes);
+    ::testing::internal::CaptureStderr();
+    capturing_ = true;
+    gametest::ResetGameGlobals();
+    plat::HeadlessSetKey('Z', true);  // past the logo at once
+    const int status = WinMain();
+    plat::HeadlessSetKey('Z', false);
+    const std::string err = StopCapture();
+    LibraryEnd();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("quillona: cannot load the image grp/tx_sk2.png (damaged or cut short; error tx_sk2)\n"),
+              std::string::npos)
+        << err;
+  }
 }
 
 // The configuration, record and replay files of the game, damaged.

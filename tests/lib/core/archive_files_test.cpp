@@ -112,9 +112,35 @@ TEST_F(ArchiveFiles, ArchivesMadeAfterARememberedMissAreSeen) {
   EXPECT_EQ(ReadAll(a), "plain");
   std::filesystem::rename(dir_ / "sub.hsd.old", dir_ / "SUB.hsd");
   EXPECT_EQ(ReadAll(a), "<none>");  // the archive holds no grp folder
-  ArchiveCacheEnd();  // an archive stays open in the cache until then
   std::filesystem::remove(dir_ / "SUB.hsd");
   EXPECT_EQ(ReadAll(a), "plain");
+}
+
+// An archive read once is not kept past a change of its file: replaced by a
+// rename, rewritten in place, or deleted (the plain folder beside it then
+// serves), each is seen at the next open, as a plain file's change is. A file
+// still open from the old archive reads on from it.
+TEST_F(ArchiveFiles, ArchivesChangedAfterTheirFirstUseAreReadAfresh) {
+  WriteArchive(dir_ / "grp.hsd", {File("a.txt", "first")});
+  EXPECT_EQ(ReadAll("grp/a.txt"), "first");
+  FileHandle held = FileOpenThunk("grp/a.txt", 0, 1, 0);
+  ASSERT_NE(held, 0);
+
+  WriteArchive(dir_ / "grp.new", {File("a.txt", "renamed over")});
+  std::filesystem::rename(dir_ / "grp.new", dir_ / "grp.hsd");
+  EXPECT_EQ(ReadAll("grp/a.txt"), "renamed over");
+  char text[8] = {};
+  EXPECT_EQ(FileReadThunk(text, 1, 5, held), 5u);
+  EXPECT_STREQ(text, "first");
+  EXPECT_EQ(FileCloseThunk(held), 0);
+
+  WriteArchive(dir_ / "grp.hsd", {File("a.txt", "rewritten in place")});
+  EXPECT_EQ(ReadAll("grp/a.txt"), "rewritten in place");
+
+  dir_.Write("grp/a.txt", "the plain folder's");
+  std::filesystem::remove(dir_ / "grp.hsd");
+  EXPECT_EQ(ReadAll("grp/a.txt"), "the plain folder's");
+  EXPECT_EQ(ReadAll("GRP/A.TXT"), "the plain folder's");
 }
 
 TEST_F(ArchiveFiles, NestedArchiveFoldersAndFullPaths) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -185,6 +186,70 @@ TEST_F(ThreadedMovieGraphic, AGraphMovieDrawsTheFrameOfTheClock) {
   plat::AdvanceVirtualClock(200000);
   EXPECT_TRUE(DrawsColour(handle, 0x0000FF));
   ASSERT_EQ(DeleteGraphic(handle), 0);
+  EXPECT_EQ(GetMovieCount(), 0);
+}
+
+// Image files cut short or damaged are refused with a line naming them, never
+// shown as what a movie decoder makes of them; the still pictures the loaders
+// leave to the movie path (a CMYK JPEG, a GIF) load as one-frame movies when
+// whole. The pictures come from ImageMagick.
+TEST_F(ThreadedMovieGraphic, DamagedImagesAreRefusedAndWholeStillsOfTheMoviePathLoad) {
+  ASSERT_EQ(std::system("convert -seed 7 -size 64x48 plasma:red-blue pic.png && convert pic.png pic.jpg && "
+                        "convert pic.png pic.gif && convert -size 64x48 xc:'#3060C0' -colorspace CMYK cmyk.jpg && "
+                        "convert pic.png -colorspace CMYK pic_cmyk.jpg"),
+            0);
+  auto read = [](const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string png = read("pic.png");
+  std::string crc = png;
+  crc[crc.size() / 2] ^= 0x10;  // inside the image data: its checksum fails
+  WriteBytes("cut.png", png.substr(0, png.size() / 2));
+  WriteBytes("crc.png", crc);
+  WriteBytes("cut.jpg", read("pic.jpg").substr(0, read("pic.jpg").size() / 2));
+  WriteBytes("cut_cmyk.jpg", read("pic_cmyk.jpg").substr(0, read("pic_cmyk.jpg").size() / 2));
+  WriteBytes("cut.gif", read("pic.gif").substr(0, read("pic.gif").size() / 2));
+  const int graphics = GetGraphicCount();
+  for (const char* name : {"cut.png", "crc.png", "cut.jpg", "cut_cmyk.jpg", "cut.gif"}) {
+    capture_->Clear();
+    EXPECT_EQ(LoadGraphicFromFile(name, 0), -1) << name;
+    EXPECT_NE(capture_->Debug().find(name), std::string::npos) << name << ": " << capture_->Debug();
+    EXPECT_EQ(GetMovieCount(), 0) << name;
+    EXPECT_EQ(GetGraphicCount(), graphics) << name;
+  }
+  // A damaged alpha image is not passed over: the picture would show
+  // without its transparency.
+  WriteBytes("sheet.png", png);
+  WriteBytes("sheet_a.png", png.substr(0, png.size() / 2));
+  capture_->Clear();
+  EXPECT_EQ(LoadGraphicFromFile("sheet.png", 0), -1);
+  EXPECT_NE(capture_->Debug().find("sheet_a.png"), std::string::npos) << capture_->Debug();
+  EXPECT_EQ(GetGraphicCount(), graphics);
+
+  for (const char* name : {"pic.png", "pic.jpg"}) {
+    const int handle = LoadGraphicFromFile(name, 0);
+    EXPECT_NE(handle, -1) << name;
+    EXPECT_EQ(GraphicHandleToRecord(handle)->movie_handle, -1) << name;
+    DeleteGraphic(handle);
+  }
+  for (const char* name : {"cmyk.jpg", "pic.gif"}) {
+    const int handle = LoadGraphicFromFile(name, 0);
+    ASSERT_NE(handle, -1) << name;
+    int w = 0, h = 0;
+    ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+    MovieRecord* m = MovieHandleToRecord(GraphicHandleToRecord(handle)->movie_handle);
+    ASSERT_NE(m, nullptr) << name;
+    if (std::string(name) == "cmyk.jpg") {
+      m->play_type = 1;
+      m->resume = 1;
+      ResumeAllMovies();
+      EXPECT_TRUE(DrawsColour(handle, 0x3060C0));
+    }
+    ASSERT_EQ(DeleteGraphic(handle), 0);
+  }
   EXPECT_EQ(GetMovieCount(), 0);
 }
 

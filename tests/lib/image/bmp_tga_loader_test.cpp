@@ -270,22 +270,31 @@ TEST(BmpLoader, BadFilesAreRefused) {
   not_bmp[0] = 'X';
   EXPECT_EQ(LoadWith(ReadBmpImage, not_bmp, l.get()), -1);
   Bytes short_data(good.begin(), good.end() - 5);
-  EXPECT_EQ(LoadWith(ReadBmpImage, short_data, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadBmpImage, short_data, l.get()), kImageDamaged);
   Bytes huge = good;
   huge[18] = 0xFF;  // width far beyond the data
   huge[19] = 0xFF;
   huge[20] = 0x7F;
-  EXPECT_EQ(LoadWith(ReadBmpImage, huge, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadBmpImage, huge, l.get()), kImageDamaged);
   Bytes core = good;
-  core[14] = 12;  // an OS/2 core header
+  core[14] = 12;  // an OS/2 core header: a layout left to others
   EXPECT_EQ(LoadWith(ReadBmpImage, core, l.get()), -1);
   Bytes offset = good;
   offset[10] = 0xF0;  // pixel data past the end
   offset[11] = 0xFF;
-  EXPECT_EQ(LoadWith(ReadBmpImage, offset, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadBmpImage, offset, l.get()), kImageDamaged);
   Bytes jpeg_in_bmp = good;
   jpeg_in_bmp[30] = 4;  // compression 4: not understood
   EXPECT_EQ(LoadWith(ReadBmpImage, jpeg_in_bmp, l.get()), -1);
+  // Run-length data that stops on its first row, with no end marker.
+  BmpSpec rle;
+  rle.width = 4;
+  rle.height = 3;
+  rle.bits = 8;
+  rle.compression = 1;
+  rle.palette = Palette(256);
+  rle.rle = {0x00, 0x03, 7, 8, 9, 0x00, 0x00, 0x00};
+  EXPECT_EQ(LoadWith(ReadBmpImage, MakeBmp(rle), l.get()), kImageDamaged);
   EXPECT_EQ(l.im.pixels, nullptr);
 }
 
@@ -389,10 +398,10 @@ TEST(TgaLoader, BadFilesAreRefused) {
             -1);
   Bytes truncated = MakeTga(2, 4, 2, 24, 0, {}, 0, 0, stored, false);
   truncated.resize(truncated.size() - 1);
-  EXPECT_EQ(LoadWith(ReadTgaImage, truncated, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadTgaImage, truncated, l.get()), kImageDamaged);
   // A run-length image whose packets end early.
   EXPECT_EQ(LoadWith(ReadTgaImage, MakeTga(10, 4, 2, 24, 0, {}, 0, 0, Bytes{0x81, 1, 2, 3}, false), l.get()),
-            -1);
+            kImageDamaged);
   // A colour map that overruns 256 entries.
   EXPECT_EQ(LoadWith(ReadTgaImage, MakeTga(1, 1, 1, 8, 0, Bytes(3 * 10, 0), 24, 10, Bytes{0}, false, 250),
                      l.get()),

@@ -163,18 +163,24 @@ TEST(PngLoader, BrokenDataIsRefusedAndFreed) {
   s.height = 30;
   Bytes good = WritePng(s);
   Loaded l;
-  for (size_t cut : {size_t{0}, size_t{8}, size_t{40}, good.size() / 2, good.size() - 13}) {
+  // Without its whole signature the data is not a PNG file; with it, a cut
+  // file is damaged and no other loader may take it.
+  for (size_t cut : {size_t{0}, size_t{7}}) {
     Bytes part(good.begin(), good.begin() + static_cast<long>(cut));
     EXPECT_EQ(LoadWith(ReadPngImage, part, l.get()), -1) << cut;
+  }
+  for (size_t cut : {size_t{8}, size_t{40}, good.size() / 2, good.size() - 13}) {
+    Bytes part(good.begin(), good.begin() + static_cast<long>(cut));
+    EXPECT_EQ(LoadWith(ReadPngImage, part, l.get()), kImageDamaged) << cut;
   }
   // A text chunk whose length field claims 1.8 GiB in a 77-byte file.
   const Bytes claim{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D', 'R', 0, 0,
                     0, 0x0D, 0, 0, 0, 0x07, 0x04, 0x03, 0, 0, 0, 0x21, 0x5E, 0xDA, 0x29, 0x6F, 0xC7, 0,
                     0, 't', 'E', 'X', 't', 'd', 'a', 't', 'e', ':', 'E', 0x82};
-  EXPECT_EQ(LoadWith(ReadPngImage, claim, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadPngImage, claim, l.get()), kImageDamaged);
   Bytes crc = good;
   crc[good.size() / 2] ^= 0x40;  // inside the image data
-  EXPECT_EQ(LoadWith(ReadPngImage, crc, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadPngImage, crc, l.get()), kImageDamaged);
   EXPECT_EQ(l.im.pixels, nullptr);
 }
 
@@ -194,7 +200,7 @@ TEST(PngLoader, HeaderClaimingMorePixelsThanTheDataCanHoldIsRefused) {
   for (int b = 0; b < 4; ++b) file[29 + b] = static_cast<uint8_t>(crc >> (24 - 8 * b));
   testsupport::LogCapture log;
   Loaded l;
-  EXPECT_EQ(LoadWith(ReadPngImage, file, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadPngImage, file, l.get()), kImageDamaged);
   EXPECT_NE(log.Debug().find("image data too short"), std::string::npos);
   EXPECT_EQ(l.im.pixels, nullptr);
 }
@@ -256,20 +262,27 @@ TEST(JpegLoader, GreyColourAndProgressiveMatchLibjpeg) {
   }
 }
 
-TEST(JpegLoader, TruncatedAfterHeaderStillLoads) {
-  Bytes file = WriteJpeg(64, 64, 3, JCS_RGB, false);
-  Bytes part(file.begin(), file.begin() + static_cast<long>(file.size() / 2));
-  Loaded l;
-  ASSERT_EQ(LoadWith(ReadJpegImage, part, l.get()), 0);
-  EXPECT_EQ(l.im.width, 64);
-  EXPECT_EQ(l.im.height, 64);
+// libjpeg decodes a cut file with grey where the data ran out and only warns:
+// such a file is damaged, baseline or progressive, colour or CMYK.
+TEST(JpegLoader, TruncatedFilesAreDamaged) {
+  for (bool progressive : {false, true}) {
+    for (J_COLOR_SPACE space : {JCS_RGB, JCS_CMYK}) {
+      Bytes file = WriteJpeg(64, 64, space == JCS_CMYK ? 4 : 3, space, progressive);
+      Bytes part(file.begin(), file.begin() + static_cast<long>(file.size() / 2));
+      Loaded l;
+      EXPECT_EQ(LoadWith(ReadJpegImage, part, l.get()), kImageDamaged) << progressive << space;
+      EXPECT_EQ(l.im.pixels, nullptr);
+    }
+  }
 }
 
 TEST(JpegLoader, EmptyCmykAndBrokenDataAreRefused) {
   Loaded l;
   EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{}, l.get()), -1);
-  EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{0xFF, 0xD8}, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{0xFF}, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadJpegImage, Bytes{0xFF, 0xD8}, l.get()), kImageDamaged);
   EXPECT_EQ(LoadWith(ReadPngImage, Bytes{}, l.get()), -1);
+  // A whole CMYK file is left to the movie path.
   Bytes cmyk = WriteJpeg(8, 8, 4, JCS_CMYK, false);
   EXPECT_EQ(LoadWith(ReadJpegImage, cmyk, l.get()), -1);
   Bytes file = WriteJpeg(16, 16, 3, JCS_RGB, false);
@@ -284,7 +297,7 @@ TEST(JpegLoader, EmptyCmykAndBrokenDataAreRefused) {
   }
   EXPECT_EQ(LoadWith(ReadJpegImage, huge, l.get()), -1);
   Bytes header_only(file.begin(), file.begin() + 30);
-  EXPECT_EQ(LoadWith(ReadJpegImage, header_only, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadJpegImage, header_only, l.get()), kImageDamaged);
   EXPECT_EQ(l.im.pixels, nullptr);
 }
 
