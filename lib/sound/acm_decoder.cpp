@@ -123,6 +123,46 @@ bool AllocateAheadBlock(PcmDecoderRecord* r, uint64_t size) {
   return r->acm.ahead_block != nullptr;
 }
 
+void SetMpegFrameLength(MpegFrameInfo* f) {
+  if (f->layer == 0) {
+    f->frame_length = (12000 * f->bitrate / f->rate + f->padding) * 4;
+    f->samples = 384;
+  } else if (f->layer == 1 || f->version == 0) {
+    f->frame_length = 144000 * f->bitrate / f->rate + f->padding;
+    f->samples = 1152;
+  } else {
+    f->frame_length = 72000 * f->bitrate / f->rate + f->padding;
+    f->samples = 576;
+  }
+}
+
+// An eleven-bit frame sync, as every MPEG audio version has it.
+bool IsMpegSync(const uint8_t b[2]) { return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0; }
+
+// A frame header of any version, MPEG 2.5 (version bits 00) included: its
+// fields are those of MPEG-2 at half the sample rates. 0 or -1.
+int ParseAnyMpegHeader(const uint8_t b[4], MpegFrameInfo* info) {
+  if (!IsMpegSync(b)) return -1;
+  if ((b[1] & 0x18) != 0) return ParseMpegAudioHeader(b, info) == 0 ? 0 : -1;
+  const uint8_t as_mpeg2[4] = {b[0], static_cast<uint8_t>(b[1] | 0x10), b[2], b[3]};
+  MpegFrameInfo f;
+  if (ParseMpegAudioHeader(as_mpeg2, &f) != 0) return -1;
+  f.rate /= 2;
+  SetMpegFrameLength(&f);
+  *info = f;
+  return 0;
+}
+
+// The length of a leading ID3v2 tag in a file image, footer included; 0
+// without one.
+int64_t Id3TagLength(const uint8_t* image, int64_t size) {
+  if (size < 10 || std::memcmp(image, "ID3", 3) != 0) return 0;
+  const uint8_t* b = image + 6;
+  int64_t length = (((static_cast<int64_t>(b[0]) * 128 + b[1]) * 128 + b[2]) * 128 + b[3]) + 10;
+  if (image[3] == 4 && (image[5] & 0x10)) length += 10;
+  return length;
+}
+
 int64_t StreamSize(PcmDecoderRecord* r) {
   r->stream.ops.seek(r->stream.handle, 0, 2);
   int64_t size = r->stream.ops.tell(r->stream.handle);
@@ -132,6 +172,34 @@ int64_t StreamSize(PcmDecoderRecord* r) {
 
 bool ReadExact(PcmDecoderRecord* r, void* out, size_t bytes) {
   return r->stream.ops.read(out, 1, bytes, r->stream.handle) == bytes;
+}
+
+// Whether the frames of a file start at the first frame sync after its tag:
+// that sync must begin an MPEG-1 or MPEG-2 header and, when the file goes on
+// past its frame, a header of the same version, layer and rate must follow at
+// once. Audio data holds bytes that look like frame headers; a chain starting
+// at one of them would load the sound at another rate with a fraction of its
+// samples. MPEG 2.5 (8000 to 12000 Hz) is not for the codec. False hands the
+// file on to the next converter.
+bool FramesStartAtFirstSync(PcmDecoderRecord* r, int64_t from, int64_t limit) {
+  r->stream.ops.seek(r->stream.handle, from, 0);
+  uint8_t b[4];
+  if (!ReadExact(r, &b[0], 1)) return false;
+  for (;;) {
+    if (!ReadExact(r, &b[1], 1)) return false;
+    if (IsMpegSync(b)) break;
+    b[0] = b[1];
+  }
+  const int64_t here = r->stream.ops.tell(r->stream.handle) - 2;
+  MpegFrameInfo first, next;
+  if (here + 4 > limit || !ReadExact(r, &b[2], 2) || ParseMpegAudioHeader(b, &first) != 0 ||
+      first.frame_length < 4)
+    return false;
+  const int64_t next_pos = here + first.frame_length;
+  if (next_pos + 4 > limit) return true;
+  r->stream.ops.seek(r->stream.handle, next_pos, 0);
+  return ReadExact(r, b, 4) && ParseMpegAudioHeader(b, &next) == 0 && next.version == first.version &&
+         next.layer == first.layer && next.rate_index == first.rate_index;
 }
 
 // The samples the MPEG audio codec makes of coded data, as it takes it:
@@ -242,17 +310,20 @@ int ParseMpegAudioHeader(const uint8_t b[4], MpegFrameInfo* info) {
   f.rate = kRates[f.version][f.rate_index];
   f.padding = (b[2] >> 1) & 1;
   f.channels = (b[3] & 0xC0) == 0xC0 ? 1 : 2;
-  if (f.layer == 0) {
-    f.frame_length = (12000 * f.bitrate / f.rate + f.padding) * 4;
-    f.samples = 384;
-  } else if (f.layer == 1 || f.version == 0) {
-    f.frame_length = 144000 * f.bitrate / f.rate + f.padding;
-    f.samples = 1152;
-  } else {
-    f.frame_length = 72000 * f.bitrate / f.rate + f.padding;
-    f.samples = 576;
-  }
+  SetMpegFrameLength(&f);
   *info = f;
+  return 0;
+}
+
+int64_t MpegImageShortfall(const uint8_t* image, int64_t size) {
+  if (size > 128 && std::memcmp(image + size - 128, "TAG", 3) == 0) return 0;
+  int64_t pos = Id3TagLength(image, size);
+  while (pos + 2 <= size && !IsMpegSync(image + pos)) ++pos;
+  MpegFrameInfo f;
+  while (pos + 4 <= size && ParseAnyMpegHeader(image + pos, &f) == 0 && f.frame_length >= 4) {
+    if (pos + f.frame_length > size) return pos + f.frame_length - size;
+    pos += f.frame_length;
+  }
   return 0;
 }
 
@@ -277,7 +348,7 @@ int OpenPcmDecoderMp3Acm(PcmDecoderRecord* r) {
     r->stream.ops.seek(r->stream.handle, file_size - 128, 0);
     if (ReadExact(r, id, 3) && std::memcmp(id, "TAG", 3) == 0) limit = file_size - 128;
   }
-  if (tag_length >= limit) return -1;
+  if (tag_length >= limit || !FramesStartAtFirstSync(r, tag_length, limit)) return -1;
 
   // Frame scan: every frame header must be sound, and each frame is skipped
   // by its length, which is never less than its own header, so the scan only

@@ -94,6 +94,19 @@ bool ReplaceRenderer(GraphParts* parts) {
   return ok;
 }
 
+// A cut file gets the same line as with the other converters: a WAVE file
+// by its data chunk, an MP3 by its last frame.
+void NoteShortfall(PcmDecoderRecord* r, const uint8_t* image, int64_t size) {
+  if (size >= 12 && std::memcmp(image, "RIFF", 4) == 0) {
+    uint8_t* body = nullptr;
+    int32_t body_size = 0;
+    r->stream.ops.seek(r->stream.handle, 0, 0);
+    if (WalkWaveChunks(r, &body, &body_size) == 0) TrackedFree(body);
+    return;
+  }
+  r->missing_bytes = MpegImageShortfall(image, size);
+}
+
 }  // namespace
 
 IPin* FindFilterPin(IBaseFilter* filter, int direction) {
@@ -247,6 +260,7 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   // A file with no whole frame decodes to nothing: not a sound.
   if (r->mem.size == 0) return Refuse(r, &parts, "MP3 conversion decoded no sound");
 
+  NoteShortfall(r, parts.image, size);
   r->kind = kPcmDecoderMemory;
   r->buffer_size = static_cast<int32_t>(r->format.avg_bytes_per_sec);
   r->mem.pos = 0;

@@ -125,6 +125,11 @@ struct MpegFrameInfo {
 };
 // 0, -1 for a reserved field, -2 without frame sync.
 int ParseMpegAudioHeader(const uint8_t header[4], MpegFrameInfo* info);
+// The bytes an MP3 file image lacks for its last frame: frames chained from
+// the first sync after the leading tag (MPEG 2.5 included), the last of them
+// running past the end. 0 when the chain ends whole, breaks, or the file ends
+// with a trailing tag.
+int64_t MpegImageShortfall(const uint8_t* image, int64_t size);
 
 // The MP3 converter through a filter graph, and what it hands the graph.
 int OpenPcmDecoderMp3(PcmDecoderRecord* record);

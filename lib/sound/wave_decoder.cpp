@@ -53,13 +53,15 @@ int WalkWaveChunks(PcmDecoderRecord* r, uint8_t** body, int32_t* body_size) {
   if (!ReadChunkHeader(r, &header) || !IdIs(header, "RIFF")) return -1;
   if (!ReadBytes(r, wave, 4) || std::memcmp(wave, "WAVE", 4) != 0) return -1;
   if (!ReadChunkHeader(r, &header)) return -1;
-  if (IdIs(header, "bext")) {
-    // Skipped by its exact size, without the even-size padding.
-    if (header.size > Remaining(r, file_size)) return -1;
-    r->stream.ops.seek(r->stream.handle, header.size, 1);
+  // Editors and tools put text lists, cue points, padding and sample counts
+  // before the format as well: every chunk there is passed over, "bext" by
+  // its exact size, the others by their size padded to even.
+  while (!IdIs(header, "fmt ")) {
+    const uint64_t skip = static_cast<uint64_t>(header.size) + (IdIs(header, "bext") ? 0 : (header.size & 1));
+    if (skip > static_cast<uint64_t>(Remaining(r, file_size))) return -1;
+    r->stream.ops.seek(r->stream.handle, static_cast<int64_t>(skip), 1);
     if (!ReadChunkHeader(r, &header)) return -1;
   }
-  if (!IdIs(header, "fmt ")) return -1;
   // The body must hold the sixteen bytes of the basic format and lie inside
   // the file.
   if (header.size < 16 || header.size > Remaining(r, file_size)) return -1;

@@ -157,6 +157,37 @@ TEST_F(ShortSoundFileTest, CutMp3sLoadTheirWholeFramesOrNothing) {
   EXPECT_FALSE(log_.Debug().empty());
 }
 
+// Low-rate MP3s decode through the filter graph; cut, they get the same line.
+TEST_F(ShortSoundFileTest, CutLowRateMp3sGetTheSameLine) {
+  ASSERT_TRUE(Sox("-R -n -r 8000 -c 1 low.wav synth 1 pinknoise vol 0.8"));
+  ASSERT_TRUE(Shell("ffmpeg -y -i low.wav -c:a libmp3lame -b:a 16k -f wav low_in.wav"));
+  ASSERT_TRUE(Shell("ffmpeg -y -i low_in.wav -c:a copy -write_xing 0 -id3v2_version 0 low.mp3"));
+  const std::vector<uint8_t> mp3 = ReadAll("low.mp3");
+  // MPEG 2.5 Layer III at 16 kbit/s and 8000 Hz: frames of 144 bytes, 145
+  // with the padding bit. The file is cut 50 bytes into its sixth frame.
+  size_t start = 0;
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_TRUE(mp3[start] == 0xFF && (mp3[start + 1] & 0xFE) == 0xE2) << i;
+    start += 144 + ((mp3[start + 2] >> 1) & 1);
+  }
+  const size_t frame_end = start + 144 + ((mp3[start + 2] >> 1) & 1);
+  WriteFile("cut_low.mp3", std::vector<uint8_t>(mp3.begin(), mp3.begin() + static_cast<long>(start) + 50));
+  int handle = LoadSoundHandle("cut_low.mp3", 1, -1);
+  ASSERT_NE(handle, -1) << log_.Debug();
+  EXPECT_EQ(FindSound(handle)->format.samples_per_sec, 8000u);
+  EXPECT_EQ(Lines("Sound file cut_low.mp3 ends " + std::to_string(frame_end - start - 50) + " bytes short"), 1u)
+      << log_.Debug();
+
+  // Inside a WAVE file, the data chunk says what is missing.
+  const std::vector<uint8_t> wave = ReadAll("low_in.wav");
+  WriteFile("cut_low.wav", std::vector<uint8_t>(wave.begin(), wave.end() - 100));
+  log_.Clear();
+  handle = LoadSoundHandle("cut_low.wav", 1, -1);
+  ASSERT_NE(handle, -1) << log_.Debug();
+  EXPECT_EQ(FindSound(handle)->format.samples_per_sec, 8000u);
+  EXPECT_EQ(Lines("Sound file cut_low.wav ends 100 bytes short"), 1u) << log_.Debug();
+}
+
 TEST_F(ShortSoundFileTest, Mp3InWaveFromFfmpegLoadsEveryFrame) {
   struct Case {
     int rate, channels, samples_per_frame;

@@ -50,6 +50,51 @@ TEST_F(WaveLoadTest, ChunkWalkSkipsBextExactlyAndOthersPadded) {
   EXPECT_EQ(BufferBytes(handle), data);
 }
 
+// Text lists, padding (odd-sized, with its pad byte), cue points and a
+// sample count before "fmt ", as editors write them: the whole sound loads,
+// as sound file and as stream, with the samples of sox's decoding.
+TEST_F(WaveLoadTest, ChunksBeforeTheFormatArePassedOver) {
+  ASSERT_TRUE(Sox("-R -n -r 22050 -c 1 -b 16 plain.wav synth 1 pinknoise vol 0.5"));
+  const std::vector<uint8_t> plain = ReadAll("plain.wav");
+  ASSERT_GT(plain.size(), 12u);
+  std::vector<uint8_t> file(plain.begin(), plain.begin() + 12);
+  const char kInfo[] = "INFOISFT\x0e\0\0\0tool 1.0 beta";  // with its closing zero: 26 bytes
+  const std::vector<uint8_t> info(kInfo, kInfo + sizeof(kInfo));
+  PutId(file, "LIST");
+  Put32(file, static_cast<uint32_t>(info.size()));
+  file.insert(file.end(), info.begin(), info.end());
+  PutId(file, "JUNK");
+  Put32(file, 7);
+  file.insert(file.end(), {1, 2, 3, 4, 5, 6, 7, 0});
+  PutId(file, "cue ");
+  Put32(file, 4);
+  Put32(file, 0);
+  PutId(file, "fact");
+  Put32(file, 4);
+  Put32(file, 22050);
+  file.insert(file.end(), plain.begin() + 12, plain.end());
+  const uint32_t riff = static_cast<uint32_t>(file.size() - 8);
+  std::memcpy(file.data() + 4, &riff, 4);
+  std::ofstream("listed.wav", std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  ASSERT_TRUE(Sox("listed.wav -t raw listed.raw"));
+  const std::vector<uint8_t> raw = ReadAll("listed.raw");
+  ASSERT_EQ(raw.size(), 44100u);
+
+  int handle = LoadSoundHandle("listed.wav", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(GetSoundHandleFrequency(handle), 22050);
+  EXPECT_EQ(GetSoundHandleSampleLength(handle), 22050);
+  EXPECT_EQ(BufferBytes(handle), raw);
+  DeleteSoundHandle(handle, 0);
+  ASSERT_EQ(SetSoundCreateMode(2), 0);
+  handle = LoadSoundHandle("listed.wav", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(FindSound(handle)->kind, kSoundStream);
+  EXPECT_EQ(GetSoundHandleSampleLength(handle), 22050);
+  DeleteSoundHandle(handle, 0);
+}
+
 TEST_F(WaveLoadTest, SixteenByteFormatTakesBitsFromBlockAlign) {
   WaveSpec spec;
   spec.channels = 2;
