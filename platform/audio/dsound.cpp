@@ -145,6 +145,25 @@ inline void FetchFrame(const uint8_t* data, uint32_t frame, float* left, float* 
   }
 }
 
+// Silences the frames from `from` up to `to` (wrapping), or the whole
+// buffer when `advance` (32.32 frames) took a lap or more. The frame at `to`
+// is still to be played, and the interpolation reads it.
+void SilencePlayed(SoundBufferState* b, uint32_t from, uint32_t to, uint64_t advance) {
+  uint8_t* data = b->data->data();
+  const uint8_t silence = b->format.bits_per_sample == 8 ? 0x80 : 0;
+  const uint32_t block = b->format.block_align;
+  if ((advance >> 32) >= b->frames) {
+    std::memset(data, silence, static_cast<size_t>(b->frames) * block);
+    return;
+  }
+  if (to >= from) {
+    std::memset(data + static_cast<size_t>(from) * block, silence, static_cast<size_t>(to - from) * block);
+    return;
+  }
+  std::memset(data + static_cast<size_t>(from) * block, silence, static_cast<size_t>(b->frames - from) * block);
+  std::memset(data, silence, static_cast<size_t>(to) * block);
+}
+
 template <int kBits, int kChannels>
 void MixBuffer(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
   const uint8_t* data = b->data->data();
@@ -176,6 +195,9 @@ void MixBuffer(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_ra
       }
     }
   }
+  if (b->flags & kDSBCAPS_SILENCEPLAYED)
+    SilencePlayed(b, static_cast<uint32_t>(b->pos >> 32), static_cast<uint32_t>(pos >> 32),
+                  static_cast<uint64_t>(frames) * step);
   b->pos = pos;
 }
 

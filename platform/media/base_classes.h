@@ -492,6 +492,11 @@ class D_CBaseRenderer : public D_CBaseFilter {
   virtual HResult CompleteConnect(IPin* pin) { return kS_OK; }
   virtual void OnStopStreaming() {}
   virtual void OnBeginFlush() {}
+  // How long before its time a sample may be rendered: a renderer that
+  // buffers ahead takes its samples early, so that the streaming thread it
+  // shares with other streams is not held while their samples of the same
+  // time wait behind it.
+  virtual ReferenceTime RenderAhead() const { return 0; }
 
   HResult Receive(IMediaSample* sample);
   HResult EndOfStream();
@@ -504,6 +509,9 @@ class D_CBaseRenderer : public D_CBaseFilter {
   HResult WaitForRenderTime(IMediaSample* sample);
   // Wakes every wait (state change, flush).
   void WakeWaiters();
+  // Records the clock time at which a streaming thread began to wait for a
+  // sample not yet due.
+  void NoteParked();
 
   CriticalSection renderer_lock_;
   std::mutex wait_lock_;
@@ -515,6 +523,11 @@ class D_CBaseRenderer : public D_CBaseFilter {
   std::atomic<bool> flushing_{false};
   std::atomic<int> wake_count_{0};
 };
+
+// For tests: the reference clock's time when a renderer last began to wait
+// for a sample that was not yet due, or -1 before any did. Once it equals
+// the clock's time, everything due by then has been rendered.
+ReferenceTime MediaRendererParkedAt();
 
 // The base of renderers that show pictures; timing as D_CBaseRenderer.
 class D_CBaseVideoRenderer : public D_CBaseRenderer {

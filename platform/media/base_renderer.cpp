@@ -100,6 +100,19 @@ HResult D_CBaseRenderer::Run(ReferenceTime start) {
   return r;
 }
 
+namespace {
+
+std::atomic<ReferenceTime> g_parked_at{-1};
+
+}  // namespace
+
+ReferenceTime MediaRendererParkedAt() { return g_parked_at.load(); }
+
+void D_CBaseRenderer::NoteParked() {
+  ReferenceTime clock_now = 0;
+  if (clock_ != nullptr && Succeeded(clock_->GetTime(&clock_now))) g_parked_at = clock_now;
+}
+
 HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
   for (;;) {
     std::unique_lock<std::mutex> hold(wait_lock_);
@@ -112,8 +125,9 @@ HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
       ReferenceTime now = 0, start = 0, stop = 0;
       if (clock_ == nullptr || sample->GetTime(&start, &stop) == kVFW_E_SAMPLE_TIME_NOT_SET) return kS_OK;
       if (StreamTime(&now) != kS_OK) return kS_OK;
-      const ReferenceTime due = start;
+      const ReferenceTime due = start - RenderAhead();
       if (now >= due) return kS_OK;
+      NoteParked();
       // Timed waits count real time; a virtual clock is looked at again
       // every few milliseconds.
       const ReferenceTime left_ms = (due - now) / 10000 + 1;

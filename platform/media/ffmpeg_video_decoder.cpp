@@ -113,9 +113,11 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     const ReferenceTime duration = frame->pkt_duration > 0 ? frame->pkt_duration : last_duration_;
     // Presentation times only rise: a frame stamped from a decoding time (a
     // container that gives some packets no presentation time) or not at all
-    // follows the one before it.
-    if (last_time_ != AV_NOPTS_VALUE && (start == AV_NOPTS_VALUE || start < last_time_ + last_duration_))
-      start = last_time_ + last_duration_;
+    // follows the one before it. A frame that only overlaps the one before
+    // by the rounding of its duration keeps its own time, so that frame n is
+    // due at n / rate and not a little after.
+    if (last_time_ != AV_NOPTS_VALUE && (start == AV_NOPTS_VALUE || start <= last_time_))
+      start = last_time_ + std::max<ReferenceTime>(last_duration_, 1);
     if (start == AV_NOPTS_VALUE) start = 0;
     last_time_ = start;
     last_duration_ = duration;
