@@ -524,9 +524,10 @@ class D_CBaseRenderer : public D_CBaseFilter {
   std::atomic<int> wake_count_{0};
 };
 
-// For tests: the reference clock's time when a renderer last began to wait
-// for a sample that was not yet due, or -1 before any did. Once it equals
-// the clock's time, everything due by then has been rendered.
+// For tests: the reference clock's time at which a renderer's streaming
+// thread, waiting now for a sample not yet due, last looked; -1 while none
+// waits. Once it equals the clock's time, everything due by then has been
+// rendered.
 ReferenceTime MediaRendererParkedAt();
 
 // The base of renderers that show pictures; timing as D_CBaseRenderer.

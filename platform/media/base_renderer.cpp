@@ -139,6 +139,7 @@ HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
 
 HResult D_CBaseRenderer::Receive(IMediaSample* sample) {
   HResult r = WaitForRenderTime(sample);
+  g_parked_at = -1;
   if (r != kS_OK) return r;
   std::lock_guard<std::recursive_mutex> hold(render_lock_);
   if (state_.load() == FilterState::kStopped) return kVFW_E_WRONG_STATE;
