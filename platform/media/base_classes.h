@@ -503,15 +503,14 @@ class D_CBaseRenderer : public D_CBaseFilter {
   HResult BeginFlush();
   HResult EndFlush();
   D_CRendererInputPin* InputPin() { return input_; }
+  // The clock's time when the waiting streaming thread last looked, or -1.
+  ReferenceTime ParkedAt() const { return parked_at_.load(); }
 
  protected:
   // Waits until the sample is due or streaming ends; S_OK to render it.
   HResult WaitForRenderTime(IMediaSample* sample);
   // Wakes every wait (state change, flush).
   void WakeWaiters();
-  // Records the clock time at which a streaming thread began to wait for a
-  // sample not yet due.
-  void NoteParked();
 
   CriticalSection renderer_lock_;
   std::mutex wait_lock_;
@@ -522,13 +521,14 @@ class D_CBaseRenderer : public D_CBaseFilter {
   std::atomic<bool> complete_sent_{false};
   std::atomic<bool> flushing_{false};
   std::atomic<int> wake_count_{0};
+  std::atomic<ReferenceTime> parked_at_{-1};
 };
 
-// For tests: the reference clock's time at which a renderer's streaming
-// thread, waiting now for a sample not yet due, last looked; -1 while none
-// waits. Once it equals the clock's time, everything due by then has been
-// rendered.
-ReferenceTime MediaRendererParkedAt();
+// For tests: how many renderers have a streaming thread waiting for a
+// sample not yet due that last looked at the clock at `time`. Once every
+// renderer of a graph does at the clock's present time, everything due by
+// then has been rendered.
+int MediaRenderersParkedAt(ReferenceTime time);
 
 // The base of renderers that show pictures; timing as D_CBaseRenderer.
 class D_CBaseVideoRenderer : public D_CBaseRenderer {
