@@ -92,7 +92,7 @@ bool MakeMovies() {
 
 // Movies of 3.5 s whose sound is a 1 kHz beep of 0.1 s starting 0.2 s into
 // each second.
-constexpr int kBeepStartMs = 200, kBeepCount = 3;
+constexpr int kBeepStartMs = 200, kBeepCount = 4;
 const MovieKind kBeepKinds[] = {
     {"beep_vp9.webm", "-c:v libvpx-vp9 -crf 40 -b:v 0 -c:a libopus"},
     {"beep_mpeg1.mpg", "-c:v mpeg1video -c:a mp2"},
@@ -355,7 +355,8 @@ TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
 
 // The mixer plays each 10 ms as the clock reaches its start, as a sound
 // device does: the movie's sound must be written ahead of the clock, and
-// what was played must not come round again with the looping buffer.
+// what was played must not come round again with the looping buffer, also
+// after the sound has ended.
 TEST_F(ThreadedMovieGraph, EachBeepOfAMoviesSoundIsHeardOnceAtItsTime) {
   ASSERT_TRUE(MakeBeepMovies());
   for (const MovieKind& k : kBeepKinds) {
@@ -364,9 +365,11 @@ TEST_F(ThreadedMovieGraph, EachBeepOfAMoviesSoundIsHeardOnceAtItsTime) {
     ASSERT_NE(handle, -1);
     Start(handle, 1);
     std::vector<int16_t> heard;
-    for (int ms = 0; ms < 3000; ms += 10) {
+    for (int ms = 0; ms < 4600; ms += 10) {
       ClockTo(ms);
-      Settle(2);
+      // The sound is taken a quarter second ahead, so its renderer waits no
+      // more from 3.25 s on, nor the picture's after its last frame.
+      Settle(ms < 3200 ? 2 : ms < 3400 ? 1 : 0);
       UpdateMovieFrame(handle);
       const std::vector<int16_t> part = Render(441);
       heard.insert(heard.end(), part.begin(), part.end());
