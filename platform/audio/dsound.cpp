@@ -201,6 +201,18 @@ void MixBuffer(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_ra
   b->pos = pos;
 }
 
+void MixOne(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate);
+
+// A buffer that silences what it plays is mixed in pieces of less than a
+// lap, so that a long mix does not read a frame a second time before it is
+// silenced.
+void MixSilencing(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
+  const uint64_t half_lap = static_cast<uint64_t>(b->frames) * out_rate / BufferRate(b) / 2;
+  const uint32_t piece = static_cast<uint32_t>(std::clamp<uint64_t>(half_lap, 1, frames));
+  for (uint32_t done = 0; done < frames && b->playing; done += piece)
+    MixOne(b, acc + static_cast<size_t>(done) * 2, std::min(piece, frames - done), out_rate);
+}
+
 void MixOne(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
   const bool stereo = b->format.channels == 2;
   if (b->format.bits_per_sample == 16) {
@@ -226,7 +238,10 @@ void MixDeviceLocked(AudioDevice* device, int16_t* out, uint32_t frames) {
   std::fill(acc, acc + static_cast<size_t>(frames) * 2, 0.0f);
   for (SoundBufferState* b : device->buffers) {
     if (b->primary || !b->playing || b->frames == 0) continue;
-    MixOne(b, acc, frames, device->rate);
+    if (b->flags & kDSBCAPS_SILENCEPLAYED)
+      MixSilencing(b, acc, frames, device->rate);
+    else
+      MixOne(b, acc, frames, device->rate);
   }
   if (out == nullptr) return;
   for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i) {

@@ -4,8 +4,10 @@
 // consumed in silence at their times.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/audio/dsound.h"
 #include "platform/media/base_classes.h"
@@ -92,6 +94,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   void OnBeginFlush() override {
     if (buffer_ != nullptr) Silence(0, ring_bytes_);
     placed_ = false;
+    queued_ = 0;
   }
 
   ReferenceTime RenderAhead() const override { return kWriteAhead; }
@@ -139,6 +142,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     buffer_->SetVolume(volume_.load());
     Silence(0, ring_bytes_);
     placed_ = false;
+    queued_ = 0;
     if (state_.load() == FilterState::kRunning) buffer_->Play(0, 0, kDSBPLAY_LOOPING);
     return true;
   }
@@ -161,11 +165,14 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   // after the one before while the two agree with the clock, else where the
   // clock puts it, less any part already past.
   void Place(const uint8_t* data, uint32_t bytes, bool timed, ReferenceTime start) {
+    ReferenceTime now = 0;
+    if (!timed || StreamTime(&now) != kS_OK) {
+      Queue(data, bytes);
+      return;
+    }
     uint32_t cursor = 0;
     if (bytes == 0 || Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
-    ReferenceTime now = 0;
-    const bool clocked = timed && StreamTime(&now) == kS_OK;
-    const int64_t lead = clocked ? BytesFor(start - now) : 0;  // where the clock puts it
+    const int64_t lead = BytesFor(start - now);  // where the clock puts it
     const int64_t limit = static_cast<int64_t>(ring_bytes_) - format_.block_align;
     int64_t ahead = -1;
     if (placed_) {
@@ -175,7 +182,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
       const ReferenceTime gap = timed ? start - next_time_ : 0;
       if (!underrun && gap >= -kJoin) {
         ahead = written + (gap > kJoin ? BytesFor(gap) : 0);
-        if (clocked && std::abs(ahead - lead) > BytesFor(kDrift)) ahead = -1;
+        if (std::abs(ahead - lead) > BytesFor(kDrift)) ahead = -1;
       }
       if (ahead < 0 && !underrun) Silence(cursor, ring_bytes_);  // what was ahead no longer fits the times
     }
@@ -197,6 +204,31 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     next_ = (at + bytes) % ring_bytes_;
     next_time_ = (timed ? start : next_time_) + TimeOf(bytes);
     last_bytes_ = bytes;
+  }
+
+  // Without times to place them by, samples follow each other from the
+  // play cursor on, waiting for room while the ring is full.
+  void Queue(const uint8_t* data, uint32_t bytes) {
+    const uint32_t limit = ring_bytes_ - format_.block_align;
+    placed_ = false;  // what follows is placed by its time again
+    for (;;) {
+      uint32_t cursor = 0;
+      if (Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
+      const uint32_t played = AheadOf(queue_cursor_, cursor);
+      queue_cursor_ = cursor;
+      queued_ = queued_ > played ? queued_ - played : 0;
+      if (queued_ == 0) queue_end_ = cursor;
+      const uint32_t n = std::min(bytes, limit - queued_);
+      Write(queue_end_, data, n);
+      queue_end_ = (queue_end_ + n) % ring_bytes_;
+      queued_ += n;
+      data += n;
+      bytes -= n;
+      if (bytes == 0) return;
+      // A stop, a flush or a pause (which holds the cursor) drops the rest.
+      if (state_.load() != FilterState::kRunning || flushing_.load()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   }
 
   void Write(uint32_t at, const uint8_t* data, uint32_t bytes) {
@@ -237,6 +269,9 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   uint32_t next_ = 0;           // ring offset after the last sample written
   ReferenceTime next_time_ = 0;  // the stream time there
   uint32_t last_bytes_ = 0;     // the last sample's size
+  uint32_t queued_ = 0;         // untimed samples: bytes ahead of the cursor,
+  uint32_t queue_cursor_ = 0;   // the cursor when last looked at,
+  uint32_t queue_end_ = 0;      // and where the next one goes
   std::atomic<int32_t> volume_{0};
 };
 
