@@ -1,7 +1,8 @@
 // platform/media/audio_renderer.cpp - the audio renderer: PCM samples on the
-// graph's clock into a streaming buffer of the library's sound device, so
-// they are heard through its mixer. Without a device set the samples are
-// consumed in silence at their times.
+// graph's clock into a streaming buffer of the library's sound device, each
+// where its time falls ahead of the play cursor, so they are heard through
+// its mixer at their times. Without a device set the samples are consumed in
+// silence.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -66,7 +67,11 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     if (data == nullptr || length <= 0) return kS_OK;
     ReferenceTime start = 0, stop = 0;
     const bool timed = sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET;
-    Place(data, static_cast<uint32_t>(length) - static_cast<uint32_t>(length) % format_.block_align, timed, start);
+    const uint32_t bytes = static_cast<uint32_t>(length) - static_cast<uint32_t>(length) % format_.block_align;
+    if (timed && clock_ != nullptr)
+      Place(data, bytes, start);
+    else
+      Queue(data, bytes);
     return kS_OK;
   }
 
@@ -132,7 +137,8 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     if (ring_bytes_ == 0) return false;
     DsBufferDesc desc{};
     desc.size = sizeof(desc);
-    desc.flags = kDSBCAPS_CTRLVOLUME | kDSBCAPS_GETCURRENTPOSITION2 | kDSBCAPS_GLOBALFOCUS | kDSBCAPS_SILENCEPLAYED;
+    desc.flags =
+        kDSBCAPS_CTRLVOLUME | kDSBCAPS_GETCURRENTPOSITION2 | kDSBCAPS_GLOBALFOCUS | kDSBCAPS_SILENCEPLAYED;
     desc.buffer_bytes = ring_bytes_;
     desc.format = &format_;
     if (Failed(device->CreateSoundBuffer(&desc, &buffer_, nullptr)) || buffer_ == nullptr) {
@@ -164,14 +170,10 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   // Writes a sample where its time falls relative to the play cursor: right
   // after the one before while the two agree with the clock, else where the
   // clock puts it, less any part already past.
-  void Place(const uint8_t* data, uint32_t bytes, bool timed, ReferenceTime start) {
+  void Place(const uint8_t* data, uint32_t bytes, ReferenceTime start) {
     ReferenceTime now = 0;
-    if (!timed || StreamTime(&now) != kS_OK) {
-      Queue(data, bytes);
-      return;
-    }
     uint32_t cursor = 0;
-    if (bytes == 0 || Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
+    if (bytes == 0 || StreamTime(&now) != kS_OK || Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
     const int64_t lead = BytesFor(start - now);  // where the clock puts it
     const int64_t limit = static_cast<int64_t>(ring_bytes_) - format_.block_align;
     int64_t ahead = -1;
@@ -179,7 +181,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
       const int64_t written = AheadOf(cursor, next_);
       // A cursor past the end of what was written has wrapped the count.
       const bool underrun = written > BytesFor(kWriteAhead + kDrift) + last_bytes_;
-      const ReferenceTime gap = timed ? start - next_time_ : 0;
+      const ReferenceTime gap = start - next_time_;
       if (!underrun && gap >= -kJoin) {
         ahead = written + (gap > kJoin ? BytesFor(gap) : 0);
         if (std::abs(ahead - lead) > BytesFor(kDrift)) ahead = -1;
@@ -202,7 +204,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     Write(at, data, bytes);
     placed_ = true;
     next_ = (at + bytes) % ring_bytes_;
-    next_time_ = (timed ? start : next_time_) + TimeOf(bytes);
+    next_time_ = start + TimeOf(bytes);
     last_bytes_ = bytes;
   }
 
