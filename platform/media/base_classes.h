@@ -493,9 +493,8 @@ class D_CBaseRenderer : public D_CBaseFilter {
   virtual void OnStopStreaming() {}
   virtual void OnBeginFlush() {}
   // How long before its time a sample may be rendered: a renderer that
-  // buffers ahead takes its samples early, so that the streaming thread it
-  // shares with other streams is not held while their samples of the same
-  // time wait behind it.
+  // buffers ahead of a device takes its samples early, so that the device
+  // has them before it needs them.
   virtual ReferenceTime RenderAhead() const { return 0; }
 
   HResult Receive(IMediaSample* sample);

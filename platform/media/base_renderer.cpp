@@ -117,7 +117,6 @@ HResult D_CBaseRenderer::Run(ReferenceTime start) {
   return r;
 }
 
-
 int MediaRenderersParkedAt(ReferenceTime time) {
   std::lock_guard<std::mutex> hold(g_renderers_lock);
   int n = 0;

@@ -1,5 +1,6 @@
-// platform/media/pull_source.cpp - the pulling input pin, the output pins and
-// the streaming thread shared by the demultiplexing sources.
+// platform/media/pull_source.cpp - the pulling input pin, the output pins,
+// the reading thread and the per-output delivery queues shared by the
+// demultiplexing sources.
 #include "platform/media/pull_source.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 
 namespace plat {
 

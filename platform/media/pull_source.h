@@ -1,8 +1,9 @@
 // platform/media/pull_source.h - the common frame of the filters that read
-// their input through an upstream IAsyncReader and push what they make on
-// their own streaming thread: the pulling input pin, output pins made when
-// the input connects, the thread's start, stop and join, end of stream and
-// error reports, and seeking by flushing, moving and restarting.
+// their input through an upstream IAsyncReader on a reading thread of their
+// own and push what they make through a queue and a delivering thread per
+// output: the pulling input pin, output pins made when the input connects,
+// the threads' start, stop and join, end of stream and error reports, and
+// seeking by flushing, moving and restarting.
 #pragma once
 
 #include <atomic>
