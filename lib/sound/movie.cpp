@@ -1,6 +1,7 @@
 // lib/sound/movie.cpp - movie handles: open and close, the per-draw frame
 // update with its callback, pause and resume on activation changes, and the
 // overlay refresh of the message pump.
+#include <cmath>
 #include <new>
 
 #include "lib/core/file_functions.h"
@@ -20,6 +21,16 @@ constinit HandleTable<MovieRecord, kMovieSlotCount> g_movies(kHandleKindMovie, H
 constexpr int32_t kRightAlphaSetting = 0;
 
 bool Loops(const MovieRecord* r) { return (r->play_type & 2) != 0; }
+
+// The first whole microsecond at which the frame update shows frame n: the
+// clock goes on at the stopped frame, not a microsecond before it.
+int64_t FrameStartMicros(int n, double frames_per_second) {
+  if (n <= 0 || !(frames_per_second > 0) || !std::isfinite(frames_per_second)) return 0;
+  int64_t t = std::llround(n * 1000000.0 / frames_per_second);
+  while (DoubleToInt(t * frames_per_second / 1000000.0) < n) ++t;
+  while (t > 0 && DoubleToInt((t - 1) * frames_per_second / 1000000.0) >= n) --t;
+  return t;
+}
 
 // Loads the Vorbis stream of a Theora file as a stream sound, with only the
 // Ogg converter allowed; -1 when it has none or sound is off.
@@ -208,8 +219,7 @@ int ResumeAllMovies() {
       TheoraFrameRate rate{};
       GetTheoraFrameRate(r->theora_record, &rate);
       const int cur = GetTheoraFrameNumber(r->theora_record);
-      const double frame_time = rate.frames_per_second > 0 ? 1000000.0 / rate.frames_per_second : 0.0;
-      r->start_time = static_cast<int64_t>(GetMicroClock(0)) - DoubleToInt(frame_time * cur);
+      r->start_time = static_cast<int64_t>(GetMicroClock(0)) - FrameStartMicros(cur, rate.frames_per_second);
       PlaySoundHandle(r->sound_handle, play_type, 0);
     } else if (r->control) {
       r->control->Run();

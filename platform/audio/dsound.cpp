@@ -145,6 +145,25 @@ inline void FetchFrame(const uint8_t* data, uint32_t frame, float* left, float* 
   }
 }
 
+// Silences the frames from `from` up to `to` (wrapping), or the whole
+// buffer when `advance` (32.32 frames) took a lap or more. The frame at `to`
+// is still to be played, and the interpolation reads it.
+void SilencePlayed(SoundBufferState* b, uint32_t from, uint32_t to, uint64_t advance) {
+  uint8_t* data = b->data->data();
+  const uint8_t silence = b->format.bits_per_sample == 8 ? 0x80 : 0;
+  const uint32_t block = b->format.block_align;
+  if ((advance >> 32) >= b->frames) {
+    std::memset(data, silence, static_cast<size_t>(b->frames) * block);
+    return;
+  }
+  if (to >= from) {
+    std::memset(data + static_cast<size_t>(from) * block, silence, static_cast<size_t>(to - from) * block);
+    return;
+  }
+  std::memset(data + static_cast<size_t>(from) * block, silence, static_cast<size_t>(b->frames - from) * block);
+  std::memset(data, silence, static_cast<size_t>(to) * block);
+}
+
 template <int kBits, int kChannels>
 void MixBuffer(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
   const uint8_t* data = b->data->data();
@@ -176,7 +195,22 @@ void MixBuffer(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_ra
       }
     }
   }
+  if (b->flags & kDSBCAPS_SILENCEPLAYED)
+    SilencePlayed(b, static_cast<uint32_t>(b->pos >> 32), static_cast<uint32_t>(pos >> 32),
+                  static_cast<uint64_t>(frames) * step);
   b->pos = pos;
+}
+
+void MixOne(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate);
+
+// A buffer that silences what it plays is mixed in pieces of less than a
+// lap, so that a long mix does not read a frame a second time before it is
+// silenced.
+void MixSilencing(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
+  const uint64_t half_lap = static_cast<uint64_t>(b->frames) * out_rate / BufferRate(b) / 2;
+  const uint32_t piece = static_cast<uint32_t>(std::clamp<uint64_t>(half_lap, 1, frames));
+  for (uint32_t done = 0; done < frames && b->playing; done += piece)
+    MixOne(b, acc + static_cast<size_t>(done) * 2, std::min(piece, frames - done), out_rate);
 }
 
 void MixOne(SoundBufferState* b, float* acc, uint32_t frames, uint32_t out_rate) {
@@ -204,7 +238,10 @@ void MixDeviceLocked(AudioDevice* device, int16_t* out, uint32_t frames) {
   std::fill(acc, acc + static_cast<size_t>(frames) * 2, 0.0f);
   for (SoundBufferState* b : device->buffers) {
     if (b->primary || !b->playing || b->frames == 0) continue;
-    MixOne(b, acc, frames, device->rate);
+    if (b->flags & kDSBCAPS_SILENCEPLAYED)
+      MixSilencing(b, acc, frames, device->rate);
+    else
+      MixOne(b, acc, frames, device->rate);
   }
   if (out == nullptr) return;
   for (size_t i = 0; i < static_cast<size_t>(frames) * 2; ++i) {

@@ -42,6 +42,10 @@ constexpr uint32_t kDSBCAPS_CTRLPAN = 0x00000040;
 constexpr uint32_t kDSBCAPS_CTRLVOLUME = 0x00000080;
 constexpr uint32_t kDSBCAPS_GLOBALFOCUS = 0x00008000;
 constexpr uint32_t kDSBCAPS_GETCURRENTPOSITION2 = 0x00010000;
+// This device's own: the mixer turns what it has played to silence, so that
+// a looping stream buffer whose writer falls behind plays silence rather
+// than its last lap again.
+constexpr uint32_t kDSBCAPS_SILENCEPLAYED = 0x40000000;
 
 constexpr uint32_t kDSBPLAY_LOOPING = 0x1;
 constexpr uint32_t kDSBSTATUS_PLAYING = 0x1;

@@ -1,9 +1,14 @@
 // platform/media/audio_renderer.cpp - the audio renderer: PCM samples on the
-// graph's clock into a streaming buffer of the library's sound device, so
-// they are heard through its mixer. Without a device set the samples are
-// consumed in silence at their times.
+// graph's clock into a streaming buffer of the library's sound device, each
+// where its time falls ahead of the play cursor, so they are heard through
+// its mixer at their times. Without a device set the samples are consumed in
+// silence.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/audio/dsound.h"
 #include "platform/media/base_classes.h"
@@ -58,14 +63,46 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     if (buffer_ == nullptr && !MakeBuffer(device)) return kS_OK;
     uint8_t* data = nullptr;
     sample->GetPointer(&data);
-    WriteRing(data, static_cast<uint32_t>(sample->GetActualDataLength()));
+    const int32_t length = sample->GetActualDataLength();
+    if (data == nullptr || length <= 0) return kS_OK;
+    ReferenceTime start = 0, stop = 0;
+    const bool timed = sample->GetTime(&start, &stop) != kVFW_E_SAMPLE_TIME_NOT_SET;
+    const uint32_t bytes = static_cast<uint32_t>(length) - static_cast<uint32_t>(length) % format_.block_align;
+    if (timed && clock_ != nullptr)
+      Place(data, bytes, start);
+    else
+      Queue(data, bytes);
     return kS_OK;
+  }
+
+  // The buffer plays only while the graph runs, so that a pause holds what
+  // is written ahead for the run that follows.
+  HResult Pause() override {
+    HResult r = D_CBaseRenderer::Pause();
+    std::lock_guard<std::recursive_mutex> hold(render_lock_);
+    if (buffer_ != nullptr) buffer_->Stop();
+    return r;
+  }
+  HResult Run(ReferenceTime start) override {
+    HResult r = D_CBaseRenderer::Run(start);
+    std::lock_guard<std::recursive_mutex> hold(render_lock_);
+    if (buffer_ != nullptr && Succeeded(r)) buffer_->Play(0, 0, kDSBPLAY_LOOPING);
+    return r;
   }
 
   void OnStopStreaming() override {
     if (buffer_ != nullptr) buffer_->Stop();
     ReleaseBuffer();
   }
+
+  // What was written for the old position is not played after a seek.
+  void OnBeginFlush() override {
+    if (buffer_ != nullptr) Silence(0, ring_bytes_);
+    placed_ = false;
+    queued_ = 0;
+  }
+
+  ReferenceTime RenderAhead() const override { return kWriteAhead; }
 
   HResult put_Volume(int32_t volume) override {
     if (volume < kDSBVOLUME_MIN || volume > kDSBVOLUME_MAX) return kE_INVALIDARG;
@@ -81,15 +118,27 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   }
 
  private:
-  // Half a second of ring, played looping; samples are written behind the
-  // play cursor as they come due.
+  // Samples are taken this long before their time and written that far
+  // ahead of the play cursor.
+  static constexpr ReferenceTime kWriteAhead = kUnitsPerSecond / 4;
+  // Sample times this close to the end of the one before count as following
+  // it straight on (containers stamp in milliseconds).
+  static constexpr ReferenceTime kJoin = kUnitsPerSecond / 50;
+  // Where the samples written so far and the clock disagree by more than
+  // this (the sound device's clock drifting from the graph's, a writer that
+  // fell behind), the samples are placed by the clock again.
+  static constexpr ReferenceTime kDrift = kUnitsPerSecond / 10;
+
+  // A ring of a second, played looping; the device turns what it has played
+  // to silence, so nothing is heard twice however late the writes come.
   bool MakeBuffer(DirectSound* device) {
-    ring_bytes_ = format_.avg_bytes_per_sec / 2;
+    ring_bytes_ = format_.avg_bytes_per_sec;
     ring_bytes_ -= ring_bytes_ % format_.block_align;
     if (ring_bytes_ == 0) return false;
     DsBufferDesc desc{};
     desc.size = sizeof(desc);
-    desc.flags = kDSBCAPS_CTRLVOLUME | kDSBCAPS_GETCURRENTPOSITION2 | kDSBCAPS_GLOBALFOCUS;
+    desc.flags =
+        kDSBCAPS_CTRLVOLUME | kDSBCAPS_GETCURRENTPOSITION2 | kDSBCAPS_GLOBALFOCUS | kDSBCAPS_SILENCEPLAYED;
     desc.buffer_bytes = ring_bytes_;
     desc.format = &format_;
     if (Failed(device->CreateSoundBuffer(&desc, &buffer_, nullptr)) || buffer_ == nullptr) {
@@ -97,25 +146,114 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
       return false;
     }
     buffer_->SetVolume(volume_.load());
-    write_ = 0;
-    buffer_->Play(0, 0, kDSBPLAY_LOOPING);
+    Silence(0, ring_bytes_);
+    placed_ = false;
+    queued_ = 0;
+    if (state_.load() == FilterState::kRunning) buffer_->Play(0, 0, kDSBPLAY_LOOPING);
     return true;
   }
 
-  void WriteRing(const uint8_t* data, uint32_t bytes) {
-    while (bytes > 0) {
-      const uint32_t n = bytes < ring_bytes_ ? bytes : ring_bytes_;
-      void* p1 = nullptr;
-      void* p2 = nullptr;
-      uint32_t n1 = 0, n2 = 0;
-      if (Failed(buffer_->Lock(write_, n, &p1, &n1, &p2, &n2, 0))) return;
-      std::memcpy(p1, data, n1);
-      if (p2 != nullptr && n2 > 0) std::memcpy(p2, data + n1, n2);
-      buffer_->Unlock(p1, n1, p2, n2);
-      write_ = (write_ + n) % ring_bytes_;
+  // Whole blocks for a time span, rounded to the nearest.
+  int64_t BytesFor(ReferenceTime span) const {
+    const int64_t frames = (span * format_.samples_per_sec + (span >= 0 ? 1 : -1) * kUnitsPerSecond / 2) /
+                           kUnitsPerSecond;
+    return frames * format_.block_align;
+  }
+  ReferenceTime TimeOf(uint32_t bytes) const {
+    return static_cast<ReferenceTime>(bytes / format_.block_align) * kUnitsPerSecond / format_.samples_per_sec;
+  }
+  // Bytes from the play cursor forward to a ring offset.
+  uint32_t AheadOf(uint32_t cursor, uint32_t offset) const {
+    return (offset + ring_bytes_ - cursor) % ring_bytes_;
+  }
+
+  // Writes a sample where its time falls relative to the play cursor: right
+  // after the one before while the two agree with the clock, else where the
+  // clock puts it, less any part already past.
+  void Place(const uint8_t* data, uint32_t bytes, ReferenceTime start) {
+    ReferenceTime now = 0;
+    uint32_t cursor = 0;
+    if (bytes == 0 || StreamTime(&now) != kS_OK || Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
+    const int64_t lead = BytesFor(start - now);  // where the clock puts it
+    const int64_t limit = static_cast<int64_t>(ring_bytes_) - format_.block_align;
+    int64_t ahead = -1;
+    if (placed_) {
+      const int64_t written = AheadOf(cursor, next_);
+      // A cursor past the end of what was written has wrapped the count.
+      const bool underrun = written > BytesFor(kWriteAhead + kDrift) + last_bytes_;
+      const ReferenceTime gap = start - next_time_;
+      if (!underrun && gap >= -kJoin) {
+        ahead = written + (gap > kJoin ? BytesFor(gap) : 0);
+        if (std::abs(ahead - lead) > BytesFor(kDrift)) ahead = -1;
+      }
+      if (ahead < 0 && !underrun) Silence(cursor, ring_bytes_);  // what was ahead no longer fits the times
+    }
+    if (ahead < 0) {
+      ahead = lead;
+      if (ahead < 0) {
+        // The part whose time has passed is left out.
+        const int64_t late = std::min<int64_t>(-ahead, bytes);
+        data += late;
+        bytes -= static_cast<uint32_t>(late);
+        start += TimeOf(static_cast<uint32_t>(late));
+        ahead = 0;
+      }
+    }
+    if (ahead + bytes > limit) bytes = ahead >= limit ? 0 : static_cast<uint32_t>(limit - ahead);
+    const uint32_t at = static_cast<uint32_t>((cursor + ahead) % ring_bytes_);
+    Write(at, data, bytes);
+    placed_ = true;
+    next_ = (at + bytes) % ring_bytes_;
+    next_time_ = start + TimeOf(bytes);
+    last_bytes_ = bytes;
+  }
+
+  // Without times to place them by, samples follow each other from the
+  // play cursor on, waiting for room while the ring is full.
+  void Queue(const uint8_t* data, uint32_t bytes) {
+    const uint32_t limit = ring_bytes_ - format_.block_align;
+    placed_ = false;  // what follows is placed by its time again
+    for (;;) {
+      uint32_t cursor = 0;
+      if (Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
+      const uint32_t played = AheadOf(queue_cursor_, cursor);
+      queue_cursor_ = cursor;
+      queued_ = queued_ > played ? queued_ - played : 0;
+      if (queued_ == 0) queue_end_ = cursor;
+      const uint32_t n = std::min(bytes, limit - queued_);
+      Write(queue_end_, data, n);
+      queue_end_ = (queue_end_ + n) % ring_bytes_;
+      queued_ += n;
       data += n;
       bytes -= n;
+      if (bytes == 0) return;
+      // A stop, a flush or a pause (which holds the cursor) drops the rest.
+      if (state_.load() != FilterState::kRunning || flushing_.load()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+  }
+
+  void Write(uint32_t at, const uint8_t* data, uint32_t bytes) {
+    if (bytes == 0) return;
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    uint32_t n1 = 0, n2 = 0;
+    if (Failed(buffer_->Lock(at, bytes, &p1, &n1, &p2, &n2, 0))) return;
+    std::memcpy(p1, data, n1);
+    if (p2 != nullptr && n2 > 0) std::memcpy(p2, data + n1, n2);
+    buffer_->Unlock(p1, n1, p2, n2);
+  }
+
+  // Silences `bytes` of the ring from an offset (wrapping).
+  void Silence(uint32_t at, uint32_t bytes) {
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    uint32_t n1 = 0, n2 = 0;
+    if (bytes == 0 || Failed(buffer_->Lock(at, bytes, &p1, &n1, &p2, &n2, 0))) return;
+    const int value = format_.bits_per_sample == 8 ? 0x80 : 0;
+    std::memset(p1, value, n1);
+    if (p2 != nullptr && n2 > 0) std::memset(p2, value, n2);
+    buffer_->Unlock(p1, n1, p2, n2);
   }
 
   void ReleaseBuffer() {
@@ -123,12 +261,19 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
       buffer_->Release();
       buffer_ = nullptr;
     }
+    placed_ = false;
   }
 
   WaveFormatEx format_{};
   DirectSoundBuffer* buffer_ = nullptr;
   uint32_t ring_bytes_ = 0;
-  uint32_t write_ = 0;
+  bool placed_ = false;         // next_ and next_time_ hold
+  uint32_t next_ = 0;           // ring offset after the last sample written
+  ReferenceTime next_time_ = 0;  // the stream time there
+  uint32_t last_bytes_ = 0;     // the last sample's size
+  uint32_t queued_ = 0;         // untimed samples: bytes ahead of the cursor,
+  uint32_t queue_cursor_ = 0;   // the cursor when last looked at,
+  uint32_t queue_end_ = 0;      // and where the next one goes
   std::atomic<int32_t> volume_{0};
 };
 

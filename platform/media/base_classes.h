@@ -492,12 +492,18 @@ class D_CBaseRenderer : public D_CBaseFilter {
   virtual HResult CompleteConnect(IPin* pin) { return kS_OK; }
   virtual void OnStopStreaming() {}
   virtual void OnBeginFlush() {}
+  // How long before its time a sample may be rendered: a renderer that
+  // buffers ahead of a device takes its samples early, so that the device
+  // has them before it needs them.
+  virtual ReferenceTime RenderAhead() const { return 0; }
 
   HResult Receive(IMediaSample* sample);
   HResult EndOfStream();
   HResult BeginFlush();
   HResult EndFlush();
   D_CRendererInputPin* InputPin() { return input_; }
+  // The clock's time when the waiting streaming thread last looked, or -1.
+  ReferenceTime ParkedAt() const { return parked_at_.load(); }
 
  protected:
   // Waits until the sample is due or streaming ends; S_OK to render it.
@@ -514,7 +520,14 @@ class D_CBaseRenderer : public D_CBaseFilter {
   std::atomic<bool> complete_sent_{false};
   std::atomic<bool> flushing_{false};
   std::atomic<int> wake_count_{0};
+  std::atomic<ReferenceTime> parked_at_{-1};
 };
+
+// For tests: how many renderers have a streaming thread waiting for a
+// sample not yet due that last looked at the clock at `time`. Once every
+// renderer of a graph does at the clock's present time, everything due by
+// then has been rendered.
+int MediaRenderersParkedAt(ReferenceTime time);
 
 // The base of renderers that show pictures; timing as D_CBaseRenderer.
 class D_CBaseVideoRenderer : public D_CBaseRenderer {

@@ -2,10 +2,19 @@
 // graph's clock, holding while paused, end of stream reported as
 // EC_COMPLETE once running, and flushing.
 #include <chrono>
+#include <mutex>
+#include <vector>
 
 #include "platform/media/base_classes.h"
 
 namespace plat {
+
+namespace {
+
+std::mutex g_renderers_lock;
+std::vector<const D_CBaseRenderer*> g_renderers;
+
+}  // namespace
 
 D_CRendererInputPin::D_CRendererInputPin(D_CBaseRenderer* renderer, HResult* result, const char16_t* name)
     : D_CBaseInputPin("renderer input", renderer, renderer->FilterLock(), result, name), renderer_(renderer) {}
@@ -54,9 +63,17 @@ D_CBaseRenderer::D_CBaseRenderer(const Guid& clsid, const char* name, HResult* r
     : D_CBaseFilter(name, &renderer_lock_, clsid) {
   input_ = new (std::nothrow) D_CRendererInputPin(this, result, u"In");
   if (input_ == nullptr && result != nullptr) *result = kE_OUTOFMEMORY;
+  std::lock_guard<std::mutex> hold(g_renderers_lock);
+  g_renderers.push_back(this);
 }
 
-D_CBaseRenderer::~D_CBaseRenderer() { delete input_; }
+D_CBaseRenderer::~D_CBaseRenderer() {
+  {
+    std::lock_guard<std::mutex> hold(g_renderers_lock);
+    std::erase(g_renderers, this);
+  }
+  delete input_;
+}
 
 D_CBasePin* D_CBaseRenderer::GetPin(int n) { return n == 0 ? input_ : nullptr; }
 
@@ -100,6 +117,13 @@ HResult D_CBaseRenderer::Run(ReferenceTime start) {
   return r;
 }
 
+int MediaRenderersParkedAt(ReferenceTime time) {
+  std::lock_guard<std::mutex> hold(g_renderers_lock);
+  int n = 0;
+  for (const D_CBaseRenderer* r : g_renderers) n += r->ParkedAt() == time ? 1 : 0;
+  return n;
+}
+
 HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
   for (;;) {
     std::unique_lock<std::mutex> hold(wait_lock_);
@@ -107,17 +131,19 @@ HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
     const FilterState state = state_.load();
     if (state == FilterState::kStopped) return kVFW_E_WRONG_STATE;
     if (flushing_.load()) return kS_FALSE;
-    std::chrono::milliseconds wait{10};
+    // Timed waits count real time; a virtual clock is looked at again
+    // every few milliseconds.
+    std::chrono::milliseconds wait{IsVirtualClock() ? 2 : 10};
     if (state == FilterState::kRunning) {
-      ReferenceTime now = 0, start = 0, stop = 0;
+      ReferenceTime clock_now = 0, start = 0, stop = 0;
       if (clock_ == nullptr || sample->GetTime(&start, &stop) == kVFW_E_SAMPLE_TIME_NOT_SET) return kS_OK;
-      if (StreamTime(&now) != kS_OK) return kS_OK;
-      const ReferenceTime due = start;
+      if (Failed(clock_->GetTime(&clock_now))) return kS_OK;
+      const ReferenceTime now = clock_now - start_.load();
+      const ReferenceTime due = start - RenderAhead();
       if (now >= due) return kS_OK;
-      // Timed waits count real time; a virtual clock is looked at again
-      // every few milliseconds.
+      parked_at_ = clock_now;
       const ReferenceTime left_ms = (due - now) / 10000 + 1;
-      if (left_ms < 10) wait = std::chrono::milliseconds(left_ms);
+      if (left_ms < wait.count()) wait = std::chrono::milliseconds(left_ms);
     }
     wake_.wait_for(hold, wait, [&] { return wake_count_.load() != seen; });
   }
@@ -125,6 +151,7 @@ HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
 
 HResult D_CBaseRenderer::Receive(IMediaSample* sample) {
   HResult r = WaitForRenderTime(sample);
+  parked_at_ = -1;
   if (r != kS_OK) return r;
   std::lock_guard<std::recursive_mutex> hold(render_lock_);
   if (state_.load() == FilterState::kStopped) return kVFW_E_WRONG_STATE;

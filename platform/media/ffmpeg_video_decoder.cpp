@@ -5,6 +5,7 @@
 // packets are passed over.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/media/ffmpeg_decoder.h"
@@ -114,9 +115,14 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     // Presentation times only rise: a frame stamped from a decoding time (a
     // container that gives some packets no presentation time) or not at all
     // follows the one before it.
-    if (last_time_ != AV_NOPTS_VALUE && (start == AV_NOPTS_VALUE || start < last_time_ + last_duration_))
-      start = last_time_ + last_duration_;
-    if (start == AV_NOPTS_VALUE) start = 0;
+    if (last_time_ != AV_NOPTS_VALUE && (start == AV_NOPTS_VALUE || start <= last_time_)) {
+      start = std::max(FollowingTime(duration), last_time_ + 1);
+    } else {
+      chain_start_ = start == AV_NOPTS_VALUE ? 0 : start;
+      chain_frames_ = 0;
+      chain_time_ = 0;
+      start = chain_start_;
+    }
     last_time_ = start;
     last_duration_ = duration;
     ReferenceTime stop = start + (duration > 0 ? duration : 1);
@@ -127,11 +133,32 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     return Failed(r) ? r : kS_OK;
   }
 
+  // The time of a frame that follows the one before: the frames since the
+  // last that had its own time, counted at the stream's frame rate when the
+  // durations keep to it, so that rounded durations do not add up and frame
+  // n is due at n / rate, not a little after.
+  ReferenceTime FollowingTime(ReferenceTime duration) {
+    chain_time_ += std::max<ReferenceTime>(last_duration_, 1);
+    ++chain_frames_;
+    const AVRational rate = codec_->framerate;
+    if (rate.num > 0 && rate.den > 0) {
+      const AVRational frame_time = av_inv_q(rate);
+      const AVRational units = AVRational{1, static_cast<int>(kUnitsPerSecond)};
+      const ReferenceTime one = av_rescale_q(1, frame_time, units);
+      if (std::abs(one - last_duration_) <= 1 && std::abs(one - duration) <= 1)
+        return chain_start_ + av_rescale_q(chain_frames_, frame_time, units);
+    }
+    return chain_start_ + chain_time_;
+  }
+
   SwsContext* scaler_ = nullptr;
   int32_t width_ = 0, height_ = 0;
   ReferenceTime frame_time_ = 0;
   ReferenceTime last_time_ = AV_NOPTS_VALUE;  // the frame delivered last
   ReferenceTime last_duration_ = 0;
+  ReferenceTime chain_start_ = 0;  // the last frame with its own time
+  int64_t chain_frames_ = 0;       // frames since, and their durations
+  ReferenceTime chain_time_ = 0;
 };
 
 }  // namespace

@@ -1,10 +1,15 @@
-// platform/media/pull_source.cpp - the pulling input pin, the output pins and
-// the streaming thread shared by the demultiplexing sources.
+// platform/media/pull_source.cpp - the pulling input pin, the output pins,
+// the reading thread and the per-output delivery queues shared by the
+// demultiplexing sources.
 #include "platform/media/pull_source.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <mutex>
+#include <new>
 
 namespace plat {
 
@@ -67,6 +72,36 @@ HResult StreamOutputPin::DecideBufferSize(IMemAllocator* allocator, AllocatorPro
   if (Failed(r)) return r;
   return actual.cbBuffer < buffer_size_ ? kE_FAIL : kS_OK;
 }
+
+// ---- Output queues -------------------------------------------------------------------------
+
+// A piece waiting for delivery, or the end of the stream.
+struct QueuedPiece {
+  bool end = false;
+  std::vector<uint8_t> data;
+  ReferenceTime start = 0, stop = 0;
+  bool sync = false, splittable = false;
+};
+
+struct OutputQueue {
+  StreamOutputPin* pin = nullptr;
+  std::thread thread;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<QueuedPiece> pieces;
+  size_t bytes = 0;
+  bool quit = false;
+  bool ended = false;  // delivery stopped: what is sent is dropped
+};
+
+namespace {
+
+// How far the reader may run ahead of an output's delivery: enough for
+// files that hold seconds of one stream before the next piece of another.
+constexpr size_t kQueuePieces = 512;
+constexpr size_t kQueueBytes = size_t{32} << 20;
+
+}  // namespace
 
 // ---- Filter ------------------------------------------------------------------------------
 
@@ -176,8 +211,16 @@ bool PullSourceFilter::StartThread() {
   stop_ = false;
   discontinuity_ = true;
   try {
+    for (StreamOutputPin* p : outputs_) {
+      auto queue = std::make_unique<OutputQueue>();
+      queue->pin = p;
+      queues_.push_back(std::move(queue));
+    }
+    for (auto& q : queues_)
+      if (q->pin->IsConnected()) q->thread = std::thread([this, queue = q.get()] { QueueMain(queue); });
     thread_ = std::thread([this] { ThreadMain(); });
   } catch (const std::exception&) {
+    StopQueues();
     return false;
   }
   return true;
@@ -185,19 +228,38 @@ bool PullSourceFilter::StartThread() {
 
 void PullSourceFilter::StopThread() {
   stop_ = true;
+  for (auto& q : queues_) {
+    std::lock_guard<std::mutex> hold(q->lock);
+    q->changed.notify_all();
+  }
   if (thread_.joinable()) thread_.join();
+  StopQueues();
+}
+
+// What is still queued is dropped: a stop or a seek comes before it.
+void PullSourceFilter::StopQueues() {
+  for (auto& q : queues_) {
+    {
+      std::lock_guard<std::mutex> hold(q->lock);
+      q->quit = true;
+      q->changed.notify_all();
+    }
+    if (q->thread.joinable()) q->thread.join();
+  }
+  queues_.clear();
 }
 
 void PullSourceFilter::ThreadMain() {
-  for (StreamOutputPin* p : outputs_)
-    if (p->IsConnected()) p->DeliverNewSegment(0, stop_position_ == INT64_MAX ? INT64_MAX : stop_position_ - segment_start_, 1.0);
   for (;;) {
     if (stop_.load()) return;
     HResult r = StreamStep();
     if (r == kS_OK) continue;
     if (r == kS_FALSE) {
-      for (StreamOutputPin* p : outputs_)
-        if (p->IsConnected()) p->DeliverEndOfStream();
+      for (auto& q : queues_) {
+        std::lock_guard<std::mutex> hold(q->lock);
+        q->pieces.push_back(QueuedPiece{true, {}, 0, 0, false, false});
+        q->changed.notify_all();
+      }
     } else if (r != kE_ABORT && !stop_.load()) {
       NotifyEvent(kEC_ERRORABORT, r, 0);
     }
@@ -205,11 +267,66 @@ void PullSourceFilter::ThreadMain() {
   }
 }
 
+void PullSourceFilter::QueueMain(OutputQueue* queue) {
+  StreamOutputPin* out = queue->pin;
+  out->DeliverNewSegment(0, stop_position_ == INT64_MAX ? INT64_MAX : stop_position_ - segment_start_, 1.0);
+  for (;;) {
+    QueuedPiece piece;
+    {
+      std::unique_lock<std::mutex> hold(queue->lock);
+      queue->changed.wait(hold, [&] { return queue->quit || !queue->pieces.empty(); });
+      if (queue->quit) return;
+      piece = std::move(queue->pieces.front());
+      queue->pieces.pop_front();
+      queue->bytes -= piece.data.size();
+      queue->changed.notify_all();
+    }
+    if (piece.end) {
+      out->DeliverEndOfStream();
+      continue;
+    }
+    const HResult r = Deliver(out, piece.data, piece.start, piece.stop, piece.sync, piece.splittable);
+    if (r == kS_OK) continue;
+    {
+      std::lock_guard<std::mutex> hold(queue->lock);
+      queue->ended = true;
+      queue->changed.notify_all();
+    }
+    if (r != kE_ABORT && !stop_.load()) NotifyEvent(kEC_ERRORABORT, r, 0);
+    return;
+  }
+}
+
 HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, ReferenceTime start, ReferenceTime stop,
                                bool sync, bool splittable) {
-  if (pin < 0 || pin >= static_cast<int>(outputs_.size())) return kS_OK;
-  StreamOutputPin* out = outputs_[static_cast<size_t>(pin)];
-  if (!out->IsConnected()) return kS_OK;
+  if (pin < 0 || pin >= static_cast<int>(queues_.size()) || size < 0) return kS_OK;
+  OutputQueue* q = queues_[static_cast<size_t>(pin)].get();
+  if (!q->pin->IsConnected()) return kS_OK;
+  QueuedPiece piece;
+  try {
+    piece.data.assign(data, data + size);
+  } catch (const std::bad_alloc&) {
+    return kE_OUTOFMEMORY;
+  }
+  piece.start = start;
+  piece.stop = stop;
+  piece.sync = sync;
+  piece.splittable = splittable;
+  std::unique_lock<std::mutex> hold(q->lock);
+  q->changed.wait(hold, [&] {
+    return stop_.load() || q->quit || q->ended ||
+           (q->pieces.size() < kQueuePieces && (q->bytes < kQueueBytes || q->pieces.empty()));
+  });
+  if (stop_.load() || q->quit || q->ended) return kE_ABORT;
+  q->bytes += piece.data.size();
+  q->pieces.push_back(std::move(piece));
+  q->changed.notify_all();
+  return kS_OK;
+}
+
+HResult PullSourceFilter::Deliver(StreamOutputPin* out, const std::vector<uint8_t>& data, ReferenceTime start,
+                                  ReferenceTime stop, bool sync, bool splittable) {
+  const int64_t size = static_cast<int64_t>(data.size());
   int64_t done = 0;
   do {
     if (stop_.load()) return kE_ABORT;
@@ -223,7 +340,7 @@ HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, Refer
     const int64_t n = std::min(room, size - done);
     uint8_t* to = nullptr;
     sample->GetPointer(&to);
-    if (n > 0) std::memcpy(to, data + done, static_cast<size_t>(n));
+    if (n > 0) std::memcpy(to, data.data() + done, static_cast<size_t>(n));
     sample->SetActualDataLength(static_cast<int32_t>(n));
     // A split piece spreads its time over its parts by bytes.
     ReferenceTime s = start, e = stop;

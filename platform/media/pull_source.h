@@ -1,11 +1,13 @@
 // platform/media/pull_source.h - the common frame of the filters that read
-// their input through an upstream IAsyncReader and push what they make on
-// their own streaming thread: the pulling input pin, output pins made when
-// the input connects, the thread's start, stop and join, end of stream and
-// error reports, and seeking by flushing, moving and restarting.
+// their input through an upstream IAsyncReader on a reading thread of their
+// own and push what they make through a queue and a delivering thread per
+// output: the pulling input pin, output pins made when the input connects,
+// the threads' start, stop and join, end of stream and error reports, and
+// seeking by flushing, moving and restarting.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -14,6 +16,7 @@
 namespace plat {
 
 class PullSourceFilter;
+struct OutputQueue;
 
 class PullInputPin : public D_CBasePin {
  public:
@@ -88,8 +91,11 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
 
  protected:
   void AddOutput(const D_CMediaType& type, int32_t buffer_size, int32_t buffer_count, const char16_t* name);
-  // Sends one piece of data on an output pin with its times (relative to
+  // Queues one piece of data for an output pin with its times (relative to
   // the segment start); pieces larger than a buffer are split when allowed.
+  // Each output delivers on its own thread, so that a renderer holding one
+  // stream until its time does not hold the others; this waits only while
+  // the pin's queue is full. kE_ABORT once the pin's delivery has ended.
   HResult Send(int pin, const uint8_t* data, int64_t size, ReferenceTime start, ReferenceTime stop, bool sync,
                bool splittable);
   int OutputCount() const { return static_cast<int>(outputs_.size()); }
@@ -104,6 +110,10 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
   bool StartThread();
   void StopThread();
   void ThreadMain();
+  void QueueMain(OutputQueue* queue);
+  HResult Deliver(StreamOutputPin* out, const std::vector<uint8_t>& data, ReferenceTime start, ReferenceTime stop,
+                  bool sync, bool splittable);
+  void StopQueues();
 
   CriticalSection filter_lock_;
   PullInputPin* input_ = nullptr;
@@ -111,6 +121,7 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
   std::vector<StreamOutputPin*> retired_;  // pins of an earlier input, kept while referenced
   IAsyncReader* reader_ = nullptr;
   std::thread thread_;
+  std::vector<std::unique_ptr<OutputQueue>> queues_;  // one per output while streaming
   std::atomic<bool> stop_{false};
   std::atomic<bool> discontinuity_{true};
   bool ran_ = false;

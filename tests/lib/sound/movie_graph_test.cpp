@@ -22,6 +22,7 @@
 #include "lib/sound/movie_renderer.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/wide_text.h"
+#include "platform/media/base_classes.h"
 #include "tests/lib/sound/sound_fixture.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
@@ -77,7 +78,53 @@ bool MakeMovies() {
                    "-bf 0 -c:a aac -shortest " +
            (Movies() / "tone.mp4")))
     made = 0;
+  // A program stream with sound, and one at the television rate of
+  // 30000 / 1001 frames a second, whose frame times are not whole units.
+  if (!Run(input + " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=0.4 -c:v mpeg1video -q:v 2 "
+                   "-c:a mp2 -shortest " +
+           (Movies() / "mpeg1_sound.mpg")))
+    made = 0;
+  const std::string ntsc = "ffmpeg -y -f rawvideo -pix_fmt rgb24 -s " + std::to_string(kWidth) + "x" +
+                           std::to_string(kHeight) + " -r 30000/1001 -i " + frames;
+  if (!Run(ntsc + " -c:v mpeg1video -q:v 2 " + (Movies() / "ntsc.mpg"))) made = 0;
   return made == 1;
+}
+
+// Movies of 3.5 s whose sound is a 1 kHz beep of 0.1 s starting 0.2 s into
+// each second.
+constexpr int kBeepStartMs = 200, kBeepCount = 4;
+const MovieKind kBeepKinds[] = {
+    {"beep_vp9.webm", "-c:v libvpx-vp9 -crf 40 -b:v 0 -c:a libopus"},
+    {"beep_mpeg1.mpg", "-c:v mpeg1video -c:a mp2"},
+    {"beep_aac.mp4", "-c:v libx264 -pix_fmt yuv420p -bf 0 -c:a aac"},
+};
+
+bool MakeBeepMovies() {
+  static int made = -1;
+  if (made != -1) return made == 1;
+  made = 1;
+  for (const MovieKind& k : kBeepKinds)
+    if (!Run("ffmpeg -y -f lavfi -i color=c=gray:s=64x48:r=25:d=3.5 -f lavfi -i "
+             "'aevalsrc=exprs=if(between(mod(t\\,1)\\,0.2\\,0.3)\\,0.5*sin(2000*PI*t)\\,0):s=44100:d=3.5' " +
+             std::string(k.codec) + " " + (Movies() / k.file)))
+      made = 0;
+  return made == 1;
+}
+
+// The times (ms) at which sound starts after at least 0.1 s of quiet, from
+// the peaks of 5 ms windows of stereo frames at 44100 a second.
+std::vector<int> Onsets(const std::vector<int16_t>& sound) {
+  constexpr size_t kWindow = 441 / 2;
+  std::vector<int> onsets;
+  int quiet = 20;
+  for (size_t w = 0; (w + 1) * kWindow * 2 <= sound.size(); ++w) {
+    int peak = 0;
+    for (size_t i = w * kWindow * 2; i < (w + 1) * kWindow * 2; ++i)
+      peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
+    if (peak > 3000 && quiet >= 20) onsets.push_back(static_cast<int>(w * 5));
+    quiet = peak < 500 ? quiet + 1 : 0;
+  }
+  return onsets;
 }
 
 // The newest frame the callback was given.
@@ -161,9 +208,27 @@ class ThreadedMovieGraph : public soundtest::SoundFixture {
     ResumeAllMovies();
   }
   // Moves the clock to `ms` past the start.
-  void ClockTo(int64_t ms) {
+  void ClockTo(int64_t ms) { ClockToMicros(ms * 1000); }
+  void ClockToMicros(int64_t micros) {
     const int64_t now = ClockMicros();
-    if (start_ + ms * 1000 > now) plat::AdvanceVirtualClock(static_cast<uint64_t>(start_ + ms * 1000 - now));
+    if (start_ + micros > now) plat::AdvanceVirtualClock(static_cast<uint64_t>(start_ + micros - now));
+  }
+  // Waits until `streams` renderers wait for samples not yet due at the
+  // clock's present time (or a long real time passes): all that is due by
+  // now has been rendered.
+  static void Settle(int streams) {
+    const plat::ReferenceTime now = static_cast<plat::ReferenceTime>(static_cast<__int128>(
+        plat::QueryPerformanceCounter()) * plat::kUnitsPerSecond / plat::QueryPerformanceFrequency());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (plat::MediaRenderersParkedAt(now) < streams && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  // The frame shown once the streams have settled at a time past the start.
+  int FrameAtMicros(int handle, int64_t micros, int streams) {
+    ClockToMicros(micros);
+    Settle(streams);
+    UpdateMovieFrame(handle);
+    return shot_.Frame();
   }
   // Updates the movie until its frame is `want` or a long real time passes;
   // the frame then shown.
@@ -280,12 +345,81 @@ TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
   const int handle = Open(Movies() / "tone.mp4");
   ASSERT_NE(handle, -1);
   Start(handle, 1);
-  ClockTo(180);
-  ASSERT_EQ(WaitForFrame(handle, 4), 4);
-  // The tone's samples up to now are in the device's buffers.
+  // The sound and the picture stream on threads of their own: both settle.
+  ClockTo(100);
+  Settle(2);
+  ASSERT_EQ(WaitForFrame(handle, 2), 2);
+  // The tone's samples from now on are in the device's buffers.
   int peak = 0;
   for (int16_t s : Render(4410)) peak = std::max(peak, std::abs(static_cast<int>(s)));
   EXPECT_GT(peak, 1000);
+}
+
+// The mixer plays each 10 ms as the clock reaches its start, as a sound
+// device does: the movie's sound must be written ahead of the clock, and
+// what was played must not come round again with the looping buffer, also
+// after the sound has ended.
+TEST_F(ThreadedMovieGraph, EachBeepOfAMoviesSoundIsHeardOnceAtItsTime) {
+  ASSERT_TRUE(MakeBeepMovies());
+  for (const MovieKind& k : kBeepKinds) {
+    SCOPED_TRACE(k.file);
+    const int handle = Open(Movies() / k.file);
+    ASSERT_NE(handle, -1);
+    Start(handle, 1);
+    std::vector<int16_t> heard;
+    for (int ms = 0; ms < 4600; ms += 10) {
+      ClockTo(ms);
+      // The sound is taken a quarter second ahead, so its renderer waits no
+      // more from 3.25 s on, nor the picture's after its last frame.
+      Settle(ms < 3200 ? 2 : ms < 3400 ? 1 : 0);
+      UpdateMovieFrame(handle);
+      const std::vector<int16_t> part = Render(441);
+      heard.insert(heard.end(), part.begin(), part.end());
+    }
+    const std::vector<int> onsets = Onsets(heard);
+    ASSERT_EQ(onsets.size(), static_cast<size_t>(kBeepCount)) << testing::PrintToString(onsets);
+    for (int b = 0; b < kBeepCount; ++b) EXPECT_NEAR(onsets[b], kBeepStartMs + 1000 * b, 40) << b;
+    Close(handle);
+  }
+}
+
+// The sound's samples are taken ahead of their time, so the video of the
+// same time behind them in the file is not held up.
+TEST_F(ThreadedMovieGraph, AProgramStreamWithSoundShowsFrameZeroAtTimeZeroAndAgainWhenItLoops) {
+  const int handle = Open(Movies() / "mpeg1_sound.mpg");
+  ASSERT_NE(handle, -1);
+  Start(handle, 3);
+  EXPECT_EQ(FrameAtMicros(handle, 0, 2), 0);
+  EXPECT_EQ(FrameAtMicros(handle, 40000, 2), 1);
+  const int64_t end = (MovieHandleToRecord(handle)->stop_position + 9) / 10;
+  ClockToMicros(end - 1);
+  EXPECT_EQ(WaitForFrame(handle, 9), 9);
+  // The update at the end rewinds; stream time starts again at 0 then.
+  ClockToMicros(end);
+  UpdateMovieFrame(handle);
+  start_ = ClockMicros();
+  EXPECT_EQ(FrameAtMicros(handle, 0, 2), 0);
+  EXPECT_EQ(FrameAtMicros(handle, 80000, 2), 2);
+}
+
+// Frame n is due at n / rate exactly: at 30000 / 1001 frames a second,
+// frame n shows from the first microsecond at or past n * 1001 / 30 ms, and
+// not one microsecond before.
+TEST_F(ThreadedMovieGraph, EachFrameShowsFromItsOwnTime) {
+  const int handle = Open(Movies() / "ntsc.mpg");
+  ASSERT_NE(handle, -1);
+  Start(handle, 1);
+  EXPECT_EQ(FrameAtMicros(handle, 0, 1), 0);
+  for (int n = 1; n < kFrames; ++n) {
+    const int64_t due = (int64_t{n} * 1001000000 + 29999) / 30000;
+    EXPECT_EQ(FrameAtMicros(handle, due - 1, 1), n - 1) << n;
+    if (n + 1 < kFrames) {
+      EXPECT_EQ(FrameAtMicros(handle, due, 1), n) << n;
+    } else {
+      ClockToMicros(due);
+      EXPECT_EQ(WaitForFrame(handle, n), n);  // the last frame: nothing waits after it
+    }
+  }
 }
 
 // ---- Archives, refusals and names ------------------------------------------------------
@@ -347,7 +481,7 @@ TEST_F(ThreadedMovieGraph, NonMoviesTruncatedMoviesAndOverlongNamesFailLeavingNo
   while (long_name.size() < 270) long_name += "d/";
   std::filesystem::create_directories(long_name);
   long_name += "clip.mpg";
-  std::filesystem::copy_file(Movies() / "mpeg1.mpg", long_name);
+  std::filesystem::copy_file(Movies() / "mpeg1.mpg", long_name, std::filesystem::copy_options::overwrite_existing);
   const int handle = Open(long_name);
   ASSERT_NE(handle, -1);
   EXPECT_EQ(MovieHandleToRecord(handle)->temporary_file, 1);

@@ -455,6 +455,33 @@ TEST_F(MovieTest, SeeksClampToTheFramesAndAdvanceIgnoresCountsBelowOne) {
 
 // ---- Pause and resume -------------------------------------------------------------
 
+// A resumed movie goes on at the frame it stopped on, not a microsecond
+// before it (which would count as a wrap back to the frame before), and
+// frame n of a 30 frame-a-second movie shows from n / 30 s on. The clock
+// here moves in whole milliseconds.
+TEST_F(MovieTest, AResumedMovieGoesOnAtTheStoppedFrameAndChangesFrameOnTheBoundary) {
+  const int handle = Open("bars.ogg", MovieSpec{});
+  ASSERT_NE(handle, -1);
+  MovieRecord* r = MovieHandleToRecord(handle);
+  Start(handle, 1);
+  EXPECT_EQ(FrameAfter(handle, 99000), 2);
+  EXPECT_EQ(FrameAfter(handle, 100000), 3);
+  EXPECT_EQ(FrameAfter(handle, 134000), 4);
+  PauseAllMovies();
+  plat::AdvanceVirtualClock(777000);
+  ResumeAllMovies();
+  UpdateMovieFrame(handle);
+  EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 4);
+  EXPECT_EQ(Shown(handle), 4);
+  // Frame 5 is due 33.3 ms after frame 4.
+  plat::AdvanceVirtualClock(33000);
+  UpdateMovieFrame(handle);
+  EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 4);
+  plat::AdvanceVirtualClock(1000);
+  UpdateMovieFrame(handle);
+  EXPECT_EQ(GetTheoraFrameNumber(r->theora_record), 5);
+}
+
 TEST_F(MovieTest, PauseAndResumeContinueAtTheStoppedFrame) {
   const int handle = Open("bars.ogg", MovieSpec{});
   ASSERT_NE(handle, -1);
