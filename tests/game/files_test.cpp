@@ -118,9 +118,9 @@ TEST(ConfigFile, UncreatableFileFails) {
   EXPECT_FALSE(reason.empty());
 }
 
-// A write cut short by a full disk, or refused by a read-only file, keeps the
-// old file's bytes and leaves no temporary file; a good write keeps the old
-// file's permissions.
+// A write cut short by a full disk, failing to reach the disk, or refused by
+// a read-only file, keeps the old file's bytes and leaves no temporary file;
+// a good write keeps the old file's permissions.
 TEST(FileReplace, FailedWritesKeepTheOldFile) {
   ScratchFolder scratch;
   const std::vector<unsigned char> old = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -131,6 +131,11 @@ TEST(FileReplace, FailedWritesKeepTheOldFile) {
   EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
   SetWriteSpaceForTesting(-1);
   EXPECT_EQ(reason, std::strerror(ENOSPC));
+  EXPECT_EQ(ReadBytes("f.bin"), old);
+  SetSyncErrorForTesting(EIO);
+  EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
+  SetSyncErrorForTesting(0);
+  EXPECT_EQ(reason, std::strerror(EIO));
   EXPECT_EQ(ReadBytes("f.bin"), old);
   const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read;
   fs::permissions("f.bin", read_only);
