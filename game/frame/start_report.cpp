@@ -15,6 +15,11 @@ std::string LibraryStartFailureText(const char* title) {
     return "quillona: another copy of the game is running (it holds the lock " + plat::WindowLockPath(title) +
            "); close it first\n";
   }
+  const std::string lock = plat::WindowLockProblem();
+  if (!lock.empty()) {
+    return "quillona: the game's lock cannot be kept safely: " + lock +
+           ". Remove it, or set XDG_RUNTIME_DIR to a folder of your own, and start again\n";
+  }
   const std::string display = plat::DisplayProblem();
   if (!display.empty()) {
     return "quillona: cannot open the game's window: " + display +

@@ -1,5 +1,5 @@
 // What the game program says when it cannot start: another copy holds the
-// window, or no display can show it. Each case runs the game program itself
+// window, the lock folder is not the user's alone, or no display can show it. Each case runs the game program itself
 // and expects one message naming the cause, and exit status 1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -52,6 +52,21 @@ TEST(GameStart, ASecondCopyNamesTheLockItMeets) {
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "quillona: another copy of the game is running (it holds the lock " + lock +
                        "); close it first\n");
+}
+
+// A lock folder that another user could have made or entered: the game stops
+// and names the folder, what is wrong with it and the way out.
+TEST(GameStart, AnUnsafeLockFolderStopsTheStart) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  gametest::ScratchFolder scratch;
+  const std::string folder = scratch.path().string() + "/rorud-" + std::to_string(::getuid());
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::all);
+  const Outcome o = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + scratch.path().string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
+                       " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to a "
+                       "folder of your own, and start again\n");
 }
 
 TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
