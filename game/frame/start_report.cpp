@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/window/window.h"
+#include "rorud/rorud.h"
 
 std::string LibraryStartFailureText(const char* title) {
   // Read first: the look-ups below may change it.
@@ -27,4 +28,18 @@ std::string LibraryStartFailureText(const char* title) {
   }
   return out_of_memory ? "quillona: the library did not start (out of memory)\n"
                        : "quillona: the library did not start\n";
+}
+
+std::string WindowInsteadOfFullScreenText(bool full_screen_asked) {
+  if (!full_screen_asked) return std::string();
+  // The library's own rule: full screen only in a display mode of the
+  // screen's size, else a window without a word.
+  const int count = GetDisplayModeCount();
+  for (int i = 0; i < count; ++i) {
+    DisplayModeRecord mode{};
+    GetDisplayModeRecord(&mode, i);
+    if (mode.width == 640 && mode.height == 480) return std::string();
+  }
+  return "quillona: the game plays in a window: full screen needs a 640 x 480 display mode, which this "
+         "display does not offer\n";
 }

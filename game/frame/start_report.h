@@ -10,3 +10,8 @@
 // can show the window (and how to run without one), or, when none is the
 // cause, that the library did not start. Ends with a line feed.
 std::string LibraryStartFailureText(const char* title);
+
+// The line that tells the player why the game plays in a window when full
+// screen was asked (no 640 x 480 display mode, so the library made a window
+// instead); empty when full screen was not asked or can be had.
+std::string WindowInsteadOfFullScreenText(bool full_screen_asked);

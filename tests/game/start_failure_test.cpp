@@ -13,7 +13,10 @@
 #include <iterator>
 #include <string>
 
+#include "game/frame/config.h"
+#include "game/winmain.h"
 #include "platform/window/window.h"
+#include "rorud/rorud.h"
 #include "tests/game/game_fixture.h"
 
 namespace {
@@ -87,6 +90,34 @@ TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
             std::string::npos)
       << unreachable.err;
   EXPECT_NE(unreachable.err.find("set RORUD_PLATFORM=headless for a run without a screen\n"), std::string::npos);
+}
+
+// Full screen asked of a display without a 640 x 480 mode: the library makes
+// a window, and the game says so and why, in one line.
+TEST(GameStart, FullScreenWithoutItsModeSaysTheGamePlaysInAWindow) {
+  gametest::ScratchFolder scratch;
+  plat::SetWindowLockFolder(scratch.path().string());
+  gametest::ResetGameGlobals();
+  plat::VirtualDesktop desktop;
+  desktop.width = 1024;
+  desktop.height = 768;
+  desktop.modes = {{1024, 768, 32, 60}, {800, 600, 32, 60}};
+  plat::HeadlessReset(desktop);
+  std::string reason;
+  uint32_t words[kConfigWords];
+  std::copy(kDefaultConfigWords, kDefaultConfigWords + kConfigWords, words);
+  words[2] = 0;  // full screen
+  ASSERT_TRUE(WriteConfigWords(kConfigPath, words, reason));
+  ::testing::internal::CaptureStderr();
+  const InitResult started = InitGame();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  LibraryEnd();
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ASSERT_EQ(started, InitResult::kReady);
+  EXPECT_NE(err.find("quillona: the game plays in a window: full screen needs a 640 x 480 display mode, which "
+                     "this display does not offer\n"),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace
