@@ -145,6 +145,21 @@ int ScancodeToVk(SDL_Scancode code) {
   }
 }
 
+// The key a keypad key stands for with NumLock off, as the system's keyboard
+// reports it: the digits are Insert, End, Down, Page Down, Left, Clear (0x0C),
+// Right, Home, Up and Page Up, the point is Delete. Other keys are themselves.
+int KeypadWithoutNumLock(int vk) {
+  static constexpr int kNavigation[10] = {kVkInsert, kVkEnd, kVkDown, kVkNext,  kVkLeft,
+                                          0x0C,      kVkRight, kVkHome, kVkUp, kVkPrior};
+  if (vk >= kVkNumpad0 && vk <= kVkNumpad0 + 9) return kNavigation[vk - kVkNumpad0];
+  if (vk == kVkDecimal) return kVkDelete;
+  return vk;
+}
+
+// The key each held scancode was reported as when it went down, so that its
+// release reports the same key even if NumLock changed in between.
+int g_reported_down[SDL_NUM_SCANCODES];
+
 intptr_t PackPoint(int x, int y) {
   return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(x))) |
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
@@ -227,8 +242,20 @@ void OnKey(const SDL_KeyboardEvent& e) {
   Window* w = FromId(e.windowID);
   if (w == nullptr) w = detail::InputTarget();
   if (w == nullptr) return;
+  // The key state keeps the physical key (the keyboard device reads scan
+  // codes, whatever NumLock says); the messages carry what the key means, so
+  // that a text line sees the keypad's arrows with NumLock off.
+  int reported = (e.keysym.mod & KMOD_NUM) != 0 ? vk : KeypadWithoutNumLock(vk);
+  const int code = e.keysym.scancode;
+  if (code >= 0 && code < SDL_NUM_SCANCODES) {
+    if (down) {
+      g_reported_down[code] = reported;
+    } else if (g_reported_down[code] != 0) {
+      reported = g_reported_down[code];
+      g_reported_down[code] = 0;
+    }
+  }
   // The generic Shift/Control/Alt code is what window procedures see.
-  int reported = vk;
   if (vk == kVkLShift || vk == kVkRShift) reported = kVkShift;
   if (vk == kVkLControl || vk == kVkRControl) reported = kVkControl;
   if (vk == kVkLMenu || vk == kVkRMenu) reported = kVkMenu;
@@ -318,6 +345,10 @@ void OnWheel(const SDL_MouseWheelEvent& e) {
 namespace detail::sdl {
 
 int ScancodeToVirtualKey(int scancode) { return ScancodeToVk(static_cast<SDL_Scancode>(scancode)); }
+int ReportedVirtualKey(int scancode, bool num_lock) {
+  const int vk = ScancodeToVk(static_cast<SDL_Scancode>(scancode));
+  return num_lock ? vk : KeypadWithoutNumLock(vk);
+}
 std::string Utf8ToCp932(const std::string& utf8) { return ToCp932(utf8); }
 std::string Cp932ToUtf8(const std::string& cp932) { return ToUtf8(cp932); }
 

@@ -83,6 +83,11 @@ namespace sdl {
 // The virtual key of an SDL scancode (the keyboard's USB usage number); 0 for
 // keys the library has no code for.
 int ScancodeToVirtualKey(int scancode);
+// The virtual key that key messages carry for the scancode: the same, except
+// that with NumLock off the keypad's digits and point are the navigation keys
+// (Insert, End, Down, Page Down, Left, Clear, Right, Home, Up, Page Up;
+// Delete).
+int ReportedVirtualKey(int scancode, bool num_lock);
 // Text between the system's UTF-8 and the library's code page 932; bytes
 // that do not convert become '?'.
 std::string Utf8ToCp932(const std::string& utf8);
