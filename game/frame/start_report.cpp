@@ -22,10 +22,13 @@ std::string LibraryStartFailureText(const char* title) {
            ". Remove it, or set XDG_RUNTIME_DIR to a folder of your own, and start again\n";
   }
   const std::string display = plat::DisplayProblem();
-  if (!display.empty()) {
+  if (display.rfind("no display", 0) == 0) {
     return "quillona: cannot open the game's window: " + display +
            ". Start it from a desktop session, or set RORUD_PLATFORM=headless for a run without a screen\n";
   }
+  // A display that cannot give the window a renderer (short of memory, as a
+  // rule): the reason as SDL gives it.
+  if (!display.empty()) return "quillona: cannot open the game's window: " + display + "\n";
   return out_of_memory ? "quillona: the library did not start (out of memory)\n"
                        : "quillona: the library did not start\n";
 }

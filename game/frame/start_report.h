@@ -7,8 +7,9 @@
 // The message for a library start that failed, for the window titled
 // `title`: another copy holds the window (and where its lock is), the lock
 // folder is not the user's alone (and what is wrong with it), no display
-// can show the window (and how to run without one), or, when none is the
-// cause, that the library did not start. Ends with a line feed.
+// can show the window (and how to run without one), SDL could not make the
+// window or its renderer (and SDL's reason), or, when none is the cause,
+// that the library did not start. Ends with a line feed.
 std::string LibraryStartFailureText(const char* title);
 
 // The line that tells the player why the game plays in a window when full

@@ -33,6 +33,8 @@ DisplayMode g_current = {0, 0, 0, 0};
 uint64_t g_last_poll_ms = ~0ull;
 // Why SDL could open no visible window; empty while it can (or has not tried).
 std::string g_init_problem;
+// Why the last window could not be made or given a renderer; empty when it was.
+std::string g_window_problem;
 
 bool HasEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -377,6 +379,9 @@ bool Init() {
   }
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
+  // The window's surface is the display server's own image, never a GL
+  // texture: see MakeRenderer.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_init_problem = "no display could be opened (" + DisplaySettings() + "): " + SDL_GetError();
     return false;
@@ -394,7 +399,7 @@ bool Init() {
   return true;
 }
 
-const std::string& InitProblem() { return g_init_problem; }
+std::string InitProblem() { return g_init_problem.empty() ? g_window_problem : g_init_problem; }
 
 void Desktop(int* width, int* height, int* bits) {
   if (g_current.width > 0) {
@@ -444,7 +449,23 @@ bool ChangeMode(const DisplayMode* mode) {
   return false;
 }
 
+// The frames are drawn in memory, so presenting is a copy (scaled when the
+// window is larger) into the window's image: SDL's software renderer does it
+// without GL. The system's GL, often itself a software rasteriser, costs
+// several times as much a frame and, short of memory, dies inside the driver
+// (a crash, or an X error that ends the process) where no caller can see it.
+// Only a video driver that offers no window image (not X11) gets SDL's
+// accelerated renderer instead.
+SDL_Renderer* MakeRenderer(SDL_Window* window) {
+  SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  if (renderer != nullptr) return renderer;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver != nullptr && std::strcmp(driver, "x11") == 0) return nullptr;
+  return SDL_CreateRenderer(window, -1, 0);
+}
+
 bool CreateNative(Window* window) {
+  g_window_problem.clear();
   auto* n = new NativeWindow();
   Rect client = ClientOnScreen(*window);
   uint32_t flags = SDL_WINDOW_HIDDEN;
@@ -453,6 +474,14 @@ bool CreateNative(Window* window) {
                             std::max(1, client.right - client.left),
                             std::max(1, client.bottom - client.top), flags);
   if (n->sdl == nullptr) {
+    g_window_problem = std::string("SDL could not make the window (") + SDL_GetError() + ")";
+    delete n;
+    return false;
+  }
+  n->renderer = MakeRenderer(n->sdl);
+  if (n->renderer == nullptr) {
+    g_window_problem = std::string("SDL could not make a renderer for the window (") + SDL_GetError() + ")";
+    SDL_DestroyWindow(n->sdl);
     delete n;
     return false;
   }
@@ -601,12 +630,7 @@ int Present(Window* window, const uint8_t* pixels, int width, int height, int pi
   (void)width;
   (void)height;
   NativeWindow* n = Native(window);
-  if (n == nullptr) return -1;
-  if (n->renderer == nullptr) {
-    n->renderer = SDL_CreateRenderer(n->sdl, -1, 0);
-    if (n->renderer == nullptr) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
-    if (n->renderer == nullptr) return -1;
-  }
+  if (n == nullptr || n->renderer == nullptr) return -1;
   int sw = source.right - source.left, sh = source.bottom - source.top;
   if (n->texture == nullptr || n->texture_width != sw || n->texture_height != sh) {
     if (n->texture != nullptr) SDL_DestroyTexture(n->texture);

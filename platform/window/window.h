@@ -118,9 +118,9 @@ std::string WindowLockPath(const char* class_name);
 // only when it is a real folder of the user's own closed to everyone else;
 // otherwise no window is made. Empty when the folder is fit.
 std::string WindowLockProblem();
-// Why the SDL back end can open no visible window (no display, or only a
-// driver that shows nothing); empty when it can, before it tried, and in
-// headless runs.
+// Why the SDL back end can open no visible window (no display, only a
+// driver that shows nothing, or a window or renderer SDL could not make);
+// empty when it can, before it tried, and in headless runs.
 std::string DisplayProblem();
 
 // Creates a hidden-unless-kWsVisible window with the outer rectangle given;
