@@ -35,16 +35,41 @@ void ApplyWord(GameConfig& config, int i, uint32_t w) {
   }
 }
 
-// One warning for each action that the player needs and that has no button.
+// The configuration tool of the build the game runs from
+// (<build>/tools/quillona-config beside <build>/game/quillona), else its bare
+// name.
+std::string ConfigToolPath() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) {
+    const std::filesystem::path tool = self.parent_path().parent_path() / "tools" / "quillona-config";
+    if (std::filesystem::is_regular_file(tool, ec)) return tool.string();
+  }
+  return "quillona-config";
+}
+
+// One warning for each action that the player needs and that has no button,
+// then the way out, since without those buttons the game cannot leave its
+// title.
 void WarnUnboundActions(const char* path, const GameConfig& config) {
+  bool unbound = false;
   for (int a = 0; a < 4; ++a) {
     const uint32_t button = config.buttons[a];
     if (button >= 1 && button <= 8) continue;
+    unbound = true;
     std::fprintf(stderr,
                  "quillona: warning: %s: word %d (%s) is %u, which is no button; "
                  "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n",
                  path, 10 + a, kConfigActionNames[a], button - 1);
   }
+  if (!unbound) return;
+  std::error_code ec;
+  std::string file = std::filesystem::absolute(path, ec).string();
+  if (ec) file = path;
+  std::fprintf(stderr,
+               "quillona: warning: to give every action its button back, run %s --file %s --defaults, "
+               "or delete %s so that the game writes its defaults at its next start\n",
+               ConfigToolPath().c_str(), file.c_str(), file.c_str());
 }
 
 }  // namespace

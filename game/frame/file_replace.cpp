@@ -13,6 +13,7 @@
 namespace {
 
 long long g_write_space = -1;
+int g_sync_error = 0;
 
 // The file a write should replace: the target of a symbolic link, so that a
 // linked record stays linked.
@@ -57,6 +58,34 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
   return true;
 }
 
+// Forces the bytes to the disk; sets errno and returns false when the
+// system cannot.
+bool Sync(int fd) {
+  if (g_sync_error != 0) {
+    errno = g_sync_error;
+    return false;
+  }
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+// Makes the rename itself last through a power cut: without it some file
+// systems can come back with the old name or an empty file. A file system
+// that cannot sync a folder at all (EINVAL) has nothing more to give.
+bool SyncFolderOf(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = Sync(fd) || errno == EINVAL;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return ok;
+}
+
 bool Fail(std::string& reason, int error) {
   reason = std::strerror(error);
   return false;
@@ -75,7 +104,9 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
   std::string temp = target + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(reason, errno);
-  bool ok = ::fchmod(fd, NewFileMode(exists ? &old : nullptr)) == 0 && WriteAll(fd, bytes);
+  // The bytes reach the disk before the rename, so that a power cut cannot
+  // leave the name on a file whose data was never written.
+  bool ok = ::fchmod(fd, NewFileMode(exists ? &old : nullptr)) == 0 && WriteAll(fd, bytes) && Sync(fd);
   int error = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -89,6 +120,7 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
     ::unlink(temp.c_str());
     return Fail(reason, error);
   }
+  if (!SyncFolderOf(target)) return Fail(reason, errno);
   return true;
 }
 
@@ -97,3 +129,5 @@ void AppendU32(std::vector<unsigned char>& bytes, unsigned value) {
 }
 
 void SetWriteSpaceForTesting(long long bytes) { g_write_space = bytes; }
+
+void SetSyncErrorForTesting(int error) { g_sync_error = error; }

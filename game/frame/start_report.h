@@ -5,7 +5,14 @@
 #include <string>
 
 // The message for a library start that failed, for the window titled
-// `title`: another copy holds the window (and where its lock is), no display
-// can show the window (and how to run without one), or, when neither is the
-// cause, that the library did not start. Ends with a line feed.
+// `title`: another copy holds the window (and where its lock is), the lock
+// folder is not the user's alone (and what is wrong with it), no display
+// can show the window (and how to run without one), SDL could not make the
+// window or its renderer (and SDL's reason), or, when none is the cause,
+// that the library did not start. Ends with a line feed.
 std::string LibraryStartFailureText(const char* title);
+
+// The line that tells the player why the game plays in a window when full
+// screen was asked (no 640 x 480 display mode, so the library made a window
+// instead); empty when full screen was not asked or can be had.
+std::string WindowInsteadOfFullScreenText(bool full_screen_asked);

@@ -33,6 +33,8 @@ DisplayMode g_current = {0, 0, 0, 0};
 uint64_t g_last_poll_ms = ~0ull;
 // Why SDL could open no visible window; empty while it can (or has not tried).
 std::string g_init_problem;
+// Why the last window could not be made or given a renderer; empty when it was.
+std::string g_window_problem;
 
 bool HasEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -145,6 +147,21 @@ int ScancodeToVk(SDL_Scancode code) {
   }
 }
 
+// The key a keypad key stands for with NumLock off, as the system's keyboard
+// reports it: the digits are Insert, End, Down, Page Down, Left, Clear (0x0C),
+// Right, Home, Up and Page Up, the point is Delete. Other keys are themselves.
+int KeypadWithoutNumLock(int vk) {
+  static constexpr int kNavigation[10] = {kVkInsert, kVkEnd, kVkDown, kVkNext,  kVkLeft,
+                                          0x0C,      kVkRight, kVkHome, kVkUp, kVkPrior};
+  if (vk >= kVkNumpad0 && vk <= kVkNumpad0 + 9) return kNavigation[vk - kVkNumpad0];
+  if (vk == kVkDecimal) return kVkDelete;
+  return vk;
+}
+
+// The key each held scancode was reported as when it went down, so that its
+// release reports the same key even if NumLock changed in between.
+int g_reported_down[SDL_NUM_SCANCODES];
+
 intptr_t PackPoint(int x, int y) {
   return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(x))) |
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
@@ -227,8 +244,20 @@ void OnKey(const SDL_KeyboardEvent& e) {
   Window* w = FromId(e.windowID);
   if (w == nullptr) w = detail::InputTarget();
   if (w == nullptr) return;
+  // The key state keeps the physical key (the keyboard device reads scan
+  // codes, whatever NumLock says); the messages carry what the key means, so
+  // that a text line sees the keypad's arrows with NumLock off.
+  int reported = (e.keysym.mod & KMOD_NUM) != 0 ? vk : KeypadWithoutNumLock(vk);
+  const int code = e.keysym.scancode;
+  if (code >= 0 && code < SDL_NUM_SCANCODES) {
+    if (down) {
+      g_reported_down[code] = reported;
+    } else if (g_reported_down[code] != 0) {
+      reported = g_reported_down[code];
+      g_reported_down[code] = 0;
+    }
+  }
   // The generic Shift/Control/Alt code is what window procedures see.
-  int reported = vk;
   if (vk == kVkLShift || vk == kVkRShift) reported = kVkShift;
   if (vk == kVkLControl || vk == kVkRControl) reported = kVkControl;
   if (vk == kVkLMenu || vk == kVkRMenu) reported = kVkMenu;
@@ -318,6 +347,10 @@ void OnWheel(const SDL_MouseWheelEvent& e) {
 namespace detail::sdl {
 
 int ScancodeToVirtualKey(int scancode) { return ScancodeToVk(static_cast<SDL_Scancode>(scancode)); }
+int ReportedVirtualKey(int scancode, bool num_lock) {
+  const int vk = ScancodeToVk(static_cast<SDL_Scancode>(scancode));
+  return num_lock ? vk : KeypadWithoutNumLock(vk);
+}
 std::string Utf8ToCp932(const std::string& utf8) { return ToCp932(utf8); }
 std::string Cp932ToUtf8(const std::string& cp932) { return ToUtf8(cp932); }
 
@@ -346,6 +379,9 @@ bool Init() {
   }
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "0");
+  // The window's surface is the display server's own image, never a GL
+  // texture: see MakeRenderer.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_init_problem = "no display could be opened (" + DisplaySettings() + "): " + SDL_GetError();
     return false;
@@ -363,7 +399,7 @@ bool Init() {
   return true;
 }
 
-const std::string& InitProblem() { return g_init_problem; }
+std::string InitProblem() { return g_init_problem.empty() ? g_window_problem : g_init_problem; }
 
 void Desktop(int* width, int* height, int* bits) {
   if (g_current.width > 0) {
@@ -413,7 +449,23 @@ bool ChangeMode(const DisplayMode* mode) {
   return false;
 }
 
+// The frames are drawn in memory, so presenting is a copy (scaled when the
+// window is larger) into the window's image: SDL's software renderer does it
+// without GL. The system's GL, often itself a software rasteriser, costs
+// several times as much a frame and, short of memory, dies inside the driver
+// (a crash, or an X error that ends the process) where no caller can see it.
+// Only a video driver that offers no window image (not X11) gets SDL's
+// accelerated renderer instead.
+SDL_Renderer* MakeRenderer(SDL_Window* window) {
+  SDL_Renderer* renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  if (renderer != nullptr) return renderer;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver != nullptr && std::strcmp(driver, "x11") == 0) return nullptr;
+  return SDL_CreateRenderer(window, -1, 0);
+}
+
 bool CreateNative(Window* window) {
+  g_window_problem.clear();
   auto* n = new NativeWindow();
   Rect client = ClientOnScreen(*window);
   uint32_t flags = SDL_WINDOW_HIDDEN;
@@ -422,6 +474,14 @@ bool CreateNative(Window* window) {
                             std::max(1, client.right - client.left),
                             std::max(1, client.bottom - client.top), flags);
   if (n->sdl == nullptr) {
+    g_window_problem = std::string("SDL could not make the window (") + SDL_GetError() + ")";
+    delete n;
+    return false;
+  }
+  n->renderer = MakeRenderer(n->sdl);
+  if (n->renderer == nullptr) {
+    g_window_problem = std::string("SDL could not make a renderer for the window (") + SDL_GetError() + ")";
+    SDL_DestroyWindow(n->sdl);
     delete n;
     return false;
   }
@@ -570,12 +630,7 @@ int Present(Window* window, const uint8_t* pixels, int width, int height, int pi
   (void)width;
   (void)height;
   NativeWindow* n = Native(window);
-  if (n == nullptr) return -1;
-  if (n->renderer == nullptr) {
-    n->renderer = SDL_CreateRenderer(n->sdl, -1, 0);
-    if (n->renderer == nullptr) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
-    if (n->renderer == nullptr) return -1;
-  }
+  if (n == nullptr || n->renderer == nullptr) return -1;
   int sw = source.right - source.left, sh = source.bottom - source.top;
   if (n->texture == nullptr || n->texture_width != sw || n->texture_height != sh) {
     if (n->texture != nullptr) SDL_DestroyTexture(n->texture);

@@ -104,19 +104,57 @@ intptr_t PackPoint(int x, int y) {
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
 }
 
-// The user's runtime folder, else a folder of the user's own in /tmp: a lock
-// there must not be shared with other users of the machine.
-std::string LockFolder() {
-  if (!g_lock_folder.empty()) return g_lock_folder;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] != '\0') return runtime;
-  const std::string folder = "/tmp/rorud-" + std::to_string(::getuid());
-  ::mkdir(folder.c_str(), 0700);
-  return folder;
+// The folder of the class locks and, when it cannot be trusted, why.
+struct LockPlace {
+  std::string folder;
+  std::string problem;  // empty when the folder is safe to use
+};
+
+// What makes `folder` unfit to hold the user's locks: anything but a real
+// folder of the user's own that no one else may enter. Another user who made
+// it first, or a link in its place, could otherwise hold or redirect the
+// game's lock. Empty when it is fit.
+std::string PrivateFolderProblem(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0700) == 0) {
+    // The process's mask may have taken bits the folder needs.
+    ::chmod(folder.c_str(), 0700);
+  } else if (errno != EEXIST) {
+    return std::string("cannot be made (") + std::strerror(errno) + ")";
+  }
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return std::string("cannot be examined (") + std::strerror(errno) + ")";
+  if (S_ISLNK(st.st_mode)) return "is a symbolic link, not a folder";
+  if (!S_ISDIR(st.st_mode)) return "is not a folder";
+  char what[96];
+  if (st.st_uid != ::getuid()) {
+    std::snprintf(what, sizeof what, "belongs to user id %u, not to you (%u)", static_cast<unsigned>(st.st_uid),
+                  static_cast<unsigned>(::getuid()));
+    return what;
+  }
+  if ((st.st_mode & 077) != 0) {
+    std::snprintf(what, sizeof what, "is open to group or others (mode %04o, not 0700)",
+                  static_cast<unsigned>(st.st_mode & 07777));
+    return what;
+  }
+  return std::string();
 }
 
-std::string LockPath(const std::string& class_name) {
-  std::string path = LockFolder() + "/rorud-window-";
+// The user's runtime folder, else a folder of the user's own in the
+// temporary folder: a lock there must not be shared with other users of the
+// machine.
+LockPlace FindLockPlace() {
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  if (!g_lock_folder.empty()) return {g_lock_folder, std::string()};
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] != '\0') return {runtime, std::string()};
+  const char* temp = std::getenv("TMPDIR");
+  const std::string base = temp != nullptr && temp[0] == '/' ? temp : "/tmp";
+  const std::string folder = base + "/rorud-" + std::to_string(::getuid());
+  return {folder, PrivateFolderProblem(folder)};
+}
+
+std::string LockPath(const std::string& folder, const std::string& class_name) {
+  std::string path = folder + "/rorud-window-";
   char hex[3];
   for (unsigned char c : class_name) {
     std::snprintf(hex, sizeof hex, "%02x", c);
@@ -126,8 +164,8 @@ std::string LockPath(const std::string& class_name) {
 }
 
 // Takes the class lock for a new window; -1 when another process holds it.
-int TakeClassLock(const std::string& class_name) {
-  int fd = ::open(LockPath(class_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+int TakeClassLock(const std::string& folder, const std::string& class_name) {
+  int fd = ::open(LockPath(folder, class_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return -1;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -137,7 +175,9 @@ int TakeClassLock(const std::string& class_name) {
 }
 
 bool ClassLockedElsewhere(const std::string& class_name) {
-  int fd = ::open(LockPath(class_name).c_str(), O_RDONLY | O_CLOEXEC);
+  const LockPlace place = FindLockPlace();
+  if (!place.problem.empty()) return false;
+  int fd = ::open(LockPath(place.folder, class_name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
   ::close(fd);
@@ -311,8 +351,12 @@ Window* FindWindow(const char* class_name) {
 }
 
 std::string WindowLockPath(const char* class_name) {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  return LockPath(class_name ? class_name : "");
+  return LockPath(FindLockPlace().folder, class_name ? class_name : "");
+}
+
+std::string WindowLockProblem() {
+  const LockPlace place = FindLockPlace();
+  return place.problem.empty() ? std::string() : "the lock folder " + place.folder + " " + place.problem;
 }
 
 std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl::InitProblem(); }
@@ -325,6 +369,8 @@ void SetWindowLockFolder(const std::string& folder) {
 Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
                      uint32_t ex_style, int x, int y, int width, int height) {
   if (class_name == nullptr) return nullptr;
+  const LockPlace lock_place = FindLockPlace();
+  if (!lock_place.problem.empty()) return nullptr;
   if (!EnsureSdl()) return nullptr;
   Window* window = nullptr;
   {
@@ -345,7 +391,7 @@ Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
     for (Window* w : g_windows) {
       if (w->class_name == class_name) first_of_class = false;
     }
-    if (first_of_class) window->lock_fd = TakeClassLock(window->class_name);
+    if (first_of_class) window->lock_fd = TakeClassLock(lock_place.folder, window->class_name);
     if (!IsHeadless() && !detail::sdl::CreateNative(window)) {
       if (window->lock_fd >= 0) ::close(window->lock_fd);
       return nullptr;
@@ -380,7 +426,8 @@ bool DestroyWindow(Window* window) {
     // Hand the class lock to another window of the class, if one lives.
     for (Window* w : g_windows) {
       if (w->class_name == window->class_name) {
-        w->lock_fd = TakeClassLock(w->class_name);
+        const LockPlace place = FindLockPlace();
+        if (place.problem.empty()) w->lock_fd = TakeClassLock(place.folder, w->class_name);
         break;
       }
     }

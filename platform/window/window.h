@@ -108,14 +108,19 @@ bool UnregisterWindowClass(const char* class_name);
 Window* FindWindow(const char* class_name);
 Window* ForeignWindow();
 // Test hook: the folder of the class lock files (default: $XDG_RUNTIME_DIR,
-// else /tmp/rorud-<user id>, made for the user alone). Tests give each
-// process its own folder unless they test the double start.
+// else rorud-<user id> in $TMPDIR or /tmp, made for the user alone). Tests
+// give each process its own folder unless they test the double start.
 void SetWindowLockFolder(const std::string& folder);
 // The lock file that marks a window of the class as held by a process.
 std::string WindowLockPath(const char* class_name);
-// Why the SDL back end can open no visible window (no display, or only a
-// driver that shows nothing); empty when it can, before it tried, and in
-// headless runs.
+// Why the lock folder cannot be trusted ("the lock folder F is a symbolic
+// link, not a folder"): the fallback folder in the temporary folder is used
+// only when it is a real folder of the user's own closed to everyone else;
+// otherwise no window is made. Empty when the folder is fit.
+std::string WindowLockProblem();
+// Why the SDL back end can open no visible window (no display, only a
+// driver that shows nothing, or a window or renderer SDL could not make);
+// empty when it can, before it tried, and in headless runs.
 std::string DisplayProblem();
 
 // Creates a hidden-unless-kWsVisible window with the outer rectangle given;

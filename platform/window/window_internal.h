@@ -83,6 +83,11 @@ namespace sdl {
 // The virtual key of an SDL scancode (the keyboard's USB usage number); 0 for
 // keys the library has no code for.
 int ScancodeToVirtualKey(int scancode);
+// The virtual key that key messages carry for the scancode: the same, except
+// that with NumLock off the keypad's digits and point are the navigation keys
+// (Insert, End, Down, Page Down, Left, Clear, Right, Home, Up, Page Up;
+// Delete).
+int ReportedVirtualKey(int scancode, bool num_lock);
 // Text between the system's UTF-8 and the library's code page 932; bytes
 // that do not convert become '?'.
 std::string Utf8ToCp932(const std::string& utf8);
@@ -90,11 +95,15 @@ std::string Cp932ToUtf8(const std::string& cp932);
 // Video and events; false when SDL cannot start or finds no display that a
 // window would show on (then InitProblem says why).
 bool Init();
-const std::string& InitProblem();
+// Why no window can be shown: the start's problem, else why the last window
+// could not be made or drawn to; empty when neither happened.
+std::string InitProblem();
 void Desktop(int* width, int* height, int* bits);
 FrameMetrics Metrics();
 std::vector<DisplayMode> Modes();
 bool ChangeMode(const DisplayMode* mode);
+// Makes the SDL window and the renderer that presents to it; false (with
+// InitProblem saying why) when either cannot be made.
 bool CreateNative(Window* window);
 void DestroyNative(Window* window);
 // Brings the SDL window in line with the record (title, client rectangle,

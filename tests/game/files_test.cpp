@@ -78,12 +78,19 @@ TEST(ConfigFile, WordsAreReadAsTheirFlags) {
   GameConfig c{};
   ::testing::internal::CaptureStderr();
   ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
-  // The player is told which needed actions have no button, and by which word.
+  // The player is told which needed actions have no button, by which word,
+  // and how to get the buttons back.
+  const std::string tool = fs::exists(RORUD_BINARY_DIR "/tools/quillona-config")
+                               ? std::string(RORUD_BINARY_DIR "/tools/quillona-config")
+                               : std::string("quillona-config");
+  const std::string file = (fs::current_path() / kConfigPath).string();
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "quillona: warning: system/config.hsd: word 11 (focus/cancel) is 8, which is no button; "
             "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n"
             "quillona: warning: system/config.hsd: word 12 (bomb) is 65535, which is no button; "
-            "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n");
+            "0 to 7 give pad buttons 1 to 8 (Z X C V A S D F)\n"
+            "quillona: warning: to give every action its button back, run " + tool + " --file " + file +
+                " --defaults, or delete " + file + " so that the game writes its defaults at its next start\n");
   EXPECT_EQ(c.window_mode, 0);
   EXPECT_EQ(c.vsync, 1);
   EXPECT_EQ(c.reserved, 0);
@@ -118,9 +125,9 @@ TEST(ConfigFile, UncreatableFileFails) {
   EXPECT_FALSE(reason.empty());
 }
 
-// A write cut short by a full disk, or refused by a read-only file, keeps the
-// old file's bytes and leaves no temporary file; a good write keeps the old
-// file's permissions.
+// A write cut short by a full disk, failing to reach the disk, or refused by
+// a read-only file, keeps the old file's bytes and leaves no temporary file;
+// a good write keeps the old file's permissions.
 TEST(FileReplace, FailedWritesKeepTheOldFile) {
   ScratchFolder scratch;
   const std::vector<unsigned char> old = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -131,6 +138,11 @@ TEST(FileReplace, FailedWritesKeepTheOldFile) {
   EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
   SetWriteSpaceForTesting(-1);
   EXPECT_EQ(reason, std::strerror(ENOSPC));
+  EXPECT_EQ(ReadBytes("f.bin"), old);
+  SetSyncErrorForTesting(EIO);
+  EXPECT_FALSE(ReplaceFile("f.bin", fresh, reason));
+  SetSyncErrorForTesting(0);
+  EXPECT_EQ(reason, std::strerror(EIO));
   EXPECT_EQ(ReadBytes("f.bin"), old);
   const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read;
   fs::permissions("f.bin", read_only);

@@ -1,5 +1,5 @@
 // What the game program says when it cannot start: another copy holds the
-// window, or no display can show it. Each case runs the game program itself
+// window, the lock folder is not the user's alone, or no display can show it. Each case runs the game program itself
 // and expects one message naming the cause, and exit status 1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,10 @@
 #include <iterator>
 #include <string>
 
+#include "game/frame/config.h"
+#include "game/winmain.h"
 #include "platform/window/window.h"
+#include "rorud/rorud.h"
 #include "tests/game/game_fixture.h"
 
 namespace {
@@ -54,6 +57,21 @@ TEST(GameStart, ASecondCopyNamesTheLockItMeets) {
                        "); close it first\n");
 }
 
+// A lock folder that another user could have made or entered: the game stops
+// and names the folder, what is wrong with it and the way out.
+TEST(GameStart, AnUnsafeLockFolderStopsTheStart) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  gametest::ScratchFolder scratch;
+  const std::string folder = scratch.path().string() + "/rorud-" + std::to_string(::getuid());
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::all);
+  const Outcome o = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + scratch.path().string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
+                       " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to a "
+                       "folder of your own, and start again\n");
+}
+
 TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
   if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
   gametest::ScratchFolder scratch;
@@ -72,6 +90,34 @@ TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
             std::string::npos)
       << unreachable.err;
   EXPECT_NE(unreachable.err.find("set RORUD_PLATFORM=headless for a run without a screen\n"), std::string::npos);
+}
+
+// Full screen asked of a display without a 640 x 480 mode: the library makes
+// a window, and the game says so and why, in one line.
+TEST(GameStart, FullScreenWithoutItsModeSaysTheGamePlaysInAWindow) {
+  gametest::ScratchFolder scratch;
+  plat::SetWindowLockFolder(scratch.path().string());
+  gametest::ResetGameGlobals();
+  plat::VirtualDesktop desktop;
+  desktop.width = 1024;
+  desktop.height = 768;
+  desktop.modes = {{1024, 768, 32, 60}, {800, 600, 32, 60}};
+  plat::HeadlessReset(desktop);
+  std::string reason;
+  uint32_t words[kConfigWords];
+  std::copy(kDefaultConfigWords, kDefaultConfigWords + kConfigWords, words);
+  words[2] = 0;  // full screen
+  ASSERT_TRUE(WriteConfigWords(kConfigPath, words, reason));
+  ::testing::internal::CaptureStderr();
+  const InitResult started = InitGame();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  LibraryEnd();
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ASSERT_EQ(started, InitResult::kReady);
+  EXPECT_NE(err.find("quillona: the game plays in a window: full screen needs a 640 x 480 display mode, which "
+                     "this display does not offer\n"),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace

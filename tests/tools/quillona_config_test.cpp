@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,30 @@ TEST(QuillonaConfig, WritesTheGamesFileAndRefusesWrongSettings) {
   EXPECT_EQ(Words(file), expected);
   EXPECT_EQ(RunTool(dir, "--defaults"), 0);
   EXPECT_EQ(Words(file), std::vector<uint32_t>(kDefaultConfigWords, kDefaultConfigWords + kConfigWords));
+}
+
+// Without --file the tool works on the file the game reads when ./play.sh
+// starts it: game-data/system/config.hsd beside the build folder. A tool
+// outside such a build asks for --file rather than guess.
+TEST(QuillonaConfig, WithoutAFileItUsesTheFolderPlayShGivesTheGame) {
+  ScratchDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.path() / "build/tools");
+  fs::copy_file(std::string(RORUD_BINARY_DIR) + "/tools/quillona-config", dir / "build/tools/quillona-config");
+  dir.Write("build/CMakeCache.txt", "");
+  const std::string run = "cd / && " + (dir / "build/tools/quillona-config") + " --vsync on >/dev/null 2>" +
+                          (dir / "err.txt");
+  int status = std::system(run.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+  std::ifstream err(dir / "err.txt");
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(err), {}).find("name it with --file PATH"),
+            std::string::npos);
+  dir.Write("play.sh", "");
+  status = std::system(run.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::vector<uint32_t> words = Words(dir / "game-data/system/config.hsd");
+  ASSERT_EQ(words.size(), 16u);
+  EXPECT_EQ(words[3], 1u);
 }
 
 }  // namespace

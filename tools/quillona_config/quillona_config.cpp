@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "game/frame/config.h"
 
@@ -12,8 +14,9 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quillona-config [--file PATH] [SETTING VALUE]...\n"
-    "Shows the game's configuration file (default: system/config.hsd in the\n"
-    "working folder, which is where the game reads it) and sets its words.\n"
+    "Shows the game's configuration file and sets its words. The default file\n"
+    "is game-data/system/config.hsd beside the build folder this tool is in,\n"
+    "which is where ./play.sh has the game read it.\n"
     "A missing file starts from the game's defaults.\n"
     "  --full-screen on|off     word 2: full screen, or a window\n"
     "  --vsync on|off           word 3: wait for the vertical blank\n"
@@ -102,10 +105,27 @@ bool Apply(const char* option, const char* value, uint32_t (&w)[kConfigWords]) {
   return false;
 }
 
+// The file that ./play.sh has the game read: play.sh runs the game in
+// game-data/ beside its build folder, the folder of CMakeCache.txt above
+// this program. Empty when the program is not in such a build.
+std::string PlayConfigPath() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::string();
+  for (fs::path folder = self.parent_path(); folder.has_relative_path(); folder = folder.parent_path()) {
+    if (!fs::is_regular_file(folder / "CMakeCache.txt", ec)) continue;
+    const fs::path top = folder.parent_path();
+    if (!fs::is_regular_file(top / "play.sh", ec)) return std::string();
+    return (top / "game-data" / kConfigPath).string();
+  }
+  return std::string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* path = kConfigPath;
+  const char* path = nullptr;
   uint32_t words[kConfigWords];
   int first = 1;
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
@@ -116,6 +136,15 @@ int main(int argc, char** argv) {
     path = argv[2];
     first = 3;
   }
+  const std::string play_path = PlayConfigPath();
+  if (path == nullptr && play_path.empty()) {
+    std::fputs("quillona-config: this program is not in a build beside ./play.sh, so it cannot tell which "
+               "configuration file the game reads; name it with --file PATH (the game reads system/config.hsd "
+               "in the folder it runs in)\n",
+               stderr);
+    return 2;
+  }
+  if (path == nullptr) path = play_path.c_str();
   std::memcpy(words, kDefaultConfigWords, sizeof words);
   const int read = ReadConfigWords(path, words);
   if (read >= 0 && read < kConfigWords) {

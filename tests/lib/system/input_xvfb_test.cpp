@@ -1,6 +1,6 @@
-// Key presses of a real X keyboard reach the pad queries through the SDL back
-// end: a child process runs the library in a window under a virtual X server
-// and xdotool presses keys into it.
+// Key presses of a real X keyboard reach the pad queries and a text line
+// through the SDL back end: a child process runs the library in a window
+// under a virtual X server and xdotool presses keys into it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lib/system/input.h"
+#include "lib/system/text_input.h"
 #include "lib/system/window_system.h"
 #include "platform/window/backend.h"
 #include "platform/kernel/kernel.h"
@@ -112,6 +113,30 @@ TEST(InputXvfbChild, DISABLED_Run) {
   }
   EXPECT_EQ(escape, 1);
   Xdotool("keyup Escape");
+
+  // The keypad with NumLock off (the X server's start) moves and deletes in
+  // a text line as the arrows, Home, End and Delete do. The keys above are
+  // in the character buffer still; the line starts after them.
+  for (int i = 0; i < 200; ++i) {
+    ProcessWindowMessages();
+    plat::Sleep(1);
+  }
+  for (uint8_t c[2]; PopInputChar(c, 1) != 0;) {
+  }
+  const int line = MakeKeyStringInput(20, 1, 0, 0);
+  ASSERT_NE(line, -1);
+  ASSERT_EQ(SetActiveKeyStringInput(line), 0);
+  ASSERT_TRUE(Xdotool("type abcd"));
+  ASSERT_TRUE(Xdotool("key KP_Left KP_Left KP_Delete KP_Home z KP_End y"));
+  std::string text;
+  for (int i = 0; i < 3000 && text != "zabdy"; ++i) {
+    ProcessWindowMessages();
+    const KeyStringInputRecord* r = FindKeyStringInput(line);
+    ASSERT_NE(r, nullptr);
+    text.assign(r->text, r->length);
+    plat::Sleep(1);
+  }
+  EXPECT_EQ(text, "zabdy");
   EXPECT_EQ(LibraryEnd(), 0);
 }
 

@@ -34,6 +34,24 @@ TEST(SdlTranslation, ScancodesBecomeVirtualKeys) {
   EXPECT_EQ(ScancodeToVirtualKey(511), 0);
 }
 
+// Key messages of the keypad follow NumLock as a Windows keyboard's do: the
+// digits with it on, the navigation keys printed under them with it off.
+// Scancodes 89-99 are keypad 1-9, 0 and the point.
+TEST(SdlTranslation, KeypadKeysFollowNumLock) {
+  using plat::detail::sdl::ReportedVirtualKey;
+  const int off[11] = {plat::kVkEnd,  plat::kVkDown, plat::kVkNext, plat::kVkLeft,   0x0C,        plat::kVkRight,
+                       plat::kVkHome, plat::kVkUp,   plat::kVkPrior, plat::kVkInsert, plat::kVkDelete};
+  const int on[11] = {0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x60, 0x6E};
+  for (int i = 0; i < 11; ++i) {
+    EXPECT_EQ(ReportedVirtualKey(89 + i, false), off[i]) << "scancode " << 89 + i;
+    EXPECT_EQ(ReportedVirtualKey(89 + i, true), on[i]) << "scancode " << 89 + i;
+  }
+  // Keys outside the keypad's digit block do not change.
+  EXPECT_EQ(ReportedVirtualKey(80, false), plat::kVkLeft);
+  EXPECT_EQ(ReportedVirtualKey(88, false), plat::kVkReturn);  // keypad Enter
+  EXPECT_EQ(ReportedVirtualKey(4, false), 'A');
+}
+
 TEST(SdlTranslation, TextCrossesBetweenUtf8AndCodePage932) {
   using plat::detail::sdl::Cp932ToUtf8;
   using plat::detail::sdl::Utf8ToCp932;

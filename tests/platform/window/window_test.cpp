@@ -407,27 +407,84 @@ TEST_F(WindowLayer, PresentKeepsAScaledFrameAndSavesIt) {
 
 namespace {
 
-// Without a runtime folder the class locks go to a folder of the user's own
-// in /tmp, not to /tmp itself, which every user and display shares.
-TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwn) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = runtime != nullptr ? runtime : "";
-  plat::SetWindowLockFolder("");
-  ::unsetenv("XDG_RUNTIME_DIR");
-  const std::string folder = "/tmp/rorud-" + std::to_string(::getuid());
-  EXPECT_EQ(plat::WindowLockPath("AB"), folder + "/rorud-window-4142.lock");
-  struct stat st {};
-  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(st.st_uid, ::getuid());
-  ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
-  EXPECT_EQ(plat::WindowLockPath("AB"), "/run/user/77/rorud-window-4142.lock");
-  if (saved.empty()) {
-    ::unsetenv("XDG_RUNTIME_DIR");
-  } else {
-    ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+// Sets an environment variable for one test and restores it after.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
   }
+  ~EnvGuard() {
+    if (had_) {
+      ::setenv(name_, old_.c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+intptr_t PlainProc(plat::Window* w, uint32_t m, uintptr_t wp, intptr_t lp) {
+  return plat::DefWindowProc(w, m, wp, lp);
+}
+
+// Without a runtime folder the class locks go to a folder of the user's own
+// in the temporary folder, not to that folder itself, which every user
+// shares. A folder there that another user could enter, or a link in its
+// place, is refused: no window is made and the problem names the folder.
+TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const std::filesystem::path temp =
+      std::filesystem::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(temp);
+  plat::SetWindowLockFolder("");
+  {
+    EnvGuard runtime("XDG_RUNTIME_DIR", nullptr);
+    EnvGuard tmpdir("TMPDIR", temp.c_str());
+    const std::string folder = temp.string() + "/rorud-" + std::to_string(::getuid());
+    ASSERT_TRUE(plat::RegisterWindowClass("LockClass", PlainProc));
+    const mode_t saved_mask = ::umask(0777);  // a mask that would leave the folder shut to its owner
+    EXPECT_EQ(plat::WindowLockPath("AB"), folder + "/rorud-window-4142.lock");
+    ::umask(saved_mask);
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(plat::WindowLockProblem(), "");
+    plat::Window* w = plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+    EXPECT_NE(w, nullptr);
+    plat::DestroyWindow(w);
+
+    ::chmod(folder.c_str(), 0777);
+    EXPECT_EQ(plat::WindowLockProblem(),
+              "the lock folder " + folder + " is open to group or others (mode 0777, not 0700)");
+    EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(temp / "elsewhere");
+    ::chmod((temp / "elsewhere").c_str(), 0700);
+    std::filesystem::create_directory_symlink(temp / "elsewhere", folder);
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder");
+    EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
+
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
+    EXPECT_EQ(plat::WindowLockPath("AB"), "/run/user/77/rorud-window-4142.lock");
+    EXPECT_EQ(plat::WindowLockProblem(), "");
+    plat::UnregisterWindowClass("LockClass");
+  }
+  std::filesystem::remove_all(temp);
 }
 
 }  // namespace
