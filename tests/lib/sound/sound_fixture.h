@@ -53,7 +53,11 @@ inline void Put16(std::vector<uint8_t>& v, uint16_t x) {
   v.push_back(static_cast<uint8_t>(x));
   v.push_back(static_cast<uint8_t>(x >> 8));
 }
-inline void PutId(std::vector<uint8_t>& v, const char* id) { v.insert(v.end(), id, id + 4); }
+// Byte by byte, as Put32 does: GCC 12 takes a four-byte range insert into an
+// empty vector for a write past its new block.
+inline void PutId(std::vector<uint8_t>& v, const char* id) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(id[i]));
+}
 
 // A WAVE file of PCM with the given fmt body size (16 or 18) and optional
 // extra chunks placed before "data".
