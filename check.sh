@@ -5,7 +5,8 @@
 # that start threads (label `threads`); a short run of each fuzz target; the
 # picture tests again with other band workers and spans; the game and a
 # movie probe under tight address-space limits. A test that fails once fails
-# the run: nothing is retried. In CI (CI=true) a skipped test fails it too
+# the run: nothing is retried. A compiler warning in our own code stops every
+# build (RORUD_WERROR). In CI (CI=true) a skipped test fails the run too
 # (scripts/ctest-run).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -13,16 +14,20 @@ cd "$(dirname "$0")"
 
 JOBS=${JOBS:-$(nproc)}
 export RORUD_PLATFORM=headless
+# Every build here, as in CI, stops at a compiler warning in our own code
+# (scripts/tsan-check and scripts/fuzz-smoke read this too).
+export RORUD_WERROR=ON
 # Leak reports name only third-party allocations in the suppressions, each
 # with its reason; a leak of our own fails the run.
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
 echo "== build (release with debug info)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRORUD_WERROR=ON >/dev/null
 cmake --build build -j "$JOBS"
 
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORUD_SANITIZE=ON -DRORUD_BENCH=OFF >/dev/null
+cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORUD_SANITIZE=ON -DRORUD_BENCH=OFF \
+  -DRORUD_WERROR=ON >/dev/null
 cmake --build build-san -j "$JOBS"
 
 if [ -x scripts/fuzz-smoke ]; then

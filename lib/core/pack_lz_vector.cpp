@@ -10,10 +10,13 @@
 
 #include "lib/core/pack_lz_stream.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2,bmi,popcnt")
+// clang does not take the GCC target pragma; its own form marks every
+// function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2,bmi,popcnt"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,popcnt")
 #endif
 #include <immintrin.h>
 
@@ -314,5 +317,6 @@ Cursor DecodeVector(const unsigned char* in, size_t in_size, unsigned char* out,
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

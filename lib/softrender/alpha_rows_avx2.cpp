@@ -6,12 +6,13 @@
 
 #include "lib/softrender/alpha_rows.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
 #endif
 #include <immintrin.h>
 
@@ -126,5 +127,6 @@ MaskedRowsFn Alpha16MaskedRowsAvx2(int mode) { return PickAlpha16MaskedRows(mode
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

@@ -6,12 +6,13 @@
 
 #include "lib/softrender/alpha_rows.h"
 
-#pragma GCC push_options
-#pragma GCC target("sse4.1")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse4.1")
 #endif
 #include <immintrin.h>
 
@@ -46,5 +47,6 @@ MaskedRowsFn Alpha16MaskedRowsSse41(int mode) { return PickAlpha16MaskedRows(mod
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

@@ -2,12 +2,13 @@
 // time, for processors with AVX2 (only called on them).
 #include "lib/sound/yuv_rows.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
 #endif
 #include <immintrin.h>
 
@@ -66,5 +67,6 @@ int Yuv420RowAvx2(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, uin
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

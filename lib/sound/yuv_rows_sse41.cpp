@@ -4,12 +4,13 @@
 
 #include "lib/sound/yuv_rows.h"
 
-#pragma GCC push_options
-#pragma GCC target("sse4.1")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse4.1")
 #endif
 #include <immintrin.h>
 
@@ -68,5 +69,6 @@ int Yuv420RowSse41(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, ui
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

@@ -18,7 +18,9 @@ inline uint16_t Encode565(uint32_t c) {
   return uint16_t(((Ch(c, 2) >> 3) << 11) | ((Ch(c, 1) >> 2) << 5) | (Ch(c, 0) >> 3));
 }
 
-// Four channels in 16-bit lanes (B, G, R, A from the bottom).
+#if !defined(__SSE2__)
+// Four channels in 16-bit lanes (B, G, R, A from the bottom), for the blends
+// where no vector unit is at hand.
 constexpr uint64_t kLanes = 0x00FF00FF00FF00FFull;
 inline uint64_t Expand(uint32_t c) {
   uint64_t x = c;
@@ -36,6 +38,7 @@ inline uint64_t Div255Lanes(uint64_t x) {
   uint64_t t = x + 0x0080008000800080ull;
   return ((t + ((t >> 8) & kLanes)) >> 8) & kLanes;
 }
+#endif
 
 // The alpha and additive blends of BlendPixel for the factor pairs
 // SRCALPHA / INVSRCALPHA and SRCALPHA / ONE, four channels at once.

@@ -4,12 +4,13 @@
 
 #include "platform/d3d9/d3d9_spans_simd.h"
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
 #endif
 #include <immintrin.h>
 
@@ -118,5 +119,6 @@ VecSpanFn VecTermSpanAvx2(int target) { return PickTermKernel<Avx2Lanes>(target)
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

@@ -7,6 +7,11 @@
 
 #include "platform/d3d9/d3d9_spans_simd.h"
 
+// clang does not take the GCC target pragma; its own form marks every
+// function of the file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
 // GCC 12's AVX-512 headers start some results from a deliberately undefined
@@ -14,8 +19,6 @@
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,avx512vl"))), apply_to = function)
 #endif
 #include <immintrin.h>
 
@@ -117,6 +120,7 @@ VecSpanFn VecTermSpanAvx512(int target) { return PickTermKernel<Avx512Lanes>(tar
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC diagnostic pop
 #pragma GCC pop_options
+#endif

@@ -4,12 +4,13 @@
 
 #include "platform/d3d9/d3d9_spans_simd.h"
 
-#pragma GCC push_options
-#pragma GCC target("sse4.1")
 // clang does not take the GCC target pragma; its own form marks every
 // function of the file.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("sse4.1"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("sse4.1")
 #endif
 #include <smmintrin.h>
 
@@ -129,5 +130,6 @@ VecSpanFn VecTermSpanSse41(int target) { return PickTermKernel<Sse41Lanes>(targe
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#endif
+#else
 #pragma GCC pop_options
+#endif

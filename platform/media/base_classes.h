@@ -439,6 +439,8 @@ class D_CTransInPlaceFilter : public D_CTransformFilter {
   HResult GetMediaType(int position, D_CMediaType* type) override { return kE_UNEXPECTED; }
   HResult DecideBufferSize(IMemAllocator* allocator, AllocatorProperties* props) override;
   HResult Receive(IMediaSample* sample) override;
+  // The in-place form; the two-sample form stays visible beside it.
+  using D_CTransformFilter::Transform;
   virtual HResult Transform(IMediaSample* sample) = 0;
 
   bool ModifiesData() const { return modifies_data_; }

@@ -246,7 +246,7 @@ TEST_F(BossTest, PhaseEndGivesBonusItemsClearerAndHandsOver) {
   EXPECT_EQ(CountInUse(g_items, kItemPoolSize, kKindItem) - items_before, 12);
   ASSERT_EQ(CountInUse(g_player_objects, kPlayerObjectPoolSize, kKindBulletClearer), 1);
   for (const GameObject& o : g_player_objects) {
-    if (o.in_use != 0 && o.kind == kKindBulletClearer) EXPECT_EQ(o.variant, 3u);
+    if (o.in_use != 0 && o.kind == kKindBulletClearer) { EXPECT_EQ(o.variant, 3u); }
   }
   EXPECT_EQ(CountInUse(g_effects, kEffectPoolSize, kKindExplosion), 1);
   EXPECT_EQ(CountInUse(g_effects, kEffectPoolSize, kKindBurst), 1);

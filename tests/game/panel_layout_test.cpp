@@ -48,9 +48,9 @@ TEST(PanelLayout, MusicCaptionRunsFor222Draws) {
   int draws = 0;
   while (c.on == 1 && draws < 1000) {
     ++draws;
-    if (draws <= 182) EXPECT_EQ(c.y, 460.0) << draws;
-    if (draws == 183) EXPECT_EQ(c.y, 460.5);
-    if (draws == 222) EXPECT_EQ(c.y, 480.0);
+    if (draws <= 182) { EXPECT_EQ(c.y, 460.0) << draws; }
+    if (draws == 183) { EXPECT_EQ(c.y, 460.5); }
+    if (draws == 222) { EXPECT_EQ(c.y, 480.0); }
     AdvanceMusicCaption(c);
   }
   EXPECT_EQ(draws, 222);

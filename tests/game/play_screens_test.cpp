@@ -120,6 +120,46 @@ TEST_F(PlayScreens, BlastDrawsFiveCopiesAroundItsRing) {
   EXPECT_GT(f.Mean(195, 295, 205, 305), f.Mean(195, 195, 205, 205));
 }
 
+// The panel's score, life and power as read off the presented frame: the
+// pixels in each number's box that carry the numbers' colour exactly (the
+// glyphs' fully covered pixels, whatever lies under them) must be those of
+// the four-digit text drawn alone on a cleared screen at the same place.
+TEST_F(PlayScreens, PanelNumbersReadBackAsFourDigitsWithLeadingZeros) {
+  LoadCommonResources();
+  g_game.score = 42;
+  g_player_status.life = 3;
+  g_player_status.power_gauge = 807;
+  ClearDrawTarget(nullptr);
+  DrawHud();
+  const Frame640 panel = Present();
+  ASSERT_EQ(g_stop_flag, 0) << g_error_text;
+
+  const uint32_t colour = GetColorCode(236, 255, 224);
+  struct Number {
+    int y;
+    const char* text;
+  };
+  const Number numbers[] = {{242, "0042"}, {289, "0003"}, {334, "0807"}};
+  ClearDrawTarget(nullptr);
+  SetDrawClipRect(0, 0, 640, 480);
+  for (const Number& n : numbers) DrawTextWithFont(498, n.y, n.text, colour, g_fonts[kFont32], 0, 0);
+  const Frame640 glyphs = Present();
+
+  const uint32_t exact = colour & 0xFFFFFFu;
+  for (const Number& n : numbers) {
+    int lit = 0, differing = 0;
+    for (int y = n.y - 4; y < n.y + 40; ++y) {
+      for (int x = 494; x < 640; ++x) {
+        const bool in_glyphs = glyphs.At(x, y) == exact;
+        lit += in_glyphs;
+        differing += in_glyphs != (panel.At(x, y) == exact);
+      }
+    }
+    EXPECT_GT(lit, 4 * 20) << n.text;  // every digit has solid strokes
+    EXPECT_EQ(differing, 0) << n.text;
+  }
+}
+
 // ---- A frame of stage 1's first wave ------------------------------------------
 
 // Every record the draws read or step, kept so that one state can be drawn
@@ -270,7 +310,7 @@ void CheckStageScreens(uint32_t scene, const char* wave_file, std::initializer_l
   LoadSoundEffects();
   // Without a wave picture the stage is only set up: played through its wave.
   const bool mid_wave = gametest::PlayToMidWave(scene);
-  if (wave_file != nullptr) ASSERT_TRUE(mid_wave);
+  if (wave_file != nullptr) { ASSERT_TRUE(mid_wave); }
   ASSERT_EQ(g_stop_flag, 0) << g_error_text;
   DrawState state;
   auto draw = [&](const std::function<void()>& change) {
@@ -344,7 +384,7 @@ TEST_F(PlayScreens, Stage3WaveAndBossFightsShowTheirLayersGaugeAndCaption) {
   CheckStageScreens(kSceneStage1 + 2, "stage3_wave.png",
                     {Fight{CreateBoss3A, 1, "boss3a_fight.png", kBoss3A},
                      Fight{CreateBoss3B, 5, "boss3b_fight.png", kBoss3B}});
-  if (g_game.music_caption.on != 0) EXPECT_EQ(g_game.music_caption.text, kStage3MusicCredit);
+  if (g_game.music_caption.on != 0) { EXPECT_EQ(g_game.music_caption.text, kStage3MusicCredit); }
 }
 
 // Boss 4 in its last phase, the game's densest, with its field full.

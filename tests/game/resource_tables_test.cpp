@@ -61,7 +61,7 @@ TEST(ResourceTables, RowsAreUniqueAndAnimationsLinkWithinTheirGroup) {
     }
     for (int i = 0; i < list.count; ++i) {
       const CutDef& c = list.cuts[i];
-      if (c.frames_per_step > 0) EXPECT_TRUE(rows.count(c.next)) << "row " << c.row;
+      if (c.frames_per_step > 0) { EXPECT_TRUE(rows.count(c.next)) << "row " << c.row; }
     }
   }
 }

@@ -110,7 +110,7 @@ TEST_F(GameTest, Stage5EndSavesOnItsFirstFrameAndReturnsToTheTitle) {
     EXPECT_EQ(fs::exists("replay/st5.hsd"), !playback);
     EXPECT_EQ(fs::exists("rec.hsd"), !playback);
     EXPECT_EQ(g_game.high_score, playback ? 300u : 900u);
-    if (!playback) EXPECT_EQ(fs::file_size("replay/st5.hsd"), 8u + 4u * 5u);
+    if (!playback) { EXPECT_EQ(fs::file_size("replay/st5.hsd"), 8u + 4u * 5u); }
   }
 }
 

@@ -1,19 +1,26 @@
 // Every story text: code page 932 bytes that convert back and forth, at most
-// 30 bytes a line, and dialogues whose steps, sides, expressions, line counts
-// and successors are those the bosses are built for.
+// 30 bytes a line, and dialogues that each boss, played through its entry and
+// its defeat, shows with the steps, sides, expressions, line counts and
+// successors its description gives.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "game/bosses/boss.h"
 #include "game/bosses/story.h"
+#include "game/frame/game_state.h"
+#include "game/frame/input.h"
+#include "game/objects/game_object.h"
+#include "tests/game/game_fixture.h"
 #include "tests/support/sjis.h"
 
 namespace {
 
-// One step as the boss expects it: step, side, expression, lines, next.
+// One step as the player sees it: the step, the speaking side (1 left, 2
+// right), its expression, its shown lines and the step that follows.
 struct Expected {
   uint32_t step;
   uint8_t side;
@@ -21,33 +28,6 @@ struct Expected {
   int lines;
   uint32_t next;
 };
-
-const std::vector<Expected> kBoss1AEntry = {{10, 1, 1, 1, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 2, 14},
-                                            {14, 2, 1, 2, 15}, {15, 1, 1, 2, 16}, {16, 2, 1, 2, 17},
-                                            {17, 1, 1, 1, 50}};
-const std::vector<Expected> kBoss1APost = {{10, 1, 1, 2, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 1, 50}};
-const std::vector<Expected> kBoss1BEntry = {{10, 2, 1, 2, 11}, {11, 1, 2, 2, 12}, {12, 2, 2, 1, 50}};
-const std::vector<Expected> kBoss1BPost = {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 15},
-                                           {15, 1, 1, 2, 16}, {16, 2, 1, 1, 17}, {17, 2, 1, 1, 50}};
-
-const std::vector<Expected> kBoss2AEntry = {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 1, 1, 1, 13},
-                                            {13, 2, 1, 1, 14}, {14, 1, 1, 1, 15}, {15, 2, 1, 1, 50}};
-const std::vector<Expected> kBoss2APost = {{10, 2, 1, 3, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 50}};
-const std::vector<Expected> kBoss2BEntry = {{10, 2, 1, 1, 11}, {11, 1, 1, 3, 12}, {12, 2, 1, 3, 14},
-                                            {14, 2, 1, 2, 50}};
-const std::vector<Expected> kBoss2BPost = {{10, 2, 1, 1, 11}, {11, 1, 1, 2, 13}, {13, 2, 1, 2, 14},
-                                           {14, 1, 1, 2, 50}};
-
-const std::vector<Expected> kBoss3AEntry = {{10, 1, 1, 1, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 2, 13},
-                                            {13, 2, 1, 2, 15}, {15, 2, 1, 2, 16}, {16, 1, 1, 2, 17},
-                                            {17, 2, 1, 3, 50}};
-const std::vector<Expected> kBoss3APost = {{10, 1, 1, 1, 11}, {11, 2, 1, 2, 13}, {13, 2, 1, 2, 16},
-                                           {16, 1, 1, 1, 18}, {18, 2, 1, 2, 19}, {19, 1, 1, 3, 50}};
-const std::vector<Expected> kBoss3BEntry = {{10, 1, 1, 1, 11}, {11, 2, 1, 3, 12}, {12, 1, 1, 1, 13},
-                                            {13, 2, 1, 1, 14}, {14, 1, 1, 2, 15}, {15, 2, 1, 2, 16},
-                                            {16, 2, 1, 2, 50}};
-const std::vector<Expected> kBoss3BPost = {{10, 2, 1, 1, 11}, {11, 1, 1, 1, 13}, {13, 1, 1, 2, 14},
-                                           {14, 2, 1, 2, 15}, {15, 1, 1, 1, 50}};
 
 void CheckLine(const char* text, const std::string& where) {
   ASSERT_NE(text, nullptr) << where;
@@ -59,41 +39,104 @@ void CheckLine(const char* text, const std::string& where) {
   EXPECT_NE(utf8, bytes) << where;
 }
 
-void CheckDialogue(const Dialogue* talk, const std::vector<Expected>& expected,
-                   const std::string& name) {
-  ASSERT_NE(talk, nullptr) << name;
-  ASSERT_EQ(talk->count, expected.size()) << name;
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const DialogueStep& s = talk->steps[i];
-    const Expected& e = expected[i];
-    const std::string where = name + " step " + std::to_string(e.step);
-    EXPECT_EQ(s.step, e.step) << where;
-    EXPECT_EQ(s.side, e.side) << where;
-    EXPECT_EQ(s.expression, e.expression) << where;
-    EXPECT_EQ(s.next, e.next) << where;
-    int lines = 0;
-    for (int l = 0; l < 3; ++l) {
-      if (s.lines[l] == nullptr || s.lines[l][0] == '\0') continue;
-      EXPECT_EQ(l, lines) << where << ": lines fill from the top row";
-      ++lines;
-      CheckLine(s.lines[l], where);
+// What the talk record showed at the end of a step: one side speaks, its
+// lines fill from the top row, and each fits and converts.
+Expected Shown(const TalkState& t, uint32_t step, uint32_t next, const std::string& name) {
+  const std::string where = name + " step " + std::to_string(step);
+  EXPECT_EQ(t.talk_mode, 1) << where;
+  EXPECT_EQ(t.left_speaks + t.right_speaks, 1) << where;
+  const bool left = t.left_speaks != 0;
+  const char* const* lines = left ? t.left_lines : t.right_lines;
+  int count = 0;
+  for (int l = 0; l < 3; ++l) {
+    if (lines[l] == nullptr || lines[l][0] == '\0') continue;
+    EXPECT_EQ(l, count) << where << ": lines fill from the top row";
+    ++count;
+    CheckLine(lines[l], where);
+  }
+  return {step, static_cast<uint8_t>(left ? 1 : 2), left ? t.left_expression : t.right_expression, count, next};
+}
+
+// Runs the boss through `state` (0 the entry, 99 after the defeat) with cancel
+// held, so that every step lasts its minimum, and reads each dialogue step
+// off the talk record as it stood on the step's last frame.
+std::vector<Expected> PlayDialogue(GameObject& b, void (*update)(GameObject&), uint32_t state,
+                                   const std::string& name) {
+  std::vector<Expected> seen;
+  g_input.held_actions = kActionFocus;
+  for (int f = 0; f < 20000 && b.in_use != 0 && b.state == state; ++f) {
+    const TalkState before = g_game.talk;
+    const uint32_t step = b.sub_state;
+    update(b);
+    if (b.sub_state != step && step >= 10 && step < 50) {
+      seen.push_back(Shown(before, step, b.state == state ? b.sub_state : 50, name));
     }
-    EXPECT_EQ(lines, e.lines) << where;
+    if (state != 0 && b.sub_state == 50) break;  // the fly-off
+  }
+  return seen;
+}
+
+// The boss as a stage brings it, talk mode on: its entry dialogue, then each
+// attack phase emptied at once, then its post-fight dialogue.
+void CheckBossDialogues(void (*create)(GameObject&), void (*update)(GameObject&),
+                        const std::vector<Expected>& entry, const std::vector<Expected>& post,
+                        const std::string& name) {
+  gametest::ResetGameGlobals();
+  g_player.in_use = 1;
+  g_player.x = 150.0;
+  g_player.y = 420.0;
+  g_find_free_index = 3;
+  GameObject& b = g_enemies[3];
+  create(b);
+  g_game.talk.talk_mode = 1;
+  const std::vector<Expected> seen_entry = PlayDialogue(b, update, 0, name + " entry");
+  ASSERT_EQ(b.state, 1u) << name;
+  for (int f = 0; f < 20000 && b.state != kBossDefeated; ++f) {
+    b.life = 0.0;
+    b.killed = 1;
+    update(b);
+  }
+  ASSERT_EQ(b.state, kBossDefeated) << name;
+  const std::vector<Expected> seen_post = PlayDialogue(b, update, kBossDefeated, name + " post");
+  EXPECT_EQ(b.sub_state, 50u) << name;
+  for (const auto& [seen, expected, which] :
+       {std::tuple{&seen_entry, &entry, "entry"}, std::tuple{&seen_post, &post, "post"}}) {
+    ASSERT_EQ(seen->size(), expected->size()) << name << " " << which;
+    for (size_t i = 0; i < seen->size(); ++i) {
+      const Expected& g = (*seen)[i];
+      const Expected& e = (*expected)[i];
+      const std::string where = name + " " + which + " step " + std::to_string(e.step);
+      EXPECT_EQ(g.step, e.step) << where;
+      EXPECT_EQ(g.side, e.side) << where;
+      EXPECT_EQ(g.expression, e.expression) << where;
+      EXPECT_EQ(g.lines, e.lines) << where;
+      EXPECT_EQ(g.next, e.next) << where;
+    }
   }
 }
 
+// The steps below are those the boss descriptions give (step, side, expression,
+// lines, next), read back from what each boss shows while it talks.
 TEST(Story, Stage1DialoguesMatchTheirBosses) {
-  CheckDialogue(kBossStories[kBoss1A].entry, kBoss1AEntry, "1A entry");
-  CheckDialogue(kBossStories[kBoss1A].post, kBoss1APost, "1A post");
-  CheckDialogue(kBossStories[kBoss1B].entry, kBoss1BEntry, "1B entry");
-  CheckDialogue(kBossStories[kBoss1B].post, kBoss1BPost, "1B post");
+  CheckBossDialogues(CreateBoss1A, UpdateBoss1A,
+                     {{10, 1, 1, 1, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 2, 14}, {14, 2, 1, 2, 15},
+                      {15, 1, 1, 2, 16}, {16, 2, 1, 2, 17}, {17, 1, 1, 1, 50}},
+                     {{10, 1, 1, 2, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 1, 50}}, "1A");
+  CheckBossDialogues(CreateBoss1B, UpdateBoss1B,
+                     {{10, 2, 1, 2, 11}, {11, 1, 2, 2, 12}, {12, 2, 2, 1, 50}},
+                     {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 15}, {15, 1, 1, 2, 16},
+                      {16, 2, 1, 1, 17}, {17, 2, 1, 1, 50}},
+                     "1B");
 }
 
 TEST(Story, Stage2DialoguesMatchTheirBosses) {
-  CheckDialogue(kBossStories[kBoss2A].entry, kBoss2AEntry, "2A entry");
-  CheckDialogue(kBossStories[kBoss2A].post, kBoss2APost, "2A post");
-  CheckDialogue(kBossStories[kBoss2B].entry, kBoss2BEntry, "2B entry");
-  CheckDialogue(kBossStories[kBoss2B].post, kBoss2BPost, "2B post");
+  CheckBossDialogues(CreateBoss2A, UpdateBoss2A,
+                     {{10, 2, 1, 2, 11}, {11, 1, 1, 2, 12}, {12, 1, 1, 1, 13}, {13, 2, 1, 1, 14},
+                      {14, 1, 1, 1, 15}, {15, 2, 1, 1, 50}},
+                     {{10, 2, 1, 3, 11}, {11, 1, 1, 2, 12}, {12, 2, 1, 2, 50}}, "2A");
+  CheckBossDialogues(CreateBoss2B, UpdateBoss2B,
+                     {{10, 2, 1, 1, 11}, {11, 1, 1, 3, 12}, {12, 2, 1, 3, 14}, {14, 2, 1, 2, 50}},
+                     {{10, 2, 1, 1, 11}, {11, 1, 1, 2, 13}, {13, 2, 1, 2, 14}, {14, 1, 1, 2, 50}}, "2B");
   CheckLine(kBossStories[kBoss2A].caption, "2A caption");
   CheckLine(kBossStories[kBoss2B].caption, "2B caption");
   CheckLine(kBossStories[kBoss2B].music_credit, "2B credit");
@@ -102,10 +145,18 @@ TEST(Story, Stage2DialoguesMatchTheirBosses) {
 }
 
 TEST(Story, Stage3DialoguesMatchTheirBosses) {
-  CheckDialogue(kBossStories[kBoss3A].entry, kBoss3AEntry, "3A entry");
-  CheckDialogue(kBossStories[kBoss3A].post, kBoss3APost, "3A post");
-  CheckDialogue(kBossStories[kBoss3B].entry, kBoss3BEntry, "3B entry");
-  CheckDialogue(kBossStories[kBoss3B].post, kBoss3BPost, "3B post");
+  CheckBossDialogues(CreateBoss3A, UpdateBoss3A,
+                     {{10, 1, 1, 1, 11}, {11, 2, 1, 1, 12}, {12, 1, 1, 2, 13}, {13, 2, 1, 2, 15},
+                      {15, 2, 1, 2, 16}, {16, 1, 1, 2, 17}, {17, 2, 1, 3, 50}},
+                     {{10, 1, 1, 1, 11}, {11, 2, 1, 2, 13}, {13, 2, 1, 2, 16}, {16, 1, 1, 1, 18},
+                      {18, 2, 1, 2, 19}, {19, 1, 1, 3, 50}},
+                     "3A");
+  CheckBossDialogues(CreateBoss3B, UpdateBoss3B,
+                     {{10, 1, 1, 1, 11}, {11, 2, 1, 3, 12}, {12, 1, 1, 1, 13}, {13, 2, 1, 1, 14},
+                      {14, 1, 1, 2, 15}, {15, 2, 1, 2, 16}, {16, 2, 1, 2, 50}},
+                     {{10, 2, 1, 1, 11}, {11, 1, 1, 1, 13}, {13, 1, 1, 2, 14}, {14, 2, 1, 2, 15},
+                      {15, 1, 1, 1, 50}},
+                     "3B");
   CheckLine(kBossStories[kBoss3A].caption, "3A caption");
   CheckLine(kBossStories[kBoss3B].caption, "3B caption");
   CheckLine(kStage3MusicCredit, "stage 3 credit");
@@ -141,7 +192,7 @@ TEST(Story, EveryWrittenTextOfEveryBossFits) {
     }
     EXPECT_EQ(kBossSetups[id].story, &kBossStories[id]);
     // Only a boss that switches to the boss track posts a credit line.
-    if (!kBossSetups[id].boss_track) EXPECT_EQ(s.music_credit, nullptr) << name;
+    if (!kBossSetups[id].boss_track) { EXPECT_EQ(s.music_credit, nullptr) << name; }
     if (kBossSetups[id].boss_track && s.caption != nullptr) {
       EXPECT_NE(s.music_credit, nullptr) << name;
     }
@@ -169,10 +220,8 @@ TEST(Story, Stage4And5DialoguesMatchTheirBosses) {
       {10, 2, 1, 1, 11}, {11, 1, 1, 1, 12}, {12, 2, 1, 1, 13}, {13, 1, 1, 2, 14},
       {14, 2, 1, 1, 15}, {15, 1, 1, 3, 16}, {16, 2, 1, 1, 17}, {17, 1, 1, 3, 18},
       {18, 2, 1, 2, 19}, {19, 1, 1, 1, 50}};
-  CheckDialogue(kBossStories[kBoss4].entry, boss4_entry, "4 entry");
-  CheckDialogue(kBossStories[kBoss4].post, boss4_post, "4 post");
-  CheckDialogue(kBossStories[kBoss5].entry, boss5_entry, "5 entry");
-  CheckDialogue(kBossStories[kBoss5].post, boss5_post, "5 post");
+  CheckBossDialogues(CreateBoss4, UpdateBoss4, boss4_entry, boss4_post, "4");
+  CheckBossDialogues(CreateBoss5, UpdateBoss5, boss5_entry, boss5_post, "5");
   for (const char* text : {kBossStories[kBoss4].caption, kBossStories[kBoss4].music_credit,
                            kBossStories[kBoss5].caption, kBossStories[kBoss5].music_credit,
                            static_cast<const char*>(kStage4MusicCredit),

@@ -174,7 +174,7 @@ void ChooseTitleItem(Keys& keys, uint32_t item, uint32_t scene) {
   ASSERT_EQ(g_game.title_cursor, item);
   keys.Set('Z', true);
   for (int f = 0; f < 5 && Phase() != 4; ++f) RunFrame();  // the title leaves
-  if (scene != kSceneStage1) ASSERT_TRUE(gametest::SwitchStartedStage(scene));
+  if (scene != kSceneStage1) { ASSERT_TRUE(gametest::SwitchStartedStage(scene)); }
   for (int f = 0; f < 200 && Scene() != scene; ++f) RunFrame();
   ASSERT_EQ(Scene(), scene);
 }

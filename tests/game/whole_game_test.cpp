@@ -82,7 +82,7 @@ TEST_F(WholeGame, SixteenBitColourFromTheFile) {
   ASSERT_EQ(InitGame(), InitResult::kReady);
   EXPECT_EQ(g_config.color32, 0);
   // A window takes the desktop's depth; full screen gets the 16-bit mode.
-  if (IsFullScreenMode()) EXPECT_EQ(GetScreenColorBits(), 16);
+  if (IsFullScreenMode()) { EXPECT_EQ(GetScreenColorBits(), 16); }
 }
 
 TEST_F(WholeGame, FramesTakeSixteenSeventeenSeventeenMilliseconds) {

@@ -19,7 +19,7 @@ namespace {
 using testsupport::ScratchDir;
 
 int RunTool(const ScratchDir& dir, const std::string& arguments) {
-  const std::string command = std::string(RORUD_BINARY_DIR) + "/tools/quillona-config --file " +
+  const std::string command = RORUD_BINARY_DIR "/tools/quillona-config --file " +
                               (dir / "system/config.hsd") + " " + arguments + " >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

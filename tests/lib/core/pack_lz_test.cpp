@@ -301,7 +301,7 @@ TEST(PackLzDecode, VectorDecoderMatchesThePlainOne) {
     ASSERT_EQ(r_fast, r_plain) << "trial " << trial;
     if (r_fast >= 0) {
       ASSERT_TRUE(std::equal(fast.begin(), fast.begin() + r_fast, plain.begin())) << "trial " << trial;
-      if (trial % 2 == 0) ASSERT_TRUE(std::equal(data.begin(), data.end(), fast.begin()));
+      if (trial % 2 == 0) { ASSERT_TRUE(std::equal(data.begin(), data.end(), fast.begin())); }
     }
     // Nothing is written past the decoded size the header claims.
     ASSERT_TRUE(std::all_of(fast.begin() + room, fast.end(), [](unsigned char b) { return b == 0xAB; }));

@@ -76,7 +76,7 @@ TEST_F(GraphicShortage, An8192By4320MovieGivesMinusOne) {
 // 65535 x 65535 macroblocks (1048560 x 1048560 pixels) while its container
 // still says 32 x 32: refused at the probe, before any frame is sized.
 TEST_F(GraphicShortage, AnMp4DeclaringAHugeFrameGivesMinusOne) {
-  const std::string file = std::string(RORUD_SOURCE_DIR) + "/tests/lib/graphics/data/huge_frame.mp4";
+  const std::string file = RORUD_SOURCE_DIR "/tests/lib/graphics/data/huge_frame.mp4";
   EXPECT_EQ(LoadUnderLimit(file.c_str()), 0);
   EXPECT_EQ(GetMovieCount(), 0);
 }

@@ -34,7 +34,7 @@ TEST(ReferenceFiles, DecodeLikeImageMagick) {
       {"png_interlaced.png", 1}, {"jpeg_colour.jpg", 0}, {"jpeg_grey.jpg", 0},
       {"jpeg_progressive.jpg", 0},
   };
-  const std::string dir = std::string(RORUD_SOURCE_DIR) + "/tests/lib/image/data/";
+  const std::string dir = RORUD_SOURCE_DIR "/tests/lib/image/data/";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes file = ReadFile(dir + c.name);

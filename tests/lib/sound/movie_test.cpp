@@ -236,7 +236,7 @@ TEST_F(MovieTest, AFrameSizePastThePictureLimitIsRefusedWithALogLine) {
   int w = 0, h = 0;
   const int handle = OpenMovie("large.ogg", &w, &h, 0);
   EXPECT_NE(handle, -1);
-  if (handle != -1) EXPECT_EQ(CloseMovieHandle(handle), 0);
+  if (handle != -1) { EXPECT_EQ(CloseMovieHandle(handle), 0); }
 }
 
 // Frame 0 of a movie as the ffmpeg command decodes it: B, G, R, A a pixel;

@@ -381,6 +381,64 @@ TEST_F(DeviceTest, TextureStageOperations) {
   tex->Release();
 }
 
+// A 4 x 3 texture drawn over 16 x 12 pixels with u and v from -1 to 3, so
+// that pixel (x, y) samples texel (x - 4, y - 3) before addressing: each mode
+// meets both edges and the far side of its period. The texel each pixel
+// takes was worked out by hand from each mode's rule (-1: the border colour).
+TEST_F(DeviceTest, WrapMirrorBorderAndClampAddressingAtTheEdges) {
+  constexpr int kB = -1;
+  const int wrap_u[16] = {0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3};
+  const int mirror_u[16] = {3, 2, 1, 0, 0, 1, 2, 3, 3, 2, 1, 0, 0, 1, 2, 3};
+  const int border_u[16] = {kB, kB, kB, kB, 0, 1, 2, 3, kB, kB, kB, kB, kB, kB, kB, kB};
+  const int clamp_u[16] = {0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 3, 3, 3, 3, 3};
+  const int wrap_v[12] = {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2};
+  const int mirror_v[12] = {2, 1, 0, 0, 1, 2, 2, 1, 0, 0, 1, 2};
+  const int border_v[12] = {kB, kB, kB, 0, 1, 2, kB, kB, kB, kB, kB, kB};
+  const int clamp_v[12] = {0, 0, 0, 0, 1, 2, 2, 2, 2, 2, 2, 2};
+  struct Case {
+    uint32_t mode_u, mode_v;
+    const int *u, *v;  // the texel column of each pixel column, the row of each row
+  };
+  const Case cases[] = {
+      {plat::D3DTADDRESS_WRAP, plat::D3DTADDRESS_MIRROR, wrap_u, mirror_v},
+      {plat::D3DTADDRESS_MIRROR, plat::D3DTADDRESS_BORDER, mirror_u, border_v},
+      {plat::D3DTADDRESS_BORDER, plat::D3DTADDRESS_CLAMP, border_u, clamp_v},
+      {plat::D3DTADDRESS_CLAMP, plat::D3DTADDRESS_WRAP, clamp_u, wrap_v},
+  };
+  auto texel = [](int x, int y) {
+    return 0xFF000000u | uint32_t(x * 0x40 + 0x20) << 16 | uint32_t(y * 0x50 + 0x10) << 8 | 0x33u;
+  };
+  const uint32_t border = 0xFF00FF00u;
+  MakeDevice(16, 12);
+  auto* tex = MakeTexture(4, 3, plat::D3DFMT_A8R8G8B8, texel);
+  ModulateStage();
+  device_->SetTexture(0, tex);
+  device_->SetSamplerState(0, plat::D3DSAMP_BORDERCOLOR, border);
+  std::vector<TexVertex> v;
+  Quad(&v, TV(-0.5f, -0.5f, -1, -1), TV(15.5f, -0.5f, 3, -1), TV(-0.5f, 11.5f, -1, 3), TV(15.5f, 11.5f, 3, 3));
+  for (const Case& c : cases) {
+    device_->SetSamplerState(0, plat::D3DSAMP_ADDRESSU, c.mode_u);
+    device_->SetSamplerState(0, plat::D3DSAMP_ADDRESSV, c.mode_v);
+    for (bool generic : {false, true}) {
+      plat::SetForceGenericSpans(generic);
+      Fill(0xFF102030u);
+      DrawTex(v);
+      auto* bb = BackBuffer();
+      for (int y = 0; y < 12; y++) {
+        for (int x = 0; x < 16; x++) {
+          const int tu = c.u[x], tv = c.v[y];
+          const uint32_t want = (tu == kB || tv == kB) ? border : texel(tu, tv);
+          ASSERT_EQ(bb->ReadPixel(x, y), want)
+              << x << "," << y << " modes " << c.mode_u << "/" << c.mode_v << " generic " << generic;
+        }
+      }
+    }
+  }
+  plat::SetForceGenericSpans(false);
+  device_->SetTexture(0, nullptr);
+  tex->Release();
+}
+
 TEST_F(DeviceTest, AlphaTestBlendFactorsAndOps) {
   MakeDevice(4, 4);
   device_->SetTextureStageState(0, plat::D3DTSS_COLOROP, plat::D3DTOP_SELECTARG1);
