@@ -156,6 +156,17 @@ class WholeGameBadData : public ::testing::Test {
     capturing_ = false;
     return ::testing::internal::GetCapturedStderr();
   }
+  // Runs the whole program from its start, past the logo, until it stops;
+  // returns what it wrote on stderr.
+  std::string RunWholeProgram(int* status) {
+    ::testing::internal::CaptureStderr();
+    capturing_ = true;
+    gametest::ResetGameGlobals();
+    plat::HeadlessSetKey('Z', true);  // past the logo at once
+    *status = WinMain();
+    plat::HeadlessSetKey('Z', false);
+    return StopCapture();
+  }
 
   // Loads a file that the boot and title scenes do not load through the
   // game loader that owns it, then plays a few frames.
@@ -250,13 +261,8 @@ TEST_F(WholeGameBadData, MissingImageEndsTheGameWithItsName) {
 
   MakeDataSet("", {});
   fs::remove("grp/tx_sk2.png");
-  ::testing::internal::CaptureStderr();
-  capturing_ = true;
-  gametest::ResetGameGlobals();
-  plat::HeadlessSetKey('Z', true);  // past the logo at once
-  const int status = WinMain();
-  plat::HeadlessSetKey('Z', false);
-  const std::string err = StopCapture();
+  int status = 0;
+  const std::string err = RunWholeProgram(&status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find("quillona: cannot load the image grp/tx_sk2.png (no such file; error tx_sk2)\n"),
             std::string::npos)
@@ -274,13 +280,8 @@ TEST_F(WholeGameBadData, DamagedImageEndsTheGameWithItsName) {
   const std::vector<char> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
   for (const std::vector<char>& bytes : {crc, cut}) {
     MakeDataSet("grp/tx_sk2.png", bytes);
-    ::testing::internal::CaptureStderr();
-    capturing_ = true;
-    gametest::ResetGameGlobals();
-    plat::HeadlessSetKey('Z', true);  // past the logo at once
-    const int status = WinMain();
-    plat::HeadlessSetKey('Z', false);
-    const std::string err = StopCapture();
+    int status = 0;
+    const std::string err = RunWholeProgram(&status);
     LibraryEnd();
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("quillona: cannot load the image grp/tx_sk2.png (damaged or cut short; error tx_sk2)\n"),
