@@ -107,12 +107,6 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
   return row >= height || !cut();
 }
 
-// Logs the line and reports the file as damaged.
-int Damaged(const char* line) {
-  WriteLogLine(line);
-  return kImageDamaged;
-}
-
 }  // namespace
 
 int ReadBmpImage(StreamReader* reader, BaseImage* image) {
@@ -125,7 +119,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   uint8_t ih[kInfoHeaderSize];
   // From here the file is a bitmap: what is missing or impossible in it is
   // damage, while a layout left to others (a 12-byte header) is not.
-  if (!StreamReadExact(reader, ih, sizeof(ih))) return Damaged("BMPファイルのヘッダが途中で切れています\n");
+  if (!StreamReadExact(reader, ih, sizeof(ih))) return ImageDamaged("BMPファイルのヘッダが途中で切れています\n");
   const uint32_t header_size = Le32(ih);
   const int32_t width = static_cast<int32_t>(Le32(ih + 4));
   const int32_t raw_height = static_cast<int32_t>(Le32(ih + 8));
@@ -136,13 +130,13 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   }
   if (width <= 0 || width > (1 << 24) || raw_height == 0 || raw_height < -(1 << 24) ||
       raw_height > (1 << 24) || bits == 0 || bits > 32) {
-    return Damaged("BMPファイルの画像サイズが不正です\n");
+    return ImageDamaged("BMPファイルの画像サイズが不正です\n");
   }
   const bool bottom_up = raw_height > 0;
   const int height = bottom_up ? raw_height : -raw_height;
   const uint64_t palette_start = kFileHeaderSize + header_size;
   if (data_offset > static_cast<uint64_t>(length) || data_offset < kFileHeaderSize + kInfoHeaderSize) {
-    return Damaged("BMPファイルのデータ位置が不正です\n");
+    return ImageDamaged("BMPファイルのデータ位置が不正です\n");
   }
 
   BmpBlocks blocks;
@@ -161,14 +155,14 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
       if (reader->ops.seek(reader->handle, static_cast<int64_t>(palette_start), 0) != 0 ||
           !StreamReadExact(reader, blocks.header + kInfoHeaderSize,
                            static_cast<uint64_t>(palette_entries) * 4)) {
-        return Damaged("BMPファイルのパレットが途中で切れています\n");
+        return ImageDamaged("BMPファイルのパレットが途中で切れています\n");
       }
     }
   } else if (compression == plat::kBiBitfields) {
     // The three masks follow a 40-byte header, and sit at the same place
     // inside the longer headers. Other layouts have no use for them.
     if (!StreamReadExact(reader, blocks.header + kInfoHeaderSize, 12)) {
-      return Damaged("BMPファイルのヘッダが途中で切れています\n");
+      return ImageDamaged("BMPファイルのヘッダが途中で切れています\n");
     }
   }
 
@@ -176,7 +170,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const uint64_t pitch = ((static_cast<uint64_t>(bits) * width + 7) / 8 + 3) / 4 * 4;
   const uint64_t image_size = pitch * height;
   const uint64_t data_size = static_cast<uint64_t>(length) - data_offset;
-  if (data_size == 0) return Damaged("BMPファイルの画素データがありません\n");
+  if (data_size == 0) return ImageDamaged("BMPファイルの画素データがありません\n");
   blocks.data = static_cast<uint8_t*>(RR_ALLOC(data_size));
   if (!blocks.data) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   if (!StreamReadExact(reader, blocks.data, data_size)) return -1;
@@ -190,7 +184,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   if (rle8 || rle4 || (plain && bits == 4)) {
     const uint64_t opitch = (static_cast<uint64_t>(width) + 3) / 4 * 4;
     if (opitch * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
-    if (plain && image_size > data_size) return Damaged("BMPファイルのデータが足りません\n");
+    if (plain && image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     blocks.out = static_cast<uint8_t*>(RR_CALLOC(opitch * height));
     if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");
     if (plain) {
@@ -200,7 +194,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
         for (int x = 0; x < width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 15) : (src[x / 2] >> 4);
       }
     } else if (!DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out)) {
-      return Damaged("BMPファイルの圧縮データが途中で切れています\n");
+      return ImageDamaged("BMPファイルの圧縮データが途中で切れています\n");
     }
     SetPixelFormatInfoPal8(&f);
     CopyPalette(&f, blocks.header, rle8 ? 256 : 16);
@@ -209,7 +203,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     out_pitch = static_cast<int32_t>(opitch);
   } else if (plain) {
     if (image_size > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
-    if (image_size > data_size) return Damaged("BMPファイルのデータが足りません\n");
+    if (image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     if (bottom_up) {
       blocks.out = static_cast<uint8_t*>(RR_ALLOC(image_size));
       if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");

@@ -30,6 +30,11 @@ bool StreamReadExact(StreamReader* reader, void* buffer, uint64_t count) {
   return reader->ops.read(buffer, 1, static_cast<size_t>(count), reader->handle) == count;
 }
 
+int ImageDamaged(const char* line) {
+  WriteLogLine(line);
+  return kImageDamaged;
+}
+
 int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
   std::memset(image, 0, sizeof(*image));
   for (const ImageLoader* loader = ImageLoaderTable; *loader; ++loader) {

@@ -23,6 +23,8 @@ using ImageLoader = int (*)(StreamReader* reader, BaseImage* image);
 // others, so that nothing else (the movie path above all) makes part of a
 // picture out of it.
 constexpr int kImageDamaged = -2;
+// Writes the log line that says what is wrong and gives kImageDamaged.
+int ImageDamaged(const char* line);
 // Null-terminated, in the order BMP, JPEG, PNG, raw BGRA, TGA, DDS.
 extern const ImageLoader ImageLoaderTable[];
 

@@ -238,10 +238,9 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   }
   jpeg_finish_decompress(&s->cinfo);
   if (s->error.data_lost) {
-    WriteLogLine("JPEGファイルのデータが途中で切れているか壊れています\n");
     RR_FREE(s->pixels);
     jpeg_destroy_decompress(&s->cinfo);
-    return kImageDamaged;
+    return ImageDamaged("JPEGファイルのデータが途中で切れているか壊れています\n");
   }
   if (s->cinfo.output_components == 1) {
     SetPixelFormatInfoGray8(&image->format);

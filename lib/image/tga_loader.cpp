@@ -49,12 +49,6 @@ bool DecodePackets(const uint8_t* data, uint64_t size, uint64_t count, int unit_
   return true;
 }
 
-// Logs the line and reports the file as damaged.
-int Damaged(const char* line) {
-  WriteLogLine(line);
-  return kImageDamaged;
-}
-
 }  // namespace
 
 int ReadTgaImage(StreamReader* reader, BaseImage* image) {
@@ -101,7 +95,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
   // Skip the image ID and, for true-colour images, a colour map they declare.
   uint64_t skip = id_length;
   if (!mapped && map_type != 0) skip += (static_cast<uint64_t>(map_length) * map_entry_bits + 7) / 8;
-  if (18 + skip > static_cast<uint64_t>(length)) return Damaged("TGAファイルのデータが足りません\n");
+  if (18 + skip > static_cast<uint64_t>(length)) return ImageDamaged("TGAファイルのデータが足りません\n");
   if (reader->ops.seek(reader->handle, static_cast<int64_t>(18 + skip), 0) != 0) return -1;
   int64_t remaining = StreamRemaining(reader);
   if (remaining < 0) return -1;
@@ -115,7 +109,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
     if (!blocks.palette) return -1;
     if (!StreamReadExact(reader, blocks.palette + map_first * bpp,
                          static_cast<uint64_t>(map_length) * bpp)) {
-      return Damaged("TGAファイルのカラーマップが途中で切れています\n");
+      return ImageDamaged("TGAファイルのカラーマップが途中で切れています\n");
     }
     remaining = StreamRemaining(reader);
     if (remaining < 0) return -1;
@@ -125,7 +119,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
     } else if (footer && data_size >= kFooterSize) {
       data_size -= kFooterSize;
     }
-    if (data_size > static_cast<uint64_t>(remaining)) return Damaged("TGAファイルのデータが足りません\n");
+    if (data_size > static_cast<uint64_t>(remaining)) return ImageDamaged("TGAファイルのデータが足りません\n");
     blocks.data = static_cast<uint8_t*>(RR_ALLOC(data_size ? data_size : 1));
     if (!blocks.data || !StreamReadExact(reader, blocks.data, data_size)) return -1;
     auto emit = [&](uint64_t i, const uint8_t* index) {
@@ -134,11 +128,11 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
     if (type == 1) {
       for (uint64_t i = 0; i < pixel_count; ++i) emit(i, blocks.data + i);
     } else if (!DecodePackets(blocks.data, data_size, pixel_count, 1, emit)) {
-      return Damaged("TGAファイルのデータが足りません\n");
+      return ImageDamaged("TGAファイルのデータが足りません\n");
     }
   } else if (type == 2) {
     if (static_cast<uint64_t>(remaining) < size || !StreamReadExact(reader, blocks.pixels, size)) {
-      return Damaged("TGAファイルのデータが足りません\n");
+      return ImageDamaged("TGAファイルのデータが足りません\n");
     }
   } else {
     uint64_t data_size = static_cast<uint64_t>(remaining);
@@ -149,7 +143,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
       std::memcpy(blocks.pixels + i * bpp, px, bpp);
     };
     if (!DecodePackets(blocks.data, data_size, pixel_count, bpp, emit)) {
-      return Damaged("TGAファイルのデータが足りません\n");
+      return ImageDamaged("TGAファイルのデータが足りません\n");
     }
   }
 

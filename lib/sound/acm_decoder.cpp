@@ -335,12 +335,10 @@ int OpenPcmDecoderMp3Acm(PcmDecoderRecord* r) {
 
   // A leading ID3v2 tag is passed over by its size.
   int64_t tag_length = 0;
-  uint8_t id[3];
+  uint8_t id[10];
   if (ReadExact(r, id, 3) && std::memcmp(id, "ID3", 3) == 0) {
-    uint8_t rest[7];
-    if (!ReadExact(r, rest, 7)) return -1;
-    tag_length = (((static_cast<int64_t>(rest[3]) * 128 + rest[4]) * 128 + rest[5]) * 128 + rest[6]) + 10;
-    if (rest[0] == 4 && (rest[2] & 0x10)) tag_length += 10;
+    if (!ReadExact(r, id + 3, 7)) return -1;
+    tag_length = Id3TagLength(id, sizeof id);
   }
   // A trailing ID3v1 block ends the frames.
   int64_t limit = file_size;

@@ -233,28 +233,22 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     }
   }
 
+  // Writes `bytes` of the ring from an offset (wrapping): the data, or
+  // silence without it.
   void Write(uint32_t at, const uint8_t* data, uint32_t bytes) {
-    if (bytes == 0) return;
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    uint32_t n1 = 0, n2 = 0;
-    if (Failed(buffer_->Lock(at, bytes, &p1, &n1, &p2, &n2, 0))) return;
-    std::memcpy(p1, data, n1);
-    if (p2 != nullptr && n2 > 0) std::memcpy(p2, data + n1, n2);
-    buffer_->Unlock(p1, n1, p2, n2);
+    void* p[2] = {nullptr, nullptr};
+    uint32_t n[2] = {0, 0};
+    if (bytes == 0 || Failed(buffer_->Lock(at, bytes, &p[0], &n[0], &p[1], &n[1], 0))) return;
+    const int silence = format_.bits_per_sample == 8 ? 0x80 : 0;
+    for (int i = 0; i < 2 && p[i] != nullptr && n[i] > 0; ++i) {
+      if (data != nullptr)
+        std::memcpy(p[i], data + (i == 0 ? 0 : n[0]), n[i]);
+      else
+        std::memset(p[i], silence, n[i]);
+    }
+    buffer_->Unlock(p[0], n[0], p[1], n[1]);
   }
-
-  // Silences `bytes` of the ring from an offset (wrapping).
-  void Silence(uint32_t at, uint32_t bytes) {
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    uint32_t n1 = 0, n2 = 0;
-    if (bytes == 0 || Failed(buffer_->Lock(at, bytes, &p1, &n1, &p2, &n2, 0))) return;
-    const int value = format_.bits_per_sample == 8 ? 0x80 : 0;
-    std::memset(p1, value, n1);
-    if (p2 != nullptr && n2 > 0) std::memset(p2, value, n2);
-    buffer_->Unlock(p1, n1, p2, n2);
-  }
+  void Silence(uint32_t at, uint32_t bytes) { Write(at, nullptr, bytes); }
 
   void ReleaseBuffer() {
     if (buffer_ != nullptr) {

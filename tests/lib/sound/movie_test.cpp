@@ -36,6 +36,18 @@ Rgb PixelOf(const BaseImage* image, int x, int y) {
   return {p[2], p[1], p[0]};
 }
 
+// Pixel (x, y) against the reference conversion of the test movie's frame 0
+// there (a picture `height` rows high), within `tolerance` a channel.
+void ExpectFrame0Pixel(const BaseImage* image, int x, int y, int height, int tolerance) {
+  const testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, y, height);
+  int r, g, b;
+  testsupport::Bt601Reference(s.y, s.cb, s.cr, &r, &g, &b);
+  const Rgb c = PixelOf(image, x, y);
+  EXPECT_NEAR(c.r, r, tolerance) << x << "," << y;
+  EXPECT_NEAR(c.g, g, tolerance) << x << "," << y;
+  EXPECT_NEAR(c.b, b, tolerance) << x << "," << y;
+}
+
 // Which frame the image shows, from the luma of its marker bar; -1 when the
 // marker matches none.
 int FrameShown(const BaseImage* image) {
@@ -142,15 +154,7 @@ TEST_F(MovieTest, OpensATheoraFileWithItsSizeFrameRateAndFirstFrameConverted) {
   ASSERT_EQ(image->width, 64);
   ASSERT_EQ(image->height, 48);
   for (int x = 8; x < 64; x += 16) {
-    for (int y : {4, 20, 40}) {
-      testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, y, 48);
-      int er, eg, eb;
-      testsupport::Bt601Reference(s.y, s.cb, s.cr, &er, &eg, &eb);
-      Rgb c = PixelOf(image, x, y);
-      EXPECT_NEAR(c.r, er, 6) << x << "," << y;
-      EXPECT_NEAR(c.g, eg, 6) << x << "," << y;
-      EXPECT_NEAR(c.b, eb, 6) << x << "," << y;
-    }
+    for (int y : {4, 20, 40}) ExpectFrame0Pixel(image, x, y, 48, 6);
   }
   EXPECT_EQ(FrameShown(image), 0);
 }
@@ -298,15 +302,7 @@ TEST_F(MovieTest, APictureInsideALargerCodedFrameKeepsItsSizeAndOffset) {
   const BaseImage* image = MovieHandleToRecord(handle)->frame_image;
   for (int bar = 0; bar < 6; ++bar)
     for (int x : {bar * 16 + 1, bar * 16 + 14})
-      for (int y : {1, 51, 53, 68}) {
-        testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, y, 69);
-        int er, eg, eb;
-        testsupport::Bt601Reference(s.y, s.cb, s.cr, &er, &eg, &eb);
-        Rgb got = PixelOf(image, x, y);
-        EXPECT_NEAR(got.r, er, 16) << x << "," << y;
-        EXPECT_NEAR(got.g, eg, 16) << x << "," << y;
-        EXPECT_NEAR(got.b, eb, 16) << x << "," << y;
-      }
+      for (int y : {1, 51, 53, 68}) ExpectFrame0Pixel(image, x, y, 69, 16);
 }
 
 // ---- Frame timing -----------------------------------------------------------------
@@ -417,15 +413,7 @@ TEST_F(MovieTest, FullResolutionChromaMoviesConvertPixelByPixel) {
   const int handle = Open("full.ogg", spec);
   ASSERT_NE(handle, -1);
   const BaseImage* image = MovieHandleToRecord(handle)->frame_image;
-  for (int x = 8; x < 64; x += 16) {
-    testsupport::YuvSample s = testsupport::MovieSampleAt(0, x, 20, 48);
-    int er, eg, eb;
-    testsupport::Bt601Reference(s.y, s.cb, s.cr, &er, &eg, &eb);
-    Rgb c = PixelOf(image, x, 20);
-    EXPECT_NEAR(c.r, er, 6) << x;
-    EXPECT_NEAR(c.g, eg, 6) << x;
-    EXPECT_NEAR(c.b, eb, 6) << x;
-  }
+  for (int x = 8; x < 64; x += 16) ExpectFrame0Pixel(image, x, 20, 48, 6);
 }
 
 TEST_F(MovieTest, SeeksClampToTheFramesAndAdvanceIgnoresCountsBelowOne) {
