@@ -7,7 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target quillona quillona-config
+# The build's lines show only when it builds something or fails: with
+# nothing to do, the check of the source folders and "no work to do" would
+# stand before every start.
+cmake --build build -j "$(nproc)" --target quillona quillona-config |
+  sed -u -e '/^\(\[[0-9]*\/[0-9]*\] \)\{0,1\}Re-checking globbed directories\.\.\.$/d' \
+    -e '/^ninja: no work to do\.$/d'
 if [ -x scripts/make-placeholder-data ]; then
   scripts/make-placeholder-data build/data
 fi

@@ -62,9 +62,7 @@ InitResult InitGame() {
     if (scale > 0.0) {
       SetWindowScale(scale, -1.0);
     } else {
-      char what[80];
-      std::snprintf(what, sizeof what, "window size code %u is not 0 to 4", g_config.size_code);
-      ReportFileProblem(kConfigPath, what);
+      ReportBadWindowSize(kConfigPath, g_config.size_code);
       RaiseGameError("windowサイズ設定ミス");
     }
   }

@@ -48,6 +48,13 @@ std::string ConfigToolPath() {
   return "quillona-config";
 }
 
+// The file as the player would name it from any folder.
+std::string AbsolutePath(const char* path) {
+  std::error_code ec;
+  const std::string file = std::filesystem::absolute(path, ec).string();
+  return ec ? std::string(path) : file;
+}
+
 // One warning for each action that the player needs and that has no button,
 // then the way out, since without those buttons the game cannot leave its
 // title.
@@ -63,9 +70,7 @@ void WarnUnboundActions(const char* path, const GameConfig& config) {
                  path, 10 + a, kConfigActionNames[a], button - 1);
   }
   if (!unbound) return;
-  std::error_code ec;
-  std::string file = std::filesystem::absolute(path, ec).string();
-  if (ec) file = path;
+  const std::string file = AbsolutePath(path);
   std::fprintf(stderr,
                "quillona: warning: to give every action its button back, run %s --file %s --defaults, "
                "or delete %s so that the game writes its defaults at its next start\n",
@@ -122,9 +127,27 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reaso
     return true;
   }
   std::string why;
-  if (WriteConfigWords(path, kDefaultConfigWords, why)) return true;
-  if (reason != nullptr) *reason = why;
-  return false;
+  if (!WriteConfigWords(path, kDefaultConfigWords, why)) {
+    if (reason != nullptr) *reason = why;
+    return false;
+  }
+  if (!why.empty()) {
+    const std::string what = "written, but its folder could not be synced (" + why +
+                             "); the defaults are kept, but may not survive a power cut";
+    ReportFileProblem(path, what.c_str());
+  }
+  return true;
+}
+
+void ReportBadWindowSize(const char* path, uint32_t code) {
+  char what[80];
+  std::snprintf(what, sizeof what, "window size code %u is not 0 to 4", code);
+  ReportFileProblem(path, what);
+  const std::string file = AbsolutePath(path);
+  std::fprintf(stderr,
+               "quillona: to start the game, run %s --file %s --window-size N with N from 0 (640x480) to 4 "
+               "(1600x1200), or --defaults, or delete %s so that the game writes its defaults at its next start\n",
+               ConfigToolPath().c_str(), file.c_str(), file.c_str());
 }
 
 double WindowScaleForSizeCode(uint32_t code) {

@@ -27,7 +27,8 @@ extern const char* const kConfigActionNames[4];
 
 // Reads the file at `path`, or, when it does not open, creates its folder
 // and writes the sixteen default words there. False only when the file can
-// neither be read nor created (then `reason`, when given, says why). A file
+// neither be read nor created (then `reason`, when given, says why); a new
+// file whose folder could not be synced is named with a line. A file
 // too short for some words leaves those words at their defaults. Each of
 // actions 0 to 3 left without a pad button gets a warning naming its word.
 bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason = nullptr);
@@ -35,7 +36,12 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reaso
 // not open.
 int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords]);
 // Writes the sixteen words whole (a failure keeps the old file), making the
-// folder when needed; on failure `reason` holds the system's reason.
+// folder when needed; on failure `reason` holds the system's reason. On
+// success `reason` is empty, or says why the folder could not be synced
+// (the file is written but may not survive a power cut).
 bool WriteConfigWords(const char* path, const uint32_t (&words)[kConfigWords], std::string& reason);
+// "quillona: <path>: window size code <code> is not 0 to 4", then the way
+// out: the configuration tool's options that set it, or deleting the file.
+void ReportBadWindowSize(const char* path, uint32_t code);
 // The window scale of a size code: 0 for code 0, -1 for an invalid code.
 double WindowScaleForSizeCode(uint32_t code);

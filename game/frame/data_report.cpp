@@ -25,6 +25,13 @@ std::set<std::string>& FailedWrites() {
   return files;
 }
 
+// The files whose last write is in place but whose folder could not be
+// synced, as reported.
+std::set<std::string>& UnsyncedWrites() {
+  static std::set<std::string> files;
+  return files;
+}
+
 // Whether sounds can be made at all: 0 not yet known, 1 yes, 2 no (no sound
 // output, so every sound load fails whatever its file holds).
 int g_sound_output = 0;
@@ -109,7 +116,22 @@ void ReportWriteFailure(const char* file, const char* reason, const char* loss) 
   plat::OutputDebugString(line);
 }
 
-void NoteWriteSuccess(const char* file) { FailedWrites().erase(file); }
+void ReportUnsyncedWrite(const char* file, const char* reason, const char* what) {
+  FailedWrites().erase(file);
+  if (!UnsyncedWrites().insert(file).second) return;
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "quillona: warning: %s is written, but its folder could not be synced (%s); %s is kept, but may "
+                "not survive a power cut\n",
+                file, reason, what);
+  std::fputs(line, stderr);
+  plat::OutputDebugString(line);
+}
+
+void NoteWriteSuccess(const char* file) {
+  FailedWrites().erase(file);
+  UnsyncedWrites().erase(file);
+}
 
 void WarnMissingImages() {
   auto check = [](const char* file) {
@@ -129,5 +151,6 @@ void WarnMissingImages() {
 void ForgetReportedFiles() {
   Reported().clear();
   FailedWrites().clear();
+  UnsyncedWrites().clear();
   g_sound_output = 0;
 }

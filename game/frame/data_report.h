@@ -26,6 +26,11 @@ void ReportFileProblem(const char* file, const char* what);
 // repeat its message.
 void ReportWriteFailure(const char* file, const char* reason, const char* loss);
 void NoteWriteSuccess(const char* file);
+// "quillona: warning: <file> is written, but its folder could not be synced
+// (<reason>); <what> is kept, but may not survive a power cut", for a write
+// whose new file is in place: the save is done. Named once until a write of
+// the file is synced whole.
+void ReportUnsyncedWrite(const char* file, const char* reason, const char* what);
 
 // At the start: a warning for every image of the player, partner and stage
 // sheets that is missing ("quillona: warning: grp/stg3a.png: no such file;

@@ -9,11 +9,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace {
 
 long long g_write_space = -1;
 int g_sync_error = 0;
+int g_folder_sync_error = 0;
+SyncCounts g_sync_counts;
+
+// What a sync is for: the written file, or the folder that names it.
+enum class SyncOf { kFile, kFolder };
 
 // The file a write should replace: the target of a symbolic link, so that a
 // linked record stays linked.
@@ -60,9 +67,11 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
 
 // Forces the bytes to the disk; sets errno and returns false when the
 // system cannot.
-bool Sync(int fd) {
-  if (g_sync_error != 0) {
-    errno = g_sync_error;
+bool Sync(int fd, SyncOf what) {
+  ++(what == SyncOf::kFile ? g_sync_counts.files : g_sync_counts.folders);
+  const int forced = what == SyncOf::kFolder && g_folder_sync_error != 0 ? g_folder_sync_error : g_sync_error;
+  if (forced != 0) {
+    errno = forced;
     return false;
   }
   while (::fsync(fd) != 0) {
@@ -74,16 +83,48 @@ bool Sync(int fd) {
 // Makes the rename itself last through a power cut: without it some file
 // systems can come back with the old name or an empty file. A file system
 // that cannot sync a folder at all (EINVAL) has nothing more to give.
-bool SyncFolderOf(const std::string& target) {
-  const size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+bool SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = Sync(fd) || errno == EINVAL;
+  const bool ok = Sync(fd, SyncOf::kFolder) || errno == EINVAL;
   const int error = errno;
   ::close(fd);
   errno = error;
   return ok;
+}
+
+// The folder and the name of a file.
+void SplitPath(const std::string& path, std::string& folder, std::string& name) {
+  const size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The temporary files of `name` start with this: hidden, and named for the
+// file they stand in for, so that none is taken for a file of the player's.
+std::string TempPrefix(const std::string& name) { return "." + name + ".tmp-"; }
+
+// Removes the temporary files of `name` that a write killed part-way left
+// in `folder`: regular files named by the prefix and six letters or digits,
+// as the temporary-file call makes them, and nothing else.
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+  namespace fs = std::filesystem;
+  const std::string prefix = TempPrefix(name);
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) continue;
+    bool generated = true;
+    for (size_t i = prefix.size(); i < entry.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(entry[i]);
+      generated = generated && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
+    }
+    std::error_code kind_error;
+    if (generated && it->symlink_status(kind_error).type() == fs::file_type::regular) {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
 }
 
 bool Fail(std::string& reason, int error) {
@@ -101,12 +142,15 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
   // system would let write it.
   if (exists && (old.st_mode & 0222) == 0) return Fail(reason, EACCES);
   if (exists && ::access(target.c_str(), W_OK) != 0) return Fail(reason, errno);
-  std::string temp = target + ".XXXXXX";
+  std::string folder, name;
+  SplitPath(target, folder, name);
+  RemoveLeftovers(folder, name);
+  std::string temp = folder + "/" + TempPrefix(name) + "XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return Fail(reason, errno);
   // The bytes reach the disk before the rename, so that a power cut cannot
   // leave the name on a file whose data was never written.
-  bool ok = ::fchmod(fd, NewFileMode(exists ? &old : nullptr)) == 0 && WriteAll(fd, bytes) && Sync(fd);
+  bool ok = ::fchmod(fd, NewFileMode(exists ? &old : nullptr)) == 0 && WriteAll(fd, bytes) && Sync(fd, SyncOf::kFile);
   int error = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -120,7 +164,10 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
     ::unlink(temp.c_str());
     return Fail(reason, error);
   }
-  if (!SyncFolderOf(target)) return Fail(reason, errno);
+  // The new file is in place whatever follows: the save is done, and a
+  // folder that cannot be synced only leaves its rename at risk.
+  reason.clear();
+  if (!SyncFolder(folder)) reason = std::strerror(errno);
   return true;
 }
 
@@ -131,3 +178,7 @@ void AppendU32(std::vector<unsigned char>& bytes, unsigned value) {
 void SetWriteSpaceForTesting(long long bytes) { g_write_space = bytes; }
 
 void SetSyncErrorForTesting(int error) { g_sync_error = error; }
+
+void SetFolderSyncErrorForTesting(int error) { g_folder_sync_error = error; }
+
+SyncCounts SyncCountsForTesting() { return g_sync_counts; }

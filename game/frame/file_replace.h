@@ -6,12 +6,15 @@
 #include <vector>
 
 // Writes `bytes` to a temporary file in the folder of `path`, syncs it to the
-// disk and renames it over `path`, then syncs the folder. True when `path`
-// holds the bytes and they would survive a power cut. Otherwise false with
-// the system's reason in `reason`; the old file is untouched and no
-// temporary file is left, except when only the folder's sync failed (the
-// new file is in place but may not last a power cut). An existing file
-// without any write permission is refused, not replaced.
+// disk and renames it over `path`, then syncs the folder. The temporary file
+// is hidden and named for its file (".rec.hsd.tmp-" and six letters or
+// digits); those that a killed write of the same file left are removed
+// first. True when `path` holds the new bytes: `reason` is then empty, or,
+// when only the folder's sync failed, the system's reason why the new file
+// may not survive a power cut. False with the system's reason in `reason`
+// when the write failed; the old file is then untouched and no temporary
+// file is left. An existing file without any write permission is refused,
+// not replaced.
 bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason);
 
 // Appends a little-endian 32-bit word.
@@ -26,3 +29,13 @@ void SetWriteSpaceForTesting(long long bytes);
 // later sync of a written file or its folder fails with it; 0 (the default)
 // syncs.
 void SetSyncErrorForTesting(int error);
+// The same for the folders' syncs alone, after the rename.
+void SetFolderSyncErrorForTesting(int error);
+
+// How many syncs of written files and of their folders were asked for
+// since the start, failed ones included.
+struct SyncCounts {
+  long files = 0;
+  long folders = 0;
+};
+SyncCounts SyncCountsForTesting();

@@ -17,14 +17,19 @@
 namespace {
 
 // Replaces the file whole; a failure is named with the system's reason and
-// what it costs the player.
-bool SaveWhole(const char* path, const std::vector<unsigned char>& bytes, const char* loss) {
+// what it costs the player, a new file whose folder could not be synced
+// with what may not last.
+bool SaveWhole(const char* path, const std::vector<unsigned char>& bytes, const char* loss, const char* what) {
   std::string reason;
   if (!ReplaceFile(path, bytes, reason)) {
     ReportWriteFailure(path, reason.c_str(), loss);
     return false;
   }
-  NoteWriteSuccess(path);
+  if (reason.empty()) {
+    NoteWriteSuccess(path);
+  } else {
+    ReportUnsyncedWrite(path, reason.c_str(), what);
+  }
   return true;
 }
 
@@ -58,7 +63,7 @@ bool SaveReplay(int stage) {
   AppendU32(bytes, kReplayMagic);
   AppendU32(bytes, count);
   for (uint32_t i = 0; i < count; ++i) AppendU32(bytes, g_replay_words[i]);
-  return SaveWhole(path, bytes, kLoss);
+  return SaveWhole(path, bytes, kLoss, "this stage's replay");
 }
 
 bool LoadReplay(int stage) {
@@ -108,7 +113,7 @@ bool SaveRecordFile() {
   AppendU32(bytes, kReplayMagic);
   AppendU32(bytes, g_game.high_score);
   for (uint32_t w : g_game.record_words) AppendU32(bytes, w);
-  return SaveWhole(kRecordPath, bytes, "the new high score is not kept");
+  return SaveWhole(kRecordPath, bytes, "the new high score is not kept", "the new high score");
 }
 
 bool LoadRecordFile() {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "game/frame/config.h"
+#include "game/frame/data_report.h"
 #include "game/frame/file_replace.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
@@ -157,10 +159,20 @@ TEST(FileReplace, FailedWritesKeepTheOldFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
 
+// The names in the folder, sorted.
+std::vector<std::string> Names(const char* folder) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // A process killed in the middle of a write: a file-size limit makes the
 // system kill the writer (SIGXFSZ) once 16 KiB of the new file are written.
-// The old file keeps its bytes.
-TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFile) {
+// The old file keeps its bytes; the temporary file left is hidden and named
+// for its file, and the next write of that file removes it, and nothing that
+// only looks like it.
+TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFileAndTheNextWriteClearsItsLeftover) {
   ScratchFolder scratch;
   const std::vector<unsigned char> old = {9, 8, 7, 6};
   std::string reason;
@@ -180,6 +192,52 @@ TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFile) {
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(ReadBytes("rec.hsd"), old);
+  const std::vector<std::string> left = Names(".");
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].substr(0, 13), ".rec.hsd.tmp-");
+  EXPECT_EQ(left[0].size(), 19u);
+  EXPECT_EQ(left[1], "rec.hsd");
+  const std::vector<std::string> kept = {".rec.hsd.tmp-12345",  ".rec.hsd.tmp-1234567", ".rec.hsd.tmp-ab.def",
+                                         ".rec.hsd.tmp-dir123", ".rec.hsd.tmp-link12", ".st1.hsd.tmp-abc123",
+                                         "rec.hsd.Ab12Cd"};
+  for (const std::string& name : kept) {
+    if (name == ".rec.hsd.tmp-dir123") {
+      fs::create_directory(name);
+    } else if (name == ".rec.hsd.tmp-link12") {
+      fs::create_symlink("rec.hsd", name);
+    } else {
+      std::ofstream(name) << "x";
+    }
+  }
+  { std::ofstream(".rec.hsd.tmp-Zz09aQ") << "an older leftover"; }
+  ASSERT_TRUE(ReplaceFile("rec.hsd", old, reason));
+  std::vector<std::string> expected = kept;
+  expected.push_back("rec.hsd");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names("."), expected);
+}
+
+// The rename is made to last by syncing the folder after it. When only that
+// sync fails the new file is in place and the write counts as done, with
+// the reason it may not survive a power cut.
+TEST(FileReplace, TheFolderIsSyncedAfterTheRename) {
+  ScratchFolder scratch;
+  const std::vector<unsigned char> bytes = {1, 2, 3};
+  std::string reason = "stale";
+  const SyncCounts before = SyncCountsForTesting();
+  ASSERT_TRUE(ReplaceFile("f.bin", bytes, reason));
+  EXPECT_EQ(reason, "");
+  const SyncCounts after = SyncCountsForTesting();
+  EXPECT_EQ(after.files - before.files, 1);
+  EXPECT_EQ(after.folders - before.folders, 1);
+  SetFolderSyncErrorForTesting(EIO);
+  const std::vector<unsigned char> fresh = {4, 5, 6, 7};
+  const bool done = ReplaceFile("f.bin", fresh, reason);
+  SetFolderSyncErrorForTesting(0);
+  EXPECT_TRUE(done);
+  EXPECT_EQ(reason, std::strerror(EIO));
+  EXPECT_EQ(ReadBytes("f.bin"), fresh);
+  EXPECT_EQ(Names("."), std::vector<std::string>{"f.bin"});
 }
 
 TEST(ConfigFile, WindowScales) {
@@ -246,6 +304,34 @@ TEST_F(GameTest, SaveReplayReportsAnUncreatableFile) {
   ScratchFolder scratch;
   { std::ofstream blocker("replay"); }
   EXPECT_FALSE(SaveReplay(1));
+}
+
+// A save whose folder could not be synced is done: the player is told that
+// it is kept but may not last a power cut, once while it goes on so.
+TEST_F(GameTest, ASaveWhoseFolderCannotBeSyncedIsKept) {
+  ScratchFolder scratch;
+  ForgetReportedFiles();
+  g_game.high_score = 4321;
+  SetFolderSyncErrorForTesting(EIO);
+  ::testing::internal::CaptureStderr();
+  const bool first = SaveRecordFile();
+  const bool second = SaveRecordFile();
+  g_replay_words[0] = 7;
+  g_game.replay_frame_index = 1;
+  const bool replay = SaveReplay(1);
+  SetFolderSyncErrorForTesting(0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(first);
+  EXPECT_TRUE(second);
+  EXPECT_TRUE(replay);
+  EXPECT_EQ(err,
+            "quillona: warning: rec.hsd is written, but its folder could not be synced (Input/output error); "
+            "the new high score is kept, but may not survive a power cut\n"
+            "quillona: warning: replay/st1.hsd is written, but its folder could not be synced (Input/output "
+            "error); this stage's replay is kept, but may not survive a power cut\n");
+  g_game.high_score = 0;
+  ASSERT_TRUE(LoadRecordFile());
+  EXPECT_EQ(g_game.high_score, 4321u);
 }
 
 TEST_F(GameTest, RecordFileRoundTripAndValidation) {

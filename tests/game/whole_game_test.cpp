@@ -2,8 +2,10 @@
 // frame pacing on the virtual clock and the end of the run.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "game/frame/config.h"
@@ -98,11 +100,27 @@ TEST_F(WholeGame, FramesTakeSixteenSeventeenSeventeenMilliseconds) {
   EXPECT_EQ(g_pacing.frame_rate, 1000.0 / 16.0);
 }
 
-TEST_F(WholeGame, InvalidWindowSizeRunsNoFrame) {
+// The player is told which file and word stop the game, and the way out;
+// the command named sets the word.
+TEST_F(WholeGame, InvalidWindowSizeRunsNoFrameAndNamesTheWayOut) {
   WriteConfig(9, 7);
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(WinMain(), 1);
+  const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::string(g_error_text), testsupport::Sjis("windowサイズ設定ミス"));
   EXPECT_EQ(g_pacing.frame_number, 0);
+  const std::string tool = RORUD_BINARY_DIR "/tools/quillona-config";
+  const std::string file = (fs::current_path() / kConfigPath).string();
+  const std::string way_out = "quillona: to start the game, run " + tool + " --file " + file +
+                              " --window-size N with N from 0 (640x480) to 4 (1600x1200), or --defaults, or "
+                              "delete " + file + " so that the game writes its defaults at its next start\n";
+  EXPECT_EQ(err.find("quillona: system/config.hsd: window size code 7 is not 0 to 4\n" + way_out), 0u) << err;
+  EXPECT_NE(err.find("quillona: stopped by the game error"), std::string::npos) << err;
+  const std::string command = tool + " --file " + file + " --window-size 3 >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  GameConfig c{};
+  ASSERT_TRUE(LoadOrCreateConfig(kConfigPath, c));
+  EXPECT_EQ(c.size_code, 3u);
 }
 
 TEST_F(WholeGame, FullScreenIgnoresTheWindowSize) {

@@ -18,10 +18,16 @@ namespace {
 
 using testsupport::ScratchDir;
 
-int RunTool(const ScratchDir& dir, const std::string& arguments) {
+// The tool's exit status; its error stream in `err` when given.
+int RunTool(const ScratchDir& dir, const std::string& arguments, std::string* err = nullptr) {
   const std::string command = RORUD_BINARY_DIR "/tools/quillona-config --file " +
-                              (dir / "system/config.hsd") + " " + arguments + " >/dev/null 2>&1";
+                              (dir / "system/config.hsd") + " " + arguments + " >/dev/null 2>" +
+                              (dir / "err.txt");
   const int status = std::system(command.c_str());
+  if (err != nullptr) {
+    std::ifstream in(dir / "err.txt");
+    *err = std::string(std::istreambuf_iterator<char>(in), {});
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -52,9 +58,21 @@ TEST(QuillonaConfig, WritesTheGamesFileAndRefusesWrongSettings) {
   EXPECT_EQ(c.color32, 0);
   EXPECT_EQ(c.size_code, 2u);
   EXPECT_EQ(c.buttons[2], 6u);
-  EXPECT_EQ(RunTool(dir, "--window-size 5"), 2);
-  EXPECT_EQ(RunTool(dir, "--shot 9"), 2);
-  EXPECT_EQ(RunTool(dir, "--full-screen"), 2);
+  // A refusal says whether the setting or its value is wrong, and which
+  // values the setting takes.
+  std::string err;
+  EXPECT_EQ(RunTool(dir, "--window-size 5", &err), 2);
+  EXPECT_EQ(err,
+            "quillona-config: --window-size does not take 5; it takes 0 to 4 (640x480, 960x720, 1024x768, "
+            "1280x960, 1600x1200)\n");
+  EXPECT_EQ(RunTool(dir, "--bomb 9", &err), 2);
+  EXPECT_EQ(err,
+            "quillona-config: --bomb does not take 9; it takes 1 to 8 (pad buttons, keys Z X C V A S D F) or "
+            "none\n");
+  EXPECT_EQ(RunTool(dir, "--full-screen", &err), 2);
+  EXPECT_EQ(err, "quillona-config: --full-screen needs a value: on or off\n");
+  EXPECT_EQ(RunTool(dir, "--bmob 3", &err), 2);
+  EXPECT_EQ(err.rfind("quillona-config: --bmob: no such setting\nusage: quillona-config", 0), 0u) << err;
   EXPECT_EQ(Words(file), expected);
   EXPECT_EQ(RunTool(dir, "--defaults"), 0);
   EXPECT_EQ(Words(file), std::vector<uint32_t>(kDefaultConfigWords, kDefaultConfigWords + kConfigWords));

@@ -29,12 +29,33 @@ constexpr char kUsage[] =
 
 constexpr const char* kKeys = "ZXCVASDF";
 
+// Every setting and the values it takes, as the refusals name them.
 struct Setting {
+  const char* option;
+  const char* values;
+};
+constexpr char kButtonValues[] = "1 to 8 (pad buttons, keys Z X C V A S D F) or none";
+constexpr Setting kSettings[] = {
+    {"--full-screen", "on or off"}, {"--vsync", "on or off"}, {"--colour-depth", "16 or 32"},
+    {"--window-size", "0 to 4 (640x480, 960x720, 1024x768, 1280x960, 1600x1200)"},
+    {"--shot", kButtonValues},      {"--focus", kButtonValues},  {"--bomb", kButtonValues},
+    {"--pause", kButtonValues},     {"--button5", kButtonValues}};
+
+// The pad-button settings and their words.
+struct ButtonSetting {
   const char* option;
   int word;
 };
-constexpr Setting kButtonSettings[] = {
+constexpr ButtonSetting kButtonSettings[] = {
     {"--shot", 10}, {"--focus", 11}, {"--bomb", 12}, {"--pause", 13}, {"--button5", 14}};
+
+// The setting named `option`, or null.
+const Setting* FindSetting(const char* option) {
+  for (const Setting& s : kSettings) {
+    if (std::strcmp(option, s.option) == 0) return &s;
+  }
+  return nullptr;
+}
 
 void ShowButton(int word, uint32_t value, const char* name) {
   if (value <= 7) {
@@ -77,7 +98,8 @@ bool Number(const char* text, uint32_t low, uint32_t high, uint32_t& out) {
   return true;
 }
 
-// Applies one option and its value to the words; false when either is wrong.
+// Applies one setting and its value to the words; false when the setting
+// does not take the value (or there is no such setting).
 bool Apply(const char* option, const char* value, uint32_t (&w)[kConfigWords]) {
   uint32_t v = 0;
   if (std::strcmp(option, "--full-screen") == 0) {
@@ -92,7 +114,7 @@ bool Apply(const char* option, const char* value, uint32_t (&w)[kConfigWords]) {
     return true;
   }
   if (std::strcmp(option, "--window-size") == 0) return Number(value, 0, 4, w[9]);
-  for (const Setting& s : kButtonSettings) {
+  for (const ButtonSetting& s : kButtonSettings) {
     if (std::strcmp(option, s.option) != 0) continue;
     if (std::strcmp(value, "none") == 0) {
       w[s.word] = kDefaultConfigWords[15];
@@ -159,9 +181,18 @@ int main(int argc, char** argv) {
       change = true;
       continue;
     }
-    if (i + 1 >= argc || !Apply(argv[i], argv[i + 1], words)) {
-      std::fprintf(stderr, "quillona-config: %s%s%s: no such setting, or a value it does not take\n%s", argv[i],
-                   i + 1 < argc ? " " : "", i + 1 < argc ? argv[i + 1] : "", kUsage);
+    const Setting* setting = FindSetting(argv[i]);
+    if (setting == nullptr) {
+      std::fprintf(stderr, "quillona-config: %s: no such setting\n%s", argv[i], kUsage);
+      return 2;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "quillona-config: %s needs a value: %s\n", argv[i], setting->values);
+      return 2;
+    }
+    if (!Apply(argv[i], argv[i + 1], words)) {
+      std::fprintf(stderr, "quillona-config: %s does not take %s; it takes %s\n", argv[i], argv[i + 1],
+                   setting->values);
       return 2;
     }
     change = true;
@@ -172,6 +203,12 @@ int main(int argc, char** argv) {
     if (!WriteConfigWords(path, words, reason)) {
       std::fprintf(stderr, "quillona-config: cannot write %s (%s)\n", path, reason.c_str());
       return 1;
+    }
+    if (!reason.empty()) {
+      std::fprintf(stderr,
+                   "quillona-config: warning: %s is written, but its folder could not be synced (%s); it may "
+                   "not survive a power cut\n",
+                   path, reason.c_str());
     }
   } else if (read < 0) {
     std::printf("%s does not exist yet; the game writes these defaults at its first start.\n", path);

@@ -466,10 +466,15 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
     EXPECT_NE(w, nullptr);
     plat::DestroyWindow(w);
 
-    ::chmod(folder.c_str(), 0777);
-    EXPECT_EQ(plat::WindowLockProblem(),
-              "the lock folder " + folder + " is open to group or others (mode 0777, not 0700)");
-    EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    // Any one bit for the group or for others is refused.
+    for (const mode_t mode : {0777, 0703, 0701, 0770, 0710}) {
+      ::chmod(folder.c_str(), mode);
+      char text[8];
+      std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
+      EXPECT_EQ(plat::WindowLockProblem(),
+                "the lock folder " + folder + " is open to group or others (mode " + text + ", not 0700)");
+      EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    }
 
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(temp / "elsewhere");
