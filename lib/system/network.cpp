@@ -69,6 +69,23 @@ NetworkRecord* FindRecord(int32_t handle, bool datagram) {
   return r;
 }
 
+// Milliseconds since a reading of the millisecond clock, across the wrap of
+// its 31 bits (every 24.8 days of uptime).
+int32_t MilliSince(int32_t start) {
+  return static_cast<int32_t>((static_cast<uint32_t>(GetMilliClock()) - static_cast<uint32_t>(start)) & 0x7FFFFFFFu);
+}
+
+// Ends an accept pause: the listening socket's accept event is posted again,
+// as the system posts it only after an accept.
+void ResumeAccept() {
+  if (g_net.accept_paused == 0) return;
+  g_net.accept_paused = 0;
+  NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
+  if (listener != nullptr && g_net.window != nullptr) {
+    plat::PostMessage(g_net.window, kNetworkSocketMessage, listener->socket, plat::kFdAccept);
+  }
+}
+
 // Frees a record's socket registration, buffers and memory and empties its
 // slot.
 void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
@@ -83,6 +100,8 @@ void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
   ListRemove(&r->node);
   g_net.table.Remove(handle);
   RR_FREE(r);
+  // Its descriptor is free again: a paused accept may take the next peer.
+  ResumeAccept();
 }
 
 void StoreLittleEndian(uint8_t word[4], uint32_t value) {
@@ -109,31 +128,51 @@ void RepostRefusedEvents(bool receive) {
   }
 }
 
+// Refuses the incoming message with the log line of a receive buffer that
+// cannot grow; the pump then closes the connection.
+int RefuseMessage(NetworkRecord* r, uint32_t length) {
+  r->error = 1;
+  return WriteLogLineFmt("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
+                         static_cast<int>(length));
+}
+
+// One receive pass: whole messages and the start of the next, up to the
+// pass's budget of bytes and messages. A pass that stops at its budget has
+// read from the socket, so the system posts the read event for the rest.
 int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
   RingBuffer& ring = r->receive_buffer;
+  int32_t taken = 0, messages = 0;
   for (;;) {
+    if (taken >= kNetworkReceivePassBytes || messages >= kNetworkReceivePassMessages) return 0;
     if (r->receive_remaining == 0) {
       uint8_t word[4];
       // Taken only once the whole word is there.
       if (Recv(f, r->socket, word, 4, plat::kMsgPeek) < 4) return 0;
       if (Recv(f, r->socket, word, 4, 0) != 4) return 0;
+      taken += 4;
       const uint32_t length = static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
                               (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
-      // A length beyond what an int holds is refused as a buffer that cannot
-      // grow: taken as an int it would be a negative read size.
-      if (length > 0x7FFFFFFFu || RingBufferReserve(&ring, static_cast<int32_t>(length)) != 0) {
-        r->error = 1;
-        return WriteLogLineFmt("受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
-                               static_cast<int>(length));
-      }
+      // A message the ring could never hold (with its growth margin) is
+      // refused now: taken as an int a length beyond 2^31 would be a
+      // negative read size.
+      if (static_cast<int64_t>(ring.data_size) + length + 1000 > INT32_MAX) return RefuseMessage(r, length);
       r->receive_remaining = static_cast<int32_t>(length);
       r->incoming_size = static_cast<int32_t>(length);
-      if (length == 0) continue;  // an empty message is complete at once
+      if (length == 0) {  // an empty message is complete at once
+        ++messages;
+        continue;
+      }
     }
+    // The buffer grows as the message's bytes arrive, never by the length
+    // word alone.
+    const int32_t step = r->receive_remaining < kNetworkReceiveStep ? r->receive_remaining : kNetworkReceiveStep;
+    if (RingBufferReserve(&ring, step) != 0) return RefuseMessage(r, static_cast<uint32_t>(r->incoming_size));
     RingBufferWrap(&ring);
-    const int32_t want = r->receive_remaining;
+    int32_t want = ring.buffer_size - ring.data_size;
+    if (want > r->receive_remaining) want = r->receive_remaining;
+    if (want > kNetworkReceivePassBytes - taken) want = kNetworkReceivePassBytes - taken;
     // The free run behind end: up to the buffer's end, or up to start when
-    // the held bytes wrap round; the reserve made room for the whole message.
+    // the held bytes wrap round.
     const int32_t room = ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end;
     const int32_t first = want < room ? want : room;
     int n = Recv(f, r->socket, ring.buffer + ring.end, first, 0);
@@ -150,12 +189,22 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
     }
     ring.data_size += got;
     r->receive_remaining -= got;
-    if (r->receive_remaining == 0) r->complete_bytes += r->incoming_size;
+    taken += got;
+    if (r->receive_remaining == 0) {
+      r->complete_bytes += r->incoming_size;
+      ++messages;
+    }
     PumpNetMessages(0);
-    if (got == 0 || r->receive_remaining != 0) return 0;
+    // A read that came back short found the socket empty; a full one may
+    // have more behind it (the next message, or the rest of this one once
+    // the buffer has grown).
+    if (got < want) return 0;
   }
 }
 
+// Sends until the message is out or a send would block: only a send that
+// would block makes the system post the write event again, and a send that
+// takes part of what it was given is not one.
 int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
   RingBuffer& ring = r->send_buffer;
   for (;;) {
@@ -163,9 +212,9 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
       uint8_t word[4];
       StoreLittleEndian(word, static_cast<uint32_t>(r->send_remaining));
       int n = Send(f, r->socket, word + 4 - r->header_remaining, r->header_remaining);
-      if (n < 0) return 0;
+      if (n <= 0) return 0;
       r->header_remaining -= n;
-      if (r->header_remaining != 0) return 0;
+      if (r->header_remaining != 0) continue;
     } else if (r->send_remaining == 0) {
       const int32_t length = ring.data_size;
       uint8_t word[4];
@@ -178,7 +227,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
       r->send_remaining = length;
       if (n < 4) {
         r->header_remaining = 4 - n;
-        return 0;
+        continue;
       }
     }
     RingBufferWrap(&ring);
@@ -204,7 +253,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
     ring.data_size -= sent;
     r->send_remaining -= sent;
     PumpNetMessages(0);
-    if (sent == 0 || r->send_remaining != 0 || ring.data_size == 0) return 0;
+    if (sent == 0 || ring.data_size == 0) return 0;
   }
 }
 
@@ -217,6 +266,10 @@ NetworkState& GetNetworkState() {
 
 intptr_t NetworkWindowProc(plat::Window* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   if (message == kNetworkSocketMessage) return OnSocketEvent(lparam, wparam);
+  if (message == kNetworkPassEndMessage) {
+    if (wparam > g_net.pass_seen) g_net.pass_seen = wparam;
+    return 0;
+  }
   if (message == plat::kWmDestroy) {
     g_net.window_destroyed = 1;
     return 0;
@@ -288,6 +341,9 @@ int AcceptNetWork() {
   PumpNetMessages(0);
   NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
   if (listener == nullptr) return -1;
+  // Out of descriptors: the system would post the accept event again at once
+  // and every accept would fail; wait for a close (or a second).
+  if (g_net.accept_paused != 0) return -1;
   int32_t slot = 0;
   while (slot < kNetworkListenSlot && g_net.table.At(slot) != nullptr) ++slot;
   if (slot == kNetworkListenSlot) {
@@ -324,8 +380,13 @@ int AcceptNetWork() {
   r->socket = f.accept != nullptr ? f.accept(listener->socket, reinterpret_cast<plat::SockAddr*>(&peer), &length)
                                   : plat::kInvalidSocket;
   if (r->socket == plat::kInvalidSocket) {
+    const int error = f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0;
     WriteNetLogLine("acceptに失敗しました");
     undo();
+    if (error == plat::kWsaEMFile || error == plat::kWsaENoBufs) {
+      g_net.accept_paused = 1;
+      g_net.accept_pause_start = GetMilliClock();
+    }
     return -1;
   }
   if (peer.family == plat::kAfInet6) {
@@ -354,16 +415,20 @@ int CloseNetHandle(int32_t handle) {
   if (r == nullptr || r->in_use == 0) return -1;
   PumpNetMessages(0);
   // Drain for up to a second each way. A round that moves nothing sleeps a
-  // millisecond, so the wait ends on any clock.
+  // millisecond, so the wait ends on any clock. Once the peer has closed and
+  // its last bytes are read, the rest of a message can no longer come.
   int32_t start = GetMilliClock();
-  while (r->receive_remaining != 0 && GetMilliClock() - start < 1000) {
+  while (r->receive_remaining != 0 && MilliSince(start) < 1000) {
     if (DrainPump() != 0) break;
     const int32_t before = r->receive_remaining;
     if (RecvSocket(handle) == -1 && r->error != 0) break;
-    if (r->receive_remaining == before) plat::Sleep(1);
+    if (r->receive_remaining == before) {
+      if (r->open == 0) break;
+      plat::Sleep(1);
+    }
   }
   start = GetMilliClock();
-  while (r->send_buffer.data_size != 0 && GetMilliClock() - start < 1000) {
+  while (r->send_buffer.data_size != 0 && MilliSince(start) < 1000) {
     if (DrainPump() != 0) break;
     const int32_t before = r->send_buffer.data_size;
     if (SendSocket(handle) == -1) break;
@@ -400,9 +465,15 @@ int PumpNetMessages(int close_finished) {
       n = next;
     }
     g_net.closing_pass = 0;
+    if (g_net.accept_paused != 0 && MilliSince(g_net.accept_pause_start) >= 1000) ResumeAccept();
   }
+  // The messages pending now, and no more: the events that their handling
+  // brings (a peer that keeps sending re-arms the read event with every
+  // receive) wait for the next pump, so that no peer can hold this one.
+  const uint64_t pass = ++g_net.pass_posted;
+  if (!plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) return 0;
   plat::Message m;
-  while (g_net.window != nullptr && plat::PeekMessage(&m, g_net.window, true)) {
+  while (g_net.window != nullptr && g_net.pass_seen < pass && plat::PeekMessage(&m, g_net.window, true)) {
     plat::TranslateMessage(&m);
     plat::DispatchMessage(&m);
   }
@@ -455,14 +526,22 @@ int NetworkEnd() {
   if (g_net.started == 0) return 0;
   WriteLogLine("ネットワーク関連の終了処理を行います \n");
   SocketFunctions f = Functions();
-  for (int32_t slot = 0; slot < kNetworkSlots; ++slot) {
-    NetworkRecord* r = g_net.table.At(slot);
-    if (r == nullptr) continue;
-    const int32_t handle = g_net.table.HandleAt(slot);
-    int result = r->datagram != 0 ? FreeNetHandle(handle) : CloseNetHandle(handle);
-    // A record the close refuses (not in use) is still freed: nothing may
-    // outlive the state cleared below.
-    if (result != 0 && g_net.table.At(slot) == r) DropRecord(r, handle, f);
+  // The listening record goes first, so that no accept event still queued
+  // makes a record in a slot already passed; the table is walked again
+  // until a walk finds nothing.
+  for (bool found = true; found;) {
+    found = false;
+    for (int32_t i = 0; i < kNetworkSlots; ++i) {
+      const int32_t slot = i == 0 ? kNetworkListenSlot : i - 1;
+      NetworkRecord* r = g_net.table.At(slot);
+      if (r == nullptr) continue;
+      found = true;
+      const int32_t handle = g_net.table.HandleAt(slot);
+      int result = r->datagram != 0 ? FreeNetHandle(handle) : CloseNetHandle(handle);
+      // A record the close refuses (not in use) is still freed: nothing may
+      // outlive the state cleared below.
+      if (result != 0 && g_net.table.At(slot) == r) DropRecord(r, handle, f);
+    }
   }
   if (g_net.window != nullptr && g_net.window_destroyed == 0 && plat::IsWindow(g_net.window)) {
     plat::PostMessage(g_net.window, plat::kWmClose, 0, 0);
@@ -481,6 +560,7 @@ int NetworkEnd() {
   g_net.sending = 0;
   g_net.closing_pass = 0;
   g_net.window_destroyed = 0;
+  g_net.accept_paused = 0;
   ListInit(&g_net.head, &g_net.tail);
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();

@@ -22,8 +22,19 @@
 #include "platform/net/winsock.h"
 
 constexpr uint32_t kNetworkSocketMessage = 0x0505;
+// Posted by the network pump to its own hidden window: the messages queued
+// before it are the ones that pass dispatches (wparam: the pass number).
+constexpr uint32_t kNetworkPassEndMessage = 0x0506;
 constexpr int32_t kNetworkSlots = 8193;
 constexpr int32_t kNetworkListenSlot = 8192;
+// One receive pass takes at most this many bytes (length words included) or
+// messages from a socket; the read event that the system posts for what is
+// left carries on, so a peer that sends without pause cannot hold the pump.
+constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
+constexpr int32_t kNetworkReceivePassMessages = 256;
+// A message's buffer grows by at most this much ahead of its bytes: a peer
+// that announces a large message and sends little costs what it sent.
+constexpr int32_t kNetworkReceiveStep = 64 * 1024;
 
 struct NetworkRecord {
   int32_t datagram;         // 1: events only set the two datagram flags
@@ -69,6 +80,12 @@ struct NetworkState {
   int32_t closing_pass;        // the pump's close pass is running
   int32_t window_destroyed;
   ListNode head, tail;
+  uint64_t pass_posted;        // the last pass-end message posted
+  uint64_t pass_seen;          // the last one dispatched
+  // Accept ran out of descriptors: no accept is tried until a connection
+  // closes or a second has passed (millisecond clock at the pause).
+  int32_t accept_paused;
+  int32_t accept_pause_start;
 };
 NetworkState& GetNetworkState();
 

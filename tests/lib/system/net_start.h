@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -106,10 +107,16 @@ inline NetworkRecord* Record(int32_t handle) { return GetNetworkState().table.Fi
 inline void Queue(int32_t handle, const std::vector<uint8_t>& bytes) {
   RingBuffer& ring = Record(handle)->send_buffer;
   ASSERT_EQ(RingBufferReserve(&ring, static_cast<int32_t>(bytes.size())), 0);
-  for (uint8_t b : bytes) {
+  // In at most two runs: up to the buffer's end, then from its start.
+  size_t done = 0;
+  while (done < bytes.size()) {
     RingBufferWrap(&ring);
-    ring.buffer[ring.end++] = b;
-    ++ring.data_size;
+    const size_t room = static_cast<size_t>(ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end);
+    const size_t n = std::min(room, bytes.size() - done);
+    std::memcpy(ring.buffer + ring.end, bytes.data() + done, n);
+    ring.end += static_cast<int32_t>(n);
+    ring.data_size += static_cast<int32_t>(n);
+    done += n;
   }
 }
 

@@ -1,10 +1,23 @@
 // The framed network layer over loopback, started as a start would be added,
-// inside a started library on the headless desktop.
+// inside a started library on the headless desktop. Peers at the limits (slow
+// readers, floods, peers that leave mid-message) are threads with plain
+// sockets, over 127.0.0.1 only.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/core/log.h"
@@ -27,9 +40,63 @@ using testsupport::Sjis;
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  for (size_t i = 0; i < n; i += 4) {
+    const uint32_t word = rng();
+    for (size_t k = 0; k < 4 && i + k < n; ++k) out[i + k] = static_cast<uint8_t>(word >> (8 * k));
+  }
   return out;
 }
+
+// Plain blocking socket calls for peer threads; false once the socket fails.
+bool ReadExactly(int fd, uint8_t* out, size_t n) {
+  for (size_t have = 0; have < n;) {
+    const ssize_t got = read(fd, out + have, n - have);
+    if (got <= 0) return false;
+    have += static_cast<size_t>(got);
+  }
+  return true;
+}
+bool WriteAll(int fd, const uint8_t* bytes, size_t n) {
+  for (size_t done = 0; done < n;) {
+    const ssize_t sent = send(fd, bytes + done, n - done, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    done += static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+// Closes the hidden network window from another thread when a test has not
+// stopped it within the time given: a drain that would otherwise never end
+// sees the window go and returns, and the test reports the firing.
+class Watchdog {
+ public:
+  Watchdog(plat::Window* window, std::chrono::seconds after)
+      : thread_([this, window, after] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!stopped_cv_.wait_for(lock, after, [this] { return stopped_; })) {
+            fired_ = true;
+            plat::PostMessage(window, plat::kWmClose, 0, 0);
+          }
+        }) {}
+  ~Watchdog() { Stop(); }
+  // True when it had to fire.
+  bool Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+    }
+    stopped_cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return fired_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable stopped_cv_;
+  bool stopped_ = false;
+  std::atomic<bool> fired_{false};
+  std::thread thread_;
+};
 
 class NetworkTest : public ::testing::Test {
  protected:
@@ -82,6 +149,27 @@ class NetworkTest : public ::testing::Test {
     int32_t h = -1;
     EXPECT_TRUE(PumpUntil([&] { return (h = NewestAccepted()) != before && h >= 0; }));
     return h;
+  }
+
+  // Accepts one peer connected with a plain POSIX socket (blocking), which a
+  // peer thread may then use; returns the record's handle.
+  int32_t AcceptPosix(int* fd) {
+    const int32_t before = NewestAccepted();
+    *fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(*fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)), 0);
+    int32_t h = -1;
+    EXPECT_TRUE(PumpUntil([&] { return (h = NewestAccepted()) != before && h >= 0; }));
+    return h;
+  }
+  size_t CountInLog(const std::string& text) const {
+    const std::string log = Log(), needle = Sjis(text);
+    size_t n = 0;
+    for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++n;
+    return n;
   }
 
   std::filesystem::path lock_folder_;
@@ -397,6 +485,230 @@ TEST_F(NetworkTest, TheLibraryEndClosesEveryConnectionAndTheHiddenWindow) {
   // The socket layer was cleaned up with the network.
   EXPECT_EQ(plat::Socket(plat::kAfInet, plat::kSockStream, 0), plat::kInvalidSocket);
   EXPECT_EQ(plat::WsaGetLastError(), plat::kWsaNotInitialised);
+}
+
+// ---- Peers at the limits -------------------------------------------------------------------
+
+TEST_F(NetworkTest, ALargeMessageToAPeerThatReadsLateIsSentWithoutAClose) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  int fd;
+  const int32_t h = AcceptPosix(&fd);
+  ASSERT_GE(h, 0);
+  // A small receive window, so that most of the message waits on this side.
+  const int window = 64 * 1024;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof(window));
+  const std::vector<uint8_t> big = RandomBytes(8 << 20, 9);
+  std::vector<uint8_t> got(big.size() + 4);
+  std::atomic<bool> first_send{false}, done{false};
+  std::thread peer([&] {
+    while (!first_send) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    done = ReadExactly(fd, got.data(), got.size());
+  });
+  Queue(h, big);
+  EXPECT_EQ(SendSocket(h), 0);
+  first_send = true;
+  EXPECT_GT(Record(h)->send_buffer.data_size, 0);
+  // Only the write events carry it on from here.
+  const bool sent = PumpUntil([&] { return done && Record(h)->send_buffer.data_size == 0; });
+  shutdown(fd, SHUT_RDWR);
+  peer.join();
+  close(fd);
+  ASSERT_TRUE(sent) << Record(h)->send_buffer.data_size << " bytes still queued";
+  EXPECT_EQ(got, Framed(big));
+}
+
+TEST_F(NetworkTest, APeerSendingWithoutPauseCannotHoldThePump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // Small messages (a pass ends at its count) and large ones (at its bytes),
+  // 12 MB of each as fast as loopback takes them.
+  for (uint32_t body : {1000u, 64u * 1024}) {
+    SCOPED_TRACE(body);
+    int fd;
+    const int32_t h = AcceptPosix(&fd);
+    ASSERT_GE(h, 0);
+    const uint32_t messages = 12'000'000 / body, batch = (64 * 1024) / body + 1;
+    // Each message is filled with its number.
+    std::thread peer([&] {
+      std::vector<uint8_t> wire;
+      for (uint32_t i = 0; i < messages; i += batch) {
+        wire.clear();
+        for (uint32_t j = i; j < i + batch && j < messages; ++j) {
+          const std::vector<uint8_t> one = Framed(std::vector<uint8_t>(body, static_cast<uint8_t>(j)));
+          wire.insert(wire.end(), one.begin(), one.end());
+        }
+        if (!WriteAll(fd, wire.data(), wire.size())) return;
+      }
+    });
+    // The game's frame pump, and the program taking the messages after each.
+    size_t most = 0, total = 0;
+    bool intact = true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (total < size_t{messages} * body && std::chrono::steady_clock::now() < until) {
+      ProcessWindowMessages();
+      const std::vector<uint8_t> bytes = TakeComplete(h);
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        intact = intact && bytes[i] == static_cast<uint8_t>((total + i) / body);
+      }
+      most = std::max(most, bytes.size());
+      total += bytes.size();
+    }
+    shutdown(fd, SHUT_RDWR);
+    peer.join();
+    close(fd);
+    EXPECT_EQ(total, size_t{messages} * body);
+    EXPECT_TRUE(intact);
+    // Each pump takes what its few read events allow (the frame pump's five
+    // messages and the network pump's pending ones), never the flood.
+    EXPECT_LE(most, size_t{10} * kNetworkReceivePassBytes);
+  }
+}
+
+TEST_F(NetworkTest, EmptyMessagesCountAgainstAReceivePass) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  plat::SocketHandle peer;
+  const int32_t h = AcceptRaw(&peer);
+  std::vector<uint8_t> wire(4 * 3 * kNetworkReceivePassMessages, 0);
+  const std::vector<uint8_t> last = Framed({42});
+  wire.insert(wire.end(), last.begin(), last.end());
+  SendAll(peer, wire);
+  ASSERT_EQ(RecvSocket(h), 0);
+  EXPECT_EQ(Record(h)->complete_bytes, 0);
+  ASSERT_TRUE(PumpUntil([&] { return Record(h)->complete_bytes == 1; }));
+  EXPECT_EQ(TakeComplete(h), std::vector<uint8_t>{42});
+  plat::CloseSocket(peer);
+}
+
+TEST_F(NetworkTest, APeerThatAnnouncesMuchAndSendsLittleCostsWhatItSent) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  plat::SocketHandle peer;
+  const int32_t h = AcceptRaw(&peer);
+  const int64_t before = GetAllocationTotal();
+  SendAll(peer, {0x00, 0x00, 0xFF, 0x7F, 1, 2, 3});
+  ASSERT_TRUE(PumpUntil([&] { return Record(h)->receive_remaining == 0x7FFF0000 - 3; }));
+  const int64_t grown = GetAllocationTotal() - before;
+  EXPECT_GE(grown, 0);
+  EXPECT_LE(grown, 2 * kNetworkReceiveStep);
+  EXPECT_EQ(Record(h)->error, 0);
+  plat::CloseSocket(peer);
+}
+
+TEST_F(NetworkTest, AClosingDrainEndsAcrossTheClockWrapAndAtOnceForAPeerThatLeft) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // Silent mid-message; not reading while much is queued; gone mid-message.
+  plat::SocketHandle silent, deaf, gone;
+  const int32_t silent_h = AcceptRaw(&silent);
+  const int32_t deaf_h = AcceptRaw(&deaf);
+  const int32_t gone_h = AcceptRaw(&gone);
+  const std::vector<uint8_t> partial = {100, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  SendAll(silent, partial);
+  SendAll(gone, partial);
+  plat::CloseSocket(gone);
+  Queue(deaf_h, RandomBytes(8 << 20, 10));
+  ASSERT_EQ(SendSocket(deaf_h), 0);
+  ASSERT_GT(Record(deaf_h)->send_buffer.data_size, 0);
+  ASSERT_TRUE(PumpUntil([&] {
+    return Record(silent_h)->receive_remaining == 90 && Record(gone_h)->open == 0;
+  }));
+  ASSERT_EQ(Record(gone_h)->receive_remaining, 90);
+
+  Watchdog watchdog(GetNetworkState().window, std::chrono::seconds(10));
+  constexpr uint64_t kWrapMs = uint64_t{1} << 31;
+  for (int32_t h : {silent_h, deaf_h, gone_h}) {
+    plat::SetVirtualClockMicros((kWrapMs - 300) * 1000);
+    EXPECT_EQ(CloseNetHandle(h), 0);
+    const uint64_t waited = plat::PeekTimeGetTime() - (kWrapMs - 300);
+    if (h == gone_h) {
+      EXPECT_LT(waited, 100u);  // nothing more can come
+    } else {
+      EXPECT_GE(waited, 1000u) << h;  // its second, across the wrap
+      EXPECT_LT(waited, 1200u) << h;
+    }
+  }
+  EXPECT_FALSE(watchdog.Stop()) << "a drain went on past the wrap";
+  EXPECT_EQ(GetNetworkState().table.Count(), 1);
+  plat::CloseSocket(silent);
+  plat::CloseSocket(deaf);
+}
+
+TEST_F(NetworkTest, AClientConnectingJustBeforeTheEndLeavesNoAllocation) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // Slot 0 free and slot 1 taken: the end's close of slot 1 pumps the accept.
+  plat::SocketHandle a, b;
+  const int32_t ha = AcceptRaw(&a);
+  AcceptRaw(&b);
+  ASSERT_EQ(CloseNetHandle(ha), 0);
+  ASSERT_EQ(HandleSlot(NewestAccepted()), 1);
+  plat::SocketHandle late = RawClient(port_);
+  ASSERT_NE(late, plat::kInvalidSocket);
+  // Its accept event waits in the hidden window's queue; what comes before
+  // it (the other record's write event, with nothing to send) is dropped.
+  plat::Window* hidden = GetNetworkState().window;
+  bool queued = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!queued && std::chrono::steady_clock::now() < until) {
+    plat::Message m;
+    if (!plat::PeekMessage(&m, hidden, false)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      continue;
+    }
+    queued = m.message == kNetworkSocketMessage && (m.lparam & 0xFFFF) == plat::kFdAccept;
+    if (!queued) plat::PeekMessage(&m, hidden, true);
+  }
+  ASSERT_TRUE(queued);
+  ASSERT_EQ(LibraryEnd(), 0);
+  EXPECT_EQ(GetAllocationCount(), 0);
+}
+
+TEST_F(NetworkTest, AcceptOutOfDescriptorsWaitsForACloseOrASecond) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  plat::SocketHandle first;
+  const int32_t first_h = AcceptRaw(&first);
+  rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  for (bool by_close : {false, true}) {
+    SCOPED_TRACE(by_close ? "a close" : "a second");
+    const int32_t before = NewestAccepted();
+    plat::SocketHandle waiting = RawClient(port_);
+    ASSERT_NE(waiting, plat::kInvalidSocket);
+    // No descriptor left from the lowest free one on.
+    const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(lowest, 0);
+    close(lowest);
+    rlimit tight = limit;
+    tight.rlim_cur = static_cast<rlim_t>(lowest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool paused = PumpUntil([&] { return GetNetworkState().accept_paused != 0; });
+    // The event the failed accept re-armed comes once; after it no accept
+    // is tried, so the system posts nothing more.
+    for (int i = 0; i < 10; ++i) {
+      PumpNetMessages(1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    plat::Message m;
+    const bool quiet = !plat::PeekMessage(&m, GetNetworkState().window, false);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    ASSERT_TRUE(paused);
+    EXPECT_TRUE(quiet);
+    PumpNetMessages(1);
+    EXPECT_EQ(NewestAccepted(), before);  // still waiting for its reason
+    if (by_close) {
+      ASSERT_EQ(CloseNetHandle(first_h), 0);
+    } else {
+      plat::AdvanceVirtualClock(1'000'000);
+    }
+    EXPECT_TRUE(PumpUntil([&] { return NewestAccepted() != before && GetNetworkState().accept_paused == 0; }));
+    (void)waiting;
+  }
+  plat::CloseSocket(first);
 }
 
 }  // namespace
