@@ -111,6 +111,10 @@ int GetSoundBufferPlayCursor(SoundBuffer* buffer, uint32_t* position);
 
 constexpr int kSoundBufferMax = 10;
 constexpr int kStreamFileMax = 4;
+// Loop wraps written ahead of the cursor and not yet played, kept so that the
+// play position follows each one; a loop shorter than the ring wraps several
+// times within it.
+constexpr int kStreamWrapMax = 32;
 constexpr int32_t kSoundHandleCapacity = 32768;
 
 struct StreamFile {
@@ -144,12 +148,13 @@ struct StreamSoundGroup {
   int32_t last_cursor;
   uint8_t playing;
   uint8_t stopping;
-  uint8_t loop_wrap;
+  uint8_t loop_wrap;  // wraps queued in wrap_pos/wrap_start, oldest first
   uint8_t ended;
   int32_t loop_start_bytes;
   int32_t end_write_pos;
   int32_t end_cursor;  // the cursor when the end was written, then at each refill while the tail drains
-  int32_t wrap_pos;
+  int32_t wrap_pos[kStreamWrapMax];    // ring offset where a wrap's loop start follows
+  int32_t wrap_start[kStreamWrapMax];  // the play position, in bytes, at that offset
   ListNode node;
 };
 
@@ -244,6 +249,8 @@ int32_t DecodeIntoLockedPieces(SoundBufferPieces* pieces, uint32_t* written1, ui
                                PcmDecoderRecord* decoder, int32_t bytes);
 int FillLockedPiecesWithSilence(SoundRecord* record, SoundBufferPieces* pieces, uint32_t* written1,
                                 uint32_t* written2, int32_t bytes);
+// 0 = go on writing, -1 = the data's end is written, 1 = a loop's wrap must
+// wait until the cursor has played an earlier one (nothing more now).
 int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_t* written1,
                          uint32_t* written2, int32_t cursor);
 

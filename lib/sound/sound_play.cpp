@@ -293,17 +293,21 @@ int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {
     cursor = static_cast<int32_t>(play);
   }
   if (cursor == s.last_cursor || s.ring_size <= 0) return 0;
-  int32_t moved = RingDistance(s.last_cursor, cursor, s.ring_size);
-  int32_t to_wrap = RingDistance(s.last_cursor, s.wrap_pos, s.ring_size);
-  if (s.loop_wrap && to_wrap != 0 && to_wrap <= moved) {
-    s.play_pos = RingDistance(s.wrap_pos, cursor, s.ring_size) + s.loop_start_bytes;
-    s.loop_wrap = 0;
-  } else if (s.loop_wrap && to_wrap == 0) {
-    s.play_pos = moved + s.loop_start_bytes;
-    s.loop_wrap = 0;
-  } else {
-    s.play_pos += moved;
+  const int32_t moved = RingDistance(s.last_cursor, cursor, s.ring_size);
+  // Every wrap the cursor has reached since the last reading is taken in
+  // turn; the last one gives the position.
+  int passed = 0;
+  while (passed < s.loop_wrap && RingDistance(s.last_cursor, s.wrap_pos[passed], s.ring_size) <= moved) {
+    s.play_pos = RingDistance(s.wrap_pos[passed], cursor, s.ring_size) + s.wrap_start[passed];
+    ++passed;
   }
+  if (passed > 0) {
+    const int left = s.loop_wrap - passed;
+    std::memmove(s.wrap_pos, s.wrap_pos + passed, sizeof(s.wrap_pos[0]) * static_cast<size_t>(left));
+    std::memmove(s.wrap_start, s.wrap_start + passed, sizeof(s.wrap_start[0]) * static_cast<size_t>(left));
+    s.loop_wrap = static_cast<uint8_t>(left);
+  }
+  if (passed == 0) s.play_pos += moved;
   s.last_cursor = cursor;
   return 0;
 }
@@ -380,10 +384,19 @@ int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_
   const int32_t base = s.write_pos < 0 ? 0 : s.write_pos;
   const int32_t here = s.ring_size > 0 ? (base + static_cast<int32_t>(*written1 + *written2)) % s.ring_size : 0;
   s.loop_counter += 1;
+  // A wrap is written at once, however many earlier ones the cursor has yet
+  // to play, so that the ring ahead stays full; only a queue of wraps that is
+  // full waits.
+  const bool wraps_full = s.loop_wrap >= kStreamWrapMax;
+  auto push_wrap = [&](int32_t start) {
+    s.wrap_pos[s.loop_wrap] = here;
+    s.wrap_start[s.loop_wrap] = start;
+    s.loop_wrap += 1;
+  };
   StreamFile* file = &s.files[s.current_file];
   if (file->loop_count != 255) {
     if (s.loop_counter > file->loop_count) {
-      if (s.current_file + 1 >= s.file_count && s.play_type == 3 && s.loop_wrap) return 0;
+      if (s.current_file + 1 >= s.file_count && s.play_type == 3 && wraps_full) return 1;
       s.loop_counter = 0;
       s.current_file += 1;
       if (s.current_file >= s.file_count) {
@@ -399,17 +412,15 @@ int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_
         }
         s.current_file = 0;
         s.loop_start_bytes = 0;
-        s.loop_wrap = 1;
-        s.wrap_pos = here;
+        push_wrap(0);
       }
     }
     s.file_pos = 0;
   } else {
-    if (s.loop_wrap) return 0;
+    if (wraps_full) return 1;
     s.file_pos = ba * file->loop_start_sample;
     s.loop_start_bytes = ba * file->loop_start_sample;
-    s.loop_wrap = 1;
-    s.wrap_pos = here;
+    push_wrap(s.loop_start_bytes);
   }
   file = &s.files[s.current_file];
   SeekPcmDecoder(&file->decoder, s.file_pos / ba);

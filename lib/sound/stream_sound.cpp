@@ -51,12 +51,6 @@ bool TailHasPlayed(StreamSoundGroup* s, int32_t cursor) {
   return false;
 }
 
-bool WindowAllows(int32_t W, int32_t S, int32_t P) {
-  if (W > S) return S <= P && P <= W;
-  if (W < S) return P >= S || P <= W;
-  return true;
-}
-
 }  // namespace
 
 int CreateSoundHandleBuffers(int source, const plat::WaveFormatEx* format, uint32_t size, int is_stream, int count,
@@ -454,10 +448,13 @@ int RefillStreamSound(int handle) {
   const int32_t B = s.ring_size;
   if (BA <= 0 || B <= 0 || A <= 0) return -1;
   const bool first = s.write_pos == -800;
-  int32_t offset = first ? 0 : s.write_pos;
-  int32_t n = 0;
-  SoundBufferPieces pieces{};
-  uint32_t w1 = 0, w2 = 0;
+  const int32_t offset = first ? 0 : s.write_pos;
+  // Every refill fills the ring up to a 32nd of a second short of the cursor,
+  // so that the next one may come up to that much less than a second later
+  // and the sound, its end and its loops stay exact. What the cursor has not
+  // played yet is never written over.
+  const int32_t limit = B - CeilBlocks(A / 32, BA);
+  const int32_t queued = first ? 0 : RingDistance(P, s.write_pos, B);
   if (s.stopping) {
     if (TailHasPlayed(&s, P)) {
       SoundBufStop(b);
@@ -470,40 +467,27 @@ int RefillStreamSound(int handle) {
       s.playing = 0;
       return 0;
     }
-    n = FloorBlocks(A / 8, BA);
-    if (!WindowAllows(s.write_pos, s.safe_pos, P)) return -1;
-    if (n <= 0 || SoundBufLock(b, static_cast<uint32_t>(offset), static_cast<uint32_t>(n), &pieces) != 0) return -1;
-    FillLockedPiecesWithSilence(r, &pieces, &w1, &w2, n);
-    SoundBufUnlock(b, &pieces);
-  } else {
+  } else if (!first) {
     uint32_t status = 0;
     GetSoundBufferStatus(b, &status);
-    if (!(status & plat::kDSBSTATUS_PLAYING)) {
-      if (!first) return 0;
-      n = FloorBlocks(static_cast<int64_t>(A) * 192 / 256, BA);
-    } else {
-      n = FloorBlocks(A / 8, BA);
-      if (!WindowAllows(s.write_pos, s.safe_pos, P)) return -1;
-      int32_t queued = s.write_pos - P;
-      if (queued < 0) queued += B;
-      uint32_t q = static_cast<uint32_t>(static_cast<uint64_t>(queued) * 512 / static_cast<uint32_t>(A));
-      if (q < 192) n = FloorBlocks(static_cast<int64_t>(192 - q) * A / 512, BA);
-    }
-    if (n > B) n = FloorBlocks(B, BA);
-    if (n <= 0 || SoundBufLock(b, static_cast<uint32_t>(offset), static_cast<uint32_t>(n), &pieces) != 0) return -1;
-    while (static_cast<int32_t>(w1 + w2) < n && !s.stopping) {
-      const int32_t before = s.current_file;
-      int32_t got = DecodeIntoLockedPieces(&pieces, &w1, &w2, &s.files[s.current_file].decoder,
-                                           n - static_cast<int32_t>(w1 + w2));
-      if (got > 0) {
-        s.file_pos += got;
-        break;
-      }
-      if (OnStreamSoundFileEnd(r, &pieces, &w1, &w2, first ? 0 : P) == -1) break;
-      if (s.current_file == before) break;
-    }
-    SoundBufUnlock(b, &pieces);
+    if (!(status & plat::kDSBSTATUS_PLAYING)) return 0;
   }
+  const int32_t n = FloorBlocks(limit - queued, BA);
+  SoundBufferPieces pieces{};
+  uint32_t w1 = 0, w2 = 0;
+  if (n <= 0 || SoundBufLock(b, static_cast<uint32_t>(offset), static_cast<uint32_t>(n), &pieces) != 0) return -1;
+  while (!s.stopping && static_cast<int32_t>(w1 + w2) < n) {
+    const int32_t got = DecodeIntoLockedPieces(&pieces, &w1, &w2, &s.files[s.current_file].decoder,
+                                               n - static_cast<int32_t>(w1 + w2));
+    if (got > 0) {
+      s.file_pos += got;
+      continue;
+    }
+    if (OnStreamSoundFileEnd(r, &pieces, &w1, &w2, first ? 0 : P) == 1) break;
+  }
+  // Past the data's end the ring holds silence as far as it is filled.
+  if (s.stopping) FillLockedPiecesWithSilence(r, &pieces, &w1, &w2, n - static_cast<int32_t>(w1 + w2));
+  SoundBufUnlock(b, &pieces);
   const int32_t written = static_cast<int32_t>(w1 + w2);
   if (first) {
     s.write_pos = written;

@@ -95,22 +95,28 @@ TEST_F(StreamFilesTest, LoopPlayWrapsToTheFirstFile) {
   EXPECT_EQ(IsSoundHandlePlaying(h), 1);
 }
 
-// A stream shorter than the first fill is written whole at once, followed by
-// an eighth of a second of silence, and stops once the cursor has passed it;
-// playing it again without from the top while it plays is refused.
+// A stream shorter than the first fill is written whole at once with its
+// end, followed by silence as far as the ring is filled (a 32nd of a second,
+// in whole blocks, short of the cursor), over whatever the ring held, and
+// stops once the cursor has passed it; playing it again without from the top
+// while it plays is refused.
 TEST_F(StreamFilesTest, ShortStreamEndsWithSilenceAndStops) {
   int h = AddSoundData(-1);
   ASSERT_EQ(Add(h, File(2000, 1000)), 0);
-  ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
   SoundRecord* r = FindSound(h);
-  EXPECT_EQ(r->stream.write_pos, 4000);
-  EXPECT_EQ(r->stream.stopping, 0);
-  // The next refill meets the end: an eighth of a second of silence (in
-  // whole blocks) follows the data.
-  RefillAllStreamSounds();
+  std::vector<uint8_t> noise = Ramp(88200);
+  SoundBufferPieces pieces{};
+  ASSERT_EQ(SoundBufLock(&r->buffers[0], 0, 88200, &pieces), 0);
+  std::memcpy(pieces.piece1, noise.data(), pieces.bytes1);
+  SoundBufUnlock(&r->buffers[0], &pieces);
+  ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
   EXPECT_EQ(r->stream.stopping, 1);
   EXPECT_EQ(r->stream.end_write_pos, 4000);
-  EXPECT_EQ(r->stream.write_pos, 4000 + 44100 * 2 / 8 / 2 * 2);
+  EXPECT_EQ(r->stream.write_pos, 88200 - 2756);
+  const std::vector<uint8_t> ring = BufferBytes(h);
+  ASSERT_EQ(ring.size(), 88200u);
+  EXPECT_EQ(std::count(ring.begin() + 4000, ring.begin() + r->stream.write_pos, 0), r->stream.write_pos - 4000);
+  RefillAllStreamSounds();
   EXPECT_EQ(PlaySoundHandle(h, 1, 0), -1);
   EXPECT_EQ(IsSoundHandlePlaying(h), 1);
   for (int i = 0; i < 40 && IsSoundHandlePlaying(h) == 1; ++i) {

@@ -1,7 +1,8 @@
 // tests/lib/sound/stream_sound_test.cpp - a stream sound's one-second ring on
 // the null output: a stream played once stops within a refill of its end
-// wherever that end falls in the ring, and a stream whose position is set
-// while it plays goes on from there.
+// wherever that end falls in the ring and however far apart the refills come,
+// a looping stream wraps exactly, and a stream whose position is set while it
+// plays goes on from there.
 #include "tests/lib/sound/sound_fixture.h"
 
 namespace {
@@ -86,6 +87,65 @@ TEST_F(StreamSoundTest, PlayOnceStopsWithinARefillOfItsEnd) {
                 static_cast<std::ptrdiff_t>(played.size()) - frames * 2);
       // The position is back at the start for the next play.
       EXPECT_EQ(GetSoundHandleCurrentPosition(h), 0);
+      EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
+    }
+  }
+}
+
+// Refills far apart (a tenth, a quarter, a half and nine tenths of a
+// second): a stream played once, twice over so that the ring holds the first
+// play's sound, plays exactly to its last frame, then silence, and reports
+// stopped at the first refill after its last frame; a looping stream, shorter
+// or longer than the ring, with or without a loop point, wraps sample-exact
+// with its position following every wrap.
+TEST_F(StreamSoundTest, EndsAndLoopsExactlyUnderSlowRefills) {
+  for (uint32_t gap : {4410u, 11025u, 22050u, 39690u}) {
+    for (int64_t frames : {20000, 44100, 130000}) {
+      SCOPED_TRACE(testing::Message() << frames << " frames played once, refilled every " << gap);
+      const int h = MakeStream(frames);
+      ASSERT_NE(h, -1);
+      for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
+        std::vector<int16_t> played;
+        int64_t rendered = 0;
+        while (rendered < frames + 3 * kRate) {
+          RefillAllStreamSounds();
+          if (IsSoundHandlePlaying(h) != 1) break;
+          const std::vector<int16_t> out = Render(gap);
+          played.insert(played.end(), out.begin(), out.end());
+          rendered += gap;
+        }
+        EXPECT_EQ(IsSoundHandlePlaying(h), 0);
+        EXPECT_GE(rendered, frames);
+        EXPECT_LE(rendered, frames + gap);
+        ASSERT_GE(played.size(), static_cast<size_t>(frames) * 2);
+        EXPECT_EQ(Mismatch(played, 0, static_cast<size_t>(frames), 0), -1);
+        EXPECT_EQ(std::count(played.begin() + frames * 2, played.end(), 0),
+                  static_cast<std::ptrdiff_t>(played.size()) - frames * 2);
+      }
+      EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
+    }
+    const int64_t loops[][2] = {{20000, 0}, {100000, 0}, {30000, 12345}};
+    for (const auto& loop : loops) {
+      const int64_t frames = loop[0], start = loop[1];
+      SCOPED_TRACE(testing::Message() << frames << " frames looped from " << start << ", refilled every " << gap);
+      const int h = MakeStream(frames);
+      ASSERT_NE(h, -1);
+      if (start != 0) {
+        ASSERT_EQ(SetSoundHandleLoopSamplePosition(static_cast<int>(start), h), 0);
+      }
+      auto source = [&](int64_t k) { return k < frames ? k : start + (k - frames) % (frames - start); };
+      ASSERT_EQ(PlaySoundHandle(h, 3, 1), 0);
+      std::vector<int16_t> played;
+      int64_t rendered = 0;
+      while (rendered < 3 * frames + 2 * kRate) {
+        Period(gap, &played);
+        rendered += gap;
+        ASSERT_EQ(IsSoundHandlePlaying(h), 1);
+        ASSERT_EQ(GetSoundHandleCurrentPosition(h), source(rendered) * 4) << "after " << rendered;
+      }
+      for (int64_t k = 0; k < rendered; ++k)
+        ASSERT_TRUE(played[2 * k] == LeftAt(source(k)) && played[2 * k + 1] == RightAt(source(k))) << "frame " << k;
       EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
     }
   }
