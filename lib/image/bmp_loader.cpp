@@ -157,7 +157,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
 
   BmpBlocks blocks;
   blocks.header = static_cast<uint8_t*>(RR_CALLOC(kHeaderBlockSize));
-  if (!blocks.header) return -1;
+  if (!blocks.header) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   std::memcpy(blocks.header, ih, kInfoHeaderSize);
   // The block describes a 40-byte header with its table right after it.
   blocks.header[0] = kInfoHeaderSize;

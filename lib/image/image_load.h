@@ -40,7 +40,8 @@ extern const ImageLoader ImageLoaderTable[];
 // The loaders: 0 with the image filled, -1 for data of another format, a
 // layout of theirs they leave to others, or a picture too large to hold or
 // out of memory (each with its own log line), kImageDamaged for data of
-// their own format that is cut short or damaged.
+// their own format that is damaged, or cut short where the format does not
+// say what fills the rest.
 int ReadBmpImage(StreamReader* reader, BaseImage* image);
 int ReadJpegImage(StreamReader* reader, BaseImage* image);
 int ReadPngImage(StreamReader* reader, BaseImage* image);
@@ -55,7 +56,8 @@ int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image);
 // The common load. With want_dib the result is a DIB instead: *dib_info gets a
 // 1068-byte block (40-byte header, 256 palette entries, 4 spare bytes) and
 // *dib_pixels the top-down rows, both the caller's to free with TrackedFree.
-// 0, -1, or kImageDamaged (with a log line naming a file).
+// 0, -1, or kImageDamaged (with a log line naming a file). A file that
+// loads with something missing gets a log line naming it and what is missing.
 int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, int want_dib, int mirror, BaseImage* image,
                       void** dib_info, void** dib_pixels);
