@@ -396,8 +396,11 @@ int ArchiveFileClose(FileHandle handle) {
   OpenFileRecord* f = ToFile(handle);
   if (!f) return -1;
   if (f->in_archive) {
-    ReleaseArchive(f->slot);
+    // The entry first: a read it still has pending goes on in the archive's
+    // record, which letting go of the archive may free (a replaced archive
+    // is freed with its last user).
     CloseArchiveFileEntry(&f->reader);
+    ReleaseArchive(f->slot);
   } else {
     PlainFileClose(f->plain);
   }

@@ -62,9 +62,11 @@ void CopyPalette(PixelFormatInfo* f, const uint8_t* header, int entries) {
 // Run-length decoding into one byte per pixel. Rows are walked from the
 // bottom when the image is stored bottom up; writes outside the image are
 // dropped. False when the data ends before the picture does (no end marker
-// and rows still missing): the file was cut short.
+// and rows still missing): the file was cut short. *marked tells whether the
+// data ended with its end-of-bitmap marker.
 bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
-               bool bottom_up, uint64_t pitch, uint8_t* out) {
+               bool bottom_up, uint64_t pitch, uint8_t* out, bool* marked) {
+  *marked = false;
   int64_t x = 0;
   int64_t row = 0;  // rows done in walking order
   uint64_t pos = 0;
@@ -88,6 +90,7 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       x = 0;
       ++row;
     } else if (v == 1) {
+      *marked = true;
       return true;
     } else if (v == 2) {
       if (pos + 2 > size) return !cut();
@@ -104,7 +107,16 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       pos += (bytes + 1) & ~uint64_t{1};  // on to a two-byte boundary
     }
   }
+  // The last row's end of line may be followed by the end marker.
+  if (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 1) *marked = true;
   return row >= height || !cut();
+}
+
+// Compressions of the format that this loader does not decode: JPEG or PNG
+// data inside a bitmap, bit fields with alpha, and the CMYK layouts.
+bool UnsupportedCompression(uint32_t compression) {
+  return compression == 4 || compression == 5 || compression == 6 ||
+         (compression >= 11 && compression <= 13);
 }
 
 }  // namespace
@@ -132,6 +144,10 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
       raw_height > (1 << 24) || bits == 0 || bits > 32) {
     return ImageDamaged("BMPファイルの画像サイズが不正です\n");
   }
+  if (UnsupportedCompression(compression) || (compression == plat::kBiRgb && bits == 2)) {
+    return WriteLogLine("BMPファイルの形式に対応していません\n");
+  }
+  if (compression > plat::kBiBitfields) return ImageDamaged("BMPファイルの圧縮形式が不正です\n");
   const bool bottom_up = raw_height > 0;
   const int height = bottom_up ? raw_height : -raw_height;
   const uint64_t palette_start = kFileHeaderSize + header_size;
@@ -141,7 +157,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
 
   BmpBlocks blocks;
   blocks.header = static_cast<uint8_t*>(RR_CALLOC(kHeaderBlockSize));
-  if (!blocks.header) return -1;
+  if (!blocks.header) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   std::memcpy(blocks.header, ih, kInfoHeaderSize);
   // The block describes a 40-byte header with its table right after it.
   blocks.header[0] = kInfoHeaderSize;
@@ -169,11 +185,22 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   if (reader->ops.seek(reader->handle, static_cast<int64_t>(data_offset), 0) != 0) return -1;
   const uint64_t pitch = ((static_cast<uint64_t>(bits) * width + 7) / 8 + 3) / 4 * 4;
   const uint64_t image_size = pitch * height;
-  const uint64_t data_size = static_cast<uint64_t>(length) - data_offset;
+  uint64_t data_size = static_cast<uint64_t>(length) - data_offset;
   if (data_size == 0) return ImageDamaged("BMPファイルの画素データがありません\n");
-  blocks.data = static_cast<uint8_t*>(RR_ALLOC(data_size));
+  // Rows stored plain that lack only the last row's padding bytes hold every
+  // pixel: the padding is made up as zeros.
+  const bool run_length = compression == plat::kBiRle8 || compression == plat::kBiRle4;
+  const uint64_t padding = pitch - (static_cast<uint64_t>(bits) * width + 7) / 8;
+  const bool unpadded = !run_length && data_size < image_size && image_size - data_size <= padding;
+  const uint64_t block_size = unpadded ? image_size : data_size;
+  blocks.data = static_cast<uint8_t*>(RR_ALLOC(block_size));
   if (!blocks.data) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   if (!StreamReadExact(reader, blocks.data, data_size)) return -1;
+  if (unpadded) {
+    std::memset(blocks.data + data_size, 0, block_size - data_size);
+    data_size = block_size;
+    NoteImageIncomplete("最後の行の詰め物のバイトが欠けています");
+  }
 
   PixelFormatInfo& f = image->format;
   uint8_t* pixels = nullptr;
@@ -183,7 +210,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const bool plain = compression == plat::kBiRgb && (bits == 4 || bits == 8 || bits == 24 || bits == 32);
   if (rle8 || rle4 || (plain && bits == 4)) {
     const uint64_t opitch = (static_cast<uint64_t>(width) + 3) / 4 * 4;
-    if (opitch * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
+    if (opitch * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
     if (plain && image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     blocks.out = static_cast<uint8_t*>(RR_CALLOC(opitch * height));
     if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");
@@ -193,8 +220,13 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
         uint8_t* dst = blocks.out + y * opitch;
         for (int x = 0; x < width; ++x) dst[x] = (x & 1) ? (src[x / 2] & 15) : (src[x / 2] >> 4);
       }
-    } else if (!DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out)) {
-      return ImageDamaged("BMPファイルの圧縮データが途中で切れています\n");
+    } else {
+      bool marked = false;
+      if (!DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out,
+                     &marked)) {
+        return ImageDamaged("BMPファイルの圧縮データが途中で切れています\n");
+      }
+      if (!marked) NoteImageIncomplete("圧縮データの終わりの印が欠けています");
     }
     SetPixelFormatInfoPal8(&f);
     CopyPalette(&f, blocks.header, rle8 ? 256 : 16);
@@ -202,7 +234,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     blocks.out = nullptr;
     out_pitch = static_cast<int32_t>(opitch);
   } else if (plain) {
-    if (image_size > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
+    if (image_size > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
     if (image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     if (bottom_up) {
       blocks.out = static_cast<uint8_t*>(RR_ALLOC(image_size));
@@ -231,16 +263,18 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   } else {
     // Every other layout goes through a 24-bit DIB section.
     const uint64_t row24 = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
-    if (row24 * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像サイズが不正です\n");
+    if (row24 * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
     blocks.section = plat::CreateDibSection24(width, height);
     if (!blocks.section) return WriteLogLine("ＤＩＢの作成に失敗しました3\n");
     int row_bytes = 0, rows = 0;
     uint8_t* section_bits = nullptr;
     plat::GetDibSectionInfo(blocks.section, &row_bytes, &rows, &section_bits);
     if (!section_bits) return WriteLogLine("ＤＩＢの作成に失敗しました3\n");
+    // What the converter refuses (a compression that does not fit the bit
+    // count, too few rows, an impossible bit count) is inconsistent.
     if (plat::SetDibBitsToSection(blocks.section, blocks.header, kHeaderBlockSize, blocks.data,
                                   data_size) != height) {
-      return WriteLogLine("BMPファイルを24ビットカラーに変換できませんでした\n");
+      return ImageDamaged("BMPファイルを24ビットカラーに変換できませんでした\n");
     }
     RR_FREE(blocks.data);
     blocks.data = nullptr;

@@ -35,13 +35,24 @@ int ImageDamaged(const char* line) {
   return kImageDamaged;
 }
 
+namespace {
+thread_local const char* g_incomplete_note = nullptr;
+}  // namespace
+
+void NoteImageIncomplete(const char* what) { g_incomplete_note = what; }
+
+const char* ImageIncompleteNote() { return g_incomplete_note; }
+
 int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
   std::memset(image, 0, sizeof(*image));
+  g_incomplete_note = nullptr;
   for (const ImageLoader* loader = ImageLoaderTable; *loader; ++loader) {
     if (reader->ops.seek(reader->handle, 0, 0) != 0) return -1;
     std::memset(image, 0, sizeof(*image));
+    g_incomplete_note = nullptr;
     const int result = (*loader)(reader, image);
     if (result == 0) return 0;
+    g_incomplete_note = nullptr;
     if (result == kImageDamaged) {
       std::memset(image, 0, sizeof(*image));
       return kImageDamaged;
@@ -173,13 +184,20 @@ int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_si
   if (loaded != 0) {
     if (file) reader.ops.close(reader.handle);
     if (loaded != kImageDamaged) return -1;
-    if (file_name && !from_memory) WriteLogLineFmt("画像ファイル %s は壊れています\n", file_name);
+    if (file_name && !from_memory) WriteLogLineFmt("画像ファイル %s は壊れています", file_name);
     return kImageDamaged;
   }
   auto finish = [&](int result) {
     if (file) reader.ops.close(reader.handle);
     return result;
   };
+  if (const char* missing = g_incomplete_note) {
+    if (file_name && !from_memory) {
+      WriteLogLineFmt("画像ファイル %s は%s", file_name, missing);
+    } else {
+      WriteLogLineFmt("メモリ上の画像ファイルは%s", missing);
+    }
+  }
 
   if (mirror == 1) {
     if (DecompressDxtBaseImage(&local) != 0) {
@@ -248,13 +266,19 @@ int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_si
                       BaseImage* image, BaseImage* alpha_image, int mirror) {
   const int main = LoadBaseImageNoAlpha(file_name, mem_data, mem_size, from_memory, image, mirror);
   if (main != 0) return main == kImageDamaged ? kImageDamaged : -1;
-  // An alpha image that exists but is damaged is not passed over: the image
-  // would otherwise show without its transparency.
-  auto alpha_result = [&](int result) {
+  // An alpha image that fails, damaged or not, leaves the main image loaded:
+  // the caller decides what the picture is without it. A damaged alpha file
+  // was named in the log by its load.
+  auto alpha_result = [&](int result, const char* alpha_name) {
     if (result == 0) return 0;
-    if (result != kImageDamaged) return 1;
-    FreeBaseImagePixels(image);
-    return kImageDamaged;
+    if (result == kImageDamaged) {
+      if (alpha_name) {
+        WriteLogLineFmt("アルファ画像 %s は使わずに読み込みます", alpha_name);
+      } else {
+        WriteLogLine("アルファ画像のデータは壊れているため使わずに読み込みます\n");
+      }
+    }
+    return 1;
   };
   if (!alpha_image) return 1;
   if (alpha_mode == 0) {
@@ -263,12 +287,14 @@ int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_si
     char* alpha_name = static_cast<char*>(RR_ALLOC(length + 3));
     if (!alpha_name) return 1;
     MakeAlphaImageFileName(file_name, alpha_name);
-    int result = LoadBaseImageNoAlpha(alpha_name, nullptr, 0, 0, alpha_image, mirror);
+    int result = alpha_result(LoadBaseImageNoAlpha(alpha_name, nullptr, 0, 0, alpha_image, mirror),
+                              alpha_name);
     RR_FREE(alpha_name);
-    return alpha_result(result);
+    return result;
   }
   if (alpha_mode == 1) {
-    return alpha_result(LoadBaseImageNoAlpha(nullptr, alpha_data, alpha_size, 1, alpha_image, mirror));
+    return alpha_result(LoadBaseImageNoAlpha(nullptr, alpha_data, alpha_size, 1, alpha_image, mirror),
+                        nullptr);
   }
   return 1;
 }

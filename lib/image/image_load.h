@@ -25,12 +25,23 @@ using ImageLoader = int (*)(StreamReader* reader, BaseImage* image);
 constexpr int kImageDamaged = -2;
 // Writes the log line that says what is wrong and gives kImageDamaged.
 int ImageDamaged(const char* line);
+// A loader that takes a file lacking only what its format lets a reader do
+// without (an end marker, the last row's padding bytes), or cut short where
+// its format says what fills the rest, notes what is missing here and
+// returns 0; the common load then names the file and what is missing in one
+// log line. The note belongs to the calling thread and is cleared before
+// each loader runs.
+void NoteImageIncomplete(const char* what);
+// The note of the last load on this thread (null when it was whole).
+const char* ImageIncompleteNote();
 // Null-terminated, in the order BMP, JPEG, PNG, raw BGRA, TGA, DDS.
 extern const ImageLoader ImageLoaderTable[];
 
-// The loaders: 0 with the image filled, -1 for data of another format (or a
-// layout of theirs they leave to others), kImageDamaged for data of their own
-// format that is cut short or damaged.
+// The loaders: 0 with the image filled, -1 for data of another format, a
+// layout of theirs they leave to others, or a picture too large to hold or
+// out of memory (each with its own log line), kImageDamaged for data of
+// their own format that is damaged, or cut short where the format does not
+// say what fills the rest.
 int ReadBmpImage(StreamReader* reader, BaseImage* image);
 int ReadJpegImage(StreamReader* reader, BaseImage* image);
 int ReadPngImage(StreamReader* reader, BaseImage* image);
@@ -45,14 +56,15 @@ int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image);
 // The common load. With want_dib the result is a DIB instead: *dib_info gets a
 // 1068-byte block (40-byte header, 256 palette entries, 4 spare bytes) and
 // *dib_pixels the top-down rows, both the caller's to free with TrackedFree.
-// 0, -1, or kImageDamaged (with a log line naming a file).
+// 0, -1, or kImageDamaged (with a log line naming a file). A file that
+// loads with something missing gets a log line naming it and what is missing.
 int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, int want_dib, int mirror, BaseImage* image,
                       void** dib_info, void** dib_pixels);
 // Loads an image and its alpha image (alpha_mode 0: the "_a" file beside it,
-// 1: from alpha_data). -1 when the main image fails, 0 when both loaded, 1
-// when there is no alpha image. kImageDamaged (nothing kept) when the main
-// image or an alpha image that exists is damaged.
+// 1: from alpha_data). -1 when the main image fails, kImageDamaged (nothing
+// kept) when it is damaged, 0 when both loaded, 1 when the main image loaded
+// and the alpha image did not (none there, or damaged: a log line names it).
 int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
                       BaseImage* image, BaseImage* alpha_image, int mirror);

@@ -28,15 +28,21 @@ struct JpegSource {
   StreamReader* reader;
   int64_t end;
   JOCTET eoi[2];
+  // The data ended before an end-of-image marker: one was put in its place.
+  bool ran_out;
 };
 
-// The error manager followed by the jump buffer, and whether the decoder
-// warned of lost data (the std manager's own warning output is kept).
+// The error manager followed by the jump buffer, and what the decoder's
+// warnings told: data lost before the data ran out (damage) and after it
+// (the file was cut short). The std manager's own warning output is kept
+// for the warnings that are not about the end of the data.
 struct JpegError {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   void (*std_emit)(j_common_ptr cinfo, int level);
-  bool data_lost;
+  const JpegSource* source;
+  bool corrupt;
+  bool cut;
 };
 
 }  // namespace
@@ -49,23 +55,53 @@ void JpegErrorExit(j_common_ptr cinfo) {
 namespace {
 
 // libjpeg goes on past a cut or corrupt stream with only a warning, filling
-// what is missing with grey: those warnings mark the picture as damaged.
-// (Extraneous bytes before a marker lose nothing and are common.)
+// what is missing with grey. Data lost inside the file is damage; data lost
+// after the data ran out (where an end marker was put) is the file being cut
+// short. (Extraneous bytes before a marker lose nothing and are common.)
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   auto* error = reinterpret_cast<JpegError*>(cinfo->err);
+  const bool ran_out = error->source && error->source->ran_out;
   if (level < 0) {
     switch (cinfo->err->msg_code) {
       case JWRN_JPEG_EOF:
+        // The load names what is missing in its own line.
+        if (ran_out) return;
+        break;
       case JWRN_HIT_MARKER:
       case JWRN_HUFF_BAD_CODE:
       case JWRN_MUST_RESYNC:
-        error->data_lost = true;
+        if (ran_out) {
+          error->cut = true;
+          return;
+        }
+        error->corrupt = true;
         break;
       default:
         break;
     }
   }
   error->std_emit(cinfo, level);
+}
+
+// Fatal errors for files of a kind this decoder does not handle (lossless,
+// hierarchical or 12-bit data, arithmetic coding where it is not built in,
+// sampling it does not do), as against damaged data: these files are left
+// to other decoders.
+bool JpegNotSupported(int code) {
+  switch (code) {
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_BAD_PRECISION:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_ARITH_NOTIMPL:
+    case JERR_CCIR601_NOTIMPL:
+    case JERR_FRACT_SAMPLE_NOTIMPL:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_COMPONENT_COUNT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void JpegOutputMessage(j_common_ptr cinfo) {
@@ -93,6 +129,7 @@ boolean JpegFillInputBuffer(j_decompress_ptr cinfo) {
     return TRUE;
   }
   if (src->start_of_file) ERREXIT(cinfo, JERR_INPUT_EMPTY);
+  src->ran_out = true;
   WARNMS(cinfo, JWRN_JPEG_EOF);
   // Premature end: an end-of-image marker lets the decoder finish.
   src->eoi[0] = 0xFF;
@@ -140,24 +177,55 @@ void JpegSetStreamSource(j_decompress_ptr cinfo, StreamReader* reader) {
   src->end = pos + (remaining < 0 ? 0 : remaining);
   src->pub.bytes_in_buffer = 0;
   src->pub.next_input_byte = nullptr;
+  src->ran_out = false;
 }
 
 namespace {
 
+// How much of a decoded picture the file held.
+enum class JpegWholeness { kWhole, kNoEndMarker, kCutShort, kDamaged };
+
+// A progressive picture whose every coefficient got all its bits: read once
+// the last row is out (the record goes with jpeg_finish_decompress).
+bool JpegProgressionComplete(j_decompress_ptr cinfo) {
+  if (!cinfo->progressive_mode) return true;
+  if (!cinfo->coef_bits) return false;
+  for (int c = 0; c < cinfo->num_components; ++c) {
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      if (cinfo->coef_bits[c][k] != 0) return false;
+    }
+  }
+  return true;
+}
+
+// After jpeg_finish_decompress: what the warnings and the end of the data
+// say about the picture. Data that ends where a progressive picture still
+// lacked scans was cut short at a scan boundary; data that ends with every
+// scan whole lacks only its end marker.
+JpegWholeness JpegAssess(const JpegError* error, bool progression_complete) {
+  if (error->corrupt) return JpegWholeness::kDamaged;
+  if (!error->source->ran_out) return JpegWholeness::kWhole;
+  if (error->cut || !progression_complete) return JpegWholeness::kCutShort;
+  return JpegWholeness::kNoEndMarker;
+}
+
 // Decodes the picture in the decoder's own colour layout one row at a time
-// and throws the rows away: true when all of it decoded without lost data.
-// A failure jumps to the caller's handler.
-bool JpegDecodesWhole(j_decompress_ptr cinfo, JpegError* error) {
+// and throws the rows away. A failure jumps to the caller's handler.
+JpegWholeness JpegDecodeAndAssess(j_decompress_ptr cinfo, JpegError* error) {
   jpeg_calc_output_dimensions(cinfo);
   const uint64_t row = static_cast<uint64_t>(cinfo->output_width) * cinfo->output_components;
-  if (row == 0 || row > (uint64_t{1} << 24)) return false;
+  if (row == 0 || row > (uint64_t{1} << 24)) return JpegWholeness::kDamaged;
   jpeg_start_decompress(cinfo);
   JSAMPARRAY line = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                                 static_cast<JDIMENSION>(row), 1);
   while (cinfo->output_scanline < cinfo->output_height) jpeg_read_scanlines(cinfo, line, 1);
+  const bool complete = JpegProgressionComplete(cinfo);
   jpeg_finish_decompress(cinfo);
-  return !error->data_lost;
+  return JpegAssess(error, complete);
 }
+
+constexpr const char* kJpegNoEndMarker = "終わりのマーカー(EOI)がありません";
+constexpr const char* kJpegCutShort = "データが途中で切れています";
 
 }  // namespace
 
@@ -185,15 +253,22 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   s->error.pub.output_message = JpegOutputMessage;
   s->error.std_emit = s->error.pub.emit_message;
   s->error.pub.emit_message = JpegEmitMessage;
-  s->error.data_lost = false;
-  // Past the start-of-image marker a failure is this file's own damage.
+  s->error.source = nullptr;
+  s->error.corrupt = false;
+  s->error.cut = false;
+  // Past the start-of-image marker a failure is this file's own damage,
+  // unless the decoder names a kind of file it does not handle or runs out
+  // of memory (its message is in the log).
   if (setjmp(s->error.jump)) {
     RR_FREE(s->pixels);
+    const int code = s->error.pub.msg_code;
     jpeg_destroy_decompress(&s->cinfo);
+    if (JpegNotSupported(code) || code == JERR_OUT_OF_MEMORY) return -1;
     return kImageDamaged;
   }
   jpeg_create_decompress(&s->cinfo);
   JpegSetStreamSource(&s->cinfo, reader);
+  s->error.source = reinterpret_cast<const JpegSource*>(s->cinfo.src);
   jpeg_read_header(&s->cinfo, TRUE);
   // The size is checked before the decoder allocates its buffers (a
   // progressive image keeps coefficients for the whole picture).
@@ -206,14 +281,20 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   }
   // Colour comes out B, G, R straight from the decoder; CMYK and other
   // layouts have no base-image format and are left to the movie path, once
-  // they are known to be whole.
+  // they are known to hold all their data (an end marker aside).
   if (s->cinfo.out_color_space == JCS_RGB) {
     s->cinfo.out_color_space = JCS_EXT_BGR;
   } else if (s->cinfo.out_color_space != JCS_GRAYSCALE) {
     WriteLogLine("JPEGファイルの色空間に対応していません\n");
-    const bool whole = JpegDecodesWhole(&s->cinfo, &s->error);
+    const JpegWholeness whole = JpegDecodeAndAssess(&s->cinfo, &s->error);
     jpeg_destroy_decompress(&s->cinfo);
-    return whole ? -1 : kImageDamaged;
+    if (whole == JpegWholeness::kDamaged) {
+      return ImageDamaged("JPEGファイルのデータが壊れています\n");
+    }
+    if (whole == JpegWholeness::kCutShort) {
+      return ImageDamaged("JPEGファイルのデータが途中で切れています\n");
+    }
+    return -1;
   }
   jpeg_start_decompress(&s->cinfo);
   const uint64_t row = static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_components;
@@ -225,6 +306,7 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   }
   s->pixels = static_cast<uint8_t*>(RR_ALLOC(row * height));
   if (!s->pixels) {
+    WriteLogLine("JPEG画像のメモリ確保に失敗しました\n");
     jpeg_destroy_decompress(&s->cinfo);
     return -1;
   }
@@ -236,11 +318,23 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
     for (uint32_t i = 0; i < count; ++i) lines[i] = s->pixels + static_cast<uint64_t>(first + i) * row;
     jpeg_read_scanlines(&s->cinfo, lines, count);
   }
+  const bool complete = JpegProgressionComplete(&s->cinfo);
   jpeg_finish_decompress(&s->cinfo);
-  if (s->error.data_lost) {
-    RR_FREE(s->pixels);
-    jpeg_destroy_decompress(&s->cinfo);
-    return ImageDamaged("JPEGファイルのデータが途中で切れているか壊れています\n");
+  // A file that ran out loads with what the decoder made of the rest (grey
+  // where data was missing); data lost inside the file is damage.
+  switch (JpegAssess(&s->error, complete)) {
+    case JpegWholeness::kDamaged:
+      RR_FREE(s->pixels);
+      jpeg_destroy_decompress(&s->cinfo);
+      return ImageDamaged("JPEGファイルのデータが壊れています\n");
+    case JpegWholeness::kCutShort:
+      NoteImageIncomplete(kJpegCutShort);
+      break;
+    case JpegWholeness::kNoEndMarker:
+      NoteImageIncomplete(kJpegNoEndMarker);
+      break;
+    case JpegWholeness::kWhole:
+      break;
   }
   if (s->cinfo.output_components == 1) {
     SetPixelFormatInfoGray8(&image->format);

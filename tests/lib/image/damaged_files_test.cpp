@@ -1,13 +1,23 @@
 // Truncated and bit-flipped variants of every kind of test image go through
 // the whole loader table: each is refused or decoded, and a decoded image's
-// whole pixel block can be read (the sanitizer build checks the reads).
+// whole pixel block can be read (the sanitizer build checks the reads). Then
+// the line between them: files that hold every pixel (or are cut where their
+// format says what fills the rest) load with one line naming what is
+// missing, damaged files are refused, and kinds a loader does not handle go
+// on to the others.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <fstream>
 #include <random>
 
 #include "lib/core/memory.h"
 #include "lib/image/dxt_decode.h"
 #include "tests/lib/image/image_files.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/sjis.h"
 
 using namespace imgtest;
 
@@ -144,6 +154,303 @@ TEST(DamagedFiles, BitFlippedVariantsAreSafe) {
       Exercise(damaged);
     }
   }
+}
+
+// ---- Whole, cut short, damaged, not handled --------------------------------
+
+struct Loaded {
+  BaseImage im;
+  Loaded() { std::memset(&im, 0, sizeof(im)); }
+  ~Loaded() { FreeBaseImagePixels(&im); }
+  BaseImage* get() { return &im; }
+};
+
+void WriteFile(const std::string& name, const Bytes& data) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes Head(const Bytes& data, size_t n) { return Bytes(data.begin(), data.begin() + static_cast<long>(n)); }
+
+// Every pixel of the two images is the same colour.
+void ExpectSamePixels(BaseImage* a, BaseImage* b, const std::string& name) {
+  ASSERT_EQ(a->width, b->width) << name;
+  ASSERT_EQ(a->height, b->height) << name;
+  for (int y = 0; y < a->height; ++y)
+    for (int x = 0; x < a->width; ++x) ASSERT_EQ(PixelAt(a, x, y), PixelAt(b, x, y)) << name << " " << x << "," << y;
+}
+
+// Lines of captured log output that mention text.
+int LinesWith(const std::string& log, const std::string& text) {
+  int n = 0;
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    if (log.substr(start, end - start).find(text) != std::string::npos) ++n;
+    start = end + 1;
+  }
+  return n;
+}
+
+// PNG chunks: type and data, written back with fresh checksums.
+struct PngChunk {
+  std::string type;
+  Bytes data;
+};
+
+std::vector<PngChunk> PngChunks(const Bytes& file) {
+  std::vector<PngChunk> chunks;
+  for (size_t at = 8; at + 12 <= file.size();) {
+    const uint32_t n = uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 | uint32_t(file[at + 2]) << 8 | file[at + 3];
+    chunks.push_back({std::string(file.begin() + static_cast<long>(at) + 4, file.begin() + static_cast<long>(at) + 8),
+                      Bytes(file.begin() + static_cast<long>(at) + 8, file.begin() + static_cast<long>(at + 8 + n))});
+    at += 12 + n;
+  }
+  return chunks;
+}
+
+Bytes PngFile(const std::vector<PngChunk>& chunks) {
+  Bytes out{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  for (const PngChunk& c : chunks) {
+    const uint32_t n = static_cast<uint32_t>(c.data.size());
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(n >> (8 * i)));
+    Bytes body(c.type.begin(), c.type.end());
+    body.insert(body.end(), c.data.begin(), c.data.end());
+    out.insert(out.end(), body.begin(), body.end());
+    const uLong crc = crc32(0, body.data(), static_cast<uInt>(body.size()));
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+  }
+  return out;
+}
+
+// Offsets of the markers that start a progressive file's later scans (a
+// table or a scan header right after entropy-coded data).
+std::vector<size_t> ScanBoundaries(const Bytes& jpeg) {
+  std::vector<size_t> at;
+  bool in_scan = false;
+  for (size_t i = 2; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] != 0xFF || jpeg[i + 1] == 0 || (jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7)) continue;
+    if (in_scan && (jpeg[i + 1] == 0xC4 || jpeg[i + 1] == 0xDA)) at.push_back(i);
+    if (jpeg[i + 1] == 0xDA) {
+      in_scan = true;
+      i += 1 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
+    } else {
+      in_scan = false;
+    }
+  }
+  return at;
+}
+
+// Each file lacks only what its format lets a reader do without, or is cut
+// where its format says what fills the rest: it loads at its size, pixel for
+// pixel as the reference (the whole file, or libjpeg's own reading of the cut
+// data), with one log line that names the file and what is missing. The
+// whole files load without a line.
+TEST(IncompleteFiles, LoadWithOneLineNamingTheFileAndWhatIsMissing) {
+  testsupport::LogCapture log;
+  const std::string no_eoi = testsupport::Sjis("終わりのマーカー(EOI)がありません");
+  const std::string cut = testsupport::Sjis("データが途中で切れています");
+  const std::string no_padding = testsupport::Sjis("最後の行の詰め物のバイトが欠けています");
+  const std::string no_end = testsupport::Sjis("圧縮データの終わりの印が欠けています");
+  const std::string no_iend = testsupport::Sjis("IENDチャンクがありません");
+
+  struct Case {
+    std::string name;
+    Bytes file;
+    Bytes whole;           // the reference file, loaded through the loaders
+    const std::string* note;
+    bool libjpeg_reference;  // the reference is libjpeg's reading of the file itself
+  };
+  std::vector<Case> cases;
+  const Bytes baseline = WriteJpeg(64, 48, 3, JCS_RGB, false);
+  const Bytes progressive = WriteJpeg(64, 48, 3, JCS_RGB, true);
+  cases.push_back({"no_eoi.jpg", Head(baseline, baseline.size() - 2), baseline, &no_eoi, false});
+  cases.push_back({"no_eoi_progressive.jpg", Head(progressive, progressive.size() - 2), progressive, &no_eoi, false});
+  cases.push_back({"cut60.jpg", Head(baseline, baseline.size() * 6 / 10), {}, &cut, true});
+  const std::vector<size_t> scans = ScanBoundaries(progressive);
+  ASSERT_GE(scans.size(), 3u);
+  cases.push_back({"cut_at_scan.jpg", Head(progressive, scans[2]), {}, &cut, true});
+
+  std::vector<uint32_t> palette;
+  for (int i = 0; i < 256; ++i) palette.push_back(static_cast<uint32_t>(i) * 0x030507 & 0xFFFFFF);
+  for (int bits : {4, 8, 16, 24}) {
+    BmpSpec s;
+    s.width = 5;  // every depth leaves the rows padding bytes
+    s.height = 3;
+    s.bits = bits;
+    if (bits <= 8) s.palette.assign(palette.begin(), palette.begin() + (1 << bits));
+    for (int y = 0; y < 3; ++y) {
+      Bytes row(static_cast<size_t>(5 * bits + 7) / 8);
+      for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 29 + y * 83 + 1);
+      s.rows.push_back(row);
+    }
+    const Bytes whole = MakeBmp(s);
+    const size_t padding = ((5 * bits + 7) / 8 + 3) / 4 * 4 - (5 * bits + 7) / 8;
+    ASSERT_GT(padding, 0u);
+    cases.push_back({"no_padding" + std::to_string(bits) + ".bmp", Head(whole, whole.size() - padding), whole,
+                     &no_padding, false});
+  }
+  for (int bits : {8, 4}) {
+    // Two rows of runs, the second ending on the last pixel without an end
+    // of line or an end of bitmap.
+    BmpSpec s;
+    s.width = 6;
+    s.height = 2;
+    s.bits = bits;
+    s.compression = bits == 8 ? 1 : 2;
+    s.palette.assign(palette.begin(), palette.begin() + (1 << bits));
+    s.rle = {0x06, 0x12, 0x00, 0x00, 0x02, 0x03, 0x04, 0x05};
+    const Bytes cut_rle = MakeBmp(s);
+    s.rle.insert(s.rle.end(), {0x00, 0x01});
+    cases.push_back({"no_end_rle" + std::to_string(bits) + ".bmp", cut_rle, MakeBmp(s), &no_end, false});
+  }
+  PngSpec p;
+  p.width = 23;
+  p.height = 17;
+  p.colour_type = PNG_COLOR_TYPE_RGB_ALPHA;
+  const Bytes png = WritePng(p);
+  cases.push_back({"no_iend.png", Head(png, png.size() - 12), png, &no_iend, false});
+  cases.push_back({"cut_iend.png", Head(png, png.size() - 5), png, &no_iend, false});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(c.name, c.file);
+    Loaded got, want;
+    log.Clear();
+    ASSERT_EQ(LoadBaseImageNoAlpha(c.name.c_str(), nullptr, 0, 0, got.get(), 0), 0);
+    EXPECT_EQ(std::count(log.Debug().begin(), log.Debug().end(), '\n'), 1) << log.Debug();
+    EXPECT_EQ(LinesWith(log.Debug(), c.name), 1) << log.Debug();
+    EXPECT_EQ(LinesWith(log.Debug(), *c.note), 1) << log.Debug();
+    if (c.libjpeg_reference) {
+      int comps = 0;
+      const Bytes ref = ReferenceJpeg(c.file, &comps);
+      ASSERT_EQ(ref.size(), static_cast<size_t>(got.im.width) * got.im.height * 3);
+      for (int y = 0; y < got.im.height; ++y)
+        for (int x = 0; x < got.im.width; ++x) {
+          const uint8_t* r = &ref[(static_cast<size_t>(y) * got.im.width + x) * 3];
+          ASSERT_EQ(PixelAt(got.get(), x, y), (Rgba{r[0], r[1], r[2], 255})) << x << "," << y;
+        }
+      // What was cut is missing from the picture.
+      Loaded full;
+      ASSERT_EQ(LoadBytes(c.name == "cut60.jpg" ? baseline : progressive, full.get()), 0);
+      EXPECT_NE(std::memcmp(full.im.pixels, got.im.pixels, static_cast<size_t>(got.im.pitch) * got.im.height), 0);
+    } else {
+      log.Clear();
+      ASSERT_EQ(LoadBaseImageNoAlpha(nullptr, c.whole.data(), c.whole.size(), 1, want.get(), 0), 0);
+      EXPECT_EQ(log.Debug(), "");
+      ExpectSamePixels(got.get(), want.get(), c.name);
+    }
+  }
+}
+
+// Files a loader finds inconsistent are damaged: refused with a line naming
+// them, and offered to no other loader. A PNG whose image data fails its
+// check is damaged even when each chunk's checksum is right (the damage came
+// before the checksums), whether the check fails in the chunk of the last
+// rows or in a chunk of its own; a text chunk with a wrong checksum costs
+// nothing.
+TEST(IncompleteFiles, DamagedFilesAreRefused) {
+  testsupport::LogCapture log;
+  std::vector<std::pair<std::string, Bytes>> damaged;
+  BmpSpec rle_in_24;
+  rle_in_24.width = 6;
+  rle_in_24.height = 4;
+  rle_in_24.bits = 24;
+  rle_in_24.compression = 1;
+  for (int y = 0; y < 4; ++y) rle_in_24.rows.push_back(Bytes(18, static_cast<uint8_t>(y * 40)));
+  damaged.push_back({"rle8_in_24.bmp", MakeBmp(rle_in_24)});
+
+  PngSpec p;
+  p.width = 9;
+  p.height = 7;
+  p.compression_level = 0;
+  const Bytes png = WritePng(p);
+  std::vector<PngChunk> chunks = PngChunks(png);
+  Bytes idat;
+  for (const PngChunk& c : chunks)
+    if (c.type == "IDAT") idat.insert(idat.end(), c.data.begin(), c.data.end());
+  // The last pixel byte, stored as it is before the stream's own check.
+  idat[idat.size() - 5] ^= 0x5A;
+  std::vector<PngChunk> one{chunks.front(), {"IDAT", idat}, chunks.back()};
+  damaged.push_back({"deflate_one_chunk.png", PngFile(one)});
+  std::vector<PngChunk> split{chunks.front(), {"IDAT", Head(idat, idat.size() - 4)},
+                              {"IDAT", Bytes(idat.end() - 4, idat.end())}, chunks.back()};
+  damaged.push_back({"deflate_check_alone.png", PngFile(split)});
+
+  for (const auto& [name, data] : damaged) {
+    WriteFile(name, data);
+    Loaded l;
+    log.Clear();
+    EXPECT_EQ(LoadBaseImageNoAlpha(name.c_str(), nullptr, 0, 0, l.get(), 0), kImageDamaged) << name;
+    EXPECT_EQ(l.im.pixels, nullptr);
+    EXPECT_EQ(LinesWith(log.Debug(), testsupport::Sjis("画像ファイル " + name + " は壊れています")), 1)
+        << name << ": " << log.Debug();
+  }
+
+  std::vector<PngChunk> text = chunks;
+  text.insert(text.begin() + 1, PngChunk{"tEXt", Bytes{'k', 0, 'v'}});
+  Bytes bad_text = PngFile(text);
+  bad_text[33 + 12 + 3 - 1] ^= 1;  // the text chunk's checksum
+  Loaded whole, with_text;
+  ASSERT_EQ(LoadBytes(png, whole.get()), 0);
+  ASSERT_EQ(LoadBytes(bad_text, with_text.get()), 0);
+  ExpectSamePixels(with_text.get(), whole.get(), "bad text checksum");
+}
+
+// Kinds of file a loader does not handle are not damaged: the walk goes on
+// (to the movie path in the end). A lossless or 12-bit JPEG, a CMYK JPEG
+// without its end marker, JPEG data inside a bitmap.
+TEST(IncompleteFiles, KindsALoaderDoesNotHandleAreNotDamaged) {
+  testsupport::LogCapture log;
+  const Bytes jpeg = WriteJpeg(16, 16, 3, JCS_RGB, false);
+  size_t sof = 0;
+  while (sof + 1 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0)) ++sof;
+  ASSERT_LT(sof + 4, jpeg.size());
+  Bytes lossless = jpeg;
+  lossless[sof + 1] = 0xC3;
+  Bytes twelve_bit = jpeg;
+  twelve_bit[sof + 4] = 12;
+  const Bytes cmyk = WriteJpeg(16, 16, 4, JCS_CMYK, false);
+  BmpSpec s;
+  s.width = 2;
+  s.height = 2;
+  s.compression = 4;
+  s.rle = Bytes(jpeg);
+  for (const auto& [name, data] : std::vector<std::pair<std::string, Bytes>>{
+           {"lossless.jpg", lossless}, {"twelve_bit.jpg", twelve_bit},
+           {"cmyk_no_eoi.jpg", Head(cmyk, cmyk.size() - 2)}, {"jpeg_in.bmp", MakeBmp(s)}}) {
+    WriteFile(name, data);
+    Loaded l;
+    log.Clear();
+    EXPECT_EQ(LoadBaseImageNoAlpha(name.c_str(), nullptr, 0, 0, l.get(), 0), -1) << name;
+    EXPECT_EQ(log.Debug().find(testsupport::Sjis("壊れています")), std::string::npos) << name << ": " << log.Debug();
+    EXPECT_NE(log.Debug(), "") << name;
+  }
+}
+
+// A damaged alpha image leaves the main image loaded without it (result 1),
+// with a line naming the alpha file; from memory as from files.
+TEST(IncompleteFiles, DamagedAlphaImageIsLeftOut) {
+  testsupport::LogCapture log;
+  PngSpec p;
+  const Bytes png = WritePng(p);
+  const Bytes cut = Head(png, png.size() / 2);
+  WriteFile("sheet.png", png);
+  WriteFile("sheet_a.png", cut);
+  Loaded image, alpha;
+  EXPECT_EQ(LoadBaseImageFile("sheet.png", nullptr, 0, 0, nullptr, 0, 0, image.get(), alpha.get(), 0), 1);
+  EXPECT_EQ(image.im.width, p.width);
+  EXPECT_NE(image.im.pixels, nullptr);
+  EXPECT_EQ(alpha.im.pixels, nullptr);
+  EXPECT_GE(LinesWith(log.Debug(), "sheet_a.png"), 1) << log.Debug();
+  Loaded image2, alpha2;
+  log.Clear();
+  EXPECT_EQ(LoadBaseImageFile(nullptr, png.data(), png.size(), 1, cut.data(), cut.size(), 1, image2.get(),
+                              alpha2.get(), 0),
+            1);
+  EXPECT_NE(image2.im.pixels, nullptr);
+  EXPECT_NE(log.Debug(), "");
 }
 
 }  // namespace

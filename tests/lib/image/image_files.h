@@ -210,6 +210,7 @@ struct PngSpec {
   Bytes trns;           // alpha per palette entry
   png_color_16 trns_colour{};
   bool has_trns_colour = false;
+  int compression_level = -1;  // 0: stored deflate blocks, the rows as they are
 };
 
 inline int Channels(int colour_type) {
@@ -238,6 +239,7 @@ inline Bytes WritePng(const PngSpec& s) {
     return {};
   }
   png_set_write_fn(png, &out, PngWriteToBytes, nullptr);
+  if (s.compression_level >= 0) png_set_compression_level(png, s.compression_level);
   png_set_IHDR(png, info, s.width, s.height, s.bit_depth, s.colour_type,
                s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
@@ -300,6 +302,28 @@ inline Bytes WriteJpeg(int width, int height, int components, J_COLOR_SPACE spac
   Bytes out(mem, mem + size);
   std::free(mem);
   jpeg_destroy_compress(&c);
+  return out;
+}
+
+// libjpeg's own decoding with its default output (RGB or grey). Data that
+// ends early gets an end marker put in, as the loader's source does.
+inline Bytes ReferenceJpeg(const Bytes& file, int* components) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  err.emit_message = [](j_common_ptr, int) {};
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), file.size());
+  jpeg_read_header(&d, TRUE);
+  jpeg_start_decompress(&d);
+  *components = d.output_components;
+  Bytes out(static_cast<size_t>(d.output_width) * d.output_height * d.output_components);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW p = out.data() + static_cast<size_t>(d.output_scanline) * d.output_width * d.output_components;
+    jpeg_read_scanlines(&d, &p, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
   return out;
 }
 
