@@ -133,7 +133,11 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     // A name that does not fit the wide name with its terminator is not
     // handed on cut short: it goes the way of a file that does not open.
     const bool named = MultiByteToWideChar(GetCharSetCodePage(), file_name, r->wide_name, kWideNameUnits) != 0;
-    if (!named || Failed(r->graph->RenderFile(r->wide_name, nullptr))) {
+    const HResult rendered = named ? r->graph->RenderFile(r->wide_name, nullptr) : kE_FAIL;
+    if (rendered == kVFW_E_INVALID_FILE_FORMAT) {
+      // Read by its name and found damaged: a copy would be the same.
+      failure = std::string("画像ファイル ") + file_name + " は壊れています";
+    } else if (Failed(rendered)) {
       failure = std::string("ファイル:") + file_name + " が開けませんでした";
       if (CopyToTemporaryFile(r, file_name)) {
         if (Succeeded(r->graph->RenderFile(r->wide_name, nullptr))) {
