@@ -140,9 +140,11 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     } else if (Failed(rendered)) {
       failure = std::string("ファイル:") + file_name + " が開けませんでした";
       if (CopyToTemporaryFile(r, file_name)) {
-        if (Succeeded(r->graph->RenderFile(r->wide_name, nullptr))) {
+        const HResult copied = r->graph->RenderFile(r->wide_name, nullptr);
+        if (Succeeded(copied)) {
           failure.clear();
         } else {
+          if (copied == kVFW_E_INVALID_FILE_FORMAT) failure = std::string("画像ファイル ") + file_name + " は壊れています";
           // The graph lets go of the file before it is deleted.
           ReleaseInterfaces(r);
           DeleteTemporaryCopy(r);

@@ -317,8 +317,9 @@ class FfmpegSplitter : public PullSourceFilter {
         first_frame = true;
       }
       avformat_flush(format_);
-      if (video < 0) return kS_OK;
-      if (ReadToKeyFrame(video, video_target) || first_frame) return kS_OK;
+      // From the start, decoding reaches any frame as it does on a first run.
+      if (video < 0 || first_frame) return kS_OK;
+      if (ReadToKeyFrame(video, video_target)) return kS_OK;
       DropPending();
       from -= back;
       back *= 2;
