@@ -354,8 +354,9 @@ bool MakeNumberedMovies() {
   for (int f = 0; f < kNumberedFrames; ++f)
     for (int y = 0; y < kNumberedHeight; ++y)
       for (int x = 0; x < kNumberedWidth; ++x) {
-        const bool white = y < kNumberedHeight / 2 ? ((f >> (x / 8)) & 1) != 0 : false;
-        for (int c = 0; c < 3; ++c) raw.push_back(static_cast<char>(white ? 235 : y < kNumberedHeight / 2 ? 16 : kGrey));
+        const bool top = y < kNumberedHeight / 2;
+        const int value = !top ? kGrey : ((f >> (x / 8)) & 1) != 0 ? 235 : 16;
+        for (int c = 0; c < 3; ++c) raw.push_back(static_cast<char>(value));
       }
   const std::string frames = Movies() / "numbered.rgb";
   std::ofstream(frames, std::ios::binary).write(raw.data(), static_cast<std::streamsize>(raw.size()));
