@@ -95,6 +95,12 @@ bool CopyToTemporaryFile(MovieRecord* r, const char* file_name) {
   return true;
 }
 
+// The line for a file the graph read and found damaged (a still picture whose
+// first frame does not decode whole): the image loaders' own.
+std::string DamagedFileLine(const char* file_name) {
+  return std::string("画像ファイル ") + file_name + " は壊れています";
+}
+
 }  // namespace
 
 int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name, int* width, int* height,
@@ -133,12 +139,18 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     // A name that does not fit the wide name with its terminator is not
     // handed on cut short: it goes the way of a file that does not open.
     const bool named = MultiByteToWideChar(GetCharSetCodePage(), file_name, r->wide_name, kWideNameUnits) != 0;
-    if (!named || Failed(r->graph->RenderFile(r->wide_name, nullptr))) {
+    const HResult rendered = named ? r->graph->RenderFile(r->wide_name, nullptr) : kE_FAIL;
+    if (rendered == kVFW_E_INVALID_FILE_FORMAT) {
+      // Read by its name and found damaged: a copy would be the same.
+      failure = DamagedFileLine(file_name);
+    } else if (Failed(rendered)) {
       failure = std::string("ファイル:") + file_name + " が開けませんでした";
       if (CopyToTemporaryFile(r, file_name)) {
-        if (Succeeded(r->graph->RenderFile(r->wide_name, nullptr))) {
+        const HResult copied = r->graph->RenderFile(r->wide_name, nullptr);
+        if (Succeeded(copied)) {
           failure.clear();
         } else {
+          if (copied == kVFW_E_INVALID_FILE_FORMAT) failure = DamagedFileLine(file_name);
           // The graph lets go of the file before it is deleted.
           ReleaseInterfaces(r);
           DeleteTemporaryCopy(r);

@@ -138,7 +138,15 @@ class D_CMemAllocator : public IMemAllocator, public D_CUnknown {
   bool committed_ = false;
   bool decommit_pending_ = false;
   uint8_t* memory_ = nullptr;
+  bool guarded_ = false;  // the samples are Alloc's, each with its guard
+
+  // Counts and mends a guard written over.
+  void CheckGuard(D_CMediaSample* sample);
 };
+
+// For tests: how many samples came back with the bytes after their buffer
+// written over.
+int MediaSampleOverruns();
 
 class D_CBaseFilter;
 

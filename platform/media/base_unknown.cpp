@@ -217,26 +217,55 @@ void D_CMemAllocator::DeleteFreeSamples() {
   allocated_ = 0;
 }
 
+namespace {
+
+// Bytes after each sample's buffer that no one may write: a filter (or a
+// library it calls) that writes past its buffer is seen when the sample
+// comes back, not later as damage to the heap.
+constexpr int64_t kSampleGuard = 64;
+constexpr uint8_t kGuardByte = 0xA5;
+std::atomic<int> g_sample_overruns{0};
+
+}  // namespace
+
+int MediaSampleOverruns() { return g_sample_overruns.load(); }
+
 HResult D_CMemAllocator::Alloc() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   HResult r = CheckAlloc();
   if (Failed(r)) return r;
   if (r == kS_FALSE) return kS_OK;
   ReallyFree();
-  int64_t stride = static_cast<int64_t>(size_) + prefix_;
+  int64_t stride = static_cast<int64_t>(size_) + prefix_ + kSampleGuard;
   if (alignment_ > 1) stride = (stride + alignment_ - 1) / alignment_ * alignment_;
   memory_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(stride * count_ + alignment_)));
   if (memory_ == nullptr) return kE_OUTOFMEMORY;
   for (int32_t i = 0; i < count_; ++i) {
-    auto* sample = new (std::nothrow) D_CMediaSample("sample", this, nullptr, memory_ + prefix_ + i * stride, size_);
+    uint8_t* buffer = memory_ + prefix_ + i * stride;
+    std::memset(buffer + size_, kGuardByte, kSampleGuard);
+    auto* sample = new (std::nothrow) D_CMediaSample("sample", this, nullptr, buffer, size_);
     if (sample == nullptr) return kE_OUTOFMEMORY;
     AddFreeSample(sample);
   }
+  guarded_ = true;
   changed_ = false;
   return kS_OK;
 }
 
+void D_CMemAllocator::CheckGuard(D_CMediaSample* sample) {
+  if (!guarded_) return;
+  uint8_t* guard = sample->buffer_ + sample->length_;
+  for (int64_t i = 0; i < kSampleGuard; ++i) {
+    if (guard[i] == kGuardByte) continue;
+    g_sample_overruns.fetch_add(1);
+    OutputDebugString("media: a sample's buffer was written past its end\n");
+    std::memset(guard, kGuardByte, kSampleGuard);
+    return;
+  }
+}
+
 void D_CMemAllocator::ReallyFree() {
+  guarded_ = false;
   DeleteFreeSamples();
   std::free(memory_);
   memory_ = nullptr;
@@ -300,6 +329,7 @@ HResult D_CMemAllocator::ReleaseBuffer(IMediaSample* sample) {
   if (sample == nullptr) return kE_POINTER;
   std::lock_guard<std::recursive_mutex> hold(lock_);
   auto* s = static_cast<D_CMediaSample*>(sample);
+  CheckGuard(s);
   s->ResetProperties();
   free_.push_back(s);
   if (decommit_pending_ && allocated_ == static_cast<int32_t>(free_.size())) {

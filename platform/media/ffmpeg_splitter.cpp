@@ -1,7 +1,10 @@
 // platform/media/ffmpeg_splitter.cpp - the demultiplexer over libavformat:
 // reads its input through the upstream IAsyncReader, offers the first audio
 // and the first video stream as coded packets with their times, and seeks.
+#include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 #include "platform/media/ffmpeg_common.h"
@@ -10,9 +13,28 @@
 
 namespace plat {
 
+namespace {
+
+// Where the errors the libraries report on this thread are counted, while
+// a decode that must be whole runs; null otherwise.
+thread_local int* t_reported_errors = nullptr;
+
+// Prints nothing; counts what is reported at error level or worse. Many
+// decoders mend what they cannot read (a GIF's broken code stream ends the
+// picture, a TIFF strip decodes short, a JPEG's bad blocks are concealed)
+// and say so only here: the call succeeds and the frame carries no flag.
+void CountReportedErrors(void*, int level, const char*, va_list) {
+  if (level <= AV_LOG_ERROR && t_reported_errors != nullptr) ++*t_reported_errors;
+}
+
+}  // namespace
+
 void QuietFfmpegLog() {
   static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(&CountReportedErrors);
+  });
 }
 
 D_CMediaType CodedStreamType(const AVCodecParameters* p, AVRational time_base) {
@@ -54,6 +76,8 @@ namespace {
 // {52524D03-0001-4D45-4449-41535054 0001}
 constexpr Guid kCLSID_FfmpegSplitter = {0x52524D03, 0x0001, 0x4D45, {0x44, 0x49, 0x41, 0x53, 0x50, 0x54, 0x00, 0x01}};
 constexpr int kIoBufferSize = 32768;
+// Seeks that go back further before the start itself is taken.
+constexpr int kSeekAttempts = 8;
 
 class FfmpegSplitter : public PullSourceFilter {
  public:
@@ -76,7 +100,7 @@ class FfmpegSplitter : public PullSourceFilter {
       if (index >= 0 && !FirstFrameDecodes(index)) {
         OutputDebugString("media: the still picture does not decode whole (cut short or damaged); refused\n");
         Close();
-        return kVFW_E_UNSUPPORTED_STREAM;
+        return kVFW_E_INVALID_FILE_FORMAT;
       }
       Close();
       opened = OpenInput(type);
@@ -138,10 +162,16 @@ class FfmpegSplitter : public PullSourceFilter {
     if (codec != nullptr && packet != nullptr && frame != nullptr && avcodec_parameters_to_context(codec, p) >= 0) {
       codec->max_pixels = kMaxVideoPixels;
       codec->thread_count = 1;
+      // What counts is an error the decoder reports, not the stricter
+      // checks it can be asked for: those refuse whole files for tags
+      // they merely do not know.
+      int errors = 0;
+      t_reported_errors = &errors;
       if (avcodec_open2(codec, decoder, nullptr) >= 0) {
         auto got_whole = [&] {
           if (avcodec_receive_frame(codec, frame) < 0) return false;
-          const bool clean = (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 && frame->decode_error_flags == 0;
+          const bool clean =
+              (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0 && frame->decode_error_flags == 0 && errors == 0;
           av_frame_unref(frame);
           return clean;
         };
@@ -158,6 +188,7 @@ class FfmpegSplitter : public PullSourceFilter {
         }
         if (!whole && avcodec_send_packet(codec, nullptr) >= 0) whole = got_whole();
       }
+      t_reported_errors = nullptr;
     }
     av_frame_free(&frame);
     av_packet_free(&packet);
@@ -206,6 +237,7 @@ class FfmpegSplitter : public PullSourceFilter {
   }
 
   void Close() override {
+    DropPending();
     if (format_ != nullptr) avformat_close_input(&format_);
     if (io_ != nullptr) {
       av_freep(&io_->buffer);
@@ -215,9 +247,16 @@ class FfmpegSplitter : public PullSourceFilter {
   }
 
   HResult StreamStep() override {
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr) return kE_OUTOFMEMORY;
-    const int got = av_read_frame(format_, packet);
+    AVPacket* packet = nullptr;
+    int got = 0;
+    if (!pending_.empty()) {
+      packet = pending_.front();
+      pending_.pop_front();
+    } else {
+      packet = av_packet_alloc();
+      if (packet == nullptr) return kE_OUTOFMEMORY;
+      got = av_read_frame(format_, packet);
+    }
     if (got < 0) {
       av_packet_free(&packet);
       // A failing reader is an error; anything else (the end, damaged or
@@ -247,15 +286,88 @@ class FfmpegSplitter : public PullSourceFilter {
     return r;
   }
 
+  // Lands on the video's key frame at or before the position, so that the
+  // decoder reaches the position's own frame (the frames before it are
+  // dropped downstream, by their times before the segment). A seek by time
+  // may land inside a group of pictures (a program stream has no index and
+  // is searched by its time stamps); from there the next key frame can lie
+  // past the position, and the seek goes back further until one does not.
   HResult SeekTo(int64_t position) override {
     if (format_ == nullptr) return kE_UNEXPECTED;
-    const int64_t target = av_rescale(position, AV_TIME_BASE, kUnitsPerSecond) +
-                           (format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0);
-    if (av_seek_frame(format_, -1, target, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(format_, -1, target, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
-      return kE_FAIL;
-    avformat_flush(format_);
-    return kS_OK;
+    DropPending();
+    const int64_t origin = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
+    int64_t target = av_rescale(position, AV_TIME_BASE, kUnitsPerSecond) + origin;
+    // The video's frames are timed from the video's own start (see
+    // StreamStep): its frame at the position is what is aimed at.
+    const int video = OfferedVideoStream();
+    int64_t video_target = 0;
+    if (video >= 0) {
+      const AVStream* stream = format_->streams[video];
+      video_target = av_rescale_q(position, AVRational{1, static_cast<int>(kUnitsPerSecond)}, stream->time_base) +
+                     (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0);
+      target = std::max(origin, av_rescale_q(video_target, stream->time_base, AV_TIME_BASE_Q));
+    }
+    int64_t from = target, back = AV_TIME_BASE;
+    for (int attempt = 0;; ++attempt) {
+      bool first_frame = from <= origin || attempt >= kSeekAttempts;
+      if (first_frame) from = origin;
+      if (av_seek_frame(format_, -1, from, AVSEEK_FLAG_BACKWARD) < 0) {
+        // No seeking by time: the start, by its byte, and decoding onward.
+        if (av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) < 0) return kE_FAIL;
+        first_frame = true;
+      }
+      avformat_flush(format_);
+      // From the start, decoding reaches any frame as it does on a first run.
+      if (video < 0 || first_frame) return kS_OK;
+      if (ReadToKeyFrame(video, video_target)) return kS_OK;
+      DropPending();
+      from -= back;
+      back *= 2;
+    }
+  }
+
+  // The index of the video stream offered, or -1.
+  int OfferedVideoStream() const {
+    for (int index : streams_)
+      if (format_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return index;
+    return -1;
+  }
+
+  // Reads on to the video stream's first key frame, keeping it and the other
+  // streams' packets for StreamStep; the video's packets before it cannot
+  // be decoded and go. True when that key frame is at or before `target`
+  // (in the stream's time base); false when it lies past it, or there is
+  // none before the end.
+  bool ReadToKeyFrame(int video, int64_t target) {
+    for (;;) {
+      AVPacket* packet = av_packet_alloc();
+      if (packet == nullptr || av_read_frame(format_, packet) < 0) {
+        av_packet_free(&packet);
+        return false;
+      }
+      if (packet->stream_index != video) {
+        if (std::find(streams_.begin(), streams_.end(), packet->stream_index) != streams_.end()) {
+          pending_.push_back(packet);
+        } else {
+          av_packet_free(&packet);
+        }
+        continue;
+      }
+      const int64_t shown = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if ((packet->flags & AV_PKT_FLAG_KEY) != 0) {
+        pending_.push_back(packet);
+        return shown == AV_NOPTS_VALUE || shown <= target;
+      }
+      // Past the target in decoding order: any key frame after it is too.
+      const int64_t decoded = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+      av_packet_free(&packet);
+      if (decoded != AV_NOPTS_VALUE && decoded > target) return false;
+    }
+  }
+
+  void DropPending() {
+    for (AVPacket*& p : pending_) av_packet_free(&p);
+    pending_.clear();
   }
 
   int64_t Duration() override {
@@ -297,6 +409,7 @@ class FfmpegSplitter : public PullSourceFilter {
   int64_t position_ = 0;
   bool read_failed_ = false;
   std::vector<int> streams_;
+  std::deque<AVPacket*> pending_;  // read by a seek, sent before any other
 };
 
 }  // namespace

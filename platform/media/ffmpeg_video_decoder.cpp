@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/kernel/kernel.h"
 #include "platform/media/ffmpeg_decoder.h"
 
 namespace plat {
@@ -91,25 +92,30 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
   void CloseConverter() override {
     sws_freeContext(scaler_);
     scaler_ = nullptr;
+    av_freep(&scratch_);
+    scratch_pitch_ = 0;
+  }
+
+  // The scaler's rows for the connection's size: aligned, each with a
+  // vector block's room and more after it. False when there is no memory
+  // for them (the frame is passed over, once said).
+  bool MakeScratch() {
+    if (scratch_ != nullptr) return true;
+    const int64_t pitch = (int64_t{width_} * 3 + 2 * kScratchRoom - 1) / kScratchRoom * kScratchRoom;
+    const int64_t bytes = pitch * height_ + kScratchRoom;
+    scratch_ = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(bytes)));
+    if (scratch_ == nullptr) {
+      if (!scratch_refused_) OutputDebugString("media: no memory to convert the video frames; they are passed over\n");
+      scratch_refused_ = true;
+      return false;
+    }
+    scratch_pitch_ = pitch;
+    return true;
   }
 
   HResult DeliverFrame(const AVFrame* frame) override {
     // A frame of another size than the connection's is passed over.
     if (frame->width != width_ || frame->height != height_) return kS_OK;
-    scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                   width_, height_, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (scaler_ == nullptr) return kS_OK;
-    IMediaSample* out = nullptr;
-    HResult r = output_->GetDeliveryBuffer(&out, nullptr, nullptr, 0);
-    if (Failed(r)) return r;
-    uint8_t* to = nullptr;
-    out->GetPointer(&to);
-    // Bottom-up: the first row written is the last in memory, walked with a
-    // negative pitch.
-    uint8_t* rows[4] = {to + static_cast<ptrdiff_t>(height_ - 1) * Pitch(), nullptr, nullptr, nullptr};
-    int pitches[4] = {-static_cast<int>(Pitch()), 0, 0, 0};
-    sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, rows, pitches);
-    out->SetActualDataLength(int32_t(FrameBytes()));
     ReferenceTime start = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     const ReferenceTime duration = frame->pkt_duration > 0 ? frame->pkt_duration : last_duration_;
     // Presentation times only rise: a frame stamped from a decoding time (a
@@ -125,12 +131,44 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     }
     last_time_ = start;
     last_duration_ = duration;
-    ReferenceTime stop = start + (duration > 0 ? duration : 1);
+    ReferenceTime stop = start + (duration > 0 ? duration : std::max<ReferenceTime>(RateFrameTime(), 1));
+    // A frame over before the segment starts is one decoded on the way
+    // from the key frame before a seek's target to the target itself.
+    if (stop <= 0) return kS_OK;
+
+    scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                   width_, height_, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (scaler_ == nullptr || !MakeScratch()) return kS_OK;
+    // libswscale writes whole vector blocks, past the end of a row whose
+    // width is not a multiple of its block: it scales into rows with room
+    // after them, which are copied out bottom-up.
+    uint8_t* rows[4] = {scratch_, nullptr, nullptr, nullptr};
+    int pitches[4] = {static_cast<int>(scratch_pitch_), 0, 0, 0};
+    if (sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, rows, pitches) != height_) return kS_OK;
+    IMediaSample* out = nullptr;
+    HResult r = output_->GetDeliveryBuffer(&out, nullptr, nullptr, 0);
+    if (Failed(r)) return r;
+    uint8_t* to = nullptr;
+    out->GetPointer(&to);
+    const size_t row_bytes = static_cast<size_t>(width_) * 3;
+    for (int32_t y = 0; y < height_; ++y) {
+      uint8_t* row = to + static_cast<ptrdiff_t>(height_ - 1 - y) * Pitch();
+      std::memcpy(row, scratch_ + static_cast<ptrdiff_t>(y) * scratch_pitch_, row_bytes);
+      std::memset(row + row_bytes, 0, static_cast<size_t>(Pitch()) - row_bytes);
+    }
+    out->SetActualDataLength(int32_t(FrameBytes()));
     out->SetTime(&start, &stop);
     out->SetSyncPoint(1);
     r = output_->Deliver(out);
     out->Release();
     return Failed(r) ? r : kS_OK;
+  }
+
+  // One frame's time at the stream's frame rate, 0 when it has none.
+  ReferenceTime RateFrameTime() const {
+    const AVRational rate = codec_->framerate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    return av_rescale_q(1, av_inv_q(rate), AVRational{1, static_cast<int>(kUnitsPerSecond)});
   }
 
   // The time of a frame that follows the one before: the frames since the
@@ -151,7 +189,12 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
     return chain_start_ + chain_time_;
   }
 
+  static constexpr int64_t kScratchRoom = 64;
+
   SwsContext* scaler_ = nullptr;
+  uint8_t* scratch_ = nullptr;  // the scaler's rows, top-down
+  int64_t scratch_pitch_ = 0;
+  bool scratch_refused_ = false;
   int32_t width_ = 0, height_ = 0;
   ReferenceTime frame_time_ = 0;
   ReferenceTime last_time_ = AV_NOPTS_VALUE;  // the frame delivered last

@@ -673,7 +673,11 @@ class FilterGraph : public IGraphBuilder,
       filter->Release();
       if (Failed(r)) continue;
       std::vector<IPin*> ins = PinsOf(filter, PinDirection::kInput);
-      const bool connected = !ins.empty() && Succeeded(out->Connect(ins[0], nullptr));
+      const HResult connect = ins.empty() ? kVFW_E_CANNOT_CONNECT : out->Connect(ins[0], nullptr);
+      const bool connected = Succeeded(connect);
+      // A filter that took the data for its own but found it damaged says
+      // more than "nothing renders it".
+      if (connect == kVFW_E_INVALID_FILE_FORMAT) none = connect;
       ReleaseAll(ins);
       if (connected) {
         r = next(filter);

@@ -45,6 +45,8 @@ constexpr HResult kVFW_E_NOT_STOPPED = static_cast<HResult>(0x80040224u);
 constexpr HResult kVFW_E_WRONG_STATE = static_cast<HResult>(0x80040227u);
 constexpr HResult kVFW_E_TYPE_NOT_ACCEPTED = static_cast<HResult>(0x8004022Au);
 constexpr HResult kVFW_E_TIMEOUT = static_cast<HResult>(0x8004022Eu);
+// The file's data is damaged (a source refuses it for that, not for its kind).
+constexpr HResult kVFW_E_INVALID_FILE_FORMAT = static_cast<HResult>(0x8004022Fu);
 constexpr HResult kVFW_E_INVALID_MEDIA_TYPE = static_cast<HResult>(0x80040248u);
 constexpr HResult kVFW_E_SAMPLE_TIME_NOT_SET = static_cast<HResult>(0x80040249u);
 constexpr HResult kVFW_E_UNSUPPORTED_STREAM = static_cast<HResult>(0x80040265u);

@@ -13,6 +13,7 @@
 
 #include "lib/core/log.h"
 #include "lib/sound/movie.h"
+#include "platform/media/base_classes.h"
 #include "tests/lib/graphics/graphic_support.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sjis.h"
@@ -189,6 +190,61 @@ TEST_F(ThreadedMovieGraphic, AGraphMovieDrawsTheFrameOfTheClock) {
   EXPECT_EQ(GetMovieCount(), 0);
 }
 
+// Frames whose width is not a multiple of the scaler's vector block (H.264
+// movies, and a WebP still on the same path), played for a while and
+// deleted: the graphic has the movie's size, shows its colour, and no sample
+// comes back written past its end.
+TEST_F(ThreadedMovieGraphic, FramesOfAnyWidthStayInsideTheirBuffers) {
+  const int overruns = plat::MediaSampleOverruns();
+  const int sizes[][2] = {{26, 20}, {130, 98}, {200, 150}, {264, 210}};
+  for (const auto& size : sizes) {
+    const std::string dims = std::to_string(size[0]) + "x" + std::to_string(size[1]);
+    const std::string name = std::filesystem::absolute("wide" + dims + ".mp4").string();
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i color=c=0x2080E0:s=" + dims +
+                           ":r=25:d=1 -c:v libx264 -pix_fmt yuv420p " + name + " >/dev/null 2>&1").c_str()),
+              0);
+    SCOPED_TRACE(name);
+    const int handle = LoadGraphicFromFile(name.c_str(), 0);
+    ASSERT_NE(handle, -1);
+    int w = 0, h = 0;
+    ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+    EXPECT_EQ(w, size[0]);
+    EXPECT_EQ(h, size[1]);
+    MovieRecord* m = MovieHandleToRecord(GraphicHandleToRecord(handle)->movie_handle);
+    ASSERT_NE(m, nullptr);
+    m->play_type = 1;
+    m->resume = 1;
+    ResumeAllMovies();
+    for (int step = 0; step < 25; ++step) {
+      plat::AdvanceVirtualClock(40000);
+      DrawGraphicAt(0, 0, handle, 0);
+    }
+    // The last pixel of the last row, where a row written past its end
+    // would show first.
+    uint32_t corner = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+      ClearDrawTarget(nullptr);
+      DrawGraphicAt(0, 0, handle, 0);
+      corner = Screenshot().at(size[0] - 1, size[1] - 1) & 0xFFFFFF;
+      if (Near(corner, 0x2080E0, 24)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(Near(corner, 0x2080E0, 24)) << std::hex << corner;
+    ASSERT_EQ(DeleteGraphic(handle), 0);
+  }
+  ASSERT_EQ(std::system("convert -size 130x98 xc:'#2080E0' -quality 90 wide.webp"), 0);
+  const int still = LoadGraphicFromFile("wide.webp", 0);
+  ASSERT_NE(still, -1);
+  int w = 0, h = 0;
+  ASSERT_EQ(GetGraphicSize(still, &w, &h), 0);
+  EXPECT_EQ(w, 130);
+  EXPECT_EQ(h, 98);
+  ASSERT_EQ(DeleteGraphic(still), 0);
+  EXPECT_EQ(GetMovieCount(), 0);
+  EXPECT_EQ(plat::MediaSampleOverruns(), overruns);
+}
+
 // Image files cut short or damaged are refused with a line naming them, never
 // shown as what a movie decoder makes of them, except a JPEG cut short, which
 // loads as its decoder fills it, with a line saying so; a damaged alpha image
@@ -260,6 +316,37 @@ TEST_F(ThreadedMovieGraphic, DamagedImagesAreRefusedAndWholeStillsOfTheMoviePath
     ASSERT_EQ(DeleteGraphic(handle), 0);
   }
   EXPECT_EQ(GetMovieCount(), 0);
+}
+
+// Stills of the movie path damaged in the middle, whose decoders mend what
+// they cannot read and go on: refused with a line naming them as damaged;
+// the whole ones load at their size.
+TEST_F(ThreadedMovieGraphic, StillsDamagedInTheMiddleAreRefused) {
+  ASSERT_EQ(std::system("convert -seed 7 -size 64x48 plasma:red-blue pic.png && convert pic.png pic.gif && "
+                        "convert pic.png -compress lzw pic.tif && convert pic.png -colorspace CMYK pic_cmyk.jpg"),
+            0);
+  for (const std::string name : {"pic.gif", "pic.tif", "pic_cmyk.jpg"}) {
+    std::ifstream in(name, std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i) bytes[i] = i % 2 ? '\xFF' : '\0';
+    const std::string damaged = "damaged_" + name;
+    WriteBytes(damaged, bytes);
+    capture_->Clear();
+    EXPECT_EQ(LoadGraphicFromFile(damaged.c_str(), 0), -1) << damaged;
+    EXPECT_NE(capture_->Debug().find(testsupport::Sjis("画像ファイル " + damaged + " は壊れています")),
+              std::string::npos)
+        << capture_->Debug();
+    EXPECT_EQ(GetMovieCount(), 0);
+
+    capture_->Clear();
+    const int handle = LoadGraphicFromFile(name.c_str(), 0);
+    ASSERT_NE(handle, -1) << name << ": " << capture_->Debug();
+    int w = 0, h = 0;
+    ASSERT_EQ(GetGraphicSize(handle, &w, &h), 0);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 48);
+    ASSERT_EQ(DeleteGraphic(handle), 0);
+  }
 }
 
 }  // namespace

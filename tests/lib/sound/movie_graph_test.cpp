@@ -341,6 +341,87 @@ TEST_F(ThreadedMovieGraph, ALoopingMovieReturnsToFrameZeroAndAnotherStopsAtItsEn
   EXPECT_EQ(r->resume, 0);
 }
 
+// ---- Seeking between key frames --------------------------------------------------------
+
+// Movies of 300 frames at 30 a second whose frame n shows n in nine black or
+// white blocks across its top half (bit 0 at the left).
+constexpr int kNumberedWidth = 72, kNumberedHeight = 48, kNumberedFrames = 300, kBits = 9;
+
+bool MakeNumberedMovies() {
+  static int made = -1;
+  if (made != -1) return made == 1;
+  std::vector<char> raw;
+  for (int f = 0; f < kNumberedFrames; ++f)
+    for (int y = 0; y < kNumberedHeight; ++y)
+      for (int x = 0; x < kNumberedWidth; ++x) {
+        const bool top = y < kNumberedHeight / 2;
+        const int value = !top ? kGrey : ((f >> (x / 8)) & 1) != 0 ? 235 : 16;
+        for (int c = 0; c < 3; ++c) raw.push_back(static_cast<char>(value));
+      }
+  const std::string frames = Movies() / "numbered.rgb";
+  std::ofstream(frames, std::ios::binary).write(raw.data(), static_cast<std::streamsize>(raw.size()));
+  const std::string input = "ffmpeg -y -f rawvideo -pix_fmt rgb24 -s " + std::to_string(kNumberedWidth) + "x" +
+                            std::to_string(kNumberedHeight) + " -r 30 -i " + frames;
+  made = Run(input + " -c:v mpeg1video -q:v 2 -g 60 " + (Movies() / "numbered.mpg")) &&
+                 Run(input + " -c:v libx264 -pix_fmt yuv420p -crf 10 -g 250 " + (Movies() / "numbered.mp4"))
+             ? 1
+             : 0;
+  return made == 1;
+}
+
+// The number a frame shows, -1 for none.
+int NumberShown(const Shot& shot) {
+  if (shot.pixels.empty() || shot.width != kNumberedWidth) return -1;
+  int n = 0;
+  for (int bit = 0; bit < kBits; ++bit) {
+    const int v = shot.At(bit * 8 + 4, kNumberedHeight / 4)[1];
+    if (v > 90 && v < 160) return -1;
+    n |= (v >= 160 ? 1 : 0) << bit;
+  }
+  return n;
+}
+
+// A seek to a frame between key frames (a third of a frame into it) shows
+// that frame at once, with the clock standing, and the next at its time.
+TEST_F(ThreadedMovieGraph, ASeekBetweenKeyFramesShowsTheAskedFrame) {
+  ASSERT_TRUE(MakeNumberedMovies());
+  const struct {
+    const char* file;
+    int frame;
+  } seeks[] = {{"numbered.mpg", 210}, {"numbered.mpg", 95}, {"numbered.mp4", 210}, {"numbered.mp4", 270}};
+  for (const auto& seek : seeks) {
+    SCOPED_TRACE(std::string(seek.file) + " frame " + std::to_string(seek.frame));
+    shot_ = Shot{};
+    const int handle = Open(Movies() / seek.file);
+    ASSERT_NE(handle, -1);
+    Start(handle, 1);
+    ClockTo(20);
+    Settle(1);
+    UpdateMovieFrame(handle);
+    ASSERT_EQ(NumberShown(shot_), 0);
+    MovieRecord* r = MovieHandleToRecord(handle);
+    const int64_t at = (seek.frame * int64_t{3} + 1) * plat::kUnitsPerSecond / 90;
+    ASSERT_EQ(r->seeking->SetPositions(&at, nullptr), plat::kS_OK);
+    start_ = ClockMicros();
+    // Updated all the while the decoder makes its way from the key frame:
+    // no frame between it and the target shows.
+    for (int i = 0; i < 200; ++i) {
+      UpdateMovieFrame(handle);
+      const int shown = NumberShown(shot_);
+      ASSERT_TRUE(shown == 0 || shown == seek.frame) << shown;
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    Settle(1);
+    UpdateMovieFrame(handle);
+    EXPECT_EQ(NumberShown(shot_), seek.frame);
+    ClockToMicros(1000000 * 2 / 90 + 2000);
+    Settle(1);
+    UpdateMovieFrame(handle);
+    EXPECT_EQ(NumberShown(shot_), seek.frame + 1);
+    Close(handle);
+  }
+}
+
 TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
   const int handle = Open(Movies() / "tone.mp4");
   ASSERT_NE(handle, -1);
