@@ -199,8 +199,8 @@ bool FramesFollow(PcmDecoderRecord* r, int64_t at, const MpegFrameInfo& first, i
 // first sync within kMaxLeadingJunk bytes that begins three chained frames is
 // the start. Audio data holds bytes that look like frame headers too; a
 // chain started at one of them would load the sound at another rate with a
-// fraction of its samples. MPEG 2.5 (8000 to 12000 Hz) is not for the codec.
-// -1 hands the file on to the next converter.
+// fraction of its samples. MPEG 2.5 (8000 to 12000 Hz) and free-format bit
+// rates are not for the codec. -1 hands the file on to the next converter.
 int64_t FindFirstFrame(PcmDecoderRecord* r, int64_t from, int64_t limit) {
   constexpr int64_t kMaxLeadingJunk = 65536;
   std::vector<uint8_t> window(static_cast<size_t>(std::min(limit - from, kMaxLeadingJunk + 4)));
@@ -212,8 +212,11 @@ int64_t FindFirstFrame(PcmDecoderRecord* r, int64_t from, int64_t limit) {
     MpegFrameInfo first;
     if (!IsMpegSync(b)) continue;
     const int64_t at = from + static_cast<int64_t>(i);
-    if (ParseAnyMpegHeader(b, &first) != 0 || first.frame_length < 4 ||
-        !FramesFollow(r, at, first, limit, passed_over ? 3 : 2)) {
+    const bool parsed = ParseAnyMpegHeader(b, &first) == 0;
+    // A free-format frame has no length to chain by: a stream that starts
+    // with one is not for the codec either.
+    if (parsed && first.bitrate_index == 0 && !passed_over) return -1;
+    if (!parsed || first.frame_length < 4 || !FramesFollow(r, at, first, limit, passed_over ? 3 : 2)) {
       passed_over = true;
       continue;
     }
