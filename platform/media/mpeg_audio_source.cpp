@@ -50,8 +50,7 @@ bool ParseFrameHeader(const uint8_t* b, FrameHeader* h) {
   if (h->version == 1 || h->layer == 0 || bitrate_index == 15 || h->rate_index == 3) return false;
   const int shift = h->version == 3 ? 0 : h->version == 2 ? 1 : 2;
   const uint32_t rate = kRates[h->rate_index] >> shift;
-  const uint32_t bitrate =
-      (h->version == 3 ? kMpeg1 : kMpeg2)[h->layer - 1][bitrate_index] * 1000u;
+  const uint32_t bitrate = (h->version == 3 ? kMpeg1 : kMpeg2)[h->layer - 1][bitrate_index] * 1000u;
   const uint32_t padding = (b[2] >> 1) & 1;
   if (h->layer == 3) h->length = (12 * bitrate / rate + padding) * 4;
   else if (h->layer == 2 || h->version == 3) h->length = 144 * bitrate / rate + padding;
