@@ -6,6 +6,7 @@
 // stream swap and a little decoding instead of decoding from the start.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "lib/core/memory.h"
 #include "lib/sound/pcm_decoder.h"
@@ -174,32 +175,54 @@ bool ReadExact(PcmDecoderRecord* r, void* out, size_t bytes) {
   return r->stream.ops.read(out, 1, bytes, r->stream.handle) == bytes;
 }
 
-// Whether the frames of a file start at the first frame sync after its tag:
-// that sync must begin an MPEG-1 or MPEG-2 header and, when the file goes on
-// past its frame, a header of the same version, layer and rate must follow at
-// once. Audio data holds bytes that look like frame headers; a chain starting
-// at one of them would load the sound at another rate with a fraction of its
-// samples. MPEG 2.5 (8000 to 12000 Hz) is not for the codec. False hands the
-// file on to the next converter.
-bool FramesStartAtFirstSync(PcmDecoderRecord* r, int64_t from, int64_t limit) {
-  r->stream.ops.seek(r->stream.handle, from, 0);
-  uint8_t b[4];
-  if (!ReadExact(r, &b[0], 1)) return false;
-  for (;;) {
-    if (!ReadExact(r, &b[1], 1)) return false;
-    if (IsMpegSync(b)) break;
-    b[0] = b[1];
+// Whether a frame of the given header at `at` is followed at once by a
+// header of the same version, layer and rate (or by the end of the frames);
+// `count` frames in all are asked for.
+bool FramesFollow(PcmDecoderRecord* r, int64_t at, const MpegFrameInfo& first, int64_t limit, int count) {
+  MpegFrameInfo h = first;
+  for (int n = 1; n < count; ++n) {
+    at += h.frame_length;
+    if (at + 4 > limit) return n > 1 || count == 2;
+    uint8_t b[4];
+    r->stream.ops.seek(r->stream.handle, at, 0);
+    if (!ReadExact(r, b, 4) || ParseAnyMpegHeader(b, &h) != 0 || h.frame_length < 4 || h.version != first.version ||
+        h.layer != first.layer || h.rate != first.rate)
+      return false;
   }
-  const int64_t here = r->stream.ops.tell(r->stream.handle) - 2;
-  MpegFrameInfo first, next;
-  if (here + 4 > limit || !ReadExact(r, &b[2], 2) || ParseMpegAudioHeader(b, &first) != 0 ||
-      first.frame_length < 4)
-    return false;
-  const int64_t next_pos = here + first.frame_length;
-  if (next_pos + 4 > limit) return true;
-  r->stream.ops.seek(r->stream.handle, next_pos, 0);
-  return ReadExact(r, b, 4) && ParseMpegAudioHeader(b, &next) == 0 && next.version == first.version &&
-         next.layer == first.layer && next.rate_index == first.rate_index;
+  return true;
+}
+
+// Where the frames of a file start: at the first frame sync after its tag
+// when a header of the same version, layer and rate follows that frame at
+// once. Bytes before the frames (a tag's padding, a damaged tag) can hold a
+// sync of their own: one that begins no such chain is passed over, and the
+// first sync within kMaxLeadingJunk bytes that begins three chained frames is
+// the start. Audio data holds bytes that look like frame headers too; a
+// chain started at one of them would load the sound at another rate with a
+// fraction of its samples. MPEG 2.5 (8000 to 12000 Hz) and free-format bit
+// rates are not for the codec. -1 hands the file on to the next converter.
+int64_t FindFirstFrame(PcmDecoderRecord* r, int64_t from, int64_t limit) {
+  constexpr int64_t kMaxLeadingJunk = 65536;
+  std::vector<uint8_t> window(static_cast<size_t>(std::min(limit - from, kMaxLeadingJunk + 4)));
+  r->stream.ops.seek(r->stream.handle, from, 0);
+  window.resize(r->stream.ops.read(window.data(), 1, window.size(), r->stream.handle));
+  bool passed_over = false;
+  for (size_t i = 0; i + 4 <= window.size(); ++i) {
+    const uint8_t* b = &window[i];
+    MpegFrameInfo first;
+    if (!IsMpegSync(b)) continue;
+    const int64_t at = from + static_cast<int64_t>(i);
+    const bool parsed = ParseAnyMpegHeader(b, &first) == 0;
+    // A free-format frame has no length to chain by: a stream that starts
+    // with one is not for the codec either.
+    if (parsed && first.bitrate_index == 0 && !passed_over) return -1;
+    if (!parsed || first.frame_length < 4 || !FramesFollow(r, at, first, limit, passed_over ? 3 : 2)) {
+      passed_over = true;
+      continue;
+    }
+    return (b[1] & 0x18) != 0 && ParseMpegAudioHeader(b, &first) == 0 ? at : -1;
+  }
+  return -1;
 }
 
 // The samples the MPEG audio codec makes of coded data, as it takes it:
@@ -333,6 +356,12 @@ int OpenPcmDecoderMp3Acm(PcmDecoderRecord* r) {
   const int64_t file_size = StreamSize(r);
   if (file_size <= 0 || file_size > INT32_MAX) return -1;
 
+  // A WAVE file is not a file of MPEG frames, whatever its data holds: one
+  // the WAVE converters did not take is never played from frame headers
+  // found in its samples.
+  uint8_t riff[12];
+  if (ReadExact(r, riff, 12) && std::memcmp(riff, "RIFF", 4) == 0 && std::memcmp(riff + 8, "WAVE", 4) == 0) return -1;
+  r->stream.ops.seek(r->stream.handle, 0, 0);
   // A leading ID3v2 tag is passed over by its size.
   int64_t tag_length = 0;
   uint8_t id[10];
@@ -346,12 +375,14 @@ int OpenPcmDecoderMp3Acm(PcmDecoderRecord* r) {
     r->stream.ops.seek(r->stream.handle, file_size - 128, 0);
     if (ReadExact(r, id, 3) && std::memcmp(id, "TAG", 3) == 0) limit = file_size - 128;
   }
-  if (tag_length >= limit || !FramesStartAtFirstSync(r, tag_length, limit)) return -1;
+  if (tag_length >= limit) return -1;
+  const int64_t frames_start = FindFirstFrame(r, tag_length, limit);
+  if (frames_start < 0) return -1;
 
   // Frame scan: every frame header must be sound, and each frame is skipped
   // by its length, which is never less than its own header, so the scan only
   // moves forward.
-  r->stream.ops.seek(r->stream.handle, tag_length, 0);
+  r->stream.ops.seek(r->stream.handle, frames_start, 0);
   int64_t first = -1, last_end = 0, total = 0;
   uint8_t b[4];
   for (;;) {

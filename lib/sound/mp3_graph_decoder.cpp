@@ -1,8 +1,10 @@
-// lib/sound/mp3_graph_decoder.cpp - the last converter: an MP3 file the
-// compression manager refuses is decoded whole, at open time, by a filter
-// graph (memory source, the splitter and decoder the graph manager chooses,
-// the sample grabber collecting the PCM, a null renderer in place of the
-// audio renderer), and the record becomes a MEMORY conversion over the PCM.
+// lib/sound/mp3_graph_decoder.cpp - the last converter: a file the others
+// refuse (an MP3 the compression manager does not take, or a format only
+// FFmpeg decodes, such as 24-bit WAVE or FLAC) is decoded whole, at open
+// time, by a filter graph (memory source, the splitter and decoder the graph
+// manager chooses, the sample grabber collecting the PCM, a null renderer in
+// place of the audio renderer), and the record becomes a MEMORY conversion
+// over the 16-bit PCM.
 #include <cstring>
 
 #include "lib/core/log.h"

@@ -1,7 +1,7 @@
 // lib/sound/wave_decoder.cpp - the RIFF/WAVE chunk walk and the converter for
-// plain PCM WAVE files. Every size in the file is checked against the bytes
-// the stream really holds, so a damaged header can neither read past the file
-// nor make the reader spin.
+// plain PCM WAVE files, the extensible header's PCM included. Every size in
+// the file is checked against the bytes the stream really holds, so a damaged
+// header can neither read past the file nor make the reader spin.
 #include <cstring>
 
 #include "lib/core/memory.h"
@@ -37,6 +37,51 @@ int64_t Remaining(PcmDecoderRecord* r, int64_t file_size) {
   return left < 0 ? 0 : left;
 }
 
+bool IsChunkId(const uint8_t* id) {
+  for (int i = 0; i < 4; ++i)
+    if (id[i] < 0x20 || id[i] > 0x7E) return false;
+  return true;
+}
+
+// An odd "bext" is skipped by its exact size, but many writers pad it to
+// even as every other chunk: where the next four bytes are no chunk id and
+// the four after the first of them are, that first byte is the pad. The
+// stream is left where it was.
+bool PadByteFollows(PcmDecoderRecord* r) {
+  const int64_t at = Tell(r);
+  uint8_t next[5];
+  const bool padded = ReadBytes(r, next, 5) && !IsChunkId(next) && IsChunkId(next + 1);
+  r->stream.ops.seek(r->stream.handle, at, 0);
+  return padded;
+}
+
+// The sub-format of plain PCM in an extensible format body.
+constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// Whether a format body is one this converter plays as it is: PCM, plain or
+// in the extensible form, of one or two channels of 8 or 16 bits (what the
+// sound buffers take). Other PCM goes on to the converters that turn it
+// into that.
+bool PlainPcmBody(const uint8_t* body, int32_t body_size) {
+  const uint16_t tag = static_cast<uint16_t>(body[0] | body[1] << 8);
+  const uint16_t channels = static_cast<uint16_t>(body[2] | body[3] << 8);
+  const uint16_t block_align = static_cast<uint16_t>(body[12] | body[13] << 8);
+  uint16_t bits = static_cast<uint16_t>(body[14] | body[15] << 8);
+  if (tag == kWaveFormatExtensible) {
+    // The 22 extra bytes: valid bits, channel mask, sub-format.
+    if (body_size < 40 || static_cast<uint16_t>(body[16] | body[17] << 8) < 22 ||
+        std::memcmp(body + 24, kPcmSubFormat, 16) != 0)
+      return false;
+  } else if (tag != plat::kWaveFormatPcm) {
+    return false;
+  } else if (body_size == 16 && channels != 0) {
+    bits = static_cast<uint16_t>((block_align / channels) * 8);
+  }
+  return (channels == 1 || channels == 2) && (bits == 8 || bits == 16) && block_align == channels * bits / 8;
+}
+
 }  // namespace
 
 int WalkWaveChunks(PcmDecoderRecord* r, uint8_t** body, int32_t* body_size) {
@@ -57,9 +102,11 @@ int WalkWaveChunks(PcmDecoderRecord* r, uint8_t** body, int32_t* body_size) {
   // before the format as well: every chunk there is passed over, "bext" by
   // its exact size, the others by their size padded to even.
   while (!IdIs(header, "fmt ")) {
-    const uint64_t skip = static_cast<uint64_t>(header.size) + (IdIs(header, "bext") ? 0 : (header.size & 1));
+    const bool bext = IdIs(header, "bext");
+    const uint64_t skip = static_cast<uint64_t>(header.size) + (bext ? 0 : (header.size & 1));
     if (skip > static_cast<uint64_t>(Remaining(r, file_size))) return -1;
     r->stream.ops.seek(r->stream.handle, static_cast<int64_t>(skip), 1);
+    if (bext && (header.size & 1) && PadByteFollows(r)) r->stream.ops.seek(r->stream.handle, 1, 1);
     if (!ReadChunkHeader(r, &header)) return -1;
   }
   // The body must hold the sixteen bytes of the basic format and lie inside
@@ -102,8 +149,7 @@ int OpenPcmDecoderWave(PcmDecoderRecord* r) {
   uint8_t* body = nullptr;
   int32_t body_size = 0;
   if (WalkWaveChunks(r, &body, &body_size) != 0) return -1;
-  uint16_t tag = static_cast<uint16_t>(body[0] | body[1] << 8);
-  if (tag != plat::kWaveFormatPcm) {
+  if (!PlainPcmBody(body, body_size)) {
     TrackedFree(body);
     return -1;
   }
@@ -112,6 +158,11 @@ int OpenPcmDecoderWave(PcmDecoderRecord* r) {
   TrackedFree(body);
   plat::WaveFormatEx& f = r->format;
   if (f.channels == 0 || f.block_align == 0 || f.samples_per_sec == 0) return -1;
+  // What is handed out is plain PCM, whichever form the file's header has.
+  if (f.format_tag == kWaveFormatExtensible) {
+    f.format_tag = plat::kWaveFormatPcm;
+    f.extra_size = 0;
+  }
   if (body_size == 16) {
     f.extra_size = 0;
     f.bits_per_sample = static_cast<uint16_t>((f.block_align / f.channels) * 8);

@@ -110,7 +110,7 @@ class FfmpegSplitter : public PullSourceFilter {
   }
 
   // The input opened and probed, nothing offered yet.
-  HResult OpenInput(const D_CMediaType& type) {
+  HResult OpenInput(const D_CMediaType&) {
     QuietFfmpegLog();
     Close();
     position_ = 0;
@@ -129,9 +129,11 @@ class FfmpegSplitter : public PullSourceFilter {
     }
     format_->pb = io_;
     format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-    // MPEG audio is named by its subtype; anything else is probed.
-    const AVInputFormat* hint = type.subtype == kMEDIASUBTYPE_MPEG1Audio ? av_find_input_format("mp3") : nullptr;
-    if (avformat_open_input(&format_, "", hint, nullptr) < 0) {
+    // Every input is probed, also one said to be MPEG audio: what reaches
+    // this filter then is one the MPEG audio source refused (a WAVE file of
+    // another format, say), and forcing the MPEG reader onto it would play
+    // whatever in it looks like a frame header.
+    if (avformat_open_input(&format_, "", nullptr, nullptr) < 0) {
       format_ = nullptr;  // freed by the failed open
       Close();
       return kVFW_E_UNSUPPORTED_STREAM;

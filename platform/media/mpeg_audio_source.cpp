@@ -1,11 +1,15 @@
 // platform/media/mpeg_audio_source.cpp - the MPEG audio source over
 // libmpg123: a demultiplexer and decoder in one for streams said to be MPEG
-// audio, free-format bit rates, MPEG 2.5 and damaged frames included. Reads
-// through the upstream IAsyncReader and pushes 16-bit PCM.
+// audio, free-format bit rates, MPEG 2.5 and damaged frames included, bare or
+// in a WAVE file. It takes a stream only when a run of frames starts where
+// the frames should start. Reads through the upstream IAsyncReader and
+// pushes 16-bit PCM.
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/media/pull_source.h"
 
@@ -15,6 +19,49 @@ namespace {
 
 constexpr Guid kCLSID_MpegAudioSource = {0x52524D03, 0x0003, 0x4D45, {0x44, 0x49, 0x41, 0x4D, 0x50, 0x41, 0x00, 0x01}};
 constexpr size_t kChunk = 16384;
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The fields of an MPEG audio frame header that a run of frames shares, and
+// the frame's length (0 for the free-format bit rate, which has none).
+struct FrameHeader {
+  uint8_t version;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG 2.5
+  uint8_t layer;    // 3 Layer I, 2 Layer II, 1 Layer III
+  uint8_t rate_index;
+  uint32_t length;
+};
+
+bool ParseFrameHeader(const uint8_t* b, FrameHeader* h) {
+  static const uint16_t kMpeg1[3][15] = {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+                                         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                         {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}};
+  static const uint16_t kMpeg2[3][15] = {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                         {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}};
+  static const uint32_t kRates[3] = {44100, 48000, 32000};
+  if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
+  h->version = (b[1] >> 3) & 3;
+  h->layer = (b[1] >> 1) & 3;
+  const int bitrate_index = b[2] >> 4;
+  h->rate_index = (b[2] >> 2) & 3;
+  if (h->version == 1 || h->layer == 0 || bitrate_index == 15 || h->rate_index == 3) return false;
+  const int shift = h->version == 3 ? 0 : h->version == 2 ? 1 : 2;
+  const uint32_t rate = kRates[h->rate_index] >> shift;
+  const uint32_t bitrate = (h->version == 3 ? kMpeg1 : kMpeg2)[h->layer - 1][bitrate_index] * 1000u;
+  const uint32_t padding = (b[2] >> 1) & 1;
+  if (h->layer == 3) h->length = (12 * bitrate / rate + padding) * 4;
+  else if (h->layer == 2 || h->version == 3) h->length = 144 * bitrate / rate + padding;
+  else h->length = 72 * bitrate / rate + padding;
+  if (bitrate == 0) h->length = 0;
+  return true;
+}
+
+bool SameStream(const FrameHeader& a, const FrameHeader& b) {
+  return a.version == b.version && a.layer == b.layer && a.rate_index == b.rate_index;
+}
 
 class MpegAudioSource : public PullSourceFilter {
  public:
@@ -30,6 +77,10 @@ class MpegAudioSource : public PullSourceFilter {
 
   HResult Open(const D_CMediaType&) override {
     Close();
+    // Only MPEG audio with frames where they should be: a WAVE file of any
+    // other format, or bytes that merely hold something like a frame header
+    // somewhere, would decode to noise at a rate of their own choosing.
+    if (!FindFrames()) return kVFW_E_UNSUPPORTED_STREAM;
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
     int error = MPG123_OK;
@@ -102,9 +153,97 @@ class MpegAudioSource : public PullSourceFilter {
   }
 
  private:
+  // Sets the part of the input the decoder reads: the data chunk of a WAVE
+  // file of MPEG audio, or what follows a leading ID3v2 tag. A run of frames
+  // must start right there.
+  bool FindFrames() {
+    const int64_t length = PullSourceFilter::InputLength();
+    uint8_t head[12];
+    if (length < 4 || ReadAt(0, head, 12) < 4) return false;
+    start_ = 0;
+    end_ = length;
+    if (length >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
+      if (!FindWaveData(length)) return false;
+    } else if (length >= 10 && std::memcmp(head, "ID3", 3) == 0) {
+      uint8_t tag[10];
+      if (ReadAt(0, tag, 10) != 10) return false;
+      start_ = (((static_cast<int64_t>(tag[6] & 0x7F) * 128 + (tag[7] & 0x7F)) * 128 + (tag[8] & 0x7F)) * 128 +
+                (tag[9] & 0x7F)) + 10;
+      if (tag[3] == 4 && (tag[5] & 0x10)) start_ += 10;
+    }
+    // A trailing ID3v1 block is no frame.
+    int64_t frames_end = end_;
+    uint8_t tail[3];
+    if (end_ - start_ > 128 && ReadAt(end_ - 128, tail, 3) == 3 && std::memcmp(tail, "TAG", 3) == 0)
+      frames_end = end_ - 128;
+    return FramesRunFrom(start_, frames_end);
+  }
+
+  // The data chunk of a WAVE file whose format is MPEG audio (Layer I/II or
+  // Layer III); false for any other WAVE file.
+  bool FindWaveData(int64_t length) {
+    bool mpeg = false;
+    int64_t at = 12;
+    uint8_t chunk[8];
+    while (at + 8 <= length && ReadAt(at, chunk, 8) == 8) {
+      const uint32_t size = Le32(chunk + 4);
+      if (std::memcmp(chunk, "fmt ", 4) == 0) {
+        uint8_t tag[2];
+        if (size < 2 || ReadAt(at + 8, tag, 2) != 2) return false;
+        const uint16_t format = static_cast<uint16_t>(tag[0] | tag[1] << 8);
+        mpeg = format == 0x0050 || format == 0x0055;
+        if (!mpeg) return false;
+      } else if (std::memcmp(chunk, "data", 4) == 0) {
+        start_ = at + 8;
+        end_ = std::min<int64_t>(length, start_ + size);
+        return mpeg;
+      }
+      at += 8 + static_cast<int64_t>(size) + (size & 1);
+    }
+    return false;
+  }
+
+  // Whether three frames of one stream follow each other from `from` (fewer
+  // when the data ends first, the last one may be cut).
+  bool FramesRunFrom(int64_t from, int64_t limit) {
+    constexpr int kRun = 3;
+    // The longest frame of the free-format bit rate, whose length is found
+    // by looking for the next header.
+    constexpr int64_t kLongestFrame = 8192;
+    FrameHeader first{}, h{};
+    int64_t at = from;
+    for (int n = 0; n < kRun; ++n) {
+      if (n > 0 && at + 4 > limit) return true;
+      uint8_t b[4];
+      if (ReadAt(at, b, 4) != 4 || !ParseFrameHeader(b, &h) || (n > 0 && !SameStream(first, h))) return false;
+      if (n == 0) first = h;
+      if (h.length >= 4) {
+        at += h.length;
+        continue;
+      }
+      if (h.length != 0) return false;
+      // Free format: the next header of the same stream, also free format.
+      std::vector<uint8_t> ahead(static_cast<size_t>(std::min<int64_t>(kLongestFrame, limit - at)));
+      if (ahead.size() < 8 || ReadAt(at, ahead.data(), static_cast<int64_t>(ahead.size())) !=
+                                  static_cast<int64_t>(ahead.size()))
+        return false;
+      size_t next = 4;
+      FrameHeader g{};
+      while (next + 4 <= ahead.size() &&
+             !(ahead[next] == 0xFF && ahead[next + 1] == b[1] && (ahead[next + 2] & 0xFC) == (b[2] & 0xFC) &&
+               ParseFrameHeader(&ahead[next], &g) && SameStream(first, g)))
+        ++next;
+      if (next + 4 > ahead.size()) return at + static_cast<int64_t>(ahead.size()) >= limit;
+      at += static_cast<int64_t>(next);
+    }
+    return true;
+  }
+
   static ssize_t ReadInput(void* opaque, void* buffer, size_t bytes) {
     auto* self = static_cast<MpegAudioSource*>(opaque);
-    const int64_t n = self->ReadAt(self->position_, static_cast<uint8_t*>(buffer), static_cast<int64_t>(bytes));
+    const int64_t left = std::max<int64_t>(0, self->end_ - self->start_ - self->position_);
+    const int64_t n = self->ReadAt(self->start_ + self->position_, static_cast<uint8_t*>(buffer),
+                                   std::min(left, static_cast<int64_t>(bytes)));
     if (n < 0) {
       self->read_failed_ = true;
       return -1;
@@ -115,8 +254,7 @@ class MpegAudioSource : public PullSourceFilter {
 
   static off_t SeekInput(void* opaque, off_t offset, int whence) {
     auto* self = static_cast<MpegAudioSource*>(opaque);
-    const int64_t length = self->InputLength();
-    if (length < 0) return -1;
+    const int64_t length = self->end_ - self->start_;
     int64_t to = offset;
     if (whence == SEEK_CUR) to += self->position_;
     else if (whence == SEEK_END) to += length;
@@ -127,6 +265,10 @@ class MpegAudioSource : public PullSourceFilter {
   }
 
   mpg123_handle* handle_ = nullptr;
+  // The part of the input that holds the frames, and the decoder's position
+  // inside it.
+  int64_t start_ = 0;
+  int64_t end_ = 0;
   int64_t position_ = 0;
   bool read_failed_ = false;
   uint32_t rate_ = 0;

@@ -216,6 +216,41 @@ TEST_F(CodedSoundTest, Mp3TagsAreSkipped) {
   EXPECT_EQ(c.Read(10).size(), 0u);
 }
 
+// Bytes before the frames (here after an ID3v2 tag) with a frame sync whose
+// header parses but begins no chain of frames: the file loads at the rate and
+// with the samples of its frames, as the mpg123 command decodes it.
+TEST_F(CodedSoundTest, FalseSyncBeforeTheFramesIsPassedOver) {
+  ASSERT_TRUE(Sox("-n -r 44100 -c 2 fs_src.wav synth 0.8 sine 300-3000 vol 0.5"));
+  ASSERT_TRUE(Shell("lame --quiet -t -b 128 fs_src.wav fs.mp3"));
+  const std::vector<uint8_t> frames = ReadAll("fs.mp3");
+  std::vector<uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+  file.resize(30, 0);
+  // MPEG-2 Layer III, 24000 Hz mono, 96 bytes: the real frames follow at its
+  // end, but they are MPEG-1 at 44100 Hz.
+  file.insert(file.end(), {0xFF, 0xF3, 0x44, 0xC0});
+  file.resize(file.size() + 92, 0);
+  file.insert(file.end(), frames.begin(), frames.end());
+  std::ofstream("fs_false.mp3", std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  ASSERT_TRUE(Mpg123("fs_false.mp3", "fs_false.raw"));
+  const std::vector<uint8_t> reference = ReadAll("fs_false.raw");
+  ASSERT_EQ(reference.size() % (1152 * 4), 0u);
+
+  const int handle = LoadSoundHandle("fs_false.mp3", 1, -1);
+  ASSERT_NE(handle, -1);
+  const SoundRecord* r = FindSound(handle);
+  EXPECT_EQ(r->format.samples_per_sec, 44100u);
+  EXPECT_EQ(r->format.channels, 2);
+  const std::vector<uint8_t> pcm = BufferBytes(handle);
+  EXPECT_EQ(pcm.size(), reference.size());
+  EXPECT_LE(WorstDifference(Samples(pcm), Samples(reference)), 1);
+  DeleteSoundHandle(handle, 0);
+  Converter c(file);
+  ASSERT_TRUE(c.ok);
+  EXPECT_EQ(c.record.kind, kPcmDecoderAcm);
+  EXPECT_EQ(c.record.data_pos, 30 + 96);
+}
+
 TEST_F(CodedSoundTest, MpegHeaderFields) {
   MpegFrameInfo f{};
   const uint8_t l3[4] = {0xFF, 0xFB, 0x92, 0x44};  // MPEG-1 III 128 kbit/s 44100, padded

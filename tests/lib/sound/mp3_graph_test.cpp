@@ -190,6 +190,30 @@ TEST_F(ThreadedMp3Graph, LowRateMp3sLoadAsTheReferenceDecodes) {
   }
 }
 
+// Bytes without a header of their own that hold a few frame headers (MPEG
+// 2.5, which only the graph decodes) somewhere inside are no MP3: they are
+// refused, not played from wherever something like frames turns up.
+TEST_F(ThreadedMp3Graph, FramesInsideHeaderlessBytesAreRefused) {
+  std::vector<uint8_t> junk(6000);
+  uint32_t seed = 7;
+  for (auto& b : junk) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>((seed >> 16) & 0x7F);
+  }
+  std::vector<uint8_t> frames;
+  for (int i = 0; i < 3; ++i) {  // 8000 Hz mono Layer III, 72 bytes a frame
+    frames.insert(frames.end(), {0xFF, 0xE3, 0x18, 0xC0});
+    frames.resize(frames.size() + 68, 0);
+  }
+  std::vector<uint8_t> file(junk.begin(), junk.begin() + 3000);
+  file.insert(file.end(), frames.begin(), frames.end());
+  file.insert(file.end(), junk.begin() + 3000, junk.end());
+  EXPECT_EQ(ConverterKind(file), -1);
+  // The same frames from the first byte on are a sound.
+  frames.insert(frames.end(), junk.begin(), junk.end());
+  EXPECT_EQ(ConverterKind(frames), kPcmDecoderMemory);
+}
+
 TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
   ASSERT_TRUE(Sox("-n -r 44100 -c 2 m_src.wav synth 0.5 sine 440 vol 0.5"));
   ASSERT_TRUE(Shell("lame --quiet -t --resample 11.025 m_src.wav m_11k.mp3"));

@@ -269,3 +269,186 @@ TEST_F(SoundFileTest, StreamModesReadTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace soundtest;
+
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A chain of MPEG-2 Layer III frame headers (24000 Hz mono, 96 bytes a
+// frame) with silent bodies: bytes in sample data that a frame scan would
+// take for a sound of its own.
+std::vector<uint8_t> FalseFrames(size_t bytes) {
+  std::vector<uint8_t> v(bytes, 0);
+  for (size_t i = 0; i + 4 <= bytes; i += 96) {
+    v[i] = 0xFF;
+    v[i + 1] = 0xF3;
+    v[i + 2] = 0x44;
+    v[i + 3] = 0xC0;
+  }
+  return v;
+}
+
+// A plain 44-byte-header WAVE file from sox, rewritten: its sample data
+// with `insert` laid over the middle, its format in the extensible form
+// (PCM sub-format) when asked, and a "bext" chunk of odd size padded to even
+// before "fmt " when asked.
+std::vector<uint8_t> Rewrap(const std::vector<uint8_t>& plain, bool extensible, bool padded_bext,
+                            const std::vector<uint8_t>& insert = {}) {
+  std::vector<uint8_t> data(plain.begin() + 44, plain.end());
+  const size_t block = static_cast<size_t>(plain[32] | plain[33] << 8);
+  const size_t middle = (data.size() - insert.size()) / 2 / block * block;
+  std::copy(insert.begin(), insert.end(), data.begin() + static_cast<std::ptrdiff_t>(middle));
+  std::vector<uint8_t> v;
+  PutId(v, "RIFF");
+  Put32(v, 0);
+  PutId(v, "WAVE");
+  if (padded_bext) {
+    PutId(v, "bext");
+    Put32(v, 603);
+    for (int i = 0; i < 603; ++i) v.push_back(static_cast<uint8_t>('a' + i % 26));
+    v.push_back(0);
+  }
+  PutId(v, "fmt ");
+  Put32(v, extensible ? 40 : 16);
+  v.insert(v.end(), plain.begin() + 20, plain.begin() + 36);
+  if (extensible) {
+    v[v.size() - 16] = 0xFE;
+    v[v.size() - 15] = 0xFF;
+    Put16(v, 22);
+    v.insert(v.end(), plain.begin() + 34, plain.begin() + 36);  // valid bits
+    Put32(v, plain[22] == 1 ? 4 : 3);                           // channel mask
+    v.insert(v.end(), {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+  }
+  PutId(v, "data");
+  Put32(v, static_cast<uint32_t>(data.size()));
+  v.insert(v.end(), data.begin(), data.end());
+  const uint32_t riff = static_cast<uint32_t>(v.size() - 8);
+  std::memcpy(v.data() + 4, &riff, 4);
+  return v;
+}
+
+class WaveFormsTest : public SoundFixture {
+ protected:
+  // Plays a stream sound once through and gives what the output mixed.
+  std::vector<uint8_t> PlayStream(int handle, size_t bytes) {
+    std::vector<uint8_t> played;
+    EXPECT_EQ(PlaySoundHandle(handle, 1, 1), 0);
+    while (played.size() < bytes) {
+      RefillAllStreamSounds();
+      const std::vector<int16_t> out = Render(735);
+      const auto* p = reinterpret_cast<const uint8_t*>(out.data());
+      played.insert(played.end(), p, p + out.size() * 2);
+    }
+    played.resize(bytes);
+    return played;
+  }
+};
+
+// Extensible PCM of 8 and 16 bits, and an odd "bext" padded to even before
+// "fmt ", load with the samples sox reads from the same file, whole and as a
+// stream, although their data holds chains of MPEG frame headers.
+TEST_F(WaveFormsTest, ExtensiblePcmAndPaddedBextLoadAsSoxReadsThem) {
+  ASSERT_TRUE(Sox("-R -n -r 44100 -c 2 -b 16 f16.wav synth 0.5 pinknoise vol 0.8"));
+  ASSERT_TRUE(Sox("-R -n -r 22050 -c 1 -b 8 f8.wav synth 0.3 sine 300-900 vol 0.7"));
+  struct Case {
+    const char* source;
+    bool extensible, bext;
+  };
+  const Case cases[] = {{"f16.wav", true, false}, {"f16.wav", false, true}, {"f16.wav", true, true},
+                        {"f8.wav", true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.source << (c.extensible ? " extensible" : "") << (c.bext ? " bext" : ""));
+    const std::vector<uint8_t> plain = ReadAll(c.source);
+    ASSERT_GT(plain.size(), 44u + 4000);
+    WriteFile("rewrapped.wav", Rewrap(plain, c.extensible, c.bext, FalseFrames(3840)));
+    ASSERT_TRUE(Sox("rewrapped.wav -t raw rewrapped.raw"));
+    const std::vector<uint8_t> raw = ReadAll("rewrapped.raw");
+    ASSERT_EQ(raw.size(), plain.size() - 44);
+
+    const int handle = LoadSoundHandle("rewrapped.wav", 1, -1);
+    ASSERT_NE(handle, -1) << log_.Debug();
+    const SoundRecord* r = FindSound(handle);
+    EXPECT_EQ(r->format.format_tag, plat::kWaveFormatPcm);
+    EXPECT_EQ(r->format.samples_per_sec, plain[24] | plain[25] << 8);
+    EXPECT_EQ(r->format.channels, plain[22]);
+    EXPECT_EQ(BufferBytes(handle), raw);
+    DeleteSoundHandle(handle, 0);
+
+    // As a stream the file is read as it plays, by the WAVE converter.
+    ASSERT_EQ(SetSoundCreateMode(2), 0);
+    const int stream = LoadSoundHandle("rewrapped.wav", 1, -1);
+    ASSERT_EQ(SetSoundCreateMode(0), 0);
+    ASSERT_NE(stream, -1);
+    EXPECT_EQ(FindSound(stream)->stream.files[0].decoder.kind, kPcmDecoderWave);
+    // (The output mixes 16-bit stereo unchanged.)
+    if (plain[22] == 2 && plain[34] == 16) {
+      EXPECT_EQ(PlayStream(stream, raw.size()), raw);
+    }
+    DeleteSoundHandle(stream, 0);
+  }
+}
+
+class ThreadedWaveFormsTest : public WaveFormsTest {};
+
+// Sounds of more than 16 bits, of floating point and in FLAC load through
+// the media graph as 16-bit PCM at their own rate and channels. The
+// reference is sox's 16-bit conversion without dither: sox rounds, the
+// conversion here drops the low bits, so samples of more than 16 bits may
+// differ by one; 16-bit FLAC is exact. A WAVE file of another format whose
+// data holds MPEG frame headers is never played as MPEG audio.
+TEST_F(ThreadedWaveFormsTest, FormatsBeyondSixteenBitsAndFlacLoadAsSixteenBit) {
+  struct Case {
+    const char* name;
+    const char* make;
+    int rate, channels, worst;
+    int false_frames;  // MPEG frame headers over the first or the last samples
+  };
+  const Case cases[] = {
+      {"w24.wav", "-R -n -r 22050 -c 1 -b 24 w24.wav synth 0.6 pinknoise vol 0.8", 22050, 1, 1, 1},
+      {"w24p.wav", "-R -n -t wavpcm -r 32000 -c 2 -b 24 w24p.wav synth 0.2 sine 200-3000 vol 0.8", 32000, 2, 1, 2},
+      {"w32.wav", "-R -n -r 44100 -c 2 -b 32 -e signed-integer w32.wav synth 0.4 pinknoise vol 0.8", 44100, 2, 1, 0},
+      {"wf.wav", "-R -n -r 48000 -c 1 -b 32 -e floating-point wf.wav synth 0.4 sine 440 vol 0.8", 48000, 1, 1, 0},
+      {"f16.flac", "-R -n -r 44100 -c 2 -b 16 f16.flac synth 0.5 pinknoise vol 0.8", 44100, 2, 0, 0},
+      {"f24.flac", "-R -n -r 11025 -c 1 -b 24 f24.flac synth 0.5 sine 300 vol 0.8", 11025, 1, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(Sox(c.make));
+    const std::string file = c.name;
+    if (c.false_frames != 0) {
+      std::vector<uint8_t> bytes = ReadAll(file);
+      const std::vector<uint8_t> frames = FalseFrames(96 * 40);
+      const std::string text(bytes.begin(), bytes.end());
+      const size_t at = c.false_frames == 1 ? text.find("data") + 8 : bytes.size() - frames.size();
+      std::copy(frames.begin(), frames.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+      WriteFile(file, bytes);
+    }
+    ASSERT_TRUE(Sox("-D " + file + " -b 16 -e signed-integer -t raw " + file + ".raw"));
+    const std::vector<uint8_t> raw = ReadAll(file + ".raw");
+    log_.Clear();
+    const int handle = LoadSoundHandle(file.c_str(), 1, -1);
+    ASSERT_NE(handle, -1) << log_.Debug();
+    const SoundRecord* r = FindSound(handle);
+    EXPECT_EQ(r->format.samples_per_sec, static_cast<uint32_t>(c.rate));
+    EXPECT_EQ(r->format.channels, c.channels);
+    EXPECT_EQ(r->format.bits_per_sample, 16);
+    const std::vector<uint8_t> pcm = BufferBytes(handle);
+    ASSERT_EQ(pcm.size(), raw.size());
+    int worst = 0;
+    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+      const int a = static_cast<int16_t>(pcm[i] | pcm[i + 1] << 8);
+      const int b = static_cast<int16_t>(raw[i] | raw[i + 1] << 8);
+      worst = std::max(worst, std::abs(a - b));
+    }
+    EXPECT_LE(worst, c.worst);
+    DeleteSoundHandle(handle, 0);
+  }
+}
+
+}  // namespace
