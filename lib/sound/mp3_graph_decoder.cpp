@@ -60,7 +60,7 @@ struct GraphParts {
 
 // Writes the refusal as a line of its own and lets go of everything.
 int Refuse(PcmDecoderRecord* r, GraphParts* parts, const char* message) {
-  WriteLogLineFmt("%s\n", message);
+  WriteLogLineFmt("%s", message);
   parts->Release();
   TrackedFree(r->mem.data);
   r->mem.data = nullptr;

@@ -107,11 +107,11 @@ int CheckShortFile(PcmDecoderRecord* r) {
   if (g_file_name_logged) return empty ? -1 : 0;
   g_file_name_logged = g_file_name_for_log != nullptr;
   if (empty) {
-    WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size and holds no sound\n", name,
+    WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size and holds no sound", name,
                     static_cast<long long>(r->missing_bytes));
     return -1;
   }
-  WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size; loading what it holds\n", name,
+  WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size; loading what it holds", name,
                   static_cast<long long>(r->missing_bytes));
   return 0;
 }
