@@ -80,7 +80,7 @@ int ApplyWindowStyle() {
     r.top += (s.desktop_height - h) / 2;
     plat::SetWindowPos(window, plat::ZOrder::kNoTopmost, r.left, r.top, w, h, 0);
     plat::SetWindowPos(window, plat::ZOrder::kTop, r.left, r.top, w, h, 0);
-    plat::Rect client;
+    plat::Rect client{};
     plat::GetClientRect(window, &client);
     int left = 0, top = 0;
     plat::ClientToScreen(window, &left, &top);

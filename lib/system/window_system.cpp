@@ -184,7 +184,7 @@ int StartWindowSystem() {
   if (enable_ime != nullptr) enable_ime(window, 0);
 
   if (g_window_mode == 1) {
-    plat::Rect client;
+    plat::Rect client{};
     plat::GetClientRect(window, &client);
     int left = client.left, top = client.top, right = client.right, bottom = client.bottom;
     plat::ClientToScreen(window, &left, &top);

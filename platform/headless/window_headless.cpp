@@ -151,7 +151,7 @@ void HeadlessMinimize(bool minimised) {
   // through its queue (so any thread may inject it).
   detail::NoteMinimised(target, minimised);
   detail::NoteForeground(minimised ? nullptr : target);
-  Rect client;
+  Rect client{};
   GetClientRect(target, &client);
   if (minimised) {
     PostMessage(target, kWmSize, 1, 0);
@@ -176,7 +176,7 @@ void HeadlessMoveMouse(int screen_x, int screen_y) {
   if (target == nullptr || !GetWindowRect(target, &window_rect)) return;
   int x = 0, y = 0;
   ClientToScreen(target, &x, &y);
-  Rect client;
+  Rect client{};
   GetClientRect(target, &client);
   int cx = screen_x - x, cy = screen_y - y;
   if (cx >= 0 && cy >= 0 && cx < client.right && cy < client.bottom) {

@@ -206,7 +206,7 @@ void OnWindowEvent(const SDL_WindowEvent& e) {
       if (w->minimised) {
         w->minimised = false;
         n->minimised = false;
-        Rect c;
+        Rect c{};
         GetClientRect(w, &c);
         PostMessage(w, kWmSize, 0, PackPoint(c.right, c.bottom));
       }

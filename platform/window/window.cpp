@@ -491,9 +491,10 @@ bool ShowWindow(Window* window, int command) {
   if (deactivate) SendActivation(window, false, true);
   if (activate) SetForegroundWindow(window);
   (void)app_change;
-  if (sized) {
-    Rect client;
-    GetClientRect(window, &client);
+  // A handler run by the activation above may have destroyed the window:
+  // then there is no client area to report.
+  Rect client;
+  if (sized && GetClientRect(window, &client)) {
     Rect screen = detail::ClientOnScreen(*window);
     SendMessage(window, kWmSize, window->minimised ? 1 : 0,
                 window->minimised ? 0 : PackPoint(client.right, client.bottom));
