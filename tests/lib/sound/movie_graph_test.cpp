@@ -111,22 +111,6 @@ bool MakeBeepMovies() {
   return made == 1;
 }
 
-// The times (ms) at which sound starts after at least 0.1 s of quiet, from
-// the peaks of 5 ms windows of stereo frames at 44100 a second.
-std::vector<int> Onsets(const std::vector<int16_t>& sound) {
-  constexpr size_t kWindow = 441 / 2;
-  std::vector<int> onsets;
-  int quiet = 20;
-  for (size_t w = 0; (w + 1) * kWindow * 2 <= sound.size(); ++w) {
-    int peak = 0;
-    for (size_t i = w * kWindow * 2; i < (w + 1) * kWindow * 2; ++i)
-      peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
-    if (peak > 3000 && quiet >= 20) onsets.push_back(static_cast<int>(w * 5));
-    quiet = peak < 500 ? quiet + 1 : 0;
-  }
-  return onsets;
-}
-
 // The newest frame the callback was given.
 struct Shot {
   std::vector<uint8_t> pixels;
@@ -457,7 +441,7 @@ TEST_F(ThreadedMovieGraph, EachBeepOfAMoviesSoundIsHeardOnceAtItsTime) {
       const std::vector<int16_t> part = Render(441);
       heard.insert(heard.end(), part.begin(), part.end());
     }
-    const std::vector<int> onsets = Onsets(heard);
+    const std::vector<int> onsets = soundtest::Onsets(heard);
     ASSERT_EQ(onsets.size(), static_cast<size_t>(kBeepCount)) << testing::PrintToString(onsets);
     for (int b = 0; b < kBeepCount; ++b) EXPECT_NEAR(onsets[b], kBeepStartMs + 1000 * b, 40) << b;
     Close(handle);

@@ -33,22 +33,6 @@ void Settle(int streams) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// The times (ms) at which sound starts after at least 0.1 s of quiet, from
-// the peaks of 5 ms windows of stereo frames at 44100 a second.
-std::vector<int> Onsets(const std::vector<int16_t>& sound) {
-  constexpr size_t kWindow = 441 / 2;
-  std::vector<int> onsets;
-  int quiet = 20;
-  for (size_t w = 0; (w + 1) * kWindow * 2 <= sound.size(); ++w) {
-    int peak = 0;
-    for (size_t i = w * kWindow * 2; i < (w + 1) * kWindow * 2; ++i)
-      peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
-    if (peak > 3000 && quiet >= 20) onsets.push_back(static_cast<int>(w * 5));
-    quiet = peak < 500 ? quiet + 1 : 0;
-  }
-  return onsets;
-}
-
 class ThreadedMovieSoundPause : public soundtest::SoundFixture {};
 
 // The mixer plays each 10 ms as the clock reaches it. The movie is paused
@@ -97,7 +81,7 @@ TEST_F(ThreadedMovieSoundPause, SoundWrittenAheadWaitsThroughAPause) {
     heard.insert(heard.end(), part.begin(), part.end());
   }
   EXPECT_EQ(CloseMovieHandle(handle), 0);
-  const std::vector<int> onsets = Onsets(heard);
+  const std::vector<int> onsets = soundtest::Onsets(heard);
   ASSERT_EQ(onsets.size(), 3u) << testing::PrintToString(onsets);
   EXPECT_NEAR(onsets[0], 200, 40);
   EXPECT_NEAR(onsets[1], 1200 + kPauseMs, 40);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,22 @@
 #include "tests/support/sjis.h"
 
 namespace soundtest {
+
+// The times (ms) at which sound starts after at least 0.1 s of quiet, from
+// the peaks of 5 ms windows of stereo frames at 44100 a second.
+inline std::vector<int> Onsets(const std::vector<int16_t>& sound) {
+  constexpr size_t kWindow = 441 / 2;
+  std::vector<int> onsets;
+  int quiet = 20;
+  for (size_t w = 0; (w + 1) * kWindow * 2 <= sound.size(); ++w) {
+    int peak = 0;
+    for (size_t i = w * kWindow * 2; i < (w + 1) * kWindow * 2; ++i)
+      peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
+    if (peak > 3000 && quiet >= 20) onsets.push_back(static_cast<int>(w * 5));
+    quiet = peak < 500 ? quiet + 1 : 0;
+  }
+  return onsets;
+}
 
 // A log text as the debugger output shows it: code page 932, CR LF line ends.
 inline std::string LogText(const std::string& utf8) {

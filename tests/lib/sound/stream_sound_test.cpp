@@ -54,6 +54,28 @@ class StreamSoundTest : public SoundFixture {
     }
     return -1;
   }
+  // Plays handle h (a stream of `frames` frames) once, refilled every `gap`
+  // frames: exactly its frames, then only silence, and it reports stopped at
+  // the first refill after its last frame.
+  void PlayOnceAndCheck(int h, int64_t frames, uint32_t gap) {
+    ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
+    std::vector<int16_t> played;
+    int64_t rendered = 0;
+    while (rendered < frames + 3 * kRate) {
+      RefillAllStreamSounds();
+      if (IsSoundHandlePlaying(h) != 1) break;
+      const std::vector<int16_t> out = Render(gap);
+      played.insert(played.end(), out.begin(), out.end());
+      rendered += gap;
+    }
+    EXPECT_EQ(IsSoundHandlePlaying(h), 0);
+    EXPECT_GE(rendered, frames);
+    EXPECT_LE(rendered, frames + gap);
+    ASSERT_GE(played.size(), static_cast<size_t>(frames) * 2);
+    EXPECT_EQ(Mismatch(played, 0, static_cast<size_t>(frames), 0), -1);
+    EXPECT_EQ(std::count(played.begin() + frames * 2, played.end(), 0),
+              static_cast<std::ptrdiff_t>(played.size()) - frames * 2);
+  }
 };
 
 // The data's end falls anywhere in the ring: inside the first fill, just
@@ -68,23 +90,7 @@ TEST_F(StreamSoundTest, PlayOnceStopsWithinARefillOfItsEnd) {
       SCOPED_TRACE(testing::Message() << frames << " frames, refilled every " << period);
       const int h = MakeStream(frames);
       ASSERT_NE(h, -1);
-      ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
-      std::vector<int16_t> played;
-      int64_t rendered = 0;
-      while (rendered < frames + 3 * kRate) {
-        RefillAllStreamSounds();
-        if (IsSoundHandlePlaying(h) != 1) break;
-        const std::vector<int16_t> out = Render(period);
-        played.insert(played.end(), out.begin(), out.end());
-        rendered += period;
-      }
-      EXPECT_EQ(IsSoundHandlePlaying(h), 0);
-      EXPECT_GE(rendered, frames);
-      EXPECT_LE(rendered, frames + period);
-      ASSERT_GE(played.size(), static_cast<size_t>(frames) * 2);
-      EXPECT_EQ(Mismatch(played, 0, static_cast<size_t>(frames), 0), -1);
-      EXPECT_EQ(std::count(played.begin() + frames * 2, played.end(), 0),
-                static_cast<std::ptrdiff_t>(played.size()) - frames * 2);
+      PlayOnceAndCheck(h, frames, period);
       // The position is back at the start for the next play.
       EXPECT_EQ(GetSoundHandleCurrentPosition(h), 0);
       EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
@@ -104,25 +110,7 @@ TEST_F(StreamSoundTest, EndsAndLoopsExactlyUnderSlowRefills) {
       SCOPED_TRACE(testing::Message() << frames << " frames played once, refilled every " << gap);
       const int h = MakeStream(frames);
       ASSERT_NE(h, -1);
-      for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
-        std::vector<int16_t> played;
-        int64_t rendered = 0;
-        while (rendered < frames + 3 * kRate) {
-          RefillAllStreamSounds();
-          if (IsSoundHandlePlaying(h) != 1) break;
-          const std::vector<int16_t> out = Render(gap);
-          played.insert(played.end(), out.begin(), out.end());
-          rendered += gap;
-        }
-        EXPECT_EQ(IsSoundHandlePlaying(h), 0);
-        EXPECT_GE(rendered, frames);
-        EXPECT_LE(rendered, frames + gap);
-        ASSERT_GE(played.size(), static_cast<size_t>(frames) * 2);
-        EXPECT_EQ(Mismatch(played, 0, static_cast<size_t>(frames), 0), -1);
-        EXPECT_EQ(std::count(played.begin() + frames * 2, played.end(), 0),
-                  static_cast<std::ptrdiff_t>(played.size()) - frames * 2);
-      }
+      for (int round = 0; round < 2; ++round) PlayOnceAndCheck(h, frames, gap);
       EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
     }
     const int64_t loops[][2] = {{20000, 0}, {100000, 0}, {30000, 12345}};
