@@ -45,14 +45,13 @@ const char* ImageIncompleteNote() { return g_incomplete_note; }
 
 int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
   std::memset(image, 0, sizeof(*image));
-  g_incomplete_note = nullptr;
   for (const ImageLoader* loader = ImageLoaderTable; *loader; ++loader) {
     if (reader->ops.seek(reader->handle, 0, 0) != 0) return -1;
     std::memset(image, 0, sizeof(*image));
+    // The note is read only after a load that succeeded.
     g_incomplete_note = nullptr;
     const int result = (*loader)(reader, image);
     if (result == 0) return 0;
-    g_incomplete_note = nullptr;
     if (result == kImageDamaged) {
       std::memset(image, 0, sizeof(*image));
       return kImageDamaged;

@@ -32,7 +32,8 @@ int ImageDamaged(const char* line);
 // log line. The note belongs to the calling thread and is cleared before
 // each loader runs.
 void NoteImageIncomplete(const char* what);
-// The note of the last load on this thread (null when it was whole).
+// The note of the last load on this thread that succeeded (null when it
+// was whole).
 const char* ImageIncompleteNote();
 // Null-terminated, in the order BMP, JPEG, PNG, raw BGRA, TGA, DDS.
 extern const ImageLoader ImageLoaderTable[];

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/audio/acm.h"
+#include "platform/audio/mpeg_header.h"
 
 namespace plat {
 
@@ -25,17 +26,5 @@ class AcmCodec {
 // The MPEG audio codec (layers I-III) over a validated source format; null
 // when the decoder cannot be had.
 std::unique_ptr<AcmCodec> MakeMpegCodec(const WaveFormatEx& source);
-
-// The frame header fields the MPEG codec needs; false when the four bytes are
-// no usable header (no sync, a reserved field, or a free-format bit rate).
-struct MpegHeader {
-  int layer;    // 1, 2 or 3
-  int mpeg1;    // 1 for MPEG-1, 0 for MPEG-2
-  int channels;
-  uint32_t rate;
-  uint32_t frame_length;
-  uint32_t samples;
-};
-bool ParseMpegHeader(const uint8_t* b, MpegHeader* header);
 
 }  // namespace plat

@@ -137,17 +137,18 @@ class MpegCodec : public AcmCodec {
 
 }  // namespace
 
-bool ParseMpegHeader(const uint8_t* b, MpegHeader* h) {
-  if (b[0] != 0xFF || (b[1] & 0xF0) != 0xF0) return false;
-  const int v = (b[1] & 0x08) ? 0 : 1;
+bool ParseAnyMpegHeader(const uint8_t* b, MpegHeader* h) {
+  if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
+  const int version_bits = (b[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG 2.5
   const int layer_bits = (b[1] >> 1) & 3;
-  if (layer_bits == 0) return false;
+  if (version_bits == 1 || layer_bits == 0) return false;
+  const int v = version_bits == 3 ? 0 : 1;
   const int layer = 4 - layer_bits;
   const int bitrate_index = b[2] >> 4;
   const int rate_index = (b[2] >> 2) & 3;
-  if (bitrate_index == 0 || bitrate_index == 15 || rate_index == 3) return false;
+  if (bitrate_index == 15 || rate_index == 3) return false;
   const uint32_t bitrate = kBitrates[v][layer - 1][bitrate_index];
-  const uint32_t rate = kRates[v][rate_index];
+  const uint32_t rate = kRates[v][rate_index] >> (version_bits == 0 ? 1 : 0);
   const uint32_t padding = (b[2] >> 1) & 1;
   h->layer = layer;
   h->mpeg1 = v == 0;
@@ -163,7 +164,13 @@ bool ParseMpegHeader(const uint8_t* b, MpegHeader* h) {
     h->frame_length = 72000 * bitrate / rate + padding;
     h->samples = 576;
   }
-  return h->frame_length >= 4;
+  if (bitrate == 0) h->frame_length = 0;
+  return true;
+}
+
+bool ParseMpegHeader(const uint8_t* b, MpegHeader* h) {
+  if ((b[1] & 0x10) == 0 || (b[2] >> 4) == 0) return false;
+  return ParseAnyMpegHeader(b, h) && h->frame_length >= 4;
 }
 
 std::unique_ptr<AcmCodec> MakeMpegCodec(const WaveFormatEx& source) {

@@ -178,14 +178,10 @@ class FfmpegVideoDecoder : public FfmpegDecoderFilter {
   ReferenceTime FollowingTime(ReferenceTime duration) {
     chain_time_ += std::max<ReferenceTime>(last_duration_, 1);
     ++chain_frames_;
-    const AVRational rate = codec_->framerate;
-    if (rate.num > 0 && rate.den > 0) {
-      const AVRational frame_time = av_inv_q(rate);
-      const AVRational units = AVRational{1, static_cast<int>(kUnitsPerSecond)};
-      const ReferenceTime one = av_rescale_q(1, frame_time, units);
-      if (std::abs(one - last_duration_) <= 1 && std::abs(one - duration) <= 1)
-        return chain_start_ + av_rescale_q(chain_frames_, frame_time, units);
-    }
+    const ReferenceTime one = RateFrameTime();
+    if (one > 0 && std::abs(one - last_duration_) <= 1 && std::abs(one - duration) <= 1)
+      return chain_start_ + av_rescale_q(chain_frames_, av_inv_q(codec_->framerate),
+                                         AVRational{1, static_cast<int>(kUnitsPerSecond)});
     return chain_start_ + chain_time_;
   }
 

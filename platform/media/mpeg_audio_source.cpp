@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/audio/mpeg_header.h"
 #include "platform/media/pull_source.h"
 
 namespace plat {
@@ -23,44 +24,6 @@ constexpr size_t kChunk = 16384;
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
          static_cast<uint32_t>(p[3]) << 24;
-}
-
-// The fields of an MPEG audio frame header that a run of frames shares, and
-// the frame's length (0 for the free-format bit rate, which has none).
-struct FrameHeader {
-  uint8_t version;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG 2.5
-  uint8_t layer;    // 3 Layer I, 2 Layer II, 1 Layer III
-  uint8_t rate_index;
-  uint32_t length;
-};
-
-bool ParseFrameHeader(const uint8_t* b, FrameHeader* h) {
-  static const uint16_t kMpeg1[3][15] = {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-                                         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-                                         {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}};
-  static const uint16_t kMpeg2[3][15] = {{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-                                         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-                                         {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256}};
-  static const uint32_t kRates[3] = {44100, 48000, 32000};
-  if (b[0] != 0xFF || (b[1] & 0xE0) != 0xE0) return false;
-  h->version = (b[1] >> 3) & 3;
-  h->layer = (b[1] >> 1) & 3;
-  const int bitrate_index = b[2] >> 4;
-  h->rate_index = (b[2] >> 2) & 3;
-  if (h->version == 1 || h->layer == 0 || bitrate_index == 15 || h->rate_index == 3) return false;
-  const int shift = h->version == 3 ? 0 : h->version == 2 ? 1 : 2;
-  const uint32_t rate = kRates[h->rate_index] >> shift;
-  const uint32_t bitrate = (h->version == 3 ? kMpeg1 : kMpeg2)[h->layer - 1][bitrate_index] * 1000u;
-  const uint32_t padding = (b[2] >> 1) & 1;
-  if (h->layer == 3) h->length = (12 * bitrate / rate + padding) * 4;
-  else if (h->layer == 2 || h->version == 3) h->length = 144 * bitrate / rate + padding;
-  else h->length = 72 * bitrate / rate + padding;
-  if (bitrate == 0) h->length = 0;
-  return true;
-}
-
-bool SameStream(const FrameHeader& a, const FrameHeader& b) {
-  return a.version == b.version && a.layer == b.layer && a.rate_index == b.rate_index;
 }
 
 class MpegAudioSource : public PullSourceFilter {
@@ -210,28 +173,28 @@ class MpegAudioSource : public PullSourceFilter {
     // The longest frame of the free-format bit rate, whose length is found
     // by looking for the next header.
     constexpr int64_t kLongestFrame = 8192;
-    FrameHeader first{}, h{};
+    MpegHeader first{}, h{};
     int64_t at = from;
     for (int n = 0; n < kRun; ++n) {
       if (n > 0 && at + 4 > limit) return true;
       uint8_t b[4];
-      if (ReadAt(at, b, 4) != 4 || !ParseFrameHeader(b, &h) || (n > 0 && !SameStream(first, h))) return false;
+      if (ReadAt(at, b, 4) != 4 || !ParseAnyMpegHeader(b, &h) || (n > 0 && !SameMpegStream(first, h))) return false;
       if (n == 0) first = h;
-      if (h.length >= 4) {
-        at += h.length;
+      if (h.frame_length >= 4) {
+        at += h.frame_length;
         continue;
       }
-      if (h.length != 0) return false;
+      if (h.frame_length != 0) return false;
       // Free format: the next header of the same stream, also free format.
       std::vector<uint8_t> ahead(static_cast<size_t>(std::min<int64_t>(kLongestFrame, limit - at)));
       if (ahead.size() < 8 || ReadAt(at, ahead.data(), static_cast<int64_t>(ahead.size())) !=
                                   static_cast<int64_t>(ahead.size()))
         return false;
       size_t next = 4;
-      FrameHeader g{};
+      MpegHeader g{};
       while (next + 4 <= ahead.size() &&
              !(ahead[next] == 0xFF && ahead[next + 1] == b[1] && (ahead[next + 2] & 0xFC) == (b[2] & 0xFC) &&
-               ParseFrameHeader(&ahead[next], &g) && SameStream(first, g)))
+               ParseAnyMpegHeader(&ahead[next], &g) && SameMpegStream(first, g)))
         ++next;
       if (next + 4 > ahead.size()) return at + static_cast<int64_t>(ahead.size()) >= limit;
       at += static_cast<int64_t>(next);
