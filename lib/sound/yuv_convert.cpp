@@ -53,11 +53,73 @@ Picture PictureOf(const TheoraMovieRecord* r, const TheoraFrameSlot& s, int widt
   return p;
 }
 
+// The mean of a chroma plane over the pixels [fx, fx + 2) x [fy, fy + rows)
+// of the coded frame, each pixel counting the sample that covers it: the
+// sample a surface of coarser chroma holds for them.
+uint8_t CoveringChroma(const TheoraFrameSlot& s, const uint8_t* plane, int fx, int fy, int rows) {
+  int sum = 0, count = 0;
+  for (int dy = 0; dy < rows; ++dy) {
+    const int py = std::min(fy + dy, s.y_height - 1);
+    const uint8_t* row = plane + static_cast<size_t>(static_cast<int64_t>(py) * s.c_height / s.y_height) * s.c_stride;
+    for (int dx = 0; dx < 2; ++dx, ++count)
+      sum += row[static_cast<int64_t>(std::min(fx + dx, s.y_width - 1)) * s.c_width / s.y_width];
+  }
+  return static_cast<uint8_t>((sum + count / 2) / count);
+}
+
+// A frame whose chroma is not 4:2:0 (4:4:4, 4:2:2): its chroma brought to
+// the surface's own sampling, a sample per 2 x 2 pixels for the planar
+// layout and per pixel pair of each row for the packed ones.
+void WriteSurfaceResampled(TheoraMovieRecord* r, const TheoraFrameSlot& s, const Picture& p, uint8_t* bits,
+                           int pitch) {
+  if (s.y_width <= 0 || s.y_height <= 0 || s.c_width <= 0 || s.c_height <= 0) return;
+  const uint8_t* luma_top = s.y + static_cast<size_t>(p.y) * s.y_stride + p.x;
+  switch (r->yuv_fourcc) {
+    case kFourCcYv12: {
+      const int cw = (p.w + 1) / 2, ch = (p.h + 1) / 2;
+      for (int y = 0; y < p.h; ++y)
+        memcpy(bits + static_cast<size_t>(y) * pitch, luma_top + static_cast<size_t>(y) * s.y_stride, p.w);
+      uint8_t* v_plane = bits + static_cast<size_t>(p.h) * pitch;
+      uint8_t* u_plane = v_plane + static_cast<size_t>(ch) * (pitch / 2);
+      for (int y = 0; y < ch; ++y)
+        for (int x = 0; x < cw; ++x) {
+          const size_t at = static_cast<size_t>(y) * (pitch / 2) + x;
+          v_plane[at] = CoveringChroma(s, s.cr, p.x + 2 * x, p.y + 2 * y, 2);
+          u_plane[at] = CoveringChroma(s, s.cb, p.x + 2 * x, p.y + 2 * y, 2);
+        }
+      break;
+    }
+    case kFourCcYuy2:
+    case kFourCcUyvy: {
+      const bool yuy2 = r->yuv_fourcc == kFourCcYuy2;
+      for (int y = 0; y < p.h; ++y) {
+        uint8_t* out = bits + static_cast<size_t>(y) * pitch;
+        const uint8_t* luma = luma_top + static_cast<size_t>(y) * s.y_stride;
+        for (int x = 0; x + 1 < p.w; x += 2, out += 4) {
+          const uint8_t u = CoveringChroma(s, s.cb, p.x + x, p.y + y, 1);
+          const uint8_t v = CoveringChroma(s, s.cr, p.x + x, p.y + y, 1);
+          if (yuy2) {
+            out[0] = luma[x], out[1] = u, out[2] = luma[x + 1], out[3] = v;
+          } else {
+            out[0] = u, out[1] = luma[x], out[2] = v, out[3] = luma[x + 1];
+          }
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 void WriteSurface(TheoraMovieRecord* r, const TheoraFrameSlot& s, uint8_t* bits, int pitch) {
-  if (!Is420(s)) return;
   // The surface has the picture's size; its rows start at the picture's
   // offset in the coded frame.
   const Picture p = PictureOf(r, s, static_cast<int>(r->info.frame_width), static_cast<int>(r->info.frame_height));
+  if (!Is420(s)) {
+    WriteSurfaceResampled(r, s, p, bits, pitch);
+    return;
+  }
   const int w = p.w, h = p.h, cw = (w + 1) / 2, ch = (h + 1) / 2;
   const uint8_t* luma_top = s.y + static_cast<size_t>(p.y) * s.y_stride + p.x;
   const size_t chroma_at = static_cast<size_t>(p.y / 2) * s.c_stride + p.x / 2;

@@ -136,6 +136,71 @@ TEST_F(MovieGraphic, AMoviePictureInsideALargerCodedFrameMakesAGraphicOfItsSize)
   ASSERT_EQ(DeleteGraphic(handle), 0);
 }
 
+// Theora movies of every chroma layout, made by the ffmpeg command from RGB
+// frames (whose chroma it keeps whole unless told), drawn as graphics
+// through the device's YUV surface: each shows its frame as ffmpeg decodes
+// it and as the movie's own frame image has it.
+TEST_F(MovieGraphic, EveryChromaLayoutDrawsItsFrameThroughTheYuvSurface) {
+  constexpr int kBars = 4, kBarWidth = 16, kW = kBars * kBarWidth, kH = 48;
+  constexpr uint8_t kTop[kBars][3] = {{220, 40, 40}, {40, 200, 60}, {50, 60, 220}, {230, 210, 30}};
+  constexpr uint8_t kBottom[kBars][3] = {{30, 200, 210}, {210, 40, 200}, {120, 70, 20}, {240, 240, 240}};
+  std::string raw;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      for (int c = 0; c < 3; ++c) raw.push_back(char((y < kH / 2 ? kTop : kBottom)[x / kBarWidth][c]));
+  WriteBytes("bars.rgb", raw);
+  for (const char* layout : {"yuv444p", "yuv422p", "yuv420p"}) {
+    SCOPED_TRACE(layout);
+    const std::string movie = std::string(layout) + ".ogv", decoded = std::string(layout) + ".bgra";
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgb24 -s 64x48 -r 30 -i bars.rgb "
+                           "-frames:v 2 -c:v libtheora -q:v 10 -pix_fmt " + std::string(layout) + " " + movie +
+                           " && ffmpeg -loglevel error -y -i " + movie +
+                           " -frames:v 1 -f rawvideo -pix_fmt bgra " + decoded).c_str()),
+              0);
+    std::ifstream in(decoded, std::ios::binary);
+    const std::string reference(std::istreambuf_iterator<char>(in), {});
+    ASSERT_EQ(reference.size(), size_t(kW) * kH * 4);
+    const int handle = LoadGraphicFromFile(movie.c_str(), 0);
+    ASSERT_NE(handle, -1);
+    MovieRecord* m = MovieHandleToRecord(GraphicHandleToRecord(handle)->movie_handle);
+    TheoraMovieRecord* t = m->theora_record;
+    ASSERT_NE(GetTheoraYuvSurface(t), nullptr);
+    const BaseImage* frame = m->frame_image;
+    // The planar surface the device offers first, then the packed ones it
+    // may offer instead.
+    for (uint32_t fourcc : {kFourCcYv12, kFourCcYuy2, kFourCcUyvy}) {
+      SCOPED_TRACE(fourcc);
+      if (fourcc != t->yuv_fourcc) {
+        t->yuv_surface->Release();
+        t->yuv_surface = nullptr;
+        ASSERT_EQ(GraphicsDevice().device->CreateOffscreenPlainSurface(kW, kH, fourcc, plat::D3DPOOL_DEFAULT,
+                                                                       &t->yuv_surface, nullptr),
+                  plat::D3D_OK);
+        t->yuv_fourcc = fourcc;
+        t->surface_converted = 0;
+      }
+      ASSERT_EQ(ClearDrawTarget(nullptr), 0);
+      ASSERT_EQ(DrawGraphicAt(30, 20, handle, 0), 0);
+      Picture shot = Screenshot();
+      for (int bar = 0; bar < kBars; ++bar)
+        for (int x : {bar * kBarWidth + 3, bar * kBarWidth + 12})
+          for (int y : {4, 18, 30, 44}) {
+            const size_t at = (size_t(y) * kW + x) * 4;
+            const uint32_t want = uint32_t(uint8_t(reference[at + 2])) << 16 |
+                                  uint32_t(uint8_t(reference[at + 1])) << 8 | uint8_t(reference[at]);
+            const uint8_t* own = frame->pixels + size_t(y) * frame->pitch + size_t(x) * 4;
+            const uint32_t image = uint32_t(own[2]) << 16 | uint32_t(own[1]) << 8 | own[0];
+            const uint32_t got = shot.at(30 + x, 20 + y) & 0xFFFFFF;
+            EXPECT_TRUE(Near(got, want, 8)) << std::hex << got << " vs " << want << std::dec << " at " << x << ","
+                                            << y;
+            EXPECT_TRUE(Near(got, image, 8)) << std::hex << got << " vs " << image << std::dec << " at " << x << ","
+                                             << y;
+          }
+    }
+    ASSERT_EQ(DeleteGraphic(handle), 0);
+  }
+}
+
 TEST_F(MovieGraphic, AFileThatIsNeitherImageNorMovieFailsAndLeavesNoMovieOpen) {
   WriteBytes("notes.txt", "plain words, no pictures");
   const int graphics = GetGraphicCount();
