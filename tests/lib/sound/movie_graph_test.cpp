@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -404,6 +405,69 @@ TEST_F(ThreadedMovieGraph, ASeekBetweenKeyFramesShowsTheAskedFrame) {
     EXPECT_EQ(NumberShown(shot_), seek.frame + 1);
     Close(handle);
   }
+}
+
+// Takes the demultiplexer's coded video packets, counts them and keeps
+// whether the first is a key frame.
+class PacketCatcher : public plat::D_CBaseRenderer {
+ public:
+  explicit PacketCatcher(plat::HResult* r) : D_CBaseRenderer(plat::kGUID_NULL, "packet catcher", r) {}
+  plat::HResult CheckMediaType(const plat::D_CMediaType* type) override {
+    return type->majortype == plat::kMEDIATYPE_Video && type->subtype == plat::kMEDIASUBTYPE_CodedPackets
+               ? plat::kS_OK
+               : plat::kS_FALSE;
+  }
+  plat::HResult DoRenderSample(plat::IMediaSample* sample) override {
+    if (packets++ == 0) first_key = sample->IsSyncPoint() == plat::kS_OK;
+    return plat::kS_OK;
+  }
+  std::atomic<int> packets{0};
+  bool first_key = false;
+};
+
+// A program stream has no index: the seek searches its time stamps and lands
+// inside the group of pictures of the target (frame 95 of groups of 60), whose
+// next key frame lies past it. The first packet sent is the key frame at or
+// before the target, the one that starts its group (frame 60), neither the
+// next one nor one further back.
+TEST_F(ThreadedMovieGraph, AProgramStreamSeekStartsAtTheKeyFrameOfTheTargetsGroup) {
+  ASSERT_TRUE(MakeNumberedMovies());
+  plat::IGraphBuilder* graph = nullptr;
+  ASSERT_EQ(plat::CoCreateInstance(plat::kCLSID_FilterGraph, nullptr, plat::kCLSCTX_INPROC, plat::kIID_IGraphBuilder,
+                                   reinterpret_cast<void**>(&graph)),
+            plat::kS_OK);
+  plat::HResult r = plat::kS_OK;
+  auto* catcher = new PacketCatcher(&r);
+  catcher->AddRef();
+  graph->AddFilter(catcher, u"Catcher");
+  const std::string path = Movies() / "numbered.mpg";
+  ASSERT_TRUE(plat::Succeeded(graph->RenderFile(std::u16string(path.begin(), path.end()).c_str(), nullptr)));
+  plat::IMediaFilter* filter = nullptr;
+  graph->QueryInterface(plat::kIID_IMediaFilter, reinterpret_cast<void**>(&filter));
+  filter->SetSyncSource(nullptr);
+  filter->Release();
+  plat::IMediaControl* control = nullptr;
+  plat::IMediaEvent* event = nullptr;
+  plat::IMediaSeeking* seeking = nullptr;
+  graph->QueryInterface(plat::kIID_IMediaControl, reinterpret_cast<void**>(&control));
+  graph->QueryInterface(plat::kIID_IMediaEvent, reinterpret_cast<void**>(&event));
+  graph->QueryInterface(plat::kIID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
+  const int64_t at = (95 * int64_t{3} + 1) * plat::kUnitsPerSecond / 90;
+  ASSERT_EQ(seeking->SetPositions(&at, nullptr), plat::kS_OK);
+  control->Run();
+  int32_t code = 0;
+  while (event->WaitForCompletion(100, &code) != plat::kS_OK) {
+  }
+  control->Stop();
+  EXPECT_EQ(code, plat::kEC_COMPLETE);
+  EXPECT_TRUE(catcher->first_key);
+  // A packet a frame: frames 60 to 299.
+  EXPECT_EQ(catcher->packets.load(), kNumberedFrames - 60);
+  seeking->Release();
+  event->Release();
+  control->Release();
+  graph->Release();
+  catcher->Release();
 }
 
 TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
