@@ -40,13 +40,14 @@ int32_t RingDistance(int32_t from, int32_t to, int32_t size) {
   return d < 0 ? d + size : d;
 }
 
-// Whether the cursor has played past the data's end. The cursor is followed
+// Whether the cursor has played the data to its end. The cursor is followed
 // from where it stood when the end was written, refill by refill, so that an
 // end close to the ring's end is seen even when the cursor wraps past it
-// between two refills; a single reading of the cursor cannot tell that.
+// between two refills; a single reading of the cursor cannot tell that. A
+// cursor standing on the end has played the last byte.
 bool TailHasPlayed(StreamSoundGroup* s, int32_t cursor) {
   const int32_t left = RingDistance(s->end_cursor, s->end_write_pos, s->ring_size);
-  if (RingDistance(s->end_cursor, cursor, s->ring_size) > left) return true;
+  if (RingDistance(s->end_cursor, cursor, s->ring_size) >= left) return true;
   s->end_cursor = cursor;
   return false;
 }
