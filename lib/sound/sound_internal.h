@@ -113,7 +113,8 @@ constexpr int kSoundBufferMax = 10;
 constexpr int kStreamFileMax = 4;
 // Loop wraps written ahead of the cursor and not yet played, kept so that the
 // play position follows each one; a loop shorter than the ring wraps several
-// times within it.
+// times within it, and one far shorter keeps its further wraps, once the
+// queue is full, as repeats of the newest.
 constexpr int kStreamWrapMax = 32;
 constexpr int32_t kSoundHandleCapacity = 32768;
 
@@ -155,6 +156,8 @@ struct StreamSoundGroup {
   int32_t end_cursor;  // the cursor when the end was written, then at each refill while the tail drains
   int32_t wrap_pos[kStreamWrapMax];    // ring offset where a wrap's loop start follows
   int32_t wrap_start[kStreamWrapMax];  // the play position, in bytes, at that offset
+  int32_t wrap_period[kStreamWrapMax];   // ring bytes from one repeat of a wrap to the next
+  int32_t wrap_repeats[kStreamWrapMax];  // repeats of a wrap still to come after wrap_pos
   ListNode node;
 };
 

@@ -297,17 +297,27 @@ int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {
   // Every wrap the cursor has reached since the last reading is taken in
   // turn; the last one gives the position.
   int passed = 0;
+  bool wrapped = false;
   while (passed < s.loop_wrap && RingDistance(s.last_cursor, s.wrap_pos[passed], s.ring_size) <= moved) {
     s.play_pos = RingDistance(s.wrap_pos[passed], cursor, s.ring_size) + s.wrap_start[passed];
+    wrapped = true;
+    if (s.wrap_repeats[passed] > 0) {
+      // The wrap comes again a period on.
+      s.wrap_pos[passed] = (s.wrap_pos[passed] + s.wrap_period[passed]) % s.ring_size;
+      s.wrap_repeats[passed] -= 1;
+      continue;
+    }
     ++passed;
   }
   if (passed > 0) {
-    const int left = s.loop_wrap - passed;
-    std::memmove(s.wrap_pos, s.wrap_pos + passed, sizeof(s.wrap_pos[0]) * static_cast<size_t>(left));
-    std::memmove(s.wrap_start, s.wrap_start + passed, sizeof(s.wrap_start[0]) * static_cast<size_t>(left));
+    const size_t left = static_cast<size_t>(s.loop_wrap - passed);
+    std::memmove(s.wrap_pos, s.wrap_pos + passed, sizeof(s.wrap_pos[0]) * left);
+    std::memmove(s.wrap_start, s.wrap_start + passed, sizeof(s.wrap_start[0]) * left);
+    std::memmove(s.wrap_period, s.wrap_period + passed, sizeof(s.wrap_period[0]) * left);
+    std::memmove(s.wrap_repeats, s.wrap_repeats + passed, sizeof(s.wrap_repeats[0]) * left);
     s.loop_wrap = static_cast<uint8_t>(left);
   }
-  if (passed == 0) s.play_pos += moved;
+  if (!wrapped) s.play_pos += moved;
   s.last_cursor = cursor;
   return 0;
 }
@@ -385,18 +395,35 @@ int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_
   const int32_t here = s.ring_size > 0 ? (base + static_cast<int32_t>(*written1 + *written2)) % s.ring_size : 0;
   s.loop_counter += 1;
   // A wrap is written at once, however many earlier ones the cursor has yet
-  // to play, so that the ring ahead stays full; only a queue of wraps that is
-  // full waits.
+  // to play, so that the ring ahead stays full. A full queue takes a wrap
+  // that repeats its newest one (to the same start, a period after the
+  // newest repeat) as one more repeat of it; any other wrap waits.
   const bool wraps_full = s.loop_wrap >= kStreamWrapMax;
+  const int newest = s.loop_wrap - 1;
+  auto repeats_newest = [&](int32_t start) {
+    if (newest < 0 || s.ring_size <= 0 || s.wrap_start[newest] != start) return false;
+    const int32_t last = (s.wrap_pos[newest] + s.wrap_repeats[newest] * s.wrap_period[newest]) % s.ring_size;
+    const int32_t step = RingDistance(last, here, s.ring_size);
+    return step > 0 && (s.wrap_repeats[newest] == 0 || step == s.wrap_period[newest]);
+  };
+  auto can_wrap = [&](int32_t start) { return !wraps_full || repeats_newest(start); };
   auto push_wrap = [&](int32_t start) {
+    if (wraps_full) {
+      const int32_t last = (s.wrap_pos[newest] + s.wrap_repeats[newest] * s.wrap_period[newest]) % s.ring_size;
+      s.wrap_period[newest] = RingDistance(last, here, s.ring_size);
+      s.wrap_repeats[newest] += 1;
+      return;
+    }
     s.wrap_pos[s.loop_wrap] = here;
     s.wrap_start[s.loop_wrap] = start;
+    s.wrap_period[s.loop_wrap] = 0;
+    s.wrap_repeats[s.loop_wrap] = 0;
     s.loop_wrap += 1;
   };
   StreamFile* file = &s.files[s.current_file];
   if (file->loop_count != 255) {
     if (s.loop_counter > file->loop_count) {
-      if (s.current_file + 1 >= s.file_count && s.play_type == 3 && wraps_full) return 1;
+      if (s.current_file + 1 >= s.file_count && s.play_type == 3 && !can_wrap(0)) return 1;
       s.loop_counter = 0;
       s.current_file += 1;
       if (s.current_file >= s.file_count) {
@@ -417,7 +444,7 @@ int OnStreamSoundFileEnd(SoundRecord* record, SoundBufferPieces* pieces, uint32_
     }
     s.file_pos = 0;
   } else {
-    if (wraps_full) return 1;
+    if (!can_wrap(ba * file->loop_start_sample)) return 1;
     s.file_pos = ba * file->loop_start_sample;
     s.loop_start_bytes = ba * file->loop_start_sample;
     push_wrap(s.loop_start_bytes);

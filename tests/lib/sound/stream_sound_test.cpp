@@ -103,8 +103,9 @@ TEST_F(StreamSoundTest, PlayOnceStopsWithinARefillOfItsEnd) {
 // second): a stream played once, twice over so that the ring holds the first
 // play's sound, plays exactly to its last frame, then silence, and reports
 // stopped at the first refill after its last frame; a looping stream, shorter
-// or longer than the ring, with or without a loop point, wraps sample-exact
-// with its position following every wrap.
+// or longer than the ring, with or without a loop point, and one far shorter
+// than a refill's span (over 32 wraps a refill), wraps sample-exact with its
+// position following every wrap.
 TEST_F(StreamSoundTest, EndsAndLoopsExactlyUnderSlowRefills) {
   for (uint32_t gap : {4410u, 11025u, 22050u, 39690u}) {
     for (int64_t frames : {20000, 44100, 130000}) {
@@ -114,7 +115,7 @@ TEST_F(StreamSoundTest, EndsAndLoopsExactlyUnderSlowRefills) {
       for (int round = 0; round < 2; ++round) PlayOnceAndCheck(h, frames, gap);
       EXPECT_EQ(DeleteSoundHandle(h, 0), 0);
     }
-    const int64_t loops[][2] = {{20000, 0}, {100000, 0}, {30000, 12345}};
+    const int64_t loops[][2] = {{20000, 0}, {100000, 0}, {30000, 12345}, {700, 0}, {1500, 1100}};
     for (const auto& loop : loops) {
       const int64_t frames = loop[0], start = loop[1];
       SCOPED_TRACE(testing::Message() << frames << " frames looped from " << start << ", refilled every " << gap);
