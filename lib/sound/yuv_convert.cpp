@@ -55,14 +55,16 @@ Picture PictureOf(const TheoraMovieRecord* r, const TheoraFrameSlot& s, int widt
 
 // The mean of a chroma plane over the pixels [fx, fx + 2) x [fy, fy + rows)
 // of the coded frame, each pixel counting the sample that covers it: the
-// sample a surface of coarser chroma holds for them.
-uint8_t CoveringChroma(const TheoraFrameSlot& s, const uint8_t* plane, int fx, int fy, int rows) {
+// sample a surface of coarser chroma holds for them. Theora's chroma is
+// whole or halved on each axis (shift 0 or 1).
+uint8_t CoveringChroma(const TheoraFrameSlot& s, const uint8_t* plane, int shift_x, int shift_y, int fx, int fy,
+                       int rows) {
   int sum = 0, count = 0;
   for (int dy = 0; dy < rows; ++dy) {
-    const int py = std::min(fy + dy, s.y_height - 1);
-    const uint8_t* row = plane + static_cast<size_t>(static_cast<int64_t>(py) * s.c_height / s.y_height) * s.c_stride;
+    const int cy = std::min(std::min(fy + dy, s.y_height - 1) >> shift_y, s.c_height - 1);
+    const uint8_t* row = plane + static_cast<size_t>(cy) * s.c_stride;
     for (int dx = 0; dx < 2; ++dx, ++count)
-      sum += row[static_cast<int64_t>(std::min(fx + dx, s.y_width - 1)) * s.c_width / s.y_width];
+      sum += row[std::min(std::min(fx + dx, s.y_width - 1) >> shift_x, s.c_width - 1)];
   }
   return static_cast<uint8_t>((sum + count / 2) / count);
 }
@@ -73,6 +75,7 @@ uint8_t CoveringChroma(const TheoraFrameSlot& s, const uint8_t* plane, int fx, i
 void WriteSurfaceResampled(TheoraMovieRecord* r, const TheoraFrameSlot& s, const Picture& p, uint8_t* bits,
                            int pitch) {
   if (s.y_width <= 0 || s.y_height <= 0 || s.c_width <= 0 || s.c_height <= 0) return;
+  const int sx = s.c_width < s.y_width ? 1 : 0, sy = s.c_height < s.y_height ? 1 : 0;
   const uint8_t* luma_top = s.y + static_cast<size_t>(p.y) * s.y_stride + p.x;
   switch (r->yuv_fourcc) {
     case kFourCcYv12: {
@@ -84,8 +87,8 @@ void WriteSurfaceResampled(TheoraMovieRecord* r, const TheoraFrameSlot& s, const
       for (int y = 0; y < ch; ++y)
         for (int x = 0; x < cw; ++x) {
           const size_t at = static_cast<size_t>(y) * (pitch / 2) + x;
-          v_plane[at] = CoveringChroma(s, s.cr, p.x + 2 * x, p.y + 2 * y, 2);
-          u_plane[at] = CoveringChroma(s, s.cb, p.x + 2 * x, p.y + 2 * y, 2);
+          v_plane[at] = CoveringChroma(s, s.cr, sx, sy, p.x + 2 * x, p.y + 2 * y, 2);
+          u_plane[at] = CoveringChroma(s, s.cb, sx, sy, p.x + 2 * x, p.y + 2 * y, 2);
         }
       break;
     }
@@ -96,8 +99,8 @@ void WriteSurfaceResampled(TheoraMovieRecord* r, const TheoraFrameSlot& s, const
         uint8_t* out = bits + static_cast<size_t>(y) * pitch;
         const uint8_t* luma = luma_top + static_cast<size_t>(y) * s.y_stride;
         for (int x = 0; x + 1 < p.w; x += 2, out += 4) {
-          const uint8_t u = CoveringChroma(s, s.cb, p.x + x, p.y + y, 1);
-          const uint8_t v = CoveringChroma(s, s.cr, p.x + x, p.y + y, 1);
+          const uint8_t u = CoveringChroma(s, s.cb, sx, sy, p.x + x, p.y + y, 1);
+          const uint8_t v = CoveringChroma(s, s.cr, sx, sy, p.x + x, p.y + y, 1);
           if (yuy2) {
             out[0] = luma[x], out[1] = u, out[2] = luma[x + 1], out[3] = v;
           } else {
