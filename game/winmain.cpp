@@ -69,6 +69,8 @@ InitResult InitGame() {
   errno = 0;  // a start that fails for memory is told apart by ENOMEM
   if (LibraryStart() == -1) return InitResult::kNoLibrary;
   std::fputs(WindowInsteadOfFullScreenText(g_config.window_mode == 0).c_str(), stderr);
+  std::fputs(WindowLargerThanDisplayText(g_config.window_mode == 1, g_config.size_code, kConfigPath).c_str(),
+             stderr);
 
   SetGraphicsOptionFlag(0);
   SetSoundCreateMode(0);

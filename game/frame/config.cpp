@@ -18,6 +18,8 @@ const uint32_t kDefaultConfigWords[kConfigWords] = {
 
 const char* const kConfigActionNames[4] = {"shot/decide", "focus/cancel", "bomb", "pause"};
 
+const char kShortConfigNote[] = "shorter than 15 words; the missing settings take their defaults";
+
 namespace {
 
 // Sets the value that word `i` of the file gives.
@@ -121,8 +123,8 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reaso
   if (n >= 0) {
     // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read. A short file
     // keeps the defaults of the words it lacks.
-    for (int i = 0; i < n && i < 15; ++i) ApplyWord(config, i, words[i]);
-    if (n < 15) ReportFileProblem(path, "shorter than 15 words; the missing settings take their defaults");
+    for (int i = 0; i < n && i < kConfigWordsRead; ++i) ApplyWord(config, i, words[i]);
+    if (n < kConfigWordsRead) ReportFileProblem(path, kShortConfigNote);
     WarnUnboundActions(path, config);
     return true;
   }
@@ -148,6 +150,10 @@ void ReportBadWindowSize(const char* path, uint32_t code) {
                "quillona: to start the game, run %s --file %s --window-size N with N from 0 (640x480) to 4 "
                "(1600x1200), or --defaults, or delete %s so that the game writes its defaults at its next start\n",
                ConfigToolPath().c_str(), file.c_str(), file.c_str());
+}
+
+std::string ConfigToolCommand(const char* path) {
+  return ConfigToolPath() + " --file " + AbsolutePath(path);
 }
 
 double WindowScaleForSizeCode(uint32_t code) {

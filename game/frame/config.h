@@ -24,6 +24,10 @@ extern const uint32_t kDefaultConfigWords[kConfigWords];
 GameConfig DefaultConfig();
 // The names of actions 0 to 3, as the warnings give them.
 extern const char* const kConfigActionNames[4];
+// What the game and the configuration tool say of a file too short for the
+// words the game reads, after the file's name.
+extern const char kShortConfigNote[];
+inline constexpr int kConfigWordsRead = 15;
 
 // Reads the file at `path`, or, when it does not open, creates its folder
 // and writes the sixteen default words there. False only when the file can
@@ -43,5 +47,8 @@ bool WriteConfigWords(const char* path, const uint32_t (&words)[kConfigWords], s
 // "quillona: <path>: window size code <code> is not 0 to 4", then the way
 // out: the configuration tool's options that set it, or deleting the file.
 void ReportBadWindowSize(const char* path, uint32_t code);
+// The configuration tool on the file, as a player would type it from any
+// folder: "<tool> --file <absolute path>".
+std::string ConfigToolCommand(const char* path);
 // The window scale of a size code: 0 for code 0, -1 for an invalid code.
 double WindowScaleForSizeCode(uint32_t code);

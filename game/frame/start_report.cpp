@@ -1,8 +1,11 @@
-// game/frame/start_report.cpp - the message when the library does not start.
+// game/frame/start_report.cpp - the message when the library does not start,
+// and the lines about a window other than the one the settings ask for.
 #include "game/frame/start_report.h"
 
+#include <algorithm>
 #include <cerrno>
 
+#include "game/frame/config.h"
 #include "platform/window/window.h"
 #include "rorud/rorud.h"
 
@@ -45,4 +48,28 @@ std::string WindowInsteadOfFullScreenText(bool full_screen_asked) {
   }
   return "quillona: the game plays in a window: full screen needs a 640 x 480 display mode, which this "
          "display does not offer\n";
+}
+
+std::string WindowLargerThanDisplayText(bool window_mode, uint32_t size_code, const char* config_path) {
+  const double scale = WindowScaleForSizeCode(size_code);
+  if (!window_mode || scale <= 0.0) return std::string();
+  int display_width = 0;
+  int display_height = 0;
+  plat::GetDesktopSize(&display_width, &display_height);
+  if (display_width <= 0 || display_height <= 0) return std::string();
+  // The window as the library scales the 640 x 480 screen; the system does
+  // not shrink a window to the display.
+  const auto width = [](uint32_t code) { return static_cast<int>(640 * std::max(1.0, WindowScaleForSizeCode(code))); };
+  const auto height = [](uint32_t code) { return static_cast<int>(480 * std::max(1.0, WindowScaleForSizeCode(code))); };
+  const auto fits = [&](uint32_t code) { return width(code) <= display_width && height(code) <= display_height; };
+  if (fits(size_code)) return std::string();
+  uint32_t best = 0;
+  for (uint32_t code = 1; code < size_code; ++code) {
+    if (fits(code)) best = code;
+  }
+  const auto size = [&](uint32_t code) { return std::to_string(width(code)) + " x " + std::to_string(height(code)); };
+  return "quillona: the " + size(size_code) + " window is larger than the " + std::to_string(display_width) + " x " +
+         std::to_string(display_height) + " display, which cuts it off; run " + ConfigToolCommand(config_path) +
+         " --window-size " + std::to_string(best) + " for a " + size(best) + " window, " +
+         (fits(best) ? "the largest that fits" : "the smallest") + "\n";
 }

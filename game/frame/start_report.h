@@ -2,6 +2,7 @@
 // player can act on.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The message for a library start that failed, for the window titled
@@ -16,3 +17,10 @@ std::string LibraryStartFailureText(const char* title);
 // screen was asked (no 640 x 480 display mode, so the library made a window
 // instead); empty when full screen was not asked or can be had.
 std::string WindowInsteadOfFullScreenText(bool full_screen_asked);
+
+// The line that tells the player the window of the size code in the
+// configuration file at `config_path` is larger than the display, which cuts
+// it off: the display's size and the tool's setting for a window that fits.
+// Empty in full screen, for a window that fits, and when the display's size
+// is not known.
+std::string WindowLargerThanDisplayText(bool window_mode, uint32_t size_code, const char* config_path);

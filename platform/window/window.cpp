@@ -139,6 +139,13 @@ std::string PrivateFolderProblem(const std::string& folder) {
   return std::string();
 }
 
+// A folder as the environment names it, without the slashes it may end in,
+// so that the paths made from it and shown to the user have none doubled.
+std::string WithoutEndSlashes(const std::string& folder) {
+  const size_t end = folder.find_last_not_of('/');
+  return end == std::string::npos ? std::string() : folder.substr(0, end + 1);
+}
+
 // The user's runtime folder, else a folder of the user's own in the
 // temporary folder: a lock there must not be shared with other users of the
 // machine.
@@ -146,9 +153,9 @@ LockPlace FindLockPlace() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   if (!g_lock_folder.empty()) return {g_lock_folder, std::string()};
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] != '\0') return {runtime, std::string()};
+  if (runtime != nullptr && runtime[0] != '\0') return {WithoutEndSlashes(runtime), std::string()};
   const char* temp = std::getenv("TMPDIR");
-  const std::string base = temp != nullptr && temp[0] == '/' ? temp : "/tmp";
+  const std::string base = WithoutEndSlashes(temp != nullptr && temp[0] == '/' ? temp : "/tmp");
   const std::string folder = base + "/rorud-" + std::to_string(::getuid());
   return {folder, PrivateFolderProblem(folder)};
 }

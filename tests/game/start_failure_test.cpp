@@ -14,6 +14,7 @@
 #include <string>
 
 #include "game/frame/config.h"
+#include "game/frame/start_report.h"
 #include "game/winmain.h"
 #include "platform/window/window.h"
 #include "rorud/rorud.h"
@@ -118,6 +119,36 @@ TEST(GameStart, FullScreenWithoutItsModeSaysTheGamePlaysInAWindow) {
                      "this display does not offer\n"),
             std::string::npos)
       << err;
+}
+
+// A window larger than the display: the game says so in one line, with the
+// display's size and the setting of the largest window that fits.
+TEST(GameStart, AWindowLargerThanTheDisplayNamesTheSizeThatFits) {
+  gametest::ScratchFolder scratch;
+  plat::SetWindowLockFolder(scratch.path().string());
+  gametest::ResetGameGlobals();
+  plat::VirtualDesktop desktop;
+  desktop.width = 1024;
+  desktop.height = 768;
+  plat::HeadlessReset(desktop);
+  std::string reason;
+  uint32_t words[kConfigWords];
+  std::copy(kDefaultConfigWords, kDefaultConfigWords + kConfigWords, words);
+  words[9] = 3;  // 1280 x 960
+  ASSERT_TRUE(WriteConfigWords(kConfigPath, words, reason));
+  ::testing::internal::CaptureStderr();
+  const InitResult started = InitGame();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  LibraryEnd();
+  ASSERT_EQ(started, InitResult::kReady);
+  const std::string file = (fs::current_path() / kConfigPath).string();
+  const std::string line = "quillona: the 1280 x 960 window is larger than the 1024 x 768 display, which cuts it "
+                           "off; run " RORUD_BINARY_DIR "/tools/quillona-config --file " + file +
+                           " --window-size 2 for a 1024 x 768 window, the largest that fits\n";
+  EXPECT_EQ(err.rfind(line, 0), 0u) << err;
+  EXPECT_EQ(WindowLargerThanDisplayText(true, 2, kConfigPath), "");
+  EXPECT_EQ(WindowLargerThanDisplayText(false, 3, kConfigPath), "");
+  plat::HeadlessReset(plat::VirtualDesktop{});
 }
 
 }  // namespace

@@ -3,8 +3,15 @@
 // blocks on its own list, out of LeakSanitizer's sight, so a test that starts
 // and ends with the library not running must leave no more tracked blocks
 // than it found; a block it dropped fails it, with the blocks written to the
-// log.
+// log. Every test process runs with a runtime folder of its own.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "lib/core/memory.h"
 #include "lib/system/window_system.h"
@@ -32,9 +39,43 @@ class TrackedBlockListener : public testing::EmptyTestEventListener {
   int before_ = 0;
 };
 
+// $XDG_RUNTIME_DIR for the process and the programs it starts: the window
+// lock files and the sound server's folder that tests leave there stay out
+// of the user's own runtime folder, and a game the user has open holds no
+// lock a test meets. Removed when the tests end; a test that wants the
+// fallback folder unsets the variable itself. A test binary that a test runs
+// (a death test's or a child suite's process, which may end by exit) keeps
+// the folder of the test that runs it.
+class RuntimeFolder {
+ public:
+  RuntimeFolder() {
+    const char* given = std::getenv(kMark);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (given != nullptr && runtime != nullptr && std::strcmp(given, runtime) == 0) return;
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "rorud_runtime_XXXXXX").string();
+    if (ec || ::mkdtemp(pattern.data()) == nullptr) return;
+    path_ = pattern;
+    ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+    ::setenv(kMark, path_.c_str(), 1);
+  }
+  ~RuntimeFolder() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  RuntimeFolder(const RuntimeFolder&) = delete;
+  RuntimeFolder& operator=(const RuntimeFolder&) = delete;
+
+ private:
+  static constexpr char kMark[] = "RORUD_TEST_RUNTIME_DIR";
+  std::string path_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const RuntimeFolder runtime;
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new TrackedBlockListener);
   return RUN_ALL_TESTS();

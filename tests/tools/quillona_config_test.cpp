@@ -18,17 +18,26 @@ namespace {
 
 using testsupport::ScratchDir;
 
-// The tool's exit status; its error stream in `err` when given.
-int RunTool(const ScratchDir& dir, const std::string& arguments, std::string* err = nullptr) {
-  const std::string command = RORUD_BINARY_DIR "/tools/quillona-config --file " +
-                              (dir / "system/config.hsd") + " " + arguments + " >/dev/null 2>" +
-                              (dir / "err.txt");
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The tool's exit status with the arguments as given; its output streams in
+// `out` and `err` when given.
+int RunToolAsIs(const ScratchDir& dir, const std::string& arguments, std::string* err, std::string* out) {
+  const std::string command = RORUD_BINARY_DIR "/tools/quillona-config " + arguments + " >" + (dir / "out.txt") +
+                              " 2>" + (dir / "err.txt");
   const int status = std::system(command.c_str());
-  if (err != nullptr) {
-    std::ifstream in(dir / "err.txt");
-    *err = std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  if (err != nullptr) *err = Slurp(dir / "err.txt");
+  if (out != nullptr) *out = Slurp(dir / "out.txt");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The same on the scratch folder's configuration file.
+int RunTool(const ScratchDir& dir, const std::string& arguments, std::string* err = nullptr,
+            std::string* out = nullptr) {
+  return RunToolAsIs(dir, "--file " + (dir / "system/config.hsd") + " " + arguments, err, out);
 }
 
 std::vector<uint32_t> Words(const std::string& path) {
@@ -76,6 +85,35 @@ TEST(QuillonaConfig, WritesTheGamesFileAndRefusesWrongSettings) {
   EXPECT_EQ(Words(file), expected);
   EXPECT_EQ(RunTool(dir, "--defaults"), 0);
   EXPECT_EQ(Words(file), std::vector<uint32_t>(kDefaultConfigWords, kDefaultConfigWords + kConfigWords));
+}
+
+// --file and --help stand anywhere; each setting is listed as its option
+// takes it, so a line can be typed back; a short file is named in the
+// game's words.
+TEST(QuillonaConfig, TakesItsOptionsAnywhereAndListsWhatCanBeTypedBack) {
+  ScratchDir dir;
+  const std::string file = dir / "system/config.hsd";
+  std::string err;
+  std::string out;
+  ASSERT_EQ(RunToolAsIs(dir, "--bomb 2 --focus none --file " + file, &err, &out), 0) << err;
+  EXPECT_EQ(Words(file)[12], 1u);
+  EXPECT_EQ(out, file + ":\n"
+                 "  --full-screen off    a window                             word 2\n"
+                 "  --vsync off                                               word 3\n"
+                 "  --colour-depth 32                                         word 5\n"
+                 "  --window-size 0      640 x 480                            word 9\n"
+                 "  --shot 1             key Z                                word 10\n"
+                 "  --focus none                                              word 11\n"
+                 "  --bomb 2             key X                                word 12\n"
+                 "  --pause 4            key V                                word 13\n"
+                 "  --button5 5          key A, no action uses it             word 14\n");
+  EXPECT_EQ(RunToolAsIs(dir, "--file " + file + " --help", &err, &out), 0);
+  EXPECT_EQ(out.rfind("usage: quillona-config [--file PATH]", 0), 0u) << out;
+  EXPECT_EQ(RunTool(dir, "--vsync on --bomb 9 --help", &err, &out), 0);
+  EXPECT_EQ(Words(file)[3], 0u);
+  dir.Write("system/config.hsd", std::string(8, '\0'));
+  EXPECT_EQ(RunTool(dir, "", &err), 0);
+  EXPECT_EQ(err, "quillona-config: " + file + ": " + kShortConfigNote + "\n");
 }
 
 // Without --file the tool works on the file the game reads when ./play.sh

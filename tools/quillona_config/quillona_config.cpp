@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "game/frame/config.h"
 
@@ -57,29 +58,39 @@ const Setting* FindSetting(const char* option) {
   return nullptr;
 }
 
-void ShowButton(int word, uint32_t value, const char* name) {
+// One line a setting, in the terms the options take, so that what is shown
+// can be typed back: "--bomb 3", not the file's zero-based word.
+void ShowLine(const std::string& typed, const std::string& note, int word) {
+  std::printf("  %-20s %-36s word %d\n", typed.c_str(), note.c_str(), word);
+}
+
+void ShowButton(const char* option, int word, uint32_t value, const char* note) {
   if (value <= 7) {
-    std::printf("  word %2d  %-16s %10u  pad button %u (key %c)\n", word, name, value, value + 1, kKeys[value]);
+    std::string what = std::string("key ") + kKeys[value];
+    if (note[0] != '\0') what = what + ", " + note;
+    ShowLine(std::string(option) + " " + std::to_string(value + 1), what, word);
   } else {
-    std::printf("  word %2d  %-16s %10u  no button\n", word, name, value);
+    ShowLine(std::string(option) + " none", note, word);
   }
 }
 
 void Show(const char* path, const uint32_t (&w)[kConfigWords]) {
   std::printf("%s:\n", path);
-  std::printf("  word  2  %-16s %10u  %s\n", "window mode", w[2], w[2] == 1 ? "window" : "full screen");
-  std::printf("  word  3  %-16s %10u  %s\n", "vertical sync", w[3], w[3] == 1 ? "on" : "off");
-  std::printf("  word  5  %-16s %10u  %s\n", "colour depth", w[5], w[5] == 1 ? "32-bit" : "16-bit");
+  ShowLine(w[2] == 1 ? "--full-screen off" : "--full-screen on", w[2] == 1 ? "a window" : "full screen", 2);
+  ShowLine(w[3] == 1 ? "--vsync on" : "--vsync off", "", 3);
+  ShowLine(w[5] == 1 ? "--colour-depth 32" : "--colour-depth 16", "", 5);
   const double scale = WindowScaleForSizeCode(w[9]);
+  const std::string size = "--window-size " + std::to_string(w[9]);
   if (scale < 0.0) {
-    std::printf("  word  9  %-16s %10u  not 0 to 4: the game stops at start in a window\n", "window size", w[9]);
+    ShowLine(size, "not 0 to 4: the game stops at start in a window", 9);
   } else {
     const double s = scale == 0.0 ? 1.0 : scale;
-    std::printf("  word  9  %-16s %10u  %d x %d\n", "window size", w[9], static_cast<int>(640 * s),
-                static_cast<int>(480 * s));
+    ShowLine(size, std::to_string(static_cast<int>(640 * s)) + " x " + std::to_string(static_cast<int>(480 * s)), 9);
   }
-  for (int a = 0; a < 4; ++a) ShowButton(10 + a, w[10 + a], kConfigActionNames[a]);
-  ShowButton(14, w[14], "unused action");
+  for (int a = 0; a < 5; ++a) {
+    const ButtonSetting& b = kButtonSettings[a];
+    ShowButton(b.option, b.word, w[b.word], a == 4 ? "no action uses it" : "");
+  }
 }
 
 bool OnOff(const char* text, uint32_t& out) {
@@ -144,41 +155,38 @@ std::string PlayConfigPath() {
   return std::string();
 }
 
+// One setting of the command line, checked before the file is read; a null
+// value stands for --defaults.
+struct Request {
+  const char* option;
+  const char* value;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* path = nullptr;
-  uint32_t words[kConfigWords];
-  int first = 1;
-  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  uint32_t words[kConfigWords] = {};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
   }
-  if (argc >= 3 && std::strcmp(argv[1], "--file") == 0) {
-    path = argv[2];
-    first = 3;
-  }
-  const std::string play_path = PlayConfigPath();
-  if (path == nullptr && play_path.empty()) {
-    std::fputs("quillona-config: this program is not in a build beside ./play.sh, so it cannot tell which "
-               "configuration file the game reads; name it with --file PATH (the game reads system/config.hsd "
-               "in the folder it runs in)\n",
-               stderr);
-    return 2;
-  }
-  if (path == nullptr) path = play_path.c_str();
-  std::memcpy(words, kDefaultConfigWords, sizeof words);
-  const int read = ReadConfigWords(path, words);
-  if (read >= 0 && read < kConfigWords) {
-    std::fprintf(stderr, "quillona-config: %s holds %d of its 16 words; the rest take their defaults\n", path,
-                 read);
-    for (int i = read; i < kConfigWords; ++i) words[i] = kDefaultConfigWords[i];
-  }
-  bool change = false;
-  for (int i = first; i < argc; ++i) {
+  // Every setting is checked before any is applied, so that a wrong one,
+  // wherever it stands, leaves the file as it was.
+  std::vector<Request> requests;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--file") == 0) {
+      if (i + 1 >= argc) {
+        std::fputs("quillona-config: --file needs a value: the path of the configuration file\n", stderr);
+        return 2;
+      }
+      path = argv[++i];
+      continue;
+    }
     if (std::strcmp(argv[i], "--defaults") == 0) {
-      std::memcpy(words, kDefaultConfigWords, sizeof words);
-      change = true;
+      requests.push_back({argv[i], nullptr});
       continue;
     }
     const Setting* setting = FindSetting(argv[i]);
@@ -195,9 +203,29 @@ int main(int argc, char** argv) {
                    setting->values);
       return 2;
     }
-    change = true;
+    requests.push_back({argv[i], argv[i + 1]});
     ++i;
   }
+  const std::string play_path = PlayConfigPath();
+  if (path == nullptr && play_path.empty()) {
+    std::fputs("quillona-config: this program is not in a build beside ./play.sh, so it cannot tell which "
+               "configuration file the game reads; name it with --file PATH (the game reads system/config.hsd "
+               "in the folder it runs in)\n",
+               stderr);
+    return 2;
+  }
+  if (path == nullptr) path = play_path.c_str();
+  std::memcpy(words, kDefaultConfigWords, sizeof words);
+  const int read = ReadConfigWords(path, words);
+  if (read >= 0 && read < kConfigWords) {
+    if (read < kConfigWordsRead) std::fprintf(stderr, "quillona-config: %s: %s\n", path, kShortConfigNote);
+    for (int i = read; i < kConfigWords; ++i) words[i] = kDefaultConfigWords[i];
+  }
+  for (const Request& r : requests) {
+    if (r.value == nullptr) std::memcpy(words, kDefaultConfigWords, sizeof words);
+    else Apply(r.option, r.value, words);
+  }
+  const bool change = !requests.empty();
   if (change) {
     std::string reason;
     if (!WriteConfigWords(path, words, reason)) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/kernel/file.h"
@@ -247,6 +248,7 @@ TEST(WriteFiles, CreateAppendDeleteWithBackslashes) {
   EXPECT_TRUE(plat::DeleteFile(path.c_str()));
   EXPECT_FALSE(plat::DeleteFile(path.c_str()));
   EXPECT_EQ(plat::OpenFileForAppend((folder + "\\missing\\x").c_str()), nullptr);
+  std::filesystem::remove(folder);
 }
 
 }  // namespace

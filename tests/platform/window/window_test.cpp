@@ -484,7 +484,10 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
 
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
+    // A folder named with a slash at its end gives no doubled slash.
+    ::setenv("TMPDIR", (temp.string() + "/").c_str(), 1);
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder");
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/77/", 1);
     EXPECT_EQ(plat::WindowLockPath("AB"), "/run/user/77/rorud-window-4142.lock");
     EXPECT_EQ(plat::WindowLockProblem(), "");
     plat::UnregisterWindowClass("LockClass");
