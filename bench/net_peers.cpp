@@ -183,9 +183,15 @@ void BM_PeerLatency(benchmark::State& state) {
     stop = true;
     for (std::thread& t : peers) t.join();
   }
+  // A peer that got nothing through counts as waiting the whole run.
   std::vector<double> medians;
-  for (const auto& l : latencies) medians.push_back(Median(l));
+  int starved = 0;
+  for (const auto& l : latencies) {
+    starved += l.empty() ? 1 : 0;
+    medians.push_back(l.empty() ? 3000.0 : Median(l));
+  }
   std::sort(medians.begin(), medians.end());
+  state.counters["peers_served_none"] = starved;
   state.counters["best_peer_ms"] = medians.front();
   state.counters["median_peer_ms"] = medians[medians.size() / 2];
   state.counters["worst_peer_ms"] = medians.back();

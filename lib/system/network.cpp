@@ -175,6 +175,53 @@ int RefuseMessage(NetworkRecord* r, uint32_t length) {
                          static_cast<int>(length));
 }
 
+// Bytes read from the socket in one piece, from a message boundary on: the
+// bodies go into the ring, and a message cut short at the end (a read that
+// came back short) is carried on as one under way. Returns the messages
+// completed, or -1 when the ring cannot grow (the message is refused).
+int32_t TakeMessageBytes(NetworkRecord* r, const uint8_t* bytes, int32_t n) {
+  RingBuffer& ring = r->receive_buffer;
+  int32_t count = 0, at = 0;
+  while (at < n) {
+    if (n - at < 4) {
+      std::memcpy(r->receive_word, bytes + at, static_cast<size_t>(n - at));
+      r->receive_word_bytes = n - at;
+      break;
+    }
+    const uint32_t word = static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
+                          (static_cast<uint32_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
+    at += 4;
+    if (static_cast<int64_t>(ring.data_size) + word + 1000 > INT32_MAX) {
+      RefuseMessage(r, word);
+      return -1;
+    }
+    const int32_t length = static_cast<int32_t>(word);
+    const int32_t here = length < n - at ? length : n - at;
+    r->incoming_size = length;
+    if (RingBufferReserve(&ring, here) != 0) {
+      RefuseMessage(r, word);
+      return -1;
+    }
+    for (int32_t done = 0; done < here;) {
+      RingBufferWrap(&ring);
+      const int32_t room = ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end;
+      const int32_t k = here - done < room ? here - done : room;
+      std::memcpy(ring.buffer + ring.end, bytes + at + done, static_cast<size_t>(k));
+      ring.end += k;
+      done += k;
+    }
+    ring.data_size += here;
+    at += here;
+    if (here < length) {
+      r->receive_remaining = length - here;
+      break;
+    }
+    r->complete_bytes += length;
+    ++count;
+  }
+  return count;
+}
+
 // One receive pass: whole messages and the start of the next, up to the
 // pass's budget of bytes and messages. A pass that stops at its budget has
 // read from the socket, so the system posts the read event for the rest.
@@ -188,6 +235,35 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
       if (UnreadBytes(r) >= kNetworkReceiveHoldBytes) {
         SetHeld(r, true);
         return 0;
+      }
+      // Small messages that lie whole in the socket are read together, a
+      // chunk at a time, within the pass's budgets and the hold limit.
+      if (r->receive_word_bytes == 0) {
+        uint8_t chunk[kNetworkReceiveChunk];
+        const int peeked = Recv(f, r->socket, chunk, kNetworkReceiveChunk, plat::kMsgPeek);
+        if (peeked <= 0) return 0;
+        int32_t whole = 0, count = 0, bodies = 0;
+        while (peeked - whole >= 4 && messages + count < kNetworkReceivePassMessages &&
+               taken + whole < kNetworkReceivePassBytes && ring.data_size + bodies < kNetworkReceiveHoldBytes) {
+          const uint32_t length = static_cast<uint32_t>(chunk[whole]) | (static_cast<uint32_t>(chunk[whole + 1]) << 8) |
+                                  (static_cast<uint32_t>(chunk[whole + 2]) << 16) |
+                                  (static_cast<uint32_t>(chunk[whole + 3]) << 24);
+          if (length > static_cast<uint32_t>(peeked - whole - 4)) break;
+          whole += 4 + static_cast<int32_t>(length);
+          bodies += static_cast<int32_t>(length);
+          ++count;
+        }
+        if (count > 0) {
+          const int n = Recv(f, r->socket, chunk, whole, 0);
+          if (n <= 0) return 0;
+          const int32_t took = TakeMessageBytes(r, chunk, n);
+          if (took < 0) return -1;
+          messages += took;
+          taken += n;
+          PumpNetMessages(0);
+          if (n < whole) return 0;
+          continue;
+        }
       }
       // The word's bytes are taken as they come and kept until all four are
       // there: bytes left in the socket may keep its receive window shut, and

@@ -35,6 +35,8 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
+// Small messages are read together in chunks of up to this many bytes.
+constexpr int32_t kNetworkReceiveChunk = 8 * 1024;
 // The received messages a connection holds for the program: at this many
 // bytes not yet taken the layer stops reading the socket, so that the
 // peer's TCP window holds it back; the pump reads again once the program has
