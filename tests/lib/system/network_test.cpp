@@ -884,10 +884,11 @@ TEST_F(NetworkTest, TheEndDrainsSilentPeersSideBySide) {
     return std::all_of(handles.begin(), handles.end(), [](int32_t h) { return Record(h)->receive_remaining == 99'990; });
   }));
   const uint32_t start = plat::PeekTimeGetTime();
-  ASSERT_EQ(LibraryEnd(), 0);
+  ASSERT_EQ(NetworkEnd(), 0);
   const uint32_t waited = plat::PeekTimeGetTime() - start;
   EXPECT_GE(waited, 1000u);
   EXPECT_LT(waited, 1500u);
+  ASSERT_EQ(LibraryEnd(), 0);
   EXPECT_EQ(GetAllocationCount(), 0);
   EXPECT_EQ(GetNetworkState().table.Count(), 0);
 }
