@@ -116,11 +116,25 @@ void ReleaseHeldReads() {
   }
 }
 
-// A send that failed for another reason than a full buffer: the peer reset
-// or was never reached, and nothing queued can go out any more.
+// A send that failed because the peer reset or was never reached: nothing
+// queued can go out any more. A full buffer or a short shortage of memory
+// is no such failure.
 void NoteSendError(NetworkRecord* r, const SocketFunctions& f) {
-  const int error = f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0;
-  if (error != plat::kWsaEWouldBlock && error != plat::kWsaEIntr) r->send_failed = 1;
+  switch (f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0) {
+    case plat::kWsaEConnReset:
+    case plat::kWsaEConnAborted:
+    case plat::kWsaEConnRefused:
+    case plat::kWsaENotConn:
+    case plat::kWsaENotSock:
+    case plat::kWsaEShutdown:
+    case plat::kWsaETimedOut:
+    case plat::kWsaEHostUnreach:
+    case plat::kWsaENetUnreach:
+      r->send_failed = 1;
+      break;
+    default:
+      break;
+  }
 }
 
 // Frees a record's socket registration, buffers and memory and empties its
