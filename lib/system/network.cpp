@@ -86,9 +86,61 @@ void ResumeAccept() {
   }
 }
 
+// Posts a read event for a record, as the system would for its socket.
+void PostRead(const NetworkRecord* r) {
+  if (g_net.window != nullptr) plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, plat::kFdRead);
+}
+
+// The received bytes the program has not taken, less the message under way.
+int32_t UnreadBytes(const NetworkRecord* r) {
+  const int32_t under_way = r->receive_remaining != 0 ? r->incoming_size - r->receive_remaining : 0;
+  return r->receive_buffer.data_size - under_way;
+}
+
+void SetHeld(NetworkRecord* r, bool held) {
+  if ((r->receive_held != 0) == held) return;
+  r->receive_held = held ? 1 : 0;
+  g_net.held_count += held ? 1 : -1;
+}
+
+// Reads again from the connections that stopped at the hold limit and whose
+// program has taken enough since. Their socket posts no read event until a
+// receive, so the pump posts one.
+void ReleaseHeldReads() {
+  if (g_net.held_count == 0) return;
+  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    auto* r = static_cast<NetworkRecord*>(n->data);
+    if (r->receive_held == 0 || UnreadBytes(r) >= kNetworkReceiveHoldBytes) continue;
+    SetHeld(r, false);
+    PostRead(r);
+  }
+}
+
+// A send that failed because the peer reset or was never reached: nothing
+// queued can go out any more. A full buffer or a short shortage of memory
+// is no such failure.
+void NoteSendError(NetworkRecord* r, const SocketFunctions& f) {
+  switch (f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0) {
+    case plat::kWsaEConnReset:
+    case plat::kWsaEConnAborted:
+    case plat::kWsaEConnRefused:
+    case plat::kWsaENotConn:
+    case plat::kWsaENotSock:
+    case plat::kWsaEShutdown:
+    case plat::kWsaETimedOut:
+    case plat::kWsaEHostUnreach:
+    case plat::kWsaENetUnreach:
+      r->send_failed = 1;
+      break;
+    default:
+      break;
+  }
+}
+
 // Frees a record's socket registration, buffers and memory and empties its
 // slot.
 void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
+  SetHeld(r, false);
   Unselect(f, r->socket);
   CloseSocketOf(f, r->socket);
   RingBufferFree(&r->receive_buffer);
@@ -115,9 +167,10 @@ int DrainPump() {
   return (g_net.window_destroyed != 0 || GetWindowDestroyedFlag() != 0) ? -1 : 0;
 }
 
-// Posts again the events that nested loops refused (see receive_pending).
+// Posts again the events that nested loops refused (see receive_pending),
+// the oldest connection's first.
 void RepostRefusedEvents(bool receive) {
-  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+  for (ListNode* n = g_net.tail.previous; n != nullptr && n != &g_net.head; n = n->previous) {
     auto* r = static_cast<NetworkRecord*>(n->data);
     int32_t& pending = receive ? r->receive_pending : r->send_pending;
     if (pending == 0) continue;
@@ -136,6 +189,53 @@ int RefuseMessage(NetworkRecord* r, uint32_t length) {
                          static_cast<int>(length));
 }
 
+// Bytes read from the socket in one piece, from a message boundary on: the
+// bodies go into the ring, and a message cut short at the end (a read that
+// came back short) is carried on as one under way. Returns the messages
+// completed, or -1 when the ring cannot grow (the message is refused).
+int32_t TakeMessageBytes(NetworkRecord* r, const uint8_t* bytes, int32_t n) {
+  RingBuffer& ring = r->receive_buffer;
+  int32_t count = 0, at = 0;
+  while (at < n) {
+    if (n - at < 4) {
+      std::memcpy(r->receive_word, bytes + at, static_cast<size_t>(n - at));
+      r->receive_word_bytes = n - at;
+      break;
+    }
+    const uint32_t word = static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
+                          (static_cast<uint32_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
+    at += 4;
+    if (static_cast<int64_t>(ring.data_size) + word + 1000 > INT32_MAX) {
+      RefuseMessage(r, word);
+      return -1;
+    }
+    const int32_t length = static_cast<int32_t>(word);
+    const int32_t here = length < n - at ? length : n - at;
+    r->incoming_size = length;
+    if (RingBufferReserve(&ring, here) != 0) {
+      RefuseMessage(r, word);
+      return -1;
+    }
+    for (int32_t done = 0; done < here;) {
+      RingBufferWrap(&ring);
+      const int32_t room = ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end;
+      const int32_t k = here - done < room ? here - done : room;
+      std::memcpy(ring.buffer + ring.end, bytes + at + done, static_cast<size_t>(k));
+      ring.end += k;
+      done += k;
+    }
+    ring.data_size += here;
+    at += here;
+    if (here < length) {
+      r->receive_remaining = length - here;
+      break;
+    }
+    r->complete_bytes += length;
+    ++count;
+  }
+  return count;
+}
+
 // One receive pass: whole messages and the start of the next, up to the
 // pass's budget of bytes and messages. A pass that stops at its budget has
 // read from the socket, so the system posts the read event for the rest.
@@ -145,11 +245,50 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
   for (;;) {
     if (taken >= kNetworkReceivePassBytes || messages >= kNetworkReceivePassMessages) return 0;
     if (r->receive_remaining == 0) {
-      uint8_t word[4];
-      // Taken only once the whole word is there.
-      if (Recv(f, r->socket, word, 4, plat::kMsgPeek) < 4) return 0;
-      if (Recv(f, r->socket, word, 4, 0) != 4) return 0;
-      taken += 4;
+      // Between messages: the program has not taken enough yet.
+      if (UnreadBytes(r) >= kNetworkReceiveHoldBytes) {
+        SetHeld(r, true);
+        return 0;
+      }
+      // Small messages that lie whole in the socket are read together, a
+      // chunk at a time, within the pass's budgets and the hold limit.
+      if (r->receive_word_bytes == 0) {
+        uint8_t chunk[kNetworkReceiveChunk];
+        const int peeked = Recv(f, r->socket, chunk, kNetworkReceiveChunk, plat::kMsgPeek);
+        if (peeked <= 0) return 0;
+        int32_t whole = 0, count = 0, bodies = 0;
+        while (peeked - whole >= 4 && messages + count < kNetworkReceivePassMessages &&
+               taken + whole < kNetworkReceivePassBytes && ring.data_size + bodies < kNetworkReceiveHoldBytes) {
+          const uint32_t length = static_cast<uint32_t>(chunk[whole]) | (static_cast<uint32_t>(chunk[whole + 1]) << 8) |
+                                  (static_cast<uint32_t>(chunk[whole + 2]) << 16) |
+                                  (static_cast<uint32_t>(chunk[whole + 3]) << 24);
+          if (length > static_cast<uint32_t>(peeked - whole - 4)) break;
+          whole += 4 + static_cast<int32_t>(length);
+          bodies += static_cast<int32_t>(length);
+          ++count;
+        }
+        if (count > 0) {
+          const int n = Recv(f, r->socket, chunk, whole, 0);
+          if (n <= 0) return 0;
+          const int32_t took = TakeMessageBytes(r, chunk, n);
+          if (took < 0) return -1;
+          messages += took;
+          taken += n;
+          PumpNetMessages(0);
+          if (n < whole) return 0;
+          continue;
+        }
+      }
+      // The word's bytes are taken as they come and kept until all four are
+      // there: bytes left in the socket may keep its receive window shut, and
+      // then the rest of the word never comes.
+      uint8_t* word = r->receive_word;
+      const int n = Recv(f, r->socket, word + r->receive_word_bytes, 4 - r->receive_word_bytes, 0);
+      if (n <= 0) return 0;
+      r->receive_word_bytes += n;
+      taken += n;
+      if (r->receive_word_bytes < 4) return 0;
+      r->receive_word_bytes = 0;
       const uint32_t length = static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
                               (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
       // A message the ring could never hold (with its growth margin) is
@@ -212,6 +351,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
       uint8_t word[4];
       StoreLittleEndian(word, static_cast<uint32_t>(r->send_remaining));
       int n = Send(f, r->socket, word + 4 - r->header_remaining, r->header_remaining);
+      if (n < 0) NoteSendError(r, f);
       if (n <= 0) return 0;
       r->header_remaining -= n;
       if (r->header_remaining != 0) continue;
@@ -221,6 +361,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
       StoreLittleEndian(word, static_cast<uint32_t>(length));
       int n = Send(f, r->socket, word, 4);
       if (n < 0) {
+        NoteSendError(r, f);
         r->send_remaining = 0;
         return 0;
       }
@@ -237,6 +378,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
     int32_t sent = 0;
     if (first > 0) {
       int n = Send(f, r->socket, ring.buffer + ring.start, first);
+      if (n < 0) NoteSendError(r, f);
       if (n > 0) {
         sent = n;
         ring.start += n;
@@ -244,6 +386,7 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
       if (n == first && want > first) {
         ring.start = 0;
         int n2 = Send(f, r->socket, ring.buffer, want - first);
+        if (n2 < 0) NoteSendError(r, f);
         if (n2 > 0) {
           sent += n2;
           ring.start += n2;
@@ -347,6 +490,9 @@ int AcceptNetWork() {
   int32_t slot = 0;
   while (slot < kNetworkListenSlot && g_net.table.At(slot) != nullptr) ++slot;
   if (slot == kNetworkListenSlot) {
+    // The peer waits in the backlog; the system posts no accept event
+    // before an accept, so the pump posts one once a slot is free.
+    g_net.accept_waiting = 1;
     return WriteLogLine("空きソケットデータがなかったので accept を拒否しました \n");
   }
   auto* r = static_cast<NetworkRecord*>(RR_CALLOC(sizeof(NetworkRecord)));
@@ -427,11 +573,12 @@ int CloseNetHandle(int32_t handle) {
       plat::Sleep(1);
     }
   }
+  // A peer that reset, or a connect that failed, takes no more bytes.
   start = GetMilliClock();
-  while (r->send_buffer.data_size != 0 && MilliSince(start) < 1000) {
+  while (r->send_buffer.data_size != 0 && r->send_failed == 0 && MilliSince(start) < 1000) {
     if (DrainPump() != 0) break;
     const int32_t before = r->send_buffer.data_size;
-    if (SendSocket(handle) == -1) break;
+    if (SendSocket(handle) == -1 || r->send_failed != 0) break;
     if (r->send_buffer.data_size == before) plat::Sleep(1);
   }
   DropRecord(r, handle, Functions());
@@ -447,6 +594,10 @@ int FreeNetHandle(int32_t handle) {
 
 int PumpNetMessages(int close_finished) {
   if (g_net.started == 0 || g_net.window == nullptr) return 0;
+  // Inside a socket event, or a receive or send loop, the events waiting are
+  // left to the pump that is running or comes next: one taken here would be
+  // served before older ones, or refused and posted again behind newer ones.
+  if (g_net.in_event != 0 || g_net.receiving != 0 || g_net.sending != 0) return 0;
   // The close pass pumps again while it drains; a nested pass must not close
   // the record the outer one is closing.
   if (close_finished == 1 && g_net.closing_pass == 0) {
@@ -466,22 +617,33 @@ int PumpNetMessages(int close_finished) {
     }
     g_net.closing_pass = 0;
     if (g_net.accept_paused != 0 && MilliSince(g_net.accept_pause_start) >= 1000) ResumeAccept();
+    if (g_net.accept_waiting != 0 && g_net.table.Count() < kNetworkSlots) {
+      g_net.accept_waiting = 0;
+      NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
+      if (listener != nullptr) {
+        plat::PostMessage(g_net.window, kNetworkSocketMessage, listener->socket, plat::kFdAccept);
+      }
+    }
   }
+  ReleaseHeldReads();
   // The messages pending now, and no more: the events that their handling
   // brings (a peer that keeps sending re-arms the read event with every
   // receive) wait for the next pump, so that no peer can hold this one.
   const uint64_t pass = ++g_net.pass_posted;
   if (!plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) return 0;
   plat::Message m;
+  g_net.dispatch_pass = pass;
   while (g_net.window != nullptr && g_net.pass_seen < pass && plat::PeekMessage(&m, g_net.window, true)) {
     plat::TranslateMessage(&m);
     plat::DispatchMessage(&m);
   }
+  g_net.dispatch_pass = 0;
   return 0;
 }
 
-intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket) {
-  EnsureList();
+namespace {
+
+intptr_t HandleSocketEvent(intptr_t lparam, uintptr_t socket) {
   NetworkRecord* r = nullptr;
   for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
     auto* candidate = static_cast<NetworkRecord*>(n->data);
@@ -503,6 +665,10 @@ intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket) {
   }
   switch (event) {
     case plat::kFdRead:
+      if (g_net.dispatch_pass != 0) {
+        if (r->read_pass == g_net.dispatch_pass) return 1;
+        r->read_pass = g_net.dispatch_pass;
+      }
       RecvSocket(r->node.value);
       return 1;
     case plat::kFdWrite:
@@ -512,14 +678,61 @@ intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket) {
       return AcceptNetWork();
     case plat::kFdConnect:
       if (error == 0) r->open = 1;
+      if (error != 0) r->send_failed = 1;
       return 1;
     case plat::kFdClose:
       r->open = 0;
       r->close_state = 0;
+      // The close comes once everything was read: the rest of the word never will.
+      if (r->receive_word_bytes != 0) {
+        WriteLogLineFmt("受信途中のデータ長 %d byte は相手が切断したので破棄しました\n", r->receive_word_bytes);
+        r->receive_word_bytes = 0;
+      }
       return 1;
     default:
       return 1;
   }
+}
+
+// Drains every connection side by side for at most a second in all: the
+// receives of messages under way and the sends of what is queued.
+void DrainAllForEnd() {
+  const int32_t start = GetMilliClock();
+  while (MilliSince(start) < 1000) {
+    if (DrainPump() != 0) return;
+    bool waiting = false, moved = false;
+    for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+      auto* r = static_cast<NetworkRecord*>(n->data);
+      if (r->datagram != 0 || r->in_use == 0 || r->error != 0) continue;
+      if (r->receive_remaining != 0) {
+        const int32_t before = r->receive_remaining;
+        RecvSocket(n->value);
+        if (r->receive_remaining != before) moved = true;
+        // A peer that has closed and sent its last bytes finishes nothing.
+        if (r->receive_remaining != 0 && r->error == 0 && (r->open != 0 || r->receive_remaining != before)) {
+          waiting = true;
+        }
+      }
+      if (r->send_buffer.data_size != 0 && r->send_failed == 0) {
+        const int32_t before = r->send_buffer.data_size;
+        SendSocket(n->value);
+        if (r->send_buffer.data_size != before) moved = true;
+        if (r->send_buffer.data_size != 0 && r->send_failed == 0) waiting = true;
+      }
+    }
+    if (!waiting) return;
+    if (!moved) plat::Sleep(1);
+  }
+}
+
+}  // namespace
+
+intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket) {
+  EnsureList();
+  ++g_net.in_event;
+  const intptr_t result = HandleSocketEvent(lparam, socket);
+  --g_net.in_event;
+  return result;
 }
 
 int NetworkEnd() {
@@ -527,21 +740,17 @@ int NetworkEnd() {
   WriteLogLine("ネットワーク関連の終了処理を行います \n");
   SocketFunctions f = Functions();
   // The listening record goes first, so that no accept event still queued
-  // makes a record in a slot already passed; the table is walked again
-  // until a walk finds nothing.
-  for (bool found = true; found;) {
-    found = false;
-    for (int32_t i = 0; i < kNetworkSlots; ++i) {
-      const int32_t slot = i == 0 ? kNetworkListenSlot : i - 1;
-      NetworkRecord* r = g_net.table.At(slot);
-      if (r == nullptr) continue;
-      found = true;
-      const int32_t handle = g_net.table.HandleAt(slot);
-      int result = r->datagram != 0 ? FreeNetHandle(handle) : CloseNetHandle(handle);
-      // A record the close refuses (not in use) is still freed: nothing may
-      // outlive the state cleared below.
-      if (result != 0 && g_net.table.At(slot) == r) DropRecord(r, handle, f);
-    }
+  // makes a record once the connections are drained.
+  if (NetworkRecord* listener = g_net.table.At(kNetworkListenSlot)) {
+    const int32_t handle = g_net.table.HandleAt(kNetworkListenSlot);
+    int result = listener->datagram != 0 ? FreeNetHandle(handle) : CloseNetHandle(handle);
+    if (result != 0 && g_net.table.At(kNetworkListenSlot) == listener) DropRecord(listener, handle, f);
+  }
+  // Then every connection drains at once, within one second in all rather
+  // than one each, and is closed without a drain of its own.
+  DrainAllForEnd();
+  for (int32_t slot = 0; slot < kNetworkSlots; ++slot) {
+    if (NetworkRecord* r = g_net.table.At(slot)) DropRecord(r, g_net.table.HandleAt(slot), f);
   }
   if (g_net.window != nullptr && g_net.window_destroyed == 0 && plat::IsWindow(g_net.window)) {
     plat::PostMessage(g_net.window, plat::kWmClose, 0, 0);
@@ -561,6 +770,10 @@ int NetworkEnd() {
   g_net.closing_pass = 0;
   g_net.window_destroyed = 0;
   g_net.accept_paused = 0;
+  g_net.accept_waiting = 0;
+  g_net.in_event = 0;
+  g_net.dispatch_pass = 0;
+  g_net.held_count = 0;
   ListInit(&g_net.head, &g_net.tail);
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();

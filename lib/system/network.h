@@ -35,6 +35,13 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
+// Small messages are read together in chunks of up to this many bytes.
+constexpr int32_t kNetworkReceiveChunk = 8 * 1024;
+// The received messages a connection holds for the program: at this many
+// bytes not yet taken the layer stops reading the socket, so that the
+// peer's TCP window holds it back; the pump reads again once the program has
+// taken some. A message under way is always read to its end.
+constexpr int32_t kNetworkReceiveHoldBytes = 4 * 1024 * 1024;
 
 struct NetworkRecord {
   int32_t datagram;         // 1: events only set the two datagram flags
@@ -67,6 +74,19 @@ struct NetworkRecord {
   // lost (the system posts the next one only after the next read or write).
   int32_t receive_pending;
   int32_t send_pending;
+  // The bytes of a length word that came in pieces; taken from the socket as
+  // they arrive, since bytes left in it may keep the receive window shut.
+  uint8_t receive_word[4];
+  int32_t receive_word_bytes;
+  // Reading stopped at the hold limit; the pump reads again below it.
+  int32_t receive_held;
+  // A send failed for good (the peer reset or never connected): nothing
+  // queued can go out any more.
+  int32_t send_failed;
+  // The pump pass that served the last read event: the system may post the
+  // event again while a receive runs, and a second one in the same pass
+  // finds the socket read (the receive's own re-arming posts the next).
+  uint64_t read_pass;
 };
 
 struct NetworkState {
@@ -86,6 +106,15 @@ struct NetworkState {
   // closes or a second has passed (millisecond clock at the pause).
   int32_t accept_paused;
   int32_t accept_pause_start;
+  // Every slot was taken when a peer came: it waits in the backlog, and the
+  // pump posts the accept event again once a slot is free.
+  int32_t accept_waiting;
+  // Socket events being handled: a pump inside one dispatches nothing, so
+  // that each pump serves the events in the order they came.
+  int32_t in_event;
+  uint64_t dispatch_pass;      // the pass being dispatched (0: none)
+  // Connections whose reading stopped at the hold limit.
+  int32_t held_count;
 };
 NetworkState& GetNetworkState();
 

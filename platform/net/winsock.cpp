@@ -191,7 +191,10 @@ bool FromPosix(const sockaddr_storage& in, SockAddr* address, int* length) {
 
 // Caller holds g_mu. The events the watcher waits for on this socket.
 short PollMask(const Entry& e) {
-  if (e.window == nullptr || e.close_posted) return 0;
+  if (e.window == nullptr) return 0;
+  // After the close only writes are watched: a peer that shut down its
+  // sending side may still read what is sent to it.
+  if (e.close_posted) return (e.armed & kFdWrite) ? POLLOUT : 0;
   short mask = 0;
   if (e.listening) return (e.armed & kFdAccept) ? POLLIN : 0;
   if (e.connecting) return POLLOUT;
@@ -237,7 +240,7 @@ void Examine(SocketHandle handle, Entry& e, short revents, std::vector<Post>* po
     }
     return;
   }
-  if (e.type == kSockStream && (revents & (POLLIN | POLLERR | POLLHUP))) {
+  if (e.type == kSockStream && !e.close_posted && (revents & (POLLIN | POLLERR | POLLHUP))) {
     char byte;
     ssize_t n = recv(e.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
@@ -250,15 +253,16 @@ void Examine(SocketHandle handle, Entry& e, short revents, std::vector<Post>* po
     } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
       int error = n == 0 ? 0 : ErrorOfErrno(errno);
       e.close_posted = true;
-      e.armed = 0;
+      e.armed &= kFdWrite;
       post(kFdClose, error);
-      return;
     }
   } else if (e.type == kSockDgram && (revents & POLLIN) && (e.armed & kFdRead)) {
     e.armed &= ~kFdRead;
     post(kFdRead, 0);
   }
-  if ((revents & POLLOUT) && (e.armed & kFdWrite)) {
+  // A socket whose peer has gone reports an error rather than room: the
+  // send that the event brings finds out which.
+  if ((revents & (POLLOUT | (e.close_posted ? POLLERR | POLLHUP : 0))) && (e.armed & kFdWrite)) {
     e.armed &= ~kFdWrite;
     post(kFdWrite, 0);
   }
@@ -356,13 +360,22 @@ bool StartWatcherLocked() {
 
 // Stops the watcher; caller does not hold g_mu.
 void StopWatcher() {
+  bool running;
   {
     std::lock_guard<std::mutex> guard(g_mu);
-    if (!g_watcher.joinable()) return;
-    g_stop = true;
-    Wake();
+    running = g_watcher.joinable();
+    if (running) {
+      g_stop = true;
+      Wake();
+    }
   }
-  g_watcher.join();
+  if (running) g_watcher.join();
+  // The wake pipe goes with the watcher; a later start makes a new one.
+  std::lock_guard<std::mutex> guard(g_mu);
+  for (int& fd : g_wake) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
 }
 
 // A watcher still running at process exit is stopped before the statics it
@@ -580,9 +593,11 @@ int Recv(SocketHandle socket, char* buffer, int length, int flags) {
   Entry* e = Find(socket);
   if (e == nullptr) return kSocketError;
   if (!BufferOk(buffer, length)) return kSocketError;
-  // Any receive re-enables FD_READ (and with it the watch for the close).
-  if (e->events & (kFdRead | kFdClose)) {
-    e->armed |= e->events & (kFdRead | kFdClose);
+  // Any receive re-enables FD_READ (and with it the watch for the close);
+  // the watcher is woken only when that changes what it waits for.
+  const int32_t rearm = e->events & (kFdRead | kFdClose);
+  if ((e->armed & rearm) != rearm) {
+    e->armed |= rearm;
     Wake();
   }
   ssize_t n = ::recv(e->fd, buffer, static_cast<size_t>(length), (flags & kMsgPeek) ? MSG_PEEK : 0);

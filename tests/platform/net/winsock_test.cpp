@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -108,6 +109,28 @@ TEST(WinsockStart, EveryCallBeforeAStartFailsAsNotInitialised) {
   EXPECT_EQ(reinterpret_cast<const uint8_t*>(&a)[3], 1);
   EXPECT_EQ(plat::InetAddr("300.1.1.1"), 0xFFFFFFFFu);
   EXPECT_EQ(plat::InetAddr(nullptr), 0xFFFFFFFFu);
+}
+
+TEST(WinsockStart, TheLastCleanupLeavesNoDescriptorOpen) {
+  plat::SetBackend(plat::Backend::kHeadless);
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  plat::RegisterWindowClass("WinsockStartWindow", plat::DefWindowProc);
+  plat::Window* window = plat::CreateWindow("WinsockStartWindow", "", 0, 0, 0, 0, 0, 0);
+  ASSERT_NE(window, nullptr);
+  auto open_descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  const auto before = open_descriptors();
+  for (int round = 0; round < 2; ++round) {
+    plat::WsaData data;
+    ASSERT_EQ(plat::WsaStartup(0x0202, &data), 0);
+    // A registration starts the watcher.
+    plat::SocketHandle s = plat::Socket(plat::kAfInet, plat::kSockDgram, plat::kIpProtoUdp);
+    ASSERT_EQ(plat::WsaAsyncSelect(s, window, kSocketMessage, plat::kFdRead), 0);
+    ASSERT_EQ(plat::WsaCleanup(), 0);
+    EXPECT_EQ(open_descriptors(), before) << round;
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
 }
 
 TEST_F(WinsockTest, UnknownAndClosedHandlesAreNotSockets) {
