@@ -11,6 +11,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 #include "game/frame/start_report.h"
 #include "game/objects/game_object.h"
 #include "game/objects/resources.h"
@@ -119,6 +120,8 @@ int WinMain() {
   }
   g_game.levels[kLevelScene] = kSceneBoot;
   while (g_stop_flag == 0) RunFrame();
+  // A quit in the middle of a stage end still leaves its newest replay.
+  FinishBackgroundSaves();
   // Lets the sounds requested in the last frame be heard.
   WaitMillisPumping(150);
   LibraryEnd();

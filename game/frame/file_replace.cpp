@@ -4,20 +4,27 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 namespace {
 
-long long g_write_space = -1;
-int g_sync_error = 0;
-int g_folder_sync_error = 0;
-SyncCounts g_sync_counts;
+// The hooks and counts are shared with the thread that writes the saves
+// in the background.
+std::atomic<long long> g_write_space{-1};
+std::atomic<int> g_sync_error{0};
+std::atomic<int> g_folder_sync_error{0};
+std::atomic<int> g_sync_delay_ms{0};
+std::atomic<long> g_file_syncs{0};
+std::atomic<long> g_folder_syncs{0};
 
 // What a sync is for: the written file, or the folder that names it.
 enum class SyncOf { kFile, kFolder };
@@ -36,21 +43,29 @@ std::string ResolvedTarget(const char* path) {
   return path;
 }
 
-// The permissions the new file takes: the old file's, else the usual ones
-// for a new file under the process's mask.
-mode_t NewFileMode(const struct stat* old) {
-  if (old != nullptr) return old->st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+// Creates the temporary file `prefix` and six letters or digits, new, for
+// writing; returns its descriptor and name, or -1 with errno. The system
+// applies the process's mask to the usual permissions: reading the mask
+// means setting it, which would change it for files that other threads
+// create meanwhile.
+int CreateTemp(const std::string& prefix, std::string& name) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
+  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = prefix;
+    for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 // Writes every byte, or sets errno and returns false.
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
   size_t limit = bytes.size();
-  if (g_write_space >= 0 && static_cast<unsigned long long>(g_write_space) < limit) {
-    limit = static_cast<size_t>(g_write_space);
-  }
+  const long long space = g_write_space;
+  if (space >= 0 && static_cast<unsigned long long>(space) < limit) limit = static_cast<size_t>(space);
   size_t done = 0;
   while (done < limit) {
     const ssize_t n = ::write(fd, bytes.data() + done, limit - done);
@@ -68,8 +83,14 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes) {
 // Forces the bytes to the disk; sets errno and returns false when the
 // system cannot.
 bool Sync(int fd, SyncOf what) {
-  ++(what == SyncOf::kFile ? g_sync_counts.files : g_sync_counts.folders);
-  const int forced = what == SyncOf::kFolder && g_folder_sync_error != 0 ? g_folder_sync_error : g_sync_error;
+  ++(what == SyncOf::kFile ? g_file_syncs : g_folder_syncs);
+  if (const int delay = g_sync_delay_ms; delay > 0) {
+    timespec wait{delay / 1000, (delay % 1000) * 1'000'000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+  }
+  const int folder_error = g_folder_sync_error;
+  const int forced = what == SyncOf::kFolder && folder_error != 0 ? folder_error : g_sync_error.load();
   if (forced != 0) {
     errno = forced;
     return false;
@@ -106,7 +127,7 @@ std::string TempPrefix(const std::string& name) { return "." + name + ".tmp-"; }
 
 // Removes the temporary files of `name` that a write killed part-way left
 // in `folder`: regular files named by the prefix and six letters or digits,
-// as the temporary-file call makes them, and nothing else.
+// as CreateTemp makes them, and nothing else.
 void RemoveLeftovers(const std::string& folder, const std::string& name) {
   namespace fs = std::filesystem;
   const std::string prefix = TempPrefix(name);
@@ -134,7 +155,7 @@ bool Fail(std::string& reason, int error) {
 
 }  // namespace
 
-bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason) {
+bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason, std::string& folder) {
   const std::string target = ResolvedTarget(path);
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
@@ -142,15 +163,16 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
   // system would let write it.
   if (exists && (old.st_mode & 0222) == 0) return Fail(reason, EACCES);
   if (exists && ::access(target.c_str(), W_OK) != 0) return Fail(reason, errno);
-  std::string folder, name;
+  std::string name;
   SplitPath(target, folder, name);
   RemoveLeftovers(folder, name);
-  std::string temp = folder + "/" + TempPrefix(name) + "XXXXXX";
-  const int fd = ::mkstemp(temp.data());
+  std::string temp;
+  const int fd = CreateTemp(folder + "/" + TempPrefix(name), temp);
   if (fd < 0) return Fail(reason, errno);
   // The bytes reach the disk before the rename, so that a power cut cannot
-  // leave the name on a file whose data was never written.
-  bool ok = ::fchmod(fd, NewFileMode(exists ? &old : nullptr)) == 0 && WriteAll(fd, bytes) && Sync(fd, SyncOf::kFile);
+  // leave the name on a file whose data was never written. A replaced file
+  // keeps its permissions.
+  bool ok = (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && Sync(fd, SyncOf::kFile);
   int error = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -164,10 +186,22 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
     ::unlink(temp.c_str());
     return Fail(reason, error);
   }
-  // The new file is in place whatever follows: the save is done, and a
-  // folder that cannot be synced only leaves its rename at risk.
   reason.clear();
-  if (!SyncFolder(folder)) reason = std::strerror(errno);
+  return true;
+}
+
+bool SyncPlacedFile(const std::string& folder, std::string& reason) {
+  // A folder that cannot be synced only leaves the rename at risk.
+  if (SyncFolder(folder)) return true;
+  reason = std::strerror(errno);
+  return false;
+}
+
+bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason) {
+  std::string folder;
+  if (!PlaceFile(path, bytes, reason, folder)) return false;
+  // The new file is in place whatever follows: the save is done.
+  SyncPlacedFile(folder, reason);
   return true;
 }
 
@@ -181,4 +215,6 @@ void SetSyncErrorForTesting(int error) { g_sync_error = error; }
 
 void SetFolderSyncErrorForTesting(int error) { g_folder_sync_error = error; }
 
-SyncCounts SyncCountsForTesting() { return g_sync_counts; }
+void SetSyncDelayForTesting(int ms) { g_sync_delay_ms = ms; }
+
+SyncCounts SyncCountsForTesting() { return SyncCounts{g_file_syncs, g_folder_syncs}; }

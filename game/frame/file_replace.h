@@ -17,6 +17,13 @@
 // not replaced.
 bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason);
 
+// ReplaceFile in its two steps, for a writer that syncs a folder once for
+// several renames: the file synced and renamed into place (true, with the
+// folder to sync in `folder`), then the folder's sync (false with the
+// system's reason when it failed; the new file stays in place).
+bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason, std::string& folder);
+bool SyncPlacedFile(const std::string& folder, std::string& reason);
+
 // Appends a little-endian 32-bit word.
 void AppendU32(std::vector<unsigned char>& bytes, unsigned value);
 
@@ -31,6 +38,9 @@ void SetWriteSpaceForTesting(long long bytes);
 void SetSyncErrorForTesting(int error);
 // The same for the folders' syncs alone, after the rename.
 void SetFolderSyncErrorForTesting(int error);
+// Test hook standing in for a slow disk: every later sync of a written file
+// or its folder takes `ms` milliseconds more; 0 (the default) adds nothing.
+void SetSyncDelayForTesting(int ms);
 
 // How many syncs of written files and of their folders were asked for
 // since the start, failed ones included.

@@ -70,3 +70,9 @@ bool SaveReplay(int stage);
 bool LoadReplay(int stage);
 bool SaveRecordFile();
 bool LoadRecordFile();
+// The same saves handed to the writer thread (save_writer.h): the frame goes
+// on at once, and the file is written whole, the newest contents first.
+// Failures are named when the next save is handed over, or when
+// FinishBackgroundSaves waits for the writer. The loads wait for it first.
+void SaveReplayInBackground(int stage);
+void SaveRecordFileInBackground();

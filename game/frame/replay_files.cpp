@@ -1,37 +1,23 @@
 // game/frame/replay_files.cpp - the replay files "replay/stN.hsd" and the
 // record file "rec.hsd", relative to the working folder: read with the
 // runtime's buffered files, written whole through a temporary file, so a
-// failed, cut or killed write keeps the previous file.
+// failed, cut or killed write keeps the previous file; at once, or by the
+// writer thread for the saves of every frame of a stage end.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "game/frame/data_report.h"
 #include "game/frame/file_replace.h"
 #include "game/frame/file_util.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 
 namespace {
-
-// Replaces the file whole; a failure is named with the system's reason and
-// what it costs the player, a new file whose folder could not be synced
-// with what may not last.
-bool SaveWhole(const char* path, const std::vector<unsigned char>& bytes, const char* loss, const char* what) {
-  std::string reason;
-  if (!ReplaceFile(path, bytes, reason)) {
-    ReportWriteFailure(path, reason.c_str(), loss);
-    return false;
-  }
-  if (reason.empty()) {
-    NoteWriteSuccess(path);
-  } else {
-    ReportUnsyncedWrite(path, reason.c_str(), what);
-  }
-  return true;
-}
 
 // The size of an open file, or -1.
 long FileSize(std::FILE* f) {
@@ -39,6 +25,36 @@ long FileSize(std::FILE* f) {
   const long size = std::ftell(f);
   if (std::fseek(f, 0, SEEK_SET) != 0) return -1;
   return size;
+}
+
+constexpr char kReplayLoss[] = "this stage's replay is not kept";
+constexpr char kReplayWhat[] = "this stage's replay";
+constexpr char kRecordLoss[] = "the new high score is not kept";
+constexpr char kRecordWhat[] = "the new high score";
+
+// The replay file of the frames recorded so far, with its folder made;
+// false, with the failure named, when the folder cannot be.
+bool ReplayBytes(const char* path, std::vector<unsigned char>& bytes) {
+  std::error_code ec;
+  std::filesystem::create_directories("replay", ec);
+  if (ec) {
+    ReportWriteFailure(path, ec.message().c_str(), kReplayLoss);
+    return false;
+  }
+  const uint32_t count = g_game.replay_frame_index;
+  bytes.reserve(8 + 4 * static_cast<size_t>(count));
+  AppendU32(bytes, kReplayMagic);
+  AppendU32(bytes, count);
+  for (uint32_t i = 0; i < count; ++i) AppendU32(bytes, g_replay_words[i]);
+  return true;
+}
+
+std::vector<unsigned char> RecordBytes() {
+  std::vector<unsigned char> bytes;
+  AppendU32(bytes, kReplayMagic);
+  AppendU32(bytes, g_game.high_score);
+  for (uint32_t w : g_game.record_words) AppendU32(bytes, w);
+  return bytes;
 }
 
 }  // namespace
@@ -50,23 +66,22 @@ void ReplayPath(int stage, char* out, int out_size) {
 bool SaveReplay(int stage) {
   char path[32];
   ReplayPath(stage, path, sizeof path);
-  static constexpr char kLoss[] = "this stage's replay is not kept";
-  std::error_code ec;
-  std::filesystem::create_directories("replay", ec);
-  if (ec) {
-    ReportWriteFailure(path, ec.message().c_str(), kLoss);
-    return false;
-  }
-  const uint32_t count = g_game.replay_frame_index;
   std::vector<unsigned char> bytes;
-  bytes.reserve(8 + 4 * static_cast<size_t>(count));
-  AppendU32(bytes, kReplayMagic);
-  AppendU32(bytes, count);
-  for (uint32_t i = 0; i < count; ++i) AppendU32(bytes, g_replay_words[i]);
-  return SaveWhole(path, bytes, kLoss, "this stage's replay");
+  return ReplayBytes(path, bytes) && SaveNow(path, bytes, kReplayLoss, kReplayWhat);
+}
+
+void SaveReplayInBackground(int stage) {
+  // Failures of the writes done by now are named first, in their order.
+  ReportFinishedSaves();
+  char path[32];
+  ReplayPath(stage, path, sizeof path);
+  std::vector<unsigned char> bytes;
+  if (ReplayBytes(path, bytes)) SaveInBackground(path, std::move(bytes), kReplayLoss, kReplayWhat);
 }
 
 bool LoadReplay(int stage) {
+  // A save of this file may still be on its way.
+  FinishBackgroundSaves();
   char path[32];
   ReplayPath(stage, path, sizeof path);
   std::FILE* f = std::fopen(path, "rb");
@@ -108,15 +123,12 @@ bool LoadReplay(int stage) {
   return true;
 }
 
-bool SaveRecordFile() {
-  std::vector<unsigned char> bytes;
-  AppendU32(bytes, kReplayMagic);
-  AppendU32(bytes, g_game.high_score);
-  for (uint32_t w : g_game.record_words) AppendU32(bytes, w);
-  return SaveWhole(kRecordPath, bytes, "the new high score is not kept", "the new high score");
-}
+bool SaveRecordFile() { return SaveNow(kRecordPath, RecordBytes(), kRecordLoss, kRecordWhat); }
+
+void SaveRecordFileInBackground() { SaveInBackground(kRecordPath, RecordBytes(), kRecordLoss, kRecordWhat); }
 
 bool LoadRecordFile() {
+  FinishBackgroundSaves();
   uint32_t words[7] = {};
   bool ok = false;
   if (std::FILE* f = std::fopen(kRecordPath, "rb")) {

@@ -5,6 +5,7 @@
 
 #include "game/bosses/talk.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 #include "game/objects/backgrounds.h"
 #include "game/objects/effects.h"
 #include "game/objects/enemies.h"
@@ -123,20 +124,23 @@ void AfterMidBoss(GameState& s) {
 void EndStage(GameState& s, const StageConstants& c) {
   StageTick(s, 100, -0.01, 2.0, -0.3, 160.0);
   if (s.replay_playback == 0) {
-    // Written again every frame of this phase, with every frame so far. A
-    // save that fails names its file and the reason itself; the stage goes on.
-    SaveReplay(static_cast<int>(c.stage));
+    // Written again every frame of this phase, with every frame so far, by
+    // the writer thread: a slow disk would otherwise stall every frame. A
+    // save that fails names its file and the reason; the stage goes on.
+    SaveReplayInBackground(static_cast<int>(c.stage));
     if (s.score > s.high_score) {
       s.high_score = s.score;
-      SaveRecordFile();
+      SaveRecordFileInBackground();
     }
   }
   // Carried in playback too, so a replayed later stage starts from the
   // score the recorded run had.
   s.carried_score = s.score;
-  AdvanceStateLevel(s, kLevelScene, static_cast<int32_t>(c.end_wait), true,
-                    c.end_needs_no_enemy, c.next_scene);
+  const bool left = AdvanceStateLevel(s, kLevelScene, static_cast<int32_t>(c.end_wait), true,
+                                      c.end_needs_no_enemy, c.next_scene);
   StopAllBgm();
+  // The stage's last replay is in place before the next scene starts.
+  if (left) PlaceBackgroundSaves();
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "game/frame/file_replace.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/stages/stage_script.h"
 #include "tests/game/game_fixture.h"
 
 namespace {
@@ -332,6 +333,45 @@ TEST_F(GameTest, ASaveWhoseFolderCannotBeSyncedIsKept) {
   g_game.high_score = 0;
   ASSERT_TRUE(LoadRecordFile());
   EXPECT_EQ(g_game.high_score, 4321u);
+}
+
+// A stage end on a slow disk: its frames hand the saves to the writer and go
+// on, so that the disk sees only the newest replay; the file is a whole
+// replay of an earlier frame whenever it is read, and the last frame's
+// replay and the new record are on the disk when the next stage starts.
+class ThreadedStageEnd : public GameTest {};
+
+TEST_F(ThreadedStageEnd, ASlowDiskSeesOnlyTheNewestReplayAndTheLastIsKept) {
+  ScratchFolder scratch;
+  g_game.levels[kLevelScene] = kSceneStage1;
+  ChangePhase(g_game, kPhaseStageEnd);
+  g_game.score = 500;
+  g_game.high_score = 400;
+  const SyncCounts before = SyncCountsForTesting();
+  SetSyncDelayForTesting(20);
+  uint32_t frames = 0;
+  while (g_game.levels[kLevelScene] == kSceneStage1 && frames < 200) {
+    // The input step records the frame's word before the scene runs.
+    g_replay_words[g_game.replay_frame_index++] = 1000 + frames++;
+    Stage1Script(g_game);
+    const std::vector<uint32_t> words = ReadWords("replay/st1.hsd");
+    if (words.empty()) continue;
+    ASSERT_GE(words.size(), 2u);
+    ASSERT_EQ(words[0], 10671200u);
+    ASSERT_EQ(words.size(), 2u + words[1]);
+    ASSERT_TRUE(std::equal(words.begin() + 2, words.end(), g_replay_words));
+  }
+  SetSyncDelayForTesting(0);
+  const SyncCounts after = SyncCountsForTesting();
+  ASSERT_EQ(g_game.levels[kLevelScene], kSceneStage1 + 1);
+  EXPECT_EQ(frames, 102u);
+  const std::vector<uint32_t> words = ReadWords("replay/st1.hsd");
+  ASSERT_EQ(words.size(), 2u + frames);
+  EXPECT_EQ(words[1], frames);
+  EXPECT_EQ(words.back(), 1000 + frames - 1);
+  EXPECT_EQ(ReadWords("rec.hsd")[1], 500u);
+  EXPECT_LT(after.files - before.files, frames / 4);
+  EXPECT_EQ(Names("."), (std::vector<std::string>{"rec.hsd", "replay"}));
 }
 
 TEST_F(GameTest, RecordFileRoundTripAndValidation) {

@@ -9,6 +9,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 #include "game/objects/game_object.h"
 #include "game/objects/dispatch.h"
 #include "game/objects/resources.h"
@@ -81,6 +82,8 @@ ScratchFolder::ScratchFolder() {
 }
 
 ScratchFolder::~ScratchFolder() {
+  // No save of this test's may land in the next test's folder or stream.
+  FinishBackgroundSaves();
   std::error_code ec;
   std::filesystem::current_path(previous_, ec);
   std::filesystem::remove_all(path_, ec);

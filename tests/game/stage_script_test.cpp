@@ -13,6 +13,7 @@
 #include "game/frame/game_error.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 #include "game/objects/dispatch.h"
 #include "game/objects/enemy_bullets.h"
 #include "game/stages/stage_script.h"
@@ -134,6 +135,7 @@ TEST_F(GameTest, StageEndSavesAndMovesOn) {
   Stage1Script(g_game);
   EXPECT_EQ(g_game.high_score, 500u);
   EXPECT_EQ(g_game.carried_score, 500u);
+  FinishBackgroundSaves();
   EXPECT_TRUE(std::filesystem::exists(folder.path() / "rec.hsd"));
   // The scene counter must pass 100 before stage 2 starts.
   for (int f = 0; f < 100; ++f) Stage1Script(g_game);
@@ -160,6 +162,7 @@ TEST_F(GameTest, StageEndNamesTheFilesItCannotWrite) {
   g_game.replay_frame_index = 3;
   ::testing::internal::CaptureStderr();
   for (int f = 0; f < 5; ++f) Stage1Script(g_game);
+  FinishBackgroundSaves();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("quillona: cannot write replay/st1.hsd (", 0), 0u) << err;
   EXPECT_NE(err.find("); this stage's replay is not kept\n"), std::string::npos) << err;
