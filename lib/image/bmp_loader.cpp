@@ -66,8 +66,8 @@ enum class RleResult { kWhole, kCutShort, kPastRow, kDataLeft };
 // writes nothing more. kCutShort when the data ends before the picture does
 // (no end marker and rows still missing). A run past its row's end (padding
 // included), or codes left once every row is done, mean the data is not
-// run-length data at all (plain rows whose compression field is wrong, say). *marked tells whether
-// the data ended with its end-of-bitmap marker.
+// run-length data at all (plain rows whose compression field is wrong, say).
+// *marked tells whether the data ended with its end-of-bitmap marker.
 RleResult DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
                     bool bottom_up, uint64_t pitch, uint8_t* out, bool* marked) {
   *marked = false;

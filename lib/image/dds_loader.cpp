@@ -115,7 +115,10 @@ int ReadDdsImage(StreamReader* reader, BaseImage* image) {
                                   static_cast<int>(pitch), level);
   }
   const int64_t remaining = StreamRemaining(reader);
-  if (size > kMaxImageBytes && remaining >= 0 && size <= static_cast<uint64_t>(remaining)) {
+  // Compressed pictures are drawn from their 32-bit form, which counts.
+  const uint64_t picture = compression != kCompressionNone ? uint64_t{width} * height * 4 : size;
+  if ((size > kMaxImageBytes || picture > kMaxImageBytes) && remaining >= 0 &&
+      size <= static_cast<uint64_t>(remaining)) {
     return ImageTooLarge("DDSファイルの画像が大きすぎます\n");
   }
   if (size == 0 || size > kMaxImageBytes || remaining < 0 ||
