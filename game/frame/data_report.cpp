@@ -73,7 +73,10 @@ bool LooksLikeMp3(const unsigned char* b, size_t n) {
 }  // namespace
 
 const char* WhyLoadFailed(const char* file, int error) {
-  return error == ENOMEM ? "out of memory" : WhyDataFileFailed(file);
+  if (error == ENOMEM) return "out of memory";
+  // The library's image load refuses a picture over its pixel limit so.
+  if (error == EFBIG) return "too large";
+  return WhyDataFileFailed(file);
 }
 
 const char* WhyDataFileFailed(const char* file) {

@@ -7,7 +7,8 @@
 // file whose first bytes are not those of its kind) or "damaged or cut short".
 const char* WhyDataFileFailed(const char* file);
 // "out of memory" when error (the C library's error number, cleared before
-// the load) says memory ran out during the load, else as above.
+// the load) says memory ran out during the load, "too large" when it says
+// the picture is over the library's pixel limit (EFBIG), else as above.
 const char* WhyLoadFailed(const char* file, int error);
 
 // "quillona: cannot load the image <file> (<why>; error <tag>)", why as

@@ -2,6 +2,7 @@
 // pixels back: empty graphics, image files (on disk or in memory), derived
 // graphics sharing another's textures, copies of the draw screen, the image
 // sources kept for the restore, and the restore itself.
+#include <cerrno>
 #include <cstring>
 
 #include "lib/core/log.h"
@@ -181,9 +182,10 @@ int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_optio
     if (loaded == 0) FreeBaseImagePixels(&alpha);
     return handle;
   }
-  // An image file that a loader found damaged (the load has named it) is not
-  // offered to the movie path, which would show what it could decode of it.
-  if (loaded == kImageDamaged) return -1;
+  // An image file that a loader found damaged or too large (the load has
+  // named it) is not offered to the movie path, which would show what it
+  // could decode of it, or hold the whole picture anyway.
+  if (loaded == kImageDamaged || loaded == kImageTooLarge) return -1;
   intptr_t file = FileOpenThunk(file_name, 0, 1, 0);
   if (file == 0) {
     WriteLogLineFmt("グラフィックファイル %s がありません", file_name);
@@ -195,7 +197,10 @@ int LoadGraphicFile(const char* file_name, int flag, int mirror, int movie_optio
   int width = 0, height = 0;
   int movie = OpenMovie(file_name, &width, &height, movie_option);
   if (movie < 0) {
+    // errno tells a picture too large to whoever explains the failure.
+    const int error = errno;
     WriteLogLineFmt("右記のグラフィックファイルのロードに失敗しました：%s \n", file_name);
+    errno = error;
     return -1;
   }
   const MovieRecord* movie_record = MovieHandleToRecord(movie);

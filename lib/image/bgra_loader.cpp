@@ -26,13 +26,17 @@ int ReadBgraImage(StreamReader* reader, BaseImage* image) {
   const uint64_t sample_bytes = samples == 0x08080808u ? 1 : 2;
   const uint64_t out_bytes = width * height * 4;
   const int64_t remaining = StreamRemaining(reader);
+  if (width <= 0x1FFFFFFF && height <= 0x7FFFFFFF && out_bytes > kMaxImageBytes && remaining >= 0 &&
+      out_bytes * sample_bytes <= static_cast<uint64_t>(remaining)) {
+    return ImageTooLarge("BGRA画像が大きすぎます\n");
+  }
   if (width == 0 || height == 0 || width > 0x1FFFFFFF || height > 0x7FFFFFFF ||
       out_bytes > kMaxImageBytes || remaining < 0 ||
       out_bytes * sample_bytes > static_cast<uint64_t>(remaining)) {
-    return WriteLogLine("BGRA画像のサイズがデータと合いません\n");
+    return WriteImageLogLine("BGRA画像のサイズがデータと合いません\n");
   }
   uint8_t* pixels = static_cast<uint8_t*>(RR_ALLOC(out_bytes));
-  if (!pixels) return WriteLogLine("BGRA画像のメモリ確保に失敗しました\n");
+  if (!pixels) return WriteImageLogLine("BGRA画像のメモリ確保に失敗しました\n");
   if (sample_bytes == 1) {
     if (!StreamReadExact(reader, pixels, out_bytes)) {
       RR_FREE(pixels);
@@ -42,7 +46,7 @@ int ReadBgraImage(StreamReader* reader, BaseImage* image) {
     uint8_t* row = static_cast<uint8_t*>(RR_ALLOC(width * 8));
     if (!row) {
       RR_FREE(pixels);
-      return WriteLogLine("BGRA画像のメモリ確保に失敗しました\n");
+      return WriteImageLogLine("BGRA画像のメモリ確保に失敗しました\n");
     }
     for (uint64_t y = 0; y < height; ++y) {
       if (!StreamReadExact(reader, row, width * 8)) {

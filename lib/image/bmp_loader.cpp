@@ -59,17 +59,26 @@ void CopyPalette(PixelFormatInfo* f, const uint8_t* header, int entries) {
   }
 }
 
+enum class RleResult { kWhole, kCutShort, kPastRow, kDataLeft };
+
 // Run-length decoding into one byte per pixel. Rows are walked from the
-// bottom when the image is stored bottom up; writes outside the image are
-// dropped. False when the data ends before the picture does (no end marker
-// and rows still missing): the file was cut short. *marked tells whether the
-// data ended with its end-of-bitmap marker.
-bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
-               bool bottom_up, uint64_t pitch, uint8_t* out, bool* marked) {
+// bottom when the image is stored bottom up; a move that leaves the picture
+// writes nothing more. kCutShort when the data ends before the picture does
+// (no end marker and rows still missing). A run past its row's end (padding
+// included), or codes left once every row is done, mean the data is not
+// run-length data at all (plain rows whose compression field is wrong, say).
+// *marked tells whether the data ended with its end-of-bitmap marker.
+RleResult DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int height,
+                    bool bottom_up, uint64_t pitch, uint8_t* out, bool* marked) {
   *marked = false;
   int64_t x = 0;
   int64_t row = 0;  // rows done in walking order
   uint64_t pos = 0;
+  // Runs may cover a row's padding, as the stored rows of plain bitmaps
+  // hold it (ImageMagick's writer codes it): a row ends at its 4-byte
+  // boundary.
+  const int64_t row_end = four_bit ? ((static_cast<int64_t>(width) + 1) / 2 + 3) / 4 * 8
+                                   : (static_cast<int64_t>(width) + 3) / 4 * 4;
   // Data that ends on the last row's last pixel lacks only its end marker.
   auto cut = [&] { return row < height - 1 || (row == height - 1 && x < width); };
   auto put = [&](uint8_t value) {
@@ -83,6 +92,7 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
     const uint8_t n = data[pos], v = data[pos + 1];
     pos += 2;
     if (n > 0) {
+      if (x + n > row_end) return RleResult::kPastRow;
       for (int i = 0; i < n; ++i) put(four_bit ? ((i & 1) ? (v & 15) : (v >> 4)) : v);
       continue;
     }
@@ -91,15 +101,16 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       ++row;
     } else if (v == 1) {
       *marked = true;
-      return true;
+      return RleResult::kWhole;
     } else if (v == 2) {
-      if (pos + 2 > size) return !cut();
+      if (pos + 2 > size) return cut() ? RleResult::kCutShort : RleResult::kWhole;
       x += data[pos];
       row += data[pos + 1];
       pos += 2;
     } else {
       const uint64_t bytes = four_bit ? (v + 1u) / 2 : v;
-      if (pos + bytes > size) return false;
+      if (pos + bytes > size) return RleResult::kCutShort;
+      if (x + v > row_end) return RleResult::kPastRow;
       for (int i = 0; i < v; ++i) {
         put(four_bit ? ((i & 1) ? (data[pos + i / 2] & 15) : (data[pos + i / 2] >> 4))
                      : data[pos + i]);
@@ -107,9 +118,18 @@ bool DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width, int
       pos += (bytes + 1) & ~uint64_t{1};  // on to a two-byte boundary
     }
   }
-  // The last row's end of line may be followed by the end marker.
-  if (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 1) *marked = true;
-  return row >= height || !cut();
+  if (row < height) return cut() ? RleResult::kCutShort : RleResult::kWhole;
+  // Every row is done: what may follow is more ends of line, the end
+  // marker, and zeros that pad the file.
+  while (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 0) pos += 2;
+  if (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 1) {
+    *marked = true;
+    pos += 2;
+  }
+  for (; pos < size; ++pos) {
+    if (data[pos] != 0) return RleResult::kDataLeft;
+  }
+  return RleResult::kWhole;
 }
 
 // Compressions of the format that this loader does not decode: JPEG or PNG
@@ -138,14 +158,14 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const int bits = static_cast<int>(Le16(ih + 14));
   const uint32_t compression = Le32(ih + 16);
   if (header_size < kInfoHeaderSize || header_size > 4096) {
-    return WriteLogLine("BMPファイルの情報ヘッダが不正です\n");
+    return WriteImageLogLine("BMPファイルの情報ヘッダが不正です\n");
   }
   if (width <= 0 || width > (1 << 24) || raw_height == 0 || raw_height < -(1 << 24) ||
       raw_height > (1 << 24) || bits == 0 || bits > 32) {
     return ImageDamaged("BMPファイルの画像サイズが不正です\n");
   }
   if (UnsupportedCompression(compression) || (compression == plat::kBiRgb && bits == 2)) {
-    return WriteLogLine("BMPファイルの形式に対応していません\n");
+    return WriteImageLogLine("BMPファイルの形式に対応していません\n");
   }
   if (compression > plat::kBiBitfields) return ImageDamaged("BMPファイルの圧縮形式が不正です\n");
   const bool bottom_up = raw_height > 0;
@@ -157,7 +177,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
 
   BmpBlocks blocks;
   blocks.header = static_cast<uint8_t*>(RR_CALLOC(kHeaderBlockSize));
-  if (!blocks.header) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
+  if (!blocks.header) return WriteImageLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   std::memcpy(blocks.header, ih, kInfoHeaderSize);
   // The block describes a 40-byte header with its table right after it.
   blocks.header[0] = kInfoHeaderSize;
@@ -194,7 +214,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const bool unpadded = !run_length && data_size < image_size && image_size - data_size <= padding;
   const uint64_t block_size = unpadded ? image_size : data_size;
   blocks.data = static_cast<uint8_t*>(RR_ALLOC(block_size));
-  if (!blocks.data) return WriteLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
+  if (!blocks.data) return WriteImageLogLine("BMPファイルを読み込むメモリの確保に失敗しました\n");
   if (!StreamReadExact(reader, blocks.data, data_size)) return -1;
   if (unpadded) {
     std::memset(blocks.data + data_size, 0, block_size - data_size);
@@ -210,10 +230,10 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const bool plain = compression == plat::kBiRgb && (bits == 4 || bits == 8 || bits == 24 || bits == 32);
   if (rle8 || rle4 || (plain && bits == 4)) {
     const uint64_t opitch = (static_cast<uint64_t>(width) + 3) / 4 * 4;
-    if (opitch * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
+    if (opitch * height > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     if (plain && image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     blocks.out = static_cast<uint8_t*>(RR_CALLOC(opitch * height));
-    if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");
+    if (!blocks.out) return WriteImageLogLine("BMP画像のメモリ確保に失敗しました\n");
     if (plain) {
       for (int y = 0; y < height; ++y) {
         const uint8_t* src = blocks.data + (bottom_up ? height - 1 - y : y) * pitch;
@@ -222,9 +242,16 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
       }
     } else {
       bool marked = false;
-      if (!DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out,
-                     &marked)) {
-        return ImageDamaged("BMPファイルの圧縮データが途中で切れています\n");
+      switch (DecodeRle(blocks.data, data_size, rle4, width, height, bottom_up, opitch, blocks.out,
+                        &marked)) {
+        case RleResult::kWhole:
+          break;
+        case RleResult::kCutShort:
+          return ImageDamaged("BMPファイルの圧縮データが途中で切れています\n");
+        case RleResult::kPastRow:
+          return ImageDamaged("BMPファイルの圧縮データが行の端を越えています\n");
+        case RleResult::kDataLeft:
+          return ImageDamaged("BMPファイルの圧縮データが画像の後に残っています\n");
       }
       if (!marked) NoteImageIncomplete("圧縮データの終わりの印が欠けています");
     }
@@ -234,11 +261,11 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     blocks.out = nullptr;
     out_pitch = static_cast<int32_t>(opitch);
   } else if (plain) {
-    if (image_size > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
+    if (image_size > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     if (image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
     if (bottom_up) {
       blocks.out = static_cast<uint8_t*>(RR_ALLOC(image_size));
-      if (!blocks.out) return WriteLogLine("BMP画像のメモリ確保に失敗しました\n");
+      if (!blocks.out) return WriteImageLogLine("BMP画像のメモリ確保に失敗しました\n");
       for (int y = 0; y < height; ++y) {
         std::memcpy(blocks.out + y * pitch, blocks.data + (height - 1 - y) * pitch, pitch);
       }
@@ -263,13 +290,13 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   } else {
     // Every other layout goes through a 24-bit DIB section.
     const uint64_t row24 = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
-    if (row24 * height > kMaxImageBytes) return WriteLogLine("BMPファイルの画像が大きすぎます\n");
+    if (row24 * height > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     blocks.section = plat::CreateDibSection24(width, height);
-    if (!blocks.section) return WriteLogLine("ＤＩＢの作成に失敗しました3\n");
+    if (!blocks.section) return WriteImageLogLine("ＤＩＢの作成に失敗しました3\n");
     int row_bytes = 0, rows = 0;
     uint8_t* section_bits = nullptr;
     plat::GetDibSectionInfo(blocks.section, &row_bytes, &rows, &section_bits);
-    if (!section_bits) return WriteLogLine("ＤＩＢの作成に失敗しました3\n");
+    if (!section_bits) return WriteImageLogLine("ＤＩＢの作成に失敗しました3\n");
     // What the converter refuses (a compression that does not fit the bit
     // count, too few rows, an impossible bit count) is inconsistent.
     if (plat::SetDibBitsToSection(blocks.section, blocks.header, kHeaderBlockSize, blocks.data,
@@ -281,7 +308,7 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     const uint64_t bytes = static_cast<uint64_t>(row_bytes) * rows;
     blocks.out = static_cast<uint8_t*>(RR_ALLOC(bytes));
     if (!blocks.out) {
-      return WriteLogLine(
+      return WriteImageLogLine(
           "２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n");
     }
     std::memcpy(blocks.out, section_bits, bytes);

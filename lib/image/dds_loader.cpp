@@ -91,12 +91,12 @@ int ReadDdsImage(StreamReader* reader, BaseImage* image) {
     levels = static_cast<int>(mip_field > 32 ? 33 : mip_field);
   }
   if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
-    return WriteLogLine("DDSファイルの画像サイズが不正です\n");
+    return WriteImageLogLine("DDSファイルの画像サイズが不正です\n");
   }
   // A level below 1 x 1 does not exist.
   int max_levels = 1;
   while (max_levels < 32 && ((width >> max_levels) | (height >> max_levels)) != 0) ++max_levels;
-  if (levels > max_levels) return WriteLogLine("DDSファイルのミップマップ数が不正です\n");
+  if (levels > max_levels) return WriteImageLogLine("DDSファイルのミップマップ数が不正です\n");
 
   int64_t pitch = 0;
   if (compression != kCompressionNone) {
@@ -106,7 +106,7 @@ int ReadDdsImage(StreamReader* reader, BaseImage* image) {
     const uint64_t row = static_cast<uint64_t>(width) * f.bytes_per_pixel;
     pitch = (flags & kFlagPitch) ? pitch_field : static_cast<int64_t>(row);
     if (static_cast<uint64_t>(pitch) < row || pitch > 0x7FFFFFFF) {
-      return WriteLogLine("DDSファイルのピッチが不正です\n");
+      return WriteImageLogLine("DDSファイルのピッチが不正です\n");
     }
   }
   uint64_t size = 0;
@@ -115,12 +115,18 @@ int ReadDdsImage(StreamReader* reader, BaseImage* image) {
                                   static_cast<int>(pitch), level);
   }
   const int64_t remaining = StreamRemaining(reader);
+  // Compressed pictures are drawn from their 32-bit form, which counts.
+  const uint64_t picture = compression != kCompressionNone ? uint64_t{width} * height * 4 : size;
+  if ((size > kMaxImageBytes || picture > kMaxImageBytes) && remaining >= 0 &&
+      size <= static_cast<uint64_t>(remaining)) {
+    return ImageTooLarge("DDSファイルの画像が大きすぎます\n");
+  }
   if (size == 0 || size > kMaxImageBytes || remaining < 0 ||
       size > static_cast<uint64_t>(remaining)) {
-    return WriteLogLine("DDSファイルのデータが足りません\n");
+    return WriteImageLogLine("DDSファイルのデータが足りません\n");
   }
   uint8_t* pixels = static_cast<uint8_t*>(RR_ALLOC(size));
-  if (!pixels) return WriteLogLine("DDS画像のメモリ確保に失敗しました\n");
+  if (!pixels) return WriteImageLogLine("DDS画像のメモリ確保に失敗しました\n");
   if (!StreamReadExact(reader, pixels, size)) {
     RR_FREE(pixels);
     return -1;

@@ -3,6 +3,7 @@
 #include "lib/image/image_load.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "lib/core/log.h"
@@ -30,14 +31,28 @@ bool StreamReadExact(StreamReader* reader, void* buffer, uint64_t count) {
   return reader->ops.read(buffer, 1, static_cast<size_t>(count), reader->handle) == count;
 }
 
+namespace {
+thread_local const char* g_incomplete_note = nullptr;
+// The file the calling thread is loading (null for data in memory).
+thread_local const char* g_source_file = nullptr;
+}  // namespace
+
+int WriteImageLogLine(const char* line) {
+  if (!g_source_file) return WriteLogLine(line);
+  size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] == '\n') --length;
+  return WriteLogLineFmt("画像ファイル %s: %.*s", g_source_file, static_cast<int>(length), line);
+}
+
 int ImageDamaged(const char* line) {
-  WriteLogLine(line);
+  WriteImageLogLine(line);
   return kImageDamaged;
 }
 
-namespace {
-thread_local const char* g_incomplete_note = nullptr;
-}  // namespace
+int ImageTooLarge(const char* line) {
+  WriteImageLogLine(line);
+  return kImageTooLarge;
+}
 
 void NoteImageIncomplete(const char* what) { g_incomplete_note = what; }
 
@@ -52,9 +67,9 @@ int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image) {
     g_incomplete_note = nullptr;
     const int result = (*loader)(reader, image);
     if (result == 0) return 0;
-    if (result == kImageDamaged) {
+    if (result == kImageDamaged || result == kImageTooLarge) {
       std::memset(image, 0, sizeof(*image));
-      return kImageDamaged;
+      return result;
     }
   }
   std::memset(image, 0, sizeof(*image));
@@ -176,12 +191,21 @@ int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_si
   }
 
   BaseImage local;
+  // The loaders' lines name the file (decoder libraries report through them).
+  g_source_file = from_memory ? nullptr : file_name;
   int loaded = LoadBaseImageFromStream(&reader, &local);
+  g_source_file = nullptr;
   if (!file) reader.ops.close(reader.handle);
   // The loaders copy what they read: the file's bytes are not needed after.
   RR_FREE(whole);
   if (loaded != 0) {
     if (file) reader.ops.close(reader.handle);
+    if (loaded == kImageTooLarge) {
+      if (file_name && !from_memory) WriteLogLineFmt("画像ファイル %s は大きすぎます", file_name);
+      // Set after the log write, which may touch errno itself.
+      errno = EFBIG;
+      return kImageTooLarge;
+    }
     if (loaded != kImageDamaged) return -1;
     if (file_name && !from_memory) WriteLogLineFmt("画像ファイル %s は壊れています", file_name);
     return kImageDamaged;
@@ -264,17 +288,18 @@ int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_si
                       int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
                       BaseImage* image, BaseImage* alpha_image, int mirror) {
   const int main = LoadBaseImageNoAlpha(file_name, mem_data, mem_size, from_memory, image, mirror);
-  if (main != 0) return main == kImageDamaged ? kImageDamaged : -1;
+  if (main != 0) return main == kImageDamaged || main == kImageTooLarge ? main : -1;
   // An alpha image that fails, damaged or not, leaves the main image loaded:
-  // the caller decides what the picture is without it. A damaged alpha file
-  // was named in the log by its load.
+  // the caller decides what the picture is without it. A damaged or too
+  // large alpha file was named in the log by its load.
   auto alpha_result = [&](int result, const char* alpha_name) {
     if (result == 0) return 0;
-    if (result == kImageDamaged) {
+    if (result == kImageDamaged || result == kImageTooLarge) {
       if (alpha_name) {
         WriteLogLineFmt("アルファ画像 %s は使わずに読み込みます", alpha_name);
       } else {
-        WriteLogLine("アルファ画像のデータは壊れているため使わずに読み込みます\n");
+        WriteLogLine(result == kImageTooLarge ? "アルファ画像のデータは大きすぎるため使わずに読み込みます\n"
+                                              : "アルファ画像のデータは壊れているため使わずに読み込みます\n");
       }
     }
     return 1;

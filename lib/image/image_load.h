@@ -23,8 +23,17 @@ using ImageLoader = int (*)(StreamReader* reader, BaseImage* image);
 // others, so that nothing else (the movie path above all) makes part of a
 // picture out of it.
 constexpr int kImageDamaged = -2;
+// Writes a loader's log line (a text ending in a line feed), naming the file
+// when the load is of a file; returns -1.
+int WriteImageLogLine(const char* line);
 // Writes the log line that says what is wrong and gives kImageDamaged.
 int ImageDamaged(const char* line);
+// A loader's answer for a picture of its format whose pixels would pass
+// kMaxImageBytes: the walk stops there too, as no other decoder (the movie
+// path's least of all) may take it either, and the load says too large.
+constexpr int kImageTooLarge = -3;
+// Writes the loader's log line and gives kImageTooLarge.
+int ImageTooLarge(const char* line);
 // A loader that takes a file lacking only what its format lets a reader do
 // without (an end marker, the last row's padding bytes), or cut short where
 // its format says what fills the rest, notes what is missing here and
@@ -39,10 +48,10 @@ const char* ImageIncompleteNote();
 extern const ImageLoader ImageLoaderTable[];
 
 // The loaders: 0 with the image filled, -1 for data of another format, a
-// layout of theirs they leave to others, or a picture too large to hold or
-// out of memory (each with its own log line), kImageDamaged for data of
-// their own format that is damaged, or cut short where the format does not
-// say what fills the rest.
+// layout of theirs they leave to others, or out of memory (each with its own
+// log line), kImageTooLarge for a picture of theirs too large to hold,
+// kImageDamaged for data of their own format that is damaged, or cut short
+// where the format does not say what fills the rest.
 int ReadBmpImage(StreamReader* reader, BaseImage* image);
 int ReadJpegImage(StreamReader* reader, BaseImage* image);
 int ReadPngImage(StreamReader* reader, BaseImage* image);
@@ -51,21 +60,25 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image);
 int ReadDdsImage(StreamReader* reader, BaseImage* image);
 
 // Offers the stream (from offset 0) to each loader in turn: 0, -1 when none
-// took it, kImageDamaged when one found its format damaged.
+// took it, kImageDamaged or kImageTooLarge when one found its format damaged
+// or its picture too large.
 int LoadBaseImageFromStream(StreamReader* reader, BaseImage* image);
 
 // The common load. With want_dib the result is a DIB instead: *dib_info gets a
 // 1068-byte block (40-byte header, 256 palette entries, 4 spare bytes) and
 // *dib_pixels the top-down rows, both the caller's to free with TrackedFree.
-// 0, -1, or kImageDamaged (with a log line naming a file). A file that
-// loads with something missing gets a log line naming it and what is missing.
+// 0, -1, kImageDamaged or kImageTooLarge (each of these two with a log line
+// naming a file; too large also sets errno to EFBIG, which callers that
+// explain a failed load read). A file that loads with something missing
+// gets a log line naming it and what is missing.
 int LoadBaseImageCore(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, int want_dib, int mirror, BaseImage* image,
                       void** dib_info, void** dib_pixels);
 // Loads an image and its alpha image (alpha_mode 0: the "_a" file beside it,
-// 1: from alpha_data). -1 when the main image fails, kImageDamaged (nothing
-// kept) when it is damaged, 0 when both loaded, 1 when the main image loaded
-// and the alpha image did not (none there, or damaged: a log line names it).
+// 1: from alpha_data). -1 when the main image fails, kImageDamaged or
+// kImageTooLarge (nothing kept) when it is damaged or too large, 0 when both
+// loaded, 1 when the main image loaded and the alpha image did not (none
+// there, or damaged or too large: a log line names it).
 int LoadBaseImageFile(const char* file_name, const void* mem_data, size_t mem_size,
                       int from_memory, const void* alpha_data, size_t alpha_size, int alpha_mode,
                       BaseImage* image, BaseImage* alpha_image, int mirror);

@@ -109,7 +109,7 @@ void JpegOutputMessage(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, message);
   std::snprintf(text, sizeof(text), "JPEGファイルの読み込み: %s\n", message);
-  WriteLogLine(text);
+  WriteImageLogLine(text);
 }
 
 void JpegInitSource(j_decompress_ptr cinfo) {
@@ -275,9 +275,8 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   jpeg_calc_output_dimensions(&s->cinfo);
   if (static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_height *
           s->cinfo.num_components * 2 > kMaxImageBytes) {
-    WriteLogLine("JPEGファイルの画像サイズが大きすぎます\n");
     jpeg_destroy_decompress(&s->cinfo);
-    return -1;
+    return ImageTooLarge("JPEGファイルの画像サイズが大きすぎます\n");
   }
   // Colour comes out B, G, R straight from the decoder; CMYK and other
   // layouts have no base-image format and are left to the movie path, once
@@ -285,7 +284,7 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   if (s->cinfo.out_color_space == JCS_RGB) {
     s->cinfo.out_color_space = JCS_EXT_BGR;
   } else if (s->cinfo.out_color_space != JCS_GRAYSCALE) {
-    WriteLogLine("JPEGファイルの色空間に対応していません\n");
+    WriteImageLogLine("JPEGファイルの色空間に対応していません\n");
     const JpegWholeness whole = JpegDecodeAndAssess(&s->cinfo, &s->error);
     jpeg_destroy_decompress(&s->cinfo);
     if (whole == JpegWholeness::kDamaged) {
@@ -300,13 +299,12 @@ int ReadJpegImage(StreamReader* reader, BaseImage* image) {
   const uint64_t row = static_cast<uint64_t>(s->cinfo.output_width) * s->cinfo.output_components;
   const uint64_t height = s->cinfo.output_height;
   if (row == 0 || height == 0 || row > 0x7FFFFFFF || row * height > kMaxImageBytes) {
-    WriteLogLine("JPEGファイルの画像サイズが大きすぎます\n");
     jpeg_destroy_decompress(&s->cinfo);
-    return -1;
+    return ImageTooLarge("JPEGファイルの画像サイズが大きすぎます\n");
   }
   s->pixels = static_cast<uint8_t*>(RR_ALLOC(row * height));
   if (!s->pixels) {
-    WriteLogLine("JPEG画像のメモリ確保に失敗しました\n");
+    WriteImageLogLine("JPEG画像のメモリ確保に失敗しました\n");
     jpeg_destroy_decompress(&s->cinfo);
     return -1;
   }

@@ -30,13 +30,17 @@ struct PngContext {
   uint8_t* pixels;
   png_bytep* rows;
   bool logged;
-  // What a failure returns: kImageDamaged unless a picture too large or a
-  // failed allocation made it -1.
+  // What a failure returns: kImageDamaged unless a picture too large
+  // (kImageTooLarge) or a failed allocation (-1) decided otherwise.
   int failure;
   // The image data failed its check (reported as a warning).
   bool data_failed;
   // Every row was read, the image data's check and checksum included.
   bool rows_done;
+  // libpng passed over a damaged transparency chunk.
+  bool trns_warned;
+  // ... and the picture comes out without the transparency it would use.
+  bool trns_dropped;
   png_uint_32 width, height;
   int colour_type;
   bool expanded;
@@ -49,7 +53,7 @@ void LogPngFailure(PngContext* ctx, png_const_charp message) {
   ctx->logged = true;
   char line[160];
   std::snprintf(line, sizeof(line), "PNGファイルの読み込みに失敗しました(%s)\n", message ? message : "");
-  WriteLogLine(line);
+  WriteImageLogLine(line);
 }
 
 void PngError(png_structp png, png_const_charp message) {
@@ -60,28 +64,39 @@ void PngError(png_structp png, png_const_charp message) {
 }
 
 constexpr png_uint_32 kIdat = 0x49444154;  // "IDAT"
+constexpr png_uint_32 kTrns = 0x74524E53;  // "tRNS"
 
 // libpng reports as warnings what it can read past: problems of ancillary
 // chunks (a text chunk with a bad checksum), which are no concern of the
-// picture, and the image data's own check failing after its last row was
-// inflated, which means wrong pixels: that makes the file damaged. Data left
-// over after the complete image costs no pixel.
+// picture unless the chunk is the transparency (the picture then comes out
+// opaque, which the load says), and the image data's own check failing after
+// its last row was inflated, which means wrong pixels: that makes the file
+// damaged. Data left over after the complete image costs no pixel.
 void PngWarning(png_structp png, png_const_charp message) {
   auto* ctx = static_cast<PngContext*>(png_get_error_ptr(png));
-  if (!ctx || ctx->rows_done || png_get_io_chunk_type(png) != kIdat || !message) return;
+  if (!ctx) return;
+  if (png_get_io_chunk_type(png) == kTrns) ctx->trns_warned = true;
+  if (ctx->rows_done || png_get_io_chunk_type(png) != kIdat || !message) return;
   if (std::strstr(message, "Extra compressed data") || std::strstr(message, "Too much image data")) return;
   ctx->data_failed = true;
   LogPngFailure(ctx, message);
 }
 
-// Stops the decode with its own line for what is not damage: the walk goes
-// on as for a layout left to others.
-[[noreturn]] void PngGiveUp(PngContext* ctx, const char* line) {
-  WriteLogLine(line);
+// Stops the decode with its own line for what is not damage: failure is
+// what the load gives (-1 lets the walk go on as for a layout left to
+// others).
+[[noreturn]] void PngGiveUp(PngContext* ctx, const char* line, int failure) {
+  WriteImageLogLine(line);
   ctx->logged = true;
-  ctx->failure = -1;
+  ctx->failure = failure;
   png_error(ctx->png, "given up");
 }
+
+constexpr const char* kNoTrns = "tRNSチャンクが壊れています(透明色を使わずに読み込みます)";
+constexpr const char* kNoIend = "画像データの後で切れています(IENDチャンクがありません)";
+constexpr const char* kNoIendNoTrns =
+    "画像データの後で切れています(IENDチャンクがありません)。tRNSチャンクが壊れています(透明色を使わずに読み込"
+    "みます)";
 
 // libpng's own blocks (rows, chunk data, tables). A chunk length field can
 // claim up to 2 GiB before the data is read; no real block comes near 64 MiB
@@ -129,6 +144,9 @@ void DecodePng(PngContext* ctx, StreamReader* reader) {
   int bit_depth = 0, colour_type = 0, interlace = 0;
   png_get_IHDR(ctx->png, ctx->info, &width, &height, &bit_depth, &colour_type, &interlace, nullptr,
                nullptr);
+  // Grey pictures keep no transparency anyway.
+  ctx->trns_dropped = ctx->trns_warned && (colour_type & PNG_COLOR_MASK_COLOR) != 0 &&
+                      !png_get_valid(ctx->png, ctx->info, PNG_INFO_tRNS);
   // Deflate cannot expand data more than 1032 times, so a header whose rows need
   // more than that from what is left of the file cannot be decoded; refusing it
   // here keeps a few bytes of header from claiming a gigabyte of pixels.
@@ -153,7 +171,7 @@ void DecodePng(PngContext* ctx, StreamReader* reader) {
   const png_size_t rowbytes = png_get_rowbytes(ctx->png, ctx->info);
   if (width == 0 || height == 0 || rowbytes == 0) png_error(ctx->png, "no pixels");
   if (rowbytes > 0x7FFFFFFF || static_cast<uint64_t>(rowbytes) * height > kMaxImageBytes) {
-    PngGiveUp(ctx, "PNGファイルの画像が大きすぎます\n");
+    PngGiveUp(ctx, "PNGファイルの画像が大きすぎます\n", kImageTooLarge);
   }
   ctx->width = width;
   ctx->height = height;
@@ -164,7 +182,7 @@ void DecodePng(PngContext* ctx, StreamReader* reader) {
 
   ctx->rows = static_cast<png_bytep*>(RR_ALLOC(sizeof(png_bytep) * height));
   ctx->pixels = static_cast<uint8_t*>(RR_ALLOC(static_cast<uint64_t>(rowbytes) * height));
-  if (!ctx->rows || !ctx->pixels) PngGiveUp(ctx, "PNG画像のメモリ確保に失敗しました\n");
+  if (!ctx->rows || !ctx->pixels) PngGiveUp(ctx, "PNG画像のメモリ確保に失敗しました\n", -1);
   for (png_uint_32 y = 0; y < height; ++y) ctx->rows[y] = ctx->pixels + static_cast<uint64_t>(y) * rowbytes;
   png_read_image(ctx->png, ctx->rows);
   // The last row's read has checked the image data and its chunk's checksum.
@@ -206,9 +224,10 @@ int ReadPngImage(StreamReader* reader, BaseImage* image) {
       png_destroy_read_struct(&ctx->png, &ctx->info, nullptr);
       return ctx->failure;
     }
-    NoteImageIncomplete("画像データの後で切れています(IENDチャンクがありません)");
+    NoteImageIncomplete(ctx->trns_dropped ? kNoIendNoTrns : kNoIend);
   } else {
     DecodePng(ctx, reader);
+    if (ctx->trns_dropped) NoteImageIncomplete(kNoTrns);
   }
   RR_FREE(ctx->rows);
   ctx->rows = nullptr;

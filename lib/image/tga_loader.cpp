@@ -27,26 +27,35 @@ struct TgaBlocks {
   }
 };
 
+enum class PacketResult { kWhole, kCutShort, kPastPicture };
+
 // Decodes run-length packets of units of unit_bytes from data into count units
-// of out; each unit goes through emit. False when the data ends first.
+// of out; each unit goes through emit. A packet that runs past the picture's
+// last pixel means the counts are wrong, so the pixels before it may be too.
 template <typename Emit>
-bool DecodePackets(const uint8_t* data, uint64_t size, uint64_t count, int unit_bytes, Emit emit) {
+PacketResult DecodePackets(const uint8_t* data, uint64_t size, uint64_t count, int unit_bytes, Emit emit) {
   uint64_t pos = 0, written = 0;
   while (written < count) {
-    if (pos >= size) return false;
+    if (pos >= size) return PacketResult::kCutShort;
     const uint8_t h = data[pos++];
-    uint64_t n = (h & 0x7F) + 1;
-    if (n > count - written) n = count - written;  // a packet may not run past the image
+    const uint64_t n = (h & 0x7F) + 1;
+    if (n > count - written) return PacketResult::kPastPicture;
     if (h & 0x80) {
-      if (size - pos < static_cast<uint64_t>(unit_bytes)) return false;
+      if (size - pos < static_cast<uint64_t>(unit_bytes)) return PacketResult::kCutShort;
       for (uint64_t i = 0; i < n; ++i) emit(written++, data + pos);
       pos += unit_bytes;
     } else {
-      if ((size - pos) / unit_bytes < n) return false;
+      if ((size - pos) / unit_bytes < n) return PacketResult::kCutShort;
       for (uint64_t i = 0; i < n; ++i, pos += unit_bytes) emit(written++, data + pos);
     }
   }
-  return true;
+  return PacketResult::kWhole;
+}
+
+int PacketDamage(PacketResult result) {
+  return result == PacketResult::kPastPicture
+             ? ImageDamaged("TGAファイルの圧縮データが画像の外まで続いています\n")
+             : ImageDamaged("TGAファイルのデータが足りません\n");
 }
 
 }  // namespace
@@ -82,7 +91,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
   if (pixel_bits != 16 && pixel_bits != 24 && pixel_bits != 32) return -1;
   // Indices are one byte each.
   if (mapped && (depth != 8 || map_type != 1 || map_first + map_length > 256)) {
-    return WriteLogLine("TGAファイルのカラーマップが不正です\n");
+    return WriteImageLogLine("TGAファイルのカラーマップが不正です\n");
   }
 
   const int bpp = pixel_bits / 8;
@@ -102,7 +111,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
 
   TgaBlocks blocks;
   blocks.pixels = static_cast<uint8_t*>(RR_ALLOC(size));
-  if (!blocks.pixels) return WriteLogLine("TGA画像のメモリ確保に失敗しました\n");
+  if (!blocks.pixels) return WriteImageLogLine("TGA画像のメモリ確保に失敗しました\n");
 
   if (mapped) {
     blocks.palette = static_cast<uint8_t*>(RR_CALLOC(256 * static_cast<size_t>(bpp)));
@@ -127,8 +136,9 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
     };
     if (type == 1) {
       for (uint64_t i = 0; i < pixel_count; ++i) emit(i, blocks.data + i);
-    } else if (!DecodePackets(blocks.data, data_size, pixel_count, 1, emit)) {
-      return ImageDamaged("TGAファイルのデータが足りません\n");
+    } else if (const PacketResult r = DecodePackets(blocks.data, data_size, pixel_count, 1, emit);
+               r != PacketResult::kWhole) {
+      return PacketDamage(r);
     }
   } else if (type == 2) {
     if (static_cast<uint64_t>(remaining) < size || !StreamReadExact(reader, blocks.pixels, size)) {
@@ -142,8 +152,9 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
     auto emit = [&](uint64_t i, const uint8_t* px) {
       std::memcpy(blocks.pixels + i * bpp, px, bpp);
     };
-    if (!DecodePackets(blocks.data, data_size, pixel_count, bpp, emit)) {
-      return ImageDamaged("TGAファイルのデータが足りません\n");
+    if (const PacketResult r = DecodePackets(blocks.data, data_size, pixel_count, bpp, emit);
+        r != PacketResult::kWhole) {
+      return PacketDamage(r);
     }
   }
 
@@ -153,7 +164,7 @@ int ReadTgaImage(StreamReader* reader, BaseImage* image) {
   const bool right_to_left = (descriptor & 0x10) != 0;
   if (bottom_up || right_to_left) {
     blocks.turned = static_cast<uint8_t*>(RR_ALLOC(size));
-    if (!blocks.turned) return WriteLogLine("TGA画像のメモリ確保に失敗しました\n");
+    if (!blocks.turned) return WriteImageLogLine("TGA画像のメモリ確保に失敗しました\n");
     for (int r = 0; r < height; ++r) {
       const uint8_t* src = blocks.pixels + r * pitch;
       uint8_t* dst = blocks.turned + (bottom_up ? height - 1 - r : r) * pitch;

@@ -4,6 +4,7 @@
 // archive), the per-draw update that hands the newest frame to the frame
 // callback and rewinds or stops the movie at its end, and the release.
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -101,6 +102,11 @@ std::string DamagedFileLine(const char* file_name) {
   return std::string("画像ファイル ") + file_name + " は壊れています";
 }
 
+// The same for a still picture past the frame size limit.
+std::string TooLargeFileLine(const char* file_name) {
+  return std::string("画像ファイル ") + file_name + " は大きすぎます";
+}
+
 }  // namespace
 
 int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name, int* width, int* height,
@@ -111,6 +117,7 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
   r->frame_delivered = 0;
   r->last_x = r->last_y = r->last_scale = r->last_show = 0;
   std::string failure;
+  bool too_large = false;
   HResult hr = ObjectCreator()(kCLSID_FilterGraph, nullptr, kCLSCTX_INPROC, kIID_IGraphBuilder,
                                reinterpret_cast<void**>(&r->graph));
   if (Failed(hr) || r->graph == nullptr) {
@@ -143,6 +150,9 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     if (rendered == kVFW_E_INVALID_FILE_FORMAT) {
       // Read by its name and found damaged: a copy would be the same.
       failure = DamagedFileLine(file_name);
+    } else if (rendered == kVFW_E_PICTURE_TOO_LARGE) {
+      failure = TooLargeFileLine(file_name);
+      too_large = true;
     } else if (Failed(rendered)) {
       failure = std::string("ファイル:") + file_name + " が開けませんでした";
       if (CopyToTemporaryFile(r, file_name)) {
@@ -151,6 +161,10 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
           failure.clear();
         } else {
           if (copied == kVFW_E_INVALID_FILE_FORMAT) failure = DamagedFileLine(file_name);
+          if (copied == kVFW_E_PICTURE_TOO_LARGE) {
+            failure = TooLargeFileLine(file_name);
+            too_large = true;
+          }
           // The graph lets go of the file before it is deleted.
           ReleaseInterfaces(r);
           DeleteTemporaryCopy(r);
@@ -162,6 +176,9 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     ReleaseInterfaces(r);
     DeleteTemporaryCopy(r);
     WriteLogLineSound(failure.c_str());
+    // As the image loaders tell a picture too large to those who explain a
+    // failed load.
+    if (too_large) errno = EFBIG;
     return -1;
   }
   r->stop_position = 0;

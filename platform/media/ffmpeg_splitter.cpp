@@ -10,6 +10,7 @@
 #include "platform/media/ffmpeg_common.h"
 #include "platform/kernel/kernel.h"
 #include "platform/media/pull_source.h"
+#include "platform/media/tiff_strips.h"
 
 namespace plat {
 
@@ -18,13 +19,29 @@ namespace {
 // Where the errors the libraries report on this thread are counted, while
 // a decode that must be whole runs; null otherwise.
 thread_local int* t_reported_errors = nullptr;
+// A decoder on this thread refused a picture past the frame limit.
+thread_local bool t_over_pixel_limit = false;
 
 // Prints nothing; counts what is reported at error level or worse. Many
 // decoders mend what they cannot read (a GIF's broken code stream ends the
 // picture, a TIFF strip decodes short, a JPEG's bad blocks are concealed)
 // and say so only here: the call succeeds and the frame carries no flag.
-void CountReportedErrors(void*, int level, const char*, va_list) {
-  if (level <= AV_LOG_ERROR && t_reported_errors != nullptr) ++*t_reported_errors;
+// The frame limit's refusal is told only here too.
+void CountReportedErrors(void*, int level, const char* format, va_list args) {
+  if (level > AV_LOG_ERROR) return;
+  if (t_reported_errors != nullptr) ++*t_reported_errors;
+  if (format == nullptr) return;
+  if (std::strstr(format, "max pixel count") != nullptr) t_over_pixel_limit = true;
+  // The size check before it refuses sides whose rows or planes would pass
+  // the libraries' 2 GiB bound: too large as well, where both sides are
+  // sides at all (not a damaged header's zero or negative ones).
+  if (std::strncmp(format, "Picture size %ux%u is invalid", 29) == 0) {
+    va_list copy;
+    va_copy(copy, args);
+    const unsigned width = va_arg(copy, unsigned), height = va_arg(copy, unsigned);
+    va_end(copy);
+    if (static_cast<int>(width) > 0 && static_cast<int>(height) > 0) t_over_pixel_limit = true;
+  }
 }
 
 }  // namespace
@@ -90,14 +107,22 @@ class FfmpegSplitter : public PullSourceFilter {
   bool AcceptsInput(const D_CMediaType& type) override { return type.majortype == kMEDIATYPE_Stream; }
 
   HResult Open(const D_CMediaType& type) override {
+    t_over_pixel_limit = false;
     HResult opened = OpenInput(type);
     if (opened != kS_OK) return opened;
     // A still picture opened as a one-frame movie must decode whole here: a
     // cut or damaged one would otherwise show nothing, or part of itself,
-    // without a word. The check reads packets, so the input opens again.
+    // without a word; one past the frame limit is too large, as it is to the
+    // image loaders. The check reads packets, so the input opens again.
     if (IsStillImageInput()) {
       const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-      if (index >= 0 && !FirstFrameDecodes(index)) {
+      const bool whole = !t_over_pixel_limit && index >= 0 && FirstFrameDecodes(index);
+      if (t_over_pixel_limit) {
+        OutputDebugString("media: the still picture is past the frame size limit; refused\n");
+        Close();
+        return kVFW_E_PICTURE_TOO_LARGE;
+      }
+      if (index >= 0 && !whole) {
         OutputDebugString("media: the still picture does not decode whole (cut short or damaged); refused\n");
         Close();
         return kVFW_E_INVALID_FILE_FORMAT;
@@ -180,6 +205,13 @@ class FfmpegSplitter : public PullSourceFilter {
         // A few packets at most: a picture is one, a GIF's first frame one.
         for (int sent = 0; sent < 4 && av_read_frame(format_, packet) >= 0;) {
           const bool mine = packet->stream_index == index;
+          // The TIFF decoder takes a deflate strip that ends early as whole,
+          // leaving what its buffer held in the rows after.
+          if (mine && sent == 0 && p->codec_id == AV_CODEC_ID_TIFF &&
+              !TiffDeflateStripsWhole(packet->data, static_cast<size_t>(packet->size))) {
+            av_packet_unref(packet);
+            break;
+          }
           const bool taken = mine && avcodec_send_packet(codec, packet) >= 0;
           av_packet_unref(packet);
           if (!mine) continue;

@@ -675,9 +675,9 @@ class FilterGraph : public IGraphBuilder,
       std::vector<IPin*> ins = PinsOf(filter, PinDirection::kInput);
       const HResult connect = ins.empty() ? kVFW_E_CANNOT_CONNECT : out->Connect(ins[0], nullptr);
       const bool connected = Succeeded(connect);
-      // A filter that took the data for its own but found it damaged says
-      // more than "nothing renders it".
-      if (connect == kVFW_E_INVALID_FILE_FORMAT) none = connect;
+      // A filter that took the data for its own but found it damaged or
+      // too large says more than "nothing renders it".
+      if (connect == kVFW_E_INVALID_FILE_FORMAT || connect == kVFW_E_PICTURE_TOO_LARGE) none = connect;
       ReleaseAll(ins);
       if (connected) {
         r = next(filter);

@@ -47,6 +47,9 @@ constexpr HResult kVFW_E_TYPE_NOT_ACCEPTED = static_cast<HResult>(0x8004022Au);
 constexpr HResult kVFW_E_TIMEOUT = static_cast<HResult>(0x8004022Eu);
 // The file's data is damaged (a source refuses it for that, not for its kind).
 constexpr HResult kVFW_E_INVALID_FILE_FORMAT = static_cast<HResult>(0x8004022Fu);
+// The file's picture is past the frame size limit (a source refuses it for
+// that, before any frame memory is asked for).
+constexpr HResult kVFW_E_PICTURE_TOO_LARGE = static_cast<HResult>(0x800402F0u);
 constexpr HResult kVFW_E_INVALID_MEDIA_TYPE = static_cast<HResult>(0x80040248u);
 constexpr HResult kVFW_E_SAMPLE_TIME_NOT_SET = static_cast<HResult>(0x80040249u);
 constexpr HResult kVFW_E_UNSUPPORTED_STREAM = static_cast<HResult>(0x80040265u);

@@ -272,19 +272,26 @@ TEST_F(WholeGameBadData, MissingImageEndsTheGameWithItsName) {
 
 // An image whose checksum fails, or that is cut short, is refused rather than
 // drawn from what could be decoded of it: the game stops with status 1 and
-// names the file.
+// names the file. One over the library's pixel limit (a grey PNG of 33,000 x
+// 33,000 pixels, refused before its data is read) is called too large.
 TEST_F(WholeGameBadData, DamagedImageEndsTheGameWithItsName) {
   const std::vector<char> good = ReadAll(DataFolder() / "grp" / "tx_sk2.png");
   std::vector<char> crc = good;
   crc[crc.size() / 2] ^= 0x10;
   const std::vector<char> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
-  for (const std::vector<char>& bytes : {crc, cut}) {
+  // Signature, then IHDR claiming 33,000 x 33,000 8-bit grey with its checksum.
+  const char head[] = "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x80\xE8\0\0\x80\xE8\x08\0\0\0\0\x3F\x35\x28\xC9";
+  std::vector<char> huge(head, head + sizeof head - 1);
+  const char idat[] = "\0\x10\x1D\x00IDAT";  // 1,056,000 bytes of data, more than deflate needs at the least
+  huge.insert(huge.end(), idat, idat + sizeof idat - 1);
+  huge.resize(huge.size() + 1056000 + 4);
+  for (const auto& [bytes, why] : {std::pair{crc, "damaged or cut short"}, {cut, "damaged or cut short"}, {huge, "too large"}}) {
     MakeDataSet("grp/tx_sk2.png", bytes);
     int status = 0;
     const std::string err = RunWholeProgram(&status);
     LibraryEnd();
     EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("quillona: cannot load the image grp/tx_sk2.png (damaged or cut short; error tx_sk2)\n"),
+    EXPECT_NE(err.find(std::string("quillona: cannot load the image grp/tx_sk2.png (") + why + "; error tx_sk2)\n"),
               std::string::npos)
         << err;
   }

@@ -1,6 +1,9 @@
 // tests/lib/graphics/movie_graphic_test.cpp - graphics made from movie files:
 // the frames drawn on the headless screen in the colours of an independent
 // BT.601 reference, the frame update before each draw, and the clean-up.
+#include <zlib.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -418,6 +421,72 @@ TEST_F(ThreadedMovieGraphic, StillsDamagedInTheMiddleAreRefused) {
     EXPECT_EQ(h, 48);
     ASSERT_EQ(DeleteGraphic(handle), 0);
   }
+}
+
+// A picture over the 1 GiB pixel limit is too large on every path, with a
+// line saying so, errno EFBIG (which the game reads) and no movie opened: a
+// 33,000 x 33,000 grey PNG, which its loader refuses before reading its
+// data, and a GIF whose screen is 20,000 x 20,000, which the movie path's
+// decoder refuses. A deflate TIFF whose strip byte count is cut, so that its
+// strip ends early, is damaged (libtiff refuses it too), where its decoder
+// would fill the last rows from whatever its buffer held.
+TEST_F(ThreadedMovieGraphic, TooLargeStillsAndShortDeflateStripsAreRefused) {
+  auto chunk = [](const std::string& type, const std::string& data) {
+    std::string c;
+    for (int i = 3; i >= 0; --i) c.push_back(static_cast<char>(data.size() >> (8 * i)));
+    const std::string body = type + data;
+    c += body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    for (int i = 3; i >= 0; --i) c.push_back(static_cast<char>(crc >> (8 * i)));
+    return c;
+  };
+  const std::string side("\0\0\x80\xE8", 4);  // 33,000
+  WriteBytes("huge.png", std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", side + side + std::string("\x08\0\0\0\0", 5)) +
+                             chunk("IDAT", std::string(1056000, '\0')) + chunk("IEND", ""));
+  WriteBytes("huge.gif", std::string("GIF89a\x20\x4E\x20\x4E\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0;", 35));
+  for (const char* name : {"huge.png", "huge.gif"}) {
+    capture_->Clear();
+    errno = 0;
+    EXPECT_EQ(LoadGraphicFromFile(name, 0), -1) << name;
+    EXPECT_EQ(errno, EFBIG) << name;
+    EXPECT_NE(capture_->Debug().find(testsupport::Sjis(std::string("画像ファイル ") + name + " は大きすぎます")),
+              std::string::npos)
+        << capture_->Debug();
+    EXPECT_EQ(GetMovieCount(), 0);
+  }
+
+  ASSERT_EQ(std::system("convert -seed 7 -size 64x48 plasma:red-blue pic.png && convert pic.png -compress zip "
+                        "-define tiff:rows-per-strip=16 zip.tif"),
+            0);
+  std::ifstream in("zip.tif", std::ios::binary);
+  std::string tiff(std::istreambuf_iterator<char>(in), {});
+  auto u32 = [&](size_t at) {
+    return uint32_t(uint8_t(tiff[at])) | uint32_t(uint8_t(tiff[at + 1])) << 8 | uint32_t(uint8_t(tiff[at + 2])) << 16 |
+           uint32_t(uint8_t(tiff[at + 3])) << 24;
+  };
+  ASSERT_EQ(tiff.substr(0, 4), std::string("II*\0", 4));
+  const size_t ifd = u32(4);
+  size_t counts = 0, width = 0;  // where the strips' byte counts are, and their size
+  for (size_t e = ifd + 2; e + 12 <= tiff.size() && counts == 0; e += 12) {
+    if (uint8_t(tiff[e]) == 279 - 256 && tiff[e + 1] == 1 && u32(e + 4) == 3) {
+      counts = u32(e + 8);
+      width = tiff[e + 2] == 3 ? 2 : 4;
+    }
+  }
+  ASSERT_GT(counts, 0u);
+  // The second strip's, halved.
+  const uint32_t half = (width == 2 ? u32(counts + 2) & 0xFFFF : u32(counts + 4)) / 2;
+  for (size_t i = 0; i < width; ++i) tiff[counts + width + i] = static_cast<char>(half >> (8 * i));
+  WriteBytes("short_strip.tif", tiff);
+  EXPECT_NE(std::system("convert short_strip.tif short_strip.png 2>/dev/null"), 0);
+  capture_->Clear();
+  EXPECT_EQ(LoadGraphicFromFile("short_strip.tif", 0), -1);
+  EXPECT_NE(capture_->Debug().find(testsupport::Sjis("画像ファイル short_strip.tif は壊れています")), std::string::npos)
+      << capture_->Debug();
+  EXPECT_EQ(GetMovieCount(), 0);
+  const int whole = LoadGraphicFromFile("zip.tif", 0);
+  EXPECT_NE(whole, -1);
+  ASSERT_EQ(DeleteGraphic(whole), 0);
 }
 
 }  // namespace

@@ -226,18 +226,21 @@ TEST(BmpLoader, Rle8WorkedExample) {
 }
 
 TEST(BmpLoader, RleDeltaLiteralsAndOverruns) {
-  // RLE8: literal run of 3 (padded), delta (1, 1), a run past the row end.
+  // RLE8: literal run of 3 (padded), delta (2, 1), a run to the row end;
+  // a run past the row end is damage.
   BmpSpec s;
   s.width = 4;
   s.height = 3;
   s.bits = 8;
   s.compression = 1;
   s.palette = Palette(256);
-  s.rle = {0x00, 0x03, 7, 8, 9, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x01, 0xFF, 5, 0x00, 0x01};
+  s.rle = {0x00, 0x03, 7, 8, 9, 0x00, 0x00, 0x00, 0x00, 0x02, 0x02, 0x01, 0x03, 5, 0x00, 0x01};
   Loaded l;
+  EXPECT_EQ(LoadWith(ReadBmpImage, MakeBmp(s), l.get()), kImageDamaged);
+  s.rle[12] = 0x02;
   ASSERT_EQ(LoadWith(ReadBmpImage, MakeBmp(s), l.get()), 0);
   // Walk: bottom row (image row 2): 7 8 9 0; then row 1 from (0): delta
-  // (2, 1) moves to column 2 of row 0 (top), where 255 fives are clipped.
+  // (2, 1) moves to column 2 of row 0 (top), where two fives end the row.
   const uint8_t r2[4] = {7, 8, 9, 0}, r1[4] = {0, 0, 0, 0}, r0[4] = {0, 0, 5, 5};
   EXPECT_EQ(std::memcmp(l.im.pixels + 2 * l.im.pitch, r2, 4), 0);
   EXPECT_EQ(std::memcmp(l.im.pixels + 1 * l.im.pitch, r1, 4), 0);

@@ -10,7 +10,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include "lib/core/memory.h"
@@ -53,12 +55,13 @@ std::vector<std::pair<std::string, Bytes>> Corpus() {
   rle8.bits = 8;
   rle8.compression = 1;
   rle8.palette = pal;
-  rle8.rle = {3, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 9, 2, 0, 0, 6, 8, 0, 1};
+  rle8.rle = {3, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 5, 2, 0, 0, 6, 8, 0, 1};
   files.push_back({"rle8", MakeBmp(rle8)});
   BmpSpec rle4 = rle8;
   rle4.bits = 4;
   rle4.compression = 2;
   rle4.palette.resize(16);
+  rle4.rle = {3, 0x12, 0, 3, 0x45, 0x60, 0, 0, 0, 2, 1, 1, 5, 0x22, 0, 0, 6, 0x38, 0, 1};
   files.push_back({"rle4", MakeBmp(rle4)});
   BmpSpec fields;
   fields.width = 5;
@@ -75,7 +78,7 @@ std::vector<std::pair<std::string, Bytes>> Corpus() {
   for (int i = 0; i < 6 * 4 * 4; ++i) px.push_back(static_cast<uint8_t>(i * 11));
   files.push_back({"tga2", MakeTga(2, 6, 4, 32, 0x08, {}, 0, 0, px, true)});
   files.push_back({"tga10", MakeTga(10, 6, 4, 24, 0x30, {}, 0, 0,
-                                    Bytes{0x85, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x8F, 9, 9, 9},
+                                    Bytes{0x85, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x8E, 9, 9, 9},
                                     true)});
   Bytes map(16 * 3);
   for (size_t i = 0; i < map.size(); ++i) map[i] = static_cast<uint8_t>(i * 5);
@@ -451,6 +454,167 @@ TEST(IncompleteFiles, DamagedAlphaImageIsLeftOut) {
             1);
   EXPECT_NE(image2.im.pixels, nullptr);
   EXPECT_NE(log.Debug(), "");
+}
+
+// What a loader reads past is told in lines that name the file: a palette
+// PNG whose transparency chunk fails its checksum (zeroed, or a byte of its
+// data changed) loads opaque as libpng reads it, with one line saying so;
+// extra compressed data after the image (the image data's zlib stream
+// holding more than its rows) costs no pixel; a JPEG with stray bytes before
+// its end marker loads whole, and libjpeg's warning names the file.
+TEST(IncompleteFiles, WhatALoaderReadsPastIsNamed) {
+  testsupport::LogCapture log;
+  PngSpec p;
+  p.width = 6;
+  p.height = 3;
+  p.colour_type = PNG_COLOR_TYPE_PALETTE;
+  p.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {200, 100, 0}};
+  p.trns = {0, 128, 255, 64};
+  const Bytes png = WritePng(p);
+  std::vector<PngChunk> chunks = PngChunks(png);
+  std::vector<PngChunk> without;
+  size_t at = 8;  // where the transparency chunk starts
+  for (const PngChunk& c : chunks) {
+    if (c.type == "tRNS") break;
+    at += 12 + c.data.size();
+  }
+  for (const PngChunk& c : chunks)
+    if (c.type != "tRNS") without.push_back(c);
+  ASSERT_LT(at, png.size());
+  Loaded opaque;
+  ASSERT_EQ(LoadBytes(PngFile(without), opaque.get()), 0);
+  Bytes zeroed = png, changed = png;
+  const size_t crc_at = at + 8 + p.trns.size();
+  std::fill(zeroed.begin() + static_cast<long>(crc_at), zeroed.begin() + static_cast<long>(crc_at + 4), 0);
+  changed[at + 9] ^= 0x40;
+  for (const auto& [name, data] : {std::pair<std::string, Bytes>{"trns_crc0.png", zeroed}, {"trns_byte.png", changed}}) {
+    WriteFile(name, data);
+    Loaded got;
+    log.Clear();
+    ASSERT_EQ(LoadBaseImageNoAlpha(name.c_str(), nullptr, 0, 0, got.get(), 0), 0) << name;
+    EXPECT_EQ(std::count(log.Debug().begin(), log.Debug().end(), '\n'), 1) << log.Debug();
+    EXPECT_EQ(LinesWith(log.Debug(), name + testsupport::Sjis(" はtRNSチャンクが壊れています")), 1) << log.Debug();
+    ExpectSamePixels(got.get(), opaque.get(), name);
+  }
+
+  PngSpec q;
+  q.width = 9;
+  q.height = 7;
+  const Bytes plain = WritePng(q);
+  Loaded want;
+  ASSERT_EQ(LoadBytes(plain, want.get()), 0);
+  chunks = PngChunks(plain);
+  Bytes rows;
+  for (const PngChunk& c : chunks)
+    if (c.type == "IDAT") rows.insert(rows.end(), c.data.begin(), c.data.end());
+  uLongf size = q.height * (q.width * 3 + 1) + 64;
+  Bytes inflated(size);
+  ASSERT_EQ(uncompress(inflated.data(), &size, rows.data(), rows.size()), Z_OK);
+  inflated.resize(size);
+  inflated.insert(inflated.end(), 40, 0x11);  // more rows than the picture has
+  uLongf packed_size = compressBound(inflated.size());
+  Bytes packed(packed_size);
+  ASSERT_EQ(compress(packed.data(), &packed_size, inflated.data(), inflated.size()), Z_OK);
+  packed.resize(packed_size);
+  {
+    Loaded got;
+    ASSERT_EQ(LoadBytes(PngFile({chunks.front(), {"IDAT", packed}, chunks.back()}), got.get()), 0);
+    ExpectSamePixels(got.get(), want.get(), "extra compressed data");
+  }
+
+  Bytes jpeg = WriteJpeg(16, 16, 3, JCS_RGB, false);
+  jpeg.insert(jpeg.end() - 2, {0x00, 0x00});
+  WriteFile("stray.jpg", jpeg);
+  Loaded got;
+  log.Clear();
+  ASSERT_EQ(LoadBaseImageNoAlpha("stray.jpg", nullptr, 0, 0, got.get(), 0), 0);
+  const int lines = static_cast<int>(std::count(log.Debug().begin(), log.Debug().end(), '\n'));
+  EXPECT_GE(lines, 1);
+  EXPECT_EQ(LinesWith(log.Debug(), "stray.jpg"), lines) << log.Debug();
+}
+
+// Run-length data that writes past a row's end, or past the picture, or that
+// leaves codes once every row is done, is not the picture's: an 8-bit bitmap
+// of plain rows whose compression field says RLE8 (ImageMagick's), and TGA
+// packets running past the last pixel, are refused as damaged. Runs may
+// cover a row's padding up to its 4-byte boundary, as ImageMagick writes.
+TEST(IncompleteFiles, RunsPastTheirRowOrPictureAreDamage) {
+  testsupport::LogCapture log;
+  std::ifstream in(RORUD_SOURCE_DIR "/tests/lib/image/data/bmp3_8.bmp", std::ios::binary);
+  Bytes plain_as_rle((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(plain_as_rle.size(), 54u);
+  plain_as_rle[30] = 1;
+  std::vector<uint32_t> palette(256, 0x102030);
+  BmpSpec past_row;
+  past_row.width = 4;
+  past_row.height = 2;
+  past_row.bits = 8;
+  past_row.compression = 1;
+  past_row.palette = palette;
+  past_row.rle = {0x04, 0x07, 0x00, 0x00, 0x05, 0x08, 0x00, 0x01};
+  BmpSpec left_over = past_row;
+  left_over.rle = {0x04, 0x07, 0x00, 0x00, 0x04, 0x08, 0x00, 0x00, 0x02, 0x09, 0x00, 0x01};
+  const Bytes tga = MakeTga(10, 3, 2, 24, 0x20, {}, 0, 0, Bytes{0x83, 1, 2, 3, 0x82, 4, 5, 6}, false);
+  for (const auto& [name, data] : std::vector<std::pair<std::string, Bytes>>{
+           {"plain_as_rle8.bmp", plain_as_rle}, {"run_past_row.bmp", MakeBmp(past_row)},
+           {"rle_left_over.bmp", MakeBmp(left_over)}, {"packet_past_picture.tga", tga}}) {
+    WriteFile(name, data);
+    Loaded l;
+    log.Clear();
+    EXPECT_EQ(LoadBaseImageNoAlpha(name.c_str(), nullptr, 0, 0, l.get(), 0), kImageDamaged) << name;
+    EXPECT_EQ(LinesWith(log.Debug(), testsupport::Sjis("画像ファイル " + name + " は壊れています")), 1)
+        << name << ": " << log.Debug();
+  }
+  for (int bits : {8, 4}) {
+    BmpSpec padded = past_row;
+    padded.width = 3;
+    padded.bits = bits;
+    padded.compression = bits == 8 ? 1 : 2;
+    padded.palette.resize(size_t{1} << bits);
+    const uint8_t row_end = bits == 8 ? 4 : 8;
+    padded.rle = {row_end, 0x12, 0x00, 0x00};
+    if (bits == 8) {
+      padded.rle.insert(padded.rle.end(), {0x00, 0x03, 0x34, 0x56, 0x78, 0x00, 0x00, 0x01});
+    } else {
+      padded.rle.insert(padded.rle.end(), {0x00, 0x04, 0x34, 0x56, 0x00, 0x01});
+    }
+    Loaded l;
+    ASSERT_EQ(LoadBytes(MakeBmp(padded), l.get()), 0) << bits;
+    const uint8_t bottom8[3] = {0x12, 0x12, 0x12}, bottom4[3] = {1, 2, 1}, top8[3] = {0x34, 0x56, 0x78},
+                  top4[3] = {3, 4, 5};
+    EXPECT_EQ(std::memcmp(l.im.pixels + l.im.pitch, bits == 8 ? bottom8 : bottom4, 3), 0);
+    EXPECT_EQ(std::memcmp(l.im.pixels, bits == 8 ? top8 : top4, 3), 0);
+    padded.rle[0] = static_cast<uint8_t>(row_end + 1);
+    Loaded past;
+    EXPECT_EQ(LoadBytes(MakeBmp(padded), past.get()), kImageDamaged) << bits;
+  }
+}
+
+// A picture over the 1 GiB pixel limit is too large, not damaged, and goes to
+// no other loader: a whole grey PNG of 33,000 x 33,000 pixels (its image data
+// need not be read to know).
+TEST(IncompleteFiles, PicturesOverThePixelLimitAreTooLarge) {
+  testsupport::LogCapture log;
+  PngSpec p;
+  p.width = 1;
+  p.height = 1;
+  p.colour_type = PNG_COLOR_TYPE_GRAY;
+  std::vector<PngChunk> chunks = PngChunks(WritePng(p));
+  const uint32_t side = 33000;
+  for (int i = 0; i < 4; ++i) {
+    chunks.front().data[i] = static_cast<uint8_t>(side >> (24 - 8 * i));
+    chunks.front().data[4 + i] = static_cast<uint8_t>(side >> (24 - 8 * i));
+  }
+  // As much data as deflate needs at the least for the rows.
+  chunks[1].data.resize((uint64_t{side} + 1) * side / 1032 + 1);
+  WriteFile("huge.png", PngFile(chunks));
+  Loaded l;
+  errno = 0;
+  EXPECT_EQ(LoadBaseImageNoAlpha("huge.png", nullptr, 0, 0, l.get(), 0), kImageTooLarge);
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(l.im.pixels, nullptr);
+  EXPECT_EQ(LinesWith(log.Debug(), testsupport::Sjis("画像ファイル huge.png は大きすぎます")), 1) << log.Debug();
+  EXPECT_EQ(log.Debug().find(testsupport::Sjis("壊れています")), std::string::npos) << log.Debug();
 }
 
 }  // namespace

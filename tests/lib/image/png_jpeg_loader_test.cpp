@@ -277,7 +277,7 @@ TEST(JpegLoader, EmptyCmykAndBrokenDataAreRefused) {
   Bytes cmyk = WriteJpeg(8, 8, 4, JCS_CMYK, false);
   EXPECT_EQ(LoadWith(ReadJpegImage, cmyk, l.get()), -1);
   Bytes file = WriteJpeg(16, 16, 3, JCS_RGB, false);
-  // A frame header claiming 65000 x 65000 pixels is refused before decoding.
+  // A frame header claiming 65000 x 65000 pixels is refused as too large before decoding.
   Bytes huge = file;
   for (size_t i = 0; i + 8 < huge.size(); ++i) {
     if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
@@ -286,7 +286,7 @@ TEST(JpegLoader, EmptyCmykAndBrokenDataAreRefused) {
       break;
     }
   }
-  EXPECT_EQ(LoadWith(ReadJpegImage, huge, l.get()), -1);
+  EXPECT_EQ(LoadWith(ReadJpegImage, huge, l.get()), kImageTooLarge);
   Bytes header_only(file.begin(), file.begin() + 30);
   EXPECT_EQ(LoadWith(ReadJpegImage, header_only, l.get()), kImageDamaged);
   EXPECT_EQ(l.im.pixels, nullptr);
