@@ -71,18 +71,24 @@ void CloseVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis = nullptr;
 }
 
-// Whether the library gets a single sample out of the file: headers whose
-// audio pages are cut off or all damaged give none.
-bool DecodesSomething(PcmDecoderRecord* r) {
-  if (ov_pcm_total(Vorbis(r), -1) <= 0) return false;
-  char buffer[4096];
+// The library's next piece of PCM into `out`: its size, or 0 at the end of
+// the data. A hole in the data (a page that fails its check, or one
+// missing) is passed over, once said; any other error ends the data.
+long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
   for (int holes = 0; holes < kMaxHoles; ++holes) {
     int section = 0;
-    long got = ov_read(Vorbis(r), buffer, sizeof(buffer), 0, 2, 1, &section);
-    if (got > 0) return true;
-    if (got != OV_HOLE) return false;
+    long got = ov_read(Vorbis(r), reinterpret_cast<char*>(out), size, 0, r->ogg.word_size, r->ogg.word_size != 1,
+                       &section);
+    if (got > 0) return got;
+    if (got != OV_HOLE) return 0;
+    if (!r->ogg.gap_logged) {
+      r->ogg.gap_logged = 1;
+      const int32_t ba = r->format.block_align;
+      WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
+                      LogName(r), ba != 0 ? r->position / ba : 0);
+    }
   }
-  return false;
+  return 0;
 }
 
 // The samples as the library's read gives them: rounded to nearest, clipped;
@@ -223,16 +229,15 @@ void BuildHead(PcmDecoderRecord* r) {
   const int32_t ba = r->format.block_align;
   int64_t frames = decoded - trim;
   if (frames > total) frames = total;
-  r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(static_cast<size_t>(frames * ba), "", 0));
-  if (r->ogg.head == nullptr) return;
-  std::memcpy(r->ogg.head, pcm.data() + trim * ba, static_cast<size_t>(frames * ba));
+  auto* head = static_cast<uint8_t*>(TrackedAlloc(static_cast<size_t>(frames * ba), "", 0));
+  if (head == nullptr) return;
+  std::memcpy(head, pcm.data() + trim * ba, static_cast<size_t>(frames * ba));
+  TrackedFree(r->ogg.head);
+  r->ogg.head = head;
   r->ogg.head_frames = static_cast<int32_t>(frames);
   r->ogg.head_pos = 0;
-  r->ogg.resume = 0;
-}
-
-bool HeadIsAll(const PcmDecoderRecord* r) {
-  return r->ogg.head != nullptr && r->ogg.head_frames >= ov_pcm_total(Vorbis(r), -1);
+  r->ogg.head_ends_sound = frames == total ? 1 : 0;
+  r->ogg.library_after_head = 0;
 }
 
 }  // namespace
@@ -247,17 +252,11 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     return -1;
   }
   const char* name = SoundFileNameForLog();
-  if (!DecodesSomething(r)) {
-    WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused",
-                    name != nullptr ? name : "(sound in memory)");
-    ClosePcmDecoderOgg(r);
-    return kPcmDecoderRefusedForGood;
+  if (name != nullptr) {
+    const size_t length = std::strlen(name);
+    r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
+    if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
   }
-  // Back to the start, as a fresh open leaves it.
-  CloseVorbis(r);
-  r->stream.ops.seek(r->stream.handle, 0, 0);
-  if (OpenVorbis(r) != 0) return -1;
-  info = ov_info(Vorbis(r), -1);
   plat::WaveFormatEx& f = r->format;
   std::memset(&f, 0, sizeof(f));
   f.format_tag = plat::kWaveFormatPcm;
@@ -267,12 +266,20 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   f.avg_bytes_per_sec = f.block_align * f.samples_per_sec;
   f.bits_per_sample = static_cast<uint16_t>(r->ogg.word_size * 8);
   f.extra_size = 0;
-  BuildHead(r);
-  if (name != nullptr) {
-    const size_t length = std::strlen(name);
-    r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
-    if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
+  // The first piece of sound, which headers whose audio pages are cut off
+  // or all damaged lack, is kept as the head the reads start with.
+  r->position = 0;
+  r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(4096, "", 0));
+  const long first = r->ogg.head != nullptr && ov_pcm_total(Vorbis(r), -1) > 0 ? LibraryRead(r, r->ogg.head, 4096) : 0;
+  if (first <= 0) {
+    const bool empty = r->ogg.head != nullptr;
+    if (empty) WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
+    ClosePcmDecoderOgg(r);
+    return empty ? kPcmDecoderRefusedForGood : -1;
   }
+  r->ogg.head_frames = static_cast<int32_t>(first / f.block_align);
+  r->ogg.library_after_head = 1;
+  BuildHead(r);
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
   r->kind = kPcmDecoderOgg;
@@ -288,46 +295,29 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
     if (frames > o.head_frames - o.head_pos) frames = o.head_frames - o.head_pos;
     std::memcpy(r->buffer, o.head + static_cast<size_t>(o.head_pos) * ba, static_cast<size_t>(frames) * ba);
     o.head_pos += frames;
-    o.resume = o.head_pos == o.head_frames ? 1 : 0;
     r->buffer_valid = frames * ba;
     return 0;
   }
-  if (HeadIsAll(r)) return -1;
-  if (o.resume) {
-    o.resume = 0;
+  if (o.head_ends_sound) return -1;
+  if (!o.library_after_head) {
+    o.library_after_head = 1;
     ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(o.head_frames));
   }
-  for (int holes = 0; holes < kMaxHoles; ++holes) {
-    int section = 0;
-    long got = ov_read(Vorbis(r), reinterpret_cast<char*>(r->buffer), r->buffer_size, 0, o.word_size,
-                       o.word_size != 1, &section);
-    if (got > 0) {
-      r->buffer_valid = static_cast<int32_t>(got);
-      return 0;
-    }
-    // A hole in the data (a page that fails its check, or one missing) is
-    // passed over, once said; any other error ends the data.
-    if (got != OV_HOLE) return -1;
-    if (!o.gap_logged) {
-      o.gap_logged = 1;
-      WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
-                      LogName(r), ba != 0 ? r->position / ba : 0);
-    }
-  }
-  return -1;
+  const long got = LibraryRead(r, r->buffer, r->buffer_size);
+  if (got <= 0) return -1;
+  r->buffer_valid = static_cast<int32_t>(got);
+  return 0;
 }
 
 int SeekPcmDecoderOgg(PcmDecoderRecord* r, int32_t sample) {
   if (r->ogg.vorbis_open) {
     PcmDecoderOggState& o = r->ogg;
-    if (o.head != nullptr && sample < o.head_frames) {
+    if (sample < o.head_frames) {
       o.head_pos = sample < 0 ? 0 : sample;
-      o.resume = 0;
+      o.library_after_head = 0;
     } else {
-      if (o.head != nullptr) {
-        o.head_pos = o.head_frames;
-        o.resume = 0;
-      }
+      o.head_pos = o.head_frames;
+      o.library_after_head = 1;
       ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(sample));
     }
   }

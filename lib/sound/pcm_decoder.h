@@ -51,16 +51,18 @@ struct PcmDecoderOggState {
   int32_t vorbis_open;
   void* vorbis;  // the decoder library's file state, a tracked block
   int32_t word_size;
-  // A first audio page whose granule position is smaller than the samples
-  // it holds starts the sound that many samples in. The decoder library
-  // drops only what it still holds of them, so the start is decoded here:
-  // `head` holds the sound's first `head_frames` frames, trimmed as the
-  // granule position says; past them the library decodes.
+  // The sound's first `head_frames` frames, read before the rest: the first
+  // piece the decoder library gave when the file was opened, or, for a
+  // first audio page whose granule position is smaller than the samples it
+  // holds, that page decoded here with the start trim the granule position
+  // asks for (the library drops only what it still holds of it). Past the
+  // head the library decodes.
   uint8_t* head;  // tracked block, or null
   int32_t head_frames;
-  int32_t head_pos;  // the next frame handed out from `head`
-  int32_t resume;    // 1: the library is to be moved to `head_frames` first
-  char* log_name;    // the file's name for the gap line (tracked), or null
+  int32_t head_pos;            // the next frame handed out from `head`
+  int32_t head_ends_sound;     // 1: nothing follows the head
+  int32_t library_after_head;  // 0: the library is to be moved to `head_frames` first
+  char* log_name;              // the file's name for the gap line (tracked), or null
   int32_t gap_logged;
 };
 
