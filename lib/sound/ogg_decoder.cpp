@@ -240,6 +240,42 @@ void BuildHead(PcmDecoderRecord* r) {
   r->ogg.library_after_head = 0;
 }
 
+// Whether the last page of the sound's logical stream, the one marked as
+// its end, is missing: damaged (it fails its check, and the library passes
+// over it without a word) or cut off. Read from the tail of the file, in
+// growing windows until a page of the stream is found. The stream is left
+// where it was.
+bool EndPageMissing(PcmDecoderRecord* r) {
+  OggVorbis_File* vf = Vorbis(r);
+  if (!vf->seekable || vf->serialnos == nullptr || vf->links < 1) return false;
+  const long serial = vf->serialnos[vf->links - 1];
+  const int64_t back = r->stream.ops.tell(r->stream.handle);
+  if (r->stream.ops.seek(r->stream.handle, 0, 2) != 0) return false;
+  const int64_t size = r->stream.ops.tell(r->stream.handle);
+  int found = -1;  // -1: no page of the stream seen, else its end mark
+  for (int64_t window = 8192; found < 0; window *= 8) {
+    const int64_t start = size > window ? size - window : 0;
+    if (r->stream.ops.seek(r->stream.handle, start, 0) != 0) break;
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    for (int64_t left = size - start; left > 0;) {
+      const long want = left > 65536 ? 65536 : static_cast<long>(left);
+      char* space = ogg_sync_buffer(&sync, want);
+      const size_t got = space != nullptr ? r->stream.ops.read(space, 1, static_cast<size_t>(want), r->stream.handle) : 0;
+      if (got == 0) break;
+      ogg_sync_wrote(&sync, static_cast<long>(got));
+      left -= static_cast<int64_t>(got);
+      ogg_page page;
+      while (ogg_sync_pageout(&sync, &page) != 0)
+        if (ogg_page_serialno(&page) == serial) found = ogg_page_eos(&page) ? 1 : 0;
+    }
+    ogg_sync_clear(&sync);
+    if (start == 0 || window >= (int64_t{1} << 20)) break;
+  }
+  r->stream.ops.seek(r->stream.handle, back, 0);
+  return found == 0;
+}
+
 }  // namespace
 
 int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
@@ -280,6 +316,9 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   r->ogg.head_frames = static_cast<int32_t>(first / f.block_align);
   r->ogg.library_after_head = 1;
   BuildHead(r);
+  if (EndPageMissing(r))
+    WriteLogLineFmt("Sound file %s lacks the last page of its Ogg stream (damaged or cut off); loading what decodes",
+                    LogName(r));
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
   r->kind = kPcmDecoderOgg;

@@ -124,10 +124,12 @@ TEST_F(OggPagesTest, HeadersWithoutAudioAreRefusedWithALine) {
 
 // A changed byte in an audio page fails its check: the sound loads as
 // oggdec decodes it, past the gap, with one line naming the file and where
-// the gap falls; whole, and as a stream sound played through.
+// the gap falls; whole, and as a stream sound played through. A damaged or
+// cut last page gets a line of its own.
 TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
   std::vector<uint8_t> decoded;
   std::vector<uint8_t> file = Make("gap", 6, &decoded);
+  std::vector<uint8_t> last = file;
   const std::vector<size_t> pages = PageStarts(file);
   ASSERT_GT(pages.size(), 5u);
   file[(pages[3] + pages[4]) / 2] ^= 0x10;
@@ -156,6 +158,24 @@ TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
   }
   EXPECT_EQ(Lines(line), 1u) << log_.Debug();
   EXPECT_EQ(Streamed(file), reference);
+  DeleteSoundHandle(stream, 0);
+
+  // The last page damaged, or cut off, leaves no hole for the decoder to
+  // report: the missing end of the stream gets the line.
+  ASSERT_EQ(SetSoundCreateMode(0), 0);
+  last[(pages[pages.size() - 2] + pages.back()) / 2] ^= 0x10;
+  WriteFile("last.ogg", last);
+  WriteFile("cut.ogg", std::vector<uint8_t>(last.begin(), last.end() - 10));
+  ASSERT_TRUE(Shell("oggdec -Q -R -o last.raw last.ogg"));
+  for (const std::string name : {"last.ogg", "cut.ogg"}) {
+    log_.Clear();
+    const int h = LoadSoundHandle(name.c_str(), 1, -1);
+    ASSERT_NE(h, -1);
+    EXPECT_EQ(BufferBytes(h), ReadAll("last.raw")) << name;
+    EXPECT_EQ(Lines("Sound file " + name + " lacks the last page of its Ogg stream (damaged or cut off); "
+                    "loading what decodes"), 1u) << log_.Debug();
+    EXPECT_EQ(Lines("Sound file"), 1u) << log_.Debug();
+  }
 }
 
 // A first audio page whose granule position is smaller than the samples it
