@@ -71,6 +71,14 @@ void CloseVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis = nullptr;
 }
 
+// One line for a file's first gap, however often it is read.
+void LogGap(PcmDecoderRecord* r, int32_t sample) {
+  if (r->ogg.gap_logged) return;
+  r->ogg.gap_logged = 1;
+  WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
+                  LogName(r), sample);
+}
+
 // The library's next piece of PCM into `out`: its size, or 0 at the end of
 // the data. A hole in the data (a page that fails its check, or one
 // missing) is passed over, once said; any other error ends the data.
@@ -81,12 +89,7 @@ long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
                        &section);
     if (got > 0) return got;
     if (got != OV_HOLE) return 0;
-    if (!r->ogg.gap_logged) {
-      r->ogg.gap_logged = 1;
-      const int32_t ba = r->format.block_align;
-      WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
-                      LogName(r), ba != 0 ? r->position / ba : 0);
-    }
+    LogGap(r, r->format.block_align != 0 ? r->position / r->format.block_align : 0);
   }
   return 0;
 }
@@ -125,6 +128,7 @@ class PacketReader {
   }
   PacketReader(const PacketReader&) = delete;
   PacketReader& operator=(const PacketReader&) = delete;
+  int Packets() const { return packets_; }
   // 1 with a packet (its granule position set when it is the last to end on
   // a page that has one), 0 at the end, -1 for damage.
   int Next(ogg_packet* packet) {
@@ -184,7 +188,8 @@ void BuildHead(PcmDecoderRecord* r) {
     PacketReader reader(r, vf->dataoffsets[0], vf->serialnos[0]);
     ogg_packet packet;
     long last = -1;
-    while (reader.Next(&packet) == 1) {
+    int next;
+    while ((next = reader.Next(&packet)) == 1) {
       const long size = vorbis_packet_blocksize(info, &packet);
       if (size >= 0) {
         if (last != -1) page_samples += (last + size) >> 2;
@@ -195,6 +200,9 @@ void BuildHead(PcmDecoderRecord* r) {
         break;
       }
     }
+    // The library starts on the next whole page without a word when the
+    // first audio page fails its check.
+    if (next < 0 && reader.Packets() == 0) LogGap(r, 0);
   }
   std::vector<uint8_t> pcm;
   int64_t decoded = 0;

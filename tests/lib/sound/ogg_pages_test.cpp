@@ -124,20 +124,35 @@ TEST_F(OggPagesTest, HeadersWithoutAudioAreRefusedWithALine) {
 
 // A changed byte in an audio page fails its check: the sound loads as
 // oggdec decodes it, past the gap, with one line naming the file and where
-// the gap falls; whole, and as a stream sound played through. A damaged or
-// cut last page gets a line of its own.
+// the gap falls (the first audio page, which the decoder library passes
+// over without a word, included); whole, and as a stream sound played
+// through. A damaged or cut last page gets a line of its own.
 TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
   std::vector<uint8_t> decoded;
   std::vector<uint8_t> file = Make("gap", 6, &decoded);
   std::vector<uint8_t> last = file;
   const std::vector<size_t> pages = PageStarts(file);
   ASSERT_GT(pages.size(), 5u);
+  std::vector<uint8_t> first = file;
+  first[(pages[2] + pages[3]) / 2] ^= 0x10;
+  WriteFile("first.ogg", first);
+  ASSERT_TRUE(Shell("oggdec -Q -R -o first.raw first.ogg"));
+  int handle = LoadSoundHandle("first.ogg", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(BufferBytes(handle), ReadAll("first.raw"));
+  EXPECT_EQ(Lines("Sound file first.ogg has a damaged or missing Ogg page after sample 0; loading on past the gap"),
+            1u)
+      << log_.Debug();
+  EXPECT_EQ(Lines("Sound file"), 1u) << log_.Debug();
+  DeleteSoundHandle(handle, 0);
+  log_.Clear();
+
   file[(pages[3] + pages[4]) / 2] ^= 0x10;
   WriteFile("gap.ogg", file);
   ASSERT_TRUE(Shell("oggdec -Q -R -o gap.raw gap.ogg"));
   const std::vector<uint8_t> reference = ReadAll("gap.raw");
   ASSERT_LT(reference.size(), decoded.size());
-  const int handle = LoadSoundHandle("gap.ogg", 1, -1);
+  handle = LoadSoundHandle("gap.ogg", 1, -1);
   ASSERT_NE(handle, -1);
   EXPECT_EQ(BufferBytes(handle), reference);
   const std::string line = "Sound file gap.ogg has a damaged or missing Ogg page after sample " +
