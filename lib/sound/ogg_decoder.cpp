@@ -251,8 +251,8 @@ void BuildHead(PcmDecoderRecord* r) {
 // Whether the last page of the sound's logical stream, the one marked as
 // its end, is missing: damaged (it fails its check, and the library passes
 // over it without a word) or cut off. Read from the tail of the file, in
-// growing windows until a page of the stream is found. The stream is left
-// where it was.
+// growing windows until a page of the stream is found (within the last
+// 512 KiB). The stream is left where it was.
 bool EndPageMissing(PcmDecoderRecord* r) {
   OggVorbis_File* vf = Vorbis(r);
   if (!vf->seekable || vf->serialnos == nullptr || vf->links < 1) return false;
@@ -278,7 +278,7 @@ bool EndPageMissing(PcmDecoderRecord* r) {
         if (ogg_page_serialno(&page) == serial) found = ogg_page_eos(&page) ? 1 : 0;
     }
     ogg_sync_clear(&sync);
-    if (start == 0 || window >= (int64_t{1} << 20)) break;
+    if (start == 0 || window >= (int64_t{1} << 19)) break;
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
   return found == 0;
