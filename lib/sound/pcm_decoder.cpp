@@ -118,6 +118,8 @@ int CheckShortFile(PcmDecoderRecord* r) {
 
 }  // namespace
 
+const char* SoundFileNameForLog() { return g_file_name_for_log; }
+
 void SetSoundFileNameForLog(const char* file_name) {
   g_file_name_for_log = file_name;
   g_file_name_logged = false;
@@ -134,10 +136,14 @@ int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   for (const ConverterEntry& converter : kConverters) {
     if (converter.open == nullptr || (PcmDecoderDisableMask & converter.disable_bit)) continue;
     record->missing_bytes = 0;
-    if (converter.open(record) == 0) {
+    const int result = converter.open(record);
+    if (result == 0) {
       accepted = true;
       break;
     }
+    // A converter that knows the file for its own and finds it unplayable
+    // has said why; no later converter is to make something else of it.
+    if (result == kPcmDecoderRefusedForGood) break;
     if (converter.rewind_after_refusal) StreamSeek(record, 0, 0);
   }
   if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0 || CheckShortFile(record) != 0) {

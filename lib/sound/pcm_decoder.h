@@ -30,6 +30,10 @@ constexpr int32_t kPcmDisableOgg = 4;
 constexpr int32_t kPcmDisableMp3Acm = 8;
 constexpr int32_t kPcmDisableMp3Graph = 16;
 
+// What a converter's open returns, besides 0 and -1, for a file of its own
+// kind that holds nothing to play: the other converters are not tried.
+constexpr int kPcmDecoderRefusedForGood = -2;
+
 struct PcmDecoderAcmState {
   uint8_t* source_format;
   plat::AcmStream* main_stream;
@@ -47,6 +51,19 @@ struct PcmDecoderOggState {
   int32_t vorbis_open;
   void* vorbis;  // the decoder library's file state, a tracked block
   int32_t word_size;
+  // The sound's first `head_frames` frames, read before the rest: the first
+  // piece the decoder library gave when the file was opened, or, for a
+  // first audio page whose granule position is smaller than the samples it
+  // holds, that page decoded here with the start trim the granule position
+  // asks for (the library drops only what it still holds of it). Past the
+  // head the library decodes.
+  uint8_t* head;  // tracked block, or null
+  int32_t head_frames;
+  int32_t head_pos;            // the next frame handed out from `head`
+  int32_t head_ends_sound;     // 1: nothing follows the head
+  int32_t library_after_head;  // 0: the library is to be moved to `head_frames` first
+  char* log_name;              // the file's name for the gap line (tracked), or null
+  int32_t gap_logged;
 };
 
 struct PcmDecoderMemoryState {
@@ -94,6 +111,8 @@ int32_t GetPcmDecoderLength(const PcmDecoderRecord* record);
 // Names the sound file that conversions opened from now on come from, for
 // the log line about a file shorter than it says (null: a sound in memory).
 void SetSoundFileNameForLog(const char* file_name);
+// That name, or null.
+const char* SoundFileNameForLog();
 int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
                               int32_t* size);
 

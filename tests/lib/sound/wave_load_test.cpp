@@ -48,6 +48,19 @@ TEST_F(WaveLoadTest, ChunkWalkSkipsBextExactlyAndOthersPadded) {
   int handle = Load(MakeWave(spec, data));
   ASSERT_NE(handle, -1);
   EXPECT_EQ(BufferBytes(handle), data);
+
+  // An odd "bext" of its exact size followed at once by a "LIST" whose size
+  // starts with a printable byte: "IST" and that byte look like a chunk id
+  // too, but "LIST" is one, so no pad byte is read.
+  std::vector<uint8_t> file = MakeWave(WaveSpec{}, data);
+  const std::vector<uint8_t> chunks = {'b', 'e', 'x', 't', 3, 0, 0, 0, 1, 2, 3, 'L', 'I', 'S', 'T', 'A', 0, 0, 0};
+  std::vector<uint8_t> list(chunks);
+  for (int i = 0; i < 'A'; ++i) list.push_back(static_cast<uint8_t>('a' + i % 26));
+  list.push_back(0);
+  file.insert(file.begin() + 12, list.begin(), list.end());
+  handle = Load(file);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(BufferBytes(handle), data);
 }
 
 // Text lists, padding (odd-sized, with its pad byte), cue points and a
@@ -391,6 +404,48 @@ TEST_F(WaveFormsTest, ExtensiblePcmAndPaddedBextLoadAsSoxReadsThem) {
       EXPECT_EQ(PlayStream(stream, raw.size()), raw);
     }
     DeleteSoundHandle(stream, 0);
+  }
+}
+
+// A-law and mu-law in the extensible form (their sub-formats, 8 bits a
+// sample) are coded sound, not 8-bit PCM: they load with the samples sox
+// decodes from the same data under the plain format tags.
+TEST_F(WaveFormsTest, ExtensibleALawAndMuLawDecodeAsSoxReadsThem) {
+  ASSERT_TRUE(Sox("-R -n -r 8000 -c 2 -b 16 src.wav synth 0.25 sine 300-900 vol 0.7"));
+  for (const uint8_t code : {uint8_t{6}, uint8_t{7}}) {
+    SCOPED_TRACE(code == 6 ? "a-law" : "mu-law");
+    ASSERT_TRUE(Sox(std::string("src.wav -e ") + (code == 6 ? "a-law" : "u-law") + " g711.wav"));
+    ASSERT_TRUE(Sox("g711.wav -e signed-integer -b 16 -t raw g711.raw"));
+    const std::vector<uint8_t> plain = ReadAll("g711.wav");
+    const std::string text(plain.begin(), plain.end());
+    const size_t data = text.find("data");
+    ASSERT_NE(data, std::string::npos);
+    std::vector<uint8_t> v;
+    PutId(v, "RIFF");
+    Put32(v, 0);
+    PutId(v, "WAVE");
+    PutId(v, "fmt ");
+    Put32(v, 40);
+    Put16(v, 0xFFFE);
+    Put16(v, 2);
+    Put32(v, 8000);
+    Put32(v, 16000);
+    Put16(v, 2);
+    Put16(v, 8);
+    Put16(v, 22);
+    Put16(v, 8);
+    Put32(v, 3);
+    v.insert(v.end(), {code, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    v.insert(v.end(), plain.begin() + static_cast<std::ptrdiff_t>(data), plain.end());
+    const uint32_t riff = static_cast<uint32_t>(v.size() - 8);
+    std::memcpy(v.data() + 4, &riff, 4);
+    const int handle = Load(v);
+    ASSERT_NE(handle, -1) << log_.Debug();
+    const SoundRecord* r = FindSound(handle);
+    EXPECT_EQ(r->format.bits_per_sample, 16);
+    EXPECT_EQ(r->format.channels, 2);
+    EXPECT_EQ(BufferBytes(handle), ReadAll("g711.raw"));
+    DeleteSoundHandle(handle, 0);
   }
 }
 
