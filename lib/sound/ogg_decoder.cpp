@@ -273,9 +273,11 @@ bool EndPageMissing(PcmDecoderRecord* r) {
       if (got == 0) break;
       ogg_sync_wrote(&sync, static_cast<long>(got));
       left -= static_cast<int64_t>(got);
+      // A window starts inside a page: the sync passes over bytes (-1, no
+      // page given) before it finds the first whole one.
       ogg_page page;
-      while (ogg_sync_pageout(&sync, &page) != 0)
-        if (ogg_page_serialno(&page) == serial) found = ogg_page_eos(&page) ? 1 : 0;
+      for (int got_page; (got_page = ogg_sync_pageout(&sync, &page)) != 0;)
+        if (got_page > 0 && ogg_page_serialno(&page) == serial) found = ogg_page_eos(&page) ? 1 : 0;
     }
     ogg_sync_clear(&sync);
     if (start == 0 || window >= (int64_t{1} << 19)) break;
