@@ -2,6 +2,7 @@
 // file, and the warnings about settings that leave the game unusable.
 #include "game/frame/config.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -50,13 +51,6 @@ std::string ConfigToolPath() {
   return "quillona-config";
 }
 
-// The file as the player would name it from any folder.
-std::string AbsolutePath(const char* path) {
-  std::error_code ec;
-  const std::string file = std::filesystem::absolute(path, ec).string();
-  return ec ? std::string(path) : file;
-}
-
 // One warning for each action that the player needs and that has no button,
 // then the way out, since without those buttons the game cannot leave its
 // title.
@@ -72,11 +66,10 @@ void WarnUnboundActions(const char* path, const GameConfig& config) {
                  path, 10 + a, kConfigActionNames[a], button - 1);
   }
   if (!unbound) return;
-  const std::string file = AbsolutePath(path);
   std::fprintf(stderr,
-               "quillona: warning: to give every action its button back, run %s --file %s --defaults, "
+               "quillona: warning: to give every action its button back, run %s --defaults, "
                "or delete %s so that the game writes its defaults at its next start\n",
-               ConfigToolPath().c_str(), file.c_str(), file.c_str());
+               ConfigToolCommand(path).c_str(), AbsolutePath(path).c_str());
 }
 
 }  // namespace
@@ -145,11 +138,10 @@ void ReportBadWindowSize(const char* path, uint32_t code) {
   char what[80];
   std::snprintf(what, sizeof what, "window size code %u is not 0 to 4", code);
   ReportFileProblem(path, what);
-  const std::string file = AbsolutePath(path);
   std::fprintf(stderr,
-               "quillona: to start the game, run %s --file %s --window-size N with N from 0 (640x480) to 4 "
+               "quillona: to start the game, run %s --window-size N with N from 0 (640x480) to 4 "
                "(1600x1200), or --defaults, or delete %s so that the game writes its defaults at its next start\n",
-               ConfigToolPath().c_str(), file.c_str(), file.c_str());
+               ConfigToolCommand(path).c_str(), AbsolutePath(path).c_str());
 }
 
 std::string ConfigToolCommand(const char* path) {
@@ -165,4 +157,9 @@ double WindowScaleForSizeCode(uint32_t code) {
     case 4: return 2.5;
     default: return -1.0;
   }
+}
+
+WindowPixels WindowPixelsForSizeCode(uint32_t code) {
+  const double scale = std::max(1.0, WindowScaleForSizeCode(code));
+  return WindowPixels{static_cast<int>(640 * scale), static_cast<int>(480 * scale)};
 }

@@ -52,3 +52,10 @@ void ReportBadWindowSize(const char* path, uint32_t code);
 std::string ConfigToolCommand(const char* path);
 // The window scale of a size code: 0 for code 0, -1 for an invalid code.
 double WindowScaleForSizeCode(uint32_t code);
+// The window of a size code in pixels: the 640 x 480 screen at its scale,
+// unscaled for code 0 and for an invalid code.
+struct WindowPixels {
+  int width;
+  int height;
+};
+WindowPixels WindowPixelsForSizeCode(uint32_t code);

@@ -155,6 +155,12 @@ bool Fail(std::string& reason, int error) {
 
 }  // namespace
 
+std::string AbsolutePath(const char* path) {
+  std::error_code ec;
+  const std::string file = std::filesystem::absolute(path, ec).string();
+  return ec ? std::string(path) : file;
+}
+
 bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason, std::string& folder) {
   const std::string target = ResolvedTarget(path);
   struct stat old {};

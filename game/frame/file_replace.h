@@ -24,6 +24,10 @@ bool ReplaceFile(const char* path, const std::vector<unsigned char>& bytes, std:
 bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::string& reason, std::string& folder);
 bool SyncPlacedFile(const std::string& folder, std::string& reason);
 
+// The file as named from any folder: `path` made absolute against the
+// working folder, or `path` itself when that folder cannot be found.
+std::string AbsolutePath(const char* path);
+
 // Appends a little-endian 32-bit word.
 void AppendU32(std::vector<unsigned char>& bytes, unsigned value);
 

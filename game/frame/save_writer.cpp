@@ -4,7 +4,7 @@
 
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -45,14 +45,6 @@ void Report(const std::string& name, bool ok, const std::string& reason, const s
   } else {
     ReportUnsyncedWrite(name.c_str(), reason.c_str(), what.c_str());
   }
-}
-
-std::string Absolute(const char* path) {
-  std::error_code ec;
-  const std::filesystem::path p(path);
-  if (p.is_absolute()) return path;
-  const std::filesystem::path here = std::filesystem::current_path(ec);
-  return ec ? std::string(path) : (here / p).string();
 }
 
 // The writer thread and the saves waiting for it, at most one per file. It
@@ -135,10 +127,20 @@ class Writer {
       idle_.notify_all();
       // A newer save of the file syncs the folder for both renames: the
       // older file's data is on the disk already, so a power cut before
-      // then leaves one whole file or the other.
-      if (ok && !Waiting(save.target)) {
+      // then leaves one whole file or the other. Should the newer save
+      // fail, the folder is synced all the same, for the older file.
+      std::string left;
+      const auto skipped = unsynced_.find(save.target);
+      if (skipped != unsynced_.end()) {
+        if (!ok) left = std::move(skipped->second);
+        unsynced_.erase(skipped);
+      }
+      if (ok && Waiting(save.target)) {
+        unsynced_[save.target] = folder;
+      } else if (ok || !left.empty()) {
         lock.unlock();
-        SyncPlacedFile(folder, reason);
+        std::string ignored;
+        SyncPlacedFile(ok ? folder : left, ok ? reason : ignored);
         lock.lock();
       }
       syncing_ = false;
@@ -152,6 +154,7 @@ class Writer {
   std::condition_variable wake_;  // a save is waiting, or the process ends
   std::condition_variable idle_;  // a save was placed, or its folder synced
   std::deque<Save> waiting_;
+  std::map<std::string, std::string> unsynced_;  // file -> folder its newer save is to sync
   bool placing_ = false;  // a save is being written and renamed
   bool syncing_ = false;  // the same, or its folder is being synced
   bool stop_ = false;
@@ -180,7 +183,7 @@ void SaveInBackground(const char* path, std::vector<unsigned char> bytes, const 
     SaveNow(path, bytes, loss, what);
     return;
   }
-  TheWriter().Hand(Save{Absolute(path), path, std::move(bytes), loss, what});
+  TheWriter().Hand(Save{AbsolutePath(path), path, std::move(bytes), loss, what});
 }
 
 void ReportFinishedSaves() {

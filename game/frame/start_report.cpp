@@ -2,7 +2,6 @@
 // and the lines about a window other than the one the settings ask for.
 #include "game/frame/start_report.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include "game/frame/config.h"
@@ -59,8 +58,8 @@ std::string WindowLargerThanDisplayText(bool window_mode, uint32_t size_code, co
   if (display_width <= 0 || display_height <= 0) return std::string();
   // The window as the library scales the 640 x 480 screen; the system does
   // not shrink a window to the display.
-  const auto width = [](uint32_t code) { return static_cast<int>(640 * std::max(1.0, WindowScaleForSizeCode(code))); };
-  const auto height = [](uint32_t code) { return static_cast<int>(480 * std::max(1.0, WindowScaleForSizeCode(code))); };
+  const auto width = [](uint32_t code) { return WindowPixelsForSizeCode(code).width; };
+  const auto height = [](uint32_t code) { return WindowPixelsForSizeCode(code).height; };
   const auto fits = [&](uint32_t code) { return width(code) <= display_width && height(code) <= display_height; };
   if (fits(size_code)) return std::string();
   uint32_t best = 0;

@@ -84,8 +84,8 @@ void Show(const char* path, const uint32_t (&w)[kConfigWords]) {
   if (scale < 0.0) {
     ShowLine(size, "not 0 to 4: the game stops at start in a window", 9);
   } else {
-    const double s = scale == 0.0 ? 1.0 : scale;
-    ShowLine(size, std::to_string(static_cast<int>(640 * s)) + " x " + std::to_string(static_cast<int>(480 * s)), 9);
+    const WindowPixels pixels = WindowPixelsForSizeCode(w[9]);
+    ShowLine(size, std::to_string(pixels.width) + " x " + std::to_string(pixels.height), 9);
   }
   for (int a = 0; a < 5; ++a) {
     const ButtonSetting& b = kButtonSettings[a];
@@ -217,9 +217,8 @@ int main(int argc, char** argv) {
   if (path == nullptr) path = play_path.c_str();
   std::memcpy(words, kDefaultConfigWords, sizeof words);
   const int read = ReadConfigWords(path, words);
-  if (read >= 0 && read < kConfigWords) {
-    if (read < kConfigWordsRead) std::fprintf(stderr, "quillona-config: %s: %s\n", path, kShortConfigNote);
-    for (int i = read; i < kConfigWords; ++i) words[i] = kDefaultConfigWords[i];
+  if (read >= 0 && read < kConfigWordsRead) {
+    std::fprintf(stderr, "quillona-config: %s: %s\n", path, kShortConfigNote);
   }
   for (const Request& r : requests) {
     if (r.value == nullptr) std::memcpy(words, kDefaultConfigWords, sizeof words);
