@@ -75,11 +75,13 @@ int32_t MilliSince(int32_t start) {
   return static_cast<int32_t>((static_cast<uint32_t>(GetMilliClock()) - static_cast<uint32_t>(start)) & 0x7FFFFFFFu);
 }
 
-// Ends an accept pause: the listening socket's accept event is posted again,
-// as the system posts it only after an accept.
+// Ends an accept pause, or the wait of a peer refused for want of a slot:
+// the listening socket's accept event is posted again, as the system posts it
+// only after an accept.
 void ResumeAccept() {
-  if (g_net.accept_paused == 0) return;
+  if (g_net.accept_paused == 0 && g_net.accept_waiting == 0) return;
   g_net.accept_paused = 0;
+  g_net.accept_waiting = 0;
   NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
   if (listener != nullptr && g_net.window != nullptr) {
     plat::PostMessage(g_net.window, kNetworkSocketMessage, listener->socket, plat::kFdAccept);
@@ -160,6 +162,17 @@ void StoreLittleEndian(uint8_t word[4], uint32_t value) {
   for (int i = 0; i < 4; ++i) word[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint32_t LoadLittleEndian(const uint8_t word[4]) {
+  return static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
+         (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
+}
+
+// A message the ring could never hold with its growth margin: taken as an
+// int a length beyond 2^31 would be a negative read size.
+bool BeyondRing(const RingBuffer& ring, uint32_t length) {
+  return static_cast<int64_t>(ring.data_size) + length + 1000 > INT32_MAX;
+}
+
 // One round of the hidden window's queue for the drain loops of the close;
 // -1 once the library or the hidden window is gone, which ends a drain.
 int DrainPump() {
@@ -202,10 +215,9 @@ int32_t TakeMessageBytes(NetworkRecord* r, const uint8_t* bytes, int32_t n) {
       r->receive_word_bytes = n - at;
       break;
     }
-    const uint32_t word = static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
-                          (static_cast<uint32_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(bytes[at + 3]) << 24);
+    const uint32_t word = LoadLittleEndian(bytes + at);
     at += 4;
-    if (static_cast<int64_t>(ring.data_size) + word + 1000 > INT32_MAX) {
+    if (BeyondRing(ring, word)) {
       RefuseMessage(r, word);
       return -1;
     }
@@ -259,9 +271,7 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
         int32_t whole = 0, count = 0, bodies = 0;
         while (peeked - whole >= 4 && messages + count < kNetworkReceivePassMessages &&
                taken + whole < kNetworkReceivePassBytes && ring.data_size + bodies < kNetworkReceiveHoldBytes) {
-          const uint32_t length = static_cast<uint32_t>(chunk[whole]) | (static_cast<uint32_t>(chunk[whole + 1]) << 8) |
-                                  (static_cast<uint32_t>(chunk[whole + 2]) << 16) |
-                                  (static_cast<uint32_t>(chunk[whole + 3]) << 24);
+          const uint32_t length = LoadLittleEndian(chunk + whole);
           if (length > static_cast<uint32_t>(peeked - whole - 4)) break;
           whole += 4 + static_cast<int32_t>(length);
           bodies += static_cast<int32_t>(length);
@@ -289,12 +299,9 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
       taken += n;
       if (r->receive_word_bytes < 4) return 0;
       r->receive_word_bytes = 0;
-      const uint32_t length = static_cast<uint32_t>(word[0]) | (static_cast<uint32_t>(word[1]) << 8) |
-                              (static_cast<uint32_t>(word[2]) << 16) | (static_cast<uint32_t>(word[3]) << 24);
-      // A message the ring could never hold (with its growth margin) is
-      // refused now: taken as an int a length beyond 2^31 would be a
-      // negative read size.
-      if (static_cast<int64_t>(ring.data_size) + length + 1000 > INT32_MAX) return RefuseMessage(r, length);
+      const uint32_t length = LoadLittleEndian(word);
+      // A message the ring could never hold is refused now.
+      if (BeyondRing(ring, length)) return RefuseMessage(r, length);
       r->receive_remaining = static_cast<int32_t>(length);
       r->incoming_size = static_cast<int32_t>(length);
       if (length == 0) {  // an empty message is complete at once
@@ -617,13 +624,6 @@ int PumpNetMessages(int close_finished) {
     }
     g_net.closing_pass = 0;
     if (g_net.accept_paused != 0 && MilliSince(g_net.accept_pause_start) >= 1000) ResumeAccept();
-    if (g_net.accept_waiting != 0 && g_net.table.Count() < kNetworkSlots) {
-      g_net.accept_waiting = 0;
-      NetworkRecord* listener = g_net.table.At(kNetworkListenSlot);
-      if (listener != nullptr) {
-        plat::PostMessage(g_net.window, kNetworkSocketMessage, listener->socket, plat::kFdAccept);
-      }
-    }
   }
   ReleaseHeldReads();
   // The messages pending now, and no more: the events that their handling

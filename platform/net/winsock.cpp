@@ -370,8 +370,10 @@ void StopWatcher() {
     }
   }
   if (running) g_watcher.join();
-  // The wake pipe goes with the watcher; a later start makes a new one.
+  // The wake pipe goes with the watcher; a later start makes a new one. A
+  // start on another thread while the lock was free runs on this pipe.
   std::lock_guard<std::mutex> guard(g_mu);
+  if (g_watcher.joinable()) return;
   for (int& fd : g_wake) {
     if (fd >= 0) close(fd);
     fd = -1;
