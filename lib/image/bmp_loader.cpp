@@ -119,12 +119,13 @@ RleResult DecodeRle(const uint8_t* data, uint64_t size, bool four_bit, int width
     }
   }
   if (row < height) return cut() ? RleResult::kCutShort : RleResult::kWhole;
-  // Every row is done: what may follow is more ends of line, the end
-  // marker, and zeros that pad the file.
+  // Every row is done: what may follow is more ends of line and the end
+  // marker. Past the marker the picture is whole whatever follows (a profile
+  // or appended data); without it, only zeros that pad the file may remain.
   while (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 0) pos += 2;
   if (pos + 2 <= size && data[pos] == 0 && data[pos + 1] == 1) {
     *marked = true;
-    pos += 2;
+    return RleResult::kWhole;
   }
   for (; pos < size; ++pos) {
     if (data[pos] != 0) return RleResult::kDataLeft;
@@ -230,8 +231,8 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
   const bool plain = compression == plat::kBiRgb && (bits == 4 || bits == 8 || bits == 24 || bits == 32);
   if (rle8 || rle4 || (plain && bits == 4)) {
     const uint64_t opitch = (static_cast<uint64_t>(width) + 3) / 4 * 4;
-    if (opitch * height > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     if (plain && image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
+    if (opitch * height > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     blocks.out = static_cast<uint8_t*>(RR_CALLOC(opitch * height));
     if (!blocks.out) return WriteImageLogLine("BMP画像のメモリ確保に失敗しました\n");
     if (plain) {
@@ -261,8 +262,8 @@ int ReadBmpImage(StreamReader* reader, BaseImage* image) {
     blocks.out = nullptr;
     out_pitch = static_cast<int32_t>(opitch);
   } else if (plain) {
-    if (image_size > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     if (image_size > data_size) return ImageDamaged("BMPファイルのデータが足りません\n");
+    if (image_size > kMaxImageBytes) return ImageTooLarge("BMPファイルの画像が大きすぎます\n");
     if (bottom_up) {
       blocks.out = static_cast<uint8_t*>(RR_ALLOC(image_size));
       if (!blocks.out) return WriteImageLogLine("BMP画像のメモリ確保に失敗しました\n");

@@ -144,8 +144,11 @@ void DecodePng(PngContext* ctx, StreamReader* reader) {
   int bit_depth = 0, colour_type = 0, interlace = 0;
   png_get_IHDR(ctx->png, ctx->info, &width, &height, &bit_depth, &colour_type, &interlace, nullptr,
                nullptr);
-  // Grey pictures keep no transparency anyway.
-  ctx->trns_dropped = ctx->trns_warned && (colour_type & PNG_COLOR_MASK_COLOR) != 0 &&
+  // Only palette and RGB pictures take their transparency from tRNS: grey ones
+  // keep none anyway, and those with an alpha channel lose nothing when a
+  // stray tRNS is refused.
+  ctx->trns_dropped = ctx->trns_warned &&
+                      (colour_type == PNG_COLOR_TYPE_PALETTE || colour_type == PNG_COLOR_TYPE_RGB) &&
                       !png_get_valid(ctx->png, ctx->info, PNG_INFO_tRNS);
   // Deflate cannot expand data more than 1032 times, so a header whose rows need
   // more than that from what is left of the file cannot be decoded; refusing it

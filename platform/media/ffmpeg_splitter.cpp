@@ -35,7 +35,8 @@ void CountReportedErrors(void*, int level, const char* format, va_list args) {
   // The size check before it refuses sides whose rows or planes would pass
   // the libraries' 2 GiB bound: too large as well, where both sides are
   // sides at all (not a damaged header's zero or negative ones).
-  if (std::strncmp(format, "Picture size %ux%u is invalid", 29) == 0) {
+  static constexpr char kInvalidSize[] = "Picture size %ux%u is invalid";
+  if (std::strncmp(format, kInvalidSize, sizeof kInvalidSize - 1) == 0) {
     va_list copy;
     va_copy(copy, args);
     const unsigned width = va_arg(copy, unsigned), height = va_arg(copy, unsigned);

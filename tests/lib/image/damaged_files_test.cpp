@@ -534,9 +534,10 @@ TEST(IncompleteFiles, WhatALoaderReadsPastIsNamed) {
 }
 
 // Run-length data that writes past a row's end, or past the picture, or that
-// leaves codes once every row is done, is not the picture's: an 8-bit bitmap
-// of plain rows whose compression field says RLE8 (ImageMagick's), and TGA
-// packets running past the last pixel, are refused as damaged. Runs may
+// leaves codes once every row is done and before the end marker, is not the
+// picture's: an 8-bit bitmap of plain rows whose compression field says RLE8
+// (ImageMagick's), and TGA packets running past the last pixel, are refused
+// as damaged. Runs may
 // cover a row's padding up to its 4-byte boundary, as ImageMagick writes.
 TEST(IncompleteFiles, RunsPastTheirRowOrPictureAreDamage) {
   testsupport::LogCapture log;
@@ -588,6 +589,13 @@ TEST(IncompleteFiles, RunsPastTheirRowOrPictureAreDamage) {
     Loaded past;
     EXPECT_EQ(LoadBytes(MakeBmp(padded), past.get()), kImageDamaged) << bits;
   }
+  // Past the end marker the picture is whole: a profile or appended data
+  // there is not leftover codes.
+  std::ifstream rle_in(RORUD_SOURCE_DIR "/tests/lib/image/data/bmp3_rle8.bmp", std::ios::binary);
+  Bytes appended((std::istreambuf_iterator<char>(rle_in)), std::istreambuf_iterator<char>());
+  appended.insert(appended.end(), 16, 0xA5);
+  Loaded whole;
+  EXPECT_EQ(LoadBytes(appended, whole.get()), 0);
 }
 
 // A picture over the 1 GiB pixel limit is too large, not damaged, and goes to
