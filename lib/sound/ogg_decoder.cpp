@@ -44,9 +44,7 @@ constexpr int kMaxHoles = 64;
 // to the library as it stands.
 constexpr size_t kMaxHeadBytes = size_t{8} << 20;
 
-const char* LogName(const PcmDecoderRecord* r) {
-  return r->ogg.log_name != nullptr ? r->ogg.log_name : "(sound in memory)";
-}
+const char* LogName(const PcmDecoderRecord* r) { return SoundLineForLoad(r->ogg.log_name, kNameOnly, false).name; }
 
 int OpenVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis_open = 0;
@@ -71,10 +69,12 @@ void CloseVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis = nullptr;
 }
 
-// One line for a file's first gap, however often it is read.
+// One line for a file's first gap, however often it is read or opened while
+// it loads.
 void LogGap(PcmDecoderRecord* r, int32_t sample) {
   if (r->ogg.gap_logged) return;
   r->ogg.gap_logged = 1;
+  if (SoundLineForLoad(r->ogg.log_name, kOggGapLine, true).said) return;
   WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
                   LogName(r), sample);
 }
@@ -303,6 +303,9 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
     if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
   }
+  // Opened again while the file loads (a long sound played as a stream):
+  // its gap was told of by the first opening.
+  r->ogg.gap_logged = SoundLineForLoad(r->ogg.log_name, kOggGapLine, false).said ? 1 : 0;
   plat::WaveFormatEx& f = r->format;
   std::memset(&f, 0, sizeof(f));
   f.format_tag = plat::kWaveFormatPcm;
@@ -316,7 +319,9 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   // or all damaged lack, is kept as the head the reads start with.
   r->position = 0;
   r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(4096, "", 0));
-  const long first = r->ogg.head != nullptr && ov_pcm_total(Vorbis(r), -1) > 0 ? LibraryRead(r, r->ogg.head, 4096) : 0;
+  OggVorbis_File* vf = Vorbis(r);
+  const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
+  const long first = r->ogg.head != nullptr && has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
   if (first <= 0) {
     const bool empty = r->ogg.head != nullptr;
     if (empty) WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
@@ -326,7 +331,7 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   r->ogg.head_frames = static_cast<int32_t>(first / f.block_align);
   r->ogg.library_after_head = 1;
   BuildHead(r);
-  if (EndPageMissing(r))
+  if (EndPageMissing(r) && !SoundLineForLoad(r->ogg.log_name, kOggEndPageLine, true).said)
     WriteLogLineFmt("Sound file %s lacks the last page of its Ogg stream (damaged or cut off); loading what decodes",
                     LogName(r));
   r->buffer_size = 4096;

@@ -95,17 +95,17 @@ int32_t KindLength(const PcmDecoderRecord* r) {
 }
 
 const char* g_file_name_for_log = nullptr;
-bool g_file_name_logged = false;
+uint32_t g_file_lines_said = 0;  // SoundLoadLine bits
 
 // A file shorter than its sizes say: one line naming it and the shortfall
 // (once per named file, however often it is opened while it loads). With
 // nothing of it left to decode the conversion is refused.
 int CheckShortFile(PcmDecoderRecord* r) {
   if (r->missing_bytes <= 0) return 0;
-  const char* name = g_file_name_for_log != nullptr ? g_file_name_for_log : "(sound in memory)";
+  const SoundLoadLineState line = SoundLineForLoad(g_file_name_for_log, kShortFileLine, true);
+  const char* name = line.name;
   const bool empty = KindLength(r) <= 0;
-  if (g_file_name_logged) return empty ? -1 : 0;
-  g_file_name_logged = g_file_name_for_log != nullptr;
+  if (line.said) return empty ? -1 : 0;
   if (empty) {
     WriteLogLineFmt("Sound file %s ends %lld bytes short of its stated size and holds no sound", name,
                     static_cast<long long>(r->missing_bytes));
@@ -122,7 +122,16 @@ const char* SoundFileNameForLog() { return g_file_name_for_log; }
 
 void SetSoundFileNameForLog(const char* file_name) {
   g_file_name_for_log = file_name;
-  g_file_name_logged = false;
+  g_file_lines_said = 0;
+}
+
+SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool take) {
+  // A line about a file opened again after its load (a stream played on)
+  // is left to the caller's own guard.
+  const bool loading = name != nullptr && g_file_name_for_log != nullptr && std::strcmp(name, g_file_name_for_log) == 0;
+  const bool said = loading && (g_file_lines_said & kind) != 0;
+  if (take && loading) g_file_lines_said |= kind;
+  return {name != nullptr ? name : "(sound in memory)", said};
 }
 
 int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {

@@ -113,6 +113,22 @@ int32_t GetPcmDecoderLength(const PcmDecoderRecord* record);
 void SetSoundFileNameForLog(const char* file_name);
 // That name, or null.
 const char* SoundFileNameForLog();
+// Lines about a file that are written once per named file, however often it
+// is opened while it loads (one bit each).
+enum SoundLoadLine : uint32_t {
+  kNameOnly = 0,
+  kShortFileLine = 1u << 0,
+  kOggGapLine = 1u << 1,
+  kOggEndPageLine = 1u << 2,
+};
+struct SoundLoadLineState {
+  const char* name;  // the name the line gives the sound
+  bool said;         // a line of the kind was written during this load already
+};
+// For a line of `kind` about the sound named `name` (null: a sound in
+// memory). With `take` the line counts as written from now on while a named
+// file loads.
+SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool take);
 int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
                               int32_t* size);
 

@@ -69,6 +69,16 @@ uint8_t CoveringChroma(const TheoraFrameSlot& s, const uint8_t* plane, int shift
   return static_cast<uint8_t>((sum + count / 2) / count);
 }
 
+// A pixel pair in the packed layouts' byte order: YUY2 puts luma first,
+// UYVY chroma.
+inline void PackPair(uint8_t* out, bool yuy2, uint8_t y0, uint8_t y1, uint8_t u, uint8_t v) {
+  if (yuy2) {
+    out[0] = y0, out[1] = u, out[2] = y1, out[3] = v;
+  } else {
+    out[0] = u, out[1] = y0, out[2] = v, out[3] = y1;
+  }
+}
+
 // A frame whose chroma is not 4:2:0 (4:4:4, 4:2:2): its chroma brought to
 // the surface's own sampling, a sample per 2 x 2 pixels for the planar
 // layout and per pixel pair of each row for the packed ones.
@@ -101,11 +111,7 @@ void WriteSurfaceResampled(TheoraMovieRecord* r, const TheoraFrameSlot& s, const
         for (int x = 0; x + 1 < p.w; x += 2, out += 4) {
           const uint8_t u = CoveringChroma(s, s.cb, sx, sy, p.x + x, p.y + y, 1);
           const uint8_t v = CoveringChroma(s, s.cr, sx, sy, p.x + x, p.y + y, 1);
-          if (yuy2) {
-            out[0] = luma[x], out[1] = u, out[2] = luma[x + 1], out[3] = v;
-          } else {
-            out[0] = u, out[1] = luma[x], out[2] = v, out[3] = luma[x + 1];
-          }
+          PackPair(out, yuy2, luma[x], luma[x + 1], u, v);
         }
       }
       break;
@@ -152,11 +158,7 @@ void WriteSurface(TheoraMovieRecord* r, const TheoraFrameSlot& s, uint8_t* bits,
           const uint8_t* cr = s.cr + chroma_at + static_cast<size_t>(y / 2) * s.c_stride;
           for (int x = 0; x + 1 < w; x += 2, out += 4) {
             const uint8_t u = cb[x / 2], v = cr[x / 2];
-            if (yuy2) {
-              out[0] = luma[x], out[1] = u, out[2] = luma[x + 1], out[3] = v;
-            } else {
-              out[0] = u, out[1] = luma[x], out[2] = v, out[3] = luma[x + 1];
-            }
+            PackPair(out, yuy2, luma[x], luma[x + 1], u, v);
           }
         }
       }

@@ -14,8 +14,6 @@ namespace {
 
 using namespace soundtest;
 
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
 std::vector<int16_t> Samples(const uint8_t* bytes, size_t size) {
   std::vector<int16_t> s(size / 2);
   std::memcpy(s.data(), bytes, s.size() * 2);

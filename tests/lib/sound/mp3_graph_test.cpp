@@ -11,8 +11,6 @@ namespace {
 
 using namespace soundtest;
 
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
 std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
   std::vector<int16_t> s(bytes.size() / 2);
   std::memcpy(s.data(), bytes.data(), s.size() * 2);

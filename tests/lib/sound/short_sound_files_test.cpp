@@ -13,8 +13,6 @@ namespace {
 
 using namespace soundtest;
 
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
 void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));

@@ -58,6 +58,9 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
 }
 
 // Runs sox in the current folder; false when it fails.
+// A command line run quietly: whether it succeeded.
+inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
 inline bool Sox(const std::string& arguments) {
   std::string command = "sox " + arguments + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
