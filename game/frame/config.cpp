@@ -3,7 +3,9 @@
 #include "game/frame/config.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -85,11 +87,14 @@ GameConfig DefaultConfig() {
   return c;
 }
 
-int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords]) {
+int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords], int* error) {
   std::FILE* f = std::fopen(path, "rb");
+  if (error != nullptr) *error = f == nullptr ? errno : 0;
   if (f == nullptr) return -1;
   int n = 0;
   while (n < kConfigWords && ReadU32(f, words[n])) ++n;
+  // A folder opens, and its first read fails: that is no short file.
+  if (std::ferror(f) && error != nullptr) *error = errno;
   std::fclose(f);
   return n;
 }
@@ -112,12 +117,19 @@ bool WriteConfigWords(const char* path, const uint32_t (&words)[kConfigWords], s
 bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason) {
   config = DefaultConfig();
   uint32_t words[kConfigWords] = {};
-  const int n = ReadConfigWords(path, words);
+  int error = 0;
+  const int n = ReadConfigWords(path, words, &error);
   if (n >= 0) {
     // Words 0, 1, 6, 7 and 8 are fillers; word 15 is not read. A short file
     // keeps the defaults of the words it lacks.
     for (int i = 0; i < n && i < kConfigWordsRead; ++i) ApplyWord(config, i, words[i]);
-    if (n < kConfigWordsRead) ReportFileProblem(path, kShortConfigNote);
+    if (error != 0) {
+      const std::string what = std::string("cannot be read (") + std::strerror(error) +
+                               "); the settings take their defaults";
+      ReportFileProblem(path, what.c_str());
+    } else if (n < kConfigWordsRead) {
+      ReportFileProblem(path, kShortConfigNote);
+    }
     WarnUnboundActions(path, config);
     return true;
   }
@@ -126,11 +138,7 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reaso
     if (reason != nullptr) *reason = why;
     return false;
   }
-  if (!why.empty()) {
-    const std::string what = "written, but its folder could not be synced (" + why +
-                             "); the defaults are kept, but may not survive a power cut";
-    ReportFileProblem(path, what.c_str());
-  }
+  if (!why.empty()) ReportUnsyncedWrite(path, why.c_str(), "the default configuration");
   return true;
 }
 

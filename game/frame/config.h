@@ -37,8 +37,9 @@ inline constexpr int kConfigWordsRead = 15;
 // actions 0 to 3 left without a pad button gets a warning naming its word.
 bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason = nullptr);
 // The words of the file, as many as it holds up to sixteen; -1 when it does
-// not open.
-int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords]);
+// not open. `error`, when given, is the system's error number when it does
+// not open or a read fails (a folder), else 0.
+int ReadConfigWords(const char* path, uint32_t (&words)[kConfigWords], int* error = nullptr);
 // Writes the sixteen words whole (a failure keeps the old file), making the
 // folder when needed; on failure `reason` holds the system's reason. On
 // success `reason` is empty, or says why the folder could not be synced

@@ -50,6 +50,13 @@ bool SoundOutputWorks() {
   return g_sound_output == 1;
 }
 
+// A line about a save of the game's own files, on the standard error stream
+// and the debugger output.
+void SayAboutWrite(const std::string& line) {
+  std::fputs(line.c_str(), stderr);
+  plat::OutputDebugString(line.c_str());
+}
+
 // True the first time a file is named in this run.
 bool FirstReport(const char* file) { return Reported().insert(file ? file : "").second; }
 
@@ -113,27 +120,23 @@ void ReportFileProblem(const char* file, const char* what) {
 
 void ReportWriteFailure(const char* file, const char* reason, const char* loss) {
   if (!FailedWrites().insert(file).second) return;
-  char line[512];
-  std::snprintf(line, sizeof line, "quillona: cannot write %s (%s); %s\n", file, reason, loss);
-  std::fputs(line, stderr);
-  plat::OutputDebugString(line);
+  SayAboutWrite("quillona: cannot write " + std::string(file) + " (" + reason + "); " + loss + "\n");
 }
 
 void ReportUnsyncedWrite(const char* file, const char* reason, const char* what) {
-  FailedWrites().erase(file);
-  if (!UnsyncedWrites().insert(file).second) return;
-  char line[512];
-  std::snprintf(line, sizeof line,
-                "quillona: warning: %s is written, but its folder could not be synced (%s); %s is kept, but may "
-                "not survive a power cut\n",
-                file, reason, what);
-  std::fputs(line, stderr);
-  plat::OutputDebugString(line);
+  // After a failure was named, the file's state is named again, however
+  // often this warning was given before it.
+  const bool failed = FailedWrites().erase(file) > 0;
+  if (!UnsyncedWrites().insert(file).second && !failed) return;
+  SayAboutWrite("quillona: warning: " + std::string(file) + " is written, but its folder could not be synced (" +
+                reason + "); " + what + " is kept, but may not survive a power cut\n");
 }
 
-void NoteWriteSuccess(const char* file) {
-  FailedWrites().erase(file);
+void NoteWriteSuccess(const char* file, const char* what) {
   UnsyncedWrites().erase(file);
+  if (FailedWrites().erase(file) > 0) {
+    SayAboutWrite("quillona: " + std::string(file) + " is written after all; " + what + " is kept\n");
+  }
 }
 
 void WarnMissingImages() {

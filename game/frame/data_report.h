@@ -23,14 +23,16 @@ void ReportSoundFailure(const char* file);
 void ReportFileProblem(const char* file, const char* what);
 // "quillona: cannot write <file> (<reason>); <loss>" on the standard error
 // stream and the debugger output. A file is named once until a write of it
-// succeeds (`NoteWriteSuccess`), so a save repeated every frame does not
-// repeat its message.
+// succeeds, so a save repeated every frame does not repeat its message.
 void ReportWriteFailure(const char* file, const char* reason, const char* loss);
-void NoteWriteSuccess(const char* file);
+// A write whose new file is in place and synced. After a named failure it
+// says what is finally true: "quillona: <file> is written after all; <what>
+// is kept".
+void NoteWriteSuccess(const char* file, const char* what);
 // "quillona: warning: <file> is written, but its folder could not be synced
 // (<reason>); <what> is kept, but may not survive a power cut", for a write
 // whose new file is in place: the save is done. Named once until a write of
-// the file is synced whole.
+// the file is synced whole, and again after a named failure.
 void ReportUnsyncedWrite(const char* file, const char* reason, const char* what);
 
 // At the start: a warning for every image of the player, partner and stage

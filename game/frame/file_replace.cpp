@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <system_error>
 
@@ -25,6 +27,9 @@ std::atomic<int> g_folder_sync_error{0};
 std::atomic<int> g_sync_delay_ms{0};
 std::atomic<long> g_file_syncs{0};
 std::atomic<long> g_folder_syncs{0};
+std::mutex g_hold_mutex;
+std::condition_variable g_hold_released;
+bool g_hold_syncs = false;
 
 // What a sync is for: the written file, or the folder that names it.
 enum class SyncOf { kFile, kFolder };
@@ -88,6 +93,11 @@ bool Sync(int fd, SyncOf what) {
     timespec wait{delay / 1000, (delay % 1000) * 1'000'000L};
     while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
+  }
+  {
+    // A held sync waits here, as one on a busy disk would.
+    std::unique_lock<std::mutex> lock(g_hold_mutex);
+    g_hold_released.wait(lock, [] { return !g_hold_syncs; });
   }
   const int folder_error = g_folder_sync_error;
   const int forced = what == SyncOf::kFolder && folder_error != 0 ? folder_error : g_sync_error.load();
@@ -222,5 +232,13 @@ void SetSyncErrorForTesting(int error) { g_sync_error = error; }
 void SetFolderSyncErrorForTesting(int error) { g_folder_sync_error = error; }
 
 void SetSyncDelayForTesting(int ms) { g_sync_delay_ms = ms; }
+
+void HoldSyncsForTesting(bool hold) {
+  {
+    std::lock_guard<std::mutex> lock(g_hold_mutex);
+    g_hold_syncs = hold;
+  }
+  g_hold_released.notify_all();
+}
 
 SyncCounts SyncCountsForTesting() { return SyncCounts{g_file_syncs, g_folder_syncs}; }

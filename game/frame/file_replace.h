@@ -46,6 +46,10 @@ void SetFolderSyncErrorForTesting(int error);
 // or its folder takes `ms` milliseconds more; 0 (the default) adds nothing.
 void SetSyncDelayForTesting(int ms);
 
+// Test hook standing in for a disk that is busy: while `hold` is true, every
+// later sync, once counted, waits until it is false again.
+void HoldSyncsForTesting(bool hold);
+
 // How many syncs of written files and of their folders were asked for
 // since the start, failed ones included.
 struct SyncCounts {

@@ -41,7 +41,7 @@ void Report(const std::string& name, bool ok, const std::string& reason, const s
   if (!ok) {
     ReportWriteFailure(name.c_str(), reason.c_str(), loss.c_str());
   } else if (reason.empty()) {
-    NoteWriteSuccess(name.c_str());
+    NoteWriteSuccess(name.c_str(), what.c_str());
   } else {
     ReportUnsyncedWrite(name.c_str(), reason.c_str(), what.c_str());
   }
@@ -135,7 +135,11 @@ class Writer {
         if (!ok) left = std::move(skipped->second);
         unsynced_.erase(skipped);
       }
-      if (ok && Waiting(save.target)) {
+      // A save whose sync is left to a newer one has no outcome of its own:
+      // the newer one's says what the file finally is, so a warning said
+      // once for the file is not said again for every save in between.
+      const bool leaves_sync = ok && Waiting(save.target);
+      if (leaves_sync) {
         unsynced_[save.target] = folder;
       } else if (ok || !left.empty()) {
         lock.unlock();
@@ -144,8 +148,10 @@ class Writer {
         lock.lock();
       }
       syncing_ = false;
-      outcomes_.push_back(Outcome{std::move(save.name), ok, std::move(reason), std::move(save.loss),
-                                  std::move(save.what)});
+      if (!leaves_sync) {
+        outcomes_.push_back(Outcome{std::move(save.name), ok, std::move(reason), std::move(save.loss),
+                                    std::move(save.what)});
+      }
       idle_.notify_all();
     }
   }

@@ -17,7 +17,9 @@ bool SaveNow(const char* path, const std::vector<unsigned char>& bytes, const ch
 // are written, whole, and the file on disk is always a whole one, the old or
 // a newer. `path` is taken relative to the working folder of this call.
 // The outcomes of the writes done by now are named on the calling thread,
-// as `SaveNow` names them. Without a thread the save is made at once.
+// as `SaveNow` names them; a save that leaves its folder's sync to a newer
+// one of the file is named by the newer one's outcome. Without a thread the
+// save is made at once.
 void SaveInBackground(const char* path, std::vector<unsigned char> bytes, const char* loss, const char* what);
 
 // Names the outcomes of the background writes done by now.

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "game/frame/config.h"
@@ -20,6 +21,7 @@
 #include "game/frame/file_replace.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
+#include "game/frame/save_writer.h"
 #include "game/stages/stage_script.h"
 #include "tests/game/game_fixture.h"
 
@@ -67,6 +69,28 @@ TEST(ConfigFile, MissingFileAndFolderAreCreatedWithDefaultsAndReadBack) {
     EXPECT_EQ(g->size_code, 0u);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(g->buttons[i], static_cast<uint32_t>(i + 1));
   }
+}
+
+// The game's new file whose folder cannot be synced is a warning, as for its
+// other files; a folder in place of the file is no short file.
+TEST(ConfigFile, AnUnsyncedNewFileIsAWarningAndAFolderIsNamedAsUnreadable) {
+  ScratchFolder scratch;
+  ForgetReportedFiles();
+  GameConfig c{};
+  SetFolderSyncErrorForTesting(EIO);
+  ::testing::internal::CaptureStderr();
+  const bool written = LoadOrCreateConfig(kConfigPath, c);
+  SetFolderSyncErrorForTesting(0);
+  fs::create_directories("folder");
+  const bool folder = LoadOrCreateConfig("folder", c);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(folder);
+  EXPECT_EQ(c.size_code, 0u);
+  EXPECT_EQ(err,
+            "quillona: warning: system/config.hsd is written, but its folder could not be synced (Input/output "
+            "error); the default configuration is kept, but may not survive a power cut\n"
+            "quillona: folder: cannot be read (Is a directory); the settings take their defaults\n");
 }
 
 std::vector<unsigned char> ReadBytes(const char* path) {
@@ -339,7 +363,29 @@ TEST_F(GameTest, ASaveWhoseFolderCannotBeSyncedIsKept) {
 // on, so that the disk sees only the newest replay; the file is a whole
 // replay of an earlier frame whenever it is read, and the last frame's
 // replay and the new record are on the disk when the next stage starts.
-class ThreadedStageEnd : public GameTest {};
+class ThreadedStageEnd : public GameTest {
+ protected:
+  void TearDown() override {
+    SetWriteSpaceForTesting(-1);
+    SetFolderSyncErrorForTesting(0);
+  }
+
+  // Hands stage 1's replay of its first `frames` frames to the writer.
+  static void Hand(uint32_t frames) {
+    g_game.replay_frame_index = frames;
+    SaveReplayInBackground(1);
+  }
+
+  // Hands the second replay while the writer syncs the first one's data.
+  static void HandTwoAtOnce(uint32_t first, uint32_t second) {
+    HoldSyncsForTesting(true);
+    const long files = SyncCountsForTesting().files;
+    Hand(first);
+    while (SyncCountsForTesting().files == files) std::this_thread::yield();
+    Hand(second);
+    HoldSyncsForTesting(false);
+  }
+};
 
 TEST_F(ThreadedStageEnd, ASlowDiskSeesOnlyTheNewestReplayAndTheLastIsKept) {
   ScratchFolder scratch;
@@ -362,7 +408,6 @@ TEST_F(ThreadedStageEnd, ASlowDiskSeesOnlyTheNewestReplayAndTheLastIsKept) {
     ASSERT_TRUE(std::equal(words.begin() + 2, words.end(), g_replay_words));
   }
   SetSyncDelayForTesting(0);
-  const SyncCounts after = SyncCountsForTesting();
   ASSERT_EQ(g_game.levels[kLevelScene], kSceneStage1 + 1);
   EXPECT_EQ(frames, 102u);
   const std::vector<uint32_t> words = ReadWords("replay/st1.hsd");
@@ -370,8 +415,70 @@ TEST_F(ThreadedStageEnd, ASlowDiskSeesOnlyTheNewestReplayAndTheLastIsKept) {
   EXPECT_EQ(words[1], frames);
   EXPECT_EQ(words.back(), 1000 + frames - 1);
   EXPECT_EQ(ReadWords("rec.hsd")[1], 500u);
+  FinishBackgroundSaves();
+  const SyncCounts after = SyncCountsForTesting();
   EXPECT_LT(after.files - before.files, frames / 4);
+  // The renames of the last replay and of the record are on the disk too.
+  EXPECT_GE(after.folders - before.folders, 2);
   EXPECT_EQ(Names("."), (std::vector<std::string>{"rec.hsd", "replay"}));
+}
+
+// A stage end's saves, one frame at a time, each over before the next:
+// whatever failed before, the last line on a file says what it finally is.
+TEST_F(ThreadedStageEnd, TheLastLineOnAReplayIsWhatTheDiskHolds) {
+  ScratchFolder scratch;
+  ForgetReportedFiles();
+  g_game.levels[kLevelScene] = kSceneStage1;
+  ChangePhase(g_game, kPhaseStageEnd);
+  ::testing::internal::CaptureStderr();
+  for (const bool full : {true, false, false, true, false}) {
+    SetWriteSpaceForTesting(full ? 0 : -1);
+    SetFolderSyncErrorForTesting(g_game.replay_frame_index >= 2 ? EIO : 0);
+    g_replay_words[g_game.replay_frame_index++] = 7;
+    Stage1Script(g_game);
+    FinishBackgroundSaves();
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const std::string unsynced =
+      "quillona: warning: replay/st1.hsd is written, but its folder could not be synced (Input/output error); "
+      "this stage's replay is kept, but may not survive a power cut\n";
+  const std::string failed =
+      "quillona: cannot write replay/st1.hsd (No space left on device); this stage's replay is not kept\n";
+  EXPECT_EQ(err, failed + "quillona: replay/st1.hsd is written after all; this stage's replay is kept\n" +
+                     unsynced + failed + unsynced);
+  EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 5u);
+}
+
+// A save handed over while the writer syncs an older one of the same file
+// leaves the older one's folder sync to the newer.
+TEST_F(ThreadedStageEnd, AFolderLeftToANewerSaveIsSyncedAndNamedOnce) {
+  ScratchFolder scratch;
+  ForgetReportedFiles();
+  // A replay of 3 frames fits the disk, one of 100 does not.
+  SetWriteSpaceForTesting(100);
+  const SyncCounts before = SyncCountsForTesting();
+  ::testing::internal::CaptureStderr();
+  HandTwoAtOnce(3, 100);
+  FinishBackgroundSaves();
+  std::string err = ::testing::internal::GetCapturedStderr();
+  // The newer save failed: the older one's rename is synced all the same.
+  EXPECT_EQ(SyncCountsForTesting().folders - before.folders, 1);
+  EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 3u);
+  EXPECT_EQ(err, "quillona: cannot write replay/st1.hsd (No space left on device); this stage's replay is not kept\n");
+  // Folders that cannot be synced: one warning for the file, not one for
+  // every save that left its sync to a newer one.
+  SetWriteSpaceForTesting(-1);
+  SetFolderSyncErrorForTesting(EIO);
+  ::testing::internal::CaptureStderr();
+  Hand(4);
+  FinishBackgroundSaves();
+  HandTwoAtOnce(5, 6);
+  FinishBackgroundSaves();
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err,
+            "quillona: warning: replay/st1.hsd is written, but its folder could not be synced (Input/output error); "
+            "this stage's replay is kept, but may not survive a power cut\n");
+  EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 6u);
 }
 
 TEST_F(GameTest, RecordFileRoundTripAndValidation) {

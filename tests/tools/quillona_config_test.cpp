@@ -116,6 +116,43 @@ TEST(QuillonaConfig, TakesItsOptionsAnywhereAndListsWhatCanBeTypedBack) {
   EXPECT_EQ(err, "quillona-config: " + file + ": " + kShortConfigNote + "\n");
 }
 
+// --defaults and settings on one line give the defaults with those settings,
+// in either order, and leave the file's words unread (an empty file is not
+// called short); a folder given as the file is named as such, untouched; a
+// window size code the game refuses keeps the listing's columns.
+TEST(QuillonaConfig, DefaultsTakeTheSettingsAndOddFilesAreNamedForWhatTheyAre) {
+  ScratchDir dir;
+  const std::string file = dir / "system/config.hsd";
+  std::vector<uint32_t> expected(kDefaultConfigWords, kDefaultConfigWords + kConfigWords);
+  expected[12] = 4;
+  std::string err;
+  std::string out;
+  for (const char* line : {"--bomb 5 --defaults", "--defaults --bomb 5"}) {
+    dir.Write("system/config.hsd", "");
+    ASSERT_EQ(RunTool(dir, line, &err), 0) << line;
+    EXPECT_EQ(err, "") << line;
+    EXPECT_EQ(Words(file), expected) << line;
+  }
+  const std::string folder = dir / "folder";
+  std::filesystem::create_directories(folder);
+  for (const std::string& line : {"--file " + folder, "--vsync on --file " + folder}) {
+    EXPECT_EQ(RunToolAsIs(dir, line, &err, &out), 1) << line;
+    EXPECT_EQ(err, std::string("quillona-config: cannot read ").append(folder).append(" (Is a directory)\n"));
+    EXPECT_EQ(out, "") << line;
+  }
+  std::string bytes;
+  for (int i = 0; i < kConfigWords; ++i) {
+    const uint32_t w = i == 9 ? 7 : kDefaultConfigWords[i];
+    for (int b = 0; b < 32; b += 8) bytes += static_cast<char>(w >> b);
+  }
+  dir.Write("system/config.hsd", bytes);
+  ASSERT_EQ(RunTool(dir, "", &err, &out), 0) << err;
+  EXPECT_NE(out.find("\n  --window-size 7      not 0-4: the game stops in a window  word 9\n"
+                     "  --shot 1             key Z                                word 10\n"),
+            std::string::npos)
+      << out;
+}
+
 // Without --file the tool works on the file the game reads when ./play.sh
 // starts it: game-data/system/config.hsd beside the build folder. A tool
 // outside such a build asks for --file rather than guess.
@@ -123,7 +160,7 @@ TEST(QuillonaConfig, WithoutAFileItUsesTheFolderPlayShGivesTheGame) {
   ScratchDir dir;
   namespace fs = std::filesystem;
   fs::create_directories(dir.path() / "build/tools");
-  fs::copy_file(std::string(RORUD_BINARY_DIR) + "/tools/quillona-config", dir / "build/tools/quillona-config");
+  fs::copy_file(fs::path(RORUD_BINARY_DIR) / "tools/quillona-config", dir.path() / "build/tools/quillona-config");
   dir.Write("build/CMakeCache.txt", "");
   const std::string run = "cd / && " + (dir / "build/tools/quillona-config") + " --vsync on >/dev/null 2>" +
                           (dir / "err.txt");

@@ -1,6 +1,7 @@
 // tools/quillona_config/quillona_config.cpp - quillona-config: shows and sets
 // the words of the game's configuration file "system/config.hsd", writing the
 // same sixteen-word file that the game writes.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,8 @@ constexpr char kUsage[] =
     "  --shot N, --focus N, --bomb N, --pause N, --button5 N\n"
     "                           words 10-14: pad button 1-8 (keys Z X C V A S D F),\n"
     "                           or 'none'\n"
-    "  --defaults               every word back to the game's default\n";
+    "  --defaults               every word back to the game's default, then the\n"
+    "                           settings given, wherever they stand\n";
 
 constexpr const char* kKeys = "ZXCVASDF";
 
@@ -82,7 +84,7 @@ void Show(const char* path, const uint32_t (&w)[kConfigWords]) {
   const double scale = WindowScaleForSizeCode(w[9]);
   const std::string size = "--window-size " + std::to_string(w[9]);
   if (scale < 0.0) {
-    ShowLine(size, "not 0 to 4: the game stops at start in a window", 9);
+    ShowLine(size, "not 0-4: the game stops in a window", 9);
   } else {
     const WindowPixels pixels = WindowPixelsForSizeCode(w[9]);
     ShowLine(size, std::to_string(pixels.width) + " x " + std::to_string(pixels.height), 9);
@@ -155,8 +157,7 @@ std::string PlayConfigPath() {
   return std::string();
 }
 
-// One setting of the command line, checked before the file is read; a null
-// value stands for --defaults.
+// One setting of the command line, checked before the file is read.
 struct Request {
   const char* option;
   const char* value;
@@ -176,6 +177,7 @@ int main(int argc, char** argv) {
   // Every setting is checked before any is applied, so that a wrong one,
   // wherever it stands, leaves the file as it was.
   std::vector<Request> requests;
+  bool defaults = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--file") == 0) {
       if (i + 1 >= argc) {
@@ -186,7 +188,7 @@ int main(int argc, char** argv) {
       continue;
     }
     if (std::strcmp(argv[i], "--defaults") == 0) {
-      requests.push_back({argv[i], nullptr});
+      defaults = true;
       continue;
     }
     const Setting* setting = FindSetting(argv[i]);
@@ -216,15 +218,23 @@ int main(int argc, char** argv) {
   }
   if (path == nullptr) path = play_path.c_str();
   std::memcpy(words, kDefaultConfigWords, sizeof words);
-  const int read = ReadConfigWords(path, words);
-  if (read >= 0 && read < kConfigWordsRead) {
-    std::fprintf(stderr, "quillona-config: %s: %s\n", path, kShortConfigNote);
+  // With --defaults the file's words are not read: the settings given go on
+  // top of the defaults wherever --defaults stands, since the line asks for
+  // both. A file that is there but cannot be read is not written over.
+  int read = -1;
+  if (!defaults) {
+    int error = 0;
+    read = ReadConfigWords(path, words, &error);
+    if (error != 0 && (read >= 0 || error != ENOENT)) {
+      std::fprintf(stderr, "quillona-config: cannot read %s (%s)\n", path, std::strerror(error));
+      return 1;
+    }
+    if (read >= 0 && read < kConfigWordsRead) {
+      std::fprintf(stderr, "quillona-config: %s: %s\n", path, kShortConfigNote);
+    }
   }
-  for (const Request& r : requests) {
-    if (r.value == nullptr) std::memcpy(words, kDefaultConfigWords, sizeof words);
-    else Apply(r.option, r.value, words);
-  }
-  const bool change = !requests.empty();
+  for (const Request& r : requests) Apply(r.option, r.value, words);
+  const bool change = defaults || !requests.empty();
   if (change) {
     std::string reason;
     if (!WriteConfigWords(path, words, reason)) {
