@@ -123,8 +123,9 @@ struct LockPlace {
 std::string FolderProblem(const std::string& folder, bool follow) {
   struct stat st {};
   if ((follow ? ::stat(folder.c_str(), &st) : ::lstat(folder.c_str(), &st)) != 0) {
-    return errno == ENOENT ? std::string("does not exist")
-                           : std::string("cannot be examined (") + std::strerror(errno) + ")";
+    const int error = errno;
+    return error == ENOENT ? std::string("does not exist")
+                           : std::string("cannot be examined (") + std::strerror(error) + ")";
   }
   if (S_ISLNK(st.st_mode)) return "is a symbolic link, not a folder";
   if (!S_ISDIR(st.st_mode)) return "is not a folder";
@@ -139,7 +140,10 @@ std::string FolderProblem(const std::string& folder, bool follow) {
                   static_cast<unsigned>(st.st_mode & 07777));
     return what;
   }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::string("cannot be written (") + std::strerror(errno) + ")";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    const int error = errno;
+    return std::string("cannot be written (") + std::strerror(error) + ")";
+  }
   return std::string();
 }
 
@@ -159,8 +163,8 @@ LockPlace FallbackLockPlace() {
   if (::mkdir(folder.c_str(), 0700) == 0) {
     // The process's mask may have taken bits the folder needs.
     ::chmod(folder.c_str(), 0700);
-  } else if (errno != EEXIST) {
-    return {folder, "the lock folder " + folder + " cannot be made in " + base + " (" + std::strerror(errno) +
+  } else if (const int error = errno; error != EEXIST) {
+    return {folder, "the lock folder " + folder + " cannot be made in " + base + " (" + std::strerror(error) +
                         "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
   }
   const std::string problem = FolderProblem(folder, false);
@@ -191,6 +195,7 @@ LockPlace FindLockPlace() {
   }
   return fallback;
 }
+
 std::string LockPath(const std::string& folder, const std::string& class_name) {
   std::string path = folder + "/rorud-window-";
   char hex[3];
@@ -208,13 +213,15 @@ int TakeClassLock(const std::string& folder, const std::string& class_name) {
   const std::string path = LockPath(folder, class_name);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    g_lock_failure = "the lock file " + path + " cannot be opened (" + std::strerror(errno) +
+    const int error = errno;
+    g_lock_failure = "the lock file " + path + " cannot be opened (" + std::strerror(error) +
                      "). Remove it, or set XDG_RUNTIME_DIR to a folder of your own";
     return -1;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) {
-      g_lock_failure = "the lock file " + path + " cannot be locked (" + std::strerror(errno) +
+    const int error = errno;
+    if (error != EWOULDBLOCK) {
+      g_lock_failure = "the lock file " + path + " cannot be locked (" + std::strerror(error) +
                        "). Set XDG_RUNTIME_DIR to a folder of your own on a local disk";
     }
     ::close(fd);
