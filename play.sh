@@ -5,8 +5,13 @@
 # build/data.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+./scripts/install-deps play
+# A build folder made here leaves out the tests and benchmarks, whose tools
+# only ./check.sh installs; one that ./check.sh or a developer made keeps
+# them.
+options=()
+if [ ! -f build/CMakeCache.txt ]; then options=(-DRORUD_TESTS=OFF -DRORUD_BENCH=OFF); fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 # The build's lines show only when it builds something or fails: with
 # nothing to do, the check of the source folders and "no work to do" would
 # stand before every start.

@@ -20,8 +20,7 @@ std::string LibraryStartFailureText(const char* title) {
   }
   const std::string lock = plat::WindowLockProblem();
   if (!lock.empty()) {
-    return "quillona: the game's lock cannot be kept safely: " + lock +
-           ". Remove it, or set XDG_RUNTIME_DIR to a folder of your own, and start again\n";
+    return "quillona: the game's lock cannot be kept safely: " + lock + ", and start again\n";
   }
   const std::string display = plat::DisplayProblem();
   if (display.rfind("no display", 0) == 0) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +52,7 @@ std::vector<std::unique_ptr<Window>> g_records;  // every record ever made; hand
 std::map<std::string, WindowProc> g_classes;
 Window* g_foreground = nullptr;
 std::string g_lock_folder;
+std::string g_lock_failure;  // the last class lock's, when the folder was fit but the file was not
 int g_cursor_count = 0;
 std::atomic<int> g_cursor_x{0}, g_cursor_y{0};
 std::atomic<uint8_t> g_keys[256];
@@ -104,25 +106,27 @@ intptr_t PackPoint(int x, int y) {
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
 }
 
-// The folder of the class locks and, when it cannot be trusted, why.
+// The folder of the class locks and, when no fit folder was found, what is
+// wrong and the way out.
 struct LockPlace {
   std::string folder;
-  std::string problem;  // empty when the folder is safe to use
+  std::string problem;  // empty when the folder is fit
 };
 
-// What makes `folder` unfit to hold the user's locks: anything but a real
-// folder of the user's own that no one else may enter. Another user who made
-// it first, or a link in its place, could otherwise hold or redirect the
-// game's lock. Empty when it is fit.
-std::string PrivateFolderProblem(const std::string& folder) {
-  if (::mkdir(folder.c_str(), 0700) == 0) {
-    // The process's mask may have taken bits the folder needs.
-    ::chmod(folder.c_str(), 0700);
-  } else if (errno != EEXIST) {
-    return std::string("cannot be made (") + std::strerror(errno) + ")";
-  }
+// Why the existing `folder` cannot hold the user's locks: anything but a
+// folder of the user's own that no one else may enter and that the user may
+// write. Another user who made it first, or a link in its place, could
+// otherwise hold or redirect the game's lock. `follow`: a runtime folder the
+// user named is judged by the folder a link leads to; a link found in the
+// shared temporary folder is refused, as anyone may have put it there.
+// Empty when it is fit.
+std::string FolderProblem(const std::string& folder, bool follow) {
   struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) return std::string("cannot be examined (") + std::strerror(errno) + ")";
+  if ((follow ? ::stat(folder.c_str(), &st) : ::lstat(folder.c_str(), &st)) != 0) {
+    const int error = errno;
+    return error == ENOENT ? std::string("does not exist")
+                           : std::string("cannot be examined (") + std::strerror(error) + ")";
+  }
   if (S_ISLNK(st.st_mode)) return "is a symbolic link, not a folder";
   if (!S_ISDIR(st.st_mode)) return "is not a folder";
   char what[96];
@@ -136,6 +140,10 @@ std::string PrivateFolderProblem(const std::string& folder) {
                   static_cast<unsigned>(st.st_mode & 07777));
     return what;
   }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    const int error = errno;
+    return std::string("cannot be written (") + std::strerror(error) + ")";
+  }
   return std::string();
 }
 
@@ -146,18 +154,46 @@ std::string WithoutEndSlashes(const std::string& folder) {
   return end == std::string::npos ? std::string() : folder.substr(0, end + 1);
 }
 
-// The user's runtime folder, else a folder of the user's own in the
-// temporary folder: a lock there must not be shared with other users of the
-// machine.
+// rorud-<user id> in the temporary folder, made for the user alone, with
+// what is wrong and the way out when it cannot be.
+LockPlace FallbackLockPlace() {
+  const char* temp = std::getenv("TMPDIR");
+  const std::string base = WithoutEndSlashes(temp != nullptr && temp[0] == '/' ? temp : "/tmp");
+  const std::string folder = base + "/rorud-" + std::to_string(::getuid());
+  if (::mkdir(folder.c_str(), 0700) == 0) {
+    // The process's mask may have taken bits the folder needs.
+    ::chmod(folder.c_str(), 0700);
+  } else if (const int error = errno; error != EEXIST) {
+    return {folder, "the lock folder " + folder + " cannot be made in " + base + " (" + std::strerror(error) +
+                        "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
+  }
+  const std::string problem = FolderProblem(folder, false);
+  if (problem.empty()) return {folder, std::string()};
+  // The temporary folder is shared: only what is the user's own can the user
+  // remove from it.
+  struct stat st {};
+  const bool removable = ::lstat(folder.c_str(), &st) == 0 && st.st_uid == ::getuid();
+  return {folder, "the lock folder " + folder + " " + problem +
+                      (removable ? ". Remove it, or set" : ". Set") + " XDG_RUNTIME_DIR to a folder of your own"};
+}
+
+// The user's runtime folder when it is fit, else the fallback. A runtime
+// folder that is missing, another user's (kept across a change of user) or
+// not writable must not mean no lock at all: the second copy would not see
+// the first.
 LockPlace FindLockPlace() {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   if (!g_lock_folder.empty()) return {g_lock_folder, std::string()};
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] != '\0') return {WithoutEndSlashes(runtime), std::string()};
-  const char* temp = std::getenv("TMPDIR");
-  const std::string base = WithoutEndSlashes(temp != nullptr && temp[0] == '/' ? temp : "/tmp");
-  const std::string folder = base + "/rorud-" + std::to_string(::getuid());
-  return {folder, PrivateFolderProblem(folder)};
+  if (runtime == nullptr || runtime[0] == '\0') return FallbackLockPlace();
+  const std::string folder = WithoutEndSlashes(runtime);
+  const std::string refused = runtime[0] == '/' ? FolderProblem(folder, true) : "is not an absolute path";
+  if (refused.empty()) return {folder, std::string()};
+  LockPlace fallback = FallbackLockPlace();
+  if (!fallback.problem.empty()) {
+    fallback.problem = "XDG_RUNTIME_DIR names " + folder + ", which " + refused + ", and " + fallback.problem;
+  }
+  return fallback;
 }
 
 std::string LockPath(const std::string& folder, const std::string& class_name) {
@@ -170,14 +206,28 @@ std::string LockPath(const std::string& folder, const std::string& class_name) {
   return path + ".lock";
 }
 
-// Takes the class lock for a new window; -1 when another process holds it.
+// Takes the class lock for a new window; -1 when another process holds it,
+// or when the lock file cannot be opened or locked (`g_lock_failure` then
+// says why and what to do).
 int TakeClassLock(const std::string& folder, const std::string& class_name) {
-  int fd = ::open(LockPath(folder, class_name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return -1;
+  const std::string path = LockPath(folder, class_name);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    g_lock_failure = "the lock file " + path + " cannot be opened (" + std::strerror(error) +
+                     "). Remove it, or set XDG_RUNTIME_DIR to a folder of your own";
+    return -1;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error != EWOULDBLOCK) {
+      g_lock_failure = "the lock file " + path + " cannot be locked (" + std::strerror(error) +
+                       "). Set XDG_RUNTIME_DIR to a folder of your own on a local disk";
+    }
     ::close(fd);
     return -1;
   }
+  g_lock_failure.clear();
   return fd;
 }
 
@@ -363,7 +413,8 @@ std::string WindowLockPath(const char* class_name) {
 
 std::string WindowLockProblem() {
   const LockPlace place = FindLockPlace();
-  return place.problem.empty() ? std::string() : "the lock folder " + place.folder + " " + place.problem;
+  std::lock_guard<std::recursive_mutex> guard(g_lock);
+  return place.problem.empty() ? g_lock_failure : place.problem;
 }
 
 std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl::InitProblem(); }
@@ -371,6 +422,7 @@ std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl
 void SetWindowLockFolder(const std::string& folder) {
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   g_lock_folder = folder;
+  g_lock_failure.clear();
 }
 
 Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
@@ -398,7 +450,11 @@ Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
     for (Window* w : g_windows) {
       if (w->class_name == class_name) first_of_class = false;
     }
-    if (first_of_class) window->lock_fd = TakeClassLock(lock_place.folder, window->class_name);
+    if (first_of_class) {
+      window->lock_fd = TakeClassLock(lock_place.folder, window->class_name);
+      // Without its lock the window would let a second copy start unseen.
+      if (window->lock_fd < 0) return nullptr;
+    }
     if (!IsHeadless() && !detail::sdl::CreateNative(window)) {
       if (window->lock_fd >= 0) ::close(window->lock_fd);
       return nullptr;
@@ -1068,6 +1124,7 @@ void ResetCore() {
   g_windows.clear();
   g_classes.clear();
   g_foreground = nullptr;
+  g_lock_failure.clear();
   g_cursor_count = 0;
   g_cursor_x = 0;
   g_cursor_y = 0;

@@ -107,16 +107,18 @@ bool UnregisterWindowClass(const char* class_name);
 // folder), which is returned as ForeignWindow(). Null when there is none.
 Window* FindWindow(const char* class_name);
 Window* ForeignWindow();
-// Test hook: the folder of the class lock files (default: $XDG_RUNTIME_DIR,
+// Test hook: the folder of the class lock files (default: $XDG_RUNTIME_DIR
+// when it is a folder of the user's own, closed to others and writable,
 // else rorud-<user id> in $TMPDIR or /tmp, made for the user alone). Tests
 // give each process its own folder unless they test the double start.
 void SetWindowLockFolder(const std::string& folder);
 // The lock file that marks a window of the class as held by a process.
 std::string WindowLockPath(const char* class_name);
-// Why the lock folder cannot be trusted ("the lock folder F is a symbolic
-// link, not a folder"): the fallback folder in the temporary folder is used
-// only when it is a real folder of the user's own closed to everyone else;
-// otherwise no window is made. Empty when the folder is fit.
+// Why no window can be made for want of a lock, and what to do ("the lock
+// folder F is a symbolic link, not a folder. Remove it, or set
+// XDG_RUNTIME_DIR to a folder of your own"): neither the runtime folder nor
+// the fallback is fit, or the last class lock could not be taken in a fit
+// folder. Empty when nothing is wrong.
 std::string WindowLockProblem();
 // Why the SDL back end can open no visible window (no display, only a
 // driver that shows nothing, or a window or renderer SDL could not make);
@@ -124,7 +126,8 @@ std::string WindowLockProblem();
 std::string DisplayProblem();
 
 // Creates a hidden-unless-kWsVisible window with the outer rectangle given;
-// null when the class is unknown or another process holds a window of it.
+// null when the class is unknown, another process holds a window of it, or
+// the class lock cannot be taken (WindowLockProblem says why).
 // Sends kWmCreate. The calling thread owns the window and its queue.
 Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
                      uint32_t ex_style, int x, int y, int width, int height);

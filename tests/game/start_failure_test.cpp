@@ -1,6 +1,7 @@
 // What the game program says when it cannot start: another copy holds the
-// window, the lock folder is not the user's alone, or no display can show it. Each case runs the game program itself
-// and expects one message naming the cause, and exit status 1.
+// window, no lock folder is fit, or no display can show it. Each case runs
+// the game program itself and expects one message naming the cause, and
+// exit status 1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -12,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "game/frame/config.h"
 #include "game/frame/start_report.h"
@@ -43,41 +46,69 @@ Outcome RunGame(const std::string& environment) {
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
 }
 
+// A folder of the user's own, closed to others: fit for the game's lock.
+std::string PrivateFolder(const fs::path& folder) {
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_all);
+  return folder.string();
+}
+
+// The first copy's lock is met wherever the second copy looks: in the
+// runtime folder, and in the fallback folder both when the runtime folder is
+// not set and when it cannot be used (a missing one, as after a change of
+// user).
 TEST(GameStart, ASecondCopyNamesTheLockItMeets) {
   if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
   gametest::ScratchFolder scratch;
-  plat::SetWindowLockFolder(scratch.path().string());
-  const std::string lock = plat::WindowLockPath("Quillona Ver2.00");
-  const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);  // the first copy's hold
-  const Outcome o = RunGame("RORUD_PLATFORM=headless XDG_RUNTIME_DIR=" + scratch.path().string());
-  ::close(fd);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "quillona: another copy of the game is running (it holds the lock " + lock +
-                       "); close it first\n");
+  const std::string temp = scratch.path().string();
+  const std::string runtime = PrivateFolder(scratch.path() / "run");
+  const std::string fallback = PrivateFolder(scratch.path() / ("rorud-" + std::to_string(::getuid())));
+  std::vector<int> holds;  // the first copy's
+  for (const std::string& folder : {runtime, fallback}) {
+    plat::SetWindowLockFolder(folder);
+    holds.push_back(::open(plat::WindowLockPath("Quillona Ver2.00").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ASSERT_EQ(::flock(holds.back(), LOCK_EX | LOCK_NB), 0);
+  }
+  const std::string held = "/rorud-window-5175696c6c6f6e6120566572322e3030.lock); close it first\n";
+  for (const auto& [environment, folder] :
+       {std::pair{"XDG_RUNTIME_DIR=" + runtime, runtime}, {"-u XDG_RUNTIME_DIR TMPDIR=" + temp, fallback},
+        {"XDG_RUNTIME_DIR=" + temp + "/missing TMPDIR=" + temp, fallback}}) {
+    const Outcome o = RunGame(environment + " RORUD_PLATFORM=headless");
+    EXPECT_EQ(o.status, 1) << environment;
+    EXPECT_EQ(o.err, "quillona: another copy of the game is running (it holds the lock " + folder + held);
+  }
+  for (const int fd : holds) ::close(fd);
 }
 
-// A lock folder that another user could have made or entered: the game stops
-// and names the folder, what is wrong with it and the way out.
-TEST(GameStart, AnUnsafeLockFolderStopsTheStart) {
+// A lock folder that another user could have made or entered, or that
+// cannot be made: the game stops and names the folder, what is wrong with it
+// and the way out.
+TEST(GameStart, AnUnfitLockFolderStopsTheStart) {
   if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
   gametest::ScratchFolder scratch;
-  const std::string folder = scratch.path().string() + "/rorud-" + std::to_string(::getuid());
+  const std::string temp = scratch.path().string();
+  const std::string folder = temp + "/rorud-" + std::to_string(::getuid());
   fs::create_directories(folder);
   fs::permissions(folder, fs::perms::all);
-  const Outcome o = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + scratch.path().string());
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
-                       " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to a "
-                       "folder of your own, and start again\n");
+  const Outcome open = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + temp);
+  EXPECT_EQ(open.status, 1);
+  EXPECT_EQ(open.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
+                          " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to "
+                          "a folder of your own, and start again\n");
+  const Outcome missing = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + temp + "/none");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "quillona: the game's lock cannot be kept safely: the lock folder " + temp + "/none/rorud-" +
+                             std::to_string(::getuid()) + " cannot be made in " + temp +
+                             "/none (No such file or directory). Set TMPDIR to a folder you can write, or "
+                             "XDG_RUNTIME_DIR to a folder of your own, and start again\n");
 }
 
 TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {
   if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
   gametest::ScratchFolder scratch;
   const std::string unset = "-u WAYLAND_DISPLAY -u SDL_VIDEODRIVER ";
-  const std::string set = "RORUD_PLATFORM=sdl SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=" + scratch.path().string();
+  const std::string set =
+      "RORUD_PLATFORM=sdl SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=" + PrivateFolder(scratch.path() / "run");
   const Outcome none = RunGame(unset + "-u DISPLAY " + set);
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.err,

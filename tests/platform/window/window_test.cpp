@@ -2,13 +2,16 @@
 // sent messages, rectangles, activation, paint, injected input, presenting,
 // and where the class locks live.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <png.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -471,8 +474,9 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
       ::chmod(folder.c_str(), mode);
       char text[8];
       std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
-      EXPECT_EQ(plat::WindowLockProblem(),
-                "the lock folder " + folder + " is open to group or others (mode " + text + ", not 0700)");
+      EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is open to group or others (mode " + text +
+                                               ", not 0700). Remove it, or set XDG_RUNTIME_DIR to a folder of your "
+                                               "own");
       EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     }
 
@@ -480,19 +484,90 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
     std::filesystem::create_directories(temp / "elsewhere");
     ::chmod((temp / "elsewhere").c_str(), 0700);
     std::filesystem::create_directory_symlink(temp / "elsewhere", folder);
-    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder");
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
 
     // A folder named with a slash at its end gives no doubled slash.
     ::setenv("TMPDIR", (temp.string() + "/").c_str(), 1);
-    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder");
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/77/", 1);
-    EXPECT_EQ(plat::WindowLockPath("AB"), "/run/user/77/rorud-window-4142.lock");
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
+    std::filesystem::create_directories(temp / "run");
+    ::chmod((temp / "run").c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", (temp.string() + "/run/").c_str(), 1);
+    EXPECT_EQ(plat::WindowLockPath("AB"), temp.string() + "/run/rorud-window-4142.lock");
     EXPECT_EQ(plat::WindowLockProblem(), "");
     plat::UnregisterWindowClass("LockClass");
   }
   std::filesystem::remove_all(temp);
+}
+
+// A runtime folder that cannot hold the lock (kept from another user across
+// a change of user, missing, not a folder, open to others) gives way to the
+// fallback folder, and the window made then holds its lock there, where a
+// second copy looks. Never a window without a lock: when neither folder is
+// fit, or the lock file cannot be opened, no window is made, and the
+// problem names what is wrong and the way out.
+TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp = fs::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  fs::create_directories(temp / "open");
+  fs::create_directories(temp / "others");
+  ::chmod((temp / "others").c_str(), 0700);
+  // Root owns every folder it makes and may write anywhere: another owner is
+  // given, and a path through a file fails for root as well.
+  const std::string others = ::getuid() == 0 && ::chown((temp / "others").c_str(), 65534, 65534) == 0
+                                 ? (temp / "others").string()
+                                 : "/";
+  std::ofstream(temp / "file") << "x";
+  plat::SetWindowLockFolder("");
+  ASSERT_TRUE(plat::RegisterWindowClass("LockClass", PlainProc));
+  {
+    EnvGuard tmpdir("TMPDIR", temp.c_str());
+    const std::string fallback = temp.string() + "/rorud-" + std::to_string(::getuid());
+    const std::string lock = fallback + "/rorud-window-4142.lock";
+    for (const std::string& runtime : {others, (temp / "missing").string(), (temp / "file" / "sub").string(),
+                                      (temp / "file").string(), (temp / "open").string(), std::string("run")}) {
+      EnvGuard runtime_dir("XDG_RUNTIME_DIR", runtime.c_str());
+      EXPECT_EQ(plat::WindowLockPath("AB"), lock) << runtime;
+      EXPECT_EQ(plat::WindowLockProblem(), "") << runtime;
+      plat::Window* w = plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      ASSERT_NE(w, nullptr) << runtime;
+      const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+      EXPECT_NE(::flock(fd, LOCK_SH | LOCK_NB), 0) << runtime << ": the window holds no lock";
+      ::close(fd);
+      plat::DestroyWindow(w);
+    }
+
+    EnvGuard runtime_dir("XDG_RUNTIME_DIR", (temp / "missing").c_str());
+    ::chmod(fallback.c_str(), 0777);
+    EXPECT_EQ(plat::WindowLockProblem(), "XDG_RUNTIME_DIR names " + temp.string() +
+                                             "/missing, which does not exist, and the lock folder " + fallback +
+                                             " is open to group or others (mode 0777, not 0700). Remove it, or set "
+                                             "XDG_RUNTIME_DIR to a folder of your own");
+    EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    // A temporary folder that does not exist is no folder to remove.
+    ::setenv("TMPDIR", (temp / "none").c_str(), 1);
+    EXPECT_EQ(plat::WindowLockProblem(), "XDG_RUNTIME_DIR names " + temp.string() +
+                                             "/missing, which does not exist, and the lock folder " + temp.string() +
+                                             "/none/rorud-" + std::to_string(::getuid()) + " cannot be made in " +
+                                             temp.string() + "/none (No such file or directory). Set TMPDIR to a "
+                                             "folder you can write, or XDG_RUNTIME_DIR to a folder of your own");
+
+    // A fit folder whose lock file cannot be opened.
+    fs::create_directories(temp / "run" / "rorud-window-4142.lock");
+    ::chmod((temp / "run").c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", (temp / "run").c_str(), 1);
+    ASSERT_TRUE(plat::RegisterWindowClass("AB", PlainProc));
+    EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + temp.string() +
+                                             "/run/rorud-window-4142.lock cannot be opened (Is a directory). Remove "
+                                             "it, or set XDG_RUNTIME_DIR to a folder of your own");
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  fs::remove_all(temp);
 }
 
 }  // namespace
