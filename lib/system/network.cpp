@@ -180,20 +180,6 @@ int DrainPump() {
   return (g_net.window_destroyed != 0 || GetWindowDestroyedFlag() != 0) ? -1 : 0;
 }
 
-// Posts again the events that nested loops refused (see receive_pending),
-// the oldest connection's first.
-void RepostRefusedEvents(bool receive) {
-  for (ListNode* n = g_net.tail.previous; n != nullptr && n != &g_net.head; n = n->previous) {
-    auto* r = static_cast<NetworkRecord*>(n->data);
-    int32_t& pending = receive ? r->receive_pending : r->send_pending;
-    if (pending == 0) continue;
-    pending = 0;
-    if (g_net.window != nullptr) {
-      plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, receive ? plat::kFdRead : plat::kFdWrite);
-    }
-  }
-}
-
 // Refuses the incoming message with the log line of a receive buffer that
 // cannot grow; the pump then closes the connection.
 int RefuseMessage(NetworkRecord* r, uint32_t length) {
@@ -441,10 +427,7 @@ int WriteNetLogLine(const char* format, ...) {
 int RecvSocket(int32_t handle) {
   NetworkRecord* r = FindRecord(handle, false);
   if (r == nullptr) return -1;
-  if (g_net.receiving != 0) {
-    r->receive_pending = 1;
-    return -1;
-  }
+  if (g_net.receiving != 0) return -1;
   g_net.receiving = 1;
   PumpNetMessages(0);
   int result;
@@ -458,17 +441,13 @@ int RecvSocket(int32_t handle) {
     result = RecvLoop(r, Functions());
   }
   g_net.receiving = 0;
-  RepostRefusedEvents(true);
   return result;
 }
 
 int SendSocket(int32_t handle) {
   NetworkRecord* r = FindRecord(handle, false);
   if (r == nullptr) return -1;
-  if (g_net.sending != 0) {
-    r->send_pending = 1;
-    return -1;
-  }
+  if (g_net.sending != 0) return -1;
   g_net.sending = 1;
   PumpNetMessages(0);
   int result;
@@ -482,7 +461,6 @@ int SendSocket(int32_t handle) {
     result = SendLoop(r, Functions());
   }
   g_net.sending = 0;
-  RepostRefusedEvents(false);
   return result;
 }
 

@@ -69,11 +69,6 @@ struct NetworkRecord {
   int32_t datagram_readable;
   int32_t datagram_writable;
   ListNode node;              // value: the handle; data: the record
-  // A read or write event that arrived while a receive or send loop ran and
-  // was refused; the loop posts it again when it ends, so that no event is
-  // lost (the system posts the next one only after the next read or write).
-  int32_t receive_pending;
-  int32_t send_pending;
   // The bytes of a length word that came in pieces; taken from the socket as
   // they arrive, since bytes left in it may keep the receive window shut.
   uint8_t receive_word[4];
