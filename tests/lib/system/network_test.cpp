@@ -249,6 +249,49 @@ TEST_F(NetworkTest, AMessageLargerThanTheBufferGrowsIt) {
   EXPECT_EQ(TakeComplete(server_), big);
 }
 
+TEST_F(NetworkTest, ALargeMessageComesInOrderAndItsBufferIsGivenBackOnceTaken) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // A small message, a large one and a small one; the program takes the
+  // first while the large one is three quarters in, or all three at once.
+  const std::vector<uint8_t> a = RandomBytes(100, 20), big = RandomBytes(3 << 20, 21), c = RandomBytes(100, 22);
+  std::vector<uint8_t> wire = Framed(a), rest = Framed(big), last = Framed(c);
+  const size_t head = 4 + big.size() * 3 / 4;
+  wire.insert(wire.end(), rest.begin(), rest.begin() + static_cast<ptrdiff_t>(head));
+  rest.erase(rest.begin(), rest.begin() + static_cast<ptrdiff_t>(head));
+  rest.insert(rest.end(), last.begin(), last.end());
+  for (bool early : {true, false}) {
+    SCOPED_TRACE(early ? "first taken early" : "all taken at once");
+    int fd;
+    const int32_t h = AcceptPosix(&fd);
+    ASSERT_GE(h, 0);
+    std::atomic<bool> go{!early};
+    std::thread peer([&] {
+      if (!WriteAll(fd, wire.data(), wire.size())) return;
+      while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      WriteAll(fd, rest.data(), rest.size());
+    });
+    std::vector<uint8_t> got;
+    if (early) {
+      EXPECT_TRUE(PumpUntil([&] { return Record(h)->receive_remaining == static_cast<int32_t>(big.size() / 4); }));
+      got = TakeComplete(h);
+      go = true;
+    }
+    EXPECT_TRUE(PumpUntil([&] { return Record(h)->complete_bytes == static_cast<int32_t>(big.size() + 200 - got.size()); }));
+    const std::vector<uint8_t> more = TakeComplete(h);
+    got.insert(got.end(), more.begin(), more.end());
+    PumpNetMessages(1);
+    EXPECT_LE(Record(h)->receive_buffer.buffer_size, kNetworkReceiveKeepBytes);
+    go = true;
+    peer.join();
+    close(fd);
+    std::vector<uint8_t> all = a;
+    all.insert(all.end(), big.begin(), big.end());
+    all.insert(all.end(), c.begin(), c.end());
+    EXPECT_TRUE(got == all) << got.size();
+  }
+}
+
 // ---- Receive edge cases with a raw peer -----------------------------------------------
 
 TEST_F(NetworkTest, APieceByPieceMessageIsTakenOnlyWhenItsLengthWordIsWhole) {
