@@ -555,8 +555,27 @@ int RecvSocket(int32_t handle) {
   } else if (r->framed_receive == 0) {
     result = 0;
   } else {
+    // A read event gets its share of a pump's reading (the library's message
+    // pump dispatches a few too), and within a network pump no more than the
+    // pump may still read.
     PassBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
+    const bool in_pump = g_net.dispatch_pass != 0;
+    if (g_net.in_event != 0) {
+      const int32_t connections = g_net.table.Count() > 0 ? g_net.table.Count() : 1;
+      constexpr int32_t kLeastMessages = kNetworkPumpMessages / (kNetworkPumpBytes / kNetworkReceiveChunk);
+      budget.bytes = std::clamp(kNetworkPumpBytes / connections, kNetworkReceiveChunk, kNetworkReceivePassBytes);
+      budget.messages = std::clamp(kNetworkPumpMessages / connections, kLeastMessages, kNetworkReceivePassMessages);
+    }
+    if (in_pump) {
+      budget.bytes = std::min(budget.bytes, g_net.pass_bytes);
+      budget.messages = std::min(budget.messages, g_net.pass_messages);
+    }
+    const PassBudget given = budget;
     result = RecvLoop(r, Functions(), budget);
+    if (in_pump) {
+      g_net.pass_bytes -= given.bytes - budget.bytes;
+      g_net.pass_messages -= given.messages - budget.messages;
+    }
     NoteReceiveSize(r);
   }
   g_net.receiving = 0;
@@ -725,12 +744,17 @@ int PumpNetMessages(int close_finished) {
   ServeTakenData();
   // The messages pending now, and no more: the events that their handling
   // brings (a peer that keeps sending re-arms the read event with every
-  // receive) wait for the next pump, so that no peer can hold this one.
+  // receive) wait for the next pump, so that no peer can hold this one. Nor
+  // can many: once the pump's reading budget is spent, the events left wait
+  // for the next pump, ahead of those posted since.
   const uint64_t pass = ++g_net.pass_posted;
   if (!plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) return 0;
   plat::Message m;
   g_net.dispatch_pass = pass;
-  while (g_net.window != nullptr && g_net.pass_seen < pass && plat::PeekMessage(&m, g_net.window, true)) {
+  g_net.pass_bytes = kNetworkPumpBytes;
+  g_net.pass_messages = kNetworkPumpMessages;
+  while (g_net.window != nullptr && g_net.pass_seen < pass && g_net.pass_bytes > 0 && g_net.pass_messages > 0 &&
+         plat::PeekMessage(&m, g_net.window, true)) {
     plat::TranslateMessage(&m);
     plat::DispatchMessage(&m);
   }

@@ -32,6 +32,13 @@ constexpr int32_t kNetworkListenSlot = 8192;
 // left carries on, so a peer that sends without pause cannot hold the pump.
 constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
 constexpr int32_t kNetworkReceivePassMessages = 256;
+// What one network pump reads in all: each read event it serves gets an equal
+// share for the connections there are (at least one chunk, at most one
+// pass), and the events it leaves once this is spent are the first the next
+// pump serves, so however many peers flood, a pump stays short and each peer
+// comes round in turn.
+constexpr int32_t kNetworkPumpBytes = 1024 * 1024;
+constexpr int32_t kNetworkPumpMessages = 4096;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
@@ -136,6 +143,9 @@ struct NetworkState {
   // buffer is oversized.
   int32_t held_count;
   int32_t oversized_count;
+  // What the pump being dispatched may still read.
+  int32_t pass_bytes;
+  int32_t pass_messages;
 };
 NetworkState& GetNetworkState();
 

@@ -787,6 +787,56 @@ TEST_F(NetworkTest, OnePumpServesEveryPeerWhoseMessageWaits) {
   for (int fd : fds) close(fd);
 }
 
+TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachInTurn) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // More peers than one pump has shares for, each with 16 messages of 1 KiB
+  // (its number, then the peer's) waiting.
+  constexpr int kPeers = 140, kEach = 16;
+  std::vector<int> fds(kPeers);
+  std::vector<int32_t> handles(kPeers);
+  for (int i = 0; i < kPeers; ++i) handles[i] = AcceptPosix(&fds[i]);
+  for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  std::vector<std::vector<uint8_t>> sent(kPeers);
+  for (int i = 0; i < kPeers; ++i) {
+    std::vector<uint8_t> wire;
+    for (int k = 0; k < kEach; ++k) {
+      std::vector<uint8_t> body(1020, static_cast<uint8_t>(i));
+      body[0] = static_cast<uint8_t>(k);
+      sent[i].insert(sent[i].end(), body.begin(), body.end());
+      const std::vector<uint8_t> one = Framed(body);
+      wire.insert(wire.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(WriteAll(fds[i], wire.data(), wire.size()));
+  }
+  // Time for the watcher to post each peer's read event.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto held = [&] {
+    int64_t bytes = 0;
+    for (int32_t h : handles) bytes += Record(h)->receive_buffer.data_size;
+    return bytes;
+  };
+  for (int pump = 0; pump < 3; ++pump) {
+    const int64_t before = held();
+    PumpNetMessages(1);
+    EXPECT_LE(held() - before, kNetworkPumpBytes) << "pump " << pump;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (int i = 0; i < kPeers; ++i) EXPECT_GT(Record(handles[i])->complete_bytes, 0) << "peer " << i;
+  std::vector<std::vector<uint8_t>> got(kPeers);
+  EXPECT_TRUE(PumpUntil([&] {
+    bool all = true;
+    for (int i = 0; i < kPeers; ++i) {
+      const std::vector<uint8_t> bytes = TakeComplete(handles[i]);
+      got[i].insert(got[i].end(), bytes.begin(), bytes.end());
+      all = all && got[i].size() == sent[i].size();
+    }
+    return all;
+  }));
+  for (int i = 0; i < kPeers; ++i) EXPECT_TRUE(got[i] == sent[i]) << "peer " << i;
+  for (int fd : fds) close(fd);
+}
+
 TEST_F(NetworkTest, LengthWordsSplitAtAnyOffsetNeverStallAConnection) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
