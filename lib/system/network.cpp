@@ -2,6 +2,7 @@
 // and send loops, accept and close, the socket-event handler and the end.
 #include "lib/system/network.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -93,9 +94,11 @@ void PostRead(const NetworkRecord* r) {
   if (g_net.window != nullptr) plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, plat::kFdRead);
 }
 
-// The received bytes the program has not taken, less the message under way.
+// The received bytes the program has not taken, less the message under way
+// (a large one is not in the receive buffer).
 int32_t UnreadBytes(const NetworkRecord* r) {
-  const int32_t under_way = r->receive_remaining != 0 ? r->incoming_size - r->receive_remaining : 0;
+  const bool in_buffer = r->receive_remaining != 0 && r->incoming_size <= kNetworkReceiveLargeBytes;
+  const int32_t under_way = in_buffer ? r->incoming_size - r->receive_remaining : 0;
   return r->receive_buffer.data_size - under_way;
 }
 
@@ -105,17 +108,49 @@ void SetHeld(NetworkRecord* r, bool held) {
   g_net.held_count += held ? 1 : -1;
 }
 
-// Reads again from the connections that stopped at the hold limit and whose
-// program has taken enough since. Their socket posts no read event until a
-// receive, so the pump posts one.
-void ReleaseHeldReads() {
-  if (g_net.held_count == 0) return;
+// Keeps the count of oversized receive buffers that the pump looks at.
+void NoteReceiveSize(NetworkRecord* r) {
+  const bool oversized = r->receive_buffer.buffer_size > kNetworkReceiveKeepBytes;
+  if ((r->receive_oversized != 0) == oversized) return;
+  r->receive_oversized = oversized ? 1 : 0;
+  g_net.oversized_count += oversized ? 1 : -1;
+}
+
+// An oversized receive buffer whose program has taken nearly all it held is
+// given back for one that holds the rest and a step more; a large message
+// leaves its whole size behind otherwise.
+void ShrinkReceiveBuffer(NetworkRecord* r) {
+  RingBuffer& ring = r->receive_buffer;
+  const int32_t held = ring.data_size;
+  if (held > kNetworkReceiveKeepBytes / 4) return;
+  const int32_t size = held + kNetworkReceiveStep;
+  auto* fresh = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(size)));
+  if (fresh == nullptr) return;
+  RingBufferRead(&ring, fresh, held, 0);
+  RingBufferFree(&ring);
+  ring = RingBuffer{fresh, 0, held, held, size};
+  NoteReceiveSize(r);
+}
+
+// Once the program has taken data: reads again from the connections that
+// stopped at the hold limit and are below it now (their socket posts no read
+// event until a receive, so the pump posts one), and gives back oversized
+// receive buffers.
+void ServeTakenData() {
+  if (g_net.held_count == 0 && g_net.oversized_count == 0) return;
   for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
     auto* r = static_cast<NetworkRecord*>(n->data);
+    if (r->receive_oversized != 0) ShrinkReceiveBuffer(r);
     if (r->receive_held == 0 || UnreadBytes(r) >= kNetworkReceiveHoldBytes) continue;
     SetHeld(r, false);
     PostRead(r);
   }
+}
+
+void FreeLargeReceive(NetworkRecord* r) {
+  RR_FREE(r->large.block);
+  RR_FREE(r->large.previous);
+  r->large = NetworkLargeReceive{};
 }
 
 // A send that failed because the peer reset or was never reached: nothing
@@ -147,6 +182,8 @@ void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
   CloseSocketOf(f, r->socket);
   RingBufferFree(&r->receive_buffer);
   RingBufferFree(&r->send_buffer);
+  NoteReceiveSize(r);
+  FreeLargeReceive(r);
   r->in_use = 0;
   r->open = 0;
   r->reserved = 0;
@@ -178,20 +215,6 @@ bool BeyondRing(const RingBuffer& ring, uint32_t length) {
 int DrainPump() {
   PumpNetMessages(0);
   return (g_net.window_destroyed != 0 || GetWindowDestroyedFlag() != 0) ? -1 : 0;
-}
-
-// Posts again the events that nested loops refused (see receive_pending),
-// the oldest connection's first.
-void RepostRefusedEvents(bool receive) {
-  for (ListNode* n = g_net.tail.previous; n != nullptr && n != &g_net.head; n = n->previous) {
-    auto* r = static_cast<NetworkRecord*>(n->data);
-    int32_t& pending = receive ? r->receive_pending : r->send_pending;
-    if (pending == 0) continue;
-    pending = 0;
-    if (g_net.window != nullptr) {
-      plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, receive ? plat::kFdRead : plat::kFdWrite);
-    }
-  }
 }
 
 // Refuses the incoming message with the log line of a receive buffer that
@@ -248,14 +271,87 @@ int32_t TakeMessageBytes(NetworkRecord* r, const uint8_t* bytes, int32_t n) {
   return count;
 }
 
+// What a receive pass may still take.
+struct PassBudget {
+  int32_t bytes;
+  int32_t messages;
+};
+
+// Moves up to count bytes of a large message's previous block into the
+// current one, and frees the previous block once all have moved.
+void MoveLargeBytes(NetworkLargeReceive& large, int32_t count) {
+  if (large.previous == nullptr) return;
+  const int32_t k = count < large.previous_size - large.moved ? count : large.previous_size - large.moved;
+  std::memcpy(large.block + large.front + large.moved, large.previous + large.moved, static_cast<size_t>(k));
+  large.moved += k;
+  if (large.moved < large.previous_size) return;
+  RR_FREE(large.previous);
+  large.previous = nullptr;
+}
+
+// Makes the large message's next block, which holds capacity bytes of it
+// (none moved yet); false when it cannot be had. Only the block of the whole
+// message keeps room in front, for what the receive buffer holds now: it
+// only shrinks until the message is whole.
+bool GrowLargeBlock(NetworkRecord* r, int32_t capacity) {
+  NetworkLargeReceive& large = r->large;
+  MoveLargeBytes(large, INT32_MAX);  // done by now, as the block had room for as many reads
+  const int32_t front = capacity == r->incoming_size ? r->receive_buffer.data_size : 0;
+  auto* block = static_cast<uint8_t*>(RR_ALLOC(static_cast<size_t>(front) + static_cast<size_t>(capacity)));
+  if (block == nullptr) return false;
+  large.previous = large.block;
+  large.previous_size = large.size - large.front;
+  large.moved = 0;
+  large.block = block;
+  large.size = front + capacity;
+  large.front = front;
+  return true;
+}
+
+// The whole large message becomes the receive buffer, with what the buffer
+// held put in front of it: the message's own bytes are not copied.
+void CompleteLargeMessage(NetworkRecord* r) {
+  NetworkLargeReceive& large = r->large;
+  MoveLargeBytes(large, INT32_MAX);
+  RingBuffer& ring = r->receive_buffer;
+  const int32_t held = ring.data_size;
+  RingBufferRead(&ring, large.block + large.front - held, held, 0);
+  RingBufferFree(&ring);
+  ring = RingBuffer{large.block, large.front - held, 0, held + r->incoming_size, large.size};
+  r->complete_bytes += r->incoming_size;
+  large = NetworkLargeReceive{};
+}
+
+// Reads the next bytes of a large message into its block, growing the block
+// when it is full. 1 when the socket may hold more, 0 when it is read out, -1
+// when the block cannot grow.
+int ReadLargeMessage(NetworkRecord* r, const SocketFunctions& f, PassBudget& budget) {
+  NetworkLargeReceive& large = r->large;
+  const int32_t have = r->incoming_size - r->receive_remaining;
+  if (large.block == nullptr || have == large.size - large.front) {
+    const int32_t capacity = large.block == nullptr ? kNetworkReceiveStep : 2 * (large.size - large.front);
+    if (!GrowLargeBlock(r, capacity >= r->incoming_size / 2 ? r->incoming_size : capacity)) return -1;
+  }
+  const int32_t want = std::min({budget.bytes, large.size - large.front - have, r->receive_remaining});
+  const int n = Recv(f, r->socket, large.block + large.front + have, want, 0);
+  if (n <= 0) return 0;
+  MoveLargeBytes(large, std::max(n, kNetworkReceivePassBytes));
+  r->receive_remaining -= n;
+  budget.bytes -= n;
+  if (r->receive_remaining == 0) {
+    CompleteLargeMessage(r);
+    --budget.messages;
+  }
+  return n == want ? 1 : 0;
+}
+
 // One receive pass: whole messages and the start of the next, up to the
 // pass's budget of bytes and messages. A pass that stops at its budget has
 // read from the socket, so the system posts the read event for the rest.
-int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
+int RecvLoop(NetworkRecord* r, const SocketFunctions& f, PassBudget& budget) {
   RingBuffer& ring = r->receive_buffer;
-  int32_t taken = 0, messages = 0;
   for (;;) {
-    if (taken >= kNetworkReceivePassBytes || messages >= kNetworkReceivePassMessages) return 0;
+    if (budget.bytes <= 0 || budget.messages <= 0) return 0;
     if (r->receive_remaining == 0) {
       // Between messages: the program has not taken enough yet.
       if (UnreadBytes(r) >= kNetworkReceiveHoldBytes) {
@@ -269,8 +365,8 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
         const int peeked = Recv(f, r->socket, chunk, kNetworkReceiveChunk, plat::kMsgPeek);
         if (peeked <= 0) return 0;
         int32_t whole = 0, count = 0, bodies = 0;
-        while (peeked - whole >= 4 && messages + count < kNetworkReceivePassMessages &&
-               taken + whole < kNetworkReceivePassBytes && ring.data_size + bodies < kNetworkReceiveHoldBytes) {
+        while (peeked - whole >= 4 && count < budget.messages && whole < budget.bytes &&
+               ring.data_size + bodies < kNetworkReceiveHoldBytes) {
           const uint32_t length = LoadLittleEndian(chunk + whole);
           if (length > static_cast<uint32_t>(peeked - whole - 4)) break;
           whole += 4 + static_cast<int32_t>(length);
@@ -282,8 +378,8 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
           if (n <= 0) return 0;
           const int32_t took = TakeMessageBytes(r, chunk, n);
           if (took < 0) return -1;
-          messages += took;
-          taken += n;
+          budget.messages -= took;
+          budget.bytes -= n;
           PumpNetMessages(0);
           if (n < whole) return 0;
           continue;
@@ -296,7 +392,7 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
       const int n = Recv(f, r->socket, word + r->receive_word_bytes, 4 - r->receive_word_bytes, 0);
       if (n <= 0) return 0;
       r->receive_word_bytes += n;
-      taken += n;
+      budget.bytes -= n;
       if (r->receive_word_bytes < 4) return 0;
       r->receive_word_bytes = 0;
       const uint32_t length = LoadLittleEndian(word);
@@ -305,9 +401,16 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
       r->receive_remaining = static_cast<int32_t>(length);
       r->incoming_size = static_cast<int32_t>(length);
       if (length == 0) {  // an empty message is complete at once
-        ++messages;
+        --budget.messages;
         continue;
       }
+    }
+    if (r->incoming_size > kNetworkReceiveLargeBytes) {
+      const int more = ReadLargeMessage(r, f, budget);
+      if (more < 0) return RefuseMessage(r, static_cast<uint32_t>(r->incoming_size));
+      PumpNetMessages(0);
+      if (more == 0) return 0;
+      continue;
     }
     // The buffer grows as the message's bytes arrive, never by the length
     // word alone.
@@ -316,7 +419,7 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
     RingBufferWrap(&ring);
     int32_t want = ring.buffer_size - ring.data_size;
     if (want > r->receive_remaining) want = r->receive_remaining;
-    if (want > kNetworkReceivePassBytes - taken) want = kNetworkReceivePassBytes - taken;
+    if (want > budget.bytes) want = budget.bytes;
     // The free run behind end: up to the buffer's end, or up to start when
     // the held bytes wrap round.
     const int32_t room = ring.end < ring.start ? ring.start - ring.end : ring.buffer_size - ring.end;
@@ -335,10 +438,10 @@ int RecvLoop(NetworkRecord* r, const SocketFunctions& f) {
     }
     ring.data_size += got;
     r->receive_remaining -= got;
-    taken += got;
+    budget.bytes -= got;
     if (r->receive_remaining == 0) {
       r->complete_bytes += r->incoming_size;
-      ++messages;
+      --budget.messages;
     }
     PumpNetMessages(0);
     // A read that came back short found the socket empty; a full one may
@@ -441,10 +544,7 @@ int WriteNetLogLine(const char* format, ...) {
 int RecvSocket(int32_t handle) {
   NetworkRecord* r = FindRecord(handle, false);
   if (r == nullptr) return -1;
-  if (g_net.receiving != 0) {
-    r->receive_pending = 1;
-    return -1;
-  }
+  if (g_net.receiving != 0) return -1;
   g_net.receiving = 1;
   PumpNetMessages(0);
   int result;
@@ -455,20 +555,37 @@ int RecvSocket(int32_t handle) {
   } else if (r->framed_receive == 0) {
     result = 0;
   } else {
-    result = RecvLoop(r, Functions());
+    // A read event gets its share of a pump's reading (the library's message
+    // pump dispatches a few too), and within a network pump no more than the
+    // pump may still read.
+    PassBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
+    const bool in_pump = g_net.dispatch_pass != 0;
+    if (g_net.in_event != 0) {
+      const int32_t connections = g_net.table.Count() > 0 ? g_net.table.Count() : 1;
+      constexpr int32_t kLeastMessages = kNetworkPumpMessages / (kNetworkPumpBytes / kNetworkReceiveChunk);
+      budget.bytes = std::clamp(kNetworkPumpBytes / connections, kNetworkReceiveChunk, kNetworkReceivePassBytes);
+      budget.messages = std::clamp(kNetworkPumpMessages / connections, kLeastMessages, kNetworkReceivePassMessages);
+    }
+    if (in_pump) {
+      budget.bytes = std::min(budget.bytes, g_net.pass_bytes);
+      budget.messages = std::min(budget.messages, g_net.pass_messages);
+    }
+    const PassBudget given = budget;
+    result = RecvLoop(r, Functions(), budget);
+    if (in_pump) {
+      g_net.pass_bytes -= given.bytes - budget.bytes;
+      g_net.pass_messages -= given.messages - budget.messages;
+    }
+    NoteReceiveSize(r);
   }
   g_net.receiving = 0;
-  RepostRefusedEvents(true);
   return result;
 }
 
 int SendSocket(int32_t handle) {
   NetworkRecord* r = FindRecord(handle, false);
   if (r == nullptr) return -1;
-  if (g_net.sending != 0) {
-    r->send_pending = 1;
-    return -1;
-  }
+  if (g_net.sending != 0) return -1;
   g_net.sending = 1;
   PumpNetMessages(0);
   int result;
@@ -482,7 +599,6 @@ int SendSocket(int32_t handle) {
     result = SendLoop(r, Functions());
   }
   g_net.sending = 0;
-  RepostRefusedEvents(false);
   return result;
 }
 
@@ -625,15 +741,20 @@ int PumpNetMessages(int close_finished) {
     g_net.closing_pass = 0;
     if (g_net.accept_paused != 0 && MilliSince(g_net.accept_pause_start) >= 1000) ResumeAccept();
   }
-  ReleaseHeldReads();
+  ServeTakenData();
   // The messages pending now, and no more: the events that their handling
   // brings (a peer that keeps sending re-arms the read event with every
-  // receive) wait for the next pump, so that no peer can hold this one.
+  // receive) wait for the next pump, so that no peer can hold this one. Nor
+  // can many: once the pump's reading budget is spent, the events left wait
+  // for the next pump, ahead of those posted since.
   const uint64_t pass = ++g_net.pass_posted;
   if (!plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) return 0;
   plat::Message m;
   g_net.dispatch_pass = pass;
-  while (g_net.window != nullptr && g_net.pass_seen < pass && plat::PeekMessage(&m, g_net.window, true)) {
+  g_net.pass_bytes = kNetworkPumpBytes;
+  g_net.pass_messages = kNetworkPumpMessages;
+  while (g_net.window != nullptr && g_net.pass_seen < pass && g_net.pass_bytes > 0 && g_net.pass_messages > 0 &&
+         plat::PeekMessage(&m, g_net.window, true)) {
     plat::TranslateMessage(&m);
     plat::DispatchMessage(&m);
   }
@@ -774,6 +895,7 @@ int NetworkEnd() {
   g_net.in_event = 0;
   g_net.dispatch_pass = 0;
   g_net.held_count = 0;
+  g_net.oversized_count = 0;
   ListInit(&g_net.head, &g_net.tail);
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();

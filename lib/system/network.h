@@ -32,16 +32,44 @@ constexpr int32_t kNetworkListenSlot = 8192;
 // left carries on, so a peer that sends without pause cannot hold the pump.
 constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
 constexpr int32_t kNetworkReceivePassMessages = 256;
+// What one network pump reads in all: each read event it serves gets an equal
+// share for the connections there are (at least one chunk, at most one
+// pass), and the events it leaves once this is spent are the first the next
+// pump serves, so however many peers flood, a pump stays short and each peer
+// comes round in turn.
+constexpr int32_t kNetworkPumpBytes = 1024 * 1024;
+constexpr int32_t kNetworkPumpMessages = 4096;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
 // Small messages are read together in chunks of up to this many bytes.
 constexpr int32_t kNetworkReceiveChunk = 8 * 1024;
+// A message longer than this is read into a block of its own (see
+// NetworkLargeReceive), so that no pump copies it whole as it grows.
+constexpr int32_t kNetworkReceiveLargeBytes = 1024 * 1024;
+// A receive buffer larger than this goes back to a modest size once the
+// program has taken nearly all it held.
+constexpr int32_t kNetworkReceiveKeepBytes = 1024 * 1024;
 // The received messages a connection holds for the program: at this many
 // bytes not yet taken the layer stops reading the socket, so that the
 // peer's TCP window holds it back; the pump reads again once the program has
 // taken some. A message under way is always read to its end.
 constexpr int32_t kNetworkReceiveHoldBytes = 4 * 1024 * 1024;
+
+// A large message under way. Its block grows as its bytes come, each time
+// to twice the size, or to the whole message (with room in front for what
+// the receive buffer still holds) once a quarter of it is in; the bytes of
+// the block before move over a little with each read, at least as many as
+// were read, so the move ends before the new block is full. The whole
+// message's block becomes the receive buffer.
+struct NetworkLargeReceive {
+  uint8_t* block;      // byte i of the message at block[front + i]
+  int32_t size;
+  int32_t front;
+  uint8_t* previous;   // the block before the last growth, full
+  int32_t previous_size;
+  int32_t moved;       // of its bytes, moved over so far
+};
 
 struct NetworkRecord {
   int32_t datagram;         // 1: events only set the two datagram flags
@@ -69,17 +97,15 @@ struct NetworkRecord {
   int32_t datagram_readable;
   int32_t datagram_writable;
   ListNode node;              // value: the handle; data: the record
-  // A read or write event that arrived while a receive or send loop ran and
-  // was refused; the loop posts it again when it ends, so that no event is
-  // lost (the system posts the next one only after the next read or write).
-  int32_t receive_pending;
-  int32_t send_pending;
   // The bytes of a length word that came in pieces; taken from the socket as
   // they arrive, since bytes left in it may keep the receive window shut.
   uint8_t receive_word[4];
   int32_t receive_word_bytes;
   // Reading stopped at the hold limit; the pump reads again below it.
   int32_t receive_held;
+  // The receive buffer is larger than kNetworkReceiveKeepBytes.
+  int32_t receive_oversized;
+  NetworkLargeReceive large;
   // A send failed for good (the peer reset or never connected): nothing
   // queued can go out any more.
   int32_t send_failed;
@@ -113,8 +139,13 @@ struct NetworkState {
   // that each pump serves the events in the order they came.
   int32_t in_event;
   uint64_t dispatch_pass;      // the pass being dispatched (0: none)
-  // Connections whose reading stopped at the hold limit.
+  // Connections whose reading stopped at the hold limit, and whose receive
+  // buffer is oversized.
   int32_t held_count;
+  int32_t oversized_count;
+  // What the pump being dispatched may still read.
+  int32_t pass_bytes;
+  int32_t pass_messages;
 };
 NetworkState& GetNetworkState();
 

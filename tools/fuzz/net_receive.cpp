@@ -25,7 +25,9 @@
 
 namespace {
 
-constexpr uint32_t kLargestFrame = 1u << 20;  // keeps each run's memory small
+// Past the size from which a message has a block of its own, and small
+// enough that each run's memory stays small.
+constexpr uint32_t kLargestFrame = 4u << 20;
 plat::SocketHandle g_listener = plat::kInvalidSocket;
 uint16_t g_port = 0;
 

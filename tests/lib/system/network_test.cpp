@@ -249,6 +249,49 @@ TEST_F(NetworkTest, AMessageLargerThanTheBufferGrowsIt) {
   EXPECT_EQ(TakeComplete(server_), big);
 }
 
+TEST_F(NetworkTest, ALargeMessageComesInOrderAndItsBufferIsGivenBackOnceTaken) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // A small message, a large one and a small one; the program takes the
+  // first while the large one is three quarters in, or all three at once.
+  const std::vector<uint8_t> a = RandomBytes(100, 20), big = RandomBytes(3 << 20, 21), c = RandomBytes(100, 22);
+  std::vector<uint8_t> wire = Framed(a), rest = Framed(big), last = Framed(c);
+  const size_t head = 4 + big.size() * 3 / 4;
+  wire.insert(wire.end(), rest.begin(), rest.begin() + static_cast<ptrdiff_t>(head));
+  rest.erase(rest.begin(), rest.begin() + static_cast<ptrdiff_t>(head));
+  rest.insert(rest.end(), last.begin(), last.end());
+  for (bool early : {true, false}) {
+    SCOPED_TRACE(early ? "first taken early" : "all taken at once");
+    int fd;
+    const int32_t h = AcceptPosix(&fd);
+    ASSERT_GE(h, 0);
+    std::atomic<bool> go{!early};
+    std::thread peer([&] {
+      if (!WriteAll(fd, wire.data(), wire.size())) return;
+      while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      WriteAll(fd, rest.data(), rest.size());
+    });
+    std::vector<uint8_t> got;
+    if (early) {
+      EXPECT_TRUE(PumpUntil([&] { return Record(h)->receive_remaining == static_cast<int32_t>(big.size() / 4); }));
+      got = TakeComplete(h);
+      go = true;
+    }
+    EXPECT_TRUE(PumpUntil([&] { return Record(h)->complete_bytes == static_cast<int32_t>(big.size() + 200 - got.size()); }));
+    const std::vector<uint8_t> more = TakeComplete(h);
+    got.insert(got.end(), more.begin(), more.end());
+    PumpNetMessages(1);
+    EXPECT_LE(Record(h)->receive_buffer.buffer_size, kNetworkReceiveKeepBytes);
+    go = true;
+    peer.join();
+    close(fd);
+    std::vector<uint8_t> all = a;
+    all.insert(all.end(), big.begin(), big.end());
+    all.insert(all.end(), c.begin(), c.end());
+    EXPECT_TRUE(got == all) << got.size();
+  }
+}
+
 // ---- Receive edge cases with a raw peer -----------------------------------------------
 
 TEST_F(NetworkTest, APieceByPieceMessageIsTakenOnlyWhenItsLengthWordIsWhole) {
@@ -744,6 +787,56 @@ TEST_F(NetworkTest, OnePumpServesEveryPeerWhoseMessageWaits) {
   for (int fd : fds) close(fd);
 }
 
+TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachInTurn) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  // More peers than one pump has shares for, each with 16 messages of 1 KiB
+  // (its number, then the peer's) waiting.
+  constexpr int kPeers = 140, kEach = 16;
+  std::vector<int> fds(kPeers);
+  std::vector<int32_t> handles(kPeers);
+  for (int i = 0; i < kPeers; ++i) handles[i] = AcceptPosix(&fds[i]);
+  for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  std::vector<std::vector<uint8_t>> sent(kPeers);
+  for (int i = 0; i < kPeers; ++i) {
+    std::vector<uint8_t> wire;
+    for (int k = 0; k < kEach; ++k) {
+      std::vector<uint8_t> body(1020, static_cast<uint8_t>(i));
+      body[0] = static_cast<uint8_t>(k);
+      sent[i].insert(sent[i].end(), body.begin(), body.end());
+      const std::vector<uint8_t> one = Framed(body);
+      wire.insert(wire.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(WriteAll(fds[i], wire.data(), wire.size()));
+  }
+  // Time for the watcher to post each peer's read event.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto held = [&] {
+    int64_t bytes = 0;
+    for (int32_t h : handles) bytes += Record(h)->receive_buffer.data_size;
+    return bytes;
+  };
+  for (int pump = 0; pump < 3; ++pump) {
+    const int64_t before = held();
+    PumpNetMessages(1);
+    EXPECT_LE(held() - before, kNetworkPumpBytes) << "pump " << pump;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (int i = 0; i < kPeers; ++i) EXPECT_GT(Record(handles[i])->complete_bytes, 0) << "peer " << i;
+  std::vector<std::vector<uint8_t>> got(kPeers);
+  EXPECT_TRUE(PumpUntil([&] {
+    bool all = true;
+    for (int i = 0; i < kPeers; ++i) {
+      const std::vector<uint8_t> bytes = TakeComplete(handles[i]);
+      got[i].insert(got[i].end(), bytes.begin(), bytes.end());
+      all = all && got[i].size() == sent[i].size();
+    }
+    return all;
+  }));
+  for (int i = 0; i < kPeers; ++i) EXPECT_TRUE(got[i] == sent[i]) << "peer " << i;
+  for (int fd : fds) close(fd);
+}
+
 TEST_F(NetworkTest, LengthWordsSplitAtAnyOffsetNeverStallAConnection) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
@@ -891,6 +984,28 @@ TEST_F(NetworkTest, TheEndDrainsSilentPeersSideBySide) {
   ASSERT_EQ(LibraryEnd(), 0);
   EXPECT_EQ(GetAllocationCount(), 0);
   EXPECT_EQ(GetNetworkState().table.Count(), 0);
+}
+
+TEST_F(NetworkTest, TheEndWaitsForNoIdlePeerNorOneThatLeftMidMessage) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  std::vector<plat::SocketHandle> idle(5), gone(3);
+  for (plat::SocketHandle& peer : idle) AcceptRaw(&peer);
+  std::vector<int32_t> gone_handles;
+  for (plat::SocketHandle& peer : gone) {
+    gone_handles.push_back(AcceptRaw(&peer));
+    SendAll(peer, {100, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    plat::CloseSocket(peer);
+  }
+  // Their first bytes are read; their close may still be on its way.
+  ASSERT_TRUE(PumpUntil([&] {
+    return std::all_of(gone_handles.begin(), gone_handles.end(), [](int32_t h) { return Record(h)->receive_remaining == 90; });
+  }));
+  // On the virtual clock the end's time is its 1 ms waits: nothing is left
+  // to wait for, where a drain that waited would show its whole second.
+  const uint32_t start = plat::PeekTimeGetTime();
+  ASSERT_EQ(NetworkEnd(), 0);
+  EXPECT_LT(plat::PeekTimeGetTime() - start, 100u);
 }
 
 TEST_F(NetworkTest, AFloodThatTheProgramDoesNotTakeIsHeldBackAndNothingIsLost) {
