@@ -105,7 +105,7 @@ int CheckBlockAlign(const PcmLayout& l) {
   if (l.channels == 0 || !ByteWidth(l.bits) || l.block_align == frame) return 0;
   const SoundLoadLineState line = SoundLineForLoad(SoundFileNameForLog(), kWaveBlockAlignLine, true);
   if (!line.said) {
-    WriteLogLineFmt("Sound file %s gives block_align %u in its format, not %u (%u channels x %u bits / 8); %s", line.name,
+    WriteLogLineFmt("Sound file %s gives block_align %u in its format, not %u (channels %u x bits %u / 8); %s", line.name,
                     l.block_align, frame, l.channels, l.bits, l.Plays() ? "read by channels and bits" : "refused");
   }
   return l.Plays() ? 0 : kPcmDecoderRefusedForGood;
@@ -197,8 +197,9 @@ int OpenPcmDecoderWave(PcmDecoderRecord* r) {
   if (body_size == 16) f.extra_size = 0;
   f.bits_per_sample = layout.bits;
   if (f.block_align != layout.channels * layout.bits / 8) {
+    // The rate in bytes then follows from the block size below.
     f.block_align = static_cast<uint16_t>(layout.channels * layout.bits / 8);
-    f.avg_bytes_per_sec = f.block_align * f.samples_per_sec;
+    f.avg_bytes_per_sec = 0;
   }
   // One second of data per staging read. A header whose bytes-per-second is 0
   // (or beyond any real rate) would stall or exhaust the reader: take the
