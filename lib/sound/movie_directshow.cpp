@@ -96,15 +96,17 @@ bool CopyToTemporaryFile(MovieRecord* r, const char* file_name) {
   return true;
 }
 
-// The line for a file the graph read and found damaged (a still picture whose
-// first frame does not decode whole): the image loaders' own.
+// The one line for a file the graph read and found damaged (a still picture
+// whose first frame does not decode whole): the image loaders' own, with the
+// reason the media graph gave.
 std::string DamagedFileLine(const char* file_name) {
-  return std::string("画像ファイル ") + file_name + " は壊れています";
+  return std::string("画像ファイル ") + file_name +
+         " は壊れています: the still picture does not decode whole (cut short or damaged)";
 }
 
 // The same for a still picture past the frame size limit.
 std::string TooLargeFileLine(const char* file_name) {
-  return std::string("画像ファイル ") + file_name + " は大きすぎます";
+  return std::string("画像ファイル ") + file_name + " は大きすぎます: the still picture is past the frame size limit";
 }
 
 }  // namespace

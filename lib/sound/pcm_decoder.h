@@ -120,6 +120,7 @@ enum SoundLoadLine : uint32_t {
   kShortFileLine = 1u << 0,
   kOggGapLine = 1u << 1,
   kOggEndPageLine = 1u << 2,
+  kWaveBlockAlignLine = 1u << 3,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound

@@ -4,6 +4,7 @@
 // header can neither read past the file nor make the reader spin.
 #include <cstring>
 
+#include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/sound/pcm_decoder.h"
 
@@ -60,26 +61,54 @@ constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
-// Whether a format body is one this converter plays as it is: PCM, plain or
-// in the extensible form, of one or two channels of 8 or 16 bits (what the
-// sound buffers take). Other PCM goes on to the converters that turn it
-// into that.
-bool PlainPcmBody(const uint8_t* body, int32_t body_size) {
+bool ByteWidth(uint16_t bits) { return bits == 8 || bits == 16 || bits == 24 || bits == 32; }
+
+// The samples a format body gives: PCM, plain or in the extensible form.
+// `bits` is 0 for a body that is no PCM.
+struct PcmLayout {
+  uint16_t channels;
+  uint16_t bits;         // the width the samples are read with
+  uint16_t block_align;  // as the file gives it
+  // One or two channels of 8 or 16 bits: what the sound buffers take and
+  // this converter plays as it is. Other PCM goes on to the converters that
+  // turn it into that.
+  bool Plays() const { return (channels == 1 || channels == 2) && (bits == 8 || bits == 16); }
+};
+
+PcmLayout PcmBodyLayout(const uint8_t* body, int32_t body_size) {
   const uint16_t tag = static_cast<uint16_t>(body[0] | body[1] << 8);
-  const uint16_t channels = static_cast<uint16_t>(body[2] | body[3] << 8);
-  const uint16_t block_align = static_cast<uint16_t>(body[12] | body[13] << 8);
-  uint16_t bits = static_cast<uint16_t>(body[14] | body[15] << 8);
+  PcmLayout l{static_cast<uint16_t>(body[2] | body[3] << 8), static_cast<uint16_t>(body[14] | body[15] << 8),
+              static_cast<uint16_t>(body[12] | body[13] << 8)};
   if (tag == kWaveFormatExtensible) {
     // The 22 extra bytes: valid bits, channel mask, sub-format.
     if (body_size < 40 || static_cast<uint16_t>(body[16] | body[17] << 8) < 22 ||
         std::memcmp(body + 24, kPcmSubFormat, 16) != 0)
-      return false;
+      l.bits = 0;
   } else if (tag != plat::kWaveFormatPcm) {
-    return false;
-  } else if (body_size == 16 && channels != 0) {
-    bits = static_cast<uint16_t>((block_align / channels) * 8);
+    l.bits = 0;
+  } else if (body_size == 16 && l.channels != 0 && !ByteWidth(l.bits)) {
+    // A short body whose bits field names no sample width: the block size
+    // gives it.
+    l.bits = static_cast<uint16_t>((l.block_align / l.channels) * 8);
   }
-  return (channels == 1 || channels == 2) && (bits == 8 || bits == 16) && block_align == channels * bits / 8;
+  return l;
+}
+
+// A block size that is not the channels' samples: sox and FFmpeg frame the
+// data by channels and bits whatever the block size says, but the media
+// graph's reader frames it by the block size and loses or shifts samples.
+// What this converter plays is read as sox reads it; other layouts are
+// refused, as the converters after this one would read them wrong. One line
+// names the file and the field. 0 to go on, or kPcmDecoderRefusedForGood.
+int CheckBlockAlign(const PcmLayout& l) {
+  const uint32_t frame = static_cast<uint32_t>(l.channels) * l.bits / 8;
+  if (l.channels == 0 || !ByteWidth(l.bits) || l.block_align == frame) return 0;
+  const SoundLoadLineState line = SoundLineForLoad(SoundFileNameForLog(), kWaveBlockAlignLine, true);
+  if (!line.said) {
+    WriteLogLineFmt("Sound file %s gives block_align %u in its format, not %u (channels %u x bits %u / 8); %s", line.name,
+                    l.block_align, frame, l.channels, l.bits, l.Plays() ? "read by channels and bits" : "refused");
+  }
+  return l.Plays() ? 0 : kPcmDecoderRefusedForGood;
 }
 
 }  // namespace
@@ -149,23 +178,28 @@ int OpenPcmDecoderWave(PcmDecoderRecord* r) {
   uint8_t* body = nullptr;
   int32_t body_size = 0;
   if (WalkWaveChunks(r, &body, &body_size) != 0) return -1;
-  if (!PlainPcmBody(body, body_size)) {
+  const PcmLayout layout = PcmBodyLayout(body, body_size);
+  const int checked = CheckBlockAlign(layout);
+  if (checked != 0 || !layout.Plays()) {
     TrackedFree(body);
-    return -1;
+    return checked != 0 ? checked : -1;
   }
   std::memset(&r->format, 0, sizeof(r->format));
   std::memcpy(&r->format, body, body_size < 18 ? static_cast<size_t>(body_size) : 18);
   TrackedFree(body);
   plat::WaveFormatEx& f = r->format;
-  if (f.channels == 0 || f.block_align == 0 || f.samples_per_sec == 0) return -1;
+  if (f.samples_per_sec == 0) return -1;
   // What is handed out is plain PCM, whichever form the file's header has.
   if (f.format_tag == kWaveFormatExtensible) {
     f.format_tag = plat::kWaveFormatPcm;
     f.extra_size = 0;
   }
-  if (body_size == 16) {
-    f.extra_size = 0;
-    f.bits_per_sample = static_cast<uint16_t>((f.block_align / f.channels) * 8);
+  if (body_size == 16) f.extra_size = 0;
+  f.bits_per_sample = layout.bits;
+  if (f.block_align != layout.channels * layout.bits / 8) {
+    // The rate in bytes then follows from the block size below.
+    f.block_align = static_cast<uint16_t>(layout.channels * layout.bits / 8);
+    f.avg_bytes_per_sec = 0;
   }
   // One second of data per staging read. A header whose bytes-per-second is 0
   // (or beyond any real rate) would stall or exhaust the reader: take the

@@ -114,17 +114,17 @@ class FfmpegSplitter : public PullSourceFilter {
     // A still picture opened as a one-frame movie must decode whole here: a
     // cut or damaged one would otherwise show nothing, or part of itself,
     // without a word; one past the frame limit is too large, as it is to the
-    // image loaders. The check reads packets, so the input opens again.
+    // image loaders. Each refusal has a result of its own, from which the
+    // caller, who knows the file, writes the one line about it. The check
+    // reads packets, so the input opens again.
     if (IsStillImageInput()) {
       const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
       const bool whole = !t_over_pixel_limit && index >= 0 && FirstFrameDecodes(index);
       if (t_over_pixel_limit) {
-        OutputDebugString("media: the still picture is past the frame size limit; refused\n");
         Close();
         return kVFW_E_PICTURE_TOO_LARGE;
       }
       if (index >= 0 && !whole) {
-        OutputDebugString("media: the still picture does not decode whole (cut short or damaged); refused\n");
         Close();
         return kVFW_E_INVALID_FILE_FORMAT;
       }

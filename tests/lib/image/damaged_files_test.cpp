@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -458,7 +459,9 @@ TEST(IncompleteFiles, DamagedAlphaImageIsLeftOut) {
 
 // What a loader reads past is told in lines that name the file: a palette
 // PNG whose transparency chunk fails its checksum (zeroed, or a byte of its
-// data changed) loads opaque as libpng reads it, with one line saying so;
+// data changed) loads opaque as libpng reads it, with one line saying so (one
+// whose second transparency chunk libpng passes over keeps the first, with
+// no line);
 // extra compressed data after the image (the image data's zlib stream
 // holding more than its rows) costs no pixel; a JPEG with stray bytes before
 // its end marker loads whole, and libjpeg's warning names the file.
@@ -495,6 +498,22 @@ TEST(IncompleteFiles, WhatALoaderReadsPastIsNamed) {
     EXPECT_EQ(std::count(log.Debug().begin(), log.Debug().end(), '\n'), 1) << log.Debug();
     EXPECT_EQ(LinesWith(log.Debug(), name + testsupport::Sjis(" はtRNSチャンクが壊れています")), 1) << log.Debug();
     ExpectSamePixels(got.get(), opaque.get(), name);
+  }
+  // A second tRNS is passed over with a warning, but the first is kept: the
+  // picture keeps its transparency and no line says otherwise.
+  std::vector<PngChunk> twice;
+  for (const PngChunk& c : chunks) {
+    twice.push_back(c);
+    if (c.type == "tRNS") twice.push_back(c);
+  }
+  WriteFile("trns_twice.png", PngFile(twice));
+  {
+    Loaded got, want;
+    log.Clear();
+    ASSERT_EQ(LoadBaseImageNoAlpha("trns_twice.png", nullptr, 0, 0, got.get(), 0), 0);
+    EXPECT_EQ(log.Debug(), "");
+    ASSERT_EQ(LoadBytes(png, want.get()), 0);
+    ExpectSamePixels(got.get(), want.get(), "trns_twice.png");
   }
 
   PngSpec q;
@@ -596,11 +615,17 @@ TEST(IncompleteFiles, RunsPastTheirRowOrPictureAreDamage) {
   appended.insert(appended.end(), 16, 0xA5);
   Loaded whole;
   EXPECT_EQ(LoadBytes(appended, whole.get()), 0);
+  // Nor are more ends of line after the last row, before the end marker.
+  BmpSpec lines = past_row;
+  lines.rle = {0x04, 0x07, 0x00, 0x00, 0x04, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+  Loaded ended;
+  ASSERT_EQ(LoadBytes(MakeBmp(lines), ended.get()), 0);
+  EXPECT_EQ(ended.im.pixels[0], 0x08);  // the top row, written last
 }
 
 // A picture over the 1 GiB pixel limit is too large, not damaged, and goes to
 // no other loader: a whole grey PNG of 33,000 x 33,000 pixels (its image data
-// need not be read to know).
+// need not be read to know), and a DXT1 picture whose blocks fit the limit.
 TEST(IncompleteFiles, PicturesOverThePixelLimitAreTooLarge) {
   testsupport::LogCapture log;
   PngSpec p;
@@ -623,6 +648,20 @@ TEST(IncompleteFiles, PicturesOverThePixelLimitAreTooLarge) {
   EXPECT_EQ(l.im.pixels, nullptr);
   EXPECT_EQ(LinesWith(log.Debug(), testsupport::Sjis("画像ファイル huge.png は大きすぎます")), 1) << log.Debug();
   EXPECT_EQ(log.Debug().find(testsupport::Sjis("壊れています")), std::string::npos) << log.Debug();
+
+  // A DXT1 picture of 16,384 x 16,416 holds 128 MiB of blocks, but the 32-bit
+  // form it is drawn from passes the limit: too large, before its blocks are
+  // read (the file is sparse).
+  const Bytes dds = MakeDds(16384, 16416, 0x1007, 0, 0, 0x4, "DXT1", 0, 0, nullptr, 0, {});
+  WriteFile("huge.dds", dds);
+  std::filesystem::resize_file("huge.dds", dds.size() + uint64_t{16384 / 4} * (16416 / 4) * 8);
+  log.Clear();
+  Loaded d;
+  errno = 0;
+  EXPECT_EQ(LoadBaseImageNoAlpha("huge.dds", nullptr, 0, 0, d.get(), 0), kImageTooLarge);
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(LinesWith(log.Debug(), testsupport::Sjis("画像ファイル huge.dds は大きすぎます")), 1) << log.Debug();
+  std::filesystem::remove("huge.dds");
 }
 
 }  // namespace

@@ -131,4 +131,19 @@ TEST_F(StreamFilesTest, ShortStreamEndsWithSilenceAndStops) {
   EXPECT_EQ(IsSoundHandlePlaying(h), 1);
 }
 
+// A short file repeated (count 3: four passes, all within the first fill)
+// and a second file after it: the play position counts every pass, so right
+// after the repeats it is four lengths of the first file and what has played
+// of the second.
+TEST_F(StreamFilesTest, PositionRightAfterAShortFiniteLoopCountsEveryPass) {
+  int h = AddSoundData(-1);
+  ASSERT_EQ(Add(h, File(150, 1000), 3), 0);
+  ASSERT_EQ(Add(h, File(2000, 5000)), 0);
+  ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
+  std::vector<int16_t> out = Render(610);
+  EXPECT_EQ(out[2 * 599], 1149);
+  EXPECT_EQ(out[2 * 600], 5000);
+  EXPECT_EQ(GetSoundHandleCurrentPosition(h), 610 * 2);
+}
+
 }  // namespace

@@ -507,3 +507,63 @@ TEST_F(ThreadedWaveFormsTest, FormatsBeyondSixteenBitsAndFlacLoadAsSixteenBit) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace soundtest;
+
+// A PCM header whose block_align is not channels x bits / 8 (a flipped byte
+// gave 65,282 for 8-bit stereo; 16-bit mono with 4, or with 1 in the
+// extensible form) is read as sox reads it, by channels and bits, whole and
+// as a stream, with one line naming the file and the field. 24-bit mono
+// with 4, which the media graph would frame by the block size and read
+// wrong, is refused with the line.
+TEST_F(WaveFormsTest, BlockAlignNotOfTheChannelsIsReadAsSoxReadsIt) {
+  ASSERT_TRUE(Sox("-R -n -r 11025 -c 2 -b 8 u8.wav synth 0.2 sine 300-900 vol 0.7"));
+  ASSERT_TRUE(Sox("-R -n -r 22050 -c 1 -b 16 s16.wav synth 0.2 pinknoise vol 0.7"));
+  ASSERT_TRUE(Sox("-R -n -r 22050 -c 1 -b 24 s24.wav synth 0.2 pinknoise vol 0.7"));
+  struct Case {
+    const char* source;
+    bool extensible;
+    uint16_t block_align;
+  };
+  for (const Case& c : {Case{"u8.wav", false, 65282}, Case{"s16.wav", false, 4}, Case{"s16.wav", true, 1},
+                        Case{"s24.wav", false, 4}}) {
+    const std::string name = std::string("ba") + std::to_string(c.block_align) + (c.extensible ? "x_" : "_") + c.source;
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> file = ReadAll(c.source);
+    if (c.extensible) file = Rewrap(file, true, false);
+    ASSERT_GT(file.size(), 44u);
+    file[32] = static_cast<uint8_t>(c.block_align);  // the format body starts at 20 in all of them
+    file[33] = static_cast<uint8_t>(c.block_align >> 8);
+    WriteFile(name, file);
+    ASSERT_TRUE(Sox(name + " -t raw " + name + ".raw"));
+    const std::vector<uint8_t> raw = ReadAll(name + ".raw");
+    const std::string line = name + " gives block_align " + std::to_string(c.block_align) + " ";
+    for (int mode : {0, 2}) {
+      ASSERT_EQ(SetSoundCreateMode(mode), 0);
+      log_.Clear();
+      const int handle = LoadSoundHandle(name.c_str(), 1, -1);
+      const std::string& log = log_.Debug();
+      EXPECT_NE(log.find(line), std::string::npos) << log;
+      EXPECT_EQ(log.find(line), log.rfind(line)) << log;
+      if (std::string(c.source) == "s24.wav") {
+        EXPECT_EQ(handle, -1);
+        EXPECT_NE(log.find(line + "in its format, not 3 (channels 1 x bits 24 / 8); refused"), std::string::npos);
+        continue;
+      }
+      ASSERT_NE(handle, -1) << log;
+      const SoundRecord* r = FindSound(handle);
+      EXPECT_EQ(r->format.block_align, 2);  // 8-bit stereo and 16-bit mono alike
+      EXPECT_EQ(r->format.bits_per_sample, c.source[0] == 'u' ? 8 : 16);
+      EXPECT_EQ(GetSoundHandleSampleLength(handle), static_cast<int>(raw.size()) / 2);
+      if (mode == 0) {
+        EXPECT_EQ(BufferBytes(handle), raw);
+      }
+      DeleteSoundHandle(handle, 0);
+    }
+  }
+  SetSoundCreateMode(0);
+}
+
+}  // namespace
