@@ -20,6 +20,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/window/backend.h"
@@ -484,16 +485,17 @@ bool DestroyWindow(Window* window) {
   g_windows.erase(std::find(g_windows.begin(), g_windows.end(), window));
   if (g_foreground == window) g_foreground = nullptr;
   if (window->lock_fd >= 0) {
-    ::close(window->lock_fd);
-    window->lock_fd = -1;
-    // Hand the class lock to another window of the class, if one lives.
+    // The class lock passes to another window of the class, if one lives, as
+    // it is held: let go and taken again, another process could take it in
+    // between, or fail to be taken, and leave the window without its lock.
     for (Window* w : g_windows) {
       if (w->class_name == window->class_name) {
-        const LockPlace place = FindLockPlace();
-        if (place.problem.empty()) w->lock_fd = TakeClassLock(place.folder, w->class_name);
+        w->lock_fd = std::exchange(window->lock_fd, -1);
         break;
       }
     }
+    if (window->lock_fd >= 0) ::close(window->lock_fd);
+    window->lock_fd = -1;
   }
   if (!IsHeadless() && window->native != nullptr) detail::sdl::DestroyNative(window);
   window->proc = nullptr;

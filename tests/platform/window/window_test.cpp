@@ -570,4 +570,31 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
   fs::remove_all(temp);
 }
 
+// The class lock passes from a destroyed window to the next of its class as
+// it is held, never let go in between: here its file can no longer be opened
+// where it was (moved aside, a folder in its place), so a lock let go could
+// not be taken again.
+TEST(WindowLockFolder, TheNextWindowOfTheClassKeepsTheLockUnbroken) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp = fs::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  fs::create_directories(temp);
+  plat::SetWindowLockFolder(temp.string());
+  ASSERT_TRUE(plat::RegisterWindowClass("LockClass", PlainProc));
+  plat::Window* first = plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+  plat::Window* next = plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(next, nullptr);
+  const std::string lock = plat::WindowLockPath("LockClass");
+  fs::rename(lock, lock + ".held");
+  fs::create_directory(lock);
+  plat::DestroyWindow(first);
+  const int fd = ::open((lock + ".held").c_str(), O_RDONLY | O_CLOEXEC);
+  EXPECT_NE(::flock(fd, LOCK_SH | LOCK_NB), 0) << "the window left holds no lock";
+  ::close(fd);
+  plat::DestroyWindow(next);
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  fs::remove_all(temp);
+}
+
 }  // namespace
