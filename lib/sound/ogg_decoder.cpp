@@ -252,10 +252,9 @@ struct RestartPoint {
 // granule position, as the decoder library's own read does.
 class OggPages {
  public:
-  explicit OggPages(PcmDecoderRecord* r)
-      : r_(r), scan_src_(&r->stream, &last_reader_), read_src_(&r->stream, &last_reader_) {
-    vorbis_info_init(&info_);
-    vorbis_comment_init(&comment_);
+  // `info`: the library's headers of the stream, which outlive this.
+  OggPages(PcmDecoderRecord* r, vorbis_info* info)
+      : r_(r), info_(info), scan_src_(&r->stream, &last_reader_), read_src_(&r->stream, &last_reader_) {
     ogg_stream_init(&scan_os_, 0);
     ogg_stream_init(&read_os_, 0);
   }
@@ -267,25 +266,23 @@ class OggPages {
     }
     ogg_stream_clear(&scan_os_);
     ogg_stream_clear(&read_os_);
-    vorbis_comment_clear(&comment_);
-    vorbis_info_clear(&info_);
   }
   OggPages(const OggPages&) = delete;
   OggPages& operator=(const OggPages&) = delete;
 
-  // Reads the headers and scans up to the first granule position, or to
-  // the end in a file of up to kScanWholeBytes. False when the file is not
-  // to be decoded this way.
-  bool Open(int64_t last_granule, int channels, long rate) {
+  // Finds the stream and scans up to the first granule position, or to the
+  // end in a file of up to kScanWholeBytes. False when the file is not to
+  // be decoded this way.
+  bool Open(int64_t last_granule, long serial) {
     if (!GranuleSet(last_granule)) return false;
     last_granule_ = last_granule;
     const SoundStream& stream = r_->stream;
     const bool whole = stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
     last_reader_ = nullptr;
     scan_src_.Start(0);
-    if (!FindStream()) return false;
+    if (!FindStream() || serial_ != serial) return false;
     while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
-    if (unusable_ || !dsp_ready_ || info_.channels != channels || info_.rate != rate) return false;
+    if (unusable_ || !dsp_ready_) return false;
     // Scanned to its end, the sound stops where its packets do if they end
     // before its last granule position, and a gap's samples are counted out.
     const int64_t end = scan_done_ ? std::min(scan_end_, count_) : scan_end_;
@@ -336,13 +333,13 @@ class OggPages {
 
   // Up to `frames` frames of the sound into `out`: how many.
   int Read(uint8_t* out, int frames, int word_size) {
-    const int frame_bytes = info_.channels * word_size;
+    const int frame_bytes = info_->channels * word_size;
     int done = 0;
     while (done < frames && Ready()) {
       float** pcm = nullptr;
       const int n = vorbis_synthesis_pcmout(&dsp_, &pcm);
       const int take = static_cast<int>(std::min<int64_t>({n, frames - done, read_end_ - pos_}));
-      StoreFrames(pcm, take, info_.channels, word_size, out + static_cast<size_t>(done) * frame_bytes);
+      StoreFrames(pcm, take, info_->channels, word_size, out + static_cast<size_t>(done) * frame_bytes);
       vorbis_synthesis_read(&dsp_, take);
       pos_ += take;
       done += take;
@@ -353,10 +350,11 @@ class OggPages {
  private:
   // A forward seek this short decodes on rather than looking the page up.
   static constexpr int64_t kNearSamples = 8192;
-  // A file this short is scanned whole when it opens (about a millisecond a
-  // mebibyte), so that its length is what its packets give; a longer one
-  // (a long piece of music, a movie) goes by its last granule position.
-  static constexpr int64_t kScanWholeBytes = int64_t{4} << 20;
+  // A file this short (a minute of music, a voice, a sound effect) is
+  // scanned whole when it opens, in about half a millisecond, so that its
+  // length is what its packets give; a longer one (long music, a movie)
+  // goes by its last granule position, and is scanned as far as seeks need.
+  static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
 
   // The file's first Vorbis stream, among the first pages of its streams.
   bool FindStream() {
@@ -431,15 +429,16 @@ class OggPages {
 
   void ScanPacket(ogg_packet* packet) {
     bool audio = false;
+    // The library has read the three headers.
     if (headers_ < 3) {
-      if (vorbis_synthesis_headerin(&info_, &comment_, packet) != 0) {
+      if (packet->bytes < 1 || (packet->packet[0] & 1) == 0) {
         unusable_ = true;
         return;
       }
       if (++headers_ == 3) InitDecoder();
     } else if (dsp_ready_ && vorbis_synthesis_trackonly(&scan_block_, packet) == 0) {
       audio = true;
-      const long size = vorbis_info_blocksize(&info_, scan_block_.W);
+      const long size = vorbis_info_blocksize(info_, scan_block_.W);
       if (audio_seen_) count_ += (last_size_ + size) / 4;
       last_size_ = size;
       audio_seen_ = true;
@@ -470,7 +469,7 @@ class OggPages {
   }
 
   void InitDecoder() {
-    if (vorbis_synthesis_init(&dsp_, &info_) != 0) {
+    if (vorbis_synthesis_init(&dsp_, info_) != 0) {
       unusable_ = true;
       return;
     }
@@ -489,6 +488,8 @@ class OggPages {
     started_ = true;
     finished_ = false;
     read_eos_ = false;
+    passing_ = true;
+    passed_size_ = 0;
   }
 
   // Decodes the read's next packet; false when none is left.
@@ -517,12 +518,31 @@ class OggPages {
 
   void ReadPacket(ogg_packet* packet) {
     const int64_t granule = packet->granulepos;
-    // Without these the decoder trims nothing.
-    packet->granulepos = -1;
-    packet->e_o_s = 0;
-    if (vorbis_synthesis(&read_block_, packet) != 0 || vorbis_synthesis_blockin(&dsp_, &read_block_) != 0) return;
+    int64_t count;  // the samples given up to the end of this packet
+    if (passing_) {
+      // After a restart, packets whose samples (and the next one's, however
+      // long) lie before the sample sought are counted, not decoded; the
+      // last of them would be decoded only to be lapped.
+      if (vorbis_synthesis_trackonly(&read_block_, packet) != 0) return;
+      const long size = vorbis_info_blocksize(info_, read_block_.W);
+      count = passed_size_ != 0 ? pos_ + (passed_size_ + size) / 4 : pos_;
+      if (count + (size + vorbis_info_blocksize(info_, 1)) / 4 <= skip_to_) {
+        pos_ = count;
+        passed_size_ = size;
+      } else {
+        passing_ = false;
+        pos_ = count;
+      }
+    }
+    if (!passing_) {
+      // Without these the decoder trims nothing.
+      packet->granulepos = -1;
+      packet->e_o_s = 0;
+      if (vorbis_synthesis(&read_block_, packet) != 0 || vorbis_synthesis_blockin(&dsp_, &read_block_) != 0) return;
+      count = pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
+    }
     if (read_resync_ && GranuleSet(granule)) {
-      read_end_ = last_granule_ - granule + pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
+      read_end_ = last_granule_ - granule + count;
       read_resync_ = false;
     }
   }
@@ -534,8 +554,7 @@ class OggPages {
 
   PcmDecoderRecord* r_;
   const void* last_reader_ = nullptr;
-  vorbis_info info_;
-  vorbis_comment comment_;
+  vorbis_info* info_;
   vorbis_dsp_state dsp_{};
   vorbis_block scan_block_{};
   vorbis_block read_block_{};
@@ -573,6 +592,8 @@ class OggPages {
   bool started_ = false;
   bool finished_ = false;
   bool read_eos_ = false;
+  bool passing_ = false;   // packets before the sample sought are passed over
+  long passed_size_ = 0;   // block size of the last packet passed over (0: none yet)
 };
 
 // Whether the last page of the sound's logical stream, the one marked as
@@ -623,24 +644,22 @@ void ClosePages(PcmDecoderRecord* r) {
   r->ogg.pages = nullptr;
 }
 
-// Decodes a seekable file of one Vorbis stream from its packets (the
-// library's state is closed then): 1 with sound to play, 0 when none
-// decodes, -1 when the file is left to the library (the stream is put back
-// where the library left it).
+// Decodes a seekable file of one Vorbis stream from its packets with the
+// library's headers of it: 1 with sound to play, 0 when none decodes, -1
+// when the file is left to the library (the stream is put back where the
+// library left it).
 int OpenPages(PcmDecoderRecord* r) {
   OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr) return -1;
+  if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr || vf->serialnos == nullptr) return -1;
   void* block = TrackedAlloc(sizeof(OggPages), "", 0);
   if (block == nullptr) return -1;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
-  r->ogg.pages = new (block) OggPages(r);
-  const vorbis_info* info = ov_info(vf, -1);
-  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], info->channels, info->rate)) {
+  r->ogg.pages = new (block) OggPages(r, ov_info(vf, -1));
+  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], vf->serialnos[0])) {
     ClosePages(r);
     r->stream.ops.seek(r->stream.handle, back, 0);
     return -1;
   }
-  CloseVorbis(r);
   OggPages* pages = Pages(r);
   if (pages->Length() <= 0) return 0;
   pages->Seek(0);

@@ -385,8 +385,13 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
   const std::vector<uint8_t> one = Make("one", 0.4, &untrimmed);
   ASSERT_EQ(PageStarts(one).size(), 4u);
   EXPECT_EQ(Yardstick(one), untrimmed);
-  for (const auto& [name, file] :
-       {std::pair{"made", made}, {"cut", cut}, {"voice", voice}, {"copy", copy}, {"one page", one}}) {
+  // Followed by 1 MiB of other bytes, a file is too long to be scanned whole
+  // when it opens: its pages are looked up as seeks need them.
+  std::vector<uint8_t> long_cut = cut, long_voice = voice;
+  long_cut.resize(cut.size() + (1 << 20), 0x55);
+  long_voice.resize(voice.size() + (1 << 20), 0x55);
+  for (const auto& [name, file] : {std::pair{"made", made}, {"cut", cut}, {"voice", voice}, {"copy", copy},
+                                   {"one page", one}, {"long cut", long_cut}, {"long voice", long_voice}}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> expected = Yardstick(file);
     const auto frames = static_cast<int32_t>(expected.size() / 4);
