@@ -495,7 +495,9 @@ int ReadPcmDecoderAcm(PcmDecoderRecord* r) {
 
 int SeekPcmDecoderAcm(PcmDecoderRecord* r, int32_t sample) {
   PcmDecoderAcmState& a = r->acm;
-  const int64_t target = static_cast<int64_t>(r->format.block_align) * sample;
+  // A sample before the start is the start (its negative offset would move
+  // the staging buffer's window before the buffer).
+  const int64_t target = static_cast<int64_t>(r->format.block_align) * (sample < 0 ? 0 : sample);
   if (r->position <= target && target <= static_cast<int64_t>(r->position) + r->buffer_valid) {
     const int32_t d = static_cast<int32_t>(target - r->position);
     r->buffer_offset += d;

@@ -1,10 +1,25 @@
-// lib/sound/ogg_decoder.cpp - the Ogg Vorbis converter: vorbisfile reads the
-// record's stream through callbacks and decodes to 16-bit PCM. One decoder
-// build serves both sound files and the sound of movies.
+// lib/sound/ogg_decoder.cpp - the Ogg Vorbis converter, to 16-bit (or 8-bit)
+// PCM. vorbisfile opens and identifies the file through callbacks on the
+// record's stream. A seekable file of one Vorbis stream (a sound file, or the
+// sound of a movie among its pictures) is then decoded here from its packets
+// with libogg and libvorbis: every audio packet, untrimmed, from the start
+// trim its first audio page's granule position gives up to its last granule
+// position, seeking through an index of its pages that grows as reading and
+// seeking need it. Chained and non-seekable files are read through
+// vorbisfile. One decoder build serves both sound files and movies.
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "lib/core/log.h"
@@ -40,10 +55,6 @@ OggVorbis_File* Vorbis(const PcmDecoderRecord* r) { return static_cast<OggVorbis
 // A run of holes in the data longer than this ends it.
 constexpr int kMaxHoles = 64;
 
-// The start decoded here is bounded; a first page that holds more is left
-// to the library as it stands.
-constexpr size_t kMaxHeadBytes = size_t{8} << 20;
-
 const char* LogName(const PcmDecoderRecord* r) { return SoundLineForLoad(r->ogg.log_name, kNameOnly, false).name; }
 
 int OpenVorbis(PcmDecoderRecord* r) {
@@ -69,14 +80,16 @@ void CloseVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis = nullptr;
 }
 
-// One line for a file's first gap, however often it is read or opened while
-// it loads.
-void LogGap(PcmDecoderRecord* r, int32_t sample) {
-  if (r->ogg.gap_logged) return;
-  r->ogg.gap_logged = 1;
-  if (SoundLineForLoad(r->ogg.log_name, kOggGapLine, true).said) return;
+// One line for each gap of a file, however often it is read over while it
+// plays or is opened again while it loads (up to kOggGapLinesMax gaps).
+void NameGap(PcmDecoderRecord* r, int64_t sample) {
+  PcmDecoderOggState& o = r->ogg;
+  const int32_t at = static_cast<int32_t>(std::clamp<int64_t>(sample, 0, INT32_MAX));
+  if (o.gaps_quiet || o.gap_count >= kOggGapLinesMax || std::count(o.gaps, o.gaps + o.gap_count, at) != 0) return;
+  o.gaps[o.gap_count++] = at;
+  SoundLineForLoad(o.log_name, kOggGapLine, true);
   WriteLogLineFmt("Sound file %s has a damaged or missing Ogg page after sample %d; loading on past the gap",
-                  LogName(r), sample);
+                  LogName(r), at);
 }
 
 // The library's next piece of PCM into `out`: its size, or 0 at the end of
@@ -89,164 +102,499 @@ long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
                        &section);
     if (got > 0) return got;
     if (got != OV_HOLE) return 0;
-    LogGap(r, r->format.block_align != 0 ? r->position / r->format.block_align : 0);
+    NameGap(r, r->format.block_align != 0 ? r->position / r->format.block_align : 0);
   }
   return 0;
 }
 
-// The samples as the library's read gives them: rounded to nearest, clipped;
-// 16-bit signed or 8-bit unsigned.
-void AppendPcm(std::vector<uint8_t>* out, float** pcm, int frames, int channels, int word_size) {
-  const double scale = word_size == 1 ? 128.0 : 32768.0;
-  const double top = scale - 1;
-  for (int j = 0; j < frames; ++j) {
+// A sample as the library's read rounds it: the value times 32768 (128 for
+// 8 bits) in single precision, to nearest with ties to even. A value beyond
+// the integer range, or not a number, gives the lowest integer, as the
+// library's rounding instruction does (the clip then makes it the lowest
+// sample).
+inline int32_t RoundSample(float x) {
+#if defined(__SSE2__)
+  return _mm_cvtss_si32(_mm_set_ss(x));
+#else
+  if (!(x >= -2147483648.0f && x < 2147483648.0f)) return INT32_MIN;
+  return static_cast<int32_t>(std::nearbyint(x));
+#endif
+}
+
+// Interleaves `frames` frames of the decoder's channels into `out`: 16-bit
+// signed little-endian, or 8-bit unsigned. Mono and stereo 16-bit go four
+// frames at a time: the vector rounding and saturating pack give each
+// sample as the scalar path does.
+void StoreFrames(float* const* pcm, int frames, int channels, int word_size, uint8_t* out) {
+  int j = 0;
+  if (word_size == 1) {
+    for (; j < frames; ++j)
+      for (int i = 0; i < channels; ++i)
+        *out++ = static_cast<uint8_t>(std::clamp(RoundSample(pcm[i][j] * 128.0f), -128, 127) + 128);
+    return;
+  }
+#if defined(__SSE2__)
+  const __m128 scale = _mm_set1_ps(32768.0f);
+  if (channels == 2) {
+    for (; j + 4 <= frames; j += 4, out += 16) {
+      const __m128i left = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j), scale));
+      const __m128i right = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[1] + j), scale));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                       _mm_packs_epi32(_mm_unpacklo_epi32(left, right), _mm_unpackhi_epi32(left, right)));
+    }
+  } else if (channels == 1) {
+    for (; j + 8 <= frames; j += 8, out += 16) {
+      const __m128i a = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j), scale));
+      const __m128i b = _mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(pcm[0] + j + 4), scale));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(a, b));
+    }
+  }
+#endif
+  for (; j < frames; ++j) {
     for (int i = 0; i < channels; ++i) {
-      const double x = static_cast<double>(static_cast<float>(pcm[i][j] * static_cast<float>(scale)));
-      const long v = x >= top ? static_cast<long>(top) : x <= -scale ? static_cast<long>(-scale) : std::lrint(x);
-      if (word_size == 1) {
-        out->push_back(static_cast<uint8_t>(v + 128));
-      } else {
-        out->push_back(static_cast<uint8_t>(v & 0xFF));
-        out->push_back(static_cast<uint8_t>((v >> 8) & 0xFF));
-      }
+      const int32_t v = std::clamp(RoundSample(pcm[i][j] * 32768.0f), -32768, 32767);
+      out[0] = static_cast<uint8_t>(v & 0xFF);
+      out[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+      out += 2;
     }
   }
 }
 
-// The packets of the file's one logical stream from its first audio page
-// on, read through the record's stream as the library reads it.
-class PacketReader {
+// Granule positions this far from 0 are taken as unset, so that sums with
+// sample counts stay in range.
+constexpr int64_t kGranuleLimit = int64_t{1} << 60;
+
+bool GranuleSet(int64_t granule) { return granule > -kGranuleLimit && granule < kGranuleLimit && granule != -1; }
+
+// The pages of an Ogg file read through the record's stream from a given
+// offset, with where each one starts. Two of them share the stream: each
+// seeks back to its own place when the other read last.
+class PageSource {
  public:
-  PacketReader(PcmDecoderRecord* r, int64_t offset, long serial) : r_(r) {
+  PageSource(const SoundStream* stream, const void** last_reader) : stream_(stream), last_reader_(last_reader) {
     ogg_sync_init(&sync_);
-    ogg_stream_init(&os_, static_cast<int>(serial));
-    ok_ = r->stream.ops.seek(r->stream.handle, offset, 0) == 0;
   }
-  ~PacketReader() {
-    ogg_stream_clear(&os_);
-    ogg_sync_clear(&sync_);
+  ~PageSource() { ogg_sync_clear(&sync_); }
+  PageSource(const PageSource&) = delete;
+  PageSource& operator=(const PageSource&) = delete;
+
+  void Start(int64_t offset) {
+    ogg_sync_reset(&sync_);
+    next_ = offset;
+    read_at_ = offset;
+    if (*last_reader_ == this) *last_reader_ = nullptr;
   }
-  PacketReader(const PacketReader&) = delete;
-  PacketReader& operator=(const PacketReader&) = delete;
-  int Packets() const { return packets_; }
-  // 1 with a packet (its granule position set when it is the last to end on
-  // a page that has one), 0 at the end, -1 for damage.
-  int Next(ogg_packet* packet) {
-    while (ok_) {
-      const int out = ogg_stream_packetout(&os_, packet);
-      if (out > 0) {
-        ++packets_;
-        return 1;
+  // The next whole page (bytes that hold none are passed over) and its
+  // offset; false at the end of the file.
+  bool Next(ogg_page* page, int64_t* at) {
+    for (;;) {
+      const long n = ogg_sync_pageseek(&sync_, page);
+      if (n > 0) {
+        *at = next_;
+        next_ += n;
+        return true;
       }
-      // The stream state starts at the first audio page, which it takes for
-      // a gap after the headers; any later gap is damage.
-      if (out < 0) {
-        if (packets_ > 0) return -1;
-        continue;
+      if (n < 0) {
+        next_ -= n;
+      } else if (!Fill()) {
+        return false;
       }
-      ogg_page page;
-      const int found = ogg_sync_pageout(&sync_, &page);
-      if (found < 0) return -1;
-      if (found > 0) {
-        if (ogg_page_serialno(&page) == os_.serialno && ogg_stream_pagein(&os_, &page) != 0) return -1;
-        continue;
-      }
-      char* space = ogg_sync_buffer(&sync_, 4096);
-      const size_t got = space != nullptr ? r_->stream.ops.read(space, 1, 4096, r_->stream.handle) : 0;
-      if (got == 0) return 0;
-      ogg_sync_wrote(&sync_, static_cast<long>(got));
     }
-    return -1;
   }
 
  private:
-  PcmDecoderRecord* r_;
+  static constexpr long kChunk = 8192;
+  bool Fill() {
+    if (*last_reader_ != this) {
+      if (stream_->ops.seek(stream_->handle, read_at_, 0) != 0) return false;
+      *last_reader_ = this;
+    }
+    char* space = ogg_sync_buffer(&sync_, kChunk);
+    if (space == nullptr) return false;
+    const size_t got = stream_->ops.read(space, 1, kChunk, stream_->handle);
+    if (got == 0) return false;
+    ogg_sync_wrote(&sync_, static_cast<long>(got));
+    read_at_ += static_cast<int64_t>(got);
+    return true;
+  }
+
+  const SoundStream* stream_;
+  const void** last_reader_;
   ogg_sync_state sync_;
-  ogg_stream_state os_;
-  bool ok_;
-  int packets_ = 0;
+  int64_t next_ = 0;     // offset of the first byte the sync holds or will read
+  int64_t read_at_ = 0;  // offset of the next byte to read from the stream
 };
 
-// The start trim of a first audio page whose granule position is smaller
-// than the samples it completes (counted as the library counts them). The
-// library applies it only to what it still holds when that page ends, none
-// of what an earlier read took, so the first page is decoded here without
-// it, and one packet more, so that the library's seek, exact only past the
-// first page, takes over after the head. A first page that is also the last
-// is cut at its end, as the library does. Damage before the head is whole
-// leaves the file as the library reads it. The stream is left where it was.
-void BuildHead(PcmDecoderRecord* r) {
-  OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->links != 1 || vf->dataoffsets == nullptr || vf->serialnos == nullptr) return;
-  const ogg_int64_t total = ov_pcm_total(vf, -1);
-  vorbis_info* info = ov_info(vf, -1);
-  if (total <= 0 || info == nullptr) return;
-  const int64_t back = r->stream.ops.tell(r->stream.handle);
-  int64_t page_samples = 0;
-  int64_t trim = 0;
-  {
-    PacketReader reader(r, vf->dataoffsets[0], vf->serialnos[0]);
-    ogg_packet packet;
-    long last = -1;
-    int next;
-    while ((next = reader.Next(&packet)) == 1) {
-      const long size = vorbis_packet_blocksize(info, &packet);
-      if (size >= 0) {
-        if (last != -1) page_samples += (last + size) >> 2;
-        last = size;
-      }
-      if (packet.granulepos != -1) {
-        if (!packet.e_o_s) trim = page_samples - packet.granulepos;
-        break;
+// A page of the sound's stream at which decoding can start again, and what
+// the decode from the start knows at the first audio packet that begins on
+// it. Samples are counted in the untrimmed decode of every packet from the
+// first: decoding started at the page gives its first sample at `out_start`.
+struct RestartPoint {
+  int64_t offset;
+  int64_t out_start;
+  int64_t end;  // the decode's sample at which the sound ends, as known there
+  bool resync;  // a gap came before, and no granule position since
+};
+
+// The decoder of a seekable file of one Vorbis stream. A scan reads the
+// pages in order without decoding, counting each packet's samples from its
+// block size (as the decoder will give them), and keeps a restart point for
+// each page; it goes only as far as opening (the first granule position, or
+// the end of a short file) and seeking need. The read decodes from a
+// restart point, dropping what lies before the sample sought: a packet's
+// samples depend only on it and the packet before, so the samples match the
+// decode from the start bit for bit.
+//
+// The sound is the untrimmed decode from the start trim (the samples the
+// first audio page completes less its granule position) to the last granule
+// position, counted from that first page's. A gap (a page missing or
+// damaged) loses its samples: the count after it is set again by the next
+// granule position, as the decoder library's own read does.
+class OggPages {
+ public:
+  // `info`: the library's headers of the stream, which outlive this.
+  OggPages(PcmDecoderRecord* r, vorbis_info* info)
+      : r_(r), info_(info), scan_src_(&r->stream, &last_reader_), read_src_(&r->stream, &last_reader_) {
+    ogg_stream_init(&scan_os_, 0);
+    ogg_stream_init(&read_os_, 0);
+  }
+  ~OggPages() {
+    if (dsp_ready_) {
+      vorbis_block_clear(&scan_block_);
+      vorbis_block_clear(&read_block_);
+      vorbis_dsp_clear(&dsp_);
+    }
+    ogg_stream_clear(&scan_os_);
+    ogg_stream_clear(&read_os_);
+  }
+  OggPages(const OggPages&) = delete;
+  OggPages& operator=(const OggPages&) = delete;
+
+  // Finds the stream and scans up to the first granule position, or to the
+  // end in a file of up to kScanWholeBytes. False when the file is not to
+  // be decoded this way.
+  bool Open(int64_t last_granule, long serial) {
+    if (!GranuleSet(last_granule)) return false;
+    last_granule_ = last_granule;
+    const SoundStream& stream = r_->stream;
+    const bool whole = stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
+    last_reader_ = nullptr;
+    scan_src_.Start(0);
+    if (!FindStream() || serial_ != serial) return false;
+    while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
+    if (unusable_ || !dsp_ready_) return false;
+    // Scanned to its end, the sound stops where its packets do if they end
+    // before its last granule position, and a gap's samples are counted out.
+    const int64_t end = scan_done_ ? std::min(scan_end_, count_) : scan_end_;
+    length_ = mapped_ && end > trim_ ? end - trim_ : 0;
+    return true;
+  }
+  // The sound's length in frames (0 when no audio packet holds a granule
+  // position).
+  int64_t Length() const { return length_; }
+  bool HoleAtStart() const { return hole_at_start_; }
+
+  // Moves the read to the sound's frame `frame` (0 .. the length).
+  void Seek(int64_t frame) {
+    const int64_t target = trim_ + frame;
+    if (started_ && pos_ <= target && target - pos_ <= kNearSamples) {
+      skip_to_ = target;
+      return;
+    }
+    while (!scan_done_ && !unusable_ && (points_.empty() || points_.back().out_start <= target)) ScanPage();
+    const auto after = std::upper_bound(points_.begin(), points_.end(), target,
+                                        [](int64_t t, const RestartPoint& p) { return t < p.out_start; });
+    if (after == points_.begin()) {
+      started_ = true;
+      finished_ = true;
+      pos_ = skip_to_ = target;
+      return;
+    }
+    const RestartPoint& point = *(after - 1);
+    if (!started_ || pos_ > target || pos_ < point.out_start) Restart(point);
+    skip_to_ = target;
+  }
+
+  // Whether a sample of the sound follows, decoding up to it.
+  bool Ready() {
+    for (;;) {
+      const int n = vorbis_synthesis_pcmout(&dsp_, nullptr);
+      if (n > 0) {
+        if (pos_ >= skip_to_) return pos_ < read_end_;
+        const int drop = static_cast<int>(std::min<int64_t>(n, skip_to_ - pos_));
+        vorbis_synthesis_read(&dsp_, drop);
+        pos_ += drop;
+      } else if (finished_ || !NextPacket()) {
+        finished_ = true;
+        return false;
       }
     }
-    // The library starts on the next whole page without a word when the
-    // first audio page fails its check.
-    if (next < 0 && reader.Packets() == 0) LogGap(r, 0);
   }
-  std::vector<uint8_t> pcm;
-  int64_t decoded = 0;
-  bool whole = false;
-  if (trim > 0) {
-    PacketReader reader(r, vf->dataoffsets[0], vf->serialnos[0]);
-    vorbis_dsp_state dsp;
-    vorbis_block block;
-    if (vorbis_synthesis_init(&dsp, info) == 0) {
-      vorbis_block_init(&dsp, &block);
+
+  // Up to `frames` frames of the sound into `out`: how many.
+  int Read(uint8_t* out, int frames, int word_size) {
+    const int frame_bytes = info_->channels * word_size;
+    int done = 0;
+    while (done < frames && Ready()) {
+      float** pcm = nullptr;
+      const int n = vorbis_synthesis_pcmout(&dsp_, &pcm);
+      const int take = static_cast<int>(std::min<int64_t>({n, frames - done, read_end_ - pos_}));
+      StoreFrames(pcm, take, info_->channels, word_size, out + static_cast<size_t>(done) * frame_bytes);
+      vorbis_synthesis_read(&dsp_, take);
+      pos_ += take;
+      done += take;
+    }
+    return done;
+  }
+
+ private:
+  // A forward seek this short decodes on rather than looking the page up.
+  static constexpr int64_t kNearSamples = 8192;
+  // A file this short (a minute of music, a voice, a sound effect) is
+  // scanned whole when it opens, in about half a millisecond, so that its
+  // length is what its packets give; a longer one (long music, a movie)
+  // goes by its last granule position, and is scanned as far as seeks need.
+  static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
+
+  // The file's first Vorbis stream, among the first pages of its streams.
+  bool FindStream() {
+    ogg_page page;
+    int64_t at;
+    while (scan_src_.Next(&page, &at) && ogg_page_bos(&page)) {
+      ogg_stream_reset_serialno(&scan_os_, ogg_page_serialno(&page));
       ogg_packet packet;
-      while (!whole && pcm.size() <= kMaxHeadBytes && reader.Next(&packet) == 1) {
-        // Without its granule position the library trims nothing.
-        packet.granulepos = -1;
-        packet.e_o_s = 0;
-        if (vorbis_synthesis(&block, &packet) == 0) vorbis_synthesis_blockin(&dsp, &block);
-        float** samples = nullptr;
-        int n;
-        while ((n = vorbis_synthesis_pcmout(&dsp, &samples)) > 0) {
-          AppendPcm(&pcm, samples, n, info->channels, r->ogg.word_size);
-          vorbis_synthesis_read(&dsp, n);
-          decoded += n;
-        }
-        whole = decoded > page_samples;
+      if (ogg_stream_pagein(&scan_os_, &page) == 0 && ogg_stream_packetpeek(&scan_os_, &packet) == 1 &&
+          vorbis_synthesis_idheader(&packet)) {
+        serial_ = ogg_page_serialno(&page);
+        ogg_stream_reset_serialno(&scan_os_, serial_);
+        ScanTake(&page, at);
+        return !unusable_;
       }
-      vorbis_block_clear(&block);
-      vorbis_dsp_clear(&dsp);
+    }
+    return false;
+  }
+
+  void ScanPage() {
+    ogg_page page;
+    int64_t at;
+    do {
+      if (!scan_src_.Next(&page, &at)) {
+        scan_done_ = true;
+        return;
+      }
+    } while (ogg_page_serialno(&page) != serial_);
+    ScanTake(&page, at);
+  }
+
+  // Takes a page into the scan. Which packet is the first to begin on the
+  // page follows the stream state's own rules: a page out of sequence
+  // drops the packet left unfinished, and a continued page with nothing to
+  // continue is passed over up to its first packet end.
+  void ScanTake(ogg_page* page, int64_t at) {
+    const long sequence = ogg_page_pageno(page);
+    const bool gap = next_sequence_ != -1 && sequence != next_sequence_;
+    if (ogg_stream_pagein(&scan_os_, page) != 0) return;
+    next_sequence_ = sequence + 1;
+    if (gap) unfinished_ = false;
+    const int segments = page->header[26];
+    const unsigned char* lacing = page->header + 27;
+    int first = 0;
+    int ends_earlier = 0;  // a packet begun on an earlier page ends here, before it
+    bool closed = false;   // the page's first segments end a packet begun earlier, or are passed over
+    if (unfinished_ || ogg_page_continued(page)) {
+      while (first < segments && lacing[first] == 255) ++first;
+      if (first < segments) {
+        ++first;
+        ends_earlier = unfinished_ ? 1 : 0;
+        closed = true;
+      }
+    }
+    if (first < segments) {
+      waiting_.push_back({at, ends_earlier});
+      unfinished_ = lacing[segments - 1] == 255;
+    } else if (closed) {
+      unfinished_ = false;
+    }
+    ogg_packet packet;
+    for (int got; (got = ogg_stream_packetout(&scan_os_, &packet)) != 0;) {
+      if (got > 0) {
+        ScanPacket(&packet);
+      } else {
+        if (!audio_seen_) hole_at_start_ = true;
+        if (mapped_) resync_ = true;
+      }
+    }
+    if (ogg_page_eos(page)) scan_done_ = true;
+  }
+
+  void ScanPacket(ogg_packet* packet) {
+    bool audio = false;
+    // The library has read the three headers.
+    if (headers_ < 3) {
+      if (packet->bytes < 1 || (packet->packet[0] & 1) == 0) {
+        unusable_ = true;
+        return;
+      }
+      if (++headers_ == 3) InitDecoder();
+    } else if (dsp_ready_ && vorbis_synthesis_trackonly(&scan_block_, packet) == 0) {
+      audio = true;
+      const long size = vorbis_info_blocksize(info_, scan_block_.W);
+      if (audio_seen_) count_ += (last_size_ + size) / 4;
+      last_size_ = size;
+      audio_seen_ = true;
+    }
+    // Each page waits for the first audio packet from its first begun one.
+    size_t kept = 0;
+    for (Waiting& w : waiting_) {
+      if (audio && w.before == 0) {
+        points_.push_back({w.offset, count_, scan_end_, resync_});
+        continue;
+      }
+      if (w.before > 0) --w.before;
+      waiting_[kept++] = w;
+    }
+    waiting_.resize(kept);
+    if (!audio || !GranuleSet(packet->granulepos)) return;
+    if (!mapped_) {
+      // A first page that is also the last is cut at its end instead.
+      const int64_t base = packet->e_o_s ? 0 : packet->granulepos - count_;
+      trim_ = base < 0 ? -base : 0;
+      scan_end_ = last_granule_ - base;
+      mapped_ = true;
+      for (RestartPoint& p : points_) p.end = scan_end_;
+    } else if (resync_) {
+      scan_end_ = last_granule_ - packet->granulepos + count_;
+      resync_ = false;
     }
   }
-  r->stream.ops.seek(r->stream.handle, back, 0);
-  if (!whole || decoded <= trim) return;
-  const int32_t ba = r->format.block_align;
-  int64_t frames = decoded - trim;
-  if (frames > total) frames = total;
-  auto* head = static_cast<uint8_t*>(TrackedAlloc(static_cast<size_t>(frames * ba), "", 0));
-  if (head == nullptr) return;
-  std::memcpy(head, pcm.data() + trim * ba, static_cast<size_t>(frames * ba));
-  TrackedFree(r->ogg.head);
-  r->ogg.head = head;
-  r->ogg.head_frames = static_cast<int32_t>(frames);
-  r->ogg.head_pos = 0;
-  r->ogg.head_ends_sound = frames == total ? 1 : 0;
-  r->ogg.library_after_head = 0;
-}
+
+  void InitDecoder() {
+    if (vorbis_synthesis_init(&dsp_, info_) != 0) {
+      unusable_ = true;
+      return;
+    }
+    vorbis_block_init(&dsp_, &scan_block_);
+    vorbis_block_init(&dsp_, &read_block_);
+    dsp_ready_ = true;
+  }
+
+  void Restart(const RestartPoint& point) {
+    read_src_.Start(point.offset);
+    ogg_stream_reset_serialno(&read_os_, serial_);
+    vorbis_synthesis_restart(&dsp_);
+    pos_ = point.out_start;
+    read_end_ = point.end;
+    read_resync_ = point.resync;
+    started_ = true;
+    finished_ = false;
+    read_eos_ = false;
+    passing_ = true;
+    passed_size_ = 0;
+  }
+
+  // Decodes the read's next packet; false when none is left.
+  bool NextPacket() {
+    ogg_packet packet;
+    for (;;) {
+      const int got = ogg_stream_packetout(&read_os_, &packet);
+      if (got > 0) {
+        ReadPacket(&packet);
+        return true;
+      }
+      if (got < 0) {
+        read_resync_ = true;
+        NameGap(r_, pos_ - trim_);
+        continue;
+      }
+      if (read_eos_) return false;
+      ogg_page page;
+      int64_t at;
+      do {
+        if (!read_src_.Next(&page, &at)) return false;
+      } while (ogg_page_serialno(&page) != serial_);
+      if (ogg_stream_pagein(&read_os_, &page) == 0 && ogg_page_eos(&page)) read_eos_ = true;
+    }
+  }
+
+  void ReadPacket(ogg_packet* packet) {
+    const int64_t granule = packet->granulepos;
+    int64_t count;  // the samples given up to the end of this packet
+    if (passing_) {
+      // After a restart, packets whose samples (and the next one's, however
+      // long) lie before the sample sought are counted, not decoded; the
+      // last of them would be decoded only to be lapped.
+      if (vorbis_synthesis_trackonly(&read_block_, packet) != 0) return;
+      const long size = vorbis_info_blocksize(info_, read_block_.W);
+      count = passed_size_ != 0 ? pos_ + (passed_size_ + size) / 4 : pos_;
+      if (count + (size + vorbis_info_blocksize(info_, 1)) / 4 <= skip_to_) {
+        pos_ = count;
+        passed_size_ = size;
+      } else {
+        passing_ = false;
+        pos_ = count;
+      }
+    }
+    if (!passing_) {
+      // Without these the decoder trims nothing.
+      packet->granulepos = -1;
+      packet->e_o_s = 0;
+      if (vorbis_synthesis(&read_block_, packet) != 0 || vorbis_synthesis_blockin(&dsp_, &read_block_) != 0) return;
+      count = pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
+    }
+    if (read_resync_ && GranuleSet(granule)) {
+      read_end_ = last_granule_ - granule + count;
+      read_resync_ = false;
+    }
+  }
+
+  struct Waiting {
+    int64_t offset;
+    int before;  // packets that end on the page before its first one (one begun earlier)
+  };
+
+  PcmDecoderRecord* r_;
+  const void* last_reader_ = nullptr;
+  vorbis_info* info_;
+  vorbis_dsp_state dsp_{};
+  vorbis_block scan_block_{};
+  vorbis_block read_block_{};
+  bool dsp_ready_ = false;
+  bool unusable_ = false;
+  long serial_ = 0;
+  int headers_ = 0;
+  int64_t last_granule_ = 0;
+  int64_t trim_ = 0;
+  int64_t length_ = 0;
+  bool mapped_ = false;
+  bool hole_at_start_ = false;
+
+  // The scan.
+  PageSource scan_src_;
+  ogg_stream_state scan_os_;
+  long next_sequence_ = -1;
+  bool unfinished_ = false;  // the last page ended inside a packet
+  std::vector<Waiting> waiting_;
+  std::vector<RestartPoint> points_;
+  int64_t count_ = 0;  // samples the packets scanned give
+  long last_size_ = 0;
+  bool audio_seen_ = false;
+  bool resync_ = false;
+  int64_t scan_end_ = 0;
+  bool scan_done_ = false;
+
+  // The read.
+  PageSource read_src_;
+  ogg_stream_state read_os_;
+  int64_t pos_ = 0;      // the sample the decoder gives next
+  int64_t skip_to_ = 0;  // samples before this one are dropped
+  int64_t read_end_ = 0;
+  bool read_resync_ = false;
+  bool started_ = false;
+  bool finished_ = false;
+  bool read_eos_ = false;
+  bool passing_ = false;   // packets before the sample sought are passed over
+  long passed_size_ = 0;   // block size of the last packet passed over (0: none yet)
+};
 
 // Whether the last page of the sound's logical stream, the one marked as
 // its end, is missing: damaged (it fails its check, and the library passes
@@ -286,6 +634,55 @@ bool EndPageMissing(PcmDecoderRecord* r) {
   return found == 0;
 }
 
+
+OggPages* Pages(const PcmDecoderRecord* r) { return static_cast<OggPages*>(r->ogg.pages); }
+
+void ClosePages(PcmDecoderRecord* r) {
+  if (r->ogg.pages == nullptr) return;
+  Pages(r)->~OggPages();
+  TrackedFree(r->ogg.pages);
+  r->ogg.pages = nullptr;
+}
+
+// Decodes a seekable file of one Vorbis stream from its packets with the
+// library's headers of it: 1 with sound to play, 0 when none decodes, -1
+// when the file is left to the library (the stream is put back where the
+// library left it).
+int OpenPages(PcmDecoderRecord* r) {
+  OggVorbis_File* vf = Vorbis(r);
+  if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr || vf->serialnos == nullptr) return -1;
+  void* block = TrackedAlloc(sizeof(OggPages), "", 0);
+  if (block == nullptr) return -1;
+  const int64_t back = r->stream.ops.tell(r->stream.handle);
+  r->ogg.pages = new (block) OggPages(r, ov_info(vf, -1));
+  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], vf->serialnos[0])) {
+    ClosePages(r);
+    r->stream.ops.seek(r->stream.handle, back, 0);
+    return -1;
+  }
+  OggPages* pages = Pages(r);
+  if (pages->Length() <= 0) return 0;
+  pages->Seek(0);
+  if (!pages->Ready()) return 0;
+  // A page missing or damaged before the first audio packet.
+  if (pages->HoleAtStart()) NameGap(r, 0);
+  return 1;
+}
+
+// Reads the library's first piece of sound as the head: 1 with sound, 0
+// when none decodes, -1 when the head cannot be had.
+int OpenLibraryHead(PcmDecoderRecord* r) {
+  r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(4096, "", 0));
+  if (r->ogg.head == nullptr) return -1;
+  OggVorbis_File* vf = Vorbis(r);
+  const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
+  const long first = has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
+  if (first <= 0) return 0;
+  r->ogg.head_frames = static_cast<int32_t>(first / r->format.block_align);
+  r->ogg.library_after_head = 1;
+  return 1;
+}
+
 }  // namespace
 
 int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
@@ -304,8 +701,8 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
   }
   // Opened again while the file loads (a long sound played as a stream):
-  // its gap was told of by the first opening.
-  r->ogg.gap_logged = SoundLineForLoad(r->ogg.log_name, kOggGapLine, false).said ? 1 : 0;
+  // its gaps were told of by the first opening.
+  r->ogg.gaps_quiet = SoundLineForLoad(r->ogg.log_name, kOggGapLine, false).said ? 1 : 0;
   plat::WaveFormatEx& f = r->format;
   std::memset(&f, 0, sizeof(f));
   f.format_tag = plat::kWaveFormatPcm;
@@ -315,23 +712,18 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   f.avg_bytes_per_sec = f.block_align * f.samples_per_sec;
   f.bits_per_sample = static_cast<uint16_t>(r->ogg.word_size * 8);
   f.extra_size = 0;
-  // The first piece of sound, which headers whose audio pages are cut off
-  // or all damaged lack, is kept as the head the reads start with.
   r->position = 0;
-  r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(4096, "", 0));
-  OggVorbis_File* vf = Vorbis(r);
-  const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
-  const long first = r->ogg.head != nullptr && has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
-  if (first <= 0) {
-    const bool empty = r->ogg.head != nullptr;
-    if (empty) WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
+  const bool end_missing = EndPageMissing(r);
+  int sound = OpenPages(r);
+  if (sound < 0) sound = OpenLibraryHead(r);
+  if (sound <= 0) {
+    // Headers whose audio pages are cut off or all damaged.
+    if (sound == 0)
+      WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
     ClosePcmDecoderOgg(r);
-    return empty ? kPcmDecoderRefusedForGood : -1;
+    return sound == 0 ? kPcmDecoderRefusedForGood : -1;
   }
-  r->ogg.head_frames = static_cast<int32_t>(first / f.block_align);
-  r->ogg.library_after_head = 1;
-  BuildHead(r);
-  if (EndPageMissing(r) && !SoundLineForLoad(r->ogg.log_name, kOggEndPageLine, true).said)
+  if (end_missing && !SoundLineForLoad(r->ogg.log_name, kOggEndPageLine, true).said)
     WriteLogLineFmt("Sound file %s lacks the last page of its Ogg stream (damaged or cut off); loading what decodes",
                     LogName(r));
   r->buffer_size = 4096;
@@ -341,9 +733,15 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
 }
 
 int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
-  if (!r->ogg.vorbis_open) return -1;
   PcmDecoderOggState& o = r->ogg;
   const int32_t ba = r->format.block_align;
+  if (o.pages != nullptr) {
+    const int frames = Pages(r)->Read(r->buffer, r->buffer_size / ba, o.word_size);
+    if (frames <= 0) return -1;
+    r->buffer_valid = frames * ba;
+    return 0;
+  }
+  if (!o.vorbis_open) return -1;
   if (o.head != nullptr && o.head_pos < o.head_frames) {
     int32_t frames = r->buffer_size / ba;
     if (frames > o.head_frames - o.head_pos) frames = o.head_frames - o.head_pos;
@@ -352,7 +750,6 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
     r->buffer_valid = frames * ba;
     return 0;
   }
-  if (o.head_ends_sound) return -1;
   if (!o.library_after_head) {
     o.library_after_head = 1;
     ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(o.head_frames));
@@ -363,33 +760,47 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
   return 0;
 }
 
+// A sample beyond the sound (past the end, or before its start) is taken
+// as its end (or start): the byte position stays in range.
 int SeekPcmDecoderOgg(PcmDecoderRecord* r, int32_t sample) {
-  if (r->ogg.vorbis_open) {
-    PcmDecoderOggState& o = r->ogg;
-    if (sample < o.head_frames) {
-      o.head_pos = sample < 0 ? 0 : sample;
+  PcmDecoderOggState& o = r->ogg;
+  const int32_t ba = r->format.block_align > 0 ? r->format.block_align : 1;
+  const bool known = o.pages != nullptr || (o.vorbis_open && ov_seekable(Vorbis(r)));
+  const int32_t last = known ? GetPcmDecoderOggLength(r) / ba : INT32_MAX / ba;
+  const int32_t frame = std::clamp(sample, 0, last);
+  if (o.pages != nullptr) {
+    Pages(r)->Seek(frame);
+  } else if (o.vorbis_open) {
+    if (frame < o.head_frames) {
+      o.head_pos = frame;
       o.library_after_head = 0;
     } else {
       o.head_pos = o.head_frames;
       o.library_after_head = 1;
-      ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(sample));
+      ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(frame));
     }
   }
   r->buffer_valid = 0;
   r->buffer_offset = 0;
-  r->position = r->format.block_align * sample;
+  r->position = frame * ba;
   return 0;
 }
 
 int32_t GetPcmDecoderOggLength(const PcmDecoderRecord* r) {
-  if (!r->ogg.vorbis_open) return 0;
-  ogg_int64_t total = ov_pcm_total(Vorbis(r), -1);
-  if (total < 0) return 0;
-  int64_t bytes = static_cast<int64_t>(static_cast<uint32_t>(total)) * r->format.channels * r->ogg.word_size;
+  int64_t frames = 0;
+  if (r->ogg.pages != nullptr) {
+    frames = Pages(r)->Length();
+  } else if (r->ogg.vorbis_open) {
+    const ogg_int64_t total = ov_pcm_total(Vorbis(r), -1);
+    if (total < 0) return 0;
+    frames = static_cast<uint32_t>(total);
+  }
+  const int64_t bytes = std::min<int64_t>(frames, INT32_MAX) * r->format.channels * r->ogg.word_size;
   return bytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bytes);
 }
 
 int ClosePcmDecoderOgg(PcmDecoderRecord* r) {
+  ClosePages(r);
   CloseVorbis(r);
   TrackedFree(r->ogg.head);
   r->ogg.head = nullptr;

@@ -47,23 +47,28 @@ struct PcmDecoderAcmState {
   uint8_t* ahead_block;
 };
 
+// How many gaps of one file get a log line each.
+constexpr int kOggGapLinesMax = 16;
+
 struct PcmDecoderOggState {
   int32_t vorbis_open;
-  void* vorbis;  // the decoder library's file state, a tracked block
+  void* vorbis;  // the decoder library's file state (tracked), for chained and non-seekable files
+  // A seekable file of one Vorbis stream is decoded from its packets here
+  // instead (tracked; null otherwise): the library's read trims the start
+  // only where it still holds it, and its seek and length go by granule
+  // positions, which some writers set off from the packets.
+  void* pages;
   int32_t word_size;
-  // The sound's first `head_frames` frames, read before the rest: the first
-  // piece the decoder library gave when the file was opened, or, for a
-  // first audio page whose granule position is smaller than the samples it
-  // holds, that page decoded here with the start trim the granule position
-  // asks for (the library drops only what it still holds of it). Past the
-  // head the library decodes.
+  // Through the library: the sound's first `head_frames` frames, the first
+  // piece it gave when the file was opened, read before the rest.
   uint8_t* head;  // tracked block, or null
   int32_t head_frames;
   int32_t head_pos;            // the next frame handed out from `head`
-  int32_t head_ends_sound;     // 1: nothing follows the head
   int32_t library_after_head;  // 0: the library is to be moved to `head_frames` first
   char* log_name;              // the file's name for the gap line (tracked), or null
-  int32_t gap_logged;
+  int32_t gaps_quiet;          // 1: an earlier opening during this load named the gaps
+  int32_t gap_count;
+  int32_t gaps[kOggGapLinesMax];  // the samples after which the gaps named so far fall
 };
 
 struct PcmDecoderMemoryState {

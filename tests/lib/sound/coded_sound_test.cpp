@@ -431,6 +431,30 @@ TEST_F(CodedSoundTest, DamagedOggNeitherHangsNorOverruns) {
   EXPECT_NE((handle = Load(file)), -1);
 }
 
+// A seek past the end (as far as sample 1 << 30, whose byte position is
+// beyond what a 32-bit position holds) or before the start lands at the end
+// or the start, in every converter: nothing is read past the end, and the
+// start reads again.
+TEST_F(CodedSoundTest, SeeksOutsideTheSoundLandAtItsEnds) {
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 far.wav synth 0.5 sine 300-3000 vol 0.5"));
+  ASSERT_TRUE(Sox("far.wav -e ima-adpcm far_ima.wav"));
+  ASSERT_TRUE(Shell("oggenc -Q -q 2 -o far.ogg far.wav"));
+  ASSERT_TRUE(Shell("lame --quiet -b 64 far.wav far.mp3"));
+  for (const std::string name : {"far.wav", "far_ima.wav", "far.ogg", "far.mp3"}) {
+    SCOPED_TRACE(name);
+    Converter c(ReadAll(name));
+    ASSERT_TRUE(c.ok);
+    const std::vector<uint8_t> start = c.Read(4000);
+    ASSERT_EQ(SeekPcmDecoder(&c.record, 1 << 30), 0);
+    EXPECT_GE(c.record.position, 4000);
+    EXPECT_LE(c.record.position, GetPcmDecoderLength(&c.record));
+    EXPECT_EQ(c.Read(4000).size(), 0u);
+    ASSERT_EQ(SeekPcmDecoder(&c.record, -5), 0);
+    EXPECT_EQ(c.record.position, 0);
+    EXPECT_EQ(c.Read(4000), start);
+  }
+}
+
 // Seeking an MP3 backwards goes through the look-ahead decoder when it is
 // parked before the target, else restarts; either way the samples are those
 // of a straight decode.

@@ -1,8 +1,14 @@
 // tests/lib/sound/ogg_pages_test.cpp - Ogg Vorbis files with pages cut off,
-// damaged or trimmed at the start, made from oggenc's output: refused with a
-// line when nothing decodes, loaded past a gap with a line, and decoded the
-// same whole and as a stream, checked against oggdec.
+// damaged or trimmed at the start, made from oggenc's output, cut by the
+// ffmpeg command, and a real one whose granule positions disagree with its
+// packets: refused with a line when nothing decodes, loaded past a gap with
+// a line, and decoded the same whole, as a stream and after seeks, checked
+// against oggdec and a decode written from the format's rules.
 #include <ogg/ogg.h>
+#include <vorbis/codec.h>
+
+#include <climits>
+#include <cmath>
 
 #include "tests/lib/sound/sound_fixture.h"
 
@@ -46,6 +52,94 @@ void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
   p.body_len = 0;
   for (int s = 0; s < bytes[26]; ++s) p.body_len += bytes[27 + s];
   ogg_page_checksum_set(&p);
+}
+
+// What an Ogg's sound is, straight from the format's rules: libvorbis's
+// decode of every audio packet with nothing trimmed (16-bit, rounded as
+// oggdec rounds), from the start trim its first audio page's granule
+// position gives (the samples that page completes less its granule
+// position) up to its last granule position counted from that page's, or
+// to the end of the packets if they end first. A first audio page that is
+// also the last is cut at its end instead. `gaps` gets the samples after
+// which pages are missing.
+std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int64_t>* gaps = nullptr) {
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(file.size())), file.data(), file.size());
+  ogg_sync_wrote(&sync, static_cast<long>(file.size()));
+  ogg_stream_state os{};
+  bool found = false;
+  vorbis_info info;
+  vorbis_comment comment;
+  vorbis_info_init(&info);
+  vorbis_comment_init(&comment);
+  vorbis_dsp_state dsp{};
+  vorbis_block block{};
+  int headers = 0;
+  int64_t decoded = 0, offset = INT64_MIN, last = -1;  // offset: granule position less samples
+  std::vector<int16_t> pcm;
+  ogg_page page;
+  ogg_packet packet;
+  for (int got; (got = ogg_sync_pageout(&sync, &page)) != 0;) {
+    if (got < 0) continue;
+    if (!found) {
+      if (!ogg_page_bos(&page)) continue;
+      ogg_stream_init(&os, ogg_page_serialno(&page));
+      ogg_stream_pagein(&os, &page);
+      if (ogg_stream_packetpeek(&os, &packet) == 1 && vorbis_synthesis_idheader(&packet)) {
+        found = true;
+      } else {
+        ogg_stream_clear(&os);
+        continue;
+      }
+    } else if (ogg_page_serialno(&page) != os.serialno || ogg_stream_pagein(&os, &page) != 0) {
+      continue;
+    }
+    for (int next; (next = ogg_stream_packetout(&os, &packet)) != 0;) {
+      if (next < 0) {
+        if (gaps != nullptr) gaps->push_back(decoded);
+        continue;
+      }
+      if (headers < 3) {
+        EXPECT_EQ(vorbis_synthesis_headerin(&info, &comment, &packet), 0);
+        if (++headers == 3) {
+          vorbis_synthesis_init(&dsp, &info);
+          vorbis_block_init(&dsp, &block);
+        }
+        continue;
+      }
+      const int64_t granule = packet.granulepos;
+      const bool last_page = packet.e_o_s != 0;
+      packet.granulepos = -1;
+      packet.e_o_s = 0;
+      if (vorbis_synthesis(&block, &packet) == 0) vorbis_synthesis_blockin(&dsp, &block);
+      float** out;
+      for (int n; (n = vorbis_synthesis_pcmout(&dsp, &out)) > 0; decoded += n) {
+        for (int j = 0; j < n; ++j)
+          for (int i = 0; i < info.channels; ++i)
+            pcm.push_back(static_cast<int16_t>(std::clamp(std::lrint(out[i][j] * 32768.0f), -32768L, 32767L)));
+        vorbis_synthesis_read(&dsp, n);
+      }
+      if (granule == -1) continue;
+      if (offset == INT64_MIN) offset = last_page ? 0 : granule - decoded;
+      last = granule;
+    }
+  }
+  const int channels = info.channels;
+  if (headers == 3) {
+    vorbis_block_clear(&block);
+    vorbis_dsp_clear(&dsp);
+  }
+  if (found) ogg_stream_clear(&os);
+  vorbis_comment_clear(&comment);
+  vorbis_info_clear(&info);
+  ogg_sync_clear(&sync);
+  const int64_t start = std::max<int64_t>(0, -offset), end = std::min(decoded, last - offset);
+  if (gaps != nullptr)
+    for (int64_t& gap : *gaps) gap = std::max<int64_t>(0, gap - start);
+  if (offset == INT64_MIN || end <= start) return {};
+  const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+  return std::vector<uint8_t>(bytes + start * channels * 2, bytes + end * channels * 2);
 }
 
 class OggPagesTest : public SoundFixture {
@@ -124,10 +218,11 @@ TEST_F(OggPagesTest, HeadersWithoutAudioAreRefusedWithALine) {
 // oggdec decodes it, past the gap, with one line naming the file and where
 // the gap falls (the first audio page, which the decoder library passes
 // over without a word, included); whole, and as a stream sound played
-// through. A damaged or cut last page gets a line of its own.
+// through, which reports the length it gives. A damaged or cut last page
+// gets a line of its own.
 TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
   std::vector<uint8_t> decoded;
-  std::vector<uint8_t> file = Make("gap", 6, &decoded);
+  std::vector<uint8_t> file = Make("gap", 9, &decoded);
   std::vector<uint8_t> last = file;
   const std::vector<size_t> pages = PageStarts(file);
   ASSERT_GT(pages.size(), 5u);
@@ -163,6 +258,8 @@ TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
   log_.Clear();
   const int stream = LoadSoundHandle("gap.ogg", 1, -1);
   ASSERT_NE(stream, -1);
+  // The length it reports is what it gives: the gap's samples are counted out.
+  EXPECT_EQ(GetSoundHandleSampleLength(stream), static_cast<int>(reference.size() / 4));
   // Played through (the output runs at twice the file's rate).
   ASSERT_EQ(PlaySoundHandle(stream, 1, 1), 0);
   for (size_t frames = 0; frames < reference.size() / 2 && IsSoundHandlePlaying(stream) == 1; frames += 735) {
@@ -192,44 +289,145 @@ TEST_F(OggPagesTest, ADamagedPageLoadsPastTheGapWithALine) {
 }
 
 // A file too long for whole buffers is decoded whole, then opened again as
-// a stream sound while it loads: its missing last page still gets one line.
-TEST_F(OggPagesTest, ALongFileWithoutItsLastPageGetsOneLine) {
-  ASSERT_TRUE(Sox("-n -r 8000 -c 1 -b 16 long.wav synth 190 sine 200-2000 vol 0.5"));
+// a stream sound while it loads. Each of two damaged pages gets one line,
+// none a second when the stream is read through twice after the load, nor
+// when the file is loaded as a stream only and read through twice; a
+// missing last page gets one line; a whole last page followed by more than
+// 512 KiB of other bytes gets none.
+TEST_F(OggPagesTest, ALongFileNamesEachGapAndItsMissingLastPageOnce) {
+  ASSERT_TRUE(Sox("-n -r 8000 -c 1 -b 16 long.wav synth 10 sine 200-2000 vol 0.5 repeat 19"));
   ASSERT_TRUE(Shell("oggenc -Q -q 0 -o long.ogg long.wav"));
-  std::vector<uint8_t> file = ReadAll("long.ogg");
-  const std::vector<size_t> pages = PageStarts(file);
-  ASSERT_GT(pages.size(), 6u);
-  file[(pages[pages.size() - 2] + pages.back()) / 2] ^= 0x10;
-  WriteFile("long.ogg", file);
+  const std::vector<uint8_t> whole = ReadAll("long.ogg");
+  const std::vector<size_t> pages = PageStarts(whole);
+  ASSERT_GT(pages.size(), 12u);
+  std::vector<uint8_t> file = whole;
+  const size_t damaged[] = {4, pages.size() - 5};
+  for (size_t page : damaged) file[(pages[page] + pages[page + 1]) / 2] ^= 0x10;
+  WriteFile("gaps.ogg", file);
+  std::vector<int64_t> gaps;
+  Yardstick(file, &gaps);
+  ASSERT_EQ(gaps.size(), 2u);
+  EXPECT_EQ(gaps[0], Granule(whole, pages[damaged[0] - 1]));
+  // Loaded whole and then as a stream, and as a stream only.
+  int handle = -1;
+  for (int mode : {0, 2}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(SetSoundCreateMode(mode), 0);
+    log_.Clear();
+    handle = LoadSoundHandle("gaps.ogg", 1, -1);
+    ASSERT_NE(handle, -1);
+    ASSERT_EQ(FindSound(handle)->kind, kSoundStream);
+    PcmDecoderRecord* stream = &FindSound(handle)->stream.files[0].decoder;
+    std::vector<uint8_t> piece(8000);
+    for (int pass = 0; pass < 2; ++pass) {
+      SeekPcmDecoder(stream, 0);
+      while (RunPcmDecoder(stream, piece.data(), 8000) > 0) {
+      }
+    }
+    for (int64_t gap : gaps)
+      EXPECT_EQ(Lines("Sound file gaps.ogg has a damaged or missing Ogg page after sample " + std::to_string(gap) + ";"),
+                1u) << log_.Debug();
+    EXPECT_EQ(Lines("Sound file"), 2u) << log_.Debug();
+    DeleteSoundHandle(handle, 0);
+  }
   ASSERT_EQ(SetSoundCreateMode(0), 0);
-  const int handle = LoadSoundHandle("long.ogg", 1, -1);
+
+  file = whole;
+  file[(pages[pages.size() - 2] + pages.back()) / 2] ^= 0x10;
+  WriteFile("last.ogg", file);
+  log_.Clear();
+  handle = LoadSoundHandle("last.ogg", 1, -1);
   ASSERT_NE(handle, -1);
-  EXPECT_EQ(Lines("Sound file long.ogg lacks the last page of its Ogg stream"), 1u) << log_.Debug();
-  EXPECT_EQ(FindSound(handle)->kind, kSoundStream);
+  EXPECT_EQ(Lines("Sound file last.ogg lacks the last page of its Ogg stream"), 1u) << log_.Debug();
+  DeleteSoundHandle(handle, 0);
+
+  file = whole;
+  file.resize(whole.size() + (600 << 10), 0x55);
+  WriteFile("padded.ogg", file);
+  log_.Clear();
+  handle = LoadSoundHandle("padded.ogg", 1, -1);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(GetSoundHandleSampleLength(handle), static_cast<int>(Granule(whole, pages[pages.size() - 2])));
+  EXPECT_EQ(Lines("Sound file"), 0u) << log_.Debug();
   DeleteSoundHandle(handle, 0);
 }
 
-// A first audio page whose granule position is smaller than the samples it
-// holds starts the sound that many samples in. Whole and as a stream, from
-// the start and after seeks inside and past that page, the samples are
-// oggdec's decode of the untrimmed file less the trimmed start, and the
-// length is what the granule positions say.
-TEST_F(OggPagesTest, AStartTrimmedFirstPageDecodesTheSameWholeAndStreamed) {
+// Ogg files whose first audio page's granule position gives a start trim,
+// or whose granule positions disagree with their packets, give the
+// yardstick's samples (above): loaded whole, read as a stream from the
+// start, and after seeks (into the first page, far on, back, past the
+// end), and report the length they give. The made file has every granule
+// position 2,458 below oggenc's (the yardstick of the file before that is
+// oggdec's decode); the stream copy by the ffmpeg command from 5.5 s starts
+// with two pages of negative granule positions; the real voice's later
+// pages sit 3,246 samples below its packets, its first 788. The ffmpeg
+// command's copy of a sound of one audio page gives its last page a granule
+// position 2^32 beyond its packets: its sound ends with them. A first audio
+// page that is also the last is cut at its end, as oggdec cuts it.
+TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePosition) {
   std::vector<uint8_t> untrimmed;
-  std::vector<uint8_t> file = Make("trim", 6, &untrimmed);
-  const std::vector<size_t> pages = PageStarts(file);
+  std::vector<uint8_t> made = Make("trim", 6, &untrimmed);
+  EXPECT_EQ(Yardstick(made), untrimmed);
+  const std::vector<size_t> pages = PageStarts(made);
   ASSERT_GT(pages.size(), 5u);
-  constexpr int64_t kTrim = 2458;
-  for (size_t i = 2; i + 1 < pages.size(); ++i) SetGranule(&file, pages[i], Granule(file, pages[i]) - kTrim);
-  const std::vector<uint8_t> expected(untrimmed.begin() + kTrim * 4, untrimmed.end());
-  const int handle = Load(file);
-  ASSERT_NE(handle, -1);
-  EXPECT_EQ(BufferBytes(handle), expected);
-  EXPECT_EQ(Streamed(file), expected);
-  const int32_t first_page_end = static_cast<int32_t>(Granule(file, pages[2]));
-  for (int32_t seek : {100, first_page_end - 10, first_page_end, first_page_end + 1, first_page_end + 5000}) {
-    SCOPED_TRACE(seek);
-    EXPECT_EQ(Streamed(file, seek), std::vector<uint8_t>(expected.begin() + seek * 4, expected.end()));
+  for (size_t i = 2; i + 1 < pages.size(); ++i) SetGranule(&made, pages[i], Granule(made, pages[i]) - 2458);
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 sweep.wav synth 9 sine 100-8000 vol 0.5"));
+  ASSERT_TRUE(Shell("oggenc -Q -q 0 -o sweep.ogg sweep.wav"));
+  ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -ss 5.5 -i sweep.ogg -c copy cut.ogg"));
+  const std::vector<uint8_t> cut = ReadAll("cut.ogg");
+  ASSERT_LT(Granule(cut, PageStarts(cut)[3]), 0);
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 one.wav synth 1 sine 300-3000"));
+  ASSERT_TRUE(Shell("oggenc -Q -q 0 -o one.ogg one.wav"));
+  ASSERT_TRUE(Shell("ffmpeg -loglevel error -y -ss 0.3 -i one.ogg -c copy copy.ogg"));
+  const std::vector<uint8_t> copy = ReadAll("copy.ogg");
+  ASSERT_GT(Granule(copy, PageStarts(copy).end()[-2]), int64_t{1} << 32);
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  const std::vector<uint8_t> one = Make("one", 0.4, &untrimmed);
+  ASSERT_EQ(PageStarts(one).size(), 4u);
+  EXPECT_EQ(Yardstick(one), untrimmed);
+  // Followed by 1 MiB of other bytes, a file is too long to be scanned whole
+  // when it opens: its pages are looked up as seeks need them.
+  std::vector<uint8_t> long_cut = cut, long_voice = voice;
+  long_cut.resize(cut.size() + (1 << 20), 0x55);
+  long_voice.resize(voice.size() + (1 << 20), 0x55);
+  for (const auto& [name, file] : {std::pair{"made", made}, {"cut", cut}, {"voice", voice}, {"copy", copy},
+                                   {"one page", one}, {"long cut", long_cut}, {"long voice", long_voice}}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> expected = Yardstick(file);
+    const auto frames = static_cast<int32_t>(expected.size() / 4);
+    ASSERT_GT(frames, 8000);
+    const int handle = Load(file);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(BufferBytes(handle), expected);
+    DeleteSoundHandle(handle, 0);
+    ASSERT_EQ(SetSoundCreateMode(2), 0);
+    const int stream = Load(file);
+    EXPECT_EQ(GetSoundHandleSampleLength(stream), frames);
+    DeleteSoundHandle(stream, 0);
+    ASSERT_EQ(SetSoundCreateMode(0), 0);
+    EXPECT_EQ(Streamed(file), expected);
+
+    SoundStream source{};
+    source.ops = *GetMemoryStreamTable();
+    source.handle = MemoryStreamOpen(file.data(), file.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+    EXPECT_EQ(GetPcmDecoderLength(&record), frames * 4);
+    const auto page_end = static_cast<int32_t>(Granule(file, PageStarts(file)[2]));
+    std::vector<uint8_t> got(3000 * 4);
+    for (int32_t seek : {100, page_end - 10, page_end, page_end + 1, frames / 2, 7, frames - 1, frames - 1000,
+                         1 << 30, 0, frames / 3}) {
+      if (seek < 0) continue;
+      SCOPED_TRACE(seek);
+      ASSERT_EQ(SeekPcmDecoder(&record, seek), 0);
+      got.resize(static_cast<size_t>(RunPcmDecoder(&record, got.data(), 3000 * 4)));
+      const size_t from = std::min<size_t>(static_cast<size_t>(seek) * 4, expected.size());
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + static_cast<long>(from),
+                             expected.begin() + static_cast<long>(std::min(from + 3000 * 4, expected.size()))));
+      got.resize(3000 * 4);
+    }
+    ClosePcmDecoder(&record);
+    source.ops.close(source.handle);
   }
 }
 
