@@ -675,6 +675,9 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   r->ogg.head = static_cast<uint8_t*>(TrackedAlloc(4096, "", 0));
   if (r->ogg.head == nullptr) return -1;
   OggVorbis_File* vf = Vorbis(r);
+  // The library's open of a seekable chained file leaves its read at the
+  // last link: without this seek the first links would never be heard.
+  if (ov_seekable(vf)) ov_pcm_seek(vf, 0);
   const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
   const long first = has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
   if (first <= 0) return 0;
@@ -754,7 +757,12 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
     o.library_after_head = 1;
     ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(o.head_frames));
   }
-  const long got = LibraryRead(r, r->buffer, r->buffer_size);
+  // A seekable file stops at the length it reports, whatever its links'
+  // packets hold beyond it.
+  int32_t want = r->buffer_size;
+  if (ov_seekable(Vorbis(r))) want = std::min(want, r->data_size - r->position);
+  if (want < r->format.block_align) return -1;
+  const long got = LibraryRead(r, r->buffer, want - want % r->format.block_align);
   if (got <= 0) return -1;
   r->buffer_valid = static_cast<int32_t>(got);
   return 0;
