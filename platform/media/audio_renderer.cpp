@@ -83,10 +83,19 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
     if (buffer_ != nullptr) buffer_->Stop();
     return r;
   }
+  // The buffer starts before the state says running: once it does, the
+  // streaming thread may hold the render lock while it waits for room in
+  // the ring, and only a playing buffer makes room.
   HResult Run(ReferenceTime start) override {
+    {
+      std::lock_guard<std::recursive_mutex> hold(render_lock_);
+      if (buffer_ != nullptr) buffer_->Play(0, 0, kDSBPLAY_LOOPING);
+    }
     HResult r = D_CBaseRenderer::Run(start);
-    std::lock_guard<std::recursive_mutex> hold(render_lock_);
-    if (buffer_ != nullptr && Succeeded(r)) buffer_->Play(0, 0, kDSBPLAY_LOOPING);
+    if (Failed(r)) {
+      std::lock_guard<std::recursive_mutex> hold(render_lock_);
+      if (buffer_ != nullptr && state_.load() != FilterState::kRunning) buffer_->Stop();
+    }
     return r;
   }
 
