@@ -351,7 +351,7 @@ class OggPages {
   // A forward seek this short decodes on rather than looking the page up.
   static constexpr int64_t kNearSamples = 8192;
   // A file this short (a minute of music, a voice, a sound effect) is
-  // scanned whole when it opens, in about half a millisecond, so that its
+  // scanned whole when it opens, in about a millisecond, so that its
   // length is what its packets give; a longer one (long music, a movie)
   // goes by its last granule position, and is scanned as far as seeks need.
   static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
