@@ -76,3 +76,6 @@ bool LoadRecordFile();
 // FinishBackgroundSaves waits for the writer. The loads wait for it first.
 void SaveReplayInBackground(int stage);
 void SaveRecordFileInBackground();
+// A new play of a stage starts: a failed save of its stage end names an
+// earlier save of its own, not one of an earlier play, as what is kept.
+void StartStagePlay();

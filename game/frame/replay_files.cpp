@@ -27,10 +27,33 @@ long FileSize(std::FILE* f) {
   return size;
 }
 
-constexpr char kReplayLoss[] = "this stage's replay is not kept";
-constexpr char kReplayWhat[] = "this stage's replay";
-constexpr char kRecordLoss[] = "the new high score is not kept";
-constexpr char kRecordWhat[] = "the new high score";
+constexpr char kNoReplay[] = "no replay of this stage is kept";
+
+// The play of a stage that the saves belong to: its stage end saves each
+// frame, and a failed save names the earlier one of the same play that is
+// on the disk.
+unsigned g_stage_play = 0;
+
+// The lines of a replay save of `frames` frames.
+SaveTexts ReplayTexts(uint32_t frames) {
+  SaveTexts t;
+  t.what = "this stage's replay";
+  t.kept = "an earlier save of this stage's replay (" + std::to_string(frames) + " frames) is kept";
+  t.older = "the older replay of this stage is kept";
+  t.none = kNoReplay;
+  t.series = g_stage_play;
+  return t;
+}
+
+SaveTexts RecordTexts() {
+  SaveTexts t;
+  t.what = "the new high score";
+  t.kept = "an earlier save of the new high score (" + std::to_string(g_game.high_score) + ") is kept";
+  t.older = "the older record is kept";
+  t.none = "no record is kept";
+  t.series = g_stage_play;
+  return t;
+}
 
 // The replay file of the frames recorded so far, with its folder made;
 // false, with the failure named, when the folder cannot be.
@@ -38,7 +61,8 @@ bool ReplayBytes(const char* path, std::vector<unsigned char>& bytes) {
   std::error_code ec;
   std::filesystem::create_directories("replay", ec);
   if (ec) {
-    ReportWriteFailure(path, ec.message().c_str(), kReplayLoss);
+    // No folder, so no replay file in it either.
+    ReportWriteFailure(path, ec.message().c_str(), kNoReplay);
     return false;
   }
   const uint32_t count = g_game.replay_frame_index;
@@ -67,7 +91,7 @@ bool SaveReplay(int stage) {
   char path[32];
   ReplayPath(stage, path, sizeof path);
   std::vector<unsigned char> bytes;
-  return ReplayBytes(path, bytes) && SaveNow(path, bytes, kReplayLoss, kReplayWhat);
+  return ReplayBytes(path, bytes) && SaveNow(path, bytes, ReplayTexts(g_game.replay_frame_index));
 }
 
 void SaveReplayInBackground(int stage) {
@@ -76,7 +100,7 @@ void SaveReplayInBackground(int stage) {
   char path[32];
   ReplayPath(stage, path, sizeof path);
   std::vector<unsigned char> bytes;
-  if (ReplayBytes(path, bytes)) SaveInBackground(path, std::move(bytes), kReplayLoss, kReplayWhat);
+  if (ReplayBytes(path, bytes)) SaveInBackground(path, std::move(bytes), ReplayTexts(g_game.replay_frame_index));
 }
 
 bool LoadReplay(int stage) {
@@ -123,9 +147,11 @@ bool LoadReplay(int stage) {
   return true;
 }
 
-bool SaveRecordFile() { return SaveNow(kRecordPath, RecordBytes(), kRecordLoss, kRecordWhat); }
+void StartStagePlay() { ++g_stage_play; }
 
-void SaveRecordFileInBackground() { SaveInBackground(kRecordPath, RecordBytes(), kRecordLoss, kRecordWhat); }
+bool SaveRecordFile() { return SaveNow(kRecordPath, RecordBytes(), RecordTexts()); }
+
+void SaveRecordFileInBackground() { SaveInBackground(kRecordPath, RecordBytes(), RecordTexts()); }
 
 bool LoadRecordFile() {
   FinishBackgroundSaves();

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,14 +19,39 @@ namespace {
 
 // One save: the file (`target`, absolute, so that a later change of the
 // working folder cannot redirect it; `name`, as the messages give it), its
-// new contents and what its failure costs.
+// new contents and its lines.
 struct Save {
   std::string target;
   std::string name;
   std::vector<unsigned char> bytes;
-  std::string loss;
-  std::string what;
+  SaveTexts texts;
 };
+
+// The last save of each file that was written, of any series, by the game's
+// thread or the writer's.
+struct Written {
+  unsigned series;
+  std::string kept;
+};
+std::mutex g_written_mutex;
+std::map<std::string, Written> g_written;
+
+// Notes a save in place; after a failure, what the file holds instead.
+void NoteWritten(const std::string& target, const SaveTexts& texts) {
+  std::lock_guard<std::mutex> lock(g_written_mutex);
+  g_written[target] = Written{texts.series, texts.kept};
+}
+
+// Said right after the failure, before a later save can change the file.
+std::string WhatIsLeft(const std::string& target, const SaveTexts& texts) {
+  {
+    std::lock_guard<std::mutex> lock(g_written_mutex);
+    const auto it = g_written.find(target);
+    if (it != g_written.end() && it->second.series == texts.series) return it->second.kept;
+  }
+  std::error_code ec;
+  return std::filesystem::exists(target, ec) ? texts.older : texts.none;
+}
 
 // How a background save ended, for the game's thread to name.
 struct Outcome {
@@ -122,6 +148,12 @@ class Writer {
       lock.unlock();
       std::string reason, folder;
       const bool ok = PlaceFile(save.target.c_str(), save.bytes, reason, folder);
+      std::string loss;
+      if (ok) {
+        NoteWritten(save.target, save.texts);
+      } else {
+        loss = WhatIsLeft(save.target, save.texts);
+      }
       lock.lock();
       placing_ = false;
       idle_.notify_all();
@@ -149,8 +181,8 @@ class Writer {
       }
       syncing_ = false;
       if (!leaves_sync) {
-        outcomes_.push_back(Outcome{std::move(save.name), ok, std::move(reason), std::move(save.loss),
-                                    std::move(save.what)});
+        outcomes_.push_back(
+            Outcome{std::move(save.name), ok, std::move(reason), std::move(loss), std::move(save.texts.what)});
       }
       idle_.notify_all();
     }
@@ -175,21 +207,23 @@ Writer& TheWriter() {
 
 }  // namespace
 
-bool SaveNow(const char* path, const std::vector<unsigned char>& bytes, const char* loss, const char* what) {
+bool SaveNow(const char* path, const std::vector<unsigned char>& bytes, const SaveTexts& texts) {
   FinishBackgroundSaves();
   std::string reason;
+  const std::string target = AbsolutePath(path);
   const bool ok = ReplaceFile(path, bytes, reason);
-  Report(path, ok, reason, loss, what);
+  if (ok) NoteWritten(target, texts);
+  Report(path, ok, reason, ok ? std::string() : WhatIsLeft(target, texts), texts.what);
   return ok;
 }
 
-void SaveInBackground(const char* path, std::vector<unsigned char> bytes, const char* loss, const char* what) {
+void SaveInBackground(const char* path, std::vector<unsigned char> bytes, SaveTexts texts) {
   ReportFinishedSaves();
   if (!TheWriter().Start()) {
-    SaveNow(path, bytes, loss, what);
+    SaveNow(path, bytes, texts);
     return;
   }
-  TheWriter().Hand(Save{AbsolutePath(path), path, std::move(bytes), loss, what});
+  TheWriter().Hand(Save{AbsolutePath(path), path, std::move(bytes), std::move(texts)});
 }
 
 void ReportFinishedSaves() {

@@ -176,6 +176,7 @@ void RunStageScript(GameState& s, const StageTimeline& t) {
   switch (Phase(s)) {
     case kPhaseReset:
       ResetSession(s);
+      StartStagePlay();
       ChangePhase(s, kPhaseLoad);
       return;
     case kPhaseLoad: LoadStage(s, c); return;

@@ -442,11 +442,50 @@ TEST_F(ThreadedStageEnd, TheLastLineOnAReplayIsWhatTheDiskHolds) {
   const std::string unsynced =
       "quillona: warning: replay/st1.hsd is written, but its folder could not be synced (Input/output error); "
       "this stage's replay is kept, but may not survive a power cut\n";
-  const std::string failed =
-      "quillona: cannot write replay/st1.hsd (No space left on device); this stage's replay is not kept\n";
-  EXPECT_EQ(err, failed + "quillona: replay/st1.hsd is written after all; this stage's replay is kept\n" +
-                     unsynced + failed + unsynced);
+  const std::string failed = "quillona: cannot write replay/st1.hsd (No space left on device); ";
+  EXPECT_EQ(err, failed + "no replay of this stage is kept\n" +
+                     "quillona: replay/st1.hsd is written after all; this stage's replay is kept\n" + unsynced +
+                     failed + "an earlier save of this stage's replay (3 frames) is kept\n" + unsynced);
   EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 5u);
+}
+
+// A disk with room for a stage end's first saves and no more: each failure
+// says what the disk holds, an earlier save of this play's stage end, the
+// file of an earlier play, or nothing.
+TEST_F(ThreadedStageEnd, ANearlyFullDiskNamesWhatIsKept) {
+  ScratchFolder scratch;
+  g_game.levels[kLevelScene] = kSceneStage1;
+  g_game.high_score = 400;
+  for (uint32_t i = 0; i < 8001; ++i) g_replay_words[i] = i;
+  // Three frames of a stage end from frame 8000 on; the first has room.
+  auto stage_end = [](bool first_fits) {
+    ForgetReportedFiles();
+    StartStagePlay();
+    ChangePhase(g_game, kPhaseStageEnd);
+    g_game.level_counters[kLevelScene] = 0;
+    g_game.replay_frame_index = 8000;
+    ::testing::internal::CaptureStderr();
+    for (int f = 0; f < 3; ++f) {
+      SetWriteSpaceForTesting(f == 0 && first_fits ? -1 : 0);
+      g_game.score = g_game.high_score + 100;
+      g_replay_words[g_game.replay_frame_index++] = 8000 + f;
+      Stage1Script(g_game);
+      FinishBackgroundSaves();
+    }
+    return ::testing::internal::GetCapturedStderr();
+  };
+  const std::string replay = "quillona: cannot write replay/st1.hsd (No space left on device); ";
+  const std::string record = "quillona: cannot write rec.hsd (No space left on device); ";
+  EXPECT_EQ(stage_end(true), replay + "an earlier save of this stage's replay (8001 frames) is kept\n" + record +
+                                 "an earlier save of the new high score (500) is kept\n");
+  EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 8001u);
+  EXPECT_EQ(ReadWords("rec.hsd")[1], 500u);
+  EXPECT_EQ(stage_end(false), replay + "the older replay of this stage is kept\n" + record +
+                                  "the older record is kept\n");
+  EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 8001u);
+  fs::remove("replay/st1.hsd");
+  fs::remove("rec.hsd");
+  EXPECT_EQ(stage_end(false), replay + "no replay of this stage is kept\n" + record + "no record is kept\n");
 }
 
 // A save handed over while the writer syncs an older one of the same file
@@ -464,7 +503,9 @@ TEST_F(ThreadedStageEnd, AFolderLeftToANewerSaveIsSyncedAndNamedOnce) {
   // The newer save failed: the older one's rename is synced all the same.
   EXPECT_EQ(SyncCountsForTesting().folders - before.folders, 1);
   EXPECT_EQ(ReadWords("replay/st1.hsd").size(), 2u + 3u);
-  EXPECT_EQ(err, "quillona: cannot write replay/st1.hsd (No space left on device); this stage's replay is not kept\n");
+  EXPECT_EQ(err,
+            "quillona: cannot write replay/st1.hsd (No space left on device); an earlier save of this stage's "
+            "replay (3 frames) is kept\n");
   // Folders that cannot be synced: one warning for the file, not one for
   // every save that left its sync to a newer one.
   SetWriteSpaceForTesting(-1);

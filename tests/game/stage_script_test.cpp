@@ -165,8 +165,8 @@ TEST_F(GameTest, StageEndNamesTheFilesItCannotWrite) {
   FinishBackgroundSaves();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("quillona: cannot write replay/st1.hsd (", 0), 0u) << err;
-  EXPECT_NE(err.find("); this stage's replay is not kept\n"), std::string::npos) << err;
-  EXPECT_NE(err.find("\nquillona: cannot write rec.hsd (Permission denied); the new high score is not kept\n"),
+  EXPECT_NE(err.find("); no replay of this stage is kept\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("\nquillona: cannot write rec.hsd (Permission denied); the older record is kept\n"),
             std::string::npos)
       << err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
