@@ -23,7 +23,8 @@ namespace {
 
 constexpr char kWindowTitle[] = "Quillona Ver2.00";
 
-// Why the configuration file could neither be read nor created.
+// The line that says why the configuration file could neither be read nor
+// created.
 std::string g_config_problem;
 
 // Pad buttons 1 to 8 and the keys that press them: Z X C V A S D F.
@@ -112,7 +113,7 @@ int WinMain() {
     case InitResult::kReady:
       break;
     case InitResult::kNoConfig:
-      std::fprintf(stderr, "quillona: cannot read or create %s (%s)\n", kConfigPath, g_config_problem.c_str());
+      std::fprintf(stderr, "quillona: %s\n", g_config_problem.c_str());
       return 1;
     case InitResult::kNoLibrary:
       std::fputs(LibraryStartFailureText(kWindowTitle).c_str(), stderr);

@@ -2,6 +2,9 @@
 // file, and the warnings about settings that leave the game unusable.
 #include "game/frame/config.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,6 +77,33 @@ void WarnUnboundActions(const char* path, const GameConfig& config) {
                ConfigToolCommand(path).c_str(), AbsolutePath(path).c_str());
 }
 
+// Why the game cannot open a file that is there, and the way out: its mode,
+// and its owner when that is another user, who alone may change the mode;
+// then the change that lets the game read it (`and_write`: read and write
+// it), or deleting it so that the game writes its defaults.
+struct WayOut {
+  std::string state;   // "its mode is 0200", after the system's reason
+  std::string change;  // "run chmod u+r <file>"
+};
+WayOut WayToTheFile(const char* path, bool and_write) {
+  const std::string file = AbsolutePath(path);
+  const std::string rewrite = ", or delete " + file + " so that the game writes its defaults at its next start";
+  struct stat st {};
+  if (::stat(path, &st) != 0) {
+    // The file cannot be reached: a folder on its way is shut to the user.
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    return {"its folder cannot be searched", "give yourself access to " + folder + " and the folders above it"};
+  }
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  if (st.st_uid == ::geteuid()) {
+    return {std::string("its mode is ") + mode,
+            std::string("run chmod ") + (and_write ? "u+rw " : "u+r ") + file + rewrite};
+  }
+  return {"it belongs to user id " + std::to_string(st.st_uid) + ", mode " + mode,
+          "have root run chown " + std::to_string(::geteuid()) + " " + file + rewrite};
+}
+
 }  // namespace
 
 GameConfig DefaultConfig() {
@@ -133,9 +163,28 @@ bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reaso
     WarnUnboundActions(path, config);
     return true;
   }
+  // A file that is there and cannot be opened is the player's, with their
+  // settings in it: it is never written over. When the game could write it,
+  // it is no hindrance to a start on the defaults.
+  if (error != ENOENT && error != ENOTDIR) {
+    const WayOut out = WayToTheFile(path, false);
+    const std::string why = std::string(std::strerror(error)) + "; " + out.state;
+    if (::access(path, W_OK) == 0) {
+      const std::string what = "cannot be read (" + why +
+                               "); the settings take their defaults, and the file is kept: to play on its "
+                               "settings, " + out.change;
+      ReportFileProblem(path, what.c_str());
+      WarnUnboundActions(path, config);
+      return true;
+    }
+    if (reason != nullptr) {
+      *reason = std::string("cannot read or create ") + path + " (" + why + "): " + WayToTheFile(path, true).change;
+    }
+    return false;
+  }
   std::string why;
   if (!WriteConfigWords(path, kDefaultConfigWords, why)) {
-    if (reason != nullptr) *reason = why;
+    if (reason != nullptr) *reason = std::string("cannot read or create ") + path + " (" + why + ")";
     return false;
   }
   if (!why.empty()) ReportUnsyncedWrite(path, why.c_str(), "the default configuration");

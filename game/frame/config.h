@@ -29,12 +29,16 @@ extern const char* const kConfigActionNames[4];
 extern const char kShortConfigNote[];
 inline constexpr int kConfigWordsRead = 15;
 
-// Reads the file at `path`, or, when it does not open, creates its folder
-// and writes the sixteen default words there. False only when the file can
-// neither be read nor created (then `reason`, when given, says why); a new
-// file whose folder could not be synced is named with a line. A file
-// too short for some words leaves those words at their defaults. Each of
-// actions 0 to 3 left without a pad button gets a warning naming its word.
+// Reads the file at `path`, or, when there is none, creates its folder and
+// writes the sixteen default words there. A file that is there but cannot
+// be read is kept as it is: while the game could write it, the settings
+// take their defaults with a line that says why and how to get at it. False
+// only when the file can neither be read nor created; then `reason`, when
+// given, is the line for the player without its "quillona: ": the file, the
+// system's reason and, for a file that is there, the way out. A new file
+// whose folder could not be synced is named with a line. A file too short
+// for some words leaves those words at their defaults. Each of actions 0 to
+// 3 left without a pad button gets a warning naming its word.
 bool LoadOrCreateConfig(const char* path, GameConfig& config, std::string* reason = nullptr);
 // The words of the file, as many as it holds up to sixteen; -1 when it does
 // not open. `error`, when given, is the system's error number when it does

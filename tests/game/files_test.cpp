@@ -24,6 +24,7 @@
 #include "game/frame/save_writer.h"
 #include "game/stages/stage_script.h"
 #include "tests/game/game_fixture.h"
+#include "tests/support/as_user.h"
 
 namespace {
 
@@ -150,6 +151,48 @@ TEST(ConfigFile, UncreatableFileFails) {
   std::string reason;
   EXPECT_FALSE(LoadOrCreateConfig(kConfigPath, c, &reason));
   EXPECT_FALSE(reason.empty());
+}
+
+// The player's own file that the game cannot read is never written over, as
+// an ordinary user (root reads it): writable (mode 0200), the game plays on
+// the defaults and says why and how to get at it; neither readable nor
+// writable (0000), the start stops with the way out.
+TEST(ConfigFile, AnUnreadableFileIsKeptAndNamedWithTheWayOut) {
+  ScratchFolder scratch;
+  fs::create_directories("system");
+  std::vector<uint32_t> mine(kDefaultConfigWords, kDefaultConfigWords + kConfigWords);
+  mine[9] = 2;
+  WriteWords(kConfigPath, mine);
+  testsupport::GiveToUnprivilegedUser(scratch.path());
+  const std::string file = (fs::current_path() / kConfigPath).string();
+  for (const fs::perms mode : {fs::perms::owner_write, fs::perms::none}) {
+    fs::permissions(kConfigPath, mode);
+    const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([](std::string& text) {
+      GameConfig c{};
+      c.size_code = 9;
+      std::string reason;
+      ::testing::internal::CaptureStderr();
+      const bool ok = LoadOrCreateConfig(kConfigPath, c, &reason);
+      text = ::testing::internal::GetCapturedStderr() + reason;
+      return (ok ? 1 : 0) | (c.size_code == 0 ? 2 : 0);
+    });
+    RORUD_SKIP_UNLESS_RAN(run);
+    const std::string way_out = " " + file + ", or delete " + file +
+                                " so that the game writes its defaults at its next start";
+    if (mode == fs::perms::owner_write) {
+      EXPECT_EQ(run.status, 3);
+      EXPECT_EQ(run.text,
+                "quillona: system/config.hsd: cannot be read (Permission denied; its mode is 0200); the settings "
+                "take their defaults, and the file is kept: to play on its settings, run chmod u+r" +
+                    way_out + "\n");
+    } else {
+      EXPECT_EQ(run.status, 2);
+      EXPECT_EQ(run.text, "cannot read or create system/config.hsd (Permission denied; its mode is 0000): run "
+                          "chmod u+rw" + way_out);
+    }
+    fs::permissions(kConfigPath, fs::perms::owner_read);
+    EXPECT_EQ(ReadWords(kConfigPath), mine);
+  }
 }
 
 // A write cut short by a full disk, failing to reach the disk, or refused by

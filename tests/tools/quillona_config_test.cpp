@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "game/frame/config.h"
+#include "tests/support/as_user.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
@@ -151,6 +152,26 @@ TEST(QuillonaConfig, DefaultsTakeTheSettingsAndOddFilesAreNamedForWhatTheyAre) {
                      "  --shot 1             key Z                                word 10\n"),
             std::string::npos)
       << out;
+}
+
+// A file the player cannot read holds settings the tool cannot show or keep:
+// a setting is refused and the file keeps its bytes. Run as an ordinary
+// user, for whom the file's mode (0200) counts.
+TEST(QuillonaConfig, AnUnreadableFileIsNotWrittenOver) {
+  ScratchDir dir;
+  const std::string file = dir / "system/config.hsd";
+  const std::string mine(64, '\x05');
+  dir.Write("system/config.hsd", mine);
+  testsupport::GiveToUnprivilegedUser(dir.path());
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write);
+  const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([&dir](std::string& text) {
+    return RunTool(dir, "--vsync on", &text);
+  });
+  RORUD_SKIP_UNLESS_RAN(run);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.text, "quillona-config: cannot read " + file + " (Permission denied)\n");
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read);
+  EXPECT_EQ(Slurp(file), mine);
 }
 
 // Without --file the tool works on the file the game reads when ./play.sh
