@@ -5,6 +5,24 @@
 # build/data.
 set -euo pipefail
 cd "$(dirname "$0")"
+# A build/ or game-data/ that another user made (./play.sh run once as root)
+# stops CMake with a bare "Permission denied"; said first, with the way out.
+unwritable=$(find build game-data ! -type l ! -writable -print -quit 2>/dev/null || true)
+if [ -n "$unwritable" ]; then
+  owner=$(stat -c %u "$unwritable")
+  if [ "$owner" = "$(id -u)" ]; then
+    why="it is yours, without write permission"
+    way="run chmod -R u+w $PWD/build $PWD/game-data"
+  else
+    name=$(stat -c %U "$unwritable")
+    if [ "$name" = UNKNOWN ]; then name="user id $owner"; fi
+    why="it belongs to $name"
+    way="have root run chown -R $(id -u):$(id -g) $PWD/build $PWD/game-data"
+  fi
+  echo "play.sh: $PWD/$unwritable cannot be written by user id $(id -u) ($why): $way," \
+    "then run ./play.sh again" >&2
+  exit 1
+fi
 ./scripts/install-deps play
 # A build folder made here leaves out the tests and benchmarks, whose tools
 # only ./check.sh installs; one that ./check.sh or a developer made keeps

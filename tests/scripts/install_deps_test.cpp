@@ -96,8 +96,9 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   const Outcome alone = Run("1000", "play");
   EXPECT_EQ(alone.status, 1);
   EXPECT_EQ(alone.calls, "");
+  // Root runs the script, not ./play.sh, whose build would be root's.
   const std::string line = "install-deps: packages are missing and there is no sudo to install them as user id "
-                           "1000: run ./play.sh once as root, or have root run apt-get install ";
+                           "1000: have root run " RORUD_SOURCE_DIR "/scripts/install-deps play, or apt-get install ";
   EXPECT_EQ(alone.err.rfind(line, 0), 0u) << alone.err;
   EXPECT_EQ(std::count(alone.err.begin(), alone.err.end(), '\n'), 1) << alone.err;
   EXPECT_EQ(Packages(alone.err), Packages(Run("0", "play").calls));
