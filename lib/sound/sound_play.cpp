@@ -294,6 +294,14 @@ int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {
   }
   if (cursor == s.last_cursor || s.ring_size <= 0) return 0;
   const int32_t moved = RingDistance(s.last_cursor, cursor, s.ring_size);
+  // Past the end of a sound played once the cursor plays silence until the
+  // refill stops the buffer: the position stays at the end. end_cursor,
+  // followed here as the refill follows it, stands on the end once the
+  // cursor has reached it.
+  if (s.stopping && s.end_cursor == s.end_write_pos) {
+    s.last_cursor = cursor;
+    return 0;
+  }
   // Every wrap the cursor has reached since the last reading is taken in
   // turn; the last one gives the position.
   int passed = 0;
@@ -318,6 +326,14 @@ int UpdateStreamSoundPlayPosition(int handle, int32_t cursor) {
     s.loop_wrap = static_cast<uint8_t>(left);
   }
   if (!wrapped) s.play_pos += moved;
+  if (s.stopping) {
+    if (RingDistance(s.end_cursor, cursor, s.ring_size) >= RingDistance(s.end_cursor, s.end_write_pos, s.ring_size)) {
+      s.play_pos -= RingDistance(s.end_write_pos, cursor, s.ring_size);
+      s.end_cursor = s.end_write_pos;
+    } else {
+      s.end_cursor = cursor;
+    }
+  }
   s.last_cursor = cursor;
   return 0;
 }

@@ -21,6 +21,7 @@ namespace {
 constexpr Guid kCLSID_AudioRenderer = {0x52524D03, 0x0004, 0x4D45, {0x44, 0x49, 0x41, 0x41, 0x52, 0x45, 0x00, 0x01}};
 
 std::atomic<DirectSound*> g_device{nullptr};
+std::atomic<int64_t> g_rings_filled{0};
 
 class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
  public:
@@ -222,7 +223,7 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
   void Queue(const uint8_t* data, uint32_t bytes) {
     const uint32_t limit = ring_bytes_ - format_.block_align;
     placed_ = false;  // what follows is placed by its time again
-    for (;;) {
+    for (bool first = true;; first = false) {
       uint32_t cursor = 0;
       if (Failed(buffer_->GetCurrentPosition(&cursor, nullptr))) return;
       const uint32_t played = AheadOf(queue_cursor_, cursor);
@@ -238,6 +239,9 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
       if (bytes == 0) return;
       // A stop, a flush or a pause (which holds the cursor) drops the rest.
       if (state_.load() != FilterState::kRunning || flushing_.load()) return;
+      // Counted once a fill: on the pass that filled the ring, or on the
+      // first when a sample before filled it to the brim.
+      if (n > 0 || first) g_rings_filled.fetch_add(1);
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
@@ -283,6 +287,8 @@ class AudioRenderer : public D_CBaseRenderer, public IBasicAudio {
 }  // namespace
 
 void SetMediaAudioDevice(DirectSound* device) { g_device = device; }
+
+int64_t MediaAudioRingsFilled() { return g_rings_filled.load(); }
 
 HResult CreateAudioRenderer(IBaseFilter** filter) {
   HResult r = kS_OK;

@@ -368,17 +368,25 @@ class FfmpegSplitter : public PullSourceFilter {
     return -1;
   }
 
-  // Reads on to the video stream's first key frame, keeping it and the other
-  // streams' packets for StreamStep; the video's packets before it cannot
-  // be decoded and go. True when that key frame is at or before `target`
-  // (in the stream's time base); false when it lies past it, or there is
-  // none before the end.
+  // Reads on to the video stream's last key frame at or before `target` (in
+  // the stream's time base), keeping it, the video's packets after it up to
+  // the first one decoded past the target, and the other streams' packets,
+  // for StreamStep; the video's packets before that key frame cannot be
+  // decoded, or need not be, and go. A seek in a file without an index can
+  // land a group or more before the target's own. False when the first key
+  // frame lies past the target, or there is none before the end.
   bool ReadToKeyFrame(int video, int64_t target) {
+    bool found = false;
+    // The most a video packet has been seen shown after it is decoded: a
+    // later key frame without a presentation time is taken to show that
+    // long after its decoding time, so that it replaces the one found only
+    // when it surely shows at or before the target.
+    int64_t delay = -1;
     for (;;) {
       AVPacket* packet = av_packet_alloc();
       if (packet == nullptr || av_read_frame(format_, packet) < 0) {
         av_packet_free(&packet);
-        return false;
+        return found;
       }
       if (packet->stream_index != video) {
         if (std::find(streams_.begin(), streams_.end(), packet->stream_index) != streams_.end()) {
@@ -388,16 +396,49 @@ class FfmpegSplitter : public PullSourceFilter {
         }
         continue;
       }
-      const int64_t shown = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-      if ((packet->flags & AV_PKT_FLAG_KEY) != 0) {
-        pending_.push_back(packet);
-        return shown == AV_NOPTS_VALUE || shown <= target;
+      const int64_t pts = packet->pts, dts = packet->dts;
+      if (pts != AV_NOPTS_VALUE && dts != AV_NOPTS_VALUE) delay = std::max(delay, pts - dts);
+      const int64_t decoded = dts != AV_NOPTS_VALUE ? dts : pts;
+      const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+      if (!found) {
+        const int64_t shown = pts != AV_NOPTS_VALUE ? pts : dts;
+        if (key) {
+          pending_.push_back(packet);
+          if (shown == AV_NOPTS_VALUE) return true;
+          if (shown > target) return false;
+          found = true;
+          continue;
+        }
+        av_packet_free(&packet);
+        // Past the target in decoding order: any key frame after it is too.
+        if (decoded != AV_NOPTS_VALUE && decoded > target) return false;
+        continue;
       }
-      // Past the target in decoding order: any key frame after it is too.
-      const int64_t decoded = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-      av_packet_free(&packet);
-      if (decoded != AV_NOPTS_VALUE && decoded > target) return false;
+      const int64_t shown = pts != AV_NOPTS_VALUE ? pts
+                            : dts != AV_NOPTS_VALUE && delay >= 0 ? dts + delay
+                                                                  : AV_NOPTS_VALUE;
+      if (key && shown != AV_NOPTS_VALUE && shown <= target) {
+        // A later key frame still at or before the target: decoding starts there.
+        DropPendingOf(video);
+        pending_.push_back(packet);
+        continue;
+      }
+      pending_.push_back(packet);
+      if (key || (decoded != AV_NOPTS_VALUE && decoded > target)) return true;
     }
+  }
+
+  // Drops the packets of one stream read by a seek.
+  void DropPendingOf(int stream) {
+    std::deque<AVPacket*> kept;
+    for (AVPacket* p : pending_) {
+      if (p->stream_index == stream) {
+        av_packet_free(&p);
+      } else {
+        kept.push_back(p);
+      }
+    }
+    pending_.swap(kept);
   }
 
   void DropPending() {

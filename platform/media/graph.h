@@ -40,5 +40,9 @@ HResult CreateFileSourceFilter(const char16_t* path, IBaseFilter** filter);
 // without one the audio renderer consumes its samples in silence.
 class DirectSound;
 void SetMediaAudioDevice(DirectSound* device);
+// For tests: how many times an audio renderer has filled its ring with
+// untimed samples and waited for room. Right after the count moves on, the
+// ring holds all but one block of a second ahead of its play cursor.
+int64_t MediaAudioRingsFilled();
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -615,7 +616,9 @@ class ThreadedMediaSound : public soundtest::SoundFixture {};
 // them one after another into its ring of a second, waiting for room while
 // the ring is full, so a file longer than the ring reaches the mixer whole.
 // The mix, at the file's own rate and full volume, plays its frames
-// unchanged and then silence.
+// unchanged and then silence. The mixer plays a tenth of a second each time
+// the renderer has filled its ring, however slowly its thread is given
+// time.
 TEST_F(ThreadedMediaSound, RenderedFileLongerThanTheRingPlaysItsSamples) {
   ASSERT_TRUE(Shell("sox -n -r 44100 -c 2 -b 16 rf.wav synth 1.6 sine 300-900 vol 0.5"));
   ASSERT_TRUE(Shell("sox rf.wav -t raw rf.raw"));
@@ -637,10 +640,18 @@ TEST_F(ThreadedMediaSound, RenderedFileLongerThanTheRingPlaysItsSamples) {
   IMediaEvent* event = nullptr;
   graph->QueryInterface(kIID_IMediaControl, reinterpret_cast<void**>(&control));
   graph->QueryInterface(kIID_IMediaEvent, reinterpret_cast<void**>(&event));
+  int64_t filled = MediaAudioRingsFilled();
   control->Run();
   std::vector<int16_t> mixed;
   int32_t code = 0;
-  while (event->WaitForCompletion(20, &code) != kS_OK) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (event->WaitForCompletion(2, &code) != kS_OK) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the renderer neither filled its ring nor ended";
+    // The count is taken before the mix plays on: the fill that follows
+    // may come before this thread looks again.
+    const int64_t now_filled = MediaAudioRingsFilled();
+    if (now_filled == filled) continue;
+    filled = now_filled;
     const std::vector<int16_t> part = Render(4410);
     mixed.insert(mixed.end(), part.begin(), part.end());
   }

@@ -21,10 +21,12 @@ void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
                                               static_cast<std::streamsize>(bytes.size()));
 }
 
-// Where each page of an Ogg file starts (and, last, the file's end).
+// Where each page of an Ogg file starts (and, last, the file's end), from
+// its first page on (other bytes may come before it).
 std::vector<size_t> PageStarts(const std::vector<uint8_t>& file) {
   std::vector<size_t> starts;
   size_t at = 0;
+  while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) != 0) ++at;
   while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) == 0) {
     starts.push_back(at);
     size_t body = 0;
@@ -363,13 +365,17 @@ TEST_F(OggPagesTest, ALongFileNamesEachGapAndItsMissingLastPageOnce) {
 // pages sit 3,246 samples below its packets, its first 788. The ffmpeg
 // command's copy of a sound of one audio page gives its last page a granule
 // position 2^32 beyond its packets: its sound ends with them. A first audio
-// page that is also the last is cut at its end, as oggdec cuts it.
+// page that is also the last is cut at its end, as oggdec cuts it. Bytes
+// before the first page, and a damaged page, move every page after them:
+// seeks there decode from the page they mean.
 TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePosition) {
   std::vector<uint8_t> untrimmed;
   std::vector<uint8_t> made = Make("trim", 6, &untrimmed);
   EXPECT_EQ(Yardstick(made), untrimmed);
   const std::vector<size_t> pages = PageStarts(made);
   ASSERT_GT(pages.size(), 5u);
+  std::vector<uint8_t> damaged = made;  // its second audio page, of three
+  damaged[(pages[3] + pages[4]) / 2] ^= 0x10;
   for (size_t i = 2; i + 1 < pages.size(); ++i) SetGranule(&made, pages[i], Granule(made, pages[i]) - 2458);
   ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 sweep.wav synth 9 sine 100-8000 vol 0.5"));
   ASSERT_TRUE(Shell("oggenc -Q -q 0 -o sweep.ogg sweep.wav"));
@@ -390,8 +396,11 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
   std::vector<uint8_t> long_cut = cut, long_voice = voice;
   long_cut.resize(cut.size() + (1 << 20), 0x55);
   long_voice.resize(voice.size() + (1 << 20), 0x55);
-  for (const auto& [name, file] : {std::pair{"made", made}, {"cut", cut}, {"voice", voice}, {"copy", copy},
-                                   {"one page", one}, {"long cut", long_cut}, {"long voice", long_voice}}) {
+  std::vector<uint8_t> after_bytes(5000, 0x55);
+  after_bytes.insert(after_bytes.end(), made.begin(), made.end());
+  for (const auto& [name, file] :
+       {std::pair{"made", made}, {"cut", cut}, {"voice", voice}, {"copy", copy}, {"one page", one},
+        {"long cut", long_cut}, {"long voice", long_voice}, {"bytes before", after_bytes}, {"damaged", damaged}}) {
     SCOPED_TRACE(name);
     const std::vector<uint8_t> expected = Yardstick(file);
     const auto frames = static_cast<int32_t>(expected.size() / 4);
@@ -429,6 +438,42 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
     ClosePcmDecoder(&record);
     source.ops.close(source.handle);
   }
+}
+
+// A file long enough to be read by its last granule position, whose last
+// granule position lies 3 x 2^29 frames past its packets: its length in
+// bytes is past 32 bits, yet what it reports is positive and holds all that
+// it delivers (its packets), and as a stream sound it plays. With the
+// start's 8-bit setting a file decodes to oggdec's unsigned 8-bit samples.
+TEST_F(OggPagesTest, AFarLastGranuleStillPlaysAndEightBitOutputIsUnsigned) {
+  std::vector<uint8_t> file = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  const size_t last = PageStarts(file).end()[-2];
+  SetGranule(&file, last, Granule(file, last) + 3 * (int64_t{1} << 29));
+  file.resize(file.size() + (1 << 20), 0x55);
+  const std::vector<uint8_t> expected = Yardstick(file);
+  ASSERT_GT(expected.size(), 40000u * 4);
+  EXPECT_EQ(Streamed(file), expected);
+  ASSERT_EQ(SetSoundCreateMode(2), 0);
+  const int stream = Load(file);
+  ASSERT_NE(stream, -1);
+  EXPECT_GE(GetSoundHandleSampleLength(stream), static_cast<int>(expected.size() / 4));
+  ASSERT_EQ(PlaySoundHandle(stream, 1, 1), 0);
+  int peak = 0;
+  for (int period = 0; period < 40; ++period) {
+    RefillAllStreamSounds();
+    for (int16_t s : Render(735)) peak = std::max(peak, std::abs(static_cast<int>(s)));
+  }
+  EXPECT_GT(peak, 1000);
+  DeleteSoundHandle(stream, 0);
+  ASSERT_EQ(SetSoundCreateMode(0), 0);
+
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("eight", 1, &decoded);
+  ASSERT_TRUE(Shell("oggdec -Q -R -b 8 -s 0 -o eight.u8 eight.ogg"));
+  OggPcmWordSize = 1;
+  const std::vector<uint8_t> eight = Streamed(made);
+  OggPcmWordSize = 2;
+  EXPECT_EQ(eight, ReadAll("eight.u8"));
 }
 
 }  // namespace

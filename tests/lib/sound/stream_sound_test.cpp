@@ -56,7 +56,9 @@ class StreamSoundTest : public SoundFixture {
   }
   // Plays handle h (a stream of `frames` frames) once, refilled every `gap`
   // frames: exactly its frames, then only silence, and it reports stopped at
-  // the first refill at or after the end of its last frame.
+  // the first refill at or after the end of its last frame. Its position
+  // follows what has played, and stays at its end while the silence after it
+  // plays.
   void PlayOnceAndCheck(int h, int64_t frames, uint32_t gap) {
     ASSERT_EQ(PlaySoundHandle(h, 1, 1), 0);
     std::vector<int16_t> played;
@@ -67,6 +69,7 @@ class StreamSoundTest : public SoundFixture {
       const std::vector<int16_t> out = Render(gap);
       played.insert(played.end(), out.begin(), out.end());
       rendered += gap;
+      ASSERT_EQ(GetSoundHandleCurrentPosition(h), std::min(rendered, frames) * 4) << "after " << rendered;
     }
     EXPECT_EQ(IsSoundHandlePlaying(h), 0);
     EXPECT_GE(rendered, frames);

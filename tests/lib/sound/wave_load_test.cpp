@@ -515,7 +515,9 @@ using namespace soundtest;
 // A PCM header whose block_align is not channels x bits / 8 (a flipped byte
 // gave 65,282 for 8-bit stereo; 16-bit mono with 4, or with 1 in the
 // extensible form) is read as sox reads it, by channels and bits, whole and
-// as a stream, with one line naming the file and the field. 24-bit mono
+// as a stream, with one line naming the file and the field, and with the
+// rate in bytes its frames give (not the one its header took from the wrong
+// block size, which would size the stream's ring and refills). 24-bit mono
 // with 4, which the media graph would frame by the block size and read
 // wrong, is refused with the line.
 TEST_F(WaveFormsTest, BlockAlignNotOfTheChannelsIsReadAsSoxReadsIt) {
@@ -536,6 +538,10 @@ TEST_F(WaveFormsTest, BlockAlignNotOfTheChannelsIsReadAsSoxReadsIt) {
     ASSERT_GT(file.size(), 44u);
     file[32] = static_cast<uint8_t>(c.block_align);  // the format body starts at 20 in all of them
     file[33] = static_cast<uint8_t>(c.block_align >> 8);
+    uint32_t rate = 0;
+    std::memcpy(&rate, &file[24], 4);
+    const uint32_t wrong_rate = rate * c.block_align;
+    std::memcpy(&file[28], &wrong_rate, 4);
     WriteFile(name, file);
     ASSERT_TRUE(Sox(name + " -t raw " + name + ".raw"));
     const std::vector<uint8_t> raw = ReadAll(name + ".raw");
@@ -555,6 +561,7 @@ TEST_F(WaveFormsTest, BlockAlignNotOfTheChannelsIsReadAsSoxReadsIt) {
       ASSERT_NE(handle, -1) << log;
       const SoundRecord* r = FindSound(handle);
       EXPECT_EQ(r->format.block_align, 2);  // 8-bit stereo and 16-bit mono alike
+      EXPECT_EQ(r->format.avg_bytes_per_sec, rate * 2);
       EXPECT_EQ(r->format.bits_per_sample, c.source[0] == 'u' ? 8 : 16);
       EXPECT_EQ(GetSoundHandleSampleLength(handle), static_cast<int>(raw.size()) / 2);
       if (mode == 0) {
