@@ -431,6 +431,49 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
   }
 }
 
+// A file too long to be scanned whole when it opens (here followed by
+// 1 MiB of other bytes) reports at most what its last pages hold: with its
+// last granule position raised by 2 s, 30 s or 2^32 (the page sealed again)
+// it gives the length and the sound of its packets, through the converter and in a
+// whole load: what its packets give, the end trim lost. A first audio page
+// that is also the last keeps its granule position as the end.
+TEST_F(OggPagesTest, ALongFileReportsNoMoreThanItsLastPagesHold) {
+  std::vector<uint8_t> decoded;
+  std::vector<uint8_t> file = Make("raised", 6, &decoded);
+  const std::vector<uint8_t> one = Make("one", 0.4, &decoded);
+  const std::vector<uint8_t> one_expected = Yardstick(one);
+  const size_t last = PageStarts(file).end()[-2];
+  const size_t trimmed = Yardstick(file).size();
+  file.resize(file.size() + (1 << 20), 0x55);
+  for (int64_t raise : {int64_t{2 * 22050}, int64_t{30 * 22050}, int64_t{1} << 32}) {
+    SCOPED_TRACE(raise);
+    std::vector<uint8_t> forged = file;
+    SetGranule(&forged, last, Granule(file, last) + raise);
+    // The sound runs to the end of the packets, past the end trim it had.
+    const std::vector<uint8_t> expected = Yardstick(forged);
+    ASSERT_GT(expected.size(), trimmed);
+    ASSERT_LT(expected.size(), trimmed + 4096);
+    SoundStream source{};
+    source.ops = *GetMemoryStreamTable();
+    source.handle = MemoryStreamOpen(forged.data(), forged.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    ClosePcmDecoder(&record);
+    source.ops.close(source.handle);
+    EXPECT_EQ(Streamed(forged), expected);
+    const int handle = Load(forged);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(BufferBytes(handle), expected);
+    DeleteSoundHandle(handle, 0);
+  }
+  std::vector<uint8_t> padded = one;
+  padded.resize(one.size() + (1 << 20), 0x55);
+  ASSERT_EQ(PageStarts(one).size(), 4u);
+  ASSERT_EQ(one_expected.size() / 4, static_cast<size_t>(Granule(one, PageStarts(one)[2])));
+  EXPECT_EQ(Streamed(padded), one_expected);
+}
+
 }  // namespace
 
 // A chained file (two files one after the other) plays every link, as
