@@ -58,8 +58,10 @@ void PutBook(BitWriter* w, const Book& b) {
 // A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
 // partitions, one residue of type 0 over the first 128 frequencies in
 // partitions of 32 with one class, book 0 its classbook and book 1 its one
-// stage book, one mapping, one mode. Every packet decodes its residue.
-std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, int serial) {
+// stage book (and a book 2 that nothing uses, when given), one mapping,
+// one mode. Every packet decodes its residue.
+std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, int serial,
+                                const Book* unused = nullptr) {
   BitWriter id, comment, setup;
   id.Header(1);
   id.Put(0, 32);
@@ -70,9 +72,10 @@ std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, in
   comment.Header(3);
   comment.Put(0, 32), comment.Put(0, 32), comment.Put(1, 1);
   setup.Header(5);
-  setup.Put(1, 8);
+  setup.Put(unused != nullptr ? 2 : 1, 8);
   PutBook(&setup, classbook);
   PutBook(&setup, stagebook);
+  if (unused != nullptr) PutBook(&setup, *unused);
   setup.Put(0, 6), setup.Put(0, 16);                                  // time
   setup.Put(0, 6), setup.Put(1, 16), setup.Put(0, 5);                 // floor 1, no partitions
   setup.Put(0, 2), setup.Put(8, 4);                                   // multiplier 1, range 256
@@ -173,13 +176,14 @@ class OggHeadersTest : public SoundFixture {
 
 const Book kClassbook = {1, {1}, 0};
 const Book kStagebook = {1, {1}, 1};
+const Book kLookup1Dim0 = {0, {1}, 1};
 
 // The checker takes the made stream's headers as they are, and each class
 // of damage it refuses is one the library would crash or hang on: a
 // classbook whose codeword lengths leave the code space part empty (the
 // library's set-up fails, and the next one decodes with the classbook's
-// dimension left 0), a lookup type 1 book of dimension 0, a stage book of
-// dimension 0. The sound of the sound stream decodes, whole and as a
+// dimension left 0), a lookup type 1 book of dimension 0 (even one that
+// nothing uses), a stage book of dimension 0. The sound of the sound stream decodes, whole and as a
 // stream; a chain of it and a damaged stream is refused where the file can
 // seek, and where it cannot gives the first link and says why it stops.
 TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded) {
@@ -195,7 +199,7 @@ TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded
 
   const std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged = {
       {"underfull.ogg", MakeStream({1, {1, 2}, 0}, kStagebook, 2)},
-      {"lookup1-dim0.ogg", MakeStream(kClassbook, {0, {1}, 1}, 3)},
+      {"lookup1-dim0.ogg", MakeStream(kClassbook, kStagebook, 3, &kLookup1Dim0)},
       {"stage-dim0.ogg", MakeStream(kClassbook, {0, {1}, 2}, 4)},
   };
   for (const auto& [name, file] : damaged) ExpectRefused(name, file);
