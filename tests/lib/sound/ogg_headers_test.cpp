@@ -3,8 +3,7 @@
 // zero, or loops for ever, once a packet reaches it): refused with a line
 // naming the file, before any packet is decoded, on every way in (a whole
 // load, a stream sound, the converter over a stream that seeks and one that
-// cannot, a chain); a real file with such a damaged header page; and a long
-// file whose last granule position is raised beyond its packets.
+// cannot, a chain), and a real file with such a damaged header page.
 #include <ogg/ogg.h>
 
 #include "tests/lib/sound/sound_fixture.h"
@@ -122,6 +121,21 @@ void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
 
 int StreamNoSeek(StreamHandle, int64_t, int) { return -1; }
 
+// Changes the bits `mask` of the byte at `at` and seals its page again.
+std::vector<uint8_t> Flip(std::vector<uint8_t> file, size_t at, uint8_t mask) {
+  size_t page = 0, size = 0;
+  for (; page < file.size(); page += size) {
+    size = 27 + file[page + 26];
+    for (int s = 0; s < file[page + 26]; ++s) size += file[page + 27 + s];
+    if (at < page + size) break;
+  }
+  file[at] ^= mask;
+  ogg_page p{file.data() + page, 27 + file[page + 26], file.data() + page + 27 + file[page + 26],
+             static_cast<long>(size) - 27 - file[page + 26]};
+  ogg_page_checksum_set(&p);
+  return file;
+}
+
 class OggHeadersTest : public SoundFixture {
  protected:
   // The converter over the file: its length in bytes and everything it
@@ -203,6 +217,10 @@ TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded
       {"stage-dim0.ogg", MakeStream(kClassbook, {0, {1}, 2}, 4)},
   };
   for (const auto& [name, file] : damaged) ExpectRefused(name, file);
+  // A real voice with one bit of a codebook's lengths changed in its setup
+  // header page.
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  ExpectRefused("voice.ogg", Flip(voice, 0xf73, 0x04));
 
   std::vector<uint8_t> chain = good;
   chain.insert(chain.end(), damaged[0].second.begin(), damaged[0].second.end());
