@@ -408,11 +408,13 @@ class OggPages {
   static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
 
   // The most that the last granule position can be, read from the last
-  // pages: the granule position of the page before the last that has one,
-  // plus the samples of the packets that end after it (block sizes only;
-  // a packet whose one before is unknown counts a long block for it), in
-  // growing windows before the last page up to 256 KiB. The granule
-  // position as written when those pages are not found.
+  // pages: the granule position of the stream's page before its last that
+  // has one, plus the samples of the packets that end after it (block sizes
+  // only; a packet whose one before is unknown counts a long block for it).
+  // Read up to `last_page_at` (the library's last page of the file's link,
+  // the stream's or, in a movie, another's) in growing windows before it,
+  // up to 256 KiB; the granule position as written when two pages with one
+  // are not found there.
   int64_t TailBound(int64_t last_page_at) {
     const long longest = vorbis_info_blocksize(info_, 1);
     for (int64_t window = 16384; window <= (int64_t{1} << 18); window *= 4) {
@@ -421,12 +423,12 @@ class OggPages {
       source.Start(from);
       ogg_stream_state os;
       ogg_stream_init(&os, static_cast<int>(serial_));
-      int64_t before = 0, after = 0;
-      bool found = false, reached = false;
+      int64_t granule = 0, after = 0, bound = -1;
+      bool granule_seen = false;
       long last_size = 0;  // block size of the packet before; 0: unknown, -1: a header
       ogg_page page;
       int64_t at;
-      while (!reached && source.Next(&page, &at) && at <= last_page_at) {
+      while (source.Next(&page, &at) && at <= last_page_at) {
         if (ogg_page_serialno(&page) != serial_ || ogg_stream_pagein(&os, &page) != 0) continue;
         ogg_packet packet;
         for (int got; (got = ogg_stream_packetout(&os, &packet)) != 0;) {
@@ -438,16 +440,16 @@ class OggPages {
           if (last_size >= 0) after += ((last_size != 0 ? last_size : longest) + size) / 4;
           last_size = size;
         }
-        reached = at == last_page_at;
-        if (!reached && GranuleSet(ogg_page_granulepos(&page))) {
-          before = ogg_page_granulepos(&page);
-          after = 0;
-          found = true;
-        }
+        if (!GranuleSet(ogg_page_granulepos(&page))) continue;
+        // What this page's granule position can be, were it the last.
+        bound = granule_seen ? granule + after : -1;
+        granule = ogg_page_granulepos(&page);
+        after = 0;
+        granule_seen = true;
       }
       ogg_stream_clear(&os);
       last_reader_ = nullptr;
-      if (reached && found) return before + after;
+      if (bound >= 0) return bound;
       if (from == 0) break;
     }
     return last_granule_;
