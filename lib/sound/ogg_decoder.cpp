@@ -6,7 +6,9 @@
 // trim its first audio page's granule position gives up to its last granule
 // position, seeking through an index of its pages that grows as reading and
 // seeking need it. Chained and non-seekable files are read through
-// vorbisfile. One decoder build serves both sound files and movies.
+// vorbisfile. One decoder build serves both sound files and movies. No
+// packet is decoded before every link's headers have passed the check of
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h).
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -322,7 +324,8 @@ class OggPages {
   // Finds the stream and scans up to the first granule position, or to the
   // end in a file of up to kScanWholeBytes. False when the file is not to
   // be decoded this way.
-  // `last_page_at`: where the stream's last page starts.
+  // `last_page_at`: where the library's last page of the file's link
+  // starts (the stream's, or another stream's in a movie).
   bool Open(int64_t last_granule, long serial, int64_t last_page_at) {
     if (!GranuleSet(last_granule)) return false;
     last_granule_ = last_granule;
