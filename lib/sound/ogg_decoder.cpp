@@ -6,7 +6,9 @@
 // trim its first audio page's granule position gives up to its last granule
 // position, seeking through an index of its pages that grows as reading and
 // seeking need it. Chained and non-seekable files are read through
-// vorbisfile. One decoder build serves both sound files and movies.
+// vorbisfile. One decoder build serves both sound files and movies. No
+// packet is decoded before every link's headers have passed the check of
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h).
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -24,30 +26,38 @@
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/sound/ogg_header_guard.h"
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
 namespace {
 
+OggHeaderGate* Gate(const PcmDecoderRecord* r) { return static_cast<OggHeaderGate*>(r->ogg.gate); }
+
+// The library reads through the record: a stream that cannot seek passes
+// its gate.
 size_t OggRead(void* buffer, size_t size, size_t count, void* source) {
-  auto* stream = static_cast<SoundStream*>(source);
-  if (stream == nullptr) return 0;
-  return stream->ops.read(buffer, size, count, stream->handle);
+  auto* r = static_cast<PcmDecoderRecord*>(source);
+  if (r == nullptr || size == 0) return 0;
+  if (r->ogg.gate != nullptr && Gate(r)->Blocked()) return 0;
+  const size_t got = r->stream.ops.read(buffer, size, count, r->stream.handle);
+  if (r->ogg.gate == nullptr) return got;
+  return Gate(r)->Pass(static_cast<const uint8_t*>(buffer), got * size) / size;
 }
 
 int OggSeek(void* source, ogg_int64_t offset, int origin) {
-  auto* stream = static_cast<SoundStream*>(source);
-  if (stream == nullptr) return -1;
-  return stream->ops.seek(stream->handle, static_cast<int32_t>(offset), origin);
+  auto* r = static_cast<PcmDecoderRecord*>(source);
+  if (r == nullptr) return -1;
+  return r->stream.ops.seek(r->stream.handle, static_cast<int32_t>(offset), origin);
 }
 
 // The stream belongs to the caller of the conversion.
 int OggClose(void*) { return 0; }
 
 long OggTell(void* source) {
-  auto* stream = static_cast<SoundStream*>(source);
-  if (stream == nullptr) return -1;
-  return static_cast<long>(stream->ops.tell(stream->handle));
+  auto* r = static_cast<PcmDecoderRecord*>(source);
+  if (r == nullptr) return -1;
+  return static_cast<long>(r->stream.ops.tell(r->stream.handle));
 }
 
 OggVorbis_File* Vorbis(const PcmDecoderRecord* r) { return static_cast<OggVorbis_File*>(r->ogg.vorbis); }
@@ -57,18 +67,53 @@ constexpr int kMaxHoles = 64;
 
 const char* LogName(const PcmDecoderRecord* r) { return SoundLineForLoad(r->ogg.log_name, kNameOnly, false).name; }
 
+// Headers whose audio pages are cut off or all damaged, or that cannot be
+// decoded.
+void RefusedLine(const PcmDecoderRecord* r) {
+  WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
+}
+
+void FreeGate(PcmDecoderRecord* r) {
+  if (r->ogg.gate == nullptr) return;
+  Gate(r)->~OggHeaderGate();
+  TrackedFree(r->ogg.gate);
+  r->ogg.gate = nullptr;
+}
+
+// Whether every link's headers can be decoded. A seekable file's are read
+// again from where the library found them; a stream that cannot seek has
+// had the first link's pass its gate, and a later link's are stopped there.
+bool HeadersDecodable(PcmDecoderRecord* r) {
+  OggVorbis_File* vf = Vorbis(r);
+  if (!vf->seekable) return true;
+  if (vf->offsets == nullptr || vf->dataoffsets == nullptr || vf->serialnos == nullptr) return false;
+  const int64_t back = r->stream.ops.tell(r->stream.handle);
+  bool decodable = true;
+  for (int i = 0; i < vf->links && decodable; ++i)
+    decodable = OggLinkHeadersDecodable(&r->stream, vf->offsets[i], vf->dataoffsets[i], vf->serialnos[i]);
+  r->stream.ops.seek(r->stream.handle, back, 0);
+  return decodable;
+}
+
+// 0 when open; -1 when the library does not take the file;
+// kPcmDecoderRefusedForGood when it is a Vorbis file whose headers cannot
+// be decoded (said in a line).
 int OpenVorbis(PcmDecoderRecord* r) {
   r->ogg.vorbis_open = 0;
   r->ogg.vorbis = TrackedCalloc(sizeof(OggVorbis_File), "", 0);
   if (r->ogg.vorbis == nullptr) return -1;
-  const ov_callbacks callbacks = {&OggRead, &OggSeek, &OggClose, &OggTell};
-  if (ov_open_callbacks(&r->stream, Vorbis(r), nullptr, 0, callbacks) != 0) {
-    TrackedFree(r->ogg.vorbis);
-    r->ogg.vorbis = nullptr;
-    return -1;
+  if (r->stream.ops.seek(r->stream.handle, 0, 1) != 0) {
+    void* block = TrackedAlloc(sizeof(OggHeaderGate), "", 0);
+    if (block == nullptr) return -1;
+    r->ogg.gate = new (block) OggHeaderGate();
   }
-  r->ogg.vorbis_open = 1;
-  return 0;
+  const ov_callbacks callbacks = {&OggRead, &OggSeek, &OggClose, &OggTell};
+  const bool opened = ov_open_callbacks(r, Vorbis(r), nullptr, 0, callbacks) == 0;
+  if (opened) r->ogg.vorbis_open = 1;
+  const bool decodable = opened ? HeadersDecodable(r) : r->ogg.gate == nullptr || !Gate(r)->Blocked();
+  if (opened && decodable) return 0;
+  if (!decodable) RefusedLine(r);
+  return decodable ? -1 : kPcmDecoderRefusedForGood;
 }
 
 void CloseVorbis(PcmDecoderRecord* r) {
@@ -78,6 +123,7 @@ void CloseVorbis(PcmDecoderRecord* r) {
   }
   TrackedFree(r->ogg.vorbis);
   r->ogg.vorbis = nullptr;
+  FreeGate(r);
 }
 
 // One line for each gap of a file, however often it is read over while it
@@ -101,7 +147,12 @@ long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
     long got = ov_read(Vorbis(r), reinterpret_cast<char*>(out), size, 0, r->ogg.word_size, r->ogg.word_size != 1,
                        &section);
     if (got > 0) return got;
-    if (got != OV_HOLE) return 0;
+    if (got != OV_HOLE) {
+      if (r->ogg.gate != nullptr && Gate(r)->TellOnce())
+        WriteLogLineFmt("Sound file %s has a later link whose Vorbis headers cannot be decoded; the sound ends before it",
+                        LogName(r));
+      return 0;
+    }
     NameGap(r, r->format.block_align != 0 ? r->position / r->format.block_align : 0);
   }
   return 0;
@@ -273,7 +324,9 @@ class OggPages {
   // Finds the stream and scans up to the first granule position, or to the
   // end in a file of up to kScanWholeBytes. False when the file is not to
   // be decoded this way.
-  bool Open(int64_t last_granule, long serial) {
+  // `last_page_at`: where the library's last page of the file's link
+  // starts (the stream's, or another stream's in a movie).
+  bool Open(int64_t last_granule, long serial, int64_t last_page_at) {
     if (!GranuleSet(last_granule)) return false;
     last_granule_ = last_granule;
     const SoundStream& stream = r_->stream;
@@ -281,6 +334,7 @@ class OggPages {
     last_reader_ = nullptr;
     scan_src_.Start(0);
     if (!FindStream() || serial_ != serial) return false;
+    if (!whole) last_granule_ = std::min(last_granule_, TailBound(last_page_at));
     while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
     if (unusable_ || !dsp_ready_) return false;
     // Scanned to its end, the sound stops where its packets do if they end
@@ -355,6 +409,54 @@ class OggPages {
   // length is what its packets give; a longer one (long music, a movie)
   // goes by its last granule position, and is scanned as far as seeks need.
   static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
+
+  // The most that the last granule position can be, read from the last
+  // pages: the granule position of the stream's page before its last that
+  // has one, plus the samples of the packets that end after it (block sizes
+  // only; a packet whose one before is unknown counts a long block for it).
+  // Read up to `last_page_at` (the library's last page of the file's link,
+  // the stream's or, in a movie, another's) in growing windows before it,
+  // up to 256 KiB; the granule position as written when two pages with one
+  // are not found there.
+  int64_t TailBound(int64_t last_page_at) {
+    const long longest = vorbis_info_blocksize(info_, 1);
+    for (int64_t window = 16384; window <= (int64_t{1} << 18); window *= 4) {
+      const int64_t from = std::max<int64_t>(0, last_page_at - window);
+      PageSource source(&r_->stream, &last_reader_);
+      source.Start(from);
+      ogg_stream_state os;
+      ogg_stream_init(&os, static_cast<int>(serial_));
+      int64_t granule = 0, after = 0, bound = -1;
+      bool granule_seen = false;
+      long last_size = 0;  // block size of the packet before; 0: unknown, -1: a header
+      ogg_page page;
+      int64_t at;
+      while (source.Next(&page, &at) && at <= last_page_at) {
+        if (ogg_page_serialno(&page) != serial_ || ogg_stream_pagein(&os, &page) != 0) continue;
+        ogg_packet packet;
+        for (int got; (got = ogg_stream_packetout(&os, &packet)) != 0;) {
+          const long size = got > 0 ? vorbis_packet_blocksize(info_, &packet) : 0;
+          if (size <= 0) {
+            last_size = got > 0 && packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0;
+            continue;
+          }
+          if (last_size >= 0) after += ((last_size != 0 ? last_size : longest) + size) / 4;
+          last_size = size;
+        }
+        if (!GranuleSet(ogg_page_granulepos(&page))) continue;
+        // What this page's granule position can be, were it the last.
+        bound = granule_seen ? granule + after : -1;
+        granule = ogg_page_granulepos(&page);
+        after = 0;
+        granule_seen = true;
+      }
+      ogg_stream_clear(&os);
+      last_reader_ = nullptr;
+      if (bound >= 0) return bound;
+      if (from == 0) break;
+    }
+    return last_granule_;
+  }
 
   // The file's first Vorbis stream, among the first pages of its streams.
   bool FindStream() {
@@ -650,12 +752,14 @@ void ClosePages(PcmDecoderRecord* r) {
 // library left it).
 int OpenPages(PcmDecoderRecord* r) {
   OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr || vf->serialnos == nullptr) return -1;
+  if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr || vf->serialnos == nullptr ||
+      vf->offsets == nullptr)
+    return -1;
   void* block = TrackedAlloc(sizeof(OggPages), "", 0);
   if (block == nullptr) return -1;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
   r->ogg.pages = new (block) OggPages(r, ov_info(vf, -1));
-  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], vf->serialnos[0])) {
+  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], vf->serialnos[0], vf->offsets[1])) {
     ClosePages(r);
     r->stream.ops.seek(r->stream.handle, back, 0);
     return -1;
@@ -690,18 +794,22 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
 
 int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   r->ogg = {};
-  if (OpenVorbis(r) != 0) return -1;
-  r->ogg.word_size = OggPcmWordSize == 1 ? 1 : 2;
-  vorbis_info* info = ov_info(Vorbis(r), -1);
-  if (info == nullptr || info->channels <= 0 || info->channels > 255 || info->rate <= 0 || info->rate > 1000000) {
-    ClosePcmDecoderOgg(r);
-    return -1;
-  }
   const char* name = SoundFileNameForLog();
   if (name != nullptr) {
     const size_t length = std::strlen(name);
     r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
     if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
+  }
+  const int opened = OpenVorbis(r);
+  if (opened != 0) {
+    ClosePcmDecoderOgg(r);
+    return opened;
+  }
+  r->ogg.word_size = OggPcmWordSize == 1 ? 1 : 2;
+  vorbis_info* info = ov_info(Vorbis(r), -1);
+  if (info == nullptr || info->channels <= 0 || info->channels > 255 || info->rate <= 0 || info->rate > 1000000) {
+    ClosePcmDecoderOgg(r);
+    return -1;
   }
   // Opened again while the file loads (a long sound played as a stream):
   // its gaps were told of by the first opening.
@@ -721,8 +829,7 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   if (sound < 0) sound = OpenLibraryHead(r);
   if (sound <= 0) {
     // Headers whose audio pages are cut off or all damaged.
-    if (sound == 0)
-      WriteLogLineFmt("Sound file %s has Vorbis headers but no audio page that decodes; refused", LogName(r));
+    if (sound == 0) RefusedLine(r);
     ClosePcmDecoderOgg(r);
     return sound == 0 ? kPcmDecoderRefusedForGood : -1;
   }

@@ -53,6 +53,9 @@ constexpr int kOggGapLinesMax = 16;
 struct PcmDecoderOggState {
   int32_t vorbis_open;
   void* vorbis;  // the decoder library's file state (tracked), for chained and non-seekable files
+  // For a stream that cannot seek: the gate on what the library reads
+  // (tracked; null otherwise), which keeps headers it cannot decode from it.
+  void* gate;
   // A seekable file of one Vorbis stream is decoded from its packets here
   // instead (tracked; null otherwise): the library's read trims the start
   // only where it still holds it, and its seek and length go by granule

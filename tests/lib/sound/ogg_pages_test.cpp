@@ -443,8 +443,9 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
 // A file long enough to be read by its last granule position, whose last
 // granule position lies 3 x 2^29 frames past its packets: its length in
 // bytes is past 32 bits, yet what it reports is positive and holds all that
-// it delivers (its packets), and as a stream sound it plays. With the
-// start's 8-bit setting a file decodes to oggdec's unsigned 8-bit samples.
+// it delivers (its packets) and no more than a page beyond, and as a
+// stream sound it plays. With the start's 8-bit setting a file decodes to
+// oggdec's unsigned 8-bit samples.
 TEST_F(OggPagesTest, AFarLastGranuleStillPlaysAndEightBitOutputIsUnsigned) {
   std::vector<uint8_t> file = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
   const size_t last = PageStarts(file).end()[-2];
@@ -457,6 +458,7 @@ TEST_F(OggPagesTest, AFarLastGranuleStillPlaysAndEightBitOutputIsUnsigned) {
   const int stream = Load(file);
   ASSERT_NE(stream, -1);
   EXPECT_GE(GetSoundHandleSampleLength(stream), static_cast<int>(expected.size() / 4));
+  EXPECT_LE(GetSoundHandleSampleLength(stream), static_cast<int>(expected.size() / 4) + 4096);
   ASSERT_EQ(PlaySoundHandle(stream, 1, 1), 0);
   int peak = 0;
   for (int period = 0; period < 40; ++period) {
@@ -474,6 +476,49 @@ TEST_F(OggPagesTest, AFarLastGranuleStillPlaysAndEightBitOutputIsUnsigned) {
   const std::vector<uint8_t> eight = Streamed(made);
   OggPcmWordSize = 2;
   EXPECT_EQ(eight, ReadAll("eight.u8"));
+}
+
+// A file too long to be scanned whole when it opens (here followed by
+// 1 MiB of other bytes) reports at most what its last pages hold: with its
+// last granule position raised by 2 s, 30 s or 2^32 (the page sealed again)
+// it gives the length and the sound of its packets, through the converter and in a
+// whole load: what its packets give, the end trim lost. A first audio page
+// that is also the last keeps its granule position as the end.
+TEST_F(OggPagesTest, ALongFileReportsNoMoreThanItsLastPagesHold) {
+  std::vector<uint8_t> decoded;
+  std::vector<uint8_t> file = Make("raised", 6, &decoded);
+  const std::vector<uint8_t> one = Make("one", 0.4, &decoded);
+  const std::vector<uint8_t> one_expected = Yardstick(one);
+  const size_t last = PageStarts(file).end()[-2];
+  const size_t trimmed = Yardstick(file).size();
+  file.resize(file.size() + (1 << 20), 0x55);
+  for (int64_t raise : {int64_t{2 * 22050}, int64_t{30 * 22050}, int64_t{1} << 32}) {
+    SCOPED_TRACE(raise);
+    std::vector<uint8_t> forged = file;
+    SetGranule(&forged, last, Granule(file, last) + raise);
+    // The sound runs to the end of the packets, past the end trim it had.
+    const std::vector<uint8_t> expected = Yardstick(forged);
+    ASSERT_GT(expected.size(), trimmed);
+    ASSERT_LT(expected.size(), trimmed + 4096);
+    SoundStream source{};
+    source.ops = *GetMemoryStreamTable();
+    source.handle = MemoryStreamOpen(forged.data(), forged.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    ClosePcmDecoder(&record);
+    source.ops.close(source.handle);
+    EXPECT_EQ(Streamed(forged), expected);
+    const int handle = Load(forged);
+    ASSERT_NE(handle, -1);
+    EXPECT_EQ(BufferBytes(handle), expected);
+    DeleteSoundHandle(handle, 0);
+  }
+  std::vector<uint8_t> padded = one;
+  padded.resize(one.size() + (1 << 20), 0x55);
+  ASSERT_EQ(PageStarts(one).size(), 4u);
+  ASSERT_EQ(one_expected.size() / 4, static_cast<size_t>(Granule(one, PageStarts(one)[2])));
+  EXPECT_EQ(Streamed(padded), one_expected);
 }
 
 }  // namespace

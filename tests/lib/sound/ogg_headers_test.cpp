@@ -1,0 +1,238 @@
+// tests/lib/sound/ogg_headers_test.cpp - Ogg Vorbis files whose setup
+// header the decoder library takes but cannot decode with (it divides by
+// zero, or loops for ever, once a packet reaches it): refused with a line
+// naming the file, before any packet is decoded, on every way in (a whole
+// load, a stream sound, the converter over a stream that seeks and one that
+// cannot, a chain), and a real file with such a damaged header page.
+#include <ogg/ogg.h>
+
+#include "tests/lib/sound/sound_fixture.h"
+
+namespace {
+
+using namespace soundtest;
+
+// Bits in the format's order, the least significant bit of each byte first.
+class BitWriter {
+ public:
+  void Put(uint32_t value, int bits) {
+    for (int i = 0; i < bits; ++i, bit_ = (bit_ + 1) & 7) {
+      if (bit_ == 0) bytes_.push_back(0);
+      bytes_.back() |= static_cast<uint8_t>(((value >> i) & 1) << bit_);
+    }
+  }
+  void Header(int type) {
+    Put(static_cast<uint32_t>(type), 8);
+    for (char c : std::string("vorbis")) Put(static_cast<uint8_t>(c), 8);
+  }
+  std::vector<uint8_t> bytes_;
+
+ private:
+  int bit_ = 0;
+};
+
+struct Book {
+  uint32_t dimensions;
+  std::vector<uint32_t> lengths;
+  uint32_t lookup_type;
+};
+
+void PutBook(BitWriter* w, const Book& b) {
+  w->Put(0x564342, 24);
+  w->Put(b.dimensions, 16);
+  w->Put(static_cast<uint32_t>(b.lengths.size()), 24);
+  w->Put(0, 2);  // not ordered, not sparse
+  for (uint32_t length : b.lengths) w->Put(length - 1, 5);
+  w->Put(b.lookup_type, 4);
+  if (b.lookup_type == 0) return;
+  w->Put((788u << 21) | 1, 32);  // minimum value 1.0
+  w->Put(0, 32);                  // delta 0
+  w->Put(0, 4);   // one bit a value
+  w->Put(0, 1);
+  // One entry: one value for lookup type 1 (none with dimension 0).
+  const uint32_t values = b.lookup_type == 1 ? (b.dimensions != 0 ? 1 : 0) : b.dimensions;
+  w->Put(0, static_cast<int>(values));
+}
+
+// A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
+// partitions, one residue of type 0 over the first 128 frequencies in
+// partitions of 32 with one class, book 0 its classbook and book 1 its one
+// stage book (and a book 2 that nothing uses, when given), one mapping,
+// one mode. Every packet decodes its residue.
+std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, int serial,
+                                const Book* unused = nullptr) {
+  BitWriter id, comment, setup;
+  id.Header(1);
+  id.Put(0, 32);
+  id.Put(1, 8);
+  id.Put(44100, 32);
+  id.Put(0, 32), id.Put(0, 32), id.Put(0, 32);
+  id.Put(8, 4), id.Put(8, 4), id.Put(1, 1);
+  comment.Header(3);
+  comment.Put(0, 32), comment.Put(0, 32), comment.Put(1, 1);
+  setup.Header(5);
+  setup.Put(unused != nullptr ? 2 : 1, 8);
+  PutBook(&setup, classbook);
+  PutBook(&setup, stagebook);
+  if (unused != nullptr) PutBook(&setup, *unused);
+  setup.Put(0, 6), setup.Put(0, 16);                                  // time
+  setup.Put(0, 6), setup.Put(1, 16), setup.Put(0, 5);                 // floor 1, no partitions
+  setup.Put(0, 2), setup.Put(8, 4);                                   // multiplier 1, range 256
+  setup.Put(0, 6), setup.Put(0, 16);                                  // residue type 0
+  setup.Put(0, 24), setup.Put(128, 24), setup.Put(31, 24);            // begin, end, partition size
+  setup.Put(0, 6), setup.Put(0, 8), setup.Put(1, 3), setup.Put(0, 1);  // one class, classbook 0, stage 0
+  setup.Put(1, 8);                                                    // stage book 1
+  setup.Put(0, 6), setup.Put(0, 16), setup.Put(0, 4);                 // mapping 0, one submap
+  setup.Put(0, 8), setup.Put(0, 8), setup.Put(0, 8);
+  setup.Put(0, 6), setup.Put(0, 1), setup.Put(0, 16), setup.Put(0, 16), setup.Put(0, 8);  // mode
+  setup.Put(1, 1);
+  ogg_stream_state os;
+  ogg_stream_init(&os, serial);
+  std::vector<uint8_t> file;
+  ogg_page page;
+  auto flush = [&](bool all) {
+    while (all ? ogg_stream_flush(&os, &page) : ogg_stream_pageout(&os, &page)) {
+      file.insert(file.end(), page.header, page.header + page.header_len);
+      file.insert(file.end(), page.body, page.body + page.body_len);
+    }
+  };
+  std::vector<uint8_t>* headers[] = {&id.bytes_, &comment.bytes_, &setup.bytes_};
+  for (int i = 0; i < 3; ++i) {
+    ogg_packet p{headers[i]->data(), static_cast<long>(headers[i]->size()), i == 0, 0, 0, i};
+    ogg_stream_packetin(&os, &p);
+    if (i != 1) flush(true);
+  }
+  for (int i = 0; i < 40; ++i) {
+    BitWriter audio;
+    audio.Put(0, 1), audio.Put(1, 1), audio.Put(100, 8), audio.Put(120, 8);
+    for (int k = 0; k < 8; ++k) audio.Put(0x5a5a5a5a, 32);
+    ogg_packet p{audio.bytes_.data(), static_cast<long>(audio.bytes_.size()), 0, i == 39, 128 * i, 3 + i};
+    ogg_stream_packetin(&os, &p);
+    flush(i == 39);
+  }
+  ogg_stream_clear(&os);
+  return file;
+}
+
+void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+int StreamNoSeek(StreamHandle, int64_t, int) { return -1; }
+
+// Changes the bits `mask` of the byte at `at` and seals its page again.
+std::vector<uint8_t> Flip(std::vector<uint8_t> file, size_t at, uint8_t mask) {
+  size_t page = 0, size = 0;
+  for (; page < file.size(); page += size) {
+    size = 27 + file[page + 26];
+    for (int s = 0; s < file[page + 26]; ++s) size += file[page + 27 + s];
+    if (at < page + size) break;
+  }
+  file[at] ^= mask;
+  ogg_page p{file.data() + page, 27 + file[page + 26], file.data() + page + 27 + file[page + 26],
+             static_cast<long>(size) - 27 - file[page + 26]};
+  ogg_page_checksum_set(&p);
+  return file;
+}
+
+class OggHeadersTest : public SoundFixture {
+ protected:
+  // The converter over the file: its length in bytes and everything it
+  // gives, or -1 when it refuses.
+  int32_t Convert(const std::vector<uint8_t>& file, bool seekable, std::vector<uint8_t>* out = nullptr) {
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    if (!seekable) stream.ops.seek = &StreamNoSeek;
+    stream.handle = MemoryStreamOpen(file.data(), file.size());
+    PcmDecoderRecord record{};
+    int32_t length = -1;
+    if (OpenPcmDecoder(&stream, &record) == 0) {
+      length = GetPcmDecoderLength(&record);
+      std::vector<uint8_t> part(4000);
+      for (int32_t got; (got = RunPcmDecoder(&record, part.data(), 4000)) > 0;)
+        if (out != nullptr) out->insert(out->end(), part.begin(), part.begin() + got);
+      if (seekable) {
+        SeekPcmDecoder(&record, 1000);
+        RunPcmDecoder(&record, part.data(), 4000);
+      }
+      ClosePcmDecoder(&record);
+    }
+    stream.ops.close(stream.handle);
+    return length;
+  }
+  size_t Lines(const std::string& text) const {
+    size_t n = 0;
+    const std::string& log = log_.Debug();
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  // Refused whole, as a stream sound and by the converter (seeking, and
+  // unless its first link is good, not seeking), with the line naming the
+  // file each time it is loaded.
+  void ExpectRefused(const std::string& name, const std::vector<uint8_t>& file, bool first_link_good = false) {
+    SCOPED_TRACE(name);
+    WriteFile(name, file);
+    log_.Clear();
+    for (int mode : {0, 2}) {
+      ASSERT_EQ(SetSoundCreateMode(mode), 0);
+      EXPECT_EQ(LoadSoundHandle(name.c_str(), 1, -1), -1);
+    }
+    ASSERT_EQ(SetSoundCreateMode(0), 0);
+    EXPECT_EQ(Lines("Sound file " + name + " has Vorbis headers but no audio page that decodes; refused"), 2u)
+        << log_.Debug();
+    EXPECT_EQ(Convert(file, true), -1);
+    if (!first_link_good) {
+      EXPECT_EQ(Convert(file, false), -1);
+    }
+  }
+};
+
+const Book kClassbook = {1, {1}, 0};
+const Book kStagebook = {1, {1}, 1};
+const Book kLookup1Dim0 = {0, {1}, 1};
+
+// The checker takes the made stream's headers as they are, and each class
+// of damage it refuses is one the library would crash or hang on: a
+// classbook whose codeword lengths leave the code space part empty (the
+// library's set-up fails, and the next one decodes with the classbook's
+// dimension left 0), a lookup type 1 book of dimension 0 (even one that
+// nothing uses), a stage book of dimension 0. The sound of the sound stream decodes, whole and as a
+// stream; a chain of it and a damaged stream is refused where the file can
+// seek, and where it cannot gives the first link and says why it stops.
+TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded) {
+  const std::vector<uint8_t> good = MakeStream(kClassbook, kStagebook, 1);
+  std::vector<uint8_t> sound;
+  const int32_t length = Convert(good, true, &sound);
+  ASSERT_EQ(length, 39 * 128 * 2);
+  EXPECT_EQ(static_cast<int32_t>(sound.size()), length);
+  EXPECT_TRUE(std::any_of(sound.begin(), sound.end(), [](uint8_t b) { return b != 0; }));
+  std::vector<uint8_t> streamed;
+  Convert(good, false, &streamed);
+  EXPECT_EQ(streamed, sound);
+
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged = {
+      {"underfull.ogg", MakeStream({1, {1, 2}, 0}, kStagebook, 2)},
+      {"lookup1-dim0.ogg", MakeStream(kClassbook, kStagebook, 3, &kLookup1Dim0)},
+      {"stage-dim0.ogg", MakeStream(kClassbook, {0, {1}, 2}, 4)},
+  };
+  for (const auto& [name, file] : damaged) ExpectRefused(name, file);
+  // A real voice with one bit of a codebook's lengths changed in its setup
+  // header page.
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  ExpectRefused("voice.ogg", Flip(voice, 0xf73, 0x04));
+
+  std::vector<uint8_t> chain = good;
+  chain.insert(chain.end(), damaged[0].second.begin(), damaged[0].second.end());
+  ExpectRefused("chain.ogg", chain, true);
+  log_.Clear();
+  SetSoundFileNameForLog("chain.ogg");
+  streamed.clear();
+  Convert(chain, false, &streamed);
+  SetSoundFileNameForLog(nullptr);
+  EXPECT_EQ(streamed, sound);
+  EXPECT_EQ(Lines("Sound file chain.ogg has a later link whose Vorbis headers cannot be decoded; "
+                  "the sound ends before it"), 1u) << log_.Debug();
+}
+
+}  // namespace
