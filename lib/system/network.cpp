@@ -149,16 +149,25 @@ void ShrinkReceiveBuffer(NetworkRecord* r) {
 
 // Once the program has taken data: reads again from the connections that
 // stopped at the hold limit and are below it now (their socket posts no read
-// event until a receive, so the pump posts one), and gives back oversized
-// receive buffers.
+// event until a receive, so the pump posts one).
 void ServeTakenData() {
-  if (g_net.held_count == 0 && g_net.oversized_count == 0) return;
+  if (g_net.held_count == 0) return;
   for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
     auto* r = static_cast<NetworkRecord*>(n->data);
-    if (r->receive_oversized != 0) ShrinkReceiveBuffer(r);
     if (r->receive_held == 0 || UnreadBytes(r) >= kNetworkReceiveHoldBytes) continue;
     SetHeld(r, false);
     PostRead(r);
+  }
+}
+
+// After a pump's reading: gives back the oversized receive buffers of the
+// connections that it left with no data waiting. One that still has data is
+// a steady sender, whose buffer the next pump would only grow again.
+void GiveBackBuffers() {
+  if (g_net.oversized_count == 0) return;
+  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    auto* r = static_cast<NetworkRecord*>(n->data);
+    if (r->receive_oversized != 0 && r->ready == 0) ShrinkReceiveBuffer(r);
   }
 }
 
@@ -832,6 +841,7 @@ int PumpNetMessages(int close_finished) {
     }
   }
   ReadReadyConnections();
+  GiveBackBuffers();
   return 0;
 }
 
