@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -103,8 +104,11 @@ uint16_t StartLibraryAndNetwork() {
   return plat::Ntohs(own.port);
 }
 
-// Peer sockets connected and accepted; the handles in peer order.
+// Peer sockets connected and accepted, after those there are; their handles
+// appended in peer order.
 bool ConnectPeers(uint16_t port, int count, std::vector<int>* fds, std::vector<int32_t>* handles) {
+  const NetworkState& s = GetNetworkState();
+  const int32_t before = s.table.Count();
   for (int i = 0; i < count; ++i) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in to{};
@@ -115,12 +119,11 @@ bool ConnectPeers(uint16_t port, int count, std::vector<int>* fds, std::vector<i
     fds->push_back(fd);
     // The pump accepts it; the newest record comes first in the live list.
     const auto until = Clock::now() + std::chrono::seconds(5);
-    const NetworkState& s = GetNetworkState();
-    while (s.table.Count() < i + 2 && Clock::now() < until) {
+    while (s.table.Count() < before + i + 1 && Clock::now() < until) {
       PumpNetMessages(1);
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    if (s.table.Count() < i + 2) return false;
+    if (s.table.Count() < before + i + 1) return false;
     handles->push_back(s.head.next->value);
   }
   return true;
@@ -369,6 +372,246 @@ void BM_LargeMessage(benchmark::State& state) {
   LibraryEnd();
 }
 BENCHMARK(BM_LargeMessage)->Arg(64)->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The bytes a flooding peer writes again and again: messages of the body's
+// size, filled with its number, at least 64 KiB of them.
+std::vector<uint8_t> FloodWire(uint32_t body, uint8_t fill) {
+  std::vector<uint8_t> wire;
+  while (wire.size() < 64 * 1024) {
+    const uint8_t word[4] = {static_cast<uint8_t>(body), static_cast<uint8_t>(body >> 8),
+                             static_cast<uint8_t>(body >> 16), static_cast<uint8_t>(body >> 24)};
+    wire.insert(wire.end(), word, word + 4);
+    wire.insert(wire.end(), body, fill);
+  }
+  return wire;
+}
+
+// Peers 0..senders-1 of fds flood the program with messages of the body's
+// size while it runs frames of 16 ms, pumping (the network pump, or the
+// library's) and taking what came. Returns the bytes a second it took over
+// the time given, after 1.5 seconds in which the sockets' receive buffers
+// grow to the pace the program reads at, and the bytes
+// each measured frame took. The peers stop writing at a message's end and
+// what they sent is taken before it returns, so that the connections can
+// serve the next measure.
+struct Flow {
+  double mib_per_second = 0;
+  std::vector<double> frame_mib;
+};
+Flow MeasureFlow(const std::vector<int>& fds, const std::vector<int32_t>& handles, int senders, uint32_t body,
+                 bool library_pump, Clock::duration length) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> stopped{0};
+  std::vector<std::thread> peers;
+  for (int i = 0; i < senders; ++i) {
+    peers.emplace_back([&, i] {
+      const std::vector<uint8_t> wire = FloodWire(body, static_cast<uint8_t>(i));
+      while (!stop && WriteAll(fds[static_cast<size_t>(i)], wire.data(), wire.size())) {
+      }
+      ++stopped;
+    });
+  }
+  auto pump_and_take = [&] {
+    if (library_pump) {
+      ProcessWindowMessages();
+    } else {
+      PumpNetMessages(1);
+    }
+    int64_t n = 0;
+    for (int i = 0; i < senders; ++i) n += TakeInPlace(handles[static_cast<size_t>(i)]);
+    return n;
+  };
+  Flow flow;
+  const auto begin = Clock::now() + std::chrono::milliseconds(1500), end = begin + length;
+  int64_t taken = 0;
+  for (auto frame = Clock::now(); Clock::now() < end; frame += std::chrono::milliseconds(16)) {
+    std::this_thread::sleep_until(frame);
+    const int64_t n = pump_and_take();
+    if (Clock::now() < begin) continue;
+    taken += n;
+    flow.frame_mib.push_back(static_cast<double>(n) / (1 << 20));
+  }
+  flow.mib_per_second = static_cast<double>(taken) / (1 << 20) / std::chrono::duration<double>(length).count();
+  // The rest, taken as fast as the layer reads it.
+  stop = true;
+  auto quiet = Clock::now();
+  while (stopped < senders || Clock::now() < quiet + std::chrono::milliseconds(100)) {
+    if (pump_and_take() != 0) quiet = Clock::now();
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  for (std::thread& t : peers) t.join();
+  return flow;
+}
+
+// Args: the message size, and 0 for the network pump a frame, 1 for the
+// library's. One peer floods alone, then beside 20 and beside 100 idle
+// connections, in one run: its rates and their ratios to its rate alone,
+// and the bytes of the median and the largest frame alone.
+void BM_SenderBesideIdle(benchmark::State& state) {
+  const uint16_t port = StartLibraryAndNetwork();
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (port == 0 || !ConnectPeers(port, 1, &fds, &handles)) {
+    state.SkipWithError("no network");
+    LibraryEnd();
+    return;
+  }
+  const uint32_t body = static_cast<uint32_t>(state.range(0));
+  const bool library_pump = state.range(1) == 1;
+  Flow alone, beside20, beside100;
+  for (auto _ : state) {
+    // A first flow unmeasured: the system grows a socket's receive buffer to
+    // the pace it is read at only after a while, and not always as soon.
+    MeasureFlow(fds, handles, 1, body, library_pump, std::chrono::seconds(1));
+    alone = MeasureFlow(fds, handles, 1, body, library_pump, std::chrono::seconds(3));
+    if (!ConnectPeers(port, 20, &fds, &handles)) state.SkipWithError("no network");
+    beside20 = MeasureFlow(fds, handles, 1, body, library_pump, std::chrono::seconds(3));
+    if (!ConnectPeers(port, 80, &fds, &handles)) state.SkipWithError("no network");
+    beside100 = MeasureFlow(fds, handles, 1, body, library_pump, std::chrono::seconds(3));
+  }
+  state.counters["alone_MiB_s"] = alone.mib_per_second;
+  state.counters["idle20_MiB_s"] = beside20.mib_per_second;
+  state.counters["idle100_MiB_s"] = beside100.mib_per_second;
+  state.counters["idle20_ratio"] = beside20.mib_per_second / alone.mib_per_second;
+  state.counters["idle100_ratio"] = beside100.mib_per_second / alone.mib_per_second;
+  state.counters["alone_frame_median_MiB"] = Median(alone.frame_mib);
+  state.counters["alone_frame_max_MiB"] = *std::max_element(alone.frame_mib.begin(), alone.frame_mib.end());
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_SenderBesideIdle)
+    ->Args({64 * 1024, 0})
+    ->Args({64 * 1024, 1})
+    ->Args({256, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// One peer floods 64 KiB messages alone, then ten together, in one run: the
+// rates and their ratio.
+void BM_SendersTogether(benchmark::State& state) {
+  const uint16_t port = StartLibraryAndNetwork();
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (port == 0 || !ConnectPeers(port, 1, &fds, &handles)) {
+    state.SkipWithError("no network");
+    LibraryEnd();
+    return;
+  }
+  Flow one, ten;
+  for (auto _ : state) {
+    MeasureFlow(fds, handles, 1, 64 * 1024, false, std::chrono::seconds(1));
+    one = MeasureFlow(fds, handles, 1, 64 * 1024, false, std::chrono::seconds(3));
+    if (!ConnectPeers(port, 9, &fds, &handles)) state.SkipWithError("no network");
+    ten = MeasureFlow(fds, handles, 10, 64 * 1024, false, std::chrono::seconds(3));
+  }
+  state.counters["one_MiB_s"] = one.mib_per_second;
+  state.counters["ten_MiB_s"] = ten.mib_per_second;
+  state.counters["ten_ratio"] = ten.mib_per_second / one.mib_per_second;
+  state.counters["one_frame_median_MiB"] = Median(one.frame_mib);
+  state.counters["ten_frame_median_MiB"] = Median(ten.frame_mib);
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_SendersTogether)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 100 peers flood 64 KiB messages while 4 more each send a 64-byte message
+// every 20 ms, and the program pumps once per 16 ms frame: the time of one
+// pump (and its processor time, which the machine's other work does not
+// inflate), the tickers' median latencies, and whether every flooder got
+// through.
+void BM_FloodWithTickers(benchmark::State& state) {
+  constexpr int kFlooders = 100, kTickers = 4;
+  const uint16_t port = StartLibraryAndNetwork();
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (port == 0 || !ConnectPeers(port, kFlooders + kTickers, &fds, &handles)) {
+    state.SkipWithError("no network");
+    LibraryEnd();
+    return;
+  }
+  std::vector<double> pumps, pump_cpu;
+  std::vector<std::vector<double>> latencies(kTickers);
+  std::vector<size_t> got(kFlooders);
+  std::vector<Clock::time_point> last_got(kFlooders);
+  double longest_gap = 0;
+  for (auto _ : state) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> peers;
+    for (int i = 0; i < kFlooders; ++i) {
+      peers.emplace_back([&, i] {
+        const std::vector<uint8_t> wire = FloodWire(64 * 1024, static_cast<uint8_t>(i));
+        while (!stop && WriteAll(fds[static_cast<size_t>(i)], wire.data(), wire.size())) {
+        }
+      });
+    }
+    for (int t = 0; t < kTickers; ++t) {
+      peers.emplace_back([&, t] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * t));
+        for (auto next = Clock::now(); !stop; next += std::chrono::milliseconds(20)) {
+          std::this_thread::sleep_until(next);
+          uint8_t wire[68] = {64};
+          const int64_t sent = Clock::now().time_since_epoch().count();
+          std::memcpy(wire + 4, &sent, sizeof(sent));
+          if (!WriteAll(fds[static_cast<size_t>(kFlooders + t)], wire, sizeof(wire))) return;
+        }
+      });
+    }
+    // The first second lets every peer fill its socket; from then on the
+    // pumps, the latencies and the gaps are measured.
+    const auto begin = Clock::now(), measured = begin + std::chrono::seconds(1), end = begin + std::chrono::seconds(5);
+    std::fill(last_got.begin(), last_got.end(), measured);
+    for (auto frame = Clock::now(); Clock::now() < end; frame += std::chrono::milliseconds(16)) {
+      std::this_thread::sleep_until(frame);
+      const auto start = Clock::now();
+      const double cpu = ThreadMillis();
+      PumpNetMessages(1);
+      const auto now = Clock::now();
+      const bool counted = now >= measured;
+      if (counted) pumps.push_back(Millis(now - start));
+      if (counted) pump_cpu.push_back(ThreadMillis() - cpu);
+      for (int i = 0; i < kFlooders; ++i) {
+        const int32_t n = TakeInPlace(handles[static_cast<size_t>(i)]);
+        got[static_cast<size_t>(i)] += static_cast<size_t>(n);
+        if (!counted) continue;
+        longest_gap = std::max(longest_gap, Millis(now - last_got[static_cast<size_t>(i)]));
+        if (n != 0) last_got[static_cast<size_t>(i)] = now;
+      }
+      const int64_t clock = Clock::now().time_since_epoch().count();
+      for (int t = 0; t < kTickers; ++t) {
+        const std::vector<uint8_t> bytes = Take(handles[static_cast<size_t>(kFlooders + t)]);
+        for (size_t at = 0; counted && at + 64 <= bytes.size(); at += 64) {
+          int64_t sent;
+          std::memcpy(&sent, bytes.data() + at, sizeof(sent));
+          latencies[static_cast<size_t>(t)].push_back(Millis(Clock::duration(clock - sent)));
+        }
+      }
+    }
+    stop = true;
+    for (int fd : fds) shutdown(fd, SHUT_WR);
+    for (std::thread& t : peers) t.join();
+  }
+  double worst_ticker = 0;
+  int starved = 0;
+  for (const auto& l : latencies) {
+    starved += l.empty() ? 1 : 0;
+    worst_ticker = std::max(worst_ticker, l.empty() ? 4000.0 : Median(l));
+  }
+  for (size_t n : got) starved += n == 0 ? 1 : 0;
+  state.counters["pump_median_ms"] = Median(pumps);
+  state.counters["pump_p99_ms"] = Quantile(pumps, 0.99);
+  state.counters["pump_max_ms"] = *std::max_element(pumps.begin(), pumps.end());
+  state.counters["pump_p99_cpu_ms"] = Quantile(pump_cpu, 0.99);
+  state.counters["worst_ticker_median_ms"] = worst_ticker;
+  state.counters["peers_served_none"] = starved;
+  state.counters["fewest_flooder_MB"] = static_cast<double>(*std::min_element(got.begin(), got.end())) / 1e6;
+  state.counters["all_MiB_s"] =
+      static_cast<double>(std::accumulate(got.begin(), got.end(), size_t{0})) / (1 << 20) / 5.0;
+  state.counters["longest_flooder_gap_ms"] = longest_gap;
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_FloodWithTickers)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Args: idle peers, and peers that sent part of a message and left. The
 // time of the network's end.

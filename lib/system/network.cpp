@@ -20,6 +20,7 @@ bool g_list_ready = false;
 void EnsureList() {
   if (!g_list_ready) {
     ListInit(&g_net.head, &g_net.tail);
+    ListInit(&g_net.ready_head, &g_net.ready_tail);
     g_list_ready = true;
   }
 }
@@ -94,6 +95,20 @@ void PostRead(const NetworkRecord* r) {
   if (g_net.window != nullptr) plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, plat::kFdRead);
 }
 
+// Puts a connection last in the list of those with data, unless it is in it.
+void MarkReady(NetworkRecord* r) {
+  if (r->ready != 0) return;
+  EnsureList();
+  ListAppend(g_net.ready_tail.previous, &r->ready_node, r->node.value, r);
+  r->ready = 1;
+}
+
+void UnmarkReady(NetworkRecord* r) {
+  if (r->ready == 0) return;
+  ListRemove(&r->ready_node);
+  r->ready = 0;
+}
+
 // The received bytes the program has not taken, less the message under way
 // (a large one is not in the receive buffer).
 int32_t UnreadBytes(const NetworkRecord* r) {
@@ -134,16 +149,25 @@ void ShrinkReceiveBuffer(NetworkRecord* r) {
 
 // Once the program has taken data: reads again from the connections that
 // stopped at the hold limit and are below it now (their socket posts no read
-// event until a receive, so the pump posts one), and gives back oversized
-// receive buffers.
+// event until a receive, so the pump posts one).
 void ServeTakenData() {
-  if (g_net.held_count == 0 && g_net.oversized_count == 0) return;
+  if (g_net.held_count == 0) return;
   for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
     auto* r = static_cast<NetworkRecord*>(n->data);
-    if (r->receive_oversized != 0) ShrinkReceiveBuffer(r);
     if (r->receive_held == 0 || UnreadBytes(r) >= kNetworkReceiveHoldBytes) continue;
     SetHeld(r, false);
     PostRead(r);
+  }
+}
+
+// After a pump's reading: gives back the oversized receive buffers of the
+// connections that it left with no data waiting. One that still has data is
+// a steady sender, whose buffer the next pump would only grow again.
+void GiveBackBuffers() {
+  if (g_net.oversized_count == 0) return;
+  for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
+    auto* r = static_cast<NetworkRecord*>(n->data);
+    if (r->receive_oversized != 0 && r->ready == 0) ShrinkReceiveBuffer(r);
   }
 }
 
@@ -178,6 +202,7 @@ void NoteSendError(NetworkRecord* r, const SocketFunctions& f) {
 // slot.
 void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
   SetHeld(r, false);
+  UnmarkReady(r);
   Unselect(f, r->socket);
   CloseSocketOf(f, r->socket);
   RingBufferFree(&r->receive_buffer);
@@ -271,12 +296,6 @@ int32_t TakeMessageBytes(NetworkRecord* r, const uint8_t* bytes, int32_t n) {
   return count;
 }
 
-// What a receive pass may still take.
-struct PassBudget {
-  int32_t bytes;
-  int32_t messages;
-};
-
 // Moves up to count bytes of a large message's previous block into the
 // current one, and frees the previous block once all have moved.
 void MoveLargeBytes(NetworkLargeReceive& large, int32_t count) {
@@ -325,7 +344,7 @@ void CompleteLargeMessage(NetworkRecord* r) {
 // Reads the next bytes of a large message into its block, growing the block
 // when it is full. 1 when the socket may hold more, 0 when it is read out, -1
 // when the block cannot grow.
-int ReadLargeMessage(NetworkRecord* r, const SocketFunctions& f, PassBudget& budget) {
+int ReadLargeMessage(NetworkRecord* r, const SocketFunctions& f, NetworkBudget& budget) {
   NetworkLargeReceive& large = r->large;
   const int32_t have = r->incoming_size - r->receive_remaining;
   if (large.block == nullptr || have == large.size - large.front) {
@@ -348,7 +367,7 @@ int ReadLargeMessage(NetworkRecord* r, const SocketFunctions& f, PassBudget& bud
 // One receive pass: whole messages and the start of the next, up to the
 // pass's budget of bytes and messages. A pass that stops at its budget has
 // read from the socket, so the system posts the read event for the rest.
-int RecvLoop(NetworkRecord* r, const SocketFunctions& f, PassBudget& budget) {
+int RecvLoop(NetworkRecord* r, const SocketFunctions& f, NetworkBudget& budget) {
   RingBuffer& ring = r->receive_buffer;
   for (;;) {
     if (budget.bytes <= 0 || budget.messages <= 0) return 0;
@@ -510,6 +529,108 @@ int SendLoop(NetworkRecord* r, const SocketFunctions& f) {
   }
 }
 
+// RecvSocket with the budget given, lowered by what the receive took.
+int ReceiveWithin(int32_t handle, NetworkBudget& budget) {
+  NetworkRecord* r = FindRecord(handle, false);
+  if (r == nullptr) return -1;
+  if (g_net.receiving != 0) return -1;
+  g_net.receiving = 1;
+  PumpNetMessages(0);
+  int result;
+  if (r->in_use == 0) {
+    result = WriteLogLine("有効なネットワークハンドルではありません in RecvSocket\n");
+  } else if (r->error != 0) {
+    result = WriteLogLine("このネットワークハンドルにはエラーが発生しています in RecvSocket\n");
+  } else if (r->framed_receive == 0) {
+    result = 0;
+  } else {
+    result = RecvLoop(r, Functions(), budget);
+    NoteReceiveSize(r);
+  }
+  g_net.receiving = 0;
+  return result;
+}
+
+int32_t ReadyCount() {
+  int32_t n = 0;
+  for (const ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) ++n;
+  return n;
+}
+
+// What one pump may read in all while the given number of connections have
+// data.
+NetworkBudget PumpBudget(int32_t connections) {
+  int64_t bytes = kNetworkPumpBytes;
+  if (connections > kNetworkPumpFullSenders) {
+    bytes = std::max<int64_t>(bytes * kNetworkPumpFullSenders / connections, kNetworkPumpLeastBytes);
+  }
+  return NetworkBudget{static_cast<int32_t>(bytes), static_cast<int32_t>(bytes / kNetworkPumpBytesPerMessage)};
+}
+
+// Reads the connections with data, sharing what one pump may read among
+// them. Each round gives every connection in the list an equal share of what
+// the pump may still read for the connections that still have data (as many
+// as can have the least share when not all can, first come first served),
+// within the most one connection may take in a pump. One that reads less
+// than its share has read its socket out (or is held, or failed) and leaves
+// the list; one that reads all of it goes to the back and shares in the next
+// round what the others left, unless it has taken its most. The rounds end
+// when the budget is spent or nobody is left: those still in the list are
+// the first the next pump reads, the ones this pump never came to first.
+void ReadReadyConnections() {
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
+    static_cast<NetworkRecord*>(x->data)->pump_taken = NetworkBudget{};
+  }
+  // Those that took their most, kept apart until the rounds end.
+  ListNode full_head, full_tail;
+  ListInit(&full_head, &full_tail);
+  int32_t full = 0;
+  NetworkBudget used{0, 0};
+  for (bool spent = false; !spent;) {
+    const int32_t waiting = ReadyCount();
+    const NetworkBudget all = PumpBudget(waiting + full);
+    const NetworkBudget pool{all.bytes - used.bytes, all.messages - used.messages};
+    const int32_t serve = std::min({waiting, pool.bytes / kNetworkLeastShareBytes,
+                                    pool.messages / kNetworkLeastShareMessages});
+    if (serve <= 0) break;
+    const NetworkBudget share{pool.bytes / serve, pool.messages / serve};
+    for (int32_t i = 0; i < serve; ++i) {
+      auto* r = static_cast<NetworkRecord*>(g_net.ready_head.next->data);
+      NetworkBudget& taken = r->pump_taken;
+      NetworkBudget budget{
+          std::min({share.bytes, all.bytes - used.bytes, kNetworkConnectionPumpBytes - taken.bytes}),
+          std::min({share.messages, all.messages - used.messages, kNetworkConnectionPumpMessages - taken.messages})};
+      // Whole small messages of those before it can overdraw the pump by a
+      // little: it stays first for the next pump.
+      if (budget.bytes <= 0 || budget.messages <= 0) {
+        spent = true;
+        break;
+      }
+      UnmarkReady(r);
+      const NetworkBudget given = budget;
+      ReceiveWithin(r->node.value, budget);
+      const NetworkBudget took{given.bytes - budget.bytes, given.messages - budget.messages};
+      used.bytes += took.bytes;
+      used.messages += took.messages;
+      taken.bytes += took.bytes;
+      taken.messages += took.messages;
+      if (budget.bytes > 0 && budget.messages > 0) continue;
+      if (taken.bytes >= kNetworkConnectionPumpBytes || taken.messages >= kNetworkConnectionPumpMessages) {
+        ListAppend(full_tail.previous, &r->ready_node, r->node.value, r);
+        r->ready = 1;
+        ++full;
+      } else {
+        MarkReady(r);
+      }
+    }
+  }
+  while (full_head.next != &full_tail) {
+    ListNode* x = full_head.next;
+    ListRemove(x);
+    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
+  }
+}
+
 }  // namespace
 
 NetworkState& GetNetworkState() {
@@ -542,44 +663,8 @@ int WriteNetLogLine(const char* format, ...) {
 }
 
 int RecvSocket(int32_t handle) {
-  NetworkRecord* r = FindRecord(handle, false);
-  if (r == nullptr) return -1;
-  if (g_net.receiving != 0) return -1;
-  g_net.receiving = 1;
-  PumpNetMessages(0);
-  int result;
-  if (r->in_use == 0) {
-    result = WriteLogLine("有効なネットワークハンドルではありません in RecvSocket\n");
-  } else if (r->error != 0) {
-    result = WriteLogLine("このネットワークハンドルにはエラーが発生しています in RecvSocket\n");
-  } else if (r->framed_receive == 0) {
-    result = 0;
-  } else {
-    // A read event gets its share of a pump's reading (the library's message
-    // pump dispatches a few too), and within a network pump no more than the
-    // pump may still read.
-    PassBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
-    const bool in_pump = g_net.dispatch_pass != 0;
-    if (g_net.in_event != 0) {
-      const int32_t connections = g_net.table.Count() > 0 ? g_net.table.Count() : 1;
-      constexpr int32_t kLeastMessages = kNetworkPumpMessages / (kNetworkPumpBytes / kNetworkReceiveChunk);
-      budget.bytes = std::clamp(kNetworkPumpBytes / connections, kNetworkReceiveChunk, kNetworkReceivePassBytes);
-      budget.messages = std::clamp(kNetworkPumpMessages / connections, kLeastMessages, kNetworkReceivePassMessages);
-    }
-    if (in_pump) {
-      budget.bytes = std::min(budget.bytes, g_net.pass_bytes);
-      budget.messages = std::min(budget.messages, g_net.pass_messages);
-    }
-    const PassBudget given = budget;
-    result = RecvLoop(r, Functions(), budget);
-    if (in_pump) {
-      g_net.pass_bytes -= given.bytes - budget.bytes;
-      g_net.pass_messages -= given.messages - budget.messages;
-    }
-    NoteReceiveSize(r);
-  }
-  g_net.receiving = 0;
-  return result;
+  NetworkBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
+  return ReceiveWithin(handle, budget);
 }
 
 int SendSocket(int32_t handle) {
@@ -744,21 +829,19 @@ int PumpNetMessages(int close_finished) {
   ServeTakenData();
   // The messages pending now, and no more: the events that their handling
   // brings (a peer that keeps sending re-arms the read event with every
-  // receive) wait for the next pump, so that no peer can hold this one. Nor
-  // can many: once the pump's reading budget is spent, the events left wait
-  // for the next pump, ahead of those posted since.
+  // receive) wait for the next pump, so that no peer can hold this one. The
+  // read events among them only mark their connections; the reading follows,
+  // within the pump's budget, so that neither one peer nor many can hold it.
   const uint64_t pass = ++g_net.pass_posted;
-  if (!plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) return 0;
-  plat::Message m;
-  g_net.dispatch_pass = pass;
-  g_net.pass_bytes = kNetworkPumpBytes;
-  g_net.pass_messages = kNetworkPumpMessages;
-  while (g_net.window != nullptr && g_net.pass_seen < pass && g_net.pass_bytes > 0 && g_net.pass_messages > 0 &&
-         plat::PeekMessage(&m, g_net.window, true)) {
-    plat::TranslateMessage(&m);
-    plat::DispatchMessage(&m);
+  if (plat::PostMessage(g_net.window, kNetworkPassEndMessage, pass, 0)) {
+    plat::Message m;
+    while (g_net.window != nullptr && g_net.pass_seen < pass && plat::PeekMessage(&m, g_net.window, true)) {
+      plat::TranslateMessage(&m);
+      plat::DispatchMessage(&m);
+    }
   }
-  g_net.dispatch_pass = 0;
+  ReadReadyConnections();
+  GiveBackBuffers();
   return 0;
 }
 
@@ -786,11 +869,9 @@ intptr_t HandleSocketEvent(intptr_t lparam, uintptr_t socket) {
   }
   switch (event) {
     case plat::kFdRead:
-      if (g_net.dispatch_pass != 0) {
-        if (r->read_pass == g_net.dispatch_pass) return 1;
-        r->read_pass = g_net.dispatch_pass;
-      }
-      RecvSocket(r->node.value);
+      // Read by the network pump (the library's message pump runs one after
+      // the events it dispatches), with the pump's share for it.
+      MarkReady(r);
       return 1;
     case plat::kFdWrite:
       SendSocket(r->node.value);
@@ -893,10 +974,10 @@ int NetworkEnd() {
   g_net.accept_paused = 0;
   g_net.accept_waiting = 0;
   g_net.in_event = 0;
-  g_net.dispatch_pass = 0;
   g_net.held_count = 0;
   g_net.oversized_count = 0;
   ListInit(&g_net.head, &g_net.tail);
+  ListInit(&g_net.ready_head, &g_net.ready_tail);
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();
   WriteLogLine("ネットワーク関連の終了処理は完了しました\n");

@@ -27,18 +27,39 @@ constexpr uint32_t kNetworkSocketMessage = 0x0505;
 constexpr uint32_t kNetworkPassEndMessage = 0x0506;
 constexpr int32_t kNetworkSlots = 8193;
 constexpr int32_t kNetworkListenSlot = 8192;
-// One receive pass takes at most this many bytes (length words included) or
-// messages from a socket; the read event that the system posts for what is
-// left carries on, so a peer that sends without pause cannot hold the pump.
+// A receive that the program calls itself takes at most this many bytes
+// (length words included) or messages from a socket; the read event that the
+// system posts for what is left carries on.
 constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
 constexpr int32_t kNetworkReceivePassMessages = 256;
-// What one network pump reads in all: each read event it serves gets an equal
-// share for the connections there are (at least one chunk, at most one
-// pass), and the events it leaves once this is spent are the first the next
-// pump serves, so however many peers flood, a pump stays short and each peer
-// comes round in turn.
-constexpr int32_t kNetworkPumpBytes = 1024 * 1024;
-constexpr int32_t kNetworkPumpMessages = 4096;
+// What one network pump reads. A read event only marks its connection as
+// having data; once the pump has dispatched its events it shares its budget
+// among the connections so marked (the listener and idle connections take no
+// share), round after round: a connection that reads less than its share
+// leaves what it did not use to those that still have data. So one sender
+// reads as much beside any number of idle connections as alone.
+//
+// In all a pump reads at most kNetworkPumpBytes, and one connection at most
+// kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
+// so that several senders read more than one. Beyond kNetworkPumpFullSenders
+// connections with data the whole budget falls in proportion, to
+// kNetworkPumpLeastBytes: every connection read wakes its sender, and where
+// the senders share the program's processors they hold up a pump that reads
+// much, so that however many flood, a pump stays short. A message counts as
+// kNetworkPumpBytesPerMessage bytes against the count of messages.
+constexpr int32_t kNetworkPumpBytes = 4 * 1024 * 1024;
+constexpr int32_t kNetworkConnectionPumpBytes = 2 * 1024 * 1024;
+constexpr int32_t kNetworkPumpFullSenders = 10;
+constexpr int32_t kNetworkPumpLeastBytes = 1024 * 1024;
+constexpr int32_t kNetworkPumpBytesPerMessage = 256;
+constexpr int32_t kNetworkPumpMessages = kNetworkPumpBytes / kNetworkPumpBytesPerMessage;
+constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes / kNetworkPumpBytesPerMessage;
+// The smallest share a round gives: when what the pump may still read cannot
+// give every connection with data this much, the round serves as many as it
+// can, in the order they were marked, and the others are the first the next
+// pump serves.
+constexpr int32_t kNetworkLeastShareBytes = 8 * 1024;
+constexpr int32_t kNetworkLeastShareMessages = kNetworkLeastShareBytes / kNetworkPumpBytesPerMessage;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
@@ -55,6 +76,12 @@ constexpr int32_t kNetworkReceiveKeepBytes = 1024 * 1024;
 // peer's TCP window holds it back; the pump reads again once the program has
 // taken some. A message under way is always read to its end.
 constexpr int32_t kNetworkReceiveHoldBytes = 4 * 1024 * 1024;
+
+// What a receive may still take, or has taken.
+struct NetworkBudget {
+  int32_t bytes;
+  int32_t messages;
+};
 
 // A large message under way. Its block grows as its bytes come, each time
 // to twice the size, or to the whole message (with room in front for what
@@ -109,10 +136,11 @@ struct NetworkRecord {
   // A send failed for good (the peer reset or never connected): nothing
   // queued can go out any more.
   int32_t send_failed;
-  // The pump pass that served the last read event: the system may post the
-  // event again while a receive runs, and a second one in the same pass
-  // finds the socket read (the receive's own re-arming posts the next).
-  uint64_t read_pass;
+  // A read event came and the pump has not yet read the connection out: its
+  // place in the list of connections with data.
+  int32_t ready;
+  ListNode ready_node;  // value: the handle; data: the record
+  NetworkBudget pump_taken;  // what the running pump has read of it
 };
 
 struct NetworkState {
@@ -138,14 +166,13 @@ struct NetworkState {
   // Socket events being handled: a pump inside one dispatches nothing, so
   // that each pump serves the events in the order they came.
   int32_t in_event;
-  uint64_t dispatch_pass;      // the pass being dispatched (0: none)
   // Connections whose reading stopped at the hold limit, and whose receive
   // buffer is oversized.
   int32_t held_count;
   int32_t oversized_count;
-  // What the pump being dispatched may still read.
-  int32_t pass_bytes;
-  int32_t pass_messages;
+  // The connections with data, in the order their read events came; the
+  // pump reads them after dispatching its events.
+  ListNode ready_head, ready_tail;
 };
 NetworkState& GetNetworkState();
 
