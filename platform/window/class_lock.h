@@ -21,18 +21,23 @@ struct LockPlace {
   std::string problem;  // empty when the folder is fit
 };
 
-// The user's runtime folder when it is fit, else the fallback.
-LockPlace FindLockPlace();
-// Takes the class lock for a new window; -1 when another process holds it,
-// or when the lock file cannot be opened or locked (WindowLockProblem then
-// says why and what to do).
-int TakeClassLock(const std::string& folder, const std::string& class_name);
-// Whether another process holds the class lock.
+// Why no window can be made for want of a fit lock folder (the folder the
+// environment names, or the fixed one every copy locks in as well), with the
+// way out; empty when the folders are fit.
+std::string ClassLockPlaceProblem();
+// Takes the class locks for the first window of a class into `fds`; false
+// when another process holds one, or when one cannot be had
+// (WindowLockProblem then says why and what to do). Nothing is held then.
+bool TakeClassLocks(const std::string& class_name, std::vector<int>* fds);
+// Lets the locks go.
+void CloseClassLocks(std::vector<int>* fds);
+// Whether another process holds the class lock in a folder this process
+// would lock in.
 bool ClassLockedElsewhere(const std::string& class_name);
-// Hands the lock of a window being destroyed to the next window of its
-// class among `windows`, or lets it go when none is left.
+// Hands the locks of a window being destroyed to the next window of its
+// class among `windows`, or lets them go when none is left.
 void PassClassLock(Window* window, const std::vector<Window*>& windows);
-// Forgets the last lock failure.
+// Forgets the last lock failure and the test's refusals.
 void ResetClassLocks();
 
 }  // namespace detail

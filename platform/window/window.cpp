@@ -271,8 +271,7 @@ std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl
 Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
                      uint32_t ex_style, int x, int y, int width, int height) {
   if (class_name == nullptr) return nullptr;
-  const detail::LockPlace lock_place = detail::FindLockPlace();
-  if (!lock_place.problem.empty()) return nullptr;
+  if (!detail::ClassLockPlaceProblem().empty()) return nullptr;
   if (!EnsureSdl()) return nullptr;
   Window* window = nullptr;
   {
@@ -294,12 +293,11 @@ Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
       if (w->class_name == class_name) first_of_class = false;
     }
     if (first_of_class) {
-      window->lock_fd = detail::TakeClassLock(lock_place.folder, window->class_name);
       // Without its lock the window would let a second copy start unseen.
-      if (window->lock_fd < 0) return nullptr;
+      if (!detail::TakeClassLocks(window->class_name, &window->lock_fds)) return nullptr;
     }
     if (!IsHeadless() && !detail::sdl::CreateNative(window)) {
-      if (window->lock_fd >= 0) ::close(window->lock_fd);
+      detail::CloseClassLocks(&window->lock_fds);
       return nullptr;
     }
     g_records.push_back(std::move(record));
@@ -949,8 +947,7 @@ void ResetCore() {
   // Drop windows without calling their procedures: a reset is not a close.
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   for (Window* w : windows) {
-    if (w->lock_fd >= 0) ::close(w->lock_fd);
-    w->lock_fd = -1;
+    detail::CloseClassLocks(&w->lock_fds);
     w->proc = nullptr;
   }
   g_windows.clear();
