@@ -105,6 +105,34 @@ bool UsersOwn(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::getuid();
 }
 
+// The folder every copy of the user locks in as well, whatever its
+// environment says: rorud-<user id> in /tmp. Copies started with different
+// runtime or temporary folders (a desktop session and an ssh login, two
+// TMPDIRs) lock in different folders there, and would otherwise both run.
+// RORUD_TEST_FIXED_LOCK_BASE, a test hook, stands for /tmp, so that test
+// processes do not meet.
+std::string FixedBase() {
+  const char* test_base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE");
+  return test_base != nullptr && test_base[0] == '/' ? WithoutEndSlashes(test_base) : std::string("/tmp");
+}
+
+// What is wrong with the fixed folder and the way out: no environment
+// setting is one, as every copy locks there.
+std::string FixedFolderProblem(const UserFolder& made) {
+  return "the lock folder " + made.folder + " " + made.problem +
+         (UsersOwn(made.folder) ? ". Remove it" : ". Ask its owner or the administrator to remove it") +
+         " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+}
+
+// The fixed folder; `folder` is empty when it cannot be made (no copy of
+// the user can lock in it then either), `problem` set when it is there but
+// not fit.
+LockPlace FixedLockPlace() {
+  const UserFolder made = UserFolderIn(FixedBase());
+  if (made.make_error != 0) return {std::string(), std::string()};
+  return {made.folder, made.problem.empty() ? std::string() : FixedFolderProblem(made)};
+}
+
 // rorud-<user id> in the temporary folder, made for the user alone, with
 // what is wrong and the way out when it cannot be.
 LockPlace FallbackLockPlace() {
@@ -117,29 +145,12 @@ LockPlace FallbackLockPlace() {
                              "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
   }
   if (made.problem.empty()) return {made.folder, std::string()};
+  // Without TMPDIR the fallback is the fixed folder, which a runtime folder
+  // does not spare.
+  if (base == FixedBase()) return {made.folder, FixedFolderProblem(made)};
   return {made.folder, "the lock folder " + made.folder + " " + made.problem +
                            (UsersOwn(made.folder) ? ". Remove it, or set" : ". Set") +
                            " XDG_RUNTIME_DIR to a folder of your own"};
-}
-
-// The folder every copy of the user locks in as well, whatever its
-// environment says: rorud-<user id> in /tmp. Copies started with different
-// runtime or temporary folders (a desktop session and an ssh login, two
-// TMPDIRs) lock in different folders there, and would otherwise both run.
-// `folder` is empty when it cannot be made (no copy of the user can lock in
-// it then either), `problem` set when it is there but not fit; no
-// environment setting is a way out of that. RORUD_TEST_FIXED_LOCK_BASE, a
-// test hook, stands for /tmp, so that test processes do not meet.
-LockPlace FixedLockPlace() {
-  const char* test_base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE");
-  const std::string base =
-      test_base != nullptr && test_base[0] == '/' ? WithoutEndSlashes(test_base) : std::string("/tmp");
-  const UserFolder made = UserFolderIn(base);
-  if (made.make_error != 0) return {std::string(), std::string()};
-  if (made.problem.empty()) return {made.folder, std::string()};
-  return {made.folder, "the lock folder " + made.folder + " " + made.problem +
-                           (UsersOwn(made.folder) ? ". Remove it" : ". Ask its owner or the administrator to remove it") +
-                           " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)"};
 }
 
 std::string LockPath(const std::string& folder, const std::string& class_name) {
@@ -150,6 +161,16 @@ std::string LockPath(const std::string& folder, const std::string& class_name) {
     path += hex;
   }
   return path + ".lock";
+}
+
+// Whether two paths name one folder: the same folder named two ways (/tmp
+// and /tmp/., or through a link) would otherwise be locked twice, and the
+// second lock would meet the first as another copy's.
+bool SameFolder(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 std::string HookFolder() {
@@ -218,11 +239,9 @@ std::vector<std::string> FoldersToLookIn() {
   const RuntimeFolder runtime = NamedRuntimeFolder();
   if (runtime.named && runtime.refused.empty()) folders.push_back(runtime.folder);
   const LockPlace fallback = FallbackLockPlace();
-  if (fallback.problem.empty() && fallback.folder != runtime.folder) folders.push_back(fallback.folder);
+  if (fallback.problem.empty()) folders.push_back(fallback.folder);
   const LockPlace fixed = FixedLockPlace();
-  if (!fixed.folder.empty() && fixed.problem.empty() && fixed.folder != fallback.folder) {
-    folders.push_back(fixed.folder);
-  }
+  if (!fixed.folder.empty() && fixed.problem.empty()) folders.push_back(fixed.folder);
   return folders;
 }
 
@@ -336,7 +355,7 @@ bool TakeLocks(const std::string& class_name, std::vector<int>* fds, std::string
   const std::string taken_in = TakeEnvironmentLock(class_name, fds, failure);
   if (taken_in.empty()) return false;
   const LockPlace fixed = FixedLockPlace();
-  if (fixed.folder.empty() || fixed.folder == taken_in) return true;
+  if (fixed.folder.empty() || SameFolder(fixed.folder, taken_in)) return true;
   if (!fixed.problem.empty()) {
     *failure = fixed.problem;
     CloseAll(fds);

@@ -670,6 +670,43 @@ TEST(WindowLockFolder, LocksThatDoNotWorkAreNoOtherCopy) {
   fs::remove_all(temp);
 }
 
+// The fixed folder that every copy locks in, whatever its environment: met
+// as the fallback by another path, it is locked once, not met as another
+// copy's; when it is not fit, the way out is no setting of the environment,
+// as a runtime folder does not spare it.
+TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ASSERT_NE(std::getenv("RORUD_TEST_FIXED_LOCK_BASE"), nullptr);
+  const std::string base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE");
+  const std::string fixed = base + "/rorud-" + std::to_string(::getuid());
+  const fs::path run = fs::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  fs::create_directories(run);
+  ::chmod(run.c_str(), 0700);
+  plat::SetWindowLockFolder("");
+  ASSERT_TRUE(plat::RegisterWindowClass("AB", PlainProc));
+  {
+    EnvGuard runtime("XDG_RUNTIME_DIR", nullptr);
+    EnvGuard tmpdir("TMPDIR", (base + "/.").c_str());
+    plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+    EXPECT_NE(w, nullptr) << plat::WindowLockProblem();
+    plat::DestroyWindow(w);
+
+    ::setenv("TMPDIR", base.c_str(), 1);
+    ::chmod(fixed.c_str(), 0777);
+    const std::string problem = "the lock folder " + fixed + " is open to group or others (mode 0777, not 0700). "
+                                "Remove it (every copy of the game locks there, whatever XDG_RUNTIME_DIR and "
+                                "TMPDIR say)";
+    EXPECT_EQ(plat::WindowLockProblem(), problem);
+    ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    EXPECT_EQ(plat::WindowLockProblem(), problem);
+    EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    ::chmod(fixed.c_str(), 0700);
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  fs::remove_all(run);
+}
+
 // The permission paths as a user whom the permissions bind (the suite may
 // run as root, who may write anywhere): a runtime folder of the user's own
 // that the user cannot write, or named by a relative path (here of a fit
