@@ -12,7 +12,8 @@ std::string LibraryStartFailureText(const char* title) {
   // Read first: the look-ups below may change it.
   const bool out_of_memory = errno == ENOMEM;
   // The library refuses a second copy when the window class is held by
-  // another process, which the system reports as a foreign window.
+  // another process, which the system reports as a foreign window; a lock
+  // file that cannot be locked at all is no such window.
   plat::Window* holder = plat::FindWindow(title);
   if (holder != nullptr && holder == plat::ForeignWindow()) {
     return "quillona: another copy of the game is running (it holds the lock " + plat::WindowLockPath(title) +

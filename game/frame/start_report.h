@@ -7,7 +7,8 @@
 
 // The message for a library start that failed, for the window titled
 // `title`: another copy holds the window (and where its lock is), the lock
-// folder is not the user's alone (and what is wrong with it), no display
+// folder is not the user's alone or its locks do not work (and what is
+// wrong with it, and the way out), no display
 // can show the window (and how to run without one), SDL could not make the
 // window or its renderer (and SDL's reason), or, when none is the cause,
 // that the library did not start. Ends with a line feed.

@@ -2,16 +2,10 @@
 // queues, sent messages, rectangles, activation, paint, keyboard state and
 // cursor counter. Back-end specific work goes to platform/sdl/ or
 // platform/headless/.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -24,6 +18,7 @@
 #include <vector>
 
 #include "platform/window/backend.h"
+#include "platform/window/class_lock.h"
 #include "platform/kernel/kernel.h"
 #include "platform/window/window_internal.h"
 
@@ -52,8 +47,6 @@ std::vector<Window*> g_windows;            // live, oldest first
 std::vector<std::unique_ptr<Window>> g_records;  // every record ever made; handles stay unique
 std::map<std::string, WindowProc> g_classes;
 Window* g_foreground = nullptr;
-std::string g_lock_folder;
-std::string g_lock_failure;  // the last class lock's, when the folder was fit but the file was not
 int g_cursor_count = 0;
 std::atomic<int> g_cursor_x{0}, g_cursor_y{0};
 std::atomic<uint8_t> g_keys[256];
@@ -105,141 +98,6 @@ void SyncNative(Window* window) {
 intptr_t PackPoint(int x, int y) {
   return static_cast<intptr_t>((static_cast<uint32_t>(static_cast<uint16_t>(x))) |
                                (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16));
-}
-
-// The folder of the class locks and, when no fit folder was found, what is
-// wrong and the way out.
-struct LockPlace {
-  std::string folder;
-  std::string problem;  // empty when the folder is fit
-};
-
-// Why the existing `folder` cannot hold the user's locks: anything but a
-// folder of the user's own that no one else may enter and that the user may
-// write. Another user who made it first, or a link in its place, could
-// otherwise hold or redirect the game's lock. `follow`: a runtime folder the
-// user named is judged by the folder a link leads to; a link found in the
-// shared temporary folder is refused, as anyone may have put it there.
-// Empty when it is fit.
-std::string FolderProblem(const std::string& folder, bool follow) {
-  struct stat st {};
-  if ((follow ? ::stat(folder.c_str(), &st) : ::lstat(folder.c_str(), &st)) != 0) {
-    const int error = errno;
-    return error == ENOENT ? std::string("does not exist")
-                           : std::string("cannot be examined (") + std::strerror(error) + ")";
-  }
-  if (S_ISLNK(st.st_mode)) return "is a symbolic link, not a folder";
-  if (!S_ISDIR(st.st_mode)) return "is not a folder";
-  char what[96];
-  if (st.st_uid != ::getuid()) {
-    std::snprintf(what, sizeof what, "belongs to user id %u, not to you (%u)", static_cast<unsigned>(st.st_uid),
-                  static_cast<unsigned>(::getuid()));
-    return what;
-  }
-  if ((st.st_mode & 077) != 0) {
-    std::snprintf(what, sizeof what, "is open to group or others (mode %04o, not 0700)",
-                  static_cast<unsigned>(st.st_mode & 07777));
-    return what;
-  }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    const int error = errno;
-    return std::string("cannot be written (") + std::strerror(error) + ")";
-  }
-  return std::string();
-}
-
-// A folder as the environment names it, without the slashes it may end in,
-// so that the paths made from it and shown to the user have none doubled.
-std::string WithoutEndSlashes(const std::string& folder) {
-  const size_t end = folder.find_last_not_of('/');
-  return end == std::string::npos ? std::string() : folder.substr(0, end + 1);
-}
-
-// rorud-<user id> in the temporary folder, made for the user alone, with
-// what is wrong and the way out when it cannot be.
-LockPlace FallbackLockPlace() {
-  const char* temp = std::getenv("TMPDIR");
-  const std::string base = WithoutEndSlashes(temp != nullptr && temp[0] == '/' ? temp : "/tmp");
-  const std::string folder = base + "/rorud-" + std::to_string(::getuid());
-  if (::mkdir(folder.c_str(), 0700) == 0) {
-    // The process's mask may have taken bits the folder needs.
-    ::chmod(folder.c_str(), 0700);
-  } else if (const int error = errno; error != EEXIST) {
-    return {folder, "the lock folder " + folder + " cannot be made in " + base + " (" + std::strerror(error) +
-                        "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
-  }
-  const std::string problem = FolderProblem(folder, false);
-  if (problem.empty()) return {folder, std::string()};
-  // The temporary folder is shared: only what is the user's own can the user
-  // remove from it.
-  struct stat st {};
-  const bool removable = ::lstat(folder.c_str(), &st) == 0 && st.st_uid == ::getuid();
-  return {folder, "the lock folder " + folder + " " + problem +
-                      (removable ? ". Remove it, or set" : ". Set") + " XDG_RUNTIME_DIR to a folder of your own"};
-}
-
-// The user's runtime folder when it is fit, else the fallback. A runtime
-// folder that is missing, another user's (kept across a change of user) or
-// not writable must not mean no lock at all: the second copy would not see
-// the first.
-LockPlace FindLockPlace() {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  if (!g_lock_folder.empty()) return {g_lock_folder, std::string()};
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime == nullptr || runtime[0] == '\0') return FallbackLockPlace();
-  const std::string folder = WithoutEndSlashes(runtime);
-  const std::string refused = runtime[0] == '/' ? FolderProblem(folder, true) : "is not an absolute path";
-  if (refused.empty()) return {folder, std::string()};
-  LockPlace fallback = FallbackLockPlace();
-  if (!fallback.problem.empty()) {
-    fallback.problem = "XDG_RUNTIME_DIR names " + folder + ", which " + refused + ", and " + fallback.problem;
-  }
-  return fallback;
-}
-
-std::string LockPath(const std::string& folder, const std::string& class_name) {
-  std::string path = folder + "/rorud-window-";
-  char hex[3];
-  for (unsigned char c : class_name) {
-    std::snprintf(hex, sizeof hex, "%02x", c);
-    path += hex;
-  }
-  return path + ".lock";
-}
-
-// Takes the class lock for a new window; -1 when another process holds it,
-// or when the lock file cannot be opened or locked (`g_lock_failure` then
-// says why and what to do).
-int TakeClassLock(const std::string& folder, const std::string& class_name) {
-  const std::string path = LockPath(folder, class_name);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    const int error = errno;
-    g_lock_failure = "the lock file " + path + " cannot be opened (" + std::strerror(error) +
-                     "). Remove it, or set XDG_RUNTIME_DIR to a folder of your own";
-    return -1;
-  }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    if (error != EWOULDBLOCK) {
-      g_lock_failure = "the lock file " + path + " cannot be locked (" + std::strerror(error) +
-                       "). Set XDG_RUNTIME_DIR to a folder of your own on a local disk";
-    }
-    ::close(fd);
-    return -1;
-  }
-  g_lock_failure.clear();
-  return fd;
-}
-
-bool ClassLockedElsewhere(const std::string& class_name) {
-  const LockPlace place = FindLockPlace();
-  if (!place.problem.empty()) return false;
-  int fd = ::open(LockPath(place.folder, class_name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
-  ::close(fd);
-  return held;
 }
 
 void SendActivation(Window* window, bool active, bool app_change) {
@@ -405,32 +263,15 @@ Window* FindWindow(const char* class_name) {
       if (w->class_name == class_name) return w;
     }
   }
-  return ClassLockedElsewhere(class_name) ? ForeignWindow() : nullptr;
-}
-
-std::string WindowLockPath(const char* class_name) {
-  return LockPath(FindLockPlace().folder, class_name ? class_name : "");
-}
-
-std::string WindowLockProblem() {
-  const LockPlace place = FindLockPlace();
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  return place.problem.empty() ? g_lock_failure : place.problem;
+  return detail::ClassLockedElsewhere(class_name) ? ForeignWindow() : nullptr;
 }
 
 std::string DisplayProblem() { return IsHeadless() ? std::string() : detail::sdl::InitProblem(); }
 
-void SetWindowLockFolder(const std::string& folder) {
-  std::lock_guard<std::recursive_mutex> guard(g_lock);
-  g_lock_folder = folder;
-  g_lock_failure.clear();
-}
-
 Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
                      uint32_t ex_style, int x, int y, int width, int height) {
   if (class_name == nullptr) return nullptr;
-  const LockPlace lock_place = FindLockPlace();
-  if (!lock_place.problem.empty()) return nullptr;
+  if (!detail::ClassLockPlaceProblem().empty()) return nullptr;
   if (!EnsureSdl()) return nullptr;
   Window* window = nullptr;
   {
@@ -452,12 +293,11 @@ Window* CreateWindow(const char* class_name, const char* title, uint32_t style,
       if (w->class_name == class_name) first_of_class = false;
     }
     if (first_of_class) {
-      window->lock_fd = TakeClassLock(lock_place.folder, window->class_name);
       // Without its lock the window would let a second copy start unseen.
-      if (window->lock_fd < 0) return nullptr;
+      if (!detail::TakeClassLocks(window->class_name, &window->lock_fds)) return nullptr;
     }
     if (!IsHeadless() && !detail::sdl::CreateNative(window)) {
-      if (window->lock_fd >= 0) ::close(window->lock_fd);
+      detail::CloseClassLocks(&window->lock_fds);
       return nullptr;
     }
     g_records.push_back(std::move(record));
@@ -484,19 +324,7 @@ bool DestroyWindow(Window* window) {
   if (!LiveLocked(window)) return true;  // destroyed again from its own handler
   g_windows.erase(std::find(g_windows.begin(), g_windows.end(), window));
   if (g_foreground == window) g_foreground = nullptr;
-  if (window->lock_fd >= 0) {
-    // The class lock passes to another window of the class, if one lives, as
-    // it is held: let go and taken again, another process could take it in
-    // between, or fail to be taken, and leave the window without its lock.
-    for (Window* w : g_windows) {
-      if (w->class_name == window->class_name) {
-        w->lock_fd = std::exchange(window->lock_fd, -1);
-        break;
-      }
-    }
-    if (window->lock_fd >= 0) ::close(window->lock_fd);
-    window->lock_fd = -1;
-  }
+  detail::PassClassLock(window, g_windows);
   if (!IsHeadless() && window->native != nullptr) detail::sdl::DestroyNative(window);
   window->proc = nullptr;
   {
@@ -1119,14 +947,13 @@ void ResetCore() {
   // Drop windows without calling their procedures: a reset is not a close.
   std::lock_guard<std::recursive_mutex> guard(g_lock);
   for (Window* w : windows) {
-    if (w->lock_fd >= 0) ::close(w->lock_fd);
-    w->lock_fd = -1;
+    detail::CloseClassLocks(&w->lock_fds);
     w->proc = nullptr;
   }
   g_windows.clear();
   g_classes.clear();
   g_foreground = nullptr;
-  g_lock_failure.clear();
+  detail::ResetClassLocks();
   g_cursor_count = 0;
   g_cursor_x = 0;
   g_cursor_y = 0;

@@ -103,22 +103,33 @@ bool RegisterWindowClass(const char* class_name, WindowProc proc);
 bool UnregisterWindowClass(const char* class_name);
 
 // A top-level window of the class: one of this process, or one held by
-// another process (seen through a lock file per class name in the lock
-// folder), which is returned as ForeignWindow(). Null when there is none.
+// another process (seen through a lock file per class name that the other
+// process holds locked), which is returned as ForeignWindow(). Null when
+// there is none.
 Window* FindWindow(const char* class_name);
 Window* ForeignWindow();
-// Test hook: the folder of the class lock files (default: $XDG_RUNTIME_DIR
-// when it is a folder of the user's own, closed to others and writable,
-// else rorud-<user id> in $TMPDIR or /tmp, made for the user alone). Tests
-// give each process its own folder unless they test the double start.
+// Test hook: the one folder of the class lock files. Without it (an empty
+// folder) a window takes its lock in $XDG_RUNTIME_DIR when that is a folder
+// of the user's own, closed to others and writable, else (or when locks do
+// not work there) in rorud-<user id> in $TMPDIR or /tmp, made for the user
+// alone; and as well in rorud-<user id> in /tmp whatever the environment
+// says, so that copies started with different environments meet. Tests give
+// each process its own folder unless they test the double start.
 void SetWindowLockFolder(const std::string& folder);
-// The lock file that marks a window of the class as held by a process.
+// Test hook: flock on the lock files in `folder` fails with `error` (ENOLCK,
+// as on a network mount without a lock service); 0 lifts it. A headless
+// reset lifts them all.
+void SetClassLockRefusal(const std::string& folder, int error);
+// The lock file of the class that another process holds; when none is held,
+// the one a window of this process locks first.
 std::string WindowLockPath(const char* class_name);
 // Why no window can be made for want of a lock, and what to do ("the lock
 // folder F is a symbolic link, not a folder. Remove it, or set
-// XDG_RUNTIME_DIR to a folder of your own"): neither the runtime folder nor
-// the fallback is fit, or the last class lock could not be taken in a fit
-// folder. Empty when nothing is wrong.
+// XDG_RUNTIME_DIR to a folder of your own"): no fit folder for the lock,
+// or the last class lock could not be taken in a fit folder (its file
+// cannot be opened, or locks do not work there nor in the fallback). Empty
+// when nothing is wrong; another process holding the lock is not a problem
+// of the folder.
 std::string WindowLockProblem();
 // Why the SDL back end can open no visible window (no display, only a
 // driver that shows nothing, or a window or renderer SDL could not make);

@@ -24,7 +24,7 @@ struct Window {
   Rect invalid = {0, 0, 0, 0};
   bool cursor_arrow = true;
   bool destroying = false;
-  int lock_fd = -1;
+  std::vector<int> lock_fds;  // the class locks, held by the first window of the class
   struct ThreadQueue* queue = nullptr;  // the owning thread's queue
   void* native = nullptr;               // back-end data
   // Last presented frame (headless capture; the SDL back end keeps none).

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +42,7 @@ struct Outcome {
 // made is still held at exit: a sanitizer build's leak check is off for it.
 Outcome RunGame(const std::string& environment) {
   const std::string command =
-      "env " + environment + " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
+      "timeout 300 env " + environment + " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
   const int rc = std::system(command.c_str());
   std::ifstream in("stderr.txt");
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -101,6 +103,106 @@ TEST(GameStart, AnUnfitLockFolderStopsTheStart) {
                              std::to_string(::getuid()) + " cannot be made in " + temp +
                              "/none (No such file or directory). Set TMPDIR to a folder you can write, or "
                              "XDG_RUNTIME_DIR to a folder of your own, and start again\n");
+}
+
+// The environment variables given, set for as long as it lives, then as
+// they were.
+class Environment {
+ public:
+  explicit Environment(std::vector<std::pair<std::string, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_.push_back({name, old != nullptr, old != nullptr ? old : ""});
+      if (value != nullptr) {
+        ::setenv(name.c_str(), value, 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+  ~Environment() {
+    for (const Saved& s : saved_) {
+      if (s.had) {
+        ::setenv(s.name.c_str(), s.value.c_str(), 1);
+      } else {
+        ::unsetenv(s.name.c_str());
+      }
+    }
+  }
+
+ private:
+  struct Saved {
+    std::string name;
+    bool had;
+    std::string value;
+  };
+  std::vector<Saved> saved_;
+};
+
+intptr_t PlainProc(plat::Window* w, uint32_t m, uintptr_t wp, intptr_t lp) { return plat::DefWindowProc(w, m, wp, lp); }
+
+// One copy per user whatever each copy's environment says: a copy with a fit
+// runtime folder (a desktop session) and one without (an ssh login), or two
+// without one and with different temporary folders, lock in different
+// folders there, and meet in the fixed folder every copy locks in as well.
+// This process, its window of the game's class open, is the first copy.
+TEST(GameStart, ASecondCopyWithAnotherEnvironmentIsRefused) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  ASSERT_NE(std::getenv("RORUD_TEST_FIXED_LOCK_BASE"), nullptr);
+  gametest::ScratchFolder scratch;
+  const std::string temp = scratch.path().string();
+  const std::string runtime = PrivateFolder(scratch.path() / "run");
+  fs::create_directories(scratch.path() / "t1");
+  fs::create_directories(scratch.path() / "t2");
+  const std::string fixed = std::string(std::getenv("RORUD_TEST_FIXED_LOCK_BASE")) + "/rorud-" +
+                            std::to_string(::getuid());
+  const char* kClass = "Quillona Ver2.00";
+  struct Case {
+    std::vector<std::pair<std::string, const char*>> first;
+    std::string second;
+  };
+  const std::string t1 = temp + "/t1", t2 = temp + "/t2";
+  const Case cases[] = {
+      {{{"XDG_RUNTIME_DIR", runtime.c_str()}, {"TMPDIR", t1.c_str()}}, "-u XDG_RUNTIME_DIR TMPDIR=" + t2},
+      {{{"XDG_RUNTIME_DIR", nullptr}, {"TMPDIR", t1.c_str()}}, "XDG_RUNTIME_DIR=" + runtime + " TMPDIR=" + t2},
+      {{{"XDG_RUNTIME_DIR", nullptr}, {"TMPDIR", t1.c_str()}}, "-u XDG_RUNTIME_DIR TMPDIR=" + t2},
+  };
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  plat::SetWindowLockFolder("");
+  ASSERT_TRUE(plat::RegisterWindowClass(kClass, PlainProc));
+  for (const Case& c : cases) {
+    const Environment first(c.first);
+    plat::Window* window = plat::CreateWindow(kClass, "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+    ASSERT_NE(window, nullptr) << plat::WindowLockProblem();
+    const Outcome o = RunGame(c.second + " RORUD_PLATFORM=headless");
+    EXPECT_EQ(o.status, 1) << c.second;
+    EXPECT_EQ(o.err, "quillona: another copy of the game is running (it holds the lock " + fixed +
+                         "/rorud-window-5175696c6c6f6e6120566572322e3030.lock); close it first\n");
+    plat::DestroyWindow(window);
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
+}
+
+// A folder whose locks do not work (no lock service on a network mount) is
+// named with the system's reason and the way out, at this start and the
+// next; it is not another copy, which none runs.
+TEST(GameStart, AFolderWithoutWorkingLocksIsNamedNotTakenForAnotherCopy) {
+  gametest::ScratchFolder scratch;
+  const Environment environment({{"XDG_RUNTIME_DIR", nullptr}, {"TMPDIR", scratch.path().c_str()}});
+  const std::string fallback = scratch.path().string() + "/rorud-" + std::to_string(::getuid());
+  const char* kClass = "Quillona Ver2.00";
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  plat::SetWindowLockFolder("");
+  plat::SetClassLockRefusal(fallback, ENOLCK);
+  ASSERT_TRUE(plat::RegisterWindowClass(kClass, PlainProc));
+  for (int start = 0; start < 2; ++start) {
+    EXPECT_EQ(plat::CreateWindow(kClass, "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    EXPECT_EQ(LibraryStartFailureText(kClass),
+              "quillona: the game's lock cannot be kept safely: the lock file " + fallback +
+                  "/rorud-window-5175696c6c6f6e6120566572322e3030.lock cannot be locked (No locks available). Set "
+                  "TMPDIR to a folder on a local disk, and start again\n");
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
 }
 
 TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {

@@ -39,10 +39,11 @@ class TrackedBlockListener : public testing::EmptyTestEventListener {
   int before_ = 0;
 };
 
-// $XDG_RUNTIME_DIR for the process and the programs it starts: the window
-// lock files and the sound server's folder that tests leave there stay out
-// of the user's own runtime folder, and a game the user has open holds no
-// lock a test meets. Removed when the tests end; a test that wants the
+// $XDG_RUNTIME_DIR for the process and the programs it starts, and the
+// stand-in for /tmp where every copy locks as well: the window lock files
+// and the sound server's folder that tests leave there stay out of the
+// user's own folders, and a game the user has open holds no lock a test
+// meets. Removed when the tests end; a test that wants the
 // fallback folder unsets the variable itself. A test binary that a test runs
 // (a death test's or a child suite's process, which may end by exit) keeps
 // the folder of the test that runs it.
@@ -57,6 +58,9 @@ class RuntimeFolder {
     if (ec || ::mkdtemp(pattern.data()) == nullptr) return;
     path_ = pattern;
     ::setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+    // The folder every copy of a game locks in whatever its environment
+    // says, /tmp's, is this process's too.
+    ::setenv("RORUD_TEST_FIXED_LOCK_BASE", path_.c_str(), 1);
     ::setenv(kMark, path_.c_str(), 1);
   }
   ~RuntimeFolder() {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 
 #include "platform/kernel/kernel.h"
 #include "platform/window/window.h"
+#include "tests/support/as_user.h"
 
 namespace {
 
@@ -595,6 +597,159 @@ TEST(WindowLockFolder, TheNextWindowOfTheClassKeepsTheLockUnbroken) {
   plat::DestroyWindow(next);
   plat::HeadlessReset(plat::VirtualDesktop{});
   fs::remove_all(temp);
+}
+
+// Whether another open of the lock file finds it locked (a lock is held on
+// an open file, so this process meets its own as another would).
+bool LockHeld(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool held = fd >= 0 && ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  if (fd >= 0) ::close(fd);
+  return held;
+}
+
+// A folder whose locks do not work (a network mount without a lock
+// service) holds no other copy's lock: the lock goes to the fallback folder,
+// and only when that fails too is the start refused, naming the files, the
+// system's reason and the way out. "Another copy" is a lock another holds.
+// The fixed folder that every copy locks in as well is passed over when its
+// locks do not work, as no copy can hold one there.
+TEST(WindowLockFolder, LocksThatDoNotWorkAreNoOtherCopy) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp = fs::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  fs::create_directories(temp / "run");
+  ::chmod((temp / "run").c_str(), 0700);
+  plat::SetWindowLockFolder("");
+  ASSERT_TRUE(plat::RegisterWindowClass("AB", PlainProc));
+  {
+    EnvGuard tmpdir("TMPDIR", temp.c_str());
+    EnvGuard runtime("XDG_RUNTIME_DIR", (temp / "run").c_str());
+    const std::string fallback = temp.string() + "/rorud-" + std::to_string(::getuid());
+    const std::string fixed = std::string(std::getenv("RORUD_TEST_FIXED_LOCK_BASE")) + "/rorud-" +
+                              std::to_string(::getuid());
+    const std::string file = "/rorud-window-4142.lock";
+    const auto make = [] { return plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48); };
+
+    plat::SetClassLockRefusal((temp / "run").string(), ENOLCK);
+    plat::SetClassLockRefusal(fixed, ENOLCK);
+    plat::Window* w = make();
+    ASSERT_NE(w, nullptr) << plat::WindowLockProblem();
+    EXPECT_TRUE(LockHeld(fallback + file));
+    EXPECT_EQ(plat::WindowLockProblem(), "");
+    plat::DestroyWindow(w);
+
+    plat::SetClassLockRefusal(fallback, ENOLCK);
+    for (int round = 0; round < 2; ++round) {  // the lock files are there from the first
+      EXPECT_EQ(make(), nullptr);
+      EXPECT_EQ(plat::FindWindow("AB"), nullptr);
+      EXPECT_EQ(plat::WindowLockProblem(),
+                "XDG_RUNTIME_DIR names " + temp.string() + "/run, where the lock file cannot be locked (No locks "
+                "available), and the lock file " + fallback + file + " cannot be locked (No locks available). Set "
+                "TMPDIR to a folder on a local disk");
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+    plat::SetClassLockRefusal(fallback, EOPNOTSUPP);
+    EXPECT_EQ(make(), nullptr);
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + fallback + file +
+                                             " cannot be locked (Operation not supported). Set TMPDIR to a folder "
+                                             "on a local disk");
+
+    // Held by another: that is another copy, and no problem of the folder.
+    ::setenv("XDG_RUNTIME_DIR", (temp / "run").c_str(), 1);
+    plat::SetClassLockRefusal(fallback, 0);
+    const int other = ::open((fallback + file).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(make(), nullptr);
+    EXPECT_EQ(plat::WindowLockProblem(), "");
+    EXPECT_EQ(plat::FindWindow("AB"), plat::ForeignWindow());
+    EXPECT_EQ(plat::WindowLockPath("AB"), fallback + file);
+    ::close(other);
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  fs::remove_all(temp);
+}
+
+// The fixed folder that every copy locks in, whatever its environment: met
+// as the fallback by another path, it is locked once, not met as another
+// copy's; when it is not fit, the way out is no setting of the environment,
+// as a runtime folder does not spare it.
+TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ASSERT_NE(std::getenv("RORUD_TEST_FIXED_LOCK_BASE"), nullptr);
+  const std::string base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE");
+  const std::string fixed = base + "/rorud-" + std::to_string(::getuid());
+  const fs::path run = fs::temp_directory_path() / ("rorud-lock-test-" + std::to_string(std::random_device{}()));
+  fs::create_directories(run);
+  ::chmod(run.c_str(), 0700);
+  plat::SetWindowLockFolder("");
+  ASSERT_TRUE(plat::RegisterWindowClass("AB", PlainProc));
+  {
+    EnvGuard runtime("XDG_RUNTIME_DIR", nullptr);
+    EnvGuard tmpdir("TMPDIR", (base + "/.").c_str());
+    plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+    EXPECT_NE(w, nullptr) << plat::WindowLockProblem();
+    plat::DestroyWindow(w);
+
+    ::setenv("TMPDIR", base.c_str(), 1);
+    ::chmod(fixed.c_str(), 0777);
+    const std::string problem = "the lock folder " + fixed + " is open to group or others (mode 0777, not 0700). "
+                                "Remove it (every copy of the game locks there, whatever XDG_RUNTIME_DIR and "
+                                "TMPDIR say)";
+    EXPECT_EQ(plat::WindowLockProblem(), problem);
+    ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    EXPECT_EQ(plat::WindowLockProblem(), problem);
+    EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    ::chmod(fixed.c_str(), 0700);
+  }
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  fs::remove_all(run);
+}
+
+// The permission paths as a user whom the permissions bind (the suite may
+// run as root, who may write anywhere): a runtime folder of the user's own
+// that the user cannot write, or named by a relative path (here of a fit
+// folder in the working folder), gives way to the fallback; a fixed folder
+// that cannot be written stops the start with the way out.
+TEST(WindowLockFolder, AsAnOrdinaryUserOnlyAWritableAbsoluteRuntimeFolderIsUsed) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp = fs::temp_directory_path() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
+  for (const char* sub : {"readonly", "run", "tmp", "fixed"}) fs::create_directories(temp / sub);
+  ::chmod(temp.c_str(), 0700);
+  testsupport::GiveToUnprivilegedUser(temp);
+  ::chmod((temp / "readonly").c_str(), 0500);
+  ::chmod((temp / "run").c_str(), 0700);
+  const testsupport::AsUserResult result = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
+    if (::chdir(temp.c_str()) != 0) return 2;
+    ::setenv("TMPDIR", (temp / "tmp").c_str(), 1);
+    ::setenv("RORUD_TEST_FIXED_LOCK_BASE", (temp / "fixed").c_str(), 1);
+    plat::SetWindowLockFolder("");
+    const std::string user = "/rorud-" + std::to_string(::getuid());
+    const std::string lock = (temp / "tmp").string() + user + "/rorud-window-4142.lock";
+    if (!plat::RegisterWindowClass("AB", PlainProc)) return 3;
+    for (const std::string& runtime : {(temp / "readonly").string(), std::string("run")}) {
+      ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+      const std::string path = plat::WindowLockPath("AB");
+      if (path != lock) text += runtime + ": the lock is at " + path + "\n";
+      plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      if (w == nullptr) text += runtime + ": no window: " + plat::WindowLockProblem() + "\n";
+      if (!LockHeld(lock)) text += runtime + ": no lock held at " + lock + "\n";
+      plat::DestroyWindow(w);
+    }
+    const std::string fixed = (temp / "fixed").string() + user;
+    ::chmod(fixed.c_str(), 0500);
+    const std::string expected = "the lock folder " + fixed + " cannot be written (Permission denied). Remove it "
+                                 "(every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+    if (plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48) != nullptr) text += "a window without a lock\n";
+    if (plat::WindowLockProblem() != expected) text += "fixed folder: " + plat::WindowLockProblem() + "\n";
+    ::chmod(fixed.c_str(), 0700);
+    return text.empty() ? 0 : 1;
+  });
+  fs::remove_all(temp);
+  RORUD_SKIP_UNLESS_RAN(result);
+  EXPECT_EQ(result.status, 0) << result.text;
 }
 
 }  // namespace
