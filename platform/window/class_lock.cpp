@@ -125,12 +125,16 @@ std::string FixedFolderProblem(const UserFolder& made) {
 }
 
 // The fixed folder; `folder` is empty when it cannot be made (no copy of
-// the user can lock in it then either), `problem` set when it is there but
-// not fit.
+// the user can lock in it then either) or when another user has made it (a
+// squatter must not stop a copy whose own environment gives it a fit
+// folder; without one, the fallback is this folder and refuses), `problem`
+// set when it is the user's own but not fit.
 LockPlace FixedLockPlace() {
   const UserFolder made = UserFolderIn(FixedBase());
   if (made.make_error != 0) return {std::string(), std::string()};
-  return {made.folder, made.problem.empty() ? std::string() : FixedFolderProblem(made)};
+  if (made.problem.empty()) return {made.folder, std::string()};
+  if (!UsersOwn(made.folder)) return {std::string(), std::string()};
+  return {made.folder, FixedFolderProblem(made)};
 }
 
 // rorud-<user id> in the temporary folder, made for the user alone, with

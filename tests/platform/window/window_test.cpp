@@ -672,8 +672,8 @@ TEST(WindowLockFolder, LocksThatDoNotWorkAreNoOtherCopy) {
 
 // The fixed folder that every copy locks in, whatever its environment: met
 // as the fallback by another path, it is locked once, not met as another
-// copy's; when it is not fit, the way out is no setting of the environment,
-// as a runtime folder does not spare it.
+// copy's; when it is the user's own but not fit, the way out is no setting
+// of the environment, as a runtime folder does not spare it.
 TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
   namespace fs = std::filesystem;
   plat::HeadlessReset(plat::VirtualDesktop{});
@@ -702,6 +702,20 @@ TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
     EXPECT_EQ(plat::WindowLockProblem(), problem);
     EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     ::chmod(fixed.c_str(), 0700);
+
+    // Another user's folder there (a squatter's) stops only a copy whose
+    // fallback it is; a fit runtime folder plays on as it did.
+    if (::geteuid() == 0 && ::chown(fixed.c_str(), testsupport::UnprivilegedUid(), 0) == 0) {
+      EXPECT_EQ(plat::WindowLockProblem(), "");
+      plat::Window* own = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      EXPECT_NE(own, nullptr) << plat::WindowLockProblem();
+      plat::DestroyWindow(own);
+      ::unsetenv("XDG_RUNTIME_DIR");
+      EXPECT_NE(plat::WindowLockProblem().find(fixed + " belongs to user id"), std::string::npos)
+          << plat::WindowLockProblem();
+      EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+      EXPECT_EQ(::chown(fixed.c_str(), 0, 0), 0);
+    }
   }
   plat::HeadlessReset(plat::VirtualDesktop{});
   fs::remove_all(run);
