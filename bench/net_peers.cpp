@@ -129,6 +129,17 @@ bool ConnectPeers(uint16_t port, int count, std::vector<int>* fds, std::vector<i
   return true;
 }
 
+// The library and its network started, with count peers connected; when
+// either cannot be had the benchmark is skipped and the library ended.
+bool StartPeers(benchmark::State& state, int count, uint16_t* port, std::vector<int>* fds,
+                std::vector<int32_t>* handles) {
+  *port = StartLibraryAndNetwork();
+  if (*port != 0 && ConnectPeers(*port, count, fds, handles)) return true;
+  state.SkipWithError("no network");
+  LibraryEnd();
+  return false;
+}
+
 std::vector<uint8_t> Take(int32_t handle) {
   NetworkRecord* r = GetNetworkState().table.Find(handle);
   std::vector<uint8_t> out(static_cast<size_t>(r != nullptr ? r->complete_bytes : 0));
@@ -164,14 +175,10 @@ void RunFrames(bool library_pump, Clock::duration length, Take take) {
 
 // Arg 0: the network pump once a frame; 1: the library's message pump.
 void BM_PeerLatency(benchmark::State& state) {
-  const uint16_t port = StartLibraryAndNetwork();
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, kLatencyPeers, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, kLatencyPeers, &port, &fds, &handles)) return;
   std::vector<std::vector<double>> latencies(kLatencyPeers);
   for (auto _ : state) {
     std::atomic<bool> stop{false};
@@ -223,15 +230,11 @@ BENCHMARK(BM_PeerLatency)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMilli
 // Args: the message size and the number of peers, who write as fast as they
 // can.
 void BM_FloodPump(benchmark::State& state) {
-  const uint16_t port = StartLibraryAndNetwork();
   const int peer_count = static_cast<int>(state.range(1));
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, peer_count, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, peer_count, &port, &fds, &handles)) return;
   const uint32_t body = static_cast<uint32_t>(state.range(0));
   std::vector<double> pumps, pump_cpu;
   std::vector<size_t> got(static_cast<size_t>(peer_count));
@@ -326,14 +329,10 @@ int32_t TakeInPlace(int32_t handle) {
 // Arg: the message size in MiB. The peer sends it as fast as loopback takes
 // it while the program pumps back to back.
 void BM_LargeMessage(benchmark::State& state) {
-  const uint16_t port = StartLibraryAndNetwork();
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, 1, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, 1, &port, &fds, &handles)) return;
   const uint32_t length = static_cast<uint32_t>(state.range(0)) << 20;
   std::vector<uint8_t> wire(size_t{length} + 4, 0x5A);
   for (int i = 0; i < 4; ++i) wire[static_cast<size_t>(i)] = static_cast<uint8_t>(length >> (8 * i));
@@ -448,14 +447,10 @@ Flow MeasureFlow(const std::vector<int>& fds, const std::vector<int32_t>& handle
 // connections, in one run: its rates and their ratios to its rate alone,
 // and the bytes of the median and the largest frame alone.
 void BM_SenderBesideIdle(benchmark::State& state) {
-  const uint16_t port = StartLibraryAndNetwork();
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, 1, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, 1, &port, &fds, &handles)) return;
   const uint32_t body = static_cast<uint32_t>(state.range(0));
   const bool library_pump = state.range(1) == 1;
   Flow alone, beside20, beside100;
@@ -490,14 +485,10 @@ BENCHMARK(BM_SenderBesideIdle)
 // One peer floods 64 KiB messages alone, then ten together, in one run: the
 // rates and their ratio.
 void BM_SendersTogether(benchmark::State& state) {
-  const uint16_t port = StartLibraryAndNetwork();
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, 1, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, 1, &port, &fds, &handles)) return;
   Flow one, ten;
   for (auto _ : state) {
     MeasureFlow(fds, handles, 1, 64 * 1024, false, std::chrono::seconds(1));
@@ -522,14 +513,10 @@ BENCHMARK(BM_SendersTogether)->Iterations(1)->Unit(benchmark::kMillisecond)->Use
 // through.
 void BM_FloodWithTickers(benchmark::State& state) {
   constexpr int kFlooders = 100, kTickers = 4;
-  const uint16_t port = StartLibraryAndNetwork();
+  uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
-  if (port == 0 || !ConnectPeers(port, kFlooders + kTickers, &fds, &handles)) {
-    state.SkipWithError("no network");
-    LibraryEnd();
-    return;
-  }
+  if (!StartPeers(state, kFlooders + kTickers, &port, &fds, &handles)) return;
   std::vector<double> pumps, pump_cpu;
   std::vector<std::vector<double>> latencies(kTickers);
   std::vector<size_t> got(kFlooders);
