@@ -440,18 +440,19 @@ TEST_F(OggPagesTest, OggsGiveTheirPacketsFromTheStartTrimToTheLastGranulePositio
   }
 }
 
-// A file long enough to be read by its last granule position, whose last
-// granule position lies 3 x 2^29 frames past its packets: its length in
-// bytes is past 32 bits, yet what it reports is positive and holds all that
-// it delivers (its packets) and no more than a page beyond, and as a
-// stream sound it plays. With the start's 8-bit setting a file decodes to
-// oggdec's unsigned 8-bit samples.
+// A file long enough to be read by its last granule position (a voice
+// whose first page trims its start), whose last granule position lies
+// 3 x 2^29 frames past its packets: its length in bytes is past 32 bits, yet
+// it reports and delivers what its last pages hold, the length and the sound
+// it had before the granule position was raised, and as a stream sound it
+// plays. With the start's 8-bit setting a file decodes to oggdec's unsigned
+// 8-bit samples.
 TEST_F(OggPagesTest, AFarLastGranuleStillPlaysAndEightBitOutputIsUnsigned) {
   std::vector<uint8_t> file = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
   const size_t last = PageStarts(file).end()[-2];
-  SetGranule(&file, last, Granule(file, last) + 3 * (int64_t{1} << 29));
   file.resize(file.size() + (1 << 20), 0x55);
   const std::vector<uint8_t> expected = Yardstick(file);
+  SetGranule(&file, last, Granule(file, last) + 3 * (int64_t{1} << 29));
   ASSERT_GT(expected.size(), 40000u * 4);
   EXPECT_EQ(Streamed(file), expected);
   ASSERT_EQ(SetSoundCreateMode(2), 0);
