@@ -14,6 +14,10 @@
 # (CI=true) a skipped test fails the run too (scripts/ctest-run).
 set -euo pipefail
 cd "$(dirname "$0")"
+# Each stage's line says how long the run has taken so far.
+started=$SECONDS
+stage() { printf '== %s (%dm%02ds in)\n' "$1" $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }
+stage "set-up"
 ./scripts/install-deps check
 
 JOBS=${JOBS:-$(nproc)}
@@ -25,7 +29,7 @@ export RORUD_WERROR=ON
 # with its reason; a leak of our own fails the run.
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 
-echo "== build (release with debug info)"
+stage "build (release with debug info)"
 # The tests and benchmarks are named: a build folder that ./play.sh made
 # leaves them out.
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRORUD_TESTS=ON -DRORUD_BENCH=ON \
@@ -36,35 +40,36 @@ cmake --build build -j "$JOBS"
 # be used uninitialized" once a call is inlined): a Release build must be
 # free of warnings too. The tests and benchmarks are left out, to keep the
 # run short.
-echo "== build (release: the library, the game and the tools)"
+stage "build (release: the library, the game and the tools)"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRORUD_TESTS=OFF -DRORUD_BENCH=OFF \
   -DRORUD_WERROR=ON >/dev/null
 cmake --build build-release -j "$JOBS" --target quillona quillona-config rrpack make_placeholder_data
 
-echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+stage "build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORUD_SANITIZE=ON -DRORUD_BENCH=OFF \
   -DRORUD_WERROR=ON >/dev/null
 cmake --build build-san -j "$JOBS"
 
 if [ -x scripts/fuzz-smoke ]; then
-  echo "== fuzz targets (short run)"
+  stage "fuzz targets (short run)"
   scripts/fuzz-smoke
 fi
 
-echo "== tests (sanitizers)"
+stage "tests (sanitizers)"
 (cd build-san && ASAN_OPTIONS=detect_leaks=1 ../scripts/ctest-run --output-on-failure -j "$JOBS")
 
-echo "== ThreadSanitizer build and the thread tests"
+stage "ThreadSanitizer build and the thread tests"
 JOBS=$JOBS scripts/tsan-check
 
-echo "== tests"
+stage "tests"
 (cd build && ../scripts/ctest-run --output-on-failure -j "$JOBS")
 
-echo "== the game under address-space limits"
+stage "the game under address-space limits"
 scripts/oom-check
 
 # The tests above draw with the default band workers and the widest vector
 # spans the processor has; the pictures must be the same with three workers
 # and the plain spans.
-echo "== picture tests with three band workers and the scalar spans"
+stage "picture tests with three band workers and the scalar spans"
 WORKERS=3 LEVELS=0 JOBS=$JOBS scripts/raster-matrix
+stage "done"
