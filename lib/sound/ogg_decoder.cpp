@@ -108,7 +108,21 @@ int OpenVorbis(PcmDecoderRecord* r) {
     r->ogg.gate = new (block) OggHeaderGate();
   }
   const ov_callbacks callbacks = {&OggRead, &OggSeek, &OggClose, &OggTell};
-  const bool opened = ov_open_callbacks(r, Vorbis(r), nullptr, 0, callbacks) == 0;
+  OggVorbis_File* vf = Vorbis(r);
+  if (ov_test_callbacks(r, vf, nullptr, 0, callbacks) != 0) return -1;
+  // The library's second stage loses what it holds for a chain's earlier
+  // links when a later link's headers fail, so such a chain never reaches it.
+  const int failing = vf->seekable ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
+                                                                      vf->os.serialno, vf->dataoffsets[0]})
+                                   : 0;
+  if (failing != 0) {
+    ov_clear(vf);
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d cannot be opened (its headers are damaged, cut off "
+                    "or missing); refused",
+                    LogName(r), failing);
+    return kPcmDecoderRefusedForGood;
+  }
+  const bool opened = ov_test_open(vf) == 0;
   if (opened) r->ogg.vorbis_open = 1;
   const bool decodable = opened ? HeadersDecodable(r) : r->ogg.gate == nullptr || !Gate(r)->Blocked();
   if (opened && decodable) return 0;
