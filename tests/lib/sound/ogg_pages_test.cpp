@@ -543,7 +543,8 @@ TEST_F(OggPagesTest, AChainedFilePlaysEveryLinkAndStopsAtItsLength) {
   DeleteSoundHandle(handle, 0);
 
   // The fuzz seed's second link ends on a last granule position 2^32 past
-  // its packets: the length is its low 32 bits, and the stream stops there.
+  // its packets: the length is what its packets hold, and the stream stops
+  // there.
   const std::vector<uint8_t> odd = ReadAll(RORUD_SOURCE_DIR "/tools/fuzz/corpus/wave/ogg-chained.ogg");
   const int odd_handle = Load(odd);
   ASSERT_NE(odd_handle, -1);
