@@ -109,12 +109,13 @@ int OpenVorbis(PcmDecoderRecord* r) {
   }
   const ov_callbacks callbacks = {&OggRead, &OggSeek, &OggClose, &OggTell};
   OggVorbis_File* vf = Vorbis(r);
-  if (ov_test_callbacks(r, vf, nullptr, 0, callbacks) != 0) return -1;
+  const bool tested = ov_test_callbacks(r, vf, nullptr, 0, callbacks) == 0;
   // The library's second stage loses what it holds for a chain's earlier
   // links when a later link's headers fail, so such a chain never reaches it.
-  const int failing = vf->seekable ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
-                                                                      vf->os.serialno, vf->dataoffsets[0]})
-                                   : 0;
+  const int failing = tested && vf->seekable
+                          ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
+                                                             vf->os.serialno, vf->dataoffsets[0]})
+                          : 0;
   if (failing != 0) {
     ov_clear(vf);
     WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d cannot be opened (its headers are damaged, cut off "
@@ -122,7 +123,7 @@ int OpenVorbis(PcmDecoderRecord* r) {
                     LogName(r), failing);
     return kPcmDecoderRefusedForGood;
   }
-  const bool opened = ov_test_open(vf) == 0;
+  const bool opened = tested && ov_test_open(vf) == 0;
   if (opened) r->ogg.vorbis_open = 1;
   const bool decodable = opened ? HeadersDecodable(r) : r->ogg.gate == nullptr || !Gate(r)->Blocked();
   if (opened && decodable) return 0;
