@@ -8,7 +8,9 @@
 // seeking need it. Chained and non-seekable files are read through
 // vorbisfile. One decoder build serves both sound files and movies. No
 // packet is decoded before every link's headers have passed the check of
-// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h).
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where
+// a seekable file's links are also walked before vorbisfile's open walks
+// them. Every link's length is bounded by what its last pages hold.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
