@@ -8,7 +8,9 @@
 // seeking need it. Chained and non-seekable files are read through
 // vorbisfile. One decoder build serves both sound files and movies. No
 // packet is decoded before every link's headers have passed the check of
-// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h).
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where
+// a seekable file's links are also walked before vorbisfile's open walks
+// them. Every link's length is bounded by what its last pages hold.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -108,7 +110,22 @@ int OpenVorbis(PcmDecoderRecord* r) {
     r->ogg.gate = new (block) OggHeaderGate();
   }
   const ov_callbacks callbacks = {&OggRead, &OggSeek, &OggClose, &OggTell};
-  const bool opened = ov_open_callbacks(r, Vorbis(r), nullptr, 0, callbacks) == 0;
+  OggVorbis_File* vf = Vorbis(r);
+  const bool tested = ov_test_callbacks(r, vf, nullptr, 0, callbacks) == 0;
+  // The library's second stage loses what it holds for a chain's earlier
+  // links when a later link's headers fail, so such a chain never reaches it.
+  const int failing = tested && vf->seekable
+                          ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
+                                                             vf->os.serialno, vf->dataoffsets[0]})
+                          : 0;
+  if (failing != 0) {
+    ov_clear(vf);
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d cannot be opened (its headers are damaged, cut off "
+                    "or missing); refused",
+                    LogName(r), failing);
+    return kPcmDecoderRefusedForGood;
+  }
+  const bool opened = tested && ov_test_open(vf) == 0;
   if (opened) r->ogg.vorbis_open = 1;
   const bool decodable = opened ? HeadersDecodable(r) : r->ogg.gate == nullptr || !Gate(r)->Blocked();
   if (opened && decodable) return 0;
@@ -276,6 +293,61 @@ class PageSource {
   int64_t read_at_ = 0;  // offset of the next byte to read from the stream
 };
 
+// The most that a link's last granule position can be, read from its last
+// pages: the granule position of the stream's last page but one that has
+// one, plus the samples of every packet that ends after it (block sizes
+// only; a packet whose one before is unknown counts a long block for it).
+// A last page without a granule position (no packet ends on it), or with
+// one past any sum of samples, then counts for what its packets hold. Read
+// up to `last_page_at` (the link's last page as the library found it, the
+// stream's or, in a movie, another's) in growing windows before it, up to
+// 256 KiB, none before `link_start`. A window that reaches the link's start
+// and holds fewer than two such pages gives `start_granule` (where the
+// decode's first sample lies) plus the samples of all its packets. -1 when
+// neither is found.
+int64_t TailBound(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
+                  int64_t link_start, int64_t last_page_at, int64_t start_granule) {
+  const long longest = vorbis_info_blocksize(info, 1);
+  for (int64_t window = 16384; window <= (int64_t{1} << 18); window *= 4) {
+    const int64_t from = std::max<int64_t>(link_start, last_page_at - window);
+    PageSource source(stream, last_reader);
+    source.Start(from);
+    ogg_stream_state os;
+    ogg_stream_init(&os, static_cast<int>(serial));
+    int64_t count = 0;  // samples of the packets read
+    int64_t granule[2] = {0, 0}, count_at[2] = {0, 0};  // the last two pages with one, and the count there
+    int seen = 0;
+    long last_size = 0;  // block size of the packet before; 0: unknown, -1: a header
+    ogg_page page;
+    int64_t at;
+    while (source.Next(&page, &at) && at <= last_page_at) {
+      if (ogg_page_serialno(&page) != serial || ogg_stream_pagein(&os, &page) != 0) continue;
+      ogg_packet packet;
+      bool audio = false;  // an audio packet ends on the page
+      for (int got; (got = ogg_stream_packetout(&os, &packet)) != 0;) {
+        const long size = got > 0 ? vorbis_packet_blocksize(info, &packet) : 0;
+        if (size <= 0) {
+          last_size = got > 0 && packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0;
+          continue;
+        }
+        if (last_size >= 0) count += ((last_size != 0 ? last_size : longest) + size) / 4;
+        last_size = size;
+        audio = true;
+      }
+      // A header page's granule position (0) is not a sample's.
+      if (!audio || !GranuleSet(ogg_page_granulepos(&page))) continue;
+      granule[0] = granule[1], count_at[0] = count_at[1];
+      granule[1] = ogg_page_granulepos(&page), count_at[1] = count;
+      ++seen;
+    }
+    ogg_stream_clear(&os);
+    *last_reader = nullptr;
+    if (seen >= 2) return granule[0] + (count - count_at[0]);
+    if (from == link_start) return GranuleSet(start_granule) ? start_granule + count : -1;
+  }
+  return -1;
+}
+
 // A page of the sound's stream at which decoding can start again, and what
 // the decode from the start knows at the first audio packet that begins on
 // it. Samples are counted in the untrimmed decode of every packet from the
@@ -326,15 +398,23 @@ class OggPages {
   // be decoded this way.
   // `last_page_at`: where the library's last page of the file's link
   // starts (the stream's, or another stream's in a movie).
-  bool Open(int64_t last_granule, long serial, int64_t last_page_at) {
-    if (!GranuleSet(last_granule)) return false;
-    last_granule_ = last_granule;
+  // `last_granule`: the library's last granule position of the link, -1
+  // when it could not read one; `start_granule`: where it found the
+  // decode's first sample.
+  bool Open(int64_t last_granule, long serial, int64_t last_page_at, int64_t start_granule) {
+    // Unknown, the sound runs to the end of the packets.
+    last_granule_ = GranuleSet(last_granule) ? last_granule : kGranuleLimit;
     const SoundStream& stream = r_->stream;
-    const bool whole = stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
+    bool whole = stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
     last_reader_ = nullptr;
     scan_src_.Start(0);
     if (!FindStream() || serial_ != serial) return false;
-    if (!whole) last_granule_ = std::min(last_granule_, TailBound(last_page_at));
+    if (!whole) {
+      const int64_t bound = TailBound(&r_->stream, &last_reader_, info_, serial_, 0, last_page_at, start_granule);
+      if (bound >= 0) last_granule_ = std::min(last_granule_, bound);
+      // Neither the granule position nor the last pages tell the end.
+      whole = last_granule_ == kGranuleLimit;
+    }
     while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
     if (unusable_ || !dsp_ready_) return false;
     // Scanned to its end, the sound stops where its packets do if they end
@@ -409,54 +489,6 @@ class OggPages {
   // length is what its packets give; a longer one (long music, a movie)
   // goes by its last granule position, and is scanned as far as seeks need.
   static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
-
-  // The most that the last granule position can be, read from the last
-  // pages: the granule position of the stream's page before its last that
-  // has one, plus the samples of the packets that end after it (block sizes
-  // only; a packet whose one before is unknown counts a long block for it).
-  // Read up to `last_page_at` (the library's last page of the file's link,
-  // the stream's or, in a movie, another's) in growing windows before it,
-  // up to 256 KiB; the granule position as written when two pages with one
-  // are not found there.
-  int64_t TailBound(int64_t last_page_at) {
-    const long longest = vorbis_info_blocksize(info_, 1);
-    for (int64_t window = 16384; window <= (int64_t{1} << 18); window *= 4) {
-      const int64_t from = std::max<int64_t>(0, last_page_at - window);
-      PageSource source(&r_->stream, &last_reader_);
-      source.Start(from);
-      ogg_stream_state os;
-      ogg_stream_init(&os, static_cast<int>(serial_));
-      int64_t granule = 0, after = 0, bound = -1;
-      bool granule_seen = false;
-      long last_size = 0;  // block size of the packet before; 0: unknown, -1: a header
-      ogg_page page;
-      int64_t at;
-      while (source.Next(&page, &at) && at <= last_page_at) {
-        if (ogg_page_serialno(&page) != serial_ || ogg_stream_pagein(&os, &page) != 0) continue;
-        ogg_packet packet;
-        for (int got; (got = ogg_stream_packetout(&os, &packet)) != 0;) {
-          const long size = got > 0 ? vorbis_packet_blocksize(info_, &packet) : 0;
-          if (size <= 0) {
-            last_size = got > 0 && packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0;
-            continue;
-          }
-          if (last_size >= 0) after += ((last_size != 0 ? last_size : longest) + size) / 4;
-          last_size = size;
-        }
-        if (!GranuleSet(ogg_page_granulepos(&page))) continue;
-        // What this page's granule position can be, were it the last.
-        bound = granule_seen ? granule + after : -1;
-        granule = ogg_page_granulepos(&page);
-        after = 0;
-        granule_seen = true;
-      }
-      ogg_stream_clear(&os);
-      last_reader_ = nullptr;
-      if (bound >= 0) return bound;
-      if (from == 0) break;
-    }
-    return last_granule_;
-  }
 
   // The file's first Vorbis stream, among the first pages of its streams.
   bool FindStream() {
@@ -759,7 +791,10 @@ int OpenPages(PcmDecoderRecord* r) {
   if (block == nullptr) return -1;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
   r->ogg.pages = new (block) OggPages(r, ov_info(vf, -1));
-  if (!Pages(r)->Open(vf->pcmlengths[0] + vf->pcmlengths[1], vf->serialnos[0], vf->offsets[1])) {
+  // The library gives a link whose last page has no granule position (or
+  // one before its start) the length 0.
+  const int64_t last_granule = vf->pcmlengths[1] > 0 ? vf->pcmlengths[0] + vf->pcmlengths[1] : -1;
+  if (!Pages(r)->Open(last_granule, vf->serialnos[0], vf->offsets[1], vf->pcmlengths[0])) {
     ClosePages(r);
     r->stream.ops.seek(r->stream.handle, back, 0);
     return -1;
@@ -771,6 +806,36 @@ int OpenPages(PcmDecoderRecord* r) {
   // A page missing or damaged before the first audio packet.
   if (pages->HoleAtStart()) NameGap(r, 0);
   return 1;
+}
+
+// A chain is read by the library, which takes each link's length from its
+// last granule position: a position the link's packets do not reach is
+// brought down to what its last pages hold, and a link whose last page has
+// none (length 0 there) is given that too, so that the length, the
+// allocation a whole load makes and the link a seek picks follow the
+// packets. The stream is put back where it was.
+void BoundLinks(PcmDecoderRecord* r) {
+  OggVorbis_File* vf = Vorbis(r);
+  if (!vf->seekable || vf->links < 2 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
+      vf->serialnos == nullptr || vf->dataoffsets == nullptr)
+    return;
+  const int64_t back = r->stream.ops.tell(r->stream.handle);
+  const void* last_reader = nullptr;
+  for (int i = 0; i < vf->links; ++i) {
+    vorbis_info* info = ov_info(vf, i);
+    if (info == nullptr || vf->dataoffsets[i] < 0) continue;
+    const int64_t start = vf->pcmlengths[2 * i];
+    const int64_t length = vf->pcmlengths[2 * i + 1];
+    // A link before the last ends before the next one's first page; the
+    // last one's last page is where the library found it.
+    const int64_t last_page_at = i + 1 < vf->links ? vf->offsets[i + 1] - 1 : vf->offsets[i + 1];
+    const int64_t bound =
+        TailBound(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start);
+    if (bound < 0 || !GranuleSet(start)) continue;
+    const bool written = length > 0 && GranuleSet(start + length);
+    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, written ? std::min(length, bound - start) : bound - start);
+  }
+  r->stream.ops.seek(r->stream.handle, back, 0);
 }
 
 // Reads the library's first piece of sound as the head: 1 with sound, 0
@@ -826,7 +891,10 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   r->position = 0;
   const bool end_missing = EndPageMissing(r);
   int sound = OpenPages(r);
-  if (sound < 0) sound = OpenLibraryHead(r);
+  if (sound < 0) {
+    BoundLinks(r);
+    sound = OpenLibraryHead(r);
+  }
   if (sound <= 0) {
     // Headers whose audio pages are cut off or all damaged.
     if (sound == 0) RefusedLine(r);

@@ -1,10 +1,12 @@
 // lib/sound/ogg_header_guard.cpp - the Vorbis header check where the file
-// can be read again, and the gate for streams that cannot seek.
+// can be read again, the walk of a seekable file's links, and the gate for
+// streams that cannot seek.
 #include "lib/sound/ogg_header_guard.h"
 
 #include <vorbis/codec.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "lib/sound/vorbis_headers.h"
 
@@ -25,7 +27,251 @@ bool GatherHeaders(ogg_stream_state* os, std::vector<uint8_t> (&headers)[3], int
   return true;
 }
 
+
+// The library's open of a seekable file (libvorbisfile 1.3.7), walked
+// without it: the same page searches (a forward search within a bound, a
+// search back in 64 KiB steps that prefers one stream's pages), the same
+// bisection for the end of each link and the same reading of the next
+// link's headers, with the codec library's own parse of them. Which page
+// each search finds does not depend on how much is read at a time, so the
+// walk meets every link where the library will.
+class LinkWalk {
+ public:
+  explicit LinkWalk(const SoundStream* stream) : stream_(stream) {
+    ogg_sync_init(&sync_);
+    ogg_stream_init(&os_, 0);
+  }
+  ~LinkWalk() {
+    ogg_stream_clear(&os_);
+    ogg_sync_clear(&sync_);
+  }
+  LinkWalk(const LinkWalk&) = delete;
+  LinkWalk& operator=(const LinkWalk&) = delete;
+
+  // As the header says; `size` is the file's.
+  int FailingLink(const OggFirstLink& first, int64_t size) {
+    std::vector<long> list(first.serials, first.serials + first.serial_count);
+    long serial = first.vorbis_serial;
+    long end_serial = serial;
+    int64_t end_granule = -1;
+    const int64_t end = PrevPageSerial(size, list, &end_serial, &end_granule);
+    if (end < 0) return 2;
+    int64_t searched = first.data_at;
+    for (int link = 1;; ++link) {
+      if (Listed(end_serial, list)) {
+        // The last link: the library looks back for its Vorbis stream's
+        // last page.
+        for (int64_t at = end; end_serial != serial && at >= 0;) {
+          end_serial = serial;
+          at = PrevPageSerial(at, list, &end_serial, &end_granule);
+          if (at == kEndless) return link + 1;
+        }
+        return 0;
+      }
+      const int64_t next = LinkEnd(searched, end, list);
+      if (next < 0) return link + 1;
+      long last_serial = serial + 1;
+      int64_t granule = -1;
+      for (int64_t at = next; last_serial != serial && at >= 0;) {
+        last_serial = serial;
+        at = PrevPageSerial(at, list, &last_serial, &granule);
+        if (at == kEndless) return link + 1;
+      }
+      if (!Seek(next) || !FetchHeaders(&list, &serial)) return link + 1;
+      PassFirstGranulePage(serial);
+      searched = offset_;
+    }
+  }
+
+ private:
+  static constexpr int64_t kChunk = 65536;
+  static constexpr long kReadSize = 8192;
+  static constexpr int64_t kNone = -1;
+  static constexpr int64_t kReadError = -2;
+  static constexpr int64_t kEndless = -3;
+
+  static bool Listed(long serial, const std::vector<long>& list) {
+    return std::find(list.begin(), list.end(), serial) != list.end();
+  }
+
+  // The library seeks only when it is elsewhere.
+  bool Seek(int64_t at) {
+    if (at == offset_) return true;
+    if (stream_->ops.seek(stream_->handle, at, 0) != 0) return false;
+    offset_ = at;
+    ogg_sync_reset(&sync_);
+    return true;
+  }
+
+  // The next page from the offset, one that starts within `bound` bytes of
+  // it (-1: any): its offset, kNone, or kReadError.
+  int64_t NextPage(ogg_page* page, int64_t bound) {
+    const int64_t limit = bound > 0 ? offset_ + bound : bound;
+    for (;;) {
+      if (limit > 0 && offset_ >= limit) return kNone;
+      const long more = ogg_sync_pageseek(&sync_, page);
+      if (more < 0) {
+        offset_ -= more;
+      } else if (more > 0) {
+        const int64_t at = offset_;
+        offset_ += more;
+        return at;
+      } else {
+        char* space = ogg_sync_buffer(&sync_, kReadSize);
+        if (space == nullptr) return kReadError;
+        const size_t got = stream_->ops.read(space, 1, kReadSize, stream_->handle);
+        if (got == 0) return kNone;
+        ogg_sync_wrote(&sync_, static_cast<long>(got));
+      }
+    }
+  }
+
+  // The last page that starts before `before`, preferring `*serial`'s
+  // unless a page of no listed stream follows it; *serial and *granule are
+  // set from the page taken. kEndless where the library would search
+  // back for ever (nothing before the start of the file).
+  int64_t PrevPageSerial(int64_t before, const std::vector<long>& list, long* serial, int64_t* granule) {
+    int64_t begin = before, preferred = -1, found = -1, found_granule = -1;
+    long found_serial = -1;
+    while (found == -1) {
+      if (begin == 0) return kEndless;
+      begin = std::max<int64_t>(0, begin - kChunk);
+      if (!Seek(begin)) return kReadError;
+      while (offset_ < before) {
+        ogg_page page;
+        const int64_t at = NextPage(&page, before - offset_);
+        if (at == kReadError) return kReadError;
+        if (at < 0) break;
+        found_serial = ogg_page_serialno(&page);
+        found_granule = ogg_page_granulepos(&page);
+        found = at;
+        if (found_serial == *serial) {
+          preferred = at;
+          *granule = found_granule;
+        }
+        if (!Listed(found_serial, list)) preferred = -1;
+      }
+    }
+    if (preferred >= 0) return preferred;
+    *serial = found_serial;
+    *granule = found_granule;
+    return found;
+  }
+
+  // Where the link whose streams are `list` ends, bisecting from
+  // `searched` (inside it) to `end` (the file's last page, of another
+  // link): the first page of another link found, or `end`.
+  int64_t LinkEnd(int64_t searched, int64_t end, const std::vector<long>& list) {
+    int64_t end_searched = end, next = end;
+    while (searched < end_searched) {
+      const int64_t bisect = end_searched - searched < kChunk ? searched : (searched + end_searched) / 2;
+      if (!Seek(bisect)) return kReadError;
+      ogg_page page;
+      const int64_t at = NextPage(&page, -1);
+      if (at == kReadError) return kReadError;
+      if (at < 0 || !Listed(ogg_page_serialno(&page), list)) {
+        end_searched = bisect;
+        if (at >= 0) next = at;
+      } else {
+        searched = offset_;
+      }
+    }
+    return next;
+  }
+
+  // Reads a link's first pages as the library does: the serial numbers of
+  // its streams into `list`, and the three headers of its first Vorbis
+  // stream, whose serial goes to `serial`. False where the library fails.
+  bool FetchHeaders(std::vector<long>* list, long* serial) {
+    ogg_page page;
+    if (NextPage(&page, kChunk) < 0) return false;
+    list->clear();
+    vorbis_info info;
+    vorbis_comment comment;
+    vorbis_info_init(&info);
+    vorbis_comment_init(&comment);
+    const bool ok = ReadHeaders(&page, list, &info, &comment);
+    vorbis_comment_clear(&comment);
+    vorbis_info_clear(&info);
+    *serial = os_.serialno;
+    return ok;
+  }
+
+  bool ReadHeaders(ogg_page* page, std::vector<long>* list, vorbis_info* info, vorbis_comment* comment) {
+    bool vorbis = false;
+    ogg_packet packet;
+    while (ogg_page_bos(page)) {
+      if (Listed(ogg_page_serialno(page), *list)) return false;
+      list->push_back(ogg_page_serialno(page));
+      if (!vorbis) {
+        ogg_stream_reset_serialno(&os_, ogg_page_serialno(page));
+        ogg_stream_pagein(&os_, page);
+        if (ogg_stream_packetout(&os_, &packet) > 0 && vorbis_synthesis_idheader(&packet)) {
+          vorbis = true;
+          if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        }
+      }
+      if (NextPage(page, kChunk) < 0) return false;
+      if (vorbis && os_.serialno == ogg_page_serialno(page)) {
+        ogg_stream_pagein(&os_, page);
+        break;
+      }
+    }
+    if (!vorbis) return false;
+    bool other_link = false;
+    for (int got = 0; got < 2;) {
+      const int n = ogg_stream_packetout(&os_, &packet);
+      if (n < 0) return false;
+      if (n > 0) {
+        if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        ++got;
+        continue;
+      }
+      for (;;) {
+        if (NextPage(page, kChunk) < 0) return false;
+        if (os_.serialno == ogg_page_serialno(page)) {
+          ogg_stream_pagein(&os_, page);
+          break;
+        }
+        if (ogg_page_bos(page)) {
+          if (other_link) return false;
+          other_link = true;
+        }
+      }
+    }
+    return true;
+  }
+
+  // The library next reads on to the stream's first page with a granule
+  // position (or a link's first page, or the end); the next bisection
+  // starts after it.
+  void PassFirstGranulePage(long serial) {
+    for (ogg_page page; NextPage(&page, -1) >= 0;) {
+      if (ogg_page_bos(&page)) return;
+      if (ogg_page_serialno(&page) == serial && ogg_page_granulepos(&page) != -1) return;
+    }
+  }
+
+  const SoundStream* stream_;
+  ogg_sync_state sync_;
+  ogg_stream_state os_;
+  int64_t offset_ = -1;
+};
+
 }  // namespace
+
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first) {
+  const int64_t back = stream->ops.tell(stream->handle);
+  if (stream->ops.seek(stream->handle, 0, 2) != 0) return 0;
+  const int64_t size = stream->ops.tell(stream->handle);
+  int failing = 0;
+  {
+    LinkWalk walk(stream);
+    failing = walk.FailingLink(first, size);
+  }
+  stream->ops.seek(stream->handle, back, 0);
+  return failing;
+}
 
 bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial) {
   if (stream->ops.seek(stream->handle, start, 0) != 0) return false;

@@ -1,6 +1,7 @@
 // lib/sound/ogg_header_guard.h - keeps Vorbis streams whose headers the
 // decoder library cannot survive (lib/sound/vorbis_headers.h) from being
 // decoded: a check of a link's headers where the file can be read again,
+// a walk of a seekable file's links as the library's open will walk them,
 // and a gate on the bytes the library reads from a stream that cannot seek,
 // which holds back the page that would complete such headers.
 #pragma once
@@ -17,6 +18,24 @@
 // that start from `start` up to `end`, are there and decodable. The
 // stream's position is left where the read ends.
 bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial);
+
+// The first link of a seekable file as the decoder library's first stage
+// of opening leaves it.
+struct OggFirstLink {
+  const long* serials;  // the serial numbers of the link's streams
+  int serial_count;
+  long vorbis_serial;  // its Vorbis stream's
+  int64_t data_at;     // where the pages after its headers start
+};
+
+// Whether the library's second stage of opening (the walk that finds every
+// later link of a chain and reads its headers) will succeed. It is walked
+// here first, page for page as the library walks it, because the library,
+// when a later link's headers fail there, returns without freeing what it
+// holds for the links before it. 0: it will succeed; else the number (from
+// 2) of the link that fails, or the walk would never end. The stream's
+// position is left where it was.
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first);
 
 // Watches the bytes read in order from a stream, from its start.
 class OggHeaderGate {

@@ -543,10 +543,91 @@ TEST_F(OggPagesTest, AChainedFilePlaysEveryLinkAndStopsAtItsLength) {
   DeleteSoundHandle(handle, 0);
 
   // The fuzz seed's second link ends on a last granule position 2^32 past
-  // its packets: the length is its low 32 bits, and the stream stops there.
+  // its packets: the length is what its packets hold, and the stream stops
+  // there.
   const std::vector<uint8_t> odd = ReadAll(RORUD_SOURCE_DIR "/tools/fuzz/corpus/wave/ogg-chained.ogg");
   const int odd_handle = Load(odd);
   ASSERT_NE(odd_handle, -1);
   EXPECT_EQ(Streamed(odd).size(), BufferBytes(odd_handle).size());
   DeleteSoundHandle(odd_handle, 0);
 }
+
+namespace {
+
+// A last granule position no sum of samples reaches (2^60, 2^62 past the
+// real one, the largest there is) or none (-1, as on a last page where no
+// packet ends) reads to the last packet, whether the file is scanned whole
+// when it opens or (followed by 1 MiB of other bytes) read from its last
+// pages: the length, the stream and a whole load are what its packets hold.
+TEST_F(OggPagesTest, ALastGranuleNoSumReachesOrNoneReadsToTheLastPacket) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("unset", 3, &decoded);
+  const size_t last = PageStarts(made).end()[-2];
+  for (size_t padding : {size_t{0}, size_t{1} << 20}) {
+    std::vector<uint8_t> file = made;
+    file.resize(made.size() + padding, 0x55);
+    std::vector<uint8_t> every = file;
+    SetGranule(&every, last, INT64_MAX);
+    const std::vector<uint8_t> expected = Yardstick(every);
+    ASSERT_GT(expected.size(), Yardstick(file).size());
+    for (int64_t granule : {int64_t{1} << 60, Granule(made, last) + (int64_t{1} << 62), INT64_MAX, int64_t{-1}}) {
+      SCOPED_TRACE(testing::Message() << padding << " " << granule);
+      std::vector<uint8_t> forged = file;
+      SetGranule(&forged, last, granule);
+      SoundStream source{};
+      source.ops = *GetMemoryStreamTable();
+      source.handle = MemoryStreamOpen(forged.data(), forged.size());
+      PcmDecoderRecord record{};
+      ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+      EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+      ClosePcmDecoder(&record);
+      source.ops.close(source.handle);
+      EXPECT_EQ(Streamed(forged), expected);
+      const int handle = Load(forged);
+      ASSERT_NE(handle, -1);
+      EXPECT_EQ(BufferBytes(handle), expected);
+      DeleteSoundHandle(handle, 0);
+    }
+  }
+}
+
+// Each link of a chain is bounded as a file is: a first link's last
+// granule position raised by 30 s, or a second link's raised by 2^31 or
+// none (-1), gives the length and the sound of the packets, and a seek
+// 1000 frames before the end gives the last 1000 frames.
+TEST_F(OggPagesTest, EachLinkOfAChainHoldsNoMoreThanItsPackets) {
+  std::vector<uint8_t> a_decoded, b_decoded;
+  const std::vector<uint8_t> a = Make("bound_a", 4, &a_decoded);
+  const std::vector<uint8_t> b = Make("bound_b", 5, &b_decoded);
+  const size_t a_last = PageStarts(a).end()[-2], b_last = PageStarts(b).end()[-2];
+  struct Forge {
+    bool first;
+    int64_t granule;
+  };
+  for (const Forge& forge : {Forge{true, Granule(a, a_last) + 30 * 22050}, Forge{false, Granule(b, b_last) + (int64_t{1} << 31)},
+                             Forge{false, -1}}) {
+    SCOPED_TRACE(testing::Message() << forge.first << " " << forge.granule);
+    std::vector<uint8_t> first = a, second = b;
+    SetGranule(forge.first ? &first : &second, forge.first ? a_last : b_last, forge.granule);
+    std::vector<uint8_t> every = forge.first ? first : second;
+    SetGranule(&every, forge.first ? a_last : b_last, INT64_MAX);
+    std::vector<uint8_t> expected = forge.first ? Yardstick(every) : a_decoded;
+    const std::vector<uint8_t> tail = forge.first ? b_decoded : Yardstick(every);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    std::vector<uint8_t> file = first;
+    file.insert(file.end(), second.begin(), second.end());
+    SoundStream source{};
+    source.ops = *GetMemoryStreamTable();
+    source.handle = MemoryStreamOpen(file.data(), file.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    ClosePcmDecoder(&record);
+    source.ops.close(source.handle);
+    EXPECT_EQ(Streamed(file), expected);
+    const int32_t frames = static_cast<int32_t>(expected.size() / 4);
+    EXPECT_EQ(Streamed(file, frames - 1000), std::vector<uint8_t>(expected.end() - 4000, expected.end()));
+  }
+}
+
+}  // namespace
