@@ -120,6 +120,13 @@ void SetWindowLockFolder(const std::string& folder);
 // as on a network mount without a lock service); 0 lifts it. A headless
 // reset lifts them all.
 void SetClassLockRefusal(const std::string& folder, int error);
+// Test hook: the folder that stands for /tmp in the class lock, as the
+// fixed folder's base and as the fallback's when TMPDIR is not set or names
+// /tmp, so that test processes neither meet each other nor a game the user
+// has open, and leave nothing in /tmp; empty (the default) for /tmp itself.
+// No environment setting moves it: the game program that is played never
+// calls this, only the test programs do.
+void SetFixedLockBaseForTesting(const std::string& base);
 // The lock file of the class that another process holds; when none is held,
 // the one a window of this process locks first.
 std::string WindowLockPath(const char* class_name);

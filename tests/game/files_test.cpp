@@ -158,7 +158,7 @@ TEST(ConfigFile, UncreatableFileFails) {
 // the defaults and says why and how to get at it; neither readable nor
 // writable (0000), the start stops with the way out.
 TEST(ConfigFile, AnUnreadableFileIsKeptAndNamedWithTheWayOut) {
-  ScratchFolder scratch;
+  ScratchFolder scratch(testsupport::UnprivilegedTempFolder());
   fs::create_directories("system");
   std::vector<uint32_t> mine(kDefaultConfigWords, kDefaultConfigWords + kConfigWords);
   mine[9] = 2;

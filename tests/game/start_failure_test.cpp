@@ -29,7 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(RORUD_BINARY_DIR) + "/game/quillona";
+// The game as the tests build it: it takes RORUD_TEST_FIXED_LOCK_BASE, the
+// test process's stand-in for /tmp.
+const std::string kProgram = std::string(RORUD_BINARY_DIR) + "/game/quillona-under-test";
 
 struct Outcome {
   int status;
