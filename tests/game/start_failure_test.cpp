@@ -208,6 +208,21 @@ TEST(GameStart, AFolderWithoutWorkingLocksIsNamedNotTakenForAnotherCopy) {
   plat::HeadlessReset(plat::VirtualDesktop{});
 }
 
+// The tests' stand-in for /tmp is read by their build of the game alone: the
+// game that is played has not even the setting's name in it, so no
+// environment moves its lock.
+TEST(GameStart, ThePlayedGameTakesNoTestSetting) {
+  const std::string played = std::string(RORUD_BINARY_DIR) + "/game/quillona";
+  if (!fs::exists(played) || !fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  const auto names_it = [](const std::string& program) {
+    std::string bytes(fs::file_size(program), '\0');
+    std::ifstream(program, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes.find("RORUD_TEST_FIXED_LOCK_BASE") != std::string::npos;
+  };
+  EXPECT_FALSE(names_it(played));
+  EXPECT_TRUE(names_it(kProgram));
+}
+
 // Two copies started at once in a folder without system/config.hsd both
 // find it missing and both write it: neither may take the other's
 // temporary file for one a killed write left. Each pair has a lock folder
