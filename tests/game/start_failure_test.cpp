@@ -43,9 +43,12 @@ struct Outcome {
 // (arguments of env), its standard error stream kept. A refused start ends
 // the program without the library's end, as designed, so what the start had
 // made is still held at exit: a sanitizer build's leak check is off for it.
+// The working folder is its temporary folder unless the changes name
+// another, so that the fallback lock folder it makes and looks in is not
+// the user's.
 Outcome RunGame(const std::string& environment) {
-  const std::string command =
-      "timeout 300 env " + environment + " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
+  const std::string command = "TMPDIR='" + fs::current_path().string() + "' timeout 300 env " + environment +
+                              " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
   const int rc = std::system(command.c_str());
   std::ifstream in("stderr.txt");
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -235,7 +238,7 @@ TEST(GameStart, CopiesStartedTogetherInAFreshFolderMeetAsCopies) {
   const std::string base = scratch.path().string();
   const std::string script =
       "for i in $(seq 0 39); do d='" + base + "'/$i; mkdir -p $d/run && chmod 700 $d/run && "
-      "(cd $d && for c in a b; do env RORUD_PLATFORM=headless XDG_RUNTIME_DIR=$d/run RORUD_TEST_FIXED_LOCK_BASE=$d/run "
+      "(cd $d && for c in a b; do env RORUD_PLATFORM=headless XDG_RUNTIME_DIR=$d/run RORUD_TEST_FIXED_LOCK_BASE=$d/run TMPDIR=$d "
       "ASAN_OPTIONS=detect_leaks=0 timeout 120 '" + kProgram + "' >/dev/null 2>$c.txt & done; wait) & "
       "if [ $((i % 10)) = 9 ]; then wait; fi; done; wait";
   ASSERT_EQ(std::system(script.c_str()), 0);
