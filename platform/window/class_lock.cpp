@@ -193,7 +193,8 @@ LockPlace FallbackLockPlace() {
   if (made.make_error != 0) {
     return {made.folder, "the lock folder " + made.folder + " cannot be made in " + base + " (" +
                              std::strerror(made.make_error) +
-                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
+                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your "
+                             "own closed to others"};
   }
   if (made.problem.empty()) return {made.folder, std::string()};
   // Without TMPDIR the fallback is the fixed folder, which a runtime folder
@@ -201,7 +202,7 @@ LockPlace FallbackLockPlace() {
   if (base == FixedBase()) return {made.folder, FixedFolderProblem(made)};
   return {made.folder, "the lock folder " + made.folder + " " + made.problem +
                            (UsersOwn(made.folder) ? ". " + RemoveAdvice(made.folder) + ", or set" : ". Set") +
-                           " XDG_RUNTIME_DIR to a folder of your own"};
+                           " XDG_RUNTIME_DIR to a folder of your own closed to others"};
 }
 
 std::string LockPath(const std::string& folder, const std::string& class_name) {
@@ -341,7 +342,7 @@ void CloseAll(std::vector<int>* fds) {
   fds->clear();
 }
 
-constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folder of your own";
+constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folder of your own closed to others";
 
 // The class lock in the folder the environment names (the runtime folder,
 // or the fallback when the runtime folder is not fit or its locks do not

@@ -132,10 +132,10 @@ void SetFixedLockBaseForTesting(const std::string& base);
 std::string WindowLockPath(const char* class_name);
 // Why no window can be made for want of a lock, and what to do ("the lock
 // folder F is a symbolic link, not a folder. Remove it, or set
-// XDG_RUNTIME_DIR to a folder of your own"): no fit folder for the lock,
-// or the last class lock could not be taken in a fit folder (its file
-// cannot be opened, or locks do not work there nor in the fallback). Empty
-// when nothing is wrong; another process holding the lock is not a problem
+// XDG_RUNTIME_DIR to a folder of your own closed to others"): no fit folder
+// for the lock, or the last class lock could not be taken in a fit folder
+// (its file cannot be opened, or locks do not work there nor in the
+// fallback). Empty when nothing is wrong; another process holding the lock is not a problem
 // of the folder.
 std::string WindowLockProblem();
 // Why the SDL back end can open no visible window (no display, only a

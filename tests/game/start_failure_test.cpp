@@ -102,13 +102,13 @@ TEST(GameStart, AnUnfitLockFolderStopsTheStart) {
   EXPECT_EQ(open.status, 1);
   EXPECT_EQ(open.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
                           " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to "
-                          "a folder of your own, and start again\n");
+                          "a folder of your own closed to others, and start again\n");
   const Outcome missing = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + temp + "/none");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "quillona: the game's lock cannot be kept safely: the lock folder " + temp + "/none/rorud-" +
                              std::to_string(::getuid()) + " cannot be made in " + temp +
                              "/none (No such file or directory). Set TMPDIR to a folder you can write, or "
-                             "XDG_RUNTIME_DIR to a folder of your own, and start again\n");
+                             "XDG_RUNTIME_DIR to a folder of your own closed to others, and start again\n");
 }
 
 // The environment variables given, set for as long as it lives, then as

@@ -478,7 +478,7 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
       std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
       EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is open to group or others (mode " + text +
                                                ", not 0700). Remove it, or set XDG_RUNTIME_DIR to a folder of your "
-                                               "own");
+                                               "own closed to others");
       EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     }
 
@@ -487,14 +487,14 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
     ::chmod((temp / "elsewhere").c_str(), 0700);
     std::filesystem::create_directory_symlink(temp / "elsewhere", folder);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
-                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
 
     // A folder named with a slash at its end gives no doubled slash.
     ::setenv("TMPDIR", (temp.string() + "/").c_str(), 1);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
-                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
     std::filesystem::create_directories(temp / "run");
     ::chmod((temp / "run").c_str(), 0700);
     ::setenv("XDG_RUNTIME_DIR", (temp.string() + "/run/").c_str(), 1);
@@ -548,7 +548,7 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
     EXPECT_EQ(plat::WindowLockProblem(), "XDG_RUNTIME_DIR names " + temp.string() +
                                              "/missing, which does not exist, and the lock folder " + fallback +
                                              " is open to group or others (mode 0777, not 0700). Remove it, or set "
-                                             "XDG_RUNTIME_DIR to a folder of your own");
+                                             "XDG_RUNTIME_DIR to a folder of your own closed to others");
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     // A temporary folder that does not exist is no folder to remove.
     ::setenv("TMPDIR", (temp / "none").c_str(), 1);
@@ -556,7 +556,8 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
                                              "/missing, which does not exist, and the lock folder " + temp.string() +
                                              "/none/rorud-" + std::to_string(::getuid()) + " cannot be made in " +
                                              temp.string() + "/none (No such file or directory). Set TMPDIR to a "
-                                             "folder you can write, or XDG_RUNTIME_DIR to a folder of your own");
+                                             "folder you can write, or XDG_RUNTIME_DIR to a folder of your own "
+                                             "closed to others");
 
     // A fit folder whose lock file cannot be opened.
     fs::create_directories(temp / "run" / "rorud-window-4142.lock");
@@ -566,7 +567,7 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
     EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + temp.string() +
                                              "/run/rorud-window-4142.lock cannot be opened (Is a directory). Remove "
-                                             "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                             "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
   }
   plat::HeadlessReset(plat::VirtualDesktop{});
   fs::remove_all(temp);
