@@ -85,24 +85,33 @@ struct UserFolder {
   std::string problem;
 };
 
+// The user's own folder that no one else could enter holds nothing of
+// anyone else's, so the bits the user took from it (mode 0500) are given
+// back: the user could not even remove it as it is, since rm cannot empty a
+// folder it may not write. The folder is held open, not followed by name,
+// so that a link put in its place meanwhile changes nothing.
+void GiveOwnBitsBack(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_uid == ::getuid() && (st.st_mode & 077) == 0 &&
+      (st.st_mode & 0700) != 0700) {
+    ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700);
+  }
+  ::close(fd);
+}
+
 UserFolder UserFolderIn(const std::string& base) {
   UserFolder out;
   out.folder = base + "/rorud-" + std::to_string(::getuid());
-  struct stat st {};
   if (::mkdir(out.folder.c_str(), 0700) == 0) {
     // The process's mask may have taken bits the folder needs.
     ::chmod(out.folder.c_str(), 0700);
   } else if (errno != EEXIST) {
     out.make_error = errno;
     return out;
-  } else if (::lstat(out.folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
-             (st.st_mode & 077) == 0 && (st.st_mode & 0700) != 0700) {
-    // The user's own folder that no one else could enter holds nothing of
-    // anyone else's, so the bits the user took from it are given back; the
-    // user could not remove it as it is (rm cannot empty a folder it may not
-    // write). Others are in a shared temporary folder's sticky mode kept
-    // from renaming it in between.
-    ::chmod(out.folder.c_str(), 0700);
+  } else {
+    GiveOwnBitsBack(out.folder);
   }
   out.problem = FolderProblem(out.folder, false);
   return out;
