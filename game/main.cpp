@@ -1,7 +1,9 @@
 // game/main.cpp - the process entry: hands over to the game's WinMain. The
 // library answers a shortage with -1 and a log line; should memory or a
 // thread still fail past that, on any thread, the game ends with status 1
-// and says what ran out instead of aborting.
+// and says what ran out instead of aborting. Built a second time as the
+// program the tests run (QUILLONA_UNDER_TEST), which alone takes the tests'
+// stand-in for /tmp from the environment.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -10,6 +12,10 @@
 #include <unistd.h>
 
 #include "rorud/rorud.h"
+
+#ifdef QUILLONA_UNDER_TEST
+#include "platform/window/window.h"
+#endif
 
 namespace {
 
@@ -35,5 +41,13 @@ namespace {
 
 int main() {
   std::set_terminate(EndOnShortage);
+#ifdef QUILLONA_UNDER_TEST
+  // The test's own folder for the lock every copy takes in /tmp as well, so
+  // that a test meets neither another test's copy nor a game the user has
+  // open. The game that is played never reads this setting.
+  if (const char* base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE"); base != nullptr && base[0] == '/') {
+    plat::SetFixedLockBaseForTesting(base);
+  }
+#endif
   return WinMain();
 }

@@ -3,6 +3,7 @@
 #include "game/frame/file_replace.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -52,7 +53,11 @@ std::string ResolvedTarget(const char* path) {
 // writing; returns its descriptor and name, or -1 with errno. The system
 // applies the process's mask to the usual permissions: reading the mask
 // means setting it, which would change it for files that other threads
-// create meanwhile.
+// create meanwhile. The file is locked for as long as it is written, so that
+// another copy of the game saving the same file (two started at once in a
+// fresh folder both write the configuration) does not take it for one a
+// killed write left: one that copy removed before the lock was taken is
+// left for a new one.
 int CreateTemp(const std::string& prefix, std::string& name) {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   thread_local std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
@@ -61,7 +66,18 @@ int CreateTemp(const std::string& prefix, std::string& name) {
     name = prefix;
     for (int i = 0; i < 6; ++i) name += kLetters[pick(random)];
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return fd;
+    // Where locks do not work (a network mount without a lock service) the
+    // write goes on unguarded, as before.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
+      ::close(fd);
+      continue;
+    }
+    return fd;
   }
   return -1;
 }
@@ -135,9 +151,36 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
 // file they stand in for, so that none is taken for a file of the player's.
 std::string TempPrefix(const std::string& name) { return "." + name + ".tmp-"; }
 
+// When this process started, near enough: the first file write of a copy
+// comes long after.
+const time_t g_process_start = ::time(nullptr);
+
+// Removes one leftover temporary file unless a live writer holds it: the
+// file is locked first, and removed only while this process holds the lock
+// and the name still leads to it. Where locks do not work, or the file
+// cannot be opened to be locked, only one from before this copy started is
+// taken for a leftover.
+void RemoveLeftover(const std::string& path) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(path.c_str(), O_RDONLY | kFlags);
+  // A write-only file's temporary file is write-only too.
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags);
+  const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool held_by_another = fd >= 0 && !locked && errno == EWOULDBLOCK;
+  struct stat named {}, opened {};
+  bool leftover = !held_by_another && ::lstat(path.c_str(), &named) == 0;
+  if (leftover && fd >= 0) {
+    leftover = ::fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+  }
+  if (leftover && !locked) leftover = named.st_mtime < g_process_start;
+  if (leftover) ::unlink(path.c_str());
+  if (fd >= 0) ::close(fd);
+}
+
 // Removes the temporary files of `name` that a write killed part-way left
 // in `folder`: regular files named by the prefix and six letters or digits,
-// as CreateTemp makes them, and nothing else.
+// as CreateTemp makes them, and nothing else; not one that another copy of
+// the game is writing.
 void RemoveLeftovers(const std::string& folder, const std::string& name) {
   namespace fs = std::filesystem;
   const std::string prefix = TempPrefix(name);
@@ -151,10 +194,7 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
       generated = generated && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
     }
     std::error_code kind_error;
-    if (generated && it->symlink_status(kind_error).type() == fs::file_type::regular) {
-      std::error_code ignored;
-      fs::remove(it->path(), ignored);
-    }
+    if (generated && it->symlink_status(kind_error).type() == fs::file_type::regular) RemoveLeftover(it->path());
   }
 }
 
@@ -190,6 +230,10 @@ bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::s
   // keeps its permissions.
   bool ok = (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && Sync(fd, SyncOf::kFile);
   int error = ok ? 0 : errno;
+  // The lock is the file's, not the descriptor's: a second descriptor keeps
+  // it held until the rename, while the close still says whether the bytes
+  // reached the file.
+  const int lock = ::dup(fd);
   if (::close(fd) != 0 && ok) {
     ok = false;
     error = errno;
@@ -198,10 +242,9 @@ bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::s
     ok = false;
     error = errno;
   }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return Fail(reason, error);
-  }
+  if (!ok) ::unlink(temp.c_str());
+  if (lock >= 0) ::close(lock);
+  if (!ok) return Fail(reason, error);
   reason.clear();
   return true;
 }

@@ -29,8 +29,9 @@ using detail::LockPlace;
 
 namespace {
 
-std::mutex g_class_lock_mutex;  // guards the three below
+std::mutex g_class_lock_mutex;  // guards the four below
 std::string g_lock_folder;         // the test hook's folder; empty: the folders the system gives
+std::string g_fixed_base;          // the test hook's stand-in for /tmp; empty: /tmp
 std::string g_lock_failure;        // why the last window's class lock could not be had
 std::map<std::string, int> g_lock_refusals;  // test hook: folder -> the error flock gives there
 
@@ -84,6 +85,22 @@ struct UserFolder {
   std::string problem;
 };
 
+// The user's own folder that no one else could enter holds nothing of
+// anyone else's, so the bits the user took from it (mode 0500) are given
+// back: the user could not even remove it as it is, since rm cannot empty a
+// folder it may not write. The folder is held open, not followed by name,
+// so that a link put in its place meanwhile changes nothing.
+void GiveOwnBitsBack(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_uid == ::getuid() && (st.st_mode & 077) == 0 &&
+      (st.st_mode & 0700) != 0700) {
+    ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0700);
+  }
+  ::close(fd);
+}
+
 UserFolder UserFolderIn(const std::string& base) {
   UserFolder out;
   out.folder = base + "/rorud-" + std::to_string(::getuid());
@@ -93,6 +110,8 @@ UserFolder UserFolderIn(const std::string& base) {
   } else if (errno != EEXIST) {
     out.make_error = errno;
     return out;
+  } else {
+    GiveOwnBitsBack(out.folder);
   }
   out.problem = FolderProblem(out.folder, false);
   return out;
@@ -105,23 +124,61 @@ bool UsersOwn(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::getuid();
 }
 
+// How the user removes something of the user's own there: a folder whose
+// own bits are short (open to others as well, so not set back) cannot be
+// emptied until they are back.
+std::string RemoveAdvice(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 0700) != 0700) {
+    return "Run chmod u+rwx " + path + ", then rm -r " + path;
+  }
+  return "Remove it";
+}
+
+// Whether two paths name one folder: the same folder named two ways (/tmp
+// and /tmp/., or through a link) would otherwise be locked twice, and the
+// second lock would meet the first as another copy's.
+bool SameFolder(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 // The folder every copy of the user locks in as well, whatever its
 // environment says: rorud-<user id> in /tmp. Copies started with different
 // runtime or temporary folders (a desktop session and an ssh login, two
 // TMPDIRs) lock in different folders there, and would otherwise both run.
-// RORUD_TEST_FIXED_LOCK_BASE, a test hook, stands for /tmp, so that test
-// processes do not meet.
+// The test hook's folder stands for /tmp, so that test processes do not
+// meet.
 std::string FixedBase() {
-  const char* test_base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE");
-  return test_base != nullptr && test_base[0] == '/' ? WithoutEndSlashes(test_base) : std::string("/tmp");
+  std::lock_guard<std::mutex> guard(g_class_lock_mutex);
+  return g_fixed_base.empty() ? std::string("/tmp") : g_fixed_base;
 }
 
-// What is wrong with the fixed folder and the way out: no environment
-// setting is one, as every copy locks there.
+// What is wrong with the fixed folder and the way out. The user's own stops
+// every copy, whatever its environment, until it is removed; another user's
+// (a squatter's) stops only a copy whose fallback it is, which a temporary
+// or runtime folder of the user's own then spares.
 std::string FixedFolderProblem(const UserFolder& made) {
-  return "the lock folder " + made.folder + " " + made.problem +
-         (UsersOwn(made.folder) ? ". Remove it" : ". Ask its owner or the administrator to remove it") +
-         " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+  const std::string what = "the lock folder " + made.folder + " " + made.problem + ". ";
+  if (UsersOwn(made.folder)) {
+    return what + RemoveAdvice(made.folder) +
+           " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+  }
+  return what +
+         "Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own closed to others, or "
+         "ask its owner or the administrator to remove it";
+}
+
+// The folder the fallback is made in: TMPDIR, else /tmp. /tmp named another
+// way (/tmp/., a link) is /tmp, so that the fixed folder is known as such.
+std::string FallbackBase() {
+  const char* temp = std::getenv("TMPDIR");
+  const std::string base = temp != nullptr && temp[0] == '/' ? WithoutEndSlashes(temp) : std::string();
+  const std::string fixed_base = FixedBase();
+  if (base.empty() || SameFolder(base, "/tmp") || SameFolder(base, fixed_base)) return fixed_base;
+  return base;
 }
 
 // The fixed folder; `folder` is empty when it cannot be made (no copy of
@@ -140,21 +197,21 @@ LockPlace FixedLockPlace() {
 // rorud-<user id> in the temporary folder, made for the user alone, with
 // what is wrong and the way out when it cannot be.
 LockPlace FallbackLockPlace() {
-  const char* temp = std::getenv("TMPDIR");
-  const std::string base = WithoutEndSlashes(temp != nullptr && temp[0] == '/' ? temp : "/tmp");
+  const std::string base = FallbackBase();
   const UserFolder made = UserFolderIn(base);
   if (made.make_error != 0) {
     return {made.folder, "the lock folder " + made.folder + " cannot be made in " + base + " (" +
                              std::strerror(made.make_error) +
-                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own"};
+                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your "
+                             "own closed to others"};
   }
   if (made.problem.empty()) return {made.folder, std::string()};
   // Without TMPDIR the fallback is the fixed folder, which a runtime folder
   // does not spare.
   if (base == FixedBase()) return {made.folder, FixedFolderProblem(made)};
   return {made.folder, "the lock folder " + made.folder + " " + made.problem +
-                           (UsersOwn(made.folder) ? ". Remove it, or set" : ". Set") +
-                           " XDG_RUNTIME_DIR to a folder of your own"};
+                           (UsersOwn(made.folder) ? ". " + RemoveAdvice(made.folder) + ", or set" : ". Set") +
+                           " XDG_RUNTIME_DIR to a folder of your own closed to others"};
 }
 
 std::string LockPath(const std::string& folder, const std::string& class_name) {
@@ -165,16 +222,6 @@ std::string LockPath(const std::string& folder, const std::string& class_name) {
     path += hex;
   }
   return path + ".lock";
-}
-
-// Whether two paths name one folder: the same folder named two ways (/tmp
-// and /tmp/., or through a link) would otherwise be locked twice, and the
-// second lock would meet the first as another copy's.
-bool SameFolder(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
 }
 
 std::string HookFolder() {
@@ -304,7 +351,7 @@ void CloseAll(std::vector<int>* fds) {
   fds->clear();
 }
 
-constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folder of your own";
+constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folder of your own closed to others";
 
 // The class lock in the folder the environment names (the runtime folder,
 // or the fallback when the runtime folder is not fit or its locks do not
@@ -438,6 +485,12 @@ void SetWindowLockFolder(const std::string& folder) {
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
   g_lock_folder = folder;
   g_lock_failure.clear();
+}
+
+void SetFixedLockBaseForTesting(const std::string& base) {
+  const std::string folder = WithoutEndSlashes(base);
+  std::lock_guard<std::mutex> guard(g_class_lock_mutex);
+  g_fixed_base = folder;
 }
 
 void SetClassLockRefusal(const std::string& folder, int error) {

@@ -120,15 +120,22 @@ void SetWindowLockFolder(const std::string& folder);
 // as on a network mount without a lock service); 0 lifts it. A headless
 // reset lifts them all.
 void SetClassLockRefusal(const std::string& folder, int error);
+// Test hook: the folder that stands for /tmp in the class lock, as the
+// fixed folder's base and as the fallback's when TMPDIR is not set or names
+// /tmp, so that test processes neither meet each other nor a game the user
+// has open, and leave nothing in /tmp; empty (the default) for /tmp itself.
+// No environment setting moves it: the game program that is played never
+// calls this, only the test programs do.
+void SetFixedLockBaseForTesting(const std::string& base);
 // The lock file of the class that another process holds; when none is held,
 // the one a window of this process locks first.
 std::string WindowLockPath(const char* class_name);
 // Why no window can be made for want of a lock, and what to do ("the lock
 // folder F is a symbolic link, not a folder. Remove it, or set
-// XDG_RUNTIME_DIR to a folder of your own"): no fit folder for the lock,
-// or the last class lock could not be taken in a fit folder (its file
-// cannot be opened, or locks do not work there nor in the fallback). Empty
-// when nothing is wrong; another process holding the lock is not a problem
+// XDG_RUNTIME_DIR to a folder of your own closed to others"): no fit folder
+// for the lock, or the last class lock could not be taken in a fit folder
+// (its file cannot be opened, or locks do not work there nor in the
+// fallback). Empty when nothing is wrong; another process holding the lock is not a problem
 // of the folder.
 std::string WindowLockProblem();
 // Why the SDL back end can open no visible window (no display, only a

@@ -144,13 +144,15 @@ TEST(ConfigFile, ShortFileKeepsDefaultsForMissingWords) {
   EXPECT_EQ(fs::file_size(kConfigPath), 20u);  // an existing file is not rewritten
 }
 
+// A file where the folder should be is no folder the user is shut out of:
+// the line names what is in the way, not access to give.
 TEST(ConfigFile, UncreatableFileFails) {
   ScratchFolder scratch;
   { std::ofstream blocker("system"); }  // a file where the folder should be
   GameConfig c{};
   std::string reason;
   EXPECT_FALSE(LoadOrCreateConfig(kConfigPath, c, &reason));
-  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason, "cannot read or create system/config.hsd (Not a directory)");
 }
 
 // The player's own file that the game cannot read is never written over, as
@@ -158,7 +160,7 @@ TEST(ConfigFile, UncreatableFileFails) {
 // the defaults and says why and how to get at it; neither readable nor
 // writable (0000), the start stops with the way out.
 TEST(ConfigFile, AnUnreadableFileIsKeptAndNamedWithTheWayOut) {
-  ScratchFolder scratch;
+  ScratchFolder scratch(testsupport::UnprivilegedTempFolder());
   fs::create_directories("system");
   std::vector<uint32_t> mine(kDefaultConfigWords, kDefaultConfigWords + kConfigWords);
   mine[9] = 2;
@@ -529,6 +531,10 @@ TEST_F(ThreadedStageEnd, ANearlyFullDiskNamesWhatIsKept) {
   fs::remove("replay/st1.hsd");
   fs::remove("rec.hsd");
   EXPECT_EQ(stage_end(false), replay + "no replay of this stage is kept\n" + record + "no record is kept\n");
+  // A later play's stage end names its own earlier save, not the file of
+  // the play before.
+  EXPECT_EQ(stage_end(true), replay + "an earlier save of this stage's replay (8001 frames) is kept\n" + record +
+                                 "an earlier save of the new high score (1400) is kept\n");
 }
 
 // A save handed over while the writer syncs an older one of the same file

@@ -72,11 +72,11 @@ bool SwitchStartedStage(uint32_t scene) {
   return true;
 }
 
-ScratchFolder::ScratchFolder() {
+ScratchFolder::ScratchFolder(const std::filesystem::path& base) {
   previous_ = std::filesystem::current_path();
   std::random_device rd;
   const std::string name = "quillona_test_" + std::to_string(rd()) + std::to_string(rd());
-  path_ = std::filesystem::temp_directory_path() / name;
+  path_ = base / name;
   std::filesystem::create_directories(path_);
   std::filesystem::current_path(path_);
 }

@@ -13,11 +13,13 @@ namespace gametest {
 // Zeroes the game state, input, pools, tables and error text.
 void ResetGameGlobals();
 
-// A fresh, empty working folder for the test; the previous one is restored
-// and the folder removed at the end.
+// A fresh, empty working folder for the test, in the temporary folder or in
+// `base` (one that a child running as another user can reach); the previous
+// one is restored and the folder removed at the end.
 class ScratchFolder {
  public:
-  ScratchFolder();
+  ScratchFolder() : ScratchFolder(std::filesystem::temp_directory_path()) {}
+  explicit ScratchFolder(const std::filesystem::path& base);
   ~ScratchFolder();
   const std::filesystem::path& path() const { return path_; }
 

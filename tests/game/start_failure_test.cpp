@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +30,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(RORUD_BINARY_DIR) + "/game/quillona";
+// The game as the tests build it: it takes RORUD_TEST_FIXED_LOCK_BASE, the
+// test process's stand-in for /tmp.
+const std::string kProgram = std::string(RORUD_BINARY_DIR) + "/game/quillona-under-test";
 
 struct Outcome {
   int status;
@@ -40,9 +43,12 @@ struct Outcome {
 // (arguments of env), its standard error stream kept. A refused start ends
 // the program without the library's end, as designed, so what the start had
 // made is still held at exit: a sanitizer build's leak check is off for it.
+// The working folder is its temporary folder unless the changes name
+// another, so that the fallback lock folder it makes and looks in is not
+// the user's.
 Outcome RunGame(const std::string& environment) {
-  const std::string command =
-      "timeout 300 env " + environment + " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
+  const std::string command = "TMPDIR='" + fs::current_path().string() + "' timeout 300 env " + environment +
+                              " ASAN_OPTIONS=detect_leaks=0 '" + kProgram + "' >/dev/null 2>stderr.txt";
   const int rc = std::system(command.c_str());
   std::ifstream in("stderr.txt");
   return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, std::string(std::istreambuf_iterator<char>(in), {})};
@@ -96,13 +102,13 @@ TEST(GameStart, AnUnfitLockFolderStopsTheStart) {
   EXPECT_EQ(open.status, 1);
   EXPECT_EQ(open.err, "quillona: the game's lock cannot be kept safely: the lock folder " + folder +
                           " is open to group or others (mode 0777, not 0700). Remove it, or set XDG_RUNTIME_DIR to "
-                          "a folder of your own, and start again\n");
+                          "a folder of your own closed to others, and start again\n");
   const Outcome missing = RunGame("-u XDG_RUNTIME_DIR RORUD_PLATFORM=headless TMPDIR=" + temp + "/none");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "quillona: the game's lock cannot be kept safely: the lock folder " + temp + "/none/rorud-" +
                              std::to_string(::getuid()) + " cannot be made in " + temp +
                              "/none (No such file or directory). Set TMPDIR to a folder you can write, or "
-                             "XDG_RUNTIME_DIR to a folder of your own, and start again\n");
+                             "XDG_RUNTIME_DIR to a folder of your own closed to others, and start again\n");
 }
 
 // The environment variables given, set for as long as it lives, then as
@@ -203,6 +209,57 @@ TEST(GameStart, AFolderWithoutWorkingLocksIsNamedNotTakenForAnotherCopy) {
                   "TMPDIR to a folder on a local disk, and start again\n");
   }
   plat::HeadlessReset(plat::VirtualDesktop{});
+}
+
+// The tests' stand-in for /tmp is read by their build of the game alone: the
+// game that is played has not even the setting's name in it, so no
+// environment moves its lock.
+TEST(GameStart, ThePlayedGameTakesNoTestSetting) {
+  const std::string played = std::string(RORUD_BINARY_DIR) + "/game/quillona";
+  if (!fs::exists(played) || !fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  const auto names_it = [](const std::string& program) {
+    std::string bytes(fs::file_size(program), '\0');
+    std::ifstream(program, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes.find("RORUD_TEST_FIXED_LOCK_BASE") != std::string::npos;
+  };
+  EXPECT_FALSE(names_it(played));
+  EXPECT_TRUE(names_it(kProgram));
+}
+
+// Two copies started at once in a folder without system/config.hsd both
+// find it missing and both write it: neither may take the other's
+// temporary file for one a killed write left. Each pair has a lock folder
+// of its own, so that ten pairs start side by side. Without the data set
+// the copy that plays stops at its first image; the other is told of it,
+// or, when it comes to the lock after that stop, stops at the image too.
+TEST(GameStart, CopiesStartedTogetherInAFreshFolderMeetAsCopies) {
+  if (!fs::exists(kProgram)) GTEST_SKIP() << "no game program";
+  gametest::ScratchFolder scratch;
+  const std::string base = scratch.path().string();
+  const std::string script =
+      "for i in $(seq 0 39); do d='" + base + "'/$i; mkdir -p $d/run && chmod 700 $d/run && "
+      "(cd $d && for c in a b; do env RORUD_PLATFORM=headless XDG_RUNTIME_DIR=$d/run RORUD_TEST_FIXED_LOCK_BASE=$d/run TMPDIR=$d "
+      "ASAN_OPTIONS=detect_leaks=0 timeout 120 '" + kProgram + "' >/dev/null 2>$c.txt & done; wait) & "
+      "if [ $((i % 10)) = 9 ]; then wait; fi; done; wait";
+  ASSERT_EQ(std::system(script.c_str()), 0);
+  const std::string image = "quillona: cannot load the image grp/";
+  const std::string copy = "quillona: another copy of the game is running (it holds the lock ";
+  int told = 0;
+  for (int i = 0; i < 40; ++i) {
+    const fs::path pair = scratch.path() / std::to_string(i);
+    for (const char* c : {"a", "b"}) {
+      std::ifstream in(pair / (std::string(c) + ".txt"));
+      const std::string err(std::istreambuf_iterator<char>(in), {});
+      const bool stopped_at_image = err.find(image) != std::string::npos;
+      told += err.rfind(copy, 0) == 0;
+      EXPECT_TRUE(stopped_at_image || err.rfind(copy, 0) == 0) << "pair " << i << ": " << err;
+      EXPECT_EQ(err.find("system/config.hsd"), std::string::npos) << "pair " << i << ": " << err;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(pair / "system")) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"config.hsd"}) << "pair " << i;
+  }
+  std::printf("%d of 40 pairs: the second copy was told of the first\n", told);
 }
 
 TEST(GameStart, WithoutADisplayItStopsAndSaysHowToRunHeadless) {

@@ -89,9 +89,10 @@ TEST_F(InstallDeps, PlayInstallsWhatBuildingAndPlayingNeedCheckAddsTheTestTools)
   }
 }
 
-// A user without sudo is told in one line what to do, with the packages to
-// install, and nothing is tried; with sudo, the packages are installed
-// through it.
+// A user without sudo, or whom sudo does not serve without a password
+// prompt that can be answered, is told in one line what to do, with the
+// packages to install, and nothing is tried; with sudo, the packages are
+// installed through it.
 TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   const Outcome alone = Run("1000", "play");
   EXPECT_EQ(alone.status, 1);
@@ -103,7 +104,17 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   EXPECT_EQ(std::count(alone.err.begin(), alone.err.end(), '\n'), 1) << alone.err;
   EXPECT_EQ(Packages(alone.err), Packages(Run("0", "play").calls));
 
-  Stub("sudo", "echo sudo >> '" + dir_ / "calls.txt" + "'\nexec \"$@\"");
+  // sudo that asks for a password no one can give (no terminal), or that
+  // does not allow the user: the same line, and nothing is tried.
+  Stub("sudo", "echo 'sudo: a password is required' >&2\nexit 1");
+  const Outcome refused = Run("1000", "play");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.calls, "");
+  EXPECT_EQ(refused.err, "install-deps: packages are missing and sudo may not be used to install them as user id " +
+                             alone.err.substr(std::string("install-deps: packages are missing and there is no sudo "
+                                                          "to install them as user id ").size()));
+
+  Stub("sudo", "if [ \"$1\" = -n ]; then exit 0; fi\necho sudo >> '" + dir_ / "calls.txt" + "'\nexec \"$@\"");
   const Outcome helped = Run("1000", "play");
   EXPECT_EQ(helped.status, 0) << helped.err;
   EXPECT_EQ(helped.calls.rfind("sudo\napt-get update -qq\nsudo\napt-get install -y -qq --no-install-recommends ", 0),

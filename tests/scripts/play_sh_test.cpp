@@ -4,6 +4,7 @@
 // clone's install-deps, cmake and game are stand-ins that write down their
 // calls.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,10 +49,10 @@ class PlaySh : public ::testing::Test {
   testsupport::AsUserResult Run(std::string& err) {
     testsupport::GiveToUnprivilegedUser(dir_.path());
     for (const std::string& taken : taken_) {
-      // Root's, or, when the suite is no root, the user's without write
-      // permission.
+      // Root's (or the owner's given), or, when the suite is no root, the
+      // user's without write permission.
       if (::geteuid() == 0) {
-        EXPECT_EQ(::lchown((dir_ / taken).c_str(), 0, 0), 0);
+        EXPECT_EQ(::lchown((dir_ / taken).c_str(), owner_, 0), 0);
       } else {
         fs::permissions(dir_ / taken, fs::perms::owner_write, fs::perm_options::remove);
       }
@@ -66,8 +67,10 @@ class PlaySh : public ::testing::Test {
     for (const std::string& taken : taken_) fs::permissions(dir_ / taken, fs::perms::owner_write, fs::perm_options::add);
     return run;
   }
-  testsupport::ScratchDir dir_;
+  // In a folder the user can reach, wherever the clone and TMPDIR are.
+  testsupport::ScratchDir dir_{testsupport::UnprivilegedTempFolder()};
   std::vector<std::string> taken_;
+  uid_t owner_ = 0;
 };
 
 TEST_F(PlaySh, AFolderTheUserCannotWriteIsNamedWithTheWayOut) {
@@ -81,6 +84,7 @@ TEST_F(PlaySh, AFolderTheUserCannotWriteIsNamedWithTheWayOut) {
   EXPECT_NE(calls.find("\nquillona \n"), std::string::npos) << calls;
 
   const std::string uid = std::to_string(testsupport::UnprivilegedUid());
+  const std::string gid = std::to_string(testsupport::UnprivilegedGid());
   for (const char* taken : {"build", "game-data/rec.hsd"}) {
     fs::remove(dir_ / "calls.txt");
     taken_ = {taken};
@@ -89,12 +93,29 @@ TEST_F(PlaySh, AFolderTheUserCannotWriteIsNamedWithTheWayOut) {
     EXPECT_EQ(run.status, 1) << taken;
     const std::string clone = dir_.path().string();
     const std::string way = ::geteuid() == 0
-                                ? "(it belongs to root): have root run chown -R " + uid + ":" + uid + " "
+                                ? "(it belongs to root): have root run chown -R " + uid + ":" + gid + " "
                                 : "(it is yours, without write permission): run chmod -R u+w ";
     EXPECT_EQ(err, "play.sh: " + clone + "/" + taken + " cannot be written by user id " + uid + " " + way + clone +
                        "/build " + clone + "/game-data, then run ./play.sh again\n");
     EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << taken;
   }
+}
+
+// An owner that no account has is named by the user id, as stat names no
+// user for it.
+TEST_F(PlaySh, AnOwnerWithoutAnAccountIsNamedByTheUserId) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  owner_ = testsupport::UnprivilegedUid() + 1;
+  while (::getpwuid(owner_) != nullptr) ++owner_;
+  taken_ = {"build"};
+  std::string err;
+  const testsupport::AsUserResult run = Run(err);
+  RORUD_SKIP_UNLESS_RAN(run);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(err.find("/build cannot be written by user id " + std::to_string(testsupport::UnprivilegedUid()) +
+                     " (it belongs to user id " + std::to_string(owner_) + "): have root run chown -R "),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace testsupport {
 
@@ -38,18 +39,54 @@ uid_t UnprivilegedUid() {
   return chosen;
 }
 
+gid_t UnprivilegedGid() {
+  if (::geteuid() != 0) return ::getegid();
+  static const gid_t chosen = [] {
+    gid_t id = gid_t(UnprivilegedUid()) + 1;
+    while (::getgrgid(id) != nullptr || ::getpwuid(uid_t(id)) != nullptr) ++id;
+    return id;
+  }();
+  return chosen;
+}
+
 bool GiveToUnprivilegedUser(const std::filesystem::path& path) {
   if (::geteuid() != 0) return false;
   const uid_t uid = UnprivilegedUid();
+  const gid_t gid = UnprivilegedGid();
   std::error_code ec;
-  bool ok = ::lchown(path.c_str(), uid, gid_t(uid)) == 0;
+  bool ok = ::lchown(path.c_str(), uid, gid) == 0;
   if (std::filesystem::is_directory(path, ec)) {
     for (auto it = std::filesystem::recursive_directory_iterator(path, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      ok = ::lchown(it->path().c_str(), uid, gid_t(uid)) == 0 && ok;
+      ok = ::lchown(it->path().c_str(), uid, gid) == 0 && ok;
     }
   }
   return ok && !ec;
+}
+
+std::filesystem::path UnprivilegedTempFolder() {
+  static const std::filesystem::path chosen = [] {
+    std::error_code ec;
+    const std::filesystem::path temp = std::filesystem::temp_directory_path(ec);
+    if (ec) return std::filesystem::path("/tmp");
+    if (::geteuid() != 0) return temp;
+    const AsUserResult reach =
+        RunAsUnprivilegedUser([&temp](std::string&) { return ::access(temp.c_str(), X_OK) == 0 ? 0 : 1; });
+    return !reach.ran || reach.status == 0 ? temp : std::filesystem::path("/tmp");
+  }();
+  return chosen;
+}
+
+std::string CopyForUnprivilegedUser(const std::filesystem::path& program, const std::filesystem::path& folder) {
+  const std::filesystem::path copy = folder / program.filename();
+  std::error_code ec;
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) return std::string();
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                         std::filesystem::perms::others_exec,
+                               ec);
+  return ec ? std::string() : copy.string();
 }
 
 AsUserResult RunAsUnprivilegedUser(const std::function<int(std::string& text)>& body) {
@@ -72,7 +109,7 @@ AsUserResult RunAsUnprivilegedUser(const std::function<int(std::string& text)>& 
     // Exit 125: the drop itself failed; the parent reports that as not run.
     if (::geteuid() == 0) {
       const uid_t uid = UnprivilegedUid();
-      if (::setgroups(0, nullptr) != 0 || ::setgid(gid_t(uid)) != 0 || ::setuid(uid) != 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedGid()) != 0 || ::setuid(uid) != 0) {
         WriteAll(pipe_fds[1], std::string("cannot give up root: ") + std::strerror(errno));
         _exit(125);
       }

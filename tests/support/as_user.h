@@ -23,11 +23,25 @@ struct AsUserResult {
 // The user id the child takes when the suite runs as root (an id no account
 // in the password database has), or the caller's own id otherwise.
 uid_t UnprivilegedUid();
+// The child's group id: one that no group has and that is not the user id,
+// so that a line which should name the group cannot pass with the user id;
+// the caller's own group otherwise.
+gid_t UnprivilegedGid();
 
-// Hands a path (and everything under it) to that user, so the child can
-// create and remove files there. Returns false with no change as a non-root
-// caller, where nothing needs handing over.
+// Hands a path (and everything under it) to that user and group, so the
+// child can create and remove files there. Returns false with no change as a
+// non-root caller, where nothing needs handing over.
 bool GiveToUnprivilegedUser(const std::filesystem::path& path);
+
+// The folder to make the child's scratch folders in: the temporary folder
+// when the child can reach it, else /tmp. A TMPDIR of root's closed to
+// others would otherwise shut the child out of everything made in it.
+std::filesystem::path UnprivilegedTempFolder();
+
+// A copy of the program at `program` in `folder`, for the child to run: a
+// build under a folder closed to others (a clone in /root) is out of its
+// reach. Returns the copy's path; empty when it could not be made.
+std::string CopyForUnprivilegedUser(const std::filesystem::path& program, const std::filesystem::path& folder);
 
 // Forks; the child gives up root (groups, group id, user id; it cannot take
 // them back), runs body with a string it may fill, and exits with the body's

@@ -12,11 +12,13 @@ namespace testsupport {
 
 class ScratchDir {
  public:
-  ScratchDir() {
+  ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+  // One in `base` (a folder that a test's child running as another user
+  // can reach).
+  explicit ScratchDir(const std::filesystem::path& base) {
     static std::atomic<int> counter{0};
     static const unsigned long long process_tag = std::random_device{}() * 4294967296ull + std::random_device{}();
-    path_ = std::filesystem::temp_directory_path() /
-            ("rorud_test_" + std::to_string(process_tag) + "_" + std::to_string(counter++));
+    path_ = base / ("rorud_test_" + std::to_string(process_tag) + "_" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

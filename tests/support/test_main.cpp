@@ -15,6 +15,7 @@
 
 #include "lib/core/memory.h"
 #include "lib/system/window_system.h"
+#include "platform/window/window.h"
 #include "tests/support/address_limit.h"
 
 namespace {
@@ -46,13 +47,18 @@ class TrackedBlockListener : public testing::EmptyTestEventListener {
 // meets. Removed when the tests end; a test that wants the
 // fallback folder unsets the variable itself. A test binary that a test runs
 // (a death test's or a child suite's process, which may end by exit) keeps
-// the folder of the test that runs it.
+// the folder of the test that runs it. The stand-in reaches the lock of this
+// process through its test hook, and the game programs the tests run through
+// RORUD_TEST_FIXED_LOCK_BASE, which only the test build of the game reads.
 class RuntimeFolder {
  public:
   RuntimeFolder() {
     const char* given = std::getenv(kMark);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (given != nullptr && runtime != nullptr && std::strcmp(given, runtime) == 0) return;
+    if (given != nullptr && runtime != nullptr && std::strcmp(given, runtime) == 0) {
+      if (const char* base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE")) plat::SetFixedLockBaseForTesting(base);
+      return;
+    }
     std::error_code ec;
     std::string pattern = (std::filesystem::temp_directory_path(ec) / "rorud_runtime_XXXXXX").string();
     if (ec || ::mkdtemp(pattern.data()) == nullptr) return;
@@ -61,6 +67,7 @@ class RuntimeFolder {
     // The folder every copy of a game locks in whatever its environment
     // says, /tmp's, is this process's too.
     ::setenv("RORUD_TEST_FIXED_LOCK_BASE", path_.c_str(), 1);
+    plat::SetFixedLockBaseForTesting(path_);
     ::setenv(kMark, path_.c_str(), 1);
   }
   ~RuntimeFolder() {

@@ -24,11 +24,13 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+const std::string kTool = RORUD_BINARY_DIR "/tools/quillona-config";
+
 // The tool's exit status with the arguments as given; its output streams in
-// `out` and `err` when given.
-int RunToolAsIs(const ScratchDir& dir, const std::string& arguments, std::string* err, std::string* out) {
-  const std::string command = RORUD_BINARY_DIR "/tools/quillona-config " + arguments + " >" + (dir / "out.txt") +
-                              " 2>" + (dir / "err.txt");
+// `out` and `err` when given. `tool`: a copy of it elsewhere.
+int RunToolAsIs(const ScratchDir& dir, const std::string& arguments, std::string* err, std::string* out,
+                const std::string& tool = kTool) {
+  const std::string command = tool + " " + arguments + " >" + (dir / "out.txt") + " 2>" + (dir / "err.txt");
   const int status = std::system(command.c_str());
   if (err != nullptr) *err = Slurp(dir / "err.txt");
   if (out != nullptr) *out = Slurp(dir / "out.txt");
@@ -37,8 +39,8 @@ int RunToolAsIs(const ScratchDir& dir, const std::string& arguments, std::string
 
 // The same on the scratch folder's configuration file.
 int RunTool(const ScratchDir& dir, const std::string& arguments, std::string* err = nullptr,
-            std::string* out = nullptr) {
-  return RunToolAsIs(dir, "--file " + (dir / "system/config.hsd") + " " + arguments, err, out);
+            std::string* out = nullptr, const std::string& tool = kTool) {
+  return RunToolAsIs(dir, "--file " + (dir / "system/config.hsd") + " " + arguments, err, out, tool);
 }
 
 std::vector<uint32_t> Words(const std::string& path) {
@@ -156,16 +158,19 @@ TEST(QuillonaConfig, DefaultsTakeTheSettingsAndOddFilesAreNamedForWhatTheyAre) {
 
 // A file the player cannot read holds settings the tool cannot show or keep:
 // a setting is refused and the file keeps its bytes. Run as an ordinary
-// user, for whom the file's mode (0200) counts.
+// user, for whom the file's mode (0200) counts, with a copy of the tool in a
+// folder the user can reach wherever the build is.
 TEST(QuillonaConfig, AnUnreadableFileIsNotWrittenOver) {
-  ScratchDir dir;
+  ScratchDir dir(testsupport::UnprivilegedTempFolder());
   const std::string file = dir / "system/config.hsd";
   const std::string mine(64, '\x05');
   dir.Write("system/config.hsd", mine);
+  const std::string tool = testsupport::CopyForUnprivilegedUser(kTool, dir.path());
+  ASSERT_NE(tool, "");
   testsupport::GiveToUnprivilegedUser(dir.path());
   std::filesystem::permissions(file, std::filesystem::perms::owner_write);
-  const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([&dir](std::string& text) {
-    return RunTool(dir, "--vsync on", &text);
+  const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([&dir, &tool](std::string& text) {
+    return RunTool(dir, "--vsync on", &text, nullptr, tool);
   });
   RORUD_SKIP_UNLESS_RAN(run);
   EXPECT_EQ(run.status, 1);

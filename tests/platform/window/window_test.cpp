@@ -478,7 +478,7 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
       std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
       EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is open to group or others (mode " + text +
                                                ", not 0700). Remove it, or set XDG_RUNTIME_DIR to a folder of your "
-                                               "own");
+                                               "own closed to others");
       EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     }
 
@@ -487,14 +487,14 @@ TEST(WindowLockFolder, FallbackIsAFolderOfTheUsersOwnAndNothingElse) {
     ::chmod((temp / "elsewhere").c_str(), 0700);
     std::filesystem::create_directory_symlink(temp / "elsewhere", folder);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
-                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_TRUE(std::filesystem::is_empty(temp / "elsewhere"));
 
     // A folder named with a slash at its end gives no doubled slash.
     ::setenv("TMPDIR", (temp.string() + "/").c_str(), 1);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock folder " + folder + " is a symbolic link, not a folder. Remove "
-                                         "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                         "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
     std::filesystem::create_directories(temp / "run");
     ::chmod((temp / "run").c_str(), 0700);
     ::setenv("XDG_RUNTIME_DIR", (temp.string() + "/run/").c_str(), 1);
@@ -548,7 +548,7 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
     EXPECT_EQ(plat::WindowLockProblem(), "XDG_RUNTIME_DIR names " + temp.string() +
                                              "/missing, which does not exist, and the lock folder " + fallback +
                                              " is open to group or others (mode 0777, not 0700). Remove it, or set "
-                                             "XDG_RUNTIME_DIR to a folder of your own");
+                                             "XDG_RUNTIME_DIR to a folder of your own closed to others");
     EXPECT_EQ(plat::CreateWindow("LockClass", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     // A temporary folder that does not exist is no folder to remove.
     ::setenv("TMPDIR", (temp / "none").c_str(), 1);
@@ -556,7 +556,8 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
                                              "/missing, which does not exist, and the lock folder " + temp.string() +
                                              "/none/rorud-" + std::to_string(::getuid()) + " cannot be made in " +
                                              temp.string() + "/none (No such file or directory). Set TMPDIR to a "
-                                             "folder you can write, or XDG_RUNTIME_DIR to a folder of your own");
+                                             "folder you can write, or XDG_RUNTIME_DIR to a folder of your own "
+                                             "closed to others");
 
     // A fit folder whose lock file cannot be opened.
     fs::create_directories(temp / "run" / "rorud-window-4142.lock");
@@ -566,7 +567,7 @@ TEST(WindowLockFolder, AnUnfitRuntimeFolderGivesWayToTheFallbackNeverToNoLock) {
     EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
     EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + temp.string() +
                                              "/run/rorud-window-4142.lock cannot be opened (Is a directory). Remove "
-                                             "it, or set XDG_RUNTIME_DIR to a folder of your own");
+                                             "it, or set XDG_RUNTIME_DIR to a folder of your own closed to others");
   }
   plat::HeadlessReset(plat::VirtualDesktop{});
   fs::remove_all(temp);
@@ -673,7 +674,9 @@ TEST(WindowLockFolder, LocksThatDoNotWorkAreNoOtherCopy) {
 // The fixed folder that every copy locks in, whatever its environment: met
 // as the fallback by another path, it is locked once, not met as another
 // copy's; when it is the user's own but not fit, the way out is no setting
-// of the environment, as a runtime folder does not spare it.
+// of the environment, as a runtime folder does not spare it, even where
+// TMPDIR names its base another way, and removing it, as the line says,
+// lets the game play.
 TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
   namespace fs = std::filesystem;
   plat::HeadlessReset(plat::VirtualDesktop{});
@@ -692,7 +695,6 @@ TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
     EXPECT_NE(w, nullptr) << plat::WindowLockProblem();
     plat::DestroyWindow(w);
 
-    ::setenv("TMPDIR", base.c_str(), 1);
     ::chmod(fixed.c_str(), 0777);
     const std::string problem = "the lock folder " + fixed + " is open to group or others (mode 0777, not 0700). "
                                 "Remove it (every copy of the game locks there, whatever XDG_RUNTIME_DIR and "
@@ -701,7 +703,11 @@ TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
     ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
     EXPECT_EQ(plat::WindowLockProblem(), problem);
     EXPECT_EQ(plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
-    ::chmod(fixed.c_str(), 0700);
+    fs::remove_all(fixed);
+    plat::Window* again = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+    EXPECT_NE(again, nullptr) << plat::WindowLockProblem();
+    plat::DestroyWindow(again);
+    ::setenv("TMPDIR", base.c_str(), 1);
 
     // Another user's folder there (a squatter's) stops only a copy whose
     // fallback it is; a fit runtime folder plays on as it did.
@@ -724,12 +730,12 @@ TEST(WindowLockFolder, TheFixedFolderIsLockedOnceAndNoEnvironmentSparesIt) {
 // The permission paths as a user whom the permissions bind (the suite may
 // run as root, who may write anywhere): a runtime folder of the user's own
 // that the user cannot write, or named by a relative path (here of a fit
-// folder in the working folder), gives way to the fallback; a fixed folder
-// that cannot be written stops the start with the way out.
+// folder in the working folder), gives way to the fallback.
 TEST(WindowLockFolder, AsAnOrdinaryUserOnlyAWritableAbsoluteRuntimeFolderIsUsed) {
   namespace fs = std::filesystem;
   plat::HeadlessReset(plat::VirtualDesktop{});
-  const fs::path temp = fs::temp_directory_path() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
+  const fs::path temp =
+      testsupport::UnprivilegedTempFolder() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
   for (const char* sub : {"readonly", "run", "tmp", "fixed"}) fs::create_directories(temp / sub);
   ::chmod(temp.c_str(), 0700);
   testsupport::GiveToUnprivilegedUser(temp);
@@ -738,7 +744,7 @@ TEST(WindowLockFolder, AsAnOrdinaryUserOnlyAWritableAbsoluteRuntimeFolderIsUsed)
   const testsupport::AsUserResult result = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
     if (::chdir(temp.c_str()) != 0) return 2;
     ::setenv("TMPDIR", (temp / "tmp").c_str(), 1);
-    ::setenv("RORUD_TEST_FIXED_LOCK_BASE", (temp / "fixed").c_str(), 1);
+    plat::SetFixedLockBaseForTesting((temp / "fixed").string());
     plat::SetWindowLockFolder("");
     const std::string user = "/rorud-" + std::to_string(::getuid());
     const std::string lock = (temp / "tmp").string() + user + "/rorud-window-4142.lock";
@@ -752,18 +758,114 @@ TEST(WindowLockFolder, AsAnOrdinaryUserOnlyAWritableAbsoluteRuntimeFolderIsUsed)
       if (!LockHeld(lock)) text += runtime + ": no lock held at " + lock + "\n";
       plat::DestroyWindow(w);
     }
-    const std::string fixed = (temp / "fixed").string() + user;
-    ::chmod(fixed.c_str(), 0500);
-    const std::string expected = "the lock folder " + fixed + " cannot be written (Permission denied). Remove it "
-                                 "(every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
-    if (plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48) != nullptr) text += "a window without a lock\n";
-    if (plat::WindowLockProblem() != expected) text += "fixed folder: " + plat::WindowLockProblem() + "\n";
-    ::chmod(fixed.c_str(), 0700);
     return text.empty() ? 0 : 1;
   });
   fs::remove_all(temp);
   RORUD_SKIP_UNLESS_RAN(result);
   EXPECT_EQ(result.status, 0) << result.text;
+}
+
+// The user's own fixed folder that the user took the bits from (mode 0500,
+// holding a lock file, which rm -r could not remove) is set back to 0700 and
+// the game plays; one also open to others is not, and its line gives the
+// commands that remove it, which work as typed.
+TEST(WindowLockFolder, AsAnOrdinaryUserTheirOwnShutFixedFolderIsNoHindrance) {
+  namespace fs = std::filesystem;
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp =
+      testsupport::UnprivilegedTempFolder() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
+  for (const char* sub : {"run", "fixed"}) fs::create_directories(temp / sub);
+  ::chmod(temp.c_str(), 0700);
+  testsupport::GiveToUnprivilegedUser(temp);
+  ::chmod((temp / "run").c_str(), 0700);
+  const testsupport::AsUserResult result = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
+    ::setenv("XDG_RUNTIME_DIR", (temp / "run").c_str(), 1);
+    plat::SetFixedLockBaseForTesting((temp / "fixed").string());
+    plat::SetWindowLockFolder("");
+    if (!plat::RegisterWindowClass("AB", PlainProc)) return 3;
+    const std::string fixed = (temp / "fixed").string() + "/rorud-" + std::to_string(::getuid());
+    const auto start = [&text](const char* when) {
+      plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      if (w == nullptr) text += std::string(when) + ": no window: " + plat::WindowLockProblem() + "\n";
+      plat::DestroyWindow(w);
+    };
+    start("first");
+    struct stat st {};
+    ::chmod(fixed.c_str(), 0500);
+    start("at 0500");
+    if (::stat(fixed.c_str(), &st) != 0 || (st.st_mode & 07777) != 0700) text += "the folder's mode is not 0700\n";
+    ::chmod(fixed.c_str(), 0555);
+    const std::string expected = "the lock folder " + fixed + " is open to group or others (mode 0555, not 0700). "
+                                 "Run chmod u+rwx " + fixed + ", then rm -r " + fixed + " (every copy of the game "
+                                 "locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+    if (plat::WindowLockProblem() != expected) text += "at 0555: " + plat::WindowLockProblem() + "\n";
+    const std::string typed = "chmod u+rwx " + fixed + " && rm -r " + fixed;
+    if (std::system(typed.c_str()) != 0) text += "failed as typed: " + typed + "\n";
+    start("after the way out");
+    return text.empty() ? 0 : 1;
+  });
+  fs::remove_all(temp);
+  RORUD_SKIP_UNLESS_RAN(result);
+  EXPECT_EQ(result.status, 0) << result.text;
+}
+
+// Another user's folder in the fixed place (a squatter's), with neither a
+// runtime nor a temporary folder set: the line names the settings that let
+// the game play, and each does, as typed.
+TEST(WindowLockFolder, AsAnOrdinaryUserASquattersFixedFolderNamesTheSettingsThatWork) {
+  namespace fs = std::filesystem;
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can make another user's folder";
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  const fs::path temp =
+      testsupport::UnprivilegedTempFolder() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
+  for (const char* sub : {"run", "tmp", "fixed"}) fs::create_directories(temp / sub);
+  ::chmod(temp.c_str(), 0755);
+  testsupport::GiveToUnprivilegedUser(temp);
+  ::chmod((temp / "run").c_str(), 0700);
+  const std::string squatted = (temp / "fixed").string() + "/rorud-" + std::to_string(testsupport::UnprivilegedUid());
+  fs::create_directories(squatted);  // root's
+  const testsupport::AsUserResult result = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("TMPDIR");
+    plat::SetFixedLockBaseForTesting((temp / "fixed").string());
+    plat::SetWindowLockFolder("");
+    if (!plat::RegisterWindowClass("AB", PlainProc)) return 3;
+    const std::string expected = "the lock folder " + squatted + " belongs to user id 0, not to you (" +
+                                 std::to_string(::getuid()) + "). Set TMPDIR to a folder you can write, or "
+                                 "XDG_RUNTIME_DIR to a folder of your own closed to others, or ask its owner or the "
+                                 "administrator to remove it";
+    if (plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48) != nullptr) text += "a window without a lock\n";
+    if (plat::WindowLockProblem() != expected) text += "the line: " + plat::WindowLockProblem() + "\n";
+    for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+      ::unsetenv("XDG_RUNTIME_DIR");
+      ::unsetenv("TMPDIR");
+      ::setenv(name, (temp / (name[0] == 'T' ? "tmp" : "run")).c_str(), 1);
+      plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      if (w == nullptr) text += std::string(name) + " set: no window: " + plat::WindowLockProblem() + "\n";
+      plat::DestroyWindow(w);
+    }
+    return text.empty() ? 0 : 1;
+  });
+  fs::remove_all(temp);
+  RORUD_SKIP_UNLESS_RAN(result);
+  EXPECT_EQ(result.status, 0) << result.text;
+}
+
+// A test process's stand-in for /tmp holds the fallback folder as well, when
+// TMPDIR is not set or names /tmp: a test looks in no folder of the user's
+// in /tmp, where a game the user has open holds its lock, and leaves nothing
+// there.
+TEST(WindowLockFolder, TheTestsStandInForTmpHoldsTheFallbackToo) {
+  plat::HeadlessReset(plat::VirtualDesktop{});
+  ASSERT_NE(std::getenv("RORUD_TEST_FIXED_LOCK_BASE"), nullptr);
+  const std::string lock = std::string(std::getenv("RORUD_TEST_FIXED_LOCK_BASE")) + "/rorud-" +
+                           std::to_string(::getuid()) + "/rorud-window-4142.lock";
+  plat::SetWindowLockFolder("");
+  EnvGuard runtime("XDG_RUNTIME_DIR", nullptr);
+  for (const char* temp : {static_cast<const char*>(nullptr), "/tmp", "/tmp/."}) {
+    EnvGuard tmpdir("TMPDIR", temp);
+    EXPECT_EQ(plat::WindowLockPath("AB"), lock) << (temp != nullptr ? temp : "no TMPDIR");
+  }
 }
 
 }  // namespace
