@@ -54,11 +54,6 @@ void PutBook(BitWriter* w, const Book& b) {
   w->Put(0, static_cast<int>(values));
 }
 
-// A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
-// partitions, one residue of type 0 over the first 128 frequencies in
-// partitions of 32 with one class, book 0 its classbook and book 1 its one
-// stage book (and a book 2 that nothing uses, when given), one mapping,
-// one mode. Every packet decodes its residue.
 // What a made stream's setup holds besides, in place of the plain floor 1
 // and the residue's one class.
 struct Shape {
@@ -69,6 +64,12 @@ struct Shape {
   uint32_t classifications = 1;  // each with book 1 at stage 0
 };
 
+// A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
+// partitions, one residue of type 0 over the first 128 frequencies in
+// partitions of 32 with one class, book 0 its classbook and book 1 its one
+// stage book (and a book 2 that nothing uses, when given, or that a Shape's
+// floor codes with), one mapping, one mode. Every packet decodes its
+// residue.
 std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, int serial,
                                 const Book* unused = nullptr, const Shape& shape = {}) {
   BitWriter id, comment, setup;
