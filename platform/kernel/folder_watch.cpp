@@ -97,8 +97,18 @@ void Apply(const inotify_event& event) {
   }
   // A report about an entry names it (padded with zeros); one about the
   // folder itself has no name.
-  if (event.len > 0 && !it->second.names.count(Upper(event.name, ::strnlen(event.name, event.len)))) return;
+  if (event.len == 0) {
+    it->second.generation = ++g_counter;
+    return;
+  }
+  auto name = it->second.names.find(Upper(event.name, ::strnlen(event.name, event.len)));
+  if (name == it->second.names.end()) return;
   it->second.generation = ++g_counter;
+  // A name gone from the folder is forgotten: the new generation already
+  // fails every stamp that relied on it, and a look-up of it again names it
+  // anew before it reads. Otherwise a folder of passing files (temporary
+  // copies, each named once) would keep every name it was asked for.
+  if (event.mask & (IN_DELETE | IN_MOVED_FROM)) it->second.names.erase(name);
 }
 
 // Reads every pending report. A read that leaves room for the largest report
@@ -171,6 +181,14 @@ void DropFolderWatches() {
 size_t FolderWatchCount() {
   std::lock_guard<std::mutex> hold(g_lock);
   return g_watches.size();
+}
+
+size_t FolderWatchNameCount() {
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (g_fd >= 0) DrainLocked();
+  size_t n = 0;
+  for (const auto& watch : g_watches) n += watch.second.names.size();
+  return n;
 }
 
 PathCheckBatch::PathCheckBatch() {

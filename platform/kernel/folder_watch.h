@@ -33,5 +33,7 @@ void DropFolderWatches();
 
 // Watches held now (for tests).
 size_t FolderWatchCount();
+// Names the watches hold, once the pending reports are read (for tests).
+size_t FolderWatchNameCount();
 
 }  // namespace plat

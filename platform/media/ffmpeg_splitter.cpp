@@ -2,6 +2,7 @@
 // reads its input through the upstream IAsyncReader, offers the first audio
 // and the first video stream as coded packets with their times, and seeks.
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <deque>
@@ -9,6 +10,7 @@
 
 #include "platform/media/ffmpeg_common.h"
 #include "platform/kernel/kernel.h"
+#include "platform/media/graph.h"
 #include "platform/media/pull_source.h"
 #include "platform/media/tiff_strips.h"
 
@@ -21,6 +23,8 @@ namespace {
 thread_local int* t_reported_errors = nullptr;
 // A decoder on this thread refused a picture past the frame limit.
 thread_local bool t_over_pixel_limit = false;
+// Packets read by seeks (see MediaSplitterSeekReads).
+std::atomic<int64_t> g_seek_reads{0};
 
 // Prints nothing; counts what is reported at error level or worse. Many
 // decoders mend what they cannot read (a GIF's broken code stream ends the
@@ -388,6 +392,7 @@ class FfmpegSplitter : public PullSourceFilter {
         av_packet_free(&packet);
         return found;
       }
+      g_seek_reads.fetch_add(1, std::memory_order_relaxed);
       if (packet->stream_index != video) {
         if (std::find(streams_.begin(), streams_.end(), packet->stream_index) != streams_.end()) {
           pending_.push_back(packet);
@@ -489,6 +494,8 @@ class FfmpegSplitter : public PullSourceFilter {
 };
 
 }  // namespace
+
+int64_t MediaSplitterSeekReads() { return g_seek_reads.load(); }
 
 HResult CreateFfmpegSplitter(IBaseFilter** filter) {
   auto* f = new (std::nothrow) FfmpegSplitter();

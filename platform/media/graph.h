@@ -44,5 +44,8 @@ void SetMediaAudioDevice(DirectSound* device);
 // untimed samples and waited for room. Right after the count moves on, the
 // ring holds all but one block of a second ahead of its play cursor.
 int64_t MediaAudioRingsFilled();
+// For tests: how many packets the demultiplexer has read while seeking,
+// from the landing place to where decoding is to start from and run to.
+int64_t MediaSplitterSeekReads();
 
 }  // namespace plat

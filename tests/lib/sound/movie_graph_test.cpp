@@ -24,6 +24,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/wide_text.h"
 #include "platform/media/base_classes.h"
+#include "platform/media/graph.h"
 #include "tests/lib/sound/sound_fixture.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/scratch_dir.h"
@@ -350,8 +351,12 @@ bool MakeNumberedMovies() {
   // One encoding thread: the files are then the same however many
   // processors the test may use (the program stream's packs, and so where
   // its seeks land, follow the encoder's slices).
+  // The third has two B-frames after each P-frame and a key frame every 30
+  // (and, as the encoder ends the stream, on the last frame): frame n is
+  // decoded after frame n + 1 when n is not a multiple of 3.
   made = Run(input + " -threads 1 -c:v mpeg1video -q:v 2 -g 60 " + (Movies() / "numbered.mpg")) &&
-                 Run(input + " -threads 1 -c:v libx264 -pix_fmt yuv420p -crf 10 -g 250 " + (Movies() / "numbered.mp4"))
+                 Run(input + " -threads 1 -c:v libx264 -pix_fmt yuv420p -crf 10 -g 250 " + (Movies() / "numbered.mp4")) &&
+                 Run(input + " -threads 1 -c:v mpeg4 -q:v 2 -bf 2 -g 30 " + (Movies() / "numbered_b.mp4"))
              ? 1
              : 0;
   return made == 1;
@@ -428,24 +433,27 @@ class PacketCatcher : public plat::D_CBaseRenderer {
   bool first_key = false;
 };
 
-// A program stream has no index: the seek searches its time stamps and lands
-// inside the group of pictures of the target (frame 95 of groups of 60), whose
-// next key frame lies past it, and then a group or more further back (its
-// packs hold many of these small frames). The first packet sent is the key
-// frame at or before the target, the one that starts its group (frame 60),
-// neither the next one nor one further back.
-TEST_F(ThreadedMovieGraph, AProgramStreamSeekStartsAtTheKeyFrameOfTheTargetsGroup) {
-  ASSERT_TRUE(MakeNumberedMovies());
+// What a seek to a time gives the video decoder, played through with no
+// clock: the packets sent, whether the first is a key frame, and the
+// packets the demultiplexer read for the seek itself.
+struct SeekSent {
+  int packets = 0;
+  bool first_key = false;
+  int64_t reads = 0;
+};
+
+SeekSent SeekAndPlayThrough(const std::string& path, int64_t at) {
+  SeekSent sent;
   plat::IGraphBuilder* graph = nullptr;
-  ASSERT_EQ(plat::CoCreateInstance(plat::kCLSID_FilterGraph, nullptr, plat::kCLSCTX_INPROC, plat::kIID_IGraphBuilder,
+  EXPECT_EQ(plat::CoCreateInstance(plat::kCLSID_FilterGraph, nullptr, plat::kCLSCTX_INPROC, plat::kIID_IGraphBuilder,
                                    reinterpret_cast<void**>(&graph)),
             plat::kS_OK);
+  if (graph == nullptr) return sent;
   plat::HResult r = plat::kS_OK;
   auto* catcher = new PacketCatcher(&r);
   catcher->AddRef();
   graph->AddFilter(catcher, u"Catcher");
-  const std::string path = Movies() / "numbered.mpg";
-  ASSERT_TRUE(plat::Succeeded(graph->RenderFile(std::u16string(path.begin(), path.end()).c_str(), nullptr)));
+  EXPECT_TRUE(plat::Succeeded(graph->RenderFile(std::u16string(path.begin(), path.end()).c_str(), nullptr)));
   plat::IMediaFilter* filter = nullptr;
   graph->QueryInterface(plat::kIID_IMediaFilter, reinterpret_cast<void**>(&filter));
   filter->SetSyncSource(nullptr);
@@ -456,22 +464,70 @@ TEST_F(ThreadedMovieGraph, AProgramStreamSeekStartsAtTheKeyFrameOfTheTargetsGrou
   graph->QueryInterface(plat::kIID_IMediaControl, reinterpret_cast<void**>(&control));
   graph->QueryInterface(plat::kIID_IMediaEvent, reinterpret_cast<void**>(&event));
   graph->QueryInterface(plat::kIID_IMediaSeeking, reinterpret_cast<void**>(&seeking));
-  const int64_t at = (95 * int64_t{3} + 1) * plat::kUnitsPerSecond / 90;
-  ASSERT_EQ(seeking->SetPositions(&at, nullptr), plat::kS_OK);
+  const int64_t reads = plat::MediaSplitterSeekReads();
+  EXPECT_EQ(seeking->SetPositions(&at, nullptr), plat::kS_OK);
   control->Run();
   int32_t code = 0;
   while (event->WaitForCompletion(100, &code) != plat::kS_OK) {
   }
   control->Stop();
   EXPECT_EQ(code, plat::kEC_COMPLETE);
-  EXPECT_TRUE(catcher->first_key);
-  // A packet a frame: frames 60 to 299.
-  EXPECT_EQ(catcher->packets.load(), kNumberedFrames - 60);
+  sent.packets = catcher->packets.load();
+  sent.first_key = catcher->first_key;
+  sent.reads = plat::MediaSplitterSeekReads() - reads;
   seeking->Release();
   event->Release();
   control->Release();
   graph->Release();
   catcher->Release();
+  return sent;
+}
+
+// A seek sends the video decoder the packets from the last key frame shown
+// at or before the target on, and reads ahead for it only up to the first
+// packet decoded after the target: what comes after is read as playing
+// goes on.
+// - A program stream (a packet a frame, no B-frames) has no index: the seek
+//   searches its time stamps and lands inside the group of pictures of the
+//   target (frame 95 of groups of 60), whose next key frame lies past it,
+//   and then a group or more further back (its packs hold many of these
+//   small frames). The first packet sent is the key frame that starts the
+//   target's group (frame 60), neither the next one nor one further back.
+//   A seek to key frame 60 itself lands on frame 0 and reads on to it:
+//   decoding starts at frame 60, not at the key frame it read first.
+// - The B-frame movie is indexed: the seek lands on the key frame at or
+//   before the target. Its groups are open: in decoding order, key frame
+//   90 is followed by B-frames 88 and 89 (sent, and dropped downstream by
+//   their times), then 93, 91, 92, 96, 94, 95, 99, 97, 98, 102, 100, 101,
+//   each decoded at the time of the one before it in that order. On key
+//   frame 90 itself the seek reads 90, 88, 89 and 93 and stops at 91, the
+//   first decoded past the target (5 packets; 30 more to the next key
+//   frame); to frame 100 it reads on to 101 (15 packets), although 102,
+//   shown after the target, comes three packets before. The 212 packets
+//   from key frame 90 on are sent. The last frame, 299, is a key frame
+//   followed only by B-frame 298: the end of the file ends the read, and
+//   those two are sent.
+TEST_F(ThreadedMovieGraph, ASeekSendsFromTheKeyFrameOfTheTargetAndReadsOnlyUpToIt) {
+  ASSERT_TRUE(MakeNumberedMovies());
+  const struct {
+    const char* file;
+    int frame;
+    bool key;  // the target is a key frame's time; otherwise a third of a frame past a frame's
+    int packets;
+    int64_t reads;  // -1: where the program stream's search lands decides
+  } seeks[] = {{"numbered.mpg", 95, false, 240, -1},   {"numbered.mpg", 60, true, 240, -1},
+               {"numbered_b.mp4", 90, true, 212, 5},   {"numbered_b.mp4", 100, false, 212, 15},
+               {"numbered_b.mp4", 299, true, 2, 2}};
+  for (const auto& seek : seeks) {
+    SCOPED_TRACE(std::string(seek.file) + " frame " + std::to_string(seek.frame));
+    const int64_t thirds = seek.frame * int64_t{3} + (seek.key ? 0 : 1);
+    const SeekSent sent = SeekAndPlayThrough(Movies() / seek.file, thirds * plat::kUnitsPerSecond / 90);
+    EXPECT_TRUE(sent.first_key);
+    EXPECT_EQ(sent.packets, seek.packets);
+    if (seek.reads >= 0) {
+      EXPECT_EQ(sent.reads, seek.reads);
+    }
+  }
 }
 
 TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {

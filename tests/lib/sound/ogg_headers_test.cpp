@@ -56,13 +56,24 @@ void PutBook(BitWriter* w, const Book& b) {
   w->Put(0, static_cast<int>(values));
 }
 
+// What a made stream's setup holds besides, in place of the plain floor 1
+// and the residue's one class.
+struct Shape {
+  // 1: a floor 1 of one partition whose one value the last book codes;
+  // 0: a floor 0 of order 2 that codes with the last book (amplitude of 6
+  // bits, 50 dB) in every packet; otherwise a floor 1 without partitions.
+  int floor = -1;
+  uint32_t classifications = 1;  // each with book 1 at stage 0
+};
+
 // A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
 // partitions, one residue of type 0 over the first 128 frequencies in
 // partitions of 32 with one class, book 0 its classbook and book 1 its one
-// stage book (and a book 2 that nothing uses, when given), one mapping,
-// one mode. Every packet decodes its residue.
+// stage book (and a book 2 that nothing uses, when given, or that a Shape's
+// floor codes with), one mapping, one mode. Every packet decodes its
+// residue.
 std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, int serial,
-                                const Book* unused = nullptr) {
+                                const Book* unused = nullptr, const Shape& shape = {}) {
   BitWriter id, comment, setup;
   id.Header(1);
   id.Put(0, 32);
@@ -77,13 +88,25 @@ std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, in
   PutBook(&setup, classbook);
   PutBook(&setup, stagebook);
   if (unused != nullptr) PutBook(&setup, *unused);
-  setup.Put(0, 6), setup.Put(0, 16);                                  // time
-  setup.Put(0, 6), setup.Put(1, 16), setup.Put(0, 5);                 // floor 1, no partitions
-  setup.Put(0, 2), setup.Put(8, 4);                                   // multiplier 1, range 256
+  const uint32_t last_book = unused != nullptr ? 2 : 1;
+  setup.Put(0, 6), setup.Put(0, 16);  // time
+  setup.Put(0, 6);
+  if (shape.floor == 0) {
+    setup.Put(0, 16), setup.Put(2, 8), setup.Put(44100, 16), setup.Put(64, 16);  // order, rate, bark map size
+    setup.Put(6, 6), setup.Put(50, 8), setup.Put(0, 4), setup.Put(last_book, 8);  // amplitude, one book
+  } else if (shape.floor == 1) {
+    setup.Put(1, 16), setup.Put(1, 5), setup.Put(0, 4);      // one partition, of class 0
+    setup.Put(0, 3), setup.Put(0, 2), setup.Put(last_book + 1, 8);  // one value, no subclasses
+    setup.Put(0, 2), setup.Put(8, 4), setup.Put(128, 8);     // multiplier 1, range 256, X 128
+  } else {
+    setup.Put(1, 16), setup.Put(0, 5);  // floor 1, no partitions
+    setup.Put(0, 2), setup.Put(8, 4);   // multiplier 1, range 256
+  }
   setup.Put(0, 6), setup.Put(0, 16);                                  // residue type 0
   setup.Put(0, 24), setup.Put(128, 24), setup.Put(31, 24);            // begin, end, partition size
-  setup.Put(0, 6), setup.Put(0, 8), setup.Put(1, 3), setup.Put(0, 1);  // one class, classbook 0, stage 0
-  setup.Put(1, 8);                                                    // stage book 1
+  setup.Put(shape.classifications - 1, 6), setup.Put(0, 8);           // classbook 0
+  for (uint32_t c = 0; c < shape.classifications; ++c) setup.Put(1, 3), setup.Put(0, 1);  // stage 0
+  for (uint32_t c = 0; c < shape.classifications; ++c) setup.Put(1, 8);                   // stage book 1
   setup.Put(0, 6), setup.Put(0, 16), setup.Put(0, 4);                 // mapping 0, one submap
   setup.Put(0, 8), setup.Put(0, 8), setup.Put(0, 8);
   setup.Put(0, 6), setup.Put(0, 1), setup.Put(0, 16), setup.Put(0, 16), setup.Put(0, 8);  // mode
@@ -106,7 +129,13 @@ std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, in
   }
   for (int i = 0; i < 40; ++i) {
     BitWriter audio;
-    audio.Put(0, 1), audio.Put(1, 1), audio.Put(100, 8), audio.Put(120, 8);
+    audio.Put(0, 1);
+    if (shape.floor == 0) {
+      audio.Put(40, 6), audio.Put(0, 1), audio.Put(0, 2);  // amplitude, book 0, two values
+    } else {
+      audio.Put(1, 1), audio.Put(100, 8), audio.Put(120, 8);
+      if (shape.floor == 1) audio.Put(0, 1);
+    }
     for (int k = 0; k < 8; ++k) audio.Put(0x5a5a5a5a, 32);
     ogg_packet p{audio.bytes_.data(), static_cast<long>(audio.bytes_.size()), 0, i == 39, 128 * i, 3 + i};
     ogg_stream_packetin(&os, &p);
@@ -235,6 +264,62 @@ TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded
   EXPECT_EQ(streamed, sound);
   EXPECT_EQ(Lines("Sound file chain.ogg has a later link whose Vorbis headers cannot be decoded; "
                   "the sound ends before it"), 1u) << log_.Debug();
+}
+
+// The books a floor or a residue names are checked against what it does
+// with them. Each stream below differs from a good one in that alone.
+// Good, and decoded as oggdec decodes them: a floor 1 whose subclass codes
+// with the setup's last book (numbered one past it in the header, 0 being
+// none); a floor 0 whose one book is the last; a residue of two classes whose
+// classbook has two entries of one class each. Damaged: the same floor 0
+// with a book of dimension 0 (the library's floor 0 steps through its
+// coefficients by it), and the same residue with a classbook of one entry
+// (two classes to an entry need 2^1 of them). The decoder library refuses
+// those itself when it opens a file that can seek, and the load fails; where
+// the file cannot seek, the check holds back the page that completes the
+// headers before the library reads them, and says why: alone the stream is
+// refused, after a good link it ends with that link's sound.
+TEST_F(OggHeadersTest, FloorBooksAndResidueClassbooksMustFitWhatTheyCode) {
+  const Book scalar = {1, {1}, 0}, vector = {1, {1}, 1}, two_classes = {1, {1, 1}, 0};
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> good = {
+      {"floor0.ogg", MakeStream(kClassbook, kStagebook, 5, &vector, {0, 1})},
+      {"floor1-last-book.ogg", MakeStream(kClassbook, kStagebook, 6, &scalar, {1, 1})},
+      {"two-classes.ogg", MakeStream(two_classes, kStagebook, 7, nullptr, {-1, 2})},
+  };
+  std::vector<uint8_t> floor0_sound;
+  for (const auto& [name, file] : good) {
+    SCOPED_TRACE(name);
+    WriteFile(name, file);
+    ASSERT_TRUE(Shell("oggdec -Q -R -o " + name + ".raw " + name));
+    const std::vector<uint8_t> reference = ReadAll(name + ".raw");
+    ASSERT_EQ(reference.size(), 39u * 128 * 2);
+    std::vector<uint8_t> sound;
+    EXPECT_EQ(Convert(file, true, &sound), 39 * 128 * 2);
+    EXPECT_EQ(sound, reference);
+    if (floor0_sound.empty()) floor0_sound = sound;
+  }
+  const Book flat = {0, {1}, 2};
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged = {
+      {"floor0-dim0.ogg", MakeStream(kClassbook, kStagebook, 8, &flat, {0, 1})},
+      {"classbook-short.ogg", MakeStream(kClassbook, kStagebook, 9, nullptr, {-1, 2})},
+  };
+  for (const auto& [name, file] : damaged) {
+    SCOPED_TRACE(name);
+    WriteFile(name, file);
+    EXPECT_EQ(LoadSoundHandle(name.c_str(), 1, -1), -1);
+    log_.Clear();
+    SetSoundFileNameForLog(name.c_str());
+    EXPECT_EQ(Convert(file, false), -1);
+    std::vector<uint8_t> chain = good[0].second, streamed;
+    chain.insert(chain.end(), file.begin(), file.end());
+    Convert(chain, false, &streamed);
+    SetSoundFileNameForLog(nullptr);
+    EXPECT_EQ(streamed, floor0_sound);
+    EXPECT_EQ(Lines("Sound file " + name + " has Vorbis headers but no audio page that decodes; refused"), 1u)
+        << log_.Debug();
+    EXPECT_EQ(Lines("Sound file " + name + " has a later link whose Vorbis headers cannot be decoded; "
+                    "the sound ends before it"), 1u) << log_.Debug();
+  }
 }
 
 }  // namespace

@@ -522,6 +522,74 @@ TEST_F(OggPagesTest, ALongFileReportsNoMoreThanItsLastPagesHold) {
   EXPECT_EQ(Streamed(padded), one_expected);
 }
 
+// A movie's sound, in the way a movie holds it: the Vorbis stream's pages
+// of `sound`, each audio page but the last followed by pages of another
+// stream (standing in for the pictures) holding a packet of `gap` bytes.
+std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long gap) {
+  const std::vector<size_t> pages = PageStarts(sound);
+  int32_t serial = 0;
+  std::memcpy(&serial, sound.data() + pages[0] + 14, 4);
+  ogg_stream_state pictures;
+  ogg_stream_init(&pictures, serial + 1);
+  std::vector<uint8_t> out;
+  ogg_page page;
+  int64_t number = 0;
+  auto put_pictures = [&](long bytes, bool first) {
+    std::vector<uint8_t> data(static_cast<size_t>(bytes), 0x33);
+    ogg_packet packet{data.data(), bytes, first ? 1 : 0, 0, number, number};
+    ++number;
+    ogg_stream_packetin(&pictures, &packet);
+    while (ogg_stream_flush(&pictures, &page) != 0) {
+      out.insert(out.end(), page.header, page.header + page.header_len);
+      out.insert(out.end(), page.body, page.body + page.body_len);
+    }
+  };
+  for (size_t i = 0; i + 1 < pages.size(); ++i) {
+    out.insert(out.end(), sound.begin() + static_cast<long>(pages[i]), sound.begin() + static_cast<long>(pages[i + 1]));
+    if (i == 0) put_pictures(30, true);  // the first pages of every stream come first
+    if (i >= 2 && i + 2 < pages.size()) put_pictures(gap, false);
+  }
+  ogg_stream_clear(&pictures);
+  return out;
+}
+
+// A movie whose sound pages lie 70 KB apart among its pictures (12 s of
+// sound; followed by 1 MiB of other bytes, too long to be scanned whole
+// when it opens) reports
+// and gives the sound its packets hold: as written, the sound up to its
+// last granule position, not cut short; with its last granule position
+// raised by 30 s, the sound up to the end of its packets, not 30 s longer.
+// Near its end, 16 or 64 KiB before its last page hold no audio page but
+// that one; 256 KiB hold the ones before.
+TEST_F(OggPagesTest, AMoviesSparseSoundPagesGiveTheSoundItsPacketsHold) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> sound = Make("sparse", 12, &decoded);
+  ASSERT_EQ(PageStarts(sound).size(), 8u);  // 5 audio pages after the headers
+  std::vector<uint8_t> movie = WithPicturesBetween(sound, 70000);
+  const size_t last = PageStarts(movie).end()[-2];
+  movie.resize(movie.size() + (1 << 20), 0x55);
+  for (int64_t raise : {int64_t{0}, int64_t{30 * 22050}}) {
+    SCOPED_TRACE(raise);
+    std::vector<uint8_t> forged = movie;
+    SetGranule(&forged, last, Granule(movie, last) + raise);
+    const std::vector<uint8_t> expected = Yardstick(forged);
+    if (raise == 0) {
+      EXPECT_EQ(expected, decoded);
+    }
+    ASSERT_GT(expected.size(), 11u * 22050 * 4);
+    ASSERT_LT(expected.size(), 13u * 22050 * 4);
+    SoundStream source{};
+    source.ops = *GetMemoryStreamTable();
+    source.handle = MemoryStreamOpen(forged.data(), forged.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&source, &record), 0);
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    ClosePcmDecoder(&record);
+    source.ops.close(source.handle);
+    EXPECT_EQ(Streamed(forged), expected);
+  }
+}
+
 }  // namespace
 
 // A chained file (two files one after the other) plays every link, as

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/kernel/file.h"
+#include "platform/kernel/folder_watch.h"
 #include "tests/support/scratch_dir.h"
 
 using testsupport::ScratchDir;
@@ -110,6 +111,32 @@ TEST(PlatformPathLookup, WatchedPathsSeeChangesAtOnce) {
   EXPECT_EQ(Content(b), "(none)");
   dir.Write("TOP/GRP/b.png", "new");
   EXPECT_EQ(Content(b), "new");
+}
+
+// A folder's watch forgets a name once the file is deleted or renamed away,
+// so that a folder of passing files (temporary copies, each named once) does
+// not grow it. The next look-up of the name still sees it come back.
+TEST(PlatformPathLookup, AWatchForgetsTheNamesOfFilesThatWentAway) {
+  ScratchDir dir;
+  dir.Write("Tmp/keep", "k");
+  const std::string root = dir.path().string();
+  EXPECT_EQ(Content(root + "/TMP/KEEP"), "k");
+  const size_t names = plat::FolderWatchNameCount();
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "copy" + std::to_string(i);
+    EXPECT_EQ(Content(root + "/Tmp/" + name), "(none)");
+    dir.Write("Tmp/" + name, "c");
+    EXPECT_EQ(Content(root + "/Tmp/" + name), "c");
+    if (i % 2 == 0) {
+      std::filesystem::remove(root + "/Tmp/" + name);
+    } else {
+      std::filesystem::rename(root + "/Tmp/" + name, root + "/moved");
+    }
+  }
+  EXPECT_EQ(plat::FolderWatchNameCount(), names);
+  EXPECT_EQ(Content(root + "/Tmp/copy0"), "(none)");
+  dir.Write("Tmp/copy0", "again");
+  EXPECT_EQ(Content(root + "/Tmp/COPY0"), "again");
 }
 
 // A child made by fork shares the parent's watch descriptor at first; the
