@@ -42,8 +42,8 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // In all a pump reads at most kNetworkPumpBytes, and one connection at most
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
 // so that several senders read more than one. Beyond kNetworkPumpFullSenders
-// connections with data the whole budget falls in proportion, to
-// kNetworkPumpLeastBytes: every connection read wakes its sender, and where
+// connections with data when the pump starts, its whole budget falls in
+// proportion, to kNetworkPumpLeastBytes: every connection read wakes its sender, and where
 // the senders share the program's processors they hold up a pump that reads
 // much, so that however many flood, a pump stays short. A message counts as
 // kNetworkPumpBytesPerMessage bytes against the count of messages.
@@ -190,3 +190,9 @@ int PumpNetMessages(int close_finished);
 int NetworkEnd();
 intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket);
 int WriteNetLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Test seam: the receive the layer calls in place of the system's (null: the
+// system's again), so that a test can have a pump find more bytes waiting
+// than a socket's buffer holds.
+using NetworkRecvFunction = int (*)(plat::SocketHandle socket, char* buffer, int length, int flags);
+void SetNetworkRecvForTest(NetworkRecvFunction recv);
