@@ -133,31 +133,25 @@ int StreamRecv(plat::SocketHandle socket, char* buffer, int length, int flags) {
   return static_cast<int>(n);
 }
 
-// The stand-in receive for one test, and the accepted connections it serves.
-class StreamTest : public NetworkTest {
- protected:
-  void SetUp() override {
-    NetworkTest::SetUp();
+// The stand-in receive while it lives, and the accepted connections it
+// serves (made with the fixture's accept).
+class StreamPeers {
+ public:
+  template <typename Accept>
+  StreamPeers(int count, Accept accept) {
     Streams().clear();
     SetNetworkRecvForTest(StreamRecv);
-  }
-  void TearDown() override {
-    SetNetworkRecvForTest(nullptr);
-    Streams().clear();
-    NetworkTest::TearDown();
-  }
-  // Starts the network with count idle connections.
-  void Connect(int count) {
-    port_ = StartNetwork();
-    ASSERT_NE(port_, 0);
     fds_.resize(static_cast<size_t>(count));
-    for (int& fd : fds_) handles_.push_back(AcceptPosix(&fd));
+    for (int& fd : fds_) handles_.push_back(accept(&fd));
     taken_.assign(handles_.size(), 0);
     for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
   }
-  void CloseAll() {
+  ~StreamPeers() {
     for (int fd : fds_) close(fd);
+    SetNetworkRecvForTest(nullptr);
+    Streams().clear();
   }
+  int32_t Handle(size_t i) const { return handles_[i]; }
   // Connection i has a stream of messages waiting, and its read event comes.
   void Give(size_t i, uint32_t body, int64_t messages) {
     const plat::SocketHandle socket = Record(handles_[i])->socket;
@@ -165,6 +159,17 @@ class StreamTest : public NetworkTest {
     plat::PostMessage(GetNetworkState().window, kNetworkSocketMessage, socket, plat::kFdRead);
   }
   int64_t Read(size_t i) { return Streams()[Record(handles_[i])->socket].read; }
+  // Takes connection i's complete messages, checking each against its
+  // stream; their bytes.
+  size_t Take(size_t i) {
+    const std::vector<uint8_t> got = TakeComplete(handles_[i]);
+    const uint32_t body = Streams()[Record(handles_[i])->socket].body;
+    for (size_t at = 0; at < got.size(); ++at) {
+      in_order_ = in_order_ && got[at] == static_cast<uint8_t>(taken_[i] + static_cast<int64_t>(at / body));
+    }
+    taken_[i] += static_cast<int64_t>(got.size() / body);
+    return got.size();
+  }
   // The pumps that follow read every stream to its end, its messages whole
   // and in order, so that the next case starts with nothing waiting.
   void ReadToTheEnd() {
@@ -185,17 +190,8 @@ class StreamTest : public NetworkTest {
     Streams().clear();
     taken_.assign(handles_.size(), 0);
   }
-  // Takes connection i's complete messages, checking each against its
-  // stream; their bytes.
-  size_t Take(size_t i) {
-    const std::vector<uint8_t> got = TakeComplete(handles_[i]);
-    const uint32_t body = Streams()[Record(handles_[i])->socket].body;
-    for (size_t at = 0; at < got.size(); ++at) {
-      in_order_ = in_order_ && got[at] == static_cast<uint8_t>(taken_[i] + static_cast<int64_t>(at / body));
-    }
-    taken_[i] += static_cast<int64_t>(got.size() / body);
-    return got.size();
-  }
+
+ private:
   std::vector<int> fds_;
   std::vector<int32_t> handles_;
   std::vector<int64_t> taken_;
@@ -208,86 +204,90 @@ class StreamTest : public NetworkTest {
 // Up to ten senders the pump reads 16,384 messages or 4 MiB in all, and one
 // sender at most half of that; from ten on the total falls in proportion,
 // to a quarter at forty.
-TEST_F(StreamTest, APumpReadsForOneTenTwentyAndFortySendersTheMessagesAndBytesItsBudgetGives) {
-  Connect(40);
+TEST_F(NetworkTest, APumpReadsForOneTenTwentyAndFortySendersTheMessagesAndBytesItsBudgetGives) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, [&](int* fd) { return AcceptPosix(fd); });
   const std::vector<size_t> senders = {1, 10, 20, 40};
   const std::vector<int64_t> messages_each = {8192, 1638, 409, 102};
   const std::vector<int64_t> bytes_each = {2097152, 419430, 104857, 26214};
   for (size_t c = 0; c < senders.size(); ++c) {
-    for (size_t i = 0; i < senders[c]; ++i) Give(i, 1, 9000);
+    for (size_t i = 0; i < senders[c]; ++i) peers.Give(i, 1, 9000);
     PumpNetMessages(1);
     for (size_t i = 0; i < senders[c]; ++i) {
-      EXPECT_EQ(Record(handles_[i])->complete_bytes, messages_each[c]) << senders[c] << " senders, peer " << i;
-      EXPECT_EQ(Read(i), messages_each[c] * 5) << senders[c] << " senders, peer " << i;
+      EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, messages_each[c]) << senders[c] << " senders, peer " << i;
+      EXPECT_EQ(peers.Read(i), messages_each[c] * 5) << senders[c] << " senders, peer " << i;
     }
-    ReadToTheEnd();
+    peers.ReadToTheEnd();
   }
   const std::vector<int64_t> wire_messages = {34, 7, 2, 1};
   for (size_t c = 0; c < senders.size(); ++c) {
-    for (size_t i = 0; i < senders[c]; ++i) Give(i, 65532, wire_messages[c]);
+    for (size_t i = 0; i < senders[c]; ++i) peers.Give(i, 65532, wire_messages[c]);
     PumpNetMessages(1);
     for (size_t i = 0; i < senders[c]; ++i) {
-      EXPECT_EQ(Read(i), bytes_each[c]) << senders[c] << " senders, peer " << i;
+      EXPECT_EQ(peers.Read(i), bytes_each[c]) << senders[c] << " senders, peer " << i;
     }
-    ReadToTheEnd();
+    peers.ReadToTheEnd();
   }
-  CloseAll();
 }
 
 // Forty connections have data when the pump starts, thirty of them one small
 // message: those leave after the first round, and the ten left share the rest
 // of the forty's total (1 MiB), not a total counted again for ten (4 MiB).
-TEST_F(StreamTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
-  Connect(40);
+TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, [&](int* fd) { return AcceptPosix(fd); });
   for (size_t i = 0; i < 40; ++i) {
     if (i % 4 == 0) {
-      Give(i, 65532, 8);
+      peers.Give(i, 65532, 8);
     } else {
-      Give(i, 1020, 1);
+      peers.Give(i, 1020, 1);
     }
   }
   PumpNetMessages(1);
   int64_t all = 0;
   for (size_t i = 0; i < 40; ++i) {
-    EXPECT_EQ(Read(i), i % 4 == 0 ? 101785 : 1024) << "peer " << i;
-    all += Read(i);
+    EXPECT_EQ(peers.Read(i), i % 4 == 0 ? 101785 : 1024) << "peer " << i;
+    all += peers.Read(i);
   }
   EXPECT_EQ(all, 1048570);
-  ReadToTheEnd();
-  CloseAll();
+  peers.ReadToTheEnd();
 }
 
 // A receive the program calls itself takes at most 256 messages or 256 KiB.
-TEST_F(StreamTest, AReceiveTheProgramCallsTakes256MessagesOr256KiB) {
-  Connect(2);
-  Give(0, 1, 300);
-  Give(1, 65532, 5);
-  EXPECT_EQ(RecvSocket(handles_[0]), 0);
-  EXPECT_EQ(RecvSocket(handles_[1]), 0);
-  EXPECT_EQ(Record(handles_[0])->complete_bytes, 256);
-  EXPECT_EQ(Read(1), 262144);
-  ReadToTheEnd();
-  CloseAll();
+TEST_F(NetworkTest, AReceiveTheProgramCallsTakes256MessagesOr256KiB) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(2, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 1, 300);
+  peers.Give(1, 65532, 5);
+  EXPECT_EQ(RecvSocket(peers.Handle(0)), 0);
+  EXPECT_EQ(RecvSocket(peers.Handle(1)), 0);
+  EXPECT_EQ(Record(peers.Handle(0))->complete_bytes, 256);
+  EXPECT_EQ(peers.Read(1), 262144);
+  peers.ReadToTheEnd();
 }
 
 // A sender that still has data after a pump keeps its receive buffer for the
 // next, however much of it the program took in between.
-TEST_F(StreamTest, ASteadySendersReceiveBufferIsKeptFromPumpToPump) {
-  Connect(1);
-  Give(0, 65532, 96);
+TEST_F(NetworkTest, ASteadySendersReceiveBufferIsKeptFromPumpToPump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(1, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 65532, 96);
   PumpNetMessages(1);
-  ASSERT_EQ(Read(0), 2097152);
-  const RingBuffer& ring = Record(handles_[0])->receive_buffer;
+  ASSERT_EQ(peers.Read(0), 2097152);
+  const RingBuffer& ring = Record(peers.Handle(0))->receive_buffer;
   const auto number = [&] {
     return reinterpret_cast<const TrackedBlockHeader*>(ring.buffer - kTrackedHeaderSize)->fields.number;
   };
   const uint16_t first = number();
-  EXPECT_EQ(Take(0), 2097152u - 32 * 4);
+  EXPECT_EQ(peers.Take(0), 2097152u - 32 * 4);
   PumpNetMessages(1);
-  ASSERT_EQ(Read(0), 2 * 2097152);
+  ASSERT_EQ(peers.Read(0), 2 * 2097152);
   EXPECT_EQ(number(), first);
-  ReadToTheEnd();
-  CloseAll();
+  peers.ReadToTheEnd();
 }
 
 TEST_F(NetworkTest, ALoneSenderTakesAsMuchBesideIdleConnectionsAsAlone) {
