@@ -576,7 +576,7 @@ NetworkBudget PumpBudget(int32_t connections) {
 // pump after pump. Each round gives every connection in the list an equal
 // share of what is left of that total (as many as can have the least share
 // when not all can, first come first served), within the most one connection
-// may take in a pump. One that reads less than its share has read its socket
+// may take in a pump: 2 MiB, and four equal shares of the total. One that reads less than its share has read its socket
 // out (or is held, or failed) and leaves the list; one that reads all of it
 // goes to the back and shares in the next round what the others left, unless
 // it has taken its most. The rounds end when the total is spent or nobody is
@@ -589,6 +589,11 @@ void ReadReadyConnections() {
     ++marked;
   }
   const NetworkBudget all = PumpBudget(marked);
+  const int64_t shares = std::max(marked, 1);
+  const NetworkBudget most{
+      static_cast<int32_t>(std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
+      static_cast<int32_t>(
+          std::min<int64_t>(kNetworkConnectionPumpMessages, int64_t{all.messages} * kNetworkPumpMostShares / shares))};
   // Those that took their most, kept apart until the rounds end.
   ListNode full_head, full_tail;
   ListInit(&full_head, &full_tail);
@@ -604,8 +609,8 @@ void ReadReadyConnections() {
       auto* r = static_cast<NetworkRecord*>(g_net.ready_head.next->data);
       NetworkBudget& taken = r->pump_taken;
       NetworkBudget budget{
-          std::min({share.bytes, all.bytes - used.bytes, kNetworkConnectionPumpBytes - taken.bytes}),
-          std::min({share.messages, all.messages - used.messages, kNetworkConnectionPumpMessages - taken.messages})};
+          std::min({share.bytes, all.bytes - used.bytes, most.bytes - taken.bytes}),
+          std::min({share.messages, all.messages - used.messages, most.messages - taken.messages})};
       // Whole small messages of those before it can overdraw the pump by a
       // little: it stays first for the next pump.
       if (budget.bytes <= 0 || budget.messages <= 0) {
@@ -621,7 +626,7 @@ void ReadReadyConnections() {
       taken.bytes += took.bytes;
       taken.messages += took.messages;
       if (budget.bytes > 0 && budget.messages > 0) continue;
-      if (taken.bytes >= kNetworkConnectionPumpBytes || taken.messages >= kNetworkConnectionPumpMessages) {
+      if (taken.bytes >= most.bytes || taken.messages >= most.messages) {
         ListAppend(full_tail.previous, &r->ready_node, r->node.value, r);
         r->ready = 1;
       } else {

@@ -54,6 +54,11 @@ constexpr int32_t kNetworkPumpLeastBytes = 1024 * 1024;
 constexpr int32_t kNetworkPumpBytesPerMessage = 256;
 constexpr int32_t kNetworkPumpMessages = kNetworkPumpBytes / kNetworkPumpBytesPerMessage;
 constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes / kNetworkPumpBytesPerMessage;
+// Nor does one connection take more than this many equal shares of the
+// pump's total (counted when the pump starts): what a crowd of light
+// connections leaves unused is not all given to one heavy sender, whose
+// reading would lengthen every pump the light ones wait on.
+constexpr int32_t kNetworkPumpMostShares = 4;
 // The smallest share a round gives: when what the pump may still read cannot
 // give every connection with data this much, the round serves as many as it
 // can, in the order they were marked, and the others are the first the next

@@ -255,6 +255,21 @@ TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
   peers.ReadToTheEnd();
 }
 
+// One heavy sender beside twenty light ones that each have one small message:
+// the pump's total is 1,997,287 bytes for the 21, and the heavy one takes
+// four equal shares of it (380,435 bytes), not all the light ones leave.
+TEST_F(NetworkTest, AHeavySenderBesideManyLightOnesTakesFourEqualSharesOfThePump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(21, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 65532, 8);
+  for (size_t i = 1; i < 21; ++i) peers.Give(i, 100, 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 380435);
+  for (size_t i = 1; i < 21; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 100) << "peer " << i;
+  peers.ReadToTheEnd();
+}
+
 // A receive the program calls itself takes at most 256 messages or 256 KiB.
 TEST_F(NetworkTest, AReceiveTheProgramCallsTakes256MessagesOr256KiB) {
   port_ = StartNetwork();
