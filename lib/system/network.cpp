@@ -576,12 +576,13 @@ NetworkBudget PumpBudget(int32_t connections) {
 // pump after pump. Each round gives every connection in the list an equal
 // share of what is left of that total (as many as can have the least share
 // when not all can, first come first served), within the most one connection
-// may take in a pump: 2 MiB, and four equal shares of the total. One that reads less than its share has read its socket
-// out (or is held, or failed) and leaves the list; one that reads all of it
-// goes to the back and shares in the next round what the others left, unless
-// it has taken its most. The rounds end when the total is spent or nobody is
-// left: those still in the list are the first the next pump reads, the ones
-// this pump never came to first.
+// may take in a pump (2 MiB, and four equal shares of the total). One that
+// reads less than its share has read its socket out (or is held, or failed)
+// and leaves the list; one that reads all of it goes to the back and shares
+// in the next round what the others left, unless it has taken its most. The
+// rounds end when the total is spent or nobody is left: those still in the
+// list are the first the next pump reads, the ones this pump never came to
+// first.
 void ReadReadyConnections() {
   int32_t marked = 0;
   for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
@@ -591,7 +592,8 @@ void ReadReadyConnections() {
   const NetworkBudget all = PumpBudget(marked);
   const int64_t shares = std::max(marked, 1);
   const NetworkBudget most{
-      static_cast<int32_t>(std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
+      static_cast<int32_t>(
+          std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
       static_cast<int32_t>(
           std::min<int64_t>(kNetworkConnectionPumpMessages, int64_t{all.messages} * kNetworkPumpMostShares / shares))};
   // Those that took their most, kept apart until the rounds end.

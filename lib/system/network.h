@@ -43,10 +43,11 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
 // so that several senders read more than one. Beyond kNetworkPumpFullSenders
 // connections with data when the pump starts, its whole budget falls in
-// proportion, to kNetworkPumpLeastBytes: every connection read wakes its sender, and where
-// the senders share the program's processors they hold up a pump that reads
-// much, so that however many flood, a pump stays short. A message counts as
-// kNetworkPumpBytesPerMessage bytes against the count of messages.
+// proportion, to kNetworkPumpLeastBytes: every connection read wakes its
+// sender, and where the senders share the program's processors they hold up
+// a pump that reads much, so that however many flood, a pump stays short. A
+// message counts as kNetworkPumpBytesPerMessage bytes against the count of
+// messages.
 constexpr int32_t kNetworkPumpBytes = 4 * 1024 * 1024;
 constexpr int32_t kNetworkConnectionPumpBytes = 2 * 1024 * 1024;
 constexpr int32_t kNetworkPumpFullSenders = 10;
