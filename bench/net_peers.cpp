@@ -1,16 +1,23 @@
 // The network layer as a server meets many peers over 127.0.0.1: twenty peers
 // each send a 64-byte message every 20 ms while the program pumps once per 16
 // ms frame and takes what arrived (each peer's median latency, the best,
-// middle and worst of them); 1, 20 or 100 peers flood it (the time and the
-// processor time of one pump, the fewest bytes any peer got in and the longest
-// any peer waited between two frames that brought it a whole message); one
-// peer sends one very large message (the longest pump while it arrives, the
-// peak of resident memory, and what the layer keeps once it is taken); and the
-// end with idle peers and with peers that left mid-message. The network is
-// started as a start would be added to the library.
+// middle and worst of them); 1, 20, 40 or 100 peers flood it (the time and
+// the processor time of one pump, the fewest, median and most bytes a peer
+// got in, the longest any peer waited between two frames that brought it a
+// whole message, and what a pump that began with most sockets holding data
+// read, by the system's counters); one peer sends one very large message (the
+// longest pump while it arrives, the peak of resident memory, and what the
+// layer keeps once it is taken); chatty peers beside a flooding one (their
+// latency, its rate); and the end with idle peers and with peers that left
+// mid-message. The network is started as a start would be added to the
+// library.
 #include <benchmark/benchmark.h>
 
+#include <dirent.h>
+#include <linux/sockios.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,6 +29,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +165,53 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t n) {
   return true;
 }
 
+// The program's own ends of the peers' connections, found among the
+// process's descriptors by their addresses: the layer keeps them to itself,
+// and the system's counters on them say what was read, whatever the layer's
+// version. -1 where one is not found.
+std::vector<int> ServerEnds(const std::vector<int>& peer_fds) {
+  std::vector<uint16_t> peer_ports;
+  for (int fd : peer_fds) {
+    sockaddr_in own{};
+    socklen_t length = sizeof(own);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length);
+    peer_ports.push_back(ntohs(own.sin_port));
+  }
+  std::vector<int> ends(peer_fds.size(), -1);
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return ends;
+  while (dirent* entry = readdir(dir)) {
+    const int fd = std::atoi(entry->d_name);
+    sockaddr_in peer{};
+    socklen_t length = sizeof(peer);
+    if (fd <= 2 || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        peer.sin_family != AF_INET) {
+      continue;
+    }
+    for (size_t i = 0; i < peer_ports.size(); ++i) {
+      if (ntohs(peer.sin_port) == peer_ports[i] && fd != peer_fds[i]) ends[i] = fd;
+    }
+  }
+  closedir(dir);
+  return ends;
+}
+
+// What the program has read from one of its ends, by the system's count: the
+// bytes that came in, less those still waiting. Also whether any wait.
+struct EndCount {
+  int64_t read;
+  bool waiting;
+};
+EndCount CountEnd(int fd) {
+  tcp_info info{};
+  socklen_t length = sizeof(info);
+  int waiting = 0;
+  if (fd < 0 || getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || ioctl(fd, SIOCINQ, &waiting) != 0) {
+    return EndCount{0, false};
+  }
+  return EndCount{static_cast<int64_t>(info.tcpi_bytes_received) - waiting, waiting > 0};
+}
+
 // Frames of 16 ms for the time given; each pumps (the network pump, or the
 // library's own) and then runs take.
 template <typename Take>
@@ -240,6 +295,19 @@ void BM_FloodPump(benchmark::State& state) {
   std::vector<size_t> got(static_cast<size_t>(peer_count));
   std::vector<Clock::time_point> last_got(static_cast<size_t>(peer_count));
   double longest_gap = 0;
+  const std::vector<int> ends = ServerEnds(fds);
+  // The bytes the pumps that began with at least three quarters of the
+  // peers' sockets holding data read in all, by the system's counters.
+  std::vector<double> crowded_mib;
+  auto count_all = [&](int* holding) {
+    int64_t read = 0;
+    for (int fd : ends) {
+      const EndCount c = CountEnd(fd);
+      read += c.read;
+      *holding += c.waiting ? 1 : 0;
+    }
+    return read;
+  };
   for (auto _ : state) {
     std::atomic<bool> stop{false};
     std::vector<std::thread> peers;
@@ -262,12 +330,18 @@ void BM_FloodPump(benchmark::State& state) {
     std::fill(last_got.begin(), last_got.end(), begin + std::chrono::seconds(1));
     for (auto frame = Clock::now(); Clock::now() < end; frame += std::chrono::milliseconds(16)) {
       std::this_thread::sleep_until(frame);
+      int holding = 0, ignored = 0;
+      const int64_t read_before = count_all(&holding);
       const auto start = Clock::now();
       const double cpu = ThreadMillis();
       PumpNetMessages(1);
       const auto now = Clock::now();
       pump_cpu.push_back(ThreadMillis() - cpu);
       pumps.push_back(Millis(now - start));
+      const int64_t read = count_all(&ignored) - read_before;
+      if (now >= begin + std::chrono::seconds(1) && 4 * holding >= 3 * peer_count) {
+        crowded_mib.push_back(static_cast<double>(read) / (1 << 20));
+      }
       for (int i = 0; i < peer_count; ++i) {
         const size_t n = Take(handles[i]).size();
         got[i] += n;
@@ -286,7 +360,18 @@ void BM_FloodPump(benchmark::State& state) {
   state.counters["pump_max_cpu_ms"] = *std::max_element(pump_cpu.begin(), pump_cpu.end());
   state.counters["fewest_peer_MB"] = static_cast<double>(*std::min_element(got.begin(), got.end())) / 1e6;
   state.counters["most_peer_MB"] = static_cast<double>(*std::max_element(got.begin(), got.end())) / 1e6;
+  std::vector<double> got_mb;
+  for (size_t n : got) got_mb.push_back(static_cast<double>(n) / 1e6);
+  state.counters["median_peer_MB"] = Median(got_mb);
+  state.counters["most_to_median_peer"] = *std::max_element(got_mb.begin(), got_mb.end()) / Median(got_mb);
   state.counters["longest_peer_gap_ms"] = longest_gap;
+  // Counted by the system on the program's ends: the pumps that began with
+  // three quarters of the sockets or more holding data.
+  state.counters["crowded_pumps"] = static_cast<double>(crowded_mib.size());
+  state.counters["crowded_read_median_MiB"] = Median(crowded_mib);
+  state.counters["crowded_read_p90_MiB"] = Quantile(crowded_mib, 0.9);
+  state.counters["crowded_read_max_MiB"] =
+      crowded_mib.empty() ? 0 : *std::max_element(crowded_mib.begin(), crowded_mib.end());
   for (int fd : fds) close(fd);
   LibraryEnd();
 }
@@ -294,6 +379,7 @@ BENCHMARK(BM_FloodPump)
     ->Args({1, 20})
     ->Args({64 * 1024, 1})
     ->Args({64 * 1024, 20})
+    ->Args({64 * 1024, 40})
     ->Args({64 * 1024, 100})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
@@ -599,6 +685,80 @@ void BM_FloodWithTickers(benchmark::State& state) {
   LibraryEnd();
 }
 BENCHMARK(BM_FloodWithTickers)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One peer floods 64 KiB messages beside 20 chatty peers, each sending a
+// message of 16 to 256 bytes 60 times a second, and 20 idle ones, while the
+// program pumps once per 16 ms frame and takes what came: the chatty
+// messages' latency (median, 99th percentile, worst) and the flooding
+// peer's rate. A chatty message's body starts with its length (2 bytes) and
+// the time it was sent, so that the bodies taken together can be parted.
+void BM_ChattyBesideBulk(benchmark::State& state) {
+  constexpr int kChatty = 20, kIdle = 20;
+  uint16_t port = 0;
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (!StartPeers(state, 1 + kChatty + kIdle, &port, &fds, &handles)) return;
+  std::vector<double> latencies;
+  int64_t bulk_bytes = 0;
+  constexpr int kMeasuredSeconds = 4;
+  for (auto _ : state) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> peers;
+    peers.emplace_back([&] {
+      const std::vector<uint8_t> wire = FloodWire(64 * 1024, 0);
+      while (!stop && WriteAll(fds[0], wire.data(), wire.size())) {
+      }
+    });
+    for (int i = 0; i < kChatty; ++i) {
+      peers.emplace_back([&, i] {
+        std::mt19937 random(static_cast<uint32_t>(i + 1));
+        std::this_thread::sleep_for(std::chrono::microseconds(833 * i));
+        for (auto next = Clock::now(); !stop; next += std::chrono::microseconds(16667)) {
+          std::this_thread::sleep_until(next);
+          const uint32_t body = 16 + random() % 241;
+          std::vector<uint8_t> wire(4 + body, static_cast<uint8_t>(i));
+          for (int k = 0; k < 4; ++k) wire[static_cast<size_t>(k)] = static_cast<uint8_t>(body >> (8 * k));
+          wire[4] = static_cast<uint8_t>(body);
+          wire[5] = static_cast<uint8_t>(body >> 8);
+          const int64_t sent = Clock::now().time_since_epoch().count();
+          std::memcpy(wire.data() + 6, &sent, sizeof(sent));
+          if (!WriteAll(fds[static_cast<size_t>(1 + i)], wire.data(), wire.size())) return;
+        }
+      });
+    }
+    const auto begin = Clock::now(), measured = begin + std::chrono::seconds(1),
+               end = measured + std::chrono::seconds(kMeasuredSeconds);
+    for (auto frame = Clock::now(); Clock::now() < end; frame += std::chrono::milliseconds(16)) {
+      std::this_thread::sleep_until(frame);
+      PumpNetMessages(1);
+      const bool counted = Clock::now() >= measured;
+      const int32_t n = TakeInPlace(handles[0]);
+      if (counted) bulk_bytes += n;
+      const int64_t now = Clock::now().time_since_epoch().count();
+      for (int i = 0; i < kChatty; ++i) {
+        const std::vector<uint8_t> bytes = Take(handles[static_cast<size_t>(1 + i)]);
+        for (size_t at = 0; at + 10 <= bytes.size();) {
+          const size_t body = bytes[at] | (static_cast<size_t>(bytes[at + 1]) << 8);
+          int64_t sent;
+          std::memcpy(&sent, bytes.data() + at + 2, sizeof(sent));
+          if (counted) latencies.push_back(Millis(Clock::duration(now - sent)));
+          at += body;
+        }
+      }
+    }
+    stop = true;
+    for (int fd : fds) shutdown(fd, SHUT_WR);
+    for (std::thread& t : peers) t.join();
+  }
+  state.counters["chatty_messages"] = static_cast<double>(latencies.size());
+  state.counters["chatty_median_ms"] = Median(latencies);
+  state.counters["chatty_p99_ms"] = Quantile(latencies, 0.99);
+  state.counters["chatty_worst_ms"] = latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
+  state.counters["bulk_MiB_s"] = static_cast<double>(bulk_bytes) / (1 << 20) / kMeasuredSeconds;
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_ChattyBesideBulk)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Args: idle peers, and peers that sent part of a message and left. The
 // time of the network's end.

@@ -16,6 +16,7 @@ namespace {
 
 NetworkState g_net;
 bool g_list_ready = false;
+NetworkRecvFunction g_recv_for_test = nullptr;
 
 void EnsureList() {
   if (!g_list_ready) {
@@ -44,7 +45,8 @@ SocketFunctions Functions() {
   f.wsa_async_select = reinterpret_cast<decltype(f.wsa_async_select)>(GetLoadedFunction("WSAAsyncSelect"));
   f.accept = reinterpret_cast<decltype(f.accept)>(GetLoadedFunction("accept"));
   f.send = reinterpret_cast<decltype(f.send)>(GetLoadedFunction("send"));
-  f.recv = reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
+  f.recv = g_recv_for_test != nullptr ? g_recv_for_test
+                                      : reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
   f.closesocket = reinterpret_cast<decltype(f.closesocket)>(GetLoadedFunction("closesocket"));
   return f;
 }
@@ -568,27 +570,38 @@ NetworkBudget PumpBudget(int32_t connections) {
 }
 
 // Reads the connections with data, sharing what one pump may read among
-// them. Each round gives every connection in the list an equal share of what
-// the pump may still read for the connections that still have data (as many
-// as can have the least share when not all can, first come first served),
-// within the most one connection may take in a pump. One that reads less
-// than its share has read its socket out (or is held, or failed) and leaves
-// the list; one that reads all of it goes to the back and shares in the next
-// round what the others left, unless it has taken its most. The rounds end
-// when the budget is spent or nobody is left: those still in the list are
-// the first the next pump reads, the ones this pump never came to first.
+// them. The pump's total is set once, from the connections with data when it
+// starts: the first shares empty most sockets of a crowd, and a total counted
+// again from the few left would give them the whole budget of the crowd,
+// pump after pump. Each round gives every connection in the list an equal
+// share of what is left of that total (as many as can have the least share
+// when not all can, first come first served), within the most one connection
+// may take in a pump (2 MiB, and four equal shares of the total). One that
+// reads less than its share has read its socket out (or is held, or failed)
+// and leaves the list; one that reads all of it goes to the back and shares
+// in the next round what the others left, unless it has taken its most. The
+// rounds end when the total is spent or nobody is left: those still in the
+// list are the first the next pump reads, the ones this pump never came to
+// first.
 void ReadReadyConnections() {
+  int32_t marked = 0;
   for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
     static_cast<NetworkRecord*>(x->data)->pump_taken = NetworkBudget{};
+    ++marked;
   }
+  const NetworkBudget all = PumpBudget(marked);
+  const int64_t shares = std::max(marked, 1);
+  const NetworkBudget most{
+      static_cast<int32_t>(
+          std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
+      static_cast<int32_t>(
+          std::min<int64_t>(kNetworkConnectionPumpMessages, int64_t{all.messages} * kNetworkPumpMostShares / shares))};
   // Those that took their most, kept apart until the rounds end.
   ListNode full_head, full_tail;
   ListInit(&full_head, &full_tail);
-  int32_t full = 0;
   NetworkBudget used{0, 0};
   for (bool spent = false; !spent;) {
     const int32_t waiting = ReadyCount();
-    const NetworkBudget all = PumpBudget(waiting + full);
     const NetworkBudget pool{all.bytes - used.bytes, all.messages - used.messages};
     const int32_t serve = std::min({waiting, pool.bytes / kNetworkLeastShareBytes,
                                     pool.messages / kNetworkLeastShareMessages});
@@ -598,8 +611,8 @@ void ReadReadyConnections() {
       auto* r = static_cast<NetworkRecord*>(g_net.ready_head.next->data);
       NetworkBudget& taken = r->pump_taken;
       NetworkBudget budget{
-          std::min({share.bytes, all.bytes - used.bytes, kNetworkConnectionPumpBytes - taken.bytes}),
-          std::min({share.messages, all.messages - used.messages, kNetworkConnectionPumpMessages - taken.messages})};
+          std::min({share.bytes, all.bytes - used.bytes, most.bytes - taken.bytes}),
+          std::min({share.messages, all.messages - used.messages, most.messages - taken.messages})};
       // Whole small messages of those before it can overdraw the pump by a
       // little: it stays first for the next pump.
       if (budget.bytes <= 0 || budget.messages <= 0) {
@@ -615,10 +628,9 @@ void ReadReadyConnections() {
       taken.bytes += took.bytes;
       taken.messages += took.messages;
       if (budget.bytes > 0 && budget.messages > 0) continue;
-      if (taken.bytes >= kNetworkConnectionPumpBytes || taken.messages >= kNetworkConnectionPumpMessages) {
+      if (taken.bytes >= most.bytes || taken.messages >= most.messages) {
         ListAppend(full_tail.previous, &r->ready_node, r->node.value, r);
         r->ready = 1;
-        ++full;
       } else {
         MarkReady(r);
       }
@@ -661,6 +673,8 @@ int WriteNetLogLine(const char* format, ...) {
   int error = f.wsa_get_last_error != nullptr ? f.wsa_get_last_error() : 0;
   return WriteLogLineFmt("ネットワークログ。%s[%d]", text, error);
 }
+
+void SetNetworkRecvForTest(NetworkRecvFunction recv) { g_recv_for_test = recv; }
 
 int RecvSocket(int32_t handle) {
   NetworkBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};

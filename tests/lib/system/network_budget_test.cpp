@@ -1,15 +1,20 @@
 // How a network pump shares what it reads among the connections that have
 // data: peers over 127.0.0.1 whose messages all wait in their sockets before
-// one pump runs, and the messages and bytes that pump took from each.
+// one pump runs, and the messages and bytes that pump took from each. Where
+// a pump takes more than a socket's buffer holds, the layer's receive is a
+// stand-in that serves each connection a stream of messages.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <thread>
 #include <vector>
 
+#include "lib/core/memory.h"
 #include "lib/system/network.h"
 #include "platform/net/winsock.h"
 #include "platform/window/window.h"
@@ -95,6 +100,209 @@ std::vector<int> OnePump(const std::vector<int>& fds, const std::vector<int32_t>
   }));
   for (int32_t h : handles) TakeComplete(h);
   return took;
+}
+
+// A stream of messages of one body size that the stand-in receive serves to
+// a connection in place of its socket: wire bytes in all, and those read.
+// Message k's body bytes are k modulo 256.
+struct Stream {
+  uint32_t body;
+  int64_t wire;
+  int64_t read;
+};
+std::map<plat::SocketHandle, Stream>& Streams() {
+  static std::map<plat::SocketHandle, Stream> streams;
+  return streams;
+}
+
+int StreamRecv(plat::SocketHandle socket, char* buffer, int length, int flags) {
+  auto it = Streams().find(socket);
+  if (it == Streams().end()) return plat::Recv(socket, buffer, length, flags);
+  Stream& s = it->second;
+  const int64_t n = std::min<int64_t>(length, s.wire - s.read);
+  if (n <= 0) {
+    plat::WsaSetLastError(plat::kWsaEWouldBlock);
+    return plat::kSocketError;
+  }
+  const int64_t unit = 4 + int64_t{s.body};
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t at = (s.read + i) % unit;
+    buffer[i] = static_cast<char>(at < 4 ? s.body >> (8 * at) : static_cast<uint32_t>((s.read + i) / unit));
+  }
+  if ((flags & plat::kMsgPeek) == 0) s.read += n;
+  return static_cast<int>(n);
+}
+
+// The stand-in receive while it lives, and the accepted connections it
+// serves (made with the fixture's accept).
+class StreamPeers {
+ public:
+  template <typename Accept>
+  StreamPeers(int count, Accept accept) {
+    Streams().clear();
+    SetNetworkRecvForTest(StreamRecv);
+    fds_.resize(static_cast<size_t>(count));
+    for (int& fd : fds_) handles_.push_back(accept(&fd));
+    taken_.assign(handles_.size(), 0);
+    for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  }
+  ~StreamPeers() {
+    for (int fd : fds_) close(fd);
+    SetNetworkRecvForTest(nullptr);
+    Streams().clear();
+  }
+  int32_t Handle(size_t i) const { return handles_[i]; }
+  // Connection i has a stream of messages waiting, and its read event comes.
+  void Give(size_t i, uint32_t body, int64_t messages) {
+    const plat::SocketHandle socket = Record(handles_[i])->socket;
+    Streams()[socket] = Stream{body, messages * (4 + int64_t{body}), 0};
+    plat::PostMessage(GetNetworkState().window, kNetworkSocketMessage, socket, plat::kFdRead);
+  }
+  int64_t Read(size_t i) { return Streams()[Record(handles_[i])->socket].read; }
+  // Takes connection i's complete messages, checking each against its
+  // stream; their bytes.
+  size_t Take(size_t i) {
+    const std::vector<uint8_t> got = TakeComplete(handles_[i]);
+    const uint32_t body = Streams()[Record(handles_[i])->socket].body;
+    for (size_t at = 0; at < got.size(); ++at) {
+      in_order_ = in_order_ && got[at] == static_cast<uint8_t>(taken_[i] + static_cast<int64_t>(at / body));
+    }
+    taken_[i] += static_cast<int64_t>(got.size() / body);
+    return got.size();
+  }
+  // The pumps that follow read every stream to its end, its messages whole
+  // and in order, so that the next case starts with nothing waiting.
+  void ReadToTheEnd() {
+    EXPECT_TRUE(PumpUntil([&] {
+      bool all = true;
+      for (size_t i = 0; i < handles_.size(); ++i) {
+        auto it = Streams().find(Record(handles_[i])->socket);
+        if (it == Streams().end()) continue;
+        Take(i);
+        all = all && it->second.read == it->second.wire && Record(handles_[i])->receive_remaining == 0;
+      }
+      return all;
+    }));
+    EXPECT_TRUE(in_order_);
+    // One that read its most up to the stream's end finds it empty now.
+    PumpNetMessages(1);
+    EXPECT_EQ(GetNetworkState().ready_head.next, &GetNetworkState().ready_tail);
+    Streams().clear();
+    taken_.assign(handles_.size(), 0);
+  }
+
+ private:
+  std::vector<int> fds_;
+  std::vector<int32_t> handles_;
+  std::vector<int64_t> taken_;
+  bool in_order_ = true;
+};
+
+// What one pump reads from each of 1, 10, 20 and 40 senders that all have
+// more waiting than their share: first of messages of one byte, which meet
+// the count of messages first, then of 64 KiB, which meet the bytes first.
+// Up to ten senders the pump reads 16,384 messages or 4 MiB in all, and one
+// sender at most half of that; from ten on the total falls in proportion,
+// to a quarter at forty.
+TEST_F(NetworkTest, APumpReadsForOneTenTwentyAndFortySendersTheMessagesAndBytesItsBudgetGives) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, [&](int* fd) { return AcceptPosix(fd); });
+  const std::vector<size_t> senders = {1, 10, 20, 40};
+  const std::vector<int64_t> messages_each = {8192, 1638, 409, 102};
+  const std::vector<int64_t> bytes_each = {2097152, 419430, 104857, 26214};
+  for (size_t c = 0; c < senders.size(); ++c) {
+    for (size_t i = 0; i < senders[c]; ++i) peers.Give(i, 1, 9000);
+    PumpNetMessages(1);
+    for (size_t i = 0; i < senders[c]; ++i) {
+      EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, messages_each[c]) << senders[c] << " senders, peer " << i;
+      EXPECT_EQ(peers.Read(i), messages_each[c] * 5) << senders[c] << " senders, peer " << i;
+    }
+    peers.ReadToTheEnd();
+  }
+  const std::vector<int64_t> wire_messages = {34, 7, 2, 1};
+  for (size_t c = 0; c < senders.size(); ++c) {
+    for (size_t i = 0; i < senders[c]; ++i) peers.Give(i, 65532, wire_messages[c]);
+    PumpNetMessages(1);
+    for (size_t i = 0; i < senders[c]; ++i) {
+      EXPECT_EQ(peers.Read(i), bytes_each[c]) << senders[c] << " senders, peer " << i;
+    }
+    peers.ReadToTheEnd();
+  }
+}
+
+// Forty connections have data when the pump starts, thirty of them one small
+// message: those leave after the first round, and the ten left share the rest
+// of the forty's total (1 MiB), not a total counted again for ten (4 MiB).
+TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, [&](int* fd) { return AcceptPosix(fd); });
+  for (size_t i = 0; i < 40; ++i) {
+    if (i % 4 == 0) {
+      peers.Give(i, 65532, 8);
+    } else {
+      peers.Give(i, 1020, 1);
+    }
+  }
+  PumpNetMessages(1);
+  int64_t all = 0;
+  for (size_t i = 0; i < 40; ++i) {
+    EXPECT_EQ(peers.Read(i), i % 4 == 0 ? 101785 : 1024) << "peer " << i;
+    all += peers.Read(i);
+  }
+  EXPECT_EQ(all, 1048570);
+  peers.ReadToTheEnd();
+}
+
+// One heavy sender beside twenty light ones that each have one small message:
+// the pump's total is 1,997,287 bytes for the 21, and the heavy one takes
+// four equal shares of it (380,435 bytes), not all the light ones leave.
+TEST_F(NetworkTest, AHeavySenderBesideManyLightOnesTakesFourEqualSharesOfThePump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(21, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 65532, 8);
+  for (size_t i = 1; i < 21; ++i) peers.Give(i, 100, 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 380435);
+  for (size_t i = 1; i < 21; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 100) << "peer " << i;
+  peers.ReadToTheEnd();
+}
+
+// A receive the program calls itself takes at most 256 messages or 256 KiB.
+TEST_F(NetworkTest, AReceiveTheProgramCallsTakes256MessagesOr256KiB) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(2, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 1, 300);
+  peers.Give(1, 65532, 5);
+  EXPECT_EQ(RecvSocket(peers.Handle(0)), 0);
+  EXPECT_EQ(RecvSocket(peers.Handle(1)), 0);
+  EXPECT_EQ(Record(peers.Handle(0))->complete_bytes, 256);
+  EXPECT_EQ(peers.Read(1), 262144);
+  peers.ReadToTheEnd();
+}
+
+// A sender that still has data after a pump keeps its receive buffer for the
+// next, however much of it the program took in between.
+TEST_F(NetworkTest, ASteadySendersReceiveBufferIsKeptFromPumpToPump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(1, [&](int* fd) { return AcceptPosix(fd); });
+  peers.Give(0, 65532, 96);
+  PumpNetMessages(1);
+  ASSERT_EQ(peers.Read(0), 2097152);
+  const RingBuffer& ring = Record(peers.Handle(0))->receive_buffer;
+  const auto number = [&] {
+    return reinterpret_cast<const TrackedBlockHeader*>(ring.buffer - kTrackedHeaderSize)->fields.number;
+  };
+  const uint16_t first = number();
+  EXPECT_EQ(peers.Take(0), 2097152u - 32 * 4);
+  PumpNetMessages(1);
+  ASSERT_EQ(peers.Read(0), 2 * 2097152);
+  EXPECT_EQ(number(), first);
+  peers.ReadToTheEnd();
 }
 
 TEST_F(NetworkTest, ALoneSenderTakesAsMuchBesideIdleConnectionsAsAlone) {
@@ -192,6 +400,35 @@ TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachIn
   }));
   for (int i = 0; i < kPeers; ++i) EXPECT_TRUE(got[i] == sent[i]) << "peer " << i;
   for (int fd : fds) close(fd);
+}
+
+// A connection closed while more waits than its close's pump may read leaves
+// the list of connections with data, and the next pump serves the others.
+TEST_F(NetworkTest, AConnectionClosedWithDataWaitingLeavesTheListOfThoseWithData) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  int fd, other_fd;
+  const int32_t closing = AcceptPosix(&fd);
+  const int32_t other = AcceptPosix(&other_fd);
+  for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  const std::vector<uint8_t> wire = Numbered(8192 + 300, 0);
+  ASSERT_TRUE(WriteAll(fd, wire.data(), wire.size()));
+  ASSERT_TRUE(AllWaiting({closing}, {wire.size()}));
+  EXPECT_EQ(CloseNetHandle(closing), 0);
+  EXPECT_EQ(Record(closing), nullptr);
+  const NetworkState& s = GetNetworkState();
+  ASSERT_EQ(s.ready_head.next, &s.ready_tail);
+  const std::vector<uint8_t> three = Numbered(3, 7);
+  ASSERT_TRUE(WriteAll(other_fd, three.data(), three.size()));
+  std::vector<uint8_t> got;
+  EXPECT_TRUE(PumpUntil([&] {
+    const std::vector<uint8_t> bytes = TakeComplete(other);
+    got.insert(got.end(), bytes.begin(), bytes.end());
+    return got.size() == 3;
+  }));
+  EXPECT_EQ(got, (std::vector<uint8_t>{7, 8, 9}));
+  close(fd);
+  close(other_fd);
 }
 
 }  // namespace
