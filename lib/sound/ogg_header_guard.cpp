@@ -27,7 +27,6 @@ bool GatherHeaders(ogg_stream_state* os, std::vector<uint8_t> (&headers)[3], int
   return true;
 }
 
-
 // The library's open of a seekable file (libvorbisfile 1.3.7), walked
 // without it: the same page searches (a forward search within a bound, a
 // search back in 64 KiB steps that prefers one stream's pages), the same
