@@ -156,6 +156,17 @@ std::string FixedBase() {
   return g_fixed_base.empty() ? std::string("/tmp") : g_fixed_base;
 }
 
+// The way out through TMPDIR, to a folder of `kind`. TMPDIR naming /tmp in
+// any way, or /, leads to the fixed folder, so those are named as no way out
+// when that folder would not do: it cannot be made or is not fit, or it is
+// `failed`, the folder the line is about.
+std::string TmpdirWayOut(const std::string& kind, const std::string& failed) {
+  const std::string fixed_base = FixedBase();
+  const UserFolder fixed = UserFolderIn(fixed_base);
+  const bool fixed_would_do = fixed.make_error == 0 && fixed.problem.empty() && !SameFolder(fixed.folder, failed);
+  return "Set TMPDIR to " + kind + (fixed_would_do ? "" : " (not " + fixed_base + " or /)");
+}
+
 // What is wrong with the fixed folder and the way out. The user's own stops
 // every copy, whatever its environment, until it is removed; another user's
 // (a squatter's) stops only a copy whose fallback it is, which a temporary
@@ -166,13 +177,15 @@ std::string FixedFolderProblem(const UserFolder& made) {
     return what + RemoveAdvice(made.folder) +
            " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
   }
-  return what +
-         "Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own closed to others, or "
-         "ask its owner or the administrator to remove it";
+  return what + TmpdirWayOut("a folder you can write", made.folder) +
+         ", or XDG_RUNTIME_DIR to a folder of your own closed to others, or ask its owner or the administrator to "
+         "remove it";
 }
 
 // The folder the fallback is made in: TMPDIR, else /tmp. /tmp named another
 // way (/tmp/., a link) is /tmp, so that the fixed folder is known as such.
+// A TMPDIR of / counts as none, as a relative one does: the fallback is then
+// the fixed folder, not a folder made in /.
 std::string FallbackBase() {
   const char* temp = std::getenv("TMPDIR");
   const std::string base = temp != nullptr && temp[0] == '/' ? WithoutEndSlashes(temp) : std::string();
@@ -201,9 +214,9 @@ LockPlace FallbackLockPlace() {
   const UserFolder made = UserFolderIn(base);
   if (made.make_error != 0) {
     return {made.folder, "the lock folder " + made.folder + " cannot be made in " + base + " (" +
-                             std::strerror(made.make_error) +
-                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your "
-                             "own closed to others"};
+                             std::strerror(made.make_error) + "). " +
+                             TmpdirWayOut("a folder you can write", made.folder) +
+                             ", or XDG_RUNTIME_DIR to a folder of your own closed to others"};
   }
   if (made.problem.empty()) return {made.folder, std::string()};
   // Without TMPDIR the fallback is the fixed folder, which a runtime folder
@@ -339,8 +352,8 @@ std::string AttemptProblem(const Attempt& attempt, const std::string& way_out_of
       return "the lock file " + attempt.path + " cannot be opened (" + std::strerror(attempt.error) + "). " +
              way_out_of_no_file;
     case Attempt::kNoLocks:
-      return "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) +
-             "). Set TMPDIR to a folder on a local disk";
+      return "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) + "). " +
+             TmpdirWayOut("a folder on a local disk", attempt.path.substr(0, attempt.path.rfind('/')));
     default:
       return std::string();
   }
