@@ -29,10 +29,11 @@ using detail::LockPlace;
 
 namespace {
 
-std::mutex g_class_lock_mutex;  // guards the four below
+std::mutex g_class_lock_mutex;  // guards the five below
 std::string g_lock_folder;         // the test hook's folder; empty: the folders the system gives
 std::string g_fixed_base;          // the test hook's stand-in for /tmp; empty: /tmp
 std::string g_lock_failure;        // why the last window's class lock could not be had
+std::string g_lock_holder;         // the lock file another process held then, when that was why
 std::map<std::string, int> g_lock_refusals;  // test hook: folder -> the error flock gives there
 
 // Why the existing `folder` cannot hold the user's locks: anything but a
@@ -344,18 +345,30 @@ Attempt TryLock(const std::string& folder, const std::string& class_name) {
   return {Attempt::kTaken, fd, 0, path};
 }
 
-// What is wrong with a try that did not take the lock, and the way out;
-// empty when another process holds it.
-std::string AttemptProblem(const Attempt& attempt, const std::string& way_out_of_no_file) {
+// Why the class locks of a new window were not taken: what is wrong and the
+// way out, or the lock file another process holds.
+struct Refusal {
+  std::string problem;
+  std::string holder;
+};
+
+// Why a try did not take the lock.
+void Refuse(const Attempt& attempt, const std::string& way_out_of_no_file, Refusal* refusal) {
   switch (attempt.result) {
     case Attempt::kNotOpened:
-      return "the lock file " + attempt.path + " cannot be opened (" + std::strerror(attempt.error) + "). " +
-             way_out_of_no_file;
+      refusal->problem = "the lock file " + attempt.path + " cannot be opened (" + std::strerror(attempt.error) +
+                         "). " + way_out_of_no_file;
+      break;
     case Attempt::kNoLocks:
-      return "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) + "). " +
-             TmpdirWayOut("a folder on a local disk", attempt.path.substr(0, attempt.path.rfind('/')));
-    default:
-      return std::string();
+      refusal->problem =
+          "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) + "). " +
+          TmpdirWayOut("a folder on a local disk", attempt.path.substr(0, attempt.path.rfind('/')));
+      break;
+    case Attempt::kHeld:
+      refusal->holder = attempt.path;
+      break;
+    case Attempt::kTaken:
+      break;
   }
 }
 
@@ -368,9 +381,8 @@ constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folde
 
 // The class lock in the folder the environment names (the runtime folder,
 // or the fallback when the runtime folder is not fit or its locks do not
-// work); the folder it was taken in, or empty with `failure` set (left empty
-// when another process holds it).
-std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>* fds, std::string* failure) {
+// work); the folder it was taken in, or empty with `refusal` set.
+std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>* fds, Refusal* refusal) {
   const RuntimeFolder runtime = NamedRuntimeFolder();
   std::string passed_over = PassedOver(runtime);
   if (runtime.named && runtime.refused.empty()) {
@@ -380,7 +392,7 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
       return runtime.folder;
     }
     if (attempt.result != Attempt::kNoLocks) {
-      *failure = AttemptProblem(attempt, kWayOutOfNoFile);
+      Refuse(attempt, kWayOutOfNoFile, refusal);
       return std::string();
     }
     passed_over = "XDG_RUNTIME_DIR names " + runtime.folder + ", where the lock file cannot be locked (" +
@@ -388,7 +400,7 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
   }
   const LockPlace fallback = FallbackLockPlace();
   if (!fallback.problem.empty()) {
-    *failure = passed_over + fallback.problem;
+    refusal->problem = passed_over + fallback.problem;
     return std::string();
   }
   const Attempt attempt = TryLock(fallback.folder, class_name);
@@ -396,32 +408,32 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
     fds->push_back(attempt.fd);
     return fallback.folder;
   }
-  *failure = AttemptProblem(attempt, kWayOutOfNoFile);
-  if (attempt.result == Attempt::kNoLocks) *failure = passed_over + *failure;
+  Refuse(attempt, kWayOutOfNoFile, refusal);
+  if (attempt.result == Attempt::kNoLocks) refusal->problem = passed_over + refusal->problem;
   return std::string();
 }
 
 // The class locks of a new window: the test's folder's alone, else the one
 // in the folder the environment names and the one in the fixed folder.
-// False when another process holds one (`failure` left empty) or one cannot
-// be had (`failure` says why and what to do); nothing is held then.
-bool TakeLocks(const std::string& class_name, std::vector<int>* fds, std::string* failure) {
+// False when another process holds one or one cannot be had (`refusal`
+// says which, or why and what to do); nothing is held then.
+bool TakeLocks(const std::string& class_name, std::vector<int>* fds, Refusal* refusal) {
   const std::string hook = HookFolder();
   if (!hook.empty()) {
     const Attempt attempt = TryLock(hook, class_name);
     if (attempt.result != Attempt::kTaken) {
-      *failure = AttemptProblem(attempt, kWayOutOfNoFile);
+      Refuse(attempt, kWayOutOfNoFile, refusal);
       return false;
     }
     fds->push_back(attempt.fd);
     return true;
   }
-  const std::string taken_in = TakeEnvironmentLock(class_name, fds, failure);
+  const std::string taken_in = TakeEnvironmentLock(class_name, fds, refusal);
   if (taken_in.empty()) return false;
   const LockPlace fixed = FixedLockPlace();
   if (fixed.folder.empty() || SameFolder(fixed.folder, taken_in)) return true;
   if (!fixed.problem.empty()) {
-    *failure = fixed.problem;
+    refusal->problem = fixed.problem;
     CloseAll(fds);
     return false;
   }
@@ -432,7 +444,7 @@ bool TakeLocks(const std::string& class_name, std::vector<int>* fds, std::string
   }
   // Where locks do not work no copy of the user can hold one either.
   if (attempt.result == Attempt::kNoLocks) return true;
-  *failure = AttemptProblem(attempt, "Remove it");
+  Refuse(attempt, "Remove it", refusal);
   CloseAll(fds);
   return false;
 }
@@ -448,10 +460,11 @@ std::string ClassLockPlaceProblem() {
 }
 
 bool TakeClassLocks(const std::string& class_name, std::vector<int>* fds) {
-  std::string failure;
-  const bool taken = TakeLocks(class_name, fds, &failure);
+  Refusal refusal;
+  const bool taken = TakeLocks(class_name, fds, &refusal);
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
-  g_lock_failure = failure;
+  g_lock_failure = refusal.problem;
+  g_lock_holder = refusal.holder;
   return taken;
 }
 
@@ -476,6 +489,7 @@ void PassClassLock(Window* window, const std::vector<Window*>& windows) {
 void ResetClassLocks() {
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
   g_lock_failure.clear();
+  g_lock_holder.clear();
   g_lock_refusals.clear();
 }
 
@@ -494,10 +508,16 @@ std::string WindowLockProblem() {
   return g_lock_failure;
 }
 
+std::string WindowLockHolder() {
+  std::lock_guard<std::mutex> guard(g_class_lock_mutex);
+  return g_lock_holder;
+}
+
 void SetWindowLockFolder(const std::string& folder) {
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
   g_lock_folder = folder;
   g_lock_failure.clear();
+  g_lock_holder.clear();
 }
 
 void SetFixedLockBaseForTesting(const std::string& base) {
