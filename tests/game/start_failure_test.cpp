@@ -231,7 +231,8 @@ TEST(GameStart, ACopyThatEndsBeforeTheLineIsStillNamed) {
 
 // The tests' stand-in for /tmp is read by their build of the game alone: the
 // game that is played has not even the setting's name in it, so no
-// environment moves its lock.
+// environment moves its lock. The tests' build stops at a relative one
+// before it locks anywhere.
 TEST(GameStart, ThePlayedGameTakesNoTestSetting) {
   const std::string played = std::string(RORUD_BINARY_DIR) + "/game/quillona";
   if (!fs::exists(played) || !fs::exists(kProgram)) GTEST_SKIP() << "no game program";
@@ -242,6 +243,10 @@ TEST(GameStart, ThePlayedGameTakesNoTestSetting) {
   };
   EXPECT_FALSE(names_it(played));
   EXPECT_TRUE(names_it(kProgram));
+  gametest::ScratchFolder scratch;
+  const Outcome relative = RunGame("RORUD_TEST_FIXED_LOCK_BASE=base RORUD_PLATFORM=headless");
+  EXPECT_EQ(relative.status, 1);
+  EXPECT_EQ(relative.err, "quillona: RORUD_TEST_FIXED_LOCK_BASE names base, which is not an absolute path\n");
 }
 
 // Two copies started at once in a folder without system/config.hsd both
