@@ -44,8 +44,14 @@ int main() {
 #ifdef QUILLONA_UNDER_TEST
   // The test's own folder for the lock every copy takes in /tmp as well, so
   // that a test meets neither another test's copy nor a game the user has
-  // open. The game that is played never reads this setting.
-  if (const char* base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE"); base != nullptr && base[0] == '/') {
+  // open. The game that is played never reads this setting. A relative one
+  // would be another folder in each working folder, and passing over it
+  // would lock in /tmp: the start stops instead.
+  if (const char* base = std::getenv("RORUD_TEST_FIXED_LOCK_BASE"); base != nullptr && base[0] != '\0') {
+    if (base[0] != '/') {
+      std::fprintf(stderr, "quillona: RORUD_TEST_FIXED_LOCK_BASE names %s, which is not an absolute path\n", base);
+      return 1;
+    }
     plat::SetFixedLockBaseForTesting(base);
   }
 #endif

@@ -26,6 +26,8 @@ std::atomic<long long> g_write_space{-1};
 std::atomic<int> g_sync_error{0};
 std::atomic<int> g_folder_sync_error{0};
 std::atomic<int> g_sync_delay_ms{0};
+std::atomic<int> g_lock_error{0};
+std::atomic<void (*)(SaveStep, const std::string&)> g_step_hook{nullptr};
 std::atomic<long> g_file_syncs{0};
 std::atomic<long> g_folder_syncs{0};
 std::mutex g_hold_mutex;
@@ -49,6 +51,21 @@ std::string ResolvedTarget(const char* path) {
   return path;
 }
 
+// flock on a temporary file, or the error the test hook gives for every
+// lock.
+int LockTemp(int fd, int operation) {
+  if (const int error = g_lock_error; error != 0) {
+    errno = error;
+    return -1;
+  }
+  return ::flock(fd, operation);
+}
+
+// Lets a test act at `step` of a save, as another copy of the game could.
+void Step(SaveStep step, const std::string& path) {
+  if (const auto hook = g_step_hook.load()) hook(step, path);
+}
+
 // Creates the temporary file `prefix` and six letters or digits, new, for
 // writing; returns its descriptor and name, or -1 with errno. The system
 // applies the process's mask to the usual permissions: reading the mask
@@ -70,7 +87,7 @@ int CreateTemp(const std::string& prefix, std::string& name) {
     if (fd < 0) return fd;
     // Where locks do not work (a network mount without a lock service) the
     // write goes on unguarded, as before.
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    while (LockTemp(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
@@ -165,8 +182,9 @@ void RemoveLeftover(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | kFlags);
   // A write-only file's temporary file is write-only too.
   if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags);
-  const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool locked = fd >= 0 && LockTemp(fd, LOCK_EX | LOCK_NB) == 0;
   const bool held_by_another = fd >= 0 && !locked && errno == EWOULDBLOCK;
+  if (locked) Step(SaveStep::kLeftoverLocked, path);
   struct stat named {}, opened {};
   bool leftover = !held_by_another && ::lstat(path.c_str(), &named) == 0;
   if (leftover && fd >= 0) {
@@ -238,6 +256,7 @@ bool PlaceFile(const char* path, const std::vector<unsigned char>& bytes, std::s
     ok = false;
     error = errno;
   }
+  if (ok) Step(SaveStep::kBeforeRename, temp);
   if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
     ok = false;
     error = errno;
@@ -275,6 +294,10 @@ void SetSyncErrorForTesting(int error) { g_sync_error = error; }
 void SetFolderSyncErrorForTesting(int error) { g_folder_sync_error = error; }
 
 void SetSyncDelayForTesting(int ms) { g_sync_delay_ms = ms; }
+
+void SetLockErrorForTesting(int error) { g_lock_error = error; }
+
+void SetSaveStepHookForTesting(void (*hook)(SaveStep step, const std::string& path)) { g_step_hook = hook; }
 
 void HoldSyncsForTesting(bool hold) {
   {

@@ -46,6 +46,19 @@ void SetFolderSyncErrorForTesting(int error);
 // or its folder takes `ms` milliseconds more; 0 (the default) adds nothing.
 void SetSyncDelayForTesting(int ms);
 
+// Test hook standing in for a folder whose locks do not work (a network
+// mount without a lock service): when `error` is not 0, every later lock of
+// a temporary file fails with it; 0 (the default) locks.
+void SetLockErrorForTesting(int error);
+
+// Test hook that lets a test act as another copy of the game would at a
+// chosen moment of a save: when set, it is called with the path of a
+// leftover temporary file once that is locked and before it is removed, and
+// with the path of the save's own temporary file, written, synced and
+// closed, before it is renamed into place. Null (the default) calls nothing.
+enum class SaveStep { kLeftoverLocked, kBeforeRename };
+void SetSaveStepHookForTesting(void (*hook)(SaveStep step, const std::string& path));
+
 // Test hook standing in for a disk that is busy: while `hold` is true, every
 // later sync, once counted, waits until it is false again.
 void HoldSyncsForTesting(bool hold);

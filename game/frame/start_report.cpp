@@ -13,11 +13,13 @@ std::string LibraryStartFailureText(const char* title) {
   const bool out_of_memory = errno == ENOMEM;
   // The library refuses a second copy when the window class is held by
   // another process, which the system reports as a foreign window; a lock
-  // file that cannot be locked at all is no such window.
-  plat::Window* holder = plat::FindWindow(title);
-  if (holder != nullptr && holder == plat::ForeignWindow()) {
-    return "quillona: another copy of the game is running (it holds the lock " + plat::WindowLockPath(title) +
-           "); close it first\n";
+  // file that cannot be locked at all is no such window. A copy that held
+  // the lock when this start tried it, and has ended since, stopped it all
+  // the same.
+  std::string held = plat::WindowLockHolder();
+  if (held.empty() && plat::FindWindow(title) == plat::ForeignWindow()) held = plat::WindowLockPath(title);
+  if (!held.empty()) {
+    return "quillona: another copy of the game is running (it holds the lock " + held + "); close it first\n";
   }
   const std::string lock = plat::WindowLockProblem();
   if (!lock.empty()) {

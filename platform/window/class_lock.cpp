@@ -29,10 +29,11 @@ using detail::LockPlace;
 
 namespace {
 
-std::mutex g_class_lock_mutex;  // guards the four below
+std::mutex g_class_lock_mutex;  // guards the five below
 std::string g_lock_folder;         // the test hook's folder; empty: the folders the system gives
 std::string g_fixed_base;          // the test hook's stand-in for /tmp; empty: /tmp
 std::string g_lock_failure;        // why the last window's class lock could not be had
+std::string g_lock_holder;         // the lock file another process held then, when that was why
 std::map<std::string, int> g_lock_refusals;  // test hook: folder -> the error flock gives there
 
 // Why the existing `folder` cannot hold the user's locks: anything but a
@@ -156,6 +157,17 @@ std::string FixedBase() {
   return g_fixed_base.empty() ? std::string("/tmp") : g_fixed_base;
 }
 
+// The way out through TMPDIR, to a folder of `kind`. TMPDIR naming /tmp in
+// any way, or /, leads to the fixed folder, so those are named as no way out
+// when that folder would not do: it cannot be made or is not fit, or it is
+// `failed`, the folder the line is about.
+std::string TmpdirWayOut(const std::string& kind, const std::string& failed) {
+  const std::string fixed_base = FixedBase();
+  const UserFolder fixed = UserFolderIn(fixed_base);
+  const bool fixed_would_do = fixed.make_error == 0 && fixed.problem.empty() && !SameFolder(fixed.folder, failed);
+  return "Set TMPDIR to " + kind + (fixed_would_do ? "" : " (not " + fixed_base + " or /)");
+}
+
 // What is wrong with the fixed folder and the way out. The user's own stops
 // every copy, whatever its environment, until it is removed; another user's
 // (a squatter's) stops only a copy whose fallback it is, which a temporary
@@ -166,13 +178,15 @@ std::string FixedFolderProblem(const UserFolder& made) {
     return what + RemoveAdvice(made.folder) +
            " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
   }
-  return what +
-         "Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your own closed to others, or "
-         "ask its owner or the administrator to remove it";
+  return what + TmpdirWayOut("a folder you can write", made.folder) +
+         ", or XDG_RUNTIME_DIR to a folder of your own closed to others, or ask its owner or the administrator to "
+         "remove it";
 }
 
 // The folder the fallback is made in: TMPDIR, else /tmp. /tmp named another
 // way (/tmp/., a link) is /tmp, so that the fixed folder is known as such.
+// A TMPDIR of / counts as none, as a relative one does: the fallback is then
+// the fixed folder, not a folder made in /.
 std::string FallbackBase() {
   const char* temp = std::getenv("TMPDIR");
   const std::string base = temp != nullptr && temp[0] == '/' ? WithoutEndSlashes(temp) : std::string();
@@ -201,9 +215,9 @@ LockPlace FallbackLockPlace() {
   const UserFolder made = UserFolderIn(base);
   if (made.make_error != 0) {
     return {made.folder, "the lock folder " + made.folder + " cannot be made in " + base + " (" +
-                             std::strerror(made.make_error) +
-                             "). Set TMPDIR to a folder you can write, or XDG_RUNTIME_DIR to a folder of your "
-                             "own closed to others"};
+                             std::strerror(made.make_error) + "). " +
+                             TmpdirWayOut("a folder you can write", made.folder) +
+                             ", or XDG_RUNTIME_DIR to a folder of your own closed to others"};
   }
   if (made.problem.empty()) return {made.folder, std::string()};
   // Without TMPDIR the fallback is the fixed folder, which a runtime folder
@@ -331,18 +345,30 @@ Attempt TryLock(const std::string& folder, const std::string& class_name) {
   return {Attempt::kTaken, fd, 0, path};
 }
 
-// What is wrong with a try that did not take the lock, and the way out;
-// empty when another process holds it.
-std::string AttemptProblem(const Attempt& attempt, const std::string& way_out_of_no_file) {
+// Why the class locks of a new window were not taken: what is wrong and the
+// way out, or the lock file another process holds.
+struct Refusal {
+  std::string problem;
+  std::string holder;
+};
+
+// Why a try did not take the lock.
+void Refuse(const Attempt& attempt, const std::string& way_out_of_no_file, Refusal* refusal) {
   switch (attempt.result) {
     case Attempt::kNotOpened:
-      return "the lock file " + attempt.path + " cannot be opened (" + std::strerror(attempt.error) + "). " +
-             way_out_of_no_file;
+      refusal->problem = "the lock file " + attempt.path + " cannot be opened (" + std::strerror(attempt.error) +
+                         "). " + way_out_of_no_file;
+      break;
     case Attempt::kNoLocks:
-      return "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) +
-             "). Set TMPDIR to a folder on a local disk";
-    default:
-      return std::string();
+      refusal->problem =
+          "the lock file " + attempt.path + " cannot be locked (" + std::strerror(attempt.error) + "). " +
+          TmpdirWayOut("a folder on a local disk", attempt.path.substr(0, attempt.path.rfind('/')));
+      break;
+    case Attempt::kHeld:
+      refusal->holder = attempt.path;
+      break;
+    case Attempt::kTaken:
+      break;
   }
 }
 
@@ -355,9 +381,8 @@ constexpr char kWayOutOfNoFile[] = "Remove it, or set XDG_RUNTIME_DIR to a folde
 
 // The class lock in the folder the environment names (the runtime folder,
 // or the fallback when the runtime folder is not fit or its locks do not
-// work); the folder it was taken in, or empty with `failure` set (left empty
-// when another process holds it).
-std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>* fds, std::string* failure) {
+// work); the folder it was taken in, or empty with `refusal` set.
+std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>* fds, Refusal* refusal) {
   const RuntimeFolder runtime = NamedRuntimeFolder();
   std::string passed_over = PassedOver(runtime);
   if (runtime.named && runtime.refused.empty()) {
@@ -367,7 +392,7 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
       return runtime.folder;
     }
     if (attempt.result != Attempt::kNoLocks) {
-      *failure = AttemptProblem(attempt, kWayOutOfNoFile);
+      Refuse(attempt, kWayOutOfNoFile, refusal);
       return std::string();
     }
     passed_over = "XDG_RUNTIME_DIR names " + runtime.folder + ", where the lock file cannot be locked (" +
@@ -375,7 +400,7 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
   }
   const LockPlace fallback = FallbackLockPlace();
   if (!fallback.problem.empty()) {
-    *failure = passed_over + fallback.problem;
+    refusal->problem = passed_over + fallback.problem;
     return std::string();
   }
   const Attempt attempt = TryLock(fallback.folder, class_name);
@@ -383,32 +408,32 @@ std::string TakeEnvironmentLock(const std::string& class_name, std::vector<int>*
     fds->push_back(attempt.fd);
     return fallback.folder;
   }
-  *failure = AttemptProblem(attempt, kWayOutOfNoFile);
-  if (attempt.result == Attempt::kNoLocks) *failure = passed_over + *failure;
+  Refuse(attempt, kWayOutOfNoFile, refusal);
+  if (attempt.result == Attempt::kNoLocks) refusal->problem = passed_over + refusal->problem;
   return std::string();
 }
 
 // The class locks of a new window: the test's folder's alone, else the one
 // in the folder the environment names and the one in the fixed folder.
-// False when another process holds one (`failure` left empty) or one cannot
-// be had (`failure` says why and what to do); nothing is held then.
-bool TakeLocks(const std::string& class_name, std::vector<int>* fds, std::string* failure) {
+// False when another process holds one or one cannot be had (`refusal`
+// says which, or why and what to do); nothing is held then.
+bool TakeLocks(const std::string& class_name, std::vector<int>* fds, Refusal* refusal) {
   const std::string hook = HookFolder();
   if (!hook.empty()) {
     const Attempt attempt = TryLock(hook, class_name);
     if (attempt.result != Attempt::kTaken) {
-      *failure = AttemptProblem(attempt, kWayOutOfNoFile);
+      Refuse(attempt, kWayOutOfNoFile, refusal);
       return false;
     }
     fds->push_back(attempt.fd);
     return true;
   }
-  const std::string taken_in = TakeEnvironmentLock(class_name, fds, failure);
+  const std::string taken_in = TakeEnvironmentLock(class_name, fds, refusal);
   if (taken_in.empty()) return false;
   const LockPlace fixed = FixedLockPlace();
   if (fixed.folder.empty() || SameFolder(fixed.folder, taken_in)) return true;
   if (!fixed.problem.empty()) {
-    *failure = fixed.problem;
+    refusal->problem = fixed.problem;
     CloseAll(fds);
     return false;
   }
@@ -419,7 +444,7 @@ bool TakeLocks(const std::string& class_name, std::vector<int>* fds, std::string
   }
   // Where locks do not work no copy of the user can hold one either.
   if (attempt.result == Attempt::kNoLocks) return true;
-  *failure = AttemptProblem(attempt, "Remove it");
+  Refuse(attempt, "Remove it", refusal);
   CloseAll(fds);
   return false;
 }
@@ -435,10 +460,11 @@ std::string ClassLockPlaceProblem() {
 }
 
 bool TakeClassLocks(const std::string& class_name, std::vector<int>* fds) {
-  std::string failure;
-  const bool taken = TakeLocks(class_name, fds, &failure);
+  Refusal refusal;
+  const bool taken = TakeLocks(class_name, fds, &refusal);
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
-  g_lock_failure = failure;
+  g_lock_failure = refusal.problem;
+  g_lock_holder = refusal.holder;
   return taken;
 }
 
@@ -463,6 +489,7 @@ void PassClassLock(Window* window, const std::vector<Window*>& windows) {
 void ResetClassLocks() {
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
   g_lock_failure.clear();
+  g_lock_holder.clear();
   g_lock_refusals.clear();
 }
 
@@ -481,10 +508,16 @@ std::string WindowLockProblem() {
   return g_lock_failure;
 }
 
+std::string WindowLockHolder() {
+  std::lock_guard<std::mutex> guard(g_class_lock_mutex);
+  return g_lock_holder;
+}
+
 void SetWindowLockFolder(const std::string& folder) {
   std::lock_guard<std::mutex> guard(g_class_lock_mutex);
   g_lock_folder = folder;
   g_lock_failure.clear();
+  g_lock_holder.clear();
 }
 
 void SetFixedLockBaseForTesting(const std::string& base) {

@@ -138,6 +138,10 @@ std::string WindowLockPath(const char* class_name);
 // fallback). Empty when nothing is wrong; another process holding the lock is not a problem
 // of the folder.
 std::string WindowLockProblem();
+// The lock file another process held when the last window's class lock was
+// refused for it, though that process may have ended since; empty when that
+// was not why.
+std::string WindowLockHolder();
 // Why the SDL back end can open no visible window (no display, only a
 // driver that shows nothing, or a window or renderer SDL could not make);
 // empty when it can, before it tried, and in headless runs.

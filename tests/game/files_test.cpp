@@ -1,11 +1,15 @@
 // The configuration, replay and record files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -285,6 +289,79 @@ TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFileAndTheNextWriteClearsItsLeft
   expected.push_back("rec.hsd");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Names("."), expected);
+}
+
+// Another copy of the game saves the same file while this one, its file
+// written, synced and closed, is about to rename it: the lock this save
+// still holds keeps its file from being taken for a killed write's, and
+// both saves are done.
+bool g_meanwhile_saved = false;
+TEST(FileReplace, ASaveMeanwhileLeavesTheFileAboutToBeRenamed) {
+  ScratchFolder scratch;
+  g_meanwhile_saved = false;
+  SetSaveStepHookForTesting([](SaveStep step, const std::string&) {
+    if (step != SaveStep::kBeforeRename) return;
+    SetSaveStepHookForTesting(nullptr);
+    std::string reason;
+    g_meanwhile_saved = ReplaceFile("rec.hsd", {2}, reason);
+  });
+  std::string reason;
+  const bool saved = ReplaceFile("rec.hsd", {1}, reason);
+  SetSaveStepHookForTesting(nullptr);
+  EXPECT_TRUE(saved) << reason;
+  EXPECT_TRUE(g_meanwhile_saved);
+  EXPECT_EQ(ReadBytes("rec.hsd"), std::vector<unsigned char>{1});
+  EXPECT_EQ(Names("."), std::vector<std::string>{"rec.hsd"});
+}
+
+// Leftovers of both ages beside a save: one that a live writer holds (here
+// this test) is kept however old, one that none holds is removed however
+// new. Where locks do not work, age alone tells: only one from before this
+// copy started is a killed write's.
+TEST(FileReplace, ALeftoverIsKeptWhileAWriterHoldsItAndByAgeWhereLocksFail) {
+  ScratchFolder scratch;
+  std::vector<int> writers;
+  for (const char* name : {"Old001", "New001", "Old002", "New002"}) {
+    const std::string path = std::string(".rec.hsd.tmp-") + name;
+    std::ofstream(path) << "x";
+    if (name[0] == 'O') fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    if (name[5] != '1') continue;
+    writers.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(writers.back(), LOCK_EX | LOCK_NB), 0);
+  }
+  std::string reason;
+  ASSERT_TRUE(ReplaceFile("rec.hsd", {1}, reason)) << reason;
+  EXPECT_EQ(Names("."), (std::vector<std::string>{".rec.hsd.tmp-New001", ".rec.hsd.tmp-Old001", "rec.hsd"}));
+  for (const int fd : writers) ::close(fd);
+  SetLockErrorForTesting(ENOLCK);
+  const bool saved = ReplaceFile("rec.hsd", {2}, reason);
+  SetLockErrorForTesting(0);
+  ASSERT_TRUE(saved) << reason;
+  EXPECT_EQ(Names("."), (std::vector<std::string>{".rec.hsd.tmp-New001", "rec.hsd"}));
+  EXPECT_EQ(ReadBytes("rec.hsd"), std::vector<unsigned char>{2});
+}
+
+// A leftover whose name, once it is locked, leads to another file (a live
+// writer's that took the name meanwhile): that file is kept.
+TEST(FileReplace, ALeftoverIsRemovedOnlyWhileItsNameLeadsToTheFileLocked) {
+  ScratchFolder scratch;
+  const char* kLeftover = ".rec.hsd.tmp-Dead01";
+  std::ofstream(kLeftover) << "x";
+  std::ofstream("writing") << "y";
+  const int writer = ::open("writing", O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+  SetSaveStepHookForTesting([](SaveStep step, const std::string& path) {
+    if (step == SaveStep::kLeftoverLocked) ::rename("writing", path.c_str());
+  });
+  std::string reason;
+  const bool saved = ReplaceFile("rec.hsd", {1}, reason);
+  SetSaveStepHookForTesting(nullptr);
+  EXPECT_TRUE(saved) << reason;
+  struct stat held {}, named {};
+  ASSERT_EQ(::fstat(writer, &held), 0);
+  EXPECT_EQ(::stat(kLeftover, &named), 0);
+  EXPECT_EQ(named.st_ino, held.st_ino);
+  ::close(writer);
 }
 
 // The rename is made to last by syncing the folder after it. When only that

@@ -655,6 +655,14 @@ TEST(WindowLockFolder, LocksThatDoNotWorkAreNoOtherCopy) {
     EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + fallback + file +
                                              " cannot be locked (Operation not supported). Set TMPDIR to a folder "
                                              "on a local disk");
+    // Without TMPDIR the fallback is the fixed folder, which TMPDIR naming
+    // its base would lead back to.
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(make(), nullptr);
+    EXPECT_EQ(plat::WindowLockProblem(), "the lock file " + fixed + file + " cannot be locked (No locks available). "
+                                             "Set TMPDIR to a folder on a local disk (not " +
+                                             std::getenv("RORUD_TEST_FIXED_LOCK_BASE") + " or /)");
+    ::setenv("TMPDIR", temp.c_str(), 1);
 
     // Held by another: that is another copy, and no problem of the folder.
     ::setenv("XDG_RUNTIME_DIR", (temp / "run").c_str(), 1);
@@ -765,10 +773,11 @@ TEST(WindowLockFolder, AsAnOrdinaryUserOnlyAWritableAbsoluteRuntimeFolderIsUsed)
   EXPECT_EQ(result.status, 0) << result.text;
 }
 
-// The user's own fixed folder that the user took the bits from (mode 0500,
-// holding a lock file, which rm -r could not remove) is set back to 0700 and
-// the game plays; one also open to others is not, and its line gives the
-// commands that remove it, which work as typed.
+// The user's own fixed folder that the user took the bits from (mode 0500
+// or 0600, holding a lock file, which rm -r could not remove) is set back to
+// 0700 and the game plays; one also open to others is not, and its line
+// gives the commands that remove it, which work as typed, whichever of its
+// own bits are short.
 TEST(WindowLockFolder, AsAnOrdinaryUserTheirOwnShutFixedFolderIsNoHindrance) {
   namespace fs = std::filesystem;
   plat::HeadlessReset(plat::VirtualDesktop{});
@@ -790,18 +799,24 @@ TEST(WindowLockFolder, AsAnOrdinaryUserTheirOwnShutFixedFolderIsNoHindrance) {
       plat::DestroyWindow(w);
     };
     start("first");
-    struct stat st {};
-    ::chmod(fixed.c_str(), 0500);
-    start("at 0500");
-    if (::stat(fixed.c_str(), &st) != 0 || (st.st_mode & 07777) != 0700) text += "the folder's mode is not 0700\n";
-    ::chmod(fixed.c_str(), 0555);
-    const std::string expected = "the lock folder " + fixed + " is open to group or others (mode 0555, not 0700). "
-                                 "Run chmod u+rwx " + fixed + ", then rm -r " + fixed + " (every copy of the game "
-                                 "locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
-    if (plat::WindowLockProblem() != expected) text += "at 0555: " + plat::WindowLockProblem() + "\n";
-    const std::string typed = "chmod u+rwx " + fixed + " && rm -r " + fixed;
-    if (std::system(typed.c_str()) != 0) text += "failed as typed: " + typed + "\n";
-    start("after the way out");
+    for (const int shut : {0500, 0600}) {
+      struct stat st {};
+      ::chmod(fixed.c_str(), shut);
+      start(shut == 0500 ? "at 0500" : "at 0600");
+      if (::stat(fixed.c_str(), &st) != 0 || (st.st_mode & 07777) != 0700) text += "the folder's mode is not 0700\n";
+    }
+    for (const char* mode : {"0555", "0677"}) {
+      ::chmod(fixed.c_str(), std::stoi(mode, nullptr, 8));
+      const std::string expected = "the lock folder " + fixed + " is open to group or others (mode " + mode +
+                                   ", not 0700). Run chmod u+rwx " + fixed + ", then rm -r " + fixed +
+                                   " (every copy of the game locks there, whatever XDG_RUNTIME_DIR and TMPDIR say)";
+      if (plat::WindowLockProblem() != expected) {
+        text += std::string("at ") + mode + ": " + plat::WindowLockProblem() + "\n";
+      }
+      const std::string typed = "chmod u+rwx " + fixed + " && rm -r " + fixed;
+      if (std::system(typed.c_str()) != 0) text += "failed as typed: " + typed + "\n";
+      start("after the way out");
+    }
     return text.empty() ? 0 : 1;
   });
   fs::remove_all(temp);
@@ -811,7 +826,8 @@ TEST(WindowLockFolder, AsAnOrdinaryUserTheirOwnShutFixedFolderIsNoHindrance) {
 
 // Another user's folder in the fixed place (a squatter's), with neither a
 // runtime nor a temporary folder set: the line names the settings that let
-// the game play, and each does, as typed.
+// the game play, and each does, as typed; the temporary folder it says will
+// not do, named any way, does not.
 TEST(WindowLockFolder, AsAnOrdinaryUserASquattersFixedFolderNamesTheSettingsThatWork) {
   namespace fs = std::filesystem;
   if (::geteuid() != 0) GTEST_SKIP() << "only root can make another user's folder";
@@ -819,6 +835,7 @@ TEST(WindowLockFolder, AsAnOrdinaryUserASquattersFixedFolderNamesTheSettingsThat
   const fs::path temp =
       testsupport::UnprivilegedTempFolder() / ("rorud-lock-user-" + std::to_string(std::random_device{}()));
   for (const char* sub : {"run", "tmp", "fixed"}) fs::create_directories(temp / sub);
+  fs::create_directory_symlink(temp / "fixed", temp / "link");
   ::chmod(temp.c_str(), 0755);
   testsupport::GiveToUnprivilegedUser(temp);
   ::chmod((temp / "run").c_str(), 0700);
@@ -830,12 +847,18 @@ TEST(WindowLockFolder, AsAnOrdinaryUserASquattersFixedFolderNamesTheSettingsThat
     plat::SetFixedLockBaseForTesting((temp / "fixed").string());
     plat::SetWindowLockFolder("");
     if (!plat::RegisterWindowClass("AB", PlainProc)) return 3;
+    const std::string base = (temp / "fixed").string();
     const std::string expected = "the lock folder " + squatted + " belongs to user id 0, not to you (" +
-                                 std::to_string(::getuid()) + "). Set TMPDIR to a folder you can write, or "
-                                 "XDG_RUNTIME_DIR to a folder of your own closed to others, or ask its owner or the "
-                                 "administrator to remove it";
-    if (plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48) != nullptr) text += "a window without a lock\n";
-    if (plat::WindowLockProblem() != expected) text += "the line: " + plat::WindowLockProblem() + "\n";
+                                 std::to_string(::getuid()) + "). Set TMPDIR to a folder you can write (not " + base +
+                                 " or /), or XDG_RUNTIME_DIR to a folder of your own closed to others, or ask its "
+                                 "owner or the administrator to remove it";
+    for (const std::string& named : {std::string(), base, base + "/.", (temp / "link").string()}) {
+      if (!named.empty()) ::setenv("TMPDIR", named.c_str(), 1);
+      plat::Window* w = plat::CreateWindow("AB", "t", plat::kWsPopup, 0, 0, 0, 64, 48);
+      if (w != nullptr) text += "TMPDIR=" + named + ": a window without a lock\n";
+      plat::DestroyWindow(w);
+      if (plat::WindowLockProblem() != expected) text += "TMPDIR=" + named + ": " + plat::WindowLockProblem() + "\n";
+    }
     for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
       ::unsetenv("XDG_RUNTIME_DIR");
       ::unsetenv("TMPDIR");
@@ -852,9 +875,9 @@ TEST(WindowLockFolder, AsAnOrdinaryUserASquattersFixedFolderNamesTheSettingsThat
 }
 
 // A test process's stand-in for /tmp holds the fallback folder as well, when
-// TMPDIR is not set or names /tmp: a test looks in no folder of the user's
-// in /tmp, where a game the user has open holds its lock, and leaves nothing
-// there.
+// TMPDIR is not set, names /tmp or is /: a test looks in no folder of the
+// user's in /tmp, where a game the user has open holds its lock, and leaves
+// nothing there.
 TEST(WindowLockFolder, TheTestsStandInForTmpHoldsTheFallbackToo) {
   plat::HeadlessReset(plat::VirtualDesktop{});
   ASSERT_NE(std::getenv("RORUD_TEST_FIXED_LOCK_BASE"), nullptr);
@@ -862,7 +885,7 @@ TEST(WindowLockFolder, TheTestsStandInForTmpHoldsTheFallbackToo) {
                            std::to_string(::getuid()) + "/rorud-window-4142.lock";
   plat::SetWindowLockFolder("");
   EnvGuard runtime("XDG_RUNTIME_DIR", nullptr);
-  for (const char* temp : {static_cast<const char*>(nullptr), "/tmp", "/tmp/."}) {
+  for (const char* temp : {static_cast<const char*>(nullptr), "/tmp", "/tmp/.", "/"}) {
     EnvGuard tmpdir("TMPDIR", temp);
     EXPECT_EQ(plat::WindowLockPath("AB"), lock) << (temp != nullptr ? temp : "no TMPDIR");
   }
