@@ -4,6 +4,7 @@
 // sample stamped with its time. Damaged packets are passed over.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/media/ffmpeg_decoder.h"
 
@@ -81,6 +82,18 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     return true;
   }
 
+  // The frame's planes from sample `from` on: one a channel when planar
+  // (extended_data holds them all; data[] only the first eight), else one.
+  const uint8_t** PlanesFrom(const AVFrame* frame, int from) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const size_t skip = static_cast<size_t>(from) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    planes_.resize(planar ? static_cast<size_t>(channels) : 1);
+    for (size_t p = 0; p < planes_.size(); ++p) planes_[p] = frame->extended_data[p] + skip;
+    return planes_.data();
+  }
+
   HResult DeliverFrame(const AVFrame* frame) override {
     if (frame->nb_samples <= 0 || !PrepareResampler(frame)) return kS_OK;
     const int block = out_channels_ * 2;
@@ -97,14 +110,7 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
       out->GetPointer(&to);
       const int room = out->GetSize() / block;
       const int n = std::min(room, total - done);
-      const uint8_t* planes[AV_NUM_DATA_POINTERS];
-      const int bytes_per_sample = av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
-      const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format)) != 0;
-      const int plane_count = planar ? frame->ch_layout.nb_channels : 1;
-      for (int p = 0; p < plane_count && p < AV_NUM_DATA_POINTERS; ++p)
-        planes[p] = frame->extended_data[p] + static_cast<size_t>(done) * bytes_per_sample *
-                                                  (planar ? 1 : frame->ch_layout.nb_channels);
-      const int converted = swr_convert(resampler_, &to, n, planes, n);
+      const int converted = swr_convert(resampler_, &to, n, PlanesFrom(frame, done), n);
       if (converted < 0) {
         out->Release();
         return kS_OK;
@@ -125,6 +131,7 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   }
 
   SwrContext* resampler_ = nullptr;
+  std::vector<const uint8_t*> planes_;
   AVChannelLayout in_layout_{};
   int in_format_ = -1;
   uint32_t out_rate_ = 0;
