@@ -58,9 +58,10 @@ struct GraphParts {
   }
 };
 
-// Writes the refusal as a line of its own and lets go of everything.
+// Writes the refusal as a line of its own (none when it is written already)
+// and lets go of everything.
 int Refuse(PcmDecoderRecord* r, GraphParts* parts, const char* message) {
-  WriteLogLineFmt("%s", message);
+  if (message != nullptr) WriteLogLineFmt("%s", message);
   parts->Release();
   TrackedFree(r->mem.data);
   r->mem.data = nullptr;
@@ -107,6 +108,17 @@ void NoteShortfall(PcmDecoderRecord* r, const uint8_t* image, int64_t size) {
     return;
   }
   r->missing_bytes = MpegImageShortfall(image, size);
+}
+
+// The count of channels a decoder of the graph could not mix down and
+// passed over, or 0.
+int UnmixedChannels(IMediaEvent* events) {
+  int channels = 0;
+  int32_t code = 0;
+  intptr_t param1 = 0, param2 = 0;
+  while (events->GetEvent(&code, &param1, &param2, 0) == kS_OK)
+    if (code == kEC_CHANNELS_NOT_MIXED) channels = static_cast<int>(param1);
+  return channels;
 }
 
 }  // namespace
@@ -259,8 +271,15 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   // The graph is stopped, and its threads gone, before the PCM is read.
   parts.control->Stop();
   if (r->mem.data == nullptr) return Refuse(r, &parts, "PCMデータを格納するメモリ領域の再確保に失敗しました");
+  // Sound whose channels cannot be mixed to stereo is passed over: named
+  // with its count, and not loaded when it was all there is.
+  const int unmixed = UnmixedChannels(parts.event);
+  const SoundLoadLineState line = SoundLineForLoad(SoundFileNameForLog(), kUnmixedChannelsLine, unmixed > 0);
+  if (unmixed > 0 && !line.said)
+    WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; %s", line.name, unmixed,
+                    r->mem.size == 0 ? "not loaded" : "that part is left out");
   // A file with no whole frame decodes to nothing: not a sound.
-  if (r->mem.size == 0) return Refuse(r, &parts, "MP3 conversion decoded no sound");
+  if (r->mem.size == 0) return Refuse(r, &parts, unmixed > 0 ? nullptr : "MP3 conversion decoded no sound");
 
   NoteShortfall(r, parts.image, size);
   r->kind = kPcmDecoderMemory;

@@ -24,7 +24,9 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     CodedStreamFormat f{};
     const uint8_t* extra = nullptr;
     if (!(type->majortype == kMEDIATYPE_Audio) || !ReadCodedStreamType(*type, &f, &extra)) return kS_FALSE;
-    if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0 || f.channels > 64) return kS_FALSE;
+    // Any channel count the codec opens with is taken: what the resampler
+    // cannot mix is passed over frame by frame and reported with its count.
+    if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0) return kS_FALSE;
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
   }
 
@@ -42,7 +44,11 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   void DescribePacket(IMediaSample* sample, AVPacket*) override {
     if (sample->IsDiscontinuity() == kS_OK) next_time_valid_ = false;
   }
-  void ResetTiming() override { next_time_valid_ = false; }
+  void ResetTiming() override {
+    next_time_valid_ = false;
+    // The graph forgets its events when it runs again: a new run reports anew.
+    channels_reported_ = false;
+  }
 
  private:
   D_CMediaType OutputType() const override { return Pcm16MediaType(out_rate_, out_channels_); }
@@ -74,6 +80,10 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
         swr_init(resampler_) < 0) {
       swr_free(&resampler_);
+      // A layout the resampler has no mix for (an unnamed one without a
+      // default of its count, or more than it takes).
+      if (!channels_reported_) NotifyEvent(kEC_CHANNELS_NOT_MIXED, frame->ch_layout.nb_channels, 0);
+      channels_reported_ = true;
       return false;
     }
     av_channel_layout_uninit(&in_layout_);
@@ -138,6 +148,7 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   int out_channels_ = 0;
   ReferenceTime next_time_ = 0;
   bool next_time_valid_ = false;
+  bool channels_reported_ = false;
 };
 
 }  // namespace
