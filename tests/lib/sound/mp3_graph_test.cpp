@@ -240,7 +240,7 @@ TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
 // Sounds of more channels than a frame's first eight planes, and one of
 // them that once stopped the program, load (whole and as a stream) with the
 // samples of the ffmpeg command's mix to stereo; so do 16 channels of packed
-// PCM. `make` writes the file; each channel has a sine of its own.
+// PCM and a 5.1 Vorbis file. `make` writes the file.
 TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
   auto sines = [](const std::string& layout) {
     std::string exprs;
@@ -254,6 +254,8 @@ TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
       {"planar10.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+SL+SR") + " -c:a wavpack planar10.wv", ""},
       {"planar16.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+BC+SL+SR+TC+TFL+TFC+TFR+TBL") + " -c:a wavpack planar16.wv", ""},
       {"packed16.wav", "sox -n -r 44100 -c 16 packed16.wav synth 0.5 sine 300-3000 vol 0.2", ""},
+      // The Ogg converter's 5.1 goes on to the graph, which mixes it down.
+      {"surround.ogg", "sox -n -r 44100 -c 6 -C 3 surround.ogg synth 0.5 sine 300-3000 vol 0.5", ""},
       {"ten-channels-aac.mp3", "cp " RORUD_SOURCE_DIR "/tests/lib/sound/data/ten-channels-aac.mp3 .", "-f aac "},
   };
   for (const auto& c : cases) {
@@ -285,7 +287,8 @@ TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
 
 // Channels the resampler has no mix to stereo for (12 unnamed ones, which
 // have no default layout) are refused, whole and as a stream, with a line
-// that names the file and the count.
+// that names the file and the count; so is a 5.1 Vorbis file where only the
+// Ogg converter may take it (the sound of a Theora movie).
 TEST_F(ThreadedMp3Graph, ChannelsThatCannotBeMixedAreRefusedWithALineNamingFileAndCount) {
   WaveSpec spec;
   spec.channels = 12;
@@ -304,6 +307,13 @@ TEST_F(ThreadedMp3Graph, ChannelsThatCannotBeMixedAreRefusedWithALineNamingFileA
               std::string::npos)
         << log_.Debug();
   }
+  ASSERT_TRUE(Sox("-n -r 44100 -c 6 surround.ogg synth 0.2 sine 440"));
+  PcmDecoderDisableMask = ~kPcmDisableOgg;
+  log_.Clear();
+  EXPECT_EQ(LoadSoundHandle("surround.ogg", 1, -1), -1);
+  EXPECT_NE(log_.Debug().find("Sound file surround.ogg holds sound of 6 channels, which cannot be mixed to stereo"),
+            std::string::npos)
+      << log_.Debug();
 }
 
 }  // namespace
