@@ -20,6 +20,7 @@
 #include "lib/system/window_system.h"
 #include "platform/kernel/file.h"
 #include "platform/kernel/wide_text.h"
+#include "platform/media/graph.h"
 
 using namespace plat;
 
@@ -209,14 +210,12 @@ namespace {
 // Once a movie: a line naming the file when its sound has channels that
 // cannot be mixed to stereo. The picture plays on without that sound.
 void NoteUnmixedSound(MovieRecord* r) {
-  int32_t code = 0;
-  intptr_t param1 = 0, param2 = 0;
-  while (r->events != nullptr && r->unmixed_sound_said == 0 && r->events->GetEvent(&code, &param1, &param2, 0) == kS_OK) {
-    if (code != kEC_CHANNELS_NOT_MIXED) continue;
-    WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played",
-                    r->log_name != nullptr ? r->log_name : "(name unknown)", static_cast<int>(param1));
-    r->unmixed_sound_said = 1;
-  }
+  if (r->events == nullptr || r->unmixed_sound_said == 1) return;
+  const int channels = TakeUnmixedChannelCount(r->events);
+  if (channels == 0) return;
+  WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played",
+                  r->log_name != nullptr ? r->log_name : "(name unknown)", channels);
+  r->unmixed_sound_said = 1;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sample_grabber.h"
 #include "lib/sound/sound.h"
+#include "platform/media/graph.h"
 
 using namespace plat;
 
@@ -108,17 +109,6 @@ void NoteShortfall(PcmDecoderRecord* r, const uint8_t* image, int64_t size) {
     return;
   }
   r->missing_bytes = MpegImageShortfall(image, size);
-}
-
-// The count of channels a decoder of the graph could not mix down and
-// passed over, or 0.
-int UnmixedChannels(IMediaEvent* events) {
-  int channels = 0;
-  int32_t code = 0;
-  intptr_t param1 = 0, param2 = 0;
-  while (events->GetEvent(&code, &param1, &param2, 0) == kS_OK)
-    if (code == kEC_CHANNELS_NOT_MIXED) channels = static_cast<int>(param1);
-  return channels;
 }
 
 }  // namespace
@@ -273,11 +263,8 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   if (r->mem.data == nullptr) return Refuse(r, &parts, "PCMデータを格納するメモリ領域の再確保に失敗しました");
   // Sound whose channels cannot be mixed to stereo is passed over: named
   // with its count, and not loaded when it was all there is.
-  const int unmixed = UnmixedChannels(parts.event);
-  const SoundLoadLineState line = SoundLineForLoad(SoundFileNameForLog(), kUnmixedChannelsLine, unmixed > 0);
-  if (unmixed > 0 && !line.said)
-    WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; %s", line.name, unmixed,
-                    r->mem.size == 0 ? "not loaded" : "that part is left out");
+  const int unmixed = TakeUnmixedChannelCount(parts.event);
+  if (unmixed > 0) NoteUnmixedChannels(unmixed, r->mem.size == 0 ? "not loaded" : "that part is left out");
   // A file with no whole frame decodes to nothing: not a sound.
   if (r->mem.size == 0) return Refuse(r, &parts, unmixed > 0 ? nullptr : "MP3 conversion decoded no sound");
 

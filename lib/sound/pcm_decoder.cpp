@@ -134,6 +134,13 @@ SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool t
   return {name != nullptr ? name : "(sound in memory)", said};
 }
 
+void NoteUnmixedChannels(int channels, const char* outcome) {
+  const SoundLoadLineState line = SoundLineForLoad(g_file_name_for_log, kUnmixedChannelsLine, true);
+  if (!line.said)
+    WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; %s", line.name,
+                    channels, outcome);
+}
+
 int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   if (stream == nullptr || record == nullptr) return -1;
   record->open = 0;
@@ -164,12 +171,7 @@ int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
     if (result == kPcmDecoderRefusedForGood) break;
     if (converter.rewind_after_refusal) StreamSeek(record, 0, 0);
   }
-  if (!accepted && unplayable_channels > 0) {
-    const SoundLoadLineState line = SoundLineForLoad(g_file_name_for_log, kUnmixedChannelsLine, true);
-    if (!line.said)
-      WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; not loaded",
-                      line.name, unplayable_channels);
-  }
+  if (!accepted && unplayable_channels > 0) NoteUnmixedChannels(unplayable_channels, "not loaded");
   if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0 || CheckShortFile(record) != 0) {
     if (accepted && KindUsable(record->kind)) kKindOps[record->kind].close(record);
     return -1;
