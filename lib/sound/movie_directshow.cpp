@@ -209,10 +209,12 @@ namespace {
 
 // Once a movie: a line naming the file when its sound has channels that
 // cannot be mixed to stereo. The picture plays on without that sound.
+// The events are taken at every update, so that a looping movie's do not
+// pile up in the graph.
 void NoteUnmixedSound(MovieRecord* r) {
-  if (r->events == nullptr || r->unmixed_sound_said == 1) return;
+  if (r->events == nullptr) return;
   const int channels = TakeUnmixedChannelCount(r->events);
-  if (channels == 0) return;
+  if (channels == 0 || r->unmixed_sound_said == 1) return;
   WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played",
                   r->log_name != nullptr ? r->log_name : "(name unknown)", channels);
   r->unmixed_sound_said = 1;
