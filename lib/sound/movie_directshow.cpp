@@ -20,6 +20,7 @@
 #include "lib/system/window_system.h"
 #include "platform/kernel/file.h"
 #include "platform/kernel/wide_text.h"
+#include "platform/media/graph.h"
 
 using namespace plat;
 
@@ -36,6 +37,7 @@ CreateFn ObjectCreator() {
 }
 
 void ReleaseInterfaces(MovieRecord* r) {
+  SafeRelease(&r->events);
   SafeRelease(&r->audio);
   SafeRelease(&r->seeking);
   SafeRelease(&r->control);
@@ -144,6 +146,8 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     failure = "IID_IMediaControlインターフェイスの取得に失敗しました";
   if (failure.empty() && Failed(r->graph->QueryInterface(kIID_IMediaSeeking, reinterpret_cast<void**>(&r->seeking))))
     failure = "IID_IMediaSeekingインターフェイスの取得に失敗しました";
+  if (failure.empty() && Failed(r->graph->QueryInterface(kIID_IMediaEvent, reinterpret_cast<void**>(&r->events))))
+    failure = "IMediaEvent の取得に失敗しました";
   if (failure.empty()) {
     // A name that does not fit the wide name with its terminator is not
     // handed on cut short: it goes the way of a file that does not open.
@@ -183,6 +187,9 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     if (too_large) errno = EFBIG;
     return -1;
   }
+  const size_t name_bytes = std::strlen(file_name) + 1;
+  r->log_name = static_cast<char*>(TrackedAlloc(name_bytes, "", 0));
+  if (r->log_name != nullptr) std::memcpy(r->log_name, file_name, name_bytes);
   r->stop_position = 0;
   r->seeking->GetStopPosition(&r->stop_position);
   int32_t w = 0, h = 0;
@@ -198,7 +205,25 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
   return 0;
 }
 
+namespace {
+
+// Once a movie: a line naming the file when its sound has channels that
+// cannot be mixed to stereo. The picture plays on without that sound.
+// The events are taken at every update, so that a looping movie's do not
+// pile up in the graph.
+void NoteUnmixedSound(MovieRecord* r) {
+  if (r->events == nullptr) return;
+  const int channels = TakeUnmixedChannelCount(r->events);
+  if (channels == 0 || r->unmixed_sound_said == 1) return;
+  WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played",
+                  r->log_name != nullptr ? r->log_name : "(name unknown)", channels);
+  r->unmixed_sound_said = 1;
+}
+
+}  // namespace
+
 void UpdateDirectShowFrame(MovieRecord* r) {
+  NoteUnmixedSound(r);
   MovieFrameRenderer* m = r->renderer;
   if (m != nullptr) {
     // The frame stays locked while the callback reads it.
@@ -237,5 +262,7 @@ void UpdateDirectShowFrame(MovieRecord* r) {
 
 void CloseDirectShowMovie(MovieRecord* r) {
   ReleaseInterfaces(r);
+  TrackedFree(r->log_name);
+  r->log_name = nullptr;
   DeleteTemporaryCopy(r);
 }

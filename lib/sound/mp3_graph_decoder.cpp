@@ -14,6 +14,7 @@
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sample_grabber.h"
 #include "lib/sound/sound.h"
+#include "platform/media/graph.h"
 
 using namespace plat;
 
@@ -58,9 +59,10 @@ struct GraphParts {
   }
 };
 
-// Writes the refusal as a line of its own and lets go of everything.
+// Writes the refusal as a line of its own (none when it is written already)
+// and lets go of everything.
 int Refuse(PcmDecoderRecord* r, GraphParts* parts, const char* message) {
-  WriteLogLineFmt("%s", message);
+  if (message != nullptr) WriteLogLineFmt("%s", message);
   parts->Release();
   TrackedFree(r->mem.data);
   r->mem.data = nullptr;
@@ -259,8 +261,12 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   // The graph is stopped, and its threads gone, before the PCM is read.
   parts.control->Stop();
   if (r->mem.data == nullptr) return Refuse(r, &parts, "PCMデータを格納するメモリ領域の再確保に失敗しました");
+  // Sound whose channels cannot be mixed to stereo is passed over: named
+  // with its count, and not loaded when it was all there is.
+  const int unmixed = TakeUnmixedChannelCount(parts.event);
+  if (unmixed > 0) NoteUnmixedChannels(unmixed, r->mem.size == 0 ? "not loaded" : "that part is left out");
   // A file with no whole frame decodes to nothing: not a sound.
-  if (r->mem.size == 0) return Refuse(r, &parts, "MP3 conversion decoded no sound");
+  if (r->mem.size == 0) return Refuse(r, &parts, unmixed > 0 ? nullptr : "MP3 conversion decoded no sound");
 
   NoteShortfall(r, parts.image, size);
   r->kind = kPcmDecoderMemory;

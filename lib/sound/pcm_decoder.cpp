@@ -134,6 +134,13 @@ SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool t
   return {name != nullptr ? name : "(sound in memory)", said};
 }
 
+void NoteUnmixedChannels(int channels, const char* outcome) {
+  const SoundLoadLineState line = SoundLineForLoad(g_file_name_for_log, kUnmixedChannelsLine, true);
+  if (!line.said)
+    WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; %s", line.name,
+                    channels, outcome);
+}
+
 int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   if (stream == nullptr || record == nullptr) return -1;
   record->open = 0;
@@ -142,19 +149,29 @@ int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   record->ahead_target = 0;
   StreamSeek(record, 0, 0);
   bool accepted = false;
+  int unplayable_channels = 0;
   for (const ConverterEntry& converter : kConverters) {
     if (converter.open == nullptr || (PcmDecoderDisableMask & converter.disable_bit)) continue;
     record->missing_bytes = 0;
     const int result = converter.open(record);
-    if (result == 0) {
+    if (result == 0 && (record->format.channels == 1 || record->format.channels == 2)) {
       accepted = true;
       break;
+    }
+    if (result == 0) {
+      // More channels than the sound buffers play (a 5.1 Vorbis file, say):
+      // the file goes on to the converters that mix it down.
+      unplayable_channels = record->format.channels;
+      if (KindUsable(record->kind)) kKindOps[record->kind].close(record);
+      StreamSeek(record, 0, 0);
+      continue;
     }
     // A converter that knows the file for its own and finds it unplayable
     // has said why; no later converter is to make something else of it.
     if (result == kPcmDecoderRefusedForGood) break;
     if (converter.rewind_after_refusal) StreamSeek(record, 0, 0);
   }
+  if (!accepted && unplayable_channels > 0) NoteUnmixedChannels(unplayable_channels, "not loaded");
   if (!accepted || !KindUsable(record->kind) || record->buffer_size <= 0 || CheckShortFile(record) != 0) {
     if (accepted && KindUsable(record->kind)) kKindOps[record->kind].close(record);
     return -1;

@@ -129,6 +129,7 @@ enum SoundLoadLine : uint32_t {
   kOggGapLine = 1u << 1,
   kOggEndPageLine = 1u << 2,
   kWaveBlockAlignLine = 1u << 3,
+  kUnmixedChannelsLine = 1u << 4,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound
@@ -140,6 +141,9 @@ struct SoundLoadLineState {
 SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool take);
 int ConvertPcmDecoderToMemory(PcmDecoderRecord* record, plat::WaveFormatEx* format, void** data,
                               int32_t* size);
+// The line, once a load, that the file holds sound of `channels` channels,
+// which cannot be mixed to stereo; `outcome` says what became of it.
+void NoteUnmixedChannels(int channels, const char* outcome);
 
 // The plain-WAVE converter.
 int OpenPcmDecoderWave(PcmDecoderRecord* record);

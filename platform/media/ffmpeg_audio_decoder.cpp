@@ -4,6 +4,7 @@
 // sample stamped with its time. Damaged packets are passed over.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/media/ffmpeg_decoder.h"
 
@@ -23,7 +24,9 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     CodedStreamFormat f{};
     const uint8_t* extra = nullptr;
     if (!(type->majortype == kMEDIATYPE_Audio) || !ReadCodedStreamType(*type, &f, &extra)) return kS_FALSE;
-    if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0 || f.channels > 64) return kS_FALSE;
+    // Any channel count the codec opens with is taken: what the resampler
+    // cannot mix is passed over frame by frame and reported with its count.
+    if (f.sample_rate <= 0 || f.sample_rate > 1000000 || f.channels <= 0) return kS_FALSE;
     return avcodec_find_decoder(static_cast<AVCodecID>(f.codec_id)) != nullptr ? kS_OK : kS_FALSE;
   }
 
@@ -41,7 +44,11 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   void DescribePacket(IMediaSample* sample, AVPacket*) override {
     if (sample->IsDiscontinuity() == kS_OK) next_time_valid_ = false;
   }
-  void ResetTiming() override { next_time_valid_ = false; }
+  void ResetTiming() override {
+    next_time_valid_ = false;
+    // The graph forgets its events when it runs again: a new run reports anew.
+    channels_reported_ = false;
+  }
 
  private:
   D_CMediaType OutputType() const override { return Pcm16MediaType(out_rate_, out_channels_); }
@@ -73,12 +80,28 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
         swr_init(resampler_) < 0) {
       swr_free(&resampler_);
+      // A layout the resampler has no mix for (an unnamed one without a
+      // default of its count, or more than it takes).
+      if (!channels_reported_) NotifyEvent(kEC_CHANNELS_NOT_MIXED, frame->ch_layout.nb_channels, 0);
+      channels_reported_ = true;
       return false;
     }
     av_channel_layout_uninit(&in_layout_);
     av_channel_layout_copy(&in_layout_, &frame->ch_layout);
     in_format_ = frame->format;
     return true;
+  }
+
+  // The frame's planes from sample `from` on: one a channel when planar
+  // (extended_data holds them all; data[] only the first eight), else one.
+  const uint8_t** PlanesFrom(const AVFrame* frame, int from) {
+    const auto format = static_cast<AVSampleFormat>(frame->format);
+    const int channels = frame->ch_layout.nb_channels;
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const size_t skip = static_cast<size_t>(from) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    planes_.resize(planar ? static_cast<size_t>(channels) : 1);
+    for (size_t p = 0; p < planes_.size(); ++p) planes_[p] = frame->extended_data[p] + skip;
+    return planes_.data();
   }
 
   HResult DeliverFrame(const AVFrame* frame) override {
@@ -97,14 +120,7 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
       out->GetPointer(&to);
       const int room = out->GetSize() / block;
       const int n = std::min(room, total - done);
-      const uint8_t* planes[AV_NUM_DATA_POINTERS];
-      const int bytes_per_sample = av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
-      const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format)) != 0;
-      const int plane_count = planar ? frame->ch_layout.nb_channels : 1;
-      for (int p = 0; p < plane_count && p < AV_NUM_DATA_POINTERS; ++p)
-        planes[p] = frame->extended_data[p] + static_cast<size_t>(done) * bytes_per_sample *
-                                                  (planar ? 1 : frame->ch_layout.nb_channels);
-      const int converted = swr_convert(resampler_, &to, n, planes, n);
+      const int converted = swr_convert(resampler_, &to, n, PlanesFrom(frame, done), n);
       if (converted < 0) {
         out->Release();
         return kS_OK;
@@ -125,12 +141,14 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   }
 
   SwrContext* resampler_ = nullptr;
+  std::vector<const uint8_t*> planes_;
   AVChannelLayout in_layout_{};
   int in_format_ = -1;
   uint32_t out_rate_ = 0;
   int out_channels_ = 0;
   ReferenceTime next_time_ = 0;
   bool next_time_valid_ = false;
+  bool channels_reported_ = false;
 };
 
 }  // namespace

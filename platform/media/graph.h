@@ -48,4 +48,9 @@ int64_t MediaAudioRingsFilled();
 // from the landing place to where decoding is to start from and run to.
 int64_t MediaSplitterSeekReads();
 
+// Takes every event the graph holds; the channel count of the last report
+// that a decoder passed over sound it could not mix down
+// (kEC_CHANNELS_NOT_MIXED), or 0.
+int TakeUnmixedChannelCount(IMediaEvent* events);
+
 }  // namespace plat

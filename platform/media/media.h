@@ -62,6 +62,10 @@ inline bool Failed(HResult r) { return r < 0; }
 constexpr int32_t kEC_COMPLETE = 1;
 constexpr int32_t kEC_USERABORT = 2;
 constexpr int32_t kEC_ERRORABORT = 3;
+// A decoder passes over sound whose channels it cannot mix down to what it
+// delivers; param1 is their count. Sent at the first such frame of a run.
+// (Codes from 0x8000 on are the application's own.)
+constexpr int32_t kEC_CHANNELS_NOT_MIXED = 0x8001;
 
 // ---- Identifiers ----------------------------------------------------------------
 

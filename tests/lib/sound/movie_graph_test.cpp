@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,27 +90,54 @@ bool MakeMovies() {
   const std::string ntsc = "ffmpeg -y -f rawvideo -pix_fmt rgb24 -s " + std::to_string(kWidth) + "x" +
                            std::to_string(kHeight) + " -r 30000/1001 -i " + frames;
   if (!Run(ntsc + " -c:v mpeg1video -q:v 2 " + (Movies() / "ntsc.mpg"))) made = 0;
+  // Sound of 12 unnamed channels, which have no mix to stereo.
+  if (!Run(input + " -f lavfi -i 'aevalsrc=exprs=0|0|0|0|0|0|0|0|0|0|0|0:s=44100:d=0.4' -c:v mpeg4 -q:v 2 "
+                   "-c:a pcm_s16le -shortest " +
+           (Movies() / "twelve.mkv")))
+    made = 0;
   return made == 1;
 }
 
 // Movies of 3.5 s whose sound is a 1 kHz beep of 0.1 s starting 0.2 s into
-// each second.
+// each second: mono, or in the side channels of a layout of more channels
+// than a frame's first eight planes (the others silent).
 constexpr int kBeepStartMs = 200, kBeepCount = 4;
-const MovieKind kBeepKinds[] = {
-    {"beep_vp9.webm", "-c:v libvpx-vp9 -crf 40 -b:v 0 -c:a libopus"},
-    {"beep_mpeg1.mpg", "-c:v mpeg1video -c:a mp2"},
-    {"beep_aac.mp4", "-c:v libx264 -pix_fmt yuv420p -bf 0 -c:a aac"},
+struct BeepKind {
+  const char* file;
+  const char* codec;
+  const char* layout;  // null: mono
+};
+const BeepKind kBeepKinds[] = {
+    {"beep_vp9.webm", "-c:v libvpx-vp9 -crf 40 -b:v 0 -c:a libopus", nullptr},
+    {"beep_mpeg1.mpg", "-c:v mpeg1video -c:a mp2", nullptr},
+    {"beep_aac.mp4", "-c:v libx264 -pix_fmt yuv420p -bf 0 -c:a aac", nullptr},
+    {"beep_10.mkv", "-c:v libx264 -pix_fmt yuv420p -bf 0 -c:a wavpack -frame_size 1024", "FL+FR+FC+LFE+BL+BR+FLC+FRC+SL+SR"},
+    {"beep_16.mkv", "-c:v libx264 -pix_fmt yuv420p -bf 0 -c:a wavpack -frame_size 1024",
+     "FL+FR+FC+LFE+BL+BR+FLC+FRC+BC+SL+SR+TC+TFL+TFC+TFR+TBL"},
 };
 
 bool MakeBeepMovies() {
   static int made = -1;
   if (made != -1) return made == 1;
   made = 1;
-  for (const MovieKind& k : kBeepKinds)
-    if (!Run("ffmpeg -y -f lavfi -i color=c=gray:s=64x48:r=25:d=3.5 -f lavfi -i "
-             "'aevalsrc=exprs=if(between(mod(t\\,1)\\,0.2\\,0.3)\\,0.5*sin(2000*PI*t)\\,0):s=44100:d=3.5' " +
-             std::string(k.codec) + " " + (Movies() / k.file)))
+  auto beep = [](const char* amplitude) {
+    return "if(between(mod(t\\,1)\\,0.2\\,0.3)\\," + std::string(amplitude) + "*sin(2000*PI*t)\\,0)";
+  };
+  for (const BeepKind& k : kBeepKinds) {
+    std::string exprs = beep("0.5");
+    if (k.layout != nullptr) {
+      // At full scale: the mix to stereo takes the side channels at a
+      // fraction of that.
+      exprs.clear();
+      std::stringstream channels(k.layout);
+      for (std::string c; std::getline(channels, c, '+');)
+        exprs += (exprs.empty() ? "" : "|") + (c == "SL" || c == "SR" ? beep("1") : std::string("0"));
+      exprs += std::string(":c=") + k.layout;
+    }
+    if (!Run("ffmpeg -y -f lavfi -i color=c=gray:s=64x48:r=25:d=3.5 -f lavfi -i 'aevalsrc=exprs=" + exprs +
+             ":s=44100:d=3.5' " + k.codec + " " + (Movies() / k.file)))
       made = 0;
+  }
   return made == 1;
 }
 
@@ -544,13 +572,34 @@ TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
   EXPECT_GT(peak, 1000);
 }
 
+// Sound that cannot be mixed to stereo is left out, once named with the file
+// and its channel count; the picture plays.
+TEST_F(ThreadedMovieGraph, SoundThatCannotBeMixedIsNamedAndThePicturePlays) {
+  const std::string file = Movies() / "twelve.mkv";
+  const int handle = Open(file);
+  ASSERT_NE(handle, -1) << log_.Debug();
+  Start(handle, 1);
+  ClockTo(100);
+  EXPECT_EQ(WaitForFrame(handle, 2), 2);
+  const std::string line = "ムービーファイル " + file + ": its sound of 12 channels cannot be mixed to stereo and is not played";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (log_.Debug().find(testsupport::Sjis(line)) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    UpdateMovieFrame(handle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const size_t at = log_.Debug().find(testsupport::Sjis(line));
+  ASSERT_NE(at, std::string::npos) << log_.Debug();
+  UpdateMovieFrame(handle);
+  EXPECT_EQ(log_.Debug().find(testsupport::Sjis(line), at + 1), std::string::npos);
+}
+
 // The mixer plays each 10 ms as the clock reaches its start, as a sound
 // device does: the movie's sound must be written ahead of the clock, and
 // what was played must not come round again with the looping buffer, also
 // after the sound has ended.
 TEST_F(ThreadedMovieGraph, EachBeepOfAMoviesSoundIsHeardOnceAtItsTime) {
   ASSERT_TRUE(MakeBeepMovies());
-  for (const MovieKind& k : kBeepKinds) {
+  for (const BeepKind& k : kBeepKinds) {
     SCOPED_TRACE(k.file);
     const int handle = Open(Movies() / k.file);
     ASSERT_NE(handle, -1);

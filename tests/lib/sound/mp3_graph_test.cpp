@@ -237,4 +237,83 @@ TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
   EXPECT_EQ(log_.Debug().find(line, at + 1), std::string::npos);
 }
 
+// Sounds of more channels than a frame's first eight planes, and one of
+// them that once stopped the program, load (whole and as a stream) with the
+// samples of the ffmpeg command's mix to stereo; so do 16 channels of packed
+// PCM and a 5.1 Vorbis file. `make` writes the file.
+TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
+  auto sines = [](const std::string& layout) {
+    std::string exprs;
+    for (size_t k = 0, n = std::count(layout.begin(), layout.end(), '+') + 1; k < n; ++k)
+      exprs += (k ? "|" : "") + std::string("0.06*sin(2*PI*t*") + std::to_string(200 + 150 * k) + ")";
+    return "ffmpeg -y -v error -f lavfi -i aevalsrc=exprs='" + exprs + "':c=" + layout + ":s=48000:d=0.5";
+  };
+  const struct {
+    std::string file, make, reference_input;
+  } cases[] = {
+      {"planar10.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+SL+SR") + " -c:a wavpack planar10.wv", ""},
+      {"planar16.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+BC+SL+SR+TC+TFL+TFC+TFR+TBL") + " -c:a wavpack planar16.wv", ""},
+      {"packed16.wav", "sox -n -r 44100 -c 16 packed16.wav synth 0.5 sine 300-3000 vol 0.2", ""},
+      // The Ogg converter's 5.1 goes on to the graph, which mixes it down.
+      {"surround.ogg", "sox -n -r 44100 -c 6 -C 3 surround.ogg synth 0.5 sine 300-3000 vol 0.5", ""},
+      {"ten-channels-aac.mp3", "cp " RORUD_SOURCE_DIR "/tests/lib/sound/data/ten-channels-aac.mp3 .", "-f aac "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(Shell(c.make));
+    ASSERT_TRUE(Shell("ffmpeg -y -v error " + c.reference_input + "-i " + c.file + " -ac 2 -f s16le " + c.file + ".raw"));
+    const std::vector<int16_t> reference = Samples(ReadAll(c.file + ".raw"));
+    ASSERT_FALSE(reference.empty());
+    for (int mode : {0, 3}) {
+      SCOPED_TRACE(mode);
+      SoundCreateMode = mode;
+      const int handle = LoadSoundHandle(c.file.c_str(), 1, -1);
+      ASSERT_NE(handle, -1) << log_.Debug();
+      SoundRecord* r = FindSound(handle);
+      EXPECT_EQ(r->format.channels, 2);
+      std::vector<uint8_t> pcm = BufferBytes(handle);
+      if (mode == 3) {
+        PcmDecoderRecord* d = &r->stream.files[0].decoder;
+        pcm.resize(static_cast<size_t>(GetPcmDecoderLength(d)));
+        SeekPcmDecoder(d, 0);
+        pcm.resize(static_cast<size_t>(std::max(0, RunPcmDecoder(d, pcm.data(), static_cast<int32_t>(pcm.size())))));
+      }
+      EXPECT_EQ(pcm.size(), reference.size() * 2);
+      EXPECT_EQ(WorstDifference(Samples(pcm), reference), 0);
+      DeleteSoundHandle(handle, 0);
+    }
+  }
+}
+
+// Channels the resampler has no mix to stereo for (12 unnamed ones, which
+// have no default layout) are refused, whole and as a stream, with a line
+// that names the file and the count; so is a 5.1 Vorbis file where only the
+// Ogg converter may take it (the sound of a Theora movie).
+TEST_F(ThreadedMp3Graph, ChannelsThatCannotBeMixedAreRefusedWithALineNamingFileAndCount) {
+  WaveSpec spec;
+  spec.channels = 12;
+  spec.bits = 16;
+  const std::vector<uint8_t> file = MakeWave(spec, Ramp(12 * 2 * 4000));
+  std::FILE* out = std::fopen("twelve.wav", "wb");
+  std::fwrite(file.data(), 1, file.size(), out);
+  std::fclose(out);
+  for (int mode : {0, 3}) {
+    SCOPED_TRACE(mode);
+    SoundCreateMode = mode;
+    log_.Clear();
+    EXPECT_EQ(LoadSoundHandle("twelve.wav", 1, -1), -1);
+    EXPECT_NE(log_.Debug().find("Sound file twelve.wav holds sound of 12 channels, which cannot be mixed to stereo; "
+                                "not loaded\r\n"),
+              std::string::npos)
+        << log_.Debug();
+  }
+  ASSERT_TRUE(Sox("-n -r 44100 -c 6 surround.ogg synth 0.2 sine 440"));
+  PcmDecoderDisableMask = ~kPcmDisableOgg;
+  log_.Clear();
+  EXPECT_EQ(LoadSoundHandle("surround.ogg", 1, -1), -1);
+  EXPECT_NE(log_.Debug().find("Sound file surround.ogg holds sound of 6 channels, which cannot be mixed to stereo"),
+            std::string::npos)
+      << log_.Debug();
+}
+
 }  // namespace
