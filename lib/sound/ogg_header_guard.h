@@ -33,9 +33,10 @@ struct OggFirstLink {
 // here first, page for page as the library walks it, because the library,
 // when a later link's headers fail there, returns without freeing what it
 // holds for the links before it. 0: it will succeed; else the number (from
-// 2) of the link that fails, or the walk would never end. The stream's
-// position is left where it was.
-int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first);
+// 2) of the link that fails, or the walk would never end. On success
+// `last_pages` (if not null) gets, for each link, where the library found
+// its Vorbis stream's last page. The stream's position is left where it was.
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, std::vector<int64_t>* last_pages);
 
 // Watches the bytes read in order from a stream, from its start.
 class OggHeaderGate {

@@ -129,6 +129,7 @@ enum SoundLoadLine : uint32_t {
   kOggGapLine = 1u << 1,
   kOggEndPageLine = 1u << 2,
   kWaveBlockAlignLine = 1u << 3,
+  kOggGranuleLine = 1u << 4,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound

@@ -60,10 +60,10 @@ void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
 // decode of every audio packet with nothing trimmed (16-bit, rounded as
 // oggdec rounds), from the start trim its first audio page's granule
 // position gives (the samples that page completes less its granule
-// position) up to its last granule position counted from that page's, or
-// to the end of the packets if they end first. A first audio page that is
-// also the last is cut at its end instead. `gaps` gets the samples after
-// which pages are missing.
+// position) up to the end of the packets, less the end trim its last
+// granule position gives counted from the page before it. A first audio
+// page that is also the last is cut at its end instead. `gaps` gets the
+// samples after which pages are missing.
 std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int64_t>* gaps = nullptr) {
   ogg_sync_state sync;
   ogg_sync_init(&sync);
@@ -78,7 +78,9 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   vorbis_dsp_state dsp{};
   vorbis_block block{};
   int headers = 0;
-  int64_t decoded = 0, offset = INT64_MIN, last = -1;  // offset: granule position less samples
+  // offset: the first audio page's granule position less samples; before:
+  // the page's before the last one
+  int64_t decoded = 0, offset = INT64_MIN, before = INT64_MIN, last = -1, last_decoded = 0;
   std::vector<int16_t> pcm;
   ogg_page page;
   ogg_packet packet;
@@ -124,7 +126,9 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
       }
       if (granule == -1) continue;
       if (offset == INT64_MIN) offset = last_page ? 0 : granule - decoded;
+      if (last != -1) before = last - last_decoded;
       last = granule;
+      last_decoded = decoded;
     }
   }
   const int channels = info.channels;
@@ -136,7 +140,8 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   vorbis_comment_clear(&comment);
   vorbis_info_clear(&info);
   ogg_sync_clear(&sync);
-  const int64_t start = std::max<int64_t>(0, -offset), end = std::min(decoded, last - offset);
+  const int64_t start = std::max<int64_t>(0, -offset);
+  const int64_t end = std::min(decoded, last - (before == INT64_MIN ? offset : before));
   if (gaps != nullptr)
     for (int64_t& gap : *gaps) gap = std::max<int64_t>(0, gap - start);
   if (offset == INT64_MIN || end <= start) return {};
