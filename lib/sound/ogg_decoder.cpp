@@ -99,10 +99,9 @@ bool HeadersDecodable(PcmDecoderRecord* r) {
 
 // 0 when open; -1 when the library does not take the file;
 // kPcmDecoderRefusedForGood when it is a Vorbis file whose headers cannot
-// be decoded (said in a line). `last_pages` gets where each link's Vorbis
-// stream has its last page, where the walk of a seekable file's links
-// found them.
-int OpenVorbis(PcmDecoderRecord* r, std::vector<int64_t>* last_pages) {
+// be decoded (said in a line). `places` gets where the walk of a seekable
+// file's links found them.
+int OpenVorbis(PcmDecoderRecord* r, OggLinkPlaces* places) {
   r->ogg.vorbis_open = 0;
   r->ogg.vorbis = TrackedCalloc(sizeof(OggVorbis_File), "", 0);
   if (r->ogg.vorbis == nullptr) return -1;
@@ -119,7 +118,7 @@ int OpenVorbis(PcmDecoderRecord* r, std::vector<int64_t>* last_pages) {
   const int failing = tested && vf->seekable
                           ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
                                                              vf->os.serialno, vf->dataoffsets[0]},
-                                                last_pages)
+                                                places)
                           : 0;
   if (failing != 0) {
     ov_clear(vf);
@@ -1105,8 +1104,8 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
     if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
   }
-  std::vector<int64_t> last_pages;
-  const int opened = OpenVorbis(r, &last_pages);
+  OggLinkPlaces places;
+  const int opened = OpenVorbis(r, &places);
   if (opened != 0) {
     ClosePcmDecoderOgg(r);
     return opened;
@@ -1131,6 +1130,7 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   f.extra_size = 0;
   r->position = 0;
   const bool end_missing = EndPageMissing(r);
+  const std::vector<int64_t>& last_pages = places.last_pages;
   int sound = OpenPages(r, last_pages);
   bool odd = sound >= 0 && Pages(r)->Odd();
   if (sound < 0) {

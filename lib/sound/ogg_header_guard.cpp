@@ -48,7 +48,8 @@ class LinkWalk {
   LinkWalk& operator=(const LinkWalk&) = delete;
 
   // As the header says; `size` is the file's.
-  int FailingLink(const OggFirstLink& first, int64_t size, std::vector<int64_t>* last_pages) {
+  int FailingLink(const OggFirstLink& first, int64_t size, OggLinkPlaces* places) {
+    places->starts.push_back(0);
     std::vector<long> list(first.serials, first.serials + first.serial_count);
     long serial = first.vorbis_serial;
     long end_serial = serial;
@@ -66,7 +67,7 @@ class LinkWalk {
           at = PrevPageSerial(at, list, &end_serial, &end_granule);
           if (at == kEndless) return link + 1;
         }
-        last_pages->push_back(at);
+        places->last_pages.push_back(at);
         return 0;
       }
       const int64_t next = LinkEnd(searched, end, list);
@@ -79,7 +80,8 @@ class LinkWalk {
         at = PrevPageSerial(at, list, &last_serial, &granule);
         if (at == kEndless) return link + 1;
       }
-      last_pages->push_back(at);
+      places->last_pages.push_back(at);
+      places->starts.push_back(next);
       if (!Seek(next) || !FetchHeaders(&list, &serial)) return link + 1;
       PassFirstGranulePage(serial);
       searched = offset_;
@@ -263,8 +265,8 @@ class LinkWalk {
 
 }  // namespace
 
-int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, std::vector<int64_t>* last_pages) {
-  std::vector<int64_t> found;
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, OggLinkPlaces* places) {
+  OggLinkPlaces found;
   const int64_t back = stream->ops.tell(stream->handle);
   if (stream->ops.seek(stream->handle, 0, 2) != 0) return 0;
   const int64_t size = stream->ops.tell(stream->handle);
@@ -273,7 +275,7 @@ int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, st
     LinkWalk walk(stream);
     failing = walk.FailingLink(first, size, &found);
   }
-  if (failing == 0 && last_pages != nullptr) *last_pages = std::move(found);
+  if (failing == 0 && places != nullptr) *places = std::move(found);
   stream->ops.seek(stream->handle, back, 0);
   return failing;
 }
