@@ -6,6 +6,7 @@
 // against oggdec and a decode written from the format's rules.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
+#include <vorbis/vorbisfile.h>
 
 #include <climits>
 #include <cmath>
@@ -41,6 +42,23 @@ int64_t Granule(const std::vector<uint8_t>& file, size_t page) {
   int64_t g = 0;
   std::memcpy(&g, file.data() + page + 6, 8);
   return g;
+}
+
+// Where the pages of the file's first stream that a packet ends on start,
+// past its three header packets (whatever granule positions they carry).
+std::vector<size_t> GranulePages(const std::vector<uint8_t>& file) {
+  std::vector<size_t> out;
+  const std::vector<size_t> pages = PageStarts(file);
+  int ends = 0;
+  for (size_t i = 0; i + 1 < pages.size(); ++i) {
+    const uint8_t* page = file.data() + pages[i];
+    if (std::memcmp(page + 14, file.data() + pages[0] + 14, 4) != 0) continue;
+    int here = 0;
+    for (int s = 0; s < page[26]; ++s) here += page[27 + s] < 255 ? 1 : 0;
+    if (ends >= 3 && here > 0) out.push_back(pages[i]);
+    ends += here;
+  }
+  return out;
 }
 
 // Sets a page's granule position and seals the page again.
@@ -147,6 +165,46 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   if (offset == INT64_MIN || end <= start) return {};
   const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
   return std::vector<uint8_t>(bytes + start * channels * 2, bytes + end * channels * 2);
+}
+
+// The decoder library's own open and read of a file from its start: its
+// 16-bit sound, the number of links and where it found each.
+struct LibraryView {
+  std::vector<uint8_t> sound;
+  std::vector<int64_t> link_starts;
+};
+LibraryView LibraryDecode(const std::vector<uint8_t>& file) {
+  struct Source {
+    const std::vector<uint8_t>* file;
+    size_t at;
+  } source{&file, 0};
+  ov_callbacks callbacks{};
+  callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
+    auto* src = static_cast<Source*>(s);
+    const size_t n = std::min(size * count, src->file->size() - src->at);
+    std::memcpy(out, src->file->data() + src->at, n);
+    src->at += n;
+    return size != 0 ? n / size : 0;
+  };
+  callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
+    auto* src = static_cast<Source*>(s);
+    const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
+                                                                      : static_cast<int64_t>(src->file->size());
+    if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
+    src->at = static_cast<size_t>(base + offset);
+    return 0;
+  };
+  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<Source*>(s)->at); };
+  LibraryView view;
+  OggVorbis_File vf;
+  if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) != 0) return view;
+  view.link_starts.assign(vf.offsets, vf.offsets + vf.links);
+  char buffer[8192];
+  int section = 0;
+  for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, 2, 1, &section)) != 0 && got != OV_EBADLINK;)
+    if (got > 0) view.sound.insert(view.sound.end(), buffer, buffer + got);
+  ov_clear(&vf);
+  return view;
 }
 
 class OggPagesTest : public SoundFixture {
@@ -688,6 +746,101 @@ TEST_F(OggPagesTest, EachLinkOfAChainHoldsNoMoreThanItsPackets) {
     EXPECT_EQ(Streamed(file), expected);
     const int32_t frames = static_cast<int32_t>(expected.size() / 4);
     EXPECT_EQ(Streamed(file, frames - 1000), std::vector<uint8_t>(expected.end() - 4000, expected.end()));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// One granule position wrong, wherever it is, neither cuts a file's sound
+// nor pads it, scanned whole or (followed by 1 MiB of other bytes) read
+// from its first and last pages: the page before the last at 0, the first
+// at 0, -3000 or 30 s on give the sound as written; the last lowered by 2 s
+// gives every packet, and so does a last one raised by 2^31 or unset (-1)
+// after 300 KiB of pages without a position. Each says so in one line.
+TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 wrong.wav synth 40 pinknoise vol 0.3"));
+  ASSERT_TRUE(Shell("oggenc -Q -q 8 -o wrong.ogg wrong.wav"));
+  const std::vector<uint8_t> made = ReadAll("wrong.ogg");
+  const std::vector<size_t> marks = GranulePages(made);
+  ASSERT_GT(made.size(), 400u << 10);
+  std::vector<uint8_t> every = made;
+  SetGranule(&every, marks.back(), INT64_MAX);
+  const std::vector<uint8_t> as_written = Yardstick(made), packets = Yardstick(every);
+  ASSERT_GT(packets.size(), as_written.size());
+  struct Forge {
+    const char* name;
+    size_t page;
+    int64_t granule;
+    bool whole;  // every packet
+  };
+  const Forge forges[] = {{"before the last at 0", marks.end()[-2], 0, false},
+                          {"the first at 0", marks[0], 0, false},
+                          {"the first at -3000", marks[0], -3000, false},
+                          {"the first 30 s on", marks[0], Granule(made, marks[0]) + 30 * 22050, false},
+                          {"the last 2 s back", marks.back(), Granule(made, marks.back()) - 2 * 22050, true},
+                          {"the last past 2^31 after 300 KiB without", marks.back(), int64_t{1} << 31, true},
+                          {"the last unset after 300 KiB without", marks.back(), -1, true}};
+  for (size_t padding : {size_t{0}, size_t{1} << 20}) {
+    for (const Forge& forge : forges) {
+      SCOPED_TRACE(testing::Message() << forge.name << ", padding " << padding);
+      std::vector<uint8_t> file = made;
+      SetGranule(&file, forge.page, forge.granule);
+      if (std::string(forge.name).find("300 KiB") != std::string::npos)
+        for (size_t page : marks)
+          if (page != marks.back() && made.size() - page < (300u << 10)) SetGranule(&file, page, -1);
+      file.resize(file.size() + padding, 0x55);
+      WriteFile("wrong.ogg", file);
+      log_.Clear();
+      ExpectDelivered(file, forge.whole ? packets : as_written);
+      const int handle = LoadSoundHandle("wrong.ogg", 1, -1);
+      DeleteSoundHandle(handle, 0);
+      EXPECT_EQ(Lines("Sound file wrong.ogg has Ogg granule positions that disagree with its packets; its length "
+                      "follows the packets"), 1u) << log_.Debug();
+    }
+  }
+}
+
+// A chain's length and sound are what the decoder library's own read of it
+// delivers, and a seek 1000 frames into each link gives what that read
+// gives there, with one granule position of a link wrong: the first link's
+// last lowered by 2 s (its packets still play, up to their last), the
+// second's page before its last at 0, the third's first at 0. The second
+// link, a real voice, maps its granule positions to samples with an offset
+// and trims its start; its first page's offset is not its later pages', of
+// which the line speaks.
+TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePositionSays) {
+  std::vector<uint8_t> a_decoded, c_decoded;
+  const std::vector<uint8_t> a = Make("link_a", 4, &a_decoded);
+  const std::vector<uint8_t> c = Make("link_c", 3, &c_decoded);
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  const std::vector<size_t> a_marks = GranulePages(a), voice_marks = GranulePages(voice), c_marks = GranulePages(c);
+  for (int forged = -1; forged < 3; ++forged) {
+    SCOPED_TRACE(forged);
+    std::vector<uint8_t> links[3] = {a, voice, c};
+    if (forged == 0) SetGranule(&links[0], a_marks.back(), Granule(a, a_marks.back()) - 2 * 22050);
+    if (forged == 1) SetGranule(&links[1], voice_marks.end()[-2], 0);
+    if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
+    std::vector<uint8_t> file;
+    for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
+    const std::vector<uint8_t> expected = LibraryDecode(file).sound;
+    ASSERT_GT(expected.size(), a_decoded.size() + c_decoded.size());
+    WriteFile("chain.ogg", file);
+    log_.Clear();
+    ExpectDelivered(file, expected);
+    const int handle = LoadSoundHandle("chain.ogg", 1, -1);
+    DeleteSoundHandle(handle, 0);
+    EXPECT_EQ(Lines("Sound file chain.ogg has Ogg granule positions that disagree with its packets"), 1u)
+        << log_.Debug();
+    // A seek inside a link goes by that link's granule positions.
+    const int32_t second = static_cast<int32_t>(LibraryDecode(links[0]).sound.size() / 4) + 1000;
+    const int32_t third = static_cast<int32_t>((expected.size() - LibraryDecode(links[2]).sound.size()) / 4) + 1000;
+    for (int32_t seek : {second, forged == 2 ? second : third}) {
+      const std::vector<uint8_t> from = Streamed(file, seek);
+      ASSERT_GE(from.size(), 4000u);
+      EXPECT_TRUE(std::equal(from.begin(), from.begin() + 4000, expected.begin() + seek * 4)) << seek;
+    }
   }
 }
 
