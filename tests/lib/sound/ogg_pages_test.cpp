@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 
+#include "lib/sound/ogg_header_guard.h"
 #include "tests/lib/sound/sound_fixture.h"
 
 namespace {
@@ -167,44 +168,45 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   return std::vector<uint8_t>(bytes + start * channels * 2, bytes + end * channels * 2);
 }
 
-// The decoder library's own open and read of a file from its start: its
-// 16-bit sound, the number of links and where it found each.
-struct LibraryView {
-  std::vector<uint8_t> sound;
-  std::vector<int64_t> link_starts;
+// The decoder library's callbacks over a file in memory.
+struct MemorySource {
+  const std::vector<uint8_t>* file;
+  size_t at;
 };
-LibraryView LibraryDecode(const std::vector<uint8_t>& file) {
-  struct Source {
-    const std::vector<uint8_t>* file;
-    size_t at;
-  } source{&file, 0};
+ov_callbacks MemoryCallbacks() {
   ov_callbacks callbacks{};
   callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
-    auto* src = static_cast<Source*>(s);
+    auto* src = static_cast<MemorySource*>(s);
     const size_t n = std::min(size * count, src->file->size() - src->at);
     std::memcpy(out, src->file->data() + src->at, n);
     src->at += n;
     return size != 0 ? n / size : 0;
   };
   callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
-    auto* src = static_cast<Source*>(s);
+    auto* src = static_cast<MemorySource*>(s);
     const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
                                                                       : static_cast<int64_t>(src->file->size());
     if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
     src->at = static_cast<size_t>(base + offset);
     return 0;
   };
-  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<Source*>(s)->at); };
-  LibraryView view;
+  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->at); };
+  return callbacks;
+}
+
+// The decoder library's own open and read of a file from its start: its
+// 16-bit sound.
+std::vector<uint8_t> LibraryDecode(const std::vector<uint8_t>& file) {
+  MemorySource source{&file, 0};
+  std::vector<uint8_t> sound;
   OggVorbis_File vf;
-  if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) != 0) return view;
-  view.link_starts.assign(vf.offsets, vf.offsets + vf.links);
+  if (ov_open_callbacks(&source, &vf, nullptr, 0, MemoryCallbacks()) != 0) return sound;
   char buffer[8192];
   int section = 0;
   for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, 2, 1, &section)) != 0 && got != OV_EBADLINK;)
-    if (got > 0) view.sound.insert(view.sound.end(), buffer, buffer + got);
+    if (got > 0) sound.insert(sound.end(), buffer, buffer + got);
   ov_clear(&vf);
-  return view;
+  return sound;
 }
 
 class OggPagesTest : public SoundFixture {
@@ -601,8 +603,9 @@ TEST_F(OggPagesTest, ALongFileReportsNoMoreThanItsLastPagesHold) {
 
 // A movie's sound, in the way a movie holds it: the Vorbis stream's pages
 // of `sound`, each audio page but the last followed by pages of another
-// stream (standing in for the pictures) holding a packet of `gap` bytes.
-std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long gap) {
+// stream (standing in for the pictures) holding a packet of `gap` bytes,
+// and the last by pictures of `after` bytes.
+std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long gap, long after = 0) {
   const std::vector<size_t> pages = PageStarts(sound);
   int32_t serial = 0;
   std::memcpy(&serial, sound.data() + pages[0] + 14, 4);
@@ -626,6 +629,7 @@ std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long
     if (i == 0) put_pictures(30, true);  // the first pages of every stream come first
     if (i >= 2 && i + 2 < pages.size()) put_pictures(gap, false);
   }
+  if (after > 0) put_pictures(after, false);
   ogg_stream_clear(&pictures);
   return out;
 }
@@ -637,16 +641,18 @@ std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long
 // last granule position, not cut short; with its last granule position
 // raised by 30 s, the sound up to the end of its packets, not 30 s longer.
 // Near its end, 16 or 64 KiB before its last page hold no audio page but
-// that one; 256 KiB hold the ones before.
+// that one; 256 KiB hold the ones before. The same holds where its sound
+// ends 2 MiB of pictures before the file does.
 TEST_F(OggPagesTest, AMoviesSparseSoundPagesGiveTheSoundItsPacketsHold) {
   std::vector<uint8_t> decoded;
   const std::vector<uint8_t> sound = Make("sparse", 12, &decoded);
   ASSERT_EQ(PageStarts(sound).size(), 8u);  // 5 audio pages after the headers
-  std::vector<uint8_t> movie = WithPicturesBetween(sound, 70000);
-  const size_t last = PageStarts(movie).end()[-2];
-  movie.resize(movie.size() + (1 << 20), 0x55);
-  for (int64_t raise : {int64_t{0}, int64_t{30 * 22050}}) {
-    SCOPED_TRACE(raise);
+  std::vector<uint8_t> padded = WithPicturesBetween(sound, 70000);
+  padded.resize(padded.size() + (1 << 20), 0x55);
+  for (const auto& [raise, movie] : {std::pair{int64_t{0}, padded}, {int64_t{30 * 22050}, padded},
+                                     {int64_t{30 * 22050}, WithPicturesBetween(sound, 70000, 2 << 20)}}) {
+    SCOPED_TRACE(testing::Message() << raise << " " << movie.size());
+    const size_t last = GranulePages(movie).back();
     std::vector<uint8_t> forged = movie;
     SetGranule(&forged, last, Granule(movie, last) + raise);
     const std::vector<uint8_t> expected = Yardstick(forged);
@@ -824,7 +830,7 @@ TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePosition
     if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
     std::vector<uint8_t> file;
     for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
-    const std::vector<uint8_t> expected = LibraryDecode(file).sound;
+    const std::vector<uint8_t> expected = LibraryDecode(file);
     ASSERT_GT(expected.size(), a_decoded.size() + c_decoded.size());
     WriteFile("chain.ogg", file);
     log_.Clear();
@@ -834,13 +840,75 @@ TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePosition
     EXPECT_EQ(Lines("Sound file chain.ogg has Ogg granule positions that disagree with its packets"), 1u)
         << log_.Debug();
     // A seek inside a link goes by that link's granule positions.
-    const int32_t second = static_cast<int32_t>(LibraryDecode(links[0]).sound.size() / 4) + 1000;
-    const int32_t third = static_cast<int32_t>((expected.size() - LibraryDecode(links[2]).sound.size()) / 4) + 1000;
+    const int32_t second = static_cast<int32_t>(LibraryDecode(links[0]).size() / 4) + 1000;
+    const int32_t third = static_cast<int32_t>((expected.size() - LibraryDecode(links[2]).size()) / 4) + 1000;
     for (int32_t seek : {second, forged == 2 ? second : third}) {
       const std::vector<uint8_t> from = Streamed(file, seek);
       ASSERT_GE(from.size(), 4000u);
       EXPECT_TRUE(std::equal(from.begin(), from.begin() + 4000, expected.begin() + seek * 4)) << seek;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The walk of a chain's links before the decoder library opens it is that
+// library's open, page for page: where a file's links start, and whether it
+// opens at all, are what the library finds, on chains of links long and
+// short, with bytes between them, with a link of two streams, cut, and with
+// granule positions unset or wrong. A library that walks otherwise fails
+// here by name.
+TEST_F(OggPagesTest, TheLinkWalkFindsTheLinksTheLibraryFinds) {
+  // Noise, so that a link is long enough for the walk to halve the stretch
+  // where it looks for the link's end.
+  for (const char* name : {"walk_a", "walk_b"}) {
+    ASSERT_TRUE(Sox(std::string("-n -r 22050 -c 2 -b 16 ") + name + ".wav synth 20 pinknoise vol 0.3"));
+    ASSERT_TRUE(Shell(std::string("oggenc -Q -q 2 -o ") + name + ".ogg " + name + ".wav"));
+  }
+  const std::vector<uint8_t> a = ReadAll("walk_a.ogg"), b = ReadAll("walk_b.ogg");
+  ASSERT_GT(a.size() + b.size(), 3u << 16);
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  auto chain = [](std::initializer_list<std::vector<uint8_t>> links) {
+    std::vector<uint8_t> file;
+    for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
+    return file;
+  };
+  std::vector<uint8_t> forged_a = a, forged_b = b;
+  SetGranule(&forged_a, GranulePages(a).back(), -1);
+  SetGranule(&forged_b, GranulePages(b)[0], 0);
+  const std::vector<uint8_t> junk(70000, 0x55);
+  const std::vector<uint8_t> ab = chain({a, b});
+  const std::pair<const char*, std::vector<uint8_t>> files[] = {
+      {"two long links", ab},
+      {"a voice between", chain({a, voice, b})},
+      {"bytes between", chain({a, junk, b})},
+      {"a link of two streams", chain({voice, WithPicturesBetween(b, 3000), voice})},
+      {"cut inside a page", std::vector<uint8_t>(ab.begin(), ab.end() - 1000)},
+      {"one serial twice", chain({a, a, voice})},
+      {"granule positions unset and wrong", chain({forged_a, forged_b, voice})},
+  };
+  for (const auto& [name, file] : files) {
+    SCOPED_TRACE(name);
+    MemorySource source{&file, 0};
+    OggVorbis_File vf;
+    ASSERT_EQ(ov_test_callbacks(&source, &vf, nullptr, 0, MemoryCallbacks()), 0);
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    stream.handle = MemoryStreamOpen(file.data(), file.size());
+    OggLinkPlaces places;
+    const int failing = OggChainFailingLink(
+        &stream, {vf.serialnos + 2, static_cast<int>(vf.serialnos[1]), vf.os.serialno, vf.dataoffsets[0]}, &places);
+    stream.ops.close(stream.handle);
+    const bool opened = ov_test_open(&vf) == 0;
+    EXPECT_EQ(failing == 0, opened) << "the link walk no longer matches the decoder library's open";
+    if (opened) {
+      EXPECT_EQ(places.starts, std::vector<int64_t>(vf.offsets, vf.offsets + vf.links))
+          << "the link walk no longer finds the links where the decoder library does";
+      EXPECT_EQ(places.last_pages.size(), static_cast<size_t>(vf.links));
+    }
+    ov_clear(&vf);
   }
 }
 
