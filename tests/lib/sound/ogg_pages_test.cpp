@@ -809,25 +809,29 @@ TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
 }
 
 // A chain's length and sound are what the decoder library's own read of it
-// delivers, and a seek 1000 frames into each link gives what that read
-// gives there, with one granule position of a link wrong: the first link's
-// last lowered by 2 s (its packets still play, up to their last), the
-// second's page before its last at 0, the third's first at 0. The second
+// delivers, and a seek into its first page, or 1000 frames into a later
+// link, gives what that read gives there, with one granule position of a
+// link wrong: the first link's last lowered by 2 s (its packets still play,
+// up to their last), or its page before the last at 0 (the library then
+// keeps no end trim), or its first at -3000 (a seek to sample 0 by granule
+// positions would pass its first page); the third's first at 0. The second
 // link, a real voice, maps its granule positions to samples with an offset
 // and trims its start; its first page's offset is not its later pages', of
 // which the line speaks.
 TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePositionSays) {
   std::vector<uint8_t> a_decoded, c_decoded;
-  const std::vector<uint8_t> a = Make("link_a", 4, &a_decoded);
+  const std::vector<uint8_t> a = Make("link_a", 20, &a_decoded);
+  ASSERT_GT(GranulePages(a).size(), 4u);
   const std::vector<uint8_t> c = Make("link_c", 3, &c_decoded);
   const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
-  const std::vector<size_t> a_marks = GranulePages(a), voice_marks = GranulePages(voice), c_marks = GranulePages(c);
-  for (int forged = -1; forged < 3; ++forged) {
+  const std::vector<size_t> a_marks = GranulePages(a), c_marks = GranulePages(c);
+  for (int forged = -1; forged < 4; ++forged) {
     SCOPED_TRACE(forged);
     std::vector<uint8_t> links[3] = {a, voice, c};
     if (forged == 0) SetGranule(&links[0], a_marks.back(), Granule(a, a_marks.back()) - 2 * 22050);
-    if (forged == 1) SetGranule(&links[1], voice_marks.end()[-2], 0);
+    if (forged == 1) SetGranule(&links[0], a_marks.end()[-2], 0);
     if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
+    if (forged == 3) SetGranule(&links[0], a_marks[0], -3000);
     std::vector<uint8_t> file;
     for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
     const std::vector<uint8_t> expected = LibraryDecode(file);
@@ -842,7 +846,7 @@ TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePosition
     // A seek inside a link goes by that link's granule positions.
     const int32_t second = static_cast<int32_t>(LibraryDecode(links[0]).size() / 4) + 1000;
     const int32_t third = static_cast<int32_t>((expected.size() - LibraryDecode(links[2]).size()) / 4) + 1000;
-    for (int32_t seek : {second, forged == 2 ? second : third}) {
+    for (int32_t seek : {100, second, forged == 2 ? second : third}) {
       const std::vector<uint8_t> from = Streamed(file, seek);
       ASSERT_GE(from.size(), 4000u);
       EXPECT_TRUE(std::equal(from.begin(), from.begin() + 4000, expected.begin() + seek * 4)) << seek;
