@@ -413,11 +413,16 @@ struct LinkEnd {
   bool counted = false;
   int64_t end = 0;
   bool odd = false;  // granule positions there disagree with the packets or each other
+  // The offset the last pages agree on, where they do.
+  bool agreed = false;
+  int64_t offset = 0;
 };
 
 // Reads a link's last pages in growing windows before its last page (of its
 // Vorbis stream, at `last_page_at`), none before `link_start`, until two
-// granule positions before that page agree on the offset (any one of them
+// granule positions agree on the offset: two before that page, or the last
+// one before it and the last page's, where that gives an end trim within
+// the last packet (any one of them
 // may be wrong), and reads the end from the packets after them. A window
 // that reaches the link's start counts all its packets, and takes the
 // offset from `start` where the last pages give none (or the offset 0 of a
@@ -439,8 +444,14 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     std::vector<GranuleMark> marks = counter.Marks();
     const LastPage last = any ? counter.Page() : LastPage{};
     // The last page's mark is the end's, not a reference for it.
-    if (last.ended && GranuleSet(last.granule) && !marks.empty()) marks.pop_back();
-    const int ref = AgreedMark(marks, true);
+    const bool last_marked = last.ended && GranuleSet(last.granule) && !marks.empty();
+    if (last_marked) marks.pop_back();
+    int ref = -1;
+    if (last_marked && !marks.empty()) {
+      const int64_t trim = marks.back().Offset() + counter.Count() - last.granule;
+      if (trim >= 0 && trim <= last.last_samples) ref = static_cast<int>(marks.size()) - 1;
+    }
+    if (ref < 0) ref = AgreedMark(marks, true);
     if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) result.odd = true;
     if (ref < 0 && from != link_start) continue;
     if (ref < 0 && start == nullptr && marks.size() > 1) result.odd = true;
@@ -453,6 +464,8 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     result.found = true;
     result.counted = from == link_start;
     result.end = result.counted ? end : offset + end;
+    result.agreed = ref >= 0;
+    result.offset = offset;
     return result;
   }
 }
@@ -557,17 +570,25 @@ class OggPages {
     last_reader_ = nullptr;
     scan_src_.Start(0);
     if (!FindStream() || serial_ != serial) return false;
-    while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
+    // A longer file is scanned up to its first granule position: where the
+    // last pages agree with it, it maps positions to samples; else the
+    // first positions vote.
+    while (!scan_done_ && !unusable_ && !mapped_ && (whole || start_marks_.empty())) ScanPage();
+    while (whole && !scan_done_ && !unusable_) ScanPage();
     if (unusable_ || !dsp_ready_) return false;
-    if (!mapped_ && !start_marks_.empty()) MapStart();
-    if (!mapped_) return true;
+    if (!mapped_ && start_marks_.empty()) return true;
     if (scan_done_ || first_eos_) {
+      if (!mapped_) MapStart();
       // Every packet is counted: a first audio page that is also the last
       // is cut at its granule position, as the format has that page.
       SetExactEnd(first_eos_ ? std::min(count_, scan_end_) : EndOfScan());
     } else {
-      const GranuleMark start{base_, 0};
-      const LinkEnd tail = TailEnd(&stream, &last_reader_, info_, serial_, 0, last_page_at, &start, false);
+      const GranuleMark first = start_marks_.front();
+      const LinkEnd tail = TailEnd(&stream, &last_reader_, info_, serial_, 0, last_page_at, &first, false);
+      if (!mapped_ && !(tail.agreed && tail.offset == first.Offset()))
+        while (!scan_done_ && !unusable_ && !mapped_) ScanPage();
+      if (unusable_) return false;
+      if (!mapped_) MapStart();
       odd_ = odd_ || tail.odd;
       if (tail.counted) {
         SetExactEnd(tail.end);
