@@ -368,7 +368,10 @@ class PacketCounter {
     page_ = LastPage{};
     ogg_packet packet;
     for (int got; (got = ogg_stream_packetout(&os_, &packet)) != 0;) {
-      if (got < 0) continue;
+      if (got < 0) {
+        holed_ = true;
+        continue;
+      }
       const long size = vorbis_packet_blocksize(info_, &packet);
       if (size <= 0) {
         // A header: the next audio packet is the stream's first.
@@ -392,6 +395,9 @@ class PacketCounter {
   const std::vector<GranuleMark>& Marks() const { return marks_; }
   // The page taken last: whether an audio packet ended on it, and so on.
   const LastPage& Page() const { return page_; }
+  // A page was missing or out of order: granule positions then map the
+  // pages after it by samples read in another order, or lost.
+  bool Holed() const { return holed_; }
 
  private:
   long Longest() const { return vorbis_info_blocksize(info_, 1); }
@@ -402,6 +408,7 @@ class PacketCounter {
   long last_size_ = 0;  // block size of the packet before; 0: unknown, -1: a header
   std::vector<GranuleMark> marks_;
   LastPage page_;
+  bool holed_ = false;
 };
 
 // Where a link's sound ends, read from its last pages.
@@ -420,9 +427,10 @@ struct LinkEnd {
 
 // Reads a link's last pages in growing windows before its last page (of its
 // Vorbis stream, at `last_page_at`), none before `link_start`, until two
-// granule positions agree on the offset: two before that page, or the last
-// one before it and the last page's, where that gives an end trim within
-// the last packet (any one of them
+// granule positions agree on the offset, with no page missing or out of
+// order among them: two before that page, or the last one before it and the
+// last page's, where that gives an end trim within the last packet (any one
+// of them
 // may be wrong), and reads the end from the packets after them. A window
 // that reaches the link's start counts all its packets, and takes the
 // offset from `start` where the last pages give none (or the offset 0 of a
@@ -453,7 +461,7 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     }
     if (ref < 0) ref = AgreedMark(marks, true);
     if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) result.odd = true;
-    if (ref < 0 && from != link_start) continue;
+    if ((ref < 0 || counter.Holed()) && from != link_start) continue;
     if (ref < 0 && start == nullptr && marks.size() > 1) result.odd = true;
     const int64_t offset = ref >= 0 ? marks[ref].Offset() : start != nullptr ? start->Offset() : 0;
     // The library's trim goes by the position just before the last page,
