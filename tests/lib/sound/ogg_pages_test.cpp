@@ -814,8 +814,8 @@ TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
 // link wrong: the first link's last lowered by 2 s (its packets still play,
 // up to their last), or its page before the last at 0 (the library then
 // keeps no end trim), or its first at -3000 (a seek to sample 0 by granule
-// positions would pass its first page), or two pages before its last
-// swapped; the third's first at 0. The second
+// positions would pass its first page), or its page before the last swapped
+// with one three before; the third's first at 0. The second
 // link, a real voice, maps its granule positions to samples with an offset
 // and trims its start; its first page's offset is not its later pages', of
 // which the line speaks.
@@ -834,17 +834,18 @@ TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePosition
     if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
     if (forged == 3) SetGranule(&links[0], a_marks[0], -3000);
     if (forged == 4) {
-      // Two pages before the last that end unlike numbers of packets
-      // swapped: one page's samples read in the other's place.
-      auto ends = [&a](size_t page) { return std::count_if(&a[page + 27], &a[page + 27 + a[page + 26]], [](uint8_t l) { return l < 255; }); };
-      size_t k = a_marks.size() - 3;
-      while (k > a_marks.size() - 8 && ends(a_marks[k - 1]) == ends(a_marks[k])) --k;
-      ASSERT_NE(ends(a_marks[k - 1]), ends(a_marks[k]));
-      const size_t first = a_marks[k - 1], second = a_marks[k], end = a_marks[k + 1];
-      links[0] = std::vector<uint8_t>(a.begin(), a.begin() + static_cast<long>(first));
-      links[0].insert(links[0].end(), a.begin() + static_cast<long>(second), a.begin() + static_cast<long>(end));
-      links[0].insert(links[0].end(), a.begin() + static_cast<long>(first), a.begin() + static_cast<long>(second));
-      links[0].insert(links[0].end(), a.begin() + static_cast<long>(end), a.end());
+      // The page before the last swapped with one three pages before it
+      // that ends another number of packets: the pages between map one
+      // page's samples in the other's place.
+      auto ends = [&a](size_t page) {
+        return std::count_if(&a[page + 27], &a[page + 27 + a[page + 26]], [](uint8_t l) { return l < 255; });
+      };
+      const size_t far = a_marks.end()[-5], near = a_marks.end()[-2], last = a_marks.back();
+      ASSERT_NE(ends(far), ends(near));
+      const size_t after_far = a_marks.end()[-4];
+      links[0] = std::vector<uint8_t>(a.begin(), a.begin() + static_cast<long>(far));
+      for (const auto& [from, to] : {std::pair{near, last}, {after_far, near}, {far, after_far}, {last, a.size()}})
+        links[0].insert(links[0].end(), a.begin() + static_cast<long>(from), a.begin() + static_cast<long>(to));
     }
     std::vector<uint8_t> file;
     for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
