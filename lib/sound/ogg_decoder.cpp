@@ -357,6 +357,8 @@ class PacketCounter {
  public:
   PacketCounter(vorbis_info* info, long serial) : info_(info) {
     ogg_stream_init(&os_, static_cast<int>(serial));
+    // The first page read need not be the stream's first: no hole before it.
+    ogg_stream_reset_serialno(&os_, static_cast<int>(serial));
   }
   ~PacketCounter() { ogg_stream_clear(&os_); }
   PacketCounter(const PacketCounter&) = delete;
