@@ -432,15 +432,16 @@ struct LinkEnd {
 // granule positions agree on the offset, with no page missing or out of
 // order among them: two before that page, or the last one before it and the
 // last page's, where that gives an end trim within the last packet (any one
-// of them
-// may be wrong), and reads the end from the packets after them. A window
-// that reaches the link's start counts all its packets, and takes the
+// of them may be wrong), and reads the end from the packets after them. A
+// window that reaches the link's start counts all its packets, and takes the
 // offset from `start` where the last pages give none (or the offset 0 of a
-// link whose one audio page is the last, null `start`).
+// link whose one audio page is the last, null `start`); `whole` reads from
+// there at once.
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
-                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim) {
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
+                bool whole = false) {
   LinkEnd result;
-  for (int64_t window = 16384;; window *= 4) {
+  for (int64_t window = whole ? std::max<int64_t>(16384, last_page_at - link_start) : 16384;; window *= 4) {
     const int64_t from = std::max<int64_t>(link_start, last_page_at - window);
     PageSource source(stream, last_reader);
     source.Start(from);
@@ -490,6 +491,9 @@ struct LinkStart {
   GranuleMark agreed{};
   int64_t library_trim = 0;
   bool odd = false;
+  // A page missing or out of order among them: the positions after it map
+  // samples lost, or read in another order.
+  bool holed = false;
 };
 
 LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
@@ -518,6 +522,7 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   const int agreed = AgreedMark(marks, false);
   result.agreed = marks[agreed >= 0 ? agreed : 0];
   result.odd = agreed > 0;
+  result.holed = counter.Holed();
   if (!result.one_page)
     result.library_trim = std::clamp<int64_t>(-marks.front().Offset(), 0, first_samples);
   return result;
@@ -1096,8 +1101,11 @@ bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
     const int64_t last_page_at = walked ? last_pages[i] : last ? vf->offsets[i + 1] : vf->offsets[i + 1] - 1;
     const LinkStart head = ReadLinkStart(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], link_end);
     if (!head.found) continue;
+    // Pages missing or out of order near its start leave its positions
+    // mapping samples lost, or read in another order: its packets are
+    // counted.
     const LinkEnd tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at,
-                                 head.one_page ? nullptr : &head.agreed, true);
+                                 head.one_page ? nullptr : &head.agreed, true, head.holed);
     const int64_t end = tail.counted ? tail.end : tail.end - head.agreed.Offset();
     vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, end - head.library_trim);
     odd = odd || head.odd || tail.odd;
