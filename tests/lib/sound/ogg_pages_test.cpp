@@ -814,11 +814,11 @@ TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
 // link wrong: the first link's last lowered by 2 s (its packets still play,
 // up to their last), or its page before the last at 0 (the library then
 // keeps no end trim), or its first at -3000 (a seek to sample 0 by granule
-// positions would pass its first page), or its page before the last swapped
-// with one three before; the third's first at 0. The second
-// link, a real voice, maps its granule positions to samples with an offset
-// and trims its start; its first page's offset is not its later pages', of
-// which the line speaks.
+// positions would pass its first page), or its page before the last, or its
+// second, swapped with one three pages away; the third's first at 0. The
+// second link, a real voice, maps its granule positions to samples with an
+// offset and trims its start; its first page's offset is not its later
+// pages', of which the line speaks.
 TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePositionSays) {
   std::vector<uint8_t> a_decoded, c_decoded;
   const std::vector<uint8_t> a = Make("link_a", 20, &a_decoded);
@@ -826,25 +826,25 @@ TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePosition
   const std::vector<uint8_t> c = Make("link_c", 3, &c_decoded);
   const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
   const std::vector<size_t> a_marks = GranulePages(a), c_marks = GranulePages(c);
-  for (int forged = -1; forged < 5; ++forged) {
+  for (int forged = -1; forged < 6; ++forged) {
     SCOPED_TRACE(forged);
     std::vector<uint8_t> links[3] = {a, voice, c};
     if (forged == 0) SetGranule(&links[0], a_marks.back(), Granule(a, a_marks.back()) - 2 * 22050);
     if (forged == 1) SetGranule(&links[0], a_marks.end()[-2], 0);
     if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
     if (forged == 3) SetGranule(&links[0], a_marks[0], -3000);
-    if (forged == 4) {
-      // The page before the last swapped with one three pages before it
-      // that ends another number of packets: the pages between map one
-      // page's samples in the other's place.
+    if (forged >= 4) {
+      // A page swapped with one three pages on that ends another number of
+      // packets, the page before the last or the second: the pages between
+      // map one page's samples in the other's place.
       auto ends = [&a](size_t page) {
         return std::count_if(&a[page + 27], &a[page + 27 + a[page + 26]], [](uint8_t l) { return l < 255; });
       };
-      const size_t far = a_marks.end()[-5], near = a_marks.end()[-2], last = a_marks.back();
+      const size_t k = forged == 4 ? a_marks.size() - 5 : 1;
+      const size_t far = a_marks[k], after_far = a_marks[k + 1], near = a_marks[k + 3], after = a_marks[k + 4];
       ASSERT_NE(ends(far), ends(near));
-      const size_t after_far = a_marks.end()[-4];
       links[0] = std::vector<uint8_t>(a.begin(), a.begin() + static_cast<long>(far));
-      for (const auto& [from, to] : {std::pair{near, last}, {after_far, near}, {far, after_far}, {last, a.size()}})
+      for (const auto& [from, to] : {std::pair{near, after}, {after_far, near}, {far, after_far}, {after, a.size()}})
         links[0].insert(links[0].end(), a.begin() + static_cast<long>(from), a.begin() + static_cast<long>(to));
     }
     std::vector<uint8_t> file;
