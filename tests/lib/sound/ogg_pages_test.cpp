@@ -821,7 +821,7 @@ TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
 // pages', of which the line speaks.
 TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePositionSays) {
   std::vector<uint8_t> a_decoded, c_decoded;
-  const std::vector<uint8_t> a = Make("link_a", 20, &a_decoded);
+  const std::vector<uint8_t> a = Make("link_a", 60, &a_decoded);
   ASSERT_GT(GranulePages(a).size(), 4u);
   const std::vector<uint8_t> c = Make("link_c", 3, &c_decoded);
   const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
