@@ -3,14 +3,16 @@
 // record's stream. A seekable file of one Vorbis stream (a sound file, or the
 // sound of a movie among its pictures) is then decoded here from its packets
 // with libogg and libvorbis: every audio packet, untrimmed, from the start
-// trim its first audio page's granule position gives up to its last granule
-// position, seeking through an index of its pages that grows as reading and
-// seeking need it. Chained and non-seekable files are read through
-// vorbisfile. One decoder build serves both sound files and movies. No
+// trim its first audio page's granule position gives to the end of its
+// packets, less the end trim of its last granule position, seeking through
+// an index of its pages that grows as reading and seeking need it. Chained
+// and non-seekable files are read through vorbisfile. One decoder build
+// serves both sound files and movies. No
 // packet is decoded before every link's headers have passed the check of
 // lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where
 // a seekable file's links are also walked before vorbisfile's open walks
-// them. Every link's length is bounded by what its last pages hold.
+// them. Every link's length follows its packets: no single granule position
+// decides it.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -415,7 +417,6 @@ class PacketCounter {
 
 // Where a link's sound ends, read from its last pages.
 struct LinkEnd {
-  bool found = false;
   // true: in samples counted from the link's first audio packet (its pages
   // were read from its start); false: as a granule position, by the offset
   // its last pages agree on.
@@ -472,7 +473,6 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     const int64_t trim_offset = library_trim && !marks.empty() ? marks.back().Offset() : offset;
     if (trim_offset != offset) result.odd = true;
     const int64_t end = EndFromPackets(trim_offset, counter.Count(), last, library_trim, &result.odd);
-    result.found = true;
     result.counted = from == link_start;
     result.end = result.counted ? end : offset + end;
     result.agreed = ref >= 0;
@@ -549,10 +549,12 @@ struct RestartPoint {
 // decode from the start bit for bit.
 //
 // The sound is the untrimmed decode from the start trim (the samples the
-// first audio page completes less its granule position) to the last granule
-// position, counted from that first page's. A gap (a page missing or
-// damaged) loses its samples: the count after it is set again by the next
-// granule position, as the decoder library's own read does.
+// first audio page completes less its granule position) to the packets'
+// end, less the end trim of the last granule position; positions map to
+// samples by the offset two of them agree on. A gap (a page missing or
+// damaged) loses its samples: where the end is not counted from the packets,
+// the count after it is set again by the next granule position, as the
+// decoder library's own read does.
 class OggPages {
  public:
   // `info`: the library's headers of the stream, which outlive this.
