@@ -3,14 +3,16 @@
 // record's stream. A seekable file of one Vorbis stream (a sound file, or the
 // sound of a movie among its pictures) is then decoded here from its packets
 // with libogg and libvorbis: every audio packet, untrimmed, from the start
-// trim its first audio page's granule position gives up to its last granule
-// position, seeking through an index of its pages that grows as reading and
-// seeking need it. Chained and non-seekable files are read through
-// vorbisfile. One decoder build serves both sound files and movies. No
+// trim its first audio page's granule position gives to the end of its
+// packets, less the end trim of its last granule position, seeking through
+// an index of its pages that grows as reading and seeking need it. Chained
+// and non-seekable files are read through vorbisfile. One decoder build
+// serves both sound files and movies. No
 // packet is decoded before every link's headers have passed the check of
 // lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where
 // a seekable file's links are also walked before vorbisfile's open walks
-// them. Every link's length is bounded by what its last pages hold.
+// them. Every link's length follows its packets: no single granule position
+// decides it.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -99,8 +101,9 @@ bool HeadersDecodable(PcmDecoderRecord* r) {
 
 // 0 when open; -1 when the library does not take the file;
 // kPcmDecoderRefusedForGood when it is a Vorbis file whose headers cannot
-// be decoded (said in a line).
-int OpenVorbis(PcmDecoderRecord* r) {
+// be decoded (said in a line). `places` gets where the walk of a seekable
+// file's links found them.
+int OpenVorbis(PcmDecoderRecord* r, OggLinkPlaces* places) {
   r->ogg.vorbis_open = 0;
   r->ogg.vorbis = TrackedCalloc(sizeof(OggVorbis_File), "", 0);
   if (r->ogg.vorbis == nullptr) return -1;
@@ -116,7 +119,8 @@ int OpenVorbis(PcmDecoderRecord* r) {
   // links when a later link's headers fail, so such a chain never reaches it.
   const int failing = tested && vf->seekable
                           ? OggChainFailingLink(&r->stream, {vf->serialnos + 2, static_cast<int>(vf->serialnos[1]),
-                                                             vf->os.serialno, vf->dataoffsets[0]})
+                                                             vf->os.serialno, vf->dataoffsets[0]},
+                                                places)
                           : 0;
   if (failing != 0) {
     ov_clear(vf);
@@ -293,59 +297,235 @@ class PageSource {
   int64_t read_at_ = 0;  // offset of the next byte to read from the stream
 };
 
-// The most that a link's last granule position can be, read from its last
-// pages: the granule position of the stream's last page but one that has
-// one, plus the samples of every packet that ends after it (block sizes
-// only; a packet whose one before is unknown counts a long block for it).
-// A last page without a granule position (no packet ends on it), or with
-// one past any sum of samples, then counts for what its packets hold. Read
-// up to `last_page_at` (the link's last page as the library found it, the
-// stream's or, in a movie, another's) in growing windows before it, up to
-// 256 KiB, none before `link_start`. A window that reaches the link's start
-// and holds fewer than two such pages gives `start_granule` (where the
-// decode's first sample lies) plus the samples of all its packets. -1 when
-// neither is found.
-int64_t TailBound(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
-                  int64_t link_start, int64_t last_page_at, int64_t start_granule) {
-  const long longest = vorbis_info_blocksize(info, 1);
-  for (int64_t window = 16384; window <= (int64_t{1} << 18); window *= 4) {
+// A page of a Vorbis stream on which an audio packet ends, with the
+// granule position the page gives that packet, and the samples the packets
+// give up to its end, counted from a reading's first audio packet.
+struct GranuleMark {
+  int64_t granule;
+  int64_t count;
+  int64_t Offset() const { return granule - count; }
+};
+
+// Of a run of marks, one whose offset (granule position less count) the
+// next mark or the one after it shares, so that no single granule position
+// decides the mapping from positions to samples: looking from the end, the
+// latest such mark; from the start, the earliest. -1 when none agree.
+int AgreedMark(const std::vector<GranuleMark>& marks, bool from_end) {
+  const int n = static_cast<int>(marks.size());
+  for (int step = 0; step < n; ++step) {
+    const int k = from_end ? n - 1 - step : step;
+    for (int apart : {1, 2}) {
+      const int other = from_end ? k - apart : k + apart;
+      if (other >= 0 && other < n && marks[other].Offset() == marks[k].Offset()) return k;
+    }
+  }
+  return -1;
+}
+
+// A link's last page as its packets and granule position read.
+struct LastPage {
+  bool ended = false;        // an audio packet ends on it
+  int64_t granule = -1;      // the position it gives that packet
+  int64_t last_samples = 0;  // the samples that packet adds
+};
+
+// Where a link's sound ends, in samples counted as `count_end` is (its
+// packets' end), given the offset that the granule positions before its
+// last page agree on: the packets' end, less the end trim of the last
+// page's granule position where that trim lies within the last packet's
+// samples, as the format has it. A position off that range, or none where
+// a packet ends, disagrees with the packets: `odd`. The decoder library then
+// still trims by up to the last packet's samples, which `library_trim`
+// follows; otherwise the packets are given whole.
+int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd) {
+  if (!last.ended) return count_end;
+  if (!GranuleSet(last.granule)) {
+    *odd = true;
+    return count_end;
+  }
+  const int64_t trim = offset + count_end - last.granule;
+  if (trim >= 0 && trim <= last.last_samples) return count_end - trim;
+  *odd = true;
+  return library_trim ? count_end - std::clamp<int64_t>(trim, 0, last.last_samples) : count_end;
+}
+
+// Counts a Vorbis stream's samples from its packets' block sizes, page by
+// page, as the decoder will give them, and keeps a mark for each page on
+// which an audio packet ends with a granule position. A packet whose one
+// before is unknown (the first read) counts a long block for that one; a
+// hole among the packets is passed over, as the decoder overlaps the
+// packets on either side of it.
+class PacketCounter {
+ public:
+  PacketCounter(vorbis_info* info, long serial) : info_(info) {
+    ogg_stream_init(&os_, static_cast<int>(serial));
+    // The first page read need not be the stream's first: no hole before it.
+    ogg_stream_reset_serialno(&os_, static_cast<int>(serial));
+  }
+  ~PacketCounter() { ogg_stream_clear(&os_); }
+  PacketCounter(const PacketCounter&) = delete;
+  PacketCounter& operator=(const PacketCounter&) = delete;
+
+  // Takes a page of the stream; false when it does not fit the stream.
+  bool Take(ogg_page* page) {
+    if (ogg_stream_pagein(&os_, page) != 0) return false;
+    page_ = LastPage{};
+    ogg_packet packet;
+    for (int got; (got = ogg_stream_packetout(&os_, &packet)) != 0;) {
+      if (got < 0) {
+        holed_ = true;
+        continue;
+      }
+      const long size = vorbis_packet_blocksize(info_, &packet);
+      if (size <= 0) {
+        // A header: the next audio packet is the stream's first.
+        if (packet.bytes > 0 && (packet.packet[0] & 1) != 0) last_size_ = -1;
+        continue;
+      }
+      const int64_t samples = last_size_ < 0 ? 0 : ((last_size_ != 0 ? last_size_ : Longest()) + size) / 4;
+      count_ += samples;
+      last_size_ = size;
+      page_.ended = true;
+      page_.last_samples = samples;
+    }
+    // A header page's granule position (0) is not a sample's.
+    if (page_.ended) {
+      page_.granule = ogg_page_granulepos(page);
+      if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
+    }
+    return true;
+  }
+  int64_t Count() const { return count_; }
+  const std::vector<GranuleMark>& Marks() const { return marks_; }
+  // The page taken last: whether an audio packet ended on it, and so on.
+  const LastPage& Page() const { return page_; }
+  // A page was missing or out of order: granule positions then map the
+  // pages after it by samples read in another order, or lost.
+  bool Holed() const { return holed_; }
+
+ private:
+  long Longest() const { return vorbis_info_blocksize(info_, 1); }
+
+  vorbis_info* info_;
+  ogg_stream_state os_;
+  int64_t count_ = 0;
+  long last_size_ = 0;  // block size of the packet before; 0: unknown, -1: a header
+  std::vector<GranuleMark> marks_;
+  LastPage page_;
+  bool holed_ = false;
+};
+
+// Where a link's sound ends, read from its last pages.
+struct LinkEnd {
+  // true: in samples counted from the link's first audio packet (its pages
+  // were read from its start); false: as a granule position, by the offset
+  // its last pages agree on.
+  bool counted = false;
+  int64_t end = 0;
+  bool odd = false;  // granule positions there disagree with the packets or each other
+  // The offset the last pages agree on, where they do.
+  bool agreed = false;
+  int64_t offset = 0;
+};
+
+// Reads a link's last pages in growing windows before its last page (of its
+// Vorbis stream, at `last_page_at`), none before `link_start`, until two
+// granule positions agree on the offset, with no page missing or out of
+// order among them: two before that page, or the last one before it and the
+// last page's, where that gives an end trim within the last packet (any one
+// of them may be wrong), and reads the end from the packets after them. A
+// window that reaches the link's start counts all its packets, and takes the
+// offset from `start` where the last pages give none (or the offset 0 of a
+// link whose one audio page is the last, null `start`); `whole` reads from
+// there at once.
+LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
+                bool whole = false) {
+  LinkEnd result;
+  for (int64_t window = whole ? std::max<int64_t>(16384, last_page_at - link_start) : 16384;; window *= 4) {
     const int64_t from = std::max<int64_t>(link_start, last_page_at - window);
     PageSource source(stream, last_reader);
     source.Start(from);
-    ogg_stream_state os;
-    ogg_stream_init(&os, static_cast<int>(serial));
-    int64_t count = 0;  // samples of the packets read
-    int64_t granule[2] = {0, 0}, count_at[2] = {0, 0};  // the last two pages with one, and the count there
-    int seen = 0;
-    long last_size = 0;  // block size of the packet before; 0: unknown, -1: a header
+    PacketCounter counter(info, serial);
     ogg_page page;
     int64_t at;
-    while (source.Next(&page, &at) && at <= last_page_at) {
-      if (ogg_page_serialno(&page) != serial || ogg_stream_pagein(&os, &page) != 0) continue;
-      ogg_packet packet;
-      bool audio = false;  // an audio packet ends on the page
-      for (int got; (got = ogg_stream_packetout(&os, &packet)) != 0;) {
-        const long size = got > 0 ? vorbis_packet_blocksize(info, &packet) : 0;
-        if (size <= 0) {
-          last_size = got > 0 && packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0;
-          continue;
-        }
-        if (last_size >= 0) count += ((last_size != 0 ? last_size : longest) + size) / 4;
-        last_size = size;
-        audio = true;
-      }
-      // A header page's granule position (0) is not a sample's.
-      if (!audio || !GranuleSet(ogg_page_granulepos(&page))) continue;
-      granule[0] = granule[1], count_at[0] = count_at[1];
-      granule[1] = ogg_page_granulepos(&page), count_at[1] = count;
-      ++seen;
-    }
-    ogg_stream_clear(&os);
+    bool any = false;
+    while (source.Next(&page, &at) && at <= last_page_at)
+      if (ogg_page_serialno(&page) == serial) any = counter.Take(&page) || any;
     *last_reader = nullptr;
-    if (seen >= 2) return granule[0] + (count - count_at[0]);
-    if (from == link_start) return GranuleSet(start_granule) ? start_granule + count : -1;
+    std::vector<GranuleMark> marks = counter.Marks();
+    const LastPage last = any ? counter.Page() : LastPage{};
+    // The last page's mark is the end's, not a reference for it.
+    const bool last_marked = last.ended && GranuleSet(last.granule) && !marks.empty();
+    if (last_marked) marks.pop_back();
+    int ref = -1;
+    if (last_marked && !marks.empty()) {
+      const int64_t trim = marks.back().Offset() + counter.Count() - last.granule;
+      if (trim >= 0 && trim <= last.last_samples) ref = static_cast<int>(marks.size()) - 1;
+    }
+    if (ref < 0) ref = AgreedMark(marks, true);
+    if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) result.odd = true;
+    if ((ref < 0 || counter.Holed()) && from != link_start) continue;
+    if (ref < 0 && start == nullptr && marks.size() > 1) result.odd = true;
+    const int64_t offset = ref >= 0 ? marks[ref].Offset() : start != nullptr ? start->Offset() : 0;
+    // The library's trim goes by the position just before the last page,
+    // whatever it says.
+    const int64_t trim_offset = library_trim && !marks.empty() ? marks.back().Offset() : offset;
+    if (trim_offset != offset) result.odd = true;
+    const int64_t end = EndFromPackets(trim_offset, counter.Count(), last, library_trim, &result.odd);
+    result.counted = from == link_start;
+    result.end = result.counted ? end : offset + end;
+    result.agreed = ref >= 0;
+    result.offset = offset;
+    return result;
   }
-  return -1;
+}
+
+// What a link's first pages say of its start: the mark whose offset two of
+// its first marks agree on (the first mark where none do), and the start
+// trim the decoder library makes, which it takes from the first mark only
+// and only within the samples of the packet that ends there.
+struct LinkStart {
+  bool found = false;
+  bool one_page = false;  // its first audio page with a granule position is its last
+  GranuleMark agreed{};
+  int64_t library_trim = 0;
+  bool odd = false;
+  // A page missing or out of order among them: the positions after it map
+  // samples lost, or read in another order.
+  bool holed = false;
+};
+
+LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
+                        int64_t link_start, int64_t link_end) {
+  constexpr size_t kMarks = 8;
+  LinkStart result;
+  PageSource source(stream, last_reader);
+  source.Start(link_start);
+  PacketCounter counter(info, serial);
+  ogg_page page;
+  int64_t at;
+  int64_t first_samples = 0;
+  while (source.Next(&page, &at) && at < link_end) {
+    if (ogg_page_serialno(&page) != serial || !counter.Take(&page)) continue;
+    const std::vector<GranuleMark>& marks = counter.Marks();
+    if (marks.size() == 1 && !result.found) {
+      result.found = true;
+      first_samples = counter.Page().last_samples;
+      result.one_page = ogg_page_eos(&page) != 0;
+    }
+    if (result.one_page || marks.size() >= kMarks || AgreedMark(marks, false) >= 0 || ogg_page_eos(&page)) break;
+  }
+  *last_reader = nullptr;
+  if (!result.found) return result;
+  const std::vector<GranuleMark>& marks = counter.Marks();
+  const int agreed = AgreedMark(marks, false);
+  result.agreed = marks[agreed >= 0 ? agreed : 0];
+  result.odd = agreed > 0;
+  result.holed = counter.Holed();
+  if (!result.one_page)
+    result.library_trim = std::clamp<int64_t>(-marks.front().Offset(), 0, first_samples);
+  return result;
 }
 
 // A page of the sound's stream at which decoding can start again, and what
@@ -369,10 +549,12 @@ struct RestartPoint {
 // decode from the start bit for bit.
 //
 // The sound is the untrimmed decode from the start trim (the samples the
-// first audio page completes less its granule position) to the last granule
-// position, counted from that first page's. A gap (a page missing or
-// damaged) loses its samples: the count after it is set again by the next
-// granule position, as the decoder library's own read does.
+// first audio page completes less its granule position) to the packets'
+// end, less the end trim of the last granule position; positions map to
+// samples by the offset two of them agree on. A gap (a page missing or
+// damaged) loses its samples: where the end is not counted from the packets,
+// the count after it is set again by the next granule position, as the
+// decoder library's own read does.
 class OggPages {
  public:
   // `info`: the library's headers of the stream, which outlive this.
@@ -393,36 +575,51 @@ class OggPages {
   OggPages(const OggPages&) = delete;
   OggPages& operator=(const OggPages&) = delete;
 
-  // Finds the stream and scans up to the first granule position, or to the
-  // end in a file of up to kScanWholeBytes. False when the file is not to
-  // be decoded this way.
-  // `last_page_at`: where the library's last page of the file's link
-  // starts (the stream's, or another stream's in a movie).
-  // `last_granule`: the library's last granule position of the link, -1
-  // when it could not read one; `start_granule`: where it found the
-  // decode's first sample.
-  bool Open(int64_t last_granule, long serial, int64_t last_page_at, int64_t start_granule) {
-    // Unknown, the sound runs to the end of the packets.
-    last_granule_ = GranuleSet(last_granule) ? last_granule : kGranuleLimit;
+  // Finds the stream and scans up to where its first granule positions
+  // agree, or to the end in a file of up to kScanWholeBytes; a longer one's
+  // end is read from its last pages, before `last_page_at` (where the
+  // stream's last page starts). False when the file is not to be decoded
+  // this way.
+  bool Open(long serial, int64_t last_page_at) {
     const SoundStream& stream = r_->stream;
-    bool whole = stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
+    const bool whole =
+        stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
     last_reader_ = nullptr;
     scan_src_.Start(0);
     if (!FindStream() || serial_ != serial) return false;
-    if (!whole) {
-      const int64_t bound = TailBound(&r_->stream, &last_reader_, info_, serial_, 0, last_page_at, start_granule);
-      if (bound >= 0) last_granule_ = std::min(last_granule_, bound);
-      // Neither the granule position nor the last pages tell the end.
-      whole = last_granule_ == kGranuleLimit;
-    }
-    while (!scan_done_ && !unusable_ && (!mapped_ || whole)) ScanPage();
+    // A longer file is scanned up to its first granule position: where the
+    // last pages agree with it, it maps positions to samples; else the
+    // first positions vote.
+    while (!scan_done_ && !unusable_ && !mapped_ && (whole || start_marks_.empty())) ScanPage();
+    while (whole && !scan_done_ && !unusable_) ScanPage();
     if (unusable_ || !dsp_ready_) return false;
-    // Scanned to its end, the sound stops where its packets do if they end
-    // before its last granule position, and a gap's samples are counted out.
-    const int64_t end = scan_done_ ? std::min(scan_end_, count_) : scan_end_;
-    length_ = mapped_ && end > trim_ ? end - trim_ : 0;
+    if (!mapped_ && start_marks_.empty()) return true;
+    if (scan_done_ || first_eos_) {
+      if (!mapped_) MapStart();
+      // Every packet is counted: a first audio page that is also the last
+      // is cut at its granule position, as the format has that page.
+      SetExactEnd(first_eos_ ? std::min(count_, scan_end_) : EndOfScan());
+    } else {
+      const GranuleMark first = start_marks_.front();
+      const LinkEnd tail = TailEnd(&stream, &last_reader_, info_, serial_, 0, last_page_at, &first, false);
+      if (!mapped_ && !(tail.agreed && tail.offset == first.Offset()))
+        while (!scan_done_ && !unusable_ && !mapped_) ScanPage();
+      if (unusable_) return false;
+      if (!mapped_) MapStart();
+      odd_ = odd_ || tail.odd;
+      if (tail.counted) {
+        SetExactEnd(tail.end);
+      } else {
+        end_granule_ = tail.end;
+        SetEnd(end_granule_ - base_);
+      }
+    }
+    length_ = scan_end_ > trim_ ? scan_end_ - trim_ : 0;
     return true;
   }
+  // Whether the granule positions disagree with the packets, or with each
+  // other where they map positions to samples.
+  bool Odd() const { return odd_; }
   // The sound's length in frames (0 when no audio packet holds a granule
   // position).
   int64_t Length() const { return length_; }
@@ -550,12 +747,16 @@ class OggPages {
       unfinished_ = false;
     }
     ogg_packet packet;
+    last_page_ = LastPage{};
     for (int got; (got = ogg_stream_packetout(&scan_os_, &packet)) != 0;) {
       if (got > 0) {
         ScanPacket(&packet);
       } else {
         if (!audio_seen_) hole_at_start_ = true;
-        if (mapped_) resync_ = true;
+        if (mapped_ && !exact_end_) resync_ = true;
+        // Positions before a gap map samples the gap has lost.
+        end_marks_.clear();
+        end_after_gap_ = true;
       }
     }
     if (ogg_page_eos(page)) scan_done_ = true;
@@ -573,9 +774,13 @@ class OggPages {
     } else if (dsp_ready_ && vorbis_synthesis_trackonly(&scan_block_, packet) == 0) {
       audio = true;
       const long size = vorbis_info_blocksize(info_, scan_block_.W);
-      if (audio_seen_) count_ += (last_size_ + size) / 4;
+      const int64_t samples = audio_seen_ ? (last_size_ + size) / 4 : 0;
+      count_ += samples;
       last_size_ = size;
       audio_seen_ = true;
+      last_page_.ended = true;
+      last_page_.last_samples = samples;
+      last_page_.granule = packet->granulepos;
     }
     // Each page waits for the first audio packet from its first begun one.
     size_t kept = 0;
@@ -589,17 +794,68 @@ class OggPages {
     }
     waiting_.resize(kept);
     if (!audio || !GranuleSet(packet->granulepos)) return;
+    const GranuleMark mark{packet->granulepos, count_};
+    if (end_marks_.size() == kEndMarks) end_marks_.erase(end_marks_.begin());
+    end_marks_.push_back(mark);
     if (!mapped_) {
-      // A first page that is also the last is cut at its end instead.
-      const int64_t base = packet->e_o_s ? 0 : packet->granulepos - count_;
-      trim_ = base < 0 ? -base : 0;
-      scan_end_ = last_granule_ - base;
-      mapped_ = true;
-      for (RestartPoint& p : points_) p.end = scan_end_;
+      if (packet->e_o_s && start_marks_.empty()) {
+        // A first page that is also the last is cut at its end instead.
+        first_eos_ = true;
+        base_ = 0;
+        trim_ = 0;
+        mapped_ = true;
+        SetEnd(packet->granulepos);
+        return;
+      }
+      if (!packet->e_o_s) start_marks_.push_back(mark);
+      if (packet->e_o_s || start_marks_.size() == kStartMarks || AgreedMark(start_marks_, false) >= 0) MapStart();
     } else if (resync_) {
-      scan_end_ = last_granule_ - packet->granulepos + count_;
+      scan_end_ = end_granule_ - packet->granulepos + count_;
       resync_ = false;
     }
+  }
+
+  // Maps granule positions to samples by the earliest offset two of the
+  // first marks agree on (the first mark's where none do), so that one
+  // wrong position cannot move the sound. Of the start trims the first
+  // mark and that offset give, the shorter is taken: a wrong first
+  // position neither cuts the sound's start nor pads it.
+  void MapStart() {
+    const int agreed = AgreedMark(start_marks_, false);
+    const int64_t first = start_marks_.front().Offset();
+    base_ = agreed >= 0 ? start_marks_[agreed].Offset() : first;
+    odd_ = odd_ || base_ != first;
+    const int64_t trim_base = std::max(first, base_);
+    trim_ = trim_base < 0 ? -trim_base : 0;
+    mapped_ = true;
+    SetEnd(end_granule_ - base_);
+  }
+
+  // The sound's end as the scan knows it, for the restart points made so far.
+  void SetEnd(int64_t end) {
+    scan_end_ = end;
+    for (RestartPoint& p : points_) p.end = scan_end_;
+  }
+  // An end counted from the packets: a gap no longer moves it.
+  void SetExactEnd(int64_t end) {
+    exact_end_ = true;
+    resync_ = false;
+    for (RestartPoint& p : points_) p.resync = false;
+    SetEnd(end);
+  }
+
+  // Where the sound ends, every packet scanned: the packets' end, less the
+  // end trim of the last granule position by the offset the marks before
+  // it agree on (those after the last gap).
+  int64_t EndOfScan() {
+    std::vector<GranuleMark> marks = end_marks_;
+    const bool last_marked = last_page_.ended && GranuleSet(last_page_.granule) && !marks.empty();
+    if (last_marked) marks.pop_back();
+    const int ref = AgreedMark(marks, true);
+    if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) odd_ = true;
+    if (marks.empty() && end_after_gap_) return count_;
+    const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
+    return EndFromPackets(offset, count_, last_page_, false, &odd_);
   }
 
   void InitDecoder() {
@@ -636,7 +892,7 @@ class OggPages {
         return true;
       }
       if (got < 0) {
-        read_resync_ = true;
+        read_resync_ = !exact_end_;
         NameGap(r_, pos_ - trim_);
         continue;
       }
@@ -676,7 +932,7 @@ class OggPages {
       count = pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
     }
     if (read_resync_ && GranuleSet(granule)) {
-      read_end_ = last_granule_ - granule + count;
+      read_end_ = end_granule_ - granule + count;
       read_resync_ = false;
     }
   }
@@ -696,8 +952,14 @@ class OggPages {
   bool unusable_ = false;
   long serial_ = 0;
   int headers_ = 0;
-  int64_t last_granule_ = 0;
+  // The sound's end as a granule position, by the offset its last pages
+  // agree on; unknown (or counted) until those are read.
+  int64_t end_granule_ = kGranuleLimit;
+  int64_t base_ = 0;  // granule position less samples, as the first marks agree
   int64_t trim_ = 0;
+  bool odd_ = false;
+  bool exact_end_ = false;  // the end is counted from the packets
+  bool first_eos_ = false;  // the first audio page is also the last
   int64_t length_ = 0;
   bool mapped_ = false;
   bool hole_at_start_ = false;
@@ -714,6 +976,12 @@ class OggPages {
   bool audio_seen_ = false;
   bool resync_ = false;
   int64_t scan_end_ = 0;
+  static constexpr size_t kStartMarks = 8;
+  static constexpr size_t kEndMarks = 4;
+  std::vector<GranuleMark> start_marks_;  // the first marks, up to where two agree
+  std::vector<GranuleMark> end_marks_;    // the last marks scanned, since the last gap
+  bool end_after_gap_ = false;
+  LastPage last_page_;                    // the page scanned last
   bool scan_done_ = false;
 
   // The read.
@@ -782,7 +1050,7 @@ void ClosePages(PcmDecoderRecord* r) {
 // library's headers of it: 1 with sound to play, 0 when none decodes, -1
 // when the file is left to the library (the stream is put back where the
 // library left it).
-int OpenPages(PcmDecoderRecord* r) {
+int OpenPages(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
   OggVorbis_File* vf = Vorbis(r);
   if (!vf->seekable || vf->links != 1 || vf->pcmlengths == nullptr || vf->serialnos == nullptr ||
       vf->offsets == nullptr)
@@ -791,10 +1059,10 @@ int OpenPages(PcmDecoderRecord* r) {
   if (block == nullptr) return -1;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
   r->ogg.pages = new (block) OggPages(r, ov_info(vf, -1));
-  // The library gives a link whose last page has no granule position (or
-  // one before its start) the length 0.
-  const int64_t last_granule = vf->pcmlengths[1] > 0 ? vf->pcmlengths[0] + vf->pcmlengths[1] : -1;
-  if (!Pages(r)->Open(last_granule, vf->serialnos[0], vf->offsets[1], vf->pcmlengths[0])) {
+  // The library's last page of the file may be another stream's, far past
+  // the sound's last one in a movie whose sound ends first.
+  const int64_t last_page_at = last_pages.size() == 1 && last_pages[0] >= 0 ? last_pages[0] : vf->offsets[1];
+  if (!Pages(r)->Open(vf->serialnos[0], last_page_at)) {
     ClosePages(r);
     r->stream.ops.seek(r->stream.handle, back, 0);
     return -1;
@@ -809,33 +1077,43 @@ int OpenPages(PcmDecoderRecord* r) {
 }
 
 // A chain is read by the library, which takes each link's length from its
-// last granule position: a position the link's packets do not reach is
-// brought down to what its last pages hold, and a link whose last page has
-// none (length 0 there) is given that too, so that the length, the
+// last granule position. Each is set to what the library's read of the
+// link delivers, its packets less the trims the library makes, read from
+// the link's first and last pages where their granule positions agree (a
+// link's pages read whole where they do not), so that the length, the
 // allocation a whole load makes and the link a seek picks follow the
-// packets. The stream is put back where it was.
-void BoundLinks(PcmDecoderRecord* r) {
+// packets. True when a granule position disagreed with them. The stream is
+// put back where it was.
+bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
   OggVorbis_File* vf = Vorbis(r);
   if (!vf->seekable || vf->links < 2 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
       vf->serialnos == nullptr || vf->dataoffsets == nullptr)
-    return;
+    return false;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
   const void* last_reader = nullptr;
+  bool odd = false;
   for (int i = 0; i < vf->links; ++i) {
     vorbis_info* info = ov_info(vf, i);
     if (info == nullptr || vf->dataoffsets[i] < 0) continue;
-    const int64_t start = vf->pcmlengths[2 * i];
-    const int64_t length = vf->pcmlengths[2 * i + 1];
-    // A link before the last ends before the next one's first page; the
-    // last one's last page is where the library found it.
-    const int64_t last_page_at = i + 1 < vf->links ? vf->offsets[i + 1] - 1 : vf->offsets[i + 1];
-    const int64_t bound =
-        TailBound(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start);
-    if (bound < 0 || !GranuleSet(start)) continue;
-    const bool written = length > 0 && GranuleSet(start + length);
-    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, written ? std::min(length, bound - start) : bound - start);
+    const bool last = i + 1 == vf->links;
+    const int64_t link_end = last ? INT64_MAX : vf->offsets[i + 1];
+    // Where the link's Vorbis stream has its last page, as the library
+    // found it; else before the next link's first page, or the file's last.
+    const bool walked = last_pages.size() == static_cast<size_t>(vf->links) && last_pages[i] >= vf->offsets[i];
+    const int64_t last_page_at = walked ? last_pages[i] : last ? vf->offsets[i + 1] : vf->offsets[i + 1] - 1;
+    const LinkStart head = ReadLinkStart(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], link_end);
+    if (!head.found) continue;
+    // Pages missing or out of order near its start leave its positions
+    // mapping samples lost, or read in another order: its packets are
+    // counted.
+    const LinkEnd tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at,
+                                 head.one_page ? nullptr : &head.agreed, true, head.holed);
+    const int64_t end = tail.counted ? tail.end : tail.end - head.agreed.Offset();
+    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, end - head.library_trim);
+    odd = odd || head.odd || tail.odd;
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
+  return odd;
 }
 
 // Reads the library's first piece of sound as the head: 1 with sound, 0
@@ -845,8 +1123,10 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   if (r->ogg.head == nullptr) return -1;
   OggVorbis_File* vf = Vorbis(r);
   // The library's open of a seekable chained file leaves its read at the
-  // last link: without this seek the first links would never be heard.
-  if (ov_seekable(vf)) ov_pcm_seek(vf, 0);
+  // last link: without this seek the first links would never be heard. It
+  // goes to the first page by its place, as a granule position the packets
+  // do not bear out would send a seek to sample 0 past the first pages.
+  if (ov_seekable(vf)) ov_raw_seek(vf, 0);
   const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
   const long first = has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
   if (first <= 0) return 0;
@@ -865,7 +1145,8 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     r->ogg.log_name = static_cast<char*>(TrackedAlloc(length + 1, "", 0));
     if (r->ogg.log_name != nullptr) std::memcpy(r->ogg.log_name, name, length + 1);
   }
-  const int opened = OpenVorbis(r);
+  OggLinkPlaces places;
+  const int opened = OpenVorbis(r, &places);
   if (opened != 0) {
     ClosePcmDecoderOgg(r);
     return opened;
@@ -890,9 +1171,11 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   f.extra_size = 0;
   r->position = 0;
   const bool end_missing = EndPageMissing(r);
-  int sound = OpenPages(r);
+  const std::vector<int64_t>& last_pages = places.last_pages;
+  int sound = OpenPages(r, last_pages);
+  bool odd = sound >= 0 && Pages(r)->Odd();
   if (sound < 0) {
-    BoundLinks(r);
+    odd = BoundLinks(r, last_pages);
     sound = OpenLibraryHead(r);
   }
   if (sound <= 0) {
@@ -904,6 +1187,9 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   if (end_missing && !SoundLineForLoad(r->ogg.log_name, kOggEndPageLine, true).said)
     WriteLogLineFmt("Sound file %s lacks the last page of its Ogg stream (damaged or cut off); loading what decodes",
                     LogName(r));
+  if (odd && !SoundLineForLoad(r->ogg.log_name, kOggGranuleLine, true).said)
+    WriteLogLineFmt("Sound file %s has Ogg granule positions that disagree with its packets; its length follows the "
+                    "packets", LogName(r));
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
   r->kind = kPcmDecoderOgg;
@@ -929,8 +1215,14 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
     return 0;
   }
   if (!o.library_after_head) {
+    // Read again from the start past the head, as the head was read.
     o.library_after_head = 1;
-    ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(o.head_frames));
+    ov_raw_seek(Vorbis(r), 0);
+    for (int32_t left = o.head_frames * ba; left > 0;) {
+      const long got = LibraryRead(r, r->buffer, std::min(left, r->buffer_size));
+      if (got <= 0) return -1;
+      left -= static_cast<int32_t>(got);
+    }
   }
   // A seekable file stops at the length it reports, whatever its links'
   // packets hold beyond it.

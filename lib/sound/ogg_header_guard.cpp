@@ -48,7 +48,8 @@ class LinkWalk {
   LinkWalk& operator=(const LinkWalk&) = delete;
 
   // As the header says; `size` is the file's.
-  int FailingLink(const OggFirstLink& first, int64_t size) {
+  int FailingLink(const OggFirstLink& first, int64_t size, OggLinkPlaces* places) {
+    places->starts.push_back(0);
     std::vector<long> list(first.serials, first.serials + first.serial_count);
     long serial = first.vorbis_serial;
     long end_serial = serial;
@@ -60,22 +61,27 @@ class LinkWalk {
       if (Listed(end_serial, list)) {
         // The last link: the library looks back for its Vorbis stream's
         // last page.
-        for (int64_t at = end; end_serial != serial && at >= 0;) {
+        int64_t at = end;
+        while (end_serial != serial && at >= 0) {
           end_serial = serial;
           at = PrevPageSerial(at, list, &end_serial, &end_granule);
           if (at == kEndless) return link + 1;
         }
+        places->last_pages.push_back(at);
         return 0;
       }
       const int64_t next = LinkEnd(searched, end, list);
       if (next < 0) return link + 1;
       long last_serial = serial + 1;
       int64_t granule = -1;
-      for (int64_t at = next; last_serial != serial && at >= 0;) {
+      int64_t at = next;
+      while (last_serial != serial && at >= 0) {
         last_serial = serial;
         at = PrevPageSerial(at, list, &last_serial, &granule);
         if (at == kEndless) return link + 1;
       }
+      places->last_pages.push_back(at);
+      places->starts.push_back(next);
       if (!Seek(next) || !FetchHeaders(&list, &serial)) return link + 1;
       PassFirstGranulePage(serial);
       searched = offset_;
@@ -259,15 +265,17 @@ class LinkWalk {
 
 }  // namespace
 
-int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first) {
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, OggLinkPlaces* places) {
+  OggLinkPlaces found;
   const int64_t back = stream->ops.tell(stream->handle);
   if (stream->ops.seek(stream->handle, 0, 2) != 0) return 0;
   const int64_t size = stream->ops.tell(stream->handle);
   int failing = 0;
   {
     LinkWalk walk(stream);
-    failing = walk.FailingLink(first, size);
+    failing = walk.FailingLink(first, size, &found);
   }
+  if (failing == 0 && places != nullptr) *places = std::move(found);
   stream->ops.seek(stream->handle, back, 0);
   return failing;
 }

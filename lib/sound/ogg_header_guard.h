@@ -33,9 +33,14 @@ struct OggFirstLink {
 // here first, page for page as the library walks it, because the library,
 // when a later link's headers fail there, returns without freeing what it
 // holds for the links before it. 0: it will succeed; else the number (from
-// 2) of the link that fails, or the walk would never end. The stream's
-// position is left where it was.
-int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first);
+// 2) of the link that fails, or the walk would never end. On success
+// `places` (if not null) gets where the library will find each link. The
+// stream's position is left where it was.
+struct OggLinkPlaces {
+  std::vector<int64_t> starts;      // each link's first page
+  std::vector<int64_t> last_pages;  // the last page of each link's Vorbis stream
+};
+int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, OggLinkPlaces* places);
 
 // Watches the bytes read in order from a stream, from its start.
 class OggHeaderGate {

@@ -130,6 +130,7 @@ enum SoundLoadLine : uint32_t {
   kOggEndPageLine = 1u << 2,
   kWaveBlockAlignLine = 1u << 3,
   kUnmixedChannelsLine = 1u << 4,
+  kOggGranuleLine = 1u << 5,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound

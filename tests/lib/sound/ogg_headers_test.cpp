@@ -64,6 +64,8 @@ struct Shape {
   // bits, 50 dB) in every packet; otherwise a floor 1 without partitions.
   int floor = -1;
   uint32_t classifications = 1;  // each with book 1 at stage 0
+  int masterbook = -1;           // floor 1: its class's masterbook, with two subclasses
+  uint32_t classbook = 0;        // the residue's
 };
 
 // A mono 44.1 kHz Vorbis stream of 40 short blocks: one floor 1 without
@@ -95,8 +97,13 @@ std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, in
     setup.Put(0, 16), setup.Put(2, 8), setup.Put(44100, 16), setup.Put(64, 16);  // order, rate, bark map size
     setup.Put(6, 6), setup.Put(50, 8), setup.Put(0, 4), setup.Put(last_book, 8);  // amplitude, one book
   } else if (shape.floor == 1) {
-    setup.Put(1, 16), setup.Put(1, 5), setup.Put(0, 4);      // one partition, of class 0
-    setup.Put(0, 3), setup.Put(0, 2), setup.Put(last_book + 1, 8);  // one value, no subclasses
+    setup.Put(1, 16), setup.Put(1, 5), setup.Put(0, 4);  // one partition, of class 0
+    if (shape.masterbook >= 0) {
+      setup.Put(0, 3), setup.Put(1, 2), setup.Put(static_cast<uint32_t>(shape.masterbook), 8);
+      setup.Put(0, 8), setup.Put(last_book + 1, 8);
+    } else {
+      setup.Put(0, 3), setup.Put(0, 2), setup.Put(last_book + 1, 8);  // one value, no subclasses
+    }
     setup.Put(0, 2), setup.Put(8, 4), setup.Put(128, 8);     // multiplier 1, range 256, X 128
   } else {
     setup.Put(1, 16), setup.Put(0, 5);  // floor 1, no partitions
@@ -104,7 +111,7 @@ std::vector<uint8_t> MakeStream(const Book& classbook, const Book& stagebook, in
   }
   setup.Put(0, 6), setup.Put(0, 16);                                  // residue type 0
   setup.Put(0, 24), setup.Put(128, 24), setup.Put(31, 24);            // begin, end, partition size
-  setup.Put(shape.classifications - 1, 6), setup.Put(0, 8);           // classbook 0
+  setup.Put(shape.classifications - 1, 6), setup.Put(shape.classbook, 8);
   for (uint32_t c = 0; c < shape.classifications; ++c) setup.Put(1, 3), setup.Put(0, 1);  // stage 0
   for (uint32_t c = 0; c < shape.classifications; ++c) setup.Put(1, 8);                   // stage book 1
   setup.Put(0, 6), setup.Put(0, 16), setup.Put(0, 4);                 // mapping 0, one submap
@@ -152,6 +159,14 @@ void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
 
 int StreamNoSeek(StreamHandle, int64_t, int) { return -1; }
 
+// A stream whose seeks to a place in [g_fail_from, g_fail_to) fail, as a
+// read error would.
+int64_t g_fail_from = 0, g_fail_to = 0;
+int StreamSeekFailing(StreamHandle handle, int64_t offset, int origin) {
+  if (origin == 0 && offset >= g_fail_from && offset < g_fail_to) return -1;
+  return GetMemoryStreamTable()->seek(handle, offset, origin);
+}
+
 // Changes the bits `mask` of the byte at `at` and seals its page again.
 std::vector<uint8_t> Flip(std::vector<uint8_t> file, size_t at, uint8_t mask) {
   size_t page = 0, size = 0;
@@ -171,10 +186,12 @@ class OggHeadersTest : public SoundFixture {
  protected:
   // The converter over the file: its length in bytes and everything it
   // gives, or -1 when it refuses.
-  int32_t Convert(const std::vector<uint8_t>& file, bool seekable, std::vector<uint8_t>* out = nullptr) {
+  int32_t Convert(const std::vector<uint8_t>& file, bool seekable, std::vector<uint8_t>* out = nullptr,
+                  bool failing = false) {
     SoundStream stream{};
     stream.ops = *GetMemoryStreamTable();
     if (!seekable) stream.ops.seek = &StreamNoSeek;
+    if (failing) stream.ops.seek = &StreamSeekFailing;
     stream.handle = MemoryStreamOpen(file.data(), file.size());
     PcmDecoderRecord record{};
     int32_t length = -1;
@@ -273,8 +290,10 @@ TEST_F(OggHeadersTest, UndecodableSetupHeadersAreRefusedBeforeAnyPacketIsDecoded
 // none); a floor 0 whose one book is the last; a residue of two classes whose
 // classbook has two entries of one class each. Damaged: the same floor 0
 // with a book of dimension 0 (the library's floor 0 steps through its
-// coefficients by it), and the same residue with a classbook of one entry
-// (two classes to an entry need 2^1 of them). The decoder library refuses
+// coefficients by it), the same residue with a classbook of one entry
+// (two classes to an entry need 2^1 of them), and a floor 1 class's
+// masterbook or a residue's classbook numbered one past the last book. The
+// decoder library refuses
 // those itself when it opens a file that can seek, and the load fails; where
 // the file cannot seek, the check holds back the page that completes the
 // headers before the library reads them, and says why: alone the stream is
@@ -302,6 +321,8 @@ TEST_F(OggHeadersTest, FloorBooksAndResidueClassbooksMustFitWhatTheyCode) {
   const std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged = {
       {"floor0-dim0.ogg", MakeStream(kClassbook, kStagebook, 8, &flat, {0, 1})},
       {"classbook-short.ogg", MakeStream(kClassbook, kStagebook, 9, nullptr, {-1, 2})},
+      {"masterbook-past.ogg", MakeStream(kClassbook, kStagebook, 10, &scalar, {1, 1, 3})},
+      {"classbook-past.ogg", MakeStream(kClassbook, kStagebook, 11, nullptr, {-1, 1, -1, 2})},
   };
   for (const auto& [name, file] : damaged) {
     SCOPED_TRACE(name);
@@ -327,11 +348,15 @@ TEST_F(OggHeadersTest, FloorBooksAndResidueClassbooksMustFitWhatTheyCode) {
 namespace {
 
 // A chain of 40 links plays every one of them. One whose last link is cut
-// off after its first page, or whose second link has lost its header page,
-// is refused with a line naming the file and the link, on every way in, and
-// no later converter takes it: the decoder library's open, which would
-// fail there, loses what it holds for the links before (under the leak
-// check, such an open fails the test).
+// off after its first page, whose second link has lost its header page,
+// has a comment or setup header the codec library refuses, or meets two
+// pages that begin other links before its headers are whole, is refused
+// with a line naming the file and the link, on every way in, and no later
+// converter takes it: the decoder library's open, which would fail there,
+// loses what it holds for the links before (under the leak check, such an
+// open fails the test). So is a chain of 160 links where the file cannot be
+// read (a seek fails) near its end, where the walk looks for the last page,
+// or halfway, where it looks for the first link's end.
 TEST_F(OggHeadersTest, AChainWhoseLaterLinkCannotBeOpenedIsRefusedWithALine) {
   std::vector<uint8_t> chain;
   for (int link = 0; link < 40; ++link) {
@@ -355,7 +380,30 @@ TEST_F(OggHeadersTest, AChainWhoseLaterLinkCannotBeOpenedIsRefusedWithALine) {
   std::vector<uint8_t> headless = MakeStream(kClassbook, kStagebook, 1);
   headless.insert(headless.end(), next.begin(), next.begin() + static_cast<std::ptrdiff_t>(first_page));
   headless.insert(headless.end(), next.begin() + static_cast<std::ptrdiff_t>(second_page), next.end());
-  for (const auto& [name, file, link] : {std::tuple{"cut-chain.ogg", &cut, 41}, {"headless.ogg", &headless, 2}}) {
+  // The comment header's vendor length, and the last byte of the setup
+  // header, the one with its framing bit.
+  const std::vector<uint8_t> good = MakeStream(kClassbook, kStagebook, 1);
+  auto after_good = [&good](const std::vector<uint8_t>& link) {
+    std::vector<uint8_t> file = good;
+    file.insert(file.end(), link.begin(), link.end());
+    return file;
+  };
+  std::vector<uint8_t> comment = after_good(Flip(next, first_page + 27 + next[first_page + 26] + 7, 0x80));
+  std::vector<uint8_t> setup = after_good(Flip(next, second_page - 1, 0xff));
+  // The second link's first page, two other links' first pages among
+  // other pages, then the rest of the second link.
+  const std::vector<uint8_t> third = MakeStream(kClassbook, kStagebook, 141);
+  const std::vector<uint8_t> fourth = MakeStream(kClassbook, kStagebook, 142);
+  std::vector<uint8_t> between = good;
+  for (const auto& [from, to] : {std::pair{next.begin(), next.begin() + static_cast<std::ptrdiff_t>(first_page)},
+                                 {third.begin() + static_cast<std::ptrdiff_t>(first_page), third.end()},
+                                 {third.begin(), third.begin() + static_cast<std::ptrdiff_t>(first_page)},
+                                 {fourth.begin(), fourth.begin() + static_cast<std::ptrdiff_t>(first_page)},
+                                 {next.begin() + static_cast<std::ptrdiff_t>(first_page), next.end()}})
+    between.insert(between.end(), from, to);
+  for (const auto& [name, file, link] : {std::tuple{"cut-chain.ogg", &cut, 41}, {"headless.ogg", &headless, 2},
+                                         {"comment.ogg", &comment, 2}, {"setup.ogg", &setup, 2},
+                                         {"between.ogg", &between, 2}}) {
     SCOPED_TRACE(name);
     WriteFile(name, *file);
     log_.Clear();
@@ -369,6 +417,23 @@ TEST_F(OggHeadersTest, AChainWhoseLaterLinkCannotBeOpenedIsRefusedWithALine) {
               2u)
         << log_.Debug();
     EXPECT_EQ(Convert(*file, true), -1);
+  }
+
+  std::vector<uint8_t> long_chain;
+  for (int link = 0; link < 160; ++link) {
+    const std::vector<uint8_t> stream = MakeStream(kClassbook, kStagebook, 200 + link);
+    long_chain.insert(long_chain.end(), stream.begin(), stream.end());
+  }
+  const auto size = static_cast<int64_t>(long_chain.size());
+  ASSERT_GT(size, 200 << 10);
+  for (const auto& [from, to] : {std::pair{size - (70 << 10), size}, {size / 2 - (20 << 10), size / 2 + (20 << 10)}}) {
+    SCOPED_TRACE(from);
+    g_fail_from = from, g_fail_to = to;
+    log_.Clear();
+    SetSoundFileNameForLog("long-chain.ogg");
+    EXPECT_EQ(Convert(long_chain, true, nullptr, true), -1);
+    SetSoundFileNameForLog(nullptr);
+    EXPECT_EQ(Lines("Sound file long-chain.ogg is a chained Ogg whose link 2 cannot be opened"), 1u) << log_.Debug();
   }
 }
 

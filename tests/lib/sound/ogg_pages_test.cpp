@@ -6,10 +6,12 @@
 // against oggdec and a decode written from the format's rules.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
+#include <vorbis/vorbisfile.h>
 
 #include <climits>
 #include <cmath>
 
+#include "lib/sound/ogg_header_guard.h"
 #include "tests/lib/sound/sound_fixture.h"
 
 namespace {
@@ -43,6 +45,23 @@ int64_t Granule(const std::vector<uint8_t>& file, size_t page) {
   return g;
 }
 
+// Where the pages of the file's first stream that a packet ends on start,
+// past its three header packets (whatever granule positions they carry).
+std::vector<size_t> GranulePages(const std::vector<uint8_t>& file) {
+  std::vector<size_t> out;
+  const std::vector<size_t> pages = PageStarts(file);
+  int ends = 0;
+  for (size_t i = 0; i + 1 < pages.size(); ++i) {
+    const uint8_t* page = file.data() + pages[i];
+    if (std::memcmp(page + 14, file.data() + pages[0] + 14, 4) != 0) continue;
+    int here = 0;
+    for (int s = 0; s < page[26]; ++s) here += page[27 + s] < 255 ? 1 : 0;
+    if (ends >= 3 && here > 0) out.push_back(pages[i]);
+    ends += here;
+  }
+  return out;
+}
+
 // Sets a page's granule position and seals the page again.
 void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
   uint8_t* bytes = file->data() + page;
@@ -60,10 +79,10 @@ void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
 // decode of every audio packet with nothing trimmed (16-bit, rounded as
 // oggdec rounds), from the start trim its first audio page's granule
 // position gives (the samples that page completes less its granule
-// position) up to its last granule position counted from that page's, or
-// to the end of the packets if they end first. A first audio page that is
-// also the last is cut at its end instead. `gaps` gets the samples after
-// which pages are missing.
+// position) up to the end of the packets, less the end trim its last
+// granule position gives counted from the page before it. A first audio
+// page that is also the last is cut at its end instead. `gaps` gets the
+// samples after which pages are missing.
 std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int64_t>* gaps = nullptr) {
   ogg_sync_state sync;
   ogg_sync_init(&sync);
@@ -78,7 +97,9 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   vorbis_dsp_state dsp{};
   vorbis_block block{};
   int headers = 0;
-  int64_t decoded = 0, offset = INT64_MIN, last = -1;  // offset: granule position less samples
+  // offset: the first audio page's granule position less samples; before:
+  // the page's before the last one
+  int64_t decoded = 0, offset = INT64_MIN, before = INT64_MIN, last = -1, last_decoded = 0;
   std::vector<int16_t> pcm;
   ogg_page page;
   ogg_packet packet;
@@ -124,7 +145,9 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
       }
       if (granule == -1) continue;
       if (offset == INT64_MIN) offset = last_page ? 0 : granule - decoded;
+      if (last != -1) before = last - last_decoded;
       last = granule;
+      last_decoded = decoded;
     }
   }
   const int channels = info.channels;
@@ -136,12 +159,54 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   vorbis_comment_clear(&comment);
   vorbis_info_clear(&info);
   ogg_sync_clear(&sync);
-  const int64_t start = std::max<int64_t>(0, -offset), end = std::min(decoded, last - offset);
+  const int64_t start = std::max<int64_t>(0, -offset);
+  const int64_t end = std::min(decoded, last - (before == INT64_MIN ? offset : before));
   if (gaps != nullptr)
     for (int64_t& gap : *gaps) gap = std::max<int64_t>(0, gap - start);
   if (offset == INT64_MIN || end <= start) return {};
   const auto* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
   return std::vector<uint8_t>(bytes + start * channels * 2, bytes + end * channels * 2);
+}
+
+// The decoder library's callbacks over a file in memory.
+struct MemorySource {
+  const std::vector<uint8_t>* file;
+  size_t at;
+};
+ov_callbacks MemoryCallbacks() {
+  ov_callbacks callbacks{};
+  callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
+    auto* src = static_cast<MemorySource*>(s);
+    const size_t n = std::min(size * count, src->file->size() - src->at);
+    std::memcpy(out, src->file->data() + src->at, n);
+    src->at += n;
+    return size != 0 ? n / size : 0;
+  };
+  callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
+    auto* src = static_cast<MemorySource*>(s);
+    const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
+                                                                      : static_cast<int64_t>(src->file->size());
+    if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
+    src->at = static_cast<size_t>(base + offset);
+    return 0;
+  };
+  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->at); };
+  return callbacks;
+}
+
+// The decoder library's own open and read of a file from its start: its
+// 16-bit sound.
+std::vector<uint8_t> LibraryDecode(const std::vector<uint8_t>& file) {
+  MemorySource source{&file, 0};
+  std::vector<uint8_t> sound;
+  OggVorbis_File vf;
+  if (ov_open_callbacks(&source, &vf, nullptr, 0, MemoryCallbacks()) != 0) return sound;
+  char buffer[8192];
+  int section = 0;
+  for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, 2, 1, &section)) != 0 && got != OV_EBADLINK;)
+    if (got > 0) sound.insert(sound.end(), buffer, buffer + got);
+  ov_clear(&vf);
+  return sound;
 }
 
 class OggPagesTest : public SoundFixture {
@@ -538,8 +603,9 @@ TEST_F(OggPagesTest, ALongFileReportsNoMoreThanItsLastPagesHold) {
 
 // A movie's sound, in the way a movie holds it: the Vorbis stream's pages
 // of `sound`, each audio page but the last followed by pages of another
-// stream (standing in for the pictures) holding a packet of `gap` bytes.
-std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long gap) {
+// stream (standing in for the pictures) holding a packet of `gap` bytes,
+// and the last by pictures of `after` bytes.
+std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long gap, long after = 0) {
   const std::vector<size_t> pages = PageStarts(sound);
   int32_t serial = 0;
   std::memcpy(&serial, sound.data() + pages[0] + 14, 4);
@@ -563,6 +629,7 @@ std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long
     if (i == 0) put_pictures(30, true);  // the first pages of every stream come first
     if (i >= 2 && i + 2 < pages.size()) put_pictures(gap, false);
   }
+  if (after > 0) put_pictures(after, false);
   ogg_stream_clear(&pictures);
   return out;
 }
@@ -574,16 +641,18 @@ std::vector<uint8_t> WithPicturesBetween(const std::vector<uint8_t>& sound, long
 // last granule position, not cut short; with its last granule position
 // raised by 30 s, the sound up to the end of its packets, not 30 s longer.
 // Near its end, 16 or 64 KiB before its last page hold no audio page but
-// that one; 256 KiB hold the ones before.
+// that one; 256 KiB hold the ones before. The same holds where its sound
+// ends 2 MiB of pictures before the file does.
 TEST_F(OggPagesTest, AMoviesSparseSoundPagesGiveTheSoundItsPacketsHold) {
   std::vector<uint8_t> decoded;
   const std::vector<uint8_t> sound = Make("sparse", 12, &decoded);
   ASSERT_EQ(PageStarts(sound).size(), 8u);  // 5 audio pages after the headers
-  std::vector<uint8_t> movie = WithPicturesBetween(sound, 70000);
-  const size_t last = PageStarts(movie).end()[-2];
-  movie.resize(movie.size() + (1 << 20), 0x55);
-  for (int64_t raise : {int64_t{0}, int64_t{30 * 22050}}) {
-    SCOPED_TRACE(raise);
+  std::vector<uint8_t> padded = WithPicturesBetween(sound, 70000);
+  padded.resize(padded.size() + (1 << 20), 0x55);
+  for (const auto& [raise, movie] : {std::pair{int64_t{0}, padded}, {int64_t{30 * 22050}, padded},
+                                     {int64_t{30 * 22050}, WithPicturesBetween(sound, 70000, 2 << 20)}}) {
+    SCOPED_TRACE(testing::Message() << raise << " " << movie.size());
+    const size_t last = GranulePages(movie).back();
     std::vector<uint8_t> forged = movie;
     SetGranule(&forged, last, Granule(movie, last) + raise);
     const std::vector<uint8_t> expected = Yardstick(forged);
@@ -683,6 +752,182 @@ TEST_F(OggPagesTest, EachLinkOfAChainHoldsNoMoreThanItsPackets) {
     EXPECT_EQ(Streamed(file), expected);
     const int32_t frames = static_cast<int32_t>(expected.size() / 4);
     EXPECT_EQ(Streamed(file, frames - 1000), std::vector<uint8_t>(expected.end() - 4000, expected.end()));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// One granule position wrong, wherever it is, neither cuts a file's sound
+// nor pads it, scanned whole or (followed by 1 MiB of other bytes) read
+// from its first and last pages: the page before the last at 0, the first
+// at 0, -3000 or 30 s on give the sound as written; the last lowered by 2 s
+// gives every packet, and so does a last one raised by 2^31 or unset (-1)
+// after 300 KiB of pages without a position. Each says so in one line.
+TEST_F(OggPagesTest, OneWrongGranulePositionNeitherCutsNorPadsTheSound) {
+  ASSERT_TRUE(Sox("-n -r 22050 -c 2 -b 16 wrong.wav synth 40 pinknoise vol 0.3"));
+  ASSERT_TRUE(Shell("oggenc -Q -q 8 -o wrong.ogg wrong.wav"));
+  const std::vector<uint8_t> made = ReadAll("wrong.ogg");
+  const std::vector<size_t> marks = GranulePages(made);
+  ASSERT_GT(made.size(), 400u << 10);
+  std::vector<uint8_t> every = made;
+  SetGranule(&every, marks.back(), INT64_MAX);
+  const std::vector<uint8_t> as_written = Yardstick(made), packets = Yardstick(every);
+  ASSERT_GT(packets.size(), as_written.size());
+  struct Forge {
+    const char* name;
+    size_t page;
+    int64_t granule;
+    bool whole;  // every packet
+  };
+  const Forge forges[] = {{"before the last at 0", marks.end()[-2], 0, false},
+                          {"the first at 0", marks[0], 0, false},
+                          {"the first at -3000", marks[0], -3000, false},
+                          {"the first 30 s on", marks[0], Granule(made, marks[0]) + 30 * 22050, false},
+                          {"the last 2 s back", marks.back(), Granule(made, marks.back()) - 2 * 22050, true},
+                          {"the last past 2^31 after 300 KiB without", marks.back(), int64_t{1} << 31, true},
+                          {"the last unset after 300 KiB without", marks.back(), -1, true}};
+  for (size_t padding : {size_t{0}, size_t{1} << 20}) {
+    for (const Forge& forge : forges) {
+      SCOPED_TRACE(testing::Message() << forge.name << ", padding " << padding);
+      std::vector<uint8_t> file = made;
+      SetGranule(&file, forge.page, forge.granule);
+      if (std::string(forge.name).find("300 KiB") != std::string::npos)
+        for (size_t page : marks)
+          if (page != marks.back() && made.size() - page < (300u << 10)) SetGranule(&file, page, -1);
+      file.resize(file.size() + padding, 0x55);
+      WriteFile("wrong.ogg", file);
+      log_.Clear();
+      ExpectDelivered(file, forge.whole ? packets : as_written);
+      const int handle = LoadSoundHandle("wrong.ogg", 1, -1);
+      DeleteSoundHandle(handle, 0);
+      EXPECT_EQ(Lines("Sound file wrong.ogg has Ogg granule positions that disagree with its packets; its length "
+                      "follows the packets"), 1u) << log_.Debug();
+    }
+  }
+}
+
+// A chain's length and sound are what the decoder library's own read of it
+// delivers, and a seek into its first page, or 1000 frames into a later
+// link, gives what that read gives there, with one granule position of a
+// link wrong: the first link's last lowered by 2 s (its packets still play,
+// up to their last), or its page before the last at 0 (the library then
+// keeps no end trim), or its first at -3000 (a seek to sample 0 by granule
+// positions would pass its first page), or its page before the last, or its
+// second, swapped with one three pages away; the third's first at 0. The
+// second link, a real voice, maps its granule positions to samples with an
+// offset and trims its start; its first page's offset is not its later
+// pages', of which the line speaks.
+TEST_F(OggPagesTest, AChainDeliversWhatTheLibraryReadsWhateverOneGranulePositionSays) {
+  std::vector<uint8_t> a_decoded, c_decoded;
+  const std::vector<uint8_t> a = Make("link_a", 60, &a_decoded);
+  ASSERT_GT(GranulePages(a).size(), 4u);
+  const std::vector<uint8_t> c = Make("link_c", 3, &c_decoded);
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  const std::vector<size_t> a_marks = GranulePages(a), c_marks = GranulePages(c);
+  for (int forged = -1; forged < 6; ++forged) {
+    SCOPED_TRACE(forged);
+    std::vector<uint8_t> links[3] = {a, voice, c};
+    if (forged == 0) SetGranule(&links[0], a_marks.back(), Granule(a, a_marks.back()) - 2 * 22050);
+    if (forged == 1) SetGranule(&links[0], a_marks.end()[-2], 0);
+    if (forged == 2) SetGranule(&links[2], c_marks[0], 0);
+    if (forged == 3) SetGranule(&links[0], a_marks[0], -3000);
+    if (forged >= 4) {
+      // A page swapped with one three pages on that ends another number of
+      // packets, the page before the last or the second: the pages between
+      // map one page's samples in the other's place.
+      auto ends = [&a](size_t page) {
+        return std::count_if(&a[page + 27], &a[page + 27 + a[page + 26]], [](uint8_t l) { return l < 255; });
+      };
+      const size_t k = forged == 4 ? a_marks.size() - 5 : 1;
+      const size_t far = a_marks[k], after_far = a_marks[k + 1], near = a_marks[k + 3], after = a_marks[k + 4];
+      ASSERT_NE(ends(far), ends(near));
+      links[0] = std::vector<uint8_t>(a.begin(), a.begin() + static_cast<long>(far));
+      for (const auto& [from, to] : {std::pair{near, after}, {after_far, near}, {far, after_far}, {after, a.size()}})
+        links[0].insert(links[0].end(), a.begin() + static_cast<long>(from), a.begin() + static_cast<long>(to));
+    }
+    std::vector<uint8_t> file;
+    for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
+    const std::vector<uint8_t> expected = LibraryDecode(file);
+    ASSERT_GT(expected.size(), a_decoded.size() + c_decoded.size());
+    WriteFile("chain.ogg", file);
+    log_.Clear();
+    ExpectDelivered(file, expected);
+    const int handle = LoadSoundHandle("chain.ogg", 1, -1);
+    DeleteSoundHandle(handle, 0);
+    EXPECT_EQ(Lines("Sound file chain.ogg has Ogg granule positions that disagree with its packets"), 1u)
+        << log_.Debug();
+    // A seek inside a link goes by that link's granule positions.
+    const int32_t second = static_cast<int32_t>(LibraryDecode(links[0]).size() / 4) + 1000;
+    const int32_t third = static_cast<int32_t>((expected.size() - LibraryDecode(links[2]).size()) / 4) + 1000;
+    for (int32_t seek : {100, second, forged == 2 ? second : third}) {
+      const std::vector<uint8_t> from = Streamed(file, seek);
+      ASSERT_GE(from.size(), 4000u);
+      EXPECT_TRUE(std::equal(from.begin(), from.begin() + 4000, expected.begin() + seek * 4)) << seek;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The walk of a chain's links before the decoder library opens it is that
+// library's open, page for page: where a file's links start, and whether it
+// opens at all, are what the library finds, on chains of links long and
+// short, with bytes between them, with a link of two streams, cut, and with
+// granule positions unset or wrong. A library that walks otherwise fails
+// here by name.
+TEST_F(OggPagesTest, TheLinkWalkFindsTheLinksTheLibraryFinds) {
+  // Noise, so that a link is long enough for the walk to halve the stretch
+  // where it looks for the link's end.
+  for (const char* name : {"walk_a", "walk_b"}) {
+    ASSERT_TRUE(Sox(std::string("-n -r 22050 -c 2 -b 16 ") + name + ".wav synth 20 pinknoise vol 0.3"));
+    ASSERT_TRUE(Shell(std::string("oggenc -Q -q 2 -o ") + name + ".ogg " + name + ".wav"));
+  }
+  const std::vector<uint8_t> a = ReadAll("walk_a.ogg"), b = ReadAll("walk_b.ogg");
+  ASSERT_GT(a.size() + b.size(), 3u << 16);
+  const std::vector<uint8_t> voice = ReadAll(RORUD_SOURCE_DIR "/tests/lib/sound/data/granule-start.ogg");
+  auto chain = [](std::initializer_list<std::vector<uint8_t>> links) {
+    std::vector<uint8_t> file;
+    for (const std::vector<uint8_t>& link : links) file.insert(file.end(), link.begin(), link.end());
+    return file;
+  };
+  std::vector<uint8_t> forged_a = a, forged_b = b;
+  SetGranule(&forged_a, GranulePages(a).back(), -1);
+  SetGranule(&forged_b, GranulePages(b)[0], 0);
+  const std::vector<uint8_t> junk(70000, 0x55);
+  const std::vector<uint8_t> ab = chain({a, b});
+  const std::pair<const char*, std::vector<uint8_t>> files[] = {
+      {"two long links", ab},
+      {"a voice between", chain({a, voice, b})},
+      {"bytes between", chain({a, junk, b})},
+      {"a link of two streams", chain({voice, WithPicturesBetween(b, 3000), voice})},
+      {"cut inside a page", std::vector<uint8_t>(ab.begin(), ab.end() - 1000)},
+      {"one serial twice", chain({a, a, voice})},
+      {"granule positions unset and wrong", chain({forged_a, forged_b, voice})},
+  };
+  for (const auto& [name, file] : files) {
+    SCOPED_TRACE(name);
+    MemorySource source{&file, 0};
+    OggVorbis_File vf;
+    ASSERT_EQ(ov_test_callbacks(&source, &vf, nullptr, 0, MemoryCallbacks()), 0);
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    stream.handle = MemoryStreamOpen(file.data(), file.size());
+    OggLinkPlaces places;
+    const int failing = OggChainFailingLink(
+        &stream, {vf.serialnos + 2, static_cast<int>(vf.serialnos[1]), vf.os.serialno, vf.dataoffsets[0]}, &places);
+    stream.ops.close(stream.handle);
+    const bool opened = ov_test_open(&vf) == 0;
+    EXPECT_EQ(failing == 0, opened) << "the link walk no longer matches the decoder library's open";
+    if (opened) {
+      EXPECT_EQ(places.starts, std::vector<int64_t>(vf.offsets, vf.offsets + vf.links))
+          << "the link walk no longer finds the links where the decoder library does";
+      EXPECT_EQ(places.last_pages.size(), static_cast<size_t>(vf.links));
+    }
+    ov_clear(&vf);
   }
 }
 
