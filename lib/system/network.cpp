@@ -17,6 +17,7 @@ namespace {
 NetworkState g_net;
 bool g_list_ready = false;
 NetworkRecvFunction g_recv_for_test = nullptr;
+NetworkIoctlFunction g_ioctl_for_test = nullptr;
 
 void EnsureList() {
   if (!g_list_ready) {
@@ -36,6 +37,7 @@ struct SocketFunctions {
   int (*send)(plat::SocketHandle, const char*, int, int);
   int (*recv)(plat::SocketHandle, char*, int, int);
   int (*closesocket)(plat::SocketHandle);
+  int (*ioctlsocket)(plat::SocketHandle, int32_t, uint32_t*);
 };
 
 SocketFunctions Functions() {
@@ -48,6 +50,9 @@ SocketFunctions Functions() {
   f.recv = g_recv_for_test != nullptr ? g_recv_for_test
                                       : reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
   f.closesocket = reinterpret_cast<decltype(f.closesocket)>(GetLoadedFunction("closesocket"));
+  f.ioctlsocket = g_ioctl_for_test != nullptr
+                      ? g_ioctl_for_test
+                      : reinterpret_cast<decltype(f.ioctlsocket)>(GetLoadedFunction("ioctlsocket"));
   return f;
 }
 
@@ -569,33 +574,75 @@ NetworkBudget PumpBudget(int32_t connections) {
   return NetworkBudget{static_cast<int32_t>(bytes), static_cast<int32_t>(bytes / kNetworkPumpBytesPerMessage)};
 }
 
+// Moves the connections of a list kept apart behind those in the list of
+// connections with data, in their order.
+void AppendToReady(ListNode* head, ListNode* tail) {
+  while (head->next != tail) {
+    ListNode* x = head->next;
+    ListRemove(x);
+    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
+  }
+}
+
+// What one connection may take of a pump's total: kNetworkPumpMostEvenQuarters
+// quarters of an even share among the heavy connections, within the limit.
+int32_t MostOfOne(int32_t total, int32_t heavy, int32_t limit) {
+  const int64_t even = int64_t{total} / std::max(heavy, 1);
+  return static_cast<int32_t>(std::min<int64_t>(limit, even * kNetworkPumpMostEvenQuarters / 4));
+}
+
+// How much of a sender a connection with data counts as when a pump starts:
+// the bytes the system reports waiting in its socket, up to the least share
+// (a whole sender). One whose count the system cannot give counts whole.
+int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
+  uint32_t waiting = 0;
+  if (f.ioctlsocket == nullptr || f.ioctlsocket(r->socket, plat::kFionRead, &waiting) != 0) {
+    return kNetworkLeastShareBytes;
+  }
+  return static_cast<int32_t>(std::min<uint32_t>(waiting, kNetworkLeastShareBytes));
+}
+
 // Reads the connections with data, sharing what one pump may read among
-// them. The pump's total is set once, from the connections with data when it
+// them. The pump's total is set once, from the senders with data when it
 // starts: the first shares empty most sockets of a crowd, and a total counted
 // again from the few left would give them the whole budget of the crowd,
-// pump after pump. Each round gives every connection in the list an equal
+// pump after pump. A connection that holds less than the least share counts
+// as that part of a sender, and is put before those that hold more: the few
+// bytes of a crowd of light connections neither cut the total of a heavy one
+// nor wait behind it. Each round gives every connection in the list an equal
 // share of what is left of that total (as many as can have the least share
 // when not all can, first come first served), within the most one connection
-// may take in a pump (2 MiB, and four equal shares of the total). One that
-// reads less than its share has read its socket out (or is held, or failed)
-// and leaves the list; one that reads all of it goes to the back and shares
-// in the next round what the others left, unless it has taken its most. The
-// rounds end when the total is spent or nobody is left: those still in the
-// list are the first the next pump reads, the ones this pump never came to
-// first.
+// may take in a pump. One that reads less than its share has read its socket
+// out (or is held, or failed) and leaves the list; one that reads all of it
+// goes to the back and shares in the next round what the others left, unless
+// it has taken its most. The rounds end when the total is spent or nobody is
+// left: those still in the list are the first the next pump reads, the ones
+// this pump never came to first.
 void ReadReadyConnections() {
-  int32_t marked = 0;
-  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
-    static_cast<NetworkRecord*>(x->data)->pump_taken = NetworkBudget{};
-    ++marked;
+  const SocketFunctions f = Functions();
+  // The heavy ones, moved behind the light ones in the order they had.
+  ListNode heavy_head, heavy_tail;
+  ListInit(&heavy_head, &heavy_tail);
+  int64_t weight = 0;
+  int32_t heavy = 0;
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr;) {
+    ListNode* next = x->next;
+    auto* r = static_cast<NetworkRecord*>(x->data);
+    r->pump_taken = NetworkBudget{};
+    const int32_t w = SenderWeight(f, r);
+    weight += w;
+    if (w == kNetworkLeastShareBytes) {
+      ++heavy;
+      ListRemove(x);
+      ListAppend(heavy_tail.previous, x, x->value, x->data);
+    }
+    x = next;
   }
-  const NetworkBudget all = PumpBudget(marked);
-  const int64_t shares = std::max(marked, 1);
-  const NetworkBudget most{
-      static_cast<int32_t>(
-          std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
-      static_cast<int32_t>(
-          std::min<int64_t>(kNetworkConnectionPumpMessages, int64_t{all.messages} * kNetworkPumpMostShares / shares))};
+  AppendToReady(&heavy_head, &heavy_tail);
+  const NetworkBudget all = PumpBudget(
+      static_cast<int32_t>((weight + kNetworkLeastShareBytes - 1) / kNetworkLeastShareBytes));
+  const NetworkBudget most{MostOfOne(all.bytes, heavy, kNetworkConnectionPumpBytes),
+                           MostOfOne(all.messages, heavy, kNetworkConnectionPumpMessages)};
   // Those that took their most, kept apart until the rounds end.
   ListNode full_head, full_tail;
   ListInit(&full_head, &full_tail);
@@ -636,11 +683,7 @@ void ReadReadyConnections() {
       }
     }
   }
-  while (full_head.next != &full_tail) {
-    ListNode* x = full_head.next;
-    ListRemove(x);
-    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
-  }
+  AppendToReady(&full_head, &full_tail);
 }
 
 }  // namespace
@@ -674,7 +717,10 @@ int WriteNetLogLine(const char* format, ...) {
   return WriteLogLineFmt("ネットワークログ。%s[%d]", text, error);
 }
 
-void SetNetworkRecvForTest(NetworkRecvFunction recv) { g_recv_for_test = recv; }
+void SetNetworkRecvForTest(NetworkRecvFunction recv, NetworkIoctlFunction ioctl) {
+  g_recv_for_test = recv;
+  g_ioctl_for_test = ioctl;
+}
 
 int RecvSocket(int32_t handle) {
   NetworkBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
