@@ -612,7 +612,8 @@ int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
 // nor wait behind it. Each round gives every connection in the list an equal
 // share of what is left of that total (as many as can have the least share
 // when not all can, first come first served), within the most one connection
-// may take in a pump. One that reads less than its share has read its socket
+// may take in a pump (2 MiB, and five quarters of an even share among the
+// heavy ones). One that reads less than its share has read its socket
 // out (or is held, or failed) and leaves the list; one that reads all of it
 // goes to the back and shares in the next round what the others left, unless
 // it has taken its most. The rounds end when the total is spent or nobody is

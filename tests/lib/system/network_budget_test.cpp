@@ -46,9 +46,10 @@ size_t InSocket(int32_t handle, size_t limit) {
 
 // Waits until each connection's socket holds the bytes given and its read
 // event has come, the hidden window's events dispatched as the library's own
-// pump dispatches them (outside a network pump); false after five seconds.
+// pump dispatches them (outside a network pump); false once kPeerWaitNet has
+// passed.
 bool AllWaiting(const std::vector<int32_t>& handles, const std::vector<size_t>& bytes) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
   for (;;) {
     plat::Message m;
     while (plat::PeekMessage(&m, GetNetworkState().window, true)) {
@@ -426,7 +427,7 @@ TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachIn
       if (Record(h)->complete_bytes == 0) return false;
     return true;
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto deadline = std::chrono::steady_clock::now() + kPeerWaitNet;
   for (int pump = 0; !served() && std::chrono::steady_clock::now() < deadline; ++pump) {
     const int64_t before = held();
     PumpNetMessages(1);
