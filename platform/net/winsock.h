@@ -147,9 +147,8 @@ int Shutdown(SocketHandle socket, int how);
 int CloseSocket(SocketHandle socket);
 // The socket's own address (after bind with port 0, the port chosen).
 int GetSockName(SocketHandle socket, SockAddr* address, int* length);
-// kFionRead: *argument becomes the bytes a receive could take now (a
-// datagram socket: all its datagrams). Any other command fails with
-// kWsaEInval.
+// kFionRead: *argument becomes the bytes a receive could take now. Any
+// other command fails with kWsaEInval.
 int IoctlSocket(SocketHandle socket, int32_t command, uint32_t* argument);
 
 uint16_t Htons(uint16_t value);
