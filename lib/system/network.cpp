@@ -609,7 +609,9 @@ int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
 // pump after pump. A connection that holds less than the least share counts
 // as that part of a sender, and is put before those that hold more: the few
 // bytes of a crowd of light connections neither cut the total of a heavy one
-// nor wait behind it. Each round gives every connection in the list an equal
+// nor wait behind it. Only those the last pump never came to stay before
+// them, so that light ones that fill every pump cannot keep a heavy one from
+// its turn. Each round gives every connection in the list an equal
 // share of what is left of that total (as many as can have the least share
 // when not all can, first come first served), within the most one connection
 // may take in a pump (2 MiB, and five quarters of an even share among the
@@ -621,7 +623,8 @@ int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
 // this pump never came to first.
 void ReadReadyConnections() {
   const SocketFunctions f = Functions();
-  // The heavy ones, moved behind the light ones in the order they had.
+  // The heavy ones, moved behind the light ones in the order they had; those
+  // passed over stay first, where the last pump left them.
   ListNode heavy_head, heavy_tail;
   ListInit(&heavy_head, &heavy_tail);
   int64_t weight = 0;
@@ -632,11 +635,12 @@ void ReadReadyConnections() {
     r->pump_taken = NetworkBudget{};
     const int32_t w = SenderWeight(f, r);
     weight += w;
-    if (w == kNetworkLeastShareBytes) {
-      ++heavy;
+    heavy += w == kNetworkLeastShareBytes ? 1 : 0;
+    if (w == kNetworkLeastShareBytes && r->passed_over == 0) {
       ListRemove(x);
       ListAppend(heavy_tail.previous, x, x->value, x->data);
     }
+    r->passed_over = 0;
     x = next;
   }
   AppendToReady(&heavy_head, &heavy_tail);
@@ -683,6 +687,10 @@ void ReadReadyConnections() {
         MarkReady(r);
       }
     }
+  }
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
+    auto* r = static_cast<NetworkRecord*>(x->data);
+    r->passed_over = r->pump_taken.bytes == 0 && r->pump_taken.messages == 0 ? 1 : 0;
   }
   AppendToReady(&full_head, &full_tail);
 }
