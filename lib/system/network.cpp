@@ -602,6 +602,41 @@ int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
   return static_cast<int32_t>(std::min<uint32_t>(waiting, kNetworkLeastShareBytes));
 }
 
+// What a pump counts as it starts: the senders with data (a connection that
+// holds less than the least share counts as that part of one), and those of
+// them that count whole.
+struct PumpSenders {
+  int32_t senders;
+  int32_t heavy;
+};
+
+// Counts the connections with data as a pump starts and puts the light ones
+// before the heavy ones, each in the order they had, behind those the last
+// pump passed over.
+PumpSenders CountAndOrderReady() {
+  const SocketFunctions f = Functions();
+  ListNode heavy_head, heavy_tail;
+  ListInit(&heavy_head, &heavy_tail);
+  int64_t weight = 0;
+  int32_t heavy = 0;
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr;) {
+    ListNode* next = x->next;
+    auto* r = static_cast<NetworkRecord*>(x->data);
+    const int32_t w = SenderWeight(f, r);
+    weight += w;
+    heavy += w == kNetworkLeastShareBytes ? 1 : 0;
+    if (w == kNetworkLeastShareBytes && r->passed_over == 0) {
+      ListRemove(x);
+      ListAppend(heavy_tail.previous, x, x->value, x->data);
+    }
+    r->passed_over = 0;
+    r->pump_taken = NetworkBudget{};
+    x = next;
+  }
+  AppendToReady(&heavy_head, &heavy_tail);
+  return PumpSenders{static_cast<int32_t>((weight + kNetworkLeastShareBytes - 1) / kNetworkLeastShareBytes), heavy};
+}
+
 // Reads the connections with data, sharing what one pump may read among
 // them. The pump's total is set once, from the senders with data when it
 // starts: the first shares empty most sockets of a crowd, and a total counted
@@ -622,32 +657,10 @@ int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
 // left: those still in the list are the first the next pump reads, the ones
 // this pump never came to first.
 void ReadReadyConnections() {
-  const SocketFunctions f = Functions();
-  // The heavy ones, moved behind the light ones in the order they had; those
-  // passed over stay first, where the last pump left them.
-  ListNode heavy_head, heavy_tail;
-  ListInit(&heavy_head, &heavy_tail);
-  int64_t weight = 0;
-  int32_t heavy = 0;
-  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr;) {
-    ListNode* next = x->next;
-    auto* r = static_cast<NetworkRecord*>(x->data);
-    r->pump_taken = NetworkBudget{};
-    const int32_t w = SenderWeight(f, r);
-    weight += w;
-    heavy += w == kNetworkLeastShareBytes ? 1 : 0;
-    if (w == kNetworkLeastShareBytes && r->passed_over == 0) {
-      ListRemove(x);
-      ListAppend(heavy_tail.previous, x, x->value, x->data);
-    }
-    r->passed_over = 0;
-    x = next;
-  }
-  AppendToReady(&heavy_head, &heavy_tail);
-  const NetworkBudget all = PumpBudget(
-      static_cast<int32_t>((weight + kNetworkLeastShareBytes - 1) / kNetworkLeastShareBytes));
-  const NetworkBudget most{MostOfOne(all.bytes, heavy, kNetworkConnectionPumpBytes),
-                           MostOfOne(all.messages, heavy, kNetworkConnectionPumpMessages)};
+  const PumpSenders senders = CountAndOrderReady();
+  const NetworkBudget all = PumpBudget(senders.senders);
+  const NetworkBudget most{MostOfOne(all.bytes, senders.heavy, kNetworkConnectionPumpBytes),
+                           MostOfOne(all.messages, senders.heavy, kNetworkConnectionPumpMessages)};
   // Those that took their most, kept apart until the rounds end.
   ListNode full_head, full_tail;
   ListInit(&full_head, &full_tail);
@@ -688,6 +701,7 @@ void ReadReadyConnections() {
       }
     }
   }
+  // Those still in the list that took nothing, this pump never came to.
   for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
     auto* r = static_cast<NetworkRecord*>(x->data);
     r->passed_over = r->pump_taken.bytes == 0 && r->pump_taken.messages == 0 ? 1 : 0;
