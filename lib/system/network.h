@@ -62,10 +62,9 @@ constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes /
 // Nor does one connection take more than this many quarters of an even share
 // of the pump's total among the connections with much to read (those that
 // count as whole senders): otherwise what the others leave when their
-// sockets hold less than a share all goes to those that always hold more (a
-// socket whose receive buffer the system grew after a large read), pump
-// after pump, and of equal senders a few would be served twice as well as
-// the rest.
+// sockets hold less than a share all goes to those that always hold more
+// (sockets whose receive buffers the system has grown), pump after pump, and
+// of equal senders a few would be served twice as well as the rest.
 constexpr int32_t kNetworkPumpMostEvenQuarters = 5;
 // The smallest share a round gives: when what the pump may still read cannot
 // give every connection with data this much, the round serves as many as it
