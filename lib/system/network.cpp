@@ -592,14 +592,19 @@ int32_t MostOfOne(int32_t total, int32_t heavy, int32_t limit) {
 }
 
 // How much of a sender a connection with data counts as when a pump starts:
-// the bytes the system reports waiting in its socket, up to the least share
-// (a whole sender). One whose count the system cannot give counts whole.
+// the bytes the system reports waiting in its socket, or those the last pump
+// that read it took if more, up to the least share (a whole sender). A
+// flooding peer's socket can hold only a few bytes at one pump while the
+// system holds its sender back; counted as light, it would leave one that
+// always holds more the total of the crowd. One whose count the system
+// cannot give counts whole.
 int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
   uint32_t waiting = 0;
   if (f.ioctlsocket == nullptr || f.ioctlsocket(r->socket, plat::kFionRead, &waiting) != 0) {
     return kNetworkLeastShareBytes;
   }
-  return static_cast<int32_t>(std::min<uint32_t>(waiting, kNetworkLeastShareBytes));
+  const int64_t held = std::max<int64_t>(waiting, r->pump_taken.bytes);
+  return static_cast<int32_t>(std::min<int64_t>(held, kNetworkLeastShareBytes));
 }
 
 // What a pump counts as it starts: the senders with data (a connection that

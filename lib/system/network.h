@@ -152,7 +152,7 @@ struct NetworkRecord {
   // place in the list of connections with data.
   int32_t ready;
   ListNode ready_node;  // value: the handle; data: the record
-  NetworkBudget pump_taken;  // what the running pump has read of it
+  NetworkBudget pump_taken;  // what the running (or the last) pump that read it has read of it
   // The last pump never came to it: it goes first in the next, light or not.
   int32_t passed_over;
 };

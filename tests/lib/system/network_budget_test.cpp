@@ -201,6 +201,8 @@ class StreamPeers {
     // One that read its most up to the stream's end finds it empty now.
     PumpNetMessages(1);
     EXPECT_EQ(GetNetworkState().ready_head.next, &GetNetworkState().ready_tail);
+    // The next case's pumps count every connection as one no pump has read.
+    for (int32_t h : handles_) Record(h)->pump_taken = NetworkBudget{};
     Streams().clear();
     taken_.assign(handles_.size(), 0);
   }
@@ -315,7 +317,10 @@ TEST_F(NetworkTest, LightConnectionsAreReadFirstButNeitherCutNorStarveAHeavySend
 // Then one sender that takes its most in bytes (a quarter more than the
 // even share of 4 MiB among three) beside two whose messages are of one byte
 // and three light ones: those two still share what is left in the next
-// round, to their most of messages (6,826).
+// round, to their most of messages (6,826). And forty that each read a whole
+// share (26,214 bytes) in one pump still count whole in the next, where
+// thirty-nine of them hold 1 KiB: the fortieth takes its five quarters of
+// 1 MiB among forty, not 2 MiB.
 TEST_F(NetworkTest, ConnectionsTakeAtMostAQuarterMoreThanAnEvenShareOfThoseWithMuchToRead) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
@@ -330,6 +335,16 @@ TEST_F(NetworkTest, ConnectionsTakeAtMostAQuarterMoreThanAnEvenShareOfThoseWithM
   PumpNetMessages(1);
   EXPECT_EQ(peers.Read(0), 1747626);
   for (size_t i = 1; i < 3; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 6826) << "peer " << i;
+  peers.ReadToTheEnd();
+  for (size_t i = 0; i < 40; ++i) peers.Give(i, 26210, 1);
+  PumpNetMessages(1);
+  for (size_t i = 0; i < 40; ++i) ASSERT_EQ(peers.Read(i), 26214) << "peer " << i;
+  for (size_t i = 0; i < 40; ++i) {
+    peers.Take(i);
+    peers.Give(i, i == 0 ? 65532 : 1020, i == 0 ? 40 : 1);
+  }
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 32767);
   peers.ReadToTheEnd();
 }
 
