@@ -47,8 +47,9 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // sender, and where the senders share the program's processors they hold up
 // a pump that reads much, so that however many flood, a pump stays short. A
 // connection counts as a whole sender when the system reports at least
-// kNetworkLeastShareBytes waiting in its socket, and one that holds less as
-// that part of one: a crowd of light connections, each a few bytes, does not
+// kNetworkLeastShareBytes waiting in its socket, or the last pump that read it
+// took as much, and one that holds less as that part of one: a crowd of light
+// connections, each a few bytes, does not
 // cut a heavy sender's total, and they are read before the heavy ones, so
 // that no heavy connection holds their messages to a later pump. A message
 // counts as kNetworkPumpBytesPerMessage bytes against the count of messages.
