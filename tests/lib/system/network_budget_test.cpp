@@ -168,6 +168,12 @@ class StreamPeers {
     taken_[i] = 0;
     plat::PostMessage(GetNetworkState().window, kNetworkSocketMessage, socket, plat::kFdRead);
   }
+  // Takes connection i's messages and gives it a new stream in place of the
+  // one it read.
+  void GiveAgain(size_t i, uint32_t body, int64_t messages) {
+    Take(i);
+    Give(i, body, messages);
+  }
   int64_t Read(size_t i) { return Streams()[Record(handles_[i])->socket].read; }
   // Takes connection i's complete messages, checking each against its
   // stream; their bytes.
@@ -301,9 +307,7 @@ TEST_F(NetworkTest, LightConnectionsAreReadFirstButNeitherCutNorStarveAHeavySend
   PumpNetMessages(1);
   EXPECT_EQ(peers.Read(0), 0);  // 128 light ones took the pump's 1 MiB
   for (size_t i = 1; i < 150; ++i) {
-    if (peers.Read(i) == 0) continue;
-    peers.Take(i);
-    peers.Give(i, 8187, 1);
+    if (peers.Read(i) != 0) peers.GiveAgain(i, 8187, 1);
   }
   PumpNetMessages(1);
   EXPECT_EQ(peers.Read(0), 8192);
@@ -339,10 +343,7 @@ TEST_F(NetworkTest, ConnectionsTakeAtMostAQuarterMoreThanAnEvenShareOfThoseWithM
   for (size_t i = 0; i < 40; ++i) peers.Give(i, 26210, 1);
   PumpNetMessages(1);
   for (size_t i = 0; i < 40; ++i) ASSERT_EQ(peers.Read(i), 26214) << "peer " << i;
-  for (size_t i = 0; i < 40; ++i) {
-    peers.Take(i);
-    peers.Give(i, i == 0 ? 65532 : 1020, i == 0 ? 40 : 1);
-  }
+  for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, i == 0 ? 65532 : 1020, i == 0 ? 40 : 1);
   PumpNetMessages(1);
   EXPECT_EQ(peers.Read(0), 32767);
   peers.ReadToTheEnd();
