@@ -651,12 +651,12 @@ PumpSenders CountAndOrderReady() {
 // bytes of a crowd of light connections neither cut the total of a heavy one
 // nor wait behind it. Only those the last pump never came to stay before
 // them, so that light ones that fill every pump cannot keep a heavy one from
-// its turn. Each round gives every connection in the list an equal
-// share of what is left of that total (as many as can have the least share
-// when not all can, first come first served), within the most one connection
-// may take in a pump (2 MiB, and five quarters of an even share among the
-// heavy ones). One that reads less than its share has read its socket
-// out (or is held, or failed) and leaves the list; one that reads all of it
+// its turn. Each round gives every connection in the list an equal share of
+// what is left of that total (as many as can have the least share when not
+// all can, first come first served), within the most one connection may take
+// in a pump (2 MiB, and five quarters of an even share among the heavy
+// ones). One that reads less than its share has read its socket out (or is
+// held, or failed) and leaves the list; one that reads all of it
 // goes to the back and shares in the next round what the others left, unless
 // it has taken its most. The rounds end when the total is spent or nobody is
 // left: those still in the list are the first the next pump reads, the ones

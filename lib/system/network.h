@@ -49,10 +49,10 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // connection counts as a whole sender when the system reports at least
 // kNetworkLeastShareBytes waiting in its socket, or the last pump that read it
 // took as much, and one that holds less as that part of one: a crowd of light
-// connections, each a few bytes, does not
-// cut a heavy sender's total, and they are read before the heavy ones, so
-// that no heavy connection holds their messages to a later pump. A message
-// counts as kNetworkPumpBytesPerMessage bytes against the count of messages.
+// connections, each a few bytes, does not cut a heavy sender's total, and
+// they are read before the heavy ones, so that no heavy connection holds
+// their messages to a later pump. A message counts as
+// kNetworkPumpBytesPerMessage bytes against the count of messages.
 constexpr int32_t kNetworkPumpBytes = 4 * 1024 * 1024;
 constexpr int32_t kNetworkConnectionPumpBytes = 2 * 1024 * 1024;
 constexpr int32_t kNetworkPumpFullSenders = 10;
