@@ -299,6 +299,9 @@ void BM_FloodPump(benchmark::State& state) {
   // The bytes the pumps that began with at least three quarters of the
   // peers' sockets holding data read in all, by the system's counters.
   std::vector<double> crowded_mib;
+  // Each peer's bytes read from the end of the second second on, by the
+  // system's counters: the share it got once every socket was full.
+  std::vector<int64_t> late_start(static_cast<size_t>(peer_count), -1), late_read(static_cast<size_t>(peer_count));
   auto count_all = [&](int* holding) {
     int64_t read = 0;
     for (int fd : ends) {
@@ -342,6 +345,13 @@ void BM_FloodPump(benchmark::State& state) {
       if (now >= begin + std::chrono::seconds(1) && 4 * holding >= 3 * peer_count) {
         crowded_mib.push_back(static_cast<double>(read) / (1 << 20));
       }
+      if (now >= begin + std::chrono::seconds(2)) {
+        for (size_t i = 0; i < ends.size(); ++i) {
+          const int64_t n = CountEnd(ends[i]).read;
+          if (late_start[i] < 0) late_start[i] = n;
+          late_read[i] = n - late_start[i];
+        }
+      }
       for (int i = 0; i < peer_count; ++i) {
         const size_t n = Take(handles[i]).size();
         got[i] += n;
@@ -364,6 +374,8 @@ void BM_FloodPump(benchmark::State& state) {
   for (size_t n : got) got_mb.push_back(static_cast<double>(n) / 1e6);
   state.counters["median_peer_MB"] = Median(got_mb);
   state.counters["most_to_median_peer"] = *std::max_element(got_mb.begin(), got_mb.end()) / Median(got_mb);
+  std::vector<double> late(late_read.begin(), late_read.end());
+  state.counters["late_most_to_median_peer"] = *std::max_element(late.begin(), late.end()) / Median(late);
   state.counters["longest_peer_gap_ms"] = longest_gap;
   // Counted by the system on the program's ends: the pumps that began with
   // three quarters of the sockets or more holding data.
@@ -759,6 +771,86 @@ void BM_ChattyBesideBulk(benchmark::State& state) {
   LibraryEnd();
 }
 BENCHMARK(BM_ChattyBesideBulk)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Arg: the light peers. One peer floods 64 KiB messages beside that many
+// connections, which by turns stay idle and each send one 16-byte message (its
+// body the time it was sent) a frame, spread over the frame, in four turns of
+// 1.5 seconds after 1.5 unmeasured ones, while the program pumps once per 16
+// ms frame and takes what came: what the flooding peer read a pump beside
+// idle and beside light peers, by the system's counters on the program's end
+// (mean and median), the ratio of the means, and the light messages' latency.
+void BM_BulkBesideLight(benchmark::State& state) {
+  const int light = static_cast<int>(state.range(0));
+  uint16_t port = 0;
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (!StartPeers(state, 1 + light, &port, &fds, &handles)) return;
+  const int bulk_end = ServerEnds({fds[0]})[0];
+  std::vector<double> idle_mib, light_mib, latencies;
+  const auto turn = std::chrono::milliseconds(1500);
+  for (auto _ : state) {
+    std::atomic<bool> stop{false}, sending{false};
+    std::vector<std::thread> peers;
+    peers.emplace_back([&] {
+      const std::vector<uint8_t> wire = FloodWire(64 * 1024, 0);
+      while (!stop && WriteAll(fds[0], wire.data(), wire.size())) {
+      }
+    });
+    peers.emplace_back([&] {
+      const auto frame = std::chrono::microseconds(16667);
+      for (auto next = Clock::now(); !stop; next += frame) {
+        for (int i = 0; i < light && !stop; ++i) {
+          std::this_thread::sleep_until(next + frame * i / light);
+          if (!sending) continue;
+          uint8_t wire[20] = {16};
+          const int64_t sent = Clock::now().time_since_epoch().count();
+          std::memcpy(wire + 4, &sent, sizeof(sent));
+          WriteAll(fds[static_cast<size_t>(1 + i)], wire, sizeof(wire));
+        }
+      }
+    });
+    const auto begin = Clock::now() + turn;
+    for (auto frame = Clock::now(); Clock::now() < begin + 4 * turn; frame += std::chrono::milliseconds(16)) {
+      std::this_thread::sleep_until(frame);
+      const auto now = Clock::now();
+      // Turns 1 and 3 light, 0 and 2 idle; a frame just after a turn's
+      // change still reads what the turn before left.
+      const int64_t at = now < begin ? -1 : (now - begin) / turn;
+      sending = at == 1 || at == 3;
+      const int64_t before = CountEnd(bulk_end).read;
+      PumpNetMessages(1);
+      const double mib = static_cast<double>(CountEnd(bulk_end).read - before) / (1 << 20);
+      TakeInPlace(handles[0]);
+      const int64_t clock = Clock::now().time_since_epoch().count();
+      for (int i = 0; i < light; ++i) {
+        const std::vector<uint8_t> bytes = Take(handles[static_cast<size_t>(1 + i)]);
+        for (size_t k = 0; k + 16 <= bytes.size(); k += 16) {
+          int64_t sent;
+          std::memcpy(&sent, bytes.data() + k, sizeof(sent));
+          if (at >= 0) latencies.push_back(Millis(Clock::duration(clock - sent)));
+        }
+      }
+      if (at >= 0) (sending ? light_mib : idle_mib).push_back(mib);
+    }
+    stop = true;
+    for (int fd : fds) shutdown(fd, SHUT_WR);
+    for (std::thread& t : peers) t.join();
+  }
+  auto mean = [](const std::vector<double>& v) {
+    return v.empty() ? 0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+  };
+  state.counters["bulk_idle_pump_MiB"] = mean(idle_mib);
+  state.counters["bulk_light_pump_MiB"] = mean(light_mib);
+  state.counters["bulk_idle_pump_median_MiB"] = Median(idle_mib);
+  state.counters["bulk_light_pump_median_MiB"] = Median(light_mib);
+  state.counters["light_to_idle"] = mean(light_mib) / mean(idle_mib);
+  state.counters["light_messages"] = static_cast<double>(latencies.size());
+  state.counters["light_median_ms"] = Median(latencies);
+  state.counters["light_p99_ms"] = Quantile(latencies, 0.99);
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_BulkBesideLight)->Arg(39)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Args: idle peers, and peers that sent part of a message and left. The
 // time of the network's end.

@@ -17,6 +17,7 @@ namespace {
 NetworkState g_net;
 bool g_list_ready = false;
 NetworkRecvFunction g_recv_for_test = nullptr;
+NetworkIoctlFunction g_ioctl_for_test = nullptr;
 
 void EnsureList() {
   if (!g_list_ready) {
@@ -36,6 +37,7 @@ struct SocketFunctions {
   int (*send)(plat::SocketHandle, const char*, int, int);
   int (*recv)(plat::SocketHandle, char*, int, int);
   int (*closesocket)(plat::SocketHandle);
+  int (*ioctlsocket)(plat::SocketHandle, int32_t, uint32_t*);
 };
 
 SocketFunctions Functions() {
@@ -48,6 +50,9 @@ SocketFunctions Functions() {
   f.recv = g_recv_for_test != nullptr ? g_recv_for_test
                                       : reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
   f.closesocket = reinterpret_cast<decltype(f.closesocket)>(GetLoadedFunction("closesocket"));
+  f.ioctlsocket = g_ioctl_for_test != nullptr
+                      ? g_ioctl_for_test
+                      : reinterpret_cast<decltype(f.ioctlsocket)>(GetLoadedFunction("ioctlsocket"));
   return f;
 }
 
@@ -569,33 +574,98 @@ NetworkBudget PumpBudget(int32_t connections) {
   return NetworkBudget{static_cast<int32_t>(bytes), static_cast<int32_t>(bytes / kNetworkPumpBytesPerMessage)};
 }
 
+// Moves the connections of a list kept apart behind those in the list of
+// connections with data, in their order.
+void AppendToReady(ListNode* head, ListNode* tail) {
+  while (head->next != tail) {
+    ListNode* x = head->next;
+    ListRemove(x);
+    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
+  }
+}
+
+// What one connection may take of a pump's total: kNetworkPumpMostEvenQuarters
+// quarters of an even share among the heavy connections, within the limit.
+int32_t MostOfOne(int32_t total, int32_t heavy, int32_t limit) {
+  const int64_t even = int64_t{total} / std::max(heavy, 1);
+  return static_cast<int32_t>(std::min<int64_t>(limit, even * kNetworkPumpMostEvenQuarters / 4));
+}
+
+// How much of a sender a connection with data counts as when a pump starts:
+// the bytes the system reports waiting in its socket, or those the last pump
+// that read it took if more, up to the least share (a whole sender). A
+// flooding peer's socket can hold only a few bytes at one pump while the
+// system holds its sender back; counted as light, it would leave one that
+// always holds more the total of the crowd. One whose count the system
+// cannot give counts whole.
+int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
+  uint32_t waiting = 0;
+  if (f.ioctlsocket == nullptr || f.ioctlsocket(r->socket, plat::kFionRead, &waiting) != 0) {
+    return kNetworkLeastShareBytes;
+  }
+  const int64_t held = std::max<int64_t>(waiting, r->pump_taken.bytes);
+  return static_cast<int32_t>(std::min<int64_t>(held, kNetworkLeastShareBytes));
+}
+
+// What a pump counts as it starts: the senders with data (a connection that
+// holds less than the least share counts as that part of one), and those of
+// them that count whole.
+struct PumpSenders {
+  int32_t senders;
+  int32_t heavy;
+};
+
+// Counts the connections with data as a pump starts and puts the light ones
+// before the heavy ones, each in the order they had, behind those the last
+// pump passed over.
+PumpSenders CountAndOrderReady() {
+  const SocketFunctions f = Functions();
+  ListNode heavy_head, heavy_tail;
+  ListInit(&heavy_head, &heavy_tail);
+  int64_t weight = 0;
+  int32_t heavy = 0;
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr;) {
+    ListNode* next = x->next;
+    auto* r = static_cast<NetworkRecord*>(x->data);
+    const int32_t w = SenderWeight(f, r);
+    weight += w;
+    heavy += w == kNetworkLeastShareBytes ? 1 : 0;
+    if (w == kNetworkLeastShareBytes && r->passed_over == 0) {
+      ListRemove(x);
+      ListAppend(heavy_tail.previous, x, x->value, x->data);
+    }
+    r->passed_over = 0;
+    r->pump_taken = NetworkBudget{};
+    x = next;
+  }
+  AppendToReady(&heavy_head, &heavy_tail);
+  return PumpSenders{static_cast<int32_t>((weight + kNetworkLeastShareBytes - 1) / kNetworkLeastShareBytes), heavy};
+}
+
 // Reads the connections with data, sharing what one pump may read among
-// them. The pump's total is set once, from the connections with data when it
+// them. The pump's total is set once, from the senders with data when it
 // starts: the first shares empty most sockets of a crowd, and a total counted
 // again from the few left would give them the whole budget of the crowd,
-// pump after pump. Each round gives every connection in the list an equal
-// share of what is left of that total (as many as can have the least share
-// when not all can, first come first served), within the most one connection
-// may take in a pump (2 MiB, and four equal shares of the total). One that
-// reads less than its share has read its socket out (or is held, or failed)
-// and leaves the list; one that reads all of it goes to the back and shares
-// in the next round what the others left, unless it has taken its most. The
-// rounds end when the total is spent or nobody is left: those still in the
-// list are the first the next pump reads, the ones this pump never came to
-// first.
+// pump after pump. A connection that holds less than the least share counts
+// as that part of a sender, and is put before those that hold more: the few
+// bytes of a crowd of light connections neither cut the total of a heavy one
+// nor wait behind it. Only those the last pump never came to stay before
+// them, so that light ones that fill every pump cannot keep a heavy one from
+// its turn. Each round gives every connection in the list an equal share of
+// what is left of that total (as many as can have the least share when not
+// all can, first come first served), within the most one connection may take
+// in a pump (2 MiB, and five quarters of an even share among the heavy
+// ones). One that reads less than its share has read its socket out (or is
+// held, or failed) and leaves the list; one that reads all of it
+// goes to the back and shares in the next round what the others left, unless
+// it has taken its most. The rounds end when the total is spent or nobody is
+// left: those still in the list are the first the next pump reads, the ones
+// this pump never came to first.
 void ReadReadyConnections() {
-  int32_t marked = 0;
-  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
-    static_cast<NetworkRecord*>(x->data)->pump_taken = NetworkBudget{};
-    ++marked;
-  }
-  const NetworkBudget all = PumpBudget(marked);
-  const int64_t shares = std::max(marked, 1);
-  const NetworkBudget most{
-      static_cast<int32_t>(
-          std::min<int64_t>(kNetworkConnectionPumpBytes, int64_t{all.bytes} * kNetworkPumpMostShares / shares)),
-      static_cast<int32_t>(
-          std::min<int64_t>(kNetworkConnectionPumpMessages, int64_t{all.messages} * kNetworkPumpMostShares / shares))};
+  const PumpSenders senders = CountAndOrderReady();
+  const NetworkBudget all = PumpBudget(senders.senders);
+  const NetworkBudget most{MostOfOne(all.bytes, senders.heavy, kNetworkConnectionPumpBytes),
+                           MostOfOne(all.messages, senders.heavy, kNetworkConnectionPumpMessages)};
   // Those that took their most, kept apart until the rounds end.
   ListNode full_head, full_tail;
   ListInit(&full_head, &full_tail);
@@ -636,11 +706,12 @@ void ReadReadyConnections() {
       }
     }
   }
-  while (full_head.next != &full_tail) {
-    ListNode* x = full_head.next;
-    ListRemove(x);
-    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
+  // Those still in the list that took nothing, this pump never came to.
+  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
+    auto* r = static_cast<NetworkRecord*>(x->data);
+    r->passed_over = r->pump_taken.bytes == 0 && r->pump_taken.messages == 0 ? 1 : 0;
   }
+  AppendToReady(&full_head, &full_tail);
 }
 
 }  // namespace
@@ -674,7 +745,10 @@ int WriteNetLogLine(const char* format, ...) {
   return WriteLogLineFmt("ネットワークログ。%s[%d]", text, error);
 }
 
-void SetNetworkRecvForTest(NetworkRecvFunction recv) { g_recv_for_test = recv; }
+void SetNetworkRecvForTest(NetworkRecvFunction recv, NetworkIoctlFunction ioctl) {
+  g_recv_for_test = recv;
+  g_ioctl_for_test = ioctl;
+}
 
 int RecvSocket(int32_t handle) {
   NetworkBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};

@@ -42,12 +42,17 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // In all a pump reads at most kNetworkPumpBytes, and one connection at most
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
 // so that several senders read more than one. Beyond kNetworkPumpFullSenders
-// connections with data when the pump starts, its whole budget falls in
+// senders with data when the pump starts, its whole budget falls in
 // proportion, to kNetworkPumpLeastBytes: every connection read wakes its
 // sender, and where the senders share the program's processors they hold up
 // a pump that reads much, so that however many flood, a pump stays short. A
-// message counts as kNetworkPumpBytesPerMessage bytes against the count of
-// messages.
+// connection counts as a whole sender when the system reports at least
+// kNetworkLeastShareBytes waiting in its socket, or the last pump that read it
+// took as much, and one that holds less as that part of one: a crowd of light
+// connections, each a few bytes, does not cut a heavy sender's total, and
+// they are read before the heavy ones, so that no heavy connection holds
+// their messages to a later pump. A message counts as
+// kNetworkPumpBytesPerMessage bytes against the count of messages.
 constexpr int32_t kNetworkPumpBytes = 4 * 1024 * 1024;
 constexpr int32_t kNetworkConnectionPumpBytes = 2 * 1024 * 1024;
 constexpr int32_t kNetworkPumpFullSenders = 10;
@@ -55,11 +60,13 @@ constexpr int32_t kNetworkPumpLeastBytes = 1024 * 1024;
 constexpr int32_t kNetworkPumpBytesPerMessage = 256;
 constexpr int32_t kNetworkPumpMessages = kNetworkPumpBytes / kNetworkPumpBytesPerMessage;
 constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes / kNetworkPumpBytesPerMessage;
-// Nor does one connection take more than this many equal shares of the
-// pump's total (counted when the pump starts): what a crowd of light
-// connections leaves unused is not all given to one heavy sender, whose
-// reading would lengthen every pump the light ones wait on.
-constexpr int32_t kNetworkPumpMostShares = 4;
+// Nor does one connection take more than this many quarters of an even share
+// of the pump's total among the connections with much to read (those that
+// count as whole senders): otherwise what the others leave when their
+// sockets hold less than a share all goes to those that always hold more
+// (sockets whose receive buffers the system has grown), pump after pump, and
+// of equal senders a few would be served twice as well as the rest.
+constexpr int32_t kNetworkPumpMostEvenQuarters = 5;
 // The smallest share a round gives: when what the pump may still read cannot
 // give every connection with data this much, the round serves as many as it
 // can, in the order they were marked, and the others are the first the next
@@ -146,7 +153,9 @@ struct NetworkRecord {
   // place in the list of connections with data.
   int32_t ready;
   ListNode ready_node;  // value: the handle; data: the record
-  NetworkBudget pump_taken;  // what the running pump has read of it
+  NetworkBudget pump_taken;  // what the running (or the last) pump that read it has read of it
+  // The last pump never came to it: it goes first in the next, light or not.
+  int32_t passed_over;
 };
 
 struct NetworkState {
@@ -197,8 +206,9 @@ int NetworkEnd();
 intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket);
 int WriteNetLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Test seam: the receive the layer calls in place of the system's (null: the
-// system's again), so that a test can have a pump find more bytes waiting
-// than a socket's buffer holds.
+// Test seam: the receive, and the query of the bytes waiting, that the layer
+// calls in place of the system's (null: the system's again), so that a test
+// can have a pump find more bytes waiting than a socket's buffer holds.
 using NetworkRecvFunction = int (*)(plat::SocketHandle socket, char* buffer, int length, int flags);
-void SetNetworkRecvForTest(NetworkRecvFunction recv);
+using NetworkIoctlFunction = int (*)(plat::SocketHandle socket, int32_t command, uint32_t* argument);
+void SetNetworkRecvForTest(NetworkRecvFunction recv, NetworkIoctlFunction ioctl);

@@ -46,9 +46,10 @@ size_t InSocket(int32_t handle, size_t limit) {
 
 // Waits until each connection's socket holds the bytes given and its read
 // event has come, the hidden window's events dispatched as the library's own
-// pump dispatches them (outside a network pump); false after five seconds.
+// pump dispatches them (outside a network pump); false once kPeerWaitNet has
+// passed.
 bool AllWaiting(const std::vector<int32_t>& handles, const std::vector<size_t>& bytes) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
   for (;;) {
     plat::Message m;
     while (plat::PeekMessage(&m, GetNetworkState().window, true)) {
@@ -133,6 +134,13 @@ int StreamRecv(plat::SocketHandle socket, char* buffer, int length, int flags) {
   return static_cast<int>(n);
 }
 
+int StreamIoctl(plat::SocketHandle socket, int32_t command, uint32_t* argument) {
+  auto it = Streams().find(socket);
+  if (it == Streams().end()) return plat::IoctlSocket(socket, command, argument);
+  *argument = static_cast<uint32_t>(std::min<int64_t>(it->second.wire - it->second.read, UINT32_MAX));
+  return 0;
+}
+
 // The stand-in receive while it lives, and the accepted connections it
 // serves (made with the fixture's accept).
 class StreamPeers {
@@ -140,7 +148,7 @@ class StreamPeers {
   template <typename Accept>
   StreamPeers(int count, Accept accept) {
     Streams().clear();
-    SetNetworkRecvForTest(StreamRecv);
+    SetNetworkRecvForTest(StreamRecv, StreamIoctl);
     fds_.resize(static_cast<size_t>(count));
     for (int& fd : fds_) handles_.push_back(accept(&fd));
     taken_.assign(handles_.size(), 0);
@@ -148,15 +156,23 @@ class StreamPeers {
   }
   ~StreamPeers() {
     for (int fd : fds_) close(fd);
-    SetNetworkRecvForTest(nullptr);
+    SetNetworkRecvForTest(nullptr, nullptr);
     Streams().clear();
   }
   int32_t Handle(size_t i) const { return handles_[i]; }
-  // Connection i has a stream of messages waiting, and its read event comes.
+  // Connection i has a stream of messages waiting (in place of one read to
+  // its end), and its read event comes.
   void Give(size_t i, uint32_t body, int64_t messages) {
     const plat::SocketHandle socket = Record(handles_[i])->socket;
     Streams()[socket] = Stream{body, messages * (4 + int64_t{body}), 0};
+    taken_[i] = 0;
     plat::PostMessage(GetNetworkState().window, kNetworkSocketMessage, socket, plat::kFdRead);
+  }
+  // Takes connection i's messages and gives it a new stream in place of the
+  // one it read.
+  void GiveAgain(size_t i, uint32_t body, int64_t messages) {
+    Take(i);
+    Give(i, body, messages);
   }
   int64_t Read(size_t i) { return Streams()[Record(handles_[i])->socket].read; }
   // Takes connection i's complete messages, checking each against its
@@ -171,22 +187,28 @@ class StreamPeers {
     return got.size();
   }
   // The pumps that follow read every stream to its end, its messages whole
-  // and in order, so that the next case starts with nothing waiting.
+  // and in order, so that the next case starts with nothing waiting. Every
+  // byte of a stream waits from the start, so that each pump reads until
+  // then: they are counted, not timed.
   void ReadToTheEnd() {
-    EXPECT_TRUE(PumpUntil([&] {
-      bool all = true;
+    bool all = false;
+    for (int pump = 0; pump < 10000 && !all; ++pump) {
+      PumpNetMessages(1);
+      all = true;
       for (size_t i = 0; i < handles_.size(); ++i) {
         auto it = Streams().find(Record(handles_[i])->socket);
         if (it == Streams().end()) continue;
         Take(i);
         all = all && it->second.read == it->second.wire && Record(handles_[i])->receive_remaining == 0;
       }
-      return all;
-    }));
+    }
+    EXPECT_TRUE(all);
     EXPECT_TRUE(in_order_);
     // One that read its most up to the stream's end finds it empty now.
     PumpNetMessages(1);
     EXPECT_EQ(GetNetworkState().ready_head.next, &GetNetworkState().ready_tail);
+    // The next case's pumps count every connection as one no pump has read.
+    for (int32_t h : handles_) Record(h)->pump_taken = NetworkBudget{};
     Streams().clear();
     taken_.assign(handles_.size(), 0);
   }
@@ -231,9 +253,10 @@ TEST_F(NetworkTest, APumpReadsForOneTenTwentyAndFortySendersTheMessagesAndBytesI
   }
 }
 
-// Forty connections have data when the pump starts, thirty of them one small
-// message: those leave after the first round, and the ten left share the rest
-// of the forty's total (1 MiB), not a total counted again for ten (4 MiB).
+// Forty connections have data when the pump starts, thirty of them one
+// message of 1 KiB, which count an eighth of a sender each: those leave after
+// the first round, and the ten left share the rest of the total of fourteen
+// senders (2,995,931 bytes), not a total counted again for ten (4 MiB).
 TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
@@ -248,25 +271,81 @@ TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
   PumpNetMessages(1);
   int64_t all = 0;
   for (size_t i = 0; i < 40; ++i) {
-    EXPECT_EQ(peers.Read(i), i % 4 == 0 ? 101785 : 1024) << "peer " << i;
+    EXPECT_EQ(peers.Read(i), i % 4 == 0 ? 296521 : 1024) << "peer " << i;
     all += peers.Read(i);
   }
-  EXPECT_EQ(all, 1048570);
+  EXPECT_EQ(all, 2995930);
   peers.ReadToTheEnd();
 }
 
-// One heavy sender beside twenty light ones that each have one small message:
-// the pump's total is 1,997,287 bytes for the 21, and the heavy one takes
-// four equal shares of it (380,435 bytes), not all the light ones leave.
-TEST_F(NetworkTest, AHeavySenderBesideManyLightOnesTakesFourEqualSharesOfThePump) {
+// A heavy sender beside 39 connections that each have one 16-byte message
+// reads its most (2 MiB), as beside 39 idle ones: they hold too little to
+// count as senders. And the light ones are read first: 140 heavy senders
+// whose read events came before those of ten light ones (a pump of 1 MiB,
+// which gives 128 of them the least share) leave every light message to be
+// read in the same pump. But a heavy one that a pump never came to goes
+// first in the next, even where 149 light ones of 8,191 bytes come again
+// at every pump.
+TEST_F(NetworkTest, LightConnectionsAreReadFirstButNeitherCutNorStarveAHeavySender) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
-  StreamPeers peers(21, [&](int* fd) { return AcceptPosix(fd); });
-  peers.Give(0, 65532, 8);
-  for (size_t i = 1; i < 21; ++i) peers.Give(i, 100, 1);
+  StreamPeers peers(150, [&](int* fd) { return AcceptPosix(fd); });
+  for (size_t light = 0; light < 40; light += 39) {
+    peers.Give(0, 65532, 40);
+    for (size_t i = 1; i <= light; ++i) peers.Give(i, 16, 1);
+    PumpNetMessages(1);
+    EXPECT_EQ(peers.Read(0), 2097152) << light << " light";
+    for (size_t i = 1; i <= light; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 16) << "peer " << i;
+    peers.ReadToTheEnd();
+  }
+  for (size_t i = 0; i < 150; ++i) peers.Give(i, i < 140 ? 8188 : 16, i < 140 ? 2 : 1);
   PumpNetMessages(1);
-  EXPECT_EQ(peers.Read(0), 380435);
-  for (size_t i = 1; i < 21; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 100) << "peer " << i;
+  for (size_t i = 140; i < 150; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 16) << "peer " << i;
+  peers.ReadToTheEnd();
+  peers.Give(0, 65532, 40);
+  for (size_t i = 1; i < 150; ++i) peers.Give(i, 8187, 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 0);  // 128 light ones took the pump's 1 MiB
+  for (size_t i = 1; i < 150; ++i) {
+    if (peers.Read(i) != 0) peers.GiveAgain(i, 8187, 1);
+  }
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 8192);
+  peers.ReadToTheEnd();
+}
+
+// Of forty senders with data, twenty hold less than a share (10 KiB): the
+// others take what they leave, but each at most five quarters of an even
+// share of the pump's 1 MiB (32,767 bytes), so that equal senders whose
+// sockets hold more are not served pump after pump better than the rest.
+// Then one sender that takes its most in bytes (a quarter more than the
+// even share of 4 MiB among three) beside two whose messages are of one byte
+// and three light ones: those two still share what is left in the next
+// round, to their most of messages (6,826). And forty that each read a whole
+// share (26,214 bytes) in one pump still count whole in the next, where
+// thirty-nine of them hold 1 KiB: the fortieth takes its five quarters of
+// 1 MiB among forty, not 2 MiB.
+TEST_F(NetworkTest, ConnectionsTakeAtMostAQuarterMoreThanAnEvenShareOfThoseWithMuchToRead) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, [&](int* fd) { return AcceptPosix(fd); });
+  for (size_t i = 0; i < 40; ++i) peers.Give(i, i % 2 == 0 ? 65532 : 5116, 2);
+  PumpNetMessages(1);
+  for (size_t i = 0; i < 40; ++i) EXPECT_EQ(peers.Read(i), i % 2 == 0 ? 32767 : 10240) << "peer " << i;
+  peers.ReadToTheEnd();
+  peers.Give(0, 65532, 40);
+  for (size_t i = 1; i < 3; ++i) peers.Give(i, 1, 9000);
+  for (size_t i = 3; i < 6; ++i) peers.Give(i, 16, 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 1747626);
+  for (size_t i = 1; i < 3; ++i) EXPECT_EQ(Record(peers.Handle(i))->complete_bytes, 6826) << "peer " << i;
+  peers.ReadToTheEnd();
+  for (size_t i = 0; i < 40; ++i) peers.Give(i, 26210, 1);
+  PumpNetMessages(1);
+  for (size_t i = 0; i < 40; ++i) ASSERT_EQ(peers.Read(i), 26214) << "peer " << i;
+  for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, i == 0 ? 65532 : 1020, i == 0 ? 40 : 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(peers.Read(0), 32767);
   peers.ReadToTheEnd();
 }
 
@@ -380,7 +459,7 @@ TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachIn
       if (Record(h)->complete_bytes == 0) return false;
     return true;
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto deadline = std::chrono::steady_clock::now() + kPeerWaitNet;
   for (int pump = 0; !served() && std::chrono::steady_clock::now() < deadline; ++pump) {
     const int64_t before = held();
     PumpNetMessages(1);
