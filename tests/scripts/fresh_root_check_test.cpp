@@ -213,8 +213,8 @@ TEST_F(FreshRootCheck, ACheckoutAnotherUserOwnsRunsATreeWithoutGitFallsBack) {
 // that debootstrap builds from and the sources of the root, options that
 // hold inside too (a snapshot's expired dates) kept and the keyring left
 // to the root's own; an https mirror gets the certificates into the root.
-// Where no mirror is found, or apt inside cannot use it, one line and no
-// run.
+// Where no mirror is found, or apt inside cannot fetch from it (a
+// certificate only this machine trusts), one line and no run.
 TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
   const std::string security = "deb http://deb.example/debian-security bookworm-security main\n";
   struct Form {
@@ -288,15 +288,18 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
   const Ran none = InChroot("scripts/fresh-root-check");
   EXPECT_EQ(none.status, 125);
   EXPECT_EQ(none.err, "fresh-root-check: no fresh root: no Debian mirror in this machine's apt sources\n");
-  Sources("deb http://deb.example/debian bookworm main\n");
-  const Ran expired = InChroot(
-      "APT_GET='echo \"E: Release file for http://deb.example/debian/dists/bookworm/InRelease is expired\" >&2; "
-      "exit 100' scripts/fresh-root-check");
-  EXPECT_EQ(expired.status, 125);
-  EXPECT_EQ(expired.err,
-            "fresh-root-check: no fresh root: apt-get update fails in the root (E: Release file for "
-            "http://deb.example/debian/dists/bookworm/InRelease is expired)\n");
-  EXPECT_EQ(expired.out.find("running"), std::string::npos) << expired.out;
+  // apt-get update, as apt does, fails on a source it cannot fetch only
+  // when asked to.
+  Sources("deb https://secure.example/debian bookworm main\n");
+  const Ran untrusted = InChroot(
+      "APT_GET='echo \"W: Failed to fetch https://secure.example/debian/dists/bookworm/InRelease  Certificate "
+      "verification failed\" >&2; echo \"W: Some index files failed to download.\" >&2; "
+      "for a in \"$@\"; do [ \"$a\" != --error-on=any ] || exit 100; done' scripts/fresh-root-check");
+  EXPECT_EQ(untrusted.status, 125);
+  EXPECT_EQ(untrusted.err,
+            "fresh-root-check: no fresh root: apt-get update fails in the root (W: Failed to fetch "
+            "https://secure.example/debian/dists/bookworm/InRelease  Certificate verification failed)\n");
+  EXPECT_EQ(untrusted.out.find("running"), std::string::npos) << untrusted.out;
   EXPECT_EQ(MountsLeft(), "");
   EXPECT_TRUE(VarTmp().empty());
 }
