@@ -36,13 +36,15 @@ using scripttest::Slurp;
 
 const std::string kSource = RORUD_SOURCE_DIR;
 
+// A copy of a file of the source tree at `to` in `dir`.
+void CopyFromSource(const testsupport::ScratchDir& dir, const std::string& to, const std::string& from) {
+  fs::copy_file(kSource + "/" + from, dir.Write(to, ""), fs::copy_options::overwrite_existing);
+}
+
 // The CI scripts at `at` in `dir`, with a check.sh that says it ran; a git
 // checkout of them if `git`.
 void MakeCheckout(const testsupport::ScratchDir& dir, const std::string& at, bool git) {
-  for (const char* script : {".ci/run", "scripts/fresh-root-check"}) {
-    dir.Write(at + "/" + script, "");
-    fs::copy_file(kSource + "/" + script, dir / (at + "/" + script), fs::copy_options::overwrite_existing);
-  }
+  for (const char* script : {".ci/run", "scripts/fresh-root-check"}) CopyFromSource(dir, at + "/" + script, script);
   scripttest::WriteScript(dir, at + "/check.sh", "echo \"check.sh ran here, CI=${CI:-}\"");
   if (git) {
     const Ran made = Shell(dir, "cd " + Quoted(dir / at) +
@@ -57,9 +59,7 @@ class FreshRootCheck : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "building a root needs root";
     MakeCheckout(dir_, "root/src", true);
-    dir_.Write("root/stand-ins/debootstrap", "");
-    fs::copy_file(kSource + "/tests/scripts/stand-in-debootstrap", dir_ / "root/stand-ins/debootstrap",
-                  fs::copy_options::overwrite_existing);
+    CopyFromSource(dir_, "root/stand-ins/debootstrap", "tests/scripts/stand-in-debootstrap");
     Sources("deb http://deb.example/debian bookworm main\n");
   }
   // This machine's apt sources as the script reads them: sources.list and
@@ -114,24 +114,21 @@ class Background {
       _exit(127);
     }
   }
-  bool Ended() {
+  bool Ended() { return Reap(WNOHANG); }
+  int Wait() {
+    Reap(0);
+    return status_;
+  }
+
+ private:
+  bool Reap(int options) {
     int status = 0;
-    if (!ended_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    if (!ended_ && ::waitpid(pid_, &status, options) == pid_) {
       ended_ = true;
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     return ended_;
   }
-  int Wait() {
-    int status = 0;
-    if (!ended_ && ::waitpid(pid_, &status, 0) == pid_) {
-      ended_ = true;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return status_;
-  }
-
- private:
   pid_t pid_ = -1;
   bool ended_ = false;
   int status_ = -1;
@@ -276,10 +273,11 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
     fs::remove(dir_.path() / "root/stand-ins/debootstrap.log");
     const Ran run = InChroot("RUN='echo \"$(</etc/apt/sources.list)\"' scripts/fresh-root-check");
     EXPECT_EQ(run.status, 0) << form.mirror << "\n" << run.err;
-    EXPECT_EQ(Slurp(dir_ / "root/stand-ins/debootstrap.log").find("--variant=minbase --include=" + form.include +
-                                                                    " bookworm /var/tmp/fresh-root-check."),
+    const std::string debootstrap = Slurp(dir_ / "root/stand-ins/debootstrap.log");
+    EXPECT_EQ(debootstrap.find("--variant=minbase --include=" + form.include + " bookworm /var/tmp/fresh-root-check."),
               0u)
-        << form.mirror;
+        << debootstrap;
+    EXPECT_EQ(debootstrap.substr(debootstrap.find("/root ") + 6), form.mirror + "\n");
     const std::string root = run.out.substr(run.out.find("in it\n") + 6);
     EXPECT_EQ(root.substr(0, root.find("fresh-root-check: ")), form.root);
   }
