@@ -50,7 +50,7 @@ class InstallDeps : public ::testing::Test {
  protected:
   void SetUp() override {
     Stub("dpkg-query", "exit 1");
-    Stub("apt-get", "echo \"apt-get $*\" >> '" + dir_ / "calls.txt" + "'");
+    Stub("apt-get", "echo \"apt-get $*\" >> " + Quoted(dir_ / "calls.txt"));
   }
   void Stub(const std::string& name, const std::string& body) { scripttest::WriteScript(dir_, "bin/" + name, body); }
   // Without a terminal; or, with `typed` (what the user types there), at one
@@ -58,7 +58,8 @@ class InstallDeps : public ::testing::Test {
   Outcome Run(const std::string& uid, const std::string& set, const std::string* typed = nullptr) {
     Stub("id", "echo " + uid);
     fs::remove(dir_ / "calls.txt");
-    const std::string run = "PATH=" + Quoted(dir_ / "bin") + " /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " + set;
+    const std::string run =
+        "PATH=" + Quoted(dir_ / "bin") + " /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " + set;
     std::string command = run + " >/dev/null 2>" + Quoted(dir_ / "err.txt");
     if (typed != nullptr) {
       command = "script -qec " + Quoted(run) + " /dev/null <" + Quoted(dir_.Write("typed.txt", *typed)) + " >" +
