@@ -11,7 +11,8 @@
 # (scripts/oom-check); the picture tests again with three band workers and
 # the plain spans. A test that fails once fails the run: nothing is retried.
 # A compiler warning in our own code stops every build (RORUD_WERROR). In CI
-# (CI=true) a skipped test fails the run too (scripts/ctest-run).
+# (CI=true) a skipped test fails the run too, but for an ordinary user the
+# tests that need root (scripts/ctest-run).
 set -euo pipefail
 cd "$(dirname "$0")"
 # Each stage's line says how long the run has taken so far.

@@ -1,30 +1,28 @@
 // The set-up script as ./play.sh and ./check.sh run it: which packages each
 // installs, and what a user who is neither root nor has sudo is told before
-// anything is tried. The system's commands are stand-ins in a folder that is
-// the whole PATH: the user id (id), a package database with nothing
-// installed (dpkg-query), and apt-get and sudo, which write down their calls.
+// anything is tried, without a terminal or at one. The system's commands are
+// stand-ins in a folder that is the whole PATH: the user id (id), a package
+// database with nothing installed (dpkg-query), and apt-get and sudo, which
+// write down their calls.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/scripts/script_test.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using scripttest::Quoted;
+using scripttest::Slurp;
 
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
@@ -44,7 +42,7 @@ std::vector<std::string> Packages(const std::string& text) {
 
 struct Outcome {
   int status;
-  std::string err;
+  std::string err;    // at a terminal, all it shows
   std::string calls;  // of apt-get and sudo, one a line
 };
 
@@ -52,19 +50,25 @@ class InstallDeps : public ::testing::Test {
  protected:
   void SetUp() override {
     Stub("dpkg-query", "exit 1");
-    Stub("apt-get", "echo \"apt-get $*\" >> '" + dir_ / "calls.txt" + "'");
+    Stub("apt-get", "echo \"apt-get $*\" >> " + Quoted(dir_ / "calls.txt"));
   }
-  void Stub(const std::string& name, const std::string& body) {
-    const std::string path = dir_.Write("bin/" + name, "#!/bin/bash\n" + body + "\n");
-    fs::permissions(path, fs::perms::owner_all);
-  }
-  Outcome Run(const std::string& uid, const std::string& set) {
+  void Stub(const std::string& name, const std::string& body) { scripttest::WriteScript(dir_, "bin/" + name, body); }
+  // Without a terminal; or, with `typed` (what the user types there), at one
+  // (script(1) makes it).
+  Outcome Run(const std::string& uid, const std::string& set, const std::string* typed = nullptr) {
     Stub("id", "echo " + uid);
     fs::remove(dir_ / "calls.txt");
-    const std::string command = "PATH='" + dir_ / "bin" + "' /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " +
-                                set + " >/dev/null 2>'" + dir_ / "err.txt" + "'";
+    const std::string run =
+        "PATH=" + Quoted(dir_ / "bin") + " /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " + set;
+    std::string command = run + " >/dev/null 2>" + Quoted(dir_ / "err.txt");
+    if (typed != nullptr) {
+      command = "script -qec " + Quoted(run) + " /dev/null <" + Quoted(dir_.Write("typed.txt", *typed)) + " >" +
+                Quoted(dir_ / "err.txt");
+    }
     const int rc = std::system(command.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, Slurp(dir_ / "err.txt"), Slurp(dir_ / "calls.txt")};
+    std::string err = Slurp(dir_ / "err.txt");
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, err, Slurp(dir_ / "calls.txt")};
   }
   testsupport::ScratchDir dir_;
 };
@@ -103,6 +107,10 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   EXPECT_EQ(alone.err.rfind(line, 0), 0u) << alone.err;
   EXPECT_EQ(std::count(alone.err.begin(), alone.err.end(), '\n'), 1) << alone.err;
   EXPECT_EQ(Packages(alone.err), Packages(Run("0", "play").calls));
+  // Without an argument, the set asked for is the checks'.
+  const Outcome unnamed = Run("1000", "");
+  EXPECT_NE(unnamed.err.find("/scripts/install-deps check, or apt-get install "), std::string::npos) << unnamed.err;
+  EXPECT_EQ(Packages(unnamed.err), Packages(Run("0", "check").calls));
 
   // sudo that asks for a password no one can give (no terminal), or that
   // does not allow the user: the same line, and nothing is tried.
@@ -120,6 +128,35 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   EXPECT_EQ(helped.calls.rfind("sudo\napt-get update -qq\nsudo\napt-get install -y -qq --no-install-recommends ", 0),
             0u)
       << helped.calls;
+}
+
+// At a terminal sudo asks there (so does this stand-in, as sudo 1.9 does)
+// and says on standard error what it refuses. A user it allows is asked for
+// the password and gets the packages through it; one it does not allow
+// reads our line alone, not sudo's own words before it.
+TEST_F(InstallDeps, AtATerminalSudoAsksAUserItAllowsAndOneItRefusesReadsOnlyTheLine) {
+  Stub("sudo", "case $1 in\n"
+               "  -n) echo 'sudo: a password is required' >&2; exit 1 ;;\n"
+               "  -v) if [ -e " + Quoted(dir_ / "allowed") + " ]; then\n"
+               "        printf '[sudo] password for player: ' >/dev/tty; read -r password </dev/tty\n"
+               "        [ \"$password\" = secret ]; exit\n"
+               "      fi\n"
+               "      echo 'Sorry, user player may not run sudo on host.' >&2; exit 1 ;;\n"
+               "esac\n"
+               "echo sudo >> " + Quoted(dir_ / "calls.txt") + "\nexec \"$@\"");
+  const std::string nothing_typed;
+  const Outcome refused = Run("1000", "play", &nothing_typed);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.calls, "");
+  EXPECT_EQ(refused.err, Run("1000", "play").err);
+
+  dir_.Write("allowed", "");
+  const std::string password = "secret\n";
+  const Outcome allowed = Run("1000", "play", &password);
+  EXPECT_EQ(allowed.status, 0) << allowed.err;
+  EXPECT_NE(allowed.err.find("[sudo] password for player: "), std::string::npos) << allowed.err;
+  EXPECT_NE(allowed.err.find("install-deps: installing "), std::string::npos) << allowed.err;
+  EXPECT_EQ(allowed.calls.rfind("sudo\napt-get update -qq\nsudo\napt-get install ", 0), 0u) << allowed.calls;
 }
 
 }  // namespace

@@ -9,24 +9,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
+#include "tests/scripts/script_test.h"
 #include "tests/support/as_user.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using scripttest::Slurp;
 
 class PlaySh : public ::testing::Test {
  protected:
@@ -40,11 +35,7 @@ class PlaySh : public ::testing::Test {
     dir_.Write("build/CMakeCache.txt", "");
     dir_.Write("game-data/rec.hsd", "");
   }
-  void Executable(const std::string& name, const std::string& body) {
-    const std::string path = dir_.Write(name, "#!/bin/bash\n" + body + "\n");
-    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
-                              fs::perms::group_exec | fs::perms::others_exec);
-  }
+  void Executable(const std::string& name, const std::string& body) { scripttest::WriteScript(dir_, name, body); }
   // ./play.sh as the user; its standard error comes back in `err`.
   testsupport::AsUserResult Run(std::string& err) {
     testsupport::GiveToUnprivilegedUser(dir_.path());
