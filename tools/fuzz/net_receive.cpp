@@ -4,9 +4,11 @@
 // what it completes must be exactly the frames an independent parse of the
 // bytes finds.
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +35,10 @@ namespace {
 constexpr uint32_t kLargestFrame = 4u << 20;
 plat::SocketHandle g_listener = plat::kInvalidSocket;
 uint16_t g_port = 0;
+// The loopback address the peers connect from, one of the run's own: other
+// programs on loopback (a benchmark, a second fuzzer) take their ports from
+// 127.0.0.1, and once they have used those up a connect from there fails.
+in_addr_t g_peer_address = 0;
 
 plat::SockAddrIn Loopback(uint16_t port) {
   plat::SockAddrIn a{};
@@ -82,6 +88,8 @@ bool StartNetworkOnce() {
   int length = sizeof(own);
   plat::GetSockName(g_listener, reinterpret_cast<plat::SockAddr*>(&own), &length);
   g_port = plat::Ntohs(own.port);
+  const uint32_t pick = std::random_device{}();
+  g_peer_address = htonl(0x7F000000u | (1u + pick % 0xFFFFFDu));
   return true;
 }
 
@@ -99,6 +107,29 @@ void CheckState(const NetworkRecord* r) {
 }
 
 bool g_started = false;
+
+// The peer is another program's socket, so the system's own. Loopback drops
+// packets when other programs flood it, and a connect whose handshake is
+// sent again can outlast the fuzzer's timer, whose signal interrupts it: the
+// connect then goes on without us, and is waited for.
+int ConnectPeer() {
+  const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{}, to{};
+  from.sin_family = to.sin_family = AF_INET;
+  from.sin_addr.s_addr = g_peer_address;
+  to.sin_port = htons(g_port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (peer < 0 || ::bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof(from)) != 0) return -1;
+  if (::connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) return peer;
+  if (errno != EINTR) return -1;
+  pollfd ready{peer, POLLOUT, 0};
+  while (::poll(&ready, 1, -1) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  int error = 0;
+  socklen_t length = sizeof(error);
+  return ::getsockopt(peer, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0 ? peer : -1;
+}
 
 }  // namespace
 
@@ -140,13 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += 4 + length;
   }
 
-  // The peer is another program's socket, so the system's own.
-  const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(g_port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  Check(peer >= 0 && ::connect(peer, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0);
+  const int peer = ConnectPeer();
+  Check(peer >= 0);
   // The accept comes through the listening socket's event. One that never
   // comes is a finding of its own: the run's time limit ends the wait.
   NetworkState& s = GetNetworkState();
