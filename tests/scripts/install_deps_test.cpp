@@ -125,7 +125,9 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   Stub("sudo", "if [ \"$1\" = -n ]; then exit 0; fi\necho sudo >> '" + dir_ / "calls.txt" + "'\nexec \"$@\"");
   const Outcome helped = Run("1000", "play");
   EXPECT_EQ(helped.status, 0) << helped.err;
-  EXPECT_EQ(helped.calls.rfind("sudo\napt-get update -qq\nsudo\napt-get install -y -qq --no-install-recommends ", 0),
+  EXPECT_EQ(helped.calls.rfind("sudo\napt-get -o DPkg::Lock::Timeout=900 update -qq\nsudo\n"
+                                "apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends ",
+                                0),
             0u)
       << helped.calls;
 }
@@ -156,7 +158,11 @@ TEST_F(InstallDeps, AtATerminalSudoAsksAUserItAllowsAndOneItRefusesReadsOnlyTheL
   EXPECT_EQ(allowed.status, 0) << allowed.err;
   EXPECT_NE(allowed.err.find("[sudo] password for player: "), std::string::npos) << allowed.err;
   EXPECT_NE(allowed.err.find("install-deps: installing "), std::string::npos) << allowed.err;
-  EXPECT_EQ(allowed.calls.rfind("sudo\napt-get update -qq\nsudo\napt-get install ", 0), 0u) << allowed.calls;
+  EXPECT_EQ(allowed.calls.rfind("sudo\napt-get -o DPkg::Lock::Timeout=900 update -qq\nsudo\n"
+                                 "apt-get -o DPkg::Lock::Timeout=900 install ",
+                                 0),
+            0u)
+      << allowed.calls;
 }
 
 }  // namespace
