@@ -85,6 +85,7 @@ int CreateTemp(const std::string& prefix, std::string& name) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return fd;
+    Step(SaveStep::kTempCreated, name);
     // Where locks do not work (a network mount without a lock service) the
     // write goes on unguarded, as before.
     while (LockTemp(fd, LOCK_EX) != 0 && errno == EINTR) {

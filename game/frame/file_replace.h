@@ -54,9 +54,10 @@ void SetLockErrorForTesting(int error);
 // Test hook that lets a test act as another copy of the game would at a
 // chosen moment of a save: when set, it is called with the path of a
 // leftover temporary file once that is locked and before it is removed, and
-// with the path of the save's own temporary file, written, synced and
-// closed, before it is renamed into place. Null (the default) calls nothing.
-enum class SaveStep { kLeftoverLocked, kBeforeRename };
+// with the path of the save's own temporary file once it is made and before
+// it is locked, and again, written, synced and closed, before it is renamed
+// into place. Null (the default) calls nothing.
+enum class SaveStep { kLeftoverLocked, kTempCreated, kBeforeRename };
 void SetSaveStepHookForTesting(void (*hook)(SaveStep step, const std::string& path));
 
 // Test hook standing in for a disk that is busy: while `hold` is true, every

@@ -14,8 +14,8 @@ std::string LibraryStartFailureText(const char* title) {
   // The library refuses a second copy when the window class is held by
   // another process, which the system reports as a foreign window; a lock
   // file that cannot be locked at all is no such window. A copy that held
-  // the lock when this start tried it, and has ended since, stopped it all
-  // the same.
+  // the lock when this start's double-start check or window met it, and has
+  // ended since, stopped it all the same.
   std::string held = plat::WindowLockHolder();
   if (held.empty() && plat::FindWindow(title) == plat::ForeignWindow()) held = plat::WindowLockPath(title);
   if (!held.empty()) {

@@ -33,7 +33,7 @@ std::mutex g_class_lock_mutex;  // guards the five below
 std::string g_lock_folder;         // the test hook's folder; empty: the folders the system gives
 std::string g_fixed_base;          // the test hook's stand-in for /tmp; empty: /tmp
 std::string g_lock_failure;        // why the last window's class lock could not be had
-std::string g_lock_holder;         // the lock file another process held then, when that was why
+std::string g_lock_holder;         // the lock file another process held then, or at the last look-up
 std::map<std::string, int> g_lock_refusals;  // test hook: folder -> the error flock gives there
 
 // Why the existing `folder` cannot hold the user's locks: anything but a
@@ -470,7 +470,15 @@ bool TakeClassLocks(const std::string& class_name, std::vector<int>* fds) {
 
 void CloseClassLocks(std::vector<int>* fds) { CloseAll(fds); }
 
-bool ClassLockedElsewhere(const std::string& class_name) { return !HeldElsewhere(class_name).empty(); }
+bool ClassLockedElsewhere(const std::string& class_name) {
+  const std::string held = HeldElsewhere(class_name);
+  if (held.empty()) return false;
+  // A start stopped by this look-up names that copy even when it has ended
+  // before the start's line is written, and it may end at any moment.
+  std::lock_guard<std::mutex> guard(g_class_lock_mutex);
+  g_lock_holder = held;
+  return true;
+}
 
 void PassClassLock(Window* window, const std::vector<Window*>& windows) {
   if (window->lock_fds.empty()) return;

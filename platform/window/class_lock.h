@@ -32,7 +32,7 @@ bool TakeClassLocks(const std::string& class_name, std::vector<int>* fds);
 // Lets the locks go.
 void CloseClassLocks(std::vector<int>* fds);
 // Whether another process holds the class lock in a folder this process
-// would lock in.
+// would lock in; when it does, its lock file is kept as WindowLockHolder.
 bool ClassLockedElsewhere(const std::string& class_name);
 // Hands the locks of a window being destroyed to the next window of its
 // class among `windows`, or lets them go when none is left.

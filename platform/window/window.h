@@ -139,8 +139,9 @@ std::string WindowLockPath(const char* class_name);
 // of the folder.
 std::string WindowLockProblem();
 // The lock file another process held when the last window's class lock was
-// refused for it, though that process may have ended since; empty when that
-// was not why.
+// refused for it, or when FindWindow last found that process's window,
+// though that process may have ended since; empty when neither happened
+// since the last window's class lock was taken or failed for another reason.
 std::string WindowLockHolder();
 // Why the SDL back end can open no visible window (no display, only a
 // driver that shows nothing, or a window or renderer SDL could not make);

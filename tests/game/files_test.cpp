@@ -291,27 +291,34 @@ TEST(FileReplace, AKillDuringTheWriteKeepsTheOldFileAndTheNextWriteClearsItsLeft
   EXPECT_EQ(Names("."), expected);
 }
 
-// Another copy of the game saves the same file while this one, its file
-// written, synced and closed, is about to rename it: the lock this save
-// still holds keeps its file from being taken for a killed write's, and
-// both saves are done.
+// Another copy of the game saves the same file while this one is at one of
+// two steps. Its file written, synced and closed, about to be renamed: the
+// lock this save still holds keeps its file from being taken for a killed
+// write's. Its file just made, not yet locked: the other copy takes it for
+// a killed write's and removes it, and this save, once it holds the lock,
+// sees its file gone and makes another. Both saves are done either way.
+SaveStep g_meanwhile_step;
 bool g_meanwhile_saved = false;
-TEST(FileReplace, ASaveMeanwhileLeavesTheFileAboutToBeRenamed) {
-  ScratchFolder scratch;
-  g_meanwhile_saved = false;
-  SetSaveStepHookForTesting([](SaveStep step, const std::string&) {
-    if (step != SaveStep::kBeforeRename) return;
-    SetSaveStepHookForTesting(nullptr);
+TEST(FileReplace, ASaveMeanwhileLeavesTheSavedFileWhole) {
+  for (const SaveStep step : {SaveStep::kBeforeRename, SaveStep::kTempCreated}) {
+    SCOPED_TRACE(step == SaveStep::kBeforeRename ? "before the rename" : "before the lock");
+    ScratchFolder scratch;
+    g_meanwhile_step = step;
+    g_meanwhile_saved = false;
+    SetSaveStepHookForTesting([](SaveStep at, const std::string&) {
+      if (at != g_meanwhile_step) return;
+      SetSaveStepHookForTesting(nullptr);
+      std::string reason;
+      g_meanwhile_saved = ReplaceFile("rec.hsd", {2}, reason);
+    });
     std::string reason;
-    g_meanwhile_saved = ReplaceFile("rec.hsd", {2}, reason);
-  });
-  std::string reason;
-  const bool saved = ReplaceFile("rec.hsd", {1}, reason);
-  SetSaveStepHookForTesting(nullptr);
-  EXPECT_TRUE(saved) << reason;
-  EXPECT_TRUE(g_meanwhile_saved);
-  EXPECT_EQ(ReadBytes("rec.hsd"), std::vector<unsigned char>{1});
-  EXPECT_EQ(Names("."), std::vector<std::string>{"rec.hsd"});
+    const bool saved = ReplaceFile("rec.hsd", {1}, reason);
+    SetSaveStepHookForTesting(nullptr);
+    EXPECT_TRUE(saved) << reason;
+    EXPECT_TRUE(g_meanwhile_saved);
+    EXPECT_EQ(ReadBytes("rec.hsd"), std::vector<unsigned char>{1});
+    EXPECT_EQ(Names("."), std::vector<std::string>{"rec.hsd"});
+  }
 }
 
 // Leftovers of both ages beside a save: one that a live writer holds (here

@@ -210,21 +210,31 @@ TEST(GameStart, AFolderWithoutWorkingLocksIsNamedNotTakenForAnotherCopy) {
 }
 
 // Another copy that ends between stopping this start and this start's line
-// is named all the same: its lock was why no window could be made.
+// is named all the same, whichever stopped the start: the library's
+// double-start check, which meets it as a rule, or the window's own lock,
+// when that copy started between the check and the window.
 TEST(GameStart, ACopyThatEndsBeforeTheLineIsStillNamed) {
-  gametest::ScratchFolder scratch;
   const char* kClass = "Quillona Ver2.00";
-  plat::HeadlessReset(plat::VirtualDesktop{});
-  plat::SetWindowLockFolder(scratch.path().string());
-  const std::string lock = plat::WindowLockPath(kClass);
-  const int other = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-  ASSERT_TRUE(plat::RegisterWindowClass(kClass, PlainProc));
-  EXPECT_EQ(plat::CreateWindow(kClass, "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
-  ::close(other);
-  EXPECT_EQ(LibraryStartFailureText(kClass),
-            "quillona: another copy of the game is running (it holds the lock " + lock + "); close it first\n");
-  plat::HeadlessReset(plat::VirtualDesktop{});
+  for (const bool at_the_check : {true, false}) {
+    SCOPED_TRACE(at_the_check ? "double-start check" : "window");
+    gametest::ScratchFolder scratch;
+    gametest::ResetGameGlobals();
+    plat::HeadlessReset(plat::VirtualDesktop{});
+    plat::SetWindowLockFolder(scratch.path().string());
+    const std::string lock = plat::WindowLockPath(kClass);
+    const int other = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    if (at_the_check) {
+      EXPECT_EQ(InitGame(), InitResult::kNoLibrary);
+    } else {
+      ASSERT_TRUE(plat::RegisterWindowClass(kClass, PlainProc));
+      EXPECT_EQ(plat::CreateWindow(kClass, "t", plat::kWsPopup, 0, 0, 0, 64, 48), nullptr);
+    }
+    ::close(other);
+    EXPECT_EQ(LibraryStartFailureText(kClass),
+              "quillona: another copy of the game is running (it holds the lock " + lock + "); close it first\n");
+    plat::HeadlessReset(plat::VirtualDesktop{});
+  }
 }
 
 // The tests' stand-in for /tmp is read by their build of the game alone: the
