@@ -1,0 +1,67 @@
+// lib/sound/ogg_link_ends.h - where a link of an Ogg Vorbis file starts and
+// ends as its packets and granule positions read, from its first pages and its
+// last ones: the offsets (granule position less samples counted) they agree
+// on, and the end the packets bear out.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/sound/ogg_pages.h"
+
+namespace oggpcm {
+
+// Where a link's sound ends, in samples counted as `count_end` is (its
+// packets' end), given the offset that the granule positions before its
+// last page agree on: the packets' end, less the end trim of the last
+// page's granule position where that trim lies within the last packet's
+// samples, as the format has it. A position off that range, or none where
+// a packet ends, disagrees with the packets: `odd`. The decoder library then
+// still trims by up to the last packet's samples, which `library_trim`
+// follows; otherwise the packets are given whole.
+int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd);
+
+// Where a link's sound ends, read from its last pages.
+struct LinkEnd {
+  // true: in samples counted from the link's first audio packet (its pages
+  // were read from its start); false: as a granule position, by the offset
+  // its last pages agree on.
+  bool counted = false;
+  int64_t end = 0;
+  bool odd = false;  // granule positions there disagree with the packets or each other
+  // The offset the last pages agree on, where they do.
+  bool agreed = false;
+  int64_t offset = 0;
+};
+
+// Reads a link's last pages in growing windows before its last page (of its
+// Vorbis stream, at `last_page_at`), none before `link_start`, until two
+// granule positions agree on the offset, with no page missing or out of
+// order among them: two before that page, or the last one before it and the
+// last page's, where that gives an end trim within the last packet (any one
+// of them may be wrong), and reads the end from the packets after them. A
+// window that reaches the link's start counts all its packets, and takes the
+// offset from `start` where the last pages give none (or the offset 0 of a
+// link whose one audio page is the last, null `start`); `whole` reads from
+// there at once.
+LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
+                bool whole = false);
+
+// What a link's first pages say of its start: the mark whose offset two of
+// its first marks agree on (the first mark where none do), and the start
+// trim the decoder library makes, which it takes from the first mark only
+// and only within the samples of the packet that ends there.
+struct LinkStart {
+  bool found = false;
+  bool one_page = false;  // its first audio page with a granule position is its last
+  GranuleMark agreed{};
+  int64_t library_trim = 0;
+  bool odd = false;
+  // A page missing or out of order among them: the positions after it map
+  // samples lost, or read in another order.
+  bool holed = false;
+};
+
+LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
+                        int64_t link_start, int64_t link_end);
+}  // namespace oggpcm

@@ -1,0 +1,107 @@
+// lib/sound/ogg_pages.h - the pages of an Ogg file as the converter reads them
+// apart from the decoder library: a page source over the record's stream, the
+// marks (a granule position beside the samples counted up to it) that the
+// pages of a Vorbis stream give, and a count of a stream's samples from its
+// packets' block sizes. What a link's ends are is lib/sound/ogg_link_ends.h's.
+#pragma once
+
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "lib/sound/pcm_decoder.h"
+
+namespace oggpcm {
+
+// Granule positions this far from 0 are taken as unset, so that sums with
+// sample counts stay in range.
+constexpr int64_t kGranuleLimit = int64_t{1} << 60;
+
+inline bool GranuleSet(int64_t granule) { return granule > -kGranuleLimit && granule < kGranuleLimit && granule != -1; }
+
+// The pages of an Ogg file read through the record's stream from a given
+// offset, with where each one starts. Two of them share the stream: each
+// seeks back to its own place when the other read last.
+class PageSource {
+ public:
+  PageSource(const SoundStream* stream, const void** last_reader);
+  ~PageSource() { ogg_sync_clear(&sync_); }
+  PageSource(const PageSource&) = delete;
+  PageSource& operator=(const PageSource&) = delete;
+
+  void Start(int64_t offset);
+  // The next whole page (bytes that hold none are passed over) and its
+  // offset; false at the end of the file.
+  bool Next(ogg_page* page, int64_t* at);
+
+ private:
+  static constexpr long kChunk = 8192;
+  bool Fill();
+
+  const SoundStream* stream_;
+  const void** last_reader_;
+  ogg_sync_state sync_;
+  int64_t next_ = 0;     // offset of the first byte the sync holds or will read
+  int64_t read_at_ = 0;  // offset of the next byte to read from the stream
+};
+
+// A page of a Vorbis stream on which an audio packet ends, with the
+// granule position the page gives that packet, and the samples the packets
+// give up to its end, counted from a reading's first audio packet.
+struct GranuleMark {
+  int64_t granule;
+  int64_t count;
+  int64_t Offset() const { return granule - count; }
+};
+
+// Of a run of marks, one whose offset (granule position less count) the
+// next mark or the one after it shares, so that no single granule position
+// decides the mapping from positions to samples: looking from the end, the
+// latest such mark; from the start, the earliest. -1 when none agree.
+int AgreedMark(const std::vector<GranuleMark>& marks, bool from_end);
+
+// A link's last page as its packets and granule position read.
+struct LastPage {
+  bool ended = false;        // an audio packet ends on it
+  int64_t granule = -1;      // the position it gives that packet
+  int64_t last_samples = 0;  // the samples that packet adds
+};
+
+// Counts a Vorbis stream's samples from its packets' block sizes, page by
+// page, as the decoder will give them, and keeps a mark for each page on
+// which an audio packet ends with a granule position. A packet whose one
+// before is unknown (the first read) counts a long block for that one; a
+// hole among the packets is passed over, as the decoder overlaps the
+// packets on either side of it.
+class PacketCounter {
+ public:
+  PacketCounter(vorbis_info* info, long serial);
+  ~PacketCounter() { ogg_stream_clear(&os_); }
+  PacketCounter(const PacketCounter&) = delete;
+  PacketCounter& operator=(const PacketCounter&) = delete;
+
+  // Takes a page of the stream; false when it does not fit the stream.
+  bool Take(ogg_page* page);
+  int64_t Count() const { return count_; }
+  const std::vector<GranuleMark>& Marks() const { return marks_; }
+  // The page taken last: whether an audio packet ended on it, and so on.
+  const LastPage& Page() const { return page_; }
+  // A page was missing or out of order: granule positions then map the
+  // pages after it by samples read in another order, or lost.
+  bool Holed() const { return holed_; }
+
+ private:
+  long Longest() const { return vorbis_info_blocksize(info_, 1); }
+
+  vorbis_info* info_;
+  ogg_stream_state os_;
+  int64_t count_ = 0;
+  long last_size_ = 0;  // block size of the packet before; 0: unknown, -1: a header
+  std::vector<GranuleMark> marks_;
+  LastPage page_;
+  bool holed_ = false;
+};
+
+}  // namespace oggpcm
