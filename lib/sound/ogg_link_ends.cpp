@@ -18,6 +18,22 @@ int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, 
   return library_trim ? count_end - std::clamp<int64_t>(trim, 0, last.last_samples) : count_end;
 }
 
+namespace {
+
+// Whether a window of a link's last pages (not reaching its start) maps
+// positions to samples by its granule positions: at least two marks before
+// the last page, no page missing or out of order, and every mark on one
+// offset. Pages that agree among themselves but not with the ones before
+// them in the window may all be forged: the window grows, up to the link's
+// start, where the packets are counted.
+bool WindowAgrees(const std::vector<GranuleMark>& marks, bool holed) {
+  if (holed || marks.size() < 2) return false;
+  const int64_t offset = marks.front().Offset();
+  return std::all_of(marks.begin(), marks.end(), [offset](const GranuleMark& m) { return m.Offset() == offset; });
+}
+
+}  // namespace
+
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
                 int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
                 bool whole) {
@@ -45,7 +61,7 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     }
     if (ref < 0) ref = AgreedMark(marks, true);
     if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) result.odd = true;
-    if ((ref < 0 || counter.Holed()) && from != link_start) continue;
+    if (from != link_start && !WindowAgrees(marks, counter.Holed())) continue;
     if (ref < 0 && start == nullptr && marks.size() > 1) result.odd = true;
     const int64_t offset = ref >= 0 ? marks[ref].Offset() : start != nullptr ? start->Offset() : 0;
     // The library's trim goes by the position just before the last page,

@@ -28,21 +28,23 @@ struct LinkEnd {
   bool counted = false;
   int64_t end = 0;
   bool odd = false;  // granule positions there disagree with the packets or each other
-  // The offset the last pages agree on, where they do.
+  // The offset the last pages agree on, where they do. Counted from the
+  // link's start, it is comparable with its first pages' offset, and a
+  // length set by granule positions needs the two equal.
   bool agreed = false;
   int64_t offset = 0;
 };
 
 // Reads a link's last pages in growing windows before its last page (of its
-// Vorbis stream, at `last_page_at`), none before `link_start`, until two
-// granule positions agree on the offset, with no page missing or out of
-// order among them: two before that page, or the last one before it and the
-// last page's, where that gives an end trim within the last packet (any one
-// of them may be wrong), and reads the end from the packets after them. A
-// window that reaches the link's start counts all its packets, and takes the
-// offset from `start` where the last pages give none (or the offset 0 of a
-// link whose one audio page is the last, null `start`); `whole` reads from
-// there at once.
+// Vorbis stream, at `last_page_at`), none before `link_start`, until the
+// granule positions of every page in the window before that one agree on the
+// offset (two at least), with no page missing or out of order among them,
+// and reads the end from the packets after them. A window that reaches the
+// link's start counts all its packets and takes the offset from the last
+// one before the last page where that gives an end trim within the last
+// packet, else from two that agree, else from `start` (or the offset 0 of a
+// link whose one audio page is the last, null `start`). `whole` reads from
+// the start at once.
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
                 int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
                 bool whole = false);

@@ -105,7 +105,7 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
       while (!scan_done_ && !unusable_ && !mapped_) ScanPage();
     if (unusable_) return false;
     if (!mapped_) MapStart();
-    odd_ = odd_ || tail.odd;
+    odd_ = odd_ || tail.odd || (tail.counted && tail.agreed && tail.offset != base_);
     if (tail.counted) {
       SetExactEnd(tail.end);
     } else {
@@ -229,6 +229,7 @@ void OggPages::ScanTake(ogg_page* page, int64_t at) {
     } else {
       if (!audio_seen_) hole_at_start_ = true;
       if (mapped_ && !exact_end_) resync_ = true;
+      resync_offset_ = kNoOffset;
       // Positions before a gap map samples the gap has lost.
       end_marks_.clear();
       end_after_gap_ = true;
@@ -284,7 +285,7 @@ void OggPages::ScanPacket(ogg_packet* packet) {
     }
     if (!packet->e_o_s) start_marks_.push_back(mark);
     if (packet->e_o_s || start_marks_.size() == kStartMarks || AgreedMark(start_marks_, false) >= 0) MapStart();
-  } else if (resync_) {
+  } else if (resync_ && Agrees(&resync_offset_, mark.Offset())) {
     scan_end_ = end_granule_ - packet->granulepos + count_;
     resync_ = false;
   }
@@ -321,6 +322,9 @@ int64_t OggPages::EndOfScan() {
   if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) odd_ = true;
   if (marks.empty() && end_after_gap_) return count_;
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
+  // Every packet is counted: a trim by positions off the start's mapping
+  // still cuts no more than the last packet, but is said.
+  if (!end_after_gap_ && offset != base_) odd_ = true;
   return EndFromPackets(offset, count_, last_page_, false, &odd_);
 }
 
@@ -341,6 +345,7 @@ void OggPages::Restart(const RestartPoint& point) {
   pos_ = point.out_start;
   read_end_ = point.end;
   read_resync_ = point.resync;
+  read_resync_offset_ = kNoOffset;
   started_ = true;
   finished_ = false;
   read_eos_ = false;
@@ -358,6 +363,7 @@ bool OggPages::NextPacket() {
     }
     if (got < 0) {
       read_resync_ = !exact_end_;
+      read_resync_offset_ = kNoOffset;
       NameOggGap(r_, pos_ - trim_);
       continue;
     }
@@ -396,7 +402,7 @@ void OggPages::ReadPacket(ogg_packet* packet) {
     if (vorbis_synthesis(&read_block_, packet) != 0 || vorbis_synthesis_blockin(&dsp_, &read_block_) != 0) return;
     count = pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
   }
-  if (read_resync_ && GranuleSet(granule)) {
+  if (read_resync_ && GranuleSet(granule) && Agrees(&read_resync_offset_, granule - count)) {
     read_end_ = end_granule_ - granule + count;
     read_resync_ = false;
   }

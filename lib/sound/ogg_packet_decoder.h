@@ -8,6 +8,7 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -86,6 +87,16 @@ class OggPages {
  private:
   // A forward seek this short decodes on rather than looking the page up.
   static constexpr int64_t kNearSamples = 8192;
+  // After a gap the count is set again by granule positions, but only by two
+  // in a row that agree on the offset, so that one forged position after a
+  // hole cannot cut the sound; `*last` is the offset of the one before (or
+  // kNoOffset).
+  static constexpr int64_t kNoOffset = INT64_MIN;
+  static bool Agrees(int64_t* last, int64_t offset) {
+    const bool agrees = *last == offset;
+    *last = offset;
+    return agrees;
+  }
   // A file this short (a minute of music, a voice, a sound effect) is
   // scanned whole when it opens, in about a millisecond, so that its
   // length is what its packets give; a longer one (long music, a movie)
@@ -169,6 +180,7 @@ class OggPages {
   long last_size_ = 0;
   bool audio_seen_ = false;
   bool resync_ = false;
+  int64_t resync_offset_ = kNoOffset;
   int64_t scan_end_ = 0;
   static constexpr size_t kStartMarks = 8;
   static constexpr size_t kEndMarks = 4;
@@ -185,6 +197,7 @@ class OggPages {
   int64_t skip_to_ = 0;  // samples before this one are dropped
   int64_t read_end_ = 0;
   bool read_resync_ = false;
+  int64_t read_resync_offset_ = kNoOffset;
   bool started_ = false;
   bool finished_ = false;
   bool read_eos_ = false;
