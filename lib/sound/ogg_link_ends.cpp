@@ -46,8 +46,14 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     ogg_page page;
     int64_t at;
     bool any = false;
-    while (source.Next(&page, &at) && at <= last_page_at)
-      if (ogg_page_serialno(&page) == serial) any = counter.Take(&page) || any;
+    // The packet decoder stops at the page marked as the stream's last; the
+    // library reads on over pages of the stream after it.
+    bool ended = false;
+    while (!ended && source.Next(&page, &at) && at <= last_page_at) {
+      if (ogg_page_serialno(&page) != serial) continue;
+      any = counter.Take(&page) || any;
+      ended = !library_trim && ogg_page_eos(&page);
+    }
     *last_reader = nullptr;
     std::vector<GranuleMark> marks = counter.Marks();
     const LastPage last = any ? counter.Page() : LastPage{};
