@@ -318,6 +318,27 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   return 1;
 }
 
+// Moves the library's read to the sound's frame `frame`. Its seek goes by
+// granule positions, and one the packets do not bear out can send it past
+// the sample (it then says so in the position it reports): the frame's link
+// is then read from its first page, and its samples counted up to the frame.
+void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
+  OggVorbis_File* vf = Vorbis(r);
+  if (ov_pcm_seek(vf, frame) == 0 && ov_pcm_tell(vf) == frame) return;
+  if (!ov_seekable(vf) || vf->pcmlengths == nullptr || vf->offsets == nullptr) return;
+  int link = 0;
+  int64_t link_start = 0;
+  for (; link + 1 < vf->links && frame >= link_start + vf->pcmlengths[2 * link + 1]; ++link)
+    link_start += vf->pcmlengths[2 * link + 1];
+  if (ov_raw_seek(vf, vf->offsets[link]) != 0) return;
+  const int32_t ba = r->format.block_align;
+  for (int64_t left = (frame - link_start) * ba; left > 0;) {
+    const long got = LibraryRead(r, r->buffer, static_cast<int>(std::min<int64_t>(left, r->buffer_size)));
+    if (got <= 0) return;
+    left -= got;
+  }
+}
+
 }  // namespace
 
 int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
@@ -435,7 +456,7 @@ int SeekPcmDecoderOgg(PcmDecoderRecord* r, int32_t sample) {
     } else {
       o.head_pos = o.head_frames;
       o.library_after_head = 1;
-      ov_pcm_seek(Vorbis(r), static_cast<ogg_int64_t>(frame));
+      LibrarySeek(r, frame);
     }
   }
   r->buffer_valid = 0;
