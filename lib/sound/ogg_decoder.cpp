@@ -293,7 +293,7 @@ bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
                                  head.one_page ? nullptr : &head.agreed, true, head.holed);
     const int64_t end = tail.counted ? tail.end : tail.end - head.agreed.Offset();
     vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, end - head.library_trim);
-    odd = odd || head.odd || tail.odd || (tail.counted && tail.agreed && tail.offset != head.agreed.Offset());
+    odd = odd || head.odd || tail.odd || (tail.counted && tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
   return odd;

@@ -76,6 +76,8 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     if (trim_offset != offset) result.odd = true;
     const int64_t end = EndFromPackets(trim_offset, counter.Count(), last, library_trim, &result.odd);
     result.counted = from == link_start;
+    result.count = counter.Count();
+    result.holed = counter.Holed();
     result.end = result.counted ? end : offset + end;
     result.agreed = ref >= 0;
     result.offset = offset;

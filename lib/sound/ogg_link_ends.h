@@ -27,6 +27,8 @@ struct LinkEnd {
   // its last pages agree on.
   bool counted = false;
   int64_t end = 0;
+  int64_t count = 0;    // counted: the samples all its packets give
+  bool holed = false;   // counted: a page is missing or out of order
   bool odd = false;  // granule positions there disagree with the packets or each other
   // The offset the last pages agree on, where they do. Counted from the
   // link's start, it is comparable with its first pages' offset, and a

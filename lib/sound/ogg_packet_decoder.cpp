@@ -105,9 +105,13 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
       while (!scan_done_ && !unusable_ && !mapped_) ScanPage();
     if (unusable_) return false;
     if (!mapped_) MapStart();
-    odd_ = odd_ || tail.odd || (tail.counted && tail.agreed && tail.offset != base_);
+    // Last pages that agree on an offset other than the start's set no
+    // length: every packet is given. After a gap they map the samples it
+    // lost.
+    const bool off_start = tail.counted && tail.agreed && !tail.holed && tail.offset != base_;
+    odd_ = odd_ || tail.odd || off_start;
     if (tail.counted) {
-      SetExactEnd(tail.end);
+      SetExactEnd(off_start ? tail.count : tail.end);
     } else {
       end_granule_ = tail.end;
       SetEnd(end_granule_ - base_);
@@ -197,6 +201,7 @@ void OggPages::ScanPage() {
 }
 
 void OggPages::ScanTake(ogg_page* page, int64_t at) {
+  if (scan_repeated_.Repeated(page)) return;
   const long sequence = ogg_page_pageno(page);
   const bool gap = next_sequence_ != -1 && sequence != next_sequence_;
   if (ogg_stream_pagein(&scan_os_, page) != 0) return;
@@ -322,9 +327,13 @@ int64_t OggPages::EndOfScan() {
   if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) odd_ = true;
   if (marks.empty() && end_after_gap_) return count_;
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
-  // Every packet is counted: a trim by positions off the start's mapping
-  // still cuts no more than the last packet, but is said.
-  if (!end_after_gap_ && offset != base_) odd_ = true;
+  // Positions that agree on an offset other than the start's set no end:
+  // every packet is given. One position off it (no two agree) still maps
+  // the end trim, and is said.
+  if (!end_after_gap_ && offset != base_) {
+    odd_ = true;
+    if (ref >= 0) return count_;
+  }
   return EndFromPackets(offset, count_, last_page_, false, &odd_);
 }
 
@@ -346,6 +355,7 @@ void OggPages::Restart(const RestartPoint& point) {
   read_end_ = point.end;
   read_resync_ = point.resync;
   read_resync_offset_ = kNoOffset;
+  read_repeated_.Reset();
   started_ = true;
   finished_ = false;
   read_eos_ = false;
@@ -373,6 +383,7 @@ bool OggPages::NextPacket() {
     do {
       if (!read_src_.Next(&page, &at)) return false;
     } while (ogg_page_serialno(&page) != serial_);
+    if (read_repeated_.Repeated(&page)) continue;
     if (ogg_stream_pagein(&read_os_, &page) == 0 && ogg_page_eos(&page)) read_eos_ = true;
   }
 }

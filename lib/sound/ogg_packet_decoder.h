@@ -173,6 +173,7 @@ class OggPages {
   PageSource scan_src_;
   ogg_stream_state scan_os_;
   long next_sequence_ = -1;
+  RepeatedPages scan_repeated_;
   bool unfinished_ = false;  // the last page ended inside a packet
   std::vector<Waiting> waiting_;
   std::vector<RestartPoint> points_;
@@ -197,6 +198,7 @@ class OggPages {
   int64_t skip_to_ = 0;  // samples before this one are dropped
   int64_t read_end_ = 0;
   bool read_resync_ = false;
+  RepeatedPages read_repeated_;
   int64_t read_resync_offset_ = kNoOffset;
   bool started_ = false;
   bool finished_ = false;

@@ -2,6 +2,8 @@
 // Vorbis stream's samples from its packets (lib/sound/ogg_pages.h).
 #include "lib/sound/ogg_pages.h"
 
+#include <cstring>
+
 namespace oggpcm {
 
 // Of a run of marks, one whose offset (granule position less count) the
@@ -62,6 +64,17 @@ bool PageSource::Fill() {
   return true;
 }
 
+bool RepeatedPages::Repeated(const ogg_page* page) {
+  const long sequence = ogg_page_pageno(page);
+  uint32_t checksum = 0;
+  std::memcpy(&checksum, page->header + 22, 4);
+  const bool repeated = taken_ && sequence == sequence_ && checksum == checksum_;
+  taken_ = true;
+  sequence_ = sequence;
+  checksum_ = checksum;
+  return repeated;
+}
+
 PacketCounter::PacketCounter(vorbis_info* info, long serial) : info_(info) {
   ogg_stream_init(&os_, static_cast<int>(serial));
   // The first page read need not be the stream's first: no hole before it.
@@ -69,6 +82,7 @@ PacketCounter::PacketCounter(vorbis_info* info, long serial) : info_(info) {
 }
 
 bool PacketCounter::Take(ogg_page* page) {
+  if (repeated_.Repeated(page)) return true;
   if (ogg_stream_pagein(&os_, page) != 0) return false;
   page_ = LastPage{};
   ogg_packet packet;

@@ -47,6 +47,21 @@ class PageSource {
   int64_t read_at_ = 0;  // offset of the next byte to read from the stream
 };
 
+// Passes over a page of a stream given again right after itself (the same
+// sequence number and checksum): its packets were taken once already, and
+// taking them again would play them twice and move the end by as much.
+class RepeatedPages {
+ public:
+  // Whether `page` is the one taken just before; else it is remembered.
+  bool Repeated(const ogg_page* page);
+  void Reset() { taken_ = false; }
+
+ private:
+  bool taken_ = false;
+  long sequence_ = 0;
+  uint32_t checksum_ = 0;
+};
+
 // A page of a Vorbis stream on which an audio packet ends, with the
 // granule position the page gives that packet, and the samples the packets
 // give up to its end, counted from a reading's first audio packet.
@@ -102,6 +117,7 @@ class PacketCounter {
   std::vector<GranuleMark> marks_;
   LastPage page_;
   bool holed_ = false;
+  RepeatedPages repeated_;
 };
 
 }  // namespace oggpcm
