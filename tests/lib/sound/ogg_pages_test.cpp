@@ -1087,7 +1087,7 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
 // the gap lost, and give no end.
 TEST_F(OggPagesTest, AnEndTrimOfTheWholeLastPacketAndAGapBeforeTheEndKeepTheFormatsEnd) {
   std::vector<uint8_t> decoded;
-  const std::vector<uint8_t> made = Make("edge", 6, &decoded);
+  const std::vector<uint8_t> made = Make("edge", 20, &decoded);
   const std::vector<size_t> marks = GranulePages(made);
   std::vector<uint8_t> every = made;
   SetGranule(&every, marks.back(), INT64_MAX);
