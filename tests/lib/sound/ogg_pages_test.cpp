@@ -1038,7 +1038,7 @@ TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
 // a page given twice.
 TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
   std::vector<uint8_t> decoded;
-  const std::vector<uint8_t> made = Make("hole", 20, &decoded);
+  const std::vector<uint8_t> made = Make("hole", 120, &decoded);
   const std::vector<size_t> marks = GranulePages(made);
   const size_t half = marks[marks.size() / 2], next = marks[marks.size() / 2 + 1];
   for (int64_t raise : {int64_t{1} << 31, int64_t{30 * 22050}}) {
