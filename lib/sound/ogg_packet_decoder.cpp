@@ -327,13 +327,9 @@ int64_t OggPages::EndOfScan() {
   if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) odd_ = true;
   if (marks.empty() && end_after_gap_) return count_;
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
-  // Positions that agree on an offset other than the start's set no end:
-  // every packet is given. One position off it (no two agree) still maps
-  // the end trim, and is said.
-  if (!end_after_gap_ && offset != base_) {
-    odd_ = true;
-    if (ref >= 0) return count_;
-  }
+  // Every packet is counted: the end trim cuts no more than the last
+  // packet, by positions off the start's mapping too, but they are said.
+  if (!end_after_gap_ && offset != base_) odd_ = true;
   return EndFromPackets(offset, count_, last_page_, false, &odd_);
 }
 
