@@ -42,7 +42,7 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     const int64_t from = std::max<int64_t>(link_start, last_page_at - window);
     PageSource source(stream, last_reader);
     source.Start(from);
-    PacketCounter counter(info, serial);
+    PacketCounter counter(info, serial, !library_trim);
     ogg_page page;
     int64_t at;
     bool any = false;
@@ -91,7 +91,7 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   LinkStart result;
   PageSource source(stream, last_reader);
   source.Start(link_start);
-  PacketCounter counter(info, serial);
+  PacketCounter counter(info, serial, false);
   ogg_page page;
   int64_t at;
   int64_t first_samples = 0;

@@ -75,14 +75,14 @@ bool RepeatedPages::Repeated(const ogg_page* page) {
   return repeated;
 }
 
-PacketCounter::PacketCounter(vorbis_info* info, long serial) : info_(info) {
+PacketCounter::PacketCounter(vorbis_info* info, long serial, bool once) : info_(info), once_(once) {
   ogg_stream_init(&os_, static_cast<int>(serial));
   // The first page read need not be the stream's first: no hole before it.
   ogg_stream_reset_serialno(&os_, static_cast<int>(serial));
 }
 
 bool PacketCounter::Take(ogg_page* page) {
-  if (repeated_.Repeated(page)) return true;
+  if (repeated_.Repeated(page) && once_) return true;
   if (ogg_stream_pagein(&os_, page) != 0) return false;
   page_ = LastPage{};
   ogg_packet packet;

@@ -89,10 +89,12 @@ struct LastPage {
 // which an audio packet ends with a granule position. A packet whose one
 // before is unknown (the first read) counts a long block for that one; a
 // hole among the packets is passed over, as the decoder overlaps the
-// packets on either side of it.
+// packets on either side of it. A page given twice in a row is counted
+// once where `once` (the packet decoder takes it once), twice otherwise
+// (the decoder library decodes it again).
 class PacketCounter {
  public:
-  PacketCounter(vorbis_info* info, long serial);
+  PacketCounter(vorbis_info* info, long serial, bool once);
   ~PacketCounter() { ogg_stream_clear(&os_); }
   PacketCounter(const PacketCounter&) = delete;
   PacketCounter& operator=(const PacketCounter&) = delete;
@@ -118,6 +120,7 @@ class PacketCounter {
   LastPage page_;
   bool holed_ = false;
   RepeatedPages repeated_;
+  bool once_;
 };
 
 }  // namespace oggpcm
