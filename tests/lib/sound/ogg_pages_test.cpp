@@ -1078,6 +1078,16 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
       EXPECT_GE(played.size() + 2048 * 4, static_cast<size_t>(ReportedLength(file)));
     }
   }
+  // The decoder library plays a chain link's page given twice twice: the
+  // link's length counts it, and the last link keeps its end.
+  std::vector<uint8_t> short_decoded;
+  const std::vector<uint8_t> link = Make("twice", 7, &short_decoded);
+  std::vector<uint8_t> chain = WithPage(link, GranulePages(link)[1], true);
+  chain.insert(chain.end(), made.begin(), made.end());
+  const std::vector<uint8_t> expected = LibraryDecode(chain);
+  ASSERT_GT(expected.size(), short_decoded.size() + decoded.size());
+  EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(expected.size()));
+  EXPECT_EQ(Streamed(chain), expected);
 }
 
 // A last granule position that trims exactly the whole last packet is
