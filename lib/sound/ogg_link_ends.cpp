@@ -77,6 +77,7 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
     const int64_t end = EndFromPackets(trim_offset, counter.Count(), last, library_trim, &result.odd);
     result.counted = from == link_start;
     result.count = counter.Count();
+    result.bytes = last_page_at - from;
     result.holed = counter.Holed();
     result.end = result.counted ? end : offset + end;
     result.agreed = ref >= 0;

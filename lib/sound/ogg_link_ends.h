@@ -27,7 +27,8 @@ struct LinkEnd {
   // its last pages agree on.
   bool counted = false;
   int64_t end = 0;
-  int64_t count = 0;    // counted: the samples all its packets give
+  int64_t count = 0;    // the samples the packets read give (counted: all of them)
+  int64_t bytes = 0;    // the bytes read, from where the reading started to the last page
   bool holed = false;   // counted: a page is missing or out of order
   bool odd = false;  // granule positions there disagree with the packets or each other
   // The offset the last pages agree on, where they do. Counted from the

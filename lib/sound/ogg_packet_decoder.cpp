@@ -86,6 +86,7 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
   last_reader_ = nullptr;
   scan_src_.Start(0);
   if (!FindStream() || serial_ != serial) return false;
+  last_page_at_ = last_page_at;
   // A longer file is scanned up to its first granule position: where the
   // last pages agree with it, it maps positions to samples; else the
   // first positions vote.
@@ -112,6 +113,11 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
     odd_ = odd_ || tail.odd || off_start;
     if (tail.counted) {
       SetExactEnd(off_start ? tail.count : tail.end);
+    } else if (!Plausible(tail)) {
+      while (!scan_done_ && !unusable_) ScanPage();
+      if (unusable_) return false;
+      odd_ = true;
+      SetExactEnd(EndOfScan());
     } else {
       end_granule_ = tail.end;
       SetEnd(end_granule_ - base_);
@@ -201,6 +207,7 @@ void OggPages::ScanPage() {
 }
 
 void OggPages::ScanTake(ogg_page* page, int64_t at) {
+  scan_at_ = at + page->header_len + page->body_len;
   if (scan_repeated_.Repeated(page)) return;
   const long sequence = ogg_page_pageno(page);
   const bool gap = next_sequence_ != -1 && sequence != next_sequence_;
@@ -331,6 +338,16 @@ int64_t OggPages::EndOfScan() {
   // packet, by positions off the start's mapping too, but they are said.
   if (!end_after_gap_ && offset != base_) odd_ = true;
   return EndFromPackets(offset, count_, last_page_, false, &odd_);
+}
+
+bool OggPages::Plausible(const LinkEnd& tail) const {
+  const int64_t middle_bytes = tail.bytes > 0 ? std::max<int64_t>(0, last_page_at_ - tail.bytes - scan_at_) : 0;
+  const int64_t middle = tail.end - base_ - count_ - tail.count;
+  const double head_rate = static_cast<double>(count_) / static_cast<double>(std::max<int64_t>(1, scan_at_));
+  const double tail_rate = static_cast<double>(tail.count) / static_cast<double>(std::max<int64_t>(1, tail.bytes));
+  const double most = kDenserAtMost * std::max(head_rate, tail_rate) * static_cast<double>(middle_bytes) +
+                      static_cast<double>(2 * vorbis_info_blocksize(info_, 1));
+  return middle >= 0 && static_cast<double>(middle) <= most;
 }
 
 void OggPages::InitDecoder() {

@@ -92,6 +92,15 @@ class OggPages {
   // hole cannot cut the sound; `*last` is the offset of the one before (or
   // kNoOffset).
   static constexpr int64_t kNoOffset = INT64_MIN;
+  // Last pages that agree among themselves may all be forged. The samples
+  // their end claims for the pages between the first ones scanned and the
+  // window read before the last page must fit those pages' bytes at no more
+  // than this many times the denser of the two readings' samples per byte,
+  // and must not be fewer than none; else the packets are counted. Sound
+  // differs in density by far less from one stretch to another, and a file
+  // that does not only costs a full scan.
+  static constexpr double kDenserAtMost = 8.0;
+  bool Plausible(const LinkEnd& tail) const;
   static bool Agrees(int64_t* last, int64_t offset) {
     const bool agrees = *last == offset;
     *last = offset;
@@ -173,6 +182,8 @@ class OggPages {
   PageSource scan_src_;
   ogg_stream_state scan_os_;
   long next_sequence_ = -1;
+  int64_t scan_at_ = 0;       // where the page after the last one scanned starts
+  int64_t last_page_at_ = 0;  // where the stream's last page starts
   RepeatedPages scan_repeated_;
   bool unfinished_ = false;  // the last page ended inside a packet
   std::vector<Waiting> waiting_;

@@ -990,8 +990,9 @@ constexpr const char* kGranuleLine =
 // The last two audio pages raised by 2^31 together agree with each other,
 // not with the packets: the length is what the packets hold, with the line,
 // in a file scanned whole, in one read from its last pages (followed by
-// 1 MiB of other bytes), and in a chain's second link, where a seek into
-// the last 2.1 s gives them. A file's first position wrong in a link of
+// 1 MiB of other bytes), and in a chain's second link; so with the last six
+// raised. A chain's second link with its page before the last at 0 gives
+// its last 2.1 s after a seek into them. A file's first position wrong in a link of
 // three audio pages changes nothing, and is said too.
 TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
   std::vector<uint8_t> decoded, short_decoded;
@@ -1008,7 +1009,15 @@ TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
   SetGranule(&every, marks.back(), INT64_MAX);
   const std::vector<uint8_t> packets = Yardstick(every);
   ASSERT_GT(packets.size(), decoded.size());
-  for (const auto& [file, expected] : {std::pair{raised, packets}, {padded, packets}, {first_wrong, short_decoded}}) {
+  // Raised together, the last six fill the window read before the last
+  // page: what their end claims for the pages before does not fit those
+  // pages' bytes.
+  std::vector<uint8_t> six = made;
+  for (auto page = marks.end() - 6; page != marks.end(); ++page)
+    SetGranule(&six, *page, Granule(made, *page) + (int64_t{1} << 31));
+  six.resize(six.size() + (1 << 20), 0x55);
+  for (const auto& [file, expected] :
+       {std::pair{raised, packets}, {padded, packets}, {six, decoded}, {first_wrong, short_decoded}}) {
     SCOPED_TRACE(file.size());
     WriteFile("forged.ogg", file);
     log_.Clear();
