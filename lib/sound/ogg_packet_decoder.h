@@ -96,7 +96,8 @@ class OggPages {
   // their end claims for the pages between the first ones scanned and the
   // window read before the last page must fit those pages' bytes at no more
   // than this many times the denser of the two readings' samples per byte,
-  // and must not be fewer than none; else the packets are counted. Sound
+  // and must not be fewer than none (give or take two blocks); else the
+  // packets are counted. Sound
   // differs in density by far less from one stretch to another, and a file
   // that does not only costs a full scan.
   static constexpr double kDenserAtMost = 8.0;
