@@ -27,6 +27,7 @@
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
+using oggpcm::GranuleMark;
 using oggpcm::LinkEnd;
 using oggpcm::LinkStart;
 using oggpcm::ReadLinkStart;
@@ -289,8 +290,17 @@ bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
     // Pages missing or out of order near its start leave its positions
     // mapping samples lost, or read in another order: its packets are
     // counted.
-    const LinkEnd tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at,
-                                 head.one_page ? nullptr : &head.agreed, true, head.holed);
+    const GranuleMark* start = head.one_page ? nullptr : &head.agreed;
+    LinkEnd tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start,
+                           true, head.holed);
+    // Last pages that agree among themselves on an end the bytes before
+    // them cannot hold: the link's packets are counted.
+    if (!tail.counted &&
+        !oggpcm::EndFitsBetween(tail.end - head.agreed.Offset() - head.count - tail.count,
+                                last_page_at - tail.bytes - (vf->offsets[i] + head.bytes), head.count, head.bytes,
+                                tail.count, tail.bytes, vorbis_info_blocksize(info, 1))) {
+      tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start, true, true);
+    }
     const int64_t end = tail.counted ? tail.end : tail.end - head.agreed.Offset();
     vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, end - head.library_trim);
     odd = odd || head.odd || tail.odd || (tail.counted && tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());

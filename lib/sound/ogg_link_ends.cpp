@@ -98,6 +98,7 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   int64_t first_samples = 0;
   while (source.Next(&page, &at) && at < link_end) {
     if (ogg_page_serialno(&page) != serial || !counter.Take(&page)) continue;
+    result.bytes = at + page.header_len + page.body_len - link_start;
     const std::vector<GranuleMark>& marks = counter.Marks();
     if (marks.size() == 1 && !result.found) {
       result.found = true;
@@ -113,8 +114,19 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   result.agreed = marks[agreed >= 0 ? agreed : 0];
   result.odd = agreed > 0;
   result.holed = counter.Holed();
+  result.count = counter.Count();
   if (!result.one_page)
     result.library_trim = std::clamp<int64_t>(-marks.front().Offset(), 0, first_samples);
   return result;
 }
+
+bool EndFitsBetween(int64_t middle, int64_t middle_bytes, int64_t head_count, int64_t head_bytes, int64_t tail_count,
+                    int64_t tail_bytes, long longest_block) {
+  const double head_rate = static_cast<double>(head_count) / static_cast<double>(std::max<int64_t>(1, head_bytes));
+  const double tail_rate = static_cast<double>(tail_count) / static_cast<double>(std::max<int64_t>(1, tail_bytes));
+  const int64_t slack = 2 * static_cast<int64_t>(longest_block);
+  const double most = kDenserAtMost * std::max(head_rate, tail_rate) * static_cast<double>(std::max<int64_t>(0, middle_bytes));
+  return middle >= -slack && static_cast<double>(middle) <= most + static_cast<double>(slack);
+}
+
 }  // namespace oggpcm

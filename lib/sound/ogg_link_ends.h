@@ -65,8 +65,22 @@ struct LinkStart {
   // A page missing or out of order among them: the positions after it map
   // samples lost, or read in another order.
   bool holed = false;
+  int64_t count = 0;  // the samples the pages read give
+  int64_t bytes = 0;  // the bytes read, from the link's start
 };
 
 LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
                         int64_t link_start, int64_t link_end);
+
+// Last pages that agree among themselves may all be forged. Whether the
+// samples their end claims for the pages between a link's first pages read
+// and its last ones read (`middle`, over `middle_bytes`) fit those bytes at
+// no more than kDenserAtMost times the denser of the two readings' samples
+// per byte, and are not fewer than none (give or take two of the longest
+// blocks, as a reading's first packet is counted as if a long block came
+// before it). Sound differs in density by far less from one stretch to
+// another; a file that does not only has its packets counted.
+constexpr double kDenserAtMost = 8.0;
+bool EndFitsBetween(int64_t middle, int64_t middle_bytes, int64_t head_count, int64_t head_bytes, int64_t tail_count,
+                    int64_t tail_bytes, long longest_block);
 }  // namespace oggpcm

@@ -116,7 +116,6 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
     } else if (!Plausible(tail)) {
       while (!scan_done_ && !unusable_) ScanPage();
       if (unusable_) return false;
-      odd_ = true;
       SetExactEnd(EndOfScan());
     } else {
       end_granule_ = tail.end;
@@ -341,14 +340,8 @@ int64_t OggPages::EndOfScan() {
 }
 
 bool OggPages::Plausible(const LinkEnd& tail) const {
-  const int64_t middle_bytes = tail.bytes > 0 ? std::max<int64_t>(0, last_page_at_ - tail.bytes - scan_at_) : 0;
-  const int64_t middle = tail.end - base_ - count_ - tail.count;
-  const double head_rate = static_cast<double>(count_) / static_cast<double>(std::max<int64_t>(1, scan_at_));
-  const double tail_rate = static_cast<double>(tail.count) / static_cast<double>(std::max<int64_t>(1, tail.bytes));
-  // A reading's first packet is counted as if a long block came before it.
-  const int64_t slack = 2 * vorbis_info_blocksize(info_, 1);
-  const double most = kDenserAtMost * std::max(head_rate, tail_rate) * static_cast<double>(middle_bytes);
-  return middle >= -slack && static_cast<double>(middle) <= most + static_cast<double>(slack);
+  return EndFitsBetween(tail.end - base_ - count_ - tail.count, last_page_at_ - tail.bytes - scan_at_, count_, scan_at_,
+                        tail.count, tail.bytes, vorbis_info_blocksize(info_, 1));
 }
 
 void OggPages::InitDecoder() {

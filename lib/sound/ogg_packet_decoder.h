@@ -92,15 +92,8 @@ class OggPages {
   // hole cannot cut the sound; `*last` is the offset of the one before (or
   // kNoOffset).
   static constexpr int64_t kNoOffset = INT64_MIN;
-  // Last pages that agree among themselves may all be forged. The samples
-  // their end claims for the pages between the first ones scanned and the
-  // window read before the last page must fit those pages' bytes at no more
-  // than this many times the denser of the two readings' samples per byte,
-  // and must not be fewer than none (give or take two blocks); else the
-  // packets are counted. Sound
-  // differs in density by far less from one stretch to another, and a file
-  // that does not only costs a full scan.
-  static constexpr double kDenserAtMost = 8.0;
+  // Whether the end its last pages agree on fits the bytes between them and
+  // the pages scanned (EndFitsBetween); else the packets are counted.
   bool Plausible(const LinkEnd& tail) const;
   static bool Agrees(int64_t* last, int64_t offset) {
     const bool agrees = *last == offset;
