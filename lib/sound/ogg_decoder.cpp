@@ -262,9 +262,8 @@ int OpenPages(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
 
 // A chain is read by the library, which takes each link's length from its
 // last granule position. Each is set to what the library's read of the
-// link delivers, its packets less the trims the library makes, read from
-// the link's first and last pages where their granule positions agree (a
-// link's pages read whole where they do not), so that the length, the
+// link delivers, its packets (every one counted) less the trims the
+// library makes, so that the length, the
 // allocation a whole load makes and the link a seek picks follow the
 // packets. True when a granule position disagreed with them. The stream is
 // put back where it was.
@@ -287,23 +286,11 @@ bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
     const int64_t last_page_at = walked ? last_pages[i] : last ? vf->offsets[i + 1] : vf->offsets[i + 1] - 1;
     const LinkStart head = ReadLinkStart(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], link_end);
     if (!head.found) continue;
-    // Pages missing or out of order near its start leave its positions
-    // mapping samples lost, or read in another order: its packets are
-    // counted.
     const GranuleMark* start = head.one_page ? nullptr : &head.agreed;
-    LinkEnd tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start,
-                           true, head.holed);
-    // Last pages that agree among themselves on an end the bytes before
-    // them cannot hold: the link's packets are counted.
-    if (!tail.counted &&
-        !oggpcm::EndFitsBetween(tail.end - head.agreed.Offset() - head.count - tail.count,
-                                last_page_at - tail.bytes - (vf->offsets[i] + head.bytes), head.count, head.bytes,
-                                tail.count, tail.bytes, vorbis_info_blocksize(info, 1))) {
-      tail = TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start, true, true);
-    }
-    const int64_t end = tail.counted ? tail.end : tail.end - head.agreed.Offset();
-    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, end - head.library_trim);
-    odd = odd || head.odd || tail.odd || (tail.counted && tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());
+    const LinkEnd tail =
+        TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start, true);
+    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, tail.end - head.library_trim);
+    odd = odd || head.odd || tail.odd || (tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
   return odd;

@@ -20,37 +20,30 @@ namespace oggpcm {
 // follows; otherwise the packets are given whole.
 int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd);
 
-// Where a link's sound ends, read from its last pages.
+// Where a link's sound ends, in samples counted from its first audio packet:
+// every packet of it is counted, as any number of last pages may agree on
+// positions the packets do not bear out.
 struct LinkEnd {
-  // true: in samples counted from the link's first audio packet (its pages
-  // were read from its start); false: as a granule position, by the offset
-  // its last pages agree on.
-  bool counted = false;
   int64_t end = 0;
-  int64_t count = 0;    // the samples the packets read give (counted: all of them)
-  int64_t bytes = 0;    // the bytes read, from where the reading started to the last page
-  bool holed = false;   // counted: a page is missing or out of order
+  int64_t count = 0;    // the samples the packets give
+  bool holed = false;   // a page is missing or out of order
   bool odd = false;  // granule positions there disagree with the packets or each other
-  // The offset the last pages agree on, where they do. Counted from the
-  // link's start, it is comparable with its first pages' offset, and a
-  // length set by granule positions needs the two equal.
+  // The offset the last pages agree on, where they do, comparable with the
+  // link's first pages' offset: a length set by granule positions needs the
+  // two equal.
   bool agreed = false;
   int64_t offset = 0;
 };
 
-// Reads a link's last pages in growing windows before its last page (of its
-// Vorbis stream, at `last_page_at`), none before `link_start`, until the
-// granule positions of every page in the window before that one agree on the
-// offset (two at least), with no page missing or out of order among them,
-// and reads the end from the packets after them. A window that reaches the
-// link's start counts all its packets and takes the offset from the last
-// one before the last page where that gives an end trim within the last
-// packet, else from two that agree, else from `start` (or the offset 0 of a
-// link whose one audio page is the last, null `start`). `whole` reads from
-// the start at once.
+// Counts a link's packets from its start up to its last page (of its Vorbis
+// stream, at `last_page_at`), from the pages' headers and the packets' first
+// bytes (read through the pages' checks where bytes other than pages lie
+// among them), and reads the end from the last page: the offset is taken
+// from the last mark before the last page where that gives an end trim
+// within the last packet, else from two that agree, else from `start` (or
+// the offset 0 of a link whose one audio page is the last, null `start`).
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
-                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim,
-                bool whole = false);
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim);
 
 // What a link's first pages say of its start: the mark whose offset two of
 // its first marks agree on (the first mark where none do), and the start
@@ -72,15 +65,4 @@ struct LinkStart {
 LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
                         int64_t link_start, int64_t link_end);
 
-// Last pages that agree among themselves may all be forged. Whether the
-// samples their end claims for the pages between a link's first pages read
-// and its last ones read (`middle`, over `middle_bytes`) fit those bytes at
-// no more than kDenserAtMost times the denser of the two readings' samples
-// per byte, and are not fewer than none (give or take two of the longest
-// blocks, as a reading's first packet is counted as if a long block came
-// before it). Sound differs in density by far less from one stretch to
-// another; a file that does not only has its packets counted.
-constexpr double kDenserAtMost = 8.0;
-bool EndFitsBetween(int64_t middle, int64_t middle_bytes, int64_t head_count, int64_t head_bytes, int64_t tail_count,
-                    int64_t tail_bytes, long longest_block);
 }  // namespace oggpcm

@@ -100,26 +100,26 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
     // is cut at its granule position, as the format has that page.
     SetExactEnd(first_eos_ ? std::min(count_, scan_end_) : EndOfScan());
   } else {
-    const GranuleMark first = start_marks_.front();
-    const LinkEnd tail = TailEnd(&stream, &last_reader_, info_, serial_, 0, last_page_at, &first, false);
-    if (!mapped_ && !(tail.agreed && tail.offset == first.Offset()))
-      while (!scan_done_ && !unusable_ && !mapped_) ScanPage();
+    // Every packet is counted, from the pages' headers where they follow
+    // one another (else through the scan): the end is what a scan of every
+    // page gives.
+    PacketCounter walk(info_, serial_, true);
+    const bool walked = walk.Walk(&stream, &last_reader_, 0, last_page_at, true);
+    while (!scan_done_ && !unusable_ && (!walked || !mapped_)) ScanPage();
     if (unusable_) return false;
     if (!mapped_) MapStart();
-    // Last pages that agree on an offset other than the start's set no
-    // length: every packet is given. After a gap they map the samples it
-    // lost.
-    const bool off_start = tail.counted && tail.agreed && !tail.holed && tail.offset != base_;
-    odd_ = odd_ || tail.odd || off_start;
-    if (tail.counted) {
-      SetExactEnd(off_start ? tail.count : tail.end);
-    } else if (!Plausible(tail)) {
-      while (!scan_done_ && !unusable_) ScanPage();
-      if (unusable_) return false;
-      SetExactEnd(EndOfScan());
+    if (walked) {
+      const std::vector<GranuleMark>& marks = walk.Marks();
+      const size_t from = std::max(walk.MarksBeforeGap(), marks.size() - std::min(marks.size(), kEndMarks));
+      SetExactEnd(EndOf({marks.begin() + static_cast<long>(from), marks.end()}, walk.Holed(), walk.Page(),
+                        walk.Count()));
+      // The walk does not check the pages: one that fails its check when
+      // read loses its samples, and the granule positions after it then
+      // map the rest to the end the count gives.
+      gap_resyncs_ = !walk.Holed();
+      end_granule_ = scan_end_ + base_;
     } else {
-      end_granule_ = tail.end;
-      SetEnd(end_granule_ - base_);
+      SetExactEnd(EndOfScan());
     }
   }
   length_ = scan_end_ > trim_ ? scan_end_ - trim_ : 0;
@@ -239,7 +239,7 @@ void OggPages::ScanTake(ogg_page* page, int64_t at) {
       ScanPacket(&packet);
     } else {
       if (!audio_seen_) hole_at_start_ = true;
-      if (mapped_ && !exact_end_) resync_ = true;
+      if (mapped_ && gap_resyncs_) resync_ = true;
       resync_offset_ = kNoOffset;
       // Positions before a gap map samples the gap has lost.
       end_marks_.clear();
@@ -319,29 +319,22 @@ void OggPages::SetEnd(int64_t end) {
 }
 
 void OggPages::SetExactEnd(int64_t end) {
-  exact_end_ = true;
   resync_ = false;
   for (RestartPoint& p : points_) p.resync = false;
   SetEnd(end);
 }
 
-int64_t OggPages::EndOfScan() {
-  std::vector<GranuleMark> marks = end_marks_;
-  const bool last_marked = last_page_.ended && GranuleSet(last_page_.granule) && !marks.empty();
+int64_t OggPages::EndOf(std::vector<GranuleMark> marks, bool after_gap, const LastPage& last, int64_t count) {
+  const bool last_marked = last.ended && GranuleSet(last.granule) && !marks.empty();
   if (last_marked) marks.pop_back();
   const int ref = AgreedMark(marks, true);
   if (ref >= 0 && ref + 1 != static_cast<int>(marks.size())) odd_ = true;
-  if (marks.empty() && end_after_gap_) return count_;
+  if (marks.empty() && after_gap) return count;
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
   // Every packet is counted: the end trim cuts no more than the last
   // packet, by positions off the start's mapping too, but they are said.
-  if (!end_after_gap_ && offset != base_) odd_ = true;
-  return EndFromPackets(offset, count_, last_page_, false, &odd_);
-}
-
-bool OggPages::Plausible(const LinkEnd& tail) const {
-  return EndFitsBetween(tail.end - base_ - count_ - tail.count, last_page_at_ - tail.bytes - scan_at_, count_, scan_at_,
-                        tail.count, tail.bytes, vorbis_info_blocksize(info_, 1));
+  if (!after_gap && offset != base_) odd_ = true;
+  return EndFromPackets(offset, count, last, false, &odd_);
 }
 
 void OggPages::InitDecoder() {
@@ -379,7 +372,7 @@ bool OggPages::NextPacket() {
       return true;
     }
     if (got < 0) {
-      read_resync_ = !exact_end_;
+      read_resync_ = gap_resyncs_;
       read_resync_offset_ = kNoOffset;
       NameOggGap(r_, pos_ - trim_);
       continue;

@@ -92,9 +92,6 @@ class OggPages {
   // hole cannot cut the sound; `*last` is the offset of the one before (or
   // kNoOffset).
   static constexpr int64_t kNoOffset = INT64_MIN;
-  // Whether the end its last pages agree on fits the bytes between them and
-  // the pages scanned (EndFitsBetween); else the packets are counted.
-  bool Plausible(const LinkEnd& tail) const;
   static bool Agrees(int64_t* last, int64_t offset) {
     const bool agrees = *last == offset;
     *last = offset;
@@ -134,7 +131,10 @@ class OggPages {
   // Where the sound ends, every packet scanned: the packets' end, less the
   // end trim of the last granule position by the offset the marks before
   // it agree on (those after the last gap).
-  int64_t EndOfScan();
+  int64_t EndOfScan() { return EndOf(end_marks_, end_after_gap_, last_page_, count_); }
+  // The same from a count of every packet: the last marks (since the last
+  // gap), whether a gap came before them, the last page and the count.
+  int64_t EndOf(std::vector<GranuleMark> marks, bool after_gap, const LastPage& last, int64_t count);
 
   void InitDecoder();
 
@@ -166,7 +166,9 @@ class OggPages {
   int64_t base_ = 0;  // granule position less samples, as the first marks agree
   int64_t trim_ = 0;
   bool odd_ = false;
-  bool exact_end_ = false;  // the end is counted from the packets
+  // A gap the count of the packets did not meet (a page that fails its
+  // check) sets the end again by the granule positions after it.
+  bool gap_resyncs_ = false;
   bool first_eos_ = false;  // the first audio page is also the last
   int64_t length_ = 0;
   bool mapped_ = false;

@@ -3,6 +3,7 @@
 #include "lib/sound/ogg_pages.h"
 
 #include <cstring>
+#include <vector>
 
 namespace oggpcm {
 
@@ -75,7 +76,7 @@ bool RepeatedPages::Repeated(const ogg_page* page) {
   return repeated;
 }
 
-PacketCounter::PacketCounter(vorbis_info* info, long serial, bool once) : info_(info), once_(once) {
+PacketCounter::PacketCounter(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
   ogg_stream_init(&os_, static_cast<int>(serial));
   // The first page read need not be the stream's first: no hole before it.
   ogg_stream_reset_serialno(&os_, static_cast<int>(serial));
@@ -89,24 +90,128 @@ bool PacketCounter::Take(ogg_page* page) {
   for (int got; (got = ogg_stream_packetout(&os_, &packet)) != 0;) {
     if (got < 0) {
       holed_ = true;
+      since_gap_ = marks_.size();
       continue;
     }
     const long size = vorbis_packet_blocksize(info_, &packet);
-    if (size <= 0) {
-      // A header: the next audio packet is the stream's first.
-      if (packet.bytes > 0 && (packet.packet[0] & 1) != 0) last_size_ = -1;
-      continue;
-    }
-    const int64_t samples = last_size_ < 0 ? 0 : ((last_size_ != 0 ? last_size_ : Longest()) + size) / 4;
-    count_ += samples;
-    last_size_ = size;
-    page_.ended = true;
-    page_.last_samples = samples;
+    CountPacket(size > 0 ? size : packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0);
   }
   // A header page's granule position (0) is not a sample's.
   if (page_.ended) {
     page_.granule = ogg_page_granulepos(page);
     if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
+  }
+  return true;
+}
+
+// `size`: an audio packet's block size; -1 for a header, 0 for a packet that
+// is neither.
+void PacketCounter::CountPacket(long size) {
+  if (size <= 0) {
+    // A header: the next audio packet is the stream's first.
+    if (size < 0) last_size_ = -1;
+    return;
+  }
+  const int64_t samples = last_size_ < 0 ? 0 : ((last_size_ != 0 ? last_size_ : Longest()) + size) / 4;
+  count_ += samples;
+  last_size_ = size;
+  page_.ended = true;
+  page_.last_samples = samples;
+}
+
+bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
+  ogg_page page{};
+  page.header = const_cast<unsigned char*>(bytes);
+  page.header_len = 27 + bytes[26];
+  page.body = page.header + page.header_len;
+  if (repeated_.Repeated(&page) && once_) return true;
+  page_ = LastPage{};
+  // As the stream state takes a page: one out of sequence drops the packet
+  // left unfinished and makes a hole (but not the first page taken), and a
+  // continued page with nothing to continue is passed over up to its first
+  // packet end.
+  const long sequence = ogg_page_pageno(&page);
+  if (sequence != expected_) {
+    open_ = false;
+    if (expected_ != -1) {
+      holed_ = true;
+      since_gap_ = marks_.size();
+    }
+  }
+  expected_ = sequence + 1;
+  const int segments = bytes[26];
+  const uint8_t* lacing = bytes + 27;
+  int segment = 0;
+  long at = 0;
+  if (ogg_page_continued(&page) && !open_) {
+    while (segment < segments && lacing[segment] == 255) at += lacing[segment++];
+    if (segment < segments) at += lacing[segment++];
+  }
+  for (; segment < segments; at += lacing[segment++]) {
+    if (!open_) {
+      open_ = true;
+      open_size_ = lacing[segment] > 0 ? sizes[page.body[at]] : 0;
+    }
+    if (lacing[segment] < 255) {
+      open_ = false;
+      CountPacket(open_size_);
+    }
+  }
+  if (page_.ended) {
+    page_.granule = ogg_page_granulepos(&page);
+    if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
+  }
+  return true;
+}
+
+bool PacketCounter::Walk(const SoundStream* stream, const void** last_reader, int64_t from, int64_t last_page_at,
+                         bool stop_at_eos) {
+  // The block size each first byte of a packet gives (a packet's type and
+  // mode lie in its first seven bits).
+  long sizes[256];
+  for (int b = 0; b < 256; ++b) {
+    unsigned char byte = static_cast<unsigned char>(b);
+    ogg_packet packet{};
+    packet.packet = &byte;
+    packet.bytes = 1;
+    const long size = vorbis_packet_blocksize(info_, &packet);
+    sizes[b] = size > 0 ? size : (b & 1) != 0 ? -1 : 0;
+  }
+  *last_reader = nullptr;
+  if (stream->ops.seek(stream->handle, from, 0) != 0) return false;
+  // The longest page is 27 + 255 + 255 * 255 bytes.
+  constexpr size_t kBuffer = size_t{1} << 17;
+  std::vector<uint8_t> buffer(kBuffer);
+  size_t pos = 0, have = 0;
+  const auto ensure = [&](size_t n) {
+    if (have - pos >= n) return true;
+    std::memmove(buffer.data(), buffer.data() + pos, have - pos);
+    have -= pos;
+    pos = 0;
+    while (have < n) {
+      const size_t got = stream->ops.read(buffer.data() + have, 1, kBuffer - have, stream->handle);
+      if (got == 0) return false;
+      have += got;
+    }
+    return true;
+  };
+  for (int64_t at = from; at <= last_page_at;) {
+    if (!ensure(27)) return false;
+    const uint8_t* header = buffer.data() + pos;
+    if (std::memcmp(header, "OggS", 4) != 0 || header[4] != 0 || !ensure(27 + size_t{header[26]})) return false;
+    header = buffer.data() + pos;
+    size_t length = 27 + size_t{header[26]};
+    for (int s = 0; s < header[26]; ++s) length += header[27 + s];
+    if (!ensure(length)) return false;
+    header = buffer.data() + pos;
+    int32_t page_serial = 0;
+    std::memcpy(&page_serial, header + 14, 4);
+    if (page_serial == static_cast<int32_t>(serial_)) {
+      TakeFramed(header, sizes);
+      if (stop_at_eos && (header[5] & 4) != 0) break;
+    }
+    pos += length;
+    at += static_cast<int64_t>(length);
   }
   return true;
 }

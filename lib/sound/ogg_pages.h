@@ -8,6 +8,7 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -101,6 +102,15 @@ class PacketCounter {
 
   // Takes a page of the stream; false when it does not fit the stream.
   bool Take(ogg_page* page);
+  // Counts the pages from `from` up to the one at `last_page_at` (or, with
+  // `stop_at_eos`, the one marked last) as Take would, from their headers
+  // and each packet's first byte only, without their checksums or copying
+  // their packets: a walk of a link costs a small part of a checked one.
+  // False when the bytes are not pages one right after another (damaged or
+  // foreign bytes between them): the count is then to be made again by Take
+  // on a new counter, whose reading passes over what fails its check.
+  bool Walk(const SoundStream* stream, const void** last_reader, int64_t from, int64_t last_page_at,
+            bool stop_at_eos);
   int64_t Count() const { return count_; }
   const std::vector<GranuleMark>& Marks() const { return marks_; }
   // The page taken last: whether an audio packet ended on it, and so on.
@@ -108,19 +118,34 @@ class PacketCounter {
   // A page was missing or out of order: granule positions then map the
   // pages after it by samples read in another order, or lost.
   bool Holed() const { return holed_; }
+  // How many of the marks came before the last such hole.
+  size_t MarksBeforeGap() const { return since_gap_; }
 
  private:
   long Longest() const { return vorbis_info_blocksize(info_, 1); }
+  // A page as Walk frames it: what Take does with it, from its lacing and
+  // its packets' first bytes (`sizes`: each first byte's block size).
+  bool TakeFramed(const uint8_t* page, const long* sizes);
+  void CountPacket(long size);
 
   vorbis_info* info_;
+  long serial_;
   ogg_stream_state os_;
   int64_t count_ = 0;
   long last_size_ = 0;  // block size of the packet before; 0: unknown, -1: a header
   std::vector<GranuleMark> marks_;
   LastPage page_;
   bool holed_ = false;
+  size_t since_gap_ = 0;
   RepeatedPages repeated_;
   bool once_;
+  // Walk's packet assembly, as the stream state's: the page expected next
+  // (-1: none yet), and the packet begun on an earlier page, if any, with
+  // the block size its first byte gives (kNoByte: none).
+  static constexpr long kNoByte = LONG_MIN;
+  long expected_ = -1;
+  bool open_ = false;
+  long open_size_ = kNoByte;
 };
 
 }  // namespace oggpcm
