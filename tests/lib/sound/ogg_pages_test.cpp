@@ -1017,8 +1017,15 @@ TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
     SetGranule(&six, *page, Granule(made, *page) + (int64_t{1} << 31));
   std::vector<uint8_t> six_padded = six;
   six_padded.resize(six.size() + (1 << 20), 0x55);
-  for (const auto& [file, expected] :
-       {std::pair{raised, packets}, {padded, packets}, {six_padded, decoded}, {first_wrong, short_decoded}}) {
+  // Raised by only 30 s, six pages claim an end the bytes before them could
+  // hold: only a count of the packets tells.
+  std::vector<uint8_t> six_30s = made;
+  for (auto page = marks.end() - 6; page != marks.end(); ++page)
+    SetGranule(&six_30s, *page, Granule(made, *page) + 30 * 22050);
+  std::vector<uint8_t> six_30s_padded = six_30s;
+  six_30s_padded.resize(six_30s.size() + (1 << 20), 0x55);
+  for (const auto& [file, expected] : {std::pair{raised, packets}, {padded, packets}, {six_padded, decoded},
+                                       {six_30s_padded, decoded}, {first_wrong, short_decoded}}) {
     SCOPED_TRACE(file.size());
     WriteFile("forged.ogg", file);
     log_.Clear();
@@ -1027,7 +1034,7 @@ TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
     EXPECT_EQ(Lines(kGranuleLine), 1u) << log_.Debug();
   }
   std::vector<uint8_t> chain;
-  for (const std::vector<uint8_t>& link : {raised, six}) {
+  for (const std::vector<uint8_t>& link : {raised, six, six_30s}) {
     chain = three;
     chain.insert(chain.end(), link.begin(), link.end());
     EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(LibraryDecode(chain).size()));
@@ -1052,6 +1059,8 @@ TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
 TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
   std::vector<uint8_t> decoded;
   const std::vector<uint8_t> made = Make("hole", 120, &decoded);
+  std::vector<uint8_t> short_decoded;
+  const std::vector<uint8_t> link = Make("twice", 7, &short_decoded);
   const std::vector<size_t> marks = GranulePages(made);
   const size_t half = marks[marks.size() / 2], next = marks[marks.size() / 2 + 1];
   for (int64_t raise : {int64_t{1} << 31, int64_t{30 * 22050}}) {
@@ -1066,9 +1075,18 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
       }
       const std::vector<uint8_t> expected = Yardstick(file);
       ASSERT_GT(expected.size(), decoded.size() * 3 / 4);
+      if (!damaged) {
+        // A chain link's length counts what the library plays of it too.
+        std::vector<uint8_t> chain = file;
+        chain.insert(chain.end(), link.begin(), link.end());
+        EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(LibraryDecode(chain).size()));
+      }
       file.resize(file.size() + (1 << 20), 0x55);
       WriteFile("forged.ogg", file);
       log_.Clear();
+      if (!damaged) {
+        EXPECT_EQ(ReportedLength(file), static_cast<int32_t>(expected.size()));
+      }
       EXPECT_EQ(Streamed(file), expected);
       const int handle = LoadSoundHandle("forged.ogg", 1, -1);
       EXPECT_EQ(BufferBytes(handle), expected);
@@ -1092,15 +1110,16 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
     }
   }
   // The decoder library plays a chain link's page given twice twice: the
-  // link's length counts it, and the last link keeps its end.
-  std::vector<uint8_t> short_decoded;
-  const std::vector<uint8_t> link = Make("twice", 7, &short_decoded);
-  std::vector<uint8_t> chain = WithPage(link, GranulePages(link)[1], true);
-  chain.insert(chain.end(), made.begin(), made.end());
-  const std::vector<uint8_t> expected = LibraryDecode(chain);
-  ASSERT_GT(expected.size(), short_decoded.size() + decoded.size());
-  EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(expected.size()));
-  EXPECT_EQ(Streamed(chain), expected);
+  // link's length counts it, short or long, and the last link keeps its end.
+  for (const auto& [first, second] : {std::pair{WithPage(link, GranulePages(link)[1], true), made},
+                                      {WithPage(made, half, true), link}}) {
+    std::vector<uint8_t> chain = first;
+    chain.insert(chain.end(), second.begin(), second.end());
+    const std::vector<uint8_t> expected = LibraryDecode(chain);
+    ASSERT_GT(expected.size(), short_decoded.size() + decoded.size());
+    EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(Streamed(chain), expected);
+  }
 }
 
 // A last granule position that trims exactly the whole last packet is
