@@ -2,8 +2,11 @@
 // Vorbis stream's samples from its packets (lib/sound/ogg_pages.h).
 #include "lib/sound/ogg_pages.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "lib/core/file_functions.h"
 
 namespace oggpcm {
 
@@ -178,39 +181,58 @@ bool PacketCounter::Walk(const SoundStream* stream, const void** last_reader, in
     sizes[b] = size > 0 ? size : (b & 1) != 0 ? -1 : 0;
   }
   *last_reader = nullptr;
-  if (stream->ops.seek(stream->handle, from, 0) != 0) return false;
-  // The longest page is 27 + 255 + 255 * 255 bytes.
+  // A sound held in memory is walked where it lies; another stream is read
+  // into a buffer that holds the longest page (27 + 255 + 255 * 255 bytes).
+  const uint8_t* whole = nullptr;
+  int64_t whole_size = 0;
+  if (stream->ops.read == &MemoryStreamRead) {
+    const auto* record = reinterpret_cast<const MemoryStreamRecord*>(stream->handle);
+    whole = record->data;
+    whole_size = record->size;
+  } else if (stream->ops.seek(stream->handle, from, 0) != 0) {
+    return false;
+  }
   constexpr size_t kBuffer = size_t{1} << 17;
-  std::vector<uint8_t> buffer(kBuffer);
-  size_t pos = 0, have = 0;
-  const auto ensure = [&](size_t n) {
-    if (have - pos >= n) return true;
-    std::memmove(buffer.data(), buffer.data() + pos, have - pos);
-    have -= pos;
-    pos = 0;
+  std::vector<uint8_t> buffer(whole == nullptr ? kBuffer : 0);
+  int64_t buffer_at = from;
+  size_t have = 0;
+  // The `n` bytes at `at` (never before the ones asked for last), or null
+  // past the end.
+  const auto bytes = [&](int64_t at, size_t n) -> const uint8_t* {
+    if (whole != nullptr) return at >= 0 && at + static_cast<int64_t>(n) <= whole_size ? whole + at : nullptr;
+    const size_t skip = static_cast<size_t>(std::min<int64_t>(at - buffer_at, static_cast<int64_t>(have)));
+    std::memmove(buffer.data(), buffer.data() + skip, have - skip);
+    have -= skip;
+    buffer_at += static_cast<int64_t>(skip);
+    while (buffer_at < at) {
+      // Bytes passed over beyond the ones held.
+      const size_t got = stream->ops.read(buffer.data(), 1, std::min<size_t>(kBuffer, at - buffer_at), stream->handle);
+      if (got == 0) return nullptr;
+      buffer_at += static_cast<int64_t>(got);
+    }
     while (have < n) {
       const size_t got = stream->ops.read(buffer.data() + have, 1, kBuffer - have, stream->handle);
-      if (got == 0) return false;
+      if (got == 0) return nullptr;
       have += got;
     }
-    return true;
+    return buffer.data();
   };
   for (int64_t at = from; at <= last_page_at;) {
-    if (!ensure(27)) return false;
-    const uint8_t* header = buffer.data() + pos;
-    if (std::memcmp(header, "OggS", 4) != 0 || header[4] != 0 || !ensure(27 + size_t{header[26]})) return false;
-    header = buffer.data() + pos;
-    size_t length = 27 + size_t{header[26]};
-    for (int s = 0; s < header[26]; ++s) length += header[27 + s];
-    if (!ensure(length)) return false;
-    header = buffer.data() + pos;
+    const uint8_t* header = bytes(at, 27);
+    if (header == nullptr || std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return false;
+    const size_t segments = header[26];
+    header = bytes(at, 27 + segments);
+    if (header == nullptr) return false;
+    size_t length = 27 + segments;
+    for (size_t s = 0; s < segments; ++s) length += header[27 + s];
+    header = bytes(at, length);
+    if (header == nullptr) return false;
     int32_t page_serial = 0;
     std::memcpy(&page_serial, header + 14, 4);
     if (page_serial == static_cast<int32_t>(serial_)) {
       TakeFramed(header, sizes);
       if (stop_at_eos && (header[5] & 4) != 0) break;
     }
-    pos += length;
     at += static_cast<int64_t>(length);
   }
   return true;
