@@ -996,7 +996,7 @@ constexpr const char* kGranuleLine =
 // three audio pages changes nothing, and is said too.
 TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
   std::vector<uint8_t> decoded, short_decoded;
-  const std::vector<uint8_t> made = Make("lie", 20, &decoded);
+  const std::vector<uint8_t> made = Make("lie", 120, &decoded);
   const std::vector<size_t> marks = GranulePages(made);
   std::vector<uint8_t> raised = made;
   for (size_t page : {marks.end()[-2], marks.back()}) SetGranule(&raised, page, Granule(made, page) + (int64_t{1} << 31));
