@@ -115,7 +115,7 @@ void PacketCounter::CountPacket(long size) {
     if (size < 0) last_size_ = -1;
     return;
   }
-  const int64_t samples = last_size_ < 0 ? 0 : ((last_size_ != 0 ? last_size_ : Longest()) + size) / 4;
+  const int64_t samples = Samples(last_size_, size, Longest());
   count_ += samples;
   last_size_ = size;
   page_.ended = true;
@@ -128,7 +128,6 @@ bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
   page.header_len = 27 + bytes[26];
   page.body = page.header + page.header_len;
   if (repeated_.Repeated(&page) && once_) return true;
-  page_ = LastPage{};
   // As the stream state takes a page: one out of sequence drops the packet
   // left unfinished and makes a hole (but not the first page taken), and a
   // continued page with nothing to continue is passed over up to its first
@@ -150,16 +149,39 @@ bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
     while (segment < segments && lacing[segment] == 255) at += lacing[segment++];
     if (segment < segments) at += lacing[segment++];
   }
-  for (; segment < segments; at += lacing[segment++]) {
-    if (!open_) {
-      open_ = true;
-      open_size_ = lacing[segment] > 0 ? sizes[page.body[at]] : 0;
+  // CountPacket's work, kept in locals: this loop is the walk's cost.
+  int64_t count = count_;
+  long last_size = last_size_;
+  bool open = open_;
+  long open_size = open_size_;
+  LastPage ended{};
+  const long longest = Longest();
+  while (segment < segments) {
+    if (!open) {
+      open = true;
+      open_size = lacing[segment] > 0 ? sizes[page.body[at]] : 0;
     }
-    if (lacing[segment] < 255) {
-      open_ = false;
-      CountPacket(open_size_);
+    while (segment < segments && lacing[segment] == 255) {
+      at += 255;
+      ++segment;
+    }
+    if (segment == segments) break;
+    at += lacing[segment++];
+    open = false;
+    if (open_size > 0) {
+      ended.last_samples = Samples(last_size, open_size, longest);
+      ended.ended = true;
+      count += ended.last_samples;
+      last_size = open_size;
+    } else if (open_size < 0) {
+      last_size = -1;
     }
   }
+  page_ = ended;
+  count_ = count;
+  last_size_ = last_size;
+  open_ = open;
+  open_size_ = open_size;
   if (page_.ended) {
     page_.granule = ogg_page_granulepos(&page);
     if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
@@ -218,6 +240,8 @@ bool PacketCounter::Walk(const SoundStream* stream, const void** last_reader, in
     return buffer.data();
   };
   for (int64_t at = from; at <= last_page_at;) {
+    // The file ends right after a page.
+    if (bytes(at, 1) == nullptr) break;
     const uint8_t* header = bytes(at, 27);
     if (header == nullptr || std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return false;
     const size_t segments = header[26];

@@ -123,6 +123,11 @@ class PacketCounter {
 
  private:
   long Longest() const { return vorbis_info_blocksize(info_, 1); }
+  // The samples a packet of block size `size` adds after one of `before`
+  // (-1: a header, none yet; 0: unknown, taken as the longest).
+  static int64_t Samples(long before, long size, long longest) {
+    return before < 0 ? 0 : static_cast<int64_t>(static_cast<uint64_t>((before != 0 ? before : longest) + size) >> 2);
+  }
   // A page as Walk frames it: what Take does with it, from its lacing and
   // its packets' first bytes (`sizes`: each first byte's block size).
   bool TakeFramed(const uint8_t* page, const long* sizes);
