@@ -288,7 +288,7 @@ bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
     if (!head.found) continue;
     const GranuleMark* start = head.one_page ? nullptr : &head.agreed;
     const LinkEnd tail =
-        TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start, true);
+        TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start);
     vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, tail.end - head.library_trim);
     odd = odd || head.odd || tail.odd || (tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());
   }

@@ -20,25 +20,21 @@ int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, 
 }
 
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
-                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim) {
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start) {
   LinkEnd result;
-  // The packet decoder stops at the page marked as the stream's last; the
-  // library reads on over pages of the stream after it.
-  PacketCounter walked(info, serial, !library_trim);
+  // The library decodes a page given twice in a row twice, and reads on
+  // over pages of the stream after the one marked last.
+  PacketCounter walked(info, serial, false);
   std::optional<PacketCounter> checked;
   const PacketCounter* counter = &walked;
-  if (!walked.Walk(stream, last_reader, link_start, last_page_at, !library_trim)) {
-    counter = &checked.emplace(info, serial, !library_trim);
+  if (!walked.Walk(stream, last_reader, link_start, last_page_at, false)) {
+    counter = &checked.emplace(info, serial, false);
     PageSource source(stream, last_reader);
     source.Start(link_start);
     ogg_page page;
     int64_t at;
-    bool ended = false;
-    while (!ended && source.Next(&page, &at) && at <= last_page_at) {
-      if (ogg_page_serialno(&page) != serial) continue;
-      checked->Take(&page);
-      ended = !library_trim && ogg_page_eos(&page);
-    }
+    while (source.Next(&page, &at) && at <= last_page_at)
+      if (ogg_page_serialno(&page) == serial) checked->Take(&page);
   }
   *last_reader = nullptr;
   std::vector<GranuleMark> marks = counter->Marks();
@@ -57,10 +53,9 @@ LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : start != nullptr ? start->Offset() : 0;
   // The library's trim goes by the position just before the last page,
   // whatever it says.
-  const int64_t trim_offset = library_trim && !marks.empty() ? marks.back().Offset() : offset;
+  const int64_t trim_offset = !marks.empty() ? marks.back().Offset() : offset;
   if (trim_offset != offset) result.odd = true;
-  result.end = EndFromPackets(trim_offset, counter->Count(), last, library_trim, &result.odd);
-  result.count = counter->Count();
+  result.end = EndFromPackets(trim_offset, counter->Count(), last, true, &result.odd);
   result.holed = counter->Holed();
   result.agreed = ref >= 0;
   result.offset = offset;
@@ -79,7 +74,6 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   int64_t first_samples = 0;
   while (source.Next(&page, &at) && at < link_end) {
     if (ogg_page_serialno(&page) != serial || !counter.Take(&page)) continue;
-    result.bytes = at + page.header_len + page.body_len - link_start;
     const std::vector<GranuleMark>& marks = counter.Marks();
     if (marks.size() == 1 && !result.found) {
       result.found = true;
@@ -95,7 +89,6 @@ LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vor
   result.agreed = marks[agreed >= 0 ? agreed : 0];
   result.odd = agreed > 0;
   result.holed = counter.Holed();
-  result.count = counter.Count();
   if (!result.one_page)
     result.library_trim = std::clamp<int64_t>(-marks.front().Offset(), 0, first_samples);
   return result;

@@ -20,12 +20,12 @@ namespace oggpcm {
 // follows; otherwise the packets are given whole.
 int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd);
 
-// Where a link's sound ends, in samples counted from its first audio packet:
-// every packet of it is counted, as any number of last pages may agree on
-// positions the packets do not bear out.
+// Where a chain link's sound ends as the decoder library reads it, in
+// samples counted from its first audio packet: every packet of it is
+// counted, as any number of last pages may agree on positions the packets
+// do not bear out.
 struct LinkEnd {
   int64_t end = 0;
-  int64_t count = 0;    // the samples the packets give
   bool holed = false;   // a page is missing or out of order
   bool odd = false;  // granule positions there disagree with the packets or each other
   // The offset the last pages agree on, where they do, comparable with the
@@ -43,7 +43,7 @@ struct LinkEnd {
 // within the last packet, else from two that agree, else from `start` (or
 // the offset 0 of a link whose one audio page is the last, null `start`).
 LinkEnd TailEnd(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,
-                int64_t link_start, int64_t last_page_at, const GranuleMark* start, bool library_trim);
+                int64_t link_start, int64_t last_page_at, const GranuleMark* start);
 
 // What a link's first pages say of its start: the mark whose offset two of
 // its first marks agree on (the first mark where none do), and the start
@@ -58,8 +58,6 @@ struct LinkStart {
   // A page missing or out of order among them: the positions after it map
   // samples lost, or read in another order.
   bool holed = false;
-  int64_t count = 0;  // the samples the pages read give
-  int64_t bytes = 0;  // the bytes read, from the link's start
 };
 
 LinkStart ReadLinkStart(const SoundStream* stream, const void** last_reader, vorbis_info* info, long serial,

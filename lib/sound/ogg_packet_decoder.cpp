@@ -86,10 +86,8 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
   last_reader_ = nullptr;
   scan_src_.Start(0);
   if (!FindStream() || serial_ != serial) return false;
-  last_page_at_ = last_page_at;
-  // A longer file is scanned up to its first granule position: where the
-  // last pages agree with it, it maps positions to samples; else the
-  // first positions vote.
+  // A longer file is scanned up to its first granule position here, and
+  // on to where its first positions agree below.
   while (!scan_done_ && !unusable_ && !mapped_ && (whole || start_marks_.empty())) ScanPage();
   while (whole && !scan_done_ && !unusable_) ScanPage();
   if (unusable_ || !dsp_ready_) return false;
@@ -206,7 +204,6 @@ void OggPages::ScanPage() {
 }
 
 void OggPages::ScanTake(ogg_page* page, int64_t at) {
-  scan_at_ = at + page->header_len + page->body_len;
   if (scan_repeated_.Repeated(page)) return;
   const long sequence = ogg_page_pageno(page);
   const bool gap = next_sequence_ != -1 && sequence != next_sequence_;

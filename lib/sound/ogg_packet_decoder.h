@@ -63,9 +63,9 @@ class OggPages {
 
   // Finds the stream and scans up to where its first granule positions
   // agree, or to the end in a file of up to kScanWholeBytes; a longer one's
-  // end is read from its last pages, before `last_page_at` (where the
-  // stream's last page starts). False when the file is not to be decoded
-  // this way.
+  // packets up to `last_page_at` (where the stream's last page starts) are
+  // counted by a walk of its pages' headers. False when the file is not to
+  // be decoded this way.
   bool Open(long serial, int64_t last_page_at);
   // Whether the granule positions disagree with the packets, or with each
   // other where they map positions to samples.
@@ -98,9 +98,9 @@ class OggPages {
     return agrees;
   }
   // A file this short (a minute of music, a voice, a sound effect) is
-  // scanned whole when it opens, in about a millisecond, so that its
-  // length is what its packets give; a longer one (long music, a movie)
-  // goes by its last granule position, and is scanned as far as seeks need.
+  // scanned whole when it opens, in about a millisecond; a longer one (long
+  // music, a movie) has its packets counted by the cheaper walk of its
+  // pages' headers, and is scanned as far as seeks need.
   static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
 
   // The file's first Vorbis stream, among the first pages of its streams.
@@ -160,8 +160,8 @@ class OggPages {
   bool unusable_ = false;
   long serial_ = 0;
   int headers_ = 0;
-  // The sound's end as a granule position, by the offset its last pages
-  // agree on; unknown (or counted) until those are read.
+  // The sound's end as a granule position, where a gap the count did not
+  // meet sets the end again (gap_resyncs_).
   int64_t end_granule_ = kGranuleLimit;
   int64_t base_ = 0;  // granule position less samples, as the first marks agree
   int64_t trim_ = 0;
@@ -178,8 +178,6 @@ class OggPages {
   PageSource scan_src_;
   ogg_stream_state scan_os_;
   long next_sequence_ = -1;
-  int64_t scan_at_ = 0;       // where the page after the last one scanned starts
-  int64_t last_page_at_ = 0;  // where the stream's last page starts
   RepeatedPages scan_repeated_;
   bool unfinished_ = false;  // the last page ended inside a packet
   std::vector<Waiting> waiting_;
