@@ -149,39 +149,57 @@ bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
     while (segment < segments && lacing[segment] == 255) at += lacing[segment++];
     if (segment < segments) at += lacing[segment++];
   }
-  // CountPacket's work, kept in locals: this loop is the walk's cost.
-  int64_t count = count_;
-  long last_size = last_size_;
+  // CountPacket's work, kept in locals: this loop is the walk's cost. Block
+  // sizes are multiples of four, so the samples of a run of audio packets
+  // are the sum of each neighbouring pair's halves: (before + 2 * sum -
+  // last) / 4, counted once a run ends (at the page's end or a header).
+  LastPage ended{};
+  long before = last_size_;
+  int64_t sum = 0;
+  long first = 0, previous = 0, last = 0;
+  int audio = 0;
+  const auto end_run = [&] {
+    if (audio == 0) return;
+    const long start = before < 0 ? -first : before != 0 ? before : Longest();
+    count_ += (start + 2 * sum - last) / 4;
+    ended.ended = true;
+    ended.last_samples = Samples(audio > 1 ? previous : before, last, Longest());
+    before = last;
+    sum = 0;
+    audio = 0;
+  };
+  const uint8_t* lace = lacing + segment;
+  const uint8_t* const lace_end = lacing + segments;
+  const uint8_t* body = page.body + at;
   bool open = open_;
   long open_size = open_size_;
-  LastPage ended{};
-  const long longest = Longest();
-  while (segment < segments) {
+  while (lace != lace_end) {
     if (!open) {
       open = true;
-      open_size = lacing[segment] > 0 ? sizes[page.body[at]] : 0;
+      open_size = *lace != 0 ? sizes[*body] : 0;
     }
-    while (segment < segments && lacing[segment] == 255) {
-      at += 255;
-      ++segment;
-    }
-    if (segment == segments) break;
-    at += lacing[segment++];
+    unsigned value;
+    do {
+      value = *lace++;
+      body += value;
+    } while (value == 255 && lace != lace_end);
+    if (value == 255) break;
     open = false;
     if (open_size > 0) {
-      ended.last_samples = Samples(last_size, open_size, longest);
-      ended.ended = true;
-      count += ended.last_samples;
-      last_size = open_size;
+      if (audio++ == 0) first = open_size;
+      sum += open_size;
+      previous = last;
+      last = open_size;
     } else if (open_size < 0) {
-      last_size = -1;
+      end_run();
+      before = -1;
     }
   }
-  page_ = ended;
-  count_ = count;
-  last_size_ = last_size;
+  end_run();
+  last_size_ = before;
   open_ = open;
   open_size_ = open_size;
+  page_ = ended;
   if (page_.ended) {
     page_.granule = ogg_page_granulepos(&page);
     if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
