@@ -149,61 +149,70 @@ bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
     while (segment < segments && lacing[segment] == 255) at += lacing[segment++];
     if (segment < segments) at += lacing[segment++];
   }
-  // CountPacket's work, kept in locals: this loop is the walk's cost. Block
-  // sizes are multiples of four, so the samples of a run of audio packets
-  // are the sum of each neighbouring pair's halves: (before + 2 * sum -
-  // last) / 4, counted once a run ends (at the page's end or a header).
-  LastPage ended{};
-  long before = last_size_;
-  int64_t sum = 0;
-  long first = 0, previous = 0, last = 0;
-  int audio = 0;
-  const auto end_run = [&] {
-    if (audio == 0) return;
-    const long start = before < 0 ? -first : before != 0 ? before : Longest();
-    count_ += (start + 2 * sum - last) / 4;
-    ended.ended = true;
-    ended.last_samples = Samples(audio > 1 ? previous : before, last, Longest());
-    before = last;
-    sum = 0;
-    audio = 0;
-  };
   const uint8_t* lace = lacing + segment;
   const uint8_t* const lace_end = lacing + segments;
   const uint8_t* body = page.body + at;
-  bool open = open_;
-  long open_size = open_size_;
-  while (lace != lace_end) {
-    if (!open) {
-      open = true;
-      open_size = *lace != 0 ? sizes[*body] : 0;
-    }
-    unsigned value;
-    do {
-      value = *lace++;
-      body += value;
-    } while (value == 255 && lace != lace_end);
-    if (value == 255) break;
-    open = false;
-    if (open_size > 0) {
-      if (audio++ == 0) first = open_size;
-      sum += open_size;
-      previous = last;
-      last = open_size;
-    } else if (open_size < 0) {
-      end_run();
-      before = -1;
+  if (last_size_ < 0 || !TakeRun(lace, lace_end, body, sizes)) {
+    // A header before or among the page's packets: one packet at a time.
+    page_ = LastPage{};
+    for (; lace != lace_end; body += *lace++) {
+      if (!open_) {
+        open_ = true;
+        open_size_ = *lace != 0 ? sizes[*body] : 0;
+      }
+      if (*lace < 255) {
+        open_ = false;
+        CountPacket(open_size_);
+      }
     }
   }
-  end_run();
-  last_size_ = before;
-  open_ = open;
-  open_size_ = open_size;
-  page_ = ended;
   if (page_.ended) {
     page_.granule = ogg_page_granulepos(&page);
     if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
   }
+  return true;
+}
+
+bool PacketCounter::TakeRun(const uint8_t* lace, const uint8_t* lace_end, const uint8_t* body, const long* sizes) {
+  // Block sizes are multiples of four, so the samples of a run of audio
+  // packets are the sum of each neighbouring pair's halves: (before + 2 *
+  // sum - last) / 4.
+  const long before = last_size_ != 0 ? last_size_ : Longest();
+  int64_t sum = 0;
+  long previous = before, last = before;
+  bool open = open_;
+  long size = open_size_;
+  while (lace != lace_end) {
+    unsigned value = *lace++;
+    if (!open) size = value != 0 ? sizes[*body] : 0;
+    body += value;
+    open = false;
+    while (value == 255) {
+      if (lace == lace_end) {
+        open = true;
+        break;
+      }
+      value = *lace++;
+      body += value;
+    }
+    if (open) break;
+    if (size > 0) {
+      sum += size;
+      previous = last;
+      last = size;
+    } else if (size < 0) {
+      return false;
+    }
+  }
+  page_ = LastPage{};
+  if (sum != 0) {
+    count_ += (before + 2 * sum - last) / 4;
+    last_size_ = last;
+    page_.ended = true;
+    page_.last_samples = Samples(previous, last, before);
+  }
+  open_ = open;
+  open_size_ = size;
   return true;
 }
 

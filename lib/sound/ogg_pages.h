@@ -131,6 +131,9 @@ class PacketCounter {
   // A page as Walk frames it: what Take does with it, from its lacing and
   // its packets' first bytes (`sizes`: each first byte's block size).
   bool TakeFramed(const uint8_t* page, const long* sizes);
+  // The packets from `lace` (their lacing values) and `body` (their bytes)
+  // on, counted in one run; false, with nothing changed, at a header.
+  bool TakeRun(const uint8_t* lace, const uint8_t* lace_end, const uint8_t* body, const long* sizes);
   void CountPacket(long size);
 
   vorbis_info* info_;
