@@ -1,5 +1,5 @@
-// lib/sound/ogg_link_ends.cpp - a link's start and end read from its first and
-// last pages (lib/sound/ogg_link_ends.h).
+// lib/sound/ogg_link_ends.cpp - a link's start read from its first pages and
+// its end from a count of its packets (lib/sound/ogg_link_ends.h).
 #include "lib/sound/ogg_link_ends.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // lib/sound/ogg_link_ends.h - where a link of an Ogg Vorbis file starts and
-// ends as its packets and granule positions read, from its first pages and its
-// last ones: the offsets (granule position less samples counted) they agree
-// on, and the end the packets bear out.
+// ends as its packets and granule positions read, from its first pages and a
+// count of all its packets: the offsets (granule position less samples
+// counted) they agree on, and the end the packets bear out.
 #pragma once
 
 #include <cstdint>

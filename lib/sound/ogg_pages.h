@@ -2,7 +2,8 @@
 // apart from the decoder library: a page source over the record's stream, the
 // marks (a granule position beside the samples counted up to it) that the
 // pages of a Vorbis stream give, and a count of a stream's samples from its
-// packets' block sizes. What a link's ends are is lib/sound/ogg_link_ends.h's.
+// packets' block sizes, through the checked pages or a walk of their
+// headers. What a link's ends are is lib/sound/ogg_link_ends.h's.
 #pragma once
 
 #include <ogg/ogg.h>
