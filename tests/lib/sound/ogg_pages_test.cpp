@@ -932,3 +932,220 @@ TEST_F(OggPagesTest, TheLinkWalkFindsTheLinksTheLibraryFinds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file with the page starting at `page` left out, or (with `twice`)
+// given twice in a row.
+std::vector<uint8_t> WithPage(const std::vector<uint8_t>& file, size_t page, bool twice) {
+  const std::vector<size_t> starts = PageStarts(file);
+  const size_t end = *std::upper_bound(starts.begin(), starts.end(), page);
+  std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<long>(page));
+  if (twice) out.insert(out.end(), file.begin() + static_cast<long>(page), file.begin() + static_cast<long>(end));
+  out.insert(out.end(), file.begin() + static_cast<long>(twice ? page : end), file.end());
+  return out;
+}
+
+// The samples the last audio packet of the file's first stream adds, from
+// its block size and the one before it.
+int64_t LastPacketSamples(const std::vector<uint8_t>& file) {
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(file.size())), file.data(), file.size());
+  ogg_sync_wrote(&sync, static_cast<long>(file.size()));
+  vorbis_info info;
+  vorbis_comment comment;
+  vorbis_info_init(&info);
+  vorbis_comment_init(&comment);
+  ogg_stream_state os;
+  ogg_stream_init(&os, 0);
+  int headers = 0;
+  long before = 0, last = 0;
+  ogg_page page;
+  ogg_packet packet;
+  while (ogg_sync_pageout(&sync, &page) == 1) {
+    if (headers == 0) ogg_stream_reset_serialno(&os, ogg_page_serialno(&page));
+    if (ogg_stream_pagein(&os, &page) != 0) continue;
+    while (ogg_stream_packetout(&os, &packet) == 1) {
+      if (headers < 3) {
+        vorbis_synthesis_headerin(&info, &comment, &packet);
+        ++headers;
+      } else {
+        before = last;
+        last = vorbis_packet_blocksize(&info, &packet);
+      }
+    }
+  }
+  ogg_stream_clear(&os);
+  vorbis_comment_clear(&comment);
+  vorbis_info_clear(&info);
+  ogg_sync_clear(&sync);
+  return (before + last) / 4;
+}
+
+constexpr const char* kGranuleLine =
+    "Sound file forged.ogg has Ogg granule positions that disagree with its packets; its length follows the packets";
+
+// Granule positions set a length only where they agree with the packets.
+// The last two audio pages raised by 2^31 together agree with each other,
+// not with the packets: the length is what the packets hold, with the line,
+// in a file scanned whole, in one read from its last pages (followed by
+// 1 MiB of other bytes), and in a chain's second link; so with the last six
+// raised. A chain's second link with its page before the last at 0 gives
+// its last 2.1 s after a seek into them. A file's first position wrong in a link of
+// three audio pages changes nothing, and is said too.
+TEST_F(OggPagesTest, PagesThatAgreeOnALieSetNoLength) {
+  std::vector<uint8_t> decoded, short_decoded;
+  const std::vector<uint8_t> made = Make("lie", 120, &decoded);
+  const std::vector<size_t> marks = GranulePages(made);
+  std::vector<uint8_t> raised = made;
+  for (size_t page : {marks.end()[-2], marks.back()}) SetGranule(&raised, page, Granule(made, page) + (int64_t{1} << 31));
+  const std::vector<uint8_t> three = Make("three", 7, &short_decoded);
+  ASSERT_EQ(GranulePages(three).size(), 3u);
+  std::vector<uint8_t> first_wrong = three;
+  SetGranule(&first_wrong, GranulePages(three)[0], Granule(three, GranulePages(three)[0]) + 30 * 22050);
+  std::vector<uint8_t> padded = raised, every = made;
+  padded.resize(padded.size() + (1 << 20), 0x55);
+  SetGranule(&every, marks.back(), INT64_MAX);
+  const std::vector<uint8_t> packets = Yardstick(every);
+  ASSERT_GT(packets.size(), decoded.size());
+  // Raised together, the last six fill the window read before the last
+  // page: what their end claims for the pages before does not fit those
+  // pages' bytes.
+  std::vector<uint8_t> six = made;
+  for (auto page = marks.end() - 6; page != marks.end(); ++page)
+    SetGranule(&six, *page, Granule(made, *page) + (int64_t{1} << 31));
+  std::vector<uint8_t> six_padded = six;
+  six_padded.resize(six.size() + (1 << 20), 0x55);
+  // Raised by only 30 s, six pages claim an end the bytes before them could
+  // hold: only a count of the packets tells.
+  std::vector<uint8_t> six_30s = made;
+  for (auto page = marks.end() - 6; page != marks.end(); ++page)
+    SetGranule(&six_30s, *page, Granule(made, *page) + 30 * 22050);
+  std::vector<uint8_t> six_30s_padded = six_30s;
+  six_30s_padded.resize(six_30s.size() + (1 << 20), 0x55);
+  for (const auto& [file, expected] : {std::pair{raised, packets}, {padded, packets}, {six_padded, decoded},
+                                       {six_30s_padded, decoded}, {first_wrong, short_decoded}}) {
+    SCOPED_TRACE(file.size());
+    WriteFile("forged.ogg", file);
+    log_.Clear();
+    ExpectDelivered(file, expected);
+    DeleteSoundHandle(LoadSoundHandle("forged.ogg", 1, -1), 0);
+    EXPECT_EQ(Lines(kGranuleLine), 1u) << log_.Debug();
+  }
+  std::vector<uint8_t> chain;
+  for (const std::vector<uint8_t>& link : {raised, six, six_30s}) {
+    chain = three;
+    chain.insert(chain.end(), link.begin(), link.end());
+    EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(LibraryDecode(chain).size()));
+  }
+  std::vector<uint8_t> zero = made;
+  SetGranule(&zero, marks.end()[-2], 0);
+  chain.resize(three.size());
+  chain.insert(chain.end(), zero.begin(), zero.end());
+  const std::vector<uint8_t> expected = LibraryDecode(chain);
+  const int32_t frames = static_cast<int32_t>(expected.size() / 4);
+  for (int32_t back : {22050 / 3, 22050, 2 * 22050}) {
+    SCOPED_TRACE(back);
+    EXPECT_EQ(Streamed(chain, frames - back), std::vector<uint8_t>(expected.end() - back * 4, expected.end()));
+  }
+}
+
+// A hole costs only the hole: the audio page at half a file read from its
+// last pages dropped or damaged, and the next page's granule position
+// raised by 2^31 or 30 s, gives every other packet, with the gap line. Its
+// last two pages swapped report what plays, scanned whole or not; so does
+// a page given twice.
+TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("hole", 120, &decoded);
+  std::vector<uint8_t> short_decoded;
+  const std::vector<uint8_t> link = Make("twice", 7, &short_decoded);
+  const std::vector<size_t> marks = GranulePages(made);
+  const size_t half = marks[marks.size() / 2], next = marks[marks.size() / 2 + 1];
+  for (int64_t raise : {int64_t{1} << 31, int64_t{30 * 22050}}) {
+    for (bool damaged : {false, true}) {
+      SCOPED_TRACE(testing::Message() << raise << " " << damaged);
+      std::vector<uint8_t> file = made;
+      SetGranule(&file, next, Granule(made, next) + raise);
+      if (damaged) {
+        file[half + 200] ^= 0x10;
+      } else {
+        file = WithPage(file, half, false);
+      }
+      const std::vector<uint8_t> expected = Yardstick(file);
+      ASSERT_GT(expected.size(), decoded.size() * 3 / 4);
+      if (!damaged) {
+        // A chain link's length counts what the library plays of it too.
+        std::vector<uint8_t> chain = file;
+        chain.insert(chain.end(), link.begin(), link.end());
+        EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(LibraryDecode(chain).size()));
+      }
+      file.resize(file.size() + (1 << 20), 0x55);
+      WriteFile("forged.ogg", file);
+      log_.Clear();
+      if (!damaged) {
+        EXPECT_EQ(ReportedLength(file), static_cast<int32_t>(expected.size()));
+      }
+      EXPECT_EQ(Streamed(file), expected);
+      const int handle = LoadSoundHandle("forged.ogg", 1, -1);
+      EXPECT_EQ(BufferBytes(handle), expected);
+      DeleteSoundHandle(handle, 0);
+      EXPECT_EQ(Lines("Sound file forged.ogg has a damaged or missing Ogg page after sample"), 1u) << log_.Debug();
+    }
+  }
+  const std::vector<size_t> pages = PageStarts(made);
+  std::vector<uint8_t> swapped(made.begin(), made.begin() + static_cast<long>(pages.end()[-3]));
+  swapped.insert(swapped.end(), made.begin() + static_cast<long>(pages.end()[-2]), made.end());
+  swapped.insert(swapped.end(), made.begin() + static_cast<long>(pages.end()[-3]),
+                 made.begin() + static_cast<long>(pages.end()[-2]));
+  for (const std::vector<uint8_t>& forged : {swapped, WithPage(made, half, true)}) {
+    for (size_t padding : {size_t{0}, size_t{1} << 20}) {
+      SCOPED_TRACE(padding);
+      std::vector<uint8_t> file = forged;
+      file.resize(file.size() + padding, 0x55);
+      const std::vector<uint8_t> played = Streamed(file);
+      EXPECT_LE(played.size(), static_cast<size_t>(ReportedLength(file)));
+      EXPECT_GE(played.size() + 2048 * 4, static_cast<size_t>(ReportedLength(file)));
+    }
+  }
+  // The decoder library plays a chain link's page given twice twice: the
+  // link's length counts it, short or long, and the last link keeps its end.
+  for (const auto& [first, second] : {std::pair{WithPage(link, GranulePages(link)[1], true), made},
+                                      {WithPage(made, half, true), link}}) {
+    std::vector<uint8_t> chain = first;
+    chain.insert(chain.end(), second.begin(), second.end());
+    const std::vector<uint8_t> expected = LibraryDecode(chain);
+    ASSERT_GT(expected.size(), short_decoded.size() + decoded.size());
+    EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(Streamed(chain), expected);
+  }
+}
+
+// A last granule position that trims exactly the whole last packet is
+// within the format's range: the length is one packet short of the packets'
+// end, without the line. A gap just before the page before the last leaves
+// only that page to map the end by: the marks before the gap map samples
+// the gap lost, and give no end.
+TEST_F(OggPagesTest, AnEndTrimOfTheWholeLastPacketAndAGapBeforeTheEndKeepTheFormatsEnd) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("edge", 20, &decoded);
+  const std::vector<size_t> marks = GranulePages(made);
+  std::vector<uint8_t> every = made;
+  SetGranule(&every, marks.back(), INT64_MAX);
+  const int64_t packets = static_cast<int64_t>(Yardstick(every).size() / 4);
+  std::vector<uint8_t> whole_packet = made;
+  SetGranule(&whole_packet, marks.back(), packets - LastPacketSamples(made));
+  const std::vector<uint8_t> gap = WithPage(made, marks.end()[-3], false);
+  for (const std::vector<uint8_t>& file : {whole_packet, gap}) {
+    SCOPED_TRACE(file.size());
+    const std::vector<uint8_t> expected = Yardstick(file);
+    WriteFile("forged.ogg", file);
+    log_.Clear();
+    ExpectDelivered(file, expected);
+    EXPECT_EQ(Lines(kGranuleLine), 0u) << log_.Debug();
+  }
+  ASSERT_EQ(Yardstick(whole_packet).size() / 4, static_cast<size_t>(packets - LastPacketSamples(made)));
+}
+
+}  // namespace
