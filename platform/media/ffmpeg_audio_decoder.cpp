@@ -41,8 +41,19 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   }
 
  protected:
-  void DescribePacket(IMediaSample* sample, AVPacket*) override {
+  void DescribePacket(IMediaSample* sample, AVPacket* packet) override {
     if (sample->IsDiscontinuity() == kS_OK) next_time_valid_ = false;
+    // The container's cuts (see DecodedTrim), handed to the codec as the
+    // demultiplexer's own side data, so that they are made as FFmpeg's own
+    // decode makes them.
+    int64_t front = 0, back = 0;
+    if (sample->GetMediaTime(&front, &back) != kS_OK || (front == 0 && back == 0)) return;
+    if (front < 0 || back < 0 || front > UINT32_MAX || back > UINT32_MAX) return;
+    uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, 10);
+    if (side == nullptr) return;
+    AV_WL32(side, static_cast<uint32_t>(front));
+    AV_WL32(side + 4, static_cast<uint32_t>(back));
+    side[8] = side[9] = 0;
   }
   void ResetTiming() override {
     next_time_valid_ = false;
@@ -55,7 +66,11 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
 
   void Configure(const CodedStreamFormat& f) override {
     codec_->sample_rate = f.sample_rate;
-    av_channel_layout_default(&codec_->ch_layout, f.channels);
+    // The layout the file names, else the count's default; a codec that
+    // knows its own (Vorbis, AAC, Opus) sets it again as it decodes.
+    if (f.channel_mask == 0 || av_channel_layout_from_mask(&codec_->ch_layout, f.channel_mask) < 0 ||
+        codec_->ch_layout.nb_channels != f.channels)
+      av_channel_layout_default(&codec_->ch_layout, f.channels);
     codec_->block_align = f.block_align;
     codec_->bit_rate = f.bit_rate;
   }
