@@ -249,7 +249,9 @@ class FfmpegSplitter : public PullSourceFilter {
       if (index < 0) continue;
       const AVStream* stream = format_->streams[index];
       const AVCodecParameters* p = stream->codecpar;
-      if (avcodec_find_decoder(p->codec_id) == nullptr) continue;
+      // Sound without a decoder is offered all the same: left unconnected,
+      // it tells whoever plays the file that its sound is not played.
+      if (kind == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(p->codec_id) == nullptr) continue;
       if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->sample_rate > 1000000 || p->ch_layout.nb_channels <= 0)) continue;
       if (kind == AVMEDIA_TYPE_VIDEO && (p->width <= 0 || p->height <= 0)) continue;
       // The probe leaves the pixel format unknown when the decoder could not

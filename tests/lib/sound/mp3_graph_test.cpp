@@ -161,8 +161,8 @@ TEST_F(ThreadedMp3Graph, LowRateMp3sLoadAsTheReferenceDecodes) {
     for (const std::string& file : {name + ".mp3", name + "_in.wav", name + "_bare.mp3"}) {
       SCOPED_TRACE(file);
       // The command leaves out the information frame of the plain file (no
-      // sound of its own) and trims nothing.
-      ASSERT_TRUE(Shell("mpg123 -q --no-gapless -w " + file + ".ref.wav " + file));
+      // sound of its own) and cuts the encoder delay and padding it gives.
+      ASSERT_TRUE(Shell("mpg123 -q -w " + file + ".ref.wav " + file));
       const std::vector<uint8_t> ref = ReadAll(file + ".ref.wav");
       ASSERT_GT(ref.size(), 44u);
       uint16_t channels = 0;
