@@ -11,12 +11,6 @@ namespace {
 
 using namespace soundtest;
 
-std::vector<int16_t> Samples(const std::vector<uint8_t>& bytes) {
-  std::vector<int16_t> s(bytes.size() / 2);
-  std::memcpy(s.data(), bytes.data(), s.size() * 2);
-  return s;
-}
-
 // Signal to noise of `got` against `want` over their common part, in dB.
 double Snr(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
   double signal = 0, noise = 0;
@@ -30,7 +24,7 @@ double Snr(const std::vector<int16_t>& got, const std::vector<int16_t>& want) {
 // The ffmpeg command's 16-bit stereo decode of a file.
 std::vector<int16_t> FfmpegStereo(const std::string& file) {
   if (!Shell("ffmpeg -y -v error -i " + file + " -ac 2 -f s16le " + file + ".raw")) return {};
-  return Samples(ReadAll(file + ".raw"));
+  return PcmSamples(ReadAll(file + ".raw"));
 }
 
 // A tone of its own frequency in each channel of the layout.
@@ -47,26 +41,11 @@ class ThreadedGraphSound : public SoundFixture {
   // Loads a file whole and as a decoding stream; its stereo PCM, both ways
   // the same, or nothing when it does not load.
   std::vector<int16_t> LoadBothWays(const std::string& file) {
-    std::vector<int16_t> whole;
-    for (int mode : {0, 3}) {
-      SCOPED_TRACE(mode);
-      SoundCreateMode = mode;
-      const int handle = LoadSoundHandle(file.c_str(), 1, -1);
-      if (handle == -1) return {};
-      SoundRecord* r = FindSound(handle);
-      EXPECT_EQ(r->format.channels, 2);
-      std::vector<uint8_t> pcm = BufferBytes(handle);
-      if (mode == 3) {
-        PcmDecoderRecord* d = &r->stream.files[0].decoder;
-        pcm.resize(static_cast<size_t>(GetPcmDecoderLength(d)));
-        SeekPcmDecoder(d, 0);
-        pcm.resize(static_cast<size_t>(std::max(0, RunPcmDecoder(d, pcm.data(), static_cast<int32_t>(pcm.size())))));
-      }
-      DeleteSoundHandle(handle, 0);
-      if (mode == 0) whole = Samples(pcm);
-      else EXPECT_EQ(Samples(pcm), whole);
-    }
-    SoundCreateMode = 0;
+    int channels = 0;
+    const std::vector<int16_t> whole = PcmSamples(LoadedPcm(file, 0, &channels));
+    if (whole.empty()) return {};
+    EXPECT_EQ(channels, 2);
+    EXPECT_EQ(PcmSamples(LoadedPcm(file, 3)), whole);
     return whole;
   }
   // How often the log holds `text`.
