@@ -87,14 +87,26 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     if (resampler_ != nullptr && av_channel_layout_compare(&frame->ch_layout, &in_layout_) == 0 &&
         frame->format == in_format_)
       return true;
-    swr_free(&resampler_);
     AVChannelLayout out_layout;
     av_channel_layout_default(&out_layout, out_channels_);
-    if (swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
-                            const_cast<AVChannelLayout*>(&frame->ch_layout),
-                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
-        swr_init(resampler_) < 0) {
+    auto open = [&](const AVChannelLayout* in) {
       swr_free(&resampler_);
+      if (swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                              const_cast<AVChannelLayout*>(in),
+                              static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) >= 0 &&
+          swr_init(resampler_) >= 0)
+        return true;
+      swr_free(&resampler_);
+      return false;
+    };
+    // Named channels the resampler has no mix for (a front and one back
+    // speaker, say) are mixed as the count's default layout, as they were
+    // before the file's own layout was followed, rather than refused.
+    AVChannelLayout fallback{};
+    av_channel_layout_default(&fallback, frame->ch_layout.nb_channels);
+    if (!open(&frame->ch_layout) &&
+        (fallback.order != AV_CHANNEL_ORDER_NATIVE || av_channel_layout_compare(&fallback, &frame->ch_layout) == 0 ||
+         !open(&fallback))) {
       // A layout the resampler has no mix for (an unnamed one without a
       // default of its count, or more than it takes).
       if (!channels_reported_) NotifyEvent(kEC_CHANNELS_NOT_MIXED, frame->ch_layout.nb_channels, 0);
