@@ -83,6 +83,12 @@ TEST_F(ThreadedGraphSound, ChannelMasksMixAsTheFfmpegCommandMixesThem) {
     EXPECT_GE(Snr(pcm, reference), 30.0);
     EXPECT_EQ(log_.Debug().find("cannot be mixed"), std::string::npos) << log_.Debug();
   }
+  // Named channels with no mix of their own (one back speaker) load as
+  // their count's default layout, as they did before masks were read.
+  ASSERT_TRUE(Shell(Tones("FL+FR+FC+LFE+BL", 44100, "0.3") + " lopsided.wav"));
+  log_.Clear();
+  EXPECT_EQ(LoadBothWays("lopsided.wav").size(), 2u * 13230);
+  EXPECT_EQ(log_.Debug(), "");
 }
 
 // Through the graph a sound has the frames of the ffmpeg command's decode:
