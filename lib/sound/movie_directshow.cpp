@@ -187,6 +187,9 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     if (too_large) errno = EFBIG;
     return -1;
   }
+  // Once, at the open: a sound the graph has no decoder for plays mute.
+  if (GraphLeavesSoundOut(r->graph))
+    WriteLogLineFmt("ムービーファイル %s: its sound cannot be decoded and is not played", file_name);
   const size_t name_bytes = std::strlen(file_name) + 1;
   r->log_name = static_cast<char*>(TrackedAlloc(name_bytes, "", 0));
   if (r->log_name != nullptr) std::memcpy(r->log_name, file_name, name_bytes);

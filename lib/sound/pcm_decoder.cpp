@@ -96,6 +96,9 @@ int32_t KindLength(const PcmDecoderRecord* r) {
 
 const char* g_file_name_for_log = nullptr;
 uint32_t g_file_lines_said = 0;  // SoundLoadLine bits
+// The channel line was written (or found written) in the conversion under
+// way: a sound from memory has no name to keep it to once a load by.
+bool g_unmixed_said_in_open = false;
 
 // A file shorter than its sizes say: one line naming it and the shortfall
 // (once per named file, however often it is opened while it loads). With
@@ -135,6 +138,8 @@ SoundLoadLineState SoundLineForLoad(const char* name, SoundLoadLine kind, bool t
 }
 
 void NoteUnmixedChannels(int channels, const char* outcome) {
+  if (g_unmixed_said_in_open) return;
+  g_unmixed_said_in_open = true;
   const SoundLoadLineState line = SoundLineForLoad(g_file_name_for_log, kUnmixedChannelsLine, true);
   if (!line.said)
     WriteLogLineFmt("Sound file %s holds sound of %d channels, which cannot be mixed to stereo; %s", line.name,
@@ -150,6 +155,7 @@ int OpenPcmDecoder(const SoundStream* stream, PcmDecoderRecord* record) {
   StreamSeek(record, 0, 0);
   bool accepted = false;
   int unplayable_channels = 0;
+  g_unmixed_said_in_open = false;
   for (const ConverterEntry& converter : kConverters) {
     if (converter.open == nullptr || (PcmDecoderDisableMask & converter.disable_bit)) continue;
     record->missing_bytes = 0;

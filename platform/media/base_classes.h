@@ -514,6 +514,7 @@ class D_CBaseRenderer : public D_CBaseFilter {
   D_CRendererInputPin* InputPin() { return input_; }
   // The clock's time when the waiting streaming thread last looked, or -1.
   ReferenceTime ParkedAt() const { return parked_at_.load(); }
+  bool StreamEnded() const { return end_of_stream_.load(); }
 
  protected:
   // Waits until the sample is due or streaming ends; S_OK to render it.
@@ -538,6 +539,10 @@ class D_CBaseRenderer : public D_CBaseFilter {
 // renderer of a graph does at the clock's present time, everything due by
 // then has been rendered.
 int MediaRenderersParkedAt(ReferenceTime time);
+// For fuzz targets: whether every connected renderer either waits like that
+// at `time` or has had its stream's end, so that the decoders before it have
+// run on all they were to run on by then.
+bool MediaRenderersSettledAt(ReferenceTime time);
 
 // The base of renderers that show pictures; timing as D_CBaseRenderer.
 class D_CBaseVideoRenderer : public D_CBaseRenderer {

@@ -124,6 +124,16 @@ int MediaRenderersParkedAt(ReferenceTime time) {
   return n;
 }
 
+bool MediaRenderersSettledAt(ReferenceTime time) {
+  std::lock_guard<std::mutex> hold(g_renderers_lock);
+  for (const D_CBaseRenderer* r : g_renderers) {
+    if (r->ParkedAt() == time || r->StreamEnded()) continue;
+    auto* self = const_cast<D_CBaseRenderer*>(r);
+    if (self->InputPin() != nullptr && self->InputPin()->IsConnected()) return false;
+  }
+  return true;
+}
+
 HResult D_CBaseRenderer::WaitForRenderTime(IMediaSample* sample) {
   for (;;) {
     std::unique_lock<std::mutex> hold(wait_lock_);

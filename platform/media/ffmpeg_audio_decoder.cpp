@@ -41,8 +41,19 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
   }
 
  protected:
-  void DescribePacket(IMediaSample* sample, AVPacket*) override {
+  void DescribePacket(IMediaSample* sample, AVPacket* packet) override {
     if (sample->IsDiscontinuity() == kS_OK) next_time_valid_ = false;
+    // The container's cuts (see DecodedTrim), handed to the codec as the
+    // demultiplexer's own side data, so that they are made as FFmpeg's own
+    // decode makes them.
+    int64_t front = 0, back = 0;
+    if (sample->GetMediaTime(&front, &back) != kS_OK || (front == 0 && back == 0)) return;
+    if (front < 0 || back < 0 || front > UINT32_MAX || back > UINT32_MAX) return;
+    uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, 10);
+    if (side == nullptr) return;
+    AV_WL32(side, static_cast<uint32_t>(front));
+    AV_WL32(side + 4, static_cast<uint32_t>(back));
+    side[8] = side[9] = 0;
   }
   void ResetTiming() override {
     next_time_valid_ = false;
@@ -55,7 +66,11 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
 
   void Configure(const CodedStreamFormat& f) override {
     codec_->sample_rate = f.sample_rate;
-    av_channel_layout_default(&codec_->ch_layout, f.channels);
+    // The layout the file names, else the count's default; a codec that
+    // knows its own (Vorbis, AAC, Opus) sets it again as it decodes.
+    if (f.channel_mask == 0 || av_channel_layout_from_mask(&codec_->ch_layout, f.channel_mask) < 0 ||
+        codec_->ch_layout.nb_channels != f.channels)
+      av_channel_layout_default(&codec_->ch_layout, f.channels);
     codec_->block_align = f.block_align;
     codec_->bit_rate = f.bit_rate;
   }
@@ -72,14 +87,26 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     if (resampler_ != nullptr && av_channel_layout_compare(&frame->ch_layout, &in_layout_) == 0 &&
         frame->format == in_format_)
       return true;
-    swr_free(&resampler_);
     AVChannelLayout out_layout;
     av_channel_layout_default(&out_layout, out_channels_);
-    if (swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
-                            const_cast<AVChannelLayout*>(&frame->ch_layout),
-                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) < 0 ||
-        swr_init(resampler_) < 0) {
+    auto open = [&](const AVChannelLayout* in) {
       swr_free(&resampler_);
+      if (swr_alloc_set_opts2(&resampler_, &out_layout, AV_SAMPLE_FMT_S16, frame->sample_rate,
+                              const_cast<AVChannelLayout*>(in),
+                              static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr) >= 0 &&
+          swr_init(resampler_) >= 0)
+        return true;
+      swr_free(&resampler_);
+      return false;
+    };
+    // Named channels the resampler has no mix for (a front and one back
+    // speaker, say) are mixed as the count's default layout, as they were
+    // before the file's own layout was followed, rather than refused.
+    AVChannelLayout fallback{};
+    av_channel_layout_default(&fallback, frame->ch_layout.nb_channels);
+    if (!open(&frame->ch_layout) &&
+        (fallback.order != AV_CHANNEL_ORDER_NATIVE || av_channel_layout_compare(&fallback, &frame->ch_layout) == 0 ||
+         !open(&fallback))) {
       // A layout the resampler has no mix for (an unnamed one without a
       // default of its count, or more than it takes).
       if (!channels_reported_) NotifyEvent(kEC_CHANNELS_NOT_MIXED, frame->ch_layout.nb_channels, 0);

@@ -70,6 +70,12 @@ D_CMediaType CodedStreamType(const AVCodecParameters* p, AVRational time_base) {
   f.codec_id = static_cast<int32_t>(p->codec_id);
   f.sample_rate = p->sample_rate;
   f.channels = p->ch_layout.nb_channels;
+  // Only a layout with a named channel for each of the count (a WAVE's
+  // channel mask, a container's layout); an unnamed or custom order leaves
+  // the decoder to its codec's own, or the count's default.
+  if (p->ch_layout.order == AV_CHANNEL_ORDER_NATIVE && p->ch_layout.nb_channels > 0 &&
+      av_popcount64(p->ch_layout.u.mask) == p->ch_layout.nb_channels)
+    f.channel_mask = p->ch_layout.u.mask;
   f.width = p->width;
   f.height = p->height;
   f.bits_per_coded_sample = p->bits_per_coded_sample;
@@ -243,7 +249,9 @@ class FfmpegSplitter : public PullSourceFilter {
       if (index < 0) continue;
       const AVStream* stream = format_->streams[index];
       const AVCodecParameters* p = stream->codecpar;
-      if (avcodec_find_decoder(p->codec_id) == nullptr) continue;
+      // Sound without a decoder is offered all the same: left unconnected,
+      // it tells whoever plays the file that its sound is not played.
+      if (kind == AVMEDIA_TYPE_VIDEO && avcodec_find_decoder(p->codec_id) == nullptr) continue;
       if (kind == AVMEDIA_TYPE_AUDIO && (p->sample_rate <= 0 || p->sample_rate > 1000000 || p->ch_layout.nb_channels <= 0)) continue;
       if (kind == AVMEDIA_TYPE_VIDEO && (p->width <= 0 || p->height <= 0)) continue;
       // The probe leaves the pixel format unknown when the decoder could not
@@ -318,11 +326,21 @@ class FfmpegSplitter : public PullSourceFilter {
         break;
       }
       r = Send(static_cast<int>(i), packet->data, packet->size, start, stop, (packet->flags & AV_PKT_FLAG_KEY) != 0,
-               false);
+               false, PacketTrim(packet));
       break;
     }
     av_packet_free(&packet);
     return r;
+  }
+
+  // The samples the demultiplexer says the packet's decoded frame loses: the
+  // priming an edit list, an Opus pre-skip or an MP3's encoder delay names,
+  // and the end a last granule position or a gapless header cuts.
+  static DecodedTrim PacketTrim(const AVPacket* packet) {
+    size_t size = 0;
+    const uint8_t* side = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (side == nullptr || size < 8) return {};
+    return {AV_RL32(side), AV_RL32(side + 4)};
   }
 
   // Lands on the video's key frame at or before the position, so that the

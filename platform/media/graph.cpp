@@ -774,6 +774,32 @@ int TakeUnmixedChannelCount(IMediaEvent* events) {
   return channels;
 }
 
+bool GraphLeavesSoundOut(IFilterGraph* graph) {
+  IEnumFilters* filters = nullptr;
+  if (graph == nullptr || Failed(graph->EnumFilters(&filters))) return false;
+  bool left_out = false;
+  IBaseFilter* filter = nullptr;
+  uint32_t fetched = 0;
+  while (filters->Next(1, &filter, &fetched) == kS_OK && fetched == 1) {
+    std::vector<IPin*> outs = PinsOf(filter, PinDirection::kOutput);
+    for (IPin* pin : outs) {
+      IEnumMediaTypes* types = nullptr;
+      if (left_out || PinConnected(pin) || Failed(pin->EnumMediaTypes(&types))) continue;
+      D_CMediaType* type = nullptr;
+      uint32_t got = 0;
+      if (types->Next(1, &type, &got) == kS_OK && got == 1 && type != nullptr) {
+        left_out = type->majortype == kMEDIATYPE_Audio;
+        delete type;
+      }
+      types->Release();
+    }
+    ReleaseAll(outs);
+    filter->Release();
+  }
+  filters->Release();
+  return left_out;
+}
+
 HResult CreateFilterGraphInstance(void* outer, const Guid& iid, void** out) {
   if (out == nullptr) return kE_POINTER;
   *out = nullptr;

@@ -52,5 +52,8 @@ int64_t MediaSplitterSeekReads();
 // that a decoder passed over sound it could not mix down
 // (kEC_CHANNELS_NOT_MIXED), or 0.
 int TakeUnmixedChannelCount(IMediaEvent* events);
+// Whether a rendered graph holds a sound output that nothing decodes (a
+// codec FFmpeg has no decoder for, or whose set-up it refuses).
+bool GraphLeavesSoundOut(IFilterGraph* graph);
 
 }  // namespace plat

@@ -180,6 +180,7 @@ struct CodedStreamFormat {
   int32_t time_base_den;
   int64_t bit_rate;
   uint32_t extradata_size; // set-up bytes following this record
+  uint64_t channel_mask;   // the channels' layout as the file names them; 0 when it names none
 };
 
 enum class PinDirection : int32_t { kInput = 0, kOutput = 1 };

@@ -50,7 +50,9 @@ class MpegAudioSource : public PullSourceFilter {
     handle_ = mpg123_new(nullptr, &error);
     if (handle_ == nullptr) return kE_OUTOFMEMORY;
     position_ = 0;
-    mpg123_param(handle_, MPG123_FLAGS, MPG123_QUIET, 0);
+    // Gapless: the encoder delay and padding a LAME or Xing header gives are
+    // cut, as FFmpeg's own decode cuts them.
+    mpg123_param(handle_, MPG123_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
     mpg123_format_none(handle_);
     const long* rates = nullptr;
     size_t count = 0;

@@ -81,6 +81,7 @@ struct QueuedPiece {
   std::vector<uint8_t> data;
   ReferenceTime start = 0, stop = 0;
   bool sync = false, splittable = false;
+  DecodedTrim trim;
 };
 
 struct OutputQueue {
@@ -257,7 +258,7 @@ void PullSourceFilter::ThreadMain() {
     if (r == kS_FALSE) {
       for (auto& q : queues_) {
         std::lock_guard<std::mutex> hold(q->lock);
-        q->pieces.push_back(QueuedPiece{true, {}, 0, 0, false, false});
+        q->pieces.push_back(QueuedPiece{true, {}, 0, 0, false, false, {}});
         q->changed.notify_all();
       }
     } else if (r != kE_ABORT && !stop_.load()) {
@@ -285,7 +286,7 @@ void PullSourceFilter::QueueMain(OutputQueue* queue) {
       out->DeliverEndOfStream();
       continue;
     }
-    const HResult r = Deliver(out, piece.data, piece.start, piece.stop, piece.sync, piece.splittable);
+    const HResult r = Deliver(out, piece.data, piece.start, piece.stop, piece.sync, piece.splittable, piece.trim);
     if (r == kS_OK) continue;
     {
       std::lock_guard<std::mutex> hold(queue->lock);
@@ -298,7 +299,7 @@ void PullSourceFilter::QueueMain(OutputQueue* queue) {
 }
 
 HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, ReferenceTime start, ReferenceTime stop,
-                               bool sync, bool splittable) {
+                               bool sync, bool splittable, DecodedTrim trim) {
   if (pin < 0 || pin >= static_cast<int>(queues_.size()) || size < 0) return kS_OK;
   OutputQueue* q = queues_[static_cast<size_t>(pin)].get();
   if (!q->pin->IsConnected()) return kS_OK;
@@ -312,6 +313,7 @@ HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, Refer
   piece.stop = stop;
   piece.sync = sync;
   piece.splittable = splittable;
+  piece.trim = trim;
   std::unique_lock<std::mutex> hold(q->lock);
   q->changed.wait(hold, [&] {
     return stop_.load() || q->quit || q->ended ||
@@ -325,7 +327,7 @@ HResult PullSourceFilter::Send(int pin, const uint8_t* data, int64_t size, Refer
 }
 
 HResult PullSourceFilter::Deliver(StreamOutputPin* out, const std::vector<uint8_t>& data, ReferenceTime start,
-                                  ReferenceTime stop, bool sync, bool splittable) {
+                                  ReferenceTime stop, bool sync, bool splittable, DecodedTrim trim) {
   const int64_t size = static_cast<int64_t>(data.size());
   int64_t done = 0;
   do {
@@ -350,6 +352,9 @@ HResult PullSourceFilter::Deliver(StreamOutputPin* out, const std::vector<uint8_
     }
     sample->SetTime(&s, &e);
     sample->SetSyncPoint(sync);
+    // The front cut goes with the first part, the back cut with the last.
+    const int64_t front = done == 0 ? trim.front : 0, back = done + n == size ? trim.back : 0;
+    if (front != 0 || back != 0) sample->SetMediaTime(&front, &back);
     sample->SetDiscontinuity(discontinuity_.exchange(false));
     HResult r = out->Deliver(sample);
     sample->Release();

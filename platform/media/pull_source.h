@@ -18,6 +18,15 @@ namespace plat {
 class PullSourceFilter;
 struct OutputQueue;
 
+// The decoded samples a coded audio packet's frame is cut by: the codec's
+// priming at its front, the padding past the stream's end at its back, as
+// the container gives them. A sample carries them as its media times
+// (front, back); a packet with neither carries none.
+struct DecodedTrim {
+  uint32_t front = 0;
+  uint32_t back = 0;
+};
+
 class PullInputPin : public D_CBasePin {
  public:
   PullInputPin(PullSourceFilter* filter, CriticalSection* lock);
@@ -97,7 +106,7 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
   // stream until its time does not hold the others; this waits only while
   // the pin's queue is full. kE_ABORT once the pin's delivery has ended.
   HResult Send(int pin, const uint8_t* data, int64_t size, ReferenceTime start, ReferenceTime stop, bool sync,
-               bool splittable);
+               bool splittable, DecodedTrim trim = {});
   int OutputCount() const { return static_cast<int>(outputs_.size()); }
   bool StopRequested() const { return stop_.load(); }
   int64_t SegmentStart() const { return segment_start_; }
@@ -112,7 +121,7 @@ class PullSourceFilter : public D_CBaseFilter, public IMediaSeeking {
   void ThreadMain();
   void QueueMain(OutputQueue* queue);
   HResult Deliver(StreamOutputPin* out, const std::vector<uint8_t>& data, ReferenceTime start, ReferenceTime stop,
-                  bool sync, bool splittable);
+                  bool sync, bool splittable, DecodedTrim trim);
   void StopQueues();
 
   CriticalSection filter_lock_;

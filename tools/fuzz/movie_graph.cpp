@@ -11,6 +11,7 @@
 
 #include "lib/sound/movie.h"
 #include "platform/kernel/kernel.h"
+#include "platform/media/base_classes.h"
 
 namespace {
 
@@ -40,7 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ResumeAllMovies();
     for (int i = 0; i < 4; ++i) {
       plat::AdvanceVirtualClock(50000);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // The graph decodes on threads of its own: each step waits until its
+      // renderers have taken all that is due (their sound decoded), so that
+      // a run reaches the decoders whatever the machine's load; a renderer
+      // that never settles is waited for a short while at most.
+      const plat::ReferenceTime now = static_cast<plat::ReferenceTime>(
+          static_cast<__int128>(plat::QueryPerformanceCounter()) * plat::kUnitsPerSecond / plat::QueryPerformanceFrequency());
+      for (int wait = 0; wait < 200 && !plat::MediaRenderersSettledAt(now); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       UpdateMovieFrame(handle);
     }
     PauseMovieHandle(handle, 0);

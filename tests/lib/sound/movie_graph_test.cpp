@@ -95,6 +95,15 @@ bool MakeMovies() {
                    "-c:a pcm_s16le -shortest " +
            (Movies() / "twelve.mkv")))
     made = 0;
+  // Sound of a format tag FFmpeg has no decoder for: the PCM one of an AVI
+  // file made over.
+  const std::string mute = Movies() / "mute.avi";
+  if (!Run(input + " -f lavfi -i sine=duration=0.4 -c:v mjpeg -c:a pcm_s16le -shortest " + mute)) made = 0;
+  std::fstream avi(mute, std::ios::in | std::ios::out | std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(avi)), {});
+  const size_t format = bytes.find("strf", bytes.find("auds"));
+  if (format == std::string::npos) made = 0;
+  else avi.seekp(static_cast<std::streamoff>(format + 8)).write("\x77\x77", 2);
   return made == 1;
 }
 
@@ -572,25 +581,41 @@ TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
   EXPECT_GT(peak, 1000);
 }
 
-// Sound that cannot be mixed to stereo is left out, once named with the file
-// and its channel count; the picture plays.
-TEST_F(ThreadedMovieGraph, SoundThatCannotBeMixedIsNamedAndThePicturePlays) {
-  const std::string file = Movies() / "twelve.mkv";
-  const int handle = Open(file);
-  ASSERT_NE(handle, -1) << log_.Debug();
-  Start(handle, 1);
-  ClockTo(100);
-  EXPECT_EQ(WaitForFrame(handle, 2), 2);
-  const std::string line = "ムービーファイル " + file + ": its sound of 12 channels cannot be mixed to stereo and is not played";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (log_.Debug().find(testsupport::Sjis(line)) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    UpdateMovieFrame(handle);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  const size_t at = log_.Debug().find(testsupport::Sjis(line));
-  ASSERT_NE(at, std::string::npos) << log_.Debug();
-  UpdateMovieFrame(handle);
-  EXPECT_EQ(log_.Debug().find(testsupport::Sjis(line), at + 1), std::string::npos);
+// Sound that cannot be mixed to stereo is left out, named once with the file
+// and its channel count however often the movie loops; the picture plays.
+// Sound with no decoder is named once at the open. A movie whose sound
+// plays, or that has none, writes no line about it.
+TEST_F(ThreadedMovieGraph, SoundThatCannotBePlayedIsNamedOnceAndThePicturePlays) {
+  // Plays a looping movie twice round; what the log then holds, each line
+  // without its time.
+  auto played = [&](const std::string& file) {
+    log_.Clear();
+    const int handle = Open(file);
+    EXPECT_NE(handle, -1) << log_.Debug();
+    if (handle == -1) return std::string();
+    Start(handle, 3);
+    for (int pass = 0; pass < 3; ++pass) {
+      ClockTo(pass * kFrames * 40 + 5);
+      EXPECT_EQ(WaitForFrame(handle, 0), 0);
+      ClockTo(pass * kFrames * 40 + 100);
+      EXPECT_EQ(WaitForFrame(handle, 2), 2);
+    }
+    // A report on its way from the sound's thread is in by its next frame.
+    ClockTo(2 * kFrames * 40 + 140);
+    EXPECT_EQ(WaitForFrame(handle, 3), 3);
+    Close(handle);
+    std::string lines;
+    std::istringstream in(log_.Debug());
+    for (std::string line; std::getline(in, line);) lines += line.substr(line.find(':') + 1) + "\n";
+    return lines;
+  };
+  const std::string twelve = Movies() / "twelve.mkv";
+  EXPECT_EQ(played(twelve), testsupport::Sjis("ムービーファイル " + twelve +
+                                              ": its sound of 12 channels cannot be mixed to stereo and is not played\r\n"));
+  const std::string mute = Movies() / "mute.avi";
+  EXPECT_EQ(played(mute), testsupport::Sjis("ムービーファイル " + mute + ": its sound cannot be decoded and is not played\r\n"));
+  EXPECT_EQ(played(Movies() / "tone.mp4"), "");
+  EXPECT_EQ(played(Movies() / "mjpeg.avi"), "");
 }
 
 // The mixer plays each 10 ms as the clock reaches its start, as a sound

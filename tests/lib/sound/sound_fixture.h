@@ -52,6 +52,13 @@ inline std::string LogText(const std::string& utf8) {
   return out;
 }
 
+// 16-bit samples from their bytes.
+inline std::vector<int16_t> PcmSamples(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> s(bytes.size() / 2);
+  std::memcpy(s.data(), bytes.data(), s.size() * 2);
+  return s;
+}
+
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -159,6 +166,25 @@ class SoundFixture : public ::testing::Test {
     std::vector<uint8_t> out(static_cast<uint8_t*>(pieces.piece1), static_cast<uint8_t*>(pieces.piece1) + pieces.bytes1);
     SoundBufUnlock(&r->buffers[index], &pieces);
     return out;
+  }
+  // The PCM a file loads to, whole (mode 0) or read through its decoding
+  // stream (mode 3), with its channel count; empty when it does not load.
+  std::vector<uint8_t> LoadedPcm(const std::string& file, int mode, int* channels = nullptr) {
+    SoundCreateMode = mode;
+    const int handle = LoadSoundHandle(file.c_str(), 1, -1);
+    SoundCreateMode = 0;
+    if (handle == -1) return {};
+    SoundRecord* r = FindSound(handle);
+    if (channels != nullptr) *channels = r->format.channels;
+    std::vector<uint8_t> pcm = BufferBytes(handle);
+    if (mode == 3) {
+      PcmDecoderRecord* d = &r->stream.files[0].decoder;
+      pcm.resize(static_cast<size_t>(GetPcmDecoderLength(d)));
+      SeekPcmDecoder(d, 0);
+      pcm.resize(static_cast<size_t>(std::max(0, RunPcmDecoder(d, pcm.data(), static_cast<int32_t>(pcm.size())))));
+    }
+    DeleteSoundHandle(handle, 0);
+    return pcm;
   }
   int Load(const std::vector<uint8_t>& file, int buffers = 1) {
     return CreateSoundHandleFromFile(file.data(), static_cast<int>(file.size()), buffers, -1);
