@@ -429,7 +429,8 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
 
 // Where debootstrap is missing, the run installs it, waiting as the set-up
 // does for another apt that holds dpkg's lock (this stand-in apt-get fails
-// at once unless told to wait). debootstrap of this machine's is hidden.
+// at once unless told to wait). This machine's debootstrap, in /usr/sbin, is
+// out of the PATH.
 TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
   fs::rename(dir_.path() / "root/stand-ins/debootstrap", dir_.path() / "root/stand-ins/debootstrap.deb");
   scripttest::WriteScript(
@@ -441,10 +442,8 @@ TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
       "  *) echo 'E: Could not get lock /var/lib/dpkg/lock-frontend' >&2; exit 100 ;;\n"
       "esac\n"
       "case \" $* \" in *\" install \"*) mv /stand-ins/debootstrap.deb /stand-ins/debootstrap ;; esac");
-  const Ran run = InChroot("for d in /usr/sbin/debootstrap /usr/bin/debootstrap; do\n"
-                           "  [ ! -e $d ] || mount --bind /dev/null $d\n"
-                           "done\n"
-                           "RUN='exit 4' scripts/fresh-root-check");
+  fs::create_symlink("/usr/sbin/chroot", dir_.path() / "root/stand-ins/chroot");
+  const Ran run = InChroot("PATH=/stand-ins:/usr/bin RUN='exit 4' scripts/fresh-root-check");
   EXPECT_EQ(run.status, 4) << run.err;
   EXPECT_EQ(Slurp(dir_ / "root/stand-ins/apt-get.log"),
             "-o DPkg::Lock::Timeout=900 update -qq\n"
@@ -453,11 +452,14 @@ TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
 
 // A runner that stops the job with TERM to .ci/run's own process stops the
 // whole run: once .ci/run has ended, no process, mount or folder of the run
-// is left, and no check ran here.
+// is left, and no check ran here. The check does not ignore INT, as a
+// process started in the background by bash would (written down as it
+// starts).
 TEST_F(FreshRootCheck, TermToCiRunEndsTheWholeRun) {
   const std::string left = "checking-" + dir_.path().filename().string();
-  Background ci(InChrootCommand("{ RUN=': >/started; exec -a " + left +
-                                " sleep 600' .ci/run & echo $! >/ci-run.pid; wait $!; }"));
+  Background ci(InChrootCommand(
+      "{ RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status >/ignored; : >/started; "
+      "exec -a " + left + " sleep 600' .ci/run & echo $! >/ci-run.pid; wait $!; }"));
   const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
   const auto started = [&] {
     std::error_code ec;
@@ -467,6 +469,8 @@ TEST_F(FreshRootCheck, TermToCiRunEndsTheWholeRun) {
   };
   while (!ci.Ended() && !started()) ::usleep(1000);
   ASSERT_TRUE(started());
+  for (const auto& run : fs::directory_iterator(runs))
+    EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
   ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), SIGTERM);
   EXPECT_EQ(ci.Wait(), 128 + SIGTERM);
   EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
