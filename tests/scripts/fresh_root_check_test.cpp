@@ -223,8 +223,11 @@ TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
 
   // Another run sweeps while the first is in its debootstrap, and so does
   // one of an older commit.
-  const Ran other = InChroot("RUN='exit 4' scripts/fresh-root-check");
-  EXPECT_EQ(other.status, 4) << other.err;
+  Background other(InChrootCommand("RUN='exit 4' scripts/fresh-root-check"));
+  while (!other.Ended() && !LockAwaited(runs) && !LockAwaited(var_tmp)) ::usleep(1000);
+  EXPECT_TRUE(other.Ended()) << "a run waits for one in its debootstrap";
+  if (!other.Ended() && fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+  EXPECT_EQ(other.Wait(), 4);
   std::vector<std::string> left = Runs();
   EXPECT_EQ(left.size(), 2u);
   EXPECT_NE(std::find(left.begin(), left.end(), "run.starting"), left.end());
@@ -450,16 +453,13 @@ TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
             "-o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends debootstrap\n");
 }
 
-// A runner that stops the job with TERM to .ci/run's own process stops the
-// whole run: once .ci/run has ended, no process, mount or folder of the run
-// is left, and no check ran here. The check does not ignore INT, as a
-// process started in the background by bash would (written down as it
-// starts).
-TEST_F(FreshRootCheck, TermToCiRunEndsTheWholeRun) {
+// A runner that stops the job with TERM (or INT, as a Ctrl-C) to .ci/run's
+// own process stops the whole run: once .ci/run has ended, by the signal, no
+// process, mount or folder of the run is left, and no check ran here. The
+// check does not ignore INT, as a process bash starts in the background
+// would (written down as it starts).
+TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
   const std::string left = "checking-" + dir_.path().filename().string();
-  Background ci(InChrootCommand(
-      "{ RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status >/ignored; : >/started; "
-      "exec -a " + left + " sleep 600' .ci/run & echo $! >/ci-run.pid; wait $!; }"));
   const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
   const auto started = [&] {
     std::error_code ec;
@@ -467,15 +467,20 @@ TEST_F(FreshRootCheck, TermToCiRunEndsTheWholeRun) {
       if (fs::exists(run.path() / "root/started")) return true;
     return false;
   };
-  while (!ci.Ended() && !started()) ::usleep(1000);
-  ASSERT_TRUE(started());
-  for (const auto& run : fs::directory_iterator(runs))
-    EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
-  ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), SIGTERM);
-  EXPECT_EQ(ci.Wait(), 128 + SIGTERM);
-  EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
-  EXPECT_EQ(MountsLeft(), "");
-  EXPECT_TRUE(Runs().empty());
+  for (const int signal : {SIGTERM, SIGINT}) {
+    Background ci(InChrootCommand(
+        "echo $$ >/ci-run.pid; RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status "
+        ">/ignored; : >/started; exec -a " + left + " sleep 600' exec .ci/run"));
+    while (!ci.Ended() && !started()) ::usleep(1000);
+    ASSERT_TRUE(started());
+    for (const auto& run : fs::directory_iterator(runs))
+      EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
+    ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), signal);
+    EXPECT_EQ(ci.Wait(), 128 + signal);
+    EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
+    EXPECT_EQ(MountsLeft(), "");
+    EXPECT_TRUE(Runs().empty());
+  }
 }
 
 // An ordinary user's CI (as most CI runners are) passes where the code is
