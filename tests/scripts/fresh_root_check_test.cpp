@@ -226,7 +226,12 @@ TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
   Background other(InChrootCommand("RUN='exit 4' scripts/fresh-root-check"));
   while (!other.Ended() && !LockAwaited(runs) && !LockAwaited(var_tmp)) ::usleep(1000);
   EXPECT_TRUE(other.Ended()) << "a run waits for one in its debootstrap";
-  if (!other.Ended() && fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+  bool let_go = false;
+  const auto let_go_once = [&] {
+    if (!let_go && fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+    let_go = true;
+  };
+  if (!other.Ended()) let_go_once();
   EXPECT_EQ(other.Wait(), 4);
   std::vector<std::string> left = Runs();
   EXPECT_EQ(left.size(), 2u);
@@ -237,7 +242,7 @@ TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
                                 "done");
   EXPECT_EQ(older.status, 0) << older.err;
 
-  if (fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+  let_go_once();
   EXPECT_EQ(held.Wait(), 3);
   ::close(starting);
   EXPECT_EQ(Runs(), std::vector<std::string>{"run.starting"});
@@ -470,7 +475,7 @@ TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
   for (const int signal : {SIGTERM, SIGINT}) {
     Background ci(InChrootCommand(
         "echo $$ >/ci-run.pid; RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status "
-        ">/ignored; : >/started; exec -a " + left + " sleep 600' exec .ci/run"));
+        ">/ignored; : >/started; exec -a " + left + " sleep 60' exec .ci/run"));
     while (!ci.Ended() && !started()) ::usleep(1000);
     ASSERT_TRUE(started());
     for (const auto& run : fs::directory_iterator(runs))
