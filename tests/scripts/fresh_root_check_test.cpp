@@ -475,13 +475,14 @@ TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
   for (const int signal : {SIGTERM, SIGINT}) {
     Background ci(InChrootCommand(
         "echo $$ >/ci-run.pid; RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status "
-        ">/ignored; : >/started; exec -a " + left + " sleep 60' exec .ci/run"));
+        ">/ignored; : >/started; exec -a " + left + " sleep 60' exec .ci/run >/ci-run.out"));
     while (!ci.Ended() && !started()) ::usleep(1000);
     ASSERT_TRUE(started());
     for (const auto& run : fs::directory_iterator(runs))
       EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
     ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), signal);
     EXPECT_EQ(ci.Wait(), 128 + signal);
+    EXPECT_EQ(Slurp(dir_ / "root/ci-run.out").find("ended with status"), std::string::npos) << "the check ran on";
     EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
     EXPECT_EQ(MountsLeft(), "");
     EXPECT_TRUE(Runs().empty());
