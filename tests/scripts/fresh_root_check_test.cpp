@@ -5,9 +5,12 @@
 // (tests/scripts/stand-in-debootstrap) and the apt sources a test gives
 // (APT_CONFIG); for anyone else those tests skip (they carry the label root).
 // And as an ordinary user, whose CI runs the check on this machine.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -35,6 +39,9 @@ using scripttest::Shell;
 using scripttest::Slurp;
 
 const std::string kSource = RORUD_SOURCE_DIR;
+// The folder the runs keep theirs in, in the chroot's /var/tmp.
+const std::string kRuns = "fresh-root-check-runs";
+const std::string kNoRoot = "fresh-root-check: no fresh root: ";
 
 // A copy of a file of the source tree at `to` in `dir`.
 void CopyFromSource(const testsupport::ScratchDir& dir, const std::string& to, const std::string& from) {
@@ -61,6 +68,12 @@ class FreshRootCheck : public ::testing::Test {
     MakeCheckout(dir_, "root/src", true);
     CopyFromSource(dir_, "root/stand-ins/debootstrap", "tests/scripts/stand-in-debootstrap");
     Sources("deb http://deb.example/debian bookworm main\n");
+    VarTmpAsAMachineHasIt();
+  }
+  // Anyone's, sticky.
+  void VarTmpAsAMachineHasIt() const {
+    fs::create_directories(dir_.path() / "root/var/tmp");
+    fs::permissions(dir_.path() / "root/var/tmp", fs::perms::all | fs::perms::sticky_bit);
   }
   // This machine's apt sources as the script reads them: sources.list and
   // files in sources.list.d.
@@ -81,25 +94,52 @@ class FreshRootCheck : public ::testing::Test {
   // A command in the checkout, in the chroot, as root.
   Ran InChroot(const std::string& command) const { return Shell(dir_, InChrootCommand(command)); }
   std::string MountsLeft() const { return Slurp(dir_ / "mounts-left"); }
-  // Whatever the chroot's /var/tmp holds.
-  std::vector<std::string> VarTmp() const {
+  // Whatever a folder of the chroot holds.
+  std::vector<std::string> Names(const std::string& folder = "var/tmp") const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_.path() / "root/var/tmp"))
+    for (const auto& entry : fs::directory_iterator(dir_.path() / "root" / folder))
       names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
+  std::vector<std::string> Runs() const { return Names("var/tmp/" + kRuns); }
 
   testsupport::ScratchDir dir_{testsupport::UnprivilegedTempFolder()};
 };
 
-// However the chroot lies, no mount of a run outlives it, the run ends with
-// its command's status and its folder goes, so the next run runs as well.
+// Ends every process whose name is `name`; returns how many there were.
+int KillNamed(const std::string& name) {
+  int killed = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string cmdline = Slurp(entry.path() / "cmdline");
+    if (cmdline.compare(0, cmdline.find('\0'), name) != 0) continue;
+    ::kill(std::stoi(pid), SIGKILL);
+    ++killed;
+  }
+  return killed;
+}
+
+// A command that leaves a process behind, named `name`, and ends with `status`.
+std::string LeavingAProcess(const std::string& name, int status) {
+  return "RUN='(exec -a " + name + " sleep 600) >/dev/null 2>&1 & exit " + std::to_string(status) + "'";
+}
+
+// However the chroot lies, no mount or process of a run outlives it, its
+// folder goes, so the next run runs as well, and the run ends with its
+// command's status: .ci/run runs no check here then, and a 125 of the
+// command's (which the script's own "no root" is) is a failure like another.
 TEST_F(FreshRootCheck, NoMountOrFolderOutlivesARunInAChrootOnASharedMount) {
-  for (const int status : {5, 7}) {
-    const Ran run = InChroot("RUN='exit " + std::to_string(status) + "' scripts/fresh-root-check");
-    EXPECT_EQ(run.status, status) << run.err;
+  const std::string left = "leftover-" + dir_.path().filename().string();
+  for (const auto& [status, ended] : std::vector<std::pair<int, int>>{{5, 5}, {125, 1}}) {
+    const Ran run = InChroot(LeavingAProcess(left, status) + " CI=true .ci/run");
+    EXPECT_EQ(run.status, ended) << run.err;
+    EXPECT_EQ(run.out.find("check.sh ran here"), std::string::npos) << run.out;
+    EXPECT_EQ(KillNamed(left), 0) << "a process of the run outlived it";
     EXPECT_EQ(MountsLeft(), "");
-    EXPECT_TRUE(VarTmp().empty());
+    EXPECT_EQ(Names(), std::vector<std::string>{kRuns});
+    EXPECT_TRUE(Runs().empty());
   }
 }
 
@@ -155,54 +195,147 @@ bool LockAwaited(const fs::path& path) {
   return false;
 }
 
-// Runs started together: each waits for the lock on /var/tmp before it
-// sweeps the others' folders and makes its own, which it keeps locked while
-// it lives, so only a folder whose lock is free (its run killed outright)
-// is swept. The test takes the part of the other runs: one that is making
-// its folder (holding /var/tmp), then one that holds its folder.
+// Runs started together: each waits for the lock on the runs' folder before
+// it sweeps the others' folders and makes its own, which it keeps locked
+// while it lives, so only a folder whose lock is free (its run killed
+// outright) is swept. The test takes the part of the other runs: one that
+// is making its folder (holding the runs' folder), then one that holds its
+// folder; and of a run of an older commit, which kept its folder in
+// /var/tmp, named fresh-root-check.*, and swept every such folder of no live
+// run (by a pid file in it): neither touches the other's.
 TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
   const fs::path var_tmp = dir_.path() / "root/var/tmp";
+  const fs::path runs = var_tmp / kRuns;
   const fs::path stand_ins = dir_.path() / "root/stand-ins";
-  fs::create_directories(var_tmp / "fresh-root-check.killed/root/usr");
-  fs::create_directories(var_tmp / "fresh-root-check.starting");
+  fs::create_directories(runs / "run.killed/root/usr");
+  fs::create_directories(runs / "run.starting");
+  fs::permissions(runs, fs::perms::owner_all);
+  dir_.Write("root/var/tmp/fresh-root-check.older/pid", std::to_string(::getpid()) + "\n");
   ASSERT_EQ(::mkfifo((stand_ins / "hold").c_str(), 0600), 0);
-  const int making = Lock(var_tmp);
+  const int making = Lock(runs);
   // This run stays in its debootstrap until it is let go.
   Background held(InChrootCommand("RUN='exit 3' scripts/fresh-root-check"));
-  while (!LockAwaited(var_tmp) && !held.Ended() && !fs::exists(stand_ins / "holding")) ::usleep(1000);
-  EXPECT_TRUE(LockAwaited(var_tmp)) << "the run went on without waiting for /var/tmp";
-  const int starting = Lock(var_tmp / "fresh-root-check.starting");
+  while (!LockAwaited(runs) && !held.Ended() && !fs::exists(stand_ins / "holding")) ::usleep(1000);
+  EXPECT_TRUE(LockAwaited(runs)) << "the run went on without waiting for the runs' folder";
+  const int starting = Lock(runs / "run.starting");
   ::close(making);
   while (!held.Ended() && !fs::exists(stand_ins / "holding")) ::usleep(1000);
 
-  // Another run sweeps while the first is in its debootstrap.
-  const Ran other = InChroot("RUN='exit 4' scripts/fresh-root-check");
-  EXPECT_EQ(other.status, 4) << other.err;
-  std::vector<std::string> left = VarTmp();
+  // Another run sweeps while the first is in its debootstrap, and so does
+  // one of an older commit.
+  Background other(InChrootCommand("RUN='exit 4' scripts/fresh-root-check"));
+  while (!other.Ended() && !LockAwaited(runs) && !LockAwaited(var_tmp)) ::usleep(1000);
+  EXPECT_TRUE(other.Ended()) << "a run waits for one in its debootstrap";
+  bool let_go = false;
+  const auto let_go_once = [&] {
+    if (!let_go && fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+    let_go = true;
+  };
+  if (!other.Ended()) let_go_once();
+  EXPECT_EQ(other.Wait(), 4);
+  std::vector<std::string> left = Runs();
   EXPECT_EQ(left.size(), 2u);
-  EXPECT_NE(std::find(left.begin(), left.end(), "fresh-root-check.starting"), left.end());
+  EXPECT_NE(std::find(left.begin(), left.end(), "run.starting"), left.end());
+  const Ran older = Shell(dir_, "for old in " + Quoted(var_tmp) + "/fresh-root-check.*; do\n"
+                                "  pid=$(cat \"$old/pid\" 2>/dev/null || true)\n"
+                                "  if [ -z \"$pid\" ] || ! kill -0 \"$pid\"; then rm -rf \"$old\"; fi\n"
+                                "done");
+  EXPECT_EQ(older.status, 0) << older.err;
 
-  if (fs::exists(stand_ins / "held")) std::ofstream(stand_ins / "held") << "go\n";
+  let_go_once();
   EXPECT_EQ(held.Wait(), 3);
   ::close(starting);
-  EXPECT_EQ(VarTmp(), std::vector<std::string>{"fresh-root-check.starting"});
+  EXPECT_EQ(Runs(), std::vector<std::string>{"run.starting"});
+  EXPECT_EQ(Names(), (std::vector<std::string>{kRuns, "fresh-root-check.older"}));
   EXPECT_EQ(MountsLeft(), "");
 }
 
+// Nothing another user may put in /var/tmp holds a run, or is touched by
+// one: a lock on /var/tmp itself (which anyone may open), their folder and
+// their link under the names older commits' runs used.
+TEST_F(FreshRootCheck, AnotherUsersLockFolderOrLinkInVarTmpNeitherHoldsARunNorIsTouched) {
+  const fs::path var_tmp = dir_.path() / "root/var/tmp";
+  dir_.Write("root/var/tmp/fresh-root-check.theirs/file", "theirs\n");
+  fs::create_directories(dir_.path() / "root/outside");
+  fs::create_directory_symlink(dir_.path() / "root/outside", var_tmp / "fresh-root-check.link");
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(var_tmp / "fresh-root-check.theirs"));
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(var_tmp / "fresh-root-check.link"));
+  const int theirs = Lock(var_tmp);
+  Background run(InChrootCommand("RUN='exit 3' scripts/fresh-root-check"));
+  while (!run.Ended() && !LockAwaited(var_tmp)) ::usleep(1000);
+  EXPECT_FALSE(LockAwaited(var_tmp)) << "the run waits for another user's lock";
+  ::close(theirs);
+  EXPECT_EQ(run.Wait(), 3);
+  EXPECT_EQ(Slurp(var_tmp / "fresh-root-check.theirs/file"), "theirs\n");
+  EXPECT_TRUE(fs::is_symlink(var_tmp / "fresh-root-check.link"));
+  EXPECT_TRUE(Names("outside").empty());
+}
+
+// Every failure to set up a root gives the one line, and nothing runs: no
+// /proc (without which bash's <(...) fails too, and would say so), no /var/tmp
+// or a read-only one, and a name for the runs' folder another user took, as
+// a folder or as a link to a folder of root's (nothing is made there), or a
+// folder of root's that others may enter.
+TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndRunsNothing) {
+  const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
+  const std::string uid = std::to_string(testsupport::UnprivilegedUid());
+  const std::string in_runs = "/var/tmp/" + kRuns + " is not a folder that root alone may enter (a ";
+  struct Case {
+    std::string before, after;  // in the chroot, around the run
+    std::function<void()> plant;
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {"umount /proc", "", [] {}, "/proc is not mounted here, and the run's namespaces need it"},
+      {"rmdir /var/tmp", "mkdir /var/tmp", [] {}, "there is no /var/tmp to build it in"},
+      {"mount --bind /var/tmp /var/tmp && mount -o remount,bind,ro /var/tmp", "umount /var/tmp", [] {},
+       "cannot create directory '/var/tmp/" + kRuns + "': Read-only file system"},
+      {"", "", [&] {
+         fs::create_directory(runs);
+         fs::permissions(runs, fs::perms::owner_all);
+         testsupport::GiveToUnprivilegedUser(runs);
+       },
+       in_runs + "directory of user id " + uid + ", mode 700)"},
+      {"", "", [&] {
+         fs::create_directories(dir_.path() / "root/outside");
+         fs::permissions(dir_.path() / "root/outside", fs::perms::owner_all);
+         fs::create_directory_symlink("/outside", runs);
+         testsupport::GiveToUnprivilegedUser(runs);
+       },
+       in_runs + "symbolic link of user id " + uid + ", mode 777)"},
+      {"", "", [&] { fs::create_directory(runs); }, in_runs + "directory of user id 0, mode 755)"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_.path() / "root/var/tmp");
+    VarTmpAsAMachineHasIt();
+    c.plant();
+    const Ran run = InChroot((c.before.empty() ? "" : c.before + " && ") + "LANG=C RUN='exit 3' scripts/fresh-root-check; rc=$?; " +
+                             (c.after.empty() ? ":" : c.after) + "; exit $rc");
+    EXPECT_EQ(run.status, 125) << c.why;
+    EXPECT_EQ(run.err, kNoRoot + c.why + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_TRUE(Names("outside").empty());
+}
+
 // A checkout that another user owns is run all the same (as plain root, git
-// would stop at its ownership); a tree without git (an exported tarball)
-// has no commit to clone: one line, and .ci/run runs the check here.
-TEST_F(FreshRootCheck, ACheckoutAnotherUserOwnsRunsATreeWithoutGitFallsBack) {
-  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(dir_.path() / "root/src"));
-  const Ran owned = InChroot("RUN='exit 6' scripts/fresh-root-check");
+// would stop at its ownership), whatever its path holds: a path reaches no
+// shell as its text. A tree without git (an exported tarball) has no commit
+// to clone: one line, and .ci/run runs the check here.
+TEST_F(FreshRootCheck, ACheckoutAnyPathAnotherUserOwnsRunsATreeWithoutGitFallsBack) {
+  const std::string path = "/-a\tb';touch /var/tmp/quote;: '$(touch /var/tmp/substitution)\"\nc";
+  MakeCheckout(dir_, "root" + path, true);
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(dir_.path() / ("root" + path)));
+  const Ran owned = InChroot("cd " + Quoted(path) + " && RUN='exit 6' scripts/fresh-root-check");
   EXPECT_EQ(owned.status, 6) << owned.err;
+  EXPECT_EQ(Names(), std::vector<std::string>{kRuns});
 
   fs::remove_all(dir_.path() / "root/src/.git");
   const Ran exported = InChroot("CI=true .ci/run");
   EXPECT_EQ(exported.status, 0);
   EXPECT_EQ(exported.err,
-            "fresh-root-check: no fresh root: /src is no git checkout (an exported tree?), so there is no commit to "
-            "clone; ./check.sh runs on this machine instead\n");
+            kNoRoot + "/src is no git checkout (an exported tree?), so there is no commit to clone; ./check.sh runs "
+                      "on this machine instead\n");
   EXPECT_EQ(exported.out, "check.sh ran here, CI=true\n");
 }
 
@@ -251,7 +384,7 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
       {"deb [check-valid-until=no] http://snapshot.example/archive/debian/20250520T000000Z bookworm main\n",
        {{"security.sources",
          "Types: deb\nURIs: http://snapshot.example/archive/debian-security/20250520T000000Z\n"
-         "Suites: bookworm-security\nComponents: main\nCheck-Valid-Until: no\n"}},
+         "Suites: bookworm-security\nComponents: main\ncheck-valid-until: no\n"}},
        "git",
        "http://snapshot.example/archive/debian/20250520T000000Z",
        "deb [check-valid-until=no] http://snapshot.example/archive/debian/20250520T000000Z bookworm main\n"
@@ -274,7 +407,7 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
     const Ran run = InChroot("RUN='echo \"$(</etc/apt/sources.list)\"' scripts/fresh-root-check");
     EXPECT_EQ(run.status, 0) << form.mirror << "\n" << run.err;
     const std::string debootstrap = Slurp(dir_ / "root/stand-ins/debootstrap.log");
-    EXPECT_EQ(debootstrap.find("--variant=minbase --include=" + form.include + " bookworm /var/tmp/fresh-root-check."),
+    EXPECT_EQ(debootstrap.find("--variant=minbase --include=" + form.include + " bookworm /var/tmp/" + kRuns + "/run."),
               0u)
         << debootstrap;
     EXPECT_EQ(debootstrap.substr(debootstrap.find("/root ") + 6), form.mirror + "\n");
@@ -299,7 +432,61 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
             "https://secure.example/debian/dists/bookworm/InRelease  Certificate verification failed)\n");
   EXPECT_EQ(untrusted.out.find("running"), std::string::npos) << untrusted.out;
   EXPECT_EQ(MountsLeft(), "");
-  EXPECT_TRUE(VarTmp().empty());
+  EXPECT_TRUE(Runs().empty());
+}
+
+// Where debootstrap is missing, the run installs it, waiting as the set-up
+// does for another apt that holds dpkg's lock (this stand-in apt-get fails
+// at once unless told to wait). This machine's debootstrap, in /usr/sbin, is
+// out of the PATH.
+TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
+  fs::rename(dir_.path() / "root/stand-ins/debootstrap", dir_.path() / "root/stand-ins/debootstrap.deb");
+  scripttest::WriteScript(
+      dir_, "root/stand-ins/apt-get",
+      "case \" $* \" in *\" indextargets \"*) exec /usr/bin/apt-get \"$@\" ;; esac\n"
+      "echo \"$*\" >>/stand-ins/apt-get.log\n"
+      "case \" $* \" in\n"
+      "  *\" -o DPkg::Lock::Timeout=\"[1-9]*) ;;\n"
+      "  *) echo 'E: Could not get lock /var/lib/dpkg/lock-frontend' >&2; exit 100 ;;\n"
+      "esac\n"
+      "case \" $* \" in *\" install \"*) mv /stand-ins/debootstrap.deb /stand-ins/debootstrap ;; esac");
+  fs::create_symlink("/usr/sbin/chroot", dir_.path() / "root/stand-ins/chroot");
+  const Ran run = InChroot("PATH=/stand-ins:/usr/bin RUN='exit 4' scripts/fresh-root-check");
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_EQ(Slurp(dir_ / "root/stand-ins/apt-get.log"),
+            "-o DPkg::Lock::Timeout=900 update -qq\n"
+            "-o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends debootstrap\n");
+}
+
+// A runner that stops the job with TERM (or INT, as a Ctrl-C) to .ci/run's
+// own process stops the whole run: once .ci/run has ended, by the signal, no
+// process, mount or folder of the run is left, and no check ran here. The
+// check does not ignore INT, as a process bash starts in the background
+// would (written down as it starts).
+TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
+  const std::string left = "checking-" + dir_.path().filename().string();
+  const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
+  const auto started = [&] {
+    std::error_code ec;
+    for (const auto& run : fs::directory_iterator(runs, ec))
+      if (fs::exists(run.path() / "root/started")) return true;
+    return false;
+  };
+  for (const int signal : {SIGTERM, SIGINT}) {
+    Background ci(InChrootCommand(
+        "echo $$ >/ci-run.pid; RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status "
+        ">/ignored; : >/started; exec -a " + left + " sleep 60' exec .ci/run >/ci-run.out"));
+    while (!ci.Ended() && !started()) ::usleep(1000);
+    ASSERT_TRUE(started());
+    for (const auto& run : fs::directory_iterator(runs))
+      EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
+    ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), signal);
+    EXPECT_EQ(ci.Wait(), 128 + signal);
+    EXPECT_EQ(Slurp(dir_ / "root/ci-run.out").find("ended with status"), std::string::npos) << "the check ran on";
+    EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
+    EXPECT_EQ(MountsLeft(), "");
+    EXPECT_TRUE(Runs().empty());
+  }
 }
 
 // An ordinary user's CI (as most CI runners are) passes where the code is
@@ -344,7 +531,14 @@ TEST(OrdinaryUserCi, OneLineTheCheckHereAndOnlyTestsThatNeedRootMaySkip) {
       "ctest-run: these tests skipped, which CI does not accept:\n\t  2 - Other.Skips (Skipped)\n";
   EXPECT_EQ(other.out.substr(other.out.size() - std::min(other.out.size(), refused.size())), refused) << other.out;
   if (::geteuid() == 0) {
+    // Root's run, with a TMPDIR of another user's, makes nothing there: a
+    // file made there may be swapped for a link to one of root's.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
     const Ran root = Shell(dir, in_build + " -R NeedsRoot");
+    char event[4096];
+    EXPECT_LT(::read(watch, event, sizeof event), 1) << "ctest-run made a file in another user's TMPDIR";
+    ::close(watch);
     EXPECT_EQ(root.status, 1);
     EXPECT_NE(root.out.find("which CI does not accept:\n\t  1 - NeedsRoot.Skips (Skipped)\n"), std::string::npos)
         << root.out;
