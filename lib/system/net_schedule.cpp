@@ -114,7 +114,6 @@ void ServeTurn(NetworkServeFunction serve) {
       total.held += drained ? std::min(took.bytes, kNetworkQuantumBytes) : kNetworkQuantumBytes;
       all = total.Total();
     }
-    idle = took.bytes == 0 && !drained ? idle + 1 : 0;
     if (drained) {
       LeaveTurn(r);
     } else if (!Positive(Less(kMost, r->pump_taken))) {
@@ -128,6 +127,7 @@ void ServeTurn(NetworkServeFunction serve) {
       MoveLast(s, &r->ready_node);
     }
     // Otherwise the pump's total ran out within its visit: it stays first.
+    idle = took.bytes == 0 && r->ready != 0 ? idle + 1 : 0;
   }
   while (aside_head.next != &aside_tail) MoveLast(s, aside_head.next);
 }
