@@ -52,16 +52,19 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 // Closes the hidden network window from another thread when a test has not
 // stopped it within the time given: a drain that would otherwise never end
 // sees the window go and returns, and the test reports the firing.
-// Closes the window once the virtual clock has passed a bound, which only a
-// drain that never ends reaches (a drain moves the clock with every round),
-// whatever the machine's speed. Stop() says whether it had to.
+// Closes the window once the virtual clock reads more than limit_ms past
+// start_ms (and less than half its range, so a clock not yet set forward
+// reads as before it), which only a drain that never ends reaches: a drain
+// moves the clock with every round, whatever the machine's speed. Stop()
+// says whether it had to.
 class Watchdog {
  public:
-  Watchdog(plat::Window* window, uint32_t bound_ms)
-      : thread_([this, window, bound_ms] {
+  Watchdog(plat::Window* window, uint32_t start_ms, uint32_t limit_ms)
+      : thread_([this, window, start_ms, limit_ms] {
           std::unique_lock<std::mutex> lock(mutex_);
           while (!stopped_cv_.wait_for(lock, std::chrono::milliseconds(1), [this] { return stopped_; })) {
-            if (static_cast<int32_t>(plat::PeekTimeGetTime() - bound_ms) > 0) {
+            const uint32_t since = plat::PeekTimeGetTime() - start_ms;
+            if (since > limit_ms && since < 0x80000000u) {
               fired_ = true;
               plat::PostMessage(window, plat::kWmClose, 0, 0);
               return;
@@ -578,8 +581,9 @@ TEST_F(NetworkTest, AClosingDrainEndsAcrossTheClockWrapAndAtOnceForAPeerThatLeft
   ASSERT_EQ(Record(gone_h)->receive_remaining, 90);
 
   constexpr uint64_t kWrapMs = uint64_t{1} << 31;
-  // Ten times the two seconds a close may drain, past the wrap.
-  Watchdog watchdog(GetNetworkState().window, static_cast<uint32_t>(kWrapMs + 20000));
+  // Ten times the two seconds a close may drain.
+  plat::SetVirtualClockMicros((kWrapMs - 300) * 1000);
+  Watchdog watchdog(GetNetworkState().window, static_cast<uint32_t>(kWrapMs - 300), 20000);
   for (int32_t h : {silent_h, deaf_h, gone_h}) {
     plat::SetVirtualClockMicros((kWrapMs - 300) * 1000);
     EXPECT_EQ(CloseNetHandle(h), 0);
