@@ -24,7 +24,11 @@ void MoveLast(NetworkState& s, ListNode* node) {
 // until the pump has read it, then as the part of one it held, up to a
 // quantum (whole when it still holds more). That is the bytes waiting in its
 // socket, read where the pump would read them anyway; and as the connections
-// not yet read count whole, the total only grows as the pump learns them.
+// not yet read count whole, the total only grows as the pump learns them. One
+// that held more than it was given at its last visit counts whole too: a
+// flooding peer's socket can hold little at one pump while the peer waits for
+// a processor, and counted light it would raise the total that those whose
+// sockets the system has grown then take, which starves the rest further.
 struct PumpTotal {
   int32_t unread;  // connections in the turn at the start that no visit has read yet
   int64_t held;    // bytes of those read, each up to a quantum
@@ -111,9 +115,10 @@ void ServeTurn(NetworkServeFunction serve) {
     const bool drained = Positive(budget);
     if (first) {
       --total.unread;
-      total.held += drained ? std::min(took.bytes, kNetworkQuantumBytes) : kNetworkQuantumBytes;
+      total.held += drained && r->held_more == 0 ? std::min(took.bytes, kNetworkQuantumBytes) : kNetworkQuantumBytes;
       all = total.Total();
     }
+    r->held_more = drained ? 0 : 1;
     if (drained) {
       LeaveTurn(r);
     } else if (!Positive(Less(kMost, r->pump_taken))) {

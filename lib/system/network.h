@@ -149,6 +149,7 @@ struct NetworkRecord {
   // the pump's total and carries on at the next.
   NetworkBudget deficit;
   int32_t in_visit;
+  int32_t held_more;         // its last visit left it holding more than it was given
   uint32_t pump_number;      // the last pump that read it
   NetworkBudget pump_taken;  // what that pump read of it
 };
