@@ -39,7 +39,8 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // drained and leaves, what is left of the pump's total goes round again to
 // those that still hold data, and the next pump carries on where this one
 // stopped. So one sender reads as much beside any number of idle connections
-// as alone, and the pump stops only when its total is spent.
+// as alone, and the pump stops only when its total is spent or no connection
+// with data is left.
 //
 // In all a pump reads at most kNetworkPumpBytes, and one connection at most
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
