@@ -313,6 +313,18 @@ TEST_F(NetworkTest, SendersThatRunOutLeaveThePumpsTotalAsItWasAtItsStart) {
   for (size_t i = 1; i < 40; i += (i % 4 == 3 ? 2 : 1)) EXPECT_EQ(peers.Read(i), 1024) << "peer " << i;
   EXPECT_EQ(ReadInAll(peers), 2995931);
   peers.ReadToTheEnd();
+  // Forty that each held more than their quantum (26,214 bytes) at one pump
+  // still count whole at the next, where thirty-nine of them hold 1 KiB (as a
+  // flooding peer's socket may while the peer waits for a processor): the
+  // total stays 1 MiB, not the 4 MiB of six senders.
+  peers.Give(0, 26226, 1);  // and the 16 bytes the even quanta leave
+  for (size_t i = 1; i < 40; ++i) peers.Give(i, 26210, 2);
+  PumpNetMessages(1);
+  for (size_t i = 0; i < 40; ++i) ASSERT_EQ(peers.Read(i), i == 0 ? 26230 : 26214) << "peer " << i;
+  for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, i == 0 ? 65532 : 1020, i == 0 ? 40 : 1);
+  PumpNetMessages(1);
+  EXPECT_EQ(ReadInAll(peers), 1048576);
+  peers.ReadToTheEnd();
 }
 
 // A bulk sender beside 39 peers that each hold one message a pump, of 16 B
