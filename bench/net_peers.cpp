@@ -18,6 +18,7 @@
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -772,21 +773,37 @@ void BM_ChattyBesideBulk(benchmark::State& state) {
 }
 BENCHMARK(BM_ChattyBesideBulk)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Arg: the light peers. One peer floods 64 KiB messages beside that many
-// connections, which by turns stay idle and each send one 16-byte message (its
-// body the time it was sent) a frame, spread over the frame, in four turns of
-// 1.5 seconds after 1.5 unmeasured ones, while the program pumps once per 16
-// ms frame and takes what came: what the flooding peer read a pump beside
-// idle and beside light peers, by the system's counters on the program's end
-// (mean and median), the ratio of the means, and the light messages' latency.
+// What a pump may read in all, by the rule the layer has kept since the
+// total was set at a pump's start: a connection holding 8 KiB or more counts
+// as a whole sender, one holding less as that part of one; 4 MiB up to ten
+// senders, falling in proportion beyond, to 1 MiB.
+int64_t RuleTotal(int64_t held_bytes) {
+  const int64_t senders = (held_bytes + 8191) / 8192;
+  return senders <= 10 ? 4 << 20 : std::max<int64_t>((int64_t{4} << 20) * 10 / senders, 1 << 20);
+}
+
+// Args: the peers, and the body of their messages (16 bytes, whose latency
+// is measured; -1: 8 KiB and 16 bytes by turns). One peer floods 64 KiB
+// messages beside that many connections, which by turns stay idle and each
+// send one message a frame, spread over the frame, in four turns of 1.5
+// seconds after 1.5 unmeasured ones, while the program pumps once per 16 ms
+// frame and takes what came: what the flooding peer read a pump beside idle
+// and beside sending peers, by the system's counters on the program's end
+// (mean and median), the ratio of the means, its rate beside the sending
+// peers, and, for each pump of the sending turns, what it read against what
+// the pump's total left after the peers' bytes (the total by the rule above,
+// from what every socket held as the pump began; at most 2 MiB): the median
+// of that ratio and the share of pumps where it fell below 0.9.
 void BM_BulkBesideLight(benchmark::State& state) {
   const int light = static_cast<int>(state.range(0));
+  const int64_t size_arg = state.range(1);
   uint16_t port = 0;
   std::vector<int> fds;
   std::vector<int32_t> handles;
   if (!StartPeers(state, 1 + light, &port, &fds, &handles)) return;
-  const int bulk_end = ServerEnds({fds[0]})[0];
-  std::vector<double> idle_mib, light_mib, latencies;
+  const std::vector<int> ends = ServerEnds(fds);
+  const int bulk_end = ends[0];
+  std::vector<double> idle_mib, light_mib, latencies, left_ratio;
   const auto turn = std::chrono::milliseconds(1500);
   for (auto _ : state) {
     std::atomic<bool> stop{false}, sending{false};
@@ -798,14 +815,17 @@ void BM_BulkBesideLight(benchmark::State& state) {
     });
     peers.emplace_back([&] {
       const auto frame = std::chrono::microseconds(16667);
-      for (auto next = Clock::now(); !stop; next += frame) {
+      int64_t count = 0;
+      for (auto next = Clock::now(); !stop; next += frame, ++count) {
+        const uint32_t body = size_arg > 0 ? static_cast<uint32_t>(size_arg) : count % 2 == 0 ? 8192 : 16;
+        std::vector<uint8_t> wire(4 + body);
+        for (int k = 0; k < 4; ++k) wire[static_cast<size_t>(k)] = static_cast<uint8_t>(body >> (8 * k));
         for (int i = 0; i < light && !stop; ++i) {
           std::this_thread::sleep_until(next + frame * i / light);
           if (!sending) continue;
-          uint8_t wire[20] = {16};
           const int64_t sent = Clock::now().time_since_epoch().count();
-          std::memcpy(wire + 4, &sent, sizeof(sent));
-          WriteAll(fds[static_cast<size_t>(1 + i)], wire, sizeof(wire));
+          std::memcpy(wire.data() + 4, &sent, sizeof(sent));
+          WriteAll(fds[static_cast<size_t>(1 + i)], wire.data(), wire.size());
         }
       }
     });
@@ -813,24 +833,41 @@ void BM_BulkBesideLight(benchmark::State& state) {
     for (auto frame = Clock::now(); Clock::now() < begin + 4 * turn; frame += std::chrono::milliseconds(16)) {
       std::this_thread::sleep_until(frame);
       const auto now = Clock::now();
-      // Turns 1 and 3 light, 0 and 2 idle; a frame just after a turn's
+      // Turns 1 and 3 sending, 0 and 2 idle; a frame just after a turn's
       // change still reads what the turn before left.
       const int64_t at = now < begin ? -1 : (now - begin) / turn;
       sending = at == 1 || at == 3;
+      int64_t held = 0, peers_before = 0;
+      for (size_t i = 1; i < ends.size(); ++i) {
+        int waiting = 0;
+        if (ioctl(ends[i], SIOCINQ, &waiting) == 0) held += std::min(waiting, 8192);
+        peers_before += CountEnd(ends[i]).read;
+      }
+      int bulk_waiting = 0;
+      ioctl(bulk_end, SIOCINQ, &bulk_waiting);
+      held += std::min(bulk_waiting, 8192);
       const int64_t before = CountEnd(bulk_end).read;
       PumpNetMessages(1);
-      const double mib = static_cast<double>(CountEnd(bulk_end).read - before) / (1 << 20);
+      const int64_t bulk = CountEnd(bulk_end).read - before;
+      int64_t peers_read = -peers_before;
+      for (size_t i = 1; i < ends.size(); ++i) peers_read += CountEnd(ends[i]).read;
+      const double mib = static_cast<double>(bulk) / (1 << 20);
       TakeInPlace(handles[0]);
       const int64_t clock = Clock::now().time_since_epoch().count();
       for (int i = 0; i < light; ++i) {
         const std::vector<uint8_t> bytes = Take(handles[static_cast<size_t>(1 + i)]);
-        for (size_t k = 0; k + 16 <= bytes.size(); k += 16) {
+        for (size_t k = 0; size_arg == 16 && k + 16 <= bytes.size(); k += 16) {
           int64_t sent;
           std::memcpy(&sent, bytes.data() + k, sizeof(sent));
           if (at >= 0) latencies.push_back(Millis(Clock::duration(clock - sent)));
         }
       }
-      if (at >= 0) (sending ? light_mib : idle_mib).push_back(mib);
+      if (at < 0) continue;
+      (sending ? light_mib : idle_mib).push_back(mib);
+      if (sending && bulk_waiting >= 8192) {
+        const int64_t left = std::min<int64_t>(RuleTotal(held) - peers_read, 2 << 20);
+        if (left > 0) left_ratio.push_back(static_cast<double>(bulk) / static_cast<double>(left));
+      }
     }
     stop = true;
     for (int fd : fds) shutdown(fd, SHUT_WR);
@@ -844,13 +881,114 @@ void BM_BulkBesideLight(benchmark::State& state) {
   state.counters["bulk_idle_pump_median_MiB"] = Median(idle_mib);
   state.counters["bulk_light_pump_median_MiB"] = Median(light_mib);
   state.counters["light_to_idle"] = mean(light_mib) / mean(idle_mib);
-  state.counters["light_messages"] = static_cast<double>(latencies.size());
-  state.counters["light_median_ms"] = Median(latencies);
-  state.counters["light_p99_ms"] = Quantile(latencies, 0.99);
+  state.counters["bulk_light_MiB_s"] = mean(light_mib) * 1000.0 / 16.0;
+  state.counters["left_ratio_median"] = Median(left_ratio);
+  state.counters["pumps_below_0.9"] =
+      left_ratio.empty() ? 0
+                         : static_cast<double>(std::count_if(left_ratio.begin(), left_ratio.end(),
+                                                             [](double r) { return r < 0.9; })) /
+                               static_cast<double>(left_ratio.size());
+  if (size_arg == 16) {
+    state.counters["light_messages"] = static_cast<double>(latencies.size());
+    state.counters["light_median_ms"] = Median(latencies);
+    state.counters["light_p99_ms"] = Quantile(latencies, 0.99);
+  }
   for (int fd : fds) close(fd);
   LibraryEnd();
 }
-BENCHMARK(BM_BulkBesideLight)->Arg(39)->Arg(100)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BulkBesideLight)
+    ->Args({39, 16})
+    ->Args({100, 16})
+    ->Args({39, 1024})
+    ->Args({39, 4096})
+    ->Args({39, 7168})
+    ->Args({39, 8192})
+    ->Args({39, 9216})
+    ->Args({39, 16384})
+    ->Args({39, 65536})
+    ->Args({39, -1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Args: the peers, and the body of the one message each sends. A crowd
+// connects (the process's descriptor limit raised to its hard limit), then
+// every peer sends its message at once, and the program pumps once per 16
+// ms frame until it has read every message, or for at most 20 seconds: the
+// first pump's time and processor time and what it read (by the system's
+// counters), the time to read them all, and what was read.
+void BM_Crowd(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const uint32_t body = static_cast<uint32_t>(state.range(1));
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < static_cast<rlim_t>(2 * count + 100)) {
+    state.SkipWithError("too few descriptors");
+    return;
+  }
+  uint16_t port = 0;
+  std::vector<int> fds;
+  std::vector<int32_t> handles;
+  if (!StartPeers(state, count, &port, &fds, &handles)) return;
+  const std::vector<int> ends = ServerEnds(fds);
+  for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  std::vector<uint8_t> wire(4 + body, 7);
+  for (int k = 0; k < 4; ++k) wire[static_cast<size_t>(k)] = static_cast<uint8_t>(body >> (8 * k));
+  double first_ms = 0, first_cpu = 0, first_mib = 0, all_s = 0;
+  int64_t read = 0;
+  for (auto _ : state) {
+    for (int fd : fds) WriteAll(fd, wire.data(), wire.size());
+    // Every message waits in its socket before the first pump.
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    for (bool all = false; !all && Clock::now() < until;) {
+      all = true;
+      for (int fd : ends) {
+        int waiting = 0;
+        all = all && ioctl(fd, SIOCINQ, &waiting) == 0 && waiting == static_cast<int>(wire.size());
+      }
+    }
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(20);
+    std::vector<bool> done(static_cast<size_t>(count));
+    int left = count;
+    for (auto frame = start; left > 0 && Clock::now() < end; frame += std::chrono::milliseconds(16)) {
+      std::this_thread::sleep_until(frame);
+      int64_t before = 0;
+      if (frame == start) {
+        for (int fd : ends) before += CountEnd(fd).read;
+      }
+      const auto pump_start = Clock::now();
+      const double cpu = ThreadMillis();
+      PumpNetMessages(1);
+      if (frame == start) {
+        first_cpu = ThreadMillis() - cpu;
+        first_ms = Millis(Clock::now() - pump_start);
+        int64_t after = 0;
+        for (int fd : ends) after += CountEnd(fd).read;
+        first_mib = static_cast<double>(after - before) / (1 << 20);
+      }
+      for (int i = 0; i < count; ++i) {
+        const size_t n = Take(handles[static_cast<size_t>(i)]).size();
+        read += static_cast<int64_t>(n);
+        if (n != 0 && !done[static_cast<size_t>(i)]) {
+          done[static_cast<size_t>(i)] = true;
+          --left;
+        }
+      }
+    }
+    all_s = left == 0 ? Millis(Clock::now() - start) / 1000 : -1;
+  }
+  state.counters["first_pump_ms"] = first_ms;
+  state.counters["first_pump_cpu_ms"] = first_cpu;
+  state.counters["first_pump_MiB"] = first_mib;
+  state.counters["all_read_s"] = all_s;
+  state.counters["read_MB"] = static_cast<double>(read) / 1e6;
+  for (int fd : fds) close(fd);
+  LibraryEnd();
+}
+BENCHMARK(BM_Crowd)->Args({900, 1161})->Args({4600, 16384})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Args: idle peers, and peers that sent part of a message and left. The
 // time of the network's end.

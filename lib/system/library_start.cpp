@@ -95,7 +95,7 @@ FunctionEntry g_ws2[] = {
     RR_FN("sendto", plat::SendTo), RR_FN("recvfrom", plat::RecvFrom), RR_FN("accept", plat::Accept),
     RR_FN("closesocket", plat::CloseSocket), RR_FN("shutdown", plat::Shutdown),
     RR_FN("listen", plat::Listen), RR_FN("bind", plat::Bind), RR_FN("inet_addr", plat::InetAddr),
-    RR_FN("recv", plat::Recv), RR_FN("ioctlsocket", plat::IoctlSocket)};
+    RR_FN("recv", plat::Recv)};
 FunctionEntry g_imm[] = {
     RR_FN("ImmGetContext", plat::ImmGetContext), RR_FN("ImmReleaseContext", plat::ImmReleaseContext),
     RR_FN("ImmGetOpenStatus", plat::ImmGetOpenStatus), RR_NONE("ImmGetConversionStatus"),

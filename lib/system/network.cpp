@@ -8,6 +8,7 @@
 
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
+#include "lib/system/net_schedule.h"
 #include "lib/system/window_system.h"
 #include "platform/kernel/kernel.h"
 #include "rorud/rorud.h"
@@ -17,7 +18,6 @@ namespace {
 NetworkState g_net;
 bool g_list_ready = false;
 NetworkRecvFunction g_recv_for_test = nullptr;
-NetworkIoctlFunction g_ioctl_for_test = nullptr;
 
 void EnsureList() {
   if (!g_list_ready) {
@@ -37,7 +37,6 @@ struct SocketFunctions {
   int (*send)(plat::SocketHandle, const char*, int, int);
   int (*recv)(plat::SocketHandle, char*, int, int);
   int (*closesocket)(plat::SocketHandle);
-  int (*ioctlsocket)(plat::SocketHandle, int32_t, uint32_t*);
 };
 
 SocketFunctions Functions() {
@@ -50,9 +49,6 @@ SocketFunctions Functions() {
   f.recv = g_recv_for_test != nullptr ? g_recv_for_test
                                       : reinterpret_cast<decltype(f.recv)>(GetLoadedFunction("recv"));
   f.closesocket = reinterpret_cast<decltype(f.closesocket)>(GetLoadedFunction("closesocket"));
-  f.ioctlsocket = g_ioctl_for_test != nullptr
-                      ? g_ioctl_for_test
-                      : reinterpret_cast<decltype(f.ioctlsocket)>(GetLoadedFunction("ioctlsocket"));
   return f;
 }
 
@@ -100,20 +96,6 @@ void ResumeAccept() {
 // Posts a read event for a record, as the system would for its socket.
 void PostRead(const NetworkRecord* r) {
   if (g_net.window != nullptr) plat::PostMessage(g_net.window, kNetworkSocketMessage, r->socket, plat::kFdRead);
-}
-
-// Puts a connection last in the list of those with data, unless it is in it.
-void MarkReady(NetworkRecord* r) {
-  if (r->ready != 0) return;
-  EnsureList();
-  ListAppend(g_net.ready_tail.previous, &r->ready_node, r->node.value, r);
-  r->ready = 1;
-}
-
-void UnmarkReady(NetworkRecord* r) {
-  if (r->ready == 0) return;
-  ListRemove(&r->ready_node);
-  r->ready = 0;
 }
 
 // The received bytes the program has not taken, less the message under way
@@ -209,7 +191,7 @@ void NoteSendError(NetworkRecord* r, const SocketFunctions& f) {
 // slot.
 void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
   SetHeld(r, false);
-  UnmarkReady(r);
+  LeaveTurn(r);
   Unselect(f, r->socket);
   CloseSocketOf(f, r->socket);
   RingBufferFree(&r->receive_buffer);
@@ -558,161 +540,8 @@ int ReceiveWithin(int32_t handle, NetworkBudget& budget) {
   return result;
 }
 
-int32_t ReadyCount() {
-  int32_t n = 0;
-  for (const ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) ++n;
-  return n;
-}
-
-// What one pump may read in all while the given number of connections have
-// data.
-NetworkBudget PumpBudget(int32_t connections) {
-  int64_t bytes = kNetworkPumpBytes;
-  if (connections > kNetworkPumpFullSenders) {
-    bytes = std::max<int64_t>(bytes * kNetworkPumpFullSenders / connections, kNetworkPumpLeastBytes);
-  }
-  return NetworkBudget{static_cast<int32_t>(bytes), static_cast<int32_t>(bytes / kNetworkPumpBytesPerMessage)};
-}
-
-// Moves the connections of a list kept apart behind those in the list of
-// connections with data, in their order.
-void AppendToReady(ListNode* head, ListNode* tail) {
-  while (head->next != tail) {
-    ListNode* x = head->next;
-    ListRemove(x);
-    ListAppend(g_net.ready_tail.previous, x, x->value, x->data);
-  }
-}
-
-// What one connection may take of a pump's total: kNetworkPumpMostEvenQuarters
-// quarters of an even share among the heavy connections, within the limit.
-int32_t MostOfOne(int32_t total, int32_t heavy, int32_t limit) {
-  const int64_t even = int64_t{total} / std::max(heavy, 1);
-  return static_cast<int32_t>(std::min<int64_t>(limit, even * kNetworkPumpMostEvenQuarters / 4));
-}
-
-// How much of a sender a connection with data counts as when a pump starts:
-// the bytes the system reports waiting in its socket, or those the last pump
-// that read it took if more, up to the least share (a whole sender). A
-// flooding peer's socket can hold only a few bytes at one pump while the
-// system holds its sender back; counted as light, it would leave one that
-// always holds more the total of the crowd. One whose count the system
-// cannot give counts whole.
-int32_t SenderWeight(const SocketFunctions& f, const NetworkRecord* r) {
-  uint32_t waiting = 0;
-  if (f.ioctlsocket == nullptr || f.ioctlsocket(r->socket, plat::kFionRead, &waiting) != 0) {
-    return kNetworkLeastShareBytes;
-  }
-  const int64_t held = std::max<int64_t>(waiting, r->pump_taken.bytes);
-  return static_cast<int32_t>(std::min<int64_t>(held, kNetworkLeastShareBytes));
-}
-
-// What a pump counts as it starts: the senders with data (a connection that
-// holds less than the least share counts as that part of one), and those of
-// them that count whole.
-struct PumpSenders {
-  int32_t senders;
-  int32_t heavy;
-};
-
-// Counts the connections with data as a pump starts and puts the light ones
-// before the heavy ones, each in the order they had, behind those the last
-// pump passed over.
-PumpSenders CountAndOrderReady() {
-  const SocketFunctions f = Functions();
-  ListNode heavy_head, heavy_tail;
-  ListInit(&heavy_head, &heavy_tail);
-  int64_t weight = 0;
-  int32_t heavy = 0;
-  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr;) {
-    ListNode* next = x->next;
-    auto* r = static_cast<NetworkRecord*>(x->data);
-    const int32_t w = SenderWeight(f, r);
-    weight += w;
-    heavy += w == kNetworkLeastShareBytes ? 1 : 0;
-    if (w == kNetworkLeastShareBytes && r->passed_over == 0) {
-      ListRemove(x);
-      ListAppend(heavy_tail.previous, x, x->value, x->data);
-    }
-    r->passed_over = 0;
-    r->pump_taken = NetworkBudget{};
-    x = next;
-  }
-  AppendToReady(&heavy_head, &heavy_tail);
-  return PumpSenders{static_cast<int32_t>((weight + kNetworkLeastShareBytes - 1) / kNetworkLeastShareBytes), heavy};
-}
-
-// Reads the connections with data, sharing what one pump may read among
-// them. The pump's total is set once, from the senders with data when it
-// starts: the first shares empty most sockets of a crowd, and a total counted
-// again from the few left would give them the whole budget of the crowd,
-// pump after pump. A connection that holds less than the least share counts
-// as that part of a sender, and is put before those that hold more: the few
-// bytes of a crowd of light connections neither cut the total of a heavy one
-// nor wait behind it. Only those the last pump never came to stay before
-// them, so that light ones that fill every pump cannot keep a heavy one from
-// its turn. Each round gives every connection in the list an equal share of
-// what is left of that total (as many as can have the least share when not
-// all can, first come first served), within the most one connection may take
-// in a pump (2 MiB, and five quarters of an even share among the heavy
-// ones). One that reads less than its share has read its socket out (or is
-// held, or failed) and leaves the list; one that reads all of it
-// goes to the back and shares in the next round what the others left, unless
-// it has taken its most. The rounds end when the total is spent or nobody is
-// left: those still in the list are the first the next pump reads, the ones
-// this pump never came to first.
-void ReadReadyConnections() {
-  const PumpSenders senders = CountAndOrderReady();
-  const NetworkBudget all = PumpBudget(senders.senders);
-  const NetworkBudget most{MostOfOne(all.bytes, senders.heavy, kNetworkConnectionPumpBytes),
-                           MostOfOne(all.messages, senders.heavy, kNetworkConnectionPumpMessages)};
-  // Those that took their most, kept apart until the rounds end.
-  ListNode full_head, full_tail;
-  ListInit(&full_head, &full_tail);
-  NetworkBudget used{0, 0};
-  for (bool spent = false; !spent;) {
-    const int32_t waiting = ReadyCount();
-    const NetworkBudget pool{all.bytes - used.bytes, all.messages - used.messages};
-    const int32_t serve = std::min({waiting, pool.bytes / kNetworkLeastShareBytes,
-                                    pool.messages / kNetworkLeastShareMessages});
-    if (serve <= 0) break;
-    const NetworkBudget share{pool.bytes / serve, pool.messages / serve};
-    for (int32_t i = 0; i < serve; ++i) {
-      auto* r = static_cast<NetworkRecord*>(g_net.ready_head.next->data);
-      NetworkBudget& taken = r->pump_taken;
-      NetworkBudget budget{
-          std::min({share.bytes, all.bytes - used.bytes, most.bytes - taken.bytes}),
-          std::min({share.messages, all.messages - used.messages, most.messages - taken.messages})};
-      // Whole small messages of those before it can overdraw the pump by a
-      // little: it stays first for the next pump.
-      if (budget.bytes <= 0 || budget.messages <= 0) {
-        spent = true;
-        break;
-      }
-      UnmarkReady(r);
-      const NetworkBudget given = budget;
-      ReceiveWithin(r->node.value, budget);
-      const NetworkBudget took{given.bytes - budget.bytes, given.messages - budget.messages};
-      used.bytes += took.bytes;
-      used.messages += took.messages;
-      taken.bytes += took.bytes;
-      taken.messages += took.messages;
-      if (budget.bytes > 0 && budget.messages > 0) continue;
-      if (taken.bytes >= most.bytes || taken.messages >= most.messages) {
-        ListAppend(full_tail.previous, &r->ready_node, r->node.value, r);
-        r->ready = 1;
-      } else {
-        MarkReady(r);
-      }
-    }
-  }
-  // Those still in the list that took nothing, this pump never came to.
-  for (ListNode* x = g_net.ready_head.next; x != nullptr && x->next != nullptr; x = x->next) {
-    auto* r = static_cast<NetworkRecord*>(x->data);
-    r->passed_over = r->pump_taken.bytes == 0 && r->pump_taken.messages == 0 ? 1 : 0;
-  }
-  AppendToReady(&full_head, &full_tail);
-}
+// Reads a connection of the turn within the budget the scheduler gives it.
+void ServeConnection(NetworkRecord* r, NetworkBudget& budget) { ReceiveWithin(r->node.value, budget); }
 
 }  // namespace
 
@@ -745,10 +574,7 @@ int WriteNetLogLine(const char* format, ...) {
   return WriteLogLineFmt("ネットワークログ。%s[%d]", text, error);
 }
 
-void SetNetworkRecvForTest(NetworkRecvFunction recv, NetworkIoctlFunction ioctl) {
-  g_recv_for_test = recv;
-  g_ioctl_for_test = ioctl;
-}
+void SetNetworkRecvForTest(NetworkRecvFunction recv) { g_recv_for_test = recv; }
 
 int RecvSocket(int32_t handle) {
   NetworkBudget budget{kNetworkReceivePassBytes, kNetworkReceivePassMessages};
@@ -928,7 +754,7 @@ int PumpNetMessages(int close_finished) {
       plat::DispatchMessage(&m);
     }
   }
-  ReadReadyConnections();
+  ServeTurn(ServeConnection);
   GiveBackBuffers();
   return 0;
 }
@@ -958,8 +784,8 @@ intptr_t HandleSocketEvent(intptr_t lparam, uintptr_t socket) {
   switch (event) {
     case plat::kFdRead:
       // Read by the network pump (the library's message pump runs one after
-      // the events it dispatches), with the pump's share for it.
-      MarkReady(r);
+      // the events it dispatches), in its turn.
+      JoinTurn(r);
       return 1;
     case plat::kFdWrite:
       SendSocket(r->node.value);
@@ -1066,6 +892,7 @@ int NetworkEnd() {
   g_net.oversized_count = 0;
   ListInit(&g_net.head, &g_net.tail);
   ListInit(&g_net.ready_head, &g_net.ready_tail);
+  g_net.ready_count = 0;
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();
   WriteLogLine("ネットワーク関連の終了処理は完了しました\n");

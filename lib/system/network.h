@@ -32,12 +32,15 @@ constexpr int32_t kNetworkListenSlot = 8192;
 // system posts for what is left carries on.
 constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
 constexpr int32_t kNetworkReceivePassMessages = 256;
-// What one network pump reads. A read event only marks its connection as
-// having data; once the pump has dispatched its events it shares its budget
-// among the connections so marked (the listener and idle connections take no
-// share), round after round: a connection that reads less than its share
-// leaves what it did not use to those that still have data. So one sender
-// reads as much beside any number of idle connections as alone.
+// What one network pump reads. A read event only puts its connection in the
+// turn of those with data; once the pump has dispatched its events it reads
+// the turn by deficit round robin (net_schedule.h): each connection with
+// data reads a quantum in turn, one that reads less than its quantum has
+// drained and leaves, what is left of the pump's total goes round again to
+// those that still hold data, and the next pump carries on where this one
+// stopped. So one sender reads as much beside any number of idle connections
+// as alone, and the pump stops only when its total is spent or no connection
+// with data is left.
 //
 // In all a pump reads at most kNetworkPumpBytes, and one connection at most
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
@@ -46,13 +49,11 @@ constexpr int32_t kNetworkReceivePassMessages = 256;
 // proportion, to kNetworkPumpLeastBytes: every connection read wakes its
 // sender, and where the senders share the program's processors they hold up
 // a pump that reads much, so that however many flood, a pump stays short. A
-// connection counts as a whole sender when the system reports at least
-// kNetworkLeastShareBytes waiting in its socket, or the last pump that read it
-// took as much, and one that holds less as that part of one: a crowd of light
-// connections, each a few bytes, does not cut a heavy sender's total, and
-// they are read before the heavy ones, so that no heavy connection holds
-// their messages to a later pump. A message counts as
-// kNetworkPumpBytesPerMessage bytes against the count of messages.
+// connection counts as a whole sender when it holds at least
+// kNetworkQuantumBytes, and one that holds less as that part of one, so that
+// a crowd of light connections, each a few bytes, does not cut a heavy
+// sender's total. A message counts as kNetworkPumpBytesPerMessage bytes
+// against the count of messages.
 constexpr int32_t kNetworkPumpBytes = 4 * 1024 * 1024;
 constexpr int32_t kNetworkConnectionPumpBytes = 2 * 1024 * 1024;
 constexpr int32_t kNetworkPumpFullSenders = 10;
@@ -60,19 +61,10 @@ constexpr int32_t kNetworkPumpLeastBytes = 1024 * 1024;
 constexpr int32_t kNetworkPumpBytesPerMessage = 256;
 constexpr int32_t kNetworkPumpMessages = kNetworkPumpBytes / kNetworkPumpBytesPerMessage;
 constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes / kNetworkPumpBytesPerMessage;
-// Nor does one connection take more than this many quarters of an even share
-// of the pump's total among the connections with much to read (those that
-// count as whole senders): otherwise what the others leave when their
-// sockets hold less than a share all goes to those that always hold more
-// (sockets whose receive buffers the system has grown), pump after pump, and
-// of equal senders a few would be served twice as well as the rest.
-constexpr int32_t kNetworkPumpMostEvenQuarters = 5;
-// The smallest share a round gives: when what the pump may still read cannot
-// give every connection with data this much, the round serves as many as it
-// can, in the order they were marked, and the others are the first the next
-// pump serves.
-constexpr int32_t kNetworkLeastShareBytes = 8 * 1024;
-constexpr int32_t kNetworkLeastShareMessages = kNetworkLeastShareBytes / kNetworkPumpBytesPerMessage;
+// The least quantum a connection is given a round, however many have data;
+// a pump whose total allows more gives an even share of it.
+constexpr int32_t kNetworkQuantumBytes = 8 * 1024;
+constexpr int32_t kNetworkQuantumMessages = kNetworkQuantumBytes / kNetworkPumpBytesPerMessage;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
@@ -150,12 +142,17 @@ struct NetworkRecord {
   // queued can go out any more.
   int32_t send_failed;
   // A read event came and the pump has not yet read the connection out: its
-  // place in the list of connections with data.
+  // place in the turn of connections with data (net_schedule.h).
   int32_t ready;
   ListNode ready_node;  // value: the handle; data: the record
-  NetworkBudget pump_taken;  // what the running (or the last) pump that read it has read of it
-  // The last pump never came to it: it goes first in the next, light or not.
-  int32_t passed_over;
+  // What is left of the quanta the turn gave it (below 0 after a whole
+  // message took it past its budget), and whether its visit was cut short by
+  // the pump's total and carries on at the next.
+  NetworkBudget deficit;
+  int32_t in_visit;
+  int32_t held_more;         // its last visit left it holding more than it was given
+  uint32_t pump_number;      // the last pump that read it
+  NetworkBudget pump_taken;  // what that pump read of it
 };
 
 struct NetworkState {
@@ -185,9 +182,11 @@ struct NetworkState {
   // buffer is oversized.
   int32_t held_count;
   int32_t oversized_count;
-  // The connections with data, in the order their read events came; the
-  // pump reads them after dispatching its events.
+  // The turn: the connections with data, in the order the pump serves them
+  // after dispatching its events; how many; and the pumps that read it.
   ListNode ready_head, ready_tail;
+  int32_t ready_count;
+  uint32_t pump_number;
 };
 NetworkState& GetNetworkState();
 
@@ -206,9 +205,8 @@ int NetworkEnd();
 intptr_t OnSocketEvent(intptr_t lparam, uintptr_t socket);
 int WriteNetLogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Test seam: the receive, and the query of the bytes waiting, that the layer
-// calls in place of the system's (null: the system's again), so that a test
-// can have a pump find more bytes waiting than a socket's buffer holds.
+// Test seam: the receive that the layer calls in place of the system's (null:
+// the system's again), so that a test can have a pump find more bytes
+// waiting than a socket's buffer holds.
 using NetworkRecvFunction = int (*)(plat::SocketHandle socket, char* buffer, int length, int flags);
-using NetworkIoctlFunction = int (*)(plat::SocketHandle socket, int32_t command, uint32_t* argument);
-void SetNetworkRecvForTest(NetworkRecvFunction recv, NetworkIoctlFunction ioctl);
+void SetNetworkRecvForTest(NetworkRecvFunction recv);

@@ -7,7 +7,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -669,18 +668,6 @@ int CloseSocket(SocketHandle socket) {
   close(e->fd);
   g_sockets.erase(socket);
   Wake();
-  return 0;
-}
-
-int IoctlSocket(SocketHandle socket, int32_t command, uint32_t* argument) {
-  std::lock_guard<std::mutex> guard(g_mu);
-  Entry* e = Find(socket);
-  if (e == nullptr) return kSocketError;
-  if (command != kFionRead) return Fail(kWsaEInval);
-  if (argument == nullptr) return Fail(kWsaEFault);
-  int waiting = 0;
-  if (::ioctl(e->fd, FIONREAD, &waiting) != 0) return FailErrno();
-  *argument = static_cast<uint32_t>(waiting);
   return 0;
 }
 

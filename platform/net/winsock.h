@@ -40,8 +40,6 @@ constexpr int kIpProtoUdp = 17;
 
 // Send and receive flags.
 constexpr int kMsgPeek = 0x2;
-// The one command IoctlSocket takes: the bytes waiting to be read.
-constexpr int32_t kFionRead = 0x4004667F;
 // Shutdown directions.
 constexpr int kSdReceive = 0, kSdSend = 1, kSdBoth = 2;
 
@@ -147,9 +145,6 @@ int Shutdown(SocketHandle socket, int how);
 int CloseSocket(SocketHandle socket);
 // The socket's own address (after bind with port 0, the port chosen).
 int GetSockName(SocketHandle socket, SockAddr* address, int* length);
-// kFionRead: *argument becomes the bytes a receive could take now. Any
-// other command fails with kWsaEInval.
-int IoctlSocket(SocketHandle socket, int32_t command, uint32_t* argument);
 
 uint16_t Htons(uint16_t value);
 uint16_t Ntohs(uint16_t value);
