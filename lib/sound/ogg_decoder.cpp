@@ -315,13 +315,13 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   return 1;
 }
 
-// Moves the library's read to the sound's frame `frame`. Its seek goes by
-// granule positions, and one the packets do not bear out can send it past
-// the sample (it then says so in the position it reports): the frame's link
-// is then read from its first page, and its samples counted up to the frame.
+// Moves the library's read to the sound's frame `frame`: the frame's link is
+// read from its first page, and its samples counted up to the frame. The
+// library's own sample seek is not used: it goes by granule positions, which
+// the packets may not bear out, and on damaged pages it reads its page
+// buffer after moving it.
 void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
   OggVorbis_File* vf = Vorbis(r);
-  if (ov_pcm_seek(vf, frame) == 0 && ov_pcm_tell(vf) == frame) return;
   if (!ov_seekable(vf) || vf->pcmlengths == nullptr || vf->offsets == nullptr) return;
   int link = 0;
   int64_t link_start = 0;
