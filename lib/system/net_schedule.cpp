@@ -44,8 +44,10 @@ void JoinTurn(NetworkRecord* r) {
   NetworkState& s = GetNetworkState();
   ListAppend(s.ready_tail.previous, &r->ready_node, r->node.value, r);
   r->ready = 1;
-  r->deficit = NetworkBudget{};
   r->in_visit = 0;
+  // What the pump that read it out left of its quantum is kept for the pump
+  // after that one, and no longer.
+  if (r->pump_number != s.pump_number) r->deficit = NetworkBudget{};
   ++s.ready_count;
 }
 
@@ -66,8 +68,10 @@ NetworkBudget PumpBudget(int32_t senders) {
 
 void ServeTurn(NetworkServeFunction serve) {
   NetworkState& s = GetNetworkState();
-  if (s.ready_count == 0) return;
+  // Every pump counts, those with nothing to read too: a connection's rest
+  // of a quantum lasts until the next pump, not the next that reads.
   const uint32_t pump = ++s.pump_number;
+  if (s.ready_count == 0) return;
   // The quantum: an even share of the least total the pump can have, so
   // that a pump whose connections all hold much serves each once; never
   // below kNetworkQuantumBytes, however many hold data.
@@ -120,6 +124,11 @@ void ServeTurn(NetworkServeFunction serve) {
     }
     r->held_more = drained ? 0 : 1;
     if (drained) {
+      // The rest of its quantum, up to one quantum, waits for its next read
+      // event at the next pump; a whole message that took it past its budget
+      // is not held against it.
+      r->deficit = Least(quantum, NetworkBudget{std::max(0, r->deficit.bytes), std::max(0, r->deficit.messages)});
+      r->in_visit = 0;
       LeaveTurn(r);
     } else if (!Positive(Less(kMost, r->pump_taken))) {
       r->deficit = NetworkBudget{};

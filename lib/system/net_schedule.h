@@ -9,7 +9,13 @@
 // whole message took it past its last budget), reads within that, the pump's
 // total and its own most for a pump, and then
 // - leaves the turn when it read less than it was given: it has drained (or
-//   is held, or failed), and its next read event puts it last again;
+//   is held, or failed), and its next read event puts it last again. What it
+//   left of its deficit, up to one quantum, it keeps for the next pump: the
+//   system refills a socket a window at a time, so that one may hold less
+//   than its quantum at one pump and more at the next. Dropped, that rest
+//   would go to whichever connection's socket held more, and the system
+//   grows the buffer of a socket that is read more, so that one connection
+//   among equal senders would take ever more of the pump;
 // - goes last when it spent its deficit: what is left of the total goes
 //   round again to those that still hold data;
 // - stays first with the rest of its deficit when the pump's total ran out:

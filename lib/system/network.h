@@ -146,8 +146,9 @@ struct NetworkRecord {
   int32_t ready;
   ListNode ready_node;  // value: the handle; data: the record
   // What is left of the quanta the turn gave it (below 0 after a whole
-  // message took it past its budget), and whether its visit was cut short by
-  // the pump's total and carries on at the next.
+  // message took it past its budget; once it drained, up to one quantum kept
+  // for the next pump), and whether its visit was cut short by the pump's
+  // total and carries on at the next.
   NetworkBudget deficit;
   int32_t in_visit;
   int32_t held_more;         // its last visit left it holding more than it was given

@@ -183,6 +183,16 @@ class StreamPeers {
     Give(i, body, messages);
   }
   int64_t Read(size_t i) { return Streams()[Record(handles_[i])->socket].read; }
+  // Connection i's socket holds the rest of the message being read and then
+  // the messages given (its stream is cut or lengthened there), and its read
+  // event has come.
+  void Hold(size_t i, int64_t messages) {
+    NetworkRecord* r = Record(handles_[i]);
+    Stream& st = Streams()[r->socket];
+    const int64_t unit = 4 + int64_t{st.body};
+    st.wire = (st.read + unit - 1) / unit * unit + messages * unit;
+    JoinTurn(r);
+  }
   // Connection i has no stream, or has read its stream to the end.
   bool ReadOut(size_t i) {
     auto it = Streams().find(Record(handles_[i])->socket);
@@ -411,6 +421,55 @@ TEST_F(NetworkTest, EqualSendersReadEquallyAndTheTurnCarriesOnWhereAPumpStopped)
     }
     peers.ReadToTheEnd();
   }
+}
+
+// Forty equal senders. The system refills thirty-nine of their sockets a
+// window (64 KiB) at a time, once the pump has read them out, so that every
+// few pumps each holds less than its quantum; the fortieth socket, which
+// the system has grown, always holds 1 MiB. Each of the thirty-nine keeps
+// what its quantum left at the pump that read it out and takes it at the
+// next: over forty pumps every pump reads its total, and the most any
+// connection reads is within half again of the median (else the grown one
+// would take all the others leave, and read eight times as much).
+TEST_F(NetworkTest, ASenderThatRanShortTakesTheRestOfItsQuantumAtTheNextPump) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(40, AcceptStandIn);
+  for (size_t i = 0; i < 40; ++i) peers.Give(i, 8188, 0);
+  std::vector<int64_t> read(40);
+  for (int pump = 0; pump < 40; ++pump) {
+    std::vector<int64_t> before(40);
+    for (size_t i = 0; i < 40; ++i) {
+      // The first fill differs from peer to peer, as their windows would.
+      if (i == 0 || peers.ReadOut(i)) peers.Hold(i, i == 0 ? 128 : pump == 0 ? 1 + i % 8 : 8);
+      before[i] = peers.Read(i);
+    }
+    PumpNetMessages(1);
+    int64_t all = 0;
+    for (size_t i = 0; i < 40; ++i) {
+      read[i] += peers.Read(i) - before[i];
+      all += peers.Read(i) - before[i];
+      peers.Take(i);
+    }
+    EXPECT_EQ(all, kNetworkPumpLeastBytes) << "pump " << pump;
+  }
+  std::vector<int64_t> sorted = read;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_LE(sorted.back() * 2, sorted[20] * 3) << "most " << sorted.back() << ", median " << sorted[20];
+  peers.ReadToTheEnd();
+  // What a connection keeps is one quantum at most: after ten pumps that
+  // each read a message of 16 bytes from every connection, none reads more
+  // than two quanta and a message when all hold 64 KiB.
+  for (int pump = 0; pump < 10; ++pump) {
+    for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, 12, 1);
+    PumpNetMessages(1);
+  }
+  for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, 8188, 8);
+  PumpNetMessages(1);
+  for (size_t i = 0; i < 40; ++i) {
+    EXPECT_LE(peers.Read(i), 2 * (kNetworkPumpLeastBytes / 40) + 8192) << "peer " << i;
+  }
+  peers.ReadToTheEnd();
 }
 
 // A receive the program calls itself takes at most 256 messages or 256 KiB.
