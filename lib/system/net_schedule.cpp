@@ -124,11 +124,9 @@ void ServeTurn(NetworkServeFunction serve) {
     }
     r->held_more = drained ? 0 : 1;
     if (drained) {
-      // The rest of its quantum, up to one quantum, waits for its next read
-      // event at the next pump; a whole message that took it past its budget
-      // is not held against it.
-      r->deficit = Least(quantum, NetworkBudget{std::max(0, r->deficit.bytes), std::max(0, r->deficit.messages)});
-      r->in_visit = 0;
+      // The rest of its deficit (above 0: it read less than it was given),
+      // up to one quantum, waits for its next read event at the next pump.
+      r->deficit = Least(quantum, r->deficit);
       LeaveTurn(r);
     } else if (!Positive(Less(kMost, r->pump_taken))) {
       r->deficit = NetworkBudget{};
