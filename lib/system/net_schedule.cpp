@@ -1,5 +1,6 @@
 // lib/system/net_schedule.cpp - deficit round robin over the connections
-// with data: the turn's order, the quanta and deficits, and the pump's total.
+// with data: the turn's new and old lists, the quanta and deficits, and the
+// pump's total.
 #include "lib/system/net_schedule.h"
 
 #include <algorithm>
@@ -15,9 +16,17 @@ NetworkBudget Least(const NetworkBudget& a, const NetworkBudget& b) {
   return {std::min(a.bytes, b.bytes), std::min(a.messages, b.messages)};
 }
 
-void MoveLast(NetworkState& s, ListNode* node) {
-  ListRemove(node);
-  ListAppend(s.ready_tail.previous, node, node->value, node->data);
+// Puts a connection in the turn last in the old list.
+void MoveLast(NetworkState& s, NetworkRecord* r) {
+  ListRemove(&r->ready_node);
+  ListAppend(s.old_tail.previous, &r->ready_node, r->node.value, r);
+  r->turn_list = kNetworkTurnOld;
+}
+
+// When no connection has data, the emptied ones have no one to wait among:
+// they go, and each is new again at its next read event.
+void LeaveEmptied(NetworkState& s) {
+  while (s.old_head.next != &s.old_tail) LeaveTurn(static_cast<NetworkRecord*>(s.old_head.next->data));
 }
 
 // The pump's total, learnt as it reads: a connection counts as a whole sender
@@ -42,18 +51,21 @@ struct PumpTotal {
 void JoinTurn(NetworkRecord* r) {
   if (r->ready != 0) return;
   NetworkState& s = GetNetworkState();
-  ListAppend(s.ready_tail.previous, &r->ready_node, r->node.value, r);
   r->ready = 1;
-  r->in_visit = 0;
-  // What the pump that read it out left of its quantum is kept for the pump
-  // after that one, and no longer.
-  if (r->pump_number != s.pump_number) r->deficit = NetworkBudget{};
   ++s.ready_count;
+  // An emptied connection keeps its place in the old list.
+  if (r->turn_list != kNetworkTurnNone) return;
+  ListAppend(s.new_tail.previous, &r->ready_node, r->node.value, r);
+  r->turn_list = kNetworkTurnNew;
+  r->in_visit = 0;
+  r->deficit = NetworkBudget{};
 }
 
 void LeaveTurn(NetworkRecord* r) {
-  if (r->ready == 0) return;
+  if (r->turn_list == kNetworkTurnNone) return;
   ListRemove(&r->ready_node);
+  r->turn_list = kNetworkTurnNone;
+  if (r->ready == 0) return;
   r->ready = 0;
   --GetNetworkState().ready_count;
 }
@@ -68,10 +80,11 @@ NetworkBudget PumpBudget(int32_t senders) {
 
 void ServeTurn(NetworkServeFunction serve) {
   NetworkState& s = GetNetworkState();
-  // Every pump counts, those with nothing to read too: a connection's rest
-  // of a quantum lasts until the next pump, not the next that reads.
   const uint32_t pump = ++s.pump_number;
-  if (s.ready_count == 0) return;
+  if (s.ready_count == 0) {
+    LeaveEmptied(s);
+    return;
+  }
   // The quantum: an even share of the least total the pump can have, so
   // that a pump whose connections all hold much serves each once; never
   // below kNetworkQuantumBytes, however many hold data.
@@ -90,7 +103,12 @@ void ServeTurn(NetworkServeFunction serve) {
   int32_t idle = 0;
   for (int32_t in_turn = n; in_turn > 0 && idle < in_turn && Positive(Less(all, used));
        in_turn = s.ready_count - aside) {
-    auto* r = static_cast<NetworkRecord*>(s.ready_head.next->data);
+    ListNode* head = s.new_head.next != &s.new_tail ? s.new_head.next : s.old_head.next;
+    auto* r = static_cast<NetworkRecord*>(head->data);
+    if (r->ready == 0) {  // emptied, and no data came while it waited
+      LeaveTurn(r);
+      continue;
+    }
     const bool first = r->pump_number != pump;
     if (first) {
       r->pump_number = pump;
@@ -106,7 +124,7 @@ void ServeTurn(NetworkServeFunction serve) {
     if (!alone) budget = Least(budget, r->deficit);
     if (!Positive(budget)) {
       r->in_visit = 0;
-      MoveLast(s, &r->ready_node);
+      MoveLast(s, r);
       ++idle;
       continue;
     }
@@ -124,10 +142,15 @@ void ServeTurn(NetworkServeFunction serve) {
     }
     r->held_more = drained ? 0 : 1;
     if (drained) {
-      // The rest of its deficit (above 0: it read less than it was given),
-      // up to one quantum, waits for its next read event at the next pump.
+      // Emptied: it waits last among the old ones with the rest of its
+      // deficit (above 0: it read less than it was given), up to a quantum.
       r->deficit = Least(quantum, r->deficit);
-      LeaveTurn(r);
+      r->in_visit = 0;
+      MoveLast(s, r);
+      if (r->ready != 0) {
+        r->ready = 0;
+        --s.ready_count;
+      }
     } else if (!Positive(Less(kMost, r->pump_taken))) {
       r->deficit = NetworkBudget{};
       r->in_visit = 0;
@@ -136,10 +159,11 @@ void ServeTurn(NetworkServeFunction serve) {
       ++aside;
     } else if (alone || !Positive(r->deficit)) {
       r->in_visit = 0;
-      MoveLast(s, &r->ready_node);
+      MoveLast(s, r);
     }
     // Otherwise the pump's total ran out within its visit: it stays first.
     idle = took.bytes == 0 && r->ready != 0 ? idle + 1 : 0;
   }
-  while (aside_head.next != &aside_tail) MoveLast(s, aside_head.next);
+  while (aside_head.next != &aside_tail) MoveLast(s, static_cast<NetworkRecord*>(aside_head.next->data));
+  if (s.ready_count == 0) LeaveEmptied(s);
 }

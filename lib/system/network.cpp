@@ -22,7 +22,8 @@ NetworkRecvFunction g_recv_for_test = nullptr;
 void EnsureList() {
   if (!g_list_ready) {
     ListInit(&g_net.head, &g_net.tail);
-    ListInit(&g_net.ready_head, &g_net.ready_tail);
+    ListInit(&g_net.new_head, &g_net.new_tail);
+    ListInit(&g_net.old_head, &g_net.old_tail);
     g_list_ready = true;
   }
 }
@@ -203,6 +204,7 @@ void DropRecord(NetworkRecord* r, int32_t handle, const SocketFunctions& f) {
   r->reserved = 0;
   r->close_state = 1;
   ListRemove(&r->node);
+  g_net.socket_handles.erase(r->socket);
   g_net.table.Remove(handle);
   RR_FREE(r);
   // Its descriptor is free again: a paused accept may take the next peer.
@@ -761,15 +763,28 @@ int PumpNetMessages(int close_finished) {
 
 namespace {
 
-intptr_t HandleSocketEvent(intptr_t lparam, uintptr_t socket) {
-  NetworkRecord* r = nullptr;
+// The record of an event's socket: by the handle an earlier event found for
+// it, while that handle's record still has the socket, else by a walk of the
+// records, whose find is noted. A pump that dispatches the read events of
+// many connections would otherwise walk them all for each.
+NetworkRecord* RecordOfSocket(uintptr_t socket) {
+  if (auto it = g_net.socket_handles.find(socket); it != g_net.socket_handles.end()) {
+    NetworkRecord* r = g_net.table.Find(it->second);
+    if (r != nullptr && r->socket == socket) return r;
+    g_net.socket_handles.erase(it);
+  }
   for (ListNode* n = g_net.head.next; n != nullptr && n->next != nullptr; n = n->next) {
     auto* candidate = static_cast<NetworkRecord*>(n->data);
     if (candidate->socket == socket) {
-      r = candidate;
-      break;
+      g_net.socket_handles[socket] = n->value;
+      return candidate;
     }
   }
+  return nullptr;
+}
+
+intptr_t HandleSocketEvent(intptr_t lparam, uintptr_t socket) {
+  NetworkRecord* r = RecordOfSocket(socket);
   if (r == nullptr) {
     WriteLogLine("通信エラー No.1\n");
     return 0;
@@ -891,7 +906,9 @@ int NetworkEnd() {
   g_net.held_count = 0;
   g_net.oversized_count = 0;
   ListInit(&g_net.head, &g_net.tail);
-  ListInit(&g_net.ready_head, &g_net.ready_tail);
+  g_net.socket_handles.clear();
+  ListInit(&g_net.new_head, &g_net.new_tail);
+  ListInit(&g_net.old_head, &g_net.old_tail);
   g_net.ready_count = 0;
   g_list_ready = true;
   if (f.wsa_cleanup != nullptr) f.wsa_cleanup();

@@ -14,6 +14,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <unordered_map>
 
 #include "lib/core/handle_table.h"
 #include "lib/core/list.h"
@@ -34,13 +35,14 @@ constexpr int32_t kNetworkReceivePassBytes = 256 * 1024;
 constexpr int32_t kNetworkReceivePassMessages = 256;
 // What one network pump reads. A read event only puts its connection in the
 // turn of those with data; once the pump has dispatched its events it reads
-// the turn by deficit round robin (net_schedule.h): each connection with
-// data reads a quantum in turn, one that reads less than its quantum has
-// drained and leaves, what is left of the pump's total goes round again to
-// those that still hold data, and the next pump carries on where this one
-// stopped. So one sender reads as much beside any number of idle connections
-// as alone, and the pump stops only when its total is spent or no connection
-// with data is left.
+// the turn by deficit round robin (net_schedule.h), those whose data has
+// just come first: each connection with data reads a quantum in turn, one
+// that reads less than its quantum has drained and waits emptied among the
+// others until its data comes or the turn reaches it, what is left of the
+// pump's total goes round again to those that still hold data, and the next
+// pump carries on where this one stopped. So one sender reads as much beside
+// any number of idle connections as alone, and the pump stops only when its
+// total is spent or no connection with data is left.
 //
 // In all a pump reads at most kNetworkPumpBytes, and one connection at most
 // kNetworkConnectionPumpBytes (a gigabit link's worth at 60 pumps a second),
@@ -65,6 +67,10 @@ constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes /
 // a pump whose total allows more gives an even share of it.
 constexpr int32_t kNetworkQuantumBytes = 8 * 1024;
 constexpr int32_t kNetworkQuantumMessages = kNetworkQuantumBytes / kNetworkPumpBytesPerMessage;
+// A connection's list in the turn.
+constexpr int32_t kNetworkTurnNone = 0;
+constexpr int32_t kNetworkTurnNew = 1;
+constexpr int32_t kNetworkTurnOld = 2;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
@@ -141,14 +147,16 @@ struct NetworkRecord {
   // A send failed for good (the peer reset or never connected): nothing
   // queued can go out any more.
   int32_t send_failed;
-  // A read event came and the pump has not yet read the connection out: its
-  // place in the turn of connections with data (net_schedule.h).
+  // A read event came and the pump has not yet read the connection out.
   int32_t ready;
+  // Its list in the turn (net_schedule.h): kNetworkTurnNone, New or Old (in
+  // the old list without data when it is not ready: emptied), and its place.
+  int32_t turn_list;
   ListNode ready_node;  // value: the handle; data: the record
   // What is left of the quanta the turn gave it (below 0 after a whole
-  // message took it past its budget; once it drained, up to one quantum kept
-  // for the next pump), and whether its visit was cut short by the pump's
-  // total and carries on at the next.
+  // message took it past its budget; emptied, up to one quantum), and
+  // whether its visit was cut short by the pump's total and carries on at
+  // the next.
   NetworkBudget deficit;
   int32_t in_visit;
   int32_t held_more;         // its last visit left it holding more than it was given
@@ -167,6 +175,8 @@ struct NetworkState {
   int32_t closing_pass;        // the pump's close pass is running
   int32_t window_destroyed;
   ListNode head, tail;
+  // Each socket's handle, as the events found them (network.cpp).
+  std::unordered_map<plat::SocketHandle, int32_t> socket_handles;
   uint64_t pass_posted;        // the last pass-end message posted
   uint64_t pass_seen;          // the last one dispatched
   // Accept ran out of descriptors: no accept is tried until a connection
@@ -183,9 +193,11 @@ struct NetworkState {
   // buffer is oversized.
   int32_t held_count;
   int32_t oversized_count;
-  // The turn: the connections with data, in the order the pump serves them
-  // after dispatching its events; how many; and the pumps that read it.
-  ListNode ready_head, ready_tail;
+  // The turn, in the order the pump serves it after dispatching its events:
+  // the new list, then the old; the connections in it with data; and the
+  // pumps that read it.
+  ListNode new_head, new_tail;
+  ListNode old_head, old_tail;
   int32_t ready_count;
   uint32_t pump_number;
 };

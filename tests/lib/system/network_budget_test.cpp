@@ -104,6 +104,12 @@ std::vector<int> OnePump(const std::vector<int>& fds, const std::vector<int32_t>
   return took;
 }
 
+// No connection is in the turn, with data or emptied.
+bool TurnEmpty() {
+  const NetworkState& s = GetNetworkState();
+  return s.new_head.next == &s.new_tail && s.old_head.next == &s.old_tail && s.ready_count == 0;
+}
+
 // A stream of messages of one body size that the stand-in receive serves to
 // a connection in place of its socket: wire bytes in all, and those read.
 // Message k's body bytes are k modulo 256.
@@ -234,8 +240,7 @@ class StreamPeers {
     EXPECT_TRUE(in_order_);
     // One that read its most up to the stream's end finds it empty now.
     PumpNetMessages(1);
-    EXPECT_EQ(GetNetworkState().ready_head.next, &GetNetworkState().ready_tail);
-    EXPECT_EQ(GetNetworkState().ready_count, 0);
+    EXPECT_TRUE(TurnEmpty());
     Streams().clear();
     taken_.assign(handles_.size(), 0);
   }
@@ -427,11 +432,12 @@ TEST_F(NetworkTest, EqualSendersReadEquallyAndTheTurnCarriesOnWhereAPumpStopped)
 // window (64 KiB) at a time, once the pump has read them out, so that every
 // few pumps each holds less than its quantum; the fortieth socket, which
 // the system has grown, always holds 1 MiB. Each of the thirty-nine keeps
-// what its quantum left at the pump that read it out and takes it at the
-// next: over forty pumps every pump reads its total, and the most any
-// connection reads is within half again of the median (else the grown one
-// would take all the others leave, and read eight times as much).
-TEST_F(NetworkTest, ASenderThatRanShortTakesTheRestOfItsQuantumAtTheNextPump) {
+// what its quantum left when it read its socket out, and takes it when the
+// turn comes back to it: over forty pumps every pump reads its total, and
+// the most any connection reads is within half again of the median (else
+// the grown one would take all the others leave, and read eight times as
+// much).
+TEST_F(NetworkTest, ASenderThatRanShortTakesTheRestOfItsQuantumAtItsNextVisit) {
   port_ = StartNetwork();
   ASSERT_NE(port_, 0);
   StreamPeers peers(40, AcceptStandIn);
@@ -458,16 +464,57 @@ TEST_F(NetworkTest, ASenderThatRanShortTakesTheRestOfItsQuantumAtTheNextPump) {
   EXPECT_LE(sorted.back() * 2, sorted[20] * 3) << "most " << sorted.back() << ", median " << sorted[20];
   peers.ReadToTheEnd();
   // What a connection keeps is one quantum at most: after ten pumps that
-  // each read a message of 16 bytes from every connection, none reads more
-  // than two quanta and a message when all hold 64 KiB.
+  // each read a message of 16 bytes from thirty-nine connections beside one
+  // that always holds more, none of them reads more than two quanta and a
+  // message when all hold 64 KiB.
+  peers.Give(0, 65532, 400);
   for (int pump = 0; pump < 10; ++pump) {
-    for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, 12, 1);
+    for (size_t i = 1; i < 40; ++i) peers.GiveAgain(i, 12, 1);
     PumpNetMessages(1);
+    peers.Take(0);
   }
-  for (size_t i = 0; i < 40; ++i) peers.GiveAgain(i, 8188, 8);
+  for (size_t i = 1; i < 40; ++i) peers.GiveAgain(i, 8188, 8);
   PumpNetMessages(1);
-  for (size_t i = 0; i < 40; ++i) {
+  for (size_t i = 1; i < 40; ++i) {
     EXPECT_LE(peers.Read(i), 2 * (kNetworkPumpLeastBytes / 40) + 8192) << "peer " << i;
+  }
+  peers.ReadToTheEnd();
+}
+
+// Two hundred senders hold more than a pump reads (its 1 MiB serves 128 of
+// them a quantum each). A peer that sends one small message now and then is
+// read at the first pump after it came, ahead of them all; and two hundred
+// peers that send 7 KiB whenever the pump has read them, 1.4 MiB in all,
+// leave a sender with more its quanta in turn beside them.
+TEST_F(NetworkTest, ANewcomerIsReadAtTheNextPumpAndNewcomersKeepNoSenderOut) {
+  port_ = StartNetwork();
+  ASSERT_NE(port_, 0);
+  StreamPeers peers(201, AcceptStandIn);
+  for (size_t i = 0; i < 200; ++i) peers.Give(i, 8188, 40);
+  for (int pump = 0; pump < 3; ++pump) PumpNetMessages(1);
+  for (int message = 0; message < 5; ++message) {
+    peers.GiveAgain(200, 60, 1);
+    PumpNetMessages(1);
+    EXPECT_EQ(peers.Read(200), 64) << "message " << message;
+    // Two pumps with nothing from it: the turn comes round to it, and it
+    // leaves.
+    for (int pump = 0; pump < 2; ++pump) PumpNetMessages(1);
+    EXPECT_EQ(Record(peers.Handle(200))->turn_list, kNetworkTurnNone) << "message " << message;
+    for (size_t i = 0; i < 200; ++i) peers.Take(i);
+  }
+  peers.ReadToTheEnd();
+  peers.Give(0, 65532, 100);
+  int64_t bulk_before = 0;
+  for (int pump = 0; pump < 20; ++pump) {
+    for (size_t i = 1; i < 201; ++i) {
+      if (peers.ReadOut(i)) peers.GiveAgain(i, 7164, 1);
+    }
+    PumpNetMessages(1);
+    peers.Take(0);
+    if (pump % 2 == 1) {
+      EXPECT_GE(peers.Read(0) - bulk_before, kNetworkQuantumBytes) << "pumps " << pump - 1 << " and " << pump;
+      bulk_before = peers.Read(0);
+    }
   }
   peers.ReadToTheEnd();
 }
@@ -624,8 +671,7 @@ TEST_F(NetworkTest, AConnectionClosedWithDataWaitingLeavesTheListOfThoseWithData
   ASSERT_TRUE(AllWaiting({closing}, {wire.size()}));
   EXPECT_EQ(CloseNetHandle(closing), 0);
   EXPECT_EQ(Record(closing), nullptr);
-  const NetworkState& s = GetNetworkState();
-  ASSERT_EQ(s.ready_head.next, &s.ready_tail);
+  ASSERT_TRUE(TurnEmpty());
   const std::vector<uint8_t> three = Numbered(3, 7);
   ASSERT_TRUE(WriteAll(other_fd, three.data(), three.size()));
   std::vector<uint8_t> got;

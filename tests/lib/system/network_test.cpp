@@ -115,6 +115,25 @@ TEST_F(NetworkTest, ASocketMessageForNoRecordIsLoggedAndAnswered0) {
   EXPECT_NE(Log().find(Sjis("通信エラー No.1\n")), std::string::npos);
 }
 
+// An event finds its connection by the socket's number, which the system
+// gives again once a connection has closed: the new connection gets its
+// events, not the old one's record.
+TEST_F(NetworkTest, ASocketNumberGivenAgainBringsItsEventsToTheNewConnection) {
+  StartPair();
+  const plat::SocketHandle socket = Record(server_)->socket;
+  Queue(client_, {1});
+  ASSERT_EQ(SendSocket(client_), 0);
+  ASSERT_TRUE(PumpUntil([&] { return Record(server_)->complete_bytes == 1; }));
+  ASSERT_EQ(CloseNetHandle(server_), 0);
+  NetworkRecord* r = NewRecord();
+  r->socket = socket;
+  const int32_t again = AddRecord(r);
+  EXPECT_EQ(plat::SendMessage(GetMainWindow(), kNetworkSocketMessage, socket, plat::kFdConnect), 1);
+  EXPECT_EQ(Record(again)->open, 1);
+  r->socket = plat::kInvalidSocket;  // not the system's to close again
+  EXPECT_EQ(CloseNetHandle(again), 0);
+}
+
 // ---- Framed exchange ------------------------------------------------------------------
 
 TEST_F(NetworkTest, MessagesTravelBothWaysBetweenTwoConnections) {
