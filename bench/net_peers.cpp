@@ -698,7 +698,8 @@ void BM_FloodWithTickers(benchmark::State& state) {
   double worst_mean = 0;
   for (const auto& l : latencies) {
     pooled.insert(pooled.end(), l.begin(), l.end());
-    if (!l.empty()) worst_mean = std::max(worst_mean, std::accumulate(l.begin(), l.end(), 0.0) / static_cast<double>(l.size()));
+    if (l.empty()) continue;
+    worst_mean = std::max(worst_mean, std::accumulate(l.begin(), l.end(), 0.0) / static_cast<double>(l.size()));
   }
   if (!pooled.empty()) {
     state.counters["worst_ticker_mean_ms"] = worst_mean;

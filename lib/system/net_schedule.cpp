@@ -20,7 +20,6 @@ NetworkBudget Least(const NetworkBudget& a, const NetworkBudget& b) {
 void MoveLast(NetworkState& s, NetworkRecord* r) {
   ListRemove(&r->ready_node);
   ListAppend(s.old_tail.previous, &r->ready_node, r->node.value, r);
-  r->turn_list = kNetworkTurnOld;
 }
 
 // When no connection has data, the emptied ones have no one to wait among:
@@ -54,17 +53,17 @@ void JoinTurn(NetworkRecord* r) {
   r->ready = 1;
   ++s.ready_count;
   // An emptied connection keeps its place in the old list.
-  if (r->turn_list != kNetworkTurnNone) return;
+  if (r->listed != 0) return;
   ListAppend(s.new_tail.previous, &r->ready_node, r->node.value, r);
-  r->turn_list = kNetworkTurnNew;
+  r->listed = 1;
   r->in_visit = 0;
   r->deficit = NetworkBudget{};
 }
 
 void LeaveTurn(NetworkRecord* r) {
-  if (r->turn_list == kNetworkTurnNone) return;
+  if (r->listed == 0) return;
   ListRemove(&r->ready_node);
-  r->turn_list = kNetworkTurnNone;
+  r->listed = 0;
   if (r->ready == 0) return;
   r->ready = 0;
   --GetNetworkState().ready_count;

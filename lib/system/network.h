@@ -67,10 +67,6 @@ constexpr int32_t kNetworkConnectionPumpMessages = kNetworkConnectionPumpBytes /
 // a pump whose total allows more gives an even share of it.
 constexpr int32_t kNetworkQuantumBytes = 8 * 1024;
 constexpr int32_t kNetworkQuantumMessages = kNetworkQuantumBytes / kNetworkPumpBytesPerMessage;
-// A connection's list in the turn.
-constexpr int32_t kNetworkTurnNone = 0;
-constexpr int32_t kNetworkTurnNew = 1;
-constexpr int32_t kNetworkTurnOld = 2;
 // A message's buffer grows by at most this much ahead of its bytes: a peer
 // that announces a large message and sends little costs what it sent.
 constexpr int32_t kNetworkReceiveStep = 64 * 1024;
@@ -149,9 +145,9 @@ struct NetworkRecord {
   int32_t send_failed;
   // A read event came and the pump has not yet read the connection out.
   int32_t ready;
-  // Its list in the turn (net_schedule.h): kNetworkTurnNone, New or Old (in
-  // the old list without data when it is not ready: emptied), and its place.
-  int32_t turn_list;
+  // It has a place in the turn (net_schedule.h), in the new list or the old;
+  // in the old without data when it is not ready (emptied).
+  int32_t listed;
   ListNode ready_node;  // value: the handle; data: the record
   // What is left of the quanta the turn gave it (below 0 after a whole
   // message took it past its budget; emptied, up to one quantum), and
