@@ -203,6 +203,9 @@ HResult D_CTransformFilter::InitializeOutputSample(IMediaSample* in, IMediaSampl
 
 HResult D_CTransformFilter::Receive(IMediaSample* sample) {
   std::lock_guard<std::recursive_mutex> hold(receive_lock_);
+  // A sample that passed the pin's check as the filter stopped waited here
+  // for the stop to finish: it belongs to the run that ended.
+  if (!streaming_) return kVFW_E_WRONG_STATE;
   IMediaSample* out = nullptr;
   HResult r = InitializeOutputSample(sample, &out);
   if (Failed(r)) return r;
@@ -379,6 +382,7 @@ IMediaSample* D_CTransInPlaceFilter::Copy(IMediaSample* source) {
 
 HResult D_CTransInPlaceFilter::Receive(IMediaSample* sample) {
   std::lock_guard<std::recursive_mutex> hold(receive_lock_);
+  if (!streaming_) return kVFW_E_WRONG_STATE;  // as in D_CTransformFilter::Receive
   IMediaSample* work = sample;
   if (UsingDifferentAllocators()) {
     work = Copy(sample);

@@ -39,6 +39,9 @@ HResult FfmpegDecoderFilter::CheckTransform(const D_CMediaType*, const D_CMediaT
 
 HResult FfmpegDecoderFilter::Receive(IMediaSample* sample) {
   std::lock_guard<std::recursive_mutex> hold(receive_lock_);
+  // A packet that waited here while the filter stopped is from the run that
+  // ended: decoded, it would stamp the next run's frames after its own time.
+  if (!streaming_) return kVFW_E_WRONG_STATE;
   if (codec_ == nullptr) return kE_UNEXPECTED;
   uint8_t* data = nullptr;
   sample->GetPointer(&data);
@@ -61,7 +64,7 @@ HResult FfmpegDecoderFilter::Receive(IMediaSample* sample) {
 HResult FfmpegDecoderFilter::EndOfStream() {
   {
     std::lock_guard<std::recursive_mutex> hold(receive_lock_);
-    if (codec_ != nullptr && avcodec_send_packet(codec_, nullptr) >= 0) DrainFrames();
+    if (streaming_ && codec_ != nullptr && avcodec_send_packet(codec_, nullptr) >= 0) DrainFrames();
     if (codec_ != nullptr) avcodec_flush_buffers(codec_);
   }
   return D_CTransformFilter::EndOfStream();
