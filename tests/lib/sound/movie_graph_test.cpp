@@ -236,12 +236,16 @@ class ThreadedMovieGraph : public soundtest::SoundFixture {
     const int64_t now = ClockMicros();
     if (start_ + micros > now) plat::AdvanceVirtualClock(static_cast<uint64_t>(start_ + micros - now));
   }
+  // The clock's present time, as the renderers read it.
+  static plat::ReferenceTime ClockNow() {
+    return static_cast<plat::ReferenceTime>(static_cast<__int128>(plat::QueryPerformanceCounter()) *
+                                            plat::kUnitsPerSecond / plat::QueryPerformanceFrequency());
+  }
   // Waits until `streams` renderers wait for samples not yet due at the
   // clock's present time (or a long real time passes): all that is due by
   // now has been rendered.
   static void Settle(int streams) {
-    const plat::ReferenceTime now = static_cast<plat::ReferenceTime>(static_cast<__int128>(
-        plat::QueryPerformanceCounter()) * plat::kUnitsPerSecond / plat::QueryPerformanceFrequency());
+    const plat::ReferenceTime now = ClockNow();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (plat::MediaRenderersParkedAt(now) < streams && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -250,8 +254,7 @@ class ThreadedMovieGraph : public soundtest::SoundFixture {
   // clock's present time or has had its stream's end (or a long real time
   // passes): the decoders before them have run on all they were to run on.
   static void SettleToTheEnd() {
-    const plat::ReferenceTime now = static_cast<plat::ReferenceTime>(static_cast<__int128>(
-        plat::QueryPerformanceCounter()) * plat::kUnitsPerSecond / plat::QueryPerformanceFrequency());
+    const plat::ReferenceTime now = ClockNow();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!plat::MediaRenderersSettledAt(now) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
