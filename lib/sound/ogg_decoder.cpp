@@ -3,9 +3,10 @@
 // identifies the file through callbacks on the record's stream. A seekable
 // file of one Vorbis stream is then decoded from its packets
 // (lib/sound/ogg_packet_decoder.h); chained and non-seekable files are read
-// through vorbisfile here, each link's length set first to what its packets
-// bear out (lib/sound/ogg_link_ends.h). No packet is decoded before every
-// link's headers have passed the check of lib/sound/vorbis_headers.h (through
+// through vorbisfile here, a seekable file's links walked first for what
+// vorbisfile's read of each delivers and where a seek may start it
+// (lib/sound/ogg_link_ends.h). No packet is decoded before every link's
+// headers have passed the check of lib/sound/vorbis_headers.h (through
 // lib/sound/ogg_header_guard.h), where a seekable file's links are also
 // walked before vorbisfile's open walks them.
 #include <ogg/ogg.h>
@@ -27,11 +28,8 @@
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
-using oggpcm::GranuleMark;
-using oggpcm::LinkEnd;
-using oggpcm::LinkStart;
-using oggpcm::ReadLinkStart;
-using oggpcm::TailEnd;
+using oggpcm::LibraryLink;
+using oggpcm::LibraryPoint;
 using oggpcm::OggPages;
 
 namespace {
@@ -52,7 +50,7 @@ size_t OggRead(void* buffer, size_t size, size_t count, void* source) {
 int OggSeek(void* source, ogg_int64_t offset, int origin) {
   auto* r = static_cast<PcmDecoderRecord*>(source);
   if (r == nullptr) return -1;
-  return r->stream.ops.seek(r->stream.handle, static_cast<int32_t>(offset), origin);
+  return r->stream.ops.seek(r->stream.handle, offset, origin);
 }
 
 // The stream belongs to the caller of the conversion.
@@ -183,44 +181,6 @@ long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
   return 0;
 }
 
-// Whether the last page of the sound's logical stream, the one marked as
-// its end, is missing: damaged (it fails its check, and the library passes
-// over it without a word) or cut off. Read from the tail of the file, in
-// growing windows until a page of the stream is found (within the last
-// 512 KiB). The stream is left where it was.
-bool EndPageMissing(PcmDecoderRecord* r) {
-  OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->serialnos == nullptr || vf->links < 1) return false;
-  const long serial = vf->serialnos[vf->links - 1];
-  const int64_t back = r->stream.ops.tell(r->stream.handle);
-  if (r->stream.ops.seek(r->stream.handle, 0, 2) != 0) return false;
-  const int64_t size = r->stream.ops.tell(r->stream.handle);
-  int found = -1;  // -1: no page of the stream seen, else its end mark
-  for (int64_t window = 8192; found < 0; window *= 8) {
-    const int64_t start = size > window ? size - window : 0;
-    if (r->stream.ops.seek(r->stream.handle, start, 0) != 0) break;
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    for (int64_t left = size - start; left > 0;) {
-      const long want = left > 65536 ? 65536 : static_cast<long>(left);
-      char* space = ogg_sync_buffer(&sync, want);
-      const size_t got = space != nullptr ? r->stream.ops.read(space, 1, static_cast<size_t>(want), r->stream.handle) : 0;
-      if (got == 0) break;
-      ogg_sync_wrote(&sync, static_cast<long>(got));
-      left -= static_cast<int64_t>(got);
-      // A window starts inside a page: the sync passes over bytes (-1, no
-      // page given) before it finds the first whole one.
-      ogg_page page;
-      for (int got_page; (got_page = ogg_sync_pageout(&sync, &page)) != 0;)
-        if (got_page > 0 && ogg_page_serialno(&page) == serial) found = ogg_page_eos(&page) ? 1 : 0;
-    }
-    ogg_sync_clear(&sync);
-    if (start == 0 || window >= (int64_t{1} << 19)) break;
-  }
-  r->stream.ops.seek(r->stream.handle, back, 0);
-  return found == 0;
-}
-
 OggPages* Pages(const PcmDecoderRecord* r) { return static_cast<OggPages*>(r->ogg.pages); }
 
 void ClosePages(PcmDecoderRecord* r) {
@@ -260,40 +220,78 @@ int OpenPages(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
   return 1;
 }
 
-// A chain is read by the library, which takes each link's length from its
-// last granule position. Each is set to what the library's read of the
-// link delivers, its packets (every one counted) less the trims the
-// library makes, so that the length, the
-// allocation a whole load makes and the link a seek picks follow the
-// packets. True when a granule position disagreed with them. The stream is
-// put back where it was.
-bool BoundLinks(PcmDecoderRecord* r, const std::vector<int64_t>& last_pages) {
+using Links = std::vector<LibraryLink>;
+Links* LinkIndex(const PcmDecoderRecord* r) { return static_cast<Links*>(r->ogg.links); }
+
+void CloseLinks(PcmDecoderRecord* r) {
+  if (r->ogg.links == nullptr) return;
+  LinkIndex(r)->~Links();
+  TrackedFree(r->ogg.links);
+  r->ogg.links = nullptr;
+}
+
+// What the library reads of a seekable file, link by link.
+struct LinkFindings {
+  bool walked = false;
+  bool odd = false;        // a granule position disagrees with the packets
+  bool early_end = false;  // a page marked last has more of its stream after it
+  bool end_missing = false;
+  int other_format = 0;  // the first link (from 2) of another channel count than the first's, or 0
+};
+
+// The library takes each link's length from its last granule position, and
+// reads what its packets hold, trimmed by the positions as libvorbis trims.
+// Each link is walked once for what that read delivers, which becomes its
+// length (so that the length, the allocation a whole load makes and the link
+// a seek picks follow what is read), and for the pages a seek may start at.
+// The stream is put back where it was.
+LinkFindings WalkLinks(PcmDecoderRecord* r) {
+  LinkFindings found;
   OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->links < 2 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
+  if (!vf->seekable || vf->links < 1 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
       vf->serialnos == nullptr || vf->dataoffsets == nullptr)
-    return false;
+    return found;
+  void* block = TrackedAlloc(sizeof(Links), "", 0);
+  if (block == nullptr) return found;
+  r->ogg.links = new (block) Links(static_cast<size_t>(vf->links));
+  found.walked = true;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
-  const void* last_reader = nullptr;
-  bool odd = false;
+  const vorbis_info* format = ov_info(vf, 0);
   for (int i = 0; i < vf->links; ++i) {
     vorbis_info* info = ov_info(vf, i);
     if (info == nullptr || vf->dataoffsets[i] < 0) continue;
-    const bool last = i + 1 == vf->links;
-    const int64_t link_end = last ? INT64_MAX : vf->offsets[i + 1];
-    // Where the link's Vorbis stream has its last page, as the library
-    // found it; else before the next link's first page, or the file's last.
-    const bool walked = last_pages.size() == static_cast<size_t>(vf->links) && last_pages[i] >= vf->offsets[i];
-    const int64_t last_page_at = walked ? last_pages[i] : last ? vf->offsets[i + 1] : vf->offsets[i + 1] - 1;
-    const LinkStart head = ReadLinkStart(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], link_end);
-    if (!head.found) continue;
-    const GranuleMark* start = head.one_page ? nullptr : &head.agreed;
-    const LinkEnd tail =
-        TailEnd(&r->stream, &last_reader, info, vf->serialnos[i], vf->offsets[i], last_page_at, start);
-    vf->pcmlengths[2 * i + 1] = std::max<int64_t>(0, tail.end - head.library_trim);
-    odd = odd || head.odd || tail.odd || (tail.agreed && !tail.holed && tail.offset != head.agreed.Offset());
+    // The sound has the first link's frames: a link of another channel
+    // count would be read as noise, and the sound ends before it.
+    if (found.other_format != 0 || info->channels != format->channels) {
+      if (found.other_format == 0) found.other_format = i + 1;
+      vf->pcmlengths[2 * i + 1] = 0;
+      continue;
+    }
+    const int64_t end = i + 1 < vf->links ? vf->offsets[i + 1] : INT64_MAX;
+    LibraryLink& link = (*LinkIndex(r))[i];
+    link = oggpcm::WalkLibraryLink(&r->stream, info, vf->serialnos[i], vf->offsets[i], end);
+    vf->pcmlengths[2 * i + 1] = link.frames;
+    found.odd = found.odd || link.odd;
+    found.early_end = found.early_end || link.early_end;
+    if (i + 1 == vf->links) found.end_missing = link.end_page_missing;
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
-  return odd;
+  return found;
+}
+
+// The library's raw seek to the page at `offset`. A link's first page is
+// read from a fresh decoder, as the library's read comes to it from the link
+// before: within the link its raw seek would drop the packets of a first
+// audio page that is also the last.
+bool LibraryRawSeek(OggVorbis_File* vf, int64_t offset, bool link_start) {
+  if (link_start && vf->ready_state >= STREAMSET) {
+    if (vf->ready_state == INITSET) {
+      vorbis_dsp_clear(&vf->vd);
+      vorbis_block_clear(&vf->vb);
+    }
+    vf->ready_state = OPENED;
+  }
+  return ov_raw_seek(vf, offset) == 0;
 }
 
 // Reads the library's first piece of sound as the head: 1 with sound, 0
@@ -306,7 +304,7 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   // last link: without this seek the first links would never be heard. It
   // goes to the first page by its place, as a granule position the packets
   // do not bear out would send a seek to sample 0 past the first pages.
-  if (ov_seekable(vf)) ov_raw_seek(vf, 0);
+  if (ov_seekable(vf)) LibraryRawSeek(vf, 0, true);
   const bool has_audio = !ov_seekable(vf) || ov_pcm_total(vf, -1) > 0;
   const long first = has_audio ? LibraryRead(r, r->ogg.head, 4096) : 0;
   if (first <= 0) return 0;
@@ -315,11 +313,12 @@ int OpenLibraryHead(PcmDecoderRecord* r) {
   return 1;
 }
 
-// Moves the library's read to the sound's frame `frame`: the frame's link is
-// read from its first page, and its samples counted up to the frame. The
-// library's own sample seek is not used: it goes by granule positions, which
-// the packets may not bear out, and on damaged pages it reads its page
-// buffer after moving it.
+// Moves the library's read to the sound's frame `frame`: a raw seek to the
+// last page of the frame's link from which the library's read delivers what
+// its read from the link's start delivers (the link's start where there is
+// none), and a read on to the frame. The library's own sample seek is not
+// used: it goes by granule positions, which the packets may not bear out,
+// and on damaged pages it reads its page buffer after moving it.
 void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
   OggVorbis_File* vf = Vorbis(r);
   if (!ov_seekable(vf) || vf->pcmlengths == nullptr || vf->offsets == nullptr) return;
@@ -327,9 +326,16 @@ void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
   int64_t link_start = 0;
   for (; link + 1 < vf->links && frame >= link_start + vf->pcmlengths[2 * link + 1]; ++link)
     link_start += vf->pcmlengths[2 * link + 1];
-  if (ov_raw_seek(vf, vf->offsets[link]) != 0) return;
+  LibraryPoint from{vf->offsets[link], 0};
+  if (r->ogg.links != nullptr) {
+    const std::vector<LibraryPoint>& points = (*LinkIndex(r))[link].points;
+    const auto after = std::upper_bound(points.begin(), points.end(), frame - link_start,
+                                        [](int64_t f, const LibraryPoint& p) { return f < p.frame; });
+    if (after != points.begin()) from = *(after - 1);
+  }
+  if (!LibraryRawSeek(vf, from.offset, from.offset == vf->offsets[link])) return;
   const int32_t ba = r->format.block_align;
-  for (int64_t left = (frame - link_start) * ba; left > 0;) {
+  for (int64_t left = (frame - link_start - from.frame) * ba; left > 0;) {
     const long got = LibraryRead(r, r->buffer, static_cast<int>(std::min<int64_t>(left, r->buffer_size)));
     if (got <= 0) return;
     left -= got;
@@ -371,14 +377,16 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   f.bits_per_sample = static_cast<uint16_t>(r->ogg.word_size * 8);
   f.extra_size = 0;
   r->position = 0;
-  const bool end_missing = EndPageMissing(r);
-  const std::vector<int64_t>& last_pages = places.last_pages;
-  int sound = OpenPages(r, last_pages);
-  bool odd = sound >= 0 && Pages(r)->Odd();
-  if (sound < 0) {
-    odd = BoundLinks(r, last_pages);
+  int sound = OpenPages(r, places.last_pages);
+  LinkFindings found;
+  if (sound >= 0) {
+    found = {true, Pages(r)->Odd(), Pages(r)->EarlyEnd(), Pages(r)->EndPageMissing()};
+  } else {
+    found = WalkLinks(r);
     sound = OpenLibraryHead(r);
   }
+  const bool end_missing = found.walked && found.end_missing;
+  const bool odd = found.odd;
   if (sound <= 0) {
     // Headers whose audio pages are cut off or all damaged.
     if (sound == 0) RefusedLine(r);
@@ -391,6 +399,16 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   if (odd && !SoundLineForLoad(r->ogg.log_name, kOggGranuleLine, true).said)
     WriteLogLineFmt("Sound file %s has Ogg granule positions that disagree with its packets; its length follows the "
                     "packets", LogName(r));
+  if (found.other_format != 0 && !SoundLineForLoad(r->ogg.log_name, kOggChainFormatLine, true).said) {
+    const vorbis_info* first = ov_info(Vorbis(r), 0);
+    const vorbis_info* other = ov_info(Vorbis(r), found.other_format - 1);
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d has another channel count (%d) than the first "
+                    "(%d); the sound ends before it",
+                    LogName(r), found.other_format, other->channels, first->channels);
+  }
+  if (found.early_end && !SoundLineForLoad(r->ogg.log_name, kOggEarlyEndLine, true).said)
+    WriteLogLineFmt("Sound file %s has an Ogg page marked as the end of its stream before the stream ends; playing "
+                    "on past it", LogName(r));
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
   r->kind = kPcmDecoderOgg;
@@ -418,7 +436,7 @@ int ReadPcmDecoderOgg(PcmDecoderRecord* r) {
   if (!o.library_after_head) {
     // Read again from the start past the head, as the head was read.
     o.library_after_head = 1;
-    ov_raw_seek(Vorbis(r), 0);
+    LibraryRawSeek(Vorbis(r), 0, true);
     for (int32_t left = o.head_frames * ba; left > 0;) {
       const long got = LibraryRead(r, r->buffer, std::min(left, r->buffer_size));
       if (got <= 0) return -1;
@@ -477,6 +495,7 @@ int32_t GetPcmDecoderOggLength(const PcmDecoderRecord* r) {
 
 int ClosePcmDecoderOgg(PcmDecoderRecord* r) {
   ClosePages(r);
+  CloseLinks(r);
   CloseVorbis(r);
   TrackedFree(r->ogg.head);
   r->ogg.head = nullptr;

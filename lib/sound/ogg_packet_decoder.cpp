@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace oggpcm {
 
@@ -67,70 +68,187 @@ void StoreFrames(float* const* pcm, int frames, int channels, int word_size, uin
   }
 }
 
+// A granule position of an audio packet, with the page it ends on and
+// whether the packet is marked as the stream's last.
+struct PageMark {
+  GranuleMark mark;
+  int64_t page;
+  bool eos;
+};
+
+// The walk of a single stream's pages at opening, as the packet decoder's
+// read will take them: its headers, every audio packet's samples, a restart
+// point for each page on which a packet begins, the marks and the last page.
+class OwnWalk final : public PacketWalk {
+ public:
+  OwnWalk(vorbis_info* info, long serial) : PacketWalk(info, serial, true) {}
+
+  // The stream's first three packets are headers.
+  bool HeadersOk() const { return headers_ == 3 && !bad_header_; }
+  int64_t Count() const { return count_; }
+  const std::vector<PageMark>& Marks() const { return marks_; }
+  // How many of the marks came before the last hole.
+  size_t MarksBeforeGap() const { return since_gap_; }
+  bool Holed() const { return holed_; }
+  bool HoleAtStart() const { return hole_at_start_; }
+  const LastPage& Last() const { return last_; }
+  // The number of the last page taken, and whether it is marked last.
+  int64_t FinalPage() const { return pages_ - 1; }
+  bool FinalEos() const { return final_eos_; }
+  bool EarlyEnd() const { return eos_pages_ > (final_eos_ ? 1 : 0); }
+  std::vector<RestartPoint> TakePoints() { return std::move(points_); }
+  // The end trims of pages marked last before the last page.
+  std::vector<DecodeCut> TakeCuts() {
+    std::vector<DecodeCut> cuts;
+    for (const PageCut& c : cuts_)
+      if (c.page != FinalPage()) cuts.push_back(c.cut);
+    return cuts;
+  }
+
+ private:
+  struct Pending {
+    int64_t offset;
+    int64_t page;
+  };
+  struct PageCut {
+    DecodeCut cut;
+    int64_t page;
+  };
+
+  void OnPage(int64_t at, bool eos, bool packet_begins) override {
+    last_ = LastPage{};
+    final_eos_ = eos;
+    eos_pages_ += eos ? 1 : 0;
+    if (packet_begins) pending_.push_back({at, pages_});
+  }
+
+  void OnHole() override {
+    holed_ = true;
+    since_gap_ = marks_.size();
+    if (!audio_seen_) hole_at_start_ = true;
+  }
+
+  void OnPacket(const WalkPacket& packet) override {
+    if (headers_ < 3) {
+      bad_header_ = bad_header_ || !packet.header;
+      ++headers_;
+      return;
+    }
+    if (packet.size == 0) return;
+    const int64_t samples = audio_seen_ ? (last_size_ + packet.size) / 4 : 0;
+    count_ += samples;
+    last_size_ = packet.size;
+    audio_seen_ = true;
+    last_ = {true, packet.granule, samples};
+    // Each page waits for the first audio packet that begins on it or after.
+    for (; waiting_ < pending_.size() && pending_[waiting_].page <= packet.page; ++waiting_)
+      points_.push_back({pending_[waiting_].offset, count_});
+    if (waiting_ == pending_.size()) {
+      pending_.clear();
+      waiting_ = 0;
+    }
+    if (!GranuleSet(packet.granule)) return;
+    // A packet marked last is trimmed at its end, as libvorbis trims it, by
+    // what its position falls short of the samples counted from the
+    // position before it, up to its own samples.
+    if (packet.eos && marks_.size() > since_gap_) {
+      const int64_t trim = std::min(marks_.back().mark.Offset() + count_ - packet.granule, samples);
+      if (trim > 0) cuts_.push_back({{count_ - trim, trim}, pages_});
+    }
+    marks_.push_back({{packet.granule, count_}, pages_, packet.eos});
+  }
+
+  int headers_ = 0;
+  bool bad_header_ = false;
+  int64_t count_ = 0;
+  long last_size_ = 0;
+  bool audio_seen_ = false;
+  std::vector<PageMark> marks_;
+  size_t since_gap_ = 0;
+  bool holed_ = false;
+  bool hole_at_start_ = false;
+  LastPage last_;
+  bool final_eos_ = false;
+  int64_t eos_pages_ = 0;
+  std::vector<Pending> pending_;
+  size_t waiting_ = 0;
+  std::vector<RestartPoint> points_;
+  std::vector<PageCut> cuts_;
+};
+
 }  // namespace
 
 OggPages::~OggPages() {
   if (dsp_ready_) {
-    vorbis_block_clear(&scan_block_);
     vorbis_block_clear(&read_block_);
     vorbis_dsp_clear(&dsp_);
   }
-  ogg_stream_clear(&scan_os_);
   ogg_stream_clear(&read_os_);
 }
 
 bool OggPages::Open(long serial, int64_t last_page_at) {
-  const SoundStream& stream = r_->stream;
-  const bool whole =
-      stream.ops.seek(stream.handle, 0, 2) == 0 && stream.ops.tell(stream.handle) <= kScanWholeBytes;
-  last_reader_ = nullptr;
-  scan_src_.Start(0);
   if (!FindStream() || serial_ != serial) return false;
-  // A longer file is scanned up to its first granule position here, and
-  // on to where its first positions agree below.
-  while (!scan_done_ && !unusable_ && !mapped_ && (whole || start_marks_.empty())) ScanPage();
-  while (whole && !scan_done_ && !unusable_) ScanPage();
-  if (unusable_ || !dsp_ready_) return false;
-  if (!mapped_ && start_marks_.empty()) return true;
-  if (scan_done_ || first_eos_) {
-    if (!mapped_) MapStart();
-    // Every packet is counted: a first audio page that is also the last
-    // is cut at its granule position, as the format has that page.
-    SetExactEnd(first_eos_ ? std::min(count_, scan_end_) : EndOfScan());
+  last_page_at_ = last_page_at;
+  OwnWalk walk(info_, serial_);
+  walk.Walk(&r_->stream, 0, last_page_at == INT64_MAX ? INT64_MAX : last_page_at + 1, false);
+  last_reader_ = nullptr;
+  if (!walk.HeadersOk()) return false;
+  InitDecoder();
+  if (!dsp_ready_) return false;
+  points_ = walk.TakePoints();
+  cuts_ = walk.TakeCuts();
+  hole_at_start_ = walk.HoleAtStart();
+  early_end_ = walk.EarlyEnd();
+  end_page_missing_ = !walk.FinalEos();
+  const std::vector<PageMark>& marks = walk.Marks();
+  if (marks.empty()) return true;
+  // Only the last page's mark ends the sound: a page marked last before it
+  // is read past.
+  const auto at_end = [&](const PageMark& m) { return m.eos && m.page == walk.FinalPage(); };
+  if (at_end(marks.front())) {
+    // A first audio page that is also the last is cut at its granule
+    // position, as the format has that page.
+    base_ = 0;
+    trim_ = 0;
+    end_ = std::min(walk.Count(), marks.front().mark.granule);
   } else {
-    // Every packet is counted, from the pages' headers where they follow
-    // one another (else through the scan): the end is what a scan of every
-    // page gives.
-    PacketCounter walk(info_, serial_, true);
-    const bool walked = walk.Walk(&stream, &last_reader_, 0, last_page_at, true);
-    while (!scan_done_ && !unusable_ && (!walked || !mapped_)) ScanPage();
-    if (unusable_) return false;
-    if (!mapped_) MapStart();
-    if (walked) {
-      const std::vector<GranuleMark>& marks = walk.Marks();
-      const size_t from = std::max(walk.MarksBeforeGap(), marks.size() - std::min(marks.size(), kEndMarks));
-      SetExactEnd(EndOf({marks.begin() + static_cast<long>(from), marks.end()}, walk.Holed(), walk.Page(),
-                        walk.Count()));
-      // The walk does not check the pages: one that fails its check when
-      // read loses its samples, and the granule positions after it then
-      // map the rest to the end the count gives.
-      gap_resyncs_ = !walk.Holed();
-      end_granule_ = scan_end_ + base_;
-    } else {
-      SetExactEnd(EndOfScan());
+    std::vector<GranuleMark> start;
+    for (const PageMark& m : marks) {
+      if (at_end(m)) break;
+      start.push_back(m.mark);
+      if (start.size() == kStartMarks || AgreedMark(start, false) >= 0) break;
     }
+    MapStart(start);
+    const size_t from = std::max(walk.MarksBeforeGap(), marks.size() - std::min(marks.size(), kEndMarks));
+    std::vector<GranuleMark> last_marks;
+    for (size_t i = from; i < marks.size(); ++i) last_marks.push_back(marks[i].mark);
+    end_ = EndOf(std::move(last_marks), walk.Holed(), walk.Last(), walk.Count());
   }
-  length_ = scan_end_ > trim_ ? scan_end_ - trim_ : 0;
+  int64_t left_out = 0;
+  for (const DecodeCut& c : cuts_)
+    left_out += std::max<int64_t>(0, std::min(c.at + c.length, end_) - std::max(c.at, trim_));
+  length_ = std::max<int64_t>(0, end_ - trim_ - left_out);
   return true;
 }
 
+int64_t OggPages::DecodeSample(int64_t frame) const {
+  int64_t sample = trim_ + frame;
+  for (const DecodeCut& c : cuts_)
+    if (c.at <= sample && c.at >= trim_) sample += c.length;
+  return sample;
+}
+
+std::vector<DecodeCut>::const_iterator OggPages::CutAfter(int64_t sample) const {
+  return std::upper_bound(cuts_.begin(), cuts_.end(), sample,
+                          [](int64_t s, const DecodeCut& c) { return s < c.at + c.length; });
+}
+
 void OggPages::Seek(int64_t frame) {
-  const int64_t target = trim_ + frame;
+  const int64_t target = DecodeSample(frame);
   if (started_ && pos_ <= target && target - pos_ <= kNearSamples) {
     skip_to_ = target;
     return;
   }
-  while (!scan_done_ && !unusable_ && (points_.empty() || points_.back().out_start <= target)) ScanPage();
   const auto after = std::upper_bound(points_.begin(), points_.end(), target,
                                       [](int64_t t, const RestartPoint& p) { return t < p.out_start; });
   if (after == points_.begin()) {
@@ -148,10 +266,17 @@ bool OggPages::Ready() {
   for (;;) {
     const int n = vorbis_synthesis_pcmout(&dsp_, nullptr);
     if (n > 0) {
-      if (pos_ >= skip_to_) return pos_ < read_end_;
+      // Samples the sound leaves out are dropped as those before a seek's.
+      if (pos_ >= skip_to_ && !cuts_.empty()) {
+        const auto cut = CutAfter(pos_);
+        if (cut != cuts_.end() && cut->at <= pos_) skip_to_ = cut->at + cut->length;
+      }
+      if (pos_ >= skip_to_) return pos_ < end_;
       const int drop = static_cast<int>(std::min<int64_t>(n, skip_to_ - pos_));
       vorbis_synthesis_read(&dsp_, drop);
       pos_ += drop;
+    } else if (pos_ >= end_) {
+      return false;
     } else if (finished_ || !NextPacket()) {
       finished_ = true;
       return false;
@@ -165,7 +290,9 @@ int OggPages::Read(uint8_t* out, int frames, int word_size) {
   while (done < frames && Ready()) {
     float** pcm = nullptr;
     const int n = vorbis_synthesis_pcmout(&dsp_, &pcm);
-    const int take = static_cast<int>(std::min<int64_t>({n, frames - done, read_end_ - pos_}));
+    const auto cut = CutAfter(pos_);
+    const int64_t until = cut != cuts_.end() ? std::min(cut->at, end_) : end_;
+    const int take = static_cast<int>(std::min<int64_t>({n, frames - done, until - pos_}));
     StoreFrames(pcm, take, info_->channels, word_size, out + static_cast<size_t>(done) * frame_bytes);
     vorbis_synthesis_read(&dsp_, take);
     pos_ += take;
@@ -175,150 +302,34 @@ int OggPages::Read(uint8_t* out, int frames, int word_size) {
 }
 
 bool OggPages::FindStream() {
-  ogg_page page;
-  int64_t at;
-  while (scan_src_.Next(&page, &at) && ogg_page_bos(&page)) {
-    ogg_stream_reset_serialno(&scan_os_, ogg_page_serialno(&page));
+  PageScan scan(&r_->stream, 0);
+  ScannedPage found;
+  ogg_stream_state os;
+  ogg_stream_init(&os, 0);
+  bool vorbis = false;
+  while (!vorbis && scan.Next(&found) && (found.bytes[5] & 2) != 0) {
+    ogg_page page{};
+    page.header = const_cast<unsigned char*>(found.bytes);
+    page.header_len = static_cast<long>(found.header_len);
+    page.body = const_cast<unsigned char*>(found.Body());
+    page.body_len = static_cast<long>(found.body_len);
+    ogg_stream_reset_serialno(&os, ogg_page_serialno(&page));
     ogg_packet packet;
-    if (ogg_stream_pagein(&scan_os_, &page) == 0 && ogg_stream_packetpeek(&scan_os_, &packet) == 1 &&
-        vorbis_synthesis_idheader(&packet)) {
-      serial_ = ogg_page_serialno(&page);
-      ogg_stream_reset_serialno(&scan_os_, serial_);
-      ScanTake(&page, at);
-      return !unusable_;
-    }
+    vorbis = ogg_stream_pagein(&os, &page) == 0 && ogg_stream_packetpeek(&os, &packet) == 1 &&
+             vorbis_synthesis_idheader(&packet);
+    if (vorbis) serial_ = ogg_page_serialno(&page);
   }
-  return false;
+  ogg_stream_clear(&os);
+  return vorbis;
 }
 
-void OggPages::ScanPage() {
-  ogg_page page;
-  int64_t at;
-  do {
-    if (!scan_src_.Next(&page, &at)) {
-      scan_done_ = true;
-      return;
-    }
-  } while (ogg_page_serialno(&page) != serial_);
-  ScanTake(&page, at);
-}
-
-void OggPages::ScanTake(ogg_page* page, int64_t at) {
-  if (scan_repeated_.Repeated(page)) return;
-  const long sequence = ogg_page_pageno(page);
-  const bool gap = next_sequence_ != -1 && sequence != next_sequence_;
-  if (ogg_stream_pagein(&scan_os_, page) != 0) return;
-  next_sequence_ = sequence + 1;
-  if (gap) unfinished_ = false;
-  const int segments = page->header[26];
-  const unsigned char* lacing = page->header + 27;
-  int first = 0;
-  int ends_earlier = 0;  // a packet begun on an earlier page ends here, before it
-  bool closed = false;   // the page's first segments end a packet begun earlier, or are passed over
-  if (unfinished_ || ogg_page_continued(page)) {
-    while (first < segments && lacing[first] == 255) ++first;
-    if (first < segments) {
-      ++first;
-      ends_earlier = unfinished_ ? 1 : 0;
-      closed = true;
-    }
-  }
-  if (first < segments) {
-    waiting_.push_back({at, ends_earlier});
-    unfinished_ = lacing[segments - 1] == 255;
-  } else if (closed) {
-    unfinished_ = false;
-  }
-  ogg_packet packet;
-  last_page_ = LastPage{};
-  for (int got; (got = ogg_stream_packetout(&scan_os_, &packet)) != 0;) {
-    if (got > 0) {
-      ScanPacket(&packet);
-    } else {
-      if (!audio_seen_) hole_at_start_ = true;
-      if (mapped_ && gap_resyncs_) resync_ = true;
-      resync_offset_ = kNoOffset;
-      // Positions before a gap map samples the gap has lost.
-      end_marks_.clear();
-      end_after_gap_ = true;
-    }
-  }
-  if (ogg_page_eos(page)) scan_done_ = true;
-}
-
-void OggPages::ScanPacket(ogg_packet* packet) {
-  bool audio = false;
-  // The library has read the three headers.
-  if (headers_ < 3) {
-    if (packet->bytes < 1 || (packet->packet[0] & 1) == 0) {
-      unusable_ = true;
-      return;
-    }
-    if (++headers_ == 3) InitDecoder();
-  } else if (dsp_ready_ && vorbis_synthesis_trackonly(&scan_block_, packet) == 0) {
-    audio = true;
-    const long size = vorbis_info_blocksize(info_, scan_block_.W);
-    const int64_t samples = audio_seen_ ? (last_size_ + size) / 4 : 0;
-    count_ += samples;
-    last_size_ = size;
-    audio_seen_ = true;
-    last_page_.ended = true;
-    last_page_.last_samples = samples;
-    last_page_.granule = packet->granulepos;
-  }
-  // Each page waits for the first audio packet from its first begun one.
-  size_t kept = 0;
-  for (Waiting& w : waiting_) {
-    if (audio && w.before == 0) {
-      points_.push_back({w.offset, count_, scan_end_, resync_});
-      continue;
-    }
-    if (w.before > 0) --w.before;
-    waiting_[kept++] = w;
-  }
-  waiting_.resize(kept);
-  if (!audio || !GranuleSet(packet->granulepos)) return;
-  const GranuleMark mark{packet->granulepos, count_};
-  if (end_marks_.size() == kEndMarks) end_marks_.erase(end_marks_.begin());
-  end_marks_.push_back(mark);
-  if (!mapped_) {
-    if (packet->e_o_s && start_marks_.empty()) {
-      // A first page that is also the last is cut at its end instead.
-      first_eos_ = true;
-      base_ = 0;
-      trim_ = 0;
-      mapped_ = true;
-      SetEnd(packet->granulepos);
-      return;
-    }
-    if (!packet->e_o_s) start_marks_.push_back(mark);
-    if (packet->e_o_s || start_marks_.size() == kStartMarks || AgreedMark(start_marks_, false) >= 0) MapStart();
-  } else if (resync_ && Agrees(&resync_offset_, mark.Offset())) {
-    scan_end_ = end_granule_ - packet->granulepos + count_;
-    resync_ = false;
-  }
-}
-
-void OggPages::MapStart() {
-  const int agreed = AgreedMark(start_marks_, false);
-  const int64_t first = start_marks_.front().Offset();
-  base_ = agreed >= 0 ? start_marks_[agreed].Offset() : first;
+void OggPages::MapStart(const std::vector<GranuleMark>& start_marks) {
+  const int agreed = AgreedMark(start_marks, false);
+  const int64_t first = start_marks.front().Offset();
+  base_ = agreed >= 0 ? start_marks[agreed].Offset() : first;
   odd_ = odd_ || base_ != first;
   const int64_t trim_base = std::max(first, base_);
   trim_ = trim_base < 0 ? -trim_base : 0;
-  mapped_ = true;
-  SetEnd(end_granule_ - base_);
-}
-
-void OggPages::SetEnd(int64_t end) {
-  scan_end_ = end;
-  for (RestartPoint& p : points_) p.end = scan_end_;
-}
-
-void OggPages::SetExactEnd(int64_t end) {
-  resync_ = false;
-  for (RestartPoint& p : points_) p.resync = false;
-  SetEnd(end);
 }
 
 int64_t OggPages::EndOf(std::vector<GranuleMark> marks, bool after_gap, const LastPage& last, int64_t count) {
@@ -330,16 +341,15 @@ int64_t OggPages::EndOf(std::vector<GranuleMark> marks, bool after_gap, const La
   const int64_t offset = ref >= 0 ? marks[ref].Offset() : !marks.empty() ? marks.back().Offset() : base_;
   // Every packet is counted: the end trim cuts no more than the last
   // packet, by positions off the start's mapping too, but they are said.
-  if (!after_gap && offset != base_) odd_ = true;
+  // The trims of pages marked last before it move the mapping by as much.
+  int64_t cut = 0;
+  for (const DecodeCut& c : cuts_) cut += c.length;
+  if (!after_gap && offset != base_ - cut) odd_ = true;
   return EndFromPackets(offset, count, last, false, &odd_);
 }
 
 void OggPages::InitDecoder() {
-  if (vorbis_synthesis_init(&dsp_, info_) != 0) {
-    unusable_ = true;
-    return;
-  }
-  vorbis_block_init(&dsp_, &scan_block_);
+  if (vorbis_synthesis_init(&dsp_, info_) != 0) return;
   vorbis_block_init(&dsp_, &read_block_);
   dsp_ready_ = true;
 }
@@ -349,13 +359,9 @@ void OggPages::Restart(const RestartPoint& point) {
   ogg_stream_reset_serialno(&read_os_, serial_);
   vorbis_synthesis_restart(&dsp_);
   pos_ = point.out_start;
-  read_end_ = point.end;
-  read_resync_ = point.resync;
-  read_resync_offset_ = kNoOffset;
   read_repeated_.Reset();
   started_ = true;
   finished_ = false;
-  read_eos_ = false;
   passing_ = true;
   passed_size_ = 0;
 }
@@ -369,51 +375,44 @@ bool OggPages::NextPacket() {
       return true;
     }
     if (got < 0) {
-      read_resync_ = gap_resyncs_;
-      read_resync_offset_ = kNoOffset;
       NameOggGap(r_, pos_ - trim_);
       continue;
     }
-    if (read_eos_) return false;
+    // The read takes the pages the walk took: none after the stream's last.
     ogg_page page;
     int64_t at;
     do {
-      if (!read_src_.Next(&page, &at)) return false;
+      if (!read_src_.Next(&page, &at) || at > last_page_at_) return false;
     } while (ogg_page_serialno(&page) != serial_);
-    if (read_repeated_.Repeated(&page)) continue;
-    if (ogg_stream_pagein(&read_os_, &page) == 0 && ogg_page_eos(&page)) read_eos_ = true;
+    // A page given again right after itself is taken once, and said.
+    if (read_repeated_.Repeated(page.header)) {
+      NameOggGap(r_, pos_ - trim_);
+      continue;
+    }
+    ogg_stream_pagein(&read_os_, &page);
   }
 }
 
 void OggPages::ReadPacket(ogg_packet* packet) {
-  const int64_t granule = packet->granulepos;
-  int64_t count;  // the samples given up to the end of this packet
   if (passing_) {
     // After a restart, packets whose samples (and the next one's, however
     // long) lie before the sample sought are counted, not decoded; the
     // last of them would be decoded only to be lapped.
     if (vorbis_synthesis_trackonly(&read_block_, packet) != 0) return;
     const long size = vorbis_info_blocksize(info_, read_block_.W);
-    count = passed_size_ != 0 ? pos_ + (passed_size_ + size) / 4 : pos_;
+    const int64_t count = passed_size_ != 0 ? pos_ + (passed_size_ + size) / 4 : pos_;
+    pos_ = count;
     if (count + (size + vorbis_info_blocksize(info_, 1)) / 4 <= skip_to_) {
-      pos_ = count;
       passed_size_ = size;
-    } else {
-      passing_ = false;
-      pos_ = count;
+      return;
     }
+    passing_ = false;
   }
-  if (!passing_) {
-    // Without these the decoder trims nothing.
-    packet->granulepos = -1;
-    packet->e_o_s = 0;
-    if (vorbis_synthesis(&read_block_, packet) != 0 || vorbis_synthesis_blockin(&dsp_, &read_block_) != 0) return;
-    count = pos_ + vorbis_synthesis_pcmout(&dsp_, nullptr);
-  }
-  if (read_resync_ && GranuleSet(granule) && Agrees(&read_resync_offset_, granule - count)) {
-    read_end_ = end_granule_ - granule + count;
-    read_resync_ = false;
-  }
+  // Without these the decoder trims nothing.
+  packet->granulepos = -1;
+  packet->e_o_s = 0;
+  if (vorbis_synthesis(&read_block_, packet) != 0) return;
+  vorbis_synthesis_blockin(&dsp_, &read_block_);
 }
 
 }  // namespace oggpcm

@@ -1,14 +1,13 @@
 // lib/sound/ogg_packet_decoder.h - the decoder of a seekable Ogg file of one
-// Vorbis stream from its packets with libogg and libvorbis: its scan of the
-// pages for restart points and the length, its read and its seek. The
-// library's own read (chains, streams that cannot seek) is the converter's,
-// lib/sound/ogg_decoder.cpp.
+// Vorbis stream from its packets with libogg and libvorbis: the walk of its
+// pages at opening, which gives the length and an index of restart points,
+// its read and its seek. The library's own read (chains, streams that
+// cannot seek) is the converter's, lib/sound/ogg_decoder.cpp.
 #pragma once
 
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
-#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -22,50 +21,52 @@ namespace oggpcm {
 // its sample `sample` (the converter's line, lib/sound/ogg_decoder.cpp).
 void NameOggGap(PcmDecoderRecord* r, int64_t sample);
 
-// A page of the sound's stream at which decoding can start again, and what
-// the decode from the start knows at the first audio packet that begins on
-// it. Samples are counted in the untrimmed decode of every packet from the
-// first: decoding started at the page gives its first sample at `out_start`.
+// A page of the sound's stream at which decoding can start again: where it
+// starts, and the samples the decode from the start has given at the end of
+// the first audio packet that begins on it (or after it). Samples are
+// counted in the untrimmed decode of every packet from the first: decoding
+// started at the page gives its first sample at `out_start`.
 struct RestartPoint {
   int64_t offset;
   int64_t out_start;
-  int64_t end;  // the decode's sample at which the sound ends, as known there
-  bool resync;  // a gap came before, and no granule position since
 };
 
-// The decoder of a seekable file of one Vorbis stream. A scan reads the
-// pages in order without decoding, counting each packet's samples from its
-// block size (as the decoder will give them), and keeps a restart point for
-// each page; it goes only as far as opening (the first granule position, or
-// the end of a short file) and seeking need. The read decodes from a
-// restart point, dropping what lies before the sample sought: a packet's
-// samples depend only on it and the packet before, so the samples match the
-// decode from the start bit for bit.
+// Samples of the untrimmed decode that the sound leaves out: the end trim
+// of a page marked as the stream's last that more of the stream follows,
+// as the codec library makes it there.
+struct DecodeCut {
+  int64_t at;
+  int64_t length;
+};
+
+// The decoder of a seekable file of one Vorbis stream. At opening, one walk
+// of its pages (checked as the read checks them) counts each packet's
+// samples from its block size, as the decoder will give them, keeps a
+// restart point for each page, and reads the granule positions. The read
+// decodes from a restart point, dropping what lies before the sample sought:
+// a packet's samples depend only on it and the packet before, so the
+// samples match the decode from the start bit for bit.
 //
 // The sound is the untrimmed decode from the start trim (the samples the
 // first audio page completes less its granule position) to the packets'
 // end, less the end trim of the last granule position; positions map to
 // samples by the offset two of them agree on. A gap (a page missing or
-// damaged) loses its samples: where the end is not counted from the packets,
-// the count after it is set again by the next granule position, as the
-// decoder library's own read does.
+// damaged) loses its samples, in the count as in the read. A page marked as
+// the stream's last with more of the stream after it is read past, less
+// the end trim its granule position gives there.
 class OggPages {
  public:
   // `info`: the library's headers of the stream, which outlive this.
-  OggPages(PcmDecoderRecord* r, vorbis_info* info)
-      : r_(r), info_(info), scan_src_(&r->stream, &last_reader_), read_src_(&r->stream, &last_reader_) {
-    ogg_stream_init(&scan_os_, 0);
+  OggPages(PcmDecoderRecord* r, vorbis_info* info) : r_(r), info_(info), read_src_(&r->stream, &last_reader_) {
     ogg_stream_init(&read_os_, 0);
   }
   ~OggPages();
   OggPages(const OggPages&) = delete;
   OggPages& operator=(const OggPages&) = delete;
 
-  // Finds the stream and scans up to where its first granule positions
-  // agree, or to the end in a file of up to kScanWholeBytes; a longer one's
-  // packets up to `last_page_at` (where the stream's last page starts) are
-  // counted by a walk of its pages' headers. False when the file is not to
-  // be decoded this way.
+  // Finds the stream and walks its pages up to the one at `last_page_at`
+  // (where its last page starts). False when the file is not to be decoded
+  // this way.
   bool Open(long serial, int64_t last_page_at);
   // Whether the granule positions disagree with the packets, or with each
   // other where they map positions to samples.
@@ -74,6 +75,10 @@ class OggPages {
   // position).
   int64_t Length() const { return length_; }
   bool HoleAtStart() const { return hole_at_start_; }
+  // A page marked as the stream's last came before its last page.
+  bool EarlyEnd() const { return early_end_; }
+  // The stream's last page is not marked as its last (damaged or cut off).
+  bool EndPageMissing() const { return end_page_missing_; }
 
   // Moves the read to the sound's frame `frame` (0 .. the length).
   void Seek(int64_t frame);
@@ -87,56 +92,31 @@ class OggPages {
  private:
   // A forward seek this short decodes on rather than looking the page up.
   static constexpr int64_t kNearSamples = 8192;
-  // After a gap the count is set again by granule positions, but only by two
-  // in a row that agree on the offset, so that one forged position after a
-  // hole cannot cut the sound; `*last` is the offset of the one before (or
-  // kNoOffset).
-  static constexpr int64_t kNoOffset = INT64_MIN;
-  static bool Agrees(int64_t* last, int64_t offset) {
-    const bool agrees = *last == offset;
-    *last = offset;
-    return agrees;
-  }
-  // A file this short (a minute of music, a voice, a sound effect) is
-  // scanned whole when it opens, in about a millisecond; a longer one (long
-  // music, a movie) has its packets counted by the cheaper walk of its
-  // pages' headers, and is scanned as far as seeks need.
-  static constexpr int64_t kScanWholeBytes = int64_t{1} << 20;
+  static constexpr size_t kStartMarks = 8;
+  static constexpr size_t kEndMarks = 4;
 
   // The file's first Vorbis stream, among the first pages of its streams.
   bool FindStream();
-
-  void ScanPage();
-
-  // Takes a page into the scan. Which packet is the first to begin on the
-  // page follows the stream state's own rules: a page out of sequence
-  // drops the packet left unfinished, and a continued page with nothing to
-  // continue is passed over up to its first packet end.
-  void ScanTake(ogg_page* page, int64_t at);
-
-  void ScanPacket(ogg_packet* packet);
 
   // Maps granule positions to samples by the earliest offset two of the
   // first marks agree on (the first mark's where none do), so that one
   // wrong position cannot move the sound. Of the start trims the first
   // mark and that offset give, the shorter is taken: a wrong first
   // position neither cuts the sound's start nor pads it.
-  void MapStart();
+  void MapStart(const std::vector<GranuleMark>& start_marks);
 
-  // The sound's end as the scan knows it, for the restart points made so far.
-  void SetEnd(int64_t end);
-  // An end counted from the packets: a gap no longer moves it.
-  void SetExactEnd(int64_t end);
-
-  // Where the sound ends, every packet scanned: the packets' end, less the
+  // Where the sound ends, every packet counted: the packets' end, less the
   // end trim of the last granule position by the offset the marks before
-  // it agree on (those after the last gap).
-  int64_t EndOfScan() { return EndOf(end_marks_, end_after_gap_, last_page_, count_); }
-  // The same from a count of every packet: the last marks (since the last
-  // gap), whether a gap came before them, the last page and the count.
+  // it agree on (the last marks since the last gap; whether a gap came
+  // before them), given the last page and the count.
   int64_t EndOf(std::vector<GranuleMark> marks, bool after_gap, const LastPage& last, int64_t count);
 
   void InitDecoder();
+
+  // The untrimmed decode's sample that is the sound's frame `frame`.
+  int64_t DecodeSample(int64_t frame) const;
+  // The first cut that ends after `sample` (cuts_.end() if none).
+  std::vector<DecodeCut>::const_iterator CutAfter(int64_t sample) const;
 
   void Restart(const RestartPoint& point);
 
@@ -145,69 +125,33 @@ class OggPages {
 
   void ReadPacket(ogg_packet* packet);
 
-  struct Waiting {
-    int64_t offset;
-    int before;  // packets that end on the page before its first one (one begun earlier)
-  };
-
   PcmDecoderRecord* r_;
   const void* last_reader_ = nullptr;
   vorbis_info* info_;
   vorbis_dsp_state dsp_{};
-  vorbis_block scan_block_{};
   vorbis_block read_block_{};
   bool dsp_ready_ = false;
-  bool unusable_ = false;
   long serial_ = 0;
-  int headers_ = 0;
-  // The sound's end as a granule position, where a gap the count did not
-  // meet sets the end again (gap_resyncs_).
-  int64_t end_granule_ = kGranuleLimit;
+  int64_t last_page_at_ = 0;
   int64_t base_ = 0;  // granule position less samples, as the first marks agree
   int64_t trim_ = 0;
+  int64_t end_ = 0;   // the untrimmed decode's sample at which the sound ends
   bool odd_ = false;
-  // A gap the count of the packets did not meet (a page that fails its
-  // check) sets the end again by the granule positions after it.
-  bool gap_resyncs_ = false;
-  bool first_eos_ = false;  // the first audio page is also the last
   int64_t length_ = 0;
-  bool mapped_ = false;
   bool hole_at_start_ = false;
-
-  // The scan.
-  PageSource scan_src_;
-  ogg_stream_state scan_os_;
-  long next_sequence_ = -1;
-  RepeatedPages scan_repeated_;
-  bool unfinished_ = false;  // the last page ended inside a packet
-  std::vector<Waiting> waiting_;
+  bool early_end_ = false;
+  bool end_page_missing_ = false;
   std::vector<RestartPoint> points_;
-  int64_t count_ = 0;  // samples the packets scanned give
-  long last_size_ = 0;
-  bool audio_seen_ = false;
-  bool resync_ = false;
-  int64_t resync_offset_ = kNoOffset;
-  int64_t scan_end_ = 0;
-  static constexpr size_t kStartMarks = 8;
-  static constexpr size_t kEndMarks = 4;
-  std::vector<GranuleMark> start_marks_;  // the first marks, up to where two agree
-  std::vector<GranuleMark> end_marks_;    // the last marks scanned, since the last gap
-  bool end_after_gap_ = false;
-  LastPage last_page_;                    // the page scanned last
-  bool scan_done_ = false;
+  std::vector<DecodeCut> cuts_;
 
   // The read.
   PageSource read_src_;
   ogg_stream_state read_os_;
   int64_t pos_ = 0;      // the sample the decoder gives next
   int64_t skip_to_ = 0;  // samples before this one are dropped
-  int64_t read_end_ = 0;
-  bool read_resync_ = false;
   RepeatedPages read_repeated_;
-  int64_t read_resync_offset_ = kNoOffset;
   bool started_ = false;
   bool finished_ = false;
-  bool read_eos_ = false;
   bool passing_ = false;   // packets before the sample sought are passed over
   long passed_size_ = 0;   // block size of the last packet passed over (0: none yet)
 };

@@ -1,19 +1,11 @@
-// lib/sound/ogg_pages.cpp - reading the pages of an Ogg file and counting a
-// Vorbis stream's samples from its packets (lib/sound/ogg_pages.h).
+// lib/sound/ogg_pages.cpp - reading the pages of an Ogg file, and a
+// stream's packets as the stream state gives them (lib/sound/ogg_pages.h).
 #include "lib/sound/ogg_pages.h"
 
-#include <algorithm>
 #include <cstring>
-#include <vector>
-
-#include "lib/core/file_functions.h"
 
 namespace oggpcm {
 
-// Of a run of marks, one whose offset (granule position less count) the
-// next mark or the one after it shares, so that no single granule position
-// decides the mapping from positions to samples: looking from the end, the
-// latest such mark; from the start, the earliest. -1 when none agree.
 int AgreedMark(const std::vector<GranuleMark>& marks, bool from_end) {
   const int n = static_cast<int>(marks.size());
   for (int step = 0; step < n; ++step) {
@@ -68,10 +60,12 @@ bool PageSource::Fill() {
   return true;
 }
 
-bool RepeatedPages::Repeated(const ogg_page* page) {
-  const long sequence = ogg_page_pageno(page);
+bool RepeatedPages::Repeated(const uint8_t* header) {
+  ogg_page page{};
+  page.header = const_cast<unsigned char*>(header);
+  const long sequence = ogg_page_pageno(&page);
   uint32_t checksum = 0;
-  std::memcpy(&checksum, page->header + 22, 4);
+  std::memcpy(&checksum, header + 22, 4);
   const bool repeated = taken_ && sequence == sequence_ && checksum == checksum_;
   taken_ = true;
   sequence_ = sequence;
@@ -79,232 +73,127 @@ bool RepeatedPages::Repeated(const ogg_page* page) {
   return repeated;
 }
 
-PacketCounter::PacketCounter(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
-  ogg_stream_init(&os_, static_cast<int>(serial));
-  // The first page read need not be the stream's first: no hole before it.
-  ogg_stream_reset_serialno(&os_, static_cast<int>(serial));
-}
-
-bool PacketCounter::Take(ogg_page* page) {
-  if (repeated_.Repeated(page) && once_) return true;
-  if (ogg_stream_pagein(&os_, page) != 0) return false;
-  page_ = LastPage{};
-  ogg_packet packet;
-  for (int got; (got = ogg_stream_packetout(&os_, &packet)) != 0;) {
-    if (got < 0) {
-      holed_ = true;
-      since_gap_ = marks_.size();
-      continue;
-    }
-    const long size = vorbis_packet_blocksize(info_, &packet);
-    CountPacket(size > 0 ? size : packet.bytes > 0 && (packet.packet[0] & 1) != 0 ? -1 : 0);
-  }
-  // A header page's granule position (0) is not a sample's.
-  if (page_.ended) {
-    page_.granule = ogg_page_granulepos(page);
-    if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
-  }
-  return true;
-}
-
-// `size`: an audio packet's block size; -1 for a header, 0 for a packet that
-// is neither.
-void PacketCounter::CountPacket(long size) {
-  if (size <= 0) {
-    // A header: the next audio packet is the stream's first.
-    if (size < 0) last_size_ = -1;
-    return;
-  }
-  const int64_t samples = Samples(last_size_, size, Longest());
-  count_ += samples;
-  last_size_ = size;
-  page_.ended = true;
-  page_.last_samples = samples;
-}
-
-bool PacketCounter::TakeFramed(const uint8_t* bytes, const long* sizes) {
-  ogg_page page{};
-  page.header = const_cast<unsigned char*>(bytes);
-  page.header_len = 27 + bytes[26];
-  page.body = page.header + page.header_len;
-  if (repeated_.Repeated(&page) && once_) return true;
-  // As the stream state takes a page: one out of sequence drops the packet
-  // left unfinished and makes a hole (but not the first page taken), and a
-  // continued page with nothing to continue is passed over up to its first
-  // packet end.
-  const long sequence = ogg_page_pageno(&page);
-  if (sequence != expected_) {
-    open_ = false;
-    if (expected_ != -1) {
-      holed_ = true;
-      since_gap_ = marks_.size();
-    }
-  }
-  expected_ = sequence + 1;
-  const int segments = bytes[26];
-  const uint8_t* lacing = bytes + 27;
-  int segment = 0;
-  long at = 0;
-  if (ogg_page_continued(&page) && !open_) {
-    while (segment < segments && lacing[segment] == 255) at += lacing[segment++];
-    if (segment < segments) at += lacing[segment++];
-  }
-  const uint8_t* lace = lacing + segment;
-  const uint8_t* const lace_end = lacing + segments;
-  const uint8_t* body = page.body + at;
-  if (last_size_ < 0 || !TakeRun(lace, lace_end, body, sizes)) {
-    // A header before or among the page's packets: one packet at a time.
-    page_ = LastPage{};
-    for (; lace != lace_end; body += *lace++) {
-      if (!open_) {
-        open_ = true;
-        open_size_ = *lace != 0 ? sizes[*body] : 0;
-      }
-      if (*lace < 255) {
-        open_ = false;
-        CountPacket(open_size_);
-      }
-    }
-  }
-  if (page_.ended) {
-    page_.granule = ogg_page_granulepos(&page);
-    if (GranuleSet(page_.granule)) marks_.push_back({page_.granule, count_});
-  }
-  return true;
-}
-
-namespace {
-
-// The sum of `n` lacing values, eight at a time.
-size_t LacingSum(const uint8_t* lacing, size_t n) {
-  constexpr uint64_t kLow = 0x00FF00FF00FF00FFull;
-  size_t sum = 0, i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t v;
-    std::memcpy(&v, lacing + i, 8);
-    // Four 16-bit lanes of pairs, then the lanes summed by one multiply.
-    const uint64_t pairs = (v & kLow) + ((v >> 8) & kLow);
-    sum += static_cast<size_t>((pairs * 0x0001000100010001ull) >> 48);
-  }
-  for (; i < n; ++i) sum += lacing[i];
-  return sum;
-}
-
-}  // namespace
-
-bool PacketCounter::TakeRun(const uint8_t* lace, const uint8_t* lace_end, const uint8_t* body, const long* sizes) {
-  // Block sizes are multiples of four, so the samples of a run of audio
-  // packets are the sum of each neighbouring pair's halves: (before + 2 *
-  // sum - last) / 4.
-  const long before = last_size_ != 0 ? last_size_ : Longest();
-  int64_t sum = 0;
-  long previous = before, last = before;
-  bool open = open_;
-  long size = open_size_;
-  while (lace != lace_end) {
-    unsigned value = *lace++;
-    if (!open) size = value != 0 ? sizes[*body] : 0;
-    body += value;
-    open = false;
-    while (value == 255) {
-      if (lace == lace_end) {
-        open = true;
-        break;
-      }
-      value = *lace++;
-      body += value;
-    }
-    if (open) break;
-    if (size > 0) {
-      sum += size;
-      previous = last;
-      last = size;
-    } else if (size < 0) {
-      return false;
-    }
-  }
-  page_ = LastPage{};
-  if (sum != 0) {
-    count_ += (before + 2 * sum - last) / 4;
-    last_size_ = last;
-    page_.ended = true;
-    page_.last_samples = Samples(previous, last, before);
-  }
-  open_ = open;
-  open_size_ = size;
-  return true;
-}
-
-bool PacketCounter::Walk(const SoundStream* stream, const void** last_reader, int64_t from, int64_t last_page_at,
-                         bool stop_at_eos) {
-  // The block size each first byte of a packet gives (a packet's type and
-  // mode lie in its first seven bits).
-  long sizes[256];
+PacketWalk::PacketWalk(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
+  // A packet's type and mode lie in its first seven bits.
   for (int b = 0; b < 256; ++b) {
     unsigned char byte = static_cast<unsigned char>(b);
     ogg_packet packet{};
     packet.packet = &byte;
     packet.bytes = 1;
     const long size = vorbis_packet_blocksize(info_, &packet);
-    sizes[b] = size > 0 ? size : (b & 1) != 0 ? -1 : 0;
+    sizes_[b] = size > 0 ? size : 0;
   }
-  *last_reader = nullptr;
-  // A sound held in memory is walked where it lies; another stream is read
-  // into a buffer that holds the longest page (27 + 255 + 255 * 255 bytes).
-  const uint8_t* whole = nullptr;
-  int64_t whole_size = 0;
-  if (stream->ops.read == &MemoryStreamRead) {
-    const auto* record = reinterpret_cast<const MemoryStreamRecord*>(stream->handle);
-    whole = record->data;
-    whole_size = record->size;
-  } else if (stream->ops.seek(stream->handle, from, 0) != 0) {
-    return false;
+  long_size_ = vorbis_info_blocksize(info_, 1);
+  std::memset(one_byte_audio_, -1, sizeof one_byte_audio_);
+}
+
+bool PacketWalk::OneBytePacketIsAudio(uint8_t byte) {
+  if (one_byte_audio_[byte] < 0) {
+    bool audio = false;
+    vorbis_dsp_state dsp{};
+    vorbis_block block{};
+    if (vorbis_synthesis_init(&dsp, info_) == 0) {
+      vorbis_block_init(&dsp, &block);
+      ogg_packet packet{};
+      packet.packet = &byte;
+      packet.bytes = 1;
+      audio = vorbis_synthesis_trackonly(&block, &packet) == 0;
+      vorbis_block_clear(&block);
+      vorbis_dsp_clear(&dsp);
+    }
+    one_byte_audio_[byte] = audio ? 1 : 0;
   }
-  constexpr size_t kBuffer = size_t{1} << 17;
-  std::vector<uint8_t> buffer(whole == nullptr ? kBuffer : 0);
-  int64_t buffer_at = from;
-  size_t have = 0;
-  // The `n` bytes at `at` (never before the ones asked for last), or null
-  // past the end.
-  const auto bytes = [&](int64_t at, size_t n) -> const uint8_t* {
-    if (whole != nullptr) return at >= 0 && at + static_cast<int64_t>(n) <= whole_size ? whole + at : nullptr;
-    const size_t skip = static_cast<size_t>(std::min<int64_t>(at - buffer_at, static_cast<int64_t>(have)));
-    std::memmove(buffer.data(), buffer.data() + skip, have - skip);
-    have -= skip;
-    buffer_at += static_cast<int64_t>(skip);
-    while (buffer_at < at) {
-      // Bytes passed over beyond the ones held.
-      const size_t got = stream->ops.read(buffer.data(), 1, std::min<size_t>(kBuffer, at - buffer_at), stream->handle);
-      if (got == 0) return nullptr;
-      buffer_at += static_cast<int64_t>(got);
-    }
-    while (have < n) {
-      const size_t got = stream->ops.read(buffer.data() + have, 1, kBuffer - have, stream->handle);
-      if (got == 0) return nullptr;
-      have += got;
-    }
-    return buffer.data();
-  };
-  for (int64_t at = from; at <= last_page_at;) {
-    // The file ends right after a page.
-    if (bytes(at, 1) == nullptr) break;
-    const uint8_t* header = bytes(at, 27);
-    if (header == nullptr || std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return false;
-    const size_t segments = header[26];
-    header = bytes(at, 27 + segments);
-    if (header == nullptr) return false;
-    size_t length = 27 + segments + LacingSum(header + 27, segments);
-    header = bytes(at, length);
-    if (header == nullptr) return false;
+  return one_byte_audio_[byte] == 1;
+}
+
+void PacketWalk::Walk(const SoundStream* stream, int64_t from, int64_t end, bool foreign_first_pages) {
+  PageScan scan(stream, from);
+  ScannedPage page;
+  bool started = false;
+  const int32_t serial = static_cast<int32_t>(serial_);
+  while (scan.Next(&page) && page.at < end) {
     int32_t page_serial = 0;
-    std::memcpy(&page_serial, header + 14, 4);
-    if (page_serial == static_cast<int32_t>(serial_)) {
-      TakeFramed(header, sizes);
-      if (stop_at_eos && (header[5] & 4) != 0) break;
+    std::memcpy(&page_serial, page.bytes + 14, 4);
+    if (page_serial == serial) {
+      started = true;
+      TakePage(page);
+    } else if (foreign_first_pages && started && (page.bytes[5] & 2) != 0) {
+      expected_ = -1;
+      open_ = false;
+      number_ = 0;
+      OnRestart();
     }
-    at += static_cast<int64_t>(length);
   }
-  return true;
+}
+
+void PacketWalk::TakePage(const ScannedPage& page) {
+  const uint8_t* header = page.bytes;
+  if (repeated_.Repeated(header) && once_) return;
+  if (header[4] != 0) return;
+  ogg_page og{};
+  og.header = const_cast<unsigned char*>(header);
+  const long sequence = ogg_page_pageno(&og);
+  const int64_t granule = ogg_page_granulepos(&og);
+  const bool continued = (header[5] & 1) != 0;
+  const bool eos = (header[5] & 4) != 0;
+  const int segments = header[26];
+  const uint8_t* lacing = header + 27;
+  const uint8_t* body = page.Body();
+  bool hole = false;
+  if (sequence != expected_) {
+    open_ = false;
+    hole = expected_ != -1;
+  }
+  expected_ = sequence + 1;
+  int first = 0;
+  if (continued && !open_) {
+    while (first < segments && lacing[first] == 255) body += lacing[first++];
+    if (first < segments) body += lacing[first++];
+  }
+  // Which segment the page's position goes to (the last that ends a
+  // packet), and whether a packet begins on the page.
+  int last_end = -1;
+  for (int s = segments - 1; s >= first && last_end < 0; --s)
+    if (lacing[s] < 255) last_end = s;
+  bool begins = first < segments && !open_;
+  if (open_) {
+    int s = first;
+    while (s < segments && lacing[s] == 255) ++s;
+    begins = s + 1 < segments;
+  }
+  OnPage(page.at, eos, begins);
+  if (hole) {
+    ++number_;
+    OnHole();
+  }
+  // An empty page marked last marks the packet it leaves unfinished.
+  if (eos && first == segments && open_ && !hole) pending_.eos = true;
+  for (int s = first; s < segments; ++s) {
+    const unsigned value = lacing[s];
+    if (!open_) {
+      open_ = true;
+      pending_ = WalkPacket{};
+      pending_.page = pages_;
+      pending_bytes_ = 0;
+      first_byte_ = value != 0 ? body[0] : -1;
+    }
+    pending_bytes_ += value;
+    body += value;
+    if (eos && s == segments - 1) pending_.eos = true;
+    if (value == 255) continue;
+    open_ = false;
+    WalkPacket packet = pending_;
+    packet.granule = s == last_end ? granule : -1;
+    packet.number = number_++;
+    if (first_byte_ >= 0) {
+      packet.header = (first_byte_ & 1) != 0;
+      packet.size = sizes_[first_byte_];
+      if (packet.size == long_size_ && pending_bytes_ == 1 && !OneBytePacketIsAudio(static_cast<uint8_t>(first_byte_)))
+        packet.size = 0;
+    }
+    OnPacket(packet);
+  }
+  ++pages_;
 }
 
 }  // namespace oggpcm

@@ -1,9 +1,10 @@
-// lib/sound/ogg_pages.h - the pages of an Ogg file as the converter reads them
-// apart from the decoder library: a page source over the record's stream, the
-// marks (a granule position beside the samples counted up to it) that the
-// pages of a Vorbis stream give, and a count of a stream's samples from its
-// packets' block sizes, through the checked pages or a walk of their
-// headers. What a link's ends are is lib/sound/ogg_link_ends.h's.
+// lib/sound/ogg_pages.h - the pages of an Ogg file as the converter reads
+// them apart from the decoder library: a page source over the record's
+// stream for the read, the marks (a granule position beside the samples
+// counted up to it) that the pages of a Vorbis stream give, and the walk of
+// a stream's pages that gives its packets as libogg's stream state gives
+// them, without copying a page: the checked pages of lib/sound/
+// ogg_page_scan.h, taken as ogg_stream_pagein takes them.
 #pragma once
 
 #include <ogg/ogg.h>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lib/sound/ogg_page_scan.h"
 #include "lib/sound/pcm_decoder.h"
 
 namespace oggpcm {
@@ -54,8 +56,9 @@ class PageSource {
 // taking them again would play them twice and move the end by as much.
 class RepeatedPages {
  public:
-  // Whether `page` is the one taken just before; else it is remembered.
-  bool Repeated(const ogg_page* page);
+  // Whether the page whose header is `header` is the one seen just before;
+  // else it is remembered.
+  bool Repeated(const uint8_t* header);
   void Reset() { taken_ = false; }
 
  private:
@@ -79,82 +82,81 @@ struct GranuleMark {
 // latest such mark; from the start, the earliest. -1 when none agree.
 int AgreedMark(const std::vector<GranuleMark>& marks, bool from_end);
 
-// A link's last page as its packets and granule position read.
+// A stream's last page as its packets and granule position read.
 struct LastPage {
   bool ended = false;        // an audio packet ends on it
-  int64_t granule = -1;      // the position it gives that packet
+  int64_t granule = -1;      // the position it gives the last of them
   int64_t last_samples = 0;  // the samples that packet adds
 };
 
-// Counts a Vorbis stream's samples from its packets' block sizes, page by
-// page, as the decoder will give them, and keeps a mark for each page on
-// which an audio packet ends with a granule position. A packet whose one
-// before is unknown (the first read) counts a long block for that one; a
-// hole among the packets is passed over, as the decoder overlaps the
-// packets on either side of it. A page given twice in a row is counted
-// once where `once` (the packet decoder takes it once), twice otherwise
-// (the decoder library decodes it again).
-class PacketCounter {
+// One packet as libogg's stream state gives it, with what the counts need.
+struct WalkPacket {
+  long size = 0;         // an audio packet's block size; 0 for any other
+  bool header = false;   // its first bit set: not audio (a header, before the first audio packet)
+  int64_t granule = -1;  // the page's position where the packet is the last to end on it
+  bool eos = false;      // a byte of it lies on a page marked as the stream's last
+  int64_t page = 0;      // the number of the page it begins on, counted by the walk
+  int64_t number = 0;    // its number in the stream state, holes counted
+};
+
+// Takes the pages of one logical stream, in a given stretch of the file, as
+// ogg_stream_pagein takes them (a page out of sequence drops the packet left
+// unfinished and makes a hole, but the first page taken; a continued page
+// with nothing to continue is passed over up to its first packet end; a
+// page whose version is not 0 is refused), and gives its packets in order.
+// Each packet's kind comes from its first byte and length, as the codec
+// library's decode tells an audio packet. What is done with them is a
+// subclass's.
+class PacketWalk {
  public:
-  PacketCounter(vorbis_info* info, long serial, bool once);
-  ~PacketCounter() { ogg_stream_clear(&os_); }
-  PacketCounter(const PacketCounter&) = delete;
-  PacketCounter& operator=(const PacketCounter&) = delete;
+  // `once`: a page given twice in a row is taken once (the packet decoder's
+  // read passes over it), else twice (the decoder library's).
+  PacketWalk(vorbis_info* info, long serial, bool once);
+  virtual ~PacketWalk() = default;
+  PacketWalk(const PacketWalk&) = delete;
+  PacketWalk& operator=(const PacketWalk&) = delete;
 
-  // Takes a page of the stream; false when it does not fit the stream.
-  bool Take(ogg_page* page);
-  // Counts the pages from `from` up to the one at `last_page_at` (or, with
-  // `stop_at_eos`, the one marked last) as Take would, from their headers
-  // and each packet's first byte only, without their checksums or copying
-  // their packets: a walk of a link costs a small part of a checked one.
-  // False when the bytes are not pages one right after another (damaged or
-  // foreign bytes between them): the count is then to be made again by Take
-  // on a new counter, whose reading passes over what fails its check.
-  bool Walk(const SoundStream* stream, const void** last_reader, int64_t from, int64_t last_page_at,
-            bool stop_at_eos);
-  int64_t Count() const { return count_; }
-  const std::vector<GranuleMark>& Marks() const { return marks_; }
-  // The page taken last: whether an audio packet ended on it, and so on.
-  const LastPage& Page() const { return page_; }
-  // A page was missing or out of order: granule positions then map the
-  // pages after it by samples read in another order, or lost.
-  bool Holed() const { return holed_; }
-  // How many of the marks came before the last such hole.
-  size_t MarksBeforeGap() const { return since_gap_; }
+  // Takes the pages that start at `from` and before `end`. With
+  // `foreign_first_pages`, a stream's first page of another serial number
+  // met after this stream's first starts its packets afresh, as the decoder
+  // library's read starts a new decoder there.
+  void Walk(const SoundStream* stream, int64_t from, int64_t end, bool foreign_first_pages);
 
- private:
-  long Longest() const { return vorbis_info_blocksize(info_, 1); }
-  // The samples a packet of block size `size` adds after one of `before`
-  // (-1: a header, none yet; 0: unknown, taken as the longest).
-  static int64_t Samples(long before, long size, long longest) {
-    return before < 0 ? 0 : static_cast<int64_t>(static_cast<uint64_t>((before != 0 ? before : longest) + size) >> 2);
-  }
-  // A page as Walk frames it: what Take does with it, from its lacing and
-  // its packets' first bytes (`sizes`: each first byte's block size).
-  bool TakeFramed(const uint8_t* page, const long* sizes);
-  // The packets from `lace` (their lacing values) and `body` (their bytes)
-  // on, counted in one run; false, with nothing changed, at a header.
-  bool TakeRun(const uint8_t* lace, const uint8_t* lace_end, const uint8_t* body, const long* sizes);
-  void CountPacket(long size);
+ protected:
+  // A page of the stream taken, before its packets: where it starts, whether
+  // it is marked last, and whether a packet begins on it.
+  virtual void OnPage(int64_t at, bool eos, bool packet_begins) = 0;
+  virtual void OnHole() = 0;
+  virtual void OnPacket(const WalkPacket& packet) = 0;
+  // The stream starts afresh (see Walk).
+  virtual void OnRestart() {}
 
   vorbis_info* info_;
   long serial_;
-  ogg_stream_state os_;
-  int64_t count_ = 0;
-  long last_size_ = 0;  // block size of the packet before; 0: unknown, -1: a header
-  std::vector<GranuleMark> marks_;
-  LastPage page_;
-  bool holed_ = false;
-  size_t since_gap_ = 0;
-  RepeatedPages repeated_;
+  int64_t pages_ = 0;  // pages taken, the next one's number
+
+ private:
+  void TakePage(const ScannedPage& page);
+  void Segment(const uint8_t* body, unsigned value, bool last, int64_t granule, bool eos);
+
+  // Whether a packet of this one byte, whose mode gives a long block, is
+  // audio: the decode reads two more bits after the mode, which one byte
+  // holds unless the mode takes six bits. Asked of the codec library itself
+  // (real streams have no such packet).
+  bool OneBytePacketIsAudio(uint8_t byte);
+
   bool once_;
-  // Walk's packet assembly, as the stream state's: the page expected next
-  // (-1: none yet), and the packet begun on an earlier page, if any, with
-  // the block size its first byte gives (kNoByte: none).
-  static constexpr long kNoByte = LONG_MIN;
-  long expected_ = -1;
+  RepeatedPages repeated_;
+  long sizes_[256];  // the block size each first byte gives an audio packet (0: none)
+  long long_size_ = 0;
+  int8_t one_byte_audio_[256];  // OneBytePacketIsAudio's answers (-1: not yet asked)
+  long expected_ = -1;     // the page number due next (-1: none yet)
+  int64_t number_ = 0;     // the stream state's packet number
+  // The packet begun on an earlier page, if any.
   bool open_ = false;
-  long open_size_ = kNoByte;
+  WalkPacket pending_;
+  int64_t pending_bytes_ = 0;
+  int first_byte_ = -1;
 };
 
 }  // namespace oggpcm

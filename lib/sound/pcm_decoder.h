@@ -61,6 +61,9 @@ struct PcmDecoderOggState {
   // only where it still holds it, and its seek and length go by granule
   // positions, which some writers set off from the packets.
   void* pages;
+  // A seekable file read by the library: what its read of each link
+  // delivers, and where a seek may start it (tracked; null otherwise).
+  void* links;
   int32_t word_size;
   // Through the library: the sound's first `head_frames` frames, the first
   // piece it gave when the file was opened, read before the rest.
@@ -131,6 +134,8 @@ enum SoundLoadLine : uint32_t {
   kWaveBlockAlignLine = 1u << 3,
   kUnmixedChannelsLine = 1u << 4,
   kOggGranuleLine = 1u << 5,
+  kOggEarlyEndLine = 1u << 6,
+  kOggChainFormatLine = 1u << 7,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound
