@@ -48,8 +48,8 @@ struct MovieRecord {
   plat::IBasicAudio* audio;
   plat::IMediaEvent* events;
   MovieFrameRenderer* renderer;
-  char* log_name;              // the file's name for the log (tracked), or null
-  int32_t unmixed_sound_said;  // 1: the line about sound it cannot play is written
+  char* log_name;           // the file's name for the log (tracked), or null
+  int32_t sound_line_said;  // 1: the line about sound it cannot play is written
   int32_t temporary_file;  // 1: plays from a temporary copy the close deletes
   char16_t wide_name[260];
   int64_t stop_position;  // 100 ns units

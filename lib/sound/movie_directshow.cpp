@@ -106,6 +106,10 @@ std::string DamagedFileLine(const char* file_name) {
          " は壊れています: the still picture does not decode whole (cut short or damaged)";
 }
 
+// A movie's sound that nothing decodes: no decoder takes it, or every packet
+// of it is damaged.
+constexpr char kUndecodableSoundLine[] = "ムービーファイル %s: its sound cannot be decoded and is not played";
+
 // The same for a still picture past the frame size limit.
 std::string TooLargeFileLine(const char* file_name) {
   return std::string("画像ファイル ") + file_name + " は大きすぎます: the still picture is past the frame size limit";
@@ -188,8 +192,10 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
     return -1;
   }
   // Once, at the open: a sound the graph has no decoder for plays mute.
-  if (GraphLeavesSoundOut(r->graph))
-    WriteLogLineFmt("ムービーファイル %s: its sound cannot be decoded and is not played", file_name);
+  if (GraphLeavesSoundOut(r->graph)) {
+    WriteLogLineFmt(kUndecodableSoundLine, file_name);
+    r->sound_line_said = 1;
+  }
   const size_t name_bytes = std::strlen(file_name) + 1;
   r->log_name = static_cast<char*>(TrackedAlloc(name_bytes, "", 0));
   if (r->log_name != nullptr) std::memcpy(r->log_name, file_name, name_bytes);
@@ -211,22 +217,27 @@ int OpenMovieDirectShow(void* direct_draw, MovieRecord* r, const char* file_name
 namespace {
 
 // Once a movie: a line naming the file when its sound has channels that
-// cannot be mixed to stereo. The picture plays on without that sound.
-// The events are taken at every update, so that a looping movie's do not
-// pile up in the graph.
-void NoteUnmixedSound(MovieRecord* r) {
+// cannot be mixed to stereo, or decodes to nothing (every packet damaged).
+// The picture plays on without that sound. The events are taken at every
+// update, so that a looping movie's do not pile up in the graph, and once
+// its run has stopped, before a new start forgets what that run reported.
+void NoteSoundReports(MovieRecord* r) {
   if (r->events == nullptr) return;
-  const int channels = TakeUnmixedChannelCount(r->events);
-  if (channels == 0 || r->unmixed_sound_said == 1) return;
-  WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played",
-                  r->log_name != nullptr ? r->log_name : "(name unknown)", channels);
-  r->unmixed_sound_said = 1;
+  const SoundReports reports = TakeSoundReports(r->events);
+  if (r->sound_line_said == 1 || (reports.unmixed_channels == 0 && !reports.not_decoded)) return;
+  const char* name = r->log_name != nullptr ? r->log_name : "(name unknown)";
+  if (reports.unmixed_channels != 0)
+    WriteLogLineFmt("ムービーファイル %s: its sound of %d channels cannot be mixed to stereo and is not played", name,
+                    reports.unmixed_channels);
+  else
+    WriteLogLineFmt(kUndecodableSoundLine, name);
+  r->sound_line_said = 1;
 }
 
 }  // namespace
 
 void UpdateDirectShowFrame(MovieRecord* r) {
-  NoteUnmixedSound(r);
+  NoteSoundReports(r);
   MovieFrameRenderer* m = r->renderer;
   if (m != nullptr) {
     // The frame stays locked while the callback reads it.
@@ -255,6 +266,7 @@ void UpdateDirectShowFrame(MovieRecord* r) {
     // start of the old one while the streams start again.
     const int64_t start = 0;
     r->control->Stop();
+    NoteSoundReports(r);
     r->seeking->SetPositions(&start, nullptr);
     r->control->Run();
   } else {
@@ -264,6 +276,9 @@ void UpdateDirectShowFrame(MovieRecord* r) {
 }
 
 void CloseDirectShowMovie(MovieRecord* r) {
+  // What the last run reported, once it has stopped, is told too.
+  if (r->control != nullptr) r->control->Stop();
+  NoteSoundReports(r);
   ReleaseInterfaces(r);
   TrackedFree(r->log_name);
   r->log_name = nullptr;

@@ -263,7 +263,7 @@ int OpenPcmDecoderMp3(PcmDecoderRecord* r) {
   if (r->mem.data == nullptr) return Refuse(r, &parts, "PCMデータを格納するメモリ領域の再確保に失敗しました");
   // Sound whose channels cannot be mixed to stereo is passed over: named
   // with its count, and not loaded when it was all there is.
-  const int unmixed = TakeUnmixedChannelCount(parts.event);
+  const int unmixed = TakeSoundReports(parts.event).unmixed_channels;
   if (unmixed > 0) NoteUnmixedChannels(unmixed, r->mem.size == 0 ? "not loaded" : "that part is left out");
   // A file with no whole frame decodes to nothing: not a sound.
   if (r->mem.size == 0) return Refuse(r, &parts, unmixed > 0 ? nullptr : "MP3 conversion decoded no sound");

@@ -55,6 +55,11 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     AV_WL32(side + 4, static_cast<uint32_t>(back));
     side[8] = side[9] = 0;
   }
+  // Sound whose every packet was damaged plays nothing: said at each end of
+  // the stream, for whoever plays it to tell once.
+  void StreamEnded() override {
+    if (!decoded_ && refused_) NotifyEvent(kEC_SOUND_NOT_DECODED, 0, 0);
+  }
   void ResetTiming() override {
     next_time_valid_ = false;
     // The graph forgets its events when it runs again: a new run reports anew.

@@ -57,7 +57,10 @@ HResult FfmpegDecoderFilter::Receive(IMediaSample* sample) {
   DescribePacket(sample, packet);
   const int sent = avcodec_send_packet(codec_, packet);
   av_packet_free(&packet);
-  if (sent < 0 && sent != AVERROR(EAGAIN)) return kS_OK;  // a damaged packet is passed over
+  if (sent < 0 && sent != AVERROR(EAGAIN)) {
+    refused_ = true;
+    return kS_OK;  // a damaged packet is passed over
+  }
   return DrainFrames();
 }
 
@@ -66,6 +69,9 @@ HResult FfmpegDecoderFilter::EndOfStream() {
     std::lock_guard<std::recursive_mutex> hold(receive_lock_);
     if (streaming_ && codec_ != nullptr && avcodec_send_packet(codec_, nullptr) >= 0) DrainFrames();
     if (codec_ != nullptr) avcodec_flush_buffers(codec_);
+    // Told before the end goes downstream: whoever waits for the renderers'
+    // ends then finds it told.
+    if (streaming_ && codec_ != nullptr) StreamEnded();
   }
   return D_CTransformFilter::EndOfStream();
 }
@@ -95,6 +101,7 @@ bool FfmpegDecoderFilter::OpenCodec(const D_CMediaType& type) {
   if (decoder == nullptr) return false;
   codec_ = avcodec_alloc_context3(decoder);
   if (codec_ == nullptr) return false;
+  decoded_ = refused_ = false;
   codec_->bits_per_coded_sample = f.bits_per_coded_sample;
   codec_->pkt_timebase = AVRational{1, static_cast<int>(kUnitsPerSecond)};
   Configure(f);
@@ -125,7 +132,12 @@ HResult FfmpegDecoderFilter::DrainFrames() {
   if (frame_ == nullptr && (frame_ = av_frame_alloc()) == nullptr) return kE_OUTOFMEMORY;
   for (;;) {
     const int got = avcodec_receive_frame(codec_, frame_);
-    if (got < 0) return kS_OK;  // none ready, the end, or a frame that cannot be decoded
+    if (got < 0) {
+      // None ready, the end, or a frame that cannot be decoded.
+      if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) refused_ = true;
+      return kS_OK;
+    }
+    decoded_ = true;
     HResult r = DeliverFrame(frame_);
     av_frame_unref(frame_);
     if (Failed(r)) return r;

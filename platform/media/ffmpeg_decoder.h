@@ -3,7 +3,7 @@
 // and closed when that pin disconnects, one output type offered and checked,
 // input samples turned into packets, every decoded frame drained and
 // delivered, and the codec flushed at the end of the stream, on a flush and
-// when streaming stops. A damaged packet or frame is passed over.
+// when streaming stops. A damaged packet or frame is passed over, and noted.
 #pragma once
 
 #include "platform/media/base_classes.h"
@@ -40,12 +40,18 @@ class FfmpegDecoderFilter : public D_CTransformFilter {
   virtual void ResetTiming() = 0;
   // Lets a packet carry more of its sample than its start time.
   virtual void DescribePacket(IMediaSample*, AVPacket*) {}
+  // The stream's end, reached while streaming, its last frames delivered.
+  virtual void StreamEnded() {}
 
   // The codec's stream with the type's parameters, or false.
   bool OpenCodec(const D_CMediaType& type);
   void CloseCodec();
 
   AVCodecContext* codec_ = nullptr;
+  // Since the codec opened: a frame was decoded; a packet or frame was
+  // refused as damaged.
+  bool decoded_ = false;
+  bool refused_ = false;
 
  private:
   // Delivers every frame the decoder has ready.

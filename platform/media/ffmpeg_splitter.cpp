@@ -151,6 +151,7 @@ class FfmpegSplitter : public PullSourceFilter {
     Close();
     position_ = 0;
     read_failed_ = false;
+    sound_shift_ = -1;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
     if (buffer == nullptr) return kE_OUTOFMEMORY;
     io_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &ReadPacket, nullptr, &SeekInput);
@@ -326,7 +327,7 @@ class FfmpegSplitter : public PullSourceFilter {
         break;
       }
       r = Send(static_cast<int>(i), packet->data, packet->size, start, stop, (packet->flags & AV_PKT_FLAG_KEY) != 0,
-               false, PacketTrim(packet));
+               false, SoundTrim(packet, stream));
       break;
     }
     av_packet_free(&packet);
@@ -343,6 +344,42 @@ class FfmpegSplitter : public PullSourceFilter {
     return {AV_RL32(side), AV_RL32(side + 4)};
   }
 
+  // The Ogg reader times a Vorbis stream's first packet, whose decode gives
+  // no sound, before the stream's start by the length it parses for it; but
+  // where that packet's page is the stream's last (a short sound of one
+  // page) it times it from 0, or from where a seek left it. Every later
+  // sample is then that length late (128 for a short first block, 576 once
+  // a seek went back), and so is the last granule position's end: the end
+  // trim comes out that much long, and the decoder cuts that many samples
+  // too many, or, where the trim is then longer than the last packet's
+  // samples, none (the padding past the end plays). Such a stream's first
+  // decoded sample is its granule positions' 0, as the Ogg converter and
+  // libvorbisfile read it: its end trim is shortened by that sample's time.
+  DecodedTrim SoundTrim(const AVPacket* packet, const AVStream* stream) {
+    DecodedTrim trim = PacketTrim(packet);
+    if (stream->codecpar->codec_id != AV_CODEC_ID_VORBIS || std::strcmp(format_->iformat->name, "ogg") != 0)
+      return trim;
+    if (sound_shift_ < 0) {
+      // The first packet since the input opened or moved: its time past its
+      // length is where the reader put the first decoded sample.
+      sound_shift_ = 0;
+      if (packet->pts != AV_NOPTS_VALUE && packet->duration > 0 && OnLastOggPage(packet->pos)) {
+        const int64_t first = av_rescale_q(packet->pts + packet->duration, stream->time_base,
+                                           AVRational{1, stream->codecpar->sample_rate});
+        sound_shift_ = std::clamp<int64_t>(first, 0, UINT32_MAX);
+      }
+    }
+    trim.back = trim.back > sound_shift_ ? static_cast<uint32_t>(trim.back - sound_shift_) : 0;
+    return trim;
+  }
+
+  // Whether the Ogg page at `pos` is marked as its stream's last.
+  bool OnLastOggPage(int64_t pos) {
+    uint8_t header[6] = {};
+    return pos >= 0 && ReadAt(pos, header, sizeof header) == static_cast<int64_t>(sizeof header) &&
+           std::memcmp(header, "OggS", 4) == 0 && (header[5] & 0x04) != 0;
+  }
+
   // Lands on the video's key frame at or before the position, so that the
   // decoder reaches the position's own frame (the frames before it are
   // dropped downstream, by their times before the segment). A seek by time
@@ -352,6 +389,7 @@ class FfmpegSplitter : public PullSourceFilter {
   HResult SeekTo(int64_t position) override {
     if (format_ == nullptr) return kE_UNEXPECTED;
     DropPending();
+    sound_shift_ = -1;
     const int64_t origin = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
     int64_t target = av_rescale(position, AV_TIME_BASE, kUnitsPerSecond) + origin;
     // The video's frames are timed from the video's own start (see
@@ -507,6 +545,9 @@ class FfmpegSplitter : public PullSourceFilter {
   AVIOContext* io_ = nullptr;
   int64_t position_ = 0;
   bool read_failed_ = false;
+  // Samples the Ogg reader put before a one-page Vorbis stream's first
+  // decoded sample (see SoundTrim); -1 before its first packet.
+  int64_t sound_shift_ = -1;
   std::vector<int> streams_;
   std::deque<AVPacket*> pending_;  // read by a seek, sent before any other
 };

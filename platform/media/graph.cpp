@@ -765,13 +765,15 @@ class FilterGraph : public IGraphBuilder,
 
 IReferenceClock* CreateSystemReferenceClock() { return new (std::nothrow) SystemClock(); }
 
-int TakeUnmixedChannelCount(IMediaEvent* events) {
-  int channels = 0;
+SoundReports TakeSoundReports(IMediaEvent* events) {
+  SoundReports reports;
   int32_t code = 0;
   intptr_t param1 = 0, param2 = 0;
-  while (events->GetEvent(&code, &param1, &param2, 0) == kS_OK)
-    if (code == kEC_CHANNELS_NOT_MIXED) channels = static_cast<int>(param1);
-  return channels;
+  while (events->GetEvent(&code, &param1, &param2, 0) == kS_OK) {
+    if (code == kEC_CHANNELS_NOT_MIXED) reports.unmixed_channels = static_cast<int>(param1);
+    if (code == kEC_SOUND_NOT_DECODED) reports.not_decoded = true;
+  }
+  return reports;
 }
 
 bool GraphLeavesSoundOut(IFilterGraph* graph) {

@@ -48,10 +48,16 @@ int64_t MediaAudioRingsFilled();
 // from the landing place to where decoding is to start from and run to.
 int64_t MediaSplitterSeekReads();
 
-// Takes every event the graph holds; the channel count of the last report
-// that a decoder passed over sound it could not mix down
-// (kEC_CHANNELS_NOT_MIXED), or 0.
-int TakeUnmixedChannelCount(IMediaEvent* events);
+// What a graph's decoders reported about sound they could not play.
+struct SoundReports {
+  // The channel count of the last report that a decoder passed over sound
+  // it could not mix down (kEC_CHANNELS_NOT_MIXED), or 0.
+  int unmixed_channels = 0;
+  // A sound stream ended having decoded to nothing (kEC_SOUND_NOT_DECODED).
+  bool not_decoded = false;
+};
+// Takes every event the graph holds, and what they report about sound.
+SoundReports TakeSoundReports(IMediaEvent* events);
 // Whether a rendered graph holds a sound output that nothing decodes (a
 // codec FFmpeg has no decoder for, or whose set-up it refuses).
 bool GraphLeavesSoundOut(IFilterGraph* graph);

@@ -66,6 +66,10 @@ constexpr int32_t kEC_ERRORABORT = 3;
 // delivers; param1 is their count. Sent at the first such frame of a run.
 // (Codes from 0x8000 on are the application's own.)
 constexpr int32_t kEC_CHANNELS_NOT_MIXED = 0x8001;
+// A decoder's sound stream ends with no frame decoded since its codec opened
+// and a packet of it refused as damaged: its sound decodes to nothing. Sent
+// at the end of each such run.
+constexpr int32_t kEC_SOUND_NOT_DECODED = 0x8002;
 
 // ---- Identifiers ----------------------------------------------------------------
 

@@ -234,7 +234,8 @@ TEST_F(ThreadedMp3Graph, TheMaskBitSkipsTheGraphAndFailuresWriteTheirLine) {
 // Sounds of more channels than a frame's first eight planes, and one of
 // them that once stopped the program, load (whole and as a stream) with the
 // samples of the ffmpeg command's mix to stereo; so do 16 channels of packed
-// PCM and a 5.1 Vorbis file. `make` writes the file.
+// PCM and a 5.1 Vorbis file (its decode up to its last granule position, of
+// one page). `make` writes the file.
 TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
   auto sines = [](const std::string& layout) {
     std::string exprs;
@@ -244,19 +245,23 @@ TEST_F(ThreadedMp3Graph, ManyChannelsMixToStereoAsTheFfmpegCommandMixesThem) {
   };
   const struct {
     std::string file, make, reference_input;
+    size_t frames = 0;  // of the reference; 0: all it decodes to
   } cases[] = {
       {"planar10.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+SL+SR") + " -c:a wavpack planar10.wv", ""},
       {"planar16.wv", sines("FL+FR+FC+LFE+BL+BR+FLC+FRC+BC+SL+SR+TC+TFL+TFC+TFR+TBL") + " -c:a wavpack planar16.wv", ""},
       {"packed16.wav", "sox -n -r 44100 -c 16 packed16.wav synth 0.5 sine 300-3000 vol 0.2", ""},
       // The Ogg converter's 5.1 goes on to the graph, which mixes it down.
-      {"surround.ogg", "sox -n -r 44100 -c 6 -C 3 surround.ogg synth 0.5 sine 300-3000 vol 0.5", ""},
+      {"surround.ogg", "sox -n -r 44100 -c 6 -C 3 surround.ogg synth 0.5 sine 300-3000 vol 0.5",
+       "-flags2 +skip_manual ", 22050},
       {"ten-channels-aac.mp3", "cp " RORUD_SOURCE_DIR "/tests/lib/sound/data/ten-channels-aac.mp3 .", "-f aac "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(Shell(c.make));
     ASSERT_TRUE(Shell("ffmpeg -y -v error " + c.reference_input + "-i " + c.file + " -ac 2 -f s16le " + c.file + ".raw"));
-    const std::vector<int16_t> reference = PcmSamples(ReadAll(c.file + ".raw"));
+    std::vector<int16_t> reference = PcmSamples(ReadAll(c.file + ".raw"));
+    ASSERT_GE(reference.size(), 2 * c.frames);
+    if (c.frames > 0) reference.resize(2 * c.frames);
     ASSERT_FALSE(reference.empty());
     for (int mode : {0, 3}) {
       SCOPED_TRACE(mode);
