@@ -236,7 +236,9 @@ struct LinkFindings {
   bool odd = false;        // a granule position disagrees with the packets
   bool early_end = false;  // a page marked last has more of its stream after it
   bool end_missing = false;
-  int other_format = 0;  // the first link (from 2) of another channel count than the first's, or 0
+  int format_link = 0;   // the first link with sound, whose channels and rate the sound has
+  int other_format = 0;  // the first link (from 2) with sound of other channels than that one's, or 0
+  int left = 0;          // a link (from 1) whose stream the library's read leaves for another's, or 0
 };
 
 // The library takes each link's length from its last granule position, and
@@ -256,26 +258,35 @@ LinkFindings WalkLinks(PcmDecoderRecord* r) {
   r->ogg.links = new (block) Links(static_cast<size_t>(vf->links));
   found.walked = true;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
-  const vorbis_info* format = ov_info(vf, 0);
+  int with_sound = -1;
+  const std::vector<long> serials(vf->serialnos, vf->serialnos + vf->links);
   for (int i = 0; i < vf->links; ++i) {
     vorbis_info* info = ov_info(vf, i);
     if (info == nullptr || vf->dataoffsets[i] < 0) continue;
-    // The sound has the first link's frames: a link of another channel
-    // count would be read as noise, and the sound ends before it.
-    if (found.other_format != 0 || info->channels != format->channels) {
-      if (found.other_format == 0) found.other_format = i + 1;
+    // The sound ends before a link of other channels, and where the read
+    // left a link's stream for another's: what it reads after is out of order.
+    if (found.other_format != 0 || found.left != 0) {
       vf->pcmlengths[2 * i + 1] = 0;
       continue;
     }
     const int64_t end = i + 1 < vf->links ? vf->offsets[i + 1] : INT64_MAX;
     LibraryLink& link = (*LinkIndex(r))[i];
-    link = oggpcm::WalkLibraryLink(&r->stream, info, vf->serialnos[i], vf->offsets[i], end);
+    link = oggpcm::WalkLibraryLink(&r->stream, info, vf->serialnos[i], vf->offsets[i], end, serials);
+    if (link.left) found.left = i + 1;
+    // The sound has the frames of the first link with sound: a later one of
+    // other channels would be read as noise, and the sound ends before it.
+    if (link.frames > 0 && with_sound < 0) with_sound = i;
+    if (link.frames > 0 && info->channels != ov_info(vf, with_sound)->channels) {
+      found.other_format = i + 1;
+      link = LibraryLink{};
+    }
     vf->pcmlengths[2 * i + 1] = link.frames;
     found.odd = found.odd || link.odd;
     found.early_end = found.early_end || link.early_end;
     if (i + 1 == vf->links) found.end_missing = link.end_page_missing;
   }
   r->stream.ops.seek(r->stream.handle, back, 0);
+  found.format_link = std::max(with_sound, 0);
   return found;
 }
 
@@ -342,6 +353,23 @@ void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
   }
 }
 
+bool FormatUsable(const vorbis_info* info) {
+  return info != nullptr && info->channels > 0 && info->channels <= 255 && info->rate > 0 && info->rate <= 1000000;
+}
+
+// 16-bit (or 8-bit) PCM of the stream's channels and rate.
+void SetFormat(PcmDecoderRecord* r, const vorbis_info* info) {
+  plat::WaveFormatEx& f = r->format;
+  std::memset(&f, 0, sizeof(f));
+  f.format_tag = plat::kWaveFormatPcm;
+  f.channels = static_cast<uint16_t>(info->channels);
+  f.samples_per_sec = static_cast<uint32_t>(info->rate);
+  f.block_align = static_cast<uint16_t>(info->channels * r->ogg.word_size);
+  f.avg_bytes_per_sec = f.block_align * f.samples_per_sec;
+  f.bits_per_sample = static_cast<uint16_t>(r->ogg.word_size * 8);
+  f.extra_size = 0;
+}
+
 }  // namespace
 
 int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
@@ -360,22 +388,14 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   }
   r->ogg.word_size = OggPcmWordSize == 1 ? 1 : 2;
   vorbis_info* info = ov_info(Vorbis(r), -1);
-  if (info == nullptr || info->channels <= 0 || info->channels > 255 || info->rate <= 0 || info->rate > 1000000) {
+  if (!FormatUsable(info)) {
     ClosePcmDecoderOgg(r);
     return -1;
   }
   // Opened again while the file loads (a long sound played as a stream):
   // its gaps were told of by the first opening.
   r->ogg.gaps_quiet = SoundLineForLoad(r->ogg.log_name, kOggGapLine, false).said ? 1 : 0;
-  plat::WaveFormatEx& f = r->format;
-  std::memset(&f, 0, sizeof(f));
-  f.format_tag = plat::kWaveFormatPcm;
-  f.channels = static_cast<uint16_t>(info->channels);
-  f.samples_per_sec = static_cast<uint32_t>(info->rate);
-  f.block_align = static_cast<uint16_t>(info->channels * r->ogg.word_size);
-  f.avg_bytes_per_sec = f.block_align * f.samples_per_sec;
-  f.bits_per_sample = static_cast<uint16_t>(r->ogg.word_size * 8);
-  f.extra_size = 0;
+  SetFormat(r, info);
   r->position = 0;
   int sound = OpenPages(r, places.last_pages);
   LinkFindings found;
@@ -383,6 +403,10 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     found = {true, Pages(r)->Odd(), Pages(r)->EarlyEnd(), Pages(r)->EndPageMissing()};
   } else {
     found = WalkLinks(r);
+    // A chain whose first links hold no sound has the format of the first
+    // that does.
+    const vorbis_info* format = ov_info(Vorbis(r), found.format_link);
+    if (found.walked && FormatUsable(format)) SetFormat(r, format);
     sound = OpenLibraryHead(r);
   }
   const bool end_missing = found.walked && found.end_missing;
@@ -400,12 +424,14 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
     WriteLogLineFmt("Sound file %s has Ogg granule positions that disagree with its packets; its length follows the "
                     "packets", LogName(r));
   if (found.other_format != 0 && !SoundLineForLoad(r->ogg.log_name, kOggChainFormatLine, true).said) {
-    const vorbis_info* first = ov_info(Vorbis(r), 0);
     const vorbis_info* other = ov_info(Vorbis(r), found.other_format - 1);
-    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d has another channel count (%d) than the first "
-                    "(%d); the sound ends before it",
-                    LogName(r), found.other_format, other->channels, first->channels);
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d has sound of %d channels after sound of %d; the "
+                    "sound ends before it",
+                    LogName(r), found.other_format, other->channels, r->format.channels);
   }
+  if (found.left != 0 && !SoundLineForLoad(r->ogg.log_name, kOggChainFormatLine, true).said)
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d holds pages of another link among its own; the "
+                    "sound ends there", LogName(r), found.left);
   if (found.early_end && !SoundLineForLoad(r->ogg.log_name, kOggEarlyEndLine, true).said)
     WriteLogLineFmt("Sound file %s has an Ogg page marked as the end of its stream before the stream ends; playing "
                     "on past it", LogName(r));

@@ -152,6 +152,8 @@ class LibraryWalk final : public PacketWalk {
 
   void OnHole() override { link_.holed = true; }
 
+  void OnLeft() override { link_.left = true; }
+
   void OnRestart() override {
     // The library starts a new decoder: what began before is lost to it,
     // and a seek from before would not read as it does.
@@ -205,9 +207,10 @@ class LibraryWalk final : public PacketWalk {
 
 }  // namespace
 
-LibraryLink WalkLibraryLink(const SoundStream* stream, vorbis_info* info, long serial, int64_t start, int64_t end) {
+LibraryLink WalkLibraryLink(const SoundStream* stream, vorbis_info* info, long serial, int64_t start, int64_t end,
+                            const std::vector<long>& links) {
   LibraryWalk walk(info, serial);
-  walk.Walk(stream, start, end, true);
+  walk.Walk(stream, start, end, &links);
   return walk.Result();
 }
 

@@ -42,11 +42,17 @@ struct LibraryLink {
   // library reads on past it).
   bool early_end = false;
   bool end_page_missing = false;  // the stream's last page is not marked last
+  // The library's read leaves the link's stream for another link's before
+  // the link ends (its pages lie among the link's): `frames` is what it
+  // reads up to there.
+  bool left = false;
 };
 
 // Walks the link whose pages start at `start` and end before `end` (the
 // next link's first page; INT64_MAX for the last link), its Vorbis stream
-// being `serial` with the headers `info`.
-LibraryLink WalkLibraryLink(const SoundStream* stream, vorbis_info* info, long serial, int64_t start, int64_t end);
+// being `serial` with the headers `info`, in a file whose links' streams
+// have the serial numbers `links`.
+LibraryLink WalkLibraryLink(const SoundStream* stream, vorbis_info* info, long serial, int64_t start, int64_t end,
+                            const std::vector<long>& links);
 
 }  // namespace oggpcm

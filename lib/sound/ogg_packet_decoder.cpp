@@ -190,7 +190,7 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
   if (!FindStream() || serial_ != serial) return false;
   last_page_at_ = last_page_at;
   OwnWalk walk(info_, serial_);
-  walk.Walk(&r_->stream, 0, last_page_at == INT64_MAX ? INT64_MAX : last_page_at + 1, false);
+  walk.Walk(&r_->stream, 0, last_page_at == INT64_MAX ? INT64_MAX : last_page_at + 1);
   last_reader_ = nullptr;
   if (!walk.HeadersOk()) return false;
   InitDecoder();

@@ -2,6 +2,7 @@
 // stream's packets as the stream state gives them (lib/sound/ogg_pages.h).
 #include "lib/sound/ogg_pages.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace oggpcm {
@@ -106,23 +107,36 @@ bool PacketWalk::OneBytePacketIsAudio(uint8_t byte) {
   return one_byte_audio_[byte] == 1;
 }
 
-void PacketWalk::Walk(const SoundStream* stream, int64_t from, int64_t end, bool foreign_first_pages) {
+void PacketWalk::Walk(const SoundStream* stream, int64_t from, int64_t end, const std::vector<long>* links) {
   PageScan scan(stream, from);
   ScannedPage page;
   bool started = false;
+  bool detached = false;  // the library's read has ended the decoder and looks for a link's page
   const int32_t serial = static_cast<int32_t>(serial_);
   while (scan.Next(&page) && page.at < end) {
     int32_t page_serial = 0;
     std::memcpy(&page_serial, page.bytes + 14, 4);
-    if (page_serial == serial) {
-      started = true;
-      TakePage(page);
-    } else if (foreign_first_pages && started && (page.bytes[5] & 2) != 0) {
+    const bool first_page = (page.bytes[5] & 2) != 0;
+    if (links != nullptr && started && page_serial != serial && (first_page || detached)) {
+      detached = true;
+      const bool known = std::any_of(links->begin(), links->end(),
+                                     [&](long s) { return static_cast<int32_t>(s) == page_serial; });
+      if (known) {
+        OnLeft();
+        return;
+      }
+      continue;
+    }
+    if (page_serial != serial) continue;
+    if (detached) {
+      detached = false;
       expected_ = -1;
       open_ = false;
       number_ = 0;
       OnRestart();
     }
+    started = true;
+    TakePage(page);
   }
 }
 

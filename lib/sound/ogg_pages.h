@@ -116,11 +116,14 @@ class PacketWalk {
   PacketWalk(const PacketWalk&) = delete;
   PacketWalk& operator=(const PacketWalk&) = delete;
 
-  // Takes the pages that start at `from` and before `end`. With
-  // `foreign_first_pages`, a stream's first page of another serial number
-  // met after this stream's first starts its packets afresh, as the decoder
-  // library's read starts a new decoder there.
-  void Walk(const SoundStream* stream, int64_t from, int64_t end, bool foreign_first_pages);
+  // Takes the pages that start at `from` and before `end`. Given `links`
+  // (the serial numbers of a seekable file's links, as the decoder library
+  // knows them), the pages are taken as that library's read takes them:
+  // a stream's first page of another serial number, met after this stream's
+  // first, ends its decoder, and the read goes on with the next page of a
+  // link's stream: this one's starts its packets afresh; another link's
+  // takes the read away (OnLeft), and the walk ends.
+  void Walk(const SoundStream* stream, int64_t from, int64_t end, const std::vector<long>* links = nullptr);
 
  protected:
   // A page of the stream taken, before its packets: where it starts, whether
@@ -128,8 +131,9 @@ class PacketWalk {
   virtual void OnPage(int64_t at, bool eos, bool packet_begins) = 0;
   virtual void OnHole() = 0;
   virtual void OnPacket(const WalkPacket& packet) = 0;
-  // The stream starts afresh (see Walk).
+  // The stream starts afresh, or the read leaves it (see Walk).
   virtual void OnRestart() {}
+  virtual void OnLeft() {}
 
   vorbis_info* info_;
   long serial_;
