@@ -9,7 +9,16 @@
 // seconds of sound decoded per second of wall time. BM_OggOpen opens and
 // closes the converter only; BM_OggSeekAndRead makes 100 seeks to scattered
 // samples, each followed by a read of 4096 frames.
+//
+// A chain of three 3-minute links (three files one after the other, which
+// the converter reads through libvorbisfile): BM_OggChainDecodeWhole
+// converts it whole, BM_OggChainSeekAndRead makes 20 seeks to scattered
+// frames, each followed by a read of 4096 bytes, and BM_OggOpen (arg 2)
+// opens it. BM_OggOpen (arg 3) opens a 100 MB file made of the 60-second
+// file's audio pages over and over, every granule position off the packets
+// by a different amount.
 #include <benchmark/benchmark.h>
+#include <ogg/ogg.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cstdio>
@@ -54,6 +63,69 @@ const std::string& SoundFile(bool cut) {
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Three 3-minute files of their own serial numbers, one after the other.
+const std::vector<uint8_t>& ChainFile() {
+  static const std::vector<uint8_t> chain = [] {
+    const std::string folder = (std::filesystem::temp_directory_path() / "rorud_bench_ogg").string();
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/chain3x180.ogg";
+    if (!std::filesystem::exists(path)) {
+      std::string links;
+      for (int i = 0; i < 3; ++i) {
+        const std::string wav = folder + "/link.wav", ogg = folder + "/link" + std::to_string(i) + ".ogg";
+        std::system(("sox -R -n -r 44100 -c 2 -b 16 " + wav + " synth 180 sine " + std::to_string(100 + 200 * i) +
+                     "-8000 pinknoise vol 0.5 >/dev/null 2>&1")
+                        .c_str());
+        std::system(("oggenc -Q -q 4 -s " + std::to_string(1000 + i) + " -o " + ogg + " " + wav + " >/dev/null 2>&1")
+                        .c_str());
+        std::filesystem::remove(wav);
+        links += " " + ogg;
+      }
+      std::system(("cat" + links + " > " + path).c_str());
+    }
+    return ReadAll(path);
+  }();
+  return chain;
+}
+
+// About 100 MB of one stream: the 60-second file's headers, then its audio
+// pages again and again, numbered on, each granule position moved by its own
+// amount (the pages' samples no longer agree with any of them).
+const std::vector<uint8_t>& LongDisagreeingFile() {
+  static const std::vector<uint8_t> file = [] {
+    const std::vector<uint8_t> source = ReadAll(SoundFile(false));
+    std::vector<std::pair<size_t, size_t>> pages;
+    for (size_t at = 0; at + 27 <= source.size() && std::memcmp(source.data() + at, "OggS", 4) == 0;) {
+      size_t length = 27 + source[at + 26];
+      for (int i = 0; i < source[at + 26]; ++i) length += source[at + 27 + i];
+      pages.emplace_back(at, length);
+      at += length;
+    }
+    std::vector<uint8_t> out;
+    if (pages.size() < 4) return out;
+    out.assign(source.begin(), source.begin() + static_cast<long>(pages[2].first));
+    uint32_t sequence = 2;
+    int64_t granule = 0;
+    for (int pass = 0; out.size() < (size_t{100} << 20); ++pass) {
+      for (size_t p = 2; p < pages.size(); ++p) {
+        const size_t at = out.size();
+        out.insert(out.end(), source.begin() + static_cast<long>(pages[p].first),
+                   source.begin() + static_cast<long>(pages[p].first + pages[p].second));
+        uint8_t* page = out.data() + at;
+        page[5] = 0;
+        granule += 4096 + static_cast<int64_t>((sequence * 2654435761u) % 7919);
+        std::memcpy(page + 6, &granule, 8);
+        std::memcpy(page + 18, &sequence, 4);
+        ++sequence;
+        ogg_page og{page, 27 + page[26], page + 27 + page[26], static_cast<long>(pages[p].second - 27 - page[26])};
+        ogg_page_checksum_set(&og);
+      }
+    }
+    return out;
+  }();
+  return file;
 }
 
 struct OpenConverter {
@@ -148,7 +220,9 @@ void BM_OggDecodeVorbisfile(benchmark::State& state) {
 BENCHMARK(BM_OggDecodeVorbisfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggOpen(benchmark::State& state) {
-  const std::vector<uint8_t> file = ReadAll(SoundFile(state.range(0) != 0));
+  const std::vector<uint8_t> file = state.range(0) == 3   ? LongDisagreeingFile()
+                                    : state.range(0) == 2 ? ChainFile()
+                                                          : ReadAll(SoundFile(state.range(0) != 0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
     return;
@@ -162,7 +236,47 @@ void BM_OggOpen(benchmark::State& state) {
     benchmark::DoNotOptimize(converter.record.data_size);
   }
 }
-BENCHMARK(BM_OggOpen)->ArgName("cut")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_OggOpen)->ArgName("file")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_OggChainDecodeWhole(benchmark::State& state) {
+  const std::vector<uint8_t>& file = ChainFile();
+  double seconds = 0;
+  for (auto _ : state) {
+    OpenConverter converter(file);
+    if (!converter.open) {
+      state.SkipWithError("sox, oggenc and cat are needed to make the chain");
+      break;
+    }
+    plat::WaveFormatEx format{};
+    void* pcm = nullptr;
+    int32_t size = 0;
+    ConvertPcmDecoderToMemory(&converter.record, &format, &pcm, &size);
+    benchmark::DoNotOptimize(pcm);
+    TrackedFree(pcm);
+    seconds += static_cast<double>(size) / format.avg_bytes_per_sec;
+  }
+  state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_OggChainDecodeWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OggChainSeekAndRead(benchmark::State& state) {
+  OpenConverter converter(ChainFile());
+  if (!converter.open) {
+    state.SkipWithError("the chain could not be made or opened");
+    return;
+  }
+  const int32_t frames = GetPcmDecoderLength(&converter.record) / converter.record.format.block_align;
+  std::vector<uint8_t> out(4096);
+  for (auto _ : state) {
+    uint32_t x = 54321;
+    for (int i = 0; i < 20; ++i) {
+      x = x * 1103515245u + 12345u;
+      SeekPcmDecoder(&converter.record, static_cast<int32_t>((x >> 8) % static_cast<uint32_t>(frames)));
+      benchmark::DoNotOptimize(RunPcmDecoder(&converter.record, out.data(), static_cast<int32_t>(out.size())));
+    }
+  }
+}
+BENCHMARK(BM_OggChainSeekAndRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggSeekAndRead(benchmark::State& state) {
   const std::vector<uint8_t> file = ReadAll(SoundFile(false));
