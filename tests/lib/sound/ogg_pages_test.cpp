@@ -3,7 +3,8 @@
 // ffmpeg command, and a real one whose granule positions disagree with its
 // packets: refused with a line when nothing decodes, loaded past a gap with
 // a line, and decoded the same whole, as a stream and after seeks, checked
-// against oggdec and a decode written from the format's rules.
+// against oggdec and a decode written from the format's rules; chains
+// checked against libvorbisfile's own read.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
