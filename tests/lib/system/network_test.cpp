@@ -234,8 +234,11 @@ TEST_F(NetworkTest, APieceByPieceMessageIsTakenOnlyWhenItsLengthWordIsWhole) {
   const std::vector<uint8_t> body = RandomBytes(10, 4);
   const std::vector<uint8_t> wire = Framed(body);
   SendAll(peer, {wire[0], wire[1]});
-  // Two bytes of the word: peeked, not taken.
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1), RecvSocket(h);
+  // Two bytes of the word, their read event served: no message begins.
+  ASSERT_TRUE(Arrived({h}, 2));
+  ASSERT_TRUE(WatcherRound().Wait());
+  PumpNetMessages(1);
+  RecvSocket(h);
   EXPECT_EQ(Record(h)->receive_remaining, 0);
   EXPECT_EQ(Record(h)->receive_buffer.data_size, 0);
   SendAll(peer, {wire[2], wire[3], wire[4], wire[5], wire[6]});
@@ -325,7 +328,9 @@ TEST_F(NetworkTest, FramedReceiveOffLeavesTheDataInTheSocket) {
   const int32_t h = AcceptRaw(&peer);
   EXPECT_EQ(Record(h)->framed_receive, 0);
   SendAll(peer, Framed({1, 2, 3}));
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1);
+  ASSERT_TRUE(Arrived({h}, 7));
+  ASSERT_TRUE(WatcherRound().Wait());
+  PumpNetMessages(1);  // the read event
   EXPECT_EQ(RecvSocket(h), 0);
   EXPECT_EQ(Record(h)->receive_buffer.data_size, 0);
   plat::CloseSocket(peer);
@@ -657,6 +662,7 @@ TEST_F(NetworkTest, AcceptOutOfDescriptorsWaitsForACloseOrASecond) {
   const int32_t first_h = AcceptRaw(&first);
   rlimit limit;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  WatcherRound watcher;
   for (bool by_close : {false, true}) {
     SCOPED_TRACE(by_close ? "a close" : "a second");
     const int32_t before = NewestAccepted();
@@ -672,15 +678,13 @@ TEST_F(NetworkTest, AcceptOutOfDescriptorsWaitsForACloseOrASecond) {
     const bool paused = PumpUntil([&] { return GetNetworkState().accept_paused != 0; });
     // The event the failed accept re-armed comes once; after it no accept
     // is tried, so the system posts nothing more.
-    for (int i = 0; i < 10; ++i) {
-      PumpNetMessages(1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool rearmed = watcher.Wait();
+    PumpNetMessages(1);
     plat::Message m;
-    const bool quiet = !plat::PeekMessage(&m, GetNetworkState().window, false);
+    const bool quiet = watcher.Wait() && !plat::PeekMessage(&m, GetNetworkState().window, false);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
     ASSERT_TRUE(paused);
+    ASSERT_TRUE(rearmed);
     EXPECT_TRUE(quiet);
     PumpNetMessages(1);
     EXPECT_EQ(NewestAccepted(), before);  // still waiting for its reason
@@ -704,14 +708,17 @@ TEST_F(NetworkTest, OnePumpServesEveryPeerWhoseMessageWaits) {
   std::vector<int> fds(kPeers);
   std::vector<int32_t> handles(kPeers);
   for (int i = 0; i < kPeers; ++i) handles[i] = AcceptPosix(&fds[i]);
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1);  // the write events of the accepts
+  WatcherRound watcher;
+  ASSERT_TRUE(watcher.Wait());
+  PumpNetMessages(1);  // the write events of the accepts
   for (int round = 0; round < 3; ++round) {
     for (int i = 0; i < kPeers; ++i) {
       const std::vector<uint8_t> one = Framed(std::vector<uint8_t>(64, static_cast<uint8_t>(i + round)));
       ASSERT_TRUE(WriteAll(fds[i], one.data(), one.size()));
     }
-    // Time for the watcher to post each peer's read event.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Each peer's message is in its socket and its read event queued.
+    ASSERT_TRUE(Arrived(handles, 68));
+    ASSERT_TRUE(watcher.Wait());
     PumpNetMessages(1);
     for (int i = 0; i < kPeers; ++i) {
       EXPECT_EQ(TakeComplete(handles[i]), std::vector<uint8_t>(64, static_cast<uint8_t>(i + round)))
