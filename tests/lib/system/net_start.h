@@ -135,12 +135,20 @@ inline std::vector<uint8_t> TakeComplete(int32_t handle) {
 constexpr std::chrono::seconds kPeerWaitNet{60};
 
 // Pumps the network (with the close pass) until the condition holds; false
-// once kPeerWaitNet has passed.
-inline bool PumpUntil(const std::function<bool()>& done) {
+// once kPeerWaitNet has passed without it, counted from the last change of
+// moved (a count of what a flow has carried) where one is given, so that a
+// long flow is waited for as long as it moves, however a loaded machine
+// slows it.
+inline bool PumpUntil(const std::function<bool()>& done, const std::function<int64_t()>& moved = {}) {
   auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
+  int64_t last = moved ? moved() : 0;
   while (std::chrono::steady_clock::now() < until) {
     PumpNetMessages(1);
     if (done()) return true;
+    if (moved && moved() != last) {
+      last = moved();
+      until = std::chrono::steady_clock::now() + kPeerWaitNet;
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   return false;
