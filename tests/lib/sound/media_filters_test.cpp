@@ -749,7 +749,11 @@ TEST_F(ThreadedMediaGraph, LastReleaseWhileStreamingJoinsEveryThread) {
   g.graph->AddFilter(grabber, u"SampleGrabber");
   ASSERT_TRUE(Succeeded(g.Render()));
   g.control->Run();
-  while (got.calls.load() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (got.calls.load() < 3) {
+    ASSERT_LT(std::chrono::steady_clock::now(), until) << "the grabber saw " << got.calls.load() << " samples";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   // No stop: the last release stops the graph and joins its threads.
   g.Release();
   const int calls = got.calls.load();

@@ -135,16 +135,83 @@ inline std::vector<uint8_t> TakeComplete(int32_t handle) {
 constexpr std::chrono::seconds kPeerWaitNet{60};
 
 // Pumps the network (with the close pass) until the condition holds; false
-// once kPeerWaitNet has passed.
-inline bool PumpUntil(const std::function<bool()>& done) {
+// once kPeerWaitNet has passed without it, counted from the last change of
+// moved (a count of what a flow has carried) where one is given, so that a
+// long flow is waited for as long as it moves, however a loaded machine
+// slows it.
+inline bool PumpUntil(const std::function<bool()>& done, const std::function<int64_t()>& moved = {}) {
   auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
+  int64_t last = moved ? moved() : 0;
   while (std::chrono::steady_clock::now() < until) {
     PumpNetMessages(1);
     if (done()) return true;
+    if (moved && moved() != last) {
+      last = moved();
+      until = std::chrono::steady_clock::now() + kPeerWaitNet;
+    }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   return false;
 }
+
+// The bytes waiting in a connection's socket, up to limit. A peek, which
+// re-arms the socket's read event as any receive does.
+inline size_t InSocket(int32_t handle, size_t limit) {
+  std::vector<char> peek(limit);
+  const int n = plat::Recv(Record(handle)->socket, peek.data(), static_cast<int>(limit), plat::kMsgPeek);
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+// Waits, pumping nothing, until each connection's socket holds the bytes
+// given: loopback may hand them over after the peer's send has returned.
+// False once kPeerWaitNet has passed.
+inline bool Arrived(const std::vector<int32_t>& handles, size_t bytes) {
+  const auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
+  while (!std::all_of(handles.begin(), handles.end(), [&](int32_t h) { return InSocket(h, bytes + 1) == bytes; })) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+// Waits for a round of the socket watcher that begins after the call, so
+// that every event the sockets' state at the call brings is queued and none
+// is dispatched: what a test would otherwise give the watcher time for. The
+// mark, a datagram socket and so writable at once, has its write event
+// posted to a window of its own by the first round that polls it, which
+// began after its registration, and polls every socket then watched; the
+// watcher posts a round's events under the lock that unregistering the mark
+// takes, so once that returns the round's other events are queued too. The
+// socket is made with the object, for a test that leaves no descriptor free.
+class WatcherRound {
+ public:
+  WatcherRound() {
+    plat::RegisterWindowClass(kClass, plat::DefWindowProc);
+    window_ = plat::CreateWindow(kClass, "", 0, 0, 0, 0, 0, 0);
+    mark_ = plat::Socket(plat::kAfInet, plat::kSockDgram, plat::kIpProtoUdp);
+  }
+  ~WatcherRound() {
+    plat::CloseSocket(mark_);
+    plat::DestroyWindow(window_);
+  }
+  // False when no round came within kPeerWaitNet.
+  bool Wait() {
+    if (plat::WsaAsyncSelect(mark_, window_, kNetworkSocketMessage, plat::kFdWrite) != 0) return false;
+    const auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
+    plat::Message m;
+    bool came;
+    while (!(came = plat::PeekMessage(&m, window_, true)) && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    plat::WsaAsyncSelect(mark_, window_, 0, 0);
+    return came;
+  }
+
+ private:
+  static constexpr const char* kClass = "RoRudWatcherMark";
+  plat::Window* window_ = nullptr;
+  plat::SocketHandle mark_ = plat::kInvalidSocket;
+};
 
 // The newest accepted connection's handle (-1 when none).
 inline int32_t NewestAccepted() {

@@ -38,13 +38,6 @@ std::vector<uint8_t> Numbered(int count, int first) {
   return wire;
 }
 
-// The bytes waiting in a connection's socket, up to limit.
-size_t InSocket(int32_t handle, size_t limit) {
-  std::vector<char> peek(limit);
-  const int n = plat::Recv(Record(handle)->socket, peek.data(), static_cast<int>(limit), plat::kMsgPeek);
-  return n > 0 ? static_cast<size_t>(n) : 0;
-}
-
 // Waits until each connection's socket holds the bytes given and its read
 // event has come, the hidden window's events dispatched as the library's own
 // pump dispatches them (outside a network pump); false once kPeerWaitNet has
@@ -608,7 +601,9 @@ TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachIn
   std::vector<int> fds(kPeers);
   std::vector<int32_t> handles(kPeers);
   for (int i = 0; i < kPeers; ++i) handles[i] = AcceptPosix(&fds[i]);
-  for (int i = 0; i < 10; ++i) PumpNetMessages(1);  // the write events of the accepts
+  WatcherRound watcher;
+  ASSERT_TRUE(watcher.Wait());
+  PumpNetMessages(1);  // the write events of the accepts
   std::vector<std::vector<uint8_t>> sent(kPeers);
   for (int i = 0; i < kPeers; ++i) {
     std::vector<uint8_t> wire;
@@ -621,15 +616,15 @@ TEST_F(NetworkTest, APumpReadsWithinItsBudgetHoweverManyPeersSendAndServesEachIn
     }
     ASSERT_TRUE(WriteAll(fds[i], wire.data(), wire.size()));
   }
-  // Time for the watcher to post each peer's read event.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Each peer's messages are in its socket and its read event queued.
+  ASSERT_TRUE(Arrived(handles, kEach * 1024));
+  ASSERT_TRUE(watcher.Wait());
   auto held = [&] {
     int64_t bytes = 0;
     for (int32_t h : handles) bytes += Record(h)->receive_buffer.data_size;
     return bytes;
   };
-  // Every peer gets its turn while no pump takes more than its budget; a
-  // slow watcher may post some read events late, hence the deadline.
+  // Every peer gets its turn while no pump takes more than its budget.
   auto served = [&] {
     for (int32_t h : handles)
       if (Record(h)->complete_bytes == 0) return false;

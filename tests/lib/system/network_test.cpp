@@ -174,7 +174,8 @@ TEST_F(NetworkTest, AMessageLargerThanTheBufferGrowsIt) {
   const std::vector<uint8_t> big = RandomBytes(3000000, 3);
   Queue(client_, big);
   ASSERT_EQ(SendSocket(client_), 0);
-  ASSERT_TRUE(PumpUntil([&] { return Record(server_)->complete_bytes == 3000000; }))
+  ASSERT_TRUE(PumpUntil([&] { return Record(server_)->complete_bytes == 3000000; },
+                        [&] { return Record(server_)->complete_bytes - Record(server_)->receive_remaining; }))
       << Record(server_)->receive_buffer.data_size << " " << Record(server_)->receive_remaining << " "
       << Record(client_)->send_buffer.data_size << " " << Record(client_)->send_remaining;
   EXPECT_GE(Record(server_)->receive_buffer.buffer_size, 3000000);
@@ -205,11 +206,13 @@ TEST_F(NetworkTest, ALargeMessageComesInOrderAndItsBufferIsGivenBackOnceTaken) {
     });
     std::vector<uint8_t> got;
     if (early) {
-      EXPECT_TRUE(PumpUntil([&] { return Record(h)->receive_remaining == static_cast<int32_t>(big.size() / 4); }));
+      EXPECT_TRUE(PumpUntil([&] { return Record(h)->receive_remaining == static_cast<int32_t>(big.size() / 4); },
+                            [&] { return -Record(h)->receive_remaining; }));
       got = TakeComplete(h);
       go = true;
     }
-    EXPECT_TRUE(PumpUntil([&] { return Record(h)->complete_bytes == static_cast<int32_t>(big.size() + 200 - got.size()); }));
+    EXPECT_TRUE(PumpUntil([&] { return Record(h)->complete_bytes == static_cast<int32_t>(big.size() + 200 - got.size()); },
+                          [&] { return Record(h)->complete_bytes - Record(h)->receive_remaining; }));
     const std::vector<uint8_t> more = TakeComplete(h);
     got.insert(got.end(), more.begin(), more.end());
     PumpNetMessages(1);
@@ -234,8 +237,11 @@ TEST_F(NetworkTest, APieceByPieceMessageIsTakenOnlyWhenItsLengthWordIsWhole) {
   const std::vector<uint8_t> body = RandomBytes(10, 4);
   const std::vector<uint8_t> wire = Framed(body);
   SendAll(peer, {wire[0], wire[1]});
-  // Two bytes of the word: peeked, not taken.
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1), RecvSocket(h);
+  // Two bytes of the word, their read event served: no message begins.
+  ASSERT_TRUE(Arrived({h}, 2));
+  ASSERT_TRUE(WatcherRound().Wait());
+  PumpNetMessages(1);
+  RecvSocket(h);
   EXPECT_EQ(Record(h)->receive_remaining, 0);
   EXPECT_EQ(Record(h)->receive_buffer.data_size, 0);
   SendAll(peer, {wire[2], wire[3], wire[4], wire[5], wire[6]});
@@ -325,7 +331,9 @@ TEST_F(NetworkTest, FramedReceiveOffLeavesTheDataInTheSocket) {
   const int32_t h = AcceptRaw(&peer);
   EXPECT_EQ(Record(h)->framed_receive, 0);
   SendAll(peer, Framed({1, 2, 3}));
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1);
+  ASSERT_TRUE(Arrived({h}, 7));
+  ASSERT_TRUE(WatcherRound().Wait());
+  PumpNetMessages(1);  // the read event
   EXPECT_EQ(RecvSocket(h), 0);
   EXPECT_EQ(Record(h)->receive_buffer.data_size, 0);
   plat::CloseSocket(peer);
@@ -493,7 +501,8 @@ TEST_F(NetworkTest, ALargeMessageToAPeerThatReadsLateIsSentWithoutAClose) {
   first_send = true;
   EXPECT_GT(Record(h)->send_buffer.data_size, 0);
   // Only the write events carry it on from here.
-  const bool sent = PumpUntil([&] { return done && Record(h)->send_buffer.data_size == 0; });
+  const bool sent = PumpUntil([&] { return done && Record(h)->send_buffer.data_size == 0; },
+                              [&] { return Record(h)->send_buffer.data_size; });
   shutdown(fd, SHUT_RDWR);
   peer.join();
   close(fd);
@@ -527,7 +536,8 @@ TEST_F(NetworkTest, APeerSendingWithoutPauseCannotHoldThePump) {
     // The game's frame pump, and the program taking the messages after each.
     size_t most = 0, total = 0;
     bool intact = true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Given up only once nothing has come for kPeerWaitNet.
+    auto until = std::chrono::steady_clock::now() + kPeerWaitNet;
     while (total < size_t{messages} * body && std::chrono::steady_clock::now() < until) {
       ProcessWindowMessages();
       const std::vector<uint8_t> bytes = TakeComplete(h);
@@ -536,6 +546,7 @@ TEST_F(NetworkTest, APeerSendingWithoutPauseCannotHoldThePump) {
       }
       most = std::max(most, bytes.size());
       total += bytes.size();
+      if (!bytes.empty()) until = std::chrono::steady_clock::now() + kPeerWaitNet;
     }
     shutdown(fd, SHUT_RDWR);
     peer.join();
@@ -657,6 +668,7 @@ TEST_F(NetworkTest, AcceptOutOfDescriptorsWaitsForACloseOrASecond) {
   const int32_t first_h = AcceptRaw(&first);
   rlimit limit;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  WatcherRound watcher;
   for (bool by_close : {false, true}) {
     SCOPED_TRACE(by_close ? "a close" : "a second");
     const int32_t before = NewestAccepted();
@@ -672,15 +684,13 @@ TEST_F(NetworkTest, AcceptOutOfDescriptorsWaitsForACloseOrASecond) {
     const bool paused = PumpUntil([&] { return GetNetworkState().accept_paused != 0; });
     // The event the failed accept re-armed comes once; after it no accept
     // is tried, so the system posts nothing more.
-    for (int i = 0; i < 10; ++i) {
-      PumpNetMessages(1);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const bool rearmed = watcher.Wait();
+    PumpNetMessages(1);
     plat::Message m;
-    const bool quiet = !plat::PeekMessage(&m, GetNetworkState().window, false);
+    const bool quiet = watcher.Wait() && !plat::PeekMessage(&m, GetNetworkState().window, false);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
     ASSERT_TRUE(paused);
+    ASSERT_TRUE(rearmed);
     EXPECT_TRUE(quiet);
     PumpNetMessages(1);
     EXPECT_EQ(NewestAccepted(), before);  // still waiting for its reason
@@ -704,14 +714,17 @@ TEST_F(NetworkTest, OnePumpServesEveryPeerWhoseMessageWaits) {
   std::vector<int> fds(kPeers);
   std::vector<int32_t> handles(kPeers);
   for (int i = 0; i < kPeers; ++i) handles[i] = AcceptPosix(&fds[i]);
-  for (int i = 0; i < 50; ++i) PumpNetMessages(1);  // the write events of the accepts
+  WatcherRound watcher;
+  ASSERT_TRUE(watcher.Wait());
+  PumpNetMessages(1);  // the write events of the accepts
   for (int round = 0; round < 3; ++round) {
     for (int i = 0; i < kPeers; ++i) {
       const std::vector<uint8_t> one = Framed(std::vector<uint8_t>(64, static_cast<uint8_t>(i + round)));
       ASSERT_TRUE(WriteAll(fds[i], one.data(), one.size()));
     }
-    // Time for the watcher to post each peer's read event.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Each peer's message is in its socket and its read event queued.
+    ASSERT_TRUE(Arrived(handles, 68));
+    ASSERT_TRUE(watcher.Wait());
     PumpNetMessages(1);
     for (int i = 0; i < kPeers; ++i) {
       EXPECT_EQ(TakeComplete(handles[i]), std::vector<uint8_t>(64, static_cast<uint8_t>(i + round)))
@@ -748,11 +761,13 @@ TEST_F(NetworkTest, LengthWordsSplitAtAnyOffsetNeverStallAConnection) {
     });
     std::vector<uint8_t> got;
     // Everything, then the peer's close.
-    const bool closed = PumpUntil([&] {
-      const std::vector<uint8_t> bytes = TakeComplete(h);
-      got.insert(got.end(), bytes.begin(), bytes.end());
-      return Record(h)->open == 0;
-    });
+    const bool closed = PumpUntil(
+        [&] {
+          const std::vector<uint8_t> bytes = TakeComplete(h);
+          got.insert(got.end(), bytes.begin(), bytes.end());
+          return Record(h)->open == 0;
+        },
+        [&] { return static_cast<int64_t>(got.size()); });
     peer.join();
     close(fd);
     EXPECT_TRUE(closed) << got.size() << " bytes taken";
@@ -800,7 +815,8 @@ TEST_F(NetworkTest, AReplyToAPeerThatHalfClosedIsSentWhole) {
   std::thread peer([&] { done = ReadExactly(fd, got.data(), got.size()); });
   Queue(h, reply);
   EXPECT_EQ(SendSocket(h), 0);
-  const bool sent = PumpUntil([&] { return done && Record(h)->send_buffer.data_size == 0; });
+  const bool sent = PumpUntil([&] { return done && Record(h)->send_buffer.data_size == 0; },
+                              [&] { return Record(h)->send_buffer.data_size; });
   shutdown(fd, SHUT_RDWR);
   peer.join();
   close(fd);
@@ -906,24 +922,27 @@ TEST_F(NetworkTest, AFloodThatTheProgramDoesNotTakeIsHeldBackAndNothingIsLost) {
       if (!WriteAll(fd, one.data(), one.size())) return;
     }
   });
-  // Pumps that take nothing: the held bytes stop near the limit.
+  // Pumps that take nothing: reading stops at the limit, past which only
+  // the message under way is read.
   int32_t most = 0;
-  for (int i = 0; i < 300; ++i) {
-    PumpNetMessages(1);
+  const bool held = PumpUntil([&] {
     most = std::max(most, Record(h)->receive_buffer.data_size);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+    return Record(h)->receive_held != 0 || most > kNetworkReceiveHoldBytes + static_cast<int32_t>(kBody);
+  });
+  EXPECT_TRUE(held);
   EXPECT_GE(most, kNetworkReceiveHoldBytes);
   EXPECT_LE(most, kNetworkReceiveHoldBytes + static_cast<int32_t>(kBody));
   // Taken, they all come, in order.
   size_t total = 0;
   bool intact = true;
-  const bool all = PumpUntil([&] {
-    const std::vector<uint8_t> bytes = TakeComplete(h);
-    for (size_t i = 0; i < bytes.size(); i += 4096) intact = intact && bytes[i] == static_cast<uint8_t>((total + i) / kBody);
-    total += bytes.size();
-    return total == size_t{kMessages} * kBody;
-  });
+  const bool all = PumpUntil(
+      [&] {
+        const std::vector<uint8_t> bytes = TakeComplete(h);
+        for (size_t i = 0; i < bytes.size(); i += 4096) intact = intact && bytes[i] == static_cast<uint8_t>((total + i) / kBody);
+        total += bytes.size();
+        return total == size_t{kMessages} * kBody;
+      },
+      [&] { return static_cast<int64_t>(total); });
   shutdown(fd, SHUT_RDWR);
   peer.join();
   close(fd);

@@ -368,8 +368,10 @@ TEST(DsoundSdlTest, DummyDriverPlaysOneShotToItsEnd) {
   DirectSoundBuffer* b = nullptr;
   ASSERT_EQ(ds->CreateSoundBuffer(&desc, &b, nullptr), kDS_OK);
   ASSERT_EQ(b->Play(0, 0, 0), kDS_OK);
+  // Its end is waited for, a minute at most: a net that no load comes near.
   uint32_t status = kDSBSTATUS_PLAYING;
-  for (int i = 0; i < 500 && (status & kDSBSTATUS_PLAYING); ++i) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((status & kDSBSTATUS_PLAYING) && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     b->GetStatus(&status);
   }

@@ -35,13 +35,27 @@ struct XServer {
       std::string cmd = "timeout 120 Xvfb :" + std::to_string(display) +
                         " -screen 0 800x600x24 -nolisten tcp -terminate >/dev/null 2>&1 & echo $! > " + pid_file;
       if (std::system(cmd.c_str()) != 0) continue;
-      for (int i = 0; i < 100 && !started; i++) {
+      // Ready once its socket is there: waited for while the server runs,
+      // for a minute at most, a net that no load on the machine comes near.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!started && Running() && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         started = std::filesystem::exists(sock);
       }
       if (!started) Stop();
     }
     return started;
+  }
+  // The server (its time limit's process, which ends with it) still runs:
+  // it is there and has not ended unreaped.
+  bool Running() const {
+    std::ifstream in(pid_file);
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    const size_t name_end = std::getline(stat, line) ? line.rfind(')') : std::string::npos;
+    return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] != 'Z';
   }
   // Ends a server that never got a client; one with a client ends with it.
   void Stop() {
@@ -116,7 +130,10 @@ TEST(DeviceOnXServer, WindowShowsClearedFrameAndSprite) {
             {131.5f, 131.5f, 0, 1, ~0u, 1, 1}, {99.5f, 131.5f, 0, 1, ~0u, 0, 1}, {131.5f, 99.5f, 0, 1, ~0u, 1, 0}};
   bool ok_blue = false, ok_sprite = false;
   uint32_t blue = 0, sprite = 0;
-  for (int attempt = 0; attempt < 20 && !(ok_blue && ok_sprite); attempt++) {
+  // Drawn again until the screen shows it (the window is mapped some time
+  // after it is made), for a minute at most.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(ok_blue && ok_sprite) && std::chrono::steady_clock::now() < until) {
     dev->Clear(0, nullptr, plat::D3DCLEAR_TARGET, 0xFF0020C0u, 1.0f, 0);
     dev->BeginScene();
     dev->SetRenderState(plat::D3DRS_LIGHTING, 0);
