@@ -91,6 +91,8 @@ class OwnWalk final : public PacketWalk {
   size_t MarksBeforeGap() const { return since_gap_; }
   bool Holed() const { return holed_; }
   bool HoleAtStart() const { return hole_at_start_; }
+  // The samples counted before the last hole (-1: none).
+  int64_t LastHole() const { return last_hole_; }
   const LastPage& Last() const { return last_; }
   // The number of the last page taken, and whether it is marked last.
   int64_t FinalPage() const { return pages_ - 1; }
@@ -126,6 +128,7 @@ class OwnWalk final : public PacketWalk {
     holed_ = true;
     since_gap_ = marks_.size();
     if (!audio_seen_) hole_at_start_ = true;
+    last_hole_ = count_;
   }
 
   void OnPacket(const WalkPacket& packet) override {
@@ -167,6 +170,7 @@ class OwnWalk final : public PacketWalk {
   size_t since_gap_ = 0;
   bool holed_ = false;
   bool hole_at_start_ = false;
+  int64_t last_hole_ = -1;
   LastPage last_;
   bool final_eos_ = false;
   int64_t eos_pages_ = 0;
@@ -228,6 +232,8 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
   for (const DecodeCut& c : cuts_)
     left_out += std::max<int64_t>(0, std::min(c.at + c.length, end_) - std::max(c.at, trim_));
   length_ = std::max<int64_t>(0, end_ - trim_ - left_out);
+  // A hole after every sample the sound keeps is past where the read stops.
+  hole_at_end_ = walk.LastHole() >= end_;
   return true;
 }
 
@@ -275,10 +281,9 @@ bool OggPages::Ready() {
       const int drop = static_cast<int>(std::min<int64_t>(n, skip_to_ - pos_));
       vorbis_synthesis_read(&dsp_, drop);
       pos_ += drop;
-    } else if (pos_ >= end_) {
-      return false;
-    } else if (finished_ || !NextPacket()) {
-      finished_ = true;
+    } else if (pos_ >= end_ || finished_ || !NextPacket()) {
+      finished_ = finished_ || pos_ < end_;
+      if (hole_at_end_) NameOggGap(r_, length_);
       return false;
     }
   }

@@ -139,6 +139,7 @@ class OggPages {
   bool odd_ = false;
   int64_t length_ = 0;
   bool hole_at_start_ = false;
+  bool hole_at_end_ = false;  // a hole after the last sample kept, which the read does not reach
   bool early_end_ = false;
   bool end_page_missing_ = false;
   std::vector<RestartPoint> points_;

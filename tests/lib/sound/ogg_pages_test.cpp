@@ -1173,6 +1173,24 @@ size_t ContinuedPageAfter(const std::vector<uint8_t>& file, size_t from) {
   return 0;
 }
 
+// The file with its last page replaced by one numbered a page later that
+// holds only the end of a packet (its start, on the page left out, lost).
+std::vector<uint8_t> LastPacketStartLost(const std::vector<uint8_t>& file) {
+  const size_t last = PageStarts(file).end()[-2];
+  std::vector<uint8_t> out(file.begin(), file.begin() + static_cast<long>(last + 27));
+  uint8_t* page = out.data() + last;
+  page[5] = 5;  // continued, and the stream's last
+  uint32_t sequence = 0;
+  std::memcpy(&sequence, page + 18, 4);
+  ++sequence;
+  std::memcpy(page + 18, &sequence, 4);
+  page[26] = 1;
+  out.push_back(10);
+  out.resize(out.size() + 10, 0x5A);
+  SetGranule(&out, last, Granule(file, last));
+  return out;
+}
+
 class OggWalkTest : public OggPagesTest {
  protected:
   // Noise (stereo, 44.1 kHz) as oggenc makes it: a long stream of large
@@ -1228,8 +1246,9 @@ class OggWalkTest : public OggPagesTest {
 // A long file (followed by 1 MiB of other bytes) with a page that fails its
 // check, wherever it lies (the last page but one or two, one in the
 // middle), one left out, or one left out before a page that continues a
-// packet from it: the length it reports is what it plays, the format's
-// sound past the gap, and seeks land on the sample.
+// packet from it (the last page too, which then holds nothing else): the
+// length it reports is what it plays, the format's sound past the gap, with
+// the gap's line, and seeks land on the sample.
 TEST_F(OggWalkTest, AGapAnywhereInALongFileIsCountedAsItPlays) {
   const std::vector<uint8_t> made = MakeNoise("walk", 60, true);
   ASSERT_GT(made.size(), size_t{1} << 20);
@@ -1243,13 +1262,16 @@ TEST_F(OggWalkTest, AGapAnywhereInALongFileIsCountedAsItPlays) {
                                    {"last but two", Damaged(made, pages.end()[-4])},
                                    {"middle", Damaged(made, mid)},
                                    {"left out", WithPage(made, mid, false)},
-                                   {"left out before a continued page", WithPage(made, before_continued, false)}}) {
+                                   {"left out before a continued page", WithPage(made, before_continued, false)},
+                                   {"last packet's start left out", LastPacketStartLost(made)}}) {
     SCOPED_TRACE(name);
     std::vector<uint8_t> padded = file;
     padded.resize(file.size() + (1 << 20), 0x55);
     const std::vector<uint8_t> expected = Yardstick(file);
     ASSERT_LT(expected.size(), decoded.size());
+    log_.Clear();
     ExpectDelivered(padded, expected);
+    EXPECT_GE(Lines("has a damaged or missing Ogg page after sample"), 1u) << log_.Debug();
     ExpectSeeksLand(padded, expected, Edges(static_cast<int64_t>(expected.size() / 4), {}));
   }
 }
