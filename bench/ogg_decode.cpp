@@ -11,7 +11,7 @@
 // samples, each followed by a read of 4096 frames.
 //
 // A chain of three 3-minute links (three files one after the other, which
-// the converter reads through libvorbisfile): BM_OggChainDecodeWhole
+// the converter reads through libvorbisfile): BM_OggDecodeWhole (arg 2)
 // converts it whole, BM_OggChainSeekAndRead makes 20 seeks to scattered
 // frames, each followed by a read of 4096 bytes, and BM_OggOpen (arg 2)
 // opens it. BM_OggOpen (arg 3) opens a 100 MB file made of the 60-second
@@ -144,7 +144,7 @@ struct OpenConverter {
 };
 
 void BM_OggDecodeWhole(benchmark::State& state) {
-  const std::vector<uint8_t> file = ReadAll(SoundFile(state.range(0) != 0));
+  const std::vector<uint8_t> file = state.range(0) == 2 ? ChainFile() : ReadAll(SoundFile(state.range(0) != 0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
     return;
@@ -166,7 +166,7 @@ void BM_OggDecodeWhole(benchmark::State& state) {
   }
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_OggDecodeWhole)->ArgName("cut")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OggDecodeWhole)->ArgName("file")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 struct MemoryFile {
   const std::vector<uint8_t>* bytes;
@@ -237,27 +237,6 @@ void BM_OggOpen(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_OggOpen)->ArgName("file")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond)->UseRealTime();
-
-void BM_OggChainDecodeWhole(benchmark::State& state) {
-  const std::vector<uint8_t>& file = ChainFile();
-  double seconds = 0;
-  for (auto _ : state) {
-    OpenConverter converter(file);
-    if (!converter.open) {
-      state.SkipWithError("sox, oggenc and cat are needed to make the chain");
-      break;
-    }
-    plat::WaveFormatEx format{};
-    void* pcm = nullptr;
-    int32_t size = 0;
-    ConvertPcmDecoderToMemory(&converter.record, &format, &pcm, &size);
-    benchmark::DoNotOptimize(pcm);
-    TrackedFree(pcm);
-    seconds += static_cast<double>(size) / format.avg_bytes_per_sec;
-  }
-  state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
-}
-BENCHMARK(BM_OggChainDecodeWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggChainSeekAndRead(benchmark::State& state) {
   OpenConverter converter(ChainFile());
