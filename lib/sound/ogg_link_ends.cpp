@@ -143,14 +143,15 @@ class LibraryWalk final : public PacketWalk {
     int64_t page;
   };
 
-  void OnPage(int64_t at, bool eos, bool packet_begins) override {
-    page_eos_ = eos;
-    final_eos_ = eos;
-    eos_pages_ += eos ? 1 : 0;
-    if (packet_begins) pending_.push_back({at, pages_});
+  void OnPage(const TakenPage& page, const WalkPacket* packets, size_t count) override {
+    page_eos_ = page.eos;
+    final_eos_ = page.eos;
+    eos_pages_ += page.eos ? 1 : 0;
+    if (page.packet_begins) pending_.push_back({page.at, pages_});
+    link_.holed = link_.holed || page.hole;
+    for (const WalkPacket* p = packets; p != packets + count; ++p)
+      if (p->size != 0) Take(*p);
   }
-
-  void OnHole() override { link_.holed = true; }
 
   void OnLeft() override { link_.left = true; }
 
@@ -162,8 +163,7 @@ class LibraryWalk final : public PacketWalk {
     trials_.clear();
   }
 
-  void OnPacket(const WalkPacket& packet) override {
-    if (packet.size == 0) return;
+  void Take(const WalkPacket& packet) {
     const int64_t delivered = Deliver(&read_, packet, half_long_, &link_.odd);
     link_.frames += delivered;
     size_t kept = 0;

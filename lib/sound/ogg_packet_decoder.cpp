@@ -117,48 +117,60 @@ class OwnWalk final : public PacketWalk {
     int64_t page;
   };
 
-  void OnPage(int64_t at, bool eos, bool packet_begins) override {
+  void OnPage(const TakenPage& page, const WalkPacket* packets, size_t count) override {
     last_ = LastPage{};
-    final_eos_ = eos;
-    eos_pages_ += eos ? 1 : 0;
-    if (packet_begins) pending_.push_back({at, pages_});
-  }
-
-  void OnHole() override {
-    holed_ = true;
-    since_gap_ = marks_.size();
-    if (!audio_seen_) hole_at_start_ = true;
-    last_hole_ = count_;
-  }
-
-  void OnPacket(const WalkPacket& packet) override {
-    if (headers_ < 3) {
-      bad_header_ = bad_header_ || !packet.header;
+    final_eos_ = page.eos;
+    eos_pages_ += page.eos ? 1 : 0;
+    if (page.packet_begins) pending_.push_back({page.at, pages_});
+    if (page.hole) {
+      holed_ = true;
+      since_gap_ = marks_.size();
+      if (!audio_seen_) hole_at_start_ = true;
+      last_hole_ = count_;
+    }
+    const WalkPacket* p = packets;
+    const WalkPacket* const end = packets + count;
+    for (; p != end && headers_ < 3; ++p) {
+      bad_header_ = bad_header_ || !p->header;
       ++headers_;
-      return;
     }
-    if (packet.size == 0) return;
-    const int64_t samples = audio_seen_ ? (last_size_ + packet.size) / 4 : 0;
-    count_ += samples;
-    last_size_ = packet.size;
-    audio_seen_ = true;
-    last_ = {true, packet.granule, samples};
-    // Each page waits for the first audio packet that begins on it or after.
-    for (; waiting_ < pending_.size() && pending_[waiting_].page <= packet.page; ++waiting_)
-      points_.push_back({pending_[waiting_].offset, count_});
-    if (waiting_ == pending_.size()) {
-      pending_.clear();
-      waiting_ = 0;
+    // The audio packets, in locals: the count's run does not go through memory.
+    int64_t counted = count_;
+    long last_size = last_size_;
+    int64_t samples = 0;
+    const WalkPacket* last_audio = nullptr;
+    // The page a restart point waits at (none: past every page).
+    int64_t wait_page = waiting_ < pending_.size() ? pending_[waiting_].page : INT64_MAX;
+    for (; p != end; ++p) {
+      if (p->size == 0) continue;
+      samples = audio_seen_ ? (last_size + p->size) / 4 : 0;
+      counted += samples;
+      last_size = p->size;
+      audio_seen_ = true;
+      last_audio = p;
+      // Each page waits for the first audio packet that begins on it or after.
+      if (wait_page <= p->page) {
+        for (; waiting_ < pending_.size() && pending_[waiting_].page <= p->page; ++waiting_)
+          points_.push_back({pending_[waiting_].offset, counted});
+        if (waiting_ == pending_.size()) {
+          pending_.clear();
+          waiting_ = 0;
+        }
+        wait_page = waiting_ < pending_.size() ? pending_[waiting_].page : INT64_MAX;
+      }
+      if (p->granule == -1 || !GranuleSet(p->granule)) continue;
+      // A packet marked last is trimmed at its end, as libvorbis trims it, by
+      // what its position falls short of the samples counted from the
+      // position before it, up to its own samples.
+      if (p->eos && marks_.size() > since_gap_) {
+        const int64_t trim = std::min(marks_.back().mark.Offset() + counted - p->granule, samples);
+        if (trim > 0) cuts_.push_back({{counted - trim, trim}, pages_});
+      }
+      marks_.push_back({{p->granule, counted}, pages_, p->eos});
     }
-    if (!GranuleSet(packet.granule)) return;
-    // A packet marked last is trimmed at its end, as libvorbis trims it, by
-    // what its position falls short of the samples counted from the
-    // position before it, up to its own samples.
-    if (packet.eos && marks_.size() > since_gap_) {
-      const int64_t trim = std::min(marks_.back().mark.Offset() + count_ - packet.granule, samples);
-      if (trim > 0) cuts_.push_back({{count_ - trim, trim}, pages_});
-    }
-    marks_.push_back({{packet.granule, count_}, pages_, packet.eos});
+    count_ = counted;
+    last_size_ = last_size;
+    if (last_audio != nullptr) last_ = {true, last_audio->granule, samples};
   }
 
   int headers_ = 0;

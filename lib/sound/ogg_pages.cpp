@@ -175,39 +175,60 @@ void PacketWalk::TakePage(const ScannedPage& page) {
     while (s < segments && lacing[s] == 255) ++s;
     begins = s + 1 < segments;
   }
-  OnPage(page.at, eos, begins);
-  if (hole) {
-    ++number_;
-    OnHole();
-  }
+  if (hole) ++number_;
   // An empty page marked last marks the packet it leaves unfinished.
   if (eos && first == segments && open_ && !hole) pending_.eos = true;
+  // At most one packet ends on each segment.
+  if (ended_.size() < static_cast<size_t>(segments)) ended_.resize(255);
+  WalkPacket* out = ended_.data();
+  size_t ended = 0;
   for (int s = first; s < segments; ++s) {
     const unsigned value = lacing[s];
     if (!open_) {
+      if (value < 255) {
+        // A packet of one segment, the most common.
+        out[ended++] = Classified(value != 0 ? body[0] : -1, value, pages_, s == last_end ? granule : -1);
+        body += value;
+        continue;
+      }
       open_ = true;
       pending_ = WalkPacket{};
       pending_.page = pages_;
       pending_bytes_ = 0;
-      first_byte_ = value != 0 ? body[0] : -1;
+      first_byte_ = body[0];
     }
     pending_bytes_ += value;
     body += value;
-    if (eos && s == segments - 1) pending_.eos = true;
     if (value == 255) continue;
     open_ = false;
-    WalkPacket packet = pending_;
-    packet.granule = s == last_end ? granule : -1;
-    packet.number = number_++;
-    if (first_byte_ >= 0) {
-      packet.header = (first_byte_ & 1) != 0;
-      packet.size = sizes_[first_byte_];
-      if (packet.size == long_size_ && pending_bytes_ == 1 && !OneBytePacketIsAudio(static_cast<uint8_t>(first_byte_)))
-        packet.size = 0;
-    }
-    OnPacket(packet);
+    const bool eos_before = pending_.eos;
+    out[ended] = Classified(first_byte_, pending_bytes_, pending_.page, s == last_end ? granule : -1);
+    out[ended++].eos = eos_before;
   }
+  // The page's last segment carries its mark of the stream's end.
+  if (eos && first < segments) {
+    if (open_) {
+      pending_.eos = true;
+    } else {
+      out[ended - 1].eos = true;
+    }
+  }
+  OnPage({page.at, eos, begins, hole}, out, ended);
   ++pages_;
+}
+
+WalkPacket PacketWalk::Classified(int first_byte, int64_t bytes, int64_t page, int64_t granule) {
+  WalkPacket packet;
+  packet.page = page;
+  packet.granule = granule;
+  packet.number = number_++;
+  if (first_byte >= 0) {
+    packet.header = (first_byte & 1) != 0;
+    packet.size = sizes_[first_byte];
+    if (packet.size == long_size_ && bytes == 1 && !OneBytePacketIsAudio(static_cast<uint8_t>(first_byte)))
+      packet.size = 0;
+  }
+  return packet;
 }
 
 }  // namespace oggpcm

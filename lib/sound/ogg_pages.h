@@ -126,11 +126,16 @@ class PacketWalk {
   void Walk(const SoundStream* stream, int64_t from, int64_t end, const std::vector<long>* links = nullptr);
 
  protected:
-  // A page of the stream taken, before its packets: where it starts, whether
-  // it is marked last, and whether a packet begins on it.
-  virtual void OnPage(int64_t at, bool eos, bool packet_begins) = 0;
-  virtual void OnHole() = 0;
-  virtual void OnPacket(const WalkPacket& packet) = 0;
+  // A page of the stream taken: where it starts, whether it is marked last,
+  // whether a packet begins on it and whether a hole comes before its
+  // packets; and the packets that end on it, in order.
+  struct TakenPage {
+    int64_t at;
+    bool eos;
+    bool packet_begins;
+    bool hole;
+  };
+  virtual void OnPage(const TakenPage& page, const WalkPacket* packets, size_t count) = 0;
   // The stream starts afresh, or the read leaves it (see Walk).
   virtual void OnRestart() {}
   virtual void OnLeft() {}
@@ -141,6 +146,9 @@ class PacketWalk {
 
  private:
   void TakePage(const ScannedPage& page);
+  // The packet of `bytes` bytes whose first byte is `first_byte` (-1: none),
+  // begun on page `page`, numbered next.
+  WalkPacket Classified(int first_byte, int64_t bytes, int64_t page, int64_t granule);
   void Segment(const uint8_t* body, unsigned value, bool last, int64_t granule, bool eos);
 
   // Whether a packet of this one byte, whose mode gives a long block, is
@@ -154,6 +162,7 @@ class PacketWalk {
   long sizes_[256];  // the block size each first byte gives an audio packet (0: none)
   long long_size_ = 0;
   int8_t one_byte_audio_[256];  // OneBytePacketIsAudio's answers (-1: not yet asked)
+  std::vector<WalkPacket> ended_;  // the packets ending on the page being taken
   long expected_ = -1;     // the page number due next (-1: none yet)
   int64_t number_ = 0;     // the stream state's packet number
   // The packet begun on an earlier page, if any.
