@@ -560,4 +560,32 @@ TEST(OrdinaryUserCi, OneLineTheCheckHereAndOnlyTestsThatNeedRootMaySkip) {
   EXPECT_EQ(labelled.out.find("PlaySh.AFolderTheUserCannotWriteIsNamedWithTheWayOut"), std::string::npos);
 }
 
+// Root's tests refuse a temporary folder that another user could change,
+// or one below such a folder: what a test made there could be swapped for
+// a link to a file of root's, which the test would then write. A test
+// program says so in one line, makes nothing there and runs no test.
+TEST(RootsTests, RefuseATemporaryFolderAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root's tests refuse one";
+  testsupport::ScratchDir dir;
+  const fs::path theirs = dir.path() / "theirs";
+  fs::create_directories(theirs / "roots");
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(theirs));
+  ASSERT_EQ(::lchown((theirs / "roots").c_str(), 0, 0), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  for (const fs::path& folder : {theirs, theirs / "roots"}) {
+    ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    const Ran run = Shell(dir, "TMPDIR=" + Quoted(folder) + " " + Quoted(fs::read_symlink("/proc/self/exe")) +
+                                   " --gtest_filter=-*");
+    EXPECT_EQ(run.status, 1) << folder;
+    EXPECT_NE(run.err.find(": the temporary folder is not root's alone (" + theirs.string() + " is user id " +
+                           std::to_string(testsupport::UnprivilegedUid()) + "'s, mode 755)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  char event[4096];
+  EXPECT_LT(::read(watch, event, sizeof event), 1) << "a test program made a file in another user's folder";
+  ::close(watch);
+}
+
 }  // namespace
