@@ -70,6 +70,8 @@ class FreshRootCheck : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "building a root needs root";
+    // No other user reaches the test's root, whose /var/tmp is anyone's.
+    fs::permissions(dir_.path(), fs::perms::owner_all);
     MakeCheckout(dir_, "root/src", true);
     CopyFromSource(dir_, "root/stand-ins/debootstrap", "tests/scripts/stand-in-debootstrap");
     Sources("deb http://deb.example/debian bookworm main\n");
@@ -176,6 +178,17 @@ TEST_F(FreshRootCheck, NoMountOrFolderOutlivesARunInAChrootOnASharedMount) {
   }
 }
 
+// No other user can make a name in a test's root: one in its /var/tmp
+// would fail the tests that look at what is there.
+TEST_F(FreshRootCheck, NoOtherUserMakesANameInTheTestsRoot) {
+  const std::string var_tmp = dir_ / "root/var/tmp";
+  const testsupport::AsUserResult made = testsupport::RunAsUnprivilegedUser(
+      [&](std::string&) { return ::mkdir((var_tmp + "/theirs").c_str(), 0755) == 0 ? 1 : 0; });
+  RORUD_SKIP_UNLESS_RAN(made);
+  EXPECT_EQ(made.status, 0);
+  EXPECT_TRUE(Names().empty());
+}
+
 // A command run in the background; its status once it has ended (128 and
 // the signal, as the shell gives it, for one that a signal ended).
 class Background {
@@ -184,6 +197,11 @@ class Background {
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+      // Started as a runner starts a job, INT and QUIT taken whatever this
+      // process was given (a test run in the background ignores them, and
+      // bash cannot take back a signal ignored when it started).
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGQUIT, SIG_DFL);
       ::execl("/bin/bash", "bash", "-c", (command + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
