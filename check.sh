@@ -27,8 +27,12 @@ export RORUD_PLATFORM=headless
 # (scripts/tsan-check and scripts/fuzz-smoke read this too).
 export RORUD_WERROR=ON
 # Leak reports name only third-party allocations in the suppressions, each
-# with its reason; a leak of our own fails the run.
-export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+# with its reason; a leak of our own fails the run. The sanitizers split
+# their options at spaces and colons, so the checkout's path goes in quotes
+# (of a kind it does not hold).
+q='"'
+[[ $PWD != *'"'* ]] || q="'"
+export LSAN_OPTIONS="suppressions=$q$PWD/scripts/lsan.supp$q:print_suppressions=0"
 
 stage "build (release with debug info)"
 # The tests and benchmarks are named: a build folder that ./play.sh made

@@ -17,7 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -39,9 +41,12 @@ using scripttest::Shell;
 using scripttest::Slurp;
 
 const std::string kSource = RORUD_SOURCE_DIR;
-// The folder the runs keep theirs in, in the chroot's /var/tmp.
-const std::string kRuns = "fresh-root-check-runs";
+// The folder the runs keep theirs in, in the chroot's /var/lib.
+const std::string kRuns = "fresh-root-check";
 const std::string kNoRoot = "fresh-root-check: no fresh root: ";
+// A safety net for what a signal ends at once: a loaded machine takes a few
+// seconds, and what the signal missed waits for ten minutes.
+constexpr int kSignalLimitSeconds = 60;
 
 // A copy of a file of the source tree at `to` in `dir`.
 void CopyFromSource(const testsupport::ScratchDir& dir, const std::string& to, const std::string& from) {
@@ -65,6 +70,8 @@ class FreshRootCheck : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "building a root needs root";
+    // No other user reaches the test's root, whose /var/tmp is anyone's.
+    fs::permissions(dir_.path(), fs::perms::owner_all);
     MakeCheckout(dir_, "root/src", true);
     CopyFromSource(dir_, "root/stand-ins/debootstrap", "tests/scripts/stand-in-debootstrap");
     Sources("deb http://deb.example/debian bookworm main\n");
@@ -102,23 +109,50 @@ class FreshRootCheck : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::vector<std::string> Runs() const { return Names("var/tmp/" + kRuns); }
+  std::vector<std::string> Runs() const { return Names("var/lib/" + kRuns); }
 
   testsupport::ScratchDir dir_{testsupport::UnprivilegedTempFolder()};
 };
 
-// Ends every process whose name is `name`; returns how many there were.
-int KillNamed(const std::string& name) {
-  int killed = 0;
+// A file of /proc as it reads, empty once its process has gone (a read
+// then fails, which a stream would throw for).
+std::string ProcText(const fs::path& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, size_t(n));
+  ::close(fd);
+  return text;
+}
+
+// The processes whose name is `name`.
+std::vector<pid_t> Named(const std::string& name) {
+  std::vector<pid_t> named;
   for (const auto& entry : fs::directory_iterator("/proc")) {
     const std::string pid = entry.path().filename().string();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string cmdline = Slurp(entry.path() / "cmdline");
-    if (cmdline.compare(0, cmdline.find('\0'), name) != 0) continue;
-    ::kill(std::stoi(pid), SIGKILL);
-    ++killed;
+    const std::string cmdline = ProcText(entry.path() / "cmdline");
+    if (cmdline.compare(0, cmdline.find('\0'), name) == 0) named.push_back(std::stoi(pid));
   }
-  return killed;
+  return named;
+}
+
+// Ends every process whose name is `name`; returns how many there were.
+int KillNamed(const std::string& name) {
+  const std::vector<pid_t> named = Named(name);
+  for (const pid_t pid : named) ::kill(pid, SIGKILL);
+  return int(named.size());
+}
+
+// Whether `done` came true within the time limit for what a signal ends.
+bool WithinSignalLimit(const std::function<bool()>& done) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(kSignalLimitSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    ::usleep(1000);
+  }
+  return true;
 }
 
 // A command that leaves a process behind, named `name`, and ends with `status`.
@@ -138,18 +172,36 @@ TEST_F(FreshRootCheck, NoMountOrFolderOutlivesARunInAChrootOnASharedMount) {
     EXPECT_EQ(run.out.find("check.sh ran here"), std::string::npos) << run.out;
     EXPECT_EQ(KillNamed(left), 0) << "a process of the run outlived it";
     EXPECT_EQ(MountsLeft(), "");
-    EXPECT_EQ(Names(), std::vector<std::string>{kRuns});
+    EXPECT_TRUE(Names().empty());
+    EXPECT_EQ(Names("var/lib"), std::vector<std::string>{kRuns});
     EXPECT_TRUE(Runs().empty());
   }
 }
 
-// A command run in the background; its status once it has ended.
+// No other user can make a name in a test's root: one in its /var/tmp
+// would fail the tests that look at what is there.
+TEST_F(FreshRootCheck, NoOtherUserMakesANameInTheTestsRoot) {
+  const std::string var_tmp = dir_ / "root/var/tmp";
+  const testsupport::AsUserResult made = testsupport::RunAsUnprivilegedUser(
+      [&](std::string&) { return ::mkdir((var_tmp + "/theirs").c_str(), 0755) == 0 ? 1 : 0; });
+  RORUD_SKIP_UNLESS_RAN(made);
+  EXPECT_EQ(made.status, 0);
+  EXPECT_TRUE(Names().empty());
+}
+
+// A command run in the background; its status once it has ended (128 and
+// the signal, as the shell gives it, for one that a signal ended).
 class Background {
  public:
   explicit Background(const std::string& command) {
     std::fflush(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+      // Started as a runner starts a job, INT and QUIT taken whatever this
+      // process was given (a test run in the background ignores them, and
+      // bash cannot take back a signal ignored when it started).
+      ::signal(SIGINT, SIG_DFL);
+      ::signal(SIGQUIT, SIG_DFL);
       ::execl("/bin/bash", "bash", "-c", (command + " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -165,7 +217,7 @@ class Background {
     int status = 0;
     if (!ended_ && ::waitpid(pid_, &status, options) == pid_) {
       ended_ = true;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return ended_;
   }
@@ -197,20 +249,16 @@ bool LockAwaited(const fs::path& path) {
 
 // Runs started together: each waits for the lock on the runs' folder before
 // it sweeps the others' folders and makes its own, which it keeps locked
-// while it lives, so only a folder whose lock is free (its run killed
-// outright) is swept. The test takes the part of the other runs: one that
-// is making its folder (holding the runs' folder), then one that holds its
-// folder; and of a run of an older commit, which kept its folder in
-// /var/tmp, named fresh-root-check.*, and swept every such folder of no live
-// run (by a pid file in it): neither touches the other's.
+// while it lives, so only a folder whose lock is free (its run ended by a
+// signal or killed outright) is swept. The test takes the part of the other
+// runs: one that is making its folder (holding the runs' folder), then one
+// that holds its folder.
 TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
-  const fs::path var_tmp = dir_.path() / "root/var/tmp";
-  const fs::path runs = var_tmp / kRuns;
+  const fs::path runs = dir_.path() / "root/var/lib" / kRuns;
   const fs::path stand_ins = dir_.path() / "root/stand-ins";
   fs::create_directories(runs / "run.killed/root/usr");
   fs::create_directories(runs / "run.starting");
   fs::permissions(runs, fs::perms::owner_all);
-  dir_.Write("root/var/tmp/fresh-root-check.older/pid", std::to_string(::getpid()) + "\n");
   ASSERT_EQ(::mkfifo((stand_ins / "hold").c_str(), 0600), 0);
   const int making = Lock(runs);
   // This run stays in its debootstrap until it is let go.
@@ -221,10 +269,9 @@ TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
   ::close(making);
   while (!held.Ended() && !fs::exists(stand_ins / "holding")) ::usleep(1000);
 
-  // Another run sweeps while the first is in its debootstrap, and so does
-  // one of an older commit.
+  // Another run sweeps while the first is in its debootstrap.
   Background other(InChrootCommand("RUN='exit 4' scripts/fresh-root-check"));
-  while (!other.Ended() && !LockAwaited(runs) && !LockAwaited(var_tmp)) ::usleep(1000);
+  while (!other.Ended() && !LockAwaited(runs)) ::usleep(1000);
   EXPECT_TRUE(other.Ended()) << "a run waits for one in its debootstrap";
   bool let_go = false;
   const auto let_go_once = [&] {
@@ -236,50 +283,64 @@ TEST_F(FreshRootCheck, RunsStartedTogetherEachKeepTheirFolder) {
   std::vector<std::string> left = Runs();
   EXPECT_EQ(left.size(), 2u);
   EXPECT_NE(std::find(left.begin(), left.end(), "run.starting"), left.end());
-  const Ran older = Shell(dir_, "for old in " + Quoted(var_tmp) + "/fresh-root-check.*; do\n"
-                                "  pid=$(cat \"$old/pid\" 2>/dev/null || true)\n"
-                                "  if [ -z \"$pid\" ] || ! kill -0 \"$pid\"; then rm -rf \"$old\"; fi\n"
-                                "done");
-  EXPECT_EQ(older.status, 0) << older.err;
 
   let_go_once();
   EXPECT_EQ(held.Wait(), 3);
   ::close(starting);
   EXPECT_EQ(Runs(), std::vector<std::string>{"run.starting"});
-  EXPECT_EQ(Names(), (std::vector<std::string>{kRuns, "fresh-root-check.older"}));
   EXPECT_EQ(MountsLeft(), "");
 }
 
-// Nothing another user may put in /var/tmp holds a run, or is touched by
-// one: a lock on /var/tmp itself (which anyone may open), their folder and
-// their link under the names older commits' runs used.
-TEST_F(FreshRootCheck, AnotherUsersLockFolderOrLinkInVarTmpNeitherHoldsARunNorIsTouched) {
+// Nothing another user may put in /var/tmp, where anyone makes names, holds
+// a run, moves it to this machine or is touched by it: a lock on /var/tmp
+// itself (which anyone may open), and their folder, link, named pipe or file
+// under the names that runs of older commits used, made before any run.
+TEST_F(FreshRootCheck, AnotherUsersNamesAndLockInVarTmpNeitherHoldNorMoveARunNorAreTouched) {
   const fs::path var_tmp = dir_.path() / "root/var/tmp";
-  dir_.Write("root/var/tmp/fresh-root-check.theirs/file", "theirs\n");
   fs::create_directories(dir_.path() / "root/outside");
-  fs::create_directory_symlink(dir_.path() / "root/outside", var_tmp / "fresh-root-check.link");
-  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(var_tmp / "fresh-root-check.theirs"));
-  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(var_tmp / "fresh-root-check.link"));
-  const int theirs = Lock(var_tmp);
-  Background run(InChrootCommand("RUN='exit 3' scripts/fresh-root-check"));
-  while (!run.Ended() && !LockAwaited(var_tmp)) ::usleep(1000);
-  EXPECT_FALSE(LockAwaited(var_tmp)) << "the run waits for another user's lock";
-  ::close(theirs);
-  EXPECT_EQ(run.Wait(), 3);
-  EXPECT_EQ(Slurp(var_tmp / "fresh-root-check.theirs/file"), "theirs\n");
-  EXPECT_TRUE(fs::is_symlink(var_tmp / "fresh-root-check.link"));
-  EXPECT_TRUE(Names("outside").empty());
+  const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> kinds = {
+      {"folder", [](const fs::path& at) { fs::create_directory(at); }},
+      {"link", [&](const fs::path& at) { fs::create_directory_symlink(dir_.path() / "root/outside", at); }},
+      {"pipe", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); }},
+      {"file", [](const fs::path& at) { std::ofstream(at) << "theirs\n"; }},
+  };
+  for (const auto& [kind, make] : kinds) {
+    fs::remove_all(var_tmp);
+    VarTmpAsAMachineHasIt();
+    for (const std::string name : {"fresh-root-check-runs", "fresh-root-check.theirs"}) {
+      make(var_tmp / name);
+      ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(var_tmp / name));
+    }
+    const int theirs = Lock(var_tmp);
+    Background run(InChrootCommand("RUN='exit 3' CI=true .ci/run"));
+    while (!run.Ended() && !LockAwaited(var_tmp)) ::usleep(1000);
+    EXPECT_FALSE(LockAwaited(var_tmp)) << "the run waits for another user's lock";
+    ::close(theirs);
+    EXPECT_EQ(run.Wait(), 3) << kind;
+    for (const std::string name : {"fresh-root-check-runs", "fresh-root-check.theirs"}) {
+      struct stat st {};
+      EXPECT_EQ(::lstat((var_tmp / name).c_str(), &st), 0) << kind;
+      EXPECT_EQ(st.st_uid, testsupport::UnprivilegedUid()) << kind;
+    }
+    EXPECT_EQ(Names().size(), 2u) << kind;
+    if (kind == "folder") {
+      EXPECT_TRUE(Names("var/tmp/fresh-root-check-runs").empty());
+    }
+    EXPECT_TRUE(Names("outside").empty()) << kind;
+  }
 }
 
-// Every failure to set up a root gives the one line, and nothing runs: no
-// /proc (without which bash's <(...) fails too, and would say so), no /var/tmp
-// or a read-only one, and a name for the runs' folder another user took, as
-// a folder or as a link to a folder of root's (nothing is made there), or a
-// folder of root's that others may enter.
-TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndRunsNothing) {
-  const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
+// Every failure to set up a root gives the one line, nothing runs, and CI
+// runs the check here: no /proc (without which bash's <(...) fails too, and
+// would say so); a /var/lib that is missing, read-only, another user's,
+// open to others (sticky or not), or a link to a folder another user owns;
+// a folder of root's for the runs that others may enter; a checkout without
+// a commit; a clone that fails. CORES that no command can be pinned to is the
+// caller's mistake: its own line, and no check runs at all.
+TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) {
+  const fs::path var_lib = dir_.path() / "root/var/lib";
   const std::string uid = std::to_string(testsupport::UnprivilegedUid());
-  const std::string in_runs = "/var/tmp/" + kRuns + " is not a folder that root alone may enter (a ";
+  const std::string open_to_others = "'s or open to others' writes (a directory, mode ";
   struct Case {
     std::string before, after;  // in the chroot, around the run
     std::function<void()> plant;
@@ -287,48 +348,75 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndRunsNothing) {
   };
   const std::vector<Case> cases = {
       {"umount /proc", "", [] {}, "/proc is not mounted here, and the run's namespaces need it"},
-      {"rmdir /var/tmp", "mkdir /var/tmp", [] {}, "there is no /var/tmp to build it in"},
-      {"mount --bind /var/tmp /var/tmp && mount -o remount,bind,ro /var/tmp", "umount /var/tmp", [] {},
-       "cannot create directory '/var/tmp/" + kRuns + "': Read-only file system"},
+      {"rmdir /var/lib", "mkdir /var/lib", [] {}, "there is no /var/lib to build it in"},
+      {"mount --bind /var/lib /var/lib && mount -o remount,bind,ro /var/lib", "umount /var/lib", [] {},
+       "cannot create directory '/var/lib/" + kRuns + "': Read-only file system"},
+      {"", "", [&] { testsupport::GiveToUnprivilegedUser(var_lib); },
+       "/var/lib is user id " + uid + open_to_others + "755), so others may make names in /var/lib"},
+      {"", "", [&] { fs::permissions(var_lib, fs::perms::all | fs::perms::sticky_bit); },
+       "/var/lib is user id 0" + open_to_others + "1777), so others may make names in /var/lib"},
+      {"", "", [&] { fs::permissions(var_lib.parent_path(), fs::perms::all); },
+       "/var is user id 0" + open_to_others + "777), so others may make names in /var/lib"},
       {"", "", [&] {
-         fs::create_directory(runs);
-         fs::permissions(runs, fs::perms::owner_all);
-         testsupport::GiveToUnprivilegedUser(runs);
-       },
-       in_runs + "directory of user id " + uid + ", mode 700)"},
-      {"", "", [&] {
+         fs::remove(var_lib);
          fs::create_directories(dir_.path() / "root/outside");
-         fs::permissions(dir_.path() / "root/outside", fs::perms::owner_all);
-         fs::create_directory_symlink("/outside", runs);
-         testsupport::GiveToUnprivilegedUser(runs);
+         testsupport::GiveToUnprivilegedUser(dir_.path() / "root/outside");
+         fs::create_directory_symlink("../outside", var_lib);
        },
-       in_runs + "symbolic link of user id " + uid + ", mode 777)"},
-      {"", "", [&] { fs::create_directory(runs); }, in_runs + "directory of user id 0, mode 755)"},
+       "/outside is user id " + uid + open_to_others + "755), so others may make names in /var/lib"},
+      {"", "", [&] { fs::create_directory(var_lib / kRuns); },
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id 0, mode 755)"},
+      {"mv .git .git.kept && git init -q", "rm -rf .git && mv .git.kept .git", [] {}, "/src has no commit to clone"},
+      {"", "", [&] {
+         scripttest::WriteScript(dir_, "root/stand-ins/git",
+                                 "case \" $* \" in\n"
+                                 "  *\" clone \"*) echo 'fatal: the clone failed here' >&2; exit 128 ;;\n"
+                                 "esac\n"
+                                 "exec /usr/bin/git \"$@\"");
+       },
+       "the clone of /src failed (fatal: the clone failed here)"},
   };
   for (const Case& c : cases) {
-    fs::remove_all(dir_.path() / "root/var/tmp");
+    fs::remove_all(dir_.path() / "root/var");
+    fs::create_directories(var_lib);
     VarTmpAsAMachineHasIt();
+    fs::remove(dir_.path() / "root/stand-ins/git");
     c.plant();
-    const Ran run = InChroot((c.before.empty() ? "" : c.before + " && ") + "LANG=C RUN='exit 3' scripts/fresh-root-check; rc=$?; " +
-                             (c.after.empty() ? ":" : c.after) + "; exit $rc");
-    EXPECT_EQ(run.status, 125) << c.why;
-    EXPECT_EQ(run.err, kNoRoot + c.why + "\n");
-    EXPECT_EQ(run.out, "");
+    const Ran run = InChroot((c.before.empty() ? "" : c.before + " && ") +
+                             "LANG=C RUN='exit 3' CI=true .ci/run; rc=$?; " + (c.after.empty() ? ":" : c.after) +
+                             "; exit $rc");
+    EXPECT_EQ(run.status, 0) << c.why;
+    EXPECT_EQ(run.err, kNoRoot + c.why + "; ./check.sh runs on this machine instead\n");
+    EXPECT_EQ(run.out.find("running"), std::string::npos) << c.why;
+    EXPECT_EQ(run.out.substr(std::min(run.out.size(), run.out.find("check.sh"))), "check.sh ran here, CI=true\n");
   }
   EXPECT_TRUE(Names("outside").empty());
+
+  const Ran pinned = InChroot("CORES=none RUN='exit 3' CI=true .ci/run");
+  EXPECT_EQ(pinned.status, 1);
+  EXPECT_EQ(pinned.err, "fresh-root-check: CORES=none: taskset cannot pin a command to those cores here\n");
+  EXPECT_EQ(pinned.out, "");
 }
 
-// A checkout that another user owns is run all the same (as plain root, git
-// would stop at its ownership), whatever its path holds: a path reaches no
-// shell as its text. A tree without git (an exported tarball) has no commit
+// The checkout run is the one the script lies in, exactly: one that another
+// user owns is run all the same (as plain root, git would stop at its
+// ownership), whatever its path holds (a path reaches no shell as its
+// text), a name that ends in a newline included (beside it, the same name
+// without the newline is another checkout), and whatever checkout git's
+// variables in the environment name (as in a hook). .ci/run runs it from
+// such a path too. A tree without git (an exported tarball) has no commit
 // to clone: one line, and .ci/run runs the check here.
-TEST_F(FreshRootCheck, ACheckoutAnyPathAnotherUserOwnsRunsATreeWithoutGitFallsBack) {
-  const std::string path = "/-a\tb';touch /var/tmp/quote;: '$(touch /var/tmp/substitution)\"\nc";
-  MakeCheckout(dir_, "root" + path, true);
-  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(dir_.path() / ("root" + path)));
-  const Ran owned = InChroot("cd " + Quoted(path) + " && RUN='exit 6' scripts/fresh-root-check");
-  EXPECT_EQ(owned.status, 6) << owned.err;
-  EXPECT_EQ(Names(), std::vector<std::string>{kRuns});
+TEST_F(FreshRootCheck, TheCheckoutItLiesInRunsWhateverItsPathOwnerOrGitsVariablesATreeWithoutGitFallsBack) {
+  const std::string run = "RUN='test -e only-here || exit 7; exit 6' CI=true";
+  for (const std::string path : {"/-a\tb c';touch /var/tmp/quote;: '$(touch /var/tmp/substitution)\"\nd", "/src\n"}) {
+    dir_.Write("root" + path + "/only-here", "");
+    MakeCheckout(dir_, "root" + path, true);
+    ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(dir_.path() / ("root" + path)));
+    const Ran owned =
+        InChroot("cd " + Quoted(path) + " && GIT_DIR=/src/.git GIT_WORK_TREE=/src " + run + " \"$PWD/.ci/run\"");
+    EXPECT_EQ(owned.status, 6) << path << "\n" << owned.err;
+    EXPECT_TRUE(Names().empty());
+  }
 
   fs::remove_all(dir_.path() / "root/src/.git");
   const Ran exported = InChroot("CI=true .ci/run");
@@ -407,7 +495,7 @@ TEST_F(FreshRootCheck, EveryAptSourceFormGivesItsMirrorOrOneLine) {
     const Ran run = InChroot("RUN='echo \"$(</etc/apt/sources.list)\"' scripts/fresh-root-check");
     EXPECT_EQ(run.status, 0) << form.mirror << "\n" << run.err;
     const std::string debootstrap = Slurp(dir_ / "root/stand-ins/debootstrap.log");
-    EXPECT_EQ(debootstrap.find("--variant=minbase --include=" + form.include + " bookworm /var/tmp/" + kRuns + "/run."),
+    EXPECT_EQ(debootstrap.find("--variant=minbase --include=" + form.include + " bookworm /var/lib/" + kRuns + "/run."),
               0u)
         << debootstrap;
     EXPECT_EQ(debootstrap.substr(debootstrap.find("/root ") + 6), form.mirror + "\n");
@@ -458,34 +546,85 @@ TEST_F(FreshRootCheck, DebootstrapIsInstalledWaitingForAnotherAptsLock) {
             "-o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends debootstrap\n");
 }
 
+// Whether signal `signal` is ignored by process `pid`.
+bool Ignores(pid_t pid, int signal) {
+  std::istringstream status(ProcText("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigIgn:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+  }
+  return false;
+}
+
 // A runner that stops the job with TERM (or INT, as a Ctrl-C) to .ci/run's
-// own process stops the whole run: once .ci/run has ended, by the signal, no
-// process, mount or folder of the run is left, and no check ran here. The
-// check does not ignore INT, as a process bash starts in the background
-// would (written down as it starts).
-TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
-  const std::string left = "checking-" + dir_.path().filename().string();
-  const fs::path runs = dir_.path() / "root/var/tmp" / kRuns;
-  const auto started = [&] {
-    std::error_code ec;
-    for (const auto& run : fs::directory_iterator(runs, ec))
-      if (fs::exists(run.path() / "root/started")) return true;
-    return false;
+// own process ends the run at once wherever it is, and .ci/run by that
+// signal: in the sweep of a folder an earlier run left, in the install of
+// debootstrap, in the check in the root (whose folder, however big, it
+// leaves to the next run rather than waits to remove it). No process of the
+// run outlives .ci/run, none of them ignores INT (as a command bash starts
+// in the background would), no mount is left and no check ran here; the
+// next run waits for no lock and sweeps what was left. The held step is a
+// process that waits for ten minutes: a signal that does not reach it fails
+// the time limit.
+TEST_F(FreshRootCheck, ASignalToCiRunEndsTheRunAtOnceWhereverItIs) {
+  const std::string held = "held-" + dir_.path().filename().string();
+  const fs::path stand_ins = dir_.path() / "root/stand-ins";
+  const std::string hold = "exec -a " + held + " sleep 600";
+  // While rm-holds is there, removing a run's folder is held.
+  scripttest::WriteScript(dir_, "root/stand-ins/rm",
+                          "if [ -e /stand-ins/rm-holds ]; then\n"
+                          "  for a; do case $a in /var/lib/" + kRuns + "/run.*) " + hold + " ;; esac; done\n"
+                          "fi\n"
+                          "exec /usr/bin/rm \"$@\"");
+  scripttest::WriteScript(dir_, "root/stand-ins/apt-get",
+                          "case \" $* \" in *\" indextargets \"*) exec /usr/bin/apt-get \"$@\" ;; esac\n" + hold);
+  const fs::path debootstrap = stand_ins / "debootstrap";
+  struct Stage {
+    std::string where;
+    int signal;
+    std::string path;  // for .ci/run
+    std::function<void()> plant;
   };
-  for (const int signal : {SIGTERM, SIGINT}) {
-    Background ci(InChrootCommand(
-        "echo $$ >/ci-run.pid; RUN='while read -r k v; do [ $k != SigIgn: ] || echo $v; done </proc/self/status "
-        ">/ignored; : >/started; exec -a " + left + " sleep 60' exec .ci/run >/ci-run.out"));
-    while (!ci.Ended() && !started()) ::usleep(1000);
-    ASSERT_TRUE(started());
-    for (const auto& run : fs::directory_iterator(runs))
-      EXPECT_EQ(std::stoull(Slurp(run.path() / "root/ignored"), nullptr, 16) & (1ull << (SIGINT - 1)), 0u);
-    ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), signal);
-    EXPECT_EQ(ci.Wait(), 128 + signal);
-    EXPECT_EQ(Slurp(dir_ / "root/ci-run.out").find("ended with status"), std::string::npos) << "the check ran on";
-    EXPECT_EQ(KillNamed(left), 0) << "the check in the root outlived .ci/run";
-    EXPECT_EQ(MountsLeft(), "");
-    EXPECT_TRUE(Runs().empty());
+  const std::vector<Stage> stages = {
+      {"the sweep of an earlier run's folder", SIGTERM, "",
+       [&] {
+         fs::create_directories(dir_.path() / "root/var/lib" / kRuns / "run.killed/root");
+         fs::permissions(dir_.path() / "root/var/lib" / kRuns, fs::perms::owner_all);
+       }},
+      // This machine's debootstrap, in /usr/sbin, is out of the PATH.
+      {"the install of debootstrap", SIGTERM, "PATH=/stand-ins:/usr/bin",
+       [&] { fs::rename(debootstrap, stand_ins / "debootstrap.deb"); }},
+      {"the check in the root", SIGTERM, "", [] {}},
+      {"the check in the root", SIGINT, "", [] {}},
+  };
+  for (const Stage& stage : stages) {
+    const std::string where = stage.where + ", " + ::strsignal(stage.signal);
+    stage.plant();
+    dir_.Write("root/stand-ins/rm-holds", "");
+    Background ci(InChrootCommand("echo $$ >/ci-run.pid; " + stage.path + " RUN=" + Quoted(hold) +
+                                  " exec .ci/run >/ci-run.out"));
+    ASSERT_TRUE(WithinSignalLimit([&] { return ci.Ended() || !Named(held).empty(); })) << where;
+    ASSERT_FALSE(ci.Ended()) << where;
+    for (const pid_t pid : Named(held)) EXPECT_FALSE(Ignores(pid, SIGINT)) << where;
+    ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), stage.signal);
+    if (WithinSignalLimit([&] { return ci.Ended(); })) {
+      EXPECT_EQ(KillNamed(held), 0) << where << ": a process of the run outlived .ci/run";
+    } else {
+      ADD_FAILURE() << where << ": .ci/run did not end";
+      fs::remove(stand_ins / "rm-holds");
+      while (!ci.Ended()) KillNamed(held);
+    }
+    EXPECT_EQ(ci.Wait(), 128 + stage.signal) << where;
+    EXPECT_EQ(Slurp(dir_ / "root/ci-run.out").find("ended with status"), std::string::npos) << where;
+    EXPECT_EQ(Slurp(dir_ / "root/ci-run.out").find("check.sh ran here"), std::string::npos) << where;
+    EXPECT_EQ(MountsLeft(), "") << where;
+
+    fs::remove(stand_ins / "rm-holds");
+    if (fs::exists(stand_ins / "debootstrap.deb")) fs::rename(stand_ins / "debootstrap.deb", debootstrap);
+    Background next(InChrootCommand("RUN='exit 3' scripts/fresh-root-check"));
+    EXPECT_TRUE(WithinSignalLimit([&] { return next.Ended(); })) << where << ": the next run waits";
+    KillNamed(held);
+    EXPECT_EQ(next.Wait(), 3) << where;
+    EXPECT_TRUE(Runs().empty()) << where;
   }
 }
 
@@ -495,7 +634,7 @@ TEST_F(FreshRootCheck, TermOrIntToCiRunEndsTheWholeRun) {
 // are named; root's CI lets none skip.
 TEST(OrdinaryUserCi, OneLineTheCheckHereAndOnlyTestsThatNeedRootMaySkip) {
   testsupport::ScratchDir dir(testsupport::UnprivilegedTempFolder());
-  MakeCheckout(dir, "src", false);
+  MakeCheckout(dir, "the checkout", false);
   const std::string ctest_run = testsupport::CopyForUnprivilegedUser(kSource + "/scripts/ctest-run", dir.path());
   dir.Write("build/CTestTestfile.cmake",
             "add_test(NeedsRoot.Skips /bin/sh -c \"exit 4\")\n"
@@ -513,7 +652,7 @@ TEST(OrdinaryUserCi, OneLineTheCheckHereAndOnlyTestsThatNeedRootMaySkip) {
   const std::string in_build = "cd " + Quoted(dir / "build") + " && TMPDIR=" + Quoted(dir.path()) +
                                " CI=true " + Quoted(ctest_run);
 
-  const Ran ci = as_user("cd " + Quoted(dir / "src") + " && CI=true bash .ci/run");
+  const Ran ci = as_user("cd " + Quoted(dir / "the checkout") + " && CI=true bash .ci/run");
   EXPECT_EQ(ci.status, 0) << ci.err;
   EXPECT_EQ(ci.err, "fresh-root-check: no fresh root: building one needs root; ./check.sh runs on this machine "
                     "instead\n");
@@ -558,6 +697,75 @@ TEST(OrdinaryUserCi, OneLineTheCheckHereAndOnlyTestsThatNeedRootMaySkip) {
     EXPECT_NE(labelled.out.find(": " + name + "\n"), std::string::npos) << name << "\n" << labelled.out;
   }
   EXPECT_EQ(labelled.out.find("PlaySh.AFolderTheUserCannotWriteIsNamedWithTheWayOut"), std::string::npos);
+}
+
+// In an ordinary user's CI the check runs here, with .ci/run's input (which
+// a password prompt of sudo's reads at a terminal). TERM (or INT) to
+// .ci/run ends every process of the check, however deep, one that ignores
+// INT too, and .ci/run by that signal once they have ended. The check's
+// children wait for ten minutes: a signal that does not end them fails the
+// time limit.
+TEST(OrdinaryUserCi, ASignalToCiRunEndsEveryProcessOfTheCheckHere) {
+  testsupport::ScratchDir dir(testsupport::UnprivilegedTempFolder());
+  MakeCheckout(dir, "src", false);
+  const std::string held = "held-" + dir.path().filename().string();
+  // One waits in the background, where bash has it ignore INT (as
+  // scripts/oom-check's X server does).
+  scripttest::WriteScript(dir, "src/check.sh",
+                          "read -r line && echo \"$line\" >input\n"
+                          "bash -c 'exec -a " + held + " sleep 600' &\n"
+                          "(exec -a " + held + " sleep 600)");
+  testsupport::GiveToUnprivilegedUser(dir.path());
+  for (const int signal : {SIGTERM, SIGINT}) {
+    const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
+      Background ci("cd " + Quoted(dir / "src") + " && echo $$ >ci-run.pid && exec .ci/run <<<typed");
+      if (!WithinSignalLimit([&] { return ci.Ended() || Named(held).size() == 2; }) || ci.Ended()) {
+        text = "the check did not start";
+        return 1;
+      }
+      ::kill(std::stoi(Slurp(dir / "src/ci-run.pid")), signal);
+      if (!WithinSignalLimit([&] { return ci.Ended(); })) {
+        text += ".ci/run did not end\n";
+        while (!ci.Ended()) KillNamed(held);
+      } else if (KillNamed(held) != 0) {
+        text += "a process of the check outlived .ci/run\n";
+      }
+      if (const int status = ci.Wait(); status != 128 + signal) text += "status " + std::to_string(status) + "\n";
+      if (Slurp(dir / "src/input") != "typed\n") text += "the check read " + Slurp(dir / "src/input") + "\n";
+      return text.empty() ? 0 : 1;
+    });
+    RORUD_SKIP_UNLESS_RAN(run);
+    EXPECT_EQ(run.status, 0) << ::strsignal(signal) << ":\n" << run.text;
+    fs::remove(dir / "src/input");
+  }
+}
+
+// Root's tests refuse a temporary folder that another user could change,
+// or one below such a folder: what a test made there could be swapped for
+// a link to a file of root's, which the test would then write. A test
+// program says so in one line, makes nothing there and runs no test.
+TEST(RootsTests, RefuseATemporaryFolderAnotherUserCouldChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root's tests refuse one";
+  testsupport::ScratchDir dir;
+  const fs::path theirs = dir.path() / "theirs";
+  fs::create_directories(theirs / "roots");
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(theirs));
+  ASSERT_EQ(::lchown((theirs / "roots").c_str(), 0, 0), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  for (const fs::path& folder : {theirs, theirs / "roots"}) {
+    ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    const Ran run = Shell(dir, "TMPDIR=" + Quoted(folder) + " " + Quoted(fs::read_symlink("/proc/self/exe")) +
+                                   " --gtest_filter=-*");
+    EXPECT_EQ(run.status, 1) << folder;
+    EXPECT_NE(run.err.find(": the temporary folder is not root's alone (" + theirs.string() + " is user id " +
+                           std::to_string(testsupport::UnprivilegedUid()) + "'s, mode 755)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  char event[4096];
+  EXPECT_LT(::read(watch, event, sizeof event), 1) << "a test program made a file in another user's folder";
+  ::close(watch);
 }
 
 }  // namespace

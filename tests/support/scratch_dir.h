@@ -2,11 +2,14 @@
 // Test processes run side by side in one working folder, so each gets its own.
 #pragma once
 
-#include <atomic>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <random>
+#include <system_error>
 
 namespace testsupport {
 
@@ -14,13 +17,18 @@ class ScratchDir {
  public:
   ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
   // One in `base` (a folder that a test's child running as another user
-  // can reach).
+  // can reach). Made by mkdtemp, under a name no one can have taken first.
   explicit ScratchDir(const std::filesystem::path& base) {
-    static std::atomic<int> counter{0};
-    static const unsigned long long process_tag = std::random_device{}() * 4294967296ull + std::random_device{}();
-    path_ = base / ("rorud_test_" + std::to_string(process_tag) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    std::string pattern = (base / "rorud_test_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::filesystem::filesystem_error("mkdtemp", base, std::error_code(errno, std::generic_category()));
+    }
+    path_ = pattern;
+    // Open to look into, as a folder made otherwise would be: a test's child
+    // running as another user reads there.
+    namespace fs = std::filesystem;
+    fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -45,6 +53,16 @@ class ScratchDir {
  private:
   std::filesystem::path path_;
 };
+
+// The temporary folder when every folder on its way may be read, else /tmp:
+// for the tests of what folder watches see, which need that of each folder.
+inline std::filesystem::path WatchableTempFolder() {
+  const std::filesystem::path temp = std::filesystem::canonical(std::filesystem::temp_directory_path());
+  for (std::filesystem::path at = temp;; at = at.parent_path()) {
+    if (::access(at.c_str(), R_OK) != 0) return "/tmp";
+    if (at == at.parent_path()) return temp;
+  }
+}
 
 // Restores the working folder when it goes.
 class WorkingDirGuard {

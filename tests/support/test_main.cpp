@@ -3,10 +3,15 @@
 // blocks on its own list, out of LeakSanitizer's sight, so a test that starts
 // and ends with the library not running must leave no more tracked blocks
 // than it found; a block it dropped fails it, with the blocks written to the
-// log. Every test process runs with a runtime folder of its own.
+// log. Every test process runs with a runtime folder of its own. Root's tests
+// refuse a temporary folder that another user could change.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -83,9 +88,42 @@ class RuntimeFolder {
   std::string path_;
 };
 
+// Why root may not make its tests' folders in the temporary folder, or empty
+// when it may. What root makes in a folder that another user may write (and
+// is not sticky, as /tmp is), or in one below it, that user may move and
+// put a link in its place, through which a test would write a file of
+// root's: every folder on the way, as named and with links followed, must be
+// root's and closed to others or sticky.
+std::string RootsTempFolderProblem() {
+  if (::geteuid() != 0) return std::string();
+  std::error_code ec;
+  const std::filesystem::path temp = std::filesystem::absolute(std::filesystem::temp_directory_path(ec));
+  if (ec) return std::string();  // each test that needs it says so
+  for (const std::filesystem::path& way : {temp, std::filesystem::canonical(temp, ec)}) {
+    for (std::filesystem::path at = way.lexically_normal();; at = at.parent_path()) {
+      struct stat st {};
+      if (::lstat(at.c_str(), &st) != 0) return at.string() + ": " + std::strerror(errno);
+      if (st.st_uid != 0 || (S_ISDIR(st.st_mode) && (st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+        char mode[16];
+        std::snprintf(mode, sizeof mode, "%o", unsigned(st.st_mode & 07777));
+        return at.string() + " is user id " + std::to_string(st.st_uid) + "'s, mode " + mode;
+      }
+      if (at == at.parent_path()) break;
+    }
+  }
+  return std::string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const std::string problem = RootsTempFolderProblem(); !problem.empty()) {
+    std::fprintf(stderr,
+                 "%s: the temporary folder is not root's alone (%s): another user could turn what the tests make "
+                 "there into a file of root's. Run root's tests with TMPDIR unset or naming a folder of root's.\n",
+                 argv[0], problem.c_str());
+    return 1;
+  }
   const RuntimeFolder runtime;
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new TrackedBlockListener);

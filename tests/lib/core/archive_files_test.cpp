@@ -70,7 +70,8 @@ class ArchiveFiles : public ::testing::Test {
   }
 
   testsupport::LogCapture capture_;
-  ScratchDir dir_;
+  // Folder watches keep the look-ups of absolute paths.
+  ScratchDir dir_{testsupport::WatchableTempFolder()};
 };
 
 TEST_F(ArchiveFiles, ArchiveBesideAFolderServesItsFiles) {

@@ -87,7 +87,7 @@ TEST(PlatformPathLookup, RemembersUntilAFolderChanges) {
 // down: no settling time, and a change anywhere on the path is seen at once,
 // while other names changing beside it cost nothing.
 TEST(PlatformPathLookup, WatchedPathsSeeChangesAtOnce) {
-  ScratchDir dir;
+  ScratchDir dir(testsupport::WatchableTempFolder());
   dir.Write("Top/Grp/a.png", "a");
   std::string root = dir.path().string();
   std::string b = root + "/Top/Grp/B.PNG";
