@@ -7,7 +7,7 @@
 
 namespace oggpcm {
 
-int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd) {
+int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool* odd) {
   if (!last.ended) return count_end;
   if (!GranuleSet(last.granule)) {
     *odd = true;
@@ -16,7 +16,7 @@ int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, 
   const int64_t trim = offset + count_end - last.granule;
   if (trim >= 0 && trim <= last.last_samples) return count_end - trim;
   *odd = true;
-  return library_trim ? count_end - std::clamp<int64_t>(trim, 0, last.last_samples) : count_end;
+  return count_end;
 }
 
 namespace {

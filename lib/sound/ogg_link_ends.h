@@ -20,10 +20,9 @@ namespace oggpcm {
 // last page agree on: the packets' end, less the end trim of the last
 // page's granule position where that trim lies within the last packet's
 // samples, as the format has it. A position off that range, or none where
-// a packet ends, disagrees with the packets: `odd`. The decoder library then
-// still trims by up to the last packet's samples, which `library_trim`
-// follows; otherwise the packets are given whole.
-int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool library_trim, bool* odd);
+// a packet ends, disagrees with the packets (`odd`), and the packets are
+// given whole.
+int64_t EndFromPackets(int64_t offset, int64_t count_end, const LastPage& last, bool* odd);
 
 // A page of a link from which the library's read (a raw seek to `offset`)
 // delivers the link's frames from `frame` on, as its read from the link's

@@ -362,7 +362,7 @@ int64_t OggPages::EndOf(std::vector<GranuleMark> marks, bool after_gap, const La
   int64_t cut = 0;
   for (const DecodeCut& c : cuts_) cut += c.length;
   if (!after_gap && offset != base_ - cut) odd_ = true;
-  return EndFromPackets(offset, count, last, false, &odd_);
+  return EndFromPackets(offset, count, last, &odd_);
 }
 
 void OggPages::InitDecoder() {
