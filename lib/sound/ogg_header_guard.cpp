@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/sound/ogg_page_scan.h"
 #include "lib/sound/vorbis_headers.h"
 
 namespace {
@@ -141,17 +142,23 @@ class LinkWalk {
     while (found == -1) {
       if (begin == 0) return kEndless;
       begin = std::max<int64_t>(0, begin - kChunk);
-      if (!Seek(begin)) return kReadError;
-      while (offset_ < before) {
-        ogg_page page;
-        const int64_t at = NextPage(&page, before - offset_);
-        if (at == kReadError) return kReadError;
-        if (at < 0) break;
+      // The pages the library's sync finds there, found as it finds them
+      // (lib/sound/ogg_page_scan.h) but without copying each and checking
+      // it through tables: where the sound ends long before another
+      // stream's pages do, this search reads every page in between.
+      offset_ = -1;
+      if (stream_->ops.seek(stream_->handle, begin, 0) != 0) return kReadError;
+      oggpcm::PageScan scan(stream_, begin, kChunk);
+      scan.StopAt(before);
+      for (oggpcm::ScannedPage found_page; scan.Next(&found_page);) {
+        ogg_page page{};
+        page.header = const_cast<unsigned char*>(found_page.bytes);
+        page.header_len = static_cast<long>(found_page.header_len);
         found_serial = ogg_page_serialno(&page);
         found_granule = ogg_page_granulepos(&page);
-        found = at;
+        found = found_page.at;
         if (found_serial == *serial) {
-          preferred = at;
+          preferred = found_page.at;
           *granule = found_granule;
         }
         if (!Listed(found_serial, list)) preferred = -1;
