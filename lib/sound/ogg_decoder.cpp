@@ -91,8 +91,9 @@ bool HeadersDecodable(PcmDecoderRecord* r) {
   if (vf->offsets == nullptr || vf->dataoffsets == nullptr || vf->serialnos == nullptr) return false;
   const int64_t back = r->stream.ops.tell(r->stream.handle);
   bool decodable = true;
+  OggHeaderMemo memo;
   for (int i = 0; i < vf->links && decodable; ++i)
-    decodable = OggLinkHeadersDecodable(&r->stream, vf->offsets[i], vf->dataoffsets[i], vf->serialnos[i]);
+    decodable = OggLinkHeadersDecodable(&r->stream, vf->offsets[i], vf->dataoffsets[i], vf->serialnos[i], &memo);
   r->stream.ops.seek(r->stream.handle, back, 0);
   return decodable;
 }

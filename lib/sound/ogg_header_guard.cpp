@@ -221,6 +221,7 @@ class LinkWalk {
         if (ogg_stream_packetout(&os_, &packet) > 0 && vorbis_synthesis_idheader(&packet)) {
           vorbis = true;
           if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+          id_.assign(packet.packet, packet.packet + packet.bytes);
         }
       }
       if (NextPage(page, kChunk) < 0) return false;
@@ -235,7 +236,15 @@ class LinkWalk {
       const int n = ogg_stream_packetout(&os_, &packet);
       if (n < 0) return false;
       if (n > 0) {
-        if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        // A setup that the codec library took after the same identification
+        // and a comment is taken again: the unpacking of its codebooks is
+        // most of a link's reading.
+        const bool known = got == 1 && Same(known_id_, id_) && Same(known_setup_, packet);
+        if (!known && vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        if (got == 1 && !known) {
+          known_id_ = id_;
+          known_setup_.assign(packet.packet, packet.packet + packet.bytes);
+        }
         ++got;
         continue;
       }
@@ -264,10 +273,21 @@ class LinkWalk {
     }
   }
 
+  static bool Same(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& other) { return bytes == other; }
+  static bool Same(const std::vector<uint8_t>& bytes, const ogg_packet& packet) {
+    return !bytes.empty() && bytes.size() == static_cast<size_t>(packet.bytes) &&
+           std::equal(bytes.begin(), bytes.end(), packet.packet);
+  }
+
   const SoundStream* stream_;
   ogg_sync_state sync_;
   ogg_stream_state os_;
   int64_t offset_ = -1;
+  // The identification header of the link being read, and the last setup
+  // the codec library took, with the identification it followed.
+  std::vector<uint8_t> id_;
+  std::vector<uint8_t> known_id_;
+  std::vector<uint8_t> known_setup_;
 };
 
 }  // namespace
@@ -287,7 +307,8 @@ int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, Og
   return failing;
 }
 
-bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial) {
+bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial,
+                             OggHeaderMemo* memo) {
   if (stream->ops.seek(stream->handle, start, 0) != 0) return false;
   ogg_sync_state sync;
   ogg_sync_init(&sync);
@@ -314,7 +335,11 @@ bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t e
   }
   ogg_stream_clear(&os);
   ogg_sync_clear(&sync);
-  return whole && got == 3 && Decodable(headers);
+  if (!whole || got != 3) return false;
+  if (memo != nullptr && std::equal(headers, headers + 3, memo->headers)) return true;
+  if (!Decodable(headers)) return false;
+  if (memo != nullptr) std::move(headers, headers + 3, memo->headers);
+  return true;
 }
 
 OggHeaderGate::OggHeaderGate() {
