@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "lib/sound/ogg_header_guard.h"
+#include "lib/sound/ogg_link_ends.h"
 #include "lib/sound/ogg_packet_decoder.h"
 #include "tests/lib/sound/sound_fixture.h"
 
@@ -1122,25 +1123,21 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
   }
 }
 
-// A file of 29-byte pages, each one audio packet of one byte with its
-// granule position (a page missing in the middle): the index its open keeps
-// (restart points, the marks that map positions to samples) takes a quarter
-// of the file's size at most, and every seek, whichever restart point it
-// starts from, reads what the whole read gives there.
-TEST_F(OggPagesTest, TinyPagesKeepAnIndexWellUnderTheFilesSizeAndSeekExactly) {
-  std::vector<uint8_t> decoded;
-  const std::vector<uint8_t> made = Make("tiny", 1, &decoded);
+// `made`'s headers, then `pages` pages of 29 bytes, each one audio packet
+// of one byte (a short block) with its granule position; the page in the
+// middle is left out where `drop`. Its packets' samples go to `step`.
+std::vector<uint8_t> TinyPaged(const std::vector<uint8_t>& made, int pages, bool drop, long* step) {
   ogg_sync_state sync;
   ogg_sync_init(&sync);
   std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(made.size())), made.data(), made.size());
   ogg_sync_wrote(&sync, static_cast<long>(made.size()));
   ogg_page page;
-  ASSERT_EQ(ogg_sync_pageout(&sync, &page), 1);
+  std::vector<uint8_t> file;
+  if (ogg_sync_pageout(&sync, &page) != 1) return file;
   ogg_stream_state in;
   ogg_stream_init(&in, ogg_page_serialno(&page));
   ogg_stream_state out;
   ogg_stream_init(&out, ogg_page_serialno(&page));
-  std::vector<uint8_t> file;
   const auto flush = [&] {
     while (ogg_stream_flush(&out, &page) != 0) {
       file.insert(file.end(), page.header, page.header + page.header_len);
@@ -1152,67 +1149,90 @@ TEST_F(OggPagesTest, TinyPagesKeepAnIndexWellUnderTheFilesSizeAndSeekExactly) {
   vorbis_info_init(&info);
   vorbis_comment_init(&comment);
   ogg_packet packet;
-  for (int headers = 0; headers < 3;) {
-    ogg_stream_pagein(&in, &page);
+  for (int headers = 0; headers < 3 && ogg_stream_pagein(&in, &page) == 0;) {
     while (headers < 3 && ogg_stream_packetout(&in, &packet) == 1) {
       EXPECT_EQ(vorbis_synthesis_headerin(&info, &comment, &packet), 0);
       ogg_stream_packetin(&out, &packet);
       if (++headers != 2) flush();
     }
-    if (headers < 3) {
-      ASSERT_EQ(ogg_sync_pageout(&sync, &page), 1);
-    }
+    if (headers < 3 && ogg_sync_pageout(&sync, &page) != 1) break;
   }
-  // A byte of an audio packet of the first mode (a short block).
   uint8_t audio = 0;
   packet = ogg_packet{};
   packet.packet = &audio;
   packet.bytes = 1;
-  const long step = vorbis_packet_blocksize(&info, &packet) / 2;
-  ASSERT_GT(step, 0);
+  *step = std::max(0L, vorbis_packet_blocksize(&info, &packet) / 2);
   vorbis_comment_clear(&comment);
   vorbis_info_clear(&info);
   ogg_stream_clear(&in);
   ogg_sync_clear(&sync);
-  constexpr int kPages = 40000;
-  size_t dropped_at = 0, dropped_end = 0;
-  for (int i = 0; i < kPages; ++i) {
+  for (int i = 0; i < pages; ++i) {
     packet.packetno = 3 + i;
-    packet.granulepos = int64_t{i} * step;
-    packet.e_o_s = i + 1 == kPages;
+    packet.granulepos = int64_t{i} * *step;
+    packet.e_o_s = i + 1 == pages;
     ogg_stream_packetin(&out, &packet);
-    if (i == kPages / 2) dropped_at = file.size();
+    const size_t at = file.size();
     flush();
-    if (i == kPages / 2) dropped_end = file.size();
+    EXPECT_EQ(file.size() - at, 29u);
+    if (drop && i == pages / 2) file.resize(at);
   }
   ogg_stream_clear(&out);
-  ASSERT_EQ(dropped_end - dropped_at, 29u);
-  file.erase(file.begin() + static_cast<long>(dropped_at), file.begin() + static_cast<long>(dropped_end));
-  const std::vector<uint8_t> expected = Yardstick(file);
-  ASSERT_GE(expected.size(), size_t{kPages - 2} * step * 2 * 2);
-  EXPECT_EQ(Streamed(file), expected);
-  SoundStream stream{};
-  stream.ops = *GetMemoryStreamTable();
-  stream.handle = MemoryStreamOpen(file.data(), file.size());
-  PcmDecoderRecord record{};
-  ASSERT_EQ(OpenPcmDecoder(&stream, &record), 0);
-  ASSERT_NE(record.ogg.pages, nullptr);
-  const size_t index = static_cast<const oggpcm::OggPages*>(record.ogg.pages)->IndexBytes();
-  EXPECT_GT(index, 0u);
-  EXPECT_LE(index * 4, file.size()) << index << " bytes of index for " << file.size() << " bytes of file";
-  EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
-  const int32_t frames = static_cast<int32_t>(expected.size() / 4);
-  std::vector<uint8_t> part(4000);
-  uint32_t x = 99;
-  for (int i = 0; i < 40; ++i) {
-    x = x * 1103515245u + 12345u;
-    const int32_t frame = i == 0 ? frames / 2 - 3 : static_cast<int32_t>((x >> 8) % static_cast<uint32_t>(frames - 1000));
-    SeekPcmDecoder(&record, frame);
-    ASSERT_EQ(RunPcmDecoder(&record, part.data(), 4000), 4000) << frame;
-    EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin() + int64_t{frame} * 4)) << frame;
+  return file;
+}
+
+// Files of 29-byte pages, each one audio packet of one byte with its
+// granule position (a page missing in the middle), alone and as a chain's
+// first link: the index the open keeps (restart points, the marks that map
+// positions to samples) takes a quarter of the file's size at most, and
+// every seek, whichever restart point it starts from, reads what the whole
+// read gives there.
+TEST_F(OggPagesTest, TinyPagesKeepAnIndexWellUnderTheFilesSizeAndSeekExactly) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("tiny", 1, &decoded);
+  const std::vector<uint8_t> next = Make("tinynext", 1, &decoded);
+  constexpr int kPages = 40000;
+  long step = 0;
+  const std::vector<uint8_t> tiny = TinyPaged(made, kPages, true, &step);
+  ASSERT_GT(step, 0);
+  std::vector<uint8_t> chain = TinyPaged(made, kPages, false, &step);
+  chain.insert(chain.end(), next.begin(), next.end());
+  for (bool chained : {false, true}) {
+    SCOPED_TRACE(chained);
+    const std::vector<uint8_t>& file = chained ? chain : tiny;
+    const std::vector<uint8_t> expected = chained ? LibraryDecode(file) : Yardstick(file);
+    ASSERT_GE(expected.size(), size_t{kPages - 2} * step * 2 * 2);
+    EXPECT_EQ(Streamed(file), expected);
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    stream.handle = MemoryStreamOpen(file.data(), file.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&stream, &record), 0);
+    size_t index = 0;
+    if (chained) {
+      ASSERT_NE(record.ogg.links, nullptr);
+      for (const oggpcm::LibraryLink& link : *static_cast<const std::vector<oggpcm::LibraryLink>*>(record.ogg.links))
+        index += link.points.capacity() * sizeof(oggpcm::LibraryPoint);
+    } else {
+      ASSERT_NE(record.ogg.pages, nullptr);
+      index = static_cast<const oggpcm::OggPages*>(record.ogg.pages)->IndexBytes();
+    }
+    EXPECT_GT(index, 0u);
+    EXPECT_LE(index * 4, file.size()) << index << " bytes of index for " << file.size() << " bytes of file";
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    const int32_t frames = static_cast<int32_t>(expected.size() / 4);
+    std::vector<uint8_t> part(4000);
+    uint32_t x = 99;
+    for (int i = 0; i < 40; ++i) {
+      x = x * 1103515245u + 12345u;
+      const int32_t frame =
+          i == 0 ? frames / 2 - 3 : static_cast<int32_t>((x >> 8) % static_cast<uint32_t>(frames - 1000));
+      SeekPcmDecoder(&record, frame);
+      ASSERT_EQ(RunPcmDecoder(&record, part.data(), 4000), 4000) << frame;
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin() + int64_t{frame} * 4)) << frame;
+    }
+    ClosePcmDecoder(&record);
+    stream.ops.close(stream.handle);
   }
-  ClosePcmDecoder(&record);
-  stream.ops.close(stream.handle);
 }
 
 // A last granule position that trims exactly the whole last packet is
