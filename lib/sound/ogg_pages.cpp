@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace oggpcm {
 
@@ -75,17 +76,20 @@ bool RepeatedPages::Repeated(const uint8_t* header) {
 }
 
 PacketWalk::PacketWalk(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
-  // A packet's type and mode lie in its first seven bits.
-  for (int b = 0; b < 256; ++b) {
-    unsigned char byte = static_cast<unsigned char>(b);
-    ogg_packet packet{};
-    packet.packet = &byte;
-    packet.bytes = 1;
-    const long size = vorbis_packet_blocksize(info_, &packet);
-    sizes_[b] = size > 0 ? size : 0;
-  }
+  std::fill(std::begin(sizes_), std::end(sizes_), -1);
   long_size_ = vorbis_info_blocksize(info_, 1);
   std::memset(one_byte_audio_, -1, sizeof one_byte_audio_);
+}
+
+long PacketWalk::SizeOf(uint8_t first_byte) {
+  // A packet's type and mode lie in its first seven bits: the codec
+  // library is asked once for each first byte met.
+  ogg_packet packet{};
+  packet.packet = &first_byte;
+  packet.bytes = 1;
+  const long size = vorbis_packet_blocksize(info_, &packet);
+  sizes_[first_byte] = size > 0 ? size : 0;
+  return sizes_[first_byte];
 }
 
 bool PacketWalk::OneBytePacketIsAudio(uint8_t byte) {
@@ -224,7 +228,7 @@ WalkPacket PacketWalk::Classified(int first_byte, int64_t bytes, int64_t page, i
   packet.number = number_++;
   if (first_byte >= 0) {
     packet.header = (first_byte & 1) != 0;
-    packet.size = sizes_[first_byte];
+    packet.size = sizes_[first_byte] >= 0 ? sizes_[first_byte] : SizeOf(static_cast<uint8_t>(first_byte));
     if (packet.size == long_size_ && bytes == 1 && !OneBytePacketIsAudio(static_cast<uint8_t>(first_byte)))
       packet.size = 0;
   }
