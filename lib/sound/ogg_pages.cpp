@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace oggpcm {
 
@@ -76,20 +75,22 @@ bool RepeatedPages::Repeated(const uint8_t* header) {
 }
 
 PacketWalk::PacketWalk(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
-  std::fill(std::begin(sizes_), std::end(sizes_), -1);
+  // A packet's type is its first bit (set: not audio) and its mode the next
+  // six at most (a stream has up to 64 modes): the codec library is asked of
+  // the 64 bytes that differ in those, and the top bit follows.
+  for (int b = 0; b < 128; ++b) {
+    unsigned char byte = static_cast<unsigned char>(b);
+    long size = 0;
+    if ((b & 1) == 0) {
+      ogg_packet packet{};
+      packet.packet = &byte;
+      packet.bytes = 1;
+      size = std::max(0L, vorbis_packet_blocksize(info_, &packet));
+    }
+    sizes_[b] = sizes_[b + 128] = size;
+  }
   long_size_ = vorbis_info_blocksize(info_, 1);
   std::memset(one_byte_audio_, -1, sizeof one_byte_audio_);
-}
-
-long PacketWalk::SizeOf(uint8_t first_byte) {
-  // A packet's type and mode lie in its first seven bits: the codec
-  // library is asked once for each first byte met.
-  ogg_packet packet{};
-  packet.packet = &first_byte;
-  packet.bytes = 1;
-  const long size = vorbis_packet_blocksize(info_, &packet);
-  sizes_[first_byte] = size > 0 ? size : 0;
-  return sizes_[first_byte];
 }
 
 bool PacketWalk::OneBytePacketIsAudio(uint8_t byte) {
@@ -228,7 +229,7 @@ WalkPacket PacketWalk::Classified(int first_byte, int64_t bytes, int64_t page, i
   packet.number = number_++;
   if (first_byte >= 0) {
     packet.header = (first_byte & 1) != 0;
-    packet.size = sizes_[first_byte] >= 0 ? sizes_[first_byte] : SizeOf(static_cast<uint8_t>(first_byte));
+    packet.size = sizes_[first_byte];
     if (packet.size == long_size_ && bytes == 1 && !OneBytePacketIsAudio(static_cast<uint8_t>(first_byte)))
       packet.size = 0;
   }

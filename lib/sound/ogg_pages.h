@@ -157,13 +157,9 @@ class PacketWalk {
   // (real streams have no such packet).
   bool OneBytePacketIsAudio(uint8_t byte);
 
-  // The block size a packet of this first byte has (0: not audio), asked
-  // of the codec library.
-  long SizeOf(uint8_t first_byte);
-
   bool once_;
   RepeatedPages repeated_;
-  long sizes_[256];  // the block size each first byte gives an audio packet (0: none; -1: not yet asked)
+  long sizes_[256];  // the block size each first byte gives an audio packet (0: none)
   long long_size_ = 0;
   int8_t one_byte_audio_[256];  // OneBytePacketIsAudio's answers (-1: not yet asked)
   std::vector<WalkPacket> ended_;  // the packets ending on the page being taken
