@@ -1,8 +1,9 @@
 // ./check.sh (and ./play.sh, which starts the same way) in scratch checkouts
 // up to its first steps: which checkout it runs, whether root's run refuses
 // a temporary folder another user could change, and the suppressions' path
-// as the sanitizers read it. The checkout's scripts, cmake and the game are
-// stand-ins that write down that they ran.
+// as the sanitizers read it; and the folder scripts/make-placeholder-data
+// writes. The checkout's scripts, cmake, the game and the data generator
+// are stand-ins that write down that they ran.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,25 @@ TEST(OwnFolder, CheckShAndPlayShRunTheCheckoutTheyLieIn) {
       EXPECT_EQ(Slurp(dir / "ran.txt"), "own install-deps\nown " + step + "\n") << call;
     }
   }
+}
+
+// The data set goes to the folder named, a name that ends in a newline too
+// (beside it, the same name without the newline is someone else's).
+TEST(OwnFolder, MakePlaceholderDataWritesTheFolderNamedExactly) {
+  testsupport::ScratchDir dir;
+  const std::string env = Environment(dir);
+  scripttest::WriteScript(dir, "co/scripts/make-placeholder-data",
+                          Slurp(RORUD_SOURCE_DIR "/scripts/make-placeholder-data"));
+  dir.Write("co/build/build.ninja", "");
+  scripttest::WriteScript(dir, "co/build/tools/make_placeholder_data",
+                          "mkdir -p -- \"$1\" && printf '[%s]' \"$1\" >> " + Quoted(dir / "ran.txt"));
+  fs::create_directories(dir / "data");
+  const std::string data = dir / "data\n";
+  const Ran run = Shell(dir, env + "cd / && " + Quoted(dir / "co/scripts/make-placeholder-data") + " " + Quoted(data));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Slurp(dir / "ran.txt"), "[" + data + "]");
+  EXPECT_TRUE(fs::exists(data + "/.placeholder-stamp"));
+  EXPECT_TRUE(fs::is_empty(dir / "data"));
 }
 
 // Root's run refuses a temporary folder that another user could change, or
