@@ -26,6 +26,19 @@ here=${here%$'\n.'}
 [[ $here == /* ]] || here=./$here
 cd -- "$here"
 
+# One line, whatever a path in it holds, and status 1.
+refuse() {
+  local line="check.sh: $*"
+  echo "${line//$'\n'/\\n}" >&2
+  exit 1
+}
+# The sanitizers are given the suppressions' path (below) in quotes of a
+# kind it does not hold: one that holds both kinds cannot be given.
+if [[ $PWD == *"'"* && $PWD == *'"'* ]]; then
+  refuse "the sanitizers cannot read a path that holds both kinds of quote, as $PWD does: run the check from" \
+    "a checkout whose path holds one kind at most"
+fi
+
 # The temporary folder, checked once before anything is run. Root's build
 # and tests make files there (the compiler, mktemp, the test programs), in
 # the folder that TMPDIR, TMP, TEMP or TEMPDIR names (each program reads its
@@ -38,17 +51,12 @@ cd -- "$here"
 # others or sticky. A relative name is refused too: each program would find
 # it from its own folder. For anyone, the folder mktemp uses must take a
 # new folder: the stages below make theirs there.
-no_temp() {
-  local line="check.sh: $*"
-  echo "${line//$'\n'/\\n}" >&2
-  exit 1
-}
 # Refuses the folder $2 (named by $1) for root's files, or returns when it
 # is safe.
 roots_folder() {
   local named canonical way at info owner mode type
   local way_out="Run root's check.sh with TMPDIR, TMP, TEMP and TEMPDIR unset or naming a folder of root's."
-  unusable() { no_temp "$1 names no folder the build and the tests can use ($2). $way_out"; }
+  unusable() { refuse "$1 names no folder the build and the tests can use ($2). $way_out"; }
   [ -n "$2" ] || unusable "$1" "it is empty"
   [[ $2 == /* ]] || unusable "$1" "it is no absolute path, so each program would find it from its own folder"
   named=$(realpath -s -m -- "$2" && echo .)
@@ -59,7 +67,7 @@ roots_folder() {
       info=$(stat -c '%u %a %F' -- "$at" 2>&1) || unusable "$1" "$at: ${info##*: }"
       read -r owner mode type <<<"$info"
       if [ "$owner" != 0 ] || { [ "$type" = directory ] && ((8#$mode & 8#022 && !(8#$mode & 8#1000))); }; then
-        no_temp "$1: the temporary folder is not root's alone ($at is user id $owner's, mode $mode): another" \
+        refuse "$1: the temporary folder is not root's alone ($at is user id $owner's, mode $mode): another" \
           "user could turn what the build and the tests make there into a file of root's. $way_out"
       fi
       [ "$at" != / ] || break
@@ -75,7 +83,7 @@ if [ "$(id -u)" = 0 ]; then
   done
   roots_folder /tmp /tmp
 fi
-probe=$(mktemp -d 2>&1) || no_temp "no folder can be made in the temporary folder (${probe#mktemp: }):" \
+probe=$(mktemp -d 2>&1) || refuse "no folder can be made in the temporary folder (${probe#mktemp: }):" \
   "run check.sh with TMPDIR unset or naming a folder with room"
 rmdir -- "$probe"
 # Each stage's line says how long the run has taken so far.

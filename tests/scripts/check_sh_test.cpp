@@ -193,7 +193,9 @@ std::map<std::string, std::string> SanitizerFlags(const std::string& text) {
 }
 
 // The sanitized programs read the leak suppressions at the checkout's path
-// whole, whatever it holds (a space, a double quote, a single quote).
+// whole, whatever it holds (a space, a double quote, a single quote). A
+// path that holds both kinds of quote, which they cannot read, is refused
+// in one line before anything is run.
 TEST(CheckSh, TheSanitizersReadTheSuppressionsAtTheCheckoutsPath) {
   testsupport::ScratchDir dir;
   const std::string env = Environment(dir);
@@ -209,6 +211,14 @@ TEST(CheckSh, TheSanitizersReadTheSuppressionsAtTheCheckoutsPath) {
                                                          {"print_suppressions", "0"}};
     EXPECT_EQ(SanitizerFlags(options), expected) << options;
   }
+  const std::string both = dir / "it's \"here\"";
+  Checkout(dir, "it's \"here\"", "both", "check.sh");
+  fs::remove(dir / "ran.txt");
+  const Ran run = Shell(dir, env + "cd / && " + Quoted(both + "/check.sh"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "check.sh: the sanitizers cannot read a path that holds both kinds of quote, as " + both +
+                         " does: run the check from a checkout whose path holds one kind at most\n");
+  EXPECT_FALSE(fs::exists(dir / "ran.txt"));
 }
 
 }  // namespace
