@@ -12,7 +12,8 @@
 # the plain spans. A test that fails once fails the run: nothing is retried.
 # A compiler warning in our own code stops every build (RORUD_WERROR). In CI
 # (CI=true) a skipped test fails the run too, but for an ordinary user the
-# tests that need root (scripts/ctest-run).
+# tests that need root (scripts/ctest-run). Root's run first refuses, in one
+# line, a temporary folder that another user could change (see below).
 set -euo pipefail
 # The checkout is the folder this script lies in, named exactly: $(...)
 # drops the newlines that end a command's output, and a folder's name may
