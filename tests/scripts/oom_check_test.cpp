@@ -1,8 +1,9 @@
 // scripts/oom-check's ways out, on a checkout of its own whose game and X
-// server are stand-ins, at one limit: the game plays (waits until its time
-// is up) or, in a window, says it cannot open one; Xvfb writes its display's
-// number and waits, or ends at once, or is ended by the windowed run. The
-// system's commands are reached through links to them, Xvfb's left out.
+// server are stand-ins, at one limit: the game plays until its time is up
+// (it ends with the status the script's `timeout` gives then) or, in a
+// window, says it cannot open one; Xvfb writes its display's number and waits, or
+// ends at once, or is ended by the windowed run. The system's commands are
+// reached through links to them, Xvfb's left out.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -65,14 +66,17 @@ class OomCheck : public ::testing::Test {
         "    echo \"quillona: cannot open the game's window\" >&2; exit 1\n"
         "  fi\n"
         "fi\n"
-        "exec sleep 600");
+        // Played: it ends as the script's timeout ends a game still playing
+        // at its limit, without the wait.
+        "exit 124");
   }
   void Stub(const std::string& name, const std::string& body) { scripttest::WriteScript(dir_, "bin/" + name, body); }
   // The command that runs the checkout's script at `at` with `settings`
-  // (variables), from / and at one limit, with a short time to play.
+  // (variables), from / and at one limit; the time to play is a net the
+  // stand-in game never waits for.
   std::string Command(const std::string& settings, const std::string& at = "co") {
     fs::remove(dir_ / "calls.txt");
-    return "cd / && env -u CI LEVELS=150 SECONDS_EACH=0.3 PATH=" + Quoted(dir_ / "bin") + ":" +
+    return "cd / && env -u CI LEVELS=150 SECONDS_EACH=600 PATH=" + Quoted(dir_ / "bin") + ":" +
            Quoted(dir_ / "system") + " " + settings + " " + Quoted(dir_ / (at + "/scripts/oom-check"));
   }
   Ran Run(const std::string& settings) { return scripttest::Shell(dir_, Command(settings)); }
@@ -89,8 +93,8 @@ TEST_F(OomCheck, EachWayTheWindowedGameCannotRunFailsTheCheck) {
   const Ran both = Run("");
   EXPECT_EQ(both.status, 0) << both.out << both.err;
   EXPECT_EQ(both.out,
-            "oom-check: 150 MiB, headless: still playing after 0.3s\n"
-            "oom-check: 150 MiB, window: still playing after 0.3s\n");
+            "oom-check: 150 MiB, headless: still playing after 600s\n"
+            "oom-check: 150 MiB, window: still playing after 600s\n");
   EXPECT_EQ(Slurp(dir_ / "calls.txt"), "Xvfb\nco headless\nco sdl\n");
 
   const Ran at_start = Run("STAND_IN_XVFB=ends");
@@ -98,19 +102,19 @@ TEST_F(OomCheck, EachWayTheWindowedGameCannotRunFailsTheCheck) {
   EXPECT_EQ(at_start.out,
             "oom-check: Xvfb ended without starting: the windowed game could not be checked\n"
             "    Fatal server error: no screens\n"
-            "oom-check: 150 MiB, headless: still playing after 0.3s\n");
+            "oom-check: 150 MiB, headless: still playing after 600s\n");
 
   const Ran later = Run("STAND_IN_XVFB=ends-later");
   EXPECT_EQ(later.status, 1);
   EXPECT_EQ(later.out,
-            "oom-check: 150 MiB, headless: still playing after 0.3s\n"
+            "oom-check: 150 MiB, headless: still playing after 600s\n"
             "oom-check: 150 MiB, window: status 1: quillona: cannot open the game's window\n"
             "oom-check: Xvfb ended during the check: the windowed runs after it could not open a window\n");
 
   const Ran never = Run("STAND_IN_WINDOW=fails");
   EXPECT_EQ(never.status, 1);
   EXPECT_EQ(never.out,
-            "oom-check: 150 MiB, headless: still playing after 0.3s\n"
+            "oom-check: 150 MiB, headless: still playing after 600s\n"
             "oom-check: 150 MiB, window: status 1: quillona: cannot open the game's window\n"
             "oom-check: the windowed game never played, though the headless game did\n");
 
@@ -119,7 +123,7 @@ TEST_F(OomCheck, EachWayTheWindowedGameCannotRunFailsTheCheck) {
   EXPECT_EQ(in_ci.status, 1);
   EXPECT_EQ(in_ci.out,
             "oom-check: no Xvfb, which CI needs: the windowed game could not be checked\n"
-            "oom-check: 150 MiB, headless: still playing after 0.3s\n");
+            "oom-check: 150 MiB, headless: still playing after 600s\n");
   const Ran here = Run("");
   EXPECT_EQ(here.status, 0) << here.out;
   EXPECT_EQ(here.err, "oom-check: no Xvfb; only the headless game is checked\n");
