@@ -71,13 +71,15 @@ class OomCheck : public ::testing::Test {
         "exit 124");
   }
   void Stub(const std::string& name, const std::string& body) { scripttest::WriteScript(dir_, "bin/" + name, body); }
-  // The command that runs the checkout's script at `at` with `settings`
-  // (variables), from / and at one limit; the time to play is a net the
-  // stand-in game never waits for.
-  std::string Command(const std::string& settings, const std::string& at = "co") {
+  // The command that runs the checkout's script at `at` by its full path
+  // from / (or, with `from`, by `at` from there) with `settings`
+  // (variables), at one limit; the time to play is a net the stand-in game
+  // never waits for.
+  std::string Command(const std::string& settings, const std::string& at = "co", const std::string& from = "/") {
     fs::remove(dir_ / "calls.txt");
-    return "cd / && env -u CI LEVELS=150 SECONDS_EACH=600 PATH=" + Quoted(dir_ / "bin") + ":" +
-           Quoted(dir_ / "system") + " " + settings + " " + Quoted(dir_ / (at + "/scripts/oom-check"));
+    const std::string script = at + "/scripts/oom-check";
+    return "cd " + Quoted(from) + " && env -u CI LEVELS=150 SECONDS_EACH=600 PATH=" + Quoted(dir_ / "bin") + ":" +
+           Quoted(dir_ / "system") + " " + settings + " " + Quoted(from == "/" ? dir_ / script : script);
   }
   Ran Run(const std::string& settings) { return scripttest::Shell(dir_, Command(settings)); }
 
@@ -156,12 +158,18 @@ TEST_F(OomCheck, WithoutAScratchFolderItSaysSoInOneLineAndTouchesNothing) {
 
 // Called by its full path, the script in a checkout whose name ends in a
 // newline runs that checkout's game, not the one of the folder beside it
-// named without the newline.
+// named without the newline; called by a relative path, it runs its own
+// checkout's, not one that the caller's CDPATH leads to.
 TEST_F(OomCheck, TheCheckoutIsTheOneItLiesInWhateverItsNameEndsIn) {
   MakeCheckout("co\n");
   const Ran run = scripttest::Shell(dir_, Command("", "co\n"));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_EQ(Slurp(dir_ / "calls.txt"), "Xvfb\nco\n headless\nco\n sdl\n");
+
+  MakeCheckout("elsewhere/co");
+  const Ran by_cdpath = scripttest::Shell(dir_, Command("CDPATH=" + Quoted(dir_ / "elsewhere"), "co", dir_ / ""));
+  EXPECT_EQ(by_cdpath.status, 0) << by_cdpath.out << by_cdpath.err;
+  EXPECT_EQ(Slurp(dir_ / "calls.txt"), "Xvfb\nco headless\nco sdl\n");
 }
 
 // Root's scratch is not made in a temporary folder that another user may
