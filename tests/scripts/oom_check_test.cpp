@@ -173,23 +173,26 @@ TEST_F(OomCheck, TheCheckoutIsTheOneItLiesInWhateverItsNameEndsIn) {
 }
 
 // Root's scratch is not made in a temporary folder that another user may
-// change (here one of theirs): one line, status 1, nothing made there and
-// nothing run.
+// change (here one of theirs), nor in one not yet there in such a folder
+// (they could make it in a moment): one line, status 1, nothing made there
+// and nothing run.
 TEST_F(OomCheck, AsRootAnotherUsersTemporaryFolderIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
   fs::create_directory(dir_ / "theirs");
   ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(dir_ / "theirs"));
-  const Ran run = Run("TMPDIR=" + Quoted(dir_ / "theirs"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err.rfind("oom-check: the temporary folder is not root's alone (" + dir_ / "theirs" + " is user id " +
-                              std::to_string(testsupport::UnprivilegedUid()) + "'s, mode ",
-                          0),
-            0u)
-      << run.err;
-  EXPECT_EQ(Lines(run.err), 1) << run.err;
-  EXPECT_TRUE(fs::is_empty(dir_ / "theirs"));
-  EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
+  for (const char* temp : {"theirs", "theirs/not-yet"}) {
+    const Ran run = Run("TMPDIR=" + Quoted(dir_ / temp));
+    EXPECT_EQ(run.status, 1) << temp;
+    EXPECT_EQ(run.out, "") << temp;
+    EXPECT_EQ(run.err.rfind("oom-check: the temporary folder is not root's alone (" + dir_ / "theirs" +
+                                " is user id " + std::to_string(testsupport::UnprivilegedUid()) + "'s, mode ",
+                            0),
+              0u)
+        << run.err;
+    EXPECT_EQ(Lines(run.err), 1) << run.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "theirs")) << temp;
+    EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
+  }
 }
 
 }  // namespace
