@@ -1,9 +1,9 @@
 // scripts/oom-check's ways out, on a checkout of its own whose game and X
 // server are stand-ins, at one limit: the game plays until its time is up
 // (it ends with the status the script's `timeout` gives then) or, in a
-// window, says it cannot open one; Xvfb writes its display's number and waits, or
-// ends at once, or is ended by the windowed run. The system's commands are
-// reached through links to them, Xvfb's left out.
+// window, says it cannot open one; Xvfb writes its display's number and
+// waits, or ends at once, or is ended by the windowed run. The system's
+// commands are reached through links to them, Xvfb's left out.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
