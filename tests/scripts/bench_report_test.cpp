@@ -37,7 +37,7 @@ std::set<std::string> QuotedPrograms() {
     if (entry.path().extension() == ".md") files.push_back(entry.path());
   }
   std::set<std::string> names;
-  const std::regex program("bench_[a-z0-9_]+");
+  const std::regex program("\\bbench_[a-z0-9_]+");
   for (const fs::path& file : files) {
     const std::string text = Slurp(file.string());
     for (std::sregex_iterator it(text.begin(), text.end(), program), end; it != end; ++it) names.insert(it->str());
