@@ -4,7 +4,9 @@
 // stops it with one line naming that program. The programs are stand-ins in
 // a scratch build folder that write down their calls and print one result.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -78,8 +80,8 @@ class BenchReportRun : public ::testing::Test {
                             "echo \"$(basename \"$0\") $TMPDIR ${RORUD_RASTER_WORKERS:--} ${RORUD_SPAN_LEVEL:--} $*\" "
                             ">> " + Quoted(dir_ / "calls.txt") + "\n" + then);
   }
-  scripttest::Ran Run() {
-    return scripttest::Shell(dir_, "cd / && " + Quoted(kScript) + " --build " + Quoted(dir_ / "build") +
+  scripttest::Ran Run(const std::string& env = "") {
+    return scripttest::Shell(dir_, "cd / && " + env + Quoted(kScript) + " --build " + Quoted(dir_ / "build") +
                                        " --programs-only --quick");
   }
   std::vector<std::string> Calls() { return Lines(Slurp(dir_ / "calls.txt")); }
@@ -138,6 +140,29 @@ TEST_F(BenchReportRun, AFailingProgramStopsTheRunWithOneLineNamingIt) {
   ran = Run();
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "bench-report: " + dir_ / "build/bench/bench_ogg_decode" + " is missing\n");
+}
+
+// Root's programs would make their files under fixed names in a folder that
+// others may change: root's run refuses it in one line and runs nothing;
+// anyone else's runs there.
+TEST_F(BenchReportRun, RootRefusesATemporaryFolderOthersMayWrite) {
+  const std::string open_folder = dir_ / "open";
+  fs::create_directory(open_folder);
+  fs::permissions(open_folder, fs::perms::all);  // 0777, no sticky bit
+  const scripttest::Ran ran = Run("TMPDIR=" + Quoted(open_folder) + " ");
+  if (::geteuid() == 0) {
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.err.rfind("bench-report: the temporary folder " + open_folder + " is not root's alone (" +
+                                open_folder + " is user id 0's, mode 777)", 0),
+              0u)
+        << ran.err;
+    EXPECT_EQ(std::count(ran.err.begin(), ran.err.end(), '\n'), 1) << ran.err;
+    EXPECT_FALSE(fs::exists(dir_ / "calls.txt"));
+  } else {
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(fs::exists(dir_ / "calls.txt"));
+  }
+  EXPECT_TRUE(fs::is_empty(open_folder));
 }
 
 }  // namespace
