@@ -1,8 +1,10 @@
 // scripts/bench-report: it goes through every benchmark program that the
 // README and docs/ quote, runs each of its whole programs with the settings
-// it lists, in a folder of its own that it removes, and a program that fails
-// stops it with one line naming that program. The programs are stand-ins in
-// a scratch build folder that write down their calls and print one result.
+// it lists, from its checkout's build whatever the caller's working folder,
+// in a folder of its own that it removes, and a program that fails stops it
+// with one line naming that program. The programs are stand-ins in the build
+// folder of a scratch checkout that write down their calls and print one
+// result.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -68,6 +70,14 @@ class BenchReportRun : public ::testing::Test {
     const scripttest::Ran ran = scripttest::Shell(dir_, Quoted(kScript) + " --list");
     ASSERT_EQ(ran.status, 0) << ran.err;
     programs_ = Lines(ran.out);
+    // A copy of the script in a checkout of its own, whose build/ holds the
+    // stand-ins; the caller's working folder holds a build/ of its own.
+    const std::string copy = dir_.Write("scripts/bench-report", Slurp(kScript));
+    fs::permissions(copy, fs::perms::owner_all);
+    for (const std::string& name : programs_) {
+      scripttest::WriteScript(dir_, "caller/build/bench/" + name,
+                              "echo \"decoy $(basename \"$0\")\" >> " + Quoted(dir_ / "calls.txt") + "\nexit 9");
+    }
     for (const std::string& name : programs_) {
       StandIn(name, "echo '{\"benchmarks\": [{\"name\": \"BM_One\", \"run_type\": \"iteration\", \"iterations\": 1, "
                     "\"real_time\": 2.5, \"cpu_time\": 2.0, \"time_unit\": \"ms\", \"bytes_per_second\": 3e9}]}'");
@@ -81,7 +91,7 @@ class BenchReportRun : public ::testing::Test {
                             ">> " + Quoted(dir_ / "calls.txt") + "\n" + then);
   }
   scripttest::Ran Run(const std::string& env = "") {
-    return scripttest::Shell(dir_, "cd / && " + env + Quoted(kScript) + " --build " + Quoted(dir_ / "build") +
+    return scripttest::Shell(dir_, "cd " + Quoted(dir_ / "caller") + " && " + env + Quoted(dir_ / "scripts/bench-report") +
                                        " --programs-only --quick");
   }
   std::vector<std::string> Calls() { return Lines(Slurp(dir_ / "calls.txt")); }
@@ -104,6 +114,7 @@ TEST_F(BenchReportRun, EachProgramRunsWholeInAFolderOfTheRunsOwnThatGoesAfter) {
     folders.insert(folder);
     EXPECT_NE(call.find(" --benchmark_format=json --benchmark_min_time=0.01"), std::string::npos) << call;
     EXPECT_EQ(call.find("--benchmark_filter"), std::string::npos) << call;  // whole
+    EXPECT_NE(name, "decoy") << call;  // the checkout's build, not the caller's
     if (name == "bench_boss_stage1" && workers == "4") two_worker_settings = true;
   }
   // Every listed program but those whose figures are the summary's rows.
@@ -139,7 +150,8 @@ TEST_F(BenchReportRun, AFailingProgramStopsTheRunWithOneLineNamingIt) {
   fs::remove(dir_ / "build/bench/bench_ogg_decode");
   ran = Run();
   EXPECT_EQ(ran.status, 1);
-  EXPECT_EQ(ran.err, "bench-report: " + dir_ / "build/bench/bench_ogg_decode" + " is missing\n");
+  EXPECT_EQ(ran.err, "bench-report: " + fs::canonical(dir_.path()).string() + "/build/bench/bench_ogg_decode" +
+                         " is missing\n");
 }
 
 // Root's programs would make their files under fixed names in a folder that
