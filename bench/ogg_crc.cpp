@@ -145,10 +145,9 @@ void BM_LiboggSync(benchmark::State& state) {
 
 BENCHMARK(BM_OggCrcTables)->Arg(4096)->Arg(65536);
 // Only where the processor multiplies.
-const bool kMultiplyRegistered = oggpcm::OggCrcCanMultiply() &&
-                                 benchmark::RegisterBenchmark("BM_OggCrcMultiply", BM_OggCrcMultiply)
-                                         ->Arg(4096)
-                                         ->Arg(65536) != nullptr;
+const bool kMultiplyRegistered =
+    oggpcm::OggCrcCanMultiply() &&
+    benchmark::RegisterBenchmark("BM_OggCrcMultiply", BM_OggCrcMultiply)->Arg(4096)->Arg(65536) != nullptr;
 BENCHMARK(BM_OggCrc)->Arg(4096)->Arg(65536);
 BENCHMARK(BM_OggPageChecksumHolds);
 BENCHMARK(BM_LiboggChecksumSet);

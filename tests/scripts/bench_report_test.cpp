@@ -91,8 +91,8 @@ class BenchReportRun : public ::testing::Test {
                             ">> " + Quoted(dir_ / "calls.txt") + "\n" + then);
   }
   scripttest::Ran Run(const std::string& env = "") {
-    return scripttest::Shell(dir_, "cd " + Quoted(dir_ / "caller") + " && " + env + Quoted(dir_ / "scripts/bench-report") +
-                                       " --programs-only --quick");
+    return scripttest::Shell(dir_, "cd " + Quoted(dir_ / "caller") + " && " + env +
+                                       Quoted(dir_ / "scripts/bench-report") + " --programs-only --quick");
   }
   std::vector<std::string> Calls() { return Lines(Slurp(dir_ / "calls.txt")); }
 
