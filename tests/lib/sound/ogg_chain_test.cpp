@@ -132,10 +132,11 @@ void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
   ogg_page_checksum_set(&p);
 }
 
-// Interleaved 16-bit sound of Vorbis's layout of `channels` channels mixed
-// to `out` channels by libswresample: each Vorbis layout as FFmpeg's own
-// Vorbis decoder names it, its channels put in that layout's order first.
-std::vector<int16_t> SwrMix(const std::vector<int16_t>& in, int channels, int out) {
+// Interleaved sound (16-bit signed, or with `word` 1 8-bit unsigned) of
+// Vorbis's layout of `channels` channels mixed to `out` channels by
+// libswresample: each Vorbis layout as FFmpeg's own Vorbis decoder names it,
+// its channels put in that layout's order first.
+std::vector<uint8_t> SwrMix(const std::vector<uint8_t>& in, int channels, int out, int word) {
   struct Layout {
     uint64_t mask;
     std::vector<int> place;  // each Vorbis channel's place in the layout's order
@@ -150,21 +151,21 @@ std::vector<int16_t> SwrMix(const std::vector<int16_t>& in, int channels, int ou
   };
   EXPECT_LE(channels, 6);
   const Layout& layout = layouts[channels - 1];
-  const size_t frames = in.size() / static_cast<size_t>(channels);
-  std::vector<int16_t> ordered(in.size());
+  const size_t frames = in.size() / static_cast<size_t>(channels * word);
+  std::vector<uint8_t> ordered(in.size());
   for (size_t f = 0; f < frames; ++f)
     for (int c = 0; c < channels; ++c)
-      ordered[f * channels + layout.place[c]] = in[f * channels + c];
+      std::memcpy(&ordered[(f * channels + layout.place[c]) * word], &in[(f * channels + c) * word], word);
   AVChannelLayout from{}, to{};
   av_channel_layout_from_mask(&from, layout.mask);
   av_channel_layout_from_mask(&to, out == 1 ? AV_CH_LAYOUT_MONO : AV_CH_LAYOUT_STEREO);
+  const AVSampleFormat format = word == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
   SwrContext* swr = nullptr;
-  EXPECT_GE(swr_alloc_set_opts2(&swr, &to, AV_SAMPLE_FMT_S16, 22050, &from, AV_SAMPLE_FMT_S16, 22050, 0, nullptr),
-            0);
+  EXPECT_GE(swr_alloc_set_opts2(&swr, &to, format, 22050, &from, format, 22050, 0, nullptr), 0);
   EXPECT_GE(swr_init(swr), 0);
-  std::vector<int16_t> mixed(frames * static_cast<size_t>(out));
-  auto* dst = reinterpret_cast<uint8_t*>(mixed.data());
-  const auto* src = reinterpret_cast<const uint8_t*>(ordered.data());
+  std::vector<uint8_t> mixed(frames * static_cast<size_t>(out * word));
+  uint8_t* dst = mixed.data();
+  const uint8_t* src = ordered.data();
   EXPECT_EQ(swr_convert(swr, &dst, static_cast<int>(frames), &src, static_cast<int>(frames)), static_cast<int>(frames));
   swr_free(&swr);
   return mixed;
@@ -198,29 +199,31 @@ ov_callbacks MemoryCallbacks() {
 
 // libvorbisfile's own read of a file from its start, each piece in its
 // link's channels, mixed to `channels` where they differ: the sound's
-// bytes, and the frame at which each new link's sound begins.
-std::vector<uint8_t> LibraryRead(const std::vector<uint8_t>& file, int channels, std::vector<int64_t>* joins = nullptr) {
+// bytes (16-bit, or with `word` 1 8-bit unsigned), and the frame at which
+// each new link's sound begins.
+std::vector<uint8_t> LibraryRead(const std::vector<uint8_t>& file, int channels, std::vector<int64_t>* joins = nullptr,
+                                 int word = 2) {
   MemorySource source{&file, 0};
-  std::vector<int16_t> sound;
+  std::vector<uint8_t> sound;
   OggVorbis_File vf;
   if (ov_open_callbacks(&source, &vf, nullptr, 0, MemoryCallbacks()) != 0) return {};
   // The open of a chain may leave the read at a later link.
   EXPECT_EQ(ov_raw_seek(&vf, 0), 0);
   char buffer[8192];
   int section = 0, last = -1;
-  for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, 2, 1, &section)) != 0 && got != OV_EBADLINK;) {
+  for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, word, word == 2, &section)) != 0 &&
+                 got != OV_EBADLINK;) {
     if (got < 0) continue;
     const int link_channels = ov_info(&vf, -1)->channels;
-    std::vector<int16_t> piece(static_cast<size_t>(got) / 2);
-    std::memcpy(piece.data(), buffer, static_cast<size_t>(got));
-    if (link_channels != channels) piece = SwrMix(piece, link_channels, channels);
-    if (section != last && joins != nullptr) joins->push_back(static_cast<int64_t>(sound.size()) / channels);
+    std::vector<uint8_t> piece(buffer, buffer + got);
+    if (link_channels != channels) piece = SwrMix(piece, link_channels, channels, word);
+    if (section != last && joins != nullptr)
+      joins->push_back(static_cast<int64_t>(sound.size()) / (channels * word));
     last = section;
     sound.insert(sound.end(), piece.begin(), piece.end());
   }
   ov_clear(&vf);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(sound.data());
-  return std::vector<uint8_t>(bytes, bytes + sound.size() * 2);
+  return sound;
 }
 
 class OggChainTest : public SoundFixture {
@@ -313,6 +316,22 @@ TEST_F(OggChainTest, LinksOfOtherChannelCountsPlayMixedByTheirLayout) {
     log_.Clear();
     ExpectPlays(chain.file, expected, chain.channels, SeekFrames(length, joins));
     EXPECT_EQ(Lines("Sound file"), 0u) << log_.Debug();
+    // 8-bit output is mixed in its own words.
+    const std::vector<uint8_t> bytes = LibraryRead(chain.file, chain.channels, nullptr, 1);
+    ASSERT_EQ(static_cast<int64_t>(bytes.size()), length * chain.channels);
+    OggPcmWordSize = 1;
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    stream.handle = MemoryStreamOpen(chain.file.data(), chain.file.size());
+    PcmDecoderRecord record{};
+    EXPECT_EQ(OpenPcmDecoder(&stream, &record), 0);
+    OggPcmWordSize = 2;
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(bytes.size()));
+    std::vector<uint8_t> whole(bytes.size() + 100);
+    whole.resize(static_cast<size_t>(std::max(0, RunPcmDecoder(&record, whole.data(), static_cast<int32_t>(whole.size())))));
+    EXPECT_TRUE(whole == bytes) << "8-bit output differs from the library's";
+    ClosePcmDecoder(&record);
+    stream.ops.close(stream.handle);
   }
 }
 
