@@ -292,8 +292,9 @@ class OggChainTest : public SoundFixture {
 // Links of other channel counts than the first link's play, in order, each
 // mixed to the sound's channels by its layout: stereo, mono and stereo links
 // play all 6 seconds in stereo, a mono sound takes a stereo and a 5.1 link
-// mixed to mono, and a stereo one a 5.1 link mixed to stereo. No line is
-// written: nothing is lost.
+// mixed to mono, and a stereo one a 5.1 link mixed to stereo, in 16 and 8
+// bits. No line is written: nothing is lost. A link of channels that have
+// no mix ends the sound before it, with a line.
 TEST_F(OggChainTest, LinksOfOtherChannelCountsPlayMixedByTheirLayout) {
   const std::vector<uint8_t> stereo = Encode(2, 2, 11).bytes, mono = Encode(1, 2, 12).bytes,
                              stereo_again = Encode(2, 2, 13).bytes, surround = Encode(6, 1.5, 14).bytes;
@@ -333,6 +334,16 @@ TEST_F(OggChainTest, LinksOfOtherChannelCountsPlayMixedByTheirLayout) {
     ClosePcmDecoder(&record);
     stream.ops.close(stream.handle);
   }
+  // A link of 11 channels, which have no layout and so no mix, ends the
+  // sound before it, with a line.
+  const std::vector<uint8_t> eleven = Encode(11, 1, 15).bytes;
+  const std::vector<uint8_t> file = Joined({&stereo, &eleven, &stereo_again});
+  SetSoundFileNameForLog("eleven.ogg");
+  log_.Clear();
+  ExpectPlays(file, LibraryRead(stereo, 2), 2, {0, 22050, 44099});
+  EXPECT_EQ(Lines("Sound file eleven.ogg is a chained Ogg whose link 2 has sound of 11 channels after sound of 2; the "
+                  "sound ends before it"), 1u) << log_.Debug();
+  SetSoundFileNameForLog(nullptr);
 }
 
 
