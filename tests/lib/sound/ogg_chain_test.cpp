@@ -293,8 +293,9 @@ class OggChainTest : public SoundFixture {
 // mixed to the sound's channels by its layout: stereo, mono and stereo links
 // play all 6 seconds in stereo, a mono sound takes a stereo and a 5.1 link
 // mixed to mono, and a stereo one a 5.1 link mixed to stereo, in 16 and 8
-// bits. No line is written: nothing is lost. A link of channels that have
-// no mix ends the sound before it, with a line.
+// bits, and from a stream that cannot seek. No line is written: nothing is
+// lost. A link of channels that have no mix ends the sound before it, with a
+// line.
 TEST_F(OggChainTest, LinksOfOtherChannelCountsPlayMixedByTheirLayout) {
   const std::vector<uint8_t> stereo = Encode(2, 2, 11).bytes, mono = Encode(1, 2, 12).bytes,
                              stereo_again = Encode(2, 2, 13).bytes, surround = Encode(6, 1.5, 14).bytes;
@@ -331,6 +332,19 @@ TEST_F(OggChainTest, LinksOfOtherChannelCountsPlayMixedByTheirLayout) {
     std::vector<uint8_t> whole(bytes.size() + 100);
     whole.resize(static_cast<size_t>(std::max(0, RunPcmDecoder(&record, whole.data(), static_cast<int32_t>(whole.size())))));
     EXPECT_TRUE(whole == bytes) << "8-bit output differs from the library's";
+    ClosePcmDecoder(&record);
+    stream.ops.close(stream.handle);
+    // So is a stream that cannot seek, link by link as the library reads it.
+    stream.ops = *GetMemoryStreamTable();
+    stream.ops.seek = [](StreamHandle, int64_t, int) { return -1; };
+    stream.handle = MemoryStreamOpen(chain.file.data(), chain.file.size());
+    record = PcmDecoderRecord{};
+    ASSERT_EQ(OpenPcmDecoder(&stream, &record), 0);
+    whole.clear();
+    std::vector<uint8_t> part(5000);
+    for (int32_t got; (got = RunPcmDecoder(&record, part.data(), 5000)) > 0;)
+      whole.insert(whole.end(), part.begin(), part.begin() + got);
+    EXPECT_TRUE(whole == expected) << "a stream that cannot seek differs from the library's read";
     ClosePcmDecoder(&record);
     stream.ops.close(stream.handle);
   }
