@@ -5,10 +5,11 @@
 // (lib/sound/ogg_packet_decoder.h); chained and non-seekable files are read
 // through vorbisfile here, a seekable file's links walked first for what
 // vorbisfile's read of each delivers and where a seek may start it
-// (lib/sound/ogg_link_ends.h). No packet is decoded before every link's
-// headers have passed the check of lib/sound/vorbis_headers.h (through
-// lib/sound/ogg_header_guard.h), where a seekable file's links are also
-// walked before vorbisfile's open walks them.
+// (lib/sound/ogg_link_ends.h), and a link of other channels than the
+// sound's is mixed to the sound's (lib/sound/ogg_link_mix.h). No packet is
+// decoded before every link's headers have passed the check of
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where a
+// seekable file's links are also walked before vorbisfile's open walks them.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
