@@ -3,7 +3,7 @@
 // bytes: links of other channel counts mixed to the sound's channels by
 // their layout (against libswresample's mix of that read), a link whose
 // first pages lie among the link's before, a first link whose only audio
-// packet gives no sound, and a link whose first granule position is forged.
+// packet gives no sound, and a link whose granule positions are forged.
 // Each reports what it plays, plays what the library reads, and seeks land
 // on the sample.
 #include <ogg/ogg.h>
@@ -407,20 +407,31 @@ TEST_F(OggChainTest, TheSoundTakesTheFormatOfTheFirstLinkWithSound) {
   ExpectPlays(file, expected, 1, SeekFrames(static_cast<int64_t>(expected.size() / 2), {}));
 }
 
-// A link whose first audio page has a granule position of INT64_MIN, which
-// libvorbis's start trim takes in a difference that overflows: the sound is
-// what the library reads, and seeks land on the sample, in that link too.
-TEST_F(OggChainTest, AForgedFirstGranulePositionGivesNoWrongSeek) {
+// A link whose granule positions libvorbis takes in a sum or difference
+// that overflows: its first audio page's at INT64_MIN (the start trim) or
+// INT64_MAX (the next page's sum), a middle page's at INT64_MAX, its last
+// page's at INT64_MIN (the end trim). The sound is what the library reads,
+// and seeks land on the sample, in that link too.
+TEST_F(OggChainTest, AForgedGranulePositionGivesNoWrongSeek) {
   const std::vector<uint8_t> first = Encode(2, 2, 41).bytes, last = Encode(2, 2, 43).bytes;
-  MadeStream middle = Encode(2, 3, 42);
-  SetGranule(&middle.bytes, middle.audio_at, INT64_MIN);
-  const std::vector<uint8_t> file = Joined({&first, &middle.bytes, &last});
-  std::vector<int64_t> joins;
-  const std::vector<uint8_t> expected = LibraryRead(file, 2, &joins);
-  ASSERT_EQ(joins.size(), 3u);
-  std::vector<int64_t> frames = SeekFrames(static_cast<int64_t>(expected.size() / 4), joins);
-  for (int64_t f = joins[1]; f < joins[2]; f += 997) frames.push_back(f);
-  ExpectPlays(file, expected, 2, frames);
+  const MadeStream middle = Encode(2, 3, 42);
+  const std::vector<size_t> pages = PageStarts(middle.bytes);
+  const size_t middle_page = pages[pages.size() / 2], last_page = pages.end()[-2];
+  for (const auto& [name, page, granule] : {std::tuple{"first at INT64_MIN", middle.audio_at, INT64_MIN},
+                                            {"first at INT64_MAX", middle.audio_at, INT64_MAX},
+                                            {"middle at INT64_MAX", middle_page, INT64_MAX},
+                                            {"last at INT64_MIN", last_page, INT64_MIN}}) {
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> forged = middle.bytes;
+    SetGranule(&forged, page, granule);
+    const std::vector<uint8_t> file = Joined({&first, &forged, &last});
+    std::vector<int64_t> joins;
+    const std::vector<uint8_t> expected = LibraryRead(file, 2, &joins);
+    ASSERT_EQ(joins.size(), 3u);
+    std::vector<int64_t> frames = SeekFrames(static_cast<int64_t>(expected.size() / 4), joins);
+    for (int64_t f = joins[1]; f < joins[2]; f += 997) frames.push_back(f);
+    ExpectPlays(file, expected, 2, frames);
+  }
 }
 
 }  // namespace
