@@ -64,6 +64,9 @@ struct PcmDecoderOggState {
   // A seekable file read by the library: what its read of each link
   // delivers, and where a seek may start it (tracked; null otherwise).
   void* links;
+  // The mix of a link whose channels are not the sound's (tracked; null
+  // until one is met).
+  void* mix;
   int32_t word_size;
   // Through the library: the sound's first `head_frames` frames, the first
   // piece it gave when the file was opened, read before the rest.
