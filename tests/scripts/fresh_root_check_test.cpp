@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -341,6 +342,7 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
   const fs::path var_lib = dir_.path() / "root/var/lib";
   const std::string uid = std::to_string(testsupport::UnprivilegedUid());
   const std::string open_to_others = "'s or open to others' writes (a directory, mode ";
+  const std::string remove_it = ": remove it (rm -rf /var/lib/" + kRuns + ") and the next run makes it as it must be";
   struct Case {
     std::string before, after;  // in the chroot, around the run
     std::function<void()> plant;
@@ -365,7 +367,15 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
        },
        "/outside is user id " + uid + open_to_others + "755), so others may make names in /var/lib"},
       {"", "", [&] { fs::create_directory(var_lib / kRuns); },
-       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id 0, mode 755)"},
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id 0, mode 755)" +
+           remove_it},
+      {"", "", [&] {
+         fs::create_directory(var_lib / kRuns);
+         fs::permissions(var_lib / kRuns, fs::perms::owner_all);
+         testsupport::GiveToUnprivilegedUser(var_lib / kRuns);
+       },
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id " + uid +
+           ", mode 700)" + remove_it},
       {"mv .git .git.kept && git init -q", "rm -rf .git && mv .git.kept .git", [] {}, "/src has no commit to clone"},
       {"", "", [&] {
          scripttest::WriteScript(dir_, "root/stand-ins/git",
@@ -391,11 +401,20 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
     EXPECT_EQ(run.out.substr(std::min(run.out.size(), run.out.find("check.sh"))), "check.sh ran here, CI=true\n");
   }
   EXPECT_TRUE(Names("outside").empty());
+  // As that line says, the folder removed, the next run makes it anew.
+  fs::remove(dir_.path() / "root/stand-ins/git");
+  fs::remove_all(var_lib / kRuns);
+  fs::create_directory(var_lib / kRuns);
+  const Ran mended = InChroot("rm -rf /var/lib/" + kRuns + " && RUN='exit 3' scripts/fresh-root-check");
+  EXPECT_EQ(mended.status, 3) << mended.err;
 
-  const Ran pinned = InChroot("CORES=none RUN='exit 3' CI=true .ci/run");
-  EXPECT_EQ(pinned.status, 1);
-  EXPECT_EQ(pinned.err, "fresh-root-check: CORES=none: taskset cannot pin a command to those cores here\n");
-  EXPECT_EQ(pinned.out, "");
+  // Where there is a root and where there is none.
+  for (const std::string before : {"", "mv .git .git.kept && "}) {
+    const Ran pinned = InChroot(before + "CORES=none RUN='exit 3' CI=true .ci/run; rc=$?; [ ! -e .git.kept ] || mv .git.kept .git; exit $rc");
+    EXPECT_EQ(pinned.status, 1);
+    EXPECT_EQ(pinned.err, ".ci/run: CORES=none: taskset cannot pin a command to those cores here\n");
+    EXPECT_EQ(pinned.out, "");
+  }
 }
 
 // The checkout run is the one the script lies in, exactly: one that another
@@ -425,6 +444,79 @@ TEST_F(FreshRootCheck, TheCheckoutItLiesInRunsWhateverItsPathOwnerOrGitsVariable
             kNoRoot + "/src is no git checkout (an exported tree?), so there is no commit to clone; ./check.sh runs "
                       "on this machine instead\n");
   EXPECT_EQ(exported.out, "check.sh ran here, CI=true\n");
+}
+
+// The check run here (no root: a tree without git) gets none of git's
+// variables, a name that no shell can unset included: the script tests'
+// set-up (git init, add and commit in a folder of their own) would commit
+// into the repository they name. It runs on the cores CORES names, as its
+// line says.
+TEST_F(FreshRootCheck, TheCheckHereGetsNoneOfGitsVariablesAndRunsOnTheCoresGiven) {
+  MakeCheckout(dir_, "root/other", true);
+  const auto other = [&] { return InChroot("git -C /other rev-parse HEAD && git -C /other ls-files").out; };
+  const std::string untouched = other();
+  fs::remove_all(dir_.path() / "root/src/.git");
+  scripttest::WriteScript(dir_, "root/src/check.sh",
+                          "rm -rf /tmp/set-up && mkdir /tmp/set-up && cd /tmp/set-up && echo x >x && git init -q && "
+                          "git add -A && git -c user.name=ci -c user.email=ci@localhost commit -qm set-up\n"
+                          "env | grep ^GIT_\n"
+                          "echo \"check.sh ran here on $(nproc) core(s)\"");
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+  int core = 0;
+  while (!CPU_ISSET(core, &cpus)) ++core;
+  for (const std::string git : {"GIT_DIR=/other/.git GIT_INDEX_FILE=/other/.git/index",
+                                "GIT_DIR=/other/.git GIT_WORK_TREE=/other env GIT_NOT-A-NAME=1"}) {
+    const Ran run = InChroot("CORES=" + std::to_string(core) + " " + git + " .ci/run");
+    EXPECT_EQ(run.status, 0) << git << "\n" << run.err;
+    EXPECT_EQ(run.err, kNoRoot + "/src is no git checkout (an exported tree?), so there is no commit to clone; "
+                                 "./check.sh runs on this machine instead, on cores " + std::to_string(core) + "\n");
+    EXPECT_EQ(run.out, "check.sh ran here on 1 core(s)\n") << git;
+    EXPECT_EQ(other(), untouched) << git;
+  }
+}
+
+// A lock on the runs' folder that another process holds (a descriptor
+// someone kept, say) is waited for with a line that names the holder.
+// Released, the run goes on; held past the limit, there is no fresh root,
+// the line says how to mend it, and CI runs the check here. The wait starts
+// once the run waits for the lock, and what the limit missed would wait for
+// good: that fails the safety net.
+TEST_F(FreshRootCheck, ALockOnTheRunsFolderIsWaitedForWithALineWithinALimit) {
+  const fs::path runs = dir_.path() / "root/var/lib" / kRuns;
+  fs::create_directories(runs);
+  fs::permissions(runs, fs::perms::owner_all);
+  std::string name = ProcText("/proc/self/comm");
+  name.erase(name.find_last_not_of('\n') + 1);
+  const std::string holder = "/var/lib/" + kRuns + " is locked by process " + std::to_string(::getpid()) + " (" +
+                             name + ", user id 0)";
+  for (const bool released : {true, false}) {
+    const int held = Lock(runs);
+    Background ci(InChrootCommand(std::string(released ? "" : "FRESH_ROOT_LOCK_WAIT=1 ") +
+                                  "RUN='exit 3' CI=true .ci/run >/ci-run.out 2>/ci-run.err"));
+    while (!ci.Ended() && !LockAwaited(runs)) ::usleep(1000);
+    EXPECT_FALSE(ci.Ended()) << "the run did not wait for the lock";
+    if (released) ::close(held);
+    if (!WithinSignalLimit([&] { return ci.Ended(); })) ADD_FAILURE() << "the run waits for good";
+    if (!released) ::close(held);
+    const int status = ci.Wait();
+    const std::string err = Slurp(dir_ / "root/ci-run.err");
+    const std::string out = Slurp(dir_ / "root/ci-run.out");
+    if (released) {
+      EXPECT_EQ(status, 3) << err;
+      EXPECT_EQ(err, "fresh-root-check: " + holder + "; waiting for it, at most 900s\n");
+    } else {
+      EXPECT_EQ(status, 0) << err;
+      EXPECT_EQ(err, "fresh-root-check: " + holder + "; waiting for it, at most 1s\n" + kNoRoot + "/var/lib/" + kRuns +
+                         " was still locked by process " + std::to_string(::getpid()) + " (" + name +
+                         ", user id 0) after 1s: end what holds it, or if it is no run of this script, remove the "
+                         "folder (rm -rf /var/lib/" + kRuns + "); ./check.sh runs on this machine instead\n");
+      EXPECT_EQ(out, "check.sh ran here, CI=true\n");
+    }
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(MountsLeft(), "");
+  }
 }
 
 // Every form of apt source a Debian 12 machine may have gives the mirror
