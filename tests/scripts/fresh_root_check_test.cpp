@@ -478,6 +478,23 @@ TEST_F(FreshRootCheck, TheCheckHereGetsNoneOfGitsVariablesAndRunsOnTheCoresGiven
   }
 }
 
+// Root's run makes nothing in a TMPDIR of another user's (what it made
+// there could be swapped for a link to a file of root's), and the check in
+// the root gets no TMPDIR: it uses the root's own /tmp.
+TEST_F(FreshRootCheck, ARunMakesNothingInTheTmpdirItIsGivenAndTheCheckInTheRootGetsNone) {
+  const fs::path theirs = dir_.path() / "root/var/tmp/theirs";
+  fs::create_directories(theirs);
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(theirs));
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(::inotify_add_watch(watch, theirs.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+  const Ran run = InChroot("TMPDIR=/var/tmp/theirs RUN='echo \"TMPDIR=${TMPDIR-none}\"' CI=true .ci/run");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nTMPDIR=none\n"), std::string::npos) << run.out;
+  char event[4096];
+  EXPECT_LT(::read(watch, event, sizeof event), 1) << "the run made a file in another user's TMPDIR";
+  ::close(watch);
+}
+
 // A lock on the runs' folder that another process holds (a descriptor
 // someone kept, say) is waited for with a line that names the holder.
 // Released, the run goes on; held past the limit, there is no fresh root,
