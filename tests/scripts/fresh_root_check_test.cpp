@@ -337,8 +337,9 @@ TEST_F(FreshRootCheck, AnotherUsersNamesAndLockInVarTmpNeitherHoldNorMoveARunNor
 // would say so); a /var/lib that is missing, read-only, another user's,
 // open to others (sticky or not), or a link to a folder another user owns;
 // a folder of root's for the runs that others may enter; a checkout without
-// a commit; a clone that fails. CORES that no command can be pinned to is the
-// caller's mistake: its own line, and no check runs at all.
+// a commit; a clone that fails. CORES that no command can be pinned to, or a
+// limit on the wait for the runs' folder that is no number, is the caller's
+// mistake: its own line, and no check runs at all.
 TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) {
   const fs::path var_lib = dir_.path() / "root/var/lib";
   const std::string uid = std::to_string(testsupport::UnprivilegedUid());
@@ -416,6 +417,10 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
     EXPECT_EQ(pinned.err, ".ci/run: CORES=none: taskset cannot pin a command to those cores here\n");
     EXPECT_EQ(pinned.out, "");
   }
+  const Ran unwaited = InChroot("FRESH_ROOT_LOCK_WAIT=soon RUN='exit 3' CI=true .ci/run");
+  EXPECT_EQ(unwaited.status, 1);
+  EXPECT_EQ(unwaited.err, "fresh-root-check: FRESH_ROOT_LOCK_WAIT=soon: not a number of seconds\n");
+  EXPECT_EQ(unwaited.out, "");
 }
 
 // The checkout run is the one the script lies in, exactly: one that another
