@@ -378,6 +378,9 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
        },
        "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id " + uid +
            ", mode 700)" + remove_it},
+      {"", "", [&] { fs::create_directory_symlink("/nowhere", var_lib / kRuns); },
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a symbolic link of user id 0, mode 777)" +
+           remove_it},
       {"mv .git .git.kept && git init -q", "rm -rf .git && mv .git.kept .git", [] {}, "/src has no commit to clone"},
       {"", "", [&] {
          scripttest::WriteScript(dir_, "root/stand-ins/git",
