@@ -221,6 +221,11 @@ int RunPcmDecoder(PcmDecoderRecord* record, void* destination, int32_t bytes) {
     }
     int32_t n = bytes - copied;
     if (n > record->buffer_valid) n = record->buffer_valid;
+    // The position counts bytes in an int32_t: a sound whose converter
+    // knows no length ends at the last whole frame it counts.
+    const int32_t room = WholeBlocks(int64_t{INT32_MAX} - record->position, record->format.block_align);
+    if (n > room) n = room;
+    if (n <= 0) return end();
     std::memcpy(out + copied, record->buffer + record->buffer_offset, static_cast<size_t>(n));
     record->buffer_valid -= n;
     record->buffer_offset += n;
