@@ -240,7 +240,9 @@ int SeekPcmDecoder(PcmDecoderRecord* record, int32_t sample) {
   int64_t target = static_cast<int64_t>(sample) * record->format.block_align;
   int64_t distance = target - record->position;
   if (distance < 0) distance = -distance;
-  if (distance < 16) return 0;
+  // A seek within a few frames of the position is left out, but not one
+  // back from the end a read has met: that read has ended.
+  if (distance < 16 && !(record->end_of_data && target < record->position)) return 0;
   kKindOps[record->kind].seek(record, sample);
   record->end_of_data = 0;
   return 0;

@@ -2,10 +2,12 @@
 // converter's counts: streams and chains longer than an int32_t counts in
 // bytes (made of the reference encoder's one-byte packets of silence, so that
 // hours of sound take a few megabytes and no decode of them), clamped to
-// what it counts with one line and read up to there and no further.
+// what it counts with one line and read up to there and no further; and
+// seeks back from the end a read has met, checked against libvorbisfile.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
+#include <vorbis/vorbisfile.h>
 
 #include <climits>
 
@@ -214,6 +216,103 @@ TEST_F(OggCountsTest, AStreamWithoutALengthEndsAtTheLastFrameTheCountsHold) {
   EXPECT_EQ(ReadFrom(INT32_MAX / 4 - 1000, &silent), 4000);
   EXPECT_TRUE(silent);
   EXPECT_EQ(record_.position, INT32_MAX - 3);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace soundtest;
+
+// The decoder library's callbacks over a file in memory.
+struct MemorySource {
+  const std::vector<uint8_t>* file;
+  size_t at;
+};
+
+// libvorbisfile's read of `file` from frame `frame` on (a sample seek, then
+// ov_read to the end), 16-bit.
+std::vector<uint8_t> LibraryFrom(const std::vector<uint8_t>& file, int64_t frame) {
+  ov_callbacks callbacks{};
+  callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
+    auto* src = static_cast<MemorySource*>(s);
+    const size_t n = std::min(size * count, src->file->size() - src->at);
+    std::memcpy(out, src->file->data() + src->at, n);
+    src->at += n;
+    return size != 0 ? n / size : 0;
+  };
+  callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
+    auto* src = static_cast<MemorySource*>(s);
+    const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
+                                                                      : static_cast<int64_t>(src->file->size());
+    if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
+    src->at = static_cast<size_t>(base + offset);
+    return 0;
+  };
+  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->at); };
+  MemorySource source{&file, 0};
+  std::vector<uint8_t> sound;
+  OggVorbis_File vf;
+  if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) != 0) return sound;
+  EXPECT_EQ(ov_pcm_seek(&vf, frame), 0);
+  char buffer[8192];
+  int section = 0;
+  for (long got; (got = ov_read(&vf, buffer, sizeof buffer, 0, 2, 1, &section)) > 0;)
+    sound.insert(sound.end(), buffer, buffer + got);
+  ov_clear(&vf);
+  return sound;
+}
+
+class OggSeekEndTest : public SoundFixture {};
+
+// Short real files (oggenc's, mono and stereo, 22050 and 44100 Hz, one
+// stream or a chain of two) read to their end and then moved, in a shuffled
+// order, to their last frame, the one before, a few before, their middle,
+// their start and their second frame (each read to the end again): every
+// read delivers what libvorbisfile's seek and read deliver from there. A
+// seek within a few frames of the position is left out while the read goes
+// on; one back from the end the read has met is not.
+TEST_F(OggSeekEndTest, ASeekBackFromTheEndReadsItsFramesAsTheLibraryDoes) {
+  std::vector<std::vector<uint8_t>> files;
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "short" + std::to_string(i);
+    ASSERT_TRUE(Sox("-n -r " + std::string(i % 3 == 0 ? "22050" : "44100") + " -c " + std::to_string(1 + i % 2) +
+                    " -b 16 " + name + ".wav synth " + std::to_string(0.05 + 0.3 * i) + " sine 300-3000 vol 0.5"));
+    ASSERT_TRUE(Shell("oggenc -Q -q " + std::to_string(i) + " -o " + name + ".ogg " + name + ".wav"));
+    files.push_back(ReadAll(name + ".ogg"));
+  }
+  std::vector<uint8_t> chain = files[3];
+  chain.insert(chain.end(), files[5].begin(), files[5].end());
+  files.push_back(chain);
+  std::mt19937 random(99);
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    const std::vector<uint8_t>& file = files[i];
+    SoundStream stream{*GetMemoryStreamTable(), MemoryStreamOpen(file.data(), file.size())};
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&stream, &record), 0);
+    const int ba = record.format.block_align;
+    std::vector<uint8_t> part(5000);
+    auto read_to_end = [&]() {
+      std::vector<uint8_t> got;
+      for (int32_t n; (n = RunPcmDecoder(&record, part.data(), 5000)) > 0;)
+        got.insert(got.end(), part.begin(), part.begin() + n);
+      return got;
+    };
+    const std::vector<uint8_t> whole = read_to_end();
+    EXPECT_EQ(whole, LibraryFrom(file, 0));
+    const int32_t frames = static_cast<int32_t>(whole.size()) / ba;
+    std::vector<int32_t> targets = {frames - 1, frames - 2, frames - 3, frames - 6, frames / 2, 0, 1,
+                                    frames - 1, frames - 2};
+    std::shuffle(targets.begin(), targets.end(), random);
+    for (int32_t target : targets) {
+      SCOPED_TRACE(target);
+      EXPECT_EQ(SeekPcmDecoder(&record, target), 0);
+      EXPECT_EQ(read_to_end(), LibraryFrom(file, target));
+    }
+    ClosePcmDecoder(&record);
+    stream.ops.close(stream.handle);
+  }
 }
 
 }  // namespace
