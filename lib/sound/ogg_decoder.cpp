@@ -454,6 +454,14 @@ void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
   }
 }
 
+// The sound's length in frames, however long: the length in bytes the
+// converter reports stops at the whole frames an int32_t counts.
+int64_t SoundFrames(const PcmDecoderRecord* r) {
+  if (r->ogg.pages != nullptr) return std::max<int64_t>(Pages(r)->Length(), 0);
+  if (!r->ogg.vorbis_open) return 0;
+  return std::max<int64_t>(ov_pcm_total(Vorbis(r), -1), 0);
+}
+
 bool FormatUsable(const vorbis_info* info) {
   return info != nullptr && info->channels > 0 && info->channels <= 255 && info->rate > 0 && info->rate <= 1000000;
 }
@@ -541,6 +549,10 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
                     "on past it", LogName(r));
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
+  const int64_t frames = SoundFrames(r);
+  if (frames > r->data_size / r->format.block_align && !SoundLineForLoad(r->ogg.log_name, kLongSoundLine, true).said)
+    WriteLogLineFmt("Sound file %s holds %lld frames, more than a sound counts; it ends after its first %d",
+                    LogName(r), static_cast<long long>(frames), r->data_size / r->format.block_align);
   r->kind = kPcmDecoderOgg;
   return 0;
 }
@@ -611,16 +623,9 @@ int SeekPcmDecoderOgg(PcmDecoderRecord* r, int32_t sample) {
 }
 
 int32_t GetPcmDecoderOggLength(const PcmDecoderRecord* r) {
-  int64_t frames = 0;
-  if (r->ogg.pages != nullptr) {
-    frames = Pages(r)->Length();
-  } else if (r->ogg.vorbis_open) {
-    const ogg_int64_t total = ov_pcm_total(Vorbis(r), -1);
-    if (total < 0) return 0;
-    frames = static_cast<uint32_t>(total);
-  }
-  const int64_t bytes = std::min<int64_t>(frames, INT32_MAX) * r->format.channels * r->ogg.word_size;
-  return bytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bytes);
+  const int64_t frame_bytes = int64_t{r->format.channels} * r->ogg.word_size;
+  if (frame_bytes <= 0) return 0;
+  return static_cast<int32_t>(std::min(SoundFrames(r), INT32_MAX / frame_bytes) * frame_bytes);
 }
 
 int ClosePcmDecoderOgg(PcmDecoderRecord* r) {

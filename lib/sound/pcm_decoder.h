@@ -139,6 +139,7 @@ enum SoundLoadLine : uint32_t {
   kOggGranuleLine = 1u << 5,
   kOggEarlyEndLine = 1u << 6,
   kOggChainFormatLine = 1u << 7,
+  kLongSoundLine = 1u << 8,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound
