@@ -9,6 +9,7 @@
 // would and acts on what each says: a crash, an input slowed by the
 // machine (little processor time), an input that spins.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,7 @@ for folder in "${inputs[@]}"; do
     esac
   done
 done
+echo "stat::number_of_executed_units: 2"
 echo "Done 2 runs in 1 second(s)")sh";
 
 class FuzzScripts : public ::testing::Test {
@@ -125,13 +127,23 @@ class FuzzScripts : public ::testing::Test {
 // they stop at the space before the program starts), and each script runs
 // the checkout it lies in, leaving nothing in the temporary folder.
 TEST_F(FuzzScripts, TheSanitizersTakeTheSuppressionsOfACheckoutWithASpaceAndANewline) {
-  for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
-    const scripttest::Ran run = std::string(script) == "tsan-check" ? Run(script) : Fuzz(script);
-    EXPECT_EQ(run.status, 0) << script << "\n" << run.out << run.err;
-    EXPECT_TRUE(Ran("cmake -S . -B build-")) << script;
-    EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << script;
-  }
+  scripttest::Ran run = Fuzz("fuzz-smoke");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Done 2 runs"), std::string::npos) << run.out;
+  EXPECT_TRUE(Ran("cmake -S . -B build-fuzz"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+
+  run = Fuzz("fuzz-long");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("stat::number_of_executed_units: 2"), std::string::npos) << run.out;
+  EXPECT_TRUE(Ran("cmake -S . -B build-fuzz"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+
+  run = Run("tsan-check");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(Ran("cmake -S . -B build-tsan"));
   EXPECT_TRUE(Ran("ctest --output-on-failure"));
+
   EXPECT_TRUE(fs::is_empty(dir_ / "check out"));
 }
 
@@ -163,17 +175,32 @@ TEST_F(FuzzScripts, AFindingEndsTheRunWith1AndASlowInputWithinTheProcessorTimeDo
   }
 }
 
-// A temporary folder in which no scratch can be made ends the run with one
-// line before anything is built.
+// A temporary folder in which no scratch can be made (missing, or a file),
+// or, for root, one
+// that another user could write to, ends the run with one line before
+// anything is built.
 TEST_F(FuzzScripts, NoScratchEndsTheRunWithALineBeforeAnythingRuns) {
-  fs::remove(dir_ / "tmp");
-  for (const char* script : {"fuzz-smoke", "fuzz-long"}) {
-    const scripttest::Ran run = Fuzz(script);
+  const auto refused = [this](const char* script, const std::string& why) {
+    const scripttest::Ran run = std::string(script) == "tsan-check" ? Run(script) : Fuzz(script);
     EXPECT_EQ(run.status, 1) << script;
     EXPECT_EQ(run.err.rfind(std::string(script) + ": ", 0), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
-    EXPECT_NE(run.err.find(dir_ / "tmp"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << script;
+  };
+  fs::remove(dir_ / "tmp");
+  for (const char* script : {"fuzz-smoke", "fuzz-long"}) refused(script, dir_ / "tmp");
+  // A folder the rule lets pass, in which mktemp fails all the same.
+  dir_.Write("tmp", "");
+  for (const char* script : {"fuzz-smoke", "fuzz-long"}) refused(script, "no scratch folder: ");
+  fs::remove(dir_ / "tmp");
+  if (::geteuid() != 0) return;
+  // Reached through a link of root's: the folder it leads to counts.
+  fs::create_directories(dir_ / "open");
+  fs::permissions(dir_ / "open", fs::perms::all);
+  fs::create_symlink(dir_ / "open", dir_ / "tmp");
+  for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
+    refused(script, "the temporary folder is not root's alone (" + dir_ / "open" + " is user id 0's, mode 777)");
   }
 }
 
