@@ -76,7 +76,7 @@ class FuzzScripts : public ::testing::Test {
   void SetUp() override {
     const std::string probes = dir_ / "probes";
     fs::create_directories(probes);
-    const std::string source = dir_.Write("probes/probe.c", kProbe);
+    dir_.Write("probes/probe.c", kProbe);
     const scripttest::Ran built = scripttest::Shell(
         dir_, "cd " + Quoted(probes) + " && cc -fsanitize=address,undefined probe.c -o asan && " +
                   "cc -fsanitize=thread probe.c -o tsan");
