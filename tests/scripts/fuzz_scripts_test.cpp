@@ -175,19 +175,25 @@ TEST_F(FuzzScripts, AFindingEndsTheRunWith1AndASlowInputWithinTheProcessorTimeDo
   }
 }
 
-// A temporary folder in which no scratch can be made (missing, or a file),
-// or, for root, one
+// A temporary folder in which no scratch can be made (named by a relative
+// path, missing, or a file), or, for root, one
 // that another user could write to, ends the run with one line before
 // anything is built.
 TEST_F(FuzzScripts, NoScratchEndsTheRunWithALineBeforeAnythingRuns) {
-  const auto refused = [this](const char* script, const std::string& why) {
-    const scripttest::Ran run = std::string(script) == "tsan-check" ? Run(script) : Fuzz(script);
+  std::string set;  // more of the environment
+  const auto refused = [this, &set](const char* script, const std::string& why) {
+    const scripttest::Ran run = std::string(script) == "tsan-check"
+                                    ? Run(script, set)
+                                    : Run(script, set + " FUZZ_TIMEOUT=1 FUZZ_SECONDS=1", "-t 1 -k");
     EXPECT_EQ(run.status, 1) << script;
     EXPECT_EQ(run.err.rfind(std::string(script) + ": ", 0), 0u) << run.err;
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     EXPECT_NE(run.err.find(why), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << script;
   };
+  set = "TMPDIR=tmp";
+  for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) refused(script, "TMPDIR=tmp is no absolute path");
+  set.clear();
   fs::remove(dir_ / "tmp");
   for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
     refused(script, "the temporary folder " + dir_ / "tmp" + " does not exist");
@@ -204,6 +210,12 @@ TEST_F(FuzzScripts, NoScratchEndsTheRunWithALineBeforeAnythingRuns) {
   for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
     refused(script, "the temporary folder is not root's alone (" + dir_ / "open" + " is user id 0's, mode 777)");
   }
+  // TMP, where the compiler looks when TMPDIR is unset, is refused too (the
+  // fuzz scripts give their programs a TMPDIR of their own and unset TMP).
+  fs::remove(dir_ / "tmp");
+  fs::create_directories(dir_ / "tmp");
+  set = "TMP=" + Quoted(dir_ / "open");
+  refused("tsan-check", "the temporary folder is not root's alone (" + dir_ / "open" + " is user id 0's, mode 777)");
 }
 
 }  // namespace
