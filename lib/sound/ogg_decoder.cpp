@@ -6,8 +6,8 @@
 // through vorbisfile here, a seekable file's links walked first for what
 // vorbisfile's read of each delivers and where a seek may start it
 // (lib/sound/ogg_link_ends.h), and a link of other channels than the
-// sound's is mixed to the sound's (lib/sound/ogg_link_mix.h). No packet is
-// decoded before every link's headers have passed the check of
+// sound's is mixed to the sound's (platform/media/vorbis_channel_mix.h). No
+// packet is decoded before every link's headers have passed the check of
 // lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where a
 // seekable file's links are also walked before vorbisfile's open walks them.
 #include <ogg/ogg.h>
@@ -25,14 +25,14 @@
 #include "lib/core/memory.h"
 #include "lib/sound/ogg_header_guard.h"
 #include "lib/sound/ogg_link_ends.h"
-#include "lib/sound/ogg_link_mix.h"
+#include "platform/media/vorbis_channel_mix.h"
 #include "lib/sound/ogg_packet_decoder.h"
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
 using oggpcm::LibraryLink;
 using oggpcm::LibraryPoint;
-using oggpcm::LinkMix;
+using plat::VorbisChannelMix;
 using oggpcm::OggPages;
 
 namespace {
@@ -164,11 +164,11 @@ void oggpcm::NameOggGap(PcmDecoderRecord* r, int64_t sample) {
 
 namespace {
 
-LinkMix* Mixer(const PcmDecoderRecord* r) { return static_cast<LinkMix*>(r->ogg.mix); }
+VorbisChannelMix* Mixer(const PcmDecoderRecord* r) { return static_cast<VorbisChannelMix*>(r->ogg.mix); }
 
 void CloseMix(PcmDecoderRecord* r) {
   if (r->ogg.mix == nullptr) return;
-  Mixer(r)->~LinkMix();
+  Mixer(r)->~VorbisChannelMix();
   TrackedFree(r->ogg.mix);
   r->ogg.mix = nullptr;
 }
@@ -179,9 +179,9 @@ void CloseMix(PcmDecoderRecord* r) {
 // nothing. A link that has no mix ends the data.
 long MixedRead(PcmDecoderRecord* r, int channels, uint8_t* out, int size) {
   if (r->ogg.mix == nullptr) {
-    void* block = TrackedAlloc(sizeof(LinkMix), "", 0);
+    void* block = TrackedAlloc(sizeof(VorbisChannelMix), "", 0);
     if (block == nullptr) return OV_EFAULT;
-    r->ogg.mix = new (block) LinkMix(r->format.channels, r->ogg.word_size);
+    r->ogg.mix = new (block) VorbisChannelMix(r->format.channels, r->ogg.word_size);
   }
   const int frames = size / r->format.block_align;
   const int link_frame = channels * r->ogg.word_size;
@@ -387,7 +387,7 @@ LinkFindings WalkLinks(PcmDecoderRecord* r) {
     if (link.frames > 0 && with_sound < 0) with_sound = i;
     const int channels = with_sound >= 0 ? ov_info(vf, with_sound)->channels : 0;
     if (link.frames > 0 && info->channels != channels) {
-      if (!LinkMix::Mixable(info->channels, channels)) {
+      if (!VorbisChannelMix::Mixable(info->channels, channels)) {
         found.other_format = i + 1;
         link = LibraryLink{};
         link.start = start;

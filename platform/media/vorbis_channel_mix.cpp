@@ -1,6 +1,6 @@
-// lib/sound/ogg_link_mix.cpp - a chain link's channels mixed to the sound's
-// (lib/sound/ogg_link_mix.h).
-#include "lib/sound/ogg_link_mix.h"
+// platform/media/vorbis_channel_mix.cpp - Vorbis-ordered channels mixed to
+// one or two (platform/media/vorbis_channel_mix.h).
+#include "platform/media/vorbis_channel_mix.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -10,7 +10,7 @@ extern "C" {
 #include <bit>
 #include <cstring>
 
-namespace oggpcm {
+namespace plat {
 
 namespace {
 
@@ -32,17 +32,17 @@ constexpr uint64_t kVorbisChannels[8][8] = {
 
 }  // namespace
 
-LinkMix::~LinkMix() { swr_free(&context_); }
+VorbisChannelMix::~VorbisChannelMix() { swr_free(&context_); }
 
-bool LinkMix::Mixable(int channels, int out_channels) {
-  LinkMix mix(out_channels, 2);
+bool VorbisChannelMix::Mixable(int channels, int out_channels) {
+  VorbisChannelMix mix(out_channels, 2);
   return mix.Prepare(channels);
 }
 
 // A context for `channels` channels: the layout Vorbis names, else the
 // count's default layout, and the place of each channel in that layout's
 // own order.
-bool LinkMix::Prepare(int channels) {
+bool VorbisChannelMix::Prepare(int channels) {
   if (channels == in_channels_ && context_ != nullptr) return true;
   swr_free(&context_);
   in_channels_ = 0;
@@ -80,7 +80,7 @@ bool LinkMix::Prepare(int channels) {
   return true;
 }
 
-bool LinkMix::Mix(const uint8_t* in, int channels, int frames, uint8_t* out) {
+bool VorbisChannelMix::Mix(const uint8_t* in, int channels, int frames, uint8_t* out) {
   if (frames <= 0) return frames == 0;
   if (!Prepare(channels)) return false;
   const size_t word = static_cast<size_t>(word_size_);
@@ -95,4 +95,4 @@ bool LinkMix::Mix(const uint8_t* in, int channels, int frames, uint8_t* out) {
   return swr_convert(context_, &to, frames, &from, frames) == frames;
 }
 
-}  // namespace oggpcm
+}  // namespace plat

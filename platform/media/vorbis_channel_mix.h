@@ -1,8 +1,9 @@
-// lib/sound/ogg_link_mix.h - a link of a chained Ogg Vorbis file whose
-// channel count differs from the sound's, mixed to the sound's channels by
-// the link's layout (Vorbis channel order), with libswresample's mix, as the
-// graph mixes a sound of many channels. Samples are the converter's words:
-// 16-bit signed in host order, or 8-bit unsigned. The rate is left as it is.
+// platform/media/vorbis_channel_mix.h - sound in Vorbis channel order mixed to
+// one or two channels by its layout, with libswresample's mix, as the media
+// graph mixes a sound of many channels: the OGG converter plays a chained
+// file's link of another channel count through it. Samples are the converter's
+// words: 16-bit signed in host order, or 8-bit unsigned. The rate is left as
+// it is.
 #pragma once
 
 #include <cstddef>
@@ -11,14 +12,14 @@
 
 struct SwrContext;
 
-namespace oggpcm {
+namespace plat {
 
-class LinkMix {
+class VorbisChannelMix {
  public:
-  LinkMix(int out_channels, int word_size) : out_channels_(out_channels), word_size_(word_size) {}
-  ~LinkMix();
-  LinkMix(const LinkMix&) = delete;
-  LinkMix& operator=(const LinkMix&) = delete;
+  VorbisChannelMix(int out_channels, int word_size) : out_channels_(out_channels), word_size_(word_size) {}
+  ~VorbisChannelMix();
+  VorbisChannelMix(const VorbisChannelMix&) = delete;
+  VorbisChannelMix& operator=(const VorbisChannelMix&) = delete;
 
   // Whether sound of `channels` channels in Vorbis order has a mix to
   // `out_channels` (1 or 2): Vorbis names the layouts of 1 to 8 channels,
@@ -47,4 +48,4 @@ class LinkMix {
   std::vector<uint8_t> input_;
 };
 
-}  // namespace oggpcm
+}  // namespace plat
