@@ -12,9 +12,81 @@
 # the plain spans. A test that fails once fails the run: nothing is retried.
 # A compiler warning in our own code stops every build (RORUD_WERROR). In CI
 # (CI=true) a skipped test fails the run too, but for an ordinary user the
-# tests that need root (scripts/ctest-run).
+# tests that need root (scripts/ctest-run). Root's run first refuses, in one
+# line, a temporary folder that another user could change (see below).
 set -euo pipefail
-cd "$(dirname "$0")"
+# The checkout is the folder this script lies in, named exactly: $(...)
+# drops the newlines that end a command's output, and a folder's name may
+# end in one (beside it, the same name without the newline may be another
+# user's checkout). A relative name is the current folder's, here and in
+# every cd below, whatever CDPATH names, and one named "-" is a folder, not
+# $OLDPWD.
+unset CDPATH
+here=$(dirname -- "$0" && echo .)
+here=${here%$'\n.'}
+[[ $here == /* ]] || here=./$here
+cd -- "$here"
+
+# One line, whatever a path in it holds, and status 1.
+refuse() {
+  local line="check.sh: $*"
+  echo "${line//$'\n'/\\n}" >&2
+  exit 1
+}
+# The sanitizers are given the suppressions' path (below) in quotes of a
+# kind it does not hold: one that holds both kinds cannot be given.
+if [[ $PWD == *"'"* && $PWD == *'"'* ]]; then
+  refuse "the sanitizers cannot read a path that holds both kinds of quote, as $PWD does: run the check from" \
+    "a checkout whose path holds one kind at most"
+fi
+
+# The temporary folder, checked once before anything is run. Root's build
+# and tests make files there (the compiler, mktemp, the test programs), in
+# the folder that TMPDIR, TMP, TEMP or TEMPDIR names (each program reads its
+# own of them, and the compiler and Python fall back to the next), else in
+# /tmp. What root makes in a folder that another user may write (and is not
+# sticky, as /tmp is), or in one below it, that user may move and put a
+# link in its place, through which root would write a file of its own: as
+# the test programs require (tests/support/test_main.cpp), every folder on
+# the way, as named and with links followed, must be root's and closed to
+# others or sticky. A relative name is refused too: each program would find
+# it from its own folder. For anyone, the folder mktemp uses must take a
+# new folder: the stages below make theirs there.
+# Refuses the folder $2 (named by $1) for root's files, or returns when it
+# is safe.
+roots_folder() {
+  local named canonical way at info owner mode type
+  local way_out="Run root's check.sh with TMPDIR, TMP, TEMP and TEMPDIR unset or naming a folder of root's."
+  unusable() { refuse "$1 names no folder the build and the tests can use ($2). $way_out"; }
+  [ -n "$2" ] || unusable "$1" "it is empty"
+  [[ $2 == /* ]] || unusable "$1" "it is no absolute path, so each program would find it from its own folder"
+  named=$(realpath -s -m -- "$2" && echo .)
+  canonical=$(realpath -e -- "$2" 2>&1 && echo .) || unusable "$1" "${canonical#realpath: }"
+  for way in "${named%$'\n.'}" "${canonical%$'\n.'}"; do
+    at=$way
+    while :; do
+      info=$(stat -c '%u %a %F' -- "$at" 2>&1) || unusable "$1" "$at: ${info##*: }"
+      read -r owner mode type <<<"$info"
+      if [ "$owner" != 0 ] || { [ "$type" = directory ] && ((8#$mode & 8#022 && !(8#$mode & 8#1000))); }; then
+        refuse "$1: the temporary folder is not root's alone ($at is user id $owner's, mode $mode): another" \
+          "user could turn what the build and the tests make there into a file of root's. $way_out"
+      fi
+      [ "$at" != / ] || break
+      at=${at%/*}
+      at=${at:-/}
+    done
+  done
+  [ -d "$2" ] || unusable "$1" "it is no folder"
+}
+if [ "$(id -u)" = 0 ]; then
+  for name in TMPDIR TMP TEMP TEMPDIR; do
+    [ -z "${!name+set}" ] || roots_folder "$name=${!name}" "${!name}"
+  done
+  roots_folder /tmp /tmp
+fi
+probe=$(mktemp -d 2>&1) || refuse "no folder can be made in the temporary folder (${probe#mktemp: }):" \
+  "run check.sh with TMPDIR unset or naming a folder with room"
+rmdir -- "$probe"
 # Each stage's line says how long the run has taken so far.
 started=$SECONDS
 stage() { printf '== %s (%dm%02ds in)\n' "$1" $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }

@@ -4,7 +4,17 @@
 # replays stay there when build/ is deleted; the data set is linked in from
 # build/data.
 set -euo pipefail
-cd "$(dirname "$0")"
+# The checkout is the folder this script lies in, named exactly: $(...)
+# drops the newlines that end a command's output, and a folder's name may
+# end in one (beside it, the same name without the newline may be another
+# user's checkout). A relative name is the current folder's, here and in
+# every cd below, whatever CDPATH names, and one named "-" is a folder, not
+# $OLDPWD.
+unset CDPATH
+here=$(dirname -- "$0" && echo .)
+here=${here%$'\n.'}
+[[ $here == /* ]] || here=./$here
+cd -- "$here"
 # A build/ or game-data/ that another user made (./play.sh run once as root)
 # stops CMake with a bare "Permission denied"; said first, with the way out.
 unwritable=$(find build game-data ! -type l ! -writable -print -quit 2>/dev/null || true)

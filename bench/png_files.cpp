@@ -3,12 +3,13 @@
 // the path is tried as an archive first), against libpng's simplified API
 // reading the same files with stdio. Both decode to 32-bit pixels; the ratio
 // (above 1: ours is faster) shows what the look-up by path adds to the decode.
-// The files are made once in /var/tmp and reused, so their folders are old
-// enough for the layer to remember them.
+// The files are made once in a folder of the user's own in /var/tmp and
+// reused, so their folders are old enough for the layer to remember them.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,9 +26,25 @@ namespace {
 
 constexpr int kFiles = 600;
 constexpr int kSide = 48;
-const char* kFolder = "/var/tmp/rorud_bench_png_files/data/grp/sprites";
+// The files' folder, in one of the user's own in /var/tmp, made for the user
+// alone: a name there that another user made (or a link) is never written
+// through. Empty when that folder is not the user's alone.
+const std::string& Folder() {
+  static const std::string folder = [] {
+    const std::string root = "/var/tmp/rorud_bench_png_files-" + std::to_string(::getuid());
+    ::mkdir(root.c_str(), 0700);
+    struct stat st {};
+    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0) {
+      std::fprintf(stderr, "%s is not a folder of user id %u's alone\n", root.c_str(), unsigned(::getuid()));
+      return std::string();
+    }
+    return root + "/data/grp/sprites";
+  }();
+  return folder;
+}
 
-std::string FileName(int i) { return std::string(kFolder) + "/sp" + std::to_string(i) + ".png"; }
+std::string FileName(int i) { return Folder() + "/sp" + std::to_string(i) + ".png"; }
 
 void WritePng(const std::string& path, std::mt19937& rng) {
   std::vector<uint8_t> pixels(kSide * kSide * 4);
@@ -54,7 +71,8 @@ void WritePng(const std::string& path, std::mt19937& rng) {
 const std::vector<std::string>& Files() {
   static const std::vector<std::string> files = [] {
     std::vector<std::string> names;
-    std::filesystem::create_directories(kFolder);
+    if (Folder().empty()) return names;
+    std::filesystem::create_directories(Folder());
     std::mt19937 rng(3);
     for (int i = 0; i < kFiles; ++i) {
       names.push_back(FileName(i));
@@ -64,7 +82,7 @@ const std::vector<std::string>& Files() {
     ::clock_gettime(CLOCK_REALTIME, &times[0]);
     times[0].tv_sec -= 3600;
     times[1] = times[0];
-    for (std::filesystem::path p = kFolder; p != "/var/tmp"; p = p.parent_path()) {
+    for (std::filesystem::path p = Folder(); p != "/var/tmp"; p = p.parent_path()) {
       ::utimensat(AT_FDCWD, p.c_str(), times, 0);
     }
     return names;
@@ -74,6 +92,10 @@ const std::vector<std::string>& Files() {
 
 void BM_LoadByPathThroughTheLibrary(benchmark::State& state) {
   const std::vector<std::string>& files = Files();
+  if (files.empty()) {
+    state.SkipWithError("no folder of the user's own in /var/tmp");
+    return;
+  }
   InstallFileFunctions(GetArchiveFileFunctionSet());
   SetArchiveExtension("hsd");
   for (auto _ : state) {
@@ -93,6 +115,10 @@ BENCHMARK(BM_LoadByPathThroughTheLibrary)->Unit(benchmark::kMillisecond);
 
 void BM_LoadByPathThroughLibpng(benchmark::State& state) {
   const std::vector<std::string>& files = Files();
+  if (files.empty()) {
+    state.SkipWithError("no folder of the user's own in /var/tmp");
+    return;
+  }
   std::vector<uint8_t> out(kSide * kSide * 4);
   for (auto _ : state) {
     for (const std::string& name : files) {

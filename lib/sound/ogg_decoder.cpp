@@ -5,10 +5,11 @@
 // (lib/sound/ogg_packet_decoder.h); chained and non-seekable files are read
 // through vorbisfile here, a seekable file's links walked first for what
 // vorbisfile's read of each delivers and where a seek may start it
-// (lib/sound/ogg_link_ends.h). No packet is decoded before every link's
-// headers have passed the check of lib/sound/vorbis_headers.h (through
-// lib/sound/ogg_header_guard.h), where a seekable file's links are also
-// walked before vorbisfile's open walks them.
+// (lib/sound/ogg_link_ends.h), and a link of other channels than the
+// sound's is mixed to the sound's (platform/media/vorbis_channel_mix.h). No
+// packet is decoded before every link's headers have passed the check of
+// lib/sound/vorbis_headers.h (through lib/sound/ogg_header_guard.h), where a
+// seekable file's links are also walked before vorbisfile's open walks them.
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
@@ -24,12 +25,14 @@
 #include "lib/core/memory.h"
 #include "lib/sound/ogg_header_guard.h"
 #include "lib/sound/ogg_link_ends.h"
+#include "platform/media/vorbis_channel_mix.h"
 #include "lib/sound/ogg_packet_decoder.h"
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
 using oggpcm::LibraryLink;
 using oggpcm::LibraryPoint;
+using plat::VorbisChannelMix;
 using oggpcm::OggPages;
 
 namespace {
@@ -162,14 +165,54 @@ void oggpcm::NameOggGap(PcmDecoderRecord* r, int64_t sample) {
 
 namespace {
 
-// The library's next piece of PCM into `out`: its size, or 0 at the end of
-// the data. A hole in the data (a page that fails its check, or one
-// missing) is passed over, once said; any other error ends the data.
+VorbisChannelMix* Mixer(const PcmDecoderRecord* r) { return static_cast<VorbisChannelMix*>(r->ogg.mix); }
+
+void CloseMix(PcmDecoderRecord* r) {
+  if (r->ogg.mix == nullptr) return;
+  Mixer(r)->~VorbisChannelMix();
+  TrackedFree(r->ogg.mix);
+  r->ogg.mix = nullptr;
+}
+
+// The library's next piece of a link of `channels` channels, other than the
+// sound's, mixed to the sound's into `out` (`size` bytes of the sound's
+// frames): its size, or what the library's read returned when it gave
+// nothing. A link that has no mix ends the data.
+long MixedRead(PcmDecoderRecord* r, int channels, uint8_t* out, int size) {
+  if (r->ogg.mix == nullptr) {
+    void* block = TrackedAlloc(sizeof(VorbisChannelMix), "", 0);
+    if (block == nullptr) return OV_EFAULT;
+    r->ogg.mix = new (block) VorbisChannelMix(r->format.channels, r->ogg.word_size);
+  }
+  const int frames = size / r->format.block_align;
+  const int link_frame = channels * r->ogg.word_size;
+  uint8_t* in = Mixer(r)->Input(static_cast<size_t>(frames) * static_cast<size_t>(link_frame));
+  int section = 0;
+  const long got = ov_read(Vorbis(r), reinterpret_cast<char*>(in), frames * link_frame, 0, r->ogg.word_size,
+                           r->ogg.word_size != 1, &section);
+  if (got <= 0) return got;
+  const int mixed = static_cast<int>(got / link_frame);
+  if (!Mixer(r)->Mix(in, channels, mixed, out)) return OV_EFAULT;
+  return static_cast<long>(mixed) * r->format.block_align;
+}
+
+// The library's next piece of PCM, in the sound's channels, into `out`: its
+// size, or 0 at the end of the data. A hole in the data (a page that fails
+// its check, or one missing) is passed over, once said; any other error ends
+// the data.
 long LibraryRead(PcmDecoderRecord* r, uint8_t* out, int size) {
+  OggVorbis_File* vf = Vorbis(r);
   for (int holes = 0; holes < kMaxHoles; ++holes) {
     int section = 0;
-    long got = ov_read(Vorbis(r), reinterpret_cast<char*>(out), size, 0, r->ogg.word_size, r->ogg.word_size != 1,
-                       &section);
+    // A read of no bytes readies the next piece without taking it
+    // (OV_EINVAL), so that its link's channels are known before it is read.
+    long got = ov_read(vf, reinterpret_cast<char*>(out), 0, 0, r->ogg.word_size, r->ogg.word_size != 1, &section);
+    if (got == OV_EINVAL) {
+      const vorbis_info* info = ov_info(vf, -1);
+      got = info != nullptr && info->channels != r->format.channels
+                ? MixedRead(r, info->channels, out, size)
+                : ov_read(vf, reinterpret_cast<char*>(out), size, 0, r->ogg.word_size, r->ogg.word_size != 1, &section);
+    }
     if (got > 0) return got;
     if (got != OV_HOLE) {
       if (r->ogg.gate != nullptr && Gate(r)->TellOnce())
@@ -231,66 +274,6 @@ void CloseLinks(PcmDecoderRecord* r) {
   r->ogg.links = nullptr;
 }
 
-// What the library reads of a seekable file, link by link.
-struct LinkFindings {
-  bool walked = false;
-  bool odd = false;        // a granule position disagrees with the packets
-  bool early_end = false;  // a page marked last has more of its stream after it
-  bool end_missing = false;
-  int format_link = 0;   // the first link with sound, whose channels and rate the sound has
-  int other_format = 0;  // the first link (from 2) with sound of other channels than that one's, or 0
-  int left = 0;          // a link (from 1) whose stream the library's read leaves for another's, or 0
-};
-
-// The library takes each link's length from its last granule position, and
-// reads what its packets hold, trimmed by the positions as libvorbis trims.
-// Each link is walked once for what that read delivers, which becomes its
-// length (so that the length, the allocation a whole load makes and the link
-// a seek picks follow what is read), and for the pages a seek may start at.
-// The stream is put back where it was.
-LinkFindings WalkLinks(PcmDecoderRecord* r) {
-  LinkFindings found;
-  OggVorbis_File* vf = Vorbis(r);
-  if (!vf->seekable || vf->links < 1 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
-      vf->serialnos == nullptr || vf->dataoffsets == nullptr)
-    return found;
-  void* block = TrackedAlloc(sizeof(Links), "", 0);
-  if (block == nullptr) return found;
-  r->ogg.links = new (block) Links(static_cast<size_t>(vf->links));
-  found.walked = true;
-  const int64_t back = r->stream.ops.tell(r->stream.handle);
-  int with_sound = -1;
-  const std::vector<long> serials(vf->serialnos, vf->serialnos + vf->links);
-  for (int i = 0; i < vf->links; ++i) {
-    vorbis_info* info = ov_info(vf, i);
-    if (info == nullptr || vf->dataoffsets[i] < 0) continue;
-    // The sound ends before a link of other channels, and where the read
-    // left a link's stream for another's: what it reads after is out of order.
-    if (found.other_format != 0 || found.left != 0) {
-      vf->pcmlengths[2 * i + 1] = 0;
-      continue;
-    }
-    const int64_t end = i + 1 < vf->links ? vf->offsets[i + 1] : INT64_MAX;
-    LibraryLink& link = (*LinkIndex(r))[i];
-    link = oggpcm::WalkLibraryLink(&r->stream, info, vf->serialnos[i], vf->offsets[i], end, serials);
-    if (link.left) found.left = i + 1;
-    // The sound has the frames of the first link with sound: a later one of
-    // other channels would be read as noise, and the sound ends before it.
-    if (link.frames > 0 && with_sound < 0) with_sound = i;
-    if (link.frames > 0 && info->channels != ov_info(vf, with_sound)->channels) {
-      found.other_format = i + 1;
-      link = LibraryLink{};
-    }
-    vf->pcmlengths[2 * i + 1] = link.frames;
-    found.odd = found.odd || link.odd;
-    found.early_end = found.early_end || link.early_end;
-    if (i + 1 == vf->links) found.end_missing = link.end_page_missing;
-  }
-  r->stream.ops.seek(r->stream.handle, back, 0);
-  found.format_link = std::max(with_sound, 0);
-  return found;
-}
-
 // The library's raw seek to the page at `offset`. A link's first page is
 // read from a fresh decoder, as the library's read comes to it from the link
 // before: within the link its raw seek would drop the packets of a first
@@ -304,6 +287,122 @@ bool LibraryRawSeek(OggVorbis_File* vf, int64_t offset, bool link_start) {
     vf->ready_state = OPENED;
   }
   return ov_raw_seek(vf, offset) == 0;
+}
+
+// What the library reads of a seekable file, link by link.
+struct LinkFindings {
+  bool walked = false;
+  bool odd = false;        // a granule position disagrees with the packets
+  bool early_end = false;  // a page marked last has more of its stream after it
+  bool end_missing = false;
+  int format_link = 0;   // the first link with sound, whose channels and rate the sound has
+  int other_format = 0;  // the first link (from 2) with sound of other channels that have no mix to that one's, or 0
+  int left = 0;          // a link (from 1) whose stream the library's read leaves for a link it cannot follow, or 0
+  int taken_up = 0;      // a link (from 1) whose stream the library's read leaves for the next link's, or 0
+};
+
+// The frames the library's read of link `link` delivers from `start`, read
+// whole: where the walk cannot follow what libvorbis makes of its granule
+// positions.
+int64_t DecodedLinkFrames(OggVorbis_File* vf, int link, int64_t start) {
+  const vorbis_info* info = ov_info(vf, link);
+  if (info == nullptr || info->channels < 1 || !LibraryRawSeek(vf, start, true)) return 0;
+  char buffer[8192];
+  int64_t frames = 0;
+  for (int holes = 0; holes < kMaxHoles;) {
+    int section = -1;
+    const long got = ov_read(vf, buffer, sizeof buffer, 0, 2, 1, &section);
+    if (got == OV_HOLE) {
+      ++holes;
+      continue;
+    }
+    if (got <= 0 || section != link) break;
+    holes = 0;
+    frames += got / (2 * info->channels);
+  }
+  return frames;
+}
+
+// The library takes each link's length from its last granule position, and
+// reads what its packets hold, trimmed by the positions as libvorbis trims.
+// Each link is walked once for what that read delivers, which becomes its
+// length (so that the length, the allocation a whole load makes and the link
+// a seek picks follow what is read), and for the pages a seek may start at.
+// A link whose granule positions give libvorbis no defined trim is read
+// whole instead, and a seek into it reads from its start. The stream is put
+// back where it was.
+LinkFindings WalkLinks(PcmDecoderRecord* r) {
+  LinkFindings found;
+  OggVorbis_File* vf = Vorbis(r);
+  if (!vf->seekable || vf->links < 1 || vf->pcmlengths == nullptr || vf->offsets == nullptr ||
+      vf->serialnos == nullptr || vf->dataoffsets == nullptr)
+    return found;
+  void* block = TrackedAlloc(sizeof(Links), "", 0);
+  if (block == nullptr) return found;
+  r->ogg.links = new (block) Links(static_cast<size_t>(vf->links));
+  found.walked = true;
+  const int64_t back = r->stream.ops.tell(r->stream.handle);
+  int with_sound = -1;
+  // Where the read takes up the next link, when it left the one before
+  // among that one's pages (-1: at the link's own start).
+  int64_t taken_at = -1;
+  const std::vector<long> serials(vf->serialnos, vf->serialnos + vf->links);
+  for (int i = 0; i < vf->links; ++i) {
+    LibraryLink& link = (*LinkIndex(r))[i];
+    link.start = vf->offsets[i];
+    vorbis_info* info = ov_info(vf, i);
+    if (found.left == 0 && (info == nullptr || vf->dataoffsets[i] < 0) && taken_at >= 0) found.left = i;
+    if (info == nullptr || vf->dataoffsets[i] < 0) continue;
+    // The sound ends before a link of other channels that have no mix, and
+    // where the read left a link's stream for one it does not go on from:
+    // what it reads after is out of order.
+    if (found.other_format != 0 || found.left != 0) {
+      vf->pcmlengths[2 * i + 1] = 0;
+      continue;
+    }
+    const int64_t start = taken_at >= 0 ? taken_at : vf->offsets[i];
+    taken_at = -1;
+    const int64_t end = i + 1 < vf->links ? vf->offsets[i + 1] : INT64_MAX;
+    link = oggpcm::WalkLibraryLink(&r->stream, info, vf->serialnos[i], start, end, serials);
+    if (link.left) {
+      // The read goes on with the link whose page it met (the first of that
+      // serial number, as the library picks it), from that page: the next
+      // link is followed from there.
+      const auto next = std::find_if(serials.begin(), serials.end(),
+                                     [&](long s) { return static_cast<int32_t>(s) == link.left_serial; });
+      if (next - serials.begin() == i + 1) {
+        taken_at = link.left_at;
+        if (found.taken_up == 0) found.taken_up = i + 1;
+      } else {
+        found.left = i + 1;
+      }
+    }
+    if (link.unmodelled) {
+      link.frames = DecodedLinkFrames(vf, i, start);
+      link.points.clear();
+      link.odd = true;
+    }
+    // The sound has the frames of the first link with sound: a later one of
+    // other channels is mixed to them where it has a mix, and the sound ends
+    // before it where it has none.
+    if (link.frames > 0 && with_sound < 0) with_sound = i;
+    const int channels = with_sound >= 0 ? ov_info(vf, with_sound)->channels : 0;
+    if (link.frames > 0 && info->channels != channels) {
+      if (!VorbisChannelMix::Mixable(info->channels, channels)) {
+        found.other_format = i + 1;
+        link = LibraryLink{};
+        link.start = start;
+        taken_at = -1;
+      }
+    }
+    vf->pcmlengths[2 * i + 1] = link.frames;
+    found.odd = found.odd || link.odd;
+    found.early_end = found.early_end || link.early_end;
+    if (i + 1 == vf->links) found.end_missing = link.end_page_missing;
+  }
+  r->stream.ops.seek(r->stream.handle, back, 0);
+  found.format_link = std::max(with_sound, 0);
+  return found;
 }
 
 // Reads the library's first piece of sound as the head: 1 with sound, 0
@@ -340,18 +439,28 @@ void LibrarySeek(PcmDecoderRecord* r, int32_t frame) {
     link_start += vf->pcmlengths[2 * link + 1];
   LibraryPoint from{vf->offsets[link], 0};
   if (r->ogg.links != nullptr) {
+    from.offset = (*LinkIndex(r))[link].start;
     const std::vector<LibraryPoint>& points = (*LinkIndex(r))[link].points;
     const auto after = std::upper_bound(points.begin(), points.end(), frame - link_start,
                                         [](int64_t f, const LibraryPoint& p) { return f < p.frame; });
     if (after != points.begin()) from = *(after - 1);
   }
-  if (!LibraryRawSeek(vf, from.offset, from.offset == vf->offsets[link])) return;
+  const int64_t first_page = r->ogg.links != nullptr ? (*LinkIndex(r))[link].start : vf->offsets[link];
+  if (!LibraryRawSeek(vf, from.offset, from.offset == first_page)) return;
   const int32_t ba = r->format.block_align;
   for (int64_t left = (frame - link_start - from.frame) * ba; left > 0;) {
     const long got = LibraryRead(r, r->buffer, static_cast<int>(std::min<int64_t>(left, r->buffer_size)));
     if (got <= 0) return;
     left -= got;
   }
+}
+
+// The sound's length in frames, however long: the length in bytes the
+// converter reports stops at the whole frames an int32_t counts.
+int64_t SoundFrames(const PcmDecoderRecord* r) {
+  if (r->ogg.pages != nullptr) return std::max<int64_t>(Pages(r)->Length(), 0);
+  if (!r->ogg.vorbis_open) return 0;
+  return std::max<int64_t>(ov_pcm_total(Vorbis(r), -1), 0);
 }
 
 bool FormatUsable(const vorbis_info* info) {
@@ -433,11 +542,18 @@ int OpenPcmDecoderOgg(PcmDecoderRecord* r) {
   if (found.left != 0 && !SoundLineForLoad(r->ogg.log_name, kOggChainFormatLine, true).said)
     WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d holds pages of another link among its own; the "
                     "sound ends there", LogName(r), found.left);
+  if (found.taken_up != 0 && !SoundLineForLoad(r->ogg.log_name, kOggChainFormatLine, true).said)
+    WriteLogLineFmt("Sound file %s is a chained Ogg whose link %d holds pages of the next link among its own; the "
+                    "sound goes on with the next link from there", LogName(r), found.taken_up);
   if (found.early_end && !SoundLineForLoad(r->ogg.log_name, kOggEarlyEndLine, true).said)
     WriteLogLineFmt("Sound file %s has an Ogg page marked as the end of its stream before the stream ends; playing "
                     "on past it", LogName(r));
   r->buffer_size = 4096;
   r->data_size = GetPcmDecoderOggLength(r);
+  const int64_t frames = SoundFrames(r);
+  if (frames > r->data_size / r->format.block_align && !SoundLineForLoad(r->ogg.log_name, kLongSoundLine, true).said)
+    WriteLogLineFmt("Sound file %s holds %lld frames, more than a sound counts; it ends after its first %d",
+                    LogName(r), static_cast<long long>(frames), r->data_size / r->format.block_align);
   r->kind = kPcmDecoderOgg;
   return 0;
 }
@@ -508,21 +624,15 @@ int SeekPcmDecoderOgg(PcmDecoderRecord* r, int32_t sample) {
 }
 
 int32_t GetPcmDecoderOggLength(const PcmDecoderRecord* r) {
-  int64_t frames = 0;
-  if (r->ogg.pages != nullptr) {
-    frames = Pages(r)->Length();
-  } else if (r->ogg.vorbis_open) {
-    const ogg_int64_t total = ov_pcm_total(Vorbis(r), -1);
-    if (total < 0) return 0;
-    frames = static_cast<uint32_t>(total);
-  }
-  const int64_t bytes = std::min<int64_t>(frames, INT32_MAX) * r->format.channels * r->ogg.word_size;
-  return bytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bytes);
+  const int64_t frame_bytes = int64_t{r->format.channels} * r->ogg.word_size;
+  if (frame_bytes <= 0) return 0;
+  return static_cast<int32_t>(std::min(SoundFrames(r), INT32_MAX / frame_bytes) * frame_bytes);
 }
 
 int ClosePcmDecoderOgg(PcmDecoderRecord* r) {
   ClosePages(r);
   CloseLinks(r);
+  CloseMix(r);
   CloseVorbis(r);
   TrackedFree(r->ogg.head);
   r->ogg.head = nullptr;

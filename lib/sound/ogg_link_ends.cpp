@@ -41,6 +41,9 @@ struct BlockState {
   // A start trim wrapped the read index below its buffer: libvorbis gives
   // nothing more and refuses every block until it is restarted.
   bool stuck = false;
+  // A sum or difference of granule positions that decides a trim overflowed
+  // 64 bits: what libvorbis makes of it is not defined.
+  bool unknown = false;
 
   // Two states that go on alike: the counter matters only while no
   // position is tracked.
@@ -74,6 +77,8 @@ int64_t Deliver(BlockState* s, const WalkPacket& p, long half_long, bool* odd) {
     if (p.granule == -1) return current - returned;
     s->granule = p.granule;
     if (s->samples > p.granule) {
+      int64_t difference = 0;
+      if (__builtin_sub_overflow(s->samples, p.granule, &difference)) s->unknown = true;
       const int64_t extra = std::max<int64_t>(0, Minus(s->samples, p.granule));
       if (p.eos) {
         current -= std::min(extra, current - returned);
@@ -81,6 +86,8 @@ int64_t Deliver(BlockState* s, const WalkPacket& p, long half_long, bool* odd) {
         // The start is trimmed in an int: a trim past its range wraps, to
         // before the block (the samples there are read again), to -1 (the
         // next block starts the decode again) or below (nothing more).
+        int64_t sum = 0;
+        if (__builtin_add_overflow(returned, extra, &sum)) s->unknown = true;
         const int32_t moved = static_cast<int32_t>(static_cast<uint32_t>(Plus(returned, extra)));
         const int64_t before = returned;
         returned = std::min<int64_t>(moved, current);
@@ -99,8 +106,13 @@ int64_t Deliver(BlockState* s, const WalkPacket& p, long half_long, bool* odd) {
     s->positioned = true;
     return current - returned;
   }
+  int64_t sum = 0;
+  if (__builtin_add_overflow(s->granule, step, &sum)) s->unknown = true;
   s->granule = Plus(s->granule, step);
   if (p.granule != -1 && s->granule != p.granule) {
+    int64_t difference = 0;
+    if (p.eos && s->granule > p.granule && __builtin_sub_overflow(s->granule, p.granule, &difference))
+      s->unknown = true;
     const int64_t extra = s->granule > p.granule ? std::max<int64_t>(0, Minus(s->granule, p.granule)) : 0;
     // Only a last packet's end trim, within its samples, agrees.
     if (!p.eos || extra == 0 || extra > current - returned) *odd = true;
@@ -160,7 +172,11 @@ class LibraryWalk final : public PacketWalk {
       if (p->size != 0) Take(*p);
   }
 
-  void OnLeft() override { link_.left = true; }
+  void OnLeft(int64_t at, int32_t serial) override {
+    link_.left = true;
+    link_.left_at = at;
+    link_.left_serial = serial;
+  }
 
   void OnRestart() override {
     // The library starts a new decoder: what began before is lost to it,
@@ -174,6 +190,7 @@ class LibraryWalk final : public PacketWalk {
   void Take(const WalkPacket& packet) {
     const int64_t delivered = Deliver(&read_, packet, half_long_, &link_.odd);
     link_.frames += delivered;
+    link_.unmodelled = link_.unmodelled || read_.unknown;
     size_t kept = 0;
     for (Trial& t : trials_) {
       bool ignored = false;
@@ -221,7 +238,9 @@ LibraryLink WalkLibraryLink(const SoundStream* stream, vorbis_info* info, long s
                             const std::vector<long>& links) {
   LibraryWalk walk(info, serial);
   walk.Walk(stream, start, end, &links);
-  return walk.Result();
+  LibraryLink link = walk.Result();
+  link.start = start;
+  return link;
 }
 
 }  // namespace oggpcm

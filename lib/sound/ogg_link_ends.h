@@ -33,6 +33,7 @@ struct LibraryPoint {
 };
 
 struct LibraryLink {
+  int64_t start = 0;   // where the walk, and the library's read of the link, start
   int64_t frames = 0;  // what the library's read of the link delivers
   std::vector<LibraryPoint> points;
   bool odd = false;    // granule positions disagree with the packets
@@ -45,6 +46,14 @@ struct LibraryLink {
   // the link ends (its pages lie among the link's): `frames` is what it
   // reads up to there.
   bool left = false;
+  // Where it does so: the page at which its read takes up the stream
+  // `left_serial`.
+  int64_t left_at = -1;
+  int32_t left_serial = 0;
+  // A granule position whose difference with the samples counted
+  // overflows libvorbis's 64-bit arithmetic, which gives no defined trim:
+  // `frames` and `points` cannot be relied on.
+  bool unmodelled = false;
 };
 
 // Walks the link whose pages start at `start` and end before `end` (the

@@ -127,7 +127,7 @@ void PacketWalk::Walk(const SoundStream* stream, int64_t from, int64_t end, cons
       const bool known = std::any_of(links->begin(), links->end(),
                                      [&](long s) { return static_cast<int32_t>(s) == page_serial; });
       if (known) {
-        OnLeft();
+        OnLeft(page.at, page_serial);
         return;
       }
       continue;

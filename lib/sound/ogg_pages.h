@@ -136,9 +136,10 @@ class PacketWalk {
     bool hole;
   };
   virtual void OnPage(const TakenPage& page, const WalkPacket* packets, size_t count) = 0;
-  // The stream starts afresh, or the read leaves it (see Walk).
+  // The stream starts afresh, or the read leaves it (see Walk) for the
+  // stream `serial` at its page at `at`.
   virtual void OnRestart() {}
-  virtual void OnLeft() {}
+  virtual void OnLeft(int64_t /*at*/, int32_t /*serial*/) {}
 
   vorbis_info* info_;
   long serial_;

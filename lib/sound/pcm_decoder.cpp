@@ -221,6 +221,11 @@ int RunPcmDecoder(PcmDecoderRecord* record, void* destination, int32_t bytes) {
     }
     int32_t n = bytes - copied;
     if (n > record->buffer_valid) n = record->buffer_valid;
+    // The position counts bytes in an int32_t: a sound whose converter
+    // knows no length ends at the last whole frame it counts.
+    const int32_t room = WholeBlocks(int64_t{INT32_MAX} - record->position, record->format.block_align);
+    if (n > room) n = room;
+    if (n <= 0) return end();
     std::memcpy(out + copied, record->buffer + record->buffer_offset, static_cast<size_t>(n));
     record->buffer_valid -= n;
     record->buffer_offset += n;
@@ -235,7 +240,9 @@ int SeekPcmDecoder(PcmDecoderRecord* record, int32_t sample) {
   int64_t target = static_cast<int64_t>(sample) * record->format.block_align;
   int64_t distance = target - record->position;
   if (distance < 0) distance = -distance;
-  if (distance < 16) return 0;
+  // A seek within a few frames of the position is left out, but not one
+  // back from the end a read has met: that read has ended.
+  if (distance < 16 && !(record->end_of_data && target < record->position)) return 0;
   kKindOps[record->kind].seek(record, sample);
   record->end_of_data = 0;
   return 0;

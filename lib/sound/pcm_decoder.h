@@ -64,6 +64,9 @@ struct PcmDecoderOggState {
   // A seekable file read by the library: what its read of each link
   // delivers, and where a seek may start it (tracked; null otherwise).
   void* links;
+  // The mix of a link whose channels are not the sound's (tracked; null
+  // until one is met).
+  void* mix;
   int32_t word_size;
   // Through the library: the sound's first `head_frames` frames, the first
   // piece it gave when the file was opened, read before the rest.
@@ -136,6 +139,7 @@ enum SoundLoadLine : uint32_t {
   kOggGranuleLine = 1u << 5,
   kOggEarlyEndLine = 1u << 6,
   kOggChainFormatLine = 1u << 7,
+  kLongSoundLine = 1u << 8,
 };
 struct SoundLoadLineState {
   const char* name;  // the name the line gives the sound

@@ -56,10 +56,12 @@ class FfmpegAudioDecoder : public FfmpegDecoderFilter {
     side[8] = side[9] = 0;
   }
   // Sound whose every packet was damaged plays nothing: said at each end of
-  // the stream, for whoever plays it to tell once.
+  // the stream, and when the graph stops with nothing decoded so far (a
+  // movie closed before its sound's end), for whoever plays it to tell once.
   void StreamEnded() override {
     if (!decoded_ && refused_) NotifyEvent(kEC_SOUND_NOT_DECODED, 0, 0);
   }
+  void StreamStopped() override { StreamEnded(); }
   void ResetTiming() override {
     next_time_valid_ = false;
     // The graph forgets its events when it runs again: a new run reports anew.

@@ -2,9 +2,21 @@
 // libavcodec (see ffmpeg_decoder.h).
 #include "platform/media/ffmpeg_decoder.h"
 
+#include <atomic>
 #include <cstring>
 
+#include "platform/media/graph.h"
+
 namespace plat {
+
+namespace {
+
+// Sound packets or frames refused (see MediaSoundRefusals).
+std::atomic<int64_t> g_sound_refusals{0};
+
+}  // namespace
+
+int64_t MediaSoundRefusals() { return g_sound_refusals.load(); }
 
 FfmpegDecoderFilter::~FfmpegDecoderFilter() {
   avcodec_free_context(&codec_);
@@ -58,7 +70,7 @@ HResult FfmpegDecoderFilter::Receive(IMediaSample* sample) {
   const int sent = avcodec_send_packet(codec_, packet);
   av_packet_free(&packet);
   if (sent < 0 && sent != AVERROR(EAGAIN)) {
-    refused_ = true;
+    Refused();
     return kS_OK;  // a damaged packet is passed over
   }
   return DrainFrames();
@@ -86,6 +98,7 @@ HResult FfmpegDecoderFilter::EndFlush() {
 }
 
 HResult FfmpegDecoderFilter::StopStreaming() {
+  if (codec_ != nullptr) StreamStopped();
   if (codec_ != nullptr) avcodec_flush_buffers(codec_);
   ResetTiming();
   return kS_OK;
@@ -128,13 +141,18 @@ void FfmpegDecoderFilter::CloseCodec() {
   av_frame_free(&frame_);
 }
 
+void FfmpegDecoderFilter::Refused() {
+  refused_ = true;
+  if (codec_->codec_type == AVMEDIA_TYPE_AUDIO) g_sound_refusals.fetch_add(1, std::memory_order_relaxed);
+}
+
 HResult FfmpegDecoderFilter::DrainFrames() {
   if (frame_ == nullptr && (frame_ = av_frame_alloc()) == nullptr) return kE_OUTOFMEMORY;
   for (;;) {
     const int got = avcodec_receive_frame(codec_, frame_);
     if (got < 0) {
       // None ready, the end, or a frame that cannot be decoded.
-      if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) refused_ = true;
+      if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) Refused();
       return kS_OK;
     }
     decoded_ = true;

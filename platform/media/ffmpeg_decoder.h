@@ -42,6 +42,8 @@ class FfmpegDecoderFilter : public D_CTransformFilter {
   virtual void DescribePacket(IMediaSample*, AVPacket*) {}
   // The stream's end, reached while streaming, its last frames delivered.
   virtual void StreamEnded() {}
+  // Streaming stops (the graph stops, before the stream's end or after it).
+  virtual void StreamStopped() {}
 
   // The codec's stream with the type's parameters, or false.
   bool OpenCodec(const D_CMediaType& type);
@@ -56,6 +58,8 @@ class FfmpegDecoderFilter : public D_CTransformFilter {
  private:
   // Delivers every frame the decoder has ready.
   HResult DrainFrames();
+  // Notes a packet or frame refused as damaged.
+  void Refused();
 
   AVFrame* frame_ = nullptr;
 };

@@ -152,6 +152,7 @@ class FfmpegSplitter : public PullSourceFilter {
     position_ = 0;
     read_failed_ = false;
     sound_shift_ = -1;
+    sound_sent_ = link_after_sound_ = false;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
     if (buffer == nullptr) return kE_OUTOFMEMORY;
     io_ = avio_alloc_context(buffer, kIoBufferSize, 0, this, &ReadPacket, nullptr, &SeekInput);
@@ -355,20 +356,41 @@ class FfmpegSplitter : public PullSourceFilter {
   // samples, none (the padding past the end plays). Such a stream's first
   // decoded sample is its granule positions' 0, as the Ogg converter and
   // libvorbisfile read it: its end trim is shortened by that sample's time.
+  // A chain's later link is a stream of its own, timed from 0 again, whose
+  // headers come as packets: its first packet is measured anew, and its end
+  // trim shortened by its own shift. The decoder does not start again at
+  // those headers: it gives that link's first packet the samples (the
+  // length the reader parses for it) that libvorbis's fresh start does not,
+  // and they are cut from the front.
   DecodedTrim SoundTrim(const AVPacket* packet, const AVStream* stream) {
     DecodedTrim trim = PacketTrim(packet);
     if (stream->codecpar->codec_id != AV_CODEC_ID_VORBIS || std::strcmp(format_->iformat->name, "ogg") != 0)
       return trim;
+    // A header packet has its lowest bit set (1, 3, 5); the identification
+    // header starts the link.
+    if (packet->size > 0 && (packet->data[0] & 1) != 0) {
+      if (packet->size >= 7 && packet->data[0] == 1 && std::memcmp(packet->data + 1, "vorbis", 6) == 0) {
+        sound_shift_ = -1;
+        link_after_sound_ = sound_sent_;
+      }
+      return trim;
+    }
+    const AVRational samples{1, stream->codecpar->sample_rate};
     if (sound_shift_ < 0) {
-      // The first packet since the input opened or moved: its time past its
-      // length is where the reader put the first decoded sample.
+      // The first packet since the input opened or moved, or of a link: its
+      // time past its length is where the reader put the first decoded sample.
       sound_shift_ = 0;
       if (packet->pts != AV_NOPTS_VALUE && packet->duration > 0 && OnLastOggPage(packet->pos)) {
-        const int64_t first = av_rescale_q(packet->pts + packet->duration, stream->time_base,
-                                           AVRational{1, stream->codecpar->sample_rate});
+        const int64_t first = av_rescale_q(packet->pts + packet->duration, stream->time_base, samples);
         sound_shift_ = std::clamp<int64_t>(first, 0, UINT32_MAX);
       }
+      if (link_after_sound_ && packet->duration > 0) {
+        const int64_t front = int64_t{trim.front} + av_rescale_q(packet->duration, stream->time_base, samples);
+        trim.front = static_cast<uint32_t>(std::clamp<int64_t>(front, 0, UINT32_MAX));
+      }
+      link_after_sound_ = false;
     }
+    sound_sent_ = true;
     trim.back = trim.back > sound_shift_ ? static_cast<uint32_t>(trim.back - sound_shift_) : 0;
     return trim;
   }
@@ -390,6 +412,7 @@ class FfmpegSplitter : public PullSourceFilter {
     if (format_ == nullptr) return kE_UNEXPECTED;
     DropPending();
     sound_shift_ = -1;
+    sound_sent_ = link_after_sound_ = false;
     const int64_t origin = format_->start_time != AV_NOPTS_VALUE ? format_->start_time : 0;
     int64_t target = av_rescale(position, AV_TIME_BASE, kUnitsPerSecond) + origin;
     // The video's frames are timed from the video's own start (see
@@ -548,6 +571,11 @@ class FfmpegSplitter : public PullSourceFilter {
   // Samples the Ogg reader put before a one-page Vorbis stream's first
   // decoded sample (see SoundTrim); -1 before its first packet.
   int64_t sound_shift_ = -1;
+  // A Vorbis audio packet went to the decoder since the input opened or
+  // moved (its decode no longer starts afresh); a later link's headers
+  // came after one, and its first audio packet has not yet come.
+  bool sound_sent_ = false;
+  bool link_after_sound_ = false;
   std::vector<int> streams_;
   std::deque<AVPacket*> pending_;  // read by a seek, sent before any other
 };

@@ -47,6 +47,9 @@ int64_t MediaAudioRingsFilled();
 // For tests: how many packets the demultiplexer has read while seeking,
 // from the landing place to where decoding is to start from and run to.
 int64_t MediaSplitterSeekReads();
+// For tests: how many sound packets or frames the decoders have refused as
+// damaged.
+int64_t MediaSoundRefusals();
 
 // What a graph's decoders reported about sound they could not play.
 struct SoundReports {

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -44,8 +45,9 @@ const std::string kSource = RORUD_SOURCE_DIR;
 // The folder the runs keep theirs in, in the chroot's /var/lib.
 const std::string kRuns = "fresh-root-check";
 const std::string kNoRoot = "fresh-root-check: no fresh root: ";
-// A safety net for what a signal ends at once: a loaded machine takes a few
-// seconds, and what the signal missed waits for ten minutes.
+// A safety net for what a signal (or a limit) ends at once, counted from
+// then: a loaded machine takes a few seconds, and what it missed waits for
+// ten minutes.
 constexpr int kSignalLimitSeconds = 60;
 
 // A copy of a file of the source tree at `to` in `dir`.
@@ -335,12 +337,14 @@ TEST_F(FreshRootCheck, AnotherUsersNamesAndLockInVarTmpNeitherHoldNorMoveARunNor
 // would say so); a /var/lib that is missing, read-only, another user's,
 // open to others (sticky or not), or a link to a folder another user owns;
 // a folder of root's for the runs that others may enter; a checkout without
-// a commit; a clone that fails. CORES that no command can be pinned to is the
-// caller's mistake: its own line, and no check runs at all.
+// a commit; a clone that fails. CORES that no command can be pinned to, or a
+// limit on the wait for the runs' folder that is no number, is the caller's
+// mistake: its own line, and no check runs at all.
 TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) {
   const fs::path var_lib = dir_.path() / "root/var/lib";
   const std::string uid = std::to_string(testsupport::UnprivilegedUid());
   const std::string open_to_others = "'s or open to others' writes (a directory, mode ";
+  const std::string remove_it = ": remove it (rm -rf /var/lib/" + kRuns + ") and the next run makes it as it must be";
   struct Case {
     std::string before, after;  // in the chroot, around the run
     std::function<void()> plant;
@@ -365,7 +369,18 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
        },
        "/outside is user id " + uid + open_to_others + "755), so others may make names in /var/lib"},
       {"", "", [&] { fs::create_directory(var_lib / kRuns); },
-       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id 0, mode 755)"},
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id 0, mode 755)" +
+           remove_it},
+      {"", "", [&] {
+         fs::create_directory(var_lib / kRuns);
+         fs::permissions(var_lib / kRuns, fs::perms::owner_all);
+         testsupport::GiveToUnprivilegedUser(var_lib / kRuns);
+       },
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a directory of user id " + uid +
+           ", mode 700)" + remove_it},
+      {"", "", [&] { fs::create_directory_symlink("/nowhere", var_lib / kRuns); },
+       "/var/lib/" + kRuns + " is not a folder that root alone may enter (a symbolic link of user id 0, mode 777)" +
+           remove_it},
       {"mv .git .git.kept && git init -q", "rm -rf .git && mv .git.kept .git", [] {}, "/src has no commit to clone"},
       {"", "", [&] {
          scripttest::WriteScript(dir_, "root/stand-ins/git",
@@ -391,11 +406,24 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
     EXPECT_EQ(run.out.substr(std::min(run.out.size(), run.out.find("check.sh"))), "check.sh ran here, CI=true\n");
   }
   EXPECT_TRUE(Names("outside").empty());
+  // As that line says, the folder removed, the next run makes it anew.
+  fs::remove(dir_.path() / "root/stand-ins/git");
+  fs::remove_all(var_lib / kRuns);
+  fs::create_directory(var_lib / kRuns);
+  const Ran mended = InChroot("rm -rf /var/lib/" + kRuns + " && RUN='exit 3' scripts/fresh-root-check");
+  EXPECT_EQ(mended.status, 3) << mended.err;
 
-  const Ran pinned = InChroot("CORES=none RUN='exit 3' CI=true .ci/run");
-  EXPECT_EQ(pinned.status, 1);
-  EXPECT_EQ(pinned.err, "fresh-root-check: CORES=none: taskset cannot pin a command to those cores here\n");
-  EXPECT_EQ(pinned.out, "");
+  // Where there is a root and where there is none.
+  for (const std::string before : {"", "mv .git .git.kept && "}) {
+    const Ran pinned = InChroot(before + "CORES=none RUN='exit 3' CI=true .ci/run; rc=$?; [ ! -e .git.kept ] || mv .git.kept .git; exit $rc");
+    EXPECT_EQ(pinned.status, 1);
+    EXPECT_EQ(pinned.err, ".ci/run: CORES=none: taskset cannot pin a command to those cores here\n");
+    EXPECT_EQ(pinned.out, "");
+  }
+  const Ran unwaited = InChroot("FRESH_ROOT_LOCK_WAIT=soon RUN='exit 3' CI=true .ci/run");
+  EXPECT_EQ(unwaited.status, 1);
+  EXPECT_EQ(unwaited.err, "fresh-root-check: FRESH_ROOT_LOCK_WAIT=soon: not a number of seconds\n");
+  EXPECT_EQ(unwaited.out, "");
 }
 
 // The checkout run is the one the script lies in, exactly: one that another
@@ -425,6 +453,99 @@ TEST_F(FreshRootCheck, TheCheckoutItLiesInRunsWhateverItsPathOwnerOrGitsVariable
             kNoRoot + "/src is no git checkout (an exported tree?), so there is no commit to clone; ./check.sh runs "
                       "on this machine instead\n");
   EXPECT_EQ(exported.out, "check.sh ran here, CI=true\n");
+}
+
+// The check run here (no root: a tree without git) gets none of git's
+// variables, a name that no shell can unset included: the script tests'
+// set-up (git init, add and commit in a folder of their own) would commit
+// into the repository they name. It runs on the cores CORES names, as its
+// line says.
+TEST_F(FreshRootCheck, TheCheckHereGetsNoneOfGitsVariablesAndRunsOnTheCoresGiven) {
+  MakeCheckout(dir_, "root/other", true);
+  const auto other = [&] { return InChroot("git -C /other rev-parse HEAD && git -C /other ls-files").out; };
+  const std::string untouched = other();
+  fs::remove_all(dir_.path() / "root/src/.git");
+  scripttest::WriteScript(dir_, "root/src/check.sh",
+                          "rm -rf /tmp/set-up && mkdir /tmp/set-up && cd /tmp/set-up && echo x >x && git init -q && "
+                          "git add -A && git -c user.name=ci -c user.email=ci@localhost commit -qm set-up\n"
+                          "env | grep ^GIT_\n"
+                          "echo \"check.sh ran here on $(nproc) core(s)\"");
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  ASSERT_EQ(::sched_getaffinity(0, sizeof cpus, &cpus), 0);
+  int core = 0;
+  while (!CPU_ISSET(core, &cpus)) ++core;
+  for (const std::string git : {"GIT_DIR=/other/.git GIT_INDEX_FILE=/other/.git/index",
+                                "GIT_DIR=/other/.git GIT_WORK_TREE=/other env GIT_NOT-A-NAME=1"}) {
+    const Ran run = InChroot("CORES=" + std::to_string(core) + " " + git + " .ci/run");
+    EXPECT_EQ(run.status, 0) << git << "\n" << run.err;
+    EXPECT_EQ(run.err, kNoRoot + "/src is no git checkout (an exported tree?), so there is no commit to clone; "
+                                 "./check.sh runs on this machine instead, on cores " + std::to_string(core) + "\n");
+    EXPECT_EQ(run.out, "check.sh ran here on 1 core(s)\n") << git;
+    EXPECT_EQ(other(), untouched) << git;
+  }
+}
+
+// Root's run makes nothing in a TMPDIR of another user's (what it made
+// there could be swapped for a link to a file of root's), and the check in
+// the root gets no TMPDIR: it uses the root's own /tmp.
+TEST_F(FreshRootCheck, ARunMakesNothingInTheTmpdirItIsGivenAndTheCheckInTheRootGetsNone) {
+  const fs::path theirs = dir_.path() / "root/var/tmp/theirs";
+  fs::create_directories(theirs);
+  ASSERT_TRUE(testsupport::GiveToUnprivilegedUser(theirs));
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(::inotify_add_watch(watch, theirs.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+  const Ran run = InChroot("TMPDIR=/var/tmp/theirs RUN='echo \"TMPDIR=${TMPDIR-none}\"' CI=true .ci/run");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nTMPDIR=none\n"), std::string::npos) << run.out;
+  char event[4096];
+  EXPECT_LT(::read(watch, event, sizeof event), 1) << "the run made a file in another user's TMPDIR";
+  ::close(watch);
+}
+
+// A lock on the runs' folder that another process holds (a descriptor
+// someone kept, say) is waited for with a line that names the holder.
+// Released, the run goes on; held past the limit, there is no fresh root,
+// the line says how to mend it, and CI runs the check here. The wait starts
+// once the run waits for the lock, and what the limit missed would wait for
+// good: that fails the safety net.
+TEST_F(FreshRootCheck, ALockOnTheRunsFolderIsWaitedForWithALineWithinALimit) {
+  const fs::path runs = dir_.path() / "root/var/lib" / kRuns;
+  fs::create_directories(runs);
+  fs::permissions(runs, fs::perms::owner_all);
+  std::string name = ProcText("/proc/self/comm");
+  name.erase(name.find_last_not_of('\n') + 1);
+  const std::string holder = "/var/lib/" + kRuns + " is locked by process " + std::to_string(::getpid()) + " (" +
+                             name + ", user id 0)";
+  for (const bool released : {true, false}) {
+    const int held = Lock(runs);
+    Background ci(InChrootCommand(std::string(released ? "" : "FRESH_ROOT_LOCK_WAIT=1 ") +
+                                  "RUN='exit 3' CI=true .ci/run >/ci-run.out 2>/ci-run.err"));
+    while (!ci.Ended() && !LockAwaited(runs)) ::usleep(1000);
+    EXPECT_FALSE(ci.Ended()) << "the run did not wait for the lock";
+    if (released) {
+      ::close(held);
+    } else {
+      if (!WithinSignalLimit([&] { return ci.Ended(); })) ADD_FAILURE() << "the run waits for good";
+      ::close(held);
+    }
+    const int status = ci.Wait();
+    const std::string err = Slurp(dir_ / "root/ci-run.err");
+    const std::string out = Slurp(dir_ / "root/ci-run.out");
+    if (released) {
+      EXPECT_EQ(status, 3) << err;
+      EXPECT_EQ(err, "fresh-root-check: " + holder + "; waiting for it, at most 900s\n");
+    } else {
+      EXPECT_EQ(status, 0) << err;
+      EXPECT_EQ(err, "fresh-root-check: " + holder + "; waiting for it, at most 1s\n" + kNoRoot + "/var/lib/" + kRuns +
+                         " was still locked by process " + std::to_string(::getpid()) + " (" + name +
+                         ", user id 0) after 1s: end what holds it, or if it is no run of this script, remove the "
+                         "folder (rm -rf /var/lib/" + kRuns + "); ./check.sh runs on this machine instead\n");
+      EXPECT_EQ(out, "check.sh ran here, CI=true\n");
+    }
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_EQ(MountsLeft(), "");
+  }
 }
 
 // Every form of apt source a Debian 12 machine may have gives the mirror
@@ -564,7 +685,8 @@ bool Ignores(pid_t pid, int signal) {
 // in the background would), no mount is left and no check ran here; the
 // next run waits for no lock and sweeps what was left. The held step is a
 // process that waits for ten minutes: a signal that does not reach it fails
-// the time limit.
+// the time limit, which starts with the signal (the run's set-up, however
+// slow on a loaded machine, is waited for until the held step is there).
 TEST_F(FreshRootCheck, ASignalToCiRunEndsTheRunAtOnceWhereverItIs) {
   const std::string held = "held-" + dir_.path().filename().string();
   const fs::path stand_ins = dir_.path() / "root/stand-ins";
@@ -602,7 +724,9 @@ TEST_F(FreshRootCheck, ASignalToCiRunEndsTheRunAtOnceWhereverItIs) {
     dir_.Write("root/stand-ins/rm-holds", "");
     Background ci(InChrootCommand("echo $$ >/ci-run.pid; " + stage.path + " RUN=" + Quoted(hold) +
                                   " exec .ci/run >/ci-run.out"));
-    ASSERT_TRUE(WithinSignalLimit([&] { return ci.Ended() || !Named(held).empty(); })) << where;
+    // However long the set-up takes on a loaded machine: the limit starts
+    // with the signal.
+    while (!ci.Ended() && Named(held).empty()) ::usleep(1000);
     ASSERT_FALSE(ci.Ended()) << where;
     for (const pid_t pid : Named(held)) EXPECT_FALSE(Ignores(pid, SIGINT)) << where;
     ::kill(std::stoi(Slurp(dir_ / "root/ci-run.pid")), stage.signal);
@@ -621,7 +745,9 @@ TEST_F(FreshRootCheck, ASignalToCiRunEndsTheRunAtOnceWhereverItIs) {
     fs::remove(stand_ins / "rm-holds");
     if (fs::exists(stand_ins / "debootstrap.deb")) fs::rename(stand_ins / "debootstrap.deb", debootstrap);
     Background next(InChrootCommand("RUN='exit 3' scripts/fresh-root-check"));
-    EXPECT_TRUE(WithinSignalLimit([&] { return next.Ended(); })) << where << ": the next run waits";
+    const fs::path runs = dir_.path() / "root/var/lib" / kRuns;
+    while (!next.Ended() && !LockAwaited(runs)) ::usleep(1000);
+    EXPECT_FALSE(LockAwaited(runs)) << where << ": the next run waits for a lock of the ended run's";
     KillNamed(held);
     EXPECT_EQ(next.Wait(), 3) << where;
     EXPECT_TRUE(Runs().empty()) << where;
@@ -719,7 +845,8 @@ TEST(OrdinaryUserCi, ASignalToCiRunEndsEveryProcessOfTheCheckHere) {
   for (const int signal : {SIGTERM, SIGINT}) {
     const testsupport::AsUserResult run = testsupport::RunAsUnprivilegedUser([&](std::string& text) {
       Background ci("cd " + Quoted(dir / "src") + " && echo $$ >ci-run.pid && exec .ci/run <<<typed");
-      if (!WithinSignalLimit([&] { return ci.Ended() || Named(held).size() == 2; }) || ci.Ended()) {
+      while (!ci.Ended() && Named(held).size() != 2) ::usleep(1000);
+      if (ci.Ended()) {
         text = "the check did not start";
         return 1;
       }

@@ -58,8 +58,10 @@ class InstallDeps : public ::testing::Test {
   Outcome Run(const std::string& uid, const std::string& set, const std::string* typed = nullptr) {
     Stub("id", "echo " + uid);
     fs::remove(dir_ / "calls.txt");
-    const std::string run =
-        "PATH=" + Quoted(dir_ / "bin") + " /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " + set;
+    const std::string run = from_.empty() ? "PATH=" + Quoted(dir_ / "bin") +
+                                                " /bin/bash " RORUD_SOURCE_DIR "/scripts/install-deps " + set
+                                          : "cd " + Quoted(from_) + " && PATH=" + Quoted(dir_ / "bin") +
+                                                " CDPATH=" + Quoted(dir_.path()) + " /bin/bash " + script_ + " " + set;
     std::string command = run + " >/dev/null 2>" + Quoted(dir_ / "err.txt");
     if (typed != nullptr) {
       command = "script -qec " + Quoted(run) + " /dev/null <" + Quoted(dir_.Write("typed.txt", *typed)) + " >" +
@@ -71,6 +73,8 @@ class InstallDeps : public ::testing::Test {
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, err, Slurp(dir_ / "calls.txt")};
   }
   testsupport::ScratchDir dir_;
+  // Run from this folder by this name, when given.
+  std::string from_, script_;
 };
 
 // What building and playing need is installed by both; the test tools only
@@ -107,6 +111,16 @@ TEST_F(InstallDeps, WithoutRootOrSudoItSaysWhatToDoAndTriesNothing) {
   EXPECT_EQ(alone.err.rfind(line, 0), 0u) << alone.err;
   EXPECT_EQ(std::count(alone.err.begin(), alone.err.end(), '\n'), 1) << alone.err;
   EXPECT_EQ(Packages(alone.err), Packages(Run("0", "play").calls));
+  // Called by a relative name, from its folder or the checkout (a folder
+  // of that name where CDPATH points is not it), the line names the same.
+  dir_.Write("scripts/install-deps", "");
+  for (const auto& [from, script] : {std::pair<std::string, std::string>{RORUD_SOURCE_DIR "/scripts", "install-deps"},
+                                     {RORUD_SOURCE_DIR, "scripts/install-deps"}}) {
+    from_ = from;
+    script_ = script;
+    EXPECT_EQ(Run("1000", "play").err, alone.err) << script;
+  }
+  from_.clear();
   // Without an argument, the set asked for is the checks'.
   const Outcome unnamed = Run("1000", "");
   EXPECT_NE(unnamed.err.find("/scripts/install-deps check, or apt-get install "), std::string::npos) << unnamed.err;

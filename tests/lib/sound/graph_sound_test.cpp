@@ -208,4 +208,41 @@ TEST_F(ThreadedGraphSound, ChannelLinesAreTrueAndWrittenOnceALoad) {
   }
 }
 
+// A chain of 5.1 Vorbis links (one page each, or a one-page link before or
+// after one of many pages) plays through the graph as each link's own
+// sound cut at its last granule position, one after the other: each link's
+// end trim follows its own first packet, and no link starts with the
+// samples the decoder gives its first packet (the ffmpeg command's decode
+// has 128 of them at each join, and keeps a later one-page link's padding).
+TEST_F(ThreadedGraphSound, AChainOfFiveOneVorbisLinksEndsEachLinkAtItsLastGranule) {
+  struct Link {
+    const char* seconds;
+    size_t frames;
+  };
+  const Link one_page = {"0.3125", 15000}, shorter = {"0.25", 12000}, pages = {"3", 144000};
+  const std::vector<std::vector<Link>> chains = {
+      {one_page, shorter, one_page}, {pages, one_page}, {one_page, pages}};
+  for (const auto& chain : chains) {
+    std::vector<uint8_t> file;
+    std::vector<int16_t> expected;
+    std::string trace;
+    for (size_t i = 0; i < chain.size(); ++i) {
+      const std::string name = "link" + std::to_string(i) + ".ogg";
+      ASSERT_TRUE(Shell(Tones("5.1", 48000, chain[i].seconds) + " -c:a libvorbis " + name));
+      const std::vector<int16_t> part = GranuleStereo(name, chain[i].frames);
+      ASSERT_FALSE(part.empty());
+      expected.insert(expected.end(), part.begin(), part.end());
+      const std::vector<uint8_t> bytes = ReadAll(name);
+      file.insert(file.end(), bytes.begin(), bytes.end());
+      trace += std::string(i ? " + " : "") + chain[i].seconds + " s";
+    }
+    SCOPED_TRACE(trace);
+    std::ofstream("chain.ogg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    const std::vector<int16_t> pcm = LoadBothWays("chain.ogg");
+    EXPECT_EQ(pcm.size(), expected.size()) << log_.Debug();
+    EXPECT_TRUE(pcm == expected);
+  }
+}
+
 }  // namespace

@@ -102,6 +102,12 @@ bool MakeMovies() {
   if (!Run(input + " -f lavfi -i sine=duration=0.4 -c:v mjpeg -c:a wavpack -bsf:a noise=amount=1 -shortest " +
            (Movies() / "damaged.nut")))
     made = 0;
+  // The same sound under a minute of pictures, more than the demultiplexer
+  // reads ahead of their renderer.
+  if (!Run("ffmpeg -y -f lavfi -i color=c=gray:s=64x48:r=25:d=60 -f lavfi -i sine=duration=60 -c:v mjpeg -c:a wavpack "
+           "-bsf:a noise=amount=1 -shortest " +
+           (Movies() / "long_damaged.nut")))
+    made = 0;
   const std::string mute = Movies() / "mute.avi";
   if (!Run(input + " -f lavfi -i sine=duration=0.4 -c:v mjpeg -c:a pcm_s16le -shortest " + mute)) made = 0;
   std::fstream avi(mute, std::ios::in | std::ios::out | std::ios::binary);
@@ -602,7 +608,8 @@ TEST_F(ThreadedMovieGraph, TheMoviesSoundReachesTheMixer) {
 // Sound that cannot be mixed to stereo is left out, named once with the file
 // and its channel count however often the movie loops; the picture plays.
 // Sound with no decoder is named once at the open, sound whose decoder
-// decodes nothing (every packet damaged) once at its end. A movie whose
+// decodes nothing (every packet damaged) once at its end, or at the close
+// of a movie closed before it. A movie whose
 // sound plays, or that has none, writes no line about it.
 TEST_F(ThreadedMovieGraph, SoundThatCannotBePlayedIsNamedOnceAndThePicturePlays) {
   // What the log holds, each line without its time.
@@ -654,6 +661,24 @@ TEST_F(ThreadedMovieGraph, SoundThatCannotBePlayedIsNamedOnceAndThePicturePlays)
   SettleToTheEnd();
   Close(handle);
   EXPECT_EQ(lines(), undecoded);
+  // Closed long before its sound's end, once its decoder has refused some
+  // of it and decoded nothing, such a movie says so at the close, once.
+  log_.Clear();
+  const std::string long_damaged = Movies() / "long_damaged.nut";
+  const int64_t refusals = plat::MediaSoundRefusals();
+  const int early = Open(long_damaged);
+  ASSERT_NE(early, -1);
+  Start(early, 1);
+  ClockTo(1000);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (plat::MediaSoundRefusals() == refusals && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(plat::MediaSoundRefusals(), refusals);
+  UpdateMovieFrame(early);
+  EXPECT_EQ(lines(), "");
+  Close(early);
+  EXPECT_EQ(lines(), testsupport::Sjis("ムービーファイル " + long_damaged +
+                                       ": its sound cannot be decoded and is not played\r\n"));
   EXPECT_EQ(played(Movies() / "tone.mp4"), "");
   EXPECT_EQ(played(Movies() / "mjpeg.avi"), "");
 }
