@@ -142,23 +142,14 @@ class LinkWalk {
     while (found == -1) {
       if (begin == 0) return kEndless;
       begin = std::max<int64_t>(0, begin - kChunk);
-      // The pages the library's sync finds there, found as it finds them
-      // (lib/sound/ogg_page_scan.h) but without copying each and checking
-      // it through tables: where the sound ends long before another
-      // stream's pages do, this search reads every page in between.
       offset_ = -1;
       if (stream_->ops.seek(stream_->handle, begin, 0) != 0) return kReadError;
-      oggpcm::PageScan scan(stream_, begin, kChunk);
-      scan.StopAt(before);
-      for (oggpcm::ScannedPage found_page; scan.Next(&found_page);) {
-        ogg_page page{};
-        page.header = const_cast<unsigned char*>(found_page.bytes);
-        page.header_len = static_cast<long>(found_page.header_len);
-        found_serial = ogg_page_serialno(&page);
-        found_granule = ogg_page_granulepos(&page);
-        found = found_page.at;
+      for (const ChainPage& page : ChunkPages(begin, before)) {
+        found_serial = page.serial;
+        found_granule = page.granule;
+        found = page.at;
         if (found_serial == *serial) {
-          preferred = found_page.at;
+          preferred = page.at;
           *granule = found_granule;
         }
         if (!Listed(found_serial, list)) preferred = -1;
@@ -168,6 +159,54 @@ class LinkWalk {
     *serial = found_serial;
     *granule = found_granule;
     return found;
+  }
+
+  // A page the library's sync finds, where it ends, and what the search
+  // back reads of it.
+  struct ChainPage {
+    int64_t at;
+    int64_t end;
+    long serial;
+    int64_t granule;
+  };
+
+  // The pages the library's sync finds from `begin` that start before
+  // `before`, found as it finds them (lib/sound/ogg_page_scan.h) but
+  // without copying each and checking it through tables. The search back
+  // for a stream's last page steps back one page at a time and reads each
+  // step's 64 KiB again, through every page of another stream after the
+  // sound: once the scan meets a page the step before found, the pages
+  // after it are those that step found (from a page, the sync's next page
+  // is always the same), up to where that step stopped.
+  const std::vector<ChainPage>& ChunkPages(int64_t begin, int64_t before) {
+    std::vector<ChainPage> pages;
+    int64_t from = begin;
+    bool met = false;  // a page of the step before has been met
+    for (bool more = true; more;) {
+      more = false;
+      oggpcm::PageScan scan(stream_, from, kChunk);
+      scan.StopAt(before);
+      for (oggpcm::ScannedPage found; scan.Next(&found);) {
+        ogg_page page{};
+        page.header = const_cast<unsigned char*>(found.bytes);
+        page.header_len = static_cast<long>(found.header_len);
+        pages.push_back({found.at, found.at + static_cast<int64_t>(found.Length()), ogg_page_serialno(&page),
+                         ogg_page_granulepos(&page)});
+        if (met) continue;
+        auto known = std::lower_bound(chain_.begin(), chain_.end(), found.at,
+                                      [](const ChainPage& p, int64_t at) { return p.at < at; });
+        if (known == chain_.end() || known->at != found.at) continue;
+        met = true;
+        for (++known; known != chain_.end() && known->at < before; ++known) pages.push_back(*known);
+        // The step before stopped short of `before`: the scan goes on after
+        // its last page.
+        more = known == chain_.end() && pages.back().end < before;
+        from = pages.back().end;
+        break;
+      }
+    }
+    chain_ = std::move(pages);
+    return chain_;
   }
 
   // Where the link whose streams are `list` ends, bisecting from
@@ -283,6 +322,8 @@ class LinkWalk {
   ogg_sync_state sync_;
   ogg_stream_state os_;
   int64_t offset_ = -1;
+  // The pages the last step of a search back found, in order.
+  std::vector<ChainPage> chain_;
   // The identification header of the link being read, and the last setup
   // the codec library took, with the identification it followed.
   std::vector<uint8_t> id_;
