@@ -179,7 +179,11 @@ class LinkWalk {
   // after it are those that step found (from a page, the sync's next page
   // is always the same), up to where that step stopped.
   const std::vector<ChainPage>& ChunkPages(int64_t begin, int64_t before) {
-    std::vector<ChainPage> pages;
+    // The two lists keep their room from step to step: a step holds up to
+    // a page for every 28 bytes.
+    std::vector<ChainPage>& pages = spare_;
+    pages.clear();
+    pages.reserve(static_cast<size_t>(kChunk / 28 + 1));
     int64_t from = begin;
     bool met = false;  // a page of the step before has been met
     for (bool more = true; more;) {
@@ -205,7 +209,7 @@ class LinkWalk {
         break;
       }
     }
-    chain_ = std::move(pages);
+    chain_.swap(pages);
     return chain_;
   }
 
@@ -322,8 +326,10 @@ class LinkWalk {
   ogg_sync_state sync_;
   ogg_stream_state os_;
   int64_t offset_ = -1;
-  // The pages the last step of a search back found, in order.
+  // The pages the last step of a search back found, in order, and the
+  // list the next step fills.
   std::vector<ChainPage> chain_;
+  std::vector<ChainPage> spare_;
   // The identification header of the link being read, and the last setup
   // the codec library took, with the identification it followed.
   std::vector<uint8_t> id_;
