@@ -23,8 +23,7 @@
 // file of one-segment packets in pages of at most 72 bytes (arg 4), a chain
 // of 60 links of 1 s (arg 5); and the open of the 60-second file's pages
 // among a foreign stream's, which goes on for 100 MB after the sound ends
-// (arg 6: the decoder library's open looks back through all of it for the
-// sound's last page).
+// (arg 6: the open looks back through all of it for the sound's last page).
 #include <benchmark/benchmark.h>
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
