@@ -26,14 +26,17 @@ using scripttest::Ran;
 using scripttest::Shell;
 using scripttest::Slurp;
 
-// A checkout at `at` in `dir`: a copy of `script` (when given), the build
-// folders, and stand-ins that write `label` and their name to ran.txt in
-// `dir`: scripts/install-deps, which lets the run go on, and the first
-// steps run from a build folder (scripts/ctest-run, the game), which end it
-// with status 7.
+// A checkout at `at` in `dir`: a copy of `script` (when given) and of the
+// rule it sources, the build folders, and stand-ins that write `label` and
+// their name to ran.txt in `dir`: scripts/install-deps, which lets the run
+// go on, and the first steps run from a build folder (scripts/ctest-run,
+// the game), which end it with status 7.
 void Checkout(const testsupport::ScratchDir& dir, const std::string& at, const std::string& label,
               const std::string& script = "") {
-  if (!script.empty()) scripttest::WriteScript(dir, at + "/" + script, Slurp(RORUD_SOURCE_DIR "/" + script));
+  if (!script.empty()) {
+    scripttest::WriteScript(dir, at + "/" + script, Slurp(RORUD_SOURCE_DIR "/" + script));
+    dir.Write(at + "/scripts/temp-folder-rule", Slurp(RORUD_SOURCE_DIR "/scripts/temp-folder-rule"));
+  }
   const std::string record = "echo " + Quoted(label) + " \"$(basename \"$0\")\" >> " + Quoted(dir / "ran.txt");
   scripttest::WriteScript(dir, at + "/scripts/install-deps", record);
   scripttest::WriteScript(dir, at + "/scripts/ctest-run", record + "\nexit 7");

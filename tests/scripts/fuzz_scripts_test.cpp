@@ -84,7 +84,8 @@ class FuzzScripts : public ::testing::Test {
 
     // The sibling the checkout's name would give with its newline dropped.
     fs::create_directories(dir_ / "check out");
-    for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check", "ctest-run", "tsan.supp"}) {
+    for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check", "ctest-run", "tsan.supp",
+                               "temp-folder-rule"}) {
       Executable(std::string("scripts/") + script, Slurp(std::string(RORUD_SOURCE_DIR "/scripts/") + script));
     }
     // The leak the suppressions name goes with the project's own.

@@ -50,6 +50,7 @@ class OomCheck : public ::testing::Test {
                   fs::copy_options::overwrite_existing);
     fs::permissions(dir_ / (at + "/scripts/oom-check"), fs::perms::owner_exec | fs::perms::group_exec |
                                                             fs::perms::others_exec, fs::perm_options::add);
+    dir_.Write(at + "/scripts/temp-folder-rule", Slurp(RORUD_SOURCE_DIR "/scripts/temp-folder-rule"));
     dir_.Write(at + "/build/data/sheet.png", "");
     const std::string xvfb = Quoted(dir_ / "xvfb.pid");
     scripttest::WriteScript(
