@@ -22,6 +22,10 @@ set -euo pipefail
 # every cd below, whatever CDPATH names, and one named "-" is a folder, not
 # $OLDPWD.
 unset CDPATH
+# Nothing here takes git's variables from the caller (a hook's GIT_DIR or
+# GIT_INDEX_FILE): the script tests' set-up, git init, add and commit in a
+# folder of their own, would write to the repository and index they name.
+unset "${!GIT_@}"
 here=$(dirname -- "$0" && echo .)
 here=${here%$'\n.'}
 [[ $here == /* ]] || here=./$here

@@ -167,6 +167,22 @@ TEST(CheckShAsRoot, RefusesATemporaryFolderAnotherUserCouldChange) {
   }
 }
 
+// The build and the tests get none of git's variables (as a hook is given
+// them): the script tests' set-up, git init, add and commit in a folder of
+// their own, would write to the repository and the index they name.
+TEST(CheckSh, TheBuildAndTheTestsGetNoneOfGitsVariables) {
+  testsupport::ScratchDir dir;
+  const std::string env = Environment(dir);
+  Checkout(dir, "co", "own", "check.sh");
+  scripttest::WriteScript(dir, "bin/cmake", "env | grep ^GIT_ > " + Quoted(dir / "git.txt") + "\nexit 7");
+  const Ran run = Shell(dir, env + "export GIT_DIR=" + Quoted(dir / "other/.git") + " GIT_WORK_TREE=" +
+                                 Quoted(dir / "other") + " GIT_INDEX_FILE=" + Quoted(dir / "other/.git/index") +
+                                 "; cd / && " + Quoted(dir / "co/check.sh"));
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_TRUE(fs::exists(dir / "git.txt"));
+  EXPECT_EQ(Slurp(dir / "git.txt"), "");
+}
+
 // LSAN_OPTIONS split as the sanitizers split it (flags at spaces, commas,
 // colons and line ends; a value in single or double quotes runs to the
 // same quote); empty on what they would stop at.

@@ -104,20 +104,22 @@ class FuzzScripts : public ::testing::Test {
     scripttest::WriteScript(dir_, checkout_ + name, body);
   }
   void Seed(const std::string& says) { dir_.Write(checkout_ + "tools/fuzz/corpus/one/seed", says); }
-  // The script, started by its full path with only the stand-ins' folder
+  // The script, started by its full path (or, with `relative`, by its path
+  // from the test's folder, from there) with only the stand-ins' folder
   // before the system's on PATH and a temporary folder of the test's.
   scripttest::Ran Run(const std::string& script, const std::string& set = "",
-                      const std::string& args = "") {
+                      const std::string& args = "", bool relative = false) {
     fs::remove(dir_ / "calls.txt");
-    return scripttest::Shell(dir_, "cd / && env -i PATH=" + Quoted(dir_ / "bin") + ":/usr/bin:/bin HOME=/ TMPDIR=" +
-                                       Quoted(dir_ / "tmp") + " " + set + " " +
-                                       Quoted(dir_ / (checkout_ + "scripts/" + script)) + " " + args);
+    const std::string path = checkout_ + "scripts/" + script;
+    return scripttest::Shell(dir_, "cd " + Quoted(relative ? dir_.path() : "/") + " && env -i PATH=" +
+                                       Quoted(dir_ / "bin") + ":/usr/bin:/bin HOME=/ TMPDIR=" + Quoted(dir_ / "tmp") +
+                                       " " + set + " " + Quoted(relative ? path : dir_ / path) + " " + args);
   }
   // A short run: one second of processor time an input, the wall-time net
   // left as it is.
-  scripttest::Ran Fuzz(const std::string& script) {
-    return script == "fuzz-smoke" ? Run(script, "FUZZ_TIMEOUT=1 FUZZ_SECONDS=1")
-                                  : Run(script, "FUZZ_TIMEOUT=1", "-t 1 -k");
+  scripttest::Ran Fuzz(const std::string& script, const std::string& set = "", bool relative = false) {
+    return script == "fuzz-smoke" ? Run(script, set + " FUZZ_TIMEOUT=1 FUZZ_SECONDS=1", "", relative)
+                                  : Run(script, set + " FUZZ_TIMEOUT=1", "-t 1 -k", relative);
   }
   bool Ran(const char* command) { return Slurp(dir_ / "calls.txt").find(command) != std::string::npos; }
   testsupport::ScratchDir dir_;
@@ -146,6 +148,18 @@ TEST_F(FuzzScripts, TheSanitizersTakeTheSuppressionsOfACheckoutWithASpaceAndANew
   EXPECT_TRUE(Ran("ctest --output-on-failure"));
 
   EXPECT_TRUE(fs::is_empty(dir_ / "check out"));
+}
+
+// Called by a relative name, each runs the checkout it lies in, not the
+// folder that an exported CDPATH leads that name to.
+TEST_F(FuzzScripts, ARelativeNameIsTheCurrentFoldersWhateverCdpathNames) {
+  fs::create_directories(dir_ / ("elsewhere/" + checkout_ + "scripts"));
+  const std::string cdpath = "CDPATH=" + Quoted(dir_ / "elsewhere");
+  for (const std::string script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
+    const scripttest::Ran run = script == "tsan-check" ? Run(script, cdpath, "", true) : Fuzz(script, cdpath, true);
+    EXPECT_EQ(run.status, 0) << script << "\n" << run.out << run.err;
+    EXPECT_TRUE(Ran("cmake -S . -B build-")) << script;
+  }
 }
 
 // A crash or an input that needs over the limit in processor time is a
