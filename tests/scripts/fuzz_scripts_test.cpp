@@ -162,6 +162,18 @@ TEST_F(FuzzScripts, ARelativeNameIsTheCurrentFoldersWhateverCdpathNames) {
   }
 }
 
+// A total time that is no number ends fuzz-smoke with a line before
+// anything runs, and is never evaluated: bash's arithmetic would run the
+// command in a name's index.
+TEST_F(FuzzScripts, ATotalTimeThatIsNoNumberIsRefusedUnevaluated) {
+  const std::string total = "SECONDS[$(>" + dir_ / "evaluated" + ")]";
+  const scripttest::Ran run = Run("fuzz-smoke", "FUZZ_TOTAL_SECONDS=" + Quoted(total));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "fuzz-smoke: FUZZ_TOTAL_SECONDS is a whole number of seconds, not '" + total + "'\n");
+  EXPECT_FALSE(fs::exists(dir_ / "evaluated"));
+  EXPECT_FALSE(Ran("cmake"));
+}
+
 // A crash or an input that needs over the limit in processor time is a
 // finding, named in a line, and ends the run with 1; an input slowed only
 // in wall time (stopped on by libFuzzer's wall clock, or written down as a

@@ -157,6 +157,18 @@ TEST_F(OomCheck, WithoutAScratchFolderItSaysSoInOneLineAndTouchesNothing) {
   EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
 }
 
+// A level that is no number ends the check with a line before anything
+// runs, and is never evaluated: bash's arithmetic would run the command in
+// a name's index.
+TEST_F(OomCheck, ALevelThatIsNoNumberIsRefusedUnevaluated) {
+  const std::string level = "SECONDS[$(>" + dir_ / "evaluated" + ")]";
+  const Ran run = Run("LEVELS=" + Quoted("150 " + level));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "oom-check: LEVELS holds whole numbers of MiB, not '" + level + "'\n");
+  EXPECT_FALSE(fs::exists(dir_ / "evaluated"));
+  EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
+}
+
 // Called by its full path, the script in a checkout whose name ends in a
 // newline runs that checkout's game, not the one of the folder beside it
 // named without the newline; called by a relative path, it runs its own
