@@ -183,6 +183,16 @@ TEST(CheckSh, TheBuildAndTheTestsGetNoneOfGitsVariables) {
   EXPECT_EQ(Slurp(dir / "git.txt"), "");
 }
 
+// So do the tests that scripts/ctest-run runs, whoever calls it.
+TEST(CtestRun, TheTestsGetNoneOfGitsVariables) {
+  testsupport::ScratchDir dir;
+  dir.Write("build/CTestTestfile.cmake", "add_test(NoGit /bin/sh -c \"! env | grep ^GIT_\")\n");
+  const Ran run = Shell(dir, "cd " + Quoted(dir / "build") + " && GIT_DIR=" + Quoted(dir / "other/.git") +
+                                 " GIT_INDEX_FILE=" + Quoted(dir / "other/.git/index") + " " +
+                                 Quoted(RORUD_SOURCE_DIR "/scripts/ctest-run") + " --output-on-failure");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+}
+
 // LSAN_OPTIONS split as the sanitizers split it (flags at spaces, commas,
 // colons and line ends; a value in single or double quotes runs to the
 // same quote); empty on what they would stop at.
