@@ -26,6 +26,10 @@ unset CDPATH
 # GIT_INDEX_FILE): the script tests' set-up, git init, add and commit in a
 # folder of their own, would write to the repository and index they name.
 unset "${!GIT_@}"
+# Nor does root take the sanitizers' options from its caller (sudo -E, su
+# without -): one such as log_path would have root's programs write where
+# the caller names.
+[ "$EUID" != 0 ] || unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS MSAN_OPTIONS
 here=$(dirname -- "$0" && echo .)
 here=${here%$'\n.'}
 [[ $here == /* ]] || here=./$here

@@ -183,6 +183,24 @@ TEST(CheckSh, TheBuildAndTheTestsGetNoneOfGitsVariables) {
   EXPECT_EQ(Slurp(dir / "git.txt"), "");
 }
 
+// Nor does root's take the sanitizers' options from its caller (sudo -E):
+// one such as log_path would have root's programs write where it names.
+TEST(CheckShAsRoot, TakesNoSanitizerOptionsFromItsCaller) {
+  if (::geteuid() != 0) GTEST_SKIP() << "anyone else's options are theirs to give";
+  testsupport::ScratchDir dir;
+  const std::string env = Environment(dir);
+  Checkout(dir, "co", "own", "check.sh");
+  scripttest::WriteScript(dir, "bin/cmake", "env | grep SAN_OPTIONS= > " + Quoted(dir / "san.txt") + "\nexit 7");
+  std::string set;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "MSAN_OPTIONS"}) {
+    set += std::string(" ") + name + "=log_path=" + Quoted(dir / "log");
+  }
+  const Ran run = Shell(dir, env + "export" + set + "; cd / && " + Quoted(dir / "co/check.sh"));
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_EQ(Slurp(dir / "san.txt"),
+            "LSAN_OPTIONS=suppressions=\"" + (dir / "co/scripts/lsan.supp") + "\":print_suppressions=0\n");
+}
+
 // So do the tests that scripts/ctest-run runs, whoever calls it.
 TEST(CtestRun, TheTestsGetNoneOfGitsVariables) {
   testsupport::ScratchDir dir;

@@ -245,4 +245,27 @@ TEST_F(FuzzScripts, NoScratchEndsTheRunWithALineBeforeAnythingRuns) {
   refused("tsan-check", "the temporary folder is not root's alone (" + dir_ / "open" + " is user id 0's, mode 777)");
 }
 
+// Root takes no sanitizer options from its caller (sudo -E): with them, the
+// sanitized programs would write their reports where the caller's
+// log_path names. Anyone else's are added to the scripts' own.
+TEST_F(FuzzScripts, RootTakesNoSanitizerOptionsFromItsCaller) {
+  const std::string log = Quoted(dir_ / "san");
+  std::string set;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    set += std::string(" ") + name + "=verbosity=1:log_path=" + log;
+  }
+  for (const std::string script : {"fuzz-long", "tsan-check"}) {
+    const scripttest::Ran run = script == "tsan-check" ? Run(script, set) : Fuzz(script, set);
+    EXPECT_EQ(run.status, 0) << script << run.out << run.err;
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      logged |= entry.path().filename().string().rfind("san.", 0) == 0;
+    }
+    EXPECT_EQ(logged, ::geteuid() != 0) << script;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      if (entry.path().filename().string().rfind("san.", 0) == 0) fs::remove(entry.path());
+    }
+  }
+}
+
 }  // namespace
