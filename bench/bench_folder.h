@@ -10,7 +10,6 @@
 // says why.
 #pragma once
 
-#include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -101,9 +100,11 @@ inline Folder Make(const std::string& name, const std::filesystem::path& base = 
   return folder;
 }
 
-// False, with the benchmark skipped and the reason given, when `folder` is
-// not there to use.
-inline bool Usable(benchmark::State& state, const Folder& folder) {
+// False, with the benchmark (a benchmark::State) skipped and the reason
+// given, when `folder` is not there to use. A template, so that this header
+// does not need the benchmark library, and the tests can link it without.
+template <typename State>
+bool Usable(State& state, const Folder& folder) {
   if (folder.problem.empty()) return true;
   state.SkipWithError(folder.problem.c_str());
   return false;
