@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -86,6 +87,30 @@ inline std::string UsersOwnFolder(const std::string& name, std::string* problem,
     return std::string();
   }
   return folder;
+}
+
+// A folder of this run's own, <temporary folder>/<prefix>XXXXXX made by
+// mkdtemp (a name no one could have taken first, mode 0700), in a temporary
+// folder that no other user can change; empty with *problem set when there
+// is none. The caller removes it.
+inline std::string RunFolder(const std::string& prefix, std::string* problem) {
+  problem->clear();
+  std::error_code ec;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) {
+    *problem = "no temporary folder: " + ec.message();
+    return std::string();
+  }
+  if (std::string way = WayProblem(base); !way.empty()) {
+    *problem = "the benchmark keeps no files there: " + way;
+    return std::string();
+  }
+  std::string pattern = (base / (prefix + "XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    *problem = pattern + ": " + std::strerror(errno);
+    return std::string();
+  }
+  return pattern;
 }
 
 // A benchmark's folder: its path, or why there is none.
