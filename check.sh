@@ -22,6 +22,14 @@ set -euo pipefail
 # every cd below, whatever CDPATH names, and one named "-" is a folder, not
 # $OLDPWD.
 unset CDPATH
+# Nothing here takes git's variables from the caller (a hook's GIT_DIR or
+# GIT_INDEX_FILE): the script tests' set-up, git init, add and commit in a
+# folder of their own, would write to the repository and index they name.
+unset "${!GIT_@}"
+# Nor does root take the sanitizers' options from its caller (sudo -E, su
+# without -): one such as log_path would have root's programs write where
+# the caller names.
+[ "$EUID" != 0 ] || unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS MSAN_OPTIONS
 here=$(dirname -- "$0" && echo .)
 here=${here%$'\n.'}
 [[ $here == /* ]] || here=./$here
@@ -44,41 +52,29 @@ fi
 # and tests make files there (the compiler, mktemp, the test programs), in
 # the folder that TMPDIR, TMP, TEMP or TEMPDIR names (each program reads its
 # own of them, and the compiler and Python fall back to the next), else in
-# /tmp. What root makes in a folder that another user may write (and is not
-# sticky, as /tmp is), or in one below it, that user may move and put a
-# link in its place, through which root would write a file of its own: as
-# the test programs require (tests/support/test_main.cpp), every folder on
-# the way, as named and with links followed, must be root's and closed to
-# others or sticky. A relative name is refused too: each program would find
-# it from its own folder. For anyone, the folder mktemp uses must take a
-# new folder: the stages below make theirs there.
+# /tmp: root takes none that another user could change (the rule in
+# scripts/temp-folder-rule). A relative name is refused too: each program
+# would find it from its own folder. For anyone, the folder mktemp uses must
+# take a new folder: the stages below make theirs there.
+. "$PWD/scripts/temp-folder-rule"
 # Refuses the folder $2 (named by $1) for root's files, or returns when it
 # is safe.
 roots_folder() {
-  local named canonical way at info owner mode type
+  local problem status=0
   local way_out="Run root's check.sh with TMPDIR, TMP, TEMP and TEMPDIR unset or naming a folder of root's."
   unusable() { refuse "$1 names no folder the build and the tests can use ($2). $way_out"; }
   [ -n "$2" ] || unusable "$1" "it is empty"
   [[ $2 == /* ]] || unusable "$1" "it is no absolute path, so each program would find it from its own folder"
-  named=$(realpath -s -m -- "$2" && echo .)
-  canonical=$(realpath -e -- "$2" 2>&1 && echo .) || unusable "$1" "${canonical#realpath: }"
-  for way in "${named%$'\n.'}" "${canonical%$'\n.'}"; do
-    at=$way
-    while :; do
-      info=$(stat -c '%u %a %F' -- "$at" 2>&1) || unusable "$1" "$at: ${info##*: }"
-      read -r owner mode type <<<"$info"
-      if [ "$owner" != 0 ] || { [ "$type" = directory ] && ((8#$mode & 8#022 && !(8#$mode & 8#1000))); }; then
-        refuse "$1: the temporary folder is not root's alone ($at is user id $owner's, mode $mode): another" \
-          "user could turn what the build and the tests make there into a file of root's. $way_out"
-      fi
-      [ "$at" != / ] || break
-      at=${at%/*}
-      at=${at:-/}
-    done
-  done
+  problem=$(temp_folder_problem "$2") || status=$?
+  case $status in
+    0) ;;
+    1) refuse "$1: the temporary folder is not root's alone ($problem): another" \
+         "user could turn what the build and the tests make there into a file of root's. $way_out" ;;
+    *) unusable "$1" "$problem" ;;
+  esac
   [ -d "$2" ] || unusable "$1" "it is no folder"
 }
-if [ "$(id -u)" = 0 ]; then
+if [ "$EUID" = 0 ]; then
   for name in TMPDIR TMP TEMP TEMPDIR; do
     [ -z "${!name+set}" ] || roots_folder "$name=${!name}" "${!name}"
   done

@@ -15,6 +15,10 @@ here=$(dirname -- "$0" && echo .)
 here=${here%$'\n.'}
 [[ $here == /* ]] || here=./$here
 cd -- "$here"
+# As root, the build's files go only where no other user could change them
+# (the rule in scripts/temp-folder-rule).
+. "$PWD/scripts/temp-folder-rule"
+refuse_roots_temp_folders play.sh
 # A build/ or game-data/ that another user made (./play.sh run once as root)
 # stops CMake with a bare "Permission denied"; said first, with the way out.
 unwritable=$(find build game-data ! -type l ! -writable -print -quit 2>/dev/null || true)

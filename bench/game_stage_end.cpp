@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_folder.h"
 #include "game/frame/file_replace.h"
 #include "game/frame/game_state.h"
 #include "game/frame/input.h"
@@ -28,23 +29,30 @@ namespace fs = std::filesystem;
 class Folder {
  public:
   Folder() {
-    path_ = fs::temp_directory_path() /
-            ("quillona_stage_end_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(path_);
-    fs::current_path(path_);
+    path_ = benchfolder::RunFolder("quillona_stage_end_", &problem_);
+    if (!path_.empty()) fs::current_path(path_);
   }
   ~Folder() {
+    if (path_.empty()) return;
     std::error_code ec;
     fs::current_path(fs::temp_directory_path(), ec);
     fs::remove_all(path_, ec);
   }
 
+  // Why there is no folder, or empty.
+  const std::string& problem() const { return problem_; }
+
  private:
   fs::path path_;
+  std::string problem_;
 };
 
 void BM_StageEndFrames(benchmark::State& state) {
   static Folder folder;
+  if (!folder.problem().empty()) {
+    state.SkipWithError(folder.problem().c_str());
+    return;
+  }
   constexpr uint32_t kRecorded = 8000;
   for (uint32_t i = 0; i < kRecorded + 200; ++i) g_replay_words[i] = i * 2654435761u;
   SetSyncDelayForTesting(static_cast<int>(state.range(0)));

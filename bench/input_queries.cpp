@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bench/bench_folder.h"
 #include "lib/system/input.h"
 #include "lib/system/window_system.h"
 #include "platform/window/backend.h"
@@ -17,13 +18,17 @@
 
 namespace {
 
+// The folder of the window lock, the user's own.
+const benchfolder::Folder& LockFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud-bench-input");
+  return folder;
+}
+
 void StartLibrary() {
   if (std::getenv("RORUD_PLATFORM") == nullptr) plat::SetBackend(plat::Backend::kHeadless);
   plat::HeadlessAddJoypad("bench pad 1", 6, 12, true);
   plat::HeadlessAddJoypad("bench pad 2", 2, 4, false);
-  auto folder = std::filesystem::temp_directory_path() / "rorud-bench-input";
-  std::filesystem::create_directories(folder);
-  plat::SetWindowLockFolder(folder.string());
+  plat::SetWindowLockFolder(LockFolder().path);
   SetLogFileEnabled(0);
   SetWindowTitle("input benchmark");
   ChangeWindowMode(1);
@@ -34,6 +39,7 @@ void StartLibrary() {
 
 // Many queries inside one millisecond of the virtual clock.
 void BM_PadStateSameMillisecond(benchmark::State& state) {
+  if (!benchfolder::Usable(state, LockFolder())) return;
   plat::EnableVirtualClock(true);
   // The start's timer test reads the clock until it moves.
   plat::SetVirtualClockAutoAdvance(10);
@@ -48,6 +54,7 @@ BENCHMARK(BM_PadStateSameMillisecond);
 
 // Every query in a new millisecond: a keyboard read and a pad read each time.
 void BM_PadStateNewMillisecond(benchmark::State& state) {
+  if (!benchfolder::Usable(state, LockFolder())) return;
   plat::EnableVirtualClock(true);
   // The start's timer test reads the clock until it moves.
   plat::SetVirtualClockAutoAdvance(10);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bench/bench_folder.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 
@@ -46,8 +47,10 @@ void BM_WriteLogLineOff(benchmark::State& state) {
 BENCHMARK(BM_WriteLogLineOff);
 
 void BM_WriteLogLineToFile(benchmark::State& state) {
-  auto folder = std::filesystem::temp_directory_path() / "rorud-bench-log";
-  std::filesystem::create_directories(folder);
+  // The log goes to a folder of the user's own, removed at the end.
+  const benchfolder::Folder own = benchfolder::Make("rorud-bench-log");
+  if (!benchfolder::Usable(state, own)) return;
+  const std::filesystem::path folder = own.path;
   auto previous = std::filesystem::current_path();
   std::filesystem::current_path(folder);
   SetLogFileEnabled(1);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bench/bench_folder.h"
 #include "lib/core/log.h"
 #include "lib/system/window_system.h"
 #include "platform/window/backend.h"
@@ -15,12 +16,16 @@
 
 namespace {
 
+// The folder of the window lock, the user's own.
+const benchfolder::Folder& LockFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud-bench-message-pump");
+  return folder;
+}
+
 void StartLibrary() {
   const char* chosen = std::getenv("RORUD_PLATFORM");
   if (chosen == nullptr) plat::SetBackend(plat::Backend::kHeadless);
-  auto folder = std::filesystem::temp_directory_path() / "rorud-bench-message-pump";
-  std::filesystem::create_directories(folder);
-  plat::SetWindowLockFolder(folder.string());
+  plat::SetWindowLockFolder(LockFolder().path);
   SetLogFileEnabled(0);
   SetWindowTitle("message pump benchmark");
   ChangeWindowMode(1);
@@ -30,6 +35,7 @@ void StartLibrary() {
 }
 
 void BM_IdlePump(benchmark::State& state) {
+  if (!benchfolder::Usable(state, LockFolder())) return;
   StartLibrary();
   for (auto _ : state) benchmark::DoNotOptimize(ProcessWindowMessages());
   state.counters["calls_per_second"] =

@@ -1,7 +1,8 @@
 // Movie playback through the media graph without a clock: demultiplexing,
 // decoding and conversion to 24-bit RGB rows into the movie frame renderer,
 // per frame of a 640 x 480 movie made by the ffmpeg command (H.264 and
-// MPEG-1, 50 frames each).
+// MPEG-1, 50 frames each), made in a folder of the user's own in the
+// temporary folder (bench/bench_folder.h).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/bench_folder.h"
 #include "lib/sound/movie_renderer.h"
 #include "platform/kernel/com.h"
 #include "platform/media/graph.h"
@@ -17,14 +19,21 @@ namespace {
 
 constexpr int kFrames = 50;
 
+// The folder the movies are made in, the user's own, kept from run to run.
+const benchfolder::Folder& MovieFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud_bench_movie");
+  return folder;
+}
+
 std::string MakeMovie(const char* file, const char* codec) {
-  const std::string path = (std::filesystem::temp_directory_path() / file).string();
+  const std::string path = MovieFolder().path + "/" + file;
   const std::string command = "ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x480:rate=25:duration=2 " +
                               std::string(codec) + " " + path + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0 ? path : std::string();
 }
 
 void RunMovie(benchmark::State& state, const char* file, const char* codec) {
+  if (!benchfolder::Usable(state, MovieFolder())) return;
   const std::string path = MakeMovie(file, codec);
   if (path.empty()) {
     state.SkipWithError("the ffmpeg command could not make the movie");

@@ -9,7 +9,8 @@
 // BM_StreamRefillPerSecond plays the file as a looping stream sound on the
 // null output and runs the pump's refill every 30 ms of sound; its
 // "refill_per_music_second" is the refill time spent per second of music.
-// The test file is made by sox and lame in a scratch folder.
+// The test file is made by sox and lame in a folder of the user's own in the
+// temporary folder (bench/bench_folder.h) and kept from run to run.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "lib/core/memory.h"
 #include "lib/core/stream.h"
 #include "lib/sound/pcm_decoder.h"
@@ -32,18 +34,27 @@ namespace {
 
 constexpr double kMusicSeconds = 60.0;
 
+// The folder of the test file, the user's own, kept from run to run.
+const benchfolder::Folder& Mp3Folder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud_bench_mp3");
+  return folder;
+}
+
 const std::string& MusicFile() {
   static std::string path = [] {
-    std::string folder = (std::filesystem::temp_directory_path() / "rorud_bench_mp3").string();
-    std::filesystem::create_directories(folder);
+    const std::string folder = Mp3Folder().path;
+    if (folder.empty()) return folder;
     std::string mp3 = folder + "/music60.mp3";
     if (!std::filesystem::exists(mp3)) {
       std::string wav = folder + "/music60.wav";
       std::system(("sox -R -n -r 44100 -c 2 -b 16 " + wav +
                    " synth 60 sine 100-8000 pinknoise vol 0.5 >/dev/null 2>&1")
                       .c_str());
-      std::system(("lame --quiet -b 128 " + wav + " " + mp3 + " >/dev/null 2>&1").c_str());
+      const bool made =
+          std::system(("lame --quiet -b 128 " + wav + " " + benchfolder::PartName(mp3) + " >/dev/null 2>&1").c_str()) ==
+          0;
       std::filesystem::remove(wav);
+      benchfolder::PutInPlace(mp3, made);
     }
     return mp3;
   }();
@@ -56,6 +67,7 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 }
 
 void BM_Mp3DecodeWhole(benchmark::State& state) {
+  if (!benchfolder::Usable(state, Mp3Folder())) return;
   std::vector<uint8_t> file = ReadAll(MusicFile());
   if (file.empty()) {
     state.SkipWithError("sox and lame are needed to make the test file");
@@ -86,6 +98,7 @@ void BM_Mp3DecodeWhole(benchmark::State& state) {
 BENCHMARK(BM_Mp3DecodeWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Mp3DecodeThroughGraph(benchmark::State& state) {
+  if (!benchfolder::Usable(state, Mp3Folder())) return;
   std::vector<uint8_t> file = ReadAll(MusicFile());
   if (file.empty()) {
     state.SkipWithError("sox and lame are needed to make the test file");
@@ -114,6 +127,7 @@ void BM_Mp3DecodeThroughGraph(benchmark::State& state) {
 BENCHMARK(BM_Mp3DecodeThroughGraph)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_Mp3DecodeCommand(benchmark::State& state) {
+  if (!benchfolder::Usable(state, Mp3Folder())) return;
   const std::string command = "mpg123 -q --no-gapless --no-infoframe -O /dev/null " + MusicFile() + " >/dev/null 2>&1";
   for (auto _ : state) {
     if (std::system(command.c_str()) != 0) {
@@ -127,6 +141,7 @@ void BM_Mp3DecodeCommand(benchmark::State& state) {
 BENCHMARK(BM_Mp3DecodeCommand)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_StreamRefillPerSecond(benchmark::State& state) {
+  if (!benchfolder::Usable(state, Mp3Folder())) return;
   std::vector<uint8_t> file = ReadAll(MusicFile());
   if (file.empty()) {
     state.SkipWithError("sox and lame are needed to make the test file");

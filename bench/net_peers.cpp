@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "lib/core/log.h"
 #include "lib/core/memory.h"
 #include "lib/core/ring_buffer.h"
@@ -69,13 +70,17 @@ double ThreadMillis() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+// The folder of the window lock, the user's own.
+const benchfolder::Folder& LockFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud-bench-net-peers");
+  return folder;
+}
+
 // The library on the headless desktop, the network's hidden window and a
 // listening record on a free loopback port; returns the port (0: failed).
 uint16_t StartLibraryAndNetwork() {
   if (std::getenv("RORUD_PLATFORM") == nullptr) plat::SetBackend(plat::Backend::kHeadless);
-  auto folder = std::filesystem::temp_directory_path() / "rorud-bench-net-peers";
-  std::filesystem::create_directories(folder);
-  plat::SetWindowLockFolder(folder.string());
+  plat::SetWindowLockFolder(LockFolder().path);
   SetLogFileEnabled(0);
   SetWindowTitle("network benchmark");
   ChangeWindowMode(1);
@@ -142,6 +147,8 @@ bool ConnectPeers(uint16_t port, int count, std::vector<int>* fds, std::vector<i
 // either cannot be had the benchmark is skipped and the library ended.
 bool StartPeers(benchmark::State& state, int count, uint16_t* port, std::vector<int>* fds,
                 std::vector<int32_t>* handles) {
+  *port = 0;
+  if (!benchfolder::Usable(state, LockFolder())) return false;
   *port = StartLibraryAndNetwork();
   if (*port != 0 && ConnectPeers(*port, count, fds, handles)) return true;
   state.SkipWithError("no network");
@@ -1010,6 +1017,7 @@ BENCHMARK(BM_Crowd)->Args({900, 1161})->Args({4600, 16384})->Iterations(1)->Unit
 // Args: idle peers, and peers that sent part of a message and left. The
 // time of the network's end.
 void BM_NetworkEnd(benchmark::State& state) {
+  if (!benchfolder::Usable(state, LockFolder())) return;
   const uint16_t port = StartLibraryAndNetwork();
   const int idle = static_cast<int>(state.range(0)), left = static_cast<int>(state.range(1));
   std::vector<int> fds;

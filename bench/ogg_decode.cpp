@@ -24,6 +24,9 @@
 // of 60 links of 1 s (arg 5); and the open of the 60-second file's pages
 // among a foreign stream's, which goes on for 100 MB after the sound ends
 // (arg 6: the open looks back through all of it for the sound's last page).
+//
+// The files are made in a folder of the user's own in the temporary folder
+// (bench/bench_folder.h) and kept from run to run.
 #include <benchmark/benchmark.h>
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
@@ -40,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "lib/core/memory.h"
 #include "lib/core/stream.h"
 #include "lib/sound/pcm_decoder.h"
@@ -48,25 +52,37 @@ namespace {
 
 constexpr double kSeconds = 60.0;
 
+// The folder of the test files, the user's own, kept from run to run.
+const benchfolder::Folder& OggFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud_bench_ogg");
+  return folder;
+}
+
 // The file as oggenc writes it (cut = false) or cut by the ffmpeg command.
 const std::string& SoundFile(bool cut) {
   static const std::string folder = [] {
-    std::string path = (std::filesystem::temp_directory_path() / "rorud_bench_ogg").string();
-    std::filesystem::create_directories(path);
-    const std::string ogg = path + "/sound60.ogg";
-    if (!std::filesystem::exists(path + "/cut60.ogg")) {
+    const std::string path = OggFolder().path;
+    if (path.empty()) return path;
+    const std::string ogg = path + "/sound60.ogg", cut_ogg = path + "/cut60.ogg";
+    if (!std::filesystem::exists(ogg)) {
       const std::string wav = path + "/sound60.wav";
       std::system(("sox -R -n -r 44100 -c 2 -b 16 " + wav + " synth 60 sine 100-8000 pinknoise vol 0.5 >/dev/null 2>&1")
                       .c_str());
-      std::system(("oggenc -Q -q 4 -o " + ogg + " " + wav + " >/dev/null 2>&1").c_str());
+      const bool made =
+          std::system(("oggenc -Q -q 4 -o " + benchfolder::PartName(ogg) + " " + wav + " >/dev/null 2>&1").c_str()) == 0;
       std::filesystem::remove(wav);
-      std::system(("ffmpeg -loglevel error -y -ss 7.3 -i " + ogg + " -c copy " + path + "/cut60.ogg >/dev/null 2>&1")
-                      .c_str());
+      benchfolder::PutInPlace(ogg, made);
+    }
+    if (std::filesystem::exists(ogg) && !std::filesystem::exists(cut_ogg)) {
+      const bool made = std::system(("ffmpeg -loglevel error -y -ss 7.3 -i " + ogg + " -c copy " +
+                                     benchfolder::PartName(cut_ogg) + " >/dev/null 2>&1")
+                                        .c_str()) == 0;
+      benchfolder::PutInPlace(cut_ogg, made);
     }
     return path;
   }();
-  static const std::string plain = folder + "/sound60.ogg";
-  static const std::string cut_file = folder + "/cut60.ogg";
+  static const std::string plain = folder.empty() ? folder : folder + "/sound60.ogg";
+  static const std::string cut_file = folder.empty() ? folder : folder + "/cut60.ogg";
   return cut ? cut_file : plain;
 }
 
@@ -78,8 +94,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 // Three 3-minute files of their own serial numbers, one after the other.
 const std::vector<uint8_t>& ChainFile() {
   static const std::vector<uint8_t> chain = [] {
-    const std::string folder = (std::filesystem::temp_directory_path() / "rorud_bench_ogg").string();
-    std::filesystem::create_directories(folder);
+    const std::string folder = OggFolder().path;
+    if (folder.empty()) return std::vector<uint8_t>();
     const std::string path = folder + "/chain3x180.ogg";
     if (!std::filesystem::exists(path)) {
       std::string links;
@@ -93,7 +109,7 @@ const std::vector<uint8_t>& ChainFile() {
         std::filesystem::remove(wav);
         links += " " + ogg;
       }
-      std::system(("cat" + links + " > " + path).c_str());
+      benchfolder::PutInPlace(path, std::system(("cat" + links + " > " + benchfolder::PartName(path)).c_str()) == 0);
     }
     return ReadAll(path);
   }();
@@ -136,12 +152,6 @@ const std::vector<uint8_t>& LongDisagreeingFile() {
     return out;
   }();
   return file;
-}
-
-std::string BenchFolder() {
-  const std::string folder = (std::filesystem::temp_directory_path() / "rorud_bench_ogg").string();
-  std::filesystem::create_directories(folder);
-  return folder;
 }
 
 // A file's packets (the first stream's), each with its granule position
@@ -247,12 +257,15 @@ std::vector<uint8_t> Repaged(const Packets& packets, int per_page, long page_byt
 // bytes (most hold one packet of one segment).
 const std::vector<uint8_t>& TinyPageFile() {
   static const std::vector<uint8_t> file = [] {
-    const std::string folder = BenchFolder();
+    const std::string folder = OggFolder().path;
+    if (folder.empty()) return std::vector<uint8_t>();
     const std::string wav = folder + "/tiny.wav", ogg = folder + "/tiny.ogg";
     if (!std::filesystem::exists(ogg)) {
       std::system(("sox -R -n -r 44100 -c 1 -b 16 " + wav + " synth 60 sine 440 vol 0.3 >/dev/null 2>&1").c_str());
-      std::system(("oggenc -Q -q -1 -o " + ogg + " " + wav + " >/dev/null 2>&1").c_str());
+      const bool made =
+          std::system(("oggenc -Q -q -1 -o " + benchfolder::PartName(ogg) + " " + wav + " >/dev/null 2>&1").c_str()) == 0;
       std::filesystem::remove(wav);
+      benchfolder::PutInPlace(ogg, made);
     }
     return Repaged(ReadPackets(ReadAll(ogg)), 0, 72);
   }();
@@ -262,7 +275,8 @@ const std::vector<uint8_t>& TinyPageFile() {
 // 60 links of 1 s each (stereo, oggenc -q 4), of their own serial numbers.
 const std::vector<uint8_t>& SixtyLinks() {
   static const std::vector<uint8_t> chain = [] {
-    const std::string folder = BenchFolder();
+    const std::string folder = OggFolder().path;
+    if (folder.empty()) return std::vector<uint8_t>();
     const std::string path = folder + "/links60.ogg";
     if (!std::filesystem::exists(path)) {
       std::string links;
@@ -275,7 +289,7 @@ const std::vector<uint8_t>& SixtyLinks() {
                         .c_str());
         links += " " + ogg;
       }
-      std::system(("cat" + links + " > " + path).c_str());
+      benchfolder::PutInPlace(path, std::system(("cat" + links + " > " + benchfolder::PartName(path)).c_str()) == 0);
       for (int i = 0; i < 60; ++i) std::filesystem::remove(folder + "/second" + std::to_string(i) + ".ogg");
       std::filesystem::remove(folder + "/second.wav");
     }
@@ -290,6 +304,7 @@ const std::vector<uint8_t>& SixtyLinks() {
 const std::vector<uint8_t>& BesideAnotherStream() {
   static const std::vector<uint8_t> file = [] {
     const Packets packets = ReadPackets(ReadAll(SoundFile(false)));
+    if (packets.data.size() < 4) return std::vector<uint8_t>();
     ogg_stream_state other;
     ogg_stream_init(&other, static_cast<int>(packets.serial ^ 0x5a5a5a));
     std::vector<uint8_t> junk(16000);
@@ -346,6 +361,7 @@ struct OpenConverter {
 };
 
 void BM_OggDecodeWhole(benchmark::State& state) {
+  if (!benchfolder::Usable(state, OggFolder())) return;
   const std::vector<uint8_t> file = BenchFile(state.range(0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
@@ -404,6 +420,7 @@ int MemorySeek(void* source, ogg_int64_t offset, int origin) {
 long MemoryTell(void* source) { return static_cast<long>(static_cast<MemoryFile*>(source)->at); }
 
 void BM_OggDecodeVorbisfile(benchmark::State& state) {
+  if (!benchfolder::Usable(state, OggFolder())) return;
   const std::vector<uint8_t> file = ReadAll(SoundFile(false));
   if (file.empty()) {
     state.SkipWithError("sox and oggenc are needed to make the test file");
@@ -430,6 +447,7 @@ void BM_OggDecodeVorbisfile(benchmark::State& state) {
 BENCHMARK(BM_OggDecodeVorbisfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggOpen(benchmark::State& state) {
+  if (!benchfolder::Usable(state, OggFolder())) return;
   const std::vector<uint8_t> file = BenchFile(state.range(0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
@@ -447,6 +465,7 @@ void BM_OggOpen(benchmark::State& state) {
 BENCHMARK(BM_OggOpen)->ArgName("file")->DenseRange(0, 6)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_OggChainSeekAndRead(benchmark::State& state) {
+  if (!benchfolder::Usable(state, OggFolder())) return;
   OpenConverter converter(ChainFile());
   if (!converter.open) {
     state.SkipWithError("the chain could not be made or opened");
@@ -466,6 +485,7 @@ void BM_OggChainSeekAndRead(benchmark::State& state) {
 BENCHMARK(BM_OggChainSeekAndRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggSeekAndRead(benchmark::State& state) {
+  if (!benchfolder::Usable(state, OggFolder())) return;
   const std::vector<uint8_t> file = ReadAll(SoundFile(false));
   OpenConverter converter(file);
   if (!converter.open) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "lib/core/archive_files.h"
 #include "lib/core/file_functions.h"
 #include "lib/image/image_load.h"
@@ -26,27 +27,22 @@ namespace {
 
 constexpr int kFiles = 600;
 constexpr int kSide = 48;
-// The files' folder, in one of the user's own in /var/tmp, made for the user
-// alone: a name there that another user made (or a link) is never written
-// through. Empty when that folder is not the user's alone.
+// The user's own folder in /var/tmp (bench/bench_folder.h): a name there that
+// another user made (or a link) is never written through.
+const benchfolder::Folder& OwnFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud_bench_png_files", "/var/tmp");
+  return folder;
+}
+
+// The files' folder in it, empty when there is none.
 const std::string& Folder() {
-  static const std::string folder = [] {
-    const std::string root = "/var/tmp/rorud_bench_png_files-" + std::to_string(::getuid());
-    ::mkdir(root.c_str(), 0700);
-    struct stat st {};
-    if (::lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0) {
-      std::fprintf(stderr, "%s is not a folder of user id %u's alone\n", root.c_str(), unsigned(::getuid()));
-      return std::string();
-    }
-    return root + "/data/grp/sprites";
-  }();
+  static const std::string folder = OwnFolder().path.empty() ? std::string() : OwnFolder().path + "/data/grp/sprites";
   return folder;
 }
 
 std::string FileName(int i) { return Folder() + "/sp" + std::to_string(i) + ".png"; }
 
-void WritePng(const std::string& path, std::mt19937& rng) {
+bool WritePng(const std::string& path, std::mt19937& rng) {
   std::vector<uint8_t> pixels(kSide * kSide * 4);
   for (int y = 0; y < kSide; ++y) {
     for (int x = 0; x < kSide; ++x) {
@@ -63,7 +59,7 @@ void WritePng(const std::string& path, std::mt19937& rng) {
   image.width = kSide;
   image.height = kSide;
   image.format = PNG_FORMAT_RGBA;
-  png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr);
+  return png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr) != 0;
 }
 
 // Makes the files when they are missing and sets the folders' times an hour
@@ -76,7 +72,9 @@ const std::vector<std::string>& Files() {
     std::mt19937 rng(3);
     for (int i = 0; i < kFiles; ++i) {
       names.push_back(FileName(i));
-      if (!std::filesystem::exists(names.back())) WritePng(names.back(), rng);
+      if (!std::filesystem::exists(names.back())) {
+        benchfolder::PutInPlace(names.back(), WritePng(benchfolder::PartName(names.back()), rng));
+      }
     }
     timespec times[2];
     ::clock_gettime(CLOCK_REALTIME, &times[0]);
@@ -92,10 +90,7 @@ const std::vector<std::string>& Files() {
 
 void BM_LoadByPathThroughTheLibrary(benchmark::State& state) {
   const std::vector<std::string>& files = Files();
-  if (files.empty()) {
-    state.SkipWithError("no folder of the user's own in /var/tmp");
-    return;
-  }
+  if (!benchfolder::Usable(state, OwnFolder())) return;
   InstallFileFunctions(GetArchiveFileFunctionSet());
   SetArchiveExtension("hsd");
   for (auto _ : state) {
@@ -115,10 +110,7 @@ BENCHMARK(BM_LoadByPathThroughTheLibrary)->Unit(benchmark::kMillisecond);
 
 void BM_LoadByPathThroughLibpng(benchmark::State& state) {
   const std::vector<std::string>& files = Files();
-  if (files.empty()) {
-    state.SkipWithError("no folder of the user's own in /var/tmp");
-    return;
-  }
+  if (!benchfolder::Usable(state, OwnFolder())) return;
   std::vector<uint8_t> out(kSide * kSide * 4);
   for (auto _ : state) {
     for (const std::string& name : files) {

@@ -1,8 +1,10 @@
 // Theora playback per frame of a 640 x 480 movie made by the ffmpeg command
 // (50 frames): the decoding thread's decode-ahead and the conversion of
 // each shown frame to the 32-bit frame image, frame after frame, the movie
-// looping. The file is read from memory.
+// looping. The file is made in a folder of the user's own in the temporary
+// folder (bench/bench_folder.h), read into memory and removed.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_folder.h"
 #include "lib/sound/movie.h"
 
 namespace {
@@ -48,8 +51,14 @@ size_t Read(void* destination, size_t element_size, size_t count, FileHandle fil
 
 int Eof(FileHandle file) { return Of(file)->position >= Of(file)->data.size() ? 1 : 0; }
 
+// The folder the movie is made in, the user's own.
+const benchfolder::Folder& MovieFolder() {
+  static const benchfolder::Folder folder = benchfolder::Make("rorud_bench_theora");
+  return folder;
+}
+
 bool MakeMovie(Bytes* bytes) {
-  const std::string path = (std::filesystem::temp_directory_path() / "rorud_bench_theora.ogv").string();
+  const std::string path = MovieFolder().path + "/movie-" + std::to_string(::getpid()) + ".ogv";
   const std::string command =
       "ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=640x480:rate=25:duration=2 -c:v libtheora -q:v 7 " +
       path + " >/dev/null 2>&1";
@@ -61,6 +70,7 @@ bool MakeMovie(Bytes* bytes) {
 }
 
 void BM_TheoraFrame(benchmark::State& state) {
+  if (!benchfolder::Usable(state, MovieFolder())) return;
   InitializeYuvTables();
   Bytes bytes;
   if (!MakeMovie(&bytes)) {

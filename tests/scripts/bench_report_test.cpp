@@ -34,14 +34,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Every benchmark program the README and the docs name.
+// Every benchmark program the README and the docs name (a source file such
+// as bench/bench_folder.h is none).
 std::set<std::string> QuotedPrograms() {
   std::vector<fs::path> files = {RORUD_SOURCE_DIR "/README.md"};
   for (const auto& entry : fs::directory_iterator(RORUD_SOURCE_DIR "/docs")) {
     if (entry.path().extension() == ".md") files.push_back(entry.path());
   }
   std::set<std::string> names;
-  const std::regex program("\\bbench_[a-z0-9_]+");
+  const std::regex program("\\bbench_[a-z0-9_]+(?![a-z0-9_]|\\.(h|cpp)\\b)");
   for (const fs::path& file : files) {
     const std::string text = Slurp(file.string());
     for (std::sregex_iterator it(text.begin(), text.end(), program), end; it != end; ++it) names.insert(it->str());

@@ -26,14 +26,17 @@ using scripttest::Ran;
 using scripttest::Shell;
 using scripttest::Slurp;
 
-// A checkout at `at` in `dir`: a copy of `script` (when given), the build
-// folders, and stand-ins that write `label` and their name to ran.txt in
-// `dir`: scripts/install-deps, which lets the run go on, and the first
-// steps run from a build folder (scripts/ctest-run, the game), which end it
-// with status 7.
+// A checkout at `at` in `dir`: a copy of `script` (when given) and of the
+// rule it sources, the build folders, and stand-ins that write `label` and
+// their name to ran.txt in `dir`: scripts/install-deps, which lets the run
+// go on, and the first steps run from a build folder (scripts/ctest-run,
+// the game), which end it with status 7.
 void Checkout(const testsupport::ScratchDir& dir, const std::string& at, const std::string& label,
               const std::string& script = "") {
-  if (!script.empty()) scripttest::WriteScript(dir, at + "/" + script, Slurp(RORUD_SOURCE_DIR "/" + script));
+  if (!script.empty()) {
+    scripttest::WriteScript(dir, at + "/" + script, Slurp(RORUD_SOURCE_DIR "/" + script));
+    dir.Write(at + "/scripts/temp-folder-rule", Slurp(RORUD_SOURCE_DIR "/scripts/temp-folder-rule"));
+  }
   const std::string record = "echo " + Quoted(label) + " \"$(basename \"$0\")\" >> " + Quoted(dir / "ran.txt");
   scripttest::WriteScript(dir, at + "/scripts/install-deps", record);
   scripttest::WriteScript(dir, at + "/scripts/ctest-run", record + "\nexit 7");
@@ -162,6 +165,50 @@ TEST(CheckShAsRoot, RefusesATemporaryFolderAnotherUserCouldChange) {
     EXPECT_EQ(run.status, 7) << set << "\n" << run.err;
     EXPECT_EQ(Slurp(dir / "ran.txt"), "root's install-deps\ncmake\n") << set;
   }
+}
+
+// The build and the tests get none of git's variables (as a hook is given
+// them): the script tests' set-up, git init, add and commit in a folder of
+// their own, would write to the repository and the index they name.
+TEST(CheckSh, TheBuildAndTheTestsGetNoneOfGitsVariables) {
+  testsupport::ScratchDir dir;
+  const std::string env = Environment(dir);
+  Checkout(dir, "co", "own", "check.sh");
+  scripttest::WriteScript(dir, "bin/cmake", "env | grep ^GIT_ > " + Quoted(dir / "git.txt") + "\nexit 7");
+  const Ran run = Shell(dir, env + "export GIT_DIR=" + Quoted(dir / "other/.git") + " GIT_WORK_TREE=" +
+                                 Quoted(dir / "other") + " GIT_INDEX_FILE=" + Quoted(dir / "other/.git/index") +
+                                 "; cd / && " + Quoted(dir / "co/check.sh"));
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_TRUE(fs::exists(dir / "git.txt"));
+  EXPECT_EQ(Slurp(dir / "git.txt"), "");
+}
+
+// Nor does root's take the sanitizers' options from its caller (sudo -E):
+// one such as log_path would have root's programs write where it names.
+TEST(CheckShAsRoot, TakesNoSanitizerOptionsFromItsCaller) {
+  if (::geteuid() != 0) GTEST_SKIP() << "anyone else's options are theirs to give";
+  testsupport::ScratchDir dir;
+  const std::string env = Environment(dir);
+  Checkout(dir, "co", "own", "check.sh");
+  scripttest::WriteScript(dir, "bin/cmake", "env | grep SAN_OPTIONS= > " + Quoted(dir / "san.txt") + "\nexit 7");
+  std::string set;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "MSAN_OPTIONS"}) {
+    set += std::string(" ") + name + "=log_path=" + Quoted(dir / "log");
+  }
+  const Ran run = Shell(dir, env + "export" + set + "; cd / && " + Quoted(dir / "co/check.sh"));
+  EXPECT_EQ(run.status, 7) << run.err;
+  EXPECT_EQ(Slurp(dir / "san.txt"),
+            "LSAN_OPTIONS=suppressions=\"" + (dir / "co/scripts/lsan.supp") + "\":print_suppressions=0\n");
+}
+
+// So do the tests that scripts/ctest-run runs, whoever calls it.
+TEST(CtestRun, TheTestsGetNoneOfGitsVariables) {
+  testsupport::ScratchDir dir;
+  dir.Write("build/CTestTestfile.cmake", "add_test(NoGit /bin/sh -c \"! env | grep ^GIT_\")\n");
+  const Ran run = Shell(dir, "cd " + Quoted(dir / "build") + " && GIT_DIR=" + Quoted(dir / "other/.git") +
+                                 " GIT_INDEX_FILE=" + Quoted(dir / "other/.git/index") + " " +
+                                 Quoted(RORUD_SOURCE_DIR "/scripts/ctest-run") + " --output-on-failure");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
 }
 
 // LSAN_OPTIONS split as the sanitizers split it (flags at spaces, commas,

@@ -432,10 +432,20 @@ TEST_F(FreshRootCheck, EveryFailureToSetUpGivesTheOneLineAndCiRunsTheCheckHere) 
 // text), a name that ends in a newline included (beside it, the same name
 // without the newline is another checkout), and whatever checkout git's
 // variables in the environment name (as in a hook). .ci/run runs it from
-// such a path too. A tree without git (an exported tarball) has no commit
-// to clone: one line, and .ci/run runs the check here.
+// such a path too, and either, called by a relative name, runs its own
+// checkout, not the one that an exported CDPATH leads that name to. A tree
+// without git (an exported tarball) has no commit to clone: one line, and
+// .ci/run runs the check here.
 TEST_F(FreshRootCheck, TheCheckoutItLiesInRunsWhateverItsPathOwnerOrGitsVariablesATreeWithoutGitFallsBack) {
   const std::string run = "RUN='test -e only-here || exit 7; exit 6' CI=true";
+  dir_.Write("root/src/only-here", "");
+  MakeCheckout(dir_, "root/src", true);
+  MakeCheckout(dir_, "root/elsewhere/src", true);
+  for (const std::string script : {".ci/run", "scripts/fresh-root-check"}) {
+    const Ran relative = InChroot("cd / && CDPATH=/elsewhere " + run + " src/" + script);
+    EXPECT_EQ(relative.status, 6) << script << "\n" << relative.err;
+    EXPECT_TRUE(Names().empty());
+  }
   for (const std::string path : {"/-a\tb c';touch /var/tmp/quote;: '$(touch /var/tmp/substitution)\"\nd", "/src\n"}) {
     dir_.Write("root" + path + "/only-here", "");
     MakeCheckout(dir_, "root" + path, true);

@@ -84,7 +84,8 @@ class FuzzScripts : public ::testing::Test {
 
     // The sibling the checkout's name would give with its newline dropped.
     fs::create_directories(dir_ / "check out");
-    for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check", "ctest-run", "tsan.supp"}) {
+    for (const char* script : {"fuzz-smoke", "fuzz-long", "tsan-check", "ctest-run", "tsan.supp",
+                               "temp-folder-rule"}) {
       Executable(std::string("scripts/") + script, Slurp(std::string(RORUD_SOURCE_DIR "/scripts/") + script));
     }
     // The leak the suppressions name goes with the project's own.
@@ -103,20 +104,22 @@ class FuzzScripts : public ::testing::Test {
     scripttest::WriteScript(dir_, checkout_ + name, body);
   }
   void Seed(const std::string& says) { dir_.Write(checkout_ + "tools/fuzz/corpus/one/seed", says); }
-  // The script, started by its full path with only the stand-ins' folder
+  // The script, started by its full path (or, with `relative`, by its path
+  // from the test's folder, from there) with only the stand-ins' folder
   // before the system's on PATH and a temporary folder of the test's.
   scripttest::Ran Run(const std::string& script, const std::string& set = "",
-                      const std::string& args = "") {
+                      const std::string& args = "", bool relative = false) {
     fs::remove(dir_ / "calls.txt");
-    return scripttest::Shell(dir_, "cd / && env -i PATH=" + Quoted(dir_ / "bin") + ":/usr/bin:/bin HOME=/ TMPDIR=" +
-                                       Quoted(dir_ / "tmp") + " " + set + " " +
-                                       Quoted(dir_ / (checkout_ + "scripts/" + script)) + " " + args);
+    const std::string path = checkout_ + "scripts/" + script;
+    return scripttest::Shell(dir_, "cd " + Quoted(relative ? dir_.path() : "/") + " && env -i PATH=" +
+                                       Quoted(dir_ / "bin") + ":/usr/bin:/bin HOME=/ TMPDIR=" + Quoted(dir_ / "tmp") +
+                                       " " + set + " " + Quoted(relative ? path : dir_ / path) + " " + args);
   }
   // A short run: one second of processor time an input, the wall-time net
   // left as it is.
-  scripttest::Ran Fuzz(const std::string& script) {
-    return script == "fuzz-smoke" ? Run(script, "FUZZ_TIMEOUT=1 FUZZ_SECONDS=1")
-                                  : Run(script, "FUZZ_TIMEOUT=1", "-t 1 -k");
+  scripttest::Ran Fuzz(const std::string& script, const std::string& set = "", bool relative = false) {
+    return script == "fuzz-smoke" ? Run(script, set + " FUZZ_TIMEOUT=1 FUZZ_SECONDS=1", "", relative)
+                                  : Run(script, set + " FUZZ_TIMEOUT=1", "-t 1 -k", relative);
   }
   bool Ran(const char* command) { return Slurp(dir_ / "calls.txt").find(command) != std::string::npos; }
   testsupport::ScratchDir dir_;
@@ -145,6 +148,30 @@ TEST_F(FuzzScripts, TheSanitizersTakeTheSuppressionsOfACheckoutWithASpaceAndANew
   EXPECT_TRUE(Ran("ctest --output-on-failure"));
 
   EXPECT_TRUE(fs::is_empty(dir_ / "check out"));
+}
+
+// Called by a relative name, each runs the checkout it lies in, not the
+// folder that an exported CDPATH leads that name to.
+TEST_F(FuzzScripts, ARelativeNameIsTheCurrentFoldersWhateverCdpathNames) {
+  fs::create_directories(dir_ / ("elsewhere/" + checkout_ + "scripts"));
+  const std::string cdpath = "CDPATH=" + Quoted(dir_ / "elsewhere");
+  for (const std::string script : {"fuzz-smoke", "fuzz-long", "tsan-check"}) {
+    const scripttest::Ran run = script == "tsan-check" ? Run(script, cdpath, "", true) : Fuzz(script, cdpath, true);
+    EXPECT_EQ(run.status, 0) << script << "\n" << run.out << run.err;
+    EXPECT_TRUE(Ran("cmake -S . -B build-")) << script;
+  }
+}
+
+// A total time that is no number ends fuzz-smoke with a line before
+// anything runs, and is never evaluated: bash's arithmetic would run the
+// command in a name's index.
+TEST_F(FuzzScripts, ATotalTimeThatIsNoNumberIsRefusedUnevaluated) {
+  const std::string total = "SECONDS[$(>" + dir_ / "evaluated" + ")]";
+  const scripttest::Ran run = Run("fuzz-smoke", "FUZZ_TOTAL_SECONDS=" + Quoted(total));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "fuzz-smoke: FUZZ_TOTAL_SECONDS is a whole number of seconds, not '" + total + "'\n");
+  EXPECT_FALSE(fs::exists(dir_ / "evaluated"));
+  EXPECT_FALSE(Ran("cmake"));
 }
 
 // A crash or an input that needs over the limit in processor time is a
@@ -216,6 +243,29 @@ TEST_F(FuzzScripts, NoScratchEndsTheRunWithALineBeforeAnythingRuns) {
   fs::create_directories(dir_ / "tmp");
   set = "TMP=" + Quoted(dir_ / "open");
   refused("tsan-check", "the temporary folder is not root's alone (" + dir_ / "open" + " is user id 0's, mode 777)");
+}
+
+// Root takes no sanitizer options from its caller (sudo -E): with them, the
+// sanitized programs would write their reports where the caller's
+// log_path names. Anyone else's are added to the scripts' own.
+TEST_F(FuzzScripts, RootTakesNoSanitizerOptionsFromItsCaller) {
+  const std::string log = Quoted(dir_ / "san");
+  std::string set;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    set += std::string(" ") + name + "=verbosity=1:log_path=" + log;
+  }
+  for (const std::string script : {"fuzz-long", "tsan-check"}) {
+    const scripttest::Ran run = script == "tsan-check" ? Run(script, set) : Fuzz(script, set);
+    EXPECT_EQ(run.status, 0) << script << run.out << run.err;
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      logged |= entry.path().filename().string().rfind("san.", 0) == 0;
+    }
+    EXPECT_EQ(logged, ::geteuid() != 0) << script;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      if (entry.path().filename().string().rfind("san.", 0) == 0) fs::remove(entry.path());
+    }
+  }
 }
 
 }  // namespace

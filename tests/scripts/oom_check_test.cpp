@@ -50,6 +50,7 @@ class OomCheck : public ::testing::Test {
                   fs::copy_options::overwrite_existing);
     fs::permissions(dir_ / (at + "/scripts/oom-check"), fs::perms::owner_exec | fs::perms::group_exec |
                                                             fs::perms::others_exec, fs::perm_options::add);
+    dir_.Write(at + "/scripts/temp-folder-rule", Slurp(RORUD_SOURCE_DIR "/scripts/temp-folder-rule"));
     dir_.Write(at + "/build/data/sheet.png", "");
     const std::string xvfb = Quoted(dir_ / "xvfb.pid");
     scripttest::WriteScript(
@@ -153,6 +154,18 @@ TEST_F(OomCheck, WithoutAScratchFolderItSaysSoInOneLineAndTouchesNothing) {
   EXPECT_EQ(err.rfind("oom-check: no scratch folder can be made (mktemp: ", 0), 0u) << err;
   EXPECT_NE(err.find(dir_ / "missing/oom-check."), std::string::npos) << err;
   EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
+}
+
+// A level that is no number ends the check with a line before anything
+// runs, and is never evaluated: bash's arithmetic would run the command in
+// a name's index.
+TEST_F(OomCheck, ALevelThatIsNoNumberIsRefusedUnevaluated) {
+  const std::string level = "SECONDS[$(>" + dir_ / "evaluated" + ")]";
+  const Ran run = Run("LEVELS=" + Quoted("150 " + level));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "oom-check: LEVELS holds whole numbers of MiB, not '" + level + "'\n");
+  EXPECT_FALSE(fs::exists(dir_ / "evaluated"));
   EXPECT_FALSE(fs::exists(dir_ / "calls.txt")) << Slurp(dir_ / "calls.txt");
 }
 

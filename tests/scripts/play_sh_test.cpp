@@ -28,6 +28,7 @@ class PlaySh : public ::testing::Test {
   void SetUp() override {
     const std::string script = Slurp(RORUD_SOURCE_DIR "/play.sh");
     Executable("play.sh", script);
+    dir_.Write("scripts/temp-folder-rule", Slurp(RORUD_SOURCE_DIR "/scripts/temp-folder-rule"));
     const std::string record = "echo \"$(basename \"$0\") $*\" >> '" + dir_ / "calls.txt" + "'";
     Executable("scripts/install-deps", record);
     Executable("bin/cmake", record);

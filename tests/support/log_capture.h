@@ -2,6 +2,7 @@
 // library log writing into it, and collects what reaches the debugger output.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -19,6 +20,13 @@ class LogCapture {
 
   // Everything the debugger output received so far (code page 932 bytes).
   const std::string& Debug() const { return debug_; }
+  // How many times `text` appears in it (the lines that hold it, for a text
+  // of one line).
+  size_t Count(const std::string& text) const {
+    size_t n = 0;
+    for (size_t at = debug_.find(text); at != std::string::npos; at = debug_.find(text, at + 1)) ++n;
+    return n;
+  }
   // The log file's bytes.
   std::string File() const;
   std::string ReadFile(const std::string& name) const;

@@ -13,6 +13,7 @@
 
 #include "lib/core/stream.h"
 #include "tests/lib/sound/sound_fixture.h"
+#include "tests/lib/sound/vorbisfile_memory.h"
 
 namespace {
 
@@ -136,12 +137,7 @@ class OggCountsTest : public SoundFixture {
     EXPECT_GE(lowest, 0);
     return delivered;
   }
-  size_t Lines(const std::string& text) const {
-    size_t n = 0;
-    const std::string& log = log_.Debug();
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t Lines(const std::string& text) const { return log_.Count(text); }
   std::vector<uint8_t> file_;
   SoundStream stream_{};
   PcmDecoderRecord record_{};
@@ -224,32 +220,10 @@ namespace {
 
 using namespace soundtest;
 
-// The decoder library's callbacks over a file in memory.
-struct MemorySource {
-  const std::vector<uint8_t>* file;
-  size_t at;
-};
-
 // libvorbisfile's read of `file` from frame `frame` on (a sample seek, then
 // ov_read to the end), 16-bit.
 std::vector<uint8_t> LibraryFrom(const std::vector<uint8_t>& file, int64_t frame) {
-  ov_callbacks callbacks{};
-  callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
-    auto* src = static_cast<MemorySource*>(s);
-    const size_t n = std::min(size * count, src->file->size() - src->at);
-    std::memcpy(out, src->file->data() + src->at, n);
-    src->at += n;
-    return size != 0 ? n / size : 0;
-  };
-  callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
-    auto* src = static_cast<MemorySource*>(s);
-    const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
-                                                                      : static_cast<int64_t>(src->file->size());
-    if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
-    src->at = static_cast<size_t>(base + offset);
-    return 0;
-  };
-  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->at); };
+  const ov_callbacks callbacks = MemoryCallbacks();
   MemorySource source{&file, 0};
   std::vector<uint8_t> sound;
   OggVorbis_File vf;

@@ -209,12 +209,7 @@ class OggHeadersTest : public SoundFixture {
     stream.ops.close(stream.handle);
     return length;
   }
-  size_t Lines(const std::string& text) const {
-    size_t n = 0;
-    const std::string& log = log_.Debug();
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t Lines(const std::string& text) const { return log_.Count(text); }
   // Refused whole, as a stream sound and by the converter (seeking, and
   // unless its first link is good, not seeking), with the line naming the
   // file each time it is loaded.

@@ -16,6 +16,7 @@
 #include "lib/sound/ogg_link_ends.h"
 #include "lib/sound/ogg_packet_decoder.h"
 #include "tests/lib/sound/sound_fixture.h"
+#include "tests/lib/sound/vorbisfile_memory.h"
 
 namespace {
 
@@ -171,32 +172,6 @@ std::vector<uint8_t> Yardstick(const std::vector<uint8_t>& file, std::vector<int
   return std::vector<uint8_t>(bytes + start * channels * 2, bytes + end * channels * 2);
 }
 
-// The decoder library's callbacks over a file in memory.
-struct MemorySource {
-  const std::vector<uint8_t>* file;
-  size_t at;
-};
-ov_callbacks MemoryCallbacks() {
-  ov_callbacks callbacks{};
-  callbacks.read_func = [](void* out, size_t size, size_t count, void* s) -> size_t {
-    auto* src = static_cast<MemorySource*>(s);
-    const size_t n = std::min(size * count, src->file->size() - src->at);
-    std::memcpy(out, src->file->data() + src->at, n);
-    src->at += n;
-    return size != 0 ? n / size : 0;
-  };
-  callbacks.seek_func = [](void* s, ogg_int64_t offset, int origin) -> int {
-    auto* src = static_cast<MemorySource*>(s);
-    const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(src->at)
-                                                                      : static_cast<int64_t>(src->file->size());
-    if (base + offset < 0 || base + offset > static_cast<int64_t>(src->file->size())) return -1;
-    src->at = static_cast<size_t>(base + offset);
-    return 0;
-  };
-  callbacks.tell_func = [](void* s) -> long { return static_cast<long>(static_cast<MemorySource*>(s)->at); };
-  return callbacks;
-}
-
 // The decoder library's own open and read of a file from its start: its
 // 16-bit sound.
 std::vector<uint8_t> LibraryDecode(const std::vector<uint8_t>& file) {
@@ -223,12 +198,7 @@ class OggPagesTest : public SoundFixture {
     *decoded = ReadAll(name + ".raw");
     return ReadAll(name + ".ogg");
   }
-  size_t Lines(const std::string& text) const {
-    size_t n = 0;
-    const std::string& log = log_.Debug();
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t Lines(const std::string& text) const { return log_.Count(text); }
   // The length in bytes a converter reports for a file, or -1 when none
   // opens it.
   int32_t ReportedLength(const std::vector<uint8_t>& file) {

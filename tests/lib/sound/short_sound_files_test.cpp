@@ -31,12 +31,7 @@ std::string ShellOutput(const std::string& command) {
 class ShortSoundFileTest : public SoundFixture {
  protected:
   // How many log lines so far contain the text.
-  size_t Lines(const std::string& text) const {
-    size_t n = 0;
-    const std::string& log = log_.Debug();
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-    return n;
-  }
+  size_t Lines(const std::string& text) const { return log_.Count(text); }
   std::vector<uint8_t> Pcm(int handle) {
     SoundRecord* r = FindSound(handle);
     return r ? std::vector<uint8_t>(r->data, r->data + r->data_size) : std::vector<uint8_t>{};
