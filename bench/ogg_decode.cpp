@@ -18,16 +18,26 @@
 // file's audio pages over and over, every granule position off the packets
 // by a different amount.
 //
+// The open against the whole decode where the open weighs most
+// (BM_OggOpen and BM_OggDecodeWhole with the same arg): a 60-second mono
+// file of one-segment packets in pages of at most 72 bytes (arg 4), a chain
+// of 60 links of 1 s (arg 5); and the open of the 60-second file's pages
+// among a foreign stream's, which goes on for 100 MB after the sound ends
+// (arg 6: the open looks back through all of it for the sound's last page).
+//
 // The files are made in a folder of the user's own in the temporary folder
 // (bench/bench_folder.h) and kept from run to run.
 #include <benchmark/benchmark.h>
 #include <ogg/ogg.h>
+#include <vorbis/codec.h>
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -144,6 +154,197 @@ const std::vector<uint8_t>& LongDisagreeingFile() {
   return file;
 }
 
+// A file's packets (the first stream's), each with its granule position
+// where the page gives one.
+struct Packets {
+  long serial = 0;
+  int64_t last_granule = 0;
+  std::vector<std::vector<uint8_t>> data;
+};
+Packets ReadPackets(const std::vector<uint8_t>& file) {
+  Packets out;
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(file.size())), file.data(), file.size());
+  ogg_sync_wrote(&sync, static_cast<long>(file.size()));
+  ogg_stream_state os;
+  ogg_page page;
+  ogg_packet packet;
+  bool started = false;
+  while (ogg_sync_pageout(&sync, &page) == 1) {
+    if (!started) {
+      out.serial = ogg_page_serialno(&page);
+      ogg_stream_init(&os, static_cast<int>(out.serial));
+      started = true;
+    }
+    if (ogg_page_serialno(&page) != out.serial) continue;
+    ogg_stream_pagein(&os, &page);
+    if (ogg_page_granulepos(&page) != -1) out.last_granule = ogg_page_granulepos(&page);
+    while (ogg_stream_packetout(&os, &packet) == 1) out.data.emplace_back(packet.packet, packet.packet + packet.bytes);
+  }
+  if (started) ogg_stream_clear(&os);
+  ogg_sync_clear(&sync);
+  return out;
+}
+
+// Writes `packets` as one stream: the headers on their own pages, then the
+// audio packets `per_page` at a time (0: as many as fit in `page_bytes`),
+// each page with its granule position (the samples counted, the last the
+// file's own). `between` (if set) is called after the first page and each
+// audio page.
+std::vector<uint8_t> Repaged(const Packets& packets, int per_page, long page_bytes,
+                             const std::function<void(std::vector<uint8_t>*)>& between = nullptr) {
+  std::vector<uint8_t> out;
+  if (packets.data.size() < 4) return out;
+  vorbis_info info;
+  vorbis_comment comment;
+  vorbis_info_init(&info);
+  vorbis_comment_init(&comment);
+  ogg_stream_state os;
+  ogg_stream_init(&os, static_cast<int>(packets.serial));
+  ogg_page page;
+  const auto flush = [&] {
+    bool wrote = false;
+    while (ogg_stream_flush(&os, &page) != 0) {
+      out.insert(out.end(), page.header, page.header + page.header_len);
+      out.insert(out.end(), page.body, page.body + page.body_len);
+      wrote = true;
+    }
+    return wrote;
+  };
+  int64_t count = 0;
+  long previous = 0, body = 0, segments = 0, on_page = 0;
+  for (size_t i = 0; i < packets.data.size(); ++i) {
+    ogg_packet packet{};
+    packet.packet = const_cast<unsigned char*>(packets.data[i].data());
+    packet.bytes = static_cast<long>(packets.data[i].size());
+    packet.b_o_s = i == 0;
+    packet.packetno = static_cast<int64_t>(i);
+    if (i < 3) {
+      vorbis_synthesis_headerin(&info, &comment, &packet);
+      ogg_stream_packetin(&os, &packet);
+      if (i != 1) flush();
+      // Another stream's first page goes with the first pages of all.
+      if (i == 0 && between) between(&out);
+      continue;
+    }
+    const long size = std::max(0L, vorbis_packet_blocksize(&info, &packet));
+    if (previous != 0 && size != 0) count += (previous + size) / 4;
+    if (size != 0) previous = size;
+    const long lacing = packet.bytes / 255 + 1;
+    const bool full = per_page > 0 ? on_page == per_page : 27 + segments + lacing + body + packet.bytes > page_bytes;
+    if (on_page > 0 && full) {
+      flush();
+      if (between) between(&out);
+      body = segments = on_page = 0;
+    }
+    packet.granulepos = i + 1 == packets.data.size() ? packets.last_granule : count;
+    packet.e_o_s = i + 1 == packets.data.size();
+    ogg_stream_packetin(&os, &packet);
+    body += packet.bytes;
+    segments += lacing;
+    ++on_page;
+  }
+  flush();
+  if (between) between(&out);
+  ogg_stream_clear(&os);
+  vorbis_comment_clear(&comment);
+  vorbis_info_clear(&info);
+  return out;
+}
+
+// A 60-second mono sine (oggenc -q -1), its packets in pages of at most 72
+// bytes (most hold one packet of one segment).
+const std::vector<uint8_t>& TinyPageFile() {
+  static const std::vector<uint8_t> file = [] {
+    const std::string folder = OggFolder().path;
+    if (folder.empty()) return std::vector<uint8_t>();
+    const std::string wav = folder + "/tiny.wav", ogg = folder + "/tiny.ogg";
+    if (!std::filesystem::exists(ogg)) {
+      std::system(("sox -R -n -r 44100 -c 1 -b 16 " + wav + " synth 60 sine 440 vol 0.3 >/dev/null 2>&1").c_str());
+      const bool made =
+          std::system(("oggenc -Q -q -1 -o " + benchfolder::PartName(ogg) + " " + wav + " >/dev/null 2>&1").c_str()) == 0;
+      std::filesystem::remove(wav);
+      benchfolder::PutInPlace(ogg, made);
+    }
+    return Repaged(ReadPackets(ReadAll(ogg)), 0, 72);
+  }();
+  return file;
+}
+
+// 60 links of 1 s each (stereo, oggenc -q 4), of their own serial numbers.
+const std::vector<uint8_t>& SixtyLinks() {
+  static const std::vector<uint8_t> chain = [] {
+    const std::string folder = OggFolder().path;
+    if (folder.empty()) return std::vector<uint8_t>();
+    const std::string path = folder + "/links60.ogg";
+    if (!std::filesystem::exists(path)) {
+      std::string links;
+      for (int i = 0; i < 60; ++i) {
+        const std::string wav = folder + "/second.wav", ogg = folder + "/second" + std::to_string(i) + ".ogg";
+        std::system(("sox -R -n -r 44100 -c 2 -b 16 " + wav + " synth 1 sine " + std::to_string(200 + 20 * i) +
+                     " pinknoise vol 0.5 >/dev/null 2>&1")
+                        .c_str());
+        std::system(("oggenc -Q -q 4 -s " + std::to_string(5000 + i) + " -o " + ogg + " " + wav + " >/dev/null 2>&1")
+                        .c_str());
+        links += " " + ogg;
+      }
+      benchfolder::PutInPlace(path, std::system(("cat" + links + " > " + benchfolder::PartName(path)).c_str()) == 0);
+      for (int i = 0; i < 60; ++i) std::filesystem::remove(folder + "/second" + std::to_string(i) + ".ogg");
+      std::filesystem::remove(folder + "/second.wav");
+    }
+    return ReadAll(path);
+  }();
+  return chain;
+}
+
+// The 60-second file's pages of eight packets each, a page of a foreign
+// stream (16,000 bytes of noise) after each, and 100 MB more of it after
+// the sound's last page.
+const std::vector<uint8_t>& BesideAnotherStream() {
+  static const std::vector<uint8_t> file = [] {
+    const Packets packets = ReadPackets(ReadAll(SoundFile(false)));
+    if (packets.data.size() < 4) return std::vector<uint8_t>();
+    ogg_stream_state other;
+    ogg_stream_init(&other, static_cast<int>(packets.serial ^ 0x5a5a5a));
+    std::vector<uint8_t> junk(16000);
+    uint32_t x = 1;
+    int64_t number = 0;
+    const auto foreign = [&](std::vector<uint8_t>* out) {
+      for (uint8_t& c : junk) c = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+      ogg_packet packet{};
+      packet.packet = junk.data();
+      packet.bytes = static_cast<long>(junk.size());
+      packet.b_o_s = number == 0;
+      packet.granulepos = number;
+      packet.packetno = number++;
+      ogg_stream_packetin(&other, &packet);
+      ogg_page page;
+      while (ogg_stream_flush(&other, &page) != 0) {
+        out->insert(out->end(), page.header, page.header + page.header_len);
+        out->insert(out->end(), page.body, page.body + page.body_len);
+      }
+    };
+    std::vector<uint8_t> out = Repaged(packets, 8, 0, foreign);
+    for (const size_t end = out.size() + (size_t{100} << 20); out.size() < end;) foreign(&out);
+    ogg_stream_clear(&other);
+    return out;
+  }();
+  return file;
+}
+
+// The file a benchmark's arg names.
+std::vector<uint8_t> BenchFile(int64_t arg) {
+  switch (arg) {
+    case 2: return ChainFile();
+    case 3: return LongDisagreeingFile();
+    case 4: return TinyPageFile();
+    case 5: return SixtyLinks();
+    case 6: return BesideAnotherStream();
+    default: return ReadAll(SoundFile(arg != 0));
+  }
+}
+
 struct OpenConverter {
   explicit OpenConverter(const std::vector<uint8_t>& file) {
     stream.ops = *GetMemoryStreamTable();
@@ -161,7 +362,7 @@ struct OpenConverter {
 
 void BM_OggDecodeWhole(benchmark::State& state) {
   if (!benchfolder::Usable(state, OggFolder())) return;
-  const std::vector<uint8_t> file = state.range(0) == 2 ? ChainFile() : ReadAll(SoundFile(state.range(0) != 0));
+  const std::vector<uint8_t> file = BenchFile(state.range(0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
     return;
@@ -183,7 +384,15 @@ void BM_OggDecodeWhole(benchmark::State& state) {
   }
   state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_OggDecodeWhole)->ArgName("file")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OggDecodeWhole)
+    ->ArgName("file")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 struct MemoryFile {
   const std::vector<uint8_t>* bytes;
@@ -239,9 +448,7 @@ BENCHMARK(BM_OggDecodeVorbisfile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OggOpen(benchmark::State& state) {
   if (!benchfolder::Usable(state, OggFolder())) return;
-  const std::vector<uint8_t> file = state.range(0) == 3   ? LongDisagreeingFile()
-                                    : state.range(0) == 2 ? ChainFile()
-                                                          : ReadAll(SoundFile(state.range(0) != 0));
+  const std::vector<uint8_t> file = BenchFile(state.range(0));
   if (file.empty()) {
     state.SkipWithError("sox, oggenc and ffmpeg are needed to make the test files");
     return;
@@ -255,7 +462,7 @@ void BM_OggOpen(benchmark::State& state) {
     benchmark::DoNotOptimize(converter.record.data_size);
   }
 }
-BENCHMARK(BM_OggOpen)->ArgName("file")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_OggOpen)->ArgName("file")->DenseRange(0, 6)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_OggChainSeekAndRead(benchmark::State& state) {
   if (!benchfolder::Usable(state, OggFolder())) return;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/sound/ogg_page_scan.h"
 #include "lib/sound/vorbis_headers.h"
 
 namespace {
@@ -141,17 +142,14 @@ class LinkWalk {
     while (found == -1) {
       if (begin == 0) return kEndless;
       begin = std::max<int64_t>(0, begin - kChunk);
-      if (!Seek(begin)) return kReadError;
-      while (offset_ < before) {
-        ogg_page page;
-        const int64_t at = NextPage(&page, before - offset_);
-        if (at == kReadError) return kReadError;
-        if (at < 0) break;
-        found_serial = ogg_page_serialno(&page);
-        found_granule = ogg_page_granulepos(&page);
-        found = at;
+      offset_ = -1;
+      if (stream_->ops.seek(stream_->handle, begin, 0) != 0) return kReadError;
+      for (const ChainPage& page : ChunkPages(begin, before)) {
+        found_serial = page.serial;
+        found_granule = page.granule;
+        found = page.at;
         if (found_serial == *serial) {
-          preferred = at;
+          preferred = page.at;
           *granule = found_granule;
         }
         if (!Listed(found_serial, list)) preferred = -1;
@@ -161,6 +159,58 @@ class LinkWalk {
     *serial = found_serial;
     *granule = found_granule;
     return found;
+  }
+
+  // A page the library's sync finds, where it ends, and what the search
+  // back reads of it.
+  struct ChainPage {
+    int64_t at;
+    int64_t end;
+    long serial;
+    int64_t granule;
+  };
+
+  // The pages the library's sync finds from `begin` that start before
+  // `before`, found as it finds them (lib/sound/ogg_page_scan.h) but
+  // without copying each and checking it through tables. The search back
+  // for a stream's last page steps back one page at a time and reads each
+  // step's 64 KiB again, through every page of another stream after the
+  // sound: once the scan meets a page the step before found, the pages
+  // after it are those that step found (from a page, the sync's next page
+  // is always the same), up to where that step stopped.
+  const std::vector<ChainPage>& ChunkPages(int64_t begin, int64_t before) {
+    // The two lists keep their room from step to step: a step holds up to
+    // a page for every 28 bytes.
+    std::vector<ChainPage>& pages = spare_;
+    pages.clear();
+    pages.reserve(static_cast<size_t>(kChunk / 28 + 1));
+    int64_t from = begin;
+    bool met = false;  // a page of the step before has been met
+    for (bool more = true; more;) {
+      more = false;
+      oggpcm::PageScan scan(stream_, from, kChunk);
+      scan.StopAt(before);
+      for (oggpcm::ScannedPage found; scan.Next(&found);) {
+        ogg_page page{};
+        page.header = const_cast<unsigned char*>(found.bytes);
+        page.header_len = static_cast<long>(found.header_len);
+        pages.push_back({found.at, found.at + static_cast<int64_t>(found.Length()), ogg_page_serialno(&page),
+                         ogg_page_granulepos(&page)});
+        if (met) continue;
+        auto known = std::lower_bound(chain_.begin(), chain_.end(), found.at,
+                                      [](const ChainPage& p, int64_t at) { return p.at < at; });
+        if (known == chain_.end() || known->at != found.at) continue;
+        met = true;
+        for (++known; known != chain_.end() && known->at < before; ++known) pages.push_back(*known);
+        // The step before stopped short of `before`: the scan goes on after
+        // its last page.
+        more = known == chain_.end() && pages.back().end < before;
+        from = pages.back().end;
+        break;
+      }
+    }
+    chain_.swap(pages);
+    return chain_;
   }
 
   // Where the link whose streams are `list` ends, bisecting from
@@ -214,6 +264,7 @@ class LinkWalk {
         if (ogg_stream_packetout(&os_, &packet) > 0 && vorbis_synthesis_idheader(&packet)) {
           vorbis = true;
           if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+          id_.assign(packet.packet, packet.packet + packet.bytes);
         }
       }
       if (NextPage(page, kChunk) < 0) return false;
@@ -228,7 +279,15 @@ class LinkWalk {
       const int n = ogg_stream_packetout(&os_, &packet);
       if (n < 0) return false;
       if (n > 0) {
-        if (vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        // A setup that the codec library took after the same identification
+        // and a comment is taken again: the unpacking of its codebooks is
+        // most of a link's reading.
+        const bool known = got == 1 && Same(known_id_, id_) && Same(known_setup_, packet);
+        if (!known && vorbis_synthesis_headerin(info, comment, &packet) != 0) return false;
+        if (got == 1 && !known) {
+          known_id_ = id_;
+          known_setup_.assign(packet.packet, packet.packet + packet.bytes);
+        }
         ++got;
         continue;
       }
@@ -257,10 +316,25 @@ class LinkWalk {
     }
   }
 
+  static bool Same(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& other) { return bytes == other; }
+  static bool Same(const std::vector<uint8_t>& bytes, const ogg_packet& packet) {
+    return !bytes.empty() && bytes.size() == static_cast<size_t>(packet.bytes) &&
+           std::equal(bytes.begin(), bytes.end(), packet.packet);
+  }
+
   const SoundStream* stream_;
   ogg_sync_state sync_;
   ogg_stream_state os_;
   int64_t offset_ = -1;
+  // The pages the last step of a search back found, in order, and the
+  // list the next step fills.
+  std::vector<ChainPage> chain_;
+  std::vector<ChainPage> spare_;
+  // The identification header of the link being read, and the last setup
+  // the codec library took, with the identification it followed.
+  std::vector<uint8_t> id_;
+  std::vector<uint8_t> known_id_;
+  std::vector<uint8_t> known_setup_;
 };
 
 }  // namespace
@@ -280,7 +354,8 @@ int OggChainFailingLink(const SoundStream* stream, const OggFirstLink& first, Og
   return failing;
 }
 
-bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial) {
+bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial,
+                             OggHeaderMemo* memo) {
   if (stream->ops.seek(stream->handle, start, 0) != 0) return false;
   ogg_sync_state sync;
   ogg_sync_init(&sync);
@@ -307,7 +382,11 @@ bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t e
   }
   ogg_stream_clear(&os);
   ogg_sync_clear(&sync);
-  return whole && got == 3 && Decodable(headers);
+  if (!whole || got != 3) return false;
+  if (memo != nullptr && std::equal(headers, headers + 3, memo->headers)) return true;
+  if (!Decodable(headers)) return false;
+  if (memo != nullptr) std::move(headers, headers + 3, memo->headers);
+  return true;
 }
 
 OggHeaderGate::OggHeaderGate() {

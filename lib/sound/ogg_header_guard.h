@@ -14,10 +14,18 @@
 
 #include "lib/sound/pcm_decoder.h"
 
+// The last headers found decodable, kept by the caller across a file's
+// links: a chain's links of one encoder often carry the same headers, whose
+// check is then not made again.
+struct OggHeaderMemo {
+  std::vector<uint8_t> headers[3];
+};
+
 // Whether the three headers of the logical stream `serial`, on the pages
 // that start from `start` up to `end`, are there and decodable. The
 // stream's position is left where the read ends.
-bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial);
+bool OggLinkHeadersDecodable(const SoundStream* stream, int64_t start, int64_t end, long serial,
+                             OggHeaderMemo* memo = nullptr);
 
 // The first link of a seekable file as the decoder library's first stage
 // of opening leaves it.

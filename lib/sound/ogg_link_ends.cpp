@@ -149,6 +149,7 @@ class LibraryWalk final : public PacketWalk {
   // A trial that has not met the read's course after this many audio
   // packets is given up: the read from the link's start serves there.
   static constexpr int kTrialPackets = 64;
+  static constexpr int64_t kTrySpacing = 256;
 
   struct Pending {
     int64_t offset;
@@ -159,7 +160,13 @@ class LibraryWalk final : public PacketWalk {
     page_eos_ = page.eos;
     final_eos_ = page.eos;
     eos_pages_ += page.eos ? 1 : 0;
-    if (page.packet_begins) pending_.push_back({page.at, pages_});
+    // A restart is tried at most once in kTrySpacing bytes: a file of tiny
+    // pages keeps an index of a small part of its size.
+    if (page.packet_begins && (!tried_ || page.at - tried_at_ >= kTrySpacing)) {
+      pending_.push_back({page.at, pages_});
+      tried_ = true;
+      tried_at_ = page.at;
+    }
     link_.holed = link_.holed || page.hole;
     for (const WalkPacket* p = packets; p != packets + count; ++p)
       if (p->size != 0) Take(*p);
@@ -177,6 +184,7 @@ class LibraryWalk final : public PacketWalk {
     read_ = BlockState{};
     pending_.clear();
     trials_.clear();
+    tried_ = false;
   }
 
   void Take(const WalkPacket& packet) {
@@ -220,6 +228,8 @@ class LibraryWalk final : public PacketWalk {
   int64_t eos_pages_ = 0;
   std::vector<Pending> pending_;
   std::vector<Trial> trials_;
+  bool tried_ = false;  // a page has been taken for a restart since the decoder started
+  int64_t tried_at_ = 0;
 };
 
 }  // namespace

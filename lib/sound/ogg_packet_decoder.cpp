@@ -76,19 +76,48 @@ struct PageMark {
   bool eos;
 };
 
+// Appends to `v`, growing it by a quarter at a time: what the walk keeps
+// for each page stays within a small part of the file's size.
+template <typename T>
+void Append(std::vector<T>* v, const T& item) {
+  if (v->size() == v->capacity()) v->reserve(v->capacity() + v->capacity() / 4 + 16);
+  v->push_back(item);
+}
+
 // The walk of a single stream's pages at opening, as the packet decoder's
 // read will take them: its headers, every audio packet's samples, a restart
-// point for each page on which a packet begins, the marks and the last page.
+// point for each page on which a packet begins (at most one every
+// kPointSpacing bytes; the read passes over the packets between, counting
+// them as the walk does, so a seek lands where it did), the first and last
+// marks and the last page. What it holds never grows with the marks, and
+// with the pages only by a point every kPointSpacing bytes and a cut per
+// page marked last, so that a file of tiny pages costs less memory than
+// its own size.
 class OwnWalk final : public PacketWalk {
  public:
-  OwnWalk(vorbis_info* info, long serial) : PacketWalk(info, serial, true) {}
+  // A restart point is kept at most once in this many bytes of the file;
+  // after a hole, once in kHoleSpacing, so that a seek after it rarely
+  // reads through it.
+  static constexpr int64_t kPointSpacing = 256;
+  static constexpr int64_t kHoleSpacing = 64;
+
+  // `first_kept` and `last_kept`: how many of the first marks and of the
+  // last ones are kept.
+  OwnWalk(vorbis_info* info, long serial, size_t first_kept, size_t last_kept)
+      : PacketWalk(info, serial, true), first_kept_(first_kept), last_kept_(last_kept) {}
 
   // The stream's first three packets are headers.
   bool HeadersOk() const { return headers_ == 3 && !bad_header_; }
   int64_t Count() const { return count_; }
-  const std::vector<PageMark>& Marks() const { return marks_; }
-  // How many of the marks came before the last hole.
-  size_t MarksBeforeGap() const { return since_gap_; }
+  size_t MarkCount() const { return mark_count_; }
+  const std::vector<PageMark>& FirstMarks() const { return first_marks_; }
+  // The last marks since the last hole, up to the number kept, in order.
+  std::vector<GranuleMark> LastMarks() const {
+    const size_t n = std::min(mark_count_ - since_gap_, last_marks_.size());
+    std::vector<GranuleMark> out;
+    for (size_t i = last_marks_.size() - n; i < last_marks_.size(); ++i) out.push_back(last_marks_[i].mark);
+    return out;
+  }
   bool Holed() const { return holed_; }
   bool HoleAtStart() const { return hole_at_start_; }
   // The samples counted before the last hole (-1: none).
@@ -101,30 +130,40 @@ class OwnWalk final : public PacketWalk {
   std::vector<RestartPoint> TakePoints() { return std::move(points_); }
   // The end trims of pages marked last before the last page.
   std::vector<DecodeCut> TakeCuts() {
-    std::vector<DecodeCut> cuts;
-    for (const PageCut& c : cuts_)
-      if (c.page != FinalPage()) cuts.push_back(c.cut);
-    return cuts;
+    if (!cuts_.empty() && last_cut_page_ == FinalPage()) cuts_.pop_back();
+    return std::move(cuts_);
   }
+  // The most memory the walk held for its index at once, in bytes.
+  size_t PeakBytes() const { return peak_bytes_; }
 
  private:
   struct Pending {
     int64_t offset;
     int64_t page;
   };
-  struct PageCut {
-    DecodeCut cut;
-    int64_t page;
-  };
+
+  void AddMark(const PageMark& mark) {
+    if (first_marks_.size() < first_kept_) first_marks_.push_back(mark);
+    if (last_marks_.size() == last_kept_ && !last_marks_.empty()) last_marks_.erase(last_marks_.begin());
+    if (last_kept_ > 0) last_marks_.push_back(mark);
+    ++mark_count_;
+  }
 
   void OnPage(const TakenPage& page, const WalkPacket* packets, size_t count) override {
     last_ = LastPage{};
     final_eos_ = page.eos;
     eos_pages_ += page.eos ? 1 : 0;
-    if (page.packet_begins) pending_.push_back({page.at, pages_});
+    hole_since_point_ = hole_since_point_ || page.hole;
+    if (page.packet_begins &&
+        (!pointed_ || page.at - last_point_at_ >= (hole_since_point_ ? kHoleSpacing : kPointSpacing))) {
+      Append(&pending_, {page.at, pages_});
+      pointed_ = true;
+      last_point_at_ = page.at;
+      hole_since_point_ = false;
+    }
     if (page.hole) {
       holed_ = true;
-      since_gap_ = marks_.size();
+      since_gap_ = mark_count_;
       if (!audio_seen_) hole_at_start_ = true;
       last_hole_ = count_;
     }
@@ -151,7 +190,7 @@ class OwnWalk final : public PacketWalk {
       // Each page waits for the first audio packet that begins on it or after.
       if (wait_page <= p->page) {
         for (; waiting_ < pending_.size() && pending_[waiting_].page <= p->page; ++waiting_)
-          points_.push_back({pending_[waiting_].offset, counted});
+          Append(&points_, {pending_[waiting_].offset, counted});
         if (waiting_ == pending_.size()) {
           pending_.clear();
           waiting_ = 0;
@@ -162,24 +201,35 @@ class OwnWalk final : public PacketWalk {
       // A packet marked last is trimmed at its end, as libvorbis trims it, by
       // what its position falls short of the samples counted from the
       // position before it, up to its own samples.
-      if (p->eos && marks_.size() > since_gap_) {
-        const int64_t trim = std::min(marks_.back().mark.Offset() + counted - p->granule, samples);
-        if (trim > 0) cuts_.push_back({{counted - trim, trim}, pages_});
+      if (p->eos && mark_count_ > since_gap_) {
+        const int64_t trim = std::min(last_marks_.back().mark.Offset() + counted - p->granule, samples);
+        if (trim > 0) {
+          Append(&cuts_, {counted - trim, trim});
+          last_cut_page_ = pages_;
+        }
       }
-      marks_.push_back({{p->granule, counted}, pages_, p->eos});
+      AddMark({{p->granule, counted}, pages_, p->eos});
     }
     count_ = counted;
     last_size_ = last_size;
     if (last_audio != nullptr) last_ = {true, last_audio->granule, samples};
+    const size_t held = pending_.capacity() * sizeof(Pending) + points_.capacity() * sizeof(RestartPoint) +
+                        cuts_.capacity() * sizeof(DecodeCut) +
+                        (first_marks_.capacity() + last_marks_.capacity()) * sizeof(PageMark);
+    peak_bytes_ = std::max(peak_bytes_, held);
   }
 
+  const size_t first_kept_;
+  const size_t last_kept_;
   int headers_ = 0;
   bool bad_header_ = false;
   int64_t count_ = 0;
   long last_size_ = 0;
   bool audio_seen_ = false;
-  std::vector<PageMark> marks_;
-  size_t since_gap_ = 0;
+  std::vector<PageMark> first_marks_;
+  std::vector<PageMark> last_marks_;
+  size_t mark_count_ = 0;
+  size_t since_gap_ = 0;  // the marks before the last hole
   bool holed_ = false;
   bool hole_at_start_ = false;
   int64_t last_hole_ = -1;
@@ -188,8 +238,13 @@ class OwnWalk final : public PacketWalk {
   int64_t eos_pages_ = 0;
   std::vector<Pending> pending_;
   size_t waiting_ = 0;
+  bool pointed_ = false;  // a page has been taken for a restart point
+  int64_t last_point_at_ = 0;
+  bool hole_since_point_ = false;
   std::vector<RestartPoint> points_;
-  std::vector<PageCut> cuts_;
+  std::vector<DecodeCut> cuts_;
+  int64_t last_cut_page_ = -1;
+  size_t peak_bytes_ = 0;
 };
 
 }  // namespace
@@ -205,9 +260,10 @@ OggPages::~OggPages() {
 bool OggPages::Open(long serial, int64_t last_page_at) {
   if (!FindStream() || serial_ != serial) return false;
   last_page_at_ = last_page_at;
-  OwnWalk walk(info_, serial_);
+  OwnWalk walk(info_, serial_, kStartMarks, kEndMarks);
   walk.Walk(&r_->stream, 0, last_page_at == INT64_MAX ? INT64_MAX : last_page_at + 1);
   last_reader_ = nullptr;
+  index_bytes_ = walk.PeakBytes();
   if (!walk.HeadersOk()) return false;
   InitDecoder();
   if (!dsp_ready_) return false;
@@ -216,29 +272,26 @@ bool OggPages::Open(long serial, int64_t last_page_at) {
   hole_at_start_ = walk.HoleAtStart();
   early_end_ = walk.EarlyEnd();
   end_page_missing_ = !walk.FinalEos();
-  const std::vector<PageMark>& marks = walk.Marks();
-  if (marks.empty()) return true;
+  if (walk.MarkCount() == 0) return true;
+  const std::vector<PageMark>& first = walk.FirstMarks();
   // Only the last page's mark ends the sound: a page marked last before it
   // is read past.
   const auto at_end = [&](const PageMark& m) { return m.eos && m.page == walk.FinalPage(); };
-  if (at_end(marks.front())) {
+  if (at_end(first.front())) {
     // A first audio page that is also the last is cut at its granule
     // position, as the format has that page.
     base_ = 0;
     trim_ = 0;
-    end_ = std::min(walk.Count(), marks.front().mark.granule);
+    end_ = std::min(walk.Count(), first.front().mark.granule);
   } else {
     std::vector<GranuleMark> start;
-    for (const PageMark& m : marks) {
+    for (const PageMark& m : first) {
       if (at_end(m)) break;
       start.push_back(m.mark);
       if (start.size() == kStartMarks || AgreedMark(start, false) >= 0) break;
     }
     MapStart(start);
-    const size_t from = std::max(walk.MarksBeforeGap(), marks.size() - std::min(marks.size(), kEndMarks));
-    std::vector<GranuleMark> last_marks;
-    for (size_t i = from; i < marks.size(); ++i) last_marks.push_back(marks[i].mark);
-    end_ = EndOf(std::move(last_marks), walk.Holed(), walk.Last(), walk.Count());
+    end_ = EndOf(walk.LastMarks(), walk.Holed(), walk.Last(), walk.Count());
   }
   int64_t left_out = 0;
   for (const DecodeCut& c : cuts_)

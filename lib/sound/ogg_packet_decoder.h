@@ -8,6 +8,7 @@
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -42,7 +43,8 @@ struct DecodeCut {
 // The decoder of a seekable file of one Vorbis stream. At opening, one walk
 // of its pages (checked as the read checks them) counts each packet's
 // samples from its block size, as the decoder will give them, keeps a
-// restart point for each page, and reads the granule positions. The read
+// restart point for each page a packet begins on (one in a few hundred
+// bytes where pages are tiny), and reads the granule positions. The read
 // decodes from a restart point, dropping what lies before the sample sought:
 // a packet's samples depend only on it and the packet before, so the
 // samples match the decode from the start bit for bit.
@@ -79,6 +81,9 @@ class OggPages {
   bool EarlyEnd() const { return early_end_; }
   // The stream's last page is not marked as its last (damaged or cut off).
   bool EndPageMissing() const { return end_page_missing_; }
+  // The most memory the index (restart points, cuts, marks) took while the
+  // walk made it, in bytes: a small part of the file's size.
+  size_t IndexBytes() const { return index_bytes_; }
 
   // Moves the read to the sound's frame `frame` (0 .. the length).
   void Seek(int64_t frame);
@@ -144,6 +149,7 @@ class OggPages {
   bool end_page_missing_ = false;
   std::vector<RestartPoint> points_;
   std::vector<DecodeCut> cuts_;
+  size_t index_bytes_ = 0;
 
   // The read.
   PageSource read_src_;

@@ -12,14 +12,13 @@ namespace oggpcm {
 
 namespace {
 
-// A file is read this much at a time; the longest page is 27 + 255 +
-// 255 * 255 bytes.
-constexpr size_t kPiece = size_t{1} << 18;
+// The longest page is 27 + 255 + 255 * 255 bytes.
 constexpr size_t kLongestPage = 27 + 255 + 255 * 255;
 
 }  // namespace
 
-PageScan::PageScan(const SoundStream* stream, int64_t from) : stream_(stream), at_(from) {
+PageScan::PageScan(const SoundStream* stream, int64_t from, size_t piece)
+    : stream_(stream), at_(from), piece_(std::clamp<size_t>(piece, 1, kPiece)) {
   if (stream->ops.read == &MemoryStreamRead) {
     const auto* record = reinterpret_cast<const MemoryStreamRecord*>(stream->handle);
     whole_ = record->data;
@@ -36,14 +35,14 @@ const uint8_t* PageScan::Bytes(int64_t at, size_t n) {
   if (failed_ || at < buffer_at_) return nullptr;
   const int64_t end = buffer_at_ + static_cast<int64_t>(have_);
   if (at + static_cast<int64_t>(n) <= end) return buffer_.data() + (at - buffer_at_);
-  if (buffer_.empty()) buffer_.resize(kPiece + kLongestPage);
+  if (buffer_.empty()) buffer_.resize(piece_ + kLongestPage);
   if (at >= end) {
     // Bytes passed over beyond the window are read and dropped.
     buffer_at_ = end;
     have_ = 0;
     while (buffer_at_ < at && !ended_) {
       const size_t got = stream_->ops.read(buffer_.data(), 1,
-                                           static_cast<size_t>(std::min<int64_t>(kPiece, at - buffer_at_)),
+                                           static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(piece_), at - buffer_at_)),
                                            stream_->handle);
       ended_ = got == 0;
       buffer_at_ += static_cast<int64_t>(got);
@@ -66,6 +65,7 @@ const uint8_t* PageScan::Bytes(int64_t at, size_t n) {
 
 bool PageScan::Next(ScannedPage* page) {
   for (;;) {
+    if (at_ >= limit_) return false;
     // The sync waits for whole headers and bodies: a page the file cuts off
     // ends what it gives, whatever lies within it.
     const uint8_t* p = Bytes(at_, 27);

@@ -29,13 +29,18 @@ struct ScannedPage {
 class PageScan {
  public:
   // Reads `stream` from `from` on: it seeks the stream there, and moves it
-  // as it reads.
-  PageScan(const SoundStream* stream, int64_t from);
+  // as it reads, `piece` bytes at a time (more where a page needs more; a
+  // short search reads little).
+  PageScan(const SoundStream* stream, int64_t from, size_t piece = kPiece);
+  static constexpr size_t kPiece = size_t{1} << 18;
   PageScan(const PageScan&) = delete;
   PageScan& operator=(const PageScan&) = delete;
 
   // The next page; false at the end of what the sync would give.
   bool Next(ScannedPage* page);
+  // From now on no page that starts at or after `limit` is given, and the
+  // search stops there (as the sync's does when its reader stops there).
+  void StopAt(int64_t limit) { limit_ = limit; }
 
  private:
   // The bytes [at, at + n) of the file, or null where the file ends first
@@ -44,6 +49,8 @@ class PageScan {
 
   const SoundStream* stream_;
   int64_t at_;  // where the search for the next page goes on
+  size_t piece_;
+  int64_t limit_ = INT64_MAX;
   bool failed_ = false;
   // A sound in memory is read where it lies.
   const uint8_t* whole_ = nullptr;

@@ -75,14 +75,19 @@ bool RepeatedPages::Repeated(const uint8_t* header) {
 }
 
 PacketWalk::PacketWalk(vorbis_info* info, long serial, bool once) : info_(info), serial_(serial), once_(once) {
-  // A packet's type and mode lie in its first seven bits.
-  for (int b = 0; b < 256; ++b) {
+  // A packet's type is its first bit (set: not audio) and its mode the next
+  // six at most (a stream has up to 64 modes): the codec library is asked of
+  // the 64 bytes that differ in those, and the top bit follows.
+  for (int b = 0; b < 128; ++b) {
     unsigned char byte = static_cast<unsigned char>(b);
-    ogg_packet packet{};
-    packet.packet = &byte;
-    packet.bytes = 1;
-    const long size = vorbis_packet_blocksize(info_, &packet);
-    sizes_[b] = size > 0 ? size : 0;
+    long size = 0;
+    if ((b & 1) == 0) {
+      ogg_packet packet{};
+      packet.packet = &byte;
+      packet.bytes = 1;
+      size = std::max(0L, vorbis_packet_blocksize(info_, &packet));
+    }
+    sizes_[b] = sizes_[b + 128] = size;
   }
   long_size_ = vorbis_info_blocksize(info_, 1);
   std::memset(one_byte_audio_, -1, sizeof one_byte_audio_);

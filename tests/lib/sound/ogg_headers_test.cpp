@@ -344,7 +344,8 @@ namespace {
 
 // A chain of 40 links plays every one of them. One whose last link is cut
 // off after its first page, whose second link has lost its header page,
-// has a comment or setup header the codec library refuses, or meets two
+// has a comment or setup header the codec library refuses (also after a
+// link of the same headers but that), or meets two
 // pages that begin other links before its headers are whole, is refused
 // with a line naming the file and the link, on every way in, and no later
 // converter takes it: the decoder library's open, which would fail there,
@@ -385,6 +386,12 @@ TEST_F(OggHeadersTest, AChainWhoseLaterLinkCannotBeOpenedIsRefusedWithALine) {
   };
   std::vector<uint8_t> comment = after_good(Flip(next, first_page + 27 + next[first_page + 26] + 7, 0x80));
   std::vector<uint8_t> setup = after_good(Flip(next, second_page - 1, 0xff));
+  // The same damaged link after a good link whose headers are byte for
+  // byte the damaged one's but for that byte: the walk does not take its
+  // setup for the one it read before.
+  std::vector<uint8_t> setup_third = after_good(MakeStream(kClassbook, kStagebook, 143));
+  const std::vector<uint8_t> damaged_setup = Flip(next, second_page - 1, 0xff);
+  setup_third.insert(setup_third.end(), damaged_setup.begin(), damaged_setup.end());
   // The second link's first page, two other links' first pages among
   // other pages, then the rest of the second link.
   const std::vector<uint8_t> third = MakeStream(kClassbook, kStagebook, 141);
@@ -398,7 +405,7 @@ TEST_F(OggHeadersTest, AChainWhoseLaterLinkCannotBeOpenedIsRefusedWithALine) {
     between.insert(between.end(), from, to);
   for (const auto& [name, file, link] : {std::tuple{"cut-chain.ogg", &cut, 41}, {"headless.ogg", &headless, 2},
                                          {"comment.ogg", &comment, 2}, {"setup.ogg", &setup, 2},
-                                         {"between.ogg", &between, 2}}) {
+                                         {"setup-third.ogg", &setup_third, 3}, {"between.ogg", &between, 2}}) {
     SCOPED_TRACE(name);
     WriteFile(name, *file);
     log_.Clear();

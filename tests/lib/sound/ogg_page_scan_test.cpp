@@ -2,7 +2,7 @@
 // scan against libogg itself: the same checksum as ogg_page_checksum_set on
 // pages of every size, both ways of computing it, and the same pages as
 // ogg_sync_pageseek takes from damaged bytes, whether they lie in memory or
-// are read from a stream in pieces.
+// are read from a stream in pieces, from any offset and up to any limit.
 #include <ogg/ogg.h>
 
 #include <random>
@@ -50,14 +50,17 @@ TEST(OggPageScan, TheChecksumIsLiboggsBothWays) {
   }
 }
 
-// The pages libogg's sync takes from the bytes, with where each starts.
-std::vector<std::pair<int64_t, size_t>> LiboggPages(const std::vector<uint8_t>& bytes) {
+// The pages libogg's sync takes from the bytes from `from` on, with where
+// each starts; its reader stops at `limit`, as a search back for a page
+// stops: no page is taken once the bytes passed over reach it.
+std::vector<std::pair<int64_t, size_t>> LiboggPages(const std::vector<uint8_t>& bytes, size_t from = 0,
+                                                    int64_t limit = INT64_MAX) {
   std::vector<std::pair<int64_t, size_t>> pages;
   ogg_sync_state sync;
   ogg_sync_init(&sync);
-  int64_t at = 0;
-  size_t fed = 0;
-  for (;;) {
+  int64_t at = static_cast<int64_t>(from);
+  size_t fed = from;
+  while (at < limit) {
     ogg_page page;
     const long n = ogg_sync_pageseek(&sync, &page);
     if (n > 0) {
@@ -79,7 +82,9 @@ std::vector<std::pair<int64_t, size_t>> LiboggPages(const std::vector<uint8_t>& 
   return pages;
 }
 
-std::vector<std::pair<int64_t, size_t>> ScannedPages(const std::vector<uint8_t>& bytes, bool in_memory) {
+std::vector<std::pair<int64_t, size_t>> ScannedPages(const std::vector<uint8_t>& bytes, bool in_memory,
+                                                     size_t from = 0, int64_t limit = INT64_MAX,
+                                                     size_t piece = PageScan::kPiece) {
   SoundStream stream{};
   stream.ops = *GetMemoryStreamTable();
   stream.handle = MemoryStreamOpen(bytes.data(), bytes.size());
@@ -89,7 +94,8 @@ std::vector<std::pair<int64_t, size_t>> ScannedPages(const std::vector<uint8_t>&
   };
   std::vector<std::pair<int64_t, size_t>> pages;
   {
-    PageScan scan(&stream, 0);
+    PageScan scan(&stream, static_cast<int64_t>(from), piece);
+    scan.StopAt(limit);
     ScannedPage page;
     while (scan.Next(&page)) pages.emplace_back(page.at, page.Length());
   }
@@ -120,6 +126,17 @@ TEST(OggPageScan, TakesThePagesLiboggsSyncTakes) {
     const auto expected = LiboggPages(bytes);
     EXPECT_EQ(ScannedPages(bytes, true), expected) << t;
     EXPECT_EQ(ScannedPages(bytes, false), expected) << t;
+    // From anywhere (a page's middle too), up to a limit that is a page's
+    // start or lies anywhere, read in small pieces or large.
+    for (int k = 0; k < 8; ++k) {
+      const size_t from = k == 0 || expected.empty() ? 0 : rng() % bytes.size();
+      const int64_t limit = k % 2 == 0 && expected.size() > 2 ? expected[rng() % expected.size()].first
+                                                              : static_cast<int64_t>(rng() % (bytes.size() + 1));
+      const auto bounded = LiboggPages(bytes, from, limit);
+      for (bool in_memory : {true, false})
+        for (size_t piece : {size_t{8192}, size_t{65536}, PageScan::kPiece})
+          EXPECT_EQ(ScannedPages(bytes, in_memory, from, limit, piece), bounded) << t << " " << from << " " << limit;
+    }
   }
 }
 

@@ -13,6 +13,8 @@
 #include <cmath>
 
 #include "lib/sound/ogg_header_guard.h"
+#include "lib/sound/ogg_link_ends.h"
+#include "lib/sound/ogg_packet_decoder.h"
 #include "tests/lib/sound/sound_fixture.h"
 #include "tests/lib/sound/vorbisfile_memory.h"
 
@@ -1088,6 +1090,118 @@ TEST_F(OggPagesTest, AHoleCostsOnlyTheHoleAndPagesOutOfOrderReportWhatPlays) {
     ASSERT_GT(expected.size(), short_decoded.size() + decoded.size());
     EXPECT_EQ(ReportedLength(chain), static_cast<int32_t>(expected.size()));
     EXPECT_EQ(Streamed(chain), expected);
+  }
+}
+
+// `made`'s headers, then `pages` pages of 29 bytes, each one audio packet
+// of one byte (a short block) with its granule position; the page in the
+// middle is left out where `drop`. Its packets' samples go to `step`.
+std::vector<uint8_t> TinyPaged(const std::vector<uint8_t>& made, int pages, bool drop, long* step) {
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::memcpy(ogg_sync_buffer(&sync, static_cast<long>(made.size())), made.data(), made.size());
+  ogg_sync_wrote(&sync, static_cast<long>(made.size()));
+  ogg_page page;
+  std::vector<uint8_t> file;
+  if (ogg_sync_pageout(&sync, &page) != 1) return file;
+  ogg_stream_state in;
+  ogg_stream_init(&in, ogg_page_serialno(&page));
+  ogg_stream_state out;
+  ogg_stream_init(&out, ogg_page_serialno(&page));
+  const auto flush = [&] {
+    while (ogg_stream_flush(&out, &page) != 0) {
+      file.insert(file.end(), page.header, page.header + page.header_len);
+      file.insert(file.end(), page.body, page.body + page.body_len);
+    }
+  };
+  vorbis_info info;
+  vorbis_comment comment;
+  vorbis_info_init(&info);
+  vorbis_comment_init(&comment);
+  ogg_packet packet;
+  for (int headers = 0; headers < 3 && ogg_stream_pagein(&in, &page) == 0;) {
+    while (headers < 3 && ogg_stream_packetout(&in, &packet) == 1) {
+      EXPECT_EQ(vorbis_synthesis_headerin(&info, &comment, &packet), 0);
+      ogg_stream_packetin(&out, &packet);
+      if (++headers != 2) flush();
+    }
+    if (headers < 3 && ogg_sync_pageout(&sync, &page) != 1) break;
+  }
+  uint8_t audio = 0;
+  packet = ogg_packet{};
+  packet.packet = &audio;
+  packet.bytes = 1;
+  *step = std::max(0L, vorbis_packet_blocksize(&info, &packet) / 2);
+  vorbis_comment_clear(&comment);
+  vorbis_info_clear(&info);
+  ogg_stream_clear(&in);
+  ogg_sync_clear(&sync);
+  for (int i = 0; i < pages; ++i) {
+    packet.packetno = 3 + i;
+    packet.granulepos = int64_t{i} * *step;
+    packet.e_o_s = i + 1 == pages;
+    ogg_stream_packetin(&out, &packet);
+    const size_t at = file.size();
+    flush();
+    EXPECT_EQ(file.size() - at, 29u);
+    if (drop && i == pages / 2) file.resize(at);
+  }
+  ogg_stream_clear(&out);
+  return file;
+}
+
+// Files of 29-byte pages, each one audio packet of one byte with its
+// granule position (a page missing in the middle), alone and as a chain's
+// first link: the index the open keeps (restart points, the marks that map
+// positions to samples) takes a quarter of the file's size at most, and
+// every seek, whichever restart point it starts from, reads what the whole
+// read gives there.
+TEST_F(OggPagesTest, TinyPagesKeepAnIndexWellUnderTheFilesSizeAndSeekExactly) {
+  std::vector<uint8_t> decoded;
+  const std::vector<uint8_t> made = Make("tiny", 1, &decoded);
+  const std::vector<uint8_t> next = Make("tinynext", 1, &decoded);
+  constexpr int kPages = 40000;
+  long step = 0;
+  const std::vector<uint8_t> tiny = TinyPaged(made, kPages, true, &step);
+  ASSERT_GT(step, 0);
+  std::vector<uint8_t> chain = TinyPaged(made, kPages, false, &step);
+  chain.insert(chain.end(), next.begin(), next.end());
+  for (bool chained : {false, true}) {
+    SCOPED_TRACE(chained);
+    const std::vector<uint8_t>& file = chained ? chain : tiny;
+    const std::vector<uint8_t> expected = chained ? LibraryDecode(file) : Yardstick(file);
+    ASSERT_GE(expected.size(), size_t{kPages - 2} * step * 2 * 2);
+    EXPECT_EQ(Streamed(file), expected);
+    SoundStream stream{};
+    stream.ops = *GetMemoryStreamTable();
+    stream.handle = MemoryStreamOpen(file.data(), file.size());
+    PcmDecoderRecord record{};
+    ASSERT_EQ(OpenPcmDecoder(&stream, &record), 0);
+    size_t index = 0;
+    if (chained) {
+      ASSERT_NE(record.ogg.links, nullptr);
+      for (const oggpcm::LibraryLink& link : *static_cast<const std::vector<oggpcm::LibraryLink>*>(record.ogg.links))
+        index += link.points.capacity() * sizeof(oggpcm::LibraryPoint);
+    } else {
+      ASSERT_NE(record.ogg.pages, nullptr);
+      index = static_cast<const oggpcm::OggPages*>(record.ogg.pages)->IndexBytes();
+    }
+    EXPECT_GT(index, 0u);
+    EXPECT_LE(index * 4, file.size()) << index << " bytes of index for " << file.size() << " bytes of file";
+    EXPECT_EQ(GetPcmDecoderLength(&record), static_cast<int32_t>(expected.size()));
+    const int32_t frames = static_cast<int32_t>(expected.size() / 4);
+    std::vector<uint8_t> part(4000);
+    uint32_t x = 99;
+    for (int i = 0; i < 40; ++i) {
+      x = x * 1103515245u + 12345u;
+      const int32_t frame =
+          i == 0 ? frames / 2 - 3 : static_cast<int32_t>((x >> 8) % static_cast<uint32_t>(frames - 1000));
+      SeekPcmDecoder(&record, frame);
+      ASSERT_EQ(RunPcmDecoder(&record, part.data(), 4000), 4000) << frame;
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin() + int64_t{frame} * 4)) << frame;
+    }
+    ClosePcmDecoder(&record);
+    stream.ops.close(stream.handle);
   }
 }
 
