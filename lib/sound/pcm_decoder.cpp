@@ -241,8 +241,13 @@ int SeekPcmDecoder(PcmDecoderRecord* record, int32_t sample) {
   int64_t distance = target - record->position;
   if (distance < 0) distance = -distance;
   // A seek within a few frames of the position is left out, but not one
-  // back from the end a read has met: that read has ended.
-  if (distance < 16 && !(record->end_of_data && target < record->position)) return 0;
+  // back from the end, which a read has met or stands at: from there a read
+  // gives nothing.
+  if (distance < 16) {
+    const int32_t length = KindLength(record);
+    const bool at_end = record->end_of_data || (length > 0 && record->position >= length);
+    if (!(at_end && target < record->position)) return 0;
+  }
   kKindOps[record->kind].seek(record, sample);
   record->end_of_data = 0;
   return 0;

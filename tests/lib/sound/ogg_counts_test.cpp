@@ -284,6 +284,16 @@ TEST_F(OggSeekEndTest, ASeekBackFromTheEndReadsItsFramesAsTheLibraryDoes) {
       EXPECT_EQ(SeekPcmDecoder(&record, target), 0);
       EXPECT_EQ(read_to_end(), LibraryFrom(file, target));
     }
+    // So does one after a read that stopped exactly at the end, before any
+    // read has found nothing more.
+    for (int32_t back : {1, 2, 3}) {
+      SCOPED_TRACE(back);
+      std::vector<uint8_t> all(whole.size());
+      ASSERT_EQ(SeekPcmDecoder(&record, 0), 0);
+      ASSERT_EQ(RunPcmDecoder(&record, all.data(), static_cast<int32_t>(all.size())), static_cast<int32_t>(all.size()));
+      EXPECT_EQ(SeekPcmDecoder(&record, frames - back), 0);
+      EXPECT_EQ(read_to_end(), LibraryFrom(file, frames - back));
+    }
     ClosePcmDecoder(&record);
     stream.ops.close(stream.handle);
   }
