@@ -21,6 +21,7 @@ extern "C" {
 #include <random>
 
 #include "tests/lib/sound/sound_fixture.h"
+#include "tests/lib/sound/ogg_page_edit.h"
 #include "tests/lib/sound/vorbisfile_memory.h"
 
 namespace {
@@ -104,33 +105,6 @@ std::vector<uint8_t> Joined(std::initializer_list<const std::vector<uint8_t>*> p
   std::vector<uint8_t> out;
   for (const std::vector<uint8_t>* p : parts) out.insert(out.end(), p->begin(), p->end());
   return out;
-}
-
-// Where each page of an Ogg file starts, and (last) the file's end.
-std::vector<size_t> PageStarts(const std::vector<uint8_t>& file) {
-  std::vector<size_t> starts;
-  size_t at = 0;
-  while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) == 0) {
-    starts.push_back(at);
-    size_t body = 0;
-    for (int s = 0; s < file[at + 26]; ++s) body += file[at + 27 + s];
-    at += 27 + file[at + 26] + body;
-  }
-  starts.push_back(at);
-  return starts;
-}
-
-// Sets a page's granule position and seals the page again.
-void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
-  uint8_t* bytes = file->data() + page;
-  std::memcpy(bytes + 6, &granule, 8);
-  ogg_page p;
-  p.header = bytes;
-  p.header_len = 27 + bytes[26];
-  p.body = bytes + p.header_len;
-  p.body_len = 0;
-  for (int s = 0; s < bytes[26]; ++s) p.body_len += bytes[27 + s];
-  ogg_page_checksum_set(&p);
 }
 
 // Interleaved sound (16-bit signed, or with `word` 1 8-bit unsigned) of

@@ -16,6 +16,7 @@
 #include "lib/sound/ogg_link_ends.h"
 #include "lib/sound/ogg_packet_decoder.h"
 #include "tests/lib/sound/sound_fixture.h"
+#include "tests/lib/sound/ogg_page_edit.h"
 #include "tests/lib/sound/vorbisfile_memory.h"
 
 namespace {
@@ -25,22 +26,6 @@ using namespace soundtest;
 void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
   std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
-}
-
-// Where each page of an Ogg file starts (and, last, the file's end), from
-// its first page on (other bytes may come before it).
-std::vector<size_t> PageStarts(const std::vector<uint8_t>& file) {
-  std::vector<size_t> starts;
-  size_t at = 0;
-  while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) != 0) ++at;
-  while (at + 27 <= file.size() && std::memcmp(file.data() + at, "OggS", 4) == 0) {
-    starts.push_back(at);
-    size_t body = 0;
-    for (int s = 0; s < file[at + 26]; ++s) body += file[at + 27 + s];
-    at += 27 + file[at + 26] + body;
-  }
-  starts.push_back(at);
-  return starts;
 }
 
 int64_t Granule(const std::vector<uint8_t>& file, size_t page) {
@@ -64,19 +49,6 @@ std::vector<size_t> GranulePages(const std::vector<uint8_t>& file) {
     ends += here;
   }
   return out;
-}
-
-// Sets a page's granule position and seals the page again.
-void SetGranule(std::vector<uint8_t>* file, size_t page, int64_t granule) {
-  uint8_t* bytes = file->data() + page;
-  std::memcpy(bytes + 6, &granule, 8);
-  ogg_page p;
-  p.header = bytes;
-  p.header_len = 27 + bytes[26];
-  p.body = bytes + p.header_len;
-  p.body_len = 0;
-  for (int s = 0; s < bytes[26]; ++s) p.body_len += bytes[27 + s];
-  ogg_page_checksum_set(&p);
 }
 
 // What an Ogg's sound is, straight from the format's rules: libvorbis's
