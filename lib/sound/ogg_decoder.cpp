@@ -27,7 +27,6 @@
 #include "lib/sound/ogg_link_ends.h"
 #include "platform/media/vorbis_channel_mix.h"
 #include "lib/sound/ogg_packet_decoder.h"
-#include "lib/sound/ogg_page_scan.h"
 #include "lib/sound/pcm_decoder.h"
 #include "lib/sound/sound_internal.h"
 
@@ -41,16 +40,11 @@ namespace {
 OggHeaderGate* Gate(const PcmDecoderRecord* r) { return static_cast<OggHeaderGate*>(r->ogg.gate); }
 
 // The library reads through the record: a stream that cannot seek passes
-// its gate; nothing past the end it is shown is read.
+// its gate.
 size_t OggRead(void* buffer, size_t size, size_t count, void* source) {
   auto* r = static_cast<PcmDecoderRecord*>(source);
   if (r == nullptr || size == 0) return 0;
   if (r->ogg.gate != nullptr && Gate(r)->Blocked()) return 0;
-  if (r->ogg.library_end > 0) {
-    const int64_t left = r->ogg.library_end - r->stream.ops.tell(r->stream.handle);
-    if (left <= 0) return 0;
-    count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), left / static_cast<int64_t>(size)));
-  }
   const size_t got = r->stream.ops.read(buffer, size, count, r->stream.handle);
   if (r->ogg.gate == nullptr) return got;
   return Gate(r)->Pass(static_cast<const uint8_t*>(buffer), got * size) / size;
@@ -59,8 +53,6 @@ size_t OggRead(void* buffer, size_t size, size_t count, void* source) {
 int OggSeek(void* source, ogg_int64_t offset, int origin) {
   auto* r = static_cast<PcmDecoderRecord*>(source);
   if (r == nullptr) return -1;
-  if (origin == SEEK_END && r->ogg.library_end > 0)
-    return r->stream.ops.seek(r->stream.handle, r->ogg.library_end + offset, SEEK_SET);
   return r->stream.ops.seek(r->stream.handle, offset, origin);
 }
 
@@ -138,22 +130,6 @@ int OpenVorbis(PcmDecoderRecord* r, OggLinkPlaces* places) {
                     "or missing); refused",
                     LogName(r), failing);
     return kPcmDecoderRefusedForGood;
-  }
-  // A file of one link: the library's open looks back from the file's end
-  // for its Vorbis stream's last page, which the walk above has found, one
-  // page at a time through every page of another stream after it. It is
-  // shown the file as ending with that page (its reads of the sound end
-  // there as before).
-  if (tested && vf->seekable && places->starts.size() == 1 && places->last_pages.size() == 1 &&
-      places->last_pages[0] >= 0) {
-    const int64_t back = r->stream.ops.tell(r->stream.handle);
-    {
-      oggpcm::PageScan scan(&r->stream, places->last_pages[0]);
-      oggpcm::ScannedPage last;
-      if (scan.Next(&last) && last.at == places->last_pages[0])
-        r->ogg.library_end = last.at + static_cast<int64_t>(last.Length());
-    }
-    r->stream.ops.seek(r->stream.handle, back, 0);
   }
   const bool opened = tested && ov_test_open(vf) == 0;
   if (opened) r->ogg.vorbis_open = 1;

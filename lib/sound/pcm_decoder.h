@@ -68,10 +68,6 @@ struct PcmDecoderOggState {
   // until one is met).
   void* mix;
   int32_t word_size;
-  // Where the library is shown the file's end (0: at its end): after the
-  // last page of a single link's Vorbis stream, so that the library's open
-  // does not look back for that page through another stream's pages after it.
-  int64_t library_end;
   // Through the library: the sound's first `head_frames` frames, the first
   // piece it gave when the file was opened, read before the rest.
   uint8_t* head;  // tracked block, or null
