@@ -1128,6 +1128,18 @@ std::vector<uint8_t> TinyPaged(const std::vector<uint8_t>& made, int pages, bool
 // positions to samples) takes a quarter of the file's size at most, and
 // every seek, whichever restart point it starts from, reads what the whole
 // read gives there.
+// A whole link followed by a second link's first pages and damaged bytes
+// (an input of the fuzz corpus): libvorbisfile is given the whole file, as
+// it reads it, and the sound is what its read delivers.
+TEST_F(OggPagesTest, AWholeLinkBeforeABrokenOnePlaysAsTheLibraryReadsIt) {
+  const std::vector<uint8_t> file =
+      ReadAll(RORUD_SOURCE_DIR "/tools/fuzz/corpus/wave/de5e107831078dc52ce43fec976950ab075606dd");
+  ASSERT_FALSE(file.empty());
+  const std::vector<uint8_t> read = LibraryDecode(file);
+  ASSERT_FALSE(read.empty());
+  ExpectDelivered(file, read);
+}
+
 TEST_F(OggPagesTest, TinyPagesKeepAnIndexWellUnderTheFilesSizeAndSeekExactly) {
   std::vector<uint8_t> decoded;
   const std::vector<uint8_t> made = Make("tiny", 1, &decoded);
